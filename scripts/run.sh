@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the local fake service and opens the app against it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"
+
+port=${PENROOST_FAKE_PORT:-8765}
+./build/tests/fake-service --port "$port" &
+fake_pid=$!
+trap 'kill "$fake_pid" 2>/dev/null || true' EXIT
+sleep 0.5
+
+PENROOST_SERVICE_ORIGIN="http://127.0.0.1:$port" ./build/src/penroost "$@"

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "api/any_encodable.h"
+#include "api/api_error.h"
+#include "api/json_coder.h"
+
+#include <QCoroTask>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+// The one client of the service: its network manager, the base URL and the request function.
+class APIClient : public QObject
+{
+    Q_OBJECT
+public:
+    using APIError = ::APIError;
+
+    static APIClient &shared();
+
+    // The service origin (scheme and host, no trailing slash). PENROOST_SERVICE_ORIGIN in the
+    // environment replaces the built-in one.
+    static QUrl baseURL();
+    static QString baseURLText();
+    // Tests point the client at their own loopback service.
+    static void setBaseURL(const QString &origin);
+
+    static constexpr auto kRequestTimeout = std::chrono::seconds(30);  // no progress for this long
+    static constexpr auto kResourceTimeout = std::chrono::seconds(60); // whole exchange
+    void setTimeouts(std::chrono::milliseconds request, std::chrono::milliseconds resource);
+
+    QNetworkAccessManager &session() { return m_session; }
+
+    static constexpr const char *kUserAgent = "Penroost-Derud/0.1 (Mac/iOS)";
+
+    // Sends one JSON call and decodes the 2xx reply into Resp. Throws APIError (or EncodeError for
+    // a body that cannot be written, in which case nothing is sent).
+    template <typename Resp>
+    QCoro::Task<Resp> request(QString method, QString path, std::optional<AnyEncodable> body = std::nullopt,
+                              std::optional<QString> token = std::nullopt)
+    {
+        const QByteArray data = co_await requestData(std::move(method), std::move(path), std::move(body),
+                                                     std::move(token));
+        try {
+            co_return sharedJSONDecode<Resp>(data);
+        } catch (const DecodeError &e) {
+            throw APIError::decoding(e.message());
+        }
+    }
+
+    // The request function up to the reply body of a 2xx answer.
+    QCoro::Task<QByteArray> requestData(QString method, QString path, std::optional<AnyEncodable> body,
+                                        std::optional<QString> token);
+
+    // Runs a built request with the client's time-outs; the reply is finished when it returns.
+    // A time-out aborts the reply and marks it so failureOf() reports it as such.
+    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> send(QNetworkReply *reply);
+    // A finished reply without an HTTP status: the transport error, or "Bad response".
+    static APIError failureOf(QNetworkReply *reply);
+
+private:
+    APIClient();
+
+    QNetworkAccessManager m_session;
+    std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
+    std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
+};

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "api/json_error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <concepts>
+#include <map>
+#include <optional>
+#include <vector>
+
+class JsonWriter;
+
+// A type writes itself with `void toJson(JsonWriter &) const`.
+template <typename T>
+concept JsonWritable = requires(const T &t, JsonWriter &w) { t.toJson(w); };
+
+// Compact JSON writer straight from records, with no intermediate document.
+class JsonWriter
+{
+public:
+    JsonWriter();
+
+    void startObject() { m_writer.StartObject(); }
+    void endObject() { m_writer.EndObject(); }
+    void startArray() { m_writer.StartArray(); }
+    void endArray() { m_writer.EndArray(); }
+    void key(const char *k) { m_writer.Key(k); }
+    void key(const QString &k);
+
+    void value(const QString &s);
+    void value(const char *s) { m_writer.String(s); }
+    void value(qint64 i) { m_writer.Int64(i); }
+    void value(int i) { m_writer.Int64(i); }
+    void value(bool b) { m_writer.Bool(b); }
+    void value(double d); // whole values as integers; throws EncodeError for NaN/infinity
+    void value(const QDateTime &d); // ISO 8601, UTC, whole seconds
+    void null() { m_writer.Null(); }
+
+    template <JsonWritable T>
+    void value(const T &t) { t.toJson(*this); }
+    template <typename T>
+    void value(const std::vector<T> &list)
+    {
+        startArray();
+        for (const auto &e : list)
+            value(e);
+        endArray();
+    }
+    template <typename T>
+    void value(const QList<T> &list)
+    {
+        startArray();
+        for (const auto &e : list)
+            value(e);
+        endArray();
+    }
+    template <typename T>
+    void value(const std::map<QString, T> &map)
+    {
+        startObject();
+        for (const auto &[k, v] : map) {
+            key(k);
+            value(v);
+        }
+        endObject();
+    }
+    template <typename T>
+    void value(const QMap<QString, T> &map)
+    {
+        startObject();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            key(it.key());
+            value(it.value());
+        }
+        endObject();
+    }
+
+    // A required field: always written.
+    template <typename T>
+    void field(const char *k, const T &v)
+    {
+        key(k);
+        value(v);
+    }
+    // An optional field: left out when absent.
+    template <typename T>
+    void field(const char *k, const std::optional<T> &v)
+    {
+        if (v) {
+            key(k);
+            value(*v);
+        }
+    }
+
+    QByteArray bytes() const;
+
+private:
+    rapidjson::StringBuffer m_buffer;
+    rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator,
+                      rapidjson::kWriteDefaultFlags>
+        m_writer;
+};

@@ -1,0 +1,312 @@
+#include "api/api_client.h"
+#include "api/empty_reply.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+
+#include <QTcpServer>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+// A reply type with required fields, read strictly.
+struct UserReply {
+    QString token;
+    qint64 id = 0;
+    static UserReply fromJson(const rapidjson::Value &v)
+    {
+        const auto &user = json::field<JSONObject>(v, "user");
+        return {json::field<QString>(v, "token"), user.at("id").toInt()};
+    }
+};
+
+QByteArray headerOf(const HttpRequest &r, const char *name)
+{
+    return r.header(name).value_or(QByteArray("<absent>"));
+}
+
+} // namespace
+
+class TestRequest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void headersAsSent();
+    void noAuthorizationWithoutToken();
+    void emptyTokenStillSendsBearer();
+    void deleteWithoutBodyKeepsContentType();
+    void pathAndQueryUnchanged();
+    void successStatusesDecode_data();
+    void successStatusesDecode();
+    void missingRequiredMemberIsDecoding();
+    void unauthorizedIgnoresBody();
+    void httpErrorsCarryBodyText_data();
+    void httpErrorsCarryBodyText();
+    void closedPortIsNetwork();
+    void droppedConnectionIsNetwork();
+    void timeoutIsNetwork();
+    void unparsablePathSendsNothing_data();
+    void unparsablePathSendsNothing();
+    void unwritableBodySendsNothing();
+    void signUpAndLogInRoundTrip();
+
+private:
+    FakeService m_fake;
+};
+
+void TestRequest::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestRequest::init()
+{
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+    APIClient::setBaseURL(m_fake.origin());
+    APIClient::shared().setTimeouts(APIClient::kRequestTimeout, APIClient::kResourceTimeout);
+}
+
+void TestRequest::headersAsSent()
+{
+    const auto account = m_fake.createAccount("h@example.com", "secret1", "H");
+    const JSONObject body{{"device", "logout"}};
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/logout.php", body,
+                                                                      account.token));
+    QVERIFY2(out.ok(), qPrintable(out.errorText()));
+    const HttpRequest r = m_fake.lastRequest();
+    QCOMPARE(r.method, QByteArray("POST"));
+    QCOMPARE(r.target, QByteArray("/api/auth/logout.php"));
+    QCOMPARE(r.body, QByteArray(R"({"device":"logout"})"));
+    QCOMPARE(headerOf(r, "Content-Type"), QByteArray("application/json"));
+    QCOMPARE(headerOf(r, "Accept"), QByteArray("application/json"));
+    QCOMPARE(headerOf(r, "User-Agent"), QByteArray("Penroost-Derud/0.1 (Mac/iOS)"));
+    QCOMPARE(headerOf(r, "Authorization"), "Bearer " + account.token.toUtf8());
+
+    // Our four fields keep their order among whatever the network stack adds.
+    QList<QByteArray> ours;
+    for (const auto &name : r.headerNames()) {
+        const QByteArray lower = name.toLower();
+        if (lower == "content-type" || lower == "accept" || lower == "user-agent" || lower == "authorization")
+            ours.append(lower);
+    }
+    QCOMPARE(ours, (QList<QByteArray>{"content-type", "accept", "user-agent", "authorization"}));
+}
+
+void TestRequest::noAuthorizationWithoutToken()
+{
+    const JSONObject body{{"email", "nobody@example.com"}, {"password", "x"}};
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/login.php", body));
+    QVERIFY(!out.ok());
+    QVERIFY(!m_fake.lastRequest().header("Authorization").has_value());
+}
+
+void TestRequest::emptyTokenStillSendsBearer()
+{
+    const auto out = runTask(
+        APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, QString()));
+    QVERIFY(out.finished);
+    // HTTP drops the trailing blank on the wire; the field is still sent.
+    QCOMPARE(headerOf(m_fake.lastRequest(), "Authorization").trimmed(), QByteArray("Bearer"));
+}
+
+void TestRequest::deleteWithoutBodyKeepsContentType()
+{
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(200, "{}"));
+    const auto out = runTask(
+        APIClient::shared().request<EmptyReply>("DELETE", "/api/pages.php?page_id=42", std::nullopt, "t"));
+    QVERIFY2(out.ok(), qPrintable(out.errorText()));
+    const HttpRequest r = m_fake.lastRequest();
+    QCOMPARE(r.method, QByteArray("DELETE"));
+    QCOMPARE(r.body, QByteArray());
+    QCOMPARE(headerOf(r, "Content-Type"), QByteArray("application/json"));
+    QCOMPARE(r.header("Content-Length").value_or("0"), QByteArray("0"));
+}
+
+void TestRequest::pathAndQueryUnchanged()
+{
+    m_fake.setFault("/api/search.php", FakeService::Fault::http(200, "{}"));
+    const QString path = QStringLiteral("/api/search.php?workspace_id=7&q=R%26D%20C++&x=a=b");
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", path, std::nullopt, "t"));
+    QVERIFY2(out.ok(), qPrintable(out.errorText()));
+    QCOMPARE(m_fake.lastRequest().target, path.toUtf8());
+}
+
+void TestRequest::successStatusesDecode_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("200 {}") << 200 << QByteArray("{}") << true;
+    QTest::newRow("201 {}") << 201 << QByteArray("{}") << true;
+    QTest::newRow("200 true") << 200 << QByteArray("true") << true;
+    QTest::newRow("200 array") << 200 << QByteArray("[1,2]") << true;
+    QTest::newRow("299 {}") << 299 << QByteArray("{}") << true;
+    QTest::newRow("200 empty") << 200 << QByteArray() << false;
+    QTest::newRow("201 empty") << 201 << QByteArray() << false;
+    QTest::newRow("204 no content") << 204 << QByteArray() << false;
+    QTest::newRow("200 malformed") << 200 << QByteArray("{") << false;
+    QTest::newRow("200 html") << 200 << QByteArray("<html></html>") << false;
+}
+
+void TestRequest::successStatusesDecode()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+    m_fake.setFault("/api/ai.php", FakeService::Fault::http(status, body));
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", JSONObject{}, "t"));
+    QVERIFY(out.finished);
+    QCOMPARE(out.ok(), ok);
+    if (!ok) {
+        QCOMPARE(int(out.apiError()->kind()), int(APIError::Kind::Decoding));
+        QCOMPARE(out.apiError()->errorDescription(), QStringLiteral("Couldn't read the server's response."));
+    }
+}
+
+void TestRequest::missingRequiredMemberIsDecoding()
+{
+    m_fake.setFault("/api/auth/login.php", FakeService::Fault::http(200, R"({"user":{"id":1}})"));
+    const auto out = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", JSONObject{}));
+    QVERIFY(out.finished);
+    QVERIFY(out.apiError());
+    QCOMPARE(int(out.apiError()->kind()), int(APIError::Kind::Decoding));
+}
+
+void TestRequest::unauthorizedIgnoresBody()
+{
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, R"({"error":"token expired"})"));
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Http));
+    QCOMPARE(e->status(), 401);
+    QCOMPARE(e->body(), std::optional<QString>(QStringLiteral("Unauthorized")));
+    QCOMPARE(e->errorDescription(), QStringLiteral("Please sign in again."));
+}
+
+void TestRequest::httpErrorsCarryBodyText_data()
+{
+    QTest::addColumn<FakeService::Fault>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("hasText");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("403 json") << FakeService::Fault::http(403, R"({"error":"t"})") << 403 << true
+                              << "You don't have permission to do that. (t)";
+    QTest::newRow("500 html page") << FakeService::Fault::htmlPage(500) << 500 << true
+                                   << "Server problem. Please try again.";
+    QTest::newRow("409 invalid utf-8") << FakeService::Fault::invalidUtf8(409) << 409 << false
+                                       << "That conflicts with the current state.";
+    QTest::newRow("404 empty") << FakeService::Fault::http(404, "") << 404 << true << "Not found.";
+    QTest::newRow("302 is not followed") << FakeService::Fault::http(302, "") << 302 << true << "Request failed.";
+}
+
+void TestRequest::httpErrorsCarryBodyText()
+{
+    QFETCH(FakeService::Fault, fault);
+    QFETCH(int, status);
+    QFETCH(bool, hasText);
+    QFETCH(QString, message);
+    m_fake.setFault("/api/comments.php", fault);
+    const auto out = runTask(
+        APIClient::shared().request<EmptyReply>("GET", "/api/comments.php?page_id=1", std::nullopt, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Http));
+    QCOMPARE(e->status(), status);
+    QCOMPARE(e->body().has_value(), hasText);
+    QCOMPARE(e->errorDescription(), message);
+}
+
+void TestRequest::closedPortIsNetwork()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    APIClient::setBaseURL(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+    QCOMPARE(e->networkError(), QNetworkReply::ConnectionRefusedError);
+    QVERIFY(!e->errorDescription().isEmpty());
+}
+
+void TestRequest::droppedConnectionIsNetwork()
+{
+    m_fake.setFault("/api/sync.php", FakeService::Fault::drop());
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+}
+
+void TestRequest::timeoutIsNetwork()
+{
+    APIClient::shared().setTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
+    m_fake.setFault("/api/sync.php", FakeService::Fault::delay(3000));
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+    QCOMPARE(e->networkError(), QNetworkReply::TimeoutError);
+    QCOMPARE(e->errorDescription(), QStringLiteral("The request timed out."));
+}
+
+void TestRequest::unparsablePathSendsNothing_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("space") << "/api/pages.php?q=a b";
+    QTest::newRow("bad escape") << "/api/pages.php?q=%zz";
+    QTest::newRow("port overflow") << ":99999/api/pages.php";
+}
+
+void TestRequest::unparsablePathSendsNothing()
+{
+    QFETCH(QString, path);
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", path, std::nullopt, "t"));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Other));
+    QCOMPARE(e->errorDescription(), QStringLiteral("Invalid URL: ") + path);
+    QTest::qWait(50);
+    QCOMPARE(m_fake.requests().size(), 0);
+}
+
+void TestRequest::unwritableBodySendsNothing()
+{
+    const JSONObject body{{"x", JSONValue(std::nan(""))}};
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", body, "t"));
+    QVERIFY(out.finished && out.error);
+    QVERIFY(!out.apiError()); // the encoder's own error, unchanged
+    QVERIFY_THROWS_EXCEPTION(EncodeError, std::rethrow_exception(out.error));
+    QTest::qWait(50);
+    QCOMPARE(m_fake.requests().size(), 0);
+}
+
+void TestRequest::signUpAndLogInRoundTrip()
+{
+    const JSONObject signup{{"email", "round@example.com"}, {"password", "secret12"}, {"name", "Round"},
+                            {"device_label", "Mac"}};
+    const auto up = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
+    QVERIFY2(up.ok(), qPrintable(up.errorText()));
+    QVERIFY(!up.value->token.isEmpty());
+
+    const JSONObject login{{"email", "round@example.com"}, {"password", "secret12"}};
+    const auto in = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", login));
+    QVERIFY2(in.ok(), qPrintable(in.errorText()));
+    QCOMPARE(in.value->id, up.value->id);
+    QVERIFY(in.value->token != up.value->token);
+
+    const auto again = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
+    QCOMPARE(again.apiError()->status(), 409);
+}
+
+QTEST_GUILESS_MAIN(TestRequest)
+#include "tst_request.moc"

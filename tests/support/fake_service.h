@@ -1,0 +1,132 @@
+#pragma once
+
+#include "support/fake_service_state.h"
+#include "support/http_request.h"
+#include "support/http_response.h"
+#include "support/loopback_http_server.h"
+
+#include "api/json_value.h"
+
+#include <QHash>
+#include <QObject>
+
+#include <functional>
+#include <map>
+
+// An in-memory stand-in for the notes service, spoken to over loopback HTTP. Tests drive it through
+// the real client and can make any path fail, stall or hang up.
+class FakeService : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How one path misbehaves. A zero status with a delay only slows the normal answer.
+    struct Fault
+    {
+        int status = 0;
+        QByteArray body;
+        QByteArray contentType = "application/json";
+        int delayMs = 0;
+        bool dropConnection = false;
+        int remaining = -1; // requests still affected; -1 until cleared
+
+        static Fault http(int status, const QByteArray &body);
+        static Fault htmlPage(int status); // what a proxy or a crashed PHP host sends
+        static Fault invalidUtf8(int status);
+        static Fault delay(int ms);
+        static Fault drop();
+    };
+
+    struct Account
+    {
+        qint64 userId = 0; // 0 when the account could not be made
+        QString token;
+        qint64 workspaceId = 0;
+    };
+
+    enum class Access { Public, Authenticated };
+
+    // What a route handler gets: the request, its body already checked to be a JSON object (empty for
+    // bodiless methods), and for authenticated routes the caller.
+    struct Call
+    {
+        const HttpRequest &request;
+        const JSONObject &body;
+        qint64 userId = 0;
+        QString token;
+    };
+    using RouteHandler = std::function<HttpResponse(const Call &)>;
+
+    explicit FakeService(QObject *parent = nullptr);
+
+    bool start(quint16 port = 0);
+    QString origin() const;
+    quint16 port() const;
+    LoopbackHttpServer &server() { return m_server; }
+
+    void route(const QByteArray &method, const QString &path, RouteHandler handler,
+               Access access = Access::Authenticated);
+
+    QList<HttpRequest> requests() const { return m_requests; }
+    QList<HttpRequest> requestsTo(const QString &path) const; // path without the query
+    HttpRequest lastRequest() const; // empty when nothing came in
+    void clearRequests() { m_requests.clear(); }
+
+    void setFault(const QString &path, const Fault &fault);
+    void clearFault(const QString &path);
+    void clearFaults();
+    void setOffline(bool offline) { m_offline = offline; }
+    bool isOffline() const { return m_offline; }
+
+    Account createAccount(const QString &email, const QString &password, const QString &name);
+    QString issueToken(qint64 userId, const QString &deviceLabel = QString());
+    void revokeToken(const QString &token);
+    int userCount() const { return int(m_state.users.size()); }
+    FakeServiceState &state() { return m_state; }
+
+    static HttpResponse reply(int status, const JSONObject &object);
+    static HttpResponse error(int status, const QString &message);
+    static QString timestamp(const QDateTime &when); // "YYYY-MM-DD HH:MM:SS", UTC
+    static QString stringField(const JSONObject &object, const QString &key); // empty unless a string
+
+Q_SIGNALS:
+    void requestReceived(const HttpRequest &request);
+
+private:
+    struct Route
+    {
+        RouteHandler handler;
+        Access access = Access::Authenticated;
+    };
+
+    struct Registration
+    {
+        Account account;
+        int status = 200;
+        QString error;
+    };
+
+    HttpResponse handle(const HttpRequest &request);
+    HttpResponse dispatch(const HttpRequest &request, const QString &path);
+    qint64 authenticate(const HttpRequest &request, QString *token) const;
+
+    void addAccountRoutes();
+    HttpResponse signUp(const Call &call);
+    HttpResponse logIn(const Call &call);
+    HttpResponse logOut(const Call &call);
+    Registration registerUser(const QString &email, const QString &password, const QString &name,
+                              const QString &deviceLabel);
+    HttpResponse sessionReply(qint64 userId, const QString &token) const;
+    const FakeServiceState::User *userByEmail(const QString &email) const;
+    qint64 firstWorkspaceOf(qint64 userId) const;
+
+    static QString normalizedPath(const QByteArray &rawPath);
+    static QDateTime now();
+
+    LoopbackHttpServer m_server;
+    FakeServiceState m_state;
+    std::map<QString, std::map<QByteArray, Route>> m_routes;
+    QHash<QString, Fault> m_faults;
+    QList<HttpRequest> m_requests;
+    bool m_offline = false;
+};

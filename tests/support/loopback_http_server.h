@@ -1,0 +1,68 @@
+#pragma once
+
+#include "support/http_request.h"
+#include "support/http_response.h"
+
+#include <QObject>
+#include <QTcpServer>
+
+#include <functional>
+#include <optional>
+#include <unordered_map>
+
+class QTcpSocket;
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests: keep-alive, chunked request bodies, in-order answers
+// even when one of them is delayed. Requests are handed to a single handler.
+class LoopbackHttpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Handler = std::function<HttpResponse(const HttpRequest &)>;
+
+    explicit LoopbackHttpServer(QObject *parent = nullptr);
+    ~LoopbackHttpServer() override;
+
+    bool listen(quint16 port = 0);
+    quint16 port() const;
+    QString origin() const;
+    void setHandler(Handler handler);
+
+    int acceptedConnections() const { return m_accepted; }
+    int openConnections() const { return int(m_connections.size()); }
+
+    static QByteArray reasonPhrase(int status);
+
+private:
+    struct Head
+    {
+        HttpRequest request;
+        bool http10 = false;
+        bool chunked = false;
+        qint64 contentLength = 0;
+        bool expectsContinue = false;
+    };
+
+    struct Connection
+    {
+        QByteArray buffer;
+        std::optional<Head> head; // set once the header block is in, until the body is
+        bool continueSent = false;
+        bool awaitingResponse = false; // a delayed answer holds back the requests behind it
+        bool closing = false;
+    };
+
+    void acceptConnections();
+    void forget(QTcpSocket *socket);
+    void processBuffer(QTcpSocket *socket);
+    HttpResponse callHandler(const HttpRequest &request);
+    void deliver(QTcpSocket *socket, const HttpResponse &response, bool headOnly, bool keepAlive);
+    void reject(QTcpSocket *socket, int status);
+    Connection *connectionFor(QTcpSocket *socket);
+
+    QTcpServer m_server;
+    std::unordered_map<QTcpSocket *, Connection> m_connections;
+    Handler m_handler;
+    int m_accepted = 0;
+};
