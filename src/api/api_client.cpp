@@ -9,6 +9,7 @@
 namespace {
 
 const char *const kTimedOutProperty = "penroostTimedOut";
+const char *const kCancelledProperty = "penroostCancelled";
 
 QString &originOverride()
 {
@@ -61,7 +62,8 @@ void APIClient::setTimeouts(std::chrono::milliseconds request, std::chrono::mill
     m_resourceTimeout = resource;
 }
 
-QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> APIClient::send(QNetworkReply *reply)
+QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> APIClient::send(QNetworkReply *reply,
+                                                                                     QPointer<CancelToken> cancel)
 {
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(reply,
                                                                   [](QNetworkReply *r) { r->deleteLater(); });
@@ -80,14 +82,27 @@ QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> APIClient
     // Any progress restarts the idle timer, as the request time-out counts silence, not duration.
     QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, qOverload<>(&QTimer::start));
     QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, qOverload<>(&QTimer::start));
+    const auto abandon = [reply] {
+        reply->setProperty(kCancelledProperty, true);
+        reply->abort();
+    };
+    if (cancel) {
+        if (cancel->isCancelled())
+            abandon();
+        else
+            QObject::connect(cancel.data(), &CancelToken::cancelled, reply, abandon);
+    }
     idle.start();
     deadline.start();
-    co_await reply;
+    if (!reply->isFinished())
+        co_await reply;
     co_return owned;
 }
 
 APIError APIClient::failureOf(QNetworkReply *reply)
 {
+    if (reply->property(kCancelledProperty).toBool())
+        return APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
     if (reply->property(kTimedOutProperty).toBool())
         return APIError::network(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
     if (reply->error() != QNetworkReply::NoError)
@@ -96,7 +111,7 @@ APIError APIClient::failureOf(QNetworkReply *reply)
 }
 
 QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std::optional<AnyEncodable> body,
-                                               std::optional<QString> token)
+                                               std::optional<QString> token, QPointer<CancelToken> cancel)
 {
     const QUrl url(baseURLText() + path, QUrl::StrictMode);
     const QString scheme = url.scheme();
@@ -122,7 +137,7 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
     const QByteArray verb = method.toLatin1();
     QNetworkReply *raw = payload ? m_session.sendCustomRequest(request, verb, *payload)
                                  : m_session.sendCustomRequest(request, verb);
-    const auto reply = co_await send(raw);
+    const auto reply = co_await send(raw, std::move(cancel));
 
     const int error = reply->error();
     // Qt reports 4xx/5xx as errors too; only its transport errors (below 200) are network failures.

@@ -2,11 +2,13 @@
 
 #include "api/any_encodable.h"
 #include "api/api_error.h"
+#include "api/cancel_token.h"
 #include "api/json_coder.h"
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <chrono>
@@ -37,13 +39,13 @@ public:
     static constexpr const char *kUserAgent = "Penroost-Derud/0.1 (Mac/iOS)";
 
     // Sends one JSON call and decodes the 2xx reply into Resp. Throws APIError (or EncodeError for
-    // a body that cannot be written, in which case nothing is sent).
+    // a body that cannot be written, in which case nothing is sent). A cancelled `cancel` aborts it.
     template <typename Resp>
     QCoro::Task<Resp> request(QString method, QString path, std::optional<AnyEncodable> body = std::nullopt,
-                              std::optional<QString> token = std::nullopt)
+                              std::optional<QString> token = std::nullopt, QPointer<CancelToken> cancel = {})
     {
         const QByteArray data = co_await requestData(std::move(method), std::move(path), std::move(body),
-                                                     std::move(token));
+                                                     std::move(token), std::move(cancel));
         try {
             co_return sharedJSONDecode<Resp>(data);
         } catch (const DecodeError &e) {
@@ -53,11 +55,12 @@ public:
 
     // The request function up to the reply body of a 2xx answer.
     QCoro::Task<QByteArray> requestData(QString method, QString path, std::optional<AnyEncodable> body,
-                                        std::optional<QString> token);
+                                        std::optional<QString> token, QPointer<CancelToken> cancel = {});
 
     // Runs a built request with the client's time-outs; the reply is finished when it returns.
-    // A time-out aborts the reply and marks it so failureOf() reports it as such.
-    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> send(QNetworkReply *reply);
+    // A time-out or a cancel aborts the reply and marks it so failureOf() reports it as such.
+    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> send(QNetworkReply *reply,
+                                                                               QPointer<CancelToken> cancel = {});
     // A finished reply without an HTTP status: the transport error, or "Bad response".
     static APIError failureOf(QNetworkReply *reply);
 

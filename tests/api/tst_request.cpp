@@ -3,7 +3,9 @@
 #include "support/fake_service.h"
 #include "support/task_outcome.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTimer>
 #include <QTest>
 
 #include <cmath>
@@ -49,6 +51,7 @@ private Q_SLOTS:
     void closedPortIsNetwork();
     void droppedConnectionIsNetwork();
     void timeoutIsNetwork();
+    void cancelAbortsInFlight();
     void unparsablePathSendsNothing_data();
     void unparsablePathSendsNothing();
     void unwritableBodySendsNothing();
@@ -257,6 +260,31 @@ void TestRequest::timeoutIsNetwork()
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
     QCOMPARE(e->networkError(), QNetworkReply::TimeoutError);
     QCOMPARE(e->errorDescription(), QStringLiteral("The request timed out."));
+}
+
+void TestRequest::cancelAbortsInFlight()
+{
+    m_fake.setFault("/api/sync.php", FakeService::Fault::delay(5000));
+    CancelToken cancel;
+    QTimer::singleShot(100, &cancel, &CancelToken::cancel);
+    QElapsedTimer clock;
+    clock.start();
+    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t",
+                                                                      &cancel));
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(e->networkError(), QNetworkReply::OperationCanceledError);
+    QVERIFY(clock.elapsed() < 4000);
+
+    // Once cancelled, later calls with the same token give way at once until it is reset.
+    const auto again = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t",
+                                                                        &cancel));
+    QCOMPARE(again.apiError()->networkError(), QNetworkReply::OperationCanceledError);
+    cancel.reset();
+    m_fake.clearFaults();
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
+    QVERIFY(runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t", &cancel))
+                .ok());
 }
 
 void TestRequest::unparsablePathSendsNothing_data()

@@ -1,8 +1,25 @@
 #include "support/fake_service.h"
+#include "support/fake_ai_routes.h"
+#include "support/fake_block_routes.h"
+#include "support/fake_bookmark_routes.h"
+#include "support/fake_comment_routes.h"
+#include "support/fake_database_routes.h"
+#include "support/fake_folder_routes.h"
+#include "support/fake_page_routes.h"
+#include "support/fake_publish_routes.h"
+#include "support/fake_search_routes.h"
+#include "support/fake_share_routes.h"
+#include "support/fake_suggestion_routes.h"
+#include "support/fake_sync_routes.h"
+#include "support/fake_upload_routes.h"
+#include "support/fake_version_routes.h"
+#include "support/fake_workspace_routes.h"
 
 #include "api/json_error.h"
 
 #include <QRandomGenerator>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,8 +61,8 @@ FakeService::Fault FakeService::Fault::htmlPage(int status)
     f.status = status;
     f.contentType = "text/html; charset=UTF-8";
     const QByteArray title = QByteArray::number(status) + ' ' + LoopbackHttpServer::reasonPhrase(status);
-    f.body = "<!DOCTYPE html>\n<html>\n<head><title>" + title + "</title></head>\n<body>\n<center><h1>" + title
-        + "</h1></center>\n<hr><center>nginx</center>\n</body>\n</html>\n";
+    f.body = "<!DOCTYPE html>\n<html>\n<head><title>" + title + "</title></head>\n<body>\n<center><h1>" +
+             title + "</h1></center>\n<hr><center>nginx</center>\n</body>\n</html>\n";
     return f;
 }
 
@@ -71,10 +88,26 @@ FakeService::Fault FakeService::Fault::drop()
     return f;
 }
 
-FakeService::FakeService(QObject *parent) : QObject(parent)
+FakeService::FakeService(QObject *parent)
+    : QObject(parent)
 {
     m_server.setHandler([this](const HttpRequest &request) { return handle(request); });
     addAccountRoutes();
+    new FakeUploadRoutes(*this);
+    FakeWorkspaceRoutes::install(*this);
+    FakeFolderRoutes::install(*this);
+    FakePageRoutes::install(*this);
+    FakeSearchRoutes::install(*this);
+    FakeBlockRoutes::install(*this);
+    FakeSyncRoutes::install(*this);
+    FakeCommentRoutes::install(*this);
+    FakeShareRoutes::install(*this);
+    FakeSuggestionRoutes::install(*this);
+    FakePublishRoutes::install(*this);
+    FakeVersionRoutes::install(*this);
+    FakeAIRoutes::install(*this);
+    FakeDatabaseRoutes::install(*this);
+    FakeBookmarkRoutes::install(*this);
 }
 
 bool FakeService::start(quint16 port)
@@ -95,6 +128,11 @@ quint16 FakeService::port() const
 void FakeService::route(const QByteArray &method, const QString &path, RouteHandler handler, Access access)
 {
     m_routes[path][method] = Route{std::move(handler), access};
+}
+
+void FakeService::routeRaw(const QByteArray &method, const QString &path, RouteHandler handler, Access access)
+{
+    m_routes[path][method] = Route{std::move(handler), access, true};
 }
 
 QList<HttpRequest> FakeService::requestsTo(const QString &path) const
@@ -148,6 +186,40 @@ QString FakeService::issueToken(qint64 userId, const QString &deviceLabel)
 void FakeService::revokeToken(const QString &token)
 {
     m_state.sessions.remove(token);
+}
+
+qint64 FakeService::seedSuggestion(qint64 pageId, qint64 userId, const QString &kind,
+                                   const std::optional<JSONObject> &payload, qint64 blockId)
+{
+    FakeServiceState::Suggestion suggestion;
+    suggestion.id = m_state.nextSuggestionId++;
+    suggestion.pageId = pageId;
+    suggestion.blockId = blockId;
+    suggestion.userId = userId;
+    suggestion.kind = kind;
+    suggestion.payload = payload;
+    suggestion.createdAt = now();
+    m_state.suggestions[suggestion.id] = suggestion;
+    return suggestion.id;
+}
+
+std::vector<FakeServiceState::Block> FakeService::storedBlocks(qint64 pageId) const
+{
+    std::vector<FakeServiceState::Block> found;
+    for (const auto &entry : m_state.blocks) {
+        if (entry.second.pageId == pageId)
+            found.push_back(entry.second);
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto &a, const auto &b) { return a.position < b.position; });
+    return found;
+}
+
+int FakeService::syncEntryCount(qint64 workspaceId) const
+{
+    return int(std::count_if(m_state.syncLog.begin(), m_state.syncLog.end(), [workspaceId](const auto &e) {
+        return workspaceId == 0 || e.workspaceId == workspaceId;
+    }));
 }
 
 HttpResponse FakeService::reply(int status, const JSONObject &object)
@@ -208,7 +280,11 @@ HttpResponse FakeService::handle(const HttpRequest &request)
 
 HttpResponse FakeService::dispatch(const HttpRequest &request, const QString &path)
 {
-    const auto byPath = m_routes.find(path);
+    auto byPath = m_routes.find(path);
+    for (auto it = m_routes.begin(); byPath == m_routes.end() && it != m_routes.end(); ++it) {
+        if (it->first.endsWith(QLatin1Char('/')) && path.startsWith(it->first))
+            byPath = it;
+    }
     if (byPath == m_routes.end())
         return error(404, QStringLiteral("Not found"));
     const auto byMethod = byPath->second.find(request.method);
@@ -231,7 +307,7 @@ HttpResponse FakeService::dispatch(const HttpRequest &request, const QString &pa
     }
 
     JSONObject body;
-    if (bodyMustBeObject(request.method) || !request.body.isEmpty()) {
+    if (!route.rawBody && (bodyMustBeObject(request.method) || !request.body.isEmpty())) {
         try {
             body = parseJSONObject(request.body);
         } catch (const DecodeError &) {
@@ -257,8 +333,10 @@ qint64 FakeService::authenticate(const HttpRequest &request, QString *token) con
 
 void FakeService::addAccountRoutes()
 {
-    route("POST", SignUpPath, [this](const Call &call) { return signUp(call); }, Access::Public);
-    route("POST", LogInPath, [this](const Call &call) { return logIn(call); }, Access::Public);
+    route(
+        "POST", SignUpPath, [this](const Call &call) { return signUp(call); }, Access::Public);
+    route(
+        "POST", LogInPath, [this](const Call &call) { return logIn(call); }, Access::Public);
     route("POST", LogOutPath, [this](const Call &call) { return logOut(call); });
 }
 

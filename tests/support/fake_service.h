@@ -21,8 +21,7 @@ class FakeService : public QObject
 
 public:
     // How one path misbehaves. A zero status with a delay only slows the normal answer.
-    struct Fault
-    {
+    struct Fault {
         int status = 0;
         QByteArray body;
         QByteArray contentType = "application/json";
@@ -37,8 +36,7 @@ public:
         static Fault drop();
     };
 
-    struct Account
-    {
+    struct Account {
         qint64 userId = 0; // 0 when the account could not be made
         QString token;
         qint64 workspaceId = 0;
@@ -48,8 +46,7 @@ public:
 
     // What a route handler gets: the request, its body already checked to be a JSON object (empty for
     // bodiless methods), and for authenticated routes the caller.
-    struct Call
-    {
+    struct Call {
         const HttpRequest &request;
         const JSONObject &body;
         qint64 userId = 0;
@@ -66,10 +63,14 @@ public:
 
     void route(const QByteArray &method, const QString &path, RouteHandler handler,
                Access access = Access::Authenticated);
+    // Like route(), but the body is handed over unparsed (Call::body stays empty), and a path ending
+    // in '/' also serves every path below it.
+    void routeRaw(const QByteArray &method, const QString &path, RouteHandler handler,
+                  Access access = Access::Authenticated);
 
     QList<HttpRequest> requests() const { return m_requests; }
     QList<HttpRequest> requestsTo(const QString &path) const; // path without the query
-    HttpRequest lastRequest() const; // empty when nothing came in
+    HttpRequest lastRequest() const;                          // empty when nothing came in
     void clearRequests() { m_requests.clear(); }
 
     void setFault(const QString &path, const Fault &fault);
@@ -84,23 +85,29 @@ public:
     int userCount() const { return int(m_state.users.size()); }
     FakeServiceState &state() { return m_state; }
 
+    // Seeding and inspection for tests of the content routes.
+    qint64 seedSuggestion(qint64 pageId, qint64 userId, const QString &kind,
+                          const std::optional<JSONObject> &payload = std::nullopt, qint64 blockId = 0);
+    std::vector<FakeServiceState::Block> storedBlocks(qint64 pageId) const; // by position
+    int syncEntryCount(qint64 workspaceId = 0) const;                       // 0 counts every workspace
+    void setSyncPageSize(int entries) { m_state.syncPageSize = entries; }
+
     static HttpResponse reply(int status, const JSONObject &object);
     static HttpResponse error(int status, const QString &message);
-    static QString timestamp(const QDateTime &when); // "YYYY-MM-DD HH:MM:SS", UTC
+    static QString timestamp(const QDateTime &when);                          // "YYYY-MM-DD HH:MM:SS", UTC
     static QString stringField(const JSONObject &object, const QString &key); // empty unless a string
 
 Q_SIGNALS:
     void requestReceived(const HttpRequest &request);
 
 private:
-    struct Route
-    {
+    struct Route {
         RouteHandler handler;
         Access access = Access::Authenticated;
+        bool rawBody = false;
     };
 
-    struct Registration
-    {
+    struct Registration {
         Account account;
         int status = 200;
         QString error;

@@ -12,7 +12,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("fake-service"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("In-memory stand-in for the notes service on 127.0.0.1."));
+    parser.setApplicationDescription(
+        QStringLiteral("In-memory stand-in for the notes service on 127.0.0.1."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port to listen on; 0 picks a free one."),

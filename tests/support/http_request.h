@@ -8,12 +8,11 @@
 #include <optional>
 
 // One request as it arrived on the wire, kept raw so tests can assert exactly what the client sent.
-struct HttpRequest
-{
+struct HttpRequest {
     QByteArray method;
-    QByteArray target; // path plus "?query", byte for byte from the request line
+    QByteArray target;                            // path plus "?query", byte for byte from the request line
     QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
-    QByteArray body; // de-chunked when the client used chunked transfer coding
+    QByteArray body;                              // de-chunked when the client used chunked transfer coding
 
     QByteArray path() const;
     QByteArray query() const;

@@ -5,13 +5,12 @@
 #include <QPair>
 
 // What the loopback server should do with one request: answer (possibly late) or hang up.
-struct HttpResponse
-{
+struct HttpResponse {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
     int delayMs = 0;
-    bool dropConnection = false; // abort the socket instead of answering
+    bool dropConnection = false;                  // abort the socket instead of answering
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers, after the standard ones
 
     static HttpResponse json(int status, const QByteArray &body);

@@ -1,6 +1,7 @@
 #include "support/loopback_http_server.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QLocale>
 #include <QPointer>
 #include <QTcpSocket>
@@ -15,10 +16,18 @@ constexpr qint64 MaxBodyBytes = 64 * 1024 * 1024;
 
 enum class Outcome { NeedMore, Done, Reject };
 
+struct Head {
+    HttpRequest request;
+    bool http10 = false;
+    bool chunked = false;
+    qint64 contentLength = 0;
+    bool expectsContinue = false;
+};
+
 bool isTokenChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-        || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
 }
 
 bool isToken(QByteArrayView s)
@@ -35,8 +44,8 @@ bool isToken(QByteArrayView s)
 QList<QByteArray> listTokens(const QByteArray &value)
 {
     QList<QByteArray> tokens;
-    for (const QByteArray &part : value.split(',')) {
-        const QByteArray t = part.trimmed().toLower();
+    for (const QByteArray &item : value.split(',')) {
+        const QByteArray t = item.trimmed().toLower();
         if (!t.isEmpty())
             tokens.append(t);
     }
@@ -61,8 +70,8 @@ std::optional<qint64> contentLength(const HttpRequest &request, bool &malformed)
     for (const auto &h : request.headers) {
         if (h.first.compare("Content-Length", Qt::CaseInsensitive) != 0)
             continue;
-        for (const QByteArray &part : h.second.split(',')) {
-            const std::optional<qint64> n = parseDecimal(part.trimmed());
+        for (const QByteArray &item : h.second.split(',')) {
+            const std::optional<qint64> n = parseDecimal(item.trimmed());
             if (!n || (length && *length != *n)) {
                 malformed = true;
                 return std::nullopt;
@@ -73,7 +82,6 @@ std::optional<qint64> contentLength(const HttpRequest &request, bool &malformed)
     return length;
 }
 
-template<typename Head>
 Outcome parseHead(QByteArray &buffer, Head &head, int &rejectStatus)
 {
     // Stray blank lines before a request line are allowed and ignored.
@@ -222,8 +230,8 @@ QByteArray serialize(const HttpResponse &response, bool headOnly, bool keepAlive
     // 1xx, 204 and 304 never carry a body, so they carry no length either.
     const bool bodiless = response.status < 200 || response.status == 204 || response.status == 304;
 
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + LoopbackHttpServer::reasonPhrase(response.status) + "\r\n";
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
+                     LoopbackHttpServer::reasonPhrase(response.status) + "\r\n";
     out += "Date: " + httpDate() + "\r\n";
     out += "Server: fake-service\r\n";
     if (!bodiless) {
@@ -242,7 +250,16 @@ QByteArray serialize(const HttpResponse &response, bool headOnly, bool keepAlive
 
 } // namespace
 
-LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QObject(parent)
+struct LoopbackHttpServer::Connection {
+    QByteArray buffer;
+    std::optional<Head> head; // set once the header block is in, until the body is
+    bool continueSent = false;
+    bool awaitingResponse = false; // a delayed answer holds back the requests behind it
+    bool closing = false;
+};
+
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
+    : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::acceptConnections);
 }
@@ -284,52 +301,49 @@ void LoopbackHttpServer::setHandler(Handler handler)
 
 QByteArray LoopbackHttpServer::reasonPhrase(int status)
 {
-    switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 202: return "Accepted";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 410: return "Gone";
-    case 411: return "Length Required";
-    case 412: return "Precondition Failed";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 422: return "Unprocessable Content";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    case 505: return "HTTP Version Not Supported";
-    default: break;
-    }
-    if (status >= 500)
-        return "Server Error";
-    if (status >= 400)
-        return "Client Error";
-    return "Unknown";
+    static const QHash<int, QByteArray> phrases = {
+        {100, "Continue"},
+        {200, "OK"},
+        {201, "Created"},
+        {202, "Accepted"},
+        {204, "No Content"},
+        {301, "Moved Permanently"},
+        {302, "Found"},
+        {304, "Not Modified"},
+        {307, "Temporary Redirect"},
+        {308, "Permanent Redirect"},
+        {400, "Bad Request"},
+        {401, "Unauthorized"},
+        {403, "Forbidden"},
+        {404, "Not Found"},
+        {405, "Method Not Allowed"},
+        {408, "Request Timeout"},
+        {409, "Conflict"},
+        {410, "Gone"},
+        {411, "Length Required"},
+        {412, "Precondition Failed"},
+        {413, "Content Too Large"},
+        {415, "Unsupported Media Type"},
+        {422, "Unprocessable Content"},
+        {429, "Too Many Requests"},
+        {431, "Request Header Fields Too Large"},
+        {500, "Internal Server Error"},
+        {501, "Not Implemented"},
+        {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
+        {504, "Gateway Timeout"},
+        {505, "HTTP Version Not Supported"},
+    };
+    if (const auto it = phrases.constFind(status); it != phrases.constEnd())
+        return *it;
+    return status >= 500 ? "Server Error" : status >= 400 ? "Client Error" : "Unknown";
 }
 
 void LoopbackHttpServer::acceptConnections()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         ++m_accepted;
-        m_connections.emplace(socket, Connection());
+        m_connections.emplace(socket, std::make_unique<Connection>());
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             Connection *conn = connectionFor(socket);
             if (!conn)
@@ -350,7 +364,7 @@ void LoopbackHttpServer::forget(QTcpSocket *socket)
 LoopbackHttpServer::Connection *LoopbackHttpServer::connectionFor(QTcpSocket *socket)
 {
     const auto it = m_connections.find(socket);
-    return it == m_connections.end() ? nullptr : &it->second;
+    return it == m_connections.end() ? nullptr : it->second.get();
 }
 
 // Any write, abort or disconnect below may emit disconnected() synchronously and erase the
@@ -444,7 +458,8 @@ HttpResponse LoopbackHttpServer::callHandler(const HttpRequest &request)
     }
 }
 
-void LoopbackHttpServer::deliver(QTcpSocket *socket, const HttpResponse &response, bool headOnly, bool keepAlive)
+void LoopbackHttpServer::deliver(QTcpSocket *socket, const HttpResponse &response, bool headOnly,
+                                 bool keepAlive)
 {
     if (response.dropConnection) {
         socket->abort();

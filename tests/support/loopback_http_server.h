@@ -7,7 +7,7 @@
 #include <QTcpServer>
 
 #include <functional>
-#include <optional>
+#include <memory>
 #include <unordered_map>
 
 class QTcpSocket;
@@ -35,23 +35,7 @@ public:
     static QByteArray reasonPhrase(int status);
 
 private:
-    struct Head
-    {
-        HttpRequest request;
-        bool http10 = false;
-        bool chunked = false;
-        qint64 contentLength = 0;
-        bool expectsContinue = false;
-    };
-
-    struct Connection
-    {
-        QByteArray buffer;
-        std::optional<Head> head; // set once the header block is in, until the body is
-        bool continueSent = false;
-        bool awaitingResponse = false; // a delayed answer holds back the requests behind it
-        bool closing = false;
-    };
+    struct Connection; // parser state per socket
 
     void acceptConnections();
     void forget(QTcpSocket *socket);
@@ -62,7 +46,7 @@ private:
     Connection *connectionFor(QTcpSocket *socket);
 
     QTcpServer m_server;
-    std::unordered_map<QTcpSocket *, Connection> m_connections;
+    std::unordered_map<QTcpSocket *, std::unique_ptr<Connection>> m_connections;
     Handler m_handler;
     int m_accepted = 0;
 };

@@ -1,0 +1,33 @@
+#include "api/block_dto.h"
+
+#include "api/json_reader.h"
+#include "api/wire_hash.h"
+
+BlockDTO BlockDTO::fromJson(const rapidjson::Value &v)
+{
+    BlockDTO r;
+    r.id = json::field<qint64>(v, "id");
+    r.page_id = json::field<qint64>(v, "page_id");
+    r.parent_block_id = json::optField<qint64>(v, "parent_block_id");
+    r.type = json::field<QString>(v, "type");
+    r.content = json::field<JSONObject>(v, "content");
+    r.position = json::field<qint64>(v, "position");
+    return r;
+}
+
+void BlockDTO::toJson(JsonWriter &w) const
+{
+    w.startObject();
+    w.field("id", id);
+    w.field("page_id", page_id);
+    w.field("parent_block_id", parent_block_id);
+    w.field("type", type);
+    w.field("content", content);
+    w.field("position", position);
+    w.endObject();
+}
+
+size_t qHash(const BlockDTO &v, size_t seed) noexcept
+{
+    return wire::hashAll(seed, v.id, v.page_id, v.parent_block_id, v.type, v.content, v.position);
+}

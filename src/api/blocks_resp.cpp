@@ -1,0 +1,17 @@
+#include "api/blocks_resp.h"
+
+#include "api/json_reader.h"
+
+BlocksResp BlocksResp::fromJson(const rapidjson::Value &v)
+{
+    BlocksResp r;
+    r.blocks = json::field<std::vector<BlockDTO>>(v, "blocks");
+    return r;
+}
+
+void BlocksResp::toJson(JsonWriter &w) const
+{
+    w.startObject();
+    w.field("blocks", blocks);
+    w.endObject();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "api/block_dto.h"
+#include "api/json_writer.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <vector>
+
+// Reply listing the blocks of one page.
+struct BlocksResp {
+    std::vector<BlockDTO> blocks;
+
+    static BlocksResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "api/block_upsert_ack.h"
+#include "api/json_writer.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <vector>
+
+// Reply of the batch upsert.
+struct BlocksUpsertResp {
+    std::vector<BlockUpsertAck> blocks;
+
+    static BlocksUpsertResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "api/json_value.h"
+#include "api/json_writer.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+// Body that adds a row.
+struct DBRowCreateReq {
+    qint64 database_id = 0;
+    JSONObject data;
+    qint64 position = 0;
+
+    static DBRowCreateReq fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

@@ -1,0 +1,17 @@
+#include "api/folders_resp.h"
+
+#include "api/json_reader.h"
+
+FoldersResp FoldersResp::fromJson(const rapidjson::Value &v)
+{
+    FoldersResp r;
+    r.folders = json::field<std::vector<FolderDTO>>(v, "folders");
+    return r;
+}
+
+void FoldersResp::toJson(JsonWriter &w) const
+{
+    w.startObject();
+    w.field("folders", folders);
+    w.endObject();
+}

@@ -1,0 +1,17 @@
+#include "api/page_resp.h"
+
+#include "api/json_reader.h"
+
+PageResp PageResp::fromJson(const rapidjson::Value &v)
+{
+    PageResp r;
+    r.page = json::field<PageDTO>(v, "page");
+    return r;
+}
+
+void PageResp::toJson(JsonWriter &w) const
+{
+    w.startObject();
+    w.field("page", page);
+    w.endObject();
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "api/json_writer.h"
+#include "api/library_server_status.h"
+
+#include <QMap>
+#include <QString>
+
+#include <rapidjson/document.h>
+
+// The library's badge reply: statuses keyed by a page's server id as decimal text.
+struct PageStatusesResp {
+    QMap<QString, LibraryServerStatus> statuses;
+
+    static PageStatusesResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "api/json_writer.h"
+#include "api/search_hit.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <vector>
+
+// Reply of a search.
+struct SearchResp {
+    std::vector<SearchHit> pages;
+
+    static SearchResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "api/ai_req.h"
+#include "api/ai_resp.h"
+#include "api/auth_login_req.h"
+#include "api/auth_resp.h"
+#include "api/auth_signup_req.h"
+#include "api/blocks_resp.h"
+#include "api/blocks_upsert_req.h"
+#include "api/blocks_upsert_resp.h"
+#include "api/bookmark_preview_resp.h"
+#include "api/comment_create_req.h"
+#include "api/comment_create_resp.h"
+#include "api/comments_resp.h"
+#include "api/database_resp.h"
+#include "api/databases_resp.h"
+#include "api/db_create_req.h"
+#include "api/db_row_create_req.h"
+#include "api/db_row_patch_req.h"
+#include "api/db_row_resp.h"
+#include "api/empty_reply.h"
+#include "api/folder_create_req.h"
+#include "api/folder_move_page_req.h"
+#include "api/folder_patch_req.h"
+#include "api/folder_resp.h"
+#include "api/folders_resp.h"
+#include "api/library_pages_resp.h"
+#include "api/page_create_req.h"
+#include "api/page_patch_req.h"
+#include "api/page_resp.h"
+#include "api/page_statuses_resp.h"
+#include "api/pages_resp.h"
+#include "api/publish_req.h"
+#include "api/publish_resp.h"
+#include "api/search_resp.h"
+#include "api/share_invite_resp.h"
+#include "api/share_list_resp.h"
+#include "api/share_req.h"
+#include "api/suggestion_decide_req.h"
+#include "api/suggestions_resp.h"
+#include "api/sync_req.h"
+#include "api/sync_resp.h"
+#include "api/version_restore_ok.h"
+#include "api/version_restore_req.h"
+#include "api/versions_resp.h"
+#include "api/workspaces_resp.h"
+
+#include <QCoroTask>
+#include <QString>
+
+// Every call the client makes to the service, one typed function each, so no caller builds a path.
+// Each goes through APIClient's request function and fails with its APIError; callers pass the token
+// they read just before the call (sign-in and sign-up take none).
+class ServiceEndpoints
+{
+public:
+    // A free-text query value: everything but A-Z a-z 0-9 - . _ ~ is percent-encoded as UTF-8,
+    // so '&', '=', '+' and '#' arrive as typed instead of splitting or ending the query.
+    static QString encodeQueryValue(const QString &text);
+
+    // Accounts
+    static QCoro::Task<AuthResp> login(AuthLoginReq body);
+    static QCoro::Task<AuthResp> signup(AuthSignupReq body);
+    static QCoro::Task<EmptyReply> logout(QString token);
+
+    // Pages, blocks and sync
+    static QCoro::Task<PageResp> createPage(QString token, PageCreateReq body);
+    static QCoro::Task<PageResp> patchPage(QString token, PagePatchReq body);
+    static QCoro::Task<EmptyReply> deletePage(QString token, qint64 pageId);
+    static QCoro::Task<BlocksUpsertResp> upsertBlocks(QString token, BlocksUpsertReq body);
+    static QCoro::Task<EmptyReply> deleteBlock(QString token, qint64 blockId);
+    static QCoro::Task<SyncResp> sync(QString token, SyncReq body);
+    static QCoro::Task<BlocksResp> fetchBlocks(QString token, qint64 pageId);
+    static QCoro::Task<BookmarkPreviewResp> fetchBookmark(QString token, QString url);
+
+    // Comments
+    static QCoro::Task<CommentCreateResp> createComment(QString token, CommentCreateReq body);
+    static QCoro::Task<CommentsResp> listComments(QString token, qint64 pageId);
+
+    // Library and trash
+    static QCoro::Task<WorkspacesResp> listWorkspaces(QString token);
+    static QCoro::Task<FoldersResp> listFolders(QString token, qint64 workspaceId);
+    static QCoro::Task<LibraryPagesResp> listPages(QString token, qint64 workspaceId);
+    static QCoro::Task<PageStatusesResp> pageStatuses(QString token, qint64 workspaceId);
+    static QCoro::Task<SearchResp> search(QString token, qint64 workspaceId, QString text);
+    static QCoro::Task<FolderResp> createFolder(QString token, FolderCreateReq body);
+    // Rename, re-icon or re-parent (drop onto another folder).
+    static QCoro::Task<EmptyReply> patchFolder(QString token, FolderPatchReq body);
+    static QCoro::Task<EmptyReply> movePage(QString token, FolderMovePageReq body);
+    static QCoro::Task<EmptyReply> deleteFolder(QString token, qint64 folderId);
+    static QCoro::Task<PagesResp> listTrash(QString token, qint64 workspaceId);
+    static QCoro::Task<EmptyReply> purgePage(QString token, qint64 pageId);
+    // Takes a page out of the trash. Any 2xx reply counts as done; its body is not read.
+    static QCoro::Task<void> restorePage(QString token, qint64 pageId);
+
+    // Inline databases
+    static QCoro::Task<DatabasesResp> listDatabases(QString token, qint64 pageId);
+    static QCoro::Task<DatabaseResp> createDatabase(QString token, DBCreateReq body);
+    static QCoro::Task<DBRowResp> createRow(QString token, DBRowCreateReq body);
+    static QCoro::Task<EmptyReply> patchRow(QString token, DBRowPatchReq body);
+
+    // Sharing and publishing
+    static QCoro::Task<ShareListResp> listShares(QString token, qint64 pageId);
+    static QCoro::Task<ShareInviteResp> share(QString token, ShareReq body);
+    static QCoro::Task<EmptyReply> removeShare(QString token, qint64 pageId, qint64 shareId);
+    static QCoro::Task<EmptyReply> removeInvite(QString token, qint64 pageId, qint64 inviteId);
+    static QCoro::Task<PublishResp> getPublish(QString token, qint64 pageId);
+    static QCoro::Task<PublishResp> publish(QString token, PublishReq body);
+    static QCoro::Task<EmptyReply> unpublish(QString token, qint64 pageId);
+
+    // Suggestions, versions and AI
+    static QCoro::Task<SuggestionsResp> listSuggestions(QString token, qint64 pageId);
+    static QCoro::Task<EmptyReply> decideSuggestion(QString token, SuggestionDecideReq body);
+    static QCoro::Task<VersionsResp> listVersions(QString token, qint64 pageId);
+    static QCoro::Task<VersionRestoreOK> restoreVersion(QString token, VersionRestoreReq body);
+    static QCoro::Task<AIResp> runAI(QString token, AIReq body);
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "api/json_writer.h"
+#include "api/share_invite_dto.h"
+#include "api/share_item_dto.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <vector>
+
+// Reply listing who has access to a page.
+struct ShareListResp {
+    std::vector<ShareItemDTO> shares;
+    std::vector<ShareInviteDTO> invites;
+
+    static ShareListResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

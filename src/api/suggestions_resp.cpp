@@ -1,0 +1,17 @@
+#include "api/suggestions_resp.h"
+
+#include "api/json_reader.h"
+
+SuggestionsResp SuggestionsResp::fromJson(const rapidjson::Value &v)
+{
+    SuggestionsResp r;
+    r.suggestions = json::field<std::vector<SuggestionDTO>>(v, "suggestions");
+    return r;
+}
+
+void SuggestionsResp::toJson(JsonWriter &w) const
+{
+    w.startObject();
+    w.field("suggestions", suggestions);
+    w.endObject();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "api/json_writer.h"
+#include "api/sync_op_dto.h"
+
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <optional>
+#include <vector>
+
+// Reply of the pull: the changes after the cursor and the new cursor.
+struct SyncResp {
+    std::vector<SyncOpDTO> ops;
+    qint64 server_ts = 0;
+    std::optional<bool> capped;
+
+    static SyncResp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+};

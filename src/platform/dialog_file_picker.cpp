@@ -1,0 +1,51 @@
+#include "platform/dialog_file_picker.h"
+
+#include <QCoroFuture>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QPointer>
+#include <QPromise>
+
+#include <memory>
+
+QString DialogFilePicker::imageNameFilter()
+{
+    QStringList patterns;
+    for (const QByteArray &format : QImageReader::supportedImageFormats()) {
+        const QString suffix = QString::fromLatin1(format).toLower();
+        // Some dialogs match patterns case-sensitively; photos often come as ".JPG".
+        patterns << QStringLiteral("*.") + suffix << QStringLiteral("*.") + suffix.toUpper();
+    }
+    return QStringLiteral("Images (%1)").arg(patterns.join(QLatin1Char(' ')));
+}
+
+QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, QWidget *parent)
+{
+    QPointer<QFileDialog> dialog = new QFileDialog(parent);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    if (filter == Filter::Images)
+        dialog->setNameFilter(imageNameFilter());
+
+    // Closing the owner window destroys the dialog without an answer; that must end the wait too.
+    auto answer = std::make_shared<QPromise<int>>();
+    answer->start();
+    QObject::connect(dialog, &QDialog::finished, [answer](int result) {
+        answer->addResult(result);
+        answer->finish();
+    });
+    QObject::connect(dialog, &QObject::destroyed, [answer] { answer->finish(); });
+    dialog->open();
+    QFuture<int> future = answer->future();
+    co_await future;
+
+    std::optional<QString> chosen;
+    if (dialog && future.resultCount() > 0 && future.result() == QDialog::Accepted) {
+        const QStringList files = dialog->selectedFiles();
+        if (!files.isEmpty())
+            chosen = files.first();
+    }
+    if (dialog)
+        dialog->deleteLater();
+    co_return chosen;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/file_picker.h"
+
+#include <QList>
+
+// Answers every request with a preset path (or a cancel) and remembers what was asked (tests).
+class PresetFilePicker : public FilePicker
+{
+public:
+    explicit PresetFilePicker(std::optional<QString> answer = std::nullopt)
+        : m_answer(std::move(answer))
+    {
+    }
+
+    void setAnswer(std::optional<QString> answer) { m_answer = std::move(answer); }
+    const QList<Filter> &requests() const { return m_requests; }
+
+    QCoro::Task<std::optional<QString>> chooseFile(Filter filter, QWidget *parent) override;
+
+private:
+    std::optional<QString> m_answer;
+    QList<Filter> m_requests;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "support/fake_content.h"
+
+// "/api/ai.php": a deterministic stand-in for the AI assistant. Every answer is built from the action
+// and the page's own text (a summary is its first sentences as bullets, an outline its headings), so
+// tests can predict it; each user has a daily allowance that the reply counts down.
+class FakeAIRoutes
+{
+public:
+    static void install(FakeService &service);
+
+private:
+    // Text cut into sentences, in order.
+    static QStringList sentences(const QString &text);
+
+    explicit FakeAIRoutes(FakeService &service);
+
+    HttpResponse run(const FakeService::Call &call);
+
+    QString answer(const QString &action, const FakeServiceState::Page *page, const QString &input);
+    QString outline(const FakeServiceState::Page &page);
+
+    FakeContent m_content;
+};
