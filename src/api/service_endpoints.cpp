@@ -47,9 +47,9 @@ QString andId(const QString &pathAndQuery, const char *name, qint64 id)
 
 template <typename Resp>
 QCoro::Task<Resp> call(const QString &method, const QString &path, std::optional<AnyEncodable> body,
-                       std::optional<QString> token)
+                       std::optional<QString> token, QPointer<CancelToken> cancel = {})
 {
-    return APIClient::shared().request<Resp>(method, path, std::move(body), std::move(token));
+    return APIClient::shared().request<Resp>(method, path, std::move(body), std::move(token), std::move(cancel));
 }
 
 // The two string-to-string bodies (logout, bookmark fetch).
@@ -82,34 +82,34 @@ QCoro::Task<EmptyReply> ServiceEndpoints::logout(QString token)
                             std::move(token));
 }
 
-QCoro::Task<PageResp> ServiceEndpoints::createPage(QString token, PageCreateReq body)
+QCoro::Task<PageResp> ServiceEndpoints::createPage(QString token, PageCreateReq body, QPointer<CancelToken> cancel)
 {
-    return call<PageResp>(Post, PagesPath, std::move(body), std::move(token));
+    return call<PageResp>(Post, PagesPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<PageResp> ServiceEndpoints::patchPage(QString token, PagePatchReq body)
+QCoro::Task<PageResp> ServiceEndpoints::patchPage(QString token, PagePatchReq body, QPointer<CancelToken> cancel)
 {
-    return call<PageResp>(Patch, PagesPath, std::move(body), std::move(token));
+    return call<PageResp>(Patch, PagesPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::deletePage(QString token, qint64 pageId)
+QCoro::Task<EmptyReply> ServiceEndpoints::deletePage(QString token, qint64 pageId, QPointer<CancelToken> cancel)
 {
-    return call<EmptyReply>(Delete, withId(PagesPath, "page_id", pageId), std::nullopt, std::move(token));
+    return call<EmptyReply>(Delete, withId(PagesPath, "page_id", pageId), std::nullopt, std::move(token), std::move(cancel));
 }
 
-QCoro::Task<BlocksUpsertResp> ServiceEndpoints::upsertBlocks(QString token, BlocksUpsertReq body)
+QCoro::Task<BlocksUpsertResp> ServiceEndpoints::upsertBlocks(QString token, BlocksUpsertReq body, QPointer<CancelToken> cancel)
 {
-    return call<BlocksUpsertResp>(Post, BlocksPath, std::move(body), std::move(token));
+    return call<BlocksUpsertResp>(Post, BlocksPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::deleteBlock(QString token, qint64 blockId)
+QCoro::Task<EmptyReply> ServiceEndpoints::deleteBlock(QString token, qint64 blockId, QPointer<CancelToken> cancel)
 {
-    return call<EmptyReply>(Delete, withId(BlocksPath, "block_id", blockId), std::nullopt, std::move(token));
+    return call<EmptyReply>(Delete, withId(BlocksPath, "block_id", blockId), std::nullopt, std::move(token), std::move(cancel));
 }
 
-QCoro::Task<SyncResp> ServiceEndpoints::sync(QString token, SyncReq body)
+QCoro::Task<SyncResp> ServiceEndpoints::sync(QString token, SyncReq body, QPointer<CancelToken> cancel)
 {
-    return call<SyncResp>(Post, SyncPath, std::move(body), std::move(token));
+    return call<SyncResp>(Post, SyncPath, std::move(body), std::move(token), std::move(cancel));
 }
 
 QCoro::Task<BlocksResp> ServiceEndpoints::fetchBlocks(QString token, qint64 pageId)

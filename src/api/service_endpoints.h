@@ -1,5 +1,9 @@
 #pragma once
 
+#include "api/cancel_token.h"
+
+#include <QPointer>
+
 #include "api/ai_req.h"
 #include "api/ai_resp.h"
 #include "api/auth_login_req.h"
@@ -64,12 +68,12 @@ public:
     static QCoro::Task<EmptyReply> logout(QString token);
 
     // Pages, blocks and sync
-    static QCoro::Task<PageResp> createPage(QString token, PageCreateReq body);
-    static QCoro::Task<PageResp> patchPage(QString token, PagePatchReq body);
-    static QCoro::Task<EmptyReply> deletePage(QString token, qint64 pageId);
-    static QCoro::Task<BlocksUpsertResp> upsertBlocks(QString token, BlocksUpsertReq body);
-    static QCoro::Task<EmptyReply> deleteBlock(QString token, qint64 blockId);
-    static QCoro::Task<SyncResp> sync(QString token, SyncReq body);
+    static QCoro::Task<PageResp> createPage(QString token, PageCreateReq body, QPointer<CancelToken> cancel = {});
+    static QCoro::Task<PageResp> patchPage(QString token, PagePatchReq body, QPointer<CancelToken> cancel = {});
+    static QCoro::Task<EmptyReply> deletePage(QString token, qint64 pageId, QPointer<CancelToken> cancel = {});
+    static QCoro::Task<BlocksUpsertResp> upsertBlocks(QString token, BlocksUpsertReq body, QPointer<CancelToken> cancel = {});
+    static QCoro::Task<EmptyReply> deleteBlock(QString token, qint64 blockId, QPointer<CancelToken> cancel = {});
+    static QCoro::Task<SyncResp> sync(QString token, SyncReq body, QPointer<CancelToken> cancel = {});
     static QCoro::Task<BlocksResp> fetchBlocks(QString token, qint64 pageId);
     static QCoro::Task<BookmarkPreviewResp> fetchBookmark(QString token, QString url);
 

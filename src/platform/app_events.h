@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 // The process-wide in-app notifications, delivered synchronously on the GUI thread.
 class AppEvents : public QObject
@@ -11,9 +12,19 @@ public:
 
     // "fnAuthExpired": the service refused the stored token.
     void postAuthExpired() { Q_EMIT authExpired(); }
+    // "fn.newPage", "fn.quickSwitch", "fn.showShortcuts": posted by the menu commands.
+    void postNewPage() { Q_EMIT newPage(); }
+    void postQuickSwitch() { Q_EMIT quickSwitch(); }
+    void postShowShortcuts() { Q_EMIT showShortcuts(); }
+    // "fn.runAIPrompt": a block hands its prompt text to the AI panel.
+    void postRunAIPrompt(const QString &prompt) { Q_EMIT runAIPrompt(prompt); }
 
 Q_SIGNALS:
     void authExpired();
+    void newPage();
+    void quickSwitch();
+    void showShortcuts();
+    void runAIPrompt(const QString &prompt);
 
 private:
     AppEvents() = default;

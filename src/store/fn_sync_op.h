@@ -1,0 +1,33 @@
+#pragma once
+
+#include "api/json_writer.h"
+#include "store/local_id.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <rapidjson/document.h>
+
+#include <optional>
+
+// One queued change in the outbox: what to send (`payloadJSON`) and how its sends went so far.
+struct FNSyncOp {
+    QString localID = newLocalID();
+    QString entity;     // "page" or "block"
+    QString op;         // "create", "update", "delete" (page); "upsert", "delete" (block)
+    QString refLocalID; // the page's localID, or the block's for a block "delete"
+    QString payloadJSON;
+    QDateTime createdAt = QDateTime::currentDateTimeUtc();
+    qint64 attempts = 0;
+    std::optional<QString> lastError;
+    std::optional<QDateTime> nextRetryAt; // absent = due at the next push
+
+    const QString &id() const { return localID; }
+
+    static FNSyncOp fromJson(const rapidjson::Value &v);
+    void toJson(JsonWriter &w) const;
+
+    friend bool operator==(const FNSyncOp &, const FNSyncOp &) = default;
+};
+
+size_t qHash(const FNSyncOp &v, size_t seed = 0) noexcept;

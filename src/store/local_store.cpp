@@ -1,0 +1,476 @@
+#include "store/local_store.h"
+
+#include "api/json_coder.h"
+#include "platform/diag.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kFolderName = "Folionest";
+constexpr auto kFileName = "state.json";
+constexpr auto kTempSuffix = ".tmp";
+constexpr auto kAsideInfix = ".unreadable-";
+constexpr auto kSaveError = "LocalStore save error: ";
+
+QString errnoText(int error, const QString &path)
+{
+    return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), qt_error_string(error));
+}
+
+// Writes the whole file and forces it to disk; returns the failure, if any.
+std::optional<QString> writeDurably(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errnoText(errno, path);
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            return errnoText(error, path);
+        }
+        data += n;
+        left -= n;
+    }
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return errnoText(error, path);
+    }
+    if (::close(fd) != 0)
+        return errnoText(errno, path);
+    return std::nullopt;
+}
+
+// Makes a finished rename survive a power loss.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+// Positions of the first record per localID and per nonzero serverID, kept in step by the store's
+// own operations and rebuilt lazily after an edit through LocalStore::change. LocalIDs are indexed
+// by their hash: a table keyed by the strings themselves compares scattered strings on every probe
+// and builds several times slower.
+template <typename T>
+class LocalStore::RecordIndex
+{
+public:
+    explicit RecordIndex(const std::vector<T> &list)
+        : m_list(list)
+    {
+    }
+
+    void stale()
+    {
+        m_built = false;
+        m_byLocal.clear();
+        m_byServer.clear();
+    }
+
+    qsizetype withLocalID(const QString &id)
+    {
+        build();
+        const auto it = m_byLocal.constFind(localKey(id));
+        if (it == m_byLocal.cend())
+            return -1;
+        // Every record with this id lies at or after the first one with its hash.
+        for (size_t i = size_t(it->first); i < m_list.size(); ++i) {
+            if (m_list[i].localID == id)
+                return qsizetype(i);
+        }
+        return -1;
+    }
+
+    qsizetype withServerID(qint64 id)
+    {
+        if (id == 0)
+            return -1;
+        build();
+        const auto it = m_byServer.constFind(id);
+        return it == m_byServer.cend() ? -1 : it->first;
+    }
+
+    // The record at `at` was replaced; `before` is what it held.
+    void replaced(qsizetype at, const T &before)
+    {
+        if (!m_built)
+            return;
+        const T &now = m_list[size_t(at)];
+        if (before.localID != now.localID) {
+            drop(m_byLocal, localKey(before.localID), at, [](const T &r) { return localKey(r.localID); });
+            add(m_byLocal, localKey(now.localID), at);
+        }
+        if (before.serverID != now.serverID) {
+            if (before.serverID != 0)
+                drop(m_byServer, before.serverID, at, [](const T &r) { return r.serverID; });
+            if (now.serverID != 0)
+                add(m_byServer, now.serverID, at);
+        }
+    }
+
+    void appended()
+    {
+        if (m_built)
+            addRecord(qsizetype(m_list.size()) - 1);
+    }
+
+private:
+    // Positions holding a key: the first of them, and how many there are.
+    struct Slot {
+        qsizetype first = -1;
+        qsizetype count = 0;
+    };
+
+    static size_t localKey(const QString &id) { return qHash(id, 0); }
+
+    void build()
+    {
+        if (m_built)
+            return;
+        m_byLocal.reserve(qsizetype(m_list.size()));
+        m_byServer.reserve(qsizetype(m_list.size()));
+        for (qsizetype i = 0; i < qsizetype(m_list.size()); ++i)
+            addRecord(i);
+        m_built = true;
+    }
+
+    void addRecord(qsizetype at)
+    {
+        const T &r = m_list[size_t(at)];
+        add(m_byLocal, localKey(r.localID), at);
+        if (r.serverID != 0)
+            add(m_byServer, r.serverID, at);
+    }
+
+    template <typename K>
+    static void add(QHash<K, Slot> &hash, K key, qsizetype at)
+    {
+        Slot &slot = hash[key];
+        if (slot.count == 0 || at < slot.first)
+            slot.first = at;
+        ++slot.count;
+    }
+
+    template <typename K, typename KeyOf>
+    void drop(QHash<K, Slot> &hash, K key, qsizetype at, KeyOf keyOf)
+    {
+        const auto it = hash.find(key);
+        if (it == hash.end())
+            return;
+        if (--it->count == 0) {
+            hash.erase(it);
+            return;
+        }
+        if (it->first != at)
+            return;
+        // Only a shared key gets here: its next holder becomes the first.
+        for (size_t i = size_t(at) + 1; i < m_list.size(); ++i) {
+            if (keyOf(m_list[i]) == key) {
+                it->first = qsizetype(i);
+                return;
+            }
+        }
+    }
+
+    const std::vector<T> &m_list;
+    bool m_built = false;
+    QHash<size_t, Slot> m_byLocal;
+    QHash<qint64, Slot> m_byServer;
+};
+
+LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDelay, QObject *parent)
+    : QObject(parent)
+    , m_url(QDir(folder).filePath(QString::fromLatin1(kFileName)))
+    , m_now([] { return QDateTime::currentDateTimeUtc(); })
+    , m_folderIndex(std::make_unique<RecordIndex<FNFolder>>(m_state.folders))
+    , m_pageIndex(std::make_unique<RecordIndex<FNPage>>(m_state.pages))
+    , m_blockIndex(std::make_unique<RecordIndex<FNBlock>>(m_state.blocks))
+{
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(saveDelay);
+    connect(&m_saveTimer, &QTimer::timeout, this, &LocalStore::save);
+    if (auto *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &LocalStore::writePendingSave);
+
+    QDir().mkpath(folder);
+    load();
+}
+
+LocalStore::~LocalStore()
+{
+    writePendingSave();
+}
+
+LocalStore &LocalStore::shared()
+{
+    // Never destroyed: it lives as long as the process, and its pending save is written at quit.
+    static LocalStore *const store = new LocalStore(defaultFolder());
+    return *store;
+}
+
+QString LocalStore::defaultFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QString::fromLatin1(kFolderName));
+}
+
+void LocalStore::load()
+{
+    QFile file(m_url);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        setAside(file.errorString());
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setAside(file.errorString());
+        return;
+    }
+    file.close();
+    try {
+        m_state = sharedJSONDecode<StoreState>(bytes);
+    } catch (const DecodeError &e) {
+        setAside(e.message());
+    }
+}
+
+// The user's data must never be overwritten by the empty state's first save.
+void LocalStore::setAside(const QString &reason)
+{
+    const QString base = m_url + QLatin1String(kAsideInfix) +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString aside = base;
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    const QString line =
+        QStringLiteral("LocalStore: %1 could not be read (%2)").arg(QString::fromLatin1(kFileName), reason);
+    if (QFile::rename(m_url, aside))
+        diag(line + QStringLiteral("; kept as ") + QFileInfo(aside).fileName() +
+             QStringLiteral(", starting empty"));
+    else
+        diag(line + QStringLiteral("; it could not be set aside, starting empty"));
+}
+
+qint64 LocalStore::currentWorkspaceServerID() const
+{
+    const auto &workspaces = m_state.workspaces;
+    const qint64 current = m_state.currentWorkspaceID;
+    if (current != 0 && std::any_of(workspaces.cbegin(), workspaces.cend(),
+                                    [&](const auto &w) { return w.serverID == current; }))
+        return current;
+    const auto first =
+        std::find_if(workspaces.cbegin(), workspaces.cend(), [](const auto &w) { return w.serverID != 0; });
+    return first != workspaces.cend() ? first->serverID : 0;
+}
+
+void LocalStore::setWorkspaces(std::vector<FNWorkspace> workspaces)
+{
+    m_state.workspaces = std::move(workspaces);
+    m_state.currentWorkspaceID = currentWorkspaceServerID();
+    Q_EMIT stateChanged();
+}
+
+template <typename T>
+void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record)
+{
+    qsizetype at = index.withLocalID(record.localID);
+    if (at < 0)
+        at = index.withServerID(record.serverID);
+    if (at >= 0) {
+        const T before = std::exchange(list[size_t(at)], record);
+        index.replaced(at, before);
+    } else {
+        list.push_back(record);
+        index.appended();
+    }
+    Q_EMIT stateChanged();
+}
+
+void LocalStore::upsertFolder(const FNFolder &folder)
+{
+    upsert(m_state.folders, *m_folderIndex, folder);
+}
+
+void LocalStore::upsertPage(const FNPage &page)
+{
+    upsert(m_state.pages, *m_pageIndex, page);
+}
+
+void LocalStore::upsertBlock(const FNBlock &block)
+{
+    upsert(m_state.blocks, *m_blockIndex, block);
+}
+
+template <typename T>
+void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+                              std::optional<QDateTime> when)
+{
+    const qsizetype at = index.withLocalID(localID);
+    if (at >= 0)
+        list[size_t(at)].deletedAt = std::move(when);
+    Q_EMIT stateChanged();
+    scheduleSave();
+}
+
+void LocalStore::markFolderDeleted(const QString &localID)
+{
+    setDeletedAt(m_state.folders, *m_folderIndex, localID, m_now());
+}
+
+void LocalStore::markPageDeleted(const QString &localID)
+{
+    setDeletedAt(m_state.pages, *m_pageIndex, localID, m_now());
+}
+
+void LocalStore::markBlockDeleted(const QString &localID)
+{
+    setDeletedAt(m_state.blocks, *m_blockIndex, localID, m_now());
+}
+
+void LocalStore::restoreFolder(const QString &localID)
+{
+    setDeletedAt(m_state.folders, *m_folderIndex, localID, std::nullopt);
+}
+
+void LocalStore::restorePage(const QString &localID)
+{
+    setDeletedAt(m_state.pages, *m_pageIndex, localID, std::nullopt);
+}
+
+qsizetype LocalStore::indexOfFolder(const QString &localID) const
+{
+    return m_folderIndex->withLocalID(localID);
+}
+
+qsizetype LocalStore::indexOfPage(const QString &localID) const
+{
+    return m_pageIndex->withLocalID(localID);
+}
+
+qsizetype LocalStore::indexOfBlock(const QString &localID) const
+{
+    return m_blockIndex->withLocalID(localID);
+}
+
+qsizetype LocalStore::indexOfFolderWithServerID(qint64 serverID) const
+{
+    return m_folderIndex->withServerID(serverID);
+}
+
+qsizetype LocalStore::indexOfPageWithServerID(qint64 serverID) const
+{
+    return m_pageIndex->withServerID(serverID);
+}
+
+qsizetype LocalStore::indexOfBlockWithServerID(qint64 serverID) const
+{
+    return m_blockIndex->withServerID(serverID);
+}
+
+void LocalStore::indexesStale()
+{
+    m_folderIndex->stale();
+    m_pageIndex->stale();
+    m_blockIndex->stale();
+}
+
+void LocalStore::scheduleSave()
+{
+    if (m_saveTimer.isActive()) {
+        m_saveTimer.stop();
+        // Writes queued with no event between them would write the same bytes: one does.
+        if (!m_writeNowQueued) {
+            m_writeNowQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (!m_writeNowQueued)
+                        return;
+                    m_writeNowQueued = false;
+                    save();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    m_saveTimer.start();
+}
+
+bool LocalStore::isSavePending() const
+{
+    return m_saveTimer.isActive() || m_writeNowQueued;
+}
+
+void LocalStore::writePendingSave()
+{
+    if (!isSavePending())
+        return;
+    m_saveTimer.stop();
+    m_writeNowQueued = false;
+    save();
+}
+
+void LocalStore::reset()
+{
+    ++m_generation;
+    m_state = StoreState{};
+    indexesStale();
+    Q_EMIT stateChanged();
+    QFile::remove(m_url);
+}
+
+void LocalStore::save()
+{
+    QByteArray bytes;
+    try {
+        bytes = sharedJSONEncode(m_state);
+    } catch (const EncodeError &e) {
+        diag(QLatin1String(kSaveError) + e.message());
+        return;
+    }
+    const QString temp = m_url + QLatin1String(kTempSuffix);
+    if (const auto failure = writeDurably(temp, bytes)) {
+        diag(QLatin1String(kSaveError) + *failure);
+        QFile::remove(temp);
+        return;
+    }
+    // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_url).constData()) != 0) {
+        diag(QLatin1String(kSaveError) + errnoText(errno, m_url));
+        QFile::remove(temp);
+        return;
+    }
+    syncFolder(QFileInfo(m_url).absolutePath());
+}
+
+void LocalStore::setClock(std::function<QDateTime()> now)
+{
+    m_now = std::move(now);
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "store/store_state.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// The one local data set of the process and its file "state.json". Views read `state()` and
+// re-render on `stateChanged`; users change it through the operations or `change`, then call
+// `scheduleSave`. Everything runs on the main thread.
+class LocalStore : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kSaveDelay{150};
+
+    // Loads "state.json" from `folder`, creating the folder when missing. A file that exists
+    // but cannot be read or decoded is renamed aside before the store starts empty.
+    explicit LocalStore(const QString &folder, std::chrono::milliseconds saveDelay = kSaveDelay,
+                        QObject *parent = nullptr);
+    // A save still pending is written first.
+    ~LocalStore() override;
+
+    // Made and loaded on first use, from defaultFolder().
+    static LocalStore &shared();
+    // The per-user data folder plus "Folionest".
+    static QString defaultFolder();
+
+    // Path of "state.json".
+    QString url() const { return m_url; }
+    const StoreState &state() const { return m_state; }
+
+    // Edits the state in place and tells the observers once. Record edits made this way cost a
+    // rebuild of the id indexes at the next lookup, so loops over many records use the upserts.
+    template <typename Edit>
+    void change(Edit &&edit)
+    {
+        std::forward<Edit>(edit)(m_state);
+        indexesStale();
+        Q_EMIT stateChanged();
+    }
+
+    // The same for edits that leave folders, pages and blocks alone (the outbox, the cursor, the
+    // badges, the expanded rows): the id indexes stay valid, so this costs nothing extra.
+    template <typename Edit>
+    void changeOutsideRecords(Edit &&edit)
+    {
+        std::forward<Edit>(edit)(m_state);
+        Q_EMIT stateChanged();
+    }
+
+    qint64 currentWorkspaceServerID() const;
+    void setWorkspaces(std::vector<FNWorkspace> workspaces);
+
+    // Replace the first record with the same localID, else the first with the same nonzero
+    // serverID, else append. No save is scheduled.
+    void upsertFolder(const FNFolder &folder);
+    void upsertPage(const FNPage &page);
+    void upsertBlock(const FNBlock &block);
+
+    // Act on the first record with the localID (soft-deleted ones included); each schedules a
+    // save, also when no record matches. Nothing cascades.
+    void markFolderDeleted(const QString &localID);
+    void markPageDeleted(const QString &localID);
+    void markBlockDeleted(const QString &localID);
+    void restoreFolder(const QString &localID);
+    void restorePage(const QString &localID);
+
+    // Positions in the state's lists of the first record with the id (soft-deleted included);
+    // -1 when none. Valid until the next change.
+    qsizetype indexOfFolder(const QString &localID) const;
+    qsizetype indexOfPage(const QString &localID) const;
+    qsizetype indexOfBlock(const QString &localID) const;
+    qsizetype indexOfFolderWithServerID(qint64 serverID) const;
+    qsizetype indexOfPageWithServerID(qint64 serverID) const;
+    qsizetype indexOfBlockWithServerID(qint64 serverID) const;
+
+    // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
+    // waiting (several such writes queued with no event between them are written once).
+    void scheduleSave();
+    // Empties the state and deletes the file; a pending save still writes (the empty state).
+    void reset();
+    // Changes at every reset, so work begun on the old data set can tell it is gone.
+    quint64 generation() const { return m_generation; }
+    // Writes the whole state now: "state.json.tmp" in full, synced to disk, renamed over
+    // "state.json". On failure prints "LocalStore save error: " and the reason; the old file stays.
+    void save();
+    bool isSavePending() const;
+
+    // Time source of the soft deletes (tests).
+    void setClock(std::function<QDateTime()> now);
+
+Q_SIGNALS:
+    void stateChanged();
+
+private:
+    template <typename T>
+    class RecordIndex;
+
+    void load();
+    void setAside(const QString &reason);
+    void writePendingSave();
+    void indexesStale();
+    template <typename T>
+    void upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record);
+    template <typename T>
+    void setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+                      std::optional<QDateTime> when);
+
+    StoreState m_state;
+    quint64 m_generation = 0;
+    QString m_url;
+    QTimer m_saveTimer;
+    bool m_writeNowQueued = false;
+    std::function<QDateTime()> m_now;
+    std::unique_ptr<RecordIndex<FNFolder>> m_folderIndex;
+    std::unique_ptr<RecordIndex<FNPage>> m_pageIndex;
+    std::unique_ptr<RecordIndex<FNBlock>> m_blockIndex;
+};

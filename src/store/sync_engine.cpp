@@ -1,0 +1,562 @@
+#include "store/sync_engine.h"
+
+#include "api/api_error.h"
+#include "api/blocks_upsert_req.h"
+#include "api/json_coder.h"
+#include "api/page_create_req.h"
+#include "api/page_patch_req.h"
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "platform/app_events.h"
+#include "platform/connectivity.h"
+#include "platform/secret_store.h"
+#include "store/local_id.h"
+#include "store/local_store.h"
+#include "store/retry_policy.h"
+
+#include <QCoroSignal>
+#include <QPointer>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+const QString kNotOnServer = QStringLiteral("Page not yet on server");
+
+qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
+{
+    const auto it = p.find(QLatin1String(key));
+    return it != p.end() && it->second.isInt() ? it->second.toInt() : fallback;
+}
+
+QString stringOr(const JSONObject &p, const char *key, const QString &fallback)
+{
+    const auto it = p.find(QLatin1String(key));
+    return it != p.end() && it->second.isString() ? it->second.toString() : fallback;
+}
+
+bool has(const JSONObject &p, const char *key)
+{
+    return p.find(QLatin1String(key)) != p.end();
+}
+
+// An outbox payload read as a map of integers; nothing when any member is not one.
+std::optional<std::map<QString, qint64>> intMap(const QString &payloadJSON)
+{
+    try {
+        std::map<QString, qint64> out;
+        for (const auto &[k, v] : parseJSONObject(payloadJSON.toUtf8())) {
+            if (!v.isInt())
+                return std::nullopt;
+            out[k] = v.toInt();
+        }
+        return out;
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+}
+
+template <typename T>
+T decodePayload(const QString &payloadJSON)
+{
+    return sharedJSONDecode<T>(payloadJSON.toUtf8());
+}
+
+bool isCancelled(const std::exception_ptr &e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const APIError &a) {
+        return a.kind() == APIError::Kind::Network && a.networkError() == QNetworkReply::OperationCanceledError;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+SyncEngine::SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent)
+    : QObject(parent), m_store(store), m_secrets(secrets), m_deferredGeneration(store.generation())
+{
+    m_pause.setSingleShot(true);
+    connect(&m_pause, &QTimer::timeout, this, &SyncEngine::loopWoken);
+}
+
+SyncEngine::~SyncEngine()
+{
+    // Let a paused loop end and a cycle in flight give way before the members go.
+    stopLoop();
+    cancelCycle();
+}
+
+SyncEngine &SyncEngine::shared()
+{
+    static SyncEngine *engine = [] {
+        auto *e = new SyncEngine(LocalStore::shared(), SecretStore::shared());
+        connect(&Connectivity::shared(), &Connectivity::pathUpdated, e, &SyncEngine::handlePathUpdate);
+        return e;
+    }();
+    return *engine;
+}
+
+void SyncEngine::start()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    tickLoop(++m_loopId);
+}
+
+void SyncEngine::stopLoop()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    ++m_loopId;
+    m_pause.stop();
+    Q_EMIT loopWoken();
+}
+
+void SyncEngine::cancelCycle()
+{
+    if (m_draining)
+        m_cancel.cancel();
+}
+
+QCoro::Task<> SyncEngine::tickLoop(quint64 loopId)
+{
+    QPointer<SyncEngine> self(this);
+    const auto current = [&] { return self && self->m_running && self->m_loopId == loopId; };
+    while (current()) {
+        co_await syncIgnoringErrors();
+        if (!current())
+            co_return;
+        m_pause.start(m_tickInterval);
+        co_await qCoro(this, &SyncEngine::loopWoken);
+    }
+}
+
+QCoro::Task<> SyncEngine::syncIgnoringErrors()
+{
+    try {
+        co_await syncNow();
+    } catch (...) {
+    }
+}
+
+void SyncEngine::handlePathUpdate(bool online)
+{
+    const bool cameBack = online && !m_online;
+    m_online = online;
+    if (cameBack)
+        syncIgnoringErrors();
+}
+
+std::optional<QString> SyncEngine::token() const
+{
+    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+}
+
+QDateTime SyncEngine::now() const
+{
+    return m_now ? m_now() : QDateTime::currentDateTimeUtc();
+}
+
+void SyncEngine::setSyncing(bool syncing)
+{
+    if (m_isSyncing == syncing)
+        return;
+    m_isSyncing = syncing;
+    Q_EMIT isSyncingChanged(syncing);
+}
+
+QCoro::Task<> SyncEngine::syncNow()
+{
+    const auto t = token();
+    if (!t || m_draining)
+        co_return;
+    m_draining = true;
+    setSyncing(true);
+    m_cancel.reset();
+
+    QPointer<SyncEngine> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await push(*t);
+        co_await pull(*t);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const APIError &e) {
+            if (e.kind() == APIError::Kind::Http && e.status() == 401)
+                AppEvents::shared().postAuthExpired();
+        } catch (...) {
+        }
+    }
+    m_draining = false;
+    setSyncing(false);
+    Q_EMIT cycleFinished();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void SyncEngine::removeFromOutbox(const QString &opLocalID)
+{
+    const auto &outbox = m_store.state().outbox;
+    if (std::none_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) { return o.localID == opLocalID; }))
+        return;
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        std::erase_if(s.outbox, [&](const FNSyncOp &o) { return o.localID == opLocalID; });
+    });
+}
+
+QCoro::Task<> SyncEngine::push(QString token)
+{
+    std::vector<FNSyncOp> ops = m_store.state().outbox;
+    if (ops.empty())
+        co_return;
+    std::stable_sort(ops.begin(), ops.end(),
+                     [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
+
+    // Only the newest block upsert of a page is worth sending: each carries all its blocks.
+    std::map<QString, QString> newestUpsert;
+    for (const auto &op : ops) {
+        if (op.entity == QLatin1String("block") && op.op == QLatin1String("upsert"))
+            newestUpsert[op.refLocalID] = op.localID;
+    }
+    std::vector<FNSyncOp> due;
+    for (const auto &op : ops) {
+        const bool superseded = op.entity == QLatin1String("block") && op.op == QLatin1String("upsert")
+            && newestUpsert[op.refLocalID] != op.localID;
+        if (superseded) {
+            removeFromOutbox(op.localID);
+            m_store.scheduleSave();
+        } else {
+            due.push_back(op);
+        }
+    }
+
+    const QDateTime passTime = now();
+    for (const auto &op : due) {
+        if (m_cancel.isCancelled())
+            co_return;
+        if (op.nextRetryAt && *op.nextRetryAt > passTime)
+            continue;
+        std::exception_ptr failure;
+        try {
+            co_await sendOp(op, token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure) {
+            removeFromOutbox(op.localID);
+            m_store.scheduleSave();
+        } else if (isCancelled(failure)) {
+            co_return; // not the operation's fault: nothing is counted
+        } else {
+            recordFailure(op, failure);
+        }
+    }
+}
+
+void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
+{
+    FNSyncOp updated = op;
+    std::optional<int> status;
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &e) {
+        updated.lastError = e.errorDescription();
+        if (e.kind() == APIError::Kind::Http)
+            status = e.status();
+    } catch (const DecodeError &e) {
+        updated.lastError = e.message();
+    } catch (const std::exception &e) {
+        updated.lastError = QString::fromUtf8(e.what());
+    } catch (...) {
+        updated.lastError = QStringLiteral("Unknown error");
+    }
+
+    if (status && RetryPolicy::isPermanentClientError(*status)) {
+        updated.attempts += 1;
+        if (updated.attempts >= RetryPolicy::kDropAtAttempts) {
+            removeFromOutbox(op.localID);
+            m_store.scheduleSave();
+            return;
+        }
+    } else {
+        updated.attempts = std::min(updated.attempts + 1, RetryPolicy::kMaxTransientAttempts);
+    }
+    updated.nextRetryAt = now().addMSecs(RetryPolicy::delayAfter(updated.attempts).count());
+
+    const auto &outbox = m_store.state().outbox;
+    const auto it = std::find_if(outbox.begin(), outbox.end(),
+                                 [&](const FNSyncOp &o) { return o.localID == op.localID; });
+    if (it == outbox.end())
+        return; // removed meanwhile (undo, logout): nothing to write back
+    const auto index = std::distance(outbox.begin(), it);
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[size_t(index)] = updated; });
+    m_store.scheduleSave();
+}
+
+QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
+{
+    const bool isPage = op.entity == QLatin1String("page");
+    const bool isBlock = op.entity == QLatin1String("block");
+
+    if (isPage && op.op == QLatin1String("create")) {
+        PageCreateReq req;
+        try {
+            req = decodePayload<PageCreateReq>(op.payloadJSON);
+        } catch (const DecodeError &) {
+            // Rebuild an unreadable payload from the page itself rather than lose the page.
+            const auto idx = m_store.indexOfPage(op.refLocalID);
+            if (idx < 0)
+                co_return;
+            const FNPage &page = m_store.state().pages[size_t(idx)];
+            req.workspace_id = page.workspaceServerID;
+            if (page.parentPageServerID != 0)
+                req.parent_page_id = page.parentPageServerID;
+            req.title = page.title;
+            req.icon = page.icon;
+            req.position = page.position;
+        }
+        const PageResp resp = co_await ServiceEndpoints::createPage(token, req, &m_cancel);
+        const auto idx = m_store.indexOfPage(op.refLocalID);
+        if (idx < 0)
+            co_return;
+        FNPage page = m_store.state().pages[size_t(idx)];
+        page.serverID = resp.page.id;
+        m_store.upsertPage(page);
+        m_store.scheduleSave();
+        const std::vector<FNBlock> blocks = m_store.state().blocks;
+        for (FNBlock block : blocks) {
+            if (block.pageLocalID != page.localID || block.pageServerID != 0)
+                continue;
+            block.pageServerID = page.serverID;
+            m_store.upsertBlock(block);
+            m_store.scheduleSave();
+        }
+        co_return;
+    }
+
+    if (isPage && op.op == QLatin1String("update")) {
+        PagePatchReq req = decodePayload<PagePatchReq>(op.payloadJSON);
+        // The page may have got its server id after the update was queued.
+        const auto idx = m_store.indexOfPage(op.refLocalID);
+        if (idx >= 0 && m_store.state().pages[size_t(idx)].serverID != 0)
+            req.page_id = m_store.state().pages[size_t(idx)].serverID;
+        if (req.page_id == 0)
+            throw APIError::other(kNotOnServer);
+        co_await ServiceEndpoints::patchPage(token, req, &m_cancel);
+        co_return;
+    }
+
+    if (isPage && op.op == QLatin1String("delete")) {
+        qint64 pageId = 0;
+        const auto idx = m_store.indexOfPage(op.refLocalID);
+        if (idx >= 0)
+            pageId = m_store.state().pages[size_t(idx)].serverID;
+        if (pageId == 0) {
+            const auto map = intMap(op.payloadJSON);
+            if (map && map->count(QStringLiteral("page_id")))
+                pageId = map->at(QStringLiteral("page_id"));
+        }
+        if (pageId == 0)
+            throw APIError::other(kNotOnServer);
+        try {
+            co_await ServiceEndpoints::deletePage(token, pageId, &m_cancel);
+        } catch (const APIError &e) {
+            if (e.kind() == APIError::Kind::Http && e.status() == 404)
+                co_return; // already gone on the service
+            throw;
+        }
+        co_return;
+    }
+
+    if (isBlock && op.op == QLatin1String("upsert")) {
+        const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
+        if (req.page_id == 0)
+            throw APIError::other(kNotOnServer);
+        const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, &m_cancel);
+        for (const auto &ack : resp.blocks) {
+            const auto idx = m_store.indexOfBlock(ack.client_id);
+            if (idx < 0)
+                continue;
+            FNBlock block = m_store.state().blocks[size_t(idx)];
+            block.serverID = ack.id;
+            m_store.upsertBlock(block);
+            m_store.scheduleSave();
+        }
+        co_return;
+    }
+
+    if (isBlock && op.op == QLatin1String("delete")) {
+        const auto map = intMap(op.payloadJSON);
+        if (!map || !map->count(QStringLiteral("block_id")))
+            co_return;
+        co_await ServiceEndpoints::deleteBlock(token, map->at(QStringLiteral("block_id")), &m_cancel);
+        co_return;
+    }
+    // Any other pair counts as sent.
+}
+
+QCoro::Task<> SyncEngine::pull(QString token)
+{
+    const quint64 generation = m_store.generation();
+    const qint64 cursor = m_store.state().cursorServerTs;
+    const SyncResp resp = co_await ServiceEndpoints::sync(token, SyncReq{cursor}, &m_cancel);
+    // A reply for a session or data set that no longer exists must not land in the new one.
+    if (m_store.generation() != generation || this->token() != token)
+        co_return;
+    if (m_deferredGeneration != generation) {
+        m_deferredBlocks.clear();
+        m_deferredGeneration = generation;
+    }
+    for (const auto &op : resp.ops)
+        apply(op);
+    retryDeferredBlocks();
+    if (resp.server_ts > m_store.state().cursorServerTs) {
+        m_store.changeOutsideRecords([&](StoreState &s) { s.cursorServerTs = resp.server_ts; });
+        m_store.scheduleSave();
+    }
+}
+
+QString SyncEngine::contentJSON(const JSONObject &payload)
+{
+    const auto it = payload.find(QStringLiteral("content"));
+    if (it == payload.end())
+        return QStringLiteral("{}");
+    try {
+        return QString::fromUtf8(it->second.serialize());
+    } catch (const EncodeError &) {
+        return QStringLiteral("{}");
+    }
+}
+
+void SyncEngine::apply(const SyncOpDTO &op)
+{
+    // Id 0 or below names nothing on the service.
+    if (op.entity_id <= 0)
+        return;
+    const JSONObject p = op.payload.value_or(JSONObject{});
+    const bool isDelete = op.op == QLatin1String("delete");
+
+    if (op.entity_type == QLatin1String("page")) {
+        const auto idx = m_store.indexOfPageWithServerID(op.entity_id);
+        if (isDelete) {
+            if (idx < 0)
+                return;
+            FNPage page = m_store.state().pages[size_t(idx)];
+            page.deletedAt = now();
+            m_store.upsertPage(page);
+            m_store.scheduleSave();
+            return;
+        }
+        const bool found = idx >= 0;
+        FNPage page = found ? m_store.state().pages[size_t(idx)] : FNPage{};
+        const auto set = [&](const char *key, auto apply) {
+            if (!found || has(p, key))
+                apply();
+        };
+        set("title", [&] { page.title = stringOr(p, "title", QStringLiteral("Untitled")); });
+        set("icon", [&] { page.icon = stringOr(p, "icon", QString()); });
+        set("position", [&] { page.position = intOr(p, "position", 0); });
+        set("workspace_id", [&] { page.workspaceServerID = intOr(p, "workspace_id", 0); });
+        set("parent_page_id", [&] { page.parentPageServerID = intOr(p, "parent_page_id", 0); });
+        set("folder_id", [&] { page.folderServerID = intOr(p, "folder_id", 0); });
+        set("cover_url", [&] { page.coverURL = stringOr(p, "cover_url", QString()); });
+        set("cover_offset_x", [&] { page.coverOffsetX = intOr(p, "cover_offset_x", 50); });
+        set("cover_offset_y", [&] { page.coverOffsetY = intOr(p, "cover_offset_y", 50); });
+        const QDateTime t = now();
+        if (!found) {
+            page.localID = newLocalID();
+            page.serverID = op.entity_id;
+            page.createdAt = t;
+            page.deletedAt.reset();
+        }
+        page.updatedAt = t;
+        m_store.upsertPage(page);
+        m_store.scheduleSave();
+        return;
+    }
+
+    if (op.entity_type != QLatin1String("block"))
+        return;
+    const auto idx = m_store.indexOfBlockWithServerID(op.entity_id);
+    if (isDelete) {
+        if (idx < 0)
+            return;
+        FNBlock block = m_store.state().blocks[size_t(idx)];
+        block.deletedAt = now();
+        m_store.upsertBlock(block);
+        m_store.scheduleSave();
+        return;
+    }
+    const qint64 pageId = intOr(p, "page_id", 0);
+    if (has(p, "page_id") && pageId <= 0)
+        return;
+
+    if (idx >= 0) {
+        // Only what the payload carries changes: a position-only update keeps the text.
+        FNBlock block = m_store.state().blocks[size_t(idx)];
+        if (has(p, "type"))
+            block.type = stringOr(p, "type", QStringLiteral("text"));
+        if (has(p, "content"))
+            block.contentJSON = contentJSON(p);
+        if (has(p, "position"))
+            block.position = intOr(p, "position", 0);
+        if (has(p, "parent_block_id"))
+            block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+        block.updatedAt = now();
+        m_store.upsertBlock(block);
+        m_store.scheduleSave();
+        return;
+    }
+    if (pageId <= 0)
+        return;
+    const auto pageIdx = m_store.indexOfPageWithServerID(pageId);
+    if (pageIdx < 0) {
+        const bool waiting = std::any_of(m_deferredBlocks.begin(), m_deferredBlocks.end(),
+                                         [&](const DeferredBlock &d) { return d.op.entity_id == op.entity_id; });
+        if (!waiting)
+            m_deferredBlocks.push_back({op, 0});
+        return;
+    }
+    FNBlock block;
+    block.serverID = op.entity_id;
+    block.pageServerID = pageId;
+    block.pageLocalID = m_store.state().pages[size_t(pageIdx)].localID;
+    block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+    block.type = stringOr(p, "type", QStringLiteral("text"));
+    block.contentJSON = contentJSON(p);
+    block.position = intOr(p, "position", 0);
+    block.indentLevel = 0;
+    block.createdAt = block.updatedAt = now();
+    m_store.upsertBlock(block);
+    m_store.scheduleSave();
+}
+
+void SyncEngine::retryDeferredBlocks()
+{
+    if (m_deferredBlocks.empty())
+        return;
+    std::vector<DeferredBlock> taken;
+    taken.swap(m_deferredBlocks);
+    for (auto &d : taken) {
+        const qint64 pageId = intOr(d.op.payload.value_or(JSONObject{}), "page_id", 0);
+        if (m_store.indexOfPageWithServerID(pageId) >= 0) {
+            apply(d.op);
+            continue;
+        }
+        const int n = d.attempts + 1;
+        if (n < kMaxDeferredAttempts)
+            m_deferredBlocks.push_back({d.op, n});
+    }
+}

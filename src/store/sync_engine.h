@@ -1,0 +1,97 @@
+#pragma once
+
+#include "api/cancel_token.h"
+#include "api/sync_op_dto.h"
+#include "store/fn_sync_op.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class LocalStore;
+class SecretStore;
+
+// Keeps the local data set and the service in step: each cycle pushes the outbox, then pulls the
+// changes recorded since the stored cursor and applies them. The service's version always wins.
+class SyncEngine : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kTickInterval{5000};
+    static constexpr int kMaxDeferredAttempts = 5;
+
+    SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent = nullptr);
+    ~SyncEngine() override;
+
+    // The engine of the app, over LocalStore::shared() and SecretStore::shared(), following
+    // Connectivity::shared().
+    static SyncEngine &shared();
+
+    // Starts the tick loop (a cycle, then a pause, forever) unless it already runs.
+    void start();
+    // Ends the tick loop at once, without waiting out the pause; a cycle in flight finishes.
+    void stopLoop();
+    bool isRunning() const { return m_running; }
+
+    // One cycle; returns at once without a token or while a cycle runs. Throws the pull's error.
+    QCoro::Task<> syncNow();
+    bool isSyncing() const { return m_isSyncing; }
+    // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
+    void cancelCycle();
+
+    // A connectivity report: a return to online after an offline report starts one cycle.
+    void handlePathUpdate(bool online);
+
+    // The JSON text of a pulled payload's "content", or "{}".
+    static QString contentJSON(const JSONObject &payload);
+
+    // Tests: the pause between cycles and the time source of retry times.
+    void setTickInterval(std::chrono::milliseconds interval) { m_tickInterval = interval; }
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+
+Q_SIGNALS:
+    void isSyncingChanged(bool syncing);
+    // Every cycle that ran, whatever its outcome.
+    void cycleFinished();
+    // Internal: ends the pause between cycles early.
+    void loopWoken();
+
+private:
+    struct DeferredBlock {
+        SyncOpDTO op;
+        int attempts = 0;
+    };
+
+    QCoro::Task<> tickLoop(quint64 loopId);
+    QCoro::Task<> syncIgnoringErrors();
+    QCoro::Task<> push(QString token);
+    QCoro::Task<> sendOp(FNSyncOp op, QString token);
+    QCoro::Task<> pull(QString token);
+    void apply(const SyncOpDTO &op);
+    void retryDeferredBlocks();
+    void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    void removeFromOutbox(const QString &opLocalID);
+    std::optional<QString> token() const;
+    QDateTime now() const;
+    void setSyncing(bool syncing);
+
+    LocalStore &m_store;
+    SecretStore &m_secrets;
+    CancelToken m_cancel;
+    bool m_isSyncing = false;
+    bool m_running = false;
+    bool m_draining = false;
+    bool m_online = true;
+    quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
+    std::vector<DeferredBlock> m_deferredBlocks;
+    quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
+    QTimer m_pause;
+    std::chrono::milliseconds m_tickInterval = kTickInterval;
+    std::function<QDateTime()> m_now;
+};

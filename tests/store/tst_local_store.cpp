@@ -1,0 +1,763 @@
+#include "api/json_coder.h"
+#include "platform/diag.h"
+#include "store/local_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <random>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kNever = 1h; // a save delay that never runs out during a test
+
+QDateTime at(const char *iso)
+{
+    return *json::parseDate(QString::fromLatin1(iso));
+}
+
+FNWorkspace workspaceWithServerID(qint64 id)
+{
+    FNWorkspace w;
+    w.serverID = id;
+    return w;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+StoreState fileState(const QString &path)
+{
+    return sharedJSONDecode<StoreState>(readFile(path));
+}
+
+QStringList asideFiles(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("state.json.unreadable-*")}, QDir::Files | QDir::Dirs);
+}
+
+StoreState sampleState()
+{
+    StoreState s;
+    s.workspaces = {FNWorkspace{.localID = QStringLiteral("W"),
+                                .serverID = 7,
+                                .name = QStringLiteral("Team"),
+                                .role = QStringLiteral("owner"),
+                                .ownerUserID = 1,
+                                .createdAt = at("2026-01-01T00:00:00Z")}};
+    s.currentWorkspaceID = 7;
+    FNFolder folder;
+    folder.localID = QStringLiteral("F");
+    folder.serverID = 3;
+    folder.name = QStringLiteral("Plans");
+    folder.createdAt = folder.updatedAt = at("2026-01-02T00:00:00Z");
+    folder.deletedAt = at("2026-01-03T00:00:00Z");
+    s.folders = {folder};
+    FNPage page;
+    page.localID = QStringLiteral("P");
+    page.serverID = 42;
+    page.title = QStringLiteral("Hello ✓");
+    page.coverOffsetX = page.coverOffsetY = 50;
+    page.createdAt = page.updatedAt = at("2026-01-04T00:00:00Z");
+    s.pages = {page};
+    FNBlock block;
+    block.localID = QStringLiteral("B");
+    block.pageLocalID = page.localID;
+    block.pageServerID = 42;
+    block.type = QStringLiteral("text");
+    block.contentJSON = QStringLiteral(R"({"text":""})");
+    block.createdAt = block.updatedAt = at("2026-01-05T00:00:00Z");
+    s.blocks = {block};
+    FNSyncOp op;
+    op.localID = QStringLiteral("O");
+    op.entity = QStringLiteral("block");
+    op.op = QStringLiteral("upsert");
+    op.refLocalID = page.localID;
+    op.payloadJSON = QStringLiteral(R"({"page_id":42,"blocks":[]})");
+    op.createdAt = at("2026-01-06T00:00:00Z");
+    op.attempts = 1;
+    op.lastError = QStringLiteral("Server problem.");
+    op.nextRetryAt = at("2026-01-06T00:00:02Z");
+    s.outbox = {op};
+    s.cursorServerTs = 99;
+    s.pageStatuses.insert(QStringLiteral("42"), {.published = true, .sharedCount = 2});
+    s.expandedRowIDs = {QStringLiteral("F")};
+    return s;
+}
+
+// One record kind of the store: its list, its upsert and a field to tell versions apart.
+template <typename T>
+struct Kind;
+template <>
+struct Kind<FNFolder> {
+    static std::vector<FNFolder> &list(StoreState &s) { return s.folders; }
+    static void upsert(LocalStore &store, const FNFolder &r) { store.upsertFolder(r); }
+    static QString &label(FNFolder &r) { return r.name; }
+    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfFolder(id); }
+};
+template <>
+struct Kind<FNPage> {
+    static std::vector<FNPage> &list(StoreState &s) { return s.pages; }
+    static void upsert(LocalStore &store, const FNPage &r) { store.upsertPage(r); }
+    static QString &label(FNPage &r) { return r.title; }
+    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
+};
+template <>
+struct Kind<FNBlock> {
+    static std::vector<FNBlock> &list(StoreState &s) { return s.blocks; }
+    static void upsert(LocalStore &store, const FNBlock &r) { store.upsertBlock(r); }
+    static QString &label(FNBlock &r) { return r.contentJSON; }
+    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfBlock(id); }
+};
+
+// "A:1" is localID A with serverID 1; "~" marks it deleted; "*" names the upserted record.
+template <typename T>
+T record(QString token, const T &upserted)
+{
+    if (token.endsWith(QLatin1Char('*')))
+        return upserted;
+    T r;
+    if (token.endsWith(QLatin1Char('~'))) {
+        token.chop(1);
+        r.deletedAt = at("2026-01-01T00:00:00Z");
+    }
+    const QStringList parts = token.split(QLatin1Char(':'));
+    r.localID = parts[0];
+    r.serverID = parts[1].toLongLong();
+    Kind<T>::label(r) = QStringLiteral("old ") + token;
+    r.createdAt = r.updatedAt = at("2026-01-01T00:00:00Z");
+    return r;
+}
+
+template <typename T>
+void checkUpsert(const QString &before, const QString &token, const QString &after)
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    T upserted = record<T>(token, T{});
+    Kind<T>::label(upserted) = QStringLiteral("new");
+    std::vector<T> initial;
+    for (const auto &t : before.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        initial.push_back(record<T>(t, upserted));
+    store.change([&](StoreState &s) { Kind<T>::list(s) = initial; });
+    QSignalSpy changed(&store, &LocalStore::stateChanged);
+
+    Kind<T>::upsert(store, upserted);
+
+    std::vector<T> expected;
+    for (const auto &t : after.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        expected.push_back(record<T>(t, upserted));
+    StoreState copy = store.state();
+    QCOMPARE(Kind<T>::list(copy), expected);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!store.isSavePending());
+}
+
+} // namespace
+
+class TestLocalStore : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+
+    void loadsWhatItSaved();
+    void missingFileStartsEmptyAndSilent();
+    void unreadableFileIsKeptAside_data();
+    void unreadableFileIsKeptAside();
+    void asideNeverOverwritesAnEarlierOne();
+    void extraKeysLoadAndGoAtNextSave();
+    void failingSaveKeepsTheOldFile_data();
+    void failingSaveKeepsTheOldFile();
+
+    void upsertMatching_data();
+    void upsertMatching();
+    void indexesAgreeWithFirstMatchScan();
+    void softDeleteAndRestore();
+    void currentWorkspaceRule_data();
+    void currentWorkspaceRule();
+    void setWorkspacesRepairsTheChoice_data();
+    void setWorkspacesRepairsTheChoice();
+
+    void saveWaitsForTheDelay();
+    void callWhilePendingWritesAtOnce();
+    void writesAreCounted();
+    void resetWhileASaveIsPending();
+    void pendingSaveWrittenOnDestruction();
+    void pendingSaveWrittenAtQuit();
+};
+
+void TestLocalStore::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(LocalStore::defaultFolder().endsWith(QLatin1String("/Folionest")));
+}
+
+void TestLocalStore::loadsWhatItSaved()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("deep/er/Folionest"));
+    DiagCapture diag;
+    {
+        LocalStore store(folder, kNever);
+        QVERIFY(QFileInfo(folder).isDir());
+        store.change([](StoreState &s) { s = sampleState(); });
+        store.save();
+    }
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/state.json.tmp")));
+    QCOMPARE(readFile(folder + QStringLiteral("/state.json")), sharedJSONEncode(sampleState()));
+
+    LocalStore again(folder, kNever);
+    QCOMPARE(again.state(), sampleState());
+    QCOMPARE(again.indexOfPageWithServerID(42), 0);
+    QCOMPARE(again.indexOfBlock(QStringLiteral("B")), 0);
+    QVERIFY(diag.lines().isEmpty());
+}
+
+void TestLocalStore::missingFileStartsEmptyAndSilent()
+{
+    QTemporaryDir dir;
+    DiagCapture diag;
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state(), StoreState{});
+    QVERIFY(diag.lines().isEmpty());
+    QVERIFY(asideFiles(dir.path()).isEmpty());
+    QCOMPARE(store.url(), dir.filePath(QStringLiteral("state.json")));
+}
+
+void TestLocalStore::unreadableFileIsKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray good = sharedJSONEncode(sampleState());
+    QByteArray noExpanded = good;
+    noExpanded.replace(R"(,"expandedRowIDs":["F"])", "");
+    QTest::newRow("no expandedRowIDs") << noExpanded;
+    QByteArray noIndent = good;
+    noIndent.replace(R"("indentLevel":0,)", "");
+    QTest::newRow("block without indentLevel") << noIndent;
+    QByteArray badStatus = good;
+    badStatus.replace(R"("sharedCount":2)", R"("sharedCount":"2")");
+    QTest::newRow("status of the wrong kind") << badStatus;
+    QTest::newRow("truncated") << good.left(good.size() / 2);
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("not JSON") << QByteArray("hello");
+    QTest::newRow("invalid UTF-8") << QByteArray(good).replace("Hello", "\xff\xfe\xfd\xfc\xfb");
+}
+
+void TestLocalStore::unreadableFileIsKeptAside()
+{
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    writeFile(path, bytes);
+
+    DiagCapture diag;
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state(), StoreState{});
+    QCOMPARE(diag.lines().size(), 1);
+    const QStringList aside = asideFiles(dir.path());
+    QCOMPARE(aside.size(), 1);
+    QVERIFY2(diag.lines().first().contains(aside.first()), qPrintable(diag.lines().first()));
+    QCOMPARE(readFile(dir.filePath(aside.first())), bytes);
+
+    // The next save writes the empty state without touching the user's old data.
+    store.save();
+    QCOMPARE(fileState(path), StoreState{});
+    QCOMPARE(readFile(dir.filePath(aside.first())), bytes);
+}
+
+void TestLocalStore::asideNeverOverwritesAnEarlierOne()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    DiagCapture diag;
+    writeFile(path, "first");
+    {
+        LocalStore store(dir.path(), kNever);
+    }
+    writeFile(path, "second");
+    {
+        LocalStore store(dir.path(), kNever);
+    }
+    const QStringList aside = asideFiles(dir.path());
+    QCOMPARE(aside.size(), 2);
+    QStringList contents;
+    for (const auto &name : aside)
+        contents << QString::fromLatin1(readFile(dir.filePath(name)));
+    contents.sort();
+    QCOMPARE(contents, QStringList({QStringLiteral("first"), QStringLiteral("second")}));
+    QCOMPARE(diag.lines().size(), 2);
+}
+
+void TestLocalStore::extraKeysLoadAndGoAtNextSave()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    QByteArray bytes = sharedJSONEncode(sampleState());
+    bytes.insert(1, R"("schema":2,)");
+    bytes.replace(R"("updatedAt":"2026-01-04T00:00:00Z")",
+                  R"("updatedAt":"2026-01-04T00:00:00Z","deletedAt":null)");
+    writeFile(path, bytes);
+
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state(), sampleState());
+    QVERIFY(!store.state().pages.front().deletedAt);
+    store.save();
+    QCOMPARE(readFile(path), sharedJSONEncode(sampleState()));
+}
+
+void TestLocalStore::failingSaveKeepsTheOldFile_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("temporary name taken by a folder") << "tmp-is-dir";
+    QTest::newRow("folder below a regular file") << "below-file";
+    if (::geteuid() != 0)
+        QTest::newRow("read-only folder") << "read-only";
+}
+
+void TestLocalStore::failingSaveKeepsTheOldFile()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QString folder = dir.path();
+    const QByteArray old = sharedJSONEncode(sampleState());
+    if (how == QLatin1String("below-file")) {
+        writeFile(dir.filePath(QStringLiteral("plain")), "x");
+        folder = dir.filePath(QStringLiteral("plain/Folionest"));
+    } else {
+        writeFile(dir.filePath(QStringLiteral("state.json")), old);
+    }
+    if (how == QLatin1String("tmp-is-dir"))
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("state.json.tmp")));
+
+    DiagCapture diag;
+    LocalStore store(folder, kNever);
+    if (how == QLatin1String("read-only"))
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    store.change([](StoreState &s) { s.cursorServerTs = 12345; });
+    store.save();
+    if (how == QLatin1String("read-only"))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QCOMPARE(diag.lines().size(), 1);
+    QVERIFY2(diag.lines().first().startsWith(QLatin1String("LocalStore save error: ")),
+             qPrintable(diag.lines().first()));
+    QVERIFY(diag.lines().first().size() > int(strlen("LocalStore save error: ")));
+    if (how == QLatin1String("below-file")) {
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/state.json")));
+    } else {
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("state.json"))), old);
+    }
+    // Nothing was lost in memory: the next save that can write, does.
+    QCOMPARE(store.state().cursorServerTs, 12345);
+}
+
+void TestLocalStore::upsertMatching_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("upsert");
+    QTest::addColumn<QString>("after");
+
+    QTest::newRow("same localID replaces in place") << "A:1 B:2 C:3"
+                                                    << "B:9"
+                                                    << "A:1 B:9* C:3";
+    QTest::newRow("serverID match takes the new localID") << "A:1 B:2 C:3"
+                                                          << "N:2"
+                                                          << "A:1 N:2* C:3";
+    QTest::newRow("localID wins over an earlier serverID") << "A:1 B:2"
+                                                           << "B:1"
+                                                           << "A:1 B:1*";
+    QTest::newRow("serverID 0 never matches") << "A:0 B:0"
+                                              << "N:0"
+                                              << "A:0 B:0 N:0*";
+    QTest::newRow("no match appends") << "A:1"
+                                      << "N:5"
+                                      << "A:1 N:5*";
+    QTest::newRow("empty list appends") << ""
+                                        << "N:0"
+                                        << "N:0*";
+    QTest::newRow("first of duplicate localIDs only") << "X:1 A:2 A:3"
+                                                      << "A:4"
+                                                      << "X:1 A:4* A:3";
+    QTest::newRow("first of duplicate serverIDs only") << "A:7 B:7"
+                                                       << "N:7"
+                                                       << "N:7* B:7";
+    QTest::newRow("deleted records match like live ones") << "A:1~ B:2"
+                                                          << "A:1"
+                                                          << "A:1* B:2";
+    QTest::newRow("deleted serverID match") << "A:1 B:2~"
+                                            << "N:2"
+                                            << "A:1 N:2*";
+}
+
+void TestLocalStore::upsertMatching()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, upsert);
+    QFETCH(QString, after);
+    checkUpsert<FNFolder>(before, upsert, after);
+    checkUpsert<FNPage>(before, upsert, after);
+    checkUpsert<FNBlock>(before, upsert, after);
+}
+
+// The id indexes must answer exactly as a first-match scan would, through upserts and in-place edits.
+void TestLocalStore::indexesAgreeWithFirstMatchScan()
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    std::mt19937 rng(20240501);
+    const QStringList ids = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                             QStringLiteral("D"), QStringLiteral("E")};
+    std::vector<FNBlock> model;
+    auto scanLocal = [&](const QString &id) -> qsizetype {
+        for (size_t i = 0; i < model.size(); ++i) {
+            if (model[i].localID == id)
+                return qsizetype(i);
+        }
+        return -1;
+    };
+    auto scanServer = [&](qint64 id) -> qsizetype {
+        for (size_t i = 0; id != 0 && i < model.size(); ++i) {
+            if (model[i].serverID == id)
+                return qsizetype(i);
+        }
+        return -1;
+    };
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+
+    for (int step = 0; step < 4000; ++step) {
+        const int action = pick(20);
+        if (action < 17) {
+            FNBlock b;
+            b.localID = pick(4) ? ids[pick(ids.size())] : QStringLiteral("N%1").arg(step);
+            b.serverID = pick(5);
+            b.position = step;
+            qsizetype at = scanLocal(b.localID);
+            if (at < 0)
+                at = scanServer(b.serverID);
+            if (at >= 0)
+                model[size_t(at)] = b;
+            else
+                model.push_back(b);
+            store.upsertBlock(b);
+        } else {
+            // Edits through change(): duplicate one at the front, drop one, or renumber one in place.
+            std::function<void(std::vector<FNBlock> &)> edit;
+            if (action == 17 && !model.empty()) {
+                const FNBlock copy = model[size_t(pick(int(model.size())))];
+                edit = [copy](std::vector<FNBlock> &l) { l.insert(l.begin(), copy); };
+            } else if (action == 18 && !model.empty()) {
+                const int i = pick(int(model.size()));
+                edit = [i](std::vector<FNBlock> &l) { l.erase(l.begin() + i); };
+            } else if (!model.empty()) {
+                const int i = pick(int(model.size()));
+                const qint64 s = pick(5);
+                edit = [i, s](std::vector<FNBlock> &l) { l[size_t(i)].serverID = s; };
+            } else {
+                continue;
+            }
+            edit(model);
+            store.change([&](StoreState &s) { edit(s.blocks); });
+        }
+        if (model.size() > 30) {
+            model.erase(model.begin(), model.begin() + 10);
+            store.change([](StoreState &s) { s.blocks.erase(s.blocks.begin(), s.blocks.begin() + 10); });
+        }
+        QCOMPARE(store.state().blocks, model);
+        for (const auto &id : ids)
+            QCOMPARE(store.indexOfBlock(id), scanLocal(id));
+        for (qint64 s = 0; s < 5; ++s)
+            QCOMPARE(store.indexOfBlockWithServerID(s), scanServer(s));
+    }
+}
+
+void TestLocalStore::softDeleteAndRestore()
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    QDateTime now = at("2026-03-01T10:00:00Z");
+    store.setClock([&] { return now; });
+    store.change([](StoreState &s) {
+        s = sampleState();
+        s.folders.front().deletedAt.reset();
+        FNPage twin = s.pages.front();
+        twin.title = QStringLiteral("twin");
+        s.pages.push_back(twin);
+        s.pages.front().folderServerID = s.folders.front().serverID;
+    });
+    const StoreState before = store.state();
+    QSignalSpy changed(&store, &LocalStore::stateChanged);
+
+    store.markPageDeleted(QStringLiteral("P"));
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(store.isSavePending());
+    QCOMPARE(store.state().pages[0].deletedAt, now);
+    QCOMPARE(store.state().pages[0].updatedAt, before.pages[0].updatedAt);
+    QVERIFY(!store.state().pages[1].deletedAt); // only the first of two with that id
+
+    now = now.addSecs(60);
+    store.markPageDeleted(QStringLiteral("P"));
+    QCOMPARE(store.state().pages[0].deletedAt, now);
+
+    store.restorePage(QStringLiteral("P"));
+    QVERIFY(!store.state().pages[0].deletedAt);
+
+    // No cascade either way.
+    store.markFolderDeleted(QStringLiteral("F"));
+    QCOMPARE(store.state().folders[0].deletedAt, now);
+    QVERIFY(!store.state().pages[0].deletedAt);
+    store.markPageDeleted(QStringLiteral("P"));
+    QVERIFY(!store.state().blocks[0].deletedAt);
+    store.markBlockDeleted(QStringLiteral("B"));
+    QCOMPARE(store.state().blocks[0].deletedAt, now);
+    store.restoreFolder(QStringLiteral("F"));
+    store.restoreFolder(QStringLiteral("F"));
+    QVERIFY(!store.state().folders[0].deletedAt);
+
+    // An unknown id changes nothing but still tells the observers and schedules a save.
+    const StoreState settled = store.state();
+    changed.clear();
+    store.markPageDeleted(QStringLiteral("nope"));
+    store.restorePage(QStringLiteral("nope"));
+    store.markBlockDeleted(QStringLiteral("nope"));
+    QCOMPARE(store.state(), settled);
+    QCOMPARE(changed.count(), 3);
+    QVERIFY(store.isSavePending());
+}
+
+void TestLocalStore::currentWorkspaceRule_data()
+{
+    QTest::addColumn<qint64>("current");
+    QTest::addColumn<QList<qint64>>("serverIDs");
+    QTest::addColumn<qint64>("expected");
+
+    const QList<qint64> list = {0, 7, 9};
+    QTest::newRow("none chosen: first nonzero") << qint64(0) << list << qint64(7);
+    QTest::newRow("chosen and listed") << qint64(9) << list << qint64(9);
+    QTest::newRow("chosen but gone") << qint64(5) << list << qint64(7);
+    QTest::newRow("only zero ids") << qint64(0) << QList<qint64>{0, 0} << qint64(0);
+    QTest::newRow("chosen, nothing listed") << qint64(9) << QList<qint64>{} << qint64(0);
+}
+
+void TestLocalStore::currentWorkspaceRule()
+{
+    QFETCH(qint64, current);
+    QFETCH(QList<qint64>, serverIDs);
+    QFETCH(qint64, expected);
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    store.change([&](StoreState &s) {
+        for (const qint64 id : serverIDs)
+            s.workspaces.push_back(workspaceWithServerID(id));
+        s.currentWorkspaceID = current;
+    });
+    QCOMPARE(store.currentWorkspaceServerID(), expected);
+    QCOMPARE(store.state().currentWorkspaceID, current);
+}
+
+void TestLocalStore::setWorkspacesRepairsTheChoice_data()
+{
+    currentWorkspaceRule_data();
+}
+
+void TestLocalStore::setWorkspacesRepairsTheChoice()
+{
+    QFETCH(qint64, current);
+    QFETCH(QList<qint64>, serverIDs);
+    QFETCH(qint64, expected);
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    store.change([&](StoreState &s) {
+        s.workspaces = {workspaceWithServerID(1)};
+        s.currentWorkspaceID = current;
+    });
+    std::vector<FNWorkspace> list;
+    for (const qint64 id : serverIDs)
+        list.push_back(workspaceWithServerID(id));
+    QSignalSpy changed(&store, &LocalStore::stateChanged);
+    store.setWorkspaces(list);
+    QCOMPARE(store.state().workspaces, list);
+    QCOMPARE(store.state().currentWorkspaceID, expected);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!store.isSavePending());
+}
+
+void TestLocalStore::saveWaitsForTheDelay()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    {
+        LocalStore slow(dir.path(), kNever);
+        slow.scheduleSave();
+        QCoreApplication::processEvents();
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(slow.isSavePending());
+    }
+    QFile::remove(path);
+
+    LocalStore store(dir.path(), 30ms);
+    store.change([](StoreState &s) { s.cursorServerTs = 1; });
+    store.scheduleSave();
+    QVERIFY(!QFile::exists(path));
+    QTRY_VERIFY(QFile::exists(path));
+    QCOMPARE(fileState(path).cursorServerTs, 1);
+    QVERIFY(!store.isSavePending());
+    QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
+}
+
+// Each call while a save is pending writes the state of that moment at once, then re-arms.
+void TestLocalStore::callWhilePendingWritesAtOnce()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    auto store = std::make_unique<LocalStore>(dir.path(), kNever);
+    store->change([](StoreState &s) { s.cursorServerTs = 1; });
+    store->scheduleSave();
+    store->change([](StoreState &s) { s.cursorServerTs = 2; });
+    store->scheduleSave();
+    QVERIFY(!QFile::exists(path)); // not inside the call: once the main thread is free
+    store->change([](StoreState &s) { s.cursorServerTs = 3; });
+    QCoreApplication::processEvents();
+    QCOMPARE(fileState(path).cursorServerTs, 3);
+
+    store->change([](StoreState &s) { s.cursorServerTs = 4; });
+    store->scheduleSave();
+    QCoreApplication::processEvents();
+    QCOMPARE(fileState(path).cursorServerTs, 4);
+    QVERIFY(store->isSavePending());
+
+    store->change([](StoreState &s) { s.cursorServerTs = 5; });
+    store.reset();
+    QCOMPARE(fileState(path).cursorServerTs, 5);
+}
+
+// Writes are counted through failing saves, each of which prints one line.
+void TestLocalStore::writesAreCounted()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("state.json.tmp")));
+    DiagCapture diag;
+    {
+        // Three calls with events between them: right after the second, the third, and the last
+        // save (here written when the store goes away rather than after its delay).
+        LocalStore store(dir.path(), kNever);
+        store.scheduleSave();
+        QCoreApplication::processEvents();
+        QCOMPARE(diag.lines().size(), 0);
+        store.scheduleSave();
+        QCoreApplication::processEvents();
+        QCOMPARE(diag.lines().size(), 1);
+        store.scheduleSave();
+        QCoreApplication::processEvents();
+        QCOMPARE(diag.lines().size(), 2);
+        QVERIFY(store.isSavePending());
+    }
+    QCOMPARE(diag.lines().size(), 3);
+
+    {
+        // A burst with no event between the calls writes the same bytes once, then the last save.
+        LocalStore store(dir.path(), kNever);
+        for (int i = 0; i < 5; ++i)
+            store.scheduleSave();
+        QCoreApplication::processEvents();
+        QCOMPARE(diag.lines().size(), 4);
+    }
+    QCOMPARE(diag.lines().size(), 5);
+
+    {
+        // The last save runs out its delay on its own.
+        LocalStore store(dir.path(), 20ms);
+        store.scheduleSave();
+        QTRY_COMPARE(diag.lines().size(), 6);
+        QVERIFY(!store.isSavePending());
+    }
+    QCOMPARE(diag.lines().size(), 6);
+    QVERIFY(std::all_of(diag.lines().cbegin(), diag.lines().cend(), [](const QString &l) {
+        return l.startsWith(QLatin1String("LocalStore save error: "));
+    }));
+}
+
+void TestLocalStore::resetWhileASaveIsPending()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    writeFile(path, sharedJSONEncode(sampleState()));
+    LocalStore store(dir.path(), 30ms);
+    QCOMPARE(store.state(), sampleState());
+    store.change([](StoreState &s) { s.cursorServerTs = 1000; });
+    store.scheduleSave();
+
+    QSignalSpy changed(&store, &LocalStore::stateChanged);
+    store.reset();
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(store.state(), StoreState{});
+    QCOMPARE(store.indexOfPage(QStringLiteral("P")), -1);
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(store.isSavePending());
+    QTRY_VERIFY(QFile::exists(path));
+    QCOMPARE(fileState(path), StoreState{});
+
+    // Reset with nothing pending leaves no file behind.
+    store.reset();
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!store.isSavePending());
+}
+
+void TestLocalStore::pendingSaveWrittenOnDestruction()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    {
+        LocalStore store(dir.path(), kNever);
+        store.change([](StoreState &s) { s = sampleState(); });
+        store.scheduleSave();
+    }
+    QCOMPARE(fileState(path), sampleState());
+
+    // Nothing pending: nothing written.
+    QFile::remove(path);
+    {
+        LocalStore store(dir.path(), kNever);
+    }
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestLocalStore::pendingSaveWrittenAtQuit()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    LocalStore store(dir.path(), kNever);
+    store.change([](StoreState &s) { s = sampleState(); });
+    store.scheduleSave();
+
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+
+    QVERIFY(!store.isSavePending());
+    QCOMPARE(fileState(path), sampleState());
+}
+
+QTEST_GUILESS_MAIN(TestLocalStore)
+#include "tst_local_store.moc"

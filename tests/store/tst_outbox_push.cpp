@@ -1,0 +1,380 @@
+#include "api/api_client.h"
+#include "api/json_coder.h"
+#include "api/page_patch_req.h"
+#include "support/fake_service.h"
+#include "support/test_device.h"
+
+#include <QTest>
+
+// The push half of a cycle against the fake service: what is sent, in which order, and what a
+// failure leaves in the outbox.
+class TestOutboxPush : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void emptyOutboxOrNoTokenSendsNothing();
+    void foldsUpsertsOfOnePageAndKeepsOrder();
+    void equalTimesLaterEntryWins();
+    void dueExactlyNowIsSentLaterIsSkipped();
+    void serverErrorsBackOffAndNeverDrop();
+    void failureCounting_data();
+    void failureCounting();
+    void createThenDeleteOfflineInOnePass();
+    void createRecordsIdsOnPageAndBlocks();
+    void unknownClientIdIsSkipped();
+    void payloadsThatCountAsSent_data();
+    void payloadsThatCountAsSent();
+    void unreadableCreatePayloadIsRebuilt();
+    void updateQueuedBeforeServerIdReachesService();
+    void pageDeleteWithoutIdWaits();
+    void pageDelete404IsDone();
+    void failingOperationDoesNotHoldBackOthers();
+    void operationRemovedMeanwhileIsNotWrittenBack();
+
+private:
+    std::unique_ptr<TestDevice> device();
+    std::optional<FNSyncOp> outboxOp(TestDevice &d, const QString &localID);
+    QDateTime m_now;
+    FakeService m_fake;
+    FakeService::Account m_account;
+};
+
+void TestOutboxPush::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+    m_account = m_fake.createAccount("push@example.com", "secret12", "Push");
+}
+
+void TestOutboxPush::init()
+{
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+    m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+}
+
+std::unique_ptr<TestDevice> TestOutboxPush::device()
+{
+    auto d = std::make_unique<TestDevice>(m_account.token);
+    d->engine().setClock([this] { return m_now; });
+    return d;
+}
+
+std::optional<FNSyncOp> TestOutboxPush::outboxOp(TestDevice &d, const QString &localID)
+{
+    for (const auto &op : d.store().state().outbox) {
+        if (op.localID == localID)
+            return op;
+    }
+    return std::nullopt;
+}
+
+void TestOutboxPush::emptyOutboxOrNoTokenSendsNothing()
+{
+    auto d = device();
+    QVERIFY(d->sync());
+    QCOMPARE(m_fake.requestsTo("/api/pages.php").size(), 0);
+    QCOMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+
+    m_fake.clearRequests();
+    d->setToken(std::nullopt);
+    d->addPage(m_account.workspaceId, "Offline");
+    QVERIFY(d->sync());
+    QCOMPARE(m_fake.requests().size(), 0);
+    QCOMPARE(d->store().state().outbox.size(), size_t(1));
+}
+
+void TestOutboxPush::foldsUpsertsOfOnePageAndKeepsOrder()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "P");
+    const FNPage q = d->addPage(m_account.workspaceId, "Q");
+    QVERIFY(d->sync());
+    QVERIFY(d->page(p.localID)->serverID && d->page(q.localID)->serverID);
+    m_fake.clearRequests();
+
+    const QDateTime t1 = m_now.addSecs(-30), t2 = m_now.addSecs(-20), t3 = m_now.addSecs(-10);
+    d->addBlock(p.localID, "one", 0);
+    const QString body = QString::fromUtf8(serializeJSONObject(
+        {{"page_id", d->page(p.localID)->serverID},
+         {"blocks", JSONArray{JSONObject{{"client_id", "x"}, {"type", "text"}, {"content", JSONObject{}}, {"position", 0}}}}}));
+    d->queueRaw("block", "upsert", p.localID, body, t3);
+    d->queueRaw("block", "upsert", p.localID, body, t1);
+    const QString qBody = QString::fromUtf8(serializeJSONObject(
+        {{"page_id", d->page(q.localID)->serverID}, {"blocks", JSONArray{}}}));
+    d->queueRaw("block", "upsert", q.localID, qBody, t2);
+    d->queueRaw("block", "upsert", p.localID, body, t2);
+
+    QVERIFY(d->sync());
+    const auto sent = m_fake.requestsTo("/api/blocks.php");
+    QCOMPARE(sent.size(), 2); // P's t1 and t2 folded away
+    QVERIFY(sent[0].body.contains(QByteArray::number(d->page(q.localID)->serverID))); // Q at t2 first
+    QVERIFY(sent[1].body.contains(QByteArray::number(d->page(p.localID)->serverID)));
+    QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestOutboxPush::equalTimesLaterEntryWins()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Same time");
+    QVERIFY(d->sync());
+    const qint64 pid = d->page(p.localID)->serverID;
+    const auto upsert = [&](const QString &text) {
+        return QString::fromUtf8(serializeJSONObject(
+            {{"page_id", pid},
+             {"blocks", JSONArray{JSONObject{{"client_id", "B1"}, {"type", "text"},
+                                              {"content", JSONObject{{"text", text}}}, {"position", 0}}}}}));
+    };
+    d->queueRaw("block", "upsert", p.localID, upsert("first"), m_now);
+    d->queueRaw("block", "upsert", p.localID, upsert("second"), m_now);
+    m_fake.clearRequests();
+    QVERIFY(d->sync());
+    const auto sent = m_fake.requestsTo("/api/blocks.php");
+    QCOMPARE(sent.size(), 1);
+    QVERIFY(sent[0].body.contains("second"));
+}
+
+void TestOutboxPush::dueExactlyNowIsSentLaterIsSkipped()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Due");
+    QVERIFY(d->sync());
+    PagePatchReq a;
+    a.title = QStringLiteral("A");
+    d->queuePageUpdate(p.localID, a);
+    PagePatchReq b;
+    b.title = QStringLiteral("B");
+    d->queuePageUpdate(p.localID, b);
+    const auto &ops = d->store().state().outbox;
+    const QString dueId = ops[0].localID, laterId = ops[1].localID;
+    d->store().change([&](StoreState &s) {
+        s.outbox[0].nextRetryAt = m_now;
+        s.outbox[1].nextRetryAt = m_now.addMSecs(1);
+        s.outbox[1].attempts = 3;
+    });
+    const auto before = outboxOp(*d, laterId);
+    QVERIFY(d->sync());
+    QCOMPARE(d->store().state().outbox.size(), size_t(1));
+    QCOMPARE(outboxOp(*d, laterId), before);
+    QVERIFY(!outboxOp(*d, dueId));
+}
+
+void TestOutboxPush::serverErrorsBackOffAndNeverDrop()
+{
+    auto d = device();
+    d->addPage(m_account.workspaceId, "Stubborn");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(500, R"({"error":"db"})"));
+    const QList<int> waits{2, 4, 8, 16, 32, 60, 60, 60, 60, 60, 60, 60};
+    for (int i = 0; i < waits.size(); ++i) {
+        QVERIFY(!d->store().state().outbox.empty());
+        d->sync();
+        const FNSyncOp op = d->store().state().outbox.at(0);
+        QCOMPARE(op.attempts, qMin(qint64(i + 1), qint64(9)));
+        QCOMPARE(*op.nextRetryAt, m_now.addSecs(waits[i]));
+        QCOMPARE(*op.lastError, QStringLiteral("Server problem. Please try again. (db)"));
+        // Not due a millisecond early, due exactly then.
+        m_now = op.nextRetryAt->addMSecs(-1);
+        m_fake.clearRequests();
+        d->sync();
+        QCOMPARE(m_fake.requestsTo("/api/pages.php").size(), 0);
+        m_now = *op.nextRetryAt;
+    }
+    m_fake.clearFaults();
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestOutboxPush::failureCounting_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("droppedAt"); // 0: never
+    QTest::newRow("422 dropped at the tenth") << 422 << 10;
+    QTest::newRow("400") << 400 << 10;
+    QTest::newRow("499 is a client error") << 499 << 10;
+    QTest::newRow("401 counts like any client error") << 401 << 10;
+    QTest::newRow("429 is transient") << 429 << 0;
+    QTest::newRow("408 is transient") << 408 << 0;
+    QTest::newRow("399 is not a client error") << 399 << 0;
+    QTest::newRow("500") << 500 << 0;
+}
+
+void TestOutboxPush::failureCounting()
+{
+    QFETCH(int, status);
+    QFETCH(int, droppedAt);
+    auto d = device();
+    d->addPage(m_account.workspaceId, "Counted");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(status, "{}"));
+    for (int i = 1; i <= 12; ++i) {
+        d->sync();
+        if (droppedAt && i >= droppedAt) {
+            QVERIFY2(d->store().state().outbox.empty(), qPrintable(QString::number(i)));
+            return;
+        }
+        QCOMPARE(d->store().state().outbox.size(), size_t(1));
+        m_now = *d->store().state().outbox[0].nextRetryAt;
+    }
+    QCOMPARE(d->store().state().outbox[0].attempts, qint64(9));
+}
+
+void TestOutboxPush::createThenDeleteOfflineInOnePass()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Short-lived");
+    d->queuePageDelete(p.localID); // payload says page_id 0
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    const qint64 id = d->page(p.localID)->serverID;
+    QVERIFY(id > 0);
+    QCOMPARE(m_fake.requestsTo("/api/pages.php").last().target,
+             "/api/pages.php?page_id=" + QByteArray::number(id));
+}
+
+void TestOutboxPush::createRecordsIdsOnPageAndBlocks()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "With blocks");
+    const FNBlock b1 = d->addBlock(p.localID, "one", 0);
+    const FNBlock b2 = d->addBlock(p.localID, "two", 1);
+    QVERIFY(d->sync());
+    const qint64 id = d->page(p.localID)->serverID;
+    QCOMPARE(d->block(b1.localID)->pageServerID, id);
+    QCOMPARE(d->block(b2.localID)->pageServerID, id);
+
+    QVERIFY(d->queueBlockUpsert(p.localID));
+    QVERIFY(d->sync());
+    QVERIFY(d->block(b1.localID)->serverID > 0);
+    QVERIFY(d->block(b2.localID)->serverID > 0);
+    QCOMPARE(m_fake.storedBlocks(id).size(), size_t(2));
+}
+
+void TestOutboxPush::unknownClientIdIsSkipped()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Acks");
+    const FNBlock b = d->addBlock(p.localID, "known", 1);
+    QVERIFY(d->sync());
+    const qint64 pid = d->page(p.localID)->serverID;
+    const QString body = QString::fromUtf8(serializeJSONObject(
+        {{"page_id", pid},
+         {"blocks", JSONArray{JSONObject{{"client_id", "NOT-HERE"}, {"type", "text"}, {"content", JSONObject{}}, {"position", 0}},
+                              JSONObject{{"client_id", b.localID}, {"type", "text"}, {"content", JSONObject{{"text", "known"}}}, {"position", 1}}}}}));
+    d->queueRaw("block", "upsert", p.localID, body);
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    QVERIFY(d->block(b.localID)->serverID > 0);
+}
+
+void TestOutboxPush::payloadsThatCountAsSent_data()
+{
+    QTest::addColumn<QString>("entity");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("payload");
+    QTest::newRow("block delete {}") << "block" << "delete" << "{}";
+    QTest::newRow("block delete garbage") << "block" << "delete" << "not json";
+    QTest::newRow("block delete non-integer member") << "block" << "delete" << R"({"block_id":1,"x":"y"})";
+    QTest::newRow("folder create") << "folder" << "create" << "{}";
+    QTest::newRow("block update") << "block" << "update" << "{}";
+    QTest::newRow("page upsert") << "page" << "upsert" << "{}";
+}
+
+void TestOutboxPush::payloadsThatCountAsSent()
+{
+    QFETCH(QString, entity);
+    QFETCH(QString, op);
+    QFETCH(QString, payload);
+    auto d = device();
+    d->queueRaw(entity, op, "REF", payload);
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    QCOMPARE(m_fake.requests().size(), 1); // the pull only
+}
+
+void TestOutboxPush::unreadableCreatePayloadIsRebuilt()
+{
+    auto d = device();
+    FNPage page;
+    page.workspaceServerID = m_account.workspaceId;
+    page.title = QStringLiteral("Rebuilt");
+    d->store().upsertPage(page);
+    d->queueRaw("page", "create", page.localID, "{}");
+    d->queueRaw("page", "create", "GONE", "{}"); // no page left: dropped
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    QVERIFY(d->page(page.localID)->serverID > 0);
+    const auto creates = m_fake.requestsTo("/api/pages.php");
+    QCOMPARE(creates.size(), 1);
+    QVERIFY(creates[0].body.contains("Rebuilt"));
+}
+
+void TestOutboxPush::updateQueuedBeforeServerIdReachesService()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Untitled");
+    PagePatchReq patch;
+    patch.title = QStringLiteral("Typed in the first second");
+    d->queuePageUpdate(p.localID, patch); // page_id 0 in the payload
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    const qint64 id = d->page(p.localID)->serverID;
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Typed in the first second"));
+}
+
+void TestOutboxPush::pageDeleteWithoutIdWaits()
+{
+    auto d = device();
+    const FNSyncOp op = d->queueRaw("page", "delete", "NOT-LOCAL", R"({"page_id":0})");
+    QVERIFY(d->sync());
+    const auto after = outboxOp(*d, op.localID);
+    QVERIFY(after);
+    QCOMPARE(after->attempts, qint64(1));
+    QCOMPARE(*after->lastError, QStringLiteral("Page not yet on server"));
+}
+
+void TestOutboxPush::pageDelete404IsDone()
+{
+    auto d = device();
+    d->queueRaw("page", "delete", "NOT-LOCAL", R"({"page_id":999999})");
+    d->queueRaw("block", "delete", "NOT-LOCAL", R"({"block_id":999999})");
+    QVERIFY(d->sync());
+    // The page is gone already: done. The block's 404 is an ordinary client error.
+    QCOMPARE(d->store().state().outbox.size(), size_t(1));
+    QCOMPARE(d->store().state().outbox[0].entity, QStringLiteral("block"));
+    QCOMPARE(d->store().state().outbox[0].attempts, qint64(1));
+}
+
+void TestOutboxPush::failingOperationDoesNotHoldBackOthers()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Old");
+    QVERIFY(d->sync());
+    const qint64 id = d->page(p.localID)->serverID;
+    d->queueRaw("page", "update", p.localID, R"({"page_id": "not a number"})", m_now.addSecs(-5));
+    PagePatchReq good;
+    good.title = QStringLiteral("Newer");
+    d->queuePageUpdate(p.localID, good);
+    QVERIFY(d->sync());
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Newer"));
+    QCOMPARE(d->store().state().outbox.size(), size_t(1));
+    QVERIFY(d->store().state().outbox[0].lastError->contains("page_id"));
+}
+
+void TestOutboxPush::operationRemovedMeanwhileIsNotWrittenBack()
+{
+    auto d = device();
+    d->addPage(m_account.workspaceId, "Vanishing");
+    m_fake.setFault("/api/pages.php", [] {
+        auto f = FakeService::Fault::http(500, "{}");
+        f.delayMs = 150;
+        return f;
+    }());
+    QTimer::singleShot(50, this, [&] { d->store().change([](StoreState &s) { s.outbox.clear(); }); });
+    d->sync();
+    QVERIFY(d->store().state().outbox.empty());
+}
+
+QTEST_GUILESS_MAIN(TestOutboxPush)
+#include "tst_outbox_push.moc"

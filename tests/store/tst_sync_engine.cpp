@@ -1,0 +1,193 @@
+#include "api/api_client.h"
+#include "platform/app_events.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+// The engine's lifecycle: when cycles run, how they overlap, and how they end.
+class TestSyncEngine : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void noTokenNoRequest();
+    void secondSyncNowReturnsAtOnce();
+    void pullRunsWhenEveryPushFails();
+    void unauthorizedPullPostsAuthExpiredOnce();
+    void unauthorizedPushAloneDoesNotEndSession();
+    void loopRunsCyclesAndStopsWithoutWaitingOutThePause();
+    void reconnectStartsOneCycle();
+    void cancelAbortsTheCycleInFlight();
+    void contentJSONOfPayloads_data();
+    void contentJSONOfPayloads();
+
+private:
+    FakeService m_fake;
+    FakeService::Account m_account;
+};
+
+void TestSyncEngine::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+    m_account = m_fake.createAccount("engine@example.com", "secret12", "Engine");
+}
+
+void TestSyncEngine::init()
+{
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+}
+
+void TestSyncEngine::noTokenNoRequest()
+{
+    TestDevice d;
+    d.addPage(m_account.workspaceId, "Queued");
+    QSignalSpy syncing(&d.engine(), &SyncEngine::isSyncingChanged);
+    QVERIFY(d.sync());
+    QCOMPARE(m_fake.requests().size(), 0);
+    QCOMPARE(syncing.size(), 0);
+}
+
+void TestSyncEngine::secondSyncNowReturnsAtOnce()
+{
+    TestDevice d(m_account.token);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::delay(200));
+    QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
+    auto first = d.engine().syncNow();
+    QVERIFY(d.engine().isSyncing());
+    const auto second = runTask(d.engine().syncNow(), 100);
+    QVERIFY(second.ok()); // returned without waiting for the first
+    QCOMPARE(finished.size(), 0);
+    QVERIFY(finished.wait(3000));
+    QVERIFY(!d.engine().isSyncing());
+    QCOMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+}
+
+void TestSyncEngine::pullRunsWhenEveryPushFails()
+{
+    TestDevice d(m_account.token);
+    d.addPage(m_account.workspaceId, "A");
+    d.addPage(m_account.workspaceId, "B");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(503, "{}"));
+    QVERIFY(d.sync());
+    QCOMPARE(m_fake.requestsTo("/api/pages.php").size(), 2);
+    QCOMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+    QCOMPARE(d.store().state().outbox.size(), size_t(2));
+}
+
+void TestSyncEngine::unauthorizedPullPostsAuthExpiredOnce()
+{
+    TestDevice d(m_account.token);
+    d.addPage(m_account.workspaceId, "A");
+    d.addPage(m_account.workspaceId, "B");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, "{}"));
+    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    const auto out = runTask(d.engine().syncNow());
+    QVERIFY(out.apiError());
+    QCOMPARE(out.apiError()->status(), 401);
+    QCOMPARE(expired.size(), 1);
+    QVERIFY(!d.engine().isSyncing());
+    // The push counted both 401s as ordinary client errors.
+    for (const auto &op : d.store().state().outbox)
+        QCOMPARE(op.attempts, qint64(1));
+}
+
+void TestSyncEngine::unauthorizedPushAloneDoesNotEndSession()
+{
+    TestDevice d(m_account.token);
+    d.addPage(m_account.workspaceId, "A");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
+    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QVERIFY(d.sync());
+    QCOMPARE(expired.size(), 0);
+}
+
+void TestSyncEngine::loopRunsCyclesAndStopsWithoutWaitingOutThePause()
+{
+    TestDevice d(m_account.token);
+    QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
+    d.engine().setTickInterval(std::chrono::milliseconds(30));
+    d.engine().start();
+    d.engine().start(); // a second start changes nothing
+    QTRY_VERIFY(finished.size() >= 3);
+    QVERIFY(d.engine().isRunning());
+
+    // With a long pause, stopping must not wait for it; a new start runs a cycle at once.
+    d.engine().setTickInterval(std::chrono::hours(1));
+    QTRY_VERIFY(!d.engine().isSyncing());
+    d.engine().stopLoop();
+    QVERIFY(!d.engine().isRunning());
+    const int before = finished.size();
+    QTest::qWait(100);
+    QVERIFY(finished.size() <= before + 1); // at most the cycle that was already in flight
+    const int settled = finished.size();
+    d.engine().start();
+    QTRY_COMPARE(finished.size(), settled + 1);
+}
+
+void TestSyncEngine::reconnectStartsOneCycle()
+{
+    TestDevice d(m_account.token);
+    QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
+    d.engine().handlePathUpdate(true); // already online: nothing
+    QTest::qWait(50);
+    QCOMPARE(finished.size(), 0);
+    d.engine().handlePathUpdate(false);
+    d.engine().handlePathUpdate(false);
+    QCOMPARE(finished.size(), 0);
+    d.engine().handlePathUpdate(true);
+    QTRY_COMPARE(finished.size(), 1);
+    d.engine().handlePathUpdate(true);
+    QTest::qWait(50);
+    QCOMPARE(finished.size(), 1);
+}
+
+void TestSyncEngine::cancelAbortsTheCycleInFlight()
+{
+    TestDevice d(m_account.token);
+    d.addPage(m_account.workspaceId, "Slow");
+    m_fake.setFault("/api/pages.php", FakeService::Fault::delay(5000));
+    QTimer::singleShot(100, &d.engine(), &SyncEngine::cancelCycle);
+    QElapsedTimer clock;
+    clock.start();
+    const auto out = runTask(d.engine().syncNow());
+    QVERIFY(clock.elapsed() < 3000);
+    QVERIFY(out.apiError());
+    QCOMPARE(out.apiError()->networkError(), QNetworkReply::OperationCanceledError);
+    // The cancelled operation was not counted as a failure of its own.
+    QCOMPARE(d.store().state().outbox.at(0).attempts, qint64(0));
+    QVERIFY(!d.engine().isSyncing());
+    // The next cycle works again.
+    m_fake.clearFaults();
+    QVERIFY(d.sync());
+    QVERIFY(d.store().state().outbox.empty());
+}
+
+void TestSyncEngine::contentJSONOfPayloads_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("content");
+    QTest::newRow("absent") << QByteArray(R"({"type":"text"})") << "{}";
+    QTest::newRow("object") << QByteArray(R"({"content":{"text":"a","n":1.0}})") << R"({"n":1,"text":"a"})";
+    QTest::newRow("null kept as null") << QByteArray(R"({"content":null})") << "null";
+    QTest::newRow("string") << QByteArray(R"({"content":"x"})") << R"("x")";
+}
+
+void TestSyncEngine::contentJSONOfPayloads()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, content);
+    QCOMPARE(SyncEngine::contentJSON(parseJSONObject(payload)), content);
+}
+
+QTEST_GUILESS_MAIN(TestSyncEngine)
+#include "tst_sync_engine.moc"

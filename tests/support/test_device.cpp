@@ -1,0 +1,175 @@
+#include "support/test_device.h"
+
+#include "api/blocks_upsert_req.h"
+#include "api/json_coder.h"
+#include "api/page_create_req.h"
+#include "api/session_store.h"
+#include "support/task_outcome.h"
+
+#include <algorithm>
+
+TestDevice::TestDevice(const std::optional<QString> &token)
+    : m_keyring(std::make_shared<MemorySecretBackend>())
+    , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
+    , m_secrets(std::make_unique<SecretStore>(m_keyring))
+    , m_engine(std::make_unique<SyncEngine>(*m_store, *m_secrets))
+{
+    m_engine->setTickInterval(std::chrono::milliseconds(20));
+    setToken(token);
+}
+
+TestDevice::~TestDevice()
+{
+    m_engine.reset();
+}
+
+void TestDevice::setToken(const std::optional<QString> &token)
+{
+    const QString account = QString::fromLatin1(SessionStore::keychainKey);
+    if (token)
+        runTask(m_secrets->keychainWrite(account, *token));
+    else
+        runTask(m_secrets->keychainDelete(account));
+}
+
+bool TestDevice::sync()
+{
+    return runTask(m_engine->syncNow()).ok();
+}
+
+FNPage TestDevice::addPage(qint64 workspaceId, const QString &title)
+{
+    FNPage page;
+    page.workspaceServerID = workspaceId;
+    page.title = title;
+    m_store->upsertPage(page);
+    PageCreateReq req;
+    req.workspace_id = workspaceId;
+    req.title = title;
+    queueRaw(QStringLiteral("page"), QStringLiteral("create"), page.localID,
+             QString::fromUtf8(sharedJSONEncode(req)));
+    return page;
+}
+
+FNBlock TestDevice::addBlock(const QString &pageLocalID, const QString &text, qint64 position)
+{
+    FNBlock block;
+    block.pageLocalID = pageLocalID;
+    if (const FNPage *p = page(pageLocalID))
+        block.pageServerID = p->serverID;
+    block.type = QStringLiteral("text");
+    block.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
+    block.position = position;
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    return block;
+}
+
+void TestDevice::setBlockText(const QString &blockLocalID, const QString &text)
+{
+    FNBlock b = *block(blockLocalID);
+    b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
+    b.updatedAt = QDateTime::currentDateTimeUtc();
+    m_store->upsertBlock(b);
+    m_store->scheduleSave();
+}
+
+bool TestDevice::queueBlockUpsert(const QString &pageLocalID)
+{
+    const FNPage *p = page(pageLocalID);
+    if (!p || p->serverID == 0)
+        return false;
+    BlocksUpsertReq req;
+    req.page_id = p->serverID;
+    for (const FNBlock &b : liveBlocks(pageLocalID)) {
+        BlockUpsertItem item;
+        item.client_id = b.localID;
+        if (b.serverID != 0)
+            item.id = b.serverID;
+        item.type = b.type;
+        item.content = parseJSONObject(b.contentJSON.toUtf8());
+        item.position = b.position;
+        req.blocks.push_back(item);
+    }
+    queueRaw(QStringLiteral("block"), QStringLiteral("upsert"), pageLocalID,
+             QString::fromUtf8(sharedJSONEncode(req)));
+    return true;
+}
+
+void TestDevice::queuePageUpdate(const QString &pageLocalID, PagePatchReq patch)
+{
+    if (const FNPage *p = page(pageLocalID))
+        patch.page_id = p->serverID;
+    queueRaw(QStringLiteral("page"), QStringLiteral("update"), pageLocalID,
+             QString::fromUtf8(sharedJSONEncode(patch)));
+}
+
+void TestDevice::queuePageDelete(const QString &pageLocalID)
+{
+    const FNPage *p = page(pageLocalID);
+    const qint64 id = p ? p->serverID : 0;
+    m_store->markPageDeleted(pageLocalID);
+    queueRaw(QStringLiteral("page"), QStringLiteral("delete"), pageLocalID,
+             QString::fromUtf8(serializeJSONObject({{"page_id", id}})));
+}
+
+void TestDevice::queueBlockDelete(const QString &blockLocalID)
+{
+    const FNBlock *b = block(blockLocalID);
+    const qint64 id = b ? b->serverID : 0;
+    m_store->markBlockDeleted(blockLocalID);
+    queueRaw(QStringLiteral("block"), QStringLiteral("delete"), blockLocalID,
+             QString::fromUtf8(serializeJSONObject({{"block_id", id}})));
+}
+
+FNSyncOp TestDevice::queueRaw(const QString &entity, const QString &op, const QString &refLocalID,
+                              const QString &payloadJSON, const QDateTime &createdAt)
+{
+    FNSyncOp o;
+    o.entity = entity;
+    o.op = op;
+    o.refLocalID = refLocalID;
+    o.payloadJSON = payloadJSON;
+    o.createdAt = createdAt;
+    m_store->changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(o); });
+    m_store->scheduleSave();
+    return o;
+}
+
+const FNPage *TestDevice::page(const QString &localID) const
+{
+    const auto i = m_store->indexOfPage(localID);
+    return i < 0 ? nullptr : &m_store->state().pages[size_t(i)];
+}
+
+const FNPage *TestDevice::pageWithServerID(qint64 serverID) const
+{
+    const auto i = m_store->indexOfPageWithServerID(serverID);
+    return i < 0 ? nullptr : &m_store->state().pages[size_t(i)];
+}
+
+const FNBlock *TestDevice::block(const QString &localID) const
+{
+    const auto i = m_store->indexOfBlock(localID);
+    return i < 0 ? nullptr : &m_store->state().blocks[size_t(i)];
+}
+
+std::vector<FNBlock> TestDevice::liveBlocks(const QString &pageLocalID) const
+{
+    std::vector<FNBlock> out;
+    for (const FNBlock &b : m_store->state().blocks) {
+        if (b.pageLocalID == pageLocalID && !b.deletedAt)
+            out.push_back(b);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
+    return out;
+}
+
+QString TestDevice::textOf(const FNBlock &block)
+{
+    try {
+        return parseJSONObject(block.contentJSON.toUtf8())[QStringLiteral("text")].toString();
+    } catch (const DecodeError &) {
+        return QString();
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "api/page_patch_req.h"
+#include "platform/memory_secret_backend.h"
+#include "platform/secret_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+
+// One device for sync tests: its own data folder, keyring and engine, queuing outbox operations
+// the way the editors do.
+class TestDevice
+{
+public:
+    explicit TestDevice(const std::optional<QString> &token = std::nullopt);
+    ~TestDevice();
+
+    LocalStore &store() { return *m_store; }
+    SecretStore &secrets() { return *m_secrets; }
+    SyncEngine &engine() { return *m_engine; }
+    MemorySecretBackend &keyring() { return *m_keyring; }
+    QString folder() const { return m_dir.path(); }
+
+    void setToken(const std::optional<QString> &token);
+    // One cycle; true when it ended without an error.
+    bool sync();
+
+    // A new live page, queued as "page"/"create".
+    FNPage addPage(qint64 workspaceId, const QString &title);
+    // A new block with {"text": text}; nothing queued (the page's upsert carries it).
+    FNBlock addBlock(const QString &pageLocalID, const QString &text, qint64 position);
+    void setBlockText(const QString &blockLocalID, const QString &text);
+    // "block"/"upsert" with every live block of the page; nothing when it has no server id.
+    bool queueBlockUpsert(const QString &pageLocalID);
+    void queuePageUpdate(const QString &pageLocalID, PagePatchReq patch);
+    void queuePageDelete(const QString &pageLocalID);
+    void queueBlockDelete(const QString &blockLocalID);
+    // Appends a raw operation (tests of odd payloads).
+    FNSyncOp queueRaw(const QString &entity, const QString &op, const QString &refLocalID,
+                      const QString &payloadJSON, const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+
+    const FNPage *page(const QString &localID) const;
+    const FNPage *pageWithServerID(qint64 serverID) const;
+    const FNBlock *block(const QString &localID) const;
+    std::vector<FNBlock> liveBlocks(const QString &pageLocalID) const; // by position
+    static QString textOf(const FNBlock &block);
+
+private:
+    QTemporaryDir m_dir;
+    std::shared_ptr<MemorySecretBackend> m_keyring;
+    std::unique_ptr<LocalStore> m_store;
+    std::unique_ptr<SecretStore> m_secrets;
+    std::unique_ptr<SyncEngine> m_engine;
+};
