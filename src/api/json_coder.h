@@ -25,5 +25,7 @@ T sharedJSONDecode(const QByteArray &bytes)
 
 namespace json {
 QString formatDate(const QDateTime &d);
+// The same text as formatDate into `out` (20 bytes, no terminator); false for years outside 0-9999.
+bool formatDateLatin1(const QDateTime &d, char *out);
 std::optional<QDateTime> parseDate(const QString &text);
 } // namespace json

@@ -108,8 +108,50 @@ void parseDocument(rapidjson::Document &doc, const QByteArray &bytes)
                               .arg(QString::fromUtf8(rapidjson::GetParseError_En(doc.GetParseError()))));
 }
 
+bool formatDateLatin1(const QDateTime &d, char *out)
+{
+    // Straight from the epoch seconds: a save writes hundreds of thousands of dates, and going
+    // through time zones and QString formatting made dates most of the encoding time.
+    const qint64 secs = d.toSecsSinceEpoch();
+    qint64 days = secs >= 0 ? secs / 86400 : (secs - 86399) / 86400;
+    const qint64 rest = secs - days * 86400;
+    // Civil date from days since 1970-01-01 (proleptic Gregorian).
+    days += 719468;
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 doe = days - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    const qint64 day = doy - (153 * mp + 2) / 5 + 1;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (year < 0 || year > 9999)
+        return false;
+    const auto two = [](char *p, qint64 v) {
+        p[0] = char('0' + v / 10);
+        p[1] = char('0' + v % 10);
+    };
+    two(out, year / 100);
+    two(out + 2, year % 100);
+    out[4] = '-';
+    two(out + 5, month);
+    out[7] = '-';
+    two(out + 8, day);
+    out[10] = 'T';
+    two(out + 11, rest / 3600);
+    out[13] = ':';
+    two(out + 14, rest / 60 % 60);
+    out[16] = ':';
+    two(out + 17, rest % 60);
+    out[19] = 'Z';
+    return true;
+}
+
 QString formatDate(const QDateTime &d)
 {
+    char buf[20];
+    if (formatDateLatin1(d, buf))
+        return QString::fromLatin1(buf, 20);
     return d.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
 }
 

@@ -34,7 +34,11 @@ void JsonWriter::value(double d)
 
 void JsonWriter::value(const QDateTime &d)
 {
-    value(json::formatDate(d));
+    char buf[20];
+    if (json::formatDateLatin1(d, buf))
+        m_writer.String(buf, 20, true);
+    else
+        value(json::formatDate(d));
 }
 
 QByteArray JsonWriter::bytes() const

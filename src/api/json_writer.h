@@ -3,6 +3,7 @@
 #include "api/json_error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QMap>
 #include <QString>
@@ -100,6 +101,8 @@ public:
     }
 
     QByteArray bytes() const;
+    // The written text without a copy; valid while the writer lives and is not written to.
+    QByteArrayView view() const { return QByteArrayView(m_buffer.GetString(), qsizetype(m_buffer.GetSize())); }
 
 private:
     rapidjson::StringBuffer m_buffer;

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void fieldReadersApplyTheIntegerRule_data();
     void fieldReadersApplyTheIntegerRule();
     void datesRoundTripToTheSecond();
+    void fastDateTextMatchesQt_data();
+    void fastDateTextMatchesQt();
 };
 
 void TestJsonValue::readsEachKind_data()
@@ -259,6 +261,34 @@ void TestJsonValue::datesRoundTripToTheSecond()
     QCOMPARE(back.timeSpec(), Qt::UTC);
     // Another zone is moved to UTC.
     QCOMPARE(sharedJSONDecode<QDateTime>("\"2024-05-01T11:30:00+02:00\""), back);
+}
+
+void TestJsonValue::fastDateTextMatchesQt_data()
+{
+    QTest::addColumn<qint64>("secs");
+    QTest::newRow("epoch") << qint64(0);
+    QTest::newRow("before epoch") << qint64(-1);
+    QTest::newRow("leap day 2024") << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("2000-03-01") << QDateTime(QDate(2000, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("1900-02-28") << QDateTime(QDate(1900, 2, 28), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("year 1") << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("9999-12-31") << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
+}
+
+void TestJsonValue::fastDateTextMatchesQt()
+{
+    QFETCH(qint64, secs);
+    // Every day of a span of years around the start, at an odd second, as well as the row.
+    for (qint64 s = secs - 400 * 86400; s <= secs + 400 * 86400; s += 86400 + 7) {
+        const QDateTime d = QDateTime::fromSecsSinceEpoch(s, Qt::UTC);
+        if (d.date().year() < 1 || d.date().year() > 9999)
+            continue;
+        QCOMPARE(json::formatDate(d), d.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")));
+    }
+    // A local time writes as its UTC instant.
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(secs, Qt::OffsetFromUTC, 3600 * 5);
+    QCOMPARE(json::formatDate(local), QDateTime::fromSecsSinceEpoch(secs, Qt::UTC)
+                                          .toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")));
 }
 
 QTEST_GUILESS_MAIN(TestJsonValue)
