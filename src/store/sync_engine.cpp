@@ -14,7 +14,6 @@
 #include "store/local_store.h"
 #include "store/retry_policy.h"
 
-#include <QCoroSignal>
 #include <QPointer>
 
 #include <algorithm>
@@ -80,7 +79,7 @@ SyncEngine::SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent)
     : QObject(parent), m_store(store), m_secrets(secrets), m_deferredGeneration(store.generation())
 {
     m_pause.setSingleShot(true);
-    connect(&m_pause, &QTimer::timeout, this, &SyncEngine::loopWoken);
+    connect(&m_pause, &QTimer::timeout, this, &SyncEngine::wakeLoop);
 }
 
 SyncEngine::~SyncEngine()
@@ -114,8 +113,27 @@ void SyncEngine::stopLoop()
         return;
     m_running = false;
     ++m_loopId;
+    wakeLoop();
+}
+
+// Awaiting it parks the loop until the pause ends or the loop is stopped. A queued signal would
+// not do: its wake-up is dropped when the engine goes, leaving the loop suspended for ever.
+struct SyncEngine::Pause {
+    SyncEngine *engine;
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> loop)
+    {
+        engine->m_pausedLoop = loop;
+        engine->m_pause.start(engine->m_tickInterval);
+    }
+    void await_resume() const noexcept {}
+};
+
+void SyncEngine::wakeLoop()
+{
     m_pause.stop();
-    Q_EMIT loopWoken();
+    if (auto loop = std::exchange(m_pausedLoop, {}))
+        loop.resume();
 }
 
 void SyncEngine::cancelCycle()
@@ -132,8 +150,7 @@ QCoro::Task<> SyncEngine::tickLoop(quint64 loopId)
         co_await syncIgnoringErrors();
         if (!current())
             co_return;
-        m_pause.start(m_tickInterval);
-        co_await qCoro(this, &SyncEngine::loopWoken);
+        co_await Pause{this};
     }
 }
 

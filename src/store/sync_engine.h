@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <coroutine>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -59,8 +60,6 @@ Q_SIGNALS:
     void isSyncingChanged(bool syncing);
     // Every cycle that ran, whatever its outcome.
     void cycleFinished();
-    // Internal: ends the pause between cycles early.
-    void loopWoken();
 
 private:
     struct DeferredBlock {
@@ -68,7 +67,10 @@ private:
         int attempts = 0;
     };
 
+    struct Pause;
     QCoro::Task<> tickLoop(quint64 loopId);
+    // Resumes the loop paused between cycles, at once and on this stack.
+    void wakeLoop();
     QCoro::Task<> syncIgnoringErrors();
     QCoro::Task<> push(QString token);
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
@@ -92,6 +94,7 @@ private:
     std::vector<DeferredBlock> m_deferredBlocks;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
+    std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;
     std::function<QDateTime()> m_now;
 };
