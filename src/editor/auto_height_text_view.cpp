@@ -1,0 +1,112 @@
+#include "editor/auto_height_text_view.h"
+
+#include "editor/raw_text.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <cmath>
+
+AutoHeightTextView::AutoHeightTextView(QWidget *parent)
+    : QTextEdit(parent)
+{
+    setAcceptRichText(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    document()->setDocumentMargin(0);
+    setViewportMargins(0, kInset, 0, kInset);
+    QPalette transparent = palette();
+    transparent.setColor(QPalette::Base, Qt::transparent);
+    setPalette(transparent);
+    viewport()->setAutoFillBackground(false);
+
+    connect(this, &QTextEdit::textChanged, this, &AutoHeightTextView::onTextChanged);
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &AutoHeightTextView::updateHeight);
+    updateHeight();
+}
+
+QString AutoHeightTextView::toRawText() const
+{
+    return rawText(*document());
+}
+
+void AutoHeightTextView::setRawText(const QString &text)
+{
+    if (text == toRawText())
+        return;
+    const int remembered = textCursor().position();
+    m_settingText = true;
+    setPlainText(text);
+    m_lastText = toRawText();
+    m_settingText = false;
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(std::min(remembered, int(m_lastText.size())));
+    setTextCursor(cursor);
+    updateHeight();
+}
+
+int AutoHeightTextView::idealHeight() const
+{
+    const double used = document()->documentLayout()->documentSize().height();
+    return std::max(kMinimumHeight, int(std::ceil(used + 2 * kInset + 2)));
+}
+
+QSize AutoHeightTextView::sizeHint() const
+{
+    return {QTextEdit::sizeHint().width(), idealHeight()};
+}
+
+QSize AutoHeightTextView::minimumSizeHint() const
+{
+    return {0, idealHeight()};
+}
+
+void AutoHeightTextView::keyPressEvent(QKeyEvent *event)
+{
+    // Shift-Return would insert a line separator that no other reader of the text knows: every
+    // line break in a block is a line feed.
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (isReturn && (event->modifiers() & Qt::ShiftModifier)) {
+        QTextCursor cursor = textCursor();
+        cursor.insertText(QStringLiteral("\n"));
+        setTextCursor(cursor);
+        return;
+    }
+    QTextEdit::keyPressEvent(event);
+}
+
+void AutoHeightTextView::focusInEvent(QFocusEvent *event)
+{
+    QTextEdit::focusInEvent(event);
+    Q_EMIT focusChanged(true, event->reason());
+}
+
+void AutoHeightTextView::focusOutEvent(QFocusEvent *event)
+{
+    QTextEdit::focusOutEvent(event);
+    Q_EMIT focusChanged(false, event->reason());
+}
+
+void AutoHeightTextView::onTextChanged()
+{
+    // Restyling alone also reports a change here: only a different text counts.
+    const QString text = toRawText();
+    if (m_settingText || text == m_lastText)
+        return;
+    m_lastText = text;
+    Q_EMIT textEdited(text);
+}
+
+void AutoHeightTextView::updateHeight()
+{
+    const int height = idealHeight();
+    if (minimumHeight() != height || maximumHeight() != height)
+        setFixedHeight(height);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QTextEdit>
+
+// A borderless, transparent text view for one block's text that is always as tall as its text and
+// never scrolls. Its text is bound by value: `setRawText` from outside, `textEdited` for the user's
+// changes only.
+class AutoHeightTextView : public QTextEdit
+{
+    Q_OBJECT
+public:
+    static constexpr int kMinimumHeight = 22;
+    static constexpr int kInset = 2;
+
+    explicit AutoHeightTextView(QWidget *parent = nullptr);
+
+    QString toRawText() const;
+    // Replaces the text only when it differs; the caret keeps its offset, clamped to the new end,
+    // with nothing selected. Not undoable, and not reported through `textEdited`.
+    void setRawText(const QString &text);
+
+    // Line height(s) plus the insets and 2 points, at least kMinimumHeight.
+    int idealHeight() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    void textEdited(const QString &text);
+    void focusChanged(bool hasFocus, Qt::FocusReason reason);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void onTextChanged();
+    void updateHeight();
+
+    QString m_lastText;
+    bool m_settingText = false;
+};

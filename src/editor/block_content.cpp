@@ -1,0 +1,63 @@
+#include "editor/block_content.h"
+
+#include "api/json_error.h"
+#include "platform/utf8.h"
+
+namespace BlockContent {
+
+JSONObject decode(const QString &contentJSON)
+{
+    try {
+        return parseJSONObject(contentJSON.toUtf8());
+    } catch (const DecodeError &) {
+        return {};
+    }
+}
+
+std::optional<QString> encode(const JSONObject &content)
+{
+    try {
+        return decodeUtf8Strict(serializeJSONObject(content));
+    } catch (const EncodeError &) {
+        return std::nullopt;
+    }
+}
+
+QString readString(const JSONObject &content, const QString &key, const QString &fallback)
+{
+    const auto it = content.find(key);
+    return it != content.end() && it->second.isString() ? it->second.toString() : fallback;
+}
+
+qint64 readInt(const JSONObject &content, const QString &key, qint64 fallback)
+{
+    return readOptionalInt(content, key).value_or(fallback);
+}
+
+std::optional<qint64> readOptionalInt(const JSONObject &content, const QString &key)
+{
+    const auto it = content.find(key);
+    if (it == content.end() || !it->second.isInt())
+        return std::nullopt;
+    return it->second.toInt();
+}
+
+bool readBool(const JSONObject &content, const QString &key, bool fallback)
+{
+    const auto it = content.find(key);
+    return it != content.end() && it->second.isBool() ? it->second.toBool() : fallback;
+}
+
+double readDouble(const JSONObject &content, const QString &key, double fallback)
+{
+    const auto it = content.find(key);
+    if (it == content.end())
+        return fallback;
+    if (it->second.isDouble())
+        return it->second.toDouble();
+    if (it->second.isInt())
+        return double(it->second.toInt());
+    return fallback;
+}
+
+} // namespace BlockContent

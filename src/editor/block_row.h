@@ -1,0 +1,143 @@
+#pragma once
+
+#include "editor/block_row_model.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class BlockFocus;
+class CommentButton;
+class EditableText;
+class FormatToolbar;
+class LinkSheet;
+class QBoxLayout;
+class QFrame;
+class QLabel;
+class QMenu;
+class QToolButton;
+class QVBoxLayout;
+class RichTextEditor;
+class SlashMenu;
+
+// The view of one block in a page: its indent, the format toolbar while it has the focus, the
+// selection box in select mode, the "..." block menu, the comment button, and the kind's content.
+// The logic lives in `model()`; this lays it out and forwards. The owner calls `flushText()` when
+// the row goes away, before the page's own flush.
+class BlockRow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kIndentStep = 24;
+    static constexpr int kSlashMenuOffset = 26;
+
+    BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedBlock, BlockRowModel::Hooks hooks,
+             QWidget *parent = nullptr, std::chrono::milliseconds textDelay = Debouncer::kDelay);
+    ~BlockRow() override;
+
+    BlockRowModel &model() { return *m_model; }
+    const BlockRowModel &model() const { return *m_model; }
+
+    void setSelectMode(bool on);
+    void setSelected(bool selected);
+    // Children of the block, shown in an open toggle's body.
+    void setChildContent(std::function<QWidget *()> childContent);
+    // One column's content of a columns block: (column index, column count).
+    void setChildColumnContent(std::function<QWidget *(int, int)> childColumnContent);
+    // The comment popover's content, made each time it opens.
+    void setInlineCommentContent(std::function<QWidget *(BlockRow &)> content);
+    void setBlockCommentCount(int count) { m_model->setBlockCommentCount(count); }
+
+    // The system font at `size` points; bold, semibold and medium kept, any other weight regular.
+    static QFont editorFont(int size, QFont::Weight weight, bool italic = false);
+
+    // Wraps the focused text view's selection in the markers, else appends them around "text".
+    void wrapSelection(const QString &prefix, const QString &suffix);
+    // Remembers the focused text view and its selection for the link, then opens the link sheet.
+    void captureLinkTarget();
+    void insertLink();
+    void cancelLink() { m_model->cancelLink(); }
+    void beginSelectionComment();
+    void flushText() { m_model->flushText(); }
+
+    // What the row shows now (tests and the page).
+    FormatToolbar *formatToolbar() const { return m_toolbar; }
+    RichTextEditor *richEditor() const;
+    EditableText *plainEditor() const;
+    EditableText *toggleBodyField() const;
+    QToolButton *todoBox() const;
+    QToolButton *toggleArrow() const;
+    QLabel *calloutIcon() const;
+    QLabel *kindLabel() const;
+    SlashMenu *slashMenu() const;
+    LinkSheet *linkSheet() const;
+    QMenu *blockMenu() const { return m_blockMenu; }
+    QToolButton *selectBox() const { return m_selectBox; }
+    CommentButton *commentButton() const { return m_commentButton; }
+    QWidget *content() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void rebuildContent();
+    void refreshContent();
+    void applyIndent();
+    void applyFocus();
+    void showText();
+    void updateSlashMenu();
+    void updateLinkSheet();
+    void updateCommentPopover();
+    void updateSelectBox();
+
+    QWidget *makeContent(const QString &type);
+    RichTextEditor *makeRichEditor(const QString &placeholder, const QFont &font, bool withSlashMenu);
+    EditableText *makePlainEditor(const QString &placeholder, const QFont &font);
+    QWidget *withMarker(QWidget *marker, QWidget *editor, int spacing);
+    QWidget *makeTodo();
+    QWidget *makeCallout();
+    QWidget *makeCode();
+    QWidget *makeToggle();
+    void refreshToggle();
+    void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
+
+    BlockRowModel *m_model;
+    QPointer<BlockFocus> m_focus;
+    std::function<QWidget *()> m_childContent;
+    std::function<QWidget *(int, int)> m_childColumnContent;
+    std::function<QWidget *(BlockRow &)> m_inlineCommentContent;
+    bool m_selectMode = false;
+    bool m_selected = false;
+
+    QVBoxLayout *m_outer;
+    QBoxLayout *m_line;
+    FormatToolbar *m_toolbar;
+    QToolButton *m_selectBox;
+    QToolButton *m_menuButton;
+    QMenu *m_blockMenu;
+    CommentButton *m_commentButton;
+    QPointer<QFrame> m_commentPopover;
+
+    QString m_shownType;
+    QPointer<QWidget> m_content;
+    QPointer<RichTextEditor> m_richEditor;
+    QPointer<EditableText> m_plainEditor;
+    QPointer<EditableText> m_bodyField;
+    QPointer<QWidget> m_toggleBody;
+    QPointer<QBoxLayout> m_toggleBodyLayout;
+    QPointer<QWidget> m_children;
+    QPointer<QToolButton> m_todoBox;
+    QPointer<QToolButton> m_toggleArrow;
+    QPointer<QLabel> m_calloutIcon;
+    QPointer<QLabel> m_kindLabel;
+    bool m_drawnChecked = false;
+    bool m_slashEnabled = false;
+
+    QPointer<SlashMenu> m_slashMenu;
+    QPointer<LinkSheet> m_linkSheet;
+    QPointer<RichTextEditor> m_linkTextView;
+    qsizetype m_linkSelectionStart = 0;
+    qsizetype m_linkSelectionLength = 0;
+};

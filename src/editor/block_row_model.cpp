@@ -1,0 +1,432 @@
+#include "editor/block_row_model.h"
+
+#include "editor/block_content.h"
+#include "editor/block_focus.h"
+#include "editor/drop_first_characters.h"
+#include "store/fn_sync_op.h"
+#include "store/local_store.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString kTextKey = QStringLiteral("text");
+const QString kCheckedKey = QStringLiteral("checked");
+const QString kExpandedKey = QStringLiteral("expanded");
+const QString kBodyKey = QStringLiteral("body");
+const QString kIconKey = QStringLiteral("icon");
+const QString kBlockIDKey = QStringLiteral("block_id");
+constexpr auto kPlaceholderWord = "text";
+constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
+
+} // namespace
+
+BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus *focusedBlock, Hooks hooks,
+                             std::chrono::milliseconds textDelay, QObject *parent)
+    : QObject(parent)
+    , m_store(&store)
+    , m_block(block)
+    , m_focus(focusedBlock)
+    , m_hooks(std::move(hooks))
+    , m_textDebouncer(textDelay)
+{
+    const FNBlock current = currentBlock();
+    m_block = current;
+    m_seenType = current.type;
+    m_seenIndent = current.indentLevel;
+    m_seenContent = current.contentJSON;
+    connect(&store, &LocalStore::stateChanged, this, &BlockRowModel::onStoreChanged);
+    if (m_focus) {
+        connect(m_focus, &BlockFocus::focusedBlockChanged, this, [this] {
+            if (!isFocused())
+                syncTextFromStore();
+        });
+    }
+}
+
+BlockRowModel::~BlockRowModel()
+{
+    if (!m_pendingCommit || !m_store || !isStored())
+        return;
+    // Our own write must not come back to this half-destroyed object or its row.
+    disconnect(m_store, nullptr, this, nullptr);
+    blockSignals(true);
+    JSONObject content = decodeContent();
+    content[kTextKey] = *m_pendingCommit;
+    const std::optional<QString> json = BlockContent::encode(content);
+    if (!json)
+        return;
+    FNBlock block = currentBlock();
+    block.contentJSON = *json;
+    block.updatedAt = QDateTime::currentDateTimeUtc();
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+}
+
+FNBlock BlockRowModel::currentBlock() const
+{
+    if (m_store) {
+        const qsizetype at = m_store->indexOfBlock(m_block.localID);
+        if (at >= 0)
+            return m_store->state().blocks[size_t(at)];
+    }
+    return m_block;
+}
+
+bool BlockRowModel::isStored() const
+{
+    return m_store && m_store->indexOfBlock(m_block.localID) >= 0;
+}
+
+JSONObject BlockRowModel::decodeContent() const
+{
+    return BlockContent::decode(currentBlock().contentJSON);
+}
+
+bool BlockRowModel::saveContent(const JSONObject &content)
+{
+    const std::optional<QString> json = BlockContent::encode(content);
+    if (!json || !m_store)
+        return false;
+    FNBlock block = currentBlock();
+    block.contentJSON = *json;
+    block.updatedAt = QDateTime::currentDateTimeUtc();
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    changed();
+    return true;
+}
+
+void BlockRowModel::setContentString(const QString &value, const QString &key)
+{
+    JSONObject content = decodeContent();
+    content[key] = value;
+    saveContent(content);
+}
+
+void BlockRowModel::setContentInt(qint64 value, const QString &key)
+{
+    JSONObject content = decodeContent();
+    content[key] = value;
+    saveContent(content);
+}
+
+void BlockRowModel::setContentBool(bool value, const QString &key)
+{
+    JSONObject content = decodeContent();
+    content[key] = value;
+    saveContent(content);
+}
+
+void BlockRowModel::setContentDouble(double value, const QString &key)
+{
+    JSONObject content = decodeContent();
+    content[key] = value;
+    saveContent(content);
+}
+
+bool BlockRowModel::isFocused() const
+{
+    return m_focus && m_focus->isFocused(m_block.localID);
+}
+
+void BlockRowModel::setEditorHasFocus(bool hasFocus)
+{
+    if (m_editorHasFocus == hasFocus)
+        return;
+    m_editorHasFocus = hasFocus;
+    // A change pulled in while the user was in the block is shown once they leave it.
+    if (!hasFocus)
+        syncTextFromStore();
+}
+
+void BlockRowModel::changeType(BlockType kind)
+{
+    if (!m_store)
+        return;
+    FNBlock block = currentBlock();
+    block.type = kind.rawValue();
+    block.updatedAt = QDateTime::currentDateTimeUtc();
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    changed();
+}
+
+void BlockRowModel::changeIndent(int delta)
+{
+    if (!m_store)
+        return;
+    // The stored block, not the value the row was built with: that one may predate content
+    // edits and the block's server id, which an upsert of it would throw away.
+    FNBlock block = currentBlock();
+    block.indentLevel = std::clamp<qint64>(block.indentLevel + delta, 0, kMaxIndent);
+    block.updatedAt = QDateTime::currentDateTimeUtc();
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    changed();
+}
+
+void BlockRowModel::deleteBlock()
+{
+    if (!m_store)
+        return;
+    // The server id as stored now: a block acknowledged after the row was built must still be
+    // deleted on the service.
+    const FNBlock block = currentBlock();
+    m_store->markBlockDeleted(block.localID);
+    if (block.serverID != 0) {
+        FNSyncOp op;
+        op.entity = QStringLiteral("block");
+        op.op = QStringLiteral("delete");
+        op.refLocalID = block.localID;
+        op.payloadJSON =
+            BlockContent::encode(JSONObject{{kBlockIDKey, block.serverID}}).value_or(QStringLiteral("{}"));
+        m_store->change([&](StoreState &state) { state.outbox.push_back(op); });
+        m_store->scheduleSave();
+    }
+    changed();
+}
+
+void BlockRowModel::loadText()
+{
+    if (m_didInit)
+        return;
+    m_didInit = true;
+    setText(storedText());
+}
+
+void BlockRowModel::commitText(const QString &newText)
+{
+    setText(newText);
+    m_pendingCommit = newText;
+    const quint64 generation = ++m_commitGeneration;
+    m_textDebouncer.schedule([guard = QPointer<BlockRowModel>(this), generation] {
+        if (guard)
+            guard->runCommit(generation);
+    });
+}
+
+void BlockRowModel::commitTextNow(const QString &newText)
+{
+    dropPendingCommit();
+    setText(newText);
+    writeText(newText, false);
+}
+
+std::optional<QString> BlockRowModel::slashQuery() const
+{
+    if (!m_text.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    const QString query = dropFirstCharacters(1, m_text);
+    if (query.contains(QLatin1Char('\n')))
+        return std::nullopt;
+    return query;
+}
+
+void BlockRowModel::dismissSlashMenu()
+{
+    if (m_slashDismissed)
+        return;
+    m_slashDismissed = true;
+    Q_EMIT slashMenuChanged();
+}
+
+void BlockRowModel::applySlashPick(BlockType kind)
+{
+    dropPendingCommit();
+    setText(QString());
+    setContentString(QString(), kTextKey);
+    changeType(kind);
+}
+
+void BlockRowModel::handleBackspaceAtStart()
+{
+    if (m_text.isEmpty() && m_hooks.onDeleteSelfIfEmpty)
+        m_hooks.onDeleteSelfIfEmpty();
+}
+
+void BlockRowModel::handleReturn()
+{
+    if (m_hooks.onInsertNextBlock)
+        m_hooks.onInsertNextBlock();
+}
+
+void BlockRowModel::appendMarkers(const QString &prefix, const QString &suffix)
+{
+    commitTextNow(m_text + prefix + QLatin1String(kPlaceholderWord) + suffix);
+}
+
+void BlockRowModel::appendLink(const QString &url)
+{
+    commitTextNow(m_text + QStringLiteral(" [link](") + url + QLatin1Char(')'));
+}
+
+void BlockRowModel::syncTextFromStore()
+{
+    // Never while the user may be typing: a pull must not revert what is on screen or about to
+    // be stored.
+    if (!m_didInit || isFocused() || m_editorHasFocus || m_pendingCommit)
+        return;
+    const QString stored = storedText();
+    if (stored != m_text)
+        setText(stored);
+}
+
+void BlockRowModel::flushText()
+{
+    dropPendingCommit();
+    if (!keepsTextKey())
+        return;
+    writeText(m_text, true);
+}
+
+bool BlockRowModel::readChecked() const
+{
+    return BlockContent::readBool(decodeContent(), kCheckedKey);
+}
+
+void BlockRowModel::toggleChecked(bool checkedAsDrawn)
+{
+    setContentBool(!checkedAsDrawn, kCheckedKey);
+}
+
+bool BlockRowModel::readToggleExpanded() const
+{
+    return BlockContent::readBool(decodeContent(), kExpandedKey);
+}
+
+void BlockRowModel::setToggleExpanded(bool expanded)
+{
+    setContentBool(expanded, kExpandedKey);
+}
+
+QString BlockRowModel::readToggleBody() const
+{
+    return BlockContent::readString(decodeContent(), kBodyKey);
+}
+
+void BlockRowModel::setToggleBody(const QString &body)
+{
+    setContentString(body, kBodyKey);
+}
+
+QString BlockRowModel::readCalloutIcon() const
+{
+    return BlockContent::readString(decodeContent(), kIconKey, QString::fromUtf8(kDefaultCalloutIcon));
+}
+
+void BlockRowModel::setShowLinkSheet(bool shown)
+{
+    if (m_showLinkSheet == shown)
+        return;
+    m_showLinkSheet = shown;
+    Q_EMIT showLinkSheetChanged();
+}
+
+void BlockRowModel::cancelLink()
+{
+    m_linkURL.clear();
+    setShowLinkSheet(false);
+}
+
+QString BlockRowModel::trimmedLinkURL(const QString &url)
+{
+    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    qsizetype from = 0;
+    qsizetype to = url.size();
+    while (from < to && blank(url[from]))
+        ++from;
+    while (to > from && blank(url[to - 1]))
+        --to;
+    return url.mid(from, to - from);
+}
+
+void BlockRowModel::setShowInlineComment(bool shown)
+{
+    if (m_showInlineComment == shown)
+        return;
+    m_showInlineComment = shown;
+    Q_EMIT showInlineCommentChanged();
+}
+
+void BlockRowModel::setBlockCommentCount(int count)
+{
+    if (m_blockCommentCount == count)
+        return;
+    m_blockCommentCount = count;
+    Q_EMIT blockCommentCountChanged();
+}
+
+void BlockRowModel::onStoreChanged()
+{
+    const qsizetype at = m_store->indexOfBlock(m_block.localID);
+    if (at < 0)
+        return;
+    m_block = m_store->state().blocks[size_t(at)];
+    const bool typeDiffers = m_block.type != m_seenType;
+    const bool indentDiffers = m_block.indentLevel != m_seenIndent;
+    const bool contentDiffers = m_block.contentJSON != m_seenContent;
+    m_seenType = m_block.type;
+    m_seenIndent = m_block.indentLevel;
+    m_seenContent = m_block.contentJSON;
+    if (contentDiffers)
+        syncTextFromStore();
+    if (typeDiffers)
+        Q_EMIT typeChanged();
+    if (indentDiffers)
+        Q_EMIT indentChanged();
+    if (contentDiffers)
+        Q_EMIT contentChanged();
+}
+
+void BlockRowModel::setText(const QString &text)
+{
+    const bool slashWasShown = isSlashMenuShown();
+    if (text == m_text)
+        return;
+    m_text = text;
+    if (!slashQuery())
+        m_slashDismissed = false;
+    Q_EMIT textChanged();
+    if (slashWasShown != isSlashMenuShown())
+        Q_EMIT slashMenuChanged();
+}
+
+QString BlockRowModel::storedText() const
+{
+    return BlockContent::readString(decodeContent(), kTextKey);
+}
+
+void BlockRowModel::writeText(const QString &text, bool onlyIfStored)
+{
+    if (onlyIfStored && !isStored())
+        return;
+    setContentString(text, kTextKey);
+}
+
+void BlockRowModel::dropPendingCommit()
+{
+    ++m_commitGeneration;
+    m_pendingCommit.reset();
+}
+
+void BlockRowModel::runCommit(quint64 generation)
+{
+    if (generation != m_commitGeneration || !m_pendingCommit)
+        return;
+    const QString text = *std::exchange(m_pendingCommit, std::nullopt);
+    writeText(text, true);
+}
+
+bool BlockRowModel::keepsTextKey() const
+{
+    // The kinds shown by another view keep their content exactly as stored.
+    const auto kind = BlockType::fromRawValue(currentBlock().type);
+    return !kind || kind->value() <= BlockType::toggle;
+}
+
+void BlockRowModel::changed()
+{
+    if (m_hooks.onChange)
+        m_hooks.onChange();
+}

@@ -1,0 +1,101 @@
+#include "editor/editor_symbols.h"
+
+#include <QAbstractButton>
+#include <QHash>
+#include <QLabel>
+
+namespace {
+
+struct Symbol {
+    const char *theme; // freedesktop icon name, or nullptr
+    const char *glyph;
+};
+
+const QHash<QString, Symbol> &symbols()
+{
+    static const QHash<QString, Symbol> table{
+        {QStringLiteral("bold"), {"format-text-bold", "B"}},
+        {QStringLiteral("italic"), {"format-text-italic", "I"}},
+        {QStringLiteral("underline"), {"format-text-underline", "U"}},
+        {QStringLiteral("strikethrough"), {"format-text-strikethrough", "S"}},
+        {QStringLiteral("chevron.left.forwardslash.chevron.right"), {nullptr, "</>"}},
+        {QStringLiteral("link"), {"insert-link", "🔗"}},
+        {QStringLiteral("decrease.indent"), {"format-indent-less", "⇤"}},
+        {QStringLiteral("increase.indent"), {"format-indent-more", "⇥"}},
+        {QStringLiteral("ellipsis"), {nullptr, "⋯"}},
+        {QStringLiteral("bubble.left"), {nullptr, "💬"}},
+        {QStringLiteral("bubble.left.fill"), {nullptr, "💬"}},
+        {QStringLiteral("checkmark.circle.fill"), {nullptr, "✔"}},
+        {QStringLiteral("circle"), {nullptr, "○"}},
+        {QStringLiteral("checkmark.square.fill"), {nullptr, "☑"}},
+        {QStringLiteral("square"), {nullptr, "☐"}},
+        {QStringLiteral("chevron.right"), {nullptr, "›"}},
+        {QStringLiteral("chevron.down"), {nullptr, "⌄"}},
+        {QStringLiteral("text.alignleft"), {"format-justify-left", "¶"}},
+        {QStringLiteral("textformat.size.larger"), {nullptr, "H1"}},
+        {QStringLiteral("textformat.size"), {nullptr, "H2"}},
+        {QStringLiteral("textformat.size.smaller"), {nullptr, "H3"}},
+        {QStringLiteral("list.bullet"), {nullptr, "•"}},
+        {QStringLiteral("list.number"), {nullptr, "1."}},
+        {QStringLiteral("checkmark.square"), {nullptr, "☑"}},
+        {QStringLiteral("quote.opening"), {nullptr, "❝"}},
+        {QStringLiteral("lightbulb"), {nullptr, "💡"}},
+        {QStringLiteral("minus"), {nullptr, "—"}},
+        {QStringLiteral("photo"), {"image-x-generic", "🖼"}},
+        {QStringLiteral("pencil.tip"), {nullptr, "✎"}},
+        {QStringLiteral("waveform"), {"audio-x-generic", "♪"}},
+        {QStringLiteral("paperclip"), {"mail-attachment", "📎"}},
+        {QStringLiteral("play.rectangle"), {"video-x-generic", "▶"}},
+        {QStringLiteral("bookmark"), {"bookmark-new", "🔖"}},
+        {QStringLiteral("function"), {nullptr, "ƒ"}},
+        {QStringLiteral("list.bullet.indent"), {nullptr, "≡"}},
+        {QStringLiteral("at"), {nullptr, "@"}},
+        {QStringLiteral("rectangle.connected.to.line.below"), {nullptr, "›"}},
+        {QStringLiteral("button.programmable"), {nullptr, "◉"}},
+        {QStringLiteral("rectangle.split.3x1"), {nullptr, "▥"}},
+        {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", "⟳"}},
+        {QStringLiteral("table"), {"x-office-spreadsheet", "▦"}},
+    };
+    return table;
+}
+
+} // namespace
+
+namespace EditorSymbols {
+
+QIcon icon(const QString &name)
+{
+    const auto it = symbols().constFind(name);
+    if (it == symbols().cend() || !it->theme)
+        return {};
+    return QIcon::fromTheme(QString::fromLatin1(it->theme));
+}
+
+QString glyph(const QString &name)
+{
+    const auto it = symbols().constFind(name);
+    return it == symbols().cend() ? QString() : QString::fromUtf8(it->glyph);
+}
+
+void apply(QAbstractButton &button, const QString &name)
+{
+    const QIcon themed = icon(name);
+    if (!themed.isNull()) {
+        button.setIcon(themed);
+        button.setText({});
+    } else {
+        button.setIcon({});
+        button.setText(glyph(name));
+    }
+}
+
+void apply(QLabel &label, const QString &name, int size)
+{
+    const QIcon themed = icon(name);
+    if (!themed.isNull())
+        label.setPixmap(themed.pixmap(size, size));
+    else
+        label.setText(glyph(name));
+}
+
+} // namespace EditorSymbols

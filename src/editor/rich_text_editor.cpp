@@ -1,0 +1,110 @@
+#include "editor/rich_text_editor.h"
+
+#include "editor/marker_highlighter.h"
+#include "editor/selection_edit.h"
+
+#include <QKeyEvent>
+#include <QTextCursor>
+
+RichTextEditor::RichTextEditor(QWidget *parent)
+    : AutoHeightTextView(parent)
+    , m_highlighter(new MarkerHighlighter(document()))
+{
+    connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
+        const QTextCursor cursor = textCursor();
+        Q_EMIT selectionRangeChanged(cursor.selectionStart(),
+                                     cursor.selectionEnd() - cursor.selectionStart());
+    });
+}
+
+std::optional<RichTextEditor::Shortcut> RichTextEditor::shortcutFor(const QKeyEvent &event)
+{
+    if (!(event.modifiers() & Qt::ControlModifier))
+        return std::nullopt;
+    switch (event.key()) {
+    case Qt::Key_B:
+        return Shortcut::Bold;
+    case Qt::Key_I:
+        return Shortcut::Italic;
+    case Qt::Key_U:
+        return Shortcut::Underline;
+    case Qt::Key_K:
+        return Shortcut::Link;
+    case Qt::Key_M:
+        if (event.modifiers() & Qt::ShiftModifier)
+            return Shortcut::Comment;
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
+void RichTextEditor::setStrikethrough(bool on)
+{
+    m_highlighter->setStrikethrough(on);
+}
+
+bool RichTextEditor::strikethrough() const
+{
+    return m_highlighter->strikethrough();
+}
+
+bool RichTextEditor::wrapSelection(const QString &opening, const QString &closing)
+{
+    if (!wrapSelectionInMarkers(*this, opening, closing))
+        return false;
+    Q_EMIT markupInserted(toRawText());
+    return true;
+}
+
+bool RichTextEditor::insertLink(const QString &url)
+{
+    if (!insertMarkdownLink(*this, url))
+        return false;
+    Q_EMIT markupInserted(toRawText());
+    return true;
+}
+
+bool RichTextEditor::event(QEvent *event)
+{
+    // Claimed before shortcuts of the window see them (and before QTextEdit's own Ctrl+K).
+    if (event->type() == QEvent::ShortcutOverride && shortcutFor(*static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
+    return AutoHeightTextView::event(event);
+}
+
+void RichTextEditor::keyPressEvent(QKeyEvent *event)
+{
+    if (const auto shortcut = shortcutFor(*event)) {
+        switch (*shortcut) {
+        case Shortcut::Bold:
+            Q_EMIT boldRequested();
+            break;
+        case Shortcut::Italic:
+            Q_EMIT italicRequested();
+            break;
+        case Shortcut::Underline:
+            Q_EMIT underlineRequested();
+            break;
+        case Shortcut::Link:
+            Q_EMIT linkRequested();
+            break;
+        case Shortcut::Comment:
+            Q_EMIT commentRequested();
+            break;
+        }
+        event->accept();
+        return;
+    }
+    const bool plainBackspace = event->key() == Qt::Key_Backspace &&
+                                !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    const QTextCursor cursor = textCursor();
+    if (plainBackspace && !cursor.hasSelection() && cursor.position() == 0) {
+        Q_EMIT backspaceAtStart();
+        event->accept();
+        return;
+    }
+    AutoHeightTextView::keyPressEvent(event);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "editor/auto_height_text_view.h"
+
+#include <optional>
+
+class MarkerHighlighter;
+
+// The text view of a text-like block: its text carries the inline markers, shown formatted with the
+// markers hidden. It has its own undo history (Ctrl+Z acts on this block only) and answers the
+// editing keys: Ctrl+B, -I, -U, -K and Ctrl+Shift+M, taken before anything else binds them, and
+// Backspace at the very start. Return inserts a line break into the block.
+class RichTextEditor : public AutoHeightTextView
+{
+    Q_OBJECT
+public:
+    enum class Shortcut { Bold, Italic, Underline, Link, Comment };
+
+    explicit RichTextEditor(QWidget *parent = nullptr);
+
+    // Shift, Alt and Meta do not matter except that Ctrl+M needs Shift.
+    static std::optional<Shortcut> shortcutFor(const QKeyEvent &event);
+
+    // Strikes the whole text through under the inline styles (a checked to-do).
+    void setStrikethrough(bool on);
+    bool strikethrough() const;
+
+    // Each is one undoable step; `markupInserted` follows the edit.
+    bool wrapSelection(const QString &opening, const QString &closing);
+    bool insertLink(const QString &url);
+
+    MarkerHighlighter *highlighter() const { return m_highlighter; }
+
+Q_SIGNALS:
+    void markupInserted(const QString &text);
+    void selectionRangeChanged(qsizetype location, qsizetype length);
+    void backspaceAtStart();
+    void boldRequested();
+    void italicRequested();
+    void underlineRequested();
+    void linkRequested();
+    void commentRequested();
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    MarkerHighlighter *m_highlighter;
+};

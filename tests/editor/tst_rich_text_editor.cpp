@@ -1,0 +1,310 @@
+#include "editor/marker_highlighter.h"
+#include "editor/rich_text_editor.h"
+#include "editor/selection_edit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+namespace {
+
+QTextCharFormat formatAt(const RichTextEditor &editor, int position)
+{
+    const QTextBlock block = editor.document()->findBlock(position);
+    const int inBlock = position - block.position();
+    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+        if (inBlock >= range.start && inBlock < range.start + range.length)
+            return range.format;
+    }
+    return {};
+}
+
+bool hidden(const RichTextEditor &editor, int position)
+{
+    return formatAt(editor, position).foreground().color().alpha() == 0;
+}
+
+void select(QTextEdit &editor, int from, int to)
+{
+    QTextCursor cursor = editor.textCursor();
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    editor.setTextCursor(cursor);
+}
+
+} // namespace
+
+class TestRichTextEditor : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void selectionEdits_data();
+    void selectionEdits();
+    void typingBoldHidesTheMarkers();
+    void ctrlBWrapsAndUndoRemovesBothMarkers();
+    void wrapWithEmojiPutsCaretAfterClosingMarker();
+    void shortcuts_data();
+    void shortcuts();
+    void shortcutsBeatTheWindowsActions();
+    void backspaceAtStart();
+    void externalTextKeepsOrClampsTheCaret();
+    void heightFollowsTheText();
+    void undoStaysInItsOwnBlock();
+    void readOnlyRefusesTheWrap();
+
+private:
+    QWidget *m_window = nullptr;
+    RichTextEditor *m_editor = nullptr;
+};
+
+void TestRichTextEditor::init()
+{
+    m_window = new QWidget;
+    auto *layout = new QVBoxLayout(m_window);
+    m_editor = new RichTextEditor(m_window);
+    layout->addWidget(m_editor);
+    m_window->resize(400, 200);
+    m_window->show();
+    QApplication::setActiveWindow(m_window);
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_editor->setFocus();
+    QTRY_VERIFY(m_editor->hasFocus());
+}
+
+void TestRichTextEditor::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+}
+
+void TestRichTextEditor::selectionEdits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("location");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("isLink");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("caret");
+
+    QTest::newRow("wrap a word") << "say hi" << 4 << 2 << false << "say **hi**" << 10;
+    QTest::newRow("wrap nothing: caret between") << "ab" << 1 << 0 << false << "a****b" << 3;
+    QTest::newRow("wrap wrapped again") << "**hi**" << 0 << 6 << false << "****hi****" << 10;
+    QTest::newRow("selection past the end is clamped") << "abc" << 1 << 50 << false << "a**bc**" << 7;
+    QTest::newRow("caret past the end is clamped") << "abc" << 9 << 0 << false << "abc****" << 5;
+    QTest::newRow("emoji: UTF-16 offsets")
+        << QString::fromUtf8("a\U0001F600") << 1 << 2 << false << QString::fromUtf8("a**\U0001F600**") << 7;
+    QTest::newRow("link on a selection") << "see docs" << 4 << 4 << true << "see [docs](https://d.io)" << 24;
+    QTest::newRow("link with no selection") << "see " << 4 << 0 << true << "see [link](https://d.io)" << 24;
+}
+
+void TestRichTextEditor::selectionEdits()
+{
+    QFETCH(QString, text);
+    QFETCH(int, location);
+    QFETCH(int, length);
+    QFETCH(bool, isLink);
+    QFETCH(QString, result);
+    QFETCH(int, caret);
+    const SelectionEdit edit =
+        isLink ? SelectionEdit::link(text, location, length, QStringLiteral("https://d.io"))
+               : SelectionEdit::wrap(text, location, length, QStringLiteral("**"), QStringLiteral("**"));
+    QCOMPARE(QString(text).replace(edit.start, edit.count, edit.replacement), result);
+    QCOMPARE(int(edit.caret), caret);
+}
+
+void TestRichTextEditor::typingBoldHidesTheMarkers()
+{
+    QSignalSpy edited(m_editor, &RichTextEditor::textEdited);
+    QTest::keyClicks(m_editor, QStringLiteral("a **word** b"));
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("a **word** b"));
+    QCOMPARE(edited.last().at(0).toString(), QStringLiteral("a **word** b"));
+    QVERIFY(!hidden(*m_editor, 0));
+    for (int marker : {2, 3, 8, 9})
+        QVERIFY2(hidden(*m_editor, marker), qPrintable(QString::number(marker)));
+    QVERIFY(formatAt(*m_editor, 4).fontWeight() >= QFont::Bold);
+    QVERIFY(formatAt(*m_editor, 11).fontWeight() < QFont::Bold);
+    // The caret steps over a hidden marker one character at a time.
+    QTest::keyClick(m_editor, Qt::Key_Home);
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(m_editor, Qt::Key_Right);
+    QCOMPARE(m_editor->textCursor().position(), 3);
+}
+
+void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
+{
+    connect(m_editor, &RichTextEditor::boldRequested, m_editor,
+            [this] { m_editor->wrapSelection(QStringLiteral("**"), QStringLiteral("**")); });
+    QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
+    QTest::keyClicks(m_editor, QStringLiteral("one two"));
+    select(*m_editor, 4, 7);
+    QTest::keyClick(m_editor, Qt::Key_B, Qt::ControlModifier);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("one **two**"));
+    QCOMPARE(m_editor->textCursor().position(), 11);
+    QVERIFY(!m_editor->textCursor().hasSelection());
+    QCOMPARE(markup.size(), 1);
+    QVERIFY(hidden(*m_editor, 4));
+    QVERIFY(formatAt(*m_editor, 6).fontWeight() >= QFont::Bold);
+
+    QTest::keyClick(m_editor, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("one two"));
+
+    // Nothing selected: the pair goes in with the caret between, and typing lands inside.
+    QTest::keyClick(m_editor, Qt::Key_End);
+    QTest::keyClick(m_editor, Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClicks(m_editor, QStringLiteral("x"));
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("one two**x**"));
+}
+
+void TestRichTextEditor::wrapWithEmojiPutsCaretAfterClosingMarker()
+{
+    m_editor->setRawText(QString::fromUtf8("\U0001F600 ok"));
+    select(*m_editor, 0, 2);
+    QVERIFY(m_editor->wrapSelection(QStringLiteral("~~"), QStringLiteral("~~")));
+    QCOMPARE(m_editor->toRawText(), QString::fromUtf8("~~\U0001F600~~ ok"));
+    QCOMPARE(m_editor->textCursor().position(), 6);
+}
+
+void TestRichTextEditor::shortcuts_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("signal"); // empty: left to the text view
+
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("Ctrl+B") << int(Qt::Key_B) << ctrl << "bold";
+    QTest::newRow("Ctrl+Shift+B") << int(Qt::Key_B) << int(ctrl | Qt::ShiftModifier) << "bold";
+    QTest::newRow("Ctrl+Alt+B") << int(Qt::Key_B) << int(ctrl | Qt::AltModifier) << "bold";
+    QTest::newRow("Ctrl+I") << int(Qt::Key_I) << ctrl << "italic";
+    QTest::newRow("Ctrl+U") << int(Qt::Key_U) << ctrl << "underline";
+    QTest::newRow("Ctrl+K") << int(Qt::Key_K) << ctrl << "link";
+    QTest::newRow("Ctrl+Shift+M") << int(Qt::Key_M) << int(ctrl | Qt::ShiftModifier) << "comment";
+    QTest::newRow("Ctrl+M") << int(Qt::Key_M) << ctrl << "";
+    QTest::newRow("B alone") << int(Qt::Key_B) << 0 << "";
+}
+
+void TestRichTextEditor::shortcuts()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, signal);
+    QStringList heard;
+    connect(m_editor, &RichTextEditor::boldRequested, this, [&] { heard << QStringLiteral("bold"); });
+    connect(m_editor, &RichTextEditor::italicRequested, this, [&] { heard << QStringLiteral("italic"); });
+    connect(m_editor, &RichTextEditor::underlineRequested, this,
+            [&] { heard << QStringLiteral("underline"); });
+    connect(m_editor, &RichTextEditor::linkRequested, this, [&] { heard << QStringLiteral("link"); });
+    connect(m_editor, &RichTextEditor::commentRequested, this, [&] { heard << QStringLiteral("comment"); });
+    m_editor->setRawText(QStringLiteral("abc"));
+    QTest::keyClick(m_editor, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(heard, signal.isEmpty() ? QStringList() : QStringList{signal});
+    // A consumed key never reaches the text (Ctrl+K would otherwise cut to the end of the line).
+    if (!signal.isEmpty())
+        QCOMPARE(m_editor->toRawText(), QStringLiteral("abc"));
+}
+
+void TestRichTextEditor::shortcutsBeatTheWindowsActions()
+{
+    int windowShortcut = 0;
+    auto *action = new QAction(m_window);
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    action->setShortcutContext(Qt::WindowShortcut);
+    m_window->addAction(action);
+    connect(action, &QAction::triggered, this, [&] { ++windowShortcut; });
+    QSignalSpy link(m_editor, &RichTextEditor::linkRequested);
+    QTest::keyClick(m_editor, Qt::Key_K, Qt::ControlModifier);
+    QCOMPARE(link.size(), 1);
+    QCOMPARE(windowShortcut, 0);
+}
+
+void TestRichTextEditor::backspaceAtStart()
+{
+    QSignalSpy atStart(m_editor, &RichTextEditor::backspaceAtStart);
+    QTest::keyClicks(m_editor, QStringLiteral("abc"));
+    QTest::keyClick(m_editor, Qt::Key_Home);
+    QTest::keyClick(m_editor, Qt::Key_Backspace);
+    QCOMPARE(atStart.size(), 1);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("abc"));
+
+    // A selection from offset 0 is deleted as usual.
+    select(*m_editor, 0, 2);
+    QTest::keyClick(m_editor, Qt::Key_Backspace);
+    QCOMPARE(atStart.size(), 1);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("c"));
+
+    QTest::keyClick(m_editor, Qt::Key_End);
+    QTest::keyClick(m_editor, Qt::Key_Backspace);
+    QCOMPARE(m_editor->toRawText(), QString());
+    QTest::keyClick(m_editor, Qt::Key_Backspace);
+    QCOMPARE(atStart.size(), 2);
+}
+
+void TestRichTextEditor::externalTextKeepsOrClampsTheCaret()
+{
+    QSignalSpy edited(m_editor, &RichTextEditor::textEdited);
+    m_editor->setRawText(QStringLiteral("hello world"));
+    select(*m_editor, 6, 11);
+    m_editor->setRawText(QStringLiteral("hello world"));
+    QCOMPARE(m_editor->textCursor().selectedText(), QStringLiteral("world"));
+    m_editor->setRawText(QStringLiteral("hey"));
+    QCOMPARE(m_editor->textCursor().position(), 3);
+    QVERIFY(!m_editor->textCursor().hasSelection());
+    QCOMPARE(edited.size(), 0);
+    // A no-break space survives the round trip.
+    m_editor->setRawText(QString::fromUtf8("a\u00a0b\nc"));
+    QCOMPARE(m_editor->toRawText(), QString::fromUtf8("a\u00a0b\nc"));
+}
+
+void TestRichTextEditor::heightFollowsTheText()
+{
+    const int empty = m_editor->height();
+    QVERIFY(empty >= AutoHeightTextView::kMinimumHeight);
+    QTest::keyClicks(m_editor, QStringLiteral("one"));
+    QCOMPARE(m_editor->height(), empty);
+    QTest::keyClick(m_editor, Qt::Key_Return);
+    QTest::keyClicks(m_editor, QStringLiteral("two"));
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("one\ntwo"));
+    QTRY_VERIFY(m_editor->height() > empty);
+    const int twoLines = m_editor->height();
+    QTest::keyClick(m_editor, Qt::Key_Return);
+    QTest::keyClicks(m_editor, QStringLiteral("three"));
+    QTRY_VERIFY(m_editor->height() > twoLines);
+    QVERIFY(qAbs(m_editor->height() - twoLines - QFontMetrics(m_editor->font()).lineSpacing()) <= 1);
+    QCOMPARE(m_editor->height(), m_editor->idealHeight());
+    // Shift+Return is a plain line feed too.
+    QTest::keyClick(m_editor, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("one\ntwo\nthree\n"));
+}
+
+void TestRichTextEditor::undoStaysInItsOwnBlock()
+{
+    auto *other = new RichTextEditor(m_window);
+    m_window->layout()->addWidget(other);
+    QTest::keyClicks(m_editor, QStringLiteral("first"));
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+    QTest::keyClicks(other, QStringLiteral("second"));
+    QTest::keyClick(other, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("first"));
+    QCOMPARE(other->toRawText(), QString());
+}
+
+void TestRichTextEditor::readOnlyRefusesTheWrap()
+{
+    m_editor->setRawText(QStringLiteral("abc"));
+    m_editor->setReadOnly(true);
+    select(*m_editor, 0, 3);
+    QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
+    QVERIFY(!m_editor->wrapSelection(QStringLiteral("*"), QStringLiteral("*")));
+    QVERIFY(!m_editor->insertLink(QStringLiteral("https://a.b")));
+    QCOMPARE(m_editor->toRawText(), QStringLiteral("abc"));
+    QCOMPARE(markup.size(), 0);
+}
+
+QTEST_MAIN(TestRichTextEditor)
+#include "tst_rich_text_editor.moc"
