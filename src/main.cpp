@@ -1,22 +1,44 @@
+#include "api/session_store.h"
+#include "app/app_context.h"
+#include "app/app_window.h"
+#include "app/main_placeholder_view.h"
+#include "app/symbol_icons.h"
+#include "app/toast_center.h"
+#include "platform/desktop_url_opener.h"
+#include "platform/secret_store.h"
+#include "platform/settings.h"
+#include "store/favorites_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+#include "store/template_store.h"
+
 #include <QApplication>
-#include <QIcon>
-#include <QLabel>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
     QApplication::setApplicationVersion(QStringLiteral(PENROOST_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/penroost-derud.svg")));
+    QApplication::setDesktopFileName(QStringLiteral("penroost-derud"));
+    QApplication::setWindowIcon(SymbolIcons::logoIcon());
 
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Penroost Derud"));
-    window.setUnifiedTitleAndToolBarOnMac(true);
-    auto *label = new QLabel(QStringLiteral("Penroost Derud"));
-    label->setAlignment(Qt::AlignCenter);
-    window.setCentralWidget(label);
-    window.resize(1100, 720);
+    Settings settings;
+    SecretStore &secrets = SecretStore::shared();
+    // The session reads the keyring from memory, so it is loaded before the window routes.
+    secrets.loadBlocking(SessionStore::keychainAccounts());
+
+    // The five long-lived objects, in this order; they live as long as the process.
+    SessionStore session(secrets, settings);
+    LocalStore &store = LocalStore::shared();
+    ToastCenter toasts;
+    FavoritesStore favorites(settings);
+    TemplateStore templates(settings);
+
+    DesktopUrlOpener urlOpener;
+    const AppContext context{&session, &store,    &toasts,   &favorites, &templates, &SyncEngine::shared(),
+                             &secrets, &settings, &urlOpener};
+
+    AppWindow window(context, [](const AppContext &c) { return new MainPlaceholderView(c); });
     window.show();
     return app.exec();
 }

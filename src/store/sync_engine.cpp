@@ -170,6 +170,11 @@ void SyncEngine::handlePathUpdate(bool online)
         syncIgnoringErrors();
 }
 
+QPointer<CancelToken> SyncEngine::cancelToken()
+{
+    return QPointer<CancelToken>(&m_cancel);
+}
+
 std::optional<QString> SyncEngine::token() const
 {
     return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
@@ -344,7 +349,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             req.icon = page.icon;
             req.position = page.position;
         }
-        const PageResp resp = co_await ServiceEndpoints::createPage(token, req, &m_cancel);
+        const PageResp resp = co_await ServiceEndpoints::createPage(token, req, cancelToken());
         const auto idx = m_store.indexOfPage(op.refLocalID);
         if (idx < 0)
             co_return;
@@ -371,7 +376,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             req.page_id = m_store.state().pages[size_t(idx)].serverID;
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        co_await ServiceEndpoints::patchPage(token, req, &m_cancel);
+        co_await ServiceEndpoints::patchPage(token, req, cancelToken());
         co_return;
     }
 
@@ -388,7 +393,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         if (pageId == 0)
             throw APIError::other(kNotOnServer);
         try {
-            co_await ServiceEndpoints::deletePage(token, pageId, &m_cancel);
+            co_await ServiceEndpoints::deletePage(token, pageId, cancelToken());
         } catch (const APIError &e) {
             if (e.kind() == APIError::Kind::Http && e.status() == 404)
                 co_return; // already gone on the service
@@ -401,7 +406,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, &m_cancel);
+        const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, cancelToken());
         for (const auto &ack : resp.blocks) {
             const auto idx = m_store.indexOfBlock(ack.client_id);
             if (idx < 0)
@@ -418,7 +423,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         const auto map = intMap(op.payloadJSON);
         if (!map || !map->count(QStringLiteral("block_id")))
             co_return;
-        co_await ServiceEndpoints::deleteBlock(token, map->at(QStringLiteral("block_id")), &m_cancel);
+        co_await ServiceEndpoints::deleteBlock(token, map->at(QStringLiteral("block_id")), cancelToken());
         co_return;
     }
     // Any other pair counts as sent.
@@ -428,7 +433,8 @@ QCoro::Task<> SyncEngine::pull(QString token)
 {
     const quint64 generation = m_store.generation();
     const qint64 cursor = m_store.state().cursorServerTs;
-    const SyncResp resp = co_await ServiceEndpoints::sync(token, SyncReq{cursor}, &m_cancel);
+    const SyncReq req{cursor};
+    const SyncResp resp = co_await ServiceEndpoints::sync(token, req, cancelToken());
     // A reply for a session or data set that no longer exists must not land in the new one.
     if (m_store.generation() != generation || this->token() != token)
         co_return;

@@ -7,6 +7,7 @@
 #include <QCoroTask>
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
@@ -80,6 +81,7 @@ private:
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
     void removeFromOutbox(const QString &opLocalID);
     std::optional<QString> token() const;
+    QPointer<CancelToken> cancelToken();
     QDateTime now() const;
     void setSyncing(bool syncing);
 

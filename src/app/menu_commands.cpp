@@ -1,0 +1,70 @@
+#include "app/menu_commands.h"
+
+#include "platform/app_events.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+QString MenuCommands::title(Command command)
+{
+    switch (command) {
+    case Command::newPage:
+        return QStringLiteral("New Page");
+    case Command::quickSwitch:
+        return QStringLiteral("Quick Switch…");
+    case Command::showShortcuts:
+        return QStringLiteral("Penroost Derud Help");
+    }
+    return {};
+}
+
+QKeySequence MenuCommands::shortcut(Command command)
+{
+    switch (command) {
+    case Command::newPage:
+        return QKeySequence(Qt::CTRL | Qt::Key_N);
+    case Command::quickSwitch:
+        return QKeySequence(Qt::CTRL | Qt::Key_J);
+    case Command::showShortcuts:
+        return QKeySequence(Qt::CTRL | Qt::Key_Question);
+    }
+    return {};
+}
+
+void MenuCommands::postMenuNotification(Command command)
+{
+    AppEvents &events = AppEvents::shared();
+    switch (command) {
+    case Command::newPage:
+        events.postNewPage();
+        break;
+    case Command::quickSwitch:
+        events.postQuickSwitch();
+        break;
+    case Command::showShortcuts:
+        events.postShowShortcuts();
+        break;
+    }
+}
+
+QList<QAction *> MenuCommands::install(QMainWindow &window)
+{
+    QMenuBar *bar = window.menuBar();
+    const QList<std::pair<QString, Command>> placement = {
+        {QStringLiteral("&File"), Command::newPage},
+        {QStringLiteral("&View"), Command::quickSwitch},
+        {QStringLiteral("&Help"), Command::showShortcuts},
+    };
+    QList<QAction *> actions;
+    for (const auto &[menuTitle, command] : placement) {
+        QMenu *menu = bar->addMenu(menuTitle);
+        QAction *action = menu->addAction(title(command));
+        action->setShortcut(shortcut(command));
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        QObject::connect(action, &QAction::triggered, action, [command] { postMenuNotification(command); });
+        actions.append(action);
+    }
+    return actions;
+}

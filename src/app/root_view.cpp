@@ -1,0 +1,115 @@
+#include "app/root_view.h"
+
+#include "api/session_store.h"
+#include "app/auth_view.h"
+#include "app/local_data_owner.h"
+#include "app/toast_center.h"
+#include "app/welcome_view.h"
+#include "platform/app_events.h"
+#include "platform/settings.h"
+#include "store/sync_engine.h"
+
+#include <QTimer>
+
+RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget *parent)
+    : QStackedWidget(parent)
+    , m_context(context)
+    , m_mainView(std::move(mainView))
+{
+    connect(m_context.session, &SessionStore::tokenChanged, this, &RootView::updateRoute);
+    connect(&AppEvents::shared(), &AppEvents::authExpired, this, &RootView::handleAuthExpired);
+}
+
+RootView::Route RootView::route(bool hasToken, bool didSeeWelcome)
+{
+    if (hasToken)
+        return Route::main;
+    return didSeeWelcome ? Route::signIn : Route::welcome;
+}
+
+bool RootView::didSeeWelcome() const
+{
+    return m_context.settings->boolean(QString::fromLatin1(didSeeWelcomeKey)).value_or(false);
+}
+
+void RootView::setDidSeeWelcome()
+{
+    m_context.settings->setBool(QString::fromLatin1(didSeeWelcomeKey), true);
+    m_context.settings->sync();
+    updateRoute();
+}
+
+void RootView::showEvent(QShowEvent *event)
+{
+    // Before the first paint, so a stored session never flashes the welcome screen.
+    if (!m_restored)
+        restore();
+    QStackedWidget::showEvent(event);
+}
+
+void RootView::restore()
+{
+    m_context.session->restoreSession();
+    // Settled before the main screen can read the store.
+    const auto &user = m_context.session->userID();
+    if (m_context.session->token() && user && m_context.store)
+        LocalDataOwner(*m_context.settings, *m_context.store, m_context.syncEngine).claim(*user);
+    m_restored = true;
+    updateRoute();
+}
+
+void RootView::updateRoute()
+{
+    if (!m_restored)
+        return;
+    const Route next = route(m_context.session->token().has_value(), didSeeWelcome());
+    if (m_route == next)
+        return;
+    m_route = next;
+
+    QWidget *old = currentWidget();
+    QWidget *screen = makeScreen(next);
+    setCurrentIndex(addWidget(screen));
+    if (old) {
+        removeWidget(old);
+        // Later: a sign-in request may still be finishing inside the old screen.
+        old->deleteLater();
+    }
+    if (next == Route::main) {
+        // Queued, like a task attached to the screen: sign-in stores the whole session first.
+        QTimer::singleShot(0, this, [this] {
+            if (m_route == Route::main)
+                startSync();
+        });
+    }
+}
+
+QWidget *RootView::makeScreen(Route route)
+{
+    switch (route) {
+    case Route::welcome:
+        return new WelcomeView([this] { setDidSeeWelcome(); });
+    case Route::signIn:
+        return new AuthView(m_context);
+    case Route::main:
+        break;
+    }
+    return m_mainView ? m_mainView(m_context) : new QWidget;
+}
+
+void RootView::startSync()
+{
+    if (m_context.syncEngine)
+        m_context.syncEngine->start();
+}
+
+void RootView::handleAuthExpired()
+{
+    if (!m_context.session->token())
+        return;
+    if (m_context.syncEngine)
+        m_context.syncEngine->stopLoop();
+    m_context.session->signOut();
+    if (m_context.toasts)
+        m_context.toasts->show(QString::fromUtf8(kSessionExpiredMessage));
+}

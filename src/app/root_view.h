@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/app_context.h"
+
+#include <QStackedWidget>
+
+#include <functional>
+#include <optional>
+
+// The window's content: the welcome screen, the sign-in screen or the main screen, chosen from the
+// session's token and the "pn.didSeeWelcome" flag. It restores the saved session before the first
+// choice, starts the sync engine whenever the main screen shows, and ends the session when the
+// service refuses the token.
+class RootView : public QStackedWidget
+{
+    Q_OBJECT
+public:
+    enum class Route { welcome, signIn, main };
+    // Builds the signed-in user's screen; RootView owns what it returns.
+    using MainViewFactory = std::function<QWidget *(const AppContext &)>;
+
+    static constexpr const char *didSeeWelcomeKey = "pn.didSeeWelcome";
+    static constexpr const char *kSessionExpiredMessage = "Session expired — please sign in again.";
+
+    RootView(const AppContext &context, MainViewFactory mainView, QWidget *parent = nullptr);
+
+    static Route route(bool hasToken, bool didSeeWelcome);
+    // Nothing until the session was restored.
+    std::optional<Route> currentRoute() const { return m_route; }
+    QWidget *currentScreen() const { return currentWidget(); }
+
+    bool didSeeWelcome() const;
+    // The welcome screen's continue action: set once, never cleared.
+    void setDidSeeWelcome();
+
+    // "fnAuthExpired": stops the sync loop, ends the session (the local data stays) and says so.
+    // Ignored while signed out, so a second report does nothing.
+    void handleAuthExpired();
+    void startSync();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void restore();
+    void updateRoute();
+    QWidget *makeScreen(Route route);
+
+    AppContext m_context;
+    MainViewFactory m_mainView;
+    bool m_restored = false;
+    std::optional<Route> m_route;
+};

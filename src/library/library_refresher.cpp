@@ -1,0 +1,291 @@
+#include "library/library_refresher.h"
+
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "library/library_creator.h"
+#include "platform/secret_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QPointer>
+
+LibraryRefresher::LibraryRefresher(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
+                                   LibraryCreator &creator, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_secrets(secrets)
+    , m_engine(engine)
+    , m_creator(creator)
+{
+    m_sleep.setSingleShot(true);
+    connect(&m_sleep, &QTimer::timeout, this, [this] {
+        if (m_polling)
+            pollServer(m_loopID);
+    });
+}
+
+std::optional<QString> LibraryRefresher::token() const
+{
+    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+}
+
+void LibraryRefresher::startRefresh()
+{
+    if (m_store.currentWorkspaceServerID() != 0)
+        refreshCurrentWorkspace();
+    else
+        loadWorkspaces();
+}
+
+void LibraryRefresher::startPolling()
+{
+    if (m_polling)
+        return;
+    m_polling = true;
+    pollServer(++m_loopID);
+}
+
+void LibraryRefresher::stopPolling()
+{
+    m_polling = false;
+    ++m_loopID;
+    m_sleep.stop();
+}
+
+QCoro::Task<> LibraryRefresher::pollServer(quint64 loopID)
+{
+    QPointer<LibraryRefresher> self(this);
+    const bool load = !m_renaming;
+    if (load) {
+        // A cycle that has begun runs to its end even when the loop is stopped meanwhile.
+        co_await loadFolders();
+        if (!self)
+            co_return;
+        co_await loadPages();
+        if (!self)
+            co_return;
+        co_await loadPageStatuses();
+        if (!self)
+            co_return;
+    }
+    Q_EMIT pollCycleFinished(load);
+    if (m_polling && loopID == m_loopID)
+        m_sleep.start(m_interval);
+}
+
+QCoro::Task<> LibraryRefresher::refreshCurrentWorkspace()
+{
+    QPointer<LibraryRefresher> self(this);
+    co_await loadPageStatuses();
+    if (!self)
+        co_return;
+    co_await loadFolders();
+    if (!self)
+        co_return;
+    co_await loadPages();
+}
+
+QCoro::Task<> LibraryRefresher::loadWorkspaces()
+{
+    const auto t = token();
+    if (!t)
+        co_return;
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    std::optional<WorkspacesResp> reply;
+    try {
+        reply = co_await ServiceEndpoints::listWorkspaces(*t);
+    } catch (...) {
+    }
+    if (!self || !reply || m_store.generation() != generation)
+        co_return;
+    mergeWorkspaces(*reply);
+    co_await refreshCurrentWorkspace();
+}
+
+QCoro::Task<> LibraryRefresher::loadFolders()
+{
+    const auto t = token();
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    if (!t || workspace == 0)
+        co_return;
+    QSet<qint64> knownBefore = syncedFolderIDs(workspace);
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    std::optional<FoldersResp> reply;
+    try {
+        reply = co_await ServiceEndpoints::listFolders(*t, workspace);
+    } catch (...) {
+    }
+    if (!self || !reply || m_store.generation() != generation)
+        co_return;
+    co_await mergeFolders(std::move(*reply), workspace, std::move(knownBefore));
+}
+
+QCoro::Task<> LibraryRefresher::loadPages()
+{
+    const auto t = token();
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    if (!t || workspace == 0)
+        co_return;
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    std::optional<LibraryPagesResp> reply;
+    try {
+        reply = co_await ServiceEndpoints::listPages(*t, workspace);
+    } catch (...) {
+    }
+    if (!self || !reply || m_store.generation() != generation)
+        co_return;
+    mergePages(*reply);
+}
+
+QCoro::Task<> LibraryRefresher::loadPageStatuses()
+{
+    const auto t = token();
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    if (!t || workspace == 0)
+        co_return;
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    std::optional<PageStatusesResp> reply;
+    try {
+        reply = co_await ServiceEndpoints::pageStatuses(*t, workspace);
+    } catch (...) {
+    }
+    if (!self || !reply || m_store.generation() != generation)
+        co_return;
+    mergePageStatuses(*reply);
+}
+
+void LibraryRefresher::mergeWorkspaces(const WorkspacesResp &reply)
+{
+    std::vector<FNWorkspace> workspaces;
+    workspaces.reserve(reply.workspaces.size());
+    for (const WorkspaceDTO &dto : reply.workspaces) {
+        FNWorkspace w;
+        w.serverID = dto.id;
+        w.name = dto.name;
+        w.role = dto.role.value_or(QStringLiteral("owner"));
+        w.ownerUserID = dto.owner_user_id.value_or(0);
+        workspaces.push_back(std::move(w));
+    }
+    m_store.setWorkspaces(std::move(workspaces));
+    m_store.scheduleSave();
+}
+
+QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspaceServerID,
+                                             QSet<qint64> knownBefore)
+{
+    QSet<qint64> listed;
+    for (const FolderDTO &dto : reply.folders)
+        listed.insert(dto.id);
+
+    // A folder whose create is still unanswered may be in this list under an id the device does not
+    // know yet; adding it would make a second copy, so unknown folders wait for the next read.
+    const bool createInFlight = m_creator.hasFolderCreateInFlight();
+    for (const FolderDTO &dto : reply.folders) {
+        const qsizetype index = m_store.indexOfFolderWithServerID(dto.id);
+        if (index < 0 && createInFlight)
+            continue;
+        FNFolder start;
+        if (index >= 0) {
+            start = m_store.state().folders[size_t(index)];
+        } else {
+            start.updatedAt = start.createdAt;
+        }
+        FNFolder merged = start;
+        merged.serverID = dto.id;
+        merged.workspaceServerID = dto.workspace_id;
+        merged.parentFolderServerID = dto.parent_folder_id.value_or(0);
+        merged.name = dto.name;
+        merged.icon = dto.icon.value_or(QString::fromUtf8(kDefaultFolderIcon));
+        merged.position = dto.position;
+        // Unchanged records are left alone: no change to publish, no save of the whole data set.
+        if (index >= 0 && merged == start)
+            continue;
+        m_store.upsertFolder(merged);
+        m_store.scheduleSave();
+    }
+
+    // Only folders known before the list was asked for can be missing from it because the service
+    // dropped them; one created meanwhile is simply newer than the list.
+    std::vector<QString> removed;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.workspaceServerID == workspaceServerID && f.serverID != 0 && !f.deletedAt &&
+            !listed.contains(f.serverID) && knownBefore.contains(f.serverID))
+            removed.push_back(f.localID);
+    }
+    for (const QString &localID : removed)
+        m_store.markFolderDeleted(localID);
+
+    std::vector<QString> unsent;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.serverID == 0 && !f.deletedAt && !m_creator.isFolderCreateInFlight(f.localID))
+            unsent.push_back(f.localID);
+    }
+    QPointer<LibraryRefresher> self(this);
+    for (const QString &localID : unsent) {
+        co_await m_creator.createFolderOnServer(localID);
+        if (!self)
+            co_return;
+    }
+}
+
+void LibraryRefresher::mergePages(const LibraryPagesResp &reply)
+{
+    // While a sync runs, a page's create may have reached the service without its reply being applied
+    // yet; an unknown page in the list could be that page, so it waits for the next read.
+    const bool createMayBeInFlight = m_engine.isSyncing();
+    for (const PageDTO &dto : reply.pages) {
+        const qsizetype index = m_store.indexOfPageWithServerID(dto.id);
+        if (index < 0 && createMayBeInFlight)
+            continue;
+        FNPage start;
+        if (index >= 0) {
+            start = m_store.state().pages[size_t(index)];
+        } else {
+            start.serverID = dto.id;
+            start.updatedAt = start.createdAt;
+        }
+        FNPage merged = start;
+        merged.workspaceServerID = dto.workspace_id;
+        merged.parentPageServerID = dto.parent_page_id.value_or(0);
+        merged.folderServerID = dto.folder_id.value_or(0);
+        // A new page whose move into its folder has not gone out yet stays in that folder.
+        if (const auto held = m_creator.pendingMoveFolder(merged.localID);
+            held && merged.parentPageServerID == 0)
+            merged.folderServerID = *held;
+        merged.title = dto.title;
+        merged.icon = dto.icon.value_or(QString());
+        merged.position = dto.position;
+        merged.coverURL = dto.cover_url.value_or(QString());
+        merged.coverOffsetX = dto.cover_offset_x.value_or(50);
+        merged.coverOffsetY = dto.cover_offset_y.value_or(50);
+        if (index >= 0 && merged == start)
+            continue;
+        m_store.upsertPage(merged);
+        m_store.scheduleSave();
+    }
+}
+
+void LibraryRefresher::mergePageStatuses(const PageStatusesResp &reply)
+{
+    QMap<QString, FNPageStatus> statuses;
+    for (auto it = reply.statuses.constBegin(); it != reply.statuses.constEnd(); ++it)
+        statuses.insert(it.key(), FNPageStatus{it.value().published, it.value().shared_count});
+    if (statuses == m_store.state().pageStatuses)
+        return;
+    m_store.changeOutsideRecords([&](StoreState &s) { s.pageStatuses = std::move(statuses); });
+    m_store.scheduleSave();
+}
+
+QSet<qint64> LibraryRefresher::syncedFolderIDs(qint64 workspaceServerID) const
+{
+    QSet<qint64> ids;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.workspaceServerID == workspaceServerID && f.serverID != 0)
+            ids.insert(f.serverID);
+    }
+    return ids;
+}

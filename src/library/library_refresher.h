@@ -1,0 +1,81 @@
+#pragma once
+
+#include "api/folders_resp.h"
+#include "api/library_pages_resp.h"
+#include "api/page_statuses_resp.h"
+#include "api/workspaces_resp.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+class LibraryCreator;
+class LocalStore;
+class SecretStore;
+class SyncEngine;
+
+// Keeps the sidebar's workspaces, folders, pages and page badges in step with the service by reading
+// whole lists and merging them into the local data, once when the sidebar appears and every 6 s while
+// it is shown. Folders reach the device only this way. Silent: a failed load changes nothing.
+class LibraryRefresher : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kPollInterval{6000};
+    static constexpr const char *kDefaultFolderIcon = "\U0001F4C1";
+
+    // The creator sends the creates of folders still only on the device and tells which page moves
+    // are still owed.
+    LibraryRefresher(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
+                     QObject *parent = nullptr);
+
+    void setPollInterval(std::chrono::milliseconds interval) { m_interval = interval; }
+    // While a folder or page name is edited in place, poll cycles load nothing.
+    void setRenameInProgress(bool renaming) { m_renaming = renaming; }
+    bool isRenameInProgress() const { return m_renaming; }
+
+    // One refresh, not kept: the current workspace's statuses, folders and pages, or the workspace
+    // list first while no workspace is known.
+    void startRefresh();
+    // The polling loop: a cycle at once, then one per interval until stopPolling.
+    void startPolling();
+    void stopPolling();
+    bool isPolling() const { return m_polling; }
+
+    QCoro::Task<> refreshCurrentWorkspace();
+    QCoro::Task<> loadWorkspaces();
+    QCoro::Task<> loadFolders();
+    QCoro::Task<> loadPages();
+    QCoro::Task<> loadPageStatuses();
+
+    void mergeWorkspaces(const WorkspacesResp &reply);
+    // Server ids of the workspace's folders that were on the device when the list was asked for: only
+    // those may be taken as removed on the service.
+    QCoro::Task<> mergeFolders(FoldersResp reply, qint64 workspaceServerID, QSet<qint64> knownBefore);
+    void mergePages(const LibraryPagesResp &reply);
+    void mergePageStatuses(const PageStatusesResp &reply);
+
+Q_SIGNALS:
+    // A poll cycle ended; `loaded` is false when a rename kept it from loading.
+    void pollCycleFinished(bool loaded);
+
+private:
+    QCoro::Task<> pollServer(quint64 loopID);
+    std::optional<QString> token() const;
+    QSet<qint64> syncedFolderIDs(qint64 workspaceServerID) const;
+
+    LocalStore &m_store;
+    SecretStore &m_secrets;
+    SyncEngine &m_engine;
+    LibraryCreator &m_creator;
+    std::chrono::milliseconds m_interval = kPollInterval;
+    QTimer m_sleep;
+    bool m_polling = false;
+    bool m_renaming = false;
+    quint64 m_loopID = 0; // a stopped loop sees a newer id and ends
+};

@@ -1,0 +1,29 @@
+#include "library/library_symbols.h"
+
+#include "app/symbol_icons.h"
+
+#include <QHash>
+
+namespace LibrarySymbols {
+
+QIcon icon(const QString &name, const QColor &color)
+{
+    if (SymbolIcons::has(name))
+        return SymbolIcons::icon(name, color);
+    // freedesktop icon names standing in for the design's symbols.
+    static const QHash<QString, QString> theme{
+        {QStringLiteral("house"), QStringLiteral("go-home")},
+        {QStringLiteral("trash"), QStringLiteral("user-trash")},
+        {QStringLiteral("folder.badge.plus"), QStringLiteral("folder-new")},
+        {QStringLiteral("plus.square"), QStringLiteral("document-new")},
+        {QStringLiteral("doc.badge.plus"), QStringLiteral("document-new")},
+        {QStringLiteral("rectangle.stack"), QStringLiteral("view-list")},
+        {QStringLiteral("chevron.up.chevron.down"), QStringLiteral("pan-down")},
+        {QStringLiteral("checkmark"), QStringLiteral("object-select")},
+        {QStringLiteral("folder"), QStringLiteral("folder")},
+        {QStringLiteral("doc.text"), QStringLiteral("text-x-generic")},
+    };
+    return QIcon::fromTheme(theme.value(name, name));
+}
+
+} // namespace LibrarySymbols

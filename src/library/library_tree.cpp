@@ -1,0 +1,295 @@
+#include "library/library_tree.h"
+
+#include "store/favorites_store.h"
+#include "store/local_store.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+template <typename T>
+std::vector<T> liveOfWorkspace(const std::vector<T> &records, qint64 workspaceServerID)
+{
+    std::vector<T> out;
+    for (const T &r : records) {
+        if (r.deletedAt || (workspaceServerID != 0 && r.workspaceServerID != workspaceServerID))
+            continue;
+        out.push_back(r);
+    }
+    std::stable_sort(out.begin(), out.end(), [](const T &a, const T &b) {
+        if (a.position != b.position)
+            return a.position < b.position;
+        return a.createdAt < b.createdAt;
+    });
+    return out;
+}
+
+// Child lists of one build, made in one pass so a large tree costs no scan per node.
+struct TreeIndex {
+    std::vector<FNFolder> folders;
+    std::vector<FNPage> pages;
+    QHash<qint64, std::vector<const FNFolder *>> childFolders; // by parent folder server id
+    QHash<qint64, std::vector<const FNPage *>> folderPages;    // by folder server id, no parent page
+    QHash<qint64, std::vector<const FNPage *>> subpages;       // by parent page server id
+
+    explicit TreeIndex(const LocalStore &store)
+        : folders(LibraryTree::workspaceFolders(store))
+        , pages(LibraryTree::workspacePages(store))
+    {
+        for (const FNFolder &f : folders) {
+            if (f.parentFolderServerID != 0)
+                childFolders[f.parentFolderServerID].push_back(&f);
+        }
+        for (const FNPage &p : pages) {
+            if (p.parentPageServerID != 0)
+                subpages[p.parentPageServerID].push_back(&p);
+            else if (p.folderServerID != 0)
+                folderPages[p.folderServerID].push_back(&p);
+        }
+    }
+
+    template <typename T>
+    static const std::vector<const T *> &childrenOf(const QHash<qint64, std::vector<const T *>> &map,
+                                                    qint64 serverID)
+    {
+        static const std::vector<const T *> none;
+        if (serverID == 0)
+            return none;
+        const auto it = map.constFind(serverID);
+        return it == map.constEnd() ? none : *it;
+    }
+
+    bool hasChildren(const FNFolder &f) const
+    {
+        return !childrenOf(childFolders, f.serverID).empty() || !childrenOf(folderPages, f.serverID).empty();
+    }
+    bool hasChildren(const FNPage &p) const { return !childrenOf(subpages, p.serverID).empty(); }
+};
+
+// Appends one node and, where open, its descendants. Iterative, and each record is drawn at most
+// once per `visited`, so a parent cycle in the data ends instead of recursing forever.
+void appendNode(std::vector<LibraryTree::Row> &rows, const TreeIndex &index, const QSet<QString> &expanded,
+                QSet<QString> &visited, const FNFolder *rootFolder, const FNPage *rootPage)
+{
+    struct Item {
+        const FNFolder *folder = nullptr;
+        const FNPage *page = nullptr;
+        int depth = 0;
+    };
+    std::vector<Item> stack{{rootFolder, rootPage, 0}};
+    while (!stack.empty()) {
+        const Item item = stack.back();
+        stack.pop_back();
+        LibraryTree::Row row;
+        row.depth = item.depth;
+        if (item.folder) {
+            const FNFolder &f = *item.folder;
+            row.kind = LibraryTree::Row::Kind::Folder;
+            row.localID = f.localID;
+            row.serverID = f.serverID;
+            row.title = f.name;
+            row.icon = f.icon;
+            row.hasChildren = index.hasChildren(f);
+        } else {
+            const FNPage &p = *item.page;
+            row.kind = LibraryTree::Row::Kind::Page;
+            row.localID = p.localID;
+            row.serverID = p.serverID;
+            row.title = p.title;
+            row.icon = p.icon;
+            row.hasChildren = index.hasChildren(p);
+        }
+        row.expanded = expanded.contains(row.localID);
+        const QString id = row.rowID();
+        if (visited.contains(id))
+            continue;
+        visited.insert(id);
+        rows.push_back(row);
+        if (!row.expanded || !row.hasChildren)
+            continue;
+
+        // Pushed in reverse so they come off the stack in order: subfolders, then pages.
+        if (item.folder) {
+            const auto &pages = TreeIndex::childrenOf(index.folderPages, item.folder->serverID);
+            for (auto it = pages.rbegin(); it != pages.rend(); ++it)
+                stack.push_back({nullptr, *it, item.depth + 1});
+            const auto &folders = TreeIndex::childrenOf(index.childFolders, item.folder->serverID);
+            for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+                stack.push_back({*it, nullptr, item.depth + 1});
+        } else {
+            const auto &pages = TreeIndex::childrenOf(index.subpages, item.page->serverID);
+            for (auto it = pages.rbegin(); it != pages.rend(); ++it)
+                stack.push_back({nullptr, *it, item.depth + 1});
+        }
+    }
+}
+
+} // namespace
+
+QString LibraryTree::Row::rowID() const
+{
+    switch (kind) {
+    case Kind::Folder:
+        return QStringLiteral("folder:") + localID;
+    case Kind::Page:
+        return QStringLiteral("page:") + localID;
+    default:
+        return QString();
+    }
+}
+
+LibraryTree::LibraryTree(LocalStore &store, FavoritesStore *favorites, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_favorites(favorites)
+{
+}
+
+std::vector<FNPage> LibraryTree::workspacePages(const StoreState &state, qint64 workspaceServerID)
+{
+    return liveOfWorkspace(state.pages, workspaceServerID);
+}
+
+std::vector<FNFolder> LibraryTree::workspaceFolders(const StoreState &state, qint64 workspaceServerID)
+{
+    return liveOfWorkspace(state.folders, workspaceServerID);
+}
+
+std::vector<FNPage> LibraryTree::workspacePages(const LocalStore &store)
+{
+    return workspacePages(store.state(), store.currentWorkspaceServerID());
+}
+
+std::vector<FNFolder> LibraryTree::workspaceFolders(const LocalStore &store)
+{
+    return workspaceFolders(store.state(), store.currentWorkspaceServerID());
+}
+
+std::vector<FNFolder> LibraryTree::rootFolders() const
+{
+    std::vector<FNFolder> out = workspaceFolders(m_store);
+    std::erase_if(out, [](const FNFolder &f) { return f.parentFolderServerID != 0; });
+    return out;
+}
+
+std::vector<FNPage> LibraryTree::rootPages() const
+{
+    std::vector<FNPage> out = workspacePages(m_store);
+    std::erase_if(out, [](const FNPage &p) { return p.folderServerID != 0 || p.parentPageServerID != 0; });
+    return out;
+}
+
+std::vector<FNFolder> LibraryTree::childFolders(const FNFolder &folder) const
+{
+    if (folder.serverID == 0)
+        return {};
+    std::vector<FNFolder> out = workspaceFolders(m_store);
+    std::erase_if(out, [&](const FNFolder &f) { return f.parentFolderServerID != folder.serverID; });
+    return out;
+}
+
+std::vector<FNPage> LibraryTree::folderPages(const FNFolder &folder) const
+{
+    if (folder.serverID == 0)
+        return {};
+    std::vector<FNPage> out = workspacePages(m_store);
+    std::erase_if(out, [&](const FNPage &p) {
+        return p.folderServerID != folder.serverID || p.parentPageServerID != 0;
+    });
+    return out;
+}
+
+std::vector<FNPage> LibraryTree::subpages(const FNPage &page) const
+{
+    if (page.serverID == 0)
+        return {};
+    std::vector<FNPage> out = workspacePages(m_store);
+    std::erase_if(out, [&](const FNPage &p) { return p.parentPageServerID != page.serverID; });
+    return out;
+}
+
+std::vector<LibraryTree::Row> LibraryTree::listContent() const
+{
+    const TreeIndex index(m_store);
+    std::vector<Row> rows;
+
+    if (m_favorites && !m_favorites->ids().isEmpty()) {
+        std::vector<const FNPage *> favourites;
+        for (const FNPage &p : index.pages) {
+            if (m_favorites->ids().contains(p.localID))
+                favourites.push_back(&p);
+        }
+        if (!favourites.empty()) {
+            Row caption;
+            caption.kind = Row::Kind::FavoritesCaption;
+            caption.title = QString::fromLatin1(kFavoritesCaption);
+            rows.push_back(caption);
+            for (const FNPage *p : favourites) {
+                QSet<QString> visited;
+                appendNode(rows, index, m_expanded, visited, nullptr, p);
+            }
+            Row divider;
+            divider.kind = Row::Kind::Divider;
+            rows.push_back(divider);
+        }
+    }
+
+    QSet<QString> visited;
+    for (const FNFolder &f : index.folders) {
+        if (f.parentFolderServerID == 0)
+            appendNode(rows, index, m_expanded, visited, &f, nullptr);
+    }
+    for (const FNPage &p : index.pages) {
+        if (p.folderServerID == 0 && p.parentPageServerID == 0)
+            appendNode(rows, index, m_expanded, visited, nullptr, &p);
+    }
+    return rows;
+}
+
+void LibraryTree::loadExpandedOnce()
+{
+    if (m_didLoadExpanded)
+        return;
+    m_didLoadExpanded = true;
+    const auto &stored = m_store.state().expandedRowIDs;
+    QSet<QString> loaded(stored.begin(), stored.end());
+    if (loaded == m_expanded)
+        return;
+    m_expanded = std::move(loaded);
+    Q_EMIT expandedChanged();
+}
+
+void LibraryTree::setExpanded(const QString &localID, bool expanded)
+{
+    if (m_expanded.contains(localID) == expanded)
+        return;
+    if (expanded)
+        m_expanded.insert(localID);
+    else
+        m_expanded.remove(localID);
+    persistExpanded();
+    Q_EMIT expandedChanged();
+}
+
+void LibraryTree::toggleFolderExpanded(const FNFolder &folder)
+{
+    if (childFolders(folder).empty() && folderPages(folder).empty())
+        return;
+    setExpanded(folder.localID, !m_expanded.contains(folder.localID));
+}
+
+void LibraryTree::togglePageExpanded(const FNPage &page)
+{
+    if (subpages(page).empty())
+        return;
+    setExpanded(page.localID, !m_expanded.contains(page.localID));
+}
+
+void LibraryTree::persistExpanded()
+{
+    std::vector<QString> ids(m_expanded.begin(), m_expanded.end());
+    m_store.changeOutsideRecords([&](StoreState &s) { s.expandedRowIDs = std::move(ids); });
+    m_store.scheduleSave();
+}

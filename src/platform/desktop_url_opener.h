@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/url_opener.h"
+
+// Hands the URL to the desktop's default handler.
+class DesktopUrlOpener : public UrlOpener
+{
+public:
+    bool openUrl(const QUrl &url) override;
+};

@@ -1,0 +1,7 @@
+#include "platform/recording_url_opener.h"
+
+bool RecordingUrlOpener::openUrl(const QUrl &url)
+{
+    m_opened.append(url);
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "platform/url_opener.h"
+
+UrlOpener::~UrlOpener() = default;

@@ -1,0 +1,116 @@
+#include "api/api_client.h"
+#include "app/app_window.h"
+#include "app/menu_commands.h"
+#include "platform/app_events.h"
+#include "support/app_harness.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+
+using Command = MenuCommands::Command;
+
+class TestMenuCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void menusAsWritten_data();
+    void menusAsWritten();
+    void eachCommandPostsItsNotification_data();
+    void eachCommandPostsItsNotification();
+
+private:
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+    std::unique_ptr<AppWindow> m_window;
+};
+
+void TestMenuCommands::init()
+{
+    // Nothing here talks to the service; an unused port keeps it that way.
+    APIClient::setBaseURL(QStringLiteral("http://127.0.0.1:9"));
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+    m_window = std::make_unique<AppWindow>(m_app->context(), nullptr);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+void TestMenuCommands::cleanup()
+{
+    m_window.reset();
+    m_app.reset();
+    m_device.reset();
+}
+
+void TestMenuCommands::menusAsWritten_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shortcut");
+
+    QTest::newRow("file") << 0 << "&File"
+                          << "New Page"
+                          << "Ctrl+N";
+    QTest::newRow("view") << 1 << "&View" << QString::fromUtf8("Quick Switch\u2026") << "Ctrl+J";
+    QTest::newRow("help") << 2 << "&Help"
+                          << "Penroost Derud Help"
+                          << "Ctrl+?";
+}
+
+void TestMenuCommands::menusAsWritten()
+{
+    QFETCH(int, index);
+    QFETCH(QString, menu);
+    QFETCH(QString, title);
+    QFETCH(QString, shortcut);
+
+    const QList<QAction *> menus = m_window->menuBar()->actions();
+    QCOMPARE(menus.size(), 3);
+    QCOMPARE(menus.at(index)->text(), menu);
+    // Each menu holds its one command; the help menu nothing else.
+    const QList<QAction *> items = menus.at(index)->menu()->actions();
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.constFirst(), m_window->menuActions().at(index));
+    QCOMPARE(items.constFirst()->text(), title);
+    QCOMPARE(items.constFirst()->shortcut().toString(QKeySequence::NativeText), shortcut);
+}
+
+void TestMenuCommands::eachCommandPostsItsNotification_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+
+    QTest::newRow("New Page") << int(Command::newPage) << int(Qt::Key_N) << int(Qt::ControlModifier);
+    QTest::newRow("Quick Switch") << int(Command::quickSwitch) << int(Qt::Key_J) << int(Qt::ControlModifier);
+    QTest::newRow("Help") << int(Command::showShortcuts) << int(Qt::Key_Question) << int(Qt::ControlModifier);
+}
+
+void TestMenuCommands::eachCommandPostsItsNotification()
+{
+    QFETCH(int, command);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+
+    AppEvents &events = AppEvents::shared();
+    QSignalSpy newPage(&events, &AppEvents::newPage);
+    QSignalSpy quickSwitch(&events, &AppEvents::quickSwitch);
+    QSignalSpy showShortcuts(&events, &AppEvents::showShortcuts);
+    const QList<QSignalSpy *> spies{&newPage, &quickSwitch, &showShortcuts};
+
+    // From the menu item, then from its key on the window.
+    m_window->menuActions().at(command)->trigger();
+    QTest::keyClick(m_window.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    for (int i = 0; i < spies.size(); ++i)
+        QCOMPARE(spies.at(i)->size(), i == command ? 2 : 0);
+}
+
+QTEST_MAIN(TestMenuCommands)
+#include "tst_menu_commands.moc"

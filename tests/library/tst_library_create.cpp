@@ -1,0 +1,531 @@
+#include "api/api_client.h"
+#include "api/json_value.h"
+#include "library/library_creator.h"
+#include "platform/settings.h"
+#include "store/template_store.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kFolders = QStringLiteral("/api/folders.php");
+const QString kPages = QStringLiteral("/api/pages.php");
+const QString kBlocks = QStringLiteral("/api/blocks.php");
+
+FakeService::Fault once(FakeService::Fault fault)
+{
+    fault.remaining = 1;
+    return fault;
+}
+
+JSONObject bodyOf(const HttpRequest &request)
+{
+    return parseJSONObject(request.body);
+}
+
+QStringList keysOf(const JSONObject &object)
+{
+    QStringList keys;
+    for (const auto &entry : object)
+        keys << entry.first;
+    return keys;
+}
+
+PageTemplate meetingTemplate()
+{
+    PageTemplate t;
+    t.id = QStringLiteral("T1");
+    t.name = QStringLiteral("Meeting");
+    t.icon = QStringLiteral("📝");
+    t.blocks = {{QStringLiteral("h1"), QStringLiteral(R"({"text":"Agenda"})")},
+                {QStringLiteral("todo"), QStringLiteral(R"({"text":"Notes","checked":false})")},
+                {QStringLiteral("text"), QStringLiteral("not json")}};
+    return t;
+}
+
+} // namespace
+
+// Making folders and pages in the sidebar, end to end against the fake service.
+class TestLibraryCreate : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void nothingWithoutAWorkspace();
+    void folderPlacement_data();
+    void folderPlacement();
+    void folderCreateReplyKeepsEditsMadeMeanwhile_data();
+    void folderCreateReplyKeepsEditsMadeMeanwhile();
+    void pagePlacement_data();
+    void pagePlacement();
+    void blankPageAndSubpageReachTheService();
+    void pageInFolderIsMovedOnceItHasItsServerID_data();
+    void pageInFolderIsMovedOnceItHasItsServerID();
+    void templatePageSendsItsBlocks();
+    void templateBlocksAreSentAsTheyAreWhenTheIDComes();
+    void templateWithoutBlocksQueuesNoBlocks();
+    void owedWorkSurvivesARestart();
+    void deleteTemplateRemovesEveryCopy();
+
+private:
+    void signIn();
+    FNFolder syncedFolder(const QString &name);
+    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const;
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+    std::unique_ptr<LibraryCreator> m_creator;
+    QDateTime m_now;
+    int m_accounts = 0;
+};
+
+void TestLibraryCreate::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLibraryCreate::init()
+{
+    m_fake.clearFaults();
+    m_fake.setOffline(false);
+    signIn();
+    m_fake.clearRequests();
+}
+
+void TestLibraryCreate::cleanup()
+{
+    m_creator.reset();
+    m_device.reset();
+}
+
+void TestLibraryCreate::signIn()
+{
+    m_account =
+        m_fake.createAccount(QStringLiteral("make%1@example.com").arg(++m_accounts), "secret12", "Maker");
+    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_now = QDateTime::currentDateTimeUtc();
+    m_device->engine().setClock([this] { return m_now; });
+    m_creator =
+        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
+    FNWorkspace w;
+    w.serverID = m_account.workspaceId;
+    m_device->store().setWorkspaces({w});
+}
+
+FNFolder TestLibraryCreate::syncedFolder(const QString &name)
+{
+    FakeServiceState &s = m_fake.state();
+    FakeServiceState::Folder remote;
+    remote.id = s.nextFolderId++;
+    remote.workspaceId = m_account.workspaceId;
+    remote.name = name;
+    s.folders[remote.id] = remote;
+    FNFolder f;
+    f.serverID = remote.id;
+    f.workspaceServerID = m_account.workspaceId;
+    f.name = name;
+    f.position = 1;
+    m_device->store().upsertFolder(f);
+    return f;
+}
+
+std::vector<HttpRequest> TestLibraryCreate::requests(const QString &path, const QByteArray &method) const
+{
+    std::vector<HttpRequest> out;
+    for (const HttpRequest &r : m_fake.requestsTo(path)) {
+        if (r.method == method)
+            out.push_back(r);
+    }
+    return out;
+}
+
+void TestLibraryCreate::nothingWithoutAWorkspace()
+{
+    LocalStore &store = m_device->store();
+    store.setWorkspaces({});
+    QSignalSpy created(m_creator.get(), &LibraryCreator::pageCreated);
+    QVERIFY(!m_creator->createFolder(std::nullopt));
+    QVERIFY(!m_creator->createPage(std::nullopt, std::nullopt));
+    QVERIFY(!m_creator->createPageFromTemplate(meetingTemplate()));
+    QVERIFY(store.state().folders.empty() && store.state().pages.empty() && store.state().blocks.empty());
+    QVERIFY(store.state().outbox.empty());
+    QCOMPARE(created.count(), 0);
+}
+
+void TestLibraryCreate::folderPlacement_data()
+{
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<bool>("nested");
+    QTest::newRow("top level: after 1 and 5 comes 6") << "" << qint64(6) << false;
+    QTest::newRow("in a synced folder with children") << "Synced" << qint64(4) << true;
+    QTest::newRow("first in an empty synced folder") << "Empty" << qint64(1) << true;
+    QTest::newRow("in an unsynced folder: top level instead") << "Local" << qint64(6) << false;
+}
+
+void TestLibraryCreate::folderPlacement()
+{
+    QFETCH(QString, parent);
+    QFETCH(qint64, position);
+    QFETCH(bool, nested);
+    LocalStore &store = m_device->store();
+    auto add = [&](const QString &name, qint64 serverID, qint64 parentID, qint64 pos, qint64 workspace) {
+        FNFolder f;
+        f.serverID = serverID;
+        f.workspaceServerID = workspace;
+        f.parentFolderServerID = parentID;
+        f.name = name;
+        f.position = pos;
+        store.upsertFolder(f);
+        return f;
+    };
+    QHash<QString, FNFolder> folders;
+    folders[QStringLiteral("Synced")] = add(QStringLiteral("Synced"), 501, 0, 1, m_account.workspaceId);
+    folders[QStringLiteral("Local")] = add(QStringLiteral("Local"), 0, 0, 5, m_account.workspaceId);
+    folders[QStringLiteral("Empty")] = add(QStringLiteral("Empty"), 502, 501, 3, m_account.workspaceId);
+    store.markFolderDeleted(add(QStringLiteral("Deleted"), 503, 0, 9, m_account.workspaceId).localID);
+    add(QStringLiteral("Elsewhere"), 504, 0, 20, m_account.workspaceId + 1000);
+
+    const std::optional<FNFolder> chosen = parent.isEmpty() ? std::nullopt : std::optional(folders[parent]);
+    const auto localID = m_creator->createFolder(chosen);
+    QVERIFY(localID);
+    const FNFolder made = store.state().folders[size_t(store.indexOfFolder(*localID))];
+    QCOMPARE(made.name, QStringLiteral("New folder"));
+    QCOMPARE(made.icon, QStringLiteral("📁"));
+    QCOMPARE(made.position, position);
+    QCOMPARE(made.serverID, qint64(0));
+    QCOMPARE(made.parentFolderServerID, nested ? chosen->serverID : qint64(0));
+
+    QTRY_COMPARE(requests(kFolders, "POST").size(), size_t(1));
+    const JSONObject body = bodyOf(requests(kFolders, "POST")[0]);
+    QStringList expectedKeys{"icon", "name", "workspace_id"};
+    if (nested)
+        expectedKeys << "parent_folder_id";
+    expectedKeys.sort();
+    QCOMPARE(keysOf(body), expectedKeys);
+}
+
+void TestLibraryCreate::folderCreateReplyKeepsEditsMadeMeanwhile_data()
+{
+    QTest::addColumn<bool>("rename");
+    QTest::addColumn<bool>("remove");
+    QTest::newRow("renamed") << true << false;
+    QTest::newRow("deleted") << false << true;
+}
+
+void TestLibraryCreate::folderCreateReplyKeepsEditsMadeMeanwhile()
+{
+    QFETCH(bool, rename);
+    QFETCH(bool, remove);
+    LocalStore &store = m_device->store();
+    m_fake.setFault(kFolders, once(FakeService::Fault::delay(300)));
+    const QString localID = *m_creator->createFolder(std::nullopt);
+    QTRY_COMPARE(requests(kFolders, "POST").size(), size_t(1));
+
+    FNFolder edited = store.state().folders[0];
+    if (rename)
+        edited.name = QStringLiteral("Renamed meanwhile");
+    store.upsertFolder(edited);
+    if (remove)
+        store.markFolderDeleted(localID);
+
+    QTRY_VERIFY(store.state().folders[0].serverID != 0);
+    const FNFolder &after = store.state().folders[0];
+    QCOMPARE(after.name, rename ? QStringLiteral("Renamed meanwhile") : QStringLiteral("New folder"));
+    QCOMPARE(bool(after.deletedAt), remove);
+    QCOMPARE(store.state().folders.size(), size_t(1));
+}
+
+void TestLibraryCreate::pagePlacement_data()
+{
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<qint64>("parentID");
+    QTest::addColumn<qint64>("folderID");
+    QTest::newRow("top level") << ""
+                               << "" << qint64(6) << qint64(0) << qint64(0);
+    QTest::newRow("in a synced folder") << ""
+                                        << "Synced" << qint64(3) << qint64(0) << qint64(701);
+    QTest::newRow("in an unsynced folder: top level") << ""
+                                                      << "Local" << qint64(6) << qint64(0) << qint64(0);
+    QTest::newRow("subpage: among all the parent's children, no folder")
+        << "Parent"
+        << "" << qint64(5) << qint64(801) << qint64(0);
+    QTest::newRow("subpage of an unsynced page: top level") << "Unsynced"
+                                                            << "" << qint64(6) << qint64(0) << qint64(0);
+}
+
+void TestLibraryCreate::pagePlacement()
+{
+    QFETCH(QString, parent);
+    QFETCH(QString, folder);
+    QFETCH(qint64, position);
+    QFETCH(qint64, parentID);
+    QFETCH(qint64, folderID);
+    m_device->setToken(std::nullopt); // placement only: nothing is sent
+    LocalStore &store = m_device->store();
+    QHash<QString, FNFolder> folders;
+    for (const auto &[name, serverID] : {std::pair{"Synced", 701}, std::pair{"Local", 0}}) {
+        FNFolder f;
+        f.serverID = serverID;
+        f.workspaceServerID = m_account.workspaceId;
+        f.name = QString::fromLatin1(name);
+        store.upsertFolder(f);
+        folders[f.name] = f;
+    }
+    QHash<QString, FNPage> pages;
+    auto add = [&](const QString &title, qint64 serverID, qint64 inFolder, qint64 under, qint64 pos,
+                   qint64 workspace = 0) {
+        FNPage p;
+        p.serverID = serverID;
+        p.workspaceServerID = workspace ? workspace : m_account.workspaceId;
+        p.folderServerID = inFolder;
+        p.parentPageServerID = under;
+        p.title = title;
+        p.position = pos;
+        store.upsertPage(p);
+        pages[title] = p;
+        return p;
+    };
+    add(QStringLiteral("Parent"), 801, 701, 0, 1);
+    add(QStringLiteral("Unsynced"), 0, 0, 0, 5);
+    add(QStringLiteral("Child in no folder"), 802, 0, 801, 1);
+    add(QStringLiteral("Child naming a folder"), 803, 701, 801, 4);
+    add(QStringLiteral("In folder"), 804, 701, 0, 2);
+    store.markPageDeleted(add(QStringLiteral("Deleted"), 805, 0, 0, 40).localID);
+    add(QStringLiteral("Elsewhere"), 806, 0, 0, 50, m_account.workspaceId + 1000);
+
+    const std::optional<FNPage> parentPage = parent.isEmpty() ? std::nullopt : std::optional(pages[parent]);
+    const std::optional<FNFolder> inFolder = folder.isEmpty() ? std::nullopt : std::optional(folders[folder]);
+    QCOMPARE(m_creator->nextPagePosition(parentPage, inFolder), position);
+    QSignalSpy created(m_creator.get(), &LibraryCreator::pageCreated);
+    const QString localID = *m_creator->createPage(parentPage, inFolder);
+    QCOMPARE(created.count(), 1);
+    QCOMPARE(created[0][0].toString(), localID);
+
+    const FNPage &made = store.state().pages[size_t(store.indexOfPage(localID))];
+    QCOMPARE(made.title, QStringLiteral("Untitled"));
+    QCOMPARE(made.icon, QString());
+    QCOMPARE(made.position, position);
+    QCOMPARE(made.parentPageServerID, parentID);
+    QCOMPARE(made.folderServerID, folderID);
+    QCOMPARE(made.coverOffsetX, qint64(50));
+    QCOMPARE(made.coverOffsetY, qint64(50));
+    QCOMPARE(m_creator->pendingMoveFolder(localID).value_or(0), folderID);
+
+    QCOMPARE(store.state().outbox.size(), size_t(1));
+    const FNSyncOp &op = store.state().outbox[0];
+    QCOMPARE(op.entity, QStringLiteral("page"));
+    QCOMPARE(op.op, QStringLiteral("create"));
+    QCOMPARE(op.refLocalID, localID);
+    QCOMPARE(op.attempts, qint64(0));
+    // No folder key ever; the parent only when it is on the service.
+    QString expected = QStringLiteral(R"({"workspace_id":%1,)").arg(m_account.workspaceId);
+    if (parentID)
+        expected += QStringLiteral(R"("parent_page_id":%1,)").arg(parentID);
+    expected += QStringLiteral(R"("title":"Untitled","icon":"","position":%1})").arg(position);
+    QCOMPARE(op.payloadJSON, expected);
+}
+
+void TestLibraryCreate::blankPageAndSubpageReachTheService()
+{
+    LocalStore &store = m_device->store();
+    const QString top = *m_creator->createPage(std::nullopt, std::nullopt);
+    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(top))].serverID != 0);
+    QTRY_VERIFY(store.state().outbox.empty());
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+    const FNPage parent = store.state().pages[size_t(store.indexOfPage(top))];
+
+    const QString sub = *m_creator->createPage(parent, std::nullopt);
+    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(sub))].serverID != 0);
+    const qint64 subID = store.state().pages[size_t(store.indexOfPage(sub))].serverID;
+    QCOMPARE(m_fake.state().pages.at(subID).parentPageId, parent.serverID);
+    QCOMPARE(m_fake.state().pages.at(parent.serverID).title, QStringLiteral("Untitled"));
+    QCOMPARE(requests(kFolders, "PATCH").size(), size_t(0));
+}
+
+void TestLibraryCreate::pageInFolderIsMovedOnceItHasItsServerID_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::newRow("idle") << "idle";
+    QTest::newRow("a sync already running") << "running";
+    QTest::newRow("offline") << "offline";
+}
+
+void TestLibraryCreate::pageInFolderIsMovedOnceItHasItsServerID()
+{
+    QFETCH(QString, situation);
+    LocalStore &store = m_device->store();
+    const FNFolder folder = syncedFolder(QStringLiteral("Projects"));
+    auto page = [&](const QString &id) -> const FNPage & {
+        return store.state().pages[size_t(store.indexOfPage(id))];
+    };
+
+    std::optional<QCoro::Task<>> running;
+    if (situation == QLatin1String("running")) {
+        m_fake.setFault(QStringLiteral("/api/sync.php"), once(FakeService::Fault::delay(300)));
+        running.emplace(m_device->engine().syncNow());
+        QVERIFY(m_device->engine().isSyncing());
+    } else if (situation == QLatin1String("offline")) {
+        m_fake.setOffline(true);
+    }
+
+    const QString localID = *m_creator->createPage(std::nullopt, folder);
+    QCOMPARE(page(localID).folderServerID, folder.serverID);
+
+    if (running) {
+        QVERIFY(runTask(std::move(*running)).ok());
+        QCOMPARE(page(localID).serverID, qint64(0)); // that sync did not carry the new page
+    } else if (situation == QLatin1String("offline")) {
+        QSignalSpy settled(m_creator.get(), &LibraryCreator::pendingSettled);
+        QVERIFY(settled.wait());
+        QCOMPARE(page(localID).serverID, qint64(0));
+        m_fake.setOffline(false);
+        m_now = m_now.addSecs(120); // past the retry wait
+    }
+    if (situation != QLatin1String("idle"))
+        QVERIFY(m_device->sync()); // the next cycle of the engine's loop
+
+    QTRY_COMPARE(requests(kFolders, "PATCH").size(), size_t(1));
+    const qint64 serverID = page(localID).serverID;
+    QVERIFY(serverID != 0);
+    QTRY_VERIFY(!m_creator->pendingMoveFolder(localID));
+    QCOMPARE(m_fake.state().pages.at(serverID).folderId, folder.serverID);
+    const JSONObject move = bodyOf(requests(kFolders, "PATCH")[0]);
+    QCOMPARE(move.at(QStringLiteral("page_id")).toInt(), serverID);
+    QCOMPARE(move.at(QStringLiteral("folder_id")).toInt(), folder.serverID);
+    // The create itself named no folder; the page showed in its folder all along.
+    QVERIFY(!bodyOf(requests(kPages, "POST")[0]).count(QStringLiteral("folder_id")));
+    QCOMPARE(page(localID).folderServerID, folder.serverID);
+    QVERIFY(m_device->sync());
+    QCOMPARE(page(localID).folderServerID, folder.serverID);
+    QCOMPARE(requests(kFolders, "PATCH").size(), size_t(1));
+}
+
+void TestLibraryCreate::templatePageSendsItsBlocks()
+{
+    LocalStore &store = m_device->store();
+    const QString localID = *m_creator->createPageFromTemplate(meetingTemplate());
+    const FNPage &made = store.state().pages[size_t(store.indexOfPage(localID))];
+    QCOMPARE(made.title, QStringLiteral("Meeting"));
+    QCOMPARE(made.icon, QStringLiteral("📝"));
+    QCOMPARE(made.position, qint64(1));
+    const std::vector<FNBlock> blocks = m_device->liveBlocks(localID);
+    QCOMPARE(blocks.size(), size_t(3));
+    for (qint64 i = 0; i < 3; ++i)
+        QCOMPARE(blocks[size_t(i)].position, i);
+    QCOMPARE(blocks[2].contentJSON, QStringLiteral("not json"));
+
+    QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
+    QTRY_VERIFY(store.state().outbox.empty());
+    const qint64 pageID = store.state().pages[size_t(store.indexOfPage(localID))].serverID;
+    const auto stored = m_fake.storedBlocks(pageID);
+    QCOMPARE(stored.size(), size_t(3));
+    QCOMPARE(stored[0].type, QStringLiteral("h1"));
+    QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("Agenda"));
+    QVERIFY(stored[2].content.empty());
+    const JSONObject body = bodyOf(requests(kBlocks, "POST")[0]);
+    const JSONArray items = body.at(QStringLiteral("blocks")).toArray();
+    QCOMPARE(items.size(), size_t(3));
+    for (const JSONValue &item : items) {
+        QVERIFY(!item.toObject().count(QStringLiteral("id")));
+        QVERIFY(!item.toObject().count(QStringLiteral("parent_block_id")));
+    }
+    QCOMPARE(items[0].toObject().at(QStringLiteral("client_id")).toString(), blocks[0].localID);
+    // The template page is created at the top level: no move follows.
+    QCOMPARE(requests(kFolders, "PATCH").size(), size_t(0));
+}
+
+void TestLibraryCreate::templateBlocksAreSentAsTheyAreWhenTheIDComes()
+{
+    LocalStore &store = m_device->store();
+    m_fake.setOffline(true);
+    QSignalSpy settled(m_creator.get(), &LibraryCreator::pendingSettled);
+    const QString localID = *m_creator->createPageFromTemplate(meetingTemplate());
+    QVERIFY(settled.wait());
+    QVERIFY(m_creator->hasPendingBlockUpload(localID));
+
+    // Edited in the editor before the page reached the service.
+    const std::vector<FNBlock> blocks = m_device->liveBlocks(localID);
+    m_device->setBlockText(blocks[0].localID, QStringLiteral("Agenda, revised"));
+    store.markBlockDeleted(blocks[2].localID);
+
+    m_fake.setOffline(false);
+    m_now = m_now.addSecs(120);
+    QVERIFY(m_device->sync());
+    QTRY_VERIFY(!m_creator->hasPendingBlockUpload(localID));
+    QTRY_VERIFY(store.state().outbox.empty());
+    const qint64 pageID = store.state().pages[size_t(store.indexOfPage(localID))].serverID;
+    const auto stored = m_fake.storedBlocks(pageID);
+    QCOMPARE(stored.size(), size_t(2));
+    QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("Agenda, revised"));
+    QVERIFY(m_device->block(blocks[0].localID)->serverID != 0);
+}
+
+void TestLibraryCreate::templateWithoutBlocksQueuesNoBlocks()
+{
+    LocalStore &store = m_device->store();
+    PageTemplate bare;
+    bare.id = QStringLiteral("T2");
+    bare.name = QStringLiteral("Name");
+    bare.title = QStringLiteral("Title wins");
+    const QString localID = *m_creator->createPageFromTemplate(bare);
+    QCOMPARE(store.state().pages[0].title, QStringLiteral("Title wins"));
+    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(localID))].serverID != 0);
+    QTRY_VERIFY(store.state().outbox.empty());
+    QVERIFY(!m_creator->hasPendingBlockUpload(localID));
+    QCOMPARE(requests(kBlocks, "POST").size(), size_t(0));
+}
+
+void TestLibraryCreate::owedWorkSurvivesARestart()
+{
+    LocalStore &store = m_device->store();
+    const FNFolder folder = syncedFolder(QStringLiteral("Inbox"));
+    m_fake.setOffline(true);
+    const QString inFolder = *m_creator->createPage(std::nullopt, folder);
+    const QString fromTemplate = *m_creator->createPageFromTemplate(meetingTemplate());
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+
+    // The sidebar goes away and a new one starts over the same data.
+    m_creator = std::make_unique<LibraryCreator>(store, m_device->secrets(), m_device->engine(), nullptr);
+    QCOMPARE(m_creator->pendingMoveFolder(inFolder).value_or(0), folder.serverID);
+    QVERIFY(m_creator->hasPendingBlockUpload(fromTemplate));
+
+    m_fake.setOffline(false);
+    m_now = m_now.addSecs(120);
+    QVERIFY(m_device->sync());
+    QTRY_COMPARE(requests(kFolders, "PATCH").size(), size_t(1));
+    QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
+    const qint64 moved = store.state().pages[size_t(store.indexOfPage(inFolder))].serverID;
+    QTRY_COMPARE(m_fake.state().pages.at(moved).folderId, folder.serverID);
+}
+
+void TestLibraryCreate::deleteTemplateRemovesEveryCopy()
+{
+    const auto settings = Settings::temporary();
+    TemplateStore templates(*settings);
+    PageTemplate keep = meetingTemplate();
+    keep.id = QStringLiteral("keep");
+    PageTemplate doomed = meetingTemplate();
+    templates.setTemplates({doomed, keep, doomed});
+    LibraryCreator creator(m_device->store(), m_device->secrets(), m_device->engine(), &templates);
+    creator.deleteTemplate(doomed);
+    QCOMPARE(templates.templates(), std::vector<PageTemplate>{keep});
+    TemplateStore reloaded(*settings);
+    QCOMPARE(reloaded.templates(), std::vector<PageTemplate>{keep});
+}
+
+QTEST_GUILESS_MAIN(TestLibraryCreate)
+#include "tst_library_create.moc"

@@ -1,0 +1,293 @@
+#include "library/library_creator.h"
+#include "library/library_dock.h"
+#include "library/library_refresher.h"
+#include "library/library_row_model.h"
+#include "library/library_tree.h"
+#include "library/library_view.h"
+#include "library/workspace_switcher.h"
+#include "platform/app_events.h"
+#include "support/app_harness.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+FNWorkspace workspace(qint64 serverID, const QString &name)
+{
+    FNWorkspace w;
+    w.serverID = serverID;
+    w.name = name;
+    return w;
+}
+
+QStringList texts(const QList<QAction *> &actions)
+{
+    QStringList out;
+    for (const QAction *a : actions)
+        out << (a->isSeparator() ? QStringLiteral("---") : a->text());
+    return out;
+}
+
+} // namespace
+
+// The sidebar widget, offscreen: what it shows and what its controls and the New Page command do.
+class TestLibraryView : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void workspaceSwitcher();
+    void workspaceNameFallbacks_data();
+    void workspaceNameFallbacks();
+    void dockButtons();
+    void templateMenu();
+    void newPageCommandMakesOnePagePerCommand();
+    void rowsFavouritesAndClicks();
+    void appearanceLoadsExpansionOnceAndPolls();
+
+private:
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+    std::unique_ptr<LibraryView> m_view;
+};
+
+void TestLibraryView::init()
+{
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+    m_app->store.setWorkspaces({workspace(1, QStringLiteral("Personal"))});
+    m_view = std::make_unique<LibraryView>(m_app->context());
+}
+
+void TestLibraryView::cleanup()
+{
+    m_view.reset();
+    m_app.reset();
+    m_device.reset();
+}
+
+void TestLibraryView::workspaceSwitcher()
+{
+    LocalStore &store = m_app->store;
+    QWidget *row = m_view->workspaceButton()->parentWidget();
+    QVERIFY(row->isHidden());
+
+    store.setWorkspaces({workspace(1, QStringLiteral("Personal")), workspace(2, QStringLiteral("Team"))});
+    QVERIFY(!row->isHidden());
+    QCOMPARE(m_view->workspaceLabel()->text(), QStringLiteral("Personal"));
+
+    Q_EMIT m_view->workspaceMenu()->aboutToShow();
+    const QList<QAction *> items = m_view->workspaceMenu()->actions();
+    QCOMPARE(texts(items), QStringList({"Personal", "Team"}));
+
+    // The current workspace's item changes nothing at all.
+    m_view->setSelectedPageLocalID(QStringLiteral("open"));
+    QSignalSpy home(m_view.get(), &LibraryView::homeRequested);
+    QTRY_VERIFY(!store.isSavePending());
+    items[0]->trigger();
+    QCOMPARE(home.count(), 0);
+    QVERIFY(!store.isSavePending());
+    QCOMPARE(m_view->selectedPageLocalID(), std::optional<QString>(QStringLiteral("open")));
+
+    // Another closes the open page at once and shows the other workspace's tree.
+    items[1]->trigger();
+    QCOMPARE(home.count(), 1);
+    QCOMPARE(store.state().currentWorkspaceID, qint64(2));
+    QVERIFY(store.isSavePending());
+    QVERIFY(!m_view->selectedPageLocalID());
+    QCOMPARE(m_view->workspaceLabel()->text(), QStringLiteral("Team"));
+}
+
+void TestLibraryView::workspaceNameFallbacks_data()
+{
+    QTest::addColumn<qint64>("current");
+    QTest::addColumn<bool>("any");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("no workspaces") << qint64(0) << false << "Workspace";
+    QTest::newRow("current names none stored: the first") << qint64(99) << true << "Personal";
+}
+
+void TestLibraryView::workspaceNameFallbacks()
+{
+    QFETCH(qint64, current);
+    QFETCH(bool, any);
+    QFETCH(QString, name);
+    LocalStore &store = m_app->store;
+    store.setWorkspaces(
+        any ? std::vector{workspace(0, QStringLiteral("Unsynced")), workspace(1, QStringLiteral("Personal"))}
+            : std::vector<FNWorkspace>{});
+    store.changeOutsideRecords([&](StoreState &s) { s.currentWorkspaceID = current; });
+    QCOMPARE(m_view->switcher().currentName(), name);
+    const auto items = m_view->switcher().items();
+    QCOMPARE(items.size(), any ? size_t(2) : size_t(0));
+    if (any)
+        QVERIFY(!items[0].current && items[1].current);
+}
+
+void TestLibraryView::dockButtons()
+{
+    LibraryDock *dock = m_view->dock();
+    for (const char *tip : {"Home", "Trash", "New folder", "New page"})
+        QVERIFY2(dock->button(QString::fromLatin1(tip)), tip);
+    QSignalSpy home(m_view.get(), &LibraryView::homeRequested);
+    QSignalSpy trash(m_view.get(), &LibraryView::trashRequested);
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+
+    dock->button(QStringLiteral("New page"))->click();
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(m_view->selectedPageLocalID(), std::optional(selected[0][0].toString()));
+    QCOMPARE(m_app->store.state().pages.size(), size_t(1));
+    QCOMPARE(m_app->store.state().pages[0].title, QStringLiteral("Untitled"));
+
+    dock->button(QStringLiteral("New folder"))->click();
+    QCOMPARE(m_app->store.state().folders.size(), size_t(1));
+    QCOMPARE(selected.count(), 1); // a new folder is not selected
+
+    dock->button(QStringLiteral("Trash"))->click();
+    QCOMPARE(trash.count(), 1);
+    dock->button(QStringLiteral("Home"))->click();
+    QCOMPARE(home.count(), 1);
+    QVERIFY(!m_view->selectedPageLocalID());
+}
+
+void TestLibraryView::templateMenu()
+{
+    LibraryDock *dock = m_view->dock();
+    QVERIFY(dock->templateButton()->isHidden());
+    QCOMPARE(dock->templateButton()->toolTip(), QStringLiteral("New from template"));
+
+    PageTemplate weekly;
+    weekly.id = QStringLiteral("W");
+    weekly.name = QStringLiteral("Weekly");
+    weekly.blocks = {{QStringLiteral("text"), QStringLiteral(R"({"text":"Goals"})")}};
+    PageTemplate daily = weekly;
+    daily.id = QStringLiteral("D");
+    daily.name = QStringLiteral("Daily");
+    m_app->templates.add(weekly);
+    m_app->templates.add(daily);
+    QVERIFY(!dock->templateButton()->isHidden());
+    const QList<QAction *> entries = dock->templateMenu()->actions();
+    QCOMPARE(texts(entries), QStringList({"Weekly", "Daily", "---", "Delete template"}));
+    QMenu *remove = entries[3]->menu();
+    QVERIFY(remove);
+    QCOMPARE(texts(remove->actions()), QStringList({"Weekly", "Daily"}));
+
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+    entries[1]->trigger();
+    QCOMPARE(selected.count(), 1);
+    const LocalStore &store = m_app->store;
+    const FNPage &made = store.state().pages[size_t(store.indexOfPage(selected[0][0].toString()))];
+    QCOMPARE(made.title, QStringLiteral("Daily"));
+    QCOMPARE(store.state().blocks.size(), size_t(1));
+
+    remove->actions()[0]->trigger();
+    QCOMPARE(m_app->templates.templates().size(), size_t(1));
+    QCOMPARE(texts(dock->templateMenu()->actions()), QStringList({"Daily", "---", "Delete template"}));
+    dock->templateMenu()->actions()[2]->menu()->actions()[0]->trigger();
+    QVERIFY(dock->templateButton()->isHidden());
+}
+
+void TestLibraryView::newPageCommandMakesOnePagePerCommand()
+{
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+    AppEvents::shared().postNewPage();
+    AppEvents::shared().postNewPage();
+    const auto &pages = m_app->store.state().pages;
+    QCOMPARE(pages.size(), size_t(2));
+    QCOMPARE(pages[1].position, qint64(2));
+    QCOMPARE(selected.count(), 2);
+    QCOMPARE(m_view->selectedPageLocalID(), std::optional(pages[1].localID));
+
+    // Without a current workspace the command makes nothing; without a sidebar nobody handles it.
+    m_app->store.setWorkspaces({});
+    AppEvents::shared().postNewPage();
+    m_app->store.setWorkspaces({workspace(1, QStringLiteral("Personal"))});
+    m_view.reset();
+    AppEvents::shared().postNewPage();
+    QCOMPARE(pages.size(), size_t(2));
+}
+
+void TestLibraryView::rowsFavouritesAndClicks()
+{
+    LocalStore &store = m_app->store;
+    FNFolder folder;
+    folder.serverID = 10;
+    folder.workspaceServerID = 1;
+    folder.name = QStringLiteral("Projects");
+    store.upsertFolder(folder);
+    FNPage inside;
+    inside.serverID = 20;
+    inside.workspaceServerID = 1;
+    inside.folderServerID = 10;
+    inside.title = QStringLiteral("Plan");
+    store.upsertPage(inside);
+    FNPage root;
+    root.workspaceServerID = 1;
+    store.upsertPage(root);
+    m_app->favorites.toggle(root.localID);
+
+    const LibraryRowModel &model = m_view->rowModel();
+    auto shown = [&] {
+        QStringList out;
+        for (int i = 0; i < model.rowCount(); ++i)
+            out << model.index(i).data().toString();
+        return out;
+    };
+    QTRY_COMPARE(shown(), QStringList({"Favorites", "Untitled", "", "Projects", "Untitled"}));
+
+    m_view->activateRow(model.index(3));
+    QTRY_COMPARE(shown(), QStringList({"Favorites", "Untitled", "", "Projects", "Plan", "Untitled"}));
+    QCOMPARE(model.index(4).data(LibraryRowModel::DepthRole).toInt(), 1);
+    QCOMPARE(store.state().expandedRowIDs, std::vector<QString>{folder.localID});
+
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+    m_view->activateRow(model.index(4));
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(selected[0][0].toString(), inside.localID);
+    QVERIFY(model.index(4).data(LibraryRowModel::SelectedRole).toBool());
+    QVERIFY(!model.index(5).data(LibraryRowModel::SelectedRole).toBool());
+
+    // A click through the list view reaches the same handler.
+    m_view->resize(260, 400);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    const QRect rowRect = m_view->listView()->visualRect(model.index(5));
+    QTest::mouseClick(m_view->listView()->viewport(), Qt::LeftButton, {}, rowRect.center());
+    QCOMPARE(selected.count(), 2);
+    QCOMPARE(selected[1][0].toString(), root.localID);
+}
+
+void TestLibraryView::appearanceLoadsExpansionOnceAndPolls()
+{
+    m_app->store.changeOutsideRecords([](StoreState &s) { s.expandedRowIDs = {QStringLiteral("F1")}; });
+    QVERIFY(!m_view->tree().didLoadExpanded());
+    m_view->show();
+    QVERIFY(m_view->tree().didLoadExpanded());
+    QCOMPARE(m_view->tree().expandedFolderIDs(), QSet<QString>({QStringLiteral("F1")}));
+    QVERIFY(m_view->refresher().isPolling());
+
+    m_view->setRenamingPageID(QStringLiteral("P"));
+    QVERIFY(m_view->refresher().isRenameInProgress());
+    m_view->setRenamingPageID(std::nullopt);
+    QVERIFY(!m_view->refresher().isRenameInProgress());
+
+    m_view->hide();
+    QVERIFY(!m_view->refresher().isPolling());
+    m_app->store.changeOutsideRecords([](StoreState &s) { s.expandedRowIDs = {QStringLiteral("F2")}; });
+    m_view->show();
+    QCOMPARE(m_view->tree().expandedFolderIDs(), QSet<QString>({QStringLiteral("F1")}));
+    QVERIFY(m_view->refresher().isPolling());
+}
+
+QTEST_MAIN(TestLibraryView)
+#include "tst_library_view.moc"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "api/session_store.h"
+#include "app/app_context.h"
+#include "app/toast_center.h"
+#include "platform/memory_secret_backend.h"
+#include "platform/recording_url_opener.h"
+#include "platform/secret_store.h"
+#include "platform/settings.h"
+#include "store/favorites_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+#include "store/template_store.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+// What survives a relaunch of the app on one device: the keyring, the settings file and the data
+// folder.
+struct AppDevice {
+    std::shared_ptr<MemorySecretBackend> keyring = std::make_shared<MemorySecretBackend>();
+    QTemporaryDir dir;
+
+    QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
+    QString storeFolder() const { return dir.filePath(QStringLiteral("Folionest")); }
+};
+
+// One launch of the app's long-lived objects over a device, made the way the entry makes them (the
+// keyring loaded first), with a recording URL opener. Build views from context().
+struct AppHarness {
+    explicit AppHarness(AppDevice &device)
+        : settings(device.settingsPath())
+        , secrets(device.keyring)
+        , store(device.storeFolder())
+        , engine(store, secrets)
+        , session(secrets, settings)
+        , favorites(settings)
+        , templates(settings)
+    {
+        secrets.loadBlocking(SessionStore::keychainAccounts());
+    }
+
+    AppContext context()
+    {
+        return AppContext{&session, &store,   &toasts,   &favorites, &templates,
+                          &engine,  &secrets, &settings, &opener};
+    }
+
+    Settings settings;
+    SecretStore secrets;
+    LocalStore store;
+    SyncEngine engine;
+    SessionStore session;
+    ToastCenter toasts;
+    FavoritesStore favorites;
+    TemplateStore templates;
+    RecordingUrlOpener opener;
+};
