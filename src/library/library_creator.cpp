@@ -102,19 +102,18 @@ QCoro::Task<> LibraryCreator::createFolderOnServer(QString localID)
     if (!self)
         co_return;
     m_foldersInFlight.remove(localID);
-    if (!serverID || m_store.generation() != generation)
-        co_return;
-    // Only the id is written, into the record as it stands now: a rename or delete made while the
-    // request was out stays.
-    const qsizetype now = m_store.indexOfFolder(localID);
-    if (now < 0)
-        co_return;
-    FNFolder current = m_store.state().folders[size_t(now)];
-    if (current.serverID != 0)
-        co_return;
-    current.serverID = *serverID;
-    m_store.upsertFolder(current);
-    m_store.scheduleSave();
+    if (serverID && m_store.generation() == generation) {
+        // Only the id is written, into the record as it stands now: a rename or delete made while the
+        // request was out stays.
+        const qsizetype now = m_store.indexOfFolder(localID);
+        if (now >= 0 && m_store.state().folders[size_t(now)].serverID == 0) {
+            FNFolder current = m_store.state().folders[size_t(now)];
+            current.serverID = *serverID;
+            m_store.upsertFolder(current);
+            m_store.scheduleSave();
+        }
+    }
+    Q_EMIT folderCreateFinished(localID);
 }
 
 qint64 LibraryCreator::nextPagePosition(const std::optional<FNPage> &parent,
@@ -254,6 +253,14 @@ std::optional<qint64> LibraryCreator::pendingMoveFolder(const QString &pageLocal
 void LibraryCreator::cancelPendingMove(const QString &pageLocalID)
 {
     m_pendingMoves.remove(pageLocalID);
+}
+
+void LibraryCreator::owePageMove(const QString &pageLocalID, qint64 folderServerID)
+{
+    if (folderServerID == 0)
+        m_pendingMoves.remove(pageLocalID);
+    else
+        m_pendingMoves.insert(pageLocalID, folderServerID);
 }
 
 QCoro::Task<> LibraryCreator::syncNewPage(QString pageLocalID)

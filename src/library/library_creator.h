@@ -62,6 +62,9 @@ public:
     std::optional<qint64> pendingMoveFolder(const QString &pageLocalID) const;
     // Forgets an owed move (the page was moved elsewhere by the user meanwhile).
     void cancelPendingMove(const QString &pageLocalID);
+    // A page still waiting for its server id was moved by the user: the move into `folderServerID`
+    // is owed instead (none for the top level, where its create puts it anyway).
+    void owePageMove(const QString &pageLocalID, qint64 folderServerID);
     bool hasPendingBlockUpload(const QString &pageLocalID) const
     {
         return m_pendingUploads.contains(pageLocalID);
@@ -77,6 +80,8 @@ Q_SIGNALS:
     void pageCreated(const QString &localID);
     // Ran when the owed work of new pages was looked at (after each sync cycle).
     void pendingSettled();
+    // A folder's create request ended, whatever its outcome.
+    void folderCreateFinished(const QString &localID);
 
 private:
     QCoro::Task<> syncNewPage(QString pageLocalID);

@@ -42,6 +42,17 @@ void LibraryRowModel::setSelectedPage(const std::optional<QString> &localID)
         Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {SelectedRole});
 }
 
+void LibraryRowModel::setDropTargets(const std::optional<QString> &folderLocalID,
+                                     const std::optional<QString> &pageLocalID)
+{
+    if (m_dropFolder == folderLocalID && m_dropAbovePage == pageLocalID)
+        return;
+    m_dropFolder = folderLocalID;
+    m_dropAbovePage = pageLocalID;
+    if (!m_rows.empty())
+        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {DropTargetRole, DropAboveRole});
+}
+
 int LibraryRowModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -57,6 +68,8 @@ QVariant LibraryRowModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         if (row->kind == Kind::Page && row->title.isEmpty())
             return QString::fromLatin1(kUntitled);
+        return row->title;
+    case Qt::EditRole:
         return row->title;
     case KindRole:
         return int(row->kind);
@@ -74,6 +87,14 @@ QVariant LibraryRowModel::data(const QModelIndex &index, int role) const
         return row->expanded;
     case SelectedRole:
         return row->kind == Kind::Page && m_selected && *m_selected == row->localID;
+    case PublishedRole:
+        return row->published;
+    case SharedCountRole:
+        return row->sharedCount;
+    case DropTargetRole:
+        return row->kind == Kind::Folder && m_dropFolder == row->localID;
+    case DropAboveRole:
+        return row->kind == Kind::Page && m_dropAbovePage == row->localID;
     default:
         return {};
     }
@@ -87,5 +108,14 @@ Qt::ItemFlags LibraryRowModel::flags(const QModelIndex &index) const
     using Kind = LibraryTree::Row::Kind;
     if (row->kind == Kind::FavoritesCaption || row->kind == Kind::Divider)
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsEditable;
+}
+
+bool LibraryRowModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    const LibraryTree::Row *row = rowAt(index.row());
+    if (!row || role != Qt::EditRole || row->rowID().isEmpty())
+        return false;
+    Q_EMIT renameSubmitted(row->rowID(), value.toString());
+    return true;
 }

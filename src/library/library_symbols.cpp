@@ -10,6 +10,9 @@ QIcon icon(const QString &name, const QColor &color)
 {
     if (SymbolIcons::has(name))
         return SymbolIcons::icon(name, color);
+    // The filled variant draws as the bundled outline.
+    if (name == QLatin1String("person.2.fill") && SymbolIcons::has(QStringLiteral("person.2")))
+        return SymbolIcons::icon(QStringLiteral("person.2"), color);
     // freedesktop icon names standing in for the design's symbols.
     static const QHash<QString, QString> theme{
         {QStringLiteral("house"), QStringLiteral("go-home")},
@@ -22,6 +25,14 @@ QIcon icon(const QString &name, const QColor &color)
         {QStringLiteral("checkmark"), QStringLiteral("object-select")},
         {QStringLiteral("folder"), QStringLiteral("folder")},
         {QStringLiteral("doc.text"), QStringLiteral("text-x-generic")},
+        {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find")},
+        {QStringLiteral("xmark.circle.fill"), QStringLiteral("edit-clear")},
+        {QStringLiteral("trash.fill"), QStringLiteral("edit-delete")},
+        {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
+        {QStringLiteral("arrow.uturn.backward"), QStringLiteral("edit-undo")},
+        {QStringLiteral("tray"), QStringLiteral("folder-open")},
+        {QStringLiteral("face.smiling"), QStringLiteral("face-smile")},
+        {QStringLiteral("globe"), QStringLiteral("applications-internet")},
     };
     return QIcon::fromTheme(theme.value(name, name));
 }

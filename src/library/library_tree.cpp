@@ -28,6 +28,7 @@ std::vector<T> liveOfWorkspace(const std::vector<T> &records, qint64 workspaceSe
 
 // Child lists of one build, made in one pass so a large tree costs no scan per node.
 struct TreeIndex {
+    const QMap<QString, FNPageStatus> &statuses;
     std::vector<FNFolder> folders;
     std::vector<FNPage> pages;
     QHash<qint64, std::vector<const FNFolder *>> childFolders; // by parent folder server id
@@ -35,7 +36,8 @@ struct TreeIndex {
     QHash<qint64, std::vector<const FNPage *>> subpages;       // by parent page server id
 
     explicit TreeIndex(const LocalStore &store)
-        : folders(LibraryTree::workspaceFolders(store))
+        : statuses(store.state().pageStatuses)
+        , folders(LibraryTree::workspaceFolders(store))
         , pages(LibraryTree::workspacePages(store))
     {
         for (const FNFolder &f : folders) {
@@ -100,6 +102,13 @@ void appendNode(std::vector<LibraryTree::Row> &rows, const TreeIndex &index, con
             row.title = p.title;
             row.icon = p.icon;
             row.hasChildren = index.hasChildren(p);
+            if (p.serverID != 0) {
+                const auto status = index.statuses.constFind(QString::number(p.serverID));
+                if (status != index.statuses.constEnd()) {
+                    row.published = status->published;
+                    row.sharedCount = status->sharedCount;
+                }
+            }
         }
         row.expanded = expanded.contains(row.localID);
         const QString id = row.rowID();
@@ -244,6 +253,17 @@ std::vector<LibraryTree::Row> LibraryTree::listContent() const
     for (const FNPage &p : index.pages) {
         if (p.folderServerID == 0 && p.parentPageServerID == 0)
             appendNode(rows, index, m_expanded, visited, nullptr, &p);
+    }
+    return rows;
+}
+
+std::vector<LibraryTree::Row> LibraryTree::pageNodes(const std::vector<FNPage> &pages) const
+{
+    const TreeIndex index(m_store);
+    std::vector<Row> rows;
+    for (const FNPage &p : pages) {
+        QSet<QString> visited;
+        appendNode(rows, index, m_expanded, visited, nullptr, &p);
     }
     return rows;
 }

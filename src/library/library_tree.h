@@ -31,6 +31,9 @@ public:
         QString icon;
         bool hasChildren = false;
         bool expanded = false;
+        // A page's badges, from its status on the service (none without a server id).
+        bool published = false;
+        qint64 sharedCount = 0;
 
         // "folder:" or "page:" followed by the local id; empty for the caption and the divider.
         QString rowID() const;
@@ -61,6 +64,8 @@ public:
     // open. Bad parent data (a cycle, two records with one server id) never repeats a node inside
     // one top-level node and never loops.
     std::vector<Row> listContent() const;
+    // One top-level node per page, in the given order (the search results).
+    std::vector<Row> pageNodes(const std::vector<FNPage> &pages) const;
 
     // Expansion (the local ids of open folders and pages). Loaded from the store once, on the first
     // appearance; every later change is written back to the store.

@@ -1,11 +1,18 @@
 #include "library/library_view.h"
 
 #include "app/app_style.h"
+#include "app/empty_state_view.h"
+#include "library/folder_icon_picker.h"
 #include "library/library_creator.h"
+#include "library/library_deleter.h"
 #include "library/library_dock.h"
+#include "library/library_list_view.h"
+#include "library/library_mover.h"
 #include "library/library_refresher.h"
 #include "library/library_row_delegate.h"
+#include "library/library_row_editor.h"
 #include "library/library_row_model.h"
+#include "library/library_search.h"
 #include "library/library_symbols.h"
 #include "library/library_tree.h"
 #include "library/workspace_switcher.h"
@@ -17,10 +24,11 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -29,6 +37,17 @@ namespace {
 
 constexpr int kRowVPad = 4;
 constexpr int kSymbolSize = 14;
+
+const char *const kRename = "Rename";
+const char *const kChangeIcon = "Change icon...";
+const char *const kNewPageInFolder = "New page in folder";
+const char *const kNewSubfolder = "New subfolder";
+const char *const kDeleteFolder = "Delete folder";
+const char *const kAddToFavorites = "Add to Favorites";
+const char *const kRemoveFromFavorites = "Remove from Favorites";
+const char *const kNewSubpage = "New subpage";
+const char *const kMoveToRoot = "Move to root";
+const char *const kDeletePage = "Delete page";
 
 } // namespace
 
@@ -43,6 +62,11 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     m_refresher = new LibraryRefresher(store, *context.secrets, *context.syncEngine, *m_creator, this);
     m_switcher = new WorkspaceSwitcher(store, *m_refresher, this);
     m_model = new LibraryRowModel(this);
+    m_rowEditor = new LibraryRowEditor(store, *context.secrets, *context.syncEngine, this);
+    m_deleter = new LibraryDeleter(store, *context.secrets, *context.syncEngine, *m_creator, context.toasts,
+                                   context.favorites, this);
+    m_mover = new LibraryMover(store, *context.secrets, *context.syncEngine, *m_creator, this);
+    m_search = new LibrarySearch(store, *context.secrets, this);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -70,7 +94,7 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     auto *listHolder = new QWidget(this);
     auto *listLayout = new QVBoxLayout(listHolder);
     listLayout->setContentsMargins(6, 6, 6, 0);
-    m_list = new QListView(listHolder);
+    m_list = new LibraryListView(listHolder);
     m_model->setParent(m_list); // deleted with the list that draws it, not before
     m_list->setModel(m_model);
     m_list->setItemDelegate(new LibraryRowDelegate(m_list));
@@ -81,6 +105,11 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     m_list->setMouseTracking(true);
     m_list->viewport()->setAutoFillBackground(false);
     listLayout->addWidget(m_list);
+    m_noMatches =
+        new EmptyStateView(QStringLiteral("magnifyingglass"), QString::fromLatin1(LibrarySearch::kNoMatches),
+                           QString(), std::nullopt, {}, listHolder);
+    m_noMatches->hide();
+    listLayout->addWidget(m_noMatches, 1);
     column->addWidget(listHolder, 1);
 
     auto *divider = new QFrame(this);
@@ -137,6 +166,8 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     connect(&AppEvents::shared(), &AppEvents::newPage, this,
             [this] { m_creator->createPage(std::nullopt, std::nullopt); });
 
+    buildSearchField();
+    connectRows();
     rebuild();
     refreshWorkspaceSwitcher();
     refreshTemplates();
@@ -255,9 +286,242 @@ void LibraryView::scheduleRebuild()
         m_rebuild.start();
 }
 
+void LibraryView::buildSearchField()
+{
+    auto *field = new QWidget(this);
+    auto *row = new QHBoxLayout(field);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    auto *symbol = new QLabel(field);
+    symbol->setPixmap(LibrarySymbols::icon(QStringLiteral("magnifyingglass"), AppStyle::tertiary(this))
+                          .pixmap(kSymbolSize, kSymbolSize));
+    m_searchEdit = new QLineEdit(field);
+    m_searchEdit->setFrame(false);
+    m_searchEdit->setPlaceholderText(QString::fromLatin1(LibrarySearch::kPrompt));
+    m_searchEdit->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    m_searchClear = new QToolButton(field);
+    m_searchClear->setAutoRaise(true);
+    m_searchClear->setFocusPolicy(Qt::NoFocus);
+    m_searchClear->setIcon(
+        LibrarySymbols::icon(QStringLiteral("xmark.circle.fill"), AppStyle::tertiary(this)));
+    m_searchClear->hide();
+    row->addWidget(symbol);
+    row->addWidget(m_searchEdit, 1);
+    row->addWidget(m_searchClear);
+    connect(m_searchEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_searchClear->setVisible(!text.isEmpty());
+        m_search->setQuery(text);
+    });
+    connect(m_searchClear, &QToolButton::clicked, m_searchEdit, &QLineEdit::clear);
+    connect(m_search, &LibrarySearch::queryChanged, this, &LibraryView::scheduleRebuild);
+    connect(m_search, &LibrarySearch::hitsChanged, this, &LibraryView::scheduleRebuild);
+    setSearchField(field);
+}
+
+void LibraryView::connectRows()
+{
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (QMenu *menu = contextMenu(m_list->indexAt(pos))) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(m_list->viewport()->mapToGlobal(pos));
+        }
+    });
+    connect(m_list, &QListView::doubleClicked, this, &LibraryView::beginRename);
+    connect(m_list, &LibraryListView::pageChevronClicked, this, [this](const QModelIndex &index) {
+        if (const auto page = pageRecord(index.data(LibraryRowModel::LocalIDRole).toString()))
+            m_tree->togglePageExpanded(*page);
+    });
+    connect(m_list, &LibraryListView::droppedOnFolder, this, &LibraryView::dropOnFolder);
+    connect(m_list, &LibraryListView::droppedOnPage, this, &LibraryView::dropOnPage);
+    connect(m_list, &LibraryListView::droppedOnRoot, this,
+            [this](const QString &payload) { m_mover->handleFolderDrop(payload, 0); });
+
+    auto *delegate = static_cast<LibraryRowDelegate *>(m_list->itemDelegate());
+    connect(delegate, &LibraryRowDelegate::editorCreated, this, &LibraryView::trackRenameEditor);
+    connect(delegate, &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget *, QAbstractItemDelegate::EndEditHint hint) {
+                if (hint != QAbstractItemDelegate::RevertModelCache)
+                    return;
+                if (m_editingRowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)))
+                    m_rowEditor->cancelFolderRename();
+                else
+                    m_rowEditor->cancelPageRename();
+            });
+    connect(m_model, &LibraryRowModel::renameSubmitted, this, &LibraryView::submitRename);
+    connect(m_rowEditor, &LibraryRowEditor::renamingChanged, this, [this] {
+        setRenamingFolderID(m_rowEditor->renamingFolderID());
+        setRenamingPageID(m_rowEditor->renamingPageID());
+    });
+
+    connect(m_deleter, &LibraryDeleter::pageDeleted, this, [this](const QString &localID) {
+        if (m_selected != localID)
+            return;
+        clearSelection();
+        Q_EMIT homeRequested();
+    });
+    connect(m_deleter, &LibraryDeleter::pageRestored, this, &LibraryView::selectPage);
+}
+
+std::optional<FNFolder> LibraryView::folderRecord(const QString &localID) const
+{
+    const qsizetype i = m_context.store->indexOfFolder(localID);
+    return i < 0 ? std::nullopt : std::optional(m_context.store->state().folders[size_t(i)]);
+}
+
+std::optional<FNPage> LibraryView::pageRecord(const QString &localID) const
+{
+    const qsizetype i = m_context.store->indexOfPage(localID);
+    return i < 0 ? std::nullopt : std::optional(m_context.store->state().pages[size_t(i)]);
+}
+
+QModelIndex LibraryView::indexOfRow(const QString &rowID) const
+{
+    for (int i = 0; i < m_model->rowCount(); ++i) {
+        if (m_model->rowAt(i)->rowID() == rowID)
+            return m_model->index(i);
+    }
+    return QModelIndex();
+}
+
+void LibraryView::beginRename(const QModelIndex &index)
+{
+    const LibraryTree::Row *row = m_model->rowAt(index.row());
+    if (!row || row->rowID().isEmpty())
+        return;
+    m_renameDraft = row->kind == LibraryTree::Row::Kind::Folder ? m_rowEditor->beginFolderRename(row->localID)
+                                                                : m_rowEditor->beginPageRename(row->localID);
+    m_editingRowID = row->rowID();
+    m_list->edit(index);
+}
+
+void LibraryView::trackRenameEditor(QLineEdit *editor, const QModelIndex &index)
+{
+    const QString rowID = index.data(LibraryRowModel::RowIDRole).toString();
+    m_editingRowID = rowID;
+    connect(editor, &QLineEdit::textChanged, this, [this](const QString &text) { m_renameDraft = text; });
+    // A field that goes without Return, Escape or losing focus (the rows were rebuilt under it)
+    // still commits, so the rename never keeps the refresh paused.
+    connect(editor, &QObject::destroyed, this, [this, rowID] {
+        const QString localID = rowID.section(QLatin1Char(':'), 1);
+        if (rowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)) &&
+            m_rowEditor->renamingFolderID() == localID)
+            m_rowEditor->commitFolderRename(localID, m_renameDraft);
+        else if (rowID.startsWith(QLatin1String(LibraryMover::kPagePrefix)) &&
+                 m_rowEditor->renamingPageID() == localID)
+            m_rowEditor->commitPageRename(localID, m_renameDraft);
+    });
+}
+
+void LibraryView::submitRename(const QString &rowID, const QString &text)
+{
+    const QString localID = rowID.section(QLatin1Char(':'), 1);
+    if (rowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)))
+        m_rowEditor->commitFolderRename(localID, text);
+    else
+        m_rowEditor->commitPageRename(localID, text);
+}
+
+QMenu *LibraryView::contextMenu(const QModelIndex &index)
+{
+    const LibraryTree::Row *row = m_model->rowAt(index.row());
+    if (!row || row->rowID().isEmpty())
+        return nullptr;
+    const QString localID = row->localID;
+    const QString rowID = row->rowID();
+    auto *menu = new QMenu(this);
+    const auto renameRow = [this, rowID] {
+        const QModelIndex current = indexOfRow(rowID);
+        if (current.isValid())
+            beginRename(current);
+    };
+
+    if (row->kind == LibraryTree::Row::Kind::Folder) {
+        menu->addAction(QString::fromLatin1(kRename), this, renameRow);
+        menu->addAction(QString::fromLatin1(kChangeIcon), this, [this, localID] { showIconPicker(localID); });
+        menu->addAction(QString::fromLatin1(kNewPageInFolder), this, [this, localID] {
+            if (const auto folder = folderRecord(localID))
+                m_creator->createPage(std::nullopt, folder);
+        });
+        menu->addAction(QString::fromLatin1(kNewSubfolder), this, [this, localID] {
+            if (const auto folder = folderRecord(localID))
+                m_creator->createFolder(folder);
+        });
+        menu->addSeparator();
+        menu->addAction(QString::fromLatin1(kDeleteFolder), this,
+                        [this, localID] { m_deleter->deleteFolder(localID); });
+        return menu;
+    }
+
+    if (FavoritesStore *favorites = m_context.favorites) {
+        const bool favourite = favorites->ids().contains(localID);
+        menu->addAction(QString::fromLatin1(favourite ? kRemoveFromFavorites : kAddToFavorites), this,
+                        [favorites, localID] { favorites->toggle(localID); });
+    }
+    menu->addAction(QString::fromLatin1(kRename), this, renameRow);
+    menu->addAction(QString::fromLatin1(kNewSubpage), this, [this, localID] {
+        if (const auto page = pageRecord(localID))
+            m_creator->createPage(page, std::nullopt);
+    });
+    menu->addAction(QString::fromLatin1(kMoveToRoot), this, [this, localID] {
+        if (const auto page = pageRecord(localID))
+            m_mover->movePage(*page, 0);
+    });
+    menu->addSeparator();
+    menu->addAction(QString::fromLatin1(kDeletePage), this,
+                    [this, localID] { m_deleter->deletePage(localID); });
+    return menu;
+}
+
+FolderIconPicker *LibraryView::iconPicker() const
+{
+    return m_iconPicker.data();
+}
+
+void LibraryView::showIconPicker(const QString &folderLocalID)
+{
+    const auto folder = folderRecord(folderLocalID);
+    if (!folder)
+        return;
+    if (m_iconPicker)
+        m_iconPicker->close();
+    m_iconPicker = new FolderIconPicker(folder->icon, this);
+    connect(m_iconPicker, &FolderIconPicker::picked, this, [this, folderLocalID](const QString &icon) {
+        m_rowEditor->applyFolderIcon(icon, folderLocalID);
+    });
+    const QModelIndex index = indexOfRow(LibraryMover::folderPayload(folderLocalID));
+    const QRect rect = index.isValid() ? m_list->visualRect(index) : QRect();
+    m_iconPicker->move(m_list->viewport()->mapToGlobal(rect.bottomLeft()));
+    m_iconPicker->show();
+}
+
+void LibraryView::dropOnFolder(const QString &payload, const QString &folderLocalID)
+{
+    const auto folder = folderRecord(folderLocalID);
+    m_mover->handleFolderDrop(payload, folder ? folder->serverID : 0);
+}
+
+void LibraryView::dropOnPage(const QString &payload, const QString &pageLocalID)
+{
+    if (const auto page = pageRecord(pageLocalID))
+        m_mover->handlePageDrop(payload, *page);
+}
+
 void LibraryView::rebuild()
 {
-    m_model->setRows(m_tree->listContent());
+    if (!m_search->isActive()) {
+        m_model->setRows(m_tree->listContent());
+        m_noMatches->hide();
+        m_list->show();
+        return;
+    }
+    const std::vector<FNPage> results = m_search->results();
+    m_model->setRows(m_tree->pageNodes(results));
+    const bool none = results.empty();
+    if (none)
+        m_noMatches->subtitleLabel()->setText(LibrarySearch::emptySubtitle(m_search->query()));
+    m_noMatches->setVisible(none);
+    m_list->setVisible(!none);
 }
 
 void LibraryView::activateRow(const QModelIndex &index)

@@ -1,30 +1,41 @@
 #pragma once
 
 #include "app/app_context.h"
+#include "store/fn_folder.h"
+#include "store/fn_page.h"
 
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 #include <optional>
 
+class EmptyStateView;
+class FolderIconPicker;
 class LibraryCreator;
+class LibraryDeleter;
 class LibraryDock;
+class LibraryListView;
+class LibraryMover;
 class LibraryRefresher;
+class LibraryRowEditor;
 class LibraryRowModel;
+class LibrarySearch;
 class LibraryTree;
 class QHBoxLayout;
 class QLabel;
-class QListView;
+class QLineEdit;
 class QMenu;
 class QModelIndex;
 class QPushButton;
+class QToolButton;
 class WorkspaceSwitcher;
 
-// The main window's sidebar: the workspace switcher, the search field's place, the favourites and
-// the folder and page tree, and the dock. It lays out and forwards; the tree, the refresh, the
-// creating and the switching live in plain objects it owns. The page to open and the other requests
-// to the main window leave as signals.
+// The main window's sidebar: the workspace switcher, the search field, the favourites and the folder
+// and page tree (or the search results), and the dock. It lays out and forwards; the tree, the
+// refresh, the creating, the switching, the row edits, deleting, moving and searching live in plain
+// objects it owns. The page to open and the other requests to the main window leave as signals.
 class LibraryView : public QWidget
 {
     Q_OBJECT
@@ -37,7 +48,7 @@ public:
     void setSelectedPageLocalID(const std::optional<QString> &localID);
     std::optional<QString> selectedPageLocalID() const { return m_selected; }
 
-    // The search field, placed above the list (the sidebar has none of its own).
+    // Places a widget in the search row above the list (the sidebar places its own field there).
     void setSearchField(QWidget *field);
     // In-place renames pause the refresh while either is set.
     void setRenamingFolderID(const std::optional<QString> &localID);
@@ -50,7 +61,15 @@ public:
     LibraryRefresher &refresher() { return *m_refresher; }
     WorkspaceSwitcher &switcher() { return *m_switcher; }
     LibraryRowModel &rowModel() { return *m_model; }
-    QListView *listView() const { return m_list; }
+    LibraryRowEditor &rowEditor() { return *m_rowEditor; }
+    LibraryDeleter &deleter() { return *m_deleter; }
+    LibraryMover &mover() { return *m_mover; }
+    LibrarySearch &search() { return *m_search; }
+    LibraryListView *listView() const { return m_list; }
+    QLineEdit *searchEdit() const { return m_searchEdit; }
+    QToolButton *searchClearButton() const { return m_searchClear; }
+    // "No matches", shown in place of the list when a search finds nothing.
+    EmptyStateView *noMatchesView() const { return m_noMatches; }
     LibraryDock *dock() const { return m_dock; }
     QPushButton *workspaceButton() const { return m_workspaceButton; }
     QLabel *workspaceLabel() const { return m_workspaceName; }
@@ -60,6 +79,16 @@ public:
     void handleAppear();
     // Opens or closes a folder (a page row opens its page).
     void activateRow(const QModelIndex &index);
+
+    // The row's context menu, owned by the caller; null for rows without one.
+    QMenu *contextMenu(const QModelIndex &index);
+    // Opens the rename field on a folder or page row.
+    void beginRename(const QModelIndex &index);
+    // The icon popup for a folder; null while none is open.
+    void showIconPicker(const QString &folderLocalID);
+    FolderIconPicker *iconPicker() const;
+    // The first row showing this row id ("folder:..." or "page:..."), or an invalid index.
+    QModelIndex indexOfRow(const QString &rowID) const;
 
 Q_SIGNALS:
     // Open this page in the editor.
@@ -82,6 +111,14 @@ private:
     void selectPage(const QString &localID);
     void clearSelection();
     void refreshTemplates();
+    void buildSearchField();
+    void connectRows();
+    void trackRenameEditor(QLineEdit *editor, const QModelIndex &index);
+    void submitRename(const QString &rowID, const QString &text);
+    void dropOnFolder(const QString &payload, const QString &folderLocalID);
+    void dropOnPage(const QString &payload, const QString &pageLocalID);
+    std::optional<FNFolder> folderRecord(const QString &localID) const;
+    std::optional<FNPage> pageRecord(const QString &localID) const;
 
     AppContext m_context;
     LibraryTree *m_tree;
@@ -89,6 +126,10 @@ private:
     LibraryRefresher *m_refresher;
     WorkspaceSwitcher *m_switcher;
     LibraryRowModel *m_model;
+    LibraryRowEditor *m_rowEditor;
+    LibraryDeleter *m_deleter;
+    LibraryMover *m_mover;
+    LibrarySearch *m_search;
 
     QWidget *m_workspaceRow = nullptr;
     QPushButton *m_workspaceButton = nullptr;
@@ -98,11 +139,17 @@ private:
     QMenu *m_workspaceMenu = nullptr;
     QWidget *m_searchRow = nullptr;
     QHBoxLayout *m_searchLayout = nullptr;
-    QListView *m_list = nullptr;
+    LibraryListView *m_list = nullptr;
+    EmptyStateView *m_noMatches = nullptr;
     LibraryDock *m_dock = nullptr;
+    QLineEdit *m_searchEdit = nullptr;
+    QToolButton *m_searchClear = nullptr;
+    QPointer<FolderIconPicker> m_iconPicker;
 
     QTimer m_rebuild;
     std::optional<QString> m_selected;
     std::optional<QString> m_renamingFolderID;
     std::optional<QString> m_renamingPageID;
+    QString m_editingRowID; // the row whose rename field is open
+    QString m_renameDraft;  // that field's text
 };

@@ -1,5 +1,6 @@
 #include "library/library_creator.h"
 #include "library/library_dock.h"
+#include "library/library_list_view.h"
 #include "library/library_refresher.h"
 #include "library/library_row_model.h"
 #include "library/library_tree.h"

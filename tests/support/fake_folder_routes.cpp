@@ -90,8 +90,10 @@ HttpResponse FakeFolderRoutes::patch(const FakeService::Call &call)
     const std::optional<QString> name = in.optString(QStringLiteral("name"));
     const std::optional<QString> icon = in.optString(QStringLiteral("icon"));
     const std::optional<qint64> position = in.optInteger(QStringLiteral("position"));
-    const std::optional<qint64> parentId = in.optId(QStringLiteral("parent_folder_id"));
-    const bool toTop = in.isNull(QStringLiteral("parent_folder_id"));
+    // 0, like null, moves the folder to the top level; an absent key leaves its parent alone.
+    const bool toTop = in.isNull(QStringLiteral("parent_folder_id")) ||
+                       in.optInteger(QStringLiteral("parent_folder_id")) == qint64(0);
+    const qint64 parentId = toTop ? 0 : in.optId(QStringLiteral("parent_folder_id")).value_or(0);
     if (!in.failed() && name && name->trimmed().isEmpty())
         in.fail(QStringLiteral("Folder name can't be empty"));
     if (in.failed())
@@ -103,10 +105,10 @@ HttpResponse FakeFolderRoutes::patch(const FakeService::Call &call)
     FakeServiceState::Folder &folder = it->second;
     if (const auto refusal = m_content.refuseWorkspace(call.userId, folder.workspaceId, true))
         return *refusal;
-    if (parentId) {
-        if (!folderIn(*parentId, folder.workspaceId))
+    if (parentId != 0) {
+        if (!folderIn(parentId, folder.workspaceId))
             return FakeService::error(400, QStringLiteral("Parent folder not found in this workspace"));
-        if (isWithin(*parentId, folder.id))
+        if (isWithin(parentId, folder.id))
             return FakeService::error(400, QStringLiteral("A folder can't be moved into itself"));
     }
 
@@ -116,10 +118,8 @@ HttpResponse FakeFolderRoutes::patch(const FakeService::Call &call)
         folder.icon = *icon;
     if (position)
         folder.position = *position;
-    if (parentId)
-        folder.parentFolderId = *parentId;
-    else if (toTop)
-        folder.parentFolderId = 0;
+    if (parentId != 0 || toTop)
+        folder.parentFolderId = parentId;
     folder.updatedAt = FakeContent::now();
     return FakeContent::ok();
 }

@@ -1,0 +1,260 @@
+#include "library/library_deleter.h"
+
+#include "api/json_coder.h"
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "app/toast_center.h"
+#include "library/library_creator.h"
+#include "platform/secret_store.h"
+#include "store/favorites_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// Everything a folder's delayed delete needs, none of it the sidebar: it runs on when the sidebar
+// goes, and stops when the data set it belongs to goes.
+struct FolderDeletion {
+    std::shared_ptr<bool> undone;
+    QString localID;
+    quint64 generation = 0;
+    QPointer<LocalStore> store;
+    QPointer<SecretStore> secrets;
+    QPointer<LibraryCreator> creator;
+    QPointer<LibraryDeleter> deleter;
+
+    void finished() const
+    {
+        if (deleter)
+            Q_EMIT deleter->serverWorkFinished();
+    }
+};
+
+QCoro::Task<> sendFolderDelete(QString token, qint64 folderServerID, QPointer<LibraryDeleter> deleter)
+{
+    try {
+        co_await ServiceEndpoints::deleteFolder(token, folderServerID);
+    } catch (...) {
+        // Not shown and not retried: the folder stays hidden here either way.
+    }
+    if (deleter)
+        Q_EMIT deleter->serverWorkFinished();
+}
+
+void settleFolderDeletion(const FolderDeletion &d)
+{
+    if (*d.undone || !d.store || !d.secrets || d.store->generation() != d.generation)
+        return d.finished();
+    const qsizetype index = d.store->indexOfFolder(d.localID);
+    if (index < 0)
+        return d.finished();
+    const qint64 serverID = d.store->state().folders[size_t(index)].serverID;
+    if (serverID == 0) {
+        // Its create is still out: the id it brings is the one to delete.
+        if (d.creator && d.creator->isFolderCreateInFlight(d.localID)) {
+            auto connection = std::make_shared<QMetaObject::Connection>();
+            *connection = QObject::connect(d.creator, &LibraryCreator::folderCreateFinished, d.store,
+                                           [d, connection](const QString &localID) {
+                                               if (localID != d.localID)
+                                                   return;
+                                               QObject::disconnect(*connection);
+                                               settleFolderDeletion(d);
+                                           });
+            return;
+        }
+        return d.finished();
+    }
+    const auto token = d.secrets->keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    if (!token)
+        return d.finished();
+    sendFolderDelete(*token, serverID, d.deleter);
+}
+
+QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine)
+{
+    if (!engine)
+        co_return;
+    try {
+        co_await engine->syncNow();
+    } catch (...) {
+    }
+}
+
+QString deletePayload(qint64 pageServerID)
+{
+    JsonWriter w;
+    w.startObject();
+    w.field("page_id", pageServerID);
+    w.endObject();
+    return QString::fromUtf8(w.bytes());
+}
+
+} // namespace
+
+LibraryDeleter::LibraryDeleter(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
+                               LibraryCreator &creator, ToastCenter *toasts, FavoritesStore *favorites,
+                               QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_secrets(secrets)
+    , m_engine(engine)
+    , m_creator(creator)
+    , m_toasts(toasts)
+    , m_favorites(favorites)
+{
+}
+
+void LibraryDeleter::setDelays(std::chrono::milliseconds undoWindow, std::chrono::milliseconds serverDelay)
+{
+    m_undoWindow = undoWindow;
+    m_serverDelay = serverDelay;
+}
+
+std::optional<QString> LibraryDeleter::token() const
+{
+    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+}
+
+void LibraryDeleter::deleteFolder(const QString &localID)
+{
+    if (m_store.indexOfFolder(localID) < 0)
+        return;
+    m_store.markFolderDeleted(localID);
+    auto undone = std::make_shared<bool>(false);
+    if (m_toasts) {
+        QPointer<LibraryDeleter> self(this);
+        m_toasts->show(
+            QString::fromLatin1(kFolderDeleted), QString::fromLatin1(kUndo),
+            [self, undone, localID] {
+                if (self)
+                    self->undoDeleteFolder(undone, localID);
+            },
+            m_undoWindow);
+    }
+    deleteFolderOnServer(undone, localID);
+}
+
+void LibraryDeleter::undoDeleteFolder(const std::shared_ptr<bool> &undone, const QString &localID)
+{
+    *undone = true;
+    m_store.restoreFolder(localID);
+}
+
+void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID)
+{
+    const FolderDeletion d{
+        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_secrets, &m_creator, this};
+    // Timed by the store: a reset data set takes the pending delete with it.
+    QTimer::singleShot(m_serverDelay, &m_store, [d] { settleFolderDeletion(d); });
+}
+
+void LibraryDeleter::deletePage(const QString &localID)
+{
+    const qsizetype index = m_store.indexOfPage(localID);
+    if (index < 0)
+        return;
+    const FNPage page = m_store.state().pages[size_t(index)];
+
+    if (m_favorites && m_favorites->ids().contains(localID)) {
+        QSet<QString> ids = m_favorites->ids();
+        ids.remove(localID);
+        m_favorites->setIds(std::move(ids));
+        m_favorites->save();
+    }
+    m_store.markPageDeleted(localID);
+
+    FNSyncOp op;
+    op.entity = QStringLiteral("page");
+    op.op = QStringLiteral("delete");
+    op.refLocalID = localID;
+    op.payloadJSON = deletePayload(page.serverID);
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+    m_store.scheduleSave();
+    ++m_pageDeletions[localID];
+
+    if (m_toasts) {
+        QPointer<LibraryDeleter> self(this);
+        m_toasts->show(
+            QString::fromLatin1(kPageDeleted), QString::fromLatin1(kUndo),
+            [self, op, localID, page] {
+                if (self)
+                    self->undoDeletePage(op, localID, page);
+            },
+            m_undoWindow);
+    }
+    Q_EMIT pageDeleted(localID);
+
+    QPointer<SyncEngine> engine(&m_engine);
+    QTimer::singleShot(m_serverDelay, &m_engine, [engine] { syncQuietly(engine); });
+}
+
+void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page)
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto live = std::find_if(outbox.begin(), outbox.end(),
+                                   [&](const FNSyncOp &o) { return o.localID == op.localID; });
+    const bool queued = live != outbox.end();
+    // A running push sends from its own copy of the outbox, so taking the operation out now does not
+    // stop a send under way; and a send that failed may still have reached the service.
+    const bool maybeSent = m_engine.isSyncing() || (queued && live->attempts > 0);
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        std::erase_if(s.outbox, [&](const FNSyncOp &o) { return o.localID == op.localID; });
+    });
+    m_store.scheduleSave();
+    m_store.restorePage(localID);
+    if (m_store.indexOfPage(localID) >= 0)
+        Q_EMIT pageRestored(localID);
+
+    if ((queued && !maybeSent) || page.serverID == 0)
+        return;
+    if (const auto t = token())
+        restoreAfterUndo(localID, page.serverID, *t, m_pageDeletions.value(localID));
+}
+
+void LibraryDeleter::restoreAfterUndo(const QString &localID, qint64 serverID, QString token,
+                                      quint64 deletion)
+{
+    QPointer<LibraryDeleter> self(this);
+    const quint64 generation = m_store.generation();
+    if (!m_engine.isSyncing()) {
+        restoreAndKeep(self, localID, serverID, token, deletion, generation);
+        return;
+    }
+    // The restore must reach the service after the delete the running cycle may be sending.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(&m_engine, &SyncEngine::cycleFinished, this,
+                          [connection, self, localID, serverID, token, deletion, generation] {
+                              QObject::disconnect(*connection);
+                              restoreAndKeep(self, localID, serverID, token, deletion, generation);
+                          });
+}
+
+QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
+                                             QString token, quint64 deletion, quint64 generation)
+{
+    co_await restorePageOnServer(serverID, token);
+    if (!self)
+        co_return;
+    LocalStore &store = self->m_store;
+    // The cycle that sent the delete may have pulled it back in; the undo still stands unless the page
+    // was deleted again meanwhile.
+    const qsizetype index = store.indexOfPage(localID);
+    if (store.generation() == generation && self->m_pageDeletions.value(localID) == deletion && index >= 0 &&
+        store.state().pages[size_t(index)].deletedAt)
+        store.restorePage(localID);
+    Q_EMIT self->serverWorkFinished();
+}
+
+QCoro::Task<> LibraryDeleter::restorePageOnServer(qint64 pageServerID, QString token)
+{
+    try {
+        co_await ServiceEndpoints::restorePage(token, pageServerID);
+    } catch (...) {
+        // Silent: the page stays shown here, and the next refresh shows the service's view.
+    }
+}

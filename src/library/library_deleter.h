@@ -1,0 +1,80 @@
+#pragma once
+
+#include "store/fn_page.h"
+#include "store/fn_sync_op.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+class FavoritesStore;
+class LibraryCreator;
+class LocalStore;
+class SecretStore;
+class SyncEngine;
+class ToastCenter;
+
+// Deletes folders and pages from the sidebar. The record leaves the tree at once and a toast offers
+// "Undo" for its lifetime; the service learns of it afterwards: a folder by one direct request once
+// the undo window has passed, a page through its outbox "page"/"delete" operation. Undoing a page
+// whose deletion may already have reached the service asks the service to restore it.
+class LibraryDeleter : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kFolderDeleted = "Folder deleted";
+    static constexpr const char *kPageDeleted = "Page deleted";
+    static constexpr const char *kUndo = "Undo";
+    static constexpr std::chrono::milliseconds kUndoWindow{5000};
+    // A little longer than the toast, so a folder's undo flag can no longer change when it is read.
+    static constexpr std::chrono::milliseconds kServerDelay{5200};
+
+    // `toasts` and `favorites` may be null (no undo offered; no favourites to clean).
+    LibraryDeleter(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
+                   ToastCenter *toasts, FavoritesStore *favorites, QObject *parent = nullptr);
+
+    // Tests: how long "Undo" is offered and when the service is told.
+    void setDelays(std::chrono::milliseconds undoWindow, std::chrono::milliseconds serverDelay);
+
+    void deleteFolder(const QString &localID);
+    void deletePage(const QString &localID);
+
+    // The toast actions.
+    void undoDeleteFolder(const std::shared_ptr<bool> &undone, const QString &localID);
+    void undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page);
+
+    // The hand-built restore of a trashed page; silent whatever happens.
+    static QCoro::Task<> restorePageOnServer(qint64 pageServerID, QString token);
+
+Q_SIGNALS:
+    // The page left the tree (the view closes it when it is open).
+    void pageDeleted(const QString &localID);
+    // An undo brought the page back (the view opens it).
+    void pageRestored(const QString &localID);
+    // A deletion's or an undo's work on the service ended, sent or not.
+    void serverWorkFinished();
+
+private:
+    void deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID);
+    void sendFolderDelete(const QString &localID);
+    void restoreAfterUndo(const QString &localID, qint64 serverID, QString token, quint64 deletion);
+    static QCoro::Task<> restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
+                                        QString token, quint64 deletion, quint64 generation);
+    std::optional<QString> token() const;
+
+    LocalStore &m_store;
+    SecretStore &m_secrets;
+    SyncEngine &m_engine;
+    LibraryCreator &m_creator;
+    ToastCenter *m_toasts;
+    FavoritesStore *m_favorites;
+    std::chrono::milliseconds m_undoWindow = kUndoWindow;
+    std::chrono::milliseconds m_serverDelay = kServerDelay;
+    // Deletions so far per page local id: an undo's late work leaves a page deleted again alone.
+    QHash<QString, quint64> m_pageDeletions;
+};

@@ -1,0 +1,203 @@
+#include "library/library_list_view.h"
+
+#include "library/library_mover.h"
+#include "library/library_row_delegate.h"
+#include "library/library_row_model.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDropEvent>
+#include <QHelpEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QToolTip>
+
+namespace {
+
+using Kind = LibraryTree::Row::Kind;
+
+Kind kindOf(const QModelIndex &index)
+{
+    return Kind(index.data(LibraryRowModel::KindRole).toInt());
+}
+
+} // namespace
+
+LibraryListView::LibraryListView(QWidget *parent)
+    : QListView(parent)
+{
+    setDragEnabled(false); // rows are dragged by their handle only, with a text payload
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    viewport()->setAttribute(Qt::WA_Hover); // the hovered row shows its handle
+}
+
+LibraryRowModel *LibraryListView::rowModel() const
+{
+    return qobject_cast<LibraryRowModel *>(model());
+}
+
+LibraryListView::DropSpot LibraryListView::dropSpotAt(const QPoint &viewportPos) const
+{
+    const QModelIndex index = indexAt(viewportPos);
+    DropSpot spot;
+    if (!index.isValid())
+        return spot;
+    const Kind kind = kindOf(index);
+    if (kind == Kind::Folder)
+        spot.kind = DropSpot::Kind::Folder;
+    else if (kind == Kind::Page)
+        spot.kind = DropSpot::Kind::Page;
+    else
+        return spot;
+    spot.localID = index.data(LibraryRowModel::LocalIDRole).toString();
+    return spot;
+}
+
+QString LibraryListView::toolTipAt(const QPoint &viewportPos) const
+{
+    const QModelIndex index = indexAt(viewportPos);
+    if (!index.isValid())
+        return QString();
+    const LibraryRowDelegate::Parts parts = LibraryRowDelegate::layout(visualRect(index), index);
+    if (parts.handle.contains(viewportPos))
+        return QString::fromLatin1(LibraryMover::kHandleToolTip);
+    if (parts.globe.contains(viewportPos))
+        return QString::fromLatin1(LibraryRowDelegate::kPublishedToolTip);
+    if (parts.share.contains(viewportPos))
+        return QString::number(index.data(LibraryRowModel::SharedCountRole).toLongLong()) +
+               QLatin1String(LibraryRowDelegate::kSharedToolTipSuffix);
+    return QString();
+}
+
+void LibraryListView::mousePressEvent(QMouseEvent *event)
+{
+    m_dragRowID.clear();
+    m_swallowRelease = false;
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex index = indexAt(pos);
+    if (index.isValid() && event->button() == Qt::LeftButton) {
+        const LibraryRowDelegate::Parts parts = LibraryRowDelegate::layout(visualRect(index), index);
+        if (parts.handle.contains(pos)) {
+            // The handle only drags: pressing it neither opens nor selects the row.
+            m_dragRowID = index.data(LibraryRowModel::RowIDRole).toString();
+            m_pressPos = pos;
+            m_swallowRelease = true;
+            event->accept();
+            return;
+        }
+        if (kindOf(index) == Kind::Page && parts.chevron.contains(pos)) {
+            m_swallowRelease = true;
+            event->accept();
+            Q_EMIT pageChevronClicked(index);
+            return;
+        }
+    }
+    QListView::mousePressEvent(event);
+}
+
+void LibraryListView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_dragRowID.isEmpty() || !(event->buttons() & Qt::LeftButton)) {
+        QListView::mouseMoveEvent(event);
+        return;
+    }
+    if ((event->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+        return;
+    auto *mime = new QMimeData;
+    mime->setText(m_dragRowID);
+    m_dragRowID.clear();
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::MoveAction);
+}
+
+void LibraryListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_dragRowID.clear();
+    if (m_swallowRelease) {
+        m_swallowRelease = false;
+        event->accept();
+        return;
+    }
+    QListView::mouseReleaseEvent(event);
+}
+
+void LibraryListView::highlight(const DropSpot &spot)
+{
+    if (LibraryRowModel *m = rowModel()) {
+        m->setDropTargets(spot.kind == DropSpot::Kind::Folder ? std::optional(spot.localID) : std::nullopt,
+                          spot.kind == DropSpot::Kind::Page ? std::optional(spot.localID) : std::nullopt);
+    }
+}
+
+void LibraryListView::clearHighlight()
+{
+    if (LibraryRowModel *m = rowModel())
+        m->setDropTargets(std::nullopt, std::nullopt);
+}
+
+void LibraryListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!event->mimeData() || !event->mimeData()->hasText()) {
+        event->ignore();
+        return;
+    }
+    highlight(dropSpotAt(event->position().toPoint()));
+    event->acceptProposedAction();
+}
+
+void LibraryListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!event->mimeData() || !event->mimeData()->hasText()) {
+        event->ignore();
+        return;
+    }
+    highlight(dropSpotAt(event->position().toPoint()));
+    event->acceptProposedAction();
+}
+
+void LibraryListView::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    clearHighlight();
+    event->accept();
+}
+
+void LibraryListView::dropEvent(QDropEvent *event)
+{
+    clearHighlight();
+    const QString payload = event->mimeData() ? event->mimeData()->text() : QString();
+    if (payload.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    const DropSpot spot = dropSpotAt(event->position().toPoint());
+    switch (spot.kind) {
+    case DropSpot::Kind::Folder:
+        Q_EMIT droppedOnFolder(payload, spot.localID);
+        break;
+    case DropSpot::Kind::Page:
+        Q_EMIT droppedOnPage(payload, spot.localID);
+        break;
+    case DropSpot::Kind::Root:
+        Q_EMIT droppedOnRoot(payload);
+        break;
+    }
+}
+
+bool LibraryListView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const QString text = toolTipAt(help->pos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, viewport());
+        return true;
+    }
+    return QListView::viewportEvent(event);
+}

@@ -1,0 +1,217 @@
+#include "library/library_mover.h"
+
+#include "api/json_coder.h"
+#include "api/page_patch_req.h"
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "library/library_creator.h"
+#include "platform/secret_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QPointer>
+#include <QSet>
+
+#include <algorithm>
+
+LibraryMover::LibraryMover(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
+                           LibraryCreator &creator, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_secrets(secrets)
+    , m_engine(engine)
+    , m_creator(creator)
+{
+}
+
+QString LibraryMover::pagePayload(const QString &localID)
+{
+    return QLatin1String(kPagePrefix) + localID;
+}
+
+QString LibraryMover::folderPayload(const QString &localID)
+{
+    return QLatin1String(kFolderPrefix) + localID;
+}
+
+std::optional<QString> LibraryMover::token() const
+{
+    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+}
+
+bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder &dragged) const
+{
+    QSet<qint64> seen;
+    for (qint64 c = targetFolderServerID; c != 0 && !seen.contains(c);) {
+        if (c == dragged.serverID)
+            return true;
+        seen.insert(c);
+        const qsizetype index = m_store.indexOfFolderWithServerID(c);
+        if (index < 0)
+            return false;
+        c = m_store.state().folders[size_t(index)].parentFolderServerID;
+    }
+    return false;
+}
+
+bool LibraryMover::isWithinPage(const FNPage &target, const FNPage &dragged) const
+{
+    if (target.localID == dragged.localID)
+        return true;
+    if (dragged.serverID == 0)
+        return false; // nothing can hang below a page the service has not numbered
+    QSet<qint64> seen;
+    for (qint64 c = target.parentPageServerID; c != 0 && !seen.contains(c);) {
+        if (c == dragged.serverID)
+            return true;
+        seen.insert(c);
+        const qsizetype index = m_store.indexOfPageWithServerID(c);
+        if (index < 0)
+            return false;
+        c = m_store.state().pages[size_t(index)].parentPageServerID;
+    }
+    return false;
+}
+
+QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolderServerID)
+{
+    const qint64 target = targetFolderServerID;
+    if (payload.startsWith(QLatin1String(kPagePrefix))) {
+        const qsizetype index = m_store.indexOfPage(payload.mid(qsizetype(qstrlen(kPagePrefix))));
+        if (index < 0)
+            co_return;
+        FNPage page = m_store.state().pages[size_t(index)];
+        page.parentPageServerID = 0;
+        page.folderServerID = target;
+        m_store.upsertPage(page);
+        m_store.scheduleSave();
+        if (page.serverID == 0) {
+            m_creator.owePageMove(page.localID, target);
+            co_return;
+        }
+        m_creator.cancelPendingMove(page.localID);
+        co_await m_creator.movePageToFolder(page.serverID, target);
+        co_return;
+    }
+    if (!payload.startsWith(QLatin1String(kFolderPrefix)))
+        co_return;
+
+    const qsizetype index = m_store.indexOfFolder(payload.mid(qsizetype(qstrlen(kFolderPrefix))));
+    if (index < 0)
+        co_return;
+    FNFolder folder = m_store.state().folders[size_t(index)];
+    if (folder.serverID == target || wouldCreateCycle(target, folder))
+        co_return;
+    folder.parentFolderServerID = target;
+    m_store.upsertFolder(folder);
+    m_store.scheduleSave();
+    if (folder.serverID != 0)
+        co_await patchFolderParent(folder.serverID, target);
+}
+
+QCoro::Task<> LibraryMover::patchFolderParent(qint64 folderServerID, qint64 parentServerID)
+{
+    const auto t = token();
+    if (!t)
+        co_return;
+    FolderPatchReq req;
+    req.folder_id = folderServerID;
+    // Always present: to the service an absent key means "unchanged", and 0 means the top level.
+    req.parent_folder_id = parentServerID;
+    try {
+        co_await ServiceEndpoints::patchFolder(*t, req);
+    } catch (...) {
+        // The local move stands until a refresh brings the service's parent.
+    }
+}
+
+QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
+{
+    if (!payload.startsWith(QLatin1String(kPagePrefix)))
+        co_return;
+    const QString draggedID = payload.mid(qsizetype(qstrlen(kPagePrefix)));
+    if (draggedID == target.localID)
+        co_return;
+    const qsizetype index = m_store.indexOfPage(draggedID);
+    if (index < 0)
+        co_return;
+    FNPage dragged = m_store.state().pages[size_t(index)];
+    // Taking the parent of one of its own subpages would make the page its own ancestor.
+    if (isWithinPage(target, dragged))
+        co_return;
+    const qint64 oldFolder = dragged.folderServerID;
+    dragged.folderServerID = target.folderServerID;
+    dragged.parentPageServerID = target.parentPageServerID;
+
+    // Siblings of one workspace only: the other workspaces' top-level pages have their own order.
+    std::vector<FNPage> siblings;
+    for (const FNPage &p : m_store.state().pages) {
+        if (!p.deletedAt && p.folderServerID == target.folderServerID &&
+            p.parentPageServerID == target.parentPageServerID &&
+            p.workspaceServerID == target.workspaceServerID && p.localID != draggedID)
+            siblings.push_back(p);
+    }
+    std::stable_sort(siblings.begin(), siblings.end(),
+                     [](const FNPage &a, const FNPage &b) { return a.position < b.position; });
+    const auto at = std::find_if(siblings.begin(), siblings.end(),
+                                 [&](const FNPage &p) { return p.localID == target.localID; });
+    siblings.insert(at == siblings.end() ? siblings.begin() : at, dragged);
+
+    for (size_t k = 0; k < siblings.size(); ++k) {
+        FNPage &p = siblings[k];
+        if (p.localID != draggedID && p.position == qint64(k))
+            continue;
+        p.position = qint64(k);
+        m_store.upsertPage(p);
+        m_store.scheduleSave();
+        if (p.serverID != 0)
+            appendPositionOp(p);
+    }
+
+    QPointer<SyncEngine> engine(&m_engine);
+    if (oldFolder != target.folderServerID) {
+        if (dragged.serverID == 0) {
+            m_creator.owePageMove(draggedID, target.folderServerID);
+        } else {
+            m_creator.cancelPendingMove(draggedID);
+            co_await m_creator.movePageToFolder(dragged.serverID, target.folderServerID);
+        }
+    }
+    if (!engine)
+        co_return;
+    try {
+        co_await engine->syncNow();
+    } catch (...) {
+    }
+}
+
+void LibraryMover::appendPositionOp(const FNPage &page)
+{
+    PagePatchReq req;
+    req.page_id = page.serverID;
+    req.position = page.position;
+    FNSyncOp op;
+    op.entity = QStringLiteral("page");
+    op.op = QStringLiteral("update");
+    op.refLocalID = page.localID;
+    op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+    m_store.scheduleSave();
+}
+
+void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)
+{
+    const qsizetype index = m_store.indexOfPage(page.localID);
+    if (index < 0)
+        return;
+    FNPage moved = m_store.state().pages[size_t(index)];
+    moved.folderServerID = folderServerID;
+    m_store.upsertPage(moved);
+    m_store.scheduleSave();
+    if (moved.serverID == 0) {
+        m_creator.owePageMove(moved.localID, folderServerID);
+        return;
+    }
+    m_creator.cancelPendingMove(moved.localID);
+    m_creator.movePageToFolder(moved.serverID, folderServerID);
+}

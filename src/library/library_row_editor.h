@@ -1,0 +1,62 @@
+#pragma once
+
+#include "api/folder_patch_req.h"
+#include "store/fn_folder.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class LocalStore;
+class SecretStore;
+class SyncEngine;
+
+// The in-place edits of the sidebar's rows: renaming folders and pages, and a folder's icon. A
+// folder's change is sent at once by a direct request (folders have no outbox); a page's new title
+// goes through the outbox as a "page"/"update" operation.
+class LibraryRowEditor : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kFolderIcon = "\U0001F4C1";
+
+    LibraryRowEditor(LocalStore &store, SecretStore &secrets, SyncEngine &engine, QObject *parent = nullptr);
+
+    // Local id of the folder or page whose name is being edited; at most one of each.
+    const std::optional<QString> &renamingFolderID() const { return m_renamingFolderID; }
+    const std::optional<QString> &renamingPageID() const { return m_renamingPageID; }
+
+    // Each begin returns the text the field starts with: the folder's name, the page's stored title
+    // (empty for an untitled page). Beginning on another record drops the first edit unsaved.
+    QString beginFolderRename(const QString &localID);
+    QString beginPageRename(const QString &localID);
+    // Ends the rename in every case; stores and sends the trimmed draft when it is not empty and
+    // differs from the current name.
+    void commitFolderRename(const QString &localID, const QString &draft);
+    void commitPageRename(const QString &localID, const QString &draft);
+    void cancelFolderRename();
+    void cancelPageRename();
+
+    // The icon chosen in the picker for the folder as stored now; an empty icon means the folder emoji.
+    void applyFolderIcon(const QString &icon, const QString &folderLocalID);
+
+    // Sends a folder's new name or icon, when the folder is on the service and a token is stored.
+    void pushFolderChange(const FNFolder &folder, const std::optional<QString> &name,
+                          const std::optional<QString> &icon);
+    static QCoro::Task<> patchFolder(FolderPatchReq req, QString token);
+
+Q_SIGNALS:
+    void renamingChanged();
+
+private:
+    void retitleQueuedCreate(const QString &pageLocalID, const QString &title);
+    std::optional<QString> token() const;
+
+    LocalStore &m_store;
+    SecretStore &m_secrets;
+    SyncEngine &m_engine;
+    std::optional<QString> m_renamingFolderID;
+    std::optional<QString> m_renamingPageID;
+};

@@ -1,0 +1,221 @@
+#include "library/trash_list.h"
+
+#include "api/api_error.h"
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "platform/secret_store.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+QString messageOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &e) {
+        return e.errorDescription();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return APIError::decoding(QString()).errorDescription();
+}
+
+// Shows the restored page in the sidebar again without waiting for a refresh, and drops a deletion
+// of it still waiting to be sent, which would trash it again.
+void restoreLocally(const QPointer<LocalStore> &store, quint64 generation, qint64 pageServerID)
+{
+    if (!store || store->generation() != generation)
+        return;
+    const qsizetype index = store->indexOfPageWithServerID(pageServerID);
+    if (index < 0)
+        return;
+    const FNPage &page = store->state().pages[size_t(index)];
+    const QString localID = page.localID;
+    const auto &outbox = store->state().outbox;
+    const auto queuedDelete = [&](const FNSyncOp &op) {
+        return op.entity == QLatin1String("page") && op.op == QLatin1String("delete") &&
+               op.refLocalID == localID;
+    };
+    if (std::any_of(outbox.begin(), outbox.end(), queuedDelete)) {
+        store->changeOutsideRecords([&](StoreState &s) { std::erase_if(s.outbox, queuedDelete); });
+        store->scheduleSave();
+    }
+    if (page.deletedAt)
+        store->restorePage(localID);
+}
+
+} // namespace
+
+TrashList::TrashList(LocalStore &store, SecretStore &secrets, SyncEngine &engine, QObject *parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_secrets(secrets)
+    , m_engine(engine)
+{
+}
+
+std::optional<QString> TrashList::token() const
+{
+    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+}
+
+const PageDTO *TrashList::entry(qint64 id) const
+{
+    const auto it =
+        std::find_if(m_items.begin(), m_items.end(), [&](const PageDTO &p) { return p.id == id; });
+    return it == m_items.end() ? nullptr : &*it;
+}
+
+void TrashList::setBusy(std::optional<qint64> id)
+{
+    m_busyID = id;
+    Q_EMIT changed();
+}
+
+QCoro::Task<> TrashList::load()
+{
+    const auto t = token();
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    if (!t || workspace == 0) {
+        m_loading = false;
+        Q_EMIT changed();
+        co_return;
+    }
+    m_loading = true;
+    m_error.reset();
+    Q_EMIT changed();
+
+    QPointer<TrashList> self(this);
+    std::optional<PagesResp> reply;
+    std::exception_ptr failure;
+    try {
+        reply = co_await ServiceEndpoints::listTrash(*t, workspace);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (reply)
+        m_items = std::move(reply->pages);
+    else
+        m_error = messageOf(failure);
+    m_loading = false;
+    Q_EMIT changed();
+}
+
+void TrashList::restore(qint64 id)
+{
+    const auto t = token();
+    if (!t)
+        return;
+    const PageDTO *found = entry(id);
+    PageDTO copy = found ? *found : PageDTO{};
+    copy.id = id;
+    setBusy(id);
+    restoreFromTrash(std::move(copy), *t);
+}
+
+void TrashList::requestPurge(qint64 id)
+{
+    m_pendingPurge = id;
+    Q_EMIT changed();
+}
+
+void TrashList::cancelPurge()
+{
+    m_pendingPurge.reset();
+    Q_EMIT changed();
+}
+
+void TrashList::confirmPurge(qint64 id)
+{
+    const auto t = token();
+    if (!t)
+        return;
+    const PageDTO *found = entry(id);
+    PageDTO copy = found ? *found : PageDTO{};
+    copy.id = id;
+    m_pendingPurge.reset();
+    setBusy(id);
+    purgePage(std::move(copy), *t);
+}
+
+QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry, QString token)
+{
+    QPointer<TrashList> self(this);
+    // The restore goes on to its sync when the window is closed meanwhile.
+    QPointer<LocalStore> store(&m_store);
+    QPointer<SyncEngine> engine(&m_engine);
+    const quint64 generation = m_store.generation();
+    std::exception_ptr failure;
+    try {
+        co_await ServiceEndpoints::restorePage(token, entry.id);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        if (self) {
+            m_error = messageOf(failure);
+            setBusy(std::nullopt);
+        }
+        co_return;
+    }
+
+    restoreLocally(store, generation, entry.id);
+    if (engine) {
+        try {
+            co_await engine->syncNow();
+        } catch (...) {
+        }
+    }
+    // That sync's pull may have brought in the page's earlier deletion.
+    restoreLocally(store, generation, entry.id);
+    if (!self)
+        co_return;
+    co_await load();
+    if (self)
+        setBusy(std::nullopt);
+}
+
+QCoro::Task<> TrashList::purgePage(PageDTO entry, QString token)
+{
+    QPointer<TrashList> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await ServiceEndpoints::purgePage(token, entry.id);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        m_error = messageOf(failure);
+        setBusy(std::nullopt);
+        co_return;
+    }
+    co_await load();
+    if (self)
+        setBusy(std::nullopt);
+}
+
+QString TrashList::titleOf(const PageDTO &entry)
+{
+    return entry.title.isEmpty() ? QString::fromLatin1(kUntitled) : entry.title;
+}
+
+QString TrashList::iconOf(const PageDTO &entry)
+{
+    return entry.icon && !entry.icon->isEmpty() ? *entry.icon : QString::fromUtf8(kPageIcon);
+}
+
+QString TrashList::deletedStamp(const PageDTO &entry)
+{
+    const std::optional<QString> &when = entry.updated_at ? entry.updated_at : entry.created_at;
+    return QString::fromLatin1(kDeleted) + when.value_or(QString()).left(16);
+}

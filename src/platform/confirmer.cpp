@@ -1,0 +1,3 @@
+#include "platform/confirmer.h"
+
+Confirmer::~Confirmer() = default;

@@ -1,0 +1,351 @@
+#include "api/api_client.h"
+#include "api/json_value.h"
+#include "app/toast_center.h"
+#include "library/library_creator.h"
+#include "library/library_deleter.h"
+#include "platform/settings.h"
+#include "store/favorites_store.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kFolders = QStringLiteral("/api/folders.php");
+const QString kPages = QStringLiteral("/api/pages.php");
+
+} // namespace
+
+// Deleting folders and pages from the sidebar, and taking it back, end to end against the fake service.
+class TestLibraryDelete : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void folderDeleteAndUndo_data();
+    void folderDeleteAndUndo();
+    void folderDeletedWhileItsCreateIsInFlight_data();
+    void folderDeletedWhileItsCreateIsInFlight();
+    void pageDeleteQueuesAndUndoTakesItBack_data();
+    void pageDeleteQueuesAndUndoTakesItBack();
+    void undoAfterTheDeleteWentOutRestoresOnTheService();
+    void undoWhileTheDeleteIsInFlight();
+    void undoAfterAFailedSendStillRestores();
+    void deleteReachesTheServiceAfterTheUndoWindow();
+
+private:
+    FNFolder syncedFolder(const QString &name);
+    FNPage syncedPage(const QString &title);
+    const FNPage &page(const QString &localID) const;
+    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const;
+    void undo();
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    QTemporaryDir m_dir;
+    std::unique_ptr<TestDevice> m_device;
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<FavoritesStore> m_favorites;
+    std::unique_ptr<ToastCenter> m_toasts;
+    std::unique_ptr<LibraryCreator> m_creator;
+    std::unique_ptr<LibraryDeleter> m_deleter;
+    int m_accounts = 0;
+};
+
+void TestLibraryDelete::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLibraryDelete::init()
+{
+    m_fake.clearFaults();
+    m_account = m_fake.createAccount(QStringLiteral("del%1@example.com").arg(++m_accounts), "secret12", "D");
+    m_device = std::make_unique<TestDevice>(m_account.token);
+    FNWorkspace w;
+    w.serverID = m_account.workspaceId;
+    m_device->store().setWorkspaces({w});
+    m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("s%1.ini").arg(m_accounts)));
+    m_favorites = std::make_unique<FavoritesStore>(*m_settings);
+    m_toasts = std::make_unique<ToastCenter>();
+    m_creator =
+        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
+    m_deleter = std::make_unique<LibraryDeleter>(m_device->store(), m_device->secrets(), m_device->engine(),
+                                                 *m_creator, m_toasts.get(), m_favorites.get());
+    m_deleter->setDelays(2s, 150ms);
+    m_fake.clearRequests();
+}
+
+void TestLibraryDelete::cleanup()
+{
+    m_deleter.reset();
+    m_creator.reset();
+    m_toasts.reset();
+    m_favorites.reset();
+    m_settings.reset();
+    m_device.reset();
+}
+
+FNFolder TestLibraryDelete::syncedFolder(const QString &name)
+{
+    FakeServiceState &s = m_fake.state();
+    FakeServiceState::Folder remote;
+    remote.id = s.nextFolderId++;
+    remote.workspaceId = m_account.workspaceId;
+    remote.name = name;
+    s.folders[remote.id] = remote;
+    FNFolder f;
+    f.serverID = remote.id;
+    f.workspaceServerID = m_account.workspaceId;
+    f.name = name;
+    m_device->store().upsertFolder(f);
+    return f;
+}
+
+FNPage TestLibraryDelete::syncedPage(const QString &title)
+{
+    const FNPage made = m_device->addPage(m_account.workspaceId, title);
+    if (!m_device->sync())
+        return made;
+    m_fake.clearRequests();
+    return page(made.localID);
+}
+
+const FNPage &TestLibraryDelete::page(const QString &localID) const
+{
+    const LocalStore &store = m_device->store();
+    return store.state().pages[size_t(store.indexOfPage(localID))];
+}
+
+std::vector<HttpRequest> TestLibraryDelete::requests(const QString &path, const QByteArray &method) const
+{
+    std::vector<HttpRequest> out;
+    for (const HttpRequest &r : m_fake.requestsTo(path)) {
+        if (r.method == method)
+            out.push_back(r);
+    }
+    return out;
+}
+
+void TestLibraryDelete::undo()
+{
+    QVERIFY(m_toasts->current() && m_toasts->hasAction());
+    QCOMPARE(m_toasts->current()->actionLabel, std::optional<QString>(QStringLiteral("Undo")));
+    m_toasts->runAction(m_toasts->current()->id);
+}
+
+void TestLibraryDelete::folderDeleteAndUndo_data()
+{
+    QTest::addColumn<bool>("synced");
+    QTest::addColumn<bool>("undone");
+    QTest::newRow("on the service, kept deleted") << true << false;
+    QTest::newRow("on the service, undone") << true << true;
+    QTest::newRow("local only, kept deleted") << false << false;
+    QTest::newRow("local only, undone") << false << true;
+}
+
+void TestLibraryDelete::folderDeleteAndUndo()
+{
+    QFETCH(bool, synced);
+    QFETCH(bool, undone);
+    LocalStore &store = m_device->store();
+    FNFolder folder;
+    if (synced) {
+        folder = syncedFolder(QStringLiteral("Projects"));
+    } else {
+        folder.workspaceServerID = m_account.workspaceId;
+        store.upsertFolder(folder);
+    }
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+
+    m_deleter->deleteFolder(folder.localID);
+    QVERIFY(store.state().folders[size_t(store.indexOfFolder(folder.localID))].deletedAt);
+    QCOMPARE(m_toasts->current()->message, QStringLiteral("Folder deleted"));
+    if (undone)
+        undo();
+    QVERIFY(finished.wait());
+
+    QCOMPARE(bool(store.state().folders[size_t(store.indexOfFolder(folder.localID))].deletedAt), !undone);
+    const auto deletes = requests(kFolders, "DELETE");
+    QCOMPARE(deletes.size(), size_t(synced && !undone ? 1 : 0));
+    if (!deletes.empty()) {
+        QCOMPARE(deletes[0].target, "/api/folders.php?folder_id=" + QByteArray::number(folder.serverID));
+        QVERIFY(!m_fake.state().folders.count(folder.serverID));
+    }
+}
+
+void TestLibraryDelete::folderDeletedWhileItsCreateIsInFlight_data()
+{
+    QTest::addColumn<bool>("undone");
+    QTest::newRow("kept deleted: removed once it exists") << false;
+    QTest::newRow("undone: kept, with its new id") << true;
+}
+
+void TestLibraryDelete::folderDeletedWhileItsCreateIsInFlight()
+{
+    QFETCH(bool, undone);
+    LocalStore &store = m_device->store();
+    FakeService::Fault slow = FakeService::Fault::delay(600);
+    slow.remaining = 1;
+    m_fake.setFault(kFolders, slow);
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+
+    const QString localID = *m_creator->createFolder(std::nullopt);
+    QVERIFY(m_creator->isFolderCreateInFlight(localID));
+    m_deleter->deleteFolder(localID);
+    if (undone)
+        undo();
+    QVERIFY(finished.wait());
+    QTRY_VERIFY(!m_creator->isFolderCreateInFlight(localID));
+
+    const FNFolder &folder = store.state().folders[size_t(store.indexOfFolder(localID))];
+    QVERIFY(folder.serverID != 0);
+    QCOMPARE(bool(folder.deletedAt), !undone);
+    const auto deletes = requests(kFolders, "DELETE");
+    QCOMPARE(deletes.size(), size_t(undone ? 0 : 1));
+    QCOMPARE(bool(m_fake.state().folders.count(folder.serverID)), undone);
+    if (!undone)
+        QCOMPARE(deletes[0].target, "/api/folders.php?folder_id=" + QByteArray::number(folder.serverID));
+}
+
+void TestLibraryDelete::pageDeleteQueuesAndUndoTakesItBack_data()
+{
+    QTest::addColumn<bool>("synced");
+    QTest::newRow("on the service") << true;
+    QTest::newRow("never reached the service") << false;
+}
+
+void TestLibraryDelete::pageDeleteQueuesAndUndoTakesItBack()
+{
+    QFETCH(bool, synced);
+    LocalStore &store = m_device->store();
+    FNPage target;
+    if (synced) {
+        target = syncedPage(QStringLiteral("Plan"));
+        QVERIFY(target.serverID != 0);
+    } else {
+        target.workspaceServerID = m_account.workspaceId;
+        store.upsertPage(target);
+    }
+    m_favorites->toggle(target.localID);
+    QSignalSpy deleted(m_deleter.get(), &LibraryDeleter::pageDeleted);
+    QSignalSpy restored(m_deleter.get(), &LibraryDeleter::pageRestored);
+
+    m_deleter->deletePage(target.localID);
+    QVERIFY(page(target.localID).deletedAt);
+    QVERIFY(!m_favorites->ids().contains(target.localID));
+    QCOMPARE(deleted.count(), 1);
+    QCOMPARE(m_toasts->current()->message, QStringLiteral("Page deleted"));
+    const FNSyncOp op = store.state().outbox.back();
+    QCOMPARE(op.entity, QStringLiteral("page"));
+    QCOMPARE(op.op, QStringLiteral("delete"));
+    QCOMPARE(op.refLocalID, target.localID);
+    QCOMPARE(op.payloadJSON, QStringLiteral(R"({"page_id":%1})").arg(target.serverID));
+
+    undo();
+    QVERIFY(!page(target.localID).deletedAt);
+    QCOMPARE(restored.count(), 1);
+    QVERIFY(std::none_of(store.state().outbox.begin(), store.state().outbox.end(),
+                         [&](const FNSyncOp &o) { return o.localID == op.localID; }));
+    QVERIFY(!m_favorites->ids().contains(target.localID)); // not put back
+
+    // Nothing of the deletion reaches the service, and no restore is asked for.
+    QVERIFY(m_device->sync());
+    QVERIFY(requests(kPages, "DELETE").empty());
+    QVERIFY(requests(kPages, "PATCH").empty());
+    if (synced)
+        QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+}
+
+void TestLibraryDelete::undoAfterTheDeleteWentOutRestoresOnTheService()
+{
+    const FNPage target = syncedPage(QStringLiteral("Plan"));
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+    m_deleter->deletePage(target.localID);
+    QVERIFY(m_device->sync());
+    QVERIFY(m_fake.state().pages[target.serverID].inTrash());
+
+    undo();
+    QVERIFY(finished.wait());
+    const auto patches = requests(kPages, "PATCH");
+    QCOMPARE(patches.size(), size_t(1));
+    const JSONObject body = parseJSONObject(patches[0].body);
+    QCOMPARE(body.at(QStringLiteral("page_id")), JSONValue(target.serverID));
+    QCOMPARE(body.at(QStringLiteral("restore")), JSONValue(1));
+    QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+    QVERIFY(!page(target.localID).deletedAt);
+
+    // The service's change comes back in the next pull and leaves the page shown.
+    QVERIFY(m_device->sync());
+    QVERIFY(!page(target.localID).deletedAt);
+}
+
+void TestLibraryDelete::undoWhileTheDeleteIsInFlight()
+{
+    const FNPage target = syncedPage(QStringLiteral("Plan"));
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+    m_deleter->deletePage(target.localID);
+
+    // The service takes the delete at once but answers late: the operation is still in the outbox.
+    FakeService::Fault late = FakeService::Fault::delay(500);
+    late.remaining = 1;
+    m_fake.setFault(kPages, late);
+    m_device->engine().syncNow();
+    QTRY_COMPARE(requests(kPages, "DELETE").size(), size_t(1));
+    QVERIFY(m_device->engine().isSyncing());
+
+    undo();
+    QVERIFY(finished.wait(5000));
+    QVERIFY(!m_device->engine().isSyncing());
+    QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+    // The cycle pulled the service's deletion; the undo still stands here.
+    QVERIFY(!page(target.localID).deletedAt);
+    const QList<HttpRequest> log = m_fake.requestsTo(kPages);
+    QCOMPARE(log.size(), 2);
+    QCOMPARE(log[0].method, QByteArray("DELETE"));
+    QCOMPARE(log[1].method, QByteArray("PATCH"));
+}
+
+void TestLibraryDelete::undoAfterAFailedSendStillRestores()
+{
+    const FNPage target = syncedPage(QStringLiteral("Plan"));
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+    m_deleter->deletePage(target.localID);
+    // The connection drops with the delete sent: whether the service took it is unknown.
+    FakeService::Fault dropped = FakeService::Fault::drop();
+    dropped.remaining = 2; // the network layer tries an idempotent request twice
+    m_fake.setFault(kPages, dropped);
+    QVERIFY(m_device->sync());
+    QCOMPARE(m_device->store().state().outbox.size(), size_t(1));
+    QCOMPARE(m_device->store().state().outbox[0].attempts, qint64(1));
+
+    undo();
+    QVERIFY(finished.wait());
+    QCOMPARE(requests(kPages, "PATCH").size(), size_t(1));
+    QVERIFY(m_device->store().state().outbox.empty());
+    QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+}
+
+void TestLibraryDelete::deleteReachesTheServiceAfterTheUndoWindow()
+{
+    const FNPage target = syncedPage(QStringLiteral("Plan"));
+    m_deleter->deletePage(target.localID);
+    QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+    QTRY_VERIFY(m_fake.state().pages[target.serverID].inTrash());
+    QVERIFY(m_device->store().state().outbox.empty());
+}
+
+QTEST_GUILESS_MAIN(TestLibraryDelete)
+#include "tst_library_delete.moc"

@@ -1,0 +1,483 @@
+#include "api/api_client.h"
+#include "api/json_coder.h"
+#include "api/page_create_req.h"
+#include "app/toast_center.h"
+#include "library/folder_icon_picker.h"
+#include "library/library_list_view.h"
+#include "library/library_refresher.h"
+#include "library/library_row_delegate.h"
+#include "library/library_row_editor.h"
+#include "library/library_row_model.h"
+#include "library/library_view.h"
+#include "support/app_harness.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+const QString kFolders = QStringLiteral("/api/folders.php");
+
+QStringList texts(const QList<QAction *> &actions)
+{
+    QStringList out;
+    for (const QAction *a : actions)
+        out << (a->isSeparator() ? QStringLiteral("---") : a->text());
+    return out;
+}
+
+QAction *action(QMenu *menu, const QString &text)
+{
+    for (QAction *a : menu->actions()) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The folder and page rows of the sidebar: renames, icons, menus, badges, and drops onto the list.
+class TestLibraryRows : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void folderRename_data();
+    void folderRename();
+    void pageRenameQueuesOnlyTheTitle();
+    void renameOfAnUnsyncedPageTravelsWithItsCreate();
+    void folderIconAppliesToTheFolderAsStored_data();
+    void folderIconAppliesToTheFolderAsStored();
+    void contextMenus();
+    void deletingTheOpenPageAndUndo();
+    void renameFieldEndings();
+    void dropsOnTheList();
+    void badgesAndToolTips();
+
+private:
+    FNFolder folder(const QString &name, qint64 serverID);
+    FNPage page(const QString &title, qint64 serverID, qint64 position = 0);
+    QStringList patchBodies() const;
+    QModelIndex row(const QString &rowID) const { return m_view->indexOfRow(rowID); }
+    void showView();
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+    std::unique_ptr<LibraryView> m_view;
+    int m_accounts = 0;
+};
+
+void TestLibraryRows::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLibraryRows::init()
+{
+    m_account = m_fake.createAccount(QStringLiteral("rows%1@example.com").arg(++m_accounts), "secret12", "R");
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+    QVERIFY(
+        runTask(m_app->secrets.keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_account.token))
+            .ok());
+    FNWorkspace w;
+    w.serverID = m_account.workspaceId;
+    m_app->store.setWorkspaces({w});
+    m_view = std::make_unique<LibraryView>(m_app->context());
+    m_fake.clearRequests();
+}
+
+void TestLibraryRows::cleanup()
+{
+    m_view.reset();
+    m_app.reset();
+    m_device.reset();
+}
+
+FNFolder TestLibraryRows::folder(const QString &name, qint64 serverID)
+{
+    if (serverID != 0) {
+        FakeServiceState::Folder remote;
+        remote.id = serverID;
+        remote.workspaceId = m_account.workspaceId;
+        remote.name = name;
+        m_fake.state().folders[serverID] = remote;
+    }
+    FNFolder f;
+    f.serverID = serverID;
+    f.workspaceServerID = m_account.workspaceId;
+    f.name = name;
+    f.icon = QStringLiteral("📁");
+    m_app->store.upsertFolder(f);
+    return f;
+}
+
+FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 position)
+{
+    FNPage p;
+    p.serverID = serverID;
+    p.workspaceServerID = m_account.workspaceId;
+    p.title = title;
+    p.position = position;
+    m_app->store.upsertPage(p);
+    return p;
+}
+
+QStringList TestLibraryRows::patchBodies() const
+{
+    QStringList out;
+    for (const HttpRequest &r : m_fake.requestsTo(kFolders)) {
+        if (r.method == "PATCH")
+            out << QString::fromUtf8(r.body);
+    }
+    return out;
+}
+
+void TestLibraryRows::showView()
+{
+    m_view->resize(280, 500);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    QTRY_VERIFY(m_view->rowModel().rowCount() > 0);
+}
+
+void TestLibraryRows::folderRename_data()
+{
+    QTest::addColumn<QString>("draft");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("trimmed of spaces and newlines") << "  Plans \n"
+                                                    << "Plans";
+    QTest::newRow("only white space: unchanged") << " \n "
+                                                 << "Projects";
+    QTest::newRow("the same name: unchanged") << "Projects"
+                                              << "Projects";
+}
+
+void TestLibraryRows::folderRename()
+{
+    QFETCH(QString, draft);
+    QFETCH(QString, stored);
+    LibraryRowEditor &editor = m_view->rowEditor();
+    const FNFolder f = folder(QStringLiteral("Projects"), 41);
+    const FNFolder other = folder(QStringLiteral("Other"), 42);
+
+    QCOMPARE(editor.beginFolderRename(f.localID), QStringLiteral("Projects"));
+    QVERIFY(m_view->refresher().isRenameInProgress());
+    editor.commitFolderRename(f.localID, draft);
+    QVERIFY(!editor.renamingFolderID());
+    QVERIFY(!m_view->refresher().isRenameInProgress());
+    const FNFolder after = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    QCOMPARE(after.name, stored);
+    QCOMPARE(after.updatedAt, f.updatedAt);
+
+    // A later rename marks the end of the requests this one may have sent.
+    editor.beginFolderRename(other.localID);
+    editor.commitFolderRename(other.localID, QStringLiteral("Sentinel"));
+    QTRY_VERIFY(patchBodies().join(QString()).contains(QStringLiteral("Sentinel")));
+    QStringList expected;
+    if (stored != f.name)
+        expected << QStringLiteral(R"({"folder_id":41,"name":"Plans"})");
+    expected << QStringLiteral(R"({"folder_id":42,"name":"Sentinel"})");
+    QCOMPARE(patchBodies(), expected);
+}
+
+void TestLibraryRows::pageRenameQueuesOnlyTheTitle()
+{
+    const FNPage p = page(QString(), 77);
+    LibraryRowEditor &editor = m_view->rowEditor();
+    QCOMPARE(editor.beginPageRename(p.localID), QString()); // an untitled page starts empty
+    editor.commitPageRename(p.localID, QStringLiteral(" Weekly review "));
+    const LocalStore &store = m_app->store;
+    const FNPage after = store.state().pages[size_t(store.indexOfPage(p.localID))];
+    QCOMPARE(after.title, QStringLiteral("Weekly review"));
+    QCOMPARE(store.state().outbox.size(), size_t(1));
+    const FNSyncOp &op = store.state().outbox[0];
+    QCOMPARE(op.entity + QLatin1Char('/') + op.op, QStringLiteral("page/update"));
+    QCOMPARE(op.refLocalID, p.localID);
+    QCOMPARE(op.payloadJSON, QStringLiteral(R"({"page_id":77,"title":"Weekly review"})"));
+}
+
+void TestLibraryRows::renameOfAnUnsyncedPageTravelsWithItsCreate()
+{
+    FNPage made = page(QStringLiteral("Untitled"), 0);
+    PageCreateReq req;
+    req.workspace_id = m_account.workspaceId;
+    req.title = made.title;
+    FNSyncOp create;
+    create.entity = QStringLiteral("page");
+    create.op = QStringLiteral("create");
+    create.refLocalID = made.localID;
+    create.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+    m_app->store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(create); });
+
+    LibraryRowEditor &editor = m_view->rowEditor();
+    editor.beginPageRename(made.localID);
+    editor.commitPageRename(made.localID, QStringLiteral("Ideas"));
+    const auto &outbox = m_app->store.state().outbox;
+    QCOMPARE(outbox.size(), size_t(1));
+    QCOMPARE(outbox[0].op, QStringLiteral("create"));
+
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
+    const LocalStore &store = m_app->store;
+    const FNPage after = store.state().pages[size_t(store.indexOfPage(made.localID))];
+    QVERIFY(after.serverID != 0);
+    QCOMPARE(after.title, QStringLiteral("Ideas"));
+    QCOMPARE(m_fake.state().pages[after.serverID].title, QStringLiteral("Ideas"));
+}
+
+void TestLibraryRows::folderIconAppliesToTheFolderAsStored_data()
+{
+    QTest::addColumn<bool>("remove");
+    QTest::newRow("an emoji") << false;
+    QTest::newRow("Remove: the folder emoji") << true;
+}
+
+void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
+{
+    QFETCH(bool, remove);
+    FNFolder f = folder(QStringLiteral("Projects"), 0);
+    f.icon = QStringLiteral("⭐");
+    m_app->store.upsertFolder(f);
+    m_view->showIconPicker(f.localID);
+    FolderIconPicker *picker = m_view->iconPicker();
+    QVERIFY(picker);
+
+    // While the picker is open the folder is renamed and reaches the service.
+    FNFolder current = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    current.name = QStringLiteral("Renamed");
+    current.serverID = 51;
+    m_app->store.upsertFolder(current);
+    m_fake.state().folders[51].id = 51;
+    m_fake.state().folders[51].workspaceId = m_account.workspaceId;
+
+    picker->filterField()->setText(QStringLiteral("rock"));
+    QCOMPARE(picker->cells().size(), 1);
+    QVERIFY(picker->removeButton());
+    if (remove)
+        picker->removeButton()->click();
+    else
+        picker->cells()[0]->click();
+    QTRY_VERIFY(!m_view->iconPicker());
+
+    const QString icon = remove ? QStringLiteral("📁") : QStringLiteral("🚀");
+    const FNFolder after = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    QCOMPARE(after.icon, icon);
+    QCOMPARE(after.name, QStringLiteral("Renamed"));
+    QTRY_COMPARE(patchBodies(), QStringList{QStringLiteral(R"({"folder_id":51,"icon":"%1"})").arg(icon)});
+    QCOMPARE(m_fake.state().folders[51].icon, icon);
+}
+
+void TestLibraryRows::contextMenus()
+{
+    const FNFolder f = folder(QStringLiteral("Projects"), 0);
+    const FNPage p = page(QStringLiteral("Plan"), 0);
+    QTRY_VERIFY(row(QStringLiteral("page:") + p.localID).isValid());
+
+    std::unique_ptr<QMenu> folderMenu(m_view->contextMenu(row(QStringLiteral("folder:") + f.localID)));
+    QCOMPARE(texts(folderMenu->actions()), QStringList({"Rename", "Change icon...", "New page in folder",
+                                                        "New subfolder", "---", "Delete folder"}));
+    std::unique_ptr<QMenu> pageMenu(m_view->contextMenu(row(QStringLiteral("page:") + p.localID)));
+    QCOMPARE(texts(pageMenu->actions()), QStringList({"Add to Favorites", "Rename", "New subpage",
+                                                      "Move to root", "---", "Delete page"}));
+    action(pageMenu.get(), QStringLiteral("Add to Favorites"))->trigger();
+    QVERIFY(m_app->favorites.ids().contains(p.localID));
+    pageMenu.reset(m_view->contextMenu(row(QStringLiteral("page:") + p.localID)));
+    QCOMPARE(pageMenu->actions()[0]->text(), QStringLiteral("Remove from Favorites"));
+    QVERIFY(!m_view->contextMenu(QModelIndex()));
+
+    action(folderMenu.get(), QStringLiteral("Delete folder"))->trigger();
+    QVERIFY(m_app->store.state().folders[0].deletedAt);
+    QCOMPARE(m_app->toasts.current()->message, QStringLiteral("Folder deleted"));
+}
+
+void TestLibraryRows::deletingTheOpenPageAndUndo()
+{
+    const FNPage open = page(QStringLiteral("Open"), 0, 0);
+    const FNPage other = page(QStringLiteral("Other"), 0, 1);
+    QTRY_VERIFY(row(QStringLiteral("page:") + other.localID).isValid());
+    QSignalSpy home(m_view.get(), &LibraryView::homeRequested);
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+
+    m_view->setSelectedPageLocalID(open.localID);
+    std::unique_ptr<QMenu>(m_view->contextMenu(row(QStringLiteral("page:") + other.localID)))
+        ->actions()
+        .last()
+        ->trigger();
+    QCOMPARE(home.count(), 0); // another page: the open one stays
+    QCOMPARE(m_view->selectedPageLocalID(), std::optional(open.localID));
+
+    std::unique_ptr<QMenu>(m_view->contextMenu(row(QStringLiteral("page:") + open.localID)))
+        ->actions()
+        .last()
+        ->trigger();
+    QCOMPARE(home.count(), 1);
+    QVERIFY(!m_view->selectedPageLocalID());
+    QTRY_VERIFY(!row(QStringLiteral("page:") + open.localID).isValid());
+
+    m_app->toasts.runAction(m_app->toasts.current()->id);
+    QCOMPARE(selected.count(), 1);
+    QCOMPARE(selected[0][0].toString(), open.localID);
+    QTRY_VERIFY(row(QStringLiteral("page:") + open.localID).isValid());
+}
+
+void TestLibraryRows::renameFieldEndings()
+{
+    const FNFolder f = folder(QStringLiteral("Projects"), 0);
+    showView();
+    // The open field; closed ones linger hidden until deleted.
+    auto editorOf = [this]() -> QLineEdit * {
+        for (QLineEdit *e : m_view->listView()->viewport()->findChildren<QLineEdit *>()) {
+            if (e->isVisible())
+                return e;
+        }
+        return nullptr;
+    };
+    auto name = [&] {
+        return m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))].name;
+    };
+
+    // Escape drops the edit.
+    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
+    QTRY_VERIFY(editorOf());
+    QCOMPARE(editorOf()->text(), QStringLiteral("Projects"));
+    editorOf()->setText(QStringLiteral("Dropped"));
+    QTest::keyClick(editorOf(), Qt::Key_Escape);
+    QTRY_VERIFY(!m_view->rowEditor().renamingFolderID());
+    QCOMPARE(name(), QStringLiteral("Projects"));
+
+    // Return commits.
+    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
+    QTRY_VERIFY(editorOf());
+    editorOf()->setText(QStringLiteral("Returned"));
+    QTest::keyClick(editorOf(), Qt::Key_Return);
+    QTRY_COMPARE(name(), QStringLiteral("Returned"));
+    QVERIFY(!m_view->refresher().isRenameInProgress());
+
+    // Leaving the field commits too, so the refresh does not stay paused.
+    QTRY_VERIFY(!editorOf());
+    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
+    QTRY_VERIFY(editorOf());
+    QVERIFY(m_view->refresher().isRenameInProgress());
+    editorOf()->setText(QStringLiteral("Left"));
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    QTRY_COMPARE(QApplication::focusWidget(), editorOf());
+    m_view->searchEdit()->setFocus(Qt::OtherFocusReason);
+    QTRY_COMPARE(name(), QStringLiteral("Left"));
+    QVERIFY(!m_view->refresher().isRenameInProgress());
+
+    // And so does a field taken away when the rows are rebuilt under it.
+    QTRY_VERIFY(!editorOf());
+    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
+    QTRY_VERIFY(editorOf());
+    editorOf()->setText(QStringLiteral("Rebuilt"));
+    page(QStringLiteral("New row"), 0);
+    QTRY_COMPARE(name(), QStringLiteral("Rebuilt"));
+    QVERIFY(!m_view->refresher().isRenameInProgress());
+}
+
+void TestLibraryRows::dropsOnTheList()
+{
+    const FNFolder f = folder(QStringLiteral("Inbox"), 10);
+    const FNPage p = page(QStringLiteral("P"), 0, 0);
+    const FNPage q = page(QStringLiteral("Q"), 0, 1);
+    showView();
+    LibraryListView *list = m_view->listView();
+    const LibraryRowModel &model = m_view->rowModel();
+    const auto centre = [&](const QString &rowID) { return list->visualRect(row(rowID)).center(); };
+    const auto stored = [&](const FNPage &page) {
+        return m_app->store.state().pages[size_t(m_app->store.indexOfPage(page.localID))];
+    };
+    const auto send = [&](QEvent::Type type, const QPoint &at, const QString &text) {
+        QMimeData mime;
+        if (!text.isEmpty())
+            mime.setText(text);
+        if (type == QEvent::Drop) {
+            // A drop goes to the widget that took the drag's entry.
+            QDragEnterEvent enter(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &enter);
+            QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &drop);
+            return drop.isAccepted();
+        }
+        QDragMoveEvent move(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier, type);
+        QApplication::sendEvent(list->viewport(), &move);
+        return move.isAccepted();
+    };
+
+    // The row under a drag is highlighted, and only that one.
+    QVERIFY(send(QEvent::DragEnter, centre(QStringLiteral("folder:") + f.localID), QStringLiteral("page:x")));
+    QCOMPARE(model.dropTargetFolderLocalID(), std::optional(f.localID));
+    QVERIFY(send(QEvent::DragMove, centre(QStringLiteral("page:") + q.localID), QStringLiteral("page:x")));
+    QVERIFY(!model.dropTargetFolderLocalID());
+    QCOMPARE(model.dropAbovePageLocalID(), std::optional(q.localID));
+    QCOMPARE(model.index(row(QStringLiteral("page:") + q.localID).row()).data(LibraryRowModel::DropAboveRole),
+             QVariant(true));
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(list->viewport(), &leave);
+    QVERIFY(!model.dropAbovePageLocalID());
+
+    // Nothing dropped: refused.
+    QVERIFY(!send(QEvent::Drop, centre(QStringLiteral("page:") + p.localID), QString()));
+
+    // Onto a page: just before it.
+    QVERIFY(
+        send(QEvent::Drop, centre(QStringLiteral("page:") + p.localID), QStringLiteral("page:") + q.localID));
+    QCOMPARE(stored(q).position, qint64(0));
+    QCOMPARE(stored(p).position, qint64(1));
+
+    // Onto a folder, then onto the list below the rows: into the folder, then back to the top level.
+    QVERIFY(send(QEvent::Drop, centre(QStringLiteral("folder:") + f.localID),
+                 QStringLiteral("page:") + p.localID));
+    QCOMPARE(stored(p).folderServerID, qint64(10));
+    QVERIFY(
+        send(QEvent::Drop, QPoint(20, list->viewport()->height() - 5), QStringLiteral("page:") + p.localID));
+    QCOMPARE(stored(p).folderServerID, qint64(0));
+}
+
+void TestLibraryRows::badgesAndToolTips()
+{
+    const FNPage shared = page(QStringLiteral("Shared"), 20, 0);
+    const FNPage plain = page(QStringLiteral("Plain"), 21, 1);
+    const FNPage local = page(QStringLiteral("Local"), 0, 2);
+    m_app->store.changeOutsideRecords([](StoreState &s) {
+        s.pageStatuses = {{QStringLiteral("20"), FNPageStatus{true, 2}},
+                          {QStringLiteral("21"), FNPageStatus{false, 0}}};
+    });
+    showView();
+    LibraryListView *list = m_view->listView();
+    const QModelIndex sharedRow = row(QStringLiteral("page:") + shared.localID);
+    QTRY_VERIFY(sharedRow.data(LibraryRowModel::PublishedRole).toBool());
+    QCOMPARE(sharedRow.data(LibraryRowModel::SharedCountRole).toLongLong(), qint64(2));
+    for (const FNPage &none : {plain, local}) {
+        const QModelIndex index = row(QStringLiteral("page:") + none.localID);
+        const LibraryRowDelegate::Parts parts = LibraryRowDelegate::layout(list->visualRect(index), index);
+        QVERIFY(parts.globe.isEmpty() && parts.share.isEmpty());
+    }
+
+    const LibraryRowDelegate::Parts parts =
+        LibraryRowDelegate::layout(list->visualRect(sharedRow), sharedRow);
+    QCOMPARE(list->toolTipAt(parts.handle.center()), QStringLiteral("Drag to move"));
+    QCOMPARE(list->toolTipAt(parts.globe.center()), QStringLiteral("Published to the web"));
+    QCOMPARE(list->toolTipAt(parts.share.center()), QStringLiteral("2 people have access"));
+    QCOMPARE(list->toolTipAt(parts.title.center()), QString());
+}
+
+QTEST_MAIN(TestLibraryRows)
+#include "tst_library_rows.moc"

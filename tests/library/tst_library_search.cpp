@@ -1,0 +1,204 @@
+#include "api/api_client.h"
+#include "app/empty_state_view.h"
+#include "library/library_list_view.h"
+#include "library/library_row_model.h"
+#include "library/library_search.h"
+#include "library/library_view.h"
+#include "support/app_harness.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kSearch = QStringLiteral("/api/search.php");
+
+QStringList titles(const std::vector<FNPage> &pages)
+{
+    QStringList out;
+    for (const FNPage &p : pages)
+        out << p.title;
+    return out;
+}
+
+FNPage localPage(const QString &title, qint64 serverID, qint64 position)
+{
+    FNPage p;
+    p.title = title;
+    p.serverID = serverID;
+    p.position = position;
+    return p;
+}
+
+} // namespace
+
+// The sidebar's search: the local filter, the service's hits merged in, the debounce, the empty state.
+class TestLibrarySearch : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+
+    void mergeResults_data();
+    void mergeResults();
+    void serverSearchIsDebouncedAndEncoded();
+    void failedSearchKeepsThePreviousHits();
+    void sidebarShowsResultsOrTheEmptyState();
+
+private:
+    FakeService m_fake;
+};
+
+void TestLibrarySearch::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLibrarySearch::mergeResults_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QList<qint64>>("hits");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("title match, any case") << "ALP" << QList<qint64>{} << QStringList{"Alpha"};
+    QTest::newRow("service hit after the local ones")
+        << "alp" << QList<qint64>{3} << QStringList{"Alpha", "gamma"};
+    QTest::newRow("found both ways: listed once, locally")
+        << "alp" << QList<qint64>{1} << QStringList{"Alpha"};
+    QTest::newRow("hits in tree order, unknown ids dropped")
+        << "zzz" << QList<qint64>{3, 42, 2} << QStringList{"Beta notes", "gamma"};
+    QTest::newRow("a single space is a query")
+        << " " << QList<qint64>{} << QStringList{"Beta notes", "Local draft"};
+}
+
+void TestLibrarySearch::mergeResults()
+{
+    QFETCH(QString, query);
+    QFETCH(QList<qint64>, hits);
+    QFETCH(QStringList, expected);
+    const std::vector<FNPage> pages{
+        localPage(QStringLiteral("Alpha"), 1, 0), localPage(QStringLiteral("Beta notes"), 2, 1),
+        localPage(QStringLiteral("gamma"), 3, 2), localPage(QStringLiteral("Local draft"), 0, 3)};
+    std::vector<SearchHit> serverHits;
+    for (qint64 id : hits) {
+        SearchHit hit;
+        hit.id = id;
+        hit.title = QStringLiteral("ignored");
+        serverHits.push_back(hit);
+    }
+    QCOMPARE(titles(LibrarySearch::mergeResults(pages, query, serverHits)), expected);
+}
+
+void TestLibrarySearch::serverSearchIsDebouncedAndEncoded()
+{
+    const FakeService::Account account =
+        m_fake.createAccount(QStringLiteral("s1@example.com"), "secret12", "S");
+    TestDevice device(account.token);
+    FNWorkspace w;
+    w.serverID = account.workspaceId;
+    device.store().setWorkspaces({w});
+    device.addPage(account.workspaceId, QStringLiteral("R&D notes"));
+    const FNPage budget = device.addPage(account.workspaceId, QStringLiteral("Budget"));
+    QVERIFY(device.sync());
+    device.addBlock(budget.localID, QStringLiteral("Spend on R&D doubles"), 0);
+    QVERIFY(device.queueBlockUpsert(budget.localID));
+    QVERIFY(device.sync());
+    m_fake.clearRequests();
+
+    LibrarySearch search(device.store(), device.secrets());
+    search.setDebounce(30ms);
+    QSignalSpy hits(&search, &LibrarySearch::hitsChanged);
+    search.setQuery(QStringLiteral("R"));
+    QCOMPARE(titles(search.results()), QStringList{"R&D notes"});
+    search.setQuery(QStringLiteral("R&"));
+    search.setQuery(QStringLiteral("R&D"));
+    QVERIFY(hits.wait());
+
+    // One request for the last text, whose "&" arrived as part of the query.
+    const QList<HttpRequest> sent = m_fake.requestsTo(kSearch);
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent[0].queryValue(QStringLiteral("q")), std::optional<QString>(QStringLiteral("R&D")));
+    QCOMPARE(sent[0].queryValue(QStringLiteral("workspace_id")),
+             std::optional(QString::number(account.workspaceId)));
+    QCOMPARE(titles(search.results()), QStringList({"R&D notes", "Budget"}));
+
+    // Back to one character: the service's hits go at once; the title filter stays.
+    search.setQuery(QStringLiteral("R"));
+    QVERIFY(search.serverSearchHits().empty());
+    QCOMPARE(titles(search.results()), QStringList{"R&D notes"});
+}
+
+void TestLibrarySearch::failedSearchKeepsThePreviousHits()
+{
+    const FakeService::Account account =
+        m_fake.createAccount(QStringLiteral("s2@example.com"), "secret12", "S");
+    TestDevice device(account.token);
+    FNWorkspace w;
+    w.serverID = account.workspaceId;
+    device.store().setWorkspaces({w});
+    const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Quarterly"));
+    QVERIFY(device.sync());
+    m_fake.clearRequests();
+
+    LibrarySearch search(device.store(), device.secrets());
+    search.setDebounce(1h); // searches run only when the test asks
+    search.setQuery(QStringLiteral("quart"));
+    QVERIFY(runTask(search.serverSearch(search.query())).ok());
+    QCOMPARE(search.serverSearchHits().size(), size_t(1));
+
+    m_fake.setFault(kSearch, FakeService::Fault::http(500, R"({"error":"down"})"));
+    search.setQuery(QStringLiteral("Q4 plan"));
+    QVERIFY(runTask(search.serverSearch(search.query())).ok());
+    QCOMPARE(m_fake.requestsTo(kSearch).size(), 2);
+    QCOMPARE(titles(search.results()), QStringList{"Quarterly"});
+    QCOMPARE(search.results()[0].localID, page.localID);
+    m_fake.clearFaults();
+}
+
+void TestLibrarySearch::sidebarShowsResultsOrTheEmptyState()
+{
+    AppDevice appDevice;
+    AppHarness app(appDevice);
+    FNWorkspace w;
+    w.serverID = 1;
+    app.store.setWorkspaces({w});
+    FNPage page;
+    page.workspaceServerID = 1;
+    page.title = QStringLiteral("Roadmap");
+    app.store.upsertPage(page);
+    LibraryView view(app.context());
+    const LibraryRowModel &model = view.rowModel();
+    QCOMPARE(view.searchEdit()->placeholderText(), QStringLiteral("Search pages"));
+    QTRY_COMPARE(model.rowCount(), 1);
+
+    view.searchEdit()->setText(QStringLiteral("road"));
+    QTRY_COMPARE(model.rowCount(), 1);
+    QVERIFY(!view.searchClearButton()->isHidden());
+
+    view.searchEdit()->setText(QStringLiteral(" zz "));
+    QTRY_VERIFY(!view.noMatchesView()->isHidden());
+    QVERIFY(view.listView()->isHidden());
+    QCOMPARE(view.noMatchesView()->titleLabel()->text(), QStringLiteral("No matches"));
+    QCOMPARE(view.noMatchesView()->subtitleLabel()->text(),
+             QStringLiteral("Nothing matched \" zz \". Try a shorter query or different words."));
+
+    view.searchClearButton()->click();
+    QCOMPARE(view.searchEdit()->text(), QString());
+    QTRY_VERIFY(view.noMatchesView()->isHidden());
+    QVERIFY(!view.listView()->isHidden());
+    QVERIFY(view.searchClearButton()->isHidden());
+    QCOMPARE(model.index(0).data().toString(), QStringLiteral("Roadmap"));
+}
+
+QTEST_MAIN(TestLibrarySearch)
+#include "tst_library_search.moc"

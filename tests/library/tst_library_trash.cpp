@@ -1,0 +1,332 @@
+#include "api/api_client.h"
+#include "api/api_error.h"
+#include "app/empty_state_view.h"
+#include "library/trash_list.h"
+#include "library/trash_view.h"
+#include "platform/preset_confirmer.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+const QString kPages = QStringLiteral("/api/pages.php");
+const QString kSync = QStringLiteral("/api/sync.php");
+
+std::vector<qint64> idsOf(const std::vector<PageDTO> &items)
+{
+    std::vector<qint64> out;
+    for (const PageDTO &p : items)
+        out.push_back(p.id);
+    return out;
+}
+
+} // namespace
+
+// The trash: what it lists, restoring (on the service and on this device) and purging.
+class TestLibraryTrash : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void rowTexts_data();
+    void rowTexts();
+    void listsTheWorkspacesTrash();
+    void nothingToShow_data();
+    void nothingToShow();
+    void restorePutsThePageBackHereAndThere();
+    void failingRestoreIsShownAsAnError();
+    void purgeAsksFirst_data();
+    void purgeAsksFirst();
+
+private:
+    FNPage trashedPage(const QString &title);
+    const FNPage &local(const QString &localID) const;
+    AppContext context();
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+    int m_accounts = 0;
+};
+
+void TestLibraryTrash::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLibraryTrash::init()
+{
+    m_fake.clearFaults();
+    m_account =
+        m_fake.createAccount(QStringLiteral("trash%1@example.com").arg(++m_accounts), "secret12", "T");
+    m_device = std::make_unique<TestDevice>(m_account.token);
+    FNWorkspace w;
+    w.serverID = m_account.workspaceId;
+    m_device->store().setWorkspaces({w});
+}
+
+void TestLibraryTrash::cleanup()
+{
+    m_device.reset();
+}
+
+AppContext TestLibraryTrash::context()
+{
+    AppContext c;
+    c.store = &m_device->store();
+    c.secrets = &m_device->secrets();
+    c.syncEngine = &m_device->engine();
+    return c;
+}
+
+// A page made on this device, then deleted here and on the service.
+FNPage TestLibraryTrash::trashedPage(const QString &title)
+{
+    const FNPage made = m_device->addPage(m_account.workspaceId, title);
+    m_device->sync();
+    m_device->queuePageDelete(made.localID);
+    m_device->sync();
+    return local(made.localID);
+}
+
+const FNPage &TestLibraryTrash::local(const QString &localID) const
+{
+    const LocalStore &store = m_device->store();
+    return store.state().pages[size_t(store.indexOfPage(localID))];
+}
+
+void TestLibraryTrash::rowTexts_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("icon"); // "-" for none
+    QTest::addColumn<QString>("updated");
+    QTest::addColumn<QString>("created");
+    QTest::addColumn<QString>("shownTitle");
+    QTest::addColumn<QString>("shownIcon");
+    QTest::addColumn<QString>("stamp");
+    QTest::newRow("deletion time cut after the minutes") << "Plan"
+                                                         << "🚀"
+                                                         << "2024-05-01 09:30:15"
+                                                         << "2023-01-01 00:00:00"
+                                                         << "Plan"
+                                                         << "🚀"
+                                                         << "Deleted 2024-05-01 09:30";
+    QTest::newRow("no change time: the creation time") << ""
+                                                       << "-"
+                                                       << "-"
+                                                       << "2024-04-01 08:00:00"
+                                                       << "Untitled"
+                                                       << "📄"
+                                                       << "Deleted 2024-04-01 08:00";
+    QTest::newRow("short stamp shown whole, empty icon") << "A"
+                                                         << ""
+                                                         << "2024-05"
+                                                         << "-"
+                                                         << "A"
+                                                         << "📄"
+                                                         << "Deleted 2024-05";
+    QTest::newRow("no stamp at all") << "A"
+                                     << "-"
+                                     << "-"
+                                     << "-"
+                                     << "A"
+                                     << "📄"
+                                     << "Deleted ";
+}
+
+void TestLibraryTrash::rowTexts()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, icon);
+    QFETCH(QString, updated);
+    QFETCH(QString, created);
+    QFETCH(QString, shownTitle);
+    QFETCH(QString, shownIcon);
+    QFETCH(QString, stamp);
+    const auto given = [](const QString &v) {
+        return v == QLatin1String("-") ? std::nullopt : std::optional(v);
+    };
+    PageDTO entry;
+    entry.title = title;
+    entry.icon = given(icon);
+    entry.updated_at = given(updated);
+    entry.created_at = given(created);
+    QCOMPARE(TrashList::titleOf(entry), shownTitle);
+    QCOMPARE(TrashList::iconOf(entry), shownIcon);
+    QCOMPARE(TrashList::deletedStamp(entry), stamp);
+}
+
+void TestLibraryTrash::listsTheWorkspacesTrash()
+{
+    const FNPage first = trashedPage(QStringLiteral("First"));
+    const FNPage second = trashedPage(QStringLiteral("Second"));
+    m_device->addPage(m_account.workspaceId, QStringLiteral("Live"));
+    QVERIFY(m_device->sync());
+    FakeServiceState::Page &older = m_fake.state().pages[first.serverID];
+    older.deletedAt = older.deletedAt.addSecs(-60);
+
+    TrashList list(m_device->store(), m_device->secrets(), m_device->engine());
+    QVERIFY(list.isLoading());
+    QVERIFY(runTask(list.load()).ok());
+    QVERIFY(!list.isLoading());
+    QVERIFY(!list.error());
+    // As the service sends them: the latest deletion first.
+    QCOMPARE(idsOf(list.items()), (std::vector<qint64>{second.serverID, first.serverID}));
+    QCOMPARE(m_fake.lastRequest().target,
+             "/api/pages.php?workspace_id=" + QByteArray::number(m_account.workspaceId) + "&trash=1");
+}
+
+void TestLibraryTrash::nothingToShow_data()
+{
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("workspace");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("empty trash") << true << true << 1;
+    QTest::newRow("signed out") << false << true << 0;
+    QTest::newRow("no workspace on the service") << true << false << 0;
+}
+
+void TestLibraryTrash::nothingToShow()
+{
+    QFETCH(bool, signedIn);
+    QFETCH(bool, workspace);
+    QFETCH(int, requests);
+    if (!signedIn)
+        m_device->setToken(std::nullopt);
+    if (!workspace)
+        m_device->store().setWorkspaces({});
+    m_fake.clearRequests();
+
+    TrashView view(context(), nullptr);
+    view.setAttribute(Qt::WA_DeleteOnClose, false);
+    QCOMPARE(view.currentBody(), view.spinnerPage());
+    view.show();
+    QTRY_COMPARE(view.currentBody(), view.emptyState());
+    QCOMPARE(m_fake.requestsTo(kPages).size(), requests);
+    QCOMPARE(view.emptyState()->titleLabel()->text(), QStringLiteral("Nothing in trash"));
+    QCOMPARE(view.emptyState()->subtitleLabel()->text(),
+             QStringLiteral("Pages you delete will appear here for 30 days."));
+}
+
+void TestLibraryTrash::restorePutsThePageBackHereAndThere()
+{
+    const FNPage page = trashedPage(QStringLiteral("Plan"));
+    QVERIFY(page.deletedAt);
+    QVERIFY(m_fake.state().pages[page.serverID].inTrash());
+
+    TrashList list(m_device->store(), m_device->secrets(), m_device->engine());
+    QVERIFY(runTask(list.load()).ok());
+    m_fake.clearRequests();
+    list.restore(page.serverID);
+    QCOMPARE(list.busyID(), std::optional<qint64>(page.serverID));
+    QTRY_VERIFY(!list.busyID());
+
+    QVERIFY(!list.error());
+    QVERIFY(list.items().empty());
+    QVERIFY(!m_fake.state().pages[page.serverID].inTrash());
+    QVERIFY(!local(page.localID).deletedAt);
+    const QList<HttpRequest> sent = m_fake.requestsTo(kPages);
+    QCOMPARE(sent[0].method, QByteArray("PATCH"));
+    QCOMPARE(sent[0].body,
+             QByteArray(R"({"page_id":)") + QByteArray::number(page.serverID) + R"(,"restore":1})");
+    QCOMPARE(m_fake.requestsTo(kSync).size(), 1);
+
+    // Later pulls leave it shown.
+    QVERIFY(m_device->sync());
+    QVERIFY(!local(page.localID).deletedAt);
+}
+
+void TestLibraryTrash::failingRestoreIsShownAsAnError()
+{
+    const FNPage page = trashedPage(QStringLiteral("Plan"));
+    TrashView view(context(), nullptr);
+    view.setAttribute(Qt::WA_DeleteOnClose, false);
+    view.show();
+    QTRY_COMPARE(view.currentBody(), view.listPage());
+    QWidget *row = view.rowFor(page.serverID);
+    QVERIFY(row);
+    QPushButton *restore = nullptr;
+    for (QPushButton *b : row->findChildren<QPushButton *>()) {
+        if (b->text() == QLatin1String("Restore"))
+            restore = b;
+    }
+    QVERIFY(restore);
+
+    const QByteArray body = R"({"error":"Restore unavailable"})";
+    m_fake.setFault(kPages, FakeService::Fault::http(500, body));
+    m_fake.clearRequests();
+    restore->click();
+    QTRY_VERIFY(!view.trashList().busyID());
+    QCOMPARE(view.currentBody(), view.errorLabel());
+    QCOMPARE(view.errorLabel()->text(), APIError::http(500, QString::fromUtf8(body)).errorDescription());
+    // The failure path: no sync, no reload, the entry still held.
+    QVERIFY(m_fake.requestsTo(kSync).isEmpty());
+    QCOMPARE(m_fake.requestsTo(kPages).size(), 1);
+    QCOMPARE(view.trashList().items().size(), size_t(1));
+    QVERIFY(local(page.localID).deletedAt);
+
+    // The reload button clears the error before its request.
+    m_fake.clearFaults();
+    view.reloadButton()->click();
+    QTRY_COMPARE(view.currentBody(), view.listPage());
+}
+
+void TestLibraryTrash::purgeAsksFirst_data()
+{
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("confirmed") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestLibraryTrash::purgeAsksFirst()
+{
+    QFETCH(bool, confirmed);
+    const FNPage page = trashedPage(QStringLiteral("Old"));
+    PresetConfirmer confirmer(confirmed);
+    TrashView view(context(), nullptr);
+    view.setAttribute(Qt::WA_DeleteOnClose, false);
+    view.setConfirmer(&confirmer);
+    view.show();
+    QTRY_COMPARE(view.currentBody(), view.listPage());
+    QToolButton *purge = nullptr;
+    for (QToolButton *b : view.rowFor(page.serverID)->findChildren<QToolButton *>()) {
+        if (b->toolTip() == QLatin1String("Permanently delete"))
+            purge = b;
+    }
+    QVERIFY(purge);
+    m_fake.clearRequests();
+
+    purge->click();
+    QCOMPARE(confirmer.questions().size(), 1);
+    QCOMPARE(confirmer.questions()[0].confirmLabel, QStringLiteral("Confirm delete"));
+    QCOMPARE(confirmer.questions()[0].cancelLabel, QStringLiteral("Cancel"));
+    QVERIFY(confirmer.questions()[0].destructive);
+    QVERIFY(!view.trashList().pendingPurge());
+    if (!confirmed) {
+        QVERIFY(!view.trashList().busyID());
+        QVERIFY(view.rowFor(page.serverID));
+        QVERIFY(m_fake.requests().isEmpty());
+        return;
+    }
+    QCOMPARE(view.trashList().busyID(), std::optional<qint64>(page.serverID));
+    QTRY_COMPARE(view.currentBody(), view.emptyState());
+    QVERIFY(!view.trashList().busyID());
+    QCOMPARE(m_fake.requestsTo(kPages)[0].target,
+             "/api/pages.php?page_id=" + QByteArray::number(page.serverID) + "&permanent=1");
+    QVERIFY(!m_fake.state().pages.count(page.serverID));
+}
+
+QTEST_MAIN(TestLibraryTrash)
+#include "tst_library_trash.moc"
