@@ -1,7 +1,7 @@
 #include "api/session_store.h"
 #include "app/app_context.h"
 #include "app/app_window.h"
-#include "app/main_placeholder_view.h"
+#include "app/main_view.h"
 #include "app/symbol_icons.h"
 #include "app/toast_center.h"
 #include "platform/desktop_url_opener.h"
@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
     const AppContext context{&session, &store,    &toasts,   &favorites, &templates, &SyncEngine::shared(),
                              &secrets, &settings, &urlOpener};
 
-    AppWindow window(context, [](const AppContext &c) { return new MainPlaceholderView(c); });
+    AppWindow window(context, [](const AppContext &c) { return new MainView(c); });
     window.show();
     return app.exec();
 }

@@ -1,10 +1,12 @@
 #include "editor/auto_height_text_view.h"
 
+#include "editor/draggable_block_modifier.h"
 #include "editor/raw_text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTextCursor>
 
 #include <algorithm>
@@ -66,6 +68,13 @@ QSize AutoHeightTextView::sizeHint() const
 QSize AutoHeightTextView::minimumSizeHint() const
 {
     return {0, idealHeight()};
+}
+
+bool AutoHeightTextView::canInsertFromMimeData(const QMimeData *source) const
+{
+    if (source->hasFormat(QString::fromLatin1(DraggableBlockModifier::kBlockDragFormat)))
+        return false;
+    return QTextEdit::canInsertFromMimeData(source);
 }
 
 void AutoHeightTextView::keyPressEvent(QKeyEvent *event)

@@ -29,6 +29,8 @@ Q_SIGNALS:
     void focusChanged(bool hasFocus, Qt::FocusReason reason);
 
 protected:
+    // A block being dragged to another place in the page is not text to insert.
+    bool canInsertFromMimeData(const QMimeData *source) const override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;

@@ -55,6 +55,22 @@ const QHash<QString, Symbol> &symbols()
         {QStringLiteral("rectangle.split.3x1"), {nullptr, "▥"}},
         {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", "⟳"}},
         {QStringLiteral("table"), {"x-office-spreadsheet", "▦"}},
+        // The page's header, toolbar and selection bar.
+        {QStringLiteral("checklist"), {nullptr, "☐"}},
+        {QStringLiteral("checklist.checked"), {nullptr, "☑"}},
+        {QStringLiteral("square.and.arrow.up"), {"document-export", "⇪"}},
+        {QStringLiteral("arrow.down.doc"), {nullptr, "⤓"}},
+        {QStringLiteral("doc.on.doc"), {"edit-copy", "⧉"}},
+        {QStringLiteral("sparkles"), {nullptr, "✨"}},
+        {QStringLiteral("bubble.left.and.bubble.right"), {nullptr, "💬"}},
+        {QStringLiteral("checkmark.bubble"), {nullptr, "✔"}},
+        {QStringLiteral("person.2"), {nullptr, "👥"}},
+        {QStringLiteral("globe"), {nullptr, "🌐"}},
+        {QStringLiteral("clock.arrow.circlepath"), {nullptr, "🕘"}},
+        {QStringLiteral("face.smiling"), {nullptr, "☺"}},
+        {QStringLiteral("plus.circle"), {nullptr, "⊕"}},
+        {QStringLiteral("trash"), {"edit-delete", "🗑"}},
+        {QStringLiteral("line.3.horizontal"), {nullptr, "≡"}},
     };
     return table;
 }

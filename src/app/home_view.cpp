@@ -1,0 +1,265 @@
+#include "app/home_view.h"
+
+#include "api/session_store.h"
+#include "app/app_style.h"
+#include "app/app_symbols.h"
+#include "app/empty_state_view.h"
+#include "app/home_dashboard.h"
+#include "app/relative_time.h"
+#include "app/symbol_icons.h"
+#include "store/local_store.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kColumnGap = 28;
+constexpr int kSidePad = 40;
+constexpr QSize kLogoBox(340, 220);
+constexpr int kLogoTopPad = 32;
+constexpr int kGreetingSize = 22;
+constexpr int kBottomSpace = 60;
+constexpr int kSectionMaxWidth = 880;
+constexpr int kSectionGap = 12;
+constexpr int kGridColumns = 4;
+constexpr int kGridGap = 14;
+constexpr int kFolderIconSize = 38;
+constexpr int kPageIconSize = 24;
+constexpr int kRecentMinHeight = 100;
+constexpr int kBadgeSize = 11;
+const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
+
+QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+QFont medium(QFont font)
+{
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+void styleCard(QPushButton *card, qreal fillAlpha)
+{
+    QColor fill = AppStyle::secondary(card);
+    fill.setAlphaF(fillAlpha);
+    QColor line = AppStyle::secondary(card);
+    line.setAlphaF(0.15);
+    card->setFlat(true);
+    card->setCursor(Qt::PointingHandCursor);
+    card->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; "
+                       "text-align: left; }")
+            .arg(AppStyle::css(fill), AppStyle::css(line)));
+}
+
+} // namespace
+
+HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock)
+    : QWidget(parent)
+    , m_context(context)
+    , m_clock(std::move(clock))
+    , m_column(nullptr)
+    , m_greeting(nullptr)
+{
+    setObjectName(QStringLiteral("homeView"));
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(scroll);
+
+    auto *content = new QWidget(scroll);
+    m_column = new QVBoxLayout(content);
+    m_column->setContentsMargins(kSidePad, kLogoTopPad, kSidePad, kBottomSpace);
+    m_column->setSpacing(kColumnGap);
+    auto *logo = new QLabel(content);
+    logo->setPixmap(SymbolIcons::logo(kLogoBox, devicePixelRatioF()));
+    m_column->addWidget(logo, 0, Qt::AlignHCenter);
+    m_greeting = new QLabel(content);
+    m_greeting->setObjectName(QStringLiteral("greeting"));
+    m_greeting->setFont(AppStyle::system(kGreetingSize, QFont::DemiBold));
+    m_column->addWidget(m_greeting, 0, Qt::AlignHCenter);
+    m_column->addStretch(1);
+    scroll->setWidget(content);
+
+    // A sync applies many changes in a row: the dashboard is rebuilt once after them.
+    m_rebuild.setSingleShot(true);
+    m_rebuild.setInterval(0);
+    connect(&m_rebuild, &QTimer::timeout, this, &HomeView::rebuild);
+    connect(m_context.store, &LocalStore::stateChanged, this, &HomeView::scheduleRebuild);
+    if (m_context.session)
+        connect(m_context.session, &SessionStore::userNameChanged, this, &HomeView::scheduleRebuild);
+    rebuild();
+}
+
+QDateTime HomeView::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentDateTime();
+}
+
+void HomeView::scheduleRebuild()
+{
+    m_rebuild.start();
+}
+
+void HomeView::rebuild()
+{
+    m_rebuild.stop();
+    const StoreState &state = m_context.store->state();
+    const QDateTime time = now();
+    const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
+    m_greeting->setText(HomeDashboard::greeting(time.toLocalTime().time().hour(), name));
+
+    for (QWidget *old : {m_folders, m_recent, static_cast<QWidget *>(m_placeholder)}) {
+        if (old)
+            old->deleteLater();
+    }
+    m_folders = nullptr;
+    m_recent = nullptr;
+    m_placeholder = nullptr;
+    m_folderCards.clear();
+    m_recentCards.clear();
+
+    const auto folders = HomeDashboard::topLevelFolders(state);
+    const auto recent = HomeDashboard::recentPages(state);
+    int at = m_column->indexOf(m_greeting) + 1;
+    if (!folders.empty()) {
+        for (const auto &folder : folders)
+            m_folderCards.append(folderCard(folder));
+        m_folders = section(QString::fromUtf8(kFoldersTitle), m_folderCards);
+        m_folders->setObjectName(QStringLiteral("folders"));
+        m_column->insertWidget(at++, m_folders, 0, Qt::AlignHCenter);
+    }
+    if (!recent.empty()) {
+        for (const auto &page : recent)
+            m_recentCards.append(recentCard(page, time));
+        m_recent = section(QString::fromUtf8(kRecentTitle), m_recentCards);
+        m_recent->setObjectName(QStringLiteral("recent"));
+        m_column->insertWidget(at++, m_recent, 0, Qt::AlignHCenter);
+    }
+    if (folders.empty() && recent.empty()) {
+        m_placeholder = new EmptyStateView(AppSymbols::resolved(QStringLiteral("doc.text.below.ecg")),
+                                           QString::fromUtf8(kEmptyTitle), QString::fromUtf8(kEmptySubtitle));
+        m_column->insertWidget(at++, m_placeholder);
+    }
+}
+
+QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &cards)
+{
+    auto *box = new QWidget;
+    box->setMaximumWidth(kSectionMaxWidth);
+    box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto *column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(kSectionGap);
+    auto *heading = new QLabel(title, box);
+    heading->setObjectName(QStringLiteral("sectionTitle"));
+    heading->setFont(AppStyle::headline());
+    heading->setContentsMargins(4, 0, 4, 0);
+    column->addWidget(heading);
+
+    auto *grid = new QGridLayout;
+    grid->setHorizontalSpacing(kGridGap);
+    grid->setVerticalSpacing(kGridGap);
+    for (int c = 0; c < kGridColumns; ++c) {
+        grid->setColumnStretch(c, 1);
+        grid->setColumnMinimumWidth(c, 10);
+    }
+    for (int i = 0; i < cards.size(); ++i) {
+        cards[i]->setParent(box);
+        grid->addWidget(cards[i], i / kGridColumns, i % kGridColumns);
+    }
+    column->addLayout(grid);
+    return box;
+}
+
+QPushButton *HomeView::folderCard(const FNFolder &folder)
+{
+    const StoreState &state = m_context.store->state();
+    auto *card = new QPushButton;
+    card->setObjectName(QStringLiteral("folderCard"));
+    styleCard(card, 0.07);
+    auto *column = new QVBoxLayout(card);
+    column->setContentsMargins(8, 18, 8, 18);
+    column->setSpacing(10);
+    column->addWidget(cardLabel(folder.icon, AppStyle::system(kFolderIconSize), card), 0, Qt::AlignHCenter);
+    auto *name = cardLabel(folder.name, medium(AppStyle::callout()), card);
+    name->setObjectName(QStringLiteral("name"));
+    column->addWidget(name, 0, Qt::AlignHCenter);
+    auto *count = cardLabel(HomeDashboard::folderCountText(HomeDashboard::folderCounts(state, folder)),
+                            AppStyle::caption(), card);
+    count->setObjectName(QStringLiteral("count"));
+    count->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
+    column->addWidget(count, 0, Qt::AlignHCenter);
+    card->setMinimumHeight(column->sizeHint().height());
+
+    const QString folderID = folder.localID;
+    connect(card, &QPushButton::clicked, this, [this, folderID] {
+        const StoreState &now = m_context.store->state();
+        const auto idx = m_context.store->indexOfFolder(folderID);
+        if (idx < 0)
+            return;
+        if (const auto page = HomeDashboard::folderOpenPage(now, now.folders[size_t(idx)]))
+            Q_EMIT pageSelected(page->localID);
+    });
+    return card;
+}
+
+QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
+{
+    const StoreState &state = m_context.store->state();
+    auto *card = new QPushButton;
+    card->setObjectName(QStringLiteral("recentCard"));
+    styleCard(card, 0.05);
+    card->setMinimumHeight(kRecentMinHeight);
+    auto *column = new QVBoxLayout(card);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(8);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(
+        cardLabel(page.icon.isEmpty() ? kDefaultPageIcon : page.icon, AppStyle::system(kPageIconSize), card));
+    top->addStretch(1);
+    const auto badges = HomeDashboard::pageStatus(state, page);
+    const QColor tint = AppStyle::accent(card);
+    for (const auto &[shown, symbol] :
+         {std::pair{badges.published, "globe"}, std::pair{badges.shared, "person.2.fill"}}) {
+        if (!shown)
+            continue;
+        auto *badge = new QLabel(card);
+        badge->setObjectName(QString::fromLatin1(symbol));
+        badge->setAttribute(Qt::WA_TransparentForMouseEvents);
+        badge->setPixmap(
+            AppSymbols::pixmap(QString::fromLatin1(symbol), kBadgeSize, tint, devicePixelRatioF()));
+        top->addWidget(badge);
+    }
+    column->addLayout(top);
+
+    auto *title = cardLabel(page.title.isEmpty() ? QStringLiteral("Untitled") : page.title,
+                            medium(AppStyle::callout()), card);
+    title->setObjectName(QStringLiteral("title"));
+    title->setWordWrap(true);
+    title->setMaximumHeight(QFontMetrics(title->font()).lineSpacing() * 2 + 2);
+    column->addWidget(title);
+    auto *time = cardLabel(RelativeTime::format(page.updatedAt, now), AppStyle::caption(), card);
+    time->setObjectName(QStringLiteral("time"));
+    time->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card))));
+    column->addWidget(time);
+    column->addStretch(1);
+
+    const QString pageID = page.localID;
+    connect(card, &QPushButton::clicked, this, [this, pageID] { Q_EMIT pageSelected(pageID); });
+    return card;
+}

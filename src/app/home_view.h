@@ -1,0 +1,66 @@
+#pragma once
+
+#include "app/app_context.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class EmptyStateView;
+struct FNFolder;
+struct FNPage;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// The detail column while no page is open: the logo, a greeting, the top-level folders and the
+// recently changed pages, or a placeholder when there are neither. A tap on a folder or a page asks
+// the main window to open a page. Reads the store only; what it shows comes from HomeDashboard.
+class HomeView : public QWidget
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<QDateTime()>;
+
+    static constexpr const char *kFoldersTitle = "Folders";
+    static constexpr const char *kRecentTitle = "Recent";
+    static constexpr const char *kEmptyTitle = "Nothing here yet";
+    static constexpr const char *kEmptySubtitle = "Create a page or folder from the sidebar to get started.";
+
+    // `clock` gives the time of the greeting and of the relative times; the system clock without one.
+    explicit HomeView(const AppContext &context, QWidget *parent = nullptr, Clock clock = {});
+
+    QLabel *greetingLabel() const { return m_greeting; }
+    // Null while their section is not shown.
+    QWidget *foldersSection() const { return m_folders; }
+    QWidget *recentSection() const { return m_recent; }
+    EmptyStateView *placeholder() const { return m_placeholder; }
+    const QList<QPushButton *> &folderCards() const { return m_folderCards; }
+    const QList<QPushButton *> &recentCards() const { return m_recentCards; }
+
+Q_SIGNALS:
+    // Open this page.
+    void pageSelected(const QString &localID);
+
+private:
+    void scheduleRebuild();
+    void rebuild();
+    QWidget *section(const QString &title, const QList<QPushButton *> &cards);
+    QPushButton *folderCard(const FNFolder &folder);
+    QPushButton *recentCard(const FNPage &page, const QDateTime &now);
+    QDateTime now() const;
+
+    AppContext m_context;
+    Clock m_clock;
+    QTimer m_rebuild;
+    QVBoxLayout *m_column;
+    QLabel *m_greeting;
+    QWidget *m_folders = nullptr;
+    QWidget *m_recent = nullptr;
+    EmptyStateView *m_placeholder = nullptr;
+    QList<QPushButton *> m_folderCards;
+    QList<QPushButton *> m_recentCards;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/sync_status.h"
+
+#include <QToolButton>
+
+class BusyIndicator;
+class LocalStore;
+class QLabel;
+class SyncEngine;
+
+// The toolbar's "Sync now" button. Its face is the sync status: a spinner while a cycle runs, else
+// the symbol with the count of queued changes as a badge, or the up-to-date symbol. A click starts a
+// cycle, also while one runs (the engine ignores it then).
+class SyncButton : public QToolButton
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kHelp = "Sync now";
+    static constexpr int kIconSize = 18;
+
+    SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent = nullptr);
+
+    SyncStatus status() const { return m_status; }
+    QLabel *badge() const { return m_badge; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void refresh();
+    void placeBadge();
+
+    LocalStore &m_store;
+    SyncEngine *m_engine;
+    BusyIndicator *m_spinner;
+    QLabel *m_badge;
+    SyncStatus m_status;
+    bool m_drawn = false;
+};

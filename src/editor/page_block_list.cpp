@@ -1,0 +1,294 @@
+#include "editor/page_block_list.h"
+
+#include "editor/page_outbox.h"
+#include "store/local_store.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+constexpr auto kNewBlockType = "text";
+constexpr auto kNewBlockContent = "{\"text\":\"\"}";
+
+qsizetype indexIn(const std::vector<FNBlock> &blocks, const QString &localID)
+{
+    const auto it =
+        std::find_if(blocks.begin(), blocks.end(), [&](const FNBlock &b) { return b.localID == localID; });
+    return it == blocks.end() ? -1 : qsizetype(it - blocks.begin());
+}
+
+} // namespace
+
+PageBlockList::PageBlockList(LocalStore &store, const QString &pageLocalID)
+    : m_store(&store)
+    , m_pageLocalID(pageLocalID)
+{
+}
+
+std::optional<FNPage> PageBlockList::page() const
+{
+    for (const FNPage &page : m_store->state().pages) {
+        if (page.localID == m_pageLocalID && !page.deletedAt)
+            return page;
+    }
+    return std::nullopt;
+}
+
+std::vector<FNBlock> PageBlockList::pageBlocks() const
+{
+    std::vector<FNBlock> blocks;
+    const auto page = this->page();
+    if (!page)
+        return blocks;
+    for (const FNBlock &block : m_store->state().blocks) {
+        if (block.pageLocalID == page->localID && !block.deletedAt)
+            blocks.push_back(block);
+    }
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
+    return blocks;
+}
+
+std::vector<FNBlock> PageBlockList::topLevelBlocks() const
+{
+    return topLevelOf(pageBlocks());
+}
+
+std::vector<FNBlock> PageBlockList::childBlocks(const FNBlock &parent) const
+{
+    return childrenOf(pageBlocks(), parent);
+}
+
+std::vector<FNBlock> PageBlockList::columnBlocks(const FNBlock &parent, int column, int count) const
+{
+    std::vector<FNBlock> kept;
+    if (count <= 0)
+        return kept;
+    const std::vector<FNBlock> children = childBlocks(parent);
+    for (size_t i = 0; i < children.size(); ++i) {
+        if (int(i % size_t(count)) == column)
+            kept.push_back(children[i]);
+    }
+    return kept;
+}
+
+bool PageBlockList::isTopLevel(const FNBlock &block)
+{
+    return block.parentBlockLocalID.isEmpty() && block.parentBlockServerID == 0;
+}
+
+std::vector<FNBlock> PageBlockList::topLevelOf(const std::vector<FNBlock> &pageBlocks)
+{
+    std::vector<FNBlock> top;
+    std::copy_if(pageBlocks.begin(), pageBlocks.end(), std::back_inserter(top), &PageBlockList::isTopLevel);
+    return top;
+}
+
+std::vector<FNBlock> PageBlockList::childrenOf(const std::vector<FNBlock> &pageBlocks, const FNBlock &parent)
+{
+    std::vector<FNBlock> children;
+    for (const FNBlock &b : pageBlocks) {
+        const bool byLocal = !b.parentBlockLocalID.isEmpty() && b.parentBlockLocalID == parent.localID;
+        const bool byServer = b.parentBlockLocalID.isEmpty() && parent.serverID != 0 &&
+                              b.parentBlockServerID == parent.serverID;
+        if (byLocal || byServer)
+            children.push_back(b);
+    }
+    return children;
+}
+
+std::vector<FNBlock> PageBlockList::siblingsOf(const std::vector<FNBlock> &pageBlocks,
+                                               const QString &parentLocalID, qint64 parentServerID)
+{
+    if (parentLocalID.isEmpty() && parentServerID == 0)
+        return topLevelOf(pageBlocks);
+    // The parent as the lists find it. Matching both links exactly instead would split the children
+    // of one parent into groups by link form, each numbered from 0.
+    const auto parent = std::find_if(pageBlocks.begin(), pageBlocks.end(), [&](const FNBlock &b) {
+        return parentLocalID.isEmpty() ? b.serverID == parentServerID : b.localID == parentLocalID;
+    });
+    if (parent != pageBlocks.end())
+        return childrenOf(pageBlocks, *parent);
+    std::vector<FNBlock> orphans;
+    for (const FNBlock &b : pageBlocks) {
+        const bool same = parentLocalID.isEmpty()
+                              ? b.parentBlockLocalID.isEmpty() && b.parentBlockServerID == parentServerID
+                              : b.parentBlockLocalID == parentLocalID;
+        if (same)
+            orphans.push_back(b);
+    }
+    return orphans;
+}
+
+std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after)
+{
+    const auto page = this->page();
+    if (!page)
+        return std::nullopt;
+    std::vector<FNBlock> siblings =
+        siblingsOf(pageBlocks(), after.parentBlockLocalID, after.parentBlockServerID);
+    const qsizetype found = indexIn(siblings, after.localID);
+    const size_t at = found < 0 ? siblings.size() : size_t(found) + 1;
+
+    FNBlock block = newTextBlock(*page);
+    block.parentBlockServerID = after.parentBlockServerID;
+    block.parentBlockLocalID = after.parentBlockLocalID;
+    block.position = qint64(at);
+    siblings.insert(siblings.begin() + qsizetype(at), block);
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    renumber(siblings, true);
+    return block.localID;
+}
+
+std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
+{
+    const auto page = this->page();
+    if (!page)
+        return std::nullopt;
+    // The parent as stored now: it may have got its server id since the caller read it.
+    FNBlock current = parent;
+    if (const qsizetype at = m_store->indexOfBlock(parent.localID); at >= 0)
+        current = m_store->state().blocks[size_t(at)];
+    const std::vector<FNBlock> children = childBlocks(current);
+    qint64 position = 0;
+    for (const FNBlock &child : children)
+        position = std::max(position, child.position + 1);
+
+    FNBlock block = newTextBlock(*page);
+    block.parentBlockServerID = current.serverID;
+    block.parentBlockLocalID = current.localID;
+    block.position = position;
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    return block.localID;
+}
+
+std::optional<QString> PageBlockList::appendBlock(const QString &type)
+{
+    const auto page = this->page();
+    if (!page)
+        return std::nullopt;
+    const std::vector<FNBlock> blocks = pageBlocks();
+    FNBlock block = newTextBlock(*page);
+    block.type = type;
+    block.position = 0;
+    for (const FNBlock &b : blocks)
+        block.position = std::max(block.position, b.position + 1);
+    m_store->upsertBlock(block);
+    m_store->scheduleSave();
+    return block.localID;
+}
+
+bool PageBlockList::deleteBlockIfEmpty(const FNBlock &block)
+{
+    if (isTopLevel(block) && topLevelBlocks().size() < 2)
+        return false;
+    // The server id as stored now: a block acknowledged after the caller read it must still be
+    // deleted on the service.
+    FNBlock current = block;
+    if (const qsizetype at = m_store->indexOfBlock(block.localID); at >= 0)
+        current = m_store->state().blocks[size_t(at)];
+    m_store->markBlockDeleted(current.localID);
+    if (current.serverID != 0)
+        PageOutbox::queueBlockDelete(*m_store, current);
+    renumberSiblings(block.parentBlockLocalID, block.parentBlockServerID, block.localID);
+    return true;
+}
+
+bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetIndex)
+{
+    std::vector<FNBlock> list = topLevelBlocks();
+    const qsizetype from = indexIn(list, droppedLocalID);
+    if (from < 0)
+        return false;
+    const FNBlock moved = list[size_t(from)];
+    list.erase(list.begin() + from);
+    const qsizetype to = std::clamp<qsizetype>(targetIndex, 0, qsizetype(list.size()));
+    list.insert(list.begin() + to, moved);
+    renumber(list, true);
+    return true;
+}
+
+void PageBlockList::renumberSiblings(const QString &parentLocalID, qint64 parentServerID,
+                                     const std::optional<QString> &leaveOut)
+{
+    std::vector<FNBlock> siblings = siblingsOf(pageBlocks(), parentLocalID, parentServerID);
+    if (leaveOut)
+        std::erase_if(siblings, [&](const FNBlock &b) { return b.localID == *leaveOut; });
+    renumber(siblings, true);
+}
+
+bool PageBlockList::deleteBlocks(const QSet<QString> &localIDs)
+{
+    for (const FNBlock &block : pageBlocks()) {
+        if (!localIDs.contains(block.localID))
+            continue;
+        m_store->markBlockDeleted(block.localID);
+        if (block.serverID != 0)
+            PageOutbox::queueBlockDelete(*m_store, block);
+    }
+    std::vector<FNBlock> remaining = pageBlocks();
+    std::erase_if(remaining, [&](const FNBlock &b) { return localIDs.contains(b.localID); });
+    renumber(remaining, false);
+    return remaining.empty();
+}
+
+FNBlock PageBlockList::newTextBlock(const FNPage &page) const
+{
+    FNBlock block;
+    block.localID = newLocalID();
+    block.pageServerID = page.serverID;
+    block.pageLocalID = page.localID;
+    block.type = QString::fromLatin1(kNewBlockType);
+    block.contentJSON = QString::fromLatin1(kNewBlockContent);
+    block.indentLevel = 0;
+    block.createdAt = block.updatedAt = QDateTime::currentDateTimeUtc();
+    return block;
+}
+
+void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt)
+{
+    std::vector<FNBlock> edited;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (size_t i = 0; i < ordered.size(); ++i) {
+        if (ordered[i].position == qint64(i))
+            continue;
+        // From the store: the list may predate writes made since (a new block's own upsert).
+        const qsizetype at = m_store->indexOfBlock(ordered[i].localID);
+        if (at < 0)
+            continue;
+        FNBlock block = m_store->state().blocks[size_t(at)];
+        block.position = qint64(i);
+        if (stampUpdatedAt)
+            block.updatedAt = now;
+        edited.push_back(std::move(block));
+    }
+    storeEdits(edited);
+}
+
+void PageBlockList::storeEdits(const std::vector<FNBlock> &edited)
+{
+    if (edited.empty())
+        return;
+    if (edited.size() == 1) {
+        m_store->upsertBlock(edited.front());
+        m_store->scheduleSave();
+        return;
+    }
+    // One change instead of an upsert each: every open row reacts to every change, so renumbering
+    // a long page block by block would cost rows times blocks.
+    std::vector<qsizetype> at;
+    at.reserve(edited.size());
+    for (const FNBlock &block : edited)
+        at.push_back(m_store->indexOfBlock(block.localID));
+    m_store->change([&](StoreState &state) {
+        for (size_t i = 0; i < edited.size(); ++i) {
+            if (at[i] >= 0)
+                state.blocks[size_t(at[i])] = edited[i];
+        }
+    });
+    m_store->scheduleSave();
+}

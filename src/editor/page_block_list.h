@@ -1,0 +1,72 @@
+#pragma once
+
+#include "store/fn_block.h"
+#include "store/fn_page.h"
+
+#include <QSet>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class LocalStore;
+
+// The blocks of one page as its editor lists them, and the edits of their structure. Every list
+// is read afresh from the store; every edit is stored and saved at once. Positions count from 0
+// within a sibling group, and siblings are the blocks the lists show under the same parent.
+class PageBlockList
+{
+public:
+    PageBlockList(LocalStore &store, const QString &pageLocalID);
+
+    LocalStore &store() const { return *m_store; }
+    const QString &pageLocalID() const { return m_pageLocalID; }
+
+    // The live page; none when it is deleted or unknown.
+    std::optional<FNPage> page() const;
+    // Every live block of the page at every nesting level, by position (stable).
+    std::vector<FNBlock> pageBlocks() const;
+    std::vector<FNBlock> topLevelBlocks() const;
+    std::vector<FNBlock> childBlocks(const FNBlock &parent) const;
+    // The children dealt to one column of a columns block: child i goes to column i % count.
+    std::vector<FNBlock> columnBlocks(const FNBlock &parent, int column, int count) const;
+
+    static bool isTopLevel(const FNBlock &block);
+    static std::vector<FNBlock> topLevelOf(const std::vector<FNBlock> &pageBlocks);
+    // The local link wins: a block with a parent localID is never matched through its server link.
+    static std::vector<FNBlock> childrenOf(const std::vector<FNBlock> &pageBlocks, const FNBlock &parent);
+    // The blocks under the parent these links name, as the lists resolve it (whichever link form
+    // each child uses). A parent that is not among the blocks leaves the blocks with the same links.
+    static std::vector<FNBlock> siblingsOf(const std::vector<FNBlock> &pageBlocks,
+                                           const QString &parentLocalID, qint64 parentServerID);
+
+    // A new empty text block right after `after` among its siblings, which are renumbered.
+    // Returns its localID; none without a page.
+    std::optional<QString> insertBlockAfter(const FNBlock &after);
+    // A new empty text block after the parent's last child; nothing is renumbered.
+    std::optional<QString> addChildBlock(const FNBlock &parent);
+    // A new top-level block of the kind after every block of the page.
+    std::optional<QString> appendBlock(const QString &type);
+    // Soft-deletes the block (queuing its deletion when the service knows it) and renumbers its
+    // siblings. False, with nothing changed, for the page's last top-level block.
+    bool deleteBlockIfEmpty(const FNBlock &block);
+    // Moves a top-level block to `targetIndex` among the top-level blocks, renumbering them.
+    // False, with nothing changed, when the text names no top-level block of the page.
+    bool moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
+    // Numbers the siblings under the parent 0, 1, 2, ... in their order, leaving one out.
+    void renumberSiblings(const QString &parentLocalID, qint64 parentServerID,
+                          const std::optional<QString> &leaveOut = std::nullopt);
+    // Soft-deletes the blocks (queuing the deletions the service needs) and numbers the rest of the
+    // page 0, 1, 2, ... in position order. True when no live block is left.
+    bool deleteBlocks(const QSet<QString> &localIDs);
+
+private:
+    FNBlock newTextBlock(const FNPage &page) const;
+    // Gives each block of `ordered` its index as position where they differ.
+    void renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt);
+    // Writes back blocks the store holds (matched by localID): one change however many.
+    void storeEdits(const std::vector<FNBlock> &edited);
+
+    LocalStore *m_store;
+    QString m_pageLocalID;
+};

@@ -1,0 +1,596 @@
+#include "editor/page_view.h"
+
+#include "editor/auto_height_text_view.h"
+#include "editor/block_row.h"
+#include "editor/draggable_block_modifier.h"
+#include "editor/editor_symbols.h"
+#include "editor/rich_text_editor.h"
+#include "platform/dialog_confirmer.h"
+#include "store/local_store.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr auto kTitlePlaceholder = "Untitled";
+constexpr auto kAddIcon = "Add icon";
+constexpr auto kChangeIcon = "Change icon";
+constexpr auto kAddBlock = "Add block";
+constexpr auto kAddInside = "Add inside";
+constexpr auto kSelectBlocks = "Select blocks to delete";
+constexpr auto kDoneSelecting = "Done selecting";
+constexpr auto kExportTemplate = "Export / Template";
+constexpr auto kExportMarkdown = "Export as Markdown";
+constexpr auto kSaveAsTemplate = "Save as Template";
+constexpr auto kAI = "Derud AI";
+constexpr auto kComments = "Comments";
+constexpr auto kSuggestions = "Suggestions";
+constexpr auto kShare = "Share";
+constexpr auto kPublish = "Publish to web";
+constexpr auto kHistory = "Version History";
+constexpr auto kSelectedCount = "%1 selected";
+constexpr auto kCancel = "Cancel";
+constexpr auto kDeleteCount = "Delete (%1)";
+constexpr auto kConfirmTitle = "Delete %1 blocks?";
+constexpr auto kConfirmAction = "Delete %1 blocks";
+constexpr auto kFirstBlockType = "text";
+
+constexpr int kSpacing = 8;
+constexpr int kHeaderTopPad = 8;
+constexpr int kHeaderBottomPad = 28;
+constexpr int kAddBlockTopPad = 6;
+constexpr int kBottomSpace = 200;
+constexpr int kIconFontSize = 38;
+constexpr int kIconFrame = 50;
+constexpr int kPlaceholderIconSize = 22;
+constexpr int kPlaceholderFrame = 38;
+constexpr int kSelectionBarPad = 12;
+
+QString colour(const QWidget *widget, qreal alpha)
+{
+    QColor c = widget->palette().color(QPalette::WindowText);
+    c.setAlphaF(alpha);
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
+}
+
+// A borderless button with the symbol before its text (or the symbol alone).
+QPushButton *symbolButton(const QString &symbol, const QString &text, const QString &colourCss)
+{
+    auto *button = new QPushButton;
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    const QIcon icon = EditorSymbols::icon(symbol);
+    if (!icon.isNull()) {
+        button->setIcon(icon);
+        button->setText(text);
+    } else {
+        const QString glyph = EditorSymbols::glyph(symbol);
+        button->setText(text.isEmpty() ? glyph : glyph + QLatin1Char(' ') + text);
+    }
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { color: %1; border: none; text-align: left; padding: 0; }")
+            .arg(colourCss));
+    return button;
+}
+
+} // namespace
+
+PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidget *parent,
+                   PageViewModel::Timing timing)
+    : QWidget(parent)
+    , m_model(new PageViewModel(context, pageLocalID, timing, this))
+    , m_ownConfirmer(std::make_unique<DialogConfirmer>())
+    , m_confirmer(m_ownConfirmer.get())
+{
+    auto *stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    buildToolbar();
+    stack->addWidget(m_toolbar);
+    auto *body = new QHBoxLayout;
+    body->setSpacing(0);
+    body->addWidget(buildColumn(), 1);
+    stack->addLayout(body, 1);
+    stack->addWidget(buildSelectionBar());
+
+    m_refresh.setSingleShot(true);
+    connect(&m_refresh, &QTimer::timeout, this, &PageView::refresh);
+    connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::scheduleRefresh);
+    connect(m_model, &PageViewModel::headerChanged, this, &PageView::refreshHeader);
+    connect(m_model, &PageViewModel::selectionChanged, this, &PageView::refreshSelection);
+    connect(m_model, &PageViewModel::panelsChanged, this, &PageView::refreshToolbar);
+    connect(m_model, &PageViewModel::multiDeleteConfirmRequested, this, &PageView::confirmMultiDelete);
+    connect(m_model, &PageViewModel::focusApplied, this, &PageView::applyFocus);
+    m_model->setRowReady([this](const QString &localID) { return row(localID) != nullptr; });
+
+    refresh();
+    refreshSelection();
+}
+
+PageView::~PageView()
+{
+    leave();
+}
+
+void PageView::buildToolbar()
+{
+    m_toolbar = new QToolBar(this);
+    m_toolbar->setFocusPolicy(Qt::NoFocus);
+    const auto add = [this](const char *symbol, const char *tooltip) {
+        auto *button = new QToolButton(m_toolbar);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        EditorSymbols::apply(*button, QString::fromLatin1(symbol));
+        button->setToolTip(QString::fromLatin1(tooltip));
+        m_toolbar->addWidget(button);
+        return button;
+    };
+    m_selectButton = add("checklist", kSelectBlocks);
+    connect(m_selectButton, &QToolButton::clicked, m_model, &PageViewModel::toggleSelectMode);
+
+    m_exportButton = add("square.and.arrow.up", kExportTemplate);
+    m_exportButton->setPopupMode(QToolButton::InstantPopup);
+    m_exportButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    m_exportMenu = new QMenu(m_exportButton);
+    QAction *exportAction = m_exportMenu->addAction(QString::fromLatin1(kExportMarkdown), this,
+                                                    &PageView::exportMarkdownRequested);
+    exportAction->setIcon(EditorSymbols::icon(QStringLiteral("arrow.down.doc")));
+    QAction *templateAction = m_exportMenu->addAction(QString::fromLatin1(kSaveAsTemplate), this,
+                                                      &PageView::saveAsTemplateRequested);
+    templateAction->setIcon(EditorSymbols::icon(QStringLiteral("doc.on.doc")));
+    m_exportButton->setMenu(m_exportMenu);
+
+    m_aiButton = add("sparkles", kAI);
+    connect(m_aiButton, &QToolButton::clicked, this, [this] { m_model->setShowAI(!m_model->showAI()); });
+    m_commentsButton = add("bubble.left.and.bubble.right", kComments);
+    connect(m_commentsButton, &QToolButton::clicked, this,
+            [this] { m_model->setShowComments(!m_model->showComments()); });
+    m_suggestionsButton = add("checkmark.bubble", kSuggestions);
+    connect(m_suggestionsButton, &QToolButton::clicked, this,
+            [this] { m_model->setShowSuggestions(!m_model->showSuggestions()); });
+    for (QToolButton *panel : {m_aiButton, m_commentsButton, m_suggestionsButton})
+        panel->setCheckable(true);
+
+    m_shareButton = add("person.2", kShare);
+    connect(m_shareButton, &QToolButton::clicked, this, [this] { m_model->setShowShare(true); });
+    m_publishButton = add("globe", kPublish);
+    connect(m_publishButton, &QToolButton::clicked, this, [this] { m_model->setShowPublish(true); });
+    m_historyButton = add("clock.arrow.circlepath", kHistory);
+    connect(m_historyButton, &QToolButton::clicked, this, [this] { m_model->setShowHistory(true); });
+}
+
+QWidget *PageView::buildColumn()
+{
+    m_scroll = new QScrollArea(this);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto *column = new QWidget;
+    auto *columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+
+    // The cover band's place; the band itself is put in by its owner.
+    m_coverSlot = new QWidget(column);
+    m_coverLayout = new QVBoxLayout(m_coverSlot);
+    m_coverLayout->setSpacing(0);
+    columnLayout->addWidget(m_coverSlot);
+
+    auto *header = new QWidget(column);
+    auto *headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(kContentHPad, kHeaderTopPad, kContentHPad, kHeaderBottomPad);
+    headerLayout->setSpacing(kSpacing);
+
+    auto *titleRow = new QHBoxLayout;
+    titleRow->setSpacing(kSpacing);
+    m_iconButton = new QToolButton(header);
+    m_iconButton->setAutoRaise(true);
+    m_iconButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_iconButton, &QToolButton::clicked, this, [this] { m_model->setShowEmojiPicker(true); });
+    titleRow->addWidget(m_iconButton, 0, Qt::AlignTop);
+    m_titleField = new AutoHeightTextView(header);
+    m_titleField->setPlaceholderText(QString::fromLatin1(kTitlePlaceholder));
+    QFont titleFont = m_titleField->font();
+    titleFont.setPixelSize(kTitleFontSize);
+    titleFont.setBold(true);
+    m_titleField->setFont(titleFont);
+    m_titleField->installEventFilter(this);
+    connect(m_titleField, &AutoHeightTextView::textEdited, m_model, &PageViewModel::scheduleTitleSave);
+    titleRow->addWidget(m_titleField, 1);
+    headerLayout->addLayout(titleRow);
+
+    m_topLevel =
+        new PageRowList([this] { return m_model->blocks().topLevelBlocks(); },
+                        [this](const FNBlock &block) { return blockRow(block, true); }, kSpacing, header);
+    m_lists.emplace_back(m_topLevel);
+    connect(m_topLevel, &PageRowList::completed, this, &PageView::checkLaidOut);
+    headerLayout->addWidget(m_topLevel);
+
+    m_addBlockButton =
+        symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock), colour(this, 0.55));
+    connect(m_addBlockButton, &QPushButton::clicked, this,
+            [this] { m_model->appendBlock(QString::fromLatin1(kFirstBlockType)); });
+    auto *addHolder = new QWidget(header);
+    auto *addLayout = new QHBoxLayout(addHolder);
+    addLayout->setContentsMargins(0, kAddBlockTopPad, 0, 0);
+    addLayout->addWidget(m_addBlockButton);
+    addLayout->addStretch(1);
+    headerLayout->addWidget(addHolder);
+    headerLayout->addSpacing(kBottomSpace);
+
+    columnLayout->addWidget(header);
+    columnLayout->addStretch(1);
+    m_scroll->setWidget(column);
+    return m_scroll;
+}
+
+QWidget *PageView::buildSelectionBar()
+{
+    m_selectionBar = new QWidget(this);
+    m_selectionBar->setObjectName(QStringLiteral("selectionBar"));
+    m_selectionBar->setAttribute(Qt::WA_StyledBackground);
+    m_selectionBar->setStyleSheet(QStringLiteral("#selectionBar { background: palette(window); }"));
+    auto *layout = new QHBoxLayout(m_selectionBar);
+    layout->setContentsMargins(kSelectionBarPad, kSelectionBarPad, kSelectionBarPad, kSelectionBarPad);
+    m_selectionCount = new QLabel(m_selectionBar);
+    m_selectionCount->setStyleSheet(QStringLiteral("color: %1;").arg(colour(this, 0.55)));
+    layout->addWidget(m_selectionCount);
+    layout->addStretch(1);
+    m_cancelSelection = new QPushButton(QString::fromLatin1(kCancel), m_selectionBar);
+    connect(m_cancelSelection, &QPushButton::clicked, m_model, &PageViewModel::cancelSelection);
+    layout->addWidget(m_cancelSelection);
+    m_deleteSelected = new QPushButton(m_selectionBar);
+    m_deleteSelected->setIcon(EditorSymbols::icon(QStringLiteral("trash")));
+    m_deleteSelected->setStyleSheet(QStringLiteral("QPushButton:enabled { color: #d70015; }"));
+    connect(m_deleteSelected, &QPushButton::clicked, m_model, &PageViewModel::requestDeleteSelected);
+    layout->addWidget(m_deleteSelected);
+    m_selectionBar->hide();
+    return m_selectionBar;
+}
+
+PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
+{
+    const QString localID = block.localID;
+    BlockRowModel::Hooks hooks;
+    hooks.onChange = [model = QPointer<PageViewModel>(m_model)] {
+        if (model)
+            model->scheduleBlockFlush();
+    };
+    hooks.onInsertNextBlock = [self = QPointer<PageView>(this), block] {
+        if (self)
+            self->m_model->insertBlockAfter(self->storedBlock(block.localID).value_or(block));
+    };
+    hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), block] {
+        if (self)
+            self->m_model->deleteBlockIfEmpty(self->storedBlock(block.localID).value_or(block));
+    };
+    hooks.onToggleSelected = [model = QPointer<PageViewModel>(m_model), localID] {
+        if (model)
+            model->toggleSelected(localID);
+    };
+    // Made without a parent and then placed: a widget made inside a window that already holds
+    // many rows walks the window's whole focus chain for each of its parts.
+    auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
+                             m_model->timing().rowText);
+    row->setSelectMode(m_model->selectMode());
+    row->setSelected(m_model->selectedBlocks().contains(localID));
+    row->setChildContent([this, localID] { return childContent(localID); });
+    row->setChildColumnContent(
+        [this, localID](int column, int count) { return columnContent(localID, column, count); });
+
+    auto *frame = new QWidget;
+    auto *layout = new QHBoxLayout(frame);
+    layout->setContentsMargins(kRowHPad, 0, kRowHPad, 0);
+    layout->addWidget(row);
+    new DraggableBlockModifier(frame, dragEnabled, localID,
+                               [self = QPointer<PageView>(this), localID](const QString &dropped) {
+                                   if (self)
+                                       self->m_model->moveBlockOnDrop(dropped, self->topLevelIndex(localID));
+                               });
+    return {frame, row};
+}
+
+QWidget *PageView::childContent(const QString &parentLocalID)
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kSpacing);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PageRowList *list = addList(
+        [this, parentLocalID] {
+            const auto parent = storedBlock(parentLocalID);
+            return parent ? m_model->blocks().childBlocks(*parent) : std::vector<FNBlock>();
+        },
+        kSpacing);
+    layout->addWidget(list);
+    QPushButton *add =
+        symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddInside), colour(this, 0.35));
+    QFont caption = add->font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    add->setFont(caption);
+    connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
+    layout->addWidget(add, 0, Qt::AlignLeft);
+    return holder;
+}
+
+QWidget *PageView::columnContent(const QString &parentLocalID, int column, int count)
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kSpacing);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PageRowList *list = addList(
+        [this, parentLocalID, column, count] {
+            const auto parent = storedBlock(parentLocalID);
+            return parent ? m_model->blocks().columnBlocks(*parent, column, count) : std::vector<FNBlock>();
+        },
+        kSpacing);
+    layout->addWidget(list);
+    if (column == 0) {
+        QPushButton *add = symbolButton(QStringLiteral("plus.circle"), QString(), colour(this, 0.35));
+        connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
+        layout->addWidget(add, 0, Qt::AlignLeft);
+    }
+    return holder;
+}
+
+PageRowList *PageView::addList(PageRowList::Source source, int spacing)
+{
+    // Nested rows can neither be dragged nor take a drop.
+    auto *list = new PageRowList(
+        std::move(source), [this](const FNBlock &block) { return blockRow(block, false); }, spacing);
+    m_lists.emplace_back(list);
+    list->refresh();
+    return list;
+}
+
+std::optional<FNBlock> PageView::storedBlock(const QString &localID) const
+{
+    const qsizetype at = m_model->store().indexOfBlock(localID);
+    if (at < 0)
+        return std::nullopt;
+    return m_model->store().state().blocks[size_t(at)];
+}
+
+void PageView::addChildTo(const QString &parentLocalID)
+{
+    if (const auto parent = storedBlock(parentLocalID))
+        m_model->addChildBlock(*parent);
+}
+
+int PageView::topLevelIndex(const QString &localID) const
+{
+    const std::vector<FNBlock> top = m_model->blocks().topLevelBlocks();
+    for (size_t i = 0; i < top.size(); ++i) {
+        if (top[i].localID == localID)
+            return int(i);
+    }
+    return 0;
+}
+
+BlockRow *PageView::row(const QString &localID) const
+{
+    for (const auto &list : m_lists) {
+        if (list) {
+            if (BlockRow *found = list->row(localID))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+QWidget *PageView::rowFrame(const QString &localID) const
+{
+    for (const auto &list : m_lists) {
+        if (list) {
+            if (QWidget *found = list->frame(localID))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+bool PageView::isLaidOut() const
+{
+    return !m_refresh.isActive() && std::all_of(m_lists.begin(), m_lists.end(),
+                                                [](const auto &list) { return !list || list->isComplete(); });
+}
+
+void PageView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    m_model->appear();
+    scheduleRefresh();
+}
+
+void PageView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        leave();
+}
+
+bool PageView::eventFilter(QObject *watched, QEvent *event)
+{
+    // A title is one paragraph: Return does not break it.
+    if (watched == m_titleField && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PageView::scheduleRefresh()
+{
+    // Every store change lands here; a burst of them is one refresh.
+    if (!m_refresh.isActive())
+        m_refresh.start(0);
+}
+
+void PageView::refresh()
+{
+    m_refresh.stop();
+    std::erase_if(m_lists, [](const QPointer<PageRowList> &list) { return list.isNull(); });
+    // Nested lists made during this pass are refreshed as they are made.
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
+        if (list)
+            list->refresh();
+    }
+    refreshHeader();
+    refreshToolbar();
+    refreshCover();
+    checkLaidOut();
+}
+
+void PageView::refreshHeader()
+{
+    const QString &icon = m_model->iconValue();
+    if (!m_shownIcon || *m_shownIcon != icon) {
+        m_shownIcon = icon;
+        QFont font = m_iconButton->font();
+        if (!icon.isEmpty()) {
+            m_iconButton->setText(icon);
+            font.setPixelSize(kIconFontSize);
+            m_iconButton->setFixedSize(kIconFrame, kIconFrame);
+            m_iconButton->setStyleSheet(QString());
+            m_iconButton->setToolTip(QString::fromLatin1(kChangeIcon));
+        } else {
+            m_iconButton->setText(EditorSymbols::glyph(QStringLiteral("face.smiling")));
+            font.setPixelSize(kPlaceholderIconSize);
+            m_iconButton->setFixedSize(kPlaceholderFrame, kPlaceholderFrame);
+            m_iconButton->setStyleSheet(
+                QStringLiteral("QToolButton { color: %1; background: %2; border-radius: 6px; }")
+                    .arg(colour(this, 0.35), colour(this, 0.08)));
+            m_iconButton->setToolTip(QString::fromLatin1(kAddIcon));
+        }
+        m_iconButton->setFont(font);
+    }
+    if (m_titleField->toRawText() != m_model->title())
+        m_titleField->setRawText(m_model->title());
+
+    const QString title = m_model->navigationTitle();
+    if (title != m_shownTitle) {
+        m_shownTitle = title;
+        Q_EMIT navigationTitleChanged(title);
+    }
+}
+
+void PageView::refreshToolbar()
+{
+    const bool onServer = m_model->isPageOnServer();
+    m_shareButton->setEnabled(onServer);
+    m_publishButton->setEnabled(onServer);
+    m_historyButton->setEnabled(onServer);
+    m_aiButton->setChecked(m_model->showAI());
+    m_commentsButton->setChecked(m_model->showComments());
+    m_suggestionsButton->setChecked(m_model->showSuggestions());
+}
+
+void PageView::refreshSelection()
+{
+    const bool on = m_model->selectMode();
+    const int count = int(m_model->selectedBlocks().size());
+    EditorSymbols::apply(*m_selectButton,
+                         on ? QStringLiteral("checklist.checked") : QStringLiteral("checklist"));
+    m_selectButton->setToolTip(QString::fromLatin1(on ? kDoneSelecting : kSelectBlocks));
+    m_selectionBar->setVisible(on);
+    m_selectionCount->setText(QString::fromLatin1(kSelectedCount).arg(count));
+    m_deleteSelected->setText(QString::fromLatin1(kDeleteCount).arg(count));
+    m_deleteSelected->setEnabled(count > 0);
+    // Only the rows whose look changes: restyling every row of a long page on each click is slow.
+    const QSet<QString> &selected = m_model->selectedBlocks();
+    const bool modeChanged = on != m_rowsSelectMode;
+    for (const auto &list : m_lists) {
+        if (!list)
+            continue;
+        list->updateRows([&](BlockRow *row) {
+            const QString &localID = row->model().localID();
+            if (modeChanged)
+                row->setSelectMode(on);
+            if (modeChanged || selected.contains(localID) != m_rowsSelected.contains(localID))
+                row->setSelected(selected.contains(localID));
+        });
+    }
+    m_rowsSelectMode = on;
+    m_rowsSelected = selected;
+}
+
+void PageView::refreshCover()
+{
+    const auto page = m_model->page();
+    m_coverSlot->setVisible(page.has_value());
+    if (!page)
+        return;
+    // A cover runs edge to edge; without one the band's place is inset like the text.
+    const bool hasCover = !page->coverURL.isEmpty();
+    const int side = hasCover ? 0 : kContentHPad;
+    m_coverLayout->setContentsMargins(side, 0, side, hasCover ? 8 : 4);
+}
+
+void PageView::checkLaidOut()
+{
+    if (isLaidOut()) {
+        if (!m_reportedLaidOut) {
+            m_reportedLaidOut = true;
+            Q_EMIT laidOut();
+        }
+    } else {
+        m_reportedLaidOut = false;
+    }
+}
+
+void PageView::applyFocus(const QString &localID)
+{
+    BlockRow *target = row(localID);
+    if (!target)
+        return;
+    if (RichTextEditor *editor = target->richEditor()) {
+        if (!editor->hasFocus())
+            editor->setFocus(Qt::OtherFocusReason);
+    }
+    if (QWidget *frame = rowFrame(localID))
+        m_scroll->ensureWidgetVisible(frame);
+}
+
+void PageView::confirmMultiDelete(int count)
+{
+    Confirmer::Question question;
+    question.title = QString::fromLatin1(kConfirmTitle).arg(count);
+    question.confirmLabel = QString::fromLatin1(kConfirmAction).arg(count);
+    question.cancelLabel = QString::fromLatin1(kCancel);
+    question.destructive = true;
+    m_confirmer->ask(this, question, [self = QPointer<PageView>(this)](bool confirmed) {
+        if (!self)
+            return;
+        self->m_model->setShowMultiDeleteConfirm(false);
+        if (confirmed)
+            self->m_model->deleteSelectedBlocks();
+    });
+}
+
+void PageView::leave()
+{
+    // The rows' waiting text first, so the page's flush carries it.
+    for (const auto &list : m_lists) {
+        if (list)
+            list->flushRows();
+    }
+    m_model->disappear();
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "app/app_context.h"
+#include "editor/page_row_list.h"
+#include "editor/page_view_model.h"
+
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class AutoHeightTextView;
+class BlockRow;
+class Confirmer;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QScrollArea;
+class QToolBar;
+class QToolButton;
+class QVBoxLayout;
+
+// The editor of one page: its toolbar, the header (cover band's place, icon, title), the block
+// rows with their nested rows, the "Add block" button and, in select mode, the selection bar.
+// The state and every operation live in `model()`; this lays them out, keeps the rows in step with
+// the store and forwards. The toolbar's panels and sheets belong to the main window: their buttons
+// set the model's flags, which announce themselves through the model's signals.
+class PageView : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kContentHPad = 28;
+    static constexpr int kTitleFontSize = 32;
+    static constexpr int kRowHPad = 4;
+
+    PageView(const AppContext &context, const QString &pageLocalID, QWidget *parent = nullptr,
+             PageViewModel::Timing timing = {});
+    // Leaving the page queues its pending edits, as hiding it does.
+    ~PageView() override;
+
+    PageViewModel &model() { return *m_model; }
+    const QString &pageLocalID() const { return m_model->pageLocalID(); }
+    // The window title for the page.
+    QString navigationTitle() const { return m_model->navigationTitle(); }
+    // Asks before deleting several blocks; without one set, a window-modal dialog asks.
+    void setConfirmer(Confirmer *confirmer) { m_confirmer = confirmer; }
+
+    // The row of a block at any level; none until it is made.
+    BlockRow *row(const QString &localID) const;
+    QWidget *rowFrame(const QString &localID) const;
+    // Every block of the page that is shown has its row.
+    bool isLaidOut() const;
+    PageRowList *topLevelList() const { return m_topLevel; }
+
+    QToolBar *toolbar() const { return m_toolbar; }
+    QToolButton *selectButton() const { return m_selectButton; }
+    QToolButton *exportButton() const { return m_exportButton; }
+    QToolButton *aiButton() const { return m_aiButton; }
+    QToolButton *commentsButton() const { return m_commentsButton; }
+    QToolButton *suggestionsButton() const { return m_suggestionsButton; }
+    QToolButton *shareButton() const { return m_shareButton; }
+    QToolButton *publishButton() const { return m_publishButton; }
+    QToolButton *historyButton() const { return m_historyButton; }
+    QToolButton *iconButton() const { return m_iconButton; }
+    AutoHeightTextView *titleField() const { return m_titleField; }
+    QPushButton *addBlockButton() const { return m_addBlockButton; }
+    QWidget *coverSlot() const { return m_coverSlot; }
+    QWidget *selectionBar() const { return m_selectionBar; }
+    QLabel *selectionCount() const { return m_selectionCount; }
+    QPushButton *cancelSelectionButton() const { return m_cancelSelection; }
+    QPushButton *deleteSelectedButton() const { return m_deleteSelected; }
+    QScrollArea *scrollArea() const { return m_scroll; }
+
+Q_SIGNALS:
+    void navigationTitleChanged(const QString &title);
+    // The "Export / Template" menu's items.
+    void exportMarkdownRequested();
+    void saveAsTemplateRequested();
+    // Every row the page shows has been made and laid out.
+    void laidOut();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildToolbar();
+    QWidget *buildColumn();
+    QWidget *buildSelectionBar();
+    PageRowList::Entry blockRow(const FNBlock &block, bool dragEnabled);
+    QWidget *childContent(const QString &parentLocalID);
+    QWidget *columnContent(const QString &parentLocalID, int column, int count);
+    PageRowList *addList(PageRowList::Source source, int spacing);
+    // The block as the store holds it now (the row's value may predate its server id).
+    std::optional<FNBlock> storedBlock(const QString &localID) const;
+    void addChildTo(const QString &parentLocalID);
+    int topLevelIndex(const QString &localID) const;
+
+    void scheduleRefresh();
+    void refresh();
+    void refreshHeader();
+    void refreshToolbar();
+    void refreshSelection();
+    void refreshCover();
+    void checkLaidOut();
+    void applyFocus(const QString &localID);
+    void confirmMultiDelete(int count);
+    void leave();
+
+    PageViewModel *m_model;
+    std::unique_ptr<Confirmer> m_ownConfirmer;
+    Confirmer *m_confirmer;
+    QTimer m_refresh;
+    std::vector<QPointer<PageRowList>> m_lists; // the top level first
+    QString m_shownTitle;
+    std::optional<QString> m_shownIcon;
+    bool m_rowsSelectMode = false; // as the rows were last told
+    QSet<QString> m_rowsSelected;
+    bool m_reportedLaidOut = false;
+
+    QToolBar *m_toolbar = nullptr;
+    QToolButton *m_selectButton = nullptr;
+    QToolButton *m_exportButton = nullptr;
+    QMenu *m_exportMenu = nullptr;
+    QToolButton *m_aiButton = nullptr;
+    QToolButton *m_commentsButton = nullptr;
+    QToolButton *m_suggestionsButton = nullptr;
+    QToolButton *m_shareButton = nullptr;
+    QToolButton *m_publishButton = nullptr;
+    QToolButton *m_historyButton = nullptr;
+
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_coverSlot = nullptr;
+    QVBoxLayout *m_coverLayout = nullptr;
+    QToolButton *m_iconButton = nullptr;
+    AutoHeightTextView *m_titleField = nullptr;
+    PageRowList *m_topLevel = nullptr;
+    QPushButton *m_addBlockButton = nullptr;
+
+    QWidget *m_selectionBar = nullptr;
+    QLabel *m_selectionCount = nullptr;
+    QPushButton *m_cancelSelection = nullptr;
+    QPushButton *m_deleteSelected = nullptr;
+};

@@ -1,0 +1,361 @@
+#include "app/empty_state_view.h"
+#include "app/home_dashboard.h"
+#include "app/home_view.h"
+#include "app/relative_time.h"
+#include "support/app_harness.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QDateTime Base(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+
+FNFolder folder(qint64 serverID, qint64 parent = 0, qint64 position = 0, bool deleted = false)
+{
+    FNFolder f;
+    f.serverID = serverID;
+    f.parentFolderServerID = parent;
+    f.position = position;
+    f.name = QStringLiteral("F%1").arg(serverID);
+    if (deleted)
+        f.deletedAt = Base;
+    return f;
+}
+
+FNPage page(const QString &title, qint64 folderID = 0, qint64 parentPage = 0, qint64 position = 0,
+            int minutesAgo = 0, bool deleted = false)
+{
+    FNPage p;
+    p.title = title;
+    p.folderServerID = folderID;
+    p.parentPageServerID = parentPage;
+    p.position = position;
+    p.updatedAt = Base.addSecs(-60 * minutesAgo);
+    if (deleted)
+        p.deletedAt = Base;
+    return p;
+}
+
+QStringList titles(const std::vector<FNPage> &pages)
+{
+    QStringList out;
+    for (const auto &p : pages)
+        out << p.title;
+    return out;
+}
+
+} // namespace
+
+class TestHomeView : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void greeting_data();
+    void greeting();
+    void folderCounts_data();
+    void folderCounts();
+    void openingAFolder_data();
+    void openingAFolder();
+    void topLevelFoldersByPosition();
+    void recentPagesAreTheEightNewest();
+    void badges_data();
+    void badges();
+    void relativeTimes_data();
+    void relativeTimes();
+
+    void sectionsAndPlaceholder_data();
+    void sectionsAndPlaceholder();
+    void cardsSelectPages();
+    void followsTheStoreAndTheClock();
+
+private:
+    void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
+
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+};
+
+void TestHomeView::init()
+{
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+}
+
+void TestHomeView::cleanup()
+{
+    m_app.reset();
+    m_device.reset();
+}
+
+void TestHomeView::setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages)
+{
+    m_app->store.change([&](StoreState &s) {
+        s.folders = folders;
+        s.pages = pages;
+    });
+}
+
+void TestHomeView::greeting_data()
+{
+    QTest::addColumn<int>("hour");
+    QTest::addColumn<std::optional<QString>>("name");
+    QTest::addColumn<QString>("expected");
+    const std::optional<QString> none;
+    const std::optional<QString> alpha = QStringLiteral("alpha");
+    QTest::newRow("04") << 4 << alpha << "Welcome, alpha";
+    QTest::newRow("05") << 5 << alpha << "Good morning, alpha";
+    QTest::newRow("11") << 11 << alpha << "Good morning, alpha";
+    QTest::newRow("12") << 12 << alpha << "Good afternoon, alpha";
+    QTest::newRow("16") << 16 << alpha << "Good afternoon, alpha";
+    QTest::newRow("17") << 17 << alpha << "Good evening, alpha";
+    QTest::newRow("21") << 21 << alpha << "Good evening, alpha";
+    QTest::newRow("22") << 22 << alpha << "Welcome, alpha";
+    QTest::newRow("00") << 0 << alpha << "Welcome, alpha";
+    QTest::newRow("two words") << 19 << std::optional<QString>(QStringLiteral("alpha beta"))
+                               << "Good evening, alpha";
+    QTest::newRow("doubled spaces") << 19 << std::optional<QString>(QStringLiteral("  alpha  beta"))
+                                    << "Good evening, alpha";
+    QTest::newRow("no name") << 19 << none << "Good evening";
+    QTest::newRow("empty name") << 19 << std::optional<QString>(QString()) << "Good evening";
+    // No word to take: the name stands as it is.
+    QTest::newRow("only spaces") << 19 << std::optional<QString>(QStringLiteral("   "))
+                                 << "Good evening,    ";
+}
+
+void TestHomeView::greeting()
+{
+    QFETCH(int, hour);
+    QFETCH(std::optional<QString>, name);
+    QFETCH(QString, expected);
+    QCOMPARE(HomeDashboard::greeting(hour, name), expected);
+}
+
+void TestHomeView::folderCounts_data()
+{
+    QTest::addColumn<std::vector<FNFolder>>("folders");
+    QTest::addColumn<std::vector<FNPage>>("pages");
+    QTest::addColumn<QString>("text");
+    const FNFolder top = folder(10);
+    QTest::newRow("empty") << std::vector<FNFolder>{top} << std::vector<FNPage>{} << "Empty";
+    QTest::newRow("one subfolder") << std::vector<FNFolder>{top, folder(11, 10)} << std::vector<FNPage>{}
+                                   << "1 Folder";
+    QTest::newRow("two subfolders, one page") << std::vector<FNFolder>{top, folder(11, 10), folder(12, 10)}
+                                              << std::vector<FNPage>{page("a", 10)} << "2 Folders | 1 Page";
+    QTest::newRow("three pages") << std::vector<FNFolder>{top}
+                                 << std::vector<FNPage>{page("a", 10), page("b", 10), page("c", 10)}
+                                 << "3 Pages";
+    QTest::newRow("deleted and nested children are not counted")
+        << std::vector<FNFolder>{top, folder(11, 10, 0, true)}
+        << std::vector<FNPage>{page("gone", 10, 0, 0, 0, true), page("sub", 10, 77)} << "Empty";
+    // Top-level folders and loose pages carry 0 as their parent and folder ids, like this folder's id.
+    QTest::newRow("folder not on the service")
+        << std::vector<FNFolder>{folder(0), folder(5)}
+        << std::vector<FNPage>{page("loose"), page("loose too")} << "Empty";
+}
+
+void TestHomeView::folderCounts()
+{
+    QFETCH(std::vector<FNFolder>, folders);
+    QFETCH(std::vector<FNPage>, pages);
+    QFETCH(QString, text);
+    StoreState state;
+    state.folders = folders;
+    state.pages = pages;
+    QCOMPARE(HomeDashboard::folderCountText(HomeDashboard::folderCounts(state, folders.front())), text);
+}
+
+void TestHomeView::openingAFolder_data()
+{
+    QTest::addColumn<std::vector<FNFolder>>("folders");
+    QTest::addColumn<std::vector<FNPage>>("pages");
+    QTest::addColumn<QString>("opens"); // empty: nothing
+    QTest::newRow("first by position")
+        << std::vector<FNFolder>{folder(10)}
+        << std::vector<FNPage>{page("second", 10, 0, 2), page("first", 10, 0, 1), page("tie", 10, 0, 1)}
+        << "first";
+    QTest::newRow("only nested or deleted pages")
+        << std::vector<FNFolder>{folder(10)}
+        << std::vector<FNPage>{page("nested", 10, 3), page("deleted", 10, 0, 0, 0, true)} << QString();
+    QTest::newRow("folder not on the service")
+        << std::vector<FNFolder>{folder(0)} << std::vector<FNPage>{page("loose")} << QString();
+}
+
+void TestHomeView::openingAFolder()
+{
+    QFETCH(std::vector<FNFolder>, folders);
+    QFETCH(std::vector<FNPage>, pages);
+    QFETCH(QString, opens);
+    StoreState state;
+    state.folders = folders;
+    state.pages = pages;
+    const auto opened = HomeDashboard::folderOpenPage(state, folders.front());
+    QCOMPARE(opened ? opened->title : QString(), opens);
+}
+
+void TestHomeView::topLevelFoldersByPosition()
+{
+    StoreState state;
+    FNFolder b = folder(2, 0, 1);
+    FNFolder a = folder(1, 0, 0);
+    FNFolder tie = folder(3, 0, 1);
+    state.folders = {b, folder(4, 1), a, folder(5, 0, 0, true), tie};
+    QStringList names;
+    for (const auto &f : HomeDashboard::topLevelFolders(state))
+        names << f.name;
+    QCOMPARE(names, (QStringList{"F1", "F2", "F3"}));
+}
+
+void TestHomeView::recentPagesAreTheEightNewest()
+{
+    StoreState state;
+    for (int i = 0; i < 9; ++i)
+        state.pages.push_back(page(QStringLiteral("p%1").arg(i), 0, 0, 0, i + 1));
+    state.pages.push_back(page("same A", 0, 0, 0, 0));
+    state.pages.push_back(page("deleted", 0, 0, 0, 0, true));
+    state.pages.push_back(page("same B", 0, 0, 0, 0));
+    const auto recent = HomeDashboard::recentPages(state);
+    QCOMPARE(titles(recent), (QStringList{"same A", "same B", "p0", "p1", "p2", "p3", "p4", "p5"}));
+}
+
+void TestHomeView::badges_data()
+{
+    QTest::addColumn<qint64>("serverID");
+    QTest::addColumn<std::optional<FNPageStatus>>("status");
+    QTest::addColumn<bool>("published");
+    QTest::addColumn<bool>("shared");
+    const std::optional<FNPageStatus> none;
+    QTest::newRow("not on the service")
+        << qint64(0) << std::optional(FNPageStatus{true, 2}) << false << false;
+    QTest::newRow("no status") << qint64(42) << none << false << false;
+    QTest::newRow("nothing set") << qint64(42) << std::optional(FNPageStatus{false, 0}) << false << false;
+    QTest::newRow("published") << qint64(42) << std::optional(FNPageStatus{true, 0}) << true << false;
+    QTest::newRow("shared") << qint64(42) << std::optional(FNPageStatus{false, 1}) << false << true;
+    QTest::newRow("both") << qint64(42) << std::optional(FNPageStatus{true, 3}) << true << true;
+}
+
+void TestHomeView::badges()
+{
+    QFETCH(qint64, serverID);
+    QFETCH(std::optional<FNPageStatus>, status);
+    QFETCH(bool, published);
+    QFETCH(bool, shared);
+    StoreState state;
+    FNPage p = page("p");
+    p.serverID = serverID;
+    if (status)
+        state.pageStatuses.insert(QStringLiteral("42"), *status);
+    // A status under the page's local id must never count.
+    state.pageStatuses.insert(p.localID, FNPageStatus{true, 5});
+    QCOMPARE(HomeDashboard::pageStatus(state, p), (HomeDashboard::Badges{published, shared}));
+}
+
+void TestHomeView::relativeTimes_data()
+{
+    QTest::addColumn<qint64>("secondsAgo");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("seconds") << qint64(30) << "30 sec. ago";
+    QTest::newRow("minutes") << qint64(5 * 60 + 10) << "5 min. ago";
+    QTest::newRow("hours") << qint64(2 * 3600) << "2 hr. ago";
+    QTest::newRow("one day") << qint64(86400) << "1 day ago";
+    QTest::newRow("days") << qint64(3 * 86400) << "3 days ago";
+    QTest::newRow("weeks") << qint64(15 * 86400) << "2 wk. ago";
+    QTest::newRow("months") << qint64(65 * 86400) << "2 mo. ago";
+    QTest::newRow("years") << qint64(800 * 86400) << "2 yr. ago";
+    QTest::newRow("future") << qint64(-120) << "in 2 min.";
+}
+
+void TestHomeView::relativeTimes()
+{
+    QFETCH(qint64, secondsAgo);
+    QFETCH(QString, text);
+    QCOMPARE(RelativeTime::format(Base.addSecs(-secondsAgo), Base), text);
+}
+
+void TestHomeView::sectionsAndPlaceholder_data()
+{
+    QTest::addColumn<std::vector<FNFolder>>("folders");
+    QTest::addColumn<std::vector<FNPage>>("pages");
+    QTest::addColumn<int>("folderCards");
+    QTest::addColumn<int>("recentCards");
+    QTest::addColumn<bool>("placeholder");
+    QTest::newRow("nothing") << std::vector<FNFolder>{} << std::vector<FNPage>{} << 0 << 0 << true;
+    QTest::newRow("only deleted") << std::vector<FNFolder>{folder(1, 0, 0, true)}
+                                  << std::vector<FNPage>{page("x", 0, 0, 0, 0, true)} << 0 << 0 << true;
+    QTest::newRow("only subfolders, live pages")
+        << std::vector<FNFolder>{folder(2, 9)} << std::vector<FNPage>{page("x")} << 0 << 1 << false;
+    QTest::newRow("folders only") << std::vector<FNFolder>{folder(1), folder(2)} << std::vector<FNPage>{} << 2
+                                  << 0 << false;
+}
+
+void TestHomeView::sectionsAndPlaceholder()
+{
+    QFETCH(std::vector<FNFolder>, folders);
+    QFETCH(std::vector<FNPage>, pages);
+    QFETCH(int, folderCards);
+    QFETCH(int, recentCards);
+    QFETCH(bool, placeholder);
+    setState(folders, pages);
+    HomeView view(m_app->context());
+    QCOMPARE(view.folderCards().size(), folderCards);
+    QCOMPARE(view.recentCards().size(), recentCards);
+    QCOMPARE(view.foldersSection() != nullptr, folderCards > 0);
+    QCOMPARE(view.recentSection() != nullptr, recentCards > 0);
+    QCOMPARE(view.placeholder() != nullptr, placeholder);
+    if (placeholder) {
+        QCOMPARE(view.placeholder()->titleLabel()->text(), QStringLiteral("Nothing here yet"));
+    }
+}
+
+void TestHomeView::cardsSelectPages()
+{
+    FNPage nested = page("nested", 10, 77, 0, 1);
+    FNPage first = page("first", 10, 0, 0, 2);
+    setState({folder(10), folder(0)}, {nested, first});
+    HomeView view(m_app->context(), nullptr, [] { return Base; });
+    QSignalSpy selected(&view, &HomeView::pageSelected);
+
+    QCOMPARE(view.folderCards().size(), 2);
+    QCOMPARE(view.folderCards()[0]->findChild<QLabel *>("count")->text(), QStringLiteral("1 Page"));
+    view.folderCards()[0]->click();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.last().at(0).toString(), first.localID);
+    // The folder without a server id opens nothing.
+    view.folderCards()[1]->click();
+    QCOMPARE(selected.size(), 1);
+
+    // A recent card selects exactly its page, nested or not.
+    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("title")->text(), QStringLiteral("nested"));
+    view.recentCards()[0]->click();
+    QCOMPARE(selected.last().at(0).toString(), nested.localID);
+}
+
+void TestHomeView::followsTheStoreAndTheClock()
+{
+    m_app->session.signIn(QStringLiteral("t"),
+                          AuthUser{1, QStringLiteral("Ann Lee"), QStringLiteral("a@b.c")});
+    QDateTime now = QDateTime(QDate(2024, 5, 1), QTime(8, 30)); // local time
+    HomeView view(m_app->context(), nullptr, [&] { return now; });
+    QCOMPARE(view.greetingLabel()->text(), QStringLiteral("Good morning, Ann"));
+    QVERIFY(view.placeholder());
+
+    FNPage p = page(QString());
+    p.updatedAt = now.addSecs(-3 * 3600);
+    now = now.addSecs(12 * 3600);
+    m_app->store.upsertPage(p);
+    QTRY_COMPARE(view.recentCards().size(), 1);
+    QCOMPARE(view.greetingLabel()->text(), QStringLiteral("Good evening, Ann"));
+    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("title")->text(), QStringLiteral("Untitled"));
+    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("time")->text(), QStringLiteral("15 hr. ago"));
+    QVERIFY(!view.placeholder());
+}
+
+QTEST_MAIN(TestHomeView)
+#include "tst_home_view.moc"

@@ -1,0 +1,340 @@
+#include "api/api_client.h"
+#include "api/json_coder.h"
+#include "api/page_create_req.h"
+#include "api/service_endpoints.h"
+#include "app/logout_flow.h"
+#include "support/app_harness.h"
+#include "support/fake_service.h"
+#include "support/task_outcome.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString PagesPath = QStringLiteral("/api/pages.php");
+const QString SyncPath = QStringLiteral("/api/sync.php");
+const QString LogoutPath = QStringLiteral("/api/auth/logout.php");
+const QString LastOpenKey = QStringLiteral("pn.lastOpenPageLocalID");
+const QString WelcomeKey = QStringLiteral("pn.didSeeWelcome");
+
+} // namespace
+
+class TestLogout : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void confirmationTexts_data();
+    void confirmationTexts();
+    void emptyOutboxLogsOutAtOnce();
+    void queuedChangesArePushedBeforeReset();
+    void unpushableChangesWaitAtMostTheBound_data();
+    void unpushableChangesWaitAtMostTheBound();
+    void runningCycleIsAwaited();
+    void cycleOutlastingTheBoundAppliesNothing();
+    void withoutTokenNoRequestIsSent();
+
+private:
+    void signIn();
+    // A new page queued as "page"/"create", as the sidebar queues it.
+    FNPage queuePage(const QString &title);
+    int indexOfRequest(const QString &path, int nth = 0) const;
+    bool fakeHasPage(const QString &title) const;
+
+    FakeService m_fake;
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+    FakeService::Account m_account;
+    int m_accounts = 0;
+};
+
+void TestLogout::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+}
+
+void TestLogout::init()
+{
+    m_fake.clearFaults();
+    m_fake.setOffline(false);
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+}
+
+void TestLogout::cleanup()
+{
+    m_fake.clearFaults();
+    m_fake.setOffline(false);
+    m_app.reset();
+    m_device.reset();
+}
+
+void TestLogout::signIn()
+{
+    const QString email = QStringLiteral("leaver%1@example.com").arg(++m_accounts);
+    m_account = m_fake.createAccount(email, QStringLiteral("secret12"), QStringLiteral("Lee Ver"));
+    QVERIFY(m_account.userId != 0);
+    m_app->session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Lee Ver"), email});
+    m_fake.clearRequests();
+}
+
+FNPage TestLogout::queuePage(const QString &title)
+{
+    FNPage page;
+    page.workspaceServerID = m_account.workspaceId;
+    page.title = title;
+    m_app->store.upsertPage(page);
+    PageCreateReq req;
+    req.workspace_id = m_account.workspaceId;
+    req.title = title;
+    FNSyncOp op;
+    op.entity = QStringLiteral("page");
+    op.op = QStringLiteral("create");
+    op.refLocalID = page.localID;
+    op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+    m_app->store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+    m_app->store.scheduleSave();
+    return page;
+}
+
+int TestLogout::indexOfRequest(const QString &path, int nth) const
+{
+    const auto all = m_fake.requests();
+    for (int i = 0; i < all.size(); ++i) {
+        if (QString::fromUtf8(all[i].path()) == path && nth-- == 0)
+            return i;
+    }
+    return -1;
+}
+
+bool TestLogout::fakeHasPage(const QString &title) const
+{
+    auto &fake = const_cast<FakeService &>(m_fake);
+    for (const auto &[id, page] : fake.state().pages) {
+        if (page.title == title)
+            return true;
+    }
+    return false;
+}
+
+void TestLogout::confirmationTexts_data()
+{
+    QTest::addColumn<int>("unsynced");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("none") << 0 << QStringLiteral("You'll need to sign in again to access your notes.");
+    QTest::newRow("one") << 1
+                         << QStringLiteral(
+                                "You have 1 unsynced change. We'll try to sync them before logging out, "
+                                "but if you're offline they may be lost.");
+    QTest::newRow("four") << 4
+                          << QStringLiteral(
+                                 "You have 4 unsynced changes. We'll try to sync them before logging "
+                                 "out, but if you're offline they may be lost.");
+}
+
+void TestLogout::confirmationTexts()
+{
+    QFETCH(int, unsynced);
+    QFETCH(QString, message);
+    const auto question = LogoutFlow::question(unsynced);
+    QCOMPARE(question.title, QStringLiteral("Log out of Penroost Derud?"));
+    QCOMPARE(question.message, message);
+    QCOMPARE(question.confirmLabel, QStringLiteral("Log out"));
+    QCOMPARE(question.cancelLabel, QStringLiteral("Cancel"));
+    QVERIFY(question.destructive);
+}
+
+void TestLogout::emptyOutboxLogsOutAtOnce()
+{
+    signIn();
+    FNPage page;
+    page.title = QStringLiteral("Kept on the service");
+    m_app->store.upsertPage(page);
+    m_app->store.save();
+    QVERIFY(QFile::exists(m_app->store.url()));
+    m_app->favorites.toggle(page.localID);
+    m_app->templates.add(
+        PageTemplate{QStringLiteral("T1"), QStringLiteral("Weekly"), QStringLiteral("Week"), QString(), {}});
+    m_app->settings.setString(LastOpenKey, page.localID);
+    m_app->settings.setBool(WelcomeKey, true);
+
+    auto *flow = new LogoutFlow(m_app->context(), 5s);
+    QPointer<LogoutFlow> alive(flow);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    flow->start();
+    // No wait: signed out and emptied before start() returns.
+    QVERIFY(!m_app->session.token());
+    QVERIFY(!m_app->session.userID());
+    QCOMPARE(m_app->store.state(), StoreState{});
+    QVERIFY(!QFile::exists(m_app->store.url()));
+
+    QVERIFY(finished.wait(5000));
+    QTRY_VERIFY(alive.isNull()); // the flow goes by itself
+    QCOMPARE(m_fake.requestsTo(SyncPath).size(), 0);
+    const auto logouts = m_fake.requestsTo(LogoutPath);
+    QCOMPARE(logouts.size(), 1);
+    QCOMPARE(logouts[0].method, QByteArray("POST"));
+    QCOMPARE(logouts[0].header("Authorization"),
+             std::optional<QByteArray>("Bearer " + m_account.token.toUtf8()));
+    QCOMPARE(logouts[0].body, QByteArray(R"({"device":"logout"})"));
+
+    // What belongs to the device, not the account, stays.
+    QCOMPARE(m_app->favorites.ids(), QSet<QString>{page.localID});
+    QCOMPARE(m_app->templates.templates().size(), size_t(1));
+    QCOMPARE(m_app->settings.string(LastOpenKey), std::optional<QString>(page.localID));
+    QCOMPARE(m_app->settings.boolean(WelcomeKey), std::optional<bool>(true));
+    QVERIFY(!m_app->engine.isRunning()); // never started here, and the flow starts nothing
+}
+
+void TestLogout::queuedChangesArePushedBeforeReset()
+{
+    signIn();
+    queuePage(QStringLiteral("Last words"));
+    QList<bool> signedInAtPush;
+    connect(&m_fake, &FakeService::requestReceived, this, [&](const HttpRequest &request) {
+        if (QString::fromUtf8(request.path()) == PagesPath)
+            signedInAtPush.append(m_app->session.token().has_value() && !m_app->store.state().pages.empty());
+    });
+
+    auto *flow = new LogoutFlow(m_app->context(), 5s);
+    QSignalSpy signedOut(flow, &LogoutFlow::signedOut);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    flow->start();
+    QVERIFY(m_app->session.token()); // waiting for the last sync
+    QVERIFY(finished.wait(5000));
+    disconnect(&m_fake, &FakeService::requestReceived, this, nullptr);
+
+    QVERIFY(fakeHasPage(QStringLiteral("Last words")));
+    QCOMPARE(signedInAtPush, QList<bool>{true});
+    QVERIFY(indexOfRequest(PagesPath) < indexOfRequest(LogoutPath));
+    QCOMPARE(signedOut.size(), 1);
+    QCOMPARE(m_app->store.state(), StoreState{});
+}
+
+void TestLogout::unpushableChangesWaitAtMostTheBound_data()
+{
+    QTest::addColumn<bool>("stalled");
+    // A connection that hangs is what makes the bound matter; a refused one fails at once.
+    QTest::newRow("stalled connection") << true;
+    QTest::newRow("offline") << false;
+}
+
+void TestLogout::unpushableChangesWaitAtMostTheBound()
+{
+    QFETCH(bool, stalled);
+    signIn();
+    const QString title = QStringLiteral("Never sent ") + QString::fromLatin1(QTest::currentDataTag());
+    queuePage(title);
+    if (stalled)
+        m_fake.setFault(PagesPath, FakeService::Fault::delay(20000));
+    else
+        m_fake.setOffline(true);
+
+    constexpr auto bound = 300ms;
+    auto *flow = new LogoutFlow(m_app->context(), bound);
+    QSignalSpy signedOut(flow, &LogoutFlow::signedOut);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    QElapsedTimer clock;
+    clock.start();
+    flow->start();
+    QVERIFY(signedOut.wait(5000));
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited < 5000, qPrintable(QString::number(waited)));
+    if (stalled)
+        QVERIFY2(waited >= bound.count() - 20, qPrintable(QString::number(waited)));
+
+    QVERIFY(!m_app->session.token());
+    QCOMPARE(m_app->store.state(), StoreState{}); // the unsent change went with the reset
+    QVERIFY(!m_app->engine.isSyncing());
+    QVERIFY(finished.size() == 1 || finished.wait(5000));
+    if (!stalled)
+        QVERIFY(!fakeHasPage(title));
+}
+
+void TestLogout::runningCycleIsAwaited()
+{
+    signIn();
+    queuePage(QStringLiteral("In flight"));
+    m_fake.setFault(PagesPath, FakeService::Fault::delay(300));
+    QSignalSpy cycles(&m_app->engine, &SyncEngine::cycleFinished);
+    auto cycle = m_app->engine.syncNow();
+    QVERIFY(m_app->engine.isSyncing());
+    // Queued after the running cycle took its snapshot of the outbox.
+    queuePage(QStringLiteral("Queued late"));
+
+    auto *flow = new LogoutFlow(m_app->context(), 5s);
+    QSignalSpy signedOut(flow, &LogoutFlow::signedOut);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    QList<int> cyclesAtSignOut;
+    connect(flow, &LogoutFlow::signedOut, this, [&] { cyclesAtSignOut.append(int(cycles.size())); });
+    flow->start();
+    QVERIFY(m_app->session.token());
+    QVERIFY(finished.wait(10000));
+
+    // Both cycles ended before the sign-out: the running one and the flow's own.
+    QCOMPARE(cyclesAtSignOut, QList<int>{2});
+    QVERIFY(fakeHasPage(QStringLiteral("In flight")));
+    QVERIFY(fakeHasPage(QStringLiteral("Queued late")));
+    QVERIFY(indexOfRequest(PagesPath, 1) < indexOfRequest(LogoutPath));
+    QCOMPARE(m_app->store.state(), StoreState{});
+}
+
+void TestLogout::cycleOutlastingTheBoundAppliesNothing()
+{
+    signIn();
+    // Another device's page: a pull that got through would bring it into the store.
+    PageCreateReq other;
+    other.workspace_id = m_account.workspaceId;
+    other.title = QStringLiteral("From elsewhere");
+    QVERIFY(runTask(ServiceEndpoints::createPage(m_account.token, other)).ok());
+    queuePage(QStringLiteral("Mine"));
+    m_fake.setFault(SyncPath, FakeService::Fault::delay(1000));
+
+    QSignalSpy cycles(&m_app->engine, &SyncEngine::cycleFinished);
+    auto cycle = m_app->engine.syncNow();
+    QVERIFY(m_app->engine.isSyncing());
+
+    auto *flow = new LogoutFlow(m_app->context(), 200ms);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    QElapsedTimer clock;
+    clock.start();
+    flow->start();
+    QVERIFY(finished.wait(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+
+    // The cycle was given up before the reset; nothing of its pull lands afterwards.
+    QCOMPARE(cycles.size(), 1);
+    QVERIFY(!m_app->engine.isSyncing());
+    QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > 1300, 3000); // past the moment the pull's reply was due
+    QCOMPARE(m_app->store.state(), StoreState{});
+    QCOMPARE(m_fake.requestsTo(SyncPath).size(), 1);
+}
+
+void TestLogout::withoutTokenNoRequestIsSent()
+{
+    FNPage page;
+    page.title = QStringLiteral("Left over");
+    m_app->store.upsertPage(page);
+    m_fake.clearRequests();
+
+    auto *flow = new LogoutFlow(m_app->context(), 5s);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    flow->start();
+    QVERIFY(finished.size() == 1 || finished.wait(2000));
+    QCOMPARE(m_app->store.state(), StoreState{});
+    QVERIFY(m_fake.requests().isEmpty());
+}
+
+QTEST_MAIN(TestLogout)
+#include "tst_logout.moc"

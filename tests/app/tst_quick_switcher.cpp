@@ -1,0 +1,272 @@
+#include "app/quick_switcher.h"
+#include "app/quick_switcher_model.h"
+#include "support/app_harness.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QDateTime Base(QDate(2024, 5, 1), QTime(12, 0), Qt::UTC);
+
+FNPage page(const QString &title, int minutesAgo, bool deleted = false, qint64 workspace = 1)
+{
+    FNPage p;
+    p.title = title;
+    p.workspaceServerID = workspace;
+    p.updatedAt = Base.addSecs(-60 * minutesAgo);
+    if (deleted)
+        p.deletedAt = Base;
+    return p;
+}
+
+QStringList titles(const std::vector<FNPage> &pages)
+{
+    QStringList out;
+    for (const auto &p : pages)
+        out << p.title;
+    return out;
+}
+
+} // namespace
+
+class TestQuickSwitcher : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void filtering_data();
+    void filtering();
+    void atMostFiftyNewestFirst();
+    void highlightStopsAtTheEnds();
+    void pickNeedsAValidHighlight();
+    void messages_data();
+    void messages();
+
+    void keyboardDrivesThePanel();
+    void escapeClosesWithoutPicking();
+    void returnWithoutResultsStaysOpen();
+    void clickPicksThatRow();
+
+private:
+    void setPages(std::vector<FNPage> pages);
+    QuickSwitcher *openSwitcher();
+
+    std::unique_ptr<AppDevice> m_device;
+    std::unique_ptr<AppHarness> m_app;
+    std::unique_ptr<QWidget> m_window;
+};
+
+void TestQuickSwitcher::init()
+{
+    m_device = std::make_unique<AppDevice>();
+    m_app = std::make_unique<AppHarness>(*m_device);
+}
+
+void TestQuickSwitcher::cleanup()
+{
+    m_window.reset();
+    m_app.reset();
+    m_device.reset();
+}
+
+void TestQuickSwitcher::setPages(std::vector<FNPage> pages)
+{
+    m_app->store.change([&](StoreState &s) { s.pages = std::move(pages); });
+}
+
+QuickSwitcher *TestQuickSwitcher::openSwitcher()
+{
+    m_window = std::make_unique<QWidget>();
+    m_window->resize(800, 600);
+    m_window->show();
+    auto *switcher = new QuickSwitcher(m_app->context(), m_window.get());
+    switcher->setAttribute(Qt::WA_DeleteOnClose);
+    switcher->open();
+    return switcher;
+}
+
+void TestQuickSwitcher::filtering_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QStringList>("expected");
+    // Store order; newer pages come first in results.
+    QTest::newRow("empty") << ""
+                           << QStringList{"Alpha", "", "Beta UNTIL", "Café", "Cafe\u0301 noir", "Résumé"};
+    QTest::newRow("only spaces") << "   " << QStringList{"Alpha",           "",      "Beta UNTIL", "Café",
+                                                         "Cafe\u0301 noir", "Résumé"};
+    QTest::newRow("case") << "ALP" << QStringList{"Alpha"};
+    QTest::newRow("trimmed") << " \talpha\t " << QStringList{"Alpha"};
+    QTest::newRow("untitled, any case") << "UnTi" << QStringList{"", "Beta UNTIL"};
+    QTest::newRow("accents are not folded") << "resume" << QStringList{};
+    QTest::newRow("composed query finds both spellings") << "café" << QStringList{"Café", "Cafe\u0301 noir"};
+    QTest::newRow("decomposed query finds both spellings")
+        << "cafe\u0301" << QStringList{"Café", "Cafe\u0301 noir"};
+    QTest::newRow("inside a word") << "sum" << QStringList{"Résumé"};
+    QTest::newRow("line break is not trimmed") << "alpha\n" << QStringList{};
+}
+
+void TestQuickSwitcher::filtering()
+{
+    QFETCH(QString, query);
+    QFETCH(QStringList, expected);
+    StoreState state;
+    state.pages = {page("Alpha", 1),
+                   page("", 2),
+                   page("Deleted alpha untitled", 0, true),
+                   page("Beta UNTIL", 3, false, 99), // another workspace takes part
+                   page("Café", 4),
+                   page("Cafe\u0301 noir", 5),
+                   page("Résumé", 6)};
+    QCOMPARE(titles(QuickSwitcherModel::results(state, query)), expected);
+}
+
+void TestQuickSwitcher::atMostFiftyNewestFirst()
+{
+    StoreState state;
+    for (int i = 0; i < 60; ++i)
+        state.pages.push_back(page(QStringLiteral("p%1").arg(i), 60 - i)); // the last is the newest
+    state.pages.push_back(page("tie first", 0));
+    state.pages.push_back(page("tie second", 0));
+    const auto results = QuickSwitcherModel::results(state, QString());
+    QCOMPARE(results.size(), size_t(50));
+    QCOMPARE(results[0].title, QStringLiteral("tie first"));
+    QCOMPARE(results[1].title, QStringLiteral("tie second"));
+    QCOMPARE(results[2].title, QStringLiteral("p59"));
+    QCOMPARE(results[49].title, QStringLiteral("p12"));
+}
+
+void TestQuickSwitcher::highlightStopsAtTheEnds()
+{
+    setPages({page("a", 1), page("b", 2), page("c", 3)});
+    QuickSwitcherModel model(m_app->store);
+    model.moveUp();
+    QCOMPARE(model.highlighted(), 0);
+    model.moveDown();
+    model.moveDown();
+    model.moveDown();
+    QCOMPARE(model.highlighted(), 2);
+    model.moveUp();
+    QCOMPARE(model.highlighted(), 1);
+    model.setQuery(QStringLiteral("a")); // typing returns to the first row
+    QCOMPARE(model.highlighted(), 0);
+
+    model.setQuery(QStringLiteral("zzz"));
+    model.moveDown();
+    QCOMPARE(model.highlighted(), 0);
+    model.moveUp();
+    QCOMPARE(model.highlighted(), 0);
+}
+
+void TestQuickSwitcher::pickNeedsAValidHighlight()
+{
+    setPages({page("a", 1), page("b", 2), page("c", 3)});
+    QuickSwitcherModel model(m_app->store);
+    model.moveDown();
+    model.moveDown();
+    QCOMPARE(model.pick()->title, QStringLiteral("c"));
+    // The store shrank under the highlight: nothing to pick.
+    setPages({page("a", 1)});
+    QVERIFY(!model.pick());
+}
+
+void TestQuickSwitcher::messages_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no query") << ""
+                              << "No pages yet.";
+    QTest::newRow("query as typed") << "  Zed "
+                                    << "No pages match “  Zed ”.";
+}
+
+void TestQuickSwitcher::messages()
+{
+    QFETCH(QString, query);
+    QFETCH(QString, message);
+    QuickSwitcherModel model(m_app->store);
+    model.setQuery(query);
+    QCOMPARE(model.emptyMessage(), message);
+}
+
+void TestQuickSwitcher::keyboardDrivesThePanel()
+{
+    const FNPage b = page("beta", 2);
+    setPages({page("alpha", 1), b, page("gamma", 3)});
+    QuickSwitcher *switcher = openSwitcher();
+    QPointer<QuickSwitcher> alive(switcher);
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QTRY_VERIFY(switcher->searchField()->hasFocus());
+    QCOMPARE(switcher->list()->count(), 3);
+
+    QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QCOMPARE(switcher->model().highlighted(), 2);
+    QCOMPARE(switcher->list()->currentRow(), 2);
+    QTest::keyClicks(switcher->searchField(), QStringLiteral("a"));
+    QCOMPARE(switcher->model().highlighted(), 0);
+    QCOMPARE(switcher->list()->count(), 3);
+    QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QCOMPARE(switcher->list()->currentItem()->text(), QStringLiteral("📄  beta"));
+
+    QTest::keyClick(switcher->searchField(), Qt::Key_Return);
+    QCOMPARE(picked.size(), 1);
+    QCOMPARE(picked.first().at(0).toString(), b.localID);
+    QTRY_VERIFY(alive.isNull());
+}
+
+void TestQuickSwitcher::escapeClosesWithoutPicking()
+{
+    setPages({page("alpha", 1)});
+    QuickSwitcher *switcher = openSwitcher();
+    QPointer<QuickSwitcher> alive(switcher);
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QTest::keyClick(switcher->searchField(), Qt::Key_Escape);
+    QTRY_VERIFY(alive.isNull());
+    QCOMPARE(picked.size(), 0);
+}
+
+void TestQuickSwitcher::returnWithoutResultsStaysOpen()
+{
+    QuickSwitcher *switcher = openSwitcher();
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QVERIFY(switcher->emptyLabel()->isVisible());
+    QCOMPARE(switcher->emptyLabel()->text(), QStringLiteral("No pages yet."));
+    QTest::keyClicks(switcher->searchField(), QStringLiteral("x"));
+    QCOMPARE(switcher->emptyLabel()->text(), QStringLiteral("No pages match “x”."));
+    QTest::keyClick(switcher->searchField(), Qt::Key_Return);
+    QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QCOMPARE(picked.size(), 0);
+    QVERIFY(switcher->isVisible());
+
+    // The list follows the store while open.
+    setPages({page("x marks", 1)});
+    QCOMPARE(switcher->list()->count(), 1);
+    QVERIFY(!switcher->emptyLabel()->isVisible());
+}
+
+void TestQuickSwitcher::clickPicksThatRow()
+{
+    const FNPage c = page("", 3);
+    setPages({page("a", 1), page("b", 2), c});
+    QuickSwitcher *switcher = openSwitcher();
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QListWidget *list = switcher->list();
+    QTRY_VERIFY(list->isVisible());
+    QCOMPARE(list->item(2)->text(), QStringLiteral("📄  Untitled"));
+    const QRect row = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    QCOMPARE(picked.size(), 1);
+    QCOMPARE(picked.first().at(0).toString(), c.localID);
+}
+
+QTEST_MAIN(TestQuickSwitcher)
+#include "tst_quick_switcher.moc"

@@ -1,0 +1,549 @@
+#include "api/blocks_upsert_req.h"
+#include "api/json_coder.h"
+#include "api/page_patch_req.h"
+#include "editor/block_content.h"
+#include "editor/page_block_list.h"
+#include "editor/page_outbox.h"
+#include "editor/server_block_merge.h"
+#include "store/local_store.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QDateTime kOld = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+
+struct Spec {
+    Spec(const char *name, qint64 position, const char *parentLocal = "", qint64 parentServer = 0,
+         qint64 serverID = 0)
+        : name(QString::fromLatin1(name))
+        , position(position)
+        , parentLocal(QString::fromLatin1(parentLocal))
+        , parentServer(parentServer)
+        , serverID(serverID)
+    {
+    }
+    Spec(const QString &name, qint64 position, const char *parentLocal)
+        : Spec("", position, parentLocal)
+    {
+        this->name = name;
+    }
+
+    QString name;
+    qint64 position;
+    QString parentLocal;
+    qint64 parentServer;
+    qint64 serverID;
+};
+
+} // namespace
+
+// The page's block list, its structural edits and the operations they queue, on a real store.
+class TestPageBlockList : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+
+    void derivedLists();
+    void insertAfter_data();
+    void insertAfter();
+    void siblingsResolvedAsTheListShowsThem_data();
+    void siblingsResolvedAsTheListShowsThem();
+    void addInside_data();
+    void addInside();
+    void appendAfterEveryBlock();
+    void deleteIfEmpty();
+    void deleteUsesTheStoredServerID();
+    void moveOnDrop_data();
+    void moveOnDrop();
+    void deleteSelection();
+    void columnsDealChildrenInTurn();
+
+    void upsertRequest();
+    void upsertOutcomes();
+    void pageUpdatePayloads();
+
+    void mergeAddsOnlyUnknownBlocks();
+
+private:
+    // Stores the blocks of the page by name (their localIDs are the names) and returns the page.
+    FNPage makePage(const QList<Spec> &blocks, qint64 pageServerID = 5);
+    const FNBlock &block(const QString &localID) const;
+    QList<qint64> positions(const QStringList &names) const;
+    std::vector<FNSyncOp> outboxOf(const QString &entity, const QString &op) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LocalStore> m_store;
+};
+
+void TestPageBlockList::init()
+{
+    m_store.reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_store = std::make_unique<LocalStore>(m_dir->path(), std::chrono::milliseconds(5));
+}
+
+FNPage TestPageBlockList::makePage(const QList<Spec> &blocks, qint64 pageServerID)
+{
+    FNPage page;
+    page.localID = QStringLiteral("P");
+    page.serverID = pageServerID;
+    m_store->upsertPage(page);
+    for (const Spec &spec : blocks) {
+        FNBlock b;
+        b.localID = spec.name;
+        b.serverID = spec.serverID;
+        b.pageLocalID = page.localID;
+        b.pageServerID = pageServerID;
+        b.parentBlockLocalID = spec.parentLocal;
+        b.parentBlockServerID = spec.parentServer;
+        b.type = QStringLiteral("text");
+        b.contentJSON = *BlockContent::encode({{QStringLiteral("text"), spec.name}});
+        b.position = spec.position;
+        b.updatedAt = kOld;
+        m_store->upsertBlock(b);
+    }
+    return page;
+}
+
+const FNBlock &TestPageBlockList::block(const QString &localID) const
+{
+    return m_store->state().blocks[size_t(m_store->indexOfBlock(localID))];
+}
+
+QList<qint64> TestPageBlockList::positions(const QStringList &names) const
+{
+    QList<qint64> out;
+    for (const QString &name : names)
+        out << block(name).position;
+    return out;
+}
+
+std::vector<FNSyncOp> TestPageBlockList::outboxOf(const QString &entity, const QString &op) const
+{
+    std::vector<FNSyncOp> out;
+    for (const FNSyncOp &o : m_store->state().outbox) {
+        if (o.entity == entity && o.op == op)
+            out.push_back(o);
+    }
+    return out;
+}
+
+void TestPageBlockList::derivedLists()
+{
+    makePage({{"b", 1},
+              {"a", 0},
+              {"c", 1},
+              {"byLocal", 0, "a"},
+              {"byServer", 1, "", 77},
+              {"localWins", 2, "x", 77},
+              {"orphan", 0, "gone"}});
+    FNBlock a = block("a");
+    a.serverID = 77;
+    m_store->upsertBlock(a);
+    FNBlock deleted;
+    deleted.localID = "deleted";
+    deleted.pageLocalID = "P";
+    deleted.deletedAt = kOld;
+    m_store->upsertBlock(deleted);
+
+    PageBlockList list(*m_store, "P");
+    const auto ids = [](const std::vector<FNBlock> &blocks) {
+        QStringList out;
+        for (const FNBlock &b : blocks)
+            out << b.localID;
+        return out;
+    };
+    // Equal positions keep the store's order; nested and orphaned blocks are in the page's list.
+    QCOMPARE(ids(list.pageBlocks()),
+             QStringList({"a", "byLocal", "orphan", "b", "c", "byServer", "localWins"}));
+    QCOMPARE(ids(list.topLevelBlocks()), QStringList({"a", "b", "c"}));
+    // A local link names its parent even where the server link would match another.
+    QCOMPARE(ids(list.childBlocks(block("a"))), QStringList({"byLocal", "byServer"}));
+    // A parent without a server id has no server-linked children.
+    FNBlock b = block("b");
+    QVERIFY(list.childBlocks(b).empty());
+
+    // A deleted page has no blocks.
+    m_store->markPageDeleted("P");
+    QVERIFY(!list.page());
+    QVERIFY(list.pageBlocks().empty());
+    QVERIFY(!list.insertBlockAfter(block("a")));
+    QVERIFY(!list.addChildBlock(block("a")));
+}
+
+void TestPageBlockList::insertAfter_data()
+{
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<qint64>("newPosition");
+    QTest::addColumn<QList<qint64>>("others"); // positions of a, b, c afterwards
+    QTest::addColumn<QStringList>("stamped");
+
+    QTest::newRow("after the last") << "c" << qint64(3) << QList<qint64>{0, 1, 2} << QStringList();
+    QTest::newRow("after the first") << "a" << qint64(1) << QList<qint64>{0, 2, 3} << QStringList{"b", "c"};
+    QTest::newRow("not among its siblings")
+        << "stranger" << qint64(3) << QList<qint64>{0, 1, 2} << QStringList();
+}
+
+void TestPageBlockList::insertAfter()
+{
+    QFETCH(QString, after);
+    QFETCH(qint64, newPosition);
+    QFETCH(QList<qint64>, others);
+    QFETCH(QStringList, stamped);
+
+    makePage({{"a", 0}, {"b", 1}, {"c", 2}});
+    PageBlockList list(*m_store, "P");
+    FNBlock target;
+    target.localID = after;
+    if (after != QLatin1String("stranger"))
+        target = block(after);
+    const auto added = list.insertBlockAfter(target);
+    QVERIFY(added);
+    const FNBlock &made = block(*added);
+    QCOMPARE(made.position, newPosition);
+    QCOMPARE(made.type, QStringLiteral("text"));
+    QCOMPARE(made.contentJSON, QStringLiteral("{\"text\":\"\"}"));
+    QCOMPARE(made.pageServerID, qint64(5));
+    QVERIFY(PageBlockList::isTopLevel(made));
+    QCOMPARE(positions({"a", "b", "c"}), others);
+    for (const QString &name : QStringList{"a", "b", "c"})
+        QCOMPARE(block(name).updatedAt != kOld, stamped.contains(name));
+}
+
+void TestPageBlockList::siblingsResolvedAsTheListShowsThem_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("target");
+
+    QTest::newRow("insert after a local-linked child") << "insert"
+                                                       << "c1";
+    QTest::newRow("insert after a server-linked child") << "insert"
+                                                        << "c2";
+    QTest::newRow("insert after a child with both links") << "insert"
+                                                          << "c3";
+    QTest::newRow("add inside") << "addInside"
+                                << "";
+    QTest::newRow("delete a server-linked child") << "delete"
+                                                  << "c2";
+    QTest::newRow("delete a local-linked child") << "delete"
+                                                 << "c1";
+}
+
+void TestPageBlockList::siblingsResolvedAsTheListShowsThem()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, target);
+
+    // One parent, its children linked in three forms (as made here, as fetched, as pulled).
+    makePage({{"parent", 0, "", 0, 40},
+              {"c1", 0, "parent"},
+              {"c2", 1, "", 40},
+              {"c3", 2, "parent", 40},
+              {"top", 1}});
+    PageBlockList list(*m_store, "P");
+    if (edit == QLatin1String("insert"))
+        QVERIFY(list.insertBlockAfter(block(target)));
+    else if (edit == QLatin1String("addInside"))
+        QVERIFY(list.addChildBlock(block("parent")));
+    else
+        QVERIFY(list.deleteBlockIfEmpty(block(target)));
+
+    const std::vector<FNBlock> children = list.childBlocks(block("parent"));
+    QList<qint64> numbers;
+    for (const FNBlock &child : children)
+        numbers << child.position;
+    std::sort(numbers.begin(), numbers.end());
+    QList<qint64> expected;
+    for (qint64 i = 0; i < qint64(children.size()); ++i)
+        expected << i;
+    QCOMPARE(numbers, expected); // one group, numbered without gaps or repeats
+    QCOMPARE(block("top").position, qint64(1));
+}
+
+void TestPageBlockList::addInside_data()
+{
+    QTest::addColumn<QList<qint64>>("childPositions");
+    QTest::addColumn<qint64>("expected");
+
+    QTest::newRow("no children") << QList<qint64>() << qint64(0);
+    QTest::newRow("children at 0, 1 and 5") << QList<qint64>{0, 1, 5} << qint64(6);
+}
+
+void TestPageBlockList::addInside()
+{
+    QFETCH(QList<qint64>, childPositions);
+    QFETCH(qint64, expected);
+
+    QList<Spec> specs{{"parent", 0, "", 0, 9}};
+    for (int i = 0; i < childPositions.size(); ++i)
+        specs.append({QStringLiteral("child%1").arg(i), childPositions[i], "parent"});
+    makePage(specs);
+    PageBlockList list(*m_store, "P");
+    const auto added = list.addChildBlock(block("parent"));
+    QVERIFY(added);
+    QCOMPARE(block(*added).position, expected);
+    QCOMPARE(block(*added).parentBlockLocalID, QStringLiteral("parent"));
+    QCOMPARE(block(*added).parentBlockServerID, qint64(9));
+    for (int i = 0; i < childPositions.size(); ++i)
+        QCOMPARE(block(QStringLiteral("child%1").arg(i)).updatedAt, kOld); // nothing renumbered
+}
+
+void TestPageBlockList::appendAfterEveryBlock()
+{
+    makePage({});
+    PageBlockList list(*m_store, "P");
+    QCOMPARE(block(*list.appendBlock("text")).position, qint64(0));
+
+    init();
+    makePage({{"a", 0}, {"b", 1}, {"nested", 7, "a"}});
+    PageBlockList again(*m_store, "P");
+    const FNBlock made = block(*again.appendBlock("h1"));
+    QCOMPARE(made.position, qint64(8));
+    QCOMPARE(made.type, QStringLiteral("h1"));
+    QVERIFY(PageBlockList::isTopLevel(made));
+}
+
+void TestPageBlockList::deleteIfEmpty()
+{
+    makePage({{"only", 0}, {"child", 0, "only"}});
+    PageBlockList list(*m_store, "P");
+    QVERIFY(!list.deleteBlockIfEmpty(block("only"))); // the page keeps its last top-level block
+    QVERIFY(!block("only").deletedAt);
+    QVERIFY(list.deleteBlockIfEmpty(block("child"))); // a parent's only child may go
+    QVERIFY(block("child").deletedAt);
+    QVERIFY(m_store->state().outbox.empty()); // never on the service: nothing to tell it
+
+    init();
+    makePage({{"first", 0, "", 0, 31}, {"second", 1}});
+    PageBlockList two(*m_store, "P");
+    QVERIFY(two.deleteBlockIfEmpty(block("first")));
+    QCOMPARE(block("second").position, qint64(0));
+    const auto deletes = outboxOf("block", "delete");
+    QCOMPARE(deletes.size(), size_t(1));
+    QCOMPARE(deletes[0].refLocalID, QStringLiteral("first"));
+    QCOMPARE(deletes[0].payloadJSON, QStringLiteral("{\"block_id\":31}"));
+}
+
+void TestPageBlockList::deleteUsesTheStoredServerID()
+{
+    // The row was built before the push acknowledged its block.
+    makePage({{"a", 0}, {"b", 1}});
+    const FNBlock asBuilt = block("b");
+    FNBlock acknowledged = asBuilt;
+    acknowledged.serverID = 64;
+    m_store->upsertBlock(acknowledged);
+    PageBlockList list(*m_store, "P");
+    QVERIFY(list.deleteBlockIfEmpty(asBuilt));
+    const auto deletes = outboxOf("block", "delete");
+    QCOMPARE(deletes.size(), size_t(1));
+    QCOMPARE(deletes[0].payloadJSON, QStringLiteral("{\"block_id\":64}"));
+}
+
+void TestPageBlockList::moveOnDrop_data()
+{
+    QTest::addColumn<QString>("dropped");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<bool>("moved");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("onto a row further down") << "a" << 2 << true << QStringList{"b", "c", "a", "d"};
+    QTest::newRow("onto a row further up") << "d" << 1 << true << QStringList{"a", "d", "b", "c"};
+    QTest::newRow("onto its own row") << "b" << 1 << true << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("past the end") << "a" << 99 << true << QStringList{"b", "c", "d", "a"};
+    QTest::newRow("text that names no block") << "hello" << 0 << false << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("a nested block") << "nested" << 0 << false << QStringList{"a", "b", "c", "d"};
+}
+
+void TestPageBlockList::moveOnDrop()
+{
+    QFETCH(QString, dropped);
+    QFETCH(int, target);
+    QFETCH(bool, moved);
+    QFETCH(QStringList, order);
+
+    // Positions with a gap: a move brings them to 0, 1, 2, ... where they differ.
+    makePage({{"a", 0}, {"b", 1}, {"c", 2}, {"d", 5}, {"nested", 0, "a"}});
+    PageBlockList list(*m_store, "P");
+    QCOMPARE(list.moveBlockOnDrop(dropped, target), moved);
+    QStringList shown;
+    for (const FNBlock &b : list.topLevelBlocks())
+        shown << b.localID;
+    QCOMPARE(shown, order);
+    if (moved)
+        QCOMPARE(positions(order), (QList<qint64>{0, 1, 2, 3}));
+    else
+        QCOMPARE(block("d").position, qint64(5));
+    QCOMPARE(block("nested").position, qint64(0));
+}
+
+void TestPageBlockList::deleteSelection()
+{
+    makePage({{"a", 0, "", 0, 11}, {"b", 1}, {"c", 2, "", 0, 12}, {"d", 3}, {"e", 5}, {"child", 4, "a", 11}});
+    PageBlockList list(*m_store, "P");
+    QVERIFY(!list.deleteBlocks({"a", "b", "c"}));
+
+    // Deletions only for what the service knows; the local-only block simply goes.
+    const auto deletes = outboxOf("block", "delete");
+    QCOMPARE(deletes.size(), size_t(2));
+    QCOMPARE(deletes[0].payloadJSON, QStringLiteral("{\"block_id\":11}"));
+    QCOMPARE(deletes[1].payloadJSON, QStringLiteral("{\"block_id\":12}"));
+    QVERIFY(block("b").deletedAt);
+    QVERIFY(!block("child").deletedAt); // nested blocks are not deleted with their parent
+
+    // The rest of the page numbered in one run, without stamping the blocks.
+    QCOMPARE(positions({"d", "child", "e"}), (QList<qint64>{0, 1, 2}));
+    QCOMPARE(block("d").updatedAt, kOld);
+
+    QVERIFY(list.deleteBlocks({"d", "child", "e"}));
+    QVERIFY(list.pageBlocks().empty());
+}
+
+void TestPageBlockList::columnsDealChildrenInTurn()
+{
+    QList<Spec> specs{{"cols", 0, "", 0, 3}};
+    for (int i = 0; i < 7; ++i)
+        specs.append({QStringLiteral("k%1").arg(i), i, "cols"});
+    makePage(specs);
+    PageBlockList list(*m_store, "P");
+    const auto names = [&](int column) {
+        QStringList out;
+        for (const FNBlock &b : list.columnBlocks(block("cols"), column, 3))
+            out << b.localID;
+        return out;
+    };
+    QCOMPARE(names(0), QStringList({"k0", "k3", "k6"}));
+    QCOMPARE(names(1), QStringList({"k1", "k4"}));
+    QCOMPARE(names(2), QStringList({"k2", "k5"}));
+}
+
+void TestPageBlockList::upsertRequest()
+{
+    makePage({{"top", 0, "", 0, 21},
+              {"fresh", 1},
+              {"child", 0, "top"},
+              {"waiting", 0, "fresh"},
+              {"orphan", 0, "gone"},
+              {"fetched", 1, "", 21, 22}});
+    FNBlock broken = block("fresh");
+    broken.contentJSON = QStringLiteral("not json");
+    m_store->upsertBlock(broken);
+
+    PageBlockList list(*m_store, "P");
+    PageOutbox outbox(list);
+    int waiting = -1;
+    const auto req = outbox.blocksUpsertRequest(&waiting);
+    QVERIFY(req);
+    QCOMPARE(req->page_id, qint64(5));
+    QCOMPARE(waiting, 1); // "waiting" until "fresh" has an id; "orphan" for good
+    QStringList sent;
+    for (const BlockUpsertItem &item : req->blocks)
+        sent << item.client_id;
+    QCOMPARE(sent, QStringList({"top", "child", "fresh", "fetched"}));
+
+    const QString json = QString::fromUtf8(sharedJSONEncode(*req));
+    QVERIFY(json.contains(
+        QStringLiteral("{\"client_id\":\"top\",\"id\":21,\"type\":\"text\",\"content\":{\"text\":\"top\"},"
+                       "\"position\":0}")));
+    QVERIFY(json.contains(
+        QStringLiteral("{\"client_id\":\"child\",\"type\":\"text\",\"content\":{\"text\":\"child\"},"
+                       "\"position\":0,\"parent_block_id\":21}")));
+    QVERIFY(json.contains(QStringLiteral("\"client_id\":\"fresh\",\"type\":\"text\",\"content\":{},")));
+    QVERIFY(json.contains(
+        QStringLiteral("\"client_id\":\"fetched\",\"id\":22,\"type\":\"text\",\"content\":{\"text\":"
+                       "\"fetched\"},\"position\":1,\"parent_block_id\":21}")));
+}
+
+void TestPageBlockList::upsertOutcomes()
+{
+    using Outcome = PageOutbox::Outcome;
+    PageBlockList list(*m_store, "P");
+    PageOutbox outbox(list);
+    QCOMPARE(outbox.queueBlockUpserts().outcome, Outcome::NoPage);
+
+    makePage({{"a", 0}}, 0);
+    QCOMPARE(outbox.queueBlockUpserts().outcome, Outcome::PageNotOnServer);
+    QVERIFY(m_store->state().outbox.empty());
+
+    init();
+    makePage({});
+    PageBlockList empty(*m_store, "P");
+    QCOMPARE(PageOutbox(empty).queueBlockUpserts().outcome, Outcome::NothingToSend);
+    QVERIFY(m_store->state().outbox.empty());
+
+    init();
+    makePage({{"a", 0}, {"b", 1}});
+    PageBlockList two(*m_store, "P");
+    QCOMPARE(PageOutbox(two).queueBlockUpserts().outcome, Outcome::Queued);
+    const auto upserts = outboxOf("block", "upsert");
+    QCOMPARE(upserts.size(), size_t(1));
+    QCOMPARE(upserts[0].refLocalID, QStringLiteral("P"));
+    QCOMPARE(upserts[0].attempts, qint64(0));
+    const auto req = sharedJSONDecode<BlocksUpsertReq>(upserts[0].payloadJSON.toUtf8());
+    QCOMPARE(req.blocks.size(), size_t(2));
+}
+
+void TestPageBlockList::pageUpdatePayloads()
+{
+    makePage({}, 0);
+    PageBlockList list(*m_store, "P");
+    PageOutbox outbox(list);
+    outbox.queuePageTitle(0, QStringLiteral("Plan"));
+    outbox.queuePageIcon(8, QString());
+    const auto updates = outboxOf("page", "update");
+    QCOMPARE(updates.size(), size_t(2));
+    QCOMPARE(updates[0].refLocalID, QStringLiteral("P"));
+    QCOMPARE(updates[0].payloadJSON, QStringLiteral("{\"page_id\":0,\"title\":\"Plan\"}"));
+    QCOMPARE(updates[1].payloadJSON, QStringLiteral("{\"page_id\":8,\"icon\":\"\"}"));
+}
+
+void TestPageBlockList::mergeAddsOnlyUnknownBlocks()
+{
+    const FNPage page = makePage({{"local", 0, "", 0, 100}, {"gone", 1, "", 0, 101}});
+    m_store->markBlockDeleted("gone");
+    FNBlock elsewhere;
+    elsewhere.localID = "elsewhere";
+    elsewhere.pageLocalID = "Q";
+    elsewhere.serverID = 102;
+    m_store->upsertBlock(elsewhere);
+
+    const auto dto = [](qint64 id, std::optional<qint64> parent, JSONObject content) {
+        BlockDTO d;
+        d.id = id;
+        d.page_id = 5;
+        d.parent_block_id = parent;
+        d.type = QStringLiteral("mystery");
+        d.content = std::move(content);
+        d.position = 0;
+        return d;
+    };
+    const std::vector<BlockDTO> reply{dto(100, {}, {}),
+                                      dto(101, {}, {}),
+                                      dto(102, {}, {}),
+                                      dto(103, {}, {}),
+                                      dto(104, 103, {{"text", QStringLiteral("hi")}}),
+                                      dto(103, {}, {})};
+    QCOMPARE(ServerBlockMerge::mergeServerBlocks(*m_store, page, reply), 2);
+    QCOMPARE(ServerBlockMerge::mergeServerBlocks(*m_store, page, reply), 0); // a second open adds nothing
+
+    const FNBlock &top =
+        block(m_store->state().blocks[size_t(m_store->indexOfBlockWithServerID(103))].localID);
+    QCOMPARE(top.contentJSON, QStringLiteral("{}"));
+    QCOMPARE(top.type, QStringLiteral("mystery"));
+    QCOMPARE(top.pageLocalID, QStringLiteral("P"));
+    QCOMPARE(top.pageServerID, qint64(5));
+    QVERIFY(PageBlockList::isTopLevel(top));
+    const FNBlock &child = m_store->state().blocks[size_t(m_store->indexOfBlockWithServerID(104))];
+    QCOMPARE(child.parentBlockServerID, qint64(103));
+    QVERIFY(child.parentBlockLocalID.isEmpty());
+    QCOMPARE(child.contentJSON, QStringLiteral("{\"text\":\"hi\"}"));
+    QCOMPARE(PageBlockList(*m_store, "P").childBlocks(top).size(), size_t(1));
+    QVERIFY(m_store->state().outbox.empty());
+}
+
+QTEST_GUILESS_MAIN(TestPageBlockList)
+#include "tst_page_block_list.moc"

@@ -1,0 +1,593 @@
+#include "api/api_client.h"
+#include "api/blocks_upsert_req.h"
+#include "api/json_coder.h"
+#include "api/page_patch_req.h"
+#include "editor/auto_height_text_view.h"
+#include "editor/block_content.h"
+#include "editor/block_row.h"
+#include "editor/draggable_block_modifier.h"
+#include "editor/page_view.h"
+#include "editor/rich_text_editor.h"
+#include "platform/app_events.h"
+#include "platform/preset_confirmer.h"
+#include "support/fake_service.h"
+#include "support/test_device.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+const QString kBlocksPath = QStringLiteral("/api/blocks.php");
+
+PageViewModel::Timing fastTiming()
+{
+    PageViewModel::Timing timing;
+    timing.blockFlush = std::chrono::milliseconds(30);
+    timing.title = std::chrono::milliseconds(30);
+    timing.focusRetry = std::chrono::milliseconds(5);
+    timing.rowText = std::chrono::milliseconds(10);
+    return timing;
+}
+
+QString textOf(const FNBlock &block)
+{
+    return BlockContent::readString(BlockContent::decode(block.contentJSON), QStringLiteral("text"));
+}
+
+QString textOf(const FakeServiceState::Block &block)
+{
+    return BlockContent::readString(block.content, QStringLiteral("text"));
+}
+
+} // namespace
+
+// The page editor over a device's store and engine, against the fake service.
+class TestPageView : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void flushIsDebounced();
+    void offlineEditsReachTheService_data();
+    void offlineEditsReachTheService();
+    void selectionDelete_data();
+    void selectionDelete();
+    void fetchMergesWithoutDuplicatesWhilePushInFlight();
+    void fetchAddsTheServiceBlocks();
+    void fetchFailuresChangeNothing_data();
+    void fetchFailuresChangeNothing();
+    void earlyTitleReachesTheService_data();
+    void earlyTitleReachesTheService();
+    void iconSavedAtOnce();
+    void toolbar();
+    void runAIPromptOpensThePanel();
+    void dragAndDropReorders();
+    void focusLandsOnTheNewBlock();
+
+private:
+    AppContext context();
+    std::unique_ptr<PageView> openView(const QString &pageLocalID, bool waitForOpenTask = true);
+    FNPage syncedPage(const QString &title);
+    std::vector<FNSyncOp> outboxOf(const QString &entity, const QString &op) const;
+    qint64 serverIDOf(const QString &pageLocalID) const;
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+};
+
+void TestPageView::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+    m_account = m_fake.createAccount("page@example.com", "secret12", "Page");
+}
+
+void TestPageView::init()
+{
+    m_fake.setOffline(false);
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+    m_device = std::make_unique<TestDevice>(m_account.token);
+}
+
+void TestPageView::cleanup()
+{
+    m_device->engine().stopLoop();
+    // A cycle still in flight ends with its device.
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+    m_device.reset();
+}
+
+AppContext TestPageView::context()
+{
+    AppContext c;
+    c.store = &m_device->store();
+    c.secrets = &m_device->secrets();
+    c.syncEngine = &m_device->engine();
+    return c;
+}
+
+std::unique_ptr<PageView> TestPageView::openView(const QString &pageLocalID, bool waitForOpenTask)
+{
+    auto view = std::make_unique<PageView>(context(), pageLocalID, nullptr, fastTiming());
+    QSignalSpy loaded(&view->model(), &PageViewModel::blocksLoaded);
+    view->resize(700, 600);
+    view->show();
+    if (waitForOpenTask && loaded.isEmpty() && !loaded.wait(5000))
+        return nullptr;
+    return view;
+}
+
+FNPage TestPageView::syncedPage(const QString &title)
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, title);
+    m_device->sync();
+    return *m_device->page(page.localID);
+}
+
+std::vector<FNSyncOp> TestPageView::outboxOf(const QString &entity, const QString &op) const
+{
+    std::vector<FNSyncOp> out;
+    for (const FNSyncOp &o : m_device->store().state().outbox) {
+        if (o.entity == entity && o.op == op)
+            out.push_back(o);
+    }
+    return out;
+}
+
+qint64 TestPageView::serverIDOf(const QString &pageLocalID) const
+{
+    const FNPage *page = m_device->page(pageLocalID);
+    return page ? page->serverID : 0;
+}
+
+void TestPageView::flushIsDebounced()
+{
+    const FNPage page = syncedPage("Notes");
+    m_device->addBlock(page.localID, "one", 0);
+    m_device->setToken(std::nullopt); // the operations stay in the outbox to be counted
+    PageViewModel model(context(), page.localID, fastTiming());
+    for (int i = 0; i < 10; ++i)
+        model.scheduleBlockFlush();
+    QVERIFY(model.isBlockFlushPending());
+    QVERIFY(outboxOf("block", "upsert").empty());
+    QTRY_VERIFY(!model.isBlockFlushPending());
+    QCOMPARE(outboxOf("block", "upsert").size(), size_t(1));
+
+    // A page the service does not have yet queues nothing.
+    const FNPage local = m_device->addPage(m_account.workspaceId, "Local");
+    m_device->addBlock(local.localID, "two", 0);
+    PageViewModel other(context(), local.localID, fastTiming());
+    other.queueBlockUpserts();
+    QCOMPARE(outboxOf("block", "upsert").size(), size_t(1));
+}
+
+void TestPageView::offlineEditsReachTheService_data()
+{
+    QTest::addColumn<bool>("pageOnService");
+    QTest::newRow("page already on the service") << true;
+    QTest::newRow("page made offline") << false;
+}
+
+void TestPageView::offlineEditsReachTheService()
+{
+    QFETCH(bool, pageOnService);
+
+    // Retry waits pass at once: every reading of the clock is a minute later.
+    auto now = std::make_shared<QDateTime>(QDateTime::currentDateTimeUtc());
+    m_device->engine().setClock([now] { return *now = now->addSecs(61); });
+    const FNPage page = pageOnService ? syncedPage("Trip") : FNPage();
+    m_fake.setOffline(true);
+    const QString pageLocalID =
+        pageOnService ? page.localID : m_device->addPage(m_account.workspaceId, "Trip").localID;
+    m_device->engine().start();
+
+    auto view = openView(pageLocalID);
+    QVERIFY(view);
+    PageViewModel &model = view->model();
+    QCOMPARE(model.blocks().pageBlocks().size(), size_t(1)); // the first block of an empty page
+    const FNBlock first = model.blocks().pageBlocks().front();
+    QTRY_VERIFY(view->row(first.localID));
+    view->row(first.localID)->model().commitTextNow("first");
+    model.insertBlockAfter(first);
+    const FNBlock second = model.blocks().topLevelBlocks().back();
+    QTRY_VERIFY(view->row(second.localID));
+    view->row(second.localID)->model().commitTextNow("second");
+    model.addChildBlock(first); // its parent has no server id yet
+    const FNBlock child = model.blocks().childBlocks(first).front();
+    m_device->setBlockText(child.localID, "inside");
+    model.moveBlockOnDrop(second.localID, 0);
+    QTRY_VERIFY(!model.isBlockFlushPending());
+
+    m_fake.setOffline(false);
+    const auto stored = [&] {
+        const qint64 pageID = serverIDOf(pageLocalID);
+        return pageID == 0 ? std::vector<FakeServiceState::Block>() : m_fake.storedBlocks(pageID);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(stored().size(), size_t(3), 10000);
+    std::vector<FakeServiceState::Block> top;
+    std::vector<FakeServiceState::Block> nested;
+    for (const auto &b : stored())
+        (b.parentBlockId == 0 ? top : nested).push_back(b);
+    QCOMPARE(top.size(), size_t(2));
+    QCOMPARE(textOf(top[0]), QStringLiteral("second"));
+    QCOMPARE(textOf(top[1]), QStringLiteral("first"));
+    QCOMPARE(nested.size(), size_t(1));
+    QCOMPARE(textOf(nested[0]), QStringLiteral("inside"));
+    QCOMPARE(nested[0].parentBlockId, top[1].id);
+    QTRY_VERIFY(m_device->store().state().outbox.empty());
+}
+
+void TestPageView::selectionDelete_data()
+{
+    QTest::addColumn<int>("selected"); // of a (on the service), b (on the service), c (local only)
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<int>("deletions");
+    QTest::addColumn<int>("left");
+
+    QTest::newRow("one block, no question") << 1 << true << "" << 1 << 2;
+    QTest::newRow("three blocks, confirmed") << 3 << true << "Delete 3 blocks?" << 2 << 1;
+    QTest::newRow("three blocks, cancelled") << 3 << false << "Delete 3 blocks?" << 0 << 3;
+}
+
+void TestPageView::selectionDelete()
+{
+    QFETCH(int, selected);
+    QFETCH(bool, confirm);
+    QFETCH(QString, question);
+    QFETCH(int, deletions);
+    QFETCH(int, left);
+
+    const FNPage page = syncedPage("Cleanup");
+    const FNBlock a = m_device->addBlock(page.localID, "a", 0);
+    const FNBlock b = m_device->addBlock(page.localID, "b", 1);
+    QVERIFY(m_device->queueBlockUpsert(page.localID));
+    QVERIFY(m_device->sync());
+    const FNBlock c = m_device->addBlock(page.localID, "c", 2);
+    m_device->setToken(std::nullopt);
+
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    PresetConfirmer confirmer(confirm);
+    view->setConfirmer(&confirmer);
+    QTRY_VERIFY(view->row(c.localID));
+
+    QVERIFY(!view->selectionBar()->isVisibleTo(view.get()));
+    view->selectButton()->click();
+    QVERIFY(view->selectionBar()->isVisibleTo(view.get()));
+    QCOMPARE(view->selectButton()->toolTip(), QStringLiteral("Done selecting"));
+    QVERIFY(!view->deleteSelectedButton()->isEnabled());
+    const QStringList order{a.localID, c.localID, b.localID};
+    for (int i = 0; i < selected; ++i)
+        view->row(order[i])->selectBox()->click();
+    QCOMPARE(view->selectionCount()->text(), QStringLiteral("%1 selected").arg(selected));
+    QCOMPARE(view->deleteSelectedButton()->text(), QStringLiteral("Delete (%1)").arg(selected));
+    QVERIFY(view->deleteSelectedButton()->isEnabled());
+
+    view->deleteSelectedButton()->click();
+    if (question.isEmpty()) {
+        QVERIFY(confirmer.questions().isEmpty());
+    } else {
+        QCOMPARE(confirmer.questions().size(), 1);
+        QCOMPARE(confirmer.questions()[0].title, question);
+        QCOMPARE(confirmer.questions()[0].confirmLabel, QStringLiteral("Delete %1 blocks").arg(selected));
+        QCOMPARE(confirmer.questions()[0].cancelLabel, QStringLiteral("Cancel"));
+    }
+    QCOMPARE(int(outboxOf("block", "delete").size()), deletions);
+    QCOMPARE(int(m_device->liveBlocks(page.localID).size()), left);
+    QCOMPARE(view->model().selectMode(), !confirm);
+    QCOMPARE(view->model().selectedBlocks().isEmpty(), confirm);
+
+    // Off by the toolbar: the selection goes with it.
+    if (view->model().selectMode()) {
+        view->selectButton()->click();
+        QVERIFY(view->model().selectedBlocks().isEmpty());
+        QCOMPARE(view->selectButton()->toolTip(), QStringLiteral("Select blocks to delete"));
+    }
+}
+
+void TestPageView::fetchMergesWithoutDuplicatesWhilePushInFlight()
+{
+    const FNPage page = syncedPage("Race");
+    const FNBlock block = m_device->addBlock(page.localID, "typed here", 0);
+    QVERIFY(m_device->queueBlockUpsert(page.localID));
+
+    // The service stores the block at once but its answer is slow.
+    FakeService::Fault slow = FakeService::Fault::delay(400);
+    slow.remaining = 1;
+    m_fake.setFault(kBlocksPath, slow);
+    m_device->engine().start();
+    QTRY_VERIFY(!m_fake.requestsTo(kBlocksPath).isEmpty());
+    QVERIFY(m_device->engine().isSyncing());
+    QCOMPARE(m_fake.storedBlocks(page.serverID).size(), size_t(1));
+
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    const auto gets = m_fake.requestsTo(kBlocksPath);
+    QVERIFY(std::any_of(gets.begin(), gets.end(), [](const HttpRequest &r) { return r.method == "GET"; }));
+    const auto live = m_device->liveBlocks(page.localID);
+    QCOMPARE(live.size(), size_t(1));
+    QCOMPARE(live[0].localID, block.localID);
+    QCOMPARE(live[0].serverID, m_fake.storedBlocks(page.serverID)[0].id);
+}
+
+void TestPageView::fetchAddsTheServiceBlocks()
+{
+    // Written by another device: this one has the page but not its blocks.
+    const FNPage page = syncedPage("Shared");
+    TestDevice other(m_fake.issueToken(m_account.userId, "other"));
+    QVERIFY(other.sync());
+    const FNPage *there = other.pageWithServerID(page.serverID);
+    QVERIFY(there);
+    other.addBlock(there->localID, "from elsewhere", 0);
+    QVERIFY(other.queueBlockUpsert(there->localID));
+    QVERIFY(other.sync());
+    m_device->setToken(m_account.token);
+
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    const auto live = m_device->liveBlocks(page.localID);
+    QCOMPARE(live.size(), size_t(1));
+    QCOMPARE(textOf(live[0]), QStringLiteral("from elsewhere"));
+    QVERIFY(live[0].serverID != 0);
+    QTRY_VERIFY(view->row(live[0].localID));
+    QCOMPARE(view->row(live[0].localID)->richEditor()->toRawText(), QStringLiteral("from elsewhere"));
+
+    // Opening it again adds nothing.
+    view.reset();
+    view = openView(page.localID);
+    QVERIFY(view);
+    QCOMPARE(m_device->liveBlocks(page.localID).size(), size_t(1));
+}
+
+void TestPageView::fetchFailuresChangeNothing_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("page not on the service") << "local" << 0;
+    QTest::newRow("no token") << "token" << 0;
+    QTest::newRow("server error") << "500" << 1;
+}
+
+void TestPageView::fetchFailuresChangeNothing()
+{
+    QFETCH(QString, failure);
+    QFETCH(int, requests);
+
+    const FNPage page = failure == QLatin1String("local") ? m_device->addPage(m_account.workspaceId, "Here")
+                                                          : syncedPage("There");
+    if (failure == QLatin1String("token"))
+        m_device->setToken(std::nullopt);
+    if (failure == QLatin1String("500"))
+        m_fake.setFault(kBlocksPath, FakeService::Fault::http(500, R"({"error":"down"})"));
+    m_fake.clearRequests();
+
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    const auto calls = m_fake.requestsTo(kBlocksPath);
+    QCOMPARE(int(std::count_if(calls.begin(), calls.end(),
+                               [](const HttpRequest &r) { return r.method == "GET"; })),
+             requests);
+    // Nothing came, so the empty page gets its first block.
+    const auto live = m_device->liveBlocks(page.localID);
+    QCOMPARE(live.size(), size_t(1));
+    QCOMPARE(live[0].contentJSON, QStringLiteral("{\"text\":\"\"}"));
+}
+
+void TestPageView::earlyTitleReachesTheService_data()
+{
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::newRow("after the pause") << false;
+    QTest::newRow("view closed before the pause ends") << true;
+}
+
+void TestPageView::earlyTitleReachesTheService()
+{
+    QFETCH(bool, closeAtOnce);
+
+    // The page was just made: its create is queued, it has no server id yet.
+    const FNPage page = m_device->addPage(m_account.workspaceId, "");
+    auto view = openView(page.localID, false);
+    QTest::keyClicks(view->titleField(), "Roadmap");
+    QCOMPARE(m_device->page(page.localID)->title, QStringLiteral("Roadmap")); // the page changes at once
+    QCOMPARE(view->navigationTitle(), QStringLiteral("Roadmap"));
+    if (closeAtOnce)
+        view.reset();
+
+    m_device->engine().start();
+    QTRY_VERIFY(serverIDOf(page.localID) != 0);
+    QTRY_COMPARE(m_fake.state().pages[serverIDOf(page.localID)].title, QStringLiteral("Roadmap"));
+    QTRY_VERIFY(outboxOf("page", "update").empty());
+}
+
+void TestPageView::iconSavedAtOnce()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Icons");
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QCOMPARE(view->iconButton()->toolTip(), QStringLiteral("Add icon"));
+    QSignalSpy picker(&view->model(), &PageViewModel::emojiPickerRequested);
+    view->iconButton()->click();
+    QCOMPARE(picker.size(), 1);
+
+    view->model().setPageIcon(QStringLiteral("🎉"));
+    QCOMPARE(view->iconButton()->toolTip(), QStringLiteral("Change icon"));
+    QCOMPARE(view->iconButton()->text(), QStringLiteral("🎉"));
+    QCOMPARE(m_device->page(page.localID)->icon, QStringLiteral("🎉"));
+    view->model().setPageIcon(QString());
+    QCOMPARE(view->iconButton()->toolTip(), QStringLiteral("Add icon"));
+
+    // Each pick is its own operation, queued before the page has its id too.
+    const auto updates = outboxOf("page", "update");
+    QCOMPARE(updates.size(), size_t(2));
+    QCOMPARE(updates[0].payloadJSON, QStringLiteral("{\"page_id\":0,\"icon\":\"🎉\"}"));
+    QCOMPARE(updates[1].payloadJSON, QStringLiteral("{\"page_id\":0,\"icon\":\"\"}"));
+}
+
+void TestPageView::toolbar()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Tools");
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+
+    QCOMPARE(view->selectButton()->toolTip(), QStringLiteral("Select blocks to delete"));
+    QCOMPARE(view->exportButton()->toolTip(), QStringLiteral("Export / Template"));
+    QCOMPARE(view->aiButton()->toolTip(), QStringLiteral("Derud AI"));
+    QCOMPARE(view->commentsButton()->toolTip(), QStringLiteral("Comments"));
+    QCOMPARE(view->suggestionsButton()->toolTip(), QStringLiteral("Suggestions"));
+    QCOMPARE(view->shareButton()->toolTip(), QStringLiteral("Share"));
+    QCOMPARE(view->publishButton()->toolTip(), QStringLiteral("Publish to web"));
+    QCOMPARE(view->historyButton()->toolTip(), QStringLiteral("Version History"));
+    QCOMPARE(view->titleField()->placeholderText(), QStringLiteral("Untitled"));
+    QVERIFY(view->addBlockButton()->text().endsWith(QStringLiteral("Add block")));
+
+    // Share, publish and history wait for the page to be on the service.
+    for (QToolButton *button : {view->shareButton(), view->publishButton(), view->historyButton()})
+        QVERIFY(!button->isEnabled());
+    FNPage synced = *m_device->page(page.localID);
+    synced.serverID = 99;
+    m_device->store().upsertPage(synced);
+    QTRY_VERIFY(view->shareButton()->isEnabled());
+    QVERIFY(view->publishButton()->isEnabled() && view->historyButton()->isEnabled());
+    QSignalSpy share(&view->model(), &PageViewModel::shareRequested);
+    view->shareButton()->click();
+    QCOMPARE(share.size(), 1);
+    QVERIFY(view->model().showShare());
+
+    // The panel buttons toggle.
+    view->commentsButton()->click();
+    QVERIFY(view->model().showComments());
+    view->commentsButton()->click();
+    QVERIFY(!view->model().showComments());
+
+    // The page deleted while open: the title reads "Untitled" and the service actions go.
+    m_device->store().markPageDeleted(page.localID);
+    QTRY_VERIFY(!view->shareButton()->isEnabled());
+    QCOMPARE(view->navigationTitle(), QStringLiteral("Untitled"));
+    view->addBlockButton()->click();
+    QCOMPARE(m_device->liveBlocks(page.localID).size(), size_t(1));
+}
+
+void TestPageView::runAIPromptOpensThePanel()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "AI");
+    PageViewModel model(context(), page.localID, fastTiming());
+    AppEvents::shared().postRunAIPrompt(QStringLiteral("Summarize this"));
+    QVERIFY(model.showAI());
+    QCOMPARE(model.aiSeedPrompt(), std::optional<QString>(QStringLiteral("Summarize this")));
+    // Set, not toggled: a second prompt leaves it open.
+    AppEvents::shared().postRunAIPrompt(QString());
+    QVERIFY(model.showAI());
+    QCOMPARE(model.aiSeedPrompt(), std::nullopt);
+}
+
+void TestPageView::dragAndDropReorders()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Drag");
+    const FNBlock a = m_device->addBlock(page.localID, "a", 0);
+    const FNBlock b = m_device->addBlock(page.localID, "b", 1);
+    FNBlock toggle = m_device->addBlock(page.localID, "t", 2);
+    toggle.type = QStringLiteral("toggle");
+    toggle.contentJSON = QStringLiteral("{\"text\":\"t\",\"expanded\":true}");
+    m_device->store().upsertBlock(toggle);
+    FNBlock child = m_device->addBlock(page.localID, "child", 0);
+    child.parentBlockLocalID = toggle.localID;
+    m_device->store().upsertBlock(child);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QTRY_VERIFY(view->row(child.localID)); // shown in the open toggle
+
+    const auto order = [&] {
+        QStringList out;
+        for (const FNBlock &block : view->model().blocks().topLevelBlocks())
+            out << block.localID;
+        return out;
+    };
+    // As a drag arrives: entered, then dropped (on the row, or on a widget inside it).
+    const auto dropOn = [](QWidget *frame, QMimeData *mime) {
+        QDragEnterEvent enter(QPoint(4, 4), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame, &enter);
+        QDropEvent drop(QPointF(4, 4), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame, &drop);
+        return drop.isAccepted();
+    };
+
+    // The payload of a row's drag is its block's localID.
+    auto *modifier = view->rowFrame(a.localID)->findChild<DraggableBlockModifier *>();
+    QVERIFY(modifier && modifier->isEnabled());
+    std::unique_ptr<QMimeData> payload(modifier->makeMimeData());
+    QCOMPARE(payload->text(), a.localID);
+    QVERIFY(!DraggableBlockModifier::preview(view.get()).isNull());
+
+    // a dropped on the toggle's row (index 2) lands after it.
+    QVERIFY(dropOn(view->rowFrame(toggle.localID), payload.get()));
+    QCOMPARE(order(), QStringList({b.localID, toggle.localID, a.localID}));
+    QCOMPARE(m_device->block(a.localID)->position, qint64(2));
+    QVERIFY(view->model().isBlockFlushPending());
+
+    // Plain text that names no block, and a drop without text.
+    QMimeData stray;
+    stray.setText(QStringLiteral("hello"));
+    QVERIFY(dropOn(view->rowFrame(b.localID), &stray));
+    QMimeData empty;
+    QVERIFY(!dropOn(view->rowFrame(b.localID), &empty));
+    QVERIFY(!modifier->drop({}));
+    QVERIFY(modifier->drop({b.localID, a.localID})); // only the first is moved
+    QCOMPARE(order(), QStringList({toggle.localID, a.localID, b.localID}));
+
+    // A nested row takes no part, and a block drag is not text for the text views.
+    auto *nested = view->rowFrame(child.localID)->findChild<DraggableBlockModifier *>();
+    QVERIFY(nested && !nested->isEnabled());
+    QVERIFY(!view->rowFrame(child.localID)->acceptDrops());
+    RichTextEditor *editor = view->row(b.localID)->richEditor();
+    QVERIFY(editor);
+    QVERIFY(dropOn(editor->viewport(), payload.get())); // a, onto b's text (index 2)
+    QCOMPARE(order(), QStringList({toggle.localID, b.localID, a.localID}));
+    QCOMPARE(editor->toRawText(), QStringLiteral("b"));
+}
+
+void TestPageView::focusLandsOnTheNewBlock()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Focus");
+    const FNBlock first = m_device->addBlock(page.localID, "first", 0);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QApplication::setActiveWindow(view.get());
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+
+    view->model().insertBlockAfter(*m_device->block(first.localID));
+    const QString added = view->model().blocks().topLevelBlocks().back().localID;
+    QVERIFY(added != first.localID);
+    QTRY_VERIFY(view->row(added) && view->row(added)->richEditor()->hasFocus());
+    QCOMPARE(view->model().focus().focusedBlock(), std::optional<QString>(added));
+
+    view->model().addChildBlock(*m_device->block(first.localID));
+    const QString child = view->model().blocks().childBlocks(*m_device->block(first.localID)).front().localID;
+    // A text block shows no children: its row never comes, the tries end and the focus stays.
+    QSignalSpy applied(&view->model(), &PageViewModel::focusApplied);
+    QVERIFY(!applied.wait(200));
+    QVERIFY(!view->row(child));
+    QCOMPARE(view->model().focus().focusedBlock(), std::optional<QString>(added));
+    QVERIFY(view->row(added)->richEditor()->hasFocus());
+}
+
+QTEST_MAIN(TestPageView)
+#include "tst_page_view.moc"
