@@ -138,19 +138,23 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
     QNetworkReply *raw = payload ? m_session.sendCustomRequest(request, verb, *payload)
                                  : m_session.sendCustomRequest(request, verb);
     const auto reply = co_await send(raw, std::move(cancel));
+    co_return successBody(reply.get());
+}
 
+QByteArray APIClient::successBody(QNetworkReply *reply)
+{
     const int error = reply->error();
     // Qt reports 4xx/5xx as errors too; only its transport errors (below 200) are network failures.
     const bool transportFailed = error > 0 && error < 200;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (transportFailed || !status.isValid())
-        throw failureOf(reply.get());
+        throw failureOf(reply);
 
     const int code = status.toInt();
     if (code == 401)
         throw APIError::http(401, QStringLiteral("Unauthorized"));
     const QByteArray bytes = reply->readAll();
     if (unsigned(code - 200) < 100u)
-        co_return bytes;
+        return bytes;
     throw APIError::http(code, decodeUtf8Strict(bytes));
 }

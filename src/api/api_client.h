@@ -63,6 +63,9 @@ public:
                                                                                QPointer<CancelToken> cancel = {});
     // A finished reply without an HTTP status: the transport error, or "Bad response".
     static APIError failureOf(QNetworkReply *reply);
+    // The body of a finished reply with a 2xx status; throws the APIError of any other outcome
+    // (a 401 carries the fixed text "Unauthorized", other statuses the body when it is UTF-8).
+    static QByteArray successBody(QNetworkReply *reply);
 
 private:
     APIClient();

@@ -1,7 +1,6 @@
 #include "api/service_endpoints.h"
 
 #include "api/api_client.h"
-#include "platform/utf8.h"
 
 #include <QMap>
 #include <QNetworkRequest>
@@ -220,18 +219,8 @@ QCoro::Task<void> ServiceEndpoints::restorePage(QString token, qint64 pageId)
     APIClient &client = APIClient::shared();
     const auto reply = co_await client.send(client.session().sendCustomRequest(request, "PATCH", w.bytes()));
 
-    const int error = reply->error();
-    // Qt reports 4xx/5xx as errors too; only its transport errors (below 200) are network failures.
-    const bool transportFailed = error > 0 && error < 200;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (transportFailed || !status.isValid())
-        throw APIClient::failureOf(reply.get());
-    // A refused restore must not pass for a done one, so non-2xx fails like every other call.
-    const int code = status.toInt();
-    if (code == 401)
-        throw APIError::http(401, QStringLiteral("Unauthorized"));
-    if (unsigned(code - 200) >= 100u)
-        throw APIError::http(code, decodeUtf8Strict(reply->readAll()));
+    // A refused restore must not pass for a done one: non-2xx fails like every other call.
+    APIClient::successBody(reply.get());
 }
 
 QCoro::Task<DatabasesResp> ServiceEndpoints::listDatabases(QString token, qint64 pageId)
