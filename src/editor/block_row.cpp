@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTextCursor>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -34,6 +35,7 @@ constexpr auto kCodePlaceholder = "Code";
 constexpr auto kSummaryPlaceholder = "Toggle summary";
 constexpr auto kBodyPlaceholder = "Hidden body...";
 constexpr auto kDeleteBlock = "Delete block";
+constexpr auto kUploadImage = "Upload image";
 constexpr auto kBulletMarker = "\u2022";
 constexpr auto kNumberMarker = "1.";
 constexpr int kChromeSize = 18;
@@ -175,6 +177,17 @@ QLabel *BlockRow::calloutIcon() const
 QLabel *BlockRow::kindLabel() const
 {
     return m_kindLabel;
+}
+
+QPushButton *BlockRow::uploadImageButton() const
+{
+    return m_uploadImageButton;
+}
+
+void BlockRow::setMediaServices(BlockRowModel::MediaServices services)
+{
+    services.dialogParent = this;
+    m_model->setMediaServices(std::move(services));
 }
 
 SlashMenu *BlockRow::slashMenu() const
@@ -329,6 +342,7 @@ void BlockRow::rebuildContent()
     m_toggleArrow.clear();
     m_calloutIcon.clear();
     m_kindLabel.clear();
+    m_uploadImageButton.clear();
     m_slashEnabled = false;
     m_model->setEditorHasFocus(false);
 
@@ -396,6 +410,8 @@ QWidget *BlockRow::makeContent(const QString &type)
     }
     case BlockType::toggle:
         return makeToggle();
+    case BlockType::image:
+        return makeImage();
     default: {
         // Kinds with views of their own: named only, their content untouched.
         m_kindLabel = new QLabel(kind->label());
@@ -523,6 +539,34 @@ QWidget *BlockRow::makeToggle()
     return holder;
 }
 
+QWidget *BlockRow::makeImage()
+{
+    if (!m_model->readContentString(QStringLiteral("url")).isEmpty()) {
+        // The image view itself is a block-kind view of its own: named only until it exists.
+        m_kindLabel = new QLabel(BlockType(BlockType::image).label());
+        m_kindLabel->setStyleSheet(QStringLiteral("color: %1; padding: 4px 0;").arg(css(faded(this, 0.55))));
+        return m_kindLabel;
+    }
+    m_uploadImageButton = new QPushButton;
+    m_uploadImageButton->setObjectName(QStringLiteral("uploadImage"));
+    m_uploadImageButton->setFlat(true);
+    m_uploadImageButton->setFocusPolicy(Qt::NoFocus);
+    const QIcon photo = EditorSymbols::icon(QStringLiteral("photo"));
+    if (photo.isNull())
+        m_uploadImageButton->setText(EditorSymbols::glyph(QStringLiteral("photo")) + QLatin1Char(' ') +
+                                     QString::fromLatin1(kUploadImage));
+    else {
+        m_uploadImageButton->setIcon(photo);
+        m_uploadImageButton->setText(QString::fromLatin1(kUploadImage));
+    }
+    m_uploadImageButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_uploadImageButton->setStyleSheet(QStringLiteral("#uploadImage { background: %1; border-radius: 6px; "
+                                                      "padding: 10px; }")
+                                           .arg(css(faded(this, 0.55 * 0.08))));
+    connect(m_uploadImageButton, &QPushButton::clicked, m_model, &BlockRowModel::uploadImage);
+    return m_uploadImageButton;
+}
+
 void BlockRow::refreshToggle()
 {
     const bool expanded = m_model->readToggleExpanded();
@@ -573,6 +617,12 @@ void BlockRow::refreshContent()
         m_calloutIcon->setText(m_model->readCalloutIcon());
     if (m_toggleArrow)
         refreshToggle();
+    // An upload (or a pull) gives the image its address: the prompt gives way, and back.
+    if (m_shownType == BlockType(BlockType::image).rawValue()) {
+        const bool hasURL = !m_model->readContentString(QStringLiteral("url")).isEmpty();
+        if (hasURL == bool(m_uploadImageButton))
+            rebuildContent();
+    }
 }
 
 void BlockRow::applyIndent()

@@ -16,6 +16,7 @@ class QBoxLayout;
 class QFrame;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QToolButton;
 class QVBoxLayout;
 class RichTextEditor;
@@ -48,6 +49,8 @@ public:
     // The comment popover's content, made each time it opens.
     void setInlineCommentContent(std::function<QWidget *(BlockRow &)> content);
     void setBlockCommentCount(int count) { m_model->setBlockCommentCount(count); }
+    // The uploads' services; the row itself parents their dialogs.
+    void setMediaServices(BlockRowModel::MediaServices services);
 
     // The system font at `size` points; bold, semibold and medium kept, any other weight regular.
     static QFont editorFont(int size, QFont::Weight weight, bool italic = false);
@@ -70,6 +73,8 @@ public:
     QToolButton *toggleArrow() const;
     QLabel *calloutIcon() const;
     QLabel *kindLabel() const;
+    // The "Upload image" prompt of an image block without an address.
+    QPushButton *uploadImageButton() const;
     SlashMenu *slashMenu() const;
     LinkSheet *linkSheet() const;
     QMenu *blockMenu() const { return m_blockMenu; }
@@ -100,6 +105,7 @@ private:
     QWidget *makeCallout();
     QWidget *makeCode();
     QWidget *makeToggle();
+    QWidget *makeImage();
     void refreshToggle();
     void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
 
@@ -132,6 +138,7 @@ private:
     QPointer<QToolButton> m_toggleArrow;
     QPointer<QLabel> m_calloutIcon;
     QPointer<QLabel> m_kindLabel;
+    QPointer<QPushButton> m_uploadImageButton;
     bool m_drawnChecked = false;
     bool m_slashEnabled = false;
 

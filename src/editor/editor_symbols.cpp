@@ -71,6 +71,9 @@ const QHash<QString, Symbol> &symbols()
         {QStringLiteral("plus.circle"), {nullptr, "⊕"}},
         {QStringLiteral("trash"), {"edit-delete", "🗑"}},
         {QStringLiteral("line.3.horizontal"), {nullptr, "≡"}},
+        // The cover band and the icon picker.
+        {QStringLiteral("xmark.circle.fill"), {nullptr, "✕"}},
+        {QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), {nullptr, "✥"}},
     };
     return table;
 }

@@ -2,10 +2,14 @@
 
 #include "editor/auto_height_text_view.h"
 #include "editor/block_row.h"
+#include "editor/cover_image.h"
 #include "editor/draggable_block_modifier.h"
 #include "editor/editor_symbols.h"
+#include "editor/emoji_picker.h"
+#include "editor/export_actions.h"
 #include "editor/rich_text_editor.h"
 #include "platform/dialog_confirmer.h"
+#include "platform/dialog_file_picker.h"
 #include "store/local_store.h"
 
 #include <QHBoxLayout>
@@ -91,6 +95,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     , m_model(new PageViewModel(context, pageLocalID, timing, this))
     , m_ownConfirmer(std::make_unique<DialogConfirmer>())
     , m_confirmer(m_ownConfirmer.get())
+    , m_filePicker(std::make_shared<DialogFilePicker>())
 {
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -111,6 +116,9 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     connect(m_model, &PageViewModel::panelsChanged, this, &PageView::refreshToolbar);
     connect(m_model, &PageViewModel::multiDeleteConfirmRequested, this, &PageView::confirmMultiDelete);
     connect(m_model, &PageViewModel::focusApplied, this, &PageView::applyFocus);
+    connect(m_model, &PageViewModel::emojiPickerRequested, this, &PageView::showEmojiPicker);
+    connect(this, &PageView::exportMarkdownRequested, this, &PageView::exportMarkdown);
+    connect(this, &PageView::saveAsTemplateRequested, this, &PageView::saveAsTemplate);
     m_model->setRowReady([this](const QString &localID) { return row(localID) != nullptr; });
 
     refresh();
@@ -120,6 +128,39 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
 PageView::~PageView()
 {
     leave();
+}
+
+EmojiPicker *PageView::emojiPicker() const
+{
+    return m_emojiPicker;
+}
+
+void PageView::setFilePicker(std::shared_ptr<FilePicker> picker)
+{
+    m_filePicker = std::move(picker);
+    m_cover->model().setFilePicker(m_filePicker);
+    for (const auto &list : m_lists) {
+        if (!list)
+            continue;
+        list->updateRows([this](BlockRow *row) {
+            BlockRowModel::MediaServices services = row->model().mediaServices();
+            services.filePicker = m_filePicker;
+            row->setMediaServices(std::move(services));
+        });
+    }
+}
+
+QCoro::Task<bool> PageView::exportMarkdown()
+{
+    // Words typed in the last moments are part of the page the user sees.
+    storePendingRowText();
+    return ExportActions::exportMarkdown(m_model->context(), m_filePicker, m_model->pageLocalID(), this);
+}
+
+void PageView::saveAsTemplate()
+{
+    storePendingRowText();
+    ExportActions::saveAsTemplate(m_model->context(), m_model->pageLocalID());
 }
 
 void PageView::buildToolbar()
@@ -185,6 +226,8 @@ QWidget *PageView::buildColumn()
     m_coverSlot = new QWidget(column);
     m_coverLayout = new QVBoxLayout(m_coverSlot);
     m_coverLayout->setSpacing(0);
+    m_cover = new CoverImage(m_model->context(), m_filePicker, m_model->pageLocalID(), m_coverSlot);
+    m_coverLayout->addWidget(m_cover);
     columnLayout->addWidget(m_coverSlot);
 
     auto *header = new QWidget(column);
@@ -283,6 +326,7 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     // many rows walks the window's whole focus chain for each of its parts.
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
+    row->setMediaServices({m_model->context().secrets, m_model->context().toasts, m_filePicker, {}});
     row->setSelectMode(m_model->selectMode());
     row->setSelected(m_model->selectedBlocks().contains(localID));
     row->setChildContent([this, localID] { return childContent(localID); });
@@ -541,7 +585,7 @@ void PageView::refreshCover()
     // A cover runs edge to edge; without one the band's place is inset like the text.
     const bool hasCover = !page->coverURL.isEmpty();
     const int side = hasCover ? 0 : kContentHPad;
-    m_coverLayout->setContentsMargins(side, 0, side, hasCover ? 8 : 4);
+    m_coverLayout->setContentsMargins(side, 0, side, 0);
 }
 
 void PageView::checkLaidOut()
@@ -583,6 +627,31 @@ void PageView::confirmMultiDelete(int count)
         if (confirmed)
             self->m_model->deleteSelectedBlocks();
     });
+}
+
+void PageView::showEmojiPicker()
+{
+    if (!m_emojiPicker) {
+        m_emojiPicker = new EmojiPicker(this);
+        connect(m_emojiPicker, &EmojiPicker::picked, m_model, &PageViewModel::setPageIcon);
+        connect(m_emojiPicker, &EmojiPicker::removed, m_model, [this] { m_model->setPageIcon(QString()); });
+        connect(m_emojiPicker, &EmojiPicker::closed, m_model, [this] { m_model->setShowEmojiPicker(false); });
+    }
+    m_emojiPicker->setCurrentIcon(m_model->iconValue());
+    m_emojiPicker->move(m_iconButton->mapToGlobal(QPoint(0, m_iconButton->height())));
+    m_emojiPicker->show();
+}
+
+void PageView::storePendingRowText()
+{
+    for (const auto &list : m_lists) {
+        if (!list)
+            continue;
+        list->updateRows([](BlockRow *row) {
+            if (row->model().hasPendingCommit())
+                row->flushText();
+        });
+    }
 }
 
 void PageView::leave()

@@ -4,6 +4,7 @@
 #include "editor/page_row_list.h"
 #include "editor/page_view_model.h"
 
+#include <QCoroTask>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -15,6 +16,9 @@
 class AutoHeightTextView;
 class BlockRow;
 class Confirmer;
+class CoverImage;
+class EmojiPicker;
+class FilePicker;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -47,6 +51,13 @@ public:
     QString navigationTitle() const { return m_model->navigationTitle(); }
     // Asks before deleting several blocks; without one set, a window-modal dialog asks.
     void setConfirmer(Confirmer *confirmer) { m_confirmer = confirmer; }
+    // Chooses the files of the uploads and of the export; without one set, dialogs ask.
+    void setFilePicker(std::shared_ptr<FilePicker> picker);
+
+    // The "Export / Template" menu's actions. The export resolves once the file is written (true)
+    // or the action ended without writing.
+    QCoro::Task<bool> exportMarkdown();
+    void saveAsTemplate();
 
     // The row of a block at any level; none until it is made.
     BlockRow *row(const QString &localID) const;
@@ -68,6 +79,9 @@ public:
     AutoHeightTextView *titleField() const { return m_titleField; }
     QPushButton *addBlockButton() const { return m_addBlockButton; }
     QWidget *coverSlot() const { return m_coverSlot; }
+    CoverImage *coverImage() const { return m_cover; }
+    // The icon picker while it is open.
+    EmojiPicker *emojiPicker() const;
     QWidget *selectionBar() const { return m_selectionBar; }
     QLabel *selectionCount() const { return m_selectionCount; }
     QPushButton *cancelSelectionButton() const { return m_cancelSelection; }
@@ -109,11 +123,15 @@ private:
     void checkLaidOut();
     void applyFocus(const QString &localID);
     void confirmMultiDelete(int count);
+    void showEmojiPicker();
+    // The rows' text still waiting for its commit is stored now.
+    void storePendingRowText();
     void leave();
 
     PageViewModel *m_model;
     std::unique_ptr<Confirmer> m_ownConfirmer;
     Confirmer *m_confirmer;
+    std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     QString m_shownTitle;
@@ -136,6 +154,8 @@ private:
     QScrollArea *m_scroll = nullptr;
     QWidget *m_coverSlot = nullptr;
     QVBoxLayout *m_coverLayout = nullptr;
+    CoverImage *m_cover = nullptr;
+    QPointer<EmojiPicker> m_emojiPicker;
     QToolButton *m_iconButton = nullptr;
     AutoHeightTextView *m_titleField = nullptr;
     PageRowList *m_topLevel = nullptr;

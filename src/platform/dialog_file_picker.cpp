@@ -19,14 +19,11 @@ QString DialogFilePicker::imageNameFilter()
     return QStringLiteral("Images (%1)").arg(patterns.join(QLatin1Char(' ')));
 }
 
-QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, QWidget *parent)
-{
-    QPointer<QFileDialog> dialog = new QFileDialog(parent);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    if (filter == Filter::Images)
-        dialog->setNameFilter(imageNameFilter());
+namespace {
 
+// Opens the dialog and waits for its answer: the first selected file once accepted.
+QCoro::Task<std::optional<QString>> answerOf(QPointer<QFileDialog> dialog)
+{
     // Closing the owner window destroys the dialog without an answer; that must end the wait too.
     auto answer = std::make_shared<QPromise<int>>();
     answer->start();
@@ -48,4 +45,28 @@ QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, 
     if (dialog)
         dialog->deleteLater();
     co_return chosen;
+}
+
+} // namespace
+
+QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, QWidget *parent)
+{
+    QPointer<QFileDialog> dialog = new QFileDialog(parent);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    if (filter == Filter::Images)
+        dialog->setNameFilter(imageNameFilter());
+    return answerOf(dialog);
+}
+
+QCoro::Task<std::optional<QString>> DialogFilePicker::chooseSaveFile(QString proposedName, QString nameFilter,
+                                                                     QWidget *parent)
+{
+    QPointer<QFileDialog> dialog = new QFileDialog(parent);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    if (!nameFilter.isEmpty())
+        dialog->setNameFilter(nameFilter);
+    dialog->selectFile(proposedName);
+    return answerOf(dialog);
 }

@@ -7,7 +7,8 @@
 
 class QWidget;
 
-// Asks the user for one existing file. The app shows a dialog; tests answer with a preset path.
+// Asks the user for one existing file, or where to save one. The app shows a dialog; tests answer with
+// a preset path.
 class FilePicker
 {
 public:
@@ -17,4 +18,8 @@ public:
 
     // The chosen file's path; nothing when the user cancelled.
     virtual QCoro::Task<std::optional<QString>> chooseFile(Filter filter, QWidget *parent) = 0;
+    // The path to save to, starting from `proposedName`; `nameFilter` as "Markdown (*.md)". Nothing
+    // when the user cancelled.
+    virtual QCoro::Task<std::optional<QString>> chooseSaveFile(QString proposedName, QString nameFilter,
+                                                               QWidget *parent) = 0;
 };

@@ -5,3 +5,9 @@ QCoro::Task<std::optional<QString>> PresetFilePicker::chooseFile(Filter filter, 
     m_requests.append(filter);
     co_return m_answer;
 }
+
+QCoro::Task<std::optional<QString>> PresetFilePicker::chooseSaveFile(QString proposedName, QString, QWidget *)
+{
+    m_proposedNames.append(proposedName);
+    co_return m_saveAnswer;
+}

@@ -3,6 +3,7 @@
 #include "platform/file_picker.h"
 
 #include <QList>
+#include <QStringList>
 
 // Answers every request with a preset path (or a cancel) and remembers what was asked (tests).
 class PresetFilePicker : public FilePicker
@@ -15,10 +16,17 @@ public:
 
     void setAnswer(std::optional<QString> answer) { m_answer = std::move(answer); }
     const QList<Filter> &requests() const { return m_requests; }
+    // The save dialog's answer, and the names it proposed.
+    void setSaveAnswer(std::optional<QString> answer) { m_saveAnswer = std::move(answer); }
+    const QStringList &proposedNames() const { return m_proposedNames; }
 
     QCoro::Task<std::optional<QString>> chooseFile(Filter filter, QWidget *parent) override;
+    QCoro::Task<std::optional<QString>> chooseSaveFile(QString proposedName, QString nameFilter,
+                                                       QWidget *parent) override;
 
 private:
     std::optional<QString> m_answer;
     QList<Filter> m_requests;
+    std::optional<QString> m_saveAnswer;
+    QStringList m_proposedNames;
 };

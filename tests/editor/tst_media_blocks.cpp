@@ -1,0 +1,620 @@
+#include "api/api_client.h"
+#include "api/service_endpoints.h"
+#include "api/session_store.h"
+#include "app/toast_center.h"
+#include "editor_fixture.h"
+#include "platform/app_events.h"
+#include "platform/diag.h"
+#include "platform/memory_secret_backend.h"
+#include "platform/preset_file_picker.h"
+#include "platform/secret_store.h"
+#include "support/fake_service.h"
+#include "support/fake_upload_routes.h"
+#include "support/task_outcome.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kUploadPath = QStringLiteral("/api/upload.php");
+const QString kBookmarkPath = QStringLiteral("/api/bookmark-fetch.php");
+const QString kAudioFailed = QStringLiteral("Audio upload failed \u2014 recording kept, try again.");
+
+QByteArray pngBytes()
+{
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+} // namespace
+
+class TestMediaBlocks : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void imageUploadStoresTheURL();
+    void replacedImageKeepsLayoutAndCaption();
+    void attach_data();
+    void attach();
+    void failedUploadOnlyPrints_data();
+    void failedUploadOnlyPrints();
+    void recordingUploadRemovesTheFile();
+    void failedRecordingKeepsTheFile_data();
+    void failedRecordingKeepsTheFile();
+    void unauthorizedUploadEndsTheSession_data();
+    void unauthorizedUploadEndsTheSession();
+    void signedOutDoesNothing();
+    void cancelledPickerChangesNothing();
+    void uploadOutlivesItsRow();
+    void uploadAfterResetWritesNothing();
+
+    void previewFillsWhatTheReplyHolds();
+    void newAddressDropsTheOldPreviewAtOnce();
+    void failedPreviewLeavesTheAddress();
+    void lateReplyForAnOldAddressIsDropped();
+
+    void columnCount_data();
+    void columnCount();
+    void idReads_data();
+    void idReads();
+    void databaseBinding();
+    void drawingHeight();
+    void buttonProps();
+
+private:
+    BlockRow *mediaRow(const FNBlock &block);
+    QString writeFile(const QString &name, const QByteArray &data);
+    QString storedURL(const QString &localID) const
+    {
+        return BlockContent::readString(m_fx->storedContent(localID), QStringLiteral("url"));
+    }
+
+    FakeService m_fake;
+    QString m_token;
+    std::unique_ptr<EditorFixture> m_fx;
+    std::shared_ptr<MemorySecretBackend> m_keyring;
+    std::unique_ptr<SecretStore> m_secrets;
+    std::unique_ptr<ToastCenter> m_toasts;
+    std::shared_ptr<PresetFilePicker> m_picker;
+    std::unique_ptr<QTemporaryDir> m_files;
+};
+
+void TestMediaBlocks::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    m_token = m_fake
+                  .createAccount(QStringLiteral("media@example.com"), QStringLiteral("secret1"),
+                                 QStringLiteral("Media"))
+                  .token;
+    QVERIFY(!m_token.isEmpty());
+}
+
+void TestMediaBlocks::init()
+{
+    APIClient::setBaseURL(m_fake.origin());
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+    m_fx = std::make_unique<EditorFixture>();
+    m_keyring = std::make_shared<MemorySecretBackend>();
+    m_secrets = std::make_unique<SecretStore>(m_keyring);
+    QVERIFY(
+        *runTask(m_secrets->keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_token)).value);
+    m_toasts = std::make_unique<ToastCenter>();
+    m_picker = std::make_shared<PresetFilePicker>();
+    m_files = std::make_unique<QTemporaryDir>();
+}
+
+void TestMediaBlocks::cleanup()
+{
+    m_fx.reset();
+    m_toasts.reset();
+    m_secrets.reset();
+}
+
+BlockRow *TestMediaBlocks::mediaRow(const FNBlock &block)
+{
+    BlockRow *row = m_fx->addRow(block);
+    row->setMediaServices({m_secrets.get(), m_toasts.get(), m_picker, {}});
+    return row;
+}
+
+QString TestMediaBlocks::writeFile(const QString &name, const QByteArray &data)
+{
+    const QString path = m_files->filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write(data);
+    return path;
+}
+
+void TestMediaBlocks::imageUploadStoresTheURL()
+{
+    const FNBlock block = m_fx->addBlock(QStringLiteral("image"), {{QStringLiteral("text"), QString()}});
+    BlockRow *row = mediaRow(block);
+    QVERIFY(row->uploadImageButton());
+    QCOMPARE(row->uploadImageButton()->text().right(12), QStringLiteral("Upload image"));
+    const QByteArray png = pngBytes();
+    m_picker->setAnswer(writeFile(QStringLiteral("Photo.PNG"), png));
+
+    row->uploadImageButton()->click();
+    QTRY_VERIFY(!storedURL(block.localID).isEmpty());
+    QCOMPARE(m_picker->requests(), QList<FilePicker::Filter>{FilePicker::Filter::Images});
+    QCOMPARE(m_fake.requestsTo(kUploadPath).size(), 1);
+    const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
+    QCOMPARE(sent.kind, QStringLiteral("image"));
+    QCOMPARE(sent.name, QStringLiteral("Photo.PNG"));
+    QCOMPARE(sent.mime, QByteArray("image/png"));
+    QCOMPARE(sent.data, png);
+    QVERIFY(storedURL(block.localID).startsWith(m_fake.origin() + QStringLiteral("/uploads/")));
+
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QVERIFY(content.count(QStringLiteral("text")));
+    QVERIFY(!content.count(QStringLiteral("layout")));
+    QCOMPARE(m_fx->changes(), 1);
+    // With an address the prompt gives way to the image's own view.
+    QTRY_VERIFY(!row->uploadImageButton());
+    QVERIFY(row->kindLabel());
+}
+
+void TestMediaBlocks::replacedImageKeepsLayoutAndCaption()
+{
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("image"), {{QStringLiteral("url"), QStringLiteral("old")},
+                                                 {QStringLiteral("layout"), QStringLiteral("float-left")},
+                                                 {QStringLiteral("caption"), QStringLiteral("Dog")}});
+    BlockRow *row = mediaRow(block);
+    QVERIFY(!row->uploadImageButton());
+    m_picker->setAnswer(writeFile(QStringLiteral("new.jpg"), pngBytes()));
+    row->model().uploadImage();
+    QTRY_VERIFY(storedURL(block.localID) != QStringLiteral("old"));
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("layout")).toString(), QStringLiteral("float-left"));
+    QCOMPARE(content.at(QStringLiteral("caption")).toString(), QStringLiteral("Dog"));
+    QCOMPARE(FakeUploadRoutes::of(m_fake).files().rbegin()->second.mime, QByteArray("image/jpeg"));
+}
+
+void TestMediaBlocks::attach_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("filename");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("mime");
+
+    QTest::newRow("file") << "file"
+                          << "any"
+                          << "Report 2024.pdf" << 2048 << QByteArray("application/pdf");
+    QTest::newRow("audio file") << "audio"
+                                << "audio"
+                                << "song.mp3" << 300 << QByteArray("audio/mpeg");
+    QTest::newRow("audio of another type") << "audio"
+                                           << "audio"
+                                           << "notes.txt" << 5 << QByteArray("text/plain");
+}
+
+void TestMediaBlocks::attach()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, kind);
+    QFETCH(QString, filename);
+    QFETCH(int, size);
+    QFETCH(QByteArray, mime);
+    const FNBlock block = m_fx->addBlock(type, {{QStringLiteral("keep"), true}});
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(writeFile(filename, QByteArray(size, 'a')));
+
+    row->model().startUpload(kind);
+    QTRY_VERIFY(!storedURL(block.localID).isEmpty());
+    QCOMPARE(m_picker->requests(), QList<FilePicker::Filter>{FilePicker::Filter::AnyFile});
+    const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
+    QCOMPARE(sent.kind, kind);
+    QCOMPARE(sent.mime, mime);
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("filename")).toString(), filename);
+    QVERIFY(content.at(QStringLiteral("size")).isInt());
+    QCOMPARE(content.at(QStringLiteral("size")).toInt(), qint64(size));
+    QVERIFY(content.at(QStringLiteral("keep")).toBool());
+    QCOMPARE(m_fx->changes(), 1);
+}
+
+void TestMediaBlocks::failedUploadOnlyPrints_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("file") << "file"
+                          << "file upload failed: ";
+    QTest::newRow("audio file") << "audio"
+                                << "file upload failed: ";
+    QTest::newRow("image") << "image"
+                           << "image upload failed: ";
+}
+
+void TestMediaBlocks::failedUploadOnlyPrints()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, line);
+    m_fake.setFault(kUploadPath, FakeService::Fault::http(500, R"({"error":"Disk full"})"));
+    const FNBlock block = m_fx->addBlock(type, {{QStringLiteral("url"), QStringLiteral("before")}});
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    DiagCapture diag;
+
+    if (type == QLatin1String("image"))
+        row->model().uploadImage();
+    else
+        row->model().startUpload(type == QLatin1String("file") ? QStringLiteral("any") : type);
+    QTRY_COMPARE(diag.lines().size(), 1);
+    QVERIFY2(diag.lines().first().startsWith(line), qPrintable(diag.lines().first()));
+    QVERIFY(diag.lines().first().contains(QStringLiteral("Disk full")));
+    QCOMPARE(storedURL(block.localID), QStringLiteral("before"));
+    QVERIFY(!m_toasts->current());
+    QCOMPARE(m_fx->changes(), 0);
+}
+
+void TestMediaBlocks::recordingUploadRemovesTheFile()
+{
+    const FNBlock block = m_fx->addBlock(QStringLiteral("audio"));
+    BlockRow *row = mediaRow(block);
+    const QString path = writeFile(QStringLiteral("recording-1.m4a"), QByteArray(64, 'r'));
+
+    row->model().uploadRecording(path);
+    QTRY_VERIFY(!storedURL(block.localID).isEmpty());
+    QVERIFY(!QFile::exists(path));
+    const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
+    QCOMPARE(sent.kind, QStringLiteral("audio"));
+    QCOMPARE(sent.mime, QByteArray("audio/mp4"));
+    QCOMPARE(sent.name, QStringLiteral("recording-1.m4a"));
+    QVERIFY(!m_fx->storedContent(block.localID).count(QStringLiteral("filename")));
+    QVERIFY(m_picker->requests().isEmpty());
+    QVERIFY(!m_toasts->current());
+}
+
+void TestMediaBlocks::failedRecordingKeepsTheFile_data()
+{
+    QTest::addColumn<bool>("missingFile");
+    QTest::newRow("service error") << false;
+    QTest::newRow("unreadable file") << true;
+}
+
+void TestMediaBlocks::failedRecordingKeepsTheFile()
+{
+    QFETCH(bool, missingFile);
+    m_fake.setFault(kUploadPath, FakeService::Fault::http(503, "{}"));
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("audio"), {{QStringLiteral("url"), QStringLiteral("old")}});
+    BlockRow *row = mediaRow(block);
+    const QString path = missingFile ? m_files->filePath(QStringLiteral("gone.m4a"))
+                                     : writeFile(QStringLiteral("rec.m4a"), QByteArray(8, 'r'));
+
+    row->model().uploadRecording(path);
+    QTRY_VERIFY(m_toasts->current());
+    QCOMPARE(m_toasts->current()->message, kAudioFailed);
+    QVERIFY(!m_toasts->current()->actionLabel);
+    QCOMPARE(QFile::exists(path), !missingFile);
+    QCOMPARE(storedURL(block.localID), QStringLiteral("old"));
+    QCOMPARE(m_fake.requestsTo(kUploadPath).size(), missingFile ? 0 : 1);
+}
+
+void TestMediaBlocks::unauthorizedUploadEndsTheSession_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("image") << "image";
+    QTest::newRow("file") << "file";
+    QTest::newRow("recording") << "recording";
+}
+
+void TestMediaBlocks::unauthorizedUploadEndsTheSession()
+{
+    QFETCH(QString, action);
+    m_fake.setFault(kUploadPath, FakeService::Fault::http(401, R"({"error":"Unauthorized"})"));
+    const FNBlock block =
+        m_fx->addBlock(action == QLatin1String("image") ? QStringLiteral("image") : QStringLiteral("file"));
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
+    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    DiagCapture diag;
+
+    if (action == QLatin1String("image"))
+        row->model().uploadImage();
+    else if (action == QLatin1String("file"))
+        row->model().startUpload(QStringLiteral("any"));
+    else
+        row->model().uploadRecording(recording);
+    QTRY_COMPARE(m_fake.requestsTo(kUploadPath).size(), 1);
+    if (action == QLatin1String("recording"))
+        QTRY_VERIFY(m_toasts->current());
+    else
+        QTRY_COMPARE(diag.lines().size(), 1);
+    QCOMPARE(expired.size(), 1);
+    QVERIFY(storedURL(block.localID).isEmpty());
+}
+
+void TestMediaBlocks::signedOutDoesNothing()
+{
+    QVERIFY(runTask(m_secrets->keychainDelete(QString::fromLatin1(SessionStore::keychainKey))).ok());
+    const FNBlock image = m_fx->addBlock(QStringLiteral("image"));
+    const FNBlock bookmark = m_fx->addBlock(QStringLiteral("bookmark"));
+    BlockRow *imageRow = mediaRow(image);
+    BlockRow *bookmarkRow = mediaRow(bookmark);
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
+
+    imageRow->uploadImageButton()->click();
+    imageRow->model().startUpload(QStringLiteral("any"));
+    imageRow->model().startUpload(QStringLiteral("audio"));
+    imageRow->model().uploadRecording(recording);
+    bookmarkRow->model().resolveBookmark(QStringLiteral("https://example.com/a"));
+
+    QVERIFY(m_picker->requests().isEmpty());
+    QVERIFY(QFile::exists(recording));
+    QVERIFY(m_fx->storedContent(bookmark.localID).empty());
+    QCOMPARE(m_fx->changes(), 0);
+    QVERIFY(!m_toasts->current());
+    // A request of ours answered now: nothing else was sent before it.
+    QVERIFY(
+        runTask(ServiceEndpoints::fetchBookmark(m_token, QStringLiteral("https://example.com/probe"))).ok());
+    QCOMPARE(m_fake.requests().size(), 1);
+}
+
+void TestMediaBlocks::cancelledPickerChangesNothing()
+{
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("file"), {{QStringLiteral("url"), QStringLiteral("u")}});
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(std::nullopt);
+    DiagCapture diag;
+    row->model().startUpload(QStringLiteral("any"));
+    row->model().uploadImage();
+    QCOMPARE(m_picker->requests().size(), 2);
+    QCOMPARE(storedURL(block.localID), QStringLiteral("u"));
+    QCOMPARE(m_fx->changes(), 0);
+    QVERIFY(diag.lines().isEmpty());
+    QVERIFY(m_fake.requests().isEmpty());
+}
+
+void TestMediaBlocks::uploadOutlivesItsRow()
+{
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("file"), {{QStringLiteral("note"), QStringLiteral("n")}});
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(writeFile(QStringLiteral("a.pdf"), "%PDF"));
+    row->model().startUpload(QStringLiteral("any"));
+    // The page scrolls the row away (or closes) while the upload is under way.
+    delete row;
+    QTRY_VERIFY(!storedURL(block.localID).isEmpty());
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("filename")).toString(), QStringLiteral("a.pdf"));
+    QCOMPARE(content.at(QStringLiteral("note")).toString(), QStringLiteral("n"));
+}
+
+void TestMediaBlocks::uploadAfterResetWritesNothing()
+{
+    const FNBlock block = m_fx->addBlock(QStringLiteral("file"));
+    BlockRow *row = mediaRow(block);
+    m_picker->setAnswer(writeFile(QStringLiteral("a.pdf"), "%PDF"));
+    // Signing out wipes the data set while the upload is with the service.
+    connect(&m_fake, &FakeService::requestReceived, &m_fx->store(), [this] { m_fx->store().reset(); });
+    const size_t before = FakeUploadRoutes::of(m_fake).files().size();
+    QVERIFY(runTask(row->model().pickAndUpload(QStringLiteral("any"), m_token)).ok());
+    QCOMPARE(FakeUploadRoutes::of(m_fake).files().size(), before + 1);
+    QVERIFY(m_fx->store().state().blocks.empty());
+    QCOMPARE(m_fx->changes(), 0);
+}
+
+void TestMediaBlocks::previewFillsWhatTheReplyHolds()
+{
+    const QString url = QStringLiteral("https://example.com/article");
+    m_fake.state().bookmarkPreviews.insert(url,
+                                           JSONObject{{QStringLiteral("title"), QStringLiteral("Article")}});
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("bookmark"), {{QStringLiteral("url"), url},
+                                                    {QStringLiteral("description"), QStringLiteral("d")},
+                                                    {QStringLiteral("image"), QStringLiteral("i.png")}});
+    BlockRow *row = mediaRow(block);
+    row->model().resolveBookmark(url);
+    QTRY_COMPARE(BlockContent::readString(m_fx->storedContent(block.localID), QStringLiteral("title")),
+                 QStringLiteral("Article"));
+    const JSONObject content = m_fx->storedContent(block.localID);
+    // The same address again: what the reply leaves out stays.
+    QCOMPARE(content.at(QStringLiteral("description")).toString(), QStringLiteral("d"));
+    QCOMPARE(content.at(QStringLiteral("image")).toString(), QStringLiteral("i.png"));
+    QCOMPARE(m_fake.lastRequest().body, QByteArray("{\"url\":\"https://example.com/article\"}"));
+}
+
+void TestMediaBlocks::newAddressDropsTheOldPreviewAtOnce()
+{
+    const QString next = QStringLiteral("https://example.com/next");
+    m_fake.state().bookmarkPreviews.insert(next,
+                                           JSONObject{{QStringLiteral("title"), QStringLiteral("Next")}});
+    const FNBlock block = m_fx->addBlock(QStringLiteral("bookmark"),
+                                         {{QStringLiteral("url"), QStringLiteral("https://example.com/old")},
+                                          {QStringLiteral("title"), QStringLiteral("Old")},
+                                          {QStringLiteral("description"), QStringLiteral("Old text")},
+                                          {QStringLiteral("image"), QStringLiteral("old.png")},
+                                          {QStringLiteral("other"), 1}});
+    BlockRow *row = mediaRow(block);
+    const int before = int(m_fx->store().state().blocks.size());
+    row->model().resolveBookmark(next);
+
+    // One write: the new address and none of the old preview.
+    QCOMPARE(m_fx->changes(), 1);
+    JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("url")).toString(), next);
+    QVERIFY(!content.count(QStringLiteral("title")));
+    QVERIFY(!content.count(QStringLiteral("description")));
+    QVERIFY(!content.count(QStringLiteral("image")));
+    QCOMPARE(content.at(QStringLiteral("other")).toInt(), 1);
+
+    QTRY_COMPARE(BlockContent::readString(m_fx->storedContent(block.localID), QStringLiteral("title")),
+                 QStringLiteral("Next"));
+    content = m_fx->storedContent(block.localID);
+    QVERIFY(!content.count(QStringLiteral("image")));
+    QCOMPARE(int(m_fx->store().state().blocks.size()), before);
+}
+
+void TestMediaBlocks::failedPreviewLeavesTheAddress()
+{
+    m_fake.setFault(kBookmarkPath, FakeService::Fault::http(500, "{}"));
+    const QString url = QStringLiteral("https://example.com/a");
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("bookmark"),
+                       {{QStringLiteral("url"), url}, {QStringLiteral("title"), QStringLiteral("T")}});
+    BlockRow *row = mediaRow(block);
+    DiagCapture diag;
+    QVERIFY(runTask(row->model().fetchBookmark(url, m_token)).ok());
+    QCOMPARE(m_fake.requestsTo(kBookmarkPath).size(), 1);
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("url")).toString(), url);
+    QCOMPARE(content.at(QStringLiteral("title")).toString(), QStringLiteral("T"));
+    QCOMPARE(m_fx->changes(), 0);
+    QVERIFY(diag.lines().isEmpty());
+    QVERIFY(!m_toasts->current());
+}
+
+void TestMediaBlocks::lateReplyForAnOldAddressIsDropped()
+{
+    const QString first = QStringLiteral("https://example.com/first");
+    const QString second = QStringLiteral("https://example.com/second");
+    m_fake.state().bookmarkPreviews.insert(
+        first, JSONObject{{QStringLiteral("title"), QStringLiteral("First")},
+                          {QStringLiteral("description"), QStringLiteral("1st")}});
+    m_fake.state().bookmarkPreviews.insert(second,
+                                           JSONObject{{QStringLiteral("title"), QStringLiteral("Second")}});
+    const FNBlock block = m_fx->addBlock(QStringLiteral("bookmark"), {{QStringLiteral("url"), first}});
+    BlockRow *row = mediaRow(block);
+    row->model().resolveBookmark(second);
+    // The answer for the address the block had before comes in after the change.
+    QVERIFY(runTask(row->model().fetchBookmark(first, m_token)).ok());
+    JSONObject content = m_fx->storedContent(block.localID);
+    QVERIFY(!content.count(QStringLiteral("description")));
+    QVERIFY(BlockContent::readString(content, QStringLiteral("title")) != QStringLiteral("First"));
+    QTRY_COMPARE(BlockContent::readString(m_fx->storedContent(block.localID), QStringLiteral("title")),
+                 QStringLiteral("Second"));
+    content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("url")).toString(), second);
+    QVERIFY(!content.count(QStringLiteral("description")));
+}
+
+void TestMediaBlocks::columnCount_data()
+{
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<int>("count");
+    QTest::newRow("3") << R"({"count":3})" << 3;
+    QTest::newRow("7 caps at 4") << R"({"count":7})" << 4;
+    QTest::newRow("1") << R"({"count":1})" << 2;
+    QTest::newRow("0") << R"({"count":0})" << 2;
+    QTest::newRow("-2") << R"({"count":-2})" << 2;
+    QTest::newRow("a fraction") << R"({"count":3.5})" << 2;
+    QTest::newRow("a string") << R"({"count":"3"})" << 2;
+    QTest::newRow("missing") << "{}" << 2;
+    QTest::newRow("not JSON") << "[" << 2;
+}
+
+void TestMediaBlocks::columnCount()
+{
+    QFETCH(QString, content);
+    QFETCH(int, count);
+    FNBlock block = m_fx->addBlock(QStringLiteral("columns"));
+    block.contentJSON = content;
+    m_fx->store().upsertBlock(block);
+    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
+    QCOMPARE(model.readColumnCount(), count);
+}
+
+void TestMediaBlocks::idReads_data()
+{
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<qint64>("id");
+    QTest::newRow("integer") << R"({"page_id":12,"source_id":12})" << qint64(12);
+    QTest::newRow("string") << R"({"page_id":"12","source_id":"12"})" << qint64(0);
+    QTest::newRow("fraction") << R"({"page_id":12.5,"source_id":12.5})" << qint64(0);
+    QTest::newRow("null") << R"({"page_id":null,"source_id":null})" << qint64(0);
+    QTest::newRow("no content") << "" << qint64(0);
+}
+
+void TestMediaBlocks::idReads()
+{
+    QFETCH(QString, content);
+    QFETCH(qint64, id);
+    FNBlock block = m_fx->addBlock(QStringLiteral("mention"));
+    block.contentJSON = content;
+    m_fx->store().upsertBlock(block);
+    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
+    QCOMPARE(model.readMentionPageID(), id);
+    QCOMPARE(model.readSyncedSourceID(), id);
+
+    model.setColumnCount(3);
+    model.setMentionPageID(44);
+    QCOMPARE(m_fx->changes(), 2);
+    const JSONObject stored = m_fx->storedContent(block.localID);
+    QVERIFY(stored.at(QStringLiteral("count")).isInt());
+    QCOMPARE(stored.at(QStringLiteral("count")).toInt(), 3);
+    QCOMPARE(stored.at(QStringLiteral("page_id")).toInt(), 44);
+    if (!content.isEmpty())
+        QVERIFY(stored.count(QStringLiteral("source_id")));
+}
+
+void TestMediaBlocks::databaseBinding()
+{
+    const FNBlock block = m_fx->addBlock(QStringLiteral("database"), {{QStringLiteral("database_id"), 5}});
+    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
+    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(5));
+    model.setDatabaseID(std::nullopt);
+    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(5));
+    QCOMPARE(m_fx->changes(), 0);
+    model.setDatabaseID(7);
+    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(7));
+    QCOMPARE(m_fx->changes(), 1);
+
+    const FNBlock other = m_fx->addBlock(QStringLiteral("database"), {{QStringLiteral("database_id"), "7"}});
+    QCOMPARE(BlockRowModel(m_fx->store(), other, nullptr, {}).readDatabaseID(), std::nullopt);
+}
+
+void TestMediaBlocks::drawingHeight()
+{
+    const FNBlock whole = m_fx->addBlock(QStringLiteral("drawing"), {{QStringLiteral("height"), 300}});
+    const FNBlock none = m_fx->addBlock(QStringLiteral("drawing"), {{QStringLiteral("height"), "300"}});
+    BlockRowModel model(m_fx->store(), whole, nullptr, m_fx->hooks());
+    QCOMPARE(model.drawingHeight(), 300.0);
+    QCOMPARE(BlockRowModel(m_fx->store(), none, nullptr, {}).drawingHeight(), 240.0);
+    model.setDrawingHeight(320);
+    // A whole double is written as the program writes every whole number.
+    QCOMPARE(m_fx->stored(whole.localID).contentJSON, QStringLiteral("{\"height\":320}"));
+    QCOMPARE(model.drawingHeight(), 320.0);
+}
+
+void TestMediaBlocks::buttonProps()
+{
+    const FNBlock block =
+        m_fx->addBlock(QStringLiteral("button"),
+                       {{QStringLiteral("label"), QStringLiteral("x")}, {QStringLiteral("extra"), true}});
+    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
+    model.setButtonProps(QStringLiteral("Ask"), QStringLiteral("ai_prompt"),
+                         QStringLiteral("Summarise this page"));
+    QCOMPARE(m_fx->changes(), 1);
+    const JSONObject content = m_fx->storedContent(block.localID);
+    QCOMPARE(content.at(QStringLiteral("label")).toString(), QStringLiteral("Ask"));
+    QCOMPARE(content.at(QStringLiteral("action")).toString(), QStringLiteral("ai_prompt"));
+    QCOMPARE(content.at(QStringLiteral("target")).toString(), QStringLiteral("Summarise this page"));
+    QVERIFY(content.at(QStringLiteral("extra")).toBool());
+}
+
+QTEST_MAIN(TestMediaBlocks)
+#include "tst_media_blocks.moc"
