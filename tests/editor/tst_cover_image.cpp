@@ -367,17 +367,20 @@ void TestCoverImage::uploadLandsOnThePageAsStoredNow()
     CoverImage *cover = makeCover(page);
     m_picker->setAnswer(writeImage());
     // The edit lands while the file is with the service.
-    connect(&m_fake, &FakeService::requestReceived, &m_app->store, [&] {
-        if (trashed) {
-            m_app->store.markPageDeleted(page.localID);
-        } else {
-            FNPage typed = stored(page.localID);
-            typed.title = QStringLiteral("Trip to Rome");
-            m_app->store.upsertPage(typed);
-        }
-    });
+    // Captures by value and ends with the test: the fake outlives this function.
+    const QMetaObject::Connection edit =
+        connect(&m_fake, &FakeService::requestReceived, &m_app->store, [this, trashed, page] {
+            if (trashed) {
+                m_app->store.markPageDeleted(page.localID);
+            } else {
+                FNPage typed = stored(page.localID);
+                typed.title = QStringLiteral("Trip to Rome");
+                m_app->store.upsertPage(typed);
+            }
+        });
     cover->addCoverButton()->click();
     QTRY_VERIFY(!cover->model().uploading());
+    disconnect(edit);
 
     const FNPage after = stored(page.localID);
     if (trashed) {
