@@ -63,11 +63,7 @@ std::optional<qint64> SessionStore::parseUserID(const QString &text)
 
 void SessionStore::signIn(const QString &token, const AuthUser &user)
 {
-    setToken(token);
-    setUserID(user.id);
-    setUserName(user.name);
-    setUserEmail(user.email);
-
+    // Stored before it is published: the screens that open on the new token read it from the keyring.
     warnUnlessSaved(m_secrets.keychainWrite(key(keychainKey), token));
     // A refused id is not fatal: restore falls back to the settings.
     m_secrets.keychainWrite(key(userIDKey), QString::number(user.id));
@@ -75,6 +71,11 @@ void SessionStore::signIn(const QString &token, const AuthUser &user)
     m_settings.setInteger(key(userIDKey), user.id);
     m_settings.setString(key(userNameKey), user.name);
     m_settings.setString(key(userEmailKey), user.email);
+
+    setUserID(user.id);
+    setUserName(user.name);
+    setUserEmail(user.email);
+    setToken(token);
 }
 
 void SessionStore::restoreSession()
