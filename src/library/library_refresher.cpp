@@ -130,6 +130,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
         co_return;
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
+    const QSet<QString> settled = settledDeletions();
     std::optional<LibraryPagesResp> reply;
     try {
         reply = co_await ServiceEndpoints::listPages(*t, workspace);
@@ -137,7 +138,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
     }
     if (!self || !reply || m_store.generation() != generation)
         co_return;
-    mergePages(*reply);
+    mergePages(*reply, settled);
 }
 
 QCoro::Task<> LibraryRefresher::loadPageStatuses()
@@ -232,8 +233,27 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     }
 }
 
-void LibraryRefresher::mergePages(const LibraryPagesResp &reply)
+QSet<QString> LibraryRefresher::settledDeletions() const
 {
+    QSet<QString> queued;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.entity == QLatin1String("page") && op.op == QLatin1String("delete"))
+            queued.insert(op.refLocalID);
+    }
+    QSet<QString> settled;
+    for (const FNPage &p : m_store.state().pages) {
+        if (p.deletedAt && p.serverID != 0 && !queued.contains(p.localID))
+            settled.insert(p.localID);
+    }
+    return settled;
+}
+
+void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions)
+{
+    // A restore made on another device reaches this one as a plain page update, which leaves the
+    // page in the trash; the live listing is what brings it back. Only deletions the service had
+    // already been told of when the list was read count, and only while none is queued now.
+    const QSet<QString> stillSettled = this->settledDeletions();
     // While a sync runs, a page's create may have reached the service without its reply being applied
     // yet; an unknown page in the list could be that page, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing();
@@ -262,6 +282,8 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply)
         merged.coverURL = dto.cover_url.value_or(QString());
         merged.coverOffsetX = dto.cover_offset_x.value_or(50);
         merged.coverOffsetY = dto.cover_offset_y.value_or(50);
+        if (merged.deletedAt && settledDeletions.contains(merged.localID) && stillSettled.contains(merged.localID))
+            merged.deletedAt.reset();
         if (index >= 0 && merged == start)
             continue;
         m_store.upsertPage(merged);

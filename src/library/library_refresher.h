@@ -57,7 +57,11 @@ public:
     // Server ids of the workspace's folders that were on the device when the list was asked for: only
     // those may be taken as removed on the service.
     QCoro::Task<> mergeFolders(FoldersResp reply, qint64 workspaceServerID, QSet<qint64> knownBefore);
-    void mergePages(const LibraryPagesResp &reply);
+    // `settledDeletions`: local pages that were in the trash, with no deletion still to send, when
+    // the list was asked for; one the service lists as live was restored elsewhere.
+    void mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions = {});
+    // Those pages now.
+    QSet<QString> settledDeletions() const;
     void mergePageStatuses(const PageStatusesResp &reply);
 
 Q_SIGNALS:

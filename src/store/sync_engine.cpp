@@ -406,6 +406,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
+        noteSentBlocks(req);
         const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, cancelToken());
         for (const auto &ack : resp.blocks) {
             const auto idx = m_store.indexOfBlock(ack.client_id);
@@ -429,6 +430,26 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
     // Any other pair counts as sent.
 }
 
+void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
+{
+    for (const BlockUpsertItem &item : req.blocks) {
+        const auto idx = m_store.indexOfBlock(item.client_id);
+        if (idx < 0)
+            continue;
+        const FNBlock &block = m_store.state().blocks[size_t(idx)];
+        // Only a block sent exactly as it stands is in agreement; one edited since it was queued
+        // still has news for the service.
+        JSONObject local;
+        try {
+            local = parseJSONObject(block.contentJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        if (block.type == item.type && local == item.content)
+            m_agreedVersion.insert(block.localID, block.updatedAt);
+    }
+}
+
 QCoro::Task<> SyncEngine::pull(QString token)
 {
     const quint64 generation = m_store.generation();
@@ -440,6 +461,7 @@ QCoro::Task<> SyncEngine::pull(QString token)
         co_return;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
+        m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
     for (const auto &op : resp.ops)
@@ -529,6 +551,11 @@ void SyncEngine::apply(const SyncOpDTO &op)
     if (idx >= 0) {
         // Only what the payload carries changes: a position-only update keeps the text.
         FNBlock block = m_store.state().blocks[size_t(idx)];
+        // An edit made here since the last agreement wins over a pulled version: most often the
+        // pull is the echo of this device's own earlier push, and the edit is on its way out.
+        const auto agreed = m_agreedVersion.constFind(block.localID);
+        if (agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
+            return;
         if (has(p, "type"))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content"))
@@ -540,6 +567,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         block.updatedAt = now();
         m_store.upsertBlock(block);
         m_store.scheduleSave();
+        m_agreedVersion.insert(block.localID, block.updatedAt);
         return;
     }
     if (pageId <= 0)

@@ -6,6 +6,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include <vector>
 
 class LocalStore;
+struct BlocksUpsertReq;
 class SecretStore;
 
 // Keeps the local data set and the service in step: each cycle pushes the outbox, then pulls the
@@ -77,6 +79,7 @@ private:
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
     QCoro::Task<> pull(QString token);
     void apply(const SyncOpDTO &op);
+    void noteSentBlocks(const BlocksUpsertReq &req);
     void retryDeferredBlocks();
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
     void removeFromOutbox(const QString &opLocalID);
@@ -93,6 +96,10 @@ private:
     bool m_draining = false;
     bool m_online = true;
     quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
+    // Per block localID: its `updatedAt` when this device and the service last agreed on it (the
+    // block was sent as it stood, or a pulled version was applied). A later local stamp is an edit
+    // not yet sent, which an echo of an older version must not overwrite.
+    QHash<QString, QDateTime> m_agreedVersion;
     std::vector<DeferredBlock> m_deferredBlocks;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;

@@ -584,9 +584,7 @@ void TestNewUserJourney::writeBlocks()
     PageView *page = m_app->pageView();
     // An empty page starts with one text block.
     QTRY_COMPARE(shownBlocks(page), QStringList{QStringLiteral("text: ")});
-    // The user waits for the service to have each change before the next one. An edit stored while
-    // an older push of its block is on its way is lost: the pulled copy of that push replaces it,
-    // and the page then sends the replaced text (tickedToDoSurvivesItsOwnPush shows it).
+    // Each change is checked on the service before the next, so a failure names its step.
     waitUntilOnTheService({QStringLiteral("text: ")});
     BlockRow *plan = page->topLevelList()->rows().front();
     RichTextEditor *editor = plan->richEditor();
@@ -843,9 +841,8 @@ void TestNewUserJourney::logOutAndSignInAgain()
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
     expandFolder(sidebar, kFolderName);
     QVERIFY(!m_fake.state().pages.at(pageServerID()).inTrash());
-    // A pull from the start replays the page's deletion, and the later restore arrives as a plain
-    // update, which leaves a deleted page deleted; the library's listing does not bring it back either.
-    QEXPECT_FAIL("", "a page restored from the trash stays hidden on a device that pulls its history", Abort);
+    // A pull from the start replays the page's deletion, and the restore arrives as a plain update;
+    // the library's listing is what brings the page back.
     // Waited for by hand: a failing QTRY waits three times as long. The library reloads every 6 s.
     QVERIFY(QTest::qWaitFor([&] { return sidebarRow(sidebar, kPageTitle).isValid(); }, 8000));
     openPageFromSidebar(*m_app);
@@ -888,10 +885,6 @@ void TestNewUserJourney::tickedToDoSurvivesItsOwnPush()
     QTRY_VERIFY_WITH_TIMEOUT(*ticked, kWait);
     disconnect(tick);
 
-    QEXPECT_FAIL("",
-                 "the pull brings back the block as that push sent it, unticked, over the newer tick; the "
-                 "page then sends the unticked copy",
-                 Abort);
     const auto bothTicked = [&] {
         return storedBlocks(m_fake, pageServerID(untitled)) ==
                    QStringList{QStringLiteral("todo: [x] Pack bags")} &&

@@ -303,6 +303,7 @@ void TestLibraryRefresh::pageMerge()
     const qint64 changed = seedPage(QStringLiteral("Service title"), folder);
     const qint64 trashed = seedPage(QStringLiteral("Listed"));
     const qint64 fresh = seedPage(QStringLiteral("Fresh"));
+    const qint64 restoredElsewhere = seedPage(QStringLiteral("Restored elsewhere"));
     m_fake.state().pages[fresh].coverUrl = QStringLiteral("https://example.com/c.png");
     m_fake.state().pages[fresh].coverOffsetX = 10;
 
@@ -318,12 +319,22 @@ void TestLibraryRefresh::pageMerge()
         return p;
     };
     const FNPage changedLocal = local(QStringLiteral("Local title"), changed);
-    local(QStringLiteral("In the local trash"), trashed, true);
+    // Deleted here with the deletion still queued: the listing predates it and must not undo it.
+    const FNPage trashedLocal = local(QStringLiteral("In the local trash"), trashed, true);
+    FNSyncOp pendingDelete;
+    pendingDelete.entity = QStringLiteral("page");
+    pendingDelete.op = QStringLiteral("delete");
+    pendingDelete.refLocalID = trashedLocal.localID;
+    pendingDelete.payloadJSON = QStringLiteral(R"({"page_id":%1})").arg(trashed);
+    store.changeOutsideRecords([&](StoreState &st) { st.outbox.push_back(pendingDelete); });
+    // In the trash here, its deletion long sent, and live on the service: restored elsewhere.
+    local(QStringLiteral("Restored elsewhere"), restoredElsewhere, true);
     const FNPage missing = local(QStringLiteral("Not listed"), 5555);
 
     QVERIFY(runTask(m_refresher->loadPages()).ok());
     const auto &pages = store.state().pages;
-    QCOMPARE(pages.size(), size_t(4));
+    QCOMPARE(pages.size(), size_t(5));
+    QVERIFY(!pages[size_t(store.indexOfPageWithServerID(restoredElsewhere))].deletedAt);
     const FNPage &c = pages[size_t(store.indexOfPage(changedLocal.localID))];
     QCOMPARE(c.title, QStringLiteral("Service title"));
     QCOMPARE(c.folderServerID, folder);

@@ -20,6 +20,7 @@ private Q_SLOTS:
     void blockBeforeItsPageAppliesInTheSamePull();
     void deferredBlockGivesUpAfterFivePulls();
     void partialBlockPayloadKeepsTheRest();
+    void echoOfOwnPushKeepsNewerLocalEdit();
     void cursorNeverMovesBack_data();
     void cursorNeverMovesBack();
     void idsOfZeroOrLessAreIgnored_data();
@@ -220,6 +221,50 @@ void TestSyncPull::partialBlockPayloadKeepsTheRest()
     QCOMPARE(b->type, QStringLiteral("todo"));
     QCOMPARE(b->contentJSON, QStringLiteral(R"({"text":"keep me","checked":true})"));
     QCOMPARE(b->parentBlockServerID, qint64(79));
+}
+
+void TestSyncPull::echoOfOwnPushKeepsNewerLocalEdit()
+{
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, "Echo");
+    const FNBlock block = d->addBlock(page.localID, "Pack", 0);
+    QVERIFY(d->sync());
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    QVERIFY(d->sync()); // "Pack" sent as it stands
+    const qint64 blockId = d->block(block.localID)->serverID;
+    QVERIFY(blockId > 0);
+    const auto echo = [&](const QString &text, qint64 ts) {
+        reply(QStringLiteral(R"({"ops":[{"entity_type":"block","entity_id":%1,"op":"upsert",
+                                 "payload":{"page_id":%2,"type":"todo","content":{"text":"%3"}},"server_ts":%4}],
+                                 "server_ts":%4})")
+                  .arg(blockId)
+                  .arg(d->page(page.localID)->serverID)
+                  .arg(text)
+                  .arg(ts)
+                  .toUtf8());
+    };
+
+    // Edited here after that push, not sent yet: the pulled older version must not replace it.
+    FNBlock edited = *d->block(block.localID);
+    edited.contentJSON = QStringLiteral(R"({"text":"Pack bags","checked":true})");
+    edited.updatedAt = edited.updatedAt.addMSecs(50);
+    d->store().upsertBlock(edited);
+    echo(QStringLiteral("Pack"), 1000000);
+    QVERIFY(d->sync());
+    QCOMPARE(d->block(block.localID)->contentJSON, edited.contentJSON);
+    QCOMPARE(d->block(block.localID)->type, QStringLiteral("text"));
+
+    // Once the edit has gone out, a change made elsewhere applies again.
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    QVERIFY(d->sync());
+    echo(QStringLiteral("Pack bags and shoes"), 2000000);
+    QVERIFY(d->sync());
+    QCOMPARE(TestDevice::textOf(*d->block(block.localID)), QStringLiteral("Pack bags and shoes"));
+    QCOMPARE(d->block(block.localID)->type, QStringLiteral("todo"));
+    // And a pulled version is itself an agreement: the next pull of another change applies too.
+    echo(QStringLiteral("Shoes"), 3000000);
+    QVERIFY(d->sync());
+    QCOMPARE(TestDevice::textOf(*d->block(block.localID)), QStringLiteral("Shoes"));
 }
 
 void TestSyncPull::cursorNeverMovesBack_data()
