@@ -5,6 +5,7 @@
 #include "app/symbol_icons.h"
 #include "app/toast_center.h"
 #include "platform/desktop_url_opener.h"
+#include "platform/icon_theme.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "store/favorites_store.h"
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
     QApplication::setApplicationVersion(QStringLiteral(PENROOST_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("penroost-derud"));
+    IconTheme::installFallback();
     QApplication::setWindowIcon(SymbolIcons::logoIcon());
 
     Settings settings;

@@ -21,6 +21,7 @@
 #include "library/library_row_model.h"
 #include "library/library_view.h"
 #include "library/trash_view.h"
+#include "platform/icon_theme.h"
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
@@ -227,6 +228,7 @@ private:
 
 void TestNewUserJourney::initTestCase()
 {
+    IconTheme::installFallback(); // as main() does
     QVERIFY(m_fake.start());
     APIClient::setBaseURL(m_fake.origin());
     m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
@@ -520,6 +522,11 @@ void TestNewUserJourney::signUp()
 void TestNewUserJourney::createFolderAndPage()
 {
     LibraryView *sidebar = m_app->sidebar();
+    // The dock's buttons are pictures only; with no desktop theme here, the fallback theme draws them.
+    for (const char *name : {LibraryDock::kHome, LibraryDock::kTrash, LibraryDock::kNewFolder, LibraryDock::kNewPage}) {
+        QToolButton *button = sidebar->dock()->button(QString::fromLatin1(name));
+        QVERIFY2(button && !button->icon().isNull(), name);
+    }
     QTest::mouseClick(sidebar->dock()->button(QString::fromLatin1(LibraryDock::kNewFolder)), Qt::LeftButton);
     QTRY_COMPARE(sidebarRows(sidebar), QStringList{QStringLiteral("📁 New folder")});
     QTRY_COMPARE_WITH_TIMEOUT(m_fake.state().folders.size(), size_t(1), kWait);
