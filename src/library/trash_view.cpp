@@ -166,10 +166,6 @@ void TrashView::render()
         m_body->setCurrentWidget(m_error);
         return;
     }
-    if (list.items().empty()) {
-        m_body->setCurrentWidget(m_empty);
-        return;
-    }
     while (m_rows->count() > 1) {
         QLayoutItem *item = m_rows->takeAt(0);
         // Later: the click that changed the list may still be running in one of these rows.
@@ -179,6 +175,10 @@ void TrashView::render()
             old->deleteLater();
         }
         delete item;
+    }
+    if (list.items().empty()) {
+        m_body->setCurrentWidget(m_empty);
+        return;
     }
     int at = 0;
     for (const PageDTO &entry : list.items())

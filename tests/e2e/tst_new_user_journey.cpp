@@ -776,6 +776,7 @@ void TestNewUserJourney::deleteAndRestoreFromTrash()
     // The last page left the trash: it says so.
     QTRY_COMPARE_WITH_TIMEOUT(trash->currentBody(), trash->emptyState(), kWait);
     QCOMPARE(trash->emptyState()->titleLabel()->text(), QStringLiteral("Nothing in trash"));
+    QVERIFY(!trash->rowFor(pageId)); // no row of it is kept behind the empty state
     QTRY_VERIFY_WITH_TIMEOUT(!m_fake.state().pages.at(pageId).inTrash(), kWait);
     QTRY_COMPARE_WITH_TIMEOUT(sidebarRows(sidebar), folderWithPage(), kWait);
     QTest::keyClick(trash, Qt::Key_Escape);
