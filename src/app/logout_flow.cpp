@@ -2,7 +2,6 @@
 
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "app/sync_request.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -92,7 +91,7 @@ QCoro::Task<> LogoutFlow::lastSync()
         co_await qCoro(engine, &SyncEngine::cycleFinished, remaining(deadline));
     if (deadline.hasExpired() || m_context.store->state().outbox.empty())
         co_return;
-    requestSync(engine);
+    SyncEngine::syncQuietly(engine);
     if (engine->isSyncing())
         co_await qCoro(engine, &SyncEngine::cycleFinished, remaining(deadline));
 }

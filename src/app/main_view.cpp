@@ -7,7 +7,6 @@
 #include "app/quick_switcher.h"
 #include "app/shortcuts_sheet.h"
 #include "app/sync_button.h"
-#include "app/sync_request.h"
 #include "editor/page_view.h"
 #include "editor/page_view_model.h"
 #include "library/library_view.h"
@@ -403,12 +402,7 @@ void MainView::showEvent(QShowEvent *event)
 QCoro::Task<> MainView::firstAppearance()
 {
     QPointer<MainView> self(this);
-    if (SyncEngine *engine = m_context.syncEngine) {
-        try {
-            co_await engine->syncNow();
-        } catch (...) {
-        }
-    }
+    co_await SyncEngine::syncQuietly(m_context.syncEngine);
     if (!self)
         co_return;
     restoreLastOpenPage();
@@ -419,7 +413,7 @@ void MainView::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && isVisible())
-        requestSync(m_context.syncEngine);
+        SyncEngine::syncQuietly(m_context.syncEngine);
 }
 
 void MainView::showShortcuts()

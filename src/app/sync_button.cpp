@@ -3,7 +3,6 @@
 #include "app/app_style.h"
 #include "app/app_symbols.h"
 #include "app/busy_indicator.h"
-#include "app/sync_request.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -47,7 +46,7 @@ SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent)
     connect(&m_store, &LocalStore::stateChanged, this, &SyncButton::refresh);
     if (m_engine)
         connect(m_engine, &SyncEngine::isSyncingChanged, this, &SyncButton::refresh);
-    connect(this, &QToolButton::clicked, this, [this] { requestSync(m_engine); });
+    connect(this, &QToolButton::clicked, this, [this] { SyncEngine::syncQuietly(m_engine); });
 
     refresh();
 }

@@ -16,17 +16,6 @@
 
 namespace {
 
-QCoro::Task<> syncDroppingError(QPointer<SyncEngine> engine)
-{
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (...) {
-        // The engine keeps the operation and tries again on its own.
-    }
-}
-
 QString messageOf(const std::exception &error)
 {
     if (const auto *api = dynamic_cast<const APIError *>(&error))
@@ -246,7 +235,7 @@ void CoverModel::queueUpdate(const AppContext &context, const FNPage &page, bool
     op.payloadJSON = payload;
     store->changeOutsideRecords([&](StoreState &state) { state.outbox.push_back(op); });
     store->scheduleSave();
-    syncDroppingError(context.syncEngine);
+    SyncEngine::syncQuietly(context.syncEngine);
 }
 
 void CoverModel::loadOffsets()

@@ -50,16 +50,6 @@ struct CycleEnd {
     void await_resume() const noexcept {}
 };
 
-QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine)
-{
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (...) {
-    }
-}
-
 } // namespace
 
 PageViewModel::PageViewModel(const AppContext &context, const QString &pageLocalID, QObject *parent)
@@ -229,7 +219,7 @@ void PageViewModel::followUpAfterSync()
 
 void PageViewModel::requestSync()
 {
-    syncQuietly(m_context.syncEngine);
+    SyncEngine::syncQuietly(m_context.syncEngine);
 }
 
 void PageViewModel::scheduleTitleSave(const QString &title)

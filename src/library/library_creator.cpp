@@ -267,7 +267,7 @@ QCoro::Task<> LibraryCreator::syncNewPage(QString pageLocalID)
 {
     Q_UNUSED(pageLocalID);
     QPointer<LibraryCreator> self(this);
-    co_await syncQuietly();
+    co_await SyncEngine::syncQuietly(&m_engine);
     // A sync that was already running returned at once; its end, or a later cycle's, settles the
     // move through cycleFinished as well.
     if (self)
@@ -278,17 +278,9 @@ QCoro::Task<> LibraryCreator::queueTemplateBlocks(QString pageLocalID)
 {
     Q_UNUSED(pageLocalID);
     QPointer<LibraryCreator> self(this);
-    co_await syncQuietly();
+    co_await SyncEngine::syncQuietly(&m_engine);
     if (self)
         settlePending();
-}
-
-QCoro::Task<> LibraryCreator::syncQuietly()
-{
-    try {
-        co_await m_engine.syncNow();
-    } catch (...) {
-    }
 }
 
 void LibraryCreator::settlePending()
@@ -344,7 +336,7 @@ void LibraryCreator::settlePending()
     }
     Q_EMIT pendingSettled();
     if (queued)
-        QTimer::singleShot(0, this, [this] { syncQuietly(); });
+        QTimer::singleShot(0, this, [this] { SyncEngine::syncQuietly(&m_engine); });
 }
 
 QCoro::Task<> LibraryCreator::sendPendingMove(QString pageLocalID, qint64 pageServerID, qint64 folderServerID)

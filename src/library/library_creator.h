@@ -87,7 +87,6 @@ private:
     QCoro::Task<> syncNewPage(QString pageLocalID);
     QCoro::Task<> queueTemplateBlocks(QString pageLocalID);
     QCoro::Task<> sendPendingMove(QString pageLocalID, qint64 pageServerID, qint64 folderServerID);
-    QCoro::Task<> syncQuietly();
     // Sends the owed moves and block uploads of pages that have their server id by now.
     void settlePending();
     void adoptPendingWork();

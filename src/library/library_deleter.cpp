@@ -75,16 +75,6 @@ void settleFolderDeletion(const FolderDeletion &d)
     sendFolderDelete(*token, serverID, d.deleter);
 }
 
-QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine)
-{
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (...) {
-    }
-}
-
 QString deletePayload(qint64 pageServerID)
 {
     JsonWriter w;
@@ -190,7 +180,7 @@ void LibraryDeleter::deletePage(const QString &localID)
     Q_EMIT pageDeleted(localID);
 
     QPointer<SyncEngine> engine(&m_engine);
-    QTimer::singleShot(m_serverDelay, &m_engine, [engine] { syncQuietly(engine); });
+    QTimer::singleShot(m_serverDelay, &m_engine, [engine] { SyncEngine::syncQuietly(engine); });
 }
 
 void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page)

@@ -177,12 +177,7 @@ QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
             co_await m_creator.movePageToFolder(dragged.serverID, target.folderServerID);
         }
     }
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (...) {
-    }
+    co_await SyncEngine::syncQuietly(engine);
 }
 
 void LibraryMover::appendPositionOp(const FNPage &page)

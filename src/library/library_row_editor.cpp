@@ -11,20 +11,6 @@
 
 #include <QPointer>
 
-namespace {
-
-QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine)
-{
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (...) {
-    }
-}
-
-} // namespace
-
 LibraryRowEditor::LibraryRowEditor(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
                                    QObject *parent)
     : QObject(parent)
@@ -117,7 +103,7 @@ void LibraryRowEditor::commitPageRename(const QString &localID, const QString &d
     op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
     m_store.scheduleSave();
-    syncQuietly(&m_engine);
+    SyncEngine::syncQuietly(&m_engine);
 }
 
 void LibraryRowEditor::retitleQueuedCreate(const QString &pageLocalID, const QString &title)

@@ -168,12 +168,7 @@ QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry, QString token)
     }
 
     restoreLocally(store, generation, entry.id);
-    if (engine) {
-        try {
-            co_await engine->syncNow();
-        } catch (...) {
-        }
-    }
+    co_await SyncEngine::syncQuietly(engine);
     // That sync's pull may have brought in the page's earlier deletion.
     restoreLocally(store, generation, entry.id);
     if (!self)

@@ -193,6 +193,16 @@ void SyncEngine::setSyncing(bool syncing)
     Q_EMIT isSyncingChanged(syncing);
 }
 
+QCoro::Task<> SyncEngine::syncQuietly(QPointer<SyncEngine> engine)
+{
+    if (!engine)
+        co_return;
+    try {
+        co_await engine->syncNow();
+    } catch (...) {
+    }
+}
+
 QCoro::Task<> SyncEngine::syncNow()
 {
     const auto t = token();

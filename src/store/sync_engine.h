@@ -45,6 +45,9 @@ public:
 
     // One cycle; returns at once without a token or while a cycle runs. Throws the pull's error.
     QCoro::Task<> syncNow();
+    // The same for callers that have nothing to do with its error: the engine keeps what failed and
+    // tries again on its own. An engine that is gone, or null, does nothing.
+    static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
     // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
     void cancelCycle();

@@ -16,8 +16,8 @@ namespace {
 
 const QDateTime kOld = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
 
-struct Spec {
-    Spec(const char *name, qint64 position, const char *parentLocal = "", qint64 parentServer = 0,
+struct BlockShape {
+    BlockShape(const char *name, qint64 position, const char *parentLocal = "", qint64 parentServer = 0,
          qint64 serverID = 0)
         : name(QString::fromLatin1(name))
         , position(position)
@@ -26,8 +26,8 @@ struct Spec {
         , serverID(serverID)
     {
     }
-    Spec(const QString &name, qint64 position, const char *parentLocal)
-        : Spec("", position, parentLocal)
+    BlockShape(const QString &name, qint64 position, const char *parentLocal)
+        : BlockShape("", position, parentLocal)
     {
         this->name = name;
     }
@@ -71,7 +71,7 @@ private Q_SLOTS:
 
 private:
     // Stores the blocks of the page by name (their localIDs are the names) and returns the page.
-    FNPage makePage(const QList<Spec> &blocks, qint64 pageServerID = 5);
+    FNPage makePage(const QList<BlockShape> &blocks, qint64 pageServerID = 5);
     const FNBlock &block(const QString &localID) const;
     QList<qint64> positions(const QStringList &names) const;
     std::vector<FNSyncOp> outboxOf(const QString &entity, const QString &op) const;
@@ -87,23 +87,23 @@ void TestPageBlockList::init()
     m_store = std::make_unique<LocalStore>(m_dir->path(), std::chrono::milliseconds(5));
 }
 
-FNPage TestPageBlockList::makePage(const QList<Spec> &blocks, qint64 pageServerID)
+FNPage TestPageBlockList::makePage(const QList<BlockShape> &blocks, qint64 pageServerID)
 {
     FNPage page;
     page.localID = QStringLiteral("P");
     page.serverID = pageServerID;
     m_store->upsertPage(page);
-    for (const Spec &spec : blocks) {
+    for (const BlockShape &shape : blocks) {
         FNBlock b;
-        b.localID = spec.name;
-        b.serverID = spec.serverID;
+        b.localID = shape.name;
+        b.serverID = shape.serverID;
         b.pageLocalID = page.localID;
         b.pageServerID = pageServerID;
-        b.parentBlockLocalID = spec.parentLocal;
-        b.parentBlockServerID = spec.parentServer;
+        b.parentBlockLocalID = shape.parentLocal;
+        b.parentBlockServerID = shape.parentServer;
         b.type = QStringLiteral("text");
-        b.contentJSON = *BlockContent::encode({{QStringLiteral("text"), spec.name}});
-        b.position = spec.position;
+        b.contentJSON = *BlockContent::encode({{QStringLiteral("text"), shape.name}});
+        b.position = shape.position;
         b.updatedAt = kOld;
         m_store->upsertBlock(b);
     }
@@ -279,10 +279,10 @@ void TestPageBlockList::addInside()
     QFETCH(QList<qint64>, childPositions);
     QFETCH(qint64, expected);
 
-    QList<Spec> specs{{"parent", 0, "", 0, 9}};
+    QList<BlockShape> shapes{{"parent", 0, "", 0, 9}};
     for (int i = 0; i < childPositions.size(); ++i)
-        specs.append({QStringLiteral("child%1").arg(i), childPositions[i], "parent"});
-    makePage(specs);
+        shapes.append({QStringLiteral("child%1").arg(i), childPositions[i], "parent"});
+    makePage(shapes);
     PageBlockList list(*m_store, "P");
     const auto added = list.addChildBlock(block("parent"));
     QVERIFY(added);
@@ -405,10 +405,10 @@ void TestPageBlockList::deleteSelection()
 
 void TestPageBlockList::columnsDealChildrenInTurn()
 {
-    QList<Spec> specs{{"cols", 0, "", 0, 3}};
+    QList<BlockShape> shapes{{"cols", 0, "", 0, 3}};
     for (int i = 0; i < 7; ++i)
-        specs.append({QStringLiteral("k%1").arg(i), i, "cols"});
-    makePage(specs);
+        shapes.append({QStringLiteral("k%1").arg(i), i, "cols"});
+    makePage(shapes);
     PageBlockList list(*m_store, "P");
     const auto names = [&](int column) {
         QStringList out;
