@@ -67,7 +67,8 @@ bool isCancelled(const std::exception_ptr &e)
     try {
         std::rethrow_exception(e);
     } catch (const APIError &a) {
-        return a.kind() == APIError::Kind::Network && a.networkError() == QNetworkReply::OperationCanceledError;
+        return a.kind() == APIError::Kind::Network &&
+               a.networkError() == QNetworkReply::OperationCanceledError;
     } catch (...) {
         return false;
     }
@@ -76,7 +77,10 @@ bool isCancelled(const std::exception_ptr &e)
 } // namespace
 
 SyncEngine::SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent)
-    : QObject(parent), m_store(store), m_secrets(secrets), m_deferredGeneration(store.generation())
+    : QObject(parent)
+    , m_store(store)
+    , m_secrets(secrets)
+    , m_deferredGeneration(store.generation())
 {
     m_pause.setSingleShot(true);
     connect(&m_pause, &QTimer::timeout, this, &SyncEngine::wakeLoop);
@@ -147,18 +151,10 @@ QCoro::Task<> SyncEngine::tickLoop(quint64 loopId)
     QPointer<SyncEngine> self(this);
     const auto current = [&] { return self && self->m_running && self->m_loopId == loopId; };
     while (current()) {
-        co_await syncIgnoringErrors();
+        co_await syncQuietly(this);
         if (!current())
             co_return;
         co_await Pause{this};
-    }
-}
-
-QCoro::Task<> SyncEngine::syncIgnoringErrors()
-{
-    try {
-        co_await syncNow();
-    } catch (...) {
     }
 }
 
@@ -167,7 +163,7 @@ void SyncEngine::handlePathUpdate(bool online)
     const bool cameBack = online && !m_online;
     m_online = online;
     if (cameBack)
-        syncIgnoringErrors();
+        syncQuietly(this);
 }
 
 QPointer<CancelToken> SyncEngine::cancelToken()
@@ -264,8 +260,8 @@ QCoro::Task<> SyncEngine::push(QString token)
     }
     std::vector<FNSyncOp> due;
     for (const auto &op : ops) {
-        const bool superseded = op.entity == QLatin1String("block") && op.op == QLatin1String("upsert")
-            && newestUpsert[op.refLocalID] != op.localID;
+        const bool superseded = op.entity == QLatin1String("block") && op.op == QLatin1String("upsert") &&
+                                newestUpsert[op.refLocalID] != op.localID;
         if (superseded) {
             removeFromOutbox(op.localID);
             m_store.scheduleSave();
@@ -584,8 +580,9 @@ void SyncEngine::apply(const SyncOpDTO &op)
         return;
     const auto pageIdx = m_store.indexOfPageWithServerID(pageId);
     if (pageIdx < 0) {
-        const bool waiting = std::any_of(m_deferredBlocks.begin(), m_deferredBlocks.end(),
-                                         [&](const DeferredBlock &d) { return d.op.entity_id == op.entity_id; });
+        const bool waiting =
+            std::any_of(m_deferredBlocks.begin(), m_deferredBlocks.end(),
+                        [&](const DeferredBlock &d) { return d.op.entity_id == op.entity_id; });
         if (!waiting)
             m_deferredBlocks.push_back({op, 0});
         return;

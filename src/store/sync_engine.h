@@ -77,7 +77,6 @@ private:
     QCoro::Task<> tickLoop(quint64 loopId);
     // Resumes the loop paused between cycles, at once and on this stack.
     void wakeLoop();
-    QCoro::Task<> syncIgnoringErrors();
     QCoro::Task<> push(QString token);
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
     QCoro::Task<> pull(QString token);
