@@ -48,7 +48,19 @@ template <typename Resp>
 QCoro::Task<Resp> call(const QString &method, const QString &path, std::optional<AnyEncodable> body,
                        std::optional<QString> token, QPointer<CancelToken> cancel = {})
 {
-    return APIClient::shared().request<Resp>(method, path, std::move(body), std::move(token), std::move(cancel));
+    return APIClient::shared().request<Resp>(method, path, std::move(body), std::move(token),
+                                             std::move(cancel));
+}
+
+template <typename Resp>
+QCoro::Task<Resp> get(const QString &path, QString token)
+{
+    return call<Resp>(Get, path, std::nullopt, std::move(token));
+}
+
+QCoro::Task<EmptyReply> remove(const QString &path, QString token, QPointer<CancelToken> cancel = {})
+{
+    return call<EmptyReply>(Delete, path, std::nullopt, std::move(token), std::move(cancel));
 }
 
 // The two string-to-string bodies (logout, bookmark fetch).
@@ -81,29 +93,34 @@ QCoro::Task<EmptyReply> ServiceEndpoints::logout(QString token)
                             std::move(token));
 }
 
-QCoro::Task<PageResp> ServiceEndpoints::createPage(QString token, PageCreateReq body, QPointer<CancelToken> cancel)
+QCoro::Task<PageResp> ServiceEndpoints::createPage(QString token, PageCreateReq body,
+                                                   QPointer<CancelToken> cancel)
 {
     return call<PageResp>(Post, PagesPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<PageResp> ServiceEndpoints::patchPage(QString token, PagePatchReq body, QPointer<CancelToken> cancel)
+QCoro::Task<PageResp> ServiceEndpoints::patchPage(QString token, PagePatchReq body,
+                                                  QPointer<CancelToken> cancel)
 {
     return call<PageResp>(Patch, PagesPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::deletePage(QString token, qint64 pageId, QPointer<CancelToken> cancel)
+QCoro::Task<EmptyReply> ServiceEndpoints::deletePage(QString token, qint64 pageId,
+                                                     QPointer<CancelToken> cancel)
 {
-    return call<EmptyReply>(Delete, withId(PagesPath, "page_id", pageId), std::nullopt, std::move(token), std::move(cancel));
+    return remove(withId(PagesPath, "page_id", pageId), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<BlocksUpsertResp> ServiceEndpoints::upsertBlocks(QString token, BlocksUpsertReq body, QPointer<CancelToken> cancel)
+QCoro::Task<BlocksUpsertResp> ServiceEndpoints::upsertBlocks(QString token, BlocksUpsertReq body,
+                                                             QPointer<CancelToken> cancel)
 {
     return call<BlocksUpsertResp>(Post, BlocksPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::deleteBlock(QString token, qint64 blockId, QPointer<CancelToken> cancel)
+QCoro::Task<EmptyReply> ServiceEndpoints::deleteBlock(QString token, qint64 blockId,
+                                                      QPointer<CancelToken> cancel)
 {
-    return call<EmptyReply>(Delete, withId(BlocksPath, "block_id", blockId), std::nullopt, std::move(token), std::move(cancel));
+    return remove(withId(BlocksPath, "block_id", blockId), std::move(token), std::move(cancel));
 }
 
 QCoro::Task<SyncResp> ServiceEndpoints::sync(QString token, SyncReq body, QPointer<CancelToken> cancel)
@@ -113,7 +130,7 @@ QCoro::Task<SyncResp> ServiceEndpoints::sync(QString token, SyncReq body, QPoint
 
 QCoro::Task<BlocksResp> ServiceEndpoints::fetchBlocks(QString token, qint64 pageId)
 {
-    return call<BlocksResp>(Get, withId(BlocksPath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<BlocksResp>(withId(BlocksPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<BookmarkPreviewResp> ServiceEndpoints::fetchBookmark(QString token, QString url)
@@ -129,37 +146,34 @@ QCoro::Task<CommentCreateResp> ServiceEndpoints::createComment(QString token, Co
 
 QCoro::Task<CommentsResp> ServiceEndpoints::listComments(QString token, qint64 pageId)
 {
-    return call<CommentsResp>(Get, withId(CommentsPath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<CommentsResp>(withId(CommentsPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<WorkspacesResp> ServiceEndpoints::listWorkspaces(QString token)
 {
-    return call<WorkspacesResp>(Get, WorkspacesPath, std::nullopt, std::move(token));
+    return get<WorkspacesResp>(WorkspacesPath, std::move(token));
 }
 
 QCoro::Task<FoldersResp> ServiceEndpoints::listFolders(QString token, qint64 workspaceId)
 {
-    return call<FoldersResp>(Get, withId(FoldersPath, "workspace_id", workspaceId), std::nullopt,
-                             std::move(token));
+    return get<FoldersResp>(withId(FoldersPath, "workspace_id", workspaceId), std::move(token));
 }
 
 QCoro::Task<LibraryPagesResp> ServiceEndpoints::listPages(QString token, qint64 workspaceId)
 {
-    return call<LibraryPagesResp>(Get, withId(PagesPath, "workspace_id", workspaceId), std::nullopt,
-                                  std::move(token));
+    return get<LibraryPagesResp>(withId(PagesPath, "workspace_id", workspaceId), std::move(token));
 }
 
 QCoro::Task<PageStatusesResp> ServiceEndpoints::pageStatuses(QString token, qint64 workspaceId)
 {
-    return call<PageStatusesResp>(Get, withId(PageStatusPath, "workspace_id", workspaceId), std::nullopt,
-                                  std::move(token));
+    return get<PageStatusesResp>(withId(PageStatusPath, "workspace_id", workspaceId), std::move(token));
 }
 
 QCoro::Task<SearchResp> ServiceEndpoints::search(QString token, qint64 workspaceId, QString text)
 {
     const QString path =
         withId(SearchPath, "workspace_id", workspaceId) + QLatin1String("&q=") + encodeQueryValue(text);
-    return call<SearchResp>(Get, path, std::nullopt, std::move(token));
+    return get<SearchResp>(path, std::move(token));
 }
 
 QCoro::Task<FolderResp> ServiceEndpoints::createFolder(QString token, FolderCreateReq body)
@@ -180,20 +194,18 @@ QCoro::Task<EmptyReply> ServiceEndpoints::movePage(QString token, FolderMovePage
 
 QCoro::Task<EmptyReply> ServiceEndpoints::deleteFolder(QString token, qint64 folderId)
 {
-    return call<EmptyReply>(Delete, withId(FoldersPath, "folder_id", folderId), std::nullopt,
-                            std::move(token));
+    return remove(withId(FoldersPath, "folder_id", folderId), std::move(token));
 }
 
 QCoro::Task<PagesResp> ServiceEndpoints::listTrash(QString token, qint64 workspaceId)
 {
-    return call<PagesResp>(Get, withId(PagesPath, "workspace_id", workspaceId) + QLatin1String("&trash=1"),
-                           std::nullopt, std::move(token));
+    return get<PagesResp>(withId(PagesPath, "workspace_id", workspaceId) + QLatin1String("&trash=1"),
+                          std::move(token));
 }
 
 QCoro::Task<EmptyReply> ServiceEndpoints::purgePage(QString token, qint64 pageId)
 {
-    return call<EmptyReply>(Delete, withId(PagesPath, "page_id", pageId) + QLatin1String("&permanent=1"),
-                            std::nullopt, std::move(token));
+    return remove(withId(PagesPath, "page_id", pageId) + QLatin1String("&permanent=1"), std::move(token));
 }
 
 QCoro::Task<void> ServiceEndpoints::restorePage(QString token, qint64 pageId)
@@ -225,7 +237,7 @@ QCoro::Task<void> ServiceEndpoints::restorePage(QString token, qint64 pageId)
 
 QCoro::Task<DatabasesResp> ServiceEndpoints::listDatabases(QString token, qint64 pageId)
 {
-    return call<DatabasesResp>(Get, withId(DatabasesPath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<DatabasesResp>(withId(DatabasesPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<DatabaseResp> ServiceEndpoints::createDatabase(QString token, DBCreateReq body)
@@ -245,7 +257,7 @@ QCoro::Task<EmptyReply> ServiceEndpoints::patchRow(QString token, DBRowPatchReq 
 
 QCoro::Task<ShareListResp> ServiceEndpoints::listShares(QString token, qint64 pageId)
 {
-    return call<ShareListResp>(Get, withId(SharePath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<ShareListResp>(withId(SharePath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<ShareInviteResp> ServiceEndpoints::share(QString token, ShareReq body)
@@ -255,19 +267,17 @@ QCoro::Task<ShareInviteResp> ServiceEndpoints::share(QString token, ShareReq bod
 
 QCoro::Task<EmptyReply> ServiceEndpoints::removeShare(QString token, qint64 pageId, qint64 shareId)
 {
-    return call<EmptyReply>(Delete, andId(withId(SharePath, "page_id", pageId), "share_id", shareId),
-                            std::nullopt, std::move(token));
+    return remove(andId(withId(SharePath, "page_id", pageId), "share_id", shareId), std::move(token));
 }
 
 QCoro::Task<EmptyReply> ServiceEndpoints::removeInvite(QString token, qint64 pageId, qint64 inviteId)
 {
-    return call<EmptyReply>(Delete, andId(withId(SharePath, "page_id", pageId), "invite_id", inviteId),
-                            std::nullopt, std::move(token));
+    return remove(andId(withId(SharePath, "page_id", pageId), "invite_id", inviteId), std::move(token));
 }
 
 QCoro::Task<PublishResp> ServiceEndpoints::getPublish(QString token, qint64 pageId)
 {
-    return call<PublishResp>(Get, withId(PublishPath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<PublishResp>(withId(PublishPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<PublishResp> ServiceEndpoints::publish(QString token, PublishReq body)
@@ -277,13 +287,12 @@ QCoro::Task<PublishResp> ServiceEndpoints::publish(QString token, PublishReq bod
 
 QCoro::Task<EmptyReply> ServiceEndpoints::unpublish(QString token, qint64 pageId)
 {
-    return call<EmptyReply>(Delete, withId(PublishPath, "page_id", pageId), std::nullopt, std::move(token));
+    return remove(withId(PublishPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<SuggestionsResp> ServiceEndpoints::listSuggestions(QString token, qint64 pageId)
 {
-    return call<SuggestionsResp>(Get, withId(SuggestionsPath, "page_id", pageId), std::nullopt,
-                                 std::move(token));
+    return get<SuggestionsResp>(withId(SuggestionsPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<EmptyReply> ServiceEndpoints::decideSuggestion(QString token, SuggestionDecideReq body)
@@ -293,7 +302,7 @@ QCoro::Task<EmptyReply> ServiceEndpoints::decideSuggestion(QString token, Sugges
 
 QCoro::Task<VersionsResp> ServiceEndpoints::listVersions(QString token, qint64 pageId)
 {
-    return call<VersionsResp>(Get, withId(VersionsPath, "page_id", pageId), std::nullopt, std::move(token));
+    return get<VersionsResp>(withId(VersionsPath, "page_id", pageId), std::move(token));
 }
 
 QCoro::Task<VersionRestoreOK> ServiceEndpoints::restoreVersion(QString token, VersionRestoreReq body)
