@@ -108,32 +108,15 @@ StoreState sampleState()
 
 // One record kind of the store: its list, its upsert and a field to tell versions apart.
 template <typename T>
-struct Kind;
-template <>
-struct Kind<FNFolder> {
-    static std::vector<FNFolder> &list(StoreState &s) { return s.folders; }
-    static void upsert(LocalStore &store, const FNFolder &r) { store.upsertFolder(r); }
-    static QString &label(FNFolder &r) { return r.name; }
-    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfFolder(id); }
-};
-template <>
-struct Kind<FNPage> {
-    static std::vector<FNPage> &list(StoreState &s) { return s.pages; }
-    static void upsert(LocalStore &store, const FNPage &r) { store.upsertPage(r); }
-    static QString &label(FNPage &r) { return r.title; }
-    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
-};
-template <>
-struct Kind<FNBlock> {
-    static std::vector<FNBlock> &list(StoreState &s) { return s.blocks; }
-    static void upsert(LocalStore &store, const FNBlock &r) { store.upsertBlock(r); }
-    static QString &label(FNBlock &r) { return r.contentJSON; }
-    static qsizetype indexOf(const LocalStore &store, const QString &id) { return store.indexOfBlock(id); }
+struct Kind {
+    std::vector<T> StoreState::*list;
+    void (LocalStore::*upsert)(const T &);
+    QString T::*label;
 };
 
 // "A:1" is localID A with serverID 1; "~" marks it deleted; "*" names the upserted record.
 template <typename T>
-T record(QString token, const T &upserted)
+T record(const Kind<T> &kind, QString token, const T &upserted)
 {
     if (token.endsWith(QLatin1Char('*')))
         return upserted;
@@ -145,31 +128,30 @@ T record(QString token, const T &upserted)
     const QStringList parts = token.split(QLatin1Char(':'));
     r.localID = parts[0];
     r.serverID = parts[1].toLongLong();
-    Kind<T>::label(r) = QStringLiteral("old ") + token;
+    r.*kind.label = QStringLiteral("old ") + token;
     r.createdAt = r.updatedAt = at("2026-01-01T00:00:00Z");
     return r;
 }
 
 template <typename T>
-void checkUpsert(const QString &before, const QString &token, const QString &after)
+void checkUpsert(const Kind<T> &kind, const QString &before, const QString &token, const QString &after)
 {
     QTemporaryDir dir;
     LocalStore store(dir.path(), kNever);
-    T upserted = record<T>(token, T{});
-    Kind<T>::label(upserted) = QStringLiteral("new");
+    T upserted = record<T>(kind, token, T{});
+    upserted.*kind.label = QStringLiteral("new");
     std::vector<T> initial;
     for (const auto &t : before.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        initial.push_back(record<T>(t, upserted));
-    store.change([&](StoreState &s) { Kind<T>::list(s) = initial; });
+        initial.push_back(record<T>(kind, t, upserted));
+    store.change([&](StoreState &s) { s.*kind.list = initial; });
     QSignalSpy changed(&store, &LocalStore::stateChanged);
 
-    Kind<T>::upsert(store, upserted);
+    (store.*kind.upsert)(upserted);
 
     std::vector<T> expected;
     for (const auto &t : after.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        expected.push_back(record<T>(t, upserted));
-    StoreState copy = store.state();
-    QCOMPARE(Kind<T>::list(copy), expected);
+        expected.push_back(record<T>(kind, t, upserted));
+    QCOMPARE(store.state().*kind.list, expected);
     QCOMPARE(changed.count(), 1);
     QVERIFY(!store.isSavePending());
 }
@@ -417,9 +399,12 @@ void TestLocalStore::upsertMatching()
     QFETCH(QString, before);
     QFETCH(QString, upsert);
     QFETCH(QString, after);
-    checkUpsert<FNFolder>(before, upsert, after);
-    checkUpsert<FNPage>(before, upsert, after);
-    checkUpsert<FNBlock>(before, upsert, after);
+    checkUpsert(Kind<FNFolder>{&StoreState::folders, &LocalStore::upsertFolder, &FNFolder::name}, before,
+                upsert, after);
+    checkUpsert(Kind<FNPage>{&StoreState::pages, &LocalStore::upsertPage, &FNPage::title}, before, upsert,
+                after);
+    checkUpsert(Kind<FNBlock>{&StoreState::blocks, &LocalStore::upsertBlock, &FNBlock::contentJSON}, before,
+                upsert, after);
 }
 
 // The id indexes must answer exactly as a first-match scan would, through upserts and in-place edits.
