@@ -6,6 +6,22 @@
 
 #include <QTest>
 
+namespace {
+
+// A "block"/"upsert" payload as the editors queue it.
+QString upsertPayload(qint64 pageId, JSONArray blocks)
+{
+    return QString::fromUtf8(serializeJSONObject({{"page_id", pageId}, {"blocks", std::move(blocks)}}));
+}
+
+JSONObject textBlock(const QString &clientId, JSONObject content, qint64 position)
+{
+    return {
+        {"client_id", clientId}, {"type", "text"}, {"content", std::move(content)}, {"position", position}};
+}
+
+} // namespace
+
 // The push half of a cycle against the fake service: what is sent, in which order, and what a
 // failure leaves in the outbox.
 class TestOutboxPush : public QObject
@@ -98,13 +114,10 @@ void TestOutboxPush::foldsUpsertsOfOnePageAndKeepsOrder()
 
     const QDateTime t1 = m_now.addSecs(-30), t2 = m_now.addSecs(-20), t3 = m_now.addSecs(-10);
     d->addBlock(p.localID, "one", 0);
-    const QString body = QString::fromUtf8(serializeJSONObject(
-        {{"page_id", d->page(p.localID)->serverID},
-         {"blocks", JSONArray{JSONObject{{"client_id", "x"}, {"type", "text"}, {"content", JSONObject{}}, {"position", 0}}}}}));
+    const QString body = upsertPayload(d->page(p.localID)->serverID, {textBlock("x", {}, 0)});
     d->queueRaw("block", "upsert", p.localID, body, t3);
     d->queueRaw("block", "upsert", p.localID, body, t1);
-    const QString qBody = QString::fromUtf8(serializeJSONObject(
-        {{"page_id", d->page(q.localID)->serverID}, {"blocks", JSONArray{}}}));
+    const QString qBody = upsertPayload(d->page(q.localID)->serverID, {});
     d->queueRaw("block", "upsert", q.localID, qBody, t2);
     d->queueRaw("block", "upsert", p.localID, body, t2);
 
@@ -122,11 +135,8 @@ void TestOutboxPush::equalTimesLaterEntryWins()
     const FNPage p = d->addPage(m_account.workspaceId, "Same time");
     QVERIFY(d->sync());
     const qint64 pid = d->page(p.localID)->serverID;
-    const auto upsert = [&](const QString &text) {
-        return QString::fromUtf8(serializeJSONObject(
-            {{"page_id", pid},
-             {"blocks", JSONArray{JSONObject{{"client_id", "B1"}, {"type", "text"},
-                                              {"content", JSONObject{{"text", text}}}, {"position", 0}}}}}));
+    const auto upsert = [&](const char *text) {
+        return upsertPayload(pid, {textBlock("B1", {{"text", text}}, 0)});
     };
     d->queueRaw("block", "upsert", p.localID, upsert("first"), m_now);
     d->queueRaw("block", "upsert", p.localID, upsert("second"), m_now);
@@ -258,10 +268,8 @@ void TestOutboxPush::unknownClientIdIsSkipped()
     const FNBlock b = d->addBlock(p.localID, "known", 1);
     QVERIFY(d->sync());
     const qint64 pid = d->page(p.localID)->serverID;
-    const QString body = QString::fromUtf8(serializeJSONObject(
-        {{"page_id", pid},
-         {"blocks", JSONArray{JSONObject{{"client_id", "NOT-HERE"}, {"type", "text"}, {"content", JSONObject{}}, {"position", 0}},
-                              JSONObject{{"client_id", b.localID}, {"type", "text"}, {"content", JSONObject{{"text", "known"}}}, {"position", 1}}}}}));
+    const QString body =
+        upsertPayload(pid, {textBlock("NOT-HERE", {}, 0), textBlock(b.localID, {{"text", "known"}}, 1)});
     d->queueRaw("block", "upsert", p.localID, body);
     QVERIFY(d->sync());
     QVERIFY(d->store().state().outbox.empty());
@@ -273,12 +281,24 @@ void TestOutboxPush::payloadsThatCountAsSent_data()
     QTest::addColumn<QString>("entity");
     QTest::addColumn<QString>("op");
     QTest::addColumn<QString>("payload");
-    QTest::newRow("block delete {}") << "block" << "delete" << "{}";
-    QTest::newRow("block delete garbage") << "block" << "delete" << "not json";
-    QTest::newRow("block delete non-integer member") << "block" << "delete" << R"({"block_id":1,"x":"y"})";
-    QTest::newRow("folder create") << "folder" << "create" << "{}";
-    QTest::newRow("block update") << "block" << "update" << "{}";
-    QTest::newRow("page upsert") << "page" << "upsert" << "{}";
+    QTest::newRow("block delete {}") << "block"
+                                     << "delete"
+                                     << "{}";
+    QTest::newRow("block delete garbage") << "block"
+                                          << "delete"
+                                          << "not json";
+    QTest::newRow("block delete non-integer member") << "block"
+                                                     << "delete"
+                                                     << R"({"block_id":1,"x":"y"})";
+    QTest::newRow("folder create") << "folder"
+                                   << "create"
+                                   << "{}";
+    QTest::newRow("block update") << "block"
+                                  << "update"
+                                  << "{}";
+    QTest::newRow("page upsert") << "page"
+                                 << "upsert"
+                                 << "{}";
 }
 
 void TestOutboxPush::payloadsThatCountAsSent()
