@@ -18,6 +18,7 @@ private Q_SLOTS:
     void pageUpdateTouchesOnlyPresentKeys();
     void softDeletedRecordsStayDeleted();
     void blockBeforeItsPageAppliesInTheSamePull();
+    void deferredBlockGivesUpAfterFivePulls_data();
     void deferredBlockGivesUpAfterFivePulls();
     void partialBlockPayloadKeepsTheRest();
     void echoOfOwnPushKeepsNewerLocalEdit();
@@ -91,12 +92,17 @@ void TestSyncPull::pageUpdateTouchesOnlyPresentKeys_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<qint64>("position");
     QTest::addColumn<QString>("icon");
-    QTest::newRow("null title reads as default") << QByteArray(R"({"title":null})") << "Untitled" << qint64(7) << "🌱";
+    QTest::newRow("null title reads as default")
+        << QByteArray(R"({"title":null})") << "Untitled" << qint64(7) << "🌱";
     QTest::newRow("empty payload") << QByteArray("{}") << "Local" << qint64(7) << "🌱";
-    QTest::newRow("fractional position is default") << QByteArray(R"({"position":2.5})") << "Local" << qint64(0) << "🌱";
-    QTest::newRow("string position is default") << QByteArray(R"({"position":"3"})") << "Local" << qint64(0) << "🌱";
-    QTest::newRow("whole 3.0 is an integer") << QByteArray(R"({"position":3.0})") << "Local" << qint64(3) << "🌱";
-    QTest::newRow("server title wins") << QByteArray(R"({"title":"Server","icon":""})") << "Server" << qint64(7) << "";
+    QTest::newRow("fractional position is default")
+        << QByteArray(R"({"position":2.5})") << "Local" << qint64(0) << "🌱";
+    QTest::newRow("string position is default")
+        << QByteArray(R"({"position":"3"})") << "Local" << qint64(0) << "🌱";
+    QTest::newRow("whole 3.0 is an integer")
+        << QByteArray(R"({"position":3.0})") << "Local" << qint64(3) << "🌱";
+    QTest::newRow("server title wins")
+        << QByteArray(R"({"title":"Server","icon":""})") << "Server" << qint64(7) << "";
 }
 
 void TestSyncPull::pageUpdateTouchesOnlyPresentKeys()
@@ -112,8 +118,8 @@ void TestSyncPull::pageUpdateTouchesOnlyPresentKeys()
     page.icon = QStringLiteral("🌱");
     page.position = 7;
     d->store().upsertPage(page);
-    reply(R"({"ops":[{"entity_type":"page","entity_id":77,"op":"update","payload":)" + payload
-          + R"(,"server_ts":9}],"server_ts":9})");
+    reply(R"({"ops":[{"entity_type":"page","entity_id":77,"op":"update","payload":)" + payload +
+          R"(,"server_ts":9}],"server_ts":9})");
     QVERIFY(d->sync());
     const FNPage *p = d->page(page.localID);
     QCOMPARE(p->title, title);
@@ -166,36 +172,34 @@ void TestSyncPull::blockBeforeItsPageAppliesInTheSamePull()
     QCOMPARE(blocks[0].position, qint64(2));
 }
 
+void TestSyncPull::deferredBlockGivesUpAfterFivePulls_data()
+{
+    QTest::addColumn<int>("emptyPulls"); // pulls without the page between the orphan and its page
+    QTest::addColumn<size_t>("blocks");
+    QTest::newRow("found at the fifth look-up (the fourth pull after the first)") << 3 << size_t(1);
+    QTest::newRow("one pull too late: dropped silently") << 4 << size_t(0);
+}
+
 void TestSyncPull::deferredBlockGivesUpAfterFivePulls()
 {
+    QFETCH(int, emptyPulls);
+    QFETCH(size_t, blocks);
     const QByteArray orphan = R"({"ops":[{"entity_type":"block","entity_id":300,"op":"upsert",
                                   "payload":{"page_id":60,"content":{"text":"orphan"}},"server_ts":1}],"server_ts":1})";
-    const QByteArray page = R"({"ops":[{"entity_type":"page","entity_id":60,"op":"create","server_ts":2}],"server_ts":2})";
+    const QByteArray page =
+        R"({"ops":[{"entity_type":"page","entity_id":60,"op":"create","server_ts":2}],"server_ts":2})";
     const QByteArray empty = R"({"ops":[],"server_ts":2})";
 
-    // Found at the fifth look-up (the fourth pull after the first).
     auto d = device();
     reply(orphan);
     QVERIFY(d->sync());
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < emptyPulls; ++i) {
         reply(empty);
         QVERIFY(d->sync());
     }
     reply(page);
     QVERIFY(d->sync());
-    QCOMPARE(d->liveBlocks(d->pageWithServerID(60)->localID).size(), size_t(1));
-
-    // One pull too late: dropped silently.
-    auto e = device();
-    reply(orphan);
-    QVERIFY(e->sync());
-    for (int i = 0; i < 4; ++i) {
-        reply(empty);
-        QVERIFY(e->sync());
-    }
-    reply(page);
-    QVERIFY(e->sync());
-    QCOMPARE(e->liveBlocks(e->pageWithServerID(60)->localID).size(), size_t(0));
+    QCOMPARE(d->liveBlocks(d->pageWithServerID(60)->localID).size(), blocks);
 }
 
 void TestSyncPull::partialBlockPayloadKeepsTheRest()
@@ -213,7 +217,8 @@ void TestSyncPull::partialBlockPayloadKeepsTheRest()
     block.parentBlockServerID = 79;
     block.position = 1;
     d->store().upsertBlock(block);
-    reply(R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{"position":4},"server_ts":1}],
+    reply(
+        R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{"position":4},"server_ts":1}],
               "server_ts":1})");
     QVERIFY(d->sync());
     const FNBlock *b = d->block(block.localID);
@@ -297,7 +302,8 @@ void TestSyncPull::idsOfZeroOrLessAreIgnored_data()
     QTest::newRow("page id -3") << QByteArray(R"({"entity_type":"page","entity_id":-3,"op":"create"})");
     QTest::newRow("block page 0") << QByteArray(
         R"({"entity_type":"block","entity_id":9,"op":"upsert","payload":{"page_id":0}})");
-    QTest::newRow("block without page") << QByteArray(R"({"entity_type":"block","entity_id":9,"op":"upsert"})");
+    QTest::newRow("block without page")
+        << QByteArray(R"({"entity_type":"block","entity_id":9,"op":"upsert"})");
     QTest::newRow("other entity") << QByteArray(R"({"entity_type":"folder","entity_id":9,"op":"create"})");
 }
 
@@ -333,14 +339,16 @@ void TestSyncPull::deletesOfUnknownRecordsAreIgnored()
 void TestSyncPull::replyAfterResetIsDiscarded()
 {
     auto d = device();
-    reply(R"({"ops":[{"entity_type":"page","entity_id":12,"op":"create","server_ts":40}],"server_ts":40})", 200);
+    reply(R"({"ops":[{"entity_type":"page","entity_id":12,"op":"create","server_ts":40}],"server_ts":40})",
+          200);
     QTimer::singleShot(50, this, [&] { d->store().reset(); });
     QVERIFY(d->sync());
     QVERIFY(d->store().state().pages.empty());
     QCOMPARE(d->store().state().cursorServerTs, qint64(0));
 
     // And after a sign-out with the reply still in flight.
-    reply(R"({"ops":[{"entity_type":"page","entity_id":12,"op":"create","server_ts":40}],"server_ts":40})", 200);
+    reply(R"({"ops":[{"entity_type":"page","entity_id":12,"op":"create","server_ts":40}],"server_ts":40})",
+          200);
     QTimer::singleShot(50, this, [&] { d->setToken(std::nullopt); });
     QVERIFY(d->sync());
     QVERIFY(d->store().state().pages.empty());
@@ -349,7 +357,8 @@ void TestSyncPull::replyAfterResetIsDiscarded()
 void TestSyncPull::failedPullAppliesNothing()
 {
     auto d = device();
-    m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, R"({"ops":[{"entity_type":"page"}],"server_ts":3})"));
+    m_fake.setFault("/api/sync.php",
+                    FakeService::Fault::http(200, R"({"ops":[{"entity_type":"page"}],"server_ts":3})"));
     QVERIFY(!d->sync()); // a reply that does not decode
     QCOMPARE(d->store().state().cursorServerTs, qint64(0));
     m_fake.setFault("/api/sync.php", FakeService::Fault::drop());
