@@ -5,8 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -22,6 +22,13 @@ struct UserReply {
         return {json::field<QString>(v, "token"), user.at("id").toInt()};
     }
 };
+
+// The call the failure tests make: POST /api/sync.php with an empty object.
+TaskOutcome<EmptyReply> postSync(CancelToken *cancel = nullptr)
+{
+    return runTask(
+        APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t", cancel));
+}
 
 QByteArray headerOf(const HttpRequest &r, const char *name)
 {
@@ -79,8 +86,8 @@ void TestRequest::headersAsSent()
 {
     const auto account = m_fake.createAccount("h@example.com", "secret1", "H");
     const JSONObject body{{"device", "logout"}};
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/logout.php", body,
-                                                                      account.token));
+    const auto out =
+        runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/logout.php", body, account.token));
     QVERIFY2(out.ok(), qPrintable(out.errorText()));
     const HttpRequest r = m_fake.lastRequest();
     QCOMPARE(r.method, QByteArray("POST"));
@@ -163,7 +170,8 @@ void TestRequest::successStatusesDecode()
     QFETCH(QByteArray, body);
     QFETCH(bool, ok);
     m_fake.setFault("/api/ai.php", FakeService::Fault::http(status, body));
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", JSONObject{}, "t"));
+    const auto out =
+        runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", JSONObject{}, "t"));
     QVERIFY(out.finished);
     QCOMPARE(out.ok(), ok);
     if (!ok) {
@@ -175,7 +183,8 @@ void TestRequest::successStatusesDecode()
 void TestRequest::missingRequiredMemberIsDecoding()
 {
     m_fake.setFault("/api/auth/login.php", FakeService::Fault::http(200, R"({"user":{"id":1}})"));
-    const auto out = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", JSONObject{}));
+    const auto out =
+        runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", JSONObject{}));
     QVERIFY(out.finished);
     QVERIFY(out.apiError());
     QCOMPARE(int(out.apiError()->kind()), int(APIError::Kind::Decoding));
@@ -184,7 +193,7 @@ void TestRequest::missingRequiredMemberIsDecoding()
 void TestRequest::unauthorizedIgnoresBody()
 {
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, R"({"error":"token expired"})"));
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto out = postSync();
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Http));
@@ -203,10 +212,11 @@ void TestRequest::httpErrorsCarryBodyText_data()
                               << "You don't have permission to do that. (t)";
     QTest::newRow("500 html page") << FakeService::Fault::htmlPage(500) << 500 << true
                                    << "Server problem. Please try again.";
-    QTest::newRow("409 invalid utf-8") << FakeService::Fault::invalidUtf8(409) << 409 << false
-                                       << "That conflicts with the current state.";
+    QTest::newRow("409 invalid utf-8")
+        << FakeService::Fault::invalidUtf8(409) << 409 << false << "That conflicts with the current state.";
     QTest::newRow("404 empty") << FakeService::Fault::http(404, "") << 404 << true << "Not found.";
-    QTest::newRow("302 is not followed") << FakeService::Fault::http(302, "") << 302 << true << "Request failed.";
+    QTest::newRow("302 is not followed")
+        << FakeService::Fault::http(302, "") << 302 << true << "Request failed.";
 }
 
 void TestRequest::httpErrorsCarryBodyText()
@@ -233,7 +243,8 @@ void TestRequest::closedPortIsNetwork()
     const quint16 port = probe.serverPort();
     probe.close();
     APIClient::setBaseURL(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
+    const auto out =
+        runTask(APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -244,7 +255,7 @@ void TestRequest::closedPortIsNetwork()
 void TestRequest::droppedConnectionIsNetwork()
 {
     m_fake.setFault("/api/sync.php", FakeService::Fault::drop());
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto out = postSync();
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -254,7 +265,7 @@ void TestRequest::timeoutIsNetwork()
 {
     APIClient::shared().setTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
     m_fake.setFault("/api/sync.php", FakeService::Fault::delay(3000));
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t"));
+    const auto out = postSync();
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -269,22 +280,19 @@ void TestRequest::cancelAbortsInFlight()
     QTimer::singleShot(100, &cancel, &CancelToken::cancel);
     QElapsedTimer clock;
     clock.start();
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t",
-                                                                      &cancel));
+    const auto out = postSync(&cancel);
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(e->networkError(), QNetworkReply::OperationCanceledError);
     QVERIFY(clock.elapsed() < 4000);
 
     // Once cancelled, later calls with the same token give way at once until it is reset.
-    const auto again = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t",
-                                                                        &cancel));
+    const auto again = postSync(&cancel);
     QCOMPARE(again.apiError()->networkError(), QNetworkReply::OperationCanceledError);
     cancel.reset();
     m_fake.clearFaults();
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
-    QVERIFY(runTask(APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t", &cancel))
-                .ok());
+    QVERIFY(postSync(&cancel).ok());
 }
 
 void TestRequest::unparsablePathSendsNothing_data()
@@ -320,8 +328,8 @@ void TestRequest::unwritableBodySendsNothing()
 
 void TestRequest::signUpAndLogInRoundTrip()
 {
-    const JSONObject signup{{"email", "round@example.com"}, {"password", "secret12"}, {"name", "Round"},
-                            {"device_label", "Mac"}};
+    const JSONObject signup{
+        {"email", "round@example.com"}, {"password", "secret12"}, {"name", "Round"}, {"device_label", "Mac"}};
     const auto up = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
     QVERIFY2(up.ok(), qPrintable(up.errorText()));
     QVERIFY(!up.value->token.isEmpty());
@@ -332,7 +340,8 @@ void TestRequest::signUpAndLogInRoundTrip()
     QCOMPARE(in.value->id, up.value->id);
     QVERIFY(in.value->token != up.value->token);
 
-    const auto again = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
+    const auto again =
+        runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
     QCOMPARE(again.apiError()->status(), 409);
 }
 
