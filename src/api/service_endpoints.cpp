@@ -210,11 +210,9 @@ QCoro::Task<EmptyReply> ServiceEndpoints::purgePage(QString token, qint64 pageId
 
 QCoro::Task<void> ServiceEndpoints::restorePage(QString token, qint64 pageId)
 {
+    // The origin never ends in a slash: APIClient trims it.
     QUrl url = APIClient::baseURL();
-    QString basePath = url.path();
-    if (basePath.endsWith(QLatin1Char('/')))
-        basePath.chop(1);
-    url.setPath(basePath + PagesPath);
+    url.setPath(url.path() + PagesPath);
 
     // Built by hand rather than through the request function: no Accept field, this header order.
     QNetworkRequest request(url);
