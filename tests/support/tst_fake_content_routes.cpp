@@ -56,8 +56,12 @@ private Q_SLOTS:
 
 private:
     qint64 newPage(const QString &token, qint64 workspaceId, const QString &title, qint64 parentId = 0);
+    qint64 newFolder(const FakeService::Account &owner, const QByteArray &name);
+    // PATCH /api/pages.php with these fields besides page_id.
+    FakeHttpClient::Reply patchPage(qint64 pageId, const QByteArray &fields, const QString &token);
     JSONArray upsert(const QString &token, qint64 pageId, const QByteArray &items);
     JSONArray pull(const QString &token, qint64 since, qint64 *serverTs = nullptr, bool *capped = nullptr);
+    QStringList loggedSince(qint64 since); // "entity op" for each entry Ann's laptop pulls
     qint64 lastTs() const { return m_fake->state().lastServerTs; }
 
     std::unique_ptr<FakeService> m_fake;
@@ -99,6 +103,23 @@ qint64 TestFakeContentRoutes::newPage(const QString &token, qint64 workspaceId, 
     return r[QStringLiteral("page")][QStringLiteral("id")].toInt();
 }
 
+qint64 TestFakeContentRoutes::newFolder(const FakeService::Account &owner, const QByteArray &name)
+{
+    const FakeHttpClient::Reply r =
+        m_http->post(QStringLiteral("/api/folders.php"),
+                     R"({"workspace_id":)" + QByteArray::number(owner.workspaceId) + R"(,"name":")" + name +
+                         R"(","icon":""})",
+                     owner.token);
+    return r[QStringLiteral("folder")][QStringLiteral("id")].toInt();
+}
+
+FakeHttpClient::Reply TestFakeContentRoutes::patchPage(qint64 pageId, const QByteArray &fields,
+                                                       const QString &token)
+{
+    return m_http->patch(QStringLiteral("/api/pages.php"),
+                         R"({"page_id":)" + QByteArray::number(pageId) + "," + fields + "}", token);
+}
+
 JSONArray TestFakeContentRoutes::upsert(const QString &token, qint64 pageId, const QByteArray &items)
 {
     const FakeHttpClient::Reply r =
@@ -120,6 +141,15 @@ JSONArray TestFakeContentRoutes::pull(const QString &token, qint64 since, qint64
     if (capped)
         *capped = r[QStringLiteral("capped")].toBool();
     return r[QStringLiteral("ops")].toArray();
+}
+
+QStringList TestFakeContentRoutes::loggedSince(qint64 since)
+{
+    QStringList logged;
+    for (const JSONValue &op : pull(m_annLaptop, since))
+        logged.append(op[QStringLiteral("entity_type")].toString() + QLatin1Char(' ') +
+                      op[QStringLiteral("op")].toString());
+    return logged;
 }
 
 void TestFakeContentRoutes::newAccountHasOneWorkspace()
@@ -191,18 +221,8 @@ void TestFakeContentRoutes::folderTree()
 void TestFakeContentRoutes::movePageIntoAndOutOfFolder()
 {
     const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Notes"));
-    const qint64 folder = m_http
-                              ->post(QStringLiteral("/api/folders.php"),
-                                     R"({"workspace_id":)" + QByteArray::number(m_ann.workspaceId) +
-                                         R"(,"name":"Inbox","icon":""})",
-                                     m_ann.token)[QStringLiteral("folder")][QStringLiteral("id")]
-                              .toInt();
-    const qint64 bobsFolder = m_http
-                                  ->post(QStringLiteral("/api/folders.php"),
-                                         R"({"workspace_id":)" + QByteArray::number(m_bob.workspaceId) +
-                                             R"(,"name":"Mine","icon":""})",
-                                         m_bob.token)[QStringLiteral("folder")][QStringLiteral("id")]
-                                  .toInt();
+    const qint64 folder = newFolder(m_ann, "Inbox");
+    const qint64 bobsFolder = newFolder(m_bob, "Mine");
     QVERIFY(page && folder && bobsFolder);
     const QString path = QStringLiteral("/api/folders.php?move_page=1");
     const QByteArray pageKey = R"({"page_id":)" + QByteArray::number(page);
@@ -277,30 +297,19 @@ void TestFakeContentRoutes::pagePatch()
     const qint64 parent = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Parent"));
     const qint64 other = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Other"));
     const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Child"), parent);
-    const qint64 folder = m_http
-                              ->post(QStringLiteral("/api/folders.php"),
-                                     R"({"workspace_id":)" + QByteArray::number(m_ann.workspaceId) +
-                                         R"(,"name":"F","icon":""})",
-                                     m_ann.token)[QStringLiteral("folder")][QStringLiteral("id")]
-                              .toInt();
-    const QByteArray pageKey = R"({"page_id":)" + QByteArray::number(page) + ",";
-    QCOMPARE(
-        m_http
-            ->patch(
-                QStringLiteral("/api/pages.php"),
-                pageKey +
-                    R"("cover_url":"https://img.example/old.png","cover_offset_x":40,"cover_offset_y":60})",
-                m_ann.token)
-            .status,
-        200);
+    const qint64 folder = newFolder(m_ann, "F");
+    QCOMPARE(patchPage(page,
+                       R"("cover_url":"https://img.example/old.png","cover_offset_x":40,"cover_offset_y":60)",
+                       m_ann.token)
+                 .status,
+             200);
     const auto fill = [&](QByteArray text) {
         return text.replace("%OTHER%", QByteArray::number(other))
             .replace("%FOLDER%", QByteArray::number(folder));
     };
 
     const qint64 cursor = lastTs();
-    const FakeHttpClient::Reply r =
-        m_http->patch(QStringLiteral("/api/pages.php"), pageKey + fill(fields) + "}", m_ann.token);
+    const FakeHttpClient::Reply r = patchPage(page, fill(fields), m_ann.token);
     QCOMPARE(r.status, 200);
     const JSONValue want = JSONValue::parse(fill(expected));
     QCOMPARE(r[QStringLiteral("page")][key], want);
@@ -321,7 +330,7 @@ void TestFakeContentRoutes::trashRestorePurge()
     const QString live = QStringLiteral("/api/pages.php?workspace_id=%1").arg(m_ann.workspaceId);
     const QString trash = live + QStringLiteral("&trash=1");
     const QString one = QStringLiteral("/api/pages.php?page_id=%1").arg(page);
-    const QByteArray restore = R"({"page_id":)" + QByteArray::number(page) + R"(,"restore":1})";
+    const QByteArray restore = R"("restore":1)";
 
     QCOMPARE(m_http->del(one, m_ann.token).status, 200);
     QCOMPARE(titlesOf(m_http->get(live, m_ann.token)[QStringLiteral("pages")].toArray()),
@@ -331,10 +340,9 @@ void TestFakeContentRoutes::trashRestorePurge()
     QVERIFY(trashed[0][QStringLiteral("updated_at")].isString());
     QCOMPARE(m_http->del(one, m_ann.token).status, 404); // already gone from the live pages
     QCOMPARE(m_http->get(QStringLiteral("/api/blocks.php?page_id=%1").arg(page), m_ann.token).status, 404);
-    QCOMPARE(m_http->patch(QStringLiteral("/api/pages.php"), restore, m_bob.token).status, 403);
+    QCOMPARE(patchPage(page, restore, m_bob.token).status, 403);
 
-    const FakeHttpClient::Reply restored =
-        m_http->patch(QStringLiteral("/api/pages.php"), restore, m_ann.token);
+    const FakeHttpClient::Reply restored = patchPage(page, restore, m_ann.token);
     QCOMPARE(restored.status, 200);
     QCOMPARE(titlesOf(m_http->get(live, m_ann.token)[QStringLiteral("pages")].toArray()).size(), 2);
     QVERIFY(m_http->get(trash, m_ann.token)[QStringLiteral("pages")].toArray().empty());
@@ -345,7 +353,7 @@ void TestFakeContentRoutes::trashRestorePurge()
     QVERIFY(m_http->get(trash, m_ann.token)[QStringLiteral("pages")].toArray().empty());
     QCOMPARE(m_fake->state().pages.count(page), size_t(0));
     QVERIFY(m_fake->storedBlocks(page).empty());
-    QCOMPARE(m_http->patch(QStringLiteral("/api/pages.php"), restore, m_ann.token).status, 404);
+    QCOMPARE(patchPage(page, restore, m_ann.token).status, 404);
     QCOMPARE(m_http->del(one + QStringLiteral("&permanent=1"), m_ann.token).status, 404);
     // The subpage outlives its parent at the top level.
     QVERIFY(m_http->get(live, m_ann.token)[QStringLiteral("pages")]
@@ -464,11 +472,7 @@ void TestFakeContentRoutes::pullReachesOtherDeviceOfSameAccountOnly()
     QVERIFY(next >= cursor);
 
     // Only what changed after the cursor comes next.
-    QCOMPARE(m_http
-                 ->patch(QStringLiteral("/api/pages.php"),
-                         R"({"page_id":)" + QByteArray::number(page) + R"(,"title":"Trip 2"})", m_ann.token)
-                 .status,
-             200);
+    QCOMPARE(patchPage(page, R"("title":"Trip 2")", m_ann.token).status, 200);
     ops = pull(m_annLaptop, next);
     QCOMPARE(ops.size(), size_t(1));
     QCOMPARE(ops[0][QStringLiteral("op")].toString(), QStringLiteral("update"));
@@ -531,7 +535,6 @@ void TestFakeContentRoutes::changesAreLogged()
     const QByteArray blocks = R"({"client_id":"a","type":"text","content":{"text":"A"},"position":0},
                                  {"client_id":"b","type":"text","content":{"text":"B"},"position":1})";
     upsert(m_ann.token, page, blocks);
-    const QByteArray pageKey = R"({"page_id":)" + QByteArray::number(page);
     const QString pageQuery = QStringLiteral("/api/pages.php?page_id=%1").arg(page);
     if (change == QLatin1String("restore") || change == QLatin1String("purge"))
         QCOMPARE(m_http->del(pageQuery, m_ann.token).status, 200);
@@ -541,16 +544,13 @@ void TestFakeContentRoutes::changesAreLogged()
     if (change == QLatin1String("page create"))
         status = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("New")) ? 200 : 0;
     else if (change == QLatin1String("page update"))
-        status =
-            m_http->patch(QStringLiteral("/api/pages.php"), pageKey + R"(,"icon":"⭐"})", m_ann.token).status;
+        status = patchPage(page, R"("icon":"⭐")", m_ann.token).status;
     else if (change == QLatin1String("page same"))
-        status = m_http->patch(QStringLiteral("/api/pages.php"), pageKey + R"(,"title":"Base"})", m_ann.token)
-                     .status;
+        status = patchPage(page, R"("title":"Base")", m_ann.token).status;
     else if (change == QLatin1String("trash"))
         status = m_http->del(pageQuery, m_ann.token).status;
     else if (change == QLatin1String("restore"))
-        status =
-            m_http->patch(QStringLiteral("/api/pages.php"), pageKey + R"(,"restore":1})", m_ann.token).status;
+        status = patchPage(page, R"("restore":1)", m_ann.token).status;
     else if (change == QLatin1String("purge"))
         status = m_http->del(pageQuery + QStringLiteral("&permanent=1"), m_ann.token).status;
     else if (change == QLatin1String("upsert"))
@@ -566,11 +566,7 @@ void TestFakeContentRoutes::changesAreLogged()
         status = m_http->del(QStringLiteral("/api/blocks.php?block_id=2"), m_ann.token).status;
     QCOMPARE(status, 200);
 
-    QStringList got;
-    for (const JSONValue &op : pull(m_annLaptop, cursor))
-        got.append(op[QStringLiteral("entity_type")].toString() + QLatin1Char(' ') +
-                   op[QStringLiteral("op")].toString());
-    QCOMPARE(got, logged);
+    QCOMPARE(loggedSince(cursor), logged);
 }
 
 void TestFakeContentRoutes::versionRestorePutsBlocksBack()
@@ -602,11 +598,7 @@ void TestFakeContentRoutes::versionRestorePutsBlocksBack()
     const std::vector<FakeServiceState::Block> stored = m_fake->storedBlocks(page);
     QCOMPARE(stored.size(), size_t(1));
     QCOMPARE(stored[0].content, json(R"({"text":"Alpha"})").toObject());
-    QStringList got;
-    for (const JSONValue &op : pull(m_annLaptop, cursor))
-        got.append(op[QStringLiteral("entity_type")].toString() + QLatin1Char(' ') +
-                   op[QStringLiteral("op")].toString());
-    QCOMPARE(got, QStringList({"block delete", "block create"}));
+    QCOMPARE(loggedSince(cursor), QStringList({"block delete", "block create"}));
     QCOMPARE(m_http->get(list, m_ann.token)[QStringLiteral("versions")].toArray().size(), size_t(3));
     QCOMPARE(
         m_http
