@@ -1,18 +1,10 @@
 // The fake service's workspaces, folders, pages, blocks, sync log, versions and search, driven over
 // loopback HTTP with raw JSON, as later suites rely on them.
-#include "support/fake_http_client.h"
-#include "support/fake_service.h"
+#include "support/fake_route_fixture.h"
 
 #include <QTest>
 
-#include <memory>
-
 namespace {
-
-JSONValue json(const char *text)
-{
-    return JSONValue::parse(QByteArray(text));
-}
 
 QStringList titlesOf(const JSONArray &pages)
 {
@@ -24,7 +16,7 @@ QStringList titlesOf(const JSONArray &pages)
 
 } // namespace
 
-class TestFakeContentRoutes : public QObject
+class TestFakeContentRoutes : public QObject, private FakeRouteFixture
 {
     Q_OBJECT
 
@@ -55,52 +47,26 @@ private Q_SLOTS:
     void faultsStayProgrammable();
 
 private:
-    qint64 newPage(const QString &token, qint64 workspaceId, const QString &title, qint64 parentId = 0);
     qint64 newFolder(const FakeService::Account &owner, const QByteArray &name);
     // PATCH /api/pages.php with these fields besides page_id.
     FakeHttpClient::Reply patchPage(qint64 pageId, const QByteArray &fields, const QString &token);
-    JSONArray upsert(const QString &token, qint64 pageId, const QByteArray &items);
     JSONArray pull(const QString &token, qint64 since, qint64 *serverTs = nullptr, bool *capped = nullptr);
     QStringList loggedSince(qint64 since); // "entity op" for each entry Ann's laptop pulls
     qint64 lastTs() const { return m_fake->state().lastServerTs; }
 
-    std::unique_ptr<FakeService> m_fake;
-    std::unique_ptr<FakeHttpClient> m_http;
-    FakeService::Account m_ann;
-    FakeService::Account m_bob;
     QString m_annLaptop; // a second device signed in to Ann's account
 };
 
 void TestFakeContentRoutes::init()
 {
-    m_fake = std::make_unique<FakeService>();
-    QVERIFY(m_fake->start());
-    m_http = std::make_unique<FakeHttpClient>(*m_fake);
-    m_ann = m_fake->createAccount(QStringLiteral("ann@example.com"), QStringLiteral("secret1"),
-                                  QStringLiteral("Ann"));
-    m_bob = m_fake->createAccount(QStringLiteral("bob@example.com"), QStringLiteral("secret2"),
-                                  QStringLiteral("Bob"));
+    startService();
     m_annLaptop = m_fake->issueToken(m_ann.userId, QStringLiteral("laptop"));
-    QVERIFY(m_ann.userId && m_bob.userId && !m_annLaptop.isEmpty());
+    QVERIFY(!m_annLaptop.isEmpty());
 }
 
 void TestFakeContentRoutes::cleanup()
 {
-    m_http.reset();
-    m_fake.reset();
-}
-
-qint64 TestFakeContentRoutes::newPage(const QString &token, qint64 workspaceId, const QString &title,
-                                      qint64 parentId)
-{
-    QByteArray body = R"({"workspace_id":)" + QByteArray::number(workspaceId) + R"(,"title":")" +
-                      title.toUtf8() + R"(","icon":"","position":0)";
-    if (parentId)
-        body += R"(,"parent_page_id":)" + QByteArray::number(parentId);
-    const FakeHttpClient::Reply r = m_http->post(QStringLiteral("/api/pages.php"), body + "}", token);
-    if (r.status != 200)
-        qWarning("page create: %d %s", r.status, r.body.constData());
-    return r[QStringLiteral("page")][QStringLiteral("id")].toInt();
+    stopService();
 }
 
 qint64 TestFakeContentRoutes::newFolder(const FakeService::Account &owner, const QByteArray &name)
@@ -118,16 +84,6 @@ FakeHttpClient::Reply TestFakeContentRoutes::patchPage(qint64 pageId, const QByt
 {
     return m_http->patch(QStringLiteral("/api/pages.php"),
                          R"({"page_id":)" + QByteArray::number(pageId) + "," + fields + "}", token);
-}
-
-JSONArray TestFakeContentRoutes::upsert(const QString &token, qint64 pageId, const QByteArray &items)
-{
-    const FakeHttpClient::Reply r =
-        m_http->post(QStringLiteral("/api/blocks.php"),
-                     R"({"page_id":)" + QByteArray::number(pageId) + R"(,"blocks":[)" + items + "]}", token);
-    if (r.status != 200)
-        qWarning("block upsert: %d %s", r.status, r.body.constData());
-    return r[QStringLiteral("blocks")].toArray();
 }
 
 JSONArray TestFakeContentRoutes::pull(const QString &token, qint64 since, qint64 *serverTs, bool *capped)
@@ -220,7 +176,7 @@ void TestFakeContentRoutes::folderTree()
 
 void TestFakeContentRoutes::movePageIntoAndOutOfFolder()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Notes"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Notes"));
     const qint64 folder = newFolder(m_ann, "Inbox");
     const qint64 bobsFolder = newFolder(m_bob, "Mine");
     QVERIFY(page && folder && bobsFolder);
@@ -294,9 +250,9 @@ void TestFakeContentRoutes::pagePatch()
     QFETCH(QString, key);
     QFETCH(QByteArray, expected);
 
-    const qint64 parent = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Parent"));
-    const qint64 other = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Other"));
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Child"), parent);
+    const qint64 parent = newPage(m_ann, QStringLiteral("Parent"));
+    const qint64 other = newPage(m_ann, QStringLiteral("Other"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Child"), parent);
     const qint64 folder = newFolder(m_ann, "F");
     QCOMPARE(patchPage(page,
                        R"("cover_url":"https://img.example/old.png","cover_offset_x":40,"cover_offset_y":60)",
@@ -324,8 +280,8 @@ void TestFakeContentRoutes::pagePatch()
 
 void TestFakeContentRoutes::trashRestorePurge()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Draft"));
-    const qint64 child = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Draft notes"), page);
+    const qint64 page = newPage(m_ann, QStringLiteral("Draft"));
+    const qint64 child = newPage(m_ann, QStringLiteral("Draft notes"), page);
     upsert(m_ann.token, page, R"({"client_id":"x","type":"text","content":{"text":"hello"},"position":0})");
     const QString live = QStringLiteral("/api/pages.php?workspace_id=%1").arg(m_ann.workspaceId);
     const QString trash = live + QStringLiteral("&trash=1");
@@ -365,7 +321,7 @@ void TestFakeContentRoutes::trashRestorePurge()
 
 void TestFakeContentRoutes::blockUpsertAcknowledgesClientIds()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Plan"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Plan"));
     JSONArray acks = upsert(m_ann.token, page,
                             R"({"client_id":"a","type":"h1","content":{"text":"Plan"},"position":0},
                                {"client_id":"b","type":"text","content":{"text":"Step one"},"position":5},
@@ -415,7 +371,7 @@ void TestFakeContentRoutes::blockUpsertAcknowledgesClientIds()
 
 void TestFakeContentRoutes::blockUpsertIsAllOrNothing()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Plan"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Plan"));
     upsert(m_ann.token, page, R"({"client_id":"a","type":"text","content":{"text":"keep"},"position":0})");
     const qint64 entries = m_fake->syncEntryCount();
     const FakeHttpClient::Reply r = m_http->post(
@@ -432,7 +388,7 @@ void TestFakeContentRoutes::blockUpsertIsAllOrNothing()
 
 void TestFakeContentRoutes::pullReachesOtherDeviceOfSameAccountOnly()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Trip"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Trip"));
     upsert(m_ann.token, page,
            R"({"client_id":"a","type":"h1","content":{"text":"Trip"},"position":0},
               {"client_id":"b","type":"text","content":{"text":"Pack","nested":{"list":[1,2]}},"position":1})");
@@ -466,7 +422,7 @@ void TestFakeContentRoutes::pullReachesOtherDeviceOfSameAccountOnly()
 
     // Another account sees none of it, not even with the oldest cursor.
     QVERIFY(pull(m_bob.token, 0).empty());
-    newPage(m_bob.token, m_bob.workspaceId, QStringLiteral("Bob's"));
+    newPage(m_bob, QStringLiteral("Bob's"));
     qint64 next = 0;
     QVERIFY(pull(m_annLaptop, cursor, &next).empty());
     QVERIFY(next >= cursor);
@@ -481,12 +437,12 @@ void TestFakeContentRoutes::pullReachesOtherDeviceOfSameAccountOnly()
 
 void TestFakeContentRoutes::pullPagesThroughCappedReplies()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Long"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Long"));
     upsert(
         m_ann.token, page,
         R"({"client_id":"a","type":"text","content":{},"position":0},{"client_id":"b","type":"text","content":{},"position":1},
               {"client_id":"c","type":"text","content":{},"position":2},{"client_id":"d","type":"text","content":{},"position":3})");
-    newPage(m_bob.token, m_bob.workspaceId, QStringLiteral("Elsewhere"));
+    newPage(m_bob, QStringLiteral("Elsewhere"));
     const JSONArray whole = pull(m_annLaptop, 0);
     QCOMPARE(whole.size(), size_t(5));
 
@@ -531,7 +487,7 @@ void TestFakeContentRoutes::changesAreLogged()
     QFETCH(QString, change);
     QFETCH(QStringList, logged);
 
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Base"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Base"));
     const QByteArray blocks = R"({"client_id":"a","type":"text","content":{"text":"A"},"position":0},
                                  {"client_id":"b","type":"text","content":{"text":"B"},"position":1})";
     upsert(m_ann.token, page, blocks);
@@ -542,7 +498,7 @@ void TestFakeContentRoutes::changesAreLogged()
     const qint64 cursor = lastTs();
     int status = 0;
     if (change == QLatin1String("page create"))
-        status = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("New")) ? 200 : 0;
+        status = newPage(m_ann, QStringLiteral("New")) ? 200 : 0;
     else if (change == QLatin1String("page update"))
         status = patchPage(page, R"("icon":"⭐")", m_ann.token).status;
     else if (change == QLatin1String("page same"))
@@ -571,7 +527,7 @@ void TestFakeContentRoutes::changesAreLogged()
 
 void TestFakeContentRoutes::versionRestorePutsBlocksBack()
 {
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Essay"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Essay"));
     upsert(m_ann.token, page, R"({"client_id":"a","type":"text","content":{"text":"Alpha"},"position":0})");
     upsert(m_ann.token, page, R"({"client_id":"b","type":"text","content":{"text":"Beta"},"position":0})");
     upsert(m_ann.token, page, R"({"client_id":"b","type":"text","content":{"text":"Beta"},"position":0})");
@@ -661,7 +617,7 @@ void TestFakeContentRoutes::strangerIsRefused()
     QFETCH(QByteArray, body);
     QFETCH(int, status);
 
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Secret"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Secret"));
     path.replace(QStringLiteral("%PAGE%"), QString::number(page))
         .replace(QStringLiteral("%WS%"), QString::number(m_ann.workspaceId));
     body.replace("%PAGE%", QByteArray::number(page)).replace("%WS%", QByteArray::number(m_ann.workspaceId));
@@ -742,7 +698,7 @@ void TestFakeContentRoutes::malformedRequests()
     QFETCH(QByteArray, body);
     QFETCH(QString, error);
 
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Target"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Target"));
     path.replace(QStringLiteral("%PAGE%"), QString::number(page));
     body.replace("%PAGE%", QByteArray::number(page)).replace("%WS%", QByteArray::number(m_ann.workspaceId));
     const int entries = m_fake->syncEntryCount();
@@ -777,10 +733,10 @@ void TestFakeContentRoutes::search()
     QFETCH(QStringList, titles);
     QFETCH(QString, snippet);
 
-    const qint64 roadmap = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Roadmap 2025"));
-    const qint64 groceries = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Groceries"));
-    const qint64 old = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Old roadmap"));
-    newPage(m_bob.token, m_bob.workspaceId, QStringLiteral("Roadmap secrets"));
+    const qint64 roadmap = newPage(m_ann, QStringLiteral("Roadmap 2025"));
+    const qint64 groceries = newPage(m_ann, QStringLiteral("Groceries"));
+    const qint64 old = newPage(m_ann, QStringLiteral("Old roadmap"));
+    newPage(m_bob, QStringLiteral("Roadmap secrets"));
     upsert(
         m_ann.token, roadmap,
         R"({"client_id":"r","type":"text","content":{"text":"Quarterly goals and R&D budget"},"position":0})");
@@ -803,9 +759,9 @@ void TestFakeContentRoutes::search()
 
 void TestFakeContentRoutes::pageStatuses()
 {
-    const qint64 published = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Public"));
-    const qint64 shared = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Shared"));
-    const qint64 trashed = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Gone"));
+    const qint64 published = newPage(m_ann, QStringLiteral("Public"));
+    const qint64 shared = newPage(m_ann, QStringLiteral("Shared"));
+    const qint64 trashed = newPage(m_ann, QStringLiteral("Gone"));
     QCOMPARE(m_http
                  ->post(QStringLiteral("/api/publish.php"),
                         R"({"page_id":)" + QByteArray::number(published) +
@@ -837,7 +793,7 @@ void TestFakeContentRoutes::faultsStayProgrammable()
 {
     m_fake->setFault(QStringLiteral("/api/sync.php"),
                      FakeService::Fault::http(503, R"({"error":"Maintenance"})"));
-    const qint64 page = newPage(m_ann.token, m_ann.workspaceId, QStringLiteral("Kept"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Kept"));
     FakeHttpClient::Reply r = m_http->post(QStringLiteral("/api/sync.php"), R"({"since_ts":0})", m_annLaptop);
     QCOMPARE(r.status, 503);
     QCOMPARE(r.error(), QStringLiteral("Maintenance"));
