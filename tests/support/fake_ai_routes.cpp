@@ -129,11 +129,11 @@ QString FakeAIRoutes::answer(const QString &action, const FakeServiceState::Page
         return QStringLiteral("Following on from \"") + body.last() +
                QStringLiteral("\", the next step is to act on it.");
     if (action == QLatin1String("outline"))
-        return outline(*page);
+        return outline(*page, body);
     return QLatin1Char('[') + input + QStringLiteral("] ") + body.join(QLatin1Char(' '));
 }
 
-QString FakeAIRoutes::outline(const FakeServiceState::Page &page)
+QString FakeAIRoutes::outline(const FakeServiceState::Page &page, const QStringList &body)
 {
     QStringList lines{QStringLiteral("# ") + page.title};
     for (const auto *block : m_content.blocksOf(page.id)) {
@@ -148,11 +148,7 @@ QString FakeAIRoutes::outline(const FakeServiceState::Page &page)
             lines.append(QStringLiteral("    - ") + text);
     }
     // A page without headings is outlined by its opening sentences.
-    if (lines.size() == 1) {
-        QStringList body;
-        for (const auto *block : m_content.blocksOf(page.id))
-            body += sentences(FakeContent::blockText(*block));
+    if (lines.size() == 1)
         lines.append(bullets(body.mid(0, SummarySentences)));
-    }
     return lines.join(QLatin1Char('\n'));
 }

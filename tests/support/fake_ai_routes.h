@@ -19,7 +19,8 @@ private:
     HttpResponse run(const FakeService::Call &call);
 
     QString answer(const QString &action, const FakeServiceState::Page *page, const QString &input);
-    QString outline(const FakeServiceState::Page &page);
+    // body: the page's sentences, which stand in for headings the page lacks.
+    QString outline(const FakeServiceState::Page &page, const QStringList &body);
 
     FakeContent m_content;
 };

@@ -27,15 +27,11 @@ FakeBlockRoutes::FakeBlockRoutes(FakeService &service)
 
 HttpResponse FakeBlockRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
     JSONArray blocks;
-    for (const auto *block : m_content.blocksOf(pageId))
+    for (const auto *block : m_content.blocksOf(check.page->id))
         blocks.emplace_back(FakeContent::blockJson(*block));
     return FakeService::reply(200, JSONObject{{QStringLiteral("blocks"), std::move(blocks)}});
 }

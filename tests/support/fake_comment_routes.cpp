@@ -24,13 +24,10 @@ FakeCommentRoutes::FakeCommentRoutes(FakeService &service)
 
 HttpResponse FakeCommentRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
+    const qint64 pageId = check.page->id;
     JSONArray comments;
     for (const auto &entry : m_content.state().comments) {
         if (entry.second.pageId == pageId)
@@ -81,20 +78,17 @@ HttpResponse FakeCommentRoutes::create(const FakeService::Call &call)
 
 JSONObject FakeCommentRoutes::commentJson(const FakeServiceState::Comment &comment)
 {
-    const auto &users = m_content.state().users;
-    const auto user = users.find(comment.userId);
-    const auto optional = [](const auto &v) { return v ? JSONValue(*v) : JSONValue(); };
     JSONObject o;
     o[QStringLiteral("id")] = comment.id;
     o[QStringLiteral("page_id")] = comment.pageId;
     o[QStringLiteral("block_id")] = FakeContent::idOrNull(comment.blockId);
     o[QStringLiteral("user_id")] = FakeContent::idOrNull(comment.userId);
-    o[QStringLiteral("user_name")] = user != users.end() ? JSONValue(user->second.name) : JSONValue();
+    o[QStringLiteral("user_name")] = m_content.userName(comment.userId);
     o[QStringLiteral("guest_name")] = JSONValue();
     o[QStringLiteral("body")] = comment.body;
-    o[QStringLiteral("selection_start")] = optional(comment.selectionStart);
-    o[QStringLiteral("selection_length")] = optional(comment.selectionLength);
-    o[QStringLiteral("selection_text")] = optional(comment.selectionText);
+    o[QStringLiteral("selection_start")] = FakeContent::orNull(comment.selectionStart);
+    o[QStringLiteral("selection_length")] = FakeContent::orNull(comment.selectionLength);
+    o[QStringLiteral("selection_text")] = FakeContent::orNull(comment.selectionText);
     o[QStringLiteral("resolved_at")] = FakeContent::stamp(comment.resolvedAt);
     o[QStringLiteral("created_at")] = FakeContent::stamp(comment.createdAt);
     return o;

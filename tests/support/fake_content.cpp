@@ -1,5 +1,7 @@
 #include "support/fake_content.h"
 
+#include "support/fake_input.h"
+
 #include <QSet>
 
 #include <algorithm>
@@ -109,6 +111,21 @@ FakeContent::PageCheck FakeContent::checkPage(qint64 userId, qint64 pageId, Need
     }
     check.page = &page;
     return check;
+}
+
+FakeContent::PageCheck FakeContent::checkQueryPage(const FakeService::Call &call, Need need)
+{
+    FakeInput in(call);
+    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
+    if (in.failed())
+        return PageCheck{nullptr, in.failure()};
+    return checkPage(call.userId, pageId, need);
+}
+
+bool FakeContent::folderIn(qint64 folderId, qint64 workspaceId) const
+{
+    const auto it = state().folders.find(folderId);
+    return it != state().folders.end() && it->second.workspaceId == workspaceId;
 }
 
 void FakeContent::logPage(const Page &page, const QString &op)
@@ -325,8 +342,8 @@ JSONObject FakeContent::pageJson(const Page &page)
     o[QStringLiteral("icon")] = page.icon;
     o[QStringLiteral("position")] = page.position;
     o[QStringLiteral("cover_url")] = page.coverUrl.isEmpty() ? JSONValue() : JSONValue(page.coverUrl);
-    o[QStringLiteral("cover_offset_x")] = page.coverOffsetX ? JSONValue(*page.coverOffsetX) : JSONValue();
-    o[QStringLiteral("cover_offset_y")] = page.coverOffsetY ? JSONValue(*page.coverOffsetY) : JSONValue();
+    o[QStringLiteral("cover_offset_x")] = orNull(page.coverOffsetX);
+    o[QStringLiteral("cover_offset_y")] = orNull(page.coverOffsetY);
     o[QStringLiteral("created_by_user_id")] = idOrNull(page.createdByUserId);
     o[QStringLiteral("created_at")] = stamp(page.createdAt);
     o[QStringLiteral("updated_at")] = stamp(page.updatedAt);
@@ -371,10 +388,16 @@ JSONValue FakeContent::idOrNull(qint64 id)
     return id != 0 ? JSONValue(id) : JSONValue();
 }
 
+JSONValue FakeContent::userName(qint64 userId) const
+{
+    const auto &users = state().users;
+    const auto user = users.find(userId);
+    return user != users.end() ? JSONValue(user->second.name) : JSONValue();
+}
+
 QDateTime FakeContent::now()
 {
-    const QDateTime t = QDateTime::currentDateTimeUtc();
-    return t.addMSecs(-t.time().msec());
+    return FakeService::now();
 }
 
 HttpResponse FakeContent::ok()

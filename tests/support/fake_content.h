@@ -47,6 +47,9 @@ public:
     std::optional<HttpResponse> refuseWorkspace(qint64 userId, qint64 workspaceId, bool change) const;
     bool can(qint64 userId, const Page &page, Need need) const;
     PageCheck checkPage(qint64 userId, qint64 pageId, Need need, Where where = Where::Live);
+    // checkPage() for the live page named by the query's "page_id"; a bad id is refused with 400.
+    PageCheck checkQueryPage(const FakeService::Call &call, Need need);
+    bool folderIn(qint64 folderId, qint64 workspaceId) const;
 
     void logPage(const Page &page, const QString &op);
     void logBlock(const Block &block, qint64 workspaceId, const QString &op);
@@ -67,6 +70,12 @@ public:
     static JSONObject folderJson(const Folder &folder);
     static JSONValue stamp(const QDateTime &when); // null when unset
     static JSONValue idOrNull(qint64 id);
+    template <typename T>
+    static JSONValue orNull(const std::optional<T> &value)
+    {
+        return value ? JSONValue(*value) : JSONValue();
+    }
+    JSONValue userName(qint64 userId) const; // null for someone unknown
     static QDateTime now();
     static HttpResponse ok(); // {"ok": true}
 

@@ -30,13 +30,10 @@ FakeDatabaseRoutes::FakeDatabaseRoutes(FakeService &service)
 
 HttpResponse FakeDatabaseRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
+    const qint64 pageId = check.page->id;
     JSONArray databases;
     for (const auto &entry : m_content.state().databases) {
         if (entry.second.pageId == pageId)

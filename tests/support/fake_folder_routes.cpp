@@ -61,7 +61,7 @@ HttpResponse FakeFolderRoutes::create(const FakeService::Call &call)
         return in.failure();
     if (const auto refusal = m_content.refuseWorkspace(call.userId, workspaceId, true))
         return *refusal;
-    if (parentId && !folderIn(*parentId, workspaceId))
+    if (parentId && !m_content.folderIn(*parentId, workspaceId))
         return FakeService::error(400, QStringLiteral("Parent folder not found in this workspace"));
 
     FakeServiceState &s = m_content.state();
@@ -106,7 +106,7 @@ HttpResponse FakeFolderRoutes::patch(const FakeService::Call &call)
     if (const auto refusal = m_content.refuseWorkspace(call.userId, folder.workspaceId, true))
         return *refusal;
     if (parentId != 0) {
-        if (!folderIn(parentId, folder.workspaceId))
+        if (!m_content.folderIn(parentId, folder.workspaceId))
             return FakeService::error(400, QStringLiteral("Parent folder not found in this workspace"));
         if (isWithin(parentId, folder.id))
             return FakeService::error(400, QStringLiteral("A folder can't be moved into itself"));
@@ -135,7 +135,7 @@ HttpResponse FakeFolderRoutes::movePage(const FakeService::Call &call)
     if (!check.page)
         return check.refusal;
     FakeServiceState::Page &page = *check.page;
-    if (folderId && !folderIn(*folderId, page.workspaceId))
+    if (folderId && !m_content.folderIn(*folderId, page.workspaceId))
         return FakeService::error(400, QStringLiteral("Folder not found in this workspace"));
 
     if (page.folderId != folderId.value_or(0)) {
@@ -175,13 +175,6 @@ HttpResponse FakeFolderRoutes::remove(const FakeService::Call &call)
         }
     }
     return FakeContent::ok();
-}
-
-FakeServiceState::Folder *FakeFolderRoutes::folderIn(qint64 folderId, qint64 workspaceId)
-{
-    const auto it = m_content.state().folders.find(folderId);
-    return it != m_content.state().folders.end() && it->second.workspaceId == workspaceId ? &it->second
-                                                                                          : nullptr;
 }
 
 bool FakeFolderRoutes::isWithin(qint64 folderId, qint64 ancestorId)

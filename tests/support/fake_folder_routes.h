@@ -18,7 +18,6 @@ private:
     HttpResponse movePage(const FakeService::Call &call);
     HttpResponse remove(const FakeService::Call &call);
 
-    FakeServiceState::Folder *folderIn(qint64 folderId, qint64 workspaceId);
     bool isWithin(qint64 folderId, qint64 ancestorId);
 
     FakeContent m_content;

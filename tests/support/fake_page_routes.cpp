@@ -132,12 +132,8 @@ HttpResponse FakePageRoutes::patch(const FakeService::Call &call)
         if (!problem.isEmpty())
             return FakeService::error(400, problem);
     }
-    if (folderId) {
-        const auto &folders = m_content.state().folders;
-        const auto f = folders.find(*folderId);
-        if (f == folders.end() || f->second.workspaceId != page.workspaceId)
-            return FakeService::error(400, QStringLiteral("Folder not found in this workspace"));
-    }
+    if (folderId && !m_content.folderIn(*folderId, page.workspaceId))
+        return FakeService::error(400, QStringLiteral("Folder not found in this workspace"));
 
     const FakeServiceState::Page before = page;
     if (title)

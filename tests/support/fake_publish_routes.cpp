@@ -26,14 +26,10 @@ FakePublishRoutes::FakePublishRoutes(FakeService &service)
 
 HttpResponse FakePublishRoutes::read(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
-    return stateReply(pageId);
+    return stateReply(check.page->id);
 }
 
 HttpResponse FakePublishRoutes::publish(const FakeService::Call &call)
@@ -63,15 +59,11 @@ HttpResponse FakePublishRoutes::publish(const FakeService::Call &call)
 
 HttpResponse FakePublishRoutes::unpublish(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::Share);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::Share);
     if (!check.page)
         return check.refusal;
     auto &publications = m_content.state().publications;
-    if (const auto it = publications.find(pageId); it != publications.end())
+    if (const auto it = publications.find(check.page->id); it != publications.end())
         it->second.published = false;
     return FakeContent::ok();
 }

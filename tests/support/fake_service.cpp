@@ -32,12 +32,6 @@ bool bodyMustBeObject(const QByteArray &method)
     return method == "POST" || method == "PUT" || method == "PATCH";
 }
 
-bool looksLikeEmail(const QString &email)
-{
-    const qsizetype at = email.indexOf(QLatin1Char('@'));
-    return at > 0 && at < email.size() - 1 && !email.contains(QLatin1Char(' '));
-}
-
 QString randomToken()
 {
     QByteArray bytes(32, Qt::Uninitialized);
@@ -235,6 +229,12 @@ HttpResponse FakeService::error(int status, const QString &message)
 QString FakeService::timestamp(const QDateTime &when)
 {
     return when.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+bool FakeService::looksLikeEmail(const QString &email)
+{
+    const qsizetype at = email.indexOf(QLatin1Char('@'));
+    return at > 0 && at < email.size() - 1 && !email.contains(QLatin1Char(' '));
 }
 
 QString FakeService::stringField(const JSONObject &object, const QString &key)

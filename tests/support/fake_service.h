@@ -96,6 +96,8 @@ public:
     static HttpResponse error(int status, const QString &message);
     static QString timestamp(const QDateTime &when);                          // "YYYY-MM-DD HH:MM:SS", UTC
     static QString stringField(const JSONObject &object, const QString &key); // empty unless a string
+    static QDateTime now();                                                   // UTC, whole seconds
+    static bool looksLikeEmail(const QString &email);
 
 Q_SIGNALS:
     void requestReceived(const HttpRequest &request);
@@ -128,7 +130,6 @@ private:
     qint64 firstWorkspaceOf(qint64 userId) const;
 
     static QString normalizedPath(const QByteArray &rawPath);
-    static QDateTime now();
 
     LoopbackHttpServer m_server;
     FakeServiceState m_state;

@@ -43,13 +43,10 @@ FakeShareRoutes::FakeShareRoutes(FakeService &service)
 
 HttpResponse FakeShareRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
+    const qint64 pageId = check.page->id;
 
     const FakeServiceState &s = m_content.state();
     JSONArray shares;
@@ -90,8 +87,7 @@ HttpResponse FakeShareRoutes::invite(const FakeService::Call &call)
     const QString email = in.string(QStringLiteral("email")).trimmed();
     const QString role = in.string(QStringLiteral("role"));
     in.optArray(QStringLiteral("permissions"));
-    const qsizetype at = email.indexOf(QLatin1Char('@'));
-    if (!in.failed() && (at <= 0 || at == email.size() - 1 || email.contains(QLatin1Char(' '))))
+    if (!in.failed() && !FakeService::looksLikeEmail(email))
         in.fail(QStringLiteral("Please enter a valid e-mail address."));
     if (!in.failed() && permissionsOf(role).isEmpty())
         in.fail(QStringLiteral("Unknown role"));
@@ -104,6 +100,10 @@ HttpResponse FakeShareRoutes::invite(const FakeService::Call &call)
 
     FakeServiceState &s = m_content.state();
     const QString wanted = email.toCaseFolded();
+    const auto sent = [](const char *kind) {
+        return FakeService::reply(200,
+                                  JSONObject{{QStringLiteral("ok"), true}, {QStringLiteral("kind"), kind}});
+    };
     for (const auto &entry : s.users) {
         const auto &user = entry.second;
         if (user.email.toCaseFolded() != wanted)
@@ -114,27 +114,23 @@ HttpResponse FakeShareRoutes::invite(const FakeService::Call &call)
         for (auto &share : s.shares) {
             if (share.second.pageId == pageId && share.second.userId == user.id) {
                 share.second.role = role;
-                return FakeService::reply(
-                    200, JSONObject{{QStringLiteral("ok"), true}, {QStringLiteral("kind"), "shared"}});
+                return sent("shared");
             }
         }
         const qint64 id = s.nextShareId++;
         s.shares[id] = FakeServiceState::Share{id, pageId, user.id, role, FakeContent::now()};
-        return FakeService::reply(
-            200, JSONObject{{QStringLiteral("ok"), true}, {QStringLiteral("kind"), "shared"}});
+        return sent("shared");
     }
 
     for (auto &entry : s.invites) {
         if (entry.second.pageId == pageId && entry.second.email.toCaseFolded() == wanted) {
             entry.second.role = role;
-            return FakeService::reply(
-                200, JSONObject{{QStringLiteral("ok"), true}, {QStringLiteral("kind"), "invite_sent"}});
+            return sent("invite_sent");
         }
     }
     const qint64 id = s.nextInviteId++;
     s.invites[id] = FakeServiceState::Invite{id, pageId, email, role, FakeContent::now(), QDateTime()};
-    return FakeService::reply(
-        200, JSONObject{{QStringLiteral("ok"), true}, {QStringLiteral("kind"), "invite_sent"}});
+    return sent("invite_sent");
 }
 
 HttpResponse FakeShareRoutes::remove(const FakeService::Call &call)

@@ -26,13 +26,10 @@ FakeSuggestionRoutes::FakeSuggestionRoutes(FakeService &service)
 
 HttpResponse FakeSuggestionRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
+    const qint64 pageId = check.page->id;
 
     const FakeServiceState &s = m_content.state();
     JSONArray suggestions;
@@ -40,15 +37,14 @@ HttpResponse FakeSuggestionRoutes::list(const FakeService::Call &call)
         const auto &suggestion = entry.second;
         if (suggestion.pageId != pageId)
             continue;
-        const auto user = s.users.find(suggestion.userId);
         JSONObject o;
         o[QStringLiteral("id")] = suggestion.id;
         o[QStringLiteral("page_id")] = suggestion.pageId;
         o[QStringLiteral("block_id")] = FakeContent::idOrNull(suggestion.blockId);
         o[QStringLiteral("user_id")] = suggestion.userId;
-        o[QStringLiteral("user_name")] = user != s.users.end() ? JSONValue(user->second.name) : JSONValue();
+        o[QStringLiteral("user_name")] = m_content.userName(suggestion.userId);
         o[QStringLiteral("kind")] = suggestion.kind;
-        o[QStringLiteral("payload")] = suggestion.payload ? JSONValue(*suggestion.payload) : JSONValue();
+        o[QStringLiteral("payload")] = FakeContent::orNull(suggestion.payload);
         o[QStringLiteral("status")] = suggestion.status;
         o[QStringLiteral("created_at")] = FakeContent::stamp(suggestion.createdAt);
         o[QStringLiteral("decided_at")] = FakeContent::stamp(suggestion.decidedAt);

@@ -24,13 +24,10 @@ FakeVersionRoutes::FakeVersionRoutes(FakeService &service)
 
 HttpResponse FakeVersionRoutes::list(const FakeService::Call &call)
 {
-    FakeInput in(call);
-    const qint64 pageId = in.queryId(QStringLiteral("page_id"));
-    if (in.failed())
-        return in.failure();
-    const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+    const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;
+    const qint64 pageId = check.page->id;
 
     const FakeServiceState &s = m_content.state();
     JSONArray versions;
@@ -38,14 +35,13 @@ HttpResponse FakeVersionRoutes::list(const FakeService::Call &call)
         const auto &version = it->second;
         if (version.pageId != pageId)
             continue;
-        const auto user = s.users.find(version.userId);
-        versions.emplace_back(JSONObject{
-            {QStringLiteral("id"), version.id},
-            {QStringLiteral("page_id"), version.pageId},
-            {QStringLiteral("user_id"), FakeContent::idOrNull(version.userId)},
-            {QStringLiteral("user_name"), user != s.users.end() ? JSONValue(user->second.name) : JSONValue()},
-            {QStringLiteral("created_at"), FakeContent::stamp(version.createdAt)},
-            {QStringLiteral("byte_size"), qint64(serializeJSONObject(version.snapshot).size())}});
+        versions.emplace_back(
+            JSONObject{{QStringLiteral("id"), version.id},
+                       {QStringLiteral("page_id"), version.pageId},
+                       {QStringLiteral("user_id"), FakeContent::idOrNull(version.userId)},
+                       {QStringLiteral("user_name"), m_content.userName(version.userId)},
+                       {QStringLiteral("created_at"), FakeContent::stamp(version.createdAt)},
+                       {QStringLiteral("byte_size"), qint64(serializeJSONObject(version.snapshot).size())}});
     }
     return FakeService::reply(200, JSONObject{{QStringLiteral("versions"), std::move(versions)}});
 }

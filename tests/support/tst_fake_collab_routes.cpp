@@ -1,18 +1,10 @@
 // The fake service's comments, sharing, suggestions, publishing, AI, databases and bookmark previews,
 // driven over loopback HTTP with raw JSON.
-#include "support/fake_http_client.h"
-#include "support/fake_service.h"
+#include "support/fake_route_fixture.h"
 
 #include <QTest>
 
-#include <memory>
-
 namespace {
-
-JSONValue json(const QByteArray &text)
-{
-    return JSONValue::parse(text);
-}
 
 QByteArray number(qint64 n)
 {
@@ -21,7 +13,7 @@ QByteArray number(qint64 n)
 
 } // namespace
 
-class TestFakeCollabRoutes : public QObject
+class TestFakeCollabRoutes : public QObject, private FakeRouteFixture
 {
     Q_OBJECT
 
@@ -49,52 +41,23 @@ private Q_SLOTS:
     void bookmarkPreview();
 
 private:
-    qint64 newPage(const QString &title);
     qint64 firstBlock(qint64 pageId, const QByteArray &items); // pushes the items, returns the first id
     FakeHttpClient::Reply share(qint64 pageId, const QString &email, const QString &role);
-
-    std::unique_ptr<FakeService> m_fake;
-    std::unique_ptr<FakeHttpClient> m_http;
-    FakeService::Account m_ann;
-    FakeService::Account m_bob;
 };
 
 void TestFakeCollabRoutes::init()
 {
-    m_fake = std::make_unique<FakeService>();
-    QVERIFY(m_fake->start());
-    m_http = std::make_unique<FakeHttpClient>(*m_fake);
-    m_ann = m_fake->createAccount(QStringLiteral("ann@example.com"), QStringLiteral("secret1"),
-                                  QStringLiteral("Ann"));
-    m_bob = m_fake->createAccount(QStringLiteral("Bob@Example.com"), QStringLiteral("secret2"),
-                                  QStringLiteral("Bob"));
-    QVERIFY(m_ann.userId && m_bob.userId);
+    startService();
 }
 
 void TestFakeCollabRoutes::cleanup()
 {
-    m_http.reset();
-    m_fake.reset();
-}
-
-qint64 TestFakeCollabRoutes::newPage(const QString &title)
-{
-    const FakeHttpClient::Reply r =
-        m_http->post(QStringLiteral("/api/pages.php"),
-                     R"({"workspace_id":)" + number(m_ann.workspaceId) + R"(,"title":")" + title.toUtf8() +
-                         R"(","icon":"","position":0})",
-                     m_ann.token);
-    return r[QStringLiteral("page")][QStringLiteral("id")].toInt();
+    stopService();
 }
 
 qint64 TestFakeCollabRoutes::firstBlock(qint64 pageId, const QByteArray &items)
 {
-    const FakeHttpClient::Reply r =
-        m_http->post(QStringLiteral("/api/blocks.php"),
-                     R"({"page_id":)" + number(pageId) + R"(,"blocks":[)" + items + "]}", m_ann.token);
-    if (r.status != 200)
-        qWarning("block upsert: %d %s", r.status, r.body.constData());
-    return r[QStringLiteral("blocks")].toArray().at(0)[QStringLiteral("id")].toInt();
+    return upsert(m_ann.token, pageId, items).at(0)[QStringLiteral("id")].toInt();
 }
 
 FakeHttpClient::Reply TestFakeCollabRoutes::share(qint64 pageId, const QString &email, const QString &role)
@@ -107,7 +70,7 @@ FakeHttpClient::Reply TestFakeCollabRoutes::share(qint64 pageId, const QString &
 
 void TestFakeCollabRoutes::comments()
 {
-    const qint64 page = newPage(QStringLiteral("Review"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Review"));
     const qint64 block =
         firstBlock(page, R"({"client_id":"a","type":"text","content":{"text":"Teh plan"},"position":0})");
     const QString path = QStringLiteral("/api/comments.php");
@@ -142,7 +105,7 @@ void TestFakeCollabRoutes::comments()
     QCOMPARE(all[1][QStringLiteral("selection_length")].toInt(), 3);
     QCOMPARE(all[1][QStringLiteral("selection_text")].toString(), QStringLiteral("Teh"));
     // Another page's list does not carry them.
-    const qint64 other = newPage(QStringLiteral("Other"));
+    const qint64 other = newPage(m_ann, QStringLiteral("Other"));
     QVERIFY(
         m_http->get(path + QStringLiteral("?page_id=%1").arg(other), m_ann.token)[QStringLiteral("comments")]
             .toArray()
@@ -172,9 +135,9 @@ void TestFakeCollabRoutes::commentRefused()
     QFETCH(QByteArray, fields);
     QFETCH(QString, error);
 
-    const qint64 page = newPage(QStringLiteral("Here"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Here"));
     const qint64 block = firstBlock(page, R"({"client_id":"a","type":"text","content":{},"position":0})");
-    const qint64 elsewhere = firstBlock(newPage(QStringLiteral("There")),
+    const qint64 elsewhere = firstBlock(newPage(m_ann, QStringLiteral("There")),
                                         R"({"client_id":"b","type":"text","content":{},"position":0})");
     fields.replace("%BLOCK%", number(block)).replace("%ELSEWHERE%", number(elsewhere));
     const FakeHttpClient::Reply r =
@@ -218,8 +181,8 @@ void TestFakeCollabRoutes::shareRoleGrants()
     QFETCH(int, share);
     QFETCH(int, trash);
 
-    const qint64 page = newPage(QStringLiteral("Shared"));
-    const qint64 sibling = newPage(QStringLiteral("Not shared"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Shared"));
+    const qint64 sibling = newPage(m_ann, QStringLiteral("Not shared"));
     // The address matches whatever its case.
     const FakeHttpClient::Reply invited = this->share(page, QStringLiteral("bob@EXAMPLE.com"), role);
     QCOMPARE(invited.status, 200);
@@ -265,7 +228,7 @@ void TestFakeCollabRoutes::shareRoleGrants()
 
 void TestFakeCollabRoutes::invitesAndShares()
 {
-    const qint64 page = newPage(QStringLiteral("Plans"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Plans"));
     const QString list = QStringLiteral("/api/share.php?page_id=%1").arg(page);
 
     QCOMPARE(share(page, QStringLiteral("  new@example.com "), QStringLiteral("comment")).json,
@@ -333,7 +296,7 @@ void TestFakeCollabRoutes::acceptSuggestion()
     QFETCH(QStringList, texts);
     QFETCH(QStringList, logged);
 
-    const qint64 page = newPage(QStringLiteral("Draft"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Draft"));
     const qint64 block =
         firstBlock(page, R"({"client_id":"a","type":"text","content":{"text":"one"},"position":0},
                                             {"client_id":"b","type":"text","content":{"text":"two"},"position":1})");
@@ -363,7 +326,7 @@ void TestFakeCollabRoutes::acceptSuggestion()
 
 void TestFakeCollabRoutes::suggestionDecisions()
 {
-    const qint64 page = newPage(QStringLiteral("Draft"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Draft"));
     const qint64 first = m_fake->seedSuggestion(page, m_bob.userId, QStringLiteral("title_change"),
                                                 json(R"({"title":"New"})").toObject());
     const qint64 second = m_fake->seedSuggestion(page, m_bob.userId, QStringLiteral("block_update"));
@@ -406,7 +369,7 @@ void TestFakeCollabRoutes::suggestionDecisions()
 
 void TestFakeCollabRoutes::publish()
 {
-    const qint64 page = newPage(QStringLiteral("My Trip: Day 1!"));
+    const qint64 page = newPage(m_ann, QStringLiteral("My Trip: Day 1!"));
     const QString read = QStringLiteral("/api/publish.php?page_id=%1").arg(page);
     const QString path = QStringLiteral("/api/publish.php");
     const QByteArray key = R"({"page_id":)" + number(page);
@@ -475,7 +438,7 @@ void TestFakeCollabRoutes::aiReply()
     QFETCH(QByteArray, body);
     QFETCH(QString, text);
 
-    const qint64 page = newPage(QStringLiteral("Trip"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Trip"));
     firstBlock(page, R"({"client_id":"a","type":"h1","content":{"text":"Plan"},"position":0},
                        {"client_id":"b","type":"text","content":{"text":"We leave at dawn. Bring water! Is the car ready?"},"position":1},
                        {"client_id":"c","type":"h2","content":{"text":"Packing"},"position":2},
@@ -516,7 +479,7 @@ void TestFakeCollabRoutes::aiRefused()
     QFETCH(int, status);
     QFETCH(QString, error);
 
-    const qint64 page = newPage(QStringLiteral("Empty"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Empty"));
     const FakeHttpClient::Reply r =
         m_http->post(QStringLiteral("/api/ai.php"), body.replace("%PAGE%", number(page)), m_ann.token);
     QCOMPARE(r.status, status);
@@ -542,7 +505,7 @@ void TestFakeCollabRoutes::aiDailyAllowance()
 
 void TestFakeCollabRoutes::databases()
 {
-    const qint64 page = newPage(QStringLiteral("Tasks page"));
+    const qint64 page = newPage(m_ann, QStringLiteral("Tasks page"));
     const QByteArray columns =
         R"([{"id":"c1","name":"Name","type":"text"},{"id":"c2","name":"Status","type":"select","options":["Todo","Doing","Done"]},)"
         R"({"id":"c3","name":"Done","type":"checkbox"}])";
