@@ -421,26 +421,25 @@ int PageView::topLevelIndex(const QString &localID) const
     return 0;
 }
 
-BlockRow *PageView::row(const QString &localID) const
+PageRowList *PageView::listHolding(const QString &localID) const
 {
     for (const auto &list : m_lists) {
-        if (list) {
-            if (BlockRow *found = list->row(localID))
-                return found;
-        }
+        if (list && list->row(localID))
+            return list;
     }
     return nullptr;
 }
 
+BlockRow *PageView::row(const QString &localID) const
+{
+    PageRowList *list = listHolding(localID);
+    return list ? list->row(localID) : nullptr;
+}
+
 QWidget *PageView::rowFrame(const QString &localID) const
 {
-    for (const auto &list : m_lists) {
-        if (list) {
-            if (QWidget *found = list->frame(localID))
-                return found;
-        }
-    }
-    return nullptr;
+    PageRowList *list = listHolding(localID);
+    return list ? list->frame(localID) : nullptr;
 }
 
 bool PageView::isLaidOut() const
