@@ -1,5 +1,6 @@
 #include "editor/block_row.h"
 
+#include "app/app_style.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
@@ -48,11 +49,6 @@ QColor faded(const QWidget *widget, qreal alpha)
     QColor color = widget->palette().color(QPalette::WindowText);
     color.setAlphaF(alpha);
     return color;
-}
-
-QString css(const QColor &c)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
 }
 
 QToolButton *chromeButton(QWidget *parent)
@@ -377,7 +373,7 @@ QWidget *BlockRow::makeContent(const QString &type)
         auto *marker =
             new QLabel(QString::fromUtf8(*kind == BlockType::bullet ? kBulletMarker : kNumberMarker));
         marker->setFont(editorFont(14, QFont::Normal));
-        marker->setStyleSheet(QStringLiteral("color: %1;").arg(css(faded(this, 0.55))));
+        marker->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
         return withMarker(
             padded(marker, 2),
             makeRichEditor(QString::fromLatin1(kListPlaceholder), editorFont(14, QFont::Normal), false), 6);
@@ -387,7 +383,7 @@ QWidget *BlockRow::makeContent(const QString &type)
     case BlockType::quote: {
         auto *bar = new QFrame;
         bar->setFixedWidth(3);
-        bar->setStyleSheet(QStringLiteral("background: %1;").arg(css(faded(this, 0.55 * 0.6))));
+        bar->setStyleSheet(QStringLiteral("background: %1;").arg(AppStyle::css(faded(this, 0.55 * 0.6))));
         return withMarker(bar,
                           makeRichEditor(QString::fromLatin1(kQuotePlaceholder),
                                          editorFont(14, QFont::Normal, true), false),
@@ -404,7 +400,7 @@ QWidget *BlockRow::makeContent(const QString &type)
         auto *line = new QFrame(holder);
         line->setFrameShape(QFrame::HLine);
         line->setFrameShadow(QFrame::Plain);
-        line->setStyleSheet(QStringLiteral("color: %1;").arg(css(faded(this, 0.2))));
+        line->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(faded(this, 0.2))));
         layout->addWidget(line);
         return holder;
     }
@@ -415,7 +411,8 @@ QWidget *BlockRow::makeContent(const QString &type)
     default: {
         // Kinds with views of their own: named only, their content untouched.
         m_kindLabel = new QLabel(kind->label());
-        m_kindLabel->setStyleSheet(QStringLiteral("color: %1; padding: 4px 0;").arg(css(faded(this, 0.55))));
+        m_kindLabel->setStyleSheet(
+            QStringLiteral("color: %1; padding: 4px 0;").arg(AppStyle::css(AppStyle::secondary(this))));
         return m_kindLabel;
     }
     }
@@ -487,8 +484,9 @@ QWidget *BlockRow::makeCallout()
     auto *frame = new QFrame;
     frame->setObjectName(QStringLiteral("callout"));
     QColor yellow(Qt::yellow);
-    yellow.setAlphaF(0.1);
-    frame->setStyleSheet(QStringLiteral("#callout { background: %1; border-radius: 6px; }").arg(css(yellow)));
+    yellow.setAlpha(int(0.1 * 255));
+    frame->setStyleSheet(
+        QStringLiteral("#callout { background: %1; border-radius: 6px; }").arg(AppStyle::css(yellow)));
     auto *layout = new QHBoxLayout(frame);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(8);
@@ -504,8 +502,8 @@ QWidget *BlockRow::makeCode()
 {
     auto *frame = new QFrame;
     frame->setObjectName(QStringLiteral("code"));
-    frame->setStyleSheet(
-        QStringLiteral("#code { background: %1; border-radius: 6px; }").arg(css(faded(this, 0.55 * 0.08))));
+    frame->setStyleSheet(QStringLiteral("#code { background: %1; border-radius: 6px; }")
+                             .arg(AppStyle::css(faded(this, 0.55 * 0.08))));
     auto *layout = new QVBoxLayout(frame);
     layout->setContentsMargins(10, 10, 10, 10);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -544,7 +542,8 @@ QWidget *BlockRow::makeImage()
     if (!m_model->readContentString(QStringLiteral("url")).isEmpty()) {
         // The image view itself is a block-kind view of its own: named only until it exists.
         m_kindLabel = new QLabel(BlockType(BlockType::image).label());
-        m_kindLabel->setStyleSheet(QStringLiteral("color: %1; padding: 4px 0;").arg(css(faded(this, 0.55))));
+        m_kindLabel->setStyleSheet(
+            QStringLiteral("color: %1; padding: 4px 0;").arg(AppStyle::css(AppStyle::secondary(this))));
         return m_kindLabel;
     }
     m_uploadImageButton = new QPushButton;
@@ -562,7 +561,7 @@ QWidget *BlockRow::makeImage()
     m_uploadImageButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_uploadImageButton->setStyleSheet(QStringLiteral("#uploadImage { background: %1; border-radius: 6px; "
                                                       "padding: 10px; }")
-                                           .arg(css(faded(this, 0.55 * 0.08))));
+                                           .arg(AppStyle::css(faded(this, 0.55 * 0.08))));
     connect(m_uploadImageButton, &QPushButton::clicked, m_model, &BlockRowModel::uploadImage);
     return m_uploadImageButton;
 }
@@ -609,7 +608,7 @@ void BlockRow::refreshContent()
                                                         : QStringLiteral("square"));
         m_todoBox->setStyleSheet(
             QStringLiteral("color: %1;")
-                .arg(css(m_drawnChecked ? palette().color(QPalette::Highlight) : faded(this, 0.55))));
+                .arg(AppStyle::css(m_drawnChecked ? AppStyle::accent(this) : AppStyle::secondary(this))));
         if (m_richEditor)
             m_richEditor->setStrikethrough(m_drawnChecked);
     }
@@ -728,7 +727,7 @@ void BlockRow::updateSelectBox()
                          m_selected ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("circle"));
     m_selectBox->setStyleSheet(
         QStringLiteral("color: %1;")
-            .arg(css(m_selected ? palette().color(QPalette::Highlight) : faded(this, 0.55))));
+            .arg(AppStyle::css(m_selected ? AppStyle::accent(this) : AppStyle::secondary(this))));
 }
 
 void BlockRow::onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage)

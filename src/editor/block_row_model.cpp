@@ -8,9 +8,9 @@
 #include "editor/block_content.h"
 #include "editor/block_focus.h"
 #include "editor/drop_first_characters.h"
+#include "editor/page_outbox.h"
 #include "platform/diag.h"
 #include "platform/secret_store.h"
-#include "store/fn_sync_op.h"
 #include "store/local_store.h"
 
 #include <QFile>
@@ -26,7 +26,6 @@ const QString kCheckedKey = QStringLiteral("checked");
 const QString kExpandedKey = QStringLiteral("expanded");
 const QString kBodyKey = QStringLiteral("body");
 const QString kIconKey = QStringLiteral("icon");
-const QString kBlockIDKey = QStringLiteral("block_id");
 const QString kURLKey = QStringLiteral("url");
 const QString kFilenameKey = QStringLiteral("filename");
 const QString kSizeKey = QStringLiteral("size");
@@ -53,6 +52,25 @@ QString messageOf(const std::exception &error)
     if (const auto *api = dynamic_cast<const APIError *>(&error))
         return api->errorDescription();
     return QString::fromUtf8(error.what());
+}
+
+// Stores the block as edited now; the save follows shortly.
+void storeEdited(LocalStore &store, FNBlock block)
+{
+    block.updatedAt = QDateTime::currentDateTimeUtc();
+    store.upsertBlock(block);
+    store.scheduleSave();
+}
+
+// Stores the block with the content; false, storing nothing, when the content cannot be encoded.
+bool storeContent(LocalStore &store, FNBlock block, const JSONObject &content)
+{
+    const std::optional<QString> json = BlockContent::encode(content);
+    if (!json)
+        return false;
+    block.contentJSON = *json;
+    storeEdited(store, block);
+    return true;
 }
 
 } // namespace
@@ -89,14 +107,7 @@ BlockRowModel::~BlockRowModel()
     blockSignals(true);
     JSONObject content = decodeContent();
     content[kTextKey] = *m_pendingCommit;
-    const std::optional<QString> json = BlockContent::encode(content);
-    if (!json)
-        return;
-    FNBlock block = currentBlock();
-    block.contentJSON = *json;
-    block.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store->upsertBlock(block);
-    m_store->scheduleSave();
+    storeContent(*m_store, currentBlock(), content);
 }
 
 FNBlock BlockRowModel::currentBlock() const
@@ -121,14 +132,8 @@ JSONObject BlockRowModel::decodeContent() const
 
 bool BlockRowModel::saveContent(const JSONObject &content)
 {
-    const std::optional<QString> json = BlockContent::encode(content);
-    if (!json || !m_store)
+    if (!m_store || !storeContent(*m_store, currentBlock(), content))
         return false;
-    FNBlock block = currentBlock();
-    block.contentJSON = *json;
-    block.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store->upsertBlock(block);
-    m_store->scheduleSave();
     changed();
     return true;
 }
@@ -182,9 +187,7 @@ void BlockRowModel::changeType(BlockType kind)
         return;
     FNBlock block = currentBlock();
     block.type = kind.rawValue();
-    block.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store->upsertBlock(block);
-    m_store->scheduleSave();
+    storeEdited(*m_store, block);
     changed();
 }
 
@@ -196,9 +199,7 @@ void BlockRowModel::changeIndent(int delta)
     // edits and the block's server id, which an upsert of it would throw away.
     FNBlock block = currentBlock();
     block.indentLevel = std::clamp<qint64>(block.indentLevel + delta, 0, kMaxIndent);
-    block.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store->upsertBlock(block);
-    m_store->scheduleSave();
+    storeEdited(*m_store, block);
     changed();
 }
 
@@ -210,16 +211,8 @@ void BlockRowModel::deleteBlock()
     // deleted on the service.
     const FNBlock block = currentBlock();
     m_store->markBlockDeleted(block.localID);
-    if (block.serverID != 0) {
-        FNSyncOp op;
-        op.entity = QStringLiteral("block");
-        op.op = QStringLiteral("delete");
-        op.refLocalID = block.localID;
-        op.payloadJSON =
-            BlockContent::encode(JSONObject{{kBlockIDKey, block.serverID}}).value_or(QStringLiteral("{}"));
-        m_store->change([&](StoreState &state) { state.outbox.push_back(op); });
-        m_store->scheduleSave();
-    }
+    if (block.serverID != 0)
+        PageOutbox::queueBlockDelete(*m_store, block);
     changed();
 }
 
@@ -611,17 +604,10 @@ bool BlockRowModel::writeContent(const ContentTarget &target, const std::functio
         edit(content);
         return row->saveContent(content);
     }
-    FNBlock block = store->state().blocks[size_t(at)];
+    const FNBlock block = store->state().blocks[size_t(at)];
     JSONObject content = BlockContent::decode(block.contentJSON);
     edit(content);
-    const std::optional<QString> json = BlockContent::encode(content);
-    if (!json)
-        return false;
-    block.contentJSON = *json;
-    block.updatedAt = QDateTime::currentDateTimeUtc();
-    store->upsertBlock(block);
-    store->scheduleSave();
-    return true;
+    return storeContent(*store, block, content);
 }
 
 std::optional<QString> BlockRowModel::sessionToken() const

@@ -1,5 +1,6 @@
 #include "editor/page_view.h"
 
+#include "app/app_style.h"
 #include "editor/auto_height_text_view.h"
 #include "editor/block_row.h"
 #include "editor/cover_image.h"
@@ -58,13 +59,6 @@ constexpr int kIconFrame = 50;
 constexpr int kPlaceholderIconSize = 22;
 constexpr int kPlaceholderFrame = 38;
 constexpr int kSelectionBarPad = 12;
-
-QString colour(const QWidget *widget, qreal alpha)
-{
-    QColor c = widget->palette().color(QPalette::WindowText);
-    c.setAlphaF(alpha);
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
-}
 
 // A borderless button with the symbol before its text (or the symbol alone).
 QPushButton *symbolButton(const QString &symbol, const QString &text, const QString &colourCss)
@@ -260,8 +254,8 @@ QWidget *PageView::buildColumn()
     connect(m_topLevel, &PageRowList::completed, this, &PageView::checkLaidOut);
     headerLayout->addWidget(m_topLevel);
 
-    m_addBlockButton =
-        symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock), colour(this, 0.55));
+    m_addBlockButton = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock),
+                                    AppStyle::css(AppStyle::secondary(this)));
     connect(m_addBlockButton, &QPushButton::clicked, this,
             [this] { m_model->appendBlock(QString::fromLatin1(kFirstBlockType)); });
     auto *addHolder = new QWidget(header);
@@ -287,7 +281,8 @@ QWidget *PageView::buildSelectionBar()
     auto *layout = new QHBoxLayout(m_selectionBar);
     layout->setContentsMargins(kSelectionBarPad, kSelectionBarPad, kSelectionBarPad, kSelectionBarPad);
     m_selectionCount = new QLabel(m_selectionBar);
-    m_selectionCount->setStyleSheet(QStringLiteral("color: %1;").arg(colour(this, 0.55)));
+    m_selectionCount->setStyleSheet(
+        QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
     layout->addWidget(m_selectionCount);
     layout->addStretch(1);
     m_cancelSelection = new QPushButton(QString::fromLatin1(kCancel), m_selectionBar);
@@ -359,8 +354,8 @@ QWidget *PageView::childContent(const QString &parentLocalID)
         },
         kSpacing);
     layout->addWidget(list);
-    QPushButton *add =
-        symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddInside), colour(this, 0.35));
+    QPushButton *add = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddInside),
+                                    AppStyle::css(AppStyle::tertiary(this)));
     QFont caption = add->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     add->setFont(caption);
@@ -384,7 +379,8 @@ QWidget *PageView::columnContent(const QString &parentLocalID, int column, int c
         kSpacing);
     layout->addWidget(list);
     if (column == 0) {
-        QPushButton *add = symbolButton(QStringLiteral("plus.circle"), QString(), colour(this, 0.35));
+        QPushButton *add =
+            symbolButton(QStringLiteral("plus.circle"), QString(), AppStyle::css(AppStyle::tertiary(this)));
         connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
         layout->addWidget(add, 0, Qt::AlignLeft);
     }
@@ -425,26 +421,25 @@ int PageView::topLevelIndex(const QString &localID) const
     return 0;
 }
 
-BlockRow *PageView::row(const QString &localID) const
+PageRowList *PageView::listHolding(const QString &localID) const
 {
     for (const auto &list : m_lists) {
-        if (list) {
-            if (BlockRow *found = list->row(localID))
-                return found;
-        }
+        if (list && list->row(localID))
+            return list;
     }
     return nullptr;
 }
 
+BlockRow *PageView::row(const QString &localID) const
+{
+    PageRowList *list = listHolding(localID);
+    return list ? list->row(localID) : nullptr;
+}
+
 QWidget *PageView::rowFrame(const QString &localID) const
 {
-    for (const auto &list : m_lists) {
-        if (list) {
-            if (QWidget *found = list->frame(localID))
-                return found;
-        }
-    }
-    return nullptr;
+    PageRowList *list = listHolding(localID);
+    return list ? list->frame(localID) : nullptr;
 }
 
 bool PageView::isLaidOut() const
@@ -519,9 +514,11 @@ void PageView::refreshHeader()
             m_iconButton->setText(EditorSymbols::glyph(QStringLiteral("face.smiling")));
             font.setPixelSize(kPlaceholderIconSize);
             m_iconButton->setFixedSize(kPlaceholderFrame, kPlaceholderFrame);
+            QColor fill = palette().color(QPalette::WindowText);
+            fill.setAlphaF(0.08);
             m_iconButton->setStyleSheet(
                 QStringLiteral("QToolButton { color: %1; background: %2; border-radius: 6px; }")
-                    .arg(colour(this, 0.35), colour(this, 0.08)));
+                    .arg(AppStyle::css(AppStyle::tertiary(this)), AppStyle::css(fill)));
             m_iconButton->setToolTip(QString::fromLatin1(kAddIcon));
         }
         m_iconButton->setFont(font);

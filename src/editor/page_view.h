@@ -109,6 +109,8 @@ private:
     QWidget *childContent(const QString &parentLocalID);
     QWidget *columnContent(const QString &parentLocalID, int column, int count);
     PageRowList *addList(PageRowList::Source source, int spacing);
+    // The first of the lists that has a row for the block.
+    PageRowList *listHolding(const QString &localID) const;
     // The block as the store holds it now (the row's value may predate its server id).
     std::optional<FNBlock> storedBlock(const QString &localID) const;
     void addChildTo(const QString &parentLocalID);

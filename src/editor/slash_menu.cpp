@@ -1,5 +1,6 @@
 #include "editor/slash_menu.h"
 
+#include "app/app_style.h"
 #include "editor/editor_symbols.h"
 
 #include <QGraphicsDropShadowEffect>
@@ -58,18 +59,6 @@ constexpr std::array<const char *, BlockType::kCount> kIcons{
     "arrow.triangle.2.circlepath",
     "table",
 };
-
-QColor faded(const QWidget *widget, qreal alpha)
-{
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(alpha);
-    return color;
-}
-
-QString css(const QColor &c)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alphaF());
-}
 
 QFont caption(const QWidget *widget)
 {
@@ -203,12 +192,12 @@ void SlashMenu::rebuild()
     stack->setContentsMargins(0, 4, 0, 4);
     stack->setSpacing(0);
 
-    const QColor secondary = faded(this, 0.55);
-    const QColor tertiary = faded(this, 0.35);
+    const QColor secondary = AppStyle::secondary(this);
+    const QColor tertiary = AppStyle::tertiary(this);
     if (m_kinds.empty()) {
         auto *none = new QLabel(QString::fromLatin1(kNoMatches), m_list);
         none->setFont(caption(this));
-        none->setStyleSheet(QStringLiteral("color: %1; padding: 8px;").arg(css(secondary)));
+        none->setStyleSheet(QStringLiteral("color: %1; padding: 8px;").arg(AppStyle::css(secondary)));
         stack->addWidget(none);
     } else {
         const auto groups = groupedKinds(m_kinds);
@@ -221,7 +210,7 @@ void SlashMenu::rebuild()
             headerFont.setWeight(QFont::DemiBold);
             header->setFont(headerFont);
             header->setStyleSheet(
-                QStringLiteral("color: %1; padding: 8px 10px 2px 10px;").arg(css(tertiary)));
+                QStringLiteral("color: %1; padding: 8px 10px 2px 10px;").arg(AppStyle::css(tertiary)));
             stack->addWidget(header);
             for (const BlockType kind : *group) {
                 auto *row = new QPushButton(m_list);
@@ -234,13 +223,13 @@ void SlashMenu::rebuild()
                 line->setContentsMargins(10, 5, 10, 5);
                 auto *symbol = new QLabel(row);
                 symbol->setFixedWidth(18);
-                symbol->setStyleSheet(QStringLiteral("color: %1;").arg(css(secondary)));
+                symbol->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(secondary)));
                 EditorSymbols::apply(*symbol, icon(kind), 14);
                 auto *label = new QLabel(kind.label(), row);
                 auto *raw = new QLabel(QLatin1Char('/') + kind.rawValue(), row);
                 QFont rawFont = caption(this);
                 raw->setFont(rawFont);
-                raw->setStyleSheet(QStringLiteral("color: %1;").arg(css(tertiary)));
+                raw->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(tertiary)));
                 for (QLabel *part : {symbol, label, raw})
                     part->setAttribute(Qt::WA_TransparentForMouseEvents);
                 line->addWidget(symbol);
@@ -263,14 +252,13 @@ void SlashMenu::rebuild()
 void SlashMenu::setHighlighted(int index)
 {
     m_highlighted = index;
-    const QColor accent = palette().color(QPalette::Highlight);
-    QColor soft = accent;
-    soft.setAlphaF(0.18);
+    QColor soft = AppStyle::accent(this);
+    soft.setAlpha(int(0.18 * 255));
     for (int i = 0; i < m_rows.size(); ++i) {
         m_rows[i]->setStyleSheet(i == index
                                      ? QStringLiteral("QPushButton { border: none; border-radius: 4px; "
                                                       "background: %1; }")
-                                           .arg(css(soft))
+                                           .arg(AppStyle::css(soft))
                                      : QStringLiteral("QPushButton { border: none; background: "
                                                       "transparent; }"));
     }

@@ -9,6 +9,7 @@
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -77,6 +78,29 @@ public:
         m_window->show();
         QApplication::setActiveWindow(m_window.get());
         return QTest::qWaitForWindowActive(m_window.get());
+    }
+
+    static bool focusOn(QWidget *widget)
+    {
+        widget->setFocus();
+        return QTest::qWaitFor([widget] { return widget->hasFocus(); });
+    }
+
+    // Shows the window, gives the editor the keyboard and types the text into it.
+    bool showAndType(QWidget *editor, const QString &text)
+    {
+        if (!showWindow() || !focusOn(editor))
+            return false;
+        QTest::keyClicks(editor, text);
+        return true;
+    }
+
+    static void select(QTextEdit &editor, int from, int to)
+    {
+        QTextCursor cursor = editor.textCursor();
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        editor.setTextCursor(cursor);
     }
 
     JSONObject storedContent(const QString &localID) const

@@ -20,12 +20,6 @@ namespace {
 
 const QString kText = QStringLiteral("text");
 
-bool focusOn(QWidget *widget)
-{
-    widget->setFocus();
-    return QTest::qWaitFor([widget] { return widget->hasFocus(); });
-}
-
 } // namespace
 
 class TestBlockRow : public QObject
@@ -275,11 +269,8 @@ void TestBlockRow::ctrlShiftMCommentsOnTheSelection()
         return new QLabel(QStringLiteral("comment"));
     });
     QVERIFY(fx.showWindow());
-    QVERIFY(focusOn(row->richEditor()));
-    QTextCursor cursor = row->richEditor()->textCursor();
-    cursor.setPosition(2);
-    cursor.setPosition(7, QTextCursor::KeepAnchor);
-    row->richEditor()->setTextCursor(cursor);
+    QVERIFY(EditorFixture::focusOn(row->richEditor()));
+    EditorFixture::select(*row->richEditor(), 2, 7);
     QTest::keyClick(row->richEditor(), Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(row->model().commentSelectionStart, std::optional<qsizetype>(2));
     QCOMPARE(row->model().commentSelectionLength, std::optional<qsizetype>(5));
@@ -297,7 +288,7 @@ void TestBlockRow::onlyTheLastTextIsCommitted()
     const FNBlock block = fx.addBlock(QStringLiteral("text"));
     BlockRow *row = fx.addRow(block);
     QVERIFY(fx.showWindow());
-    QVERIFY(focusOn(row->richEditor()));
+    QVERIFY(EditorFixture::focusOn(row->richEditor()));
     QSignalSpy saved(&fx.store(), &LocalStore::stateChanged);
     QTest::keyClicks(row->richEditor(), QStringLiteral("abc"));
     QCOMPARE(row->model().text(), QStringLiteral("abc"));
@@ -329,14 +320,9 @@ void TestBlockRow::formattingFromTheEditorIsStoredAtOnce()
     EditorFixture fx;
     const FNBlock block = fx.addBlock(QStringLiteral("text"));
     BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
     RichTextEditor *editor = row->richEditor();
-    QVERIFY(focusOn(editor));
-    QTest::keyClicks(editor, QStringLiteral("one two"));
-    QTextCursor cursor = editor->textCursor();
-    cursor.setPosition(4);
-    cursor.setPosition(7, QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
+    QVERIFY(fx.showAndType(editor, QStringLiteral("one two")));
+    EditorFixture::select(*editor, 4, 7);
     QTest::keyClick(editor, Qt::Key_B, Qt::ControlModifier);
     QCOMPARE(fx.storedText(block.localID), QStringLiteral("one **two**"));
     QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
@@ -359,7 +345,7 @@ void TestBlockRow::focusedEditorKeepsItsText()
     BlockRow *row = fx.addRow(block);
     BlockRow *otherRow = fx.addRow(other);
     QVERIFY(fx.showWindow());
-    QVERIFY(focusOn(row->richEditor()));
+    QVERIFY(EditorFixture::focusOn(row->richEditor()));
     QCOMPARE(fx.focus().focusedBlock(), std::optional<QString>(block.localID));
     QVERIFY(row->formatToolbar()->isVisible());
 
@@ -368,7 +354,7 @@ void TestBlockRow::focusedEditorKeepsItsText()
     QCOMPARE(row->model().text(), QStringLiteral("mine"));
 
     // Once the focus moves on, the stored text is shown.
-    QVERIFY(focusOn(otherRow->richEditor()));
+    QVERIFY(EditorFixture::focusOn(otherRow->richEditor()));
     QCOMPARE(fx.focus().focusedBlock(), std::optional<QString>(other.localID));
     QCOMPARE(row->richEditor()->toRawText(), QStringLiteral("theirs"));
     fx.pullText(block.localID, QStringLiteral("again"));
@@ -397,13 +383,13 @@ void TestBlockRow::focusedCodeBlockKeepsItsText()
     BlockRow *codeRow = fx.addRow(code);
     BlockRow *toggleRow = fx.addRow(toggle);
     QVERIFY(fx.showWindow());
-    QVERIFY(focusOn(codeRow->plainEditor()));
+    QVERIFY(EditorFixture::focusOn(codeRow->plainEditor()));
     // A code block never becomes the page's focused block.
     QCOMPARE(fx.focus().focusedBlock(), std::nullopt);
     fx.pullText(code.localID, QStringLiteral("y = 2"));
     QCOMPARE(codeRow->plainEditor()->toRawText(), QStringLiteral("x = 1"));
 
-    QVERIFY(focusOn(toggleRow->plainEditor()));
+    QVERIFY(EditorFixture::focusOn(toggleRow->plainEditor()));
     QCOMPARE(codeRow->plainEditor()->toRawText(), QStringLiteral("y = 2"));
     fx.pullText(toggle.localID, QStringLiteral("other"));
     QCOMPARE(toggleRow->plainEditor()->toRawText(), QStringLiteral("sum"));
@@ -479,14 +465,9 @@ void TestBlockRow::ctrlKInsertsALink()
     EditorFixture fx;
     const FNBlock block = fx.addBlock(QStringLiteral("text"));
     BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
     RichTextEditor *editor = row->richEditor();
-    QVERIFY(focusOn(editor));
-    QTest::keyClicks(editor, QStringLiteral("see docs now"));
-    QTextCursor cursor = editor->textCursor();
-    cursor.setPosition(4);
-    cursor.setPosition(8, QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
+    QVERIFY(fx.showAndType(editor, QStringLiteral("see docs now")));
+    EditorFixture::select(*editor, 4, 8);
     QTest::keyClick(editor, Qt::Key_K, Qt::ControlModifier);
     LinkSheet *sheet = row->linkSheet();
     QVERIFY(sheet);
@@ -549,12 +530,12 @@ void TestBlockRow::backspaceAtStartOfEmptyBlock()
     BlockRow *empty = fx.addRow(fx.addBlock(QStringLiteral("bullet")));
     BlockRow *full = fx.addRow(fx.addBlock(QStringLiteral("text"), {{"text", "abc"}}));
     QVERIFY(fx.showWindow());
-    QVERIFY(focusOn(full->richEditor()));
+    QVERIFY(EditorFixture::focusOn(full->richEditor()));
     QTest::keyClick(full->richEditor(), Qt::Key_Home);
     QTest::keyClick(full->richEditor(), Qt::Key_Backspace);
     QCOMPARE(fx.deleteRequests(), 0);
     QCOMPARE(full->richEditor()->toRawText(), QStringLiteral("abc"));
-    QVERIFY(focusOn(empty->richEditor()));
+    QVERIFY(EditorFixture::focusOn(empty->richEditor()));
     QTest::keyClick(empty->richEditor(), Qt::Key_Backspace);
     QCOMPARE(fx.deleteRequests(), 1);
 }

@@ -4,10 +4,10 @@
 #include "platform/app_events.h"
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
+#include "support/editor_steps.h"
 #include "support/fake_service.h"
 #include "support/task_outcome.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -22,17 +22,6 @@
 namespace {
 
 const QString kUploadPath = QStringLiteral("/api/upload.php");
-
-QByteArray pngBytes()
-{
-    QImage image(8, 4, QImage::Format_RGB32);
-    image.fill(Qt::darkRed);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 void sendMouse(QWidget *widget, QEvent::Type type, QPoint at)
 {
@@ -88,18 +77,14 @@ private:
 
 void TestCoverImage::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_token = m_fake
-                  .createAccount(QStringLiteral("cover@example.com"), QStringLiteral("secret1"),
-                                 QStringLiteral("Cover"))
-                  .token;
+    m_token =
+        EditorSteps::startWithAccount(m_fake, QStringLiteral("cover@example.com"), QStringLiteral("Cover"));
+    QVERIFY(!m_token.isEmpty());
 }
 
 void TestCoverImage::init()
 {
-    APIClient::setBaseURL(m_fake.origin());
-    m_fake.clearFaults();
-    m_fake.clearRequests();
+    EditorSteps::useFake(m_fake);
     m_device = std::make_unique<AppDevice>();
     m_app = std::make_unique<AppHarness>(*m_device);
     QVERIFY(*runTask(m_app->secrets.keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_token))
@@ -144,12 +129,8 @@ CoverImage *TestCoverImage::makeCover(const FNPage &page)
 
 QString TestCoverImage::writeImage()
 {
-    const QString path = m_device->dir.filePath(QStringLiteral("cover.png"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    file.write(pngBytes());
-    return path;
+    return EditorSteps::writeFile(m_device->dir.filePath(QStringLiteral("cover.png")),
+                                  EditorSteps::pngBytes());
 }
 
 std::vector<FNSyncOp> TestCoverImage::coverOps() const

@@ -1,3 +1,5 @@
+#include "editor_fixture.h"
+
 #include "editor/format_toolbar.h"
 #include "editor/rich_text_editor.h"
 
@@ -72,10 +74,7 @@ void TestFormatToolbar::buttonsLeaveTheFocusInTheText()
     editor->setFocus();
     QTRY_VERIFY(editor->hasFocus());
     editor->setRawText(QStringLiteral("make it code"));
-    QTextCursor cursor = editor->textCursor();
-    cursor.setPosition(8);
-    cursor.setPosition(12, QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
+    EditorFixture::select(*editor, 8, 12);
 
     QTest::mouseClick(bar->buttons().at(4), Qt::LeftButton);
     QVERIFY(editor->hasFocus());

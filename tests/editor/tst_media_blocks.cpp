@@ -8,13 +8,12 @@
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
 #include "platform/secret_store.h"
+#include "support/editor_steps.h"
 #include "support/fake_service.h"
 #include "support/fake_upload_routes.h"
 #include "support/task_outcome.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -25,17 +24,6 @@ namespace {
 const QString kUploadPath = QStringLiteral("/api/upload.php");
 const QString kBookmarkPath = QStringLiteral("/api/bookmark-fetch.php");
 const QString kAudioFailed = QStringLiteral("Audio upload failed \u2014 recording kept, try again.");
-
-QByteArray pngBytes()
-{
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 } // namespace
 
@@ -78,7 +66,10 @@ private Q_SLOTS:
 
 private:
     BlockRow *mediaRow(const FNBlock &block);
-    QString writeFile(const QString &name, const QByteArray &data);
+    QString writeFile(const QString &name, const QByteArray &data)
+    {
+        return EditorSteps::writeFile(m_files->filePath(name), data);
+    }
     QString storedURL(const QString &localID) const
     {
         return BlockContent::readString(m_fx->storedContent(localID), QStringLiteral("url"));
@@ -96,19 +87,14 @@ private:
 
 void TestMediaBlocks::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_token = m_fake
-                  .createAccount(QStringLiteral("media@example.com"), QStringLiteral("secret1"),
-                                 QStringLiteral("Media"))
-                  .token;
+    m_token =
+        EditorSteps::startWithAccount(m_fake, QStringLiteral("media@example.com"), QStringLiteral("Media"));
     QVERIFY(!m_token.isEmpty());
 }
 
 void TestMediaBlocks::init()
 {
-    APIClient::setBaseURL(m_fake.origin());
-    m_fake.clearFaults();
-    m_fake.clearRequests();
+    EditorSteps::useFake(m_fake);
     m_fx = std::make_unique<EditorFixture>();
     m_keyring = std::make_shared<MemorySecretBackend>();
     m_secrets = std::make_unique<SecretStore>(m_keyring);
@@ -133,23 +119,13 @@ BlockRow *TestMediaBlocks::mediaRow(const FNBlock &block)
     return row;
 }
 
-QString TestMediaBlocks::writeFile(const QString &name, const QByteArray &data)
-{
-    const QString path = m_files->filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    file.write(data);
-    return path;
-}
-
 void TestMediaBlocks::imageUploadStoresTheURL()
 {
     const FNBlock block = m_fx->addBlock(QStringLiteral("image"), {{QStringLiteral("text"), QString()}});
     BlockRow *row = mediaRow(block);
     QVERIFY(row->uploadImageButton());
     QCOMPARE(row->uploadImageButton()->text().right(12), QStringLiteral("Upload image"));
-    const QByteArray png = pngBytes();
+    const QByteArray png = EditorSteps::pngBytes();
     m_picker->setAnswer(writeFile(QStringLiteral("Photo.PNG"), png));
 
     row->uploadImageButton()->click();
@@ -180,7 +156,7 @@ void TestMediaBlocks::replacedImageKeepsLayoutAndCaption()
                                                  {QStringLiteral("caption"), QStringLiteral("Dog")}});
     BlockRow *row = mediaRow(block);
     QVERIFY(!row->uploadImageButton());
-    m_picker->setAnswer(writeFile(QStringLiteral("new.jpg"), pngBytes()));
+    m_picker->setAnswer(writeFile(QStringLiteral("new.jpg"), EditorSteps::pngBytes()));
     row->model().uploadImage();
     QTRY_VERIFY(storedURL(block.localID) != QStringLiteral("old"));
     const JSONObject content = m_fx->storedContent(block.localID);
@@ -252,7 +228,7 @@ void TestMediaBlocks::failedUploadOnlyPrints()
     m_fake.setFault(kUploadPath, FakeService::Fault::http(500, R"({"error":"Disk full"})"));
     const FNBlock block = m_fx->addBlock(type, {{QStringLiteral("url"), QStringLiteral("before")}});
     BlockRow *row = mediaRow(block);
-    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), EditorSteps::pngBytes()));
     DiagCapture diag;
 
     if (type == QLatin1String("image"))
@@ -326,7 +302,7 @@ void TestMediaBlocks::unauthorizedUploadEndsTheSession()
     const FNBlock block =
         m_fx->addBlock(action == QLatin1String("image") ? QStringLiteral("image") : QStringLiteral("file"));
     BlockRow *row = mediaRow(block);
-    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), EditorSteps::pngBytes()));
     const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
     QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
     DiagCapture diag;
@@ -353,7 +329,7 @@ void TestMediaBlocks::signedOutDoesNothing()
     const FNBlock bookmark = m_fx->addBlock(QStringLiteral("bookmark"));
     BlockRow *imageRow = mediaRow(image);
     BlockRow *bookmarkRow = mediaRow(bookmark);
-    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), pngBytes()));
+    m_picker->setAnswer(writeFile(QStringLiteral("a.png"), EditorSteps::pngBytes()));
     const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
 
     imageRow->uploadImageButton()->click();

@@ -1,3 +1,5 @@
+#include "editor_fixture.h"
+
 #include "editor/marker_highlighter.h"
 #include "editor/rich_text_editor.h"
 #include "editor/selection_edit.h"
@@ -26,14 +28,6 @@ QTextCharFormat formatAt(const RichTextEditor &editor, int position)
 bool hidden(const RichTextEditor &editor, int position)
 {
     return formatAt(editor, position).foreground().color().alpha() == 0;
-}
-
-void select(QTextEdit &editor, int from, int to)
-{
-    QTextCursor cursor = editor.textCursor();
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
-    editor.setTextCursor(cursor);
 }
 
 } // namespace
@@ -142,7 +136,7 @@ void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
             [this] { m_editor->wrapSelection(QStringLiteral("**"), QStringLiteral("**")); });
     QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
     QTest::keyClicks(m_editor, QStringLiteral("one two"));
-    select(*m_editor, 4, 7);
+    EditorFixture::select(*m_editor, 4, 7);
     QTest::keyClick(m_editor, Qt::Key_B, Qt::ControlModifier);
     QCOMPARE(m_editor->toRawText(), QStringLiteral("one **two**"));
     QCOMPARE(m_editor->textCursor().position(), 11);
@@ -164,7 +158,7 @@ void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
 void TestRichTextEditor::wrapWithEmojiPutsCaretAfterClosingMarker()
 {
     m_editor->setRawText(QString::fromUtf8("\U0001F600 ok"));
-    select(*m_editor, 0, 2);
+    EditorFixture::select(*m_editor, 0, 2);
     QVERIFY(m_editor->wrapSelection(QStringLiteral("~~"), QStringLiteral("~~")));
     QCOMPARE(m_editor->toRawText(), QString::fromUtf8("~~\U0001F600~~ ok"));
     QCOMPARE(m_editor->textCursor().position(), 6);
@@ -232,7 +226,7 @@ void TestRichTextEditor::backspaceAtStart()
     QCOMPARE(m_editor->toRawText(), QStringLiteral("abc"));
 
     // A selection from offset 0 is deleted as usual.
-    select(*m_editor, 0, 2);
+    EditorFixture::select(*m_editor, 0, 2);
     QTest::keyClick(m_editor, Qt::Key_Backspace);
     QCOMPARE(atStart.size(), 1);
     QCOMPARE(m_editor->toRawText(), QStringLiteral("c"));
@@ -248,7 +242,7 @@ void TestRichTextEditor::externalTextKeepsOrClampsTheCaret()
 {
     QSignalSpy edited(m_editor, &RichTextEditor::textEdited);
     m_editor->setRawText(QStringLiteral("hello world"));
-    select(*m_editor, 6, 11);
+    EditorFixture::select(*m_editor, 6, 11);
     m_editor->setRawText(QStringLiteral("hello world"));
     QCOMPARE(m_editor->textCursor().selectedText(), QStringLiteral("world"));
     m_editor->setRawText(QStringLiteral("hey"));
@@ -298,7 +292,7 @@ void TestRichTextEditor::readOnlyRefusesTheWrap()
 {
     m_editor->setRawText(QStringLiteral("abc"));
     m_editor->setReadOnly(true);
-    select(*m_editor, 0, 3);
+    EditorFixture::select(*m_editor, 0, 3);
     QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
     QVERIFY(!m_editor->wrapSelection(QStringLiteral("*"), QStringLiteral("*")));
     QVERIFY(!m_editor->insertLink(QStringLiteral("https://a.b")));

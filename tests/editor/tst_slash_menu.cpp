@@ -120,12 +120,8 @@ void TestSlashMenu::pickTurnsTextIntoHeading()
     EditorFixture fx;
     const FNBlock block = fx.addBlock(QStringLiteral("text"), {{"other", 7}});
     BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
     RichTextEditor *editor = row->richEditor();
-    editor->setFocus();
-    QTRY_VERIFY(editor->hasFocus());
-
-    QTest::keyClicks(editor, QStringLiteral("/hea"));
+    QVERIFY(fx.showAndType(editor, QStringLiteral("/hea")));
     SlashMenu *menu = row->slashMenu();
     QVERIFY(menu && menu->isVisible());
     QCOMPARE(menu->query(), QStringLiteral("hea"));
@@ -152,10 +148,7 @@ void TestSlashMenu::pickWithReturnWithinTheQuietDelay()
     EditorFixture fx;
     const FNBlock block = fx.addBlock(QStringLiteral("text"));
     BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
-    row->richEditor()->setFocus();
-    QTRY_VERIFY(row->richEditor()->hasFocus());
-    QTest::keyClicks(row->richEditor(), QStringLiteral("/li"));
+    QVERIFY(fx.showAndType(row->richEditor(), QStringLiteral("/li")));
     QCOMPARE(row->slashMenu()->highlighted(), 0);
     QTest::keyClick(row->richEditor(), Qt::Key_Down);
     QCOMPARE(row->slashMenu()->highlighted(), 1);
@@ -168,10 +161,7 @@ void TestSlashMenu::noMatches()
 {
     EditorFixture fx;
     BlockRow *row = fx.addRow(fx.addBlock(QStringLiteral("text")));
-    QVERIFY(fx.showWindow());
-    row->richEditor()->setFocus();
-    QTRY_VERIFY(row->richEditor()->hasFocus());
-    QTest::keyClicks(row->richEditor(), QStringLiteral("/zzz"));
+    QVERIFY(fx.showAndType(row->richEditor(), QStringLiteral("/zzz")));
     SlashMenu *menu = row->slashMenu();
     QVERIFY(menu->isVisible());
     QCOMPARE(menu->height(), 80);
@@ -190,11 +180,8 @@ void TestSlashMenu::escapeClosesUntilTheSlashGoes()
     EditorFixture fx;
     const FNBlock block = fx.addBlock(QStringLiteral("text"));
     BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
     RichTextEditor *editor = row->richEditor();
-    editor->setFocus();
-    QTRY_VERIFY(editor->hasFocus());
-    QTest::keyClicks(editor, QStringLiteral("/co"));
+    QVERIFY(fx.showAndType(editor, QStringLiteral("/co")));
     QVERIFY(row->slashMenu()->isVisible());
     QTest::keyClick(editor, Qt::Key_Escape);
     QVERIFY(!row->slashMenu()->isVisible());
@@ -219,14 +206,9 @@ void TestSlashMenu::onlyTextBlocksHaveTheMenu()
     EditorFixture fx;
     BlockRow *heading = fx.addRow(fx.addBlock(QStringLiteral("h2")));
     BlockRow *unknown = fx.addRow(fx.addBlock(QStringLiteral("paragraph")));
-    QVERIFY(fx.showWindow());
-    heading->richEditor()->setFocus();
-    QTRY_VERIFY(heading->richEditor()->hasFocus());
-    QTest::keyClicks(heading->richEditor(), QStringLiteral("/h"));
+    QVERIFY(fx.showAndType(heading->richEditor(), QStringLiteral("/h")));
     QVERIFY(!heading->slashMenu());
-    unknown->richEditor()->setFocus();
-    QTRY_VERIFY(unknown->richEditor()->hasFocus());
-    QTest::keyClicks(unknown->richEditor(), QStringLiteral("/h"));
+    QVERIFY(fx.showAndType(unknown->richEditor(), QStringLiteral("/h")));
     QVERIFY(unknown->slashMenu() && unknown->slashMenu()->isVisible());
 }
 

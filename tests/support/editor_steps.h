@@ -1,0 +1,51 @@
+#pragma once
+
+#include "api/api_client.h"
+#include "support/fake_service.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+
+// Steps the editor's upload tests share: a fake service with one account, and files for a picker to
+// answer with.
+namespace EditorSteps {
+
+// Starts the fake with one new account; its token, empty when either failed.
+inline QString startWithAccount(FakeService &fake, const QString &email, const QString &name)
+{
+    if (!fake.start())
+        return QString();
+    return fake.createAccount(email, QStringLiteral("secret1"), name).token;
+}
+
+// Points the client at the fake and clears the faults and requests an earlier test left there.
+inline void useFake(FakeService &fake)
+{
+    APIClient::setBaseURL(fake.origin());
+    fake.clearFaults();
+    fake.clearRequests();
+}
+
+inline QByteArray pngBytes()
+{
+    QImage image(8, 4, QImage::Format_RGB32);
+    image.fill(Qt::darkRed);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The path written, or empty when it could not be.
+inline QString writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write(data);
+    return path;
+}
+
+} // namespace EditorSteps
