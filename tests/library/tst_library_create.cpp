@@ -4,6 +4,7 @@
 #include "platform/settings.h"
 #include "store/template_store.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -17,12 +18,6 @@ namespace {
 const QString kFolders = QStringLiteral("/api/folders.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-FakeService::Fault once(FakeService::Fault fault)
-{
-    fault.remaining = 1;
-    return fault;
-}
 
 JSONObject bodyOf(const HttpRequest &request)
 {
@@ -79,7 +74,10 @@ private Q_SLOTS:
 private:
     void signIn();
     FNFolder syncedFolder(const QString &name);
-    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const;
+    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const
+    {
+        return requestsWith(m_fake, path, method);
+    }
 
     FakeService m_fake;
     FakeService::Account m_account;
@@ -113,41 +111,21 @@ void TestLibraryCreate::signIn()
 {
     m_account =
         m_fake.createAccount(QStringLiteral("make%1@example.com").arg(++m_accounts), "secret12", "Maker");
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = deviceInWorkspace(m_account);
     m_now = QDateTime::currentDateTimeUtc();
     m_device->engine().setClock([this] { return m_now; });
     m_creator =
         std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_device->store().setWorkspaces({w});
 }
 
 FNFolder TestLibraryCreate::syncedFolder(const QString &name)
 {
-    FakeServiceState &s = m_fake.state();
-    FakeServiceState::Folder remote;
-    remote.id = s.nextFolderId++;
-    remote.workspaceId = m_account.workspaceId;
-    remote.name = name;
-    s.folders[remote.id] = remote;
     FNFolder f;
-    f.serverID = remote.id;
+    f.serverID = m_fake.state().nextFolderId++;
     f.workspaceServerID = m_account.workspaceId;
     f.name = name;
     f.position = 1;
-    m_device->store().upsertFolder(f);
-    return f;
-}
-
-std::vector<HttpRequest> TestLibraryCreate::requests(const QString &path, const QByteArray &method) const
-{
-    std::vector<HttpRequest> out;
-    for (const HttpRequest &r : m_fake.requestsTo(path)) {
-        if (r.method == method)
-            out.push_back(r);
-    }
-    return out;
+    return mirrorFolder(m_fake, m_device->store(), f);
 }
 
 void TestLibraryCreate::nothingWithoutAWorkspace()

@@ -11,6 +11,7 @@
 #include "library/library_view.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 
 #include <QLineEdit>
@@ -112,20 +113,12 @@ void TestLibraryRows::cleanup()
 
 FNFolder TestLibraryRows::folder(const QString &name, qint64 serverID)
 {
-    if (serverID != 0) {
-        FakeServiceState::Folder remote;
-        remote.id = serverID;
-        remote.workspaceId = m_account.workspaceId;
-        remote.name = name;
-        m_fake.state().folders[serverID] = remote;
-    }
     FNFolder f;
     f.serverID = serverID;
     f.workspaceServerID = m_account.workspaceId;
     f.name = name;
     f.icon = QStringLiteral("📁");
-    m_app->store.upsertFolder(f);
-    return f;
+    return mirrorFolder(m_fake, m_app->store, f);
 }
 
 FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 position)
@@ -142,10 +135,8 @@ FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 posit
 QStringList TestLibraryRows::patchBodies() const
 {
     QStringList out;
-    for (const HttpRequest &r : m_fake.requestsTo(kFolders)) {
-        if (r.method == "PATCH")
-            out << QString::fromUtf8(r.body);
-    }
+    for (const HttpRequest &r : requestsWith(m_fake, kFolders, "PATCH"))
+        out << QString::fromUtf8(r.body);
     return out;
 }
 
