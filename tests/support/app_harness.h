@@ -69,6 +69,16 @@ struct AppHarness {
         store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
     }
 
+    // The records as stored now; the local id must be there.
+    const FNFolder &storedFolder(const QString &localID) const
+    {
+        return store.state().folders[size_t(store.indexOfFolder(localID))];
+    }
+    const FNPage &storedPage(const QString &localID) const
+    {
+        return store.state().pages[size_t(store.indexOfPage(localID))];
+    }
+
     AppContext context()
     {
         return AppContext{&session, &store,   &toasts,   &favorites, &templates,
