@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QWidget>
 
 namespace {
@@ -102,6 +103,13 @@ void makeProminent(QPushButton *button)
                        "QPushButton:pressed { background: %3; }"
                        "QPushButton:disabled { background: %4; color: %2; }")
             .arg(css(fill), css(text), css(pressed), css(disabled)));
+}
+
+void makeVerticalScroll(QScrollArea *scroll)
+{
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 } // namespace AppStyle

@@ -4,6 +4,7 @@
 #include <QFont>
 
 class QPushButton;
+class QScrollArea;
 class QWidget;
 
 // The few text styles and colours the screens share, derived from the desktop's own font and
@@ -28,5 +29,8 @@ QString css(const QColor &color);
 
 // The large accent-filled button of a screen's main action, its label semibold.
 void makeProminent(QPushButton *button);
+
+// A frameless scroll area whose content takes its width and scrolls only up and down.
+void makeVerticalScroll(QScrollArea *scroll);
 
 } // namespace AppStyle

@@ -70,9 +70,7 @@ AuthView::AuthView(const AppContext &context, QWidget *parent)
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AppStyle::makeVerticalScroll(scroll);
     outer->addWidget(scroll);
 
     auto *page = new QWidget;

@@ -75,9 +75,7 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock)
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AppStyle::makeVerticalScroll(scroll);
     outer->addWidget(scroll);
 
     auto *content = new QWidget(scroll);

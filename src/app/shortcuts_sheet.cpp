@@ -83,9 +83,7 @@ ShortcutsSheet::ShortcutsSheet(QWidget *parent)
 
     // Only the lists scroll; the header with the close button stays.
     auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AppStyle::makeVerticalScroll(scroll);
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);

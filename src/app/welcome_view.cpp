@@ -108,9 +108,7 @@ WelcomeView::WelcomeView(std::function<void()> onContinue, QWidget *parent)
 
     m_scroll->setObjectName(QStringLiteral("welcomeScroll"));
     m_scroll->setWidget(page);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AppStyle::makeVerticalScroll(m_scroll);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     outer->addWidget(m_scroll, 1);
 

@@ -151,19 +151,7 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
     m_store.upsertPage(page);
     m_store.scheduleSave();
 
-    PageCreateReq req;
-    req.workspace_id = page.workspaceServerID;
-    if (page.parentPageServerID != 0)
-        req.parent_page_id = page.parentPageServerID;
-    req.title = page.title;
-    req.icon = page.icon;
-    req.position = page.position;
-    QString payload = QStringLiteral("{}");
-    try {
-        payload = QString::fromUtf8(sharedJSONEncode(req));
-    } catch (const EncodeError &) {
-    }
-    appendOp(QStringLiteral("page"), QStringLiteral("create"), page.localID, payload);
+    queuePageCreate(page);
 
     // The create body has no folder: the page is moved once it has its server id.
     if (page.folderServerID != 0)
@@ -188,17 +176,7 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
     m_store.upsertPage(page);
     m_store.scheduleSave();
 
-    PageCreateReq req;
-    req.workspace_id = workspace;
-    req.title = page.title;
-    req.icon = page.icon;
-    req.position = page.position;
-    QString payload = QStringLiteral("{}");
-    try {
-        payload = QString::fromUtf8(sharedJSONEncode(req));
-    } catch (const EncodeError &) {
-    }
-    appendOp(QStringLiteral("page"), QStringLiteral("create"), page.localID, payload);
+    queuePageCreate(page);
 
     qint64 position = 0;
     for (const TemplateBlock &t : pageTemplate.blocks) {
@@ -376,6 +354,23 @@ void LibraryCreator::adoptPendingWork()
         if (withBlocks.contains(p.localID))
             m_pendingUploads.insert(p.localID);
     }
+}
+
+void LibraryCreator::queuePageCreate(const FNPage &page)
+{
+    PageCreateReq req;
+    req.workspace_id = page.workspaceServerID;
+    if (page.parentPageServerID != 0)
+        req.parent_page_id = page.parentPageServerID;
+    req.title = page.title;
+    req.icon = page.icon;
+    req.position = page.position;
+    QString payload = QStringLiteral("{}");
+    try {
+        payload = QString::fromUtf8(sharedJSONEncode(req));
+    } catch (const EncodeError &) {
+    }
+    appendOp(QStringLiteral("page"), QStringLiteral("create"), page.localID, payload);
 }
 
 void LibraryCreator::appendOp(const QString &entity, const QString &op, const QString &refLocalID,

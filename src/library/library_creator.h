@@ -90,6 +90,8 @@ private:
     // Sends the owed moves and block uploads of pages that have their server id by now.
     void settlePending();
     void adoptPendingWork();
+    // "page"/"create" with the page as it was made (its folder move is owed separately).
+    void queuePageCreate(const FNPage &page);
     void appendOp(const QString &entity, const QString &op, const QString &refLocalID,
                   const QString &payload);
     std::optional<QString> token() const;

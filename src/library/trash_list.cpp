@@ -72,6 +72,14 @@ const PageDTO *TrashList::entry(qint64 id) const
     return it == m_items.end() ? nullptr : &*it;
 }
 
+PageDTO TrashList::entryOrBlank(qint64 id) const
+{
+    const PageDTO *found = entry(id);
+    PageDTO copy = found ? *found : PageDTO{};
+    copy.id = id;
+    return copy;
+}
+
 void TrashList::setBusy(std::optional<qint64> id)
 {
     m_busyID = id;
@@ -114,9 +122,7 @@ void TrashList::restore(qint64 id)
     const auto t = token();
     if (!t)
         return;
-    const PageDTO *found = entry(id);
-    PageDTO copy = found ? *found : PageDTO{};
-    copy.id = id;
+    PageDTO copy = entryOrBlank(id);
     setBusy(id);
     restoreFromTrash(std::move(copy), *t);
 }
@@ -138,9 +144,7 @@ void TrashList::confirmPurge(qint64 id)
     const auto t = token();
     if (!t)
         return;
-    const PageDTO *found = entry(id);
-    PageDTO copy = found ? *found : PageDTO{};
-    copy.id = id;
+    PageDTO copy = entryOrBlank(id);
     m_pendingPurge.reset();
     setBusy(id);
     purgePage(std::move(copy), *t);

@@ -56,6 +56,8 @@ Q_SIGNALS:
 
 private:
     const PageDTO *entry(qint64 id) const;
+    // The listed entry, or one with only its id when the list no longer holds it.
+    PageDTO entryOrBlank(qint64 id) const;
     void setBusy(std::optional<qint64> id);
     std::optional<QString> token() const;
 

@@ -41,14 +41,6 @@ FNPage page(const QString &title, qint64 folderID = 0, qint64 parentPage = 0, qi
     return p;
 }
 
-QStringList titles(const std::vector<FNPage> &pages)
-{
-    QStringList out;
-    for (const auto &p : pages)
-        out << p.title;
-    return out;
-}
-
 } // namespace
 
 class TestHomeView : public QObject

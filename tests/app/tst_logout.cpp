@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/service_endpoints.h"
 #include "app/logout_flow.h"
@@ -94,16 +93,7 @@ FNPage TestLogout::queuePage(const QString &title)
     FNPage page;
     page.workspaceServerID = m_account.workspaceId;
     page.title = title;
-    m_app->store.upsertPage(page);
-    PageCreateReq req;
-    req.workspace_id = m_account.workspaceId;
-    req.title = title;
-    FNSyncOp op;
-    op.entity = QStringLiteral("page");
-    op.op = QStringLiteral("create");
-    op.refLocalID = page.localID;
-    op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-    m_app->store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+    m_app->queuePageCreate(page);
     m_app->store.scheduleSave();
     return page;
 }

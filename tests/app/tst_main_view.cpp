@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/service_endpoints.h"
 #include "app/app_window.h"
@@ -464,16 +463,7 @@ void TestMainView::logoutFromTheMenu()
     m_onLeave = [this, pendingTitle] {
         FNPage page = livePage(pendingTitle);
         page.workspaceServerID = m_account.workspaceId;
-        m_app->store.upsertPage(page);
-        PageCreateReq req;
-        req.workspace_id = m_account.workspaceId;
-        req.title = pendingTitle;
-        FNSyncOp op;
-        op.entity = QStringLiteral("page");
-        op.op = QStringLiteral("create");
-        op.refLocalID = page.localID;
-        op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-        m_app->store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+        m_app->queuePageCreate(page);
     };
     PresetConfirmer confirmer(confirm);
     MainView *view = makeView();

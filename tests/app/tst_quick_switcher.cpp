@@ -25,14 +25,6 @@ FNPage page(const QString &title, int minutesAgo, bool deleted = false, qint64 w
     return p;
 }
 
-QStringList titles(const std::vector<FNPage> &pages)
-{
-    QStringList out;
-    for (const auto &p : pages)
-        out << p.title;
-    return out;
-}
-
 } // namespace
 
 class TestQuickSwitcher : public QObject

@@ -4,6 +4,7 @@
 #include "platform/settings.h"
 #include "store/template_store.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -17,12 +18,6 @@ namespace {
 const QString kFolders = QStringLiteral("/api/folders.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-FakeService::Fault once(FakeService::Fault fault)
-{
-    fault.remaining = 1;
-    return fault;
-}
 
 JSONObject bodyOf(const HttpRequest &request)
 {
@@ -79,7 +74,10 @@ private Q_SLOTS:
 private:
     void signIn();
     FNFolder syncedFolder(const QString &name);
-    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const;
+    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const
+    {
+        return requestsWith(m_fake, path, method);
+    }
 
     FakeService m_fake;
     FakeService::Account m_account;
@@ -113,41 +111,21 @@ void TestLibraryCreate::signIn()
 {
     m_account =
         m_fake.createAccount(QStringLiteral("make%1@example.com").arg(++m_accounts), "secret12", "Maker");
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = deviceInWorkspace(m_account);
     m_now = QDateTime::currentDateTimeUtc();
     m_device->engine().setClock([this] { return m_now; });
     m_creator =
         std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_device->store().setWorkspaces({w});
 }
 
 FNFolder TestLibraryCreate::syncedFolder(const QString &name)
 {
-    FakeServiceState &s = m_fake.state();
-    FakeServiceState::Folder remote;
-    remote.id = s.nextFolderId++;
-    remote.workspaceId = m_account.workspaceId;
-    remote.name = name;
-    s.folders[remote.id] = remote;
     FNFolder f;
-    f.serverID = remote.id;
+    f.serverID = m_fake.state().nextFolderId++;
     f.workspaceServerID = m_account.workspaceId;
     f.name = name;
     f.position = 1;
-    m_device->store().upsertFolder(f);
-    return f;
-}
-
-std::vector<HttpRequest> TestLibraryCreate::requests(const QString &path, const QByteArray &method) const
-{
-    std::vector<HttpRequest> out;
-    for (const HttpRequest &r : m_fake.requestsTo(path)) {
-        if (r.method == method)
-            out.push_back(r);
-    }
-    return out;
+    return mirrorFolder(m_fake, m_device->store(), f);
 }
 
 void TestLibraryCreate::nothingWithoutAWorkspace()
@@ -315,7 +293,7 @@ void TestLibraryCreate::pagePlacement()
     QCOMPARE(created.count(), 1);
     QCOMPARE(created[0][0].toString(), localID);
 
-    const FNPage &made = store.state().pages[size_t(store.indexOfPage(localID))];
+    const FNPage &made = *m_device->page(localID);
     QCOMPARE(made.title, QStringLiteral("Untitled"));
     QCOMPARE(made.icon, QString());
     QCOMPARE(made.position, position);
@@ -343,14 +321,14 @@ void TestLibraryCreate::blankPageAndSubpageReachTheService()
 {
     LocalStore &store = m_device->store();
     const QString top = *m_creator->createPage(std::nullopt, std::nullopt);
-    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(top))].serverID != 0);
+    QTRY_VERIFY(m_device->page(top)->serverID != 0);
     QTRY_VERIFY(store.state().outbox.empty());
     QTRY_VERIFY(!m_device->engine().isSyncing());
-    const FNPage parent = store.state().pages[size_t(store.indexOfPage(top))];
+    const FNPage parent = *m_device->page(top);
 
     const QString sub = *m_creator->createPage(parent, std::nullopt);
-    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(sub))].serverID != 0);
-    const qint64 subID = store.state().pages[size_t(store.indexOfPage(sub))].serverID;
+    QTRY_VERIFY(m_device->page(sub)->serverID != 0);
+    const qint64 subID = m_device->page(sub)->serverID;
     QCOMPARE(m_fake.state().pages.at(subID).parentPageId, parent.serverID);
     QCOMPARE(m_fake.state().pages.at(parent.serverID).title, QStringLiteral("Untitled"));
     QCOMPARE(requests(kFolders, "PATCH").size(), size_t(0));
@@ -367,11 +345,8 @@ void TestLibraryCreate::pageInFolderIsMovedOnceItHasItsServerID_data()
 void TestLibraryCreate::pageInFolderIsMovedOnceItHasItsServerID()
 {
     QFETCH(QString, situation);
-    LocalStore &store = m_device->store();
     const FNFolder folder = syncedFolder(QStringLiteral("Projects"));
-    auto page = [&](const QString &id) -> const FNPage & {
-        return store.state().pages[size_t(store.indexOfPage(id))];
-    };
+    auto page = [&](const QString &id) -> const FNPage & { return *m_device->page(id); };
 
     std::optional<QCoro::Task<>> running;
     if (situation == QLatin1String("running")) {
@@ -418,7 +393,7 @@ void TestLibraryCreate::templatePageSendsItsBlocks()
 {
     LocalStore &store = m_device->store();
     const QString localID = *m_creator->createPageFromTemplate(meetingTemplate());
-    const FNPage &made = store.state().pages[size_t(store.indexOfPage(localID))];
+    const FNPage &made = *m_device->page(localID);
     QCOMPARE(made.title, QStringLiteral("Meeting"));
     QCOMPARE(made.icon, QStringLiteral("📝"));
     QCOMPARE(made.position, qint64(1));
@@ -430,7 +405,7 @@ void TestLibraryCreate::templatePageSendsItsBlocks()
 
     QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
     QTRY_VERIFY(store.state().outbox.empty());
-    const qint64 pageID = store.state().pages[size_t(store.indexOfPage(localID))].serverID;
+    const qint64 pageID = m_device->page(localID)->serverID;
     const auto stored = m_fake.storedBlocks(pageID);
     QCOMPARE(stored.size(), size_t(3));
     QCOMPARE(stored[0].type, QStringLiteral("h1"));
@@ -467,7 +442,7 @@ void TestLibraryCreate::templateBlocksAreSentAsTheyAreWhenTheIDComes()
     QVERIFY(m_device->sync());
     QTRY_VERIFY(!m_creator->hasPendingBlockUpload(localID));
     QTRY_VERIFY(store.state().outbox.empty());
-    const qint64 pageID = store.state().pages[size_t(store.indexOfPage(localID))].serverID;
+    const qint64 pageID = m_device->page(localID)->serverID;
     const auto stored = m_fake.storedBlocks(pageID);
     QCOMPARE(stored.size(), size_t(2));
     QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("Agenda, revised"));
@@ -483,7 +458,7 @@ void TestLibraryCreate::templateWithoutBlocksQueuesNoBlocks()
     bare.title = QStringLiteral("Title wins");
     const QString localID = *m_creator->createPageFromTemplate(bare);
     QCOMPARE(store.state().pages[0].title, QStringLiteral("Title wins"));
-    QTRY_VERIFY(store.state().pages[size_t(store.indexOfPage(localID))].serverID != 0);
+    QTRY_VERIFY(m_device->page(localID)->serverID != 0);
     QTRY_VERIFY(store.state().outbox.empty());
     QVERIFY(!m_creator->hasPendingBlockUpload(localID));
     QCOMPARE(requests(kBlocks, "POST").size(), size_t(0));
@@ -508,7 +483,7 @@ void TestLibraryCreate::owedWorkSurvivesARestart()
     QVERIFY(m_device->sync());
     QTRY_COMPARE(requests(kFolders, "PATCH").size(), size_t(1));
     QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
-    const qint64 moved = store.state().pages[size_t(store.indexOfPage(inFolder))].serverID;
+    const qint64 moved = m_device->page(inFolder)->serverID;
     QTRY_COMPARE(m_fake.state().pages.at(moved).folderId, folder.serverID);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/settings.h"
 #include "store/favorites_store.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -47,8 +48,10 @@ private Q_SLOTS:
 private:
     FNFolder syncedFolder(const QString &name);
     FNPage syncedPage(const QString &title);
-    const FNPage &page(const QString &localID) const;
-    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const;
+    std::vector<HttpRequest> requests(const QString &path, const QByteArray &method) const
+    {
+        return requestsWith(m_fake, path, method);
+    }
     void undo();
 
     FakeService m_fake;
@@ -73,10 +76,7 @@ void TestLibraryDelete::init()
 {
     m_fake.clearFaults();
     m_account = m_fake.createAccount(QStringLiteral("del%1@example.com").arg(++m_accounts), "secret12", "D");
-    m_device = std::make_unique<TestDevice>(m_account.token);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_device->store().setWorkspaces({w});
+    m_device = deviceInWorkspace(m_account);
     m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("s%1.ini").arg(m_accounts)));
     m_favorites = std::make_unique<FavoritesStore>(*m_settings);
     m_toasts = std::make_unique<ToastCenter>();
@@ -100,18 +100,11 @@ void TestLibraryDelete::cleanup()
 
 FNFolder TestLibraryDelete::syncedFolder(const QString &name)
 {
-    FakeServiceState &s = m_fake.state();
-    FakeServiceState::Folder remote;
-    remote.id = s.nextFolderId++;
-    remote.workspaceId = m_account.workspaceId;
-    remote.name = name;
-    s.folders[remote.id] = remote;
     FNFolder f;
-    f.serverID = remote.id;
+    f.serverID = m_fake.state().nextFolderId++;
     f.workspaceServerID = m_account.workspaceId;
     f.name = name;
-    m_device->store().upsertFolder(f);
-    return f;
+    return mirrorFolder(m_fake, m_device->store(), f);
 }
 
 FNPage TestLibraryDelete::syncedPage(const QString &title)
@@ -120,23 +113,7 @@ FNPage TestLibraryDelete::syncedPage(const QString &title)
     if (!m_device->sync())
         return made;
     m_fake.clearRequests();
-    return page(made.localID);
-}
-
-const FNPage &TestLibraryDelete::page(const QString &localID) const
-{
-    const LocalStore &store = m_device->store();
-    return store.state().pages[size_t(store.indexOfPage(localID))];
-}
-
-std::vector<HttpRequest> TestLibraryDelete::requests(const QString &path, const QByteArray &method) const
-{
-    std::vector<HttpRequest> out;
-    for (const HttpRequest &r : m_fake.requestsTo(path)) {
-        if (r.method == method)
-            out.push_back(r);
-    }
-    return out;
+    return *m_device->page(made.localID);
 }
 
 void TestLibraryDelete::undo()
@@ -197,9 +174,7 @@ void TestLibraryDelete::folderDeletedWhileItsCreateIsInFlight()
 {
     QFETCH(bool, undone);
     LocalStore &store = m_device->store();
-    FakeService::Fault slow = FakeService::Fault::delay(600);
-    slow.remaining = 1;
-    m_fake.setFault(kFolders, slow);
+    m_fake.setFault(kFolders, once(FakeService::Fault::delay(600)));
     QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
 
     const QString localID = *m_creator->createFolder(std::nullopt);
@@ -244,7 +219,7 @@ void TestLibraryDelete::pageDeleteQueuesAndUndoTakesItBack()
     QSignalSpy restored(m_deleter.get(), &LibraryDeleter::pageRestored);
 
     m_deleter->deletePage(target.localID);
-    QVERIFY(page(target.localID).deletedAt);
+    QVERIFY(m_device->page(target.localID)->deletedAt);
     QVERIFY(!m_favorites->ids().contains(target.localID));
     QCOMPARE(deleted.count(), 1);
     QCOMPARE(m_toasts->current()->message, QStringLiteral("Page deleted"));
@@ -255,7 +230,7 @@ void TestLibraryDelete::pageDeleteQueuesAndUndoTakesItBack()
     QCOMPARE(op.payloadJSON, QStringLiteral(R"({"page_id":%1})").arg(target.serverID));
 
     undo();
-    QVERIFY(!page(target.localID).deletedAt);
+    QVERIFY(!m_device->page(target.localID)->deletedAt);
     QCOMPARE(restored.count(), 1);
     QVERIFY(std::none_of(store.state().outbox.begin(), store.state().outbox.end(),
                          [&](const FNSyncOp &o) { return o.localID == op.localID; }));
@@ -285,11 +260,11 @@ void TestLibraryDelete::undoAfterTheDeleteWentOutRestoresOnTheService()
     QCOMPARE(body.at(QStringLiteral("page_id")), JSONValue(target.serverID));
     QCOMPARE(body.at(QStringLiteral("restore")), JSONValue(1));
     QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
-    QVERIFY(!page(target.localID).deletedAt);
+    QVERIFY(!m_device->page(target.localID)->deletedAt);
 
     // The service's change comes back in the next pull and leaves the page shown.
     QVERIFY(m_device->sync());
-    QVERIFY(!page(target.localID).deletedAt);
+    QVERIFY(!m_device->page(target.localID)->deletedAt);
 }
 
 void TestLibraryDelete::undoWhileTheDeleteIsInFlight()
@@ -299,9 +274,7 @@ void TestLibraryDelete::undoWhileTheDeleteIsInFlight()
     m_deleter->deletePage(target.localID);
 
     // The service takes the delete at once but answers late: the operation is still in the outbox.
-    FakeService::Fault late = FakeService::Fault::delay(500);
-    late.remaining = 1;
-    m_fake.setFault(kPages, late);
+    m_fake.setFault(kPages, once(FakeService::Fault::delay(500)));
     m_device->engine().syncNow();
     QTRY_COMPARE(requests(kPages, "DELETE").size(), size_t(1));
     QVERIFY(m_device->engine().isSyncing());
@@ -311,7 +284,7 @@ void TestLibraryDelete::undoWhileTheDeleteIsInFlight()
     QVERIFY(!m_device->engine().isSyncing());
     QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
     // The cycle pulled the service's deletion; the undo still stands here.
-    QVERIFY(!page(target.localID).deletedAt);
+    QVERIFY(!m_device->page(target.localID)->deletedAt);
     const QList<HttpRequest> log = m_fake.requestsTo(kPages);
     QCOMPARE(log.size(), 2);
     QCOMPARE(log[0].method, QByteArray("DELETE"));

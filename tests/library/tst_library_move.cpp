@@ -2,6 +2,7 @@
 #include "library/library_creator.h"
 #include "library/library_mover.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -40,6 +41,8 @@ private Q_SLOTS:
 private:
     FNFolder folder(const QString &name, qint64 serverID, qint64 parentServerID);
     FNPage syncedPage(const QString &title);
+    // "Child", synced under a synced "Parent", then placed in the folder at the position locally only.
+    FNPage syncedChild(qint64 folderServerID, qint64 position);
     FNPage stored(const FNPage &page) const;
     FNFolder stored(const FNFolder &folder) const;
     QList<QByteArray> bodies(const QString &path, const QByteArray &method) const;
@@ -61,10 +64,7 @@ void TestLibraryMove::initTestCase()
 void TestLibraryMove::init()
 {
     m_account = m_fake.createAccount(QStringLiteral("move%1@example.com").arg(++m_accounts), "secret12", "M");
-    m_device = std::make_unique<TestDevice>(m_account.token);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_device->store().setWorkspaces({w});
+    m_device = deviceInWorkspace(m_account);
     m_creator =
         std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
     m_mover = std::make_unique<LibraryMover>(m_device->store(), m_device->secrets(), m_device->engine(),
@@ -82,21 +82,12 @@ void TestLibraryMove::cleanup()
 // A folder on the device and, when it has a server id, on the fake service too.
 FNFolder TestLibraryMove::folder(const QString &name, qint64 serverID, qint64 parentServerID)
 {
-    if (serverID != 0) {
-        FakeServiceState::Folder remote;
-        remote.id = serverID;
-        remote.workspaceId = m_account.workspaceId;
-        remote.parentFolderId = parentServerID;
-        remote.name = name;
-        m_fake.state().folders[serverID] = remote;
-    }
     FNFolder f;
     f.serverID = serverID;
     f.workspaceServerID = m_account.workspaceId;
     f.parentFolderServerID = parentServerID;
     f.name = name;
-    m_device->store().upsertFolder(f);
-    return f;
+    return mirrorFolder(m_fake, m_device->store(), f);
 }
 
 FNPage TestLibraryMove::syncedPage(const QString &title)
@@ -106,10 +97,21 @@ FNPage TestLibraryMove::syncedPage(const QString &title)
     return stored(made);
 }
 
+FNPage TestLibraryMove::syncedChild(qint64 folderServerID, qint64 position)
+{
+    const FNPage parentPage = syncedPage(QStringLiteral("Parent"));
+    FNPage child = syncedPage(QStringLiteral("Child"));
+    child.parentPageServerID = parentPage.serverID;
+    child.folderServerID = folderServerID;
+    child.position = position;
+    m_device->store().upsertPage(child);
+    m_fake.clearRequests();
+    return child;
+}
+
 FNPage TestLibraryMove::stored(const FNPage &page) const
 {
-    const LocalStore &store = m_device->store();
-    return store.state().pages[size_t(store.indexOfPage(page.localID))];
+    return *m_device->page(page.localID);
 }
 
 FNFolder TestLibraryMove::stored(const FNFolder &folder) const
@@ -121,10 +123,8 @@ FNFolder TestLibraryMove::stored(const FNFolder &folder) const
 QList<QByteArray> TestLibraryMove::bodies(const QString &path, const QByteArray &method) const
 {
     QList<QByteArray> out;
-    for (const HttpRequest &r : m_fake.requestsTo(path)) {
-        if (r.method == method)
-            out << r.target + ' ' + r.body;
-    }
+    for (const HttpRequest &r : requestsWith(m_fake, path, method))
+        out << r.target + ' ' + r.body;
     return out;
 }
 
@@ -195,13 +195,7 @@ void TestLibraryMove::pageDropOnFolderOrRoot()
 {
     QFETCH(bool, toRoot);
     const FNFolder target = folder(QStringLiteral("Inbox"), 300, 0);
-    const FNPage parentPage = syncedPage(QStringLiteral("Parent"));
-    FNPage child = syncedPage(QStringLiteral("Child"));
-    child.parentPageServerID = parentPage.serverID;
-    child.folderServerID = 999;
-    child.position = 7;
-    m_device->store().upsertPage(child);
-    m_fake.clearRequests();
+    const FNPage child = syncedChild(999, 7);
 
     const qint64 targetID = toRoot ? 0 : target.serverID;
     QVERIFY(runTask(m_mover->handleFolderDrop(LibraryMover::pagePayload(child.localID), targetID)).ok());
@@ -309,18 +303,12 @@ void TestLibraryMove::pageDropIntoItsOwnSubtreeIsRefused()
 
 void TestLibraryMove::moveToRootKeepsParentAndPosition()
 {
-    const FNPage parentPage = syncedPage(QStringLiteral("Parent"));
-    FNPage page = syncedPage(QStringLiteral("Child"));
-    page.parentPageServerID = parentPage.serverID;
-    page.folderServerID = 300;
-    page.position = 4;
-    m_device->store().upsertPage(page);
-    m_fake.clearRequests();
+    const FNPage page = syncedChild(300, 4);
 
     m_mover->movePage(page, 0);
     const FNPage after = stored(page);
     QCOMPARE(after.folderServerID, qint64(0));
-    QCOMPARE(after.parentPageServerID, parentPage.serverID);
+    QCOMPARE(after.parentPageServerID, page.parentPageServerID);
     QCOMPARE(after.position, qint64(4));
     QTRY_COMPARE(bodies(kFolders, "PATCH"),
                  QList<QByteArray>{"/api/folders.php?move_page=1 " + QByteArray(R"({"page_id":)") +

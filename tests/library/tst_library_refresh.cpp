@@ -2,6 +2,7 @@
 #include "library/library_creator.h"
 #include "library/library_refresher.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -16,12 +17,6 @@ const QString kFolders = QStringLiteral("/api/folders.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kStatuses = QStringLiteral("/api/page-status.php");
 const QString kWorkspaces = QStringLiteral("/api/workspaces.php");
-
-FakeService::Fault once(FakeService::Fault fault)
-{
-    fault.remaining = 1;
-    return fault;
-}
 
 } // namespace
 
@@ -51,7 +46,10 @@ private:
     void signIn();
     qint64 seedFolder(const QString &name, qint64 parent = 0, const QString &icon = QString());
     qint64 seedPage(const QString &title, qint64 folder = 0);
-    int count(const QString &path, const QByteArray &method) const;
+    int count(const QString &path, const QByteArray &method) const
+    {
+        return int(requestsWith(m_fake, path, method).size());
+    }
     std::vector<FNFolder> foldersNamed(const QString &name) const;
     size_t serverFolders() const;
     size_t serverPages() const;
@@ -88,15 +86,11 @@ void TestLibraryRefresh::signIn()
 {
     m_account =
         m_fake.createAccount(QStringLiteral("lib%1@example.com").arg(++m_accounts), "secret12", "Lib");
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = deviceInWorkspace(m_account, QStringLiteral("Mine"));
     m_creator =
         std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
     m_refresher = std::make_unique<LibraryRefresher>(m_device->store(), m_device->secrets(),
                                                      m_device->engine(), *m_creator);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    w.name = QStringLiteral("Mine");
-    m_device->store().setWorkspaces({w});
 }
 
 qint64 TestLibraryRefresh::seedFolder(const QString &name, qint64 parent, const QString &icon)
@@ -127,14 +121,6 @@ qint64 TestLibraryRefresh::seedPage(const QString &title, qint64 folder)
     p.createdAt = p.updatedAt = QDateTime::currentDateTimeUtc();
     s.pages[p.id] = p;
     return p.id;
-}
-
-int TestLibraryRefresh::count(const QString &path, const QByteArray &method) const
-{
-    int n = 0;
-    for (const HttpRequest &r : m_fake.requestsTo(path))
-        n += r.method == method ? 1 : 0;
-    return n;
 }
 
 size_t TestLibraryRefresh::serverFolders() const

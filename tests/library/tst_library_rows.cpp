@@ -1,6 +1,4 @@
 #include "api/api_client.h"
-#include "api/json_coder.h"
-#include "api/page_create_req.h"
 #include "app/toast_center.h"
 #include "library/folder_icon_picker.h"
 #include "library/library_list_view.h"
@@ -11,6 +9,7 @@
 #include "library/library_view.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 
 #include <QLineEdit>
@@ -112,20 +111,12 @@ void TestLibraryRows::cleanup()
 
 FNFolder TestLibraryRows::folder(const QString &name, qint64 serverID)
 {
-    if (serverID != 0) {
-        FakeServiceState::Folder remote;
-        remote.id = serverID;
-        remote.workspaceId = m_account.workspaceId;
-        remote.name = name;
-        m_fake.state().folders[serverID] = remote;
-    }
     FNFolder f;
     f.serverID = serverID;
     f.workspaceServerID = m_account.workspaceId;
     f.name = name;
     f.icon = QStringLiteral("📁");
-    m_app->store.upsertFolder(f);
-    return f;
+    return mirrorFolder(m_fake, m_app->store, f);
 }
 
 FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 position)
@@ -142,10 +133,8 @@ FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 posit
 QStringList TestLibraryRows::patchBodies() const
 {
     QStringList out;
-    for (const HttpRequest &r : m_fake.requestsTo(kFolders)) {
-        if (r.method == "PATCH")
-            out << QString::fromUtf8(r.body);
-    }
+    for (const HttpRequest &r : requestsWith(m_fake, kFolders, "PATCH"))
+        out << QString::fromUtf8(r.body);
     return out;
 }
 
@@ -182,7 +171,7 @@ void TestLibraryRows::folderRename()
     editor.commitFolderRename(f.localID, draft);
     QVERIFY(!editor.renamingFolderID());
     QVERIFY(!m_view->refresher().isRenameInProgress());
-    const FNFolder after = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    const FNFolder after = m_app->storedFolder(f.localID);
     QCOMPARE(after.name, stored);
     QCOMPARE(after.updatedAt, f.updatedAt);
 
@@ -204,7 +193,7 @@ void TestLibraryRows::pageRenameQueuesOnlyTheTitle()
     QCOMPARE(editor.beginPageRename(p.localID), QString()); // an untitled page starts empty
     editor.commitPageRename(p.localID, QStringLiteral(" Weekly review "));
     const LocalStore &store = m_app->store;
-    const FNPage after = store.state().pages[size_t(store.indexOfPage(p.localID))];
+    const FNPage after = m_app->storedPage(p.localID);
     QCOMPARE(after.title, QStringLiteral("Weekly review"));
     QCOMPARE(store.state().outbox.size(), size_t(1));
     const FNSyncOp &op = store.state().outbox[0];
@@ -215,16 +204,8 @@ void TestLibraryRows::pageRenameQueuesOnlyTheTitle()
 
 void TestLibraryRows::renameOfAnUnsyncedPageTravelsWithItsCreate()
 {
-    FNPage made = page(QStringLiteral("Untitled"), 0);
-    PageCreateReq req;
-    req.workspace_id = m_account.workspaceId;
-    req.title = made.title;
-    FNSyncOp create;
-    create.entity = QStringLiteral("page");
-    create.op = QStringLiteral("create");
-    create.refLocalID = made.localID;
-    create.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-    m_app->store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(create); });
+    const FNPage made = page(QStringLiteral("Untitled"), 0);
+    m_app->queuePageCreate(made);
 
     LibraryRowEditor &editor = m_view->rowEditor();
     editor.beginPageRename(made.localID);
@@ -234,8 +215,7 @@ void TestLibraryRows::renameOfAnUnsyncedPageTravelsWithItsCreate()
     QCOMPARE(outbox[0].op, QStringLiteral("create"));
 
     QVERIFY(runTask(m_app->engine.syncNow()).ok());
-    const LocalStore &store = m_app->store;
-    const FNPage after = store.state().pages[size_t(store.indexOfPage(made.localID))];
+    const FNPage after = m_app->storedPage(made.localID);
     QVERIFY(after.serverID != 0);
     QCOMPARE(after.title, QStringLiteral("Ideas"));
     QCOMPARE(m_fake.state().pages[after.serverID].title, QStringLiteral("Ideas"));
@@ -259,7 +239,7 @@ void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
     QVERIFY(picker);
 
     // While the picker is open the folder is renamed and reaches the service.
-    FNFolder current = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    FNFolder current = m_app->storedFolder(f.localID);
     current.name = QStringLiteral("Renamed");
     current.serverID = 51;
     m_app->store.upsertFolder(current);
@@ -276,7 +256,7 @@ void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
     QTRY_VERIFY(!m_view->iconPicker());
 
     const QString icon = remove ? QStringLiteral("📁") : QStringLiteral("🚀");
-    const FNFolder after = m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))];
+    const FNFolder after = m_app->storedFolder(f.localID);
     QCOMPARE(after.icon, icon);
     QCOMPARE(after.name, QStringLiteral("Renamed"));
     QTRY_COMPARE(patchBodies(), QStringList{QStringLiteral(R"({"folder_id":51,"icon":"%1"})").arg(icon)});
@@ -348,9 +328,7 @@ void TestLibraryRows::renameFieldEndings()
         }
         return nullptr;
     };
-    auto name = [&] {
-        return m_app->store.state().folders[size_t(m_app->store.indexOfFolder(f.localID))].name;
-    };
+    auto name = [&] { return m_app->storedFolder(f.localID).name; };
 
     // Escape drops the edit.
     m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
@@ -401,9 +379,7 @@ void TestLibraryRows::dropsOnTheList()
     LibraryListView *list = m_view->listView();
     const LibraryRowModel &model = m_view->rowModel();
     const auto centre = [&](const QString &rowID) { return list->visualRect(row(rowID)).center(); };
-    const auto stored = [&](const FNPage &page) {
-        return m_app->store.state().pages[size_t(m_app->store.indexOfPage(page.localID))];
-    };
+    const auto stored = [&](const FNPage &page) { return m_app->storedPage(page.localID); };
     const auto send = [&](QEvent::Type type, const QPoint &at, const QString &text) {
         QMimeData mime;
         if (!text.isEmpty())

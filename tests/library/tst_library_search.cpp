@@ -6,6 +6,7 @@
 #include "library/library_view.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -22,14 +23,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kSearch = QStringLiteral("/api/search.php");
-
-QStringList titles(const std::vector<FNPage> &pages)
-{
-    QStringList out;
-    for (const FNPage &p : pages)
-        out << p.title;
-    return out;
-}
 
 FNPage localPage(const QString &title, qint64 serverID, qint64 position)
 {
@@ -103,10 +96,8 @@ void TestLibrarySearch::serverSearchIsDebouncedAndEncoded()
 {
     const FakeService::Account account =
         m_fake.createAccount(QStringLiteral("s1@example.com"), "secret12", "S");
-    TestDevice device(account.token);
-    FNWorkspace w;
-    w.serverID = account.workspaceId;
-    device.store().setWorkspaces({w});
+    const auto owned = deviceInWorkspace(account);
+    TestDevice &device = *owned;
     device.addPage(account.workspaceId, QStringLiteral("R&D notes"));
     const FNPage budget = device.addPage(account.workspaceId, QStringLiteral("Budget"));
     QVERIFY(device.sync());
@@ -142,10 +133,8 @@ void TestLibrarySearch::failedSearchKeepsThePreviousHits()
 {
     const FakeService::Account account =
         m_fake.createAccount(QStringLiteral("s2@example.com"), "secret12", "S");
-    TestDevice device(account.token);
-    FNWorkspace w;
-    w.serverID = account.workspaceId;
-    device.store().setWorkspaces({w});
+    const auto owned = deviceInWorkspace(account);
+    TestDevice &device = *owned;
     const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Quarterly"));
     QVERIFY(device.sync());
     m_fake.clearRequests();

@@ -5,6 +5,7 @@
 #include "library/trash_view.h"
 #include "platform/preset_confirmer.h"
 #include "support/fake_service.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -51,7 +52,6 @@ private Q_SLOTS:
 
 private:
     FNPage trashedPage(const QString &title);
-    const FNPage &local(const QString &localID) const;
     AppContext context();
 
     FakeService m_fake;
@@ -71,10 +71,7 @@ void TestLibraryTrash::init()
     m_fake.clearFaults();
     m_account =
         m_fake.createAccount(QStringLiteral("trash%1@example.com").arg(++m_accounts), "secret12", "T");
-    m_device = std::make_unique<TestDevice>(m_account.token);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_device->store().setWorkspaces({w});
+    m_device = deviceInWorkspace(m_account);
 }
 
 void TestLibraryTrash::cleanup()
@@ -98,13 +95,7 @@ FNPage TestLibraryTrash::trashedPage(const QString &title)
     m_device->sync();
     m_device->queuePageDelete(made.localID);
     m_device->sync();
-    return local(made.localID);
-}
-
-const FNPage &TestLibraryTrash::local(const QString &localID) const
-{
-    const LocalStore &store = m_device->store();
-    return store.state().pages[size_t(store.indexOfPage(localID))];
+    return *m_device->page(made.localID);
 }
 
 void TestLibraryTrash::rowTexts_data()
@@ -236,7 +227,7 @@ void TestLibraryTrash::restorePutsThePageBackHereAndThere()
     QVERIFY(!list.error());
     QVERIFY(list.items().empty());
     QVERIFY(!m_fake.state().pages[page.serverID].inTrash());
-    QVERIFY(!local(page.localID).deletedAt);
+    QVERIFY(!m_device->page(page.localID)->deletedAt);
     const QList<HttpRequest> sent = m_fake.requestsTo(kPages);
     QCOMPARE(sent[0].method, QByteArray("PATCH"));
     QCOMPARE(sent[0].body,
@@ -245,7 +236,7 @@ void TestLibraryTrash::restorePutsThePageBackHereAndThere()
 
     // Later pulls leave it shown.
     QVERIFY(m_device->sync());
-    QVERIFY(!local(page.localID).deletedAt);
+    QVERIFY(!m_device->page(page.localID)->deletedAt);
 }
 
 void TestLibraryTrash::failingRestoreIsShownAsAnError()
@@ -275,7 +266,7 @@ void TestLibraryTrash::failingRestoreIsShownAsAnError()
     QVERIFY(m_fake.requestsTo(kSync).isEmpty());
     QCOMPARE(m_fake.requestsTo(kPages).size(), 1);
     QCOMPARE(view.trashList().items().size(), size_t(1));
-    QVERIFY(local(page.localID).deletedAt);
+    QVERIFY(m_device->page(page.localID)->deletedAt);
 
     // The reload button clears the error before its request.
     m_fake.clearFaults();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/json_coder.h"
+#include "api/page_create_req.h"
 #include "api/session_store.h"
 #include "app/app_context.h"
 #include "app/toast_center.h"
@@ -12,9 +14,20 @@
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <vector>
+
+// The pages' titles in order, for comparing lists the views show.
+inline QStringList titles(const std::vector<FNPage> &pages)
+{
+    QStringList out;
+    for (const FNPage &p : pages)
+        out << p.title;
+    return out;
+}
 
 // What survives a relaunch of the app on one device: the keyring, the settings file and the data
 // folder.
@@ -39,6 +52,31 @@ struct AppHarness {
         , templates(settings)
     {
         secrets.loadBlocking(SessionStore::keychainAccounts());
+    }
+
+    // Stores the page and queues its "page"/"create" (workspace and title), as the sidebar does.
+    void queuePageCreate(const FNPage &page)
+    {
+        store.upsertPage(page);
+        PageCreateReq req;
+        req.workspace_id = page.workspaceServerID;
+        req.title = page.title;
+        FNSyncOp op;
+        op.entity = QStringLiteral("page");
+        op.op = QStringLiteral("create");
+        op.refLocalID = page.localID;
+        op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+        store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+    }
+
+    // The records as stored now; the local id must be there.
+    const FNFolder &storedFolder(const QString &localID) const
+    {
+        return store.state().folders[size_t(store.indexOfFolder(localID))];
+    }
+    const FNPage &storedPage(const QString &localID) const
+    {
+        return store.state().pages[size_t(store.indexOfPage(localID))];
     }
 
     AppContext context()
