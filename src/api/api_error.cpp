@@ -53,7 +53,11 @@ QString firstGraphemes(const QString &text, int count)
 
 APIError::APIError(Kind kind, int status, std::optional<QString> body, QNetworkReply::NetworkError code,
                    QString detail)
-    : m_kind(kind), m_status(status), m_body(std::move(body)), m_networkError(code), m_detail(std::move(detail))
+    : m_kind(kind)
+    , m_status(status)
+    , m_body(std::move(body))
+    , m_networkError(code)
+    , m_detail(std::move(detail))
 {
     m_what = errorDescription().toUtf8();
 }
@@ -112,8 +116,8 @@ std::optional<QString> serverMessage(const QString &body)
     if (trimmed.isEmpty())
         return std::nullopt;
     const QString lower = trimmed.toLower();
-    if (lower.startsWith(QLatin1Char('<')) || lower.contains(QLatin1String("<html"))
-        || lower.contains(QLatin1String("<!doctype")))
+    if (lower.startsWith(QLatin1Char('<')) || lower.contains(QLatin1String("<html")) ||
+        lower.contains(QLatin1String("<!doctype")))
         return std::nullopt;
 
     const QByteArray utf8 = trimmed.toUtf8();
@@ -127,4 +131,11 @@ std::optional<QString> serverMessage(const QString &body)
         return std::nullopt;
     const QString error = QString::fromUtf8(it->value.GetString(), it->value.GetStringLength());
     return firstGraphemes(error, kServerMessageLimit);
+}
+
+QString APIError::messageOf(const std::exception &error)
+{
+    if (const auto *api = dynamic_cast<const APIError *>(&error))
+        return api->errorDescription();
+    return QString::fromUtf8(error.what());
 }

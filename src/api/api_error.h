@@ -19,14 +19,16 @@ public:
     static APIError noToken();
 
     Kind kind() const { return m_kind; }
-    int status() const { return m_status; } // Http only
-    const std::optional<QString> &body() const { return m_body; } // Http only
+    int status() const { return m_status; }                                     // Http only
+    const std::optional<QString> &body() const { return m_body; }               // Http only
     QNetworkReply::NetworkError networkError() const { return m_networkError; } // Network only
     // The carried text: network description, decoder detail or the other message.
     const QString &detail() const { return m_detail; }
 
     // The user-facing message; never empty.
     QString errorDescription() const;
+    // The user-facing message of any error: an APIError's description, else what() as UTF-8.
+    static QString messageOf(const std::exception &error);
     const char *what() const noexcept override { return m_what.constData(); }
 
 private:

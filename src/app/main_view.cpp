@@ -264,11 +264,16 @@ void MainView::showDetail()
         setDetail(page.editor, page.model);
         m_editorShown = page.editor != nullptr;
     } else {
-        auto *home = new HomeView(m_context, nullptr, m_homeClock);
-        connect(home, &HomeView::pageSelected, this,
-                [this](const QString &localID) { setSelectedPage(localID); });
-        setDetail(home, nullptr);
+        setDetail(newHomeView(), nullptr);
     }
+}
+
+HomeView *MainView::newHomeView()
+{
+    auto *home = new HomeView(m_context, nullptr, m_homeClock);
+    connect(home, &HomeView::pageSelected, this,
+            [this](const QString &localID) { setSelectedPage(localID); });
+    return home;
 }
 
 void MainView::setDetail(QWidget *widget, PageViewModel *model)
@@ -313,8 +318,7 @@ void MainView::closeEditor()
     m_detail = nullptr;
     m_pageModel = nullptr;
     delete editor;
-    auto *home = new HomeView(m_context, nullptr, m_homeClock);
-    setDetail(home, nullptr);
+    setDetail(newHomeView(), nullptr);
 }
 
 void MainView::syncPanels()

@@ -134,6 +134,7 @@ private:
     QWidget *buildToolbar();
     QWidget *buildSidebar();
     void showDetail();
+    HomeView *newHomeView();
     void setDetail(QWidget *widget, PageViewModel *model);
     void closeEditor();
     void syncPanels();

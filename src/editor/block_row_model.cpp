@@ -47,13 +47,6 @@ constexpr int kMaxColumns = 4;
 constexpr auto kPlaceholderWord = "text";
 constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
 
-QString messageOf(const std::exception &error)
-{
-    if (const auto *api = dynamic_cast<const APIError *>(&error))
-        return api->errorDescription();
-    return QString::fromUtf8(error.what());
-}
-
 // Stores the block as edited now; the save follows shortly.
 void storeEdited(LocalStore &store, FNBlock block)
 {
@@ -470,7 +463,7 @@ QCoro::Task<> BlockRowModel::pickAndUpload(QString kind, QString token)
             content[kSizeKey] = qint64(file->data.size());
         });
     } catch (const std::exception &e) {
-        diag(QString::fromLatin1(kFileUploadFailed) + messageOf(e));
+        diag(QString::fromLatin1(kFileUploadFailed) + APIError::messageOf(e));
     }
 }
 
@@ -489,7 +482,7 @@ QCoro::Task<> BlockRowModel::pickAndUploadImage(QString token)
         writeContent(target,
                      [&](JSONObject &content) { content[kURLKey] = url.toString(QUrl::FullyEncoded); });
     } catch (const std::exception &e) {
-        diag(QString::fromLatin1(kImageUploadFailed) + messageOf(e));
+        diag(QString::fromLatin1(kImageUploadFailed) + APIError::messageOf(e));
     }
 }
 
@@ -614,7 +607,7 @@ std::optional<QString> BlockRowModel::sessionToken() const
 {
     if (!m_media.secrets)
         return std::nullopt;
-    return m_media.secrets->keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(*m_media.secrets);
 }
 
 void BlockRowModel::onStoreChanged()

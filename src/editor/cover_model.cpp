@@ -14,17 +14,6 @@
 
 #include <cmath>
 
-namespace {
-
-QString messageOf(const std::exception &error)
-{
-    if (const auto *api = dynamic_cast<const APIError *>(&error))
-        return api->errorDescription();
-    return QString::fromUtf8(error.what());
-}
-
-} // namespace
-
 CoverModel::CoverModel(const AppContext &context, std::shared_ptr<FilePicker> filePicker,
                        const QString &pageLocalID, QObject *parent)
     : QObject(parent)
@@ -119,7 +108,7 @@ void CoverModel::uploadCover(QWidget *dialogParent)
 {
     if (!m_context.secrets)
         return;
-    const auto token = m_context.secrets->keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    const auto token = SessionStore::savedToken(*m_context.secrets);
     if (!token)
         return;
     const auto page = this->page();
@@ -158,7 +147,7 @@ QCoro::Task<> CoverModel::uploadCoverTask(QString token, QPointer<QWidget> dialo
     } catch (const std::exception &e) {
         if (!self)
             co_return;
-        self->m_errorMsg = messageOf(e);
+        self->m_errorMsg = APIError::messageOf(e);
     }
     self->m_uploading = false;
     Q_EMIT self->changed();

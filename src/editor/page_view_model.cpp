@@ -423,7 +423,7 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
     const auto page = this->page();
     if (!page || page->serverID == 0 || !m_context.secrets)
         co_return;
-    const auto token = m_context.secrets->keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    const auto token = SessionStore::savedToken(*m_context.secrets);
     if (!token)
         co_return;
 

@@ -46,7 +46,7 @@ LibraryCreator::LibraryCreator(LocalStore &store, SecretStore &secrets, SyncEngi
 
 std::optional<QString> LibraryCreator::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder> &parent)

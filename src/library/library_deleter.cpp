@@ -69,7 +69,7 @@ void settleFolderDeletion(const FolderDeletion &d)
         }
         return d.finished();
     }
-    const auto token = d.secrets->keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    const auto token = SessionStore::savedToken(*d.secrets);
     if (!token)
         return d.finished();
     sendFolderDelete(*token, serverID, d.deleter);
@@ -107,7 +107,7 @@ void LibraryDeleter::setDelays(std::chrono::milliseconds undoWindow, std::chrono
 
 std::optional<QString> LibraryDeleter::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 void LibraryDeleter::deleteFolder(const QString &localID)

@@ -36,7 +36,7 @@ QString LibraryMover::folderPayload(const QString &localID)
 
 std::optional<QString> LibraryMover::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder &dragged) const

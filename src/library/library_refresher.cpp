@@ -26,7 +26,7 @@ LibraryRefresher::LibraryRefresher(LocalStore &store, SecretStore &secrets, Sync
 
 std::optional<QString> LibraryRefresher::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 void LibraryRefresher::startRefresh()
@@ -282,7 +282,8 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
         merged.coverURL = dto.cover_url.value_or(QString());
         merged.coverOffsetX = dto.cover_offset_x.value_or(50);
         merged.coverOffsetY = dto.cover_offset_y.value_or(50);
-        if (merged.deletedAt && settledDeletions.contains(merged.localID) && stillSettled.contains(merged.localID))
+        if (merged.deletedAt && settledDeletions.contains(merged.localID) &&
+            stillSettled.contains(merged.localID))
             merged.deletedAt.reset();
         if (index >= 0 && merged == start)
             continue;

@@ -22,7 +22,7 @@ LibraryRowEditor::LibraryRowEditor(LocalStore &store, SecretStore &secrets, Sync
 
 std::optional<QString> LibraryRowEditor::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 QString LibraryRowEditor::beginFolderRename(const QString &localID)

@@ -61,7 +61,7 @@ void LibrarySearch::setQuery(const QString &query)
 QCoro::Task<> LibrarySearch::serverSearch(QString query)
 {
     const quint64 ticket = m_ticket;
-    const auto token = m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    const auto token = SessionStore::savedToken(m_secrets);
     const qint64 workspace = m_store.currentWorkspaceServerID();
     if (!token || workspace == 0)
         co_return;

@@ -17,10 +17,8 @@ QString messageOf(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
-    } catch (const APIError &e) {
-        return e.errorDescription();
     } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
+        return APIError::messageOf(e);
     } catch (...) {
     }
     return APIError::decoding(QString()).errorDescription();
@@ -62,7 +60,7 @@ TrashList::TrashList(LocalStore &store, SecretStore &secrets, SyncEngine &engine
 
 std::optional<QString> TrashList::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 const PageDTO *TrashList::entry(qint64 id) const

@@ -173,7 +173,7 @@ QPointer<CancelToken> SyncEngine::cancelToken()
 
 std::optional<QString> SyncEngine::token() const
 {
-    return m_secrets.keychainRead(QString::fromLatin1(SessionStore::keychainKey));
+    return SessionStore::savedToken(m_secrets);
 }
 
 QDateTime SyncEngine::now() const
