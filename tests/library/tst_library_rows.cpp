@@ -461,17 +461,20 @@ void TestLibraryRows::dropsOnTheList()
 void TestLibraryRows::dropsOffTheRows_data()
 {
     QTest::addColumn<QString>("where");
+    QTest::addColumn<int>("morePages"); // enough to fill the list, which is then scrolled to its end
     QTest::addColumn<bool>("toTopLevel");
-    QTest::newRow("the favourites caption") << "caption" << true;
-    QTest::newRow("the divider after the favourites") << "divider" << true;
-    QTest::newRow("just under the last row") << "under" << true;
-    QTest::newRow("the empty space below the rows") << "below" << false;
+    QTest::newRow("the favourites caption") << "caption" << 0 << true;
+    QTest::newRow("the divider after the favourites") << "divider" << 0 << true;
+    QTest::newRow("just under the last row") << "under" << 0 << true;
+    QTest::newRow("just under the last row of a full list") << "under" << 40 << true;
+    QTest::newRow("the empty space below the rows") << "below" << 0 << false;
 }
 
 // The list root is the rows' extent outside any folder or page row, not the empty space below it.
 void TestLibraryRows::dropsOffTheRows()
 {
     QFETCH(QString, where);
+    QFETCH(int, morePages);
     QFETCH(bool, toTopLevel);
     const FNFolder f = folder(QStringLiteral("Inbox"), 10);
     m_fake.state().pages[30].id = 30;
@@ -482,12 +485,14 @@ void TestLibraryRows::dropsOffTheRows()
     m_app->store.upsertPage(filed);
     const FNPage favourite = page(QStringLiteral("Favourite"), 0, 1);
     m_app->favorites.toggle(favourite.localID);
+    for (int i = 0; i < morePages; ++i)
+        page(QStringLiteral("More %1").arg(i), 0, 2 + i);
     showView();
     LibraryListView *list = m_view->listView();
     const LibraryRowModel &model = m_view->rowModel();
-    QTRY_COMPARE(model.rowCount(), 5); // caption, favourite, divider, folder, favourite
+    QTRY_COMPARE(model.rowCount(), 5 + morePages); // caption, favourite, divider, folder, favourite, more
+    list->scrollToBottom();
     const QRect last = list->visualRect(model.index(model.rowCount() - 1));
-    QVERIFY(last.bottom() + 40 < list->viewport()->height());
     QPoint at;
     if (where == QLatin1String("caption"))
         at = list->visualRect(model.index(0)).center();
@@ -497,6 +502,8 @@ void TestLibraryRows::dropsOffTheRows()
         at = QPoint(last.center().x(), last.bottom() + 4);
     else
         at = QPoint(last.center().x(), last.bottom() + 30);
+    // Scrolled to its end, a full list still shows the strip under its last row.
+    QVERIFY(list->viewport()->rect().contains(at));
     m_fake.clearRequests();
     QTRY_VERIFY(!m_app->store.isSavePending());
     const StoreState before = m_app->store.state();
