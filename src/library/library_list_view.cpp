@@ -10,6 +10,7 @@
 #include <QHelpEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QToolTip>
 
 namespace {
@@ -39,12 +40,23 @@ LibraryRowModel *LibraryListView::rowModel() const
     return qobject_cast<LibraryRowModel *>(model());
 }
 
+int LibraryListView::contentBottom() const
+{
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    const int lastRowEnd = rows > 0 ? visualRect(model()->index(rows - 1, 0, rootIndex())).bottom() + 1 : 0;
+    return lastRowEnd + kTrailingSpace;
+}
+
 LibraryListView::DropSpot LibraryListView::dropSpotAt(const QPoint &viewportPos) const
 {
     const QModelIndex index = indexAt(viewportPos);
     DropSpot spot;
-    if (!index.isValid())
+    if (!index.isValid()) {
+        if (viewportPos.y() < contentBottom())
+            spot.kind = DropSpot::Kind::Root;
         return spot;
+    }
+    spot.kind = DropSpot::Kind::Root;
     const Kind kind = kindOf(index);
     if (kind == Kind::Folder)
         spot.kind = DropSpot::Kind::Folder;
@@ -141,22 +153,19 @@ void LibraryListView::clearHighlight()
 
 void LibraryListView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!event->mimeData() || !event->mimeData()->hasText()) {
-        event->ignore();
-        return;
-    }
-    highlight(dropSpotAt(event->position().toPoint()));
-    event->acceptProposedAction();
+    dragMoveEvent(event);
 }
 
 void LibraryListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (!event->mimeData() || !event->mimeData()->hasText()) {
+    const DropSpot spot = event->mimeData() && event->mimeData()->hasText()
+                              ? dropSpotAt(event->position().toPoint())
+                              : DropSpot{};
+    highlight(spot);
+    if (spot.kind == DropSpot::Kind::None)
         event->ignore();
-        return;
-    }
-    highlight(dropSpotAt(event->position().toPoint()));
-    event->acceptProposedAction();
+    else
+        event->acceptProposedAction();
 }
 
 void LibraryListView::dragLeaveEvent(QDragLeaveEvent *event)
@@ -169,13 +178,15 @@ void LibraryListView::dropEvent(QDropEvent *event)
 {
     clearHighlight();
     const QString payload = event->mimeData() ? event->mimeData()->text() : QString();
-    if (payload.isEmpty()) {
+    const DropSpot spot = dropSpotAt(event->position().toPoint());
+    if (payload.isEmpty() || spot.kind == DropSpot::Kind::None) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    const DropSpot spot = dropSpotAt(event->position().toPoint());
     switch (spot.kind) {
+    case DropSpot::Kind::None:
+        break;
     case DropSpot::Kind::Folder:
         Q_EMIT droppedOnFolder(payload, spot.localID);
         break;
@@ -200,4 +211,13 @@ bool LibraryListView::viewportEvent(QEvent *event)
         return true;
     }
     return QListView::viewportEvent(event);
+}
+
+void LibraryListView::updateGeometries()
+{
+    QListView::updateGeometries();
+    // The strip below the last row stays reachable when the rows fill the list.
+    QScrollBar *bar = verticalScrollBar();
+    if (bar->maximum() > 0)
+        bar->setMaximum(bar->maximum() + kTrailingSpace);
 }

@@ -8,17 +8,21 @@
 class LibraryRowModel;
 
 // The sidebar's list: rows are dragged by their handle, carrying their row id as plain text, and take
-// drops (a folder row, a page row, or the list root elsewhere), highlighting the row under a drag.
+// drops (a folder row, a page row, or the list root: the rest of the rows' extent, with a short strip
+// below the last row), highlighting the row under a drag. The empty space further down takes none.
 // The drops and the page chevron's clicks leave as signals; the handle and the badges explain
 // themselves in tooltips.
 class LibraryListView : public QListView
 {
     Q_OBJECT
 public:
-    // What a drop at a point lands on.
+    // The strip below the last row that still belongs to the list root.
+    static constexpr int kTrailingSpace = 8;
+
+    // What a drop at a point lands on; None below the list's content.
     struct DropSpot {
-        enum class Kind { Root, Folder, Page };
-        Kind kind = Kind::Root;
+        enum class Kind { None, Root, Folder, Page };
+        Kind kind = Kind::None;
         QString localID; // the folder or page row's record
     };
 
@@ -43,9 +47,12 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    void updateGeometries() override;
 
 private:
     LibraryRowModel *rowModel() const;
+    // Where the list's content ends, in viewport coordinates: the last row and the strip below it.
+    int contentBottom() const;
     void highlight(const DropSpot &spot);
     void clearHighlight();
 

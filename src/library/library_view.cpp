@@ -2,7 +2,7 @@
 
 #include "app/app_style.h"
 #include "app/empty_state_view.h"
-#include "library/folder_icon_picker.h"
+#include "editor/emoji_picker.h"
 #include "library/library_creator.h"
 #include "library/library_deleter.h"
 #include "library/library_dock.h"
@@ -473,7 +473,7 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
     return menu;
 }
 
-FolderIconPicker *LibraryView::iconPicker() const
+EmojiPicker *LibraryView::iconPicker() const
 {
     return m_iconPicker.data();
 }
@@ -483,12 +483,18 @@ void LibraryView::showIconPicker(const QString &folderLocalID)
     const auto folder = folderRecord(folderLocalID);
     if (!folder)
         return;
-    if (m_iconPicker)
-        m_iconPicker->close();
-    m_iconPicker = new FolderIconPicker(folder->icon, this);
-    connect(m_iconPicker, &FolderIconPicker::picked, this, [this, folderLocalID](const QString &icon) {
-        m_rowEditor->applyFolderIcon(icon, folderLocalID);
-    });
+    if (!m_iconPicker) {
+        m_iconPicker = new EmojiPicker(this);
+        const auto apply = [this](const QString &icon) {
+            if (m_iconPickerFolder)
+                m_rowEditor->applyFolderIcon(icon, *m_iconPickerFolder);
+        };
+        connect(m_iconPicker, &EmojiPicker::picked, this, apply);
+        connect(m_iconPicker, &EmojiPicker::removed, this, [apply] { apply(QString()); });
+        connect(m_iconPicker, &EmojiPicker::closed, this, [this] { m_iconPickerFolder.reset(); });
+    }
+    m_iconPickerFolder = folderLocalID;
+    m_iconPicker->setCurrentIcon(folder->icon);
     const QModelIndex index = indexOfRow(LibraryMover::folderPayload(folderLocalID));
     const QRect rect = index.isValid() ? m_list->visualRect(index) : QRect();
     m_iconPicker->move(m_list->viewport()->mapToGlobal(rect.bottomLeft()));

@@ -11,8 +11,8 @@
 
 #include <optional>
 
+class EmojiPicker;
 class EmptyStateView;
-class FolderIconPicker;
 class LibraryCreator;
 class LibraryDeleter;
 class LibraryDock;
@@ -84,9 +84,11 @@ public:
     QMenu *contextMenu(const QModelIndex &index);
     // Opens the rename field on a folder or page row.
     void beginRename(const QModelIndex &index);
-    // The icon popup for a folder; null while none is open.
+    // Opens the emoji picker for a folder's icon under its row. The picker is made on first use and
+    // kept; the folder it serves is held only while it is open.
     void showIconPicker(const QString &folderLocalID);
-    FolderIconPicker *iconPicker() const;
+    EmojiPicker *iconPicker() const;
+    const std::optional<QString> &iconPickerFolder() const { return m_iconPickerFolder; }
     // The first row showing this row id ("folder:..." or "page:..."), or an invalid index.
     QModelIndex indexOfRow(const QString &rowID) const;
 
@@ -144,7 +146,8 @@ private:
     LibraryDock *m_dock = nullptr;
     QLineEdit *m_searchEdit = nullptr;
     QToolButton *m_searchClear = nullptr;
-    QPointer<FolderIconPicker> m_iconPicker;
+    QPointer<EmojiPicker> m_iconPicker;
+    std::optional<QString> m_iconPickerFolder;
 
     QTimer m_rebuild;
     std::optional<QString> m_selected;

@@ -5,12 +5,10 @@
 #include "app/empty_state_view.h"
 #include "library/library_symbols.h"
 #include "library/trash_list.h"
-#include "platform/dialog_confirmer.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -42,12 +40,18 @@ void showFrames(QLabel *label, BusyIndicator *busy)
     update();
 }
 
+// The red of a button that deletes for good.
+void styleDestructive(QPushButton *button)
+{
+    button->setStyleSheet(QStringLiteral("QPushButton { background: #d70015; color: white; border: none; "
+                                         "border-radius: 5px; padding: 3px 10px; }"
+                                         "QPushButton:pressed { background: #a50010; }"));
+}
+
 } // namespace
 
 TrashView::TrashView(const AppContext &context, QWidget *parent)
     : QDialog(parent)
-    , m_ownConfirmer(std::make_unique<DialogConfirmer>())
-    , m_confirmer(m_ownConfirmer.get())
 {
     Q_ASSERT(context.store && context.secrets && context.syncEngine);
     m_list = new TrashList(*context.store, *context.secrets, *context.syncEngine, this);
@@ -234,6 +238,16 @@ QWidget *TrashView::makeRow(qint64 id)
         layout->addWidget(spinner);
         return row;
     }
+    if (m_list->pendingPurge() == id) {
+        auto *confirm = new QPushButton(QString::fromLatin1(kConfirmDelete), row);
+        styleDestructive(confirm);
+        connect(confirm, &QPushButton::clicked, m_list, [this, id] { m_list->confirmPurge(id); });
+        auto *cancel = new QPushButton(QString::fromLatin1(kCancel), row);
+        connect(cancel, &QPushButton::clicked, m_list, &TrashList::cancelPurge);
+        layout->addWidget(confirm);
+        layout->addWidget(cancel);
+        return row;
+    }
     auto *restore = new QPushButton(
         LibrarySymbols::icon(QStringLiteral("arrow.uturn.backward"), palette().color(QPalette::ButtonText)),
         QString::fromLatin1(kRestore), row);
@@ -242,27 +256,8 @@ QWidget *TrashView::makeRow(qint64 id)
     purge->setAutoRaise(true);
     purge->setIcon(LibrarySymbols::icon(QStringLiteral("trash.fill"), QColor(Qt::red)));
     purge->setToolTip(QString::fromLatin1(kPermanentlyDelete));
-    connect(purge, &QToolButton::clicked, this, [this, id] { askPurge(id); });
+    connect(purge, &QToolButton::clicked, m_list, [this, id] { m_list->requestPurge(id); });
     layout->addWidget(restore);
     layout->addWidget(purge);
     return row;
-}
-
-void TrashView::askPurge(qint64 id)
-{
-    m_list->requestPurge(id);
-    Confirmer::Question question;
-    question.title = QString::fromLatin1(kPermanentlyDelete);
-    question.confirmLabel = QString::fromLatin1(kConfirmDelete);
-    question.cancelLabel = QString::fromLatin1(kCancel);
-    question.destructive = true;
-    QPointer<TrashList> list(m_list);
-    m_confirmer->ask(this, question, [list, id](bool confirmed) {
-        if (!list)
-            return;
-        if (confirmed)
-            list->confirmPurge(id);
-        else
-            list->cancelPurge();
-    });
 }

@@ -4,10 +4,7 @@
 
 #include <QDialog>
 
-#include <memory>
-
 class BusyIndicator;
-class Confirmer;
 class EmptyStateView;
 class QLabel;
 class QStackedWidget;
@@ -16,8 +13,8 @@ class QVBoxLayout;
 class TrashList;
 
 // The trash window over the main window: the current workspace's trashed pages, each with "Restore"
-// and a button to delete it for good after a confirmation. Open it with open(); it loads the list
-// when first shown and deletes itself when closed, so each opening starts afresh.
+// and a button to delete it for good, which the row itself then asks to confirm. Open it with open();
+// it loads the list when first shown and deletes itself when closed, so each opening starts afresh.
 class TrashView : public QDialog
 {
     Q_OBJECT
@@ -36,9 +33,6 @@ public:
     TrashView(const AppContext &context, QWidget *parent);
     ~TrashView() override;
 
-    // Asks before a purge; a dialog by default (tests answer at once).
-    void setConfirmer(Confirmer *confirmer) { m_confirmer = confirmer; }
-
     TrashList &trashList() { return *m_list; }
     // What the body shows now: the spinner, the error, the empty state or the list.
     QWidget *currentBody() const;
@@ -56,11 +50,8 @@ protected:
 private:
     void render();
     QWidget *makeRow(qint64 id);
-    void askPurge(qint64 id);
 
     TrashList *m_list;
-    std::unique_ptr<Confirmer> m_ownConfirmer;
-    Confirmer *m_confirmer;
     bool m_loadedOnce = false;
 
     QToolButton *m_reload;

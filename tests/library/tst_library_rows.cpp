@@ -1,6 +1,6 @@
 #include "api/api_client.h"
 #include "app/toast_center.h"
-#include "library/folder_icon_picker.h"
+#include "editor/emoji_picker.h"
 #include "library/library_list_view.h"
 #include "library/library_refresher.h"
 #include "library/library_row_delegate.h"
@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -60,10 +61,13 @@ private Q_SLOTS:
     void renameOfAnUnsyncedPageTravelsWithItsCreate();
     void folderIconAppliesToTheFolderAsStored_data();
     void folderIconAppliesToTheFolderAsStored();
+    void iconPickerOpensUnderItsRowAndClosesUnchanged();
     void contextMenus();
     void deletingTheOpenPageAndUndo();
     void renameFieldEndings();
     void dropsOnTheList();
+    void dropsOffTheRows_data();
+    void dropsOffTheRows();
     void badgesAndToolTips();
 
 private:
@@ -234,9 +238,13 @@ void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
     FNFolder f = folder(QStringLiteral("Projects"), 0);
     f.icon = QStringLiteral("⭐");
     m_app->store.upsertFolder(f);
-    m_view->showIconPicker(f.localID);
-    FolderIconPicker *picker = m_view->iconPicker();
-    QVERIFY(picker);
+    QTRY_VERIFY(row(QStringLiteral("folder:") + f.localID).isValid());
+    std::unique_ptr<QMenu> menu(m_view->contextMenu(row(QStringLiteral("folder:") + f.localID)));
+    action(menu.get(), QStringLiteral("Change icon..."))->trigger();
+    // The page header's picker, showing the folder's icon.
+    EmojiPicker *picker = m_view->iconPicker();
+    QVERIFY(picker && picker->isVisible());
+    QCOMPARE(picker->currentIcon(), QStringLiteral("⭐"));
 
     // While the picker is open the folder is renamed and reaches the service.
     FNFolder current = m_app->storedFolder(f.localID);
@@ -246,14 +254,15 @@ void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
     m_fake.state().folders[51].id = 51;
     m_fake.state().folders[51].workspaceId = m_account.workspaceId;
 
-    picker->filterField()->setText(QStringLiteral("rock"));
-    QCOMPARE(picker->cells().size(), 1);
-    QVERIFY(picker->removeButton());
+    picker->filterField()->setText(QStringLiteral("rocket"));
+    const QList<QToolButton *> cells = picker->cells(picker->shownCategories().value(0));
+    QCOMPARE(cells.size(), 1);
     if (remove)
         picker->removeButton()->click();
     else
-        picker->cells()[0]->click();
-    QTRY_VERIFY(!m_view->iconPicker());
+        cells[0]->click();
+    QVERIFY(!picker->isVisible());
+    QVERIFY(!m_view->iconPickerFolder());
 
     const QString icon = remove ? QStringLiteral("📁") : QStringLiteral("🚀");
     const FNFolder after = m_app->storedFolder(f.localID);
@@ -261,6 +270,31 @@ void TestLibraryRows::folderIconAppliesToTheFolderAsStored()
     QCOMPARE(after.name, QStringLiteral("Renamed"));
     QTRY_COMPARE(patchBodies(), QStringList{QStringLiteral(R"({"folder_id":51,"icon":"%1"})").arg(icon)});
     QCOMPARE(m_fake.state().folders[51].icon, icon);
+    QTRY_COMPARE(row(QStringLiteral("folder:") + f.localID).data(LibraryRowModel::IconRole).toString(), icon);
+}
+
+void TestLibraryRows::iconPickerOpensUnderItsRowAndClosesUnchanged()
+{
+    const FNFolder first = folder(QStringLiteral("First"), 0);
+    const FNFolder second = folder(QStringLiteral("Second"), 0);
+    showView();
+    QTRY_VERIFY(row(QStringLiteral("folder:") + second.localID).isValid());
+    const QRect rowRect = m_view->listView()->visualRect(row(QStringLiteral("folder:") + second.localID));
+    m_view->showIconPicker(first.localID);
+    // Another folder's icon: one picker, for that folder, under its row.
+    m_view->showIconPicker(second.localID);
+    EmojiPicker *picker = m_view->iconPicker();
+    QVERIFY(picker && picker->isVisible());
+    QCOMPARE(m_view->findChildren<EmojiPicker *>().size(), 1);
+    QCOMPARE(m_view->iconPickerFolder(), std::optional(second.localID));
+    const QPoint anchor = m_view->listView()->viewport()->mapToGlobal(rowRect.bottomLeft());
+    QVERIFY2((picker->geometry().topLeft() - anchor).manhattanLength() <= 6,
+             qPrintable(QStringLiteral("%1,%2").arg(picker->x()).arg(picker->y())));
+
+    picker->closeButton()->click();
+    QVERIFY(!picker->isVisible());
+    QVERIFY(!m_view->iconPickerFolder());
+    QVERIFY(patchBodies().isEmpty());
 }
 
 void TestLibraryRows::contextMenus()
@@ -418,13 +452,80 @@ void TestLibraryRows::dropsOnTheList()
     QCOMPARE(stored(q).position, qint64(0));
     QCOMPARE(stored(p).position, qint64(1));
 
-    // Onto a folder, then onto the list below the rows: into the folder, then back to the top level.
+    // Onto a folder: into it.
     QVERIFY(send(QEvent::Drop, centre(QStringLiteral("folder:") + f.localID),
                  QStringLiteral("page:") + p.localID));
     QCOMPARE(stored(p).folderServerID, qint64(10));
-    QVERIFY(
-        send(QEvent::Drop, QPoint(20, list->viewport()->height() - 5), QStringLiteral("page:") + p.localID));
-    QCOMPARE(stored(p).folderServerID, qint64(0));
+}
+
+void TestLibraryRows::dropsOffTheRows_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<int>("morePages"); // enough to fill the list, which is then scrolled to its end
+    QTest::addColumn<bool>("toTopLevel");
+    QTest::newRow("the favourites caption") << "caption" << 0 << true;
+    QTest::newRow("the divider after the favourites") << "divider" << 0 << true;
+    QTest::newRow("just under the last row") << "under" << 0 << true;
+    QTest::newRow("just under the last row of a full list") << "under" << 40 << true;
+    QTest::newRow("the empty space below the rows") << "below" << 0 << false;
+}
+
+// The list root is the rows' extent outside any folder or page row, not the empty space below it.
+void TestLibraryRows::dropsOffTheRows()
+{
+    QFETCH(QString, where);
+    QFETCH(int, morePages);
+    QFETCH(bool, toTopLevel);
+    const FNFolder f = folder(QStringLiteral("Inbox"), 10);
+    m_fake.state().pages[30].id = 30;
+    m_fake.state().pages[30].workspaceId = m_account.workspaceId;
+    m_fake.state().pages[30].folderId = 10;
+    FNPage filed = page(QStringLiteral("Filed"), 30);
+    filed.folderServerID = f.serverID;
+    m_app->store.upsertPage(filed);
+    const FNPage favourite = page(QStringLiteral("Favourite"), 0, 1);
+    m_app->favorites.toggle(favourite.localID);
+    for (int i = 0; i < morePages; ++i)
+        page(QStringLiteral("More %1").arg(i), 0, 2 + i);
+    showView();
+    LibraryListView *list = m_view->listView();
+    const LibraryRowModel &model = m_view->rowModel();
+    QTRY_COMPARE(model.rowCount(), 5 + morePages); // caption, favourite, divider, folder, favourite, more
+    list->scrollToBottom();
+    const QRect last = list->visualRect(model.index(model.rowCount() - 1));
+    QPoint at;
+    if (where == QLatin1String("caption"))
+        at = list->visualRect(model.index(0)).center();
+    else if (where == QLatin1String("divider"))
+        at = list->visualRect(model.index(2)).center();
+    else if (where == QLatin1String("under"))
+        at = QPoint(last.center().x(), last.bottom() + 4);
+    else
+        at = QPoint(last.center().x(), last.bottom() + 30);
+    // Scrolled to its end, a full list still shows the strip under its last row.
+    QVERIFY(list->viewport()->rect().contains(at));
+    m_fake.clearRequests();
+    QTRY_VERIFY(!m_app->store.isSavePending());
+    const StoreState before = m_app->store.state();
+
+    QMimeData mime;
+    mime.setText(QStringLiteral("page:") + filed.localID);
+    QDragEnterEvent enter(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    QCOMPARE(enter.isAccepted(), toTopLevel);
+    QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &drop);
+    QCOMPARE(drop.isAccepted(), toTopLevel);
+
+    if (!toTopLevel) {
+        QCOMPARE(m_app->store.state(), before);
+        QVERIFY(!m_app->store.isSavePending());
+        QVERIFY(m_fake.requests().isEmpty());
+        return;
+    }
+    QCOMPARE(m_app->storedPage(filed.localID).folderServerID, qint64(0));
+    QCOMPARE(m_app->store.state().outbox, before.outbox);
+    QTRY_COMPARE(m_fake.state().pages[30].folderId, qint64(0));
 }
 
 void TestLibraryRows::badgesAndToolTips()

@@ -3,12 +3,12 @@
 #include "app/empty_state_view.h"
 #include "library/trash_list.h"
 #include "library/trash_view.h"
-#include "platform/preset_confirmer.h"
 #include "support/fake_service.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -20,6 +20,26 @@ namespace {
 
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kSync = QStringLiteral("/api/sync.php");
+
+// The button in a trash row with this text, or with this tooltip for the icon-only one.
+QAbstractButton *buttonIn(QWidget *row, const QString &textOrToolTip)
+{
+    if (!row)
+        return nullptr;
+    for (QAbstractButton *b : row->findChildren<QAbstractButton *>()) {
+        if (b->text() == textOrToolTip || b->toolTip() == textOrToolTip)
+            return b;
+    }
+    return nullptr;
+}
+
+QStringList buttonsIn(QWidget *row)
+{
+    QStringList out;
+    for (QAbstractButton *b : row->findChildren<QAbstractButton *>())
+        out << (b->text().isEmpty() ? b->toolTip() : b->text());
+    return out;
+}
 
 std::vector<qint64> idsOf(const std::vector<PageDTO> &items)
 {
@@ -47,8 +67,9 @@ private Q_SLOTS:
     void nothingToShow();
     void restorePutsThePageBackHereAndThere();
     void failingRestoreIsShownAsAnError();
-    void purgeAsksFirst_data();
-    void purgeAsksFirst();
+    void purgeConfirmsInTheRow_data();
+    void purgeConfirmsInTheRow();
+    void onlyOneRowConfirms();
 
 private:
     FNPage trashedPage(const QString &title);
@@ -274,49 +295,95 @@ void TestLibraryTrash::failingRestoreIsShownAsAnError()
     QTRY_COMPARE(view.currentBody(), view.listPage());
 }
 
-void TestLibraryTrash::purgeAsksFirst_data()
+void TestLibraryTrash::purgeConfirmsInTheRow_data()
 {
-    QTest::addColumn<bool>("confirmed");
-    QTest::newRow("confirmed") << true;
-    QTest::newRow("cancelled") << false;
+    QTest::addColumn<QString>("answer"); // the row button pressed after the trash icon
+    QTest::addColumn<bool>("signedIn");  // when the answer is given
+    QTest::addColumn<int>("status");     // of the purge request, 0 for success
+    QTest::newRow("confirmed") << "Confirm delete" << true << 0;
+    QTest::newRow("cancelled") << "Cancel" << true << 0;
+    QTest::newRow("confirmed, signed out meanwhile") << "Confirm delete" << false << 0;
+    QTest::newRow("confirmed, the service fails") << "Confirm delete" << true << 500;
 }
 
-void TestLibraryTrash::purgeAsksFirst()
+void TestLibraryTrash::purgeConfirmsInTheRow()
 {
-    QFETCH(bool, confirmed);
+    QFETCH(QString, answer);
+    QFETCH(bool, signedIn);
+    QFETCH(int, status);
     const FNPage page = trashedPage(QStringLiteral("Old"));
-    PresetConfirmer confirmer(confirmed);
     TrashView view(context(), nullptr);
     view.setAttribute(Qt::WA_DeleteOnClose, false);
-    view.setConfirmer(&confirmer);
     view.show();
     QTRY_COMPARE(view.currentBody(), view.listPage());
-    QToolButton *purge = nullptr;
-    for (QToolButton *b : view.rowFor(page.serverID)->findChildren<QToolButton *>()) {
-        if (b->toolTip() == QLatin1String("Permanently delete"))
-            purge = b;
-    }
-    QVERIFY(purge);
+    const QStringList normal = buttonsIn(view.rowFor(page.serverID));
+    QCOMPARE(normal, QStringList({"Restore", "Permanently delete"}));
     m_fake.clearRequests();
 
-    purge->click();
-    QCOMPARE(confirmer.questions().size(), 1);
-    QCOMPARE(confirmer.questions()[0].confirmLabel, QStringLiteral("Confirm delete"));
-    QCOMPARE(confirmer.questions()[0].cancelLabel, QStringLiteral("Cancel"));
-    QVERIFY(confirmer.questions()[0].destructive);
-    QVERIFY(!view.trashList().pendingPurge());
-    if (!confirmed) {
+    buttonIn(view.rowFor(page.serverID), QStringLiteral("Permanently delete"))->click();
+    QCOMPARE(buttonsIn(view.rowFor(page.serverID)), QStringList({"Confirm delete", "Cancel"}));
+    // Asked in the row: no other window opens.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY2(w == &view || !w->isVisible(), w->metaObject()->className());
+    QVERIFY(m_fake.requests().isEmpty());
+
+    if (!signedIn)
+        m_device->setToken(std::nullopt);
+    const QByteArray body = R"({"error":"Purge unavailable"})";
+    if (status)
+        m_fake.setFault(kPages, once(FakeService::Fault::http(status, body)));
+    buttonIn(view.rowFor(page.serverID), answer)->click();
+
+    if (answer == QLatin1String("Cancel") || !signedIn) {
+        // Cancel brings the row back; without a token the confirmation stays, and nothing is sent.
+        QCOMPARE(buttonsIn(view.rowFor(page.serverID)),
+                 signedIn ? normal : QStringList({"Confirm delete", "Cancel"}));
         QVERIFY(!view.trashList().busyID());
-        QVERIFY(view.rowFor(page.serverID));
         QVERIFY(m_fake.requests().isEmpty());
+        QVERIFY(m_fake.state().pages[page.serverID].inTrash());
         return;
     }
     QCOMPARE(view.trashList().busyID(), std::optional<qint64>(page.serverID));
-    QTRY_COMPARE(view.currentBody(), view.emptyState());
-    QVERIFY(!view.trashList().busyID());
+    QVERIFY(!view.trashList().pendingPurge());
+    QTRY_VERIFY(!view.trashList().busyID());
     QCOMPARE(m_fake.requestsTo(kPages)[0].target,
              "/api/pages.php?page_id=" + QByteArray::number(page.serverID) + "&permanent=1");
+    if (status) {
+        QCOMPARE(view.currentBody(), view.errorLabel());
+        QCOMPARE(view.errorLabel()->text(),
+                 APIError::http(status, QString::fromUtf8(body)).errorDescription());
+        QCOMPARE(m_fake.requestsTo(kPages).size(), 1); // no reload
+        QCOMPARE(idsOf(view.trashList().items()), std::vector<qint64>{page.serverID});
+        return;
+    }
+    // The reload no longer lists it: the row leaves.
+    QCOMPARE(view.currentBody(), view.emptyState());
+    QVERIFY(!view.rowFor(page.serverID));
     QVERIFY(!m_fake.state().pages.count(page.serverID));
+}
+
+void TestLibraryTrash::onlyOneRowConfirms()
+{
+    const FNPage first = trashedPage(QStringLiteral("First"));
+    const FNPage second = trashedPage(QStringLiteral("Second"));
+    TrashView view(context(), nullptr);
+    view.setAttribute(Qt::WA_DeleteOnClose, false);
+    view.show();
+    QTRY_COMPARE(view.currentBody(), view.listPage());
+    const QString trashIcon = QStringLiteral("Permanently delete");
+
+    buttonIn(view.rowFor(first.serverID), trashIcon)->click();
+    buttonIn(view.rowFor(second.serverID), trashIcon)->click();
+    QCOMPARE(buttonsIn(view.rowFor(first.serverID)), QStringList({"Restore", "Permanently delete"}));
+    QCOMPARE(buttonsIn(view.rowFor(second.serverID)), QStringList({"Confirm delete", "Cancel"}));
+
+    // Confirming purges the row that asked, not the first.
+    m_fake.clearRequests();
+    buttonIn(view.rowFor(second.serverID), QStringLiteral("Confirm delete"))->click();
+    QTRY_VERIFY(!view.trashList().busyID());
+    QCOMPARE(idsOf(view.trashList().items()), std::vector<qint64>{first.serverID});
+    QVERIFY(m_fake.state().pages[first.serverID].inTrash());
+    QVERIFY(!m_fake.state().pages.count(second.serverID));
 }
 
 QTEST_MAIN(TestLibraryTrash)
