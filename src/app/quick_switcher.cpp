@@ -205,7 +205,9 @@ void QuickSwitcher::pickRow(int row)
 {
     if (row < 0 || size_t(row) >= m_rowIDs.size())
         return;
-    Q_EMIT picked(m_rowIDs[size_t(row)]);
+    // A copy: the receivers may change the store, which rebuilds the rows under a reference.
+    const QString id = m_rowIDs[size_t(row)];
+    Q_EMIT picked(id);
     accept();
 }
 

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void escapeClosesWithoutPicking();
     void returnWithoutResultsStaysOpen();
     void clickPicksThatRow();
+    void clickAfterFilteringPicksTheShownPage_data();
+    void clickAfterFilteringPicksTheShownPage();
     void highlightKeepsTheTextInPlace_data();
     void highlightKeepsTheTextInPlace();
     void heightFollowsTheRows_data();
@@ -267,6 +270,42 @@ void TestQuickSwitcher::clickPicksThatRow()
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(picked.size(), 1);
     QCOMPARE(picked.first().at(0).toString(), c.localID);
+}
+
+void TestQuickSwitcher::clickAfterFilteringPicksTheShownPage_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("one left") << QStringLiteral("gam") << 0 << QStringLiteral("gamma");
+    QTest::newRow("second of two") << QStringLiteral("a") << 1 << QStringLiteral("alpha");
+    QTest::newRow("filter cleared again") << QString() << 2 << QStringLiteral("gamma");
+}
+
+// The rows are rebuilt on each keystroke, and again when the window opens the picked page: a click
+// picks, and the window opens, the page the row showed.
+void TestQuickSwitcher::clickAfterFilteringPicksTheShownPage()
+{
+    QFETCH(QString, query);
+    QFETCH(int, row);
+    QFETCH(QString, title);
+    setPages({page("beta", 1), page("alpha", 2), page("gamma", 3)});
+    QuickSwitcher *switcher = openFromMainWindow();
+    QVERIFY(switcher);
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QTest::keyClicks(switcher->searchField(), QStringLiteral("zz"));
+    switcher->searchField()->clear();
+    QTest::keyClicks(switcher->searchField(), query);
+    QListWidget *list = switcher->list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    QCOMPARE(picked.size(), 1);
+    const QString id = picked.first().at(0).toString();
+    const auto &pages = m_app->store.state().pages;
+    const auto it =
+        std::find_if(pages.begin(), pages.end(), [&](const FNPage &p) { return p.localID == id; });
+    QVERIFY(it != pages.end());
+    QCOMPARE(it->title, title);
+    QCOMPARE(m_main->selectedPageLocalID(), std::optional(id));
 }
 
 QuickSwitcher *TestQuickSwitcher::openFromMainWindow()
