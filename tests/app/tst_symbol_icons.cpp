@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QImage>
 #include <QPushButton>
-#include <QSplitter>
 #include <QStyle>
 #include <QTest>
 #include <QToolBar>
@@ -68,8 +67,6 @@ private Q_SLOTS:
     void followsThePalette();
     void buttonsShowSymbolsNotGlyphs_data();
     void buttonsShowSymbolsNotGlyphs();
-    void dockFitsTheNarrowestSidebar_data();
-    void dockFitsTheNarrowestSidebar();
 
 private:
     PageView *openPage();
@@ -212,42 +209,6 @@ void TestSymbolIcons::buttonsShowSymbolsNotGlyphs()
         const QImage normal = shape(button->icon(), QIcon::Normal);
         QVERIFY2(inkCount(normal) > 10, qPrintable(which));
         QVERIFY2(normal != shape(button->icon(), QIcon::Disabled), qPrintable(which));
-    }
-}
-
-void TestSymbolIcons::dockFitsTheNarrowestSidebar_data()
-{
-    QTest::addColumn<bool>("templates");
-    QTest::newRow("four buttons") << false;
-    QTest::newRow("with the template menu") << true;
-}
-
-void TestSymbolIcons::dockFitsTheNarrowestSidebar()
-{
-    QFETCH(bool, templates);
-    openPage();
-    LibraryDock *dock = m_window->sidebar()->dock();
-    if (templates) {
-        PageTemplate meeting;
-        meeting.id = QStringLiteral("t1");
-        meeting.name = QStringLiteral("Meeting");
-        dock->setTemplates({meeting});
-    }
-    auto *split = m_window->findChild<QSplitter *>();
-    QVERIFY(split);
-    split->setSizes({0, 5000});
-    QTRY_VERIFY(m_window->sidebarColumn()->width() > 0 || m_window->sidebarColumn()->isHidden());
-    split->setSizes({m_window->sidebarColumn()->minimumSizeHint().width(), 5000});
-    QCoreApplication::processEvents();
-    const int column = m_window->sidebarColumn()->width();
-    QVERIFY(column > 0);
-    QVERIFY(dock->width() <= column);
-    for (QToolButton *button : dock->findChildren<QToolButton *>()) {
-        if (button->isHidden())
-            continue;
-        const QRect inDock(button->mapTo(dock, QPoint(0, 0)), button->size());
-        QVERIFY2(dock->rect().contains(inDock), qPrintable(button->toolTip()));
-        QVERIFY2(button->width() >= button->iconSize().width() + 4, qPrintable(button->toolTip()));
     }
 }
 
