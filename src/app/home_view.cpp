@@ -11,6 +11,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -32,6 +33,31 @@ constexpr int kPageIconSize = 24;
 constexpr int kRecentMinHeight = 100;
 constexpr int kBadgeSize = 11;
 const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
+
+// A section asks for its full width; the column then gives it that much, or all there is, centred.
+class Section : public QWidget
+{
+public:
+    QSize sizeHint() const override { return {kSectionMaxWidth, QWidget::sizeHint().height()}; }
+};
+
+// One line that ends in "…" when the card is too narrow, instead of being cut mid-letter.
+class ElidedLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+        painter.drawText(contentsRect(), int(alignment()), shown);
+    }
+};
 
 QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
 {
@@ -56,6 +82,8 @@ void styleCard(QPushButton *card, qreal fillAlpha)
     line.setAlphaF(0.15);
     card->setFlat(true);
     card->setCursor(Qt::PointingHandCursor);
+    // The grid alone decides the width, so the four columns stay equal whatever the names.
+    card->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     card->setStyleSheet(
         QStringLiteral("QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; "
                        "text-align: left; }")
@@ -156,7 +184,7 @@ void HomeView::rebuild()
 
 QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &cards)
 {
-    auto *box = new QWidget;
+    auto *box = new Section;
     box->setMaximumWidth(kSectionMaxWidth);
     box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *column = new QVBoxLayout(box);
@@ -179,6 +207,12 @@ QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &car
         cards[i]->setParent(box);
         grid->addWidget(cards[i], i / kGridColumns, i % kGridColumns);
     }
+    // A short first row keeps the widths of a full one: empty columns would otherwise collapse.
+    for (qsizetype i = cards.size(); i < kGridColumns; ++i) {
+        auto *filler = new QWidget(box);
+        filler->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        grid->addWidget(filler, 0, int(i));
+    }
     column->addLayout(grid);
     return box;
 }
@@ -193,9 +227,13 @@ QPushButton *HomeView::folderCard(const FNFolder &folder)
     column->setContentsMargins(8, 18, 8, 18);
     column->setSpacing(10);
     column->addWidget(cardLabel(folder.icon, AppStyle::system(kFolderIconSize), card), 0, Qt::AlignHCenter);
-    auto *name = cardLabel(folder.name, medium(AppStyle::callout()), card);
+    auto *name = new ElidedLabel(folder.name, card);
+    name->setFont(medium(AppStyle::callout()));
+    name->setTextFormat(Qt::PlainText);
+    name->setAttribute(Qt::WA_TransparentForMouseEvents);
+    name->setAlignment(Qt::AlignCenter);
     name->setObjectName(QStringLiteral("name"));
-    column->addWidget(name, 0, Qt::AlignHCenter);
+    column->addWidget(name);
     auto *count = cardLabel(HomeDashboard::folderCountText(HomeDashboard::folderCounts(state, folder)),
                             AppStyle::caption(), card);
     count->setObjectName(QStringLiteral("count"));
@@ -221,7 +259,6 @@ QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
     auto *card = new QPushButton;
     card->setObjectName(QStringLiteral("recentCard"));
     styleCard(card, 0.05);
-    card->setMinimumHeight(kRecentMinHeight);
     auto *column = new QVBoxLayout(card);
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(8);
@@ -250,12 +287,18 @@ QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
     title->setObjectName(QStringLiteral("title"));
     title->setWordWrap(true);
     title->setMaximumHeight(QFontMetrics(title->font()).lineSpacing() * 2 + 2);
+    title->setMinimumWidth(1);
     column->addWidget(title);
     auto *time = cardLabel(RelativeTime::format(page.updatedAt, now), AppStyle::caption(), card);
     time->setObjectName(QStringLiteral("time"));
     time->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card))));
     column->addWidget(time);
     column->addStretch(1);
+    // Room for a two-line title, whatever the title is.
+    const QMargins pad = column->contentsMargins();
+    card->setMinimumHeight(qMax(kRecentMinHeight, pad.top() + pad.bottom() + top->sizeHint().height() +
+                                                      title->maximumHeight() + time->sizeHint().height() +
+                                                      2 * column->spacing()));
 
     const QString pageID = page.localID;
     connect(card, &QPushButton::clicked, this, [this, pageID] { Q_EMIT pageSelected(pageID); });

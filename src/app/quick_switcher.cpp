@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 namespace {
@@ -21,7 +24,50 @@ constexpr int kRowHPad = 14;
 constexpr int kRowVPad = 9;
 constexpr int kEmptyPad = 20;
 constexpr int kCorner = 12;
+constexpr int kRowGap = 8;
 const QString kDefaultIcon = QStringLiteral("\U0001F4C4");
+constexpr int kIconRole = Qt::UserRole;
+constexpr int kTitleRole = Qt::UserRole + 1;
+
+// Draws every row the same way, highlighted or not, so the highlight changes the background and
+// nothing else: the icon and the title stay where they are.
+class RowDelegate : public QStyledItemDelegate
+{
+public:
+    RowDelegate(QColor highlight, QObject *parent)
+        : QStyledItemDelegate(parent)
+        , m_highlight(std::move(highlight))
+    {
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        painter->save();
+        if (option.state & QStyle::State_Selected)
+            painter->fillRect(option.rect, m_highlight);
+        painter->setFont(option.font);
+        painter->setPen(option.palette.color(QPalette::Text));
+        const QRect line = option.rect.adjusted(kRowHPad, 0, -kRowHPad, 0);
+        const QString icon = index.data(kIconRole).toString();
+        const int iconWidth = option.fontMetrics.horizontalAdvance(icon);
+        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, icon);
+        const QRect titleRect = line.adjusted(iconWidth + kRowGap, 0, 0, 0);
+        painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(index.data(kTitleRole).toString(), Qt::ElideRight,
+                                                        titleRect.width()));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QString text = index.data(kIconRole).toString() + index.data(kTitleRole).toString();
+        return {option.fontMetrics.horizontalAdvance(text) + 2 * kRowHPad + kRowGap,
+                option.fontMetrics.height() + 2 * kRowVPad};
+    }
+
+private:
+    QColor m_highlight;
+};
 
 } // namespace
 
@@ -35,17 +81,20 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
 {
     setObjectName(QStringLiteral("quickSwitcher"));
     setWindowModality(Qt::WindowModal);
-    // The sheet itself is clear; the panel draws its own rounded background.
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Opaque, with a rounded mask: a translucent window shows as a black box where no compositor
+    // runs.
     setFixedWidth(kWidth);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("panel"));
-    panel->setStyleSheet(QStringLiteral("#panel { background: %1; border-radius: %2px; }")
-                             .arg(AppStyle::css(palette().color(QPalette::Window)))
-                             .arg(kCorner));
+    QColor line = palette().color(QPalette::WindowText);
+    line.setAlphaF(0.25);
+    panel->setStyleSheet(
+        QStringLiteral("#panel { background: %1; border: 1px solid %2; border-radius: %3px; }")
+            .arg(AppStyle::css(palette().color(QPalette::Window)), AppStyle::css(line))
+            .arg(kCorner));
     outer->addWidget(panel);
 
     auto *column = new QVBoxLayout(panel);
@@ -70,6 +119,7 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
     auto *divider = new QFrame(panel);
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Plain);
+    divider->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(line)));
     column->addWidget(divider);
 
     m_list->setParent(panel);
@@ -80,13 +130,10 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
     m_list->setUniformItemSizes(true);
     QColor highlight = AppStyle::accent(this);
     highlight.setAlphaF(0.18);
-    m_list->setStyleSheet(
-        QStringLiteral("QListWidget { background: transparent; }"
-                       "QListWidget::item { padding: %1px %2px; }"
-                       "QListWidget::item:selected { background: %3; color: palette(text); }")
-            .arg(kRowVPad)
-            .arg(kRowHPad)
-            .arg(AppStyle::css(highlight)));
+    m_list->setItemDelegate(new RowDelegate(highlight, m_list));
+    m_list->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"));
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setSizeAdjustPolicy(QAbstractScrollArea::AdjustIgnored);
     column->addWidget(m_list);
 
     m_empty->setParent(panel);
@@ -115,14 +162,23 @@ void QuickSwitcher::rebuild()
     for (const auto &page : pages) {
         const QString icon = page.icon.isEmpty() ? kDefaultIcon : page.icon;
         const QString title = page.title.isEmpty() ? QStringLiteral("Untitled") : page.title;
-        m_list->addItem(icon + QStringLiteral("  ") + title);
+        auto *item = new QListWidgetItem(icon + QStringLiteral("  ") + title, m_list);
+        item->setData(kIconRole, icon);
+        item->setData(kTitleRole, title);
         m_rowIDs.push_back(page.localID);
     }
+    // As tall as its rows, up to the cap; past it the list scrolls.
+    const int rows = m_list->count() ? m_list->sizeHintForRow(0) * m_list->count() : 0;
+    m_list->setFixedHeight(qMin(kMaxListHeight, rows + 2 * m_list->frameWidth()));
     m_list->setVisible(!pages.empty());
     m_empty->setVisible(pages.empty());
     m_empty->setText(m_model.emptyMessage());
     showHighlight();
-    adjustSize();
+    // The layouts would catch up with the new list height only on later events, after the resize
+    // has met the old minimum height. Not adjustSize(): it makes a window at least 100 high.
+    m_list->parentWidget()->layout()->activate();
+    layout()->activate();
+    resize(kWidth, sizeHint().height());
 }
 
 void QuickSwitcher::showHighlight()
@@ -149,7 +205,9 @@ void QuickSwitcher::pickRow(int row)
 {
     if (row < 0 || size_t(row) >= m_rowIDs.size())
         return;
-    Q_EMIT picked(m_rowIDs[size_t(row)]);
+    // A copy: the receivers may change the store, which rebuilds the rows under a reference.
+    const QString id = m_rowIDs[size_t(row)];
+    Q_EMIT picked(id);
     accept();
 }
 
@@ -173,6 +231,14 @@ bool QuickSwitcher::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void QuickSwitcher::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), kCorner, kCorner);
+    setMask(QRegion(shape.toFillPolygon().toPolygon()));
 }
 
 void QuickSwitcher::showEvent(QShowEvent *event)

@@ -1,25 +1,13 @@
 #include "editor/comment_button.h"
 
+#include "editor/editor_symbols.h"
+
 #include <QPainter>
-#include <QPainterPath>
 
 namespace {
 
 constexpr auto kHelp = "Add comment to this block";
 constexpr int kBadgeOffset = 4;
-
-QPainterPath bubble(const QRectF &box)
-{
-    QPainterPath path;
-    const QRectF body(box.left() + 1, box.top() + 2, box.width() - 2, box.height() - 6);
-    path.addRoundedRect(body, 4, 4);
-    QPainterPath tail;
-    tail.moveTo(body.left() + 3, body.bottom() - 1);
-    tail.lineTo(body.left() + 2, box.bottom() - 1);
-    tail.lineTo(body.left() + 8, body.bottom() - 1);
-    tail.closeSubpath();
-    return path.united(tail);
-}
 
 } // namespace
 
@@ -58,13 +46,11 @@ void CommentButton::paintEvent(QPaintEvent *)
     QColor tertiary = palette().color(QPalette::WindowText);
     tertiary.setAlphaF(0.35);
     const QColor accent = palette().color(QPalette::Highlight);
-    const QPainterPath shape = bubble(box);
     if (m_count < 1) {
-        painter.setPen(QPen(tertiary, 1.3));
-        painter.drawPath(shape);
+        EditorSymbols::icon(QStringLiteral("bubble.left"), tertiary).paint(&painter, box.toRect());
         return;
     }
-    painter.fillPath(shape, accent);
+    EditorSymbols::icon(QStringLiteral("bubble.left.fill"), accent).paint(&painter, box.toRect());
     QFont font = this->font();
     font.setPixelSize(8);
     font.setBold(true);

@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kOverlayInset = 10;
 constexpr int kSpinnerSize = 12;
+constexpr int kChipSymbolSize = 14;
+constexpr int kFailedSymbolSize = 28;
 
 QString chipStyle(const QWidget *widget, const QColor &tint)
 {
@@ -81,7 +83,8 @@ CoverImage::CoverImage(const AppContext &context, std::shared_ptr<FilePicker> fi
     m_repositionChip->setFont(AppStyle::caption());
     chips->addWidget(m_repositionChip);
     m_menuChip = new QToolButton(m_chips);
-    m_menuChip->setText(EditorSymbols::glyph(QStringLiteral("ellipsis")));
+    m_menuChip->setIcon(EditorSymbols::icon(QStringLiteral("ellipsis")));
+    m_menuChip->setIconSize(QSize(kChipSymbolSize, kChipSymbolSize));
     m_menuChip->setFont(AppStyle::caption());
     m_menuChip->setPopupMode(QToolButton::InstantPopup);
     m_menuChip->setFocusPolicy(Qt::NoFocus);
@@ -174,9 +177,9 @@ void CoverImage::refresh()
 
     const bool uploading = m_model->uploading();
     m_busy->setRunning(uploading);
-    m_addButton->setIcon(uploading ? m_busy->frame(devicePixelRatioF()) : QIcon());
-    m_addButton->setText(EditorSymbols::glyph(QStringLiteral("photo")) + QLatin1Char(' ') +
-                         QString::fromLatin1(uploading ? kUploading : kAddCover));
+    m_addButton->setIcon(uploading ? m_busy->frame(devicePixelRatioF())
+                                   : EditorSymbols::icon(QStringLiteral("photo"), AppStyle::secondary(this)));
+    m_addButton->setText(QString::fromLatin1(uploading ? kUploading : kAddCover));
     m_addButton->setEnabled(m_model->canUpload());
     if (m_model->errorMsg()) {
         m_message->setText(*m_model->errorMsg());
@@ -262,8 +265,9 @@ void CoverImage::paintBand()
     fill.setAlphaF(m_phase == ImagePhase::Failed ? 0.10 : 0.06);
     painter.fillRect(area, fill);
     if (m_phase == ImagePhase::Failed) {
-        painter.setPen(AppStyle::tertiary(this));
-        painter.drawText(area, Qt::AlignCenter, EditorSymbols::glyph(QStringLiteral("photo")));
+        const QRect mark(0, 0, kFailedSymbolSize, kFailedSymbolSize);
+        EditorSymbols::icon(QStringLiteral("photo"), AppStyle::tertiary(this))
+            .paint(&painter, mark.translated(area.center() - mark.center()));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "editor/editor_symbols.h"
 
+#include "app/symbol_icons.h"
+
 #include <QAbstractButton>
 #include <QHash>
 #include <QLabel>
@@ -82,12 +84,26 @@ const QHash<QString, Symbol> &symbols()
 
 namespace EditorSymbols {
 
+QStringList names()
+{
+    return symbols().keys();
+}
+
 QIcon icon(const QString &name)
 {
+    if (SymbolIcons::has(name))
+        return SymbolIcons::icon(name);
     const auto it = symbols().constFind(name);
     if (it == symbols().cend() || !it->theme)
         return {};
     return QIcon::fromTheme(QString::fromLatin1(it->theme));
+}
+
+QIcon icon(const QString &name, const QColor &color)
+{
+    if (SymbolIcons::has(name))
+        return SymbolIcons::icon(name, color);
+    return icon(name);
 }
 
 QString glyph(const QString &name)
@@ -112,7 +128,7 @@ void apply(QLabel &label, const QString &name, int size)
 {
     const QIcon themed = icon(name);
     if (!themed.isNull())
-        label.setPixmap(themed.pixmap(size, size));
+        label.setPixmap(themed.pixmap(QSize(size, size), label.devicePixelRatioF()));
     else
         label.setText(glyph(name));
 }

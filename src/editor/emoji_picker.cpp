@@ -17,6 +17,7 @@
 namespace {
 
 constexpr auto kCategoryProperty = "emojiCategory";
+constexpr int kHeaderSymbolSize = 16;
 
 } // namespace
 
@@ -30,7 +31,8 @@ EmojiPicker::EmojiPicker(QWidget *parent)
     stack->setSpacing(10);
 
     auto *header = new QHBoxLayout;
-    auto *symbol = new QLabel(EditorSymbols::glyph(QStringLiteral("face.smiling")), this);
+    auto *symbol = new QLabel(this);
+    EditorSymbols::apply(*symbol, QStringLiteral("face.smiling"), kHeaderSymbolSize);
     header->addWidget(symbol);
     auto *title = new QLabel(QString::fromLatin1(kHeader), this);
     title->setFont(AppStyle::headline());
@@ -43,7 +45,8 @@ EmojiPicker::EmojiPicker(QWidget *parent)
     header->addWidget(m_remove);
     m_close = new QToolButton(this);
     m_close->setAutoRaise(true);
-    m_close->setText(EditorSymbols::glyph(QStringLiteral("xmark.circle.fill")));
+    m_close->setIcon(EditorSymbols::icon(QStringLiteral("xmark.circle.fill"), AppStyle::secondary(this)));
+    m_close->setIconSize(QSize(kHeaderSymbolSize, kHeaderSymbolSize));
     connect(m_close, &QToolButton::clicked, this, &QWidget::close);
     header->addWidget(m_close);
     stack->addLayout(header);
@@ -190,6 +193,10 @@ QWidget *EmojiPicker::makeSection(const EmojiCatalog::Category &category,
     auto *grid = new QGridLayout;
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(4);
+    // Every column exists even when filtering leaves fewer cells than a row, and the grid keeps its
+    // own width, so a short result sits where the full grid's cells do instead of spreading out.
+    for (int c = 0; c < kColumns; ++c)
+        grid->setColumnMinimumWidth(c, kCellSize);
     const QFont emojiFont = AppStyle::system(22);
     for (size_t i = 0; i < items.size(); ++i) {
         const EmojiCatalog::Item &item = items[i];
@@ -204,6 +211,7 @@ QWidget *EmojiPicker::makeSection(const EmojiCatalog::Category &category,
         grid->addWidget(cell, int(i) / kColumns, int(i) % kColumns, Qt::AlignCenter);
     }
     stack->addLayout(grid);
+    stack->setAlignment(grid, Qt::AlignLeft);
     return section;
 }
 

@@ -505,13 +505,17 @@ void PageView::refreshHeader()
         m_shownIcon = icon;
         QFont font = m_iconButton->font();
         if (!icon.isEmpty()) {
+            m_iconButton->setIcon(QIcon());
             m_iconButton->setText(icon);
             font.setPixelSize(kIconFontSize);
             m_iconButton->setFixedSize(kIconFrame, kIconFrame);
             m_iconButton->setStyleSheet(QString());
             m_iconButton->setToolTip(QString::fromLatin1(kChangeIcon));
         } else {
-            m_iconButton->setText(EditorSymbols::glyph(QStringLiteral("face.smiling")));
+            m_iconButton->setText(QString());
+            m_iconButton->setIcon(
+                EditorSymbols::icon(QStringLiteral("face.smiling"), AppStyle::tertiary(this)));
+            m_iconButton->setIconSize(QSize(kPlaceholderIconSize, kPlaceholderIconSize));
             font.setPixelSize(kPlaceholderIconSize);
             m_iconButton->setFixedSize(kPlaceholderFrame, kPlaceholderFrame);
             QColor fill = palette().color(QPalette::WindowText);

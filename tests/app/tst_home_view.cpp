@@ -1,6 +1,7 @@
 #include "app/empty_state_view.h"
 #include "app/home_dashboard.h"
 #include "app/home_view.h"
+#include "app/main_view.h"
 #include "app/relative_time.h"
 #include "support/app_harness.h"
 
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void sectionsAndPlaceholder();
     void cardsSelectPages();
     void followsTheStoreAndTheClock();
+    void gridInTheWindow_data();
+    void gridInTheWindow();
 
 private:
     void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
@@ -347,6 +350,85 @@ void TestHomeView::followsTheStoreAndTheClock()
     QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("title")->text(), QStringLiteral("Untitled"));
     QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("time")->text(), QStringLiteral("15 hr. ago"));
     QVERIFY(!view.placeholder());
+}
+
+void TestHomeView::gridInTheWindow_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("even names") << QStringList{"Alpha", "Bravo", "Charlie", "Delta", "Echo"};
+    QTest::newRow("uneven names") << QStringList{"A", "Quarterly planning", "Research",
+                                                 "B", "Travel notes",       "C"};
+    QTest::newRow("fewer than a row") << QStringList{"Only", "Two"};
+}
+
+// Four equal columns in the real window, wider as the window widens, the section centred and
+// capped, and names long enough to read are shown whole.
+void TestHomeView::gridInTheWindow()
+{
+    QFETCH(QStringList, names);
+    std::vector<FNFolder> folders;
+    std::vector<FNPage> pages;
+    for (int i = 0; i < names.size(); ++i) {
+        FNFolder f = folder(i + 1, 0, i);
+        f.name = names[i];
+        folders.push_back(f);
+        pages.push_back(
+            page(names[i] + QStringLiteral(" page with a title long enough to wrap once"), 0, 0, 0, i));
+    }
+    setState(folders, pages);
+    MainView window(m_app->context());
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QVERIFY(home);
+
+    QList<int> widths;
+    for (const int windowWidth : {1000, 1400}) {
+        window.resize(windowWidth, 700);
+        QTRY_COMPARE(home->width() > 0, true);
+        QCoreApplication::processEvents();
+        for (QWidget *section : {home->foldersSection(), home->recentSection()}) {
+            QVERIFY(section);
+            const QList<QPushButton *> &cards =
+                section == home->foldersSection() ? home->folderCards() : home->recentCards();
+            QCOMPARE(cards.size(), names.size());
+            const int available = section->parentWidget()->width() - 2 * 40;
+            QCOMPARE(section->width(), qMin(880, available));
+            QVERIFY(qAbs(section->geometry().center().x() - section->parentWidget()->rect().center().x()) <=
+                    1);
+            const int width = cards[0]->width();
+            QVERIFY(width > 0);
+            for (int i = 0; i < cards.size(); ++i) {
+                const QRect r = cards[i]->geometry();
+                QVERIFY2(qAbs(r.width() - width) <= 1, qPrintable(QString::number(i)));
+                QCOMPARE(r.top(), cards[i / 4 * 4]->geometry().top()); // row by row
+                if (i % 4)
+                    QCOMPARE(r.left() - cards[i - 1]->geometry().right() - 1, 14);
+                else
+                    QCOMPARE(r.left(), cards[0]->geometry().left());
+                if (i >= 4)
+                    QVERIFY(r.top() > cards[i - 4]->geometry().bottom());
+            }
+            // Four cards and three gaps fill the section, even when fewer than four are shown.
+            QVERIFY(qAbs(4 * width + 3 * 14 - section->width()) <= 3);
+        }
+        widths << home->folderCards()[0]->width();
+
+        for (QPushButton *card : home->folderCards()) {
+            auto *name = card->findChild<QLabel *>("name");
+            if (name->fontMetrics().horizontalAdvance(name->text()) <= 100)
+                QVERIFY2(name->width() >= name->fontMetrics().horizontalAdvance(name->text()),
+                         qPrintable(name->text()));
+        }
+        for (QPushButton *card : home->recentCards()) {
+            auto *title = card->findChild<QLabel *>("title");
+            // Too long for one line: it takes two, inside the card.
+            QVERIFY(title->height() >= 2 * title->fontMetrics().lineSpacing());
+            QVERIFY(card->rect().contains(title->geometry()));
+        }
+    }
+    QVERIFY2(widths[1] > widths[0], qPrintable(QStringLiteral("%1 %2").arg(widths[0]).arg(widths[1])));
 }
 
 QTEST_MAIN(TestHomeView)

@@ -1,13 +1,16 @@
+#include "app/main_view.h"
 #include "app/quick_switcher.h"
 #include "app/quick_switcher_model.h"
 #include "support/app_harness.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -46,14 +49,22 @@ private Q_SLOTS:
     void escapeClosesWithoutPicking();
     void returnWithoutResultsStaysOpen();
     void clickPicksThatRow();
+    void clickAfterFilteringPicksTheShownPage_data();
+    void clickAfterFilteringPicksTheShownPage();
+    void highlightKeepsTheTextInPlace_data();
+    void highlightKeepsTheTextInPlace();
+    void heightFollowsTheRows_data();
+    void heightFollowsTheRows();
 
 private:
     void setPages(std::vector<FNPage> pages);
     QuickSwitcher *openSwitcher();
+    QuickSwitcher *openFromMainWindow();
 
     std::unique_ptr<AppDevice> m_device;
     std::unique_ptr<AppHarness> m_app;
     std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<MainView> m_main;
 };
 
 void TestQuickSwitcher::init()
@@ -64,6 +75,7 @@ void TestQuickSwitcher::init()
 
 void TestQuickSwitcher::cleanup()
 {
+    m_main.reset();
     m_window.reset();
     m_app.reset();
     m_device.reset();
@@ -258,6 +270,146 @@ void TestQuickSwitcher::clickPicksThatRow()
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(picked.size(), 1);
     QCOMPARE(picked.first().at(0).toString(), c.localID);
+}
+
+void TestQuickSwitcher::clickAfterFilteringPicksTheShownPage_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("one left") << QStringLiteral("gam") << 0 << QStringLiteral("gamma");
+    QTest::newRow("second of two") << QStringLiteral("a") << 1 << QStringLiteral("alpha");
+    QTest::newRow("filter cleared again") << QString() << 2 << QStringLiteral("gamma");
+}
+
+// The rows are rebuilt on each keystroke, and again when the window opens the picked page: a click
+// picks, and the window opens, the page the row showed.
+void TestQuickSwitcher::clickAfterFilteringPicksTheShownPage()
+{
+    QFETCH(QString, query);
+    QFETCH(int, row);
+    QFETCH(QString, title);
+    setPages({page("beta", 1), page("alpha", 2), page("gamma", 3)});
+    QuickSwitcher *switcher = openFromMainWindow();
+    QVERIFY(switcher);
+    QSignalSpy picked(switcher, &QuickSwitcher::picked);
+    QTest::keyClicks(switcher->searchField(), QStringLiteral("zz"));
+    switcher->searchField()->clear();
+    QTest::keyClicks(switcher->searchField(), query);
+    QListWidget *list = switcher->list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    QCOMPARE(picked.size(), 1);
+    const QString id = picked.first().at(0).toString();
+    const auto &pages = m_app->store.state().pages;
+    const auto it =
+        std::find_if(pages.begin(), pages.end(), [&](const FNPage &p) { return p.localID == id; });
+    QVERIFY(it != pages.end());
+    QCOMPARE(it->title, title);
+    QCOMPARE(m_main->selectedPageLocalID(), std::optional(id));
+}
+
+QuickSwitcher *TestQuickSwitcher::openFromMainWindow()
+{
+    m_main = std::make_unique<MainView>(m_app->context());
+    m_main->resize(1000, 700);
+    m_main->show();
+    if (!QTest::qWaitForWindowExposed(m_main.get()))
+        return nullptr;
+    m_main->showQuickSwitcher();
+    QuickSwitcher *switcher = m_main->quickSwitcher();
+    if (switcher)
+        QTest::qWaitForWindowExposed(switcher);
+    return switcher;
+}
+
+namespace {
+
+// The first column, from the left, in which the row shows anything but its own background.
+int firstInk(const QImage &image, const QRect &row)
+{
+    const QRgb background = image.pixel(row.right() - 1, row.center().y());
+    const auto far = [&](QRgb c) {
+        return qAbs(qRed(c) - qRed(background)) + qAbs(qGreen(c) - qGreen(background)) +
+                   qAbs(qBlue(c) - qBlue(background)) >
+               90;
+    };
+    for (int x = row.left(); x < row.right(); ++x) {
+        for (int y = row.top() + 1; y < row.bottom(); ++y) {
+            if (far(image.pixel(x, y)))
+                return x;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+void TestQuickSwitcher::highlightKeepsTheTextInPlace_data()
+{
+    QTest::addColumn<int>("highlighted");
+    QTest::newRow("first row highlighted") << 0;
+    QTest::newRow("middle row highlighted") << 1;
+    QTest::newRow("last row highlighted") << 2;
+}
+
+// Rows with the same icon and title start: wherever the highlight is, the text begins at one x.
+void TestQuickSwitcher::highlightKeepsTheTextInPlace()
+{
+    QFETCH(int, highlighted);
+    setPages({page("Wander", 1), page("Wonder", 2), page("Winter", 3)});
+    QuickSwitcher *switcher = openFromMainWindow();
+    QVERIFY(switcher);
+    for (int i = 0; i < highlighted; ++i)
+        QTest::keyClick(switcher->searchField(), Qt::Key_Down);
+    QListWidget *list = switcher->list();
+    QCOMPARE(list->currentRow(), highlighted);
+    const QImage shot = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QList<int> starts;
+    QList<QRgb> backgrounds;
+    for (int row = 0; row < list->count(); ++row) {
+        const QRect rect = list->visualItemRect(list->item(row));
+        starts << firstInk(shot, rect);
+        backgrounds << shot.pixel(rect.right() - 1, rect.center().y());
+    }
+    QVERIFY(starts[0] > 0);
+    QCOMPARE(starts, QList<int>(list->count(), starts[0]));
+    // The highlight is drawn, and only behind its row.
+    for (int row = 0; row < list->count(); ++row)
+        QCOMPARE(backgrounds[row] == backgrounds[highlighted], row == highlighted);
+}
+
+void TestQuickSwitcher::heightFollowsTheRows_data()
+{
+    QTest::addColumn<int>("pages");
+    QTest::newRow("one") << 1;
+    QTest::newRow("eight") << 8;
+    QTest::newRow("fifty, capped") << 50;
+}
+
+void TestQuickSwitcher::heightFollowsTheRows()
+{
+    QFETCH(int, pages);
+    std::vector<FNPage> list;
+    for (int i = 0; i < pages; ++i)
+        list.push_back(page(QStringLiteral("Page %1").arg(i), i + 1));
+    setPages(list);
+    QuickSwitcher *switcher = openFromMainWindow();
+    QVERIFY(switcher);
+    QListWidget *rows = switcher->list();
+    const int rowHeight = rows->visualItemRect(rows->item(0)).height();
+    QVERIFY(rowHeight > 0);
+    QCOMPARE(rows->viewport()->height(), qMin(QuickSwitcher::kMaxListHeight, pages * rowHeight));
+    // The panel ends under the list: no empty band below the last row.
+    const int below = switcher->height() - rows->mapTo(switcher, QPoint(0, rows->height())).y();
+    QVERIFY2(below <= 2, qPrintable(QString::number(below)));
+
+    // Typing down to one row shrinks the panel.
+    const int tall = switcher->height();
+    QTest::keyClicks(switcher->searchField(), QStringLiteral("Page 0"));
+    QCOMPARE(rows->count(), 1);
+    QTRY_COMPARE(rows->viewport()->height(), rowHeight);
+    if (pages > 1)
+        QTRY_VERIFY(switcher->height() < tall);
 }
 
 QTEST_MAIN(TestQuickSwitcher)

@@ -1,3 +1,4 @@
+#include "app/main_view.h"
 #include "editor/emoji_picker.h"
 #include "editor/page_view.h"
 #include "support/app_harness.h"
@@ -8,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,6 +50,8 @@ private Q_SLOTS:
     void selectedCellIsHighlightedWherever();
     void queryStartsEmptyEachShowing();
     void pageIconFromThePicker();
+    void filteredResultsKeepTheGrid_data();
+    void filteredResultsKeepTheGrid();
 };
 
 void TestEmojiPicker::catalogueMatchesTheDesign()
@@ -287,6 +292,70 @@ void TestEmojiPicker::pageIconFromThePicker()
     picker->closeButton()->click();
     QCOMPARE(app.store.state().pages.front().icon, QStringLiteral("🎯"));
     QVERIFY(!view.model().showEmojiPicker());
+}
+
+void TestEmojiPicker::filteredResultsKeepTheGrid_data()
+{
+    QTest::addColumn<QString>("query");
+    QTest::newRow("no filter") << QString();
+    QTest::newRow("one or two per category") << QStringLiteral("star");
+    QTest::newRow("a part row") << QStringLiteral("heart");
+    QTest::newRow("one cell") << QStringLiteral("trophy");
+}
+
+// Opened from the page's header in the window: whatever the filter leaves stays on the grid of
+// ten columns, at the positions the unfiltered grid uses.
+void TestEmojiPicker::filteredResultsKeepTheGrid()
+{
+    QFETCH(QString, query);
+    AppDevice device;
+    AppHarness app(device);
+    FNPage page;
+    page.title = QStringLiteral("Icons");
+    app.store.upsertPage(page);
+    MainView window(app.context());
+    window.resize(1100, 760);
+    window.show();
+    window.setSelectedPage(page.localID);
+    PageView *view = window.findChild<PageView *>();
+    QVERIFY(view);
+    QTRY_VERIFY(view->iconButton()->isVisible());
+    view->iconButton()->click();
+    EmojiPicker *picker = view->emojiPicker();
+    QVERIFY(picker && picker->isVisible());
+
+    // The full grid's pitch: "Writing & docs" has twenty cells, two full rows.
+    const QList<QToolButton *> full = picker->cells(QStringLiteral("Writing & docs"));
+    QCOMPARE(full.size(), 20);
+    QCoreApplication::processEvents();
+    QList<int> columns;
+    for (int c = 0; c < EmojiPicker::kColumns; ++c) {
+        columns << full[c]->x();
+        QCOMPARE(full[c + EmojiPicker::kColumns]->x(), columns[c]);
+        if (c)
+            QVERIFY(columns[c] - columns[c - 1] >= EmojiPicker::kCellSize);
+    }
+    const int pitchY = full[10]->y() - full[0]->y();
+    QVERIFY(pitchY >= EmojiPicker::kCellSize);
+
+    picker->setQuery(query);
+    QCoreApplication::processEvents();
+    QVERIFY(!picker->shownCategories().isEmpty());
+    for (const QString &category : picker->shownCategories()) {
+        const QList<QToolButton *> cells = picker->cells(category);
+        QCOMPARE(size_t(cells.size()),
+                 EmojiPicker::filtered(*std::find_if(EmojiCatalog::categories().begin(),
+                                                     EmojiCatalog::categories().end(),
+                                                     [&](const auto &c) { return c.name == category; }),
+                                       query)
+                     .size());
+        for (int i = 0; i < cells.size(); ++i) {
+            const QString where = category + QStringLiteral(" cell %1").arg(i);
+            QCOMPARE(cells[i]->x(), columns[i % EmojiPicker::kColumns]);
+            QCOMPARE(cells[i]->y() - cells[0]->y(), (i / EmojiPicker::kColumns) * pitchY);
+            QVERIFY2(cells[i]->isVisibleTo(picker), qPrintable(where));
+        }
+    }
 }
 
 QTEST_MAIN(TestEmojiPicker)
