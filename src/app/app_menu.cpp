@@ -12,9 +12,8 @@ AppMenu::AppMenu(QWidget *parent)
 void AppMenu::initStyleOption(QStyleOptionMenuItem *option, const QAction *action) const
 {
     QMenu::initStyleOption(option, action);
-    // A highlighted or disabled item keeps the style's colours, so it stays readable.
-    const bool highlighted = option->state & QStyle::State_Selected;
-    if (!AppStyle::isDestructive(action) || !action->isEnabled() || highlighted)
+    // A disabled item keeps the style's grey; a highlighted one draws in the highlight's own colour.
+    if (!AppStyle::isDestructive(action) || !action->isEnabled())
         return;
     for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
         option->palette.setColor(role, AppStyle::destructive());

@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QTextEdit>
 
 #include <array>
@@ -59,9 +58,7 @@ bool canRun(Command command, const QLineEdit &field)
     return false;
 }
 
-// QTextEdit and QPlainTextEdit share these members without a common base.
-template <typename Editor>
-bool canRunText(Command command, const Editor &editor)
+bool canRun(Command command, const QTextEdit &editor)
 {
     const bool editable = !editor.isReadOnly();
     switch (command) {
@@ -81,6 +78,7 @@ bool canRunText(Command command, const Editor &editor)
     return false;
 }
 
+// QLineEdit and QTextEdit name these alike without a common base.
 template <typename Editor>
 void runOn(Command command, Editor &editor)
 {
@@ -113,16 +111,13 @@ bool canRun(Command command, const QWidget *widget)
     if (const auto *field = qobject_cast<const QLineEdit *>(widget))
         return canRun(command, *field);
     if (const auto *text = qobject_cast<const QTextEdit *>(widget))
-        return canRunText(command, *text);
-    if (const auto *plain = qobject_cast<const QPlainTextEdit *>(widget))
-        return canRunText(command, *plain);
+        return canRun(command, *text);
     return false;
 }
 
 bool isTextEditor(const QWidget *widget)
 {
-    return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget) ||
-           qobject_cast<const QPlainTextEdit *>(widget);
+    return qobject_cast<const QLineEdit *>(widget) || qobject_cast<const QTextEdit *>(widget);
 }
 
 } // namespace
@@ -164,12 +159,6 @@ void EditCommands::onFocusChanged(QWidget *now)
                                 << connect(text, &QTextEdit::selectionChanged, this, &EditCommands::refresh)
                                 << connect(text, &QTextEdit::undoAvailable, this, &EditCommands::refresh)
                                 << connect(text, &QTextEdit::redoAvailable, this, &EditCommands::refresh);
-        } else if (auto *plain = qobject_cast<QPlainTextEdit *>(target)) {
-            m_targetConnections
-                << connect(plain, &QPlainTextEdit::textChanged, this, &EditCommands::refresh)
-                << connect(plain, &QPlainTextEdit::selectionChanged, this, &EditCommands::refresh)
-                << connect(plain, &QPlainTextEdit::undoAvailable, this, &EditCommands::refresh)
-                << connect(plain, &QPlainTextEdit::redoAvailable, this, &EditCommands::refresh);
         }
     }
     refresh();
@@ -191,7 +180,5 @@ void EditCommands::run(Command command)
         runOn(command, *field);
     else if (auto *text = qobject_cast<QTextEdit *>(target))
         runOn(command, *text);
-    else if (auto *plain = qobject_cast<QPlainTextEdit *>(target))
-        runOn(command, *plain);
     refresh();
 }

@@ -106,6 +106,8 @@ private Q_SLOTS:
     void editMenuActsOnTheFocusedBlock_data();
     void editMenuActsOnTheFocusedBlock();
     void editItemsFollowTheFocusedEditor();
+    void editMenuInTheSignInFields_data();
+    void editMenuInTheSignInFields();
     void quitWritesThePendingEdits_data();
     void quitWritesThePendingEdits();
     void destructiveMenuItemsAreRed_data();
@@ -368,10 +370,52 @@ void TestWindowCommands::editItemsFollowTheFocusedEditor()
     QTest::keySequence(list, QKeySequence::SelectAll);
     QCOMPARE(editor->textCursor().selectedText(), QStringLiteral("c"));
 
-    // The page's title is text as well; an empty clipboard leaves nothing to paste.
-    QApplication::clipboard()->clear();
+    // The page's title is text as well; an emptied clipboard leaves nothing to paste.
     focusEditor(qobject_cast<PageView *>(mainView()->detail())->titleField());
+    QCOMPARE(enabledItems(edit), (QStringList{"Paste", "Select All"}));
+    QApplication::clipboard()->clear();
     QCOMPARE(enabledItems(edit), QStringList{QStringLiteral("Select All")});
+}
+
+void TestWindowCommands::editMenuInTheSignInFields_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("enabled");
+
+    QTest::newRow("e-mail, all selected")
+        << "email"
+        << "al@example.com" << QStringList{"Undo", "Cut", "Copy", "Paste", "Select All"};
+    // A password never leaves its field.
+    QTest::newRow("password, all selected") << "password"
+                                            << "hunter22" << QStringList{"Undo", "Paste", "Select All"};
+    QTest::newRow("e-mail, nothing typed") << "email"
+                                           << "" << QStringList{"Paste"};
+}
+
+void TestWindowCommands::editMenuInTheSignInFields()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, enabled);
+
+    showWindow();
+    auto *auth = qobject_cast<AuthView *>(m_window->rootView()->currentScreen());
+    QVERIFY(auth);
+    QLineEdit *edited = field == QLatin1String("email") ? auth->emailField() : auth->passwordField();
+    focusEditor(edited);
+    QTest::keyClicks(edited, typed);
+    QTest::keySequence(edited, QKeySequence::SelectAll);
+    QMenu *edit = menuTitled(QStringLiteral("&Edit"));
+    QCOMPARE(enabledItems(edit), enabled);
+    if (!enabled.contains(QStringLiteral("Cut")))
+        return;
+
+    // Cut from the menu empties the field, and the form follows it.
+    choose(QStringLiteral("&Edit"), QStringLiteral("Cut"));
+    QCOMPARE(edited->text(), QString());
+    QCOMPARE(QApplication::clipboard()->text(), typed);
+    QCOMPARE(auth->form().email(), QString());
 }
 
 void TestWindowCommands::quitWritesThePendingEdits_data()
