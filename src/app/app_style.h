@@ -34,7 +34,8 @@ QString css(const QColor &color);
 // The large accent-filled button of a screen's main action, its label semibold.
 void makeProminent(QPushButton *button);
 
-// A destructive action's button: its label in the destructive red. Never make it the default button.
+// A destructive action's button: its label in the destructive red, and never the default button,
+// so Return cannot set it off.
 void makeDestructive(QAbstractButton *button);
 // The filled variant, for the confirming button of a destructive action: white label on red.
 void makeDestructiveProminent(QPushButton *button);

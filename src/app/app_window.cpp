@@ -44,16 +44,16 @@ void AppWindow::installWindowCommands()
     const QList<QAction *> menus = menuBar()->actions();
     QMenu *file = menus.at(0)->menu();
     file->addSeparator();
-    m_closeWindow = file->addAction(QString::fromLatin1(kCloseWindow), this, &QWidget::close);
-    m_closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    m_quit = file->addAction(QString::fromLatin1(kQuit), this, &AppWindow::quit);
-    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QAction *closeWindow = file->addAction(QString::fromLatin1(kCloseWindow), this, &QWidget::close);
+    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction *quit = file->addAction(QString::fromLatin1(kQuit), this, &AppWindow::quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // Also from a sheet in front of the window.
-    m_quit->setShortcutContext(Qt::ApplicationShortcut);
+    quit->setShortcutContext(Qt::ApplicationShortcut);
 
     auto *edit = new QMenu(QString::fromLatin1(kEditMenu), this);
     menuBar()->insertMenu(menus.at(1), edit);
-    m_edit = new EditCommands(*edit, this);
+    new EditCommands(*edit, this);
 }
 
 void AppWindow::quit()

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QMainWindow>
 
-class EditCommands;
 class QAction;
 class ToastOverlay;
 
@@ -24,23 +23,18 @@ public:
     ToastOverlay *toastOverlay() const { return m_overlay; }
     // "New Page", "Quick Switch…", "Penroost Derud Help".
     const QList<QAction *> &menuActions() const { return m_actions; }
-    // File > "Close Window" and "Quit", and the Edit menu.
-    QAction *closeWindowAction() const { return m_closeWindow; }
-    QAction *quitAction() const { return m_quit; }
-    EditCommands *editCommands() const { return m_edit; }
 
-    // Closes the window, which lets an open page queue its pending edits, and ends the application's
-    // event loop; the state is written as the loop ends. Nothing happens when the window stays open.
+    // File > "Quit": closes the window, which lets an open page queue its pending edits, and ends the
+    // application's event loop; the state is written as the loop ends. Nothing happens when the
+    // window stays open.
     void quit();
 
 private:
+    // File > "Close Window" and "Quit", and the Edit menu.
     void installWindowCommands();
 
     AppContext m_context;
     RootView *m_root;
     ToastOverlay *m_overlay;
     QList<QAction *> m_actions;
-    QAction *m_closeWindow = nullptr;
-    QAction *m_quit = nullptr;
-    EditCommands *m_edit = nullptr;
 };

@@ -21,16 +21,13 @@ public:
     // Fills `menu` with the six commands, in that order.
     explicit EditCommands(QMenu &menu, QObject *parent = nullptr);
 
-    QAction *action(Command command) const { return m_actions.at(int(command)); }
-    // What the commands act on: the focused text editor, kept while a menu borrows the focus.
-    QWidget *target() const { return m_target; }
-
 private:
     void onFocusChanged(QWidget *now);
     void refresh();
     void run(Command command);
 
     QList<QAction *> m_actions;
+    // The focused text editor, kept while a menu borrows the focus.
     QPointer<QWidget> m_target;
     QList<QMetaObject::Connection> m_targetConnections;
 };
