@@ -709,12 +709,11 @@ void BlockRow::updateCommentPopover()
     }
     if (m_commentPopover)
         return;
+    // Without content there is nothing to show: an empty popup would only swallow the next click
+    // and keystrokes.
     QWidget *content = m_inlineCommentContent ? m_inlineCommentContent(*this) : nullptr;
-    if (!content) {
-        // An empty popup would only swallow the next click and keystrokes.
-        m_model->setShowInlineComment(false);
+    if (!content)
         return;
-    }
     auto *popover = new QFrame(this, Qt::Popup);
     popover->setFixedWidth(kPopoverWidth);
     auto *stack = new QVBoxLayout(popover);
