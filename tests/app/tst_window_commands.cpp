@@ -262,7 +262,7 @@ void TestWindowCommands::choose(const QString &menuTitle, const QString &item)
     }
     QVERIFY2(target, qPrintable(item));
     QVERIFY2(target->isEnabled(), qPrintable(item + QStringLiteral(" is disabled")));
-    keepShot(menu->grab().toImage(), QStringLiteral("edit-menu-before-") + item);
+    keepShot(menu->grab().toImage(), QStringLiteral("menu-open-") + item);
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(target).center());
     QTRY_VERIFY(!menu->isVisible());
 }
