@@ -1,5 +1,6 @@
 #include "app/app_style.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QPushButton>
 #include <QScrollArea>
@@ -10,6 +11,7 @@ namespace {
 // Ratios of the platform's callout (12 of 13) and caption (10 of 13) sizes to body text.
 constexpr qreal kCalloutScale = 12.0 / 13.0;
 constexpr qreal kCaptionScale = 10.0 / 13.0;
+constexpr auto kDestructiveProperty = "destructive";
 
 QFont scaled(qreal factor)
 {
@@ -76,6 +78,11 @@ QColor accent(const QWidget *widget)
                   : QApplication::palette().color(QPalette::Highlight);
 }
 
+QColor destructive()
+{
+    return {255, 59, 48};
+}
+
 QString css(const QColor &color)
 {
     return QStringLiteral("rgba(%1, %2, %3, %4)")
@@ -103,6 +110,51 @@ void makeProminent(QPushButton *button)
                        "QPushButton:pressed { background: %3; }"
                        "QPushButton:disabled { background: %4; color: %2; }")
             .arg(css(fill), css(text), css(pressed), css(disabled)));
+}
+
+void makeDestructive(QAbstractButton *button)
+{
+    // The palette, not a style sheet: the button keeps the desktop style's own look.
+    // A disabled button keeps the palette's grey.
+    QPalette palette = button->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::ButtonText, destructive());
+        palette.setColor(group, QPalette::WindowText, destructive());
+    }
+    button->setPalette(palette);
+    if (auto *push = qobject_cast<QPushButton *>(button)) {
+        push->setDefault(false);
+        push->setAutoDefault(false);
+    }
+}
+
+void makeDestructiveProminent(QPushButton *button)
+{
+    QFont font = button->font();
+    font.setWeight(QFont::DemiBold);
+    button->setFont(font);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setDefault(false);
+    button->setAutoDefault(false);
+    const QColor fill = destructive();
+    QColor disabled = fill;
+    disabled.setAlphaF(0.4);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px; "
+                       "padding: 3px 10px; }"
+                       "QPushButton:pressed { background: %2; }"
+                       "QPushButton:disabled { background: %3; }")
+            .arg(css(fill), css(fill.darker(115)), css(disabled)));
+}
+
+void markDestructive(QAction *action)
+{
+    action->setProperty(kDestructiveProperty, true);
+}
+
+bool isDestructive(const QAction *action)
+{
+    return action && action->property(kDestructiveProperty).toBool();
 }
 
 void makeVerticalScroll(QScrollArea *scroll)

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QFont>
 
+class QAbstractButton;
+class QAction;
 class QPushButton;
 class QScrollArea;
 class QWidget;
@@ -23,12 +25,24 @@ QFont system(int points, QFont::Weight weight = QFont::Normal);
 QColor secondary(const QWidget *widget);
 QColor tertiary(const QWidget *widget);
 QColor accent(const QWidget *widget);
+// The red of actions that destroy something (deleting, logging out).
+QColor destructive();
 
 // The colour as a style-sheet value, alpha included.
 QString css(const QColor &color);
 
 // The large accent-filled button of a screen's main action, its label semibold.
 void makeProminent(QPushButton *button);
+
+// A destructive action's button: its label in the destructive red, and never the default button,
+// so Return cannot set it off.
+void makeDestructive(QAbstractButton *button);
+// The filled variant, for the confirming button of a destructive action: white label on red.
+void makeDestructiveProminent(QPushButton *button);
+
+// Marks a menu action as destructive; an AppMenu draws its text in the destructive red.
+void markDestructive(QAction *action);
+bool isDestructive(const QAction *action);
 
 // A frameless scroll area whose content takes its width and scrolls only up and down.
 void makeVerticalScroll(QScrollArea *scroll);

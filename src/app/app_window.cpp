@@ -1,10 +1,25 @@
 #include "app/app_window.h"
 
+#include "app/edit_commands.h"
 #include "app/menu_commands.h"
 #include "app/toast_overlay.h"
+#include "store/local_store.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace {
+
+constexpr auto kEditMenu = "&Edit";
+constexpr auto kCloseWindow = "Close Window";
+constexpr auto kQuit = "Quit";
+
+} // namespace
 
 AppWindow::AppWindow(const AppContext &context, RootView::MainViewFactory mainView, QWidget *parent)
     : QMainWindow(parent)
+    , m_context(context)
     , m_root(new RootView(context, std::move(mainView), this))
     , m_overlay(new ToastOverlay(*context.toasts, this))
 {
@@ -12,5 +27,38 @@ AppWindow::AppWindow(const AppContext &context, RootView::MainViewFactory mainVi
     setUnifiedTitleAndToolBarOnMac(true);
     setCentralWidget(m_root);
     m_actions = MenuCommands::install(*this);
+    installWindowCommands();
     resize(1100, 720);
+    // However the application ends (Quit, the last window closed, the desktop session ending), the
+    // edits the closing window queued are written before the loop returns, not left to the store's
+    // timer or its destructor.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_context.store && m_context.store->isSavePending())
+            m_context.store->save();
+    });
+}
+
+void AppWindow::installWindowCommands()
+{
+    // The menu bar holds File, View and Help; Edit goes between File and View.
+    const QList<QAction *> menus = menuBar()->actions();
+    QMenu *file = menus.at(0)->menu();
+    file->addSeparator();
+    QAction *closeWindow = file->addAction(QString::fromLatin1(kCloseWindow), this, &QWidget::close);
+    closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction *quit = file->addAction(QString::fromLatin1(kQuit), this, &AppWindow::quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Also from a sheet in front of the window.
+    quit->setShortcutContext(Qt::ApplicationShortcut);
+
+    auto *edit = new QMenu(QString::fromLatin1(kEditMenu), this);
+    menuBar()->insertMenu(menus.at(1), edit);
+    new EditCommands(*edit, this);
+}
+
+void AppWindow::quit()
+{
+    // Closed first, as a click on the window's close button does: the open page queues its edits.
+    if (close())
+        QCoreApplication::quit();
 }

@@ -24,7 +24,16 @@ public:
     // "New Page", "Quick Switch…", "Penroost Derud Help".
     const QList<QAction *> &menuActions() const { return m_actions; }
 
+    // File > "Quit": closes the window, which lets an open page queue its pending edits, and ends the
+    // application's event loop; the state is written as the loop ends. Nothing happens when the
+    // window stays open.
+    void quit();
+
 private:
+    // File > "Close Window" and "Quit", and the Edit menu.
+    void installWindowCommands();
+
+    AppContext m_context;
     RootView *m_root;
     ToastOverlay *m_overlay;
     QList<QAction *> m_actions;

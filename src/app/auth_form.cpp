@@ -78,7 +78,7 @@ void AuthForm::openForgotPassword()
 
 void AuthForm::submit()
 {
-    // The button is the only caller and is disabled then; a stray call must not send a second request.
+    // Return in a field calls this whatever the button shows: a second request must never start.
     if (isSubmitDisabled())
         return;
     m_loading = true;

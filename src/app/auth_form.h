@@ -49,8 +49,9 @@ public:
     static QString serviceHost();
 
     void openForgotPassword();
-    // Sends the form as typed, in the current mode. On success the session is stored, then the sync
-    // engine started; on failure the error line is set and nothing else changes.
+    // Sends the form as typed, in the current mode; does nothing while the button is disabled. On
+    // success the session is stored, then the sync engine started; on failure the error line is set
+    // and nothing else changes.
     void submit();
 
     // The error line for a failed request: the service's own "error" text for an HTTP refusal (else

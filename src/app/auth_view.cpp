@@ -127,6 +127,9 @@ AuthView::AuthView(const AppContext &context, QWidget *parent)
     connect(m_name, &QLineEdit::textChanged, &m_form, &AuthForm::setName);
     connect(m_email, &QLineEdit::textChanged, &m_form, &AuthForm::setEmail);
     connect(m_password, &QLineEdit::textChanged, &m_form, &AuthForm::setPassword);
+    // Return in any field sends the form as the button would (the form ignores it while busy).
+    for (QLineEdit *field : {m_name, m_email, m_password})
+        connect(field, &QLineEdit::returnPressed, &m_form, &AuthForm::submit);
 
     m_error->setFont(AppStyle::callout());
     m_error->setWordWrap(true);

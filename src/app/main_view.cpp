@@ -1,6 +1,7 @@
 #include "app/main_view.h"
 
 #include "api/api_client.h"
+#include "app/app_menu.h"
 #include "app/app_style.h"
 #include "app/app_symbols.h"
 #include "app/logout_flow.h"
@@ -45,7 +46,7 @@ MainView::MainView(const AppContext &context, Parts parts, QWidget *parent)
     : QWidget(parent)
     , m_context(context)
     , m_parts(std::move(parts))
-    , m_ownConfirmer(std::make_unique<DialogConfirmer>())
+    , m_ownConfirmer(std::make_unique<DialogConfirmer>(AppStyle::makeDestructive))
     , m_confirmer(m_ownConfirmer.get())
     , m_logoutWait(LogoutFlow::kLastSyncWait)
 {
@@ -114,7 +115,7 @@ QWidget *MainView::buildToolbar()
     m_accountButton->setFocusPolicy(Qt::NoFocus);
     m_accountButton->setPopupMode(QToolButton::InstantPopup);
     m_accountButton->setIcon(AppSymbols::icon(QStringLiteral("person.crop.circle"), ink));
-    m_accountMenu = new QMenu(m_accountButton);
+    m_accountMenu = new AppMenu(m_accountButton);
     QAction *deleteAccount = m_accountMenu->addAction(QString::fromUtf8(kDeleteAccount));
     connect(deleteAccount, &QAction::triggered, this, [this] {
         if (m_context.urlOpener)
@@ -122,6 +123,7 @@ QWidget *MainView::buildToolbar()
     });
     m_accountMenu->addSeparator();
     QAction *logOut = m_accountMenu->addAction(QString::fromUtf8(kLogOut));
+    AppStyle::markDestructive(logOut);
     connect(logOut, &QAction::triggered, this, &MainView::confirmLogout);
     m_accountMenu->addSeparator();
     m_accountMenu->addAction(versionLine())->setEnabled(false);

@@ -1,5 +1,6 @@
 #include "editor/block_row.h"
 
+#include "app/app_menu.h"
 #include "app/app_style.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
@@ -103,11 +104,12 @@ BlockRow::BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedB
     EditorSymbols::apply(*m_menuButton, QStringLiteral("ellipsis"));
     m_menuButton->setPopupMode(QToolButton::InstantPopup);
     m_menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-    m_blockMenu = new QMenu(m_menuButton);
+    m_blockMenu = new AppMenu(m_menuButton);
     for (const BlockType kind : BlockType::allCases())
         m_blockMenu->addAction(kind.label(), this, [this, kind] { m_model->changeType(kind); });
     m_blockMenu->addSeparator();
-    m_blockMenu->addAction(QString::fromLatin1(kDeleteBlock), this, [this] { m_model->deleteBlock(); });
+    AppStyle::markDestructive(
+        m_blockMenu->addAction(QString::fromLatin1(kDeleteBlock), this, [this] { m_model->deleteBlock(); }));
     m_menuButton->setMenu(m_blockMenu);
     m_line->addWidget(padded(m_menuButton, kChromeTopPadding));
 
@@ -435,6 +437,9 @@ RichTextEditor *BlockRow::makeRichEditor(const QString &placeholder, const QFont
             [this] { wrapSelection(QStringLiteral("__"), QStringLiteral("__")); });
     connect(editor, &RichTextEditor::linkRequested, this, &BlockRow::captureLinkTarget);
     connect(editor, &RichTextEditor::commentRequested, this, &BlockRow::beginSelectionComment);
+    // A click on the comment button leaves the keyboard in this text: without a proxy, Qt hands the
+    // click's focus to the page's scroll area.
+    m_commentButton->setFocusProxy(editor);
     connect(editor, &AutoHeightTextView::focusChanged, this,
             [this](bool hasFocus, Qt::FocusReason reason) { onEditorFocus(hasFocus, reason, true); });
     connect(editor, &QTextEdit::cursorPositionChanged, this, &BlockRow::updateSlashMenu);
@@ -704,15 +709,17 @@ void BlockRow::updateCommentPopover()
     }
     if (m_commentPopover)
         return;
+    // Without content there is nothing to show: an empty popup would only swallow the next click
+    // and keystrokes.
+    QWidget *content = m_inlineCommentContent ? m_inlineCommentContent(*this) : nullptr;
+    if (!content)
+        return;
     auto *popover = new QFrame(this, Qt::Popup);
     popover->setFixedWidth(kPopoverWidth);
     auto *stack = new QVBoxLayout(popover);
     stack->setContentsMargins(16, 16, 16, 16);
     stack->setSpacing(10);
-    if (m_inlineCommentContent) {
-        if (QWidget *content = m_inlineCommentContent(*this))
-            stack->addWidget(content);
-    }
+    stack->addWidget(content);
     m_commentPopover = popover;
     // Clicking outside closes a popup: the flag follows (eventFilter).
     popover->installEventFilter(this);

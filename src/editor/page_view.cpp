@@ -87,7 +87,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
                    PageViewModel::Timing timing)
     : QWidget(parent)
     , m_model(new PageViewModel(context, pageLocalID, timing, this))
-    , m_ownConfirmer(std::make_unique<DialogConfirmer>())
+    , m_ownConfirmer(std::make_unique<DialogConfirmer>(AppStyle::makeDestructive))
     , m_confirmer(m_ownConfirmer.get())
     , m_filePicker(std::make_shared<DialogFilePicker>())
 {

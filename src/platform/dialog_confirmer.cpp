@@ -3,6 +3,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+DialogConfirmer::DialogConfirmer(ButtonStyle destructiveStyle)
+    : m_destructiveStyle(std::move(destructiveStyle))
+{
+}
+
 void DialogConfirmer::ask(QWidget *parent, const Question &question, std::function<void(bool)> answer)
 {
     auto *box = new QMessageBox(parent);
@@ -15,6 +20,8 @@ void DialogConfirmer::ask(QWidget *parent, const Question &question, std::functi
     QPushButton *confirm = box->addButton(
         question.confirmLabel, question.destructive ? QMessageBox::DestructiveRole : QMessageBox::AcceptRole);
     QPushButton *cancel = box->addButton(question.cancelLabel, QMessageBox::RejectRole);
+    if (question.destructive && m_destructiveStyle)
+        m_destructiveStyle(confirm);
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     // The box is the parent's child: when the parent goes first, so does the connection.
