@@ -290,7 +290,7 @@ QWidget *PageView::buildSelectionBar()
     layout->addWidget(m_cancelSelection);
     m_deleteSelected = new QPushButton(m_selectionBar);
     m_deleteSelected->setIcon(EditorSymbols::icon(QStringLiteral("trash")));
-    m_deleteSelected->setStyleSheet(QStringLiteral("QPushButton:enabled { color: #d70015; }"));
+    AppStyle::makeDestructive(m_deleteSelected);
     connect(m_deleteSelected, &QPushButton::clicked, m_model, &PageViewModel::requestDeleteSelected);
     layout->addWidget(m_deleteSelected);
     m_selectionBar->hide();

@@ -40,14 +40,6 @@ void showFrames(QLabel *label, BusyIndicator *busy)
     update();
 }
 
-// The red of a button that deletes for good.
-void styleDestructive(QPushButton *button)
-{
-    button->setStyleSheet(QStringLiteral("QPushButton { background: #d70015; color: white; border: none; "
-                                         "border-radius: 5px; padding: 3px 10px; }"
-                                         "QPushButton:pressed { background: #a50010; }"));
-}
-
 } // namespace
 
 TrashView::TrashView(const AppContext &context, QWidget *parent)
@@ -240,7 +232,7 @@ QWidget *TrashView::makeRow(qint64 id)
     }
     if (m_list->pendingPurge() == id) {
         auto *confirm = new QPushButton(QString::fromLatin1(kConfirmDelete), row);
-        styleDestructive(confirm);
+        AppStyle::makeDestructiveProminent(confirm);
         connect(confirm, &QPushButton::clicked, m_list, [this, id] { m_list->confirmPurge(id); });
         auto *cancel = new QPushButton(QString::fromLatin1(kCancel), row);
         connect(cancel, &QPushButton::clicked, m_list, &TrashList::cancelPurge);
