@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr qreal kDotDiameter = 2.6;
+constexpr qreal kDotDiameter = 3.0;
 constexpr qreal kDotPitch = 5.0;
 
 } // namespace

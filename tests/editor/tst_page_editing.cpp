@@ -289,6 +289,9 @@ void TestPageEditing::toggleRowNeverHoldsTheFocus()
 
 void TestPageEditing::dragHandleMovesTheBlock()
 {
+    // A window system's drag runs its own loop until a real release: only the offscreen one ends at once.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("needs the offscreen platform's immediate drag");
     const FNPage page = m_device->addPage(m_account.workspaceId, "Drag");
     const FNBlock a = m_device->addBlock(page.localID, "a", 0);
     const FNBlock b = m_device->addBlock(page.localID, "b", 1);
