@@ -199,10 +199,10 @@ void TestPageEditing::toolbarFollowsTheFocusedRow()
         BlockRow *row = view->row(localID);
         QWidget *viewport = view->scrollArea()->viewport();
         const QRect bar(toolbar->mapTo(viewport, QPoint(0, 0)), toolbar->size());
-        const QRect text(row->richEditor()->mapTo(viewport, QPoint(0, 0)), row->richEditor()->size());
-        return toolbar->isVisible() && !bar.intersects(text) && bar.top() >= 0 &&
-               qAbs(bar.center().y() - text.center().y()) < text.height() + bar.height() &&
-               row->formatToolbar() == toolbar;
+        const QRect text(row->mapTo(viewport, QPoint(0, 0)), row->size());
+        const bool above = bar.bottom() < text.top() && text.top() - bar.bottom() <= 4;
+        const bool below = bar.top() > text.bottom() && bar.top() - text.bottom() <= 4;
+        return toolbar->isVisible() && (above || below) && bar.top() >= 0 && row->formatToolbar() == toolbar;
     };
     RichTextEditor *fifth = view->row(blocks[5].localID)->richEditor();
     QTest::mouseClick(fifth->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*fifth, "5"));
