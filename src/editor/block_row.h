@@ -22,8 +22,9 @@ class QVBoxLayout;
 class RichTextEditor;
 class SlashMenu;
 
-// The view of one block in a page: its indent, the format toolbar while it has the focus, the
-// selection box in select mode, the "..." block menu, the comment button, and the kind's content.
+// The view of one block in a page: its indent, the selection box in select mode, the "..." block
+// menu, the comment button, and the kind's content. The page's format toolbar floats over it while it
+// has the focus and acts on it.
 // The logic lives in `model()`; this lays it out and forwards. The owner calls `flushText()` when
 // the row goes away, before the page's own flush.
 class BlockRow : public QWidget
