@@ -322,6 +322,11 @@ void TestPageEditing::dragHandleMovesTheBlock()
     QTest::mouseMove(editor->viewport(), pointAt(*editor, "a"));
     QTRY_VERIFY(handle->isVisible());
     QCOMPARE(editor->mapTo(view.get(), QPoint(0, 0)), textAt);
+    QVERIFY(!view->rowFrame(b.localID)->findChild<DragHandle *>()->isVisible());
+    QTest::mouseMove(view.get(), QPoint(2, 2));
+    QTRY_VERIFY(!handle->isVisible());
+    QTest::mouseMove(editor->viewport(), pointAt(*editor, "a"));
+    QTRY_VERIFY(handle->isVisible());
 
     // Pressed and pulled from the grip: the block's drag starts, carrying its id.
     auto *modifier = frame->findChild<DraggableBlockModifier *>();
