@@ -9,7 +9,7 @@ PACKAGES=(
     qt6-qpa-plugins libgl-dev
     qcoro-qt6-dev qtkeychain-qt6-dev rapidjson-dev
     dbus dbus-x11 gnome-keyring libsecret-tools
-    xvfb xauth fonts-dejavu-core fonts-noto-color-emoji adwaita-icon-theme
+    xvfb xauth fonts-dejavu-core fonts-noto-mono fonts-noto-color-emoji adwaita-icon-theme
 )
 
 missing=()

@@ -84,11 +84,6 @@ BlockRow::BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedB
 {
     m_outer->setSpacing(4);
     m_outer->setAlignment(Qt::AlignTop);
-    m_toolbar = new FormatToolbar([this](const QString &p, const QString &s) { wrapSelection(p, s); },
-                                  [this] { captureLinkTarget(); }, [this] { m_model->changeIndent(+1); },
-                                  [this] { m_model->changeIndent(-1); }, this);
-    m_toolbar->hide();
-    m_outer->addWidget(m_toolbar, 0, Qt::AlignLeft);
     m_line->setSpacing(6);
     m_outer->addLayout(m_line);
 
@@ -203,6 +198,21 @@ QWidget *BlockRow::content() const
     return m_content;
 }
 
+bool BlockRow::takesPageFocus() const
+{
+    return m_richEditor != nullptr;
+}
+
+void BlockRow::setFormatToolbar(FormatToolbar *toolbar)
+{
+    m_toolbar = toolbar;
+}
+
+FormatToolbar *BlockRow::formatToolbar() const
+{
+    return m_model->isFocused() && takesPageFocus() ? m_toolbar.data() : nullptr;
+}
+
 void BlockRow::setSelectMode(bool on)
 {
     m_selectMode = on;
@@ -244,7 +254,12 @@ QFont BlockRow::editorFont(int size, QFont::Weight weight, bool italic)
 
 void BlockRow::wrapSelection(const QString &prefix, const QString &suffix)
 {
-    if (auto *view = qobject_cast<RichTextEditor *>(QApplication::focusWidget()))
+    wrapSelection(qobject_cast<RichTextEditor *>(QApplication::focusWidget()), prefix, suffix);
+}
+
+void BlockRow::wrapSelection(RichTextEditor *view, const QString &prefix, const QString &suffix)
+{
+    if (view)
         view->wrapSelection(prefix, suffix);
     else
         m_model->appendMarkers(prefix, suffix);
@@ -252,8 +267,13 @@ void BlockRow::wrapSelection(const QString &prefix, const QString &suffix)
 
 void BlockRow::captureLinkTarget()
 {
+    captureLinkTarget(qobject_cast<RichTextEditor *>(QApplication::focusWidget()));
+}
+
+void BlockRow::captureLinkTarget(RichTextEditor *view)
+{
     // Ctrl+K takes this road as well, so a selection made before it becomes the link's label.
-    m_linkTextView = qobject_cast<RichTextEditor *>(QApplication::focusWidget());
+    m_linkTextView = view;
     if (m_linkTextView) {
         const QTextCursor cursor = m_linkTextView->textCursor();
         m_linkSelectionStart = cursor.selectionStart();
@@ -354,6 +374,7 @@ void BlockRow::rebuildContent()
             m_focus->setFocusedBlock(m_model->localID());
         m_richEditor->setFocus(Qt::OtherFocusReason);
     }
+    applyFocus();
 }
 
 QWidget *BlockRow::makeContent(const QString &type)
@@ -435,7 +456,7 @@ RichTextEditor *BlockRow::makeRichEditor(const QString &placeholder, const QFont
             [this] { wrapSelection(QStringLiteral("*"), QStringLiteral("*")); });
     connect(editor, &RichTextEditor::underlineRequested, this,
             [this] { wrapSelection(QStringLiteral("__"), QStringLiteral("__")); });
-    connect(editor, &RichTextEditor::linkRequested, this, &BlockRow::captureLinkTarget);
+    connect(editor, &RichTextEditor::linkRequested, this, [this] { captureLinkTarget(); });
     connect(editor, &RichTextEditor::commentRequested, this, &BlockRow::beginSelectionComment);
     // A click on the comment button leaves the keyboard in this text: without a proxy, Qt hands the
     // click's focus to the page's scroll area.
@@ -511,7 +532,10 @@ QWidget *BlockRow::makeCode()
                              .arg(AppStyle::css(faded(this, 0.55 * 0.08))));
     auto *layout = new QVBoxLayout(frame);
     layout->setContentsMargins(10, 10, 10, 10);
+    // The hint makes fontconfig pick a monospaced face even where the theme's fixed font is not one.
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::Monospace);
+    mono.setFixedPitch(true);
     mono.setPixelSize(kBodySize);
     layout->addWidget(makePlainEditor(QString::fromLatin1(kCodePlaceholder), mono));
     return frame;
@@ -636,9 +660,15 @@ void BlockRow::applyIndent()
 
 void BlockRow::applyFocus()
 {
-    const bool focused = m_model->isFocused();
-    m_toolbar->setVisible(focused);
-    if (focused && m_richEditor && !m_richEditor->hasFocus())
+    if (!m_model->isFocused())
+        return;
+    if (!takesPageFocus()) {
+        // Nothing here formats text, so the toolbar has nothing to act on: the focus is let go.
+        if (m_focus)
+            m_focus->setFocusedBlock(std::nullopt);
+        return;
+    }
+    if (!m_richEditor->hasFocus())
         m_richEditor->setFocus(Qt::OtherFocusReason);
 }
 

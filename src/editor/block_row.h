@@ -22,8 +22,9 @@ class QVBoxLayout;
 class RichTextEditor;
 class SlashMenu;
 
-// The view of one block in a page: its indent, the format toolbar while it has the focus, the
-// selection box in select mode, the "..." block menu, the comment button, and the kind's content.
+// The view of one block in a page: its indent, the selection box in select mode, the "..." block
+// menu, the comment button, and the kind's content. The page's format toolbar floats over it while it
+// has the focus and acts on it.
 // The logic lives in `model()`; this lays it out and forwards. The owner calls `flushText()` when
 // the row goes away, before the page's own flush.
 class BlockRow : public QWidget
@@ -57,15 +58,23 @@ public:
 
     // Wraps the focused text view's selection in the markers, else appends them around "text".
     void wrapSelection(const QString &prefix, const QString &suffix);
+    // The same on a given text view of the row (the format toolbar's: the view the user left for it).
+    void wrapSelection(RichTextEditor *view, const QString &prefix, const QString &suffix);
     // Remembers the focused text view and its selection for the link, then opens the link sheet.
     void captureLinkTarget();
+    void captureLinkTarget(RichTextEditor *view);
     void insertLink();
     void cancelLink() { m_model->cancelLink(); }
     void beginSelectionComment();
     void flushText() { m_model->flushText(); }
 
-    // What the row shows now (tests and the page).
-    FormatToolbar *formatToolbar() const { return m_toolbar; }
+    // The page's format toolbar, which it shows over this row while the row has the focus.
+    void setFormatToolbar(FormatToolbar *toolbar);
+    // Rows without a text view for the page's focus (a toggle, code, a divider) never hold it.
+    bool takesPageFocus() const;
+
+    // What the row shows now (tests and the page); the toolbar only while the row holds the focus.
+    FormatToolbar *formatToolbar() const;
     RichTextEditor *richEditor() const;
     EditableText *plainEditor() const;
     EditableText *toggleBodyField() const;
@@ -119,7 +128,7 @@ private:
 
     QVBoxLayout *m_outer;
     QBoxLayout *m_line;
-    FormatToolbar *m_toolbar;
+    QPointer<FormatToolbar> m_toolbar;
     QToolButton *m_selectBox;
     QToolButton *m_menuButton;
     QMenu *m_blockMenu;

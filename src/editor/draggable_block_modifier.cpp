@@ -33,6 +33,13 @@ DraggableBlockModifier::DraggableBlockModifier(QWidget *row, bool enabled, const
     m_row->installEventFilter(this);
 }
 
+void DraggableBlockModifier::setHandle(QWidget *handle)
+{
+    m_handle = handle;
+    if (m_handle)
+        m_handle->setVisible(m_enabled && m_row->underMouse());
+}
+
 bool DraggableBlockModifier::drop(const QStringList &texts)
 {
     if (texts.isEmpty())
@@ -85,6 +92,14 @@ bool DraggableBlockModifier::eventFilter(QObject *watched, QEvent *event)
     if (watched != m_row)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
+    case QEvent::Enter:
+        if (m_handle)
+            m_handle->show();
+        break;
+    case QEvent::Leave:
+        if (m_handle)
+            m_handle->hide();
+        break;
     case QEvent::MouseButtonPress: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         m_pressed = mouse->button() == Qt::LeftButton;
@@ -134,5 +149,6 @@ void DraggableBlockModifier::startDrag()
     auto *drag = new QDrag(m_row);
     drag->setMimeData(makeMimeData());
     drag->setPixmap(preview(m_row));
+    Q_EMIT dragStarted(m_localID);
     drag->exec(Qt::MoveAction);
 }

@@ -29,6 +29,9 @@ public:
 
     bool isEnabled() const { return m_enabled; }
     const QString &localID() const { return m_localID; }
+    // The grip shown while the pointer is over the row (only an enabled row has one).
+    void setHandle(QWidget *handle);
+    QWidget *handle() const { return m_handle; }
 
     // The drop action: calls onDrop with the first text and reports it handled; an empty list is
     // not handled.
@@ -40,6 +43,10 @@ public:
     // The drag image: the symbol and "Move block" on a rounded plate.
     static QPixmap preview(const QWidget *style);
 
+Q_SIGNALS:
+    // A drag of the row's block has begun; it ends before this returns on platforms without a drag loop.
+    void dragStarted(const QString &localID);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -47,6 +54,7 @@ private:
     void startDrag();
 
     QWidget *m_row;
+    QWidget *m_handle = nullptr;
     bool m_enabled;
     QString m_localID;
     std::function<void(const QString &)> m_onDrop;

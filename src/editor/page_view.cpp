@@ -2,23 +2,28 @@
 
 #include "app/app_style.h"
 #include "editor/auto_height_text_view.h"
+#include "editor/block_focus.h"
 #include "editor/block_row.h"
 #include "editor/cover_image.h"
+#include "editor/drag_handle.h"
 #include "editor/draggable_block_modifier.h"
 #include "editor/editor_symbols.h"
 #include "editor/emoji_picker.h"
 #include "editor/export_actions.h"
+#include "editor/format_toolbar.h"
 #include "editor/rich_text_editor.h"
 #include "platform/dialog_confirmer.h"
 #include "platform/dialog_file_picker.h"
 #include "store/local_store.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -59,6 +64,8 @@ constexpr int kIconFrame = 50;
 constexpr int kPlaceholderIconSize = 22;
 constexpr int kPlaceholderFrame = 38;
 constexpr int kSelectionBarPad = 12;
+constexpr int kToolbarGap = 2;
+constexpr int kHandleSpacing = 2;
 
 // A borderless button with the symbol before its text (or the symbol alone).
 QPushButton *symbolButton(const QString &symbol, const QString &text, const QString &colourCss)
@@ -101,6 +108,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     body->addWidget(buildColumn(), 1);
     stack->addLayout(body, 1);
     stack->addWidget(buildSelectionBar());
+    buildFormatToolbar();
 
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &PageView::refresh);
@@ -328,15 +336,26 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     row->setChildColumnContent(
         [this, localID](int column, int count) { return columnContent(localID, column, count); });
 
+    row->setFormatToolbar(m_formatToolbar);
+
     auto *frame = new QWidget;
     auto *layout = new QHBoxLayout(frame);
     layout->setContentsMargins(kRowHPad, 0, kRowHPad, 0);
+    DragHandle *handle = nullptr;
+    if (dragEnabled) {
+        // The grip takes the row's start; its room is kept while it is hidden.
+        handle = new DragHandle(frame);
+        layout->setContentsMargins(0, 0, kRowHPad, 0);
+        layout->setSpacing(kHandleSpacing);
+        layout->addWidget(handle, 0, Qt::AlignTop);
+    }
     layout->addWidget(row);
-    new DraggableBlockModifier(frame, dragEnabled, localID,
-                               [self = QPointer<PageView>(this), localID](const QString &dropped) {
-                                   if (self)
-                                       self->m_model->moveBlockOnDrop(dropped, self->topLevelIndex(localID));
-                               });
+    auto *modifier = new DraggableBlockModifier(
+        frame, dragEnabled, localID, [self = QPointer<PageView>(this), localID](const QString &dropped) {
+            if (self)
+                self->m_model->moveBlockOnDrop(dropped, self->topLevelIndex(localID));
+        });
+    modifier->setHandle(handle);
     return {frame, row};
 }
 
@@ -466,6 +485,22 @@ void PageView::hideEvent(QHideEvent *event)
 
 bool PageView::eventFilter(QObject *watched, QEvent *event)
 {
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+        for (const auto &anchor : m_toolbarAnchors) {
+            if (anchor == watched) {
+                // Layout passes move many rows at once: placed once after them.
+                m_placeToolbar.start(0);
+                break;
+            }
+        }
+        break;
+    default:
+        break;
+    }
     // A title is one paragraph: Return does not break it.
     if (watched == m_titleField && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
@@ -495,6 +530,7 @@ void PageView::refresh()
     refreshHeader();
     refreshToolbar();
     refreshCover();
+    placeFormatToolbar();
     checkLaidOut();
 }
 
@@ -612,6 +648,99 @@ void PageView::applyFocus(const QString &localID)
     }
     if (QWidget *frame = rowFrame(localID))
         m_scroll->ensureWidgetVisible(frame);
+}
+
+void PageView::buildFormatToolbar()
+{
+    // Over the rows, in the scrolled column: it scrolls with the row it belongs to.
+    m_formatToolbar = new FormatToolbar(
+        [this](const QString &prefix, const QString &suffix) {
+            if (BlockRow *row = formatTarget())
+                row->wrapSelection(formatEditor(*row), prefix, suffix);
+        },
+        [this] {
+            if (BlockRow *row = formatTarget())
+                row->captureLinkTarget(formatEditor(*row));
+        },
+        [this] {
+            if (BlockRow *row = formatTarget()) {
+                row->model().changeIndent(+1);
+                placeFormatToolbar();
+            }
+        },
+        [this] {
+            if (BlockRow *row = formatTarget()) {
+                row->model().changeIndent(-1);
+                placeFormatToolbar();
+            }
+        },
+        m_scroll->widget());
+    m_formatToolbar->hide();
+    m_placeToolbar.setSingleShot(true);
+    connect(&m_placeToolbar, &QTimer::timeout, this, &PageView::placeFormatToolbar);
+    connect(&m_model->focus(), &BlockFocus::focusedBlockChanged, this, &PageView::placeFormatToolbar);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::placeFormatToolbar);
+    // A row's text view is made anew when its kind changes: the toolbar's focus goes to the new one.
+    connect(qApp, &QApplication::focusChanged, this, [this] {
+        if (m_toolbarRow)
+            m_formatToolbar->setFocusProxy(m_toolbarRow->richEditor());
+    });
+}
+
+BlockRow *PageView::formatTarget() const
+{
+    const std::optional<QString> &focused = m_model->focus().focusedBlock();
+    BlockRow *target = focused ? row(*focused) : nullptr;
+    return target && target->takesPageFocus() ? target : nullptr;
+}
+
+RichTextEditor *PageView::formatEditor(BlockRow &row)
+{
+    RichTextEditor *editor = row.richEditor();
+    // The text view keeps its selection while another widget has the keyboard.
+    if (editor && !editor->hasFocus())
+        editor->setFocus(Qt::OtherFocusReason);
+    return editor;
+}
+
+void PageView::placeFormatToolbar()
+{
+    m_placeToolbar.stop();
+    QWidget *column = m_scroll->widget();
+    BlockRow *target = formatTarget();
+    if (target != m_toolbarRow) {
+        for (const auto &anchor : m_toolbarAnchors) {
+            if (anchor)
+                anchor->removeEventFilter(this);
+        }
+        m_toolbarAnchors.clear();
+        m_toolbarRow = target;
+        for (QWidget *anchor = target; anchor && anchor != column; anchor = anchor->parentWidget()) {
+            anchor->installEventFilter(this);
+            m_toolbarAnchors.emplace_back(anchor);
+        }
+    }
+    if (!target || !target->isVisibleTo(column)) {
+        m_formatToolbar->hide();
+        m_formatToolbar->setFocusProxy(nullptr);
+        return;
+    }
+    // A click on the toolbar finds the text view already focused through its proxy, and so leaves
+    // the keyboard (and the selection) where the user had it.
+    m_formatToolbar->setFocusProxy(target->richEditor());
+
+    const QSize size = m_formatToolbar->sizeHint();
+    const QPoint rowAt = target->mapTo(column, QPoint(0, 0));
+    int x = rowAt.x() + target->layout()->contentsMargins().left();
+    x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
+    // Above the row, over the space before it; below it when the view's top edge would cut it off.
+    int y = rowAt.y() - size.height() - kToolbarGap;
+    const int visibleTop = -column->y();
+    if (y < visibleTop)
+        y = rowAt.y() + target->height() + kToolbarGap;
+    m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
+    m_formatToolbar->raise();
+    m_formatToolbar->show();
 }
 
 void PageView::confirmMultiDelete(int count)

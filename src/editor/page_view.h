@@ -19,6 +19,7 @@ class Confirmer;
 class CoverImage;
 class EmojiPicker;
 class FilePicker;
+class FormatToolbar;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -26,6 +27,7 @@ class QScrollArea;
 class QToolBar;
 class QToolButton;
 class QVBoxLayout;
+class RichTextEditor;
 
 // The editor of one page: its toolbar, the header (cover band's place, icon, title), the block
 // rows with their nested rows, the "Add block" button and, in select mode, the selection bar.
@@ -87,6 +89,9 @@ public:
     QPushButton *cancelSelectionButton() const { return m_cancelSelection; }
     QPushButton *deleteSelectedButton() const { return m_deleteSelected; }
     QScrollArea *scrollArea() const { return m_scroll; }
+    // The one format toolbar of the page; it floats just above the focused row, or below it when
+    // the row is at the top of the view, and is hidden while no row holds the focus.
+    FormatToolbar *formatToolbar() const { return m_formatToolbar; }
 
 Q_SIGNALS:
     void navigationTitleChanged(const QString &title);
@@ -124,6 +129,13 @@ private:
     void refreshCover();
     void checkLaidOut();
     void applyFocus(const QString &localID);
+    void buildFormatToolbar();
+    // The focused row when it has a text view to format, else none.
+    BlockRow *formatTarget() const;
+    // Puts the toolbar over the focused row (or hides it) and watches what moves that row.
+    void placeFormatToolbar();
+    // The focused row's text view with the keyboard back, for a toolbar action.
+    RichTextEditor *formatEditor(BlockRow &row);
     void confirmMultiDelete(int count);
     void showEmojiPicker();
     // The rows' text still waiting for its commit is stored now.
@@ -135,6 +147,7 @@ private:
     Confirmer *m_confirmer;
     std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
+    QTimer m_placeToolbar;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     QString m_shownTitle;
     std::optional<QString> m_shownIcon;
@@ -162,6 +175,11 @@ private:
     AutoHeightTextView *m_titleField = nullptr;
     PageRowList *m_topLevel = nullptr;
     QPushButton *m_addBlockButton = nullptr;
+
+    FormatToolbar *m_formatToolbar = nullptr;
+    QPointer<BlockRow> m_toolbarRow;
+    // The toolbar's row and the widgets between it and the page's column: any of them moving moves it.
+    std::vector<QPointer<QWidget>> m_toolbarAnchors;
 
     QWidget *m_selectionBar = nullptr;
     QLabel *m_selectionCount = nullptr;

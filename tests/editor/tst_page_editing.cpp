@@ -1,0 +1,356 @@
+#include "api/api_client.h"
+#include "editor/block_content.h"
+#include "editor/block_row.h"
+#include "editor/drag_handle.h"
+#include "editor/draggable_block_modifier.h"
+#include "editor/editable_text.h"
+#include "editor/format_toolbar.h"
+#include "editor/link_sheet.h"
+#include "editor/page_view.h"
+#include "editor/rich_text_editor.h"
+#include "support/fake_service.h"
+#include "support/test_device.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+PageViewModel::Timing fastTiming()
+{
+    PageViewModel::Timing timing;
+    timing.blockFlush = std::chrono::milliseconds(30);
+    timing.title = std::chrono::milliseconds(30);
+    timing.focusRetry = std::chrono::milliseconds(5);
+    timing.rowText = std::chrono::milliseconds(10);
+    return timing;
+}
+
+// The middle of a word of the editor's text, in its viewport: where a user points at it.
+QPoint pointAt(const RichTextEditor &editor, const QString &word)
+{
+    QTextCursor cursor(editor.document());
+    cursor.setPosition(int(editor.toRawText().indexOf(word)) + int(word.size()) / 2);
+    return editor.cursorRect(cursor).center();
+}
+
+// A real double-click as the window system delivers it: a click, then the second press.
+void doubleClick(QWidget *viewport, const QPoint &at)
+{
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+} // namespace
+
+// Editing in the page as a user does it, with the mouse, in the real page view over a device's
+// store against the fake service.
+class TestPageEditing : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void toolbarActsOnTheSelection_data();
+    void toolbarActsOnTheSelection();
+    void toolbarFollowsTheFocusedRow();
+    void doubleClickSelectsAWordInPlace();
+    void toggleRowNeverHoldsTheFocus_data();
+    void toggleRowNeverHoldsTheFocus();
+    void dragHandleMovesTheBlock();
+
+private:
+    std::unique_ptr<PageView> openView(const QString &pageLocalID);
+    QString storedText(const QString &localID) const;
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+};
+
+void TestPageEditing::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+    m_account = m_fake.createAccount("editing@example.com", "secret12", "Editing");
+}
+
+void TestPageEditing::init()
+{
+    m_device = std::make_unique<TestDevice>(m_account.token);
+}
+
+void TestPageEditing::cleanup()
+{
+    m_device->engine().stopLoop();
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+    m_device.reset();
+}
+
+std::unique_ptr<PageView> TestPageEditing::openView(const QString &pageLocalID)
+{
+    AppContext context;
+    context.store = &m_device->store();
+    context.secrets = &m_device->secrets();
+    context.syncEngine = &m_device->engine();
+    auto view = std::make_unique<PageView>(context, pageLocalID, nullptr, fastTiming());
+    view->resize(700, 600);
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    if (!QTest::qWaitForWindowActive(view.get()))
+        return nullptr;
+    if (!QTest::qWaitFor([&] { return view->isLaidOut(); }))
+        return nullptr;
+    return view;
+}
+
+QString TestPageEditing::storedText(const QString &localID) const
+{
+    const FNBlock *block = m_device->block(localID);
+    return block ? TestDevice::textOf(*block) : QString();
+}
+
+void TestPageEditing::toolbarActsOnTheSelection_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("indent");
+    QTest::addColumn<bool>("menuFirst");
+
+    QTest::newRow("bold") << 0 << "one **two** three" << 0 << false;
+    QTest::newRow("italic") << 1 << "one *two* three" << 0 << false;
+    QTest::newRow("underline") << 2 << "one __two__ three" << 0 << false;
+    QTest::newRow("strike-through") << 3 << "one ~~two~~ three" << 0 << false;
+    QTest::newRow("inline code") << 4 << "one `two` three" << 0 << false;
+    QTest::newRow("link") << 5 << "one [two](https://x.io) three" << 0 << false;
+    QTest::newRow("indent") << 7 << "one two three" << 1 << false;
+    // A menu took the keyboard for a moment: the block stays focused and the text view gets it back.
+    QTest::newRow("bold after a menu") << 0 << "one **two** three" << 0 << true;
+}
+
+void TestPageEditing::toolbarActsOnTheSelection()
+{
+    QFETCH(int, button);
+    QFETCH(QString, text);
+    QFETCH(int, indent);
+    QFETCH(bool, menuFirst);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Format");
+    m_device->addBlock(page.localID, "before", 0);
+    const FNBlock block = m_device->addBlock(page.localID, "one two three", 1);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    BlockRow *row = view->row(block.localID);
+    RichTextEditor *editor = row->richEditor();
+
+    // Into the text with the mouse, then the word selected.
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "two"));
+    QTRY_VERIFY(editor->hasFocus());
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(4);
+    cursor.setPosition(7, QTextCursor::KeepAnchor);
+    editor->setTextCursor(cursor);
+    QVERIFY(row->formatToolbar());
+    QTRY_VERIFY(row->formatToolbar()->isVisible());
+    if (menuFirst) {
+        view->titleField()->setFocus(Qt::PopupFocusReason);
+        QVERIFY(row->formatToolbar());
+    }
+
+    QTest::mouseClick(row->formatToolbar()->buttons().at(button), Qt::LeftButton);
+    if (LinkSheet *sheet = row->linkSheet()) {
+        QTRY_VERIFY(sheet->isVisible());
+        QTest::keyClicks(sheet->urlField(), QStringLiteral("https://x.io"));
+        QTest::mouseClick(sheet->insertButton(), Qt::LeftButton);
+    }
+    QTRY_COMPARE(storedText(block.localID), text);
+    QCOMPARE(m_device->block(block.localID)->indentLevel, indent);
+    // The user goes on typing where they were.
+    QTRY_VERIFY(editor->hasFocus());
+}
+
+void TestPageEditing::toolbarFollowsTheFocusedRow()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Follow");
+    std::vector<FNBlock> blocks;
+    for (int i = 0; i < 40; ++i)
+        blocks.push_back(m_device->addBlock(page.localID, QStringLiteral("line %1").arg(i), i));
+    m_device->setBlockText(blocks[2].localID, QStringLiteral("many words ").repeated(12));
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    FormatToolbar *toolbar = view->formatToolbar();
+    QVERIFY(!toolbar->isVisible());
+
+    // Shown right above the focused row, clear of its text, and never taking the keyboard.
+    const auto check = [&](const QString &localID) {
+        BlockRow *row = view->row(localID);
+        QWidget *viewport = view->scrollArea()->viewport();
+        const QRect bar(toolbar->mapTo(viewport, QPoint(0, 0)), toolbar->size());
+        const QRect text(row->mapTo(viewport, QPoint(0, 0)), row->size());
+        const bool above = bar.bottom() < text.top() && text.top() - bar.bottom() <= 4;
+        const bool below = bar.top() > text.bottom() && bar.top() - text.bottom() <= 4;
+        return toolbar->isVisible() && (above || below) && bar.top() >= 0 && row->formatToolbar() == toolbar;
+    };
+    RichTextEditor *fifth = view->row(blocks[5].localID)->richEditor();
+    QTest::mouseClick(fifth->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*fifth, "5"));
+    QTRY_VERIFY(fifth->hasFocus());
+    QTRY_VERIFY(check(blocks[5].localID));
+    QVERIFY(!view->row(blocks[6].localID)->formatToolbar());
+
+    // Scrolled so that the row is at the view's top edge: the bar stays with it, in sight.
+    QScrollBar *scroll = view->scrollArea()->verticalScrollBar();
+    QWidget *frame = view->rowFrame(blocks[5].localID);
+    scroll->setValue(frame->mapTo(view->scrollArea()->widget(), QPoint(0, 0)).y());
+    QTRY_VERIFY(check(blocks[5].localID));
+
+    // A narrower window wraps a row above onto more lines: the bar moves down with its row.
+    scroll->setValue(0);
+    QTRY_VERIFY(check(blocks[5].localID));
+    const int rowTop = frame->mapTo(view.get(), QPoint(0, 0)).y();
+    view->resize(360, 600);
+    QTRY_VERIFY(frame->mapTo(view.get(), QPoint(0, 0)).y() > rowTop);
+    QTRY_VERIFY(check(blocks[5].localID));
+
+    // No row focused: no bar.
+    view->model().focus().setFocusedBlock(std::nullopt);
+    QVERIFY(!toolbar->isVisible());
+}
+
+void TestPageEditing::doubleClickSelectsAWordInPlace()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Words");
+    const FNBlock first = m_device->addBlock(page.localID, "alpha beta", 0);
+    const FNBlock second = m_device->addBlock(page.localID, "gamma delta", 1);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    RichTextEditor *a = view->row(first.localID)->richEditor();
+    RichTextEditor *b = view->row(second.localID)->richEditor();
+    QTest::mouseClick(a->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*a, "beta"));
+    QTRY_VERIFY(a->hasFocus());
+    QCoreApplication::processEvents();
+
+    const int before = b->mapTo(view.get(), QPoint(0, 0)).y();
+    doubleClick(b->viewport(), pointAt(*b, "delta"));
+    QTRY_VERIFY(b->hasFocus());
+    QCOMPARE(b->textCursor().selectedText(), QStringLiteral("delta"));
+    QCoreApplication::processEvents();
+    QCOMPARE(b->mapTo(view.get(), QPoint(0, 0)).y(), before);
+    QTest::qWait(50); // past the row's text delay: a stray edit would be stored by now
+    QCOMPARE(storedText(second.localID), QStringLiteral("gamma delta"));
+    QCOMPARE(storedText(first.localID), QStringLiteral("alpha beta"));
+    QCOMPARE(b->toRawText(), QStringLiteral("gamma delta"));
+}
+
+void TestPageEditing::toggleRowNeverHoldsTheFocus_data()
+{
+    QTest::addColumn<bool>("byKind");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("text block made a toggle") << true;
+}
+
+void TestPageEditing::toggleRowNeverHoldsTheFocus()
+{
+    QFETCH(bool, byKind);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Toggle");
+    const FNBlock text = m_device->addBlock(page.localID, "text", 0);
+    FNBlock toggle = m_device->addBlock(page.localID, "summary", 1);
+    toggle.type = QStringLiteral("toggle");
+    m_device->store().upsertBlock(toggle);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    RichTextEditor *editor = view->row(text.localID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "ext"));
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+
+    QString target = toggle.localID;
+    if (byKind) {
+        // The focused block turned into a toggle from its menu.
+        target = text.localID;
+        view->row(text.localID)->model().changeType(BlockType::toggle);
+        QTRY_VERIFY(!view->row(text.localID)->richEditor());
+    }
+    BlockRow *row = view->row(target);
+    // Into the summary, then onto the arrow, as a user would.
+    auto *summary = row->content()->findChild<EditableText *>();
+    QVERIFY(summary);
+    QTRY_VERIFY(summary->isVisible());
+    QTest::mouseClick(summary->viewport(), Qt::LeftButton);
+    QTest::mouseClick(row->toggleArrow(), Qt::LeftButton);
+    QTest::mouseClick(summary->viewport(), Qt::LeftButton);
+    QTRY_VERIFY(summary->hasFocus());
+    QVERIFY(view->model().focus().focusedBlock() != std::optional<QString>(target));
+    QVERIFY(!row->formatToolbar());
+    QVERIFY(!view->formatToolbar()->isVisible());
+}
+
+void TestPageEditing::dragHandleMovesTheBlock()
+{
+    // A window system's drag runs its own loop until a real release: only the offscreen one ends at once.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("needs the offscreen platform's immediate drag");
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Drag");
+    const FNBlock a = m_device->addBlock(page.localID, "a", 0);
+    const FNBlock b = m_device->addBlock(page.localID, "b", 1);
+    const FNBlock c = m_device->addBlock(page.localID, "c", 2);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QWidget *frame = view->rowFrame(a.localID);
+    auto *handle = frame->findChild<DragHandle *>();
+    QVERIFY(handle);
+    RichTextEditor *editor = view->row(a.localID)->richEditor();
+    const QPoint textAt = editor->mapTo(view.get(), QPoint(0, 0));
+
+    // Hidden until the pointer comes over the row; the text stays where it was.
+    QTest::mouseMove(view.get(), QPoint(2, 2));
+    QTRY_VERIFY(!handle->isVisible());
+    QTest::mouseMove(editor->viewport(), pointAt(*editor, "a"));
+    QTRY_VERIFY(handle->isVisible());
+    QCOMPARE(editor->mapTo(view.get(), QPoint(0, 0)), textAt);
+    QVERIFY(!view->rowFrame(b.localID)->findChild<DragHandle *>()->isVisible());
+    QTest::mouseMove(view.get(), QPoint(2, 2));
+    QTRY_VERIFY(!handle->isVisible());
+    QTest::mouseMove(editor->viewport(), pointAt(*editor, "a"));
+    QTRY_VERIFY(handle->isVisible());
+
+    // Pressed and pulled from the grip: the block's drag starts, carrying its id.
+    auto *modifier = frame->findChild<DraggableBlockModifier *>();
+    QSignalSpy started(modifier, &DraggableBlockModifier::dragStarted);
+    const QPoint grip = handle->rect().center();
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, grip);
+    QTest::mouseMove(handle, grip + QPoint(0, QApplication::startDragDistance() + 4));
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, grip);
+    QCOMPARE(started.size(), 1);
+    QCOMPARE(started.at(0).at(0).toString(), a.localID);
+
+    // Dropped on the last row, it lands there.
+    std::unique_ptr<QMimeData> payload(modifier->makeMimeData());
+    QWidget *target = view->rowFrame(c.localID);
+    QDragEnterEvent enter(QPoint(4, 4), Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(4, 4), Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+    QStringList order;
+    for (const FNBlock &block : m_device->liveBlocks(page.localID))
+        order << block.localID;
+    QCOMPARE(order, QStringList({b.localID, c.localID, a.localID}));
+}
+
+QTEST_MAIN(TestPageEditing)
+#include "tst_page_editing.moc"
