@@ -63,6 +63,8 @@ public:
     void cancelLink() { m_model->cancelLink(); }
     void beginSelectionComment();
     void flushText() { m_model->flushText(); }
+    // Gives the keyboard to the kind's text view; false for a kind without one.
+    bool focusEditor();
 
     // What the row shows now (tests and the page).
     FormatToolbar *formatToolbar() const { return m_toolbar; }
@@ -108,6 +110,8 @@ private:
     QWidget *makeImage();
     void refreshToggle();
     void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
+    // Return: the text after the caret goes to a new block below.
+    void splitAtCaret();
 
     BlockRowModel *m_model;
     QPointer<BlockFocus> m_focus;

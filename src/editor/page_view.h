@@ -124,6 +124,7 @@ private:
     void refreshCover();
     void checkLaidOut();
     void applyFocus(const QString &localID);
+    void beginTitleEntry();
     void confirmMultiDelete(int count);
     void showEmojiPicker();
     // The rows' text still waiting for its commit is stored now.
