@@ -480,5 +480,10 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
 void PageViewModel::flushPendingEdits()
 {
     m_titleDebouncer.flush();
+    // Only what waits to be sent: a page merely looked at would otherwise push its blocks as read,
+    // over edits another device made meanwhile.
+    if (!m_flushTimer.isActive() && !m_heldBack)
+        return;
+    m_flushTimer.stop();
     queueBlockUpserts();
 }

@@ -222,6 +222,8 @@ void TestMarkerSpans::splitKeepsPairsWhole_data()
                                                      << " b";
     QTest::newRow("underline inside bold") << "**x __yz__ w**" << 7 << "**x __y__**"
                                            << "**__z__ w**";
+    QTest::newRow("in a marker that opens where another's text starts") << "**__yz__ w**" << 3 << ""
+                                                                        << "**__yz__ w**";
     QTest::newRow("code") << "run `make all` now" << 9 << "run `make`"
                           << "` all` now";
     QTest::newRow("link label") << "[docs](https://x.org)" << 3 << "[do](https://x.org)"

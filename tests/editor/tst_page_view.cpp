@@ -920,6 +920,11 @@ void TestPageView::openingQueuesNothing()
     QVERIFY(outboxOf("page", "update").empty());
     QCOMPARE(m_device->store().state().outbox, before);
     QCOMPARE(m_device->page(page.localID)->updatedAt, stamped);
+
+    // Nor is leaving it.
+    view.reset();
+    QVERIFY(letTimePass(fastTiming().blockFlush * 4));
+    QCOMPARE(m_device->store().state().outbox, before);
 }
 
 void TestPageView::titleFollowsTheStore_data()
