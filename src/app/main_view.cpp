@@ -147,6 +147,7 @@ QWidget *MainView::buildSidebar()
     m_sidebar = new LibraryView(m_context, m_sidebarColumn);
     column->addWidget(m_sidebar, 1);
 
+    connect(m_sidebar, &LibraryView::pageCreated, this, &MainView::openNewPage);
     connect(m_sidebar, &LibraryView::pageSelected, this,
             [this](const QString &localID) { setSelectedPage(localID); });
     connect(m_sidebar, &LibraryView::homeRequested, this, [this] { setSelectedPage(std::nullopt); });
@@ -246,6 +247,14 @@ void MainView::setSelectedPage(const std::optional<QString> &localID)
     else
         m_context.settings->remove(key);
     showDetail();
+}
+
+void MainView::openNewPage(const QString &localID)
+{
+    setSelectedPage(localID);
+    // The user names a new page first: its title takes the keyboard, ready to be typed over.
+    if (m_selected == localID && m_pageModel && m_pageModel->pageLocalID() == localID)
+        m_pageModel->beginTitleEntry();
 }
 
 void MainView::setColumnVisibility(ColumnVisibility visibility)

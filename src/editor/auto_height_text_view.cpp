@@ -77,6 +77,22 @@ bool AutoHeightTextView::canInsertFromMimeData(const QMimeData *source) const
     return QTextEdit::canInsertFromMimeData(source);
 }
 
+bool AutoHeightTextView::event(QEvent *event)
+{
+    // Taken here, before the widget's Tab focus chain sees it.
+    if (m_tabIndents && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (plain && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            const bool out = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            Q_EMIT indentRequested(out ? -1 : +1);
+            event->accept();
+            return true;
+        }
+    }
+    return QTextEdit::event(event);
+}
+
 void AutoHeightTextView::keyPressEvent(QKeyEvent *event)
 {
     // Shift-Return would insert a line separator that no other reader of the text knows: every

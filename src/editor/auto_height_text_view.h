@@ -24,13 +24,18 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // Tab and Shift+Tab ask for the block's indent to change instead of typing a tab.
+    void setTabIndents(bool on) { m_tabIndents = on; }
+
 Q_SIGNALS:
     void textEdited(const QString &text);
+    void indentRequested(int delta);
     void focusChanged(bool hasFocus, Qt::FocusReason reason);
 
 protected:
     // A block being dragged to another place in the page is not text to insert.
     bool canInsertFromMimeData(const QMimeData *source) const override;
+    bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -41,4 +46,5 @@ private:
 
     QString m_lastText;
     bool m_settingText = false;
+    bool m_tabIndents = false;
 };

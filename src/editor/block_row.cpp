@@ -8,6 +8,7 @@
 #include "editor/editor_symbols.h"
 #include "editor/format_toolbar.h"
 #include "editor/link_sheet.h"
+#include "editor/marker_spans.h"
 #include "editor/raw_text.h"
 #include "editor/rich_text_editor.h"
 #include "editor/selection_edit.h"
@@ -346,6 +347,9 @@ void BlockRow::rebuildContent()
 {
     const bool hadFocus = m_model->editorHasFocus() || m_model->isFocused();
     if (m_content) {
+        // Hiding the focused text view would hand the keyboard to the next block's.
+        if (QWidget *focused = QApplication::focusWidget(); focused && m_content->isAncestorOf(focused))
+            focused->clearFocus();
         // Still on the stack when a key or a menu click changed the kind: deleted later.
         m_content->hide();
         m_line->removeWidget(m_content);
@@ -369,12 +373,37 @@ void BlockRow::rebuildContent()
     m_line->addWidget(m_content, 1);
     refreshContent();
     updateSlashMenu();
-    if (hadFocus && m_richEditor) {
-        if (m_focus)
+    if (hadFocus && (m_richEditor || m_plainEditor)) {
+        if (m_focus && m_richEditor)
             m_focus->setFocusedBlock(m_model->localID());
-        m_richEditor->setFocus(Qt::OtherFocusReason);
+        focusEditor();
     }
     applyFocus();
+}
+
+bool BlockRow::focusEditor()
+{
+    QWidget *editor = m_richEditor ? static_cast<QWidget *>(m_richEditor) : m_plainEditor;
+    if (!editor)
+        return false;
+    // Content just made is shown by its layout only on a later turn, and a hidden widget takes
+    // no focus.
+    if (m_content && isVisible() && !m_content->isVisible())
+        m_content->show();
+    if (!editor->hasFocus())
+        editor->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void BlockRow::splitAtCaret()
+{
+    if (!m_richEditor)
+        return;
+    const QTextCursor cursor = m_richEditor->textCursor();
+    QString text = m_richEditor->toRawText();
+    text.remove(cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart());
+    const MarkerSpans::Split split = MarkerSpans::split(text, cursor.selectionStart());
+    m_model->handleReturn(split.head, split.tail);
 }
 
 QWidget *BlockRow::makeContent(const QString &type)
@@ -450,6 +479,9 @@ RichTextEditor *BlockRow::makeRichEditor(const QString &placeholder, const QFont
     connect(editor, &RichTextEditor::textEdited, m_model, &BlockRowModel::commitText);
     connect(editor, &RichTextEditor::markupInserted, m_model, &BlockRowModel::commitTextNow);
     connect(editor, &RichTextEditor::backspaceAtStart, m_model, &BlockRowModel::handleBackspaceAtStart);
+    connect(editor, &RichTextEditor::returnPressed, this, &BlockRow::splitAtCaret);
+    editor->setTabIndents(true);
+    connect(editor, &AutoHeightTextView::indentRequested, m_model, &BlockRowModel::changeIndent);
     connect(editor, &RichTextEditor::boldRequested, this,
             [this] { wrapSelection(QStringLiteral("**"), QStringLiteral("**")); });
     connect(editor, &RichTextEditor::italicRequested, this,
@@ -477,6 +509,8 @@ EditableText *BlockRow::makePlainEditor(const QString &placeholder, const QFont 
     auto *editor = new EditableText(placeholder, font);
     editor->setRawText(m_model->text());
     connect(editor, &EditableText::textEdited, m_model, &BlockRowModel::commitText);
+    editor->setTabIndents(true);
+    connect(editor, &AutoHeightTextView::indentRequested, m_model, &BlockRowModel::changeIndent);
     connect(editor, &AutoHeightTextView::focusChanged, this,
             [this](bool hasFocus, Qt::FocusReason reason) { onEditorFocus(hasFocus, reason, false); });
     m_plainEditor = editor;
@@ -617,6 +651,8 @@ void BlockRow::refreshToggle()
             m_bodyField =
                 new EditableText(QString::fromLatin1(kBodyPlaceholder), editorFont(kBodySize, QFont::Normal));
             connect(m_bodyField, &EditableText::textEdited, m_model, &BlockRowModel::setToggleBody);
+            m_bodyField->setTabIndents(true);
+            connect(m_bodyField, &AutoHeightTextView::indentRequested, m_model, &BlockRowModel::changeIndent);
             m_toggleBodyLayout->insertWidget(0, m_bodyField);
         }
         if (!m_bodyField->hasFocus())

@@ -67,6 +67,8 @@ public:
     void cancelLink() { m_model->cancelLink(); }
     void beginSelectionComment();
     void flushText() { m_model->flushText(); }
+    // Gives the keyboard to the kind's text view; false for a kind without one.
+    bool focusEditor();
 
     // The page's format toolbar, which it shows over this row while the row has the focus.
     void setFormatToolbar(FormatToolbar *toolbar);
@@ -117,6 +119,8 @@ private:
     QWidget *makeImage();
     void refreshToggle();
     void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
+    // Return: the text after the caret goes to a new block below.
+    void splitAtCaret();
 
     BlockRowModel *m_model;
     QPointer<BlockFocus> m_focus;

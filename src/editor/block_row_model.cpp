@@ -267,10 +267,16 @@ void BlockRowModel::handleBackspaceAtStart()
         m_hooks.onDeleteSelfIfEmpty();
 }
 
-void BlockRowModel::handleReturn()
+void BlockRowModel::handleReturn(const QString &head, const QString &tail)
 {
-    if (m_hooks.onInsertNextBlock)
-        m_hooks.onInsertNextBlock();
+    if (!m_hooks.onInsertNextBlock)
+        return;
+    // Stored now: the new block comes right away and the page's flush carries both.
+    commitTextNow(head);
+    const auto kind = BlockType::fromRawValue(currentBlock().type);
+    const bool listItem =
+        kind && (*kind == BlockType::bullet || *kind == BlockType::number || *kind == BlockType::todo);
+    m_hooks.onInsertNextBlock(listItem ? kind->rawValue() : BlockType(BlockType::text).rawValue(), tail);
 }
 
 void BlockRowModel::appendMarkers(const QString &prefix, const QString &suffix)

@@ -32,7 +32,8 @@ public:
     // The page's side of the row; any may be empty.
     struct Hooks {
         std::function<void()> onChange; // after every change the row stores
-        std::function<void()> onInsertNextBlock;
+        // A new block right below: its kind and its text.
+        std::function<void(const QString &type, const QString &text)> onInsertNextBlock;
         std::function<void()> onDeleteSelfIfEmpty;
         std::function<void()> onToggleSelected;
     };
@@ -100,7 +101,9 @@ public:
     void dismissSlashMenu();
     void applySlashPick(BlockType kind);
     void handleBackspaceAtStart();
-    void handleReturn();
+    // Return with the text cut at the caret: this block keeps `head`, a new block below gets
+    // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise.
+    void handleReturn(const QString &head, const QString &tail);
     // The formatting and link actions when no text view has the focus: added at the end, stored at once.
     void appendMarkers(const QString &prefix, const QString &suffix);
     void appendLink(const QString &url);

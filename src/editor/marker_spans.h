@@ -2,6 +2,7 @@
 
 #include <QFlags>
 #include <QList>
+#include <QString>
 #include <QStringView>
 
 // Reads the inline markers of block text: "**" bold, "*" italic, "__" underline, "~~" strike-through,
@@ -25,6 +26,25 @@ public:
     // run in a fixed order (code, bold, italic, underline, strike-through, link) and add up where
     // spans nest; a hidden marker stays hidden whatever a later pass adds to it.
     static QList<Styles> styles(QStringView line);
+
+    // One marker pair of a line: the whole match, and the part between its markers.
+    struct Span {
+        Style style;
+        qsizetype wholeStart;
+        qsizetype innerStart;
+        qsizetype innerEnd;
+        qsizetype wholeEnd;
+    };
+    static QList<Span> spans(QStringView line);
+
+    // Cuts block text in two at `at` (a UTF-16 offset) without breaking a marker pair: a pair open
+    // at the cut is closed at the end of the first part and opened again at the start of the
+    // second; a cut inside a marker itself moves out of the pair.
+    struct Split {
+        QString head;
+        QString tail;
+    };
+    static Split split(QStringView text, qsizetype at);
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(MarkerSpans::Styles)

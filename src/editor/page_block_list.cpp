@@ -1,5 +1,6 @@
 #include "editor/page_block_list.h"
 
+#include "editor/block_content.h"
 #include "editor/page_outbox.h"
 #include "store/local_store.h"
 
@@ -122,7 +123,8 @@ std::vector<FNBlock> PageBlockList::siblingsOf(const std::vector<FNBlock> &pageB
     return orphans;
 }
 
-std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after)
+std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, const QString &type,
+                                                       const QString &text)
 {
     const auto page = this->page();
     if (!page)
@@ -133,6 +135,11 @@ std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after)
     const size_t at = found < 0 ? siblings.size() : size_t(found) + 1;
 
     FNBlock block = newTextBlock(*page);
+    block.type = type;
+    if (!text.isEmpty())
+        block.contentJSON =
+            BlockContent::encode(JSONObject{{QStringLiteral("text"), text}}).value_or(block.contentJSON);
+    block.indentLevel = after.indentLevel;
     block.parentBlockServerID = after.parentBlockServerID;
     block.parentBlockLocalID = after.parentBlockLocalID;
     block.position = qint64(at);

@@ -40,9 +40,11 @@ public:
     static std::vector<FNBlock> siblingsOf(const std::vector<FNBlock> &pageBlocks,
                                            const QString &parentLocalID, qint64 parentServerID);
 
-    // A new empty text block right after `after` among its siblings, which are renumbered.
-    // Returns its localID; none without a page.
-    std::optional<QString> insertBlockAfter(const FNBlock &after);
+    // A new block right after `after` among its siblings, which are renumbered; of the kind, holding
+    // the text, at the indent of `after`. Returns its localID; none without a page.
+    std::optional<QString> insertBlockAfter(const FNBlock &after,
+                                            const QString &type = QStringLiteral("text"),
+                                            const QString &text = {});
     // A new empty text block after the parent's last child; nothing is renumbered.
     std::optional<QString> addChildBlock(const FNBlock &parent);
     // A new top-level block of the kind after every block of the page.

@@ -119,6 +119,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     connect(m_model, &PageViewModel::multiDeleteConfirmRequested, this, &PageView::confirmMultiDelete);
     connect(m_model, &PageViewModel::focusApplied, this, &PageView::applyFocus);
     connect(m_model, &PageViewModel::emojiPickerRequested, this, &PageView::showEmojiPicker);
+    connect(m_model, &PageViewModel::titleEntryRequested, this, &PageView::beginTitleEntry);
     connect(this, &PageView::exportMarkdownRequested, this, &PageView::exportMarkdown);
     connect(this, &PageView::saveAsTemplateRequested, this, &PageView::saveAsTemplate);
     m_model->setRowReady([this](const QString &localID) { return row(localID) != nullptr; });
@@ -264,8 +265,10 @@ QWidget *PageView::buildColumn()
 
     m_addBlockButton = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock),
                                     AppStyle::css(AppStyle::secondary(this)));
-    connect(m_addBlockButton, &QPushButton::clicked, this,
-            [this] { m_model->appendBlock(QString::fromLatin1(kFirstBlockType)); });
+    connect(m_addBlockButton, &QPushButton::clicked, this, [this] {
+        if (const auto added = m_model->appendBlock(QString::fromLatin1(kFirstBlockType)))
+            m_model->focusBlock(*added);
+    });
     auto *addHolder = new QWidget(header);
     auto *addLayout = new QHBoxLayout(addHolder);
     addLayout->setContentsMargins(0, kAddBlockTopPad, 0, 0);
@@ -313,9 +316,21 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
         if (model)
             model->scheduleBlockFlush();
     };
-    hooks.onInsertNextBlock = [self = QPointer<PageView>(this), block] {
-        if (self)
-            self->m_model->insertBlockAfter(self->storedBlock(block.localID).value_or(block));
+    hooks.onInsertNextBlock = [self = QPointer<PageView>(this), block](const QString &type,
+                                                                       const QString &text) {
+        if (!self)
+            return;
+        const auto added =
+            self->m_model->insertBlockAfter(self->storedBlock(block.localID).value_or(block), type, text);
+        // Keys typed right after Return may be on their way already: the new row is made and
+        // takes the keyboard now, not on a later turn.
+        if (added) {
+            self->refresh();
+            if (self->row(*added)) {
+                self->m_model->focus().setFocusedBlock(*added);
+                self->applyFocus(*added);
+            }
+        }
     };
     hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), block] {
         if (self)
@@ -563,6 +578,11 @@ void PageView::refreshHeader()
         }
         m_iconButton->setFont(font);
     }
+    // While the user edits the title their text wins; otherwise it is the stored one.
+    const bool editingTitle =
+        m_titleField->hasFocus() || (window() && window()->focusWidget() == m_titleField);
+    if (!editingTitle)
+        m_model->followStoredHeader();
     if (m_titleField->toRawText() != m_model->title())
         m_titleField->setRawText(m_model->title());
 
@@ -642,10 +662,7 @@ void PageView::applyFocus(const QString &localID)
     BlockRow *target = row(localID);
     if (!target)
         return;
-    if (RichTextEditor *editor = target->richEditor()) {
-        if (!editor->hasFocus())
-            editor->setFocus(Qt::OtherFocusReason);
-    }
+    target->focusEditor();
     if (QWidget *frame = rowFrame(localID))
         m_scroll->ensureWidgetVisible(frame);
 }
@@ -741,6 +758,13 @@ void PageView::placeFormatToolbar()
     m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
     m_formatToolbar->raise();
     m_formatToolbar->show();
+}
+
+void PageView::beginTitleEntry()
+{
+    m_titleField->setFocus(Qt::OtherFocusReason);
+    m_titleField->selectAll();
+    m_scroll->ensureWidgetVisible(m_titleField);
 }
 
 void PageView::confirmMultiDelete(int count)

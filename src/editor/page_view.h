@@ -136,6 +136,7 @@ private:
     void placeFormatToolbar();
     // The focused row's text view with the keyboard back, for a toolbar action.
     RichTextEditor *formatEditor(BlockRow &row);
+    void beginTitleEntry();
     void confirmMultiDelete(int count);
     void showEmojiPicker();
     // The rows' text still waiting for its commit is stored now.

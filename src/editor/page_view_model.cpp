@@ -95,13 +95,15 @@ bool PageViewModel::isPageOnServer() const
     return page && page->serverID != 0;
 }
 
-void PageViewModel::insertBlockAfter(const FNBlock &after)
+std::optional<QString> PageViewModel::insertBlockAfter(const FNBlock &after, const QString &type,
+                                                       const QString &text)
 {
-    const auto added = m_list.insertBlockAfter(after);
+    const auto added = m_list.insertBlockAfter(after, type, text);
     if (!added)
-        return;
+        return added;
     scheduleBlockFlush();
     focusBlock(*added, 0);
+    return added;
 }
 
 void PageViewModel::deleteBlockIfEmpty(const FNBlock &block)
@@ -125,10 +127,12 @@ void PageViewModel::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
         scheduleBlockFlush();
 }
 
-void PageViewModel::appendBlock(const QString &type)
+std::optional<QString> PageViewModel::appendBlock(const QString &type)
 {
-    if (m_list.appendBlock(type))
+    const auto added = m_list.appendBlock(type);
+    if (added)
         scheduleBlockFlush();
+    return added;
 }
 
 void PageViewModel::deleteSelectedBlocks()
@@ -224,18 +228,22 @@ void PageViewModel::requestSync()
 
 void PageViewModel::scheduleTitleSave(const QString &title)
 {
-    if (m_title != title) {
-        m_title = title;
-        Q_EMIT headerChanged();
-    }
+    const bool changed = m_title != title;
+    m_title = title;
     const auto page = this->page();
+    FNPage updated;
+    if (page) {
+        updated = *page;
+        updated.title = title;
+        updated.updatedAt = QDateTime::currentDateTimeUtc();
+        store().upsertPage(updated);
+        store().scheduleSave();
+    }
+    // Told after the store has it: the view takes the stored title over.
+    if (changed)
+        Q_EMIT headerChanged();
     if (!page)
         return;
-    FNPage updated = *page;
-    updated.title = title;
-    updated.updatedAt = QDateTime::currentDateTimeUtc();
-    store().upsertPage(updated);
-    store().scheduleSave();
     m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this), serverID = updated.serverID, title] {
         if (self)
             self->savePageTitle(serverID, title);
@@ -262,18 +270,21 @@ void PageViewModel::savePageTitle(qint64 pageServerID, const QString &title)
 
 void PageViewModel::setPageIcon(const QString &icon)
 {
-    if (m_iconValue != icon) {
-        m_iconValue = icon;
-        Q_EMIT headerChanged();
-    }
+    const bool changed = m_iconValue != icon;
+    m_iconValue = icon;
     const auto page = this->page();
+    FNPage updated;
+    if (page) {
+        updated = *page;
+        updated.icon = icon;
+        updated.updatedAt = QDateTime::currentDateTimeUtc();
+        store().upsertPage(updated);
+        store().scheduleSave();
+    }
+    if (changed)
+        Q_EMIT headerChanged();
     if (!page)
         return;
-    FNPage updated = *page;
-    updated.icon = icon;
-    updated.updatedAt = QDateTime::currentDateTimeUtc();
-    store().upsertPage(updated);
-    store().scheduleSave();
     // Also before the page has its id, for the same reason as the title.
     m_outbox.queuePageIcon(updated.serverID, icon);
     requestSync();
@@ -395,15 +406,28 @@ void PageViewModel::disappear()
 void PageViewModel::loadHeaderOnAppear()
 {
     const auto page = this->page();
+    // Only shown: queuing the title as read could undo a rename made meanwhile on another device.
     const QString title = page ? page->title : QString();
-    // As if typed: the field's change handler runs for a title that differs from the field's.
-    if (title != m_title)
-        scheduleTitleSave(title);
+    if (title != m_title) {
+        m_title = title;
+        Q_EMIT headerChanged();
+    }
     const QString icon = page ? page->icon : QString();
     if (icon != m_iconValue) {
         m_iconValue = icon;
         Q_EMIT headerChanged();
     }
+}
+
+void PageViewModel::followStoredHeader()
+{
+    if (page())
+        loadHeaderOnAppear();
+}
+
+void PageViewModel::beginTitleEntry()
+{
+    Q_EMIT titleEntryRequested();
 }
 
 QCoro::Task<> PageViewModel::loadBlocksOnOpen()
@@ -456,5 +480,10 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
 void PageViewModel::flushPendingEdits()
 {
     m_titleDebouncer.flush();
+    // Only what waits to be sent: a page merely looked at would otherwise push its blocks as read,
+    // over edits another device made meanwhile.
+    if (!m_flushTimer.isActive() && !m_heldBack)
+        return;
+    m_flushTimer.stop();
     queueBlockUpserts();
 }

@@ -54,11 +54,14 @@ public:
     bool isPageOnServer() const;
 
     // Editing: each change of the structure schedules the block flush.
-    void insertBlockAfter(const FNBlock &after);
+    // The new block gets the focus; its localID, none without a page.
+    std::optional<QString> insertBlockAfter(const FNBlock &after, const QString &type = QStringLiteral("text"),
+                          const QString &text = {});
     void deleteBlockIfEmpty(const FNBlock &block);
     void addChildBlock(const FNBlock &parent);
     void moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
-    void appendBlock(const QString &type);
+    // The new block's localID; none without a page. The focus is not moved.
+    std::optional<QString> appendBlock(const QString &type);
     void deleteSelectedBlocks();
     // Gives a row keyboard focus on a later turn, retried until its row exists (at most 6 tries).
     void focusBlock(const QString &localID, int attempt = 0);
@@ -113,7 +116,13 @@ public:
     void appear();
     void disappear();
     bool isShown() const { return m_shown; }
+    // Fills the title and icon from the page. Not an edit: nothing is stored or queued.
     void loadHeaderOnAppear();
+    // Takes over the stored title and icon of a page that exists (the view calls it while the
+    // title field is not being edited, so a rename made elsewhere shows at once).
+    void followStoredHeader();
+    // A new page: the view is to put the keyboard in its title with the title selected.
+    void beginTitleEntry();
     // The fetch, then a first block for a page that has none.
     QCoro::Task<> loadBlocksOnOpen();
     // Adds the service's blocks of the page that are not local yet; every failure is dropped.
@@ -129,6 +138,7 @@ Q_SIGNALS:
     // The focus has landed on the block's row.
     void focusApplied(const QString &localID);
     void emojiPickerRequested();
+    void titleEntryRequested();
     void shareRequested();
     void publishRequested();
     void historyRequested();

@@ -98,6 +98,12 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (isReturn && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        Q_EMIT returnPressed();
+        event->accept();
+        return;
+    }
     const bool plainBackspace = event->key() == Qt::Key_Backspace &&
                                 !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
     const QTextCursor cursor = textCursor();

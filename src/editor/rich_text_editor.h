@@ -9,7 +9,8 @@ class MarkerHighlighter;
 // The text view of a text-like block: its text carries the inline markers, shown formatted with the
 // markers hidden. It has its own undo history (Ctrl+Z acts on this block only) and answers the
 // editing keys: Ctrl+B, -I, -U, -K and Ctrl+Shift+M, taken before anything else binds them, and
-// Backspace at the very start. Return inserts a line break into the block.
+// Backspace at the very start. Return asks for a new block (`returnPressed`); Shift+Return inserts a
+// line break into the block.
 class RichTextEditor : public AutoHeightTextView
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ Q_SIGNALS:
     void markupInserted(const QString &text);
     void selectionRangeChanged(qsizetype location, qsizetype length);
     void backspaceAtStart();
+    void returnPressed();
     void boldRequested();
     void italicRequested();
     void underlineRequested();

@@ -157,6 +157,7 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
         chosen.id = id;
         m_creator->deleteTemplate(chosen);
     });
+    connect(m_creator, &LibraryCreator::pageCreated, this, &LibraryView::pageCreated);
     connect(m_creator, &LibraryCreator::pageCreated, this, &LibraryView::selectPage);
     connect(m_switcher, &WorkspaceSwitcher::switched, this, [this] {
         clearSelection();

@@ -95,6 +95,8 @@ public:
 Q_SIGNALS:
     // Open this page in the editor.
     void pageSelected(const QString &localID);
+    // A page was just made here; `pageSelected` follows for it.
+    void pageCreated(const QString &localID);
     // Show no page (the home screen).
     void homeRequested();
     // Show the trash.

@@ -11,6 +11,7 @@
 #include "app/shortcuts_sheet.h"
 #include "app/sync_button.h"
 #include "app/sync_status.h"
+#include "editor/auto_height_text_view.h"
 #include "editor/page_view.h"
 #include "editor/page_view_model.h"
 #include "library/library_dock.h"
@@ -18,6 +19,7 @@
 #include "library/trash_view.h"
 #include "platform/app_events.h"
 #include "platform/preset_confirmer.h"
+#include "store/page_template.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
 #include "support/task_outcome.h"
@@ -99,6 +101,8 @@ private Q_SLOTS:
     void hostsThePagesPanelsAndSheets();
     void logoutFlushesThePageEditor();
     void logoutInTheWindowEndsOnTheSignInScreen();
+    void newPageOpensReadyForItsTitle_data();
+    void newPageOpensReadyForItsTitle();
 
 private:
     void signIn();
@@ -648,6 +652,76 @@ void TestMainView::logoutInTheWindowEndsOnTheSignInScreen()
     QVERIFY(m_app->engine.isRunning());
     m_app->engine.stopLoop();
     window.reset();
+}
+
+void TestMainView::newPageOpensReadyForItsTitle_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("title"); // the selected title; none when the title must not take the keyboard
+
+    QTest::newRow("the sidebar's new page button") << "dock"
+                                                   << "Untitled";
+    QTest::newRow("the New Page command") << "command"
+                                          << "Untitled";
+    QTest::newRow("a template") << "template"
+                                << "Weekly plan";
+    QTest::newRow("an existing page") << "existing"
+                                      << "";
+}
+
+void TestMainView::newPageOpensReadyForItsTitle()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, title);
+
+    signIn();
+    PageTemplate plan;
+    plan.id = QStringLiteral("T1");
+    plan.name = QStringLiteral("Plan");
+    plan.title = QStringLiteral("Weekly plan");
+    m_app->templates.add(plan);
+    MainView *view = makeView({}, true);
+    view->show();
+    view->activateWindow();
+    QApplication::setActiveWindow(view);
+    QVERIFY(QTest::qWaitForWindowActive(view));
+    QSignalSpy done(view, &MainView::firstAppearanceDone);
+    QVERIFY(done.wait(5000));
+    FNPage existing = livePage(QStringLiteral("Existing"));
+    existing.workspaceServerID = m_account.workspaceId;
+    m_app->store.upsertPage(existing);
+
+    LibraryDock *dock = view->sidebar()->dock();
+    if (how == QLatin1String("dock")) {
+        dock->button(QString::fromLatin1(LibraryDock::kNewPage))->click();
+    } else if (how == QLatin1String("command")) {
+        AppEvents::shared().postNewPage();
+    } else if (how == QLatin1String("template")) {
+        QAction *entry = nullptr;
+        for (QAction *action : dock->templateMenu()->actions()) {
+            if (action->text() == plan.name)
+                entry = action;
+        }
+        QVERIFY(entry);
+        entry->trigger();
+    } else {
+        Q_EMIT view->sidebar()->pageSelected(existing.localID);
+    }
+    auto *editor = qobject_cast<PageView *>(view->detail());
+    QVERIFY(editor);
+    QTRY_VERIFY(editor->isLaidOut() && !editor->model().blocks().pageBlocks().empty());
+
+    if (title.isEmpty()) {
+        QVERIFY(!editor->titleField()->hasFocus());
+        return;
+    }
+    QVERIFY(editor->pageLocalID() != existing.localID);
+    QTRY_VERIFY(editor->titleField()->hasFocus());
+    QCOMPARE(editor->titleField()->textCursor().selectedText(), title);
+    // What is typed replaces the title.
+    QTest::keyClicks(QApplication::focusWidget(), "Roadmap");
+    QCOMPARE(m_app->store.state().pages[size_t(m_app->store.indexOfPage(editor->pageLocalID()))].title,
+             QStringLiteral("Roadmap"));
 }
 
 QTEST_MAIN(TestMainView)

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void spans();
     void hiddenMarkersTakeNoRoom();
     void strikethroughCoversTheWholeText();
+    void splitKeepsPairsWhole_data();
+    void splitKeepsPairsWhole();
 };
 
 void TestMarkerSpans::spans_data()
@@ -199,6 +201,57 @@ void TestMarkerSpans::strikethroughCoversTheWholeText()
     QVERIFY(formatAt(block, 8).fontWeight() >= QFont::Bold);
     editor.setStrikethrough(false);
     QVERIFY(!formatAt(block, 0).fontStrikeOut());
+}
+
+void TestMarkerSpans::splitKeepsPairsWhole_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("tail");
+
+    QTest::newRow("plain") << "hello world" << 5 << "hello"
+                           << " world";
+    QTest::newRow("inside bold") << "a **bold** b" << 6 << "a **bo**"
+                                 << "**ld** b";
+    QTest::newRow("inside the opening marker") << "a **bold** b" << 3 << "a "
+                                               << "**bold** b";
+    QTest::newRow("right after the opening marker") << "a **bold** b" << 4 << "a "
+                                                    << "**bold** b";
+    QTest::newRow("right before the closing marker") << "a **bold** b" << 8 << "a **bold**"
+                                                     << " b";
+    QTest::newRow("underline inside bold") << "**x __yz__ w**" << 7 << "**x __y__**"
+                                           << "**__z__ w**";
+    QTest::newRow("in a marker that opens where another's text starts") << "**__yz__ w**" << 3 << ""
+                                                                        << "**__yz__ w**";
+    QTest::newRow("code") << "run `make all` now" << 9 << "run `make`"
+                          << "` all` now";
+    QTest::newRow("link label") << "[docs](https://x.org)" << 3 << "[do](https://x.org)"
+                                << "[cs](https://x.org)";
+    QTest::newRow("inside a link's address") << "see [d](https://x.org) ok" << 12 << "see [d](https://x.org)"
+                                             << " ok";
+    QTest::newRow("on a later line") << "**a**\nb __cd__" << 11 << "**a**\nb __c__"
+                                     << "__d__";
+    QTest::newRow("an unclosed marker is text") << "a **b" << 4 << "a **"
+                                                << "b";
+    QTest::newRow("past the end") << "abc" << 9 << "abc"
+                                  << "";
+}
+
+void TestMarkerSpans::splitKeepsPairsWhole()
+{
+    QFETCH(QString, text);
+    QFETCH(int, at);
+    QFETCH(QString, head);
+    QFETCH(QString, tail);
+
+    const MarkerSpans::Split split = MarkerSpans::split(text, at);
+    QCOMPARE(split.head, head);
+    QCOMPARE(split.tail, tail);
+    // Nothing the reader sees is lost or doubled.
+    const QString lastLine = text.section(QLatin1Char('\n'), -1);
+    if (!text.contains(QLatin1Char('\n')))
+        QCOMPARE(seen(split.head).visible + seen(split.tail).visible, seen(lastLine).visible);
 }
 
 QTEST_MAIN(TestMarkerSpans)

@@ -6,8 +6,11 @@
 #include "editor/block_content.h"
 #include "editor/block_row.h"
 #include "editor/draggable_block_modifier.h"
+#include "editor/editable_text.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
+#include "editor/slash_menu.h"
+#include "editor_fixture.h"
 #include "platform/app_events.h"
 #include "platform/preset_confirmer.h"
 #include "support/fake_service.h"
@@ -47,6 +50,28 @@ QString textOf(const FakeServiceState::Block &block)
     return BlockContent::readString(block.content, QStringLiteral("text"));
 }
 
+// Lets timers of the given length run out; for checking that something did not happen.
+bool letTimePass(std::chrono::milliseconds span)
+{
+    auto done = std::make_shared<bool>(false);
+    QTimer::singleShot(span, QCoreApplication::instance(), [done] { *done = true; });
+    return QTest::qWaitFor([done] { return *done; });
+}
+
+// Where the next keystroke goes.
+QWidget *keyboard()
+{
+    return QApplication::focusWidget();
+}
+
+// The kinds whose row edits text.
+const QStringList &textKinds()
+{
+    static const QStringList kinds{"text", "h1",    "h2",      "h3",   "bullet", "number",
+                                   "todo", "quote", "callout", "code", "toggle"};
+    return kinds;
+}
+
 } // namespace
 
 // The page editor over a device's store and engine, against the fake service.
@@ -74,8 +99,30 @@ private Q_SLOTS:
     void runAIPromptOpensThePanel();
     void dragAndDropReorders();
     void focusLandsOnTheNewBlock();
+    void slashPickByMouseTakesTheTyping_data();
+    void slashPickByMouseTakesTheTyping();
+    void slashPickByKeyboardTakesTheTyping_data();
+    void slashPickByKeyboardTakesTheTyping();
+    void slashPickWithoutTextLeavesOtherBlocksAlone_data();
+    void slashPickWithoutTextLeavesOtherBlocksAlone();
+    void returnSplitsIntoANewBlock_data();
+    void returnSplitsIntoANewBlock();
+    void lineBreakStaysInTheBlock_data();
+    void lineBreakStaysInTheBlock();
+    void tabIndents_data();
+    void tabIndents();
+    void openingQueuesNothing();
+    void titleFollowsTheStore_data();
+    void titleFollowsTheStore();
+    void addBlockTakesTheTyping();
 
 private:
+    // A page of the given blocks (kind, text, indent), opened in an active window.
+    struct Opened {
+        std::unique_ptr<PageView> view;
+        QStringList blocks;
+    };
+    Opened openActive(const QList<std::tuple<QString, QString, int>> &blocks);
     AppContext context();
     std::unique_ptr<PageView> openView(const QString &pageLocalID, bool waitForOpenTask = true);
     FNPage syncedPage(const QString &title);
@@ -587,6 +634,348 @@ void TestPageView::focusLandsOnTheNewBlock()
     QVERIFY(!view->row(child));
     QCOMPARE(view->model().focus().focusedBlock(), std::optional<QString>(added));
     QVERIFY(view->row(added)->richEditor()->hasFocus());
+}
+
+TestPageView::Opened TestPageView::openActive(const QList<std::tuple<QString, QString, int>> &blocks)
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Keys");
+    Opened opened;
+    int position = 0;
+    for (const auto &[kind, text, indent] : blocks) {
+        FNBlock block = m_device->addBlock(page.localID, text, position++);
+        block.type = kind;
+        block.indentLevel = indent;
+        m_device->store().upsertBlock(block);
+        opened.blocks << block.localID;
+    }
+    m_device->setToken(std::nullopt); // the outbox keeps what is queued
+    opened.view = openView(page.localID);
+    if (!opened.view)
+        return {};
+    opened.view->activateWindow();
+    QApplication::setActiveWindow(opened.view.get());
+    if (!QTest::qWaitForWindowActive(opened.view.get()) ||
+        !QTest::qWaitFor([&] { return opened.view->isLaidOut(); }))
+        return {};
+    return opened;
+}
+
+void TestPageView::slashPickByMouseTakesTheTyping_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const QString &kind : textKinds())
+        QTest::newRow(qPrintable(kind)) << kind;
+}
+
+void TestPageView::slashPickByMouseTakesTheTyping()
+{
+    QFETCH(QString, kind);
+    auto opened = openActive({{"text", "", 0}, {"text", "below", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    BlockRow *row = opened.view->row(id);
+    QVERIFY(EditorFixture::focusOn(row->richEditor()));
+    QTest::keyClicks(keyboard(), "/");
+    QTRY_VERIFY(row->slashMenu() && row->slashMenu()->isVisible());
+    QPushButton *choice = nullptr;
+    for (QPushButton *button : row->slashMenu()->findChildren<QPushButton *>()) {
+        if (button->property("kind").toString() == kind)
+            choice = button;
+    }
+    QVERIFY(choice);
+    QTest::mouseClick(choice, Qt::LeftButton);
+    QCOMPARE(m_device->block(id)->type, kind);
+
+    QTRY_VERIFY(keyboard() && row->content() && row->content()->isAncestorOf(keyboard()));
+    QTest::keyClicks(keyboard(), "typed");
+    QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("typed"));
+    QCOMPARE(textOf(*m_device->block(opened.blocks[1])), QStringLiteral("below"));
+}
+
+void TestPageView::slashPickByKeyboardTakesTheTyping_data()
+{
+    slashPickByMouseTakesTheTyping_data();
+}
+
+void TestPageView::slashPickByKeyboardTakesTheTyping()
+{
+    QFETCH(QString, kind);
+    auto opened = openActive({{"text", "", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    QVERIFY(EditorFixture::focusOn(opened.view->row(id)->richEditor()));
+    QTest::keyClicks(keyboard(), "/");
+    const std::vector<BlockType> listed = SlashMenu::filteredKinds(QString());
+    const auto at =
+        std::find_if(listed.begin(), listed.end(), [&](BlockType k) { return k.rawValue() == kind; });
+    QVERIFY(at != listed.end());
+    for (auto i = listed.begin(); i != at; ++i)
+        QTest::keyClick(keyboard(), Qt::Key_Down);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QCOMPARE(m_device->block(id)->type, kind);
+    QCOMPARE(m_device->liveBlocks(opened.view->pageLocalID()).size(), size_t(1));
+
+    BlockRow *row = opened.view->row(id);
+    QTRY_VERIFY(keyboard() && row->content() && row->content()->isAncestorOf(keyboard()));
+    QTest::keyClicks(keyboard(), "typed");
+    QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("typed"));
+}
+
+void TestPageView::slashPickWithoutTextLeavesOtherBlocksAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("divider") << "divider";
+    QTest::newRow("image") << "image";
+    QTest::newRow("math") << "math";
+}
+
+void TestPageView::slashPickWithoutTextLeavesOtherBlocksAlone()
+{
+    QFETCH(QString, kind);
+    auto opened = openActive({{"text", "", 0}, {"text", "below", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    QVERIFY(EditorFixture::focusOn(opened.view->row(id)->richEditor()));
+    QTest::keyClicks(keyboard(), "/" + kind);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QCOMPARE(m_device->block(id)->type, kind);
+
+    // The keyboard must not wander into the next block, where typing would change its text.
+    QVERIFY(letTimePass(std::chrono::milliseconds(50)));
+    BlockRow *below = opened.view->row(opened.blocks[1]);
+    QVERIFY(!below->richEditor()->hasFocus());
+    QVERIFY(opened.view->model().focus().focusedBlock() != std::optional<QString>(opened.blocks[1]));
+    if (keyboard())
+        QTest::keyClicks(keyboard(), "x");
+    QCOMPARE(textOf(*m_device->block(opened.blocks[1])), QStringLiteral("below"));
+}
+
+void TestPageView::returnSplitsIntoANewBlock_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QString>("newKind");
+    QTest::addColumn<QString>("tail");
+
+    QTest::newRow("middle of text") << "text"
+                                    << "hello world" << 5 << "hello"
+                                    << "text"
+                                    << " world";
+    QTest::newRow("end of text") << "text"
+                                 << "hello" << 5 << "hello"
+                                 << "text"
+                                 << "";
+    QTest::newRow("start of text") << "text"
+                                   << "hello" << 0 << ""
+                                   << "text"
+                                   << "hello";
+    QTest::newRow("inside a bold span") << "text"
+                                        << "a **bold** b" << 6 << "a **bo**"
+                                        << "text"
+                                        << "**ld** b";
+    QTest::newRow("inside a link label") << "quote"
+                                         << "[docs](https://x.org) end" << 3 << "[do](https://x.org)"
+                                         << "text"
+                                         << "[cs](https://x.org) end";
+    QTest::newRow("bullet") << "bullet"
+                            << "one two" << 3 << "one"
+                            << "bullet"
+                            << " two";
+    QTest::newRow("number") << "number"
+                            << "first" << 5 << "first"
+                            << "number"
+                            << "";
+    QTest::newRow("ticked to-do") << "todo"
+                                  << "buy milk" << 3 << "buy"
+                                  << "todo"
+                                  << " milk";
+    QTest::newRow("heading") << "h2"
+                             << "Title" << 5 << "Title"
+                             << "text"
+                             << "";
+    QTest::newRow("callout") << "callout"
+                             << "note" << 2 << "no"
+                             << "text"
+                             << "te";
+}
+
+void TestPageView::returnSplitsIntoANewBlock()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(int, caret);
+    QFETCH(QString, head);
+    QFETCH(QString, newKind);
+    QFETCH(QString, tail);
+
+    auto opened = openActive({{kind, text, 2}, {"text", "last", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    if (kind == QLatin1String("todo"))
+        opened.view->row(id)->model().toggleChecked(false);
+    RichTextEditor *editor = opened.view->row(id)->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    EditorFixture::select(*editor, caret, caret);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+
+    const std::vector<FNBlock> top = opened.view->model().blocks().topLevelBlocks();
+    QCOMPARE(top.size(), size_t(3));
+    QCOMPARE(top[0].localID, id);
+    QCOMPARE(textOf(top[0]), head);
+    const FNBlock added = top[1];
+    QCOMPARE(added.type, newKind);
+    QCOMPARE(added.indentLevel, qint64(2));
+    QCOMPARE(top[2].localID, opened.blocks[1]);
+    QVERIFY(!BlockContent::readBool(BlockContent::decode(added.contentJSON), QStringLiteral("checked")));
+
+    // The caret is at the start of the new block at once: keys typed right after Return land there.
+    QTest::keyClicks(keyboard(), "X");
+    QVERIFY(opened.view->row(added.localID) && opened.view->row(added.localID)->richEditor()->hasFocus());
+    QTRY_COMPARE(textOf(*m_device->block(added.localID)), "X" + tail);
+    QCOMPARE(textOf(*m_device->block(id)), head);
+}
+
+void TestPageView::lineBreakStaysInTheBlock_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("modifiers");
+
+    QTest::newRow("Shift+Return in text") << "text" << int(Qt::ShiftModifier);
+    QTest::newRow("Shift+Return in a bullet") << "bullet" << int(Qt::ShiftModifier);
+    QTest::newRow("Return in code") << "code" << int(Qt::NoModifier);
+    QTest::newRow("Shift+Return in code") << "code" << int(Qt::ShiftModifier);
+}
+
+void TestPageView::lineBreakStaysInTheBlock()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, modifiers);
+
+    auto opened = openActive({{kind, "ab", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    BlockRow *row = opened.view->row(id);
+    AutoHeightTextView *editor =
+        row->richEditor() ? static_cast<AutoHeightTextView *>(row->richEditor()) : row->plainEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    EditorFixture::select(*editor, 1, 1);
+    QTest::keyClick(keyboard(), Qt::Key_Return, Qt::KeyboardModifiers(modifiers));
+    QTest::keyClicks(keyboard(), "c");
+    QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("a\ncb"));
+    QCOMPARE(m_device->liveBlocks(opened.view->pageLocalID()).size(), size_t(1));
+}
+
+void TestPageView::tabIndents_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("indent");
+    QTest::addColumn<bool>("shift");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("text in") << "text" << 0 << false << 1;
+    QTest::newRow("bullet out") << "bullet" << 3 << true << 2;
+    QTest::newRow("at the deepest") << "text" << 6 << false << 6;
+    QTest::newRow("at the left edge") << "todo" << 0 << true << 0;
+    QTest::newRow("code in") << "code" << 1 << false << 2;
+    QTest::newRow("code out") << "code" << 1 << true << 0;
+}
+
+void TestPageView::tabIndents()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, indent);
+    QFETCH(bool, shift);
+    QFETCH(int, expected);
+
+    auto opened = openActive({{kind, "ab", indent}, {"text", "next", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[0];
+    BlockRow *row = opened.view->row(id);
+    AutoHeightTextView *editor =
+        row->richEditor() ? static_cast<AutoHeightTextView *>(row->richEditor()) : row->plainEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    EditorFixture::select(*editor, 1, 1);
+    QTest::keyClick(keyboard(), Qt::Key_Tab, shift ? Qt::ShiftModifier : Qt::NoModifier);
+    QCOMPARE(m_device->block(id)->indentLevel, qint64(expected));
+    // The keyboard stays in the block, and no tab character is typed.
+    QVERIFY(editor->hasFocus());
+    QTest::keyClicks(keyboard(), "c");
+    QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("acb"));
+}
+
+void TestPageView::openingQueuesNothing()
+{
+    const FNPage page = syncedPage("Read only");
+    m_device->addBlock(page.localID, "words", 0);
+    m_device->setToken(std::nullopt);
+    const std::vector<FNSyncOp> before = m_device->store().state().outbox;
+    const QDateTime stamped = m_device->page(page.localID)->updatedAt;
+
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QCOMPARE(view->titleField()->toRawText(), QStringLiteral("Read only"));
+    QVERIFY(letTimePass(fastTiming().title * 4));
+    QVERIFY(outboxOf("page", "update").empty());
+    QCOMPARE(m_device->store().state().outbox, before);
+    QCOMPARE(m_device->page(page.localID)->updatedAt, stamped);
+
+    // Nor is leaving it.
+    view.reset();
+    QVERIFY(letTimePass(fastTiming().blockFlush * 4));
+    QCOMPARE(m_device->store().state().outbox, before);
+}
+
+void TestPageView::titleFollowsTheStore_data()
+{
+    QTest::addColumn<bool>("editing");
+    QTest::newRow("not editing: the rename shows") << false;
+    QTest::newRow("editing: the typing wins") << true;
+}
+
+void TestPageView::titleFollowsTheStore()
+{
+    QFETCH(bool, editing);
+    auto opened = openActive({{"text", "x", 0}});
+    QVERIFY(opened.view);
+    PageView &view = *opened.view;
+    const QString pageID = view.pageLocalID();
+    if (editing) {
+        QVERIFY(EditorFixture::focusOn(view.titleField()));
+        QTest::keyClick(keyboard(), Qt::Key_End);
+        QTest::keyClicks(keyboard(), "!");
+    }
+
+    // A rename from the sidebar or pulled from another device.
+    FNPage renamed = *m_device->page(pageID);
+    renamed.title = QStringLiteral("Renamed");
+    m_device->store().upsertPage(renamed);
+    if (!editing) {
+        QTRY_COMPARE(view.titleField()->toRawText(), QStringLiteral("Renamed"));
+        QCOMPARE(view.navigationTitle(), QStringLiteral("Renamed"));
+        QVERIFY(letTimePass(fastTiming().title * 4));
+        QCOMPARE(m_device->page(pageID)->title, QStringLiteral("Renamed"));
+        return;
+    }
+    QVERIFY(letTimePass(std::chrono::milliseconds(20)));
+    QCOMPARE(view.titleField()->toRawText(), QStringLiteral("Keys!"));
+    QTest::keyClicks(keyboard(), "?");
+    QCOMPARE(m_device->page(pageID)->title, QStringLiteral("Keys!?"));
+}
+
+void TestPageView::addBlockTakesTheTyping()
+{
+    auto opened = openActive({{"text", "first", 0}});
+    QVERIFY(opened.view);
+    opened.view->addBlockButton()->click();
+    const std::vector<FNBlock> top = opened.view->model().blocks().topLevelBlocks();
+    QCOMPARE(top.size(), size_t(2));
+    const QString added = top.back().localID;
+    QTRY_VERIFY(opened.view->row(added) && opened.view->row(added)->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), "next");
+    QTRY_COMPARE(textOf(*m_device->block(added)), QStringLiteral("next"));
+    QCOMPARE(textOf(*m_device->block(opened.blocks[0])), QStringLiteral("first"));
 }
 
 QTEST_MAIN(TestPageView)
