@@ -516,11 +516,14 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
-    // A title is one paragraph: Return does not break it.
+    // A title is one paragraph without tabs: Return and Tab go on to the writing below it.
     if (watched == m_titleField && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            if (key != Qt::Key_Backtab)
+                enterFirstBlock();
             return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -758,6 +761,17 @@ void PageView::placeFormatToolbar()
     m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
     m_formatToolbar->raise();
     m_formatToolbar->show();
+}
+
+void PageView::enterFirstBlock()
+{
+    const std::vector<FNBlock> top = m_model->blocks().topLevelBlocks();
+    if (!top.empty()) {
+        m_model->focusBlock(top.front().localID);
+        return;
+    }
+    if (const auto added = m_model->appendBlock(QString::fromLatin1(kFirstBlockType)))
+        m_model->focusBlock(*added);
 }
 
 void PageView::beginTitleEntry()

@@ -137,6 +137,8 @@ private:
     // The focused row's text view with the keyboard back, for a toolbar action.
     RichTextEditor *formatEditor(BlockRow &row);
     void beginTitleEntry();
+    // The caret to the start of the page's writing: its first block, or a new one.
+    void enterFirstBlock();
     void confirmMultiDelete(int count);
     void showEmojiPicker();
     // The rows' text still waiting for its commit is stored now.

@@ -115,6 +115,8 @@ private Q_SLOTS:
     void titleFollowsTheStore_data();
     void titleFollowsTheStore();
     void addBlockTakesTheTyping();
+    void titleKeysGoOnToTheFirstBlock_data();
+    void titleKeysGoOnToTheFirstBlock();
 
 private:
     // A page of the given blocks (kind, text, indent), opened in an active window.
@@ -976,6 +978,32 @@ void TestPageView::addBlockTakesTheTyping()
     QTest::keyClicks(keyboard(), "next");
     QTRY_COMPARE(textOf(*m_device->block(added)), QStringLiteral("next"));
     QCOMPARE(textOf(*m_device->block(opened.blocks[0])), QStringLiteral("first"));
+}
+
+void TestPageView::titleKeysGoOnToTheFirstBlock_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+    QTest::newRow("Tab") << int(Qt::Key_Tab);
+}
+
+void TestPageView::titleKeysGoOnToTheFirstBlock()
+{
+    QFETCH(int, key);
+    auto opened = openActive({{"text", "", 0}, {"text", "second", 1}});
+    QVERIFY(opened.view);
+    PageView &view = *opened.view;
+    QVERIFY(EditorFixture::focusOn(view.titleField()));
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    QTest::keyClicks(keyboard(), "Plan");
+    QTest::keyClick(keyboard(), Qt::Key(key));
+    QTRY_VERIFY(view.row(opened.blocks[0])->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), "go");
+    QTRY_COMPARE(textOf(*m_device->block(opened.blocks[0])), QStringLiteral("go"));
+    QCOMPARE(view.titleField()->toRawText(), QStringLiteral("KeysPlan"));
+    QTRY_COMPARE(m_device->page(view.pageLocalID())->title, QStringLiteral("KeysPlan"));
+    QCOMPARE(textOf(*m_device->block(opened.blocks[1])), QStringLiteral("second"));
 }
 
 QTEST_MAIN(TestPageView)
