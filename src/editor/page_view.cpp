@@ -751,7 +751,8 @@ void PageView::placeFormatToolbar()
 
     const QSize size = m_formatToolbar->sizeHint();
     const QPoint rowAt = target->mapTo(column, QPoint(0, 0));
-    int x = rowAt.x() + target->layout()->contentsMargins().left();
+    // At the row's right end: the lines above mostly end short of it, so it hides the least of them.
+    int x = rowAt.x() + target->width() - size.width();
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
     // Above the row, over the space before it; below it when the view's top edge would cut it off.
     int y = rowAt.y() - size.height() - kToolbarGap;

@@ -4,6 +4,7 @@
 #include "app/empty_state_view.h"
 #include "app/home_view.h"
 #include "app/main_view.h"
+#include "app/quick_switcher.h"
 #include "app/sync_button.h"
 #include "app/toast_overlay.h"
 #include "app/welcome_view.h"
@@ -12,6 +13,7 @@
 #include "editor/block_row.h"
 #include "editor/draggable_block_modifier.h"
 #include "editor/emoji_picker.h"
+#include "editor/format_toolbar.h"
 #include "editor/link_sheet.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
@@ -24,6 +26,7 @@
 #include "platform/icon_theme.h"
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
+#include "support/editor_steps.h"
 #include "support/fake_service.h"
 
 #include <QApplication>
@@ -31,6 +34,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -59,6 +63,7 @@ const QString kFolderName = QStringLiteral("Travel");
 const QString kPageTitle = QStringLiteral("Trip plan");
 const QString kLink = QStringLiteral("https://example.com/trip");
 const QString kIcon = QStringLiteral("\u2708\uFE0F"); // the aeroplane
+const QString kCampingTitle = QStringLiteral("Camping");
 const QString kPlanText = QStringLiteral("Plan the **trip**, see [docs](https://example.com/trip)");
 
 // The sidebar with the folder open on the page.
@@ -133,6 +138,20 @@ bool drawnBold(RichTextEditor *editor, const QString &word)
     return false;
 }
 
+// Lays the windows out as the event loop would before the user sees them (a layout pass can
+// make another one).
+void settleLayout()
+{
+    for (int pass = 0; pass < 4; ++pass)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+// Where the user's typing goes now.
+QWidget *keyboard()
+{
+    return QApplication::focusWidget();
+}
+
 QPushButton *buttonLabelled(QWidget *root, const QString &text)
 {
     for (QPushButton *button : root->findChildren<QPushButton *>()) {
@@ -168,6 +187,8 @@ private Q_SLOTS:
     void exportAsMarkdown();
     void logOutAndSignInAgain();
     void tickedToDoSurvivesItsOwnPush();
+    void writeWithTheToolbarAndKeys();
+    void findThePageFromHomeAndTheSwitcher();
 
 private:
     // One launch of the app on a device: the long-lived objects and the window main() makes.
@@ -451,9 +472,13 @@ void TestNewUserJourney::signInThroughTheForm(Launch &launched, bool signUp)
     QTest::keyClicks(auth->emailField(), kEmail);
     QTest::keyClicks(auth->passwordField(), kPassword);
     QVERIFY(auth->submitButton()->isEnabled());
-    if (signUp)
+    if (signUp) {
         shoot(QStringLiteral("02-sign-in.png"));
-    QTest::mouseClick(auth->submitButton(), Qt::LeftButton);
+        // Return in the last field sends the form, as its button does.
+        QTest::keyClick(auth->passwordField(), Qt::Key_Return);
+    } else {
+        QTest::mouseClick(auth->submitButton(), Qt::LeftButton);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(launched.mainView(), kWait);
     QCOMPARE(launched.window->rootView()->currentRoute(), std::optional(RootView::Route::main));
 }
@@ -546,6 +571,9 @@ void TestNewUserJourney::createFolderAndPage()
     QVERIFY(chooseFromRowMenu(sidebar, kFolderName, QStringLiteral("New page in folder")));
     QTRY_VERIFY(m_app->pageView());
     QCOMPARE(m_app->pageView()->titleField()->toRawText(), QStringLiteral("Untitled"));
+    // A new page waits for its title: the field has the keyboard, its text selected.
+    QTRY_VERIFY(m_app->pageView()->titleField()->hasFocus());
+    QCOMPARE(m_app->pageView()->titleField()->textCursor().selectedText(), QStringLiteral("Untitled"));
     expandFolder(sidebar, kFolderName);
     QTRY_COMPARE(sidebarRows(sidebar), (QStringList{QStringLiteral("📁 ") + kFolderName, "  Untitled"}));
     // The service has the page, in the folder.
@@ -904,6 +932,119 @@ void TestNewUserJourney::tickedToDoSurvivesItsOwnPush()
                row->richEditor()->strikethrough() && upToDate(*m_app);
     };
     QVERIFY(QTest::qWaitFor(bothTicked, 4000));
+}
+
+void TestNewUserJourney::writeWithTheToolbarAndKeys()
+{
+    // "New Page" from the keyboard: the page opens ready for its title, and Return goes on to
+    // its first block.
+    activate(*m_app);
+    QTest::keyClick(m_app->window.get(), Qt::Key_N, Qt::ControlModifier);
+    QTRY_VERIFY(m_app->pageView() && m_app->pageView()->titleField()->hasFocus());
+    PageView *page = m_app->pageView();
+    QCOMPARE(page->titleField()->textCursor().selectedText(), QStringLiteral("Untitled"));
+    QTest::keyClicks(keyboard(), kCampingTitle);
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(1));
+    BlockRow *first = page->topLevelList()->rows().front();
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_VERIFY(first->richEditor()->hasFocus());
+    QCOMPARE(page->titleField()->toRawText(), kCampingTitle);
+
+    // Return in a block starts the next one, with the caret in it.
+    QTest::keyClicks(keyboard(), QStringLiteral("Pack the tent"));
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(2));
+    BlockRow *second = page->topLevelList()->rows().back();
+    QTRY_VERIFY(second->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Check the stove"));
+
+    // A double-click on a word of the block above selects it and moves no text.
+    RichTextEditor *firstEditor = first->richEditor();
+    // Where the user sees it: once the rows are laid out, one under the other.
+    const auto top = [page](QWidget *widget) { return widget->mapTo(page, QPoint()).y(); };
+    settleLayout();
+    QVERIFY(first->height() > 0 && top(second) >= top(first) + first->height() &&
+            top(page->addBlockButton()) >= top(second) + second->height());
+    const int editorTop = top(firstEditor);
+    EditorSteps::doubleClick(firstEditor->viewport(), EditorSteps::pointAt(*firstEditor, QStringLiteral("tent")));
+    QTRY_VERIFY(firstEditor->hasFocus());
+    settleLayout();
+    QCOMPARE(firstEditor->textCursor().selectedText(), QStringLiteral("tent"));
+    QCOMPARE(top(firstEditor), editorTop);
+    QCOMPARE(firstEditor->toRawText(), QStringLiteral("Pack the tent"));
+    // The toolbar's Bold wraps exactly that word, and the typing stays in the block.
+    FormatToolbar *toolbar = page->formatToolbar();
+    QTRY_VERIFY(toolbar && toolbar->isVisible());
+    shoot(QStringLiteral("06-format-toolbar.png"));
+    QTest::mouseClick(toolbar->buttons().at(0), Qt::LeftButton);
+    QCOMPARE(firstEditor->toRawText(), QStringLiteral("Pack the **tent**"));
+    QCOMPARE(keyboard(), firstEditor);
+    QVERIFY(drawnBold(firstEditor, QStringLiteral("tent")));
+
+    // A list picked from the slash menu by keyboard; Return continues it, Tab and Shift+Tab move
+    // its items in and out.
+    focus(second->richEditor());
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(3));
+    BlockRow *list = page->topLevelList()->rows().back();
+    QTRY_VERIFY(list->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("/bul"));
+    QTRY_VERIFY(list->slashMenu() && list->slashMenu()->isVisible());
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_COMPARE(list->model().currentBlock().type, QStringLiteral("bullet"));
+    QTRY_VERIFY(list->richEditor() && list->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Tent"));
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(4));
+    BlockRow *item = page->topLevelList()->rows().back();
+    QTRY_VERIFY(item->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Stove"));
+    QTest::keyClick(keyboard(), Qt::Key_Tab);
+    QTest::keyClick(keyboard(), Qt::Key_Tab);
+    QTest::keyClick(keyboard(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTRY_COMPARE(item->model().currentBlock().indentLevel, qint64(1));
+    QCOMPARE(item->richEditor()->toRawText(), QStringLiteral("Stove"));
+
+    waitUntilOnTheService({QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
+                           QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")},
+                          kCampingTitle);
+}
+
+void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
+{
+    // Home: the folder and the recent pages as cards, four equal columns to a row.
+    QTest::mouseClick(m_app->sidebar()->dock()->button(QString::fromLatin1(LibraryDock::kHome)), Qt::LeftButton);
+    QTRY_VERIFY(m_app->mainView()->homeView());
+    HomeView *home = m_app->mainView()->homeView();
+    QTRY_COMPARE(home->recentCards().size(), qsizetype(3));
+    QCOMPARE(home->folderCards().size(), qsizetype(1));
+    const QList<QPushButton *> &cards = home->recentCards();
+    QTRY_VERIFY(cards.at(0)->width() > 100);
+    for (int i = 1; i < cards.size(); ++i) {
+        // Equal shares of the row, to the pixel the division leaves over.
+        QVERIFY(qAbs(cards.at(i)->width() - cards.at(0)->width()) <= 1);
+        QCOMPARE(cards.at(i)->y(), cards.at(0)->y());
+        QVERIFY(cards.at(i)->x() >= cards.at(i - 1)->x() + cards.at(i - 1)->width());
+    }
+    // The folder card is as wide as a recent one: a quarter of the row each.
+    QVERIFY(qAbs(home->folderCards().at(0)->width() - cards.at(0)->width()) <= 1);
+    shoot(QStringLiteral("07-home.png"));
+
+    // The quick switcher finds the page from part of its title; Return opens it.
+    QTest::keyClick(m_app->window.get(), Qt::Key_J, Qt::ControlModifier);
+    QuickSwitcher *switcher = nullptr;
+    QTRY_VERIFY((switcher = m_app->mainView()->quickSwitcher()) && switcher->isVisible());
+    QTRY_VERIFY(switcher->searchField()->hasFocus());
+    QCOMPARE(switcher->list()->count(), 3);
+    QTest::keyClicks(keyboard(), QStringLiteral("camp"));
+    QTRY_COMPARE(switcher->list()->count(), 1);
+    shoot(QStringLiteral("08-quick-switcher.png"), switcher);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_VERIFY(m_app->pageView());
+    QCOMPARE(m_app->pageView()->titleField()->toRawText(), kCampingTitle);
+    QTRY_COMPARE(shownBlocks(m_app->pageView()),
+                 (QStringList{QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
+                              QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")}));
 }
 
 QTEST_MAIN(TestNewUserJourney)

@@ -8,6 +8,7 @@
 #include "editor/link_sheet.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
+#include "support/editor_steps.h"
 #include "support/fake_service.h"
 #include "support/test_device.h"
 
@@ -26,6 +27,9 @@
 
 namespace {
 
+using EditorSteps::doubleClick;
+using EditorSteps::pointAt;
+
 PageViewModel::Timing fastTiming()
 {
     PageViewModel::Timing timing;
@@ -34,21 +38,6 @@ PageViewModel::Timing fastTiming()
     timing.focusRetry = std::chrono::milliseconds(5);
     timing.rowText = std::chrono::milliseconds(10);
     return timing;
-}
-
-// The middle of a word of the editor's text, in its viewport: where a user points at it.
-QPoint pointAt(const RichTextEditor &editor, const QString &word)
-{
-    QTextCursor cursor(editor.document());
-    cursor.setPosition(int(editor.toRawText().indexOf(word)) + int(word.size()) / 2);
-    return editor.cursorRect(cursor).center();
-}
-
-// A real double-click as the window system delivers it: a click, then the second press.
-void doubleClick(QWidget *viewport, const QPoint &at)
-{
-    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "api/api_client.h"
+#include "editor/rich_text_editor.h"
 #include "support/fake_service.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QTest>
+#include <QTextCursor>
 
 // Steps the editor's upload tests share: a fake service with one account, and files for a picker to
 // answer with.
@@ -36,6 +39,21 @@ inline QByteArray pngBytes()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+// The middle of a word of the editor's text, in its viewport: where a user points at it.
+inline QPoint pointAt(const RichTextEditor &editor, const QString &word)
+{
+    QTextCursor cursor(editor.document());
+    cursor.setPosition(int(editor.toRawText().indexOf(word)) + int(word.size()) / 2);
+    return editor.cursorRect(cursor).center();
+}
+
+// A real double-click as the window system delivers it: a click, then the second press.
+inline void doubleClick(QWidget *viewport, const QPoint &at)
+{
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 // The path written, or empty when it could not be.
