@@ -131,6 +131,16 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
 PageView::~PageView()
 {
     leave();
+    // Nothing may reach this view while QWidget's destructor takes its children and the window's
+    // focus away.
+    disconnect(qApp, nullptr, this, nullptr);
+    m_scroll->verticalScrollBar()->disconnect(this);
+    m_model->focus().disconnect(this);
+    m_placeToolbar.stop();
+    for (const auto &anchor : m_toolbarAnchors) {
+        if (anchor)
+            anchor->removeEventFilter(this);
+    }
 }
 
 EmojiPicker *PageView::emojiPicker() const
