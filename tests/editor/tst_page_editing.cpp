@@ -30,15 +30,7 @@ namespace {
 using EditorSteps::doubleClick;
 using EditorSteps::pointAt;
 
-PageViewModel::Timing fastTiming()
-{
-    PageViewModel::Timing timing;
-    timing.blockFlush = std::chrono::milliseconds(30);
-    timing.title = std::chrono::milliseconds(30);
-    timing.focusRetry = std::chrono::milliseconds(5);
-    timing.rowText = std::chrono::milliseconds(10);
-    return timing;
-}
+using EditorSteps::fastTiming;
 
 } // namespace
 

@@ -13,6 +13,7 @@
 #include "editor_fixture.h"
 #include "platform/app_events.h"
 #include "platform/preset_confirmer.h"
+#include "support/editor_steps.h"
 #include "support/fake_service.h"
 #include "support/test_device.h"
 
@@ -30,15 +31,7 @@ namespace {
 
 const QString kBlocksPath = QStringLiteral("/api/blocks.php");
 
-PageViewModel::Timing fastTiming()
-{
-    PageViewModel::Timing timing;
-    timing.blockFlush = std::chrono::milliseconds(30);
-    timing.title = std::chrono::milliseconds(30);
-    timing.focusRetry = std::chrono::milliseconds(5);
-    timing.rowText = std::chrono::milliseconds(10);
-    return timing;
-}
+using EditorSteps::fastTiming;
 
 QString textOf(const FNBlock &block)
 {

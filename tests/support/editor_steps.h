@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/api_client.h"
+#include "editor/page_view_model.h"
 #include "editor/rich_text_editor.h"
 #include "support/fake_service.h"
 
@@ -39,6 +40,17 @@ inline QByteArray pngBytes()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
+}
+
+// A page editor's delays, short enough for a test and long enough to be delays.
+inline PageViewModel::Timing fastTiming()
+{
+    PageViewModel::Timing timing;
+    timing.blockFlush = std::chrono::milliseconds(30);
+    timing.title = std::chrono::milliseconds(30);
+    timing.focusRetry = std::chrono::milliseconds(5);
+    timing.rowText = std::chrono::milliseconds(10);
+    return timing;
 }
 
 // The middle of a word of the editor's text, in its viewport: where a user points at it.
