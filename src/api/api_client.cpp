@@ -1,15 +1,25 @@
 #include "api/api_client.h"
 
+#include "platform/connectivity.h"
 #include "platform/utf8.h"
 
 #include <QCoroNetworkReply>
+#include <QCoroTimer>
 #include <QNetworkRequest>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
 const char *const kTimedOutProperty = "penroostTimedOut";
 const char *const kCancelledProperty = "penroostCancelled";
+const char *const kRedirectRefusedProperty = "penroostRedirectRefused";
+
+const auto kTimedOutText = QStringLiteral("The request timed out.");
+const auto kCancelledText = QStringLiteral("cancelled");
+const auto kRedirectRefusedText =
+    QStringLiteral("The service sent the request to another address; it was not followed.");
 
 QString &originOverride()
 {
@@ -22,6 +32,19 @@ QString trimOrigin(QString origin)
     while (origin.endsWith(QLatin1Char('/')))
         origin.chop(1);
     return origin;
+}
+
+// A redirect may keep the request's headers, the bearer token among them, only while it stays with
+// the same scheme, host and port.
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const auto port = [](const QUrl &u) {
+        return u.port(u.scheme() == QLatin1String("https")  ? 443
+                      : u.scheme() == QLatin1String("http") ? 80
+                                                            : -1);
+    };
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           port(a) == port(b);
 }
 
 } // namespace
@@ -62,26 +85,42 @@ void APIClient::setTimeouts(std::chrono::milliseconds request, std::chrono::mill
     m_resourceTimeout = resource;
 }
 
-QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> APIClient::send(QNetworkReply *reply,
-                                                                                     QPointer<CancelToken> cancel)
+QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
+APIClient::send(QNetworkReply *reply, QPointer<CancelToken> cancel, std::optional<Limits> limits)
 {
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(reply,
                                                                   [](QNetworkReply *r) { r->deleteLater(); });
+    const Limits limit = limits.value_or(requestLimits());
     const auto expire = [reply] {
         reply->setProperty(kTimedOutProperty, true);
         reply->abort();
     };
+    // Precise timers: a coarse one may fire 5% early and cut off an exchange still within its limit.
     QTimer idle;
     idle.setSingleShot(true);
-    idle.setInterval(m_requestTimeout);
+    idle.setTimerType(Qt::PreciseTimer);
+    idle.setInterval(limit.silence);
     QObject::connect(&idle, &QTimer::timeout, reply, expire);
     QTimer deadline;
     deadline.setSingleShot(true);
-    deadline.setInterval(m_resourceTimeout);
-    QObject::connect(&deadline, &QTimer::timeout, reply, expire);
+    deadline.setTimerType(Qt::PreciseTimer);
+    if (limit.overall) {
+        deadline.setInterval(*limit.overall);
+        QObject::connect(&deadline, &QTimer::timeout, reply, expire);
+    }
     // Any progress restarts the idle timer, as the request time-out counts silence, not duration.
     QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, qOverload<>(&QTimer::start));
     QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, qOverload<>(&QTimer::start));
+    // Checked against where the request first went: the reply's own URL already names the target.
+    QObject::connect(reply, &QNetworkReply::redirected, reply,
+                     [reply, first = reply->url()](const QUrl &target) {
+                         if (sameOrigin(first.resolved(target), first)) {
+                             Q_EMIT reply->redirectAllowed();
+                             return;
+                         }
+                         reply->setProperty(kRedirectRefusedProperty, true);
+                         reply->abort();
+                     });
     const auto abandon = [reply] {
         reply->setProperty(kCancelledProperty, true);
         reply->abort();
@@ -93,18 +132,46 @@ QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> APIClient
             QObject::connect(cancel.data(), &CancelToken::cancelled, reply, abandon);
     }
     idle.start();
-    deadline.start();
+    if (limit.overall)
+        deadline.start();
     if (!reply->isFinished())
         co_await reply;
     co_return owned;
 }
 
+QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel)
+{
+    Connectivity &network = Connectivity::shared();
+    if (network.isOnline())
+        co_return;
+    if (cancel && cancel->isCancelled())
+        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
+    // The timer ends the wait: at the limit, or at once when the network returns or the call is cancelled.
+    QTimer wait;
+    wait.setSingleShot(true);
+    wait.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&network, &Connectivity::pathUpdated, &wait, [&wait](bool online) {
+        if (online)
+            wait.start(0);
+    });
+    if (cancel)
+        QObject::connect(cancel.data(), &CancelToken::cancelled, &wait, [&wait] { wait.start(0); });
+    wait.start(limit);
+    co_await wait;
+    if (cancel && cancel->isCancelled())
+        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
+    if (!network.isOnline())
+        throw APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
+}
+
 APIError APIClient::failureOf(QNetworkReply *reply)
 {
     if (reply->property(kCancelledProperty).toBool())
-        return APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
+        return APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
     if (reply->property(kTimedOutProperty).toBool())
-        return APIError::network(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+        return APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
+    if (reply->property(kRedirectRefusedProperty).toBool())
+        return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText);
     if (reply->error() != QNetworkReply::NoError)
         return APIError::network(reply->error(), reply->errorString());
     return APIError::other(QStringLiteral("Bad response"));
@@ -120,7 +187,8 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
 
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
     request.setRawHeader("User-Agent", kUserAgent);
@@ -134,10 +202,19 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
         body->toJson(w);
         payload = w.bytes();
     }
+    // Time spent waiting for a network counts against the whole exchange, as the platform's own wait would.
+    Limits limits = requestLimits();
+    if (!Connectivity::shared().isOnline()) {
+        const auto waitStarted = std::chrono::steady_clock::now();
+        co_await waitForNetwork(*limits.overall, cancel);
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - waitStarted);
+        limits.overall = std::max(*limits.overall - waited, std::chrono::milliseconds(1));
+    }
     const QByteArray verb = method.toLatin1();
     QNetworkReply *raw = payload ? m_session.sendCustomRequest(request, verb, *payload)
                                  : m_session.sendCustomRequest(request, verb);
-    const auto reply = co_await send(raw, std::move(cancel));
+    const auto reply = co_await send(raw, std::move(cancel), limits);
     co_return successBody(reply.get());
 }
 

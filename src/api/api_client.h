@@ -32,7 +32,20 @@ public:
 
     static constexpr auto kRequestTimeout = std::chrono::seconds(30);  // no progress for this long
     static constexpr auto kResourceTimeout = std::chrono::seconds(60); // whole exchange
+    // An upload may take as long as it needs while bytes move; only this much silence ends it.
+    static constexpr auto kUploadSilenceTimeout = std::chrono::seconds(60);
+    // `resource` also bounds the wait for a network while the platform reports none.
     void setTimeouts(std::chrono::milliseconds request, std::chrono::milliseconds resource);
+    void setUploadTimeout(std::chrono::milliseconds silence) { m_uploadSilenceTimeout = silence; }
+
+    // How long send() lets an exchange run: `silence` without a byte sent or received, and `overall`
+    // from start to end when set.
+    struct Limits {
+        std::chrono::milliseconds silence;
+        std::optional<std::chrono::milliseconds> overall;
+    };
+    Limits requestLimits() const { return {m_requestTimeout, m_resourceTimeout}; }
+    Limits uploadLimits() const { return {m_uploadSilenceTimeout, std::nullopt}; }
 
     QNetworkAccessManager &session() { return m_session; }
 
@@ -57,10 +70,13 @@ public:
     QCoro::Task<QByteArray> requestData(QString method, QString path, std::optional<AnyEncodable> body,
                                         std::optional<QString> token, QPointer<CancelToken> cancel = {});
 
-    // Runs a built request with the client's time-outs; the reply is finished when it returns.
-    // A time-out or a cancel aborts the reply and marks it so failureOf() reports it as such.
-    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>> send(QNetworkReply *reply,
-                                                                               QPointer<CancelToken> cancel = {});
+    // Runs a built request within `limits` (the request limits when absent); the reply is finished
+    // when it returns. A time-out, a cancel or a redirect to another origin aborts the reply and
+    // marks it so failureOf() reports it as such. Redirects are followed only for a request made with
+    // QNetworkRequest::UserVerifiedRedirectPolicy.
+    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
+    send(QNetworkReply *reply, QPointer<CancelToken> cancel = {},
+         std::optional<Limits> limits = std::nullopt);
     // A finished reply without an HTTP status: the transport error, or "Bad response".
     static APIError failureOf(QNetworkReply *reply);
     // The body of a finished reply with a 2xx status; throws the APIError of any other outcome
@@ -70,7 +86,12 @@ public:
 private:
     APIClient();
 
+    // Waits while the platform reports no network, at most `limit`; throws the time-out error when
+    // it stays away and the cancelled error when `cancel` fires first.
+    QCoro::Task<> waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel);
+
     QNetworkAccessManager m_session;
     std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
+    std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;
 };

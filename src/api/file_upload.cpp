@@ -120,7 +120,7 @@ QCoro::Task<QUrl> upload(QByteArray data, QString filename, QString mime, QStrin
     // The body holds its own copy; one file-sized buffer is enough while the transfer runs.
     data = QByteArray();
     QNetworkReply *raw = client.session().post(request, body);
-    const auto reply = co_await client.send(raw, std::move(cancel));
+    const auto reply = co_await client.send(raw, std::move(cancel), client.uploadLimits());
 
     const int error = reply->error();
     // Qt reports 4xx/5xx as errors too; only its transport errors (below 200) are failures of the exchange.

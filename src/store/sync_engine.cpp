@@ -97,7 +97,7 @@ SyncEngine &SyncEngine::shared()
 {
     static SyncEngine *engine = [] {
         auto *e = new SyncEngine(LocalStore::shared(), SecretStore::shared());
-        connect(&Connectivity::shared(), &Connectivity::pathUpdated, e, &SyncEngine::handlePathUpdate);
+        e->followConnectivity(Connectivity::shared());
         return e;
     }();
     return *engine;
@@ -156,6 +156,13 @@ QCoro::Task<> SyncEngine::tickLoop(quint64 loopId)
             co_return;
         co_await Pause{this};
     }
+}
+
+void SyncEngine::followConnectivity(Connectivity &connectivity)
+{
+    m_online = connectivity.isOnline();
+    connect(&connectivity, &Connectivity::pathUpdated, this, &SyncEngine::handlePathUpdate,
+            Qt::UniqueConnection);
 }
 
 void SyncEngine::handlePathUpdate(bool online)

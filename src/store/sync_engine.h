@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class Connectivity;
 class LocalStore;
 struct BlocksUpsertReq;
 class SecretStore;
@@ -54,6 +55,9 @@ public:
 
     // A connectivity report: a return to online after an offline report starts one cycle.
     void handlePathUpdate(bool online);
+    // Takes the network state `connectivity` reports now, so a launch while offline syncs as soon as
+    // the network comes, and follows its reports from then on.
+    void followConnectivity(Connectivity &connectivity);
 
     // The JSON text of a pulled payload's "content", or "{}".
     static QString contentJSON(const JSONObject &payload);

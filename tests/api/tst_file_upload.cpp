@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,6 +46,8 @@ TaskOutcome<QUrl> uploadSmallPng(const QString &token)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FakeService::Fault)
+
 class TestFileUpload : public QObject
 {
     Q_OBJECT
@@ -72,6 +75,8 @@ private Q_SLOTS:
     void tooLargeForTheService();
     void droppedConnectionIsNetwork();
     void cancelAbortsTheTransfer();
+    void onlySilenceEndsAnUpload_data();
+    void onlySilenceEndsAnUpload();
     void unparsableAddressSendsNothing();
 
     void mimeTypes_data();
@@ -373,6 +378,43 @@ void TestFileUpload::cancelAbortsTheTransfer()
     QVERIFY(clock.elapsed() < 5000);
     QVERIFY(outcome.apiError());
     QCOMPARE(outcome.apiError()->kind(), APIError::Kind::Network);
+}
+
+// Every duration a hundredth of the real one: ordinary requests give up after 30 s of silence or 60 s
+// in all, an upload only after 60 s of silence.
+void TestFileUpload::onlySilenceEndsAnUpload_data()
+{
+    QTest::addColumn<FakeService::Fault>("fault");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("answer after 35 s of silence") << FakeService::Fault::delay(350) << true;
+    QTest::newRow("reply streaming for 70 s") << FakeService::Fault::trickle(8, 100) << true;
+    QTest::newRow("61 s of silence") << FakeService::Fault::delay(610) << false;
+}
+
+void TestFileUpload::onlySilenceEndsAnUpload()
+{
+    QFETCH(FakeService::Fault, fault);
+    QFETCH(bool, succeeds);
+    APIClient &client = APIClient::shared();
+    client.setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    client.setUploadTimeout(std::chrono::milliseconds(600));
+    const auto restore = qScopeGuard([&client] {
+        client.setTimeouts(APIClient::kRequestTimeout, APIClient::kResourceTimeout);
+        client.setUploadTimeout(APIClient::kUploadSilenceTimeout);
+    });
+    m_fake.setFault(UploadPath, fault);
+
+    const auto outcome = uploadSmallPng(m_token);
+    QVERIFY(outcome.finished);
+    if (succeeds) {
+        QVERIFY2(outcome.ok(), qPrintable(outcome.errorText()));
+        QVERIFY(outcome.value->isValid());
+        return;
+    }
+    const auto e = outcome.apiError();
+    QVERIFY(e);
+    QCOMPARE(e->networkError(), QNetworkReply::TimeoutError);
+    QCOMPARE(e->errorDescription(), QStringLiteral("The request timed out."));
 }
 
 void TestFileUpload::unparsableAddressSendsNothing()

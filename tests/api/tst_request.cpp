@@ -1,9 +1,12 @@
 #include "api/api_client.h"
 #include "api/empty_reply.h"
+#include "platform/connectivity.h"
 #include "support/fake_service.h"
+#include "support/loopback_http_server.h"
 #include "support/task_outcome.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
@@ -35,7 +38,22 @@ QByteArray headerOf(const HttpRequest &r, const char *name)
     return r.header(name).value_or(QByteArray("<absent>"));
 }
 
+// A good answer to the sync call, late or over a slow link.
+FakeService::Fault answered(int delayMs, int pieces = 0, int intervalMs = 0)
+{
+    FakeService::Fault f = FakeService::Fault::http(200, "{" + QByteArray(30, ' ') + "}");
+    f.delayMs = delayMs;
+    f.streamPieces = pieces;
+    f.streamIntervalMs = intervalMs;
+    return f;
+}
+
+const QString MovedPath = QStringLiteral("/api/moved.php");
+const QString MovedHerePath = QStringLiteral("/api/moved-here.php");
+
 } // namespace
+
+Q_DECLARE_METATYPE(FakeService::Fault)
 
 class TestRequest : public QObject
 {
@@ -59,6 +77,12 @@ private Q_SLOTS:
     void droppedConnectionIsNetwork();
     void timeoutIsNetwork();
     void cancelAbortsInFlight();
+    void requestsKeepTheirLimits_data();
+    void requestsKeepTheirLimits();
+    void redirectsStayWithTheService_data();
+    void redirectsStayWithTheService();
+    void offlineRequestWaitsForTheNetwork_data();
+    void offlineRequestWaitsForTheNetwork();
     void unparsablePathSendsNothing_data();
     void unparsablePathSendsNothing();
     void unwritableBodySendsNothing();
@@ -66,12 +90,34 @@ private Q_SLOTS:
 
 private:
     FakeService m_fake;
+    LoopbackHttpServer m_elsewhere; // another origin on this machine
+    int m_elsewhereRequests = 0;
+    QByteArray m_location; // where the moved path points
+    int m_redirectStatus = 302;
 };
 
 void TestRequest::initTestCase()
 {
     QVERIFY(m_fake.start());
     APIClient::setBaseURL(m_fake.origin());
+    QVERIFY(m_elsewhere.listen());
+    m_elsewhere.setHandler([this](const HttpRequest &) {
+        ++m_elsewhereRequests;
+        return HttpResponse::json(200, "{}");
+    });
+    for (const QByteArray method : {"GET", "POST"}) {
+        m_fake.routeRaw(
+            method, MovedPath,
+            [this](const FakeService::Call &) {
+                HttpResponse r = HttpResponse::json(m_redirectStatus, "{}");
+                r.headers.append({"Location", m_location});
+                return r;
+            },
+            FakeService::Access::Public);
+        m_fake.routeRaw(
+            method, MovedHerePath, [](const FakeService::Call &) { return HttpResponse::json(200, "{}"); },
+            FakeService::Access::Public);
+    }
 }
 
 void TestRequest::init()
@@ -293,6 +339,135 @@ void TestRequest::cancelAbortsInFlight()
     m_fake.clearFaults();
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
     QVERIFY(postSync(&cancel).ok());
+}
+
+// A hundredth of the real limits: 30 s of silence, 60 s in all.
+void TestRequest::requestsKeepTheirLimits_data()
+{
+    QTest::addColumn<FakeService::Fault>("fault");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("answer after 10 s") << answered(100) << true;
+    QTest::newRow("reply streaming for 50 s") << answered(0, 6, 100) << true;
+    QTest::newRow("35 s of silence") << answered(350) << false;
+    QTest::newRow("reply streaming for 70 s") << answered(0, 8, 100) << false;
+}
+
+void TestRequest::requestsKeepTheirLimits()
+{
+    QFETCH(FakeService::Fault, fault);
+    QFETCH(bool, succeeds);
+    APIClient::shared().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    m_fake.setFault("/api/sync.php", fault);
+    const auto out = postSync();
+    QVERIFY(out.finished);
+    if (succeeds) {
+        QVERIFY2(out.ok(), qPrintable(out.errorText()));
+        return;
+    }
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(e->networkError(), QNetworkReply::TimeoutError);
+}
+
+void TestRequest::redirectsStayWithTheService_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("location"); // with the ports of the service and of the other server
+    QTest::addColumn<bool>("followed");
+    QTest::newRow("same origin") << "GET" << 302 << "http://127.0.0.1:{service}/api/moved-here.php" << true;
+    QTest::newRow("same origin, relative") << "GET" << 307 << "/api/moved-here.php" << true;
+    QTest::newRow("same origin, body kept") << "POST" << 308 << "/api/moved-here.php" << true;
+    QTest::newRow("other port") << "GET" << 302 << "http://127.0.0.1:{other}/api/moved-here.php" << false;
+    QTest::newRow("other host") << "POST" << 307 << "http://localhost:{service}/api/moved-here.php" << false;
+    QTest::newRow("other scheme") << "GET" << 301 << "https://127.0.0.1:{service}/api/moved-here.php"
+                                  << false;
+}
+
+void TestRequest::redirectsStayWithTheService()
+{
+    QFETCH(QString, method);
+    QFETCH(int, status);
+    QFETCH(QString, location);
+    QFETCH(bool, followed);
+    m_redirectStatus = status;
+    m_location = location.replace(QStringLiteral("{service}"), QString::number(m_fake.port()))
+                     .replace(QStringLiteral("{other}"), QString::number(m_elsewhere.port()))
+                     .toUtf8();
+    m_elsewhereRequests = 0;
+
+    std::optional<AnyEncodable> body;
+    if (method == QLatin1String("POST"))
+        body = JSONObject{{"title", JSONValue(QStringLiteral("Kept"))}};
+    const auto out = runTask(APIClient::shared().request<EmptyReply>(method, MovedPath, body, "t"));
+    QVERIFY(out.finished);
+    const QList<HttpRequest> arrived = m_fake.requestsTo(MovedHerePath);
+    if (followed) {
+        QVERIFY2(out.ok(), qPrintable(out.errorText()));
+        QCOMPARE(arrived.size(), 1);
+        QCOMPARE(headerOf(arrived.first(), "Authorization"), QByteArray("Bearer t"));
+        QCOMPARE(arrived.first().method, method.toLatin1());
+        QCOMPARE(arrived.first().body, m_fake.requestsTo(MovedPath).first().body);
+        return;
+    }
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+    QCOMPARE(e->errorDescription(),
+             QStringLiteral("The service sent the request to another address; it was not followed."));
+    QCOMPARE(arrived.size(), 0);
+    QCOMPARE(m_elsewhereRequests, 0);
+}
+
+// A hundredth of the real limit: a request waits up to 60 s for the network.
+void TestRequest::offlineRequestWaitsForTheNetwork_data()
+{
+    QTest::addColumn<int>("networkBackAfterMs"); // -1: never
+    QTest::addColumn<int>("cancelAfterMs");      // -1: never
+    QTest::addColumn<QNetworkReply::NetworkError>("error");
+    QTest::newRow("network back within the limit") << 250 << -1 << QNetworkReply::NoError;
+    QTest::newRow("network stays away") << -1 << -1 << QNetworkReply::TimeoutError;
+    QTest::newRow("cancelled while waiting") << -1 << 100 << QNetworkReply::OperationCanceledError;
+}
+
+void TestRequest::offlineRequestWaitsForTheNetwork()
+{
+    QFETCH(int, networkBackAfterMs);
+    QFETCH(int, cancelAfterMs);
+    QFETCH(QNetworkReply::NetworkError, error);
+    APIClient::shared().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    Connectivity &network = Connectivity::shared();
+    network.report(false);
+    const auto restore = qScopeGuard([&network] { network.report(true); });
+
+    int sentWhileOffline = -1;
+    if (networkBackAfterMs >= 0) {
+        QTimer::singleShot(networkBackAfterMs, this, [&] {
+            sentWhileOffline = int(m_fake.requests().size());
+            network.report(true);
+        });
+    }
+    CancelToken cancel;
+    if (cancelAfterMs >= 0)
+        QTimer::singleShot(cancelAfterMs, &cancel, &CancelToken::cancel);
+    QElapsedTimer clock;
+    clock.start();
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
+    const auto out = postSync(&cancel);
+    QVERIFY(out.finished);
+    if (error == QNetworkReply::NoError) {
+        QVERIFY2(out.ok(), qPrintable(out.errorText()));
+        QCOMPARE(sentWhileOffline, 0);
+        QCOMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+        return;
+    }
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+    QCOMPARE(e->networkError(), error);
+    QCOMPARE(m_fake.requests().size(), 0);
+    if (error == QNetworkReply::TimeoutError)
+        QVERIFY2(clock.elapsed() >= 550, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestRequest::unparsablePathSendsNothing_data()

@@ -1,10 +1,12 @@
 #include "api/api_client.h"
 #include "platform/app_events.h"
+#include "platform/connectivity.h"
 #include "support/fake_service.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +26,8 @@ private Q_SLOTS:
     void unauthorizedPushAloneDoesNotEndSession();
     void loopRunsCyclesAndStopsWithoutWaitingOutThePause();
     void reconnectStartsOneCycle();
+    void launchLearnsTheNetworkState_data();
+    void launchLearnsTheNetworkState();
     void cancelAbortsTheCycleInFlight();
     void contentJSONOfPayloads_data();
     void contentJSONOfPayloads();
@@ -149,6 +153,38 @@ void TestSyncEngine::reconnectStartsOneCycle()
     d.engine().handlePathUpdate(true);
     QTest::qWait(50);
     QCOMPARE(finished.size(), 1);
+}
+
+void TestSyncEngine::launchLearnsTheNetworkState_data()
+{
+    QTest::addColumn<bool>("onlineAtLaunch");
+    QTest::addColumn<bool>("reported");
+    QTest::addColumn<int>("cycles");
+    QTest::newRow("offline at launch, network returns") << false << true << 1;
+    QTest::newRow("offline at launch, still offline") << false << false << 0;
+    QTest::newRow("online at launch, online again") << true << true << 0;
+}
+
+void TestSyncEngine::launchLearnsTheNetworkState()
+{
+    QFETCH(bool, onlineAtLaunch);
+    QFETCH(bool, reported);
+    QFETCH(int, cycles);
+    Connectivity &network = Connectivity::shared();
+    network.report(onlineAtLaunch);
+    const auto restore = qScopeGuard([&network] { network.report(true); });
+    TestDevice d(m_account.token);
+    d.engine().followConnectivity(network);
+    QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
+
+    network.report(reported);
+    if (cycles > 0) {
+        QTRY_COMPARE(finished.size(), cycles);
+        QCOMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+    } else {
+        QTest::qWait(100);
+        QCOMPARE(finished.size(), 0);
+    }
 }
 
 void TestSyncEngine::cancelAbortsTheCycleInFlight()

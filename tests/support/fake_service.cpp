@@ -82,6 +82,14 @@ FakeService::Fault FakeService::Fault::drop()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::trickle(int pieces, int intervalMs)
+{
+    Fault f;
+    f.streamPieces = pieces;
+    f.streamIntervalMs = intervalMs;
+    return f;
+}
+
 FakeService::FakeService(QObject *parent)
     : QObject(parent)
 {
@@ -269,12 +277,17 @@ HttpResponse FakeService::handle(const HttpRequest &request)
         r.contentType = fault->contentType;
         r.delayMs = fault->delayMs;
         r.dropConnection = fault->dropConnection;
+        r.streamPieces = fault->streamPieces;
+        r.streamIntervalMs = fault->streamIntervalMs;
         return r;
     }
 
     HttpResponse r = dispatch(request, path);
-    if (fault)
+    if (fault) {
         r.delayMs = fault->delayMs;
+        r.streamPieces = fault->streamPieces;
+        r.streamIntervalMs = fault->streamIntervalMs;
+    }
     return r;
 }
 

@@ -27,6 +27,8 @@ public:
         QByteArray contentType = "application/json";
         int delayMs = 0;
         bool dropConnection = false;
+        int streamPieces = 0; // the answer's body in this many pieces, streamIntervalMs apart
+        int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
 
         static Fault http(int status, const QByteArray &body);
@@ -34,6 +36,7 @@ public:
         static Fault invalidUtf8(int status);
         static Fault delay(int ms);
         static Fault drop();
+        static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
 
     struct Account {

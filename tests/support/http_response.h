@@ -12,6 +12,10 @@ struct HttpResponse {
     int delayMs = 0;
     bool dropConnection = false;                  // abort the socket instead of answering
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers, after the standard ones
+    // Sends the body in this many pieces, one every streamIntervalMs after the head and first piece,
+    // like a slow link; 0 or 1 sends it whole.
+    int streamPieces = 0;
+    int streamIntervalMs = 0;
 
     static HttpResponse json(int status, const QByteArray &body);
     static HttpResponse dropped();

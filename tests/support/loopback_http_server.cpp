@@ -465,12 +465,53 @@ void LoopbackHttpServer::deliver(QTcpSocket *socket, const HttpResponse &respons
         socket->abort();
         return;
     }
-    socket->write(serialize(response, headOnly, keepAlive));
+    const QByteArray bytes = serialize(response, headOnly, keepAlive);
+    const qsizetype bodySize = bytes.endsWith(response.body) ? response.body.size() : 0;
+    if (response.streamPieces > 1 && bodySize > 0) {
+        const qsizetype head = bytes.size() - bodySize;
+        const qsizetype piece = (bodySize + response.streamPieces - 1) / response.streamPieces;
+        // The requests behind this one wait until its last byte is out.
+        if (Connection *conn = connectionFor(socket))
+            conn->awaitingResponse = true;
+        socket->write(bytes.left(head + piece));
+        trickle(socket, bytes.mid(head + piece), piece, response.streamIntervalMs, keepAlive);
+        return;
+    }
+    socket->write(bytes);
     if (!keepAlive) {
         if (Connection *conn = connectionFor(socket))
             conn->closing = true;
         socket->disconnectFromHost();
     }
+}
+
+void LoopbackHttpServer::trickle(QTcpSocket *socket, QByteArray rest, qsizetype piece, int intervalMs,
+                                 bool keepAlive)
+{
+    QTimer::singleShot(intervalMs, socket,
+                       [this, guard = QPointer<QTcpSocket>(socket), rest, piece, intervalMs, keepAlive] {
+                           if (!guard || !connectionFor(guard))
+                               return;
+                           guard->write(rest.left(piece));
+                           if (rest.size() > piece)
+                               trickle(guard, rest.mid(piece), piece, intervalMs, keepAlive);
+                           else
+                               finishAnswer(guard, keepAlive);
+                       });
+}
+
+void LoopbackHttpServer::finishAnswer(QTcpSocket *socket, bool keepAlive)
+{
+    Connection *conn = connectionFor(socket);
+    if (!conn)
+        return;
+    conn->awaitingResponse = false;
+    if (!keepAlive) {
+        conn->closing = true;
+        socket->disconnectFromHost();
+        return;
+    }
+    processBuffer(socket);
 }
 
 void LoopbackHttpServer::reject(QTcpSocket *socket, int status)

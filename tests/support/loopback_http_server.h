@@ -42,6 +42,8 @@ private:
     void processBuffer(QTcpSocket *socket);
     HttpResponse callHandler(const HttpRequest &request);
     void deliver(QTcpSocket *socket, const HttpResponse &response, bool headOnly, bool keepAlive);
+    void trickle(QTcpSocket *socket, QByteArray rest, qsizetype piece, int intervalMs, bool keepAlive);
+    void finishAnswer(QTcpSocket *socket, bool keepAlive);
     void reject(QTcpSocket *socket, int status);
     Connection *connectionFor(QTcpSocket *socket);
 
