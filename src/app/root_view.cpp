@@ -76,6 +76,10 @@ void RootView::updateRoute()
         old->deleteLater();
     }
     if (next == Route::main) {
+        // A cycle of an earlier session may still be waiting on the service; its replies belong
+        // to that session, even when the same account signed in again.
+        if (m_context.syncEngine)
+            m_context.syncEngine->cancelCycle();
         // Queued, like a task attached to the screen: sign-in stores the whole session first.
         QTimer::singleShot(0, this, [this] {
             if (m_route == Route::main)
@@ -103,9 +107,10 @@ void RootView::startSync()
         m_context.syncEngine->start();
 }
 
-void RootView::handleAuthExpired()
+void RootView::handleAuthExpired(const QString &refusedToken)
 {
-    if (!m_context.session->token())
+    const auto &token = m_context.session->token();
+    if (!token || (!refusedToken.isEmpty() && refusedToken != *token))
         return;
     if (m_context.syncEngine)
         m_context.syncEngine->stopLoop();

@@ -1,10 +1,14 @@
 #include "api/api_client.h"
 #include "api/json_coder.h"
 #include "api/page_patch_req.h"
+#include "library/library_row_editor.h"
+#include "platform/app_events.h"
 #include "support/fake_service.h"
 #include "support/test_device.h"
 
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -49,6 +53,10 @@ private Q_SLOTS:
     void pageDelete404IsDone();
     void failingOperationDoesNotHoldBackOthers();
     void operationRemovedMeanwhileIsNotWrittenBack();
+    void refusedTokenLeavesOperationForNextSignIn_data();
+    void refusedTokenLeavesOperationForNextSignIn();
+    void renameWhileCreateIsSentReachesService_data();
+    void renameWhileCreateIsSentReachesService();
 
 private:
     std::unique_ptr<TestDevice> device();
@@ -204,7 +212,6 @@ void TestOutboxPush::failureCounting_data()
     QTest::newRow("422 dropped at the tenth") << 422 << 10;
     QTest::newRow("400") << 400 << 10;
     QTest::newRow("499 is a client error") << 499 << 10;
-    QTest::newRow("401 counts like any client error") << 401 << 10;
     QTest::newRow("429 is transient") << 429 << 0;
     QTest::newRow("408 is transient") << 408 << 0;
     QTest::newRow("399 is not a client error") << 399 << 0;
@@ -394,6 +401,86 @@ void TestOutboxPush::operationRemovedMeanwhileIsNotWrittenBack()
     QTimer::singleShot(50, this, [&] { d->store().change([](StoreState &s) { s.outbox.clear(); }); });
     d->sync();
     QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn_data()
+{
+    QTest::addColumn<int>("outageCycles"); // failed cycles before the token expires
+    QTest::addColumn<int>("outageStatus");
+    QTest::newRow("fresh operation") << 0 << 0;
+    QTest::newRow("at the cap after server errors") << 12 << 503;
+    QTest::newRow("after client errors") << 3 << 422;
+}
+
+void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn()
+{
+    QFETCH(int, outageCycles);
+    QFETCH(int, outageStatus);
+    const QString expiring = m_fake.issueToken(m_account.userId);
+    TestDevice d(expiring);
+    d.engine().setClock([this] { return m_now; });
+    const FNPage page = d.addPage(m_account.workspaceId, "Written during the outage");
+    if (outageCycles)
+        m_fake.setFault("/api/pages.php", FakeService::Fault::http(outageStatus, "{}"));
+    for (int i = 0; i < outageCycles; ++i) {
+        d.sync();
+        m_now = *d.store().state().outbox.at(0).nextRetryAt;
+    }
+    m_fake.clearFaults();
+    QCOMPARE(d.store().state().outbox.size(), size_t(1));
+    const FNSyncOp before = d.store().state().outbox[0];
+
+    m_fake.revokeToken(expiring);
+    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QVERIFY(!d.sync());
+    QCOMPARE(expired.size(), 1);
+    QCOMPARE(d.store().state().outbox.size(), size_t(1));
+    QCOMPARE(d.store().state().outbox[0], before);
+
+    // The same account signs in again: the edit goes out.
+    d.setToken(m_fake.issueToken(m_account.userId));
+    QVERIFY(d.sync());
+    QVERIFY(d.store().state().outbox.empty());
+    const qint64 id = d.page(page.localID)->serverID;
+    QVERIFY(id != 0);
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Written during the outage"));
+}
+
+void TestOutboxPush::renameWhileCreateIsSentReachesService_data()
+{
+    QTest::addColumn<int>("status"); // the create's answer; 0: accepted
+    QTest::newRow("create fails") << 500;
+    QTest::newRow("create succeeds") << 0;
+}
+
+void TestOutboxPush::renameWhileCreateIsSentReachesService()
+{
+    QFETCH(int, status);
+    auto d = device();
+    LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
+    const FNPage page = d->addPage(m_account.workspaceId, "Old title");
+    auto slow = status ? FakeService::Fault::http(status, "{}") : FakeService::Fault::delay(200);
+    slow.delayMs = 200;
+    slow.remaining = 1;
+    m_fake.setFault("/api/pages.php", slow);
+    QTimer::singleShot(60, this, [&] {
+        rows.beginPageRename(page.localID);
+        rows.commitPageRename(page.localID, QStringLiteral("New title"));
+    });
+    d->sync();
+    // The pull that follows the push does not bring the old title back.
+    QCOMPARE(d->page(page.localID)->title, QStringLiteral("New title"));
+
+    m_now = m_now.addSecs(120);
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    const qint64 id = d->page(page.localID)->serverID;
+    QVERIFY(id != 0);
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("New title"));
+    QCOMPARE(d->page(page.localID)->title, QStringLiteral("New title"));
+    // A follow-up, not a second page under the old title.
+    for (const auto &[serverID, stored] : m_fake.state().pages)
+        QVERIFY(stored.title != QStringLiteral("Old title"));
 }
 
 QTEST_GUILESS_MAIN(TestOutboxPush)
