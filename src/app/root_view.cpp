@@ -66,6 +66,11 @@ void RootView::updateRoute()
     if (m_route == next)
         return;
     m_route = next;
+    // A cycle of an earlier session may still be waiting on the service; its replies belong to
+    // that session, even when the same account signed in again. Before the screen, whose first
+    // showing starts a cycle of its own.
+    if (next == Route::main && m_context.syncEngine)
+        m_context.syncEngine->cancelCycle();
 
     QWidget *old = currentWidget();
     QWidget *screen = makeScreen(next);
@@ -76,10 +81,6 @@ void RootView::updateRoute()
         old->deleteLater();
     }
     if (next == Route::main) {
-        // A cycle of an earlier session may still be waiting on the service; its replies belong
-        // to that session, even when the same account signed in again.
-        if (m_context.syncEngine)
-            m_context.syncEngine->cancelCycle();
         // Queued, like a task attached to the screen: sign-in stores the whole session first.
         QTimer::singleShot(0, this, [this] {
             if (m_route == Route::main)
