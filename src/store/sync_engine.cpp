@@ -338,7 +338,6 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
         followUp.payloadJSON = *patch;
     }
     followUp.attempts = 0;
-    followUp.nextRetryAt.reset();
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[index] = followUp; });
     m_store.scheduleSave();
     return followUp;

@@ -1,5 +1,6 @@
 #include "api/api_client.h"
 #include "api/json_coder.h"
+#include "api/page_create_req.h"
 #include "api/page_patch_req.h"
 #include "library/library_row_editor.h"
 #include "platform/app_events.h"
@@ -448,16 +449,23 @@ void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn()
 
 void TestOutboxPush::renameWhileCreateIsSentReachesService_data()
 {
-    QTest::addColumn<int>("status"); // the create's answer; 0: accepted
-    QTest::newRow("create fails") << 500;
-    QTest::newRow("create succeeds") << 0;
+    QTest::addColumn<int>("status");   // the create's answer; 0: accepted
+    QTest::addColumn<bool>("renamed"); // else the queued payload gets a new icon and position
+    QTest::newRow("renamed, create fails") << 500 << true;
+    QTest::newRow("renamed, create succeeds") << 0 << true;
+    QTest::newRow("icon and position rewritten, create fails") << 500 << false;
+    QTest::newRow("icon and position rewritten, create succeeds") << 0 << false;
 }
 
 void TestOutboxPush::renameWhileCreateIsSentReachesService()
 {
     QFETCH(int, status);
+    QFETCH(bool, renamed);
     const QString oldTitle = QStringLiteral("Old ") + QLatin1String(QTest::currentDataTag());
-    const QString newTitle = QStringLiteral("New ") + QLatin1String(QTest::currentDataTag());
+    const QString newTitle =
+        renamed ? QStringLiteral("New ") + QLatin1String(QTest::currentDataTag()) : oldTitle;
+    const QString icon = renamed ? QString() : QStringLiteral("🌿");
+    const qint64 position = renamed ? 0 : 7;
     auto d = device();
     LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
     const FNPage page = d->addPage(m_account.workspaceId, oldTitle);
@@ -466,8 +474,17 @@ void TestOutboxPush::renameWhileCreateIsSentReachesService()
     slow.remaining = 1;
     m_fake.setFault("/api/pages.php", slow);
     QTimer::singleShot(60, this, [&] {
-        rows.beginPageRename(page.localID);
-        rows.commitPageRename(page.localID, newTitle);
+        if (renamed) {
+            rows.beginPageRename(page.localID);
+            rows.commitPageRename(page.localID, newTitle);
+            return;
+        }
+        d->store().changeOutsideRecords([&](StoreState &s) {
+            auto req = sharedJSONDecode<PageCreateReq>(s.outbox.at(0).payloadJSON.toUtf8());
+            req.icon = icon;
+            req.position = position;
+            s.outbox[0].payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+        });
     });
     d->sync();
     // The pull that follows the push does not bring the old title back.
@@ -478,12 +495,15 @@ void TestOutboxPush::renameWhileCreateIsSentReachesService()
     QVERIFY(d->store().state().outbox.empty());
     const qint64 id = d->page(page.localID)->serverID;
     QVERIFY(id != 0);
-    QCOMPARE(m_fake.state().pages.at(id).title, newTitle);
+    const auto &stored = m_fake.state().pages.at(id);
+    QCOMPARE(stored.title, newTitle);
+    QCOMPARE(stored.icon, icon);
+    QCOMPARE(stored.position, position);
     QCOMPARE(d->page(page.localID)->title, newTitle);
     // A follow-up, not a second page.
     int made = 0;
-    for (const auto &[serverID, stored] : m_fake.state().pages)
-        made += stored.title == oldTitle || stored.title == newTitle;
+    for (const auto &[serverID, other] : m_fake.state().pages)
+        made += other.title == oldTitle || other.title == newTitle;
     QCOMPARE(made, 1);
 }
 
