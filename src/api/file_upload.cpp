@@ -138,6 +138,6 @@ QCoro::Task<QUrl> upload(QByteArray data, QString filename, QString mime, QStrin
         co_return stored;
     }
     if (code == 401)
-        AppEvents::shared().postAuthExpired();
+        AppEvents::shared().postAuthExpired(token);
     throw APIError::http(code, decodeUtf8Strict(bytes));
 }

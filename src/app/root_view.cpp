@@ -66,6 +66,11 @@ void RootView::updateRoute()
     if (m_route == next)
         return;
     m_route = next;
+    // A cycle of an earlier session may still be waiting on the service; its replies belong to
+    // that session, even when the same account signed in again. Before the screen, whose first
+    // showing starts a cycle of its own.
+    if (next == Route::main && m_context.syncEngine)
+        m_context.syncEngine->cancelCycle();
 
     QWidget *old = currentWidget();
     QWidget *screen = makeScreen(next);
@@ -103,9 +108,10 @@ void RootView::startSync()
         m_context.syncEngine->start();
 }
 
-void RootView::handleAuthExpired()
+void RootView::handleAuthExpired(const QString &refusedToken)
 {
-    if (!m_context.session->token())
+    const auto &token = m_context.session->token();
+    if (!token || (!refusedToken.isEmpty() && refusedToken != *token))
         return;
     if (m_context.syncEngine)
         m_context.syncEngine->stopLoop();

@@ -34,8 +34,9 @@ public:
     void setDidSeeWelcome();
 
     // "fnAuthExpired": stops the sync loop, ends the session (the local data stays) and says so.
-    // Ignored while signed out, so a second report does nothing.
-    void handleAuthExpired();
+    // Ignored while signed out, so a second report does nothing, and when it names a token other
+    // than the session's (a request of an earlier session).
+    void handleAuthExpired(const QString &refusedToken = QString());
     void startSync();
 
 protected:

@@ -10,8 +10,9 @@ class AppEvents : public QObject
 public:
     static AppEvents &shared();
 
-    // "fnAuthExpired": the service refused the stored token.
-    void postAuthExpired() { Q_EMIT authExpired(); }
+    // "fnAuthExpired": the service refused a token; `refusedToken` names it when the poster knows
+    // it, so a refusal of an older session's token can be told apart from one of the current.
+    void postAuthExpired(const QString &refusedToken = QString()) { Q_EMIT authExpired(refusedToken); }
     // "fn.newPage", "fn.quickSwitch", "fn.showShortcuts": posted by the menu commands.
     void postNewPage() { Q_EMIT newPage(); }
     void postQuickSwitch() { Q_EMIT quickSwitch(); }
@@ -20,7 +21,7 @@ public:
     void postRunAIPrompt(const QString &prompt) { Q_EMIT runAIPrompt(prompt); }
 
 Q_SIGNALS:
-    void authExpired();
+    void authExpired(const QString &refusedToken);
     void newPage();
     void quickSwitch();
     void showShortcuts();

@@ -62,6 +62,17 @@ T decodePayload(const QString &payloadJSON)
     return sharedJSONDecode<T>(payloadJSON.toUtf8());
 }
 
+bool isUnauthorized(const std::exception_ptr &e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const APIError &a) {
+        return a.kind() == APIError::Kind::Http && a.status() == 401;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool isCancelled(const std::exception_ptr &e)
 {
     try {
@@ -219,21 +230,16 @@ QCoro::Task<> SyncEngine::syncNow()
     std::exception_ptr failure;
     try {
         co_await push(*t);
-        co_await pull(*t);
+        co_await pull();
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self)
         co_return;
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const APIError &e) {
-            if (e.kind() == APIError::Kind::Http && e.status() == 401)
-                AppEvents::shared().postAuthExpired();
-        } catch (...) {
-        }
-    }
+    // A refusal of a token that has since been replaced (a new sign-in) says nothing about the
+    // session now stored, which must not be ended by it.
+    if (failure && isUnauthorized(failure) && token() == m_requestToken)
+        AppEvents::shared().postAuthExpired(m_requestToken);
     m_draining = false;
     setSyncing(false);
     Q_EMIT cycleFinished();
@@ -278,65 +284,152 @@ QCoro::Task<> SyncEngine::push(QString token)
     }
 
     const QDateTime passTime = now();
-    for (const auto &op : due) {
-        if (m_cancel.isCancelled())
-            co_return;
-        if (op.nextRetryAt && *op.nextRetryAt > passTime)
+    m_requestToken = token;
+    for (const auto &queued : due) {
+        if (queued.nextRetryAt && *queued.nextRetryAt > passTime)
             continue;
-        std::exception_ptr failure;
-        try {
-            co_await sendOp(op, token);
-        } catch (...) {
-            failure = std::current_exception();
+        // A follow-up goes out in the same pass, before the pull could bring the older version back.
+        for (std::optional<FNSyncOp> op = queued; op;) {
+            if (m_cancel.isCancelled())
+                co_return;
+            std::exception_ptr failure;
+            try {
+                co_await sendOp(*op, token);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!failure) {
+                op = settleSent(*op);
+                continue;
+            }
+            if (isCancelled(failure))
+                co_return; // not the operation's fault: nothing is counted
+            if (isUnauthorized(failure)) {
+                // Nor is a refused token: the operation waits, count untouched, for the next
+                // sign-in. The cycle ends so the session can, unless a new session has replaced
+                // this token.
+                if (this->token() == token)
+                    std::rethrow_exception(failure);
+                co_return;
+            }
+            recordFailure(*op, failure);
+            op.reset();
         }
-        if (!failure) {
-            removeFromOutbox(op.localID);
+    }
+}
+
+std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto it = std::find_if(outbox.begin(), outbox.end(),
+                                 [&](const FNSyncOp &o) { return o.localID == sent.localID; });
+    if (it == outbox.end())
+        return std::nullopt;
+    if (it->payloadJSON == sent.payloadJSON) {
+        removeFromOutbox(sent.localID);
+        m_store.scheduleSave();
+        return std::nullopt;
+    }
+    // Rewritten while on its way (a rename of a page being created): the service has the old
+    // payload, so what changed still has to follow.
+    const auto index = size_t(std::distance(outbox.begin(), it));
+    FNSyncOp followUp = *it;
+    if (sent.entity == QLatin1String("page") && sent.op == QLatin1String("create")) {
+        const auto patch = createFollowUp(sent, *it);
+        if (!patch) {
+            removeFromOutbox(sent.localID);
             m_store.scheduleSave();
-        } else if (isCancelled(failure)) {
-            co_return; // not the operation's fault: nothing is counted
-        } else {
-            recordFailure(op, failure);
+            return std::nullopt;
         }
+        followUp.op = QStringLiteral("update");
+        followUp.payloadJSON = *patch;
+    }
+    followUp.attempts = 0;
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[index] = followUp; });
+    m_store.scheduleSave();
+    return followUp;
+}
+
+std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const
+{
+    const auto pageIdx = m_store.indexOfPage(queued.refLocalID);
+    if (pageIdx < 0)
+        return std::nullopt;
+    std::optional<PageCreateReq> before;
+    PageCreateReq after;
+    try {
+        after = decodePayload<PageCreateReq>(queued.payloadJSON);
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+    try {
+        before = decodePayload<PageCreateReq>(sent.payloadJSON);
+    } catch (const DecodeError &) {
+        // What went out was rebuilt from the page: every field may differ.
+    }
+    PagePatchReq patch;
+    patch.page_id = m_store.state().pages[size_t(pageIdx)].serverID;
+    if (!before || after.title != before->title)
+        patch.title = after.title;
+    if (!before || after.icon != before->icon)
+        patch.icon = after.icon;
+    if (!before || after.position != before->position)
+        patch.position = after.position;
+    if (after.parent_page_id && (!before || after.parent_page_id != before->parent_page_id))
+        patch.parent_page_id = after.parent_page_id;
+    if (patch.page_id == 0 || (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
+        return std::nullopt;
+    try {
+        return QString::fromUtf8(sharedJSONEncode(patch));
+    } catch (const EncodeError &) {
+        return std::nullopt;
     }
 }
 
 void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 {
-    FNSyncOp updated = op;
-    std::optional<int> status;
-    try {
-        std::rethrow_exception(error);
-    } catch (const APIError &e) {
-        updated.lastError = e.errorDescription();
-        if (e.kind() == APIError::Kind::Http)
-            status = e.status();
-    } catch (const DecodeError &e) {
-        updated.lastError = e.message();
-    } catch (const std::exception &e) {
-        updated.lastError = QString::fromUtf8(e.what());
-    } catch (...) {
-        updated.lastError = QStringLiteral("Unknown error");
-    }
-
-    if (status && RetryPolicy::isPermanentClientError(*status)) {
-        updated.attempts += 1;
-        if (updated.attempts >= RetryPolicy::kDropAtAttempts) {
-            removeFromOutbox(op.localID);
-            m_store.scheduleSave();
-            return;
-        }
-    } else {
-        updated.attempts = std::min(updated.attempts + 1, RetryPolicy::kMaxTransientAttempts);
-    }
-    updated.nextRetryAt = now().addMSecs(RetryPolicy::delayAfter(updated.attempts).count());
-
+    // Only the failure fields are written, onto the operation as it is queued now: a writer may
+    // have rewritten its payload while it was being sent.
     const auto &outbox = m_store.state().outbox;
     const auto it = std::find_if(outbox.begin(), outbox.end(),
                                  [&](const FNSyncOp &o) { return o.localID == op.localID; });
     if (it == outbox.end())
         return; // removed meanwhile (undo, logout): nothing to write back
-    const auto index = std::distance(outbox.begin(), it);
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[size_t(index)] = updated; });
+    const auto index = size_t(std::distance(outbox.begin(), it));
+    qint64 attempts = it->attempts;
+    QString lastError;
+    std::optional<int> status;
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &e) {
+        lastError = e.errorDescription();
+        if (e.kind() == APIError::Kind::Http)
+            status = e.status();
+    } catch (const DecodeError &e) {
+        lastError = e.message();
+    } catch (const std::exception &e) {
+        lastError = QString::fromUtf8(e.what());
+    } catch (...) {
+        lastError = QStringLiteral("Unknown error");
+    }
+
+    if (status && RetryPolicy::isPermanentClientError(*status)) {
+        attempts += 1;
+        if (attempts >= RetryPolicy::kDropAtAttempts) {
+            removeFromOutbox(op.localID);
+            m_store.scheduleSave();
+            return;
+        }
+    } else {
+        attempts = std::min(attempts + 1, RetryPolicy::kMaxTransientAttempts);
+    }
+    const QDateTime retryAt = now().addMSecs(RetryPolicy::delayAfter(attempts).count());
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        FNSyncOp &queued = s.outbox[index];
+        queued.attempts = attempts;
+        queued.lastError = lastError;
+        queued.nextRetryAt = retryAt;
+    });
     m_store.scheduleSave();
 }
 
@@ -463,8 +556,14 @@ void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
     }
 }
 
-QCoro::Task<> SyncEngine::pull(QString token)
+QCoro::Task<> SyncEngine::pull()
 {
+    // Read afresh: the session may have been renewed while the push ran.
+    const auto t = this->token();
+    if (!t)
+        co_return;
+    const QString token = *t;
+    m_requestToken = token;
     const quint64 generation = m_store.generation();
     const qint64 cursor = m_store.state().cursorServerTs;
     const SyncReq req{cursor};
@@ -557,15 +656,13 @@ void SyncEngine::apply(const SyncOpDTO &op)
         m_store.scheduleSave();
         return;
     }
-    const qint64 pageId = intOr(p, "page_id", 0);
-    if (has(p, "page_id") && pageId <= 0)
-        return;
-
     if (idx >= 0) {
-        // Only what the payload carries changes: a position-only update keeps the text.
+        // Only what the payload carries changes: a position-only update keeps the text. A stored
+        // block keeps its page, so "page_id" is not read here.
         FNBlock block = m_store.state().blocks[size_t(idx)];
-        // An edit made here since the last agreement wins over a pulled version: most often the
-        // pull is the echo of this device's own earlier push, and the edit is on its way out.
+        // A block edited here since this device and the service last agreed on it keeps the edit:
+        // the pulled version is most often the echo of this device's own earlier push, and the
+        // edit is still on its way out.
         const auto agreed = m_agreedVersion.constFind(block.localID);
         if (agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
             return;
@@ -583,6 +680,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         m_agreedVersion.insert(block.localID, block.updatedAt);
         return;
     }
+    const qint64 pageId = intOr(p, "page_id", 0);
     if (pageId <= 0)
         return;
     const auto pageIdx = m_store.indexOfPageWithServerID(pageId);

@@ -83,10 +83,15 @@ private:
     void wakeLoop();
     QCoro::Task<> push(QString token);
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
-    QCoro::Task<> pull(QString token);
+    QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
     void noteSentBlocks(const BlocksUpsertReq &req);
     void retryDeferredBlocks();
+    // Removes a sent operation, or keeps what was rewritten in it while it was on its way and
+    // returns that follow-up.
+    std::optional<FNSyncOp> settleSent(const FNSyncOp &sent);
+    // The page update that carries what changed in a queued create after it was sent.
+    std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const;
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
     void removeFromOutbox(const QString &opLocalID);
     std::optional<QString> token() const;
@@ -102,9 +107,10 @@ private:
     bool m_draining = false;
     bool m_online = true;
     quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
+    // The token of the cycle's latest request, for telling a refusal of a replaced token.
+    QString m_requestToken;
     // Per block localID: its `updatedAt` when this device and the service last agreed on it (the
-    // block was sent as it stood, or a pulled version was applied). A later local stamp is an edit
-    // not yet sent, which an echo of an older version must not overwrite.
+    // block was sent as it stood, or a pulled version was applied).
     QHash<QString, QDateTime> m_agreedVersion;
     std::vector<DeferredBlock> m_deferredBlocks;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to

@@ -1,4 +1,5 @@
 #include "api/api_client.h"
+#include "api/file_upload.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
 #include "app/local_data_owner.h"
@@ -8,6 +9,7 @@
 #include "platform/app_events.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
+#include "support/task_outcome.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +41,8 @@ private Q_SLOTS:
     void storedSessionGoesStraightToMain();
     void signUpLandsInMain();
     void expiryOnPullEndsSession();
+    void staleRefusalKeepsNewSession_data();
+    void staleRefusalKeepsNewSession();
     void signingInPicksOwnerData_data();
     void signingInPicksOwnerData();
 
@@ -215,6 +219,50 @@ void TestRootView::expiryOnPullEndsSession()
     QCOMPARE(m_app->session.userID(), std::optional<qint64>(account.userId));
     QVERIFY(m_app->store.indexOfPage(m_app->store.state().pages.front().localID) >= 0);
     QCOMPARE(m_app->store.state().pages.front().title, QStringLiteral("Kept through expiry"));
+}
+
+void TestRootView::staleRefusalKeepsNewSession_data()
+{
+    QTest::addColumn<bool>("fromCycle"); // else from an upload
+    QTest::newRow("upload sent with an earlier token") << false;
+    QTest::newRow("cycle of the session before a new sign-in") << true;
+}
+
+void TestRootView::staleRefusalKeepsNewSession()
+{
+    QFETCH(bool, fromCycle);
+    const auto account = storedSession(QStringLiteral("ann@example.com"));
+    if (fromCycle) {
+        auto slow = FakeService::Fault::http(401, R"({"error":"Token expired"})");
+        slow.delayMs = 600;
+        slow.remaining = 1;
+        m_service->setFault(SyncPath, slow);
+    }
+    launch();
+    QSignalSpy toasts(&m_app->toasts, &ToastCenter::currentChanged);
+    QSignalSpy cycles(&m_app->engine, &SyncEngine::cycleFinished);
+    const QString refused = m_service->issueToken(account.userId);
+    if (fromCycle) {
+        // The first cycle waits on the service while an upload finds the session expired and the
+        // user signs in again at once.
+        QTRY_VERIFY(!m_service->requestsTo(SyncPath).isEmpty());
+        AppEvents::shared().postAuthExpired(account.token);
+        QCOMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::signIn));
+        logInThroughScreen(QStringLiteral("ann@example.com"), QStringLiteral("secret1"));
+        QTRY_COMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::main));
+        // The old cycle ends first: the new loop's first cycle found it still running.
+        QTRY_VERIFY_WITH_TIMEOUT(!cycles.isEmpty(), 3000);
+    } else {
+        m_service->revokeToken(refused);
+        const auto out = runTask(upload("png", QStringLiteral("a.png"), QStringLiteral("image/png"), refused,
+                                        std::nullopt, nullptr));
+        QVERIFY(out.apiError());
+        QCOMPARE(out.apiError()->status(), 401);
+    }
+    QCOMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::main));
+    QVERIFY(m_app->session.token());
+    QVERIFY(m_app->engine.isRunning());
+    QCOMPARE(toasts.size(), fromCycle ? 1 : 0);
 }
 
 void TestRootView::signingInPicksOwnerData_data()

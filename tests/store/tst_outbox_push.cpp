@@ -1,10 +1,15 @@
 #include "api/api_client.h"
 #include "api/json_coder.h"
+#include "api/page_create_req.h"
 #include "api/page_patch_req.h"
+#include "library/library_row_editor.h"
+#include "platform/app_events.h"
 #include "support/fake_service.h"
 #include "support/test_device.h"
 
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -49,6 +54,10 @@ private Q_SLOTS:
     void pageDelete404IsDone();
     void failingOperationDoesNotHoldBackOthers();
     void operationRemovedMeanwhileIsNotWrittenBack();
+    void refusedTokenLeavesOperationForNextSignIn_data();
+    void refusedTokenLeavesOperationForNextSignIn();
+    void renameWhileCreateIsSentReachesService_data();
+    void renameWhileCreateIsSentReachesService();
 
 private:
     std::unique_ptr<TestDevice> device();
@@ -204,7 +213,6 @@ void TestOutboxPush::failureCounting_data()
     QTest::newRow("422 dropped at the tenth") << 422 << 10;
     QTest::newRow("400") << 400 << 10;
     QTest::newRow("499 is a client error") << 499 << 10;
-    QTest::newRow("401 counts like any client error") << 401 << 10;
     QTest::newRow("429 is transient") << 429 << 0;
     QTest::newRow("408 is transient") << 408 << 0;
     QTest::newRow("399 is not a client error") << 399 << 0;
@@ -394,6 +402,109 @@ void TestOutboxPush::operationRemovedMeanwhileIsNotWrittenBack()
     QTimer::singleShot(50, this, [&] { d->store().change([](StoreState &s) { s.outbox.clear(); }); });
     d->sync();
     QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn_data()
+{
+    QTest::addColumn<int>("outageCycles"); // failed cycles before the token expires
+    QTest::addColumn<int>("outageStatus");
+    QTest::newRow("fresh operation") << 0 << 0;
+    QTest::newRow("at the cap after server errors") << 12 << 503;
+    QTest::newRow("after client errors") << 3 << 422;
+}
+
+void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn()
+{
+    QFETCH(int, outageCycles);
+    QFETCH(int, outageStatus);
+    const QString expiring = m_fake.issueToken(m_account.userId);
+    TestDevice d(expiring);
+    d.engine().setClock([this] { return m_now; });
+    const FNPage page = d.addPage(m_account.workspaceId, "Written during the outage");
+    if (outageCycles)
+        m_fake.setFault("/api/pages.php", FakeService::Fault::http(outageStatus, "{}"));
+    for (int i = 0; i < outageCycles; ++i) {
+        d.sync();
+        m_now = *d.store().state().outbox.at(0).nextRetryAt;
+    }
+    m_fake.clearFaults();
+    QCOMPARE(d.store().state().outbox.size(), size_t(1));
+    const FNSyncOp before = d.store().state().outbox[0];
+
+    m_fake.revokeToken(expiring);
+    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QVERIFY(!d.sync());
+    QCOMPARE(expired.size(), 1);
+    QCOMPARE(d.store().state().outbox.size(), size_t(1));
+    QCOMPARE(d.store().state().outbox[0], before);
+
+    // The same account signs in again: the edit goes out.
+    d.setToken(m_fake.issueToken(m_account.userId));
+    QVERIFY(d.sync());
+    QVERIFY(d.store().state().outbox.empty());
+    const qint64 id = d.page(page.localID)->serverID;
+    QVERIFY(id != 0);
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Written during the outage"));
+}
+
+void TestOutboxPush::renameWhileCreateIsSentReachesService_data()
+{
+    QTest::addColumn<int>("status");   // the create's answer; 0: accepted
+    QTest::addColumn<bool>("renamed"); // else the queued payload gets a new icon and position
+    QTest::newRow("renamed, create fails") << 500 << true;
+    QTest::newRow("renamed, create succeeds") << 0 << true;
+    QTest::newRow("icon and position rewritten, create fails") << 500 << false;
+    QTest::newRow("icon and position rewritten, create succeeds") << 0 << false;
+}
+
+void TestOutboxPush::renameWhileCreateIsSentReachesService()
+{
+    QFETCH(int, status);
+    QFETCH(bool, renamed);
+    const QString oldTitle = QStringLiteral("Old ") + QLatin1String(QTest::currentDataTag());
+    const QString newTitle =
+        renamed ? QStringLiteral("New ") + QLatin1String(QTest::currentDataTag()) : oldTitle;
+    const QString icon = renamed ? QString() : QStringLiteral("🌿");
+    const qint64 position = renamed ? 0 : 7;
+    auto d = device();
+    LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
+    const FNPage page = d->addPage(m_account.workspaceId, oldTitle);
+    auto slow = status ? FakeService::Fault::http(status, "{}") : FakeService::Fault::delay(200);
+    slow.delayMs = 200;
+    slow.remaining = 1;
+    m_fake.setFault("/api/pages.php", slow);
+    QTimer::singleShot(60, this, [&] {
+        if (renamed) {
+            rows.beginPageRename(page.localID);
+            rows.commitPageRename(page.localID, newTitle);
+            return;
+        }
+        d->store().changeOutsideRecords([&](StoreState &s) {
+            auto req = sharedJSONDecode<PageCreateReq>(s.outbox.at(0).payloadJSON.toUtf8());
+            req.icon = icon;
+            req.position = position;
+            s.outbox[0].payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+        });
+    });
+    d->sync();
+    // The pull that follows the push does not bring the old title back.
+    QCOMPARE(d->page(page.localID)->title, newTitle);
+
+    m_now = m_now.addSecs(120);
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    const qint64 id = d->page(page.localID)->serverID;
+    QVERIFY(id != 0);
+    const auto &stored = m_fake.state().pages.at(id);
+    QCOMPARE(stored.title, newTitle);
+    QCOMPARE(stored.icon, icon);
+    QCOMPARE(stored.position, position);
+    QCOMPARE(d->page(page.localID)->title, newTitle);
+    // A follow-up, not a second page.
+    int made = 0;
+    for (const auto &[serverID, other] : m_fake.state().pages)
+        made += other.title == oldTitle || other.title == newTitle;
+    QCOMPARE(made, 1);
 }
 
 QTEST_GUILESS_MAIN(TestOutboxPush)

@@ -1,4 +1,5 @@
 #include "api/api_client.h"
+#include "api/session_store.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "support/fake_service.h"
@@ -22,8 +23,10 @@ private Q_SLOTS:
     void noTokenNoRequest();
     void secondSyncNowReturnsAtOnce();
     void pullRunsWhenEveryPushFails();
-    void unauthorizedPullPostsAuthExpiredOnce();
-    void unauthorizedPushAloneDoesNotEndSession();
+    void refusalEndsSessionOnce_data();
+    void refusalEndsSessionOnce();
+    void renewedSessionSurvivesStaleRefusal_data();
+    void renewedSessionSurvivesStaleRefusal();
     void loopRunsCyclesAndStopsWithoutWaitingOutThePause();
     void reconnectStartsOneCycle();
     void launchLearnsTheNetworkState_data();
@@ -87,32 +90,74 @@ void TestSyncEngine::pullRunsWhenEveryPushFails()
     QCOMPARE(d.store().state().outbox.size(), size_t(2));
 }
 
-void TestSyncEngine::unauthorizedPullPostsAuthExpiredOnce()
+void TestSyncEngine::refusalEndsSessionOnce_data()
 {
+    QTest::addColumn<bool>("pushRefused");
+    QTest::addColumn<bool>("pullRefused");
+    QTest::newRow("push refused") << true << false;
+    QTest::newRow("pull refused") << false << true;
+    QTest::newRow("both refused") << true << true;
+}
+
+void TestSyncEngine::refusalEndsSessionOnce()
+{
+    QFETCH(bool, pushRefused);
+    QFETCH(bool, pullRefused);
     TestDevice d(m_account.token);
     d.addPage(m_account.workspaceId, "A");
     d.addPage(m_account.workspaceId, "B");
-    m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
-    m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, "{}"));
+    if (pushRefused)
+        m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
+    if (pullRefused)
+        m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, "{}"));
     QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
     const auto out = runTask(d.engine().syncNow());
     QVERIFY(out.apiError());
     QCOMPARE(out.apiError()->status(), 401);
     QCOMPARE(expired.size(), 1);
     QVERIFY(!d.engine().isSyncing());
-    // The push counted both 401s as ordinary client errors.
-    for (const auto &op : d.store().state().outbox)
-        QCOMPARE(op.attempts, qint64(1));
+    // A refused token is no fault of the operations.
+    QCOMPARE(d.store().state().outbox.size(), size_t(pushRefused ? 2 : 0));
+    for (const auto &op : d.store().state().outbox) {
+        QCOMPARE(op.attempts, qint64(0));
+        QVERIFY(!op.nextRetryAt);
+    }
 }
 
-void TestSyncEngine::unauthorizedPushAloneDoesNotEndSession()
+void TestSyncEngine::renewedSessionSurvivesStaleRefusal_data()
 {
-    TestDevice d(m_account.token);
+    QTest::addColumn<QString>("slowPath");
+    QTest::addColumn<int>("status"); // the slow request's answer once the old token is gone; 0: normal
+    QTest::newRow("push answered") << "/api/pages.php" << 0;
+    QTest::newRow("push refused") << "/api/pages.php" << 401;
+    QTest::newRow("pull refused") << "/api/sync.php" << 401;
+}
+
+void TestSyncEngine::renewedSessionSurvivesStaleRefusal()
+{
+    QFETCH(QString, slowPath);
+    QFETCH(int, status);
+    const QString old = m_fake.issueToken(m_account.userId);
+    const QString renewed = m_fake.issueToken(m_account.userId);
+    TestDevice d(old);
     d.addPage(m_account.workspaceId, "A");
-    m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
+    auto slow = status ? FakeService::Fault::http(status, "{}") : FakeService::Fault::delay(200);
+    slow.delayMs = 200;
+    slow.remaining = 1;
+    m_fake.setFault(slowPath, slow);
+    QTimer::singleShot(60, &d.engine(), [&] { d.setToken(renewed); });
     QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
-    QVERIFY(d.sync());
+    runTask(d.engine().syncNow());
     QCOMPARE(expired.size(), 0);
+    QCOMPARE(d.secrets().keychainRead(QString::fromLatin1(SessionStore::keychainKey)), renewed);
+    for (const auto &op : d.store().state().outbox)
+        QCOMPARE(op.attempts, qint64(0));
+    if (slowPath == QLatin1String("/api/pages.php")) {
+        // The pull reads the token afresh.
+        const auto pulls = m_fake.requestsTo("/api/sync.php");
+        QCOMPARE(pulls.size(), 1);
+        QCOMPARE(pulls[0].header("Authorization"), std::optional<QByteArray>("Bearer " + renewed.toUtf8()));
+    }
 }
 
 void TestSyncEngine::loopRunsCyclesAndStopsWithoutWaitingOutThePause()

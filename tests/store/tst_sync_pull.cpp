@@ -21,6 +21,8 @@ private Q_SLOTS:
     void deferredBlockGivesUpAfterFivePulls_data();
     void deferredBlockGivesUpAfterFivePulls();
     void partialBlockPayloadKeepsTheRest();
+    void storedBlockUpdateWhateverItsPageId_data();
+    void storedBlockUpdateWhateverItsPageId();
     void echoOfOwnPushKeepsNewerLocalEdit();
     void cursorNeverMovesBack_data();
     void cursorNeverMovesBack();
@@ -226,6 +228,40 @@ void TestSyncPull::partialBlockPayloadKeepsTheRest()
     QCOMPARE(b->type, QStringLiteral("todo"));
     QCOMPARE(b->contentJSON, QStringLiteral(R"({"text":"keep me","checked":true})"));
     QCOMPARE(b->parentBlockServerID, qint64(79));
+}
+
+void TestSyncPull::storedBlockUpdateWhateverItsPageId_data()
+{
+    QTest::addColumn<QByteArray>("pageId"); // the JSON member, or empty for none
+    QTest::newRow("no page_id") << QByteArray();
+    QTest::newRow("page_id 0") << QByteArray(R"("page_id":0,)");
+    QTest::newRow("page_id null") << QByteArray(R"("page_id":null,)");
+    QTest::newRow("page_id as text") << QByteArray(R"("page_id":"8",)");
+    QTest::newRow("page_id of a page not here") << QByteArray(R"("page_id":999,)");
+}
+
+void TestSyncPull::storedBlockUpdateWhateverItsPageId()
+{
+    QFETCH(QByteArray, pageId);
+    auto d = device();
+    FNPage page;
+    page.serverID = 8;
+    d->store().upsertPage(page);
+    FNBlock block;
+    block.serverID = 80;
+    block.pageServerID = 8;
+    block.pageLocalID = page.localID;
+    block.contentJSON = QStringLiteral(R"({"text":"before"})");
+    d->store().upsertBlock(block);
+    reply(R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{)" + pageId +
+          R"("content":{"text":"after"}},"server_ts":1}],"server_ts":1})");
+    QVERIFY(d->sync());
+    QCOMPARE(d->store().state().blocks.size(), size_t(1));
+    const FNBlock *b = d->block(block.localID);
+    QCOMPARE(b->contentJSON, QStringLiteral(R"({"text":"after"})"));
+    // The block stays on its page.
+    QCOMPARE(b->pageServerID, qint64(8));
+    QCOMPARE(b->pageLocalID, page.localID);
 }
 
 void TestSyncPull::echoOfOwnPushKeepsNewerLocalEdit()
