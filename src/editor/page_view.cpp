@@ -275,10 +275,7 @@ QWidget *PageView::buildColumn()
 
     m_addBlockButton = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock),
                                     AppStyle::css(AppStyle::secondary(this)));
-    connect(m_addBlockButton, &QPushButton::clicked, this, [this] {
-        if (const auto added = m_model->appendBlock(QString::fromLatin1(kFirstBlockType)))
-            m_model->focusBlock(*added);
-    });
+    connect(m_addBlockButton, &QPushButton::clicked, this, &PageView::addFocusedBlock);
     auto *addHolder = new QWidget(header);
     auto *addLayout = new QHBoxLayout(addHolder);
     addLayout->setContentsMargins(0, kAddBlockTopPad, 0, 0);
@@ -781,6 +778,11 @@ void PageView::enterFirstBlock()
         m_model->focusBlock(top.front().localID);
         return;
     }
+    addFocusedBlock();
+}
+
+void PageView::addFocusedBlock()
+{
     if (const auto added = m_model->appendBlock(QString::fromLatin1(kFirstBlockType)))
         m_model->focusBlock(*added);
 }

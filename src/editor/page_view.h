@@ -139,6 +139,8 @@ private:
     void beginTitleEntry();
     // The caret to the start of the page's writing: its first block, or a new one.
     void enterFirstBlock();
+    // A text block at the end of the page, with the caret in it.
+    void addFocusedBlock();
     void confirmMultiDelete(int count);
     void showEmojiPicker();
     // The rows' text still waiting for its commit is stored now.

@@ -358,16 +358,9 @@ void LibraryCreator::adoptPendingWork()
 
 void LibraryCreator::queuePageCreate(const FNPage &page)
 {
-    PageCreateReq req;
-    req.workspace_id = page.workspaceServerID;
-    if (page.parentPageServerID != 0)
-        req.parent_page_id = page.parentPageServerID;
-    req.title = page.title;
-    req.icon = page.icon;
-    req.position = page.position;
     QString payload = QStringLiteral("{}");
     try {
-        payload = QString::fromUtf8(sharedJSONEncode(req));
+        payload = QString::fromUtf8(sharedJSONEncode(pageCreateReq(page)));
     } catch (const EncodeError &) {
     }
     appendOp(QStringLiteral("page"), QStringLiteral("create"), page.localID, payload);

@@ -1,6 +1,7 @@
 #include "store/fn_page.h"
 
 #include "api/json_reader.h"
+#include "api/page_create_req.h"
 #include "api/wire_hash.h"
 
 FNPage FNPage::fromJson(const rapidjson::Value &v)
@@ -48,4 +49,16 @@ size_t qHash(const FNPage &v, size_t seed) noexcept
     return wire::hashAll(seed, v.localID, v.serverID, v.workspaceServerID, v.parentPageServerID,
                          v.folderServerID, v.title, v.icon, v.position, v.coverURL, v.coverOffsetX,
                          v.coverOffsetY, v.createdAt, v.updatedAt, v.deletedAt);
+}
+
+PageCreateReq pageCreateReq(const FNPage &page)
+{
+    PageCreateReq req;
+    req.workspace_id = page.workspaceServerID;
+    if (page.parentPageServerID != 0)
+        req.parent_page_id = page.parentPageServerID;
+    req.title = page.title;
+    req.icon = page.icon;
+    req.position = page.position;
+    return req;
 }

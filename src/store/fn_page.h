@@ -36,3 +36,7 @@ struct FNPage {
 };
 
 size_t qHash(const FNPage &v, size_t seed = 0) noexcept;
+
+struct PageCreateReq;
+// The body that creates the page on the service: workspace, parent, title, icon and position.
+PageCreateReq pageCreateReq(const FNPage &page);

@@ -247,10 +247,19 @@ QCoro::Task<> SyncEngine::syncNow()
         std::rethrow_exception(failure);
 }
 
-void SyncEngine::removeFromOutbox(const QString &opLocalID)
+std::optional<size_t> SyncEngine::queuedIndex(const QString &opLocalID) const
 {
     const auto &outbox = m_store.state().outbox;
-    if (std::none_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) { return o.localID == opLocalID; }))
+    const auto it = std::find_if(outbox.begin(), outbox.end(),
+                                 [&](const FNSyncOp &o) { return o.localID == opLocalID; });
+    if (it == outbox.end())
+        return std::nullopt;
+    return size_t(std::distance(outbox.begin(), it));
+}
+
+void SyncEngine::removeFromOutbox(const QString &opLocalID)
+{
+    if (!queuedIndex(opLocalID))
         return;
     m_store.changeOutsideRecords([&](StoreState &s) {
         std::erase_if(s.outbox, [&](const FNSyncOp &o) { return o.localID == opLocalID; });
@@ -320,22 +329,20 @@ QCoro::Task<> SyncEngine::push(QString token)
 
 std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
 {
-    const auto &outbox = m_store.state().outbox;
-    const auto it = std::find_if(outbox.begin(), outbox.end(),
-                                 [&](const FNSyncOp &o) { return o.localID == sent.localID; });
-    if (it == outbox.end())
+    const auto index = queuedIndex(sent.localID);
+    if (!index)
         return std::nullopt;
-    if (it->payloadJSON == sent.payloadJSON) {
+    const FNSyncOp &queued = m_store.state().outbox[*index];
+    if (queued.payloadJSON == sent.payloadJSON) {
         removeFromOutbox(sent.localID);
         m_store.scheduleSave();
         return std::nullopt;
     }
     // Rewritten while on its way (a rename of a page being created): the service has the old
     // payload, so what changed still has to follow.
-    const auto index = size_t(std::distance(outbox.begin(), it));
-    FNSyncOp followUp = *it;
+    FNSyncOp followUp = queued;
     if (sent.entity == QLatin1String("page") && sent.op == QLatin1String("create")) {
-        const auto patch = createFollowUp(sent, *it);
+        const auto patch = createFollowUp(sent, followUp);
         if (!patch) {
             removeFromOutbox(sent.localID);
             m_store.scheduleSave();
@@ -345,7 +352,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
         followUp.payloadJSON = *patch;
     }
     followUp.attempts = 0;
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[index] = followUp; });
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[*index] = followUp; });
     m_store.scheduleSave();
     return followUp;
 }
@@ -390,13 +397,10 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 {
     // Only the failure fields are written, onto the operation as it is queued now: a writer may
     // have rewritten its payload while it was being sent.
-    const auto &outbox = m_store.state().outbox;
-    const auto it = std::find_if(outbox.begin(), outbox.end(),
-                                 [&](const FNSyncOp &o) { return o.localID == op.localID; });
-    if (it == outbox.end())
+    const auto index = queuedIndex(op.localID);
+    if (!index)
         return; // removed meanwhile (undo, logout): nothing to write back
-    const auto index = size_t(std::distance(outbox.begin(), it));
-    qint64 attempts = it->attempts;
+    qint64 attempts = m_store.state().outbox[*index].attempts;
     QString lastError;
     std::optional<int> status;
     try {
@@ -425,7 +429,7 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     }
     const QDateTime retryAt = now().addMSecs(RetryPolicy::delayAfter(attempts).count());
     m_store.changeOutsideRecords([&](StoreState &s) {
-        FNSyncOp &queued = s.outbox[index];
+        FNSyncOp &queued = s.outbox[*index];
         queued.attempts = attempts;
         queued.lastError = lastError;
         queued.nextRetryAt = retryAt;
@@ -447,13 +451,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             const auto idx = m_store.indexOfPage(op.refLocalID);
             if (idx < 0)
                 co_return;
-            const FNPage &page = m_store.state().pages[size_t(idx)];
-            req.workspace_id = page.workspaceServerID;
-            if (page.parentPageServerID != 0)
-                req.parent_page_id = page.parentPageServerID;
-            req.title = page.title;
-            req.icon = page.icon;
-            req.position = page.position;
+            req = pageCreateReq(m_store.state().pages[size_t(idx)]);
         }
         const PageResp resp = co_await ServiceEndpoints::createPage(token, req, cancelToken());
         const auto idx = m_store.indexOfPage(op.refLocalID);

@@ -93,6 +93,8 @@ private:
     // The page update that carries what changed in a queued create after it was sent.
     std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const;
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // Where the operation is queued now; none once it has left the outbox.
+    std::optional<size_t> queuedIndex(const QString &opLocalID) const;
     void removeFromOutbox(const QString &opLocalID);
     std::optional<QString> token() const;
     QPointer<CancelToken> cancelToken();

@@ -317,8 +317,8 @@ QuickSwitcher *TestQuickSwitcher::openFromMainWindow()
         return nullptr;
     m_main->showQuickSwitcher();
     QuickSwitcher *switcher = m_main->quickSwitcher();
-    if (switcher)
-        QTest::qWaitForWindowExposed(switcher);
+    if (switcher && !QTest::qWaitForWindowExposed(switcher))
+        return nullptr;
     return switcher;
 }
 

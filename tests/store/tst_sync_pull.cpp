@@ -5,6 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 // The pull half of a cycle: canned replies from the service and what they leave in the store.
 class TestSyncPull : public QObject
 {
@@ -61,6 +63,25 @@ void TestSyncPull::reply(const QByteArray &json, int delayMs)
     fault.remaining = 1;
     m_fake.setFault("/api/sync.php", fault);
 }
+
+namespace {
+
+// Page 8 with block 80 on it, stored on the device; `shape` fills in the rest of the block.
+FNBlock storeBlockOnPage8(TestDevice &d, const std::function<void(FNBlock &)> &shape)
+{
+    FNPage page;
+    page.serverID = 8;
+    d.store().upsertPage(page);
+    FNBlock block;
+    block.serverID = 80;
+    block.pageServerID = 8;
+    block.pageLocalID = page.localID;
+    shape(block);
+    d.store().upsertBlock(block);
+    return block;
+}
+
+} // namespace
 
 std::unique_ptr<TestDevice> TestSyncPull::device()
 {
@@ -207,18 +228,12 @@ void TestSyncPull::deferredBlockGivesUpAfterFivePulls()
 void TestSyncPull::partialBlockPayloadKeepsTheRest()
 {
     auto d = device();
-    FNPage page;
-    page.serverID = 8;
-    d->store().upsertPage(page);
-    FNBlock block;
-    block.serverID = 80;
-    block.pageServerID = 8;
-    block.pageLocalID = page.localID;
-    block.type = QStringLiteral("todo");
-    block.contentJSON = QStringLiteral(R"({"text":"keep me","checked":true})");
-    block.parentBlockServerID = 79;
-    block.position = 1;
-    d->store().upsertBlock(block);
+    const FNBlock block = storeBlockOnPage8(*d, [](FNBlock &b) {
+        b.type = QStringLiteral("todo");
+        b.contentJSON = QStringLiteral(R"({"text":"keep me","checked":true})");
+        b.parentBlockServerID = 79;
+        b.position = 1;
+    });
     reply(
         R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{"position":4},"server_ts":1}],
               "server_ts":1})");
@@ -244,15 +259,8 @@ void TestSyncPull::storedBlockUpdateWhateverItsPageId()
 {
     QFETCH(QByteArray, pageId);
     auto d = device();
-    FNPage page;
-    page.serverID = 8;
-    d->store().upsertPage(page);
-    FNBlock block;
-    block.serverID = 80;
-    block.pageServerID = 8;
-    block.pageLocalID = page.localID;
-    block.contentJSON = QStringLiteral(R"({"text":"before"})");
-    d->store().upsertBlock(block);
+    const FNBlock block = storeBlockOnPage8(
+        *d, [](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"before"})"); });
     reply(R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{)" + pageId +
           R"("content":{"text":"after"}},"server_ts":1}],"server_ts":1})");
     QVERIFY(d->sync());
@@ -261,7 +269,7 @@ void TestSyncPull::storedBlockUpdateWhateverItsPageId()
     QCOMPARE(b->contentJSON, QStringLiteral(R"({"text":"after"})"));
     // The block stays on its page.
     QCOMPARE(b->pageServerID, qint64(8));
-    QCOMPARE(b->pageLocalID, page.localID);
+    QCOMPARE(b->pageLocalID, d->pageWithServerID(8)->localID);
 }
 
 void TestSyncPull::echoOfOwnPushKeepsNewerLocalEdit()
