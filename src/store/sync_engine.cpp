@@ -10,6 +10,7 @@
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/secret_store.h"
+#include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
 #include "store/retry_policy.h"
@@ -439,6 +440,10 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 
 QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
 {
+    if (op.entity == QLatin1String("folder")) {
+        co_await sendFolderOp(std::move(op), std::move(token));
+        co_return;
+    }
     const bool isPage = op.entity == QLatin1String("page");
     const bool isBlock = op.entity == QLatin1String("block");
 
@@ -457,18 +462,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         const auto idx = m_store.indexOfPage(op.refLocalID);
         if (idx < 0)
             co_return;
-        FNPage page = m_store.state().pages[size_t(idx)];
-        page.serverID = resp.page.id;
-        m_store.upsertPage(page);
-        m_store.scheduleSave();
-        const std::vector<FNBlock> blocks = m_store.state().blocks;
-        for (FNBlock block : blocks) {
-            if (block.pageLocalID != page.localID || block.pageServerID != 0)
-                continue;
-            block.pageServerID = page.serverID;
-            m_store.upsertBlock(block);
-            m_store.scheduleSave();
-        }
+        adoptPageServerID(m_store, op.refLocalID, resp.page.id);
         co_return;
     }
 

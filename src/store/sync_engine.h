@@ -83,6 +83,8 @@ private:
     void wakeLoop();
     QCoro::Task<> push(QString token);
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
+    // The "folder" operations; in sync_engine_folders.cpp.
+    QCoro::Task<> sendFolderOp(FNSyncOp op, QString token);
     QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
     void noteSentBlocks(const BlocksUpsertReq &req);

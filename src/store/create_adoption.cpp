@@ -1,0 +1,88 @@
+#include "store/create_adoption.h"
+
+#include "api/folder_create_req.h"
+#include "api/json_coder.h"
+#include "api/json_error.h"
+#include "api/page_create_req.h"
+#include "store/local_store.h"
+
+namespace {
+
+// The queued creates of `entity` that went out at least once, with their decoded bodies.
+template <typename Req, typename Match>
+std::optional<QString> sentCreateMatching(const LocalStore &store, const QString &entity, Match match)
+{
+    for (const FNSyncOp &op : store.state().outbox) {
+        if (op.entity != entity || op.op != QLatin1String("create") || op.attempts == 0)
+            continue;
+        Req req;
+        try {
+            req = sharedJSONDecode<Req>(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        if (match(req, op.refLocalID))
+            return op.refLocalID;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed)
+{
+    if (listed.id <= 0 || store.indexOfPageWithServerID(listed.id) >= 0)
+        return std::nullopt;
+    return sentCreateMatching<PageCreateReq>(
+        store, QStringLiteral("page"), [&](const PageCreateReq &req, const QString &localID) {
+            const qsizetype index = store.indexOfPage(localID);
+            return index >= 0 && store.state().pages[size_t(index)].serverID == 0 &&
+                   req.workspace_id == listed.workspaceID &&
+                   req.parent_page_id.value_or(0) == listed.parentPageID && req.title == listed.title &&
+                   req.position == listed.position;
+        });
+}
+
+std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed)
+{
+    if (listed.id <= 0 || store.indexOfFolderWithServerID(listed.id) >= 0)
+        return std::nullopt;
+    return sentCreateMatching<FolderCreateReq>(
+        store, QStringLiteral("folder"), [&](const FolderCreateReq &req, const QString &localID) {
+            const qsizetype index = store.indexOfFolder(localID);
+            return index >= 0 && store.state().folders[size_t(index)].serverID == 0 &&
+                   req.workspace_id == listed.workspaceID &&
+                   req.parent_folder_id.value_or(0) == listed.parentFolderID && req.name == listed.name;
+        });
+}
+
+void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)
+{
+    const qsizetype index = store.indexOfPage(pageLocalID);
+    if (index < 0)
+        return;
+    FNPage page = store.state().pages[size_t(index)];
+    page.serverID = serverID;
+    store.upsertPage(page);
+    std::vector<FNBlock> waiting;
+    for (const FNBlock &block : store.state().blocks) {
+        if (block.pageLocalID == pageLocalID && block.pageServerID == 0)
+            waiting.push_back(block);
+    }
+    for (FNBlock &block : waiting) {
+        block.pageServerID = serverID;
+        store.upsertBlock(block);
+    }
+    store.scheduleSave();
+}
+
+void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID)
+{
+    const qsizetype index = store.indexOfFolder(folderLocalID);
+    if (index < 0)
+        return;
+    FNFolder folder = store.state().folders[size_t(index)];
+    folder.serverID = serverID;
+    store.upsertFolder(folder);
+    store.scheduleSave();
+}

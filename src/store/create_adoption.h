@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class LocalStore;
+
+// A create whose reply was lost (a time-out, a connection dropped after the request went out) may
+// still have made its record on the service. When a listing or a pull brings a record the device
+// does not know, these find the local record such a create was for, so the device adopts the
+// service's record instead of keeping a second copy or creating a third.
+
+struct ListedPage {
+    qint64 id = 0;
+    qint64 workspaceID = 0;
+    qint64 parentPageID = 0;
+    QString title;
+    qint64 position = 0;
+};
+
+struct ListedFolder {
+    qint64 id = 0;
+    qint64 workspaceID = 0;
+    qint64 parentFolderID = 0;
+    QString name;
+};
+
+// The local page, still without a server id, whose queued create has gone out at least once and
+// would have made `listed` (same workspace, parent, title and position); none when `listed` is
+// already known here.
+std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed);
+// The same for folders: same workspace, parent and name.
+std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed);
+
+// Gives the page its server id, and its blocks that server id as their page's.
+void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);
+void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID);
