@@ -1,5 +1,6 @@
 #include "api/api_client.h"
 
+#include "api/one_shot_body.h"
 #include "platform/connectivity.h"
 #include "platform/utf8.h"
 
@@ -172,6 +173,9 @@ APIError APIClient::failureOf(QNetworkReply *reply)
         return APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
     if (reply->property(kRedirectRefusedProperty).toBool())
         return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText);
+    // Qt has no words of its own for the refused second send of a body (OneShotBody).
+    if (reply->error() == QNetworkReply::ContentReSendError)
+        return APIError::network(reply->error(), QStringLiteral("The connection closed before the server answered."));
     if (reply->error() != QNetworkReply::NoError)
         return APIError::network(reply->error(), reply->errorString());
     return APIError::other(QStringLiteral("Bad response"));
@@ -212,8 +216,15 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
         limits.overall = std::max(*limits.overall - waited, std::chrono::milliseconds(1));
     }
     const QByteArray verb = method.toLatin1();
-    QNetworkReply *raw = payload ? m_session.sendCustomRequest(request, verb, *payload)
-                                 : m_session.sendCustomRequest(request, verb);
+    QNetworkReply *raw = nullptr;
+    if (payload) {
+        request.setHeader(QNetworkRequest::ContentLengthHeader, payload->size());
+        auto *bodyDevice = new OneShotBody(std::move(*payload));
+        raw = m_session.sendCustomRequest(request, verb, bodyDevice);
+        bodyDevice->attach(raw);
+    } else {
+        raw = m_session.sendCustomRequest(request, verb);
+    }
     const auto reply = co_await send(raw, std::move(cancel), limits);
     co_return successBody(reply.get());
 }

@@ -53,9 +53,9 @@ QCoro::Task<Resp> call(const QString &method, const QString &path, std::optional
 }
 
 template <typename Resp>
-QCoro::Task<Resp> get(const QString &path, QString token)
+QCoro::Task<Resp> get(const QString &path, QString token, QPointer<CancelToken> cancel = {})
 {
-    return call<Resp>(Get, path, std::nullopt, std::move(token));
+    return call<Resp>(Get, path, std::nullopt, std::move(token), std::move(cancel));
 }
 
 QCoro::Task<EmptyReply> remove(const QString &path, QString token, QPointer<CancelToken> cancel = {})
@@ -159,9 +159,11 @@ QCoro::Task<FoldersResp> ServiceEndpoints::listFolders(QString token, qint64 wor
     return get<FoldersResp>(withId(FoldersPath, "workspace_id", workspaceId), std::move(token));
 }
 
-QCoro::Task<LibraryPagesResp> ServiceEndpoints::listPages(QString token, qint64 workspaceId)
+QCoro::Task<LibraryPagesResp> ServiceEndpoints::listPages(QString token, qint64 workspaceId,
+                                                          QPointer<CancelToken> cancel)
 {
-    return get<LibraryPagesResp>(withId(PagesPath, "workspace_id", workspaceId), std::move(token));
+    return get<LibraryPagesResp>(withId(PagesPath, "workspace_id", workspaceId), std::move(token),
+                                 std::move(cancel));
 }
 
 QCoro::Task<PageStatusesResp> ServiceEndpoints::pageStatuses(QString token, qint64 workspaceId)

@@ -84,7 +84,8 @@ public:
     // Library and trash
     static QCoro::Task<WorkspacesResp> listWorkspaces(QString token);
     static QCoro::Task<FoldersResp> listFolders(QString token, qint64 workspaceId);
-    static QCoro::Task<LibraryPagesResp> listPages(QString token, qint64 workspaceId);
+    static QCoro::Task<LibraryPagesResp> listPages(QString token, qint64 workspaceId,
+                                                    QPointer<CancelToken> cancel = {});
     static QCoro::Task<PageStatusesResp> pageStatuses(QString token, qint64 workspaceId);
     static QCoro::Task<SearchResp> search(QString token, qint64 workspaceId, QString text);
     static QCoro::Task<FolderResp> createFolder(QString token, FolderCreateReq body);

@@ -88,10 +88,8 @@ void LibraryRowEditor::commitPageRename(const QString &localID, const QString &d
     page.updatedAt = QDateTime::currentDateTimeUtc();
     m_store.upsertPage(page);
     m_store.scheduleSave();
-    if (page.serverID == 0) {
-        retitleQueuedCreate(localID, title);
+    if (page.serverID == 0 && retitleQueuedCreate(localID, title))
         return;
-    }
 
     PagePatchReq req;
     req.page_id = page.serverID;
@@ -106,25 +104,36 @@ void LibraryRowEditor::commitPageRename(const QString &localID, const QString &d
     SyncEngine::syncQuietly(&m_engine);
 }
 
-void LibraryRowEditor::retitleQueuedCreate(const QString &pageLocalID, const QString &title)
+bool LibraryRowEditor::retitleQueuedCreate(const QString &pageLocalID, const QString &title)
 {
     // The create still waiting in the outbox was encoded with the old title; sent as it is, the
-    // service would keep that title and the next pull would bring it back over the rename.
+    // service would keep that title and the next pull would bring it back over the rename. One that
+    // went out without an answer keeps the body it was sent with, by which its page is recognised
+    // on the service: the rename follows it as an update instead.
+    bool rewritten = false;
+    bool sentUnanswered = false;
     m_store.changeOutsideRecords([&](StoreState &s) {
         for (FNSyncOp &op : s.outbox) {
             if (op.entity != QLatin1String("page") || op.op != QLatin1String("create") ||
                 op.refLocalID != pageLocalID)
                 continue;
+            if (op.unanswered) {
+                sentUnanswered = true;
+                continue;
+            }
             try {
                 PageCreateReq req = sharedJSONDecode<PageCreateReq>(op.payloadJSON.toUtf8());
                 req.title = title;
                 op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+                rewritten = true;
             } catch (...) {
                 // An unreadable payload is left for the sync engine to judge.
+                rewritten = true;
             }
         }
     });
     m_store.scheduleSave();
+    return rewritten || !sentUnanswered;
 }
 
 void LibraryRowEditor::applyFolderIcon(const QString &icon, const QString &folderLocalID)

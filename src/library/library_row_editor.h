@@ -51,7 +51,8 @@ Q_SIGNALS:
     void renamingChanged();
 
 private:
-    void retitleQueuedCreate(const QString &pageLocalID, const QString &title);
+    // False when the rename has to follow the page's create as an update of its own.
+    bool retitleQueuedCreate(const QString &pageLocalID, const QString &title);
     std::optional<QString> token() const;
 
     LocalStore &m_store;

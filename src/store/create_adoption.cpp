@@ -8,12 +8,12 @@
 
 namespace {
 
-// The queued creates of `entity` that went out at least once, with their decoded bodies.
+// The queued creates of `entity` that went out without an answer, with their decoded bodies.
 template <typename Req, typename Match>
 std::optional<QString> sentCreateMatching(const LocalStore &store, const QString &entity, Match match)
 {
     for (const FNSyncOp &op : store.state().outbox) {
-        if (op.entity != entity || op.op != QLatin1String("create") || op.attempts == 0)
+        if (op.entity != entity || op.op != QLatin1String("create") || !op.unanswered)
             continue;
         Req req;
         try {

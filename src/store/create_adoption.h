@@ -26,7 +26,7 @@ struct ListedFolder {
     QString name;
 };
 
-// The local page, still without a server id, whose queued create has gone out at least once and
+// The local page, still without a server id, whose queued create went out without an answer and
 // would have made `listed` (same workspace, parent, title and position); none when `listed` is
 // already known here.
 std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed);

@@ -15,6 +15,7 @@ FNSyncOp FNSyncOp::fromJson(const rapidjson::Value &v)
         .attempts = json::field<qint64>(v, "attempts"),
         .lastError = json::optField<QString>(v, "lastError"),
         .nextRetryAt = json::optField<QDateTime>(v, "nextRetryAt"),
+        .unanswered = json::optField<bool>(v, "unanswered").value_or(false),
     };
 }
 
@@ -30,11 +31,13 @@ void FNSyncOp::toJson(JsonWriter &w) const
     w.field("attempts", attempts);
     w.field("lastError", lastError);
     w.field("nextRetryAt", nextRetryAt);
+    if (unanswered)
+        w.field("unanswered", true);
     w.endObject();
 }
 
 size_t qHash(const FNSyncOp &v, size_t seed) noexcept
 {
     return wire::hashAll(seed, v.localID, v.entity, v.op, v.refLocalID, v.payloadJSON, v.createdAt,
-                         v.attempts, v.lastError, v.nextRetryAt);
+                         v.attempts, v.lastError, v.nextRetryAt, v.unanswered);
 }

@@ -21,6 +21,9 @@ struct FNSyncOp {
     qint64 attempts = 0;
     std::optional<QString> lastError;
     std::optional<QDateTime> nextRetryAt; // absent = due at the next push
+    // A send went out and no answer came back (time-out, connection dropped): the service may have
+    // applied it. Written only when true.
+    bool unanswered = false;
 
     const QString &id() const { return localID; }
 

@@ -3,6 +3,7 @@
 #include "api/api_error.h"
 #include "api/blocks_upsert_req.h"
 #include "api/json_coder.h"
+#include "api/library_pages_resp.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
 #include "api/service_endpoints.h"
@@ -11,11 +12,13 @@
 #include "platform/connectivity.h"
 #include "platform/secret_store.h"
 #include "store/create_adoption.h"
+#include "store/page_blocks_upsert.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
 #include "store/retry_policy.h"
 
 #include <QPointer>
+#include <QSet>
 
 #include <algorithm>
 #include <map>
@@ -71,6 +74,21 @@ bool isUnauthorized(const std::exception_ptr &e)
         return a.kind() == APIError::Kind::Http && a.status() == 401;
     } catch (...) {
         return false;
+    }
+}
+
+// Whether a request that failed this way may still have reached the service: only a connection
+// that never opened certainly did not.
+bool mayHaveArrived(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::UnknownNetworkError:
+        return false;
+    default:
+        return true;
     }
 }
 
@@ -295,9 +313,18 @@ QCoro::Task<> SyncEngine::push(QString token)
 
     const QDateTime passTime = now();
     m_requestToken = token;
+    // Per record, order holds: once an operation waits out its back-off or fails, the newer ones
+    // for the same record wait with it, so an older rename can never land after a newer one.
+    QSet<QString> held;
     for (const auto &queued : due) {
-        if (queued.nextRetryAt && *queued.nextRetryAt > passTime)
+        const QString record = recordKey(queued);
+        if (held.contains(record))
             continue;
+        if (queued.nextRetryAt && *queued.nextRetryAt > passTime) {
+            if (isReadable(queued))
+                held.insert(record);
+            continue;
+        }
         // A follow-up goes out in the same pass, before the pull could bring the older version back.
         for (std::optional<FNSyncOp> op = queued; op;) {
             if (m_cancel.isCancelled())
@@ -323,9 +350,38 @@ QCoro::Task<> SyncEngine::push(QString token)
                 co_return;
             }
             recordFailure(*op, failure);
+            // One that can never be read can never land late either.
+            if (queuedIndex(op->localID) && isReadable(*op))
+                held.insert(record);
             op.reset();
         }
     }
+}
+
+bool SyncEngine::isReadable(const FNSyncOp &op)
+{
+    try {
+        if (op.entity == QLatin1String("page") && op.op == QLatin1String("update"))
+            decodePayload<PagePatchReq>(op.payloadJSON);
+        else if (op.entity == QLatin1String("block") && op.op == QLatin1String("upsert"))
+            decodePayload<BlocksUpsertReq>(op.payloadJSON);
+    } catch (const DecodeError &) {
+        return false;
+    }
+    return true;
+}
+
+QString SyncEngine::recordKey(const FNSyncOp &op) const
+{
+    if (op.entity == QLatin1String("block")) {
+        // A page's block upserts and the deletes of its blocks touch one list on the service.
+        if (op.op == QLatin1String("upsert"))
+            return QStringLiteral("blocks:") + op.refLocalID;
+        const qsizetype index = m_store.indexOfBlock(op.refLocalID);
+        if (index >= 0)
+            return QStringLiteral("blocks:") + m_store.state().blocks[size_t(index)].pageLocalID;
+    }
+    return op.entity + QLatin1Char(':') + op.refLocalID;
 }
 
 std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
@@ -353,6 +409,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
         followUp.payloadJSON = *patch;
     }
     followUp.attempts = 0;
+    followUp.unanswered = false;
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[*index] = followUp; });
     m_store.scheduleSave();
     return followUp;
@@ -404,12 +461,14 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     qint64 attempts = m_store.state().outbox[*index].attempts;
     QString lastError;
     std::optional<int> status;
+    bool unanswered = false;
     try {
         std::rethrow_exception(error);
     } catch (const APIError &e) {
         lastError = e.errorDescription();
         if (e.kind() == APIError::Kind::Http)
             status = e.status();
+        unanswered = e.kind() == APIError::Kind::Network && mayHaveArrived(e.networkError());
     } catch (const DecodeError &e) {
         lastError = e.message();
     } catch (const std::exception &e) {
@@ -434,6 +493,7 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
         queued.attempts = attempts;
         queued.lastError = lastError;
         queued.nextRetryAt = retryAt;
+        queued.unanswered = queued.unanswered || unanswered;
     });
     m_store.scheduleSave();
 }
@@ -448,21 +508,29 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
     const bool isBlock = op.entity == QLatin1String("block");
 
     if (isPage && op.op == QLatin1String("create")) {
+        const auto idx = m_store.indexOfPage(op.refLocalID);
+        if (idx >= 0 && m_store.state().pages[size_t(idx)].serverID != 0) {
+            // Adopted from the service's copy made by an earlier send whose reply was lost.
+            queueStoredBlocks(op.refLocalID);
+            co_return;
+        }
         PageCreateReq req;
         try {
             req = decodePayload<PageCreateReq>(op.payloadJSON);
         } catch (const DecodeError &) {
             // Rebuild an unreadable payload from the page itself rather than lose the page.
-            const auto idx = m_store.indexOfPage(op.refLocalID);
             if (idx < 0)
                 co_return;
             req = pageCreateReq(m_store.state().pages[size_t(idx)]);
         }
+        // An earlier send may have reached the service although its reply never came back.
+        if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id, token))
+            co_return;
         const PageResp resp = co_await ServiceEndpoints::createPage(token, req, cancelToken());
-        const auto idx = m_store.indexOfPage(op.refLocalID);
-        if (idx < 0)
+        if (m_store.indexOfPage(op.refLocalID) < 0)
             co_return;
         adoptPageServerID(m_store, op.refLocalID, resp.page.id);
+        queueStoredBlocks(op.refLocalID);
         co_return;
     }
 
@@ -506,15 +574,8 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             throw APIError::other(kNotOnServer);
         noteSentBlocks(req);
         const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, cancelToken());
-        for (const auto &ack : resp.blocks) {
-            const auto idx = m_store.indexOfBlock(ack.client_id);
-            if (idx < 0)
-                continue;
-            FNBlock block = m_store.state().blocks[size_t(idx)];
-            block.serverID = ack.id;
-            m_store.upsertBlock(block);
-            m_store.scheduleSave();
-        }
+        for (const auto &ack : resp.blocks)
+            giveBlockServerID(ack.client_id, ack.id);
         co_return;
     }
 
@@ -526,6 +587,47 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         co_return;
     }
     // Any other pair counts as sent.
+}
+
+QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token)
+{
+    const LibraryPagesResp listing = co_await ServiceEndpoints::listPages(token, workspaceID, cancelToken());
+    for (const PageDTO &dto : listing.pages) {
+        const ListedPage listed{dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position};
+        if (pageAwaitingAdoption(m_store, listed) == pageLocalID) {
+            adoptPageServerID(m_store, pageLocalID, dto.id);
+            queueStoredBlocks(pageLocalID);
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
+{
+    // Blocks typed while the page waited for its id have no upsert yet when the page was closed
+    // before it came; the page's own upsert, if one is queued, carries them anyway.
+    const auto &outbox = m_store.state().outbox;
+    const bool queued = std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) {
+        return o.entity == QLatin1String("block") && o.op == QLatin1String("upsert") && o.refLocalID == pageLocalID;
+    });
+    if (queued)
+        return;
+    const auto req = storedBlocksUpsert(m_store, pageLocalID);
+    if (!req)
+        return;
+    FNSyncOp op;
+    op.entity = QStringLiteral("block");
+    op.op = QStringLiteral("upsert");
+    op.refLocalID = pageLocalID;
+    try {
+        op.payloadJSON = QString::fromUtf8(sharedJSONEncode(*req));
+    } catch (const EncodeError &) {
+        return;
+    }
+    op.createdAt = now();
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(std::move(op)); });
+    m_store.scheduleSave();
 }
 
 void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
@@ -608,8 +710,18 @@ void SyncEngine::apply(const SyncOpDTO &op)
             m_store.scheduleSave();
             return;
         }
-        const bool found = idx >= 0;
-        FNPage page = found ? m_store.state().pages[size_t(idx)] : FNPage{};
+        qsizetype at = idx;
+        if (at < 0) {
+            // The echo of this device's create whose reply was lost.
+            const ListedPage listed{op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
+                                    stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0)};
+            if (const auto adopted = pageAwaitingAdoption(m_store, listed)) {
+                adoptPageServerID(m_store, *adopted, op.entity_id);
+                at = m_store.indexOfPage(*adopted);
+            }
+        }
+        const bool found = at >= 0;
+        FNPage page = found ? m_store.state().pages[size_t(at)] : FNPage{};
         const auto set = [&](const char *key, auto apply) {
             if (!found || has(p, key))
                 apply();
@@ -672,6 +784,8 @@ void SyncEngine::apply(const SyncOpDTO &op)
         m_agreedVersion.insert(block.localID, block.updatedAt);
         return;
     }
+    if (adoptEcho(op.entity_id, stringOr(p, "client_id", QString())))
+        return;
     const qint64 pageId = intOr(p, "page_id", 0);
     if (pageId <= 0)
         return;
@@ -694,6 +808,47 @@ void SyncEngine::apply(const SyncOpDTO &op)
     block.position = intOr(p, "position", 0);
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
+    m_store.upsertBlock(block);
+    m_store.scheduleSave();
+}
+
+bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
+{
+    if (clientID.isEmpty())
+        return false;
+    const auto idx = m_store.indexOfBlock(clientID);
+    if (idx < 0)
+        return false;
+    const FNBlock &block = m_store.state().blocks[size_t(idx)];
+    if (block.serverID != 0 && block.serverID != serverID)
+        return false; // another record of the service claims this block; the pull takes it as new
+    // The upsert reached the service but its reply did not reach here: the block is this device's
+    // own, as sent, and takes its id rather than coming back as a second copy.
+    giveBlockServerID(clientID, serverID);
+    return true;
+}
+
+void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
+{
+    const auto idx = m_store.indexOfBlock(blockLocalID);
+    if (idx < 0)
+        return;
+    // A copy the pull made of this very block before its id was known would share the id.
+    const auto &blocks = m_store.state().blocks;
+    const bool copied = std::any_of(blocks.begin(), blocks.end(), [&](const FNBlock &b) {
+        return b.serverID == serverID && b.localID != blockLocalID;
+    });
+    if (copied) {
+        m_store.change([&](StoreState &s) {
+            std::erase_if(s.blocks, [&](const FNBlock &b) {
+                return b.serverID == serverID && b.localID != blockLocalID;
+            });
+        });
+    }
+    FNBlock block = m_store.state().blocks[size_t(m_store.indexOfBlock(blockLocalID))];
+    if (block.serverID == serverID && !copied)
+        return;
+    block.serverID = serverID;
     m_store.upsertBlock(block);
     m_store.scheduleSave();
 }

@@ -88,13 +88,27 @@ private:
     QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
     void noteSentBlocks(const BlocksUpsertReq &req);
+    // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
+    // adopts it; true when it did.
+    QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token);
+    // A "block"/"upsert" of the page's stored blocks, unless one is queued already.
+    void queueStoredBlocks(const QString &pageLocalID);
     void retryDeferredBlocks();
+    // A pulled block this device sent itself, named by the `client_id` the service echoes; true
+    // when it was taken as that local block.
+    bool adoptEcho(qint64 serverID, const QString &clientID);
+    // Records the block's server id; no other local block keeps the same one.
+    void giveBlockServerID(const QString &blockLocalID, qint64 serverID);
     // Removes a sent operation, or keeps what was rewritten in it while it was on its way and
     // returns that follow-up.
     std::optional<FNSyncOp> settleSent(const FNSyncOp &sent);
     // The page update that carries what changed in a queued create after it was sent.
     std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const;
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // What an operation changes on the service: operations on one record go out in order.
+    QString recordKey(const FNSyncOp &op) const;
+    // Whether the payload reads as its operation's body; one that does not is never sent.
+    static bool isReadable(const FNSyncOp &op);
     // Where the operation is queued now; none once it has left the outbox.
     std::optional<size_t> queuedIndex(const QString &opLocalID) const;
     void removeFromOutbox(const QString &opLocalID);

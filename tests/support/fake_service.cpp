@@ -82,6 +82,13 @@ FakeService::Fault FakeService::Fault::drop()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::applyThenDrop()
+{
+    Fault f;
+    f.replyLost = true;
+    return f;
+}
+
 FakeService::Fault FakeService::Fault::trickle(int pieces, int intervalMs)
 {
     Fault f;
@@ -284,6 +291,7 @@ HttpResponse FakeService::handle(const HttpRequest &request)
 
     HttpResponse r = dispatch(request, path);
     if (fault) {
+        r.dropConnection = fault->replyLost;
         r.delayMs = fault->delayMs;
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;

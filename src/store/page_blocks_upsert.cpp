@@ -1,0 +1,54 @@
+#include "store/page_blocks_upsert.h"
+
+#include "api/json_error.h"
+#include "store/local_store.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID)
+{
+    const qsizetype index = store.indexOfPage(pageLocalID);
+    if (index < 0 || store.state().pages[size_t(index)].serverID == 0)
+        return std::nullopt;
+    std::vector<FNBlock> blocks;
+    for (const FNBlock &b : store.state().blocks) {
+        if (b.pageLocalID == pageLocalID && !b.deletedAt)
+            blocks.push_back(b);
+    }
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
+    QHash<QString, qint64> serverIDs;
+    for (const FNBlock &b : blocks)
+        serverIDs.insert(b.localID, b.serverID);
+
+    BlocksUpsertReq req;
+    req.page_id = store.state().pages[size_t(index)].serverID;
+    for (const FNBlock &b : blocks) {
+        qint64 parentID = b.parentBlockServerID;
+        if (!b.parentBlockLocalID.isEmpty()) {
+            // A block whose parent is not on the service yet waits for a later upsert.
+            parentID = serverIDs.value(b.parentBlockLocalID, 0);
+            if (parentID == 0)
+                continue;
+        }
+        BlockUpsertItem item;
+        item.client_id = b.localID;
+        if (b.serverID != 0)
+            item.id = b.serverID;
+        item.type = b.type;
+        try {
+            item.content = parseJSONObject(b.contentJSON.toUtf8());
+        } catch (const DecodeError &) {
+            // Not a JSON object: sent empty, stored as it is.
+        }
+        item.position = b.position;
+        if (parentID != 0)
+            item.parent_block_id = parentID;
+        req.blocks.push_back(std::move(item));
+    }
+    if (req.blocks.empty())
+        return std::nullopt;
+    return req;
+}

@@ -1,0 +1,261 @@
+#include "api/api_client.h"
+#include "api/blocks_upsert_req.h"
+#include "api/json_coder.h"
+#include "library/library_row_editor.h"
+#include "support/fake_service.h"
+#include "support/test_device.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(FakeService::Fault)
+
+// Faults between the device and the service never lose an edit and never make a second copy.
+class TestSyncFaults : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void newerEditWaitsForOlderOne_data();
+    void newerEditWaitsForOlderOne();
+    void lostCreateReplyIsAdopted_data();
+    void lostCreateReplyIsAdopted();
+    void renameAfterLostCreateReplyIsKept();
+    void lostBlockReplyIsAdoptedFromEcho();
+    void echoCopyMadeBeforeAckIsDropped();
+    void blocksOfPageClosedBeforeItsIdReachService();
+
+private:
+    std::unique_ptr<TestDevice> device();
+    void advancePastRetries(TestDevice &d);
+    int servicePagesTitled(const QString &title) const;
+    std::vector<FakeServiceState::Block> serviceBlocks(TestDevice &d, const QString &pageLocalID) const;
+
+    QDateTime m_now;
+    FakeService m_fake;
+    FakeService::Account m_account;
+};
+
+void TestSyncFaults::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    APIClient::setBaseURL(m_fake.origin());
+    m_account = m_fake.createAccount("faults@example.com", "secret12", "Faults");
+}
+
+void TestSyncFaults::init()
+{
+    m_fake.clearFaults();
+    m_fake.clearRequests();
+    m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+}
+
+std::unique_ptr<TestDevice> TestSyncFaults::device()
+{
+    auto d = std::make_unique<TestDevice>(m_account.token);
+    d->engine().setClock([this] { return m_now; });
+    return d;
+}
+
+void TestSyncFaults::advancePastRetries(TestDevice &d)
+{
+    for (const FNSyncOp &op : d.store().state().outbox) {
+        if (op.nextRetryAt && *op.nextRetryAt > m_now)
+            m_now = *op.nextRetryAt;
+    }
+}
+
+int TestSyncFaults::servicePagesTitled(const QString &title) const
+{
+    int n = 0;
+    for (const auto &[id, page] : const_cast<FakeService &>(m_fake).state().pages)
+        n += page.title == title ? 1 : 0;
+    return n;
+}
+
+std::vector<FakeServiceState::Block> TestSyncFaults::serviceBlocks(TestDevice &d, const QString &pageLocalID) const
+{
+    return m_fake.storedBlocks(d.page(pageLocalID)->serverID);
+}
+
+void TestSyncFaults::newerEditWaitsForOlderOne_data()
+{
+    QTest::addColumn<FakeService::Fault>("fault");
+    QTest::newRow("server error") << FakeService::Fault::http(500, "{}");
+    QTest::newRow("too many requests") << FakeService::Fault::http(429, "{}");
+    QTest::newRow("dropped connection") << FakeService::Fault::drop();
+    QTest::newRow("applied, reply lost") << FakeService::Fault::applyThenDrop();
+}
+
+void TestSyncFaults::newerEditWaitsForOlderOne()
+{
+    QFETCH(FakeService::Fault, fault);
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, "Untitled");
+    QVERIFY(d->sync());
+    const qint64 id = d->page(page.localID)->serverID;
+
+    PagePatchReq draft;
+    draft.title = QStringLiteral("Draft title");
+    d->queuePageUpdate(page.localID, draft);
+    fault.remaining = 1;
+    m_fake.setFault("/api/pages.php", fault);
+    d->sync(); // the draft fails and waits out its back-off
+
+    PagePatchReq final;
+    final.title = QStringLiteral("Final title");
+    d->queuePageUpdate(page.localID, final);
+    d->sync(); // the draft's wait is not over: the final title must not overtake it
+    for (int i = 0; i < 3 && !d->store().state().outbox.empty(); ++i) {
+        advancePastRetries(*d);
+        QVERIFY(d->sync());
+    }
+    QVERIFY(d->store().state().outbox.empty());
+    QVERIFY(d->sync());
+    QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Final title"));
+    QCOMPARE(d->page(page.localID)->title, QStringLiteral("Final title"));
+}
+
+void TestSyncFaults::lostCreateReplyIsAdopted_data()
+{
+    QTest::addColumn<bool>("pullFails"); // else the same cycle's pull brings the page back
+    QTest::newRow("adopted from the pull") << false;
+    QTest::newRow("adopted from the listing before a second create") << true;
+}
+
+void TestSyncFaults::lostCreateReplyIsAdopted()
+{
+    QFETCH(bool, pullFails);
+    const QString title = QStringLiteral("Once ") + QLatin1String(QTest::currentDataTag());
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, title);
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/pages.php", lost);
+    if (pullFails)
+        m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    d->sync();
+    m_fake.clearFault("/api/sync.php");
+    advancePastRetries(*d);
+    QVERIFY(d->sync());
+    QVERIFY(d->sync());
+
+    QCOMPARE(servicePagesTitled(title), 1);
+    int local = 0;
+    for (const FNPage &p : d->store().state().pages)
+        local += p.title == title ? 1 : 0;
+    QCOMPARE(local, 1);
+    QVERIFY(d->page(page.localID)->serverID != 0);
+    QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestSyncFaults::renameAfterLostCreateReplyIsKept()
+{
+    auto d = device();
+    LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
+    const FNPage page = d->addPage(m_account.workspaceId, "New folder page");
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/pages.php", lost);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    d->sync();
+    m_fake.clearFaults();
+
+    // Renamed before the device learns that its create went through.
+    rows.beginPageRename(page.localID);
+    rows.commitPageRename(page.localID, QStringLiteral("Taxes 2024"));
+    QTRY_VERIFY(!d->engine().isSyncing());
+    for (int i = 0; i < 3; ++i) {
+        advancePastRetries(*d);
+        d->sync();
+    }
+    QVERIFY(d->store().state().outbox.empty());
+    QCOMPARE(servicePagesTitled(QStringLiteral("New folder page")), 0);
+    QCOMPARE(servicePagesTitled(QStringLiteral("Taxes 2024")), 1);
+    QCOMPARE(d->page(page.localID)->title, QStringLiteral("Taxes 2024"));
+}
+
+void TestSyncFaults::lostBlockReplyIsAdoptedFromEcho()
+{
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, "Echo");
+    QVERIFY(d->sync());
+    const FNBlock typed = d->addBlock(page.localID, "one typed block", 0);
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/blocks.php", lost);
+    d->sync(); // the upsert lands, its reply does not; the pull brings the block back
+
+    QCOMPARE(d->liveBlocks(page.localID).size(), size_t(1));
+    QVERIFY(d->block(typed.localID)->serverID != 0);
+
+    d->setBlockText(typed.localID, "edited after");
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    advancePastRetries(*d);
+    QVERIFY(d->sync());
+    QVERIFY(d->store().state().outbox.empty());
+    const auto stored = serviceBlocks(*d, page.localID);
+    QCOMPARE(stored.size(), size_t(1));
+    QCOMPARE(stored[0].id, d->block(typed.localID)->serverID);
+    QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("edited after"));
+}
+
+void TestSyncFaults::echoCopyMadeBeforeAckIsDropped()
+{
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, "Copy");
+    QVERIFY(d->sync());
+    const FNBlock typed = d->addBlock(page.localID, "mine", 0);
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    QVERIFY(d->sync());
+    const qint64 serverID = d->block(typed.localID)->serverID;
+
+    // A copy the pull made of the block while its upsert's reply was still out, as a build that did
+    // not read the echo's client id did; then the block goes out again without its id.
+    FNBlock copy = *d->block(typed.localID);
+    copy.localID = newLocalID();
+    d->store().change([&](StoreState &s) { s.blocks.push_back(copy); });
+    FNBlock unsent = *d->block(typed.localID);
+    unsent.serverID = 0;
+    d->store().upsertBlock(unsent);
+    BlocksUpsertReq req;
+    req.page_id = d->page(page.localID)->serverID;
+    BlockUpsertItem item;
+    item.client_id = typed.localID;
+    item.type = QStringLiteral("text");
+    item.content = parseJSONObject(typed.contentJSON.toUtf8());
+    req.blocks.push_back(item);
+    d->queueRaw("block", "upsert", page.localID, QString::fromUtf8(sharedJSONEncode(req)));
+    QVERIFY(d->sync());
+
+    int holders = 0;
+    for (const FNBlock &b : d->store().state().blocks)
+        holders += b.serverID == serverID ? 1 : 0;
+    QCOMPARE(holders, 1);
+    QCOMPARE(d->block(typed.localID)->serverID, serverID);
+}
+
+void TestSyncFaults::blocksOfPageClosedBeforeItsIdReachService()
+{
+    auto d = device();
+    m_fake.setOffline(true);
+    const FNPage page = d->addPage(m_account.workspaceId, "Written offline");
+    d->addBlock(page.localID, "first", 0);
+    d->addBlock(page.localID, "second", 1);
+    d->sync();
+    m_fake.setOffline(false);
+    // The page was closed: nothing but the create is queued.
+    for (int i = 0; i < 3; ++i) {
+        advancePastRetries(*d);
+        QVERIFY(d->sync());
+    }
+    QVERIFY(d->store().state().outbox.empty());
+    const auto stored = serviceBlocks(*d, page.localID);
+    QCOMPARE(stored.size(), size_t(2));
+    QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("first"));
+    QCOMPARE(stored[1].content.at(QStringLiteral("text")).toString(), QStringLiteral("second"));
+}
+
+QTEST_MAIN(TestSyncFaults)
+#include "tst_sync_faults.moc"
