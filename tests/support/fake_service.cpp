@@ -82,6 +82,13 @@ FakeService::Fault FakeService::Fault::drop()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::applyThenDrop()
+{
+    Fault f;
+    f.dropAfterHandling = true;
+    return f;
+}
+
 FakeService::Fault FakeService::Fault::trickle(int pieces, int intervalMs)
 {
     Fault f;
@@ -287,6 +294,7 @@ HttpResponse FakeService::handle(const HttpRequest &request)
         r.delayMs = fault->delayMs;
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;
+        r.dropConnection = fault->dropAfterHandling;
     }
     return r;
 }
