@@ -13,9 +13,9 @@ namespace {
 
 void printRow(const char *label, const ChaosReport &r, double ratio)
 {
-    std::printf("%-8s %6lld %6d %6d %7d %6d %6d %-8s %9lld %6.2f\n", label, qlonglong(r.steps.size()), r.edits,
-                r.faults, r.requests, r.findings.lost, r.findings.duplicates, r.settled ? "yes" : "NO",
-                qlonglong(r.wallMs), ratio);
+    std::printf("%-8s %6lld %6d %6d %7d %6d %6d %-8s %9lld %6.2f\n", label, qlonglong(r.steps.size()),
+                r.edits, r.faults, r.requests, r.findings.lost, r.findings.duplicates,
+                r.settled ? "yes" : "NO", qlonglong(r.wallMs), ratio);
 }
 
 } // namespace
@@ -68,11 +68,15 @@ int main(int argc, char *argv[])
         total.requests += r.requests;
         total.findings.lost += r.findings.lost;
         total.findings.duplicates += r.findings.duplicates;
+        for (const auto &[kind, count] : r.findings.kinds)
+            total.findings.kinds[kind] += count;
         total.wallMs += r.wallMs;
         problems += r.problems.size();
     }
     total.settled = problems == 0;
     printRow("total", total, double(total.wallMs) / (anchorMs * (last - first + 1)));
+    for (const auto &[kind, count] : total.findings.kinds)
+        std::printf("  %6d %s\n", count, qPrintable(kind));
     std::printf("ratio: a seed's wall time over the fault-free anchor's (%lld ms); the total's is per seed\n",
                 qlonglong(anchor.wallMs));
     return total.findings.lost == 0 && total.findings.duplicates == 0 && problems == 0 ? 0 : 1;

@@ -28,6 +28,19 @@ QString folderName(int device, int index)
     return QStringLiteral("%1.f%2").arg(chaosDeviceName(device)).arg(index);
 }
 
+// "page", "folder" or "block" from a name such as "A.f3".
+QString kindOf(const QString &name)
+{
+    switch (name.size() > 2 ? name.at(2).toLatin1() : 0) {
+    case 'p':
+        return QStringLiteral("page");
+    case 'f':
+        return QStringLiteral("folder");
+    default:
+        return QStringLiteral("block");
+    }
+}
+
 QString blockName(int device, int index)
 {
     return QStringLiteral("%1.b%2").arg(chaosDeviceName(device)).arg(index);
@@ -100,23 +113,26 @@ private:
         if (folder < 0)
             return 0;
         const LocalStore &s = store(device);
-        const auto *f = byLocalID(s.state().folders,
-                                  s.indexOfFolder(m_model.devices[size_t(device)].folders[size_t(folder)].localID));
+        const auto *f =
+            byLocalID(s.state().folders,
+                      s.indexOfFolder(m_model.devices[size_t(device)].folders[size_t(folder)].localID));
         return f ? f->serverID : -1;
     }
 
     // The maker's own live copy with a server id, or a lost edit saying why there is none.
     template <typename Record>
-    const Record *ownCopy(const std::vector<Record> &records, qsizetype index, int device, const QString &name,
-                          std::map<qint64, QStringList> &bound)
+    const Record *ownCopy(const std::vector<Record> &records, qsizetype index, int device,
+                          const QString &name, std::map<qint64, QStringList> &bound)
     {
         const Record *own = byLocalID(records, index);
         if (!own || own->deletedAt) {
-            m_findings.lose(name + QStringLiteral(": gone from %1").arg(chaosDeviceName(device)));
+            m_findings.lose(kindOf(name) + QStringLiteral(" gone from its maker"),
+                            name + QStringLiteral(": gone from %1").arg(chaosDeviceName(device)));
             return nullptr;
         }
         if (own->serverID == 0) {
-            m_findings.lose(name + QStringLiteral(": never reached the service (no server id on %1)")
+            m_findings.lose(kindOf(name) + QStringLiteral(" never on the service"),
+                            name + QStringLiteral(": never reached the service (no server id on %1)")
                                        .arg(chaosDeviceName(device)));
             return nullptr;
         }
@@ -125,12 +141,14 @@ private:
     }
 
     // One field's value on the service against the last value written.
-    void compareWritten(const QString &name, const QString &field, const QString &service, const QString &wrote,
-                        const QString &note = QString())
+    void compareWritten(const QString &name, const QString &field, const QString &service,
+                        const QString &wrote, const QString &note = QString())
     {
         if (service != wrote)
-            m_findings.lose(QStringLiteral("%1 %2 on the service: %3, wrote %4%5")
-                                .arg(name, field, service, wrote, note.isEmpty() ? note : QStringLiteral(" (") + note + QLatin1Char(')')));
+            m_findings.lose(kindOf(name) + QLatin1Char(' ') + field + QStringLiteral(" on the service"),
+                            QStringLiteral("%1 %2 on the service: %3, wrote %4%5")
+                                .arg(name, field, service, wrote,
+                                     note.isEmpty() ? note : QStringLiteral(" (") + note + QLatin1Char(')')));
     }
 
     // One field's value on a device against the service's.
@@ -138,7 +156,8 @@ private:
                      const QString &service)
     {
         if (held != service)
-            m_findings.lose(QStringLiteral("%1 %2 on %3: %4, the service has %5")
+            m_findings.lose(kindOf(name) + QLatin1Char(' ') + field + QStringLiteral(" on a device"),
+                            QStringLiteral("%1 %2 on %3: %4, the service has %5")
                                 .arg(name, field, chaosDeviceName(device), held, service));
     }
 
@@ -153,7 +172,8 @@ private:
 
     void missingOn(const QString &name, int device)
     {
-        m_findings.lose(name + QStringLiteral(": missing on %1").arg(chaosDeviceName(device)));
+        m_findings.lose(kindOf(name) + QStringLiteral(" missing on a device"),
+                        name + QStringLiteral(": missing on %1").arg(chaosDeviceName(device)));
     }
 
     void checkFolder(int d, int i)
@@ -161,12 +181,14 @@ private:
         const ChaosModel::Folder &want = m_model.devices[size_t(d)].folders[size_t(i)];
         const QString name = folderName(d, i);
         const LocalStore &s = store(d);
-        const FNFolder *own = ownCopy(s.state().folders, s.indexOfFolder(want.localID), d, name, m_folderBound);
+        const FNFolder *own =
+            ownCopy(s.state().folders, s.indexOfFolder(want.localID), d, name, m_folderBound);
         if (!own)
             return;
         const auto it = m_service.folders.find(own->serverID);
         if (it == m_service.folders.end()) {
-            m_findings.lose(name + QStringLiteral(": the service has no folder #%1").arg(own->serverID));
+            m_findings.lose(QStringLiteral("folder gone from the service"),
+                            name + QStringLiteral(": the service has no folder #%1").arg(own->serverID));
             return;
         }
         const FakeServiceState::Folder &got = *it->second;
@@ -184,7 +206,8 @@ private:
             }
             compareHeld(name, k, QStringLiteral("name"), quoted(copy->name), quoted(got.name));
             compareHeld(name, k, QStringLiteral("icon"), copy->icon, got.icon);
-            compareHeld(name, k, QStringLiteral("parent"), id(copy->parentFolderServerID), id(got.parentFolderId));
+            compareHeld(name, k, QStringLiteral("parent"), id(copy->parentFolderServerID),
+                        id(got.parentFolderId));
         }
     }
 
@@ -198,7 +221,8 @@ private:
             return;
         const auto it = m_service.pages.find(own->serverID);
         if (it == m_service.pages.end()) {
-            m_findings.lose(name + QStringLiteral(": the service has no live page #%1").arg(own->serverID));
+            m_findings.lose(QStringLiteral("page gone from the service"),
+                            name + QStringLiteral(": the service has no live page #%1").arg(own->serverID));
             return;
         }
         const FakeServiceState::Page &got = *it->second;
@@ -207,7 +231,8 @@ private:
                        placeName(d, want.folder));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
-            const FNPage *copy = k == d ? own : byLocalID(held.state().pages, held.indexOfPageWithServerID(got.id));
+            const FNPage *copy =
+                k == d ? own : byLocalID(held.state().pages, held.indexOfPageWithServerID(got.id));
             if (!copy || copy->deletedAt) {
                 missingOn(name, k);
                 continue;
@@ -227,21 +252,24 @@ private:
             return;
         const auto it = m_service.blocks.find(own->serverID);
         if (it == m_service.blocks.end()) {
-            m_findings.lose(name + QStringLiteral(": the service has no block #%1").arg(own->serverID));
+            m_findings.lose(QStringLiteral("block gone from the service"),
+                            name + QStringLiteral(": the service has no block #%1").arg(own->serverID));
             return;
         }
         const FakeServiceState::Block &got = *it->second;
         const QString gotText = quoted(FakeContent::blockText(got));
         compareWritten(name, QStringLiteral("text"), gotText, quoted(want.text));
-        const auto *page = byLocalID(s.state().pages,
-                                     s.indexOfPage(m_model.devices[size_t(d)].pages[size_t(want.page)].localID));
+        const auto *page = byLocalID(
+            s.state().pages, s.indexOfPage(m_model.devices[size_t(d)].pages[size_t(want.page)].localID));
         if (!page || got.pageId != page->serverID)
-            m_findings.lose(name + QStringLiteral(" is on page #%1 on the service, not on %2")
+            m_findings.lose(QStringLiteral("block page on the service"),
+                            name + QStringLiteral(" is on page #%1 on the service, not on %2")
                                        .arg(got.pageId)
                                        .arg(pageName(d, want.page)));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
-            const FNBlock *copy = k == d ? own : byLocalID(held.state().blocks, held.indexOfBlockWithServerID(got.id));
+            const FNBlock *copy =
+                k == d ? own : byLocalID(held.state().blocks, held.indexOfBlockWithServerID(got.id));
             if (!copy || copy->deletedAt) {
                 missingOn(name, k);
                 continue;
@@ -255,12 +283,14 @@ private:
     {
         for (const auto &[id, names] : bound) {
             if (names.size() > 1)
-                m_findings.duplicate(names.join(QStringLiteral(" and ")) +
-                                     QStringLiteral(" share the service's %1 #%2").arg(kind).arg(id));
+                m_findings.duplicate(kind + QStringLiteral(" claimed twice"),
+                                     names.join(QStringLiteral(" and ")) +
+                                         QStringLiteral(" share the service's %1 #%2").arg(kind).arg(id));
         }
         for (const auto &[id, text] : found) {
             if (!bound.count(id))
-                m_findings.duplicate(QStringLiteral("the service holds %1 #%2 %3, which no device made")
+                m_findings.duplicate(QStringLiteral("extra ") + kind + QStringLiteral(" on the service"),
+                                     QStringLiteral("the service holds %1 #%2 %3, which no device made")
                                          .arg(kind)
                                          .arg(id)
                                          .arg(quoted(text)));
@@ -293,13 +323,15 @@ private:
             if (r.deletedAt)
                 continue;
             if (r.serverID != 0 && ++copies[r.serverID] == 2)
-                m_findings.duplicate(QStringLiteral("%1 holds two or more copies of %2 #%3 %4")
+                m_findings.duplicate(kind + QStringLiteral(" twice on a device"),
+                                     QStringLiteral("%1 holds two or more copies of %2 #%3 %4")
                                          .arg(who, kind)
                                          .arg(r.serverID)
                                          .arg(quoted(label(r))));
             if (own.contains(r.localID) || (r.serverID != 0 && bound.count(r.serverID)))
                 continue;
-            m_findings.duplicate(QStringLiteral("%1 holds %2 %3 (server id %4), which is no made record")
+            m_findings.duplicate(QStringLiteral("extra ") + kind + QStringLiteral(" on a device"),
+                                 QStringLiteral("%1 holds %2 %3 (server id %4), which is no made record")
                                      .arg(who, kind, quoted(label(r)))
                                      .arg(r.serverID));
         }
@@ -353,16 +385,18 @@ bool ChaosModel::isWithin(int device, int folder, int ancestor) const
     return false;
 }
 
-void ChaosFindings::lose(const QString &what)
+void ChaosFindings::lose(const QString &kind, const QString &what)
 {
     ++lost;
+    ++kinds[kind];
     if (lostExamples.size() < kExamples)
         lostExamples << what;
 }
 
-void ChaosFindings::duplicate(const QString &what)
+void ChaosFindings::duplicate(const QString &kind, const QString &what)
 {
     ++duplicates;
+    ++kinds[kind];
     if (duplicateExamples.size() < kExamples)
         duplicateExamples << what;
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <map>
 #include <vector>
 
 class LocalStore;
@@ -49,9 +50,10 @@ struct ChaosFindings {
     int duplicates = 0;
     QStringList lostExamples;
     QStringList duplicateExamples;
+    std::map<QString, int> kinds; // how many of each kind ("folder name on the service", ...)
 
-    void lose(const QString &what);
-    void duplicate(const QString &what);
+    void lose(const QString &kind, const QString &what);
+    void duplicate(const QString &kind, const QString &what);
 };
 
 // Holds the settled service and both devices against the model: (a) the service has each record's

@@ -8,8 +8,8 @@ namespace {
 using Kind = ChaosStep::Kind;
 using Fault = ChaosStep::Fault;
 
-const std::array<const char *, 6> kIcons = {"\U0001F4C1", "\U0001F4DA", "\U0001F3E0", "\U0001F680", "\u2B50",
-                                            "\U0001F331"};
+const std::array<const char *, 6> kIcons = {"\U0001F4C1", "\U0001F4DA", "\U0001F3E0",
+                                            "\U0001F680", "\u2B50",     "\U0001F331"};
 
 // The plan's own picture of what each device has made, enough to pick records and name texts.
 struct Made {
@@ -51,7 +51,7 @@ private:
 
     void pick(ChaosStep &step)
     {
-        // Edits take about half the steps; faults are rarer so most operations still get through.
+        // Edits take about three steps in five; faults are rarer, so most operations still get through.
         struct Weight {
             Kind kind;
             int weight;
@@ -134,7 +134,8 @@ private:
             break;
         case Kind::SetFolderIcon:
             step.record = int(below(quint64(m.folders)));
-            step.text = QString::fromUtf8(kIcons[size_t(++m.folderVersion[size_t(step.record)]) % kIcons.size()]);
+            step.text =
+                QString::fromUtf8(kIcons[size_t(++m.folderVersion[size_t(step.record)]) % kIcons.size()]);
             break;
         case Kind::MoveFolder:
             step.record = int(below(quint64(m.folders)));
@@ -277,7 +278,8 @@ QString naming(const ChaosStep &step)
 
 QString folderRef(int device, int folder)
 {
-    return folder < 0 ? QStringLiteral("top") : QStringLiteral("%1.f%2").arg(chaosDeviceName(device)).arg(folder);
+    return folder < 0 ? QStringLiteral("top")
+                      : QStringLiteral("%1.f%2").arg(chaosDeviceName(device)).arg(folder);
 }
 
 } // namespace
@@ -285,8 +287,8 @@ QString folderRef(int device, int folder)
 const QStringList &chaosFaultPaths()
 {
     static const QStringList paths = {
-        QStringLiteral("/api/sync.php"),       QStringLiteral("/api/pages.php"),
-        QStringLiteral("/api/blocks.php"),     QStringLiteral("/api/folders.php"),
+        QStringLiteral("/api/sync.php"),        QStringLiteral("/api/pages.php"),
+        QStringLiteral("/api/blocks.php"),      QStringLiteral("/api/folders.php"),
         QStringLiteral("/api/page-status.php"),
     };
     return paths;
@@ -313,14 +315,22 @@ QString ChaosStep::describe() const
     QString out = QStringLiteral("+%1ms ").arg(advanceMs) + kindName(kind);
     switch (kind) {
     case Kind::CreatePage:
-        return out + QStringLiteral(" %1.p%2 \"%3\" in %4").arg(who).arg(record).arg(text, folderRef(device, target)) +
+        return out +
+               QStringLiteral(" %1.p%2 \"%3\" in %4")
+                   .arg(who)
+                   .arg(record)
+                   .arg(text, folderRef(device, target)) +
                naming(*this);
     case Kind::RenamePage:
         return out + QStringLiteral(" %1.p%2 to \"%3\"").arg(who).arg(record).arg(text);
     case Kind::MovePage:
         return out + QStringLiteral(" %1.p%2 to %3").arg(who).arg(record).arg(folderRef(device, target));
     case Kind::CreateFolder:
-        return out + QStringLiteral(" %1.f%2 \"%3\" in %4").arg(who).arg(record).arg(text, folderRef(device, target)) +
+        return out +
+               QStringLiteral(" %1.f%2 \"%3\" in %4")
+                   .arg(who)
+                   .arg(record)
+                   .arg(text, folderRef(device, target)) +
                naming(*this);
     case Kind::RenameFolder:
     case Kind::SetFolderIcon:
@@ -335,9 +345,10 @@ QString ChaosStep::describe() const
     case Kind::Refresh:
         return out + QLatin1Char(' ') + who;
     case Kind::InjectFault:
-        return out + QStringLiteral(" %1 on %2 for %3")
-                         .arg(faultName(*this), path < 0 ? QStringLiteral("every path") : chaosFaultPaths()[path])
-                         .arg(count);
+        return out +
+               QStringLiteral(" %1 on %2 for %3")
+                   .arg(faultName(*this), path < 0 ? QStringLiteral("every path") : chaosFaultPaths()[path])
+                   .arg(count);
     case Kind::GoOffline:
     case Kind::GoOnline:
         return out;

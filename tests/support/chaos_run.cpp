@@ -81,7 +81,8 @@ QString ChaosReport::summary() const
         .arg(refreshes)
         .arg(faults)
         .arg(requests)
-        .arg(settled ? QStringLiteral("settled in %1 rounds").arg(settleRounds) : QStringLiteral("NOT settled"))
+        .arg(settled ? QStringLiteral("settled in %1 rounds").arg(settleRounds)
+                     : QStringLiteral("NOT settled"))
         .arg(findings.lost)
         .arg(findings.duplicates)
         .arg(wallMs);
@@ -90,6 +91,11 @@ QString ChaosReport::summary() const
 QString ChaosReport::details() const
 {
     QStringList lines{summary()};
+    QStringList kinds;
+    for (const auto &[kind, count] : findings.kinds)
+        kinds << QStringLiteral("%1 %2").arg(count).arg(kind);
+    if (!kinds.isEmpty())
+        lines << QStringLiteral("  by kind: ") + kinds.join(QStringLiteral(", "));
     for (const QString &p : problems)
         lines << QStringLiteral("  problem: ") + p;
     for (const QString &l : findings.lostExamples)
@@ -128,13 +134,13 @@ ChaosReport ChaosRun::run()
         return report;
     }
     APIClient::setBaseURL(m_service->origin());
-    const FakeService::Account account =
-        m_service->createAccount(QStringLiteral("chaos@example.com"), QStringLiteral("secret12"),
-                                 QStringLiteral("Chaos"));
+    const FakeService::Account account = m_service->createAccount(
+        QStringLiteral("chaos@example.com"), QStringLiteral("secret12"), QStringLiteral("Chaos"));
     m_workspaceId = account.workspaceId;
     const auto clock = [this] { return m_now; };
     m_devices[0] = std::make_unique<ChaosDevice>(account.token, clock);
-    m_devices[1] = std::make_unique<ChaosDevice>(m_service->issueToken(account.userId, QStringLiteral("B")), clock);
+    m_devices[1] =
+        std::make_unique<ChaosDevice>(m_service->issueToken(account.userId, QStringLiteral("B")), clock);
     for (auto &device : m_devices) {
         device->refresh(); // the sidebar's first load brings the workspace
         drain();
@@ -155,7 +161,9 @@ ChaosReport ChaosRun::run()
                              qlonglong(m_service->requests().size() - requestsBefore),
                              qPrintable(report.steps[qsizetype(i)]));
             if (!drained) {
-                report.problems << QStringLiteral("step %1 (%2) never came to rest").arg(i).arg(report.steps[qsizetype(i)]);
+                report.problems << QStringLiteral("step %1 (%2) never came to rest")
+                                       .arg(i)
+                                       .arg(report.steps[qsizetype(i)]);
                 break;
             }
         }
@@ -282,7 +290,8 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
         const auto moved = device.folder(folder.localID);
         // A drop that would put the folder inside itself is refused, and so is one to the top
         // level of a folder without a server id (the sidebar takes both ids for the same place).
-        const bool refused = !targetReady || !moved || m_model.isWithin(step.device, step.target, step.record) ||
+        const bool refused = !targetReady || !moved ||
+                             m_model.isWithin(step.device, step.target, step.record) ||
                              (step.target < 0 && moved->serverID == 0);
         if (refused) {
             ++report.skipped;
@@ -327,7 +336,8 @@ bool ChaosRun::isBusy() const
             return true;
     }
     const auto replies = APIClient::shared().session().findChildren<QNetworkReply *>();
-    return std::any_of(replies.begin(), replies.end(), [](const QNetworkReply *r) { return !r->isFinished(); });
+    return std::any_of(replies.begin(), replies.end(),
+                       [](const QNetworkReply *r) { return !r->isFinished(); });
 }
 
 bool ChaosRun::drain()
@@ -419,8 +429,13 @@ QString ChaosRun::snapshot() const
     for (const auto &[id, f] : s.folders)
         lines << QStringLiteral("service f #%1 %2 %3 ^%4").arg(id).arg(f.name, f.icon).arg(f.parentFolderId);
     for (const auto &[id, p] : s.pages)
-        lines << QStringLiteral("service p #%1 %2 in %3 %4").arg(id).arg(p.title).arg(p.folderId).arg(p.inTrash());
+        lines << QStringLiteral("service p #%1 %2 in %3 %4")
+                     .arg(id)
+                     .arg(p.title)
+                     .arg(p.folderId)
+                     .arg(p.inTrash());
     for (const auto &[id, b] : s.blocks)
-        lines << QStringLiteral("service b #%1 on %2 %3").arg(id).arg(b.pageId).arg(FakeContent::blockText(b));
+        lines
+            << QStringLiteral("service b #%1 on %2 %3").arg(id).arg(b.pageId).arg(FakeContent::blockText(b));
     return lines.join(QLatin1Char('\n'));
 }
