@@ -146,6 +146,10 @@ void FakeContent::logBlock(const Block &block, qint64 workspaceId, const QString
     JSONObject payload = op == QLatin1String("delete") ? JSONObject{{QStringLiteral("id"), block.id},
                                                                     {QStringLiteral("page_id"), block.pageId}}
                                                        : blockJson(block);
+    // The service echoes the sender's id, so the sender can tie the entry to its own block.
+    if (op != QLatin1String("delete"))
+        payload[QStringLiteral("client_id")] =
+            block.clientId.isEmpty() ? JSONValue() : JSONValue(block.clientId);
     s.syncLog.push_back({s.lastServerTs, workspaceId, QStringLiteral("block"), block.id, op, payload});
 }
 
@@ -355,9 +359,6 @@ JSONObject FakeContent::blockJson(const Block &block)
     JSONObject o;
     o[QStringLiteral("id")] = block.id;
     o[QStringLiteral("page_id")] = block.pageId;
-    // The sender's own id for the block, so its device can tie the record to its local copy.
-    if (!block.clientId.isEmpty())
-        o[QStringLiteral("client_id")] = block.clientId;
     o[QStringLiteral("parent_block_id")] = idOrNull(block.parentBlockId);
     o[QStringLiteral("type")] = block.type;
     o[QStringLiteral("content")] = block.content;

@@ -85,7 +85,7 @@ FakeService::Fault FakeService::Fault::drop()
 FakeService::Fault FakeService::Fault::applyThenDrop()
 {
     Fault f;
-    f.replyLost = true;
+    f.dropAfterHandling = true;
     return f;
 }
 
@@ -291,10 +291,10 @@ HttpResponse FakeService::handle(const HttpRequest &request)
 
     HttpResponse r = dispatch(request, path);
     if (fault) {
-        r.dropConnection = fault->replyLost;
         r.delayMs = fault->delayMs;
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;
+        r.dropConnection = fault->dropAfterHandling;
     }
     return r;
 }

@@ -27,7 +27,7 @@ public:
         QByteArray contentType = "application/json";
         int delayMs = 0;
         bool dropConnection = false;
-        bool replyLost = false; // handled as usual, then hung up on before the answer
+        bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
         int streamPieces = 0; // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
@@ -37,7 +37,7 @@ public:
         static Fault invalidUtf8(int status);
         static Fault delay(int ms);
         static Fault drop();
-        static Fault applyThenDrop(); // the request takes effect but its reply is lost
+        static Fault applyThenDrop(); // the service's state changes; the caller hears nothing
         static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
 

@@ -416,6 +416,7 @@ void TestFakeContentRoutes::pullReachesOtherDeviceOfSameAccountOnly()
     QVERIFY(blockPayload[QStringLiteral("parent_block_id")].isNull());
     QCOMPARE(blockPayload[QStringLiteral("content")], json(R"({"text":"Pack","nested":{"list":[1,2]}})"));
     QCOMPARE(ops[2][QStringLiteral("entity_id")], blockPayload[QStringLiteral("id")]);
+    QCOMPARE(blockPayload[QStringLiteral("client_id")].toString(), QStringLiteral("b"));
     QVERIFY(ops[0][QStringLiteral("server_ts")].toInt() < ops[1][QStringLiteral("server_ts")].toInt());
     QVERIFY(ops[1][QStringLiteral("server_ts")].toInt() < ops[2][QStringLiteral("server_ts")].toInt());
     QCOMPARE(cursor, ops[2][QStringLiteral("server_ts")].toInt());

@@ -180,6 +180,7 @@ private Q_SLOTS:
     void faultAnswers();
     void delayDoesNotBlockOtherConnections();
     void dropClosesWithoutAnswer();
+    void applyThenDropChangesStateWithoutAnswer();
     void faultRemainingCount();
     void offline();
     void requestLogKeepsRawRequest();
@@ -750,6 +751,23 @@ void TestFakeService::dropClosesWithoutAnswer()
     QVERIFY2(r.error == QNetworkReply::RemoteHostClosedError || r.error == QNetworkReply::UnknownNetworkError,
              qPrintable(QString::number(r.error)));
     QVERIFY(r.body.isEmpty());
+}
+
+void TestFakeService::applyThenDropChangesStateWithoutAnswer()
+{
+    FakeService::Fault fault = FakeService::Fault::applyThenDrop();
+    fault.remaining = 1;
+    m_service->setFault("/api/auth/signup.php", fault);
+
+    // A raw client: Qt's own would quietly send the request again on the closed connection.
+    const QByteArray body = R"({"email":"lost@example.com","password":"secret1","name":"L"})";
+    RawClient client(m_service->port());
+    client.send(post("/api/auth/signup.php", body));
+    QVERIFY(client.waitClosed());
+    QVERIFY(client.leftover().isEmpty());
+    QCOMPARE(m_service->userCount(), 1);
+    // The resend meets the account the lost answer made.
+    QCOMPARE(call("POST", "/api/auth/signup.php", body).status, 409);
 }
 
 void TestFakeService::faultRemainingCount()

@@ -1,0 +1,176 @@
+#include "support/chaos_device.h"
+#include "support/task_outcome.h"
+
+#include "api/session_store.h"
+#include "app/app_context.h"
+#include "editor/block_row_model.h"
+#include "editor/page_view_model.h"
+#include "library/library_creator.h"
+#include "library/library_mover.h"
+#include "library/library_refresher.h"
+#include "library/library_row_editor.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <chrono>
+
+namespace {
+
+// Edits reach the outbox on the next turn of the event loop instead of after the typing pauses:
+// the run's steps stand for the user's pauses.
+PageViewModel::Timing immediateTiming()
+{
+    PageViewModel::Timing t;
+    t.blockFlush = std::chrono::milliseconds(0);
+    t.title = std::chrono::milliseconds(0);
+    t.focusRetry = std::chrono::milliseconds(0);
+    t.rowText = std::chrono::milliseconds(0);
+    return t;
+}
+
+// The store syncs each save to disk; on a real disk a long run would wait on the disk, not the app.
+QString scratchTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    const QString root = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
+    return root + QStringLiteral("/penroost-chaos-XXXXXX");
+}
+
+} // namespace
+
+ChaosDevice::ChaosDevice(const QString &token, std::function<QDateTime()> clock)
+    : m_dir(scratchTemplate())
+    , m_keyring(std::make_shared<MemorySecretBackend>())
+    , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
+    , m_secrets(std::make_unique<SecretStore>(m_keyring))
+    , m_engine(std::make_unique<SyncEngine>(*m_store, *m_secrets))
+{
+    runTask(m_secrets->keychainWrite(QString::fromLatin1(SessionStore::keychainKey), token));
+    m_engine->setClock(std::move(clock));
+    m_creator = std::make_unique<LibraryCreator>(*m_store, *m_secrets, *m_engine, nullptr);
+    m_refresher = std::make_unique<LibraryRefresher>(*m_store, *m_secrets, *m_engine, *m_creator);
+    m_rowEditor = std::make_unique<LibraryRowEditor>(*m_store, *m_secrets, *m_engine);
+    m_mover = std::make_unique<LibraryMover>(*m_store, *m_secrets, *m_engine, *m_creator);
+}
+
+ChaosDevice::~ChaosDevice()
+{
+    // Everything that points into the store and the engine goes before them.
+    m_editors.clear();
+    m_mover.reset();
+    m_rowEditor.reset();
+    m_refresher.reset();
+    m_creator.reset();
+    m_engine.reset();
+}
+
+bool ChaosDevice::isBusy() const
+{
+    if (m_engine->isSyncing() || m_creator->hasFolderCreateInFlight())
+        return true;
+    for (const auto &entry : m_editors) {
+        if (entry.second->isBlockFlushPending())
+            return true;
+    }
+    return false;
+}
+
+std::optional<QString> ChaosDevice::createPage(const std::optional<FNFolder> &folder)
+{
+    return m_creator->createPage(std::nullopt, folder);
+}
+
+void ChaosDevice::renamePage(const QString &pageLocalID, const QString &title)
+{
+    m_rowEditor->beginPageRename(pageLocalID);
+    m_rowEditor->commitPageRename(pageLocalID, title);
+}
+
+void ChaosDevice::movePage(const QString &pageLocalID, const std::optional<FNFolder> &folder)
+{
+    if (folder) {
+        m_mover->handleFolderDrop(LibraryMover::pagePayload(pageLocalID), folder->serverID);
+        return;
+    }
+    if (const auto p = page(pageLocalID))
+        m_mover->movePage(*p, 0);
+}
+
+std::optional<QString> ChaosDevice::createFolder(const std::optional<FNFolder> &parent)
+{
+    return m_creator->createFolder(parent);
+}
+
+void ChaosDevice::renameFolder(const QString &folderLocalID, const QString &name)
+{
+    m_rowEditor->beginFolderRename(folderLocalID);
+    m_rowEditor->commitFolderRename(folderLocalID, name);
+}
+
+void ChaosDevice::setFolderIcon(const QString &folderLocalID, const QString &icon)
+{
+    m_rowEditor->applyFolderIcon(icon, folderLocalID);
+}
+
+void ChaosDevice::moveFolder(const QString &folderLocalID, const std::optional<FNFolder> &parent)
+{
+    m_mover->handleFolderDrop(LibraryMover::folderPayload(folderLocalID), parent ? parent->serverID : 0);
+}
+
+std::optional<QString> ChaosDevice::addBlock(const QString &pageLocalID, const QString &text)
+{
+    const auto localID = editor(pageLocalID).appendBlock(QStringLiteral("text"));
+    if (localID)
+        editBlock(*localID, text);
+    return localID;
+}
+
+void ChaosDevice::editBlock(const QString &blockLocalID, const QString &text)
+{
+    const qsizetype at = store().indexOfBlock(blockLocalID);
+    if (at < 0)
+        return;
+    const FNBlock block = store().state().blocks[size_t(at)];
+    PageViewModel &page = editor(block.pageLocalID);
+    BlockRowModel::Hooks hooks;
+    hooks.onChange = [&page] { page.scheduleBlockFlush(); };
+    BlockRowModel row(store(), block, nullptr, hooks, std::chrono::milliseconds(0));
+    row.loadText();
+    row.commitTextNow(text);
+}
+
+void ChaosDevice::sync()
+{
+    SyncEngine::syncQuietly(m_engine.get());
+}
+
+void ChaosDevice::refresh()
+{
+    m_refresher->startRefresh();
+}
+
+std::optional<FNFolder> ChaosDevice::folder(const QString &localID) const
+{
+    const qsizetype at = store().indexOfFolder(localID);
+    return at < 0 ? std::nullopt : std::optional<FNFolder>(store().state().folders[size_t(at)]);
+}
+
+std::optional<FNPage> ChaosDevice::page(const QString &localID) const
+{
+    const qsizetype at = store().indexOfPage(localID);
+    return at < 0 ? std::nullopt : std::optional<FNPage>(store().state().pages[size_t(at)]);
+}
+
+PageViewModel &ChaosDevice::editor(const QString &pageLocalID)
+{
+    auto &slot = m_editors[pageLocalID];
+    if (!slot) {
+        AppContext context;
+        context.store = &store();
+        context.syncEngine = m_engine.get();
+        context.secrets = m_secrets.get();
+        slot = std::make_unique<PageViewModel>(context, pageLocalID, immediateTiming());
+    }
+    return *slot;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/memory_secret_backend.h"
+#include "platform/secret_store.h"
+#include "store/fn_folder.h"
+#include "store/fn_page.h"
+#include "store/local_store.h"
+#include "store/sync_engine.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+class LibraryCreator;
+class LibraryMover;
+class LibraryRefresher;
+class LibraryRowEditor;
+class PageViewModel;
+
+// One signed-in device of a chaos run: its own data folder, keyring, store and engine, the
+// sidebar's objects built over them as the library view builds them, and an editor model for each
+// page it writes in. Every action enters where a user's would and starts what the app starts.
+class ChaosDevice
+{
+public:
+    ChaosDevice(const QString &token, std::function<QDateTime()> clock);
+    ~ChaosDevice();
+
+    LocalStore &store() { return *m_store; }
+    const LocalStore &store() const { return *m_store; }
+    SyncEngine &engine() { return *m_engine; }
+
+    // A cycle, a folder create or a block flush still under way (requests are watched by the run).
+    bool isBusy() const;
+
+    // A new untitled page or "New folder", with its create on its way; naming it is a rename.
+    std::optional<QString> createPage(const std::optional<FNFolder> &folder);
+    void renamePage(const QString &pageLocalID, const QString &title);
+    // Into a folder the service knows, as a drop on its row; out to the top level by "Move to root".
+    void movePage(const QString &pageLocalID, const std::optional<FNFolder> &folder);
+    std::optional<QString> createFolder(const std::optional<FNFolder> &parent);
+    void renameFolder(const QString &folderLocalID, const QString &name);
+    void setFolderIcon(const QString &folderLocalID, const QString &icon);
+    // A drop on a folder row, or on the list's root without one.
+    void moveFolder(const QString &folderLocalID, const std::optional<FNFolder> &parent);
+    // A new block at the end of the page, typed into at once.
+    std::optional<QString> addBlock(const QString &pageLocalID, const QString &text);
+    void editBlock(const QString &blockLocalID, const QString &text);
+    void sync();
+    void refresh();
+
+    std::optional<FNFolder> folder(const QString &localID) const;
+    std::optional<FNPage> page(const QString &localID) const;
+
+private:
+    PageViewModel &editor(const QString &pageLocalID);
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<MemorySecretBackend> m_keyring;
+    std::unique_ptr<LocalStore> m_store;
+    std::unique_ptr<SecretStore> m_secrets;
+    std::unique_ptr<SyncEngine> m_engine;
+    std::unique_ptr<LibraryCreator> m_creator;
+    std::unique_ptr<LibraryRowEditor> m_rowEditor;
+    std::unique_ptr<LibraryMover> m_mover;
+    std::unique_ptr<LibraryRefresher> m_refresher;
+    std::map<QString, std::unique_ptr<PageViewModel>> m_editors; // by page local id
+};

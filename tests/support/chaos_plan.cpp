@@ -1,0 +1,357 @@
+#include "support/chaos_plan.h"
+
+#include <array>
+#include <random>
+
+namespace {
+
+using Kind = ChaosStep::Kind;
+using Fault = ChaosStep::Fault;
+
+const std::array<const char *, 6> kIcons = {"\U0001F4C1", "\U0001F4DA", "\U0001F3E0",
+                                            "\U0001F680", "\u2B50",     "\U0001F331"};
+
+// The plan's own picture of what each device has made, enough to pick records and name texts.
+struct Made {
+    int pages = 0;
+    int folders = 0;
+    int blocks = 0;
+    std::vector<int> folderParent;  // by folder index; -1 at the top level
+    std::vector<int> folderVersion; // names and icons given so far, for fresh texts
+    std::vector<int> pageVersion;
+    std::vector<int> blockVersion;
+};
+
+class Planner
+{
+public:
+    Planner(quint64 seed, bool faults)
+        : m_rng(seed)
+        , m_faults(faults)
+    {
+    }
+
+    ChaosStep next(int index)
+    {
+        m_index = index;
+        ChaosStep step;
+        step.advanceMs = qint64(below(4000));
+        if (m_offlineUntil >= 0 && index >= m_offlineUntil) {
+            m_offlineUntil = -1;
+            step.kind = Kind::GoOnline;
+            return step;
+        }
+        step.device = int(below(2));
+        pick(step);
+        return step;
+    }
+
+private:
+    quint64 below(quint64 n) { return n == 0 ? 0 : m_rng() % n; }
+
+    void pick(ChaosStep &step)
+    {
+        // Edits take about three steps in five; faults are rarer, so most operations still get through.
+        struct Weight {
+            Kind kind;
+            int weight;
+        };
+        static const std::array<Weight, 13> weights = {{
+            {Kind::CreatePage, 8},
+            {Kind::RenamePage, 8},
+            {Kind::MovePage, 6},
+            {Kind::CreateFolder, 4},
+            {Kind::RenameFolder, 5},
+            {Kind::SetFolderIcon, 4},
+            {Kind::MoveFolder, 4},
+            {Kind::AddBlock, 10},
+            {Kind::EditBlock, 12},
+            {Kind::Sync, 14},
+            {Kind::Refresh, 8},
+            {Kind::InjectFault, 10},
+            {Kind::GoOffline, 2},
+        }};
+        int total = 0;
+        for (const Weight &w : weights)
+            total += w.weight;
+        int roll = int(below(quint64(total)));
+        Kind kind = Kind::Sync;
+        for (const Weight &w : weights) {
+            if (roll < w.weight) {
+                kind = w.kind;
+                break;
+            }
+            roll -= w.weight;
+        }
+        if (!m_faults && (kind == Kind::InjectFault || kind == Kind::GoOffline))
+            kind = Kind::Sync;
+        if (kind == Kind::GoOffline && m_offlineUntil >= 0)
+            kind = Kind::Sync;
+        fill(step, kind);
+    }
+
+    void fill(ChaosStep &step, Kind kind)
+    {
+        Made &m = m_made[size_t(step.device)];
+        const QString who = chaosDeviceName(step.device);
+        // An edit of a kind the device has nothing of yet makes something instead.
+        if ((kind == Kind::RenamePage || kind == Kind::MovePage || kind == Kind::AddBlock) && m.pages == 0)
+            kind = Kind::CreatePage;
+        if ((kind == Kind::RenameFolder || kind == Kind::SetFolderIcon || kind == Kind::MoveFolder) &&
+            m.folders == 0)
+            kind = Kind::CreateFolder;
+        if (kind == Kind::EditBlock && m.blocks == 0)
+            kind = m.pages == 0 ? Kind::CreatePage : Kind::AddBlock;
+        step.kind = kind;
+
+        switch (kind) {
+        case Kind::CreatePage:
+            step.record = m.pages++;
+            step.target = anyFolderOrTop(m);
+            step.namedAtOnce = below(2) == 0;
+            m.pageVersion.push_back(0);
+            step.text = pageTitle(who, step.record, 0);
+            break;
+        case Kind::RenamePage:
+            step.record = int(below(quint64(m.pages)));
+            step.text = pageTitle(who, step.record, ++m.pageVersion[size_t(step.record)]);
+            break;
+        case Kind::MovePage:
+            step.record = int(below(quint64(m.pages)));
+            step.target = anyFolderOrTop(m);
+            break;
+        case Kind::CreateFolder:
+            step.record = m.folders++;
+            step.target = anyFolderOrTop(m, step.record);
+            step.namedAtOnce = below(2) == 0;
+            m.folderParent.push_back(step.target);
+            m.folderVersion.push_back(0);
+            step.text = folderName(who, step.record, 0);
+            break;
+        case Kind::RenameFolder:
+            step.record = int(below(quint64(m.folders)));
+            step.text = folderName(who, step.record, ++m.folderVersion[size_t(step.record)]);
+            break;
+        case Kind::SetFolderIcon:
+            step.record = int(below(quint64(m.folders)));
+            step.text =
+                QString::fromUtf8(kIcons[size_t(++m.folderVersion[size_t(step.record)]) % kIcons.size()]);
+            break;
+        case Kind::MoveFolder:
+            step.record = int(below(quint64(m.folders)));
+            step.target = anyFolderOrTop(m, step.record);
+            // A move under its own subtree is refused by the sidebar; plan the top level instead.
+            if (isWithin(m, step.target, step.record))
+                step.target = -1;
+            m.folderParent[size_t(step.record)] = step.target;
+            break;
+        case Kind::AddBlock:
+            step.record = int(below(quint64(m.pages)));
+            step.target = m.blocks++;
+            m.blockVersion.push_back(0);
+            step.text = blockText(who, step.target, 0);
+            break;
+        case Kind::EditBlock:
+            step.record = int(below(quint64(m.blocks)));
+            step.text = blockText(who, step.record, ++m.blockVersion[size_t(step.record)]);
+            break;
+        case Kind::InjectFault:
+            step.fault = Fault(below(7));
+            step.path = below(5) == 0 ? -1 : int(below(quint64(chaosFaultPaths().size())));
+            step.count = 1 + int(below(3));
+            step.delayMs = 10 + int(below(50));
+            break;
+        case Kind::GoOffline:
+            m_offlineUntil = m_index + 1 + int(below(8));
+            break;
+        case Kind::Sync:
+        case Kind::Refresh:
+        case Kind::GoOnline:
+            break;
+        }
+    }
+
+    // A folder of the device (never `self`), or -1 for the top level about a third of the time.
+    int anyFolderOrTop(const Made &m, int self = -1)
+    {
+        const bool skipSelf = self >= 0 && self < m.folders;
+        const int candidates = m.folders - (skipSelf ? 1 : 0);
+        if (candidates == 0 || below(3) == 0)
+            return -1;
+        int pick = int(below(quint64(candidates)));
+        if (skipSelf && pick >= self)
+            ++pick;
+        return pick;
+    }
+
+    // True when `folder` is `ancestor` or lies below it.
+    static bool isWithin(const Made &m, int folder, int ancestor)
+    {
+        for (size_t hops = 0; folder >= 0 && hops <= m.folderParent.size(); ++hops) {
+            if (folder == ancestor)
+                return true;
+            folder = m.folderParent[size_t(folder)];
+        }
+        return false;
+    }
+
+    static QString pageTitle(const QString &who, int page, int version)
+    {
+        return QStringLiteral("%1.p%2 #%3").arg(who).arg(page).arg(version);
+    }
+    static QString folderName(const QString &who, int folder, int version)
+    {
+        return QStringLiteral("%1.f%2 #%3").arg(who).arg(folder).arg(version);
+    }
+    static QString blockText(const QString &who, int block, int version)
+    {
+        return QStringLiteral("%1.b%2 #%3").arg(who).arg(block).arg(version);
+    }
+
+    std::mt19937_64 m_rng;
+    bool m_faults;
+    std::array<Made, 2> m_made;
+    int m_offlineUntil = -1;
+    int m_index = 0;
+};
+
+QString kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::CreatePage:
+        return QStringLiteral("create page");
+    case Kind::RenamePage:
+        return QStringLiteral("rename page");
+    case Kind::MovePage:
+        return QStringLiteral("move page");
+    case Kind::CreateFolder:
+        return QStringLiteral("create folder");
+    case Kind::RenameFolder:
+        return QStringLiteral("rename folder");
+    case Kind::SetFolderIcon:
+        return QStringLiteral("folder icon");
+    case Kind::MoveFolder:
+        return QStringLiteral("move folder");
+    case Kind::AddBlock:
+        return QStringLiteral("add block");
+    case Kind::EditBlock:
+        return QStringLiteral("edit block");
+    case Kind::Sync:
+        return QStringLiteral("sync");
+    case Kind::Refresh:
+        return QStringLiteral("refresh");
+    case Kind::InjectFault:
+        return QStringLiteral("fault");
+    case Kind::GoOffline:
+        return QStringLiteral("offline");
+    case Kind::GoOnline:
+        return QStringLiteral("online");
+    }
+    return QString();
+}
+
+QString faultName(const ChaosStep &step)
+{
+    switch (step.fault) {
+    case Fault::Http500:
+        return QStringLiteral("500");
+    case Fault::HtmlPage:
+        return QStringLiteral("HTML 502");
+    case Fault::TooManyRequests:
+        return QStringLiteral("429");
+    case Fault::InvalidUtf8:
+        return QStringLiteral("invalid UTF-8");
+    case Fault::Drop:
+        return QStringLiteral("drop");
+    case Fault::Delay:
+        return QStringLiteral("delay %1 ms").arg(step.delayMs);
+    case Fault::ApplyThenDrop:
+        return QStringLiteral("applied, reply lost");
+    }
+    return QString();
+}
+
+QString naming(const ChaosStep &step)
+{
+    return step.namedAtOnce ? QStringLiteral(", named at once") : QStringLiteral(", named after its create");
+}
+
+QString folderRef(int device, int folder)
+{
+    return folder < 0 ? QStringLiteral("top")
+                      : QStringLiteral("%1.f%2").arg(chaosDeviceName(device)).arg(folder);
+}
+
+} // namespace
+
+const QStringList &chaosFaultPaths()
+{
+    static const QStringList paths = {
+        QStringLiteral("/api/sync.php"),        QStringLiteral("/api/pages.php"),
+        QStringLiteral("/api/blocks.php"),      QStringLiteral("/api/folders.php"),
+        QStringLiteral("/api/page-status.php"),
+    };
+    return paths;
+}
+
+QString chaosDeviceName(int device)
+{
+    return device == 0 ? QStringLiteral("A") : QStringLiteral("B");
+}
+
+std::vector<ChaosStep> makeChaosPlan(quint64 seed, int steps, bool faults)
+{
+    Planner planner(seed, faults);
+    std::vector<ChaosStep> plan;
+    plan.reserve(size_t(std::max(0, steps)));
+    for (int i = 0; i < steps; ++i)
+        plan.push_back(planner.next(i));
+    return plan;
+}
+
+QString ChaosStep::describe() const
+{
+    const QString who = chaosDeviceName(device);
+    QString out = QStringLiteral("+%1ms ").arg(advanceMs) + kindName(kind);
+    switch (kind) {
+    case Kind::CreatePage:
+        return out +
+               QStringLiteral(" %1.p%2 \"%3\" in %4")
+                   .arg(who)
+                   .arg(record)
+                   .arg(text, folderRef(device, target)) +
+               naming(*this);
+    case Kind::RenamePage:
+        return out + QStringLiteral(" %1.p%2 to \"%3\"").arg(who).arg(record).arg(text);
+    case Kind::MovePage:
+        return out + QStringLiteral(" %1.p%2 to %3").arg(who).arg(record).arg(folderRef(device, target));
+    case Kind::CreateFolder:
+        return out +
+               QStringLiteral(" %1.f%2 \"%3\" in %4")
+                   .arg(who)
+                   .arg(record)
+                   .arg(text, folderRef(device, target)) +
+               naming(*this);
+    case Kind::RenameFolder:
+    case Kind::SetFolderIcon:
+        return out + QStringLiteral(" %1.f%2 to \"%3\"").arg(who).arg(record).arg(text);
+    case Kind::MoveFolder:
+        return out + QStringLiteral(" %1.f%2 to %3").arg(who).arg(record).arg(folderRef(device, target));
+    case Kind::AddBlock:
+        return out + QStringLiteral(" %1.b%2 \"%3\" on %1.p%4").arg(who).arg(target).arg(text).arg(record);
+    case Kind::EditBlock:
+        return out + QStringLiteral(" %1.b%2 to \"%3\"").arg(who).arg(record).arg(text);
+    case Kind::Sync:
+    case Kind::Refresh:
+        return out + QLatin1Char(' ') + who;
+    case Kind::InjectFault:
+        return out +
+               QStringLiteral(" %1 on %2 for %3")
+                   .arg(faultName(*this), path < 0 ? QStringLiteral("every path") : chaosFaultPaths()[path])
+                   .arg(count);
+    case Kind::GoOffline:
+    case Kind::GoOnline:
+        return out;
+    }
+    return out;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// One step of a randomized two-device run. Records are named by their maker and their index among
+// that device's own pages, folders or blocks, so a step means the same thing in every run of a seed.
+struct ChaosStep {
+    enum class Kind {
+        CreatePage,   // target: the folder it is made in, -1 at the top level
+        RenamePage,   // record: page; text: new title
+        MovePage,     // record: page; target: folder, -1 = out to the top level
+        CreateFolder, // target: parent folder, -1 at the top level; text: its name
+        RenameFolder, // record: folder; text: new name
+        SetFolderIcon,
+        MoveFolder, // record: folder; target: new parent, -1 = top level
+        AddBlock,   // record: page; text: the block's text
+        EditBlock,  // record: block; text: new text
+        Sync,
+        Refresh,
+        InjectFault,
+        GoOffline,
+        GoOnline,
+    };
+    enum class Fault { Http500, HtmlPage, TooManyRequests, InvalidUtf8, Drop, Delay, ApplyThenDrop };
+
+    Kind kind = Kind::Sync;
+    int device = 0;
+    int record = -1;
+    int target = -1;
+    QString text;
+    Fault fault = Fault::Http500;
+    int path = -1; // index into faultPaths(); -1 for every one of them
+    int count = 1; // requests the fault lasts for, per path
+    int delayMs = 0;
+    qint64 advanceMs = 0; // how far the devices' clock moves before the step
+    // A create's name typed before its request has had a turn, or only once it has run its course.
+    bool namedAtOnce = true;
+
+    bool isEdit() const { return kind <= Kind::EditBlock; }
+    QString describe() const;
+};
+
+// The service paths the devices' sync and sidebar use, where faults are injected.
+const QStringList &chaosFaultPaths();
+
+// The steps of a run, from the seed alone: records are picked among those the plan itself has made,
+// and each device only touches its own. Without faults no fault or offline step is planned.
+std::vector<ChaosStep> makeChaosPlan(quint64 seed, int steps, bool faults);
+
+// "A" or "B".
+QString chaosDeviceName(int device);

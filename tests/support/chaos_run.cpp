@@ -1,0 +1,441 @@
+#include "support/chaos_run.h"
+
+#include "support/chaos_device.h"
+#include "support/fake_content.h"
+#include "support/fake_service.h"
+#include "support/test_device.h"
+
+#include "api/api_client.h"
+#include "library/library_creator.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QNetworkReply>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+using Kind = ChaosStep::Kind;
+
+// Far past the longest delay a fault adds; only a hang takes this long.
+constexpr qint64 kDrainCapMs = 20000;
+// Past the longest back-off, so every waiting operation is due in the next cycle.
+constexpr qint64 kSettleAdvanceSecs = 61;
+
+FakeService::Fault faultFor(const ChaosStep &step)
+{
+    FakeService::Fault f;
+    switch (step.fault) {
+    case ChaosStep::Fault::Http500:
+        f = FakeService::Fault::http(500, R"({"error":"Internal server error"})");
+        break;
+    case ChaosStep::Fault::HtmlPage:
+        f = FakeService::Fault::htmlPage(502);
+        break;
+    case ChaosStep::Fault::TooManyRequests:
+        f = FakeService::Fault::http(429, R"({"error":"Too many requests"})");
+        break;
+    case ChaosStep::Fault::InvalidUtf8:
+        f = FakeService::Fault::invalidUtf8(200);
+        break;
+    case ChaosStep::Fault::Drop:
+        f = FakeService::Fault::drop();
+        break;
+    case ChaosStep::Fault::Delay:
+        f = FakeService::Fault::delay(step.delayMs);
+        break;
+    case ChaosStep::Fault::ApplyThenDrop:
+        f = FakeService::Fault::applyThenDrop();
+        break;
+    }
+    f.remaining = step.count;
+    return f;
+}
+
+QString outboxLine(const QString &who, const std::vector<FNSyncOp> &outbox)
+{
+    const FNSyncOp &first = outbox.front();
+    return QStringLiteral("%1's outbox still holds %2 (first: %3/%4, %5 attempts, \"%6\")")
+        .arg(who)
+        .arg(outbox.size())
+        .arg(first.entity, first.op)
+        .arg(first.attempts)
+        .arg(first.lastError.value_or(QString()));
+}
+
+} // namespace
+
+QString ChaosReport::summary() const
+{
+    return QStringLiteral("seed %1: %2 steps, %3 edits (%4 adapted, %5 skipped), %6 syncs, %7 refreshes, "
+                          "%8 faults, %9 requests; %10; lost edits %11, duplicates %12; %13 ms")
+        .arg(seed)
+        .arg(steps.size())
+        .arg(edits)
+        .arg(adapted)
+        .arg(skipped)
+        .arg(syncs)
+        .arg(refreshes)
+        .arg(faults)
+        .arg(requests)
+        .arg(settled ? QStringLiteral("settled in %1 rounds").arg(settleRounds)
+                     : QStringLiteral("NOT settled"))
+        .arg(findings.lost)
+        .arg(findings.duplicates)
+        .arg(wallMs);
+}
+
+QString ChaosReport::details() const
+{
+    QStringList lines{summary()};
+    QStringList kinds;
+    for (const auto &[kind, count] : findings.kinds)
+        kinds << QStringLiteral("%1 %2").arg(count).arg(kind);
+    if (!kinds.isEmpty())
+        lines << QStringLiteral("  by kind: ") + kinds.join(QStringLiteral(", "));
+    for (const QString &p : problems)
+        lines << QStringLiteral("  problem: ") + p;
+    for (const QString &l : findings.lostExamples)
+        lines << QStringLiteral("  lost: ") + l;
+    for (const QString &d : findings.duplicateExamples)
+        lines << QStringLiteral("  duplicate: ") + d;
+    return lines.join(QLatin1Char('\n'));
+}
+
+ChaosRun::ChaosRun(const ChaosOptions &options)
+    : m_options(options)
+    , m_service(std::make_unique<FakeService>())
+    , m_now(QDateTime::currentDateTimeUtc())
+{
+}
+
+ChaosRun::~ChaosRun()
+{
+    // The devices' engines and sidebars may still hold requests to the service: they go first.
+    for (auto &device : m_devices)
+        device.reset();
+}
+
+ChaosReport ChaosRun::run()
+{
+    QElapsedTimer wall;
+    wall.start();
+    ChaosReport report;
+    report.seed = m_options.seed;
+    const std::vector<ChaosStep> plan = makeChaosPlan(m_options.seed, m_options.steps, m_options.faults);
+    for (const ChaosStep &step : plan)
+        report.steps << step.describe();
+
+    if (!m_service->start()) {
+        report.problems << QStringLiteral("the fake service did not start");
+        return report;
+    }
+    APIClient::setBaseURL(m_service->origin());
+    const FakeService::Account account = m_service->createAccount(
+        QStringLiteral("chaos@example.com"), QStringLiteral("secret12"), QStringLiteral("Chaos"));
+    m_workspaceId = account.workspaceId;
+    const auto clock = [this] { return m_now; };
+    m_devices[0] = std::make_unique<ChaosDevice>(account.token, clock);
+    m_devices[1] =
+        std::make_unique<ChaosDevice>(m_service->issueToken(account.userId, QStringLiteral("B")), clock);
+    for (auto &device : m_devices) {
+        device->refresh(); // the sidebar's first load brings the workspace
+        drain();
+        if (device->store().currentWorkspaceServerID() != m_workspaceId)
+            report.problems << QStringLiteral("a device did not learn its workspace");
+    }
+
+    if (report.problems.isEmpty()) {
+        for (size_t i = 0; i < plan.size(); ++i) {
+            m_now = m_now.addMSecs(plan[i].advanceMs);
+            QElapsedTimer stepTime;
+            stepTime.start();
+            const qsizetype requestsBefore = m_service->requests().size();
+            execute(plan[i], report);
+            const bool drained = drain();
+            if (m_options.trace)
+                std::fprintf(stderr, "%5zu %5lld ms %3lld requests  %s\n", i, qlonglong(stepTime.elapsed()),
+                             qlonglong(m_service->requests().size() - requestsBefore),
+                             qPrintable(report.steps[qsizetype(i)]));
+            if (!drained) {
+                report.problems << QStringLiteral("step %1 (%2) never came to rest")
+                                       .arg(i)
+                                       .arg(report.steps[qsizetype(i)]);
+                break;
+            }
+        }
+        report.settled = settle(report);
+        report.findings = check();
+    }
+    report.requests = int(m_service->requests().size());
+    report.wallMs = wall.elapsed();
+    return report;
+}
+
+ChaosFindings ChaosRun::check() const
+{
+    if (!m_devices[0] || !m_devices[1])
+        return {};
+    return checkChaos(m_model, m_service->state(), m_workspaceId,
+                      {&m_devices[0]->store(), &m_devices[1]->store()});
+}
+
+LocalStore &ChaosRun::store(int device)
+{
+    return m_devices[size_t(device)]->store();
+}
+
+void ChaosRun::execute(const ChaosStep &step, ChaosReport &report)
+{
+    ChaosDevice &device = *m_devices[size_t(step.device)];
+    switch (step.kind) {
+    case Kind::Sync:
+        ++report.syncs;
+        device.sync();
+        return;
+    case Kind::Refresh:
+        ++report.refreshes;
+        device.refresh();
+        return;
+    case Kind::InjectFault:
+        ++report.faults;
+        injectFault(step);
+        return;
+    case Kind::GoOffline:
+        ++report.faults;
+        m_service->setOffline(true);
+        return;
+    case Kind::GoOnline:
+        m_service->setOffline(false);
+        return;
+    default:
+        executeEdit(step, report);
+        return;
+    }
+}
+
+std::optional<FNFolder> ChaosRun::madeFolder(int device, int folder) const
+{
+    if (folder < 0)
+        return std::nullopt;
+    return m_devices[size_t(device)]->folder(m_model.devices[size_t(device)].folders[size_t(folder)].localID);
+}
+
+void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
+{
+    ChaosDevice &device = *m_devices[size_t(step.device)];
+    ChaosModel::Made &made = m_model.devices[size_t(step.device)];
+    // The sidebar offers a folder as a place only once the service has numbered it.
+    const bool toFolder = step.kind == Kind::CreatePage || step.kind == Kind::MovePage ||
+                          step.kind == Kind::CreateFolder || step.kind == Kind::MoveFolder;
+    const std::optional<FNFolder> target = toFolder ? madeFolder(step.device, step.target) : std::nullopt;
+    const bool targetReady = step.target < 0 || (target && target->serverID != 0);
+    ++report.edits;
+
+    switch (step.kind) {
+    case Kind::CreatePage: {
+        const int folder = targetReady ? step.target : -1;
+        report.adapted += targetReady ? 0 : 1;
+        const auto id = device.createPage(folder < 0 ? std::nullopt : target);
+        made.pages.push_back({id.value_or(QString()), step.text, folder});
+        if (!step.namedAtOnce)
+            drain();
+        device.renamePage(made.pages.back().localID, step.text);
+        return;
+    }
+    case Kind::RenamePage: {
+        ChaosModel::Page &page = made.pages[size_t(step.record)];
+        device.renamePage(page.localID, step.text);
+        page.title = step.text;
+        return;
+    }
+    case Kind::MovePage: {
+        ChaosModel::Page &page = made.pages[size_t(step.record)];
+        if (!targetReady) {
+            ++report.skipped;
+            return;
+        }
+        device.movePage(page.localID, target);
+        page.folder = step.target;
+        return;
+    }
+    case Kind::CreateFolder: {
+        const int parent = targetReady ? step.target : -1;
+        report.adapted += targetReady ? 0 : 1;
+        const auto id = device.createFolder(parent < 0 ? std::nullopt : target);
+        made.folders.push_back(
+            {id.value_or(QString()), step.text, QString::fromUtf8(LibraryCreator::kFolderIcon), parent});
+        if (!step.namedAtOnce)
+            drain();
+        device.renameFolder(made.folders.back().localID, step.text);
+        return;
+    }
+    case Kind::RenameFolder: {
+        ChaosModel::Folder &folder = made.folders[size_t(step.record)];
+        device.renameFolder(folder.localID, step.text);
+        folder.name = step.text;
+        return;
+    }
+    case Kind::SetFolderIcon: {
+        ChaosModel::Folder &folder = made.folders[size_t(step.record)];
+        device.setFolderIcon(folder.localID, step.text);
+        folder.icon = step.text;
+        return;
+    }
+    case Kind::MoveFolder: {
+        ChaosModel::Folder &folder = made.folders[size_t(step.record)];
+        const auto moved = device.folder(folder.localID);
+        // A drop that would put the folder inside itself is refused, and so is one to the top
+        // level of a folder without a server id (the sidebar takes both ids for the same place).
+        const bool refused = !targetReady || !moved ||
+                             m_model.isWithin(step.device, step.target, step.record) ||
+                             (step.target < 0 && moved->serverID == 0);
+        if (refused) {
+            ++report.skipped;
+            return;
+        }
+        device.moveFolder(folder.localID, target);
+        folder.parent = step.target;
+        return;
+    }
+    case Kind::AddBlock: {
+        const auto id = device.addBlock(made.pages[size_t(step.record)].localID, step.text);
+        made.blocks.push_back({id.value_or(QString()), step.record, step.text});
+        return;
+    }
+    case Kind::EditBlock: {
+        ChaosModel::Block &block = made.blocks[size_t(step.record)];
+        device.editBlock(block.localID, step.text);
+        block.text = step.text;
+        return;
+    }
+    default:
+        --report.edits;
+        return;
+    }
+}
+
+void ChaosRun::injectFault(const ChaosStep &step)
+{
+    const FakeService::Fault fault = faultFor(step);
+    if (step.path >= 0) {
+        m_service->setFault(chaosFaultPaths()[step.path], fault);
+        return;
+    }
+    for (const QString &path : chaosFaultPaths())
+        m_service->setFault(path, fault);
+}
+
+bool ChaosRun::isBusy() const
+{
+    for (const auto &device : m_devices) {
+        if (device && device->isBusy())
+            return true;
+    }
+    const auto replies = APIClient::shared().session().findChildren<QNetworkReply *>();
+    return std::any_of(replies.begin(), replies.end(),
+                       [](const QNetworkReply *r) { return !r->isFinished(); });
+}
+
+bool ChaosRun::drain()
+{
+    QElapsedTimer waited;
+    waited.start();
+    // Several idle turns in a row: a finished request may have queued its follow-up for the next.
+    for (int quiet = 0; quiet < 3;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (!isBusy()) {
+            ++quiet;
+            continue;
+        }
+        quiet = 0;
+        if (waited.elapsed() > kDrainCapMs)
+            return false;
+        QEventLoop pause;
+        QTimer::singleShot(1, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+    // Finished replies are let go with deleteLater, which no outer loop here would ever run.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return true;
+}
+
+bool ChaosRun::settle(ChaosReport &report)
+{
+    m_service->clearFaults();
+    m_service->setOffline(false);
+    QString before = snapshot();
+    for (int round = 1; round <= m_options.maxSettleRounds; ++round) {
+        report.settleRounds = round;
+        for (auto &device : m_devices) {
+            m_now = m_now.addSecs(kSettleAdvanceSecs);
+            device->sync();
+            const bool synced = drain();
+            device->refresh();
+            if (!synced || !drain()) {
+                report.problems << QStringLiteral("settling never came to rest");
+                return false;
+            }
+        }
+        const QString after = snapshot();
+        const bool empty = std::all_of(m_devices.begin(), m_devices.end(),
+                                       [](const auto &d) { return d->store().state().outbox.empty(); });
+        if (empty && after == before)
+            return true;
+        before = after;
+    }
+    QString why = QStringLiteral("did not settle in %1 rounds").arg(m_options.maxSettleRounds);
+    for (int k = 0; k < 2; ++k) {
+        const auto &outbox = m_devices[size_t(k)]->store().state().outbox;
+        if (!outbox.empty())
+            why += QStringLiteral("; ") + outboxLine(chaosDeviceName(k), outbox);
+    }
+    report.problems << why;
+    return false;
+}
+
+QString ChaosRun::snapshot() const
+{
+    QStringList lines;
+    for (int k = 0; k < 2; ++k) {
+        const StoreState &s = m_devices[size_t(k)]->store().state();
+        const QString who = chaosDeviceName(k);
+        for (const FNFolder &f : s.folders)
+            lines << QStringLiteral("%1 f %2 #%3 %4 %5 ^%6 %7")
+                         .arg(who, f.localID)
+                         .arg(f.serverID)
+                         .arg(f.name, f.icon)
+                         .arg(f.parentFolderServerID)
+                         .arg(f.deletedAt.has_value());
+        for (const FNPage &p : s.pages)
+            lines << QStringLiteral("%1 p %2 #%3 %4 in %5 %6")
+                         .arg(who, p.localID)
+                         .arg(p.serverID)
+                         .arg(p.title)
+                         .arg(p.folderServerID)
+                         .arg(p.deletedAt.has_value());
+        for (const FNBlock &b : s.blocks)
+            lines << QStringLiteral("%1 b %2 #%3 %4 on %5 %6")
+                         .arg(who, b.localID)
+                         .arg(b.serverID)
+                         .arg(TestDevice::textOf(b), b.pageLocalID)
+                         .arg(b.deletedAt.has_value());
+        lines << QStringLiteral("%1 outbox %2").arg(who).arg(s.outbox.size());
+    }
+    const FakeServiceState &s = m_service->state();
+    for (const auto &[id, f] : s.folders)
+        lines << QStringLiteral("service f #%1 %2 %3 ^%4").arg(id).arg(f.name, f.icon).arg(f.parentFolderId);
+    for (const auto &[id, p] : s.pages)
+        lines << QStringLiteral("service p #%1 %2 in %3 %4")
+                     .arg(id)
+                     .arg(p.title)
+                     .arg(p.folderId)
+                     .arg(p.inTrash());
+    for (const auto &[id, b] : s.blocks)
+        lines
+            << QStringLiteral("service b #%1 on %2 %3").arg(id).arg(b.pageId).arg(FakeContent::blockText(b));
+    return lines.join(QLatin1Char('\n'));
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "support/chaos_check.h"
+#include "support/chaos_plan.h"
+
+#include "store/fn_folder.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+class ChaosDevice;
+class FakeService;
+class LocalStore;
+
+struct ChaosOptions {
+    quint64 seed = 1;
+    int steps = 300;
+    bool faults = true;
+    int maxSettleRounds = 12;
+    bool trace = false; // each step to stderr as it ends, with its time and requests
+};
+
+// What one run did and found.
+struct ChaosReport {
+    quint64 seed = 0;
+    QStringList steps; // the plan, one line a step
+    int edits = 0;     // edits carried out
+    int adapted = 0;   // creates made at the top level: the planned parent was not on the service yet
+    int skipped = 0;   // moves the sidebar could not offer then, for the same reason or a loop
+    int syncs = 0;
+    int refreshes = 0;
+    int faults = 0; // injections and offline spells
+    int requests = 0;
+    bool settled = false;
+    int settleRounds = 0;
+    QStringList problems; // the run itself going wrong: no workspace, a hang, no settling
+    ChaosFindings findings;
+    qint64 wallMs = 0;
+
+    bool clean() const
+    {
+        return settled && problems.isEmpty() && findings.lost == 0 && findings.duplicates == 0;
+    }
+    QString summary() const;
+    // The summary, then each problem and the examples of what was lost or copied.
+    QString details() const;
+};
+
+// A seeded run of two devices of one account against a fresh fake service: the plan's steps one
+// at a time, each carried to its end, then every fault cleared, the devices brought to rest and
+// the outcome checked. The same seed makes the same steps.
+class ChaosRun
+{
+public:
+    explicit ChaosRun(const ChaosOptions &options);
+    ~ChaosRun();
+
+    ChaosReport run();
+    // The checks alone, against everything as it stands now.
+    ChaosFindings check() const;
+    FakeService &service() { return *m_service; }
+    LocalStore &store(int device);
+
+private:
+    void execute(const ChaosStep &step, ChaosReport &report);
+    void executeEdit(const ChaosStep &step, ChaosReport &report);
+    void injectFault(const ChaosStep &step);
+    // Lets every request, cycle, folder create and block flush run out; false when that takes
+    // longer than any fault here could explain.
+    bool drain();
+    bool isBusy() const;
+    bool settle(ChaosReport &report);
+    QString snapshot() const;
+    std::optional<FNFolder> madeFolder(int device, int folder) const;
+
+    ChaosOptions m_options;
+    std::unique_ptr<FakeService> m_service;
+    qint64 m_workspaceId = 0;
+    QDateTime m_now;
+    std::array<std::unique_ptr<ChaosDevice>, 2> m_devices;
+    ChaosModel m_model;
+};
