@@ -35,7 +35,8 @@ void FolderOutbox::queueCreate(LocalStore &store, const FNFolder &folder)
 void FolderOutbox::queueUpdate(LocalStore &store, const FNFolder &folder, FolderPatchReq patch)
 {
     patch.folder_id = folder.serverID;
-    append(store, QStringLiteral("folder"), QStringLiteral("update"), folder.localID, sharedJSONEncode(patch));
+    append(store, QStringLiteral("folder"), QStringLiteral("update"), folder.localID,
+           sharedJSONEncode(patch));
 }
 
 void FolderOutbox::queuePageMove(LocalStore &store, const FNPage &page, qint64 folderServerID)

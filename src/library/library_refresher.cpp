@@ -192,7 +192,8 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
         if (index < 0 && createMayBeInFlight)
             continue;
         if (index < 0) {
-            const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name};
+            const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
+                                         dto.name};
             if (const auto waiting = folderAwaitingAdoption(m_store, candidate)) {
                 adoptFolderServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand

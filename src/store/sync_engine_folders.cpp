@@ -52,9 +52,11 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
         }
         if (op.attempts > 0) {
             // An earlier send may have made the folder with its reply lost: take that one.
-            const FoldersResp listed = co_await ServiceEndpoints::listFolders(token, req.workspace_id, cancelToken());
+            const FoldersResp listed =
+                co_await ServiceEndpoints::listFolders(token, req.workspace_id, cancelToken());
             for (const FolderDTO &dto : listed.folders) {
-                const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name};
+                const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
+                                             dto.name};
                 if (folderAwaitingAdoption(m_store, candidate) == op.refLocalID) {
                     adoptFolderServerID(m_store, op.refLocalID, dto.id);
                     co_return;

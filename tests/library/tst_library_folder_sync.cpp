@@ -136,7 +136,8 @@ void TestLibraryFolderSync::folderChangeOutlastsATransientFault_data()
     QTest::addColumn<QString>("fault");
     for (const char *change : {"rename", "icon", "move"}) {
         for (const char *fault : {"drop", "500", "408", "429"})
-            QTest::addRow("%s, %s", change, fault) << QString::fromLatin1(change) << QString::fromLatin1(fault);
+            QTest::addRow("%s, %s", change, fault)
+                << QString::fromLatin1(change) << QString::fromLatin1(fault);
     }
 }
 
@@ -168,9 +169,9 @@ void TestLibraryFolderSync::folderChangeOutlastsATransientFault()
     } else if (change == QLatin1String("icon")) {
         m_editor->applyFolderIcon(QStringLiteral("🗂"), folder.localID);
     } else {
-        QVERIFY(runTask(m_mover->handleFolderDrop(LibraryMover::folderPayload(folder.localID),
-                                                  archive.serverID))
-                    .ok());
+        QVERIFY(
+            runTask(m_mover->handleFolderDrop(LibraryMover::folderPayload(folder.localID), archive.serverID))
+                .ok());
     }
     QTRY_VERIFY(count(kFolders, "PATCH") >= 1);
     QTRY_VERIFY(!m_device->engine().isSyncing());
