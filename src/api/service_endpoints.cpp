@@ -154,9 +154,11 @@ QCoro::Task<WorkspacesResp> ServiceEndpoints::listWorkspaces(QString token)
     return get<WorkspacesResp>(WorkspacesPath, std::move(token));
 }
 
-QCoro::Task<FoldersResp> ServiceEndpoints::listFolders(QString token, qint64 workspaceId)
+QCoro::Task<FoldersResp> ServiceEndpoints::listFolders(QString token, qint64 workspaceId,
+                                                       QPointer<CancelToken> cancel)
 {
-    return get<FoldersResp>(withId(FoldersPath, "workspace_id", workspaceId), std::move(token));
+    return call<FoldersResp>(Get, withId(FoldersPath, "workspace_id", workspaceId), std::nullopt,
+                             std::move(token), std::move(cancel));
 }
 
 QCoro::Task<LibraryPagesResp> ServiceEndpoints::listPages(QString token, qint64 workspaceId,
@@ -178,20 +180,23 @@ QCoro::Task<SearchResp> ServiceEndpoints::search(QString token, qint64 workspace
     return get<SearchResp>(path, std::move(token));
 }
 
-QCoro::Task<FolderResp> ServiceEndpoints::createFolder(QString token, FolderCreateReq body)
+QCoro::Task<FolderResp> ServiceEndpoints::createFolder(QString token, FolderCreateReq body,
+                                                       QPointer<CancelToken> cancel)
 {
-    return call<FolderResp>(Post, FoldersPath, std::move(body), std::move(token));
+    return call<FolderResp>(Post, FoldersPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::patchFolder(QString token, FolderPatchReq body)
+QCoro::Task<EmptyReply> ServiceEndpoints::patchFolder(QString token, FolderPatchReq body,
+                                                      QPointer<CancelToken> cancel)
 {
-    return call<EmptyReply>(Patch, FoldersPath, std::move(body), std::move(token));
+    return call<EmptyReply>(Patch, FoldersPath, std::move(body), std::move(token), std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceEndpoints::movePage(QString token, FolderMovePageReq body)
+QCoro::Task<EmptyReply> ServiceEndpoints::movePage(QString token, FolderMovePageReq body,
+                                                   QPointer<CancelToken> cancel)
 {
     return call<EmptyReply>(Patch, FoldersPath + QLatin1String("?move_page=1"), std::move(body),
-                            std::move(token));
+                            std::move(token), std::move(cancel));
 }
 
 QCoro::Task<EmptyReply> ServiceEndpoints::deleteFolder(QString token, qint64 folderId)

@@ -83,15 +83,19 @@ public:
 
     // Library and trash
     static QCoro::Task<WorkspacesResp> listWorkspaces(QString token);
-    static QCoro::Task<FoldersResp> listFolders(QString token, qint64 workspaceId);
+    static QCoro::Task<FoldersResp> listFolders(QString token, qint64 workspaceId,
+                                                QPointer<CancelToken> cancel = {});
     static QCoro::Task<LibraryPagesResp> listPages(QString token, qint64 workspaceId,
-                                                    QPointer<CancelToken> cancel = {});
+                                                   QPointer<CancelToken> cancel = {});
     static QCoro::Task<PageStatusesResp> pageStatuses(QString token, qint64 workspaceId);
     static QCoro::Task<SearchResp> search(QString token, qint64 workspaceId, QString text);
-    static QCoro::Task<FolderResp> createFolder(QString token, FolderCreateReq body);
+    static QCoro::Task<FolderResp> createFolder(QString token, FolderCreateReq body,
+                                                QPointer<CancelToken> cancel = {});
     // Rename, re-icon or re-parent (drop onto another folder).
-    static QCoro::Task<EmptyReply> patchFolder(QString token, FolderPatchReq body);
-    static QCoro::Task<EmptyReply> movePage(QString token, FolderMovePageReq body);
+    static QCoro::Task<EmptyReply> patchFolder(QString token, FolderPatchReq body,
+                                               QPointer<CancelToken> cancel = {});
+    static QCoro::Task<EmptyReply> movePage(QString token, FolderMovePageReq body,
+                                            QPointer<CancelToken> cancel = {});
     static QCoro::Task<EmptyReply> deleteFolder(QString token, qint64 folderId);
     static QCoro::Task<PagesResp> listTrash(QString token, qint64 workspaceId);
     static QCoro::Task<EmptyReply> purgePage(QString token, qint64 pageId);

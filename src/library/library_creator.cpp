@@ -1,16 +1,16 @@
 #include "library/library_creator.h"
 
+#include "api/folder_move_page_req.h"
 #include "api/json_coder.h"
 #include "api/json_error.h"
 #include "api/page_create_req.h"
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
+#include "library/folder_outbox.h"
 #include "library/library_tree.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTimer>
 
@@ -35,18 +35,13 @@ LibraryCreator::LibraryCreator(LocalStore &store, SecretStore &secrets, SyncEngi
                                TemplateStore *templates, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
     , m_engine(engine)
     , m_templates(templates)
     , m_generation(store.generation())
 {
+    Q_UNUSED(secrets);
     connect(&m_engine, &SyncEngine::cycleFinished, this, &LibraryCreator::settlePending);
     adoptPendingWork();
-}
-
-std::optional<QString> LibraryCreator::token() const
-{
-    return SessionStore::savedToken(m_secrets);
 }
 
 std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder> &parent)
@@ -66,54 +61,9 @@ std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder
     folder.updatedAt = folder.createdAt;
     m_store.upsertFolder(folder);
     m_store.scheduleSave();
-    createFolderOnServer(folder.localID);
+    FolderOutbox::queueCreate(m_store, folder);
+    SyncEngine::syncQuietly(&m_engine);
     return folder.localID;
-}
-
-QCoro::Task<> LibraryCreator::createFolderOnServer(QString localID)
-{
-    const auto t = token();
-    if (!t)
-        co_return;
-    const qsizetype index = m_store.indexOfFolder(localID);
-    if (index < 0 || m_foldersInFlight.contains(localID))
-        co_return;
-    const FNFolder folder = m_store.state().folders[size_t(index)];
-    if (folder.serverID != 0)
-        co_return;
-
-    FolderCreateReq req;
-    req.workspace_id = folder.workspaceServerID;
-    if (folder.parentFolderServerID != 0)
-        req.parent_folder_id = folder.parentFolderServerID;
-    req.name = folder.name;
-    req.icon = folder.icon;
-
-    m_foldersInFlight.insert(localID);
-    QPointer<LibraryCreator> self(this);
-    const quint64 generation = m_store.generation();
-    std::optional<qint64> serverID;
-    try {
-        const FolderResp reply = co_await ServiceEndpoints::createFolder(*t, req);
-        serverID = reply.folder.id;
-    } catch (...) {
-        // Stays local; the next folder refresh sends the create again.
-    }
-    if (!self)
-        co_return;
-    m_foldersInFlight.remove(localID);
-    if (serverID && m_store.generation() == generation) {
-        // Only the id is written, into the record as it stands now: a rename or delete made while the
-        // request was out stays.
-        const qsizetype now = m_store.indexOfFolder(localID);
-        if (now >= 0 && m_store.state().folders[size_t(now)].serverID == 0) {
-            FNFolder current = m_store.state().folders[size_t(now)];
-            current.serverID = *serverID;
-            m_store.upsertFolder(current);
-            m_store.scheduleSave();
-        }
-    }
-    Q_EMIT folderCreateFinished(localID);
 }
 
 qint64 LibraryCreator::nextPagePosition(const std::optional<FNPage> &parent,
@@ -152,10 +102,9 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
     m_store.scheduleSave();
 
     queuePageCreate(page);
-
-    // The create body has no folder: the page is moved once it has its server id.
+    // The create body has no folder: the move follows it, sent once the page has its server id.
     if (page.folderServerID != 0)
-        m_pendingMoves.insert(page.localID, page.folderServerID);
+        FolderOutbox::queuePageMove(m_store, page, page.folderServerID);
     Q_EMIT pageCreated(page.localID);
     syncNewPage(page.localID);
     return page.localID;
@@ -206,48 +155,13 @@ void LibraryCreator::deleteTemplate(const PageTemplate &pageTemplate)
     m_templates->save();
 }
 
-QCoro::Task<> LibraryCreator::movePageToFolder(qint64 pageServerID, qint64 folderServerID)
-{
-    const auto t = token();
-    if (!t)
-        co_return;
-    FolderMovePageReq req;
-    req.page_id = pageServerID;
-    if (folderServerID != 0)
-        req.folder_id = folderServerID;
-    try {
-        co_await ServiceEndpoints::movePage(*t, req);
-    } catch (...) {
-        // Reported nowhere and not retried: the next refresh shows where the service has the page.
-    }
-}
-
-std::optional<qint64> LibraryCreator::pendingMoveFolder(const QString &pageLocalID) const
-{
-    const auto it = m_pendingMoves.constFind(pageLocalID);
-    return it == m_pendingMoves.constEnd() ? std::nullopt : std::optional<qint64>(*it);
-}
-
-void LibraryCreator::cancelPendingMove(const QString &pageLocalID)
-{
-    m_pendingMoves.remove(pageLocalID);
-}
-
-void LibraryCreator::owePageMove(const QString &pageLocalID, qint64 folderServerID)
-{
-    if (folderServerID == 0)
-        m_pendingMoves.remove(pageLocalID);
-    else
-        m_pendingMoves.insert(pageLocalID, folderServerID);
-}
-
 QCoro::Task<> LibraryCreator::syncNewPage(QString pageLocalID)
 {
     Q_UNUSED(pageLocalID);
     QPointer<LibraryCreator> self(this);
     co_await SyncEngine::syncQuietly(&m_engine);
     // A sync that was already running returned at once; its end, or a later cycle's, settles the
-    // move through cycleFinished as well.
+    // page's work through cycleFinished as well.
     if (self)
         settlePending();
 }
@@ -266,30 +180,10 @@ void LibraryCreator::settlePending()
     if (m_store.generation() != m_generation) {
         // The data set was reset (sign-out): what was owed belonged to the old one.
         m_generation = m_store.generation();
-        m_pendingMoves.clear();
         m_pendingUploads.clear();
         return;
     }
-
-    const QHash<QString, qint64> moves = m_pendingMoves;
-    for (auto it = moves.constBegin(); it != moves.constEnd(); ++it) {
-        const QString &localID = it.key();
-        const qsizetype index = m_store.indexOfPage(localID);
-        if (index < 0) {
-            m_pendingMoves.remove(localID);
-            continue;
-        }
-        FNPage page = m_store.state().pages[size_t(index)];
-        // The pull of the page's own create brings the service's top-level copy; the page stays in
-        // its folder here until the move has gone out.
-        if (page.folderServerID != it.value() && page.parentPageServerID == 0) {
-            page.folderServerID = it.value();
-            m_store.upsertPage(page);
-            m_store.scheduleSave();
-        }
-        if (page.serverID != 0 && !m_movesInFlight.contains(localID))
-            sendPendingMove(localID, page.serverID, it.value());
-    }
+    holdQueuedMoves();
 
     bool queued = false;
     const QSet<QString> uploads = m_pendingUploads;
@@ -317,28 +211,56 @@ void LibraryCreator::settlePending()
         QTimer::singleShot(0, this, [this] { SyncEngine::syncQuietly(&m_engine); });
 }
 
-QCoro::Task<> LibraryCreator::sendPendingMove(QString pageLocalID, qint64 pageServerID, qint64 folderServerID)
+void LibraryCreator::holdQueuedMoves()
 {
-    m_movesInFlight.insert(pageLocalID);
-    QPointer<LibraryCreator> self(this);
-    co_await movePageToFolder(pageServerID, folderServerID);
-    if (!self)
-        co_return;
-    m_movesInFlight.remove(pageLocalID);
-    // Sent once, whatever the outcome; a move cancelled meanwhile is not touched.
-    if (pendingMoveFolder(pageLocalID) == folderServerID)
-        m_pendingMoves.remove(pageLocalID);
+    // The pull of a page's own create, or of an older change, can bring the service's folder back
+    // before a queued move has gone out; the page stays where it was moved until then.
+    QHash<QString, qint64> moves; // page local id -> the newest queued move's folder
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.entity != QLatin1String("page") || op.op != QLatin1String("move"))
+            continue;
+        try {
+            moves.insert(op.refLocalID,
+                         sharedJSONDecode<FolderMovePageReq>(op.payloadJSON.toUtf8()).folder_id.value_or(0));
+        } catch (const DecodeError &) {
+        }
+    }
+    for (auto it = moves.constBegin(); it != moves.constEnd(); ++it) {
+        const qsizetype index = m_store.indexOfPage(it.key());
+        if (index < 0)
+            continue;
+        FNPage page = m_store.state().pages[size_t(index)];
+        if (page.folderServerID == it.value() || page.parentPageServerID != 0)
+            continue;
+        page.folderServerID = it.value();
+        m_store.upsertPage(page);
+        m_store.scheduleSave();
+    }
 }
 
 void LibraryCreator::adoptPendingWork()
 {
-    // A page still waiting for its create (after a restart, say) still owes its folder move and its
-    // blocks; both can be told from the stored data: the create body never names a folder.
+    // A page still waiting for its create (after a restart, say) still owes its blocks: the template
+    // page's blocks are stored, not queued, until the page has its id.
     QSet<QString> creating;
+    QSet<QString> foldersCreating;
     for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.entity == QLatin1String("page") && op.op == QLatin1String("create"))
+        if (op.op != QLatin1String("create"))
+            continue;
+        if (op.entity == QLatin1String("page"))
             creating.insert(op.refLocalID);
+        else if (op.entity == QLatin1String("folder"))
+            foldersCreating.insert(op.refLocalID);
     }
+    // Earlier versions sent a folder's create by a direct request, retried only by the refresh.
+    std::vector<FNFolder> unqueued;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.serverID == 0 && !f.deletedAt && !foldersCreating.contains(f.localID))
+            unqueued.push_back(f);
+    }
+    for (const FNFolder &f : unqueued)
+        FolderOutbox::queueCreate(m_store, f);
+
     if (creating.isEmpty())
         return;
     QSet<QString> withBlocks;
@@ -347,11 +269,7 @@ void LibraryCreator::adoptPendingWork()
             withBlocks.insert(b.pageLocalID);
     }
     for (const FNPage &p : m_store.state().pages) {
-        if (p.serverID != 0 || p.deletedAt || !creating.contains(p.localID))
-            continue;
-        if (p.folderServerID != 0 && p.parentPageServerID == 0)
-            m_pendingMoves.insert(p.localID, p.folderServerID);
-        if (withBlocks.contains(p.localID))
+        if (p.serverID == 0 && !p.deletedAt && creating.contains(p.localID) && withBlocks.contains(p.localID))
             m_pendingUploads.insert(p.localID);
     }
 }

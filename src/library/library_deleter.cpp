@@ -4,7 +4,6 @@
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
 #include "app/toast_center.h"
-#include "library/library_creator.h"
 #include "platform/secret_store.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
@@ -25,7 +24,7 @@ struct FolderDeletion {
     quint64 generation = 0;
     QPointer<LocalStore> store;
     QPointer<SecretStore> secrets;
-    QPointer<LibraryCreator> creator;
+    QPointer<SyncEngine> engine;
     QPointer<LibraryDeleter> deleter;
 
     void finished() const
@@ -55,16 +54,19 @@ void settleFolderDeletion(const FolderDeletion &d)
         return d.finished();
     const qint64 serverID = d.store->state().folders[size_t(index)].serverID;
     if (serverID == 0) {
-        // Its create is still out: the id it brings is the one to delete.
-        if (d.creator && d.creator->isFolderCreateInFlight(d.localID)) {
+        // Its create is still queued: the id it brings is the one to delete, looked for after each
+        // sync cycle until the create has gone (sent, or given up).
+        const auto &outbox = d.store->state().outbox;
+        const bool createQueued = std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+            return op.entity == QLatin1String("folder") && op.op == QLatin1String("create") &&
+                   op.refLocalID == d.localID;
+        });
+        if (createQueued && d.engine) {
             auto connection = std::make_shared<QMetaObject::Connection>();
-            *connection = QObject::connect(d.creator, &LibraryCreator::folderCreateFinished, d.store,
-                                           [d, connection](const QString &localID) {
-                                               if (localID != d.localID)
-                                                   return;
-                                               QObject::disconnect(*connection);
-                                               settleFolderDeletion(d);
-                                           });
+            *connection = QObject::connect(d.engine, &SyncEngine::cycleFinished, d.store, [d, connection] {
+                QObject::disconnect(*connection);
+                settleFolderDeletion(d);
+            });
             return;
         }
         return d.finished();
@@ -93,10 +95,10 @@ LibraryDeleter::LibraryDeleter(LocalStore &store, SecretStore &secrets, SyncEngi
     , m_store(store)
     , m_secrets(secrets)
     , m_engine(engine)
-    , m_creator(creator)
     , m_toasts(toasts)
     , m_favorites(favorites)
 {
+    Q_UNUSED(creator);
 }
 
 void LibraryDeleter::setDelays(std::chrono::milliseconds undoWindow, std::chrono::milliseconds serverDelay)
@@ -138,7 +140,7 @@ void LibraryDeleter::undoDeleteFolder(const std::shared_ptr<bool> &undone, const
 void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID)
 {
     const FolderDeletion d{
-        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_secrets, &m_creator, this};
+        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_secrets, &m_engine, this};
     // Timed by the store: a reset data set takes the pending delete with it.
     QTimer::singleShot(m_serverDelay, &m_store, [d] { settleFolderDeletion(d); });
 }

@@ -21,8 +21,9 @@ class ToastCenter;
 
 // Deletes folders and pages from the sidebar. The record leaves the tree at once and a toast offers
 // "Undo" for its lifetime; the service learns of it afterwards: a folder by one direct request once
-// the undo window has passed, a page through its outbox "page"/"delete" operation. Undoing a page
-// whose deletion may already have reached the service asks the service to restore it.
+// the undo window has passed and its queued create has brought its id, a page through its outbox
+// "page"/"delete" operation. Undoing a page whose deletion may already have reached the service asks
+// the service to restore it.
 class LibraryDeleter : public QObject
 {
     Q_OBJECT
@@ -70,7 +71,6 @@ private:
     LocalStore &m_store;
     SecretStore &m_secrets;
     SyncEngine &m_engine;
-    LibraryCreator &m_creator;
     ToastCenter *m_toasts;
     FavoritesStore *m_favorites;
     std::chrono::milliseconds m_undoWindow = kUndoWindow;

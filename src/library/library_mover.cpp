@@ -2,10 +2,7 @@
 
 #include "api/json_coder.h"
 #include "api/page_patch_req.h"
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
-#include "library/library_creator.h"
-#include "platform/secret_store.h"
+#include "library/folder_outbox.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -18,10 +15,10 @@ LibraryMover::LibraryMover(LocalStore &store, SecretStore &secrets, SyncEngine &
                            LibraryCreator &creator, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
     , m_engine(engine)
-    , m_creator(creator)
 {
+    Q_UNUSED(secrets);
+    Q_UNUSED(creator);
 }
 
 QString LibraryMover::pagePayload(const QString &localID)
@@ -32,11 +29,6 @@ QString LibraryMover::pagePayload(const QString &localID)
 QString LibraryMover::folderPayload(const QString &localID)
 {
     return QLatin1String(kFolderPrefix) + localID;
-}
-
-std::optional<QString> LibraryMover::token() const
-{
-    return SessionStore::savedToken(m_secrets);
 }
 
 bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder &dragged) const
@@ -76,6 +68,7 @@ bool LibraryMover::isWithinPage(const FNPage &target, const FNPage &dragged) con
 QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolderServerID)
 {
     const qint64 target = targetFolderServerID;
+    QPointer<SyncEngine> engine(&m_engine);
     if (payload.startsWith(QLatin1String(kPagePrefix))) {
         const qsizetype index = m_store.indexOfPage(payload.mid(qsizetype(qstrlen(kPagePrefix))));
         if (index < 0)
@@ -85,12 +78,8 @@ QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolde
         page.folderServerID = target;
         m_store.upsertPage(page);
         m_store.scheduleSave();
-        if (page.serverID == 0) {
-            m_creator.owePageMove(page.localID, target);
-            co_return;
-        }
-        m_creator.cancelPendingMove(page.localID);
-        co_await m_creator.movePageToFolder(page.serverID, target);
+        FolderOutbox::queuePageMove(m_store, page, target);
+        co_await SyncEngine::syncQuietly(engine);
         co_return;
     }
     if (!payload.startsWith(QLatin1String(kFolderPrefix)))
@@ -100,29 +89,17 @@ QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolde
     if (index < 0)
         co_return;
     FNFolder folder = m_store.state().folders[size_t(index)];
-    if (folder.serverID == target || wouldCreateCycle(target, folder))
+    const bool stays = folder.parentFolderServerID == target;
+    if (stays || (folder.serverID != 0 && folder.serverID == target) || wouldCreateCycle(target, folder))
         co_return;
     folder.parentFolderServerID = target;
     m_store.upsertFolder(folder);
     m_store.scheduleSave();
-    if (folder.serverID != 0)
-        co_await patchFolderParent(folder.serverID, target);
-}
-
-QCoro::Task<> LibraryMover::patchFolderParent(qint64 folderServerID, qint64 parentServerID)
-{
-    const auto t = token();
-    if (!t)
-        co_return;
     FolderPatchReq req;
-    req.folder_id = folderServerID;
     // Always present: to the service an absent key means "unchanged", and 0 means the top level.
-    req.parent_folder_id = parentServerID;
-    try {
-        co_await ServiceEndpoints::patchFolder(*t, req);
-    } catch (...) {
-        // The local move stands until a refresh brings the service's parent.
-    }
+    req.parent_folder_id = target;
+    FolderOutbox::queueUpdate(m_store, folder, req);
+    co_await SyncEngine::syncQuietly(engine);
 }
 
 QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
@@ -169,14 +146,8 @@ QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
     }
 
     QPointer<SyncEngine> engine(&m_engine);
-    if (oldFolder != target.folderServerID) {
-        if (dragged.serverID == 0) {
-            m_creator.owePageMove(draggedID, target.folderServerID);
-        } else {
-            m_creator.cancelPendingMove(draggedID);
-            co_await m_creator.movePageToFolder(dragged.serverID, target.folderServerID);
-        }
-    }
+    if (oldFolder != target.folderServerID)
+        FolderOutbox::queuePageMove(m_store, dragged, target.folderServerID);
     co_await SyncEngine::syncQuietly(engine);
 }
 
@@ -203,10 +174,6 @@ void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)
     moved.folderServerID = folderServerID;
     m_store.upsertPage(moved);
     m_store.scheduleSave();
-    if (moved.serverID == 0) {
-        m_creator.owePageMove(moved.localID, folderServerID);
-        return;
-    }
-    m_creator.cancelPendingMove(moved.localID);
-    m_creator.movePageToFolder(moved.serverID, folderServerID);
+    FolderOutbox::queuePageMove(m_store, moved, folderServerID);
+    SyncEngine::syncQuietly(&m_engine);
 }

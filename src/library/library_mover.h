@@ -15,8 +15,9 @@ class SecretStore;
 class SyncEngine;
 
 // Moves pages and folders within the sidebar tree, from drops and from "Move to root". The local
-// records change first, so the tree shows the result at once; then the service is told: a folder's
-// new parent and a page's new folder by direct requests, page positions through the outbox.
+// records change first, so the tree shows the result at once; then the service is told through the
+// outbox: a folder's new parent as a "folder"/"update", a page's new folder as a "page"/"move", page
+// positions as "page"/"update" operations.
 class LibraryMover : public QObject
 {
     Q_OBJECT
@@ -47,12 +48,8 @@ public:
     bool isWithinPage(const FNPage &target, const FNPage &dragged) const;
 
 private:
-    QCoro::Task<> patchFolderParent(qint64 folderServerID, qint64 parentServerID);
     void appendPositionOp(const FNPage &page);
-    std::optional<QString> token() const;
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
     SyncEngine &m_engine;
-    LibraryCreator &m_creator;
 };

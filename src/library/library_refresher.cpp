@@ -2,9 +2,10 @@
 
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "library/library_creator.h"
 #include "platform/secret_store.h"
+#include "store/create_adoption.h"
 #include "store/local_store.h"
+#include "store/queued_records.h"
 #include "store/sync_engine.h"
 
 #include <QPointer>
@@ -15,8 +16,8 @@ LibraryRefresher::LibraryRefresher(LocalStore &store, SecretStore &secrets, Sync
     , m_store(store)
     , m_secrets(secrets)
     , m_engine(engine)
-    , m_creator(creator)
 {
+    Q_UNUSED(creator);
     m_sleep.setSingleShot(true);
     connect(&m_sleep, &QTimer::timeout, this, [this] {
         if (m_polling)
@@ -182,16 +183,27 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     for (const FolderDTO &dto : reply.folders)
         listed.insert(dto.id);
 
-    // A folder whose create is still unanswered may be in this list under an id the device does not
-    // know yet; adding it would make a second copy, so unknown folders wait for the next read.
-    const bool createInFlight = m_creator.hasFolderCreateInFlight();
+    const QueuedRecords queued(m_store);
+    // While a sync runs, a folder's create may have reached the service without its reply being
+    // applied yet; an unknown folder in the list could be that folder, so it waits for the next read.
+    const bool createMayBeInFlight = m_engine.isSyncing() && queued.hasFolderCreate();
     for (const FolderDTO &dto : reply.folders) {
         const qsizetype index = m_store.indexOfFolderWithServerID(dto.id);
-        if (index < 0 && createInFlight)
+        if (index < 0 && createMayBeInFlight)
             continue;
+        if (index < 0) {
+            const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
+                                         dto.name};
+            if (const auto waiting = folderAwaitingAdoption(m_store, candidate)) {
+                adoptFolderServerID(m_store, *waiting, dto.id);
+                continue; // its create is still queued: the local fields stand
+            }
+        }
         FNFolder start;
         if (index >= 0) {
             start = m_store.state().folders[size_t(index)];
+            if (queued.hasFolderOp(start.localID))
+                continue; // a local change still on its way out would be undone
         } else {
             start.updatedAt = start.createdAt;
         }
@@ -219,18 +231,7 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     }
     for (const QString &localID : removed)
         m_store.markFolderDeleted(localID);
-
-    std::vector<QString> unsent;
-    for (const FNFolder &f : m_store.state().folders) {
-        if (f.serverID == 0 && !f.deletedAt && !m_creator.isFolderCreateInFlight(f.localID))
-            unsent.push_back(f.localID);
-    }
-    QPointer<LibraryRefresher> self(this);
-    for (const QString &localID : unsent) {
-        co_await m_creator.createFolderOnServer(localID);
-        if (!self)
-            co_return;
-    }
+    co_return;
 }
 
 QSet<QString> LibraryRefresher::settledDeletions() const
@@ -257,13 +258,24 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     // While a sync runs, a page's create may have reached the service without its reply being applied
     // yet; an unknown page in the list could be that page, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing();
+    const QueuedRecords queued(m_store);
     for (const PageDTO &dto : reply.pages) {
         const qsizetype index = m_store.indexOfPageWithServerID(dto.id);
         if (index < 0 && createMayBeInFlight)
             continue;
+        if (index < 0) {
+            const ListedPage candidate{dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
+                                       dto.position};
+            if (const auto waiting = pageAwaitingAdoption(m_store, candidate)) {
+                adoptPageServerID(m_store, *waiting, dto.id);
+                continue; // its create is still queued: the local fields stand
+            }
+        }
         FNPage start;
         if (index >= 0) {
             start = m_store.state().pages[size_t(index)];
+            if (queued.hasPageChange(start.localID))
+                continue; // a local change still on its way out would be undone
         } else {
             start.serverID = dto.id;
             start.updatedAt = start.createdAt;
@@ -272,10 +284,6 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
         merged.workspaceServerID = dto.workspace_id;
         merged.parentPageServerID = dto.parent_page_id.value_or(0);
         merged.folderServerID = dto.folder_id.value_or(0);
-        // A new page whose move into its folder has not gone out yet stays in that folder.
-        if (const auto held = m_creator.pendingMoveFolder(merged.localID);
-            held && merged.parentPageServerID == 0)
-            merged.folderServerID = *held;
         merged.title = dto.title;
         merged.icon = dto.icon.value_or(QString());
         merged.position = dto.position;

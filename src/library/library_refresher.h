@@ -21,7 +21,8 @@ class SyncEngine;
 
 // Keeps the sidebar's workspaces, folders, pages and page badges in step with the service by reading
 // whole lists and merging them into the local data, once when the sidebar appears and every 6 s while
-// it is shown. Folders reach the device only this way. Silent: a failed load changes nothing.
+// it is shown. Folders reach the device only this way. A record with a change still queued keeps its
+// local fields. Silent: a failed load changes nothing.
 class LibraryRefresher : public QObject
 {
     Q_OBJECT
@@ -29,8 +30,6 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{6000};
     static constexpr const char *kDefaultFolderIcon = "\U0001F4C1";
 
-    // The creator sends the creates of folders still only on the device and tells which page moves
-    // are still owed.
     LibraryRefresher(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
                      QObject *parent = nullptr);
 
@@ -55,10 +54,11 @@ public:
 
     void mergeWorkspaces(const WorkspacesResp &reply);
     // Server ids of the workspace's folders that were on the device when the list was asked for: only
-    // those may be taken as removed on the service.
+    // those may be taken as removed on the service. A listed folder a lost create reply made is adopted.
     QCoro::Task<> mergeFolders(FoldersResp reply, qint64 workspaceServerID, QSet<qint64> knownBefore);
     // `settledDeletions`: local pages that were in the trash, with no deletion still to send, when
-    // the list was asked for; one the service lists as live was restored elsewhere.
+    // the list was asked for; one the service lists as live was restored elsewhere. A listed page a
+    // lost create reply made is adopted.
     void mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions = {});
     // Those pages now.
     QSet<QString> settledDeletions() const;
@@ -76,7 +76,6 @@ private:
     LocalStore &m_store;
     SecretStore &m_secrets;
     SyncEngine &m_engine;
-    LibraryCreator &m_creator;
     std::chrono::milliseconds m_interval = kPollInterval;
     QTimer m_sleep;
     bool m_polling = false;

@@ -3,9 +3,7 @@
 #include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
-#include "platform/secret_store.h"
+#include "library/folder_outbox.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -15,14 +13,9 @@ LibraryRowEditor::LibraryRowEditor(LocalStore &store, SecretStore &secrets, Sync
                                    QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
     , m_engine(engine)
 {
-}
-
-std::optional<QString> LibraryRowEditor::token() const
-{
-    return SessionStore::savedToken(m_secrets);
+    Q_UNUSED(secrets);
 }
 
 QString LibraryRowEditor::beginFolderRename(const QString &localID)
@@ -153,23 +146,9 @@ void LibraryRowEditor::applyFolderIcon(const QString &icon, const QString &folde
 void LibraryRowEditor::pushFolderChange(const FNFolder &folder, const std::optional<QString> &name,
                                         const std::optional<QString> &icon)
 {
-    if (folder.serverID == 0)
-        return;
-    const auto t = token();
-    if (!t)
-        return;
     FolderPatchReq req;
-    req.folder_id = folder.serverID;
     req.name = name;
     req.icon = icon;
-    patchFolder(req, *t);
-}
-
-QCoro::Task<> LibraryRowEditor::patchFolder(FolderPatchReq req, QString token)
-{
-    try {
-        co_await ServiceEndpoints::patchFolder(token, req);
-    } catch (...) {
-        // Not shown, not retried: the local change stays until a refresh brings the service's record.
-    }
+    FolderOutbox::queueUpdate(m_store, folder, req);
+    SyncEngine::syncQuietly(&m_engine);
 }

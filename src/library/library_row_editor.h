@@ -3,7 +3,6 @@
 #include "api/folder_patch_req.h"
 #include "store/fn_folder.h"
 
-#include <QCoroTask>
 #include <QObject>
 #include <QString>
 
@@ -13,9 +12,9 @@ class LocalStore;
 class SecretStore;
 class SyncEngine;
 
-// The in-place edits of the sidebar's rows: renaming folders and pages, and a folder's icon. A
-// folder's change is sent at once by a direct request (folders have no outbox); a page's new title
-// goes through the outbox as a "page"/"update" operation.
+// The in-place edits of the sidebar's rows: renaming folders and pages, and a folder's icon. Each change
+// is stored at once and goes through the outbox: a folder's as a "folder"/"update" operation (sent
+// once the folder is on the service), a page's new title as a "page"/"update" one.
 class LibraryRowEditor : public QObject
 {
     Q_OBJECT
@@ -42,10 +41,9 @@ public:
     // The icon chosen in the picker for the folder as stored now; an empty icon means the folder emoji.
     void applyFolderIcon(const QString &icon, const QString &folderLocalID);
 
-    // Sends a folder's new name or icon, when the folder is on the service and a token is stored.
+    // Queues a folder's new name or icon and starts a sync.
     void pushFolderChange(const FNFolder &folder, const std::optional<QString> &name,
                           const std::optional<QString> &icon);
-    static QCoro::Task<> patchFolder(FolderPatchReq req, QString token);
 
 Q_SIGNALS:
     void renamingChanged();
@@ -53,10 +51,8 @@ Q_SIGNALS:
 private:
     // False when the rename has to follow the page's create as an update of its own.
     bool retitleQueuedCreate(const QString &pageLocalID, const QString &title);
-    std::optional<QString> token() const;
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
     SyncEngine &m_engine;
     std::optional<QString> m_renamingFolderID;
     std::optional<QString> m_renamingPageID;

@@ -506,6 +506,10 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
     }
     const bool isPage = op.entity == QLatin1String("page");
     const bool isBlock = op.entity == QLatin1String("block");
+    if (isPage && op.op == QLatin1String("move")) {
+        co_await sendPageMove(std::move(op), std::move(token));
+        co_return;
+    }
 
     if (isPage && op.op == QLatin1String("create")) {
         const auto idx = m_store.indexOfPage(op.refLocalID);

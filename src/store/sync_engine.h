@@ -85,6 +85,8 @@ private:
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
     // The "folder" operations; in sync_engine_folders.cpp.
     QCoro::Task<> sendFolderOp(FNSyncOp op, QString token);
+    // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
+    QCoro::Task<> sendPageMove(FNSyncOp op, QString token);
     QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
     void noteSentBlocks(const BlocksUpsertReq &req);

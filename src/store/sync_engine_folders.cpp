@@ -1,9 +1,100 @@
 #include "store/sync_engine.h"
 
+#include "api/api_error.h"
+#include "api/folder_create_req.h"
+#include "api/folder_move_page_req.h"
+#include "api/folder_patch_req.h"
+#include "api/json_coder.h"
+#include "api/json_error.h"
+#include "api/service_endpoints.h"
+#include "store/create_adoption.h"
+#include "store/local_store.h"
+
+namespace {
+
+const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
+const QString kPageNotOnServer = QStringLiteral("Page not yet on server");
+
+const FNFolder *folderOf(const LocalStore &store, const QString &localID)
+{
+    const qsizetype index = store.indexOfFolder(localID);
+    return index < 0 ? nullptr : &store.state().folders[size_t(index)];
+}
+
+FolderCreateReq createReqOf(const FNFolder &folder)
+{
+    FolderCreateReq req;
+    req.workspace_id = folder.workspaceServerID;
+    if (folder.parentFolderServerID != 0)
+        req.parent_folder_id = folder.parentFolderServerID;
+    req.name = folder.name;
+    req.icon = folder.icon;
+    return req;
+}
+
+} // namespace
+
 QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
 {
-    Q_UNUSED(op);
-    Q_UNUSED(token);
-    // Nothing sends folder operations yet: they count as sent.
-    co_return;
+    const FNFolder *folder = folderOf(m_store, op.refLocalID);
+    if (!folder)
+        co_return; // gone from the data set: nothing left to tell the service
+
+    if (op.op == QLatin1String("create")) {
+        if (folder->serverID != 0)
+            co_return; // adopted from a listing meanwhile
+        FolderCreateReq req;
+        try {
+            req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            // Rebuilt from the folder rather than lose it.
+            req = createReqOf(*folder);
+        }
+        if (op.unanswered) {
+            // An earlier send may have made the folder with its reply lost: take that one.
+            const FoldersResp listed =
+                co_await ServiceEndpoints::listFolders(token, req.workspace_id, cancelToken());
+            for (const FolderDTO &dto : listed.folders) {
+                const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
+                                             dto.name};
+                if (folderAwaitingAdoption(m_store, candidate) == op.refLocalID) {
+                    adoptFolderServerID(m_store, op.refLocalID, dto.id);
+                    co_return;
+                }
+            }
+        }
+        const FolderResp reply = co_await ServiceEndpoints::createFolder(token, req, cancelToken());
+        // Only the id is written, into the folder as it stands now: a rename made meanwhile has its
+        // own queued update.
+        const FNFolder *now = folderOf(m_store, op.refLocalID);
+        if (now && now->serverID == 0)
+            adoptFolderServerID(m_store, op.refLocalID, reply.folder.id);
+        co_return;
+    }
+
+    if (op.op == QLatin1String("update")) {
+        FolderPatchReq req = sharedJSONDecode<FolderPatchReq>(op.payloadJSON.toUtf8());
+        // The folder may have got its server id after the update was queued.
+        if (folder->serverID != 0)
+            req.folder_id = folder->serverID;
+        if (req.folder_id == 0)
+            throw APIError::other(kFolderNotOnServer);
+        co_await ServiceEndpoints::patchFolder(token, req, cancelToken());
+        co_return;
+    }
+    // Any other folder operation counts as sent.
+}
+
+QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op, QString token)
+{
+    const qsizetype index = m_store.indexOfPage(op.refLocalID);
+    if (index < 0)
+        co_return; // gone from the data set: nothing left to tell the service
+    FolderMovePageReq req = sharedJSONDecode<FolderMovePageReq>(op.payloadJSON.toUtf8());
+    // The page may have got its server id after the move was queued.
+    if (m_store.state().pages[size_t(index)].serverID != 0)
+        req.page_id = m_store.state().pages[size_t(index)].serverID;
+    if (req.page_id == 0)
+        throw APIError::other(kPageNotOnServer);
+    co_await ServiceEndpoints::movePage(token, req, cancelToken());
 }

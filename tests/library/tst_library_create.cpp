@@ -1,8 +1,10 @@
 #include "api/api_client.h"
 #include "api/json_value.h"
 #include "library/library_creator.h"
+#include "library/library_row_editor.h"
 #include "platform/settings.h"
 #include "store/template_store.h"
+#include "support/app_harness.h"
 #include "support/fake_service.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
@@ -301,9 +303,16 @@ void TestLibraryCreate::pagePlacement()
     QCOMPARE(made.folderServerID, folderID);
     QCOMPARE(made.coverOffsetX, qint64(50));
     QCOMPARE(made.coverOffsetY, qint64(50));
-    QCOMPARE(m_creator->pendingMoveFolder(localID).value_or(0), folderID);
 
-    QCOMPARE(store.state().outbox.size(), size_t(1));
+    // The create, then the move into the folder when the page is in one.
+    QCOMPARE(store.state().outbox.size(), size_t(folderID ? 2 : 1));
+    if (folderID) {
+        const FNSyncOp &move = store.state().outbox[1];
+        QCOMPARE(move.entity, QStringLiteral("page"));
+        QCOMPARE(move.op, QStringLiteral("move"));
+        QCOMPARE(move.refLocalID, localID);
+        QCOMPARE(move.payloadJSON, QStringLiteral(R"({"page_id":0,"folder_id":%1})").arg(folderID));
+    }
     const FNSyncOp &op = store.state().outbox[0];
     QCOMPARE(op.entity, QStringLiteral("page"));
     QCOMPARE(op.op, QStringLiteral("create"));
@@ -376,7 +385,7 @@ void TestLibraryCreate::pageInFolderIsMovedOnceItHasItsServerID()
     QTRY_COMPARE(requests(kFolders, "PATCH").size(), size_t(1));
     const qint64 serverID = page(localID).serverID;
     QVERIFY(serverID != 0);
-    QTRY_VERIFY(!m_creator->pendingMoveFolder(localID));
+    QTRY_VERIFY(m_device->store().state().outbox.empty());
     QCOMPARE(m_fake.state().pages.at(serverID).folderId, folder.serverID);
     const JSONObject move = bodyOf(requests(kFolders, "PATCH")[0]);
     QCOMPARE(move.at(QStringLiteral("page_id")).toInt(), serverID);
@@ -466,25 +475,53 @@ void TestLibraryCreate::templateWithoutBlocksQueuesNoBlocks()
 
 void TestLibraryCreate::owedWorkSurvivesARestart()
 {
-    LocalStore &store = m_device->store();
-    const FNFolder folder = syncedFolder(QStringLiteral("Inbox"));
+    const FNFolder inbox = syncedFolder(QStringLiteral("Inbox"));
+    AppDevice device;
+    auto app = std::make_unique<AppHarness>(device);
+    app->session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Maker"), QString()});
+    FNWorkspace workspace;
+    workspace.serverID = m_account.workspaceId;
+    app->store.setWorkspaces({workspace});
+    app->store.upsertFolder(inbox);
+    // A folder an older version stored without queuing its create.
+    FNFolder unqueued;
+    unqueued.workspaceServerID = m_account.workspaceId;
+    unqueued.name = QStringLiteral("From before");
+    app->store.upsertFolder(unqueued);
+
     m_fake.setOffline(true);
-    const QString inFolder = *m_creator->createPage(std::nullopt, folder);
-    const QString fromTemplate = *m_creator->createPageFromTemplate(meetingTemplate());
-    QTRY_VERIFY(!m_device->engine().isSyncing());
+    QString folderID, inFolder, fromTemplate;
+    {
+        LibraryCreator creator(app->store, app->secrets, app->engine, nullptr);
+        LibraryRowEditor editor(app->store, app->secrets, app->engine);
+        folderID = *creator.createFolder(std::nullopt);
+        editor.commitFolderRename(folderID, QStringLiteral("Archive"));
+        inFolder = *creator.createPage(std::nullopt, inbox);
+        fromTemplate = *creator.createPageFromTemplate(meetingTemplate());
+        QTRY_VERIFY(!app->engine.isSyncing());
+    }
+    app->store.save();
 
-    // The sidebar goes away and a new one starts over the same data.
-    m_creator = std::make_unique<LibraryCreator>(store, m_device->secrets(), m_device->engine(), nullptr);
-    QCOMPARE(m_creator->pendingMoveFolder(inFolder).value_or(0), folder.serverID);
-    QVERIFY(m_creator->hasPendingBlockUpload(fromTemplate));
-
+    // The app is quit and launched again, then the network comes back.
+    app = std::make_unique<AppHarness>(device);
+    const auto later = QDateTime::currentDateTimeUtc().addSecs(600); // past every retry wait
+    app->engine.setClock([later] { return later; });
+    LibraryCreator creator(app->store, app->secrets, app->engine, nullptr);
     m_fake.setOffline(false);
-    m_now = m_now.addSecs(120);
-    QVERIFY(m_device->sync());
-    QTRY_COMPARE(requests(kFolders, "PATCH").size(), size_t(1));
+    QVERIFY(runTask(app->engine.syncNow()).ok());
     QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
-    const qint64 moved = m_device->page(inFolder)->serverID;
-    QTRY_COMPARE(m_fake.state().pages.at(moved).folderId, folder.serverID);
+    QTRY_VERIFY(app->store.state().outbox.empty());
+
+    const FNFolder &made = app->storedFolder(folderID);
+    QVERIFY(made.serverID != 0);
+    QCOMPARE(m_fake.state().folders.at(made.serverID).name, QStringLiteral("Archive"));
+    const FNFolder &older = app->storedFolder(unqueued.localID);
+    QVERIFY(older.serverID != 0);
+    QCOMPARE(m_fake.state().folders.at(older.serverID).name, QStringLiteral("From before"));
+    const qint64 moved = app->storedPage(inFolder).serverID;
+    QCOMPARE(m_fake.state().pages.at(moved).folderId, inbox.serverID);
+    QCOMPARE(app->storedPage(inFolder).folderServerID, inbox.serverID);
+    QCOMPARE(m_fake.storedBlocks(app->storedPage(fromTemplate).serverID).size(), size_t(3));
 }
 
 void TestLibraryCreate::deleteTemplateRemovesEveryCopy()

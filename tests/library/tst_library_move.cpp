@@ -41,7 +41,8 @@ private Q_SLOTS:
 private:
     FNFolder folder(const QString &name, qint64 serverID, qint64 parentServerID);
     FNPage syncedPage(const QString &title);
-    // "Child", synced under a synced "Parent", then placed in the folder at the position locally only.
+    // "Child", synced under a synced "Parent", then placed in the folder locally only, at the position
+// on both sides.
     FNPage syncedChild(qint64 folderServerID, qint64 position);
     FNPage stored(const FNPage &page) const;
     FNFolder stored(const FNFolder &folder) const;
@@ -105,6 +106,7 @@ FNPage TestLibraryMove::syncedChild(qint64 folderServerID, qint64 position)
     child.folderServerID = folderServerID;
     child.position = position;
     m_device->store().upsertPage(child);
+    m_fake.state().pages[child.serverID].position = position;
     m_fake.clearRequests();
     return child;
 }
@@ -319,17 +321,20 @@ void TestLibraryMove::unsyncedPageOwesItsMove()
 {
     const FNFolder target = folder(QStringLiteral("Inbox"), 300, 0);
     const FNPage page = m_device->addPage(m_account.workspaceId, QStringLiteral("Offline"));
+    m_fake.setOffline(true);
     QVERIFY(
         runTask(m_mover->handleFolderDrop(LibraryMover::pagePayload(page.localID), target.serverID)).ok());
-    QVERIFY(bodies(kFolders, "PATCH").isEmpty());
-    QCOMPARE(m_creator->pendingMoveFolder(page.localID), std::optional<qint64>(target.serverID));
+    QCOMPARE(stored(page).folderServerID, target.serverID);
 
     // Once its create has given it a server id, the service hears of the move.
+    m_fake.setOffline(false);
+    m_device->engine().setClock([] { return QDateTime::currentDateTimeUtc().addSecs(600); });
     QVERIFY(m_device->sync());
     const qint64 serverID = stored(page).serverID;
     QVERIFY(serverID != 0);
-    QTRY_COMPARE(m_fake.state().pages[serverID].folderId, target.serverID);
+    QCOMPARE(m_fake.state().pages[serverID].folderId, target.serverID);
     QCOMPARE(stored(page).folderServerID, target.serverID);
+    QVERIFY(m_device->store().state().outbox.empty());
 }
 
 QTEST_GUILESS_MAIN(TestLibraryMove)

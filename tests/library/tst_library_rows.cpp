@@ -182,6 +182,9 @@ void TestLibraryRows::folderRename()
     // A later rename marks the end of the requests this one may have sent.
     editor.beginFolderRename(other.localID);
     editor.commitFolderRename(other.localID, QStringLiteral("Sentinel"));
+    // Queued while the first rename's sync may still run: the next cycle carries it.
+    QTRY_VERIFY(!m_app->engine.isSyncing());
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
     QTRY_VERIFY(patchBodies().join(QString()).contains(QStringLiteral("Sentinel")));
     QStringList expected;
     if (stored != f.name)
@@ -524,8 +527,8 @@ void TestLibraryRows::dropsOffTheRows()
         return;
     }
     QCOMPARE(m_app->storedPage(filed.localID).folderServerID, qint64(0));
-    QCOMPARE(m_app->store.state().outbox, before.outbox);
     QTRY_COMPARE(m_fake.state().pages[30].folderId, qint64(0));
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
 }
 
 void TestLibraryRows::badgesAndToolTips()
