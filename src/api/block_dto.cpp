@@ -12,6 +12,7 @@ BlockDTO BlockDTO::fromJson(const rapidjson::Value &v)
     r.type = json::field<QString>(v, "type");
     r.content = json::field<JSONObject>(v, "content");
     r.position = json::field<qint64>(v, "position");
+    r.client_id = json::optField<QString>(v, "client_id");
     return r;
 }
 
@@ -24,10 +25,11 @@ void BlockDTO::toJson(JsonWriter &w) const
     w.field("type", type);
     w.field("content", content);
     w.field("position", position);
+    w.field("client_id", client_id);
     w.endObject();
 }
 
 size_t qHash(const BlockDTO &v, size_t seed) noexcept
 {
-    return wire::hashAll(seed, v.id, v.page_id, v.parent_block_id, v.type, v.content, v.position);
+    return wire::hashAll(seed, v.id, v.page_id, v.parent_block_id, v.type, v.content, v.position, v.client_id);
 }

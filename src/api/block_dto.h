@@ -17,6 +17,7 @@ struct BlockDTO {
     QString type;
     JSONObject content;
     qint64 position = 0;
+    std::optional<QString> client_id; // the local id its sender gave it, when the service says
 
     static BlockDTO fromJson(const rapidjson::Value &v);
     void toJson(JsonWriter &w) const;

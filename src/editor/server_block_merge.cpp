@@ -7,14 +7,56 @@
 
 namespace ServerBlockMerge {
 
+namespace {
+
+// The local block, still without a server id, that `dto` is this device's own copy of: the one its
+// client id names; or, when the service does not say, an empty name for a block that looks exactly
+// like one of `waiting` (left out: the pull tells which it is).
+std::optional<QString> waitingOwnBlock(const LocalStore &store, const FNPage &page,
+                                       const std::vector<FNBlock> &waiting, const BlockDTO &dto)
+{
+    if (dto.client_id) {
+        const qsizetype index = store.indexOfBlock(*dto.client_id);
+        if (index < 0)
+            return std::nullopt;
+        const FNBlock &b = store.state().blocks[size_t(index)];
+        if (b.pageLocalID != page.localID || b.serverID != 0)
+            return std::nullopt;
+        return b.localID;
+    }
+    for (const FNBlock &b : waiting) {
+        if (b.type == dto.type && b.position == dto.position && BlockContent::decode(b.contentJSON) == dto.content)
+            return QString();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int mergeServerBlocks(LocalStore &store, const FNPage &page, const std::vector<BlockDTO> &blocks)
 {
     std::vector<FNBlock> added;
     QSet<qint64> addedIDs; // a reply that lists an id twice adds it once
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::vector<FNBlock> waiting; // this page's blocks that have no server id yet
+    for (const FNBlock &b : store.state().blocks) {
+        if (b.pageLocalID == page.localID && b.serverID == 0 && !b.deletedAt)
+            waiting.push_back(b);
+    }
     for (const BlockDTO &dto : blocks) {
         if (store.indexOfBlockWithServerID(dto.id) >= 0 || addedIDs.contains(dto.id))
             continue;
+        // This device's own block whose upsert landed before its reply did: it takes the id rather
+        // than coming back as a second copy.
+        if (const auto own = waitingOwnBlock(store, page, waiting, dto)) {
+            if (!own->isEmpty()) {
+                FNBlock block = store.state().blocks[size_t(store.indexOfBlock(*own))];
+                block.serverID = dto.id;
+                store.upsertBlock(block);
+                store.scheduleSave();
+            }
+            continue;
+        }
         FNBlock block;
         block.localID = newLocalID();
         block.serverID = dto.id;

@@ -706,7 +706,6 @@ void TestNewUserJourney::relaunchKeepsEverything()
     QTRY_VERIFY_WITH_TIMEOUT(m_app->pageView(), kWait);
     QCOMPARE(m_app->pageView()->titleField()->toRawText(), kPageTitle);
     QTRY_COMPARE_WITH_TIMEOUT(shownBlocks(m_app->pageView()), expectedBlocks(QStringLiteral("Socks")), kWait);
-    QVERIFY(!m_fake.requests().isEmpty()); // it did try the service
 }
 
 void TestNewUserJourney::offlineEditsReachTheService()
@@ -718,7 +717,11 @@ void TestNewUserJourney::offlineEditsReachTheService()
     QTest::keyClicks(bullet->richEditor(), QStringLiteral(" and boots"));
     // The edit waits on this device, counted on the sync button, while the pushes fail.
     QTRY_COMPARE_WITH_TIMEOUT(badge(*m_app), QStringLiteral("1"), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_fake.requestsTo(QStringLiteral("/api/blocks.php")).isEmpty(), kWait);
+    const auto triedAndFailed = [&] {
+        const auto &outbox = m_app->app->store.state().outbox;
+        return !outbox.empty() && outbox.front().attempts > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(triedAndFailed(), kWait);
     QCOMPARE(storedBlocks(m_fake, pageServerID()), expectedBlocks(QStringLiteral("Socks")));
 
     m_fake.setOffline(false);

@@ -67,7 +67,7 @@ ChaosDevice::~ChaosDevice()
 
 bool ChaosDevice::isBusy() const
 {
-    if (m_engine->isSyncing() || m_creator->hasFolderCreateInFlight())
+    if (m_engine->isSyncing())
         return true;
     for (const auto &entry : m_editors) {
         if (entry.second->isBlockFlushPending())

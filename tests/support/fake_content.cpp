@@ -359,6 +359,9 @@ JSONObject FakeContent::blockJson(const Block &block)
     JSONObject o;
     o[QStringLiteral("id")] = block.id;
     o[QStringLiteral("page_id")] = block.pageId;
+    // The sender's own id for the block, so its device can tie the record to its local copy.
+    if (!block.clientId.isEmpty())
+        o[QStringLiteral("client_id")] = block.clientId;
     o[QStringLiteral("parent_block_id")] = idOrNull(block.parentBlockId);
     o[QStringLiteral("type")] = block.type;
     o[QStringLiteral("content")] = block.content;

@@ -258,6 +258,12 @@ QString FakeService::stringField(const JSONObject &object, const QString &key)
     return it != object.end() && it->second.isString() ? it->second.toString() : QString();
 }
 
+void FakeService::setOffline(bool offline)
+{
+    m_offline = offline;
+    m_server.setRefusing(offline);
+}
+
 HttpResponse FakeService::handle(const HttpRequest &request)
 {
     m_requests.append(request);

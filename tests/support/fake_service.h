@@ -81,7 +81,8 @@ public:
     void setFault(const QString &path, const Fault &fault);
     void clearFault(const QString &path);
     void clearFaults();
-    void setOffline(bool offline) { m_offline = offline; }
+    // Offline: connections are refused, as when the device has no network; nothing arrives.
+    void setOffline(bool offline);
     bool isOffline() const { return m_offline; }
 
     Account createAccount(const QString &email, const QString &password, const QString &name);

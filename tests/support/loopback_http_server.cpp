@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -284,9 +285,28 @@ bool LoopbackHttpServer::listen(quint16 port)
     return m_server.listen(QHostAddress::LocalHost, port);
 }
 
+void LoopbackHttpServer::setRefusing(bool refusing)
+{
+    if (refusing == (m_refusedPort != 0))
+        return;
+    if (!refusing) {
+        const quint16 port = std::exchange(m_refusedPort, 0);
+        if (!m_server.listen(QHostAddress::LocalHost, port))
+            qWarning("loopback server: port %u could not be taken again", unsigned(port));
+        return;
+    }
+    m_refusedPort = m_server.serverPort();
+    m_server.close();
+    std::vector<QTcpSocket *> sockets;
+    for (const auto &entry : m_connections)
+        sockets.push_back(entry.first);
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+}
+
 quint16 LoopbackHttpServer::port() const
 {
-    return m_server.serverPort();
+    return m_refusedPort != 0 ? m_refusedPort : m_server.serverPort();
 }
 
 QString LoopbackHttpServer::origin() const

@@ -25,6 +25,9 @@ public:
     ~LoopbackHttpServer() override;
 
     bool listen(quint16 port = 0);
+    // Stops listening and hangs up on every open connection, so clients are refused as by a host
+    // that is not there; false listens on the same port again.
+    void setRefusing(bool refusing);
     quint16 port() const;
     QString origin() const;
     void setHandler(Handler handler);
@@ -51,4 +54,5 @@ private:
     std::unordered_map<QTcpSocket *, std::unique_ptr<Connection>> m_connections;
     Handler m_handler;
     int m_accepted = 0;
+    quint16 m_refusedPort = 0; // the port given up while refusing
 };
