@@ -16,11 +16,13 @@ namespace {
 const char *const kTimedOutProperty = "penroostTimedOut";
 const char *const kCancelledProperty = "penroostCancelled";
 const char *const kRedirectRefusedProperty = "penroostRedirectRefused";
+const char *const kTooLargeProperty = "penroostTooLarge";
 
 const auto kTimedOutText = QStringLiteral("The request timed out.");
 const auto kCancelledText = QStringLiteral("cancelled");
 const auto kRedirectRefusedText =
     QStringLiteral("The service sent the request to another address; it was not followed.");
+const auto kTooLargeText = QStringLiteral("The service's reply was too large, so it was not read.");
 
 QString &originOverride()
 {
@@ -80,6 +82,27 @@ void APIClient::setBaseURL(const QString &origin)
     originOverride() = trimOrigin(origin);
 }
 
+void APIClient::limitReplySize(QNetworkReply *reply, qint64 maxBytes)
+{
+    const auto refuse = [reply] {
+        if (reply->property(kTooLargeProperty).toBool())
+            return;
+        reply->setProperty(kTooLargeProperty, true);
+        reply->abort();
+    };
+    // The declared length refuses before the body comes; counting catches a chunked or compressed one.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, maxBytes, refuse] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxBytes)
+            refuse();
+    });
+    // Nothing reads the reply before it ends, so what is buffered, decompressed, is all it holds.
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, maxBytes, refuse] {
+        if (reply->bytesAvailable() > maxBytes)
+            refuse();
+    });
+}
+
 void APIClient::setTimeouts(std::chrono::milliseconds request, std::chrono::milliseconds resource)
 {
     m_requestTimeout = request;
@@ -122,6 +145,7 @@ APIClient::send(QNetworkReply *reply, QPointer<CancelToken> cancel, std::optiona
                          reply->setProperty(kRedirectRefusedProperty, true);
                          reply->abort();
                      });
+    limitReplySize(reply, m_maxReplyBytes);
     const auto abandon = [reply] {
         reply->setProperty(kCancelledProperty, true);
         reply->abort();
@@ -173,6 +197,8 @@ APIError APIClient::failureOf(QNetworkReply *reply)
         return APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
     if (reply->property(kRedirectRefusedProperty).toBool())
         return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText);
+    if (reply->property(kTooLargeProperty).toBool())
+        return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText);
     // Qt has no words of its own for the refused second send of a body (OneShotBody).
     if (reply->error() == QNetworkReply::ContentReSendError)
         return APIError::network(reply->error(), QStringLiteral("The connection closed before the server answered."));

@@ -49,6 +49,15 @@ public:
 
     QNetworkAccessManager &session() { return m_session; }
 
+    // The most one reply may carry. A larger one is refused as a network error as soon as it shows:
+    // by its declared length, or by counting bytes as they arrive.
+    static constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
+    void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; } // tests lower it
+    qint64 maxReplyBytes() const { return m_maxReplyBytes; }
+    // Aborts `reply` once it would hold more than `maxBytes`; failureOf() then says it was too large.
+    // send() does this for every exchange; a reply made elsewhere can ask for it.
+    static void limitReplySize(QNetworkReply *reply, qint64 maxBytes);
+
     static constexpr const char *kUserAgent = "Penroost-Derud/0.1 (Mac/iOS)";
 
     // Sends one JSON call and decodes the 2xx reply into Resp. Throws APIError (or EncodeError for
@@ -71,9 +80,9 @@ public:
                                         std::optional<QString> token, QPointer<CancelToken> cancel = {});
 
     // Runs a built request within `limits` (the request limits when absent); the reply is finished
-    // when it returns. A time-out, a cancel or a redirect to another origin aborts the reply and
-    // marks it so failureOf() reports it as such. Redirects are followed only for a request made with
-    // QNetworkRequest::UserVerifiedRedirectPolicy.
+    // when it returns. A time-out, a cancel, a redirect to another origin or a reply over the size
+    // cap aborts the reply and marks it so failureOf() reports it as such. Redirects are followed only for a
+    // request made with QNetworkRequest::UserVerifiedRedirectPolicy.
     QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
     send(QNetworkReply *reply, QPointer<CancelToken> cancel = {},
          std::optional<Limits> limits = std::nullopt);
@@ -94,4 +103,5 @@ private:
     std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
     std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;
+    qint64 m_maxReplyBytes = kMaxReplyBytes;
 };

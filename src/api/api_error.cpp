@@ -1,8 +1,8 @@
 #include "api/api_error.h"
 
-#include <QTextBoundaryFinder>
+#include "api/json_reader.h"
 
-#include <rapidjson/document.h>
+#include <QTextBoundaryFinder>
 
 namespace {
 
@@ -122,9 +122,13 @@ std::optional<QString> serverMessage(const QString &body)
 
     const QByteArray utf8 = trimmed.toUtf8();
     rapidjson::Document doc;
-    doc.Parse(utf8.constData(), size_t(utf8.size()));
+    try {
+        json::parseDocument(doc, utf8);
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
     // Only an object or an array counts as a JSON error body.
-    if (doc.HasParseError() || !doc.IsObject())
+    if (!doc.IsObject())
         return std::nullopt;
     const auto it = doc.FindMember("error");
     if (it == doc.MemberEnd() || !it->value.IsString() || it->value.GetStringLength() == 0)

@@ -15,11 +15,17 @@ QByteArray sharedJSONEncode(const T &value)
     return w.bytes();
 }
 
+// A type that reads the items of its list one by one and skips the unreadable ones says so with
+// `static constexpr bool kSkipsUnreadableItems = true`: an item nested too deep is then one more
+// unreadable item instead of refusing the whole text.
 template <typename T>
 T sharedJSONDecode(const QByteArray &bytes)
 {
     rapidjson::Document doc;
-    json::parseDocument(doc, bytes);
+    if constexpr (requires { T::kSkipsUnreadableItems; })
+        json::parseDocument(doc, bytes, json::TooDeep::Mark);
+    else
+        json::parseDocument(doc, bytes);
     return json::read<T>(doc);
 }
 

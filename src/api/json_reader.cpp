@@ -3,10 +3,84 @@
 #include "api/json_coder.h"
 
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <cmath>
 
 namespace json {
+
+namespace {
+
+// A constant string: parsed strings are always copies, so no input can be taken for the mark.
+constexpr char kTooDeepMark[] = "(nested too deep)";
+// Marking still costs the parser a few bytes for every open level; past this the text is refused.
+constexpr int kMarkCeiling = kMaxDepth * 2048;
+
+// Passes the parser's events on to the document while counting how deep they nest. Past the limit
+// it stops the parse or, when marking, drops the events and leaves one mark for the whole value.
+class DepthLimit
+{
+public:
+    DepthLimit(rapidjson::Document &doc, TooDeep tooDeep)
+        : m_doc(doc)
+        , m_tooDeep(tooDeep)
+    {
+    }
+
+    bool exceeded() const { return m_exceeded; }
+
+    bool Null() { return skipping() || m_doc.Null(); }
+    bool Bool(bool b) { return skipping() || m_doc.Bool(b); }
+    bool Int(int i) { return skipping() || m_doc.Int(i); }
+    bool Uint(unsigned i) { return skipping() || m_doc.Uint(i); }
+    bool Int64(int64_t i) { return skipping() || m_doc.Int64(i); }
+    bool Uint64(uint64_t i) { return skipping() || m_doc.Uint64(i); }
+    bool Double(double d) { return skipping() || m_doc.Double(d); }
+    bool RawNumber(const char *s, rapidjson::SizeType n, bool copy)
+    {
+        return skipping() || m_doc.RawNumber(s, n, copy);
+    }
+    bool String(const char *s, rapidjson::SizeType n, bool copy)
+    {
+        return skipping() || m_doc.String(s, n, copy);
+    }
+    bool Key(const char *s, rapidjson::SizeType n, bool copy) { return skipping() || m_doc.Key(s, n, copy); }
+    bool StartObject() { return open() && (skipping() || m_doc.StartObject()); }
+    bool StartArray() { return open() && (skipping() || m_doc.StartArray()); }
+    bool EndObject(rapidjson::SizeType n) { return close() || m_doc.EndObject(n); }
+    bool EndArray(rapidjson::SizeType n) { return close() || m_doc.EndArray(n); }
+
+private:
+    bool skipping() const { return m_depth > kMaxDepth; }
+
+    bool open()
+    {
+        if (++m_depth <= kMaxDepth)
+            return true;
+        if (m_tooDeep == TooDeep::Mark && m_depth <= kMarkCeiling)
+            return true;
+        m_exceeded = true;
+        return false;
+    }
+
+    // True when the closed level was dropped, so the document has nothing to close.
+    bool close()
+    {
+        if (m_depth-- <= kMaxDepth)
+            return false;
+        if (m_depth == kMaxDepth)
+            m_doc.String(kTooDeepMark, rapidjson::SizeType(sizeof kTooDeepMark - 1), false);
+        return true;
+    }
+
+    rapidjson::Document &m_doc;
+    TooDeep m_tooDeep;
+    int m_depth = 0;
+    bool m_exceeded = false;
+};
+
+} // namespace
 
 std::optional<qint64> wholeInt64(const rapidjson::Value &v)
 {
@@ -25,6 +99,8 @@ std::optional<qint64> wholeInt64(const rapidjson::Value &v)
 
 QString kindName(const rapidjson::Value &v)
 {
+    if (isTooDeepMark(v))
+        return QStringLiteral("a value nested deeper than %1 levels").arg(kMaxDepth);
     switch (v.GetType()) {
     case rapidjson::kNullType:
         return QStringLiteral("null");
@@ -50,7 +126,7 @@ static DecodeError mismatch(const char *expected, const rapidjson::Value &v)
 
 QString readString(const rapidjson::Value &v)
 {
-    if (!v.IsString())
+    if (!v.IsString() || isTooDeepMark(v))
         throw mismatch("a string", v);
     return QString::fromUtf8(v.GetString(), v.GetStringLength());
 }
@@ -98,14 +174,38 @@ const rapidjson::Value &requireArray(const rapidjson::Value &v)
     return v;
 }
 
-void parseDocument(rapidjson::Document &doc, const QByteArray &bytes)
+void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep)
 {
-    // Full precision so doubles read back exactly as written; invalid UTF-8 is malformed JSON.
-    doc.Parse<rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag>(bytes.constData(), size_t(bytes.size()));
-    if (doc.HasParseError())
+    // Full precision so doubles read back exactly as written; invalid UTF-8 is malformed JSON. The
+    // iterative parser keeps its levels on the heap, so deep text cannot overflow the stack.
+    constexpr unsigned kFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag |
+                                rapidjson::kParseIterativeFlag;
+    rapidjson::MemoryStream memory(bytes.constData(), size_t(bytes.size()));
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+    rapidjson::Reader reader;
+    DepthLimit limit(doc, tooDeep);
+    rapidjson::ParseResult result;
+    const auto generate = [&](rapidjson::Document &) {
+        result = reader.Parse<kFlags>(input, limit);
+        return !result.IsError();
+    };
+    doc.Populate(generate);
+    if (limit.exceeded())
+        throw tooDeepError();
+    if (result.IsError())
         throw DecodeError(QStringLiteral("Malformed JSON at offset %1: %2")
-                              .arg(doc.GetErrorOffset())
-                              .arg(QString::fromUtf8(rapidjson::GetParseError_En(doc.GetParseError()))));
+                              .arg(result.Offset())
+                              .arg(QString::fromUtf8(rapidjson::GetParseError_En(result.Code()))));
+}
+
+bool isTooDeepMark(const rapidjson::Value &v)
+{
+    return v.IsString() && v.GetString() == kTooDeepMark;
+}
+
+DecodeError tooDeepError()
+{
+    return DecodeError(QStringLiteral("JSON nested deeper than %1 levels").arg(kMaxDepth));
 }
 
 bool formatDateLatin1(const QDateTime &d, char *out)

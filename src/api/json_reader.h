@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/json_error.h"
+#include "api/json_limits.h"
 #include "api/json_value.h"
 
 #include <QDateTime>
@@ -129,7 +130,17 @@ std::optional<T> optField(const rapidjson::Value &obj, const char *key)
     }
 }
 
-// Parses a whole document (a top-level scalar is accepted); throws DecodeError on malformed text.
-void parseDocument(rapidjson::Document &doc, const QByteArray &bytes);
+// What parsing does with a value nested deeper than kMaxDepth.
+enum class TooDeep {
+    Refuse, // the whole text is a decoding error
+    Mark,   // the value is kept as a mark every reader refuses, so the rest can still be read
+};
+
+// Parses a whole document (a top-level scalar is accepted); throws DecodeError on malformed text
+// and, unless `tooDeep` says to mark them, on values nested deeper than kMaxDepth. Never recurses.
+void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep = TooDeep::Refuse);
+// True for what TooDeep::Mark left in place of a value nested too deep.
+bool isTooDeepMark(const rapidjson::Value &v);
+DecodeError tooDeepError();
 
 } // namespace json

@@ -70,6 +70,16 @@ const JSONValue &JSONValue::operator[](const QString &key) const
 
 JSONValue JSONValue::fromJson(const rapidjson::Value &v)
 {
+    return fromJson(v, 0);
+}
+
+JSONValue JSONValue::fromJson(const rapidjson::Value &v, int depth)
+{
+    // Parsed text is already within the limit; this also bounds a document built in code.
+    if ((v.IsObject() || v.IsArray()) && ++depth > json::kMaxDepth)
+        throw json::tooDeepError();
+    if (json::isTooDeepMark(v))
+        throw json::tooDeepError();
     switch (v.GetType()) {
     case rapidjson::kNullType:
         return JSONValue();
@@ -86,13 +96,14 @@ JSONValue JSONValue::fromJson(const rapidjson::Value &v)
         JSONArray a;
         a.reserve(v.Size());
         for (const auto &e : v.GetArray())
-            a.push_back(fromJson(e));
+            a.push_back(fromJson(e, depth));
         return JSONValue(std::move(a));
     }
     case rapidjson::kObjectType: {
         JSONObject o;
         for (const auto &m : v.GetObject())
-            o.insert_or_assign(QString::fromUtf8(m.name.GetString(), m.name.GetStringLength()), fromJson(m.value));
+            o.insert_or_assign(QString::fromUtf8(m.name.GetString(), m.name.GetStringLength()),
+                               fromJson(m.value, depth));
         return JSONValue(std::move(o));
     }
     }

@@ -55,12 +55,13 @@ public:
     // Member lookup on an object; null for a missing key or a non-object.
     const JSONValue &operator[](const QString &key) const;
 
-    // Reads one value; throws DecodeError("Unknown JSON value") when no reading applies.
+    // Reads one value; throws DecodeError("Unknown JSON value") when no reading applies, and for a
+    // value nested deeper than json::kMaxDepth.
     static JSONValue fromJson(const rapidjson::Value &v);
     // Parses a whole document (any top-level value); throws DecodeError on malformed text.
     static JSONValue parse(const QByteArray &json);
 
-    // Writes compactly; throws EncodeError for a non-finite double.
+    // Writes compactly; throws EncodeError for a non-finite double or nesting deeper than json::kMaxDepth.
     void toJson(JsonWriter &w) const;
     QByteArray serialize() const;
 
@@ -68,6 +69,8 @@ public:
     friend bool operator!=(const JSONValue &a, const JSONValue &b) { return !(a == b); }
 
 private:
+    static JSONValue fromJson(const rapidjson::Value &v, int depth);
+
     std::variant<QString, qint64, double, bool, std::monostate, JSONArray, JSONObject> m_value;
 };
 

@@ -7,6 +7,15 @@
 
 JsonWriter::JsonWriter() : m_writer(m_buffer) {}
 
+// Readers refuse deeper text, and writing a deeper value would recurse without bound.
+void JsonWriter::enter()
+{
+    if (m_depth >= json::kMaxDepth)
+        throw EncodeError(
+            QStringLiteral("Invalid JSON value: nested deeper than %1 levels").arg(json::kMaxDepth));
+    ++m_depth;
+}
+
 void JsonWriter::key(const QString &k)
 {
     const QByteArray utf8 = k.toUtf8();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/json_error.h"
+#include "api/json_limits.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -28,10 +29,27 @@ class JsonWriter
 public:
     JsonWriter();
 
-    void startObject() { m_writer.StartObject(); }
-    void endObject() { m_writer.EndObject(); }
-    void startArray() { m_writer.StartArray(); }
-    void endArray() { m_writer.EndArray(); }
+    // Each throws EncodeError when it would nest deeper than json::kMaxDepth.
+    void startObject()
+    {
+        enter();
+        m_writer.StartObject();
+    }
+    void endObject()
+    {
+        --m_depth;
+        m_writer.EndObject();
+    }
+    void startArray()
+    {
+        enter();
+        m_writer.StartArray();
+    }
+    void endArray()
+    {
+        --m_depth;
+        m_writer.EndArray();
+    }
     void key(const char *k) { m_writer.Key(k); }
     void key(const QString &k);
 
@@ -105,8 +123,11 @@ public:
     QByteArrayView view() const { return QByteArrayView(m_buffer.GetString(), qsizetype(m_buffer.GetSize())); }
 
 private:
+    void enter();
+
     rapidjson::StringBuffer m_buffer;
     rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator,
                       rapidjson::kWriteDefaultFlags>
         m_writer;
+    int m_depth = 0;
 };

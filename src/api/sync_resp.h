@@ -16,6 +16,9 @@ struct SyncResp {
     qint64 server_ts = 0;
     std::optional<bool> capped;
 
+    // An op that cannot be read is left out with a diagnostic line, so the cursor still moves past
+    // it; a reply whose own keys are wrong fails whole.
+    static constexpr bool kSkipsUnreadableItems = true;
     static SyncResp fromJson(const rapidjson::Value &v);
     void toJson(JsonWriter &w) const;
 };

@@ -1,6 +1,6 @@
 #include "collab/error_message.h"
 
-#include <rapidjson/document.h>
+#include "api/json_reader.h"
 
 namespace {
 
@@ -28,8 +28,12 @@ std::optional<QString> errorMessage(const std::optional<QString> &fromBody)
         return std::nullopt;
 
     rapidjson::Document doc;
-    doc.Parse<rapidjson::kParseValidateEncodingFlag>(bytes->constData(), size_t(bytes->size()));
-    if (doc.HasParseError() || !doc.IsObject())
+    try {
+        json::parseDocument(doc, *bytes);
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+    if (!doc.IsObject())
         return std::nullopt;
     const auto member = doc.FindMember("error");
     if (member == doc.MemberEnd() || !member->value.IsString())

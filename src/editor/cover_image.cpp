@@ -232,6 +232,7 @@ void CoverImage::loadImage(const QString &url)
     QNetworkRequest request(address);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkReply *reply = APIClient::shared().session().get(request);
+    APIClient::limitReplySize(reply, APIClient::shared().maxReplyBytes());
     // Goes (and stops) with the band.
     reply->setParent(this);
     m_reply = reply;

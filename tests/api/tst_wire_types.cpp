@@ -80,6 +80,7 @@ const QHash<QString, Decoder> &decoders()
         {"BlocksUpsertReq", decoderFor<BlocksUpsertReq>()},
         {"BlocksUpsertResp", decoderFor<BlocksUpsertResp>()},
         {"SyncResp", decoderFor<SyncResp>()},
+        {"SyncOpDTO", decoderFor<SyncOpDTO>()},
         {"CommentsResp", decoderFor<CommentsResp>()},
         {"CommentCreateResp", decoderFor<CommentCreateResp>()},
         {"ShareListResp", decoderFor<ShareListResp>()},
@@ -326,9 +327,8 @@ void TestWireTypes::wrongKindFails_data()
     QTest::newRow("content an array")
         << "BlocksResp" << wrap("blocks", "[" + replace(kBlock, R"("content":{})", R"("content":[])") + "]");
     QTest::newRow("payload an array")
-        << "SyncResp"
-        << QByteArray(R"({"ops":[{"entity_type":"page","entity_id":1,"op":"update","payload":[],)"
-                      R"("server_ts":4}],"server_ts":5})");
+        << "SyncOpDTO"
+        << QByteArray(R"({"entity_type":"page","entity_id":1,"op":"update","payload":[],"server_ts":4})");
     QTest::newRow("list an object") << "PagesResp" << QByteArray(R"({"pages":{}})");
     QTest::newRow("reply an array") << "WorkspacesResp" << QByteArray("[]");
     QTest::newRow("optional text a number") << "BookmarkPreviewResp" << QByteArray(R"({"title":3})");

@@ -1,3 +1,4 @@
+#include "api/json_limits.h"
 #include "collab/error_message.h"
 
 #include <QTest>
@@ -40,6 +41,13 @@ void TestErrorMessage::bodies_data()
     QTest::newRow("object") << text(R"({"error":{"message":"x"}})") << none;
     QTest::newRow("truncated JSON") << text(R"({"error":"x")") << none;
     QTest::newRow("trailing garbage") << text(R"({"error":"x"} tail)") << none;
+    const auto deep = [](int levels) {
+        return std::optional<QString>(QStringLiteral(R"({"error":"Deep","x":%1%2})")
+                                          .arg(QString(levels - 1, u'['), QString(levels - 1, u']')));
+    };
+    QTest::newRow("nested to the limit") << deep(json::kMaxDepth) << text("Deep");
+    QTest::newRow("nested one past the limit") << deep(json::kMaxDepth + 1) << none;
+    QTest::newRow("nested 200,000 deep") << deep(200000) << none;
     QTest::newRow("lone surrogate") << std::optional<QString>(QStringLiteral(R"({"error":"a)") +
                                                               QChar(0xD800) + QStringLiteral(R"("})"))
                                     << none;

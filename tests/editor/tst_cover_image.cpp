@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void oneSyncPerQueuedUpdate();
     void signedOutDoesNothing();
     void imageThatFailsToLoad();
+    void imageOverTheReplyCap_data();
+    void imageOverTheReplyCap();
     void pageHeaderHoldsTheBand();
 
 private:
@@ -489,6 +492,36 @@ void TestCoverImage::imageThatFailsToLoad()
     other.coverURL = QStringLiteral("not a url");
     m_app->store.upsertPage(other);
     QCOMPARE(cover->imagePhase(), CoverImage::ImagePhase::Failed);
+}
+
+// The image is read whole into memory, so it is held to the same cap as every reply.
+void TestCoverImage::imageOverTheReplyCap_data()
+{
+    QTest::addColumn<qsizetype>("over"); // bytes of the image past the cap
+    QTest::addColumn<CoverImage::ImagePhase>("phase");
+    QTest::newRow("at the cap") << qsizetype(0) << CoverImage::ImagePhase::Loaded;
+    QTest::newRow("one byte past") << qsizetype(1) << CoverImage::ImagePhase::Failed;
+}
+
+void TestCoverImage::imageOverTheReplyCap()
+{
+    QFETCH(qsizetype, over);
+    QFETCH(CoverImage::ImagePhase, phase);
+    const QByteArray png = EditorSteps::pngBytes();
+    m_fake.routeRaw(
+        "GET", QStringLiteral("/covers/capped.png"),
+        [png](const FakeService::Call &) {
+            HttpResponse r = HttpResponse::json(200, png);
+            r.contentType = "image/png";
+            return r;
+        },
+        FakeService::Access::Public);
+    APIClient::shared().setMaxReplyBytes(png.size() - over);
+    const auto restore = qScopeGuard([] { APIClient::shared().setMaxReplyBytes(APIClient::kMaxReplyBytes); });
+
+    CoverImage *cover = makeCover(addPage(7, m_fake.origin() + QStringLiteral("/covers/capped.png")));
+    QTRY_VERIFY(cover->imagePhase() != CoverImage::ImagePhase::Loading);
+    QCOMPARE(cover->imagePhase(), phase);
 }
 
 void TestCoverImage::pageHeaderHoldsTheBand()

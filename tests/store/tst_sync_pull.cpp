@@ -402,9 +402,12 @@ void TestSyncPull::failedPullAppliesNothing()
 {
     auto d = device();
     m_fake.setFault("/api/sync.php",
-                    FakeService::Fault::http(200, R"({"ops":[{"entity_type":"page"}],"server_ts":3})"));
+                    FakeService::Fault::http(200, R"({"ops":[{"entity_type":"page",)"
+                                                  R"("entity_id":5,"op":"create","server_ts":3}],)"
+                                                  R"("server_ts":"3"})"));
     QVERIFY(!d->sync()); // a reply that does not decode
     QCOMPARE(d->store().state().cursorServerTs, qint64(0));
+    QVERIFY(!d->pageWithServerID(5));
     m_fake.setFault("/api/sync.php", FakeService::Fault::drop());
     QVERIFY(!d->sync());
     QVERIFY(!d->engine().isSyncing());

@@ -16,6 +16,9 @@ struct HttpResponse {
     // like a slow link; 0 or 1 sends it whole.
     int streamPieces = 0;
     int streamIntervalMs = 0;
+    // Sends the body with chunked transfer coding and no Content-Length, so its size shows only as
+    // it arrives.
+    bool chunked = false;
 
     static HttpResponse json(int status, const QByteArray &body);
     static HttpResponse dropped();

@@ -226,7 +226,20 @@ QByteArray httpDate()
         .toLatin1();
 }
 
-QByteArray serialize(const HttpResponse &response, bool headOnly, bool keepAlive)
+// One chunk per kilobyte, so a streamed answer carries many.
+QByteArray chunkedBody(const QByteArray &body)
+{
+    constexpr qsizetype kChunk = 1024;
+    QByteArray out;
+    for (qsizetype at = 0; at < body.size(); at += kChunk) {
+        const QByteArray chunk = body.mid(at, kChunk);
+        out += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+}
+
+// The head and the body as they go on the wire.
+QPair<QByteArray, QByteArray> serialize(const HttpResponse &response, bool headOnly, bool keepAlive)
 {
     // 1xx, 204 and 304 never carry a body, so they carry no length either.
     const bool bodiless = response.status < 200 || response.status == 204 || response.status == 304;
@@ -238,15 +251,18 @@ QByteArray serialize(const HttpResponse &response, bool headOnly, bool keepAlive
     if (!bodiless) {
         if (!response.contentType.isEmpty())
             out += "Content-Type: " + response.contentType + "\r\n";
-        out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+        if (response.chunked)
+            out += "Transfer-Encoding: chunked\r\n";
+        else
+            out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     }
     out += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (const auto &h : response.headers)
         out += h.first + ": " + h.second + "\r\n";
     out += "\r\n";
-    if (!bodiless && !headOnly)
-        out += response.body;
-    return out;
+    if (bodiless || headOnly)
+        return {out, QByteArray()};
+    return {out, response.chunked ? chunkedBody(response.body) : response.body};
 }
 
 } // namespace
@@ -485,16 +501,16 @@ void LoopbackHttpServer::deliver(QTcpSocket *socket, const HttpResponse &respons
         socket->abort();
         return;
     }
-    const QByteArray bytes = serialize(response, headOnly, keepAlive);
-    const qsizetype bodySize = bytes.endsWith(response.body) ? response.body.size() : 0;
+    const auto [head, body] = serialize(response, headOnly, keepAlive);
+    const QByteArray bytes = head + body;
+    const qsizetype bodySize = body.size();
     if (response.streamPieces > 1 && bodySize > 0) {
-        const qsizetype head = bytes.size() - bodySize;
         const qsizetype piece = (bodySize + response.streamPieces - 1) / response.streamPieces;
         // The requests behind this one wait until its last byte is out.
         if (Connection *conn = connectionFor(socket))
             conn->awaitingResponse = true;
-        socket->write(bytes.left(head + piece));
-        trickle(socket, bytes.mid(head + piece), piece, response.streamIntervalMs, keepAlive);
+        socket->write(bytes.left(head.size() + piece));
+        trickle(socket, bytes.mid(head.size() + piece), piece, response.streamIntervalMs, keepAlive);
         return;
     }
     socket->write(bytes);
