@@ -88,7 +88,8 @@ public:
     // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
     // waiting (several such writes queued with no event between them are written once).
     void scheduleSave();
-    // Empties the state and deletes the file; a pending save still writes (the empty state).
+    // Empties the state and deletes the file (kept while saves are blocked); a pending save still
+    // writes (the empty state).
     void reset();
     // Changes at every reset, so work begun on the old data set can tell it is gone.
     quint64 generation() const { return m_generation; }
