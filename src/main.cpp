@@ -8,6 +8,7 @@
 #include "platform/icon_theme.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
+#include "platform/single_instance.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
@@ -23,6 +24,11 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("penroost-derud"));
     IconTheme::installFallback();
     QApplication::setWindowIcon(SymbolIcons::logoIcon());
+
+    // Before anything reads the data folder: a second process on it would write over the first's saves.
+    SingleInstance instance(LocalStore::defaultFolder());
+    if (!instance.claim())
+        return 0;
 
     Settings settings;
     SecretStore &secrets = SecretStore::shared();
@@ -41,6 +47,7 @@ int main(int argc, char *argv[])
                              &secrets, &settings, &urlOpener};
 
     AppWindow window(context, [](const AppContext &c) { return new MainView(c); });
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &AppWindow::bringToFront);
     window.show();
     return app.exec();
 }

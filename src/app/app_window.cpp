@@ -2,6 +2,7 @@
 
 #include "app/edit_commands.h"
 #include "app/menu_commands.h"
+#include "app/toast_center.h"
 #include "app/toast_overlay.h"
 #include "store/local_store.h"
 
@@ -36,6 +37,17 @@ AppWindow::AppWindow(const AppContext &context, RootView::MainViewFactory mainVi
         if (m_context.store && m_context.store->isSavePending())
             m_context.store->save();
     });
+    // The store learns this while loading, before any window exists to say it.
+    if (m_context.store && m_context.store->isSaveBlocked() && m_context.toasts)
+        m_context.toasts->show(QString::fromUtf8(kSaveBlocked), std::nullopt, {}, kSaveBlockedDuration);
+}
+
+void AppWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 void AppWindow::installWindowCommands()

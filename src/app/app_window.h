@@ -6,6 +6,8 @@
 #include <QList>
 #include <QMainWindow>
 
+#include <chrono>
+
 class QAction;
 class ToastOverlay;
 
@@ -16,6 +18,10 @@ class AppWindow : public QMainWindow
     Q_OBJECT
 public:
     static constexpr const char *kTitle = "Penroost Derud";
+    static constexpr const char *kSaveBlocked =
+        "Some notes could not be read and no copy of them could be kept, so changes are not being saved. "
+        "Make sure the notes folder can be written to, then reopen the app.";
+    static constexpr std::chrono::milliseconds kSaveBlockedDuration{30000};
 
     AppWindow(const AppContext &context, RootView::MainViewFactory mainView, QWidget *parent = nullptr);
 
@@ -28,6 +34,10 @@ public:
     // application's event loop; the state is written as the loop ends. Nothing happens when the
     // window stays open.
     void quit();
+
+    // Another launch on the same data folder asked for this window: shown, unminimized, raised and
+    // made active.
+    void bringToFront();
 
 private:
     // File > "Close Window" and "Quit", and the Edit menu.

@@ -2,7 +2,7 @@
 
 #include <QDesktopServices>
 
-bool DesktopUrlOpener::openUrl(const QUrl &url)
+bool DesktopUrlOpener::openAllowedUrl(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);
 }

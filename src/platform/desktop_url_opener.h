@@ -5,6 +5,6 @@
 // Hands the URL to the desktop's default handler.
 class DesktopUrlOpener : public UrlOpener
 {
-public:
-    bool openUrl(const QUrl &url) override;
+protected:
+    bool openAllowedUrl(const QUrl &url) override;
 };

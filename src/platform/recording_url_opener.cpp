@@ -1,6 +1,6 @@
 #include "platform/recording_url_opener.h"
 
-bool RecordingUrlOpener::openUrl(const QUrl &url)
+bool RecordingUrlOpener::openAllowedUrl(const QUrl &url)
 {
     m_opened.append(url);
     return true;

@@ -4,13 +4,14 @@
 
 #include <QList>
 
-// Opens nothing and remembers every URL it was given, in order (tests).
+// Opens nothing and remembers every URL that passed the scheme check, in order (tests).
 class RecordingUrlOpener : public UrlOpener
 {
 public:
-    bool openUrl(const QUrl &url) override;
-
     const QList<QUrl> &opened() const { return m_opened; }
+
+protected:
+    bool openAllowedUrl(const QUrl &url) override;
 
 private:
     QList<QUrl> m_opened;

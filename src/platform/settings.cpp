@@ -2,7 +2,9 @@
 
 #include "api/json_error.h"
 #include "api/json_value.h"
+#include "platform/private_files.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -29,11 +31,16 @@ Settings::Settings()
                                              QString::fromLatin1(kOrganization),
                                              QString::fromLatin1(kApplication)))
 {
+    // The folder is the app's own, named after the organization.
+    makePrivateFolder(QFileInfo(m_settings->fileName()).absolutePath());
+    // Made before QSettings first writes: it keeps an existing file's mode, never a new file's.
+    makePrivateFile(m_settings->fileName());
 }
 
 Settings::Settings(const QString &filePath)
     : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
 {
+    makePrivateFile(filePath);
 }
 
 Settings::~Settings()

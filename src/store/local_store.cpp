@@ -2,12 +2,14 @@
 
 #include "api/json_coder.h"
 #include "platform/diag.h"
+#include "platform/private_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -15,28 +17,41 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr auto kFolderName = "Folionest";
 constexpr auto kFileName = "state.json";
-constexpr auto kTempSuffix = ".tmp";
+constexpr auto kTempInfix = ".tmp-";
 constexpr auto kAsideInfix = ".unreadable-";
+constexpr auto kOriginalInfix = ".original-";
 constexpr auto kSaveError = "LocalStore save error: ";
+constexpr int kNameTries = 100;
 
 QString errnoText(int error, const QString &path)
 {
     return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), qt_error_string(error));
 }
 
-// Writes the whole file and forces it to disk; returns the failure, if any.
-std::optional<QString> writeDurably(const QString &path, QByteArrayView bytes)
+// Creates a file that did not exist, readable by the user alone from its first moment, trying
+// `name(n)` for growing n while a name is taken. -1 with errno on failure; `path` is the last tried.
+int createPrivate(const std::function<QString(int)> &name, QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errnoText(errno, path);
+    for (int n = 0; n < kNameTries; ++n) {
+        path = name(n);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Writes the whole file through `fd`, forces it to disk and closes it; returns the failure, if any.
+std::optional<QString> writeDurably(int fd, const QString &path, QByteArrayView bytes)
+{
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -218,7 +233,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &LocalStore::writePendingSave);
 
-    QDir().mkpath(folder);
+    makePrivateFolder(folder);
     load();
 }
 
@@ -245,6 +260,8 @@ void LocalStore::load()
     QFile file(m_url);
     if (!file.exists())
         return;
+    // Older builds left it readable by every local user.
+    makePrivateFile(m_url);
     if (!file.open(QIODevice::ReadOnly)) {
         setAside(file.errorString());
         return;
@@ -255,28 +272,103 @@ void LocalStore::load()
         return;
     }
     file.close();
+    StoreStateDrops dropped;
     try {
-        m_state = sharedJSONDecode<StoreState>(bytes);
+        rapidjson::Document doc;
+        json::parseDocument(doc, bytes);
+        m_state = StoreState::fromJsonByRecord(doc, dropped);
     } catch (const DecodeError &e) {
         setAside(e.message());
+        return;
     }
+    if (!dropped.isEmpty())
+        keepOriginal(bytes, dropped);
+    dropDuplicateBlocks();
+}
+
+QString LocalStore::asideName(const char *infix, int n) const
+{
+    const QString base = m_url + QLatin1String(infix) +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    return n == 0 ? base : base + QLatin1Char('-') + QString::number(n + 1);
 }
 
 // The user's data must never be overwritten by the empty state's first save.
 void LocalStore::setAside(const QString &reason)
 {
-    const QString base = m_url + QLatin1String(kAsideInfix) +
-                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = base + QLatin1Char('-') + QString::number(n);
+    int n = 0;
+    QString aside = asideName(kAsideInfix, n);
+    while (QFileInfo::exists(aside))
+        aside = asideName(kAsideInfix, ++n);
     const QString line =
         QStringLiteral("LocalStore: %1 could not be read (%2)").arg(QString::fromLatin1(kFileName), reason);
-    if (QFile::rename(m_url, aside))
+    // Not QFile::rename: where renaming fails it copies and deletes, and the copy may fail halfway.
+    if (::rename(QFile::encodeName(m_url).constData(), QFile::encodeName(aside).constData()) == 0) {
+        syncFolder(QFileInfo(m_url).absolutePath());
         diag(line + QStringLiteral("; kept as ") + QFileInfo(aside).fileName() +
              QStringLiteral(", starting empty"));
-    else
-        diag(line + QStringLiteral("; it could not be set aside, starting empty"));
+        return;
+    }
+    m_saveBlockedReason = errnoText(errno, aside);
+    diag(line + QStringLiteral("; it could not be set aside (") + m_saveBlockedReason +
+         QStringLiteral("), starting empty and saving nothing"));
+}
+
+// The next save writes what loaded; the records left out stay in the copy.
+void LocalStore::keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped)
+{
+    QString aside;
+    const int fd = createPrivate([this](int n) { return asideName(kOriginalInfix, n); }, aside);
+    std::optional<QString> failure = fd < 0 ? errnoText(errno, aside) : writeDurably(fd, aside, bytes);
+    const QString line = QStringLiteral("LocalStore: %1 partly read, left out %2")
+                             .arg(QString::fromLatin1(kFileName), dropped.summary());
+    if (failure) {
+        if (fd >= 0)
+            QFile::remove(aside);
+        m_saveBlockedReason = *failure;
+        diag(line + QStringLiteral("; it could not be kept aside (") + *failure +
+             QStringLiteral("), so nothing will be saved"));
+        return;
+    }
+    syncFolder(QFileInfo(m_url).absolutePath());
+    diag(line + QStringLiteral("; the file as it was is kept as ") + QFileInfo(aside).fileName());
+}
+
+// An older build could store one service block under two local ids; the latest edit stands for it.
+void LocalStore::dropDuplicateBlocks()
+{
+    auto &blocks = m_state.blocks;
+    QHash<qint64, size_t> kept;
+    std::vector<bool> drop(blocks.size(), false);
+    qsizetype dropped = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const qint64 id = blocks[i].serverID;
+        if (id == 0)
+            continue;
+        const auto it = kept.find(id);
+        if (it == kept.end()) {
+            kept.insert(id, i);
+            continue;
+        }
+        ++dropped;
+        if (blocks[i].updatedAt > blocks[*it].updatedAt) {
+            drop[*it] = true;
+            *it = i;
+        } else {
+            drop[i] = true;
+        }
+    }
+    if (dropped == 0)
+        return;
+    size_t to = 0;
+    for (size_t from = 0; from < blocks.size(); ++from) {
+        if (!drop[from])
+            blocks[to++] = std::move(blocks[from]);
+    }
+    blocks.erase(blocks.begin() + qsizetype(to), blocks.end());
+    diag(QStringLiteral(
+             "LocalStore: %1 block(s) shared a server id with another; kept the latest edit of each")
+             .arg(dropped));
 }
 
 qint64 LocalStore::currentWorkspaceServerID() const
@@ -443,11 +535,15 @@ void LocalStore::reset()
     m_state = StoreState{};
     indexesStale();
     Q_EMIT stateChanged();
-    QFile::remove(m_url);
+    // Blocked, the file still holds records that are nowhere else.
+    if (!isSaveBlocked())
+        QFile::remove(m_url);
 }
 
 void LocalStore::save()
 {
+    if (isSaveBlocked())
+        return;
     // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
     JsonWriter writer;
     try {
@@ -456,8 +552,19 @@ void LocalStore::save()
         diag(QLatin1String(kSaveError) + e.message());
         return;
     }
-    const QString temp = m_url + QLatin1String(kTempSuffix);
-    if (const auto failure = writeDurably(temp, writer.view())) {
+    // A name of its own: two writers on one name would truncate each other's file.
+    QString temp;
+    const int fd = createPrivate(
+        [this](int) {
+            return m_url + QLatin1String(kTempInfix) +
+                   QString::number(QRandomGenerator::global()->generate64(), 36);
+        },
+        temp);
+    if (fd < 0) {
+        diag(QLatin1String(kSaveError) + errnoText(errno, temp));
+        return;
+    }
+    if (const auto failure = writeDurably(fd, temp, writer.view())) {
         diag(QLatin1String(kSaveError) + *failure);
         QFile::remove(temp);
         return;

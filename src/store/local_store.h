@@ -22,8 +22,10 @@ class LocalStore : public QObject
 public:
     static constexpr std::chrono::milliseconds kSaveDelay{150};
 
-    // Loads "state.json" from `folder`, creating the folder when missing. A file that exists
-    // but cannot be read or decoded is renamed aside before the store starts empty.
+    // Loads "state.json" from `folder`, creating the folder (0700) when missing. A file that cannot
+    // be read or is not a JSON object is renamed aside before the store starts empty; from one whose
+    // records partly decode, the rest load and a copy of the file is kept aside. When neither can be
+    // set aside, saves are blocked (see isSaveBlocked).
     explicit LocalStore(const QString &folder, std::chrono::milliseconds saveDelay = kSaveDelay,
                         QObject *parent = nullptr);
     // A save still pending is written first.
@@ -86,14 +88,22 @@ public:
     // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
     // waiting (several such writes queued with no event between them are written once).
     void scheduleSave();
-    // Empties the state and deletes the file; a pending save still writes (the empty state).
+    // Empties the state and deletes the file (kept while saves are blocked); a pending save still
+    // writes (the empty state).
     void reset();
     // Changes at every reset, so work begun on the old data set can tell it is gone.
     quint64 generation() const { return m_generation; }
-    // Writes the whole state now: "state.json.tmp" in full, synced to disk, renamed over
+    // Writes the whole state now: a new private temporary file in full, synced to disk, renamed over
     // "state.json". On failure prints "LocalStore save error: " and the reason; the old file stays.
+    // Does nothing while saves are blocked.
     void save();
     bool isSavePending() const;
+
+    // True when the file loaded had records that did not decode (or did not read at all) and could
+    // not be kept aside: this process then never writes over or removes it. Set at load only.
+    bool isSaveBlocked() const { return !m_saveBlockedReason.isEmpty(); }
+    // Why, for the diagnostics; empty when saves are not blocked.
+    const QString &saveBlockedReason() const { return m_saveBlockedReason; }
 
     // Time source of the soft deletes (tests).
     void setClock(std::function<QDateTime()> now);
@@ -107,6 +117,9 @@ private:
 
     void load();
     void setAside(const QString &reason);
+    void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);
+    void dropDuplicateBlocks();
+    QString asideName(const char *infix, int n) const;
     void writePendingSave();
     void indexesStale();
     template <typename T>
@@ -118,6 +131,7 @@ private:
     StoreState m_state;
     quint64 m_generation = 0;
     QString m_url;
+    QString m_saveBlockedReason;
     QTimer m_saveTimer;
     bool m_writeNowQueued = false;
     std::function<QDateTime()> m_now;

@@ -15,6 +15,19 @@
 
 #include <vector>
 
+// What a record-by-record read of the state left out.
+struct StoreStateDrops {
+    // By the state's key ("blocks", "cursorServerTs"...): how many of its records were left out; a
+    // field that did not read as a whole counts once.
+    QMap<QString, qsizetype> counts;
+    QString first; // where and why the first one failed
+
+    bool isEmpty() const { return counts.isEmpty(); }
+    void note(const QString &key, const QString &where, const QString &reason);
+    // "blocks 2, pages 1 (first: blocks[4]: ...)"
+    QString summary() const;
+};
+
 // The whole local data set, as "state.json" holds it. Default-constructed it is the empty state.
 struct StoreState {
     std::vector<FNWorkspace> workspaces;
@@ -29,6 +42,10 @@ struct StoreState {
 
     // All nine keys are required: a missing one fails the whole state.
     static StoreState fromJson(const rapidjson::Value &v);
+    // Keeps every record that reads: one that does not (or a field missing or of the wrong kind,
+    // which then takes its empty value) is left out and noted in `dropped`. Only a value that is not
+    // an object throws.
+    static StoreState fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped);
     void toJson(JsonWriter &w) const;
 
     friend bool operator==(const StoreState &, const StoreState &) = default;

@@ -1,13 +1,30 @@
 #include "platform/settings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 07777;
+    return st.st_mode & 07777;
+}
+
+} // namespace
 
 class TestSettings : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void absentKeyReadsAsNothing();
     void valuesSurviveReopening_data();
     void valuesSurviveReopening();
@@ -19,7 +36,18 @@ private Q_SLOTS:
     void removeForgetsTheKey();
     void dottedKeysStayFlat();
     void temporaryFolderIsRemoved();
+    void fileIsPrivate_data();
+    void fileIsPrivate();
+
+private:
+    QTemporaryDir m_configHome;
 };
+
+void TestSettings::initTestCase()
+{
+    // Where the app's own settings file goes; read once, at the first such file.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
+}
 
 void TestSettings::absentKeyReadsAsNothing()
 {
@@ -198,6 +226,52 @@ void TestSettings::temporaryFolderIsRemoved()
     QVERIFY(QFileInfo::exists(s->filePath()));
     s.reset();
     QVERIFY(!QFileInfo::exists(folder));
+}
+
+// Only the user may read the settings, however open the umask or an older build left the file.
+void TestSettings::fileIsPrivate_data()
+{
+    QTest::addColumn<bool>("ownFile");
+    QTest::addColumn<int>("before"); // mode of a file already there; 0 = none
+
+    QTest::newRow("the app's own, new") << true << 0;
+    QTest::newRow("the app's own, left open") << true << 0644;
+    QTest::newRow("given file, new") << false << 0;
+    QTest::newRow("given file, left open") << false << 0666;
+}
+
+void TestSettings::fileIsPrivate()
+{
+    QFETCH(bool, ownFile);
+    QFETCH(int, before);
+    const mode_t umaskBefore = ::umask(0);
+    QTemporaryDir dir;
+    const QString given = dir.filePath(QStringLiteral("settings.ini"));
+    const QString own = m_configHome.filePath(QStringLiteral("Folionest/penroost-derud.ini"));
+    const QString path = ownFile ? own : given;
+    QFile::remove(own);
+    if (before != 0) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nold=\"1\"\n");
+        f.close();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(before)) == 0);
+    }
+    {
+        auto settings = ownFile ? std::make_unique<Settings>() : std::make_unique<Settings>(given);
+        QCOMPARE(settings->filePath(), path);
+        QCOMPARE(modeOf(path), mode_t(0600));
+        settings->setString(QStringLiteral("pn.name"), QStringLiteral("Ada"));
+        settings->sync();
+        QCOMPARE(modeOf(path), mode_t(0600));
+        settings->setString(QStringLiteral("pn.name"), QStringLiteral("Grace"));
+    }
+    ::umask(umaskBefore);
+    QCOMPARE(modeOf(path), mode_t(0600));
+    if (ownFile)
+        QCOMPARE(modeOf(QFileInfo(path).absolutePath()), mode_t(0700));
+    QCOMPARE(Settings(path).string(QStringLiteral("pn.name")), QStringLiteral("Grace"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -4,14 +4,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <random>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -56,6 +63,40 @@ QStringList asideFiles(const QString &folder)
 {
     return QDir(folder).entryList({QStringLiteral("state.json.unreadable-*")}, QDir::Files | QDir::Dirs);
 }
+
+QStringList filesLike(const QString &folder, const QString &pattern)
+{
+    return QDir(folder).entryList({pattern}, QDir::Files | QDir::Dirs | QDir::Hidden);
+}
+
+QStringList originalFiles(const QString &folder)
+{
+    return filesLike(folder, QStringLiteral("state.json.original-*"));
+}
+
+QStringList tempFiles(const QString &folder)
+{
+    return filesLike(folder, QStringLiteral("state.json.tmp*"));
+}
+
+// The permission bits of a file or folder, as `ls -l` would show them in octal.
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 07777;
+    return st.st_mode & 07777;
+}
+
+// Sets the process umask for its lifetime: 0 shows the modes the code asks for, unnarrowed.
+struct Umask {
+    explicit Umask(mode_t mask)
+        : previous(::umask(mask))
+    {
+    }
+    ~Umask() { ::umask(previous); }
+    mode_t previous;
+};
 
 StoreState sampleState()
 {
@@ -103,6 +144,26 @@ StoreState sampleState()
     s.cursorServerTs = 99;
     s.pageStatuses.insert(QStringLiteral("42"), {.published = true, .sharedCount = 2});
     s.expandedRowIDs = {QStringLiteral("F")};
+    return s;
+}
+
+// The sample with a second record in every list, and a second page status.
+StoreState twoOfEach()
+{
+    StoreState s = sampleState();
+    auto twin = [](auto record, const char *id) {
+        record.localID = QString::fromLatin1(id);
+        if constexpr (requires { record.serverID; })
+            record.serverID += 100;
+        return record;
+    };
+    s.workspaces.push_back(twin(s.workspaces.front(), "W2"));
+    s.folders.push_back(twin(s.folders.front(), "F2"));
+    s.pages.push_back(twin(s.pages.front(), "P2"));
+    s.blocks.push_back(twin(s.blocks.front(), "B2"));
+    s.outbox.push_back(twin(s.outbox.front(), "O2"));
+    s.pageStatuses.insert(QStringLiteral("142"), {.published = false, .sharedCount = 0});
+    s.expandedRowIDs.push_back(QStringLiteral("F2"));
     return s;
 }
 
@@ -158,6 +219,8 @@ void checkUpsert(const Kind<T> &kind, const QString &before, const QString &toke
 
 } // namespace
 
+Q_DECLARE_METATYPE(StoreState)
+
 class TestLocalStore : public QObject
 {
     Q_OBJECT
@@ -169,7 +232,15 @@ private Q_SLOTS:
     void unreadableFileIsKeptAside_data();
     void unreadableFileIsKeptAside();
     void asideNeverOverwritesAnEarlierOne();
+    void partlyReadFileKeepsTheRest_data();
+    void partlyReadFileKeepsTheRest();
+    void unkeptFileIsNeverWrittenOver_data();
+    void unkeptFileIsNeverWrittenOver();
+    void duplicateServerIDsRepairedOnLoad_data();
+    void duplicateServerIDsRepairedOnLoad();
     void extraKeysLoadAndGoAtNextSave();
+    void filesArePrivate();
+    void saveLeavesOtherTempFilesAlone();
     void failingSaveKeepsTheOldFile_data();
     void failingSaveKeepsTheOldFile();
 
@@ -207,7 +278,7 @@ void TestLocalStore::loadsWhatItSaved()
         store.change([](StoreState &s) { s = sampleState(); });
         store.save();
     }
-    QVERIFY(!QFile::exists(folder + QStringLiteral("/state.json.tmp")));
+    QVERIFY(tempFiles(folder).isEmpty());
     QCOMPARE(readFile(folder + QStringLiteral("/state.json")), sharedJSONEncode(sampleState()));
 
     LocalStore again(folder, kNever);
@@ -233,15 +304,9 @@ void TestLocalStore::unreadableFileIsKeptAside_data()
     QTest::addColumn<QByteArray>("bytes");
 
     const QByteArray good = sharedJSONEncode(sampleState());
-    QByteArray noExpanded = good;
-    noExpanded.replace(R"(,"expandedRowIDs":["F"])", "");
-    QTest::newRow("no expandedRowIDs") << noExpanded;
-    QByteArray noIndent = good;
-    noIndent.replace(R"("indentLevel":0,)", "");
-    QTest::newRow("block without indentLevel") << noIndent;
-    QByteArray badStatus = good;
-    badStatus.replace(R"("sharedCount":2)", R"("sharedCount":"2")");
-    QTest::newRow("status of the wrong kind") << badStatus;
+    QTest::newRow("a list, not an object") << QByteArray("[") + good + "]";
+    QTest::newRow("a string") << QByteArray(R"("state")");
+    QTest::newRow("null") << QByteArray("null");
     QTest::newRow("truncated") << good.left(good.size() / 2);
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("not JSON") << QByteArray("hello");
@@ -293,6 +358,263 @@ void TestLocalStore::asideNeverOverwritesAnEarlierOne()
     QCOMPARE(diag.lines().size(), 2);
 }
 
+// Breaks one record (or a whole field) of the two-of-each state: `entry` is the list position or map
+// key, empty for the field itself; `field` the member inside the record, empty for the record itself.
+void TestLocalStore::partlyReadFileKeepsTheRest_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QJsonValue>("value"); // undefined: removed
+    QTest::addColumn<StoreState>("expected");
+
+    const StoreState all = twoOfEach();
+    auto without = [&all](auto StoreState::*list, size_t at) {
+        StoreState s = all;
+        (s.*list).erase((s.*list).begin() + qsizetype(at));
+        return s;
+    };
+    const QJsonValue removed(QJsonValue::Undefined);
+
+    QTest::newRow("block with a text position")
+        << "blocks"
+        << "0"
+        << "position" << QJsonValue(QStringLiteral("3")) << without(&StoreState::blocks, 0);
+    QTest::newRow("block without indentLevel") << "blocks"
+                                               << "1"
+                                               << "indentLevel" << removed << without(&StoreState::blocks, 1);
+    QTest::newRow("page with a numeric title") << "pages"
+                                               << "1"
+                                               << "title" << QJsonValue(5) << without(&StoreState::pages, 1);
+    QTest::newRow("folder with a date that is no date")
+        << "folders"
+        << "0"
+        << "createdAt" << QJsonValue(QStringLiteral("yesterday")) << without(&StoreState::folders, 0);
+    QTest::newRow("outbox op with text attempts")
+        << "outbox"
+        << "0"
+        << "attempts" << QJsonValue(QStringLiteral("1")) << without(&StoreState::outbox, 0);
+    QTest::newRow("workspace that is not an object")
+        << "workspaces"
+        << "1"
+        << "" << QJsonValue(7) << without(&StoreState::workspaces, 1);
+    QTest::newRow("expanded row id that is a number")
+        << "expandedRowIDs"
+        << "0"
+        << "" << QJsonValue(3) << without(&StoreState::expandedRowIDs, 0);
+
+    StoreState status = all;
+    status.pageStatuses.remove(QStringLiteral("42"));
+    QTest::newRow("page status of the wrong kind")
+        << "pageStatuses"
+        << "42"
+        << "sharedCount" << QJsonValue(QStringLiteral("2")) << status;
+    StoreState noExpanded = all;
+    noExpanded.expandedRowIDs.clear();
+    QTest::newRow("no expandedRowIDs") << "expandedRowIDs"
+                                       << ""
+                                       << "" << removed << noExpanded;
+    StoreState noBlocks = all;
+    noBlocks.blocks.clear();
+    QTest::newRow("blocks that are not a list") << "blocks"
+                                                << ""
+                                                << "" << QJsonValue(QStringLiteral("x")) << noBlocks;
+    StoreState noCursor = all;
+    noCursor.cursorServerTs = 0;
+    QTest::newRow("cursor of the wrong kind") << "cursorServerTs"
+                                              << ""
+                                              << "" << QJsonValue(true) << noCursor;
+}
+
+void TestLocalStore::partlyReadFileKeepsTheRest()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, entry);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+    QFETCH(StoreState, expected);
+
+    auto put = [&value](auto &container, const auto &at) {
+        if (!value.isUndefined())
+            container[at] = value;
+        else if constexpr (requires { container.removeAt(at); })
+            container.removeAt(at);
+        else
+            container.remove(at);
+    };
+    QJsonObject root = QJsonDocument::fromJson(sharedJSONEncode(twoOfEach())).object();
+    if (entry.isEmpty()) {
+        put(root, key);
+    } else if (root[key].isArray()) {
+        QJsonArray list = root[key].toArray();
+        if (field.isEmpty()) {
+            put(list, entry.toInt());
+        } else {
+            QJsonObject record = list[entry.toInt()].toObject();
+            put(record, field);
+            list[entry.toInt()] = record;
+        }
+        root[key] = list;
+    } else {
+        QJsonObject map = root[key].toObject();
+        QJsonObject record = map[entry].toObject();
+        put(record, field);
+        map[entry] = record;
+        root[key] = map;
+    }
+    const QByteArray bytes = QJsonDocument(root).toJson();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    writeFile(path, bytes);
+
+    DiagCapture diag;
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state(), expected);
+    QVERIFY(!store.isSaveBlocked());
+    const QStringList original = originalFiles(dir.path());
+    QCOMPARE(original.size(), 1);
+    QCOMPARE(readFile(dir.filePath(original.first())), bytes);
+    QCOMPARE(modeOf(dir.filePath(original.first())), mode_t(0600));
+    QVERIFY(asideFiles(dir.path()).isEmpty());
+    // One line: what was left out, the first reason, where the file is.
+    QCOMPARE(diag.lines().size(), 1);
+    const QString line = diag.lines().first();
+    QVERIFY2(line.contains(key + QStringLiteral(" 1")) && line.contains(original.first()), qPrintable(line));
+    QVERIFY2(line.contains(QStringLiteral("first: ") + key), qPrintable(line));
+
+    store.save();
+    QCOMPARE(fileState(path), expected);
+    QCOMPARE(readFile(dir.filePath(original.first())), bytes);
+}
+
+// The data file could not be copied (or renamed) aside: nothing may then write over or remove it,
+// even once writing would work again.
+void TestLocalStore::unkeptFileIsNeverWrittenOver_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("partly");
+
+    QTest::newRow("partly read, file size limit") << "size-limit" << true;
+    if (::geteuid() != 0) {
+        QTest::newRow("partly read, read-only folder") << "read-only" << true;
+        QTest::newRow("unreadable, read-only folder") << "read-only" << false;
+    }
+}
+
+void TestLocalStore::unkeptFileIsNeverWrittenOver()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, partly);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    QByteArray bytes = sharedJSONEncode(twoOfEach());
+    if (partly)
+        bytes.replace(R"("cursorServerTs":99)", R"("cursorServerTs":"99")");
+    else
+        bytes.prepend('[').append(']');
+    writeFile(path, bytes);
+
+    DiagCapture diag;
+    {
+        std::unique_ptr<LocalStore> store;
+        if (how == QLatin1String("read-only")) {
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+            store = std::make_unique<LocalStore>(dir.path(), kNever);
+            QVERIFY(
+                QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        } else {
+            // Beyond the limit a write fails (the signal that would end the process is ignored).
+            rlimit before;
+            QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = before;
+            small.rlim_cur = rlim_t(bytes.size() / 2);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+            store = std::make_unique<LocalStore>(dir.path(), kNever);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &before) == 0);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+        QVERIFY(store->isSaveBlocked());
+        QVERIFY(!store->saveBlockedReason().isEmpty());
+        QCOMPARE(diag.lines().size(), 1);
+        QVERIFY2(diag.lines().first().contains(QLatin1String("could not be")),
+                 qPrintable(diag.lines().first()));
+        if (partly)
+            QCOMPARE(store->state().blocks, twoOfEach().blocks);
+
+        store->change([](StoreState &s) { s.cursorServerTs = 5; });
+        store->save();
+        store->scheduleSave();
+        store->reset();
+        store->scheduleSave();
+    }
+    QCOMPARE(readFile(path), bytes);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("state.json")});
+    QCOMPARE(diag.lines().size(), 1);
+}
+
+// Blocks as "localID:serverID@minute of their last edit".
+void TestLocalStore::duplicateServerIDsRepairedOnLoad_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("loaded");
+
+    QTest::newRow("later one edited last") << "A:5@1 B:5@2 C:0@0"
+                                           << "B:5@2 C:0@0";
+    QTest::newRow("earlier one edited last") << "A:5@2 X:6@0 B:5@1"
+                                             << "A:5@2 X:6@0";
+    QTest::newRow("same time keeps the first") << "A:5@1 B:5@1"
+                                               << "A:5@1";
+    QTest::newRow("three with one id") << "A:5@1 B:5@3 C:5@2"
+                                       << "B:5@3";
+    QTest::newRow("two ids twice each") << "A:5@1 B:6@2 C:5@2 D:6@1"
+                                        << "B:6@2 C:5@2";
+    QTest::newRow("deleted ones count too") << "A:5@1~ B:5@2"
+                                            << "B:5@2";
+    QTest::newRow("zero is no id") << "A:0@1 B:0@1 C:7@1"
+                                   << "A:0@1 B:0@1 C:7@1";
+}
+
+void TestLocalStore::duplicateServerIDsRepairedOnLoad()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, loaded);
+    auto blocks = [](const QString &tokens) {
+        std::vector<FNBlock> out;
+        for (QString t : tokens.split(QLatin1Char(' '))) {
+            FNBlock b;
+            if (t.endsWith(QLatin1Char('~'))) {
+                t.chop(1);
+                b.deletedAt = at("2026-02-01T00:00:00Z");
+            }
+            const QStringList parts = t.split(QRegularExpression(QStringLiteral("[:@]")));
+            b.localID = parts[0];
+            b.serverID = parts[1].toLongLong();
+            b.createdAt = at("2026-01-01T00:00:00Z");
+            b.updatedAt = b.createdAt.addSecs(60 * parts[2].toLongLong());
+            out.push_back(b);
+        }
+        return out;
+    };
+    QTemporaryDir dir;
+    StoreState state = sampleState();
+    state.blocks = blocks(stored);
+    writeFile(dir.filePath(QStringLiteral("state.json")), sharedJSONEncode(state));
+
+    DiagCapture diag;
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state().blocks, blocks(loaded));
+    QCOMPARE(diag.lines().size(), stored == loaded ? 0 : 1);
+    for (size_t i = 0; i < store.state().blocks.size(); ++i) {
+        const FNBlock &b = store.state().blocks[i];
+        if (b.serverID != 0)
+            QCOMPARE(store.indexOfBlockWithServerID(b.serverID), qsizetype(i));
+    }
+    QVERIFY(!store.isSaveBlocked());
+    QVERIFY(originalFiles(dir.path()).isEmpty());
+}
+
 void TestLocalStore::extraKeysLoadAndGoAtNextSave()
 {
     QTemporaryDir dir;
@@ -310,10 +632,49 @@ void TestLocalStore::extraKeysLoadAndGoAtNextSave()
     QCOMPARE(readFile(path), sharedJSONEncode(sampleState()));
 }
 
+// Other local users can neither list the folder nor read the data; an older build's open modes
+// are narrowed at load, before anything is written.
+void TestLocalStore::filesArePrivate()
+{
+    const Umask none(0);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("new/Folionest"));
+    const QString path = folder + QStringLiteral("/state.json");
+    {
+        LocalStore store(folder, kNever);
+        QCOMPARE(modeOf(folder), mode_t(0700));
+        store.change([](StoreState &s) { s = sampleState(); });
+        // The file is the temporary one renamed: this is the mode it was created with.
+        store.save();
+        QCOMPARE(modeOf(path), mode_t(0600));
+    }
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+    LocalStore again(folder, kNever);
+    QCOMPARE(modeOf(folder), mode_t(0700));
+    QCOMPARE(modeOf(path), mode_t(0600));
+    QCOMPARE(again.state(), sampleState());
+}
+
+// Another writer's temporary file is neither truncated nor taken over.
+void TestLocalStore::saveLeavesOtherTempFilesAlone()
+{
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("state.json.tmp"));
+    writeFile(other, "another writer's half");
+    LocalStore store(dir.path(), kNever);
+    store.change([](StoreState &s) { s = sampleState(); });
+    store.save();
+    QCOMPARE(readFile(other), QByteArray("another writer's half"));
+    QCOMPARE(fileState(dir.filePath(QStringLiteral("state.json"))), sampleState());
+    QCOMPARE(tempFiles(dir.path()), QStringList{QStringLiteral("state.json.tmp")});
+}
+
 void TestLocalStore::failingSaveKeepsTheOldFile_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("temporary name taken by a folder") << "tmp-is-dir";
+    QTest::newRow("state.json replaced by a folder") << "file-is-dir";
+    QTest::newRow("folder removed after loading") << "folder-gone";
     QTest::newRow("folder below a regular file") << "below-file";
     if (::geteuid() != 0)
         QTest::newRow("read-only folder") << "read-only";
@@ -323,21 +684,27 @@ void TestLocalStore::failingSaveKeepsTheOldFile()
 {
     QFETCH(QString, how);
     QTemporaryDir dir;
-    QString folder = dir.path();
+    QString folder = dir.filePath(QStringLiteral("Folionest"));
+    const QString path = folder + QStringLiteral("/state.json");
     const QByteArray old = sharedJSONEncode(sampleState());
     if (how == QLatin1String("below-file")) {
         writeFile(dir.filePath(QStringLiteral("plain")), "x");
         folder = dir.filePath(QStringLiteral("plain/Folionest"));
     } else {
-        writeFile(dir.filePath(QStringLiteral("state.json")), old);
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(path, old);
     }
-    if (how == QLatin1String("tmp-is-dir"))
-        QVERIFY(QDir(folder).mkdir(QStringLiteral("state.json.tmp")));
 
     DiagCapture diag;
     LocalStore store(folder, kNever);
     if (how == QLatin1String("read-only"))
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    if (how == QLatin1String("folder-gone"))
+        QVERIFY(QDir(folder).removeRecursively());
+    if (how == QLatin1String("file-is-dir")) {
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+    }
     store.change([](StoreState &s) { s.cursorServerTs = 12345; });
     store.save();
     if (how == QLatin1String("read-only"))
@@ -347,11 +714,13 @@ void TestLocalStore::failingSaveKeepsTheOldFile()
     QVERIFY2(diag.lines().first().startsWith(QLatin1String("LocalStore save error: ")),
              qPrintable(diag.lines().first()));
     QVERIFY(diag.lines().first().size() > int(strlen("LocalStore save error: ")));
-    if (how == QLatin1String("below-file")) {
-        QVERIFY(!QFile::exists(folder + QStringLiteral("/state.json")));
-    } else {
-        QCOMPARE(readFile(dir.filePath(QStringLiteral("state.json"))), old);
-    }
+    QVERIFY(tempFiles(folder).isEmpty());
+    if (how == QLatin1String("read-only"))
+        QCOMPARE(readFile(path), old);
+    else if (how == QLatin1String("file-is-dir"))
+        QVERIFY(QFileInfo(path + QStringLiteral("/inside")).isDir());
+    else
+        QVERIFY(!QFile::exists(path));
     // Nothing was lost in memory: the next save that can write, does.
     QCOMPARE(store.state().cursorServerTs, 12345);
 }
@@ -609,7 +978,7 @@ void TestLocalStore::saveWaitsForTheDelay()
     QTRY_VERIFY(QFile::exists(path));
     QCOMPARE(fileState(path).cursorServerTs, 1);
     QVERIFY(!store.isSavePending());
-    QVERIFY(!QFile::exists(path + QStringLiteral(".tmp")));
+    QVERIFY(tempFiles(dir.path()).isEmpty());
 }
 
 // Each call while a save is pending writes the state of that moment at once, then re-arms.
@@ -642,12 +1011,13 @@ void TestLocalStore::callWhilePendingWritesAtOnce()
 void TestLocalStore::writesAreCounted()
 {
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("state.json.tmp")));
+    const QString folder = dir.filePath(QStringLiteral("gone"));
     DiagCapture diag;
     {
         // Three calls with events between them: right after the second, the third, and the last
         // save (here written when the store goes away rather than after its delay).
-        LocalStore store(dir.path(), kNever);
+        LocalStore store(folder, kNever);
+        QVERIFY(QDir(folder).removeRecursively());
         store.scheduleSave();
         QCoreApplication::processEvents();
         QCOMPARE(diag.lines().size(), 0);
@@ -663,7 +1033,8 @@ void TestLocalStore::writesAreCounted()
 
     {
         // A burst with no event between the calls writes the same bytes once, then the last save.
-        LocalStore store(dir.path(), kNever);
+        LocalStore store(folder, kNever);
+        QVERIFY(QDir(folder).removeRecursively());
         for (int i = 0; i < 5; ++i)
             store.scheduleSave();
         QCoreApplication::processEvents();
@@ -673,7 +1044,8 @@ void TestLocalStore::writesAreCounted()
 
     {
         // The last save runs out its delay on its own.
-        LocalStore store(dir.path(), 20ms);
+        LocalStore store(folder, 20ms);
+        QVERIFY(QDir(folder).removeRecursively());
         store.scheduleSave();
         QTRY_COMPARE(diag.lines().size(), 6);
         QVERIFY(!store.isSavePending());

@@ -1,0 +1,137 @@
+#include "platform/diag.h"
+#include "platform/single_instance.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QString lockPath(const QString &folder)
+{
+    return QDir(folder).filePath(QStringLiteral("penroost-derud.lock"));
+}
+
+// The pid of a process that has ended.
+qint64 deadPid()
+{
+    QProcess p;
+    p.start(QStringLiteral("true"), {});
+    if (!p.waitForStarted())
+        return 0;
+    const qint64 pid = p.processId();
+    p.waitForFinished();
+    return pid;
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void laterLaunchAsksTheFirstToRaise();
+    void foldersAreIndependent();
+    void freedFolderCanBeClaimed();
+    void lockOfAnEndedProcessDoesNotBlock();
+    void holderThatNeverAnswersIsGivenUpOn();
+};
+
+void TestSingleInstance::laterLaunchAsksTheFirstToRaise()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Folionest"));
+    DiagCapture diag;
+    SingleInstance first(folder);
+    QVERIFY(first.claim());
+    QVERIFY(QFile::exists(lockPath(folder)));
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+    SingleInstance second(folder);
+    QVERIFY(!second.claim());
+    QVERIFY(raised.wait(5000));
+    SingleInstance third(folder);
+    QVERIFY(!third.claim());
+    QTRY_COMPARE(raised.count(), 2);
+    QVERIFY(diag.contains(QStringLiteral("asked for the window")));
+}
+
+void TestSingleInstance::foldersAreIndependent()
+{
+    QTemporaryDir dir;
+    SingleInstance one(dir.filePath(QStringLiteral("one")));
+    SingleInstance two(dir.filePath(QStringLiteral("two")));
+    QVERIFY(one.claim());
+    QVERIFY(two.claim());
+    QVERIFY(SingleInstance::serverName(dir.filePath(QStringLiteral("one"))) !=
+            SingleInstance::serverName(dir.filePath(QStringLiteral("two"))));
+}
+
+void TestSingleInstance::freedFolderCanBeClaimed()
+{
+    QTemporaryDir dir;
+    auto first = std::make_unique<SingleInstance>(dir.path());
+    QVERIFY(first->claim());
+    first.reset();
+    SingleInstance next(dir.path());
+    QVERIFY(next.claim());
+    // And it answers in turn.
+    QSignalSpy raised(&next, &SingleInstance::raiseRequested);
+    SingleInstance later(dir.path());
+    QVERIFY(!later.claim());
+    QVERIFY(raised.wait(5000));
+}
+
+// A crash leaves the lock file behind: its process is gone, so the next launch runs.
+void TestSingleInstance::lockOfAnEndedProcessDoesNotBlock()
+{
+    QTemporaryDir dir;
+    QByteArray content;
+    {
+        QLockFile lock(lockPath(dir.path()));
+        QVERIFY(lock.tryLock(0));
+        QFile f(lockPath(dir.path()));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        content = f.readAll();
+        lock.unlock();
+    }
+    const qint64 pid = deadPid();
+    QVERIFY(pid > 0);
+    content.replace(0, content.indexOf('\n'), QByteArray::number(pid));
+    QFile f(lockPath(dir.path()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+
+    QElapsedTimer clock;
+    clock.start();
+    SingleInstance next(dir.path());
+    QVERIFY(next.claim());
+    QVERIFY(clock.elapsed() < 2000);
+}
+
+void TestSingleInstance::holderThatNeverAnswersIsGivenUpOn()
+{
+    QTemporaryDir dir;
+    QLockFile holder(lockPath(dir.path()));
+    QVERIFY(holder.tryLock(0));
+    DiagCapture diag;
+    QElapsedTimer clock;
+    clock.start();
+    SingleInstance later(dir.path());
+    QVERIFY(!later.claim(300ms));
+    QVERIFY(clock.elapsed() < 3000);
+    QCOMPARE(diag.lines().size(), 1);
+    QVERIFY2(diag.lines().first().contains(QLatin1String("did not answer")),
+             qPrintable(diag.lines().first()));
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_single_instance.moc"
