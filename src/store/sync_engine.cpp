@@ -350,6 +350,7 @@ QCoro::Task<> SyncEngine::push(QString token)
                 co_return;
             }
             recordFailure(*op, failure);
+            keepSentCreate(*op);
             // One that can never be read can never land late either.
             if (queuedIndex(op->localID) && isReadable(*op))
                 held.insert(record);
@@ -415,7 +416,36 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
     return followUp;
 }
 
-std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const
+void SyncEngine::keepSentCreate(const FNSyncOp &sent)
+{
+    if (sent.entity != QLatin1String("page") || sent.op != QLatin1String("create"))
+        return;
+    const auto index = queuedIndex(sent.localID);
+    if (!index)
+        return;
+    const FNSyncOp queued = m_store.state().outbox[*index];
+    if (!queued.unanswered || queued.payloadJSON == sent.payloadJSON)
+        return;
+    // The service may hold a page made from the body that went out, and that body is how the page
+    // is recognised there: it stays, and what was rewritten meanwhile follows as an update.
+    const auto patch = createFollowUp(sent, queued, /*beforeID=*/true);
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        s.outbox[*index].payloadJSON = sent.payloadJSON;
+        if (!patch)
+            return;
+        FNSyncOp update;
+        update.entity = QStringLiteral("page");
+        update.op = QStringLiteral("update");
+        update.refLocalID = queued.refLocalID;
+        update.payloadJSON = *patch;
+        update.createdAt = std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1));
+        s.outbox.push_back(std::move(update));
+    });
+    m_store.scheduleSave();
+}
+
+std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
+                                                   bool beforeID) const
 {
     const auto pageIdx = m_store.indexOfPage(queued.refLocalID);
     if (pageIdx < 0)
@@ -442,7 +472,8 @@ std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FN
         patch.position = after.position;
     if (after.parent_page_id && (!before || after.parent_page_id != before->parent_page_id))
         patch.parent_page_id = after.parent_page_id;
-    if (patch.page_id == 0 || (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
+    if ((patch.page_id == 0 && !beforeID) ||
+        (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
         return std::nullopt;
     try {
         return QString::fromUtf8(sharedJSONEncode(patch));

@@ -105,7 +105,11 @@ private:
     // returns that follow-up.
     std::optional<FNSyncOp> settleSent(const FNSyncOp &sent);
     // The page update that carries what changed in a queued create after it was sent.
-    std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued) const;
+    // `beforeID`: the page may have no server id yet; the update then reads it when sent.
+    std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
+                                          bool beforeID = false) const;
+    // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
+    void keepSentCreate(const FNSyncOp &sent);
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
     // What an operation changes on the service: operations on one record go out in order.
     QString recordKey(const FNSyncOp &op) const;

@@ -6,6 +6,7 @@
 #include "support/test_device.h"
 
 #include <QTest>
+#include <QTimer>
 
 Q_DECLARE_METATYPE(FakeService::Fault)
 
@@ -20,7 +21,8 @@ private Q_SLOTS:
     void newerEditWaitsForOlderOne();
     void lostCreateReplyIsAdopted_data();
     void lostCreateReplyIsAdopted();
-    void renameAfterLostCreateReplyIsKept();
+    void renameAroundLostCreateReplyIsKept_data();
+    void renameAroundLostCreateReplyIsKept();
     void lostBlockReplyIsAdoptedFromEcho();
     void echoCopyMadeBeforeAckIsDropped();
     void blocksOfPageClosedBeforeItsIdReachService();
@@ -149,30 +151,45 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
     QVERIFY(d->store().state().outbox.empty());
 }
 
-void TestSyncFaults::renameAfterLostCreateReplyIsKept()
+void TestSyncFaults::renameAroundLostCreateReplyIsKept_data()
 {
+    QTest::addColumn<bool>("whileOut"); // else after the device saw the create fail
+    QTest::newRow("renamed after the failure") << false;
+    QTest::newRow("renamed while the create is out") << true;
+}
+
+void TestSyncFaults::renameAroundLostCreateReplyIsKept()
+{
+    QFETCH(bool, whileOut);
+    const QString before = QStringLiteral("Before ") + QLatin1String(QTest::currentDataTag());
+    const QString after = QStringLiteral("After ") + QLatin1String(QTest::currentDataTag());
     auto d = device();
     LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
-    const FNPage page = d->addPage(m_account.workspaceId, "New folder page");
+    const FNPage page = d->addPage(m_account.workspaceId, before);
+    const auto rename = [&] {
+        rows.beginPageRename(page.localID);
+        rows.commitPageRename(page.localID, after);
+    };
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
+    lost.delayMs = whileOut ? 150 : 0;
     m_fake.setFault("/api/pages.php", lost);
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    if (whileOut)
+        QTimer::singleShot(50, this, rename);
     d->sync();
     m_fake.clearFaults();
-
-    // Renamed before the device learns that its create went through.
-    rows.beginPageRename(page.localID);
-    rows.commitPageRename(page.localID, QStringLiteral("Taxes 2024"));
+    if (!whileOut)
+        rename(); // before the device learns that its create went through
     QTRY_VERIFY(!d->engine().isSyncing());
     for (int i = 0; i < 3; ++i) {
         advancePastRetries(*d);
         d->sync();
     }
     QVERIFY(d->store().state().outbox.empty());
-    QCOMPARE(servicePagesTitled(QStringLiteral("New folder page")), 0);
-    QCOMPARE(servicePagesTitled(QStringLiteral("Taxes 2024")), 1);
-    QCOMPARE(d->page(page.localID)->title, QStringLiteral("Taxes 2024"));
+    QCOMPARE(servicePagesTitled(before), 0);
+    QCOMPARE(servicePagesTitled(after), 1);
+    QCOMPARE(d->page(page.localID)->title, after);
 }
 
 void TestSyncFaults::lostBlockReplyIsAdoptedFromEcho()
