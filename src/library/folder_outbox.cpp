@@ -23,13 +23,8 @@ void append(LocalStore &store, const QString &entity, const QString &op, const Q
 
 void FolderOutbox::queueCreate(LocalStore &store, const FNFolder &folder)
 {
-    FolderCreateReq req;
-    req.workspace_id = folder.workspaceServerID;
-    if (folder.parentFolderServerID != 0)
-        req.parent_folder_id = folder.parentFolderServerID;
-    req.name = folder.name;
-    req.icon = folder.icon;
-    append(store, QStringLiteral("folder"), QStringLiteral("create"), folder.localID, sharedJSONEncode(req));
+    append(store, QStringLiteral("folder"), QStringLiteral("create"), folder.localID,
+           sharedJSONEncode(folderCreateReq(folder)));
 }
 
 void FolderOutbox::queueUpdate(LocalStore &store, const FNFolder &folder, FolderPatchReq patch)

@@ -7,6 +7,7 @@
 #include "library/folder_outbox.h"
 #include "library/library_tree.h"
 #include "store/local_store.h"
+#include "store/page_blocks_upsert.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 
@@ -196,7 +197,7 @@ void LibraryCreator::settlePending()
             continue;
         // Built from the blocks as they are now, so edits made while waiting are not undone by an
         // older body.
-        const auto req = currentBlocksUpsert(m_store, localID);
+        const auto req = storedBlocksUpsert(m_store, localID);
         if (!req)
             continue;
         try {
@@ -294,51 +295,4 @@ void LibraryCreator::appendOp(const QString &entity, const QString &op, const QS
     o.payloadJSON = payload;
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(o); });
     m_store.scheduleSave();
-}
-
-std::optional<BlocksUpsertReq> LibraryCreator::currentBlocksUpsert(const LocalStore &store,
-                                                                   const QString &pageLocalID)
-{
-    const qsizetype index = store.indexOfPage(pageLocalID);
-    if (index < 0 || store.state().pages[size_t(index)].serverID == 0)
-        return std::nullopt;
-    std::vector<FNBlock> blocks;
-    for (const FNBlock &b : store.state().blocks) {
-        if (b.pageLocalID == pageLocalID && !b.deletedAt)
-            blocks.push_back(b);
-    }
-    std::stable_sort(blocks.begin(), blocks.end(),
-                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
-
-    BlocksUpsertReq req;
-    req.page_id = store.state().pages[size_t(index)].serverID;
-    for (const FNBlock &b : blocks) {
-        qint64 parentID = b.parentBlockServerID;
-        if (!b.parentBlockLocalID.isEmpty()) {
-            const auto parent = std::find_if(blocks.begin(), blocks.end(), [&](const FNBlock &p) {
-                return p.localID == b.parentBlockLocalID;
-            });
-            // A block whose parent is not on the service yet waits for a later upsert.
-            if (parent == blocks.end() || parent->serverID == 0)
-                continue;
-            parentID = parent->serverID;
-        }
-        BlockUpsertItem item;
-        item.client_id = b.localID;
-        if (b.serverID != 0)
-            item.id = b.serverID;
-        item.type = b.type;
-        try {
-            item.content = parseJSONObject(b.contentJSON.toUtf8());
-        } catch (...) {
-            // Not a JSON object: sent empty, stored as it is.
-        }
-        item.position = b.position;
-        if (parentID != 0)
-            item.parent_block_id = parentID;
-        req.blocks.push_back(std::move(item));
-    }
-    if (req.blocks.empty())
-        return std::nullopt;
-    return req;
 }

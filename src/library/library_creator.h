@@ -54,11 +54,6 @@ public:
         return m_pendingUploads.contains(pageLocalID);
     }
 
-    // The "block"/"upsert" body of a page's current live blocks whose parent is on the service; nothing
-    // when the page has no server id or no such block.
-    static std::optional<BlocksUpsertReq> currentBlocksUpsert(const LocalStore &store,
-                                                              const QString &pageLocalID);
-
 Q_SIGNALS:
     // A page was made and should be opened.
     void pageCreated(const QString &localID);

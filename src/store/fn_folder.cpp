@@ -1,5 +1,6 @@
 #include "store/fn_folder.h"
 
+#include "api/folder_create_req.h"
 #include "api/json_reader.h"
 #include "api/wire_hash.h"
 
@@ -39,4 +40,15 @@ size_t qHash(const FNFolder &v, size_t seed) noexcept
 {
     return wire::hashAll(seed, v.localID, v.serverID, v.workspaceServerID, v.parentFolderServerID, v.name,
                          v.icon, v.position, v.createdAt, v.updatedAt, v.deletedAt);
+}
+
+FolderCreateReq folderCreateReq(const FNFolder &folder)
+{
+    FolderCreateReq req;
+    req.workspace_id = folder.workspaceServerID;
+    if (folder.parentFolderServerID != 0)
+        req.parent_folder_id = folder.parentFolderServerID;
+    req.name = folder.name;
+    req.icon = folder.icon;
+    return req;
 }

@@ -32,3 +32,7 @@ struct FNFolder {
 };
 
 size_t qHash(const FNFolder &v, size_t seed = 0) noexcept;
+
+struct FolderCreateReq;
+// The body that creates the folder on the service: workspace, parent, name and icon.
+FolderCreateReq folderCreateReq(const FNFolder &folder);

@@ -21,17 +21,6 @@ const FNFolder *folderOf(const LocalStore &store, const QString &localID)
     return index < 0 ? nullptr : &store.state().folders[size_t(index)];
 }
 
-FolderCreateReq createReqOf(const FNFolder &folder)
-{
-    FolderCreateReq req;
-    req.workspace_id = folder.workspaceServerID;
-    if (folder.parentFolderServerID != 0)
-        req.parent_folder_id = folder.parentFolderServerID;
-    req.name = folder.name;
-    req.icon = folder.icon;
-    return req;
-}
-
 } // namespace
 
 QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
@@ -48,7 +37,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
             req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
         } catch (const DecodeError &) {
             // Rebuilt from the folder rather than lose it.
-            req = createReqOf(*folder);
+            req = folderCreateReq(*folder);
         }
         if (op.unanswered) {
             // An earlier send may have made the folder with its reply lost: take that one.
