@@ -187,14 +187,18 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     // While a sync runs, a folder's create may have reached the service without its reply being
     // applied yet; an unknown folder in the list could be that folder, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing() && queued.hasFolderCreate();
+    std::vector<ListedFolder> unknown;
+    for (const FolderDTO &dto : reply.folders) {
+        if (m_store.indexOfFolderWithServerID(dto.id) < 0)
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
+    }
+    const QHash<qint64, QString> adoptions = folderAdoptions(m_store, std::move(unknown));
     for (const FolderDTO &dto : reply.folders) {
         const qsizetype index = m_store.indexOfFolderWithServerID(dto.id);
         if (index < 0 && createMayBeInFlight)
             continue;
         if (index < 0) {
-            const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
-                                         dto.name};
-            if (const auto waiting = folderAwaitingAdoption(m_store, candidate)) {
+            if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
                 adoptFolderServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }
@@ -259,14 +263,18 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     // yet; an unknown page in the list could be that page, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing();
     const QueuedRecords queued(m_store);
+    std::vector<ListedPage> unknown;
+    for (const PageDTO &dto : reply.pages) {
+        if (m_store.indexOfPageWithServerID(dto.id) < 0)
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
+    }
+    const QHash<qint64, QString> adoptions = pageAdoptions(m_store, std::move(unknown));
     for (const PageDTO &dto : reply.pages) {
         const qsizetype index = m_store.indexOfPageWithServerID(dto.id);
         if (index < 0 && createMayBeInFlight)
             continue;
         if (index < 0) {
-            const ListedPage candidate{dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
-                                       dto.position};
-            if (const auto waiting = pageAwaitingAdoption(m_store, candidate)) {
+            if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
                 adoptPageServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }

@@ -6,6 +6,10 @@
 #include "api/page_create_req.h"
 #include "store/local_store.h"
 
+#include <QSet>
+
+#include <algorithm>
+
 namespace {
 
 // The queued creates of `entity` that went out without an answer, with their decoded bodies.
@@ -54,6 +58,37 @@ std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const Lis
                    req.workspace_id == listed.workspaceID &&
                    req.parent_folder_id.value_or(0) == listed.parentFolderID && req.name == listed.name;
         });
+}
+
+namespace {
+
+template <typename Listed, typename Find>
+QHash<qint64, QString> newestFirst(std::vector<Listed> listed, Find find)
+{
+    std::sort(listed.begin(), listed.end(), [](const Listed &a, const Listed &b) { return a.id > b.id; });
+    QHash<qint64, QString> picks;
+    QSet<QString> taken;
+    for (const Listed &candidate : listed) {
+        const auto localID = find(candidate);
+        if (!localID || taken.contains(*localID))
+            continue;
+        taken.insert(*localID);
+        picks.insert(candidate.id, *localID);
+    }
+    return picks;
+}
+
+} // namespace
+
+QHash<qint64, QString> pageAdoptions(const LocalStore &store, std::vector<ListedPage> listed)
+{
+    return newestFirst(std::move(listed), [&](const ListedPage &p) { return pageAwaitingAdoption(store, p); });
+}
+
+QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<ListedFolder> listed)
+{
+    return newestFirst(std::move(listed),
+                       [&](const ListedFolder &f) { return folderAwaitingAdoption(store, f); });
 }
 
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 class LocalStore;
 
@@ -32,6 +34,13 @@ struct ListedFolder {
 std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed);
 // The same for folders: same workspace, parent and name.
 std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed);
+
+// For each listed record that a waiting local record would adopt, that local record's id, keyed by
+// the listed record's id. When several listed records would do for one local record, the newest
+// (highest id) is taken: the lost create made its record after any look-alike the device had not
+// seen yet, since a look-alike made later would most often have been made knowing this one.
+QHash<qint64, QString> pageAdoptions(const LocalStore &store, std::vector<ListedPage> listed);
+QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<ListedFolder> listed);
 
 // Gives the page its server id, and its blocks that server id as their page's.
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);

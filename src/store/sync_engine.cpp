@@ -627,13 +627,16 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
 QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token)
 {
     const LibraryPagesResp listing = co_await ServiceEndpoints::listPages(token, workspaceID, cancelToken());
-    for (const PageDTO &dto : listing.pages) {
-        const ListedPage listed{dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position};
-        if (pageAwaitingAdoption(m_store, listed) == pageLocalID) {
-            adoptPageServerID(m_store, pageLocalID, dto.id);
-            queueStoredBlocks(pageLocalID);
-            co_return true;
-        }
+    std::vector<ListedPage> listed;
+    for (const PageDTO &dto : listing.pages)
+        listed.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
+    const QHash<qint64, QString> picks = pageAdoptions(m_store, std::move(listed));
+    for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
+        if (it.value() != pageLocalID)
+            continue;
+        adoptPageServerID(m_store, pageLocalID, it.key());
+        queueStoredBlocks(pageLocalID);
+        co_return true;
     }
     co_return false;
 }
@@ -705,13 +708,29 @@ QCoro::Task<> SyncEngine::pull()
         m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
+    m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     for (const auto &op : resp.ops)
         apply(op);
+    m_pageAdoptions.clear();
     retryDeferredBlocks();
     if (resp.server_ts > m_store.state().cursorServerTs) {
         m_store.changeOutsideRecords([&](StoreState &s) { s.cursorServerTs = resp.server_ts; });
         m_store.scheduleSave();
     }
+}
+
+std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
+{
+    std::vector<ListedPage> pages;
+    for (const SyncOpDTO &op : ops) {
+        if (op.entity_type != QLatin1String("page") || op.op == QLatin1String("delete") || op.entity_id <= 0 ||
+            m_store.indexOfPageWithServerID(op.entity_id) >= 0)
+            continue;
+        const JSONObject p = op.payload.value_or(JSONObject{});
+        pages.push_back({op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
+                         stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0)});
+    }
+    return pages;
 }
 
 QString SyncEngine::contentJSON(const JSONObject &payload)
@@ -748,9 +767,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         qsizetype at = idx;
         if (at < 0) {
             // The echo of this device's create whose reply was lost.
-            const ListedPage listed{op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
-                                    stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0)};
-            if (const auto adopted = pageAwaitingAdoption(m_store, listed)) {
+            if (const auto adopted = m_pageAdoptions.constFind(op.entity_id); adopted != m_pageAdoptions.cend()) {
                 adoptPageServerID(m_store, *adopted, op.entity_id);
                 at = m_store.indexOfPage(*adopted);
             }

@@ -2,6 +2,7 @@
 
 #include "api/cancel_token.h"
 #include "api/sync_op_dto.h"
+#include "store/create_adoption.h"
 #include "store/fn_sync_op.h"
 
 #include <QCoroTask>
@@ -89,6 +90,8 @@ private:
     QCoro::Task<> sendPageMove(FNSyncOp op, QString token);
     QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
+    // The pulled pages this device does not know, as a listing would show them.
+    std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     void noteSentBlocks(const BlocksUpsertReq &req);
     // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
     // adopts it; true when it did.
@@ -137,6 +140,8 @@ private:
     // block was sent as it stood, or a pulled version was applied).
     QHash<QString, QDateTime> m_agreedVersion;
     std::vector<DeferredBlock> m_deferredBlocks;
+    // While a pulled batch is applied: the pulled pages that local pages awaiting their id adopt.
+    QHash<qint64, QString> m_pageAdoptions;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
     std::coroutine_handle<> m_pausedLoop;

@@ -43,11 +43,13 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
             // An earlier send may have made the folder with its reply lost: take that one.
             const FoldersResp listed =
                 co_await ServiceEndpoints::listFolders(token, req.workspace_id, cancelToken());
-            for (const FolderDTO &dto : listed.folders) {
-                const ListedFolder candidate{dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0),
-                                             dto.name};
-                if (folderAwaitingAdoption(m_store, candidate) == op.refLocalID) {
-                    adoptFolderServerID(m_store, op.refLocalID, dto.id);
+            std::vector<ListedFolder> candidates;
+            for (const FolderDTO &dto : listed.folders)
+                candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
+            const QHash<qint64, QString> picks = folderAdoptions(m_store, std::move(candidates));
+            for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
+                if (it.value() == op.refLocalID) {
+                    adoptFolderServerID(m_store, op.refLocalID, it.key());
                     co_return;
                 }
             }

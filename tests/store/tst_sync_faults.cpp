@@ -121,14 +121,25 @@ void TestSyncFaults::newerEditWaitsForOlderOne()
 void TestSyncFaults::lostCreateReplyIsAdopted_data()
 {
     QTest::addColumn<bool>("pullFails"); // else the same cycle's pull brings the page back
-    QTest::newRow("adopted from the pull") << false;
-    QTest::newRow("adopted from the listing before a second create") << true;
+    QTest::addColumn<bool>("lookAlike"); // another device made a page just like it a moment before
+    QTest::newRow("adopted from the pull") << false << false;
+    QTest::newRow("adopted from the listing before a second create") << true << false;
+    QTest::newRow("own page, not an older look-alike, from the pull") << false << true;
+    QTest::newRow("own page, not an older look-alike, from the listing") << true << true;
 }
 
 void TestSyncFaults::lostCreateReplyIsAdopted()
 {
     QFETCH(bool, pullFails);
+    QFETCH(bool, lookAlike);
     const QString title = QStringLiteral("Once ") + QLatin1String(QTest::currentDataTag());
+    qint64 otherID = 0;
+    if (lookAlike) {
+        TestDevice other(m_account.token);
+        const FNPage theirs = other.addPage(m_account.workspaceId, title);
+        QVERIFY(other.sync());
+        otherID = other.page(theirs.localID)->serverID;
+    }
     auto d = device();
     const FNPage page = d->addPage(m_account.workspaceId, title);
     auto lost = FakeService::Fault::applyThenDrop();
@@ -142,12 +153,13 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
     QVERIFY(d->sync());
     QVERIFY(d->sync());
 
-    QCOMPARE(servicePagesTitled(title), 1);
+    QCOMPARE(servicePagesTitled(title), lookAlike ? 2 : 1);
     int local = 0;
     for (const FNPage &p : d->store().state().pages)
         local += p.title == title ? 1 : 0;
-    QCOMPARE(local, 1);
+    QCOMPARE(local, lookAlike ? 2 : 1);
     QVERIFY(d->page(page.localID)->serverID != 0);
+    QVERIFY(d->page(page.localID)->serverID != otherID);
     QVERIFY(d->store().state().outbox.empty());
 }
 
