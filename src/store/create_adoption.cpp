@@ -14,10 +14,12 @@ namespace {
 
 // The queued creates of `entity` that went out without an answer, with their decoded bodies.
 template <typename Req, typename Match>
-std::optional<QString> sentCreateMatching(const LocalStore &store, const QString &entity, Match match)
+std::optional<QString> sentCreateMatching(const LocalStore &store, const QString &entity,
+                                          const QSet<QString> &taken, Match match)
 {
     for (const FNSyncOp &op : store.state().outbox) {
-        if (op.entity != entity || op.op != QLatin1String("create") || !op.unanswered)
+        if (op.entity != entity || op.op != QLatin1String("create") || !op.unanswered ||
+            taken.contains(op.refLocalID))
             continue;
         Req req;
         try {
@@ -33,12 +35,13 @@ std::optional<QString> sentCreateMatching(const LocalStore &store, const QString
 
 } // namespace
 
-std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed)
+std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed,
+                                            const QSet<QString> &taken)
 {
     if (listed.id <= 0 || store.indexOfPageWithServerID(listed.id) >= 0)
         return std::nullopt;
     return sentCreateMatching<PageCreateReq>(
-        store, QStringLiteral("page"), [&](const PageCreateReq &req, const QString &localID) {
+        store, QStringLiteral("page"), taken, [&](const PageCreateReq &req, const QString &localID) {
             const qsizetype index = store.indexOfPage(localID);
             return index >= 0 && store.state().pages[size_t(index)].serverID == 0 &&
                    req.workspace_id == listed.workspaceID &&
@@ -47,12 +50,13 @@ std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const Liste
         });
 }
 
-std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed)
+std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed,
+                                              const QSet<QString> &taken)
 {
     if (listed.id <= 0 || store.indexOfFolderWithServerID(listed.id) >= 0)
         return std::nullopt;
     return sentCreateMatching<FolderCreateReq>(
-        store, QStringLiteral("folder"), [&](const FolderCreateReq &req, const QString &localID) {
+        store, QStringLiteral("folder"), taken, [&](const FolderCreateReq &req, const QString &localID) {
             const qsizetype index = store.indexOfFolder(localID);
             return index >= 0 && store.state().folders[size_t(index)].serverID == 0 &&
                    req.workspace_id == listed.workspaceID &&
@@ -69,8 +73,8 @@ QHash<qint64, QString> newestFirst(std::vector<Listed> listed, Find find)
     QHash<qint64, QString> picks;
     QSet<QString> taken;
     for (const Listed &candidate : listed) {
-        const auto localID = find(candidate);
-        if (!localID || taken.contains(*localID))
+        const auto localID = find(candidate, taken);
+        if (!localID)
             continue;
         taken.insert(*localID);
         picks.insert(candidate.id, *localID);
@@ -82,13 +86,16 @@ QHash<qint64, QString> newestFirst(std::vector<Listed> listed, Find find)
 
 QHash<qint64, QString> pageAdoptions(const LocalStore &store, std::vector<ListedPage> listed)
 {
-    return newestFirst(std::move(listed), [&](const ListedPage &p) { return pageAwaitingAdoption(store, p); });
+    return newestFirst(std::move(listed), [&](const ListedPage &p, const QSet<QString> &taken) {
+        return pageAwaitingAdoption(store, p, taken);
+    });
 }
 
 QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<ListedFolder> listed)
 {
-    return newestFirst(std::move(listed),
-                       [&](const ListedFolder &f) { return folderAwaitingAdoption(store, f); });
+    return newestFirst(std::move(listed), [&](const ListedFolder &f, const QSet<QString> &taken) {
+        return folderAwaitingAdoption(store, f, taken);
+    });
 }
 
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -29,11 +30,13 @@ struct ListedFolder {
 };
 
 // The local page, still without a server id, whose queued create went out without an answer and
-// would have made `listed` (same workspace, parent, title and position); none when `listed` is
-// already known here.
-std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed);
+// would have made `listed` (same workspace, parent, title and position), leaving out those
+// `taken`; none when `listed` is already known here.
+std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed,
+                                            const QSet<QString> &taken = {});
 // The same for folders: same workspace, parent and name.
-std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed);
+std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed,
+                                              const QSet<QString> &taken = {});
 
 // For each listed record that a waiting local record would adopt, that local record's id, keyed by
 // the listed record's id. When several listed records would do for one local record, the newest

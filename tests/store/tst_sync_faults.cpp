@@ -2,6 +2,7 @@
 #include "api/blocks_upsert_req.h"
 #include "api/json_coder.h"
 #include "library/library_row_editor.h"
+#include "store/create_adoption.h"
 #include "support/fake_service.h"
 #include "support/test_device.h"
 
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void newerEditWaitsForOlderOne();
     void lostCreateReplyIsAdopted_data();
     void lostCreateReplyIsAdopted();
+    void lostLookAlikeCreatesAdoptOneEach();
     void renameAroundLostCreateReplyIsKept_data();
     void renameAroundLostCreateReplyIsKept();
     void lostBlockReplyIsAdoptedFromEcho();
@@ -161,6 +163,25 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
     QVERIFY(d->page(page.localID)->serverID != 0);
     QVERIFY(d->page(page.localID)->serverID != otherID);
     QVERIFY(d->store().state().outbox.empty());
+}
+
+void TestSyncFaults::lostLookAlikeCreatesAdoptOneEach()
+{
+    // Two pages made alike, both creates unanswered; the listing shows an older look-alike from
+    // another device and the two pages the creates made.
+    auto d = device();
+    const FNPage first = d->addPage(m_account.workspaceId, "Twin");
+    const FNPage second = d->addPage(m_account.workspaceId, "Twin");
+    d->store().changeOutsideRecords([](StoreState &s) {
+        for (FNSyncOp &op : s.outbox)
+            op.unanswered = true;
+    });
+    const auto listed = [&](qint64 id) { return ListedPage{id, m_account.workspaceId, 0, "Twin", 0}; };
+    const QHash<qint64, QString> picks = pageAdoptions(d->store(), {listed(7), listed(31), listed(30)});
+
+    QCOMPARE(picks.size(), 2);
+    QVERIFY(!picks.contains(7));
+    QCOMPARE(QSet<QString>({picks.value(30), picks.value(31)}), QSet<QString>({first.localID, second.localID}));
 }
 
 void TestSyncFaults::renameAroundLostCreateReplyIsKept_data()
