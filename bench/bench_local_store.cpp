@@ -1,7 +1,7 @@
 // Load, save and edit timings of a large local state, against a plain write + fsync of the same bytes.
 // Run a Release build: bench_local_store [runs]
-#include "api/json_coder.h"
-#include "api/json_value.h"
+#include "json/json_coder.h"
+#include "json/json_value.h"
 #include "store/local_store.h"
 
 #include <QCoreApplication>

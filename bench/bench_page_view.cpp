@@ -1,10 +1,10 @@
 // Opening a long page in the editor, and what one keystroke costs there. Offscreen; run a Release
 // build: bench_page_view [blocks]
-#include "app/app_context.h"
 #include "editor/block_content.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"
 #include "store/local_store.h"
+#include "ui/app_context.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

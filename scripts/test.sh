@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
+# Includes only point down the layers.
+python3 scripts/check-layers.py
+
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 

@@ -1,9 +1,6 @@
 #include "api/session_store.h"
-#include "app/app_context.h"
 #include "app/app_window.h"
 #include "app/main_view.h"
-#include "app/symbol_icons.h"
-#include "app/toast_center.h"
 #include "platform/desktop_url_opener.h"
 #include "platform/icon_theme.h"
 #include "platform/secret_store.h"
@@ -13,6 +10,9 @@
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
+#include "ui/app_context.h"
+#include "ui/symbol_icons.h"
+#include "ui/toast_center.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "api/ai_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 AIReq AIReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/ai_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 AIResp AIResp::fromJson(const rapidjson::Value &v)
 {

@@ -3,7 +3,7 @@
 #include "api/any_encodable.h"
 #include "api/api_error.h"
 #include "api/cancel_token.h"
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>

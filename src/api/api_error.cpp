@@ -1,6 +1,6 @@
 #include "api/api_error.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 #include <QTextBoundaryFinder>
 

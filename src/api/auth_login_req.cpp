@@ -1,6 +1,6 @@
 #include "api/auth_login_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 AuthLoginReq AuthLoginReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/auth_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 AuthResp AuthResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "api/auth_user.h"
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

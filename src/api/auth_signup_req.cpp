@@ -1,6 +1,6 @@
 #include "api/auth_signup_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 AuthSignupReq AuthSignupReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #include "api/auth_user.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 AuthUser AuthUser::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #include "api/block_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 BlockDTO BlockDTO::fromJson(const rapidjson::Value &v)
 {

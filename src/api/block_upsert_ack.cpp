@@ -1,6 +1,6 @@
 #include "api/block_upsert_ack.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BlockUpsertAck BlockUpsertAck::fromJson(const rapidjson::Value &v)
 {

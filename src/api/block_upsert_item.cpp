@@ -1,6 +1,6 @@
 #include "api/block_upsert_item.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BlockUpsertItem BlockUpsertItem::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/blocks_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BlocksResp BlocksResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/blocks_upsert_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BlocksUpsertReq BlocksUpsertReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "api/block_upsert_item.h"
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/blocks_upsert_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BlocksUpsertResp BlocksUpsertResp::fromJson(const rapidjson::Value &v)
 {

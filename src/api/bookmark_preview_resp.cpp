@@ -1,6 +1,6 @@
 #include "api/bookmark_preview_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 BookmarkPreviewResp BookmarkPreviewResp::fromJson(const rapidjson::Value &v)
 {

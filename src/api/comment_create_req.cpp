@@ -1,6 +1,6 @@
 #include "api/comment_create_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 CommentCreateReq CommentCreateReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/comment_create_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 CommentCreateResp CommentCreateResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/comment_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 CommentDTO CommentDTO::fromJson(const rapidjson::Value &v)
 {

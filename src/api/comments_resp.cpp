@@ -1,6 +1,6 @@
 #include "api/comments_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 CommentsResp CommentsResp::fromJson(const rapidjson::Value &v)
 {

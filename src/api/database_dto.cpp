@@ -1,7 +1,7 @@
 #include "api/database_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 DatabaseDTO DatabaseDTO::fromJson(const rapidjson::Value &v)
 {

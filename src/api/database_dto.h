@@ -2,7 +2,7 @@
 
 #include "api/db_column_dto.h"
 #include "api/db_row_dto.h"
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/database_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DatabaseResp DatabaseResp::fromJson(const rapidjson::Value &v)
 {

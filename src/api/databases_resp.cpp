@@ -1,6 +1,6 @@
 #include "api/databases_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DatabasesResp DatabasesResp::fromJson(const rapidjson::Value &v)
 {

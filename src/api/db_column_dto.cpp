@@ -1,7 +1,7 @@
 #include "api/db_column_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 DBColumnDTO DBColumnDTO::fromJson(const rapidjson::Value &v)
 {

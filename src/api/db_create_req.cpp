@@ -1,6 +1,6 @@
 #include "api/db_create_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DBCreateReq DBCreateReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/db_row_create_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DBRowCreateReq DBRowCreateReq::fromJson(const rapidjson::Value &v)
 {

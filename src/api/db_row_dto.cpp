@@ -1,7 +1,7 @@
 #include "api/db_row_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 DBRowDTO DBRowDTO::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/db_row_patch_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DBRowPatchReq DBRowPatchReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/db_row_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 DBRowResp DBRowResp::fromJson(const rapidjson::Value &v)
 {

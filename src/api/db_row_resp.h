@@ -1,7 +1,7 @@
 #pragma once
 
 #include "api/db_row_dto.h"
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

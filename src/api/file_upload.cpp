@@ -1,8 +1,8 @@
 #include "api/file_upload.h"
 
 #include "api/api_client.h"
-#include "api/json_coder.h"
 #include "api/upload_resp.h"
+#include "json/json_coder.h"
 #include "platform/app_events.h"
 #include "platform/utf8.h"
 

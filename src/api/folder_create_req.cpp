@@ -1,6 +1,6 @@
 #include "api/folder_create_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 FolderCreateReq FolderCreateReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/folder_move_page_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 FolderMovePageReq FolderMovePageReq::fromJson(const rapidjson::Value &v)
 {

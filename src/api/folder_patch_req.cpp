@@ -1,6 +1,6 @@
 #include "api/folder_patch_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 FolderPatchReq FolderPatchReq::fromJson(const rapidjson::Value &v)
 {

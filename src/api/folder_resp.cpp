@@ -1,6 +1,6 @@
 #include "api/folder_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 FolderResp FolderResp::fromJson(const rapidjson::Value &v)
 {

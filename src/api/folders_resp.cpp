@@ -1,6 +1,6 @@
 #include "api/folders_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 FoldersResp FoldersResp::fromJson(const rapidjson::Value &v)
 {

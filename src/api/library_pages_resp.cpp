@@ -1,6 +1,6 @@
 #include "api/library_pages_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 LibraryPagesResp LibraryPagesResp::fromJson(const rapidjson::Value &v)
 {

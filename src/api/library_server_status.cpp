@@ -1,6 +1,6 @@
 #include "api/library_server_status.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 LibraryServerStatus LibraryServerStatus::fromJson(const rapidjson::Value &v)
 {

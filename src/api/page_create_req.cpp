@@ -1,6 +1,6 @@
 #include "api/page_create_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PageCreateReq PageCreateReq::fromJson(const rapidjson::Value &v)
 {

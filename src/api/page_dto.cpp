@@ -1,7 +1,7 @@
 #include "api/page_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 PageDTO PageDTO::fromJson(const rapidjson::Value &v)
 {

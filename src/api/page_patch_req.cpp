@@ -1,6 +1,6 @@
 #include "api/page_patch_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PagePatchReq PagePatchReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/page_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PageResp PageResp::fromJson(const rapidjson::Value &v)
 {

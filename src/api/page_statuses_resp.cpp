@@ -1,6 +1,6 @@
 #include "api/page_statuses_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PageStatusesResp PageStatusesResp::fromJson(const rapidjson::Value &v)
 {

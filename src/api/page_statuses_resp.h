@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_writer.h"
 #include "api/library_server_status.h"
+#include "json/json_writer.h"
 
 #include <QMap>
 #include <QString>

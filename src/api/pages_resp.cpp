@@ -1,6 +1,6 @@
 #include "api/pages_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PagesResp PagesResp::fromJson(const rapidjson::Value &v)
 {

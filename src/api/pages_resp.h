@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_writer.h"
 #include "api/page_dto.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/publish_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PublishReq PublishReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/publish_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 PublishResp PublishResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/search_hit.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SearchHit SearchHit::fromJson(const rapidjson::Value &v)
 {

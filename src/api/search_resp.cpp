@@ -1,6 +1,6 @@
 #include "api/search_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SearchResp SearchResp::fromJson(const rapidjson::Value &v)
 {

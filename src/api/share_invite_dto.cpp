@@ -1,6 +1,6 @@
 #include "api/share_invite_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 ShareInviteDTO ShareInviteDTO::fromJson(const rapidjson::Value &v)
 {

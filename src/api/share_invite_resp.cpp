@@ -1,6 +1,6 @@
 #include "api/share_invite_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 ShareInviteResp ShareInviteResp::fromJson(const rapidjson::Value &v)
 {

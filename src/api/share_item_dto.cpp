@@ -1,6 +1,6 @@
 #include "api/share_item_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 ShareItemDTO ShareItemDTO::fromJson(const rapidjson::Value &v)
 {

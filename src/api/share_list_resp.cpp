@@ -1,6 +1,6 @@
 #include "api/share_list_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 ShareListResp ShareListResp::fromJson(const rapidjson::Value &v)
 {

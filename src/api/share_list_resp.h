@@ -1,8 +1,8 @@
 #pragma once
 
-#include "api/json_writer.h"
 #include "api/share_invite_dto.h"
 #include "api/share_item_dto.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/share_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 ShareReq ShareReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/suggestion_decide_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SuggestionDecideReq SuggestionDecideReq::fromJson(const rapidjson::Value &v)
 {

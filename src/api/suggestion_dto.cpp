@@ -1,6 +1,6 @@
 #include "api/suggestion_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SuggestionDTO SuggestionDTO::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_value.h"
-#include "api/json_writer.h"
+#include "json/json_value.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

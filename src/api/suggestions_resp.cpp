@@ -1,6 +1,6 @@
 #include "api/suggestions_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SuggestionsResp SuggestionsResp::fromJson(const rapidjson::Value &v)
 {

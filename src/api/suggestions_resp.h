@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_writer.h"
 #include "api/suggestion_dto.h"
+#include "json/json_writer.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "api/sync_op_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SyncOpDTO SyncOpDTO::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/sync_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 SyncReq SyncReq::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/sync_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 #include "platform/diag.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "api/upload_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 UploadResp UploadResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "api/version_dto.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 VersionDTO VersionDTO::fromJson(const rapidjson::Value &v)
 {

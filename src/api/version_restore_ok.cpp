@@ -1,6 +1,6 @@
 #include "api/version_restore_ok.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 VersionRestoreOK VersionRestoreOK::fromJson(const rapidjson::Value &v)
 {

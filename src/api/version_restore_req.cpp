@@ -1,6 +1,6 @@
 #include "api/version_restore_req.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 VersionRestoreReq VersionRestoreReq::fromJson(const rapidjson::Value &v)
 {

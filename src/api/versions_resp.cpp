@@ -1,6 +1,6 @@
 #include "api/versions_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 VersionsResp VersionsResp::fromJson(const rapidjson::Value &v)
 {

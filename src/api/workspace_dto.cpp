@@ -1,7 +1,7 @@
 #include "api/workspace_dto.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 WorkspaceDTO WorkspaceDTO::fromJson(const rapidjson::Value &v)
 {

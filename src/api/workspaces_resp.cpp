@@ -1,6 +1,6 @@
 #include "api/workspaces_resp.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 WorkspacesResp WorkspacesResp::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "app/app_symbols.h"
 
-#include "app/symbol_icons.h"
+#include "ui/symbol_icons.h"
 
 #include <QHash>
 

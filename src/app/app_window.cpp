@@ -2,9 +2,9 @@
 
 #include "app/edit_commands.h"
 #include "app/menu_commands.h"
-#include "app/toast_center.h"
-#include "app/toast_overlay.h"
 #include "store/local_store.h"
+#include "ui/toast_center.h"
+#include "ui/toast_overlay.h"
 
 #include <QCoreApplication>
 #include <QMenu>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "app/root_view.h"
+#include "ui/app_context.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "app/auth_view.h"
 
-#include "app/app_style.h"
-#include "app/busy_indicator.h"
+#include "ui/app_style.h"
+#include "ui/busy_indicator.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>

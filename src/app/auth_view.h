@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "app/auth_form.h"
+#include "ui/app_context.h"
 
 #include <QWidget>
 

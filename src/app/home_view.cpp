@@ -1,13 +1,13 @@
 #include "app/home_view.h"
 
 #include "api/session_store.h"
-#include "app/app_style.h"
 #include "app/app_symbols.h"
-#include "app/empty_state_view.h"
 #include "app/home_dashboard.h"
-#include "app/relative_time.h"
-#include "app/symbol_icons.h"
 #include "store/local_store.h"
+#include "ui/app_style.h"
+#include "ui/empty_state_view.h"
+#include "ui/relative_time.h"
+#include "ui/symbol_icons.h"
 
 #include <QGridLayout>
 #include <QLabel>

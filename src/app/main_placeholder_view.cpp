@@ -1,7 +1,7 @@
 #include "app/main_placeholder_view.h"
 
 #include "api/session_store.h"
-#include "app/app_style.h"
+#include "ui/app_style.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,8 +1,6 @@
 #include "app/main_view.h"
 
 #include "api/api_client.h"
-#include "app/app_menu.h"
-#include "app/app_style.h"
 #include "app/app_symbols.h"
 #include "app/logout_flow.h"
 #include "app/quick_switcher.h"
@@ -18,6 +16,8 @@
 #include "platform/url_opener.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
+#include "ui/app_menu.h"
+#include "ui/app_style.h"
 
 #include <QCoreApplication>
 #include <QDialog>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "app/home_view.h"
 #include "store/fn_page.h"
+#include "ui/app_context.h"
 
 #include <QCoroTask>
 #include <QPointer>

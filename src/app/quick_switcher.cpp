@@ -1,8 +1,8 @@
 #include "app/quick_switcher.h"
 
-#include "app/app_style.h"
 #include "app/app_symbols.h"
 #include "store/local_store.h"
+#include "ui/app_style.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "app/quick_switcher_model.h"
+#include "ui/app_context.h"
 
 #include <QDialog>
 #include <QString>

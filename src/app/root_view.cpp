@@ -3,11 +3,11 @@
 #include "api/session_store.h"
 #include "app/auth_view.h"
 #include "app/local_data_owner.h"
-#include "app/toast_center.h"
 #include "app/welcome_view.h"
 #include "platform/app_events.h"
 #include "platform/settings.h"
 #include "store/sync_engine.h"
+#include "ui/toast_center.h"
 
 #include <QTimer>
 

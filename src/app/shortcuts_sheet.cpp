@@ -1,7 +1,7 @@
 #include "app/shortcuts_sheet.h"
 
-#include "app/app_style.h"
 #include "app/app_symbols.h"
+#include "ui/app_style.h"
 
 #include <QHBoxLayout>
 #include <QKeySequence>

@@ -1,10 +1,10 @@
 #include "app/sync_button.h"
 
-#include "app/app_style.h"
 #include "app/app_symbols.h"
-#include "app/busy_indicator.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
+#include "ui/app_style.h"
+#include "ui/busy_indicator.h"
 
 #include <QEvent>
 #include <QLabel>

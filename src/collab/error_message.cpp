@@ -1,6 +1,6 @@
 #include "collab/error_message.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "editor/block_content.h"
 
-#include "api/json_error.h"
+#include "json/json_error.h"
 #include "platform/utf8.h"
 
 namespace BlockContent {

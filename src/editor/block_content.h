@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/json_value.h"
+#include "json/json_value.h"
 
 #include <QString>
 

@@ -1,7 +1,5 @@
 #include "editor/block_row.h"
 
-#include "app/app_menu.h"
-#include "app/app_style.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
@@ -13,6 +11,8 @@
 #include "editor/rich_text_editor.h"
 #include "editor/selection_edit.h"
 #include "editor/slash_menu.h"
+#include "ui/app_menu.h"
+#include "ui/app_style.h"
 
 #include <QApplication>
 #include <QFontDatabase>

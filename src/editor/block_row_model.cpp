@@ -4,7 +4,6 @@
 #include "api/file_upload.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "app/toast_center.h"
 #include "editor/block_content.h"
 #include "editor/block_focus.h"
 #include "editor/drop_first_characters.h"
@@ -12,6 +11,7 @@
 #include "platform/diag.h"
 #include "platform/secret_store.h"
 #include "store/local_store.h"
+#include "ui/toast_center.h"
 
 #include <QFile>
 #include <QFileInfo>

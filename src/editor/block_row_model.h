@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_value.h"
 #include "editor/block_type.h"
+#include "json/json_value.h"
 #include "store/debouncer.h"
 #include "store/fn_block.h"
 

@@ -2,9 +2,9 @@
 
 #include "api/api_error.h"
 #include "api/file_upload.h"
-#include "api/json_coder.h"
 #include "api/page_patch_req.h"
 #include "api/session_store.h"
+#include "json/json_coder.h"
 #include "platform/secret_store.h"
 #include "store/fn_sync_op.h"
 #include "store/local_store.h"

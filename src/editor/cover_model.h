@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "store/fn_page.h"
+#include "ui/app_context.h"
 
 #include <QCoroTask>
 #include <QObject>

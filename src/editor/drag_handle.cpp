@@ -1,6 +1,6 @@
 #include "editor/drag_handle.h"
 
-#include "app/app_style.h"
+#include "ui/app_style.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #include "editor/editor_symbols.h"
 
-#include "app/symbol_icons.h"
+#include "ui/symbol_icons.h"
 
 #include <QAbstractButton>
 #include <QHash>

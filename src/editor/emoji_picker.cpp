@@ -1,7 +1,7 @@
 #include "editor/emoji_picker.h"
 
-#include "app/app_style.h"
 #include "editor/editor_symbols.h"
+#include "ui/app_style.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,11 +1,11 @@
 #include "editor/export_actions.h"
 
-#include "app/toast_center.h"
 #include "editor/markdown_export.h"
 #include "platform/diag.h"
 #include "platform/file_picker.h"
 #include "store/local_store.h"
 #include "store/template_store.h"
+#include "ui/toast_center.h"
 
 #include <QSaveFile>
 #include <QStringEncoder>

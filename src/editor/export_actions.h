@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "store/fn_block.h"
 #include "store/fn_page.h"
 #include "store/page_template.h"
+#include "ui/app_context.h"
 
 #include <QByteArray>
 #include <QCoroTask>

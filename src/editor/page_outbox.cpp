@@ -1,9 +1,9 @@
 #include "editor/page_outbox.h"
 
-#include "api/json_coder.h"
-#include "api/json_error.h"
 #include "editor/block_content.h"
 #include "editor/page_block_list.h"
+#include "json/json_coder.h"
+#include "json/json_error.h"
 #include "platform/utf8.h"
 #include "store/local_store.h"
 

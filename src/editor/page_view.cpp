@@ -1,6 +1,5 @@
 #include "editor/page_view.h"
 
-#include "app/app_style.h"
 #include "editor/auto_height_text_view.h"
 #include "editor/block_focus.h"
 #include "editor/block_row.h"
@@ -15,6 +14,7 @@
 #include "platform/dialog_confirmer.h"
 #include "platform/dialog_file_picker.h"
 #include "store/local_store.h"
+#include "ui/app_style.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "editor/page_row_list.h"
 #include "editor/page_view_model.h"
+#include "ui/app_context.h"
 
 #include <QCoroTask>
 #include <QPointer>

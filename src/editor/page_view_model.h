@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/app_context.h"
 #include "editor/block_focus.h"
 #include "editor/page_block_list.h"
 #include "editor/page_outbox.h"
 #include "store/debouncer.h"
+#include "ui/app_context.h"
 
 #include <QCoroTask>
 #include <QObject>

@@ -2,7 +2,7 @@
 
 #include "api/folder_create_req.h"
 #include "api/folder_move_page_req.h"
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "store/local_store.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "library/library_creator.h"
 
 #include "api/folder_move_page_req.h"
-#include "api/json_coder.h"
-#include "api/json_error.h"
 #include "api/page_create_req.h"
+#include "json/json_coder.h"
+#include "json/json_error.h"
 #include "library/folder_outbox.h"
 #include "library/library_tree.h"
 #include "store/local_store.h"

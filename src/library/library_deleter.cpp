@@ -1,13 +1,13 @@
 #include "library/library_deleter.h"
 
-#include "api/json_coder.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "app/toast_center.h"
+#include "json/json_coder.h"
 #include "platform/secret_store.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
+#include "ui/toast_center.h"
 
 #include <QPointer>
 #include <QTimer>

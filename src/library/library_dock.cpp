@@ -1,7 +1,7 @@
 #include "library/library_dock.h"
 
-#include "app/app_style.h"
 #include "library/library_symbols.h"
+#include "ui/app_style.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "library/library_mover.h"
 
-#include "api/json_coder.h"
 #include "api/page_patch_req.h"
+#include "json/json_coder.h"
 #include "library/folder_outbox.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"

@@ -1,9 +1,9 @@
 #include "library/library_row_delegate.h"
 
-#include "app/app_style.h"
 #include "library/library_row_model.h"
 #include "library/library_symbols.h"
 #include "library/library_tree.h"
+#include "ui/app_style.h"
 
 #include <QLineEdit>
 #include <QPainter>

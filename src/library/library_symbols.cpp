@@ -1,6 +1,6 @@
 #include "library/library_symbols.h"
 
-#include "app/symbol_icons.h"
+#include "ui/symbol_icons.h"
 
 #include <QHash>
 

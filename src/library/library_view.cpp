@@ -1,7 +1,5 @@
 #include "library/library_view.h"
 
-#include "app/app_style.h"
-#include "app/empty_state_view.h"
 #include "editor/emoji_picker.h"
 #include "library/library_creator.h"
 #include "library/library_deleter.h"
@@ -20,6 +18,8 @@
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/template_store.h"
+#include "ui/app_style.h"
+#include "ui/empty_state_view.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,10 +1,10 @@
 #include "library/trash_view.h"
 
-#include "app/app_style.h"
-#include "app/busy_indicator.h"
-#include "app/empty_state_view.h"
 #include "library/library_symbols.h"
 #include "library/trash_list.h"
+#include "ui/app_style.h"
+#include "ui/busy_indicator.h"
+#include "ui/empty_state_view.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "platform/settings.h"
 
-#include "api/json_error.h"
-#include "api/json_value.h"
+#include "json/json_error.h"
+#include "json/json_value.h"
 #include "platform/private_files.h"
 
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #include "store/create_adoption.h"
 
 #include "api/folder_create_req.h"
-#include "api/json_coder.h"
-#include "api/json_error.h"
 #include "api/page_create_req.h"
+#include "json/json_coder.h"
+#include "json/json_error.h"
 #include "store/local_store.h"
 
 #include <QSet>

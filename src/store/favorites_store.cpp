@@ -1,6 +1,6 @@
 #include "store/favorites_store.h"
 
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "platform/settings.h"
 
 #include <algorithm>

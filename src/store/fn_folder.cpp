@@ -1,8 +1,8 @@
 #include "store/fn_folder.h"
 
 #include "api/folder_create_req.h"
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 FNFolder FNFolder::fromJson(const rapidjson::Value &v)
 {

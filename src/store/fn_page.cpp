@@ -1,8 +1,8 @@
 #include "store/fn_page.h"
 
-#include "api/json_reader.h"
 #include "api/page_create_req.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 FNPage FNPage::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #include "store/fn_page_status.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 FNPageStatus FNPageStatus::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #include "store/fn_sync_op.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 FNSyncOp FNSyncOp::fromJson(const rapidjson::Value &v)
 {

@@ -1,7 +1,7 @@
 #include "store/fn_workspace.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 FNWorkspace FNWorkspace::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "store/page_blocks_upsert.h"
 
-#include "api/json_error.h"
+#include "json/json_error.h"
 #include "store/local_store.h"
 
 #include <QHash>

@@ -1,7 +1,7 @@
 #include "store/page_template.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 PageTemplate PageTemplate::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "store/store_state.h"
 
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
 #include <QStringList>
 

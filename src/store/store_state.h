@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 #include "store/fn_block.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"

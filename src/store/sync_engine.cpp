@@ -2,19 +2,19 @@
 
 #include "api/api_error.h"
 #include "api/blocks_upsert_req.h"
-#include "api/json_coder.h"
 #include "api/library_pages_resp.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
+#include "json/json_coder.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/secret_store.h"
 #include "store/create_adoption.h"
-#include "store/page_blocks_upsert.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
+#include "store/page_blocks_upsert.h"
 #include "store/retry_policy.h"
 
 #include <QPointer>

@@ -4,9 +4,9 @@
 #include "api/folder_create_req.h"
 #include "api/folder_move_page_req.h"
 #include "api/folder_patch_req.h"
-#include "api/json_coder.h"
-#include "api/json_error.h"
 #include "api/service_endpoints.h"
+#include "json/json_coder.h"
+#include "json/json_error.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 

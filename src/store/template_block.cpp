@@ -1,7 +1,7 @@
 #include "store/template_block.h"
 
-#include "api/json_reader.h"
 #include "api/wire_hash.h"
+#include "json/json_reader.h"
 
 TemplateBlock TemplateBlock::fromJson(const rapidjson::Value &v)
 {

@@ -1,6 +1,6 @@
 #include "store/template_store.h"
 
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "platform/diag.h"
 #include "platform/settings.h"
 

@@ -1,6 +1,6 @@
 #include "api/any_encodable.h"
 #include "api/api_error.h"
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "api/api_client.h"
 #include "api/file_upload.h"
-#include "api/json_error.h"
+#include "json/json_error.h"
 #include "platform/app_events.h"
 #include "platform/preset_file_picker.h"
 #include "support/fake_service.h"

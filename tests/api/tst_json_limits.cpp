@@ -1,6 +1,6 @@
 #include "api/api_client.h"
 #include "api/empty_reply.h"
-#include "api/json_limits.h"
+#include "json/json_limits.h"
 #include "platform/diag.h"
 #include "platform/settings.h"
 #include "store/local_store.h"

@@ -21,7 +21,6 @@
 #include "api/folder_patch_req.h"
 #include "api/folder_resp.h"
 #include "api/folders_resp.h"
-#include "api/json_coder.h"
 #include "api/library_pages_resp.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
@@ -43,6 +42,7 @@
 #include "api/version_restore_req.h"
 #include "api/versions_resp.h"
 #include "api/workspaces_resp.h"
+#include "json/json_coder.h"
 
 #include <QHash>
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "app/empty_state_view.h"
 #include "app/home_dashboard.h"
 #include "app/home_view.h"
 #include "app/main_view.h"
-#include "app/relative_time.h"
 #include "support/app_harness.h"
+#include "ui/empty_state_view.h"
+#include "ui/relative_time.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -4,12 +4,12 @@
 #include "app/auth_view.h"
 #include "app/local_data_owner.h"
 #include "app/main_placeholder_view.h"
-#include "app/toast_overlay.h"
 #include "app/welcome_view.h"
 #include "platform/app_events.h"
 #include "support/app_harness.h"
 #include "support/fake_service.h"
 #include "support/task_outcome.h"
+#include "ui/toast_overlay.h"
 
 #include <QLabel>
 #include <QLineEdit>

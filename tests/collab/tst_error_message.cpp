@@ -1,5 +1,5 @@
-#include "api/json_limits.h"
 #include "collab/error_message.h"
+#include "json/json_limits.h"
 
 #include <QTest>
 

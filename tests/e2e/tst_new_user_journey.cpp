@@ -1,12 +1,10 @@
 #include "api/api_client.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
-#include "app/empty_state_view.h"
 #include "app/home_view.h"
 #include "app/main_view.h"
 #include "app/quick_switcher.h"
 #include "app/sync_button.h"
-#include "app/toast_overlay.h"
 #include "app/welcome_view.h"
 #include "editor/auto_height_text_view.h"
 #include "editor/block_content.h"
@@ -28,6 +26,8 @@
 #include "support/app_harness.h"
 #include "support/editor_steps.h"
 #include "support/fake_service.h"
+#include "ui/empty_state_view.h"
+#include "ui/toast_overlay.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,7 +1,7 @@
 #include "api/api_client.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "app/toast_center.h"
+#include "ui/toast_center.h"
 #include "editor_fixture.h"
 #include "platform/app_events.h"
 #include "platform/diag.h"

@@ -1,10 +1,10 @@
 #include "api/blocks_upsert_req.h"
-#include "api/json_coder.h"
 #include "api/page_patch_req.h"
 #include "editor/block_content.h"
 #include "editor/page_block_list.h"
 #include "editor/page_outbox.h"
 #include "editor/server_block_merge.h"
+#include "json/json_coder.h"
 #include "store/local_store.h"
 
 #include <QTemporaryDir>

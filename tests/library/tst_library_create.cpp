@@ -1,5 +1,5 @@
 #include "api/api_client.h"
-#include "api/json_value.h"
+#include "json/json_value.h"
 #include "library/library_creator.h"
 #include "library/library_row_editor.h"
 #include "platform/settings.h"

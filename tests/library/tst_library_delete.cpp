@@ -1,6 +1,5 @@
 #include "api/api_client.h"
-#include "api/json_value.h"
-#include "app/toast_center.h"
+#include "json/json_value.h"
 #include "library/library_creator.h"
 #include "library/library_deleter.h"
 #include "platform/settings.h"
@@ -9,6 +8,7 @@
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
+#include "ui/toast_center.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

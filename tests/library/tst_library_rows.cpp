@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "app/toast_center.h"
 #include "editor/emoji_picker.h"
 #include "library/library_list_view.h"
 #include "library/library_refresher.h"
@@ -11,6 +10,7 @@
 #include "support/fake_service.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
+#include "ui/toast_center.h"
 
 #include <QLineEdit>
 #include <QMenu>

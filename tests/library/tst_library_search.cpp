@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "app/empty_state_view.h"
 #include "library/library_list_view.h"
 #include "library/library_row_model.h"
 #include "library/library_search.h"
@@ -9,6 +8,7 @@
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
+#include "ui/empty_state_view.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,12 +1,12 @@
 #include "api/api_client.h"
 #include "api/api_error.h"
-#include "app/empty_state_view.h"
 #include "library/trash_list.h"
 #include "library/trash_view.h"
 #include "support/fake_service.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
+#include "ui/empty_state_view.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "platform/diag.h"
 #include "store/local_store.h"
 

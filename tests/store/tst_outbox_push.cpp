@@ -1,7 +1,7 @@
 #include "api/api_client.h"
-#include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
+#include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "platform/app_events.h"
 #include "support/fake_service.h"

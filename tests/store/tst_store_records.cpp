@@ -1,4 +1,4 @@
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "store/store_state.h"
 
 #include <QRegularExpression>

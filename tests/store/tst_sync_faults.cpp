@@ -1,6 +1,6 @@
 #include "api/api_client.h"
 #include "api/blocks_upsert_req.h"
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "store/create_adoption.h"
 #include "support/fake_service.h"

@@ -1,10 +1,8 @@
 #pragma once
 
-#include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/session_store.h"
-#include "app/app_context.h"
-#include "app/toast_center.h"
+#include "json/json_coder.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/recording_url_opener.h"
 #include "platform/secret_store.h"
@@ -13,6 +11,8 @@
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
+#include "ui/app_context.h"
+#include "ui/toast_center.h"
 
 #include <QStringList>
 #include <QTemporaryDir>

@@ -2,13 +2,13 @@
 #include "support/task_outcome.h"
 
 #include "api/session_store.h"
-#include "app/app_context.h"
 #include "editor/block_row_model.h"
 #include "editor/page_view_model.h"
 #include "library/library_creator.h"
 #include "library/library_mover.h"
 #include "library/library_refresher.h"
 #include "library/library_row_editor.h"
+#include "ui/app_context.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "support/fake_http_client.h"
 
-#include "api/json_error.h"
+#include "json/json_error.h"
 
 #include <QEventLoop>
 #include <QNetworkProxy>

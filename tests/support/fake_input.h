@@ -2,7 +2,7 @@
 
 #include "support/fake_service.h"
 
-#include "api/json_value.h"
+#include "json/json_value.h"
 
 #include <optional>
 

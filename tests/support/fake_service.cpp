@@ -1,4 +1,5 @@
 #include "support/fake_service.h"
+
 #include "support/fake_ai_routes.h"
 #include "support/fake_block_routes.h"
 #include "support/fake_bookmark_routes.h"
@@ -15,7 +16,7 @@
 #include "support/fake_version_routes.h"
 #include "support/fake_workspace_routes.h"
 
-#include "api/json_error.h"
+#include "json/json_error.h"
 
 #include <QRandomGenerator>
 

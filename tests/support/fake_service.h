@@ -5,7 +5,7 @@
 #include "support/http_response.h"
 #include "support/loopback_http_server.h"
 
-#include "api/json_value.h"
+#include "json/json_value.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,9 +1,9 @@
 #include "support/test_device.h"
 
 #include "api/blocks_upsert_req.h"
-#include "api/json_coder.h"
 #include "api/page_create_req.h"
 #include "api/session_store.h"
+#include "json/json_coder.h"
 #include "support/task_outcome.h"
 
 #include <algorithm>

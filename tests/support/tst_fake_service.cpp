@@ -1,6 +1,6 @@
 #include "support/fake_service.h"
 
-#include "api/json_value.h"
+#include "json/json_value.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

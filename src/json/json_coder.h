@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_reader.h"
-#include "api/json_writer.h"
+#include "json/json_reader.h"
+#include "json/json_writer.h"
 
 #include <QByteArray>
 

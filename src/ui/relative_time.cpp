@@ -1,4 +1,4 @@
-#include "app/relative_time.h"
+#include "ui/relative_time.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
 #include "app/main_view.h"
-#include "app/symbol_icons.h"
 #include "editor/block_row.h"
 #include "editor/editor_symbols.h"
 #include "editor/page_view.h"
@@ -7,6 +6,7 @@
 #include "library/library_dock.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
+#include "ui/symbol_icons.h"
 
 #include <QApplication>
 #include <QImage>

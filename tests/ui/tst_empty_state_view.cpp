@@ -1,4 +1,4 @@
-#include "app/empty_state_view.h"
+#include "ui/empty_state_view.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "api/json_error.h"
-#include "api/json_limits.h"
-#include "api/json_value.h"
+#include "json/json_error.h"
+#include "json/json_limits.h"
+#include "json/json_value.h"
 
 #include <QDateTime>
 #include <QMap>

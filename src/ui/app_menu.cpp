@@ -1,6 +1,6 @@
-#include "app/app_menu.h"
+#include "ui/app_menu.h"
 
-#include "app/app_style.h"
+#include "ui/app_style.h"
 
 #include <QStyleOptionMenuItem>
 

@@ -1,4 +1,4 @@
-#include "app/toast_center.h"
+#include "ui/toast_center.h"
 
 ToastCenter::ToastCenter(QObject *parent)
     : QObject(parent)

@@ -1,5 +1,5 @@
-#include "api/json_coder.h"
-#include "api/json_value.h"
+#include "json/json_coder.h"
+#include "json/json_value.h"
 
 #include <QTest>
 #include <QTimeZone>

@@ -1,6 +1,6 @@
-#include "api/json_writer.h"
+#include "json/json_writer.h"
 
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 
 #include <cmath>
 #include <limits>

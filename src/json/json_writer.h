@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/json_error.h"
-#include "api/json_limits.h"
+#include "json/json_error.h"
+#include "json/json_limits.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,4 +1,4 @@
-#include "app/symbol_icons.h"
+#include "ui/symbol_icons.h"
 
 #include <QFile>
 #include <QGuiApplication>

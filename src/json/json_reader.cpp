@@ -1,6 +1,6 @@
-#include "api/json_reader.h"
+#include "json/json_reader.h"
 
-#include "api/json_coder.h"
+#include "json/json_coder.h"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>

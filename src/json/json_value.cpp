@@ -1,8 +1,8 @@
-#include "api/json_value.h"
+#include "json/json_value.h"
 
-#include "api/json_error.h"
-#include "api/json_reader.h"
-#include "api/json_writer.h"
+#include "json/json_error.h"
+#include "json/json_reader.h"
+#include "json/json_writer.h"
 
 #include <QHashFunctions>
 

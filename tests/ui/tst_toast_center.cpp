@@ -1,5 +1,5 @@
-#include "app/toast_center.h"
-#include "app/toast_overlay.h"
+#include "ui/toast_center.h"
+#include "ui/toast_overlay.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,7 +1,7 @@
-#include "app/toast_overlay.h"
+#include "ui/toast_overlay.h"
 
-#include "app/app_style.h"
-#include "app/toast_center.h"
+#include "ui/app_style.h"
+#include "ui/toast_center.h"
 
 #include <QEvent>
 #include <QFrame>

@@ -1,7 +1,7 @@
-#include "app/empty_state_view.h"
+#include "ui/empty_state_view.h"
 
-#include "app/app_style.h"
-#include "app/symbol_icons.h"
+#include "ui/app_style.h"
+#include "ui/symbol_icons.h"
 
 #include <QEvent>
 #include <QLabel>
