@@ -3,8 +3,8 @@
 #include "api/api_client.h"
 #include "api/page_patch_req.h"
 #include "api/sync_resp.h"
+#include "fake-service/fake_service.h"
 #include "json/json_coder.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include <QCoreApplication>

@@ -9,7 +9,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
 
 port=${PENROOST_FAKE_PORT:-8765}
-./build/tests/fake-service --port "$port" &
+./build/tools/fake-service/fake-service --port "$port" &
 fake_pid=$!
 trap 'kill "$fake_pid" 2>/dev/null || true' EXIT
 sleep 0.5

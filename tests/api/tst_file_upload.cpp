@@ -1,10 +1,10 @@
 #include "api/api_client.h"
 #include "api/file_upload.h"
+#include "fake-service/fake_service.h"
+#include "fake-service/fake_upload_routes.h"
 #include "json/json_error.h"
 #include "platform/app_events.h"
 #include "platform/preset_file_picker.h"
-#include "support/fake_service.h"
-#include "support/fake_upload_routes.h"
 #include "support/task_outcome.h"
 
 #include <QDir>

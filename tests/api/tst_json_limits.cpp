@@ -1,11 +1,11 @@
 #include "api/api_client.h"
 #include "api/empty_reply.h"
+#include "fake-service/fake_service.h"
 #include "json/json_limits.h"
 #include "platform/diag.h"
 #include "platform/settings.h"
 #include "store/local_store.h"
 #include "store/template_store.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 

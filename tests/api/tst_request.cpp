@@ -1,8 +1,8 @@
 #include "api/api_client.h"
 #include "api/empty_reply.h"
+#include "fake-service/fake_service.h"
+#include "fake-service/loopback_http_server.h"
 #include "platform/connectivity.h"
-#include "support/fake_service.h"
-#include "support/loopback_http_server.h"
 #include "support/task_outcome.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "api/api_client.h"
 #include "api/service_endpoints.h"
-#include "support/fake_service.h"
+#include "fake-service/fake_service.h"
 #include "support/task_outcome.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "api/api_client.h"
 #include "app/auth_view.h"
+#include "fake-service/fake_service.h"
 #include "support/app_harness.h"
-#include "support/fake_service.h"
 
 #include <QLabel>
 #include <QLineEdit>

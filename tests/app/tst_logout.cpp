@@ -2,8 +2,8 @@
 #include "api/page_create_req.h"
 #include "api/service_endpoints.h"
 #include "app/logout_flow.h"
+#include "fake-service/fake_service.h"
 #include "support/app_harness.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 
 #include <QElapsedTimer>

@@ -14,6 +14,7 @@
 #include "editor/auto_height_text_view.h"
 #include "editor/page_view.h"
 #include "editor/page_view_model.h"
+#include "fake-service/fake_service.h"
 #include "library/library_dock.h"
 #include "library/library_view.h"
 #include "library/trash_view.h"
@@ -21,7 +22,6 @@
 #include "platform/preset_confirmer.h"
 #include "store/page_template.h"
 #include "support/app_harness.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 
 #include <QApplication>

@@ -5,9 +5,9 @@
 #include "app/local_data_owner.h"
 #include "app/main_placeholder_view.h"
 #include "app/welcome_view.h"
+#include "fake-service/fake_service.h"
 #include "platform/app_events.h"
 #include "support/app_harness.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 #include "ui/toast_overlay.h"
 

@@ -10,10 +10,10 @@
 #include "editor/comment_button.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
+#include "fake-service/fake_service.h"
 #include "library/library_list_view.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 
 #include <QApplication>

@@ -16,6 +16,7 @@
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
 #include "editor/slash_menu.h"
+#include "fake-service/fake_service.h"
 #include "library/library_dock.h"
 #include "library/library_list_view.h"
 #include "library/library_row_model.h"
@@ -25,7 +26,6 @@
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
 #include "support/editor_steps.h"
-#include "support/fake_service.h"
 #include "ui/empty_state_view.h"
 #include "ui/toast_overlay.h"
 

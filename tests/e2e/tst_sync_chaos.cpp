@@ -1,5 +1,5 @@
+#include "fake-service/fake_service.h"
 #include "support/chaos_run.h"
-#include "support/fake_service.h"
 
 #include "store/local_store.h"
 

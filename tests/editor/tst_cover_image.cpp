@@ -1,11 +1,11 @@
 #include "api/api_client.h"
 #include "editor/cover_image.h"
 #include "editor/page_view.h"
+#include "fake-service/fake_service.h"
 #include "platform/app_events.h"
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
 #include "support/editor_steps.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 
 #include <QFile>

@@ -1,17 +1,17 @@
 #include "api/api_client.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "ui/toast_center.h"
 #include "editor_fixture.h"
+#include "fake-service/fake_service.h"
+#include "fake-service/fake_upload_routes.h"
 #include "platform/app_events.h"
 #include "platform/diag.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
 #include "platform/secret_store.h"
 #include "support/editor_steps.h"
-#include "support/fake_service.h"
-#include "support/fake_upload_routes.h"
 #include "support/task_outcome.h"
+#include "ui/toast_center.h"
 
 #include <QFile>
 #include <QLabel>

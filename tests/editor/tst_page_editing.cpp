@@ -8,8 +8,8 @@
 #include "editor/link_sheet.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
+#include "fake-service/fake_service.h"
 #include "support/editor_steps.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include <QApplication>

@@ -9,12 +9,12 @@
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
 #include "editor/slash_menu.h"
-#include "json/json_coder.h"
 #include "editor_fixture.h"
+#include "fake-service/fake_service.h"
+#include "json/json_coder.h"
 #include "platform/app_events.h"
 #include "platform/preset_confirmer.h"
 #include "support/editor_steps.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include <QApplication>

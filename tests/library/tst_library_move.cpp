@@ -1,7 +1,7 @@
 #include "api/api_client.h"
+#include "fake-service/fake_service.h"
 #include "library/library_creator.h"
 #include "library/library_mover.h"
-#include "support/fake_service.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"

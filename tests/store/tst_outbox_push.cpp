@@ -1,10 +1,10 @@
 #include "api/api_client.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
+#include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "platform/app_events.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include <QSignalSpy>

@@ -1,8 +1,8 @@
 #include "api/api_client.h"
 #include "api/session_store.h"
+#include "fake-service/fake_service.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
-#include "support/fake_service.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 

@@ -1,9 +1,9 @@
 #include "api/api_client.h"
 #include "api/blocks_upsert_req.h"
+#include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "store/create_adoption.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include <QTest>

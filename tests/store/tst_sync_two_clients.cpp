@@ -1,5 +1,5 @@
 #include "api/api_client.h"
-#include "support/fake_service.h"
+#include "fake-service/fake_service.h"
 #include "support/test_device.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "support/chaos_check.h"
 
+#include "fake-service/fake_content.h"
 #include "support/chaos_plan.h"
-#include "support/fake_content.h"
 #include "support/test_device.h"
 
 #include "store/local_store.h"

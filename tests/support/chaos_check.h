@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/fake_service_state.h"
+#include "fake-service/fake_service_state.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "support/chaos_run.h"
 
+#include "fake-service/fake_content.h"
+#include "fake-service/fake_service.h"
 #include "support/chaos_device.h"
-#include "support/fake_content.h"
-#include "support/fake_service.h"
 #include "support/test_device.h"
 
 #include "api/api_client.h"

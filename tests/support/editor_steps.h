@@ -3,7 +3,7 @@
 #include "api/api_client.h"
 #include "editor/page_view_model.h"
 #include "editor/rich_text_editor.h"
-#include "support/fake_service.h"
+#include "fake-service/fake_service.h"
 
 #include <QBuffer>
 #include <QFile>

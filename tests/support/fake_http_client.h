@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/fake_service.h"
+#include "fake-service/fake_service.h"
 
 #include <QNetworkAccessManager>
 

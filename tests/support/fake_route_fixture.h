@@ -1,7 +1,7 @@
 #pragma once
 
+#include "fake-service/fake_service.h"
 #include "support/fake_http_client.h"
-#include "support/fake_service.h"
 
 #include <memory>
 

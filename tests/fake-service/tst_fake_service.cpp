@@ -1,0 +1,893 @@
+#include "fake-service/fake_service.h"
+
+#include "json/json_value.h"
+
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QStringDecoder>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(FakeService::Fault)
+
+namespace {
+
+constexpr int WaitMs = 10000;
+
+struct Reply {
+    int status = 0; // 0 when no HTTP answer came
+    QByteArray body;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QByteArray contentType;
+    bool hasWwwAuthenticate = false;
+    QByteArray allow;
+};
+
+struct RawResponse {
+    int status = 0;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &h : headers) {
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+                return h.second;
+        }
+        return QByteArray();
+    }
+};
+
+std::optional<RawResponse> takeResponse(QByteArray &buffer)
+{
+    const qsizetype end = buffer.indexOf("\r\n\r\n");
+    if (end < 0)
+        return std::nullopt;
+    const QList<QByteArray> lines = buffer.left(end).split('\n');
+    RawResponse r;
+    r.status = lines.first().split(' ').value(1).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        r.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
+    }
+    const qsizetype length = r.header("Content-Length").toLongLong();
+    if (buffer.size() < end + 4 + length)
+        return std::nullopt;
+    r.body = buffer.mid(end + 4, length);
+    buffer.remove(0, end + 4 + length);
+    return r;
+}
+
+// A hand-driven client for what QNetworkAccessManager will not do: odd framing and exact bytes.
+class RawClient
+{
+public:
+    explicit RawClient(quint16 port)
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, WaitMs))
+            qWarning("RawClient: could not connect to port %u", port);
+    }
+
+    void send(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        if (!QTest::qWaitFor([this] { return m_socket.bytesToWrite() == 0; }, WaitMs))
+            qWarning("RawClient: write stalled");
+    }
+
+    // Each slice in its own TCP segment, with the server given time to read between them.
+    void sendInSlices(const QByteArray &bytes, int sliceSize)
+    {
+        for (qsizetype i = 0; i < bytes.size(); i += sliceSize) {
+            send(bytes.mid(i, sliceSize));
+            QTest::qWait(5);
+        }
+    }
+
+    QList<RawResponse> read(int count)
+    {
+        QList<RawResponse> out;
+        const bool complete = QTest::qWaitFor(
+            [&] {
+                m_buffer += m_socket.readAll();
+                while (auto r = takeResponse(m_buffer))
+                    out.append(*r);
+                return out.size() >= count;
+            },
+            WaitMs);
+        if (!complete)
+            qWarning("RawClient: %lld of %d responses arrived", qlonglong(out.size()), count);
+        return out;
+    }
+
+    bool waitClosed()
+    {
+        return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+                               WaitMs);
+    }
+
+    QByteArray leftover() { return m_buffer + m_socket.readAll(); }
+    QTcpSocket &socket() { return m_socket; }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
+
+QByteArray post(const QByteArray &path, const QByteArray &body, const QByteArray &extraHeaders = {})
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+JSONObject parsed(const QByteArray &body)
+{
+    try {
+        return parseJSONObject(body);
+    } catch (const std::exception &e) {
+        qWarning("not a JSON object: %s (%s)", body.constData(), e.what());
+        return JSONObject();
+    }
+}
+
+QString errorOf(const Reply &reply)
+{
+    return FakeService::stringField(parsed(reply.body), QStringLiteral("error"));
+}
+
+} // namespace
+
+class TestFakeService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void queryValue_data();
+    void queryValue();
+
+    void keepAliveReusesOneConnection();
+    void connectionClose_data();
+    void connectionClose();
+    void chunkedBody_data();
+    void chunkedBody();
+    void requestSplitAcrossReads();
+    void pipelinedRequestsAnsweredInOrder();
+    void expectContinue();
+    void malformedRequest_data();
+    void malformedRequest();
+
+    void signUp_data();
+    void signUp();
+    void logIn_data();
+    void logIn();
+    void logOutRevokesOnlyThatToken();
+    void unauthorized_data();
+    void unauthorized();
+    void routing_data();
+    void routing();
+
+    void faultAnswers_data();
+    void faultAnswers();
+    void delayDoesNotBlockOtherConnections();
+    void dropClosesWithoutAnswer();
+    void applyThenDropChangesStateWithoutAnswer();
+    void faultRemainingCount();
+    void offline();
+    void requestLogKeepsRawRequest();
+
+    void clientVanishesMidRequest();
+    void clientVanishesDuringDelay();
+    void serviceDestroyedDuringDelay();
+
+private:
+    QNetworkReply *start(QNetworkAccessManager &nam, const QByteArray &method, const QString &path,
+                         const QByteArray &body = {}, const QByteArray &authorization = {});
+    Reply finish(QNetworkReply *reply);
+    Reply call(const QByteArray &method, const QString &path, const QByteArray &body = {},
+               const QByteArray &authorization = {});
+
+    std::unique_ptr<FakeService> m_service;
+    std::unique_ptr<QNetworkAccessManager> m_nam;
+};
+
+void TestFakeService::init()
+{
+    m_service = std::make_unique<FakeService>();
+    QVERIFY(m_service->start());
+    m_nam = std::make_unique<QNetworkAccessManager>();
+    m_nam->setProxy(QNetworkProxy::NoProxy);
+}
+
+void TestFakeService::cleanup()
+{
+    m_nam.reset();
+    m_service.reset();
+}
+
+QNetworkReply *TestFakeService::start(QNetworkAccessManager &nam, const QByteArray &method,
+                                      const QString &path, const QByteArray &body,
+                                      const QByteArray &authorization)
+{
+    QNetworkRequest request(QUrl(m_service->origin() + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    if (!authorization.isEmpty())
+        request.setRawHeader("Authorization", authorization);
+    return body.isEmpty() ? nam.sendCustomRequest(request, method)
+                          : nam.sendCustomRequest(request, method, body);
+}
+
+Reply TestFakeService::finish(QNetworkReply *reply)
+{
+    if (!reply->isFinished())
+        QSignalSpy(reply, &QNetworkReply::finished).wait(WaitMs);
+    Reply r;
+    r.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    r.body = reply->readAll();
+    r.error = reply->error();
+    r.contentType = reply->rawHeader("Content-Type");
+    r.hasWwwAuthenticate = reply->hasRawHeader("WWW-Authenticate");
+    r.allow = reply->rawHeader("Allow");
+    reply->deleteLater();
+    return r;
+}
+
+Reply TestFakeService::call(const QByteArray &method, const QString &path, const QByteArray &body,
+                            const QByteArray &authorization)
+{
+    return finish(start(*m_nam, method, path, body, authorization));
+}
+
+void TestFakeService::queryValue_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("plain") << QByteArray("/p?a=1&b=2") << "b" << true << "2";
+    QTest::newRow("percent-encoded UTF-8")
+        << QByteArray("/p?q=caf%C3%A9%20au%20lait") << "q" << true << QString::fromUtf8("café au lait");
+    QTest::newRow("plus is a space") << QByteArray("/p?q=a+b") << "q" << true << "a b";
+    QTest::newRow("encoded plus stays") << QByteArray("/p?q=a%2Bb") << "q" << true << "a+b";
+    QTest::newRow("encoded ampersand in value") << QByteArray("/p?q=a%26b=c&r=1") << "q" << true << "a&b=c";
+    QTest::newRow("last duplicate wins") << QByteArray("/p?a=1&a=2") << "a" << true << "2";
+    QTest::newRow("no value") << QByteArray("/p?flag&a=1") << "flag" << true << "";
+    QTest::newRow("absent") << QByteArray("/p?a=1") << "b" << false << "";
+    QTest::newRow("prefix of another name") << QByteArray("/p?ab=1") << "a" << false << "";
+    QTest::newRow("empty pairs") << QByteArray("/p?&&a=1&") << "a" << true << "1";
+}
+
+void TestFakeService::queryValue()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QString, name);
+    QFETCH(bool, present);
+    QFETCH(QString, value);
+
+    HttpRequest request;
+    request.target = target;
+    const std::optional<QString> got = request.queryValue(name);
+    QCOMPARE(got.has_value(), present);
+    if (present)
+        QCOMPARE(*got, value);
+}
+
+void TestFakeService::keepAliveReusesOneConnection()
+{
+    m_service->createAccount("kim@example.com", "secret1", "Kim");
+    for (int i = 0; i < 4; ++i) {
+        const Reply r =
+            call("POST", "/api/auth/login.php", R"({"email":"kim@example.com","password":"secret1"})");
+        QCOMPARE(r.status, 200);
+    }
+    QCOMPARE(call("GET", "/nowhere").status, 404);
+    QCOMPARE(m_service->requests().size(), 5);
+    QCOMPARE(m_service->server().acceptedConnections(), 1);
+}
+
+void TestFakeService::connectionClose_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("connection");
+    QTest::addColumn<bool>("closes");
+
+    QTest::newRow("1.1 default") << QByteArray("HTTP/1.1") << QByteArray() << false;
+    QTest::newRow("1.1 close") << QByteArray("HTTP/1.1") << QByteArray("Connection: close\r\n") << true;
+    QTest::newRow("1.1 close in a list")
+        << QByteArray("HTTP/1.1") << QByteArray("Connection: TE, Close\r\n") << true;
+    QTest::newRow("1.0 default") << QByteArray("HTTP/1.0") << QByteArray() << true;
+    QTest::newRow("1.0 keep-alive") << QByteArray("HTTP/1.0") << QByteArray("Connection: keep-alive\r\n")
+                                    << false;
+}
+
+void TestFakeService::connectionClose()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, connection);
+    QFETCH(bool, closes);
+
+    RawClient client(m_service->port());
+    // A second request right behind the first must not be answered once the connection is closing.
+    const QByteArray request = "GET /missing " + version + "\r\nHost: x\r\n" + connection + "\r\n";
+    client.send(request + request);
+    const QList<RawResponse> responses = client.read(closes ? 1 : 2);
+    QCOMPARE(responses.size(), closes ? 1 : 2);
+    QCOMPARE(responses[0].status, 404);
+    QCOMPARE(responses[0].header("Connection"), closes ? QByteArray("close") : QByteArray("keep-alive"));
+    if (closes) {
+        QVERIFY(client.waitClosed());
+        QVERIFY(client.leftover().isEmpty());
+        QCOMPARE(m_service->requests().size(), 1);
+    }
+}
+
+void TestFakeService::chunkedBody_data()
+{
+    QTest::addColumn<QByteArray>("chunks");
+    QTest::addColumn<int>("sliceSize");
+
+    const QByteArray json = R"({"email":"c@example.com","password":"secret1","name":"Chunk"})";
+    QByteArray plain;
+    for (qsizetype i = 0; i < json.size(); i += 10) {
+        const QByteArray chunk = json.mid(i, 10);
+        plain += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+    }
+    plain += "0\r\n\r\n";
+    QTest::newRow("one write") << plain << 0;
+    QTest::newRow("byte by byte") << plain << 1;
+
+    const QByteArray head = json.left(31);
+    const QByteArray tail = json.mid(31);
+    QTest::newRow("extensions, upper-case hex, trailer")
+        << QByteArray::number(head.size(), 16).toUpper() + ";name=value\r\n" + head + "\r\n" +
+               QByteArray::number(tail.size(), 16) + "\r\n" + tail + "\r\n0\r\nX-Checksum: abc\r\n\r\n"
+        << 7;
+}
+
+void TestFakeService::chunkedBody()
+{
+    QFETCH(QByteArray, chunks);
+    QFETCH(int, sliceSize);
+
+    const QByteArray request =
+        "POST /api/auth/signup.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+        "Content-Type: application/json\r\n\r\n" +
+        chunks;
+    RawClient client(m_service->port());
+    if (sliceSize == 0)
+        client.send(request);
+    else
+        client.sendInSlices(request, sliceSize);
+    const QList<RawResponse> responses = client.read(1);
+    QCOMPARE(responses.size(), 1);
+    QCOMPARE(responses[0].status, 200);
+    QCOMPARE(m_service->lastRequest().body,
+             QByteArray(R"({"email":"c@example.com","password":"secret1","name":"Chunk"})"));
+    QCOMPARE(m_service->userCount(), 1);
+
+    // The connection is still in step after the chunked body.
+    client.send("GET /after HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(client.read(1).value(0).status, 404);
+}
+
+void TestFakeService::requestSplitAcrossReads()
+{
+    const QByteArray body = R"({"email":"s@example.com","password":"secret1","name":"Split"})";
+    RawClient client(m_service->port());
+    client.sendInSlices(post("/api/auth/signup.php", body, "X-Note: split\r\n"), 3);
+    const QList<RawResponse> responses = client.read(1);
+    QCOMPARE(responses.size(), 1);
+    QCOMPARE(responses[0].status, 200);
+    QCOMPARE(m_service->requests().size(), 1);
+    QCOMPARE(m_service->lastRequest().body, body);
+    QCOMPARE(m_service->lastRequest().header("X-Note"), std::optional<QByteArray>("split"));
+}
+
+void TestFakeService::pipelinedRequestsAnsweredInOrder()
+{
+    m_service->createAccount("p@example.com", "secret1", "Pip");
+    FakeService::Fault slow = FakeService::Fault::http(503, R"({"error":"busy"})");
+    slow.delayMs = 300;
+    m_service->setFault("/slow", slow);
+
+    RawClient client(m_service->port());
+    client.send("GET /slow HTTP/1.1\r\nHost: x\r\n\r\n" +
+                post("/api/auth/login.php", R"({"email":"p@example.com","password":"secret1"})") +
+                "GET /missing HTTP/1.1\r\nHost: x\r\n\r\n");
+    const QList<RawResponse> responses = client.read(3);
+    QCOMPARE(responses.size(), 3);
+    QCOMPARE(responses[0].status, 503);
+    QCOMPARE(responses[0].body, QByteArray(R"({"error":"busy"})"));
+    QCOMPARE(responses[1].status, 200);
+    QCOMPARE(responses[2].status, 404);
+    QCOMPARE(responses[2].body, QByteArray(R"({"error":"Not found"})"));
+    QCOMPARE(responses[2].header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(m_service->server().acceptedConnections(), 1);
+}
+
+void TestFakeService::expectContinue()
+{
+    const QByteArray body = R"({"email":"e@example.com","password":"secret1","name":"Ex"})";
+    RawClient client(m_service->port());
+    client.send("POST /api/auth/signup.php HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: " +
+                QByteArray::number(body.size()) + "\r\n\r\n");
+    QList<RawResponse> responses = client.read(1);
+    QCOMPARE(responses.value(0).status, 100);
+    client.send(body);
+    responses = client.read(1);
+    QCOMPARE(responses.value(0).status, 200);
+}
+
+void TestFakeService::malformedRequest_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("no version") << QByteArray("GET /\r\n\r\n") << 400;
+    QTest::newRow("unknown version") << QByteArray("GET / HTTP/2.0\r\nHost: x\r\n\r\n") << 505;
+    QTest::newRow("header without colon") << QByteArray("GET / HTTP/1.1\r\nHost x\r\n\r\n") << 400;
+    QTest::newRow("folded header") << QByteArray("GET / HTTP/1.1\r\nX-A: 1\r\n 2\r\n\r\n") << 400;
+    QTest::newRow("non-numeric length") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n") << 400;
+    QTest::newRow("conflicting lengths")
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nabc") << 400;
+    QTest::newRow("bad chunk size")
+        << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n") << 400;
+    QTest::newRow("chunk longer than its size")
+        << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n") << 400;
+    QTest::newRow("chunked not last")
+        << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n\r\n") << 400;
+    QTest::newRow("unsupported coding")
+        << QByteArray("POST / HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n\r\n") << 501;
+    QTest::newRow("endless header") << "GET / HTTP/1.1\r\nX-Big: " + QByteArray(70 * 1024, 'a') << 431;
+}
+
+void TestFakeService::malformedRequest()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+
+    RawClient client(m_service->port());
+    client.send(request);
+    const QList<RawResponse> responses = client.read(1);
+    QCOMPARE(responses.value(0).status, status);
+    QCOMPARE(responses.value(0).header("Connection"), QByteArray("close"));
+    QVERIFY(client.waitClosed());
+    QVERIFY(m_service->requests().isEmpty());
+}
+
+void TestFakeService::signUp_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+
+    const QString required = "Email, password and name are required.";
+    QTest::newRow("ok") << QByteArray(R"({"email":"new@example.com","password":"secret1","name":"Ann"})")
+                        << 200 << "";
+    QTest::newRow("six characters is enough")
+        << QByteArray(
+               R"({"email":"new@example.com","password":"123456","name":"Ann","device_label":"Laptop"})")
+        << 200 << "";
+    QTest::newRow("six non-ASCII characters")
+        << QByteArray(R"({"email":"new@example.com","password":"ééééé1","name":"Ann"})") << 200 << "";
+    QTest::newRow("missing email") << QByteArray(R"({"password":"secret1","name":"Ann"})") << 400 << required;
+    QTest::newRow("empty password") << QByteArray(R"({"email":"new@example.com","password":"","name":"Ann"})")
+                                    << 400 << required;
+    QTest::newRow("blank name") << QByteArray(
+                                       R"({"email":"new@example.com","password":"secret1","name":"  "})")
+                                << 400 << required;
+    QTest::newRow("email not a string")
+        << QByteArray(R"({"email":7,"password":"secret1","name":"Ann"})") << 400 << required;
+    QTest::newRow("no @") << QByteArray(R"({"email":"new.example.com","password":"secret1","name":"Ann"})")
+                          << 400 << "Please enter a valid e-mail address.";
+    QTest::newRow("short password") << QByteArray(
+                                           R"({"email":"new@example.com","password":"12345","name":"A"})")
+                                    << 400 << "Password must be at least 6 characters.";
+    QTest::newRow("taken") << QByteArray(R"({"email":"taken@example.com","password":"secret1","name":"T"})")
+                           << 409 << "An account with that e-mail already exists.";
+    QTest::newRow("taken, other case")
+        << QByteArray(R"({"email":" Taken@EXAMPLE.com","password":"secret1","name":"T"})") << 409
+        << "An account with that e-mail already exists.";
+    QTest::newRow("array body") << QByteArray(R"(["new@example.com"])") << 400 << "Invalid JSON body";
+    QTest::newRow("empty body") << QByteArray() << 400 << "Invalid JSON body";
+}
+
+void TestFakeService::signUp()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+
+    const FakeService::Account existing = m_service->createAccount("taken@example.com", "secret1", "Tess");
+    const Reply r = call("POST", "/api/auth/signup.php", body);
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.contentType, QByteArray("application/json"));
+    if (status != 200) {
+        QCOMPARE(errorOf(r), error);
+        QCOMPARE(m_service->userCount(), 1);
+        return;
+    }
+
+    const JSONObject reply = parsed(r.body);
+    const QString token = FakeService::stringField(reply, "token");
+    QCOMPARE(token.size(), 64);
+    QVERIFY(QByteArray::fromHex(token.toLatin1()).toHex() == token.toLatin1());
+    const JSONValue user = reply.at("user");
+    QCOMPARE(user["id"].toInt(), existing.userId + 1);
+    QCOMPARE(user["name"].toString(), QString("Ann"));
+    QCOMPARE(user["email"].toString(), QString("new@example.com"));
+    const qint64 workspaceId = reply.at("workspace_id").toInt();
+    QVERIFY(workspaceId != existing.workspaceId);
+    QCOMPARE(m_service->state().workspaces.at(workspaceId).name, QString("Ann's Workspace"));
+    QCOMPARE(m_service->state().workspaces.at(workspaceId).ownerUserId, user["id"].toInt());
+    QCOMPARE(m_service->userCount(), 2);
+    QCOMPARE(
+        call("POST", "/api/auth/logout.php", R"({"device":"logout"})", "Bearer " + token.toLatin1()).status,
+        200);
+}
+
+void TestFakeService::logIn_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("ok") << QByteArray(R"({"email":"lee@example.com","password":"secret1"})") << 200;
+    QTest::newRow("email in other case")
+        << QByteArray(R"({"email":"LEE@Example.com","password":"secret1"})") << 200;
+    QTest::newRow("wrong password") << QByteArray(R"({"email":"lee@example.com","password":"secret2"})")
+                                    << 401;
+    QTest::newRow("password in other case")
+        << QByteArray(R"({"email":"lee@example.com","password":"SECRET1"})") << 401;
+    QTest::newRow("unknown email") << QByteArray(R"({"email":"nobody@example.com","password":"secret1"})")
+                                   << 401;
+    QTest::newRow("no fields") << QByteArray("{}") << 401;
+}
+
+void TestFakeService::logIn()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+
+    const FakeService::Account account = m_service->createAccount("lee@example.com", "secret1", "Lee");
+    const Reply r = call("POST", "/api/auth/login.php", body);
+    QCOMPARE(r.status, status);
+    if (status != 200) {
+        QCOMPARE(errorOf(r), QString("Invalid e-mail or password."));
+        return;
+    }
+    const JSONObject reply = parsed(r.body);
+    const QString token = FakeService::stringField(reply, "token");
+    QCOMPARE(token.size(), 64);
+    QVERIFY(token != account.token);
+    QCOMPARE(reply.at("user")["id"].toInt(), account.userId);
+    QCOMPARE(reply.at("user")["email"].toString(), QString("lee@example.com"));
+    QCOMPARE(reply.at("workspace_id").toInt(), account.workspaceId);
+    // Another device signing in leaves the first one signed in.
+    QCOMPARE(m_service->state().sessions.size(), 2);
+    QVERIFY(m_service->state().sessions.contains(account.token));
+}
+
+void TestFakeService::logOutRevokesOnlyThatToken()
+{
+    const FakeService::Account account = m_service->createAccount("mo@example.com", "secret1", "Mo");
+    const QString second = m_service->issueToken(account.userId, "Tablet");
+    const QByteArray body = R"({"device":"logout"})";
+
+    const Reply r = call("POST", "/api/auth/logout.php", body, "Bearer " + account.token.toLatin1());
+    QCOMPARE(r.status, 200);
+    QCOMPARE(parsed(r.body).at("ok"), JSONValue(true));
+    QCOMPARE(call("POST", "/api/auth/logout.php", body, "Bearer " + account.token.toLatin1()).status, 401);
+    QCOMPARE(call("POST", "/api/auth/logout.php", body, "Bearer " + second.toLatin1()).status, 200);
+}
+
+void TestFakeService::unauthorized_data()
+{
+    QTest::addColumn<QByteArray>("authorization");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("valid") << QByteArray("Bearer {live}") << 200;
+    QTest::newRow("scheme in lower case") << QByteArray("bearer {live}") << 200;
+    QTest::newRow("no header") << QByteArray() << 401;
+    QTest::newRow("no token") << QByteArray("Bearer") << 401;
+    QTest::newRow("other scheme") << QByteArray("Basic {live}") << 401;
+    QTest::newRow("bare token") << QByteArray("{live}") << 401;
+    QTest::newRow("unknown token") << QByteArray("Bearer 0123456789abcdef") << 401;
+    QTest::newRow("revoked token") << QByteArray("Bearer {revoked}") << 401;
+}
+
+void TestFakeService::unauthorized()
+{
+    QFETCH(QByteArray, authorization);
+    QFETCH(int, status);
+
+    const FakeService::Account account = m_service->createAccount("u@example.com", "secret1", "U");
+    const QString revoked = m_service->issueToken(account.userId);
+    m_service->revokeToken(revoked);
+    authorization.replace("{live}", account.token.toLatin1()).replace("{revoked}", revoked.toLatin1());
+
+    const Reply r = call("POST", "/api/auth/logout.php", R"({"device":"logout"})", authorization);
+    QCOMPARE(r.status, status);
+    if (status == 401) {
+        QCOMPARE(errorOf(r), QString("Unauthorized"));
+        // With a challenge QNetworkAccessManager would start its own authentication dance.
+        QVERIFY(!r.hasWwwAuthenticate);
+    }
+}
+
+void TestFakeService::routing_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("unknown path") << QByteArray("GET") << "/api/nothing.php" << QByteArray() << true << 404
+                                  << "Not found";
+    QTest::newRow("path matched without query") << QByteArray("GET") << "/api/auth/login.php?x=1"
+                                                << QByteArray() << false << 405 << "Method not allowed";
+    QTest::newRow("wrong method") << QByteArray("DELETE") << "/api/auth/logout.php" << QByteArray() << true
+                                  << 405 << "Method not allowed";
+    QTest::newRow("auth checked before the body") << QByteArray("POST") << "/api/auth/logout.php"
+                                                  << QByteArray("nope") << false << 401 << "Unauthorized";
+    QTest::newRow("body not JSON") << QByteArray("POST") << "/api/auth/logout.php" << QByteArray("nope")
+                                   << true << 400 << "Invalid JSON body";
+    QTest::newRow("body a JSON string") << QByteArray("POST") << "/api/auth/logout.php"
+                                        << QByteArray(R"("x")") << true << 400 << "Invalid JSON body";
+}
+
+void TestFakeService::routing()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, signedIn);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+
+    const FakeService::Account account = m_service->createAccount("r@example.com", "secret1", "R");
+    const Reply r = call(method, path, body, signedIn ? "Bearer " + account.token.toLatin1() : QByteArray());
+    QCOMPARE(r.status, status);
+    if (!error.isEmpty())
+        QCOMPARE(errorOf(r), error);
+    if (status == 405)
+        QCOMPARE(r.allow, QByteArray("POST"));
+}
+
+void TestFakeService::faultAnswers_data()
+{
+    QTest::addColumn<FakeService::Fault>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("contentType");
+
+    QTest::newRow("status and body") << FakeService::Fault::http(500, R"({"error":"Database is down"})")
+                                     << 500 << QByteArray("application/json");
+    QTest::newRow("success with a body the client must reject")
+        << FakeService::Fault::http(200, R"({"unexpected":true})") << 200 << QByteArray("application/json");
+    QTest::newRow("HTML error page") << FakeService::Fault::htmlPage(502) << 502
+                                     << QByteArray("text/html; charset=UTF-8");
+    QTest::newRow("invalid UTF-8") << FakeService::Fault::invalidUtf8(400) << 400
+                                   << QByteArray("application/json");
+}
+
+void TestFakeService::faultAnswers()
+{
+    QFETCH(FakeService::Fault, fault);
+    QFETCH(int, status);
+    QFETCH(QByteArray, contentType);
+
+    m_service->setFault("/api/auth/signup.php", fault);
+    const Reply r = call("POST", "/api/auth/signup.php?lang=en",
+                         R"({"email":"f@example.com","password":"secret1","name":"F"})");
+    QCOMPARE(r.status, status);
+    QCOMPARE(r.body, fault.body);
+    QCOMPARE(r.contentType, contentType);
+    // The failed request changed nothing.
+    QCOMPARE(m_service->userCount(), 0);
+    QCOMPARE(m_service->requestsTo("/api/auth/signup.php").size(), 1);
+
+    if (contentType.startsWith("text/html"))
+        QVERIFY(r.body.startsWith("<!DOCTYPE html>") && r.body.trimmed().endsWith("</html>"));
+    if (QTest::currentDataTag() == QByteArray("invalid UTF-8")) {
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString text = decoder(r.body);
+        QVERIFY(decoder.hasError());
+    }
+
+    m_service->clearFault("/api/auth/signup.php");
+    QCOMPARE(
+        call("POST", "/api/auth/signup.php", R"({"email":"f@example.com","password":"secret1","name":"F"})")
+            .status,
+        200);
+}
+
+void TestFakeService::delayDoesNotBlockOtherConnections()
+{
+    m_service->createAccount("d@example.com", "secret1", "D");
+    m_service->setFault("/api/auth/login.php", FakeService::Fault::delay(800));
+
+    QSignalSpy received(m_service.get(), &FakeService::requestReceived);
+    QElapsedTimer timer;
+    timer.start();
+    QNetworkReply *slow =
+        start(*m_nam, "POST", "/api/auth/login.php", R"({"email":"d@example.com","password":"secret1"})");
+    QVERIFY(received.wait(WaitMs));
+
+    QNetworkAccessManager other;
+    other.setProxy(QNetworkProxy::NoProxy);
+    const Reply quick = finish(start(other, "GET", "/api/ping.php"));
+    QCOMPARE(quick.status, 404);
+    QVERIFY(!slow->isFinished());
+    QVERIFY(timer.elapsed() < 800);
+
+    const Reply late = finish(slow);
+    QCOMPARE(late.status, 200);
+    QVERIFY2(timer.elapsed() >= 750, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(m_service->server().acceptedConnections(), 2);
+}
+
+void TestFakeService::dropClosesWithoutAnswer()
+{
+    m_service->setFault("/api/auth/login.php", FakeService::Fault::drop());
+
+    RawClient client(m_service->port());
+    client.send(post("/api/auth/login.php", "{}"));
+    QVERIFY(client.waitClosed());
+    QVERIFY(client.leftover().isEmpty());
+
+    const Reply r = call("POST", "/api/auth/login.php", "{}");
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.error == QNetworkReply::RemoteHostClosedError || r.error == QNetworkReply::UnknownNetworkError,
+             qPrintable(QString::number(r.error)));
+    QVERIFY(r.body.isEmpty());
+}
+
+void TestFakeService::applyThenDropChangesStateWithoutAnswer()
+{
+    FakeService::Fault fault = FakeService::Fault::applyThenDrop();
+    fault.remaining = 1;
+    m_service->setFault("/api/auth/signup.php", fault);
+
+    // A raw client: Qt's own would quietly send the request again on the closed connection.
+    const QByteArray body = R"({"email":"lost@example.com","password":"secret1","name":"L"})";
+    RawClient client(m_service->port());
+    client.send(post("/api/auth/signup.php", body));
+    QVERIFY(client.waitClosed());
+    QVERIFY(client.leftover().isEmpty());
+    QCOMPARE(m_service->userCount(), 1);
+    // The resend meets the account the lost answer made.
+    QCOMPARE(call("POST", "/api/auth/signup.php", body).status, 409);
+}
+
+void TestFakeService::faultRemainingCount()
+{
+    FakeService::Fault fault = FakeService::Fault::http(503, R"({"error":"Try later"})");
+    fault.remaining = 2;
+    m_service->setFault("/api/auth/login.php", fault);
+
+    QCOMPARE(call("POST", "/api/auth/login.php", "{}").status, 503);
+    QCOMPARE(call("POST", "/api/auth/login.php", "{}").status, 503);
+    QCOMPARE(call("POST", "/api/auth/login.php", "{}").status, 401);
+    QCOMPARE(call("POST", "/api/auth/login.php", "{}").status, 401);
+
+    // Faults stay on their own path.
+    m_service->setFault("/api/auth/login.php", FakeService::Fault::http(500, "{}"));
+    QCOMPARE(call("POST", "/api/auth/signup.php", "{}").status, 400);
+    m_service->clearFaults();
+    QCOMPARE(call("POST", "/api/auth/login.php", "{}").status, 401);
+}
+
+void TestFakeService::offline()
+{
+    const FakeService::Account account = m_service->createAccount("o@example.com", "secret1", "O");
+    m_service->setOffline(true);
+    const Reply r = call("POST", "/api/auth/login.php", R"({"email":"o@example.com","password":"secret1"})");
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.error != QNetworkReply::NoError);
+    QVERIFY(call("GET", "/anything").status == 0);
+    QVERIFY(m_service->requestsTo("/api/auth/login.php").isEmpty());
+
+    m_service->setOffline(false);
+    QCOMPARE(call("POST", "/api/auth/login.php", R"({"email":"o@example.com","password":"secret1"})").status,
+             200);
+    QVERIFY(account.userId > 0);
+}
+
+void TestFakeService::requestLogKeepsRawRequest()
+{
+    const QByteArray body("{\"a\":\"\xc3\xa9\"}\n");
+    RawClient client(m_service->port());
+    client.send("PATCH /api/x.php?q=a%20b&r=1+2&q=%zz HTTP/1.1\r\nHost: 127.0.0.1\r\nX-First: 1\r\n"
+                "x-second:  two words \r\nContent-Length: " +
+                QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QCOMPARE(client.read(1).value(0).status, 404);
+
+    const HttpRequest logged = m_service->lastRequest();
+    QCOMPARE(logged.method, QByteArray("PATCH"));
+    QCOMPARE(logged.target, QByteArray("/api/x.php?q=a%20b&r=1+2&q=%zz"));
+    QCOMPARE(logged.path(), QByteArray("/api/x.php"));
+    QCOMPARE(logged.headerNames(), QList<QByteArray>({"Host", "X-First", "x-second", "Content-Length"}));
+    QCOMPARE(logged.header("X-SECOND"), std::optional<QByteArray>("two words"));
+    QCOMPARE(logged.header("x-first"), std::optional<QByteArray>("1"));
+    QVERIFY(!logged.header("X-Missing"));
+    QCOMPARE(logged.body, body);
+    QCOMPARE(logged.queryValue("r"), std::optional<QString>("1 2"));
+
+    // QUrl would normalise the escape away, so only a raw client can show paths are matched decoded.
+    client.send("GET /api/auth/log%6Fut.php HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(client.read(1).value(0).status, 405);
+    QCOMPARE(m_service->requestsTo("/api/auth/logout.php").value(0).target,
+             QByteArray("/api/auth/log%6Fut.php"));
+
+    // Through the real client too, with a body that is not JSON at all.
+    const QByteArray binary("\x00\x01\xff{", 4);
+    call("POST", "/api/auth/login.php?since=2024-01-01%2010%3A00", binary);
+    QCOMPARE(m_service->requests().size(), 3);
+    const HttpRequest viaClient = m_service->requestsTo("/api/auth/login.php").value(0);
+    QCOMPARE(viaClient.body, binary);
+    QCOMPARE(viaClient.queryValue("since"), std::optional<QString>("2024-01-01 10:00"));
+    QCOMPARE(viaClient.header("Content-Type"), std::optional<QByteArray>("application/json"));
+
+    m_service->clearRequests();
+    QVERIFY(m_service->requests().isEmpty());
+    QVERIFY(m_service->lastRequest().method.isEmpty());
+}
+
+void TestFakeService::clientVanishesMidRequest()
+{
+    {
+        RawClient client(m_service->port());
+        client.send("POST /api/auth/signup.php HTTP/1.1\r\nContent-Length: 100\r\n\r\n{\"email\":");
+        QTest::qWait(20);
+        client.socket().abort();
+    }
+    {
+        RawClient client(m_service->port());
+        client.send("POST /api/auth/signup.php HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab");
+        QTest::qWait(20);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_service->server().openConnections(), 0, WaitMs);
+    QVERIFY(m_service->requests().isEmpty());
+    QCOMPARE(call("GET", "/still-here").status, 404);
+}
+
+void TestFakeService::clientVanishesDuringDelay()
+{
+    m_service->setFault("/slow", FakeService::Fault::delay(200));
+    QSignalSpy received(m_service.get(), &FakeService::requestReceived);
+    {
+        RawClient client(m_service->port());
+        client.send("GET /slow HTTP/1.1\r\nHost: x\r\n\r\nGET /slow HTTP/1.1\r\nHost: x\r\n\r\n");
+        QVERIFY(received.wait(WaitMs));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_service->server().openConnections(), 0, WaitMs);
+    QTest::qWait(400); // past the moment the answer was due
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(call("GET", "/still-here").status, 404);
+}
+
+void TestFakeService::serviceDestroyedDuringDelay()
+{
+    m_service->setFault("/slow", FakeService::Fault::delay(300));
+    QSignalSpy received(m_service.get(), &FakeService::requestReceived);
+    QNetworkReply *reply = start(*m_nam, "GET", "/slow");
+    QVERIFY(received.wait(WaitMs));
+    m_service.reset();
+    const Reply r = finish(reply);
+    QCOMPARE(r.status, 0);
+    QTest::qWait(400);
+}
+
+QTEST_GUILESS_MAIN(TestFakeService)
+#include "tst_fake_service.moc"

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "fake-service/fake_content.h"
+
+// "/api/comments.php": a page's comments, oldest first, and adding one on the page, a block or a
+// stretch of a block's text.
+class FakeCommentRoutes
+{
+public:
+    static void install(FakeService &service);
+
+private:
+    explicit FakeCommentRoutes(FakeService &service);
+
+    HttpResponse list(const FakeService::Call &call);
+    HttpResponse create(const FakeService::Call &call);
+
+    JSONObject commentJson(const FakeServiceState::Comment &comment);
+
+    FakeContent m_content;
+};

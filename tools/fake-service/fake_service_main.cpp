@@ -1,0 +1,40 @@
+// Runs the fake notes service on its own, so the app can be tried on one machine without an account.
+#include "fake-service/fake_service.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("fake-service"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("In-memory stand-in for the notes service on 127.0.0.1."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port to listen on; 0 picks a free one."),
+                                        QStringLiteral("N"), QStringLiteral("8765"));
+    parser.addOption(portOption);
+    parser.process(app);
+
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535) {
+        std::fprintf(stderr, "fake-service: invalid port \"%s\"\n", qPrintable(parser.value(portOption)));
+        return 2;
+    }
+
+    FakeService service;
+    if (!service.start(quint16(port))) {
+        std::fprintf(stderr, "fake-service: cannot listen on 127.0.0.1:%u\n", port);
+        return 1;
+    }
+    // Scripts wait for this line to learn the port, so it goes out at once.
+    std::printf("fake-service listening on %s\n", qPrintable(service.origin()));
+    std::fflush(stdout);
+    return app.exec();
+}
