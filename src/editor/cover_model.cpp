@@ -4,9 +4,8 @@
 #include "api/file_upload.h"
 #include "api/page_patch_req.h"
 #include "api/session_store.h"
-#include "json/json_coder.h"
 #include "platform/secret_store.h"
-#include "store/fn_sync_op.h"
+#include "store/outbox.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -211,19 +210,8 @@ void CoverModel::queueUpdate(const AppContext &context, const FNPage &page, bool
         patch.cover_url = page.coverURL;
     patch.cover_offset_x = page.coverOffsetX;
     patch.cover_offset_y = page.coverOffsetY;
-    QString payload;
-    try {
-        payload = QString::fromUtf8(sharedJSONEncode(patch));
-    } catch (const std::exception &) {
+    if (!Outbox::of(*store).pageUpdate(page.localID, patch, Outbox::Unencodable::QueueNothing))
         return;
-    }
-    FNSyncOp op;
-    op.entity = QStringLiteral("page");
-    op.op = QStringLiteral("update");
-    op.refLocalID = page.localID;
-    op.payloadJSON = payload;
-    store->changeOutsideRecords([&](StoreState &state) { state.outbox.push_back(op); });
-    store->scheduleSave();
     SyncEngine::syncQuietly(context.syncEngine);
 }
 

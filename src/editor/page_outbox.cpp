@@ -2,30 +2,9 @@
 
 #include "editor/block_content.h"
 #include "editor/page_block_list.h"
-#include "json/json_coder.h"
-#include "json/json_error.h"
-#include "platform/utf8.h"
-#include "store/local_store.h"
+#include "store/outbox.h"
 
 #include <QHash>
-
-namespace {
-
-const QString kBlock = QStringLiteral("block");
-const QString kPage = QStringLiteral("page");
-const QString kEmptyPayload = QStringLiteral("{}");
-
-template <typename T>
-std::optional<QString> encodeText(const T &value)
-{
-    try {
-        return decodeUtf8Strict(sharedJSONEncode(value));
-    } catch (const EncodeError &) {
-        return std::nullopt;
-    }
-}
-
-} // namespace
 
 PageOutbox::PageOutbox(const PageBlockList &list)
     : m_list(list)
@@ -94,12 +73,10 @@ PageOutbox::UpsertResult PageOutbox::queueBlockUpserts() const
         result.outcome = Outcome::NothingToSend;
         return result;
     }
-    const std::optional<QString> payload = encodeText(*req);
-    if (!payload) {
+    if (!Outbox::of(m_list.store()).blocksUpsert(page->localID, *req)) {
         result.outcome = Outcome::NotEncodable;
         return result;
     }
-    append(m_list.store(), kBlock, QStringLiteral("upsert"), page->localID, *payload);
     result.outcome = Outcome::Queued;
     return result;
 }
@@ -122,27 +99,10 @@ void PageOutbox::queuePageIcon(qint64 pageServerID, const QString &icon) const
 
 void PageOutbox::queuePageUpdate(const PagePatchReq &patch) const
 {
-    append(m_list.store(), kPage, QStringLiteral("update"), m_list.pageLocalID(),
-           encodeText(patch).value_or(kEmptyPayload));
+    Outbox::of(m_list.store()).pageUpdate(m_list.pageLocalID(), patch, Outbox::Unencodable::QueueEmptyObject);
 }
 
 void PageOutbox::queueBlockDelete(LocalStore &store, const FNBlock &block)
 {
-    const JSONObject payload{{QStringLiteral("block_id"), block.serverID}};
-    append(store, kBlock, QStringLiteral("delete"), block.localID,
-           BlockContent::encode(payload).value_or(kEmptyPayload));
-}
-
-void PageOutbox::append(LocalStore &store, const QString &entity, const QString &op,
-                        const QString &refLocalID, const QString &payloadJSON)
-{
-    FNSyncOp operation;
-    operation.localID = newLocalID();
-    operation.entity = entity;
-    operation.op = op;
-    operation.refLocalID = refLocalID;
-    operation.payloadJSON = payloadJSON;
-    operation.createdAt = QDateTime::currentDateTimeUtc();
-    store.changeOutsideRecords([&](StoreState &state) { state.outbox.push_back(std::move(operation)); });
-    store.scheduleSave();
+    Outbox::of(store).blockDelete(block.localID, block.serverID);
 }

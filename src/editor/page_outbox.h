@@ -43,9 +43,6 @@ public:
 
     // "block"/"delete" for a block the service knows.
     static void queueBlockDelete(LocalStore &store, const FNBlock &block);
-    // Appends one operation and schedules a save.
-    static void append(LocalStore &store, const QString &entity, const QString &op, const QString &refLocalID,
-                       const QString &payloadJSON);
 
 private:
     void queuePageUpdate(const PagePatchReq &patch) const;

@@ -7,6 +7,7 @@
 #include "library/folder_outbox.h"
 #include "library/library_tree.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
@@ -200,12 +201,8 @@ void LibraryCreator::settlePending()
         const auto req = storedBlocksUpsert(m_store, localID);
         if (!req)
             continue;
-        try {
-            appendOp(QStringLiteral("block"), QStringLiteral("upsert"), localID,
-                     QString::fromUtf8(sharedJSONEncode(*req)));
+        if (Outbox::of(m_store).blocksUpsert(localID, *req))
             queued = true;
-        } catch (const EncodeError &) {
-        }
     }
     Q_EMIT pendingSettled();
     if (queued)
@@ -277,22 +274,5 @@ void LibraryCreator::adoptPendingWork()
 
 void LibraryCreator::queuePageCreate(const FNPage &page)
 {
-    QString payload = QStringLiteral("{}");
-    try {
-        payload = QString::fromUtf8(sharedJSONEncode(pageCreateReq(page)));
-    } catch (const EncodeError &) {
-    }
-    appendOp(QStringLiteral("page"), QStringLiteral("create"), page.localID, payload);
-}
-
-void LibraryCreator::appendOp(const QString &entity, const QString &op, const QString &refLocalID,
-                              const QString &payload)
-{
-    FNSyncOp o;
-    o.entity = entity;
-    o.op = op;
-    o.refLocalID = refLocalID;
-    o.payloadJSON = payload;
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(o); });
-    m_store.scheduleSave();
+    Outbox::of(m_store).pageCreate(page.localID, pageCreateReq(page));
 }

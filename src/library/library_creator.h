@@ -70,8 +70,6 @@ private:
     void holdQueuedMoves();
     // "page"/"create" with the page as it was made (its folder move is queued separately).
     void queuePageCreate(const FNPage &page);
-    void appendOp(const QString &entity, const QString &op, const QString &refLocalID,
-                  const QString &payload);
 
     LocalStore &m_store;
     SyncEngine &m_engine;

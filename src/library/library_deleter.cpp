@@ -2,10 +2,10 @@
 
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "json/json_coder.h"
 #include "platform/secret_store.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 #include "ui/toast_center.h"
 
@@ -75,15 +75,6 @@ void settleFolderDeletion(const FolderDeletion &d)
     if (!token)
         return d.finished();
     sendFolderDelete(*token, serverID, d.deleter);
-}
-
-QString deletePayload(qint64 pageServerID)
-{
-    JsonWriter w;
-    w.startObject();
-    w.field("page_id", pageServerID);
-    w.endObject();
-    return QString::fromUtf8(w.bytes());
 }
 
 } // namespace
@@ -160,13 +151,7 @@ void LibraryDeleter::deletePage(const QString &localID)
     }
     m_store.markPageDeleted(localID);
 
-    FNSyncOp op;
-    op.entity = QStringLiteral("page");
-    op.op = QStringLiteral("delete");
-    op.refLocalID = localID;
-    op.payloadJSON = deletePayload(page.serverID);
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
-    m_store.scheduleSave();
+    const FNSyncOp op = *Outbox::of(m_store).pageDelete(localID, page.serverID);
     ++m_pageDeletions[localID];
 
     if (m_toasts) {

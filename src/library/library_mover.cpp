@@ -1,9 +1,9 @@
 #include "library/library_mover.h"
 
 #include "api/page_patch_req.h"
-#include "json/json_coder.h"
 #include "library/folder_outbox.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 
 #include <QPointer>
@@ -156,13 +156,7 @@ void LibraryMover::appendPositionOp(const FNPage &page)
     PagePatchReq req;
     req.page_id = page.serverID;
     req.position = page.position;
-    FNSyncOp op;
-    op.entity = QStringLiteral("page");
-    op.op = QStringLiteral("update");
-    op.refLocalID = page.localID;
-    op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
-    m_store.scheduleSave();
+    Outbox::of(m_store).pageUpdate(page.localID, req, Outbox::Unencodable::QueueNothing);
 }
 
 void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)

@@ -5,6 +5,7 @@
 #include "json/json_coder.h"
 #include "library/folder_outbox.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 
 #include <QPointer>
@@ -87,13 +88,7 @@ void LibraryRowEditor::commitPageRename(const QString &localID, const QString &d
     PagePatchReq req;
     req.page_id = page.serverID;
     req.title = title;
-    FNSyncOp op;
-    op.entity = QStringLiteral("page");
-    op.op = QStringLiteral("update");
-    op.refLocalID = localID;
-    op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
-    m_store.scheduleSave();
+    Outbox::of(m_store).pageUpdate(localID, req, Outbox::Unencodable::QueueNothing);
     SyncEngine::syncQuietly(&m_engine);
 }
 

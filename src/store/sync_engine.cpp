@@ -14,6 +14,7 @@
 #include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
 #include "store/retry_policy.h"
 
@@ -654,18 +655,7 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
     const auto req = storedBlocksUpsert(m_store, pageLocalID);
     if (!req)
         return;
-    FNSyncOp op;
-    op.entity = QStringLiteral("block");
-    op.op = QStringLiteral("upsert");
-    op.refLocalID = pageLocalID;
-    try {
-        op.payloadJSON = QString::fromUtf8(sharedJSONEncode(*req));
-    } catch (const EncodeError &) {
-        return;
-    }
-    op.createdAt = now();
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(std::move(op)); });
-    m_store.scheduleSave();
+    Outbox::of(m_store).blocksUpsert(pageLocalID, *req, now());
 }
 
 void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)

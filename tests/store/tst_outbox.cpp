@@ -1,0 +1,198 @@
+#include "json/json_value.h"
+#include "store/local_store.h"
+#include "store/outbox.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+BlockUpsertItem paragraph(const QString &clientID, JSONObject content)
+{
+    BlockUpsertItem item;
+    item.client_id = clientID;
+    item.type = QStringLiteral("paragraph");
+    item.content = std::move(content);
+    item.position = 2;
+    return item;
+}
+
+// Queues one operation of the kind named in the table.
+std::optional<FNSyncOp> queue(Outbox &outbox, const QString &kind)
+{
+    if (kind == QLatin1String("page create")) {
+        PageCreateReq req;
+        req.workspace_id = 3;
+        req.parent_page_id = 8;
+        req.title = QStringLiteral("Plans \"Q3\" — ünï");
+        req.icon = QStringLiteral("📝");
+        req.position = 4;
+        return outbox.pageCreate(QStringLiteral("p-local"), req);
+    }
+    if (kind == QLatin1String("page update, title")) {
+        PagePatchReq req;
+        req.page_id = 12;
+        req.title = QStringLiteral("New");
+        return outbox.pageUpdate(QStringLiteral("p-local"), req, Outbox::Unencodable::QueueEmptyObject);
+    }
+    if (kind == QLatin1String("page update, cover")) {
+        PagePatchReq req;
+        req.page_id = 12;
+        req.cover_url = QStringLiteral("https://x/c.png");
+        req.cover_offset_x = -5;
+        req.cover_offset_y = 40;
+        return outbox.pageUpdate(QStringLiteral("p-local"), req, Outbox::Unencodable::QueueNothing);
+    }
+    if (kind == QLatin1String("page update, waiting for its id")) {
+        PagePatchReq req;
+        req.position = 7;
+        return outbox.pageUpdate(QStringLiteral("p-local"), req, Outbox::Unencodable::QueueNothing);
+    }
+    if (kind == QLatin1String("page delete"))
+        return outbox.pageDelete(QStringLiteral("p-local"), 12);
+    if (kind == QLatin1String("page move to a folder")) {
+        FolderMovePageReq req;
+        req.page_id = 12;
+        req.folder_id = 30;
+        return outbox.pageMove(QStringLiteral("p-local"), req);
+    }
+    if (kind == QLatin1String("page move to the top")) {
+        FolderMovePageReq req;
+        req.page_id = 12;
+        return outbox.pageMove(QStringLiteral("p-local"), req);
+    }
+    if (kind == QLatin1String("block upsert")) {
+        BlocksUpsertReq req;
+        req.page_id = 12;
+        req.blocks.push_back(paragraph(QStringLiteral("b1"), {{QStringLiteral("text"), QStringLiteral("hi")}}));
+        BlockUpsertItem child = paragraph(QStringLiteral("b2"), {});
+        child.id = 41;
+        child.parent_block_id = 40;
+        req.blocks.push_back(child);
+        return outbox.blocksUpsert(QStringLiteral("p-local"), req);
+    }
+    if (kind == QLatin1String("block delete"))
+        return outbox.blockDelete(QStringLiteral("b-local"), 41);
+    if (kind == QLatin1String("folder create")) {
+        FolderCreateReq req;
+        req.workspace_id = 3;
+        req.parent_folder_id = 30;
+        req.name = QStringLiteral("Work");
+        return outbox.folderCreate(QStringLiteral("f-local"), req);
+    }
+    if (kind == QLatin1String("folder update")) {
+        FolderPatchReq req;
+        req.folder_id = 30;
+        req.name = QStringLiteral("Home");
+        req.position = 1;
+        return outbox.folderUpdate(QStringLiteral("f-local"), req);
+    }
+    qFatal("unknown kind");
+}
+
+JSONObject nestedDeeperThanAllowed()
+{
+    JSONObject inner;
+    for (int depth = 0; depth < 600; ++depth)
+        inner = JSONObject{{QStringLiteral("k"), JSONValue(std::move(inner))}};
+    return inner;
+}
+
+} // namespace
+
+class TestOutbox : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void storesEachOperationAsTheServiceReadsIt_data();
+    void storesEachOperationAsTheServiceReadsIt();
+    void unencodableBlocksQueueNothing();
+    void oneOutboxPerStore();
+};
+
+void TestOutbox::storesEachOperationAsTheServiceReadsIt_data()
+{
+    QTest::addColumn<QString>("entity");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("ref");
+    QTest::addColumn<QString>("payload");
+
+    QTest::newRow("page create")
+        << "page" << "create" << "p-local"
+        << QStringLiteral(R"({"workspace_id":3,"parent_page_id":8,"title":"Plans \"Q3\" — ünï","icon":"📝","position":4})");
+    QTest::newRow("page update, title") << "page" << "update" << "p-local" << R"({"page_id":12,"title":"New"})";
+    QTest::newRow("page update, cover")
+        << "page" << "update" << "p-local"
+        << R"({"page_id":12,"cover_url":"https://x/c.png","cover_offset_x":-5,"cover_offset_y":40})";
+    QTest::newRow("page update, waiting for its id") << "page" << "update" << "p-local" << R"({"page_id":0,"position":7})";
+    QTest::newRow("page delete") << "page" << "delete" << "p-local" << R"({"page_id":12})";
+    QTest::newRow("page move to a folder") << "page" << "move" << "p-local" << R"({"page_id":12,"folder_id":30})";
+    QTest::newRow("page move to the top") << "page" << "move" << "p-local" << R"({"page_id":12})";
+    QTest::newRow("block upsert")
+        << "block" << "upsert" << "p-local"
+        << R"({"page_id":12,"blocks":[{"client_id":"b1","type":"paragraph","content":{"text":"hi"},"position":2},)"
+           R"({"client_id":"b2","id":41,"type":"paragraph","content":{},"position":2,"parent_block_id":40}]})";
+    QTest::newRow("block delete") << "block" << "delete" << "b-local" << R"({"block_id":41})";
+    QTest::newRow("folder create")
+        << "folder" << "create" << "f-local" << R"({"workspace_id":3,"parent_folder_id":30,"name":"Work","icon":""})";
+    QTest::newRow("folder update") << "folder" << "update" << "f-local" << R"({"folder_id":30,"name":"Home","position":1})";
+}
+
+void TestOutbox::storesEachOperationAsTheServiceReadsIt()
+{
+    QFETCH(QString, entity);
+    QFETCH(QString, op);
+    QFETCH(QString, ref);
+    QFETCH(QString, payload);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    {
+        LocalStore store(dir.path(), 0ms);
+        Outbox &outbox = Outbox::of(store);
+        QSignalSpy queued(&outbox, &Outbox::queued);
+        const std::optional<FNSyncOp> made = queue(outbox, QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(made);
+        QCOMPARE(made->entity, entity);
+        QCOMPARE(made->op, op);
+        QCOMPARE(made->refLocalID, ref);
+        QCOMPARE(made->payloadJSON, payload);
+        QCOMPARE(store.state().outbox, std::vector<FNSyncOp>{*made});
+        QCOMPARE(queued.count(), 1);
+        QCOMPARE(queued.first().first().value<FNSyncOp>(), *made);
+    }
+    // Saved: a store opened afresh finds it.
+    LocalStore reopened(dir.path(), 0ms);
+    QCOMPARE(reopened.state().outbox.size(), size_t(1));
+    QCOMPARE(reopened.state().outbox.front().payloadJSON, payload);
+}
+
+void TestOutbox::unencodableBlocksQueueNothing()
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), 0ms);
+    QSignalSpy queued(&Outbox::of(store), &Outbox::queued);
+    BlocksUpsertReq req;
+    req.page_id = 12;
+    req.blocks.push_back(paragraph(QStringLiteral("b1"), nestedDeeperThanAllowed()));
+
+    QVERIFY(!Outbox::of(store).blocksUpsert(QStringLiteral("p-local"), req));
+    QVERIFY(store.state().outbox.empty());
+    QCOMPARE(queued.count(), 0);
+}
+
+void TestOutbox::oneOutboxPerStore()
+{
+    QTemporaryDir dir;
+    LocalStore first(dir.path(), 1h);
+    LocalStore second(dir.path(), 1h);
+    QCOMPARE(&Outbox::of(first), &Outbox::of(first));
+    QVERIFY(&Outbox::of(first) != &Outbox::of(second));
+}
+
+QTEST_GUILESS_MAIN(TestOutbox)
+#include "tst_outbox.moc"
