@@ -9,6 +9,7 @@
 #include "platform/settings.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 #include "ui/app_context.h"
@@ -61,12 +62,7 @@ struct AppHarness {
         PageCreateReq req;
         req.workspace_id = page.workspaceServerID;
         req.title = page.title;
-        FNSyncOp op;
-        op.entity = QStringLiteral("page");
-        op.op = QStringLiteral("create");
-        op.refLocalID = page.localID;
-        op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-        store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(op); });
+        Outbox::of(store).pageCreate(page.localID, req);
     }
 
     // The records as stored now; the local id must be there.

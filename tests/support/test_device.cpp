@@ -4,6 +4,7 @@
 #include "api/page_create_req.h"
 #include "api/session_store.h"
 #include "json/json_coder.h"
+#include "store/outbox.h"
 #include "support/task_outcome.h"
 
 #include <algorithm>
@@ -46,8 +47,7 @@ FNPage TestDevice::addPage(qint64 workspaceId, const QString &title)
     PageCreateReq req;
     req.workspace_id = workspaceId;
     req.title = title;
-    queueRaw(QStringLiteral("page"), QStringLiteral("create"), page.localID,
-             QString::fromUtf8(sharedJSONEncode(req)));
+    Outbox::of(*m_store).pageCreate(page.localID, req);
     return page;
 }
 
@@ -91,8 +91,7 @@ bool TestDevice::queueBlockUpsert(const QString &pageLocalID)
         item.position = b.position;
         req.blocks.push_back(item);
     }
-    queueRaw(QStringLiteral("block"), QStringLiteral("upsert"), pageLocalID,
-             QString::fromUtf8(sharedJSONEncode(req)));
+    Outbox::of(*m_store).blocksUpsert(pageLocalID, req);
     return true;
 }
 
@@ -100,8 +99,7 @@ void TestDevice::queuePageUpdate(const QString &pageLocalID, PagePatchReq patch)
 {
     if (const FNPage *p = page(pageLocalID))
         patch.page_id = p->serverID;
-    queueRaw(QStringLiteral("page"), QStringLiteral("update"), pageLocalID,
-             QString::fromUtf8(sharedJSONEncode(patch)));
+    Outbox::of(*m_store).pageUpdate(pageLocalID, patch, Outbox::Unencodable::QueueNothing);
 }
 
 void TestDevice::queuePageDelete(const QString &pageLocalID)
@@ -109,8 +107,7 @@ void TestDevice::queuePageDelete(const QString &pageLocalID)
     const FNPage *p = page(pageLocalID);
     const qint64 id = p ? p->serverID : 0;
     m_store->markPageDeleted(pageLocalID);
-    queueRaw(QStringLiteral("page"), QStringLiteral("delete"), pageLocalID,
-             QString::fromUtf8(serializeJSONObject({{"page_id", id}})));
+    Outbox::of(*m_store).pageDelete(pageLocalID, id);
 }
 
 void TestDevice::queueBlockDelete(const QString &blockLocalID)
@@ -118,8 +115,7 @@ void TestDevice::queueBlockDelete(const QString &blockLocalID)
     const FNBlock *b = block(blockLocalID);
     const qint64 id = b ? b->serverID : 0;
     m_store->markBlockDeleted(blockLocalID);
-    queueRaw(QStringLiteral("block"), QStringLiteral("delete"), blockLocalID,
-             QString::fromUtf8(serializeJSONObject({{"block_id", id}})));
+    Outbox::of(*m_store).blockDelete(blockLocalID, id);
 }
 
 FNSyncOp TestDevice::queueRaw(const QString &entity, const QString &op, const QString &refLocalID,
