@@ -215,7 +215,7 @@ void LibraryCreator::holdQueuedMoves()
     // before a queued move has gone out; the page stays where it was moved until then.
     QHash<QString, qint64> moves; // page local id -> the newest queued move's folder
     for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.entity != QLatin1String("page") || op.op != QLatin1String("move"))
+        if (op.kind() != SyncOpKind::PageMove)
             continue;
         try {
             moves.insert(op.refLocalID,
@@ -243,11 +243,9 @@ void LibraryCreator::adoptPendingWork()
     QSet<QString> creating;
     QSet<QString> foldersCreating;
     for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.op != QLatin1String("create"))
-            continue;
-        if (op.entity == QLatin1String("page"))
+        if (op.kind() == SyncOpKind::PageCreate)
             creating.insert(op.refLocalID);
-        else if (op.entity == QLatin1String("folder"))
+        else if (op.kind() == SyncOpKind::FolderCreate)
             foldersCreating.insert(op.refLocalID);
     }
     // Earlier versions sent a folder's create by a direct request, retried only by the refresh.

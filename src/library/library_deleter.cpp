@@ -58,7 +58,7 @@ void settleFolderDeletion(const FolderDeletion &d)
         // sync cycle until the create has gone (sent, or given up).
         const auto &outbox = d.store->state().outbox;
         const bool createQueued = std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
-            return op.entity == QLatin1String("folder") && op.op == QLatin1String("create") &&
+            return op.kind() == SyncOpKind::FolderCreate &&
                    op.refLocalID == d.localID;
         });
         if (createQueued && d.engine) {

@@ -242,7 +242,7 @@ QSet<QString> LibraryRefresher::settledDeletions() const
 {
     QSet<QString> queued;
     for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.entity == QLatin1String("page") && op.op == QLatin1String("delete"))
+        if (op.kind() == SyncOpKind::PageDelete)
             queued.insert(op.refLocalID);
     }
     QSet<QString> settled;

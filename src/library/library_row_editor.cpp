@@ -102,7 +102,7 @@ bool LibraryRowEditor::retitleQueuedCreate(const QString &pageLocalID, const QSt
     bool sentUnanswered = false;
     m_store.changeOutsideRecords([&](StoreState &s) {
         for (FNSyncOp &op : s.outbox) {
-            if (op.entity != QLatin1String("page") || op.op != QLatin1String("create") ||
+            if (op.kind() != SyncOpKind::PageCreate ||
                 op.refLocalID != pageLocalID)
                 continue;
             if (op.unanswered) {

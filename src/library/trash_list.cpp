@@ -37,7 +37,7 @@ void restoreLocally(const QPointer<LocalStore> &store, quint64 generation, qint6
     const QString localID = page.localID;
     const auto &outbox = store->state().outbox;
     const auto queuedDelete = [&](const FNSyncOp &op) {
-        return op.entity == QLatin1String("page") && op.op == QLatin1String("delete") &&
+        return op.kind() == SyncOpKind::PageDelete &&
                op.refLocalID == localID;
     };
     if (std::any_of(outbox.begin(), outbox.end(), queuedDelete)) {

@@ -41,3 +41,23 @@ size_t qHash(const FNSyncOp &v, size_t seed) noexcept
     return wire::hashAll(seed, v.localID, v.entity, v.op, v.refLocalID, v.payloadJSON, v.createdAt,
                          v.attempts, v.lastError, v.nextRetryAt, v.unanswered);
 }
+
+SyncOpKind FNSyncOp::kind() const
+{
+    struct Pair {
+        const char *entity;
+        const char *op;
+        SyncOpKind kind;
+    };
+    static constexpr Pair kPairs[] = {
+        {"page", "create", SyncOpKind::PageCreate},     {"page", "update", SyncOpKind::PageUpdate},
+        {"page", "delete", SyncOpKind::PageDelete},     {"page", "move", SyncOpKind::PageMove},
+        {"block", "upsert", SyncOpKind::BlockUpsert},   {"block", "delete", SyncOpKind::BlockDelete},
+        {"folder", "create", SyncOpKind::FolderCreate}, {"folder", "update", SyncOpKind::FolderUpdate},
+    };
+    for (const Pair &p : kPairs) {
+        if (entity == QLatin1String(p.entity) && op == QLatin1String(p.op))
+            return p.kind;
+    }
+    return SyncOpKind::Other;
+}

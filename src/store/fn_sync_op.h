@@ -10,6 +10,19 @@
 
 #include <optional>
 
+// What an operation does, read once from its entity and op; Other for a pair no build queues.
+enum class SyncOpKind {
+    PageCreate,
+    PageUpdate,
+    PageDelete,
+    PageMove,
+    BlockUpsert,
+    BlockDelete,
+    FolderCreate,
+    FolderUpdate,
+    Other,
+};
+
 // One queued change in the outbox: what to send (`payloadJSON`) and how its sends went so far.
 struct FNSyncOp {
     QString localID = newLocalID();
@@ -26,6 +39,7 @@ struct FNSyncOp {
     bool unanswered = false;
 
     const QString &id() const { return localID; }
+    SyncOpKind kind() const;
 
     static FNSyncOp fromJson(const rapidjson::Value &v);
     void toJson(JsonWriter &w) const;

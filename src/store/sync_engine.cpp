@@ -297,12 +297,12 @@ QCoro::Task<> SyncEngine::push(QString token)
     // Only the newest block upsert of a page is worth sending: each carries all its blocks.
     std::map<QString, QString> newestUpsert;
     for (const auto &op : ops) {
-        if (op.entity == QLatin1String("block") && op.op == QLatin1String("upsert"))
+        if (op.kind() == SyncOpKind::BlockUpsert)
             newestUpsert[op.refLocalID] = op.localID;
     }
     std::vector<FNSyncOp> due;
     for (const auto &op : ops) {
-        const bool superseded = op.entity == QLatin1String("block") && op.op == QLatin1String("upsert") &&
+        const bool superseded = op.kind() == SyncOpKind::BlockUpsert &&
                                 newestUpsert[op.refLocalID] != op.localID;
         if (superseded) {
             removeFromOutbox(op.localID);
@@ -363,9 +363,9 @@ QCoro::Task<> SyncEngine::push(QString token)
 bool SyncEngine::isReadable(const FNSyncOp &op)
 {
     try {
-        if (op.entity == QLatin1String("page") && op.op == QLatin1String("update"))
+        if (op.kind() == SyncOpKind::PageUpdate)
             decodePayload<PagePatchReq>(op.payloadJSON);
-        else if (op.entity == QLatin1String("block") && op.op == QLatin1String("upsert"))
+        else if (op.kind() == SyncOpKind::BlockUpsert)
             decodePayload<BlocksUpsertReq>(op.payloadJSON);
     } catch (const DecodeError &) {
         return false;
@@ -375,10 +375,10 @@ bool SyncEngine::isReadable(const FNSyncOp &op)
 
 QString SyncEngine::recordKey(const FNSyncOp &op) const
 {
-    if (op.entity == QLatin1String("block")) {
-        // A page's block upserts and the deletes of its blocks touch one list on the service.
-        if (op.op == QLatin1String("upsert"))
-            return QStringLiteral("blocks:") + op.refLocalID;
+    // A page's block upserts and the deletes of its blocks touch one list on the service.
+    if (op.kind() == SyncOpKind::BlockUpsert)
+        return QStringLiteral("blocks:") + op.refLocalID;
+    if (op.kind() == SyncOpKind::BlockDelete) {
         const qsizetype index = m_store.indexOfBlock(op.refLocalID);
         if (index >= 0)
             return QStringLiteral("blocks:") + m_store.state().blocks[size_t(index)].pageLocalID;
@@ -400,7 +400,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
     // Rewritten while on its way (a rename of a page being created): the service has the old
     // payload, so what changed still has to follow.
     FNSyncOp followUp = queued;
-    if (sent.entity == QLatin1String("page") && sent.op == QLatin1String("create")) {
+    if (sent.kind() == SyncOpKind::PageCreate) {
         const auto patch = createFollowUp(sent, followUp);
         if (!patch) {
             removeFromOutbox(sent.localID);
@@ -419,7 +419,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
 
 void SyncEngine::keepSentCreate(const FNSyncOp &sent)
 {
-    if (sent.entity != QLatin1String("page") || sent.op != QLatin1String("create"))
+    if (sent.kind() != SyncOpKind::PageCreate)
         return;
     const auto index = queuedIndex(sent.localID);
     if (!index)
@@ -532,18 +532,17 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 
 QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
 {
-    if (op.entity == QLatin1String("folder")) {
+    const SyncOpKind kind = op.kind();
+    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate) {
         co_await sendFolderOp(std::move(op), std::move(token));
         co_return;
     }
-    const bool isPage = op.entity == QLatin1String("page");
-    const bool isBlock = op.entity == QLatin1String("block");
-    if (isPage && op.op == QLatin1String("move")) {
+    if (kind == SyncOpKind::PageMove) {
         co_await sendPageMove(std::move(op), std::move(token));
         co_return;
     }
 
-    if (isPage && op.op == QLatin1String("create")) {
+    if (kind == SyncOpKind::PageCreate) {
         const auto idx = m_store.indexOfPage(op.refLocalID);
         if (idx >= 0 && m_store.state().pages[size_t(idx)].serverID != 0) {
             // Adopted from the service's copy made by an earlier send whose reply was lost.
@@ -570,7 +569,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         co_return;
     }
 
-    if (isPage && op.op == QLatin1String("update")) {
+    if (kind == SyncOpKind::PageUpdate) {
         PagePatchReq req = decodePayload<PagePatchReq>(op.payloadJSON);
         // The page may have got its server id after the update was queued.
         const auto idx = m_store.indexOfPage(op.refLocalID);
@@ -582,7 +581,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         co_return;
     }
 
-    if (isPage && op.op == QLatin1String("delete")) {
+    if (kind == SyncOpKind::PageDelete) {
         qint64 pageId = 0;
         const auto idx = m_store.indexOfPage(op.refLocalID);
         if (idx >= 0)
@@ -604,7 +603,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         co_return;
     }
 
-    if (isBlock && op.op == QLatin1String("upsert")) {
+    if (kind == SyncOpKind::BlockUpsert) {
         const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
@@ -615,7 +614,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         co_return;
     }
 
-    if (isBlock && op.op == QLatin1String("delete")) {
+    if (kind == SyncOpKind::BlockDelete) {
         const auto map = intMap(op.payloadJSON);
         if (!map || !map->count(QStringLiteral("block_id")))
             co_return;
@@ -648,7 +647,7 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
     // before it came; the page's own upsert, if one is queued, carries them anyway.
     const auto &outbox = m_store.state().outbox;
     const bool queued = std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) {
-        return o.entity == QLatin1String("block") && o.op == QLatin1String("upsert") && o.refLocalID == pageLocalID;
+        return o.kind() == SyncOpKind::BlockUpsert && o.refLocalID == pageLocalID;
     });
     if (queued)
         return;

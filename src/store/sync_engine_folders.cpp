@@ -29,7 +29,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
     if (!folder)
         co_return; // gone from the data set: nothing left to tell the service
 
-    if (op.op == QLatin1String("create")) {
+    if (op.kind() == SyncOpKind::FolderCreate) {
         if (folder->serverID != 0)
             co_return; // adopted from a listing meanwhile
         FolderCreateReq req;
@@ -63,7 +63,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
         co_return;
     }
 
-    if (op.op == QLatin1String("update")) {
+    if (op.kind() == SyncOpKind::FolderUpdate) {
         FolderPatchReq req = sharedJSONDecode<FolderPatchReq>(op.payloadJSON.toUtf8());
         // The folder may have got its server id after the update was queued.
         if (folder->serverID != 0)

@@ -112,6 +112,8 @@ private Q_SLOTS:
     void storesEachOperationAsTheServiceReadsIt();
     void unencodableBlocksQueueNothing();
     void oneOutboxPerStore();
+    void kindIsReadFromTheExactPair_data();
+    void kindIsReadFromTheExactPair();
 };
 
 void TestOutbox::storesEachOperationAsTheServiceReadsIt_data()
@@ -192,6 +194,35 @@ void TestOutbox::oneOutboxPerStore()
     LocalStore second(dir.path(), 1h);
     QCOMPARE(&Outbox::of(first), &Outbox::of(first));
     QVERIFY(&Outbox::of(first) != &Outbox::of(second));
+}
+
+void TestOutbox::kindIsReadFromTheExactPair_data()
+{
+    QTest::addColumn<QString>("entity");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<SyncOpKind>("kind");
+    QTest::newRow("page create") << "page" << "create" << SyncOpKind::PageCreate;
+    QTest::newRow("page update") << "page" << "update" << SyncOpKind::PageUpdate;
+    QTest::newRow("page delete") << "page" << "delete" << SyncOpKind::PageDelete;
+    QTest::newRow("page move") << "page" << "move" << SyncOpKind::PageMove;
+    QTest::newRow("block upsert") << "block" << "upsert" << SyncOpKind::BlockUpsert;
+    QTest::newRow("block delete") << "block" << "delete" << SyncOpKind::BlockDelete;
+    QTest::newRow("folder create") << "folder" << "create" << SyncOpKind::FolderCreate;
+    QTest::newRow("folder update") << "folder" << "update" << SyncOpKind::FolderUpdate;
+    QTest::newRow("case differs") << "Page" << "create" << SyncOpKind::Other;
+    QTest::newRow("pair no build queues") << "block" << "create" << SyncOpKind::Other;
+    QTest::newRow("folder delete is sent directly") << "folder" << "delete" << SyncOpKind::Other;
+}
+
+void TestOutbox::kindIsReadFromTheExactPair()
+{
+    QFETCH(QString, entity);
+    QFETCH(QString, op);
+    QFETCH(SyncOpKind, kind);
+    FNSyncOp queued;
+    queued.entity = entity;
+    queued.op = op;
+    QCOMPARE(queued.kind(), kind);
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)
