@@ -4,7 +4,6 @@
 #include "api/page_create_req.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
-#include "library/folder_outbox.h"
 #include "library/library_tree.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -63,7 +62,7 @@ std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder
     folder.updatedAt = folder.createdAt;
     m_store.upsertFolder(folder);
     m_store.scheduleSave();
-    FolderOutbox::queueCreate(m_store, folder);
+    Outbox::of(m_store).folderCreate(folder);
     SyncEngine::syncQuietly(&m_engine);
     return folder.localID;
 }
@@ -106,7 +105,7 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
     queuePageCreate(page);
     // The create body has no folder: the move follows it, sent once the page has its server id.
     if (page.folderServerID != 0)
-        FolderOutbox::queuePageMove(m_store, page, page.folderServerID);
+        Outbox::of(m_store).pageMove(page, page.folderServerID);
     Q_EMIT pageCreated(page.localID);
     syncNewPage(page.localID);
     return page.localID;
@@ -255,7 +254,7 @@ void LibraryCreator::adoptPendingWork()
             unqueued.push_back(f);
     }
     for (const FNFolder &f : unqueued)
-        FolderOutbox::queueCreate(m_store, f);
+        Outbox::of(m_store).folderCreate(f);
 
     if (creating.isEmpty())
         return;

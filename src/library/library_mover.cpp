@@ -1,7 +1,6 @@
 #include "library/library_mover.h"
 
 #include "api/page_patch_req.h"
-#include "library/folder_outbox.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -78,7 +77,7 @@ QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolde
         page.folderServerID = target;
         m_store.upsertPage(page);
         m_store.scheduleSave();
-        FolderOutbox::queuePageMove(m_store, page, target);
+        Outbox::of(m_store).pageMove(page, target);
         co_await SyncEngine::syncQuietly(engine);
         co_return;
     }
@@ -98,7 +97,7 @@ QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolde
     FolderPatchReq req;
     // Always present: to the service an absent key means "unchanged", and 0 means the top level.
     req.parent_folder_id = target;
-    FolderOutbox::queueUpdate(m_store, folder, req);
+    Outbox::of(m_store).folderUpdate(folder, req);
     co_await SyncEngine::syncQuietly(engine);
 }
 
@@ -147,7 +146,7 @@ QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
 
     QPointer<SyncEngine> engine(&m_engine);
     if (oldFolder != target.folderServerID)
-        FolderOutbox::queuePageMove(m_store, dragged, target.folderServerID);
+        Outbox::of(m_store).pageMove(dragged, target.folderServerID);
     co_await SyncEngine::syncQuietly(engine);
 }
 
@@ -168,6 +167,6 @@ void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)
     moved.folderServerID = folderServerID;
     m_store.upsertPage(moved);
     m_store.scheduleSave();
-    FolderOutbox::queuePageMove(m_store, moved, folderServerID);
+    Outbox::of(m_store).pageMove(moved, folderServerID);
     SyncEngine::syncQuietly(&m_engine);
 }

@@ -3,7 +3,6 @@
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
 #include "json/json_coder.h"
-#include "library/folder_outbox.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -144,6 +143,6 @@ void LibraryRowEditor::pushFolderChange(const FNFolder &folder, const std::optio
     FolderPatchReq req;
     req.name = name;
     req.icon = icon;
-    FolderOutbox::queueUpdate(m_store, folder, req);
+    Outbox::of(m_store).folderUpdate(folder, req);
     SyncEngine::syncQuietly(&m_engine);
 }

@@ -120,3 +120,23 @@ std::optional<FNSyncOp> Outbox::folderUpdate(const QString &folderLocalID, const
         return std::nullopt;
     return append(kFolder, QStringLiteral("update"), folderLocalID, *payload);
 }
+
+std::optional<FNSyncOp> Outbox::folderCreate(const FNFolder &folder)
+{
+    return folderCreate(folder.localID, folderCreateReq(folder));
+}
+
+std::optional<FNSyncOp> Outbox::folderUpdate(const FNFolder &folder, FolderPatchReq patch)
+{
+    patch.folder_id = folder.serverID;
+    return folderUpdate(folder.localID, patch);
+}
+
+std::optional<FNSyncOp> Outbox::pageMove(const FNPage &page, qint64 folderServerID)
+{
+    FolderMovePageReq req;
+    req.page_id = page.serverID;
+    if (folderServerID != 0)
+        req.folder_id = folderServerID;
+    return pageMove(page.localID, req);
+}

@@ -6,6 +6,8 @@
 #include "api/folder_patch_req.h"
 #include "api/page_create_req.h"
 #include "api/page_patch_req.h"
+#include "store/fn_folder.h"
+#include "store/fn_page.h"
 #include "store/fn_sync_op.h"
 
 #include <QDateTime>
@@ -38,6 +40,13 @@ public:
     std::optional<FNSyncOp> blockDelete(const QString &blockLocalID, qint64 blockServerID);
     std::optional<FNSyncOp> folderCreate(const QString &folderLocalID, const FolderCreateReq &req);
     std::optional<FNSyncOp> folderUpdate(const QString &folderLocalID, const FolderPatchReq &req);
+
+    // The same, built from the records as they are now. The ids the service knows them by are
+    // read again when the operation is sent.
+    std::optional<FNSyncOp> folderCreate(const FNFolder &folder);
+    std::optional<FNSyncOp> folderUpdate(const FNFolder &folder, FolderPatchReq patch);
+    // Into `folderServerID`; 0 is the top level.
+    std::optional<FNSyncOp> pageMove(const FNPage &page, qint64 folderServerID);
 
 Q_SIGNALS:
     void queued(const FNSyncOp &op);
