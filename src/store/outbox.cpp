@@ -64,12 +64,12 @@ std::optional<FNSyncOp> Outbox::pageCreate(const QString &pageLocalID, const Pag
 }
 
 std::optional<FNSyncOp> Outbox::pageUpdate(const QString &pageLocalID, const PagePatchReq &req,
-                                           Unencodable ifUnencodable)
+                                           Unencodable ifUnencodable, const QDateTime &createdAt)
 {
     auto payload = encode(req);
     if (!payload && ifUnencodable == Unencodable::QueueNothing)
         return std::nullopt;
-    return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject));
+    return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject), createdAt);
 }
 
 std::optional<FNSyncOp> Outbox::pageDelete(const QString &pageLocalID, qint64 pageServerID)

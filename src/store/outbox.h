@@ -32,7 +32,8 @@ public:
 
     // An unencodable create still goes out as "{}": the push fills the page in from its record.
     std::optional<FNSyncOp> pageCreate(const QString &pageLocalID, const PageCreateReq &req);
-    std::optional<FNSyncOp> pageUpdate(const QString &pageLocalID, const PagePatchReq &req, Unencodable ifUnencodable);
+    std::optional<FNSyncOp> pageUpdate(const QString &pageLocalID, const PagePatchReq &req, Unencodable ifUnencodable,
+                                       const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
     std::optional<FNSyncOp> pageDelete(const QString &pageLocalID, qint64 pageServerID);
     std::optional<FNSyncOp> pageMove(const QString &pageLocalID, const FolderMovePageReq &req);
     std::optional<FNSyncOp> blocksUpsert(const QString &pageLocalID, const BlocksUpsertReq &req,

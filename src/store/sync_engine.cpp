@@ -401,14 +401,19 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
     // payload, so what changed still has to follow.
     FNSyncOp followUp = queued;
     if (sent.kind() == SyncOpKind::PageCreate) {
-        const auto patch = createFollowUp(sent, followUp);
-        if (!patch) {
+        std::optional<QString> payload;
+        try {
+            if (const auto patch = createFollowUp(sent, followUp))
+                payload = QString::fromUtf8(sharedJSONEncode(*patch));
+        } catch (const EncodeError &) {
+        }
+        if (!payload) {
             removeFromOutbox(sent.localID);
             m_store.scheduleSave();
             return std::nullopt;
         }
         followUp.op = QStringLiteral("update");
-        followUp.payloadJSON = *patch;
+        followUp.payloadJSON = *payload;
     }
     followUp.attempts = 0;
     followUp.unanswered = false;
@@ -430,22 +435,15 @@ void SyncEngine::keepSentCreate(const FNSyncOp &sent)
     // The service may hold a page made from the body that went out, and that body is how the page
     // is recognised there: it stays, and what was rewritten meanwhile follows as an update.
     const auto patch = createFollowUp(sent, queued, /*beforeID=*/true);
-    m_store.changeOutsideRecords([&](StoreState &s) {
-        s.outbox[*index].payloadJSON = sent.payloadJSON;
-        if (!patch)
-            return;
-        FNSyncOp update;
-        update.entity = QStringLiteral("page");
-        update.op = QStringLiteral("update");
-        update.refLocalID = queued.refLocalID;
-        update.payloadJSON = *patch;
-        update.createdAt = std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1));
-        s.outbox.push_back(std::move(update));
-    });
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[*index].payloadJSON = sent.payloadJSON; });
     m_store.scheduleSave();
+    if (patch) {
+        Outbox::of(m_store).pageUpdate(queued.refLocalID, *patch, Outbox::Unencodable::QueueNothing,
+                                       std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1)));
+    }
 }
 
-std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
+std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
                                                    bool beforeID) const
 {
     const auto pageIdx = m_store.indexOfPage(queued.refLocalID);
@@ -476,11 +474,7 @@ std::optional<QString> SyncEngine::createFollowUp(const FNSyncOp &sent, const FN
     if ((patch.page_id == 0 && !beforeID) ||
         (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
         return std::nullopt;
-    try {
-        return QString::fromUtf8(sharedJSONEncode(patch));
-    } catch (const EncodeError &) {
-        return std::nullopt;
-    }
+    return patch;
 }
 
 void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/cancel_token.h"
+#include "api/page_patch_req.h"
 #include "api/sync_op_dto.h"
 #include "store/create_adoption.h"
 #include "store/fn_sync_op.h"
@@ -109,8 +110,8 @@ private:
     std::optional<FNSyncOp> settleSent(const FNSyncOp &sent);
     // The page update that carries what changed in a queued create after it was sent.
     // `beforeID`: the page may have no server id yet; the update then reads it when sent.
-    std::optional<QString> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
-                                          bool beforeID = false) const;
+    std::optional<PagePatchReq> createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
+                                               bool beforeID = false) const;
     // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
     void keepSentCreate(const FNSyncOp &sent);
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
