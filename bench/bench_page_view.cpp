@@ -1,6 +1,6 @@
 // Opening a long page in the editor, and what one keystroke costs there. Offscreen; run a Release
 // build: bench_page_view [blocks]
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"
 #include "store/local_store.h"

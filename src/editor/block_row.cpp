@@ -1,9 +1,10 @@
 #include "editor/block_row.h"
 
+#include "blocks/block_kind.h"
+#include "blocks/block_view.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
-#include "editor/editor_symbols.h"
 #include "editor/format_toolbar.h"
 #include "editor/link_sheet.h"
 #include "editor/marker_spans.h"
@@ -13,6 +14,7 @@
 #include "editor/slash_menu.h"
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
+#include "ui/editor_symbols.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -38,7 +40,6 @@ constexpr auto kCodePlaceholder = "Code";
 constexpr auto kSummaryPlaceholder = "Toggle summary";
 constexpr auto kBodyPlaceholder = "Hidden body...";
 constexpr auto kDeleteBlock = "Delete block";
-constexpr auto kUploadImage = "Upload image";
 constexpr auto kBulletMarker = "\u2022";
 constexpr auto kNumberMarker = "1.";
 constexpr int kChromeSize = 18;
@@ -168,17 +169,17 @@ QLabel *BlockRow::calloutIcon() const
     return m_calloutIcon;
 }
 
+BlockView *BlockRow::kindView() const
+{
+    return m_kindView;
+}
+
 QLabel *BlockRow::kindLabel() const
 {
-    return m_kindLabel;
+    return m_kindView ? m_kindView->kindLabel() : nullptr;
 }
 
-QPushButton *BlockRow::uploadImageButton() const
-{
-    return m_uploadImageButton;
-}
-
-void BlockRow::setMediaServices(BlockRowModel::MediaServices services)
+void BlockRow::setMediaServices(BlockServices services)
 {
     services.dialogParent = this;
     m_model->setMediaServices(std::move(services));
@@ -363,13 +364,11 @@ void BlockRow::rebuildContent()
     m_todoBox.clear();
     m_toggleArrow.clear();
     m_calloutIcon.clear();
-    m_kindLabel.clear();
-    m_uploadImageButton.clear();
+    m_kindView.clear();
     m_slashEnabled = false;
     m_model->setEditorHasFocus(false);
 
-    m_shownType = m_model->currentBlock().type;
-    m_content = makeContent(m_shownType);
+    m_content = makeContent(m_model->currentBlock().type);
     m_line->addWidget(m_content, 1);
     refreshContent();
     updateSlashMenu();
@@ -458,16 +457,13 @@ QWidget *BlockRow::makeContent(const QString &type)
     }
     case BlockType::toggle:
         return makeToggle();
-    case BlockType::image:
-        return makeImage();
-    default: {
-        // Kinds with views of their own: named only, their content untouched.
-        m_kindLabel = new QLabel(kind->label());
-        m_kindLabel->setStyleSheet(
-            QStringLiteral("color: %1; padding: 4px 0;").arg(AppStyle::css(AppStyle::secondary(this))));
-        return m_kindLabel;
+    default:
+        break;
     }
-    }
+    // The rich kinds: their own views.
+    const BlockKind *rich = BlockKind::of(*kind);
+    m_kindView = rich ? rich->makeView(*m_model) : new BlockView(*m_model, *kind);
+    return m_kindView;
 }
 
 RichTextEditor *BlockRow::makeRichEditor(const QString &placeholder, const QFont &font, bool withSlashMenu)
@@ -600,35 +596,6 @@ QWidget *BlockRow::makeToggle()
     return holder;
 }
 
-QWidget *BlockRow::makeImage()
-{
-    if (!m_model->readContentString(QStringLiteral("url")).isEmpty()) {
-        // The image view itself is a block-kind view of its own: named only until it exists.
-        m_kindLabel = new QLabel(BlockType(BlockType::image).label());
-        m_kindLabel->setStyleSheet(
-            QStringLiteral("color: %1; padding: 4px 0;").arg(AppStyle::css(AppStyle::secondary(this))));
-        return m_kindLabel;
-    }
-    m_uploadImageButton = new QPushButton;
-    m_uploadImageButton->setObjectName(QStringLiteral("uploadImage"));
-    m_uploadImageButton->setFlat(true);
-    m_uploadImageButton->setFocusPolicy(Qt::NoFocus);
-    const QIcon photo = EditorSymbols::icon(QStringLiteral("photo"));
-    if (photo.isNull())
-        m_uploadImageButton->setText(EditorSymbols::glyph(QStringLiteral("photo")) + QLatin1Char(' ') +
-                                     QString::fromLatin1(kUploadImage));
-    else {
-        m_uploadImageButton->setIcon(photo);
-        m_uploadImageButton->setText(QString::fromLatin1(kUploadImage));
-    }
-    m_uploadImageButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_uploadImageButton->setStyleSheet(QStringLiteral("#uploadImage { background: %1; border-radius: 6px; "
-                                                      "padding: 10px; }")
-                                           .arg(AppStyle::css(faded(this, 0.55 * 0.08))));
-    connect(m_uploadImageButton, &QPushButton::clicked, m_model, &BlockRowModel::uploadImage);
-    return m_uploadImageButton;
-}
-
 void BlockRow::refreshToggle()
 {
     const bool expanded = m_model->readToggleExpanded();
@@ -681,12 +648,8 @@ void BlockRow::refreshContent()
         m_calloutIcon->setText(m_model->readCalloutIcon());
     if (m_toggleArrow)
         refreshToggle();
-    // An upload (or a pull) gives the image its address: the prompt gives way, and back.
-    if (m_shownType == BlockType(BlockType::image).rawValue()) {
-        const bool hasURL = !m_model->readContentString(QStringLiteral("url")).isEmpty();
-        if (hasURL == bool(m_uploadImageButton))
-            rebuildContent();
-    }
+    if (m_kindView)
+        m_kindView->refresh();
 }
 
 void BlockRow::applyIndent()

@@ -8,6 +8,7 @@
 #include <functional>
 
 class BlockFocus;
+class BlockView;
 class CommentButton;
 class EditableText;
 class FormatToolbar;
@@ -16,7 +17,6 @@ class QBoxLayout;
 class QFrame;
 class QLabel;
 class QMenu;
-class QPushButton;
 class QToolButton;
 class QVBoxLayout;
 class RichTextEditor;
@@ -51,7 +51,7 @@ public:
     void setInlineCommentContent(std::function<QWidget *(BlockRow &)> content);
     void setBlockCommentCount(int count) { m_model->setBlockCommentCount(count); }
     // The uploads' services; the row itself parents their dialogs.
-    void setMediaServices(BlockRowModel::MediaServices services);
+    void setMediaServices(BlockServices services);
 
     // The system font at `size` points; bold, semibold and medium kept, any other weight regular.
     static QFont editorFont(int size, QFont::Weight weight, bool italic = false);
@@ -83,9 +83,9 @@ public:
     QToolButton *todoBox() const;
     QToolButton *toggleArrow() const;
     QLabel *calloutIcon() const;
+    // The view of a rich kind (blocks/), and the kind's name while that view shows it.
+    BlockView *kindView() const;
     QLabel *kindLabel() const;
-    // The "Upload image" prompt of an image block without an address.
-    QPushButton *uploadImageButton() const;
     SlashMenu *slashMenu() const;
     LinkSheet *linkSheet() const;
     QMenu *blockMenu() const { return m_blockMenu; }
@@ -116,7 +116,6 @@ private:
     QWidget *makeCallout();
     QWidget *makeCode();
     QWidget *makeToggle();
-    QWidget *makeImage();
     void refreshToggle();
     void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
     // Return: the text after the caret goes to a new block below.
@@ -139,7 +138,6 @@ private:
     CommentButton *m_commentButton;
     QPointer<QFrame> m_commentPopover;
 
-    QString m_shownType;
     QPointer<QWidget> m_content;
     QPointer<RichTextEditor> m_richEditor;
     QPointer<EditableText> m_plainEditor;
@@ -150,8 +148,7 @@ private:
     QPointer<QToolButton> m_todoBox;
     QPointer<QToolButton> m_toggleArrow;
     QPointer<QLabel> m_calloutIcon;
-    QPointer<QLabel> m_kindLabel;
-    QPointer<QPushButton> m_uploadImageButton;
+    QPointer<BlockView> m_kindView;
     bool m_drawnChecked = false;
     bool m_slashEnabled = false;
 

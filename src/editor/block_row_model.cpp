@@ -1,21 +1,13 @@
 #include "editor/block_row_model.h"
 
-#include "api/api_error.h"
-#include "api/file_upload.h"
-#include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
+#include "blocks/block_kind.h"
 #include "editor/block_focus.h"
 #include "editor/drop_first_characters.h"
 #include "editor/page_outbox.h"
-#include "platform/diag.h"
 #include "platform/secret_store.h"
 #include "store/local_store.h"
-#include "ui/toast_center.h"
-
-#include <QFile>
-#include <QFileInfo>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -26,24 +18,6 @@ const QString kCheckedKey = QStringLiteral("checked");
 const QString kExpandedKey = QStringLiteral("expanded");
 const QString kBodyKey = QStringLiteral("body");
 const QString kIconKey = QStringLiteral("icon");
-const QString kURLKey = QStringLiteral("url");
-const QString kFilenameKey = QStringLiteral("filename");
-const QString kSizeKey = QStringLiteral("size");
-const QString kTitleKey = QStringLiteral("title");
-const QString kDescriptionKey = QStringLiteral("description");
-const QString kImageKey = QStringLiteral("image");
-const QString kCountKey = QStringLiteral("count");
-const QString kPageIDKey = QStringLiteral("page_id");
-const QString kSourceIDKey = QStringLiteral("source_id");
-const QString kDatabaseIDKey = QStringLiteral("database_id");
-const QString kLabelKey = QStringLiteral("label");
-const QString kActionKey = QStringLiteral("action");
-const QString kTargetKey = QStringLiteral("target");
-const QString kHeightKey = QStringLiteral("height");
-const QString kAudioKind = QStringLiteral("audio");
-constexpr double kDefaultDrawingHeight = 240;
-constexpr int kMinColumns = 2;
-constexpr int kMaxColumns = 4;
 constexpr auto kPlaceholderWord = "text";
 constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
 
@@ -343,206 +317,6 @@ QString BlockRowModel::readCalloutIcon() const
     return BlockContent::readString(decodeContent(), kIconKey, QString::fromUtf8(kDefaultCalloutIcon));
 }
 
-QString BlockRowModel::readContentString(const QString &key, const QString &fallback) const
-{
-    return BlockContent::readString(decodeContent(), key, fallback);
-}
-
-int BlockRowModel::readColumnCount() const
-{
-    const qint64 count = BlockContent::readInt(decodeContent(), kCountKey, kMinColumns);
-    return int(std::clamp<qint64>(count, kMinColumns, kMaxColumns));
-}
-
-void BlockRowModel::setColumnCount(qint64 count)
-{
-    setContentInt(count, kCountKey);
-}
-
-qint64 BlockRowModel::readMentionPageID() const
-{
-    return BlockContent::readInt(decodeContent(), kPageIDKey);
-}
-
-void BlockRowModel::setMentionPageID(qint64 pageServerID)
-{
-    setContentInt(pageServerID, kPageIDKey);
-}
-
-qint64 BlockRowModel::readSyncedSourceID() const
-{
-    return BlockContent::readInt(decodeContent(), kSourceIDKey);
-}
-
-void BlockRowModel::setSyncedSourceID(qint64 blockServerID)
-{
-    setContentInt(blockServerID, kSourceIDKey);
-}
-
-std::optional<qint64> BlockRowModel::readDatabaseID() const
-{
-    return BlockContent::readOptionalInt(decodeContent(), kDatabaseIDKey);
-}
-
-void BlockRowModel::setDatabaseID(std::optional<qint64> databaseID)
-{
-    if (databaseID)
-        setContentInt(*databaseID, kDatabaseIDKey);
-}
-
-void BlockRowModel::setButtonProps(const QString &label, const QString &action, const QString &target)
-{
-    JSONObject content = decodeContent();
-    content[kLabelKey] = label;
-    content[kActionKey] = action;
-    content[kTargetKey] = target;
-    saveContent(content);
-}
-
-double BlockRowModel::drawingHeight() const
-{
-    return BlockContent::readDouble(decodeContent(), kHeightKey, kDefaultDrawingHeight);
-}
-
-void BlockRowModel::setDrawingHeight(double height)
-{
-    setContentDouble(height, kHeightKey);
-}
-
-void BlockRowModel::startUpload(const QString &kind)
-{
-    const std::optional<QString> token = sessionToken();
-    if (!token)
-        return;
-    pickAndUpload(kind, *token);
-}
-
-void BlockRowModel::uploadImage()
-{
-    const std::optional<QString> token = sessionToken();
-    if (!token)
-        return;
-    pickAndUploadImage(*token);
-}
-
-void BlockRowModel::uploadRecording(const QString &filePath)
-{
-    const std::optional<QString> token = sessionToken();
-    if (!token)
-        return;
-    uploadRecordingFile(filePath, *token);
-}
-
-void BlockRowModel::resolveBookmark(const QString &url)
-{
-    const std::optional<QString> token = sessionToken();
-    if (!token)
-        return;
-    JSONObject content = decodeContent();
-    // The old address's preview must not stand under the new one while its own is fetched, nor
-    // for good when that fetch fails.
-    if (BlockContent::readString(content, kURLKey) != url) {
-        content.erase(kTitleKey);
-        content.erase(kDescriptionKey);
-        content.erase(kImageKey);
-    }
-    content[kURLKey] = url;
-    saveContent(content);
-    fetchBookmark(url, *token);
-}
-
-QCoro::Task<> BlockRowModel::pickAndUpload(QString kind, QString token)
-{
-    const ContentTarget target = contentTarget();
-    const std::shared_ptr<FilePicker> picker = m_media.filePicker;
-    if (!picker)
-        co_return;
-    const std::optional<PickedFile> file =
-        co_await pickFile(*picker, FilePicker::Filter::AnyFile, m_media.dialogParent.data());
-    if (!file)
-        co_return;
-    try {
-        const QUrl url = co_await upload(file->data, file->filename, file->mime, token, kind);
-        writeContent(target, [&](JSONObject &content) {
-            content[kURLKey] = url.toString(QUrl::FullyEncoded);
-            content[kFilenameKey] = file->filename;
-            content[kSizeKey] = qint64(file->data.size());
-        });
-    } catch (const std::exception &e) {
-        diag(QString::fromLatin1(kFileUploadFailed) + APIError::messageOf(e));
-    }
-}
-
-QCoro::Task<> BlockRowModel::pickAndUploadImage(QString token)
-{
-    const ContentTarget target = contentTarget();
-    const std::shared_ptr<FilePicker> picker = m_media.filePicker;
-    if (!picker)
-        co_return;
-    const std::optional<PickedFile> file =
-        co_await pickFile(*picker, FilePicker::Filter::Images, m_media.dialogParent.data());
-    if (!file)
-        co_return;
-    try {
-        const QUrl url = co_await upload(file->data, file->filename, file->mime, token);
-        writeContent(target,
-                     [&](JSONObject &content) { content[kURLKey] = url.toString(QUrl::FullyEncoded); });
-    } catch (const std::exception &e) {
-        diag(QString::fromLatin1(kImageUploadFailed) + APIError::messageOf(e));
-    }
-}
-
-QCoro::Task<> BlockRowModel::uploadRecordingFile(QString filePath, QString token)
-{
-    const ContentTarget target = contentTarget();
-    const QPointer<ToastCenter> toasts = m_media.toasts;
-    QByteArray data;
-    bool readable = false;
-    {
-        QFile file(filePath);
-        if (file.open(QIODevice::ReadOnly)) {
-            data = file.readAll();
-            readable = file.error() == QFileDevice::NoError;
-        }
-    }
-    if (readable) {
-        try {
-            const QUrl url = co_await upload(data, QFileInfo(filePath).fileName(),
-                                             QString::fromLatin1(kRecordingMime), token, kAudioKind);
-            // The recording goes only once its address is kept: a block that is gone keeps it too.
-            const bool kept = writeContent(
-                target, [&](JSONObject &content) { content[kURLKey] = url.toString(QUrl::FullyEncoded); });
-            if (kept)
-                QFile::remove(filePath);
-            co_return;
-        } catch (const std::exception &) {
-        }
-    }
-    if (toasts)
-        toasts->show(QString::fromUtf8(kAudioUploadFailed));
-}
-
-QCoro::Task<> BlockRowModel::fetchBookmark(QString url, QString token)
-{
-    const ContentTarget target = contentTarget();
-    try {
-        const BookmarkPreviewResp preview = co_await ServiceEndpoints::fetchBookmark(token, url);
-        writeContent(target, [&](JSONObject &content) {
-            // A reply for an address the block has since left belongs to no preview it shows.
-            if (BlockContent::readString(content, kURLKey) != url)
-                return;
-            if (preview.title)
-                content[kTitleKey] = *preview.title;
-            if (preview.description)
-                content[kDescriptionKey] = *preview.description;
-            if (preview.image)
-                content[kImageKey] = *preview.image;
-        });
-    } catch (const std::exception &) {
-        // A preview is a nicety: the stored address stays as it is.
-    }
-}
-
 void BlockRowModel::setShowLinkSheet(bool shown)
 {
     if (m_showLinkSheet == shown)
@@ -590,7 +364,12 @@ BlockRowModel::ContentTarget BlockRowModel::contentTarget()
     return ContentTarget{this, m_store, m_block.localID, m_store ? m_store->generation() : 0};
 }
 
-bool BlockRowModel::writeContent(const ContentTarget &target, const std::function<void(JSONObject &)> &edit)
+BlockHost::ContentWriter BlockRowModel::laterWriter()
+{
+    return [target = contentTarget()](const ContentEdit &edit) { return writeContent(target, edit); };
+}
+
+bool BlockRowModel::writeContent(const ContentTarget &target, const ContentEdit &edit)
 {
     LocalStore *store = target.store;
     if (!store || store->generation() != target.generation)
@@ -679,9 +458,9 @@ void BlockRowModel::runCommit(quint64 generation)
 
 bool BlockRowModel::keepsTextKey() const
 {
-    // The kinds shown by another view keep their content exactly as stored.
+    // The kinds shown by a view of their own keep their content exactly as stored.
     const auto kind = BlockType::fromRawValue(currentBlock().type);
-    return !kind || kind->value() <= BlockType::toggle;
+    return !kind || !BlockKind::of(*kind);
 }
 
 void BlockRowModel::changed()

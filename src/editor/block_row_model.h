@@ -1,6 +1,7 @@
 #pragma once
 
-#include "editor/block_type.h"
+#include "blocks/block_host.h"
+#include "blocks/block_type.h"
 #include "json/json_value.h"
 #include "store/debouncer.h"
 #include "store/fn_block.h"
@@ -16,16 +17,13 @@
 #include <optional>
 
 class BlockFocus;
-class FilePicker;
 class LocalStore;
-class QWidget;
-class SecretStore;
-class ToastCenter;
 
 // The state and operations of one block's row, without a window: reading and writing the block's
-// content, change of kind, indent and deletion, and the text the row's editor shows with its
-// debounced commit. Every operation starts from the block as the store holds it at that moment.
-class BlockRowModel : public QObject
+// content, change of kind, indent and deletion, the text kinds and the text the row's editor shows
+// with its debounced commit. Every operation starts from the block as the store holds it at that
+// moment. The rich kinds (blocks/) reach their block through it as their `BlockHost`.
+class BlockRowModel : public QObject, public BlockHost
 {
     Q_OBJECT
 public:
@@ -38,19 +36,6 @@ public:
         std::function<void()> onToggleSelected;
     };
 
-    // What the uploads and the bookmark preview need; without them those actions do nothing.
-    struct MediaServices {
-        SecretStore *secrets = nullptr; // the session token
-        ToastCenter *toasts = nullptr;
-        std::shared_ptr<FilePicker> filePicker;
-        QPointer<QWidget> dialogParent;
-    };
-
-    static constexpr const char *kAudioUploadFailed = "Audio upload failed \u2014 recording kept, try again.";
-    static constexpr const char *kFileUploadFailed = "file upload failed: ";
-    static constexpr const char *kImageUploadFailed = "image upload failed: ";
-    static constexpr const char *kRecordingMime = "audio/mp4";
-
     static constexpr int kMaxIndent = 6;
 
     BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus *focusedBlock, Hooks hooks,
@@ -60,14 +45,15 @@ public:
 
     const QString &localID() const { return m_block.localID; }
     // The block as the store holds it now (deleted or not); the last value seen when it is gone.
-    FNBlock currentBlock() const;
+    FNBlock currentBlock() const override;
     bool isStored() const;
 
     // Content access: a write decodes the stored content, replaces one key and saves the whole
     // object, so keys it does not know are kept.
-    JSONObject decodeContent() const;
+    JSONObject decodeContent() const override;
     // False, with nothing written, when the content cannot be encoded.
-    bool saveContent(const JSONObject &content);
+    bool saveContent(const JSONObject &content) override;
+    ContentWriter laterWriter() override;
     void setContentString(const QString &value, const QString &key);
     void setContentInt(qint64 value, const QString &key);
     void setContentBool(bool value, const QString &key);
@@ -121,44 +107,10 @@ public:
     void setToggleBody(const QString &body);
     QString readCalloutIcon() const;
 
-    // Keys of the kinds shown by block-kind views, read by the typed-read rule.
-    QString readContentString(const QString &key, const QString &fallback = {}) const;
-    // "count" clamped to 2...4; 2 unless it holds a JSON integer.
-    int readColumnCount() const;
-    void setColumnCount(qint64 count);
-    qint64 readMentionPageID() const;
-    void setMentionPageID(qint64 pageServerID);
-    qint64 readSyncedSourceID() const;
-    void setSyncedSourceID(qint64 blockServerID);
-    std::optional<qint64> readDatabaseID() const;
-    // None writes nothing and keeps the stored id.
-    void setDatabaseID(std::optional<qint64> databaseID);
-    void setButtonProps(const QString &label, const QString &action, const QString &target);
-    // "height" as a double (an integer taken as one); 240 otherwise.
-    double drawingHeight() const;
-    void setDrawingHeight(double height);
-
-    // Media and links. Each action reads the session token first and does nothing without one;
-    // the work it starts outlives the row and writes into the block as the store holds it when
-    // the work ends (nothing once the store no longer holds the block).
-    void setMediaServices(MediaServices services) { m_media = std::move(services); }
-    const MediaServices &mediaServices() const { return m_media; }
-    // The file view's attach ("any") and the audio view's upload ("audio"): any file, its "url",
-    // "filename" and "size" stored; a failure is only printed.
-    void startUpload(const QString &kind);
-    // The image prompt and "Replace": an image file, its "url" stored; a failure is only printed.
-    void uploadImage();
-    // A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed. A
-    // failure keeps the file and tells the user.
-    void uploadRecording(const QString &filePath);
-    // Stores "url" (a different address drops the old preview's keys in the same write), then
-    // fetches the preview.
-    void resolveBookmark(const QString &url);
-    // The tasks behind the actions, with the token already read.
-    QCoro::Task<> pickAndUpload(QString kind, QString token);
-    QCoro::Task<> pickAndUploadImage(QString token);
-    QCoro::Task<> uploadRecordingFile(QString filePath, QString token);
-    QCoro::Task<> fetchBookmark(QString url, QString token);
+    // The uploads' and the preview's services; the session token is read from them.
+    void setMediaServices(BlockServices services) { m_media = std::move(services); }
+    const BlockServices &services() const override { return m_media; }
+    std::optional<QString> sessionToken() const override;
 
     // The link sheet's state.
     bool showLinkSheet() const { return m_showLinkSheet; }
@@ -204,8 +156,7 @@ private:
     };
     ContentTarget contentTarget();
     // Applies `edit` to the content as stored now; false when the block is no longer stored.
-    static bool writeContent(const ContentTarget &target, const std::function<void(JSONObject &)> &edit);
-    std::optional<QString> sessionToken() const;
+    static bool writeContent(const ContentTarget &target, const ContentEdit &edit);
 
     void onStoreChanged();
     void setText(const QString &text);
@@ -240,5 +191,5 @@ private:
     qint64 m_seenIndent = 0;
     QString m_seenContent;
 
-    MediaServices m_media;
+    BlockServices m_media;
 };

@@ -1,6 +1,6 @@
 #include "editor/comment_button.h"
 
-#include "editor/editor_symbols.h"
+#include "ui/editor_symbols.h"
 
 #include <QPainter>
 

@@ -1,9 +1,9 @@
 #include "editor/cover_image.h"
 
 #include "api/api_client.h"
-#include "editor/editor_symbols.h"
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
+#include "ui/editor_symbols.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "editor/draggable_block_modifier.h"
 
-#include "editor/editor_symbols.h"
+#include "ui/editor_symbols.h"
 
 #include <QApplication>
 #include <QDrag>

@@ -1,7 +1,7 @@
 #include "editor/emoji_picker.h"
 
-#include "editor/editor_symbols.h"
 #include "ui/app_style.h"
+#include "ui/editor_symbols.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "editor/format_toolbar.h"
 
-#include "editor/editor_symbols.h"
+#include "ui/editor_symbols.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>

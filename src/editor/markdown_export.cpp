@@ -1,6 +1,6 @@
 #include "editor/markdown_export.h"
 
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "editor/page_outbox.h"
 
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/page_block_list.h"
 #include "store/outbox.h"
 

@@ -6,7 +6,6 @@
 #include "editor/cover_image.h"
 #include "editor/drag_handle.h"
 #include "editor/draggable_block_modifier.h"
-#include "editor/editor_symbols.h"
 #include "editor/emoji_picker.h"
 #include "editor/export_actions.h"
 #include "editor/format_toolbar.h"
@@ -15,6 +14,7 @@
 #include "platform/dialog_file_picker.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
+#include "ui/editor_symbols.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -156,7 +156,7 @@ void PageView::setFilePicker(std::shared_ptr<FilePicker> picker)
         if (!list)
             continue;
         list->updateRows([this](BlockRow *row) {
-            BlockRowModel::MediaServices services = row->model().mediaServices();
+            BlockServices services = row->model().services();
             services.filePicker = m_filePicker;
             row->setMediaServices(std::move(services));
         });

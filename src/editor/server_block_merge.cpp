@@ -1,6 +1,6 @@
 #include "editor/server_block_merge.h"
 
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "store/local_store.h"
 
 #include <QSet>
@@ -25,7 +25,8 @@ std::optional<QString> waitingOwnBlock(const LocalStore &store, const FNPage &pa
         return b.localID;
     }
     for (const FNBlock &b : waiting) {
-        if (b.type == dto.type && b.position == dto.position && BlockContent::decode(b.contentJSON) == dto.content)
+        if (b.type == dto.type && b.position == dto.position &&
+            BlockContent::decode(b.contentJSON) == dto.content)
             return QString();
     }
     return std::nullopt;

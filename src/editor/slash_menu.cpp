@@ -1,7 +1,7 @@
 #include "editor/slash_menu.h"
 
-#include "editor/editor_symbols.h"
 #include "ui/app_style.h"
+#include "ui/editor_symbols.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/block_type.h"
+#include "blocks/block_type.h"
 
 #include <QFrame>
 #include <QMap>

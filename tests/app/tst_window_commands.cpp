@@ -5,7 +5,7 @@
 #include "app/auth_view.h"
 #include "app/local_data_owner.h"
 #include "app/main_view.h"
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/block_row.h"
 #include "editor/comment_button.h"
 #include "editor/page_view.h"

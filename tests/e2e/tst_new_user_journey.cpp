@@ -6,8 +6,8 @@
 #include "app/quick_switcher.h"
 #include "app/sync_button.h"
 #include "app/welcome_view.h"
+#include "blocks/block_content.h"
 #include "editor/auto_height_text_view.h"
-#include "editor/block_content.h"
 #include "editor/block_row.h"
 #include "editor/draggable_block_modifier.h"
 #include "editor/emoji_picker.h"
@@ -548,7 +548,8 @@ void TestNewUserJourney::createFolderAndPage()
 {
     LibraryView *sidebar = m_app->sidebar();
     // The dock's buttons are pictures only; with no desktop theme here, the fallback theme draws them.
-    for (const char *name : {LibraryDock::kHome, LibraryDock::kTrash, LibraryDock::kNewFolder, LibraryDock::kNewPage}) {
+    for (const char *name :
+         {LibraryDock::kHome, LibraryDock::kTrash, LibraryDock::kNewFolder, LibraryDock::kNewPage}) {
         QToolButton *button = sidebar->dock()->button(QString::fromLatin1(name));
         QVERIFY2(button && !button->icon().isNull(), name);
     }
@@ -885,7 +886,8 @@ void TestNewUserJourney::logOutAndSignInAgain()
     // and the listing that brings the page back may be the second after the pull replayed the
     // deletion; a loaded machine stretches both.
     QVERIFY(QTest::qWaitFor(
-        [&] { return sidebarRow(sidebar, kFolderName).data(LibraryRowModel::HasChildrenRole).toBool(); }, 20000));
+        [&] { return sidebarRow(sidebar, kFolderName).data(LibraryRowModel::HasChildrenRole).toBool(); },
+        20000));
     expandFolder(sidebar, kFolderName);
     // The page may yet leave once more, between the first listing and the replayed deletion.
     QVERIFY(QTest::qWaitFor([&] { return sidebarRow(sidebar, kPageTitle).isValid(); }, 20000));
@@ -969,7 +971,8 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
     QVERIFY(first->height() > 0 && top(second) >= top(first) + first->height() &&
             top(page->addBlockButton()) >= top(second) + second->height());
     const int editorTop = top(firstEditor);
-    EditorSteps::doubleClick(firstEditor->viewport(), EditorSteps::pointAt(*firstEditor, QStringLiteral("tent")));
+    EditorSteps::doubleClick(firstEditor->viewport(),
+                             EditorSteps::pointAt(*firstEditor, QStringLiteral("tent")));
     QTRY_VERIFY(firstEditor->hasFocus());
     settleLayout();
     QCOMPARE(firstEditor->textCursor().selectedText(), QStringLiteral("tent"));
@@ -1016,7 +1019,8 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
 void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
 {
     // Home: the folder and the recent pages as cards, four equal columns to a row.
-    QTest::mouseClick(m_app->sidebar()->dock()->button(QString::fromLatin1(LibraryDock::kHome)), Qt::LeftButton);
+    QTest::mouseClick(m_app->sidebar()->dock()->button(QString::fromLatin1(LibraryDock::kHome)),
+                      Qt::LeftButton);
     QTRY_VERIFY(m_app->mainView()->homeView());
     HomeView *home = m_app->mainView()->homeView();
     QTRY_COMPARE(home->recentCards().size(), qsizetype(3));
@@ -1045,9 +1049,10 @@ void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
     QTest::keyClick(keyboard(), Qt::Key_Return);
     QTRY_VERIFY(m_app->pageView());
     QCOMPARE(m_app->pageView()->titleField()->toRawText(), kCampingTitle);
-    QTRY_COMPARE(shownBlocks(m_app->pageView()),
-                 (QStringList{QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
-                              QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")}));
+    QTRY_COMPARE(
+        shownBlocks(m_app->pageView()),
+        (QStringList{QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
+                     QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")}));
 }
 
 QTEST_MAIN(TestNewUserJourney)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/block_focus.h"
 #include "editor/block_row.h"
 #include "store/local_store.h"

@@ -1,6 +1,6 @@
 #include "api/blocks_upsert_req.h"
 #include "api/page_patch_req.h"
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/page_block_list.h"
 #include "editor/page_outbox.h"
 #include "editor/server_block_merge.h"
@@ -18,7 +18,7 @@ const QDateTime kOld = QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
 
 struct BlockShape {
     BlockShape(const char *name, qint64 position, const char *parentLocal = "", qint64 parentServer = 0,
-         qint64 serverID = 0)
+               qint64 serverID = 0)
         : name(QString::fromLatin1(name))
         , position(position)
         , parentLocal(QString::fromLatin1(parentLocal))

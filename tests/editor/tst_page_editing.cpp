@@ -1,5 +1,5 @@
 #include "api/api_client.h"
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 #include "editor/block_row.h"
 #include "editor/drag_handle.h"
 #include "editor/draggable_block_modifier.h"

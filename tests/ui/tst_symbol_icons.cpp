@@ -1,11 +1,11 @@
 #include "app/main_view.h"
 #include "editor/block_row.h"
-#include "editor/editor_symbols.h"
 #include "editor/page_view.h"
 #include "editor/slash_menu.h"
 #include "library/library_dock.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
+#include "ui/editor_symbols.h"
 #include "ui/symbol_icons.h"
 
 #include <QApplication>

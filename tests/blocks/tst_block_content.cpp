@@ -1,5 +1,5 @@
-#include "editor/block_content.h"
-#include "editor/block_type.h"
+#include "blocks/block_content.h"
+#include "blocks/block_type.h"
 #include "editor/drop_first_characters.h"
 
 #include <QTest>

@@ -1,7 +1,10 @@
-#include "api/api_client.h"
 #include "api/service_endpoints.h"
 #include "api/session_store.h"
-#include "editor_fixture.h"
+#include "blocks/audio_block.h"
+#include "blocks/bookmark_block.h"
+#include "blocks/file_block.h"
+#include "blocks/image_block.h"
+#include "editor/editor_fixture.h"
 #include "fake-service/fake_service.h"
 #include "fake-service/fake_upload_routes.h"
 #include "platform/app_events.h"
@@ -19,11 +22,29 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <utility>
+
 namespace {
 
 const QString kUploadPath = QStringLiteral("/api/upload.php");
 const QString kBookmarkPath = QStringLiteral("/api/bookmark-fetch.php");
 const QString kAudioFailed = QStringLiteral("Audio upload failed \u2014 recording kept, try again.");
+
+// The image block's "Upload image" prompt, while it shows.
+QPushButton *uploadButton(BlockRow *row)
+{
+    auto *view = qobject_cast<ImageBlockView *>(row->kindView());
+    return view ? view->uploadButton() : nullptr;
+}
+
+// The file block's attach ("any") or the audio block's upload ("audio").
+void attachTo(BlockRow *row, const QString &uploadKind)
+{
+    if (uploadKind == QLatin1String("audio"))
+        AudioBlock::attach(row->model());
+    else
+        FileBlock::attach(row->model());
+}
 
 } // namespace
 
@@ -55,14 +76,6 @@ private Q_SLOTS:
     void newAddressDropsTheOldPreviewAtOnce();
     void failedPreviewLeavesTheAddress();
     void lateReplyForAnOldAddressIsDropped();
-
-    void columnCount_data();
-    void columnCount();
-    void idReads_data();
-    void idReads();
-    void databaseBinding();
-    void drawingHeight();
-    void buttonProps();
 
 private:
     BlockRow *mediaRow(const FNBlock &block);
@@ -123,12 +136,12 @@ void TestMediaBlocks::imageUploadStoresTheURL()
 {
     const FNBlock block = m_fx->addBlock(QStringLiteral("image"), {{QStringLiteral("text"), QString()}});
     BlockRow *row = mediaRow(block);
-    QVERIFY(row->uploadImageButton());
-    QCOMPARE(row->uploadImageButton()->text().right(12), QStringLiteral("Upload image"));
+    QVERIFY(uploadButton(row));
+    QCOMPARE(uploadButton(row)->text().right(12), QStringLiteral("Upload image"));
     const QByteArray png = EditorSteps::pngBytes();
     m_picker->setAnswer(writeFile(QStringLiteral("Photo.PNG"), png));
 
-    row->uploadImageButton()->click();
+    uploadButton(row)->click();
     QTRY_VERIFY(!storedURL(block.localID).isEmpty());
     QCOMPARE(m_picker->requests(), QList<FilePicker::Filter>{FilePicker::Filter::Images});
     QCOMPARE(m_fake.requestsTo(kUploadPath).size(), 1);
@@ -144,7 +157,7 @@ void TestMediaBlocks::imageUploadStoresTheURL()
     QVERIFY(!content.count(QStringLiteral("layout")));
     QCOMPARE(m_fx->changes(), 1);
     // With an address the prompt gives way to the image's own view.
-    QTRY_VERIFY(!row->uploadImageButton());
+    QTRY_VERIFY(!uploadButton(row));
     QVERIFY(row->kindLabel());
 }
 
@@ -155,9 +168,9 @@ void TestMediaBlocks::replacedImageKeepsLayoutAndCaption()
                                                  {QStringLiteral("layout"), QStringLiteral("float-left")},
                                                  {QStringLiteral("caption"), QStringLiteral("Dog")}});
     BlockRow *row = mediaRow(block);
-    QVERIFY(!row->uploadImageButton());
+    QVERIFY(!uploadButton(row));
     m_picker->setAnswer(writeFile(QStringLiteral("new.jpg"), EditorSteps::pngBytes()));
-    row->model().uploadImage();
+    ImageBlock::upload(row->model());
     QTRY_VERIFY(storedURL(block.localID) != QStringLiteral("old"));
     const JSONObject content = m_fx->storedContent(block.localID);
     QCOMPARE(content.at(QStringLiteral("layout")).toString(), QStringLiteral("float-left"));
@@ -195,7 +208,7 @@ void TestMediaBlocks::attach()
     BlockRow *row = mediaRow(block);
     m_picker->setAnswer(writeFile(filename, QByteArray(size, 'a')));
 
-    row->model().startUpload(kind);
+    attachTo(row, kind);
     QTRY_VERIFY(!storedURL(block.localID).isEmpty());
     QCOMPARE(m_picker->requests(), QList<FilePicker::Filter>{FilePicker::Filter::AnyFile});
     const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
@@ -232,9 +245,9 @@ void TestMediaBlocks::failedUploadOnlyPrints()
     DiagCapture diag;
 
     if (type == QLatin1String("image"))
-        row->model().uploadImage();
+        ImageBlock::upload(row->model());
     else
-        row->model().startUpload(type == QLatin1String("file") ? QStringLiteral("any") : type);
+        attachTo(row, type == QLatin1String("file") ? QStringLiteral("any") : type);
     QTRY_COMPARE(diag.lines().size(), 1);
     QVERIFY2(diag.lines().first().startsWith(line), qPrintable(diag.lines().first()));
     QVERIFY(diag.lines().first().contains(QStringLiteral("Disk full")));
@@ -249,7 +262,7 @@ void TestMediaBlocks::recordingUploadRemovesTheFile()
     BlockRow *row = mediaRow(block);
     const QString path = writeFile(QStringLiteral("recording-1.m4a"), QByteArray(64, 'r'));
 
-    row->model().uploadRecording(path);
+    AudioBlock::uploadRecording(row->model(), path);
     QTRY_VERIFY(!storedURL(block.localID).isEmpty());
     QVERIFY(!QFile::exists(path));
     const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
@@ -278,7 +291,7 @@ void TestMediaBlocks::failedRecordingKeepsTheFile()
     const QString path = missingFile ? m_files->filePath(QStringLiteral("gone.m4a"))
                                      : writeFile(QStringLiteral("rec.m4a"), QByteArray(8, 'r'));
 
-    row->model().uploadRecording(path);
+    AudioBlock::uploadRecording(row->model(), path);
     QTRY_VERIFY(m_toasts->current());
     QCOMPARE(m_toasts->current()->message, kAudioFailed);
     QVERIFY(!m_toasts->current()->actionLabel);
@@ -308,11 +321,11 @@ void TestMediaBlocks::unauthorizedUploadEndsTheSession()
     DiagCapture diag;
 
     if (action == QLatin1String("image"))
-        row->model().uploadImage();
+        ImageBlock::upload(row->model());
     else if (action == QLatin1String("file"))
-        row->model().startUpload(QStringLiteral("any"));
+        attachTo(row, QStringLiteral("any"));
     else
-        row->model().uploadRecording(recording);
+        AudioBlock::uploadRecording(row->model(), recording);
     QTRY_COMPARE(m_fake.requestsTo(kUploadPath).size(), 1);
     if (action == QLatin1String("recording"))
         QTRY_VERIFY(m_toasts->current());
@@ -332,11 +345,11 @@ void TestMediaBlocks::signedOutDoesNothing()
     m_picker->setAnswer(writeFile(QStringLiteral("a.png"), EditorSteps::pngBytes()));
     const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
 
-    imageRow->uploadImageButton()->click();
-    imageRow->model().startUpload(QStringLiteral("any"));
-    imageRow->model().startUpload(QStringLiteral("audio"));
-    imageRow->model().uploadRecording(recording);
-    bookmarkRow->model().resolveBookmark(QStringLiteral("https://example.com/a"));
+    uploadButton(imageRow)->click();
+    attachTo(imageRow, QStringLiteral("any"));
+    attachTo(imageRow, QStringLiteral("audio"));
+    AudioBlock::uploadRecording(imageRow->model(), recording);
+    BookmarkBlock::resolve(bookmarkRow->model(), QStringLiteral("https://example.com/a"));
 
     QVERIFY(m_picker->requests().isEmpty());
     QVERIFY(QFile::exists(recording));
@@ -356,8 +369,8 @@ void TestMediaBlocks::cancelledPickerChangesNothing()
     BlockRow *row = mediaRow(block);
     m_picker->setAnswer(std::nullopt);
     DiagCapture diag;
-    row->model().startUpload(QStringLiteral("any"));
-    row->model().uploadImage();
+    attachTo(row, QStringLiteral("any"));
+    ImageBlock::upload(row->model());
     QCOMPARE(m_picker->requests().size(), 2);
     QCOMPARE(storedURL(block.localID), QStringLiteral("u"));
     QCOMPARE(m_fx->changes(), 0);
@@ -371,7 +384,7 @@ void TestMediaBlocks::uploadOutlivesItsRow()
         m_fx->addBlock(QStringLiteral("file"), {{QStringLiteral("note"), QStringLiteral("n")}});
     BlockRow *row = mediaRow(block);
     m_picker->setAnswer(writeFile(QStringLiteral("a.pdf"), "%PDF"));
-    row->model().startUpload(QStringLiteral("any"));
+    attachTo(row, QStringLiteral("any"));
     // The page scrolls the row away (or closes) while the upload is under way.
     delete row;
     QTRY_VERIFY(!storedURL(block.localID).isEmpty());
@@ -388,7 +401,7 @@ void TestMediaBlocks::uploadAfterResetWritesNothing()
     // Signing out wipes the data set while the upload is with the service.
     connect(&m_fake, &FakeService::requestReceived, &m_fx->store(), [this] { m_fx->store().reset(); });
     const size_t before = FakeUploadRoutes::of(m_fake).files().size();
-    QVERIFY(runTask(row->model().pickAndUpload(QStringLiteral("any"), m_token)).ok());
+    QVERIFY(runTask(FileBlock::pickAndAttach(row->model(), QStringLiteral("any"), m_token)).ok());
     QCOMPARE(FakeUploadRoutes::of(m_fake).files().size(), before + 1);
     QVERIFY(m_fx->store().state().blocks.empty());
     QCOMPARE(m_fx->changes(), 0);
@@ -404,7 +417,7 @@ void TestMediaBlocks::previewFillsWhatTheReplyHolds()
                                                     {QStringLiteral("description"), QStringLiteral("d")},
                                                     {QStringLiteral("image"), QStringLiteral("i.png")}});
     BlockRow *row = mediaRow(block);
-    row->model().resolveBookmark(url);
+    BookmarkBlock::resolve(row->model(), url);
     QTRY_COMPARE(BlockContent::readString(m_fx->storedContent(block.localID), QStringLiteral("title")),
                  QStringLiteral("Article"));
     const JSONObject content = m_fx->storedContent(block.localID);
@@ -427,7 +440,7 @@ void TestMediaBlocks::newAddressDropsTheOldPreviewAtOnce()
                                           {QStringLiteral("other"), 1}});
     BlockRow *row = mediaRow(block);
     const int before = int(m_fx->store().state().blocks.size());
-    row->model().resolveBookmark(next);
+    BookmarkBlock::resolve(row->model(), next);
 
     // One write: the new address and none of the old preview.
     QCOMPARE(m_fx->changes(), 1);
@@ -454,7 +467,7 @@ void TestMediaBlocks::failedPreviewLeavesTheAddress()
                        {{QStringLiteral("url"), url}, {QStringLiteral("title"), QStringLiteral("T")}});
     BlockRow *row = mediaRow(block);
     DiagCapture diag;
-    QVERIFY(runTask(row->model().fetchBookmark(url, m_token)).ok());
+    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), url, m_token)).ok());
     QCOMPARE(m_fake.requestsTo(kBookmarkPath).size(), 1);
     const JSONObject content = m_fx->storedContent(block.localID);
     QCOMPARE(content.at(QStringLiteral("url")).toString(), url);
@@ -475,9 +488,9 @@ void TestMediaBlocks::lateReplyForAnOldAddressIsDropped()
                                            JSONObject{{QStringLiteral("title"), QStringLiteral("Second")}});
     const FNBlock block = m_fx->addBlock(QStringLiteral("bookmark"), {{QStringLiteral("url"), first}});
     BlockRow *row = mediaRow(block);
-    row->model().resolveBookmark(second);
+    BookmarkBlock::resolve(row->model(), second);
     // The answer for the address the block had before comes in after the change.
-    QVERIFY(runTask(row->model().fetchBookmark(first, m_token)).ok());
+    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), first, m_token)).ok());
     JSONObject content = m_fx->storedContent(block.localID);
     QVERIFY(!content.count(QStringLiteral("description")));
     QVERIFY(BlockContent::readString(content, QStringLiteral("title")) != QStringLiteral("First"));
@@ -486,110 +499,6 @@ void TestMediaBlocks::lateReplyForAnOldAddressIsDropped()
     content = m_fx->storedContent(block.localID);
     QCOMPARE(content.at(QStringLiteral("url")).toString(), second);
     QVERIFY(!content.count(QStringLiteral("description")));
-}
-
-void TestMediaBlocks::columnCount_data()
-{
-    QTest::addColumn<QString>("content");
-    QTest::addColumn<int>("count");
-    QTest::newRow("3") << R"({"count":3})" << 3;
-    QTest::newRow("7 caps at 4") << R"({"count":7})" << 4;
-    QTest::newRow("1") << R"({"count":1})" << 2;
-    QTest::newRow("0") << R"({"count":0})" << 2;
-    QTest::newRow("-2") << R"({"count":-2})" << 2;
-    QTest::newRow("a fraction") << R"({"count":3.5})" << 2;
-    QTest::newRow("a string") << R"({"count":"3"})" << 2;
-    QTest::newRow("missing") << "{}" << 2;
-    QTest::newRow("not JSON") << "[" << 2;
-}
-
-void TestMediaBlocks::columnCount()
-{
-    QFETCH(QString, content);
-    QFETCH(int, count);
-    FNBlock block = m_fx->addBlock(QStringLiteral("columns"));
-    block.contentJSON = content;
-    m_fx->store().upsertBlock(block);
-    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
-    QCOMPARE(model.readColumnCount(), count);
-}
-
-void TestMediaBlocks::idReads_data()
-{
-    QTest::addColumn<QString>("content");
-    QTest::addColumn<qint64>("id");
-    QTest::newRow("integer") << R"({"page_id":12,"source_id":12})" << qint64(12);
-    QTest::newRow("string") << R"({"page_id":"12","source_id":"12"})" << qint64(0);
-    QTest::newRow("fraction") << R"({"page_id":12.5,"source_id":12.5})" << qint64(0);
-    QTest::newRow("null") << R"({"page_id":null,"source_id":null})" << qint64(0);
-    QTest::newRow("no content") << "" << qint64(0);
-}
-
-void TestMediaBlocks::idReads()
-{
-    QFETCH(QString, content);
-    QFETCH(qint64, id);
-    FNBlock block = m_fx->addBlock(QStringLiteral("mention"));
-    block.contentJSON = content;
-    m_fx->store().upsertBlock(block);
-    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
-    QCOMPARE(model.readMentionPageID(), id);
-    QCOMPARE(model.readSyncedSourceID(), id);
-
-    model.setColumnCount(3);
-    model.setMentionPageID(44);
-    QCOMPARE(m_fx->changes(), 2);
-    const JSONObject stored = m_fx->storedContent(block.localID);
-    QVERIFY(stored.at(QStringLiteral("count")).isInt());
-    QCOMPARE(stored.at(QStringLiteral("count")).toInt(), 3);
-    QCOMPARE(stored.at(QStringLiteral("page_id")).toInt(), 44);
-    if (!content.isEmpty())
-        QVERIFY(stored.count(QStringLiteral("source_id")));
-}
-
-void TestMediaBlocks::databaseBinding()
-{
-    const FNBlock block = m_fx->addBlock(QStringLiteral("database"), {{QStringLiteral("database_id"), 5}});
-    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
-    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(5));
-    model.setDatabaseID(std::nullopt);
-    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(5));
-    QCOMPARE(m_fx->changes(), 0);
-    model.setDatabaseID(7);
-    QCOMPARE(model.readDatabaseID(), std::optional<qint64>(7));
-    QCOMPARE(m_fx->changes(), 1);
-
-    const FNBlock other = m_fx->addBlock(QStringLiteral("database"), {{QStringLiteral("database_id"), "7"}});
-    QCOMPARE(BlockRowModel(m_fx->store(), other, nullptr, {}).readDatabaseID(), std::nullopt);
-}
-
-void TestMediaBlocks::drawingHeight()
-{
-    const FNBlock whole = m_fx->addBlock(QStringLiteral("drawing"), {{QStringLiteral("height"), 300}});
-    const FNBlock none = m_fx->addBlock(QStringLiteral("drawing"), {{QStringLiteral("height"), "300"}});
-    BlockRowModel model(m_fx->store(), whole, nullptr, m_fx->hooks());
-    QCOMPARE(model.drawingHeight(), 300.0);
-    QCOMPARE(BlockRowModel(m_fx->store(), none, nullptr, {}).drawingHeight(), 240.0);
-    model.setDrawingHeight(320);
-    // A whole double is written as the program writes every whole number.
-    QCOMPARE(m_fx->stored(whole.localID).contentJSON, QStringLiteral("{\"height\":320}"));
-    QCOMPARE(model.drawingHeight(), 320.0);
-}
-
-void TestMediaBlocks::buttonProps()
-{
-    const FNBlock block =
-        m_fx->addBlock(QStringLiteral("button"),
-                       {{QStringLiteral("label"), QStringLiteral("x")}, {QStringLiteral("extra"), true}});
-    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
-    model.setButtonProps(QStringLiteral("Ask"), QStringLiteral("ai_prompt"),
-                         QStringLiteral("Summarise this page"));
-    QCOMPARE(m_fx->changes(), 1);
-    const JSONObject content = m_fx->storedContent(block.localID);
-    QCOMPARE(content.at(QStringLiteral("label")).toString(), QStringLiteral("Ask"));
-    QCOMPARE(content.at(QStringLiteral("action")).toString(), QStringLiteral("ai_prompt"));
-    QCOMPARE(content.at(QStringLiteral("target")).toString(), QStringLiteral("Summarise this page"));
-    QVERIFY(content.at(QStringLiteral("extra")).toBool());
 }
 
 QTEST_MAIN(TestMediaBlocks)

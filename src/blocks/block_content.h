@@ -16,6 +16,7 @@ JSONObject decode(const QString &contentJSON);
 std::optional<QString> encode(const JSONObject &content);
 
 QString readString(const JSONObject &content, const QString &key, const QString &fallback = {});
+std::optional<QString> readOptionalString(const JSONObject &content, const QString &key);
 qint64 readInt(const JSONObject &content, const QString &key, qint64 fallback = 0);
 std::optional<qint64> readOptionalInt(const JSONObject &content, const QString &key);
 bool readBool(const JSONObject &content, const QString &key, bool fallback = false);

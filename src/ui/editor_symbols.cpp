@@ -1,4 +1,4 @@
-#include "editor/editor_symbols.h"
+#include "ui/editor_symbols.h"
 
 #include "ui/symbol_icons.h"
 

@@ -1,4 +1,4 @@
-#include "editor/block_content.h"
+#include "blocks/block_content.h"
 
 #include "json/json_error.h"
 #include "platform/utf8.h"
@@ -25,8 +25,15 @@ std::optional<QString> encode(const JSONObject &content)
 
 QString readString(const JSONObject &content, const QString &key, const QString &fallback)
 {
+    return readOptionalString(content, key).value_or(fallback);
+}
+
+std::optional<QString> readOptionalString(const JSONObject &content, const QString &key)
+{
     const auto it = content.find(key);
-    return it != content.end() && it->second.isString() ? it->second.toString() : fallback;
+    if (it == content.end() || !it->second.isString())
+        return std::nullopt;
+    return it->second.toString();
 }
 
 qint64 readInt(const JSONObject &content, const QString &key, qint64 fallback)

@@ -1,4 +1,4 @@
-#include "editor/block_type.h"
+#include "blocks/block_type.h"
 
 #include <utility>
 

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "json/json_value.h"
+#include "store/fn_block.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class FilePicker;
+class SecretStore;
+class ToastCenter;
+
+// What the uploads and the bookmark preview need; without them those actions do nothing.
+struct BlockServices {
+    SecretStore *secrets = nullptr; // the session token
+    ToastCenter *toasts = nullptr;
+    std::shared_ptr<FilePicker> filePicker;
+    QPointer<QWidget> dialogParent;
+};
+
+// A block as its kind sees it from inside its row: the content as stored now, a way to write it
+// later, and the services. The editor's row fills it in.
+class BlockHost
+{
+public:
+    using ContentEdit = std::function<void(JSONObject &)>;
+    // Applies an edit to the content as stored when it runs; false when the block is no longer
+    // stored (or the store was reset since).
+    using ContentWriter = std::function<bool(const ContentEdit &)>;
+
+    virtual ~BlockHost() = default;
+
+    // The block as the store holds it now.
+    virtual FNBlock currentBlock() const = 0;
+    virtual JSONObject decodeContent() const = 0;
+    // Stores the whole object; false, with nothing written, when it cannot be encoded.
+    virtual bool saveContent(const JSONObject &content) = 0;
+    // For work that outlives the row: it writes through the row while the row lives, else into
+    // the store by the block's id.
+    virtual ContentWriter laterWriter() = 0;
+    // None while signed out.
+    virtual std::optional<QString> sessionToken() const = 0;
+    virtual const BlockServices &services() const = 0;
+
+    // One write: the content as stored now, edited.
+    bool editContent(const ContentEdit &edit);
+
+    // A kind's typed content (a struct with `read(const JSONObject &)` and `write(JSONObject &)`).
+    template <class Content>
+    Content read() const
+    {
+        return Content::read(decodeContent());
+    }
+    // Writes the typed content's keys; the keys it does not know stay as stored.
+    template <class Content>
+    bool write(const Content &content)
+    {
+        return editContent([&content](JSONObject &object) { content.write(object); });
+    }
+};
