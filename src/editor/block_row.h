@@ -33,6 +33,7 @@ class BlockRow : public QWidget
 public:
     static constexpr int kIndentStep = 24;
     static constexpr int kSlashMenuOffset = 26;
+    static constexpr int kChromeSize = 18;
 
     BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedBlock, BlockRowModel::Hooks hooks,
              QWidget *parent = nullptr, std::chrono::milliseconds textDelay = Debouncer::kDelay);
@@ -108,6 +109,12 @@ private:
     void updateCommentPopover();
     void updateSelectBox();
 
+    // A chrome button of the row's size.
+    static QToolButton *chromeButton(QWidget *parent);
+    // A top-aligned item of the row's horizontal line, padded from the top like the design's chrome.
+    static QWidget *padded(QWidget *widget, int top);
+
+    // The text kinds' content and the rich kinds' views (block_row_text_kinds.cpp).
     QWidget *makeContent(const QString &type);
     RichTextEditor *makeRichEditor(const QString &placeholder, const QFont &font, bool withSlashMenu);
     EditableText *makePlainEditor(const QString &placeholder, const QFont &font);

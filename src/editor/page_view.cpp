@@ -4,12 +4,9 @@
 #include "editor/block_focus.h"
 #include "editor/block_row.h"
 #include "editor/cover_image.h"
-#include "editor/drag_handle.h"
-#include "editor/draggable_block_modifier.h"
 #include "editor/emoji_picker.h"
 #include "editor/export_actions.h"
 #include "editor/format_toolbar.h"
-#include "editor/rich_text_editor.h"
 #include "platform/dialog_confirmer.h"
 #include "platform/dialog_file_picker.h"
 #include "store/local_store.h"
@@ -35,7 +32,6 @@ constexpr auto kTitlePlaceholder = "Untitled";
 constexpr auto kAddIcon = "Add icon";
 constexpr auto kChangeIcon = "Change icon";
 constexpr auto kAddBlock = "Add block";
-constexpr auto kAddInside = "Add inside";
 constexpr auto kSelectBlocks = "Select blocks to delete";
 constexpr auto kDoneSelecting = "Done selecting";
 constexpr auto kExportTemplate = "Export / Template";
@@ -54,7 +50,6 @@ constexpr auto kConfirmTitle = "Delete %1 blocks?";
 constexpr auto kConfirmAction = "Delete %1 blocks";
 constexpr auto kFirstBlockType = "text";
 
-constexpr int kSpacing = 8;
 constexpr int kHeaderTopPad = 8;
 constexpr int kHeaderBottomPad = 28;
 constexpr int kAddBlockTopPad = 6;
@@ -64,11 +59,10 @@ constexpr int kIconFrame = 50;
 constexpr int kPlaceholderIconSize = 22;
 constexpr int kPlaceholderFrame = 38;
 constexpr int kSelectionBarPad = 12;
-constexpr int kToolbarGap = 2;
-constexpr int kHandleSpacing = 2;
 
-// A borderless button with the symbol before its text (or the symbol alone).
-QPushButton *symbolButton(const QString &symbol, const QString &text, const QString &colourCss)
+} // namespace
+
+QPushButton *PageView::symbolButton(const QString &symbol, const QString &text, const QString &colourCss)
 {
     auto *button = new QPushButton;
     button->setFlat(true);
@@ -87,8 +81,6 @@ QPushButton *symbolButton(const QString &symbol, const QString &text, const QStr
             .arg(colourCss));
     return button;
 }
-
-} // namespace
 
 PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidget *parent,
                    PageViewModel::Timing timing)
@@ -315,180 +307,6 @@ QWidget *PageView::buildSelectionBar()
     return m_selectionBar;
 }
 
-PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
-{
-    const QString localID = block.localID;
-    BlockRowModel::Hooks hooks;
-    hooks.onChange = [model = QPointer<PageViewModel>(m_model)] {
-        if (model)
-            model->scheduleBlockFlush();
-    };
-    hooks.onInsertNextBlock = [self = QPointer<PageView>(this), block](const QString &type,
-                                                                       const QString &text) {
-        if (!self)
-            return;
-        const auto added =
-            self->m_model->insertBlockAfter(self->storedBlock(block.localID).value_or(block), type, text);
-        // Keys typed right after Return may be on their way already: the new row is made and
-        // takes the keyboard now, not on a later turn.
-        if (added) {
-            self->refresh();
-            if (self->row(*added)) {
-                self->m_model->focus().setFocusedBlock(*added);
-                self->applyFocus(*added);
-            }
-        }
-    };
-    hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), block] {
-        if (self)
-            self->m_model->deleteBlockIfEmpty(self->storedBlock(block.localID).value_or(block));
-    };
-    hooks.onToggleSelected = [model = QPointer<PageViewModel>(m_model), localID] {
-        if (model)
-            model->toggleSelected(localID);
-    };
-    // Made without a parent and then placed: a widget made inside a window that already holds
-    // many rows walks the window's whole focus chain for each of its parts.
-    auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
-                             m_model->timing().rowText);
-    row->setMediaServices({m_model->context().secrets, m_model->context().toasts, m_filePicker, {}});
-    row->setSelectMode(m_model->selectMode());
-    row->setSelected(m_model->selectedBlocks().contains(localID));
-    row->setChildContent([this, localID] { return childContent(localID); });
-    row->setChildColumnContent(
-        [this, localID](int column, int count) { return columnContent(localID, column, count); });
-
-    row->setFormatToolbar(m_formatToolbar);
-
-    auto *frame = new QWidget;
-    auto *layout = new QHBoxLayout(frame);
-    layout->setContentsMargins(kRowHPad, 0, kRowHPad, 0);
-    DragHandle *handle = nullptr;
-    if (dragEnabled) {
-        // The grip takes the row's start; its room is kept while it is hidden.
-        handle = new DragHandle(frame);
-        layout->setContentsMargins(0, 0, kRowHPad, 0);
-        layout->setSpacing(kHandleSpacing);
-        layout->addWidget(handle, 0, Qt::AlignTop);
-    }
-    layout->addWidget(row);
-    auto *modifier = new DraggableBlockModifier(
-        frame, dragEnabled, localID, [self = QPointer<PageView>(this), localID](const QString &dropped) {
-            if (self)
-                self->m_model->moveBlockOnDrop(dropped, self->topLevelIndex(localID));
-        });
-    modifier->setHandle(handle);
-    return {frame, row};
-}
-
-QWidget *PageView::childContent(const QString &parentLocalID)
-{
-    auto *holder = new QWidget;
-    auto *layout = new QVBoxLayout(holder);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(kSpacing);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    PageRowList *list = addList(
-        [this, parentLocalID] {
-            const auto parent = storedBlock(parentLocalID);
-            return parent ? m_model->blocks().childBlocks(*parent) : std::vector<FNBlock>();
-        },
-        kSpacing);
-    layout->addWidget(list);
-    QPushButton *add = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddInside),
-                                    AppStyle::css(AppStyle::tertiary(this)));
-    QFont caption = add->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    add->setFont(caption);
-    connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
-    layout->addWidget(add, 0, Qt::AlignLeft);
-    return holder;
-}
-
-QWidget *PageView::columnContent(const QString &parentLocalID, int column, int count)
-{
-    auto *holder = new QWidget;
-    auto *layout = new QVBoxLayout(holder);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(kSpacing);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    PageRowList *list = addList(
-        [this, parentLocalID, column, count] {
-            const auto parent = storedBlock(parentLocalID);
-            return parent ? m_model->blocks().columnBlocks(*parent, column, count) : std::vector<FNBlock>();
-        },
-        kSpacing);
-    layout->addWidget(list);
-    if (column == 0) {
-        QPushButton *add =
-            symbolButton(QStringLiteral("plus.circle"), QString(), AppStyle::css(AppStyle::tertiary(this)));
-        connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
-        layout->addWidget(add, 0, Qt::AlignLeft);
-    }
-    return holder;
-}
-
-PageRowList *PageView::addList(PageRowList::Source source, int spacing)
-{
-    // Nested rows can neither be dragged nor take a drop.
-    auto *list = new PageRowList(
-        std::move(source), [this](const FNBlock &block) { return blockRow(block, false); }, spacing);
-    m_lists.emplace_back(list);
-    list->refresh();
-    return list;
-}
-
-std::optional<FNBlock> PageView::storedBlock(const QString &localID) const
-{
-    const qsizetype at = m_model->store().indexOfBlock(localID);
-    if (at < 0)
-        return std::nullopt;
-    return m_model->store().state().blocks[size_t(at)];
-}
-
-void PageView::addChildTo(const QString &parentLocalID)
-{
-    if (const auto parent = storedBlock(parentLocalID))
-        m_model->addChildBlock(*parent);
-}
-
-int PageView::topLevelIndex(const QString &localID) const
-{
-    const std::vector<FNBlock> top = m_model->blocks().topLevelBlocks();
-    for (size_t i = 0; i < top.size(); ++i) {
-        if (top[i].localID == localID)
-            return int(i);
-    }
-    return 0;
-}
-
-PageRowList *PageView::listHolding(const QString &localID) const
-{
-    for (const auto &list : m_lists) {
-        if (list && list->row(localID))
-            return list;
-    }
-    return nullptr;
-}
-
-BlockRow *PageView::row(const QString &localID) const
-{
-    PageRowList *list = listHolding(localID);
-    return list ? list->row(localID) : nullptr;
-}
-
-QWidget *PageView::rowFrame(const QString &localID) const
-{
-    PageRowList *list = listHolding(localID);
-    return list ? list->frame(localID) : nullptr;
-}
-
-bool PageView::isLaidOut() const
-{
-    return !m_refresh.isActive() && std::all_of(m_lists.begin(), m_lists.end(),
-                                                [](const auto &list) { return !list || list->isComplete(); });
-}
-
 void PageView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -675,100 +493,6 @@ void PageView::applyFocus(const QString &localID)
     target->focusEditor();
     if (QWidget *frame = rowFrame(localID))
         m_scroll->ensureWidgetVisible(frame);
-}
-
-void PageView::buildFormatToolbar()
-{
-    // Over the rows, in the scrolled column: it scrolls with the row it belongs to.
-    m_formatToolbar = new FormatToolbar(
-        [this](const QString &prefix, const QString &suffix) {
-            if (BlockRow *row = formatTarget())
-                row->wrapSelection(formatEditor(*row), prefix, suffix);
-        },
-        [this] {
-            if (BlockRow *row = formatTarget())
-                row->captureLinkTarget(formatEditor(*row));
-        },
-        [this] {
-            if (BlockRow *row = formatTarget()) {
-                row->model().changeIndent(+1);
-                placeFormatToolbar();
-            }
-        },
-        [this] {
-            if (BlockRow *row = formatTarget()) {
-                row->model().changeIndent(-1);
-                placeFormatToolbar();
-            }
-        },
-        m_scroll->widget());
-    m_formatToolbar->hide();
-    m_placeToolbar.setSingleShot(true);
-    connect(&m_placeToolbar, &QTimer::timeout, this, &PageView::placeFormatToolbar);
-    connect(&m_model->focus(), &BlockFocus::focusedBlockChanged, this, &PageView::placeFormatToolbar);
-    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::placeFormatToolbar);
-    // A row's text view is made anew when its kind changes: the toolbar's focus goes to the new one.
-    connect(qApp, &QApplication::focusChanged, this, [this] {
-        if (m_toolbarRow)
-            m_formatToolbar->setFocusProxy(m_toolbarRow->richEditor());
-    });
-}
-
-BlockRow *PageView::formatTarget() const
-{
-    const std::optional<QString> &focused = m_model->focus().focusedBlock();
-    BlockRow *target = focused ? row(*focused) : nullptr;
-    return target && target->takesPageFocus() ? target : nullptr;
-}
-
-RichTextEditor *PageView::formatEditor(BlockRow &row)
-{
-    RichTextEditor *editor = row.richEditor();
-    // The text view keeps its selection while another widget has the keyboard.
-    if (editor && !editor->hasFocus())
-        editor->setFocus(Qt::OtherFocusReason);
-    return editor;
-}
-
-void PageView::placeFormatToolbar()
-{
-    m_placeToolbar.stop();
-    QWidget *column = m_scroll->widget();
-    BlockRow *target = formatTarget();
-    if (target != m_toolbarRow) {
-        for (const auto &anchor : m_toolbarAnchors) {
-            if (anchor)
-                anchor->removeEventFilter(this);
-        }
-        m_toolbarAnchors.clear();
-        m_toolbarRow = target;
-        for (QWidget *anchor = target; anchor && anchor != column; anchor = anchor->parentWidget()) {
-            anchor->installEventFilter(this);
-            m_toolbarAnchors.emplace_back(anchor);
-        }
-    }
-    if (!target || !target->isVisibleTo(column)) {
-        m_formatToolbar->hide();
-        m_formatToolbar->setFocusProxy(nullptr);
-        return;
-    }
-    // A click on the toolbar finds the text view already focused through its proxy, and so leaves
-    // the keyboard (and the selection) where the user had it.
-    m_formatToolbar->setFocusProxy(target->richEditor());
-
-    const QSize size = m_formatToolbar->sizeHint();
-    const QPoint rowAt = target->mapTo(column, QPoint(0, 0));
-    // At the row's right end: the lines above mostly end short of it, so it hides the least of them.
-    int x = rowAt.x() + target->width() - size.width();
-    x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
-    // Above the row, over the space before it; below it when the view's top edge would cut it off.
-    int y = rowAt.y() - size.height() - kToolbarGap;
-    const int visibleTop = -column->y();
-    if (y < visibleTop)
-        y = rowAt.y() + target->height() + kToolbarGap;
-    m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
-    m_formatToolbar->raise();
-    m_formatToolbar->show();
 }
 
 void PageView::enterFirstBlock()

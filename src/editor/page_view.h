@@ -41,6 +41,7 @@ public:
     static constexpr int kContentHPad = 28;
     static constexpr int kTitleFontSize = 32;
     static constexpr int kRowHPad = 4;
+    static constexpr int kSpacing = 8;
 
     PageView(const AppContext &context, const QString &pageLocalID, QWidget *parent = nullptr,
              PageViewModel::Timing timing = {});
@@ -107,9 +108,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A borderless button with the symbol before its text (or the symbol alone).
+    static QPushButton *symbolButton(const QString &symbol, const QString &text, const QString &colourCss);
     void buildToolbar();
     QWidget *buildColumn();
     QWidget *buildSelectionBar();
+    // The rows and nested lists (page_view_rows.cpp).
     PageRowList::Entry blockRow(const FNBlock &block, bool dragEnabled);
     QWidget *childContent(const QString &parentLocalID);
     QWidget *columnContent(const QString &parentLocalID, int column, int count);
@@ -129,6 +133,7 @@ private:
     void refreshCover();
     void checkLaidOut();
     void applyFocus(const QString &localID);
+    // The floating format toolbar (page_view_format_toolbar.cpp).
     void buildFormatToolbar();
     // The focused row when it has a text view to format, else none.
     BlockRow *formatTarget() const;

@@ -1,0 +1,195 @@
+// The page's rows: each block's row in its frame, and the nested lists of toggles and columns.
+#include "editor/page_view.h"
+
+#include "editor/block_row.h"
+#include "editor/drag_handle.h"
+#include "editor/draggable_block_modifier.h"
+#include "store/local_store.h"
+#include "ui/app_style.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr auto kAddInside = "Add inside";
+constexpr int kHandleSpacing = 2;
+
+} // namespace
+
+PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
+{
+    const QString localID = block.localID;
+    BlockRowModel::Hooks hooks;
+    hooks.onChange = [model = QPointer<PageViewModel>(m_model)] {
+        if (model)
+            model->scheduleBlockFlush();
+    };
+    hooks.onInsertNextBlock = [self = QPointer<PageView>(this), block](const QString &type,
+                                                                       const QString &text) {
+        if (!self)
+            return;
+        const auto added =
+            self->m_model->insertBlockAfter(self->storedBlock(block.localID).value_or(block), type, text);
+        // Keys typed right after Return may be on their way already: the new row is made and
+        // takes the keyboard now, not on a later turn.
+        if (added) {
+            self->refresh();
+            if (self->row(*added)) {
+                self->m_model->focus().setFocusedBlock(*added);
+                self->applyFocus(*added);
+            }
+        }
+    };
+    hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), block] {
+        if (self)
+            self->m_model->deleteBlockIfEmpty(self->storedBlock(block.localID).value_or(block));
+    };
+    hooks.onToggleSelected = [model = QPointer<PageViewModel>(m_model), localID] {
+        if (model)
+            model->toggleSelected(localID);
+    };
+    // Made without a parent and then placed: a widget made inside a window that already holds
+    // many rows walks the window's whole focus chain for each of its parts.
+    auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
+                             m_model->timing().rowText);
+    row->setMediaServices({m_model->context().secrets, m_model->context().toasts, m_filePicker, {}});
+    row->setSelectMode(m_model->selectMode());
+    row->setSelected(m_model->selectedBlocks().contains(localID));
+    row->setChildContent([this, localID] { return childContent(localID); });
+    row->setChildColumnContent(
+        [this, localID](int column, int count) { return columnContent(localID, column, count); });
+
+    row->setFormatToolbar(m_formatToolbar);
+
+    auto *frame = new QWidget;
+    auto *layout = new QHBoxLayout(frame);
+    layout->setContentsMargins(kRowHPad, 0, kRowHPad, 0);
+    DragHandle *handle = nullptr;
+    if (dragEnabled) {
+        // The grip takes the row's start; its room is kept while it is hidden.
+        handle = new DragHandle(frame);
+        layout->setContentsMargins(0, 0, kRowHPad, 0);
+        layout->setSpacing(kHandleSpacing);
+        layout->addWidget(handle, 0, Qt::AlignTop);
+    }
+    layout->addWidget(row);
+    auto *modifier = new DraggableBlockModifier(
+        frame, dragEnabled, localID, [self = QPointer<PageView>(this), localID](const QString &dropped) {
+            if (self)
+                self->m_model->moveBlockOnDrop(dropped, self->topLevelIndex(localID));
+        });
+    modifier->setHandle(handle);
+    return {frame, row};
+}
+
+QWidget *PageView::childContent(const QString &parentLocalID)
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kSpacing);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PageRowList *list = addList(
+        [this, parentLocalID] {
+            const auto parent = storedBlock(parentLocalID);
+            return parent ? m_model->blocks().childBlocks(*parent) : std::vector<FNBlock>();
+        },
+        kSpacing);
+    layout->addWidget(list);
+    QPushButton *add = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddInside),
+                                    AppStyle::css(AppStyle::tertiary(this)));
+    QFont caption = add->font();
+    caption.setPointSizeF(caption.pointSizeF() * 0.85);
+    add->setFont(caption);
+    connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
+    layout->addWidget(add, 0, Qt::AlignLeft);
+    return holder;
+}
+
+QWidget *PageView::columnContent(const QString &parentLocalID, int column, int count)
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kSpacing);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PageRowList *list = addList(
+        [this, parentLocalID, column, count] {
+            const auto parent = storedBlock(parentLocalID);
+            return parent ? m_model->blocks().columnBlocks(*parent, column, count) : std::vector<FNBlock>();
+        },
+        kSpacing);
+    layout->addWidget(list);
+    if (column == 0) {
+        QPushButton *add =
+            symbolButton(QStringLiteral("plus.circle"), QString(), AppStyle::css(AppStyle::tertiary(this)));
+        connect(add, &QPushButton::clicked, this, [this, parentLocalID] { addChildTo(parentLocalID); });
+        layout->addWidget(add, 0, Qt::AlignLeft);
+    }
+    return holder;
+}
+
+PageRowList *PageView::addList(PageRowList::Source source, int spacing)
+{
+    // Nested rows can neither be dragged nor take a drop.
+    auto *list = new PageRowList(
+        std::move(source), [this](const FNBlock &block) { return blockRow(block, false); }, spacing);
+    m_lists.emplace_back(list);
+    list->refresh();
+    return list;
+}
+
+std::optional<FNBlock> PageView::storedBlock(const QString &localID) const
+{
+    const qsizetype at = m_model->store().indexOfBlock(localID);
+    if (at < 0)
+        return std::nullopt;
+    return m_model->store().state().blocks[size_t(at)];
+}
+
+void PageView::addChildTo(const QString &parentLocalID)
+{
+    if (const auto parent = storedBlock(parentLocalID))
+        m_model->addChildBlock(*parent);
+}
+
+int PageView::topLevelIndex(const QString &localID) const
+{
+    const std::vector<FNBlock> top = m_model->blocks().topLevelBlocks();
+    for (size_t i = 0; i < top.size(); ++i) {
+        if (top[i].localID == localID)
+            return int(i);
+    }
+    return 0;
+}
+
+PageRowList *PageView::listHolding(const QString &localID) const
+{
+    for (const auto &list : m_lists) {
+        if (list && list->row(localID))
+            return list;
+    }
+    return nullptr;
+}
+
+BlockRow *PageView::row(const QString &localID) const
+{
+    PageRowList *list = listHolding(localID);
+    return list ? list->row(localID) : nullptr;
+}
+
+QWidget *PageView::rowFrame(const QString &localID) const
+{
+    PageRowList *list = listHolding(localID);
+    return list ? list->frame(localID) : nullptr;
+}
+
+bool PageView::isLaidOut() const
+{
+    return !m_refresh.isActive() && std::all_of(m_lists.begin(), m_lists.end(),
+                                                [](const auto &list) { return !list || list->isComplete(); });
+}
