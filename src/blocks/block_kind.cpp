@@ -19,15 +19,24 @@
 
 const std::vector<BlockKind> &BlockKind::all()
 {
+    // clang-format off
     static const std::vector<BlockKind> kinds{
-        {BlockType::image, &ImageBlock::makeView},     {BlockType::drawing, &DrawingBlock::makeView},
-        {BlockType::audio, &AudioBlock::makeView},     {BlockType::file, &FileBlock::makeView},
-        {BlockType::embed, &EmbedBlock::makeView},     {BlockType::bookmark, &BookmarkBlock::makeView},
-        {BlockType::math, &MathBlock::makeView},       {BlockType::toc, &TocBlock::makeView},
-        {BlockType::mention, &MentionBlock::makeView}, {BlockType::breadcrumbs, &BreadcrumbsBlock::makeView},
-        {BlockType::button, &ButtonBlock::makeView},   {BlockType::columns, &ColumnsBlock::makeView},
-        {BlockType::synced, &SyncedBlock::makeView},   {BlockType::database, &DatabaseBlock::makeView},
+        {BlockType::image, &ImageBlock::makeView},
+        {BlockType::drawing, &DrawingBlock::makeView},
+        {BlockType::audio, &AudioBlock::makeView},
+        {BlockType::file, &FileBlock::makeView},
+        {BlockType::embed, &EmbedBlock::makeView},
+        {BlockType::bookmark, &BookmarkBlock::makeView},
+        {BlockType::math, &MathBlock::makeView},
+        {BlockType::toc, &TocBlock::makeView},
+        {BlockType::mention, &MentionBlock::makeView},
+        {BlockType::breadcrumbs, &BreadcrumbsBlock::makeView},
+        {BlockType::button, &ButtonBlock::makeView},
+        {BlockType::columns, &ColumnsBlock::makeView},
+        {BlockType::synced, &SyncedBlock::makeView},
+        {BlockType::database, &DatabaseBlock::makeView},
     };
+    // clang-format on
     return kinds;
 }
 

@@ -1,11 +1,14 @@
 #include "api/api_client.h"
+#include "blocks/audio_block.h"
 #include "blocks/block_content.h"
 #include "blocks/block_kind.h"
 #include "blocks/block_view.h"
+#include "blocks/bookmark_block.h"
 #include "blocks/button_block.h"
 #include "blocks/columns_block.h"
 #include "blocks/database_block.h"
 #include "blocks/drawing_block.h"
+#include "blocks/file_block.h"
 #include "blocks/image_block.h"
 #include "blocks/mention_block.h"
 #include "blocks/synced_block.h"
@@ -39,6 +42,8 @@ private Q_SLOTS:
     void databaseBinding();
     void drawingHeight();
     void buttonProps();
+    void typedWriteKeepsOtherKeys_data();
+    void typedWriteKeepsOtherKeys();
 
     void everyKindHasItsViewInThePage();
     void imagePromptUploadsInThePage();
@@ -190,6 +195,67 @@ void TestBlockKinds::buttonProps()
     QCOMPARE(content.at(QStringLiteral("action")).toString(), QStringLiteral("ai_prompt"));
     QCOMPARE(content.at(QStringLiteral("target")).toString(), QStringLiteral("Summarise this page"));
     QVERIFY(content.at(QStringLiteral("extra")).toBool());
+}
+
+void TestBlockKinds::typedWriteKeepsOtherKeys_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("columns") << "columns"
+                             << R"({"count":3,"other":true})";
+    QTest::newRow("mention") << "mention"
+                             << R"({"other":true,"page_id":44})";
+    QTest::newRow("synced") << "synced"
+                            << R"({"other":true,"source_id":45})";
+    QTest::newRow("button") << "button"
+                            << R"({"action":"ai_prompt","label":"Ask","other":true,"target":"t"})";
+    QTest::newRow("drawing") << "drawing"
+                             << R"({"height":320.5,"other":true})";
+    QTest::newRow("database") << "database"
+                              << R"({"database_id":7,"other":true})";
+    QTest::newRow("image") << "image"
+                           << R"({"other":true,"url":"u"})";
+    QTest::newRow("file") << "file"
+                          << R"({"filename":"a.pdf","other":true,"size":3,"url":"u"})";
+    QTest::newRow("recording") << "audio"
+                               << R"({"other":true,"url":"u"})";
+    QTest::newRow("preview") << "bookmark"
+                             << R"({"other":true,"title":"T","url":"u"})";
+}
+
+void TestBlockKinds::typedWriteKeepsOtherKeys()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    const std::map<QString, std::function<bool(BlockHost &)>> writes{
+        {"columns", [](BlockHost &h) { return h.write(ColumnsBlock::Content{3}); }},
+        {"mention", [](BlockHost &h) { return h.write(MentionBlock::Content{44}); }},
+        {"synced", [](BlockHost &h) { return h.write(SyncedBlock::Content{45}); }},
+        {"button",
+         [](BlockHost &h) {
+             return h.write(ButtonBlock::Content{"Ask", "ai_prompt", "t"});
+         }},
+        {"drawing", [](BlockHost &h) { return h.write(DrawingBlock::Content{320.5}); }},
+        {"database", [](BlockHost &h) { return h.write(DatabaseBlock::Content{7}); }},
+        {"image", [](BlockHost &h) { return h.write(ImageBlock::Content{"u"}); }},
+        {"file",
+         [](BlockHost &h) {
+             return h.write(FileBlock::Content{"u", "a.pdf", 3});
+         }},
+        {"audio",
+         [](BlockHost &h) {
+             return h.write(AudioBlock::Content{"u", {}, {}});
+         }},
+        {"bookmark",
+         [](BlockHost &h) {
+             return h.write(BookmarkBlock::Content{"u", "T", {}, {}});
+         }},
+    };
+    const FNBlock block = m_fx->addBlock(kind, {{QStringLiteral("other"), true}});
+    BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
+    QVERIFY(writes.at(kind)(model));
+    QCOMPARE(m_fx->storedContent(block.localID), BlockContent::decode(expected));
+    QCOMPARE(m_fx->changes(), 1);
 }
 
 void TestBlockKinds::everyKindHasItsViewInThePage()
