@@ -1,8 +1,8 @@
 // Push and pull throughput of the sync engine against the fake service on loopback, and how long
 // applying a pulled batch holds the GUI thread. Run a Release build: bench_sync_engine [pulled ops]
 #include "api/api_client.h"
-#include "api/page_patch_req.h"
-#include "api/sync_resp.h"
+#include "api/wire/pages.h"
+#include "api/wire/sync.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "support/test_device.h"

@@ -1,7 +1,7 @@
 #include "api/file_upload.h"
 
 #include "api/api_client.h"
-#include "api/upload_resp.h"
+#include "api/wire/blocks.h"
 #include "json/json_coder.h"
 #include "platform/app_events.h"
 #include "platform/utf8.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/auth_user.h"
+#include "api/wire/auth.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "blocks/bookmark_block.h"
 
-#include "api/bookmark_preview_resp.h"
 #include "api/service_endpoints.h"
+#include "api/wire/blocks.h"
 #include "blocks/block_content.h"
 #include "blocks/block_host.h"
 #include "blocks/block_view.h"

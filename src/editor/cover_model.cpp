@@ -2,8 +2,8 @@
 
 #include "api/api_error.h"
 #include "api/file_upload.h"
-#include "api/page_patch_req.h"
 #include "api/session_store.h"
+#include "api/wire/pages.h"
 #include "platform/secret_store.h"
 #include "store/outbox.h"
 #include "store/local_store.h"

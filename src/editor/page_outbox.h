@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/blocks_upsert_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/blocks.h"
+#include "api/wire/pages.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/block_dto.h"
+#include "api/wire/blocks.h"
 #include "store/fn_page.h"
 
 #include <QString>

@@ -23,6 +23,17 @@ class JsonWriter;
 template <typename T>
 concept JsonWritable = requires(const T &t, JsonWriter &w) { t.toJson(w); };
 
+namespace json {
+// Or it is written by a specialization with `static void write(JsonWriter &, const T &)`, the
+// counterpart of json::Reader (the wire types derive theirs from their field list).
+template <typename T>
+struct Writer {
+};
+} // namespace json
+
+template <typename T>
+concept JsonWrittenBy = requires(const T &t, JsonWriter &w) { json::Writer<T>::write(w, t); };
+
 // Compact JSON writer straight from records, with no intermediate document.
 class JsonWriter
 {
@@ -64,6 +75,8 @@ public:
 
     template <JsonWritable T>
     void value(const T &t) { t.toJson(*this); }
+    template <JsonWrittenBy T>
+    void value(const T &t) { json::Writer<T>::write(*this, t); }
     template <typename T>
     void value(const std::vector<T> &list)
     {

@@ -1,7 +1,7 @@
 #include "library/library_creator.h"
 
-#include "api/folder_move_page_req.h"
-#include "api/page_create_req.h"
+#include "api/wire/folders.h"
+#include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "library/library_tree.h"

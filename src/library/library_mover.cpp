@@ -1,6 +1,6 @@
 #include "library/library_mover.h"
 
-#include "api/page_patch_req.h"
+#include "api/wire/pages.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"

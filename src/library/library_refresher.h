@@ -1,9 +1,7 @@
 #pragma once
 
-#include "api/folders_resp.h"
-#include "api/library_pages_resp.h"
-#include "api/page_statuses_resp.h"
-#include "api/workspaces_resp.h"
+#include "api/wire/folders.h"
+#include "api/wire/library.h"
 
 #include <QCoroTask>
 #include <QObject>

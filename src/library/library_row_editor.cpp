@@ -1,7 +1,6 @@
 #include "library/library_row_editor.h"
 
-#include "api/page_create_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "store/local_store.h"
 #include "store/outbox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/folder_patch_req.h"
+#include "api/wire/folders.h"
 #include "store/fn_folder.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/search_hit.h"
+#include "api/wire/library.h"
 #include "store/fn_page.h"
 
 #include <QCoroTask>

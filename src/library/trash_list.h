@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/page_dto.h"
+#include "api/wire/pages.h"
 
 #include <QCoroTask>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "store/create_adoption.h"
 
-#include "api/folder_create_req.h"
-#include "api/page_create_req.h"
+#include "api/wire/folders.h"
+#include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/local_store.h"

@@ -1,6 +1,6 @@
 #include "store/fn_block.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 FNBlock FNBlock::fromJson(const rapidjson::Value &v)

@@ -1,7 +1,7 @@
 #include "store/fn_folder.h"
 
-#include "api/folder_create_req.h"
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
+#include "api/wire/folders.h"
 #include "json/json_reader.h"
 
 FNFolder FNFolder::fromJson(const rapidjson::Value &v)

@@ -1,7 +1,7 @@
 #include "store/fn_page.h"
 
-#include "api/page_create_req.h"
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
+#include "api/wire/pages.h"
 #include "json/json_reader.h"
 
 FNPage FNPage::fromJson(const rapidjson::Value &v)

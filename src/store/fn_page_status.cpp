@@ -1,6 +1,6 @@
 #include "store/fn_page_status.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 FNPageStatus FNPageStatus::fromJson(const rapidjson::Value &v)

@@ -1,6 +1,6 @@
 #include "store/fn_sync_op.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 FNSyncOp FNSyncOp::fromJson(const rapidjson::Value &v)

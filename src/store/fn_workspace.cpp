@@ -1,6 +1,6 @@
 #include "store/fn_workspace.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 FNWorkspace FNWorkspace::fromJson(const rapidjson::Value &v)

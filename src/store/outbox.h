@@ -1,11 +1,8 @@
 #pragma once
 
-#include "api/blocks_upsert_req.h"
-#include "api/folder_create_req.h"
-#include "api/folder_move_page_req.h"
-#include "api/folder_patch_req.h"
-#include "api/page_create_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/blocks.h"
+#include "api/wire/folders.h"
+#include "api/wire/pages.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_sync_op.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/blocks_upsert_req.h"
+#include "api/wire/blocks.h"
 
 #include <QString>
 

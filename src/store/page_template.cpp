@@ -1,6 +1,6 @@
 #include "store/page_template.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 PageTemplate PageTemplate::fromJson(const rapidjson::Value &v)

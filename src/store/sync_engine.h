@@ -1,8 +1,8 @@
 #pragma once
 
 #include "api/cancel_token.h"
-#include "api/page_patch_req.h"
-#include "api/sync_op_dto.h"
+#include "api/wire/pages.h"
+#include "api/wire/sync.h"
 #include "store/create_adoption.h"
 #include "store/fn_sync_op.h"
 

@@ -1,10 +1,8 @@
 #include "store/sync_engine.h"
 
 #include "api/api_error.h"
-#include "api/folder_create_req.h"
-#include "api/folder_move_page_req.h"
-#include "api/folder_patch_req.h"
 #include "api/service_endpoints.h"
+#include "api/wire/folders.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/create_adoption.h"

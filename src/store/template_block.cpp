@@ -1,6 +1,6 @@
 #include "store/template_block.h"
 
-#include "api/wire_hash.h"
+#include "api/wire/common.h"
 #include "json/json_reader.h"
 
 TemplateBlock TemplateBlock::fromJson(const rapidjson::Value &v)

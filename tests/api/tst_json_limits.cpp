@@ -1,5 +1,5 @@
 #include "api/api_client.h"
-#include "api/empty_reply.h"
+#include "api/wire/common.h"
 #include "fake-service/fake_service.h"
 #include "json/json_limits.h"
 #include "platform/diag.h"

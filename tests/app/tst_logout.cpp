@@ -1,6 +1,6 @@
 #include "api/api_client.h"
-#include "api/page_create_req.h"
 #include "api/service_endpoints.h"
+#include "api/wire/pages.h"
 #include "app/logout_flow.h"
 #include "fake-service/fake_service.h"
 #include "support/app_harness.h"

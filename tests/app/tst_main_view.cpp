@@ -1,6 +1,6 @@
 #include "api/api_client.h"
-#include "api/page_create_req.h"
 #include "api/service_endpoints.h"
+#include "api/wire/pages.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
 #include "app/home_view.h"

@@ -1,5 +1,5 @@
-#include "api/blocks_upsert_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/blocks.h"
+#include "api/wire/pages.h"
 #include "blocks/block_content.h"
 #include "editor/page_block_list.h"
 #include "editor/page_outbox.h"

@@ -1,6 +1,6 @@
 #include "api/api_client.h"
-#include "api/blocks_upsert_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/blocks.h"
+#include "api/wire/pages.h"
 #include "blocks/block_content.h"
 #include "editor/auto_height_text_view.h"
 #include "editor/block_row.h"

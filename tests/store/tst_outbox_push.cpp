@@ -1,6 +1,5 @@
 #include "api/api_client.h"
-#include "api/page_create_req.h"
-#include "api/page_patch_req.h"
+#include "api/wire/pages.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"

@@ -1,5 +1,5 @@
 #include "api/api_client.h"
-#include "api/blocks_upsert_req.h"
+#include "api/wire/blocks.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "api/page_create_req.h"
 #include "api/session_store.h"
+#include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/recording_url_opener.h"

@@ -1,8 +1,8 @@
 #include "support/test_device.h"
 
-#include "api/blocks_upsert_req.h"
-#include "api/page_create_req.h"
 #include "api/session_store.h"
+#include "api/wire/blocks.h"
+#include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "store/outbox.h"
 #include "support/task_outcome.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "api/page_patch_req.h"
+#include "api/wire/pages.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/secret_store.h"
 #include "store/local_store.h"
