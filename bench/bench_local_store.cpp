@@ -293,7 +293,7 @@ int main(int argc, char **argv)
     });
     const double rebuild = medianMs(runs, [&] {
         store.change([](StoreState &s) { s.cursorServerTs += 1; });
-        volatile auto at = store.indexOfBlock(store.state().blocks.back().localID);
+        const FNBlock *volatile at = store.block(store.state().blocks.back().localID);
         (void)at;
     });
 

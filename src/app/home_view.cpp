@@ -244,10 +244,10 @@ QPushButton *HomeView::folderCard(const FNFolder &folder)
     const QString folderID = folder.localID;
     connect(card, &QPushButton::clicked, this, [this, folderID] {
         const StoreState &now = m_context.store->state();
-        const auto idx = m_context.store->indexOfFolder(folderID);
-        if (idx < 0)
+        const FNFolder *folder = m_context.store->folder(folderID);
+        if (!folder)
             return;
-        if (const auto page = HomeDashboard::folderOpenPage(now, now.folders[size_t(idx)]))
+        if (const auto page = HomeDashboard::folderOpenPage(now, *folder))
             Q_EMIT pageSelected(page->localID);
     });
     return card;

@@ -21,22 +21,24 @@ const QString kIconKey = QStringLiteral("icon");
 constexpr auto kPlaceholderWord = "text";
 constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
 
-// Stores the block as edited now; the save follows shortly.
-void storeEdited(LocalStore &store, FNBlock block)
+// Stores the block as edited now; one gone from the store meanwhile is stored again as the row last
+// saw it.
+void storeEdited(LocalStore &store, FNBlock block, const std::function<void(FNBlock &)> &edit)
 {
+    if (store.editBlock(block.localID, edit))
+        return;
+    edit(block);
     block.updatedAt = QDateTime::currentDateTimeUtc();
     store.upsertBlock(block);
-    store.scheduleSave();
 }
 
 // Stores the block with the content; false, storing nothing, when the content cannot be encoded.
-bool storeContent(LocalStore &store, FNBlock block, const JSONObject &content)
+bool storeContent(LocalStore &store, const FNBlock &block, const JSONObject &content)
 {
     const std::optional<QString> json = BlockContent::encode(content);
     if (!json)
         return false;
-    block.contentJSON = *json;
-    storeEdited(store, block);
+    storeEdited(store, block, [&](FNBlock &b) { b.contentJSON = *json; });
     return true;
 }
 
@@ -56,7 +58,12 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
     m_seenType = current.type;
     m_seenIndent = current.indentLevel;
     m_seenContent = current.contentJSON;
-    connect(&store, &LocalStore::stateChanged, this, &BlockRowModel::onStoreChanged);
+    // Only this row's block: a page of thousands of rows must not re-read them all per keystroke.
+    connect(&store, &LocalStore::blockChanged, this, [this](const QString &localID) {
+        if (localID == m_block.localID)
+            onStoreChanged();
+    });
+    connect(&store, &LocalStore::recordsChanged, this, &BlockRowModel::onStoreChanged);
     if (m_focus) {
         connect(m_focus, &BlockFocus::focusedBlockChanged, this, [this] {
             if (!isFocused())
@@ -80,16 +87,15 @@ BlockRowModel::~BlockRowModel()
 FNBlock BlockRowModel::currentBlock() const
 {
     if (m_store) {
-        const qsizetype at = m_store->indexOfBlock(m_block.localID);
-        if (at >= 0)
-            return m_store->state().blocks[size_t(at)];
+        if (const FNBlock *stored = m_store->block(m_block.localID))
+            return *stored;
     }
     return m_block;
 }
 
 bool BlockRowModel::isStored() const
 {
-    return m_store && m_store->indexOfBlock(m_block.localID) >= 0;
+    return m_store && m_store->block(m_block.localID);
 }
 
 JSONObject BlockRowModel::decodeContent() const
@@ -152,9 +158,7 @@ void BlockRowModel::changeType(BlockType kind)
 {
     if (!m_store)
         return;
-    FNBlock block = currentBlock();
-    block.type = kind.rawValue();
-    storeEdited(*m_store, block);
+    storeEdited(*m_store, currentBlock(), [&](FNBlock &b) { b.type = kind.rawValue(); });
     changed();
 }
 
@@ -164,9 +168,9 @@ void BlockRowModel::changeIndent(int delta)
         return;
     // The stored block, not the value the row was built with: that one may predate content
     // edits and the block's server id, which an upsert of it would throw away.
-    FNBlock block = currentBlock();
-    block.indentLevel = std::clamp<qint64>(block.indentLevel + delta, 0, kMaxIndent);
-    storeEdited(*m_store, block);
+    storeEdited(*m_store, currentBlock(), [&](FNBlock &b) {
+        b.indentLevel = std::clamp<qint64>(b.indentLevel + delta, 0, kMaxIndent);
+    });
     changed();
 }
 
@@ -374,15 +378,15 @@ bool BlockRowModel::writeContent(const ContentTarget &target, const ContentEdit 
     LocalStore *store = target.store;
     if (!store || store->generation() != target.generation)
         return false;
-    const qsizetype at = store->indexOfBlock(target.localID);
-    if (at < 0)
+    const FNBlock *stored = store->block(target.localID);
+    if (!stored)
         return false;
     if (BlockRowModel *row = target.row) {
         JSONObject content = row->decodeContent();
         edit(content);
         return row->saveContent(content);
     }
-    const FNBlock block = store->state().blocks[size_t(at)];
+    const FNBlock block = *stored;
     JSONObject content = BlockContent::decode(block.contentJSON);
     edit(content);
     return storeContent(*store, block, content);
@@ -397,10 +401,10 @@ std::optional<QString> BlockRowModel::sessionToken() const
 
 void BlockRowModel::onStoreChanged()
 {
-    const qsizetype at = m_store->indexOfBlock(m_block.localID);
-    if (at < 0)
+    const FNBlock *stored = m_store->block(m_block.localID);
+    if (!stored)
         return;
-    m_block = m_store->state().blocks[size_t(at)];
+    m_block = *stored;
     const bool typeDiffers = m_block.type != m_seenType;
     const bool indentDiffers = m_block.indentLevel != m_seenIndent;
     const bool contentDiffers = m_block.contentJSON != m_seenContent;

@@ -5,8 +5,8 @@
 #include "api/session_store.h"
 #include "api/wire/pages.h"
 #include "platform/secret_store.h"
-#include "store/outbox.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 
 #include <QWidget>
@@ -20,8 +20,13 @@ CoverModel::CoverModel(const AppContext &context, std::shared_ptr<FilePicker> fi
     , m_filePicker(std::move(filePicker))
     , m_pageLocalID(pageLocalID)
 {
-    if (m_context.store)
-        connect(m_context.store, &LocalStore::stateChanged, this, &CoverModel::changed);
+    if (m_context.store) {
+        connect(m_context.store, &LocalStore::pageChanged, this, [this](const QString &localID) {
+            if (localID == m_pageLocalID)
+                Q_EMIT changed();
+        });
+        connect(m_context.store, &LocalStore::recordsChanged, this, &CoverModel::changed);
+    }
     loadOffsets();
 }
 
@@ -40,13 +45,10 @@ std::optional<FNPage> CoverModel::page() const
 {
     if (!m_context.store)
         return std::nullopt;
-    const qsizetype at = m_context.store->indexOfPage(m_pageLocalID);
-    if (at < 0)
+    const FNPage *page = m_context.store->page(m_pageLocalID);
+    if (!page || page->deletedAt)
         return std::nullopt;
-    const FNPage &page = m_context.store->state().pages[size_t(at)];
-    if (page.deletedAt)
-        return std::nullopt;
-    return page;
+    return *page;
 }
 
 bool CoverModel::hasCover() const
@@ -181,20 +183,17 @@ std::optional<FNPage> CoverModel::applyCover(const AppContext &context, const QS
     LocalStore *store = context.store;
     if (!store)
         return std::nullopt;
-    const qsizetype at = store->indexOfPage(pageLocalID);
-    if (at < 0)
-        return std::nullopt;
     // The record as stored now, not a copy taken when the band was drawn or the upload began.
-    FNPage page = store->state().pages[size_t(at)];
-    if (page.deletedAt)
+    const FNPage *stored = store->page(pageLocalID);
+    if (!stored || stored->deletedAt)
         return std::nullopt;
-    if (edit.url)
-        page.coverURL = *edit.url;
-    page.coverOffsetX = edit.offsetX;
-    page.coverOffsetY = edit.offsetY;
-    page.updatedAt = QDateTime::currentDateTimeUtc();
-    store->upsertPage(page);
-    store->scheduleSave();
+    store->editPage(pageLocalID, [&](FNPage &page) {
+        if (edit.url)
+            page.coverURL = *edit.url;
+        page.coverOffsetX = edit.offsetX;
+        page.coverOffsetY = edit.offsetY;
+    });
+    const FNPage page = *store->page(pageLocalID);
     queueUpdate(context, page, edit.url.has_value());
     return page;
 }
@@ -210,9 +209,7 @@ void CoverModel::queueUpdate(const AppContext &context, const FNPage &page, bool
         patch.cover_url = page.coverURL;
     patch.cover_offset_x = page.coverOffsetX;
     patch.cover_offset_y = page.coverOffsetY;
-    if (!Outbox::of(*store).pageUpdate(page.localID, patch, Outbox::Unencodable::QueueNothing))
-        return;
-    SyncEngine::syncQuietly(context.syncEngine);
+    Outbox::of(*store).pageUpdate(page.localID, patch, Outbox::Unencodable::QueueNothing);
 }
 
 void CoverModel::loadOffsets()

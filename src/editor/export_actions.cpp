@@ -110,13 +110,10 @@ std::optional<QString> ExportActions::writeAtomically(const QString &path, const
 
 std::optional<FNPage> ExportActions::livePage(const LocalStore &store, const QString &pageLocalID)
 {
-    const qsizetype at = store.indexOfPage(pageLocalID);
-    if (at < 0)
+    const FNPage *page = store.page(pageLocalID);
+    if (!page || page->deletedAt)
         return std::nullopt;
-    const FNPage &page = store.state().pages[size_t(at)];
-    if (page.deletedAt)
-        return std::nullopt;
-    return page;
+    return *page;
 }
 
 std::vector<FNBlock> ExportActions::blocksOf(const LocalStore &store, const QString &pageLocalID)

@@ -145,7 +145,6 @@ std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, con
     block.position = qint64(at);
     siblings.insert(siblings.begin() + qsizetype(at), block);
     m_store->upsertBlock(block);
-    m_store->scheduleSave();
     renumber(siblings, true);
     return block.localID;
 }
@@ -157,8 +156,8 @@ std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
         return std::nullopt;
     // The parent as stored now: it may have got its server id since the caller read it.
     FNBlock current = parent;
-    if (const qsizetype at = m_store->indexOfBlock(parent.localID); at >= 0)
-        current = m_store->state().blocks[size_t(at)];
+    if (const FNBlock *stored = m_store->block(parent.localID))
+        current = *stored;
     const std::vector<FNBlock> children = childBlocks(current);
     qint64 position = 0;
     for (const FNBlock &child : children)
@@ -169,7 +168,6 @@ std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
     block.parentBlockLocalID = current.localID;
     block.position = position;
     m_store->upsertBlock(block);
-    m_store->scheduleSave();
     return block.localID;
 }
 
@@ -185,7 +183,6 @@ std::optional<QString> PageBlockList::appendBlock(const QString &type)
     for (const FNBlock &b : blocks)
         block.position = std::max(block.position, b.position + 1);
     m_store->upsertBlock(block);
-    m_store->scheduleSave();
     return block.localID;
 }
 
@@ -196,8 +193,8 @@ bool PageBlockList::deleteBlockIfEmpty(const FNBlock &block)
     // The server id as stored now: a block acknowledged after the caller read it must still be
     // deleted on the service.
     FNBlock current = block;
-    if (const qsizetype at = m_store->indexOfBlock(block.localID); at >= 0)
-        current = m_store->state().blocks[size_t(at)];
+    if (const FNBlock *stored = m_store->block(block.localID))
+        current = *stored;
     m_store->markBlockDeleted(current.localID);
     if (current.serverID != 0)
         PageOutbox::queueBlockDelete(*m_store, current);
@@ -264,38 +261,14 @@ void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpda
         if (ordered[i].position == qint64(i))
             continue;
         // From the store: the list may predate writes made since (a new block's own upsert).
-        const qsizetype at = m_store->indexOfBlock(ordered[i].localID);
-        if (at < 0)
+        const FNBlock *stored = m_store->block(ordered[i].localID);
+        if (!stored)
             continue;
-        FNBlock block = m_store->state().blocks[size_t(at)];
+        FNBlock block = *stored;
         block.position = qint64(i);
         if (stampUpdatedAt)
             block.updatedAt = now;
         edited.push_back(std::move(block));
     }
-    storeEdits(edited);
-}
-
-void PageBlockList::storeEdits(const std::vector<FNBlock> &edited)
-{
-    if (edited.empty())
-        return;
-    if (edited.size() == 1) {
-        m_store->upsertBlock(edited.front());
-        m_store->scheduleSave();
-        return;
-    }
-    // One change instead of an upsert each: every open row reacts to every change, so renumbering
-    // a long page block by block would cost rows times blocks.
-    std::vector<qsizetype> at;
-    at.reserve(edited.size());
-    for (const FNBlock &block : edited)
-        at.push_back(m_store->indexOfBlock(block.localID));
-    m_store->change([&](StoreState &state) {
-        for (size_t i = 0; i < edited.size(); ++i) {
-            if (at[i] >= 0)
-                state.blocks[size_t(at[i])] = edited[i];
-        }
-    });
-    m_store->scheduleSave();
+    m_store->replaceBlocks(edited);
 }

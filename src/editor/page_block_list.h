@@ -66,8 +66,6 @@ private:
     FNBlock newTextBlock(const FNPage &page) const;
     // Gives each block of `ordered` its index as position where they differ.
     void renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt);
-    // Writes back blocks the store holds (matched by localID): one change however many.
-    void storeEdits(const std::vector<FNBlock> &edited);
 
     LocalStore *m_store;
     QString m_pageLocalID;

@@ -183,15 +183,12 @@ void PageViewModel::queueBlockUpserts()
     switch (result.outcome) {
     case PageOutbox::Outcome::NoPage:
         m_heldBack.reset();
-        requestSync();
         break;
     case PageOutbox::Outcome::PageNotOnServer:
         m_heldBack = -1;
-        requestSync();
         break;
     case PageOutbox::Outcome::Queued:
         m_heldBack = result.waitingForParent > 0 ? std::optional<int>(result.waitingForParent) : std::nullopt;
-        requestSync();
         break;
     case PageOutbox::Outcome::NothingToSend:
         m_heldBack = result.waitingForParent > 0 ? std::optional<int>(result.waitingForParent) : std::nullopt;
@@ -221,30 +218,19 @@ void PageViewModel::followUpAfterSync()
         queueBlockUpserts();
 }
 
-void PageViewModel::requestSync()
-{
-    SyncEngine::syncQuietly(m_context.syncEngine);
-}
-
 void PageViewModel::scheduleTitleSave(const QString &title)
 {
     const bool changed = m_title != title;
     m_title = title;
     const auto page = this->page();
-    FNPage updated;
-    if (page) {
-        updated = *page;
-        updated.title = title;
-        updated.updatedAt = QDateTime::currentDateTimeUtc();
-        store().upsertPage(updated);
-        store().scheduleSave();
-    }
+    if (page)
+        store().editPage(page->localID, [&](FNPage &p) { p.title = title; });
     // Told after the store has it: the view takes the stored title over.
     if (changed)
         Q_EMIT headerChanged();
     if (!page)
         return;
-    m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this), serverID = updated.serverID, title] {
+    m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this), serverID = page->serverID, title] {
         if (self)
             self->savePageTitle(serverID, title);
     });
@@ -256,13 +242,12 @@ void PageViewModel::savePageTitle(qint64 pageServerID, const QString &title)
     // id from the page once the page's create has given it one. Dropping it would lose the title.
     qint64 serverID = pageServerID;
     if (serverID == 0) {
-        const qsizetype at = store().indexOfPage(pageLocalID());
-        if (at < 0)
+        const FNPage *page = store().page(pageLocalID());
+        if (!page)
             return;
-        const FNPage &page = store().state().pages[size_t(at)];
-        if (page.serverID == 0 && page.deletedAt)
+        if (page->serverID == 0 && page->deletedAt)
             return; // it will never get an id to send this with
-        serverID = page.serverID;
+        serverID = page->serverID;
     }
     m_outbox.queuePageTitle(serverID, title);
     scheduleBlockFlush();
@@ -273,21 +258,14 @@ void PageViewModel::setPageIcon(const QString &icon)
     const bool changed = m_iconValue != icon;
     m_iconValue = icon;
     const auto page = this->page();
-    FNPage updated;
-    if (page) {
-        updated = *page;
-        updated.icon = icon;
-        updated.updatedAt = QDateTime::currentDateTimeUtc();
-        store().upsertPage(updated);
-        store().scheduleSave();
-    }
+    if (page)
+        store().editPage(page->localID, [&](FNPage &p) { p.icon = icon; });
     if (changed)
         Q_EMIT headerChanged();
     if (!page)
         return;
     // Also before the page has its id, for the same reason as the title.
-    m_outbox.queuePageIcon(updated.serverID, icon);
-    requestSync();
+    m_outbox.queuePageIcon(page->serverID, icon);
 }
 
 void PageViewModel::setShowEmojiPicker(bool shown)

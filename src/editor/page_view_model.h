@@ -55,8 +55,9 @@ public:
 
     // Editing: each change of the structure schedules the block flush.
     // The new block gets the focus; its localID, none without a page.
-    std::optional<QString> insertBlockAfter(const FNBlock &after, const QString &type = QStringLiteral("text"),
-                          const QString &text = {});
+    std::optional<QString> insertBlockAfter(const FNBlock &after,
+                                            const QString &type = QStringLiteral("text"),
+                                            const QString &text = {});
     void deleteBlockIfEmpty(const FNBlock &block);
     void addChildBlock(const FNBlock &parent);
     void moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
@@ -148,7 +149,6 @@ Q_SIGNALS:
 private:
     void applyFocus(const QString &localID, int attempt);
     void retryFocus(const QString &localID, int attempt);
-    void requestSync();
     void followUpAfterSync();
     bool setFlag(bool &flag, bool value);
 

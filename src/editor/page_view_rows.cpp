@@ -145,10 +145,9 @@ PageRowList *PageView::addList(PageRowList::Source source, int spacing)
 
 std::optional<FNBlock> PageView::storedBlock(const QString &localID) const
 {
-    const qsizetype at = m_model->store().indexOfBlock(localID);
-    if (at < 0)
-        return std::nullopt;
-    return m_model->store().state().blocks[size_t(at)];
+    if (const FNBlock *block = m_model->store().block(localID))
+        return *block;
+    return std::nullopt;
 }
 
 void PageView::addChildTo(const QString &parentLocalID)

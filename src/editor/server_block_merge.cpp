@@ -16,13 +16,10 @@ std::optional<QString> waitingOwnBlock(const LocalStore &store, const FNPage &pa
                                        const std::vector<FNBlock> &waiting, const BlockDTO &dto)
 {
     if (dto.client_id) {
-        const qsizetype index = store.indexOfBlock(*dto.client_id);
-        if (index < 0)
+        const FNBlock *b = store.block(*dto.client_id);
+        if (!b || b->pageLocalID != page.localID || b->serverID != 0)
             return std::nullopt;
-        const FNBlock &b = store.state().blocks[size_t(index)];
-        if (b.pageLocalID != page.localID || b.serverID != 0)
-            return std::nullopt;
-        return b.localID;
+        return b->localID;
     }
     for (const FNBlock &b : waiting) {
         if (b.type == dto.type && b.position == dto.position &&
@@ -45,17 +42,14 @@ int mergeServerBlocks(LocalStore &store, const FNPage &page, const std::vector<B
             waiting.push_back(b);
     }
     for (const BlockDTO &dto : blocks) {
-        if (store.indexOfBlockWithServerID(dto.id) >= 0 || addedIDs.contains(dto.id))
+        if (store.blockWithServerID(dto.id) || addedIDs.contains(dto.id))
             continue;
         // This device's own block whose upsert landed before its reply did: it takes the id rather
         // than coming back as a second copy.
         if (const auto own = waitingOwnBlock(store, page, waiting, dto)) {
-            if (!own->isEmpty()) {
-                FNBlock block = store.state().blocks[size_t(store.indexOfBlock(*own))];
-                block.serverID = dto.id;
-                store.upsertBlock(block);
-                store.scheduleSave();
-            }
+            if (!own->isEmpty())
+                store.editBlock(
+                    *own, [&](FNBlock &b) { b.serverID = dto.id; }, LocalStore::Stamp::Keep);
             continue;
         }
         FNBlock block;
@@ -72,13 +66,7 @@ int mergeServerBlocks(LocalStore &store, const FNPage &page, const std::vector<B
         addedIDs.insert(dto.id);
         added.push_back(std::move(block));
     }
-    if (added.empty())
-        return 0;
-    // Fresh ids that no local block carries: the upsert rule appends each, so one change appends
-    // them all (and the open rows react once, not once per block).
-    store.change(
-        [&](StoreState &state) { state.blocks.insert(state.blocks.end(), added.begin(), added.end()); });
-    store.scheduleSave();
+    store.appendBlocks(added);
     return int(added.size());
 }
 

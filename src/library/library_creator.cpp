@@ -61,9 +61,7 @@ std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder
                                    [&](const FNFolder &f) { return f.parentFolderServerID == parentID; });
     folder.updatedAt = folder.createdAt;
     m_store.upsertFolder(folder);
-    m_store.scheduleSave();
     Outbox::of(m_store).folderCreate(folder);
-    SyncEngine::syncQuietly(&m_engine);
     return folder.localID;
 }
 
@@ -100,14 +98,12 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
     page.position = nextPagePosition(parent, folder);
     page.updatedAt = page.createdAt;
     m_store.upsertPage(page);
-    m_store.scheduleSave();
 
     queuePageCreate(page);
     // The create body has no folder: the move follows it, sent once the page has its server id.
     if (page.folderServerID != 0)
         Outbox::of(m_store).pageMove(page, page.folderServerID);
     Q_EMIT pageCreated(page.localID);
-    syncNewPage(page.localID);
     return page.localID;
 }
 
@@ -124,7 +120,6 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
     page.position = nextPagePosition(std::nullopt, std::nullopt);
     page.updatedAt = page.createdAt;
     m_store.upsertPage(page);
-    m_store.scheduleSave();
 
     queuePageCreate(page);
 
@@ -137,12 +132,10 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
         block.position = position++;
         block.updatedAt = block.createdAt;
         m_store.upsertBlock(block);
-        m_store.scheduleSave();
     }
     if (!pageTemplate.blocks.empty())
         m_pendingUploads.insert(page.localID);
     Q_EMIT pageCreated(page.localID);
-    queueTemplateBlocks(page.localID);
     return page.localID;
 }
 
@@ -156,26 +149,6 @@ void LibraryCreator::deleteTemplate(const PageTemplate &pageTemplate)
     m_templates->save();
 }
 
-QCoro::Task<> LibraryCreator::syncNewPage(QString pageLocalID)
-{
-    Q_UNUSED(pageLocalID);
-    QPointer<LibraryCreator> self(this);
-    co_await SyncEngine::syncQuietly(&m_engine);
-    // A sync that was already running returned at once; its end, or a later cycle's, settles the
-    // page's work through cycleFinished as well.
-    if (self)
-        settlePending();
-}
-
-QCoro::Task<> LibraryCreator::queueTemplateBlocks(QString pageLocalID)
-{
-    Q_UNUSED(pageLocalID);
-    QPointer<LibraryCreator> self(this);
-    co_await SyncEngine::syncQuietly(&m_engine);
-    if (self)
-        settlePending();
-}
-
 void LibraryCreator::settlePending()
 {
     if (m_store.generation() != m_generation) {
@@ -186,52 +159,35 @@ void LibraryCreator::settlePending()
     }
     holdQueuedMoves();
 
-    bool queued = false;
     const QSet<QString> uploads = m_pendingUploads;
     for (const QString &localID : uploads) {
-        const qsizetype index = m_store.indexOfPage(localID);
-        if (index >= 0 && m_store.state().pages[size_t(index)].serverID == 0)
+        const FNPage *page = m_store.page(localID);
+        if (page && page->serverID == 0)
             continue;
         m_pendingUploads.remove(localID);
-        if (index < 0)
+        if (!page)
             continue;
         // Built from the blocks as they are now, so edits made while waiting are not undone by an
         // older body.
         const auto req = storedBlocksUpsert(m_store, localID);
-        if (!req)
-            continue;
-        if (Outbox::of(m_store).blocksUpsert(localID, *req))
-            queued = true;
+        if (req)
+            Outbox::of(m_store).blocksUpsert(localID, *req);
     }
     Q_EMIT pendingSettled();
-    if (queued)
-        QTimer::singleShot(0, this, [this] { SyncEngine::syncQuietly(&m_engine); });
 }
 
 void LibraryCreator::holdQueuedMoves()
 {
     // The pull of a page's own create, or of an older change, can bring the service's folder back
     // before a queued move has gone out; the page stays where it was moved until then.
-    QHash<QString, qint64> moves; // page local id -> the newest queued move's folder
-    for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.kind() != SyncOpKind::PageMove)
-            continue;
-        try {
-            moves.insert(op.refLocalID,
-                         sharedJSONDecode<FolderMovePageReq>(op.payloadJSON.toUtf8()).folder_id.value_or(0));
-        } catch (const DecodeError &) {
-        }
-    }
+    const QHash<QString, qint64> moves = Outbox::of(m_store).queuedPageMoves();
     for (auto it = moves.constBegin(); it != moves.constEnd(); ++it) {
-        const qsizetype index = m_store.indexOfPage(it.key());
-        if (index < 0)
+        const FNPage *page = m_store.page(it.key());
+        if (!page || page->folderServerID == it.value() || page->parentPageServerID != 0)
             continue;
-        FNPage page = m_store.state().pages[size_t(index)];
-        if (page.folderServerID == it.value() || page.parentPageServerID != 0)
-            continue;
-        page.folderServerID = it.value();
-        m_store.upsertPage(page);
-        m_store.scheduleSave();
+        const qint64 folder = it.value();
+        m_store.editPage(
+            it.key(), [&](FNPage &p) { p.folderServerID = folder; }, LocalStore::Stamp::Keep);
     }
 }
 
@@ -239,14 +195,8 @@ void LibraryCreator::adoptPendingWork()
 {
     // A page still waiting for its create (after a restart, say) still owes its blocks: the template
     // page's blocks are stored, not queued, until the page has its id.
-    QSet<QString> creating;
-    QSet<QString> foldersCreating;
-    for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.kind() == SyncOpKind::PageCreate)
-            creating.insert(op.refLocalID);
-        else if (op.kind() == SyncOpKind::FolderCreate)
-            foldersCreating.insert(op.refLocalID);
-    }
+    const QSet<QString> creating = Outbox::of(m_store).queuedRecords(SyncOpKind::PageCreate);
+    const QSet<QString> foldersCreating = Outbox::of(m_store).queuedRecords(SyncOpKind::FolderCreate);
     // Earlier versions sent a folder's create by a direct request, retried only by the refresh.
     std::vector<FNFolder> unqueued;
     for (const FNFolder &f : m_store.state().folders) {

@@ -61,8 +61,6 @@ Q_SIGNALS:
     void pendingSettled();
 
 private:
-    QCoro::Task<> syncNewPage(QString pageLocalID);
-    QCoro::Task<> queueTemplateBlocks(QString pageLocalID);
     // Queues the block uploads of pages that have their server id by now, and keeps a page whose
     // move is queued in its folder.
     void settlePending();

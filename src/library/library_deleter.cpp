@@ -49,18 +49,14 @@ void settleFolderDeletion(const FolderDeletion &d)
 {
     if (*d.undone || !d.store || !d.secrets || d.store->generation() != d.generation)
         return d.finished();
-    const qsizetype index = d.store->indexOfFolder(d.localID);
-    if (index < 0)
+    const FNFolder *folder = d.store->folder(d.localID);
+    if (!folder)
         return d.finished();
-    const qint64 serverID = d.store->state().folders[size_t(index)].serverID;
+    const qint64 serverID = folder->serverID;
     if (serverID == 0) {
         // Its create is still queued: the id it brings is the one to delete, looked for after each
         // sync cycle until the create has gone (sent, or given up).
-        const auto &outbox = d.store->state().outbox;
-        const bool createQueued = std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
-            return op.kind() == SyncOpKind::FolderCreate &&
-                   op.refLocalID == d.localID;
-        });
+        const bool createQueued = Outbox::of(*d.store).isQueued(SyncOpKind::FolderCreate, d.localID);
         if (createQueued && d.engine) {
             auto connection = std::make_shared<QMetaObject::Connection>();
             *connection = QObject::connect(d.engine, &SyncEngine::cycleFinished, d.store, [d, connection] {
@@ -105,7 +101,7 @@ std::optional<QString> LibraryDeleter::token() const
 
 void LibraryDeleter::deleteFolder(const QString &localID)
 {
-    if (m_store.indexOfFolder(localID) < 0)
+    if (!m_store.folder(localID))
         return;
     m_store.markFolderDeleted(localID);
     auto undone = std::make_shared<bool>(false);
@@ -138,10 +134,10 @@ void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString 
 
 void LibraryDeleter::deletePage(const QString &localID)
 {
-    const qsizetype index = m_store.indexOfPage(localID);
-    if (index < 0)
+    const FNPage *stored = m_store.page(localID);
+    if (!stored)
         return;
-    const FNPage page = m_store.state().pages[size_t(index)];
+    const FNPage page = *stored;
 
     if (m_favorites && m_favorites->ids().contains(localID)) {
         QSet<QString> ids = m_favorites->ids();
@@ -151,7 +147,8 @@ void LibraryDeleter::deletePage(const QString &localID)
     }
     m_store.markPageDeleted(localID);
 
-    const FNSyncOp op = *Outbox::of(m_store).pageDelete(localID, page.serverID);
+    // Sent once the undo window has passed, unless a cycle for something else comes first.
+    const FNSyncOp op = *Outbox::of(m_store).pageDelete(localID, page.serverID, m_serverDelay);
     ++m_pageDeletions[localID];
 
     if (m_toasts) {
@@ -165,26 +162,18 @@ void LibraryDeleter::deletePage(const QString &localID)
             m_undoWindow);
     }
     Q_EMIT pageDeleted(localID);
-
-    QPointer<SyncEngine> engine(&m_engine);
-    QTimer::singleShot(m_serverDelay, &m_engine, [engine] { SyncEngine::syncQuietly(engine); });
 }
 
 void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page)
 {
-    const auto &outbox = m_store.state().outbox;
-    const auto live = std::find_if(outbox.begin(), outbox.end(),
-                                   [&](const FNSyncOp &o) { return o.localID == op.localID; });
-    const bool queued = live != outbox.end();
+    const std::optional<FNSyncOp> live = Outbox::of(m_store).find(op.localID);
+    const bool queued = live.has_value();
     // A running push sends from its own copy of the outbox, so taking the operation out now does not
     // stop a send under way; and a send that failed may still have reached the service.
     const bool maybeSent = m_engine.isSyncing() || (queued && live->attempts > 0);
-    m_store.changeOutsideRecords([&](StoreState &s) {
-        std::erase_if(s.outbox, [&](const FNSyncOp &o) { return o.localID == op.localID; });
-    });
-    m_store.scheduleSave();
+    Outbox::of(m_store).drop(op.localID);
     m_store.restorePage(localID);
-    if (m_store.indexOfPage(localID) >= 0)
+    if (m_store.page(localID))
         Q_EMIT pageRestored(localID);
 
     if ((queued && !maybeSent) || page.serverID == 0)
@@ -220,9 +209,9 @@ QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QStr
     LocalStore &store = self->m_store;
     // The cycle that sent the delete may have pulled it back in; the undo still stands unless the page
     // was deleted again meanwhile.
-    const qsizetype index = store.indexOfPage(localID);
-    if (store.generation() == generation && self->m_pageDeletions.value(localID) == deletion && index >= 0 &&
-        store.state().pages[size_t(index)].deletedAt)
+    const FNPage *page = store.page(localID);
+    if (store.generation() == generation && self->m_pageDeletions.value(localID) == deletion && page &&
+        page->deletedAt)
         store.restorePage(localID);
     Q_EMIT self->serverWorkFinished();
 }

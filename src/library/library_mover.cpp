@@ -37,10 +37,10 @@ bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder 
         if (c == dragged.serverID)
             return true;
         seen.insert(c);
-        const qsizetype index = m_store.indexOfFolderWithServerID(c);
-        if (index < 0)
+        const FNFolder *folder = m_store.folderWithServerID(c);
+        if (!folder)
             return false;
-        c = m_store.state().folders[size_t(index)].parentFolderServerID;
+        c = folder->parentFolderServerID;
     }
     return false;
 }
@@ -56,65 +56,62 @@ bool LibraryMover::isWithinPage(const FNPage &target, const FNPage &dragged) con
         if (c == dragged.serverID)
             return true;
         seen.insert(c);
-        const qsizetype index = m_store.indexOfPageWithServerID(c);
-        if (index < 0)
+        const FNPage *page = m_store.pageWithServerID(c);
+        if (!page)
             return false;
-        c = m_store.state().pages[size_t(index)].parentPageServerID;
+        c = page->parentPageServerID;
     }
     return false;
 }
 
-QCoro::Task<> LibraryMover::handleFolderDrop(QString payload, qint64 targetFolderServerID)
+void LibraryMover::handleFolderDrop(const QString &payload, qint64 targetFolderServerID)
 {
     const qint64 target = targetFolderServerID;
-    QPointer<SyncEngine> engine(&m_engine);
     if (payload.startsWith(QLatin1String(kPagePrefix))) {
-        const qsizetype index = m_store.indexOfPage(payload.mid(qsizetype(qstrlen(kPagePrefix))));
-        if (index < 0)
-            co_return;
-        FNPage page = m_store.state().pages[size_t(index)];
-        page.parentPageServerID = 0;
-        page.folderServerID = target;
-        m_store.upsertPage(page);
-        m_store.scheduleSave();
-        Outbox::of(m_store).pageMove(page, target);
-        co_await SyncEngine::syncQuietly(engine);
-        co_return;
+        const QString localID = payload.mid(qsizetype(qstrlen(kPagePrefix)));
+        const bool moved = m_store.editPage(
+            localID,
+            [&](FNPage &page) {
+                page.parentPageServerID = 0;
+                page.folderServerID = target;
+            },
+            LocalStore::Stamp::Keep);
+        if (moved)
+            Outbox::of(m_store).pageMove(*m_store.page(localID), target);
+        return;
     }
     if (!payload.startsWith(QLatin1String(kFolderPrefix)))
-        co_return;
+        return;
 
-    const qsizetype index = m_store.indexOfFolder(payload.mid(qsizetype(qstrlen(kFolderPrefix))));
-    if (index < 0)
-        co_return;
-    FNFolder folder = m_store.state().folders[size_t(index)];
+    const FNFolder *stored = m_store.folder(payload.mid(qsizetype(qstrlen(kFolderPrefix))));
+    if (!stored)
+        return;
+    FNFolder folder = *stored;
     const bool stays = folder.parentFolderServerID == target;
     if (stays || (folder.serverID != 0 && folder.serverID == target) || wouldCreateCycle(target, folder))
-        co_return;
+        return;
     folder.parentFolderServerID = target;
     m_store.upsertFolder(folder);
-    m_store.scheduleSave();
     FolderPatchReq req;
     // Always present: to the service an absent key means "unchanged", and 0 means the top level.
     req.parent_folder_id = target;
     Outbox::of(m_store).folderUpdate(folder, req);
-    co_await SyncEngine::syncQuietly(engine);
 }
 
-QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
+void LibraryMover::handlePageDrop(const QString &payload, const FNPage &target)
 {
     if (!payload.startsWith(QLatin1String(kPagePrefix)))
-        co_return;
+        return;
     const QString draggedID = payload.mid(qsizetype(qstrlen(kPagePrefix)));
     if (draggedID == target.localID)
-        co_return;
-    const qsizetype index = m_store.indexOfPage(draggedID);
-    if (index < 0)
-        co_return;
-    FNPage dragged = m_store.state().pages[size_t(index)];
+        return;
+    const FNPage *stored = m_store.page(draggedID);
+    if (!stored)
+        return;
+    FNPage dragged = *stored;
     // Taking the parent of one of its own subpages would make the page its own ancestor.
     if (isWithinPage(target, dragged))
-        co_return;
+        return;
     const qint64 oldFolder = dragged.folderServerID;
     dragged.folderServerID = target.folderServerID;
     dragged.parentPageServerID = target.parentPageServerID;
@@ -139,15 +136,12 @@ QCoro::Task<> LibraryMover::handlePageDrop(QString payload, FNPage target)
             continue;
         p.position = qint64(k);
         m_store.upsertPage(p);
-        m_store.scheduleSave();
         if (p.serverID != 0)
             appendPositionOp(p);
     }
 
-    QPointer<SyncEngine> engine(&m_engine);
     if (oldFolder != target.folderServerID)
         Outbox::of(m_store).pageMove(dragged, target.folderServerID);
-    co_await SyncEngine::syncQuietly(engine);
 }
 
 void LibraryMover::appendPositionOp(const FNPage &page)
@@ -160,13 +154,8 @@ void LibraryMover::appendPositionOp(const FNPage &page)
 
 void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)
 {
-    const qsizetype index = m_store.indexOfPage(page.localID);
-    if (index < 0)
+    if (!m_store.editPage(
+            page.localID, [&](FNPage &p) { p.folderServerID = folderServerID; }, LocalStore::Stamp::Keep))
         return;
-    FNPage moved = m_store.state().pages[size_t(index)];
-    moved.folderServerID = folderServerID;
-    m_store.upsertPage(moved);
-    m_store.scheduleSave();
-    Outbox::of(m_store).pageMove(moved, folderServerID);
-    SyncEngine::syncQuietly(&m_engine);
+    Outbox::of(m_store).pageMove(*m_store.page(page.localID), folderServerID);
 }

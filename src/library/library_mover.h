@@ -35,9 +35,9 @@ public:
 
     // A drop on a folder row (its server id) or on the list root (0): the named page goes into the
     // folder, the named folder becomes its subfolder.
-    QCoro::Task<> handleFolderDrop(QString payload, qint64 targetFolderServerID);
+    void handleFolderDrop(const QString &payload, qint64 targetFolderServerID);
     // A drop on a page row: the named page takes the target's place among its siblings, just before it.
-    QCoro::Task<> handlePageDrop(QString payload, FNPage target);
+    void handlePageDrop(const QString &payload, const FNPage &target);
     // "Move to root" (0) or any folder: the page keeps its parent page and position.
     void movePage(const FNPage &page, qint64 folderServerID);
 

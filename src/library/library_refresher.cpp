@@ -5,6 +5,7 @@
 #include "platform/secret_store.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/queued_records.h"
 #include "store/sync_engine.h"
 
@@ -173,7 +174,6 @@ void LibraryRefresher::mergeWorkspaces(const WorkspacesResp &reply)
         workspaces.push_back(std::move(w));
     }
     m_store.setWorkspaces(std::move(workspaces));
-    m_store.scheduleSave();
 }
 
 QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspaceServerID,
@@ -189,23 +189,23 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     const bool createMayBeInFlight = m_engine.isSyncing() && queued.hasFolderCreate();
     std::vector<ListedFolder> unknown;
     for (const FolderDTO &dto : reply.folders) {
-        if (m_store.indexOfFolderWithServerID(dto.id) < 0)
+        if (!m_store.folderWithServerID(dto.id))
             unknown.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
     }
     const QHash<qint64, QString> adoptions = folderAdoptions(m_store, std::move(unknown));
     for (const FolderDTO &dto : reply.folders) {
-        const qsizetype index = m_store.indexOfFolderWithServerID(dto.id);
-        if (index < 0 && createMayBeInFlight)
+        const FNFolder *stored = m_store.folderWithServerID(dto.id);
+        if (!stored && createMayBeInFlight)
             continue;
-        if (index < 0) {
+        if (!stored) {
             if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
                 adoptFolderServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }
         }
         FNFolder start;
-        if (index >= 0) {
-            start = m_store.state().folders[size_t(index)];
+        if (stored) {
+            start = *stored;
             if (queued.hasFolderOp(start.localID))
                 continue; // a local change still on its way out would be undone
         } else {
@@ -219,10 +219,9 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
         merged.icon = dto.icon.value_or(QString::fromUtf8(kDefaultFolderIcon));
         merged.position = dto.position;
         // Unchanged records are left alone: no change to publish, no save of the whole data set.
-        if (index >= 0 && merged == start)
+        if (stored && merged == start)
             continue;
         m_store.upsertFolder(merged);
-        m_store.scheduleSave();
     }
 
     // Only folders known before the list was asked for can be missing from it because the service
@@ -240,11 +239,7 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
 
 QSet<QString> LibraryRefresher::settledDeletions() const
 {
-    QSet<QString> queued;
-    for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.kind() == SyncOpKind::PageDelete)
-            queued.insert(op.refLocalID);
-    }
+    const QSet<QString> queued = Outbox::of(m_store).queuedRecords(SyncOpKind::PageDelete);
     QSet<QString> settled;
     for (const FNPage &p : m_store.state().pages) {
         if (p.deletedAt && p.serverID != 0 && !queued.contains(p.localID))
@@ -265,23 +260,24 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     const QueuedRecords queued(m_store);
     std::vector<ListedPage> unknown;
     for (const PageDTO &dto : reply.pages) {
-        if (m_store.indexOfPageWithServerID(dto.id) < 0)
-            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
+        if (!m_store.pageWithServerID(dto.id))
+            unknown.push_back(
+                {dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
     }
     const QHash<qint64, QString> adoptions = pageAdoptions(m_store, std::move(unknown));
     for (const PageDTO &dto : reply.pages) {
-        const qsizetype index = m_store.indexOfPageWithServerID(dto.id);
-        if (index < 0 && createMayBeInFlight)
+        const FNPage *stored = m_store.pageWithServerID(dto.id);
+        if (!stored && createMayBeInFlight)
             continue;
-        if (index < 0) {
+        if (!stored) {
             if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
                 adoptPageServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }
         }
         FNPage start;
-        if (index >= 0) {
-            start = m_store.state().pages[size_t(index)];
+        if (stored) {
+            start = *stored;
             if (queued.hasPageChange(start.localID))
                 continue; // a local change still on its way out would be undone
         } else {
@@ -301,10 +297,9 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
         if (merged.deletedAt && settledDeletions.contains(merged.localID) &&
             stillSettled.contains(merged.localID))
             merged.deletedAt.reset();
-        if (index >= 0 && merged == start)
+        if (stored && merged == start)
             continue;
         m_store.upsertPage(merged);
-        m_store.scheduleSave();
     }
 }
 
@@ -315,8 +310,7 @@ void LibraryRefresher::mergePageStatuses(const PageStatusesResp &reply)
         statuses.insert(it.key(), FNPageStatus{it.value().published, it.value().shared_count});
     if (statuses == m_store.state().pageStatuses)
         return;
-    m_store.changeOutsideRecords([&](StoreState &s) { s.pageStatuses = std::move(statuses); });
-    m_store.scheduleSave();
+    m_store.setPageStatuses(std::move(statuses));
 }
 
 QSet<qint64> LibraryRefresher::syncedFolderIDs(qint64 workspaceServerID) const

@@ -1,7 +1,6 @@
 #include "library/library_row_editor.h"
 
 #include "api/wire/pages.h"
-#include "json/json_coder.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -19,22 +18,24 @@ LibraryRowEditor::LibraryRowEditor(LocalStore &store, SecretStore &secrets, Sync
 
 QString LibraryRowEditor::beginFolderRename(const QString &localID)
 {
-    const qsizetype index = m_store.indexOfFolder(localID);
-    if (index < 0)
+    const FNFolder *folder = m_store.folder(localID);
+    if (!folder)
         return QString();
+    const QString name = folder->name;
     m_renamingFolderID = localID;
     Q_EMIT renamingChanged();
-    return m_store.state().folders[size_t(index)].name;
+    return name;
 }
 
 QString LibraryRowEditor::beginPageRename(const QString &localID)
 {
-    const qsizetype index = m_store.indexOfPage(localID);
-    if (index < 0)
+    const FNPage *page = m_store.page(localID);
+    if (!page)
         return QString();
+    const QString title = page->title;
     m_renamingPageID = localID;
     Q_EMIT renamingChanged();
-    return m_store.state().pages[size_t(index)].title;
+    return title;
 }
 
 void LibraryRowEditor::cancelFolderRename()
@@ -58,82 +59,40 @@ void LibraryRowEditor::commitFolderRename(const QString &localID, const QString 
     const QString name = draft.trimmed();
     cancelFolderRename();
     // The record as stored now, not as the row drew it: a refresh may have changed it meanwhile.
-    const qsizetype index = m_store.indexOfFolder(localID);
-    if (index < 0 || name.isEmpty() || name == m_store.state().folders[size_t(index)].name)
+    const FNFolder *stored = m_store.folder(localID);
+    if (!stored || name.isEmpty() || name == stored->name)
         return;
-    FNFolder folder = m_store.state().folders[size_t(index)];
-    folder.name = name;
-    m_store.upsertFolder(folder);
-    m_store.scheduleSave();
-    pushFolderChange(folder, name, std::nullopt);
+    m_store.editFolder(localID, [&](FNFolder &folder) { folder.name = name; });
+    pushFolderChange(*m_store.folder(localID), name, std::nullopt);
 }
 
 void LibraryRowEditor::commitPageRename(const QString &localID, const QString &draft)
 {
     const QString title = draft.trimmed();
     cancelPageRename();
-    const qsizetype index = m_store.indexOfPage(localID);
-    if (index < 0 || title.isEmpty() || title == m_store.state().pages[size_t(index)].title)
+    const FNPage *stored = m_store.page(localID);
+    if (!stored || title.isEmpty() || title == stored->title)
         return;
-    FNPage page = m_store.state().pages[size_t(index)];
-    page.title = title;
-    page.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store.upsertPage(page);
-    m_store.scheduleSave();
-    if (page.serverID == 0 && retitleQueuedCreate(localID, title))
+    m_store.editPage(localID, [&](FNPage &page) { page.title = title; });
+    const FNPage page = *m_store.page(localID);
+    // The create still waiting was encoded with the old title; sent as it is, the service would keep
+    // that title and the next pull would bring it back over the rename.
+    if (page.serverID == 0 && Outbox::of(m_store).retitlePageCreate(localID, title))
         return;
 
     PagePatchReq req;
     req.page_id = page.serverID;
     req.title = title;
     Outbox::of(m_store).pageUpdate(localID, req, Outbox::Unencodable::QueueNothing);
-    SyncEngine::syncQuietly(&m_engine);
-}
-
-bool LibraryRowEditor::retitleQueuedCreate(const QString &pageLocalID, const QString &title)
-{
-    // The create still waiting in the outbox was encoded with the old title; sent as it is, the
-    // service would keep that title and the next pull would bring it back over the rename. One that
-    // went out without an answer keeps the body it was sent with, by which its page is recognised
-    // on the service: the rename follows it as an update instead.
-    bool rewritten = false;
-    bool sentUnanswered = false;
-    m_store.changeOutsideRecords([&](StoreState &s) {
-        for (FNSyncOp &op : s.outbox) {
-            if (op.kind() != SyncOpKind::PageCreate ||
-                op.refLocalID != pageLocalID)
-                continue;
-            if (op.unanswered) {
-                sentUnanswered = true;
-                continue;
-            }
-            try {
-                PageCreateReq req = sharedJSONDecode<PageCreateReq>(op.payloadJSON.toUtf8());
-                req.title = title;
-                op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-                rewritten = true;
-            } catch (...) {
-                // An unreadable payload is left for the sync engine to judge.
-                rewritten = true;
-            }
-        }
-    });
-    m_store.scheduleSave();
-    return rewritten || !sentUnanswered;
 }
 
 void LibraryRowEditor::applyFolderIcon(const QString &icon, const QString &folderLocalID)
 {
     const QString chosen = icon.isEmpty() ? QString::fromUtf8(kFolderIcon) : icon;
-    const qsizetype index = m_store.indexOfFolder(folderLocalID);
-    if (index < 0)
-        return;
     // Only the icon changes, on the folder as it is now, and the request names its current id.
-    FNFolder folder = m_store.state().folders[size_t(index)];
-    folder.icon = chosen;
-    m_store.upsertFolder(folder);
-    m_store.scheduleSave();
-    pushFolderChange(folder, std::nullopt, chosen);
+    if (!m_store.editFolder(folderLocalID, [&](FNFolder &folder) { folder.icon = chosen; }))
+        return;
+    pushFolderChange(*m_store.folder(folderLocalID), std::nullopt, chosen);
 }
 
 void LibraryRowEditor::pushFolderChange(const FNFolder &folder, const std::optional<QString> &name,
@@ -143,5 +102,4 @@ void LibraryRowEditor::pushFolderChange(const FNFolder &folder, const std::optio
     req.name = name;
     req.icon = icon;
     Outbox::of(m_store).folderUpdate(folder, req);
-    SyncEngine::syncQuietly(&m_engine);
 }

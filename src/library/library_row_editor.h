@@ -49,9 +49,6 @@ Q_SIGNALS:
     void renamingChanged();
 
 private:
-    // False when the rename has to follow the page's create as an update of its own.
-    bool retitleQueuedCreate(const QString &pageLocalID, const QString &title);
-
     LocalStore &m_store;
     SyncEngine &m_engine;
     std::optional<QString> m_renamingFolderID;

@@ -310,6 +310,5 @@ void LibraryTree::togglePageExpanded(const FNPage &page)
 void LibraryTree::persistExpanded()
 {
     std::vector<QString> ids(m_expanded.begin(), m_expanded.end());
-    m_store.changeOutsideRecords([&](StoreState &s) { s.expandedRowIDs = std::move(ids); });
-    m_store.scheduleSave();
+    m_store.setExpandedRowIDs(std::move(ids));
 }

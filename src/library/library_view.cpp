@@ -366,14 +366,14 @@ void LibraryView::connectRows()
 
 std::optional<FNFolder> LibraryView::folderRecord(const QString &localID) const
 {
-    const qsizetype i = m_context.store->indexOfFolder(localID);
-    return i < 0 ? std::nullopt : std::optional(m_context.store->state().folders[size_t(i)]);
+    const FNFolder *folder = m_context.store->folder(localID);
+    return folder ? std::optional(*folder) : std::nullopt;
 }
 
 std::optional<FNPage> LibraryView::pageRecord(const QString &localID) const
 {
-    const qsizetype i = m_context.store->indexOfPage(localID);
-    return i < 0 ? std::nullopt : std::optional(m_context.store->state().pages[size_t(i)]);
+    const FNPage *page = m_context.store->page(localID);
+    return page ? std::optional(*page) : std::nullopt;
 }
 
 QModelIndex LibraryView::indexOfRow(const QString &rowID) const
@@ -538,9 +538,8 @@ void LibraryView::activateRow(const QModelIndex &index)
         return;
     const LocalStore &store = *m_context.store;
     if (row->kind == LibraryTree::Row::Kind::Folder) {
-        const qsizetype i = store.indexOfFolder(row->localID);
-        if (i >= 0)
-            m_tree->toggleFolderExpanded(FNFolder(store.state().folders[size_t(i)]));
+        if (const FNFolder *folder = store.folder(row->localID))
+            m_tree->toggleFolderExpanded(FNFolder(*folder));
     } else if (row->kind == LibraryTree::Row::Kind::Page) {
         selectPage(row->localID);
     }

@@ -5,6 +5,7 @@
 #include "api/session_store.h"
 #include "platform/secret_store.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "store/sync_engine.h"
 
 #include <QPointer>
@@ -30,21 +31,13 @@ void restoreLocally(const QPointer<LocalStore> &store, quint64 generation, qint6
 {
     if (!store || store->generation() != generation)
         return;
-    const qsizetype index = store->indexOfPageWithServerID(pageServerID);
-    if (index < 0)
+    const FNPage *page = store->pageWithServerID(pageServerID);
+    if (!page)
         return;
-    const FNPage &page = store->state().pages[size_t(index)];
-    const QString localID = page.localID;
-    const auto &outbox = store->state().outbox;
-    const auto queuedDelete = [&](const FNSyncOp &op) {
-        return op.kind() == SyncOpKind::PageDelete &&
-               op.refLocalID == localID;
-    };
-    if (std::any_of(outbox.begin(), outbox.end(), queuedDelete)) {
-        store->changeOutsideRecords([&](StoreState &s) { std::erase_if(s.outbox, queuedDelete); });
-        store->scheduleSave();
-    }
-    if (page.deletedAt)
+    const QString localID = page->localID;
+    const bool deleted = page->deletedAt.has_value();
+    Outbox::of(*store).dropPageDeletes(localID);
+    if (deleted)
         store->restorePage(localID);
 }
 

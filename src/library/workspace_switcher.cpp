@@ -43,8 +43,7 @@ void WorkspaceSwitcher::choose(qint64 serverID)
 
 void WorkspaceSwitcher::switchWorkspace(qint64 serverID)
 {
-    m_store.changeOutsideRecords([&](StoreState &s) { s.currentWorkspaceID = serverID; });
-    m_store.scheduleSave();
+    m_store.setCurrentWorkspaceID(serverID);
     Q_EMIT switched(serverID);
     m_refresher.refreshCurrentWorkspace();
 }

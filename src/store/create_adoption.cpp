@@ -38,13 +38,12 @@ std::optional<QString> sentCreateMatching(const LocalStore &store, const QString
 std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed,
                                             const QSet<QString> &taken)
 {
-    if (listed.id <= 0 || store.indexOfPageWithServerID(listed.id) >= 0)
+    if (listed.id <= 0 || store.pageWithServerID(listed.id))
         return std::nullopt;
     return sentCreateMatching<PageCreateReq>(
         store, QStringLiteral("page"), taken, [&](const PageCreateReq &req, const QString &localID) {
-            const qsizetype index = store.indexOfPage(localID);
-            return index >= 0 && store.state().pages[size_t(index)].serverID == 0 &&
-                   req.workspace_id == listed.workspaceID &&
+            const FNPage *page = store.page(localID);
+            return page && page->serverID == 0 && req.workspace_id == listed.workspaceID &&
                    req.parent_page_id.value_or(0) == listed.parentPageID && req.title == listed.title &&
                    req.position == listed.position;
         });
@@ -53,13 +52,12 @@ std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const Liste
 std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed,
                                               const QSet<QString> &taken)
 {
-    if (listed.id <= 0 || store.indexOfFolderWithServerID(listed.id) >= 0)
+    if (listed.id <= 0 || store.folderWithServerID(listed.id))
         return std::nullopt;
     return sentCreateMatching<FolderCreateReq>(
         store, QStringLiteral("folder"), taken, [&](const FolderCreateReq &req, const QString &localID) {
-            const qsizetype index = store.indexOfFolder(localID);
-            return index >= 0 && store.state().folders[size_t(index)].serverID == 0 &&
-                   req.workspace_id == listed.workspaceID &&
+            const FNFolder *folder = store.folder(localID);
+            return folder && folder->serverID == 0 && req.workspace_id == listed.workspaceID &&
                    req.parent_folder_id.value_or(0) == listed.parentFolderID && req.name == listed.name;
         });
 }
@@ -100,12 +98,9 @@ QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<List
 
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)
 {
-    const qsizetype index = store.indexOfPage(pageLocalID);
-    if (index < 0)
+    if (!store.editPage(
+            pageLocalID, [&](FNPage &page) { page.serverID = serverID; }, LocalStore::Stamp::Keep))
         return;
-    FNPage page = store.state().pages[size_t(index)];
-    page.serverID = serverID;
-    store.upsertPage(page);
     std::vector<FNBlock> waiting;
     for (const FNBlock &block : store.state().blocks) {
         if (block.pageLocalID == pageLocalID && block.pageServerID == 0)
@@ -115,16 +110,9 @@ void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 ser
         block.pageServerID = serverID;
         store.upsertBlock(block);
     }
-    store.scheduleSave();
 }
 
 void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID)
 {
-    const qsizetype index = store.indexOfFolder(folderLocalID);
-    if (index < 0)
-        return;
-    FNFolder folder = store.state().folders[size_t(index)];
-    folder.serverID = serverID;
-    store.upsertFolder(folder);
-    store.scheduleSave();
+    store.editFolder(folderLocalID, [&](FNFolder &folder) { folder.serverID = serverID; });
 }

@@ -149,10 +149,11 @@ public:
         }
     }
 
-    void appended()
+    void appended() { appended(qsizetype(m_list.size()) - 1); }
+    void appended(qsizetype at)
     {
         if (m_built)
-            addRecord(qsizetype(m_list.size()) - 1);
+            addRecord(at);
     }
 
 private:
@@ -388,6 +389,46 @@ void LocalStore::setWorkspaces(std::vector<FNWorkspace> workspaces)
     m_state.workspaces = std::move(workspaces);
     m_state.currentWorkspaceID = currentWorkspaceServerID();
     Q_EMIT stateChanged();
+    scheduleSave();
+}
+
+void LocalStore::setCurrentWorkspaceID(qint64 serverID)
+{
+    changeOutsideRecords([&](StoreState &s) { s.currentWorkspaceID = serverID; });
+    scheduleSave();
+}
+
+void LocalStore::setCursorServerTs(qint64 serverTs)
+{
+    changeOutsideRecords([&](StoreState &s) { s.cursorServerTs = serverTs; });
+    scheduleSave();
+}
+
+void LocalStore::setPageStatuses(QMap<QString, FNPageStatus> statuses)
+{
+    changeOutsideRecords([&](StoreState &s) { s.pageStatuses = std::move(statuses); });
+    scheduleSave();
+}
+
+void LocalStore::setExpandedRowIDs(std::vector<QString> ids)
+{
+    changeOutsideRecords([&](StoreState &s) { s.expandedRowIDs = std::move(ids); });
+    scheduleSave();
+}
+
+void LocalStore::recordChanged(const FNFolder &folder)
+{
+    Q_EMIT folderChanged(folder.localID);
+}
+
+void LocalStore::recordChanged(const FNPage &page)
+{
+    Q_EMIT pageChanged(page.localID);
+}
+
+void LocalStore::recordChanged(const FNBlock &block)
+{
+    Q_EMIT blockChanged(block.localID);
 }
 
 template <typename T>
@@ -399,10 +440,15 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
         index.replaced(at, before);
+        // Matched by its server id, the record took another local id: its old views must let go.
+        if (before.localID != record.localID)
+            recordChanged(before);
     } else {
         list.push_back(record);
         index.appended();
     }
+    scheduleSave();
+    recordChanged(record);
     Q_EMIT stateChanged();
 }
 
@@ -422,12 +468,85 @@ void LocalStore::upsertBlock(const FNBlock &block)
 }
 
 template <typename T>
+bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+                      const std::function<void(T &)> &edit, bool stamp)
+{
+    const qsizetype at = index.withLocalID(localID);
+    if (at < 0)
+        return false;
+    T record = list[size_t(at)];
+    edit(record);
+    if (stamp)
+        record.updatedAt = m_now();
+    const T before = std::exchange(list[size_t(at)], std::move(record));
+    index.replaced(at, before);
+    scheduleSave();
+    if (before.localID != localID)
+        recordChanged(before);
+    recordChanged(list[size_t(at)]);
+    Q_EMIT stateChanged();
+    return true;
+}
+
+bool LocalStore::editFolder(const QString &localID, const std::function<void(FNFolder &)> &edit)
+{
+    return this->edit(m_state.folders, *m_folderIndex, localID, edit, false);
+}
+
+bool LocalStore::editPage(const QString &localID, const std::function<void(FNPage &)> &edit, Stamp stamp)
+{
+    return this->edit(m_state.pages, *m_pageIndex, localID, edit, stamp == Stamp::Edited);
+}
+
+bool LocalStore::editBlock(const QString &localID, const std::function<void(FNBlock &)> &edit, Stamp stamp)
+{
+    return this->edit(m_state.blocks, *m_blockIndex, localID, edit, stamp == Stamp::Edited);
+}
+
+void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
+{
+    if (edited.empty())
+        return;
+    if (edited.size() == 1) {
+        if (indexOfBlock(edited.front().localID) >= 0)
+            upsertBlock(edited.front());
+        return;
+    }
+    std::vector<qsizetype> at;
+    at.reserve(edited.size());
+    for (const FNBlock &block : edited)
+        at.push_back(indexOfBlock(block.localID));
+    change([&](StoreState &state) {
+        for (size_t i = 0; i < edited.size(); ++i) {
+            if (at[i] >= 0)
+                state.blocks[size_t(at[i])] = edited[i];
+        }
+    });
+    scheduleSave();
+}
+
+void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
+{
+    if (blocks.empty())
+        return;
+    // Fresh ids no local block carries: the upsert rule appends each, so one change appends them
+    // all, and no open row has anything to re-read.
+    m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
+    for (size_t i = 0; i < blocks.size(); ++i)
+        m_blockIndex->appended(qsizetype(m_state.blocks.size() - blocks.size() + i));
+    scheduleSave();
+    Q_EMIT stateChanged();
+}
+
+template <typename T>
 void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
                               std::optional<QDateTime> when)
 {
     const qsizetype at = index.withLocalID(localID);
-    if (at >= 0)
+    if (at >= 0) {
         list[size_t(at)].deletedAt = std::move(when);
+        recordChanged(list[size_t(at)]);
+    }
     Q_EMIT stateChanged();
     scheduleSave();
 }
@@ -455,6 +574,46 @@ void LocalStore::restoreFolder(const QString &localID)
 void LocalStore::restorePage(const QString &localID)
 {
     setDeletedAt(m_state.pages, *m_pageIndex, localID, std::nullopt);
+}
+
+namespace {
+
+template <typename T>
+const T *at(const std::vector<T> &list, qsizetype index)
+{
+    return index < 0 ? nullptr : &list[size_t(index)];
+}
+
+} // namespace
+
+const FNFolder *LocalStore::folder(const QString &localID) const
+{
+    return at(m_state.folders, indexOfFolder(localID));
+}
+
+const FNPage *LocalStore::page(const QString &localID) const
+{
+    return at(m_state.pages, indexOfPage(localID));
+}
+
+const FNBlock *LocalStore::block(const QString &localID) const
+{
+    return at(m_state.blocks, indexOfBlock(localID));
+}
+
+const FNFolder *LocalStore::folderWithServerID(qint64 serverID) const
+{
+    return at(m_state.folders, indexOfFolderWithServerID(serverID));
+}
+
+const FNPage *LocalStore::pageWithServerID(qint64 serverID) const
+{
+    return at(m_state.pages, indexOfPageWithServerID(serverID));
+}
+
+const FNBlock *LocalStore::blockWithServerID(qint64 serverID) const
+{
+    return at(m_state.blocks, indexOfBlockWithServerID(serverID));
 }
 
 qsizetype LocalStore::indexOfFolder(const QString &localID) const
@@ -534,6 +693,7 @@ void LocalStore::reset()
     ++m_generation;
     m_state = StoreState{};
     indexesStale();
+    Q_EMIT recordsChanged();
     Q_EMIT stateChanged();
     // Blocked, the file still holds records that are nowhere else.
     if (!isSaveBlocked())

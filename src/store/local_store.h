@@ -13,9 +13,10 @@
 #include <utility>
 #include <vector>
 
-// The one local data set of the process and its file "state.json". Views read `state()` and
-// re-render on `stateChanged`; users change it through the operations or `change`, then call
-// `scheduleSave`. Everything runs on the main thread.
+// The one local data set of the process and its file "state.json". Records are read and changed
+// by id; every change through the operations below schedules its own save and says what changed:
+// `blockChanged` and its siblings for one record, `stateChanged` for anything. Listings iterate
+// `state()` read-only. Everything runs on the main thread.
 class LocalStore : public QObject
 {
     Q_OBJECT
@@ -40,13 +41,15 @@ public:
     QString url() const { return m_url; }
     const StoreState &state() const { return m_state; }
 
-    // Edits the state in place and tells the observers once. Record edits made this way cost a
-    // rebuild of the id indexes at the next lookup, so loops over many records use the upserts.
+    // Edits the state in place and tells the observers once, saving nothing: for the store's own
+    // bulk work and for tests setting a state up. Records edited this way cost a rebuild of the id
+    // indexes at the next lookup, and the per-record views re-read on `recordsChanged`.
     template <typename Edit>
     void change(Edit &&edit)
     {
         std::forward<Edit>(edit)(m_state);
         indexesStale();
+        Q_EMIT recordsChanged();
         Q_EMIT stateChanged();
     }
 
@@ -59,11 +62,35 @@ public:
         Q_EMIT stateChanged();
     }
 
+    // The first record with the id (soft-deleted ones included), or null. Valid until the next
+    // change of the state.
+    const FNFolder *folder(const QString &localID) const;
+    const FNPage *page(const QString &localID) const;
+    const FNBlock *block(const QString &localID) const;
+    // The same by the service's id; null for 0.
+    const FNFolder *folderWithServerID(qint64 serverID) const;
+    const FNPage *pageWithServerID(qint64 serverID) const;
+    const FNBlock *blockWithServerID(qint64 serverID) const;
+
+    // Whether an edit is a change by the user, which stamps the record's `updatedAt`, or a filing
+    // (a move, an id learnt) that leaves it.
+    enum class Stamp { Edited, Keep };
+    // Apply `edit` to the record with the id, then save and tell; false, doing nothing, when there
+    // is none. Folders carry no stamp of their own.
+    bool editFolder(const QString &localID, const std::function<void(FNFolder &)> &edit);
+    bool editPage(const QString &localID, const std::function<void(FNPage &)> &edit,
+                  Stamp stamp = Stamp::Edited);
+    bool editBlock(const QString &localID, const std::function<void(FNBlock &)> &edit,
+                   Stamp stamp = Stamp::Edited);
+    // Stores each block over the record with its local id (one that has none is skipped) in one
+    // change: a renumbering of a long page tells the open rows once, not once per block.
+    void replaceBlocks(const std::vector<FNBlock> &edited);
+
     qint64 currentWorkspaceServerID() const;
     void setWorkspaces(std::vector<FNWorkspace> workspaces);
 
     // Replace the first record with the same localID, else the first with the same nonzero
-    // serverID, else append. No save is scheduled.
+    // serverID, else append; then save and tell.
     void upsertFolder(const FNFolder &folder);
     void upsertPage(const FNPage &page);
     void upsertBlock(const FNBlock &block);
@@ -76,18 +103,13 @@ public:
     void restoreFolder(const QString &localID);
     void restorePage(const QString &localID);
 
-    // Positions in the state's lists of the first record with the id (soft-deleted included);
-    // -1 when none. Valid until the next change.
-    qsizetype indexOfFolder(const QString &localID) const;
-    qsizetype indexOfPage(const QString &localID) const;
-    qsizetype indexOfBlock(const QString &localID) const;
-    qsizetype indexOfFolderWithServerID(qint64 serverID) const;
-    qsizetype indexOfPageWithServerID(qint64 serverID) const;
-    qsizetype indexOfBlockWithServerID(qint64 serverID) const;
+    // Blocks fresh from the service, whose ids no local record carries, appended in one change.
+    void appendBlocks(const std::vector<FNBlock> &blocks);
+    void setCurrentWorkspaceID(qint64 serverID);
+    void setCursorServerTs(qint64 serverTs);
+    void setPageStatuses(QMap<QString, FNPageStatus> statuses);
+    void setExpandedRowIDs(std::vector<QString> ids);
 
-    // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
-    // waiting (several such writes queued with no event between them are written once).
-    void scheduleSave();
     // Empties the state and deletes the file (kept while saves are blocked); a pending save still
     // writes (the empty state).
     void reset();
@@ -110,8 +132,30 @@ public:
 
 Q_SIGNALS:
     void stateChanged();
+    void folderChanged(const QString &localID);
+    void pageChanged(const QString &localID);
+    void blockChanged(const QString &localID);
+    // Any record may have changed at once (a bulk edit, a reset).
+    void recordsChanged();
 
 private:
+    // The store's own writers and the tests of the store itself arm saves directly.
+    friend class Outbox;
+    friend class SyncEngine;
+    friend struct LocalStoreTesting;
+
+    // Positions in the state's lists of the first record with the id (soft-deleted included);
+    // -1 when none. Valid until the next change.
+    qsizetype indexOfFolder(const QString &localID) const;
+    qsizetype indexOfPage(const QString &localID) const;
+    qsizetype indexOfBlock(const QString &localID) const;
+    qsizetype indexOfFolderWithServerID(qint64 serverID) const;
+    qsizetype indexOfPageWithServerID(qint64 serverID) const;
+    qsizetype indexOfBlockWithServerID(qint64 serverID) const;
+
+    // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
+    // waiting (several such writes queued with no event between them are written once).
+    void scheduleSave();
     template <typename T>
     class RecordIndex;
 
@@ -124,6 +168,12 @@ private:
     void indexesStale();
     template <typename T>
     void upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record);
+    template <typename T>
+    bool edit(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+              const std::function<void(T &)> &edit, bool stamp);
+    void recordChanged(const FNFolder &folder);
+    void recordChanged(const FNPage &page);
+    void recordChanged(const FNBlock &block);
     template <typename T>
     void setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
                       std::optional<QDateTime> when);

@@ -6,6 +6,8 @@
 #include "platform/utf8.h"
 #include "store/local_store.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kPage = QStringLiteral("page");
@@ -44,7 +46,8 @@ Outbox &Outbox::of(LocalStore &store)
 }
 
 FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString &refLocalID,
-                        const QString &payload, const QDateTime &createdAt)
+                        const QString &payload, const QDateTime &createdAt,
+                        std::chrono::milliseconds sendAfter)
 {
     FNSyncOp operation;
     operation.entity = entity;
@@ -53,9 +56,119 @@ FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString 
     operation.payloadJSON = payload;
     operation.createdAt = createdAt;
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(operation); });
-    m_store.scheduleSave();
-    Q_EMIT queued(operation);
+    save();
+    Q_EMIT queued(operation, sendAfter);
     return operation;
+}
+
+void Outbox::save()
+{
+    m_store.scheduleSave();
+}
+
+QSet<QString> Outbox::queuedRecords(SyncOpKind kind) const
+{
+    QSet<QString> ids;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() == kind)
+            ids.insert(op.refLocalID);
+    }
+    return ids;
+}
+
+bool Outbox::isQueued(SyncOpKind kind, const QString &refLocalID) const
+{
+    const auto &outbox = m_store.state().outbox;
+    return std::any_of(outbox.begin(), outbox.end(),
+                       [&](const FNSyncOp &op) { return op.kind() == kind && op.refLocalID == refLocalID; });
+}
+
+QHash<QString, qint64> Outbox::queuedPageMoves() const
+{
+    QHash<QString, qint64> moves;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() != SyncOpKind::PageMove)
+            continue;
+        try {
+            moves.insert(op.refLocalID,
+                         sharedJSONDecode<FolderMovePageReq>(op.payloadJSON.toUtf8()).folder_id.value_or(0));
+        } catch (const DecodeError &) {
+        }
+    }
+    return moves;
+}
+
+std::optional<FNSyncOp> Outbox::find(const QString &opLocalID) const
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto it =
+        std::find_if(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) { return o.localID == opLocalID; });
+    if (it == outbox.end())
+        return std::nullopt;
+    return *it;
+}
+
+bool Outbox::drop(const QString &opLocalID)
+{
+    if (!find(opLocalID))
+        return false;
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        std::erase_if(s.outbox, [&](const FNSyncOp &o) { return o.localID == opLocalID; });
+    });
+    save();
+    return true;
+}
+
+bool Outbox::dropPageDeletes(const QString &pageLocalID)
+{
+    const auto queuedDelete = [&](const FNSyncOp &op) {
+        return op.kind() == SyncOpKind::PageDelete && op.refLocalID == pageLocalID;
+    };
+    if (!isQueued(SyncOpKind::PageDelete, pageLocalID))
+        return false;
+    m_store.changeOutsideRecords([&](StoreState &s) { std::erase_if(s.outbox, queuedDelete); });
+    save();
+    return true;
+}
+
+bool Outbox::replace(const FNSyncOp &op)
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto it = std::find_if(outbox.begin(), outbox.end(),
+                                 [&](const FNSyncOp &o) { return o.localID == op.localID; });
+    if (it == outbox.end())
+        return false;
+    const size_t index = size_t(std::distance(outbox.begin(), it));
+    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[index] = op; });
+    save();
+    return true;
+}
+
+bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
+{
+    bool rewritten = false;
+    bool sentUnanswered = false;
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        for (FNSyncOp &op : s.outbox) {
+            if (op.kind() != SyncOpKind::PageCreate || op.refLocalID != pageLocalID)
+                continue;
+            if (op.unanswered) {
+                sentUnanswered = true;
+                continue;
+            }
+            try {
+                PageCreateReq req = sharedJSONDecode<PageCreateReq>(op.payloadJSON.toUtf8());
+                req.title = title;
+                op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+                rewritten = true;
+            } catch (...) {
+                // An unreadable payload is left for the sync engine to judge.
+                rewritten = true;
+            }
+        }
+    });
+    save();
+    return rewritten || !sentUnanswered;
 }
 
 std::optional<FNSyncOp> Outbox::pageCreate(const QString &pageLocalID, const PageCreateReq &req)
@@ -72,13 +185,15 @@ std::optional<FNSyncOp> Outbox::pageUpdate(const QString &pageLocalID, const Pag
     return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject), createdAt);
 }
 
-std::optional<FNSyncOp> Outbox::pageDelete(const QString &pageLocalID, qint64 pageServerID)
+std::optional<FNSyncOp> Outbox::pageDelete(const QString &pageLocalID, qint64 pageServerID,
+                                           std::chrono::milliseconds sendAfter)
 {
     JsonWriter w;
     w.startObject();
     w.field("page_id", pageServerID);
     w.endObject();
-    return append(kPage, QStringLiteral("delete"), pageLocalID, QString::fromUtf8(w.bytes()));
+    return append(kPage, QStringLiteral("delete"), pageLocalID, QString::fromUtf8(w.bytes()),
+                  QDateTime::currentDateTimeUtc(), sendAfter);
 }
 
 std::optional<FNSyncOp> Outbox::pageMove(const QString &pageLocalID, const FolderMovePageReq &req)

@@ -8,15 +8,18 @@
 #include "store/fn_sync_op.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 
+#include <chrono>
 #include <optional>
 
 class LocalStore;
 
-// The one way operations get into a store's outbox. Each call encodes the request, appends the
-// operation, schedules a save and returns what it queued (nothing when the request could not be
-// encoded and an empty body would be wrong).
+// The one writer of a store's outbox. Each queuing call encodes the request, appends the
+// operation, schedules a save, announces it and returns what it queued (nothing when the request
+// could not be encoded and an empty body would be wrong). The other edits save as well.
 class Outbox : public QObject
 {
     Q_OBJECT
@@ -29,9 +32,11 @@ public:
 
     // An unencodable create still goes out as "{}": the push fills the page in from its record.
     std::optional<FNSyncOp> pageCreate(const QString &pageLocalID, const PageCreateReq &req);
-    std::optional<FNSyncOp> pageUpdate(const QString &pageLocalID, const PagePatchReq &req, Unencodable ifUnencodable,
+    std::optional<FNSyncOp> pageUpdate(const QString &pageLocalID, const PagePatchReq &req,
+                                       Unencodable ifUnencodable,
                                        const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
-    std::optional<FNSyncOp> pageDelete(const QString &pageLocalID, qint64 pageServerID);
+    std::optional<FNSyncOp> pageDelete(const QString &pageLocalID, qint64 pageServerID,
+                                       std::chrono::milliseconds sendAfter = {});
     std::optional<FNSyncOp> pageMove(const QString &pageLocalID, const FolderMovePageReq &req);
     std::optional<FNSyncOp> blocksUpsert(const QString &pageLocalID, const BlocksUpsertReq &req,
                                          const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
@@ -46,14 +51,36 @@ public:
     // Into `folderServerID`; 0 is the top level.
     std::optional<FNSyncOp> pageMove(const FNPage &page, qint64 folderServerID);
 
+    // The local ids of the records with an operation of `kind` waiting.
+    QSet<QString> queuedRecords(SyncOpKind kind) const;
+    bool isQueued(SyncOpKind kind, const QString &refLocalID) const;
+    // Per page, the folder (0: the top level) its newest queued move goes to.
+    QHash<QString, qint64> queuedPageMoves() const;
+    // The operation as it waits now; none once it has left.
+    std::optional<FNSyncOp> find(const QString &opLocalID) const;
+
+    // Takes the operation out; false when it was not queued.
+    bool drop(const QString &opLocalID);
+    // Takes out the page's queued deletes; false when there was none.
+    bool dropPageDeletes(const QString &pageLocalID);
+    // Puts `op` in place of the queued operation with its local id; false when it has gone.
+    bool replace(const FNSyncOp &op);
+    // Writes the title into the page's queued creates, so one sent later carries it. A create that
+    // went out unanswered keeps the body it was sent with, by which the service's copy is known:
+    // false then, and the rename has to follow as an update.
+    bool retitlePageCreate(const QString &pageLocalID, const QString &title);
+
 Q_SIGNALS:
-    void queued(const FNSyncOp &op);
+    // A new operation; `sendAfter` is how long its sending may wait (an undo window).
+    void queued(const FNSyncOp &op, std::chrono::milliseconds sendAfter);
 
 private:
     explicit Outbox(LocalStore &store);
 
-    FNSyncOp append(const QString &entity, const QString &op, const QString &refLocalID, const QString &payload,
-                    const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+    FNSyncOp append(const QString &entity, const QString &op, const QString &refLocalID,
+                    const QString &payload, const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
+                    std::chrono::milliseconds sendAfter = {});
+    void save();
 
     LocalStore &m_store;
 };

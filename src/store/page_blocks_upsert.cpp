@@ -9,8 +9,8 @@
 
 std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID)
 {
-    const qsizetype index = store.indexOfPage(pageLocalID);
-    if (index < 0 || store.state().pages[size_t(index)].serverID == 0)
+    const FNPage *page = store.page(pageLocalID);
+    if (!page || page->serverID == 0)
         return std::nullopt;
     std::vector<FNBlock> blocks;
     for (const FNBlock &b : store.state().blocks) {
@@ -24,7 +24,7 @@ std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const
         serverIDs.insert(b.localID, b.serverID);
 
     BlocksUpsertReq req;
-    req.page_id = store.state().pages[size_t(index)].serverID;
+    req.page_id = page->serverID;
     for (const FNBlock &b : blocks) {
         qint64 parentID = b.parentBlockServerID;
         if (!b.parentBlockLocalID.isEmpty()) {

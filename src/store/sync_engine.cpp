@@ -114,6 +114,24 @@ SyncEngine::SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent)
 {
     m_pause.setSingleShot(true);
     connect(&m_pause, &QTimer::timeout, this, &SyncEngine::wakeLoop);
+    m_queuedCycle.setSingleShot(true);
+    connect(&m_queuedCycle, &QTimer::timeout, this, &SyncEngine::runQueuedCycle);
+    connect(&Outbox::of(store), &Outbox::queued, this,
+            [this](const FNSyncOp &, std::chrono::milliseconds sendAfter) { onQueued(sendAfter); });
+}
+
+void SyncEngine::onQueued(std::chrono::milliseconds sendAfter)
+{
+    const auto delay = std::max(m_queueDelay, sendAfter);
+    if (m_queuedCycle.isActive() && m_queuedCycle.remainingTimeAsDuration() <= delay)
+        return;
+    m_queuedCycle.start(delay);
+}
+
+void SyncEngine::runQueuedCycle()
+{
+    if (!m_draining)
+        syncQuietly(this);
 }
 
 SyncEngine::~SyncEngine()
@@ -269,8 +287,8 @@ QCoro::Task<> SyncEngine::syncNow()
 std::optional<size_t> SyncEngine::queuedIndex(const QString &opLocalID) const
 {
     const auto &outbox = m_store.state().outbox;
-    const auto it = std::find_if(outbox.begin(), outbox.end(),
-                                 [&](const FNSyncOp &o) { return o.localID == opLocalID; });
+    const auto it =
+        std::find_if(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) { return o.localID == opLocalID; });
     if (it == outbox.end())
         return std::nullopt;
     return size_t(std::distance(outbox.begin(), it));
@@ -301,8 +319,8 @@ QCoro::Task<> SyncEngine::push(QString token)
     }
     std::vector<FNSyncOp> due;
     for (const auto &op : ops) {
-        const bool superseded = op.kind() == SyncOpKind::BlockUpsert &&
-                                newestUpsert[op.refLocalID] != op.localID;
+        const bool superseded =
+            op.kind() == SyncOpKind::BlockUpsert && newestUpsert[op.refLocalID] != op.localID;
         if (superseded) {
             removeFromOutbox(op.localID);
             m_store.scheduleSave();
@@ -437,13 +455,14 @@ void SyncEngine::keepSentCreate(const FNSyncOp &sent)
     m_store.changeOutsideRecords([&](StoreState &s) { s.outbox[*index].payloadJSON = sent.payloadJSON; });
     m_store.scheduleSave();
     if (patch) {
-        Outbox::of(m_store).pageUpdate(queued.refLocalID, *patch, Outbox::Unencodable::QueueNothing,
-                                       std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1)));
+        Outbox::of(m_store).pageUpdate(
+            queued.refLocalID, *patch, Outbox::Unencodable::QueueNothing,
+            std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1)));
     }
 }
 
 std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
-                                                   bool beforeID) const
+                                                       bool beforeID) const
 {
     const auto pageIdx = m_store.indexOfPage(queued.refLocalID);
     if (pageIdx < 0)
@@ -705,8 +724,8 @@ std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &o
 {
     std::vector<ListedPage> pages;
     for (const SyncOpDTO &op : ops) {
-        if (op.entity_type != QLatin1String("page") || op.op == QLatin1String("delete") || op.entity_id <= 0 ||
-            m_store.indexOfPageWithServerID(op.entity_id) >= 0)
+        if (op.entity_type != QLatin1String("page") || op.op == QLatin1String("delete") ||
+            op.entity_id <= 0 || m_store.indexOfPageWithServerID(op.entity_id) >= 0)
             continue;
         const JSONObject p = op.payload.value_or(JSONObject{});
         pages.push_back({op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
@@ -743,13 +762,13 @@ void SyncEngine::apply(const SyncOpDTO &op)
             FNPage page = m_store.state().pages[size_t(idx)];
             page.deletedAt = now();
             m_store.upsertPage(page);
-            m_store.scheduleSave();
             return;
         }
         qsizetype at = idx;
         if (at < 0) {
             // The echo of this device's create whose reply was lost.
-            if (const auto adopted = m_pageAdoptions.constFind(op.entity_id); adopted != m_pageAdoptions.cend()) {
+            if (const auto adopted = m_pageAdoptions.constFind(op.entity_id);
+                adopted != m_pageAdoptions.cend()) {
                 adoptPageServerID(m_store, *adopted, op.entity_id);
                 at = m_store.indexOfPage(*adopted);
             }
@@ -778,7 +797,6 @@ void SyncEngine::apply(const SyncOpDTO &op)
         }
         page.updatedAt = t;
         m_store.upsertPage(page);
-        m_store.scheduleSave();
         return;
     }
 
@@ -791,7 +809,6 @@ void SyncEngine::apply(const SyncOpDTO &op)
         FNBlock block = m_store.state().blocks[size_t(idx)];
         block.deletedAt = now();
         m_store.upsertBlock(block);
-        m_store.scheduleSave();
         return;
     }
     if (idx >= 0) {
@@ -814,7 +831,6 @@ void SyncEngine::apply(const SyncOpDTO &op)
             block.parentBlockServerID = intOr(p, "parent_block_id", 0);
         block.updatedAt = now();
         m_store.upsertBlock(block);
-        m_store.scheduleSave();
         m_agreedVersion.insert(block.localID, block.updatedAt);
         return;
     }
@@ -843,7 +859,6 @@ void SyncEngine::apply(const SyncOpDTO &op)
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
     m_store.upsertBlock(block);
-    m_store.scheduleSave();
 }
 
 bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
@@ -884,7 +899,6 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
         return;
     block.serverID = serverID;
     m_store.upsertBlock(block);
-    m_store.scheduleSave();
 }
 
 void SyncEngine::retryDeferredBlocks()

@@ -64,8 +64,10 @@ public:
     // The JSON text of a pulled payload's "content", or "{}".
     static QString contentJSON(const JSONObject &payload);
 
-    // Tests: the pause between cycles and the time source of retry times.
+    // Tests: the pause between cycles, the wait between a new operation and its cycle, and the time
+    // source of retry times.
     void setTickInterval(std::chrono::milliseconds interval) { m_tickInterval = interval; }
+    void setQueueDelay(std::chrono::milliseconds delay) { m_queueDelay = delay; }
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
 
 Q_SIGNALS:
@@ -81,6 +83,10 @@ private:
 
     struct Pause;
     QCoro::Task<> tickLoop(quint64 loopId);
+    // A new operation gets a cycle soon: one for a burst, none while a cycle runs (its push, or the
+    // next tick, takes it).
+    void onQueued(std::chrono::milliseconds sendAfter);
+    void runQueuedCycle();
     // Resumes the loop paused between cycles, at once and on this stack.
     void wakeLoop();
     QCoro::Task<> push(QString token);
@@ -145,6 +151,8 @@ private:
     QHash<qint64, QString> m_pageAdoptions;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
+    QTimer m_queuedCycle;
+    std::chrono::milliseconds m_queueDelay{0};
     std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;
     std::function<QDateTime()> m_now;

@@ -13,17 +13,11 @@ namespace {
 const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
 const QString kPageNotOnServer = QStringLiteral("Page not yet on server");
 
-const FNFolder *folderOf(const LocalStore &store, const QString &localID)
-{
-    const qsizetype index = store.indexOfFolder(localID);
-    return index < 0 ? nullptr : &store.state().folders[size_t(index)];
-}
-
 } // namespace
 
 QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
 {
-    const FNFolder *folder = folderOf(m_store, op.refLocalID);
+    const FNFolder *folder = m_store.folder(op.refLocalID);
     if (!folder)
         co_return; // gone from the data set: nothing left to tell the service
 
@@ -55,7 +49,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
         const FolderResp reply = co_await ServiceEndpoints::createFolder(token, req, cancelToken());
         // Only the id is written, into the folder as it stands now: a rename made meanwhile has its
         // own queued update.
-        const FNFolder *now = folderOf(m_store, op.refLocalID);
+        const FNFolder *now = m_store.folder(op.refLocalID);
         if (now && now->serverID == 0)
             adoptFolderServerID(m_store, op.refLocalID, reply.folder.id);
         co_return;

@@ -54,8 +54,7 @@ QByteArray deepContent(const QByteArray &text, int levels)
 
 const FNBlock *blockWithServerID(LocalStore &store, qint64 id)
 {
-    const qsizetype i = store.indexOfBlockWithServerID(id);
-    return i < 0 ? nullptr : &store.state().blocks[size_t(i)];
+    return store.blockWithServerID(id);
 }
 
 // A state file holding only cursor 77, with `extra` as one more top-level member.

@@ -94,7 +94,6 @@ FNPage TestLogout::queuePage(const QString &title)
     page.workspaceServerID = m_account.workspaceId;
     page.title = title;
     m_app->queuePageCreate(page);
-    m_app->store.scheduleSave();
     return page;
 }
 

@@ -720,8 +720,7 @@ void TestMainView::newPageOpensReadyForItsTitle()
     QCOMPARE(editor->titleField()->textCursor().selectedText(), title);
     // What is typed replaces the title.
     QTest::keyClicks(QApplication::focusWidget(), "Roadmap");
-    QCOMPARE(m_app->store.state().pages[size_t(m_app->store.indexOfPage(editor->pageLocalID()))].title,
-             QStringLiteral("Roadmap"));
+    QCOMPARE(m_app->store.page(editor->pageLocalID())->title, QStringLiteral("Roadmap"));
 }
 
 QTEST_MAIN(TestMainView)

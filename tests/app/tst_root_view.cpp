@@ -217,7 +217,7 @@ void TestRootView::expiryOnPullEndsSession()
     QTRY_COMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::main));
     QVERIFY(m_app->engine.isRunning());
     QCOMPARE(m_app->session.userID(), std::optional<qint64>(account.userId));
-    QVERIFY(m_app->store.indexOfPage(m_app->store.state().pages.front().localID) >= 0);
+    QVERIFY(m_app->store.page(m_app->store.state().pages.front().localID) != nullptr);
     QCOMPARE(m_app->store.state().pages.front().title, QStringLiteral("Kept through expiry"));
 }
 
@@ -322,7 +322,7 @@ void TestRootView::signingInPicksOwnerData()
         QVERIFY(m_service->requestsTo(PagesPath).isEmpty());
         QCOMPARE(m_service->requestsTo(SyncPath).constFirst().body, QByteArray(R"({"since_ts":0})"));
     } else {
-        QVERIFY(m_app->store.indexOfPage(page.localID) >= 0);
+        QVERIFY(m_app->store.page(page.localID) != nullptr);
         QCOMPARE(m_service->requestsTo(PagesPath).size(), 1);
     }
     QCOMPARE(m_app->settings.integer(OwnerKey), std::optional<qint64>(ann.userId));

@@ -39,11 +39,10 @@ const QString kClipboardAtStart = QStringLiteral("from before");
 // The text of a block as the store holds it.
 QString storedText(const LocalStore &store, const QString &localID)
 {
-    const qsizetype at = store.indexOfBlock(localID);
-    if (at < 0)
+    const FNBlock *block = store.block(localID);
+    if (!block)
         return QStringLiteral("<no block>");
-    return BlockContent::readString(BlockContent::decode(store.state().blocks[size_t(at)].contentJSON),
-                                    QStringLiteral("text"));
+    return BlockContent::readString(BlockContent::decode(block->contentJSON), QStringLiteral("text"));
 }
 
 // Pixels of the destructive red (rather than the black, grey or blue of the other items).
@@ -534,7 +533,7 @@ void TestWindowCommands::destructiveDialogsDefaultToCancel()
     QVERIFY(m_app->session.token());
     QVERIFY(!mainView()->isLoggingOut());
     for (const QString &id : std::as_const(m_blockIDs))
-        QVERIFY(!m_app->store.state().blocks[size_t(m_app->store.indexOfBlock(id))].deletedAt);
+        QVERIFY(!m_app->store.block(id)->deletedAt);
 }
 
 void TestWindowCommands::returnSubmitsTheSignInForm_data()

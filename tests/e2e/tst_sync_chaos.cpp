@@ -79,7 +79,7 @@ void TestSyncChaos::checksCatchWhatWentWrong_data()
     QTest::newRow("a device misses the other's folder") << Damage([=](ChaosRun &run) {
         const qint64 made = firstLive(run.store(0).state().folders)->serverID;
         LocalStore &other = run.store(1);
-        other.markFolderDeleted(other.state().folders[size_t(other.indexOfFolderWithServerID(made))].localID);
+        other.markFolderDeleted(other.folderWithServerID(made)->localID);
     }) << 1 << 0;
 }
 

@@ -105,17 +105,14 @@ public:
 
     JSONObject storedContent(const QString &localID) const
     {
-        const qsizetype at = m_store->indexOfBlock(localID);
-        return at < 0 ? JSONObject{} : BlockContent::decode(m_store->state().blocks[size_t(at)].contentJSON);
+        const FNBlock *block = m_store->block(localID);
+        return block ? BlockContent::decode(block->contentJSON) : JSONObject{};
     }
     QString storedText(const QString &localID) const
     {
         return BlockContent::readString(storedContent(localID), QStringLiteral("text"));
     }
-    FNBlock stored(const QString &localID) const
-    {
-        return m_store->state().blocks[size_t(m_store->indexOfBlock(localID))];
-    }
+    FNBlock stored(const QString &localID) const { return *m_store->block(localID); }
 
     // What another device's edit looks like when a pull lays it over the local block.
     void pullText(const QString &localID, const QString &text)

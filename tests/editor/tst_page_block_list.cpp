@@ -112,7 +112,7 @@ FNPage TestPageBlockList::makePage(const QList<BlockShape> &blocks, qint64 pageS
 
 const FNBlock &TestPageBlockList::block(const QString &localID) const
 {
-    return m_store->state().blocks[size_t(m_store->indexOfBlock(localID))];
+    return *m_store->block(localID);
 }
 
 QList<qint64> TestPageBlockList::positions(const QStringList &names) const
@@ -530,14 +530,13 @@ void TestPageBlockList::mergeAddsOnlyUnknownBlocks()
     QCOMPARE(ServerBlockMerge::mergeServerBlocks(*m_store, page, reply), 2);
     QCOMPARE(ServerBlockMerge::mergeServerBlocks(*m_store, page, reply), 0); // a second open adds nothing
 
-    const FNBlock &top =
-        block(m_store->state().blocks[size_t(m_store->indexOfBlockWithServerID(103))].localID);
+    const FNBlock &top = block(m_store->blockWithServerID(103)->localID);
     QCOMPARE(top.contentJSON, QStringLiteral("{}"));
     QCOMPARE(top.type, QStringLiteral("mystery"));
     QCOMPARE(top.pageLocalID, QStringLiteral("P"));
     QCOMPARE(top.pageServerID, qint64(5));
     QVERIFY(PageBlockList::isTopLevel(top));
-    const FNBlock &child = m_store->state().blocks[size_t(m_store->indexOfBlockWithServerID(104))];
+    const FNBlock &child = *m_store->blockWithServerID(104);
     QCOMPARE(child.parentBlockServerID, qint64(103));
     QVERIFY(child.parentBlockLocalID.isEmpty());
     QCOMPARE(child.contentJSON, QStringLiteral("{\"text\":\"hi\"}"));

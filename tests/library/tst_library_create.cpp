@@ -180,7 +180,7 @@ void TestLibraryCreate::folderPlacement()
     const std::optional<FNFolder> chosen = parent.isEmpty() ? std::nullopt : std::optional(folders[parent]);
     const auto localID = m_creator->createFolder(chosen);
     QVERIFY(localID);
-    const FNFolder made = store.state().folders[size_t(store.indexOfFolder(*localID))];
+    const FNFolder made = *store.folder(*localID);
     QCOMPARE(made.name, QStringLiteral("New folder"));
     QCOMPARE(made.icon, QStringLiteral("📁"));
     QCOMPARE(made.position, position);

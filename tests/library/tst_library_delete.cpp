@@ -148,13 +148,13 @@ void TestLibraryDelete::folderDeleteAndUndo()
     QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
 
     m_deleter->deleteFolder(folder.localID);
-    QVERIFY(store.state().folders[size_t(store.indexOfFolder(folder.localID))].deletedAt);
+    QVERIFY(store.folder(folder.localID)->deletedAt);
     QCOMPARE(m_toasts->current()->message, QStringLiteral("Folder deleted"));
     if (undone)
         undo();
     QVERIFY(finished.wait());
 
-    QCOMPARE(bool(store.state().folders[size_t(store.indexOfFolder(folder.localID))].deletedAt), !undone);
+    QCOMPARE(bool(store.folder(folder.localID)->deletedAt), !undone);
     const auto deletes = requests(kFolders, "DELETE");
     QCOMPARE(deletes.size(), size_t(synced && !undone ? 1 : 0));
     if (!deletes.empty()) {
@@ -185,7 +185,7 @@ void TestLibraryDelete::folderDeletedWhileItsCreateIsInFlight()
     QVERIFY(finished.wait());
     QTRY_VERIFY(!m_device->engine().isSyncing());
 
-    const FNFolder &folder = store.state().folders[size_t(store.indexOfFolder(localID))];
+    const FNFolder &folder = *store.folder(localID);
     QVERIFY(folder.serverID != 0);
     QCOMPARE(bool(folder.deletedAt), !undone);
     const auto deletes = requests(kFolders, "DELETE");

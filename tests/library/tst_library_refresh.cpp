@@ -316,19 +316,18 @@ void TestLibraryRefresh::pageMerge()
     const FNPage missing = local(QStringLiteral("Not listed"), 5555);
 
     QVERIFY(runTask(m_refresher->loadPages()).ok());
-    const auto &pages = store.state().pages;
-    QCOMPARE(pages.size(), size_t(5));
-    QVERIFY(!pages[size_t(store.indexOfPageWithServerID(restoredElsewhere))].deletedAt);
-    const FNPage &c = pages[size_t(store.indexOfPage(changedLocal.localID))];
+    QCOMPARE(store.state().pages.size(), size_t(5));
+    QVERIFY(!store.pageWithServerID(restoredElsewhere)->deletedAt);
+    const FNPage &c = *store.page(changedLocal.localID);
     QCOMPARE(c.title, QStringLiteral("Service title"));
     QCOMPARE(c.folderServerID, folder);
     QCOMPARE(c.icon, QString());
     QCOMPARE(c.updatedAt, changedLocal.updatedAt);
-    const FNPage &t = pages[size_t(store.indexOfPageWithServerID(trashed))];
+    const FNPage &t = *store.pageWithServerID(trashed);
     QCOMPARE(t.title, QStringLiteral("Listed"));
     QVERIFY(t.deletedAt);
-    QCOMPARE(pages[size_t(store.indexOfPage(missing.localID))], missing);
-    const FNPage &n = pages[size_t(store.indexOfPageWithServerID(fresh))];
+    QCOMPARE(*store.page(missing.localID), missing);
+    const FNPage &n = *store.pageWithServerID(fresh);
     QCOMPARE(n.title, QStringLiteral("Fresh"));
     QCOMPARE(n.coverURL, QStringLiteral("https://example.com/c.png"));
     QCOMPARE(n.coverOffsetX, qint64(10));
@@ -403,7 +402,7 @@ void TestLibraryRefresh::folderCreatedDuringAListReadIsNotDeleted()
     QTRY_VERIFY(store.state().folders[0].serverID != 0);
 
     QVERIFY(runTask(std::move(load)).ok());
-    const FNFolder &folder = store.state().folders[size_t(store.indexOfFolder(*localID))];
+    const FNFolder &folder = *store.folder(*localID);
     QVERIFY(!folder.deletedAt);
     QCOMPARE(store.state().folders.size(), size_t(1));
 }

@@ -507,8 +507,8 @@ void TestLibraryRows::dropsOffTheRows()
         at = QPoint(last.center().x(), last.bottom() + 30);
     // Scrolled to its end, a full list still shows the strip under its last row.
     QVERIFY(list->viewport()->rect().contains(at));
-    m_fake.clearRequests();
     QTRY_VERIFY(!m_app->store.isSavePending());
+    m_fake.clearRequests();
     const StoreState before = m_app->store.state();
 
     QMimeData mime;
@@ -523,7 +523,10 @@ void TestLibraryRows::dropsOffTheRows()
     if (!toTopLevel) {
         QCOMPARE(m_app->store.state(), before);
         QVERIFY(!m_app->store.isSavePending());
-        QVERIFY(m_fake.requests().isEmpty());
+        // Nothing is sent (the sidebar's refresh on showing may still be reading).
+        const auto requests = m_fake.requests();
+        QVERIFY(std::all_of(requests.begin(), requests.end(),
+                            [](const HttpRequest &r) { return r.method == QByteArray("GET"); }));
         return;
     }
     QCOMPARE(m_app->storedPage(filed.localID).folderServerID, qint64(0));

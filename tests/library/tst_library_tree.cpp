@@ -267,10 +267,10 @@ void TestLibraryTree::expansionIsPersistedAndLoadedOnce()
     f.page(QStringLiteral("Sub"), 4, 0, 3);
     QSignalSpy changed(f.tree.get(), &LibraryTree::expandedChanged);
 
-    f.tree->toggleFolderExpanded(f.store->state().folders[size_t(f.store->indexOfFolder(empty))]);
+    f.tree->toggleFolderExpanded(*f.store->folder(empty));
     QCOMPARE(changed.count(), 0);
-    f.tree->toggleFolderExpanded(f.store->state().folders[size_t(f.store->indexOfFolder(folder))]);
-    f.tree->togglePageExpanded(f.store->state().pages[size_t(f.store->indexOfPage(page))]);
+    f.tree->toggleFolderExpanded(*f.store->folder(folder));
+    f.tree->togglePageExpanded(*f.store->page(page));
     QCOMPARE(changed.count(), 2);
     const std::vector<QString> stored = f.store->state().expandedRowIDs;
     QCOMPARE(QSet<QString>(stored.begin(), stored.end()), QSet<QString>({folder, page}));

@@ -187,7 +187,7 @@ void TestLibraryView::templateMenu()
     entries[1]->trigger();
     QCOMPARE(selected.count(), 1);
     const LocalStore &store = m_app->store;
-    const FNPage &made = store.state().pages[size_t(store.indexOfPage(selected[0][0].toString()))];
+    const FNPage &made = *store.page(selected[0][0].toString());
     QCOMPARE(made.title, QStringLiteral("Daily"));
     QCOMPARE(store.state().blocks.size(), size_t(1));
 

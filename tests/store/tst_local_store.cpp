@@ -1,6 +1,7 @@
 #include "json/json_coder.h"
 #include "platform/diag.h"
 #include "store/local_store.h"
+#include "support/local_store_testing.h"
 
 #include <QDir>
 #include <QFile>
@@ -214,7 +215,7 @@ void checkUpsert(const Kind<T> &kind, const QString &before, const QString &toke
         expected.push_back(record<T>(kind, t, upserted));
     QCOMPARE(store.state().*kind.list, expected);
     QCOMPARE(changed.count(), 1);
-    QVERIFY(!store.isSavePending());
+    QVERIFY(store.isSavePending());
 }
 
 } // namespace
@@ -283,8 +284,8 @@ void TestLocalStore::loadsWhatItSaved()
 
     LocalStore again(folder, kNever);
     QCOMPARE(again.state(), sampleState());
-    QCOMPARE(again.indexOfPageWithServerID(42), 0);
-    QCOMPARE(again.indexOfBlock(QStringLiteral("B")), 0);
+    QCOMPARE(LocalStoreTesting::indexOfPageWithServerID(again, 42), 0);
+    QCOMPARE(LocalStoreTesting::indexOfBlock(again, QStringLiteral("B")), 0);
     QVERIFY(diag.lines().isEmpty());
 }
 
@@ -544,9 +545,9 @@ void TestLocalStore::unkeptFileIsNeverWrittenOver()
 
         store->change([](StoreState &s) { s.cursorServerTs = 5; });
         store->save();
-        store->scheduleSave();
+        LocalStoreTesting::scheduleSave(*store);
         store->reset();
-        store->scheduleSave();
+        LocalStoreTesting::scheduleSave(*store);
     }
     QCOMPARE(readFile(path), bytes);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -609,7 +610,7 @@ void TestLocalStore::duplicateServerIDsRepairedOnLoad()
     for (size_t i = 0; i < store.state().blocks.size(); ++i) {
         const FNBlock &b = store.state().blocks[i];
         if (b.serverID != 0)
-            QCOMPARE(store.indexOfBlockWithServerID(b.serverID), qsizetype(i));
+            QCOMPARE(LocalStoreTesting::indexOfBlockWithServerID(store, b.serverID), qsizetype(i));
     }
     QVERIFY(!store.isSaveBlocked());
     QVERIFY(originalFiles(dir.path()).isEmpty());
@@ -841,9 +842,9 @@ void TestLocalStore::indexesAgreeWithFirstMatchScan()
         }
         QCOMPARE(store.state().blocks, model);
         for (const auto &id : ids)
-            QCOMPARE(store.indexOfBlock(id), scanLocal(id));
+            QCOMPARE(LocalStoreTesting::indexOfBlock(store, id), scanLocal(id));
         for (qint64 s = 0; s < 5; ++s)
-            QCOMPARE(store.indexOfBlockWithServerID(s), scanServer(s));
+            QCOMPARE(LocalStoreTesting::indexOfBlockWithServerID(store, s), scanServer(s));
     }
 }
 
@@ -955,7 +956,7 @@ void TestLocalStore::setWorkspacesRepairsTheChoice()
     QCOMPARE(store.state().workspaces, list);
     QCOMPARE(store.state().currentWorkspaceID, expected);
     QCOMPARE(changed.count(), 1);
-    QVERIFY(!store.isSavePending());
+    QVERIFY(store.isSavePending());
 }
 
 void TestLocalStore::saveWaitsForTheDelay()
@@ -964,7 +965,7 @@ void TestLocalStore::saveWaitsForTheDelay()
     const QString path = dir.filePath(QStringLiteral("state.json"));
     {
         LocalStore slow(dir.path(), kNever);
-        slow.scheduleSave();
+        LocalStoreTesting::scheduleSave(slow);
         QCoreApplication::processEvents();
         QVERIFY(!QFile::exists(path));
         QVERIFY(slow.isSavePending());
@@ -973,7 +974,7 @@ void TestLocalStore::saveWaitsForTheDelay()
 
     LocalStore store(dir.path(), 30ms);
     store.change([](StoreState &s) { s.cursorServerTs = 1; });
-    store.scheduleSave();
+    LocalStoreTesting::scheduleSave(store);
     QVERIFY(!QFile::exists(path));
     QTRY_VERIFY(QFile::exists(path));
     QCOMPARE(fileState(path).cursorServerTs, 1);
@@ -988,16 +989,16 @@ void TestLocalStore::callWhilePendingWritesAtOnce()
     const QString path = dir.filePath(QStringLiteral("state.json"));
     auto store = std::make_unique<LocalStore>(dir.path(), kNever);
     store->change([](StoreState &s) { s.cursorServerTs = 1; });
-    store->scheduleSave();
+    LocalStoreTesting::scheduleSave(*store);
     store->change([](StoreState &s) { s.cursorServerTs = 2; });
-    store->scheduleSave();
+    LocalStoreTesting::scheduleSave(*store);
     QVERIFY(!QFile::exists(path)); // not inside the call: once the main thread is free
     store->change([](StoreState &s) { s.cursorServerTs = 3; });
     QCoreApplication::processEvents();
     QCOMPARE(fileState(path).cursorServerTs, 3);
 
     store->change([](StoreState &s) { s.cursorServerTs = 4; });
-    store->scheduleSave();
+    LocalStoreTesting::scheduleSave(*store);
     QCoreApplication::processEvents();
     QCOMPARE(fileState(path).cursorServerTs, 4);
     QVERIFY(store->isSavePending());
@@ -1018,13 +1019,13 @@ void TestLocalStore::writesAreCounted()
         // save (here written when the store goes away rather than after its delay).
         LocalStore store(folder, kNever);
         QVERIFY(QDir(folder).removeRecursively());
-        store.scheduleSave();
+        LocalStoreTesting::scheduleSave(store);
         QCoreApplication::processEvents();
         QCOMPARE(diag.lines().size(), 0);
-        store.scheduleSave();
+        LocalStoreTesting::scheduleSave(store);
         QCoreApplication::processEvents();
         QCOMPARE(diag.lines().size(), 1);
-        store.scheduleSave();
+        LocalStoreTesting::scheduleSave(store);
         QCoreApplication::processEvents();
         QCOMPARE(diag.lines().size(), 2);
         QVERIFY(store.isSavePending());
@@ -1036,7 +1037,7 @@ void TestLocalStore::writesAreCounted()
         LocalStore store(folder, kNever);
         QVERIFY(QDir(folder).removeRecursively());
         for (int i = 0; i < 5; ++i)
-            store.scheduleSave();
+            LocalStoreTesting::scheduleSave(store);
         QCoreApplication::processEvents();
         QCOMPARE(diag.lines().size(), 4);
     }
@@ -1046,7 +1047,7 @@ void TestLocalStore::writesAreCounted()
         // The last save runs out its delay on its own.
         LocalStore store(folder, 20ms);
         QVERIFY(QDir(folder).removeRecursively());
-        store.scheduleSave();
+        LocalStoreTesting::scheduleSave(store);
         QTRY_COMPARE(diag.lines().size(), 6);
         QVERIFY(!store.isSavePending());
     }
@@ -1064,13 +1065,13 @@ void TestLocalStore::resetWhileASaveIsPending()
     LocalStore store(dir.path(), 30ms);
     QCOMPARE(store.state(), sampleState());
     store.change([](StoreState &s) { s.cursorServerTs = 1000; });
-    store.scheduleSave();
+    LocalStoreTesting::scheduleSave(store);
 
     QSignalSpy changed(&store, &LocalStore::stateChanged);
     store.reset();
     QCOMPARE(changed.count(), 1);
     QCOMPARE(store.state(), StoreState{});
-    QCOMPARE(store.indexOfPage(QStringLiteral("P")), -1);
+    QCOMPARE(LocalStoreTesting::indexOfPage(store, QStringLiteral("P")), -1);
     QVERIFY(!QFile::exists(path));
     QVERIFY(store.isSavePending());
     QTRY_VERIFY(QFile::exists(path));
@@ -1089,7 +1090,7 @@ void TestLocalStore::pendingSaveWrittenOnDestruction()
     {
         LocalStore store(dir.path(), kNever);
         store.change([](StoreState &s) { s = sampleState(); });
-        store.scheduleSave();
+        LocalStoreTesting::scheduleSave(store);
     }
     QCOMPARE(fileState(path), sampleState());
 
@@ -1107,7 +1108,7 @@ void TestLocalStore::pendingSaveWrittenAtQuit()
     const QString path = dir.filePath(QStringLiteral("state.json"));
     LocalStore store(dir.path(), kNever);
     store.change([](StoreState &s) { s = sampleState(); });
-    store.scheduleSave();
+    LocalStoreTesting::scheduleSave(store);
 
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();

@@ -66,14 +66,8 @@ struct AppHarness {
     }
 
     // The records as stored now; the local id must be there.
-    const FNFolder &storedFolder(const QString &localID) const
-    {
-        return store.state().folders[size_t(store.indexOfFolder(localID))];
-    }
-    const FNPage &storedPage(const QString &localID) const
-    {
-        return store.state().pages[size_t(store.indexOfPage(localID))];
-    }
+    const FNFolder &storedFolder(const QString &localID) const { return *store.folder(localID); }
+    const FNPage &storedPage(const QString &localID) const { return *store.page(localID); }
 
     AppContext context()
     {

@@ -46,12 +46,6 @@ QString blockName(int device, int index)
     return QStringLiteral("%1.b%2").arg(chaosDeviceName(device)).arg(index);
 }
 
-template <typename Record>
-const Record *byLocalID(const std::vector<Record> &records, qsizetype index)
-{
-    return index < 0 ? nullptr : &records[size_t(index)];
-}
-
 // The service's live records of the workspace, by id.
 struct ServiceView {
     std::map<qint64, const FakeServiceState::Page *> pages;
@@ -113,18 +107,15 @@ private:
         if (folder < 0)
             return 0;
         const LocalStore &s = store(device);
-        const auto *f =
-            byLocalID(s.state().folders,
-                      s.indexOfFolder(m_model.devices[size_t(device)].folders[size_t(folder)].localID));
+        const auto *f = s.folder(m_model.devices[size_t(device)].folders[size_t(folder)].localID);
         return f ? f->serverID : -1;
     }
 
     // The maker's own live copy with a server id, or a lost edit saying why there is none.
     template <typename Record>
-    const Record *ownCopy(const std::vector<Record> &records, qsizetype index, int device,
-                          const QString &name, std::map<qint64, QStringList> &bound)
+    const Record *ownCopy(const Record *own, int device, const QString &name,
+                          std::map<qint64, QStringList> &bound)
     {
-        const Record *own = byLocalID(records, index);
         if (!own || own->deletedAt) {
             m_findings.lose(kindOf(name) + QStringLiteral(" gone from its maker"),
                             name + QStringLiteral(": gone from %1").arg(chaosDeviceName(device)));
@@ -181,8 +172,7 @@ private:
         const ChaosModel::Folder &want = m_model.devices[size_t(d)].folders[size_t(i)];
         const QString name = folderName(d, i);
         const LocalStore &s = store(d);
-        const FNFolder *own =
-            ownCopy(s.state().folders, s.indexOfFolder(want.localID), d, name, m_folderBound);
+        const FNFolder *own = ownCopy(s.folder(want.localID), d, name, m_folderBound);
         if (!own)
             return;
         const auto it = m_service.folders.find(own->serverID);
@@ -198,8 +188,7 @@ private:
                        placeName(d, want.parent));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
-            const FNFolder *copy =
-                k == d ? own : byLocalID(held.state().folders, held.indexOfFolderWithServerID(got.id));
+            const FNFolder *copy = k == d ? own : held.folderWithServerID(got.id);
             if (!copy || copy->deletedAt) {
                 missingOn(name, k);
                 continue;
@@ -216,7 +205,7 @@ private:
         const ChaosModel::Page &want = m_model.devices[size_t(d)].pages[size_t(i)];
         const QString name = pageName(d, i);
         const LocalStore &s = store(d);
-        const FNPage *own = ownCopy(s.state().pages, s.indexOfPage(want.localID), d, name, m_pageBound);
+        const FNPage *own = ownCopy(s.page(want.localID), d, name, m_pageBound);
         if (!own)
             return;
         const auto it = m_service.pages.find(own->serverID);
@@ -231,8 +220,7 @@ private:
                        placeName(d, want.folder));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
-            const FNPage *copy =
-                k == d ? own : byLocalID(held.state().pages, held.indexOfPageWithServerID(got.id));
+            const FNPage *copy = k == d ? own : held.pageWithServerID(got.id);
             if (!copy || copy->deletedAt) {
                 missingOn(name, k);
                 continue;
@@ -247,7 +235,7 @@ private:
         const ChaosModel::Block &want = m_model.devices[size_t(d)].blocks[size_t(i)];
         const QString name = blockName(d, i);
         const LocalStore &s = store(d);
-        const FNBlock *own = ownCopy(s.state().blocks, s.indexOfBlock(want.localID), d, name, m_blockBound);
+        const FNBlock *own = ownCopy(s.block(want.localID), d, name, m_blockBound);
         if (!own)
             return;
         const auto it = m_service.blocks.find(own->serverID);
@@ -259,8 +247,7 @@ private:
         const FakeServiceState::Block &got = *it->second;
         const QString gotText = quoted(FakeContent::blockText(got));
         compareWritten(name, QStringLiteral("text"), gotText, quoted(want.text));
-        const auto *page = byLocalID(
-            s.state().pages, s.indexOfPage(m_model.devices[size_t(d)].pages[size_t(want.page)].localID));
+        const auto *page = s.page(m_model.devices[size_t(d)].pages[size_t(want.page)].localID);
         if (!page || got.pageId != page->serverID)
             m_findings.lose(QStringLiteral("block page on the service"),
                             name + QStringLiteral(" is on page #%1 on the service, not on %2")
@@ -268,8 +255,7 @@ private:
                                        .arg(pageName(d, want.page)));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
-            const FNBlock *copy =
-                k == d ? own : byLocalID(held.state().blocks, held.indexOfBlockWithServerID(got.id));
+            const FNBlock *copy = k == d ? own : held.blockWithServerID(got.id);
             if (!copy || copy->deletedAt) {
                 missingOn(name, k);
                 continue;

@@ -128,10 +128,10 @@ std::optional<QString> ChaosDevice::addBlock(const QString &pageLocalID, const Q
 
 void ChaosDevice::editBlock(const QString &blockLocalID, const QString &text)
 {
-    const qsizetype at = store().indexOfBlock(blockLocalID);
-    if (at < 0)
+    const FNBlock *stored = store().block(blockLocalID);
+    if (!stored)
         return;
-    const FNBlock block = store().state().blocks[size_t(at)];
+    const FNBlock block = *stored;
     PageViewModel &page = editor(block.pageLocalID);
     BlockRowModel::Hooks hooks;
     hooks.onChange = [&page] { page.scheduleBlockFlush(); };
@@ -152,14 +152,14 @@ void ChaosDevice::refresh()
 
 std::optional<FNFolder> ChaosDevice::folder(const QString &localID) const
 {
-    const qsizetype at = store().indexOfFolder(localID);
-    return at < 0 ? std::nullopt : std::optional<FNFolder>(store().state().folders[size_t(at)]);
+    const FNFolder *folder = store().folder(localID);
+    return folder ? std::optional<FNFolder>(*folder) : std::nullopt;
 }
 
 std::optional<FNPage> ChaosDevice::page(const QString &localID) const
 {
-    const qsizetype at = store().indexOfPage(localID);
-    return at < 0 ? std::nullopt : std::optional<FNPage>(store().state().pages[size_t(at)]);
+    const FNPage *page = store().page(localID);
+    return page ? std::optional<FNPage>(*page) : std::nullopt;
 }
 
 PageViewModel &ChaosDevice::editor(const QString &pageLocalID)

@@ -5,6 +5,7 @@
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "store/outbox.h"
+#include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 
 #include <algorithm>
@@ -61,17 +62,14 @@ FNBlock TestDevice::addBlock(const QString &pageLocalID, const QString &text, qi
     block.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
     block.position = position;
     m_store->upsertBlock(block);
-    m_store->scheduleSave();
     return block;
 }
 
 void TestDevice::setBlockText(const QString &blockLocalID, const QString &text)
 {
-    FNBlock b = *block(blockLocalID);
-    b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
-    b.updatedAt = QDateTime::currentDateTimeUtc();
-    m_store->upsertBlock(b);
-    m_store->scheduleSave();
+    m_store->editBlock(blockLocalID, [&](FNBlock &b) {
+        b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
+    });
 }
 
 bool TestDevice::queueBlockUpsert(const QString &pageLocalID)
@@ -128,26 +126,23 @@ FNSyncOp TestDevice::queueRaw(const QString &entity, const QString &op, const QS
     o.payloadJSON = payloadJSON;
     o.createdAt = createdAt;
     m_store->changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(o); });
-    m_store->scheduleSave();
+    LocalStoreTesting::scheduleSave(*m_store);
     return o;
 }
 
 const FNPage *TestDevice::page(const QString &localID) const
 {
-    const auto i = m_store->indexOfPage(localID);
-    return i < 0 ? nullptr : &m_store->state().pages[size_t(i)];
+    return m_store->page(localID);
 }
 
 const FNPage *TestDevice::pageWithServerID(qint64 serverID) const
 {
-    const auto i = m_store->indexOfPageWithServerID(serverID);
-    return i < 0 ? nullptr : &m_store->state().pages[size_t(i)];
+    return m_store->pageWithServerID(serverID);
 }
 
 const FNBlock *TestDevice::block(const QString &localID) const
 {
-    const auto i = m_store->indexOfBlock(localID);
-    return i < 0 ? nullptr : &m_store->state().blocks[size_t(i)];
+    return m_store->block(localID);
 }
 
 std::vector<FNBlock> TestDevice::liveBlocks(const QString &pageLocalID) const
@@ -157,7 +152,8 @@ std::vector<FNBlock> TestDevice::liveBlocks(const QString &pageLocalID) const
         if (b.pageLocalID == pageLocalID && !b.deletedAt)
             out.push_back(b);
     }
-    std::stable_sort(out.begin(), out.end(), [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
     return out;
 }
 
