@@ -13,6 +13,9 @@
 #include <utility>
 #include <vector>
 
+template <typename T>
+class RecordIndex;
+
 // The one local data set of the process and its file "state.json". Records are read and changed
 // by id; every change through the operations below schedules its own save and says what changed:
 // `blockChanged` and its siblings for one record, `stateChanged` for anything. Listings iterate
@@ -139,9 +142,8 @@ Q_SIGNALS:
     void recordsChanged();
 
 private:
-    // The store's own writers and the tests of the store itself arm saves directly.
+    // The outbox and the tests of the store itself arm saves directly.
     friend class Outbox;
-    friend class SyncEngine;
     friend struct LocalStoreTesting;
 
     // Positions in the state's lists of the first record with the id (soft-deleted included);
@@ -156,9 +158,6 @@ private:
     // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
     // waiting (several such writes queued with no event between them are written once).
     void scheduleSave();
-    template <typename T>
-    class RecordIndex;
-
     void load();
     void setAside(const QString &reason);
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);

@@ -21,6 +21,7 @@
 
 class Connectivity;
 class LocalStore;
+class Outbox;
 struct BlocksUpsertReq;
 class SecretStore;
 
@@ -91,7 +92,8 @@ private:
     void wakeLoop();
     QCoro::Task<> push(QString token);
     QCoro::Task<> sendOp(FNSyncOp op, QString token);
-    // The "folder" operations; in sync_engine_folders.cpp.
+    // The "folder" operations; in sync_engine_folders.cpp like the page's move. The push is in
+    // sync_engine_push.cpp, the pull and its apply in sync_engine_pull.cpp.
     QCoro::Task<> sendFolderOp(FNSyncOp op, QString token);
     // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
     QCoro::Task<> sendPageMove(FNSyncOp op, QString token);
@@ -125,9 +127,6 @@ private:
     QString recordKey(const FNSyncOp &op) const;
     // Whether the payload reads as its operation's body; one that does not is never sent.
     static bool isReadable(const FNSyncOp &op);
-    // Where the operation is queued now; none once it has left the outbox.
-    std::optional<size_t> queuedIndex(const QString &opLocalID) const;
-    void removeFromOutbox(const QString &opLocalID);
     std::optional<QString> token() const;
     QPointer<CancelToken> cancelToken();
     QDateTime now() const;
@@ -135,6 +134,7 @@ private:
 
     LocalStore &m_store;
     SecretStore &m_secrets;
+    Outbox &m_outbox;
     CancelToken m_cancel;
     bool m_isSyncing = false;
     bool m_running = false;

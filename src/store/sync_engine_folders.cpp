@@ -70,13 +70,13 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
 
 QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op, QString token)
 {
-    const qsizetype index = m_store.indexOfPage(op.refLocalID);
-    if (index < 0)
+    const FNPage *page = m_store.page(op.refLocalID);
+    if (!page)
         co_return; // gone from the data set: nothing left to tell the service
     FolderMovePageReq req = sharedJSONDecode<FolderMovePageReq>(op.payloadJSON.toUtf8());
     // The page may have got its server id after the move was queued.
-    if (m_store.state().pages[size_t(index)].serverID != 0)
-        req.page_id = m_store.state().pages[size_t(index)].serverID;
+    if (page->serverID != 0)
+        req.page_id = page->serverID;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
     co_await ServiceEndpoints::movePage(token, req, cancelToken());

@@ -1,0 +1,259 @@
+#include "store/sync_engine.h"
+
+#include "api/service_endpoints.h"
+#include "api/wire/sync.h"
+#include "json/json_error.h"
+#include "store/create_adoption.h"
+#include "store/local_id.h"
+#include "store/local_store.h"
+
+#include <algorithm>
+
+// Pulling the changes since the cursor and laying them over the local records.
+
+namespace {
+
+qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
+{
+    const auto it = p.find(QLatin1String(key));
+    return it != p.end() && it->second.isInt() ? it->second.toInt() : fallback;
+}
+
+QString stringOr(const JSONObject &p, const char *key, const QString &fallback)
+{
+    const auto it = p.find(QLatin1String(key));
+    return it != p.end() && it->second.isString() ? it->second.toString() : fallback;
+}
+
+bool has(const JSONObject &p, const char *key)
+{
+    return p.find(QLatin1String(key)) != p.end();
+}
+
+// An outbox payload read as a map of integers; nothing when any member is not one.
+} // namespace
+
+QCoro::Task<> SyncEngine::pull()
+{
+    // Read afresh: the session may have been renewed while the push ran.
+    const auto t = this->token();
+    if (!t)
+        co_return;
+    const QString token = *t;
+    m_requestToken = token;
+    const quint64 generation = m_store.generation();
+    const qint64 cursor = m_store.state().cursorServerTs;
+    const SyncReq req{cursor};
+    const SyncResp resp = co_await ServiceEndpoints::sync(token, req, cancelToken());
+    // A reply for a session or data set that no longer exists must not land in the new one.
+    if (m_store.generation() != generation || this->token() != token)
+        co_return;
+    if (m_deferredGeneration != generation) {
+        m_deferredBlocks.clear();
+        m_agreedVersion.clear();
+        m_deferredGeneration = generation;
+    }
+    m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
+    for (const auto &op : resp.ops)
+        apply(op);
+    m_pageAdoptions.clear();
+    retryDeferredBlocks();
+    if (resp.server_ts > m_store.state().cursorServerTs) {
+        m_store.setCursorServerTs(resp.server_ts);
+    }
+}
+
+std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
+{
+    std::vector<ListedPage> pages;
+    for (const SyncOpDTO &op : ops) {
+        if (op.entity_type != QLatin1String("page") || op.op == QLatin1String("delete") ||
+            op.entity_id <= 0 || m_store.pageWithServerID(op.entity_id))
+            continue;
+        const JSONObject p = op.payload.value_or(JSONObject{});
+        pages.push_back({op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
+                         stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0)});
+    }
+    return pages;
+}
+
+QString SyncEngine::contentJSON(const JSONObject &payload)
+{
+    const auto it = payload.find(QStringLiteral("content"));
+    if (it == payload.end())
+        return QStringLiteral("{}");
+    try {
+        return QString::fromUtf8(it->second.serialize());
+    } catch (const EncodeError &) {
+        return QStringLiteral("{}");
+    }
+}
+
+void SyncEngine::apply(const SyncOpDTO &op)
+{
+    // Id 0 or below names nothing on the service.
+    if (op.entity_id <= 0)
+        return;
+    const JSONObject p = op.payload.value_or(JSONObject{});
+    const bool isDelete = op.op == QLatin1String("delete");
+
+    if (op.entity_type == QLatin1String("page")) {
+        const FNPage *stored = m_store.pageWithServerID(op.entity_id);
+        if (isDelete) {
+            if (!stored)
+                return;
+            FNPage page = *stored;
+            page.deletedAt = now();
+            m_store.upsertPage(page);
+            return;
+        }
+        if (!stored) {
+            // The echo of this device's create whose reply was lost.
+            if (const auto adopted = m_pageAdoptions.constFind(op.entity_id);
+                adopted != m_pageAdoptions.cend()) {
+                adoptPageServerID(m_store, *adopted, op.entity_id);
+                stored = m_store.page(*adopted);
+            }
+        }
+        const bool found = stored != nullptr;
+        FNPage page = found ? *stored : FNPage{};
+        const auto set = [&](const char *key, auto apply) {
+            if (!found || has(p, key))
+                apply();
+        };
+        set("title", [&] { page.title = stringOr(p, "title", QStringLiteral("Untitled")); });
+        set("icon", [&] { page.icon = stringOr(p, "icon", QString()); });
+        set("position", [&] { page.position = intOr(p, "position", 0); });
+        set("workspace_id", [&] { page.workspaceServerID = intOr(p, "workspace_id", 0); });
+        set("parent_page_id", [&] { page.parentPageServerID = intOr(p, "parent_page_id", 0); });
+        set("folder_id", [&] { page.folderServerID = intOr(p, "folder_id", 0); });
+        set("cover_url", [&] { page.coverURL = stringOr(p, "cover_url", QString()); });
+        set("cover_offset_x", [&] { page.coverOffsetX = intOr(p, "cover_offset_x", 50); });
+        set("cover_offset_y", [&] { page.coverOffsetY = intOr(p, "cover_offset_y", 50); });
+        const QDateTime t = now();
+        if (!found) {
+            page.localID = newLocalID();
+            page.serverID = op.entity_id;
+            page.createdAt = t;
+            page.deletedAt.reset();
+        }
+        page.updatedAt = t;
+        m_store.upsertPage(page);
+        return;
+    }
+
+    if (op.entity_type != QLatin1String("block"))
+        return;
+    const FNBlock *stored = m_store.blockWithServerID(op.entity_id);
+    if (isDelete) {
+        if (!stored)
+            return;
+        FNBlock block = *stored;
+        block.deletedAt = now();
+        m_store.upsertBlock(block);
+        return;
+    }
+    if (stored) {
+        // Only what the payload carries changes: a position-only update keeps the text. A stored
+        // block keeps its page, so "page_id" is not read here.
+        FNBlock block = *stored;
+        // A block edited here since this device and the service last agreed on it keeps the edit:
+        // the pulled version is most often the echo of this device's own earlier push, and the
+        // edit is still on its way out.
+        const auto agreed = m_agreedVersion.constFind(block.localID);
+        if (agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
+            return;
+        if (has(p, "type"))
+            block.type = stringOr(p, "type", QStringLiteral("text"));
+        if (has(p, "content"))
+            block.contentJSON = contentJSON(p);
+        if (has(p, "position"))
+            block.position = intOr(p, "position", 0);
+        if (has(p, "parent_block_id"))
+            block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+        block.updatedAt = now();
+        m_store.upsertBlock(block);
+        m_agreedVersion.insert(block.localID, block.updatedAt);
+        return;
+    }
+    if (adoptEcho(op.entity_id, stringOr(p, "client_id", QString())))
+        return;
+    const qint64 pageId = intOr(p, "page_id", 0);
+    if (pageId <= 0)
+        return;
+    const FNPage *page = m_store.pageWithServerID(pageId);
+    if (!page) {
+        const bool waiting =
+            std::any_of(m_deferredBlocks.begin(), m_deferredBlocks.end(),
+                        [&](const DeferredBlock &d) { return d.op.entity_id == op.entity_id; });
+        if (!waiting)
+            m_deferredBlocks.push_back({op, 0});
+        return;
+    }
+    FNBlock block;
+    block.serverID = op.entity_id;
+    block.pageServerID = pageId;
+    block.pageLocalID = page->localID;
+    block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+    block.type = stringOr(p, "type", QStringLiteral("text"));
+    block.contentJSON = contentJSON(p);
+    block.position = intOr(p, "position", 0);
+    block.indentLevel = 0;
+    block.createdAt = block.updatedAt = now();
+    m_store.upsertBlock(block);
+}
+
+bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
+{
+    if (clientID.isEmpty())
+        return false;
+    const FNBlock *block = m_store.block(clientID);
+    if (!block)
+        return false;
+    if (block->serverID != 0 && block->serverID != serverID)
+        return false; // another record of the service claims this block; the pull takes it as new
+    // The upsert reached the service but its reply did not reach here: the block is this device's
+    // own, as sent, and takes its id rather than coming back as a second copy.
+    giveBlockServerID(clientID, serverID);
+    return true;
+}
+
+void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
+{
+    if (!m_store.block(blockLocalID))
+        return;
+    // A copy the pull made of this very block before its id was known would share the id.
+    const auto &blocks = m_store.state().blocks;
+    const bool copied = std::any_of(blocks.begin(), blocks.end(), [&](const FNBlock &b) {
+        return b.serverID == serverID && b.localID != blockLocalID;
+    });
+    if (copied) {
+        m_store.change([&](StoreState &s) {
+            std::erase_if(s.blocks, [&](const FNBlock &b) {
+                return b.serverID == serverID && b.localID != blockLocalID;
+            });
+        });
+    }
+    if (m_store.block(blockLocalID)->serverID == serverID && !copied)
+        return;
+    m_store.editBlock(
+        blockLocalID, [&](FNBlock &block) { block.serverID = serverID; }, LocalStore::Stamp::Keep);
+}
+
+void SyncEngine::retryDeferredBlocks()
+{
+    if (m_deferredBlocks.empty())
+        return;
+    std::vector<DeferredBlock> taken;
+    taken.swap(m_deferredBlocks);
+    for (auto &d : taken) {
+        const qint64 pageId = intOr(d.op.payload.value_or(JSONObject{}), "page_id", 0);
+        if (m_store.pageWithServerID(pageId)) {
+            apply(d.op);
+            continue;
+        }
+        const int n = d.attempts + 1;
+        if (n < kMaxDeferredAttempts)
+            m_deferredBlocks.push_back({d.op, n});
+    }
+}

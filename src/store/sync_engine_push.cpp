@@ -1,0 +1,419 @@
+#include "store/sync_engine.h"
+
+#include "api/api_error.h"
+#include "api/service_endpoints.h"
+#include "api/wire/blocks.h"
+#include "api/wire/library.h"
+#include "api/wire/pages.h"
+#include "json/json_coder.h"
+#include "store/create_adoption.h"
+#include "store/local_store.h"
+#include "store/outbox.h"
+#include "store/page_blocks_upsert.h"
+#include "store/retry_policy.h"
+#include "store/sync_errors.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <map>
+
+// Sending the outbox: order per record, follow-ups of rewritten operations, failures and retries.
+
+namespace {
+
+const QString kNotOnServer = QStringLiteral("Page not yet on server");
+
+std::optional<std::map<QString, qint64>> intMap(const QString &payloadJSON)
+{
+    try {
+        std::map<QString, qint64> out;
+        for (const auto &[k, v] : parseJSONObject(payloadJSON.toUtf8())) {
+            if (!v.isInt())
+                return std::nullopt;
+            out[k] = v.toInt();
+        }
+        return out;
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+}
+
+template <typename T>
+T decodePayload(const QString &payloadJSON)
+{
+    return sharedJSONDecode<T>(payloadJSON.toUtf8());
+}
+
+} // namespace
+
+QCoro::Task<> SyncEngine::push(QString token)
+{
+    std::vector<FNSyncOp> ops = m_store.state().outbox;
+    if (ops.empty())
+        co_return;
+    std::stable_sort(ops.begin(), ops.end(),
+                     [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
+
+    // Only the newest block upsert of a page is worth sending: each carries all its blocks.
+    std::map<QString, QString> newestUpsert;
+    for (const auto &op : ops) {
+        if (op.kind() == SyncOpKind::BlockUpsert)
+            newestUpsert[op.refLocalID] = op.localID;
+    }
+    std::vector<FNSyncOp> due;
+    for (const auto &op : ops) {
+        const bool superseded =
+            op.kind() == SyncOpKind::BlockUpsert && newestUpsert[op.refLocalID] != op.localID;
+        if (superseded)
+            m_outbox.drop(op.localID);
+        else
+            due.push_back(op);
+    }
+
+    const QDateTime passTime = now();
+    m_requestToken = token;
+    // Per record, order holds: once an operation waits out its back-off or fails, the newer ones
+    // for the same record wait with it, so an older rename can never land after a newer one.
+    QSet<QString> held;
+    for (const auto &queued : due) {
+        const QString record = recordKey(queued);
+        if (held.contains(record))
+            continue;
+        if (queued.nextRetryAt && *queued.nextRetryAt > passTime) {
+            if (isReadable(queued))
+                held.insert(record);
+            continue;
+        }
+        // A follow-up goes out in the same pass, before the pull could bring the older version back.
+        for (std::optional<FNSyncOp> op = queued; op;) {
+            if (m_cancel.isCancelled())
+                co_return;
+            std::exception_ptr failure;
+            try {
+                co_await sendOp(*op, token);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!failure) {
+                op = settleSent(*op);
+                continue;
+            }
+            if (SyncErrors::isCancelled(failure))
+                co_return; // not the operation's fault: nothing is counted
+            if (SyncErrors::isUnauthorized(failure)) {
+                // Nor is a refused token: the operation waits, count untouched, for the next
+                // sign-in. The cycle ends so the session can, unless a new session has replaced
+                // this token.
+                if (this->token() == token)
+                    std::rethrow_exception(failure);
+                co_return;
+            }
+            recordFailure(*op, failure);
+            keepSentCreate(*op);
+            // One that can never be read can never land late either.
+            if (m_outbox.find(op->localID) && isReadable(*op))
+                held.insert(record);
+            op.reset();
+        }
+    }
+}
+
+bool SyncEngine::isReadable(const FNSyncOp &op)
+{
+    try {
+        if (op.kind() == SyncOpKind::PageUpdate)
+            decodePayload<PagePatchReq>(op.payloadJSON);
+        else if (op.kind() == SyncOpKind::BlockUpsert)
+            decodePayload<BlocksUpsertReq>(op.payloadJSON);
+    } catch (const DecodeError &) {
+        return false;
+    }
+    return true;
+}
+
+QString SyncEngine::recordKey(const FNSyncOp &op) const
+{
+    // A page's block upserts and the deletes of its blocks touch one list on the service.
+    if (op.kind() == SyncOpKind::BlockUpsert)
+        return QStringLiteral("blocks:") + op.refLocalID;
+    if (op.kind() == SyncOpKind::BlockDelete) {
+        if (const FNBlock *block = m_store.block(op.refLocalID))
+            return QStringLiteral("blocks:") + block->pageLocalID;
+    }
+    return op.entity + QLatin1Char(':') + op.refLocalID;
+}
+
+std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
+{
+    const std::optional<FNSyncOp> queued = m_outbox.find(sent.localID);
+    if (!queued)
+        return std::nullopt;
+    if (queued->payloadJSON == sent.payloadJSON) {
+        m_outbox.drop(sent.localID);
+        return std::nullopt;
+    }
+    // Rewritten while on its way (a rename of a page being created): the service has the old
+    // payload, so what changed still has to follow.
+    FNSyncOp followUp = *queued;
+    if (sent.kind() == SyncOpKind::PageCreate) {
+        std::optional<QString> payload;
+        try {
+            if (const auto patch = createFollowUp(sent, followUp))
+                payload = QString::fromUtf8(sharedJSONEncode(*patch));
+        } catch (const EncodeError &) {
+        }
+        if (!payload) {
+            m_outbox.drop(sent.localID);
+            return std::nullopt;
+        }
+        followUp.op = QStringLiteral("update");
+        followUp.payloadJSON = *payload;
+    }
+    followUp.attempts = 0;
+    followUp.unanswered = false;
+    m_outbox.replace(followUp);
+    return followUp;
+}
+
+void SyncEngine::keepSentCreate(const FNSyncOp &sent)
+{
+    if (sent.kind() != SyncOpKind::PageCreate)
+        return;
+    const std::optional<FNSyncOp> found = m_outbox.find(sent.localID);
+    if (!found)
+        return;
+    const FNSyncOp queued = *found;
+    if (!queued.unanswered || queued.payloadJSON == sent.payloadJSON)
+        return;
+    // The service may hold a page made from the body that went out, and that body is how the page
+    // is recognised there: it stays, and what was rewritten meanwhile follows as an update.
+    const auto patch = createFollowUp(sent, queued, /*beforeID=*/true);
+    FNSyncOp kept = queued;
+    kept.payloadJSON = sent.payloadJSON;
+    m_outbox.replace(kept);
+    if (patch) {
+        m_outbox.pageUpdate(queued.refLocalID, *patch, Outbox::Unencodable::QueueNothing,
+                            std::max(QDateTime::currentDateTimeUtc(), queued.createdAt.addMSecs(1)));
+    }
+}
+
+std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, const FNSyncOp &queued,
+                                                       bool beforeID) const
+{
+    const FNPage *page = m_store.page(queued.refLocalID);
+    if (!page)
+        return std::nullopt;
+    const qint64 pageServerID = page->serverID;
+    std::optional<PageCreateReq> before;
+    PageCreateReq after;
+    try {
+        after = decodePayload<PageCreateReq>(queued.payloadJSON);
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+    try {
+        before = decodePayload<PageCreateReq>(sent.payloadJSON);
+    } catch (const DecodeError &) {
+        // What went out was rebuilt from the page: every field may differ.
+    }
+    PagePatchReq patch;
+    patch.page_id = pageServerID;
+    if (!before || after.title != before->title)
+        patch.title = after.title;
+    if (!before || after.icon != before->icon)
+        patch.icon = after.icon;
+    if (!before || after.position != before->position)
+        patch.position = after.position;
+    if (after.parent_page_id && (!before || after.parent_page_id != before->parent_page_id))
+        patch.parent_page_id = after.parent_page_id;
+    if ((patch.page_id == 0 && !beforeID) ||
+        (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
+        return std::nullopt;
+    return patch;
+}
+
+void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
+{
+    // Only the failure fields are written, onto the operation as it is queued now: a writer may
+    // have rewritten its payload while it was being sent.
+    std::optional<FNSyncOp> queued = m_outbox.find(op.localID);
+    if (!queued)
+        return; // removed meanwhile (undo, logout): nothing to write back
+    qint64 attempts = queued->attempts;
+    QString lastError;
+    std::optional<int> status;
+    bool unanswered = false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &e) {
+        lastError = e.errorDescription();
+        if (e.kind() == APIError::Kind::Http)
+            status = e.status();
+        unanswered = e.kind() == APIError::Kind::Network && SyncErrors::mayHaveArrived(e.networkError());
+    } catch (const DecodeError &e) {
+        lastError = e.message();
+    } catch (const std::exception &e) {
+        lastError = QString::fromUtf8(e.what());
+    } catch (...) {
+        lastError = QStringLiteral("Unknown error");
+    }
+
+    if (status && RetryPolicy::isPermanentClientError(*status)) {
+        attempts += 1;
+        if (attempts >= RetryPolicy::kDropAtAttempts) {
+            m_outbox.drop(op.localID);
+            return;
+        }
+    } else {
+        attempts = std::min(attempts + 1, RetryPolicy::kMaxTransientAttempts);
+    }
+    const QDateTime retryAt = now().addMSecs(RetryPolicy::delayAfter(attempts).count());
+    queued->attempts = attempts;
+    queued->lastError = lastError;
+    queued->nextRetryAt = retryAt;
+    queued->unanswered = queued->unanswered || unanswered;
+    m_outbox.replace(*queued);
+}
+
+QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
+{
+    const SyncOpKind kind = op.kind();
+    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate) {
+        co_await sendFolderOp(std::move(op), std::move(token));
+        co_return;
+    }
+    if (kind == SyncOpKind::PageMove) {
+        co_await sendPageMove(std::move(op), std::move(token));
+        co_return;
+    }
+
+    if (kind == SyncOpKind::PageCreate) {
+        const FNPage *page = m_store.page(op.refLocalID);
+        if (page && page->serverID != 0) {
+            // Adopted from the service's copy made by an earlier send whose reply was lost.
+            queueStoredBlocks(op.refLocalID);
+            co_return;
+        }
+        PageCreateReq req;
+        try {
+            req = decodePayload<PageCreateReq>(op.payloadJSON);
+        } catch (const DecodeError &) {
+            // Rebuild an unreadable payload from the page itself rather than lose the page.
+            if (!page)
+                co_return;
+            req = pageCreateReq(*page);
+        }
+        // An earlier send may have reached the service although its reply never came back.
+        if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id, token))
+            co_return;
+        const PageResp resp = co_await ServiceEndpoints::createPage(token, req, cancelToken());
+        if (!m_store.page(op.refLocalID))
+            co_return;
+        adoptPageServerID(m_store, op.refLocalID, resp.page.id);
+        queueStoredBlocks(op.refLocalID);
+        co_return;
+    }
+
+    if (kind == SyncOpKind::PageUpdate) {
+        PagePatchReq req = decodePayload<PagePatchReq>(op.payloadJSON);
+        // The page may have got its server id after the update was queued.
+        const FNPage *page = m_store.page(op.refLocalID);
+        if (page && page->serverID != 0)
+            req.page_id = page->serverID;
+        if (req.page_id == 0)
+            throw APIError::other(kNotOnServer);
+        co_await ServiceEndpoints::patchPage(token, req, cancelToken());
+        co_return;
+    }
+
+    if (kind == SyncOpKind::PageDelete) {
+        qint64 pageId = 0;
+        if (const FNPage *page = m_store.page(op.refLocalID))
+            pageId = page->serverID;
+        if (pageId == 0) {
+            const auto map = intMap(op.payloadJSON);
+            if (map && map->count(QStringLiteral("page_id")))
+                pageId = map->at(QStringLiteral("page_id"));
+        }
+        if (pageId == 0)
+            throw APIError::other(kNotOnServer);
+        try {
+            co_await ServiceEndpoints::deletePage(token, pageId, cancelToken());
+        } catch (const APIError &e) {
+            if (e.kind() == APIError::Kind::Http && e.status() == 404)
+                co_return; // already gone on the service
+            throw;
+        }
+        co_return;
+    }
+
+    if (kind == SyncOpKind::BlockUpsert) {
+        const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
+        if (req.page_id == 0)
+            throw APIError::other(kNotOnServer);
+        noteSentBlocks(req);
+        const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, cancelToken());
+        for (const auto &ack : resp.blocks)
+            giveBlockServerID(ack.client_id, ack.id);
+        co_return;
+    }
+
+    if (kind == SyncOpKind::BlockDelete) {
+        const auto map = intMap(op.payloadJSON);
+        if (!map || !map->count(QStringLiteral("block_id")))
+            co_return;
+        co_await ServiceEndpoints::deleteBlock(token, map->at(QStringLiteral("block_id")), cancelToken());
+        co_return;
+    }
+    // Any other pair counts as sent.
+}
+
+QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token)
+{
+    const LibraryPagesResp listing = co_await ServiceEndpoints::listPages(token, workspaceID, cancelToken());
+    std::vector<ListedPage> listed;
+    for (const PageDTO &dto : listing.pages)
+        listed.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
+    const QHash<qint64, QString> picks = pageAdoptions(m_store, std::move(listed));
+    for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
+        if (it.value() != pageLocalID)
+            continue;
+        adoptPageServerID(m_store, pageLocalID, it.key());
+        queueStoredBlocks(pageLocalID);
+        co_return true;
+    }
+    co_return false;
+}
+
+void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
+{
+    // Blocks typed while the page waited for its id have no upsert yet when the page was closed
+    // before it came; the page's own upsert, if one is queued, carries them anyway.
+    if (m_outbox.isQueued(SyncOpKind::BlockUpsert, pageLocalID))
+        return;
+    const auto req = storedBlocksUpsert(m_store, pageLocalID);
+    if (!req)
+        return;
+    m_outbox.blocksUpsert(pageLocalID, *req, now());
+}
+
+void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
+{
+    for (const BlockUpsertItem &item : req.blocks) {
+        const FNBlock *stored = m_store.block(item.client_id);
+        if (!stored)
+            continue;
+        const FNBlock &block = *stored;
+        // Only a block sent exactly as it stands is in agreement; one edited since it was queued
+        // still has news for the service.
+        JSONObject local;
+        try {
+            local = parseJSONObject(block.contentJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        if (block.type == item.type && local == item.content)
+            m_agreedVersion.insert(block.localID, block.updatedAt);
+    }
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QNetworkReply>
+
+#include <exception>
+
+// How the engine reads a failed request.
+namespace SyncErrors {
+
+// The service refused the token (HTTP 401).
+bool isUnauthorized(const std::exception_ptr &e);
+// The cycle's own cancel ended the request: not the operation's fault.
+bool isCancelled(const std::exception_ptr &e);
+// Whether a request that failed this way may still have reached the service: only a connection
+// that never opened certainly did not.
+bool mayHaveArrived(QNetworkReply::NetworkError error);
+
+} // namespace SyncErrors
