@@ -6,6 +6,7 @@
 #include "editor/link_sheet.h"
 #include "editor/marker_highlighter.h"
 #include "editor/rich_text_editor.h"
+#include "support/local_store_testing.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,6 +23,10 @@ const QString kText = QStringLiteral("text");
 
 } // namespace
 
+// A change of one block, named by its local id.
+using StoreChange = std::function<void(LocalStore &, const QString &)>;
+Q_DECLARE_METATYPE(StoreChange)
+
 class TestBlockRow : public QObject
 {
     Q_OBJECT
@@ -29,6 +34,8 @@ private Q_SLOTS:
     // Content access
     void writeOneKeyKeepsTheOthers();
     void writeToARemovedBlockAppendsItAgain();
+    void aRowRereadsOnlyItsOwnBlock_data();
+    void aRowRereadsOnlyItsOwnBlock();
     void slashQuery_data();
     void slashQuery();
 
@@ -104,6 +111,45 @@ void TestBlockRow::writeToARemovedBlockAppendsItAgain()
     model.setContentString(QStringLiteral("b"), kText);
     QCOMPARE(fx.store().state().blocks.size(), size_t(1));
     QCOMPARE(fx.storedText(block.localID), QStringLiteral("b"));
+}
+
+void TestBlockRow::aRowRereadsOnlyItsOwnBlock_data()
+{
+    QTest::addColumn<StoreChange>("change");
+    QTest::newRow("edited") << StoreChange([](LocalStore &store, const QString &id) {
+        store.editBlock(id, [](FNBlock &b) { b.indentLevel += 1; });
+    });
+    QTest::newRow("upserted") << StoreChange([](LocalStore &store, const QString &id) {
+        FNBlock b = *store.block(id);
+        b.position += 1;
+        store.upsertBlock(b);
+    });
+    QTest::newRow("deleted") << StoreChange(
+        [](LocalStore &store, const QString &id) { store.markBlockDeleted(id); });
+}
+
+// A page of thousands of rows must not have each re-read its block on every keystroke.
+void TestBlockRow::aRowRereadsOnlyItsOwnBlock()
+{
+    QFETCH(StoreChange, change);
+    EditorFixture fx;
+    const FNBlock mine = fx.addBlock(QStringLiteral("text"), {{"text", "a"}});
+    const FNBlock other = fx.addBlock(QStringLiteral("text"), {{"text", "b"}});
+    BlockRowModel row(fx.store(), mine, &fx.focus(), fx.hooks());
+    QSignalSpy content(&row, &BlockRowModel::contentChanged);
+    // The row's block changes with nobody told: only a re-read of it can notice.
+    LocalStoreTesting::changeUntold(fx.store(), [&](StoreState &s) {
+        for (FNBlock &b : s.blocks) {
+            if (b.localID == mine.localID)
+                b.contentJSON = QStringLiteral(R"({"text":"a2"})");
+        }
+    });
+
+    change(fx.store(), other.localID);
+    QCOMPARE(content.count(), 0);
+
+    change(fx.store(), mine.localID);
+    QCOMPARE(content.count(), 1);
 }
 
 void TestBlockRow::slashQuery_data()

@@ -249,6 +249,8 @@ private Q_SLOTS:
     void upsertMatching();
     void indexesAgreeWithFirstMatchScan();
     void softDeleteAndRestore();
+    void editByIDSavesAndTellsThatRecord_data();
+    void editByIDSavesAndTellsThatRecord();
     void currentWorkspaceRule_data();
     void currentWorkspaceRule();
     void setWorkspacesRepairsTheChoice_data();
@@ -900,6 +902,75 @@ void TestLocalStore::softDeleteAndRestore()
     QCOMPARE(store.state(), settled);
     QCOMPARE(changed.count(), 3);
     QVERIFY(store.isSavePending());
+}
+
+void TestLocalStore::editByIDSavesAndTellsThatRecord_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("stamped");
+    QTest::newRow("folder: no stamp of its own") << "folder" << false;
+    QTest::newRow("page edited") << "page" << true;
+    QTest::newRow("page filed") << "page" << false;
+    QTest::newRow("block edited") << "block" << true;
+    QTest::newRow("block filed") << "block" << false;
+}
+
+void TestLocalStore::editByIDSavesAndTellsThatRecord()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, stamped);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    LocalStore store(dir.path(), 30ms);
+    store.change([](StoreState &s) { s = sampleState(); });
+    const StoreState before = store.state();
+    const QDateTime now = at("2026-05-01T08:00:00Z");
+    store.setClock([&] { return now; });
+    QSignalSpy folders(&store, &LocalStore::folderChanged);
+    QSignalSpy pages(&store, &LocalStore::pageChanged);
+    QSignalSpy blocks(&store, &LocalStore::blockChanged);
+    QSignalSpy changed(&store, &LocalStore::stateChanged);
+    const QString edited = QStringLiteral("edited");
+    const auto stamp = stamped ? LocalStore::Stamp::Edited : LocalStore::Stamp::Keep;
+    // What the edit wrote, and the record's `updatedAt`, as `state` holds them.
+    std::function<std::pair<QString, QDateTime>(const StoreState &)> read;
+    QSignalSpy *told = nullptr;
+    QString id;
+    if (kind == QLatin1String("folder")) {
+        id = QStringLiteral("F");
+        told = &folders;
+        QVERIFY(store.editFolder(id, [&](FNFolder &f) { f.name = edited; }));
+        QVERIFY(!store.editFolder(QStringLiteral("nope"), [&](FNFolder &f) { f.name = edited; }));
+        read = [](const StoreState &s) { return std::pair(s.folders[0].name, s.folders[0].updatedAt); };
+    } else if (kind == QLatin1String("page")) {
+        id = QStringLiteral("P");
+        told = &pages;
+        QVERIFY(store.editPage(
+            id, [&](FNPage &p) { p.title = edited; }, stamp));
+        QVERIFY(!store.editPage(
+            QStringLiteral("nope"), [&](FNPage &p) { p.title = edited; }, stamp));
+        read = [](const StoreState &s) { return std::pair(s.pages[0].title, s.pages[0].updatedAt); };
+    } else {
+        id = QStringLiteral("B");
+        told = &blocks;
+        QVERIFY(store.editBlock(
+            id, [&](FNBlock &b) { b.contentJSON = edited; }, stamp));
+        QVERIFY(!store.editBlock(
+            QStringLiteral("nope"), [&](FNBlock &b) { b.contentJSON = edited; }, stamp));
+        read = [](const StoreState &s) { return std::pair(s.blocks[0].contentJSON, s.blocks[0].updatedAt); };
+    }
+    const QDateTime updatedAt = stamped ? now : read(before).second;
+    QCOMPARE(read(store.state()), std::pair(edited, updatedAt));
+    // That record's signal, once, and the broad one; an unknown id tells nobody.
+    QCOMPARE(told->count(), 1);
+    QCOMPARE(told->at(0).at(0).toString(), id);
+    QCOMPARE(folders.count() + pages.count() + blocks.count(), 1);
+    QCOMPARE(changed.count(), 1);
+
+    // On disk once the save delay has run out.
+    QVERIFY(store.isSavePending());
+    QTRY_VERIFY(!store.isSavePending());
+    QCOMPARE(read(fileState(path)), std::pair(edited, updatedAt));
 }
 
 void TestLocalStore::currentWorkspaceRule_data()

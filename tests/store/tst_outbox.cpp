@@ -67,7 +67,8 @@ std::optional<FNSyncOp> queue(Outbox &outbox, const QString &kind)
     if (kind == QLatin1String("block upsert")) {
         BlocksUpsertReq req;
         req.page_id = 12;
-        req.blocks.push_back(paragraph(QStringLiteral("b1"), {{QStringLiteral("text"), QStringLiteral("hi")}}));
+        req.blocks.push_back(
+            paragraph(QStringLiteral("b1"), {{QStringLiteral("text"), QStringLiteral("hi")}}));
         BlockUpsertItem child = paragraph(QStringLiteral("b2"), {});
         child.id = 41;
         child.parent_block_id = 40;
@@ -112,6 +113,7 @@ private Q_SLOTS:
     void storesEachOperationAsTheServiceReadsIt();
     void unencodableBlocksQueueNothing();
     void oneOutboxPerStore();
+    void queuedOperationsAreEditedInPlace();
     void kindIsReadFromTheExactPair_data();
     void kindIsReadFromTheExactPair();
 };
@@ -124,24 +126,54 @@ void TestOutbox::storesEachOperationAsTheServiceReadsIt_data()
     QTest::addColumn<QString>("payload");
 
     QTest::newRow("page create")
-        << "page" << "create" << "p-local"
-        << QStringLiteral(R"({"workspace_id":3,"parent_page_id":8,"title":"Plans \"Q3\" — ünï","icon":"📝","position":4})");
-    QTest::newRow("page update, title") << "page" << "update" << "p-local" << R"({"page_id":12,"title":"New"})";
+        << "page"
+        << "create"
+        << "p-local"
+        << QStringLiteral(
+               R"({"workspace_id":3,"parent_page_id":8,"title":"Plans \"Q3\" — ünï","icon":"📝","position":4})");
+    QTest::newRow("page update, title") << "page"
+                                        << "update"
+                                        << "p-local"
+                                        << R"({"page_id":12,"title":"New"})";
     QTest::newRow("page update, cover")
-        << "page" << "update" << "p-local"
+        << "page"
+        << "update"
+        << "p-local"
         << R"({"page_id":12,"cover_url":"https://x/c.png","cover_offset_x":-5,"cover_offset_y":40})";
-    QTest::newRow("page update, waiting for its id") << "page" << "update" << "p-local" << R"({"page_id":0,"position":7})";
-    QTest::newRow("page delete") << "page" << "delete" << "p-local" << R"({"page_id":12})";
-    QTest::newRow("page move to a folder") << "page" << "move" << "p-local" << R"({"page_id":12,"folder_id":30})";
-    QTest::newRow("page move to the top") << "page" << "move" << "p-local" << R"({"page_id":12})";
+    QTest::newRow("page update, waiting for its id") << "page"
+                                                     << "update"
+                                                     << "p-local"
+                                                     << R"({"page_id":0,"position":7})";
+    QTest::newRow("page delete") << "page"
+                                 << "delete"
+                                 << "p-local"
+                                 << R"({"page_id":12})";
+    QTest::newRow("page move to a folder") << "page"
+                                           << "move"
+                                           << "p-local"
+                                           << R"({"page_id":12,"folder_id":30})";
+    QTest::newRow("page move to the top") << "page"
+                                          << "move"
+                                          << "p-local"
+                                          << R"({"page_id":12})";
     QTest::newRow("block upsert")
-        << "block" << "upsert" << "p-local"
+        << "block"
+        << "upsert"
+        << "p-local"
         << R"({"page_id":12,"blocks":[{"client_id":"b1","type":"paragraph","content":{"text":"hi"},"position":2},)"
            R"({"client_id":"b2","id":41,"type":"paragraph","content":{},"position":2,"parent_block_id":40}]})";
-    QTest::newRow("block delete") << "block" << "delete" << "b-local" << R"({"block_id":41})";
-    QTest::newRow("folder create")
-        << "folder" << "create" << "f-local" << R"({"workspace_id":3,"parent_folder_id":30,"name":"Work","icon":""})";
-    QTest::newRow("folder update") << "folder" << "update" << "f-local" << R"({"folder_id":30,"name":"Home","position":1})";
+    QTest::newRow("block delete") << "block"
+                                  << "delete"
+                                  << "b-local"
+                                  << R"({"block_id":41})";
+    QTest::newRow("folder create") << "folder"
+                                   << "create"
+                                   << "f-local"
+                                   << R"({"workspace_id":3,"parent_folder_id":30,"name":"Work","icon":""})";
+    QTest::newRow("folder update") << "folder"
+                                   << "update"
+                                   << "f-local"
+                                   << R"({"folder_id":30,"name":"Home","position":1})";
 }
 
 void TestOutbox::storesEachOperationAsTheServiceReadsIt()
@@ -196,22 +228,95 @@ void TestOutbox::oneOutboxPerStore()
     QVERIFY(&Outbox::of(first) != &Outbox::of(second));
 }
 
+// The edits features make to what waits: each one saved, nothing else in the outbox touched.
+void TestOutbox::queuedOperationsAreEditedInPlace()
+{
+    QTemporaryDir dir;
+    std::vector<FNSyncOp> expected;
+    {
+        LocalStore store(dir.path(), 0ms);
+        Outbox &outbox = Outbox::of(store);
+        PageCreateReq create;
+        create.workspace_id = 3;
+        create.title = QStringLiteral("Old");
+        const FNSyncOp a = *outbox.pageCreate(QStringLiteral("A"), create);
+        FNSyncOp b = *outbox.pageCreate(QStringLiteral("B"), create);
+        b.unanswered = true;
+        QVERIFY(outbox.replace(b));
+        const FNSyncOp aGone = *outbox.pageDelete(QStringLiteral("A"), 0);
+        outbox.pageDelete(QStringLiteral("A"), 0);
+        const FNSyncOp bGone = *outbox.pageDelete(QStringLiteral("B"), 7);
+        FNPage page;
+        page.localID = QStringLiteral("A");
+        outbox.pageMove(page, 30);
+        const FNSyncOp toTop = *outbox.pageMove(page, 0);
+
+        // A waiting create takes the new title, written as a create with that title is; one sent
+        // unanswered keeps its body, and the rename must follow it.
+        QVERIFY(outbox.retitlePageCreate(QStringLiteral("A"), QStringLiteral("New")));
+        create.title = QStringLiteral("New");
+        QTemporaryDir other;
+        LocalStore fresh(other.path(), 1h);
+        QCOMPARE(outbox.find(a.localID)->payloadJSON,
+                 Outbox::of(fresh).pageCreate(QStringLiteral("A"), create)->payloadJSON);
+        QVERIFY(!outbox.retitlePageCreate(QStringLiteral("B"), QStringLiteral("New")));
+        QCOMPARE(outbox.find(b.localID)->payloadJSON, b.payloadJSON);
+        QVERIFY(outbox.retitlePageCreate(QStringLiteral("C"), QStringLiteral("New"))); // none to follow
+
+        QCOMPARE(outbox.queuedRecords(SyncOpKind::PageCreate), (QSet<QString>{"A", "B"}));
+        QVERIFY(outbox.isQueued(SyncOpKind::PageDelete, QStringLiteral("B")));
+        QVERIFY(!outbox.isQueued(SyncOpKind::PageDelete, QStringLiteral("C")));
+        QCOMPARE(outbox.queuedPageMoves(), (QHash<QString, qint64>{{"A", 0}})); // the newest move
+        QVERIFY(outbox.find(toTop.localID));
+
+        // Both of A's deletes go, B's stays.
+        QVERIFY(outbox.dropPageDeletes(QStringLiteral("A")));
+        QVERIFY(!outbox.dropPageDeletes(QStringLiteral("A")));
+        QVERIFY(!outbox.find(aGone.localID));
+        QVERIFY(outbox.find(bGone.localID));
+        QVERIFY(outbox.drop(bGone.localID));
+        QVERIFY(!outbox.drop(bGone.localID));
+        QVERIFY(!outbox.replace(bGone));
+        QCOMPARE(store.state().outbox.size(), size_t(4)); // the two creates and the two moves
+        expected = store.state().outbox;
+    }
+    LocalStore reopened(dir.path(), 0ms);
+    const auto saved = [](const std::vector<FNSyncOp> &ops) {
+        QStringList out;
+        for (const FNSyncOp &op : ops)
+            out << op.localID + op.payloadJSON + (op.unanswered ? "unanswered" : "");
+        return out;
+    };
+    QCOMPARE(saved(reopened.state().outbox), saved(expected));
+}
+
 void TestOutbox::kindIsReadFromTheExactPair_data()
 {
     QTest::addColumn<QString>("entity");
     QTest::addColumn<QString>("op");
     QTest::addColumn<SyncOpKind>("kind");
-    QTest::newRow("page create") << "page" << "create" << SyncOpKind::PageCreate;
-    QTest::newRow("page update") << "page" << "update" << SyncOpKind::PageUpdate;
-    QTest::newRow("page delete") << "page" << "delete" << SyncOpKind::PageDelete;
-    QTest::newRow("page move") << "page" << "move" << SyncOpKind::PageMove;
-    QTest::newRow("block upsert") << "block" << "upsert" << SyncOpKind::BlockUpsert;
-    QTest::newRow("block delete") << "block" << "delete" << SyncOpKind::BlockDelete;
-    QTest::newRow("folder create") << "folder" << "create" << SyncOpKind::FolderCreate;
-    QTest::newRow("folder update") << "folder" << "update" << SyncOpKind::FolderUpdate;
-    QTest::newRow("case differs") << "Page" << "create" << SyncOpKind::Other;
-    QTest::newRow("pair no build queues") << "block" << "create" << SyncOpKind::Other;
-    QTest::newRow("folder delete is sent directly") << "folder" << "delete" << SyncOpKind::Other;
+    QTest::newRow("page create") << "page"
+                                 << "create" << SyncOpKind::PageCreate;
+    QTest::newRow("page update") << "page"
+                                 << "update" << SyncOpKind::PageUpdate;
+    QTest::newRow("page delete") << "page"
+                                 << "delete" << SyncOpKind::PageDelete;
+    QTest::newRow("page move") << "page"
+                               << "move" << SyncOpKind::PageMove;
+    QTest::newRow("block upsert") << "block"
+                                  << "upsert" << SyncOpKind::BlockUpsert;
+    QTest::newRow("block delete") << "block"
+                                  << "delete" << SyncOpKind::BlockDelete;
+    QTest::newRow("folder create") << "folder"
+                                   << "create" << SyncOpKind::FolderCreate;
+    QTest::newRow("folder update") << "folder"
+                                   << "update" << SyncOpKind::FolderUpdate;
+    QTest::newRow("case differs") << "Page"
+                                  << "create" << SyncOpKind::Other;
+    QTest::newRow("pair no build queues") << "block"
+                                          << "create" << SyncOpKind::Other;
+    QTest::newRow("folder delete is sent directly") << "folder"
+                                                    << "delete" << SyncOpKind::Other;
 }
 
 void TestOutbox::kindIsReadFromTheExactPair()

@@ -3,6 +3,7 @@
 #include "fake-service/fake_service.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
+#include "store/outbox.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void renewedSessionSurvivesStaleRefusal();
     void loopRunsCyclesAndStopsWithoutWaitingOutThePause();
     void reconnectStartsOneCycle();
+    void queuedOperationsGetOneCycle_data();
+    void queuedOperationsGetOneCycle();
     void launchLearnsTheNetworkState_data();
     void launchLearnsTheNetworkState();
     void cancelAbortsTheCycleInFlight();
@@ -181,6 +184,43 @@ void TestSyncEngine::loopRunsCyclesAndStopsWithoutWaitingOutThePause()
     const int settled = finished.size();
     d.engine().start();
     QTRY_COMPARE(finished.size(), settled + 1);
+}
+
+void TestSyncEngine::queuedOperationsGetOneCycle_data()
+{
+    QTest::addColumn<int>("creates");
+    QTest::addColumn<int>("queueDelay");
+    QTest::addColumn<int>("undoWindow"); // of a delete queued after the creates; 0: none
+    QTest::newRow("one create") << 1 << 0 << 0;
+    QTest::newRow("a burst") << 5 << 0 << 0;
+    QTest::newRow("a burst, with a delay") << 5 << 40 << 0;
+    QTest::newRow("a delete, after its undo window") << 0 << 0 << 300;
+    QTest::newRow("a delete queued with a create goes with it") << 1 << 0 << 300;
+}
+
+// Nobody asks for a cycle after queuing: the engine runs one for what was queued, and one only.
+void TestSyncEngine::queuedOperationsGetOneCycle()
+{
+    QFETCH(int, creates);
+    QFETCH(int, queueDelay);
+    QFETCH(int, undoWindow);
+    TestDevice d(m_account.token);
+    d.engine().setQueueDelay(std::chrono::milliseconds(queueDelay));
+    QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
+    for (int i = 0; i < creates; ++i)
+        d.addPage(m_account.workspaceId, QStringLiteral("Queued %1").arg(i));
+    if (undoWindow > 0)
+        Outbox::of(d.store()).pageDelete(QStringLiteral("gone"), 0, std::chrono::milliseconds(undoWindow));
+    QCOMPARE(finished.size(), 0);
+
+    if (creates == 0)
+        QVERIFY(!finished.wait(undoWindow / 2)); // the window holds it
+    QVERIFY(finished.wait());
+    QCOMPARE(m_fake.requestsTo(QStringLiteral("/api/pages.php")).size(), creates);
+    QCOMPARE(d.store().state().outbox.size(), size_t(undoWindow > 0 ? 1 : 0)); // the delete names no page yet
+    QVERIFY(!finished.wait(undoWindow + 150));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(m_fake.requestsTo(QStringLiteral("/api/sync.php")).size(), 1);
 }
 
 void TestSyncEngine::reconnectStartsOneCycle()

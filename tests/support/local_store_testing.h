@@ -2,12 +2,23 @@
 
 #include "store/local_store.h"
 
-// The store's own tests reach past its public face: arming a save by hand, and the positions its
-// id indexes keep.
+#include <utility>
+
+// Tests reach past the store's public face: arming a save by hand, the positions its id indexes
+// keep, and a change nobody is told of (fields other than ids only, or the indexes go stale).
 struct LocalStoreTesting {
+    template <typename Edit>
+    static void changeUntold(LocalStore &store, Edit &&edit)
+    {
+        std::forward<Edit>(edit)(store.m_state);
+    }
+
     static void scheduleSave(LocalStore &store) { store.scheduleSave(); }
     static qsizetype indexOfPage(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
-    static qsizetype indexOfBlock(const LocalStore &store, const QString &id) { return store.indexOfBlock(id); }
+    static qsizetype indexOfBlock(const LocalStore &store, const QString &id)
+    {
+        return store.indexOfBlock(id);
+    }
     static qsizetype indexOfPageWithServerID(const LocalStore &store, qint64 id)
     {
         return store.indexOfPageWithServerID(id);
