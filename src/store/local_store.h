@@ -90,6 +90,7 @@ public:
     void replaceBlocks(const std::vector<FNBlock> &edited);
 
     qint64 currentWorkspaceServerID() const;
+    // The service's list; the current choice is repaired to one of them. Saves.
     void setWorkspaces(std::vector<FNWorkspace> workspaces);
 
     // Replace the first record with the same localID, else the first with the same nonzero
@@ -108,6 +109,7 @@ public:
 
     // Blocks fresh from the service, whose ids no local record carries, appended in one change.
     void appendBlocks(const std::vector<FNBlock> &blocks);
+    // The fields outside the records; each saves.
     void setCurrentWorkspaceID(qint64 serverID);
     void setCursorServerTs(qint64 serverTs);
     void setPageStatuses(QMap<QString, FNPageStatus> statuses);
@@ -130,7 +132,7 @@ public:
     // Why, for the diagnostics; empty when saves are not blocked.
     const QString &saveBlockedReason() const { return m_saveBlockedReason; }
 
-    // Time source of the soft deletes (tests).
+    // Time source of the soft deletes and the edit stamps (tests).
     void setClock(std::function<QDateTime()> now);
 
 Q_SIGNALS:
