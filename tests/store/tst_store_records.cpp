@@ -157,6 +157,9 @@ private Q_SLOTS:
     void fractionsOfASecondAreNotKept();
     void equalityCoversEveryField();
     void defaultsMakeIdAndTimes();
+    void oldStateFileReadsAndWritesBack();
+    void unansweredIsWrittenOnlyWhenSet_data();
+    void unansweredIsWrittenOnlyWhenSet();
 };
 
 void TestStoreRecords::writesKeysInFieldOrder_data()
@@ -418,6 +421,101 @@ void TestStoreRecords::defaultsMakeIdAndTimes()
     QVERIFY(!a.deletedAt);
     QVERIFY(uuid.match(FNSyncOp{}.id()).hasMatch());
     QVERIFY(uuid.match(FNWorkspace{}.id()).hasMatch());
+}
+
+// moc misreads the escapes in this literal when it stands before the class.
+namespace {
+
+// A "state.json" as the build before the field lists wrote it: every kind of record, a deleted folder,
+// a live page, an op waiting for a retry and one whose send went unanswered, text that needs escapes.
+const QByteArray kOldStateFile =
+    R"({"workspaces":[{"localID":"W-1","serverID":7,"name":"Team","role":"owner","ownerUserID":3,)"
+    R"("createdAt":"2026-01-31T09:15:00Z"}],"currentWorkspaceID":7,)"
+    R"("folders":[{"localID":"F-1","serverID":11,"workspaceServerID":7,"parentFolderServerID":10,)"
+    R"("name":"Plans","icon":"📁","position":2,"createdAt":"2026-01-01T00:00:00Z",)"
+    R"("updatedAt":"2026-01-02T00:00:00Z","deletedAt":"2026-01-03T00:00:00Z"}],)"
+    R"("pages":[{"localID":"P-1","serverID":42,"workspaceServerID":7,"parentPageServerID":41,)"
+    R"("folderServerID":11,"title":"Ünïcode \"quoted\"\n","icon":"📝","position":-1,)"
+    R"("coverURL":"https://x.example/c.png","coverOffsetX":50,"coverOffsetY":100,)"
+    R"("createdAt":"2026-01-01T00:00:00Z","updatedAt":"2026-01-05T12:00:01Z"}],)"
+    R"("blocks":[{"localID":"B-1","serverID":9007199254740993,"pageServerID":42,"pageLocalID":"P-1",)"
+    R"("parentBlockServerID":0,"parentBlockLocalID":"","type":"todo",)"
+    R"("contentJSON":"{\"text\":\"a\",\"checked\":true}","position":3,"indentLevel":1,)"
+    R"("createdAt":"2026-01-01T00:00:00Z","updatedAt":"2026-01-01T00:00:00Z"}],)"
+    R"("outbox":[{"localID":"O-1","entity":"page","op":"create","refLocalID":"P-1",)"
+    R"("payloadJSON":"{\"title\":\"x\"}","createdAt":"2026-01-01T00:00:00Z","attempts":2,)"
+    R"("lastError":"Server problem.","nextRetryAt":"2026-01-01T00:00:04Z"},)"
+    R"({"localID":"O-2","entity":"block","op":"upsert","refLocalID":"P-1","payloadJSON":"{}",)"
+    R"("createdAt":"2026-01-01T00:00:05Z","attempts":1,"unanswered":true}],)"
+    R"("cursorServerTs":1730000000123,"pageStatuses":{"142":{"published":false,"sharedCount":0},)"
+    R"("42":{"published":true,"sharedCount":3}},"expandedRowIDs":["F-1","P-1"]})";
+
+StoreState oldState()
+{
+    FNSyncOp unanswered{.localID = QStringLiteral("O-2"),
+                        .entity = QStringLiteral("block"),
+                        .op = QStringLiteral("upsert"),
+                        .refLocalID = QStringLiteral("P-1"),
+                        .payloadJSON = QStringLiteral("{}"),
+                        .createdAt = at("2026-01-01T00:00:05Z"),
+                        .attempts = 1,
+                        .unanswered = true};
+    StoreState s{.workspaces = {workspace()},
+                 .currentWorkspaceID = 7,
+                 .folders = {folder()},
+                 .pages = {page()},
+                 .blocks = {block()},
+                 .outbox = {syncOp(), unanswered},
+                 .cursorServerTs = 1730000000123};
+    s.pageStatuses.insert(QStringLiteral("42"), {.published = true, .sharedCount = 3});
+    s.pageStatuses.insert(QStringLiteral("142"), {.published = false, .sharedCount = 0});
+    s.expandedRowIDs = {QStringLiteral("F-1"), QStringLiteral("P-1")};
+    return s;
+}
+
+} // namespace
+
+void TestStoreRecords::oldStateFileReadsAndWritesBack()
+{
+    const StoreState strict = sharedJSONDecode<StoreState>(kOldStateFile);
+    QCOMPARE(strict, oldState());
+    QCOMPARE(encode(strict), kOldStateFile);
+
+    rapidjson::Document doc;
+    json::parseDocument(doc, kOldStateFile);
+    StoreStateDrops dropped;
+    QCOMPARE(StoreState::fromJsonByRecord(doc, dropped), oldState());
+    QVERIFY2(dropped.isEmpty(), qPrintable(dropped.summary()));
+}
+
+void TestStoreRecords::unansweredIsWrittenOnlyWhenSet_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<bool>("unanswered");
+    QTest::addColumn<QByteArray>("written");
+
+    const QByteArray bare = encode(syncOp());
+    const QByteArray marked = replaced(bare, R"("nextRetryAt":"2026-01-01T00:00:04Z")",
+                                       R"("nextRetryAt":"2026-01-01T00:00:04Z","unanswered":true)");
+    QTest::newRow("missing") << bare << false << bare;
+    QTest::newRow("true") << marked << true << marked;
+    QTest::newRow("false") << replaced(marked, "true}", "false}") << false << bare;
+    QTest::newRow("null") << replaced(marked, "true}", "null}") << false << bare;
+    QTest::newRow("a number fails") << replaced(marked, "true}", "1}") << false << QByteArray();
+}
+
+void TestStoreRecords::unansweredIsWrittenOnlyWhenSet()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(bool, unanswered);
+    QFETCH(QByteArray, written);
+    if (written.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(DecodeError, sharedJSONDecode<FNSyncOp>(stored));
+        return;
+    }
+    const FNSyncOp op = sharedJSONDecode<FNSyncOp>(stored);
+    QCOMPARE(op.unanswered, unanswered);
+    QCOMPARE(encode(op), written);
 }
 
 QTEST_GUILESS_MAIN(TestStoreRecords)
