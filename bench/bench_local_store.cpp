@@ -235,7 +235,7 @@ int main(int argc, char **argv)
     rapidjson::Document doc;
     json::parseDocument(doc, bytes);
     StoreState decoded;
-    const double decode = medianMs(runs, [&] { decoded = StoreState::fromJson(doc); });
+    const double decode = medianMs(runs, [&] { decoded = json::read<StoreState>(doc); });
     doc = rapidjson::Document();
     const double load = medianMs(runs, [&] { LocalStore s(folder); });
 
@@ -247,7 +247,7 @@ int main(int argc, char **argv)
     std::unique_ptr<JsonWriter> writer;
     const double encodeWriter = medianMs(runs, [&] {
         writer = std::make_unique<JsonWriter>();
-        store.state().toJson(*writer);
+        writer->value(store.state());
     });
     const double encodeCopy = medianMs(runs, [&] {
         volatile auto n = writer->bytes().size();

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
 #include <QString>
-
-#include <rapidjson/document.h>
 
 #include <optional>
 
@@ -28,10 +26,19 @@ struct FNBlock {
 
     const QString &id() const { return localID; }
 
-    static FNBlock fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const FNBlock &, const FNBlock &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"localID", &FNBlock::localID},
+        json::Field{"serverID", &FNBlock::serverID},
+        json::Field{"pageServerID", &FNBlock::pageServerID},
+        json::Field{"pageLocalID", &FNBlock::pageLocalID},
+        json::Field{"parentBlockServerID", &FNBlock::parentBlockServerID},
+        json::Field{"parentBlockLocalID", &FNBlock::parentBlockLocalID},
+        json::Field{"type", &FNBlock::type},
+        json::Field{"contentJSON", &FNBlock::contentJSON},
+        json::Field{"position", &FNBlock::position},
+        json::Field{"indentLevel", &FNBlock::indentLevel},
+        json::Field{"createdAt", &FNBlock::createdAt},
+        json::Field{"updatedAt", &FNBlock::updatedAt},
+        json::Field{"deletedAt", &FNBlock::deletedAt},
+    };
 };
-
-size_t qHash(const FNBlock &v, size_t seed = 0) noexcept;

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
 #include <QString>
-
-#include <rapidjson/document.h>
 
 #include <optional>
 
@@ -25,13 +23,19 @@ struct FNFolder {
 
     const QString &id() const { return localID; }
 
-    static FNFolder fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const FNFolder &, const FNFolder &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"localID", &FNFolder::localID},
+        json::Field{"serverID", &FNFolder::serverID},
+        json::Field{"workspaceServerID", &FNFolder::workspaceServerID},
+        json::Field{"parentFolderServerID", &FNFolder::parentFolderServerID},
+        json::Field{"name", &FNFolder::name},
+        json::Field{"icon", &FNFolder::icon},
+        json::Field{"position", &FNFolder::position},
+        json::Field{"createdAt", &FNFolder::createdAt},
+        json::Field{"updatedAt", &FNFolder::updatedAt},
+        json::Field{"deletedAt", &FNFolder::deletedAt},
+    };
 };
-
-size_t qHash(const FNFolder &v, size_t seed = 0) noexcept;
 
 struct FolderCreateReq;
 // The body that creates the folder on the service: workspace, parent, name and icon.

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
 #include <QString>
-
-#include <rapidjson/document.h>
 
 #include <optional>
 
@@ -29,13 +27,23 @@ struct FNPage {
 
     const QString &id() const { return localID; }
 
-    static FNPage fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const FNPage &, const FNPage &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"localID", &FNPage::localID},
+        json::Field{"serverID", &FNPage::serverID},
+        json::Field{"workspaceServerID", &FNPage::workspaceServerID},
+        json::Field{"parentPageServerID", &FNPage::parentPageServerID},
+        json::Field{"folderServerID", &FNPage::folderServerID},
+        json::Field{"title", &FNPage::title},
+        json::Field{"icon", &FNPage::icon},
+        json::Field{"position", &FNPage::position},
+        json::Field{"coverURL", &FNPage::coverURL},
+        json::Field{"coverOffsetX", &FNPage::coverOffsetX},
+        json::Field{"coverOffsetY", &FNPage::coverOffsetY},
+        json::Field{"createdAt", &FNPage::createdAt},
+        json::Field{"updatedAt", &FNPage::updatedAt},
+        json::Field{"deletedAt", &FNPage::deletedAt},
+    };
 };
-
-size_t qHash(const FNPage &v, size_t seed = 0) noexcept;
 
 struct PageCreateReq;
 // The body that creates the page on the service: workspace, parent, title, icon and position.

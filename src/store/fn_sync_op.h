@@ -1,12 +1,10 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
 #include <QString>
-
-#include <rapidjson/document.h>
 
 #include <optional>
 
@@ -41,10 +39,16 @@ struct FNSyncOp {
     const QString &id() const { return localID; }
     SyncOpKind kind() const;
 
-    static FNSyncOp fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const FNSyncOp &, const FNSyncOp &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"localID", &FNSyncOp::localID},
+        json::Field{"entity", &FNSyncOp::entity},
+        json::Field{"op", &FNSyncOp::op},
+        json::Field{"refLocalID", &FNSyncOp::refLocalID},
+        json::Field{"payloadJSON", &FNSyncOp::payloadJSON},
+        json::Field{"createdAt", &FNSyncOp::createdAt},
+        json::Field{"attempts", &FNSyncOp::attempts},
+        json::Field{"lastError", &FNSyncOp::lastError},
+        json::Field{"nextRetryAt", &FNSyncOp::nextRetryAt},
+        json::Flag{"unanswered", &FNSyncOp::unanswered},
+    };
 };
-
-size_t qHash(const FNSyncOp &v, size_t seed = 0) noexcept;

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
 #include <QString>
-
-#include <rapidjson/document.h>
 
 // A workspace the signed-in user belongs to, as the service last listed it.
 struct FNWorkspace {
@@ -20,10 +18,12 @@ struct FNWorkspace {
     const QString &id() const { return localID; }
 
     // Every key is required; a missing one fails rather than taking a construction default.
-    static FNWorkspace fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const FNWorkspace &, const FNWorkspace &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"localID", &FNWorkspace::localID},
+        json::Field{"serverID", &FNWorkspace::serverID},
+        json::Field{"name", &FNWorkspace::name},
+        json::Field{"role", &FNWorkspace::role},
+        json::Field{"ownerUserID", &FNWorkspace::ownerUserID},
+        json::Field{"createdAt", &FNWorkspace::createdAt},
+    };
 };
-
-size_t qHash(const FNWorkspace &v, size_t seed = 0) noexcept;

@@ -576,7 +576,7 @@ void LocalStore::save()
     // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
     JsonWriter writer;
     try {
-        m_state.toJson(writer);
+        writer.value(m_state);
     } catch (const EncodeError &e) {
         diag(QLatin1String(kSaveError) + e.message());
         return;

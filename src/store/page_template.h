@@ -1,11 +1,9 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/template_block.h"
 
 #include <QString>
-
-#include <rapidjson/document.h>
 
 #include <vector>
 
@@ -18,10 +16,9 @@ struct PageTemplate {
     std::vector<TemplateBlock> blocks;
 
     // Every key is required, "id" included.
-    static PageTemplate fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const PageTemplate &, const PageTemplate &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"id", &PageTemplate::id},         json::Field{"name", &PageTemplate::name},
+        json::Field{"title", &PageTemplate::title},   json::Field{"icon", &PageTemplate::icon},
+        json::Field{"blocks", &PageTemplate::blocks},
+    };
 };
-
-size_t qHash(const PageTemplate &v, size_t seed = 0) noexcept;

@@ -80,6 +80,23 @@ QMap<QString, T> entries(const rapidjson::Value &v, const char *key, StoreStateD
     return out;
 }
 
+// A list or a map keeps the entries that read; anything else takes its empty value when it does not.
+template <typename T>
+void readByRecord(const rapidjson::Value &v, const char *key, T &out, StoreStateDrops &dropped)
+{
+    out = scalar<T>(v, key, dropped);
+}
+template <typename T>
+void readByRecord(const rapidjson::Value &v, const char *key, std::vector<T> &out, StoreStateDrops &dropped)
+{
+    out = records<T>(v, key, dropped);
+}
+template <typename T>
+void readByRecord(const rapidjson::Value &v, const char *key, QMap<QString, T> &out, StoreStateDrops &dropped)
+{
+    out = entries<T>(v, key, dropped);
+}
+
 } // namespace
 
 void StoreStateDrops::note(const QString &key, const QString &where, const QString &reason)
@@ -97,48 +114,10 @@ QString StoreStateDrops::summary() const
     return parts.join(QStringLiteral(", ")) + QStringLiteral(" (first: ") + first + QLatin1Char(')');
 }
 
-StoreState StoreState::fromJson(const rapidjson::Value &v)
-{
-    return StoreState{
-        .workspaces = json::field<std::vector<FNWorkspace>>(v, "workspaces"),
-        .currentWorkspaceID = json::field<qint64>(v, "currentWorkspaceID"),
-        .folders = json::field<std::vector<FNFolder>>(v, "folders"),
-        .pages = json::field<std::vector<FNPage>>(v, "pages"),
-        .blocks = json::field<std::vector<FNBlock>>(v, "blocks"),
-        .outbox = json::field<std::vector<FNSyncOp>>(v, "outbox"),
-        .cursorServerTs = json::field<qint64>(v, "cursorServerTs"),
-        .pageStatuses = json::field<QMap<QString, FNPageStatus>>(v, "pageStatuses"),
-        .expandedRowIDs = json::field<std::vector<QString>>(v, "expandedRowIDs"),
-    };
-}
-
 StoreState StoreState::fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped)
 {
     json::requireObject(v);
-    return StoreState{
-        .workspaces = records<FNWorkspace>(v, "workspaces", dropped),
-        .currentWorkspaceID = scalar<qint64>(v, "currentWorkspaceID", dropped),
-        .folders = records<FNFolder>(v, "folders", dropped),
-        .pages = records<FNPage>(v, "pages", dropped),
-        .blocks = records<FNBlock>(v, "blocks", dropped),
-        .outbox = records<FNSyncOp>(v, "outbox", dropped),
-        .cursorServerTs = scalar<qint64>(v, "cursorServerTs", dropped),
-        .pageStatuses = entries<FNPageStatus>(v, "pageStatuses", dropped),
-        .expandedRowIDs = records<QString>(v, "expandedRowIDs", dropped),
-    };
-}
-
-void StoreState::toJson(JsonWriter &w) const
-{
-    w.startObject();
-    w.field("workspaces", workspaces);
-    w.field("currentWorkspaceID", currentWorkspaceID);
-    w.field("folders", folders);
-    w.field("pages", pages);
-    w.field("blocks", blocks);
-    w.field("outbox", outbox);
-    w.field("cursorServerTs", cursorServerTs);
-    w.field("pageStatuses", pageStatuses);
-    w.field("expandedRowIDs", expandedRowIDs);
-    w.endObject();
+    StoreState out;
+    std::apply([&](const auto &...f) { (readByRecord(v, f.key, out.*f.member, dropped), ...); }, kFields);
+    return out;
 }

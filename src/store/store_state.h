@@ -1,6 +1,6 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 #include "store/fn_block.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
@@ -41,12 +41,20 @@ struct StoreState {
     std::vector<QString> expandedRowIDs;
 
     // All nine keys are required: a missing one fails the whole state.
-    static StoreState fromJson(const rapidjson::Value &v);
+    static constexpr std::tuple kFields{
+        json::Field{"workspaces", &StoreState::workspaces},
+        json::Field{"currentWorkspaceID", &StoreState::currentWorkspaceID},
+        json::Field{"folders", &StoreState::folders},
+        json::Field{"pages", &StoreState::pages},
+        json::Field{"blocks", &StoreState::blocks},
+        json::Field{"outbox", &StoreState::outbox},
+        json::Field{"cursorServerTs", &StoreState::cursorServerTs},
+        json::Field{"pageStatuses", &StoreState::pageStatuses},
+        json::Field{"expandedRowIDs", &StoreState::expandedRowIDs},
+    };
+
     // Keeps every record that reads: one that does not (or a field missing or of the wrong kind,
     // which then takes its empty value) is left out and noted in `dropped`. Only a value that is not
     // an object throws.
     static StoreState fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const StoreState &, const StoreState &) = default;
 };

@@ -1,20 +1,16 @@
 #pragma once
 
-#include "json/json_writer.h"
+#include "json/json_fields.h"
 
 #include <QString>
-
-#include <rapidjson/document.h>
 
 // One block of a page template: its kind and its content JSON, both as text.
 struct TemplateBlock {
     QString type;
     QString contentJSON;
 
-    static TemplateBlock fromJson(const rapidjson::Value &v);
-    void toJson(JsonWriter &w) const;
-
-    friend bool operator==(const TemplateBlock &, const TemplateBlock &) = default;
+    static constexpr std::tuple kFields{
+        json::Field{"type", &TemplateBlock::type},
+        json::Field{"contentJSON", &TemplateBlock::contentJSON},
+    };
 };
-
-size_t qHash(const TemplateBlock &v, size_t seed = 0) noexcept;

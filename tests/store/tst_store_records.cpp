@@ -459,6 +459,8 @@ StoreState oldState()
                         .payloadJSON = QStringLiteral("{}"),
                         .createdAt = at("2026-01-01T00:00:05Z"),
                         .attempts = 1,
+                        .lastError = std::nullopt,
+                        .nextRetryAt = std::nullopt,
                         .unanswered = true};
     StoreState s{.workspaces = {workspace()},
                  .currentWorkspaceID = 7,
@@ -466,10 +468,10 @@ StoreState oldState()
                  .pages = {page()},
                  .blocks = {block()},
                  .outbox = {syncOp(), unanswered},
-                 .cursorServerTs = 1730000000123};
-    s.pageStatuses.insert(QStringLiteral("42"), {.published = true, .sharedCount = 3});
-    s.pageStatuses.insert(QStringLiteral("142"), {.published = false, .sharedCount = 0});
-    s.expandedRowIDs = {QStringLiteral("F-1"), QStringLiteral("P-1")};
+                 .cursorServerTs = 1730000000123,
+                 .pageStatuses = {{QStringLiteral("42"), {.published = true, .sharedCount = 3}},
+                                  {QStringLiteral("142"), {.published = false, .sharedCount = 0}}},
+                 .expandedRowIDs = {QStringLiteral("F-1"), QStringLiteral("P-1")}};
     return s;
 }
 

@@ -17,11 +17,11 @@ struct AIReq {
     std::optional<QString> target_lang;
 
     static constexpr std::tuple kFields{
-        wire::Field{"action", &AIReq::action},
-        wire::Field{"page_id", &AIReq::page_id},
-        wire::Field{"text", &AIReq::text},
-        wire::Field{"prompt", &AIReq::prompt},
-        wire::Field{"target_lang", &AIReq::target_lang},
+        json::Field{"action", &AIReq::action},
+        json::Field{"page_id", &AIReq::page_id},
+        json::Field{"text", &AIReq::text},
+        json::Field{"prompt", &AIReq::prompt},
+        json::Field{"target_lang", &AIReq::target_lang},
     };
 };
 
@@ -32,8 +32,8 @@ struct AIResp {
     std::optional<QString> error;
 
     static constexpr std::tuple kFields{
-        wire::Field{"text", &AIResp::text},
-        wire::Field{"remaining_today", &AIResp::remaining_today},
-        wire::Field{"error", &AIResp::error},
+        json::Field{"text", &AIResp::text},
+        json::Field{"remaining_today", &AIResp::remaining_today},
+        json::Field{"error", &AIResp::error},
     };
 };

@@ -15,9 +15,9 @@ struct AuthLoginReq {
     std::optional<QString> device_label;
 
     static constexpr std::tuple kFields{
-        wire::Field{"email", &AuthLoginReq::email},
-        wire::Field{"password", &AuthLoginReq::password},
-        wire::Field{"device_label", &AuthLoginReq::device_label},
+        json::Field{"email", &AuthLoginReq::email},
+        json::Field{"password", &AuthLoginReq::password},
+        json::Field{"device_label", &AuthLoginReq::device_label},
     };
 };
 
@@ -29,10 +29,10 @@ struct AuthSignupReq {
     std::optional<QString> device_label;
 
     static constexpr std::tuple kFields{
-        wire::Field{"email", &AuthSignupReq::email},
-        wire::Field{"password", &AuthSignupReq::password},
-        wire::Field{"name", &AuthSignupReq::name},
-        wire::Field{"device_label", &AuthSignupReq::device_label},
+        json::Field{"email", &AuthSignupReq::email},
+        json::Field{"password", &AuthSignupReq::password},
+        json::Field{"name", &AuthSignupReq::name},
+        json::Field{"device_label", &AuthSignupReq::device_label},
     };
 };
 
@@ -43,9 +43,9 @@ struct AuthUser {
     QString email;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &AuthUser::id},
-        wire::Field{"name", &AuthUser::name},
-        wire::Field{"email", &AuthUser::email},
+        json::Field{"id", &AuthUser::id},
+        json::Field{"name", &AuthUser::name},
+        json::Field{"email", &AuthUser::email},
     };
 };
 
@@ -56,8 +56,8 @@ struct AuthResp {
     std::optional<qint64> workspace_id;
 
     static constexpr std::tuple kFields{
-        wire::Field{"token", &AuthResp::token},
-        wire::Field{"user", &AuthResp::user},
-        wire::Field{"workspace_id", &AuthResp::workspace_id},
+        json::Field{"token", &AuthResp::token},
+        json::Field{"user", &AuthResp::user},
+        json::Field{"workspace_id", &AuthResp::workspace_id},
     };
 };

@@ -20,13 +20,13 @@ struct BlockDTO {
     std::optional<QString> client_id; // the local id its sender gave it, when the service says
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &BlockDTO::id},
-        wire::Field{"page_id", &BlockDTO::page_id},
-        wire::Field{"parent_block_id", &BlockDTO::parent_block_id},
-        wire::Field{"type", &BlockDTO::type},
-        wire::Field{"content", &BlockDTO::content},
-        wire::Field{"position", &BlockDTO::position},
-        wire::Field{"client_id", &BlockDTO::client_id},
+        json::Field{"id", &BlockDTO::id},
+        json::Field{"page_id", &BlockDTO::page_id},
+        json::Field{"parent_block_id", &BlockDTO::parent_block_id},
+        json::Field{"type", &BlockDTO::type},
+        json::Field{"content", &BlockDTO::content},
+        json::Field{"position", &BlockDTO::position},
+        json::Field{"client_id", &BlockDTO::client_id},
     };
 };
 
@@ -35,7 +35,7 @@ struct BlocksResp {
     std::vector<BlockDTO> blocks;
 
     static constexpr std::tuple kFields{
-        wire::Field{"blocks", &BlocksResp::blocks},
+        json::Field{"blocks", &BlocksResp::blocks},
     };
 };
 
@@ -49,12 +49,12 @@ struct BlockUpsertItem {
     std::optional<qint64> parent_block_id;
 
     static constexpr std::tuple kFields{
-        wire::Field{"client_id", &BlockUpsertItem::client_id},
-        wire::Field{"id", &BlockUpsertItem::id},
-        wire::Field{"type", &BlockUpsertItem::type},
-        wire::Field{"content", &BlockUpsertItem::content},
-        wire::Field{"position", &BlockUpsertItem::position},
-        wire::Field{"parent_block_id", &BlockUpsertItem::parent_block_id},
+        json::Field{"client_id", &BlockUpsertItem::client_id},
+        json::Field{"id", &BlockUpsertItem::id},
+        json::Field{"type", &BlockUpsertItem::type},
+        json::Field{"content", &BlockUpsertItem::content},
+        json::Field{"position", &BlockUpsertItem::position},
+        json::Field{"parent_block_id", &BlockUpsertItem::parent_block_id},
     };
 };
 
@@ -64,8 +64,8 @@ struct BlocksUpsertReq {
     std::vector<BlockUpsertItem> blocks;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &BlocksUpsertReq::page_id},
-        wire::Field{"blocks", &BlocksUpsertReq::blocks},
+        json::Field{"page_id", &BlocksUpsertReq::page_id},
+        json::Field{"blocks", &BlocksUpsertReq::blocks},
     };
 };
 
@@ -76,9 +76,9 @@ struct BlockUpsertAck {
     qint64 position = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"client_id", &BlockUpsertAck::client_id},
-        wire::Field{"id", &BlockUpsertAck::id},
-        wire::Field{"position", &BlockUpsertAck::position},
+        json::Field{"client_id", &BlockUpsertAck::client_id},
+        json::Field{"id", &BlockUpsertAck::id},
+        json::Field{"position", &BlockUpsertAck::position},
     };
 };
 
@@ -87,7 +87,7 @@ struct BlocksUpsertResp {
     std::vector<BlockUpsertAck> blocks;
 
     static constexpr std::tuple kFields{
-        wire::Field{"blocks", &BlocksUpsertResp::blocks},
+        json::Field{"blocks", &BlocksUpsertResp::blocks},
     };
 };
 
@@ -99,10 +99,10 @@ struct BookmarkPreviewResp {
     std::optional<QString> image;
 
     static constexpr std::tuple kFields{
-        wire::Field{"url", &BookmarkPreviewResp::url},
-        wire::Field{"title", &BookmarkPreviewResp::title},
-        wire::Field{"description", &BookmarkPreviewResp::description},
-        wire::Field{"image", &BookmarkPreviewResp::image},
+        json::Field{"url", &BookmarkPreviewResp::url},
+        json::Field{"title", &BookmarkPreviewResp::title},
+        json::Field{"description", &BookmarkPreviewResp::description},
+        json::Field{"image", &BookmarkPreviewResp::image},
     };
 };
 
@@ -114,9 +114,9 @@ struct UploadResp {
     std::optional<QString> mime;
 
     static constexpr std::tuple kFields{
-        wire::Field{"url", &UploadResp::url},
-        wire::Field{"path", &UploadResp::path},
-        wire::Field{"size", &UploadResp::size},
-        wire::Field{"mime", &UploadResp::mime},
+        json::Field{"url", &UploadResp::url},
+        json::Field{"path", &UploadResp::path},
+        json::Field{"size", &UploadResp::size},
+        json::Field{"mime", &UploadResp::mime},
     };
 };

@@ -25,18 +25,18 @@ struct CommentDTO {
     QString created_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &CommentDTO::id},
-        wire::Field{"page_id", &CommentDTO::page_id},
-        wire::Field{"block_id", &CommentDTO::block_id},
-        wire::Field{"user_id", &CommentDTO::user_id},
-        wire::Field{"user_name", &CommentDTO::user_name},
-        wire::Field{"guest_name", &CommentDTO::guest_name},
-        wire::Field{"body", &CommentDTO::body},
-        wire::Field{"selection_start", &CommentDTO::selection_start},
-        wire::Field{"selection_length", &CommentDTO::selection_length},
-        wire::Field{"selection_text", &CommentDTO::selection_text},
-        wire::Field{"resolved_at", &CommentDTO::resolved_at},
-        wire::Field{"created_at", &CommentDTO::created_at},
+        json::Field{"id", &CommentDTO::id},
+        json::Field{"page_id", &CommentDTO::page_id},
+        json::Field{"block_id", &CommentDTO::block_id},
+        json::Field{"user_id", &CommentDTO::user_id},
+        json::Field{"user_name", &CommentDTO::user_name},
+        json::Field{"guest_name", &CommentDTO::guest_name},
+        json::Field{"body", &CommentDTO::body},
+        json::Field{"selection_start", &CommentDTO::selection_start},
+        json::Field{"selection_length", &CommentDTO::selection_length},
+        json::Field{"selection_text", &CommentDTO::selection_text},
+        json::Field{"resolved_at", &CommentDTO::resolved_at},
+        json::Field{"created_at", &CommentDTO::created_at},
     };
 };
 
@@ -50,12 +50,12 @@ struct CommentCreateReq {
     std::optional<QString> selection_text;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &CommentCreateReq::page_id},
-        wire::Field{"block_id", &CommentCreateReq::block_id},
-        wire::Field{"body", &CommentCreateReq::body},
-        wire::Field{"selection_start", &CommentCreateReq::selection_start},
-        wire::Field{"selection_length", &CommentCreateReq::selection_length},
-        wire::Field{"selection_text", &CommentCreateReq::selection_text},
+        json::Field{"page_id", &CommentCreateReq::page_id},
+        json::Field{"block_id", &CommentCreateReq::block_id},
+        json::Field{"body", &CommentCreateReq::body},
+        json::Field{"selection_start", &CommentCreateReq::selection_start},
+        json::Field{"selection_length", &CommentCreateReq::selection_length},
+        json::Field{"selection_text", &CommentCreateReq::selection_text},
     };
 };
 
@@ -64,7 +64,7 @@ struct CommentCreateResp {
     CommentDTO comment;
 
     static constexpr std::tuple kFields{
-        wire::Field{"comment", &CommentCreateResp::comment},
+        json::Field{"comment", &CommentCreateResp::comment},
     };
 };
 
@@ -73,7 +73,7 @@ struct CommentsResp {
     std::vector<CommentDTO> comments;
 
     static constexpr std::tuple kFields{
-        wire::Field{"comments", &CommentsResp::comments},
+        json::Field{"comments", &CommentsResp::comments},
     };
 };
 
@@ -91,16 +91,16 @@ struct SuggestionDTO {
     std::optional<QString> decided_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &SuggestionDTO::id},
-        wire::Field{"page_id", &SuggestionDTO::page_id},
-        wire::Field{"block_id", &SuggestionDTO::block_id},
-        wire::Field{"user_id", &SuggestionDTO::user_id},
-        wire::Field{"user_name", &SuggestionDTO::user_name},
-        wire::Field{"kind", &SuggestionDTO::kind},
-        wire::Field{"payload", &SuggestionDTO::payload},
-        wire::Field{"status", &SuggestionDTO::status},
-        wire::Field{"created_at", &SuggestionDTO::created_at},
-        wire::Field{"decided_at", &SuggestionDTO::decided_at},
+        json::Field{"id", &SuggestionDTO::id},
+        json::Field{"page_id", &SuggestionDTO::page_id},
+        json::Field{"block_id", &SuggestionDTO::block_id},
+        json::Field{"user_id", &SuggestionDTO::user_id},
+        json::Field{"user_name", &SuggestionDTO::user_name},
+        json::Field{"kind", &SuggestionDTO::kind},
+        json::Field{"payload", &SuggestionDTO::payload},
+        json::Field{"status", &SuggestionDTO::status},
+        json::Field{"created_at", &SuggestionDTO::created_at},
+        json::Field{"decided_at", &SuggestionDTO::decided_at},
     };
 };
 
@@ -109,7 +109,7 @@ struct SuggestionsResp {
     std::vector<SuggestionDTO> suggestions;
 
     static constexpr std::tuple kFields{
-        wire::Field{"suggestions", &SuggestionsResp::suggestions},
+        json::Field{"suggestions", &SuggestionsResp::suggestions},
     };
 };
 
@@ -119,8 +119,8 @@ struct SuggestionDecideReq {
     QString status;
 
     static constexpr std::tuple kFields{
-        wire::Field{"suggestion_id", &SuggestionDecideReq::suggestion_id},
-        wire::Field{"status", &SuggestionDecideReq::status},
+        json::Field{"suggestion_id", &SuggestionDecideReq::suggestion_id},
+        json::Field{"status", &SuggestionDecideReq::status},
     };
 };
 
@@ -132,10 +132,10 @@ struct ShareReq {
     std::optional<std::vector<QString>> permissions;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &ShareReq::page_id},
-        wire::Field{"email", &ShareReq::email},
-        wire::Field{"role", &ShareReq::role},
-        wire::Field{"permissions", &ShareReq::permissions},
+        json::Field{"page_id", &ShareReq::page_id},
+        json::Field{"email", &ShareReq::email},
+        json::Field{"role", &ShareReq::role},
+        json::Field{"permissions", &ShareReq::permissions},
     };
 };
 
@@ -150,13 +150,13 @@ struct ShareItemDTO {
     QString created_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &ShareItemDTO::id},
-        wire::Field{"shared_with_user_id", &ShareItemDTO::shared_with_user_id},
-        wire::Field{"email", &ShareItemDTO::email},
-        wire::Field{"name", &ShareItemDTO::name},
-        wire::Field{"permissions", &ShareItemDTO::permissions},
-        wire::Field{"role", &ShareItemDTO::role},
-        wire::Field{"created_at", &ShareItemDTO::created_at},
+        json::Field{"id", &ShareItemDTO::id},
+        json::Field{"shared_with_user_id", &ShareItemDTO::shared_with_user_id},
+        json::Field{"email", &ShareItemDTO::email},
+        json::Field{"name", &ShareItemDTO::name},
+        json::Field{"permissions", &ShareItemDTO::permissions},
+        json::Field{"role", &ShareItemDTO::role},
+        json::Field{"created_at", &ShareItemDTO::created_at},
     };
 };
 
@@ -170,12 +170,12 @@ struct ShareInviteDTO {
     std::optional<QString> accepted_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &ShareInviteDTO::id},
-        wire::Field{"email", &ShareInviteDTO::email},
-        wire::Field{"permissions", &ShareInviteDTO::permissions},
-        wire::Field{"role", &ShareInviteDTO::role},
-        wire::Field{"created_at", &ShareInviteDTO::created_at},
-        wire::Field{"accepted_at", &ShareInviteDTO::accepted_at},
+        json::Field{"id", &ShareInviteDTO::id},
+        json::Field{"email", &ShareInviteDTO::email},
+        json::Field{"permissions", &ShareInviteDTO::permissions},
+        json::Field{"role", &ShareInviteDTO::role},
+        json::Field{"created_at", &ShareInviteDTO::created_at},
+        json::Field{"accepted_at", &ShareInviteDTO::accepted_at},
     };
 };
 
@@ -185,8 +185,8 @@ struct ShareListResp {
     std::vector<ShareInviteDTO> invites;
 
     static constexpr std::tuple kFields{
-        wire::Field{"shares", &ShareListResp::shares},
-        wire::Field{"invites", &ShareListResp::invites},
+        json::Field{"shares", &ShareListResp::shares},
+        json::Field{"invites", &ShareListResp::invites},
     };
 };
 
@@ -197,9 +197,9 @@ struct ShareInviteResp {
     std::optional<QString> error;
 
     static constexpr std::tuple kFields{
-        wire::Field{"ok", &ShareInviteResp::ok},
-        wire::Field{"kind", &ShareInviteResp::kind},
-        wire::Field{"error", &ShareInviteResp::error},
+        json::Field{"ok", &ShareInviteResp::ok},
+        json::Field{"kind", &ShareInviteResp::kind},
+        json::Field{"error", &ShareInviteResp::error},
     };
 };
 
@@ -211,10 +211,10 @@ struct PublishReq {
     bool include_subpages = false;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &PublishReq::page_id},
-        wire::Field{"password", &PublishReq::password},
-        wire::Field{"allow_comments", &PublishReq::allow_comments},
-        wire::Field{"include_subpages", &PublishReq::include_subpages},
+        json::Field{"page_id", &PublishReq::page_id},
+        json::Field{"password", &PublishReq::password},
+        json::Field{"allow_comments", &PublishReq::allow_comments},
+        json::Field{"include_subpages", &PublishReq::include_subpages},
     };
 };
 
@@ -229,13 +229,13 @@ struct PublishResp {
     std::optional<bool> has_password;
 
     static constexpr std::tuple kFields{
-        wire::Field{"published", &PublishResp::published},
-        wire::Field{"slug", &PublishResp::slug},
-        wire::Field{"url", &PublishResp::url},
-        wire::Field{"allow_comments", &PublishResp::allow_comments},
-        wire::Field{"include_subpages", &PublishResp::include_subpages},
-        wire::Field{"view_count", &PublishResp::view_count},
-        wire::Field{"has_password", &PublishResp::has_password},
+        json::Field{"published", &PublishResp::published},
+        json::Field{"slug", &PublishResp::slug},
+        json::Field{"url", &PublishResp::url},
+        json::Field{"allow_comments", &PublishResp::allow_comments},
+        json::Field{"include_subpages", &PublishResp::include_subpages},
+        json::Field{"view_count", &PublishResp::view_count},
+        json::Field{"has_password", &PublishResp::has_password},
     };
 
     // Only the flag value 1 means on; absence means off, no views, no password.
@@ -255,12 +255,12 @@ struct VersionDTO {
     std::optional<qint64> byte_size;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &VersionDTO::id},
-        wire::Field{"page_id", &VersionDTO::page_id},
-        wire::Field{"user_id", &VersionDTO::user_id},
-        wire::Field{"user_name", &VersionDTO::user_name},
-        wire::Field{"created_at", &VersionDTO::created_at},
-        wire::Field{"byte_size", &VersionDTO::byte_size},
+        json::Field{"id", &VersionDTO::id},
+        json::Field{"page_id", &VersionDTO::page_id},
+        json::Field{"user_id", &VersionDTO::user_id},
+        json::Field{"user_name", &VersionDTO::user_name},
+        json::Field{"created_at", &VersionDTO::created_at},
+        json::Field{"byte_size", &VersionDTO::byte_size},
     };
 };
 
@@ -269,7 +269,7 @@ struct VersionsResp {
     std::vector<VersionDTO> versions;
 
     static constexpr std::tuple kFields{
-        wire::Field{"versions", &VersionsResp::versions},
+        json::Field{"versions", &VersionsResp::versions},
     };
 };
 
@@ -279,8 +279,8 @@ struct VersionRestoreReq {
     bool restore = true;
 
     static constexpr std::tuple kFields{
-        wire::Field{"version_id", &VersionRestoreReq::version_id},
-        wire::Field{"restore", &VersionRestoreReq::restore},
+        json::Field{"version_id", &VersionRestoreReq::version_id},
+        json::Field{"restore", &VersionRestoreReq::restore},
     };
 };
 
@@ -289,6 +289,6 @@ struct VersionRestoreOK {
     std::optional<bool> ok;
 
     static constexpr std::tuple kFields{
-        wire::Field{"ok", &VersionRestoreOK::ok},
+        json::Field{"ok", &VersionRestoreOK::ok},
     };
 };

@@ -17,10 +17,10 @@ struct DBColumnDTO {
     std::optional<std::vector<QString>> options;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &DBColumnDTO::id},
-        wire::Field{"name", &DBColumnDTO::name},
-        wire::Field{"type", &DBColumnDTO::type},
-        wire::Field{"options", &DBColumnDTO::options},
+        json::Field{"id", &DBColumnDTO::id},
+        json::Field{"name", &DBColumnDTO::name},
+        json::Field{"type", &DBColumnDTO::type},
+        json::Field{"options", &DBColumnDTO::options},
     };
 };
 
@@ -35,13 +35,13 @@ struct DBRowDTO {
     std::optional<QString> updated_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &DBRowDTO::id},
-        wire::Field{"database_id", &DBRowDTO::database_id},
-        wire::Field{"position", &DBRowDTO::position},
-        wire::Field{"data", &DBRowDTO::data},
-        wire::Field{"linked_page_id", &DBRowDTO::linked_page_id},
-        wire::Field{"created_at", &DBRowDTO::created_at},
-        wire::Field{"updated_at", &DBRowDTO::updated_at},
+        json::Field{"id", &DBRowDTO::id},
+        json::Field{"database_id", &DBRowDTO::database_id},
+        json::Field{"position", &DBRowDTO::position},
+        json::Field{"data", &DBRowDTO::data},
+        json::Field{"linked_page_id", &DBRowDTO::linked_page_id},
+        json::Field{"created_at", &DBRowDTO::created_at},
+        json::Field{"updated_at", &DBRowDTO::updated_at},
     };
 };
 
@@ -54,9 +54,9 @@ struct DatabaseDTO {
     std::vector<DBRowDTO> rows;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &DatabaseDTO::id},     wire::Field{"page_id", &DatabaseDTO::page_id},
-        wire::Field{"name", &DatabaseDTO::name}, wire::Field{"columns", &DatabaseDTO::columns},
-        wire::Field{"rows", &DatabaseDTO::rows},
+        json::Field{"id", &DatabaseDTO::id},     json::Field{"page_id", &DatabaseDTO::page_id},
+        json::Field{"name", &DatabaseDTO::name}, json::Field{"columns", &DatabaseDTO::columns},
+        json::Field{"rows", &DatabaseDTO::rows},
     };
 };
 
@@ -67,9 +67,9 @@ struct DBCreateReq {
     std::optional<std::vector<DBColumnDTO>> columns;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &DBCreateReq::page_id},
-        wire::Field{"name", &DBCreateReq::name},
-        wire::Field{"columns", &DBCreateReq::columns},
+        json::Field{"page_id", &DBCreateReq::page_id},
+        json::Field{"name", &DBCreateReq::name},
+        json::Field{"columns", &DBCreateReq::columns},
     };
 };
 
@@ -80,9 +80,9 @@ struct DBRowCreateReq {
     qint64 position = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"database_id", &DBRowCreateReq::database_id},
-        wire::Field{"data", &DBRowCreateReq::data},
-        wire::Field{"position", &DBRowCreateReq::position},
+        json::Field{"database_id", &DBRowCreateReq::database_id},
+        json::Field{"data", &DBRowCreateReq::data},
+        json::Field{"position", &DBRowCreateReq::position},
     };
 };
 
@@ -93,9 +93,9 @@ struct DBRowPatchReq {
     std::optional<qint64> position;
 
     static constexpr std::tuple kFields{
-        wire::Field{"row_id", &DBRowPatchReq::row_id},
-        wire::Field{"data", &DBRowPatchReq::data},
-        wire::Field{"position", &DBRowPatchReq::position},
+        json::Field{"row_id", &DBRowPatchReq::row_id},
+        json::Field{"data", &DBRowPatchReq::data},
+        json::Field{"position", &DBRowPatchReq::position},
     };
 };
 
@@ -104,7 +104,7 @@ struct DBRowResp {
     DBRowDTO row;
 
     static constexpr std::tuple kFields{
-        wire::Field{"row", &DBRowResp::row},
+        json::Field{"row", &DBRowResp::row},
     };
 };
 
@@ -113,7 +113,7 @@ struct DatabaseResp {
     DatabaseDTO database;
 
     static constexpr std::tuple kFields{
-        wire::Field{"database", &DatabaseResp::database},
+        json::Field{"database", &DatabaseResp::database},
     };
 };
 
@@ -122,6 +122,6 @@ struct DatabasesResp {
     std::vector<DatabaseDTO> databases;
 
     static constexpr std::tuple kFields{
-        wire::Field{"databases", &DatabasesResp::databases},
+        json::Field{"databases", &DatabasesResp::databases},
     };
 };

@@ -21,14 +21,14 @@ struct FolderDTO {
     std::optional<QString> updated_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &FolderDTO::id},
-        wire::Field{"workspace_id", &FolderDTO::workspace_id},
-        wire::Field{"parent_folder_id", &FolderDTO::parent_folder_id},
-        wire::Field{"name", &FolderDTO::name},
-        wire::Field{"icon", &FolderDTO::icon},
-        wire::Field{"position", &FolderDTO::position},
-        wire::Field{"created_at", &FolderDTO::created_at},
-        wire::Field{"updated_at", &FolderDTO::updated_at},
+        json::Field{"id", &FolderDTO::id},
+        json::Field{"workspace_id", &FolderDTO::workspace_id},
+        json::Field{"parent_folder_id", &FolderDTO::parent_folder_id},
+        json::Field{"name", &FolderDTO::name},
+        json::Field{"icon", &FolderDTO::icon},
+        json::Field{"position", &FolderDTO::position},
+        json::Field{"created_at", &FolderDTO::created_at},
+        json::Field{"updated_at", &FolderDTO::updated_at},
     };
 };
 
@@ -40,10 +40,10 @@ struct FolderCreateReq {
     QString icon;
 
     static constexpr std::tuple kFields{
-        wire::Field{"workspace_id", &FolderCreateReq::workspace_id},
-        wire::Field{"parent_folder_id", &FolderCreateReq::parent_folder_id},
-        wire::Field{"name", &FolderCreateReq::name},
-        wire::Field{"icon", &FolderCreateReq::icon},
+        json::Field{"workspace_id", &FolderCreateReq::workspace_id},
+        json::Field{"parent_folder_id", &FolderCreateReq::parent_folder_id},
+        json::Field{"name", &FolderCreateReq::name},
+        json::Field{"icon", &FolderCreateReq::icon},
     };
 };
 
@@ -56,11 +56,11 @@ struct FolderPatchReq {
     std::optional<qint64> parent_folder_id;
 
     static constexpr std::tuple kFields{
-        wire::Field{"folder_id", &FolderPatchReq::folder_id},
-        wire::Field{"name", &FolderPatchReq::name},
-        wire::Field{"icon", &FolderPatchReq::icon},
-        wire::Field{"position", &FolderPatchReq::position},
-        wire::Field{"parent_folder_id", &FolderPatchReq::parent_folder_id},
+        json::Field{"folder_id", &FolderPatchReq::folder_id},
+        json::Field{"name", &FolderPatchReq::name},
+        json::Field{"icon", &FolderPatchReq::icon},
+        json::Field{"position", &FolderPatchReq::position},
+        json::Field{"parent_folder_id", &FolderPatchReq::parent_folder_id},
     };
 };
 
@@ -70,8 +70,8 @@ struct FolderMovePageReq {
     std::optional<qint64> folder_id;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &FolderMovePageReq::page_id},
-        wire::Field{"folder_id", &FolderMovePageReq::folder_id},
+        json::Field{"page_id", &FolderMovePageReq::page_id},
+        json::Field{"folder_id", &FolderMovePageReq::folder_id},
     };
 };
 
@@ -80,7 +80,7 @@ struct FolderResp {
     FolderDTO folder;
 
     static constexpr std::tuple kFields{
-        wire::Field{"folder", &FolderResp::folder},
+        json::Field{"folder", &FolderResp::folder},
     };
 };
 
@@ -89,6 +89,6 @@ struct FoldersResp {
     std::vector<FolderDTO> folders;
 
     static constexpr std::tuple kFields{
-        wire::Field{"folders", &FoldersResp::folders},
+        json::Field{"folders", &FoldersResp::folders},
     };
 };

@@ -20,11 +20,11 @@ struct WorkspaceDTO {
     std::optional<QString> created_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &WorkspaceDTO::id},
-        wire::Field{"name", &WorkspaceDTO::name},
-        wire::Field{"owner_user_id", &WorkspaceDTO::owner_user_id},
-        wire::Field{"role", &WorkspaceDTO::role},
-        wire::Field{"created_at", &WorkspaceDTO::created_at},
+        json::Field{"id", &WorkspaceDTO::id},
+        json::Field{"name", &WorkspaceDTO::name},
+        json::Field{"owner_user_id", &WorkspaceDTO::owner_user_id},
+        json::Field{"role", &WorkspaceDTO::role},
+        json::Field{"created_at", &WorkspaceDTO::created_at},
     };
 };
 
@@ -33,7 +33,7 @@ struct WorkspacesResp {
     std::vector<WorkspaceDTO> workspaces;
 
     static constexpr std::tuple kFields{
-        wire::Field{"workspaces", &WorkspacesResp::workspaces},
+        json::Field{"workspaces", &WorkspacesResp::workspaces},
     };
 };
 
@@ -42,7 +42,7 @@ struct LibraryPagesResp {
     std::vector<PageDTO> pages;
 
     static constexpr std::tuple kFields{
-        wire::Field{"pages", &LibraryPagesResp::pages},
+        json::Field{"pages", &LibraryPagesResp::pages},
     };
 };
 
@@ -51,7 +51,7 @@ struct PagesResp {
     std::vector<PageDTO> pages;
 
     static constexpr std::tuple kFields{
-        wire::Field{"pages", &PagesResp::pages},
+        json::Field{"pages", &PagesResp::pages},
     };
 };
 
@@ -61,8 +61,8 @@ struct LibraryServerStatus {
     qint64 shared_count = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"published", &LibraryServerStatus::published},
-        wire::Field{"shared_count", &LibraryServerStatus::shared_count},
+        json::Field{"published", &LibraryServerStatus::published},
+        json::Field{"shared_count", &LibraryServerStatus::shared_count},
     };
 };
 
@@ -71,7 +71,7 @@ struct PageStatusesResp {
     QMap<QString, LibraryServerStatus> statuses;
 
     static constexpr std::tuple kFields{
-        wire::Field{"statuses", &PageStatusesResp::statuses},
+        json::Field{"statuses", &PageStatusesResp::statuses},
     };
 };
 
@@ -83,10 +83,10 @@ struct SearchHit {
     std::optional<QString> snippet;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &SearchHit::id},
-        wire::Field{"title", &SearchHit::title},
-        wire::Field{"icon", &SearchHit::icon},
-        wire::Field{"snippet", &SearchHit::snippet},
+        json::Field{"id", &SearchHit::id},
+        json::Field{"title", &SearchHit::title},
+        json::Field{"icon", &SearchHit::icon},
+        json::Field{"snippet", &SearchHit::snippet},
     };
 };
 
@@ -95,6 +95,6 @@ struct SearchResp {
     std::vector<SearchHit> pages;
 
     static constexpr std::tuple kFields{
-        wire::Field{"pages", &SearchResp::pages},
+        json::Field{"pages", &SearchResp::pages},
     };
 };

@@ -25,19 +25,19 @@ struct PageDTO {
     std::optional<QString> updated_at;
 
     static constexpr std::tuple kFields{
-        wire::Field{"id", &PageDTO::id},
-        wire::Field{"workspace_id", &PageDTO::workspace_id},
-        wire::Field{"parent_page_id", &PageDTO::parent_page_id},
-        wire::Field{"folder_id", &PageDTO::folder_id},
-        wire::Field{"title", &PageDTO::title},
-        wire::Field{"icon", &PageDTO::icon},
-        wire::Field{"position", &PageDTO::position},
-        wire::Field{"cover_url", &PageDTO::cover_url},
-        wire::Field{"cover_offset_x", &PageDTO::cover_offset_x},
-        wire::Field{"cover_offset_y", &PageDTO::cover_offset_y},
-        wire::Field{"created_by_user_id", &PageDTO::created_by_user_id},
-        wire::Field{"created_at", &PageDTO::created_at},
-        wire::Field{"updated_at", &PageDTO::updated_at},
+        json::Field{"id", &PageDTO::id},
+        json::Field{"workspace_id", &PageDTO::workspace_id},
+        json::Field{"parent_page_id", &PageDTO::parent_page_id},
+        json::Field{"folder_id", &PageDTO::folder_id},
+        json::Field{"title", &PageDTO::title},
+        json::Field{"icon", &PageDTO::icon},
+        json::Field{"position", &PageDTO::position},
+        json::Field{"cover_url", &PageDTO::cover_url},
+        json::Field{"cover_offset_x", &PageDTO::cover_offset_x},
+        json::Field{"cover_offset_y", &PageDTO::cover_offset_y},
+        json::Field{"created_by_user_id", &PageDTO::created_by_user_id},
+        json::Field{"created_at", &PageDTO::created_at},
+        json::Field{"updated_at", &PageDTO::updated_at},
     };
 };
 
@@ -50,11 +50,11 @@ struct PageCreateReq {
     qint64 position = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"workspace_id", &PageCreateReq::workspace_id},
-        wire::Field{"parent_page_id", &PageCreateReq::parent_page_id},
-        wire::Field{"title", &PageCreateReq::title},
-        wire::Field{"icon", &PageCreateReq::icon},
-        wire::Field{"position", &PageCreateReq::position},
+        json::Field{"workspace_id", &PageCreateReq::workspace_id},
+        json::Field{"parent_page_id", &PageCreateReq::parent_page_id},
+        json::Field{"title", &PageCreateReq::title},
+        json::Field{"icon", &PageCreateReq::icon},
+        json::Field{"position", &PageCreateReq::position},
     };
 };
 
@@ -71,14 +71,14 @@ struct PagePatchReq {
     std::optional<qint64> cover_offset_y;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page_id", &PagePatchReq::page_id},
-        wire::Field{"title", &PagePatchReq::title},
-        wire::Field{"icon", &PagePatchReq::icon},
-        wire::Field{"position", &PagePatchReq::position},
-        wire::Field{"parent_page_id", &PagePatchReq::parent_page_id},
-        wire::Field{"cover_url", &PagePatchReq::cover_url},
-        wire::Field{"cover_offset_x", &PagePatchReq::cover_offset_x},
-        wire::Field{"cover_offset_y", &PagePatchReq::cover_offset_y},
+        json::Field{"page_id", &PagePatchReq::page_id},
+        json::Field{"title", &PagePatchReq::title},
+        json::Field{"icon", &PagePatchReq::icon},
+        json::Field{"position", &PagePatchReq::position},
+        json::Field{"parent_page_id", &PagePatchReq::parent_page_id},
+        json::Field{"cover_url", &PagePatchReq::cover_url},
+        json::Field{"cover_offset_x", &PagePatchReq::cover_offset_x},
+        json::Field{"cover_offset_y", &PagePatchReq::cover_offset_y},
     };
 };
 
@@ -87,6 +87,6 @@ struct PageResp {
     PageDTO page;
 
     static constexpr std::tuple kFields{
-        wire::Field{"page", &PageResp::page},
+        json::Field{"page", &PageResp::page},
     };
 };

@@ -14,7 +14,7 @@ struct SyncReq {
     qint64 since_ts = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"since_ts", &SyncReq::since_ts},
+        json::Field{"since_ts", &SyncReq::since_ts},
     };
 };
 
@@ -27,11 +27,11 @@ struct SyncOpDTO {
     qint64 server_ts = 0;
 
     static constexpr std::tuple kFields{
-        wire::Field{"entity_type", &SyncOpDTO::entity_type},
-        wire::Field{"entity_id", &SyncOpDTO::entity_id},
-        wire::Field{"op", &SyncOpDTO::op},
-        wire::Field{"payload", &SyncOpDTO::payload},
-        wire::Field{"server_ts", &SyncOpDTO::server_ts},
+        json::Field{"entity_type", &SyncOpDTO::entity_type},
+        json::Field{"entity_id", &SyncOpDTO::entity_id},
+        json::Field{"op", &SyncOpDTO::op},
+        json::Field{"payload", &SyncOpDTO::payload},
+        json::Field{"server_ts", &SyncOpDTO::server_ts},
     };
 };
 
@@ -46,7 +46,7 @@ struct SyncResp {
 
     static constexpr std::tuple kFields{
         wire::SkippingList{"ops", &SyncResp::ops, "SyncResp: skipped unreadable op"},
-        wire::Field{"server_ts", &SyncResp::server_ts},
-        wire::Field{"capped", &SyncResp::capped},
+        json::Field{"server_ts", &SyncResp::server_ts},
+        json::Field{"capped", &SyncResp::capped},
     };
 };
