@@ -1,21 +1,15 @@
 #pragma once
 
-#include "json/json_value.h"
-
-#include <QString>
+#include "blocks/record_link.h"
 
 class BlockHost;
 class BlockView;
 
-// A link to another page, by the page's server id (0: none).
+// A link to another page, by the page's server id.
 namespace MentionBlock {
 
-struct Content {
-    qint64 pageID = 0;
-
-    static Content read(const JSONObject &content);
-    void write(JSONObject &content) const;
-};
+inline constexpr char kPageIDKey[] = "page_id";
+using Content = RecordLink<kPageIDKey>;
 
 BlockView *makeView(BlockHost &host);
 

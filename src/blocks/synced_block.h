@@ -1,21 +1,15 @@
 #pragma once
 
-#include "json/json_value.h"
-
-#include <QString>
+#include "blocks/record_link.h"
 
 class BlockHost;
 class BlockView;
 
-// A copy of another block, by the source block's server id (0: none).
+// A copy of another block, by the source block's server id.
 namespace SyncedBlock {
 
-struct Content {
-    qint64 sourceID = 0;
-
-    static Content read(const JSONObject &content);
-    void write(JSONObject &content) const;
-};
+inline constexpr char kSourceIDKey[] = "source_id";
+using Content = RecordLink<kSourceIDKey>;
 
 BlockView *makeView(BlockHost &host);
 

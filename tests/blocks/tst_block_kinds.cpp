@@ -137,8 +137,8 @@ void TestBlockKinds::idReads()
     block.contentJSON = content;
     m_fx->store().upsertBlock(block);
     BlockRowModel model(m_fx->store(), block, nullptr, m_fx->hooks());
-    QCOMPARE(model.read<MentionBlock::Content>().pageID, id);
-    QCOMPARE(model.read<SyncedBlock::Content>().sourceID, id);
+    QCOMPARE(model.read<MentionBlock::Content>().serverID, id);
+    QCOMPARE(model.read<SyncedBlock::Content>().serverID, id);
 
     model.write(ColumnsBlock::Content{3});
     model.write(MentionBlock::Content{44});
