@@ -1,6 +1,5 @@
 // Push and pull throughput of the sync engine against the fake service on loopback, and how long
 // applying a pulled batch holds the GUI thread. Run a Release build: bench_sync_engine [pulled ops]
-#include "api/api_client.h"
 #include "api/wire/pages.h"
 #include "api/wire/sync.h"
 #include "fake-service/fake_service.h"
@@ -63,12 +62,11 @@ int main(int argc, char *argv[])
     FakeService fake;
     if (!fake.start())
         return 1;
-    APIClient::setBaseURL(fake.origin());
     const auto account = fake.createAccount("bench@example.com", "secret12", "Bench");
 
     // Push: one page, then 1,000 page updates, each its own request.
     {
-        TestDevice d(account.token);
+        TestDevice d(fake.origin(), account.token);
         const FNPage page = d.addPage(account.workspaceId, "Bench");
         d.sync();
         for (int i = 0; i < pushed; ++i) {
@@ -86,7 +84,7 @@ int main(int argc, char *argv[])
 
     // Pull: a canned reply of `pulled` operations; the apply runs in one go on this thread.
     {
-        TestDevice d(account.token);
+        TestDevice d(fake.origin(), account.token);
         fake.setFault("/api/sync.php", FakeService::Fault::http(200, syncReply(pulled)));
         QElapsedTimer t;
         t.start();

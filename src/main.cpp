@@ -1,8 +1,12 @@
+#include "api/service_client.h"
 #include "api/session_store.h"
 #include "app/app_window.h"
 #include "app/main_view.h"
+#include "platform/app_events.h"
+#include "platform/connectivity.h"
 #include "platform/desktop_url_opener.h"
 #include "platform/icon_theme.h"
+#include "platform/keyring_secret_backend.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
@@ -16,6 +20,21 @@
 
 #include <QApplication>
 
+#include <memory>
+
+namespace {
+
+// PENROOST_SERVICE_ORIGIN in the environment replaces the built-in origin.
+QString serviceOrigin()
+{
+    const QByteArray env = qgetenv("PENROOST_SERVICE_ORIGIN");
+    return env.isEmpty() ? QStringLiteral(PENROOST_SERVICE_ORIGIN) : QString::fromUtf8(env);
+}
+
+} // namespace
+
+// The composition root: every long-lived object is made here, once, and handed down through the
+// AppContext.
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -31,20 +50,34 @@ int main(int argc, char *argv[])
         return 0;
 
     Settings settings;
-    SecretStore &secrets = SecretStore::shared();
+    SecretStore secrets(std::make_shared<KeyringSecretBackend>());
     // The session reads the keyring from memory, so it is loaded before the window routes.
     secrets.loadBlocking(SessionStore::keychainAccounts());
 
-    // The five long-lived objects, in this order; they live as long as the process.
     SessionStore session(secrets, settings);
-    LocalStore &store = LocalStore::shared();
+    LocalStore store(LocalStore::defaultFolder());
+    AppEvents events;
+    Connectivity connectivity;
+    ServiceClient client(serviceOrigin(), session, events, connectivity);
+    SyncEngine engine(store, client);
+    engine.followConnectivity(connectivity);
     ToastCenter toasts;
     FavoritesStore favorites(settings);
     TemplateStore templates(settings);
-
     DesktopUrlOpener urlOpener;
-    const AppContext context{&session, &store,    &toasts,   &favorites, &templates, &SyncEngine::shared(),
-                             &secrets, &settings, &urlOpener};
+
+    AppContext context;
+    context.session = &session;
+    context.store = &store;
+    context.toasts = &toasts;
+    context.favorites = &favorites;
+    context.templates = &templates;
+    context.syncEngine = &engine;
+    context.settings = &settings;
+    context.urlOpener = &urlOpener;
+    context.client = &client;
+    context.connectivity = &connectivity;
+    context.events = &events;
 
     AppWindow window(context, [](const AppContext &c) { return new MainView(c); });
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &AppWindow::bringToFront);

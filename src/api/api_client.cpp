@@ -24,12 +24,6 @@ const auto kRedirectRefusedText =
     QStringLiteral("The service sent the request to another address; it was not followed.");
 const auto kTooLargeText = QStringLiteral("The service's reply was too large, so it was not read.");
 
-QString &originOverride()
-{
-    static QString origin;
-    return origin;
-}
-
 QString trimOrigin(QString origin)
 {
     while (origin.endsWith(QLatin1Char('/')))
@@ -52,34 +46,11 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
 
 } // namespace
 
-APIClient::APIClient() = default;
-
-APIClient &APIClient::shared()
+APIClient::APIClient(const QString &origin, Connectivity &connectivity, QObject *parent)
+    : QObject(parent)
+    , m_origin(trimOrigin(origin))
+    , m_connectivity(connectivity)
 {
-    // Never destroyed: replies may still be finishing while the process exits.
-    static APIClient *client = new APIClient;
-    return *client;
-}
-
-QString APIClient::baseURLText()
-{
-    if (!originOverride().isEmpty())
-        return originOverride();
-    static const QString origin = [] {
-        const QByteArray env = qgetenv("PENROOST_SERVICE_ORIGIN");
-        return trimOrigin(env.isEmpty() ? QStringLiteral(PENROOST_SERVICE_ORIGIN) : QString::fromUtf8(env));
-    }();
-    return origin;
-}
-
-QUrl APIClient::baseURL()
-{
-    return QUrl(baseURLText());
-}
-
-void APIClient::setBaseURL(const QString &origin)
-{
-    originOverride() = trimOrigin(origin);
 }
 
 void APIClient::limitReplySize(QNetworkReply *reply, qint64 maxBytes)
@@ -166,7 +137,7 @@ APIClient::send(QNetworkReply *reply, QPointer<CancelToken> cancel, std::optiona
 
 QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel)
 {
-    Connectivity &network = Connectivity::shared();
+    Connectivity &network = m_connectivity;
     if (network.isOnline())
         co_return;
     if (cancel && cancel->isCancelled())
@@ -210,7 +181,7 @@ APIError APIClient::failureOf(QNetworkReply *reply)
 QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std::optional<AnyEncodable> body,
                                                std::optional<QString> token, QPointer<CancelToken> cancel)
 {
-    const QUrl url(baseURLText() + path, QUrl::StrictMode);
+    const QUrl url(m_origin + path, QUrl::StrictMode);
     const QString scheme = url.scheme();
     if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
         throw APIError::other(QStringLiteral("Invalid URL: ") + path);
@@ -234,7 +205,7 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
     }
     // Time spent waiting for a network counts against the whole exchange, as the platform's own wait would.
     Limits limits = requestLimits();
-    if (!Connectivity::shared().isOnline()) {
+    if (!m_connectivity.isOnline()) {
         const auto waitStarted = std::chrono::steady_clock::now();
         co_await waitForNetwork(*limits.overall, cancel);
         const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -14,21 +14,22 @@
 #include <chrono>
 #include <optional>
 
-// The one client of the service: its network manager, the base URL and the request function.
+class Connectivity;
+
+// ServiceClient's request layer: its network manager, the origin and the request function. It knows
+// nothing of sessions: the token of a call is handed to it.
 class APIClient : public QObject
 {
     Q_OBJECT
 public:
     using APIError = ::APIError;
 
-    static APIClient &shared();
+    // `origin` is the scheme and host (a trailing slash is dropped); requests wait for `connectivity`
+    // while it reports no network.
+    APIClient(const QString &origin, Connectivity &connectivity, QObject *parent = nullptr);
 
-    // The service origin (scheme and host, no trailing slash). PENROOST_SERVICE_ORIGIN in the
-    // environment replaces the built-in one.
-    static QUrl baseURL();
-    static QString baseURLText();
-    // Tests point the client at their own loopback service.
-    static void setBaseURL(const QString &origin);
+    QUrl baseURL() const { return QUrl(m_origin); }
+    const QString &baseURLText() const { return m_origin; }
 
     static constexpr auto kRequestTimeout = std::chrono::seconds(30);  // no progress for this long
     static constexpr auto kResourceTimeout = std::chrono::seconds(60); // whole exchange
@@ -93,12 +94,12 @@ public:
     static QByteArray successBody(QNetworkReply *reply);
 
 private:
-    APIClient();
-
     // Waits while the platform reports no network, at most `limit`; throws the time-out error when
     // it stays away and the cancelled error when `cancel` fires first.
     QCoro::Task<> waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel);
 
+    QString m_origin;
+    Connectivity &m_connectivity;
     QNetworkAccessManager m_session;
     std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;

@@ -29,11 +29,6 @@ QStringList SessionStore::keychainAccounts()
     return {key(keychainKey), key(userIDKey)};
 }
 
-std::optional<QString> SessionStore::savedToken(const SecretStore &secrets)
-{
-    return secrets.keychainRead(key(keychainKey));
-}
-
 SessionStore::SessionStore(SecretStore &secrets, Settings &settings, QObject *parent)
     : QObject(parent)
     , m_secrets(secrets)

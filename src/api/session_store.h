@@ -26,8 +26,6 @@ public:
 
     // The secret accounts to load at start-up, before restoreSession().
     static QStringList keychainAccounts();
-    // The signed-in session's token as the keyring holds it (read from memory).
-    static std::optional<QString> savedToken(const SecretStore &secrets);
 
     // Reads nothing yet: restoreSession() does.
     SessionStore(SecretStore &secrets, Settings &settings, QObject *parent = nullptr);

@@ -27,7 +27,7 @@ AppWindow::AppWindow(const AppContext &context, RootView::MainViewFactory mainVi
     setWindowTitle(QString::fromUtf8(kTitle));
     setUnifiedTitleAndToolBarOnMac(true);
     setCentralWidget(m_root);
-    m_actions = MenuCommands::install(*this);
+    m_actions = MenuCommands::install(*this, *context.events);
     installWindowCommands();
     resize(1100, 720);
     // However the application ends (Quit, the last window closed, the desktop session ending), the

@@ -1,7 +1,6 @@
 #include "app/auth_form.h"
 
-#include "api/api_client.h"
-#include "api/service_endpoints.h"
+#include "api/service_client.h"
 #include "api/session_store.h"
 #include "app/local_data_owner.h"
 #include "collab/error_message.h"
@@ -60,14 +59,14 @@ QString AuthForm::buttonLabel(Mode mode)
     return mode == Mode::login ? QStringLiteral("Log in") : QStringLiteral("Create account");
 }
 
-QUrl AuthForm::forgotPasswordURL()
+QUrl AuthForm::forgotPasswordURL() const
 {
-    return QUrl(APIClient::baseURLText() + kForgotPasswordPath);
+    return m_context.client->pageURL(kForgotPasswordPath);
 }
 
-QString AuthForm::serviceHost()
+QString AuthForm::serviceHost() const
 {
-    return APIClient::baseURL().host();
+    return m_context.client->origin().host();
 }
 
 void AuthForm::openForgotPassword()
@@ -98,10 +97,10 @@ QCoro::Task<> AuthForm::run(QPointer<AuthForm> form, AppContext context, Mode mo
         AuthResp reply;
         if (mode == Mode::signup) {
             AuthSignupReq body{email, password, name, device};
-            reply = co_await ServiceEndpoints::signup(std::move(body));
+            reply = co_await context.client->signup(std::move(body));
         } else {
             AuthLoginReq body{email, password, device};
-            reply = co_await ServiceEndpoints::login(std::move(body));
+            reply = co_await context.client->login(std::move(body));
         }
         if (context.settings && context.store)
             LocalDataOwner(*context.settings, *context.store, context.syncEngine).claim(reply.user.id);

@@ -45,8 +45,8 @@ public:
     static bool showsNameField(Mode mode) { return mode == Mode::signup; }
     static bool showsForgotPassword(Mode mode) { return mode == Mode::login; }
     // "/forgot.php" on the service's origin, and the origin's host name for the caption.
-    static QUrl forgotPasswordURL();
-    static QString serviceHost();
+    QUrl forgotPasswordURL() const;
+    QString serviceHost() const;
 
     void openForgotPassword();
     // Sends the form as typed, in the current mode; does nothing while the button is disabled. On

@@ -64,7 +64,7 @@ AuthView::AuthView(const AppContext &context, QWidget *parent)
     , m_error(new QLabel)
     , m_submit(new QPushButton)
     , m_forgot(new QPushButton(kForgotPassword))
-    , m_host(new QLabel(AuthForm::serviceHost()))
+    , m_host(new QLabel(m_form.serviceHost()))
     , m_busy(new BusyIndicator(kBusySize, this))
 {
     auto *outer = new QVBoxLayout(this);

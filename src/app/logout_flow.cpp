@@ -1,6 +1,6 @@
 #include "app/logout_flow.h"
 
-#include "api/service_endpoints.h"
+#include "api/service_client.h"
 #include "api/session_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
@@ -69,7 +69,7 @@ QCoro::Task<> LogoutFlow::run(std::optional<QString> token)
 
     if (token) {
         try {
-            co_await ServiceEndpoints::logout(*token);
+            co_await m_context.client->logout(*token);
         } catch (...) {
             // The local logout is complete either way.
         }

@@ -1,6 +1,6 @@
 #include "app/main_view.h"
 
-#include "api/api_client.h"
+#include "api/service_client.h"
 #include "app/app_symbols.h"
 #include "app/logout_flow.h"
 #include "app/quick_switcher.h"
@@ -70,8 +70,8 @@ MainView::MainView(const AppContext &context, Parts parts, QWidget *parent)
     m_split->setSizes({kSidebarWidth, 1000});
     layout->addWidget(m_split, 1);
 
-    connect(&AppEvents::shared(), &AppEvents::showShortcuts, this, &MainView::showShortcuts);
-    connect(&AppEvents::shared(), &AppEvents::quickSwitch, this, &MainView::showQuickSwitcher);
+    connect(m_context.events, &AppEvents::showShortcuts, this, &MainView::showShortcuts);
+    connect(m_context.events, &AppEvents::quickSwitch, this, &MainView::showQuickSwitcher);
 
     showDetail();
 }
@@ -175,9 +175,9 @@ QString MainView::versionLine()
     return versionLine(QCoreApplication::applicationVersion(), QStringLiteral(PENROOST_BUILD_NUMBER));
 }
 
-QUrl MainView::deleteAccountURL()
+QUrl MainView::deleteAccountURL() const
 {
-    return QUrl(APIClient::baseURLText() + QString::fromLatin1(kDeleteAccountPath));
+    return m_context.client->pageURL(QString::fromLatin1(kDeleteAccountPath));
 }
 
 std::optional<FNPage> MainView::lastOpenPage(const StoreState &state, const std::optional<QString> &stored)

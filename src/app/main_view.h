@@ -74,7 +74,7 @@ public:
                                const std::optional<QString> &build);
     // The line for this build.
     static QString versionLine();
-    static QUrl deleteAccountURL();
+    QUrl deleteAccountURL() const;
     // The page to reopen: the first live page with the stored id.
     static std::optional<FNPage> lastOpenPage(const StoreState &state, const std::optional<QString> &stored);
 

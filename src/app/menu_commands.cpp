@@ -33,9 +33,8 @@ QKeySequence MenuCommands::shortcut(Command command)
     return {};
 }
 
-void MenuCommands::postMenuNotification(Command command)
+void MenuCommands::postMenuNotification(AppEvents &events, Command command)
 {
-    AppEvents &events = AppEvents::shared();
     switch (command) {
     case Command::newPage:
         events.postNewPage();
@@ -49,7 +48,7 @@ void MenuCommands::postMenuNotification(Command command)
     }
 }
 
-QList<QAction *> MenuCommands::install(QMainWindow &window)
+QList<QAction *> MenuCommands::install(QMainWindow &window, AppEvents &events)
 {
     QMenuBar *bar = window.menuBar();
     const QList<std::pair<QString, Command>> placement = {
@@ -63,7 +62,8 @@ QList<QAction *> MenuCommands::install(QMainWindow &window)
         QAction *action = menu->addAction(title(command));
         action->setShortcut(shortcut(command));
         action->setShortcutContext(Qt::ApplicationShortcut);
-        QObject::connect(action, &QAction::triggered, action, [command] { postMenuNotification(command); });
+        QObject::connect(action, &QAction::triggered, action,
+                         [&events, command] { postMenuNotification(events, command); });
         actions.append(action);
     }
     return actions;

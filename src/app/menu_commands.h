@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+class AppEvents;
 class QAction;
 class QMainWindow;
 
@@ -17,9 +18,9 @@ public:
     static QString title(Command command);
     static QKeySequence shortcut(Command command);
     // Posts "fn.newPage", "fn.quickSwitch" or "fn.showShortcuts".
-    static void postMenuNotification(Command command);
+    static void postMenuNotification(AppEvents &events, Command command);
 
     // Adds File > "New Page", View > "Quick Switch…" and Help > "Penroost Derud Help" to the
-    // window's menu bar; returns the actions in that order.
-    static QList<QAction *> install(QMainWindow &window);
+    // window's menu bar; returns the actions in that order. Their notifications go to `events`.
+    static QList<QAction *> install(QMainWindow &window, AppEvents &events);
 };

@@ -17,7 +17,7 @@ RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget 
     , m_mainView(std::move(mainView))
 {
     connect(m_context.session, &SessionStore::tokenChanged, this, &RootView::updateRoute);
-    connect(&AppEvents::shared(), &AppEvents::authExpired, this, &RootView::handleAuthExpired);
+    connect(m_context.events, &AppEvents::authExpired, this, &RootView::handleAuthExpired);
 }
 
 RootView::Route RootView::route(bool hasToken, bool didSeeWelcome)

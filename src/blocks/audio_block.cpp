@@ -1,6 +1,6 @@
 #include "blocks/audio_block.h"
 
-#include "api/file_upload.h"
+#include "api/service_client.h"
 #include "blocks/block_content.h"
 #include "blocks/block_host.h"
 #include "blocks/block_view.h"
@@ -39,20 +39,21 @@ void Content::write(JSONObject &content) const
 
 void attach(BlockHost &host)
 {
-    if (const std::optional<QString> token = host.sessionToken())
-        FileBlock::pickAndAttach(host, QString::fromLatin1(kAudioKind), *token);
+    if (host.isSignedIn())
+        FileBlock::pickAndAttach(host, QString::fromLatin1(kAudioKind));
 }
 
 void uploadRecording(BlockHost &host, const QString &filePath)
 {
-    if (const std::optional<QString> token = host.sessionToken())
-        uploadRecordingFile(host, filePath, *token);
+    if (host.isSignedIn())
+        uploadRecordingFile(host, filePath);
 }
 
-QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath, QString token)
+QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath)
 {
     const BlockHost::ContentWriter writer = host.laterWriter();
     const QPointer<ToastCenter> toasts = host.services().toasts;
+    const QPointer<ServiceClient> client = host.services().client;
     QByteArray data;
     bool readable = false;
     {
@@ -62,11 +63,10 @@ QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath, QString tok
             readable = file.error() == QFileDevice::NoError;
         }
     }
-    if (readable) {
+    if (readable && client) {
         try {
-            const QUrl url =
-                co_await upload(data, QFileInfo(filePath).fileName(), QString::fromLatin1(kRecordingMime),
-                                token, QString::fromLatin1(kAudioKind));
+            const QUrl url = co_await client->upload(data, QFileInfo(filePath).fileName(),
+                                                     QString::fromLatin1(kRecordingMime), QString::fromLatin1(kAudioKind));
             // The recording goes only once its address is kept: a block that is gone keeps it too.
             const bool kept = writer([&](JSONObject &content) {
                 Content{url.toString(QUrl::FullyEncoded), {}, {}}.write(content);

@@ -32,8 +32,8 @@ void attach(BlockHost &host);
 // A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed. A
 // failure keeps the file and tells the user. Nothing while signed out.
 void uploadRecording(BlockHost &host, const QString &filePath);
-// The task behind it, with the token already read.
-QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath, QString token);
+// The task behind it, through the row's client.
+QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath);
 
 BlockView *makeView(BlockHost &host);
 

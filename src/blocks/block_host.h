@@ -12,12 +12,12 @@
 #include <optional>
 
 class FilePicker;
-class SecretStore;
+class ServiceClient;
 class ToastCenter;
 
 // What the uploads and the bookmark preview need; without them those actions do nothing.
 struct BlockServices {
-    SecretStore *secrets = nullptr; // the session token
+    ServiceClient *client = nullptr; // under the session
     ToastCenter *toasts = nullptr;
     std::shared_ptr<FilePicker> filePicker;
     QPointer<QWidget> dialogParent;
@@ -43,8 +43,8 @@ public:
     // For work that outlives the row: it writes through the row while the row lives, else into
     // the store by the block's id.
     virtual ContentWriter laterWriter() = 0;
-    // None while signed out.
-    virtual std::optional<QString> sessionToken() const = 0;
+    // False while signed out, or without a client.
+    virtual bool isSignedIn() const = 0;
     virtual const BlockServices &services() const = 0;
 
     // One write: the content as stored now, edited.

@@ -18,10 +18,9 @@ struct UploadedFile {
 namespace BlockUpload {
 
 // Asks the row's picker for a file and sends it as `kind` (the service's "image" when none). None
-// without a picker, when the user cancelled, or when the upload failed; a failure is only printed,
+// without a picker or a client, when the user cancelled, or when the upload failed; a failure is only printed,
 // after `failurePrefix`.
 QCoro::Task<std::optional<UploadedFile>> pickAndSend(BlockServices services, FilePicker::Filter filter,
-                                                     QString token, std::optional<QString> kind,
-                                                     QString failurePrefix);
+                                                     std::optional<QString> kind, QString failurePrefix);
 
 } // namespace BlockUpload

@@ -1,6 +1,6 @@
 #include "blocks/bookmark_block.h"
 
-#include "api/service_endpoints.h"
+#include "api/service_client.h"
 #include "api/wire/blocks.h"
 #include "blocks/block_content.h"
 #include "blocks/block_host.h"
@@ -44,8 +44,7 @@ void Content::dropPreview(JSONObject &content)
 
 void resolve(BlockHost &host, const QString &url)
 {
-    const std::optional<QString> token = host.sessionToken();
-    if (!token)
+    if (!host.isSignedIn())
         return;
     host.editContent([&url](JSONObject &content) {
         // The old address's preview must not stand under the new one while its own is fetched,
@@ -54,14 +53,17 @@ void resolve(BlockHost &host, const QString &url)
             Content::dropPreview(content);
         Content{url, {}, {}, {}}.write(content);
     });
-    fetchPreview(host, url, *token);
+    fetchPreview(host, url);
 }
 
-QCoro::Task<> fetchPreview(BlockHost &host, QString url, QString token)
+QCoro::Task<> fetchPreview(BlockHost &host, QString url)
 {
     const BlockHost::ContentWriter writer = host.laterWriter();
+    ServiceClient *client = host.services().client;
+    if (!client)
+        co_return;
     try {
-        const BookmarkPreviewResp preview = co_await ServiceEndpoints::fetchBookmark(token, url);
+        const BookmarkPreviewResp preview = co_await client->fetchBookmark(url);
         writer([&](JSONObject &content) {
             // A reply for an address the block has since left belongs to no preview it shows.
             if (Content::read(content).url != url)

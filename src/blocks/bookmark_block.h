@@ -28,8 +28,8 @@ struct Content {
 // Stores "url" (a different address drops the old preview's keys in the same write), then fetches
 // the preview. Nothing while signed out.
 void resolve(BlockHost &host, const QString &url);
-// The fetch, with the token already read; it outlives the row.
-QCoro::Task<> fetchPreview(BlockHost &host, QString url, QString token);
+// The fetch through the row's client; it outlives the row.
+QCoro::Task<> fetchPreview(BlockHost &host, QString url);
 
 BlockView *makeView(BlockHost &host);
 

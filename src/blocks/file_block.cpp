@@ -31,15 +31,15 @@ void Content::write(JSONObject &content) const
 
 void attach(BlockHost &host)
 {
-    if (const std::optional<QString> token = host.sessionToken())
-        pickAndAttach(host, QString::fromLatin1(kAnyKind), *token);
+    if (host.isSignedIn())
+        pickAndAttach(host, QString::fromLatin1(kAnyKind));
 }
 
-QCoro::Task<> pickAndAttach(BlockHost &host, QString uploadKind, QString token)
+QCoro::Task<> pickAndAttach(BlockHost &host, QString uploadKind)
 {
     const BlockHost::ContentWriter writer = host.laterWriter();
     const std::optional<UploadedFile> file = co_await BlockUpload::pickAndSend(
-        host.services(), FilePicker::Filter::AnyFile, token, uploadKind, QString::fromLatin1(kUploadFailed));
+        host.services(), FilePicker::Filter::AnyFile, uploadKind, QString::fromLatin1(kUploadFailed));
     if (file)
         writer([&](JSONObject &content) { Content{file->url, file->filename, file->size}.write(content); });
 }

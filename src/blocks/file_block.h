@@ -25,9 +25,9 @@ struct Content {
 // Attach: any file, its "url", "filename" and "size" stored; a failure is only printed. Nothing
 // while signed out. The upload outlives the row.
 void attach(BlockHost &host);
-// The task behind an attach, sent as `uploadKind` ("any" for a file, "audio" for an audio block),
-// with the token already read.
-QCoro::Task<> pickAndAttach(BlockHost &host, QString uploadKind, QString token);
+// The task behind an attach, sent as `uploadKind` ("any" for a file, "audio" for an audio block)
+// through the row's client.
+QCoro::Task<> pickAndAttach(BlockHost &host, QString uploadKind);
 
 BlockView *makeView(BlockHost &host);
 

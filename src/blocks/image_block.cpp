@@ -29,15 +29,15 @@ void Content::write(JSONObject &content) const
 
 void upload(BlockHost &host)
 {
-    if (const std::optional<QString> token = host.sessionToken())
-        pickAndUpload(host, *token);
+    if (host.isSignedIn())
+        pickAndUpload(host);
 }
 
-QCoro::Task<> pickAndUpload(BlockHost &host, QString token)
+QCoro::Task<> pickAndUpload(BlockHost &host)
 {
     const BlockHost::ContentWriter writer = host.laterWriter();
     const std::optional<UploadedFile> file = co_await BlockUpload::pickAndSend(
-        host.services(), FilePicker::Filter::Images, token, std::nullopt, QString::fromLatin1(kUploadFailed));
+        host.services(), FilePicker::Filter::Images, std::nullopt, QString::fromLatin1(kUploadFailed));
     if (file)
         writer([&](JSONObject &content) { Content{file->url}.write(content); });
 }

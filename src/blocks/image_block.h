@@ -25,8 +25,8 @@ struct Content {
 // The prompt and "Replace": an image file, its "url" stored; a failure is only printed. Nothing
 // while signed out. The upload outlives the row.
 void upload(BlockHost &host);
-// The task behind it, with the token already read.
-QCoro::Task<> pickAndUpload(BlockHost &host, QString token);
+// The task behind it, through the row's client.
+QCoro::Task<> pickAndUpload(BlockHost &host);
 
 BlockView *makeView(BlockHost &host);
 

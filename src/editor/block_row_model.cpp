@@ -1,12 +1,11 @@
 #include "editor/block_row_model.h"
 
-#include "api/session_store.h"
+#include "api/service_client.h"
 #include "blocks/block_content.h"
 #include "blocks/block_kind.h"
 #include "editor/block_focus.h"
 #include "editor/drop_first_characters.h"
 #include "editor/page_outbox.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 
 #include <algorithm>
@@ -392,11 +391,9 @@ bool BlockRowModel::writeContent(const ContentTarget &target, const ContentEdit 
     return storeContent(*store, block, content);
 }
 
-std::optional<QString> BlockRowModel::sessionToken() const
+bool BlockRowModel::isSignedIn() const
 {
-    if (!m_media.secrets)
-        return std::nullopt;
-    return SessionStore::savedToken(*m_media.secrets);
+    return m_media.client && m_media.client->isSignedIn();
 }
 
 void BlockRowModel::onStoreChanged()

@@ -107,10 +107,10 @@ public:
     void setToggleBody(const QString &body);
     QString readCalloutIcon() const;
 
-    // The uploads' and the preview's services; the session token is read from them.
+    // The uploads' and the preview's services; they go through its client, under the session.
     void setMediaServices(BlockServices services) { m_media = std::move(services); }
     const BlockServices &services() const override { return m_media; }
-    std::optional<QString> sessionToken() const override;
+    bool isSignedIn() const override;
 
     // The link sheet's state.
     bool showLinkSheet() const { return m_showLinkSheet; }

@@ -1,6 +1,6 @@
 #include "editor/cover_image.h"
 
-#include "api/api_client.h"
+#include "api/service_client.h"
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
@@ -228,11 +228,17 @@ void CoverImage::loadImage(const QString &url)
         m_phase = ImagePhase::Failed;
         return;
     }
+    ServiceClient *client = m_model->context().client;
+    if (!client) {
+        m_phase = ImagePhase::Failed;
+        return;
+    }
     m_phase = ImagePhase::Loading;
     QNetworkRequest request(address);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkReply *reply = APIClient::shared().session().get(request);
-    APIClient::limitReplySize(reply, APIClient::shared().maxReplyBytes());
+    APIClient &transport = client->transport();
+    QNetworkReply *reply = transport.session().get(request);
+    APIClient::limitReplySize(reply, transport.maxReplyBytes());
     // Goes (and stops) with the band.
     reply->setParent(this);
     m_reply = reply;

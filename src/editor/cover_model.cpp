@@ -2,9 +2,8 @@
 
 #include "api/api_error.h"
 #include "api/file_upload.h"
-#include "api/session_store.h"
+#include "api/service_client.h"
 #include "api/wire/pages.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -107,20 +106,17 @@ void CoverModel::removeCover()
 
 void CoverModel::uploadCover(QWidget *dialogParent)
 {
-    if (!m_context.secrets)
-        return;
-    const auto token = SessionStore::savedToken(*m_context.secrets);
-    if (!token)
+    if (!m_context.client || !m_context.client->isSignedIn())
         return;
     const auto page = this->page();
     if (!page || page->serverID == 0)
         return;
     m_errorMsg.reset();
     Q_EMIT changed();
-    uploadCoverTask(*token, dialogParent);
+    uploadCoverTask(dialogParent);
 }
 
-QCoro::Task<> CoverModel::uploadCoverTask(QString token, QPointer<QWidget> dialogParent)
+QCoro::Task<> CoverModel::uploadCoverTask(QPointer<QWidget> dialogParent)
 {
     // The band may go while this runs: its own state is touched only through `self`, and the
     // page is written through the store by its id.
@@ -128,7 +124,7 @@ QCoro::Task<> CoverModel::uploadCoverTask(QString token, QPointer<QWidget> dialo
     const AppContext context = m_context;
     const QString pageLocalID = m_pageLocalID;
     const std::shared_ptr<FilePicker> picker = m_filePicker;
-    if (!picker)
+    if (!picker || !context.client)
         co_return;
     const std::optional<PickedFile> file =
         co_await pickFile(*picker, FilePicker::Filter::Images, dialogParent);
@@ -137,7 +133,7 @@ QCoro::Task<> CoverModel::uploadCoverTask(QString token, QPointer<QWidget> dialo
     self->m_uploading = true;
     Q_EMIT self->changed();
     try {
-        const QUrl url = co_await upload(file->data, file->filename, file->mime, token);
+        const QUrl url = co_await context.client->upload(file->data, file->filename, file->mime);
         const auto written =
             applyCover(context, pageLocalID,
                        CoverEdit{url.toString(QUrl::FullyEncoded), qint64(kCentred), qint64(kCentred)});

@@ -27,9 +27,10 @@ public:
     static constexpr double kCentred = 50;
     static constexpr const char *kNotSynced = "Will be available once the page syncs";
 
-    // The context's store is needed; without secrets there is no upload, without an engine no sync.
+    // The context's store is needed; without a client there is no upload, without an engine no sync.
     CoverModel(const AppContext &context, std::shared_ptr<FilePicker> filePicker, const QString &pageLocalID,
                QObject *parent = nullptr);
+    const AppContext &context() const { return m_context; }
 
     const QString &pageLocalID() const { return m_pageLocalID; }
     void setFilePicker(std::shared_ptr<FilePicker> filePicker) { m_filePicker = std::move(filePicker); }
@@ -56,9 +57,9 @@ public:
     // Stores the shown offsets as whole percentages (halves away from zero).
     void commitReposition();
     void removeCover();
-    // Picks an image, uploads it and makes it the cover. Nothing without a token or a server id.
+    // Picks an image, uploads it and makes it the cover. Nothing without a session or a server id.
     void uploadCover(QWidget *dialogParent = nullptr);
-    QCoro::Task<> uploadCoverTask(QString token, QPointer<QWidget> dialogParent);
+    QCoro::Task<> uploadCoverTask(QPointer<QWidget> dialogParent);
     // "page"/"update" with the cover offsets (and the address when `includeURL`), then a sync.
     // Nothing for a page the service does not know yet.
     void queuePageUpdate(const FNPage &page, bool includeURL);

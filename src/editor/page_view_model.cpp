@@ -1,10 +1,8 @@
 #include "editor/page_view_model.h"
 
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
+#include "api/service_client.h"
 #include "editor/server_block_merge.h"
 #include "platform/app_events.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -68,9 +66,11 @@ PageViewModel::PageViewModel(const AppContext &context, const QString &pageLocal
 {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &PageViewModel::queueBlockUpserts);
-    connect(&AppEvents::shared(), &AppEvents::runAIPrompt, this, [this](const QString &prompt) {
-        handleRunAIPrompt(prompt.isNull() ? std::nullopt : std::optional<QString>(prompt));
-    });
+    if (m_context.events) {
+        connect(m_context.events, &AppEvents::runAIPrompt, this, [this](const QString &prompt) {
+            handleRunAIPrompt(prompt.isNull() ? std::nullopt : std::optional<QString>(prompt));
+        });
+    }
     if (m_context.syncEngine) {
         // Queued: the follow-up starts a sync of its own, which must not nest in the finishing one.
         connect(m_context.syncEngine, &SyncEngine::cycleFinished, this, &PageViewModel::followUpAfterSync,
@@ -423,10 +423,7 @@ QCoro::Task<> PageViewModel::loadBlocksOnOpen()
 QCoro::Task<> PageViewModel::fetchServerBlocks()
 {
     const auto page = this->page();
-    if (!page || page->serverID == 0 || !m_context.secrets)
-        co_return;
-    const auto token = SessionStore::savedToken(*m_context.secrets);
-    if (!token)
+    if (!page || page->serverID == 0 || !m_context.client || !m_context.client->isSignedIn())
         co_return;
 
     QPointer<PageViewModel> self(this);
@@ -436,7 +433,7 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
     const quint64 storeGeneration = store->generation();
     BlocksResp reply;
     try {
-        reply = co_await ServiceEndpoints::fetchBlocks(*token, page->serverID);
+        reply = co_await m_context.client->fetchBlocks(page->serverID);
     } catch (...) {
         co_return;
     }

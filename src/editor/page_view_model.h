@@ -32,7 +32,8 @@ public:
     };
     static constexpr int kFocusAttempts = 6;
 
-    // Needs the context's store; the sync engine and the secrets may be absent (no sync, no fetch).
+    // Needs the context's store; the sync engine, the client and the events may be absent (no sync,
+    // no fetch, no AI prompts).
     PageViewModel(const AppContext &context, const QString &pageLocalID, QObject *parent = nullptr);
     PageViewModel(const AppContext &context, const QString &pageLocalID, Timing timing,
                   QObject *parent = nullptr);

@@ -56,7 +56,7 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     // many rows walks the window's whole focus chain for each of its parts.
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
-    row->setMediaServices({m_model->context().secrets, m_model->context().toasts, m_filePicker, {}});
+    row->setMediaServices({m_model->context().client, m_model->context().toasts, m_filePicker, {}});
     row->setSelectMode(m_model->selectMode());
     row->setSelected(m_model->selectedBlocks().contains(localID));
     row->setChildContent([this, localID] { return childContent(localID); });

@@ -32,15 +32,14 @@ qint64 nextPosition(const Records &records, Keep keep)
 
 } // namespace
 
-LibraryCreator::LibraryCreator(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
-                               TemplateStore *templates, QObject *parent)
+LibraryCreator::LibraryCreator(LocalStore &store, SyncEngine &engine, TemplateStore *templates,
+                               QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_engine(engine)
     , m_templates(templates)
     , m_generation(store.generation())
 {
-    Q_UNUSED(secrets);
     connect(&m_engine, &SyncEngine::cycleFinished, this, &LibraryCreator::settlePending);
     adoptPendingWork();
 }

@@ -15,7 +15,6 @@
 #include <vector>
 
 class LocalStore;
-class SecretStore;
 class SyncEngine;
 class TemplateStore;
 
@@ -33,7 +32,7 @@ public:
 
     // `templates` may be null (no templates). Folders stored without a queued create (by an older
     // version) get one.
-    LibraryCreator(LocalStore &store, SecretStore &secrets, SyncEngine &engine, TemplateStore *templates,
+    LibraryCreator(LocalStore &store, SyncEngine &engine, TemplateStore *templates,
                    QObject *parent = nullptr);
 
     // A top-level folder, or one inside `parent` when it has a server id; its create is queued and a

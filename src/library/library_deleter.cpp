@@ -1,8 +1,6 @@
 #include "library/library_deleter.h"
 
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
-#include "platform/secret_store.h"
+#include "api/service_client.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -23,7 +21,7 @@ struct FolderDeletion {
     QString localID;
     quint64 generation = 0;
     QPointer<LocalStore> store;
-    QPointer<SecretStore> secrets;
+    QPointer<ServiceClient> client;
     QPointer<SyncEngine> engine;
     QPointer<LibraryDeleter> deleter;
 
@@ -34,10 +32,10 @@ struct FolderDeletion {
     }
 };
 
-QCoro::Task<> sendFolderDelete(QString token, qint64 folderServerID, QPointer<LibraryDeleter> deleter)
+QCoro::Task<> sendFolderDelete(ServiceClient &client, qint64 folderServerID, QPointer<LibraryDeleter> deleter)
 {
     try {
-        co_await ServiceEndpoints::deleteFolder(token, folderServerID);
+        co_await client.deleteFolder(folderServerID);
     } catch (...) {
         // Not shown and not retried: the folder stays hidden here either way.
     }
@@ -47,7 +45,7 @@ QCoro::Task<> sendFolderDelete(QString token, qint64 folderServerID, QPointer<Li
 
 void settleFolderDeletion(const FolderDeletion &d)
 {
-    if (*d.undone || !d.store || !d.secrets || d.store->generation() != d.generation)
+    if (*d.undone || !d.store || !d.client || d.store->generation() != d.generation)
         return d.finished();
     const FNFolder *folder = d.store->folder(d.localID);
     if (!folder)
@@ -67,20 +65,19 @@ void settleFolderDeletion(const FolderDeletion &d)
         }
         return d.finished();
     }
-    const auto token = SessionStore::savedToken(*d.secrets);
-    if (!token)
+    if (!d.client->isSignedIn())
         return d.finished();
-    sendFolderDelete(*token, serverID, d.deleter);
+    sendFolderDelete(*d.client, serverID, d.deleter);
 }
 
 } // namespace
 
-LibraryDeleter::LibraryDeleter(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
+LibraryDeleter::LibraryDeleter(LocalStore &store, ServiceClient &client, SyncEngine &engine,
                                LibraryCreator &creator, ToastCenter *toasts, FavoritesStore *favorites,
                                QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
+    , m_client(client)
     , m_engine(engine)
     , m_toasts(toasts)
     , m_favorites(favorites)
@@ -92,11 +89,6 @@ void LibraryDeleter::setDelays(std::chrono::milliseconds undoWindow, std::chrono
 {
     m_undoWindow = undoWindow;
     m_serverDelay = serverDelay;
-}
-
-std::optional<QString> LibraryDeleter::token() const
-{
-    return SessionStore::savedToken(m_secrets);
 }
 
 void LibraryDeleter::deleteFolder(const QString &localID)
@@ -127,7 +119,7 @@ void LibraryDeleter::undoDeleteFolder(const std::shared_ptr<bool> &undone, const
 void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID)
 {
     const FolderDeletion d{
-        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_secrets, &m_engine, this};
+        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_client, &m_engine, this};
     // Timed by the store: a reset data set takes the pending delete with it.
     QTimer::singleShot(m_serverDelay, &m_store, [d] { settleFolderDeletion(d); });
 }
@@ -178,32 +170,32 @@ void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, 
 
     if ((queued && !maybeSent) || page.serverID == 0)
         return;
-    if (const auto t = token())
-        restoreAfterUndo(localID, page.serverID, *t, m_pageDeletions.value(localID));
+    if (m_client.isSignedIn())
+        restoreAfterUndo(localID, page.serverID, m_pageDeletions.value(localID));
 }
 
-void LibraryDeleter::restoreAfterUndo(const QString &localID, qint64 serverID, QString token,
-                                      quint64 deletion)
+void LibraryDeleter::restoreAfterUndo(const QString &localID, qint64 serverID, quint64 deletion)
 {
     QPointer<LibraryDeleter> self(this);
     const quint64 generation = m_store.generation();
     if (!m_engine.isSyncing()) {
-        restoreAndKeep(self, localID, serverID, token, deletion, generation);
+        restoreAndKeep(self, localID, serverID, deletion, generation);
         return;
     }
     // The restore must reach the service after the delete the running cycle may be sending.
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(&m_engine, &SyncEngine::cycleFinished, this,
-                          [connection, self, localID, serverID, token, deletion, generation] {
+                          [connection, self, localID, serverID, deletion, generation] {
                               QObject::disconnect(*connection);
-                              restoreAndKeep(self, localID, serverID, token, deletion, generation);
+                              restoreAndKeep(self, localID, serverID, deletion, generation);
                           });
 }
 
 QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
-                                             QString token, quint64 deletion, quint64 generation)
+                                             quint64 deletion, quint64 generation)
 {
-    co_await restorePageOnServer(serverID, token);
+    // Both callers run on the deleter, which is alive here.
+    co_await restorePageOnServer(self->m_client, serverID);
     if (!self)
         co_return;
     LocalStore &store = self->m_store;
@@ -216,10 +208,10 @@ QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QStr
     Q_EMIT self->serverWorkFinished();
 }
 
-QCoro::Task<> LibraryDeleter::restorePageOnServer(qint64 pageServerID, QString token)
+QCoro::Task<> LibraryDeleter::restorePageOnServer(ServiceClient &client, qint64 pageServerID)
 {
     try {
-        co_await ServiceEndpoints::restorePage(token, pageServerID);
+        co_await client.restorePage(pageServerID);
     } catch (...) {
         // Silent: the page stays shown here, and the next refresh shows the service's view.
     }

@@ -15,7 +15,7 @@
 class FavoritesStore;
 class LibraryCreator;
 class LocalStore;
-class SecretStore;
+class ServiceClient;
 class SyncEngine;
 class ToastCenter;
 
@@ -36,7 +36,7 @@ public:
     static constexpr std::chrono::milliseconds kServerDelay{5200};
 
     // `toasts` and `favorites` may be null (no undo offered; no favourites to clean).
-    LibraryDeleter(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
+    LibraryDeleter(LocalStore &store, ServiceClient &client, SyncEngine &engine, LibraryCreator &creator,
                    ToastCenter *toasts, FavoritesStore *favorites, QObject *parent = nullptr);
 
     // Tests: how long "Undo" is offered and when the service is told.
@@ -50,7 +50,7 @@ public:
     void undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page);
 
     // The hand-built restore of a trashed page; silent whatever happens.
-    static QCoro::Task<> restorePageOnServer(qint64 pageServerID, QString token);
+    static QCoro::Task<> restorePageOnServer(ServiceClient &client, qint64 pageServerID);
 
 Q_SIGNALS:
     // The page left the tree (the view closes it when it is open).
@@ -63,13 +63,12 @@ Q_SIGNALS:
 private:
     void deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID);
     void sendFolderDelete(const QString &localID);
-    void restoreAfterUndo(const QString &localID, qint64 serverID, QString token, quint64 deletion);
+    void restoreAfterUndo(const QString &localID, qint64 serverID, quint64 deletion);
     static QCoro::Task<> restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
-                                        QString token, quint64 deletion, quint64 generation);
-    std::optional<QString> token() const;
+                                        quint64 deletion, quint64 generation);
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
+    ServiceClient &m_client;
     SyncEngine &m_engine;
     ToastCenter *m_toasts;
     FavoritesStore *m_favorites;

@@ -10,13 +10,11 @@
 
 #include <algorithm>
 
-LibraryMover::LibraryMover(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
-                           LibraryCreator &creator, QObject *parent)
+LibraryMover::LibraryMover(LocalStore &store, SyncEngine &engine, LibraryCreator &creator, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_engine(engine)
 {
-    Q_UNUSED(secrets);
     Q_UNUSED(creator);
 }
 

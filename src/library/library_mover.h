@@ -11,7 +11,6 @@
 
 class LibraryCreator;
 class LocalStore;
-class SecretStore;
 class SyncEngine;
 
 // Moves pages and folders within the sidebar tree, from drops and from "Move to root". The local
@@ -26,8 +25,7 @@ public:
     static constexpr const char *kFolderPrefix = "folder:";
     static constexpr const char *kHandleToolTip = "Drag to move";
 
-    LibraryMover(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
-                 QObject *parent = nullptr);
+    LibraryMover(LocalStore &store, SyncEngine &engine, LibraryCreator &creator, QObject *parent = nullptr);
 
     // The text a drag carries for a record.
     static QString pagePayload(const QString &localID);

@@ -1,8 +1,6 @@
 #include "library/library_refresher.h"
 
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
-#include "platform/secret_store.h"
+#include "api/service_client.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -11,11 +9,11 @@
 
 #include <QPointer>
 
-LibraryRefresher::LibraryRefresher(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
+LibraryRefresher::LibraryRefresher(LocalStore &store, ServiceClient &client, SyncEngine &engine,
                                    LibraryCreator &creator, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
+    , m_client(client)
     , m_engine(engine)
 {
     Q_UNUSED(creator);
@@ -24,11 +22,6 @@ LibraryRefresher::LibraryRefresher(LocalStore &store, SecretStore &secrets, Sync
         if (m_polling)
             pollServer(m_loopID);
     });
-}
-
-std::optional<QString> LibraryRefresher::token() const
-{
-    return SessionStore::savedToken(m_secrets);
 }
 
 void LibraryRefresher::startRefresh()
@@ -89,14 +82,13 @@ QCoro::Task<> LibraryRefresher::refreshCurrentWorkspace()
 
 QCoro::Task<> LibraryRefresher::loadWorkspaces()
 {
-    const auto t = token();
-    if (!t)
+    if (!m_client.isSignedIn())
         co_return;
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
     std::optional<WorkspacesResp> reply;
     try {
-        reply = co_await ServiceEndpoints::listWorkspaces(*t);
+        reply = co_await m_client.listWorkspaces();
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)
@@ -107,16 +99,15 @@ QCoro::Task<> LibraryRefresher::loadWorkspaces()
 
 QCoro::Task<> LibraryRefresher::loadFolders()
 {
-    const auto t = token();
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!t || workspace == 0)
+    if (!m_client.isSignedIn() || workspace == 0)
         co_return;
     QSet<qint64> knownBefore = syncedFolderIDs(workspace);
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
     std::optional<FoldersResp> reply;
     try {
-        reply = co_await ServiceEndpoints::listFolders(*t, workspace);
+        reply = co_await m_client.listFolders(workspace);
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)
@@ -126,16 +117,15 @@ QCoro::Task<> LibraryRefresher::loadFolders()
 
 QCoro::Task<> LibraryRefresher::loadPages()
 {
-    const auto t = token();
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!t || workspace == 0)
+    if (!m_client.isSignedIn() || workspace == 0)
         co_return;
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
     const QSet<QString> settled = settledDeletions();
     std::optional<LibraryPagesResp> reply;
     try {
-        reply = co_await ServiceEndpoints::listPages(*t, workspace);
+        reply = co_await m_client.listPages(workspace);
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)
@@ -145,15 +135,14 @@ QCoro::Task<> LibraryRefresher::loadPages()
 
 QCoro::Task<> LibraryRefresher::loadPageStatuses()
 {
-    const auto t = token();
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!t || workspace == 0)
+    if (!m_client.isSignedIn() || workspace == 0)
         co_return;
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
     std::optional<PageStatusesResp> reply;
     try {
-        reply = co_await ServiceEndpoints::pageStatuses(*t, workspace);
+        reply = co_await m_client.pageStatuses(workspace);
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)

@@ -14,7 +14,7 @@
 
 class LibraryCreator;
 class LocalStore;
-class SecretStore;
+class ServiceClient;
 class SyncEngine;
 
 // Keeps the sidebar's workspaces, folders, pages and page badges in step with the service by reading
@@ -28,7 +28,7 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{6000};
     static constexpr const char *kDefaultFolderIcon = "\U0001F4C1";
 
-    LibraryRefresher(LocalStore &store, SecretStore &secrets, SyncEngine &engine, LibraryCreator &creator,
+    LibraryRefresher(LocalStore &store, ServiceClient &client, SyncEngine &engine, LibraryCreator &creator,
                      QObject *parent = nullptr);
 
     void setPollInterval(std::chrono::milliseconds interval) { m_interval = interval; }
@@ -68,11 +68,10 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<> pollServer(quint64 loopID);
-    std::optional<QString> token() const;
     QSet<qint64> syncedFolderIDs(qint64 workspaceServerID) const;
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
+    ServiceClient &m_client;
     SyncEngine &m_engine;
     std::chrono::milliseconds m_interval = kPollInterval;
     QTimer m_sleep;

@@ -7,13 +7,11 @@
 
 #include <QPointer>
 
-LibraryRowEditor::LibraryRowEditor(LocalStore &store, SecretStore &secrets, SyncEngine &engine,
-                                   QObject *parent)
+LibraryRowEditor::LibraryRowEditor(LocalStore &store, SyncEngine &engine, QObject *parent)
     : QObject(parent)
     , m_store(store)
     , m_engine(engine)
 {
-    Q_UNUSED(secrets);
 }
 
 QString LibraryRowEditor::beginFolderRename(const QString &localID)

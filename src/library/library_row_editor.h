@@ -9,7 +9,6 @@
 #include <optional>
 
 class LocalStore;
-class SecretStore;
 class SyncEngine;
 
 // The in-place edits of the sidebar's rows: renaming folders and pages, and a folder's icon. Each change
@@ -21,7 +20,7 @@ class LibraryRowEditor : public QObject
 public:
     static constexpr const char *kFolderIcon = "\U0001F4C1";
 
-    LibraryRowEditor(LocalStore &store, SecretStore &secrets, SyncEngine &engine, QObject *parent = nullptr);
+    LibraryRowEditor(LocalStore &store, SyncEngine &engine, QObject *parent = nullptr);
 
     // Local id of the folder or page whose name is being edited; at most one of each.
     const std::optional<QString> &renamingFolderID() const { return m_renamingFolderID; }

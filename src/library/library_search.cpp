@@ -1,9 +1,7 @@
 #include "library/library_search.h"
 
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
+#include "api/service_client.h"
 #include "library/library_tree.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 
 #include <QPointer>
@@ -26,10 +24,10 @@ bool longerThanOneCharacter(const QString &text)
 
 } // namespace
 
-LibrarySearch::LibrarySearch(LocalStore &store, SecretStore &secrets, QObject *parent)
+LibrarySearch::LibrarySearch(LocalStore &store, ServiceClient &client, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
+    , m_client(client)
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(kDebounce);
@@ -61,15 +59,14 @@ void LibrarySearch::setQuery(const QString &query)
 QCoro::Task<> LibrarySearch::serverSearch(QString query)
 {
     const quint64 ticket = m_ticket;
-    const auto token = SessionStore::savedToken(m_secrets);
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!token || workspace == 0)
+    if (!m_client.isSignedIn() || workspace == 0)
         co_return;
     QPointer<LibrarySearch> self(this);
     std::optional<SearchResp> reply;
     try {
         // The query is percent-encoded there, so "&" and "=" stay part of it.
-        reply = co_await ServiceEndpoints::search(*token, workspace, query);
+        reply = co_await m_client.search(workspace, query);
     } catch (...) {
         // Silent: the previous hits stay.
     }

@@ -12,7 +12,7 @@
 #include <vector>
 
 class LocalStore;
-class SecretStore;
+class ServiceClient;
 
 // The sidebar's search: page titles of the current workspace filtered at once on every keystroke,
 // and, once typing pauses, the service's search for the workspace, whose hits add the local pages
@@ -25,7 +25,7 @@ public:
     static constexpr const char *kPrompt = "Search pages";
     static constexpr const char *kNoMatches = "No matches";
 
-    LibrarySearch(LocalStore &store, SecretStore &secrets, QObject *parent = nullptr);
+    LibrarySearch(LocalStore &store, ServiceClient &client, QObject *parent = nullptr);
 
     void setDebounce(std::chrono::milliseconds delay);
 
@@ -52,7 +52,7 @@ Q_SIGNALS:
 
 private:
     LocalStore &m_store;
-    SecretStore &m_secrets;
+    ServiceClient &m_client;
     QString m_query;
     std::vector<SearchHit> m_hits;
     QTimer m_debounce;

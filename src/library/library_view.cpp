@@ -55,18 +55,18 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context)
 {
-    Q_ASSERT(context.store && context.secrets && context.syncEngine);
+    Q_ASSERT(context.store && context.client && context.syncEngine && context.events);
     LocalStore &store = *context.store;
     m_tree = new LibraryTree(store, context.favorites, this);
-    m_creator = new LibraryCreator(store, *context.secrets, *context.syncEngine, context.templates, this);
-    m_refresher = new LibraryRefresher(store, *context.secrets, *context.syncEngine, *m_creator, this);
+    m_creator = new LibraryCreator(store, *context.syncEngine, context.templates, this);
+    m_refresher = new LibraryRefresher(store, *context.client, *context.syncEngine, *m_creator, this);
     m_switcher = new WorkspaceSwitcher(store, *m_refresher, this);
     m_model = new LibraryRowModel(this);
-    m_rowEditor = new LibraryRowEditor(store, *context.secrets, *context.syncEngine, this);
-    m_deleter = new LibraryDeleter(store, *context.secrets, *context.syncEngine, *m_creator, context.toasts,
+    m_rowEditor = new LibraryRowEditor(store, *context.syncEngine, this);
+    m_deleter = new LibraryDeleter(store, *context.client, *context.syncEngine, *m_creator, context.toasts,
                                    context.favorites, this);
-    m_mover = new LibraryMover(store, *context.secrets, *context.syncEngine, *m_creator, this);
-    m_search = new LibrarySearch(store, *context.secrets, this);
+    m_mover = new LibraryMover(store, *context.syncEngine, *m_creator, this);
+    m_search = new LibrarySearch(store, *context.client, this);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -164,7 +164,7 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
         Q_EMIT homeRequested();
     });
     // "fn.newPage" (the New Page command): handled by the sidebar while it exists.
-    connect(&AppEvents::shared(), &AppEvents::newPage, this,
+    connect(context.events, &AppEvents::newPage, this,
             [this] { m_creator->createPage(std::nullopt, std::nullopt); });
 
     buildSearchField();

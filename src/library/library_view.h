@@ -40,7 +40,7 @@ class LibraryView : public QWidget
 {
     Q_OBJECT
 public:
-    // Needs the context's store, secrets and sync engine; favourites and templates may be absent.
+    // Needs the context's store, client, events and sync engine; favourites and templates may be absent.
     explicit LibraryView(const AppContext &context, QWidget *parent = nullptr);
     ~LibraryView() override;
 

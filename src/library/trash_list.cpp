@@ -1,9 +1,7 @@
 #include "library/trash_list.h"
 
 #include "api/api_error.h"
-#include "api/service_endpoints.h"
-#include "api/session_store.h"
-#include "platform/secret_store.h"
+#include "api/service_client.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -43,17 +41,12 @@ void restoreLocally(const QPointer<LocalStore> &store, quint64 generation, qint6
 
 } // namespace
 
-TrashList::TrashList(LocalStore &store, SecretStore &secrets, SyncEngine &engine, QObject *parent)
+TrashList::TrashList(LocalStore &store, ServiceClient &client, SyncEngine &engine, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
+    , m_client(client)
     , m_engine(engine)
 {
-}
-
-std::optional<QString> TrashList::token() const
-{
-    return SessionStore::savedToken(m_secrets);
 }
 
 const PageDTO *TrashList::entry(qint64 id) const
@@ -79,9 +72,8 @@ void TrashList::setBusy(std::optional<qint64> id)
 
 QCoro::Task<> TrashList::load()
 {
-    const auto t = token();
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!t || workspace == 0) {
+    if (!m_client.isSignedIn() || workspace == 0) {
         m_loading = false;
         Q_EMIT changed();
         co_return;
@@ -94,7 +86,7 @@ QCoro::Task<> TrashList::load()
     std::optional<PagesResp> reply;
     std::exception_ptr failure;
     try {
-        reply = co_await ServiceEndpoints::listTrash(*t, workspace);
+        reply = co_await m_client.listTrash(workspace);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -110,12 +102,11 @@ QCoro::Task<> TrashList::load()
 
 void TrashList::restore(qint64 id)
 {
-    const auto t = token();
-    if (!t)
+    if (!m_client.isSignedIn())
         return;
     PageDTO copy = entryOrBlank(id);
     setBusy(id);
-    restoreFromTrash(std::move(copy), *t);
+    restoreFromTrash(std::move(copy));
 }
 
 void TrashList::requestPurge(qint64 id)
@@ -132,16 +123,15 @@ void TrashList::cancelPurge()
 
 void TrashList::confirmPurge(qint64 id)
 {
-    const auto t = token();
-    if (!t)
+    if (!m_client.isSignedIn())
         return;
     PageDTO copy = entryOrBlank(id);
     m_pendingPurge.reset();
     setBusy(id);
-    purgePage(std::move(copy), *t);
+    purgePage(std::move(copy));
 }
 
-QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry, QString token)
+QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry)
 {
     QPointer<TrashList> self(this);
     // The restore goes on to its sync when the window is closed meanwhile.
@@ -150,7 +140,7 @@ QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry, QString token)
     const quint64 generation = m_store.generation();
     std::exception_ptr failure;
     try {
-        co_await ServiceEndpoints::restorePage(token, entry.id);
+        co_await m_client.restorePage(entry.id);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -173,12 +163,12 @@ QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry, QString token)
         setBusy(std::nullopt);
 }
 
-QCoro::Task<> TrashList::purgePage(PageDTO entry, QString token)
+QCoro::Task<> TrashList::purgePage(PageDTO entry)
 {
     QPointer<TrashList> self(this);
     std::exception_ptr failure;
     try {
-        co_await ServiceEndpoints::purgePage(token, entry.id);
+        co_await m_client.purgePage(entry.id);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -10,7 +10,7 @@
 #include <vector>
 
 class LocalStore;
-class SecretStore;
+class ServiceClient;
 class SyncEngine;
 
 // What the trash window shows: the current workspace's trashed pages as the service lists them, the
@@ -24,7 +24,7 @@ public:
     static constexpr const char *kPageIcon = "\U0001F4C4";
     static constexpr const char *kDeleted = "Deleted ";
 
-    TrashList(LocalStore &store, SecretStore &secrets, SyncEngine &engine, QObject *parent = nullptr);
+    TrashList(LocalStore &store, ServiceClient &client, SyncEngine &engine, QObject *parent = nullptr);
 
     const std::vector<PageDTO> &items() const { return m_items; }
     bool isLoading() const { return m_loading; }
@@ -41,8 +41,8 @@ public:
     void cancelPurge();
     void confirmPurge(qint64 id);
 
-    QCoro::Task<> restoreFromTrash(PageDTO entry, QString token);
-    QCoro::Task<> purgePage(PageDTO entry, QString token);
+    QCoro::Task<> restoreFromTrash(PageDTO entry);
+    QCoro::Task<> purgePage(PageDTO entry);
 
     // How a row shows its entry.
     static QString titleOf(const PageDTO &entry);
@@ -59,10 +59,9 @@ private:
     // The listed entry, or one with only its id when the list no longer holds it.
     PageDTO entryOrBlank(qint64 id) const;
     void setBusy(std::optional<qint64> id);
-    std::optional<QString> token() const;
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
+    ServiceClient &m_client;
     SyncEngine &m_engine;
     std::vector<PageDTO> m_items;
     bool m_loading = true;

@@ -45,8 +45,8 @@ void showFrames(QLabel *label, BusyIndicator *busy)
 TrashView::TrashView(const AppContext &context, QWidget *parent)
     : QDialog(parent)
 {
-    Q_ASSERT(context.store && context.secrets && context.syncEngine);
-    m_list = new TrashList(*context.store, *context.secrets, *context.syncEngine, this);
+    Q_ASSERT(context.store && context.client && context.syncEngine);
+    m_list = new TrashList(*context.store, *context.client, *context.syncEngine, this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromLatin1(kTitle));
     setFixedSize(kWidth, kHeight);

@@ -29,7 +29,7 @@ public:
     static constexpr const char *kConfirmDelete = "Confirm delete";
     static constexpr const char *kCancel = "Cancel";
 
-    // Needs the context's store, secrets and sync engine.
+    // Needs the context's store, client and sync engine.
     TrashView(const AppContext &context, QWidget *parent);
     ~TrashView() override;
 

@@ -3,12 +3,16 @@
 #include <QObject>
 #include <QString>
 
-// The process-wide in-app notifications, delivered synchronously on the GUI thread.
+// The app's in-app notifications, delivered synchronously on the GUI thread. The composition root
+// makes one and hands it to every poster and listener.
 class AppEvents : public QObject
 {
     Q_OBJECT
 public:
-    static AppEvents &shared();
+    explicit AppEvents(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+    }
 
     // "fnAuthExpired": the service refused a token; `refusedToken` names it when the poster knows
     // it, so a refusal of an older session's token can be told apart from one of the current.
@@ -26,7 +30,4 @@ Q_SIGNALS:
     void quickSwitch();
     void showShortcuts();
     void runAIPrompt(const QString &prompt);
-
-private:
-    AppEvents() = default;
 };

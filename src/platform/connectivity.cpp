@@ -2,13 +2,8 @@
 
 #include <QNetworkInformation>
 
-Connectivity &Connectivity::shared()
-{
-    static Connectivity *instance = new Connectivity;
-    return *instance;
-}
-
-Connectivity::Connectivity()
+Connectivity::Connectivity(QObject *parent)
+    : QObject(parent)
 {
     if (!QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         return;

@@ -8,7 +8,7 @@ class Connectivity : public QObject
 {
     Q_OBJECT
 public:
-    static Connectivity &shared();
+    explicit Connectivity(QObject *parent = nullptr);
 
     bool isOnline() const { return m_online; }
     // Delivers a reachability report as the platform would.
@@ -19,7 +19,5 @@ Q_SIGNALS:
     void pathUpdated(bool online);
 
 private:
-    Connectivity();
-
     bool m_online = true;
 };

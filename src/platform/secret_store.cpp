@@ -1,7 +1,5 @@
 #include "platform/secret_store.h"
 
-#include "platform/keyring_secret_backend.h"
-
 #include "platform/diag.h"
 #include "platform/utf8.h"
 
@@ -19,13 +17,6 @@ QCoro::Task<> loadThenQuit(SecretStore *store, QStringList accounts, std::shared
 }
 
 } // namespace
-
-SecretStore &SecretStore::shared()
-{
-    // Never destroyed: keyring jobs may still be finishing while the process exits.
-    static SecretStore *store = new SecretStore(std::make_shared<KeyringSecretBackend>());
-    return *store;
-}
 
 SecretStore::SecretStore(std::shared_ptr<SecretBackend> backend, QObject *parent)
     : QObject(parent)

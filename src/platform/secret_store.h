@@ -20,8 +20,6 @@ class SecretStore : public QObject
     Q_OBJECT
 public:
     explicit SecretStore(std::shared_ptr<SecretBackend> backend, QObject *parent = nullptr);
-    // The app's store over the desktop keyring, made on first use (not loaded: the entry loads it).
-    static SecretStore &shared();
     // Waits for the writes and deletes still in progress.
     ~SecretStore() override;
 

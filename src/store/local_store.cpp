@@ -112,13 +112,6 @@ LocalStore::~LocalStore()
     writePendingSave();
 }
 
-LocalStore &LocalStore::shared()
-{
-    // Never destroyed: it lives as long as the process, and its pending save is written at quit.
-    static LocalStore *const store = new LocalStore(defaultFolder());
-    return *store;
-}
-
 QString LocalStore::defaultFolder()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))

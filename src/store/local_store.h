@@ -35,8 +35,6 @@ public:
     // A save still pending is written first.
     ~LocalStore() override;
 
-    // Made and loaded on first use, from defaultFolder().
-    static LocalStore &shared();
     // The per-user data folder plus "Folionest".
     static QString defaultFolder();
 

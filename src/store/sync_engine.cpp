@@ -1,9 +1,6 @@
 #include "store/sync_engine.h"
 
-#include "api/session_store.h"
-#include "platform/app_events.h"
 #include "platform/connectivity.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_errors.h"
@@ -12,10 +9,10 @@
 
 #include <algorithm>
 
-SyncEngine::SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent)
+SyncEngine::SyncEngine(LocalStore &store, ServiceClient &client, QObject *parent)
     : QObject(parent)
     , m_store(store)
-    , m_secrets(secrets)
+    , m_client(client)
     , m_outbox(Outbox::of(store))
     , m_deferredGeneration(store.generation())
 {
@@ -46,16 +43,6 @@ SyncEngine::~SyncEngine()
     // Let a paused loop end and a cycle in flight give way before the members go.
     stopLoop();
     cancelCycle();
-}
-
-SyncEngine &SyncEngine::shared()
-{
-    static SyncEngine *engine = [] {
-        auto *e = new SyncEngine(LocalStore::shared(), SecretStore::shared());
-        e->followConnectivity(Connectivity::shared());
-        return e;
-    }();
-    return *engine;
 }
 
 void SyncEngine::start()
@@ -133,11 +120,6 @@ QPointer<CancelToken> SyncEngine::cancelToken()
     return QPointer<CancelToken>(&m_cancel);
 }
 
-std::optional<QString> SyncEngine::token() const
-{
-    return SessionStore::savedToken(m_secrets);
-}
-
 QDateTime SyncEngine::now() const
 {
     return m_now ? m_now() : QDateTime::currentDateTimeUtc();
@@ -163,8 +145,7 @@ QCoro::Task<> SyncEngine::syncQuietly(QPointer<SyncEngine> engine)
 
 QCoro::Task<> SyncEngine::syncNow()
 {
-    const auto t = token();
-    if (!t || m_draining)
+    if (!m_client.isSignedIn() || m_draining)
         co_return;
     m_draining = true;
     setSyncing(true);
@@ -173,17 +154,15 @@ QCoro::Task<> SyncEngine::syncNow()
     QPointer<SyncEngine> self(this);
     std::exception_ptr failure;
     try {
-        co_await push(*t);
+        co_await push();
         co_await pull();
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self)
         co_return;
-    // A refusal of a token that has since been replaced (a new sign-in) says nothing about the
-    // session now stored, which must not be ended by it.
-    if (failure && SyncErrors::isUnauthorized(failure) && token() == m_requestToken)
-        AppEvents::shared().postAuthExpired(m_requestToken);
+    if (failure && SyncErrors::isUnauthorized(failure))
+        m_client.endSession(m_requestCredential);
     m_draining = false;
     setSyncing(false);
     Q_EMIT cycleFinished();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/cancel_token.h"
+#include "api/service_client.h"
 #include "api/wire/pages.h"
 #include "api/wire/sync.h"
 #include "store/create_adoption.h"
@@ -23,7 +24,6 @@ class Connectivity;
 class LocalStore;
 class Outbox;
 struct BlocksUpsertReq;
-class SecretStore;
 
 // Keeps the local data set and the service in step: each cycle pushes the outbox, then pulls the
 // changes recorded since the stored cursor and applies them. The service's version always wins.
@@ -34,12 +34,9 @@ public:
     static constexpr std::chrono::milliseconds kTickInterval{5000};
     static constexpr int kMaxDeferredAttempts = 5;
 
-    SyncEngine(LocalStore &store, SecretStore &secrets, QObject *parent = nullptr);
+    // Talks to the service through `client`, under its session.
+    SyncEngine(LocalStore &store, ServiceClient &client, QObject *parent = nullptr);
     ~SyncEngine() override;
-
-    // The engine of the app, over LocalStore::shared() and SecretStore::shared(), following
-    // Connectivity::shared().
-    static SyncEngine &shared();
 
     // Starts the tick loop (a cycle, then a pause, forever) unless it already runs.
     void start();
@@ -90,13 +87,13 @@ private:
     void runQueuedCycle();
     // Resumes the loop paused between cycles, at once and on this stack.
     void wakeLoop();
-    QCoro::Task<> push(QString token);
-    QCoro::Task<> sendOp(FNSyncOp op, QString token);
+    QCoro::Task<> push();
+    QCoro::Task<> sendOp(FNSyncOp op);
     // The "folder" operations; in sync_engine_folders.cpp like the page's move. The push is in
     // sync_engine_push.cpp, the pull and its apply in sync_engine_pull.cpp.
-    QCoro::Task<> sendFolderOp(FNSyncOp op, QString token);
+    QCoro::Task<> sendFolderOp(FNSyncOp op);
     // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
-    QCoro::Task<> sendPageMove(FNSyncOp op, QString token);
+    QCoro::Task<> sendPageMove(FNSyncOp op);
     QCoro::Task<> pull();
     void apply(const SyncOpDTO &op);
     // The pulled pages this device does not know, as a listing would show them.
@@ -104,7 +101,7 @@ private:
     void noteSentBlocks(const BlocksUpsertReq &req);
     // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
     // adopts it; true when it did.
-    QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token);
+    QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID);
     // A "block"/"upsert" of the page's stored blocks, unless one is queued already.
     void queueStoredBlocks(const QString &pageLocalID);
     void retryDeferredBlocks();
@@ -127,13 +124,12 @@ private:
     QString recordKey(const FNSyncOp &op) const;
     // Whether the payload reads as its operation's body; one that does not is never sent.
     static bool isReadable(const FNSyncOp &op);
-    std::optional<QString> token() const;
     QPointer<CancelToken> cancelToken();
     QDateTime now() const;
     void setSyncing(bool syncing);
 
     LocalStore &m_store;
-    SecretStore &m_secrets;
+    ServiceClient &m_client;
     Outbox &m_outbox;
     CancelToken m_cancel;
     bool m_isSyncing = false;
@@ -141,8 +137,8 @@ private:
     bool m_draining = false;
     bool m_online = true;
     quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
-    // The token of the cycle's latest request, for telling a refusal of a replaced token.
-    QString m_requestToken;
+    // The sign-in of the cycle's latest request, for telling a refusal of a replaced one.
+    ServiceClient::Credential m_requestCredential;
     // Per block localID: its `updatedAt` when this device and the service last agreed on it (the
     // block was sent as it stood, or a pulled version was applied).
     QHash<QString, QDateTime> m_agreedVersion;

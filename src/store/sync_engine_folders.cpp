@@ -1,7 +1,6 @@
 #include "store/sync_engine.h"
 
 #include "api/api_error.h"
-#include "api/service_endpoints.h"
 #include "api/wire/folders.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
@@ -15,7 +14,7 @@ const QString kPageNotOnServer = QStringLiteral("Page not yet on server");
 
 } // namespace
 
-QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
+QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
 {
     const FNFolder *folder = m_store.folder(op.refLocalID);
     if (!folder)
@@ -33,8 +32,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
         }
         if (op.unanswered) {
             // An earlier send may have made the folder with its reply lost: take that one.
-            const FoldersResp listed =
-                co_await ServiceEndpoints::listFolders(token, req.workspace_id, cancelToken());
+            const FoldersResp listed = co_await m_client.listFolders(req.workspace_id, cancelToken());
             std::vector<ListedFolder> candidates;
             for (const FolderDTO &dto : listed.folders)
                 candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
@@ -46,7 +44,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
                 }
             }
         }
-        const FolderResp reply = co_await ServiceEndpoints::createFolder(token, req, cancelToken());
+        const FolderResp reply = co_await m_client.createFolder(req, cancelToken());
         // Only the id is written, into the folder as it stands now: a rename made meanwhile has its
         // own queued update.
         const FNFolder *now = m_store.folder(op.refLocalID);
@@ -62,13 +60,13 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op, QString token)
             req.folder_id = folder->serverID;
         if (req.folder_id == 0)
             throw APIError::other(kFolderNotOnServer);
-        co_await ServiceEndpoints::patchFolder(token, req, cancelToken());
+        co_await m_client.patchFolder(req, cancelToken());
         co_return;
     }
     // Any other folder operation counts as sent.
 }
 
-QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op, QString token)
+QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op)
 {
     const FNPage *page = m_store.page(op.refLocalID);
     if (!page)
@@ -79,5 +77,5 @@ QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op, QString token)
         req.page_id = page->serverID;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
-    co_await ServiceEndpoints::movePage(token, req, cancelToken());
+    co_await m_client.movePage(req, cancelToken());
 }

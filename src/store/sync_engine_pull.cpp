@@ -1,6 +1,5 @@
 #include "store/sync_engine.h"
 
-#include "api/service_endpoints.h"
 #include "api/wire/sync.h"
 #include "json/json_error.h"
 #include "store/create_adoption.h"
@@ -36,17 +35,16 @@ bool has(const JSONObject &p, const char *key)
 QCoro::Task<> SyncEngine::pull()
 {
     // Read afresh: the session may have been renewed while the push ran.
-    const auto t = this->token();
-    if (!t)
+    const ServiceClient::Credential credential = m_client.credential();
+    if (!credential)
         co_return;
-    const QString token = *t;
-    m_requestToken = token;
+    m_requestCredential = credential;
     const quint64 generation = m_store.generation();
     const qint64 cursor = m_store.state().cursorServerTs;
     const SyncReq req{cursor};
-    const SyncResp resp = co_await ServiceEndpoints::sync(token, req, cancelToken());
+    const SyncResp resp = co_await m_client.sync(req, cancelToken());
     // A reply for a session or data set that no longer exists must not land in the new one.
-    if (m_store.generation() != generation || this->token() != token)
+    if (m_store.generation() != generation || m_client.credential() != credential)
         co_return;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();

@@ -1,7 +1,6 @@
 #include "store/sync_engine.h"
 
 #include "api/api_error.h"
-#include "api/service_endpoints.h"
 #include "api/wire/blocks.h"
 #include "api/wire/library.h"
 #include "api/wire/pages.h"
@@ -47,7 +46,7 @@ T decodePayload(const QString &payloadJSON)
 
 } // namespace
 
-QCoro::Task<> SyncEngine::push(QString token)
+QCoro::Task<> SyncEngine::push()
 {
     std::vector<FNSyncOp> ops = m_store.state().outbox;
     if (ops.empty())
@@ -72,7 +71,7 @@ QCoro::Task<> SyncEngine::push(QString token)
     }
 
     const QDateTime passTime = now();
-    m_requestToken = token;
+    m_requestCredential = m_client.credential();
     // Per record, order holds: once an operation waits out its back-off or fails, the newer ones
     // for the same record wait with it, so an older rename can never land after a newer one.
     QSet<QString> held;
@@ -91,7 +90,7 @@ QCoro::Task<> SyncEngine::push(QString token)
                 co_return;
             std::exception_ptr failure;
             try {
-                co_await sendOp(*op, token);
+                co_await sendOp(*op);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -101,11 +100,11 @@ QCoro::Task<> SyncEngine::push(QString token)
             }
             if (SyncErrors::isCancelled(failure))
                 co_return; // not the operation's fault: nothing is counted
-            if (SyncErrors::isUnauthorized(failure)) {
-                // Nor is a refused token: the operation waits, count untouched, for the next
-                // sign-in. The cycle ends so the session can, unless a new session has replaced
-                // this token.
-                if (this->token() == token)
+            if (SyncErrors::isUnauthorized(failure) || SyncErrors::isNoToken(failure)) {
+                // Nor is a refused token or an ended session: the operation waits, count untouched,
+                // for the next sign-in. The cycle ends so the session can, unless a new session has
+                // replaced this one.
+                if (SyncErrors::isUnauthorized(failure) && m_client.credential() == m_requestCredential)
                     std::rethrow_exception(failure);
                 co_return;
             }
@@ -276,15 +275,15 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     m_outbox.replace(*queued);
 }
 
-QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
+QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
 {
     const SyncOpKind kind = op.kind();
     if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate) {
-        co_await sendFolderOp(std::move(op), std::move(token));
+        co_await sendFolderOp(std::move(op));
         co_return;
     }
     if (kind == SyncOpKind::PageMove) {
-        co_await sendPageMove(std::move(op), std::move(token));
+        co_await sendPageMove(std::move(op));
         co_return;
     }
 
@@ -305,9 +304,9 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             req = pageCreateReq(*page);
         }
         // An earlier send may have reached the service although its reply never came back.
-        if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id, token))
+        if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id))
             co_return;
-        const PageResp resp = co_await ServiceEndpoints::createPage(token, req, cancelToken());
+        const PageResp resp = co_await m_client.createPage(req, cancelToken());
         if (!m_store.page(op.refLocalID))
             co_return;
         adoptPageServerID(m_store, op.refLocalID, resp.page.id);
@@ -323,7 +322,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
             req.page_id = page->serverID;
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        co_await ServiceEndpoints::patchPage(token, req, cancelToken());
+        co_await m_client.patchPage(req, cancelToken());
         co_return;
     }
 
@@ -339,7 +338,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         if (pageId == 0)
             throw APIError::other(kNotOnServer);
         try {
-            co_await ServiceEndpoints::deletePage(token, pageId, cancelToken());
+            co_await m_client.deletePage(pageId, cancelToken());
         } catch (const APIError &e) {
             if (e.kind() == APIError::Kind::Http && e.status() == 404)
                 co_return; // already gone on the service
@@ -353,7 +352,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
         noteSentBlocks(req);
-        const BlocksUpsertResp resp = co_await ServiceEndpoints::upsertBlocks(token, req, cancelToken());
+        const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
         co_return;
@@ -363,15 +362,15 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op, QString token)
         const auto map = intMap(op.payloadJSON);
         if (!map || !map->count(QStringLiteral("block_id")))
             co_return;
-        co_await ServiceEndpoints::deleteBlock(token, map->at(QStringLiteral("block_id")), cancelToken());
+        co_await m_client.deleteBlock(map->at(QStringLiteral("block_id")), cancelToken());
         co_return;
     }
     // Any other pair counts as sent.
 }
 
-QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 workspaceID, QString token)
+QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 workspaceID)
 {
-    const LibraryPagesResp listing = co_await ServiceEndpoints::listPages(token, workspaceID, cancelToken());
+    const LibraryPagesResp listing = co_await m_client.listPages(workspaceID, cancelToken());
     std::vector<ListedPage> listed;
     for (const PageDTO &dto : listing.pages)
         listed.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});

@@ -40,4 +40,15 @@ bool isCancelled(const std::exception_ptr &e)
     }
 }
 
+bool isNoToken(const std::exception_ptr &e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const APIError &a) {
+        return a.kind() == APIError::Kind::NoToken;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace SyncErrors

@@ -9,6 +9,8 @@ namespace SyncErrors {
 
 // The service refused the token (HTTP 401).
 bool isUnauthorized(const std::exception_ptr &e);
+// The session ended before the request was made (APIError::noToken()).
+bool isNoToken(const std::exception_ptr &e);
 // The cycle's own cancel ended the request: not the operation's fault.
 bool isCancelled(const std::exception_ptr &e);
 // Whether a request that failed this way may still have reached the service: only a connection

@@ -1,8 +1,10 @@
 #pragma once
 
+class AppEvents;
+class Connectivity;
 class FavoritesStore;
 class LocalStore;
-class SecretStore;
+class ServiceClient;
 class SessionStore;
 class Settings;
 class SyncEngine;
@@ -10,8 +12,8 @@ class TemplateStore;
 class ToastCenter;
 class UrlOpener;
 
-// The long-lived objects every view is built with. The app (or a test) owns them and keeps them
-// alive longer than any view; the context only points at them.
+// The long-lived objects every view is built with. The composition root (main, or a test) builds
+// each once, owns them and keeps them alive longer than any view; the context only points at them.
 struct AppContext {
     SessionStore *session = nullptr;
     LocalStore *store = nullptr;
@@ -19,7 +21,9 @@ struct AppContext {
     FavoritesStore *favorites = nullptr;
     TemplateStore *templates = nullptr;
     SyncEngine *syncEngine = nullptr;
-    SecretStore *secrets = nullptr;
     Settings *settings = nullptr;
     UrlOpener *urlOpener = nullptr;
+    ServiceClient *client = nullptr;
+    Connectivity *connectivity = nullptr;
+    AppEvents *events = nullptr;
 };

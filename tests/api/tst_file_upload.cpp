@@ -5,6 +5,7 @@
 #include "json/json_error.h"
 #include "platform/app_events.h"
 #include "platform/preset_file_picker.h"
+#include "support/device_services.h"
 #include "support/task_outcome.h"
 
 #include <QDir>
@@ -36,12 +37,6 @@ QByteArray expectedBody(const QByteArray &boundary, const QByteArray &nameOnWire
     return "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"file\"; filename=\"" +
            nameOnWire + "\"\r\n" + "Content-Type: " + mime + "\r\n\r\n" + data + "\r\n--" + boundary +
            "--\r\n";
-}
-
-// The small upload the reply and failure tests send.
-TaskOutcome<QUrl> uploadSmallPng(const QString &token)
-{
-    return runTask(upload("abc", QStringLiteral("f.png"), QStringLiteral("image/png"), token));
 }
 
 } // namespace
@@ -86,14 +81,34 @@ private Q_SLOTS:
     void pickFileGivesNothing();
 
 private:
+    // An upload through the client under a session signed in with `token`.
+    QCoro::Task<QUrl> upload(QByteArray data, QString filename, QString mime, QString token,
+                             std::optional<QString> kind = std::nullopt, QPointer<CancelToken> cancel = {});
+    // The small upload the reply and failure tests send.
+    TaskOutcome<QUrl> uploadSmallPng(const QString &token);
+
     FakeService m_fake;
     QString m_token;
+    QTemporaryDir m_dir;
+    std::unique_ptr<DeviceServices> m_world; // a fresh one per test, at the fake
 };
+
+QCoro::Task<QUrl> TestFileUpload::upload(QByteArray data, QString filename, QString mime, QString token,
+                                         std::optional<QString> kind, QPointer<CancelToken> cancel)
+{
+    m_world->setToken(token);
+    return m_world->client.upload(std::move(data), std::move(filename), std::move(mime), std::move(kind),
+                                  std::move(cancel));
+}
+
+TaskOutcome<QUrl> TestFileUpload::uploadSmallPng(const QString &token)
+{
+    return runTask(upload("abc", QStringLiteral("f.png"), QStringLiteral("image/png"), token));
+}
 
 void TestFileUpload::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_token =
         m_fake
             .createAccount(QStringLiteral("up@example.com"), QStringLiteral("secret1"), QStringLiteral("Up"))
@@ -106,7 +121,9 @@ void TestFileUpload::init()
     m_fake.clearFaults();
     m_fake.clearRequests();
     FakeUploadRoutes::of(m_fake).setMaxUploadBytes(20 * 1024 * 1024);
-    APIClient::setBaseURL(m_fake.origin());
+    m_world.reset();
+    m_world = std::make_unique<DeviceServices>(m_dir.filePath(QStringLiteral("settings.ini")),
+                                               std::make_shared<MemorySecretBackend>(), m_fake.origin());
 }
 
 void TestFileUpload::bodyByteForByte_data()
@@ -304,7 +321,7 @@ void TestFileUpload::undecodableReplyPassesDecoderError()
 
 void TestFileUpload::unauthorizedPostsAuthExpiredOnce()
 {
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&m_world->events, &AppEvents::authExpired);
     const auto outcome = uploadSmallPng(QStringLiteral("revoked-token"));
     QCOMPARE(expired.count(), 1);
     QVERIFY(outcome.apiError());
@@ -358,7 +375,7 @@ void TestFileUpload::tooLargeForTheService()
 void TestFileUpload::droppedConnectionIsNetwork()
 {
     m_fake.setFault(UploadPath, FakeService::Fault::drop());
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&m_world->events, &AppEvents::authExpired);
     const auto outcome = uploadSmallPng(m_token);
     QVERIFY(outcome.apiError());
     QCOMPARE(outcome.apiError()->kind(), APIError::Kind::Network);
@@ -395,7 +412,7 @@ void TestFileUpload::onlySilenceEndsAnUpload()
 {
     QFETCH(FakeService::Fault, fault);
     QFETCH(bool, succeeds);
-    APIClient &client = APIClient::shared();
+    APIClient &client = m_world->client.transport();
     client.setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
     client.setUploadTimeout(std::chrono::milliseconds(600));
     const auto restore = qScopeGuard([&client] {

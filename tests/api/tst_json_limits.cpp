@@ -2,6 +2,7 @@
 #include "api/wire/common.h"
 #include "fake-service/fake_service.h"
 #include "json/json_limits.h"
+#include "platform/connectivity.h"
 #include "platform/diag.h"
 #include "platform/settings.h"
 #include "store/local_store.h"
@@ -93,12 +94,13 @@ private:
     FakeService m_fake;
     FakeService::Account m_account;
     HttpResponse m_huge; // what HugePath answers
+    Connectivity m_network;
+    std::unique_ptr<APIClient> m_client; // a fresh one per test, at the fake
 };
 
 void TestJsonLimits::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("limits@example.com", "secret12", "Limits");
     m_fake.routeRaw(
         "GET", HugePath, [this](const FakeService::Call &) { return m_huge; }, FakeService::Access::Public);
@@ -107,8 +109,7 @@ void TestJsonLimits::initTestCase()
 void TestJsonLimits::init()
 {
     m_fake.clearFaults();
-    APIClient::shared().setMaxReplyBytes(APIClient::kMaxReplyBytes);
-    APIClient::shared().setTimeouts(APIClient::kRequestTimeout, APIClient::kResourceTimeout);
+    m_client = std::make_unique<APIClient>(m_fake.origin(), m_network);
 }
 
 // Replies through the real request function: too deep is a decoding error for a 2xx body, and an
@@ -149,8 +150,7 @@ void TestJsonLimits::replyDepth()
     QFETCH(int, kind);
     QFETCH(QString, message);
     m_fake.setFault("/api/workspaces.php", FakeService::Fault::http(status, body));
-    const auto out =
-        runTask(APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
+    const auto out = runTask(m_client->request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
     QVERIFY(out.finished);
     QCOMPARE(out.ok(), ok);
     if (ok)
@@ -241,7 +241,7 @@ void TestJsonLimits::pullSkipsUnreadableOps()
     fault.remaining = 1;
     m_fake.setFault("/api/sync.php", fault);
 
-    TestDevice device(m_account.token);
+    TestDevice device(m_fake.origin(), m_account.token);
     DiagCapture diag;
     QCOMPARE(device.sync(), applied);
 
@@ -362,7 +362,7 @@ void TestJsonLimits::replySizeCap()
     QFETCH(int, pieces);
     QFETCH(bool, ok);
 
-    APIClient::shared().setMaxReplyBytes(cap);
+    m_client->setMaxReplyBytes(cap);
     // A JSON string padded to exactly `size` bytes.
     m_huge = HttpResponse::json(200, '"' + QByteArray(size - 2, 'x') + '"');
     m_huge.chunked = chunked;
@@ -370,7 +370,7 @@ void TestJsonLimits::replySizeCap()
     m_huge.streamIntervalMs = 40;
 
     const auto out =
-        runTask(APIClient::shared().request<EmptyReply>("GET", HugePath, std::nullopt, std::nullopt), 2500);
+        runTask(m_client->request<EmptyReply>("GET", HugePath, std::nullopt, std::nullopt), 2500);
     QVERIFY2(out.finished, "the reply was read to its end");
     QCOMPARE(out.ok(), ok);
     if (ok)

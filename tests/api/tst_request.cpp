@@ -27,10 +27,9 @@ struct UserReply {
 };
 
 // The call the failure tests make: POST /api/sync.php with an empty object.
-TaskOutcome<EmptyReply> postSync(CancelToken *cancel = nullptr)
+TaskOutcome<EmptyReply> postSync(APIClient &client, CancelToken *cancel = nullptr)
 {
-    return runTask(
-        APIClient::shared().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t", cancel));
+    return runTask(client.request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t", cancel));
 }
 
 QByteArray headerOf(const HttpRequest &r, const char *name)
@@ -89,7 +88,11 @@ private Q_SLOTS:
     void signUpAndLogInRoundTrip();
 
 private:
+    APIClient &client() { return *m_client; }
+
     FakeService m_fake;
+    Connectivity m_network;
+    std::unique_ptr<APIClient> m_client; // a fresh one per test, at the fake
     LoopbackHttpServer m_elsewhere; // another origin on this machine
     int m_elsewhereRequests = 0;
     QByteArray m_location; // where the moved path points
@@ -99,7 +102,6 @@ private:
 void TestRequest::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     QVERIFY(m_elsewhere.listen());
     m_elsewhere.setHandler([this](const HttpRequest &) {
         ++m_elsewhereRequests;
@@ -124,8 +126,7 @@ void TestRequest::init()
 {
     m_fake.clearFaults();
     m_fake.clearRequests();
-    APIClient::setBaseURL(m_fake.origin());
-    APIClient::shared().setTimeouts(APIClient::kRequestTimeout, APIClient::kResourceTimeout);
+    m_client = std::make_unique<APIClient>(m_fake.origin(), m_network);
 }
 
 void TestRequest::headersAsSent()
@@ -133,7 +134,7 @@ void TestRequest::headersAsSent()
     const auto account = m_fake.createAccount("h@example.com", "secret1", "H");
     const JSONObject body{{"device", "logout"}};
     const auto out =
-        runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/logout.php", body, account.token));
+        runTask(client().request<EmptyReply>("POST", "/api/auth/logout.php", body, account.token));
     QVERIFY2(out.ok(), qPrintable(out.errorText()));
     const HttpRequest r = m_fake.lastRequest();
     QCOMPARE(r.method, QByteArray("POST"));
@@ -157,15 +158,15 @@ void TestRequest::headersAsSent()
 void TestRequest::noAuthorizationWithoutToken()
 {
     const JSONObject body{{"email", "nobody@example.com"}, {"password", "x"}};
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/auth/login.php", body));
+    const auto out = runTask(client().request<EmptyReply>("POST", "/api/auth/login.php", body));
     QVERIFY(!out.ok());
     QVERIFY(!m_fake.lastRequest().header("Authorization").has_value());
 }
 
 void TestRequest::emptyTokenStillSendsBearer()
 {
-    const auto out = runTask(
-        APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, QString()));
+    const auto out =
+        runTask(client().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, QString()));
     QVERIFY(out.finished);
     // HTTP drops the trailing blank on the wire; the field is still sent.
     QCOMPARE(headerOf(m_fake.lastRequest(), "Authorization").trimmed(), QByteArray("Bearer"));
@@ -174,8 +175,8 @@ void TestRequest::emptyTokenStillSendsBearer()
 void TestRequest::deleteWithoutBodyKeepsContentType()
 {
     m_fake.setFault("/api/pages.php", FakeService::Fault::http(200, "{}"));
-    const auto out = runTask(
-        APIClient::shared().request<EmptyReply>("DELETE", "/api/pages.php?page_id=42", std::nullopt, "t"));
+    const auto out =
+        runTask(client().request<EmptyReply>("DELETE", "/api/pages.php?page_id=42", std::nullopt, "t"));
     QVERIFY2(out.ok(), qPrintable(out.errorText()));
     const HttpRequest r = m_fake.lastRequest();
     QCOMPARE(r.method, QByteArray("DELETE"));
@@ -188,7 +189,7 @@ void TestRequest::pathAndQueryUnchanged()
 {
     m_fake.setFault("/api/search.php", FakeService::Fault::http(200, "{}"));
     const QString path = QStringLiteral("/api/search.php?workspace_id=7&q=R%26D%20C++&x=a=b");
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", path, std::nullopt, "t"));
+    const auto out = runTask(client().request<EmptyReply>("GET", path, std::nullopt, "t"));
     QVERIFY2(out.ok(), qPrintable(out.errorText()));
     QCOMPARE(m_fake.lastRequest().target, path.toUtf8());
 }
@@ -216,8 +217,7 @@ void TestRequest::successStatusesDecode()
     QFETCH(QByteArray, body);
     QFETCH(bool, ok);
     m_fake.setFault("/api/ai.php", FakeService::Fault::http(status, body));
-    const auto out =
-        runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", JSONObject{}, "t"));
+    const auto out = runTask(client().request<EmptyReply>("POST", "/api/ai.php", JSONObject{}, "t"));
     QVERIFY(out.finished);
     QCOMPARE(out.ok(), ok);
     if (!ok) {
@@ -229,8 +229,7 @@ void TestRequest::successStatusesDecode()
 void TestRequest::missingRequiredMemberIsDecoding()
 {
     m_fake.setFault("/api/auth/login.php", FakeService::Fault::http(200, R"({"user":{"id":1}})"));
-    const auto out =
-        runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", JSONObject{}));
+    const auto out = runTask(client().request<UserReply>("POST", "/api/auth/login.php", JSONObject{}));
     QVERIFY(out.finished);
     QVERIFY(out.apiError());
     QCOMPARE(int(out.apiError()->kind()), int(APIError::Kind::Decoding));
@@ -239,7 +238,7 @@ void TestRequest::missingRequiredMemberIsDecoding()
 void TestRequest::unauthorizedIgnoresBody()
 {
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, R"({"error":"token expired"})"));
-    const auto out = postSync();
+    const auto out = postSync(client());
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Http));
@@ -272,8 +271,8 @@ void TestRequest::httpErrorsCarryBodyText()
     QFETCH(bool, hasText);
     QFETCH(QString, message);
     m_fake.setFault("/api/comments.php", fault);
-    const auto out = runTask(
-        APIClient::shared().request<EmptyReply>("GET", "/api/comments.php?page_id=1", std::nullopt, "t"));
+    const auto out =
+        runTask(client().request<EmptyReply>("GET", "/api/comments.php?page_id=1", std::nullopt, "t"));
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Http));
@@ -288,9 +287,8 @@ void TestRequest::closedPortIsNetwork()
     QVERIFY(probe.listen(QHostAddress::LocalHost));
     const quint16 port = probe.serverPort();
     probe.close();
-    APIClient::setBaseURL(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    const auto out =
-        runTask(APIClient::shared().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
+    m_client = std::make_unique<APIClient>(QStringLiteral("http://127.0.0.1:%1").arg(port), m_network);
+    const auto out = runTask(client().request<EmptyReply>("GET", "/api/workspaces.php", std::nullopt, "t"));
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -301,7 +299,7 @@ void TestRequest::closedPortIsNetwork()
 void TestRequest::droppedConnectionIsNetwork()
 {
     m_fake.setFault("/api/sync.php", FakeService::Fault::drop());
-    const auto out = postSync();
+    const auto out = postSync(client());
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -309,9 +307,9 @@ void TestRequest::droppedConnectionIsNetwork()
 
 void TestRequest::timeoutIsNetwork()
 {
-    APIClient::shared().setTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
+    client().setTimeouts(std::chrono::milliseconds(200), std::chrono::milliseconds(400));
     m_fake.setFault("/api/sync.php", FakeService::Fault::delay(3000));
-    const auto out = postSync();
+    const auto out = postSync(client());
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
@@ -326,19 +324,19 @@ void TestRequest::cancelAbortsInFlight()
     QTimer::singleShot(100, &cancel, &CancelToken::cancel);
     QElapsedTimer clock;
     clock.start();
-    const auto out = postSync(&cancel);
+    const auto out = postSync(client(), &cancel);
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(e->networkError(), QNetworkReply::OperationCanceledError);
     QVERIFY(clock.elapsed() < 4000);
 
     // Once cancelled, later calls with the same token give way at once until it is reset.
-    const auto again = postSync(&cancel);
+    const auto again = postSync(client(), &cancel);
     QCOMPARE(again.apiError()->networkError(), QNetworkReply::OperationCanceledError);
     cancel.reset();
     m_fake.clearFaults();
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
-    QVERIFY(postSync(&cancel).ok());
+    QVERIFY(postSync(client(), &cancel).ok());
 }
 
 // A hundredth of the real limits: 30 s of silence, 60 s in all.
@@ -356,9 +354,9 @@ void TestRequest::requestsKeepTheirLimits()
 {
     QFETCH(FakeService::Fault, fault);
     QFETCH(bool, succeeds);
-    APIClient::shared().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    client().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
     m_fake.setFault("/api/sync.php", fault);
-    const auto out = postSync();
+    const auto out = postSync(client());
     QVERIFY(out.finished);
     if (succeeds) {
         QVERIFY2(out.ok(), qPrintable(out.errorText()));
@@ -398,7 +396,7 @@ void TestRequest::redirectsStayWithTheService()
     std::optional<AnyEncodable> body;
     if (method == QLatin1String("POST"))
         body = JSONObject{{"title", JSONValue(QStringLiteral("Kept"))}};
-    const auto out = runTask(APIClient::shared().request<EmptyReply>(method, MovedPath, body, "t"));
+    const auto out = runTask(client().request<EmptyReply>(method, MovedPath, body, "t"));
     QVERIFY(out.finished);
     const QList<HttpRequest> arrived = m_fake.requestsTo(MovedHerePath);
     if (followed) {
@@ -434,8 +432,8 @@ void TestRequest::offlineRequestWaitsForTheNetwork()
     QFETCH(int, networkBackAfterMs);
     QFETCH(int, cancelAfterMs);
     QFETCH(QNetworkReply::NetworkError, error);
-    APIClient::shared().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
-    Connectivity &network = Connectivity::shared();
+    client().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    Connectivity &network = m_network;
     network.report(false);
     const auto restore = qScopeGuard([&network] { network.report(true); });
 
@@ -452,7 +450,7 @@ void TestRequest::offlineRequestWaitsForTheNetwork()
     QElapsedTimer clock;
     clock.start();
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(200, "{}"));
-    const auto out = postSync(&cancel);
+    const auto out = postSync(client(), &cancel);
     QVERIFY(out.finished);
     if (error == QNetworkReply::NoError) {
         QVERIFY2(out.ok(), qPrintable(out.errorText()));
@@ -480,7 +478,7 @@ void TestRequest::unparsablePathSendsNothing_data()
 void TestRequest::unparsablePathSendsNothing()
 {
     QFETCH(QString, path);
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("GET", path, std::nullopt, "t"));
+    const auto out = runTask(client().request<EmptyReply>("GET", path, std::nullopt, "t"));
     const auto e = out.apiError();
     QVERIFY(e);
     QCOMPARE(int(e->kind()), int(APIError::Kind::Other));
@@ -492,7 +490,7 @@ void TestRequest::unparsablePathSendsNothing()
 void TestRequest::unwritableBodySendsNothing()
 {
     const JSONObject body{{"x", JSONValue(std::nan(""))}};
-    const auto out = runTask(APIClient::shared().request<EmptyReply>("POST", "/api/ai.php", body, "t"));
+    const auto out = runTask(client().request<EmptyReply>("POST", "/api/ai.php", body, "t"));
     QVERIFY(out.finished && out.error);
     QVERIFY(!out.apiError()); // the encoder's own error, unchanged
     QVERIFY_THROWS_EXCEPTION(EncodeError, std::rethrow_exception(out.error));
@@ -504,18 +502,17 @@ void TestRequest::signUpAndLogInRoundTrip()
 {
     const JSONObject signup{
         {"email", "round@example.com"}, {"password", "secret12"}, {"name", "Round"}, {"device_label", "Mac"}};
-    const auto up = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
+    const auto up = runTask(client().request<UserReply>("POST", "/api/auth/signup.php", signup));
     QVERIFY2(up.ok(), qPrintable(up.errorText()));
     QVERIFY(!up.value->token.isEmpty());
 
     const JSONObject login{{"email", "round@example.com"}, {"password", "secret12"}};
-    const auto in = runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/login.php", login));
+    const auto in = runTask(client().request<UserReply>("POST", "/api/auth/login.php", login));
     QVERIFY2(in.ok(), qPrintable(in.errorText()));
     QCOMPARE(in.value->id, up.value->id);
     QVERIFY(in.value->token != up.value->token);
 
-    const auto again =
-        runTask(APIClient::shared().request<UserReply>("POST", "/api/auth/signup.php", signup));
+    const auto again = runTask(client().request<UserReply>("POST", "/api/auth/signup.php", signup));
     QCOMPARE(again.apiError()->status(), 409);
 }
 

@@ -53,14 +53,13 @@ private:
 void TestAuthView::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestAuthView::init()
 {
     m_fake.clearFaults();
     m_fake.clearRequests();
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
     m_view = std::make_unique<AuthView>(m_app->context());
     m_view->resize(600, 700);

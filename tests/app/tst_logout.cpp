@@ -1,10 +1,10 @@
 #include "api/api_client.h"
-#include "api/service_endpoints.h"
 #include "api/wire/pages.h"
 #include "app/logout_flow.h"
 #include "fake-service/fake_service.h"
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
+#include "support/test_device.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -60,14 +60,13 @@ private:
 void TestLogout::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLogout::init()
 {
     m_fake.clearFaults();
     m_fake.setOffline(false);
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
 }
 
@@ -286,7 +285,7 @@ void TestLogout::cycleOutlastingTheBoundAppliesNothing()
     PageCreateReq other;
     other.workspace_id = m_account.workspaceId;
     other.title = QStringLiteral("From elsewhere");
-    QVERIFY(runTask(ServiceEndpoints::createPage(m_account.token, other)).ok());
+    QVERIFY(runTask(TestDevice(m_fake.origin(), m_account.token).client().createPage(other)).ok());
     queuePage(QStringLiteral("Mine"));
     m_fake.setFault(SyncPath, FakeService::Fault::delay(1000));
 

@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "api/service_endpoints.h"
 #include "api/wire/pages.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
@@ -23,6 +22,7 @@
 #include "store/page_template.h"
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
+#include "support/test_device.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -125,13 +125,12 @@ private:
 void TestMainView::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestMainView::init()
 {
     m_fake.clearFaults();
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
     m_editorsMade.clear();
     m_editorsGone.clear();
@@ -332,7 +331,7 @@ void TestMainView::selectionIsRememberedAndBuildsANewEditor()
     QVERIFY(view->homeView());
 
     // Picked in the quick switcher: the newest page is highlighted first.
-    AppEvents::shared().postQuickSwitch();
+    m_app->events.postQuickSwitch();
     QuickSwitcher *switcher = view->quickSwitcher();
     QVERIFY(switcher);
     QTest::keyClick(switcher->searchField(), Qt::Key_Return);
@@ -363,23 +362,23 @@ void TestMainView::menuNotificationsOpenTheSheets()
 {
     MainView *view = makeView();
     view->show();
-    AppEvents::shared().postShowShortcuts();
+    m_app->events.postShowShortcuts();
     QPointer<ShortcutsSheet> sheet = view->shortcutsSheet();
     QVERIFY(sheet && sheet->isVisible());
-    AppEvents::shared().postShowShortcuts(); // already shown: no second sheet
+    m_app->events.postShowShortcuts(); // already shown: no second sheet
     QCOMPARE(view->findChildren<ShortcutsSheet *>().size(), 1);
     sheet->closeButton()->click();
     QTRY_VERIFY(sheet.isNull());
     QVERIFY(!view->shortcutsSheet());
 
-    AppEvents::shared().postQuickSwitch();
+    m_app->events.postQuickSwitch();
     QPointer<QuickSwitcher> switcher = view->quickSwitcher();
     QVERIFY(switcher && switcher->isVisible());
     QTest::keyClicks(switcher->searchField(), QStringLiteral("zz"));
     QTest::keyClick(switcher->searchField(), Qt::Key_Escape);
     QTRY_VERIFY(switcher.isNull());
     // The next opening starts from an empty query.
-    AppEvents::shared().postQuickSwitch();
+    m_app->events.postQuickSwitch();
     QVERIFY(view->quickSwitcher()->searchField()->text().isEmpty());
 }
 
@@ -571,7 +570,7 @@ void TestMainView::logoutFlushesThePageEditor()
     PageCreateReq req;
     req.workspace_id = m_account.workspaceId;
     req.title = QStringLiteral("On the service");
-    const auto created = runTask(ServiceEndpoints::createPage(m_account.token, req));
+    const auto created = runTask(TestDevice(m_fake.origin(), m_account.token).client().createPage(req));
     QVERIFY(created.ok());
     FNPage page = livePage(req.title);
     page.serverID = created.value->page.id;
@@ -695,7 +694,7 @@ void TestMainView::newPageOpensReadyForItsTitle()
     if (how == QLatin1String("dock")) {
         dock->button(QString::fromLatin1(LibraryDock::kNewPage))->click();
     } else if (how == QLatin1String("command")) {
-        AppEvents::shared().postNewPage();
+        m_app->events.postNewPage();
     } else if (how == QLatin1String("template")) {
         QAction *entry = nullptr;
         for (QAction *action : dock->templateMenu()->actions()) {

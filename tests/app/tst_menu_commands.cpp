@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "app/app_window.h"
 #include "app/menu_commands.h"
 #include "platform/app_events.h"
@@ -33,8 +32,7 @@ private:
 void TestMenuCommands::init()
 {
     // Nothing here talks to the service; an unused port keeps it that way.
-    APIClient::setBaseURL(QStringLiteral("http://127.0.0.1:9"));
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(kNoServiceOrigin);
     m_app = std::make_unique<AppHarness>(*m_device);
     m_window = std::make_unique<AppWindow>(m_app->context(), nullptr);
     m_window->show();
@@ -105,7 +103,7 @@ void TestMenuCommands::eachCommandPostsItsNotification()
     QFETCH(int, key);
     QFETCH(int, modifiers);
 
-    AppEvents &events = AppEvents::shared();
+    AppEvents &events = m_app->events;
     QSignalSpy newPage(&events, &AppEvents::newPage);
     QSignalSpy quickSwitch(&events, &AppEvents::quickSwitch);
     QSignalSpy showShortcuts(&events, &AppEvents::showShortcuts);

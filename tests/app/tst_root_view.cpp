@@ -1,5 +1,4 @@
-#include "api/api_client.h"
-#include "api/file_upload.h"
+#include "api/service_client.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
 #include "app/local_data_owner.h"
@@ -66,8 +65,7 @@ void TestRootView::init()
     // A fresh service each time, so the same e-mail can sign up in every test.
     m_service = std::make_unique<FakeService>();
     QVERIFY(m_service->start());
-    APIClient::setBaseURL(m_service->origin());
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_service->origin());
 }
 
 void TestRootView::cleanup()
@@ -207,7 +205,7 @@ void TestRootView::expiryOnPullEndsSession()
     QCOMPARE(m_app->store.state().pages.size(), size_t(1));
 
     // A second report changes nothing.
-    AppEvents::shared().postAuthExpired();
+    m_app->events.postAuthExpired();
     QCOMPARE(toasts.size(), 1);
     QCOMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::signIn));
 
@@ -246,16 +244,21 @@ void TestRootView::staleRefusalKeepsNewSession()
         // The first cycle waits on the service while an upload finds the session expired and the
         // user signs in again at once.
         QTRY_VERIFY(!m_service->requestsTo(SyncPath).isEmpty());
-        AppEvents::shared().postAuthExpired(account.token);
+        m_app->events.postAuthExpired(account.token);
         QCOMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::signIn));
         logInThroughScreen(QStringLiteral("ann@example.com"), QStringLiteral("secret1"));
         QTRY_COMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::main));
         // The old cycle ends first: the new loop's first cycle found it still running.
         QTRY_VERIFY_WITH_TIMEOUT(!cycles.isEmpty(), 3000);
     } else {
+        // An upload the earlier session started, answered after this one signed in: its client
+        // speaks for that session but tells the same app.
         m_service->revokeToken(refused);
-        const auto out = runTask(upload("png", QStringLiteral("a.png"), QStringLiteral("image/png"), refused,
-                                        std::nullopt, nullptr));
+        AppDevice earlier(m_service->origin());
+        DeviceServices stale(earlier.settingsPath(), earlier.keyring, earlier.origin);
+        stale.setToken(refused, account.userId);
+        ServiceClient client(m_service->origin(), stale.session, m_app->events, m_app->connectivity);
+        const auto out = runTask(client.upload("png", QStringLiteral("a.png"), QStringLiteral("image/png")));
         QVERIFY(out.apiError());
         QCOMPARE(out.apiError()->status(), 401);
     }

@@ -1,5 +1,4 @@
 #include "api/api_client.h"
-#include "api/service_endpoints.h"
 #include "api/wire/pages.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
@@ -15,6 +14,7 @@
 #include "library/library_view.h"
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
+#include "support/test_device.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -139,14 +139,13 @@ private:
 void TestWindowCommands::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestWindowCommands::init()
 {
     m_fake.clearFaults();
     m_fake.clearRequests();
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
     m_app->settings.setBool(QString::fromLatin1(RootView::didSeeWelcomeKey), true);
     m_blockIDs.clear();
@@ -195,7 +194,7 @@ PageView *TestWindowCommands::openPage(const QStringList &texts)
     PageCreateReq req;
     req.workspace_id = m_account.workspaceId;
     req.title = QStringLiteral("Notes");
-    const auto created = runTask(ServiceEndpoints::createPage(m_account.token, req));
+    const auto created = runTask(TestDevice(m_fake.origin(), m_account.token).client().createPage(req));
     if (!created.ok())
         return nullptr;
     FNPage page;

@@ -81,11 +81,7 @@ void TestBlockKinds::cleanup()
 
 std::unique_ptr<PageView> TestBlockKinds::openPage(const FNPage &page)
 {
-    AppContext context;
-    context.store = &m_device->store();
-    context.secrets = &m_device->secrets();
-    context.syncEngine = &m_device->engine();
-    auto view = std::make_unique<PageView>(context, page.localID, nullptr, EditorSteps::fastTiming());
+    auto view = std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
     view->resize(700, 600);
     view->show();
     if (!QTest::qWaitFor([&] { return view->isLaidOut(); }))
@@ -260,7 +256,7 @@ void TestBlockKinds::typedWriteKeepsOtherKeys()
 
 void TestBlockKinds::everyKindHasItsViewInThePage()
 {
-    m_device = std::make_unique<TestDevice>();
+    m_device = std::make_unique<TestDevice>(m_fake.origin());
     const FNPage page = m_device->addPage(m_account.workspaceId, "Kinds");
     QStringList ids;
     std::map<QString, QString> storedBefore;
@@ -305,7 +301,7 @@ void TestBlockKinds::everyKindHasItsViewInThePage()
 
 void TestBlockKinds::imagePromptUploadsInThePage()
 {
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
     const FNPage page = m_device->addPage(m_account.workspaceId, "Photos");
     FNBlock block = m_device->addBlock(page.localID, QString(), 0);
     block.type = QStringLiteral("image");

@@ -1,4 +1,3 @@
-#include "api/service_endpoints.h"
 #include "api/session_store.h"
 #include "blocks/audio_block.h"
 #include "blocks/bookmark_block.h"
@@ -11,7 +10,7 @@
 #include "platform/diag.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
-#include "platform/secret_store.h"
+#include "support/device_services.h"
 #include "support/editor_steps.h"
 #include "support/task_outcome.h"
 #include "ui/toast_center.h"
@@ -91,8 +90,8 @@ private:
     FakeService m_fake;
     QString m_token;
     std::unique_ptr<EditorFixture> m_fx;
-    std::shared_ptr<MemorySecretBackend> m_keyring;
-    std::unique_ptr<SecretStore> m_secrets;
+    QTemporaryDir m_worldDir;
+    std::unique_ptr<DeviceServices> m_world; // the session, client and events the rows use
     std::unique_ptr<ToastCenter> m_toasts;
     std::shared_ptr<PresetFilePicker> m_picker;
     std::unique_ptr<QTemporaryDir> m_files;
@@ -109,26 +108,25 @@ void TestMediaBlocks::init()
 {
     EditorSteps::useFake(m_fake);
     m_fx = std::make_unique<EditorFixture>();
-    m_keyring = std::make_shared<MemorySecretBackend>();
-    m_secrets = std::make_unique<SecretStore>(m_keyring);
-    QVERIFY(
-        *runTask(m_secrets->keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_token)).value);
+    m_files = std::make_unique<QTemporaryDir>();
+    m_world = std::make_unique<DeviceServices>(m_worldDir.filePath(QStringLiteral("settings.ini")),
+                                               std::make_shared<MemorySecretBackend>(), m_fake.origin());
+    m_world->setToken(m_token);
     m_toasts = std::make_unique<ToastCenter>();
     m_picker = std::make_shared<PresetFilePicker>();
-    m_files = std::make_unique<QTemporaryDir>();
 }
 
 void TestMediaBlocks::cleanup()
 {
     m_fx.reset();
     m_toasts.reset();
-    m_secrets.reset();
+    m_world.reset();
 }
 
 BlockRow *TestMediaBlocks::mediaRow(const FNBlock &block)
 {
     BlockRow *row = m_fx->addRow(block);
-    row->setMediaServices({m_secrets.get(), m_toasts.get(), m_picker, {}});
+    row->setMediaServices({&m_world->client, m_toasts.get(), m_picker, {}});
     return row;
 }
 
@@ -317,7 +315,7 @@ void TestMediaBlocks::unauthorizedUploadEndsTheSession()
     BlockRow *row = mediaRow(block);
     m_picker->setAnswer(writeFile(QStringLiteral("a.png"), EditorSteps::pngBytes()));
     const QString recording = writeFile(QStringLiteral("r.m4a"), "r");
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&m_world->events, &AppEvents::authExpired);
     DiagCapture diag;
 
     if (action == QLatin1String("image"))
@@ -337,7 +335,7 @@ void TestMediaBlocks::unauthorizedUploadEndsTheSession()
 
 void TestMediaBlocks::signedOutDoesNothing()
 {
-    QVERIFY(runTask(m_secrets->keychainDelete(QString::fromLatin1(SessionStore::keychainKey))).ok());
+    m_world->setToken(std::nullopt);
     const FNBlock image = m_fx->addBlock(QStringLiteral("image"));
     const FNBlock bookmark = m_fx->addBlock(QStringLiteral("bookmark"));
     BlockRow *imageRow = mediaRow(image);
@@ -357,8 +355,8 @@ void TestMediaBlocks::signedOutDoesNothing()
     QCOMPARE(m_fx->changes(), 0);
     QVERIFY(!m_toasts->current());
     // A request of ours answered now: nothing else was sent before it.
-    QVERIFY(
-        runTask(ServiceEndpoints::fetchBookmark(m_token, QStringLiteral("https://example.com/probe"))).ok());
+    m_world->setToken(m_token);
+    QVERIFY(runTask(m_world->client.fetchBookmark(QStringLiteral("https://example.com/probe"))).ok());
     QCOMPARE(m_fake.requests().size(), 1);
 }
 
@@ -401,7 +399,7 @@ void TestMediaBlocks::uploadAfterResetWritesNothing()
     // Signing out wipes the data set while the upload is with the service.
     connect(&m_fake, &FakeService::requestReceived, &m_fx->store(), [this] { m_fx->store().reset(); });
     const size_t before = FakeUploadRoutes::of(m_fake).files().size();
-    QVERIFY(runTask(FileBlock::pickAndAttach(row->model(), QStringLiteral("any"), m_token)).ok());
+    QVERIFY(runTask(FileBlock::pickAndAttach(row->model(), QStringLiteral("any"))).ok());
     QCOMPARE(FakeUploadRoutes::of(m_fake).files().size(), before + 1);
     QVERIFY(m_fx->store().state().blocks.empty());
     QCOMPARE(m_fx->changes(), 0);
@@ -467,7 +465,7 @@ void TestMediaBlocks::failedPreviewLeavesTheAddress()
                        {{QStringLiteral("url"), url}, {QStringLiteral("title"), QStringLiteral("T")}});
     BlockRow *row = mediaRow(block);
     DiagCapture diag;
-    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), url, m_token)).ok());
+    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), url)).ok());
     QCOMPARE(m_fake.requestsTo(kBookmarkPath).size(), 1);
     const JSONObject content = m_fx->storedContent(block.localID);
     QCOMPARE(content.at(QStringLiteral("url")).toString(), url);
@@ -490,7 +488,7 @@ void TestMediaBlocks::lateReplyForAnOldAddressIsDropped()
     BlockRow *row = mediaRow(block);
     BookmarkBlock::resolve(row->model(), second);
     // The answer for the address the block had before comes in after the change.
-    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), first, m_token)).ok());
+    QVERIFY(runTask(BookmarkBlock::fetchPreview(row->model(), first)).ok());
     JSONObject content = m_fx->storedContent(block.localID);
     QVERIFY(!content.count(QStringLiteral("description")));
     QVERIFY(BlockContent::readString(content, QStringLiteral("title")) != QStringLiteral("First"));

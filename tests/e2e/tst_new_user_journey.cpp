@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "app/app_window.h"
 #include "app/auth_view.h"
 #include "app/home_view.h"
@@ -251,10 +250,10 @@ void TestNewUserJourney::initTestCase()
 {
     IconTheme::installFallback(); // as main() does
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
     if (!m_screenshots.isEmpty())
         QVERIFY(QDir().mkpath(m_screenshots));
+    m_device.origin = m_fake.origin();
     m_app = launch(m_device);
     QVERIFY(m_app);
 }
@@ -733,7 +732,7 @@ void TestNewUserJourney::offlineEditsReachTheService()
 
 void TestNewUserJourney::secondClientSeesThePage()
 {
-    AppDevice laptop;
+    AppDevice laptop(m_fake.origin());
     std::unique_ptr<Launch> other = launch(laptop);
     QVERIFY(other);
     QVERIFY(other->welcomeView());

@@ -88,10 +88,9 @@ void TestCoverImage::initTestCase()
 void TestCoverImage::init()
 {
     EditorSteps::useFake(m_fake);
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
-    QVERIFY(*runTask(m_app->secrets.keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_token))
-                 .value);
+    m_app->services.setToken(m_token);
     m_picker = std::make_shared<PresetFilePicker>();
     m_window = std::make_unique<QWidget>();
 }
@@ -430,7 +429,7 @@ void TestCoverImage::unauthorizedUploadEndsTheSession()
     const FNPage page = addPage(7);
     CoverImage *cover = makeCover(page);
     m_picker->setAnswer(writeImage());
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&m_app->events, &AppEvents::authExpired);
     cover->model().uploadCover();
     QTRY_VERIFY(!cover->model().uploading());
     QCOMPARE(expired.size(), 1);
@@ -470,7 +469,7 @@ void TestCoverImage::oneSyncPerQueuedUpdate()
 
 void TestCoverImage::signedOutDoesNothing()
 {
-    QVERIFY(runTask(m_app->secrets.keychainDelete(QString::fromLatin1(SessionStore::keychainKey))).ok());
+    m_app->services.setToken(std::nullopt);
     const FNPage page = addPage(7);
     CoverImage *cover = makeCover(page);
     m_picker->setAnswer(writeImage());
@@ -515,8 +514,7 @@ void TestCoverImage::imageOverTheReplyCap()
             return r;
         },
         FakeService::Access::Public);
-    APIClient::shared().setMaxReplyBytes(png.size() - over);
-    const auto restore = qScopeGuard([] { APIClient::shared().setMaxReplyBytes(APIClient::kMaxReplyBytes); });
+    m_app->client.transport().setMaxReplyBytes(png.size() - over);
 
     CoverImage *cover = makeCover(addPage(7, m_fake.origin() + QStringLiteral("/covers/capped.png")));
     QTRY_VERIFY(cover->imagePhase() != CoverImage::ImagePhase::Loading);

@@ -64,13 +64,12 @@ private:
 void TestPageEditing::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("editing@example.com", "secret12", "Editing");
 }
 
 void TestPageEditing::init()
 {
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
 }
 
 void TestPageEditing::cleanup()
@@ -84,7 +83,7 @@ std::unique_ptr<PageView> TestPageEditing::openView(const QString &pageLocalID)
 {
     AppContext context;
     context.store = &m_device->store();
-    context.secrets = &m_device->secrets();
+    context = m_device->context();
     context.syncEngine = &m_device->engine();
     auto view = std::make_unique<PageView>(context, pageLocalID, nullptr, fastTiming());
     view->resize(700, 600);

@@ -132,7 +132,6 @@ private:
 void TestPageView::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("page@example.com", "secret12", "Page");
 }
 
@@ -141,7 +140,7 @@ void TestPageView::init()
     m_fake.setOffline(false);
     m_fake.clearFaults();
     m_fake.clearRequests();
-    m_device = std::make_unique<TestDevice>(m_account.token);
+    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
 }
 
 void TestPageView::cleanup()
@@ -156,7 +155,7 @@ AppContext TestPageView::context()
 {
     AppContext c;
     c.store = &m_device->store();
-    c.secrets = &m_device->secrets();
+    c = m_device->context();
     c.syncEngine = &m_device->engine();
     return c;
 }
@@ -370,7 +369,7 @@ void TestPageView::fetchAddsTheServiceBlocks()
 {
     // Written by another device: this one has the page but not its blocks.
     const FNPage page = syncedPage("Shared");
-    TestDevice other(m_fake.issueToken(m_account.userId, "other"));
+    TestDevice other(m_fake.origin(), m_fake.issueToken(m_account.userId, "other"));
     QVERIFY(other.sync());
     const FNPage *there = other.pageWithServerID(page.serverID);
     QVERIFY(there);
@@ -530,11 +529,11 @@ void TestPageView::runAIPromptOpensThePanel()
 {
     const FNPage page = m_device->addPage(m_account.workspaceId, "AI");
     PageViewModel model(context(), page.localID, fastTiming());
-    AppEvents::shared().postRunAIPrompt(QStringLiteral("Summarize this"));
+    m_device->events().postRunAIPrompt(QStringLiteral("Summarize this"));
     QVERIFY(model.showAI());
     QCOMPARE(model.aiSeedPrompt(), std::optional<QString>(QStringLiteral("Summarize this")));
     // Set, not toggled: a second prompt leaves it open.
-    AppEvents::shared().postRunAIPrompt(QString());
+    m_device->events().postRunAIPrompt(QString());
     QVERIFY(model.showAI());
     QCOMPARE(model.aiSeedPrompt(), std::nullopt);
 }

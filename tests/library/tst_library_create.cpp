@@ -92,7 +92,6 @@ private:
 void TestLibraryCreate::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryCreate::init()
@@ -113,11 +112,10 @@ void TestLibraryCreate::signIn()
 {
     m_account =
         m_fake.createAccount(QStringLiteral("make%1@example.com").arg(++m_accounts), "secret12", "Maker");
-    m_device = deviceInWorkspace(m_account);
+    m_device = deviceInWorkspace(m_fake, m_account);
     m_now = QDateTime::currentDateTimeUtc();
     m_device->engine().setClock([this] { return m_now; });
-    m_creator =
-        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
+    m_creator = std::make_unique<LibraryCreator>(m_device->store(), m_device->engine(), nullptr);
 }
 
 FNFolder TestLibraryCreate::syncedFolder(const QString &name)
@@ -476,7 +474,7 @@ void TestLibraryCreate::templateWithoutBlocksQueuesNoBlocks()
 void TestLibraryCreate::owedWorkSurvivesARestart()
 {
     const FNFolder inbox = syncedFolder(QStringLiteral("Inbox"));
-    AppDevice device;
+    AppDevice device(m_fake.origin());
     auto app = std::make_unique<AppHarness>(device);
     app->session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Maker"), QString()});
     FNWorkspace workspace;
@@ -492,8 +490,8 @@ void TestLibraryCreate::owedWorkSurvivesARestart()
     m_fake.setOffline(true);
     QString folderID, inFolder, fromTemplate;
     {
-        LibraryCreator creator(app->store, app->secrets, app->engine, nullptr);
-        LibraryRowEditor editor(app->store, app->secrets, app->engine);
+        LibraryCreator creator(app->store, app->engine, nullptr);
+        LibraryRowEditor editor(app->store, app->engine);
         folderID = *creator.createFolder(std::nullopt);
         editor.commitFolderRename(folderID, QStringLiteral("Archive"));
         inFolder = *creator.createPage(std::nullopt, inbox);
@@ -504,9 +502,10 @@ void TestLibraryCreate::owedWorkSurvivesARestart()
 
     // The app is quit and launched again, then the network comes back.
     app = std::make_unique<AppHarness>(device);
+    app->session.restoreSession();                                   // as the window does at launch
     const auto later = QDateTime::currentDateTimeUtc().addSecs(600); // past every retry wait
     app->engine.setClock([later] { return later; });
-    LibraryCreator creator(app->store, app->secrets, app->engine, nullptr);
+    LibraryCreator creator(app->store, app->engine, nullptr);
     m_fake.setOffline(false);
     QVERIFY(runTask(app->engine.syncNow()).ok());
     QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));
@@ -532,7 +531,7 @@ void TestLibraryCreate::deleteTemplateRemovesEveryCopy()
     keep.id = QStringLiteral("keep");
     PageTemplate doomed = meetingTemplate();
     templates.setTemplates({doomed, keep, doomed});
-    LibraryCreator creator(m_device->store(), m_device->secrets(), m_device->engine(), &templates);
+    LibraryCreator creator(m_device->store(), m_device->engine(), &templates);
     creator.deleteTemplate(doomed);
     QCOMPARE(templates.templates(), std::vector<PageTemplate>{keep});
     TemplateStore reloaded(*settings);

@@ -69,20 +69,18 @@ private:
 void TestLibraryDelete::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryDelete::init()
 {
     m_fake.clearFaults();
     m_account = m_fake.createAccount(QStringLiteral("del%1@example.com").arg(++m_accounts), "secret12", "D");
-    m_device = deviceInWorkspace(m_account);
+    m_device = deviceInWorkspace(m_fake, m_account);
     m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("s%1.ini").arg(m_accounts)));
     m_favorites = std::make_unique<FavoritesStore>(*m_settings);
     m_toasts = std::make_unique<ToastCenter>();
-    m_creator =
-        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
-    m_deleter = std::make_unique<LibraryDeleter>(m_device->store(), m_device->secrets(), m_device->engine(),
+    m_creator = std::make_unique<LibraryCreator>(m_device->store(), m_device->engine(), nullptr);
+    m_deleter = std::make_unique<LibraryDeleter>(m_device->store(), m_device->client(), m_device->engine(),
                                                  *m_creator, m_toasts.get(), m_favorites.get());
     m_deleter->setDelays(2s, 150ms);
     m_fake.clearRequests();

@@ -75,23 +75,21 @@ private:
 void TestLibraryFolderSync::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryFolderSync::init()
 {
     m_fake.clearFaults();
     m_account = m_fake.createAccount(QStringLiteral("fold%1@example.com").arg(++m_accounts), "secret12", "F");
-    m_device = deviceInWorkspace(m_account);
+    m_device = deviceInWorkspace(m_fake, m_account);
     m_now = QDateTime::currentDateTimeUtc();
     m_device->engine().setClock([this] { return m_now; });
     LocalStore &store = m_device->store();
-    SecretStore &secrets = m_device->secrets();
     SyncEngine &engine = m_device->engine();
-    m_creator = std::make_unique<LibraryCreator>(store, secrets, engine, nullptr);
-    m_editor = std::make_unique<LibraryRowEditor>(store, secrets, engine);
-    m_mover = std::make_unique<LibraryMover>(store, secrets, engine, *m_creator);
-    m_refresher = std::make_unique<LibraryRefresher>(store, secrets, engine, *m_creator);
+    m_creator = std::make_unique<LibraryCreator>(store, engine, nullptr);
+    m_editor = std::make_unique<LibraryRowEditor>(store, engine);
+    m_mover = std::make_unique<LibraryMover>(store, engine, *m_creator);
+    m_refresher = std::make_unique<LibraryRefresher>(store, m_device->client(), engine, *m_creator);
     m_fake.clearRequests();
 }
 

@@ -62,17 +62,14 @@ private:
 void TestLibraryMove::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryMove::init()
 {
     m_account = m_fake.createAccount(QStringLiteral("move%1@example.com").arg(++m_accounts), "secret12", "M");
-    m_device = deviceInWorkspace(m_account);
-    m_creator =
-        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
-    m_mover = std::make_unique<LibraryMover>(m_device->store(), m_device->secrets(), m_device->engine(),
-                                             *m_creator);
+    m_device = deviceInWorkspace(m_fake, m_account);
+    m_creator = std::make_unique<LibraryCreator>(m_device->store(), m_device->engine(), nullptr);
+    m_mover = std::make_unique<LibraryMover>(m_device->store(), m_device->engine(), *m_creator);
     m_fake.clearRequests();
 }
 

@@ -65,7 +65,6 @@ private:
 void TestLibraryRefresh::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryRefresh::init()
@@ -86,10 +85,9 @@ void TestLibraryRefresh::signIn()
 {
     m_account =
         m_fake.createAccount(QStringLiteral("lib%1@example.com").arg(++m_accounts), "secret12", "Lib");
-    m_device = deviceInWorkspace(m_account, QStringLiteral("Mine"));
-    m_creator =
-        std::make_unique<LibraryCreator>(m_device->store(), m_device->secrets(), m_device->engine(), nullptr);
-    m_refresher = std::make_unique<LibraryRefresher>(m_device->store(), m_device->secrets(),
+    m_device = deviceInWorkspace(m_fake, m_account, QStringLiteral("Mine"));
+    m_creator = std::make_unique<LibraryCreator>(m_device->store(), m_device->engine(), nullptr);
+    m_refresher = std::make_unique<LibraryRefresher>(m_device->store(), m_device->client(),
                                                      m_device->engine(), *m_creator);
 }
 

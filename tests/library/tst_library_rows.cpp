@@ -88,17 +88,14 @@ private:
 void TestLibraryRows::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryRows::init()
 {
     m_account = m_fake.createAccount(QStringLiteral("rows%1@example.com").arg(++m_accounts), "secret12", "R");
-    m_device = std::make_unique<AppDevice>();
+    m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
-    QVERIFY(
-        runTask(m_app->secrets.keychainWrite(QString::fromLatin1(SessionStore::keychainKey), m_account.token))
-            .ok());
+    m_app->services.setToken(m_account.token, m_account.userId);
     FNWorkspace w;
     w.serverID = m_account.workspaceId;
     m_app->store.setWorkspaces({w});

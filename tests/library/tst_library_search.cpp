@@ -55,7 +55,6 @@ private:
 void TestLibrarySearch::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibrarySearch::mergeResults_data()
@@ -96,7 +95,7 @@ void TestLibrarySearch::serverSearchIsDebouncedAndEncoded()
 {
     const FakeService::Account account =
         m_fake.createAccount(QStringLiteral("s1@example.com"), "secret12", "S");
-    const auto owned = deviceInWorkspace(account);
+    const auto owned = deviceInWorkspace(m_fake, account);
     TestDevice &device = *owned;
     device.addPage(account.workspaceId, QStringLiteral("R&D notes"));
     const FNPage budget = device.addPage(account.workspaceId, QStringLiteral("Budget"));
@@ -106,7 +105,7 @@ void TestLibrarySearch::serverSearchIsDebouncedAndEncoded()
     QVERIFY(device.sync());
     m_fake.clearRequests();
 
-    LibrarySearch search(device.store(), device.secrets());
+    LibrarySearch search(device.store(), device.client());
     search.setDebounce(30ms);
     QSignalSpy hits(&search, &LibrarySearch::hitsChanged);
     search.setQuery(QStringLiteral("R"));
@@ -133,13 +132,13 @@ void TestLibrarySearch::failedSearchKeepsThePreviousHits()
 {
     const FakeService::Account account =
         m_fake.createAccount(QStringLiteral("s2@example.com"), "secret12", "S");
-    const auto owned = deviceInWorkspace(account);
+    const auto owned = deviceInWorkspace(m_fake, account);
     TestDevice &device = *owned;
     const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Quarterly"));
     QVERIFY(device.sync());
     m_fake.clearRequests();
 
-    LibrarySearch search(device.store(), device.secrets());
+    LibrarySearch search(device.store(), device.client());
     search.setDebounce(1h); // searches run only when the test asks
     search.setQuery(QStringLiteral("quart"));
     QVERIFY(runTask(search.serverSearch(search.query())).ok());

@@ -84,7 +84,6 @@ private:
 void TestLibraryTrash::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
 }
 
 void TestLibraryTrash::init()
@@ -92,7 +91,7 @@ void TestLibraryTrash::init()
     m_fake.clearFaults();
     m_account =
         m_fake.createAccount(QStringLiteral("trash%1@example.com").arg(++m_accounts), "secret12", "T");
-    m_device = deviceInWorkspace(m_account);
+    m_device = deviceInWorkspace(m_fake, m_account);
 }
 
 void TestLibraryTrash::cleanup()
@@ -104,7 +103,7 @@ AppContext TestLibraryTrash::context()
 {
     AppContext c;
     c.store = &m_device->store();
-    c.secrets = &m_device->secrets();
+    c = m_device->context();
     c.syncEngine = &m_device->engine();
     return c;
 }
@@ -189,7 +188,7 @@ void TestLibraryTrash::listsTheWorkspacesTrash()
     FakeServiceState::Page &older = m_fake.state().pages[first.serverID];
     older.deletedAt = older.deletedAt.addSecs(-60);
 
-    TrashList list(m_device->store(), m_device->secrets(), m_device->engine());
+    TrashList list(m_device->store(), m_device->client(), m_device->engine());
     QVERIFY(list.isLoading());
     QVERIFY(runTask(list.load()).ok());
     QVERIFY(!list.isLoading());
@@ -238,7 +237,7 @@ void TestLibraryTrash::restorePutsThePageBackHereAndThere()
     QVERIFY(page.deletedAt);
     QVERIFY(m_fake.state().pages[page.serverID].inTrash());
 
-    TrashList list(m_device->store(), m_device->secrets(), m_device->engine());
+    TrashList list(m_device->store(), m_device->client(), m_device->engine());
     QVERIFY(runTask(list.load()).ok());
     m_fake.clearRequests();
     list.restore(page.serverID);

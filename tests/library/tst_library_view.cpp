@@ -201,8 +201,8 @@ void TestLibraryView::templateMenu()
 void TestLibraryView::newPageCommandMakesOnePagePerCommand()
 {
     QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
-    AppEvents::shared().postNewPage();
-    AppEvents::shared().postNewPage();
+    m_app->events.postNewPage();
+    m_app->events.postNewPage();
     const auto &pages = m_app->store.state().pages;
     QCOMPARE(pages.size(), size_t(2));
     QCOMPARE(pages[1].position, qint64(2));
@@ -211,10 +211,10 @@ void TestLibraryView::newPageCommandMakesOnePagePerCommand()
 
     // Without a current workspace the command makes nothing; without a sidebar nobody handles it.
     m_app->store.setWorkspaces({});
-    AppEvents::shared().postNewPage();
+    m_app->events.postNewPage();
     m_app->store.setWorkspaces({workspace(1, QStringLiteral("Personal"))});
     m_view.reset();
-    AppEvents::shared().postNewPage();
+    m_app->events.postNewPage();
     QCOMPARE(pages.size(), size_t(2));
 }
 

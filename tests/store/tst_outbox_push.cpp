@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "api/wire/pages.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
@@ -69,7 +68,6 @@ private:
 void TestOutboxPush::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("push@example.com", "secret12", "Push");
 }
 
@@ -82,7 +80,7 @@ void TestOutboxPush::init()
 
 std::unique_ptr<TestDevice> TestOutboxPush::device()
 {
-    auto d = std::make_unique<TestDevice>(m_account.token);
+    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
     d->engine().setClock([this] { return m_now; });
     return d;
 }
@@ -417,7 +415,7 @@ void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn()
     QFETCH(int, outageCycles);
     QFETCH(int, outageStatus);
     const QString expiring = m_fake.issueToken(m_account.userId);
-    TestDevice d(expiring);
+    TestDevice d(m_fake.origin(), expiring);
     d.engine().setClock([this] { return m_now; });
     const FNPage page = d.addPage(m_account.workspaceId, "Written during the outage");
     if (outageCycles)
@@ -431,7 +429,7 @@ void TestOutboxPush::refusedTokenLeavesOperationForNextSignIn()
     const FNSyncOp before = d.store().state().outbox[0];
 
     m_fake.revokeToken(expiring);
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&d.events(), &AppEvents::authExpired);
     QVERIFY(!d.sync());
     QCOMPARE(expired.size(), 1);
     QCOMPARE(d.store().state().outbox.size(), size_t(1));
@@ -466,7 +464,7 @@ void TestOutboxPush::renameWhileCreateIsSentReachesService()
     const QString icon = renamed ? QString() : QStringLiteral("🌿");
     const qint64 position = renamed ? 0 : 7;
     auto d = device();
-    LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
+    LibraryRowEditor rows(d->store(), d->engine());
     const FNPage page = d->addPage(m_account.workspaceId, oldTitle);
     auto slow = status ? FakeService::Fault::http(status, "{}") : FakeService::Fault::delay(200);
     slow.delayMs = 200;

@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "api/session_store.h"
 #include "fake-service/fake_service.h"
 #include "platform/app_events.h"
@@ -46,7 +45,6 @@ private:
 void TestSyncEngine::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("engine@example.com", "secret12", "Engine");
 }
 
@@ -58,7 +56,7 @@ void TestSyncEngine::init()
 
 void TestSyncEngine::noTokenNoRequest()
 {
-    TestDevice d;
+    TestDevice d(m_fake.origin());
     d.addPage(m_account.workspaceId, "Queued");
     QSignalSpy syncing(&d.engine(), &SyncEngine::isSyncingChanged);
     QVERIFY(d.sync());
@@ -68,7 +66,7 @@ void TestSyncEngine::noTokenNoRequest()
 
 void TestSyncEngine::secondSyncNowReturnsAtOnce()
 {
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     m_fake.setFault("/api/sync.php", FakeService::Fault::delay(200));
     QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
     auto first = d.engine().syncNow();
@@ -83,7 +81,7 @@ void TestSyncEngine::secondSyncNowReturnsAtOnce()
 
 void TestSyncEngine::pullRunsWhenEveryPushFails()
 {
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     d.addPage(m_account.workspaceId, "A");
     d.addPage(m_account.workspaceId, "B");
     m_fake.setFault("/api/pages.php", FakeService::Fault::http(503, "{}"));
@@ -106,14 +104,14 @@ void TestSyncEngine::refusalEndsSessionOnce()
 {
     QFETCH(bool, pushRefused);
     QFETCH(bool, pullRefused);
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     d.addPage(m_account.workspaceId, "A");
     d.addPage(m_account.workspaceId, "B");
     if (pushRefused)
         m_fake.setFault("/api/pages.php", FakeService::Fault::http(401, "{}"));
     if (pullRefused)
         m_fake.setFault("/api/sync.php", FakeService::Fault::http(401, "{}"));
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&d.events(), &AppEvents::authExpired);
     const auto out = runTask(d.engine().syncNow());
     QVERIFY(out.apiError());
     QCOMPARE(out.apiError()->status(), 401);
@@ -142,14 +140,14 @@ void TestSyncEngine::renewedSessionSurvivesStaleRefusal()
     QFETCH(int, status);
     const QString old = m_fake.issueToken(m_account.userId);
     const QString renewed = m_fake.issueToken(m_account.userId);
-    TestDevice d(old);
+    TestDevice d(m_fake.origin(), old);
     d.addPage(m_account.workspaceId, "A");
     auto slow = status ? FakeService::Fault::http(status, "{}") : FakeService::Fault::delay(200);
     slow.delayMs = 200;
     slow.remaining = 1;
     m_fake.setFault(slowPath, slow);
     QTimer::singleShot(60, &d.engine(), [&] { d.setToken(renewed); });
-    QSignalSpy expired(&AppEvents::shared(), &AppEvents::authExpired);
+    QSignalSpy expired(&d.events(), &AppEvents::authExpired);
     runTask(d.engine().syncNow());
     QCOMPARE(expired.size(), 0);
     QCOMPARE(d.secrets().keychainRead(QString::fromLatin1(SessionStore::keychainKey)), renewed);
@@ -165,7 +163,7 @@ void TestSyncEngine::renewedSessionSurvivesStaleRefusal()
 
 void TestSyncEngine::loopRunsCyclesAndStopsWithoutWaitingOutThePause()
 {
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
     d.engine().setTickInterval(std::chrono::milliseconds(30));
     d.engine().start();
@@ -204,7 +202,7 @@ void TestSyncEngine::queuedOperationsGetOneCycle()
     QFETCH(int, creates);
     QFETCH(int, queueDelay);
     QFETCH(int, undoWindow);
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     d.engine().setQueueDelay(std::chrono::milliseconds(queueDelay));
     QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
     for (int i = 0; i < creates; ++i)
@@ -225,7 +223,7 @@ void TestSyncEngine::queuedOperationsGetOneCycle()
 
 void TestSyncEngine::reconnectStartsOneCycle()
 {
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
     d.engine().handlePathUpdate(true); // already online: nothing
     QTest::qWait(50);
@@ -255,10 +253,9 @@ void TestSyncEngine::launchLearnsTheNetworkState()
     QFETCH(bool, onlineAtLaunch);
     QFETCH(bool, reported);
     QFETCH(int, cycles);
-    Connectivity &network = Connectivity::shared();
+    TestDevice d(m_fake.origin(), m_account.token);
+    Connectivity &network = d.connectivity();
     network.report(onlineAtLaunch);
-    const auto restore = qScopeGuard([&network] { network.report(true); });
-    TestDevice d(m_account.token);
     d.engine().followConnectivity(network);
     QSignalSpy finished(&d.engine(), &SyncEngine::cycleFinished);
 
@@ -274,7 +271,7 @@ void TestSyncEngine::launchLearnsTheNetworkState()
 
 void TestSyncEngine::cancelAbortsTheCycleInFlight()
 {
-    TestDevice d(m_account.token);
+    TestDevice d(m_fake.origin(), m_account.token);
     d.addPage(m_account.workspaceId, "Slow");
     m_fake.setFault("/api/pages.php", FakeService::Fault::delay(5000));
     QTimer::singleShot(100, &d.engine(), &SyncEngine::cancelCycle);

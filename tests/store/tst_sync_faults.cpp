@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "api/wire/blocks.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
@@ -43,7 +42,6 @@ private:
 void TestSyncFaults::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("faults@example.com", "secret12", "Faults");
 }
 
@@ -56,7 +54,7 @@ void TestSyncFaults::init()
 
 std::unique_ptr<TestDevice> TestSyncFaults::device()
 {
-    auto d = std::make_unique<TestDevice>(m_account.token);
+    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
     d->engine().setClock([this] { return m_now; });
     return d;
 }
@@ -137,7 +135,7 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
     const QString title = QStringLiteral("Once ") + QLatin1String(QTest::currentDataTag());
     qint64 otherID = 0;
     if (lookAlike) {
-        TestDevice other(m_account.token);
+        TestDevice other(m_fake.origin(), m_account.token);
         const FNPage theirs = other.addPage(m_account.workspaceId, title);
         QVERIFY(other.sync());
         otherID = other.page(theirs.localID)->serverID;
@@ -197,7 +195,7 @@ void TestSyncFaults::renameAroundLostCreateReplyIsKept()
     const QString before = QStringLiteral("Before ") + QLatin1String(QTest::currentDataTag());
     const QString after = QStringLiteral("After ") + QLatin1String(QTest::currentDataTag());
     auto d = device();
-    LibraryRowEditor rows(d->store(), d->secrets(), d->engine());
+    LibraryRowEditor rows(d->store(), d->engine());
     const FNPage page = d->addPage(m_account.workspaceId, before);
     const auto rename = [&] {
         rows.beginPageRename(page.localID);

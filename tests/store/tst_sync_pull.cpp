@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "fake-service/fake_service.h"
 #include "support/test_device.h"
 
@@ -45,7 +44,6 @@ private:
 void TestSyncPull::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_account = m_fake.createAccount("pull@example.com", "secret12", "Pull");
 }
 
@@ -85,7 +83,7 @@ FNBlock storeBlockOnPage8(TestDevice &d, const std::function<void(FNBlock &)> &s
 
 std::unique_ptr<TestDevice> TestSyncPull::device()
 {
-    auto d = std::make_unique<TestDevice>(m_account.token);
+    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
     d->engine().setClock([this] { return m_now; });
     return d;
 }

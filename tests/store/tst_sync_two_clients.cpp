@@ -1,4 +1,3 @@
-#include "api/api_client.h"
 #include "fake-service/fake_service.h"
 #include "support/test_device.h"
 
@@ -23,15 +22,14 @@ private:
 void TestSyncTwoClients::initTestCase()
 {
     QVERIFY(m_fake.start());
-    APIClient::setBaseURL(m_fake.origin());
     m_alice = m_fake.createAccount("alice@example.com", "secret12", "Alice");
     m_bob = m_fake.createAccount("bob@example.com", "secret12", "Bob");
 }
 
 void TestSyncTwoClients::offlineEditsReachTheOtherDevice()
 {
-    TestDevice a(m_alice.token);
-    TestDevice b(m_fake.issueToken(m_alice.userId, "laptop"));
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
     QDateTime now = QDateTime::currentDateTimeUtc();
     a.engine().setClock([&] { return now; });
 
@@ -93,8 +91,8 @@ void TestSyncTwoClients::offlineEditsReachTheOtherDevice()
 
 void TestSyncTwoClients::otherAccountSeesNothing()
 {
-    TestDevice a(m_alice.token);
-    TestDevice other(m_bob.token);
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice other(m_fake.origin(), m_bob.token);
     a.addPage(m_alice.workspaceId, "Private");
     QVERIFY(a.sync());
     QVERIFY(other.sync());
@@ -105,11 +103,11 @@ void TestSyncTwoClients::otherAccountSeesNothing()
 void TestSyncTwoClients::cappedPullsCatchUpInOrder()
 {
     m_fake.setSyncPageSize(3);
-    TestDevice a(m_alice.token);
+    TestDevice a(m_fake.origin(), m_alice.token);
     for (int i = 0; i < 7; ++i)
         a.addPage(m_alice.workspaceId, QStringLiteral("Page %1").arg(i));
     QVERIFY(a.sync());
-    TestDevice b(m_fake.issueToken(m_alice.userId));
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId));
     qint64 lastCursor = -1;
     for (int i = 0; i < 10 && b.store().state().cursorServerTs != lastCursor; ++i) {
         lastCursor = b.store().state().cursorServerTs;

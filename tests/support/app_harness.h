@@ -1,17 +1,14 @@
 #pragma once
 
-#include "api/session_store.h"
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
-#include "platform/memory_secret_backend.h"
 #include "platform/recording_url_opener.h"
-#include "platform/secret_store.h"
-#include "platform/settings.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
+#include "support/device_services.h"
 #include "ui/app_context.h"
 #include "ui/toast_center.h"
 
@@ -30,11 +27,17 @@ inline QStringList titles(const std::vector<FNPage> &pages)
     return out;
 }
 
-// What survives a relaunch of the app on one device: the keyring, the settings file and the data
-// folder.
+// What survives a relaunch of the app on one device: the keyring, the settings file, the data
+// folder and the service origin it is configured with.
 struct AppDevice {
+    explicit AppDevice(QString serviceOrigin = kNoServiceOrigin)
+        : origin(std::move(serviceOrigin))
+    {
+    }
+
     std::shared_ptr<MemorySecretBackend> keyring = std::make_shared<MemorySecretBackend>();
     QTemporaryDir dir;
+    QString origin;
 
     QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
     QString storeFolder() const { return dir.filePath(QStringLiteral("Folionest")); }
@@ -44,11 +47,15 @@ struct AppDevice {
 // keyring loaded first), with a recording URL opener. Build views from context().
 struct AppHarness {
     explicit AppHarness(AppDevice &device)
-        : settings(device.settingsPath())
-        , secrets(device.keyring)
+        : services(device.settingsPath(), device.keyring, device.origin)
+        , settings(services.settings)
+        , secrets(services.secrets)
+        , session(services.session)
+        , client(services.client)
+        , events(services.events)
+        , connectivity(services.connectivity)
         , store(device.storeFolder())
-        , engine(store, secrets)
-        , session(secrets, settings)
+        , engine(store, client)
         , favorites(settings)
         , templates(settings)
     {
@@ -71,15 +78,19 @@ struct AppHarness {
 
     AppContext context()
     {
-        return AppContext{&session, &store,   &toasts,   &favorites, &templates,
-                          &engine,  &secrets, &settings, &opener};
+        return AppContext{&session,  &store,  &toasts, &favorites,    &templates, &engine,
+                          &settings, &opener, &client, &connectivity, &events};
     }
 
-    Settings settings;
-    SecretStore secrets;
+    DeviceServices services;
+    Settings &settings;
+    SecretStore &secrets;
+    SessionStore &session;
+    ServiceClient &client;
+    AppEvents &events;
+    Connectivity &connectivity;
     LocalStore store;
     SyncEngine engine;
-    SessionStore session;
     ToastCenter toasts;
     FavoritesStore favorites;
     TemplateStore templates;

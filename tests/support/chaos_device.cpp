@@ -12,6 +12,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkReply>
+
+#include <algorithm>
 
 #include <chrono>
 
@@ -39,19 +42,19 @@ QString scratchTemplate()
 
 } // namespace
 
-ChaosDevice::ChaosDevice(const QString &token, std::function<QDateTime()> clock)
+ChaosDevice::ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock)
     : m_dir(scratchTemplate())
-    , m_keyring(std::make_shared<MemorySecretBackend>())
+    , m_services(std::make_unique<DeviceServices>(m_dir.filePath(QStringLiteral("settings.ini")),
+                                                  std::make_shared<MemorySecretBackend>(), origin))
     , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
-    , m_secrets(std::make_unique<SecretStore>(m_keyring))
-    , m_engine(std::make_unique<SyncEngine>(*m_store, *m_secrets))
+    , m_engine(std::make_unique<SyncEngine>(*m_store, m_services->client))
 {
-    runTask(m_secrets->keychainWrite(QString::fromLatin1(SessionStore::keychainKey), token));
+    m_services->setToken(token);
     m_engine->setClock(std::move(clock));
-    m_creator = std::make_unique<LibraryCreator>(*m_store, *m_secrets, *m_engine, nullptr);
-    m_refresher = std::make_unique<LibraryRefresher>(*m_store, *m_secrets, *m_engine, *m_creator);
-    m_rowEditor = std::make_unique<LibraryRowEditor>(*m_store, *m_secrets, *m_engine);
-    m_mover = std::make_unique<LibraryMover>(*m_store, *m_secrets, *m_engine, *m_creator);
+    m_creator = std::make_unique<LibraryCreator>(*m_store, *m_engine, nullptr);
+    m_refresher = std::make_unique<LibraryRefresher>(*m_store, m_services->client, *m_engine, *m_creator);
+    m_rowEditor = std::make_unique<LibraryRowEditor>(*m_store, *m_engine);
+    m_mover = std::make_unique<LibraryMover>(*m_store, *m_engine, *m_creator);
 }
 
 ChaosDevice::~ChaosDevice()
@@ -73,7 +76,9 @@ bool ChaosDevice::isBusy() const
         if (entry.second->isBlockFlushPending())
             return true;
     }
-    return false;
+    const auto replies = m_services->client.transport().session().findChildren<QNetworkReply *>();
+    return std::any_of(replies.begin(), replies.end(),
+                       [](const QNetworkReply *r) { return !r->isFinished(); });
 }
 
 std::optional<QString> ChaosDevice::createPage(const std::optional<FNFolder> &folder)
@@ -169,7 +174,9 @@ PageViewModel &ChaosDevice::editor(const QString &pageLocalID)
         AppContext context;
         context.store = &store();
         context.syncEngine = m_engine.get();
-        context.secrets = m_secrets.get();
+        context.session = &m_services->session;
+        context.client = &m_services->client;
+        context.events = &m_services->events;
         slot = std::make_unique<PageViewModel>(context, pageLocalID, immediateTiming());
     }
     return *slot;

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "platform/memory_secret_backend.h"
-#include "platform/secret_store.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
+#include "support/device_services.h"
 
 #include <QDateTime>
 #include <QString>
@@ -28,14 +27,14 @@ class PageViewModel;
 class ChaosDevice
 {
 public:
-    ChaosDevice(const QString &token, std::function<QDateTime()> clock);
+    ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock);
     ~ChaosDevice();
 
     LocalStore &store() { return *m_store; }
     const LocalStore &store() const { return *m_store; }
     SyncEngine &engine() { return *m_engine; }
 
-    // A cycle, a folder create or a block flush still under way (requests are watched by the run).
+    // A cycle, a folder create, a block flush or a request of its client still under way.
     bool isBusy() const;
 
     // A new untitled page or "New folder", with its create on its way; naming it is a rename.
@@ -61,9 +60,8 @@ private:
     PageViewModel &editor(const QString &pageLocalID);
 
     QTemporaryDir m_dir;
-    std::shared_ptr<MemorySecretBackend> m_keyring;
+    std::unique_ptr<DeviceServices> m_services;
     std::unique_ptr<LocalStore> m_store;
-    std::unique_ptr<SecretStore> m_secrets;
     std::unique_ptr<SyncEngine> m_engine;
     std::unique_ptr<LibraryCreator> m_creator;
     std::unique_ptr<LibraryRowEditor> m_rowEditor;

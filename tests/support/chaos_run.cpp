@@ -5,7 +5,6 @@
 #include "support/chaos_device.h"
 #include "support/test_device.h"
 
-#include "api/api_client.h"
 #include "library/library_creator.h"
 
 #include <QCoreApplication>
@@ -133,14 +132,13 @@ ChaosReport ChaosRun::run()
         report.problems << QStringLiteral("the fake service did not start");
         return report;
     }
-    APIClient::setBaseURL(m_service->origin());
     const FakeService::Account account = m_service->createAccount(
         QStringLiteral("chaos@example.com"), QStringLiteral("secret12"), QStringLiteral("Chaos"));
     m_workspaceId = account.workspaceId;
     const auto clock = [this] { return m_now; };
-    m_devices[0] = std::make_unique<ChaosDevice>(account.token, clock);
-    m_devices[1] =
-        std::make_unique<ChaosDevice>(m_service->issueToken(account.userId, QStringLiteral("B")), clock);
+    m_devices[0] = std::make_unique<ChaosDevice>(m_service->origin(), account.token, clock);
+    m_devices[1] = std::make_unique<ChaosDevice>(
+        m_service->origin(), m_service->issueToken(account.userId, QStringLiteral("B")), clock);
     for (auto &device : m_devices) {
         device->refresh(); // the sidebar's first load brings the workspace
         drain();
@@ -331,13 +329,8 @@ void ChaosRun::injectFault(const ChaosStep &step)
 
 bool ChaosRun::isBusy() const
 {
-    for (const auto &device : m_devices) {
-        if (device && device->isBusy())
-            return true;
-    }
-    const auto replies = APIClient::shared().session().findChildren<QNetworkReply *>();
-    return std::any_of(replies.begin(), replies.end(),
-                       [](const QNetworkReply *r) { return !r->isFinished(); });
+    return std::any_of(m_devices.begin(), m_devices.end(),
+                       [](const auto &device) { return device && device->isBusy(); });
 }
 
 bool ChaosRun::drain()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "api/api_client.h"
 #include "editor/page_view_model.h"
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
@@ -23,10 +22,9 @@ inline QString startWithAccount(FakeService &fake, const QString &email, const Q
     return fake.createAccount(email, QStringLiteral("secret1"), name).token;
 }
 
-// Points the client at the fake and clears the faults and requests an earlier test left there.
+// Clears the faults and requests an earlier test left at the fake.
 inline void useFake(FakeService &fake)
 {
-    APIClient::setBaseURL(fake.origin());
     fake.clearFaults();
     fake.clearRequests();
 }

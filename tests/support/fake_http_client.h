@@ -5,7 +5,7 @@
 #include <QNetworkAccessManager>
 
 // Raw JSON calls to a FakeService over loopback, for tests that check the service's own answers
-// (the app's calls go through APIClient instead).
+// (the app's calls go through ServiceClient instead).
 class FakeHttpClient
 {
 public:

@@ -8,11 +8,12 @@
 
 // Steps the sidebar's tests share against the fake service.
 
-// A device signed in to the account, whose workspace is the only one it knows.
-inline std::unique_ptr<TestDevice> deviceInWorkspace(const FakeService::Account &account,
+// A device of the fake signed in to the account, whose workspace is the only one it knows.
+inline std::unique_ptr<TestDevice> deviceInWorkspace(const FakeService &fake,
+                                                     const FakeService::Account &account,
                                                      const QString &workspaceName = QString())
 {
-    auto device = std::make_unique<TestDevice>(account.token);
+    auto device = std::make_unique<TestDevice>(fake.origin(), account.token);
     FNWorkspace w;
     w.serverID = account.workspaceId;
     w.name = workspaceName;

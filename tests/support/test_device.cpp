@@ -10,11 +10,12 @@
 
 #include <algorithm>
 
-TestDevice::TestDevice(const std::optional<QString> &token)
+TestDevice::TestDevice(const QString &origin, const std::optional<QString> &token)
     : m_keyring(std::make_shared<MemorySecretBackend>())
+    , m_services(std::make_unique<DeviceServices>(m_settingsDir.filePath(QStringLiteral("settings.ini")),
+                                                  m_keyring, origin))
     , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
-    , m_secrets(std::make_unique<SecretStore>(m_keyring))
-    , m_engine(std::make_unique<SyncEngine>(*m_store, *m_secrets))
+    , m_engine(std::make_unique<SyncEngine>(*m_store, m_services->client))
 {
     m_engine->setTickInterval(std::chrono::milliseconds(20));
     setToken(token);
@@ -27,11 +28,20 @@ TestDevice::~TestDevice()
 
 void TestDevice::setToken(const std::optional<QString> &token)
 {
-    const QString account = QString::fromLatin1(SessionStore::keychainKey);
-    if (token)
-        runTask(m_secrets->keychainWrite(account, *token));
-    else
-        runTask(m_secrets->keychainDelete(account));
+    m_services->setToken(token);
+}
+
+AppContext TestDevice::context()
+{
+    AppContext c;
+    c.store = m_store.get();
+    c.syncEngine = m_engine.get();
+    c.session = &m_services->session;
+    c.settings = &m_services->settings;
+    c.client = &m_services->client;
+    c.connectivity = &m_services->connectivity;
+    c.events = &m_services->events;
+    return c;
 }
 
 bool TestDevice::sync()

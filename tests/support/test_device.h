@@ -1,30 +1,37 @@
 #pragma once
 
 #include "api/wire/pages.h"
-#include "platform/memory_secret_backend.h"
-#include "platform/secret_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
+#include "support/device_services.h"
+#include "ui/app_context.h"
 
 #include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
 
-// One device for sync tests: its own data folder, keyring and engine, queuing outbox operations
-// the way the editors do.
+// One device for sync tests: its own data folder, keyring, session, client at `origin` and engine,
+// queuing outbox operations the way the editors do.
 class TestDevice
 {
 public:
-    explicit TestDevice(const std::optional<QString> &token = std::nullopt);
+    explicit TestDevice(const QString &origin, const std::optional<QString> &token = std::nullopt);
     ~TestDevice();
 
     LocalStore &store() { return *m_store; }
-    SecretStore &secrets() { return *m_secrets; }
+    SecretStore &secrets() { return m_services->secrets; }
+    SessionStore &session() { return m_services->session; }
+    ServiceClient &client() { return m_services->client; }
+    AppEvents &events() { return m_services->events; }
+    Connectivity &connectivity() { return m_services->connectivity; }
     SyncEngine &engine() { return *m_engine; }
     MemorySecretBackend &keyring() { return *m_keyring; }
     QString folder() const { return m_dir.path(); }
+    // The device's world for views: store, engine, session, client, events and connectivity.
+    AppContext context();
 
+    // Signs in with the token, or out without one.
     void setToken(const std::optional<QString> &token);
     // One cycle; true when it ended without an error.
     bool sync();
@@ -51,8 +58,9 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_settingsDir;
     std::shared_ptr<MemorySecretBackend> m_keyring;
+    std::unique_ptr<DeviceServices> m_services;
     std::unique_ptr<LocalStore> m_store;
-    std::unique_ptr<SecretStore> m_secrets;
     std::unique_ptr<SyncEngine> m_engine;
 };
