@@ -81,11 +81,7 @@ void TestPageEditing::cleanup()
 
 std::unique_ptr<PageView> TestPageEditing::openView(const QString &pageLocalID)
 {
-    AppContext context;
-    context.store = &m_device->store();
-    context = m_device->context();
-    context.syncEngine = &m_device->engine();
-    auto view = std::make_unique<PageView>(context, pageLocalID, nullptr, fastTiming());
+    auto view = std::make_unique<PageView>(m_device->context(), pageLocalID, nullptr, fastTiming());
     view->resize(700, 600);
     view->show();
     QApplication::setActiveWindow(view.get());

@@ -153,11 +153,7 @@ void TestPageView::cleanup()
 
 AppContext TestPageView::context()
 {
-    AppContext c;
-    c.store = &m_device->store();
-    c = m_device->context();
-    c.syncEngine = &m_device->engine();
-    return c;
+    return m_device->context();
 }
 
 std::unique_ptr<PageView> TestPageView::openView(const QString &pageLocalID, bool waitForOpenTask)

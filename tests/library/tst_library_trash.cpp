@@ -101,11 +101,7 @@ void TestLibraryTrash::cleanup()
 
 AppContext TestLibraryTrash::context()
 {
-    AppContext c;
-    c.store = &m_device->store();
-    c = m_device->context();
-    c.syncEngine = &m_device->engine();
-    return c;
+    return m_device->context();
 }
 
 // A page made on this device, then deleted here and on the service.
