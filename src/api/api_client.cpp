@@ -53,6 +53,17 @@ APIClient::APIClient(const QString &origin, Connectivity &connectivity, QObject 
 {
 }
 
+APIClient::~APIClient()
+{
+    // The manager deletes its replies without finishing them; a caller awaiting one would never resume.
+    for (QNetworkReply *reply : m_session.findChildren<QNetworkReply *>()) {
+        if (reply->isFinished())
+            continue;
+        reply->setProperty(kCancelledProperty, true);
+        reply->abort();
+    }
+}
+
 void APIClient::limitReplySize(QNetworkReply *reply, qint64 maxBytes)
 {
     const auto refuse = [reply] {

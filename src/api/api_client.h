@@ -27,6 +27,8 @@ public:
     // `origin` is the scheme and host (a trailing slash is dropped); requests wait for `connectivity`
     // while it reports no network.
     APIClient(const QString &origin, Connectivity &connectivity, QObject *parent = nullptr);
+    // Exchanges still running end as cancelled, so no caller waits on a reply that is gone.
+    ~APIClient() override;
 
     QUrl baseURL() const { return QUrl(m_origin); }
     const QString &baseURLText() const { return m_origin; }

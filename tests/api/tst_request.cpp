@@ -76,6 +76,7 @@ private Q_SLOTS:
     void droppedConnectionIsNetwork();
     void timeoutIsNetwork();
     void cancelAbortsInFlight();
+    void clientGoingAwayEndsItsExchanges();
     void requestsKeepTheirLimits_data();
     void requestsKeepTheirLimits();
     void redirectsStayWithTheService_data();
@@ -340,6 +341,19 @@ void TestRequest::cancelAbortsInFlight()
 }
 
 // A hundredth of the real limits: 30 s of silence, 60 s in all.
+void TestRequest::clientGoingAwayEndsItsExchanges()
+{
+    m_fake.setFault("/api/sync.php", FakeService::Fault::delay(5000));
+    auto task = client().request<EmptyReply>("POST", "/api/sync.php", JSONObject{}, "t");
+    QTRY_COMPARE(m_fake.requestsTo("/api/sync.php").size(), 1);
+    m_client.reset();
+    const auto out = runTask(std::move(task), 1000);
+    QVERIFY(out.finished);
+    const auto e = out.apiError();
+    QVERIFY(e);
+    QCOMPARE(e->networkError(), QNetworkReply::OperationCanceledError);
+}
+
 void TestRequest::requestsKeepTheirLimits_data()
 {
     QTest::addColumn<FakeService::Fault>("fault");
