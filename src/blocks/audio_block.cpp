@@ -65,8 +65,9 @@ QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath)
     }
     if (readable && client) {
         try {
-            const QUrl url = co_await client->upload(data, QFileInfo(filePath).fileName(),
-                                                     QString::fromLatin1(kRecordingMime), QString::fromLatin1(kAudioKind));
+            const QUrl url =
+                co_await client->upload(data, QFileInfo(filePath).fileName(),
+                                        QString::fromLatin1(kRecordingMime), QString::fromLatin1(kAudioKind));
             // The recording goes only once its address is kept: a block that is gone keeps it too.
             const bool kept = writer([&](JSONObject &content) {
                 Content{url.toString(QUrl::FullyEncoded), {}, {}}.write(content);

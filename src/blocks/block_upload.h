@@ -18,8 +18,8 @@ struct UploadedFile {
 namespace BlockUpload {
 
 // Asks the row's picker for a file and sends it as `kind` (the service's "image" when none). None
-// without a picker or a client, when the user cancelled, or when the upload failed; a failure is only printed,
-// after `failurePrefix`.
+// without a picker or a client, when the user cancelled, or when the upload failed; a failure is only
+// printed, after `failurePrefix`.
 QCoro::Task<std::optional<UploadedFile>> pickAndSend(BlockServices services, FilePicker::Filter filter,
                                                      std::optional<QString> kind, QString failurePrefix);
 

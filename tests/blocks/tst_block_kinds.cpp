@@ -81,7 +81,8 @@ void TestBlockKinds::cleanup()
 
 std::unique_ptr<PageView> TestBlockKinds::openPage(const FNPage &page)
 {
-    auto view = std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
+    auto view =
+        std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
     view->resize(700, 600);
     view->show();
     if (!QTest::qWaitFor([&] { return view->isLaidOut(); }))

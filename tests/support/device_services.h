@@ -1,8 +1,8 @@
 #pragma once
 
-#include "api/wire/auth.h"
 #include "api/service_client.h"
 #include "api/session_store.h"
+#include "api/wire/auth.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/memory_secret_backend.h"
