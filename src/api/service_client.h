@@ -2,9 +2,6 @@
 
 #include "api/api_client.h"
 #include "api/cancel_token.h"
-
-#include <QPointer>
-
 #include "api/wire/ai.h"
 #include "api/wire/auth.h"
 #include "api/wire/blocks.h"
@@ -17,6 +14,7 @@
 #include "api/wire/sync.h"
 
 #include <QCoroTask>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
