@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -66,6 +67,7 @@ AuthView::AuthView(const AppContext &context, QWidget *parent)
     , m_forgot(new QPushButton(kForgotPassword))
     , m_host(new QLabel(m_form.serviceHost()))
     , m_busy(new BusyIndicator(kBusySize, this))
+    , m_renderedMode(m_form.mode())
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -177,6 +179,24 @@ bool AuthView::isBusyIndicatorShown() const
     return m_busy->isRunning() && !m_submit->icon().isNull();
 }
 
+void AuthView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        focusFirstEmptyField();
+}
+
+void AuthView::focusFirstEmptyField()
+{
+    for (QLineEdit *field : {m_name, m_email, m_password}) {
+        if (field->isVisibleTo(this) && field->text().isEmpty()) {
+            field->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    m_password->setFocus(Qt::OtherFocusReason);
+}
+
 void AuthView::render()
 {
     const Mode mode = m_form.mode();
@@ -193,4 +213,10 @@ void AuthView::render()
     m_submit->setText(AuthForm::buttonLabel(mode));
     m_submit->setEnabled(!m_form.isSubmitDisabled());
     m_busy->setRunning(m_form.loading());
+    // The other tab's fields: its first empty one takes the keys typed next.
+    if (mode != m_renderedMode) {
+        m_renderedMode = mode;
+        if (isVisible())
+            focusFirstEmptyField();
+    }
 }

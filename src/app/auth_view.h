@@ -36,8 +36,13 @@ public:
     QLabel *hostLabel() const { return m_host; }
     bool isBusyIndicatorShown() const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void render();
+    // The keyboard to the first field still empty (the last field when none is).
+    void focusFirstEmptyField();
 
     AuthForm m_form;
     QLabel *m_subtitle;
@@ -51,4 +56,5 @@ private:
     QPushButton *m_forgot;
     QLabel *m_host;
     BusyIndicator *m_busy;
+    Mode m_renderedMode;
 };

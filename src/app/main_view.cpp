@@ -149,7 +149,7 @@ QWidget *MainView::buildSidebar()
 
     connect(m_sidebar, &LibraryView::pageCreated, this, &MainView::openNewPage);
     connect(m_sidebar, &LibraryView::pageSelected, this,
-            [this](const QString &localID) { setSelectedPage(localID); });
+            [this](const QString &localID) { openPage(localID); });
     connect(m_sidebar, &LibraryView::homeRequested, this, [this] { setSelectedPage(std::nullopt); });
     connect(m_sidebar, &LibraryView::trashRequested, this, &MainView::trashRequested);
     connect(m_sidebar, &LibraryView::trashRequested, this, &MainView::openTrash);
@@ -249,6 +249,15 @@ void MainView::setSelectedPage(const std::optional<QString> &localID)
     showDetail();
 }
 
+void MainView::openPage(const QString &localID)
+{
+    const bool opening = m_selected != localID;
+    setSelectedPage(localID);
+    // Keys typed right after opening go on with the page's writing.
+    if (opening && m_selected == localID && m_pageModel && m_pageModel->pageLocalID() == localID)
+        m_pageModel->enterPage();
+}
+
 void MainView::openNewPage(const QString &localID)
 {
     setSelectedPage(localID);
@@ -282,8 +291,7 @@ void MainView::showDetail()
 HomeView *MainView::newHomeView()
 {
     auto *home = new HomeView(m_context, nullptr, m_homeClock);
-    connect(home, &HomeView::pageSelected, this,
-            [this](const QString &localID) { setSelectedPage(localID); });
+    connect(home, &HomeView::pageSelected, this, [this](const QString &localID) { openPage(localID); });
     return home;
 }
 
@@ -459,8 +467,7 @@ void MainView::showQuickSwitcher()
         return;
     m_switcher = new QuickSwitcher(m_context, this);
     m_switcher->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_switcher, &QuickSwitcher::picked, this,
-            [this](const QString &localID) { setSelectedPage(localID); });
+    connect(m_switcher, &QuickSwitcher::picked, this, [this](const QString &localID) { openPage(localID); });
     m_switcher->open();
 }
 

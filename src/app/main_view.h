@@ -88,6 +88,8 @@ public:
     // The selection shared with the sidebar, the dashboard and the switcher; remembered as the
     // last open page.
     void setSelectedPage(const std::optional<QString> &localID);
+    // Opens a page picked in the sidebar, the dashboard or the switcher, with the keyboard in it.
+    void openPage(const QString &localID);
     // Opens a page just made, with the keyboard in its title.
     void openNewPage(const QString &localID);
     ColumnVisibility columnVisibility() const { return m_columnVisibility; }

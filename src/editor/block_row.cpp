@@ -346,11 +346,19 @@ void BlockRow::rebuildContent()
     applyFocus();
 }
 
-bool BlockRow::focusEditor()
+bool BlockRow::hasTextEditor() const
 {
-    QWidget *editor = m_richEditor ? static_cast<QWidget *>(m_richEditor) : m_plainEditor;
+    return m_richEditor || m_plainEditor;
+}
+
+bool BlockRow::focusEditor(Caret caret)
+{
+    AutoHeightTextView *editor = m_richEditor ? static_cast<AutoHeightTextView *>(m_richEditor)
+                                              : static_cast<AutoHeightTextView *>(m_plainEditor);
     if (!editor)
         return false;
+    if (caret != Caret::keep)
+        editor->moveCursor(caret == Caret::start ? QTextCursor::Start : QTextCursor::End);
     // Content just made is shown by its layout only on a later turn, and a hidden widget takes
     // no focus.
     if (m_content && isVisible() && !m_content->isVisible())
@@ -412,13 +420,21 @@ void BlockRow::updateSlashMenu()
         delete m_slashMenu;
     if (!m_slashMenu) {
         m_slashMenu = new SlashMenu(host);
-        connect(m_slashMenu, &SlashMenu::picked, m_model, &BlockRowModel::applySlashPick);
+        connect(m_slashMenu, &SlashMenu::picked, this, &BlockRow::pickKind);
         connect(m_slashMenu, &SlashMenu::dismissed, m_model, &BlockRowModel::dismissSlashMenu);
     }
     m_slashMenu->setQuery(m_model->slashQuery().value_or(QString()));
     m_slashMenu->move(m_richEditor->mapTo(host, QPoint(0, kSlashMenuOffset)));
     m_slashMenu->raise();
     m_slashMenu->show();
+}
+
+void BlockRow::pickKind(BlockType kind)
+{
+    m_model->applySlashPick(kind);
+    // Keys typed right after the pick would otherwise land nowhere.
+    if (!hasTextEditor())
+        m_model->passKeyboardOn();
 }
 
 void BlockRow::updateLinkSheet()

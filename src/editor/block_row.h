@@ -34,6 +34,8 @@ public:
     static constexpr int kIndentStep = 24;
     static constexpr int kSlashMenuOffset = 26;
     static constexpr int kChromeSize = 18;
+    // Where the caret goes when the row takes the keyboard.
+    enum class Caret { keep, start, end };
 
     BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedBlock, BlockRowModel::Hooks hooks,
              QWidget *parent = nullptr, std::chrono::milliseconds textDelay = Debouncer::kDelay);
@@ -69,7 +71,8 @@ public:
     void beginSelectionComment();
     void flushText() { m_model->flushText(); }
     // Gives the keyboard to the kind's text view; false for a kind without one.
-    bool focusEditor();
+    bool focusEditor(Caret caret = Caret::keep);
+    bool hasTextEditor() const;
 
     // The page's format toolbar, which it shows over this row while the row has the focus.
     void setFormatToolbar(FormatToolbar *toolbar);
@@ -105,6 +108,8 @@ private:
     void applyFocus();
     void showText();
     void updateSlashMenu();
+    // A kind picked in the slash menu; one without text sends the keyboard on to the page.
+    void pickKind(BlockType kind);
     void updateLinkSheet();
     void updateCommentPopover();
     void updateSelectBox();

@@ -244,6 +244,12 @@ void BlockRowModel::handleBackspaceAtStart()
         m_hooks.onDeleteSelfIfEmpty();
 }
 
+void BlockRowModel::passKeyboardOn()
+{
+    if (m_hooks.onPassKeyboardOn)
+        m_hooks.onPassKeyboardOn();
+}
+
 void BlockRowModel::handleReturn(const QString &head, const QString &tail)
 {
     if (!m_hooks.onInsertNextBlock)

@@ -33,6 +33,8 @@ public:
         // A new block right below: its kind and its text.
         std::function<void(const QString &type, const QString &text)> onInsertNextBlock;
         std::function<void()> onDeleteSelfIfEmpty;
+        // The row has no text to write in any more (a kind without text was picked).
+        std::function<void()> onPassKeyboardOn;
         std::function<void()> onToggleSelected;
     };
 
@@ -87,6 +89,8 @@ public:
     void dismissSlashMenu();
     void applySlashPick(BlockType kind);
     void handleBackspaceAtStart();
+    // The page moves the keyboard on from a row that no longer has text.
+    void passKeyboardOn();
     // Return with the text cut at the caret: this block keeps `head`, a new block below gets
     // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise.
     void handleReturn(const QString &head, const QString &tail);

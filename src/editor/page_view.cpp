@@ -112,6 +112,8 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     connect(m_model, &PageViewModel::focusApplied, this, &PageView::applyFocus);
     connect(m_model, &PageViewModel::emojiPickerRequested, this, &PageView::showEmojiPicker);
     connect(m_model, &PageViewModel::titleEntryRequested, this, &PageView::beginTitleEntry);
+    connect(m_model, &PageViewModel::pageEntryRequested, this, &PageView::enterPage);
+    connect(m_model, &PageViewModel::blocksLoaded, this, &PageView::enterLoadedPage);
     connect(this, &PageView::exportMarkdownRequested, this, &PageView::exportMarkdown);
     connect(this, &PageView::saveAsTemplateRequested, this, &PageView::saveAsTemplate);
     m_model->setRowReady([this](const QString &localID) { return row(localID) != nullptr; });

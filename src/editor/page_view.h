@@ -1,5 +1,6 @@
 #pragma once
 
+#include "editor/block_row.h"
 #include "editor/page_row_list.h"
 #include "editor/page_view_model.h"
 #include "ui/app_context.h"
@@ -14,7 +15,6 @@
 #include <optional>
 
 class AutoHeightTextView;
-class BlockRow;
 class Confirmer;
 class CoverImage;
 class EmojiPicker;
@@ -142,6 +142,20 @@ private:
     // The focused row's text view with the keyboard back, for a toolbar action.
     RichTextEditor *formatEditor(BlockRow &row);
     void beginTitleEntry();
+    // The keyboard where an opened page's writing goes on (page_view_focus.cpp): in an empty title,
+    // else at the end of the first block with text, else at the end of the title.
+    void enterPage();
+    // The open task is done: a page entered before it had a block goes on in its first block.
+    void enterLoadedPage();
+    // The blocks listed with this one, under the same parent.
+    std::vector<FNBlock> siblingsOf(const FNBlock &block) const;
+    // The keyboard to the row's text; false when it has no row or no text.
+    bool focusRow(const QString &localID, BlockRow::Caret caret);
+    void focusTitleAtEnd();
+    // Backspace in an empty block: it goes, and the keyboard to the end of the writing before it.
+    void deleteEmptyBlock(const QString &localID);
+    // From a row without text to the next block's text, or to a new text block after it.
+    void passKeyboardOn(const QString &localID);
     // The caret to the start of the page's writing: its first block, or a new one.
     void enterFirstBlock();
     // A text block at the end of the page, with the caret in it.
@@ -164,6 +178,8 @@ private:
     bool m_rowsSelectMode = false; // as the rows were last told
     QSet<QString> m_rowsSelected;
     bool m_reportedLaidOut = false;
+    bool m_blocksLoaded = false;
+    bool m_enteringPage = false; // entered in the title until the first block comes
 
     QToolBar *m_toolbar = nullptr;
     QToolButton *m_selectButton = nullptr;

@@ -106,10 +106,12 @@ std::optional<QString> PageViewModel::insertBlockAfter(const FNBlock &after, con
     return added;
 }
 
-void PageViewModel::deleteBlockIfEmpty(const FNBlock &block)
+bool PageViewModel::deleteBlockIfEmpty(const FNBlock &block)
 {
-    if (m_list.deleteBlockIfEmpty(block))
-        scheduleBlockFlush();
+    if (!m_list.deleteBlockIfEmpty(block))
+        return false;
+    scheduleBlockFlush();
+    return true;
 }
 
 void PageViewModel::addChildBlock(const FNBlock &parent)
@@ -406,6 +408,11 @@ void PageViewModel::followStoredHeader()
 void PageViewModel::beginTitleEntry()
 {
     Q_EMIT titleEntryRequested();
+}
+
+void PageViewModel::enterPage()
+{
+    Q_EMIT pageEntryRequested();
 }
 
 QCoro::Task<> PageViewModel::loadBlocksOnOpen()

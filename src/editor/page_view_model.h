@@ -59,7 +59,8 @@ public:
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
                                             const QString &text = {});
-    void deleteBlockIfEmpty(const FNBlock &block);
+    // False, with nothing changed, for the page's last top-level block.
+    bool deleteBlockIfEmpty(const FNBlock &block);
     void addChildBlock(const FNBlock &parent);
     void moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
     // The new block's localID; none without a page. The focus is not moved.
@@ -125,6 +126,8 @@ public:
     void followStoredHeader();
     // A new page: the view is to put the keyboard in its title with the title selected.
     void beginTitleEntry();
+    // A page opened to be read on: the view puts the keyboard where the writing goes on.
+    void enterPage();
     // The fetch, then a first block for a page that has none.
     QCoro::Task<> loadBlocksOnOpen();
     // Adds the service's blocks of the page that are not local yet; every failure is dropped.
@@ -141,6 +144,7 @@ Q_SIGNALS:
     void focusApplied(const QString &localID);
     void emojiPickerRequested();
     void titleEntryRequested();
+    void pageEntryRequested();
     void shareRequested();
     void publishRequested();
     void historyRequested();

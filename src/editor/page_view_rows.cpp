@@ -44,9 +44,13 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
             }
         }
     };
-    hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), block] {
+    hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), localID] {
         if (self)
-            self->m_model->deleteBlockIfEmpty(self->storedBlock(block.localID).value_or(block));
+            self->deleteEmptyBlock(localID);
+    };
+    hooks.onPassKeyboardOn = [self = QPointer<PageView>(this), localID] {
+        if (self)
+            self->passKeyboardOn(localID);
     };
     hooks.onToggleSelected = [model = QPointer<PageViewModel>(m_model), localID] {
         if (model)

@@ -10,6 +10,7 @@
 #include "support/task_outcome.h"
 #include "ui/toast_overlay.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,6 +40,8 @@ private Q_SLOTS:
     void firstLaunchWelcomeThenSignIn();
     void storedSessionGoesStraightToMain();
     void signUpLandsInMain();
+    void formTakesTheFirstKeys_data();
+    void formTakesTheFirstKeys();
     void expiryOnPullEndsSession();
     void staleRefusalKeepsNewSession_data();
     void staleRefusalKeepsNewSession();
@@ -174,6 +177,59 @@ void TestRootView::signUpLandsInMain()
     QCOMPARE(m_window->rootView()->count(), 1);
     QTRY_VERIFY(!m_service->requestsTo(SyncPath).isEmpty());
     QCOMPARE(m_service->userCount(), 1);
+}
+
+void TestRootView::formTakesTheFirstKeys_data()
+{
+    QTest::addColumn<bool>("relaunch");
+    QTest::addColumn<QList<int>>("tabs"); // the segments clicked, in order
+    QTest::newRow("after Get started") << false << QList<int>{};
+    QTest::newRow("after the sign-up tab") << false << QList<int>{int(AuthView::Mode::signup)};
+    QTest::newRow("after switching back")
+        << false << QList<int>{int(AuthView::Mode::signup), int(AuthView::Mode::login)};
+    QTest::newRow("after a relaunch") << true << QList<int>{};
+}
+
+void TestRootView::formTakesTheFirstKeys()
+{
+    QFETCH(bool, relaunch);
+    QFETCH(QList<int>, tabs);
+    const bool signUp = !tabs.isEmpty() && tabs.back() == int(AuthView::Mode::signup);
+    if (!signUp)
+        m_service->createAccount(QStringLiteral("dee@example.com"), QStringLiteral("secret1"),
+                                 QStringLiteral("Dee"));
+    launch();
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::mouseClick(qobject_cast<WelcomeView *>(m_window->rootView()->currentScreen())->continueButton(),
+                      Qt::LeftButton);
+    if (relaunch) {
+        quit();
+        launch();
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+    auto *auth = qobject_cast<AuthView *>(m_window->rootView()->currentScreen());
+    QVERIFY(auth);
+    for (int tab : tabs)
+        QTest::mouseClick(auth->segment(AuthView::Mode(tab)), Qt::LeftButton);
+
+    // Typed straight away, wherever the keyboard is, as a user does.
+    const auto typeField = [](const QString &text) {
+        QVERIFY(QApplication::focusWidget());
+        QTest::keyClicks(QApplication::focusWidget(), text);
+    };
+    if (signUp) {
+        typeField(QStringLiteral("Dee"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    typeField(QStringLiteral("dee@example.com"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    typeField(QStringLiteral("secret1"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+
+    QTRY_COMPARE(m_window->rootView()->currentRoute(), std::optional<Route>(Route::main));
+    QCOMPARE(m_app->session.userName(), std::optional<QString>(QStringLiteral("Dee")));
 }
 
 void TestRootView::expiryOnPullEndsSession()

@@ -51,6 +51,9 @@ bool letTimePass(std::chrono::milliseconds span)
     return QTest::qWaitFor([done] { return *done; });
 }
 
+// Blocks of a page: kind, text, indent.
+using BlockSpecs = QList<std::tuple<QString, QString, int>>;
+
 // Where the next keystroke goes.
 QWidget *keyboard()
 {
@@ -96,8 +99,10 @@ private Q_SLOTS:
     void slashPickByMouseTakesTheTyping();
     void slashPickByKeyboardTakesTheTyping_data();
     void slashPickByKeyboardTakesTheTyping();
-    void slashPickWithoutTextLeavesOtherBlocksAlone_data();
-    void slashPickWithoutTextLeavesOtherBlocksAlone();
+    void slashPickWithoutTextMovesOnToTheNextBlock_data();
+    void slashPickWithoutTextMovesOnToTheNextBlock();
+    void backspaceInAnEmptyBlockKeepsTheTyping_data();
+    void backspaceInAnEmptyBlockKeepsTheTyping();
     void returnSplitsIntoANewBlock_data();
     void returnSplitsIntoANewBlock();
     void lineBreakStaysInTheBlock_data();
@@ -711,33 +716,88 @@ void TestPageView::slashPickByKeyboardTakesTheTyping()
     QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("typed"));
 }
 
-void TestPageView::slashPickWithoutTextLeavesOtherBlocksAlone_data()
+void TestPageView::slashPickWithoutTextMovesOnToTheNextBlock_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("divider") << "divider";
-    QTest::newRow("image") << "image";
-    QTest::newRow("math") << "math";
+    QTest::addColumn<bool>("last");
+    for (const char *kind : {"divider", "image", "math"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1 before a block").arg(kind))) << kind << false;
+        QTest::newRow(qPrintable(QStringLiteral("%1 as the last block").arg(kind))) << kind << true;
+    }
 }
 
-void TestPageView::slashPickWithoutTextLeavesOtherBlocksAlone()
+void TestPageView::slashPickWithoutTextMovesOnToTheNextBlock()
 {
     QFETCH(QString, kind);
-    auto opened = openActive({{"text", "", 0}, {"text", "below", 0}});
+    QFETCH(bool, last);
+    QList<std::tuple<QString, QString, int>> blocks{{"text", "above", 0}, {"text", "", 0}};
+    if (!last)
+        blocks.append({"text", "below", 0});
+    auto opened = openActive(blocks);
     QVERIFY(opened.view);
-    const QString id = opened.blocks[0];
+    const QString id = opened.blocks[1];
     QVERIFY(EditorFixture::focusOn(opened.view->row(id)->richEditor()));
     QTest::keyClicks(keyboard(), "/" + kind);
     QTest::keyClick(keyboard(), Qt::Key_Return);
     QCOMPARE(m_device->block(id)->type, kind);
 
-    // The keyboard must not wander into the next block, where typing would change its text.
-    QVERIFY(letTimePass(std::chrono::milliseconds(50)));
-    BlockRow *below = opened.view->row(opened.blocks[1]);
-    QVERIFY(!below->richEditor()->hasFocus());
-    QVERIFY(opened.view->model().focus().focusedBlock() != std::optional<QString>(opened.blocks[1]));
-    if (keyboard())
-        QTest::keyClicks(keyboard(), "x");
-    QCOMPARE(textOf(*m_device->block(opened.blocks[1])), QStringLiteral("below"));
+    // Typed at once: the keys go on at the start of the writing after the picked block.
+    QVERIFY(keyboard());
+    QTest::keyClicks(keyboard(), "x");
+    const std::vector<FNBlock> live = m_device->liveBlocks(opened.view->pageLocalID());
+    QCOMPARE(live.size(), size_t(3));
+    QCOMPARE(live[1].localID, id);
+    QCOMPARE(live[2].type, QStringLiteral("text"));
+    QTRY_COMPARE(textOf(*m_device->block(live[2].localID)),
+                 last ? QStringLiteral("x") : QStringLiteral("xbelow"));
+    QCOMPARE(m_device->block(id)->type, kind);
+    QCOMPARE(textOf(*m_device->block(id)), QString());
+    QCOMPARE(textOf(*m_device->block(opened.blocks[0])), QStringLiteral("above"));
+}
+
+void TestPageView::backspaceInAnEmptyBlockKeepsTheTyping_data()
+{
+    QTest::addColumn<BlockSpecs>("blocks");
+    QTest::addColumn<int>("start");        // the block the caret starts in, at its end
+    QTest::addColumn<bool>("returnFirst"); // Return makes the empty block
+    QTest::addColumn<int>("landing");      // the block the typing lands in; -1 for the title
+    QTest::addColumn<QString>("landed");
+
+    using Blocks = BlockSpecs;
+    QTest::newRow("End, Return, Backspace") << Blocks{{"text", "one", 0}} << 0 << true << 0 << "oneQ";
+    QTest::newRow("empty block after a list item")
+        << Blocks{{"text", "one", 0}, {"bullet", "two", 0}, {"text", "", 0}} << 2 << false << 1 << "twoQ";
+    QTest::newRow("past a divider") << Blocks{{"text", "one", 0}, {"divider", "", 0}, {"text", "", 0}} << 2
+                                    << false << 0 << "oneQ";
+    QTest::newRow("the first block") << Blocks{{"text", "", 0}, {"text", "two", 0}} << 0 << false << -1
+                                     << "KeysQ";
+}
+
+void TestPageView::backspaceInAnEmptyBlockKeepsTheTyping()
+{
+    QFETCH(BlockSpecs, blocks);
+    QFETCH(int, start);
+    QFETCH(bool, returnFirst);
+    QFETCH(int, landing);
+    QFETCH(QString, landed);
+    auto opened = openActive(blocks);
+    QVERIFY(opened.view);
+    QVERIFY(EditorFixture::focusOn(opened.view->row(opened.blocks[start])->richEditor()));
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    if (returnFirst) {
+        QTest::keyClick(keyboard(), Qt::Key_Return);
+        QCOMPARE(m_device->liveBlocks(opened.view->pageLocalID()).size(), size_t(blocks.size() + 1));
+    }
+    QTest::keyClick(keyboard(), Qt::Key_Backspace);
+    QCOMPARE(m_device->liveBlocks(opened.view->pageLocalID()).size(),
+             size_t(blocks.size() - (returnFirst ? 0 : 1)));
+
+    QVERIFY(keyboard());
+    QTest::keyClicks(keyboard(), "Q");
+    if (landing < 0)
+        QTRY_COMPARE(m_device->page(opened.view->pageLocalID())->title, landed);
+    else
+        QTRY_COMPARE(textOf(*m_device->block(opened.blocks[landing])), landed);
 }
 
 void TestPageView::returnSplitsIntoANewBlock_data()

@@ -1,0 +1,119 @@
+// Where the keyboard goes when a page opens, a block goes or a row loses its text: always where the
+// next keystroke belongs, and at once, since keys typed right after the action are on their way.
+#include "editor/page_view.h"
+
+#include "editor/auto_height_text_view.h"
+#include "store/local_store.h"
+
+#include <QScrollArea>
+#include <QTextCursor>
+
+#include <utility>
+
+namespace {
+
+constexpr auto kNewBlockType = "text";
+
+} // namespace
+
+std::vector<FNBlock> PageView::siblingsOf(const FNBlock &block) const
+{
+    if (PageBlockList::isTopLevel(block))
+        return m_model->blocks().topLevelBlocks();
+    return PageBlockList::siblingsOf(m_model->blocks().pageBlocks(), block.parentBlockLocalID,
+                                     block.parentBlockServerID);
+}
+
+bool PageView::focusRow(const QString &localID, BlockRow::Caret caret)
+{
+    BlockRow *target = row(localID);
+    if (!target || !target->focusEditor(caret))
+        return false;
+    if (target->takesPageFocus())
+        m_model->focus().setFocusedBlock(localID);
+    if (QWidget *frame = rowFrame(localID))
+        m_scroll->ensureWidgetVisible(frame);
+    return true;
+}
+
+void PageView::focusTitleAtEnd()
+{
+    m_titleField->setFocus(Qt::OtherFocusReason);
+    m_titleField->moveCursor(QTextCursor::End);
+    m_scroll->ensureWidgetVisible(m_titleField);
+}
+
+void PageView::enterPage()
+{
+    // Rows for blocks stored a moment ago are made now.
+    if (m_refresh.isActive())
+        refresh();
+    m_enteringPage = false;
+    if (!m_model->title().isEmpty()) {
+        for (const FNBlock &block : m_model->blocks().topLevelBlocks()) {
+            if (focusRow(block.localID, BlockRow::Caret::end))
+                return;
+        }
+        m_enteringPage = !m_blocksLoaded;
+    }
+    focusTitleAtEnd();
+}
+
+void PageView::enterLoadedPage()
+{
+    m_blocksLoaded = true;
+    if (!std::exchange(m_enteringPage, false))
+        return;
+    // Only while the user has neither typed nor moved on.
+    const QTextCursor caret = m_titleField->textCursor();
+    const bool inTitle = m_titleField->hasFocus() || window()->focusWidget() == m_titleField;
+    if (inTitle && m_titleField->toRawText() == m_model->title() && !caret.hasSelection() && caret.atEnd())
+        enterPage();
+}
+
+void PageView::deleteEmptyBlock(const QString &localID)
+{
+    const auto block = storedBlock(localID);
+    if (!block)
+        return;
+    // The nearest block before it that has text to write in, found while its row still stands.
+    std::optional<QString> before;
+    const std::vector<FNBlock> siblings = siblingsOf(*block);
+    const auto at = std::find_if(siblings.begin(), siblings.end(),
+                                 [&](const FNBlock &b) { return b.localID == localID; });
+    for (auto i = at; i != siblings.begin();) {
+        --i;
+        if (BlockRow *candidate = row(i->localID); candidate && candidate->hasTextEditor()) {
+            before = i->localID;
+            break;
+        }
+    }
+    if (!before && !PageBlockList::isTopLevel(*block) && row(block->parentBlockLocalID))
+        before = block->parentBlockLocalID;
+    if (!m_model->deleteBlockIfEmpty(*block))
+        return;
+    refresh();
+    if (!before || !focusRow(*before, BlockRow::Caret::end))
+        focusTitleAtEnd();
+}
+
+void PageView::passKeyboardOn(const QString &localID)
+{
+    const auto block = storedBlock(localID);
+    if (!block)
+        return;
+    const std::vector<FNBlock> siblings = siblingsOf(*block);
+    auto i = std::find_if(siblings.begin(), siblings.end(),
+                          [&](const FNBlock &b) { return b.localID == localID; });
+    if (i != siblings.end()) {
+        for (++i; i != siblings.end(); ++i) {
+            if (focusRow(i->localID, BlockRow::Caret::start))
+                return;
+        }
+    }
+    const auto added = m_model->insertBlockAfter(*block, QString::fromLatin1(kNewBlockType));
+    if (!added)
+        return;
+    refresh();
+    focusRow(*added, BlockRow::Caret::start);
+}
