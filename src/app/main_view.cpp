@@ -117,6 +117,7 @@ QWidget *MainView::buildToolbar()
     m_accountButton->setIcon(AppSymbols::icon(QStringLiteral("person.crop.circle"), ink));
     m_accountMenu = new AppMenu(m_accountButton);
     QAction *deleteAccount = m_accountMenu->addAction(QString::fromUtf8(kDeleteAccount));
+    AppStyle::markDestructive(deleteAccount);
     connect(deleteAccount, &QAction::triggered, this, [this] {
         if (m_context.urlOpener)
             m_context.urlOpener->openUrl(deleteAccountURL());

@@ -23,6 +23,12 @@ QString native(QKeyCombination keys)
     return QKeySequence(keys).toString(QKeySequence::NativeText);
 }
 
+// The platform's first binding of a standard command.
+QString standard(QKeySequence::StandardKey key)
+{
+    return QKeySequence(key).toString(QKeySequence::NativeText);
+}
+
 ShortcutsSheet::Shortcut row(const QString &keys, const char *action)
 {
     return {QUuid::createUuid(), keys, QString::fromUtf8(action)};
@@ -39,8 +45,15 @@ std::vector<ShortcutsSheet::Shortcut> ShortcutsSheet::textShortcuts()
         row(native(Qt::CTRL | Qt::Key_K), "Insert link"),
         row(native(Qt::CTRL | Qt::SHIFT | Qt::Key_M), "Comment on selection"),
         row(QStringLiteral("Return"), "New block below"),
+        row(native(Qt::SHIFT | Qt::Key_Return), "Line break"),
         row(QStringLiteral("Backspace (empty)"), "Delete block / merge up"),
         row(QStringLiteral("Tab / ") + native(Qt::SHIFT | Qt::Key_Tab), "Indent / outdent"),
+        row(standard(QKeySequence::Undo), "Undo"),
+        row(standard(QKeySequence::Redo), "Redo"),
+        row(standard(QKeySequence::Cut), "Cut"),
+        row(standard(QKeySequence::Copy), "Copy"),
+        row(standard(QKeySequence::Paste), "Paste"),
+        row(standard(QKeySequence::SelectAll), "Select all"),
     };
 }
 
@@ -48,8 +61,11 @@ std::vector<ShortcutsSheet::Shortcut> ShortcutsSheet::appShortcuts()
 {
     return {
         row(native(Qt::CTRL | Qt::Key_N), "New page"),
+        row(native(Qt::CTRL | Qt::Key_J), "Quick switch"),
         row(QStringLiteral("Type /"), "Open the block menu"),
         row(native(Qt::CTRL | Qt::Key_Question), "Show this help"),
+        row(native(Qt::CTRL | Qt::Key_W), "Close window"),
+        row(native(Qt::CTRL | Qt::Key_Q), "Quit"),
     };
 }
 
@@ -90,12 +106,6 @@ ShortcutsSheet::ShortcutsSheet(QWidget *parent)
     column->setSpacing(kSectionGap);
     column->addWidget(section(QString::fromUtf8(kTextSection), textShortcuts()));
     column->addWidget(section(QString::fromUtf8(kAppSection), appShortcuts()));
-    auto *footnote = new QLabel(QString::fromUtf8(kFootnote), content);
-    footnote->setObjectName(QStringLiteral("footnote"));
-    footnote->setWordWrap(true);
-    footnote->setFont(AppStyle::caption());
-    footnote->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
-    column->addWidget(footnote);
     column->addStretch(1);
     scroll->setWidget(content);
     layout->addWidget(scroll, 1);

@@ -23,8 +23,6 @@ public:
     static constexpr const char *kTitle = "Keyboard Shortcuts";
     static constexpr const char *kTextSection = "While editing text";
     static constexpr const char *kAppSection = "Around the app";
-    static constexpr const char *kFootnote =
-        "On iPhone and iPad, the same formatting actions are available from the bar above the keyboard.";
     static constexpr int kWidth = 420;
     static constexpr int kHeight = 520;
 

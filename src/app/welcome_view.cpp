@@ -46,9 +46,8 @@ std::vector<WelcomeView::Feature> WelcomeView::makeFeatures()
              "Pages and nested blocks — text, headings, lists, code, tables, drawings, and more.")},
         {QUuid::createUuid(), QStringLiteral("arrow.triangle.2.circlepath"),
          QStringLiteral("Synced everywhere"),
-         QStringLiteral(
-             "Your notes follow you across Mac, iPhone, and iPad. Works offline and catches up when "
-             "you're back online.")},
+         QStringLiteral("Your notes follow you across your devices. Works offline and catches up when "
+                        "you're back online.")},
         {QUuid::createUuid(), QStringLiteral("person.2"), QStringLiteral("Share & publish"),
          QStringLiteral("Invite collaborators with roles, or publish a page to the web with one tap.")},
         {QUuid::createUuid(), QStringLiteral("sparkles"), QStringLiteral("Writing AI"),

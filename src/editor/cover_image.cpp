@@ -1,6 +1,7 @@
 #include "editor/cover_image.h"
 
 #include "api/service_client.h"
+#include "ui/app_menu.h"
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
@@ -88,12 +89,13 @@ CoverImage::CoverImage(const AppContext &context, std::shared_ptr<FilePicker> fi
     m_menuChip->setFont(AppStyle::caption());
     m_menuChip->setPopupMode(QToolButton::InstantPopup);
     m_menuChip->setFocusPolicy(Qt::NoFocus);
-    m_menu = new QMenu(m_menuChip);
+    m_menu = new AppMenu(m_menuChip);
     QAction *change =
         m_menu->addAction(QString::fromLatin1(kChangeCover), this, [this] { m_model->uploadCover(this); });
     change->setIcon(EditorSymbols::icon(QStringLiteral("photo")));
     QAction *remove = m_menu->addAction(QString::fromLatin1(kRemoveCover), m_model, &CoverModel::removeCover);
     remove->setIcon(EditorSymbols::icon(QStringLiteral("trash")));
+    AppStyle::markDestructive(remove);
     m_menuChip->setMenu(m_menu);
     m_menuChip->setStyleSheet(
         QStringLiteral("QToolButton { %1 } QToolButton::menu-indicator { image: none; }")

@@ -34,13 +34,13 @@ EmojiPicker::EmojiPicker(QWidget *parent)
     auto *symbol = new QLabel(this);
     EditorSymbols::apply(*symbol, QStringLiteral("face.smiling"), kHeaderSymbolSize);
     header->addWidget(symbol);
-    auto *title = new QLabel(QString::fromLatin1(kHeader), this);
-    title->setFont(AppStyle::headline());
-    header->addWidget(title);
+    m_header = new QLabel(QString::fromLatin1(kHeader), this);
+    m_header->setFont(AppStyle::headline());
+    header->addWidget(m_header);
     header->addStretch(1);
     m_remove = new QPushButton(QString::fromLatin1(kRemove), this);
     m_remove->setFlat(true);
-    m_remove->setStyleSheet(QStringLiteral("color: red;"));
+    m_remove->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::destructive())));
     connect(m_remove, &QPushButton::clicked, this, &EmojiPicker::removeIcon);
     header->addWidget(m_remove);
     m_close = new QToolButton(this);
@@ -69,6 +69,16 @@ EmojiPicker::EmojiPicker(QWidget *parent)
 
     m_remove->setVisible(false);
     rebuildSections();
+}
+
+void EmojiPicker::setHeader(const QString &header)
+{
+    m_header->setText(header);
+}
+
+QString EmojiPicker::header() const
+{
+    return m_header->text();
 }
 
 void EmojiPicker::setCurrentIcon(const QString &icon)

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
@@ -20,7 +21,7 @@ class EmojiPicker : public QFrame
 {
     Q_OBJECT
 public:
-    static constexpr const char *kHeader = "Page icon";
+    static constexpr const char *kHeader = "Page icon"; // a host may name its own icon instead
     static constexpr const char *kRemove = "Remove";
     static constexpr const char *kFilterPlaceholder = "Filter emoji (e.g. star, book, fire)...";
     static constexpr int kWidth = 420;
@@ -45,6 +46,10 @@ public:
     // Reports the choice, then closes.
     void pick(const QString &emoji);
     void removeIcon();
+
+    // The header's name of what gets the icon ("Page icon" unless set).
+    void setHeader(const QString &header);
+    QString header() const;
 
     // What the picker shows now (tests and hosts).
     QLineEdit *filterField() const { return m_filter; }
@@ -72,6 +77,7 @@ private:
 
     QString m_currentIcon;
     QLineEdit *m_filter;
+    QLabel *m_header = nullptr;
     QPushButton *m_remove;
     QToolButton *m_close;
     QWidget *m_sections;

@@ -1,6 +1,7 @@
 #include "library/library_dock.h"
 
 #include "library/library_symbols.h"
+#include "ui/app_menu.h"
 #include "ui/app_style.h"
 
 #include <QEvent>
@@ -119,10 +120,13 @@ void LibraryDock::setTemplates(const std::vector<PageTemplate> &templates)
                 [this, id] { Q_EMIT templateChosen(id); });
     }
     m_templateMenu->addSeparator();
-    m_deleteMenu = m_templateMenu->addMenu(QString::fromLatin1(kDeleteTemplate));
+    m_deleteMenu = new AppMenu(m_templateMenu);
+    m_deleteMenu->setTitle(QString::fromLatin1(kDeleteTemplate));
+    m_templateMenu->addMenu(m_deleteMenu);
     for (const PageTemplate &t : templates) {
         const QString id = t.id;
-        connect(m_deleteMenu->addAction(t.name), &QAction::triggered, this,
-                [this, id] { Q_EMIT templateDeleteChosen(id); });
+        QAction *remove = m_deleteMenu->addAction(t.name);
+        AppStyle::markDestructive(remove);
+        connect(remove, &QAction::triggered, this, [this, id] { Q_EMIT templateDeleteChosen(id); });
     }
 }

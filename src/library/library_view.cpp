@@ -18,6 +18,7 @@
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/template_store.h"
+#include "ui/app_menu.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
 
@@ -47,6 +48,7 @@ const char *const kAddToFavorites = "Add to Favorites";
 const char *const kRemoveFromFavorites = "Remove from Favorites";
 const char *const kNewSubpage = "New subpage";
 const char *const kMoveToRoot = "Move to root";
+const char *const kFolderIconHeader = "Folder icon";
 const char *const kDeletePage = "Delete page";
 
 } // namespace
@@ -430,7 +432,7 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
         return nullptr;
     const QString localID = row->localID;
     const QString rowID = row->rowID();
-    auto *menu = new QMenu(this);
+    auto *menu = new AppMenu(this);
     const auto renameRow = [this, rowID] {
         const QModelIndex current = indexOfRow(rowID);
         if (current.isValid())
@@ -441,16 +443,19 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
         menu->addAction(QString::fromLatin1(kRename), this, renameRow);
         menu->addAction(QString::fromLatin1(kChangeIcon), this, [this, localID] { showIconPicker(localID); });
         menu->addAction(QString::fromLatin1(kNewPageInFolder), this, [this, localID] {
-            if (const auto folder = folderRecord(localID))
+            if (const auto folder = folderRecord(localID)) {
+                // The new page shows in the tree, under its folder.
+                m_tree->setExpanded(localID, true);
                 m_creator->createPage(std::nullopt, folder);
+            }
         });
         menu->addAction(QString::fromLatin1(kNewSubfolder), this, [this, localID] {
             if (const auto folder = folderRecord(localID))
                 m_creator->createFolder(folder);
         });
         menu->addSeparator();
-        menu->addAction(QString::fromLatin1(kDeleteFolder), this,
-                        [this, localID] { m_deleter->deleteFolder(localID); });
+        AppStyle::markDestructive(menu->addAction(QString::fromLatin1(kDeleteFolder), this,
+                                                  [this, localID] { m_deleter->deleteFolder(localID); }));
         return menu;
     }
 
@@ -464,13 +469,16 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
         if (const auto page = pageRecord(localID))
             m_creator->createPage(page, std::nullopt);
     });
-    menu->addAction(QString::fromLatin1(kMoveToRoot), this, [this, localID] {
-        if (const auto page = pageRecord(localID))
-            m_mover->movePage(*page, 0);
-    });
+    // A page at the top level already is where "Move to root" would put it.
+    if (const auto page = pageRecord(localID); page && page->folderServerID != 0) {
+        menu->addAction(QString::fromLatin1(kMoveToRoot), this, [this, localID] {
+            if (const auto page = pageRecord(localID))
+                m_mover->movePage(*page, 0);
+        });
+    }
     menu->addSeparator();
-    menu->addAction(QString::fromLatin1(kDeletePage), this,
-                    [this, localID] { m_deleter->deletePage(localID); });
+    AppStyle::markDestructive(menu->addAction(QString::fromLatin1(kDeletePage), this,
+                                              [this, localID] { m_deleter->deletePage(localID); }));
     return menu;
 }
 
@@ -486,6 +494,7 @@ void LibraryView::showIconPicker(const QString &folderLocalID)
         return;
     if (!m_iconPicker) {
         m_iconPicker = new EmojiPicker(this);
+        m_iconPicker->setHeader(QString::fromLatin1(kFolderIconHeader));
         const auto apply = [this](const QString &icon) {
             if (m_iconPickerFolder)
                 m_rowEditor->applyFolderIcon(icon, *m_iconPickerFolder);

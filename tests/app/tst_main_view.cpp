@@ -23,6 +23,8 @@
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
+#include "ui/app_menu.h"
+#include "ui/app_style.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -439,6 +441,11 @@ void TestMainView::accountMenu()
     for (QAction *action : view->accountMenu()->actions())
         items << (action->isSeparator() ? QStringLiteral("-") : action->text());
     QCOMPARE(items, (QStringList{"Delete account", "-", "Log out", "-", MainView::versionLine()}));
+    // Both ends of the account are drawn in the one destructive style.
+    QVERIFY(qobject_cast<AppMenu *>(view->accountMenu()));
+    for (QAction *action : view->accountMenu()->actions())
+        QCOMPARE(AppStyle::isDestructive(action), action->text() == QLatin1String("Delete account") ||
+                                                      action->text() == QLatin1String("Log out"));
     QCOMPARE(view->accountButton()->focusPolicy(), Qt::NoFocus);
 
     view->accountMenu()->actions().first()->trigger();

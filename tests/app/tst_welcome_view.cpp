@@ -30,11 +30,10 @@ void TestWelcomeView::rowsAsWritten_data()
                        << QString::fromUtf8(
                               "Pages and nested blocks \u2014 text, headings, lists, code, tables, "
                               "drawings, and more.");
-    QTest::newRow("2")
-        << 1 << "arrow.triangle.2.circlepath"
-        << "Synced everywhere"
-        << "Your notes follow you across Mac, iPhone, and iPad. Works offline and catches up when "
-           "you're back online.";
+    QTest::newRow("2") << 1 << "arrow.triangle.2.circlepath"
+                       << "Synced everywhere"
+                       << "Your notes follow you across your devices. Works offline and catches up when "
+                          "you're back online.";
     QTest::newRow("3") << 2 << "person.2"
                        << "Share & publish"
                        << "Invite collaborators with roles, or publish a page to the web with one tap.";

@@ -455,8 +455,13 @@ void TestWindowCommands::destructiveMenuItemsAreRed_data()
                                               << "Heading 1" << false;
     QTest::newRow("Log out") << "account"
                              << "Log out" << true;
-    QTest::newRow("Delete account (a link)") << "account"
-                                             << "Delete account" << false;
+    // Leaving the service for good is as destructive as logging out.
+    QTest::newRow("Delete account") << "account"
+                                    << "Delete account" << true;
+    QTest::newRow("Delete page") << "sidebar"
+                                 << "Delete page" << true;
+    QTest::newRow("Rename in the sidebar") << "sidebar"
+                                           << "Rename" << false;
 }
 
 void TestWindowCommands::destructiveMenuItemsAreRed()
@@ -466,7 +471,18 @@ void TestWindowCommands::destructiveMenuItemsAreRed()
     QFETCH(bool, red);
 
     QVERIFY(openPage({QStringLiteral("one")}));
-    QMenu *shown = menu == QLatin1String("block") ? row(0)->blockMenu() : mainView()->accountMenu();
+    std::unique_ptr<QMenu> rowMenu;
+    if (menu == QLatin1String("sidebar")) {
+        LibraryView *sidebar = mainView()->sidebar();
+        QModelIndex at;
+        QTRY_VERIFY((at = sidebar->indexOfRow(QStringLiteral("page:") +
+                                              mainView()->selectedPageLocalID().value_or(QString())))
+                        .isValid());
+        rowMenu.reset(sidebar->contextMenu(at));
+    }
+    QMenu *shown = menu == QLatin1String("block")     ? row(0)->blockMenu()
+                   : menu == QLatin1String("sidebar") ? rowMenu.get()
+                                                      : mainView()->accountMenu();
     QAction *action = nullptr;
     for (QAction *candidate : shown->actions()) {
         if (candidate->text() == item)

@@ -63,6 +63,13 @@ const QString kPageTitle = QStringLiteral("Trip plan");
 const QString kLink = QStringLiteral("https://example.com/trip");
 const QString kIcon = QStringLiteral("\u2708\uFE0F"); // the aeroplane
 const QString kCampingTitle = QStringLiteral("Camping");
+// The camping page as written with the keyboard.
+const QStringList kCampingBlocks{QStringLiteral("text: Pack the **tent**"),
+                                 QStringLiteral("text: Check the stove"),
+                                 QStringLiteral("bullet: Tent"),
+                                 QStringLiteral("bullet: Stove pot"),
+                                 QStringLiteral("divider: "),
+                                 QStringLiteral("text: Done")};
 const QString kPlanText = QStringLiteral("Plan the **trip**, see [docs](https://example.com/trip)");
 
 // The sidebar with the folder open on the page.
@@ -574,7 +581,7 @@ void TestNewUserJourney::createFolderAndPage()
     // A new page waits for its title: the field has the keyboard, its text selected.
     QTRY_VERIFY(m_app->pageView()->titleField()->hasFocus());
     QCOMPARE(m_app->pageView()->titleField()->textCursor().selectedText(), QStringLiteral("Untitled"));
-    expandFolder(sidebar, kFolderName);
+    // The folder opens on its new page.
     QTRY_COMPARE(sidebarRows(sidebar), (QStringList{QStringLiteral("📁 ") + kFolderName, "  Untitled"}));
     // The service has the page, in the folder.
     QTRY_COMPARE_WITH_TIMEOUT(m_fake.state().pages.size(), size_t(1), kWait);
@@ -962,6 +969,15 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
     QTRY_VERIFY(second->richEditor()->hasFocus());
     QTest::keyClicks(keyboard(), QStringLiteral("Check the stove"));
 
+    // A divider from the slash menu: the typing right after it starts a block below it.
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTest::keyClicks(keyboard(), QStringLiteral("/divider"));
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTest::keyClicks(keyboard(), QStringLiteral("Done"));
+    QTRY_COMPARE(shownBlocks(page),
+                 (QStringList{QStringLiteral("text: Pack the tent"), QStringLiteral("text: Check the stove"),
+                              QStringLiteral("divider: "), QStringLiteral("text: Done")}));
+
     // A double-click on a word of the block above selects it and moves no text.
     RichTextEditor *firstEditor = first->richEditor();
     // Where the user sees it: once the rows are laid out, one under the other.
@@ -990,8 +1006,8 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
     // its items in and out.
     focus(second->richEditor());
     QTest::keyClick(keyboard(), Qt::Key_Return);
-    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(3));
-    BlockRow *list = page->topLevelList()->rows().back();
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(5));
+    BlockRow *list = page->topLevelList()->rows().at(2);
     QTRY_VERIFY(list->richEditor()->hasFocus());
     QTest::keyClicks(keyboard(), QStringLiteral("/bul"));
     QTRY_VERIFY(list->slashMenu() && list->slashMenu()->isVisible());
@@ -1000,8 +1016,8 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
     QTRY_VERIFY(list->richEditor() && list->richEditor()->hasFocus());
     QTest::keyClicks(keyboard(), QStringLiteral("Tent"));
     QTest::keyClick(keyboard(), Qt::Key_Return);
-    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(4));
-    BlockRow *item = page->topLevelList()->rows().back();
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(6));
+    BlockRow *item = page->topLevelList()->rows().at(3);
     QTRY_VERIFY(item->richEditor()->hasFocus());
     QTest::keyClicks(keyboard(), QStringLiteral("Stove"));
     QTest::keyClick(keyboard(), Qt::Key_Tab);
@@ -1010,9 +1026,15 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
     QTRY_COMPARE(item->model().currentBlock().indentLevel, qint64(1));
     QCOMPARE(item->richEditor()->toRawText(), QStringLiteral("Stove"));
 
-    waitUntilOnTheService({QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
-                           QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")},
-                          kCampingTitle);
+    // Return, then Backspace in the empty item: it goes, and the typing goes on where it was.
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(7));
+    QTest::keyClick(keyboard(), Qt::Key_Backspace);
+    QTest::keyClicks(keyboard(), QStringLiteral(" pot"));
+    QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(6));
+    QCOMPARE(item->richEditor()->toRawText(), QStringLiteral("Stove pot"));
+    QTRY_COMPARE(shownBlocks(page), kCampingBlocks);
+    waitUntilOnTheService(kCampingBlocks, kCampingTitle);
 }
 
 void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
@@ -1048,10 +1070,13 @@ void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
     QTest::keyClick(keyboard(), Qt::Key_Return);
     QTRY_VERIFY(m_app->pageView());
     QCOMPARE(m_app->pageView()->titleField()->toRawText(), kCampingTitle);
-    QTRY_COMPARE(
-        shownBlocks(m_app->pageView()),
-        (QStringList{QStringLiteral("text: Pack the **tent**"), QStringLiteral("text: Check the stove"),
-                     QStringLiteral("bullet: Tent"), QStringLiteral("bullet: Stove")}));
+    QTRY_COMPARE(shownBlocks(m_app->pageView()), kCampingBlocks);
+    // The opened page has the keyboard, at the end of its first block.
+    activate(*m_app);
+    QTest::keyClicks(keyboard(), QStringLiteral(" and pegs"));
+    QStringList blocks = kCampingBlocks;
+    blocks[0] = QStringLiteral("text: Pack the **tent** and pegs");
+    waitUntilOnTheService(blocks, kCampingTitle);
 }
 
 QTEST_MAIN(TestNewUserJourney)

@@ -10,6 +10,8 @@
 #include "support/app_harness.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
+#include "ui/app_menu.h"
+#include "ui/app_style.h"
 #include "ui/toast_center.h"
 
 #include <QLineEdit>
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void folderIconAppliesToTheFolderAsStored();
     void iconPickerOpensUnderItsRowAndClosesUnchanged();
     void contextMenus();
+    void newPageInFolderShowsUnderItsFolder();
     void deletingTheOpenPageAndUndo();
     void renameFieldEndings();
     void dropsOnTheList();
@@ -287,6 +290,7 @@ void TestLibraryRows::iconPickerOpensUnderItsRowAndClosesUnchanged()
     QVERIFY(picker && picker->isVisible());
     QCOMPARE(m_view->findChildren<EmojiPicker *>().size(), 1);
     QCOMPARE(m_view->iconPickerFolder(), std::optional(second.localID));
+    QCOMPARE(picker->header(), QStringLiteral("Folder icon"));
     const QPoint anchor = m_view->listView()->viewport()->mapToGlobal(rowRect.bottomLeft());
     QVERIFY2((picker->geometry().topLeft() - anchor).manhattanLength() <= 6,
              qPrintable(QStringLiteral("%1,%2").arg(picker->x()).arg(picker->y())));
@@ -299,16 +303,34 @@ void TestLibraryRows::iconPickerOpensUnderItsRowAndClosesUnchanged()
 
 void TestLibraryRows::contextMenus()
 {
-    const FNFolder f = folder(QStringLiteral("Projects"), 0);
+    const FNFolder f = folder(QStringLiteral("Projects"), 70);
     const FNPage p = page(QStringLiteral("Plan"), 0);
+    FNPage filed = page(QStringLiteral("Filed"), 0, 1);
+    filed.folderServerID = f.serverID;
+    m_app->store.upsertPage(filed);
     QTRY_VERIFY(row(QStringLiteral("page:") + p.localID).isValid());
 
     std::unique_ptr<QMenu> folderMenu(m_view->contextMenu(row(QStringLiteral("folder:") + f.localID)));
     QCOMPARE(texts(folderMenu->actions()), QStringList({"Rename", "Change icon...", "New page in folder",
                                                         "New subfolder", "---", "Delete folder"}));
+    // A page already at the top level is not offered a move that changes nothing.
     std::unique_ptr<QMenu> pageMenu(m_view->contextMenu(row(QStringLiteral("page:") + p.localID)));
-    QCOMPARE(texts(pageMenu->actions()), QStringList({"Add to Favorites", "Rename", "New subpage",
-                                                      "Move to root", "---", "Delete page"}));
+    QCOMPARE(texts(pageMenu->actions()),
+             QStringList({"Add to Favorites", "Rename", "New subpage", "---", "Delete page"}));
+    m_view->tree().setExpanded(f.localID, true);
+    QTRY_VERIFY(row(QStringLiteral("page:") + filed.localID).isValid());
+    std::unique_ptr<QMenu> filedMenu(m_view->contextMenu(row(QStringLiteral("page:") + filed.localID)));
+    QCOMPARE(texts(filedMenu->actions()), QStringList({"Add to Favorites", "Rename", "New subpage",
+                                                       "Move to root", "---", "Delete page"}));
+    // Deleting is drawn as every destructive action is, and only deleting.
+    for (QMenu *menu : {folderMenu.get(), pageMenu.get(), filedMenu.get()}) {
+        QVERIFY(qobject_cast<AppMenu *>(menu));
+        for (QAction *a : menu->actions())
+            QCOMPARE(AppStyle::isDestructive(a), a->text().startsWith(QLatin1String("Delete")));
+    }
+    action(filedMenu.get(), QStringLiteral("Move to root"))->trigger();
+    QCOMPARE(m_app->storedPage(filed.localID).folderServerID, qint64(0));
+
     action(pageMenu.get(), QStringLiteral("Add to Favorites"))->trigger();
     QVERIFY(m_app->favorites.ids().contains(p.localID));
     pageMenu.reset(m_view->contextMenu(row(QStringLiteral("page:") + p.localID)));
@@ -318,6 +340,22 @@ void TestLibraryRows::contextMenus()
     action(folderMenu.get(), QStringLiteral("Delete folder"))->trigger();
     QVERIFY(m_app->store.state().folders[0].deletedAt);
     QCOMPARE(m_app->toasts.current()->message, QStringLiteral("Folder deleted"));
+}
+
+void TestLibraryRows::newPageInFolderShowsUnderItsFolder()
+{
+    const FNFolder f = folder(QStringLiteral("Projects"), 71);
+    showView();
+    QTRY_VERIFY(row(QStringLiteral("folder:") + f.localID).isValid());
+    QVERIFY(!row(QStringLiteral("folder:") + f.localID).data(LibraryRowModel::ExpandedRole).toBool());
+    QSignalSpy created(m_view.get(), &LibraryView::pageCreated);
+    std::unique_ptr<QMenu> menu(m_view->contextMenu(row(QStringLiteral("folder:") + f.localID)));
+    action(menu.get(), QStringLiteral("New page in folder"))->trigger();
+    QTRY_COMPARE(created.size(), 1);
+    const QString pageID = created[0][0].toString();
+    QTRY_VERIFY(row(QStringLiteral("folder:") + f.localID).data(LibraryRowModel::ExpandedRole).toBool());
+    QTRY_VERIFY(row(QStringLiteral("page:") + pageID).isValid());
+    QCOMPARE(row(QStringLiteral("page:") + pageID).data(LibraryRowModel::DepthRole).toInt(), 1);
 }
 
 void TestLibraryRows::deletingTheOpenPageAndUndo()
