@@ -178,7 +178,20 @@ void QuickSwitcher::rebuild()
     // has met the old minimum height. Not adjustSize(): it makes a window at least 100 high.
     m_list->parentWidget()->layout()->activate();
     layout()->activate();
-    resize(kWidth, sizeHint().height());
+    placeOverHost(sizeHint().height());
+}
+
+void QuickSwitcher::placeOverHost(int height)
+{
+    QWidget *host = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!host) {
+        resize(kWidth, height);
+        return;
+    }
+    // Position and size in one request: a window manager that is asked for a new size alone may
+    // place the window anew (openbox put it in the screen's corner).
+    const QRect area = host->geometry();
+    setGeometry(area.x() + (area.width() - kWidth) / 2, area.y() + area.height() / 6, kWidth, height);
 }
 
 void QuickSwitcher::showHighlight()
@@ -244,9 +257,6 @@ void QuickSwitcher::resizeEvent(QResizeEvent *event)
 void QuickSwitcher::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (QWidget *host = parentWidget() ? parentWidget()->window() : nullptr) {
-        const QRect area = host->geometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + area.height() / 6);
-    }
+    placeOverHost(height());
     m_field->setFocus();
 }

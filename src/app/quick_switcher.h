@@ -40,6 +40,8 @@ protected:
 private:
     void rebuild();
     void showHighlight();
+    // Centred across the main window, a sixth of the way down, at this height.
+    void placeOverHost(int height);
     void pickHighlighted();
     void pickRow(int row);
 

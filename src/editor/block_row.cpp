@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr auto kDeleteBlock = "Delete block";
@@ -424,9 +426,35 @@ void BlockRow::updateSlashMenu()
         connect(m_slashMenu, &SlashMenu::dismissed, m_model, &BlockRowModel::dismissSlashMenu);
     }
     m_slashMenu->setQuery(m_model->slashQuery().value_or(QString()));
-    m_slashMenu->move(m_richEditor->mapTo(host, QPoint(0, kSlashMenuOffset)));
+    const QSize natural(m_slashMenu->width(), SlashMenu::panelHeight(qsizetype(m_slashMenu->kinds().size())));
+    const QRect place = slashMenuGeometry(m_richEditor->mapTo(host, QPoint()), natural, host->size());
+    m_slashMenu->setFixedHeight(place.height());
+    m_slashMenu->move(place.topLeft());
     m_slashMenu->raise();
     m_slashMenu->show();
+}
+
+QRect BlockRow::slashMenuGeometry(QPoint editorTop, QSize menu, QSize host)
+{
+    // Below the text's first line when it fits, else above the text; failing both, on the roomier
+    // side, cut to the room there. Inside the window either way.
+    const int below = editorTop.y() + kSlashMenuOffset;
+    const int roomBelow = host.height() - below;
+    const int roomAbove = editorTop.y();
+    int height = menu.height();
+    int y = below;
+    if (height > roomBelow) {
+        if (height <= roomAbove || roomAbove > roomBelow) {
+            height = std::min(height, roomAbove);
+            y = editorTop.y() - height;
+        } else {
+            height = roomBelow;
+        }
+    }
+    height = std::min(height, host.height());
+    y = std::clamp(y, 0, std::max(0, host.height() - height));
+    const int x = std::clamp(editorTop.x(), 0, std::max(0, host.width() - menu.width()));
+    return {x, y, menu.width(), height};
 }
 
 void BlockRow::pickKind(BlockType kind)

@@ -56,6 +56,10 @@ public:
     // The uploads' services; the row itself parents their dialogs.
     void setMediaServices(BlockServices services);
 
+    // Where the slash menu goes in its window: below the text view's first line, or above the
+    // text view when there is no room below, and always inside the window (shortened if need be).
+    static QRect slashMenuGeometry(QPoint editorTop, QSize menu, QSize host);
+
     // The system font at `size` points; bold, semibold and medium kept, any other weight regular.
     static QFont editorFont(int size, QFont::Weight weight, bool italic = false);
 

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kMaxHeight = 360;
 constexpr int kChrome = 80;
+constexpr int kRowSpacing = 8;
 constexpr auto kNoMatches = "No matches";
 
 // Each section's last kind, in declared order.
@@ -221,6 +222,7 @@ void SlashMenu::rebuild()
                 row->setAccessibleName(kind.label());
                 auto *line = new QHBoxLayout(row);
                 line->setContentsMargins(10, 5, 10, 5);
+                line->setSpacing(kRowSpacing);
                 auto *symbol = new QLabel(row);
                 symbol->setFixedWidth(18);
                 symbol->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(secondary)));
@@ -244,7 +246,12 @@ void SlashMenu::rebuild()
     }
     stack->addStretch(1);
     m_scroll->setWidget(m_list);
-    setFixedSize(kWidth, panelHeight(qsizetype(m_kinds.size())));
+    // Wide enough for the longest label beside its hint ("Embed (YouTube, Vimeo, iframe)" /embed).
+    int rowWidth = 0;
+    for (QPushButton *row : std::as_const(m_rows))
+        rowWidth = std::max(rowWidth, row->layout()->minimumSize().width());
+    const int width = rowWidth + m_scroll->verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+    setFixedSize(std::max(kWidth, width), panelHeight(qsizetype(m_kinds.size())));
     m_highlighted = -1;
     setHighlighted(m_kinds.empty() ? -1 : 0);
 }

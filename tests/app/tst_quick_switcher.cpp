@@ -55,6 +55,7 @@ private Q_SLOTS:
     void highlightKeepsTheTextInPlace();
     void heightFollowsTheRows_data();
     void heightFollowsTheRows();
+    void staysOverTheWindowWhileFiltering();
 
 private:
     void setPages(std::vector<FNPage> pages);
@@ -410,6 +411,32 @@ void TestQuickSwitcher::heightFollowsTheRows()
     QTRY_COMPARE(rows->viewport()->height(), rowHeight);
     if (pages > 1)
         QTRY_VERIFY(switcher->height() < tall);
+}
+
+void TestQuickSwitcher::staysOverTheWindowWhileFiltering()
+{
+    std::vector<FNPage> list;
+    for (int i = 0; i < 8; ++i)
+        list.push_back(
+            page(i % 2 ? QStringLiteral("Moon %1").arg(i) : QStringLiteral("Sun %1").arg(i), i + 1));
+    setPages(list);
+    QuickSwitcher *switcher = openFromMainWindow();
+    QVERIFY(switcher);
+    const auto centredOverTheWindow = [&] {
+        const QRect area = m_main->geometry();
+        return switcher->x() == area.x() + (area.width() - switcher->width()) / 2 &&
+               switcher->y() == area.y() + area.height() / 6;
+    };
+    QVERIFY(centredOverTheWindow());
+    // A window manager may place a window anew when it is asked for a new size alone (openbox put
+    // it in the screen's corner): each change of the list's size puts it back over the window.
+    for (const QString &typed : {QStringLiteral("m"), QStringLiteral("oon 1"), QStringLiteral("zz")}) {
+        switcher->move(0, 0);
+        const int before = switcher->height();
+        QTest::keyClicks(switcher->searchField(), typed);
+        QTRY_VERIFY(switcher->height() != before);
+        QTRY_VERIFY(centredOverTheWindow());
+    }
 }
 
 QTEST_MAIN(TestQuickSwitcher)

@@ -8,11 +8,14 @@
 #include "editor/link_sheet.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
+#include "editor/slash_menu.h"
+#include "editor_fixture.h"
 #include "fake-service/fake_service.h"
 #include "support/editor_steps.h"
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -51,6 +54,8 @@ private Q_SLOTS:
     void toggleRowNeverHoldsTheFocus_data();
     void toggleRowNeverHoldsTheFocus();
     void dragHandleMovesTheBlock();
+    void slashMenuStaysInTheWindow_data();
+    void slashMenuStaysInTheWindow();
 
 private:
     std::unique_ptr<PageView> openView(const QString &pageLocalID);
@@ -326,6 +331,71 @@ void TestPageEditing::dragHandleMovesTheBlock()
     for (const FNBlock &block : m_device->liveBlocks(page.localID))
         order << block.localID;
     QCOMPARE(order, QStringList({b.localID, c.localID, a.localID}));
+}
+
+void TestPageEditing::slashMenuStaysInTheWindow_data()
+{
+    QTest::addColumn<int>("block"); // the row typed in, counted from the page's top
+    QTest::newRow("at the window's bottom edge") << 29;
+    QTest::newRow("near the top") << 0;
+}
+
+void TestPageEditing::slashMenuStaysInTheWindow()
+{
+    QFETCH(int, block);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Slash");
+    std::vector<FNBlock> blocks;
+    for (int i = 0; i < 30; ++i)
+        blocks.push_back(m_device->addBlock(page.localID, QString(), i));
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    view->resize(700, 480);
+    BlockRow *row = view->row(blocks[size_t(block)].localID);
+    RichTextEditor *editor = row->richEditor();
+    view->scrollArea()->ensureWidgetVisible(view->rowFrame(blocks[size_t(block)].localID), 0, 0);
+    QVERIFY(EditorFixture::focusOn(editor));
+    QTest::keyClicks(editor, QStringLiteral("/"));
+    SlashMenu *menu = row->slashMenu();
+    QTRY_VERIFY(menu && menu->isVisible());
+
+    QWidget *window = view.get();
+    const QRect inWindow(menu->mapTo(window, QPoint()), menu->size());
+    const QRect text(editor->mapTo(window, QPoint()), editor->size());
+    QVERIFY2(window->rect().contains(inWindow), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                               .arg(inWindow.x())
+                                                               .arg(inWindow.y())
+                                                               .arg(inWindow.width())
+                                                               .arg(inWindow.height())));
+    // Below the text when there is room, above it otherwise; never over the text typed in.
+    QVERIFY(inWindow.top() > text.top() || inWindow.bottom() <= text.top());
+
+    // The highlight walks down to the embed kind and stays in sight, its row uncut.
+    QPushButton *embed = nullptr;
+    for (QPushButton *button : menu->findChildren<QPushButton *>()) {
+        if (button->property("kind").toString() == QLatin1String("embed"))
+            embed = button;
+    }
+    QVERIFY(embed);
+    while (menu->kinds()[size_t(menu->highlighted())].rawValue() != QLatin1String("embed"))
+        QTest::keyClick(editor, Qt::Key_Down);
+    QWidget *viewport = embed->parentWidget()->parentWidget();
+    const QRect shown(embed->mapTo(window, QPoint()), embed->size());
+    QTRY_VERIFY(QRect(viewport->mapTo(window, QPoint()), viewport->size()).contains(shown));
+    QVERIFY(window->rect().contains(shown));
+    QLabel *label = nullptr;
+    QLabel *hint = nullptr;
+    for (QLabel *part : embed->findChildren<QLabel *>()) {
+        if (part->text() == QLatin1String("Embed (YouTube, Vimeo, iframe)"))
+            label = part;
+        if (part->text() == QLatin1String("/embed"))
+            hint = part;
+    }
+    QVERIFY(label && hint);
+    QVERIFY(label->width() >= label->sizeHint().width());
+    QVERIFY(label->geometry().right() < hint->geometry().left());
+    QVERIFY(hint->geometry().right() < embed->width());
+    QVERIFY(embed->mapTo(menu, QPoint(embed->width(), 0)).x() <= menu->width());
 }
 
 QTEST_MAIN(TestPageEditing)
