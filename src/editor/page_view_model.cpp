@@ -66,6 +66,11 @@ PageViewModel::PageViewModel(const AppContext &context, const QString &pageLocal
 {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &PageViewModel::queueBlockUpserts);
+    connect(m_context.store, &LocalStore::pageChanged, this, [this](const QString &localID) {
+        if (localID == this->pageLocalID())
+            keepUnsentTitle();
+    });
+    connect(m_context.store, &LocalStore::recordsChanged, this, &PageViewModel::keepUnsentTitle);
     if (m_context.events) {
         connect(m_context.events, &AppEvents::runAIPrompt, this, [this](const QString &prompt) {
             handleRunAIPrompt(prompt.isNull() ? std::nullopt : std::optional<QString>(prompt));
@@ -225,17 +230,35 @@ void PageViewModel::scheduleTitleSave(const QString &title)
     const bool changed = m_title != title;
     m_title = title;
     const auto page = this->page();
-    if (page)
+    if (page) {
+        m_unsentTitle = title; // before the store tells anyone of the change
         store().editPage(page->localID, [&](FNPage &p) { p.title = title; });
+    }
     // Told after the store has it: the view takes the stored title over.
     if (changed)
         Q_EMIT headerChanged();
     if (!page)
         return;
     m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this), serverID = page->serverID, title] {
-        if (self)
-            self->savePageTitle(serverID, title);
+        if (!self)
+            return;
+        self->m_unsentTitle.reset();
+        self->savePageTitle(serverID, title);
     });
+}
+
+void PageViewModel::keepUnsentTitle()
+{
+    // Until the title is queued nothing tells a listing read from the service that it is newer: the
+    // service's older copy laid over it goes back to what the user typed.
+    if (!m_unsentTitle)
+        return;
+    const FNPage *page = store().page(pageLocalID());
+    if (!page || page->title == *m_unsentTitle || page->deletedAt)
+        return;
+    const QString title = *m_unsentTitle;
+    store().editPage(
+        pageLocalID(), [&](FNPage &p) { p.title = title; }, LocalStore::Stamp::Keep);
 }
 
 void PageViewModel::savePageTitle(qint64 pageServerID, const QString &title)

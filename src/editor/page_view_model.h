@@ -154,6 +154,8 @@ Q_SIGNALS:
 private:
     void applyFocus(const QString &localID, int attempt);
     void retryFocus(const QString &localID, int attempt);
+    // A title typed but not queued yet stays in the store whatever a refresh lays over it.
+    void keepUnsentTitle();
     void followUpAfterSync();
     bool setFlag(bool &flag, bool value);
 
@@ -167,6 +169,7 @@ private:
     Debouncer m_titleDebouncer;
 
     QString m_title;
+    std::optional<QString> m_unsentTitle; // typed, waiting for the debounce
     QString m_iconValue;
     bool m_showEmojiPicker = false;
     bool m_selectMode = false;

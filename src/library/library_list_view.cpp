@@ -10,12 +10,17 @@
 #include <QHelpEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QToolTip>
+
+#include <algorithm>
 
 namespace {
 
 using Kind = LibraryTree::Row::Kind;
+
+constexpr int kRootMarkWidth = 2;
 
 Kind kindOf(const QModelIndex &index)
 {
@@ -51,12 +56,9 @@ LibraryListView::DropSpot LibraryListView::dropSpotAt(const QPoint &viewportPos)
 {
     const QModelIndex index = indexAt(viewportPos);
     DropSpot spot;
-    if (!index.isValid()) {
-        if (viewportPos.y() < contentBottom())
-            spot.kind = DropSpot::Kind::Root;
-        return spot;
-    }
     spot.kind = DropSpot::Kind::Root;
+    if (!index.isValid())
+        return spot;
     const Kind kind = kindOf(index);
     if (kind == Kind::Folder)
         spot.kind = DropSpot::Kind::Folder;
@@ -139,6 +141,11 @@ void LibraryListView::mouseReleaseEvent(QMouseEvent *event)
 
 void LibraryListView::highlight(const DropSpot &spot)
 {
+    const bool root = spot.kind == DropSpot::Kind::Root;
+    if (root != m_rootDropShown) {
+        m_rootDropShown = root;
+        viewport()->update();
+    }
     if (LibraryRowModel *m = rowModel()) {
         m->setDropTargets(spot.kind == DropSpot::Kind::Folder ? std::optional(spot.localID) : std::nullopt,
                           spot.kind == DropSpot::Kind::Page ? std::optional(spot.localID) : std::nullopt);
@@ -147,6 +154,10 @@ void LibraryListView::highlight(const DropSpot &spot)
 
 void LibraryListView::clearHighlight()
 {
+    if (m_rootDropShown) {
+        m_rootDropShown = false;
+        viewport()->update();
+    }
     if (LibraryRowModel *m = rowModel())
         m->setDropTargets(std::nullopt, std::nullopt);
 }
@@ -211,6 +222,17 @@ bool LibraryListView::viewportEvent(QEvent *event)
         return true;
     }
     return QListView::viewportEvent(event);
+}
+
+void LibraryListView::paintEvent(QPaintEvent *event)
+{
+    QListView::paintEvent(event);
+    if (!m_rootDropShown)
+        return;
+    // The top level: a line under the last row, the way a drop between rows is shown.
+    QPainter painter(viewport());
+    const int y = std::min(contentBottom() - kTrailingSpace, viewport()->height() - kRootMarkWidth);
+    painter.fillRect(QRect(0, y, viewport()->width(), kRootMarkWidth), palette().color(QPalette::Highlight));
 }
 
 void LibraryListView::updateGeometries()

@@ -8,18 +8,19 @@
 class LibraryRowModel;
 
 // The sidebar's list: rows are dragged by their handle, carrying their row id as plain text, and take
-// drops (a folder row, a page row, or the list root: the rest of the rows' extent, with a short strip
-// below the last row), highlighting the row under a drag. The empty space further down takes none.
+// drops (a folder row, a page row, or the list root: the rest of the rows' extent and the whole empty
+// space below the last row), highlighting the row under a drag, or marking the top level with a line
+// under the last row.
 // The drops and the page chevron's clicks leave as signals; the handle and the badges explain
 // themselves in tooltips.
 class LibraryListView : public QListView
 {
     Q_OBJECT
 public:
-    // The strip below the last row that still belongs to the list root.
+    // The strip kept below the last row of a full list, so the top level stays reachable.
     static constexpr int kTrailingSpace = 8;
 
-    // What a drop at a point lands on; None below the list's content.
+    // What a drop at a point lands on; None only without a text payload.
     struct DropSpot {
         enum class Kind { None, Root, Folder, Page };
         Kind kind = Kind::None;
@@ -29,6 +30,8 @@ public:
     explicit LibraryListView(QWidget *parent = nullptr);
 
     DropSpot dropSpotAt(const QPoint &viewportPos) const;
+    // A drag over the list root is showing its mark.
+    bool isRootDropShown() const { return m_rootDropShown; }
     // The tooltip of the part of a row at the point; empty where there is none.
     QString toolTipAt(const QPoint &viewportPos) const;
 
@@ -48,6 +51,7 @@ protected:
     void dropEvent(QDropEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void updateGeometries() override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     LibraryRowModel *rowModel() const;
@@ -59,4 +63,5 @@ private:
     QString m_dragRowID; // pressed on this row's handle
     QPoint m_pressPos;
     bool m_swallowRelease = false;
+    bool m_rootDropShown = false;
 };

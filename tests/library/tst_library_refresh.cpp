@@ -1,4 +1,5 @@
 #include "api/api_client.h"
+#include "editor/page_view_model.h"
 #include "fake-service/fake_service.h"
 #include "library/library_creator.h"
 #include "library/library_refresher.h"
@@ -40,6 +41,8 @@ private Q_SLOTS:
     void folderCreatedDuringAListReadIsNotDeleted();
     void pageCreatedDuringAListReadIsNotCopied();
     void pollingSkipsCyclesWhileRenamingAndStops();
+    void titleWaitingToBeSentIsKept_data();
+    void titleWaitingToBeSentIsKept();
 
 private:
     // A fresh account (its own workspace) and a device signed in to it.
@@ -423,6 +426,56 @@ void TestLibraryRefresh::pageCreatedDuringAListReadIsNotCopied()
     QVERIFY(runTask(m_refresher->loadPages()).ok());
     QCOMPARE(store.state().pages.size(), size_t(1));
     QCOMPARE(store.state().pages[0].localID, *localID);
+}
+
+void TestLibraryRefresh::titleWaitingToBeSentIsKept_data()
+{
+    QTest::addColumn<QString>("inFlight"); // what the service is still answering when the title is typed
+    QTest::newRow("nothing") << "";
+    QTest::newRow("the page's create") << "create";
+    QTest::newRow("the page's move into its folder") << "move";
+}
+
+// "New page in folder", then a title typed at once: a listing read before the title is sent must not
+// lay the service's "Untitled" over it, not even for a moment.
+void TestLibraryRefresh::titleWaitingToBeSentIsKept()
+{
+    QFETCH(QString, inFlight);
+    LocalStore &store = m_device->store();
+    seedFolder(QStringLiteral("Inbox"));
+    QVERIFY(runTask(m_refresher->loadFolders()).ok());
+    QCOMPARE(store.state().folders.size(), size_t(1));
+    const FNFolder folder = store.state().folders[0];
+    if (inFlight == QLatin1String("create"))
+        m_fake.setFault(kPages, once(FakeService::Fault::delay(400)));
+    else if (inFlight == QLatin1String("move"))
+        m_fake.setFault(kFolders, once(FakeService::Fault::delay(400)));
+    const auto localID = m_creator->createPage(std::nullopt, folder);
+    QVERIFY(localID);
+    if (inFlight.isEmpty()) {
+        QTRY_VERIFY(store.state().outbox.empty() && !m_device->engine().isSyncing());
+    } else {
+        QTRY_COMPARE(count(inFlight == QLatin1String("create") ? kPages : kFolders,
+                           inFlight == QLatin1String("create") ? "POST" : "PATCH"),
+                     1);
+    }
+
+    // Typed in the page's title: stored at once, sent when the typing pauses (not within this test).
+    const AppContext context = m_device->context();
+    PageViewModel::Timing timing;
+    timing.title = std::chrono::seconds(30);
+    PageViewModel page(context, *localID, timing);
+    page.scheduleTitleSave(QStringLiteral("Typed"));
+    const auto title = [&] { return store.page(*localID)->title; };
+    QCOMPARE(title(), QStringLiteral("Typed"));
+
+    // The service answers what it had; the sidebar reads its listing, then again once it has settled.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_device->engine().isSyncing(), 5000);
+    QVERIFY(store.page(*localID)->serverID != 0);
+    QVERIFY(runTask(m_refresher->loadPages()).ok());
+    QCOMPARE(title(), QStringLiteral("Typed"));
+    QVERIFY(runTask(m_refresher->loadPages()).ok());
+    QCOMPARE(title(), QStringLiteral("Typed"));
 }
 
 void TestLibraryRefresh::pollingSkipsCyclesWhileRenamingAndStops()

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -505,10 +506,11 @@ void TestLibraryRows::dropsOffTheRows_data()
     QTest::newRow("the divider after the favourites") << "divider" << 0 << true;
     QTest::newRow("just under the last row") << "under" << 0 << true;
     QTest::newRow("just under the last row of a full list") << "under" << 40 << true;
-    QTest::newRow("the empty space below the rows") << "below" << 0 << false;
+    QTest::newRow("the empty space below the rows") << "below" << 0 << true;
+    QTest::newRow("the list's bottom edge") << "bottom" << 0 << true;
 }
 
-// The list root is the rows' extent outside any folder or page row, not the empty space below it.
+// The list root is the rows' extent outside any folder or page row and the whole empty space below.
 void TestLibraryRows::dropsOffTheRows()
 {
     QFETCH(QString, where);
@@ -529,20 +531,32 @@ void TestLibraryRows::dropsOffTheRows()
     LibraryListView *list = m_view->listView();
     const LibraryRowModel &model = m_view->rowModel();
     QTRY_COMPARE(model.rowCount(), 5 + morePages); // caption, favourite, divider, folder, favourite, more
-    list->scrollToBottom();
-    const QRect last = list->visualRect(model.index(model.rowCount() - 1));
-    QPoint at;
-    if (where == QLatin1String("caption"))
-        at = list->visualRect(model.index(0)).center();
-    else if (where == QLatin1String("divider"))
-        at = list->visualRect(model.index(2)).center();
-    else if (where == QLatin1String("under"))
-        at = QPoint(last.center().x(), last.bottom() + 4);
-    else
-        at = QPoint(last.center().x(), last.bottom() + 30);
-    // Scrolled to its end, a full list still shows the strip under its last row.
-    QVERIFY(list->viewport()->rect().contains(at));
+    const auto lastRow = [&] { return list->visualRect(model.index(model.rowCount() - 1)); };
+    const auto spot = [&] {
+        const QRect last = lastRow();
+        if (where == QLatin1String("caption"))
+            return list->visualRect(model.index(0)).center();
+        if (where == QLatin1String("divider"))
+            return list->visualRect(model.index(2)).center();
+        if (where == QLatin1String("under"))
+            return QPoint(last.center().x(), last.bottom() + 4);
+        if (where == QLatin1String("below"))
+            return QPoint(last.center().x(), last.bottom() + 30);
+        return QPoint(last.center().x(), list->viewport()->height() - 2);
+    };
     QTRY_VERIFY(!m_app->store.isSavePending());
+    // Scrolled to its end once the sidebar's own refresh has stopped moving the rows; a full list
+    // still shows the strip under its last row there.
+    QPoint at;
+    QTRY_VERIFY([&] {
+        list->scrollToBottom();
+        QCoreApplication::processEvents();
+        const QScrollBar *bar = list->verticalScrollBar();
+        at = spot();
+        return bar->value() == bar->maximum() && list->viewport()->rect().contains(at) &&
+               list->dropSpotAt(at).kind == LibraryListView::DropSpot::Kind::Root;
+    }());
+    const QRect last = lastRow();
     m_fake.clearRequests();
     const StoreState before = m_app->store.state();
 
@@ -551,9 +565,20 @@ void TestLibraryRows::dropsOffTheRows()
     QDragEnterEvent enter(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(list->viewport(), &enter);
     QCOMPARE(enter.isAccepted(), toTopLevel);
+    // A line under the last row marks the top level while the drag is over it.
+    QCOMPARE(list->isRootDropShown(), toTopLevel);
+    const QImage shown = list->viewport()->grab().toImage();
+    const QColor mark = list->palette().color(QPalette::Highlight);
+    int marked = 0;
+    for (int y = last.bottom(); y < std::min(shown.height(), last.bottom() + 6); ++y) {
+        for (int x = 0; x < shown.width(); ++x)
+            marked += shown.pixelColor(x, y) == mark ? 1 : 0;
+    }
+    QVERIFY2(marked > shown.width(), qPrintable(QString::number(marked)));
     QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(list->viewport(), &drop);
     QCOMPARE(drop.isAccepted(), toTopLevel);
+    QVERIFY(!list->isRootDropShown());
 
     if (!toTopLevel) {
         QCOMPARE(m_app->store.state(), before);
