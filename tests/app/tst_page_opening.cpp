@@ -75,7 +75,7 @@ void TestPageOpening::typingGoesIntoTheOpenedPage_data()
 {
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QStringList>("texts");  // the page's blocks, in order
+    QTest::addColumn<QStringList>("texts");  // the page's blocks, in order; "/kind" for one without text
     QTest::addColumn<QString>("title2");     // the title after typing
     QTest::addColumn<QStringList>("texts2"); // the blocks after typing
 
@@ -88,6 +88,9 @@ void TestPageOpening::typingGoesIntoTheOpenedPage_data()
                               << "Camp" << two << "Camp" << QStringList{"TentQ", "Stove"};
     QTest::newRow("untitled page") << "home"
                                    << "" << two << "Q" << two;
+    QTest::newRow("first block without text")
+        << "sidebar"
+        << "Camp" << QStringList{"/divider", "Tent"} << "Camp" << QStringList{"", "TentQ"};
     QTest::newRow("page without blocks yet") << "sidebar"
                                              << "Camp" << QStringList{} << "Camp" << QStringList{"Q"};
 }
@@ -108,9 +111,11 @@ void TestPageOpening::typingGoesIntoTheOpenedPage()
     for (int i = 0; i < texts.size(); ++i) {
         FNBlock block;
         block.pageLocalID = page.localID;
-        block.type = QStringLiteral("text");
+        const bool textless = texts[i].startsWith(QLatin1Char('/'));
+        block.type = textless ? texts[i].mid(1) : QStringLiteral("text");
         block.position = i;
-        block.contentJSON = *BlockContent::encode({{QStringLiteral("text"), texts[i]}});
+        block.contentJSON =
+            *BlockContent::encode(textless ? JSONObject{} : JSONObject{{QStringLiteral("text"), texts[i]}});
         m_app->store.upsertBlock(block);
     }
     // Another page is open: the keyboard is somewhere else when the user picks this one.
