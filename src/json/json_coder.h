@@ -33,5 +33,6 @@ namespace json {
 QString formatDate(const QDateTime &d);
 // The same text as formatDate into `out` (20 bytes, no terminator); false for years outside 0-9999.
 bool formatDateLatin1(const QDateTime &d, char *out);
+// ISO 8601 text in UTC, whole seconds; nothing for text that is no date or leaves years 1-9999 in UTC.
 std::optional<QDateTime> parseDate(const QString &text);
 } // namespace json

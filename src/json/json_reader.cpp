@@ -6,7 +6,10 @@
 #include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace json {
 
@@ -16,6 +19,38 @@ namespace {
 constexpr char kTooDeepMark[] = "(nested too deep)";
 // Marking still costs the parser a few bytes for every open level; past this the text is refused.
 constexpr int kMarkCeiling = kMaxDepth * 2048;
+
+// from_chars says "out of range" both ways. True when the value lies below the smallest double,
+// whose nearest double is then zero; the decimal place of the first significant digit decides.
+bool underflows(const char *first, const char *last)
+{
+    const char *p = first + (*first == '-');
+    qint64 place = 0;
+    bool significant = false;
+    for (; p != last && *p >= '0' && *p <= '9'; ++p) {
+        significant = significant || *p != '0';
+        place += significant;
+    }
+    if (p != last && *p == '.') {
+        for (++p; p != last && *p >= '0' && *p <= '9' && !significant; ++p) {
+            significant = *p != '0';
+            place -= !significant;
+        }
+        while (p != last && *p >= '0' && *p <= '9')
+            ++p;
+    }
+    qint64 exponent = 0;
+    if (p != last) {
+        const bool minus = *++p == '-';
+        if (*p == '-' || *p == '+')
+            ++p;
+        for (; p != last; ++p)
+            exponent = std::min<qint64>(exponent * 10 + (*p - '0'), 1'000'000'000);
+        if (minus)
+            exponent = -exponent;
+    }
+    return place + exponent < 0;
+}
 
 // Passes the parser's events on to the document while counting how deep they nest. Past the limit
 // it stops the parse or, when marking, drops the events and leaves one mark for the whole value.
@@ -29,6 +64,7 @@ public:
     }
 
     bool exceeded() const { return m_exceeded; }
+    bool tooBig() const { return m_tooBig; }
 
     bool Null() { return skipping() || m_doc.Null(); }
     bool Bool(bool b) { return skipping() || m_doc.Bool(b); }
@@ -37,10 +73,7 @@ public:
     bool Int64(int64_t i) { return skipping() || m_doc.Int64(i); }
     bool Uint64(uint64_t i) { return skipping() || m_doc.Uint64(i); }
     bool Double(double d) { return skipping() || m_doc.Double(d); }
-    bool RawNumber(const char *s, rapidjson::SizeType n, bool copy)
-    {
-        return skipping() || m_doc.RawNumber(s, n, copy);
-    }
+    bool RawNumber(const char *s, rapidjson::SizeType n, bool) { return skipping() || number(s, s + n); }
     bool String(const char *s, rapidjson::SizeType n, bool copy)
     {
         return skipping() || m_doc.String(s, n, copy);
@@ -53,6 +86,33 @@ public:
 
 private:
     bool skipping() const { return m_depth > kMaxDepth; }
+
+    // The parser has checked the grammar; from_chars gives the exact integer or the correctly
+    // rounded double, and says when a double cannot hold the value.
+    bool number(const char *first, const char *last)
+    {
+        const bool whole = std::none_of(first, last, [](char c) { return c == '.' || c == 'e' || c == 'E'; });
+        if (whole) {
+            if (*first == '-') {
+                int64_t i = 0;
+                if (std::from_chars(first, last, i).ec == std::errc())
+                    return m_doc.Int64(i);
+            } else {
+                uint64_t u = 0;
+                if (std::from_chars(first, last, u).ec == std::errc())
+                    return m_doc.Uint64(u);
+            }
+        }
+        double d = 0;
+        const auto [end, ec] = std::from_chars(first, last, d);
+        if (ec == std::errc::result_out_of_range && underflows(first, last)) {
+            d = *first == '-' ? -0.0 : 0.0;
+        } else if (ec != std::errc() || end != last || !std::isfinite(d)) {
+            m_tooBig = true;
+            return false;
+        }
+        return m_doc.Double(d);
+    }
 
     bool open()
     {
@@ -78,6 +138,7 @@ private:
     TooDeep m_tooDeep;
     int m_depth = 0;
     bool m_exceeded = false;
+    bool m_tooBig = false;
 };
 
 } // namespace
@@ -176,10 +237,11 @@ const rapidjson::Value &requireArray(const rapidjson::Value &v)
 
 void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep)
 {
-    // Full precision so doubles read back exactly as written; invalid UTF-8 is malformed JSON. The
-    // iterative parser keeps its levels on the heap, so deep text cannot overflow the stack.
-    constexpr unsigned kFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseIterativeFlag;
+    // Numbers come as text and are converted here: RapidJSON 1.1's full-precision path crashes and
+    // misreads on some long or zero mantissas. Invalid UTF-8 is malformed JSON. The iterative parser
+    // keeps its levels on the heap, so deep text cannot overflow the stack.
+    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
+                                rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     rapidjson::MemoryStream memory(bytes.constData(), size_t(bytes.size()));
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
     rapidjson::Reader reader;
@@ -192,6 +254,11 @@ void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep to
     doc.Populate(generate);
     if (limit.exceeded())
         throw tooDeepError();
+    if (limit.tooBig())
+        throw DecodeError(
+            QStringLiteral("Malformed JSON at offset %1: %2")
+                .arg(result.Offset())
+                .arg(QString::fromUtf8(rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig))));
     if (result.IsError())
         throw DecodeError(QStringLiteral("Malformed JSON at offset %1: %2")
                               .arg(result.Offset())
@@ -261,6 +328,9 @@ std::optional<QDateTime> parseDate(const QString &text)
     if (!d.isValid())
         return std::nullopt;
     d = d.toUTC();
+    // Only what formatDate writes back as readable text: an offset can carry a date past either end.
+    if (const int year = d.date().year(); year < 1 || year > 9999)
+        return std::nullopt;
     // Whole seconds, as the shared coder writes them.
     return d.addMSecs(-(d.time().msec()));
 }

@@ -19,6 +19,8 @@ private Q_SLOTS:
     void nullMemberStaysInObject();
     void malformedTextFails_data();
     void malformedTextFails();
+    void numbersReadExactOrRefused_data();
+    void numbersReadExactOrRefused();
     void wholeDoubleWritesAsIntAndReadsBackAsInt();
     void writesShortestRoundTrip_data();
     void writesShortestRoundTrip();
@@ -32,6 +34,8 @@ private Q_SLOTS:
     void fieldReadersApplyTheIntegerRule_data();
     void fieldReadersApplyTheIntegerRule();
     void datesRoundTripToTheSecond();
+    void datesReadOnlyWhenTheyWriteBack_data();
+    void datesReadOnlyWhenTheyWriteBack();
     void fastDateTextMatchesQt_data();
     void fastDateTextMatchesQt();
 };
@@ -116,6 +120,58 @@ void TestJsonValue::malformedTextFails()
     QVERIFY_THROWS_EXCEPTION(DecodeError, JSONValue::parse(json));
 }
 
+// Each number sits in an array and an object too, where a reply or a saved state carries it.
+void TestJsonValue::numbersReadExactOrRefused_data()
+{
+    QTest::addColumn<QByteArray>("number");
+    QTest::addColumn<QByteArray>("written"); // empty: refused at reading
+
+    const QByteArray digits88 = QByteArray("1234567890").repeated(8) + "12345678";
+    QTest::newRow("348 zeros after the point, then 1")
+        << "0." + QByteArray(348, '0') + "1" << QByteArray("0");
+    QTest::newRow("0e39") << QByteArray("0e39") << QByteArray("0");
+    QTest::newRow("21 digits after the point")
+        << QByteArray("0.184467440737095516159") << QByteArray("0.1844674407370955");
+    QTest::newRow("88-digit fraction e308")
+        << "0." + digits88 + "e308" << QByteArray("1.2345678901234568e307");
+    QTest::newRow("88-digit mantissa e308") << digits88 + "e308" << QByteArray();
+    QTest::newRow("2e308") << QByteArray("2e308") << QByteArray();
+    QTest::newRow("-2e308") << QByteArray("-2e308") << QByteArray();
+    QTest::newRow("21 whole digits e300") << "1" + QByteArray(20, '0') + ".5e300" << QByteArray();
+    QTest::newRow("largest double") << QByteArray("1.7976931348623157e308")
+                                    << QByteArray("1.7976931348623157e308");
+    QTest::newRow("smallest double") << QByteArray("4.9e-324") << QByteArray("5e-324");
+    QTest::newRow("below the smallest double") << QByteArray("1e-400") << QByteArray("0");
+    QTest::newRow("below it, negative") << QByteArray("-1000e-330") << QByteArray("0");
+    QTest::newRow("2^53 + 1 stays exact") << QByteArray("9007199254740993") << QByteArray("9007199254740993");
+    QTest::newRow("-(2^53 + 1) stays exact")
+        << QByteArray("-9007199254740993") << QByteArray("-9007199254740993");
+}
+
+void TestJsonValue::numbersReadExactOrRefused()
+{
+    QFETCH(QByteArray, number);
+    QFETCH(QByteArray, written);
+    const auto placings = {+[](const QByteArray &n) { return n; },
+                           +[](const QByteArray &n) { return "[1," + n + "]"; },
+                           +[](const QByteArray &n) { return R"({"a":)" + n + "}"; }};
+    for (const auto place : placings) {
+        if (written.isEmpty()) {
+            try {
+                JSONValue::parse(place(number));
+                QFAIL("read a number no double holds");
+            } catch (const DecodeError &e) {
+                QVERIFY2(e.message().contains(QLatin1String("Malformed JSON at offset ")) &&
+                             e.message().contains(QLatin1String("Number too big")),
+                         qPrintable(e.message()));
+            }
+        } else {
+            QCOMPARE(JSONValue::parse(place(number)), JSONValue::parse(place(written)));
+            QCOMPARE(JSONValue::parse(place(number)).serialize(), place(written));
+        }
+    }
+}
+
 void TestJsonValue::wholeDoubleWritesAsIntAndReadsBackAsInt()
 {
     const JSONValue written(2.0);
@@ -170,12 +226,12 @@ void TestJsonValue::equalityNeverCrossesKinds_data()
     QTest::newRow("string 1 vs int 1") << JSONValue("1") << JSONValue(1) << false;
     QTest::newRow("null vs null") << JSONValue() << JSONValue(nullptr) << true;
     QTest::newRow("NaN vs NaN") << JSONValue(std::nan("")) << JSONValue(std::nan("")) << false;
-    QTest::newRow("composed vs decomposed é") << JSONValue(QStringLiteral("\u00e9"))
-                                             << JSONValue(QStringLiteral("e\u0301")) << true;
+    QTest::newRow("composed vs decomposed é")
+        << JSONValue(QStringLiteral("\u00e9")) << JSONValue(QStringLiteral("e\u0301")) << true;
     QTest::newRow("array order matters") << JSONValue(JSONArray{1, 2}) << JSONValue(JSONArray{2, 1}) << false;
     QTest::newRow("array length") << JSONValue(JSONArray{1}) << JSONValue(JSONArray{1, 1}) << false;
-    QTest::newRow("object missing key") << JSONValue(JSONObject{{"a", 1}})
-                                        << JSONValue(JSONObject{{"a", 1}, {"b", nullptr}}) << false;
+    QTest::newRow("object missing key")
+        << JSONValue(JSONObject{{"a", 1}}) << JSONValue(JSONObject{{"a", 1}, {"b", nullptr}}) << false;
 }
 
 void TestJsonValue::equalityNeverCrossesKinds()
@@ -263,16 +319,51 @@ void TestJsonValue::datesRoundTripToTheSecond()
     QCOMPARE(sharedJSONDecode<QDateTime>("\"2024-05-01T11:30:00+02:00\""), back);
 }
 
+// A date whose UTC form leaves years 1-9999 would be written as text no reader takes back.
+void TestJsonValue::datesReadOnlyWhenTheyWriteBack_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("utc"); // empty: refused
+
+    QTest::newRow("offset carries past 9999") << "9999-12-31T20:00:00-04:00" << QString();
+    QTest::newRow("offset carries before year 1") << "0001-01-01T00:30:00+01:00" << QString();
+    QTest::newRow("last second of 9999") << "9999-12-31T23:59:59Z"
+                                         << "9999-12-31T23:59:59Z";
+    QTest::newRow("offset stays inside 9999") << "9999-12-31T23:59:59+01:00"
+                                              << "9999-12-31T22:59:59Z";
+    QTest::newRow("first second of year 1") << "0001-01-01T00:00:00Z"
+                                            << "0001-01-01T00:00:00Z";
+    QTest::newRow("offset stays inside year 1") << "0001-01-01T00:30:00-01:00"
+                                                << "0001-01-01T01:30:00Z";
+}
+
+void TestJsonValue::datesReadOnlyWhenTheyWriteBack()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, utc);
+    const QByteArray json = '"' + text.toLatin1() + '"';
+    if (utc.isEmpty()) {
+        QVERIFY(!json::parseDate(text));
+        QVERIFY_THROWS_EXCEPTION(DecodeError, sharedJSONDecode<QDateTime>(json));
+        return;
+    }
+    const QDateTime read = sharedJSONDecode<QDateTime>(json);
+    QCOMPARE(sharedJSONEncode(read), '"' + utc.toLatin1() + '"');
+    QCOMPARE(sharedJSONDecode<QDateTime>(sharedJSONEncode(read)), read);
+}
+
 void TestJsonValue::fastDateTextMatchesQt_data()
 {
     QTest::addColumn<qint64>("secs");
     QTest::newRow("epoch") << qint64(0);
     QTest::newRow("before epoch") << qint64(-1);
-    QTest::newRow("leap day 2024") << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("leap day 2024")
+        << QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
     QTest::newRow("2000-03-01") << QDateTime(QDate(2000, 3, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
     QTest::newRow("1900-02-28") << QDateTime(QDate(1900, 2, 28), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
     QTest::newRow("year 1") << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
-    QTest::newRow("9999-12-31") << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("9999-12-31")
+        << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
 }
 
 void TestJsonValue::fastDateTextMatchesQt()
@@ -287,8 +378,9 @@ void TestJsonValue::fastDateTextMatchesQt()
     }
     // A local time writes as its UTC instant.
     const QDateTime local = QDateTime::fromSecsSinceEpoch(secs, Qt::OffsetFromUTC, 3600 * 5);
-    QCOMPARE(json::formatDate(local), QDateTime::fromSecsSinceEpoch(secs, Qt::UTC)
-                                          .toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")));
+    QCOMPARE(
+        json::formatDate(local),
+        QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'")));
 }
 
 QTEST_GUILESS_MAIN(TestJsonValue)
