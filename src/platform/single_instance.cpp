@@ -12,6 +12,8 @@
 #include <QLockFile>
 #include <QThread>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr auto kLockName = "penroost-derud.lock";
@@ -54,6 +56,9 @@ bool SingleInstance::claim(std::chrono::milliseconds answerWait)
     const QDeadlineTimer deadline(answerWait);
     for (;;) {
         if (m_lock->tryLock(0)) {
+            // QLockFile creates it as any new file (0644 under the usual umask). A chmod, not an
+            // open: closing another descriptor of the file would drop the lock's fcntl part.
+            ::chmod(QFile::encodeName(m_lock->fileName()).constData(), S_IRUSR | S_IWUSR);
             listen();
             return true;
         }

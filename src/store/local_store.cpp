@@ -104,6 +104,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
         connect(app, &QCoreApplication::aboutToQuit, this, &LocalStore::writePendingSave);
 
     makePrivateFolder(folder);
+    removeLeftovers();
     load();
 }
 
@@ -116,6 +117,25 @@ QString LocalStore::defaultFolder()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(QString::fromLatin1(kFolderName));
+}
+
+// Every save writes a name of its own and renames it over "state.json" or removes it, so with the
+// lock held a remaining one was cut short by a crash; nothing reads it.
+void LocalStore::removeLeftovers()
+{
+    const QFileInfo url(m_url);
+    QDir folder = url.absoluteDir();
+    const QString pattern = url.fileName() + QLatin1String(kTempInfix) + QLatin1Char('*');
+    int removed = 0;
+    for (const QString &name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System)) {
+        if (folder.remove(name))
+            ++removed;
+        else
+            diag(QStringLiteral("LocalStore: could not remove the leftover %1").arg(name));
+    }
+    if (removed > 0)
+        diag(QStringLiteral("LocalStore: removed %1 temporary file(s) left by an interrupted save")
+                 .arg(removed));
 }
 
 void LocalStore::load()

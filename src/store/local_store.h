@@ -29,7 +29,8 @@ public:
     // Loads "state.json" from `folder`, creating the folder (0700) when missing. A file that cannot
     // be read or is not a JSON object is renamed aside before the store starts empty; from one whose
     // records partly decode, the rest load and a copy of the file is kept aside. When neither can be
-    // set aside, saves are blocked (see isSaveBlocked).
+    // set aside, saves are blocked (see isSaveBlocked). Built once the folder's instance lock is
+    // held, it first removes the temporary files that saves cut short left ("state.json.tmp-*").
     explicit LocalStore(const QString &folder, std::chrono::milliseconds saveDelay = kSaveDelay,
                         QObject *parent = nullptr);
     // A save still pending is written first.
@@ -158,6 +159,7 @@ private:
     // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
     // waiting (several such writes queued with no event between them are written once).
     void scheduleSave();
+    void removeLeftovers();
     void load();
     void setAside(const QString &reason);
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);

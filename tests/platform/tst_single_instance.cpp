@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void freedFolderCanBeClaimed();
     void lockOfAnEndedProcessDoesNotBlock();
     void holderThatNeverAnswersIsGivenUpOn();
+    void lockFileIsPrivate();
 };
 
 void TestSingleInstance::laterLaunchAsksTheFirstToRaise()
@@ -131,6 +134,21 @@ void TestSingleInstance::holderThatNeverAnswersIsGivenUpOn()
     QCOMPARE(diag.lines().size(), 1);
     QVERIFY2(diag.lines().first().contains(QLatin1String("did not answer")),
              qPrintable(diag.lines().first()));
+}
+
+// Like every other file of the app's; the usual umask would leave it readable by all.
+void TestSingleInstance::lockFileIsPrivate()
+{
+    const mode_t previous = ::umask(022);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Folionest"));
+    SingleInstance instance(folder);
+    const bool claimed = instance.claim();
+    ::umask(previous);
+    QVERIFY(claimed);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(lockPath(folder)).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0600));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -11,7 +11,8 @@
 
 using namespace std::chrono_literals;
 
-// What a start finds in the data folder: numbers and dates no build can read back.
+// What a start finds in the data folder: numbers and dates no build can read back, and the
+// temporary files of saves a crash cut short.
 namespace {
 
 constexpr auto kNever = 1h;
@@ -82,6 +83,7 @@ class TestLocalStoreStart : public QObject
 private Q_SLOTS:
     void oddNumbersAndDates_data();
     void oddNumbersAndDates();
+    void leftoversOfCutSavesRemoved();
 };
 
 void TestLocalStoreStart::oddNumbersAndDates_data()
@@ -168,6 +170,38 @@ void TestLocalStoreStart::oddNumbersAndDates()
     LocalStore again(dir.path(), kNever);
     QCOMPARE(again.state(), expected);
     QCOMPARE(diag.lines().size(), outcome == QLatin1String("read") ? 0 : 1);
+}
+
+// The lock is held before the store is built, so its own temporary files can only be leftovers;
+// another name is not the store's to remove, and "state.json" is neither rewritten nor touched.
+void TestLocalStoreStart::leftoversOfCutSavesRemoved()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    const StoreState state = twoPages();
+    const QByteArray bytes = sharedJSONEncode(state);
+    writeFile(path, bytes);
+    writeFile(dir.filePath(QStringLiteral("state.json.tmp-3k9x0a")), bytes.left(bytes.size() / 2));
+    writeFile(dir.filePath(QStringLiteral("state.json.tmp-zz")), bytes);
+    writeFile(dir.filePath(QStringLiteral("state.json.tmp")), "another writer's");
+    writeFile(dir.filePath(QStringLiteral("notes.tmp-1")), "not the store's");
+    const QDateTime modified = QDateTime::currentDateTimeUtc().addDays(-3);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+
+    DiagCapture diag;
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state(), state);
+    QCOMPARE(filesIn(dir.path()), QStringList({QStringLiteral("notes.tmp-1"), QStringLiteral("state.json"),
+                                               QStringLiteral("state.json.tmp")}));
+    QCOMPARE(readFile(path), bytes);
+    QCOMPARE(QFileInfo(path).lastModified().toSecsSinceEpoch(), modified.toSecsSinceEpoch());
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("state.json.tmp"))), QByteArray("another writer's"));
+    QCOMPARE(diag.lines(), QStringList{QStringLiteral(
+                               "LocalStore: removed 2 temporary file(s) left by an interrupted save")});
 }
 
 QTEST_GUILESS_MAIN(TestLocalStoreStart)
