@@ -62,8 +62,9 @@ QList<QAction *> MenuCommands::install(QMainWindow &window, AppEvents &events)
         QAction *action = menu->addAction(title(command));
         action->setShortcut(shortcut(command));
         action->setShortcutContext(Qt::ApplicationShortcut);
+        // Named before capture: clang 14 cannot capture a structured binding.
         QObject::connect(action, &QAction::triggered, action,
-                         [&events, command] { postMenuNotification(events, command); });
+                         [&events, command = command] { postMenuNotification(events, command); });
         actions.append(action);
     }
     return actions;
