@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
 
 namespace json {
 
@@ -20,36 +19,13 @@ constexpr char kTooDeepMark[] = "(nested too deep)";
 // Marking still costs the parser a few bytes for every open level; past this the text is refused.
 constexpr int kMarkCeiling = kMaxDepth * 2048;
 
-// from_chars says "out of range" both ways. True when the value lies below the smallest double,
-// whose nearest double is then zero; the decimal place of the first significant digit decides.
+// from_chars says "out of range" both ways. A long double tells which: the parser's own exponent
+// checks keep what reaches here under about 1e650, so one even a long double cannot hold is tiny.
 bool underflows(const char *first, const char *last)
 {
-    const char *p = first + (*first == '-');
-    qint64 place = 0;
-    bool significant = false;
-    for (; p != last && *p >= '0' && *p <= '9'; ++p) {
-        significant = significant || *p != '0';
-        place += significant;
-    }
-    if (p != last && *p == '.') {
-        for (++p; p != last && *p >= '0' && *p <= '9' && !significant; ++p) {
-            significant = *p != '0';
-            place -= !significant;
-        }
-        while (p != last && *p >= '0' && *p <= '9')
-            ++p;
-    }
-    qint64 exponent = 0;
-    if (p != last) {
-        const bool minus = *++p == '-';
-        if (*p == '-' || *p == '+')
-            ++p;
-        for (; p != last; ++p)
-            exponent = std::min<qint64>(exponent * 10 + (*p - '0'), 1'000'000'000);
-        if (minus)
-            exponent = -exponent;
-    }
-    return place + exponent < 0;
+    long double wide = 0;
+    const auto result = std::from_chars(first, last, wide);
+    return result.ec == std::errc::result_out_of_range || std::fabs(wide) < 1;
 }
 
 // Passes the parser's events on to the document while counting how deep they nest. Past the limit
@@ -68,6 +44,7 @@ public:
 
     bool Null() { return skipping() || m_doc.Null(); }
     bool Bool(bool b) { return skipping() || m_doc.Bool(b); }
+    // Numbers arrive as text (RawNumber); the parser's template still names these.
     bool Int(int i) { return skipping() || m_doc.Int(i); }
     bool Uint(unsigned i) { return skipping() || m_doc.Uint(i); }
     bool Int64(int64_t i) { return skipping() || m_doc.Int64(i); }

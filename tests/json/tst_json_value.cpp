@@ -142,7 +142,10 @@ void TestJsonValue::numbersReadExactOrRefused_data()
                                     << QByteArray("1.7976931348623157e308");
     QTest::newRow("smallest double") << QByteArray("4.9e-324") << QByteArray("5e-324");
     QTest::newRow("below the smallest double") << QByteArray("1e-400") << QByteArray("0");
-    QTest::newRow("below it, negative") << QByteArray("-1000e-330") << QByteArray("0");
+    QTest::newRow("below it, negative") << QByteArray("-9900e-330") << QByteArray("0");
+    QTest::newRow("below it, digits after the first") << QByteArray("0.00102e-330") << QByteArray("0");
+    QTest::newRow("below even a long double") << QByteArray("1e-99999") << QByteArray("0");
+    QTest::newRow("past a double after 600 zeros") << "0." + QByteArray(600, '0') + "2e909" << QByteArray();
     QTest::newRow("2^53 + 1 stays exact") << QByteArray("9007199254740993") << QByteArray("9007199254740993");
     QTest::newRow("-(2^53 + 1) stays exact")
         << QByteArray("-9007199254740993") << QByteArray("-9007199254740993");
