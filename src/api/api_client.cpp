@@ -6,7 +6,10 @@
 
 #include <QCoroNetworkReply>
 #include <QCoroTimer>
+#include <QDateTime>
+#include <QLocale>
 #include <QNetworkRequest>
+#include <QTimeZone>
 #include <QTimer>
 
 #include <algorithm>
@@ -94,8 +97,8 @@ void APIClient::setTimeouts(std::chrono::milliseconds request, std::chrono::mill
 QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
 APIClient::send(QNetworkReply *reply, QPointer<CancelToken> cancel, std::optional<Limits> limits)
 {
-    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(reply,
-                                                                  [](QNetworkReply *r) { r->deleteLater(); });
+    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owned(
+        reply, [](QNetworkReply *r) { r->deleteLater(); });
     const Limits limit = limits.value_or(requestLimits());
     const auto expire = [reply] {
         reply->setProperty(kTimedOutProperty, true);
@@ -183,7 +186,8 @@ APIError APIClient::failureOf(QNetworkReply *reply)
         return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText);
     // Qt has no words of its own for the refused second send of a body (OneShotBody).
     if (reply->error() == QNetworkReply::ContentReSendError)
-        return APIError::network(reply->error(), QStringLiteral("The connection closed before the server answered."));
+        return APIError::network(reply->error(),
+                                 QStringLiteral("The connection closed before the server answered."));
     if (reply->error() != QNetworkReply::NoError)
         return APIError::network(reply->error(), reply->errorString());
     return APIError::other(QStringLiteral("Bad response"));
@@ -194,7 +198,8 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
 {
     const QUrl url(m_origin + path, QUrl::StrictMode);
     const QString scheme = url.scheme();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
         throw APIError::other(QStringLiteral("Invalid URL: ") + path);
 
     QNetworkRequest request(url);
@@ -234,7 +239,23 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
         raw = m_session.sendCustomRequest(request, verb);
     }
     const auto reply = co_await send(raw, std::move(cancel), limits);
+    noteServiceClock(reply.get());
     co_return successBody(reply.get());
+}
+
+void APIClient::noteServiceClock(QNetworkReply *reply)
+{
+    const QByteArray date = reply->rawHeader("Date");
+    if (date.isEmpty())
+        return;
+    const QDateTime stamp = QLocale::c().toDateTime(QString::fromLatin1(date).trimmed(),
+                                                    QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
+    if (!stamp.isValid())
+        return;
+    QDateTime utc = stamp;
+    utc.setTimeZone(QTimeZone::utc());
+    // The header is cut to the second: the middle of that second is the best guess.
+    m_serviceClockOffsetMs = QDateTime::currentDateTimeUtc().msecsTo(utc.addMSecs(500));
 }
 
 QByteArray APIClient::successBody(QNetworkReply *reply)

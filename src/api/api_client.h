@@ -94,8 +94,12 @@ public:
     // The body of a finished reply with a 2xx status; throws the APIError of any other outcome
     // (a 401 carries the fixed text "Unauthorized", other statuses the body when it is UTF-8).
     static QByteArray successBody(QNetworkReply *reply);
+    // How far the service's clock runs ahead of this device's, from the last reply's Date header;
+    // 0 until a reply told it.
+    qint64 serviceClockOffsetMs() const { return m_serviceClockOffsetMs; }
 
 private:
+    void noteServiceClock(QNetworkReply *reply);
     // Waits while the platform reports no network, at most `limit`; throws the time-out error when
     // it stays away and the cancelled error when `cancel` fires first.
     QCoro::Task<> waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel);
@@ -107,4 +111,5 @@ private:
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
     std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;
     qint64 m_maxReplyBytes = kMaxReplyBytes;
+    qint64 m_serviceClockOffsetMs = 0;
 };

@@ -179,9 +179,10 @@ QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspace
     std::vector<ListedFolder> unknown;
     for (const FolderDTO &dto : reply.folders) {
         if (!m_store.folderWithServerID(dto.id))
-            unknown.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name,
+                               serviceStamp(dto.created_at)});
     }
-    const QHash<qint64, QString> adoptions = folderAdoptions(m_store, std::move(unknown));
+    const QHash<qint64, QString> adoptions = folderAdoptions(m_store, unknown);
     for (const FolderDTO &dto : reply.folders) {
         const FNFolder *stored = m_store.folderWithServerID(dto.id);
         if (!stored && createMayBeInFlight)
@@ -250,10 +251,10 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     std::vector<ListedPage> unknown;
     for (const PageDTO &dto : reply.pages) {
         if (!m_store.pageWithServerID(dto.id))
-            unknown.push_back(
-                {dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
+                               dto.position, serviceStamp(dto.created_at)});
     }
-    const QHash<qint64, QString> adoptions = pageAdoptions(m_store, std::move(unknown));
+    const QHash<qint64, QString> adoptions = pageAdoptions(m_store, unknown);
     for (const PageDTO &dto : reply.pages) {
         const FNPage *stored = m_store.pageWithServerID(dto.id);
         if (!stored && createMayBeInFlight)

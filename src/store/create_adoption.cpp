@@ -7,19 +7,37 @@
 #include "store/local_store.h"
 
 #include <QSet>
-
-#include <algorithm>
+#include <QTimeZone>
 
 namespace {
 
-// The queued creates of `entity` that went out without an answer, with their decoded bodies.
-template <typename Req, typename Match>
-std::optional<QString> sentCreateMatching(const LocalStore &store, const QString &entity,
-                                          const QSet<QString> &taken, Match match)
+// Older windows than these say little more, and the list stays small in "state.json".
+constexpr size_t kKeptWindows = 8;
+
+bool insideASend(const FNSyncOp &op, const QDateTime &createdAt)
 {
+    if (!createdAt.isValid() || !op.unansweredSends)
+        return false;
+    for (const SendWindow &w : *op.unansweredSends) {
+        // "created_at" is cut to the second: the lower bound gives that second as well.
+        if (createdAt >= w.from.addMSecs(-kSendWindowSkewMs - 1000) &&
+            createdAt <= w.until.addMSecs(kSendWindowSkewMs))
+            return true;
+    }
+    return false;
+}
+
+// Each waiting create with exactly one candidate adopts it, unless another waiting create has the
+// same one: then neither can tell whose it is.
+template <typename Req, typename Listed, typename Waiting, typename Alike, typename Known>
+QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
+                                 const std::vector<Listed> &listed, Waiting waiting, Alike alike, Known known)
+{
+    QHash<qint64, QString> picks;
+    QSet<qint64> contested;
     for (const FNSyncOp &op : store.state().outbox) {
         if (op.entity != entity || op.op != QLatin1String("create") || !op.unanswered ||
-            taken.contains(op.refLocalID))
+            !waiting(op.refLocalID))
             continue;
         Req req;
         try {
@@ -27,73 +45,77 @@ std::optional<QString> sentCreateMatching(const LocalStore &store, const QString
         } catch (const DecodeError &) {
             continue;
         }
-        if (match(req, op.refLocalID))
-            return op.refLocalID;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed,
-                                            const QSet<QString> &taken)
-{
-    if (listed.id <= 0 || store.pageWithServerID(listed.id))
-        return std::nullopt;
-    return sentCreateMatching<PageCreateReq>(
-        store, QStringLiteral("page"), taken, [&](const PageCreateReq &req, const QString &localID) {
-            const FNPage *page = store.page(localID);
-            return page && page->serverID == 0 && req.workspace_id == listed.workspaceID &&
-                   req.parent_page_id.value_or(0) == listed.parentPageID && req.title == listed.title &&
-                   req.position == listed.position;
-        });
-}
-
-std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed,
-                                              const QSet<QString> &taken)
-{
-    if (listed.id <= 0 || store.folderWithServerID(listed.id))
-        return std::nullopt;
-    return sentCreateMatching<FolderCreateReq>(
-        store, QStringLiteral("folder"), taken, [&](const FolderCreateReq &req, const QString &localID) {
-            const FNFolder *folder = store.folder(localID);
-            return folder && folder->serverID == 0 && req.workspace_id == listed.workspaceID &&
-                   req.parent_folder_id.value_or(0) == listed.parentFolderID && req.name == listed.name;
-        });
-}
-
-namespace {
-
-template <typename Listed, typename Find>
-QHash<qint64, QString> newestFirst(std::vector<Listed> listed, Find find)
-{
-    std::sort(listed.begin(), listed.end(), [](const Listed &a, const Listed &b) { return a.id > b.id; });
-    QHash<qint64, QString> picks;
-    QSet<QString> taken;
-    for (const Listed &candidate : listed) {
-        const auto localID = find(candidate, taken);
-        if (!localID)
+        std::optional<qint64> only;
+        int found = 0;
+        for (const Listed &candidate : listed) {
+            if (candidate.id <= 0 || known(candidate.id) || !alike(req, candidate) ||
+                !insideASend(op, candidate.createdAt))
+                continue;
+            ++found;
+            only = candidate.id;
+        }
+        if (found != 1)
             continue;
-        taken.insert(*localID);
-        picks.insert(candidate.id, *localID);
+        if (picks.contains(*only))
+            contested.insert(*only);
+        picks.insert(*only, op.refLocalID);
     }
+    for (qint64 id : contested)
+        picks.remove(id);
     return picks;
 }
 
 } // namespace
 
-QHash<qint64, QString> pageAdoptions(const LocalStore &store, std::vector<ListedPage> listed)
+QDateTime serviceStamp(const std::optional<QString> &text)
 {
-    return newestFirst(std::move(listed), [&](const ListedPage &p, const QSet<QString> &taken) {
-        return pageAwaitingAdoption(store, p, taken);
-    });
+    if (!text)
+        return {};
+    QDateTime t = QDateTime::fromString(*text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (t.isValid()) {
+        t.setTimeZone(QTimeZone::utc());
+        return t;
+    }
+    return QDateTime::fromString(*text, Qt::ISODateWithMs).toUTC();
 }
 
-QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<ListedFolder> listed)
+void noteUnansweredSend(FNSyncOp &op, const QDateTime &from, const QDateTime &until, qint64 serviceOffsetMs)
 {
-    return newestFirst(std::move(listed), [&](const ListedFolder &f, const QSet<QString> &taken) {
-        return folderAwaitingAdoption(store, f, taken);
-    });
+    std::vector<SendWindow> windows = op.unansweredSends.value_or(std::vector<SendWindow>{});
+    windows.push_back({from.addMSecs(serviceOffsetMs), until.addMSecs(serviceOffsetMs)});
+    if (windows.size() > kKeptWindows)
+        windows.erase(windows.begin(), windows.end() - kKeptWindows);
+    op.unansweredSends = std::move(windows);
+}
+
+QHash<qint64, QString> pageAdoptions(const LocalStore &store, const std::vector<ListedPage> &listed)
+{
+    return adoptions<PageCreateReq>(
+        store, QStringLiteral("page"), listed,
+        [&](const QString &localID) {
+            const FNPage *page = store.page(localID);
+            return page && page->serverID == 0;
+        },
+        [](const PageCreateReq &req, const ListedPage &p) {
+            return req.workspace_id == p.workspaceID && req.parent_page_id.value_or(0) == p.parentPageID &&
+                   req.title == p.title && req.position == p.position;
+        },
+        [&](qint64 id) { return store.pageWithServerID(id) != nullptr; });
+}
+
+QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vector<ListedFolder> &listed)
+{
+    return adoptions<FolderCreateReq>(
+        store, QStringLiteral("folder"), listed,
+        [&](const QString &localID) {
+            const FNFolder *folder = store.folder(localID);
+            return folder && folder->serverID == 0;
+        },
+        [](const FolderCreateReq &req, const ListedFolder &f) {
+            return req.workspace_id == f.workspaceID &&
+                   req.parent_folder_id.value_or(0) == f.parentFolderID && req.name == f.name;
+        },
+        [&](qint64 id) { return store.folderWithServerID(id) != nullptr; });
 }
 
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)

@@ -1,18 +1,21 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
-#include <QSet>
 #include <QString>
 
 #include <optional>
 #include <vector>
 
 class LocalStore;
+struct FNSyncOp;
 
 // A create whose reply was lost (a time-out, a connection dropped after the request went out) may
-// still have made its record on the service. When a listing or a pull brings a record the device
-// does not know, these find the local record such a create was for, so the device adopts the
-// service's record instead of keeping a second copy or creating a third.
+// still have made its record on the service. The wire carries no key for creates, so a listed record
+// is taken as that create's only when nothing else could be: it looks the same, it was made while
+// one of the create's sends was out, no other unknown look-alike was made then, and no local record
+// holds it. Anything less sure is sent again: a duplicate loses nothing, a merge of two devices'
+// records does.
 
 struct ListedPage {
     qint64 id = 0;
@@ -20,6 +23,7 @@ struct ListedPage {
     qint64 parentPageID = 0;
     QString title;
     qint64 position = 0;
+    QDateTime createdAt; // the service's clock; invalid when not given
 };
 
 struct ListedFolder {
@@ -27,23 +31,24 @@ struct ListedFolder {
     qint64 workspaceID = 0;
     qint64 parentFolderID = 0;
     QString name;
+    QDateTime createdAt;
 };
 
-// The local page, still without a server id, whose queued create went out without an answer and
-// would have made `listed` (same workspace, parent, title and position), leaving out those
-// `taken`; none when `listed` is already known here.
-std::optional<QString> pageAwaitingAdoption(const LocalStore &store, const ListedPage &listed,
-                                            const QSet<QString> &taken = {});
-// The same for folders: same workspace, parent and name.
-std::optional<QString> folderAwaitingAdoption(const LocalStore &store, const ListedFolder &listed,
-                                              const QSet<QString> &taken = {});
+// The service's "created_at" ("YYYY-MM-DD HH:MM:SS" in UTC, or ISO 8601); invalid when unreadable.
+QDateTime serviceStamp(const std::optional<QString> &text);
 
-// For each listed record that a waiting local record would adopt, that local record's id, keyed by
-// the listed record's id. When several listed records would do for one local record, the newest
-// (highest id) is taken: the lost create made its record after any look-alike the device had not
-// seen yet, since a look-alike made later would most often have been made knowing this one.
-QHash<qint64, QString> pageAdoptions(const LocalStore &store, std::vector<ListedPage> listed);
-QHash<qint64, QString> folderAdoptions(const LocalStore &store, std::vector<ListedFolder> listed);
+// How far the service's clock and the device's may drift apart between the replies that told the
+// offset, and the rounding of both to whole seconds.
+inline constexpr qint64 kSendWindowSkewMs = 2000;
+
+// Notes a send of `op` that went out at `from` and was given up at `until` (the device's clock)
+// without an answer; `serviceOffsetMs` turns those into the service's clock.
+void noteUnansweredSend(FNSyncOp &op, const QDateTime &from, const QDateTime &until, qint64 serviceOffsetMs);
+
+// For each listed record that a waiting local record adopts, that local record's id, keyed by the
+// listed record's id.
+QHash<qint64, QString> pageAdoptions(const LocalStore &store, const std::vector<ListedPage> &listed);
+QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vector<ListedFolder> &listed);
 
 // Gives the page its server id, and its blocks that server id as their page's.
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // What an operation does, read once from its entity and op; Other for a pair no build queues.
 enum class SyncOpKind {
@@ -19,6 +20,18 @@ enum class SyncOpKind {
     FolderCreate,
     FolderUpdate,
     Other,
+};
+
+// One send of a create that went out without an answer, on the service's clock: from just before it
+// went out to when the device gave up on it.
+struct SendWindow {
+    QDateTime from;
+    QDateTime until;
+
+    static constexpr std::tuple kFields{
+        json::Field{"from", &SendWindow::from},
+        json::Field{"until", &SendWindow::until},
+    };
 };
 
 // One queued change in the outbox: what to send (`payloadJSON`) and how its sends went so far.
@@ -35,6 +48,9 @@ struct FNSyncOp {
     // A send went out and no answer came back (time-out, connection dropped): the service may have
     // applied it. Written only when true.
     bool unanswered = false;
+    // For a create: when its unanswered sends were out, by which the record it may have made is told
+    // from another device's look-alike.
+    std::optional<std::vector<SendWindow>> unansweredSends;
 
     const QString &id() const { return localID; }
     SyncOpKind kind() const;
@@ -50,5 +66,6 @@ struct FNSyncOp {
         json::Field{"lastError", &FNSyncOp::lastError},
         json::Field{"nextRetryAt", &FNSyncOp::nextRetryAt},
         json::Flag{"unanswered", &FNSyncOp::unanswered},
+        json::Field{"unansweredSends", &FNSyncOp::unansweredSends},
     };
 };

@@ -119,7 +119,8 @@ private:
                                                bool beforeID = false) const;
     // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
     void keepSentCreate(const FNSyncOp &sent);
-    void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // `sentAt`: when the failed send went out (the device's clock), kept for a create left unanswered.
+    void recordFailure(const FNSyncOp &op, std::exception_ptr error, const QDateTime &sentAt);
     // What an operation changes on the service: operations on one record go out in order.
     QString recordKey(const FNSyncOp &op) const;
     // Whether the payload reads as its operation's body; one that does not is never sent.

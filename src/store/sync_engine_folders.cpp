@@ -35,8 +35,9 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             const FoldersResp listed = co_await m_client.listFolders(req.workspace_id, cancelToken());
             std::vector<ListedFolder> candidates;
             for (const FolderDTO &dto : listed.folders)
-                candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name});
-            const QHash<qint64, QString> picks = folderAdoptions(m_store, std::move(candidates));
+                candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name,
+                                      serviceStamp(dto.created_at)});
+            const QHash<qint64, QString> picks = folderAdoptions(m_store, candidates);
             for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
                 if (it.value() == op.refLocalID) {
                     adoptFolderServerID(m_store, op.refLocalID, it.key());

@@ -69,8 +69,10 @@ std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &o
             op.entity_id <= 0 || m_store.pageWithServerID(op.entity_id))
             continue;
         const JSONObject p = op.payload.value_or(JSONObject{});
-        pages.push_back({op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
-                         stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0)});
+        pages.push_back(
+            {op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
+             stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0),
+             has(p, "created_at") ? serviceStamp(stringOr(p, "created_at", QString())) : QDateTime()});
     }
     return pages;
 }

@@ -89,6 +89,7 @@ QCoro::Task<> SyncEngine::push()
             if (m_cancel.isCancelled())
                 co_return;
             std::exception_ptr failure;
+            const QDateTime sentAt = QDateTime::currentDateTimeUtc();
             try {
                 co_await sendOp(*op);
             } catch (...) {
@@ -108,7 +109,7 @@ QCoro::Task<> SyncEngine::push()
                     std::rethrow_exception(failure);
                 co_return;
             }
-            recordFailure(*op, failure);
+            recordFailure(*op, failure, sentAt);
             keepSentCreate(*op);
             // One that can never be read can never land late either.
             if (m_outbox.find(op->localID) && isReadable(*op))
@@ -171,6 +172,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
     }
     followUp.attempts = 0;
     followUp.unanswered = false;
+    followUp.unansweredSends.reset();
     m_outbox.replace(followUp);
     return followUp;
 }
@@ -232,7 +234,7 @@ std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, con
     return patch;
 }
 
-void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
+void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, const QDateTime &sentAt)
 {
     // Only the failure fields are written, onto the operation as it is queued now: a writer may
     // have rewritten its payload while it was being sent.
@@ -272,6 +274,11 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     queued->lastError = lastError;
     queued->nextRetryAt = retryAt;
     queued->unanswered = queued->unanswered || unanswered;
+    const SyncOpKind kind = queued->kind();
+    if (unanswered && (kind == SyncOpKind::PageCreate || kind == SyncOpKind::FolderCreate)) {
+        noteUnansweredSend(*queued, sentAt, QDateTime::currentDateTimeUtc(),
+                           m_client.transport().serviceClockOffsetMs());
+    }
     m_outbox.replace(*queued);
 }
 
@@ -373,8 +380,9 @@ QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 worksp
     const LibraryPagesResp listing = co_await m_client.listPages(workspaceID, cancelToken());
     std::vector<ListedPage> listed;
     for (const PageDTO &dto : listing.pages)
-        listed.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position});
-    const QHash<qint64, QString> picks = pageAdoptions(m_store, std::move(listed));
+        listed.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title, dto.position,
+                          serviceStamp(dto.created_at)});
+    const QHash<qint64, QString> picks = pageAdoptions(m_store, listed);
     for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
         if (it.value() != pageLocalID)
             continue;
@@ -414,5 +422,9 @@ void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
         }
         if (block.type == item.type && local == item.content)
             m_agreedVersion.insert(block.localID, block.updatedAt);
+        else if (!m_agreedVersion.contains(block.localID))
+            // Edited after this payload was built: the reply agrees only on an older version, so
+            // the echo of what went out must not land over the edit.
+            m_agreedVersion.insert(block.localID, block.updatedAt.addMSecs(-1));
     }
 }

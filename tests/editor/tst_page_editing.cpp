@@ -56,6 +56,8 @@ private Q_SLOTS:
     void dragHandleMovesTheBlock();
     void slashMenuStaysInTheWindow_data();
     void slashMenuStaysInTheWindow();
+    void editWhileUpsertIsOutSurvivesItsEcho_data();
+    void editWhileUpsertIsOutSurvivesItsEcho();
 
 private:
     std::unique_ptr<PageView> openView(const QString &pageLocalID);
@@ -396,6 +398,89 @@ void TestPageEditing::slashMenuStaysInTheWindow()
     QVERIFY(label->geometry().right() < hint->geometry().left());
     QVERIFY(hint->geometry().right() < embed->width());
     QVERIFY(embed->mapTo(menu, QPoint(embed->width(), 0)).x() <= menu->width());
+}
+
+void TestPageEditing::editWhileUpsertIsOutSurvivesItsEcho_data()
+{
+    QTest::addColumn<QString>("held");  // the path whose reply is held while the block is edited again
+    QTest::addColumn<bool>("retitled"); // a page rename goes out first in the same pass
+    QTest::newRow("reply to the upsert held") << QStringLiteral("/api/blocks.php") << false;
+    QTest::newRow("upsert waits behind a held rename") << QStringLiteral("/api/pages.php") << true;
+}
+
+void TestPageEditing::editWhileUpsertIsOutSurvivesItsEcho()
+{
+    QFETCH(QString, held);
+    QFETCH(bool, retitled);
+    // A block another device wrote, which this device has only pulled.
+    qint64 pageID = 0;
+    {
+        TestDevice other(m_fake.origin(), m_account.token);
+        const FNPage theirs = other.addPage(m_account.workspaceId, "Echo");
+        QVERIFY(other.sync());
+        other.addBlock(theirs.localID, "first", 0);
+        QVERIFY(other.queueBlockUpsert(theirs.localID));
+        QVERIFY(other.sync());
+        pageID = other.page(theirs.localID)->serverID;
+    }
+    QVERIFY(m_device->sync());
+    QVERIFY(m_device->pageWithServerID(pageID));
+    const FNPage page = *m_device->pageWithServerID(pageID);
+    QCOMPARE(m_device->liveBlocks(page.localID).size(), size_t(1));
+    const FNBlock block = m_device->liveBlocks(page.localID).front();
+
+    // Signed out, the first edit is only queued; the pass that sends it starts once signed in.
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    RichTextEditor *editor = view->row(block.localID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "first"));
+    QTRY_VERIFY(editor->hasFocus());
+    editor->moveCursor(QTextCursor::End);
+    if (retitled) {
+        PagePatchReq patch;
+        patch.title = QStringLiteral("Echo renamed");
+        m_device->queuePageUpdate(page.localID, patch);
+    }
+    QTest::keyClicks(editor, " one");
+    QTRY_VERIFY(m_device->engine().isRunning() ||
+                std::any_of(m_device->store().state().outbox.begin(), m_device->store().state().outbox.end(),
+                            [](const FNSyncOp &op) { return op.kind() == SyncOpKind::BlockUpsert; }));
+
+    // Once the typed text has been stored, it never goes back on screen or in the store.
+    const QString typed = QStringLiteral("first one two");
+    bool reverted = false;
+    bool seen = false;
+    connect(&m_device->store(), &LocalStore::blockChanged, this, [&](const QString &localID) {
+        if (localID != block.localID)
+            return;
+        const QString now = storedText(block.localID);
+        seen = seen || now == typed;
+        reverted = reverted || (seen && now != typed);
+    });
+
+    m_fake.clearRequests();
+    auto hold = FakeService::Fault::delay(400);
+    hold.remaining = 1;
+    m_fake.setFault(held, hold);
+    m_device->setToken(m_account.token);
+    m_device->engine().start();
+    QTRY_COMPARE(m_fake.requestsTo(held).size(), 1);
+    QTest::keyClicks(editor, " two");
+
+    const auto serviceText = [&] {
+        const auto stored = m_fake.storedBlocks(pageID);
+        return stored.size() == 1 ? stored[0].content.at(QStringLiteral("text")).toString() : QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(serviceText(), typed, 10000);
+    QTRY_VERIFY(!m_device->engine().isSyncing() && m_device->store().state().outbox.empty());
+    // A few more cycles bring every echo back.
+    QSignalSpy cycles(&m_device->engine(), &SyncEngine::cycleFinished);
+    QTRY_VERIFY(cycles.size() >= 3);
+    QVERIFY2(!reverted, "an echo of the older text was laid over the newer edit");
+    QCOMPARE(editor->toRawText(), typed);
+    QCOMPARE(storedText(block.localID), typed);
+    QCOMPARE(serviceText(), typed);
 }
 
 QTEST_MAIN(TestPageEditing)

@@ -265,6 +265,7 @@ void TestLibraryFolderSync::lostCreateReplyIsAdopted()
     made.parentFolderId = parent.serverID;
     made.name = QStringLiteral("New folder");
     made.icon = QStringLiteral("📁");
+    made.createdAt = made.updatedAt = FakeService::now(); // while the create was out
     m_fake.state().folders[made.id] = made;
     QCOMPARE(stored(localID).serverID, qint64(0));
 

@@ -75,7 +75,8 @@ int TestSyncFaults::servicePagesTitled(const QString &title) const
     return n;
 }
 
-std::vector<FakeServiceState::Block> TestSyncFaults::serviceBlocks(TestDevice &d, const QString &pageLocalID) const
+std::vector<FakeServiceState::Block> TestSyncFaults::serviceBlocks(TestDevice &d,
+                                                                   const QString &pageLocalID) const
 {
     return m_fake.storedBlocks(d.page(pageLocalID)->serverID);
 }
@@ -139,6 +140,13 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
         const FNPage theirs = other.addPage(m_account.workspaceId, title);
         QVERIFY(other.sync());
         otherID = other.page(theirs.localID)->serverID;
+        // Made well before this device's create went out.
+        const QDateTime before = FakeService::now().addSecs(-60);
+        m_fake.state().pages[otherID].createdAt = before;
+        for (FakeServiceState::SyncEntry &entry : m_fake.state().syncLog) {
+            if (entry.entityType == QLatin1String("page") && entry.entityId == otherID)
+                entry.payload[QStringLiteral("created_at")] = FakeService::timestamp(before);
+        }
     }
     auto d = device();
     const FNPage page = d->addPage(m_account.workspaceId, title);
@@ -165,21 +173,32 @@ void TestSyncFaults::lostCreateReplyIsAdopted()
 
 void TestSyncFaults::lostLookAlikeCreatesAdoptOneEach()
 {
-    // Two pages made alike, both creates unanswered; the listing shows an older look-alike from
-    // another device and the two pages the creates made.
+    // Two pages made alike, both creates unanswered, each sent in its own window; the listing shows
+    // an older look-alike from another device and the two pages the creates made.
     auto d = device();
     const FNPage first = d->addPage(m_account.workspaceId, "Twin");
     const FNPage second = d->addPage(m_account.workspaceId, "Twin");
-    d->store().changeOutsideRecords([](StoreState &s) {
-        for (FNSyncOp &op : s.outbox)
+    const QDateTime t0(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    d->store().changeOutsideRecords([&](StoreState &s) {
+        for (FNSyncOp &op : s.outbox) {
             op.unanswered = true;
+            const QDateTime from = t0.addSecs(op.refLocalID == first.localID ? 0 : 30);
+            noteUnansweredSend(op, from, from.addMSecs(300), 0);
+        }
     });
-    const auto listed = [&](qint64 id) { return ListedPage{id, m_account.workspaceId, 0, "Twin", 0}; };
-    const QHash<qint64, QString> picks = pageAdoptions(d->store(), {listed(7), listed(31), listed(30)});
-
+    const auto listed = [&](qint64 id, int secs) {
+        return ListedPage{id, m_account.workspaceId, 0, "Twin", 0, t0.addSecs(secs)};
+    };
+    const QHash<qint64, QString> picks =
+        pageAdoptions(d->store(), {listed(7, -60), listed(31, 30), listed(30, 0)});
     QCOMPARE(picks.size(), 2);
-    QVERIFY(!picks.contains(7));
-    QCOMPARE(QSet<QString>({picks.value(30), picks.value(31)}), QSet<QString>({first.localID, second.localID}));
+    QCOMPARE(picks.value(30), first.localID);
+    QCOMPARE(picks.value(31), second.localID);
+
+    // Made within the same seconds, neither can be told from the other: both are sent again.
+    QVERIFY(pageAdoptions(d->store(), {listed(30, 0), listed(32, 1)}).isEmpty());
+    // Nor is one without a creation time taken.
+    QVERIFY(pageAdoptions(d->store(), {ListedPage{30, m_account.workspaceId, 0, "Twin", 0, {}}}).isEmpty());
 }
 
 void TestSyncFaults::renameAroundLostCreateReplyIsKept_data()

@@ -1,0 +1,167 @@
+#include "fake-service/fake_service.h"
+#include "store/outbox.h"
+#include "support/test_device.h"
+
+#include <QTest>
+
+// Two devices of one account make look-alike records while one device's create reply is lost: the
+// device never takes the other's record for its own, so renames and deletes stay on their own records.
+class TestSyncLookAlikes : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void lostReplyNeverMergesLookAlikes_data();
+    void lostReplyNeverMergesLookAlikes();
+
+private:
+    std::unique_ptr<TestDevice> device();
+    void advancePastRetries(TestDevice &d);
+
+    QDateTime m_now;
+    FakeService m_fake;
+    FakeService::Account m_account;
+};
+
+void TestSyncLookAlikes::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    m_account = m_fake.createAccount("alike@example.com", "secret12", "Alike");
+}
+
+void TestSyncLookAlikes::init()
+{
+    m_fake.clearFaults();
+    m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+}
+
+std::unique_ptr<TestDevice> TestSyncLookAlikes::device()
+{
+    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+    d->engine().setClock([this] { return m_now; });
+    return d;
+}
+
+void TestSyncLookAlikes::advancePastRetries(TestDevice &d)
+{
+    for (const FNSyncOp &op : d.store().state().outbox) {
+        if (op.nextRetryAt && *op.nextRetryAt > m_now)
+            m_now = *op.nextRetryAt;
+    }
+}
+
+namespace {
+
+// One kind of record, as the tests below make, rename and read it.
+struct Kind {
+    bool folder = false;
+
+    QString path() const
+    {
+        return folder ? QStringLiteral("/api/folders.php") : QStringLiteral("/api/pages.php");
+    }
+
+    QString create(TestDevice &d, qint64 workspaceId) const
+    {
+        if (!folder)
+            return d.addPage(workspaceId, QStringLiteral("Untitled")).localID;
+        FNFolder f;
+        f.workspaceServerID = workspaceId;
+        f.name = QStringLiteral("New folder");
+        d.store().upsertFolder(f);
+        Outbox::of(d.store()).folderCreate(f);
+        return f.localID;
+    }
+
+    qint64 serverID(TestDevice &d, const QString &localID) const
+    {
+        if (folder)
+            return d.store().folder(localID) ? d.store().folder(localID)->serverID : 0;
+        return d.page(localID) ? d.page(localID)->serverID : 0;
+    }
+
+    void rename(TestDevice &d, const QString &localID, const QString &name) const
+    {
+        if (folder) {
+            FNFolder f = *d.store().folder(localID);
+            f.name = name;
+            d.store().upsertFolder(f);
+            FolderPatchReq patch;
+            patch.name = name;
+            Outbox::of(d.store()).folderUpdate(f, patch);
+            return;
+        }
+        d.store().editPage(localID, [&](FNPage &p) { p.title = name; });
+        PagePatchReq patch;
+        patch.title = name;
+        d.queuePageUpdate(localID, patch);
+    }
+
+    QString serviceName(FakeService &fake, qint64 id) const
+    {
+        if (folder)
+            return fake.state().folders.count(id) ? fake.state().folders[id].name : QString();
+        return fake.state().pages.count(id) ? fake.state().pages[id].title : QString();
+    }
+};
+
+} // namespace
+
+void TestSyncLookAlikes::lostReplyNeverMergesLookAlikes_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("folders") << true;
+    QTest::newRow("pages") << false;
+}
+
+void TestSyncLookAlikes::lostReplyNeverMergesLookAlikes()
+{
+    QFETCH(bool, folder);
+    const Kind kind{folder};
+    auto a = device();
+    auto b = device();
+
+    // A's create is applied, its reply lost; A does not learn of it from a pull either.
+    const QString mine = kind.create(*a, m_account.workspaceId);
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault(kind.path(), lost);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    a->sync();
+    m_fake.clearFaults();
+    QCOMPARE(kind.serverID(*a, mine), 0);
+
+    // B makes its own look-alike meanwhile.
+    const QString theirs = kind.create(*b, m_account.workspaceId);
+    QVERIFY(b->sync());
+    const qint64 theirID = kind.serverID(*b, theirs);
+    QVERIFY(theirID != 0);
+
+    advancePastRetries(*a);
+    QVERIFY(a->sync());
+    QVERIFY(a->sync());
+    const qint64 myID = kind.serverID(*a, mine);
+    QVERIFY(myID != 0);
+    QVERIFY2(myID != theirID, "A took B's record for its own");
+
+    kind.rename(*a, mine, QStringLiteral("A's own"));
+    kind.rename(*b, theirs, QStringLiteral("B's own"));
+    QVERIFY(a->sync());
+    QVERIFY(b->sync());
+    QVERIFY(a->sync());
+    QCOMPARE(kind.serviceName(m_fake, myID), QStringLiteral("A's own"));
+    QCOMPARE(kind.serviceName(m_fake, theirID), QStringLiteral("B's own"));
+
+    if (folder)
+        return; // a folder's delete is a direct call on its own id
+    a->queuePageDelete(mine);
+    QVERIFY(a->sync());
+    QVERIFY(b->sync());
+    QVERIFY(m_fake.state().pages[myID].deletedAt.isValid());
+    QVERIFY2(!m_fake.state().pages[theirID].deletedAt.isValid(), "A's delete trashed B's page");
+    QVERIFY(!b->page(theirs)->deletedAt);
+}
+
+QTEST_MAIN(TestSyncLookAlikes)
+#include "tst_sync_look_alikes.moc"
