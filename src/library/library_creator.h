@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/wire/blocks.h"
+#include "store/create_adoption.h"
 #include "store/fn_block.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
@@ -26,9 +27,9 @@ class LibraryCreator : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr const char *kNewFolderName = "New folder";
+    static constexpr const char *kNewFolderName = ::kNewFolderName;
     static constexpr const char *kFolderIcon = "\U0001F4C1";
-    static constexpr const char *kUntitled = "Untitled";
+    static constexpr const char *kUntitled = kNewPageTitle;
 
     // `templates` may be null (no templates). Folders stored without a queued create (by an older
     // version) get one.

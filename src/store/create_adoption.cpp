@@ -97,8 +97,9 @@ QHash<qint64, QString> pageAdoptions(const LocalStore &store, const std::vector<
             return page && page->serverID == 0;
         },
         [](const PageCreateReq &req, const ListedPage &p) {
-            return req.workspace_id == p.workspaceID && req.parent_page_id.value_or(0) == p.parentPageID &&
-                   req.title == p.title && req.position == p.position;
+            return req.title != QLatin1String(kNewPageTitle) && req.workspace_id == p.workspaceID &&
+                   req.parent_page_id.value_or(0) == p.parentPageID && req.title == p.title &&
+                   req.position == p.position;
         },
         [&](qint64 id) { return store.pageWithServerID(id) != nullptr; });
 }
@@ -112,7 +113,7 @@ QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vecto
             return folder && folder->serverID == 0;
         },
         [](const FolderCreateReq &req, const ListedFolder &f) {
-            return req.workspace_id == f.workspaceID &&
+            return req.name != QLatin1String(kNewFolderName) && req.workspace_id == f.workspaceID &&
                    req.parent_folder_id.value_or(0) == f.parentFolderID && req.name == f.name;
         },
         [&](qint64 id) { return store.folderWithServerID(id) != nullptr; });

@@ -17,6 +17,11 @@ struct FNSyncOp;
 // holds it. Anything less sure is sent again: a duplicate loses nothing, a merge of two devices'
 // records does.
 
+// The names every device gives a new record. Two devices of one account make such records alike
+// at any moment, so a lost create under one of these names is never adopted: it is sent again.
+inline constexpr const char *kNewPageTitle = "Untitled";
+inline constexpr const char *kNewFolderName = "New folder";
+
 struct ListedPage {
     qint64 id = 0;
     qint64 workspaceID = 0;

@@ -1,5 +1,7 @@
 #include "api/api_client.h"
+#include "api/wire/folders.h"
 #include "fake-service/fake_service.h"
+#include "json/json_coder.h"
 #include "library/library_creator.h"
 #include "library/library_mover.h"
 #include "library/library_refresher.h"
@@ -243,18 +245,37 @@ void TestLibraryFolderSync::changeMadeWhileTheCreateIsInFlight()
 void TestLibraryFolderSync::lostCreateReplyIsAdopted_data()
 {
     QTest::addColumn<bool>("refreshFirst");
-    QTest::newRow("the next sync adopts it") << false;
-    QTest::newRow("the refresh adopts it first") << true;
+    QTest::addColumn<QString>("name"); // as the create carried it
+    QTest::newRow("the next sync adopts it") << false << QStringLiteral("Plans");
+    QTest::newRow("the refresh adopts it first") << true << QStringLiteral("Plans");
+    // Any device makes a "New folder" at any moment: one is never taken for this device's own.
+    QTest::newRow("a default name is sent again") << false << QStringLiteral("New folder");
+    QTest::newRow("a default name is sent again, refreshed first") << true << QStringLiteral("New folder");
 }
 
 void TestLibraryFolderSync::lostCreateReplyIsAdopted()
 {
     QFETCH(bool, refreshFirst);
+    QFETCH(QString, name);
+    const bool adopted = name != QLatin1String(LibraryCreator::kNewFolderName);
     const FNFolder parent = syncedFolder(QStringLiteral("Work"));
     // The service makes the folder, then the connection drops before its answer: staged as a refused
     // request plus the folder it would have made.
     m_fake.setFault(kFolders, FakeService::Fault::drop());
     const QString localID = *m_creator->createFolder(parent);
+    if (adopted) {
+        // Named before its create went out, as a rename at once would leave it.
+        m_device->store().editFolder(localID, [&](FNFolder &f) { f.name = name; });
+        m_device->store().changeOutsideRecords([&](StoreState &s) {
+            for (FNSyncOp &op : s.outbox) {
+                if (op.kind() != SyncOpKind::FolderCreate || op.refLocalID != localID)
+                    continue;
+                FolderCreateReq req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
+                req.name = name;
+                op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+            }
+        });
+    }
     QTRY_VERIFY(count(kFolders, "POST") >= 1);
     QTRY_VERIFY(!m_device->engine().isSyncing());
     m_fake.clearFaults();
@@ -263,7 +284,7 @@ void TestLibraryFolderSync::lostCreateReplyIsAdopted()
     made.id = m_fake.state().nextFolderId++;
     made.workspaceId = m_account.workspaceId;
     made.parentFolderId = parent.serverID;
-    made.name = QStringLiteral("New folder");
+    made.name = name;
     made.icon = QStringLiteral("📁");
     made.createdAt = made.updatedAt = FakeService::now(); // while the create was out
     m_fake.state().folders[made.id] = made;
@@ -271,16 +292,17 @@ void TestLibraryFolderSync::lostCreateReplyIsAdopted()
 
     if (refreshFirst) {
         QVERIFY(runTask(m_refresher->loadFolders()).ok());
-        QCOMPARE(stored(localID).serverID, made.id);
+        QCOMPARE(stored(localID).serverID, adopted ? made.id : 0);
     }
     QVERIFY(syncLater());
     QVERIFY(runTask(m_refresher->loadFolders()).ok());
     QVERIFY(syncLater());
 
-    QCOMPARE(count(kFolders, "POST"), posts);
-    QCOMPARE(serverFolders(), size_t(2));
-    QCOMPARE(m_device->store().state().folders.size(), size_t(2));
-    QCOMPARE(stored(localID).serverID, made.id);
+    QCOMPARE(count(kFolders, "POST"), adopted ? posts : posts + 1);
+    QCOMPARE(serverFolders(), size_t(adopted ? 2 : 3));
+    QCOMPARE(m_device->store().state().folders.size(), size_t(adopted ? 2 : 3));
+    QVERIFY(stored(localID).serverID != 0);
+    QCOMPARE(stored(localID).serverID == made.id, adopted);
     QCOMPARE(stored(localID).parentFolderServerID, parent.serverID);
     QVERIFY(m_device->store().state().outbox.empty());
 }

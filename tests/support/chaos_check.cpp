@@ -205,6 +205,10 @@ private:
         const ChaosModel::Page &want = m_model.devices[size_t(d)].pages[size_t(i)];
         const QString name = pageName(d, i);
         const LocalStore &s = store(d);
+        if (want.deleted) {
+            checkDeletedPage(d, name, s.page(want.localID));
+            return;
+        }
         const FNPage *own = ownCopy(s.page(want.localID), d, name, m_pageBound);
         if (!own)
             return;
@@ -230,11 +234,37 @@ private:
         }
     }
 
+    // Deleted by its maker: live on neither the service nor a device. Its server id still counts as
+    // the maker's, so another made page on it is a merge.
+    void checkDeletedPage(int d, const QString &name, const FNPage *own)
+    {
+        if (!own || own->serverID == 0)
+            return;
+        m_pageBound[own->serverID].append(name);
+        if (m_service.pages.count(own->serverID))
+            m_findings.lose(QStringLiteral("page delete on the service"),
+                            name + QStringLiteral(": deleted on %1, live on the service as #%2")
+                                       .arg(chaosDeviceName(d))
+                                       .arg(own->serverID));
+        for (int k = 0; k < 2; ++k) {
+            const FNPage *copy = k == d ? own : store(k).pageWithServerID(own->serverID);
+            if (copy && !copy->deletedAt)
+                m_findings.lose(QStringLiteral("page delete on a device"),
+                                name + QStringLiteral(": deleted, still live on %1").arg(chaosDeviceName(k)));
+        }
+    }
+
     void checkBlock(int d, int i)
     {
         const ChaosModel::Block &want = m_model.devices[size_t(d)].blocks[size_t(i)];
         const QString name = blockName(d, i);
         const LocalStore &s = store(d);
+        if (m_model.devices[size_t(d)].pages[size_t(want.page)].deleted) {
+            // Gone with its page; its copies are no extra records.
+            if (const FNBlock *own = s.block(want.localID); own && own->serverID != 0)
+                m_blockBound[own->serverID].append(name);
+            return;
+        }
         const FNBlock *own = ownCopy(s.block(want.localID), d, name, m_blockBound);
         if (!own)
             return;
@@ -269,9 +299,9 @@ private:
     {
         for (const auto &[id, names] : bound) {
             if (names.size() > 1)
-                m_findings.duplicate(kind + QStringLiteral(" claimed twice"),
-                                     names.join(QStringLiteral(" and ")) +
-                                         QStringLiteral(" share the service's %1 #%2").arg(kind).arg(id));
+                m_findings.merge(kind + QStringLiteral(" merged"),
+                                 names.join(QStringLiteral(" and ")) +
+                                     QStringLiteral(" share the service's %1 #%2").arg(kind).arg(id));
         }
         for (const auto &[id, text] : found) {
             if (!bound.count(id))
@@ -377,6 +407,14 @@ void ChaosFindings::lose(const QString &kind, const QString &what)
     ++kinds[kind];
     if (lostExamples.size() < kExamples)
         lostExamples << what;
+}
+
+void ChaosFindings::merge(const QString &kind, const QString &what)
+{
+    ++merges;
+    ++kinds[kind];
+    if (mergeExamples.size() < kExamples)
+        mergeExamples << what;
 }
 
 void ChaosFindings::duplicate(const QString &kind, const QString &what)

@@ -18,6 +18,7 @@ struct ChaosModel {
         QString localID;
         QString title;
         int folder = -1; // index among the same device's folders; -1 at the top level
+        bool deleted = false;
     };
     struct Folder {
         QString localID;
@@ -48,16 +49,20 @@ struct ChaosFindings {
 
     int lost = 0;
     int duplicates = 0;
+    int merges = 0; // made records, of one device or both, that ended as one record of the service
     QStringList lostExamples;
     QStringList duplicateExamples;
+    QStringList mergeExamples;
     std::map<QString, int> kinds; // how many of each kind ("folder name on the service", ...)
 
     void lose(const QString &kind, const QString &what);
     void duplicate(const QString &kind, const QString &what);
+    void merge(const QString &kind, const QString &what);
 };
 
 // Holds the settled service and both devices against the model: (a) the service has each record's
-// last write and both devices hold what the service holds; (b) the service has one copy of each
-// made record and nothing else, and no device holds a record twice or one nobody made.
+// last write and both devices hold what the service holds, and a deleted page is live nowhere;
+// (b) no two made records share one record of the service (a merge); (c) the service has one copy
+// of each made record and nothing else, and no device holds a record twice or one nobody made.
 ChaosFindings checkChaos(const ChaosModel &model, const FakeServiceState &service, qint64 workspaceId,
                          const std::array<const LocalStore *, 2> &devices);

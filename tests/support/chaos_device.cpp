@@ -5,6 +5,7 @@
 #include "editor/block_row_model.h"
 #include "editor/page_view_model.h"
 #include "library/library_creator.h"
+#include "library/library_deleter.h"
 #include "library/library_mover.h"
 #include "library/library_refresher.h"
 #include "library/library_row_editor.h"
@@ -52,6 +53,9 @@ ChaosDevice::ChaosDevice(const QString &origin, const QString &token, std::funct
     m_services->setToken(token);
     m_engine->setClock(std::move(clock));
     m_creator = std::make_unique<LibraryCreator>(*m_store, *m_engine, nullptr);
+    m_deleter = std::make_unique<LibraryDeleter>(*m_store, m_services->client, *m_engine, *m_creator, nullptr,
+                                                 nullptr);
+    m_deleter->setDelays(std::chrono::milliseconds(0), std::chrono::milliseconds(0));
     m_refresher = std::make_unique<LibraryRefresher>(*m_store, m_services->client, *m_engine, *m_creator);
     m_rowEditor = std::make_unique<LibraryRowEditor>(*m_store, *m_engine);
     m_mover = std::make_unique<LibraryMover>(*m_store, *m_engine, *m_creator);
@@ -64,6 +68,7 @@ ChaosDevice::~ChaosDevice()
     m_mover.reset();
     m_rowEditor.reset();
     m_refresher.reset();
+    m_deleter.reset();
     m_creator.reset();
     m_engine.reset();
 }
@@ -90,6 +95,11 @@ void ChaosDevice::renamePage(const QString &pageLocalID, const QString &title)
 {
     m_rowEditor->beginPageRename(pageLocalID);
     m_rowEditor->commitPageRename(pageLocalID, title);
+}
+
+void ChaosDevice::deletePage(const QString &pageLocalID)
+{
+    m_deleter->deletePage(pageLocalID);
 }
 
 void ChaosDevice::movePage(const QString &pageLocalID, const std::optional<FNFolder> &folder)

@@ -16,6 +16,7 @@
 #include <optional>
 
 class LibraryCreator;
+class LibraryDeleter;
 class LibraryMover;
 class LibraryRefresher;
 class LibraryRowEditor;
@@ -40,6 +41,8 @@ public:
     // A new untitled page or "New folder", with its create on its way; naming it is a rename.
     std::optional<QString> createPage(const std::optional<FNFolder> &folder);
     void renamePage(const QString &pageLocalID, const QString &title);
+    // From the sidebar, with no undo offered: its delete goes out with the next cycle.
+    void deletePage(const QString &pageLocalID);
     // Into a folder the service knows, as a drop on its row; out to the top level by "Move to root".
     void movePage(const QString &pageLocalID, const std::optional<FNFolder> &folder);
     std::optional<QString> createFolder(const std::optional<FNFolder> &parent);
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<LocalStore> m_store;
     std::unique_ptr<SyncEngine> m_engine;
     std::unique_ptr<LibraryCreator> m_creator;
+    std::unique_ptr<LibraryDeleter> m_deleter;
     std::unique_ptr<LibraryRowEditor> m_rowEditor;
     std::unique_ptr<LibraryMover> m_mover;
     std::unique_ptr<LibraryRefresher> m_refresher;

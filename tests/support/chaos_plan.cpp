@@ -20,6 +20,8 @@ struct Made {
     std::vector<int> folderVersion; // names and icons given so far, for fresh texts
     std::vector<int> pageVersion;
     std::vector<int> blockVersion;
+    std::vector<bool> pageGone; // deleted by the plan
+    std::vector<int> blockPage; // by block index
 };
 
 class Planner
@@ -56,7 +58,7 @@ private:
             Kind kind;
             int weight;
         };
-        static const std::array<Weight, 13> weights = {{
+        static const std::array<Weight, 14> weights = {{
             {Kind::CreatePage, 8},
             {Kind::RenamePage, 8},
             {Kind::MovePage, 6},
@@ -66,6 +68,7 @@ private:
             {Kind::MoveFolder, 4},
             {Kind::AddBlock, 10},
             {Kind::EditBlock, 12},
+            {Kind::DeletePage, 2},
             {Kind::Sync, 14},
             {Kind::Refresh, 8},
             {Kind::InjectFault, 10},
@@ -95,13 +98,16 @@ private:
         Made &m = m_made[size_t(step.device)];
         const QString who = chaosDeviceName(step.device);
         // An edit of a kind the device has nothing of yet makes something instead.
-        if ((kind == Kind::RenamePage || kind == Kind::MovePage || kind == Kind::AddBlock) && m.pages == 0)
+        const bool anyPage = livePage(m) >= 0;
+        if ((kind == Kind::RenamePage || kind == Kind::MovePage || kind == Kind::AddBlock ||
+             kind == Kind::DeletePage) &&
+            !anyPage)
             kind = Kind::CreatePage;
         if ((kind == Kind::RenameFolder || kind == Kind::SetFolderIcon || kind == Kind::MoveFolder) &&
             m.folders == 0)
             kind = Kind::CreateFolder;
-        if (kind == Kind::EditBlock && m.blocks == 0)
-            kind = m.pages == 0 ? Kind::CreatePage : Kind::AddBlock;
+        if (kind == Kind::EditBlock && liveBlock(m) < 0)
+            kind = anyPage ? Kind::AddBlock : Kind::CreatePage;
         step.kind = kind;
 
         switch (kind) {
@@ -110,14 +116,26 @@ private:
             step.target = anyFolderOrTop(m);
             step.namedAtOnce = below(2) == 0;
             m.pageVersion.push_back(0);
+            m.pageGone.push_back(false);
             step.text = pageTitle(who, step.record, 0);
+            if (below(4) == 0) {
+                // Both devices make an untitled page at the top level at once.
+                Made &o = m_made[size_t(1 - step.device)];
+                step.twin = true;
+                step.target = -1;
+                step.namedAtOnce = false;
+                step.twinRecord = o.pages++;
+                o.pageVersion.push_back(0);
+                o.pageGone.push_back(false);
+                step.twinText = pageTitle(chaosDeviceName(1 - step.device), step.twinRecord, 0);
+            }
             break;
         case Kind::RenamePage:
-            step.record = int(below(quint64(m.pages)));
+            step.record = livePage(m);
             step.text = pageTitle(who, step.record, ++m.pageVersion[size_t(step.record)]);
             break;
         case Kind::MovePage:
-            step.record = int(below(quint64(m.pages)));
+            step.record = livePage(m);
             step.target = anyFolderOrTop(m);
             break;
         case Kind::CreateFolder:
@@ -127,6 +145,18 @@ private:
             m.folderParent.push_back(step.target);
             m.folderVersion.push_back(0);
             step.text = folderName(who, step.record, 0);
+            if (below(4) == 0) {
+                // Both devices make a "New folder" at the top level at once.
+                Made &o = m_made[size_t(1 - step.device)];
+                step.twin = true;
+                step.target = -1;
+                m.folderParent.back() = -1;
+                step.namedAtOnce = false;
+                step.twinRecord = o.folders++;
+                o.folderParent.push_back(-1);
+                o.folderVersion.push_back(0);
+                step.twinText = folderName(chaosDeviceName(1 - step.device), step.twinRecord, 0);
+            }
             break;
         case Kind::RenameFolder:
             step.record = int(below(quint64(m.folders)));
@@ -146,14 +176,19 @@ private:
             m.folderParent[size_t(step.record)] = step.target;
             break;
         case Kind::AddBlock:
-            step.record = int(below(quint64(m.pages)));
+            step.record = livePage(m);
             step.target = m.blocks++;
             m.blockVersion.push_back(0);
+            m.blockPage.push_back(step.record);
             step.text = blockText(who, step.target, 0);
             break;
         case Kind::EditBlock:
-            step.record = int(below(quint64(m.blocks)));
+            step.record = liveBlock(m);
             step.text = blockText(who, step.record, ++m.blockVersion[size_t(step.record)]);
+            break;
+        case Kind::DeletePage:
+            step.record = livePage(m);
+            m.pageGone[size_t(step.record)] = true;
             break;
         case Kind::InjectFault:
             step.fault = Fault(below(7));
@@ -169,6 +204,28 @@ private:
         case Kind::GoOnline:
             break;
         }
+    }
+
+    // A page of the device not deleted, or -1 when there is none.
+    int livePage(const Made &m)
+    {
+        std::vector<int> live;
+        for (int i = 0; i < m.pages; ++i) {
+            if (!m.pageGone[size_t(i)])
+                live.push_back(i);
+        }
+        return live.empty() ? -1 : live[size_t(below(live.size()))];
+    }
+
+    // A block of the device on a page not deleted, or -1.
+    int liveBlock(const Made &m)
+    {
+        std::vector<int> live;
+        for (int i = 0; i < m.blocks; ++i) {
+            if (!m.pageGone[size_t(m.blockPage[size_t(i)])])
+                live.push_back(i);
+        }
+        return live.empty() ? -1 : live[size_t(below(live.size()))];
     }
 
     // A folder of the device (never `self`), or -1 for the top level about a third of the time.
@@ -236,6 +293,8 @@ QString kindName(Kind kind)
         return QStringLiteral("add block");
     case Kind::EditBlock:
         return QStringLiteral("edit block");
+    case Kind::DeletePage:
+        return QStringLiteral("delete page");
     case Kind::Sync:
         return QStringLiteral("sync");
     case Kind::Refresh:
@@ -273,7 +332,17 @@ QString faultName(const ChaosStep &step)
 
 QString naming(const ChaosStep &step)
 {
-    return step.namedAtOnce ? QStringLiteral(", named at once") : QStringLiteral(", named after its create");
+    QString out =
+        step.namedAtOnce ? QStringLiteral(", named at once") : QStringLiteral(", named after its create");
+    if (step.twin) {
+        const QChar kind = step.kind == ChaosStep::Kind::CreatePage ? QLatin1Char('p') : QLatin1Char('f');
+        out += QStringLiteral(", %1.%2%3 \"%4\" made alike at once")
+                   .arg(chaosDeviceName(1 - step.device))
+                   .arg(kind)
+                   .arg(step.twinRecord)
+                   .arg(step.twinText);
+    }
+    return out;
 }
 
 QString folderRef(int device, int folder)
@@ -341,6 +410,8 @@ QString ChaosStep::describe() const
         return out + QStringLiteral(" %1.b%2 \"%3\" on %1.p%4").arg(who).arg(target).arg(text).arg(record);
     case Kind::EditBlock:
         return out + QStringLiteral(" %1.b%2 to \"%3\"").arg(who).arg(record).arg(text);
+    case Kind::DeletePage:
+        return out + QStringLiteral(" %1.p%2").arg(who).arg(record);
     case Kind::Sync:
     case Kind::Refresh:
         return out + QLatin1Char(' ') + who;

@@ -18,6 +18,7 @@ struct ChaosStep {
         MoveFolder, // record: folder; target: new parent, -1 = top level
         AddBlock,   // record: page; text: the block's text
         EditBlock,  // record: block; text: new text
+        DeletePage, // record: page
         Sync,
         Refresh,
         InjectFault,
@@ -38,8 +39,13 @@ struct ChaosStep {
     qint64 advanceMs = 0; // how far the devices' clock moves before the step
     // A create's name typed before its request has had a turn, or only once it has run its course.
     bool namedAtOnce = true;
+    // A create: the other device makes a look-alike at the top level in the same step, its record
+    // `twinRecord` among that device's own, named `twinText` once both creates have run.
+    bool twin = false;
+    int twinRecord = -1;
+    QString twinText;
 
-    bool isEdit() const { return kind <= Kind::EditBlock; }
+    bool isEdit() const { return kind <= Kind::DeletePage; }
     QString describe() const;
 };
 

@@ -70,7 +70,7 @@ QString outboxLine(const QString &who, const std::vector<FNSyncOp> &outbox)
 QString ChaosReport::summary() const
 {
     return QStringLiteral("seed %1: %2 steps, %3 edits (%4 adapted, %5 skipped), %6 syncs, %7 refreshes, "
-                          "%8 faults, %9 requests; %10; lost edits %11, duplicates %12; %13 ms")
+                          "%8 faults, %9 requests; %10; lost edits %11, merges %12, duplicates %13; %14 ms")
         .arg(seed)
         .arg(steps.size())
         .arg(edits)
@@ -83,6 +83,7 @@ QString ChaosReport::summary() const
         .arg(settled ? QStringLiteral("settled in %1 rounds").arg(settleRounds)
                      : QStringLiteral("NOT settled"))
         .arg(findings.lost)
+        .arg(findings.merges)
         .arg(findings.duplicates)
         .arg(wallMs);
 }
@@ -99,6 +100,8 @@ QString ChaosReport::details() const
         lines << QStringLiteral("  problem: ") + p;
     for (const QString &l : findings.lostExamples)
         lines << QStringLiteral("  lost: ") + l;
+    for (const QString &m : findings.mergeExamples)
+        lines << QStringLiteral("  merged: ") + m;
     for (const QString &d : findings.duplicateExamples)
         lines << QStringLiteral("  duplicate: ") + d;
     return lines.join(QLatin1Char('\n'));
@@ -239,9 +242,23 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
         report.adapted += targetReady ? 0 : 1;
         const auto id = device.createPage(folder < 0 ? std::nullopt : target);
         made.pages.push_back({id.value_or(QString()), step.text, folder});
+        ChaosModel::Made &other = m_model.devices[size_t(1 - step.device)];
+        if (step.twin) {
+            ++report.edits;
+            const auto twin = m_devices[size_t(1 - step.device)]->createPage(std::nullopt);
+            other.pages.push_back({twin.value_or(QString()), step.twinText, -1});
+        }
         if (!step.namedAtOnce)
             drain();
         device.renamePage(made.pages.back().localID, step.text);
+        if (step.twin)
+            m_devices[size_t(1 - step.device)]->renamePage(other.pages.back().localID, step.twinText);
+        return;
+    }
+    case Kind::DeletePage: {
+        ChaosModel::Page &page = made.pages[size_t(step.record)];
+        device.deletePage(page.localID);
+        page.deleted = true;
         return;
     }
     case Kind::RenamePage: {
@@ -266,9 +283,18 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
         const auto id = device.createFolder(parent < 0 ? std::nullopt : target);
         made.folders.push_back(
             {id.value_or(QString()), step.text, QString::fromUtf8(LibraryCreator::kFolderIcon), parent});
+        ChaosModel::Made &other = m_model.devices[size_t(1 - step.device)];
+        if (step.twin) {
+            ++report.edits;
+            const auto twin = m_devices[size_t(1 - step.device)]->createFolder(std::nullopt);
+            other.folders.push_back({twin.value_or(QString()), step.twinText,
+                                     QString::fromUtf8(LibraryCreator::kFolderIcon), -1});
+        }
         if (!step.namedAtOnce)
             drain();
         device.renameFolder(made.folders.back().localID, step.text);
+        if (step.twin)
+            m_devices[size_t(1 - step.device)]->renameFolder(other.folders.back().localID, step.twinText);
         return;
     }
     case Kind::RenameFolder: {

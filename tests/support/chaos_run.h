@@ -44,7 +44,8 @@ struct ChaosReport {
 
     bool clean() const
     {
-        return settled && problems.isEmpty() && findings.lost == 0 && findings.duplicates == 0;
+        return settled && problems.isEmpty() && findings.lost == 0 && findings.merges == 0 &&
+               findings.duplicates == 0;
     }
     QString summary() const;
     // The summary, then each problem and the examples of what was lost or copied.
