@@ -15,18 +15,7 @@ BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${FUZZ_JOBS:-4}
 
 # Debian's clang 14 ships libFuzzer in its compiler runtime.
-PACKAGES=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    SUDO=""
-    [[ $(id -u) -ne 0 ]] && SUDO="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update
-    $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$ROOT/scripts/setup.sh" clang-14 libclang-rt-14-dev
 
 # FUZZ_SKIP_BUILD=1 reuses the build, so several harnesses can run side by side.
 if [[ -z ${FUZZ_SKIP_BUILD:-} ]]; then

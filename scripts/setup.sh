@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package needed to build, run and test. Safe to run again.
+# Installs every Debian package needed to build, run and test, or only the packages named as
+# arguments. Safe to run again.
 set -euo pipefail
 
 PACKAGES=(
@@ -11,6 +12,8 @@ PACKAGES=(
     dbus dbus-x11 gnome-keyring libsecret-tools
     xvfb xauth fonts-dejavu-core fonts-noto-mono fonts-noto-color-emoji adwaita-icon-theme
 )
+
+(($# == 0)) || PACKAGES=("$@")
 
 missing=()
 for p in "${PACKAGES[@]}"; do
