@@ -2,6 +2,7 @@
 #include "api/session_store.h"
 #include "app/app_window.h"
 #include "app/main_view.h"
+#include "app/page_panels.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/desktop_url_opener.h"
@@ -79,7 +80,9 @@ int main(int argc, char *argv[])
     context.connectivity = &connectivity;
     context.events = &events;
 
-    AppWindow window(context, [](const AppContext &c) { return new MainView(c); });
+    MainView::Parts parts;
+    parts.panel = makePagePanel;
+    AppWindow window(context, [parts](const AppContext &c) { return new MainView(c, parts); });
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &AppWindow::bringToFront);
     window.show();
     return app.exec();

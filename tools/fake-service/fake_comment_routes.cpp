@@ -8,6 +8,18 @@ namespace {
 
 const QString CommentsPath = QStringLiteral("/api/comments.php");
 
+// The service trims spaces and tabs only: a comment may start or end with line breaks.
+QString trimmedOfSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text.at(begin) == u' ' || text.at(begin) == u'\t'))
+        ++begin;
+    while (end > begin && (text.at(end - 1) == u' ' || text.at(end - 1) == u'\t'))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 } // namespace
 
 void FakeCommentRoutes::install(FakeService &service)
@@ -42,7 +54,7 @@ HttpResponse FakeCommentRoutes::create(const FakeService::Call &call)
     FakeServiceState::Comment comment;
     comment.pageId = in.id(QStringLiteral("page_id"));
     comment.blockId = in.optId(QStringLiteral("block_id")).value_or(0);
-    comment.body = in.string(QStringLiteral("body")).trimmed();
+    comment.body = trimmedOfSpaces(in.string(QStringLiteral("body")));
     comment.selectionStart = in.optInteger(QStringLiteral("selection_start"));
     comment.selectionLength = in.optInteger(QStringLiteral("selection_length"));
     comment.selectionText = in.optString(QStringLiteral("selection_text"));

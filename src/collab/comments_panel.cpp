@@ -1,0 +1,202 @@
+#include "collab/comments_panel.h"
+
+#include "collab/comments_panel_model.h"
+#include "ui/empty_state_view.h"
+#include "ui/symbol_icons.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *plainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText); // server text is never markup
+    label->setWordWrap(true);
+    return label;
+}
+
+QWidget *commentCard(const CommentDTO &comment, QWidget *parent)
+{
+    auto *card = new QFrame(parent);
+    card->setObjectName(QStringLiteral("commentCard"));
+    card->setStyleSheet(
+        QStringLiteral("#commentCard { background: rgba(128,128,128,18); border-radius: 6px; }"));
+    auto *column = new QVBoxLayout(card);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(3);
+
+    auto *top = new QHBoxLayout;
+    QLabel *author = plainLabel(CommentsPanelModel::author(comment), card);
+    author->setObjectName(QStringLiteral("author"));
+    QFont bold = author->font();
+    bold.setWeight(QFont::Medium);
+    author->setFont(bold);
+    QLabel *date = plainLabel(CommentsPanelModel::date(comment), card);
+    date->setObjectName(QStringLiteral("date"));
+    date->setWordWrap(false);
+    date->setStyleSheet(QStringLiteral("color: gray; font-size: small;"));
+    top->addWidget(author, 1);
+    top->addWidget(date);
+    column->addLayout(top);
+
+    if (const std::optional<QString> context = CommentsPanelModel::context(comment)) {
+        QLabel *line = plainLabel(*context, card);
+        line->setObjectName(QStringLiteral("context"));
+        line->setStyleSheet(QStringLiteral("color: gray; font-style: italic;"));
+        column->addWidget(line);
+    }
+    QLabel *body = plainLabel(comment.body, card);
+    body->setObjectName(QStringLiteral("body"));
+    column->addWidget(body);
+    return card;
+}
+
+} // namespace
+
+CommentsPanel::CommentsPanel(ServiceClient &client, std::function<qint64()> pageServerID,
+                             std::function<void()> onClose, QWidget *parent)
+    : QWidget(parent)
+    , m_model(new CommentsPanelModel(client, std::move(pageServerID), this))
+{
+    setFixedWidth(kWidth);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(12);
+
+    auto *header = new QHBoxLayout;
+    auto *symbol = new QLabel(this);
+    symbol->setPixmap(SymbolIcons::pixmap(QStringLiteral("bubble.left.and.bubble.right"), 16,
+                                          palette().color(QPalette::WindowText), devicePixelRatioF()));
+    auto *title = new QLabel(QString::fromUtf8(kTitle), this);
+    QFont headline = title->font();
+    headline.setBold(true);
+    title->setFont(headline);
+    m_reload = new QToolButton(this);
+    m_reload->setIcon(SymbolIcons::icon(QStringLiteral("arrow.clockwise")));
+    m_reload->setAutoRaise(true);
+    m_reload->setToolTip(QStringLiteral("Reload"));
+    m_close = new QToolButton(this);
+    m_close->setIcon(SymbolIcons::icon(QStringLiteral("xmark.circle.fill"), Qt::gray));
+    m_close->setAutoRaise(true);
+    m_close->setToolTip(QStringLiteral("Close"));
+    header->addWidget(symbol);
+    header->addWidget(title);
+    header->addStretch(1);
+    header->addWidget(m_reload);
+    header->addWidget(m_close);
+    column->addLayout(header);
+
+    m_area = new QStackedWidget(this);
+    m_spinner = new QProgressBar(m_area);
+    m_spinner->setRange(0, 0);
+    m_spinner->setTextVisible(false);
+    m_spinner->setMaximumWidth(80);
+    auto *spinnerHolder = new QWidget(m_area);
+    auto *spinnerLayout = new QVBoxLayout(spinnerHolder);
+    spinnerLayout->addWidget(m_spinner, 0, Qt::AlignCenter);
+    m_empty =
+        new EmptyStateView(QStringLiteral("bubble.left.and.bubble.right"), QString::fromUtf8(kEmptyTitle),
+                           QString::fromUtf8(kEmptySubtitle), std::nullopt, {}, m_area);
+    m_scroll = new QScrollArea(m_area);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_listHolder = new QWidget(m_scroll);
+    m_list = new QVBoxLayout(m_listHolder);
+    m_list->setContentsMargins(0, 0, 0, 0);
+    m_list->setSpacing(10);
+    m_list->addStretch(1);
+    m_scroll->setWidget(m_listHolder);
+    m_area->addWidget(spinnerHolder);
+    m_area->addWidget(m_empty);
+    m_area->addWidget(m_scroll);
+    column->addWidget(m_area, 1);
+
+    auto *divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    column->addWidget(divider);
+
+    m_composer = new QPlainTextEdit(this);
+    m_composer->setPlaceholderText(QString::fromUtf8(kPlaceholder));
+    m_composer->setTabChangesFocus(true);
+    const int line = m_composer->fontMetrics().lineSpacing();
+    m_composer->setMinimumHeight(2 * line + 12);
+    m_composer->setMaximumHeight(6 * line + 12);
+    column->addWidget(m_composer);
+    m_error = plainLabel(QString(), this);
+    m_error->setStyleSheet(QStringLiteral("color: red;"));
+    m_error->hide();
+    column->addWidget(m_error);
+    auto *postRow = new QHBoxLayout;
+    postRow->addStretch(1);
+    m_post = new QPushButton(QString::fromUtf8(kPost), this);
+    m_post->setDefault(true);
+    postRow->addWidget(m_post);
+    column->addLayout(postRow);
+
+    connect(m_model, &CommentsPanelModel::changed, this, &CommentsPanel::render);
+    connect(m_composer, &QPlainTextEdit::textChanged, this,
+            [this] { m_model->setNewBody(m_composer->toPlainText()); });
+    connect(m_post, &QPushButton::clicked, this, [this] {
+        if (m_model->canPost())
+            m_model->postComment();
+    });
+    connect(m_reload, &QToolButton::clicked, this, [this] { m_model->loadComments(); });
+    connect(m_close, &QToolButton::clicked, this, [onClose = std::move(onClose)] {
+        if (onClose)
+            onClose();
+    });
+    render();
+    m_model->loadComments();
+}
+
+QList<QWidget *> CommentsPanel::cards() const
+{
+    QList<QWidget *> out;
+    for (int i = 0; i < m_list->count(); ++i) {
+        if (QWidget *w = m_list->itemAt(i)->widget())
+            out << w;
+    }
+    return out;
+}
+
+void CommentsPanel::render()
+{
+    const CommentsPanelModel &model = *m_model;
+    if (model.isLoading())
+        m_area->setCurrentIndex(0);
+    else if (model.comments().empty())
+        m_area->setCurrentIndex(1);
+    else
+        m_area->setCurrentIndex(2);
+    if (m_renderedVersion != model.listVersion())
+        renderList();
+    if (m_composer->toPlainText() != model.newBody())
+        m_composer->setPlainText(model.newBody());
+    m_error->setVisible(model.error().has_value());
+    m_error->setText(model.error().value_or(QString()));
+    m_post->setEnabled(model.canPost());
+}
+
+void CommentsPanel::renderList()
+{
+    const std::vector<CommentDTO> &comments = m_model->comments();
+    while (m_list->count() > 1) {
+        QLayoutItem *item = m_list->takeAt(0);
+        delete item->widget();
+        delete item;
+    }
+    int index = 0;
+    for (const CommentDTO &comment : comments)
+        m_list->insertWidget(index++, commentCard(comment, m_listHolder));
+    m_renderedVersion = m_model->listVersion();
+}
