@@ -1,6 +1,7 @@
 #include "editor/block_row.h"
 
 #include "blocks/block_view.h"
+#include "collab/inline_comment_form.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
@@ -273,10 +274,18 @@ void BlockRow::insertLink()
 void BlockRow::beginSelectionComment()
 {
     if (auto *view = qobject_cast<QTextEdit *>(QApplication::focusWidget())) {
+        // Document positions count UTF-16 units of the raw text, hidden markers included, so
+        // they point into the stored "text".
         const QTextCursor cursor = view->textCursor();
-        m_model->commentSelectionStart = cursor.selectionStart();
-        m_model->commentSelectionLength = cursor.selectionEnd() - cursor.selectionStart();
-        m_model->commentSelectionText = rawSelectedText(cursor);
+        if (cursor.hasSelection()) {
+            m_model->commentSelectionStart = cursor.selectionStart();
+            m_model->commentSelectionLength = cursor.selectionEnd() - cursor.selectionStart();
+            m_model->commentSelectionText = InlineCommentForm::quoteOf(rawSelectedText(cursor));
+        } else {
+            m_model->commentSelectionStart.reset();
+            m_model->commentSelectionLength.reset();
+            m_model->commentSelectionText.reset();
+        }
     }
     m_model->setShowInlineComment(true);
 }
@@ -517,6 +526,7 @@ void BlockRow::updateCommentPopover()
     popover->installEventFilter(this);
     popover->move(m_commentButton->mapToGlobal(QPoint(0, m_commentButton->height())));
     popover->show();
+    content->setFocus(); // the next keystroke belongs to the comment
 }
 
 void BlockRow::updateSelectBox()

@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 
+class ServiceClient;
+
 class BlockFocus;
 class LocalStore;
 
@@ -136,6 +138,12 @@ public:
     std::optional<qsizetype> commentSelectionStart;
     std::optional<qsizetype> commentSelectionLength;
     std::optional<QString> commentSelectionText;
+    void setInlineCommentText(const QString &text);
+    // "Cancel": the popover closes and the typed text goes; the captured selection stays.
+    void cancelInlineComment();
+    // Posts the typed text on this block (and the captured selection) once the block is on the
+    // service; the count rises and the popover closes only when the service took it.
+    QCoro::Task<> postInlineComment(ServiceClient &client);
 
     const Hooks &hooks() const { return m_hooks; }
 
@@ -149,6 +157,7 @@ Q_SIGNALS:
     void showLinkSheetChanged();
     void showInlineCommentChanged();
     void blockCommentCountChanged();
+    void inlineCommentChanged();
 
 private:
     // Where a background task writes: the row while it lives, else the store by the block's id.

@@ -2,6 +2,7 @@
 #include "editor/page_view.h"
 
 #include "editor/block_row.h"
+#include "editor/block_row_comment.h"
 #include "editor/drag_handle.h"
 #include "editor/draggable_block_modifier.h"
 #include "store/local_store.h"
@@ -61,6 +62,8 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
     row->setMediaServices({m_model->context().client, m_model->context().toasts, m_filePicker, {}});
+    if (ServiceClient *client = m_model->context().client)
+        installInlineComments(*row, *client);
     row->setSelectMode(m_model->selectMode());
     row->setSelected(m_model->selectedBlocks().contains(localID));
     row->setChildContent([this, localID] { return childContent(localID); });

@@ -5,6 +5,7 @@
 #include "app/local_data_owner.h"
 #include "app/main_view.h"
 #include "blocks/block_content.h"
+#include "collab/inline_comment_form.h"
 #include "editor/block_row.h"
 #include "editor/comment_button.h"
 #include "editor/page_view.h"
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -112,8 +114,8 @@ private Q_SLOTS:
     void destructiveDialogsDefaultToCancel();
     void returnSubmitsTheSignInForm_data();
     void returnSubmitsTheSignInForm();
-    void commentButtonOpensNothing_data();
-    void commentButtonOpensNothing();
+    void commentButtonOpensTheCommentForm_data();
+    void commentButtonOpensTheCommentForm();
 
 private:
     void signIn();
@@ -610,14 +612,14 @@ void TestWindowCommands::returnSubmitsTheSignInForm()
     QCOMPARE(m_fake.requestsTo(path).size(), requests);
 }
 
-void TestWindowCommands::commentButtonOpensNothing_data()
+void TestWindowCommands::commentButtonOpensTheCommentForm_data()
 {
     QTest::addColumn<bool>("byKey");
     QTest::newRow("click on the comment button") << false;
     QTest::newRow("Ctrl+Shift+M") << true;
 }
 
-void TestWindowCommands::commentButtonOpensNothing()
+void TestWindowCommands::commentButtonOpensTheCommentForm()
 {
     QFETCH(bool, byKey);
     QVERIFY(openPage({QStringLiteral("note")}));
@@ -628,11 +630,14 @@ void TestWindowCommands::commentButtonOpensNothing()
         press(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
     else
         QTest::mouseClick(blockRow->commentButton(), Qt::LeftButton);
-    QVERIFY(!QApplication::activePopupWidget());
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    auto *form = QApplication::activePopupWidget()->findChild<InlineCommentForm *>();
+    QVERIFY(form);
 
-    // The keys go wherever the user's typing goes: into the block.
+    // The keys go where the user's typing goes: into the comment, not the block.
     typeText(QStringLiteral("s!"));
-    QCOMPARE(editor->toRawText(), QStringLiteral("notes!"));
+    QCOMPARE(form->field()->toPlainText(), QStringLiteral("s!"));
+    QCOMPARE(editor->toRawText(), QStringLiteral("note"));
 }
 
 QTEST_MAIN(TestWindowCommands)
