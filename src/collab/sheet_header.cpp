@@ -1,0 +1,29 @@
+#include "collab/sheet_header.h"
+
+#include "ui/app_style.h"
+#include "ui/symbol_icons.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
+
+SheetHeader SheetHeader::make(QDialog *sheet, const QString &symbol, const QString &title)
+{
+    SheetHeader header;
+    header.layout = new QHBoxLayout;
+    auto *icon = new QLabel(sheet);
+    icon->setPixmap(SymbolIcons::icon(symbol, sheet->palette().color(QPalette::WindowText)).pixmap(18, 18));
+    header.title = new QLabel(title, sheet);
+    header.title->setFont(AppStyle::headline());
+    header.close = new QToolButton(sheet);
+    header.close->setAutoRaise(true);
+    header.close->setIcon(SymbolIcons::icon(QStringLiteral("xmark.circle.fill"), AppStyle::secondary(sheet)));
+    header.close->setToolTip(QStringLiteral("Close"));
+    QObject::connect(header.close, &QToolButton::clicked, sheet, &QDialog::reject);
+    header.layout->addWidget(icon);
+    header.layout->addWidget(header.title);
+    header.layout->addStretch(1);
+    header.layout->addWidget(header.close);
+    return header;
+}

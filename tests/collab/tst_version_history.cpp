@@ -1,0 +1,264 @@
+#include "collab/version_history.h"
+#include "collab/version_history_sheet.h"
+#include "fake-service/fake_service.h"
+#include "json/json_value.h"
+#include "platform/preset_confirmer.h"
+#include "support/library_steps.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+#include "ui/toast_center.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kVersions = QStringLiteral("/api/versions.php");
+const QString kSync = QStringLiteral("/api/sync.php");
+
+} // namespace
+
+// The version history sheet's list and restore, end to end against the fake service.
+class TestVersionHistory : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void byteSize_data();
+    void byteSize();
+    void versionDate_data();
+    void versionDate();
+    void pageWithoutServerIdAsksForASaveWithoutARequest();
+    void restoreSendsThePatchThenSyncsToastsAndCloses();
+    void failedRestoreKeepsTheSheetOpenAndDoesNotSync_data();
+    void failedRestoreKeepsTheSheetOpenAndDoesNotSync();
+    void restoreFinishingAfterTheSheetClosedStillToasts();
+    void sheetRestoresAfterTheConfirmationAndCloses();
+
+private:
+    // A synced page with two saved versions, and a history of it that has loaded them.
+    std::unique_ptr<VersionHistory> loadedHistory();
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+    std::unique_ptr<ToastCenter> m_toasts;
+    int m_accounts = 0;
+};
+
+void TestVersionHistory::initTestCase()
+{
+    QVERIFY(m_fake.start());
+}
+
+void TestVersionHistory::init()
+{
+    m_fake.clearFaults();
+    m_account =
+        m_fake.createAccount(QStringLiteral("hist%1@example.com").arg(++m_accounts), "secret12", "Hana");
+    m_device = deviceInWorkspace(m_fake, m_account);
+    m_toasts = std::make_unique<ToastCenter>();
+}
+
+void TestVersionHistory::cleanup()
+{
+    m_toasts.reset();
+    m_device.reset();
+}
+
+std::unique_ptr<VersionHistory> TestVersionHistory::loadedHistory()
+{
+    const FNPage made = m_device->addPage(m_account.workspaceId, QStringLiteral("Diary"));
+    m_device->addBlock(made.localID, QStringLiteral("first"), 0);
+    if (!m_device->sync())
+        return nullptr;
+    m_device->queueBlockUpsert(made.localID);
+    if (!m_device->sync())
+        return nullptr;
+    const qint64 serverID = m_device->page(made.localID)->serverID;
+    auto history =
+        std::make_unique<VersionHistory>(m_device->client(), &m_device->engine(), m_toasts.get(), serverID);
+    if (!runTask(history->load()).ok() || history->versions().empty())
+        return nullptr;
+    m_fake.clearRequests();
+    return history;
+}
+
+void TestVersionHistory::byteSize_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("nothing") << qint64(0) << "0 B";
+    QTest::newRow("just under a kilobyte") << qint64(1023) << "1023 B";
+    QTest::newRow("one kilobyte") << qint64(1024) << "1 KB";
+    QTest::newRow("just under a megabyte") << qint64(1048575) << "1024 KB";
+    QTest::newRow("one megabyte") << qint64(1048576) << "1.0 MB";
+    QTest::newRow("one and a half") << qint64(1572864) << "1.5 MB";
+}
+
+void TestVersionHistory::byteSize()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(formatByteSize(bytes), text);
+}
+
+void TestVersionHistory::versionDate_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("utc"); // empty: not a date, shown as it is
+    QTest::newRow("rfc 3339") << "2024-05-01T09:30:00Z"
+                              << "2024-05-01T09:30:00.000Z";
+    QTest::newRow("rfc 3339 with a fraction") << "2024-05-01T09:30:00.25Z"
+                                              << "2024-05-01T09:30:00.250Z";
+    QTest::newRow("rfc 3339 with an offset") << "2024-05-01T11:30:00+02:00"
+                                             << "2024-05-01T09:30:00.000Z";
+    QTest::newRow("service stamp, read as utc") << "2024-05-01 09:30:00"
+                                                << "2024-05-01T09:30:00.000Z";
+    QTest::newRow("no zone") << "2024-05-01T09:30:00"
+                             << "";
+    QTest::newRow("date alone") << "2024-05-01"
+                                << "";
+    QTest::newRow("no such day") << "2024-02-30 09:30:00"
+                                 << "";
+    QTest::newRow("words") << "yesterday"
+                           << "";
+}
+
+void TestVersionHistory::versionDate()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, utc);
+    const auto parsed = parseVersionDate(text);
+    if (utc.isEmpty()) {
+        QVERIFY(!parsed);
+        QCOMPARE(formatVersionDate(text), text);
+        return;
+    }
+    QVERIFY(parsed);
+    QCOMPARE(parsed->toUTC().toString(Qt::ISODateWithMs), utc);
+    QVERIFY(formatVersionDate(text) != text);
+}
+
+void TestVersionHistory::pageWithoutServerIdAsksForASaveWithoutARequest()
+{
+    VersionHistory history(m_device->client(), &m_device->engine(), m_toasts.get(), 0);
+    m_fake.clearRequests();
+    QVERIFY(runTask(history.load()).ok());
+    QVERIFY(!history.loading());
+    QCOMPARE(history.error(),
+             std::optional<QString>(QStringLiteral("Save this page first to see its history.")));
+    QVERIFY(m_fake.requestsTo(kVersions).isEmpty());
+}
+
+void TestVersionHistory::restoreSendsThePatchThenSyncsToastsAndCloses()
+{
+    const auto history = loadedHistory();
+    QVERIFY(history);
+    const VersionDTO oldest = history->versions().back();
+    QSignalSpy closed(history.get(), &VersionHistory::closeRequested);
+
+    history->askRestore(oldest);
+    history->cancelRestore();
+    QVERIFY(!history->confirmVersion());
+    QVERIFY(m_fake.requests().isEmpty());
+
+    history->askRestore(oldest);
+    auto task = history->confirmRestore();
+    QCOMPARE(history->restoringID(), std::optional<qint64>(oldest.id));
+    QVERIFY(runTask(std::move(task)).ok());
+
+    const QList<HttpRequest> seen = m_fake.requests();
+    QVERIFY(seen.size() >= 2);
+    QCOMPARE(seen.front().method, QByteArray("PATCH"));
+    QCOMPARE(seen.front().path(), kVersions.toUtf8());
+    const JSONValue sent(parseJSONObject(seen.front().body));
+    QCOMPARE(sent[QStringLiteral("version_id")].toInt(), oldest.id);
+    QCOMPARE(sent[QStringLiteral("restore")].toBool(), true);
+    QCOMPARE(seen.back().path(), kSync.toUtf8());
+    QVERIFY(m_toasts->current());
+    QCOMPARE(m_toasts->current()->message,
+             "Restored version from " + formatVersionDate(oldest.created_at) + ".");
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(!history->restoringID());
+}
+
+void TestVersionHistory::failedRestoreKeepsTheSheetOpenAndDoesNotSync_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("toast");
+    QTest::newRow("404 with the service's words")
+        << 404 << QByteArray(R"({"error":"Version gone"})") << "Not found. (Version gone)";
+    QTest::newRow("ok false") << 200 << QByteArray(R"({"ok":false})") << "Restore failed.";
+    QTest::newRow("ok not a boolean")
+        << 200 << QByteArray(R"({"ok":"yes"})") << "Couldn't read the server's response.";
+}
+
+void TestVersionHistory::failedRestoreKeepsTheSheetOpenAndDoesNotSync()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, toast);
+    const auto history = loadedHistory();
+    QVERIFY(history);
+    QSignalSpy closed(history.get(), &VersionHistory::closeRequested);
+    m_fake.setFault(kVersions, once(FakeService::Fault::http(status, body)));
+
+    history->askRestore(history->versions().front());
+    QVERIFY(runTask(history->confirmRestore()).ok());
+
+    QVERIFY(m_toasts->current());
+    QCOMPARE(m_toasts->current()->message, toast);
+    QCOMPARE(closed.size(), 0);
+    QVERIFY(!history->restoringID());
+    QVERIFY(m_fake.requestsTo(kSync).isEmpty());
+    QVERIFY(!history->versions().empty());
+}
+
+void TestVersionHistory::restoreFinishingAfterTheSheetClosedStillToasts()
+{
+    auto history = loadedHistory();
+    QVERIFY(history);
+    const VersionDTO version = history->versions().front();
+    m_fake.setFault(kVersions, once(FakeService::Fault::delay(200)));
+    history->askRestore(version);
+    auto task = history->confirmRestore();
+    history.reset();
+    QVERIFY(runTask(std::move(task)).ok());
+    QVERIFY(m_toasts->current());
+    QCOMPARE(m_toasts->current()->message,
+             "Restored version from " + formatVersionDate(version.created_at) + ".");
+}
+
+void TestVersionHistory::sheetRestoresAfterTheConfirmationAndCloses()
+{
+    const auto loaded = loadedHistory(); // the page and its versions
+    QVERIFY(loaded);
+    const FNPage page = m_device->store().state().pages.front();
+    AppContext context = m_device->context();
+    context.toasts = m_toasts.get();
+    PresetConfirmer confirmer(true);
+    QPointer<VersionHistorySheet> sheet = new VersionHistorySheet(context, page);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setConfirmer(&confirmer);
+    sheet->show();
+    QPushButton *restore = nullptr;
+    QTRY_VERIFY((restore = sheet->findChild<QPushButton *>(
+                     QStringLiteral("restore-%1").arg(loaded->versions().front().id))));
+    restore->click();
+    QCOMPARE(confirmer.questions().size(), 1);
+    QCOMPARE(confirmer.questions().front().title,
+             "Restore this version? Your current content will be replaced.");
+    QTRY_VERIFY(sheet.isNull());
+    QVERIFY(m_toasts->current() && m_toasts->current()->message.startsWith("Restored version from "));
+}
+
+QTEST_MAIN(TestVersionHistory)
+#include "tst_version_history.moc"
