@@ -3,6 +3,7 @@
 #include "app/app_window.h"
 #include "app/main_view.h"
 #include "app/page_panels.h"
+#include "collab/publish_sheet.h"
 #include "collab/version_history_sheet.h"
 #include "editor/page_view_model.h"
 #include "platform/app_events.h"
@@ -13,6 +14,7 @@
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
+#include "platform/system_clipboard.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
@@ -43,8 +45,9 @@ QDialog *pageSheet(const AppContext &context, PageViewModel &model, MainView::Pa
     switch (kind) {
     case MainView::PageSheet::history:
         return new VersionHistorySheet(context, *page);
-    case MainView::PageSheet::share:
     case MainView::PageSheet::publish:
+        return new PublishSheet(context, *page);
+    case MainView::PageSheet::share:
         break;
     }
     return nullptr;
@@ -84,6 +87,7 @@ int main(int argc, char *argv[])
     FavoritesStore favorites(settings);
     TemplateStore templates(settings);
     DesktopUrlOpener urlOpener;
+    SystemClipboard clipboard;
 
     AppContext context;
     context.session = &session;
@@ -97,6 +101,7 @@ int main(int argc, char *argv[])
     context.client = &client;
     context.connectivity = &connectivity;
     context.events = &events;
+    context.clipboard = &clipboard;
 
     MainView::Parts parts;
     parts.panel = makePagePanel;

@@ -292,6 +292,18 @@ void LocalStore::setPageStatuses(QMap<QString, FNPageStatus> statuses)
     scheduleSave();
 }
 
+FNPageStatus LocalStore::pageStatus(qint64 pageServerID) const
+{
+    return state().pageStatuses.value(QString::number(pageServerID));
+}
+
+void LocalStore::setPageStatus(qint64 pageServerID, const FNPageStatus &status)
+{
+    changeOutsideRecords(
+        [&](StoreState &s) { s.pageStatuses.insert(QString::number(pageServerID), status); });
+    scheduleSave();
+}
+
 void LocalStore::setExpandedRowIDs(std::vector<QString> ids)
 {
     changeOutsideRecords([&](StoreState &s) { s.expandedRowIDs = std::move(ids); });

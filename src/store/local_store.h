@@ -112,6 +112,9 @@ public:
     void setCurrentWorkspaceID(qint64 serverID);
     void setCursorServerTs(qint64 serverTs);
     void setPageStatuses(QMap<QString, FNPageStatus> statuses);
+    // One page's badges, under its server id; a page without an entry has the default badges.
+    FNPageStatus pageStatus(qint64 pageServerID) const;
+    void setPageStatus(qint64 pageServerID, const FNPageStatus &status);
     void setExpandedRowIDs(std::vector<QString> ids);
 
     // Empties the state and deletes the file (kept while saves are blocked); a pending save still

@@ -1,6 +1,7 @@
 #pragma once
 
 class AppEvents;
+class Clipboard;
 class Connectivity;
 class FavoritesStore;
 class LocalStore;
@@ -26,4 +27,5 @@ struct AppContext {
     ServiceClient *client = nullptr;
     Connectivity *connectivity = nullptr;
     AppEvents *events = nullptr;
+    Clipboard *clipboard = nullptr;
 };

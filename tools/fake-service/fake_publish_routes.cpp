@@ -7,6 +7,7 @@
 namespace {
 
 const QString PublishPath = QStringLiteral("/api/publish.php");
+const QString PublicPagePrefix = QStringLiteral("/p/");
 
 } // namespace
 
@@ -17,10 +18,14 @@ void FakePublishRoutes::install(FakeService &service)
     service.route("POST", PublishPath, [routes](const FakeService::Call &c) { return routes->publish(c); });
     service.route("DELETE", PublishPath,
                   [routes](const FakeService::Call &c) { return routes->unpublish(c); });
+    service.routeRaw(
+        "GET", PublicPagePrefix, [routes](const FakeService::Call &c) { return routes->publicPage(c); },
+        FakeService::Access::Public);
 }
 
 FakePublishRoutes::FakePublishRoutes(FakeService &service)
-    : m_content(service)
+    : m_service(service)
+    , m_content(service)
 {
 }
 
@@ -63,9 +68,40 @@ HttpResponse FakePublishRoutes::unpublish(const FakeService::Call &call)
     if (!check.page)
         return check.refusal;
     auto &publications = m_content.state().publications;
-    if (const auto it = publications.find(check.page->id); it != publications.end())
+    if (const auto it = publications.find(check.page->id); it != publications.end()) {
         it->second.published = false;
+        it->second.password.clear();
+    }
     return FakeContent::ok();
+}
+
+HttpResponse FakePublishRoutes::publicPage(const FakeService::Call &call)
+{
+    const QString slug = QString::fromUtf8(call.request.path()).mid(PublicPagePrefix.size());
+    auto &publications = m_content.state().publications;
+    for (auto &[pageId, publication] : publications) {
+        if (!publication.published || publication.slug != slug)
+            continue;
+        const auto page = m_content.state().pages.find(pageId);
+        if (page == m_content.state().pages.end() || page->second.inTrash())
+            break;
+        if (!publication.password.isEmpty() &&
+            call.request.queryValue(QStringLiteral("password")) != publication.password)
+            return FakeService::error(401, QStringLiteral("This page is protected by a password"));
+        ++publication.viewCount;
+        QString html = QStringLiteral("<!doctype html><title>%1</title><h1>%1</h1>")
+                           .arg(page->second.title.toHtmlEscaped());
+        for (const auto &block : m_service.storedBlocks(pageId)) {
+            const QString text = FakeService::stringField(block.content, QStringLiteral("text"));
+            if (!text.isEmpty())
+                html += QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped());
+        }
+        HttpResponse r;
+        r.contentType = "text/html; charset=utf-8";
+        r.body = html.toUtf8();
+        return r;
+    }
+    return FakeService::error(404, QStringLiteral("Not found"));
 }
 
 HttpResponse FakePublishRoutes::stateReply(qint64 pageId)

@@ -1,0 +1,195 @@
+#include "collab/publish_sheet.h"
+
+#include "collab/sheet_header.h"
+#include "ui/app_context.h"
+#include "ui/app_style.h"
+#include "ui/symbol_icons.h"
+
+#include <QCheckBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *sectionLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text.toUpper(), parent);
+    label->setFont(AppStyle::caption());
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(parent))));
+    return label;
+}
+
+QLabel *codeBox(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    label->setFont(mono);
+    label->setStyleSheet(
+        QStringLiteral("QLabel { padding: 8px; border-radius: 6px; background: rgba(128,128,128,20); }"));
+    return label;
+}
+
+} // namespace
+
+PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidget *parent)
+    : QDialog(parent)
+    , m_model(new PublishSheetModel({context.client, context.store, context.clipboard, context.urlOpener},
+                                    page.serverID, PublishSheetModel::kCopiedFor, this))
+{
+    setWindowTitle(QString::fromLatin1(kPublishTitle));
+    setFixedWidth(460);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    const SheetHeader header =
+        SheetHeader::make(this, QStringLiteral("globe"), QString::fromLatin1(kPublishTitle));
+    m_title = header.title;
+    column->addLayout(header.layout);
+
+    auto *bar = new QProgressBar(this);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setMaximumHeight(6);
+    m_loading = bar;
+    column->addWidget(m_loading);
+
+    m_form = new QWidget(this);
+    auto *form = new QVBoxLayout(m_form);
+    form->setContentsMargins(0, 0, 0, 0);
+    form->setSpacing(14);
+    column->addWidget(m_form);
+
+    m_urlGroup = new QWidget(m_form);
+    auto *group = new QVBoxLayout(m_urlGroup);
+    group->setContentsMargins(0, 0, 0, 0);
+    group->setSpacing(10);
+    group->addWidget(sectionLabel(QStringLiteral("Public URL"), m_urlGroup));
+    auto *urlRow = new QHBoxLayout;
+    m_urlText = codeBox(m_urlGroup);
+    m_urlText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_copyURL = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
+    auto *open = new QToolButton(m_urlGroup);
+    open->setAutoRaise(true);
+    open->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.right.square"), AppStyle::accent(this)));
+    open->setToolTip(QStringLiteral("Open in browser"));
+    urlRow->addWidget(m_urlText, 1);
+    urlRow->addWidget(m_copyURL);
+    urlRow->addWidget(open);
+    group->addLayout(urlRow);
+    group->addWidget(sectionLabel(QStringLiteral("Embed (iframe)"), m_urlGroup));
+    auto *embedRow = new QHBoxLayout;
+    m_snippet = codeBox(m_urlGroup);
+    m_snippet->setWordWrap(true);
+    m_snippet->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_snippet->setTextFormat(Qt::PlainText);
+    auto *copyEmbed = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
+    embedRow->addWidget(m_snippet, 1);
+    embedRow->addWidget(copyEmbed, 0, Qt::AlignTop);
+    group->addLayout(embedRow);
+    form->addWidget(m_urlGroup);
+    m_views = new QLabel(m_form);
+    m_views->setFont(AppStyle::caption());
+    m_views->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+    form->addWidget(m_views);
+
+    m_password = new QLineEdit(m_form);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setPlaceholderText(QStringLiteral("Password (optional, leave blank for no password)"));
+    m_hint = new QLabel(
+        QStringLiteral("A password is currently set. Leave blank to keep it; type a new one to change."),
+        m_form);
+    m_hint->setWordWrap(true);
+    m_hint->setFont(AppStyle::caption());
+    m_hint->setStyleSheet(m_views->styleSheet());
+    m_comments = new QCheckBox(QStringLiteral("Allow comments"), m_form);
+    m_subpages = new QCheckBox(QStringLiteral("Include subpages in navigation"), m_form);
+    form->addWidget(m_password);
+    form->addWidget(m_hint);
+    form->addWidget(m_comments);
+    form->addWidget(m_subpages);
+
+    m_error = new QLabel(m_form);
+    m_error->setWordWrap(true);
+    m_error->setFont(AppStyle::callout());
+    m_error->setStyleSheet(QStringLiteral("color: red;"));
+    form->addWidget(m_error);
+
+    auto *buttons = new QHBoxLayout;
+    m_unpublish = new QPushButton(QStringLiteral("Unpublish"), m_form);
+    AppStyle::makeDestructive(m_unpublish);
+    m_primary = new QPushButton(m_form);
+    m_primary->setDefault(false);
+    m_primary->setAutoDefault(false);
+    QFont semibold = m_primary->font();
+    semibold.setWeight(QFont::DemiBold);
+    m_primary->setFont(semibold);
+    buttons->addWidget(m_unpublish);
+    buttons->addStretch(1);
+    buttons->addWidget(m_primary);
+    form->addLayout(buttons);
+
+    if (page.serverID == 0) {
+        auto *notSynced = new QLabel(QString::fromLatin1(kNotSynced), m_form);
+        notSynced->setWordWrap(true);
+        notSynced->setFont(AppStyle::caption());
+        notSynced->setStyleSheet(QStringLiteral("color: orange;"));
+        form->addWidget(notSynced);
+    }
+    column->addStretch(1);
+
+    connect(m_copyURL, &QPushButton::clicked, this,
+            [this] { m_model->copyURL(m_model->url().value_or(QString())); });
+    connect(open, &QToolButton::clicked, this,
+            [this] { m_model->openInBrowser(m_model->url().value_or(QString())); });
+    connect(copyEmbed, &QPushButton::clicked, this,
+            [this] { m_model->copyEmbed(m_model->url().value_or(QString())); });
+    connect(m_password, &QLineEdit::textEdited, m_model, &PublishSheetModel::setPassword);
+    connect(m_comments, &QCheckBox::toggled, m_model, &PublishSheetModel::setAllowComments);
+    connect(m_subpages, &QCheckBox::toggled, m_model, &PublishSheetModel::setIncludeSubpages);
+    connect(m_primary, &QPushButton::clicked, m_model, &PublishSheetModel::publish);
+    connect(m_unpublish, &QPushButton::clicked, m_model, &PublishSheetModel::unpublish);
+    connect(m_model, &PublishSheetModel::changed, this, &PublishSheet::render);
+    render();
+    m_model->loadStatus();
+}
+
+void PublishSheet::render()
+{
+    const PublishSheetModel &m = *m_model;
+    m_title->setText(QString::fromLatin1(m.published() ? kPublishedTitle : kPublishTitle));
+    m_loading->setVisible(m.loading());
+    m_form->setVisible(!m.loading());
+    const bool showsURL = m.published() && m.url().has_value();
+    m_urlGroup->setVisible(showsURL);
+    if (showsURL) {
+        m_urlText->setText(fontMetrics().elidedText(*m.url(), Qt::ElideMiddle, 300));
+        m_urlText->setToolTip(*m.url());
+        m_snippet->setText(PublishSheetModel::embedSnippet(*m.url()));
+    }
+    m_copyURL->setText(m.copied() ? QStringLiteral("Copied!") : QStringLiteral("Copy"));
+    const auto views = PublishSheetModel::viewLine(m.viewCount());
+    m_views->setVisible(showsURL && views.has_value());
+    m_views->setText(views.value_or(QString()));
+    if (m_password->text() != m.password())
+        m_password->setText(m.password());
+    m_hint->setVisible(m.showsPasswordHint());
+    const QSignalBlocker blockComments(m_comments);
+    const QSignalBlocker blockSubpages(m_subpages);
+    m_comments->setChecked(m.allowComments());
+    m_subpages->setChecked(m.includeSubpages());
+    m_error->setVisible(m.error().has_value());
+    m_error->setText(m.error().value_or(QString()));
+    m_unpublish->setVisible(m.published());
+    m_primary->setText(m.saving()
+                           ? QStringLiteral("… ") +
+                                 (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish"))
+                           : (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish")));
+    m_primary->setEnabled(m.canPublish());
+    adjustSize();
+}

@@ -1,0 +1,3 @@
+#include "platform/clipboard.h"
+
+Clipboard::~Clipboard() = default;
