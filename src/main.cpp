@@ -4,6 +4,7 @@
 #include "app/main_view.h"
 #include "app/page_panels.h"
 #include "collab/publish_sheet.h"
+#include "collab/share_sheet.h"
 #include "collab/version_history_sheet.h"
 #include "editor/page_view_model.h"
 #include "platform/app_events.h"
@@ -48,7 +49,7 @@ QDialog *pageSheet(const AppContext &context, PageViewModel &model, MainView::Pa
     case MainView::PageSheet::publish:
         return new PublishSheet(context, *page);
     case MainView::PageSheet::share:
-        break;
+        return new ShareSheet(context, *page);
     }
     return nullptr;
 }

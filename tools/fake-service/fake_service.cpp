@@ -427,10 +427,26 @@ FakeService::Registration FakeService::registerUser(const QString &rawEmail, con
     m_state.users.emplace(user.id, user);
     m_state.workspaces.emplace(workspace.id, workspace);
     m_state.memberships.push_back({workspace.id, user.id, QStringLiteral("owner"), created});
+    acceptInvites(user);
 
     r.status = 200;
     r.account = Account{user.id, issueToken(user.id, deviceLabel), workspace.id};
     return r;
+}
+
+void FakeService::acceptInvites(const FakeServiceState::User &user)
+{
+    const QString email = user.email.toCaseFolded();
+    for (auto it = m_state.invites.begin(); it != m_state.invites.end();) {
+        const FakeServiceState::Invite &invite = it->second;
+        if (invite.email.toCaseFolded() != email) {
+            ++it;
+            continue;
+        }
+        const qint64 id = m_state.nextShareId++;
+        m_state.shares[id] = FakeServiceState::Share{id, invite.pageId, user.id, invite.role, now()};
+        it = m_state.invites.erase(it);
+    }
 }
 
 HttpResponse FakeService::sessionReply(qint64 userId, const QString &token) const

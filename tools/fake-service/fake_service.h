@@ -28,7 +28,7 @@ public:
         int delayMs = 0;
         bool dropConnection = false;
         bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
-        int streamPieces = 0; // the answer's body in this many pieces, streamIntervalMs apart
+        int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
 
@@ -131,6 +131,8 @@ private:
     HttpResponse logOut(const Call &call);
     Registration registerUser(const QString &email, const QString &password, const QString &name,
                               const QString &deviceLabel);
+    // The invites sent to a new account's address become its shares.
+    void acceptInvites(const FakeServiceState::User &user);
     HttpResponse sessionReply(qint64 userId, const QString &token) const;
     const FakeServiceState::User *userByEmail(const QString &email) const;
     qint64 firstWorkspaceOf(qint64 userId) const;
