@@ -78,6 +78,8 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     open->setAutoRaise(true);
     open->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.right.square"), AppStyle::accent(this)));
     open->setToolTip(QStringLiteral("Open in browser"));
+    if (!SymbolIcons::has(QStringLiteral("arrow.up.right.square")))
+        open->setText(QStringLiteral("Open")); // no glyph on this desktop: a button must still show
     urlRow->addWidget(m_urlText, 1);
     urlRow->addWidget(m_copyURL);
     urlRow->addWidget(open);

@@ -104,6 +104,7 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     connect(m_send, &QPushButton::clicked, m_model, &ShareSheetModel::sendInvite);
     connect(m_model, &ShareSheetModel::changed, this, &ShareSheet::render);
     render();
+    m_email->setFocus(); // the address is what the user came to type
     m_model->loadShares();
 }
 

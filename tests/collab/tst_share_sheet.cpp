@@ -1,3 +1,4 @@
+#include "collab/share_sheet.h"
 #include "collab/share_sheet_model.h"
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
@@ -5,6 +6,9 @@
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <memory>
@@ -34,6 +38,7 @@ private Q_SLOTS:
     void failedReloadLeavesTheBadge();
     void removeThatFailsStillReloads();
     void invitedAddressThatSignsUpHasAccess();
+    void sheetTakesTheAddressTypedRightAway();
 
 private:
     std::unique_ptr<ShareSheetModel> model();
@@ -268,6 +273,21 @@ void TestShareSheet::invitedAddressThatSignsUpHasAccess()
     QCOMPARE(m->shares().size(), size_t(1));
     QVERIFY(m->invites().empty());
     QCOMPARE(m->shares().front().role, std::optional<QString>(QStringLiteral("view")));
+}
+
+void TestShareSheet::sheetTakesTheAddressTypedRightAway()
+{
+    FNPage page = *m_device->pageWithServerID(m_pageID);
+    ShareSheet sheet(m_device->context(), page);
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowActive(&sheet));
+    QVERIFY(!sheet.sendButton()->isEnabled());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("erin@example.com"));
+    QCOMPARE(sheet.emailField()->text(), QStringLiteral("erin@example.com"));
+    QTRY_VERIFY(sheet.sendButton()->isEnabled());
+    sheet.sendButton()->click();
+    QTRY_COMPARE(sheet.model().invites().size(), size_t(1));
+    QVERIFY(sheet.emailField()->text().isEmpty());
 }
 
 QTEST_MAIN(TestShareSheet)
