@@ -27,6 +27,8 @@ private Q_SLOTS:
     void shareRoleGrants_data();
     void shareRoleGrants();
     void invitesAndShares();
+    void editOwnEditsOnlyItsOwnBlocks_data();
+    void editOwnEditsOnlyItsOwnBlocks();
     void acceptSuggestion_data();
     void acceptSuggestion();
     void suggestionDecisions();
@@ -264,6 +266,49 @@ void TestFakeCollabRoutes::invitesAndShares()
     QCOMPARE(m_http->del(remove + QStringLiteral("invite_id=%1").arg(inviteId), m_ann.token).status, 200);
     QCOMPARE(m_http->get(list, m_ann.token).json, json(R"({"shares":[],"invites":[]})"));
     QCOMPARE(m_http->del(QStringLiteral("/api/share.php?page_id=%1").arg(page), m_ann.token).status, 400);
+}
+
+void TestFakeCollabRoutes::editOwnEditsOnlyItsOwnBlocks_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<int>("others"); // status of changing or deleting a block by Ann
+    QTest::newRow("edit-own") << "edit-own" << 403;
+    QTest::newRow("edit") << "edit" << 200;
+}
+
+void TestFakeCollabRoutes::editOwnEditsOnlyItsOwnBlocks()
+{
+    QFETCH(QString, role);
+    QFETCH(int, others);
+    const qint64 page = newPage(m_ann, QStringLiteral("Team"));
+    const qint64 anns =
+        firstBlock(page, R"({"client_id":"a","type":"text","content":{"text":"by Ann"},"position":0})");
+    QCOMPARE(share(page, QStringLiteral("bob@example.com"), role).status, 200);
+    const QString blocks = QStringLiteral("/api/blocks.php");
+    const auto push = [&](const QByteArray &items) {
+        return m_http->post(blocks, R"({"page_id":)" + number(page) + R"(,"blocks":[)" + items + "]}",
+                            m_bob.token);
+    };
+    const QByteArray annsAsIs = R"({"id":)" + number(anns) +
+                                R"(,"client_id":"a","type":"text","content":{"text":"by Ann"},"position":0})";
+    // Ann’s block left as it is, Bob's own added and then changed: always his to do.
+    QCOMPARE(push(annsAsIs + R"(,{"client_id":"b","type":"text","content":{"text":"by Bob"},"position":1})")
+                 .status,
+             200);
+    QCOMPARE(push(annsAsIs +
+                  R"(,{"client_id":"b","type":"text","content":{"text":"by Bob, edited"},"position":1})")
+                 .status,
+             200);
+    // Ann’s block changed, or left out of the set.
+    QCOMPARE(
+        push(
+            R"({"id":)" + number(anns) +
+            R"(,"client_id":"a","type":"text","content":{"text":"mine now"},)"
+            R"("position":0},{"client_id":"b","type":"text","content":{"text":"by Bob, edited"},"position":1})")
+            .status,
+        others);
+    QCOMPARE(m_http->del(QStringLiteral("/api/blocks.php?block_id=%1").arg(anns), m_bob.token).status,
+             others);
 }
 
 void TestFakeCollabRoutes::acceptSuggestion_data()

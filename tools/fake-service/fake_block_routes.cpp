@@ -79,7 +79,9 @@ HttpResponse FakeBlockRoutes::upsert(const FakeService::Call &call)
     const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::Edit);
     if (!check.page)
         return check.refusal;
-    const std::vector<qint64> stored = m_content.replaceBlocks(*check.page, items);
+    if (const auto refusal = m_content.ownBlocksOnly(call.userId, *check.page, items))
+        return *refusal;
+    const std::vector<qint64> stored = m_content.replaceBlocks(*check.page, items, call.userId);
     m_content.recordVersion(*check.page, call.userId);
 
     JSONArray acks;
@@ -104,6 +106,8 @@ HttpResponse FakeBlockRoutes::remove(const FakeService::Call &call)
         m_content.checkPage(call.userId, it->second.pageId, FakeContent::Need::Edit);
     if (!check.page)
         return check.refusal;
+    if (it->second.authorId != call.userId && m_content.editsOwnOnly(call.userId, *check.page))
+        return FakeService::error(403, QStringLiteral("You can only delete blocks you created."));
     m_content.deleteBlock(blockId);
     return FakeContent::ok();
 }

@@ -83,6 +83,39 @@ bool FakeContent::can(qint64 userId, const Page &page, Need need) const
     return false;
 }
 
+bool FakeContent::editsOwnOnly(qint64 userId, const Page &page) const
+{
+    if (!memberRole(userId, page.workspaceId).isEmpty())
+        return false;
+    for (const auto &entry : m_service.state().shares) {
+        const auto &share = entry.second;
+        if (share.pageId == page.id && share.userId == userId)
+            return share.role == QLatin1String("edit-own");
+    }
+    return false;
+}
+
+std::optional<HttpResponse> FakeContent::ownBlocksOnly(qint64 userId, const Page &page,
+                                                       const std::vector<BlockInput> &items) const
+{
+    if (!editsOwnOnly(userId, page))
+        return std::nullopt;
+    for (const auto &entry : m_service.state().blocks) {
+        const Block &b = entry.second;
+        if (b.pageId != page.id || b.authorId == userId)
+            continue;
+        const auto same = std::find_if(items.begin(), items.end(), [&](const BlockInput &item) {
+            return (item.id == b.id ||
+                    (item.id == 0 && !item.clientId.isEmpty() && item.clientId == b.clientId)) &&
+                   item.type == b.type && item.content == b.content && item.position == b.position &&
+                   item.parentBlockId == b.parentBlockId;
+        });
+        if (same == items.end())
+            return FakeService::error(403, QStringLiteral("You can only edit blocks you created."));
+    }
+    return std::nullopt;
+}
+
 FakeContent::PageCheck FakeContent::checkPage(qint64 userId, qint64 pageId, Need need, Where where)
 {
     PageCheck check;
@@ -153,7 +186,8 @@ void FakeContent::logBlock(const Block &block, qint64 workspaceId, const QString
     s.syncLog.push_back({s.lastServerTs, workspaceId, QStringLiteral("block"), block.id, op, payload});
 }
 
-std::vector<qint64> FakeContent::replaceBlocks(const Page &page, const std::vector<BlockInput> &items)
+std::vector<qint64> FakeContent::replaceBlocks(const Page &page, const std::vector<BlockInput> &items,
+                                               qint64 authorId)
 {
     FakeServiceState &s = state();
     QSet<qint64> unclaimed;
@@ -211,8 +245,10 @@ std::vector<qint64> FakeContent::replaceBlocks(const Page &page, const std::vect
         next.position = item.position;
         if (!item.clientId.isEmpty())
             next.clientId = item.clientId;
-        if (fresh[i])
+        if (fresh[i]) {
             next.createdAt = t;
+            next.authorId = authorId;
+        }
         const bool changed = fresh[i] || before.type != next.type || before.content != next.content ||
                              before.position != next.position || before.parentBlockId != next.parentBlockId;
         if (changed)

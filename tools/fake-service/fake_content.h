@@ -55,7 +55,14 @@ public:
     void logBlock(const Block &block, qint64 workspaceId, const QString &op);
     // Makes the page hold exactly these blocks: known ones (by id, else by client id) are updated,
     // others created, the rest deleted; each real change is logged. Returns the stored ids in order.
-    std::vector<qint64> replaceBlocks(const Page &page, const std::vector<BlockInput> &items);
+    // New blocks are recorded as `authorId`'s.
+    std::vector<qint64> replaceBlocks(const Page &page, const std::vector<BlockInput> &items,
+                                      qint64 authorId = 0);
+    // True when the user may edit the page only through an "edit-own" share.
+    bool editsOwnOnly(qint64 userId, const Page &page) const;
+    // The refusal when `items` as the page's new block set would change or drop another person's block.
+    std::optional<HttpResponse> ownBlocksOnly(qint64 userId, const Page &page,
+                                              const std::vector<BlockInput> &items) const;
     void deleteBlock(qint64 blockId); // with the blocks under it
     // Saves a snapshot unless it would repeat the page's latest one.
     void recordVersion(const Page &page, qint64 userId);

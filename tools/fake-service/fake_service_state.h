@@ -77,7 +77,8 @@ struct FakeServiceState {
         QString type;
         JSONObject content;
         qint64 position = 0;
-        QString clientId; // the id the pushing device gave it, so a repeated push finds it again
+        QString clientId;    // the id the pushing device gave it, so a repeated push finds it again
+        qint64 authorId = 0; // who created it: an "edit-own" share edits only its own blocks
         QDateTime createdAt;
         QDateTime updatedAt;
     };
