@@ -116,10 +116,7 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     form->addWidget(m_comments);
     form->addWidget(m_subpages);
 
-    m_error = new QLabel(m_form);
-    m_error->setWordWrap(true);
-    m_error->setFont(AppStyle::callout());
-    m_error->setStyleSheet(QStringLiteral("color: red;"));
+    m_error = AppStyle::errorLabel(m_form);
     form->addWidget(m_error);
 
     auto *buttons = new QHBoxLayout;

@@ -72,10 +72,7 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     invite->addLayout(sendRow);
     column->addWidget(box);
 
-    m_error = new QLabel(this);
-    m_error->setWordWrap(true);
-    m_error->setFont(AppStyle::callout());
-    m_error->setStyleSheet(QStringLiteral("color: red;"));
+    m_error = AppStyle::errorLabel(this);
     m_info = new QLabel(this);
     m_info->setFont(AppStyle::callout());
     m_info->setStyleSheet(QStringLiteral("color: green;"));

@@ -94,10 +94,7 @@ TrashView::TrashView(const AppContext &context, QWidget *parent)
     m_busy->setColor(AppStyle::secondary(this));
     showFrames(m_spinner, m_busy);
 
-    m_error = new QLabel(m_body);
-    m_error->setFont(AppStyle::callout());
-    m_error->setStyleSheet(QStringLiteral("color: red;"));
-    m_error->setWordWrap(true);
+    m_error = AppStyle::errorLabel(m_body);
     m_error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     m_empty = new EmptyStateView(QStringLiteral("tray"), QString::fromLatin1(kEmptyTitle),

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
@@ -162,6 +163,15 @@ void makeVerticalScroll(QScrollArea *scroll)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+QLabel *errorLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setWordWrap(true);
+    label->setFont(callout());
+    label->setStyleSheet(QStringLiteral("color: red;"));
+    return label;
 }
 
 } // namespace AppStyle

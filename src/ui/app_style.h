@@ -4,6 +4,7 @@
 #include <QFont>
 
 class QAbstractButton;
+class QLabel;
 class QAction;
 class QPushButton;
 class QScrollArea;
@@ -43,6 +44,9 @@ void makeDestructiveProminent(QPushButton *button);
 // Marks a menu action as destructive; an AppMenu draws its text in the destructive red.
 void markDestructive(QAction *action);
 bool isDestructive(const QAction *action);
+
+// The inline error line of a sheet or panel: wrapped, caption-sized, in red.
+QLabel *errorLabel(QWidget *parent);
 
 // A frameless scroll area whose content takes its width and scrolls only up and down.
 void makeVerticalScroll(QScrollArea *scroll);
