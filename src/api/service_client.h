@@ -2,6 +2,7 @@
 
 #include "api/api_client.h"
 #include "api/cancel_token.h"
+#include "api/remote_image_loader.h"
 #include "api/wire/ai.h"
 #include "api/wire/auth.h"
 #include "api/wire/blocks.h"
@@ -64,6 +65,8 @@ public:
     QUrl pageURL(const QString &path) const { return QUrl(m_api.baseURLText() + path); }
     // The request layer: its network manager and reply limits (remote images, tests of the exchange).
     APIClient &transport() { return m_api; }
+    // The process's remote images, fetched without the session's token.
+    RemoteImageLoader &images() { return m_images; }
 
     bool isSignedIn() const;
     Credential credential() const;
@@ -151,4 +154,5 @@ private:
     SessionStore &m_session;
     AppEvents &m_events;
     APIClient m_api;
+    RemoteImageLoader m_images{m_api}; // after m_api: its replies go before the network manager
 };

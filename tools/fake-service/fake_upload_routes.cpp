@@ -112,16 +112,24 @@ HttpResponse FakeUploadRoutes::upload(const FakeService::Call &call)
         return FakeService::error(400, QStringLiteral("No file uploaded."));
     file->kind = kind;
 
+    const qint64 size = file->data.size();
+    const QString mime = QString::fromUtf8(file->mime);
+    const QString url = store(std::move(*file));
+    JSONObject reply;
+    reply[QStringLiteral("url")] = url;
+    reply[QStringLiteral("path")] = url.mid(m_service.origin().size());
+    reply[QStringLiteral("size")] = size;
+    reply[QStringLiteral("mime")] = mime;
+    return FakeService::reply(200, reply);
+}
+
+QString FakeUploadRoutes::store(File file)
+{
     const qint64 id = m_nextId++;
     const QString path = FilesPrefix + QString::number(id) + QLatin1Char('/') +
-                         QString::fromLatin1(QUrl::toPercentEncoding(file->name));
-    JSONObject reply;
-    reply[QStringLiteral("url")] = m_service.origin() + path;
-    reply[QStringLiteral("path")] = path;
-    reply[QStringLiteral("size")] = qint64(file->data.size());
-    reply[QStringLiteral("mime")] = QString::fromUtf8(file->mime);
-    m_files.emplace(id, std::move(*file));
-    return FakeService::reply(200, reply);
+                         QString::fromLatin1(QUrl::toPercentEncoding(file.name));
+    m_files.emplace(id, std::move(file));
+    return m_service.origin() + path;
 }
 
 HttpResponse FakeUploadRoutes::serve(const FakeService::Call &call) const

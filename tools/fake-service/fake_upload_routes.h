@@ -28,6 +28,8 @@ public:
     // Bodies larger than this are refused with 413, as the service's PHP limits do.
     void setMaxUploadBytes(qsizetype bytes) { m_maxBytes = bytes; }
     const std::map<qint64, File> &files() const { return m_files; }
+    // Keeps a file as an upload would and returns the address it is served at (images for tests).
+    QString store(File file);
 
     // The one part named "file" of a multipart body, or nothing when the body is malformed.
     static std::optional<File> parseFilePart(const QByteArray &contentType, const QByteArray &body);
