@@ -19,7 +19,6 @@ QString resolved(const QString &name)
         {QStringLiteral("xmark.circle.fill"), QStringLiteral("window-close-symbolic")},
         {QStringLiteral("doc.text.below.ecg"), QStringLiteral("text-x-generic-symbolic")},
         {QStringLiteral("globe"), QStringLiteral("web-browser-symbolic")},
-        {QStringLiteral("person.2.fill"), QStringLiteral("person.2")},
         {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find-symbolic")},
     };
     return theme.value(name, name);

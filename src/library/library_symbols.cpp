@@ -10,9 +10,6 @@ QIcon icon(const QString &name, const QColor &color)
 {
     if (SymbolIcons::has(name))
         return SymbolIcons::icon(name, color);
-    // The filled variant draws as the bundled outline.
-    if (name == QLatin1String("person.2.fill") && SymbolIcons::has(QStringLiteral("person.2")))
-        return SymbolIcons::icon(QStringLiteral("person.2"), color);
     // freedesktop icon names standing in for the design's symbols.
     static const QHash<QString, QString> theme{
         {QStringLiteral("house"), QStringLiteral("go-home")},
