@@ -2,13 +2,22 @@
 
 #include "api/api_error.h"
 #include "api/service_client.h"
+#include "platform/app_events.h"
 #include "store/sync_engine.h"
 #include "ui/toast_center.h"
 
+#include <QCoroSignal>
 #include <QLocale>
 #include <QRegularExpression>
 
 #include <cstdio>
+
+namespace {
+
+// How long a restore waits for a cycle already under way before starting its own.
+constexpr std::chrono::seconds kCycleWait{30};
+
+} // namespace
 
 std::optional<QDateTime> parseVersionDate(const QString &text)
 {
@@ -41,6 +50,14 @@ std::optional<QDateTime> parseVersionDate(const QString &text)
     return std::nullopt;
 }
 
+QString shortTimeFormat(const QLocale &locale)
+{
+    // A short time is hours and minutes; some locales' short pattern (the C locale's among them)
+    // still carries the seconds, which go with the separator before them.
+    static const QRegularExpression seconds(QStringLiteral("[:.,]?s+(?:[.,]z+)?"));
+    return locale.timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
+}
+
 QString formatVersionDate(const QString &text)
 {
     const auto when = parseVersionDate(text);
@@ -49,7 +66,7 @@ QString formatVersionDate(const QString &text)
     const QDateTime local = when->toLocalTime();
     const QLocale locale;
     return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ") +
-           locale.toString(local.time(), QLocale::ShortFormat);
+           locale.toString(local.time(), shortTimeFormat(locale));
 }
 
 QString formatByteSize(qint64 bytes)
@@ -137,16 +154,23 @@ QCoro::Task<> VersionHistory::confirmRestore()
     }
     m_restoringID = version->id;
     Q_EMIT changed();
-    return restore(this, m_client, m_engine, m_toasts, *version);
+    return restore(this, {m_client, m_engine, m_toasts, m_events}, m_pageServerID, *version);
 }
 
-QCoro::Task<> VersionHistory::restore(QPointer<VersionHistory> self, QPointer<ServiceClient> client,
-                                      QPointer<SyncEngine> engine, QPointer<ToastCenter> toasts,
+QCoro::Task<> VersionHistory::syncAfter(QPointer<SyncEngine> engine)
+{
+    if (engine && engine->isSyncing())
+        co_await qCoro(engine.data(), &SyncEngine::cycleFinished, kCycleWait);
+    co_await SyncEngine::syncQuietly(engine);
+}
+
+QCoro::Task<> VersionHistory::restore(QPointer<VersionHistory> self, Reach reach, qint64 pageServerID,
                                       VersionDTO version)
 {
     QString failure;
     try {
-        const VersionRestoreOK reply = co_await client->restoreVersion(VersionRestoreReq{version.id, true});
+        const VersionRestoreOK reply =
+            co_await reach.client->restoreVersion(VersionRestoreReq{version.id, true});
         // An explicit "ok": false is the service saying the restore did not happen.
         if (reply.ok == false)
             failure = QString::fromLatin1(kRestoreFailed);
@@ -156,11 +180,14 @@ QCoro::Task<> VersionHistory::restore(QPointer<VersionHistory> self, QPointer<Se
         failure = QString::fromLatin1(kRestoreFailed);
     }
     if (failure.isEmpty()) {
-        co_await SyncEngine::syncQuietly(engine);
-        if (toasts)
-            toasts->show(QString::fromLatin1(kRestoredPrefix) + formatVersionDate(version.created_at) + u'.');
-    } else if (toasts) {
-        toasts->show(failure);
+        co_await syncAfter(reach.engine);
+        if (reach.events)
+            reach.events->postPageRestored(pageServerID);
+        if (reach.toasts)
+            reach.toasts->show(QString::fromLatin1(kRestoredPrefix) + formatVersionDate(version.created_at) +
+                               u'.');
+    } else if (reach.toasts) {
+        reach.toasts->show(failure);
     }
     if (self)
         self->restoreEnded(failure.isEmpty());

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "api/wire/collab.h"
+#include "platform/app_events.h"
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -18,6 +20,8 @@ class ToastCenter;
 // A version's "created_at": RFC 3339 with or without a fraction, else "yyyy-MM-dd HH:mm:ss" as UTC.
 // A text without a zone in any other shape gives nothing.
 std::optional<QDateTime> parseVersionDate(const QString &text);
+// The locale's short time pattern without seconds.
+QString shortTimeFormat(const QLocale &locale);
 // The date in the user's locale and time zone (medium date, short time); an unreadable text as it is.
 QString formatVersionDate(const QString &text);
 // "512 B", "2 KB", "1.5 MB".
@@ -37,6 +41,8 @@ public:
     // `engine` and `toasts` may be null (then no sync, no toast).
     VersionHistory(ServiceClient &client, SyncEngine *engine, ToastCenter *toasts, qint64 pageServerID,
                    QObject *parent = nullptr);
+    // Where a finished restore is announced, so the open editor shows the restored blocks.
+    void setEvents(AppEvents *events) { m_events = events; }
 
     bool loading() const { return m_loading; }
     const std::vector<VersionDTO> &versions() const { return m_versions; }
@@ -60,14 +66,22 @@ Q_SIGNALS:
     void closeRequested();
 
 private:
-    static QCoro::Task<> restore(QPointer<VersionHistory> self, QPointer<ServiceClient> client,
-                                 QPointer<SyncEngine> engine, QPointer<ToastCenter> toasts,
+    struct Reach {
+        QPointer<ServiceClient> client;
+        QPointer<SyncEngine> engine;
+        QPointer<ToastCenter> toasts;
+        QPointer<AppEvents> events;
+    };
+    static QCoro::Task<> restore(QPointer<VersionHistory> self, Reach reach, qint64 pageServerID,
                                  VersionDTO version);
+    // A cycle that starts after the restore: one already running may have pulled before it.
+    static QCoro::Task<> syncAfter(QPointer<SyncEngine> engine);
     void restoreEnded(bool closing);
 
     QPointer<ServiceClient> m_client;
     QPointer<SyncEngine> m_engine;
     QPointer<ToastCenter> m_toasts;
+    QPointer<AppEvents> m_events;
     qint64 m_pageServerID;
     bool m_loading = true;
     std::vector<VersionDTO> m_versions;

@@ -19,6 +19,7 @@ VersionHistorySheet::VersionHistorySheet(const AppContext &context, const FNPage
     , m_ownConfirmer(std::make_unique<DialogConfirmer>(AppStyle::makeDestructive))
     , m_confirmer(m_ownConfirmer.get())
 {
+    m_history->setEvents(context.events);
     setWindowTitle(QString::fromLatin1(kTitle));
     setFixedSize(420, 460);
     auto *column = new QVBoxLayout(this);

@@ -283,6 +283,14 @@ void BlockRowModel::syncTextFromStore()
         setText(stored);
 }
 
+void BlockRowModel::takeStoredText()
+{
+    if (!m_didInit)
+        return;
+    dropPendingCommit();
+    setText(storedText());
+}
+
 void BlockRowModel::flushText()
 {
     dropPendingCommit();

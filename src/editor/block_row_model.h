@@ -101,6 +101,9 @@ public:
     void appendLink(const QString &url);
     // Takes over the stored text unless the user may be typing (focus or a waiting commit).
     void syncTextFromStore();
+    // Takes over the stored text even while the user is in the row, dropping a waiting commit: the
+    // page's content was replaced on purpose (a restored version).
+    void takeStoredText();
     // On disappear: the waiting commit is dropped and the row's text stored now.
     void flushText();
 

@@ -114,6 +114,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     connect(m_model, &PageViewModel::titleEntryRequested, this, &PageView::beginTitleEntry);
     connect(m_model, &PageViewModel::pageEntryRequested, this, &PageView::enterPage);
     connect(m_model, &PageViewModel::blocksLoaded, this, &PageView::enterLoadedPage);
+    connect(m_model, &PageViewModel::storedContentTaken, this, &PageView::takeStoredContent);
     connect(this, &PageView::exportMarkdownRequested, this, &PageView::exportMarkdown);
     connect(this, &PageView::saveAsTemplateRequested, this, &PageView::saveAsTemplate);
     m_model->setRowReady([this](const QString &localID) { return row(localID) != nullptr; });
@@ -377,6 +378,18 @@ void PageView::refresh()
     refreshCover();
     placeFormatToolbar();
     checkLaidOut();
+}
+
+void PageView::takeStoredContent()
+{
+    // Rows of blocks the restore added or removed come and go with this refresh; the rows that stay
+    // drop what the user had typed into them.
+    refresh();
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
+        if (list)
+            list->updateRows([](BlockRow *row) { row->model().takeStoredText(); });
+    }
 }
 
 void PageView::refreshHeader()

@@ -113,6 +113,8 @@ private:
     void buildToolbar();
     QWidget *buildColumn();
     QWidget *buildSelectionBar();
+    // A restore replaced the page: every row shows the stored text, even the one being typed in.
+    void takeStoredContent();
     // The rows and nested lists (page_view_rows.cpp).
     PageRowList::Entry blockRow(const FNBlock &block, bool dragEnabled);
     QWidget *childContent(const QString &parentLocalID);

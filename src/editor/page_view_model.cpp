@@ -75,6 +75,7 @@ PageViewModel::PageViewModel(const AppContext &context, const QString &pageLocal
         connect(m_context.events, &AppEvents::runAIPrompt, this, [this](const QString &prompt) {
             handleRunAIPrompt(prompt.isNull() ? std::nullopt : std::optional<QString>(prompt));
         });
+        connect(m_context.events, &AppEvents::pageRestored, this, &PageViewModel::handlePageRestored);
     }
     if (m_context.syncEngine) {
         // Queued: the follow-up starts a sync of its own, which must not nest in the finishing one.
@@ -379,6 +380,15 @@ void PageViewModel::setShowHistory(bool shown)
 {
     if (setFlag(m_showHistory, shown) && shown)
         Q_EMIT historyRequested();
+}
+
+void PageViewModel::handlePageRestored(qint64 pageServerID)
+{
+    const auto page = this->page();
+    if (!page || pageServerID == 0 || page->serverID != pageServerID)
+        return;
+    loadHeaderOnAppear();
+    Q_EMIT storedContentTaken();
 }
 
 void PageViewModel::handleRunAIPrompt(const std::optional<QString> &prompt)

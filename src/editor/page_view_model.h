@@ -114,6 +114,9 @@ public:
     void setShowHistory(bool shown);
     // "fn.runAIPrompt": opens the AI panel with the prompt as its seed.
     void handleRunAIPrompt(const std::optional<QString> &prompt);
+    // A saved version of this page replaced its content: the stored header and blocks are shown,
+    // whatever the user was in the middle of.
+    void handlePageRestored(qint64 pageServerID);
 
     // Appearing loads the header and runs the open task; disappearing queues pending edits at once.
     void appear();
@@ -148,6 +151,8 @@ Q_SIGNALS:
     void shareRequested();
     void publishRequested();
     void historyRequested();
+    // The rows are to show the stored text even where the user is typing (a restore).
+    void storedContentTaken();
     // The open task has finished (fetched, merged or failed, and seeded).
     void blocksLoaded();
 

@@ -23,6 +23,9 @@ public:
     void postShowShortcuts() { Q_EMIT showShortcuts(); }
     // "fn.runAIPrompt": a block hands its prompt text to the AI panel.
     void postRunAIPrompt(const QString &prompt) { Q_EMIT runAIPrompt(prompt); }
+    // A saved version replaced the page's content on the service and the store has pulled it: an
+    // editor showing the page gives up what it still holds and shows the stored blocks.
+    void postPageRestored(qint64 pageServerID) { Q_EMIT pageRestored(pageServerID); }
 
 Q_SIGNALS:
     void authExpired(const QString &refusedToken);
@@ -30,4 +33,5 @@ Q_SIGNALS:
     void quickSwitch();
     void showShortcuts();
     void runAIPrompt(const QString &prompt);
+    void pageRestored(qint64 pageServerID);
 };

@@ -2,6 +2,7 @@
 #include "collab/version_history_sheet.h"
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
+#include "platform/app_events.h"
 #include "platform/preset_confirmer.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
@@ -34,11 +35,14 @@ private Q_SLOTS:
     void byteSize();
     void versionDate_data();
     void versionDate();
+    void shortTimeHasNoSeconds_data();
+    void shortTimeHasNoSeconds();
     void pageWithoutServerIdAsksForASaveWithoutARequest();
     void restoreSendsThePatchThenSyncsToastsAndCloses();
     void failedRestoreKeepsTheSheetOpenAndDoesNotSync_data();
     void failedRestoreKeepsTheSheetOpenAndDoesNotSync();
     void restoreFinishingAfterTheSheetClosedStillToasts();
+    void restoreDuringACyclePullsTheRestoredTextAndTellsTheEditor();
     void sheetRestoresAfterTheConfirmationAndCloses();
 
 private:
@@ -146,6 +150,33 @@ void TestVersionHistory::versionDate()
     QVERIFY(formatVersionDate(text) != text);
 }
 
+void TestVersionHistory::shortTimeHasNoSeconds_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("C, whose short pattern has seconds") << "C"
+                                                        << "HH:mm";
+    QTest::newRow("US English") << "en_US"
+                                << "h:mm AP";
+    QTest::newRow("Finnish") << "fi_FI"
+                             << "H.mm";
+    QTest::newRow("German") << "de_DE"
+                            << "HH:mm";
+}
+
+void TestVersionHistory::shortTimeHasNoSeconds()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, pattern);
+    QCOMPARE(shortTimeFormat(QLocale(locale)), pattern);
+    const QLocale before;
+    QLocale::setDefault(QLocale(locale));
+    const QString shown = formatVersionDate(QStringLiteral("2024-05-01 09:30:47"));
+    QLocale::setDefault(before);
+    QVERIFY2(!shown.contains(QStringLiteral("47")), qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("2024")), qPrintable(shown));
+}
+
 void TestVersionHistory::pageWithoutServerIdAsksForASaveWithoutARequest()
 {
     VersionHistory history(m_device->client(), &m_device->engine(), m_toasts.get(), 0);
@@ -235,6 +266,47 @@ void TestVersionHistory::restoreFinishingAfterTheSheetClosedStillToasts()
     QVERIFY(m_toasts->current());
     QCOMPARE(m_toasts->current()->message,
              "Restored version from " + formatVersionDate(version.created_at) + ".");
+}
+
+void TestVersionHistory::restoreDuringACyclePullsTheRestoredTextAndTellsTheEditor()
+{
+    const FNPage made = m_device->addPage(m_account.workspaceId, QStringLiteral("Notes"));
+    const FNBlock block = m_device->addBlock(made.localID, QStringLiteral("old words"), 0);
+    QVERIFY(m_device->sync());
+    QVERIFY(m_device->queueBlockUpsert(made.localID));
+    QVERIFY(m_device->sync());
+    m_device->setBlockText(block.localID, QStringLiteral("new words"));
+    QVERIFY(m_device->queueBlockUpsert(made.localID));
+    QVERIFY(m_device->sync());
+    const qint64 serverID = m_device->page(made.localID)->serverID;
+    qint64 older = 0;
+    for (const auto &[id, version] : m_fake.state().versions) {
+        const JSONArray blocks = JSONValue(version.snapshot)[QStringLiteral("blocks")].toArray();
+        if (version.pageId == serverID && blocks.size() == 1 &&
+            blocks.front()[QStringLiteral("content")][QStringLiteral("text")].toString() == u"old words")
+            older = id;
+    }
+    QVERIFY(older);
+    VersionHistory history(m_device->client(), &m_device->engine(), m_toasts.get(), serverID);
+    history.setEvents(&m_device->events());
+    QSignalSpy restored(&m_device->events(), &AppEvents::pageRestored);
+    QVERIFY(runTask(history.load()).ok());
+    const auto version = std::find_if(history.versions().begin(), history.versions().end(),
+                                      [&](const VersionDTO &v) { return v.id == older; });
+    QVERIFY(version != history.versions().end());
+
+    // A cycle whose pull the service answered before the restore is still on its way back.
+    m_fake.clearRequests();
+    m_fake.setFault(kSync, once(FakeService::Fault::delay(300)));
+    auto cycle = m_device->engine().syncNow();
+    QTRY_VERIFY(!m_fake.requestsTo(kSync).isEmpty());
+    history.askRestore(*version);
+    QVERIFY(runTask(history.confirmRestore()).ok());
+    QVERIFY(runTask(std::move(cycle)).ok());
+
+    QCOMPARE(TestDevice::textOf(*m_device->block(block.localID)), QStringLiteral("old words"));
+    QCOMPARE(restored.size(), 1);
+    QCOMPARE(restored.front().front().toLongLong(), serverID);
 }
 
 void TestVersionHistory::sheetRestoresAfterTheConfirmationAndCloses()
