@@ -3,6 +3,7 @@
 #include "collab/sheet_header.h"
 #include "ui/app_context.h"
 #include "ui/app_style.h"
+#include "ui/clamped_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QCheckBox>
@@ -17,6 +18,9 @@
 
 namespace {
 
+constexpr int kWidth = 460;
+constexpr int kRowSpacing = 6;
+
 QLabel *sectionLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text.toUpper(), parent);
@@ -25,14 +29,14 @@ QLabel *sectionLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-QLabel *codeBox(QWidget *parent)
+// Monospaced text on a lightly tinted rounded box, 8 px inside it.
+void makeCodeBox(QLabel *label, const QFont &size)
 {
-    auto *label = new QLabel(parent);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(size.pointSizeF());
     label->setFont(mono);
-    label->setStyleSheet(
-        QStringLiteral("QLabel { padding: 8px; border-radius: 6px; background: rgba(128,128,128,20); }"));
-    return label;
+    label->setContentsMargins(8, 8, 8, 8);
+    label->setStyleSheet(QStringLiteral("QLabel { border-radius: 6px; background: rgba(128,128,128,20); }"));
 }
 
 } // namespace
@@ -43,7 +47,7 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
                                     page.serverID, PublishSheetModel::kCopiedFor, this))
 {
     setWindowTitle(QString::fromLatin1(kPublishTitle));
-    setFixedWidth(460);
+    setFixedWidth(kWidth);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
@@ -71,25 +75,29 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     group->setSpacing(10);
     group->addWidget(sectionLabel(QStringLiteral("Public URL"), m_urlGroup));
     auto *urlRow = new QHBoxLayout;
-    m_urlText = codeBox(m_urlGroup);
+    urlRow->setSpacing(kRowSpacing);
+    m_urlText = new QLabel(m_urlGroup);
+    makeCodeBox(m_urlText, AppStyle::callout());
     m_urlText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_copyURL = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
     auto *open = new QToolButton(m_urlGroup);
     open->setAutoRaise(true);
     open->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.right.square"), AppStyle::accent(this)));
     open->setToolTip(QStringLiteral("Open in browser"));
-    if (!SymbolIcons::has(QStringLiteral("arrow.up.right.square")))
-        open->setText(QStringLiteral("Open")); // no glyph on this desktop: a button must still show
     urlRow->addWidget(m_urlText, 1);
     urlRow->addWidget(m_copyURL);
     urlRow->addWidget(open);
     group->addLayout(urlRow);
+    // The URL gets the row's room left of its buttons, whichever label the copy button shows.
+    m_copyURL->setText(QStringLiteral("Copied!"));
+    m_urlWidth =
+        kWidth - 2 * 20 - 2 * 8 - m_copyURL->sizeHint().width() - open->sizeHint().width() - 2 * kRowSpacing;
+    m_urlText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     group->addWidget(sectionLabel(QStringLiteral("Embed (iframe)"), m_urlGroup));
     auto *embedRow = new QHBoxLayout;
-    m_snippet = codeBox(m_urlGroup);
-    m_snippet->setWordWrap(true);
+    m_snippet = new ClampedText(2, m_urlGroup);
+    makeCodeBox(m_snippet, AppStyle::caption());
     m_snippet->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_snippet->setTextFormat(Qt::PlainText);
     auto *copyEmbed = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
     embedRow->addWidget(m_snippet, 1);
     embedRow->addWidget(copyEmbed, 0, Qt::AlignTop);
@@ -167,9 +175,9 @@ void PublishSheet::render()
     const bool showsURL = m.published() && m.url().has_value();
     m_urlGroup->setVisible(showsURL);
     if (showsURL) {
-        m_urlText->setText(fontMetrics().elidedText(*m.url(), Qt::ElideMiddle, 300));
+        m_urlText->setText(m_urlText->fontMetrics().elidedText(*m.url(), Qt::ElideMiddle, m_urlWidth));
         m_urlText->setToolTip(*m.url());
-        m_snippet->setText(PublishSheetModel::embedSnippet(*m.url()));
+        m_snippet->setFullText(PublishSheetModel::embedSnippet(*m.url()));
     }
     m_copyURL->setText(m.copied() ? QStringLiteral("Copied!") : QStringLiteral("Copy"));
     const auto views = PublishSheetModel::viewLine(m.viewCount());
@@ -190,5 +198,16 @@ void PublishSheet::render()
                                  (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish"))
                            : (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish")));
     m_primary->setEnabled(m.canPublish());
-    adjustSize();
+    fitHeight();
+}
+
+void PublishSheet::fitHeight()
+{
+    // The width is fixed, so the height is what the wrapped texts need at that width. adjustSize
+    // would cap a window at two thirds of the screen and lay the texts out for their natural width.
+    QLayout *column = layout();
+    column->activate();
+    const int height =
+        column->hasHeightForWidth() ? column->totalHeightForWidth(kWidth) : column->totalSizeHint().height();
+    setFixedHeight(height);
 }

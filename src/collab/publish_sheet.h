@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class ClampedText;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -30,8 +31,12 @@ public:
     QPushButton *copyButton() const { return m_copyURL; }
     QLineEdit *passwordField() const { return m_password; }
 
+    // The embed snippet as shown: at most two lines.
+    ClampedText *snippetText() const { return m_snippet; }
+
 private:
     void render();
+    void fitHeight();
 
     PublishSheetModel *m_model;
     QLabel *m_title = nullptr;
@@ -39,8 +44,9 @@ private:
     QWidget *m_form = nullptr;
     QWidget *m_urlGroup = nullptr;
     QLabel *m_urlText = nullptr;
+    int m_urlWidth = 0;
     QPushButton *m_copyURL = nullptr;
-    QLabel *m_snippet = nullptr;
+    ClampedText *m_snippet = nullptr;
     QLabel *m_views = nullptr;
     QLineEdit *m_password = nullptr;
     QLabel *m_hint = nullptr;
