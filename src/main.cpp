@@ -3,10 +3,7 @@
 #include "app/app_window.h"
 #include "app/main_view.h"
 #include "app/page_panels.h"
-#include "collab/publish_sheet.h"
-#include "collab/share_sheet.h"
-#include "collab/version_history_sheet.h"
-#include "editor/page_view_model.h"
+#include "app/page_sheets.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/desktop_url_opener.h"
@@ -35,23 +32,6 @@ QString serviceOrigin()
 {
     const QByteArray env = qgetenv("PENROOST_SERVICE_ORIGIN");
     return env.isEmpty() ? QStringLiteral(PENROOST_SERVICE_ORIGIN) : QString::fromUtf8(env);
-}
-
-// The sheets of the open page, built for the page as it is when the button is pressed.
-QDialog *pageSheet(const AppContext &context, PageViewModel &model, MainView::PageSheet kind)
-{
-    const std::optional<FNPage> page = model.page();
-    if (!page)
-        return nullptr;
-    switch (kind) {
-    case MainView::PageSheet::history:
-        return new VersionHistorySheet(context, *page);
-    case MainView::PageSheet::publish:
-        return new PublishSheet(context, *page);
-    case MainView::PageSheet::share:
-        return new ShareSheet(context, *page);
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -106,7 +86,7 @@ int main(int argc, char *argv[])
 
     MainView::Parts parts;
     parts.panel = makePagePanel;
-    parts.sheet = pageSheet;
+    parts.sheet = makePageSheet;
     AppWindow window(context, [parts](const AppContext &c) { return new MainView(c, parts); });
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &AppWindow::bringToFront);
     window.show();

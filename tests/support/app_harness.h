@@ -2,6 +2,7 @@
 
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
+#include "platform/recording_clipboard.h"
 #include "platform/recording_url_opener.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
@@ -44,7 +45,7 @@ struct AppDevice {
 };
 
 // One launch of the app's long-lived objects over a device, made the way the entry makes them (the
-// keyring loaded first), with a recording URL opener. Build views from context().
+// keyring loaded first), with a recording URL opener and clipboard. Build views from context().
 struct AppHarness {
     explicit AppHarness(AppDevice &device)
         : services(device.settingsPath(), device.keyring, device.origin)
@@ -79,7 +80,7 @@ struct AppHarness {
     AppContext context()
     {
         return AppContext{&session,  &store,  &toasts, &favorites,    &templates, &engine,
-                          &settings, &opener, &client, &connectivity, &events};
+                          &settings, &opener, &client, &connectivity, &events,    &clipboard};
     }
 
     DeviceServices services;
@@ -95,4 +96,5 @@ struct AppHarness {
     FavoritesStore favorites;
     TemplateStore templates;
     RecordingUrlOpener opener;
+    RecordingClipboard clipboard;
 };
