@@ -80,6 +80,8 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     makeCodeBox(m_urlText, AppStyle::callout());
     m_urlText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_copyURL = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
+    // Return in the password field does nothing: no button of the sheet may be the default.
+    m_copyURL->setAutoDefault(false);
     auto *open = new QToolButton(m_urlGroup);
     open->setAutoRaise(true);
     open->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.right.square"), AppStyle::accent(this)));
@@ -99,6 +101,7 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     makeCodeBox(m_snippet, AppStyle::caption());
     m_snippet->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *copyEmbed = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
+    copyEmbed->setAutoDefault(false);
     embedRow->addWidget(m_snippet, 1);
     embedRow->addWidget(copyEmbed, 0, Qt::AlignTop);
     group->addLayout(embedRow);

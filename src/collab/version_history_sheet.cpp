@@ -115,6 +115,7 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
         line->addWidget(busy);
     } else {
         auto *restore = new QPushButton(QString::fromLatin1(kRestore));
+        restore->setAutoDefault(false); // a stray Return must not start a restore
         restore->setObjectName(QStringLiteral("restore-%1").arg(version.id));
         connect(restore, &QPushButton::clicked, this, [this, version] {
             m_history->askRestore(version);

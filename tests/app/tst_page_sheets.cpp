@@ -282,6 +282,7 @@ void TestPageSheets::publishWithAndWithoutAPassword()
     QTest::keyClick(sheet->passwordField(), Qt::Key_Return); // Return alone publishes nothing
     QTest::qWait(50);
     QVERIFY(m_fake.state().publications.at(m_pageID).password.isEmpty());
+    QCOMPARE(m_app->clipboard.texts().size(), 1);
     QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(m_fake.state().publications.at(m_pageID).password,
                               QStringLiteral("open sesame"), kWait);
