@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -212,5 +213,15 @@ void PublishSheet::fitHeight()
     column->activate();
     const int height =
         column->hasHeightForWidth() ? column->totalHeightForWidth(kWidth) : column->totalSizeHint().height();
+    const int before = this->height();
     setFixedHeight(height);
+    if (!isVisible() || height == before || !screen())
+        return;
+    // Placed while it was loading, the sheet grows about its middle and stays on the screen.
+    const QRect room = screen()->availableGeometry();
+    const QRect frame = frameGeometry();
+    int top = frame.top() - (height - before) / 2;
+    top = std::min(top, room.bottom() + 1 - (frame.height() + height - before));
+    top = std::max(top, room.top());
+    move(frame.left(), top);
 }
