@@ -209,6 +209,10 @@ void PublishSheet::fitHeight()
 {
     // The width is fixed, so the height is what the wrapped texts need at that width. adjustSize
     // would cap a window at two thirds of the screen and lay the texts out for their natural width.
+    // What was just shown or hidden inside the form reaches this layout only with the next layout
+    // pass; until then it would answer with the sizes it cached before.
+    m_urlGroup->updateGeometry();
+    m_form->updateGeometry();
     QLayout *column = layout();
     column->activate();
     const int height =

@@ -29,6 +29,7 @@ public:
     PublishSheetModel &model() { return *m_model; }
     QPushButton *primaryButton() const { return m_primary; }
     QPushButton *copyButton() const { return m_copyURL; }
+    QPushButton *unpublishButton() const { return m_unpublish; }
     QLineEdit *passwordField() const { return m_password; }
 
     // The embed snippet as shown: at most two lines.

@@ -270,7 +270,13 @@ void TestPageSheets::publishWithAndWithoutAPassword()
         const QRect inSheet(w->mapTo(sheet, QPoint(0, 0)), w->size());
         return sheet->rect().contains(inSheet);
     };
-    QTRY_VERIFY(fits(sheet->primaryButton()));
+    // The buttons' row is the sheet's last line: nothing cut below it, no empty room either.
+    const auto snug = [&] {
+        const int below = sheet->height() - sheet->primaryButton()->mapTo(sheet, QPoint(0, 0)).y() -
+                          sheet->primaryButton()->height();
+        return below >= 16 && below <= 28;
+    };
+    QTRY_VERIFY(snug());
     QVERIFY(fits(sheet->passwordField()));
     const QRect room = sheet->screen()->availableGeometry();
     QVERIFY(sheet->frameGeometry().top() >= room.top() && sheet->frameGeometry().bottom() <= room.bottom());
@@ -291,7 +297,7 @@ void TestPageSheets::publishWithAndWithoutAPassword()
     QTRY_VERIFY(sheet->passwordField()->text().isEmpty());
     QTRY_VERIFY(labelTexts(sheet).contains(
         QStringLiteral("A password is currently set. Leave blank to keep it; type a new one to change.")));
-    QTRY_VERIFY(fits(sheet->primaryButton()));
+    QTRY_VERIFY(snug());
 
     // Two visits to the public page, then the sheet opened again counts them.
     QNetworkAccessManager web;
@@ -310,7 +316,14 @@ void TestPageSheets::publishWithAndWithoutAPassword()
     sheet = openSheet<PublishSheet>(pageView()->publishButton());
     QVERIFY(sheet);
     QTRY_VERIFY_WITH_TIMEOUT(labelTexts(sheet).contains(QStringLiteral("2 views")), kWait);
-    QTRY_VERIFY(fits(sheet->primaryButton()));
+    QTRY_VERIFY(snug());
+
+    // Taken off the web, the sheet shrinks to the form it shows now.
+    QTest::mouseClick(sheet->unpublishButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(sheet->primaryButton()->text(), QStringLiteral("Publish"), kWait);
+    QVERIFY(!m_fake.state().publications.at(m_pageID).published);
+    QVERIFY(!m_app->store.pageStatus(m_pageID).published);
+    QTRY_VERIFY(snug());
 }
 
 void TestPageSheets::restoreShowsTheOlderTextInTheOpenEditor()
