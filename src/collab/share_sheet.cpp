@@ -95,11 +95,6 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     column->addWidget(m_scroll, 1);
 
     connect(m_email, &QLineEdit::textEdited, m_model, &ShareSheetModel::setEmail);
-    // Return after the address invites, as the button would; not while it could not.
-    connect(m_email, &QLineEdit::returnPressed, this, [this] {
-        if (m_model->canSend())
-            m_model->sendInvite();
-    });
     connect(m_role, &QComboBox::currentIndexChanged, this,
             [this](int i) { m_model->setRole(m_role->itemData(i).toString()); });
     connect(m_send, &QPushButton::clicked, m_model, &ShareSheetModel::sendInvite);
