@@ -76,6 +76,13 @@ const QHash<QString, Symbol> &symbols()
         // The cover band and the icon picker.
         {QStringLiteral("xmark.circle.fill"), {nullptr, "✕"}},
         {QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), {nullptr, "✥"}},
+        // The drawing block's toolbar and resize handle.
+        {QStringLiteral("eraser"), {nullptr, "⌫"}},
+        {QStringLiteral("lineweight"), {nullptr, "≡"}},
+        {QStringLiteral("arrow.uturn.backward"), {"edit-undo", "↶"}},
+        {QStringLiteral("arrow.up.and.down"), {nullptr, "↕"}},
+        {QStringLiteral("rectangle.expand.vertical"), {nullptr, "⇳"}},
+        {QStringLiteral("arrow.up.left.and.arrow.down.right"), {nullptr, "⤡"}},
     };
     return table;
 }
