@@ -103,12 +103,13 @@ private:
     bool m_chosen = false;
 };
 
-QFrame *shortDivider()
+QFrame *shortDivider(const QColor &color)
 {
     auto *line = new QFrame;
     line->setFrameShape(QFrame::VLine);
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(14);
+    line->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(color)));
     return line;
 }
 
@@ -243,7 +244,7 @@ QWidget *DrawingBlockView::makeToolbar()
     connect(m_eraser, &QToolButton::clicked, m_model, &DrawingBlockModel::selectEraser);
     first->addWidget(m_pen);
     first->addWidget(m_eraser);
-    first->addWidget(shortDivider());
+    first->addWidget(shortDivider(faded(AppStyle::secondary(this), 0.4)));
     first->addWidget(symbolLabel(QStringLiteral("lineweight"), AppStyle::secondary(this)));
     auto *widthSlider = new ToolbarSlider;
     m_widthSlider = widthSlider;
@@ -256,7 +257,7 @@ QWidget *DrawingBlockView::makeToolbar()
     first->addWidget(m_widthSlider);
     m_widthLabel = figureLabel(30, tertiary);
     first->addWidget(m_widthLabel);
-    first->addWidget(shortDivider());
+    first->addWidget(shortDivider(faded(AppStyle::secondary(this), 0.4)));
     for (size_t i = 0; i < m_swatches.size(); ++i) {
         const QString color = DrawingBlockModel::palette()[i];
         auto *swatch = new ColorSwatch(color);

@@ -103,6 +103,8 @@ DrawingCanvas::DrawingCanvas(DrawingBlockModel &model, QWidget *parent)
 {
     setObjectName(QStringLiteral("drawingCanvas"));
     setCursor(Qt::CrossCursor);
+    // Drawing takes the keyboard from the text row that had it, and so the text toolbar goes.
+    setFocusPolicy(Qt::ClickFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setMinimumWidth(60);
     connect(&model, &DrawingBlockModel::strokesChanged, this, qOverload<>(&QWidget::update));

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
@@ -182,8 +183,11 @@ void TestDrawingBlock::eraser()
     auto model = makeModel(near + QLatin1Char('|') + far);
     model->setWidth(width);
     model->selectEraser();
+    QSignalSpy changes(model.get(), &DrawingBlockModel::strokesChanged);
     model->dragChanged(at);
     QCOMPARE(model->strokes().size(), erased ? size_t(1) : size_t(2));
+    // The canvas and the undo button follow at once.
+    QCOMPARE(changes.size(), erased ? 1 : 0);
     QVERIFY(m_texts.isEmpty());
     model->dragEnded();
     // The end of an eraser gesture writes once, whatever it removed.
@@ -295,6 +299,13 @@ void TestDrawingBlock::anotherDevicesDrawingIsTakenOver()
         model->adoptStored(theirs, 240);
         model->dragEnded();
         QCOMPARE(m_texts.last(), QStringLiteral("color=#9b59b6 w=2 e=0 path=M300,300 L310,310"));
+
+        // That sweep is over: a later stroke does not erase what arrives during it.
+        model->selectPen();
+        model->dragChanged(QPointF(100, 100));
+        model->adoptStored(theirs, 240);
+        model->dragEnded();
+        QCOMPARE(model->strokes().size(), size_t(3));
     }
 }
 
@@ -321,6 +332,18 @@ void TestDrawingBlock::canvasRepaintsFromItsPicture()
     QCOMPARE(canvas.cacheRebuilds(), 2);
     QVERIFY(qGray(undone.pixel(50, 100)) > 128);
     QVERIFY(qGray(undone.pixel(50, 10)) < 128);
+
+    // An eraser sweep that removes nothing keeps the picture; one that removes a stroke redraws it.
+    model->selectEraser();
+    model->dragChanged(QPointF(200, 200));
+    canvas.grab();
+    QCOMPARE(canvas.cacheRebuilds(), 2);
+    model->dragChanged(QPointF(12, 12));
+    const QImage erased = canvas.grab().toImage();
+    QCOMPARE(canvas.cacheRebuilds(), 3);
+    QVERIFY(qGray(erased.pixel(50, 10)) > 128);
+    model->dragEnded();
+    QCOMPARE(m_texts.last(), QString());
 }
 
 void TestDrawingBlock::storedHeightInThePage_data()

@@ -221,7 +221,8 @@ void TestDrawingStroke::colour_data()
     QTest::newRow("eight digits keep the last six") << "#80b33025" << QColor(0xb3, 0x30, 0x25);
     QTest::newRow("overflow saturates") << "#10000000000000000000" << white;
     QTest::newRow("sixteen digits do not overflow") << "#1000000000000000" << black;
-    QTest::newRow("palette") << "#27ae60" << QColor(0x27, 0xae, 0x60);
+    QTest::newRow("palette green") << "#27ae60" << QColor(0x27, 0xae, 0x60);
+    QTest::newRow("palette purple") << "#9b59b6" << QColor(0x9b, 0x59, 0xb6);
 }
 
 void TestDrawingStroke::colour()
