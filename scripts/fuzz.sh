@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang under ASan and UBSan and fuzzes each for a while.
 #   scripts/fuzz.sh [seconds per harness, default 600] [harness...]
-# Harnesses: json_reader reply_decoders state_loader marker_spans (all by default). Each starts
+# Harnesses: json_reader reply_decoders state_loader marker_spans drawing_strokes (all by default). Each starts
 # from its seeds in tests/fuzz/corpus/<name>; new inputs go to build-fuzz/corpus/<name>, crashes
 # and other findings to build-fuzz/findings/<name>. Safe to run again: both folders are kept.
 set -euo pipefail
@@ -10,7 +10,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_EACH=${1:-600}
 shift || true
 HARNESSES=("$@")
-((${#HARNESSES[@]})) || HARNESSES=(json_reader reply_decoders state_loader marker_spans)
+((${#HARNESSES[@]})) || HARNESSES=(json_reader reply_decoders state_loader marker_spans drawing_strokes)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${FUZZ_JOBS:-4}
 

@@ -205,7 +205,10 @@ QString DrawingStroke::serialized() const
 void DrawingStroke::appendSerialized(QString &out) const
 {
     out += kColorKey;
-    out += color;
+    // The reader's path starts at the first "path=", so a colour holding one (only stored text can
+    // give it) is cut there. The scanner stops at its "p" anyway: the colour painted is the same.
+    const qsizetype cut = color.indexOf(kPathKey);
+    out += cut < 0 ? QStringView(color) : QStringView(color).first(cut);
     out += QLatin1StringView(" w=");
     appendInteger(out, DrawingBlock::wholePart(width).value_or(qint64(kDefaultWidth)));
     out += QLatin1StringView(erase ? " e=1" : " e=0");

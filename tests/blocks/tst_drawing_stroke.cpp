@@ -159,6 +159,9 @@ void TestDrawingStroke::write_data()
                                     << "color=#222222 w=-3 e=0 path=M1,1";
     QTest::newRow("joined by |") << std::vector{stroke({{1, 1}}, 1, "#111111"), stroke({{2, 2}, {3, 3}})}
                                  << "color=#111111 w=1 e=0 path=M1,1|color=#222222 w=2 e=0 path=M2,2 L3,3";
+    // Read back, the path would start inside the colour; the painted colour is the same.
+    QTest::newRow("colour holding path=")
+        << std::vector{stroke({{1, 1}}, 2, "#ff0000path=M5,5")} << "color=#ff0000 w=2 e=0 path=M1,1";
     QTest::newRow("width 9e18") << std::vector{stroke({{1, 1}}, 9e18)}
                                 << "color=#222222 w=9000000000000000000 e=0 path=M1,1";
     QTest::newRow("infinite width") << std::vector{stroke({{1, 1}}, inf)}
