@@ -32,6 +32,8 @@ private Q_SLOTS:
     void eraser_data();
     void eraser();
     void oneClickStrokeIsStoredNotPainted();
+    void storedWidthsPaint_data();
+    void storedWidthsPaint();
     void clearWritesEmpty_data();
     void clearWritesEmpty();
     void colourAndWidthAreTakenAsAStrokeStarts();
@@ -230,6 +232,32 @@ void TestDrawingBlock::oneClickStrokeIsStoredNotPainted()
     QVERIFY(!model->canUndo());
     model->undoLastStroke();
     QCOMPARE(m_texts.size(), 2);
+}
+
+void TestDrawingBlock::storedWidthsPaint_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("painted");
+    QTest::newRow("huge width covers the canvas") << "w=9e18 path=M-99999,-99999 L-99990,-99990" << true;
+    QTest::newRow("negative width paints nothing") << "w=-3 path=M0,50 L100,50" << false;
+    QTest::newRow("zero width is a hairline") << "w=0 path=M0,50 L100,50" << true;
+    QTest::newRow("infinite width paints 2") << "w=inf path=M0,50 L100,50" << true;
+}
+
+void TestDrawingBlock::storedWidthsPaint()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, painted);
+    const std::vector<DrawingStroke> strokes = DrawingBlock::parseStrokes(stored);
+    QCOMPARE(strokes.size(), size_t(1));
+    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    DrawingCanvas::paintStroke(painter, strokes.front());
+    painter.end();
+    QCOMPARE(qGray(image.pixel(50, 50)) < 128, painted);
+    // Nowhere else than along the line.
+    QCOMPARE(qGray(image.pixel(50, 10)) < 128, painted && strokes.front().width > 50);
 }
 
 void TestDrawingBlock::clearWritesEmpty_data()
