@@ -119,9 +119,7 @@ std::optional<FNPage> ExportActions::livePage(const LocalStore &store, const QSt
 std::vector<FNBlock> ExportActions::blocksOf(const LocalStore &store, const QString &pageLocalID)
 {
     std::vector<FNBlock> blocks;
-    for (const FNBlock &block : store.state().blocks) {
-        if (block.pageLocalID == pageLocalID)
-            blocks.push_back(block);
-    }
+    for (const FNBlock *block : store.blocksOfPage(pageLocalID))
+        blocks.push_back(*block);
     return blocks;
 }

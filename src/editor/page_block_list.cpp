@@ -30,6 +30,9 @@ PageBlockList::PageBlockList(LocalStore &store, const QString &pageLocalID)
 
 std::optional<FNPage> PageBlockList::page() const
 {
+    // Only a deleted copy may come first: look past it.
+    if (const FNPage *page = m_store->page(m_pageLocalID); page && !page->deletedAt)
+        return *page;
     for (const FNPage &page : m_store->state().pages) {
         if (page.localID == m_pageLocalID && !page.deletedAt)
             return page;
@@ -43,9 +46,9 @@ std::vector<FNBlock> PageBlockList::pageBlocks() const
     const auto page = this->page();
     if (!page)
         return blocks;
-    for (const FNBlock &block : m_store->state().blocks) {
-        if (block.pageLocalID == page->localID && !block.deletedAt)
-            blocks.push_back(block);
+    for (const FNBlock *block : m_store->blocksOfPage(page->localID)) {
+        if (!block->deletedAt)
+            blocks.push_back(*block);
     }
     std::stable_sort(blocks.begin(), blocks.end(),
                      [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });

@@ -37,9 +37,9 @@ int mergeServerBlocks(LocalStore &store, const FNPage &page, const std::vector<B
     QSet<qint64> addedIDs; // a reply that lists an id twice adds it once
     const QDateTime now = QDateTime::currentDateTimeUtc();
     std::vector<FNBlock> waiting; // this page's blocks that have no server id yet
-    for (const FNBlock &b : store.state().blocks) {
-        if (b.pageLocalID == page.localID && b.serverID == 0 && !b.deletedAt)
-            waiting.push_back(b);
+    for (const FNBlock *b : store.blocksOfPage(page.localID)) {
+        if (b->serverID == 0 && !b->deletedAt)
+            waiting.push_back(*b);
     }
     for (const BlockDTO &dto : blocks) {
         if (store.blockWithServerID(dto.id) || addedIDs.contains(dto.id))

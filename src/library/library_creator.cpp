@@ -208,9 +208,10 @@ void LibraryCreator::adoptPendingWork()
     if (creating.isEmpty())
         return;
     QSet<QString> withBlocks;
-    for (const FNBlock &b : m_store.state().blocks) {
-        if (!b.deletedAt && creating.contains(b.pageLocalID))
-            withBlocks.insert(b.pageLocalID);
+    for (const QString &pageLocalID : creating) {
+        const auto blocks = m_store.blocksOfPage(pageLocalID);
+        if (std::any_of(blocks.begin(), blocks.end(), [](const FNBlock *b) { return !b->deletedAt; }))
+            withBlocks.insert(pageLocalID);
     }
     for (const FNPage &p : m_store.state().pages) {
         if (p.serverID == 0 && !p.deletedAt && creating.contains(p.localID) && withBlocks.contains(p.localID))

@@ -125,9 +125,9 @@ void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 ser
             pageLocalID, [&](FNPage &page) { page.serverID = serverID; }, LocalStore::Stamp::Keep))
         return;
     std::vector<FNBlock> waiting;
-    for (const FNBlock &block : store.state().blocks) {
-        if (block.pageLocalID == pageLocalID && block.pageServerID == 0)
-            waiting.push_back(block);
+    for (const FNBlock *block : store.blocksOfPage(pageLocalID)) {
+        if (block->pageServerID == 0)
+            waiting.push_back(*block);
     }
     for (FNBlock &block : waiting) {
         block.pageServerID = serverID;

@@ -96,6 +96,10 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     , m_folderIndex(std::make_unique<RecordIndex<FNFolder>>(m_state.folders))
     , m_pageIndex(std::make_unique<RecordIndex<FNPage>>(m_state.pages))
     , m_blockIndex(std::make_unique<RecordIndex<FNBlock>>(m_state.blocks))
+    , m_blocksByPage(std::make_unique<GroupIndex<FNBlock, QString>>(
+          m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
+    , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
+          m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveDelay);
@@ -334,12 +338,14 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
         index.replaced(at, before);
+        groupsReplaced(at, before);
         // Matched by its server id, the record took another local id: its old views must let go.
         if (before.localID != record.localID)
             recordChanged(before);
     } else {
         list.push_back(record);
         index.appended();
+        groupsAppended(qsizetype(list.size()) - 1, record);
     }
     scheduleSave();
     recordChanged(record);
@@ -374,6 +380,7 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
         record.updatedAt = m_now();
     const T before = std::exchange(list[size_t(at)], std::move(record));
     index.replaced(at, before);
+    groupsReplaced(at, before);
     scheduleSave();
     if (before.localID != localID)
         recordChanged(before);
@@ -426,8 +433,11 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
     // Fresh ids no local block carries: the upsert rule appends each, so one change appends them
     // all, and no open row has anything to re-read.
     m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
-    for (size_t i = 0; i < blocks.size(); ++i)
-        m_blockIndex->appended(qsizetype(m_state.blocks.size() - blocks.size() + i));
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
+        m_blockIndex->appended(at);
+        groupsAppended(at, blocks[i]);
+    }
     scheduleSave();
     Q_EMIT stateChanged();
 }
@@ -468,83 +478,6 @@ void LocalStore::restoreFolder(const QString &localID)
 void LocalStore::restorePage(const QString &localID)
 {
     setDeletedAt(m_state.pages, *m_pageIndex, localID, std::nullopt);
-}
-
-namespace {
-
-template <typename T>
-const T *at(const std::vector<T> &list, qsizetype index)
-{
-    return index < 0 ? nullptr : &list[size_t(index)];
-}
-
-} // namespace
-
-const FNFolder *LocalStore::folder(const QString &localID) const
-{
-    return at(m_state.folders, indexOfFolder(localID));
-}
-
-const FNPage *LocalStore::page(const QString &localID) const
-{
-    return at(m_state.pages, indexOfPage(localID));
-}
-
-const FNBlock *LocalStore::block(const QString &localID) const
-{
-    return at(m_state.blocks, indexOfBlock(localID));
-}
-
-const FNFolder *LocalStore::folderWithServerID(qint64 serverID) const
-{
-    return at(m_state.folders, indexOfFolderWithServerID(serverID));
-}
-
-const FNPage *LocalStore::pageWithServerID(qint64 serverID) const
-{
-    return at(m_state.pages, indexOfPageWithServerID(serverID));
-}
-
-const FNBlock *LocalStore::blockWithServerID(qint64 serverID) const
-{
-    return at(m_state.blocks, indexOfBlockWithServerID(serverID));
-}
-
-qsizetype LocalStore::indexOfFolder(const QString &localID) const
-{
-    return m_folderIndex->withLocalID(localID);
-}
-
-qsizetype LocalStore::indexOfPage(const QString &localID) const
-{
-    return m_pageIndex->withLocalID(localID);
-}
-
-qsizetype LocalStore::indexOfBlock(const QString &localID) const
-{
-    return m_blockIndex->withLocalID(localID);
-}
-
-qsizetype LocalStore::indexOfFolderWithServerID(qint64 serverID) const
-{
-    return m_folderIndex->withServerID(serverID);
-}
-
-qsizetype LocalStore::indexOfPageWithServerID(qint64 serverID) const
-{
-    return m_pageIndex->withServerID(serverID);
-}
-
-qsizetype LocalStore::indexOfBlockWithServerID(qint64 serverID) const
-{
-    return m_blockIndex->withServerID(serverID);
-}
-
-void LocalStore::indexesStale()
-{
-    m_folderIndex->stale();
-    m_pageIndex->stale();
-    m_blockIndex->stale();
 }
 
 void LocalStore::scheduleSave()

@@ -15,6 +15,8 @@
 
 template <typename T>
 class RecordIndex;
+template <typename T, typename Key>
+class GroupIndex;
 
 // The one local data set of the process and its file "state.json". Records are read and changed
 // by id; every change through the operations below schedules its own save and says what changed:
@@ -69,10 +71,21 @@ public:
     const FNFolder *folder(const QString &localID) const;
     const FNPage *page(const QString &localID) const;
     const FNBlock *block(const QString &localID) const;
-    // The same by the service's id; null for 0.
+    // The same by the service's id, null for 0. Where an older build or a lost reply left several
+    // records with one id, the first live one stands for it, else the first deleted one.
     const FNFolder *folderWithServerID(qint64 serverID) const;
     const FNPage *pageWithServerID(qint64 serverID) const;
     const FNBlock *blockWithServerID(qint64 serverID) const;
+    // The first live record with the id; null when only deleted ones have it.
+    const FNPage *livePageWithServerID(qint64 serverID) const;
+    const FNBlock *liveBlockWithServerID(qint64 serverID) const;
+    // Every block of the page (by its local id) and every page under a parent (by the parent's
+    // server id), deleted ones included, in store order; answered from indexes, not by a scan.
+    // Valid until the next change of the state.
+    std::vector<const FNBlock *> blocksOfPage(const QString &pageLocalID) const;
+    std::vector<const FNPage *> childPages(qint64 parentServerID) const;
+    // Every block with the server id, deleted ones included, in store order.
+    std::vector<const FNBlock *> blocksWithServerID(qint64 serverID) const;
 
     // Whether an edit is a change by the user, which stamps the record's `updatedAt`, or a filing
     // (a move, an id learnt) that leaves it.
@@ -170,6 +183,13 @@ private:
     QString asideName(const char *infix, int n) const;
     void writePendingSave();
     void indexesStale();
+    // The indexes beyond the ids, told of each replaced or appended record.
+    void groupsReplaced(qsizetype, const FNFolder &) {}
+    void groupsReplaced(qsizetype at, const FNPage &before);
+    void groupsReplaced(qsizetype at, const FNBlock &before);
+    void groupsAppended(qsizetype, const FNFolder &) {}
+    void groupsAppended(qsizetype at, const FNPage &);
+    void groupsAppended(qsizetype at, const FNBlock &);
     template <typename T>
     void upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record);
     template <typename T>
@@ -192,4 +212,6 @@ private:
     std::unique_ptr<RecordIndex<FNFolder>> m_folderIndex;
     std::unique_ptr<RecordIndex<FNPage>> m_pageIndex;
     std::unique_ptr<RecordIndex<FNBlock>> m_blockIndex;
+    std::unique_ptr<GroupIndex<FNBlock, QString>> m_blocksByPage;
+    std::unique_ptr<GroupIndex<FNPage, qint64>> m_pagesByParent;
 };

@@ -13,9 +13,9 @@ std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const
     if (!page || page->serverID == 0)
         return std::nullopt;
     std::vector<FNBlock> blocks;
-    for (const FNBlock &b : store.state().blocks) {
-        if (b.pageLocalID == pageLocalID && !b.deletedAt)
-            blocks.push_back(b);
+    for (const FNBlock *b : store.blocksOfPage(pageLocalID)) {
+        if (!b->deletedAt)
+            blocks.push_back(*b);
     }
     std::stable_sort(blocks.begin(), blocks.end(),
                      [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });

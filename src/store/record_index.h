@@ -1,13 +1,15 @@
 #pragma once
 
+#include "store/group_index.h"
+
 #include <QHash>
 #include <QString>
 
 #include <vector>
 
-// Positions of the first record per localID and per nonzero serverID, kept in step by the store's
-// own operations and rebuilt lazily after an edit through LocalStore::change. LocalIDs are indexed
-// by their hash: a table keyed by the strings themselves compares scattered strings on every probe
+// Positions of the first record per localID, and of every record per nonzero serverID, kept in step
+// by the store's own operations and rebuilt lazily after an edit through LocalStore::change. LocalIDs are
+// indexed by their hash: a table keyed by the strings themselves compares scattered strings on every probe
 // and builds several times slower.
 template <typename T>
 class RecordIndex
@@ -15,6 +17,7 @@ class RecordIndex
 public:
     explicit RecordIndex(const std::vector<T> &list)
         : m_list(list)
+        , m_byServer(list, [](const T &r) { return r.serverID; })
     {
     }
 
@@ -22,7 +25,7 @@ public:
     {
         m_built = false;
         m_byLocal.clear();
-        m_byServer.clear();
+        m_byServer.stale();
     }
 
     qsizetype withLocalID(const QString &id)
@@ -39,13 +42,31 @@ public:
         return -1;
     }
 
+    // The first record with the id, deleted ones included.
     qsizetype withServerID(qint64 id)
     {
-        if (id == 0)
-            return -1;
-        build();
-        const auto it = m_byServer.constFind(id);
-        return it == m_byServer.cend() ? -1 : it->first;
+        const auto &all = m_byServer.positions(id);
+        return all.empty() ? -1 : all.front();
+    }
+
+    // Every record with the id, in store order.
+    const std::vector<qsizetype> &allWithServerID(qint64 id) { return m_byServer.positions(id); }
+
+    // The first record with the id that is not deleted: an older deleted copy does not hide it.
+    qsizetype liveWithServerID(qint64 id)
+    {
+        for (const qsizetype at : m_byServer.positions(id)) {
+            if (!m_list[size_t(at)].deletedAt)
+                return at;
+        }
+        return -1;
+    }
+
+    // The first live record with the id, else the first deleted one.
+    qsizetype preferLiveWithServerID(qint64 id)
+    {
+        const qsizetype live = liveWithServerID(id);
+        return live >= 0 ? live : withServerID(id);
     }
 
     // The record at `at` was replaced; `before` is what it held.
@@ -58,12 +79,7 @@ public:
             drop(m_byLocal, localKey(before.localID), at, [](const T &r) { return localKey(r.localID); });
             add(m_byLocal, localKey(now.localID), at);
         }
-        if (before.serverID != now.serverID) {
-            if (before.serverID != 0)
-                drop(m_byServer, before.serverID, at, [](const T &r) { return r.serverID; });
-            if (now.serverID != 0)
-                add(m_byServer, now.serverID, at);
-        }
+        m_byServer.replaced(at, before);
     }
 
     void appended() { appended(qsizetype(m_list.size()) - 1); }
@@ -71,6 +87,7 @@ public:
     {
         if (m_built)
             addRecord(at);
+        m_byServer.appended(at);
     }
 
 private:
@@ -87,7 +104,6 @@ private:
         if (m_built)
             return;
         m_byLocal.reserve(qsizetype(m_list.size()));
-        m_byServer.reserve(qsizetype(m_list.size()));
         for (qsizetype i = 0; i < qsizetype(m_list.size()); ++i)
             addRecord(i);
         m_built = true;
@@ -97,8 +113,6 @@ private:
     {
         const T &r = m_list[size_t(at)];
         add(m_byLocal, localKey(r.localID), at);
-        if (r.serverID != 0)
-            add(m_byServer, r.serverID, at);
     }
 
     template <typename K>
@@ -134,5 +148,5 @@ private:
     const std::vector<T> &m_list;
     bool m_built = false;
     QHash<size_t, Slot> m_byLocal;
-    QHash<qint64, Slot> m_byServer;
+    GroupIndex<T, qint64> m_byServer;
 };

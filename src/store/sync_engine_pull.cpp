@@ -223,10 +223,9 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
     if (!m_store.block(blockLocalID))
         return;
     // A copy the pull made of this very block before its id was known would share the id.
-    const auto &blocks = m_store.state().blocks;
-    const bool copied = std::any_of(blocks.begin(), blocks.end(), [&](const FNBlock &b) {
-        return b.serverID == serverID && b.localID != blockLocalID;
-    });
+    const auto sharing = m_store.blocksWithServerID(serverID);
+    const bool copied = std::any_of(sharing.begin(), sharing.end(),
+                                    [&](const FNBlock *b) { return b->localID != blockLocalID; });
     if (copied) {
         m_store.change([&](StoreState &s) {
             std::erase_if(s.blocks, [&](const FNBlock &b) {
