@@ -67,4 +67,16 @@ double readDouble(const JSONObject &content, const QString &key, double fallback
     return fallback;
 }
 
+QString trimmedEntry(const QString &text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (from < to && blank(text[from]))
+        ++from;
+    while (to > from && blank(text[to - 1]))
+        --to;
+    return text.mid(from, to - from);
+}
+
 } // namespace BlockContent

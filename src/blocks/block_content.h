@@ -23,4 +23,8 @@ bool readBool(const JSONObject &content, const QString &key, bool fallback = fal
 // Takes a JSON double or integer.
 double readDouble(const JSONObject &content, const QString &key, double fallback);
 
+// What the user typed into an entry field, without the spaces and tabs at its ends (line breaks
+// stay).
+QString trimmedEntry(const QString &text);
+
 } // namespace BlockContent

@@ -12,8 +12,10 @@
 #include <optional>
 
 class FilePicker;
+class LocalStore;
 class ServiceClient;
 class ToastCenter;
+class UrlOpener;
 
 // What the uploads and the bookmark preview need; without them those actions do nothing.
 struct BlockServices {
@@ -21,6 +23,7 @@ struct BlockServices {
     ToastCenter *toasts = nullptr;
     std::shared_ptr<FilePicker> filePicker;
     QPointer<QWidget> dialogParent;
+    UrlOpener *urlOpener = nullptr; // the links of bookmarks and embeds
 };
 
 // A block as its kind sees it from inside its row: the content as stored now, a way to write it
@@ -46,6 +49,9 @@ public:
     // False while signed out, or without a client.
     virtual bool isSignedIn() const = 0;
     virtual const BlockServices &services() const = 0;
+    // The store the block lives in, for the kinds that show other records (page links, contents,
+    // breadcrumbs, mirrors); they only read it. Null once the store is gone.
+    virtual const LocalStore *store() const = 0;
 
     // One write: the content as stored now, edited.
     bool editContent(const ContentEdit &edit);

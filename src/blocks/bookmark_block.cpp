@@ -5,6 +5,16 @@
 #include "blocks/block_content.h"
 #include "blocks/block_host.h"
 #include "blocks/block_view.h"
+#include "platform/url_opener.h"
+#include "ui/app_style.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -12,6 +22,38 @@ const QString kURLKey = QStringLiteral("url");
 const QString kTitleKey = QStringLiteral("title");
 const QString kDescriptionKey = QStringLiteral("description");
 const QString kImageKey = QStringLiteral("image");
+constexpr auto kPasteURL = "Paste URL";
+constexpr auto kBookmark = "Bookmark";
+constexpr auto kBlank = "about:blank";
+constexpr QSize kThumbnailSize{90, 70};
+
+// The card: the whole of it opens the address.
+class CardFrame : public QFrame
+{
+public:
+    explicit CardFrame(std::function<void()> open)
+        : m_open(std::move(open))
+    {
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+            m_open();
+    }
+
+private:
+    std::function<void()> m_open;
+};
+
+QColor faded(const QColor &color, qreal opacity)
+{
+    QColor c = color;
+    c.setAlphaF(c.alphaF() * opacity);
+    return c;
+}
 
 } // namespace
 
@@ -75,9 +117,172 @@ QCoro::Task<> fetchPreview(BlockHost &host, QString url)
     }
 }
 
+QString hostLabel(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty())
+        return url;
+    return parsed.host();
+}
+
+QUrl linkTarget(const QString &url)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    return url.isEmpty() || !parsed.isValid() ? QUrl(QString::fromLatin1(kBlank)) : parsed;
+}
+
 BlockView *makeView(BlockHost &host)
 {
-    return new BlockView(host, BlockType::bookmark);
+    return new BookmarkBlockView(host);
 }
 
 } // namespace BookmarkBlock
+
+BookmarkBlockView::BookmarkBlockView(BlockHost &host, QWidget *parent)
+    : BlockView(host, BlockType::bookmark, parent)
+{
+    refresh();
+}
+
+void BookmarkBlockView::refresh()
+{
+    const BookmarkBlock::Content content = host().read<BookmarkBlock::Content>();
+    if (m_built && content == m_shown)
+        return;
+    const bool stateChanged = !m_built || content.url.isEmpty() != m_shown.url.isEmpty();
+    m_shown = content;
+    m_built = true;
+    if (stateChanged)
+        rebuild();
+    else if (m_card)
+        rebuild(); // the preview filled in
+}
+
+void BookmarkBlockView::commit()
+{
+    const QString url = m_field ? BlockContent::trimmedEntry(m_field->text()) : QString();
+    if (url.isEmpty())
+        return;
+    BookmarkBlock::resolve(host(), url);
+}
+
+void BookmarkBlockView::openLink()
+{
+    if (UrlOpener *opener = host().services().urlOpener)
+        opener->openUrl(BookmarkBlock::linkTarget(m_shown.url));
+}
+
+void BookmarkBlockView::rebuild()
+{
+    m_field.clear();
+    m_button.clear();
+    m_card.clear();
+    m_title.clear();
+    m_description.clear();
+    m_host.clear();
+    m_thumbnail.clear();
+    if (m_shown.url.isEmpty()) {
+        auto *entry = new QWidget;
+        auto *layout = new QHBoxLayout(entry);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(6);
+        m_field = new QLineEdit;
+        m_field->setObjectName(QStringLiteral("bookmarkURL"));
+        m_field->setPlaceholderText(QString::fromLatin1(kPasteURL));
+        layout->addWidget(m_field, 1);
+        m_button = new QPushButton(QString::fromLatin1(kBookmark));
+        m_button->setObjectName(QStringLiteral("bookmarkButton"));
+        connect(m_button, &QPushButton::clicked, this, &BookmarkBlockView::commit);
+        layout->addWidget(m_button);
+        setBody(entry);
+        return;
+    }
+
+    auto *card = new CardFrame([this] { openLink(); });
+    card->setObjectName(QStringLiteral("bookmarkCard"));
+    card->setStyleSheet(QStringLiteral("#bookmarkCard { background: %1; border-radius: 8px; }")
+                            .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.07))));
+    auto *row = new QHBoxLayout(card);
+    row->setContentsMargins(10, 10, 10, 10);
+    row->setSpacing(12);
+    auto *column = new QVBoxLayout;
+    column->setSpacing(4);
+    const QString title = m_shown.title.value_or(QString());
+    m_title = new QLabel(title.isEmpty() ? m_shown.url : title);
+    m_title->setObjectName(QStringLiteral("bookmarkTitle"));
+    QFont medium = m_title->font();
+    medium.setWeight(QFont::Medium);
+    m_title->setFont(medium);
+    column->addWidget(m_title);
+    const QString description = m_shown.description.value_or(QString());
+    if (!description.isEmpty()) {
+        m_description = new QLabel(description);
+        m_description->setObjectName(QStringLiteral("bookmarkDescription"));
+        m_description->setFont(AppStyle::caption());
+        m_description->setStyleSheet(
+            QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+        column->addWidget(m_description);
+    }
+    m_host = new QLabel(BookmarkBlock::hostLabel(m_shown.url));
+    m_host->setObjectName(QStringLiteral("bookmarkHost"));
+    QFont small = AppStyle::caption();
+    small.setPointSizeF(small.pointSizeF() - 1);
+    m_host->setFont(small);
+    m_host->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(this))));
+    column->addWidget(m_host);
+    // At most two lines each of title and description: long ones wrap, then stop.
+    for (QLabel *label : {m_title.data(), m_description.data(), m_host.data()}) {
+        if (!label)
+            continue;
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(label != m_host);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        if (label != m_host)
+            label->setMaximumHeight(label->fontMetrics().lineSpacing() * 2 + 2);
+    }
+    row->addLayout(column, 1);
+    if (!m_shown.image.value_or(QString()).isEmpty()) {
+        m_thumbnail = new QLabel;
+        m_thumbnail->setObjectName(QStringLiteral("bookmarkThumbnail"));
+        m_thumbnail->setFixedSize(kThumbnailSize);
+        m_thumbnail->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
+                                       .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.1))));
+        row->addWidget(m_thumbnail, 0, Qt::AlignVCenter);
+        showThumbnail();
+    }
+    m_card = card;
+    setBody(card);
+}
+
+void BookmarkBlockView::showThumbnail()
+{
+    // The grey frame stands until the shared image loader has the picture.
+}
+
+QLineEdit *BookmarkBlockView::entryField() const
+{
+    return m_field;
+}
+
+QPushButton *BookmarkBlockView::bookmarkButton() const
+{
+    return m_button;
+}
+
+QWidget *BookmarkBlockView::card() const
+{
+    return m_card;
+}
+
+QLabel *BookmarkBlockView::thumbnail() const
+{
+    return m_thumbnail;
+}
+
+QStringList BookmarkBlockView::shownLines() const
+{
+    if (!m_card)
+        return {};
+    return {m_title ? m_title->text() : QString(), m_description ? m_description->text() : QString(),
+            m_host ? m_host->text() : QString()};
+}

@@ -1,12 +1,297 @@
 #include "blocks/mention_block.h"
 
-#include "blocks/block_view.h"
+#include "blocks/block_host.h"
+#include "store/local_store.h"
+#include "ui/app_style.h"
+#include "ui/editor_symbols.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr auto kPlaceholder = "Type to find a page...";
+constexpr auto kMissing = "Linked page was deleted";
+constexpr auto kRelink = "Re-link";
+constexpr auto kUntitled = "Untitled";
+constexpr auto kPageIcon = "\U0001F4C4";
+constexpr int kResultsOffset = 32;
+
+QColor faded(const QColor &color, qreal opacity)
+{
+    QColor c = color;
+    c.setAlphaF(c.alphaF() * opacity);
+    return c;
+}
+
+} // namespace
 
 namespace MentionBlock {
 
+const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID)
+{
+    return store.livePageWithServerID(targetServerID);
+}
+
+std::vector<const FNPage *> searchResults(const LocalStore &store, const QString &query)
+{
+    std::vector<const FNPage *> found;
+    if (query.isEmpty())
+        return found;
+    for (const FNPage &page : store.state().pages) {
+        if (page.deletedAt || !page.title.contains(query, Qt::CaseInsensitive))
+            continue;
+        found.push_back(&page);
+        if (found.size() == size_t(kMaxResults))
+            break;
+    }
+    return found;
+}
+
+QString chipText(const FNPage &page)
+{
+    const QString icon = page.icon.isEmpty() ? QString::fromUtf8(kPageIcon) : page.icon;
+    const QString title = page.title.isEmpty() ? QString::fromLatin1(kUntitled) : page.title;
+    return icon + QLatin1Char(' ') + title;
+}
+
 BlockView *makeView(BlockHost &host)
 {
-    return new BlockView(host, BlockType::mention);
+    return new MentionBlockView(host);
 }
 
 } // namespace MentionBlock
+
+MentionBlockView::MentionBlockView(BlockHost &host, QWidget *parent)
+    : BlockView(host, BlockType::mention, parent)
+{
+    if (const LocalStore *store = host.store()) {
+        connect(store, &LocalStore::pageChanged, this, &MentionBlockView::onPageChanged);
+        connect(store, &LocalStore::recordsChanged, this, [this] {
+            m_built = false;
+            refresh();
+        });
+    }
+    refresh();
+}
+
+MentionBlockView::~MentionBlockView()
+{
+    delete m_results;
+}
+
+void MentionBlockView::onPageChanged(const QString &localID)
+{
+    const LocalStore *store = host().store();
+    if (m_state == State::Search) {
+        if (m_results)
+            showResults();
+        return;
+    }
+    // The chip's own page, or one that now carries (or shares) the linked id.
+    const FNPage *page = store->page(localID);
+    if (localID == m_shownPage || (page && page->serverID == m_target)) {
+        m_built = false;
+        refresh();
+    }
+}
+
+void MentionBlockView::refresh()
+{
+    const LocalStore *store = host().store();
+    if (!store)
+        return;
+    const qint64 target = host().read<MentionBlock::Content>().serverID;
+    const FNPage *page = target == 0 ? nullptr : MentionBlock::linkedPage(*store, target);
+    const State state = target == 0 ? State::Search : page ? State::Linked : State::Missing;
+    if (m_built && state == m_state && target == m_target &&
+        (state != State::Linked ||
+         (page->localID == m_shownPage && m_chip && m_chip->text() == MentionBlock::chipText(*page))))
+        return;
+    m_built = true;
+    m_state = state;
+    m_target = target;
+    m_shownPage = page ? page->localID : QString();
+    hideResults();
+    m_field.clear();
+    m_chip.clear();
+    switch (state) {
+    case State::Search:
+        setBody(makeSearch());
+        break;
+    case State::Linked:
+        setBody(makeChip(*page));
+        break;
+    case State::Missing:
+        setBody(makeMissing());
+        break;
+    }
+}
+
+QWidget *MentionBlockView::makeSearch()
+{
+    auto *row = new QFrame;
+    row->setObjectName(QStringLiteral("mentionSearch"));
+    row->setStyleSheet(QStringLiteral("#mentionSearch { background: %1; border-radius: 5px; }")
+                           .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.08))));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(6);
+    auto *at = new QLabel;
+    EditorSymbols::apply(*at, QStringLiteral("at"), 14);
+    at->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+    layout->addWidget(at);
+    m_field = new QLineEdit;
+    m_field->setObjectName(QStringLiteral("mentionQuery"));
+    m_field->setFrame(false);
+    m_field->setPlaceholderText(QString::fromLatin1(kPlaceholder));
+    m_field->setStyleSheet(QStringLiteral("background: transparent;"));
+    m_field->installEventFilter(this);
+    connect(m_field, &QLineEdit::textEdited, this, &MentionBlockView::showResults);
+    layout->addWidget(m_field, 1);
+    return row;
+}
+
+QWidget *MentionBlockView::makeChip(const FNPage &page)
+{
+    m_chip = new QLabel(MentionBlock::chipText(page));
+    m_chip->setObjectName(QStringLiteral("mentionChip"));
+    QFont font = m_chip->font();
+    font.setUnderline(true);
+    m_chip->setFont(font);
+    m_chip->setStyleSheet(
+        QStringLiteral("color: %1; padding: 2px 0;").arg(AppStyle::css(AppStyle::accent(this))));
+    return m_chip;
+}
+
+QWidget *MentionBlockView::makeMissing()
+{
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(6);
+    auto *warning = new QLabel;
+    EditorSymbols::apply(*warning, QStringLiteral("exclamationmark.triangle"), 14);
+    warning->setStyleSheet(QStringLiteral("color: #f0900a;"));
+    layout->addWidget(warning);
+    auto *text = new QLabel(QString::fromLatin1(kMissing));
+    QFont italic = text->font();
+    italic.setItalic(true);
+    text->setFont(italic);
+    text->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+    layout->addWidget(text);
+    auto *relink = new QPushButton(QString::fromLatin1(kRelink));
+    relink->setObjectName(QStringLiteral("relink"));
+    relink->setFlat(true);
+    relink->setFont(AppStyle::caption());
+    relink->setCursor(Qt::PointingHandCursor);
+    connect(relink, &QPushButton::clicked, this, [this] { pick(0); });
+    layout->addWidget(relink);
+    layout->addStretch(1);
+    return row;
+}
+
+void MentionBlockView::pick(qint64 serverID)
+{
+    hideResults();
+    if (m_field)
+        m_field->clear();
+    host().write(MentionBlock::Content{serverID});
+}
+
+void MentionBlockView::showResults()
+{
+    const LocalStore *store = host().store();
+    if (!store || !m_field || !m_field->hasFocus() || !window()) {
+        hideResults();
+        return;
+    }
+    const auto found = MentionBlock::searchResults(*store, m_field->text());
+    if (found.empty()) {
+        hideResults();
+        return;
+    }
+    if (!m_results) {
+        // Over whatever lies below, without moving it: a child of the window, raised.
+        m_results = new QFrame(window());
+        m_results->setObjectName(QStringLiteral("mentionResults"));
+        m_results->setStyleSheet(
+            QStringLiteral(
+                "#mentionResults { background: palette(base); border: 1px solid %1; border-radius: 6px; }"
+                "#mentionResults QPushButton { text-align: left; padding: 4px 8px; border: none; }"
+                "#mentionResults QPushButton:hover { background: %2; border-radius: 4px; }")
+                .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.35)),
+                     AppStyle::css(faded(AppStyle::accent(this), 0.15))));
+        new QVBoxLayout(m_results);
+        for (QWidget *w = parentWidget(); w && w != window(); w = w->parentWidget())
+            w->installEventFilter(this);
+    }
+    auto *layout = static_cast<QVBoxLayout *>(m_results->layout());
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(2);
+    for (const FNPage *page : found) {
+        auto *button = new QPushButton(MentionBlock::chipText(*page));
+        button->setFlat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QPushButton::clicked, this, [this, id = page->serverID] { pick(id); });
+        layout->addWidget(button);
+    }
+    const QWidget *row = m_field->parentWidget();
+    m_results->adjustSize();
+    m_results->resize(std::max(row->width(), m_results->sizeHint().width()), m_results->sizeHint().height());
+    m_results->move(row->mapTo(window(), QPoint(0, kResultsOffset)));
+    m_results->show();
+    m_results->raise();
+}
+
+void MentionBlockView::hideResults()
+{
+    if (m_results)
+        m_results->hide();
+}
+
+QList<QAbstractButton *> MentionBlockView::resultButtons() const
+{
+    if (!m_results || !m_results->isVisible())
+        return {};
+    return m_results->findChildren<QAbstractButton *>();
+}
+
+QLineEdit *MentionBlockView::searchField() const
+{
+    return m_field;
+}
+
+QString MentionBlockView::chipLabel() const
+{
+    return m_chip ? m_chip->text() : QString();
+}
+
+bool MentionBlockView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_field) {
+        if (event->type() == QEvent::FocusOut)
+            hideResults();
+        else if (event->type() == QEvent::FocusIn)
+            showResults();
+        else if (event->type() == QEvent::KeyPress &&
+                 static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            hideResults();
+    } else if (m_results && m_results->isVisible() &&
+               (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+        // The page scrolled or laid out anew under the list.
+        showResults();
+    }
+    return BlockView::eventFilter(watched, event);
+}

@@ -1,9 +1,18 @@
 #pragma once
 
+#include "blocks/block_view.h"
 #include "blocks/record_link.h"
 
-class BlockHost;
-class BlockView;
+#include <QPointer>
+#include <QString>
+
+#include <vector>
+
+struct FNPage;
+class LocalStore;
+class QAbstractButton;
+class QFrame;
+class QLineEdit;
 
 // A link to another page, by the page's server id.
 namespace MentionBlock {
@@ -11,6 +20,56 @@ namespace MentionBlock {
 inline constexpr char kPageIDKey[] = "page_id";
 using Content = RecordLink<kPageIDKey>;
 
+inline constexpr int kMaxResults = 8;
+
+// The first live page with the id; null for 0, or when the page is deleted or not here.
+const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID);
+// Live pages whose title holds the query in any case, in store order, at most eight; none for an
+// empty query (one of spaces is searched as it is).
+std::vector<const FNPage *> searchResults(const LocalStore &store, const QString &query);
+// The page's icon, else the page-facing-up emoji, and its title, else "Untitled".
+QString chipText(const FNPage &page);
+
 BlockView *makeView(BlockHost &host);
 
 } // namespace MentionBlock
+
+// "Page link": the search while it links to nothing, the page's chip while it does, and "Linked
+// page was deleted" when the page is gone. It re-reads only when the linked page, or while
+// searching any page, changes.
+class MentionBlockView : public BlockView
+{
+    Q_OBJECT
+public:
+    explicit MentionBlockView(BlockHost &host, QWidget *parent = nullptr);
+    ~MentionBlockView() override;
+
+    void refresh() override;
+
+    enum class State { Search, Linked, Missing };
+    State state() const { return m_state; }
+    QLineEdit *searchField() const;
+    // The result buttons shown under the field, in order.
+    QList<QAbstractButton *> resultButtons() const;
+    QString chipLabel() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onPageChanged(const QString &localID);
+    void pick(qint64 serverID);
+    QWidget *makeSearch();
+    QWidget *makeChip(const FNPage &page);
+    QWidget *makeMissing();
+    void showResults();
+    void hideResults();
+
+    State m_state = State::Search;
+    qint64 m_target = 0;
+    QString m_shownPage; // local id of the page the chip shows
+    bool m_built = false;
+    QPointer<QLineEdit> m_field;
+    QPointer<QLabel> m_chip;
+    QPointer<QFrame> m_results; // floats over the page, in the window
+};

@@ -405,6 +405,11 @@ bool BlockRowModel::writeContent(const ContentTarget &target, const ContentEdit 
     return storeContent(*store, block, content);
 }
 
+const LocalStore *BlockRowModel::store() const
+{
+    return m_store;
+}
+
 bool BlockRowModel::isSignedIn() const
 {
     return m_media.client && m_media.client->isSignedIn();

@@ -119,6 +119,7 @@ public:
     // The uploads' and the preview's services; they go through its client, under the session.
     void setMediaServices(BlockServices services) { m_media = std::move(services); }
     const BlockServices &services() const override { return m_media; }
+    const LocalStore *store() const override;
     bool isSignedIn() const override;
 
     // The link sheet's state.

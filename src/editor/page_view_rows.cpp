@@ -61,7 +61,11 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     // many rows walks the window's whole focus chain for each of its parts.
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
-    row->setMediaServices({m_model->context().client, m_model->context().toasts, m_filePicker, {}});
+    row->setMediaServices({m_model->context().client,
+                           m_model->context().toasts,
+                           m_filePicker,
+                           {},
+                           m_model->context().urlOpener});
     if (ServiceClient *client = m_model->context().client)
         installInlineComments(*row, *client);
     row->setSelectMode(m_model->selectMode());

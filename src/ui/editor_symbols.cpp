@@ -83,6 +83,12 @@ const QHash<QString, Symbol> &symbols()
         {QStringLiteral("arrow.up.and.down"), {nullptr, "↕"}},
         {QStringLiteral("rectangle.expand.vertical"), {nullptr, "⇳"}},
         {QStringLiteral("arrow.up.left.and.arrow.down.right"), {nullptr, "⤡"}},
+        // The linked blocks: page links, breadcrumbs, embeds and synced blocks.
+        {QStringLiteral("house"), {"go-home", "⌂"}},
+        {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", "⚠"}},
+        {QStringLiteral("play.rectangle.fill"), {nullptr, "▶"}},
+        {QStringLiteral("pencil"), {nullptr, "✎"}},
+        {QStringLiteral("arrow.up.right.square"), {nullptr, "↗"}},
     };
     return table;
 }
