@@ -1,5 +1,6 @@
 #include "blocks/bookmark_block.h"
 
+#include "api/remote_image_loader.h"
 #include "api/service_client.h"
 #include "api/wire/blocks.h"
 #include "blocks/block_content.h"
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -256,7 +259,43 @@ void BookmarkBlockView::rebuild()
 
 void BookmarkBlockView::showThumbnail()
 {
-    // The grey frame stands until the shared image loader has the picture.
+    // The grey frame stands until the shared loader has the picture, and when it fails.
+    ServiceClient *client = host().services().client;
+    if (!client || !m_thumbnail)
+        return;
+    delete m_image;
+    m_image = client->images().load(m_shown.image.value_or(QString()), this);
+    const auto show = [this, image = QPointer<RemoteImage>(m_image)] {
+        if (!image || image != m_image || !m_thumbnail || image->state() != RemoteImage::State::loaded)
+            return;
+        // Scaled to fill the frame, cropped to it, with its corners rounded.
+        const qreal ratio = m_thumbnail->devicePixelRatioF();
+        const QSize frame = kThumbnailSize * ratio;
+        const QImage scaled =
+            image->image().scaled(frame, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        QPixmap pixmap(frame);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(frame)), 4 * ratio, 4 * ratio);
+        painter.setClipPath(clip);
+        painter.drawImage(
+            QPoint((frame.width() - scaled.width()) / 2, (frame.height() - scaled.height()) / 2), scaled);
+        painter.end();
+        pixmap.setDevicePixelRatio(ratio);
+        m_thumbnail->setPixmap(pixmap);
+        m_thumbnail->setStyleSheet(QString());
+    };
+    if (m_image->state() == RemoteImage::State::loading)
+        connect(m_image, &RemoteImage::stateChanged, this, show);
+    else
+        show();
+}
+
+bool BookmarkBlockView::isThumbnailLoaded() const
+{
+    return m_thumbnail && !m_thumbnail->pixmap().isNull();
 }
 
 QLineEdit *BookmarkBlockView::entryField() const

@@ -12,6 +12,7 @@
 
 class QLineEdit;
 class QPushButton;
+class RemoteImage;
 
 // A bookmark: an address and the preview the service found for it.
 namespace BookmarkBlock {
@@ -61,6 +62,8 @@ public:
     // The card's lines as shown: title, description (empty when hidden) and host.
     QStringList shownLines() const;
     QLabel *thumbnail() const;
+    // The preview image is drawn in the thumbnail (not the grey frame).
+    bool isThumbnailLoaded() const;
     void openLink();
 
 private:
@@ -77,4 +80,5 @@ private:
     QPointer<QLabel> m_description;
     QPointer<QLabel> m_host;
     QPointer<QLabel> m_thumbnail;
+    QPointer<RemoteImage> m_image;
 };

@@ -489,6 +489,9 @@ void TestLinkedBlocks::bookmarkPreviewFromTheService()
              QByteArray("{\"url\":\"") + url.toUtf8() + "\"}");
     QVERIFY(view->thumbnail());
     QCOMPARE(view->thumbnail()->size(), QSize(90, 70));
+    // The thumbnail comes through the shared loader from the fake, over loopback.
+    QTRY_VERIFY(view->isThumbnailLoaded());
+    QCOMPARE(m_fake.requestsTo("/og-images/www.example.com.png").size(), 1);
 
     QTest::mouseClick(view->card(), Qt::LeftButton, {}, QPoint(20, 10));
     QCOMPARE(m_opener.opened().value(m_opener.opened().size() - 1), QUrl(url));

@@ -2,6 +2,7 @@
 // driven over loopback HTTP with raw JSON.
 #include "support/fake_route_fixture.h"
 
+#include <QImage>
 #include <QTest>
 
 namespace {
@@ -613,12 +614,12 @@ void TestFakeCollabRoutes::bookmarkPreview_data()
         << "https://www.example.org/blog/how-to_bake-bread.html"
         << QByteArray(
                R"({"url":"https://www.example.org/blog/how-to_bake-bread.html","title":"How to bake bread | example.org",)"
-               R"("description":"About how to bake bread, on example.org.","image":"https://www.example.org/og-image.png"})");
+               R"("description":"About how to bake bread, on example.org.","image":"ORIGIN/og-images/www.example.org.png"})");
     QTest::newRow("bare host")
         << "http://news.example.com"
         << QByteArray(
                R"({"url":"http://news.example.com","title":"news.example.com",)"
-               R"("description":"A page on news.example.com.","image":"http://news.example.com/og-image.png"})");
+               R"("description":"A page on news.example.com.","image":"ORIGIN/og-images/news.example.com.png"})");
     QTest::newRow("seeded") << "https://seeded.example/x"
                             << QByteArray(
                                    R"({"url":"https://seeded.example/x","title":"Seeded","image":null})");
@@ -639,9 +640,16 @@ void TestFakeCollabRoutes::bookmarkPreview()
                                             json(R"({"title":"Seeded","image":null})").toObject());
     const FakeHttpClient::Reply r = m_http->post(QStringLiteral("/api/bookmark-fetch.php"),
                                                  R"({"url":")" + url.toUtf8() + R"("})", m_ann.token);
-    const JSONValue want = json(expected);
+    const JSONValue want = json(expected.replace("ORIGIN", m_fake->origin().toUtf8()));
     QCOMPARE(r.status, want[QStringLiteral("error")].isNull() ? 200 : 400);
     QCOMPARE(r.json, want);
+    // The image the preview names comes from the fake itself, as a PNG.
+    if (r.status == 200 && want[QStringLiteral("image")].isString()) {
+        const QString image = want[QStringLiteral("image")].toString();
+        const FakeHttpClient::Reply served = m_http->get(image.mid(m_fake->origin().size()), QString());
+        QCOMPARE(served.status, 200);
+        QVERIFY(!QImage::fromData(served.body, "PNG").isNull());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFakeCollabRoutes)

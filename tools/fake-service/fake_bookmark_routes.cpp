@@ -2,6 +2,9 @@
 
 #include "fake-service/fake_input.h"
 
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
 #include <QUrl>
 
 #include <memory>
@@ -9,6 +12,8 @@
 namespace {
 
 const QString BookmarkPath = QStringLiteral("/api/bookmark-fetch.php");
+const QString ImagesPrefix = QStringLiteral("/og-images/");
+constexpr auto ImageSuffix = ".png";
 
 } // namespace
 
@@ -16,9 +21,12 @@ void FakeBookmarkRoutes::install(FakeService &service)
 {
     const std::shared_ptr<FakeBookmarkRoutes> routes(new FakeBookmarkRoutes(service));
     service.route("POST", BookmarkPath, [routes](const FakeService::Call &c) { return routes->fetch(c); });
+    service.routeRaw(
+        "GET", ImagesPrefix, [routes](const FakeService::Call &c) { return routes->image(c); },
+        FakeService::Access::Public);
 }
 
-JSONObject FakeBookmarkRoutes::previewFor(const QUrl &url)
+JSONObject FakeBookmarkRoutes::previewFor(const QUrl &url, const QString &origin)
 {
     QString host = url.host();
     if (host.startsWith(QLatin1String("www.")))
@@ -39,8 +47,7 @@ JSONObject FakeBookmarkRoutes::previewFor(const QUrl &url)
         topic.isEmpty()
             ? QStringLiteral("A page on ") + host + QLatin1Char('.')
             : QStringLiteral("About ") + topic.toLower() + QStringLiteral(", on ") + host + QLatin1Char('.');
-    o[QStringLiteral("image")] =
-        url.scheme() + QStringLiteral("://") + url.host() + QStringLiteral("/og-image.png");
+    o[QStringLiteral("image")] = origin + ImagesPrefix + url.host() + QLatin1String(ImageSuffix);
     return o;
 }
 
@@ -67,5 +74,36 @@ HttpResponse FakeBookmarkRoutes::fetch(const FakeService::Call &call)
         o.emplace(QStringLiteral("url"), text);
         return FakeService::reply(200, o);
     }
-    return FakeService::reply(200, previewFor(url));
+    return FakeService::reply(200, previewFor(url, m_service.origin()));
+}
+
+QByteArray FakeBookmarkRoutes::previewImage(const QString &host)
+{
+    QImage image(180, 140, QImage::Format_RGB32);
+    const QColor base = QColor::fromHsv(int(qHash(host) % 360), 110, 210);
+    QPainter painter(&image);
+    QLinearGradient fill(0, 0, 180, 140);
+    fill.setColorAt(0, base.lighter(130));
+    fill.setColorAt(1, base.darker(130));
+    painter.fillRect(image.rect(), fill);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 150));
+    painter.drawEllipse(QPoint(60, 60), 26, 26);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+HttpResponse FakeBookmarkRoutes::image(const FakeService::Call &call)
+{
+    const QString name = QString::fromUtf8(call.request.path()).mid(ImagesPrefix.size());
+    if (!name.endsWith(QLatin1String(ImageSuffix)) || name.size() <= int(qstrlen(ImageSuffix)))
+        return FakeService::error(404, QStringLiteral("Not found"));
+    HttpResponse response;
+    response.body = previewImage(name.chopped(int(qstrlen(ImageSuffix))));
+    response.contentType = "image/png";
+    return response;
 }
