@@ -74,6 +74,13 @@ MentionBlockView::MentionBlockView(BlockHost &host, QWidget *parent)
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::pageChanged, this, &MentionBlockView::onPageChanged);
         connect(store, &LocalStore::recordsChanged, this, [this] {
+            // A search keeps what the user typed; its list follows the new records.
+            if (m_state == State::Search && m_field && m_built) {
+                refresh();
+                if (m_results && m_results->isVisible())
+                    showResults();
+                return;
+            }
             m_built = false;
             refresh();
         });

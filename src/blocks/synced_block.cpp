@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QString kTextKey = QStringLiteral("text");
@@ -73,25 +75,32 @@ bool isSearchable(const QString &type)
     return kinds.contains(type);
 }
 
-std::vector<const FNBlock *> searchResults(const LocalStore &store, const QString &query)
+size_t searchSlice(const LocalStore &store, const QString &query, size_t from, size_t count,
+                   std::vector<const FNBlock *> &found)
 {
-    std::vector<const FNBlock *> found;
-    if (query.isEmpty())
-        return found;
-    for (const FNBlock &block : store.state().blocks) {
+    const auto &blocks = store.state().blocks;
+    const size_t end = std::min(blocks.size(), from + count);
+    size_t i = from;
+    for (; i < end && found.size() < size_t(kMaxResults); ++i) {
+        const FNBlock &block = blocks[i];
         if (block.deletedAt || block.serverID == 0 || !isSearchable(block.type))
             continue;
-        // Decoding every block would cost a keystroke dearly: the stored text must hold the query
-        // as it is unless an escape could be hiding it.
+        // Decoding every block would cost dearly: the stored text must hold the query as it is,
+        // unless an escape could be hiding it.
         if (!block.contentJSON.contains(query, Qt::CaseInsensitive) &&
             !block.contentJSON.contains(QLatin1Char('\\')))
             continue;
-        if (!blockPreviewText(block).contains(query, Qt::CaseInsensitive))
-            continue;
-        found.push_back(&block);
-        if (found.size() == size_t(kMaxResults))
-            break;
+        if (blockPreviewText(block).contains(query, Qt::CaseInsensitive))
+            found.push_back(&block);
     }
+    return found.size() == size_t(kMaxResults) ? blocks.size() : i;
+}
+
+std::vector<const FNBlock *> searchResults(const LocalStore &store, const QString &query)
+{
+    std::vector<const FNBlock *> found;
+    if (!query.isEmpty())
+        searchSlice(store, query, 0, store.state().blocks.size(), found);
     return found;
 }
 
@@ -105,10 +114,19 @@ BlockView *makeView(BlockHost &host)
 SyncedBlockView::SyncedBlockView(BlockHost &host, QWidget *parent)
     : BlockView(host, BlockType::synced, parent)
 {
+    m_searchSlices.setSingleShot(true);
+    m_searchSlices.setInterval(0);
+    connect(&m_searchSlices, &QTimer::timeout, this, &SyncedBlockView::searchNextSlice);
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::blockChanged, this, &SyncedBlockView::onBlockChanged);
         connect(store, &LocalStore::pageChanged, this, &SyncedBlockView::onPageChanged);
         connect(store, &LocalStore::recordsChanged, this, [this] {
+            // A search keeps what the user typed and starts over on the new records.
+            if (m_state == State::Search && m_field && m_built) {
+                refresh();
+                startSearch();
+                return;
+            }
             m_built = false;
             refresh();
         });
@@ -116,11 +134,45 @@ SyncedBlockView::SyncedBlockView(BlockHost &host, QWidget *parent)
     refresh();
 }
 
+void SyncedBlockView::startSearch()
+{
+    m_query = m_field ? m_field->text() : QString();
+    m_searchFrom = 0;
+    m_found.clear();
+    if (m_query.isEmpty()) {
+        m_searchSlices.stop();
+        showResults();
+        return;
+    }
+    searchNextSlice();
+}
+
+void SyncedBlockView::searchNextSlice()
+{
+    const LocalStore *store = host().store();
+    if (!store)
+        return;
+    std::vector<const FNBlock *> found;
+    for (const QString &id : std::as_const(m_found)) {
+        if (const FNBlock *b = store->block(id))
+            found.push_back(b);
+    }
+    const size_t before = found.size();
+    m_searchFrom = SyncedBlock::searchSlice(*store, m_query, m_searchFrom, SyncedBlock::kSliceBlocks, found);
+    for (size_t i = before; i < found.size(); ++i)
+        m_found << found[i]->localID;
+    if (m_searchFrom < store->state().blocks.size()) {
+        m_searchSlices.start();
+        return;
+    }
+    showResults();
+}
+
 void SyncedBlockView::onBlockChanged(const QString &localID)
 {
     if (m_state == State::Search) {
         if (m_resultIDs.contains(localID))
-            showResults();
+            startSearch();
         return;
     }
     const FNBlock *block = host().store()->block(localID);
@@ -166,6 +218,8 @@ void SyncedBlockView::rebuild(const FNBlock *source)
     const LocalStore *store = host().store();
     m_field.clear();
     m_results.clear();
+    m_searchSlices.stop();
+    m_found.clear();
     m_preview.clear();
     m_line.clear();
     m_resultIDs.clear();
@@ -238,7 +292,7 @@ void SyncedBlockView::rebuild(const FNBlock *source)
         m_field->setFrame(false);
         m_field->setStyleSheet(QStringLiteral("background: transparent;"));
         m_field->setPlaceholderText(QString::fromUtf8(kPlaceholder));
-        connect(m_field, &QLineEdit::textEdited, this, &SyncedBlockView::showResults);
+        connect(m_field, &QLineEdit::textEdited, this, &SyncedBlockView::startSearch);
         column->addWidget(m_field);
         m_results = new QWidget;
         auto *results = new QVBoxLayout(m_results);
@@ -264,7 +318,11 @@ void SyncedBlockView::showResults()
         delete item;
     }
     m_resultIDs.clear();
-    const auto found = SyncedBlock::searchResults(*store, m_field->text());
+    std::vector<const FNBlock *> found;
+    for (const QString &id : std::as_const(m_found)) {
+        if (const FNBlock *b = store->block(id))
+            found.push_back(b);
+    }
     for (const FNBlock *block : found) {
         m_resultIDs.insert(block->localID);
         auto *button = new QPushButton;

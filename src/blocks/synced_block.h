@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <vector>
 
@@ -22,6 +23,8 @@ inline constexpr char kSourceIDKey[] = "source_id";
 using Content = RecordLink<kSourceIDKey>;
 
 inline constexpr int kMaxResults = 8;
+// Blocks looked at per slice of the view's search: a few milliseconds' work.
+inline constexpr size_t kSliceBlocks = 10000;
 
 // The first live block with the id; null for 0, or when it is deleted or not here.
 const FNBlock *source(const LocalStore &store, qint64 sourceServerID);
@@ -34,6 +37,10 @@ bool isSearchable(const QString &type);
 // Live blocks on the service, of the text kinds, whose text holds the query in any case, in store
 // order, at most eight; none for an empty query.
 std::vector<const FNBlock *> searchResults(const LocalStore &store, const QString &query);
+// One slice of that search: the blocks from position `from`, `count` of them, added to `found`
+// until it holds eight. Returns where the next slice starts (the end once done or full).
+size_t searchSlice(const LocalStore &store, const QString &query, size_t from, size_t count,
+                   std::vector<const FNBlock *> &found);
 
 BlockView *makeView(BlockHost &host);
 
@@ -54,6 +61,7 @@ public:
     State state() const { return m_state; }
     QLineEdit *searchField() const;
     QList<QAbstractButton *> resultButtons() const;
+    bool isSearching() const { return m_searchSlices.isActive(); }
     // The mirror's text and its "Synced from" line, as shown.
     QString previewText() const;
     QString sourceLine() const;
@@ -63,6 +71,10 @@ private:
     void onPageChanged(const QString &localID);
     void pick(qint64 serverID);
     void rebuild(const FNBlock *source);
+    // A search runs in slices between events, so a keystroke never waits for a pass over every
+    // block; a new query starts over.
+    void startSearch();
+    void searchNextSlice();
     void showResults();
 
     State m_state = State::Search;
@@ -71,6 +83,10 @@ private:
     QString m_sourcePageLocalID;
     bool m_built = false;
     QSet<QString> m_resultIDs;
+    QString m_query;
+    size_t m_searchFrom = 0;
+    QStringList m_found; // local ids, in store order
+    QTimer m_searchSlices;
     QPointer<QLineEdit> m_field;
     QPointer<QWidget> m_results;
     QPointer<QLabel> m_preview;

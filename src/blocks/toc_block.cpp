@@ -107,6 +107,20 @@ void TocBlockView::refresh()
     std::vector<TocBlock::Entry> rows = TocBlock::entries(*store, m_pageLocalID);
     if (m_built && rows == m_shown)
         return;
+    // Only labels changed (typing in a heading): they change in place.
+    const bool sameRows =
+        m_built && rows.size() == m_shown.size() && !rows.empty() &&
+        std::equal(rows.begin(), rows.end(), m_shown.begin(), [](const auto &a, const auto &b) {
+            return a.localID == b.localID && a.indent == b.indent;
+        });
+    if (sameRows && m_labels.size() == qsizetype(rows.size())) {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (m_labels[qsizetype(i)] && rows[i].label != m_shown[i].label)
+                m_labels[qsizetype(i)]->setText(rows[i].label);
+        }
+        m_shown = std::move(rows);
+        return;
+    }
     m_shown = std::move(rows);
     m_built = true;
     rebuild();
@@ -116,6 +130,7 @@ void TocBlockView::rebuild()
 {
     QColor fill = AppStyle::secondary(this);
     fill.setAlphaF(fill.alphaF() * 0.05);
+    m_labels.clear();
     auto *box = new QFrame;
     box->setObjectName(QStringLiteral("tocBox"));
     box->setStyleSheet(
@@ -155,6 +170,7 @@ void TocBlockView::rebuild()
         bullet->setStyleSheet(tertiary);
         row->addWidget(bullet);
         auto *label = new QLabel(entry.label);
+        m_labels << label;
         label->setObjectName(QStringLiteral("tocEntry"));
         label->setTextFormat(Qt::PlainText);
         label->setFont(AppStyle::callout());

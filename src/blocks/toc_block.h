@@ -53,5 +53,6 @@ private:
 
     QString m_pageLocalID;
     std::vector<TocBlock::Entry> m_shown;
+    QList<QPointer<QLabel>> m_labels; // one per entry, in order
     bool m_built = false;
 };
