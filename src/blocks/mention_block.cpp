@@ -253,11 +253,23 @@ void MentionBlockView::showResults()
         button->setCursor(Qt::PointingHandCursor);
         connect(button, &QPushButton::clicked, this, [this, id = page->serverID] { pick(id); });
         layout->addWidget(button);
+        button->show(); // into a list already on screen: shown now, so it is measured now
     }
     const QWidget *row = m_field->parentWidget();
-    m_results->adjustSize();
-    m_results->resize(std::max(row->width(), m_results->sizeHint().width()), m_results->sizeHint().height());
-    m_results->move(row->mapTo(window(), QPoint(0, kResultsOffset)));
+    // Measured with their style sheet applied, or the list comes out too short for them.
+    m_results->ensurePolished();
+    for (QWidget *button : m_results->findChildren<QWidget *>())
+        button->ensurePolished();
+    layout->invalidate();
+    layout->activate();
+    const QSize hint = m_results->sizeHint(); // with the border
+    m_results->resize(std::max(row->width(), hint.width()), hint.height());
+    QPoint at = row->mapTo(window(), QPoint(0, kResultsOffset));
+    // Near the window's bottom edge the list opens above the field instead.
+    const int above = row->mapTo(window(), QPoint(0, 0)).y() - m_results->height() - 4;
+    if (at.y() + m_results->height() > window()->height() && above >= 0)
+        at.setY(above);
+    m_results->move(at);
     m_results->show();
     m_results->raise();
 }

@@ -347,6 +347,7 @@ void SyncedBlockView::showResults()
         button->setMinimumHeight(inner->sizeHint().height());
         connect(button, &QPushButton::clicked, this, [this, id = block->serverID] { pick(id); });
         layout->addWidget(button);
+        button->show(); // into a list already on screen: shown now, so it is measured now
     }
     m_results->setVisible(!found.empty());
 }

@@ -274,6 +274,15 @@ void TestLinkedBlocks::searchesCapAtEightInStoreOrder()
     QTRY_VERIFY(field->hasFocus());
     QTest::keyClicks(field, query);
     QStringList shown = texts(results());
+    // The list shows every result in full.
+    const auto measured = [&] {
+        const auto buttons = results();
+        return std::all_of(buttons.begin(), buttons.end(), [](QAbstractButton *b) {
+            return b->isVisible() && b->height() >= b->sizeHint().height() &&
+                   b->parentWidget()->rect().contains(b->geometry());
+        });
+    };
+    QTRY_VERIFY(measured());
     if (kind == QLatin1String("mention")) {
         for (QString &s : shown)
             s.remove(QString::fromUtf8(kPageIcon) + QLatin1Char(' '));
