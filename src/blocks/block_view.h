@@ -19,6 +19,9 @@ public:
 
     // The stored content changed (an upload, a pull): the view shows it.
     virtual void refresh() {}
+    // Where the next keystroke belongs once the kind is picked (an address or search field); null
+    // when the view takes no typing, and the keyboard moves on.
+    virtual QWidget *entryWidget() const { return nullptr; }
 
     BlockType type() const { return m_type; }
     // The kind's name while the view shows it.

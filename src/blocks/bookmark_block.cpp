@@ -325,3 +325,8 @@ QStringList BookmarkBlockView::shownLines() const
     return {m_title ? m_title->text() : QString(), m_description ? m_description->text() : QString(),
             m_host ? m_host->text() : QString()};
 }
+
+QWidget *BookmarkBlockView::entryWidget() const
+{
+    return m_field;
+}

@@ -55,6 +55,7 @@ public:
     explicit BookmarkBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     void refresh() override;
+    QWidget *entryWidget() const override;
 
     QLineEdit *entryField() const;
     QPushButton *bookmarkButton() const;

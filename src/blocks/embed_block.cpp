@@ -274,3 +274,8 @@ QString EmbedBlockView::shownHost() const
 {
     return m_host ? m_host->text() : QString();
 }
+
+QWidget *EmbedBlockView::entryWidget() const
+{
+    return m_field;
+}

@@ -38,6 +38,7 @@ public:
     explicit EmbedBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     void refresh() override;
+    QWidget *entryWidget() const override;
 
     bool isEditing() const { return m_editing; }
     QLineEdit *entryField() const;

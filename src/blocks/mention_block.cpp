@@ -198,6 +198,7 @@ QWidget *MentionBlockView::makeMissing()
     relink->setFlat(true);
     relink->setFont(AppStyle::caption());
     relink->setCursor(Qt::PointingHandCursor);
+    relink->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
     connect(relink, &QPushButton::clicked, this, [this] { pick(0); });
     layout->addWidget(relink);
     layout->addStretch(1);
@@ -313,4 +314,9 @@ bool MentionBlockView::eventFilter(QObject *watched, QEvent *event)
         showResults();
     }
     return BlockView::eventFilter(watched, event);
+}
+
+QWidget *MentionBlockView::entryWidget() const
+{
+    return m_field;
 }

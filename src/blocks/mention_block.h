@@ -45,6 +45,7 @@ public:
     ~MentionBlockView() override;
 
     void refresh() override;
+    QWidget *entryWidget() const override;
 
     enum class State { Search, Linked, Missing };
     State state() const { return m_state; }

@@ -38,6 +38,8 @@ QPushButton *borderless(const QString &text, const QFont &font)
     button->setFlat(true);
     button->setFont(font);
     button->setCursor(Qt::PointingHandCursor);
+    // As wide as its word: a flat button's usual minimum leaves a gap after the text before it.
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
     return button;
 }
 
@@ -379,4 +381,9 @@ QString SyncedBlockView::previewText() const
 QString SyncedBlockView::sourceLine() const
 {
     return m_line ? m_line->text() : QString();
+}
+
+QWidget *SyncedBlockView::entryWidget() const
+{
+    return m_field;
 }

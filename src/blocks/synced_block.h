@@ -56,6 +56,7 @@ public:
     explicit SyncedBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     void refresh() override;
+    QWidget *entryWidget() const override;
 
     enum class State { Search, Linked, Broken };
     State state() const { return m_state; }

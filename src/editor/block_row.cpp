@@ -469,8 +469,10 @@ QRect BlockRow::slashMenuGeometry(QPoint editorTop, QSize menu, QSize host)
 void BlockRow::pickKind(BlockType kind)
 {
     m_model->applySlashPick(kind);
-    // Keys typed right after the pick would otherwise land nowhere.
-    if (!hasTextEditor())
+    // Keys typed right after the pick would otherwise land nowhere: a kind's own field takes them.
+    if (QWidget *entry = m_kindView ? m_kindView->entryWidget() : nullptr)
+        entry->setFocus(Qt::OtherFocusReason);
+    else if (!hasTextEditor())
         m_model->passKeyboardOn();
 }
 

@@ -13,6 +13,7 @@
 #include "support/test_device.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -49,6 +50,8 @@ private Q_SLOTS:
 
     void idsThatAreNotIntegersLinkNothing_data();
     void idsThatAreNotIntegersLinkNothing();
+    void pickedKindTakesTheNextKeystrokes_data();
+    void pickedKindTakesTheNextKeystrokes();
     void duplicateIDsShowTheFirstLiveOne();
     void searchesCapAtEightInStoreOrder_data();
     void searchesCapAtEightInStoreOrder();
@@ -175,6 +178,42 @@ void TestLinkedBlocks::idsThatAreNotIntegersLinkNothing()
             QCOMPARE(view->sourceLine(), QStringLiteral("Synced from “Target”"));
         }
     }
+}
+
+void TestLinkedBlocks::pickedKindTakesTheNextKeystrokes_data()
+{
+    QTest::addColumn<QString>("slash");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("page link") << "/mention"
+                               << "mention";
+    QTest::newRow("synced block") << "/synced"
+                                  << "synced";
+    QTest::newRow("bookmark") << "/bookmark"
+                              << "bookmark";
+    QTest::newRow("embed") << "/embed"
+                           << "embed";
+}
+
+void TestLinkedBlocks::pickedKindTakesTheNextKeystrokes()
+{
+    QFETCH(QString, slash);
+    QFETCH(QString, kind);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Typing");
+    const FNBlock block = m_device->addBlock(page.localID, QString(), 0);
+    QVERIFY(openPage(*m_device, page));
+    QApplication::setActiveWindow(m_view.get());
+    BlockRow *row = m_view->row(block.localID);
+    QVERIFY(row && row->focusEditor());
+    QTRY_VERIFY(row->richEditor()->hasFocus());
+    QTest::keyClicks(row->richEditor(), slash);
+    QTest::keyClick(row->richEditor(), Qt::Key_Return);
+    QTRY_COMPARE(m_device->block(block.localID)->type, kind);
+    // Typed right after the pick: it lands in the kind's own field.
+    QTRY_VERIFY(QApplication::focusWidget());
+    QTest::keyClicks(QApplication::focusWidget(), "abc");
+    auto *field = qobject_cast<QLineEdit *>(row->kindView()->entryWidget());
+    QVERIFY(field);
+    QCOMPARE(field->text(), QStringLiteral("abc"));
 }
 
 void TestLinkedBlocks::duplicateIDsShowTheFirstLiveOne()
