@@ -52,6 +52,9 @@ public:
     // The store the block lives in, for the kinds that show other records (page links, contents,
     // breadcrumbs, mirrors); they only read it. Null once the store is gone.
     virtual const LocalStore *store() const = 0;
+    // The view is done with typing (an address stored, a page picked): the keyboard moves on to
+    // the block below, as after picking a kind without text.
+    virtual void passKeyboardOn() = 0;
 
     // One write: the content as stored now, edited.
     bool editContent(const ContentEdit &edit);

@@ -22,6 +22,8 @@ public:
     // Where the next keystroke belongs once the kind is picked (an address or search field); null
     // when the view takes no typing, and the keyboard moves on.
     virtual QWidget *entryWidget() const { return nullptr; }
+    // The row handed over its services (the client, the opener) after the view was made.
+    virtual void servicesChanged() {}
 
     BlockType type() const { return m_type; }
     // The kind's name while the view shows it.

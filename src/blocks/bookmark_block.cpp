@@ -9,6 +9,7 @@
 #include "platform/url_opener.h"
 #include "ui/app_style.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -166,7 +167,11 @@ void BookmarkBlockView::commit()
     const QString url = m_field ? BlockContent::trimmedEntry(m_field->text()) : QString();
     if (url.isEmpty())
         return;
+    // The field or the button: the keyboard is here, and moves on once the address is stored.
+    const bool hadFocus = QApplication::focusWidget() && isAncestorOf(QApplication::focusWidget());
     BookmarkBlock::resolve(host(), url);
+    if (hadFocus && !host().read<BookmarkBlock::Content>().url.isEmpty())
+        host().passKeyboardOn();
 }
 
 void BookmarkBlockView::openLink()
@@ -291,6 +296,13 @@ void BookmarkBlockView::showThumbnail()
         connect(m_image, &RemoteImage::stateChanged, this, show);
     else
         show();
+}
+
+void BookmarkBlockView::servicesChanged()
+{
+    // Made before the row had its client, the thumbnail has not been asked for yet.
+    if (m_thumbnail && !m_image)
+        showThumbnail();
 }
 
 bool BookmarkBlockView::isThumbnailLoaded() const

@@ -56,6 +56,7 @@ public:
 
     void refresh() override;
     QWidget *entryWidget() const override;
+    void servicesChanged() override;
 
     QLineEdit *entryField() const;
     QPushButton *bookmarkButton() const;

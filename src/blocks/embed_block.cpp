@@ -32,8 +32,7 @@ public:
         : m_full(text)
     {
         setTextFormat(Qt::PlainText);
-        setMinimumWidth(40);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         setToolTip(text);
     }
 
@@ -45,8 +44,10 @@ protected:
     }
     QSize sizeHint() const override
     {
-        return {fontMetrics().horizontalAdvance(m_full), QLabel::sizeHint().height()};
+        return {fontMetrics().horizontalAdvance(m_full) + 2, QLabel::sizeHint().height()};
     }
+    // It may shrink to a few characters; the elision shows what is left out.
+    QSize minimumSizeHint() const override { return {40, QLabel::sizeHint().height()}; }
 
 private:
     QString m_full;
@@ -132,6 +133,8 @@ void EmbedBlockView::commit()
     // The stored address may be the same: the entry row goes all the same.
     m_url = host().read<EmbedBlock::Content>().url;
     rebuild();
+    if (!m_url.isEmpty())
+        host().passKeyboardOn();
 }
 
 void EmbedBlockView::toggleEditing()
@@ -224,7 +227,7 @@ void EmbedBlockView::rebuild()
         mono.setPointSizeF(AppStyle::caption().pointSizeF());
         address->setFont(mono);
         address->setStyleSheet(link);
-        linkLayout->addWidget(address, 1);
+        linkLayout->addWidget(address);
         auto *arrow = new QLabel;
         const QIcon arrowIcon =
             EditorSymbols::icon(QStringLiteral("arrow.up.right.square"), AppStyle::accent(this));
@@ -234,6 +237,7 @@ void EmbedBlockView::rebuild()
             arrow->setPixmap(arrowIcon.pixmap(QSize(12, 12), devicePixelRatioF()));
         arrow->setStyleSheet(link);
         linkLayout->addWidget(arrow);
+        linkLayout->addStretch(1);
         inner->addWidget(linkRow);
 
         auto *note = new QLabel(QString::fromLatin1(kNote));

@@ -211,6 +211,8 @@ void MentionBlockView::pick(qint64 serverID)
     if (m_field)
         m_field->clear();
     host().write(MentionBlock::Content{serverID});
+    if (serverID != 0)
+        host().passKeyboardOn();
 }
 
 void MentionBlockView::showResults()

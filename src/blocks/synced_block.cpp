@@ -359,6 +359,8 @@ void SyncedBlockView::pick(qint64 serverID)
     if (m_field)
         m_field->clear();
     host().write(SyncedBlock::Content{serverID});
+    if (serverID != 0)
+        host().passKeyboardOn();
 }
 
 QLineEdit *SyncedBlockView::searchField() const

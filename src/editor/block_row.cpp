@@ -162,6 +162,8 @@ void BlockRow::setMediaServices(BlockServices services)
 {
     services.dialogParent = this;
     m_model->setMediaServices(std::move(services));
+    if (m_kindView)
+        m_kindView->servicesChanged();
 }
 
 SlashMenu *BlockRow::slashMenu() const

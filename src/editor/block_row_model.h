@@ -92,7 +92,7 @@ public:
     void applySlashPick(BlockType kind);
     void handleBackspaceAtStart();
     // The page moves the keyboard on from a row that no longer has text.
-    void passKeyboardOn();
+    void passKeyboardOn() override;
     // Return with the text cut at the caret: this block keeps `head`, a new block below gets
     // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise.
     void handleReturn(const QString &head, const QString &tail);

@@ -540,6 +540,12 @@ void TestLinkedBlocks::bookmarkPreviewFromTheService()
     // The thumbnail comes through the shared loader from the fake, over loopback.
     QTRY_VERIFY(view->isThumbnailLoaded());
     QCOMPARE(m_fake.requestsTo("/og-images/www.example.com.png").size(), 1);
+    // Opened again, the page shows the thumbnail from the loader's cache, without a download.
+    m_view.reset();
+    QVERIFY(openPage(*m_device, page));
+    view = viewOf<BookmarkBlockView>(block);
+    QVERIFY(view && view->isThumbnailLoaded());
+    QCOMPARE(m_fake.requestsTo("/og-images/www.example.com.png").size(), 1);
 
     QTest::mouseClick(view->card(), Qt::LeftButton, {}, QPoint(20, 10));
     QCOMPARE(m_opener.opened().value(m_opener.opened().size() - 1), QUrl(url));
