@@ -184,8 +184,13 @@ QWidget *MentionBlockView::makeMissing()
     layout->setContentsMargins(0, 2, 0, 2);
     layout->setSpacing(6);
     auto *warning = new QLabel;
-    EditorSymbols::apply(*warning, QStringLiteral("exclamationmark.triangle"), 14);
-    warning->setStyleSheet(QStringLiteral("color: #f0900a;"));
+    const QColor orange(0xf0, 0x90, 0x0a);
+    const QIcon icon = EditorSymbols::icon(QStringLiteral("exclamationmark.triangle"), orange);
+    if (icon.isNull())
+        EditorSymbols::apply(*warning, QStringLiteral("exclamationmark.triangle"), 14);
+    else
+        warning->setPixmap(icon.pixmap(QSize(14, 14), devicePixelRatioF()));
+    warning->setStyleSheet(QStringLiteral("color: %1;").arg(orange.name()));
     layout->addWidget(warning);
     auto *text = new QLabel(QString::fromLatin1(kMissing));
     QFont italic = text->font();
