@@ -55,6 +55,7 @@ private Q_SLOTS:
     void duplicateIDsShowTheFirstLiveOne();
     void searchesCapAtEightInStoreOrder_data();
     void searchesCapAtEightInStoreOrder();
+    void bulkChangesKeepWhatIsTyped();
     void breadcrumbTrail_data();
     void breadcrumbTrail();
     void contentsListsHeadings();
@@ -347,6 +348,51 @@ void TestLinkedBlocks::searchesCapAtEightInStoreOrder()
     }
 }
 
+void TestLinkedBlocks::bulkChangesKeepWhatIsTyped()
+{
+    LocalStore &store = m_device->store();
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Bulk");
+    const FNPage other = m_device->addPage(m_account.workspaceId, "Other");
+    const FNBlock source = addKind(*m_device, other, "text", {{"text", "milk first"}}, 0, 501);
+    const FNBlock search = addKind(*m_device, page, "synced", {}, 0);
+    const FNBlock mirror = addKind(*m_device, page, "synced", {{"source_id", 501}}, 1);
+    const FNBlock link = addKind(*m_device, page, "mention", {}, 2);
+    QVERIFY(openPage(*m_device, page));
+    auto *searching = viewOf<SyncedBlockView>(search);
+    searching->searchField()->setFocus();
+    QTest::keyClicks(searching->searchField(), "milk");
+    QTRY_COMPARE(texts(searching->resultButtons()), QStringList{"milk first"});
+    auto *linking = viewOf<MentionBlockView>(link);
+    linking->searchField()->setFocus();
+    QTRY_VERIFY(linking->searchField()->hasFocus());
+    QTest::keyClicks(linking->searchField(), "oth");
+    QTRY_COMPARE(linking->resultButtons().size(), 1);
+
+    // A bulk change (a pull's repair, a reset of positions): what is typed stays, the lists and the
+    // mirror follow the new records.
+    store.change([&](StoreState &s) {
+        FNBlock added;
+        added.serverID = 502;
+        added.pageLocalID = other.localID;
+        added.type = QStringLiteral("h1");
+        added.contentJSON = QStringLiteral("{\"text\":\"milk again\"}");
+        s.blocks.insert(s.blocks.begin(), added);
+        for (FNBlock &b : s.blocks) {
+            if (b.localID == source.localID)
+                b.contentJSON = QStringLiteral("{\"text\":\"milk edited\"}");
+        }
+        FNPage another;
+        another.title = QStringLiteral("Another");
+        s.pages.push_back(another);
+    });
+    QCOMPARE(searching->searchField()->text(), QStringLiteral("milk"));
+    QTRY_COMPARE(texts(searching->resultButtons()), (QStringList{"milk again", "milk edited"}));
+    QCOMPARE(viewOf<SyncedBlockView>(mirror)->previewText(), QStringLiteral("milk edited"));
+    QCOMPARE(linking->searchField()->text(), QStringLiteral("oth"));
+    QTRY_COMPARE(linking->resultButtons().size(), 2);
+    QCOMPARE(SyncedBlock::searchResults(store, QStringLiteral("MILK")).size(), size_t(2));
+}
+
 void TestLinkedBlocks::breadcrumbTrail_data()
 {
     // Pages by index: title, server id, parent server id; the block sits on the last page.
@@ -359,6 +405,8 @@ void TestLinkedBlocks::breadcrumbTrail_data()
     QTest::newRow("parent never loaded")
         << QList<qint64>{0, 99} << QList<bool>{false, false} << QStringList{"p1"};
     QTest::newRow("a loop") << QList<qint64>{2, 1} << QList<bool>{false, false} << QStringList{"p0", "p1"};
+    QTest::newRow("a loop above the page")
+        << QList<qint64>{2, 1, 2} << QList<bool>{false, false, false} << QStringList{"p0", "p1", "p2"};
     QList<qint64> chain{0};
     QStringList last21;
     for (int i = 1; i < 26; ++i)
@@ -388,6 +436,13 @@ void TestLinkedBlocks::breadcrumbTrail()
     QVERIFY(openPage(*m_device, last));
     auto *view = viewOf<BreadcrumbsBlockView>(block);
     QVERIFY(view);
+    QCOMPARE(view->shown(), expected);
+
+    // A parent loaded later (from the service) extends the trail.
+    FNPage parent = m_device->addPage(m_account.workspaceId, "Loaded later");
+    store.editPage(parent.localID, [](FNPage &p) { p.serverID = 99; });
+    if (parents.contains(99))
+        expected.prepend(QStringLiteral("Loaded later"));
     QCOMPARE(view->shown(), expected);
 
     // The trail follows a rename of its topmost page.
