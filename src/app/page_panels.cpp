@@ -1,5 +1,6 @@
 #include "app/page_panels.h"
 
+#include "collab/ai_panel.h"
 #include "collab/comments_panel.h"
 #include "editor/page_view_model.h"
 #include "ui/app_context.h"
@@ -24,8 +25,13 @@ QWidget *makePagePanel(const AppContext &context, PageViewModel &page, MainView:
             if (model)
                 model->setShowComments(false);
         });
-    case MainView::PagePanel::suggestions:
     case MainView::PagePanel::ai:
+        return new AIPanel(*context.client, pageServerID, page.aiSeedPrompt(),
+                           {context.clipboard, context.urlOpener}, [model] {
+                               if (model)
+                                   model->setShowAI(false);
+                           });
+    case MainView::PagePanel::suggestions:
         break;
     }
     return nullptr;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class AppEvents;
 class FilePicker;
 class LocalStore;
 class ServiceClient;
@@ -23,7 +24,8 @@ struct BlockServices {
     ToastCenter *toasts = nullptr;
     std::shared_ptr<FilePicker> filePicker;
     QPointer<QWidget> dialogParent;
-    UrlOpener *urlOpener = nullptr; // the links of bookmarks and embeds
+    UrlOpener *urlOpener = nullptr; // the links of bookmarks and embeds, a button's address
+    AppEvents *events = nullptr;    // a button's AI prompt
 };
 
 // A block as its kind sees it from inside its row: the content as stored now, a way to write it
@@ -55,6 +57,9 @@ public:
     // The view is done with typing (an address stored, a page picked): the keyboard moves on to
     // the block below, as after picking a kind without text.
     virtual void passKeyboardOn() = 0;
+    // Makes one column's content of a columns block (column index, column count); empty where the
+    // block shows outside a page.
+    virtual std::function<QWidget *(int, int)> columnContent() const { return {}; }
 
     // One write: the content as stored now, edited.
     bool editContent(const ContentEdit &edit);

@@ -218,6 +218,9 @@ void BlockRow::setChildContent(std::function<QWidget *()> childContent)
 void BlockRow::setChildColumnContent(std::function<QWidget *(int, int)> childColumnContent)
 {
     m_childColumnContent = std::move(childColumnContent);
+    m_model->setColumnContent(m_childColumnContent);
+    if (m_kindView)
+        m_kindView->refresh();
 }
 
 void BlockRow::setInlineCommentContent(std::function<QWidget *(BlockRow &)> content)

@@ -121,6 +121,11 @@ public:
     const BlockServices &services() const override { return m_media; }
     const LocalStore *store() const override;
     bool isSignedIn() const override;
+    void setColumnContent(std::function<QWidget *(int, int)> content)
+    {
+        m_columnContent = std::move(content);
+    }
+    std::function<QWidget *(int, int)> columnContent() const override { return m_columnContent; }
 
     // The link sheet's state.
     bool showLinkSheet() const { return m_showLinkSheet; }
@@ -209,4 +214,5 @@ private:
     QString m_seenContent;
 
     BlockServices m_media;
+    std::function<QWidget *(int, int)> m_columnContent;
 };

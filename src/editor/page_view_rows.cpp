@@ -61,11 +61,9 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     // many rows walks the window's whole focus chain for each of its parts.
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
-    row->setMediaServices({m_model->context().client,
-                           m_model->context().toasts,
-                           m_filePicker,
-                           {},
-                           m_model->context().urlOpener});
+    const AppContext &context = m_model->context();
+    row->setMediaServices(
+        {context.client, context.toasts, m_filePicker, {}, context.urlOpener, context.events});
     if (ServiceClient *client = m_model->context().client)
         installInlineComments(*row, *client);
     row->setSelectMode(m_model->selectMode());

@@ -297,6 +297,9 @@ void TestBlockKinds::everyKindHasItsViewInThePage()
             QVERIFY2(!row->kindLabel(), qPrintable(kind.rawValue()));
             continue;
         }
+        // A kind without a view of its own yet shows its name.
+        if (row->kindView()->metaObject() != &BlockView::staticMetaObject)
+            continue;
         QVERIFY(row->kindLabel());
         QCOMPARE(row->kindLabel()->text(), kind.label());
     }

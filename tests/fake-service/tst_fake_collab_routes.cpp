@@ -477,6 +477,11 @@ void TestFakeCollabRoutes::aiReply_data()
         << QByteArray(R"({"action":"translate","page_id":%PAGE%,"target_lang":"French"})")
         << "[French] Plan We leave at dawn. Bring water! Is the car ready? Packing Tents go in first.";
     QTest::newRow("improve without a page") << QByteArray(R"({"action":"improve","text":"ok"})") << "Ok.";
+    // Line breaks are text, as the app counts them.
+    QTest::newRow("ask of line breaks")
+        << QByteArray(R"({"action":"ask","page_id":%PAGE%,"prompt":"\n\n"})") << "The page doesn't say.";
+    QTest::newRow("improve of line breaks")
+        << QByteArray(R"({"action":"improve","text":" \n\t\n"})") << "There is no text to improve yet.";
 }
 
 void TestFakeCollabRoutes::aiReply()
@@ -508,6 +513,10 @@ void TestFakeCollabRoutes::aiRefused_data()
         << QByteArray(R"({"action":"improve"})") << 400 << "Paste some text to improve.";
     QTest::newRow("ask without prompt")
         << QByteArray(R"({"action":"ask","prompt":" "})") << 400 << "Type a question.";
+    QTest::newRow("ask of spaces and tabs")
+        << QByteArray(R"({"action":"ask","prompt":" \t "})") << 400 << "Type a question.";
+    QTest::newRow("improve of tabs") << QByteArray(R"({"action":"improve","text":"\t"})") << 400
+                                     << "Paste some text to improve.";
     QTest::newRow("translate without language")
         << QByteArray(R"({"action":"translate"})") << 400 << "Pick a target language.";
     QTest::newRow("page id as text") << QByteArray(R"({"action":"summarize","page_id":"1"})") << 400

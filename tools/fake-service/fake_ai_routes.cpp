@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -20,6 +21,12 @@ QString bullets(const QStringList &lines)
     for (const QString &line : lines)
         out.append(QStringLiteral("- ") + line);
     return out.join(QLatin1Char('\n'));
+}
+
+// Only spaces and tabs: line breaks are text, as the app counts them.
+bool isBlank(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c == u' ' || c == u'\t'; });
 }
 
 } // namespace
@@ -57,9 +64,9 @@ HttpResponse FakeAIRoutes::run(const FakeService::Call &call)
     const std::optional<QString> language = in.optString(QStringLiteral("target_lang"));
     if (!in.failed() && !Actions.contains(action))
         in.fail(QStringLiteral("Unknown action"));
-    if (!in.failed() && action == QLatin1String("improve") && text.value_or(QString()).trimmed().isEmpty())
+    if (!in.failed() && action == QLatin1String("improve") && isBlank(text.value_or(QString())))
         in.fail(QStringLiteral("Paste some text to improve."));
-    if (!in.failed() && action == QLatin1String("ask") && prompt.value_or(QString()).trimmed().isEmpty())
+    if (!in.failed() && action == QLatin1String("ask") && isBlank(prompt.value_or(QString())))
         in.fail(QStringLiteral("Type a question."));
     if (!in.failed() && action == QLatin1String("translate") && language.value_or(QString()).isEmpty())
         in.fail(QStringLiteral("Pick a target language."));
@@ -97,6 +104,9 @@ QString FakeAIRoutes::answer(const QString &action, const FakeServiceState::Page
 {
     if (action == QLatin1String("improve")) {
         QString out = input.simplified();
+        // Text of line breaks alone has nothing to rewrite.
+        if (out.isEmpty())
+            return QStringLiteral("There is no text to improve yet.");
         out[0] = out[0].toUpper();
         if (!out.endsWith(QLatin1Char('.')) && !out.endsWith(QLatin1Char('!')) &&
             !out.endsWith(QLatin1Char('?')))
