@@ -177,6 +177,8 @@ AIPanel::AIPanel(ServiceClient &client, std::function<qint64()> pageServerID,
     resultButtons->addWidget(m_clear);
     resultButtons->addStretch(1);
     resultColumn->addLayout(resultButtons);
+    // Copy and Clear stay right under a short answer.
+    resultColumn->addStretch(0);
     // The answer takes the height; without one the space stays empty below Run.
     column->addWidget(m_resultArea, 100);
     column->addStretch(1);
