@@ -142,6 +142,9 @@ bool TestAIPanel::run(AIPanel &panel)
     if (!panel.runButton()->isEnabled())
         return false;
     panel.runButton()->click();
+    // One request at a time: Run waits for the answer.
+    if (panel.runButton()->isEnabled() || panel.runButton()->text() != QStringLiteral("Thinking..."))
+        return false;
     return QTest::qWaitFor([&] { return !panel.model().isLoading(); }, 5000);
 }
 
@@ -235,6 +238,13 @@ void TestAIPanel::runNeedsTextBeyondSpacesAndTabs()
     choose(*panel, action);
     QCOMPARE(panel->promptEditor()->isVisible(), action == "ask" || action == "improve");
     QCOMPARE(panel->runButton()->isEnabled(), enabled);
+    // Signed out, Run sends nothing and changes nothing.
+    m_device->setToken(std::nullopt);
+    panel->runButton()->click();
+    QVERIFY(!panel->model().isLoading());
+    QTest::qWait(20);
+    QVERIFY(!panel->errorLabel()->isVisible());
+    QVERIFY(m_fake.requestsTo(kAIPath).isEmpty());
 }
 
 void TestAIPanel::replyShows_data()
