@@ -8,16 +8,17 @@
 namespace {
 
 // Inline code first, so markers inside it stay literal; then links, strong, emphasis. A marker
-// must hug its text ("a * b * c" stays as written), as in CommonMark.
+// must hug its text ("a * b * c" stays as written), as in CommonMark. Each span is bounded, so a long
+// line of unmatched markers costs a bounded scan per marker, not one to the end of the line.
 const QRegularExpression &pattern()
 {
     static const QRegularExpression re(
-        QStringLiteral(R"((`+)([^`]|[^`].*?[^`])\1(?!`))"                     // 1, 2: inline code
-                       R"(|\[([^\[\]\n]+)\]\(([^()\s]+)\))"                   // 3, 4: link
-                       R"(|\*\*(?=\S)(.+?)(?<=\S)\*\*)"                       // 5: strong
-                       R"(|__(?=\S)(.+?)(?<=\S)__)"                           // 6: strong
-                       R"(|\*(?=[^\s*])(.+?)(?<=[^\s*])\*)"                   // 7: emphasis
-                       R"(|(?<![\w])_(?=[^\s_])(.+?)(?<=[^\s_])_(?![\w]))")); // 8: emphasis
+        QStringLiteral(R"((`+)([^`]|[^`].{0,2000}?[^`])\1(?!`))"                     // 1, 2: inline code
+                       R"(|\[([^\[\]\n]{1,500})\]\(([^()\s]{1,2000})\))"             // 3, 4: link
+                       R"(|\*\*(?=\S)(.{1,2000}?)(?<=\S)\*\*)"                       // 5: strong
+                       R"(|__(?=\S)(.{1,2000}?)(?<=\S)__)"                           // 6: strong
+                       R"(|\*(?=[^\s*])(.{1,2000}?)(?<=[^\s*])\*)"                   // 7: emphasis
+                       R"(|(?<![\w])_(?=[^\s_])(.{1,2000}?)(?<=[^\s_])_(?![\w]))")); // 8: emphasis
     return re;
 }
 
