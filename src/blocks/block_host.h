@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -60,6 +61,9 @@ public:
     // Makes one column's content of a columns block (column index, column count); empty where the
     // block shows outside a page.
     virtual std::function<QWidget *(int, int)> columnContent() const { return {}; }
+    // The quiet period after a user's last change before a kind writes or sends it (the row's own
+    // text delay, 0.7 s in the app).
+    virtual std::chrono::milliseconds editDelay() const { return std::chrono::milliseconds(700); }
 
     // One write: the content as stored now, edited.
     bool editContent(const ContentEdit &edit);

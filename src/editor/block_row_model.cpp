@@ -50,6 +50,7 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
     , m_block(block)
     , m_focus(focusedBlock)
     , m_hooks(std::move(hooks))
+    , m_textDelay(textDelay)
     , m_textDebouncer(textDelay)
 {
     const FNBlock current = currentBlock();
@@ -57,6 +58,7 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
     m_seenType = current.type;
     m_seenIndent = current.indentLevel;
     m_seenContent = current.contentJSON;
+    m_seenPageServerID = current.pageServerID;
     // Only this row's block: a page of thousands of rows must not re-read them all per keystroke.
     connect(&store, &LocalStore::blockChanged, this, [this](const QString &localID) {
         if (localID == m_block.localID)
@@ -424,16 +426,18 @@ void BlockRowModel::onStoreChanged()
     const bool typeDiffers = m_block.type != m_seenType;
     const bool indentDiffers = m_block.indentLevel != m_seenIndent;
     const bool contentDiffers = m_block.contentJSON != m_seenContent;
+    const bool pageDiffers = m_block.pageServerID != m_seenPageServerID;
     m_seenType = m_block.type;
     m_seenIndent = m_block.indentLevel;
     m_seenContent = m_block.contentJSON;
+    m_seenPageServerID = m_block.pageServerID;
     if (contentDiffers)
         syncTextFromStore();
     if (typeDiffers)
         Q_EMIT typeChanged();
     if (indentDiffers)
         Q_EMIT indentChanged();
-    if (contentDiffers)
+    if (contentDiffers || pageDiffers)
         Q_EMIT contentChanged();
 }
 

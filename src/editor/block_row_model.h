@@ -126,6 +126,7 @@ public:
         m_columnContent = std::move(content);
     }
     std::function<QWidget *(int, int)> columnContent() const override { return m_columnContent; }
+    std::chrono::milliseconds editDelay() const override { return m_textDelay; }
 
     // The link sheet's state.
     bool showLinkSheet() const { return m_showLinkSheet; }
@@ -162,6 +163,8 @@ Q_SIGNALS:
     // The stored block's kind, indent or content differs from the last seen.
     void typeChanged();
     void indentChanged();
+    // The content differs, or the page's service id the kinds read beside it (it arrives when the
+    // page reaches the service).
     void contentChanged();
     void showLinkSheetChanged();
     void showInlineCommentChanged();
@@ -195,6 +198,7 @@ private:
     FNBlock m_block;
     QPointer<BlockFocus> m_focus;
     Hooks m_hooks;
+    std::chrono::milliseconds m_textDelay;
     Debouncer m_textDebouncer;
 
     QString m_text;
@@ -212,6 +216,7 @@ private:
     QString m_seenType;
     qint64 m_seenIndent = 0;
     QString m_seenContent;
+    qint64 m_seenPageServerID = 0;
 
     BlockServices m_media;
     std::function<QWidget *(int, int)> m_columnContent;

@@ -57,6 +57,13 @@ const QHash<QString, Symbol> &symbols()
         {QStringLiteral("rectangle.split.3x1"), {nullptr, "▥"}},
         {QStringLiteral("arrow.triangle.2.circlepath"), {"view-refresh", "⟳"}},
         {QStringLiteral("table"), {"x-office-spreadsheet", "▦"}},
+        // The inline database's header and column types.
+        {QStringLiteral("plus"), {"list-add", "+"}},
+        {QStringLiteral("tag"), {nullptr, "🏷"}},
+        {QStringLiteral("number"), {nullptr, "#"}},
+        {QStringLiteral("calendar"), {"x-office-calendar", "📅"}},
+        {QStringLiteral("envelope"), {"mail-message", "✉"}},
+        {QStringLiteral("textformat"), {nullptr, "Aa"}},
         // The page's header, toolbar and selection bar.
         {QStringLiteral("checklist"), {nullptr, "☐"}},
         {QStringLiteral("checklist.checked"), {nullptr, "☑"}},

@@ -1,5 +1,6 @@
 #include "editor_fixture.h"
 
+#include "blocks/database_block.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
 #include "editor/format_toolbar.h"
@@ -671,8 +672,12 @@ void TestBlockRow::kindViews()
                  metrics.horizontalAdvance(QStringLiteral("MMMM")));
         QCOMPARE(row->plainEditor()->toRawText(), QStringLiteral("**hi**"));
     }
-    if (type == QLatin1String("database"))
-        QCOMPARE(row->kindLabel()->text(), QStringLiteral("Database"));
+    if (type == QLatin1String("database")) {
+        // Without a database id, the offer to insert one.
+        auto *database = qobject_cast<DatabaseBlockView *>(row->kindView());
+        QVERIFY(database && database->insertButton());
+        QCOMPARE(database->insertButton()->text(), QStringLiteral("Insert database"));
+    }
 }
 
 void TestBlockRow::todoCheckStrikesTheText()

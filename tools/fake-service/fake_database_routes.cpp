@@ -30,6 +30,9 @@ FakeDatabaseRoutes::FakeDatabaseRoutes(FakeService &service)
 
 HttpResponse FakeDatabaseRoutes::list(const FakeService::Call &call)
 {
+    // The block asks with page 0 while its page is not on the service yet: no page, no databases.
+    if (FakeInput(call).queryText(QStringLiteral("page_id")) == QLatin1String("0"))
+        return FakeService::reply(200, JSONObject{{QStringLiteral("databases"), JSONArray()}});
     const FakeContent::PageCheck check = m_content.checkQueryPage(call, FakeContent::Need::View);
     if (!check.page)
         return check.refusal;

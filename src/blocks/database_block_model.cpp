@@ -1,0 +1,315 @@
+#include "blocks/database_block_model.h"
+
+#include "api/api_error.h"
+#include "api/service_client.h"
+#include "blocks/block_host.h"
+#include "blocks/database_block.h"
+
+#include <algorithm>
+
+namespace {
+
+QString cellKey(qint64 rowId, const QString &columnId)
+{
+    return QString::number(rowId) + QLatin1Char(':') + columnId;
+}
+
+DBRowDTO *findRow(DatabaseDTO &database, qint64 rowId)
+{
+    const auto it = std::find_if(database.rows.begin(), database.rows.end(),
+                                 [rowId](const DBRowDTO &row) { return row.id == rowId; });
+    return it == database.rows.end() ? nullptr : &*it;
+}
+
+int rowIndex(const DatabaseDTO &database, qint64 rowId)
+{
+    for (size_t i = 0; i < database.rows.size(); ++i) {
+        if (database.rows[i].id == rowId)
+            return int(i);
+    }
+    return -1;
+}
+
+int columnIndex(const DatabaseDTO &database, const QString &columnId)
+{
+    for (size_t i = 0; i < database.columns.size(); ++i) {
+        if (database.columns[i].id == columnId)
+            return int(i);
+    }
+    return -1;
+}
+
+// The same columns and the same rows in the same order: only values can differ.
+bool sameShape(const DatabaseDTO &a, const DatabaseDTO &b)
+{
+    if (a.id != b.id || a.name != b.name || !(a.columns == b.columns) || a.rows.size() != b.rows.size())
+        return false;
+    for (size_t i = 0; i < a.rows.size(); ++i) {
+        if (a.rows[i].id != b.rows[i].id)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DatabaseBlockModel::DatabaseBlockModel(BlockHost &host, QObject *parent)
+    : QObject(parent)
+    , m_host(host)
+    , m_cellDelay(host.editDelay())
+{
+}
+
+DatabaseBlockModel::~DatabaseBlockModel()
+{
+    flushSends();
+}
+
+qint64 DatabaseBlockModel::pageServerID() const
+{
+    return m_host.currentBlock().pageServerID;
+}
+
+std::optional<qint64> DatabaseBlockModel::databaseID() const
+{
+    return m_host.read<DatabaseBlock::Content>().databaseID;
+}
+
+QCoro::Task<> DatabaseBlockModel::load()
+{
+    ServiceClient *client = m_host.services().client;
+    if (!client || !client->isSignedIn() || !databaseID())
+        co_return;
+    ++m_loadsRunning;
+    const quint64 startedAt = tick();
+    Q_EMIT stateChanged();
+
+    QPointer<DatabaseBlockModel> self(this);
+    std::optional<DatabasesResp> reply;
+    QString failure;
+    try {
+        // A page not yet on the service is asked for as page 0, which holds nothing.
+        reply = co_await client->listDatabases(pageServerID());
+    } catch (const std::exception &error) {
+        failure = APIError::messageOf(error);
+    }
+    if (!self)
+        co_return;
+    --m_loadsRunning;
+    if (reply) {
+        const std::optional<qint64> wanted = databaseID();
+        for (DatabaseDTO &database : reply->databases) {
+            if (wanted && database.id == *wanted) {
+                applyLoaded(std::move(database), startedAt);
+                break;
+            }
+        }
+    } else {
+        m_error = failure;
+    }
+    Q_EMIT stateChanged();
+}
+
+void DatabaseBlockModel::applyLoaded(DatabaseDTO database, quint64 startedAt)
+{
+    // A load that started before the one on show holds older rows.
+    if (startedAt < m_appliedLoadStart)
+        return;
+    m_appliedLoadStart = startedAt;
+
+    // What this load may have missed: rows added and edits not yet on the service when it started.
+    for (const AddedRow &added : m_added) {
+        if (added.addedAt > startedAt && database.id == added.row.database_id.value_or(database.id) &&
+            !findRow(database, added.row.id))
+            database.rows.push_back(added.row);
+    }
+    for (const CellEdit &edit : std::as_const(m_edits)) {
+        if (edit.settledAt && *edit.settledAt < startedAt)
+            continue;
+        if (DBRowDTO *row = findRow(database, edit.rowId))
+            row->data[edit.columnId] = edit.value;
+    }
+    replaceTable(std::move(database));
+    if (m_loadsRunning == 0)
+        forgetSettled(startedAt);
+}
+
+void DatabaseBlockModel::replaceTable(DatabaseDTO database)
+{
+    const bool same = m_db && sameShape(*m_db, database);
+    m_db = std::move(database);
+    if (same)
+        Q_EMIT valuesChanged();
+    else
+        Q_EMIT tableReset();
+}
+
+void DatabaseBlockModel::forgetSettled(quint64 before)
+{
+    for (auto it = m_edits.begin(); it != m_edits.end();) {
+        if (it->settledAt && *it->settledAt < before)
+            it = m_edits.erase(it);
+        else
+            ++it;
+    }
+    std::erase_if(m_added, [before](const AddedRow &added) { return added.addedAt < before; });
+}
+
+QCoro::Task<> DatabaseBlockModel::createDefault()
+{
+    ServiceClient *client = m_host.services().client;
+    const qint64 page = pageServerID();
+    if (!client || !client->isSignedIn() || page == 0)
+        co_return;
+    // The id belongs in the block even when the view has gone by the time the reply comes.
+    const BlockHost::ContentWriter writer = m_host.laterWriter();
+    QPointer<DatabaseBlockModel> self(this);
+    std::optional<DatabaseResp> reply;
+    QString failure;
+    try {
+        reply = co_await client->createDatabase(DatabaseBlock::defaultDatabase(page));
+    } catch (const std::exception &error) {
+        failure = APIError::messageOf(error);
+    }
+    if (reply) {
+        const qint64 id = reply->database.id;
+        writer([id](JSONObject &content) { DatabaseBlock::Content{id}.write(content); });
+    }
+    if (!self)
+        co_return;
+    if (reply)
+        replaceTable(std::move(reply->database));
+    else
+        m_error = failure;
+    Q_EMIT stateChanged();
+}
+
+QCoro::Task<> DatabaseBlockModel::addRow()
+{
+    ServiceClient *client = m_host.services().client;
+    if (!client || !client->isSignedIn() || !m_db)
+        co_return;
+    const qint64 databaseId = m_db->id;
+    DBRowCreateReq body;
+    body.database_id = databaseId;
+    body.position = DatabaseBlock::nextRowPosition(*m_db);
+
+    QPointer<DatabaseBlockModel> self(this);
+    std::optional<DBRowResp> reply;
+    QString failure;
+    try {
+        reply = co_await client->createRow(std::move(body));
+    } catch (const std::exception &error) {
+        failure = APIError::messageOf(error);
+    }
+    if (!self)
+        co_return;
+    if (!reply) {
+        m_error = failure;
+        Q_EMIT stateChanged();
+        co_return;
+    }
+    if (!reply->row.database_id)
+        reply->row.database_id = databaseId;
+    m_added.push_back({reply->row, tick()});
+    if (!m_db || m_db->id != databaseId)
+        co_return;
+    const qint64 added = reply->row.id;
+    // A load that finished first may list the row already.
+    if (!findRow(*m_db, added)) {
+        m_db->rows.push_back(std::move(reply->row));
+        Q_EMIT rowAppended();
+    }
+    Q_EMIT rowAdded(rowIndex(*m_db, added));
+}
+
+void DatabaseBlockModel::editCell(const DBRowDTO &row, const QString &columnId, const JSONValue &value)
+{
+    ServiceClient *client = m_host.services().client;
+    if (!client || !client->isSignedIn() || !m_db)
+        return;
+    JSONObject fallback = row.data;
+    fallback[columnId] = value;
+    if (DBRowDTO *shown = findRow(*m_db, row.id)) {
+        shown->data[columnId] = value;
+        const int column = columnIndex(*m_db, columnId);
+        if (column >= 0)
+            Q_EMIT cellChanged(rowIndex(*m_db, row.id), column);
+    }
+
+    const QString key = cellKey(row.id, columnId);
+    const quint64 editedAt = tick();
+    m_edits.insert(key, CellEdit{row.id, columnId, value, editedAt, std::nullopt});
+    std::unique_ptr<Debouncer> &debouncer = m_cellDebouncers[key];
+    if (!debouncer)
+        debouncer = std::make_unique<Debouncer>(m_cellDelay);
+    m_waiting.insert(key);
+    debouncer->schedule([self = QPointer<DatabaseBlockModel>(this), client = QPointer<ServiceClient>(client),
+                         rowId = row.id, key, fallback = std::move(fallback)] {
+        if (self)
+            self->sendRowPatch(client, rowId, key, fallback);
+    });
+}
+
+bool DatabaseBlockModel::setCellText(const DBRowDTO &row, const DBColumnDTO &column, const QString &text)
+{
+    if (column.type != QLatin1String("number")) {
+        editCell(row, column.id, text);
+        return true;
+    }
+    const std::optional<JSONValue> number = DatabaseBlock::numberValue(text);
+    if (!number)
+        return false;
+    editCell(row, column.id, *number);
+    return true;
+}
+
+void DatabaseBlockModel::flushSends()
+{
+    const QList<QString> keys = m_waiting.values();
+    for (const QString &key : keys) {
+        const auto it = m_cellDebouncers.find(key);
+        if (it != m_cellDebouncers.end())
+            it->second->flush();
+    }
+}
+
+int DatabaseBlockModel::pendingSends() const
+{
+    return int(m_waiting.size());
+}
+
+void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client, qint64 rowId, const QString &key,
+                                      const JSONObject &fallback)
+{
+    m_waiting.remove(key);
+    DBRowPatchReq body;
+    body.row_id = rowId;
+    // The row as it is now, with every cell's latest value, not only this one's.
+    const DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
+    body.data = row ? row->data : fallback;
+    const auto edit = m_edits.constFind(key);
+    sendPatch(this, client, std::move(body), key, edit == m_edits.cend() ? 0 : edit->editedAt);
+}
+
+QCoro::Task<> DatabaseBlockModel::sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
+                                            DBRowPatchReq body, QString key, quint64 editedAt)
+{
+    if (client) {
+        try {
+            co_await client->patchRow(std::move(body));
+        } catch (const std::exception &) {
+            // A background save: the value stays as edited and nothing is shown.
+        }
+    }
+    if (self)
+        self->settle(key, editedAt);
+}
+
+void DatabaseBlockModel::settle(const QString &key, quint64 editedAt)
+{
+    const auto it = m_edits.find(key);
+    // A later edit of the cell is still on its way.
+    if (it != m_edits.end() && it->editedAt == editedAt)
+        it->settledAt = tick();
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "api/wire/databases.h"
+#include "json/json_value.h"
+#include "store/debouncer.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class BlockHost;
+class ServiceClient;
+
+// What one database block shows while its view lives: the table as the service last gave it, with
+// the user's edits laid over it, whether a load runs, the last failure and one pending send per
+// edited cell. Nothing of the table is stored locally; the only local write is the database's id in
+// the block's content. Every operation does nothing while signed out.
+class DatabaseBlockModel : public QObject
+{
+    Q_OBJECT
+public:
+    // `host` must outlive every synchronous call; work that outlives the model writes through the
+    // host's later writer and the client alone.
+    explicit DatabaseBlockModel(BlockHost &host, QObject *parent = nullptr);
+    // Edits still waiting for their quiet period are sent now, not dropped with the view.
+    ~DatabaseBlockModel() override;
+
+    const std::optional<DatabaseDTO> &database() const { return m_db; }
+    bool isLoading() const { return m_loadsRunning > 0; }
+    const std::optional<QString> &error() const { return m_error; }
+    // The page's service id as the block holds it now (0 while the page is not on the service).
+    qint64 pageServerID() const;
+    std::optional<qint64> databaseID() const;
+    // "Insert database" is offered only once the page is on the service.
+    bool canInsert() const { return pageServerID() != 0; }
+
+    // The page's databases, to show the one of the block's id; none without an id.
+    QCoro::Task<> load();
+    // "Insert database": "Tasks" with its three columns; its id goes into the block.
+    QCoro::Task<> createDefault();
+    // "Add row": an empty row after the last one.
+    QCoro::Task<> addRow();
+
+    // Shows the value at once and sends the whole row after the cell's quiet period. `row` is the
+    // row as shown when the edit was made.
+    void editCell(const DBRowDTO &row, const QString &columnId, const JSONValue &value);
+    // A text field's change; a number column takes only text that is one number (or blank).
+    // False when nothing was changed.
+    bool setCellText(const DBRowDTO &row, const DBColumnDTO &column, const QString &text);
+    // Sends every waiting edit now.
+    void flushSends();
+    int pendingSends() const;
+
+Q_SIGNALS:
+    // Loading, the failure, or whether there is a table changed.
+    void stateChanged();
+    // The table was replaced by one of another shape (other columns or rows).
+    void tableReset();
+    // The same columns and rows with values that may differ.
+    void valuesChanged();
+    void cellChanged(int row, int column);
+    void rowAppended();
+    // "Add row" came back: the row it made, at `row` of the table on show.
+    void rowAdded(int row);
+
+private:
+    // The last edit of one cell, laid over every table loaded while its send may not have reached
+    // the service.
+    struct CellEdit {
+        qint64 rowId = 0;
+        QString columnId;
+        JSONValue value;
+        quint64 editedAt = 0;
+        std::optional<quint64> settledAt; // its send finished (either way)
+    };
+    struct AddedRow {
+        DBRowDTO row;
+        quint64 addedAt = 0;
+    };
+
+    // Ticks order edits, sends, additions and loads against each other.
+    quint64 tick() { return ++m_tick; }
+    void applyLoaded(DatabaseDTO database, quint64 startedAt);
+    void replaceTable(DatabaseDTO database);
+    void sendRowPatch(const QPointer<ServiceClient> &client, qint64 rowId, const QString &key,
+                      const JSONObject &fallback);
+    void settle(const QString &key, quint64 editedAt);
+    void forgetSettled(quint64 before);
+    static QCoro::Task<> sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
+                                   DBRowPatchReq body, QString key, quint64 editedAt);
+
+    BlockHost &m_host;
+    std::chrono::milliseconds m_cellDelay;
+    std::optional<DatabaseDTO> m_db;
+    std::optional<QString> m_error;
+    int m_loadsRunning = 0;
+    quint64 m_tick = 0;
+    quint64 m_appliedLoadStart = 0;
+    std::map<QString, std::unique_ptr<Debouncer>> m_cellDebouncers;
+    QHash<QString, CellEdit> m_edits;
+    std::vector<AddedRow> m_added;
+    // Cells whose send waits for its quiet period.
+    QSet<QString> m_waiting;
+};
