@@ -612,6 +612,10 @@ void TestFakeCollabRoutes::databases()
     QCOMPARE(stored[0][QStringLiteral("data")], json(R"({"c1":"First"})")); // by position
     QCOMPARE(stored[1][QStringLiteral("data")], json(R"({"c3":false})"));
     QCOMPARE(m_http->get(QStringLiteral("/api/databases.php?page_id=%1").arg(page), m_bob.token).status, 403);
+    // A block whose page is not on the service yet asks for page 0, which holds nothing.
+    QCOMPARE(m_http->get(QStringLiteral("/api/databases.php?page_id=0"), m_ann.token).json,
+             json(R"({"databases":[]})"));
+    QCOMPARE(m_http->get(QStringLiteral("/api/databases.php?page_id=-1"), m_ann.token).status, 400);
 }
 
 void TestFakeCollabRoutes::bookmarkPreview_data()
