@@ -345,7 +345,7 @@ void DatabaseBlockView::updateState()
     const bool insertHadFocus = m_insertButton->hasFocus();
     m_busy->setRunning(loading);
     m_progress->setVisible(loading);
-    m_insertButton->setVisible(!db && !loading);
+    m_insertButton->setVisible(m_model->offersInsert());
     m_insertButton->setEnabled(m_model->canInsert());
     m_card->setVisible(db.has_value());
     if (db) {

@@ -96,6 +96,7 @@ QCoro::Task<> DatabaseBlockModel::load()
     if (!self)
         co_return;
     --m_loadsRunning;
+    m_loadFailed = !reply;
     if (reply) {
         const std::optional<qint64> wanted = databaseID();
         for (DatabaseDTO &database : reply->databases) {

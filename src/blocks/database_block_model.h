@@ -40,7 +40,10 @@ public:
     // The page's service id as the block holds it now (0 while the page is not on the service).
     qint64 pageServerID() const;
     std::optional<qint64> databaseID() const;
-    // "Insert database" is offered only once the page is on the service.
+    // "Insert database" shows without a table, except after a failed load: the block's database
+    // may well exist, and a new one would take its place in the block.
+    bool offersInsert() const { return !m_db && !isLoading() && !m_loadFailed; }
+    // It can be pressed once the page is on the service.
     bool canInsert() const { return pageServerID() != 0; }
 
     // The page's databases, to show the one of the block's id; none without an id.
@@ -103,6 +106,7 @@ private:
     std::optional<DatabaseDTO> m_db;
     std::optional<QString> m_error;
     int m_loadsRunning = 0;
+    bool m_loadFailed = false;
     quint64 m_tick = 0;
     quint64 m_appliedLoadStart = 0;
     std::map<QString, std::unique_ptr<Debouncer>> m_cellDebouncers;

@@ -90,8 +90,6 @@ QVariant DatabaseTableModel::headerData(int section, Qt::Orientation orientation
         const QString icon = DatabaseBlock::columnIcon(col.type);
         return m_iconColor.isValid() ? EditorSymbols::icon(icon, m_iconColor) : EditorSymbols::icon(icon);
     }
-    if (role == Qt::SizeHintRole)
-        return QSize(DatabaseBlock::columnWidth(col.type), -1);
     return {};
 }
 

@@ -15,6 +15,9 @@
 namespace {
 
 constexpr int kMinRowHeight = 28;
+constexpr int kHeaderPadding = 8;
+constexpr int kHeaderIconSpacing = 6;
+constexpr int kMaxNamedWidth = 240;
 
 const DatabaseTableModel *tableModel(const QModelIndex &index)
 {
@@ -59,8 +62,15 @@ void DatabaseTableView::updateLayout()
 {
     const auto *model = qobject_cast<const DatabaseTableModel *>(this->model());
     if (model) {
-        for (int c = 0; c < model->columnCount(); ++c)
-            horizontalHeader()->resizeSection(c, DatabaseBlock::columnWidth(model->column(c).type));
+        // A narrow type's column still shows its whole name (a checkbox's is only 56 wide).
+        const QFontMetrics caption(horizontalHeader()->font());
+        const int chrome =
+            2 * kHeaderPadding + horizontalHeader()->iconSize().width() + kHeaderIconSpacing + 1;
+        for (int c = 0; c < model->columnCount(); ++c) {
+            const DBColumnDTO &column = model->column(c);
+            const int named = std::min(caption.horizontalAdvance(column.name) + chrome, kMaxNamedWidth);
+            horizontalHeader()->resizeSection(c, std::max(DatabaseBlock::columnWidth(column.type), named));
+        }
     }
     const int height = neededHeight();
     if (height != this->height() || minimumHeight() != height)
