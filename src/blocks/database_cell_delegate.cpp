@@ -93,6 +93,13 @@ void DatabaseCellDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
         break;
     }
     }
+    // The keyboard's cell, where Space ticks or opens and typing starts a field.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(faded(accent, 0.7), 1.5));
+        painter->drawRoundedRect(QRectF(option.rect).adjusted(1.5, 1.5, -1.5, -1.5), 3, 3);
+    }
     painter->restore();
 }
 
