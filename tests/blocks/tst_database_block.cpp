@@ -76,6 +76,8 @@ private Q_SLOTS:
 
     void quickKeystrokesSendOnePatch();
     void twoCellsSendTwoPatches();
+    void closingThePageSendsAtOnce();
+    void signedOutChangesNothing();
     void reloadKeepsPendingEdits_data();
     void reloadKeepsPendingEdits();
     void negativeNumberTypedKeyByKey();
@@ -159,6 +161,8 @@ DatabaseBlockView *TestDatabaseBlock::openDatabase(const std::vector<std::pair<q
 {
     if (!addBlock({}))
         return nullptr;
+    // Another table of the same page comes first in its list.
+    seedDatabase({{0, R"({"c1":"Not this one"})"}});
     m_databaseID = seedDatabase(rows);
     m_device->store().editBlock(m_blockID, [&](FNBlock &block) {
         block.contentJSON = QString::fromUtf8(serializeJSONObject({{"database_id", m_databaseID}}));
@@ -617,13 +621,44 @@ void TestDatabaseBlock::twoCellsSendTwoPatches()
     click(view, 0, 0);
     QTRY_VERIFY(openField(view));
     QTest::keyClicks(openField(view), QStringLiteral("b"));
+    QSignalSpy repainted(&view->tableModel(), &QAbstractItemModel::dataChanged);
     click(view, 0, 2);
     QCOMPARE(view->model().pendingSends(), 2);
+    // The ticked cell is drawn again at once.
+    QCOMPARE(repainted.size(), 1);
+    QCOMPARE(repainted.front().front().toModelIndex(), view->tableModel().index(0, 2));
 
     // Each sends the whole row as it is when it goes: both hold both changes.
     QTRY_COMPARE(patches().size(), size_t(2));
     for (const JSONObject &body : patches())
         QCOMPARE(body.at("data"), JSONValue(JSONObject{{"c1", "Ab"}, {"c3", true}}));
+}
+
+void TestDatabaseBlock::closingThePageSendsAtOnce()
+{
+    // A pause far longer than the test waits: only the close can send it.
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Draft"})"}}, std::chrono::seconds(60));
+    QTRY_VERIFY(showsTable(view, 1));
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    QTest::keyClicks(openField(view), QStringLiteral(" 2"));
+    m_view.reset();
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c1", "Draft 2"}}));
+}
+
+void TestDatabaseBlock::signedOutChangesNothing()
+{
+    DatabaseBlockView *view = openDatabase({{0, R"({"c3":false})"}});
+    QTRY_VERIFY(showsTable(view, 1));
+    m_device->setToken(std::nullopt);
+    click(view, 0, 2);
+    view->addRowButton()->click();
+    QVERIFY(!DatabaseBlock::isChecked(view->tableModel().value(view->tableModel().index(0, 2))));
+    QCOMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QVERIFY(m_fake.requestsTo(kRows).isEmpty());
+    QCOMPARE(view->tableModel().rowCount(), 1);
 }
 
 void TestDatabaseBlock::reloadKeepsPendingEdits_data()
