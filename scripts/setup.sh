@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-svg-dev
     qt6-multimedia-dev
     qt6-image-formats-plugins
+    pulseaudio pulseaudio-utils
     qt6-qpa-plugins libgl-dev
     qcoro-qt6-dev qtkeychain-qt6-dev rapidjson-dev
     dbus dbus-x11 gnome-keyring libsecret-tools

@@ -13,8 +13,9 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 run_tests() {
-    # A private session bus with an unlocked keyring, so keyring tests run for real.
-    dbus-run-session -- bash scripts/with-keyring.sh \
+    # A private session bus with an unlocked keyring, so keyring tests run for real, and a private
+    # PulseAudio daemon with a silent microphone, so the recorder's tests record for real.
+    dbus-run-session -- bash scripts/with-keyring.sh bash scripts/with-pulseaudio.sh \
         ctest --test-dir "$1" --output-on-failure --no-tests=error -j "$jobs"
 }
 

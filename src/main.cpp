@@ -9,6 +9,7 @@
 #include "platform/desktop_url_opener.h"
 #include "platform/icon_theme.h"
 #include "platform/keyring_secret_backend.h"
+#include "platform/media_audio_recorder.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
@@ -40,6 +41,7 @@ QString serviceOrigin()
 // AppContext.
 int main(int argc, char *argv[])
 {
+    MediaAudioRecorder::selectBackend();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
     QApplication::setApplicationVersion(QStringLiteral(PENROOST_VERSION));

@@ -2,13 +2,23 @@
 
 #include "api/service_client.h"
 #include "blocks/block_content.h"
-#include "blocks/block_host.h"
-#include "blocks/block_view.h"
 #include "blocks/file_block.h"
+#include "platform/media_audio_recorder.h"
+#include "ui/app_style.h"
+#include "ui/busy_indicator.h"
+#include "ui/editor_symbols.h"
 #include "ui/toast_center.h"
 
+#include <QAudioOutput>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
 
 namespace {
 
@@ -16,6 +26,36 @@ const QString kURLKey = QStringLiteral("url");
 const QString kFilenameKey = QStringLiteral("filename");
 const QString kSizeKey = QStringLiteral("size");
 constexpr auto kAudioKind = "audio";
+constexpr int kPlayIconSize = 22;
+constexpr int kSmallIconSize = 16;
+
+// Sounds come from block content other devices wrote: only web addresses are played.
+bool isPlayable(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
+QColor faded(QColor color, qreal alpha)
+{
+    color.setAlphaF(color.alphaF() * alpha);
+    return color;
+}
+
+QPushButton *pillButton(const QString &objectName, const QColor &fill)
+{
+    auto *button = new QPushButton;
+    button->setObjectName(objectName);
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setIconSize(QSize(kSmallIconSize, kSmallIconSize));
+    button->setStyleSheet(QStringLiteral("#%1 { background: %2; border: none; border-radius: 6px; "
+                                         "padding: 8px 12px; text-align: left; }")
+                              .arg(objectName, AppStyle::css(fill)));
+    return button;
+}
 
 } // namespace
 
@@ -45,15 +85,20 @@ void attach(BlockHost &host)
 
 void uploadRecording(BlockHost &host, const QString &filePath)
 {
-    if (host.isSignedIn())
-        uploadRecordingFile(host, filePath);
+    uploadRecording(host.laterWriter(), host.services(), filePath);
 }
 
-QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath)
+void uploadRecording(const BlockHost::ContentWriter &writer, const BlockServices &services,
+                     const QString &filePath)
 {
-    const BlockHost::ContentWriter writer = host.laterWriter();
-    const QPointer<ToastCenter> toasts = host.services().toasts;
-    const QPointer<ServiceClient> client = host.services().client;
+    if (services.client && services.client->isSignedIn())
+        uploadRecordingFile(writer, services, filePath);
+}
+
+QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services, QString filePath)
+{
+    const QPointer<ToastCenter> toasts = services.toasts;
+    const QPointer<ServiceClient> client = services.client;
     QByteArray data;
     bool readable = false;
     {
@@ -82,9 +127,272 @@ QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath)
         toasts->show(QString::fromUtf8(kUploadFailed));
 }
 
+QString formatElapsed(double seconds)
+{
+    const qint64 whole = seconds > 0 ? qint64(seconds) : 0;
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
 BlockView *makeView(BlockHost &host)
 {
-    return new BlockView(host, BlockType::audio);
+    return new AudioBlockView(host);
 }
 
 } // namespace AudioBlock
+
+AudioBlockView::AudioBlockView(BlockHost &host, QWidget *parent)
+    : BlockView(host, BlockType::audio, parent)
+{
+    connect(&m_tickTimer, &QTimer::timeout, this, &AudioBlockView::tick);
+    refresh();
+}
+
+AudioBlockView::~AudioBlockView()
+{
+    stopPlayback();
+    if (!m_recorder || !m_recorder->isRecording())
+        return;
+    // The row goes while recording (its page closed, the block deleted): the recording still ends
+    // and is uploaded, through what the row handed over when it began.
+    AudioRecorder *recorder = m_recorder;
+    recorder->disconnect(this);
+    recorder->setParent(nullptr);
+    connect(recorder, &AudioRecorder::stopped, recorder,
+            [recorder, writer = m_uploadWriter, services = m_uploadServices,
+             client = QPointer<ServiceClient>(m_uploadServices.client),
+             toasts = QPointer<ToastCenter>(m_uploadServices.toasts)](const QString &file) {
+                // The session's services may have gone meanwhile (sign-out, quit): the file stays.
+                BlockServices now = services;
+                now.client = client;
+                now.toasts = toasts;
+                if (!file.isEmpty())
+                    AudioBlock::uploadRecording(writer, now, file);
+                recorder->deleteLater();
+            });
+    recorder->stop();
+}
+
+void AudioBlockView::refresh()
+{
+    const QString url = host().read<AudioBlock::Content>().url;
+    if (m_built && url.isEmpty() == m_shownURL.isEmpty()) {
+        if (url != m_shownURL) {
+            // A new sound: the old player must not go on with the old one.
+            stopPlayback();
+            m_shownURL = url;
+        }
+        if (url.isEmpty())
+            updateRecorderRow();
+        else
+            updatePlayerRow();
+        return;
+    }
+    m_built = true;
+    m_shownURL = url;
+    stopPlayback();
+    setBody(url.isEmpty() ? makeRecorderRow() : makePlayerRow());
+    if (url.isEmpty())
+        updateRecorderRow();
+    else
+        updatePlayerRow();
+}
+
+QWidget *AudioBlockView::makeRecorderRow()
+{
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(10);
+
+    m_uploadButton = pillButton(QStringLiteral("uploadAudio"), faded(AppStyle::secondary(this), 0.08));
+    m_uploadButton->setIcon(EditorSymbols::icon(QStringLiteral("waveform")));
+    m_uploadButton->setText(QString::fromLatin1(kUploadAudio));
+    connect(m_uploadButton, &QPushButton::clicked, this, [this] { AudioBlock::attach(host()); });
+    layout->addWidget(m_uploadButton);
+
+    const QColor red = AppStyle::destructive();
+    m_recordButton = pillButton(QStringLiteral("recordAudio"), faded(red, 0.1));
+    connect(m_recordButton, &QPushButton::clicked, this, &AudioBlockView::toggleRecording);
+    layout->addWidget(m_recordButton);
+    layout->addStretch(1);
+
+    m_busy = new BusyIndicator(kSmallIconSize, row);
+    m_busy->setColor(AppStyle::secondary(this));
+    m_uploadingSpinner = new QLabel;
+    connect(m_busy, &BusyIndicator::frameChanged, m_uploadingSpinner, [this] {
+        if (m_uploadingSpinner && m_busy)
+            m_uploadingSpinner->setPixmap(m_busy->frame(devicePixelRatioF()).pixmap(kSmallIconSize));
+    });
+    layout->addWidget(m_uploadingSpinner);
+    m_uploadingLabel = new QLabel(QString::fromLatin1(kUploading));
+    m_uploadingLabel->setFont(AppStyle::caption());
+    m_uploadingLabel->setStyleSheet(
+        QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+    layout->addWidget(m_uploadingLabel);
+    return row;
+}
+
+void AudioBlockView::updateRecorderRow()
+{
+    if (!m_recordButton)
+        return;
+    const bool recording = m_state == RecorderState::recording;
+    const bool uploading = m_state == RecorderState::uploading;
+    m_uploadButton->setEnabled(m_state == RecorderState::idle);
+    m_recordButton->setEnabled(!uploading);
+    const QString symbol = recording ? QStringLiteral("stop.circle.fill") : QStringLiteral("mic.circle.fill");
+    m_recordButton->setIcon(EditorSymbols::icon(symbol, AppStyle::destructive()));
+    m_recordButton->setText(recording ? QString::fromLatin1(kStop) +
+                                            AudioBlock::formatElapsed(double(m_elapsedTicks) / 10.0)
+                                      : QString::fromLatin1(kRecord));
+    m_uploadingLabel->setVisible(uploading);
+    m_uploadingSpinner->setVisible(uploading);
+    m_busy->setRunning(uploading);
+}
+
+QWidget *AudioBlockView::makePlayerRow()
+{
+    auto *row = new QWidget;
+    row->setObjectName(QStringLiteral("audioPlayer"));
+    row->setAttribute(Qt::WA_StyledBackground);
+    row->setStyleSheet(QStringLiteral("#audioPlayer { background: %1; border-radius: 8px; }")
+                           .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.07))));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(8);
+    m_playButton = new QToolButton;
+    m_playButton->setAutoRaise(true);
+    m_playButton->setFocusPolicy(Qt::NoFocus);
+    m_playButton->setCursor(Qt::PointingHandCursor);
+    m_playButton->setIconSize(QSize(kPlayIconSize, kPlayIconSize));
+    connect(m_playButton, &QToolButton::clicked, this, &AudioBlockView::togglePlay);
+    layout->addWidget(m_playButton);
+    m_fileName = new QLabel;
+    m_fileName->setFont(AppStyle::caption());
+    m_fileName->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
+    layout->addWidget(m_fileName, 1);
+    auto *wave = new QLabel;
+    wave->setPixmap(EditorSymbols::icon(QStringLiteral("waveform"), AppStyle::tertiary(this))
+                        .pixmap(kSmallIconSize, kSmallIconSize));
+    layout->addWidget(wave);
+    return row;
+}
+
+void AudioBlockView::updatePlayerRow()
+{
+    if (!m_playButton)
+        return;
+    const QString symbol =
+        m_isPlaying ? QStringLiteral("pause.circle.fill") : QStringLiteral("play.circle.fill");
+    m_playButton->setIcon(EditorSymbols::icon(symbol, AppStyle::accent(this)));
+    m_playButton->setToolTip(m_isPlaying ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    const QUrl url(m_shownURL);
+    const QString name = isPlayable(url) ? url.fileName() : QString();
+    m_fileName->setText(name.isEmpty() ? QString::fromLatin1(kNoName) : name);
+}
+
+void AudioBlockView::setState(RecorderState state)
+{
+    m_state = state;
+    updateRecorderRow();
+}
+
+AudioRecorder *AudioBlockView::ensureRecorder()
+{
+    if (!m_recorder) {
+        const BlockServices &services = host().services();
+        m_recorder = services.makeRecorder ? services.makeRecorder(this) : new MediaAudioRecorder(this);
+    }
+    return m_recorder;
+}
+
+void AudioBlockView::toggleRecording()
+{
+    if (m_state == RecorderState::uploading)
+        return;
+    if (m_state == RecorderState::idle) {
+        AudioRecorder *recorder = ensureRecorder();
+        if (!recorder || !recorder->start())
+            return;
+        m_uploadWriter = host().laterWriter();
+        m_uploadServices = host().services();
+        connect(recorder, &AudioRecorder::stopped, this, &AudioBlockView::onStopped, Qt::UniqueConnection);
+        m_elapsedTicks = 0;
+        m_tickTimer.start(m_timing.tick);
+        setState(RecorderState::recording);
+        return;
+    }
+    // Until the recorder has closed its file, the block waits as it does for the upload.
+    m_tickTimer.stop();
+    setState(RecorderState::uploading);
+    m_recorder->stop();
+}
+
+void AudioBlockView::tick()
+{
+    if (m_state != RecorderState::recording)
+        return;
+    ++m_elapsedTicks;
+    updateRecorderRow();
+}
+
+void AudioBlockView::onStopped(const QString &filePath)
+{
+    m_tickTimer.stop();
+    if (filePath.isEmpty()) {
+        setState(RecorderState::idle);
+        return;
+    }
+    setState(RecorderState::uploading);
+    AudioBlock::uploadRecording(m_uploadWriter, m_uploadServices, filePath);
+    // The view is not told when the upload ends: a stored address shows the player.
+    QTimer::singleShot(m_timing.uploadingShown, this, [this] {
+        m_elapsedTicks = 0;
+        setState(RecorderState::idle);
+    });
+}
+
+void AudioBlockView::togglePlay()
+{
+    const QUrl url(m_shownURL);
+    if (!m_player && isPlayable(url)) {
+        m_player = new QMediaPlayer(this);
+        m_player->setAudioOutput(new QAudioOutput(m_player));
+        m_player->setSource(url);
+        // At the end the button offers play again, which starts from the beginning.
+        connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+            if (status == QMediaPlayer::EndOfMedia && m_isPlaying) {
+                m_isPlaying = false;
+                updatePlayerRow();
+            }
+        });
+    }
+    if (m_player) {
+        if (m_isPlaying)
+            m_player->pause();
+        else
+            m_player->play();
+    }
+    m_isPlaying = !m_isPlaying;
+    updatePlayerRow();
+}
+
+void AudioBlockView::stopPlayback()
+{
+    if (m_player) {
+        m_player->disconnect(this);
+        m_player->pause();
+        m_player->deleteLater();
+        m_player = nullptr;
+    }
+    m_isPlaying = false;
+    updatePlayerRow();
+}
+
+void AudioBlockView::hideEvent(QHideEvent *event)
+{
+    // Off screen (another page, a closed toggle): the sound stops with it.
+    if (!event->spontaneous())
+        stopPlayback();
+    BlockView::hideEvent(event);
+}

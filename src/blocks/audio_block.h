@@ -1,14 +1,24 @@
 #pragma once
 
+#include "blocks/block_host.h"
+#include "blocks/block_view.h"
 #include "json/json_value.h"
+#include "platform/audio_recorder.h"
 
 #include <QCoroTask>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <optional>
 
-class BlockHost;
-class BlockView;
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QToolButton>
+
+class BusyIndicator;
 
 // An audio block or voice note: the uploaded sound's address; an attached file adds its name and
 // size, a recording only its address.
@@ -32,9 +42,94 @@ void attach(BlockHost &host);
 // A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed. A
 // failure keeps the file and tells the user. Nothing while signed out.
 void uploadRecording(BlockHost &host, const QString &filePath);
-// The task behind it, through the row's client.
-QCoro::Task<> uploadRecordingFile(BlockHost &host, QString filePath);
+// The same for a recording that ends after its row went: through the writer and services the row
+// had when the recording began.
+void uploadRecording(const BlockHost::ContentWriter &writer, const BlockServices &services,
+                     const QString &filePath);
+// The task behind it.
+QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services, QString filePath);
+
+// The recording time as minutes and seconds: 65.3 gives "1:05".
+QString formatElapsed(double seconds);
 
 BlockView *makeView(BlockHost &host);
 
 } // namespace AudioBlock
+
+// Without a sound: "Upload audio" and "Record" (then "Stop m:ss" while recording, and "Uploading..."
+// for a moment after). With one: play/pause and the file's name. The recording goes to the row's
+// upload once its file is complete; a row that goes while recording still has it uploaded.
+class AudioBlockView : public BlockView
+{
+    Q_OBJECT
+public:
+    enum class RecorderState { idle, recording, uploading };
+    struct Timing {
+        std::chrono::milliseconds tick{100};
+        std::chrono::milliseconds uploadingShown{250};
+    };
+    static constexpr const char *kUploadAudio = "Upload audio";
+    static constexpr const char *kRecord = "Record";
+    static constexpr const char *kStop = "Stop ";
+    static constexpr const char *kUploading = "Uploading...";
+    static constexpr const char *kNoName = "audio";
+
+    explicit AudioBlockView(BlockHost &host, QWidget *parent = nullptr);
+    ~AudioBlockView() override;
+
+    void refresh() override;
+    void setTiming(Timing timing) { m_timing = timing; }
+
+    void toggleRecording();
+    // One tick of the recording clock; the timer calls it.
+    void tick();
+    void togglePlay();
+    // Pauses and drops the player: the next play starts from the beginning.
+    void stopPlayback();
+
+    RecorderState recorderState() const { return m_state; }
+    bool isPlaying() const { return m_isPlaying; }
+    QMediaPlayer *player() const { return m_player; }
+    AudioRecorder *recorder() const { return m_recorder; }
+
+    // What the view shows now (tests).
+    QPushButton *uploadButton() const { return m_uploadButton; }
+    QPushButton *recordButton() const { return m_recordButton; }
+    QLabel *uploadingLabel() const { return m_uploadingLabel; }
+    QToolButton *playButton() const { return m_playButton; }
+    QLabel *fileNameLabel() const { return m_fileName; }
+
+protected:
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QWidget *makeRecorderRow();
+    QWidget *makePlayerRow();
+    void updateRecorderRow();
+    void updatePlayerRow();
+    void setState(RecorderState state);
+    void onStopped(const QString &filePath);
+    AudioRecorder *ensureRecorder();
+
+    Timing m_timing;
+    RecorderState m_state = RecorderState::idle;
+    qint64 m_elapsedTicks = 0; // whole ticks: tenths of a second add up exactly
+    QTimer m_tickTimer;
+    QPointer<AudioRecorder> m_recorder;
+    // Taken when a recording starts, for its upload: the row may be gone when it ends.
+    BlockHost::ContentWriter m_uploadWriter;
+    BlockServices m_uploadServices;
+
+    QString m_shownURL;
+    bool m_built = false;
+    QPointer<QMediaPlayer> m_player;
+    bool m_isPlaying = false;
+
+    QPointer<QPushButton> m_uploadButton;
+    QPointer<QPushButton> m_recordButton;
+    QPointer<QLabel> m_uploadingLabel;
+    QPointer<QLabel> m_uploadingSpinner;
+    QPointer<BusyIndicator> m_busy;
+    QPointer<QToolButton> m_playButton;
+    QPointer<QLabel> m_fileName;
+};

@@ -13,8 +13,10 @@
 #include <optional>
 
 class AppEvents;
+class AudioRecorder;
 class FilePicker;
 class LocalStore;
+class QObject;
 class ServiceClient;
 class ToastCenter;
 class UrlOpener;
@@ -25,8 +27,11 @@ struct BlockServices {
     ToastCenter *toasts = nullptr;
     std::shared_ptr<FilePicker> filePicker;
     QPointer<QWidget> dialogParent;
-    UrlOpener *urlOpener = nullptr; // the links of bookmarks and embeds, a button's address
-    AppEvents *events = nullptr;    // a button's AI prompt
+    // The links of bookmarks and embeds, a button's address, an attached file's address.
+    UrlOpener *urlOpener = nullptr;
+    AppEvents *events = nullptr; // a button's AI prompt
+    // Makes the recorder of an audio block, owned by `parent`; the microphone's when unset.
+    std::function<AudioRecorder *(QObject *parent)> makeRecorder;
 };
 
 // A block as its kind sees it from inside its row: the content as stored now, a way to write it

@@ -1,11 +1,41 @@
 #pragma once
 
-class BlockHost;
-class BlockView;
+#include "blocks/block_view.h"
+#include "json/json_value.h"
+#include "store/debouncer.h"
 
-// A LaTeX formula. It has no keys of its own yet: its content stays exactly as stored.
+#include <QPointer>
+
+#include "ui/growing_text_edit.h"
+
+// A LaTeX formula, stored as typed under "latex". It is not typeset here: the published page
+// renders it.
 namespace MathBlock {
+
+inline constexpr const char *kPlaceholder = "e.g. x = \\frac{-b \\pm \\sqrt{b^2 - 4ac}}{2a}";
+
+QString readLatex(const JSONObject &content); // "" unless a string
 
 BlockView *makeView(BlockHost &host);
 
 } // namespace MathBlock
+
+// The header "LaTeX" / "Rendered on publish" over a monospaced source field that grows from one to
+// eight lines. The field's text is handed over once typing pauses; a formula that arrives from
+// elsewhere while the field is on screen does not replace what it holds.
+class MathBlockView : public BlockView
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxLines = 8;
+
+    explicit MathBlockView(BlockHost &host, QWidget *parent = nullptr);
+
+    GrowingTextEdit *sourceField() const { return m_field; }
+
+private:
+    void scheduleChange(const QString &text);
+
+    QPointer<GrowingTextEdit> m_field;
+    Debouncer m_debouncer;
+};

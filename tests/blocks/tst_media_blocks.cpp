@@ -156,7 +156,11 @@ void TestMediaBlocks::imageUploadStoresTheURL()
     QCOMPARE(m_fx->changes(), 1);
     // With an address the prompt gives way to the image's own view.
     QTRY_VERIFY(!uploadButton(row));
-    QVERIFY(row->kindLabel());
+    auto *view = qobject_cast<ImageBlockView *>(row->kindView());
+    QVERIFY(view->imageElement());
+    // The image the service now holds is the one shown.
+    QTRY_COMPARE(view->imageElement()->state(), RemoteImage::State::loaded);
+    QCOMPARE(view->imageElement()->image().size(), QSize(8, 4));
 }
 
 void TestMediaBlocks::replacedImageKeepsLayoutAndCaption()
