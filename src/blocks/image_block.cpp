@@ -142,6 +142,8 @@ void ImageBlockView::refresh()
     }
     if (url.isEmpty())
         return;
+    ServiceClient *client = host().services().client;
+    m_image->setLoader(client ? &client->images() : nullptr);
     if (url != m_url) {
         m_url = url;
         m_image->setURL(url);
@@ -186,8 +188,7 @@ QWidget *ImageBlockView::makeImageBody()
     m_body = new QWidget;
     auto *layout = new QVBoxLayout(m_body);
     layout->setContentsMargins(0, 0, 0, 0);
-    ServiceClient *client = host().services().client;
-    m_image = new ImageElement(client ? &client->images() : nullptr, m_body);
+    m_image = new ImageElement(nullptr, m_body);
     m_caption = new GrowingTextEdit(1, 0, m_body);
     m_caption->setObjectName(QStringLiteral("imageCaption"));
     m_caption->setPlaceholderText(QString::fromLatin1(kCaptionPlaceholder));

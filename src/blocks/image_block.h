@@ -73,6 +73,8 @@ public:
     explicit ImageBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     void refresh() override;
+    // The loader comes with the row's client.
+    void servicesChanged() override { refresh(); }
     void setHovering(bool hovering);
 
     // What the view shows now (tests).

@@ -38,6 +38,19 @@ void ImageElement::setURL(const QString &url)
     update();
 }
 
+void ImageElement::setLoader(RemoteImageLoader *loader)
+{
+    if (loader == m_loader)
+        return;
+    m_loader = loader;
+    if (m_handle || !m_url.isEmpty()) {
+        const QString url = m_url;
+        delete m_handle;
+        m_url.clear();
+        setURL(url);
+    }
+}
+
 RemoteImage::State ImageElement::state() const
 {
     return m_handle ? m_handle->state() : RemoteImage::State::failed;

@@ -19,6 +19,8 @@ public:
     explicit ImageElement(RemoteImageLoader *loader, QWidget *parent = nullptr);
 
     void setURL(const QString &url);
+    // Loads the address again through another loader.
+    void setLoader(RemoteImageLoader *loader);
     RemoteImage::State state() const;
     QImage image() const;
     void setOpacity(qreal opacity);
