@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QNetworkReply>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
@@ -202,8 +201,7 @@ void CoverImage::refresh()
         m_imageURL.clear();
         m_image = QImage();
         m_phase = ImagePhase::Empty;
-        if (m_reply)
-            m_reply->abort();
+        delete m_remote;
     }
 
     const bool dragging = m_model->isDragging();
@@ -221,39 +219,28 @@ void CoverImage::refresh()
 
 void CoverImage::loadImage(const QString &url)
 {
-    if (m_reply)
-        m_reply->abort();
+    delete m_remote;
     m_imageURL = url;
     m_image = QImage();
-    const QUrl address(url);
-    if (!address.isValid() || address.scheme().isEmpty()) {
-        m_phase = ImagePhase::Failed;
-        return;
-    }
     ServiceClient *client = m_model->context().client;
     if (!client) {
         m_phase = ImagePhase::Failed;
         return;
     }
-    m_phase = ImagePhase::Loading;
-    QNetworkRequest request(address);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    APIClient &transport = client->transport();
-    QNetworkReply *reply = transport.session().get(request);
-    APIClient::limitReplySize(reply, transport.maxReplyBytes());
-    // Goes (and stops) with the band.
-    reply->setParent(this);
-    m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (reply != m_reply)
-            return;
-        QImage image;
-        const bool loaded = reply->error() == QNetworkReply::NoError && image.loadFromData(reply->readAll());
-        m_image = loaded ? image : QImage();
+    // The process's image loader: shared downloads and its cache, and no token with them.
+    m_remote = client->images().load(url, this);
+    const auto show = [this] {
+        const bool loaded = m_remote->state() == RemoteImage::State::loaded;
+        m_image = loaded ? m_remote->image() : QImage();
         m_phase = loaded ? ImagePhase::Loaded : ImagePhase::Failed;
         m_band->update();
-    });
+    };
+    if (m_remote->state() == RemoteImage::State::loading) {
+        m_phase = ImagePhase::Loading;
+        connect(m_remote, &RemoteImage::stateChanged, this, show);
+    } else {
+        show();
+    }
 }
 
 void CoverImage::paintBand()

@@ -11,7 +11,7 @@
 class BusyIndicator;
 class QLabel;
 class QMenu;
-class QNetworkReply;
+class RemoteImage;
 class QPushButton;
 class QToolButton;
 
@@ -79,6 +79,6 @@ private:
     QString m_imageURL;
     QImage m_image;
     ImagePhase m_phase = ImagePhase::Empty;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<RemoteImage> m_remote;
     std::optional<QPoint> m_pressAt;
 };
