@@ -380,6 +380,20 @@ QCoro::Task<AIResp> ServiceClient::runAI(AIReq body)
     return call<AIResp>(Post, AIPath, std::move(body));
 }
 
+QCoro::Task<QByteArray> ServiceClient::fetchPublicFile(QUrl url, QPointer<CancelToken> cancel)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        throw APIError::other(QStringLiteral("Not a web address"));
+    QNetworkRequest request(url);
+    request.setRawHeader("User-Agent", APIClient::kUserAgent);
+    // A file may take as long as it needs while bytes move.
+    const auto reply =
+        co_await m_api.send(m_api.session().get(request), std::move(cancel), m_api.uploadLimits());
+    co_return APIClient::successBody(reply.get());
+}
+
 QCoro::Task<QUrl> ServiceClient::upload(QByteArray data, QString filename, QString mime,
                                         std::optional<QString> kind, QPointer<CancelToken> cancel)
 {

@@ -99,6 +99,10 @@ public:
     QCoro::Task<QUrl> upload(QByteArray data, QString filename, QString mime,
                              std::optional<QString> kind = std::nullopt, QPointer<CancelToken> cancel = {});
 
+    // The bytes at a public address (an uploaded recording to play), fetched without the token.
+    // Only http and https; the reply size cap applies.
+    QCoro::Task<QByteArray> fetchPublicFile(QUrl url, QPointer<CancelToken> cancel = {});
+
     // Comments
     QCoro::Task<CommentCreateResp> createComment(CommentCreateReq body);
     QCoro::Task<CommentsResp> listComments(qint64 pageId);

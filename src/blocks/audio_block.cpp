@@ -10,6 +10,7 @@
 #include "ui/toast_center.h"
 
 #include <QAudioOutput>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -358,7 +359,9 @@ void AudioBlockView::togglePlay()
     if (!m_player && isPlayable(url)) {
         m_player = new QMediaPlayer(this);
         m_player->setAudioOutput(new QAudioOutput(m_player));
-        m_player->setSource(url);
+        // Qt 6.4's FFmpeg player opens a web address on the GUI thread and freezes the window
+        // while it answers: the sound is fetched first and played from memory.
+        loadSound(m_player, url);
         // At the end the button offers play again, which starts from the beginning.
         connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
             if (status == QMediaPlayer::EndOfMedia && m_isPlaying) {
@@ -367,7 +370,7 @@ void AudioBlockView::togglePlay()
             }
         });
     }
-    if (m_player) {
+    if (m_player && m_player->sourceDevice()) {
         if (m_isPlaying)
             m_player->pause();
         else
@@ -375,6 +378,29 @@ void AudioBlockView::togglePlay()
     }
     m_isPlaying = !m_isPlaying;
     updatePlayerRow();
+}
+
+QCoro::Task<> AudioBlockView::loadSound(QPointer<QMediaPlayer> player, QUrl url)
+{
+    const QPointer<ServiceClient> client = host().services().client;
+    if (!client)
+        co_return;
+    QByteArray bytes;
+    try {
+        bytes = co_await client->fetchPublicFile(url);
+    } catch (const std::exception &) {
+        // Nothing to play: the button still toggles, as for an address that is not one.
+        co_return;
+    }
+    // Dropped meanwhile (the row went, another sound came).
+    if (!player)
+        co_return;
+    auto *buffer = new QBuffer(player);
+    buffer->setData(bytes);
+    buffer->open(QIODevice::ReadOnly);
+    player->setSourceDevice(buffer, url);
+    if (player == m_player && m_isPlaying)
+        player->play();
 }
 
 void AudioBlockView::stopPlayback()

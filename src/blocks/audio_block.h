@@ -110,6 +110,7 @@ private:
     void setState(RecorderState state);
     void onStopped(const QString &filePath);
     AudioRecorder *ensureRecorder();
+    QCoro::Task<> loadSound(QPointer<QMediaPlayer> player, QUrl url);
 
     Timing m_timing;
     RecorderState m_state = RecorderState::idle;

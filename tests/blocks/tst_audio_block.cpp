@@ -177,6 +177,15 @@ void TestAudioBlock::recordsUploadsAndPlays()
     QTRY_VERIFY(view->playButton());
     QCOMPARE(view->fileNameLabel()->text(), sent.name);
     QVERIFY(!m_toasts->current());
+
+    // Played back from the service; at its end the button offers play again.
+    view->playButton()->click();
+    QVERIFY(view->isPlaying());
+    QVERIFY(view->player());
+    QTRY_COMPARE_WITH_TIMEOUT(view->player()->mediaStatus(), QMediaPlayer::EndOfMedia, 15000);
+    QVERIFY(!view->isPlaying());
+    QCOMPARE(view->playButton()->toolTip(), QStringLiteral("Play"));
+    QVERIFY(!m_fake.requestsTo(QUrl(storedURL(block.localID)).path()).first().header("Authorization"));
 }
 
 void TestAudioBlock::failedUploadKeepsTheRecording()
