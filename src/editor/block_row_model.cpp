@@ -52,7 +52,6 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
     , m_hooks(std::move(hooks))
     , m_textDelay(textDelay)
     , m_textDebouncer(textDelay)
-    , m_textDelay(textDelay)
 {
     const FNBlock current = currentBlock();
     m_block = current;

@@ -200,7 +200,6 @@ private:
     Hooks m_hooks;
     std::chrono::milliseconds m_textDelay;
     Debouncer m_textDebouncer;
-    std::chrono::milliseconds m_textDelay;
 
     QString m_text;
     bool m_didInit = false;
