@@ -2,6 +2,7 @@
 
 #include "collab/ai_panel.h"
 #include "collab/comments_panel.h"
+#include "collab/suggestions_panel.h"
 #include "editor/page_view_model.h"
 #include "ui/app_context.h"
 
@@ -25,14 +26,17 @@ QWidget *makePagePanel(const AppContext &context, PageViewModel &page, MainView:
             if (model)
                 model->setShowComments(false);
         });
+    case MainView::PagePanel::suggestions:
+        return new SuggestionsPanel(*context.client, context.syncEngine, pageServerID, [model] {
+            if (model)
+                model->setShowSuggestions(false);
+        });
     case MainView::PagePanel::ai:
         return new AIPanel(*context.client, pageServerID, page.aiSeedPrompt(),
                            {context.clipboard, context.urlOpener}, [model] {
                                if (model)
                                    model->setShowAI(false);
                            });
-    case MainView::PagePanel::suggestions:
-        break;
     }
     return nullptr;
 }

@@ -59,6 +59,7 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
     m_seenIndent = current.indentLevel;
     m_seenContent = current.contentJSON;
     m_seenPageServerID = current.pageServerID;
+    m_seenServerID = current.serverID;
     // Only this row's block: a page of thousands of rows must not re-read them all per keystroke.
     connect(&store, &LocalStore::blockChanged, this, [this](const QString &localID) {
         if (localID == m_block.localID)
@@ -431,6 +432,9 @@ void BlockRowModel::onStoreChanged()
     m_seenIndent = m_block.indentLevel;
     m_seenContent = m_block.contentJSON;
     m_seenPageServerID = m_block.pageServerID;
+    // The block reaching the service while its comment popover is open lifts the sync note there.
+    const bool serverIDDiffers = m_block.serverID != m_seenServerID;
+    m_seenServerID = m_block.serverID;
     if (contentDiffers)
         syncTextFromStore();
     if (typeDiffers)
@@ -439,6 +443,8 @@ void BlockRowModel::onStoreChanged()
         Q_EMIT indentChanged();
     if (contentDiffers || pageDiffers)
         Q_EMIT contentChanged();
+    if (serverIDDiffers)
+        Q_EMIT inlineCommentChanged();
 }
 
 void BlockRowModel::setText(const QString &text)

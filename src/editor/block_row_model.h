@@ -217,6 +217,7 @@ private:
     qint64 m_seenIndent = 0;
     QString m_seenContent;
     qint64 m_seenPageServerID = 0;
+    qint64 m_seenServerID = 0;
 
     BlockServices m_media;
     std::function<QWidget *(int, int)> m_columnContent;

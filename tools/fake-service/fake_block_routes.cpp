@@ -1,6 +1,7 @@
 #include "fake-service/fake_block_routes.h"
 
 #include "fake-service/fake_input.h"
+#include "fake-service/fake_suggest_role.h"
 
 #include <QSet>
 
@@ -76,6 +77,10 @@ HttpResponse FakeBlockRoutes::upsert(const FakeService::Call &call)
         items.push_back(std::move(block));
     }
 
+    FakeSuggestRole suggest(m_content);
+    if (const FakeContent::PageCheck seen = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+        seen.page && suggest.suggestsOnly(call.userId, *seen.page))
+        return suggest.proposeBlocks(call.userId, *seen.page, items);
     const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::Edit);
     if (!check.page)
         return check.refusal;
@@ -102,6 +107,13 @@ HttpResponse FakeBlockRoutes::remove(const FakeService::Call &call)
     const auto it = m_content.state().blocks.find(blockId);
     if (it == m_content.state().blocks.end())
         return FakeService::error(404, QStringLiteral("Block not found"));
+    FakeSuggestRole suggest(m_content);
+    if (const FakeContent::PageCheck seen =
+            m_content.checkPage(call.userId, it->second.pageId, FakeContent::Need::View);
+        seen.page && suggest.suggestsOnly(call.userId, *seen.page)) {
+        suggest.proposeDelete(call.userId, it->second);
+        return FakeContent::ok();
+    }
     const FakeContent::PageCheck check =
         m_content.checkPage(call.userId, it->second.pageId, FakeContent::Need::Edit);
     if (!check.page)

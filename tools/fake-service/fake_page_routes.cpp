@@ -1,6 +1,7 @@
 #include "fake-service/fake_page_routes.h"
 
 #include "fake-service/fake_input.h"
+#include "fake-service/fake_suggest_role.h"
 
 #include <algorithm>
 #include <memory>
@@ -123,6 +124,23 @@ HttpResponse FakePageRoutes::patch(const FakeService::Call &call)
     if (in.failed())
         return in.failure();
 
+    FakeSuggestRole suggest(m_content);
+    if (const FakeContent::PageCheck seen = m_content.checkPage(call.userId, pageId, FakeContent::Need::View);
+        seen.page && suggest.suggestsOnly(call.userId, *seen.page)) {
+        // Only the title can be proposed; anything else stays the owner's to change.
+        FakeServiceState::Page proposed = *seen.page;
+        proposed.title = title.value_or(proposed.title);
+        const bool elseChanges =
+            (icon && *icon != proposed.icon) || (position && *position != proposed.position) ||
+            ((parentId || toTop) && parentId.value_or(0) != proposed.parentPageId) ||
+            ((folderId || outOfFolder) && folderId.value_or(0) != proposed.folderId) ||
+            (coverUrl && *coverUrl != proposed.coverUrl) || (offsetX && offsetX != proposed.coverOffsetX) ||
+            (offsetY && offsetY != proposed.coverOffsetY);
+        if (elseChanges)
+            return FakeService::error(403, QStringLiteral("You can only suggest a new title for this page."));
+        suggest.proposeTitle(call.userId, *seen.page, proposed.title);
+        return pageReply(proposed);
+    }
     const FakeContent::PageCheck check = m_content.checkPage(call.userId, pageId, FakeContent::Need::Edit);
     if (!check.page)
         return check.refusal;

@@ -97,7 +97,8 @@ struct FakeServiceState {
         qint64 id = 0;
         qint64 pageId = 0;
         qint64 blockId = 0; // 0 for a comment on the whole page
-        qint64 userId = 0;
+        qint64 userId = 0;  // 0 for a visitor's comment on a published page
+        std::optional<QString> guestName;
         QString body;
         std::optional<qint64> selectionStart;
         std::optional<qint64> selectionLength;
@@ -128,7 +129,8 @@ struct FakeServiceState {
         qint64 pageId = 0;
         qint64 blockId = 0;
         qint64 userId = 0;
-        QString kind; // "block_create", "block_update", "block_delete" or "title_change"
+        QString kind;     // "block_create", "block_update", "block_delete" or "title_change"
+        QString clientId; // of a proposed new block, as the suggester's device named it
         std::optional<JSONObject> payload;
         QString status = QStringLiteral("pending");
         QDateTime createdAt;

@@ -119,8 +119,15 @@ QString FakeSuggestionRoutes::apply(const FakeServiceState::Suggestion &suggesti
         const JSONValue &type = payload[QStringLiteral("type")];
         const JSONValue &position = payload[QStringLiteral("position")];
         FakeServiceState::Block created;
-        created.id = s.nextBlockId++;
+        // The suggester's device already knows the block by the id it was handed when proposing.
+        const bool reserved = suggestion.blockId != 0 && s.blocks.count(suggestion.blockId) == 0;
+        created.id = reserved ? suggestion.blockId : s.nextBlockId++;
+        created.clientId = suggestion.clientId;
+        created.authorId = suggestion.userId;
         created.pageId = page.id;
+        const JSONValue &parent = payload[QStringLiteral("parent_block_id")];
+        if (parent.isInt() && s.blocks.count(parent.toInt()) != 0)
+            created.parentBlockId = parent.toInt();
         created.type = type.isString() ? type.toString() : QStringLiteral("text");
         created.content = value.toObject();
         if (position.isInt()) {
