@@ -99,6 +99,7 @@ SuggestionsPanel::SuggestionsPanel(ServiceClient &client, SyncEngine *engine,
     auto *errorLayout = new QVBoxLayout(errorPage);
     errorLayout->setContentsMargins(0, 0, 0, 0);
     m_error = AppStyle::errorLabel(errorPage);
+    m_error->setTextFormat(Qt::PlainText); // the service's words are never markup
     m_error->setFont(AppStyle::callout());
     m_error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     errorLayout->addWidget(m_error);
@@ -230,7 +231,10 @@ QWidget *SuggestionsPanel::card(const SuggestionDTO &suggestion, QWidget *parent
     column->addLayout(top);
 
     if (const std::optional<QString> preview = SuggestionsPanelModel::payloadPreview(suggestion)) {
-        const int textWidth = kWidth - 2 * kPadding - 2 * kCardPadding - 2 * kPreviewPadding;
+        // The label's text document keeps a small margin inside the box's padding.
+        constexpr int kDocumentMargin = 4;
+        const int textWidth =
+            kWidth - 2 * kPadding - 2 * kCardPadding - 2 * kPreviewPadding - 2 * kDocumentMargin;
         const QFont font = AppStyle::callout();
         QLabel *box = plainLabel(elidedToLines(*preview, font, textWidth, kPreviewLines), card);
         box->setObjectName(QStringLiteral("preview"));

@@ -141,10 +141,12 @@ QCoro::Task<> SuggestionsPanelModel::runDecision(QPointer<SuggestionsPanelModel>
                                                  QPointer<ServiceClient> client, QPointer<SyncEngine> engine,
                                                  qint64 id, bool accept)
 {
+    // Built before the await: GCC 12 frees a temporary of a co_await expression twice when the
+    // awaited call throws.
+    SuggestionDecideReq body{id, QString::fromLatin1(accept ? kAccepted : kRejected)};
     std::optional<QString> failure;
     try {
-        co_await client->decideSuggestion(
-            SuggestionDecideReq{id, QString::fromLatin1(accept ? kAccepted : kRejected)});
+        co_await client->decideSuggestion(std::move(body));
     } catch (const std::exception &error) {
         failure = describe(error);
     }
