@@ -11,6 +11,7 @@
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
@@ -53,16 +54,20 @@ private Q_SLOTS:
     void bareCaretSendsNoSelection();
     void failedPostKeepsTheFormAndTheCount();
     void closingThePageWhilePostingKeepsTheComment();
+    void syncNoteLiftsWhenTheBlockSyncs();
+    void keyboardPostsOnce_data();
+    void keyboardPostsOnce();
 
 private:
-    // A synced page with one block holding `text`, open in an editor.
-    BlockRow *openBlock(const QString &text);
+    // A synced page with one block holding `text` (on the service unless told), open in an editor.
+    BlockRow *openBlock(const QString &text, bool blockSynced = true);
     void commentWithShortcut(BlockRow *row, qsizetype start, qsizetype length, const QString &body);
 
     FakeService m_fake;
     FakeService::Account m_account;
     std::unique_ptr<TestDevice> m_device;
     std::unique_ptr<PageView> m_view;
+    QString m_pageLocalID;
     QString m_blockLocalID;
     int m_accounts = 0;
 };
@@ -89,15 +94,18 @@ void TestInlineComments::cleanup()
     m_device.reset();
 }
 
-BlockRow *TestInlineComments::openBlock(const QString &text)
+BlockRow *TestInlineComments::openBlock(const QString &text, bool blockSynced)
 {
     const FNPage page = m_device->addPage(m_account.workspaceId, QStringLiteral("Notes"));
     if (!m_device->sync())
         return nullptr;
+    m_pageLocalID = page.localID;
     m_blockLocalID = m_device->addBlock(page.localID, text, 0).localID;
-    m_device->queueBlockUpsert(page.localID);
-    if (!m_device->sync() || m_device->block(m_blockLocalID)->serverID == 0)
-        return nullptr;
+    if (blockSynced) {
+        m_device->queueBlockUpsert(page.localID);
+        if (!m_device->sync() || m_device->block(m_blockLocalID)->serverID == 0)
+            return nullptr;
+    }
     m_view =
         std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
     m_view->resize(700, 600);
@@ -184,6 +192,8 @@ void TestInlineComments::bareCaretSendsNoSelection()
     QCOMPARE(posts.size(), size_t(1));
     QVERIFY2(!posts[0].body.contains("selection_"), posts[0].body.constData());
     QVERIFY(posts[0].body.contains("\"block_id\""));
+    // The reply comes back before the test ends, or the client would cancel it on its way out.
+    QTRY_COMPARE(row->commentButton()->count(), 1);
 }
 
 void TestInlineComments::failedPostKeepsTheFormAndTheCount()
@@ -216,6 +226,75 @@ void TestInlineComments::closingThePageWhilePostingKeepsTheComment()
     QTRY_VERIFY(answered);
     QCOMPARE(m_fake.state().comments.size(), size_t(1));
     QCOMPARE(m_fake.state().comments.begin()->second.body, QStringLiteral("while leaving"));
+}
+
+void TestInlineComments::syncNoteLiftsWhenTheBlockSyncs()
+{
+    BlockRow *row = openBlock(QStringLiteral("not yet sent"), false);
+    QVERIFY(row);
+    QCOMPARE(row->model().currentBlock().serverID, 0);
+    QTest::mouseClick(row->commentButton(), Qt::LeftButton);
+    QTRY_VERIFY(openForm());
+    InlineCommentForm *form = openForm();
+    QVERIFY(form->syncNote()->isVisible());
+    QTRY_VERIFY(form->field()->hasFocus());
+    QTest::keyClicks(form->field(), QStringLiteral("waiting"));
+    QVERIFY(!form->postButton()->isEnabled());
+
+    // The block reaches the service while the popover stays open.
+    QVERIFY(m_device->queueBlockUpsert(m_pageLocalID));
+    QVERIFY(m_device->sync());
+    QTRY_VERIFY(!form->syncNote()->isVisible());
+    QVERIFY(form->postButton()->isEnabled());
+    QTest::keyClick(form->field(), Qt::Key_Return, Qt::ControlModifier);
+    QTRY_COMPARE(row->commentButton()->count(), 1);
+    QCOMPARE(m_fake.state().comments.begin()->second.blockId, m_device->block(m_blockLocalID)->serverID);
+}
+
+void TestInlineComments::keyboardPostsOnce_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<int>("posts");
+    QTest::addColumn<QString>("left"); // the field's text afterwards, while it is open
+
+    const int ctrl = int(Qt::ControlModifier);
+    QTest::newRow("Ctrl+Return pressed twice") << int(Qt::Key_Return) << ctrl << 2 << 1 << "";
+    QTest::newRow("Ctrl+Enter on the keypad")
+        << int(Qt::Key_Enter) << (ctrl | int(Qt::KeypadModifier)) << 1 << 1 << "";
+    QTest::newRow("Return alone") << int(Qt::Key_Return) << 0 << 1 << 0 << "note\n";
+}
+
+void TestInlineComments::keyboardPostsOnce()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, presses);
+    QFETCH(int, posts);
+    QFETCH(QString, left);
+
+    BlockRow *row = openBlock(QStringLiteral("some words"));
+    QVERIFY(row);
+    // Held, so a second press lands while the first post is out.
+    m_fake.setFault(kComments, once(FakeService::Fault::delay(300)));
+    QTest::mouseClick(row->commentButton(), Qt::LeftButton);
+    QTRY_VERIFY(openForm());
+    InlineCommentForm *form = openForm();
+    QTRY_VERIFY(form->field()->hasFocus());
+    QTest::keyClicks(form->field(), QStringLiteral("note"));
+    for (int i = 0; i < presses; ++i)
+        QTest::keyClick(form->field(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    if (posts == 0) {
+        QTest::qWait(100);
+        QVERIFY(requestsWith(m_fake, kComments, "POST").empty());
+        QCOMPARE(form->field()->toPlainText(), left);
+        return;
+    }
+    QTRY_COMPARE(row->commentButton()->count(), posts);
+    QTest::qWait(100);
+    QCOMPARE(requestsWith(m_fake, kComments, "POST").size(), size_t(posts));
+    QCOMPARE(m_fake.state().comments.size(), size_t(posts));
 }
 
 QTEST_MAIN(TestInlineComments)
