@@ -3,8 +3,8 @@
 #include "fake-service/fake_content.h"
 
 // "/api/suggestions.php": a page's suggested edits (made by holders of the "suggest" share, see
-// FakeSuggestRole) and the decision on one; an
-// accepted suggestion is applied to the page and logged like any other change.
+// FakeSuggestRole) and the decision on one; an accepted suggestion is applied to the page and logged
+// like any other change.
 class FakeSuggestionRoutes
 {
 public:
