@@ -54,6 +54,7 @@ private Q_SLOTS:
     void failedDecisionKeepsTheCard();
     void closingWhileDecidingStillSyncs();
     void previewIsCutAtFourLines();
+    void unsyncedPageLoadsNothing();
 
 private:
     std::unique_ptr<SuggestionsPanel> openPanel();
@@ -201,6 +202,14 @@ void TestSuggestionsPanel::cardShowsTheSuggestion_data()
         << "Bob"
         << "2024-03-05 09:41"
         << "<none>";
+    QTest::newRow("content without text falls to top text")
+        << (R"("kind":"block_update","user_name":"Bob","payload":{"content":{"type":"h1"},"text":"top"},)" +
+            pending)
+        << true << "Edit block"
+        << "pencil"
+        << "Bob"
+        << "2024-03-05 09:41"
+        << "top";
     QTest::newRow("title number falls to top text")
         << (R"("kind":"block_update","user_name":"Bob","payload":{"title":4,"text":"top"},)" + pending)
         << true << "Edit block"
@@ -443,6 +452,19 @@ void TestSuggestionsPanel::previewIsCutAtFourLines()
     // A short text is left whole.
     QCOMPARE(SuggestionsPanel::elidedToLines(QStringLiteral("short"), box->font(), 200, 4),
              QStringLiteral("short"));
+}
+
+void TestSuggestionsPanel::unsyncedPageLoadsNothing()
+{
+    bobRenamesThePage(QStringLiteral("Never asked for"));
+    m_fake.clearRequests();
+    SuggestionsPanel panel(
+        m_device->client(), &m_device->engine(), [] { return qint64(0); }, [] {});
+    panel.show();
+    QVERIFY(!panel.model().isLoading());
+    QCOMPARE(panel.shownArea(), panel.emptyState());
+    QTest::qWait(50);
+    QVERIFY(requestsWith(m_fake, kSuggestions, "GET").empty());
 }
 
 QTEST_MAIN(TestSuggestionsPanel)
