@@ -168,9 +168,10 @@ QCoro::Task<> VersionHistory::restore(QPointer<VersionHistory> self, Reach reach
                                       VersionDTO version)
 {
     QString failure;
+    // Built before the await: GCC 12 may destroy a temporary of a co_await expression twice.
+    const VersionRestoreReq request{version.id, true};
     try {
-        const VersionRestoreOK reply =
-            co_await reach.client->restoreVersion(VersionRestoreReq{version.id, true});
+        const VersionRestoreOK reply = co_await reach.client->restoreVersion(request);
         // An explicit "ok": false is the service saying the restore did not happen.
         if (reply.ok == false)
             failure = QString::fromLatin1(kRestoreFailed);

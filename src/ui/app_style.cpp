@@ -168,6 +168,8 @@ void makeVerticalScroll(QScrollArea *scroll)
 QLabel *errorLabel(QWidget *parent)
 {
     auto *label = new QLabel(parent);
+    // Errors often carry the service's own text: never read it as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setFont(callout());
     label->setStyleSheet(QStringLiteral("color: red;"));
