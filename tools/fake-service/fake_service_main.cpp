@@ -1,4 +1,5 @@
 // Runs the fake notes service on its own, so the app can be tried on one machine without an account.
+#include "fake-service/fake_demo_data.h"
 #include "fake-service/fake_service.h"
 
 #include <QCommandLineParser>
@@ -19,6 +20,9 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Port to listen on; 0 picks a free one."),
                                         QStringLiteral("N"), QStringLiteral("8765"));
     parser.addOption(portOption);
+    const QCommandLineOption demoOption(
+        QStringLiteral("demo"), QStringLiteral("Start with demo accounts and pages of every block kind."));
+    parser.addOption(demoOption);
     parser.process(app);
 
     bool ok = false;
@@ -36,5 +40,16 @@ int main(int argc, char *argv[])
     // Scripts wait for this line to learn the port, so it goes out at once.
     std::printf("fake-service listening on %s\n", qPrintable(service.origin()));
     std::fflush(stdout);
+    if (parser.isSet(demoOption)) {
+        const FakeDemoData::Seeded demo = FakeDemoData::seed(service);
+        std::printf("demo: sign in as %s with the password \"%s\"\n", qPrintable(demo.owner.email),
+                    qPrintable(demo.owner.password));
+        std::printf("demo: %s (can edit) and %s (suggests edits) share \"%s\"; their password is the same\n",
+                    qPrintable(demo.editor.email), qPrintable(demo.suggester.email),
+                    qPrintable(demo.sharedTitle));
+        std::printf("demo: \"%s\" is published at %s\n", qPrintable(demo.sharedTitle),
+                    qPrintable(demo.publishedURL));
+        std::fflush(stdout);
+    }
     return app.exec();
 }
