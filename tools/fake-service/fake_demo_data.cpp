@@ -31,7 +31,7 @@ QString stroke(const QString &color, int width, const QList<QPointF> &points)
     QStringList path;
     for (qsizetype i = 0; i < points.size(); ++i)
         path.append(QStringLiteral("%1%2,%3")
-                        .arg(i == 0 ? u'M' : u'L')
+                        .arg(QLatin1Char(i == 0 ? 'M' : 'L'))
                         .arg(qint64(points[i].x()))
                         .arg(qint64(points[i].y())));
     return QStringLiteral("color=%1 w=%2 e=0 path=%3").arg(color).arg(width).arg(path.join(u' '));
@@ -65,8 +65,8 @@ QString whiteboard()
         stroke(QStringLiteral("#0a64eb"), 3, {{330, 90}, {315, 100}}),
         stroke(QStringLiteral("#e67e22"), 3, {{330, 140}, {160, 140}, {175, 130}}),
         stroke(QStringLiteral("#e67e22"), 3, {{160, 140}, {175, 150}}),
-        stroke(QStringLiteral("#27ae60"), 5, {{520, 120}, {540, 145}, {585, 80}}),
-        stroke(QStringLiteral("#f1c40f"), 3, circle({640, 60}, 22)),
+        stroke(QStringLiteral("#27ae60"), 5, {{450, 160}, {470, 185}, {510, 130}}),
+        stroke(QStringLiteral("#f1c40f"), 3, circle({560, 40}, 20)),
     };
     return strokes.join(u'|');
 }
@@ -318,7 +318,7 @@ qint64 seedNotes(Seeder &seed, const Pages &pages)
     seed.block(page, QStringLiteral("todo"), todo(QStringLiteral("Inês: book the usability sessions"), true));
     seed.block(page, QStringLiteral("h2"), text(QStringLiteral("Whiteboard")));
     seed.block(page, QStringLiteral("drawing"),
-               JSONObject{{QStringLiteral("svg"), whiteboard()}, {QStringLiteral("height"), 240.0}});
+               JSONObject{{QStringLiteral("svg"), whiteboard()}, {QStringLiteral("height"), 220}});
     const QByteArray chime = FakeDemoMedia::chime();
     seed.block(page, QStringLiteral("audio"),
                JSONObject{{QStringLiteral("url"), seed.file(QStringLiteral("standup-chime.wav"), "audio/wav",
