@@ -264,7 +264,7 @@ void seedLisbon(Seeder &seed, FakeService &service, const Pages &pages, qint64 o
 void seedWelcome(Seeder &seed, const Pages &pages)
 {
     const qint64 page = pages.welcome;
-    seed.block(page, QStringLiteral("h1"), text(QStringLiteral("Welcome to Penroost")));
+    seed.block(page, QStringLiteral("h1"), text(QStringLiteral("Start here")));
     seed.block(page, QStringLiteral("text"),
                text(QStringLiteral("These pages show **every kind of block** the app has. Type **/** in "
                                    "any empty line to add one, or drag a block by its handle to move it.")));
@@ -275,12 +275,12 @@ void seedWelcome(Seeder &seed, const Pages &pages)
     seed.block(page, QStringLiteral("mention"), JSONObject{{QStringLiteral("page_id"), pages.notes}});
     seed.block(page, QStringLiteral("h3"), text(QStringLiteral("Things to try")));
     seed.block(page, QStringLiteral("bullet"),
-               text(QStringLiteral("Open *Trip to Lisbon* and look at its Share, Publish and Version "
-                                   "History sheets.")));
+               text(QStringLiteral("Open *Trip to Lisbon* and try Comments, Share, Publish and Version "
+                                   "History from the page's toolbar.")));
     seed.block(page, QStringLiteral("bullet"),
                text(QStringLiteral("Press the button on *Project Kestrel* to ask the AI for a summary.")));
     seed.block(page, QStringLiteral("bullet"),
-               text(QStringLiteral("Sign in as sam@example.com on a second device to see a shared page.")));
+               text(QStringLiteral("Tick a task in the Tasks table, or change its status.")));
     seed.block(page, QStringLiteral("divider"), JSONObject{});
     seed.block(page, QStringLiteral("text"), text(QStringLiteral("Everything here is yours to change.")));
 }
