@@ -1,6 +1,7 @@
 // The fake service's demo data set, as a device that signs in with the demo account meets it: pulled
 // by the app's own sync, read through the app's own wire types.
 #include "api/wire/auth.h"
+#include "api/wire/blocks.h"
 #include "api/wire/collab.h"
 #include "api/wire/databases.h"
 #include "api/wire/folders.h"
@@ -237,6 +238,15 @@ void TestFakeDemoData::mediaIsServed()
         QVERIFY(reply.body.startsWith("RIFF") && reply.body.mid(8, 4) == "WAVE" && reply.body.size() > 20000);
     if (const auto size = BlockContent::readOptionalInt(content, QStringLiteral("size")))
         QCOMPARE(*size, reply.body.size());
+    if (type == QLatin1String("bookmark")) {
+        // Refreshing the card asks the service again, and gets the same preview.
+        const auto preview = runTask(
+            m_device->client().fetchBookmark(BlockContent::readString(content, QStringLiteral("url"))));
+        QVERIFY(preview.ok());
+        QCOMPARE(preview.value->title.value_or(QString()),
+                 BlockContent::readString(content, QStringLiteral("title")));
+        QCOMPARE(preview.value->image.value_or(QString()), url.toString());
+    }
     const auto &files = FakeUploadRoutes::of(*m_fake).files();
     QVERIFY(std::any_of(files.begin(), files.end(), [&](const auto &f) { return f.second.mime == mime; }));
 }
