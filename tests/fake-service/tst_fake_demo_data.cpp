@@ -50,7 +50,7 @@ private Q_SLOTS:
     void mediaIsServed();
     void pagesSitInTheirFolders();
     void sharedPageReachesItsHoldersOnly();
-    void versionsPublicationAndComment();
+    void versionsPublicationCommentAndSuggestion();
     void databaseRowsRead();
 
 private:
@@ -303,7 +303,7 @@ void TestFakeDemoData::sharedPageReachesItsHoldersOnly()
     QVERIFY(refused.apiError());
 }
 
-void TestFakeDemoData::versionsPublicationAndComment()
+void TestFakeDemoData::versionsPublicationCommentAndSuggestion()
 {
     const qint64 lisbon = pageTitled(m_demo.sharedTitle).serverID;
     const auto versions = runTask(m_device->client().listVersions(lisbon));
@@ -324,6 +324,16 @@ void TestFakeDemoData::versionsPublicationAndComment()
     QVERIFY(publication.ok());
     QVERIFY(publication.value->published);
     QCOMPARE(publication.value->url.value_or(QString()), m_demo.publishedURL);
+
+    // Inês, who may only suggest, proposes a change to a block the device holds.
+    const auto suggestions = runTask(m_device->client().listSuggestions(lisbon));
+    QVERIFY(suggestions.ok());
+    QCOMPARE(suggestions.value->suggestions.size(), size_t(1));
+    const SuggestionDTO &suggestion = suggestions.value->suggestions.front();
+    QCOMPARE(suggestion.status, QStringLiteral("pending"));
+    QCOMPARE(suggestion.user_name.value_or(QString()), m_demo.suggester.name);
+    const FNBlock *target = m_device->store().blockWithServerID(suggestion.block_id.value_or(0));
+    QVERIFY(target && target->pageServerID == lisbon);
 
     const auto comments = runTask(m_device->client().listComments(lisbon));
     QVERIFY(comments.ok());

@@ -189,7 +189,8 @@ struct Pages {
 };
 
 // The shared, versioned and published page, built up in three sittings with a version after each.
-void seedLisbon(Seeder &seed, FakeService &service, const Pages &pages, qint64 ownerId)
+// Returns the block of day 3, which the suggester proposes to change.
+qint64 seedLisbon(Seeder &seed, FakeService &service, const Pages &pages, qint64 ownerId)
 {
     const qint64 page = pages.lisbon;
     const qint64 intro =
@@ -203,7 +204,8 @@ void seedLisbon(Seeder &seed, FakeService &service, const Pages &pages, qint64 o
 
     seed.edit(intro, text(QStringLiteral("Five days in Lisbon in late April: hills, trams, tiles and the "
                                          "best custard tarts in the world. Sam is coming too.")));
-    seed.block(page, QStringLiteral("number"), text(QStringLiteral("Day 3: Sintra (see the day-trip page)")));
+    const qint64 dayThree = seed.block(page, QStringLiteral("number"),
+                                       text(QStringLiteral("Day 3: Sintra (see the day-trip page)")));
     seed.block(page, QStringLiteral("number"),
                text(QStringLiteral("Day 4: LX Factory and a sunset at the Miradouro")));
     seed.block(page, QStringLiteral("h2"), text(QStringLiteral("Packing")));
@@ -259,6 +261,7 @@ void seedLisbon(Seeder &seed, FakeService &service, const Pages &pages, qint64 o
     published.slug = QStringLiteral("trip-to-lisbon-%1").arg(page);
     published.allowComments = true;
     published.viewCount = 12;
+    return dayThree;
 }
 
 void seedWelcome(Seeder &seed, const Pages &pages)
@@ -444,7 +447,7 @@ FakeDemoData::Seeded FakeDemoData::seed(FakeService &service)
                             QStringLiteral("🗒️"), work);
 
     seedWelcome(seed, pages);
-    seedLisbon(seed, service, pages, owner.userId);
+    const qint64 dayThree = seedLisbon(seed, service, pages, owner.userId);
     seedSintra(seed, pages);
     const qint64 shipDate = seedNotes(seed, pages);
     seedKestrel(seed, service, pages, shipDate);
@@ -459,6 +462,12 @@ FakeDemoData::Seeded FakeDemoData::seed(FakeService &service)
     comment.body = QStringLiteral("Can we swap days 3 and 4? The trains to Sintra are quieter on Thursdays.");
     comment.createdAt = Seeder::daysAgo(1);
     s.comments[comment.id] = comment;
+    const JSONObject proposed{
+        {QStringLiteral("type"), QStringLiteral("number")},
+        {QStringLiteral("content"),
+         text(QStringLiteral("Day 3: Sintra, with Pena Palace first thing in the morning"))}};
+    service.seedSuggestion(pages.lisbon, suggester.userId, QStringLiteral("block_update"), proposed,
+                           dayThree);
 
     seeded.publishedURL = service.origin() + QStringLiteral("/p/") + s.publications.at(pages.lisbon).slug;
     return seeded;
