@@ -8,6 +8,7 @@
 #include "blocks/block_view.h"
 #include "platform/url_opener.h"
 #include "ui/app_style.h"
+#include "ui/clickable_frame.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -30,27 +31,6 @@ constexpr auto kPasteURL = "Paste URL";
 constexpr auto kBookmark = "Bookmark";
 constexpr auto kBlank = "about:blank";
 constexpr QSize kThumbnailSize{90, 70};
-
-// The card: the whole of it opens the address.
-class CardFrame : public QFrame
-{
-public:
-    explicit CardFrame(std::function<void()> open)
-        : m_open(std::move(open))
-    {
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void mouseReleaseEvent(QMouseEvent *event) override
-    {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-            m_open();
-    }
-
-private:
-    std::function<void()> m_open;
-};
 
 QColor faded(const QColor &color, qreal opacity)
 {
@@ -206,7 +186,7 @@ void BookmarkBlockView::rebuild()
         return;
     }
 
-    auto *card = new CardFrame([this] { openLink(); });
+    auto *card = new ClickableFrame([this] { openLink(); });
     card->setObjectName(QStringLiteral("bookmarkCard"));
     card->setStyleSheet(QStringLiteral("#bookmarkCard { background: %1; border-radius: 8px; }")
                             .arg(AppStyle::css(faded(AppStyle::secondary(this), 0.07))));

@@ -4,6 +4,7 @@
 #include "blocks/block_host.h"
 #include "platform/url_opener.h"
 #include "ui/app_style.h"
+#include "ui/clickable_frame.h"
 #include "ui/editor_symbols.h"
 
 #include <QFontDatabase>
@@ -51,27 +52,6 @@ protected:
 
 private:
     QString m_full;
-};
-
-// A widget that opens a link when clicked.
-class LinkArea : public QWidget
-{
-public:
-    explicit LinkArea(std::function<void()> open)
-        : m_open(std::move(open))
-    {
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void mouseReleaseEvent(QMouseEvent *event) override
-    {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-            m_open();
-    }
-
-private:
-    std::function<void()> m_open;
 };
 
 } // namespace
@@ -216,7 +196,7 @@ void EmbedBlockView::rebuild()
         inner->addLayout(header);
 
         const QString link = QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::accent(this)));
-        auto *linkRow = new LinkArea([this] { openLink(); });
+        auto *linkRow = new ClickableFrame([this] { openLink(); });
         linkRow->setObjectName(QStringLiteral("embedLink"));
         auto *linkLayout = new QHBoxLayout(linkRow);
         linkLayout->setContentsMargins(0, 0, 0, 0);
