@@ -4,22 +4,19 @@
 #include "platform/diag.h"
 #include "platform/private_files.h"
 #include "store/record_index.h"
+#include "store/state_writer.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
 
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -29,69 +26,13 @@ constexpr auto kTempInfix = ".tmp-";
 constexpr auto kAsideInfix = ".unreadable-";
 constexpr auto kOriginalInfix = ".original-";
 constexpr auto kSaveError = "LocalStore save error: ";
-constexpr int kNameTries = 100;
-
-QString errnoText(int error, const QString &path)
-{
-    return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), qt_error_string(error));
-}
-
-// Creates a file that did not exist, readable by the user alone from its first moment, trying
-// `name(n)` for growing n while a name is taken. -1 with errno on failure; `path` is the last tried.
-int createPrivate(const std::function<QString(int)> &name, QString &path)
-{
-    for (int n = 0; n < kNameTries; ++n) {
-        path = name(n);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                              S_IRUSR | S_IWUSR);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// Writes the whole file through `fd`, forces it to disk and closes it; returns the failure, if any.
-std::optional<QString> writeDurably(int fd, const QString &path, QByteArrayView bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            return errnoText(error, path);
-        }
-        data += n;
-        left -= n;
-    }
-    if (::fsync(fd) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return errnoText(error, path);
-    }
-    if (::close(fd) != 0)
-        return errnoText(errno, path);
-    return std::nullopt;
-}
-
-// Makes a finished rename survive a power loss.
-void syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
 
 } // namespace
 
 LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDelay, QObject *parent)
     : QObject(parent)
     , m_url(QDir(folder).filePath(QString::fromLatin1(kFileName)))
+    , m_saveDelay(saveDelay)
     , m_now([] { return QDateTime::currentDateTimeUtc(); })
     , m_folderIndex(std::make_unique<RecordIndex<FNFolder>>(m_state.folders))
     , m_pageIndex(std::make_unique<RecordIndex<FNPage>>(m_state.pages))
@@ -100,10 +41,10 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
           m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
     , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
           m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
+    , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(saveDelay);
-    connect(&m_saveTimer, &QTimer::timeout, this, &LocalStore::save);
+    connect(&m_saveTimer, &QTimer::timeout, this, &LocalStore::startSave);
     if (auto *app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &LocalStore::writePendingSave);
 
@@ -191,12 +132,12 @@ void LocalStore::setAside(const QString &reason)
         QStringLiteral("LocalStore: %1 could not be read (%2)").arg(QString::fromLatin1(kFileName), reason);
     // Not QFile::rename: where renaming fails it copies and deletes, and the copy may fail halfway.
     if (::rename(QFile::encodeName(m_url).constData(), QFile::encodeName(aside).constData()) == 0) {
-        syncFolder(QFileInfo(m_url).absolutePath());
+        durable::syncFolder(QFileInfo(m_url).absolutePath());
         diag(line + QStringLiteral("; kept as ") + QFileInfo(aside).fileName() +
              QStringLiteral(", starting empty"));
         return;
     }
-    m_saveBlockedReason = errnoText(errno, aside);
+    m_saveBlockedReason = durable::errnoText(errno, aside);
     diag(line + QStringLiteral("; it could not be set aside (") + m_saveBlockedReason +
          QStringLiteral("), starting empty and saving nothing"));
 }
@@ -205,8 +146,9 @@ void LocalStore::setAside(const QString &reason)
 void LocalStore::keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped)
 {
     QString aside;
-    const int fd = createPrivate([this](int n) { return asideName(kOriginalInfix, n); }, aside);
-    std::optional<QString> failure = fd < 0 ? errnoText(errno, aside) : writeDurably(fd, aside, bytes);
+    const int fd = durable::createPrivate([this](int n) { return asideName(kOriginalInfix, n); }, aside);
+    std::optional<QString> failure =
+        fd < 0 ? durable::errnoText(errno, aside) : durable::writeAll(fd, aside, bytes);
     const QString line = QStringLiteral("LocalStore: %1 partly read, left out %2")
                              .arg(QString::fromLatin1(kFileName), dropped.summary());
     if (failure) {
@@ -217,7 +159,7 @@ void LocalStore::keepOriginal(const QByteArray &bytes, const StoreStateDrops &dr
              QStringLiteral("), so nothing will be saved"));
         return;
     }
-    syncFolder(QFileInfo(m_url).absolutePath());
+    durable::syncFolder(QFileInfo(m_url).absolutePath());
     diag(line + QStringLiteral("; the file as it was is kept as ") + QFileInfo(aside).fileName());
 }
 
@@ -272,26 +214,37 @@ qint64 LocalStore::currentWorkspaceServerID() const
 
 void LocalStore::setWorkspaces(std::vector<FNWorkspace> workspaces)
 {
+    const qint64 current = m_state.currentWorkspaceID;
+    const bool same = workspaces == m_state.workspaces;
     m_state.workspaces = std::move(workspaces);
     m_state.currentWorkspaceID = currentWorkspaceServerID();
     Q_EMIT stateChanged();
-    scheduleSave();
+    if (!same || m_state.currentWorkspaceID != current)
+        scheduleSave();
 }
 
 void LocalStore::setCurrentWorkspaceID(qint64 serverID)
 {
+    if (serverID == m_state.currentWorkspaceID)
+        return;
     changeOutsideRecords([&](StoreState &s) { s.currentWorkspaceID = serverID; });
     scheduleSave();
 }
 
 void LocalStore::setCursorServerTs(qint64 serverTs)
 {
+    if (serverTs == m_state.cursorServerTs)
+        return;
     changeOutsideRecords([&](StoreState &s) { s.cursorServerTs = serverTs; });
-    scheduleSave();
+    // A pull that changed no record does not earn a write of its own: a cursor lost to a crash
+    // only repeats operations already applied.
+    deferSave();
 }
 
 void LocalStore::setPageStatuses(QMap<QString, FNPageStatus> statuses)
 {
+    if (statuses == m_state.pageStatuses)
+        return;
     changeOutsideRecords([&](StoreState &s) { s.pageStatuses = std::move(statuses); });
     scheduleSave();
 }
@@ -303,6 +256,9 @@ FNPageStatus LocalStore::pageStatus(qint64 pageServerID) const
 
 void LocalStore::setPageStatus(qint64 pageServerID, const FNPageStatus &status)
 {
+    const auto it = m_state.pageStatuses.constFind(QString::number(pageServerID));
+    if (it != m_state.pageStatuses.cend() && *it == status)
+        return;
     changeOutsideRecords(
         [&](StoreState &s) { s.pageStatuses.insert(QString::number(pageServerID), status); });
     scheduleSave();
@@ -310,6 +266,8 @@ void LocalStore::setPageStatus(qint64 pageServerID, const FNPageStatus &status)
 
 void LocalStore::setExpandedRowIDs(std::vector<QString> ids)
 {
+    if (ids == m_state.expandedRowIDs)
+        return;
     changeOutsideRecords([&](StoreState &s) { s.expandedRowIDs = std::move(ids); });
     scheduleSave();
 }
@@ -335,6 +293,12 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     qsizetype at = index.withLocalID(record.localID);
     if (at < 0)
         at = index.withServerID(record.serverID);
+    if (at >= 0 && list[size_t(at)] == record) {
+        // The same record again (a refresh, a pull of what is here): told, not written.
+        recordChanged(record);
+        Q_EMIT stateChanged();
+        return;
+    }
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
         index.replaced(at, before);
@@ -376,6 +340,12 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
         return false;
     T record = list[size_t(at)];
     edit(record);
+    if (record == list[size_t(at)]) {
+        // Nothing to stamp or write; the observers are told as for any edit.
+        recordChanged(record);
+        Q_EMIT stateChanged();
+        return true;
+    }
     if (stamp)
         record.updatedAt = m_now();
     const T before = std::exchange(list[size_t(at)], std::move(record));
@@ -447,12 +417,15 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
                               std::optional<QDateTime> when)
 {
     const qsizetype at = index.withLocalID(localID);
+    bool changed = false;
     if (at >= 0) {
+        changed = list[size_t(at)].deletedAt != when;
         list[size_t(at)].deletedAt = std::move(when);
         recordChanged(list[size_t(at)]);
     }
     Q_EMIT stateChanged();
-    scheduleSave();
+    if (changed)
+        scheduleSave();
 }
 
 void LocalStore::markFolderDeleted(const QString &localID)
@@ -482,37 +455,35 @@ void LocalStore::restorePage(const QString &localID)
 
 void LocalStore::scheduleSave()
 {
-    if (m_saveTimer.isActive()) {
-        m_saveTimer.stop();
-        // Writes queued with no event between them would write the same bytes: one does.
-        if (!m_writeNowQueued) {
-            m_writeNowQueued = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (!m_writeNowQueued)
-                        return;
-                    m_writeNowQueued = false;
-                    save();
-                },
-                Qt::QueuedConnection);
-        }
-    }
-    m_saveTimer.start();
+    // A burst is written once, when it pauses for the delay; a steady stream no later than the
+    // longest wait after its first change.
+    if (!m_saveTimer.isActive())
+        m_pendingSince.start();
+    const auto waited = std::chrono::milliseconds(m_pendingSince.elapsed());
+    // Near the longest wait the armed time stands: re-arming a due timer on every change of a fast
+    // stream would keep it from ever firing.
+    if (m_saveTimer.isActive() && waited + m_saveDelay >= m_longestSaveWait)
+        return;
+    m_saveTimer.start(std::clamp(m_longestSaveWait - waited, std::chrono::milliseconds(0), m_saveDelay));
+}
+
+void LocalStore::deferSave()
+{
+    m_unsaved = true;
 }
 
 bool LocalStore::isSavePending() const
 {
-    return m_saveTimer.isActive() || m_writeNowQueued;
+    return m_saveTimer.isActive() || m_writer->isBusy();
 }
 
 void LocalStore::writePendingSave()
 {
-    if (!isSavePending())
-        return;
-    m_saveTimer.stop();
-    m_writeNowQueued = false;
-    save();
+    if (m_saveTimer.isActive() || m_unsaved)
+        save();
+    else
+        m_writer->wait();
+    reportSaveFailures();
 }
 
 void LocalStore::reset()
@@ -522,47 +493,54 @@ void LocalStore::reset()
     indexesStale();
     Q_EMIT recordsChanged();
     Q_EMIT stateChanged();
-    // Blocked, the file still holds records that are nowhere else.
-    if (!isSaveBlocked())
+    // Blocked, the file still holds records that are nowhere else. A write under way would put
+    // the old state back after the removal.
+    if (!isSaveBlocked()) {
+        m_writer->wait();
         QFile::remove(m_url);
+    }
+}
+
+void LocalStore::startSave()
+{
+    m_saveTimer.stop();
+    m_unsaved = false;
+    if (isSaveBlocked())
+        return;
+    // A copy of the records as they are now; the writer reads it alone while the state moves on.
+    m_writer->write(std::make_shared<const StoreState>(m_state));
 }
 
 void LocalStore::save()
 {
-    if (isSaveBlocked())
-        return;
-    // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
-    JsonWriter writer;
-    try {
-        writer.value(m_state);
-    } catch (const EncodeError &e) {
-        diag(QLatin1String(kSaveError) + e.message());
-        return;
+    startSave();
+    m_writer->wait();
+    reportSaveFailures();
+}
+
+void LocalStore::saveFailed(const QString &reason)
+{
+    {
+        std::lock_guard lock(m_failuresMutex);
+        m_saveFailures.append(reason);
     }
-    // A name of its own: two writers on one name would truncate each other's file.
-    QString temp;
-    const int fd = createPrivate(
-        [this](int) {
-            return m_url + QLatin1String(kTempInfix) +
-                   QString::number(QRandomGenerator::global()->generate64(), 36);
-        },
-        temp);
-    if (fd < 0) {
-        diag(QLatin1String(kSaveError) + errnoText(errno, temp));
-        return;
+    QMetaObject::invokeMethod(this, &LocalStore::reportSaveFailures, Qt::QueuedConnection);
+}
+
+void LocalStore::reportSaveFailures()
+{
+    QStringList failures;
+    {
+        std::lock_guard lock(m_failuresMutex);
+        failures.swap(m_saveFailures);
     }
-    if (const auto failure = writeDurably(fd, temp, writer.view())) {
-        diag(QLatin1String(kSaveError) + *failure);
-        QFile::remove(temp);
-        return;
-    }
-    // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
-    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_url).constData()) != 0) {
-        diag(QLatin1String(kSaveError) + errnoText(errno, m_url));
-        QFile::remove(temp);
-        return;
-    }
-    syncFolder(QFileInfo(m_url).absolutePath());
+    for (const QString &reason : failures)
+        diag(QLatin1String(kSaveError) + reason);
+}
+
+void LocalStore::setLongestSaveWait(std::chrono::milliseconds wait)
+{
+    m_longestSaveWait = wait;
 }
 
 void LocalStore::setClock(std::function<QDateTime()> now)

@@ -3,16 +3,20 @@
 #include "store/store_state.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
+class StateWriter;
 template <typename T>
 class RecordIndex;
 template <typename T, typename Key>
@@ -21,7 +25,8 @@ class GroupIndex;
 // The one local data set of the process and its file "state.json". Records are read and changed
 // by id; every change through the operations below schedules its own save and says what changed:
 // `blockChanged` and its siblings for one record, `stateChanged` for anything. Listings iterate
-// `state()` read-only. Everything runs on the main thread.
+// `state()` read-only. Everything runs on the main thread but the writing of saves, which works on
+// a snapshot.
 class LocalStore : public QObject
 {
     Q_OBJECT
@@ -90,8 +95,9 @@ public:
     // Whether an edit is a change by the user, which stamps the record's `updatedAt`, or a filing
     // (a move, an id learnt) that leaves it.
     enum class Stamp { Edited, Keep };
-    // Apply `edit` to the record with the id, then save and tell; false, doing nothing, when there
-    // is none. Folders carry no stamp of their own.
+    // Apply `edit` to the record with the id, then save and tell; an edit that changes nothing is
+    // told but neither stamped nor saved. False, doing nothing, when there is none. Folders carry no
+    // stamp of their own.
     bool editFolder(const QString &localID, const std::function<void(FNFolder &)> &edit);
     bool editPage(const QString &localID, const std::function<void(FNPage &)> &edit,
                   Stamp stamp = Stamp::Edited);
@@ -106,13 +112,13 @@ public:
     void setWorkspaces(std::vector<FNWorkspace> workspaces);
 
     // Replace the first record with the same localID, else the first with the same nonzero
-    // serverID, else append; then save and tell.
+    // serverID, else append; then save (unless it was there already, field for field) and tell.
     void upsertFolder(const FNFolder &folder);
     void upsertPage(const FNPage &page);
     void upsertBlock(const FNBlock &block);
 
-    // Act on the first record with the localID (soft-deleted ones included); each schedules a
-    // save, also when no record matches. Nothing cascades.
+    // Act on the first record with the localID (soft-deleted ones included); each tells, also when
+    // no record matches, and saves when the record changed. Nothing cascades.
     void markFolderDeleted(const QString &localID);
     void markPageDeleted(const QString &localID);
     void markBlockDeleted(const QString &localID);
@@ -135,11 +141,15 @@ public:
     void reset();
     // Changes at every reset, so work begun on the old data set can tell it is gone.
     quint64 generation() const { return m_generation; }
-    // Writes the whole state now: a new private temporary file in full, synced to disk, renamed over
-    // "state.json". On failure prints "LocalStore save error: " and the reason; the old file stays.
-    // Does nothing while saves are blocked.
+    // Writes the whole state now and returns once it is on disk: a new private temporary file in
+    // full, synced, renamed over "state.json". On failure prints "LocalStore save error: " and the
+    // reason; the old file stays. Does nothing while saves are blocked.
     void save();
+    // A save armed, or a write still under way on the writer's thread.
     bool isSavePending() const;
+    // How long a steady stream of changes may hold a save back (tests).
+    void setLongestSaveWait(std::chrono::milliseconds wait);
+    static constexpr std::chrono::milliseconds kLongestSaveWait{1000};
 
     // True when the file loaded had records that did not decode (or did not read at all) and could
     // not be kept aside: this process then never writes over or removes it. Set at load only.
@@ -172,9 +182,17 @@ private:
     qsizetype indexOfPageWithServerID(qint64 serverID) const;
     qsizetype indexOfBlockWithServerID(qint64 serverID) const;
 
-    // Arms the save `saveDelay` ahead. A save already pending is written at once instead of
-    // waiting (several such writes queued with no event between them are written once).
+    // Arms the save `saveDelay` ahead; each further change re-arms it, but never past the longest
+    // wait after the first change not yet written.
     void scheduleSave();
+    // Marks a change worth keeping but not worth a write of its own: written with the next save, at
+    // the latest when the store closes.
+    void deferSave();
+    // Hands a snapshot of the state to the writer without waiting.
+    void startSave();
+    // The writer's failures, reported on this thread.
+    void saveFailed(const QString &reason);
+    void reportSaveFailures();
     void removeLeftovers();
     void load();
     void setAside(const QString &reason);
@@ -207,11 +225,18 @@ private:
     QString m_url;
     QString m_saveBlockedReason;
     QTimer m_saveTimer;
-    bool m_writeNowQueued = false;
+    std::chrono::milliseconds m_saveDelay;
+    std::chrono::milliseconds m_longestSaveWait = kLongestSaveWait;
+    QElapsedTimer m_pendingSince;
+    bool m_unsaved = false;
+    std::mutex m_failuresMutex;
+    QStringList m_saveFailures;
     std::function<QDateTime()> m_now;
     std::unique_ptr<RecordIndex<FNFolder>> m_folderIndex;
     std::unique_ptr<RecordIndex<FNPage>> m_pageIndex;
     std::unique_ptr<RecordIndex<FNBlock>> m_blockIndex;
     std::unique_ptr<GroupIndex<FNBlock, QString>> m_blocksByPage;
     std::unique_ptr<GroupIndex<FNPage, qint64>> m_pagesByParent;
+    // Last: it stops, having written what was queued, before the rest goes.
+    std::unique_ptr<StateWriter> m_writer;
 };

@@ -100,7 +100,8 @@ void SyncEngine::apply(const SyncOpDTO &op)
     if (op.entity_type == QLatin1String("page")) {
         const FNPage *stored = m_store.pageWithServerID(op.entity_id);
         if (isDelete) {
-            if (!stored)
+            // Already deleted here: the time it went stays, and nothing needs writing.
+            if (!stored || stored->deletedAt)
                 return;
             FNPage page = *stored;
             page.deletedAt = now();
@@ -130,6 +131,10 @@ void SyncEngine::apply(const SyncOpDTO &op)
         set("cover_url", [&] { page.coverURL = stringOr(p, "cover_url", QString()); });
         set("cover_offset_x", [&] { page.coverOffsetX = intOr(p, "cover_offset_x", 50); });
         set("cover_offset_y", [&] { page.coverOffsetY = intOr(p, "cover_offset_y", 50); });
+        // What this device holds already (most often the echo of its own push) is not stamped
+        // again: that would be a change to save and to show for nothing.
+        if (found && page == *stored)
+            return;
         const QDateTime t = now();
         if (!found) {
             page.localID = newLocalID();
@@ -146,7 +151,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         return;
     const FNBlock *stored = m_store.blockWithServerID(op.entity_id);
     if (isDelete) {
-        if (!stored)
+        if (!stored || stored->deletedAt)
             return;
         FNBlock block = *stored;
         block.deletedAt = now();
@@ -171,6 +176,11 @@ void SyncEngine::apply(const SyncOpDTO &op)
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id"))
             block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+        if (block == *stored) {
+            // Both sides hold this version: they agree on it as it stands.
+            m_agreedVersion.insert(block.localID, block.updatedAt);
+            return;
+        }
         block.updatedAt = now();
         m_store.upsertBlock(block);
         m_agreedVersion.insert(block.localID, block.updatedAt);

@@ -4,6 +4,7 @@
 #include "support/local_store_testing.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -257,7 +258,10 @@ private Q_SLOTS:
     void setWorkspacesRepairsTheChoice();
 
     void saveWaitsForTheDelay();
-    void callWhilePendingWritesAtOnce();
+    void burstWrittenOnceStreamWithinTheLongestWait();
+    void unchangedStateIsNotSaved_data();
+    void unchangedStateIsNotSaved();
+    void movedCursorRidesWithTheNextSave();
     void writesAreCounted();
     void resetWhileASaveIsPending();
     void pendingSaveWrittenOnDestruction();
@@ -893,15 +897,18 @@ void TestLocalStore::softDeleteAndRestore()
     store.restoreFolder(QStringLiteral("F"));
     QVERIFY(!store.state().folders[0].deletedAt);
 
-    // An unknown id changes nothing but still tells the observers and schedules a save.
+    // An unknown id, or a restore of a live record, changes nothing: the observers are told, but
+    // nothing is written.
+    store.save();
     const StoreState settled = store.state();
     changed.clear();
     store.markPageDeleted(QStringLiteral("nope"));
     store.restorePage(QStringLiteral("nope"));
     store.markBlockDeleted(QStringLiteral("nope"));
+    store.restoreFolder(QStringLiteral("F"));
     QCOMPARE(store.state(), settled);
-    QCOMPARE(changed.count(), 3);
-    QVERIFY(store.isSavePending());
+    QCOMPARE(changed.count(), 4);
+    QVERIFY(!store.isSavePending());
 }
 
 void TestLocalStore::editByIDSavesAndTellsThatRecord_data()
@@ -1053,30 +1060,134 @@ void TestLocalStore::saveWaitsForTheDelay()
     QVERIFY(tempFiles(dir.path()).isEmpty());
 }
 
-// Each call while a save is pending writes the state of that moment at once, then re-arms.
-void TestLocalStore::callWhilePendingWritesAtOnce()
+// A burst of changes is written once, after it pauses; a stream that never pauses is still written
+// within the longest wait, and again after it.
+void TestLocalStore::burstWrittenOnceStreamWithinTheLongestWait()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("gone"));
+    DiagCapture diag;
+    {
+        LocalStore store(folder, 60ms);
+        QVERIFY(QDir(folder).removeRecursively());
+        for (int i = 0; i < 5; ++i) {
+            LocalStoreTesting::scheduleSave(store);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(diag.lines().size(), 0); // not while the burst goes on
+        QTRY_COMPARE(diag.lines().size(), 1);
+        QVERIFY(!store.isSavePending());
+    }
+    QCOMPARE(diag.lines().size(), 1);
+
+    LocalStore store(folder, 200ms);
+    QVERIFY(QDir(folder).removeRecursively());
+    store.setLongestSaveWait(400ms);
+    QElapsedTimer stream;
+    stream.start();
+    // A change every 20 ms never leaves the 200 ms delay to run out.
+    while (stream.elapsed() < 2000) {
+        LocalStoreTesting::scheduleSave(store);
+        QTest::qWait(20);
+    }
+    QVERIFY2(diag.lines().size() >= 1 + 3, qPrintable(QString::number(diag.lines().size())));
+    QVERIFY(store.isSavePending());
+}
+
+void TestLocalStore::unchangedStateIsNotSaved_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("saves");
+    const char *const same[] = {"upsert same block",          "upsert same page",
+                                "upsert same folder",         "edit block, nothing changed",
+                                "edit page, nothing changed", "same workspaces",
+                                "same current workspace",     "same cursor",
+                                "same page statuses",         "same page status",
+                                "same expanded rows"};
+    for (const char *action : same)
+        QTest::newRow(action) << QString::fromLatin1(action) << false;
+    // The same calls with a real change: the rows above could not pass by never saving.
+    QTest::newRow("upsert changed block") << "upsert changed block" << true;
+    QTest::newRow("edit block, text changed") << "edit block, text changed" << true;
+    QTest::newRow("other page status") << "other page status" << true;
+    QTest::newRow("other expanded rows") << "other expanded rows" << true;
+}
+
+void TestLocalStore::unchangedStateIsNotSaved()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, saves);
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    store.change([](StoreState &s) {
+        s = sampleState();
+        s.pageStatuses.insert(QStringLiteral("42"), FNPageStatus{.published = true, .sharedCount = 2});
+    });
+    store.save();
+    const StoreState before = store.state();
+    const FNBlock block = before.blocks.front();
+    QSignalSpy told(&store, &LocalStore::stateChanged);
+    if (action == QLatin1String("upsert same block"))
+        store.upsertBlock(block);
+    else if (action == QLatin1String("upsert same page"))
+        store.upsertPage(before.pages.front());
+    else if (action == QLatin1String("upsert same folder"))
+        store.upsertFolder(before.folders.front());
+    else if (action == QLatin1String("edit block, nothing changed"))
+        store.editBlock(block.localID, [&](FNBlock &b) { b.contentJSON = block.contentJSON; });
+    else if (action == QLatin1String("edit page, nothing changed"))
+        store.editPage(QStringLiteral("P"), [](FNPage &p) { p.title = QStringLiteral("Hello ✓"); });
+    else if (action == QLatin1String("same workspaces"))
+        store.setWorkspaces(before.workspaces);
+    else if (action == QLatin1String("same current workspace"))
+        store.setCurrentWorkspaceID(before.currentWorkspaceID);
+    else if (action == QLatin1String("same cursor"))
+        store.setCursorServerTs(before.cursorServerTs);
+    else if (action == QLatin1String("same page statuses"))
+        store.setPageStatuses(before.pageStatuses);
+    else if (action == QLatin1String("same page status"))
+        store.setPageStatus(42, FNPageStatus{.published = true, .sharedCount = 2});
+    else if (action == QLatin1String("same expanded rows"))
+        store.setExpandedRowIDs(before.expandedRowIDs);
+    else if (action == QLatin1String("upsert changed block")) {
+        FNBlock changed = block;
+        changed.contentJSON = QStringLiteral(R"({"text":"new"})");
+        store.upsertBlock(changed);
+    } else if (action == QLatin1String("edit block, text changed"))
+        store.editBlock(block.localID, [](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"x"})"); });
+    else if (action == QLatin1String("other page status"))
+        store.setPageStatus(42, FNPageStatus{.published = false, .sharedCount = 2});
+    else if (action == QLatin1String("other expanded rows"))
+        store.setExpandedRowIDs({QStringLiteral("F"), QStringLiteral("P")});
+    else
+        QFAIL("unknown action");
+    QCOMPARE(store.isSavePending(), saves);
+    if (!saves) {
+        QCOMPARE(store.state(), before); // not even a stamp
+        if (action.startsWith(QLatin1String("upsert")) || action.startsWith(QLatin1String("edit")))
+            QCOMPARE(told.count(), 1); // the observers still hear of it
+    }
+}
+
+// A pull that moves the cursor alone writes nothing of its own; the cursor goes out with the next
+// save, or when the store closes.
+void TestLocalStore::movedCursorRidesWithTheNextSave()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("state.json"));
-    auto store = std::make_unique<LocalStore>(dir.path(), kNever);
-    store->change([](StoreState &s) { s.cursorServerTs = 1; });
-    LocalStoreTesting::scheduleSave(*store);
-    store->change([](StoreState &s) { s.cursorServerTs = 2; });
-    LocalStoreTesting::scheduleSave(*store);
-    QVERIFY(!QFile::exists(path)); // not inside the call: once the main thread is free
-    store->change([](StoreState &s) { s.cursorServerTs = 3; });
-    QCoreApplication::processEvents();
-    QCOMPARE(fileState(path).cursorServerTs, 3);
-
-    store->change([](StoreState &s) { s.cursorServerTs = 4; });
-    LocalStoreTesting::scheduleSave(*store);
-    QCoreApplication::processEvents();
-    QCOMPARE(fileState(path).cursorServerTs, 4);
-    QVERIFY(store->isSavePending());
-
-    store->change([](StoreState &s) { s.cursorServerTs = 5; });
-    store.reset();
-    QCOMPARE(fileState(path).cursorServerTs, 5);
+    {
+        LocalStore store(dir.path(), 20ms);
+        store.change([](StoreState &s) { s = sampleState(); });
+        store.save();
+        store.setCursorServerTs(900);
+        QVERIFY(!store.isSavePending());
+        QCOMPARE(fileState(path).cursorServerTs, sampleState().cursorServerTs);
+        store.setExpandedRowIDs({QStringLiteral("P")});
+        QTRY_VERIFY(!store.isSavePending());
+        QCOMPARE(fileState(path).cursorServerTs, 900);
+        store.setCursorServerTs(901);
+    }
+    QCOMPARE(fileState(path).cursorServerTs, 901);
 }
 
 // Writes are counted through failing saves, each of which prints one line.
@@ -1086,43 +1197,38 @@ void TestLocalStore::writesAreCounted()
     const QString folder = dir.filePath(QStringLiteral("gone"));
     DiagCapture diag;
     {
-        // Three calls with events between them: right after the second, the third, and the last
-        // save (here written when the store goes away rather than after its delay).
+        // Calls with events between them, well within the delay: one write, when the store goes.
         LocalStore store(folder, kNever);
         QVERIFY(QDir(folder).removeRecursively());
-        LocalStoreTesting::scheduleSave(store);
-        QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i) {
+            LocalStoreTesting::scheduleSave(store);
+            QCoreApplication::processEvents();
+        }
         QCOMPARE(diag.lines().size(), 0);
-        LocalStoreTesting::scheduleSave(store);
-        QCoreApplication::processEvents();
-        QCOMPARE(diag.lines().size(), 1);
-        LocalStoreTesting::scheduleSave(store);
-        QCoreApplication::processEvents();
-        QCOMPARE(diag.lines().size(), 2);
         QVERIFY(store.isSavePending());
     }
-    QCOMPARE(diag.lines().size(), 3);
+    QCOMPARE(diag.lines().size(), 1);
 
     {
-        // A burst with no event between the calls writes the same bytes once, then the last save.
+        // The same with no event between the calls.
         LocalStore store(folder, kNever);
         QVERIFY(QDir(folder).removeRecursively());
         for (int i = 0; i < 5; ++i)
             LocalStoreTesting::scheduleSave(store);
         QCoreApplication::processEvents();
-        QCOMPARE(diag.lines().size(), 4);
+        QCOMPARE(diag.lines().size(), 1);
     }
-    QCOMPARE(diag.lines().size(), 5);
+    QCOMPARE(diag.lines().size(), 2);
 
     {
-        // The last save runs out its delay on its own.
+        // The last save runs out its delay on its own; its failure comes back to this thread.
         LocalStore store(folder, 20ms);
         QVERIFY(QDir(folder).removeRecursively());
         LocalStoreTesting::scheduleSave(store);
-        QTRY_COMPARE(diag.lines().size(), 6);
+        QTRY_COMPARE(diag.lines().size(), 3);
         QVERIFY(!store.isSavePending());
     }
-    QCOMPARE(diag.lines().size(), 6);
+    QCOMPARE(diag.lines().size(), 3);
     QVERIFY(std::all_of(diag.lines().cbegin(), diag.lines().cend(), [](const QString &l) {
         return l.startsWith(QLatin1String("LocalStore save error: "));
     }));

@@ -1,6 +1,7 @@
 #include "fake-service/fake_service.h"
 #include "support/test_device.h"
 
+#include <QFile>
 #include <QTest>
 #include <QTimer>
 
@@ -138,7 +139,14 @@ void TestSyncPull::pageUpdateTouchesOnlyPresentKeys()
     page.title = QStringLiteral("Local");
     page.icon = QStringLiteral("🌱");
     page.position = 7;
+    page.updatedAt = m_now.addDays(-1);
     d->store().upsertPage(page);
+    d->store().save();
+    const auto file = [&] {
+        QFile f(d->store().url());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray saved = file();
     reply(R"({"ops":[{"entity_type":"page","entity_id":77,"op":"update","payload":)" + payload +
           R"(,"server_ts":9}],"server_ts":9})");
     QVERIFY(d->sync());
@@ -146,7 +154,11 @@ void TestSyncPull::pageUpdateTouchesOnlyPresentKeys()
     QCOMPARE(p->title, title);
     QCOMPARE(p->position, position);
     QCOMPARE(p->icon, icon);
-    QCOMPARE(p->updatedAt, m_now);
+    // Stamped when the update changed something; one that changed nothing neither stamps nor saves.
+    const bool changed = title != page.title || position != page.position || icon != page.icon;
+    QCOMPARE(p->updatedAt, changed ? m_now : page.updatedAt);
+    QTRY_VERIFY(!d->store().isSavePending());
+    QCOMPARE(file() != saved, changed);
     QCOMPARE(d->store().state().pages.size(), size_t(1));
 }
 
@@ -257,8 +269,8 @@ void TestSyncPull::storedBlockUpdateWhateverItsPageId()
 {
     QFETCH(QByteArray, pageId);
     auto d = device();
-    const FNBlock block = storeBlockOnPage8(
-        *d, [](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"before"})"); });
+    const FNBlock block =
+        storeBlockOnPage8(*d, [](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"before"})"); });
     reply(R"({"ops":[{"entity_type":"block","entity_id":80,"op":"update","payload":{)" + pageId +
           R"("content":{"text":"after"}},"server_ts":1}],"server_ts":1})");
     QVERIFY(d->sync());

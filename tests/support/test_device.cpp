@@ -10,11 +10,12 @@
 
 #include <algorithm>
 
-TestDevice::TestDevice(const QString &origin, const std::optional<QString> &token)
+TestDevice::TestDevice(const QString &origin, const std::optional<QString> &token,
+                       std::chrono::milliseconds saveDelay)
     : m_keyring(std::make_shared<MemorySecretBackend>())
     , m_services(std::make_unique<DeviceServices>(m_settingsDir.filePath(QStringLiteral("settings.ini")),
                                                   m_keyring, origin))
-    , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
+    , m_store(std::make_unique<LocalStore>(m_dir.path(), saveDelay))
     , m_engine(std::make_unique<SyncEngine>(*m_store, m_services->client))
 {
     m_engine->setTickInterval(std::chrono::milliseconds(20));

@@ -16,7 +16,8 @@
 class TestDevice
 {
 public:
-    explicit TestDevice(const QString &origin, const std::optional<QString> &token = std::nullopt);
+    explicit TestDevice(const QString &origin, const std::optional<QString> &token = std::nullopt,
+                        std::chrono::milliseconds saveDelay = std::chrono::milliseconds(5));
     ~TestDevice();
 
     LocalStore &store() { return *m_store; }
@@ -48,7 +49,8 @@ public:
     void queueBlockDelete(const QString &blockLocalID);
     // Appends a raw operation (tests of odd payloads).
     FNSyncOp queueRaw(const QString &entity, const QString &op, const QString &refLocalID,
-                      const QString &payloadJSON, const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+                      const QString &payloadJSON,
+                      const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
 
     const FNPage *page(const QString &localID) const;
     const FNPage *pageWithServerID(qint64 serverID) const;

@@ -1,0 +1,165 @@
+// The longest time the event loop misses while a burst of edits is typed into the large state and
+// saved, against a plain write + fsync of the same bytes timed in the same run. Run a Release build:
+// bench_save_stall [bursts = 3]
+#include "bench_state.h"
+#include "store/local_store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> g_stateWrites{0};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double plainWriteMs(const QString &path, const QByteArray &bytes)
+{
+    QElapsedTimer t;
+    t.start();
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    qsizetype off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + off, size_t(bytes.size() - off));
+        if (n <= 0)
+            qFatal("write failed");
+        off += n;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+struct Burst {
+    double longestStall = 0; // ms the loop went without running
+    double longestEdit = 0;  // of which the edit calls themselves
+    double toDisk = 0;       // from the last edit until its save was in place
+    int writes = 0;
+};
+
+// Types into blocks every 30 ms for two seconds, then waits for the saves to be done; a 1 ms timer
+// notes every gap in the event loop.
+Burst typeBurst(LocalStore &store, int round)
+{
+    Burst out;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = clock.nsecsElapsed();
+    QTimer monitor;
+    monitor.setTimerType(Qt::PreciseTimer);
+    monitor.setInterval(1);
+    QObject::connect(&monitor, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        out.longestStall = std::max(out.longestStall, double(now - lastTick) / 1e6);
+        lastTick = now;
+    });
+    const int writesBefore = g_stateWrites.load();
+    const auto &blocks = store.state().blocks;
+    int typed = 0;
+    QTimer typist;
+    typist.setTimerType(Qt::PreciseTimer);
+    typist.setInterval(30);
+    QObject::connect(&typist, &QTimer::timeout, [&] {
+        const QString id = blocks[size_t(round * 7919 + typed * 31) % blocks.size()].localID;
+        QElapsedTimer t;
+        t.start();
+        store.editBlock(
+            id, [&](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"typed %1"})").arg(typed); });
+        out.longestEdit = std::max(out.longestEdit, double(t.nsecsElapsed()) / 1e6);
+        ++typed;
+    });
+    monitor.start();
+    typist.start();
+    QTest::qWait(2000);
+    typist.stop();
+    QElapsedTimer toDisk;
+    toDisk.start();
+    (void)QTest::qWaitFor([&] { return !store.isSavePending(); }, 60000);
+    out.toDisk = double(toDisk.nsecsElapsed()) / 1e6;
+    QTest::qWait(200);
+    monitor.stop();
+    out.writes = g_stateWrites.load() - writesBefore;
+    return out;
+}
+
+} // namespace
+
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    using Rename = int (*)(const char *, const char *);
+    static const auto real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+    const size_t n = std::strlen(to);
+    if (n >= 11 && std::strcmp(to + n - 11, "/state.json") == 0)
+        ++g_stateWrites;
+    return real(from, to);
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int bursts = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 3;
+
+    QTemporaryDir dir(QDir::current().filePath(QStringLiteral("bench-stall-XXXXXX")));
+    const QString folder = dir.path();
+    std::printf("generating %d pages, %d blocks...\n", BenchState::kPages, BenchState::kBlocks);
+    {
+        LocalStore seed(folder);
+        seed.change([](StoreState &s) { s = BenchState::generate(); });
+        seed.save();
+    }
+    QFile file(QDir(folder).filePath(QStringLiteral("state.json")));
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    LocalStore store(folder);
+    store.block(store.state().blocks.back().localID); // the id index, built once after a load
+
+    std::vector<double> anchors, stalls, edits, toDisk;
+    std::vector<int> writes;
+    for (int i = 0; i < bursts; ++i) {
+        anchors.push_back(plainWriteMs(QDir(folder).filePath(QStringLiteral("plain.json")), bytes));
+        const Burst b = typeBurst(store, i);
+        stalls.push_back(b.longestStall);
+        edits.push_back(b.longestEdit);
+        toDisk.push_back(b.toDisk);
+        writes.push_back(b.writes);
+        std::printf("burst %d: longest stall %.1f ms (longest edit %.2f ms), %d writes, last edit on disk "
+                    "after %.0f ms; plain write %.1f ms\n",
+                    i + 1, b.longestStall, b.longestEdit, b.writes, b.toDisk, anchors.back());
+    }
+    const double anchor = median(anchors);
+    const double stall = median(stalls);
+    std::printf("\nstate.json %.1f MB; medians of %d bursts of 2 s typing (one edit per 30 ms)\n",
+                double(bytes.size()) / 1e6, bursts);
+    std::printf("%-48s %9.1f ms  %6.2fx\n", "plain write + fsync of the bytes (anchor)", anchor, 1.0);
+    std::printf("%-48s %9.1f ms  %6.2fx  (goal: <= 16 ms)\n", "longest event-loop stall during a burst",
+                stall, stall / anchor);
+    std::printf("%-48s %9.2f ms\n", "  longest single edit call", median(edits));
+    std::printf("%-48s %9.0f ms\n", "last edit until its save is in place", median(toDisk));
+    std::printf("%-48s %9d\n", "writes per burst (median)", [&] {
+        std::vector<int> w = writes;
+        std::sort(w.begin(), w.end());
+        return w[w.size() / 2];
+    }());
+    return 0;
+}

@@ -1,0 +1,170 @@
+#include "store/state_writer.h"
+
+#include "json/json_coder.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kTempInfix = ".tmp-";
+constexpr int kNameTries = 100;
+
+} // namespace
+
+namespace durable {
+
+QString errnoText(int error, const QString &path)
+{
+    return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), qt_error_string(error));
+}
+
+int createPrivate(const std::function<QString(int)> &name, QString &path)
+{
+    for (int n = 0; n < kNameTries; ++n) {
+        path = name(n);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+std::optional<QString> writeAll(int fd, const QString &path, QByteArrayView bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            return errnoText(error, path);
+        }
+        data += n;
+        left -= n;
+    }
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return errnoText(error, path);
+    }
+    if (::close(fd) != 0)
+        return errnoText(errno, path);
+    return std::nullopt;
+}
+
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace durable
+
+StateWriter::StateWriter(QString url, std::function<void(const QString &)> failed)
+    : m_url(std::move(url))
+    , m_failed(std::move(failed))
+    , m_thread([this] { run(); })
+{
+}
+
+StateWriter::~StateWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+void StateWriter::write(std::shared_ptr<const StoreState> snapshot)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_next = std::move(snapshot);
+    }
+    m_wake.notify_one();
+}
+
+void StateWriter::wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_next && !m_writing; });
+}
+
+bool StateWriter::isBusy() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_next || m_writing;
+}
+
+void StateWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_next || m_stop; });
+        if (!m_next)
+            return;
+        std::shared_ptr<const StoreState> snapshot = std::move(m_next);
+        m_writing = true;
+        lock.unlock();
+        const std::optional<QString> failure = writeNow(m_url, *snapshot);
+        // Let go of the records before saying it is done: the store may change them once idle.
+        snapshot.reset();
+        if (failure)
+            m_failed(*failure);
+        lock.lock();
+        m_writing = false;
+        if (!m_next)
+            m_idle.notify_all();
+    }
+}
+
+std::optional<QString> StateWriter::writeNow(const QString &url, const StoreState &state)
+{
+    // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
+    JsonWriter writer;
+    try {
+        writer.value(state);
+    } catch (const EncodeError &e) {
+        return e.message();
+    }
+    // A name of its own: two writers on one name would truncate each other's file.
+    QString temp;
+    const int fd = durable::createPrivate(
+        [&](int) {
+            return url + QLatin1String(kTempInfix) +
+                   QString::number(QRandomGenerator::global()->generate64(), 36);
+        },
+        temp);
+    if (fd < 0)
+        return durable::errnoText(errno, temp);
+    if (auto failure = durable::writeAll(fd, temp, writer.view())) {
+        QFile::remove(temp);
+        return failure;
+    }
+    // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(url).constData()) != 0) {
+        const QString failure = durable::errnoText(errno, url);
+        QFile::remove(temp);
+        return failure;
+    }
+    durable::syncFolder(QFileInfo(url).absolutePath());
+    return std::nullopt;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "store/store_state.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
+// order given, each to a private temporary file, synced, renamed over the file, then the folder synced.
+// A snapshot given while another waits replaces it (it holds everything the older one did). The
+// worker reads the snapshot alone, never the store.
+class StateWriter
+{
+public:
+    // `failed` runs on the worker thread with the reason of a write that failed.
+    StateWriter(QString url, std::function<void(const QString &)> failed);
+    // Writes what is queued, then stops.
+    ~StateWriter();
+    StateWriter(const StateWriter &) = delete;
+    StateWriter &operator=(const StateWriter &) = delete;
+
+    void write(std::shared_ptr<const StoreState> snapshot);
+    // Returns once nothing is queued or being written.
+    void wait();
+    bool isBusy() const;
+
+    // The whole state into `url` as one durable replacement, on the calling thread; the reason on failure.
+    static std::optional<QString> writeNow(const QString &url, const StoreState &state);
+
+private:
+    void run();
+
+    const QString m_url;
+    const std::function<void(const QString &)> m_failed;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::shared_ptr<const StoreState> m_next;
+    bool m_writing = false;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+// Small durable-file steps shared by the writer and the store's load.
+namespace durable {
+// "state.json: Permission denied"
+QString errnoText(int error, const QString &path);
+// Creates a file that did not exist, readable by the user alone from its first moment, trying
+// `name(n)` for growing n while a name is taken. -1 with errno on failure; `path` is the last tried.
+int createPrivate(const std::function<QString(int)> &name, QString &path);
+// Writes the whole file through `fd`, forces it to disk and closes it; returns the failure, if any.
+std::optional<QString> writeAll(int fd, const QString &path, QByteArrayView bytes);
+// Makes a finished rename survive a power loss.
+void syncFolder(const QString &folder);
+} // namespace durable

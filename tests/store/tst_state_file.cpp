@@ -1,0 +1,109 @@
+// "state.json" as other builds and crashes leave it: the bytes an older build wrote load and are
+// written back unchanged, and a save killed at any moment leaves the old file or the new one.
+#include "json/json_coder.h"
+#include "state_file_samples.h"
+#include "store/local_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <random>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList tempFiles(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("state.json.tmp-*")}, QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class TestStateFile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void olderBuildsFileLoadsAndIsWrittenBackUnchanged();
+    void killedSaveLeavesTheOldOrTheNewFile();
+};
+
+// The fixture was written by the build before saves moved to their own thread.
+void TestStateFile::olderBuildsFileLoadsAndIsWrittenBackUnchanged()
+{
+    const QByteArray older = readFile(QStringLiteral(STATE_FILE_FIXTURE));
+    QVERIFY(!older.isEmpty());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(older);
+    }
+    LocalStore store(dir.path());
+    QCOMPARE(store.state(), StateFileSamples::numbered(7, 40));
+    store.save();
+    QCOMPARE(readFile(path), older);
+    // A change goes out in the same form: what this build writes, the older one wrote for that state.
+    store.change([](StoreState &s) { s.cursorServerTs = 8; });
+    store.save();
+    StoreState expected = StateFileSamples::numbered(7, 40);
+    expected.cursorServerTs = 8;
+    QCOMPARE(readFile(path), sharedJSONEncode(expected));
+}
+
+void TestStateFile::killedSaveLeavesTheOldOrTheNewFile()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    std::mt19937 random(QTest::currentTestFunction()[0]);
+    qint64 written = 0; // the last state the child said was on disk
+    int cutShort = 0;   // kills that left a temporary file: a write was under way
+    for (int round = 0; round < 40; ++round) {
+        QProcess child;
+        child.start(QStringLiteral(STATE_SAVE_LOOP), {folder});
+        QVERIFY(child.waitForStarted());
+        // Kill it at a random moment after it has begun saving (loading is not what is tested).
+        QVERIFY(child.waitForReadyRead(20000));
+        QTest::qSleep(int(random() % 40));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(20000));
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            if (!line.isEmpty())
+                written = std::max(written, line.toLongLong());
+        }
+        if (!tempFiles(folder).isEmpty())
+            ++cutShort;
+
+        // The file reads whole and strictly as one of the states, no older than the last one done.
+        StoreState state;
+        try {
+            state = sharedJSONDecode<StoreState>(readFile(path));
+        } catch (const DecodeError &e) {
+            QFAIL(qPrintable(QStringLiteral("round %1: %2").arg(round).arg(e.message())));
+        }
+        QVERIFY2(state.cursorServerTs >= written, qPrintable(QString::number(round)));
+        QVERIFY(state.cursorServerTs <= written + 1);
+        QCOMPARE(state, StateFileSamples::numbered(state.cursorServerTs));
+    }
+    QVERIFY2(cutShort > 0, "no kill landed during a write");
+    // The next start clears what the kills left behind.
+    LocalStore store(folder);
+    QVERIFY(tempFiles(folder).isEmpty());
+    QCOMPARE(store.state().cursorServerTs, written > 0 ? store.state().cursorServerTs : 0);
+}
+
+QTEST_GUILESS_MAIN(TestStateFile)
+#include "tst_state_file.moc"
