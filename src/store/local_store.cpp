@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <type_traits>
 
 #include <stdio.h>
 
@@ -41,6 +42,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
           m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
     , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
           m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
+    , m_blockChunks(std::make_unique<BlockChunks>())
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);
@@ -51,6 +53,13 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     makePrivateFolder(folder);
     removeLeftovers();
     load();
+}
+
+template <typename T>
+void LocalStore::blockTouched(qsizetype at)
+{
+    if constexpr (std::is_same_v<T, FNBlock>)
+        m_blockChunks->touched(at);
 }
 
 LocalStore::~LocalStore()
@@ -301,6 +310,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     }
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
+        blockTouched<T>(at);
         index.replaced(at, before);
         groupsReplaced(at, before);
         // Matched by its server id, the record took another local id: its old views must let go.
@@ -308,6 +318,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
             recordChanged(before);
     } else {
         list.push_back(record);
+        blockTouched<T>(qsizetype(list.size()) - 1);
         index.appended();
         groupsAppended(qsizetype(list.size()) - 1, record);
     }
@@ -349,6 +360,7 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     if (stamp)
         record.updatedAt = m_now();
     const T before = std::exchange(list[size_t(at)], std::move(record));
+    blockTouched<T>(at);
     index.replaced(at, before);
     groupsReplaced(at, before);
     scheduleSave();
@@ -387,12 +399,16 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
     at.reserve(edited.size());
     for (const FNBlock &block : edited)
         at.push_back(indexOfBlock(block.localID));
-    change([&](StoreState &state) {
-        for (size_t i = 0; i < edited.size(); ++i) {
-            if (at[i] >= 0)
-                state.blocks[size_t(at[i])] = edited[i];
+    // As `change` does, but only these blocks are new to the next save.
+    for (size_t i = 0; i < edited.size(); ++i) {
+        if (at[i] >= 0) {
+            m_state.blocks[size_t(at[i])] = edited[i];
+            m_blockChunks->touched(at[i]);
         }
-    });
+    }
+    indexesStale();
+    Q_EMIT recordsChanged();
+    Q_EMIT stateChanged();
     scheduleSave();
 }
 
@@ -402,6 +418,7 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
         return;
     // Fresh ids no local block carries: the upsert rule appends each, so one change appends them
     // all, and no open row has anything to re-read.
+    m_blockChunks->touchedFrom(qsizetype(m_state.blocks.size()));
     m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
     for (size_t i = 0; i < blocks.size(); ++i) {
         const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
@@ -421,6 +438,7 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
     if (at >= 0) {
         changed = list[size_t(at)].deletedAt != when;
         list[size_t(at)].deletedAt = std::move(when);
+        blockTouched<T>(at);
         recordChanged(list[size_t(at)]);
     }
     Q_EMIT stateChanged();
@@ -491,6 +509,7 @@ void LocalStore::reset()
     ++m_generation;
     m_state = StoreState{};
     indexesStale();
+    m_blockChunks->allTouched();
     Q_EMIT recordsChanged();
     Q_EMIT stateChanged();
     // Blocked, the file still holds records that are nowhere else. A write under way would put
@@ -507,8 +526,21 @@ void LocalStore::startSave()
     m_unsaved = false;
     if (isSaveBlocked())
         return;
-    // A copy of the records as they are now; the writer reads it alone while the state moves on.
-    m_writer->write(std::make_shared<const StoreState>(m_state));
+    // The state as it is now, for the writer alone while the state moves on: the blocks come in
+    // shared chunks, copied again only where they changed since the last save.
+    auto snapshot = std::make_shared<StateSnapshot>();
+    snapshot->blockChunks = m_blockChunks->take(m_state.blocks);
+    std::apply(
+        [&](const auto &...f) {
+            const auto copy = [&](const auto &field) {
+                if constexpr (!std::is_same_v<std::remove_cvref_t<decltype(field.member)>,
+                                              std::vector<FNBlock> StoreState::*>)
+                    snapshot->rest.*field.member = m_state.*field.member;
+            };
+            (copy(f), ...);
+        },
+        StoreState::kFields);
+    m_writer->write(std::move(snapshot));
 }
 
 void LocalStore::save()
@@ -536,6 +568,11 @@ void LocalStore::reportSaveFailures()
     }
     for (const QString &reason : failures)
         diag(QLatin1String(kSaveError) + reason);
+}
+
+void LocalStore::allBlocksTouched()
+{
+    m_blockChunks->allTouched();
 }
 
 void LocalStore::setLongestSaveWait(std::chrono::milliseconds wait)

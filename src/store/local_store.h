@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+class BlockChunks;
 class StateWriter;
 template <typename T>
 class RecordIndex;
@@ -58,6 +59,7 @@ public:
     {
         std::forward<Edit>(edit)(m_state);
         indexesStale();
+        allBlocksTouched();
         Q_EMIT recordsChanged();
         Q_EMIT stateChanged();
     }
@@ -193,6 +195,10 @@ private:
     // The writer's failures, reported on this thread.
     void saveFailed(const QString &reason);
     void reportSaveFailures();
+    // Any block may have changed: the next snapshot copies them all.
+    void allBlocksTouched();
+    template <typename T>
+    void blockTouched(qsizetype at);
     void removeLeftovers();
     void load();
     void setAside(const QString &reason);
@@ -237,6 +243,7 @@ private:
     std::unique_ptr<RecordIndex<FNBlock>> m_blockIndex;
     std::unique_ptr<GroupIndex<FNBlock, QString>> m_blocksByPage;
     std::unique_ptr<GroupIndex<FNPage, qint64>> m_pagesByParent;
+    std::unique_ptr<BlockChunks> m_blockChunks;
     // Last: it stops, having written what was queued, before the rest goes.
     std::unique_ptr<StateWriter> m_writer;
 };

@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <type_traits>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -93,7 +95,36 @@ StateWriter::~StateWriter()
     m_thread.join();
 }
 
-void StateWriter::write(std::shared_ptr<const StoreState> snapshot)
+void BlockChunks::touched(qsizetype at)
+{
+    const size_t chunk = size_t(at) / kSize;
+    if (chunk < m_dirty.size())
+        m_dirty[chunk] = true;
+}
+
+void BlockChunks::touchedFrom(qsizetype at)
+{
+    m_dirtyFrom = std::min(m_dirtyFrom, size_t(at) / kSize);
+}
+
+std::vector<std::shared_ptr<const std::vector<FNBlock>>> BlockChunks::take(const std::vector<FNBlock> &blocks)
+{
+    const size_t count = (blocks.size() + kSize - 1) / kSize;
+    m_chunks.resize(count);
+    m_dirty.resize(count, true);
+    for (size_t i = 0; i < count; ++i) {
+        if (i < m_dirtyFrom && !m_dirty[i] && m_chunks[i])
+            continue;
+        const auto from = blocks.begin() + qsizetype(i * kSize);
+        const auto to = blocks.begin() + qsizetype(std::min(blocks.size(), (i + 1) * kSize));
+        m_chunks[i] = std::make_shared<const std::vector<FNBlock>>(from, to);
+        m_dirty[i] = false;
+    }
+    m_dirtyFrom = count;
+    return m_chunks;
+}
+
+void StateWriter::write(std::shared_ptr<const StateSnapshot> snapshot)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -121,7 +152,7 @@ void StateWriter::run()
         m_wake.wait(lock, [this] { return m_next || m_stop; });
         if (!m_next)
             return;
-        std::shared_ptr<const StoreState> snapshot = std::move(m_next);
+        std::shared_ptr<const StateSnapshot> snapshot = std::move(m_next);
         m_writing = true;
         lock.unlock();
         const std::optional<QString> failure = writeNow(m_url, *snapshot);
@@ -136,12 +167,33 @@ void StateWriter::run()
     }
 }
 
-std::optional<QString> StateWriter::writeNow(const QString &url, const StoreState &state)
+void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
+{
+    const auto field = [&](const auto &f) {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>,
+                                     std::vector<FNBlock> StoreState::*>) {
+            writer.key(f.key);
+            writer.startArray();
+            for (const auto &chunk : state.blockChunks) {
+                for (const FNBlock &block : *chunk)
+                    writer.value(block);
+            }
+            writer.endArray();
+        } else {
+            f.write(writer, state.rest);
+        }
+    };
+    writer.startObject();
+    std::apply([&](const auto &...f) { (field(f), ...); }, StoreState::kFields);
+    writer.endObject();
+}
+
+std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnapshot &state)
 {
     // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
     JsonWriter writer;
     try {
-        writer.value(state);
+        encode(writer, state);
     } catch (const EncodeError &e) {
         return e.message();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "json/json_writer.h"
 #include "store/store_state.h"
 
 #include <QByteArrayView>
@@ -11,6 +12,35 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+// The state as it was at one moment, for the writer: everything but the blocks copied, the blocks
+// in shared chunks that never change once made.
+struct StateSnapshot {
+    StoreState rest; // its `blocks` stay empty
+    std::vector<std::shared_ptr<const std::vector<FNBlock>>> blockChunks;
+};
+
+// The store's blocks as chunks of a fixed run of positions, kept for the snapshots: a chunk is
+// copied again only when a block in it changed since the last snapshot, so taking one after an edit
+// costs a chunk and the list of chunks, not every block.
+class BlockChunks
+{
+public:
+    static constexpr size_t kSize = 512;
+
+    // The block at `at` changed in place.
+    void touched(qsizetype at);
+    // Every position from `at` on may have changed (appends, removals).
+    void touchedFrom(qsizetype at);
+    void allTouched() { touchedFrom(0); }
+    // The chunks of `blocks` as they stand, the changed ones copied anew.
+    std::vector<std::shared_ptr<const std::vector<FNBlock>>> take(const std::vector<FNBlock> &blocks);
+
+private:
+    std::vector<std::shared_ptr<const std::vector<FNBlock>>> m_chunks;
+    std::vector<bool> m_dirty;
+    size_t m_dirtyFrom = 0; // chunks from here on are all dirty
+};
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
 // order given, each to a private temporary file, synced, renamed over the file, then the folder synced.
@@ -26,13 +56,15 @@ public:
     StateWriter(const StateWriter &) = delete;
     StateWriter &operator=(const StateWriter &) = delete;
 
-    void write(std::shared_ptr<const StoreState> snapshot);
+    void write(std::shared_ptr<const StateSnapshot> snapshot);
     // Returns once nothing is queued or being written.
     void wait();
     bool isBusy() const;
 
     // The whole state into `url` as one durable replacement, on the calling thread; the reason on failure.
-    static std::optional<QString> writeNow(const QString &url, const StoreState &state);
+    static std::optional<QString> writeNow(const QString &url, const StateSnapshot &state);
+    // The bytes "state.json" holds for the snapshot: those of the whole state, encoded in one piece.
+    static void encode(JsonWriter &writer, const StateSnapshot &state);
 
 private:
     void run();
@@ -42,7 +74,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
-    std::shared_ptr<const StoreState> m_next;
+    std::shared_ptr<const StateSnapshot> m_next;
     bool m_writing = false;
     bool m_stop = false;
     std::thread m_thread;

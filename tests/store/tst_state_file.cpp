@@ -37,6 +37,7 @@ class TestStateFile : public QObject
 private Q_SLOTS:
     void olderBuildsFileLoadsAndIsWrittenBackUnchanged();
     void killedSaveLeavesTheOldOrTheNewFile();
+    void everySaveWritesTheWholeStateOfItsMoment();
 };
 
 // The fixture was written by the build before saves moved to their own thread.
@@ -103,6 +104,71 @@ void TestStateFile::killedSaveLeavesTheOldOrTheNewFile()
     LocalStore store(folder);
     QVERIFY(tempFiles(folder).isEmpty());
     QCOMPARE(store.state().cursorServerTs, written > 0 ? store.state().cursorServerTs : 0);
+}
+
+// Saves reuse the chunks of blocks no change reached since the last one: whatever changed, and
+// however, each save must still write exactly the state of its moment.
+void TestStateFile::everySaveWritesTheWholeStateOfItsMoment()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    LocalStore store(dir.path());
+    store.change([](StoreState &s) { s = StateFileSamples::numbered(1, 1700); });
+    std::mt19937 random(7);
+    const auto someBlock = [&] {
+        const auto &blocks = store.state().blocks;
+        return blocks[random() % blocks.size()];
+    };
+    for (int step = 0; step < 300; ++step) {
+        const QString text = QStringLiteral(R"({"text":"step %1"})").arg(step);
+        switch (random() % 9) {
+        case 0:
+            store.editBlock(someBlock().localID, [&](FNBlock &b) { b.contentJSON = text; });
+            break;
+        case 1: {
+            FNBlock b = someBlock();
+            b.position += 1;
+            store.upsertBlock(b);
+            break;
+        }
+        case 2: {
+            FNBlock b;
+            b.pageLocalID = QStringLiteral("P");
+            b.contentJSON = text;
+            store.upsertBlock(b);
+            break;
+        }
+        case 3:
+            store.markBlockDeleted(someBlock().localID);
+            break;
+        case 4: {
+            std::vector<FNBlock> edited{someBlock(), someBlock(), someBlock()};
+            for (FNBlock &b : edited)
+                b.contentJSON = text;
+            store.replaceBlocks(edited);
+            break;
+        }
+        case 5: {
+            FNBlock b;
+            b.serverID = 900000 + step;
+            store.appendBlocks({b});
+            break;
+        }
+        case 6: {
+            const size_t at = random() % store.state().blocks.size();
+            store.change([&](StoreState &s) { s.blocks.erase(s.blocks.begin() + qsizetype(at)); });
+            break;
+        }
+        case 7:
+            store.editPage(QStringLiteral("P"), [&](FNPage &p) { p.title = text; });
+            break;
+        default:
+            store.save();
+            QCOMPARE(readFile(path), sharedJSONEncode(store.state()));
+        }
+    }
+    store.save();
+    QCOMPARE(readFile(path), sharedJSONEncode(store.state()));
 }
 
 QTEST_GUILESS_MAIN(TestStateFile)

@@ -11,6 +11,7 @@ struct LocalStoreTesting {
     static void changeUntold(LocalStore &store, Edit &&edit)
     {
         std::forward<Edit>(edit)(store.m_state);
+        store.allBlocksTouched();
     }
 
     static void scheduleSave(LocalStore &store) { store.scheduleSave(); }
