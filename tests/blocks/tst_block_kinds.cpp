@@ -266,7 +266,8 @@ void TestBlockKinds::everyKindHasItsViewInThePage()
         FNBlock block = m_device->addBlock(page.localID, QStringLiteral("typed"), position++);
         block.type = kind.rawValue();
         // An image with an address shows its name, as the other rich kinds do.
-        block.contentJSON = QStringLiteral("{\"text\":\"typed\",\"url\":\"https://x/y.png\",\"count\":3}");
+        block.contentJSON =
+            QStringLiteral("{\"text\":\"typed\",\"url\":\"http://127.0.0.1:9/y.png\",\"count\":3}");
         m_device->store().upsertBlock(block);
         ids << block.localID;
         storedBefore[block.localID] = block.contentJSON;
