@@ -160,15 +160,18 @@ QCoro::Task<> DatabaseBlockModel::createDefault()
 {
     ServiceClient *client = m_host.services().client;
     const qint64 page = pageServerID();
-    if (!client || !client->isSignedIn() || page == 0)
+    if (!client || !client->isSignedIn() || page == 0 || m_creating)
         co_return;
+    m_creating = true;
     // The id belongs in the block even when the view has gone by the time the reply comes.
     const BlockHost::ContentWriter writer = m_host.laterWriter();
     QPointer<DatabaseBlockModel> self(this);
     std::optional<DatabaseResp> reply;
     QString failure;
+    // Built before the await: GCC 12 may destroy a temporary of a co_await expression twice.
+    auto body = DatabaseBlock::defaultDatabase(page);
     try {
-        reply = co_await client->createDatabase(DatabaseBlock::defaultDatabase(page));
+        reply = co_await client->createDatabase(std::move(body));
     } catch (const std::exception &error) {
         failure = APIError::messageOf(error);
     }
@@ -178,6 +181,7 @@ QCoro::Task<> DatabaseBlockModel::createDefault()
     }
     if (!self)
         co_return;
+    m_creating = false;
     if (reply)
         replaceTable(std::move(reply->database));
     else

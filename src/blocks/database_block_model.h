@@ -107,6 +107,8 @@ private:
     std::optional<QString> m_error;
     int m_loadsRunning = 0;
     bool m_loadFailed = false;
+    // A second press while the first create is out would make a second database.
+    bool m_creating = false;
     quint64 m_tick = 0;
     quint64 m_appliedLoadStart = 0;
     std::map<QString, std::unique_ptr<Debouncer>> m_cellDebouncers;

@@ -67,6 +67,7 @@ private Q_SLOTS:
     void insertWaitsForThePage();
     void unknownIdOffersInsert();
     void insertCreatesTheDefaultTable();
+    void doublePressCreatesOneDatabase();
     void addRowPosition_data();
     void addRowPosition();
     void failuresShowTheirMessage_data();
@@ -434,6 +435,22 @@ void TestDatabaseBlock::insertCreatesTheDefaultTable()
     QTRY_VERIFY(view->addRowButton()->hasFocus());
     QTest::keyClick(view->addRowButton(), Qt::Key_Space);
     QTRY_VERIFY(showsTable(view, 1));
+}
+
+void TestDatabaseBlock::doublePressCreatesOneDatabase()
+{
+    DatabaseBlockView *view = openBlock({{"text", ""}});
+    QVERIFY(view && view->insertButton()->isEnabled());
+    const auto before = m_fake.state().databases.size();
+    FakeService::Fault slow = FakeService::Fault::delay(300);
+    slow.remaining = 1;
+    m_fake.setFault(kDatabases, slow);
+    view->insertButton()->click();
+    view->insertButton()->click();
+    QTRY_VERIFY(showsTable(view, 0));
+    QTest::qWait(100);
+    QCOMPARE(m_fake.state().databases.size(), before + 1);
+    QCOMPARE(m_fake.requestsTo(kDatabases).size(), 1);
 }
 
 void TestDatabaseBlock::addRowPosition_data()
