@@ -1,6 +1,7 @@
 #include "collab/comments_panel.h"
 
 #include "collab/comments_panel_model.h"
+#include "collab/panel_header.h"
 #include "ui/empty_state_view.h"
 #include "ui/symbol_icons.h"
 
@@ -72,28 +73,11 @@ CommentsPanel::CommentsPanel(ServiceClient &client, std::function<qint64()> page
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(12);
 
-    auto *header = new QHBoxLayout;
-    auto *symbol = new QLabel(this);
-    symbol->setPixmap(SymbolIcons::pixmap(QStringLiteral("bubble.left.and.bubble.right"), 16,
-                                          palette().color(QPalette::WindowText), devicePixelRatioF()));
-    auto *title = new QLabel(QString::fromUtf8(kTitle), this);
-    QFont headline = title->font();
-    headline.setBold(true);
-    title->setFont(headline);
-    m_reload = new QToolButton(this);
-    m_reload->setIcon(SymbolIcons::icon(QStringLiteral("arrow.clockwise")));
-    m_reload->setAutoRaise(true);
-    m_reload->setToolTip(QStringLiteral("Reload"));
-    m_close = new QToolButton(this);
-    m_close->setIcon(SymbolIcons::icon(QStringLiteral("xmark.circle.fill"), Qt::gray));
-    m_close->setAutoRaise(true);
-    m_close->setToolTip(QStringLiteral("Close"));
-    header->addWidget(symbol);
-    header->addWidget(title);
-    header->addStretch(1);
-    header->addWidget(m_reload);
-    header->addWidget(m_close);
-    column->addLayout(header);
+    const PanelHeader header =
+        PanelHeader::make(this, QStringLiteral("bubble.left.and.bubble.right"), QString::fromUtf8(kTitle));
+    m_reload = header.reload;
+    m_close = header.close;
+    column->addLayout(header.layout);
 
     m_area = new QStackedWidget(this);
     m_spinner = new QProgressBar(m_area);

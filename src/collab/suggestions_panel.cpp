@@ -1,5 +1,6 @@
 #include "collab/suggestions_panel.h"
 
+#include "collab/panel_header.h"
 #include "collab/suggestions_panel_model.h"
 #include "store/sync_engine.h"
 #include "ui/app_style.h"
@@ -32,16 +33,6 @@ QLabel *plainLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-void showFrames(QLabel *label, BusyIndicator *busy)
-{
-    const auto update = [label, busy] {
-        label->setPixmap(
-            busy->frame(label->devicePixelRatioF()).pixmap(label->size(), label->devicePixelRatioF()));
-    };
-    QObject::connect(busy, &BusyIndicator::frameChanged, label, update);
-    update();
-}
-
 } // namespace
 
 SuggestionsPanel::SuggestionsPanel(ServiceClient &client, SyncEngine *engine,
@@ -57,26 +48,11 @@ SuggestionsPanel::SuggestionsPanel(ServiceClient &client, SyncEngine *engine,
     column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     column->setSpacing(10);
 
-    auto *header = new QHBoxLayout;
-    auto *symbol = new QLabel(this);
-    symbol->setPixmap(SymbolIcons::pixmap(QStringLiteral("checkmark.bubble"), 16,
-                                          palette().color(QPalette::WindowText), devicePixelRatioF()));
-    auto *title = new QLabel(QString::fromUtf8(kTitle), this);
-    title->setFont(AppStyle::headline());
-    m_reload = new QToolButton(this);
-    m_reload->setIcon(SymbolIcons::icon(QStringLiteral("arrow.clockwise")));
-    m_reload->setAutoRaise(true);
-    m_reload->setToolTip(QStringLiteral("Reload"));
-    m_close = new QToolButton(this);
-    m_close->setIcon(SymbolIcons::icon(QStringLiteral("xmark.circle.fill"), AppStyle::secondary(this)));
-    m_close->setAutoRaise(true);
-    m_close->setToolTip(QStringLiteral("Close"));
-    header->addWidget(symbol);
-    header->addWidget(title);
-    header->addStretch(1);
-    header->addWidget(m_reload);
-    header->addWidget(m_close);
-    column->addLayout(header);
+    const PanelHeader header =
+        PanelHeader::make(this, QStringLiteral("checkmark.bubble"), QString::fromUtf8(kTitle));
+    m_reload = header.reload;
+    m_close = header.close;
+    column->addLayout(header.layout);
 
     QLabel *note = plainLabel(QString::fromUtf8(kNote), this);
     note->setWordWrap(true);
@@ -93,7 +69,7 @@ SuggestionsPanel::SuggestionsPanel(ServiceClient &client, SyncEngine *engine,
     auto *bigBusy = new BusyIndicator(kSpinnerSize, this);
     bigBusy->setColor(AppStyle::secondary(this));
     bigBusy->setRunning(true);
-    showFrames(spinnerLabel, bigBusy);
+    bigBusy->showIn(spinnerLabel);
 
     auto *errorPage = new QWidget(m_area);
     auto *errorLayout = new QVBoxLayout(errorPage);

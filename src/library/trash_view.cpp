@@ -30,16 +30,6 @@ constexpr int kSpinnerSize = 24;
 constexpr int kSmallSpinnerSize = 14;
 const char *const kIDProperty = "trashID";
 
-void showFrames(QLabel *label, BusyIndicator *busy)
-{
-    const auto update = [label, busy] {
-        label->setPixmap(
-            busy->frame(label->devicePixelRatioF()).pixmap(label->size(), label->devicePixelRatioF()));
-    };
-    QObject::connect(busy, &BusyIndicator::frameChanged, label, update);
-    update();
-}
-
 } // namespace
 
 TrashView::TrashView(const AppContext &context, QWidget *parent)
@@ -92,7 +82,7 @@ TrashView::TrashView(const AppContext &context, QWidget *parent)
     spinnerLayout->addWidget(m_spinner, 0, Qt::AlignCenter);
     m_busy = new BusyIndicator(kSpinnerSize, this);
     m_busy->setColor(AppStyle::secondary(this));
-    showFrames(m_spinner, m_busy);
+    m_busy->showIn(m_spinner);
 
     m_error = AppStyle::errorLabel(m_body);
     m_error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -223,7 +213,7 @@ QWidget *TrashView::makeRow(qint64 id)
         auto *busy = new BusyIndicator(kSmallSpinnerSize, spinner);
         busy->setColor(AppStyle::secondary(this));
         busy->setRunning(true);
-        showFrames(spinner, busy);
+        busy->showIn(spinner);
         layout->addWidget(spinner);
         return row;
     }

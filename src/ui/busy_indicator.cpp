@@ -1,5 +1,6 @@
 #include "ui/busy_indicator.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 
@@ -50,4 +51,13 @@ QIcon BusyIndicator::frame(qreal devicePixelRatio) const
     painter.drawArc(box, start, -100 * 16);
     painter.end();
     return QIcon(pixmap);
+}
+
+void BusyIndicator::showIn(QLabel *label)
+{
+    const auto update = [label, this] {
+        label->setPixmap(frame(label->devicePixelRatioF()).pixmap(label->size(), label->devicePixelRatioF()));
+    };
+    connect(this, &BusyIndicator::frameChanged, label, update);
+    update();
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTimer>
 
+class QLabel;
+
 // A small spinning activity indicator, drawn as icon frames so a button can show it before its label.
 class BusyIndicator : public QObject
 {
@@ -16,6 +18,8 @@ public:
     void setRunning(bool running);
     bool isRunning() const { return m_timer.isActive(); }
     QIcon frame(qreal devicePixelRatio = 1.0) const;
+    // Keeps the label's picture on the current frame for as long as both live.
+    void showIn(QLabel *label);
 
 Q_SIGNALS:
     void frameChanged();
