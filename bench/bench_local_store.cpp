@@ -1,5 +1,6 @@
 // Load, save and edit timings of a large local state, against a plain write + fsync of the same bytes.
 // Run a Release build: bench_local_store [runs]
+#include "bench_io.h"
 #include "bench_state.h"
 #include "json/json_coder.h"
 #include "json/json_value.h"
@@ -39,21 +40,6 @@ double medianMs(int runs, F &&f)
         v.push_back(timeMs(f));
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-void plainWrite(const QString &path, const QByteArray &bytes)
-{
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    qsizetype off = 0;
-    while (off < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + off, size_t(bytes.size() - off));
-        if (n <= 0)
-            qFatal("write failed");
-        off += n;
-    }
-    ::fsync(fd);
-    ::close(fd);
 }
 
 QByteArray procStatus(const char *field)

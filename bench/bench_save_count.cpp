@@ -2,6 +2,7 @@
 // cycle with nothing new (a refresh), a pull of an operation applied already, and a push of 1,000
 // operations. Writes are counted at the rename that puts each one in place. Offscreen; run a Release
 // build: bench_save_count
+#include "bench_state_writes.h"
 #include "api/wire/pages.h"
 #include "editor/page_view.h"
 #include "fake-service/fake_service.h"
@@ -15,11 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include <dlfcn.h>
 
 namespace {
-
-std::atomic<int> g_stateWrites{0};
 
 // Lets the rest settle: saves due, replies, the page's own refresh.
 void settle(LocalStore &store)
@@ -39,18 +37,6 @@ int writesDuring(LocalStore &store, F &&work)
 }
 
 } // namespace
-
-// Every save ends in a rename over "state.json": counting them here counts the writes, in this build
-// and in older ones alike.
-extern "C" int rename(const char *from, const char *to) noexcept
-{
-    using Rename = int (*)(const char *, const char *);
-    static const auto real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
-    const size_t n = std::strlen(to);
-    if (n >= 11 && std::strcmp(to + n - 11, "/state.json") == 0)
-        ++g_stateWrites;
-    return real(from, to);
-}
 
 int main(int argc, char *argv[])
 {

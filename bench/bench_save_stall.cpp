@@ -1,7 +1,9 @@
 // The longest time the event loop misses while a burst of edits is typed into the large state and
 // saved, against a plain write + fsync of the same bytes timed in the same run. Run a Release build:
 // bench_save_stall [bursts = 3]
+#include "bench_io.h"
 #include "bench_state.h"
+#include "bench_state_writes.h"
 #include "store/local_store.h"
 
 #include <QCoreApplication>
@@ -23,8 +25,6 @@
 
 namespace {
 
-std::atomic<int> g_stateWrites{0};
-
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -35,17 +35,7 @@ double plainWriteMs(const QString &path, const QByteArray &bytes)
 {
     QElapsedTimer t;
     t.start();
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    qsizetype off = 0;
-    while (off < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + off, size_t(bytes.size() - off));
-        if (n <= 0)
-            qFatal("write failed");
-        off += n;
-    }
-    ::fsync(fd);
-    ::close(fd);
+    plainWrite(path, bytes);
     return double(t.nsecsElapsed()) / 1e6;
 }
 
@@ -103,16 +93,6 @@ Burst typeBurst(LocalStore &store, int round, bool waitForSaves = true)
 }
 
 } // namespace
-
-extern "C" int rename(const char *from, const char *to) noexcept
-{
-    using Rename = int (*)(const char *, const char *);
-    static const auto real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
-    const size_t n = std::strlen(to);
-    if (n >= 11 && std::strcmp(to + n - 11, "/state.json") == 0)
-        ++g_stateWrites;
-    return real(from, to);
-}
 
 int main(int argc, char **argv)
 {
