@@ -67,6 +67,13 @@ APIClient::~APIClient()
     }
 }
 
+bool APIClient::isWebAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
 void APIClient::limitReplySize(QNetworkReply *reply, qint64 maxBytes)
 {
     const auto refuse = [reply] {

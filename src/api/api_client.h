@@ -60,6 +60,8 @@ public:
     // Aborts `reply` once it would hold more than `maxBytes`; failureOf() then says it was too large.
     // send() does this for every exchange; a reply made elsewhere can ask for it.
     static void limitReplySize(QNetworkReply *reply, qint64 maxBytes);
+    // An http or https address with a host: the only kind fetched from content others wrote.
+    static bool isWebAddress(const QUrl &url);
 
     static constexpr const char *kUserAgent = "Penroost-Derud/0.1 (Mac/iOS)";
 

@@ -31,13 +31,6 @@ QImage decode(const QByteArray &bytes)
     return reader.read(&image) ? image : QImage();
 }
 
-bool isWebAddress(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !url.host().isEmpty();
-}
-
 } // namespace
 
 RemoteImage::RemoteImage(RemoteImageLoader *loader, const QString &url, QObject *owner)
@@ -79,7 +72,7 @@ RemoteImageLoader::~RemoteImageLoader()
 RemoteImage *RemoteImageLoader::load(const QString &url, QObject *owner)
 {
     auto *image = new RemoteImage(this, url, owner);
-    if (!isWebAddress(QUrl(url))) {
+    if (!APIClient::isWebAddress(QUrl(url))) {
         // Block content comes from the service and other devices: no local files, no other schemes.
         image->m_state = RemoteImage::State::failed;
         return image;

@@ -382,9 +382,7 @@ QCoro::Task<AIResp> ServiceClient::runAI(AIReq body)
 
 QCoro::Task<QByteArray> ServiceClient::fetchPublicFile(QUrl url, QPointer<CancelToken> cancel)
 {
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (!APIClient::isWebAddress(url))
         throw APIError::other(QStringLiteral("Not a web address"));
     QNetworkRequest request(url);
     request.setRawHeader("User-Agent", APIClient::kUserAgent);

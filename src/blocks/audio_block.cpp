@@ -1,5 +1,7 @@
 #include "blocks/audio_block.h"
 
+#include "api/api_client.h"
+
 #include "api/service_client.h"
 #include "blocks/block_content.h"
 #include "blocks/file_block.h"
@@ -29,14 +31,6 @@ const QString kSizeKey = QStringLiteral("size");
 constexpr auto kAudioKind = "audio";
 constexpr int kPlayIconSize = 22;
 constexpr int kSmallIconSize = 16;
-
-// Sounds come from block content other devices wrote: only web addresses are played.
-bool isPlayable(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !url.host().isEmpty();
-}
 
 QColor faded(QColor color, qreal alpha)
 {
@@ -288,7 +282,7 @@ void AudioBlockView::updatePlayerRow()
     m_playButton->setIcon(EditorSymbols::icon(symbol, AppStyle::accent(this)));
     m_playButton->setToolTip(m_isPlaying ? QStringLiteral("Pause") : QStringLiteral("Play"));
     const QUrl url(m_shownURL);
-    const QString name = isPlayable(url) ? url.fileName() : QString();
+    const QString name = APIClient::isWebAddress(url) ? url.fileName() : QString();
     m_fileName->setText(name.isEmpty() ? QString::fromLatin1(kNoName) : name);
 }
 
@@ -356,7 +350,7 @@ void AudioBlockView::onStopped(const QString &filePath)
 void AudioBlockView::togglePlay()
 {
     const QUrl url(m_shownURL);
-    if (!m_player && isPlayable(url)) {
+    if (!m_player && APIClient::isWebAddress(url)) {
         m_player = new QMediaPlayer(this);
         m_player->setAudioOutput(new QAudioOutput(m_player));
         // Qt 6.4's FFmpeg player opens a web address on the GUI thread and freezes the window
