@@ -25,6 +25,7 @@
 #include "platform/preset_file_picker.h"
 #include "support/app_harness.h"
 #include "support/editor_steps.h"
+#include "support/journey.h"
 #include "ui/empty_state_view.h"
 #include "ui/toast_overlay.h"
 
@@ -51,9 +52,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Long enough for a slow machine under the sanitizers; the waits end as soon as the condition holds.
-constexpr int kWait = 20000;
 
 const QString kEmail = QStringLiteral("robin@example.com");
 const QString kPassword = QStringLiteral("hunter22");
@@ -144,30 +142,9 @@ bool drawnBold(RichTextEditor *editor, const QString &word)
     return false;
 }
 
-// Lays the windows out as the event loop would before the user sees them (a layout pass can
-// make another one).
-void settleLayout()
-{
-    for (int pass = 0; pass < 4; ++pass)
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-}
-
-// Where the user's typing goes now.
-QWidget *keyboard()
-{
-    return QApplication::focusWidget();
-}
-
-QPushButton *buttonLabelled(QWidget *root, const QString &text)
-{
-    for (QPushButton *button : root->findChildren<QPushButton *>()) {
-        if (button->text() == text && button->isVisible())
-            return button;
-    }
-    return nullptr;
-}
-
 } // namespace
+
+using namespace journey;
 
 // One new user, one device (and later a second one), the whole way through the real window against
 // the fake service: only what a user can click and type, checked against what the window shows and
@@ -197,48 +174,12 @@ private Q_SLOTS:
     void findThePageFromHomeAndTheSwitcher();
 
 private:
-    // One launch of the app on a device: the long-lived objects and the window main() makes.
-    struct Launch {
-        std::unique_ptr<AppHarness> app;
-        std::unique_ptr<AppWindow> window;
-
-        MainView *mainView() const { return qobject_cast<MainView *>(window->rootView()->currentScreen()); }
-        AuthView *authView() const { return qobject_cast<AuthView *>(window->rootView()->currentScreen()); }
-        WelcomeView *welcomeView() const
-        {
-            return qobject_cast<WelcomeView *>(window->rootView()->currentScreen());
-        }
-        LibraryView *sidebar() const { return mainView() ? mainView()->sidebar() : nullptr; }
-        PageView *pageView() const
-        {
-            return mainView() ? qobject_cast<PageView *>(mainView()->detail()) : nullptr;
-        }
-    };
-
-    std::unique_ptr<Launch> launch(AppDevice &device);
-    void quit(std::unique_ptr<Launch> &launch);
-    void activate(Launch &launch);
-    void activate(QWidget *window);
     void shoot(const QString &name, QWidget *sheet = nullptr);
-
-    // The sidebar's rows as drawn: indented by depth, icon and name.
-    static QStringList sidebarRows(LibraryView *sidebar);
-    static QModelIndex sidebarRow(LibraryView *sidebar, const QString &name);
-    static void clickRow(LibraryView *sidebar, const QString &name);
-    // Opens a closed folder with a click; an open one is left as it is.
-    static void expandFolder(LibraryView *sidebar, const QString &name);
-    // Right-clicks the row and clicks the item in the menu that opens.
-    static bool chooseFromRowMenu(LibraryView *sidebar, const QString &name, const QString &item);
-    // The count on the sync button; empty while it shows none.
-    static QString badge(const Launch &launch);
-    // The sync button says "Up to date", with no count.
-    static bool upToDate(const Launch &launch);
 
     void signInThroughTheForm(Launch &launch, bool signUp);
     // Opens the page from the sidebar (its folder first) and waits for what it shows.
     void openPageFromSidebar(Launch &launch);
     BlockRow *rowShowing(const QString &prefix) const;
-    void focus(QWidget *editor);
     // The service holds the page's blocks as listed and nothing waits to be sent.
     void waitUntilOnTheService(const QStringList &blocks, const QString &title = kPageTitle);
     qint64 pageServerID(const QString &title = kPageTitle);
@@ -256,6 +197,7 @@ private:
 void TestNewUserJourney::initTestCase()
 {
     IconTheme::installFallback(); // as main() does
+    applyScreenshotTheme();
     QVERIFY(m_fake.start());
     m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
     if (!m_screenshots.isEmpty())
@@ -282,150 +224,15 @@ void TestNewUserJourney::cleanupTestCase()
     quit(m_app);
 }
 
-std::unique_ptr<TestNewUserJourney::Launch> TestNewUserJourney::launch(AppDevice &device)
-{
-    auto launched = std::make_unique<Launch>();
-    launched->app = std::make_unique<AppHarness>(device);
-    launched->app->engine.setTickInterval(100ms);
-    // As main() builds it.
-    launched->window = std::make_unique<AppWindow>(launched->app->context(),
-                                                   [](const AppContext &c) { return new MainView(c); });
-    launched->window->resize(1200, 800);
-    launched->window->show();
-    if (!QTest::qWaitForWindowExposed(launched->window.get()))
-        return nullptr;
-    activate(*launched);
-    return launched;
-}
-
-void TestNewUserJourney::quit(std::unique_ptr<Launch> &launched)
-{
-    if (!launched)
-        return;
-    // As the process ends: the window goes (the open page queues its edits), then the long-lived objects.
-    launched->window->close();
-    launched->window.reset();
-    launched->app->engine.stopLoop();
-    QTRY_VERIFY_WITH_TIMEOUT(!launched->app->engine.isSyncing(), kWait);
-    launched->app.reset();
-    launched.reset();
-}
-
-void TestNewUserJourney::activate(Launch &launched)
-{
-    activate(launched.window.get());
-}
-
-void TestNewUserJourney::activate(QWidget *window)
-{
-    // Offscreen, Qt's own word makes a window active; on a display, the display's focus has to move.
-    window->activateWindow();
-    QApplication::setActiveWindow(window);
-    QVERIFY(QTest::qWaitForWindowActive(window));
-}
-
 void TestNewUserJourney::shoot(const QString &name, QWidget *sheet)
 {
-    if (m_screenshots.isEmpty())
-        return;
-    QPixmap shot = m_app->window->grab();
-    if (sheet) {
-        // A sheet is a window of its own: drawn over the dimmed main window, near its top.
-        QPainter painter(&shot);
-        painter.fillRect(shot.rect(), QColor(0, 0, 0, 60));
-        const QRect frame(QPoint((shot.width() - sheet->width()) / 2, 60), sheet->size());
-        painter.fillRect(frame, sheet->palette().color(QPalette::Window));
-        painter.drawPixmap(frame.topLeft(), sheet->grab());
-        painter.setPen(sheet->palette().color(QPalette::Mid));
-        painter.drawRect(frame.adjusted(-1, -1, 0, 0));
-    }
-    QVERIFY(shot.save(QDir(m_screenshots).filePath(name)));
-}
-
-QStringList TestNewUserJourney::sidebarRows(LibraryView *sidebar)
-{
-    QStringList out;
-    if (!sidebar)
-        return out;
-    const LibraryRowModel &model = sidebar->rowModel();
-    for (int i = 0; i < model.rowCount(); ++i) {
-        const QModelIndex index = model.index(i);
-        const QString indent(2 * index.data(LibraryRowModel::DepthRole).toInt(), QLatin1Char(' '));
-        const QString icon = index.data(LibraryRowModel::IconRole).toString();
-        out << indent + (icon.isEmpty() ? QString() : icon + QLatin1Char(' ')) + index.data().toString();
-    }
-    return out;
-}
-
-QModelIndex TestNewUserJourney::sidebarRow(LibraryView *sidebar, const QString &name)
-{
-    const LibraryRowModel &model = sidebar->rowModel();
-    for (int i = 0; i < model.rowCount(); ++i) {
-        if (model.index(i).data().toString() == name)
-            return model.index(i);
-    }
-    return {};
-}
-
-void TestNewUserJourney::clickRow(LibraryView *sidebar, const QString &name)
-{
-    const QModelIndex index = sidebarRow(sidebar, name);
-    QVERIFY2(index.isValid(), qPrintable(name));
-    LibraryListView *list = sidebar->listView();
-    list->scrollTo(index);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
-}
-
-void TestNewUserJourney::expandFolder(LibraryView *sidebar, const QString &name)
-{
-    const QModelIndex index = sidebarRow(sidebar, name);
-    QVERIFY2(index.isValid(), qPrintable(name));
-    if (!index.data(LibraryRowModel::ExpandedRole).toBool())
-        clickRow(sidebar, name);
-}
-
-bool TestNewUserJourney::chooseFromRowMenu(LibraryView *sidebar, const QString &name, const QString &item)
-{
-    const QModelIndex index = sidebarRow(sidebar, name);
-    if (!index.isValid())
-        return false;
-    LibraryListView *list = sidebar->listView();
-    const QPoint at = list->visualRect(index).center();
-    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
-    QCoreApplication::sendEvent(list->viewport(), &rightClick);
-    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-    if (!menu || !QTest::qWaitForWindowExposed(menu))
-        return false;
-    for (QAction *action : menu->actions()) {
-        if (action->text() == item) {
-            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
-            return QTest::qWaitFor([menu = QPointer<QMenu>(menu)] { return !menu || !menu->isVisible(); });
-        }
-    }
-    menu->close();
-    return false;
-}
-
-QString TestNewUserJourney::badge(const Launch &launched)
-{
-    QLabel *label = launched.mainView() ? launched.mainView()->syncButton()->badge() : nullptr;
-    return label && label->isVisible() ? label->text() : QString();
-}
-
-bool TestNewUserJourney::upToDate(const Launch &launched)
-{
-    return launched.mainView() &&
-           launched.mainView()->syncButton()->toolTip() == QLatin1String("Up to date") &&
-           badge(launched).isEmpty();
+    if (!m_screenshots.isEmpty())
+        QVERIFY(picture(m_app->window.get(), sheet).save(QDir(m_screenshots).filePath(name)));
 }
 
 qint64 TestNewUserJourney::pageServerID(const QString &title)
 {
-    for (const auto &[id, page] : m_fake.state().pages) {
-        if (page.title == title)
-            return id;
-    }
-    return 0;
+    return journey::pageServerID(m_fake, title);
 }
 
 const FakeServiceState::Page *TestNewUserJourney::servicePage()
@@ -439,17 +246,6 @@ void TestNewUserJourney::waitUntilOnTheService(const QStringList &blocks, const 
 {
     QTRY_COMPARE_WITH_TIMEOUT(storedBlocks(m_fake, pageServerID(title)), blocks, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
-}
-
-void TestNewUserJourney::focus(QWidget *editor)
-{
-    QVERIFY(editor);
-    // A click in a window makes it the active one (offscreen, nothing does that when a sheet closes).
-    if (!editor->isActiveWindow())
-        activate(editor->window());
-    QTest::mouseClick(editor, Qt::LeftButton, {}, QPoint(editor->width() - 4, editor->height() / 2));
-    QTRY_VERIFY(editor->hasFocus());
-    QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
 }
 
 BlockRow *TestNewUserJourney::rowShowing(const QString &prefix) const
@@ -504,29 +300,10 @@ void TestNewUserJourney::openPageFromSidebar(Launch &launched)
 void TestNewUserJourney::addBlockOfKind(const QString &query, const QString &kind, bool screenshot,
                                         BlockRow **made)
 {
-    PageView *page = m_app->pageView();
-    QVERIFY(page);
-    const int before = int(page->topLevelList()->rows().size());
-    QTest::mouseClick(page->addBlockButton(), Qt::LeftButton);
-    QTRY_COMPARE(int(page->topLevelList()->rows().size()), before + 1);
-    BlockRow *row = page->topLevelList()->rows().back();
-    focus(row->richEditor());
-    QTest::keyClicks(row->richEditor(), QLatin1Char('/') + query);
-    SlashMenu *menu = row->slashMenu();
-    QVERIFY(menu && menu->isVisible());
-    QPushButton *item = nullptr;
-    for (QPushButton *button : menu->findChildren<QPushButton *>()) {
-        if (button->property("kind").toString() == kind)
-            item = button;
-    }
-    QVERIFY(item);
-    if (screenshot)
-        shoot(QStringLiteral("04-slash-menu.png"));
-    QTest::mouseClick(item, Qt::LeftButton);
-    QTRY_VERIFY(!menu->isVisible());
-    QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
-    QCOMPARE(row->model().currentBlock().type, kind);
-    *made = row;
+    journey::addBlockOfKind(m_app->pageView(), query, kind, made, [&] {
+        if (screenshot)
+            shoot(QStringLiteral("04-slash-menu.png"));
+    });
 }
 
 void TestNewUserJourney::signUp()
@@ -752,7 +529,7 @@ void TestNewUserJourney::secondClientSeesThePage()
     QTRY_COMPARE_WITH_TIMEOUT(shownBlocks(other->pageView()),
                               expectedBlocks(QStringLiteral("Socks and boots")), kWait);
     quit(other);
-    activate(*m_app);
+    activate(m_app->window.get());
 }
 
 void TestNewUserJourney::deleteAndUndo()
@@ -949,7 +726,7 @@ void TestNewUserJourney::writeWithTheToolbarAndKeys()
 {
     // "New Page" from the keyboard: the page opens ready for its title, and Return goes on to
     // its first block.
-    activate(*m_app);
+    activate(m_app->window.get());
     QTest::keyClick(m_app->window.get(), Qt::Key_N, Qt::ControlModifier);
     QTRY_VERIFY(m_app->pageView() && m_app->pageView()->titleField()->hasFocus());
     PageView *page = m_app->pageView();
@@ -1072,7 +849,7 @@ void TestNewUserJourney::findThePageFromHomeAndTheSwitcher()
     QCOMPARE(m_app->pageView()->titleField()->toRawText(), kCampingTitle);
     QTRY_COMPARE(shownBlocks(m_app->pageView()), kCampingBlocks);
     // The opened page has the keyboard, at the end of its first block.
-    activate(*m_app);
+    activate(m_app->window.get());
     QTest::keyClicks(keyboard(), QStringLiteral(" and pegs"));
     QStringList blocks = kCampingBlocks;
     blocks[0] = QStringLiteral("text: Pack the **tent** and pegs");

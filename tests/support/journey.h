@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/app_window.h"
+#include "app/auth_view.h"
+#include "app/main_view.h"
+#include "app/welcome_view.h"
+#include "editor/page_view.h"
+#include "library/library_view.h"
+#include "support/app_harness.h"
+
+#include <QModelIndex>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class BlockRow;
+class FakeService;
+class QPushButton;
+class QWidget;
+
+// Steps the end-to-end journeys share: the app launched as main() builds it, driven only through
+// its widgets.
+namespace journey {
+
+// Long enough for a slow machine under the sanitizers; the waits end as soon as the condition holds.
+constexpr int kWait = 20000;
+
+// One launch of the app on a device: the long-lived objects and the window main() makes.
+struct Launch {
+    std::unique_ptr<AppHarness> app;
+    std::unique_ptr<AppWindow> window;
+
+    MainView *mainView() const { return qobject_cast<MainView *>(window->rootView()->currentScreen()); }
+    AuthView *authView() const { return qobject_cast<AuthView *>(window->rootView()->currentScreen()); }
+    WelcomeView *welcomeView() const
+    {
+        return qobject_cast<WelcomeView *>(window->rootView()->currentScreen());
+    }
+    LibraryView *sidebar() const { return mainView() ? mainView()->sidebar() : nullptr; }
+    PageView *pageView() const
+    {
+        return mainView() ? qobject_cast<PageView *>(mainView()->detail()) : nullptr;
+    }
+};
+
+// Null when the window never showed.
+std::unique_ptr<Launch> launch(AppDevice &device);
+// As the process ends: the window goes (the open page queues its edits), then the long-lived objects.
+void quit(std::unique_ptr<Launch> &launched);
+void activate(QWidget *window);
+
+// The sidebar's rows as drawn: indented by depth, icon and name.
+QStringList sidebarRows(LibraryView *sidebar);
+QModelIndex sidebarRow(LibraryView *sidebar, const QString &name);
+void clickRow(LibraryView *sidebar, const QString &name);
+// Opens a closed folder with a click; an open one is left as it is.
+void expandFolder(LibraryView *sidebar, const QString &name);
+// Right-clicks the row and clicks the item in the menu that opens.
+bool chooseFromRowMenu(LibraryView *sidebar, const QString &name, const QString &item);
+// The count on the sync button; empty while it shows none.
+QString badge(const Launch &launched);
+// The sync button says "Up to date", with no count.
+bool upToDate(const Launch &launched);
+
+// The id of the first page the service holds with the title; 0 when none.
+qint64 pageServerID(FakeService &fake, const QString &title);
+
+// Clicks the editor's right end (its window made active first) and moves to the end of its text.
+void focus(QWidget *editor);
+// Lays the windows out as the event loop would before the user sees them.
+void settleLayout();
+// Where the user's typing goes now.
+QWidget *keyboard();
+// The visible push button under `root` with the text.
+QPushButton *buttonLabelled(QWidget *root, const QString &text);
+
+// What the window shows; a sheet (a window of its own) is drawn over the dimmed window, near its
+// top.
+QPixmap picture(QWidget *window, QWidget *sheet = nullptr);
+
+// "Add block" on the open page, then the kind picked from the slash menu opened by typing "/" and
+// the query. `beforeChoosing` runs while the menu shows (a screenshot). `made` gets the new row; it
+// stays null when a step fails.
+void addBlockOfKind(PageView *page, const QString &query, const QString &kind, BlockRow **made,
+                    const std::function<void()> &beforeChoosing = {});
+
+} // namespace journey
+
+namespace journey {
+
+// Under PENROOST_SCREENSHOT_THEME=dark, gives the application the palette a dark desktop gives it,
+// before any window is made; the light default otherwise. Screenshot runs take both.
+void applyScreenshotTheme();
+
+} // namespace journey
