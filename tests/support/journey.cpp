@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
@@ -17,7 +18,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "app/page_panels.h"
+#include "app/page_sheets.h"
 #include "app/sync_button.h"
+
+#include <QMessageBox>
 
 using namespace std::chrono_literals;
 
@@ -25,12 +30,25 @@ namespace journey {
 
 std::unique_ptr<Launch> launch(AppDevice &device)
 {
+    return launch(device, {});
+}
+
+MainView::Parts pageParts()
+{
+    MainView::Parts parts;
+    parts.panel = makePagePanel;
+    parts.sheet = makePageSheet;
+    return parts;
+}
+
+std::unique_ptr<Launch> launch(AppDevice &device, MainView::Parts parts)
+{
     auto launched = std::make_unique<Launch>();
     launched->app = std::make_unique<AppHarness>(device);
     launched->app->engine.setTickInterval(100ms);
     // As main() builds it.
-    launched->window = std::make_unique<AppWindow>(launched->app->context(),
-                                                   [](const AppContext &c) { return new MainView(c); });
+    launched->window = std::make_unique<AppWindow>(
+        launched->app->context(), [parts](const AppContext &c) { return new MainView(c, parts); });
     launched->window->resize(1200, 800);
     launched->window->show();
     if (!QTest::qWaitForWindowExposed(launched->window.get()))
@@ -252,6 +270,53 @@ void applyScreenshotTheme()
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(0x6e, 0x6e, 0x73));
     QApplication::setPalette(dark);
+}
+
+} // namespace journey
+
+namespace journey {
+
+void signInThroughTheForm(Launch &launched, const QString &email, const QString &password,
+                          const QString &name)
+{
+    if (WelcomeView *welcome = launched.welcomeView()) {
+        QTest::mouseClick(welcome->continueButton(), Qt::LeftButton);
+        QTRY_VERIFY(launched.authView());
+    }
+    AuthView *auth = launched.authView();
+    QVERIFY(auth);
+    if (!name.isEmpty()) {
+        QTest::mouseClick(auth->segment(AuthView::Mode::signup), Qt::LeftButton);
+        QTest::keyClicks(auth->nameField(), name);
+    }
+    QTest::keyClicks(auth->emailField(), email);
+    QTest::keyClicks(auth->passwordField(), password);
+    QVERIFY(auth->submitButton()->isEnabled());
+    QTest::mouseClick(auth->submitButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(launched.mainView(), kWait);
+    // Nothing can be made before the account's workspace has been read.
+    QTRY_VERIFY_WITH_TIMEOUT(!launched.app->store.state().workspaces.empty(), kWait);
+}
+
+bool answerQuestion(QWidget *owner, const QString &button)
+{
+    QMessageBox *box = nullptr;
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            for (QMessageBox *candidate : owner->findChildren<QMessageBox *>()) {
+                if (candidate->isVisible())
+                    box = candidate;
+            }
+            return box != nullptr;
+        },
+        kWait);
+    if (!shown)
+        return false;
+    QPushButton *clicked = buttonLabelled(box, button);
+    if (!clicked)
+        return false;
+    QTest::mouseClick(clicked, Qt::LeftButton);
+    return true;
 }
 
 } // namespace journey

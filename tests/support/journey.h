@@ -96,3 +96,35 @@ namespace journey {
 void applyScreenshotTheme();
 
 } // namespace journey
+
+namespace journey {
+
+// The main screen's page parts as main() passes them: the side panels and the sheets of the page
+// toolbar.
+MainView::Parts pageParts();
+// A launch whose page toolbar opens its panels and sheets, as the app's does.
+std::unique_ptr<Launch> launch(AppDevice &device, MainView::Parts parts);
+
+// "Get started" on the welcome screen, then the form filled and sent: a new account when `name` is
+// given, else a sign-in. Returns once the main screen shows.
+void signInThroughTheForm(Launch &launched, const QString &email, const QString &password,
+                          const QString &name = {});
+
+// The visible window-modal sheet of the type the main screen opened; null while none shows.
+template <class Sheet>
+Sheet *shownSheet(const Launch &launched)
+{
+    MainView *main = launched.mainView();
+    if (!main)
+        return nullptr;
+    for (Sheet *sheet : main->findChildren<Sheet *>()) {
+        if (sheet->isVisible())
+            return sheet;
+    }
+    return nullptr;
+}
+
+// Clicks the button with the text in the message box `owner` opened; false when none shows.
+bool answerQuestion(QWidget *owner, const QString &button);
+
+} // namespace journey
