@@ -5,6 +5,7 @@
 #include "ui/empty_state_view.h"
 #include "ui/symbol_icons.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -14,6 +15,9 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -112,9 +116,19 @@ CommentsPanel::CommentsPanel(ServiceClient &client, std::function<qint64()> page
     m_composer = new QPlainTextEdit(this);
     m_composer->setPlaceholderText(QString::fromUtf8(kPlaceholder));
     m_composer->setTabChangesFocus(true);
-    const int line = m_composer->fontMetrics().lineSpacing();
-    m_composer->setMinimumHeight(2 * line + 12);
-    m_composer->setMaximumHeight(6 * line + 12);
+    // Two lines tall, growing with the text up to six; beyond that it scrolls.
+    m_composer->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    const auto fitComposer = [composer = m_composer] {
+        const qreal line = QFontMetricsF(composer->font()).lineSpacing();
+        const int lines = int(composer->document()->documentLayout()->documentSize().height());
+        const int margins = composer->contentsMargins().top() + composer->contentsMargins().bottom() +
+                            2 * int(composer->document()->documentMargin());
+        // The edit counts a line as shown only with a pixel to spare below it.
+        composer->setFixedHeight(int(std::ceil(std::clamp(lines, 2, 6) * line)) + margins + 1);
+    };
+    fitComposer();
+    connect(m_composer->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            fitComposer);
     column->addWidget(m_composer);
     m_error = plainLabel(QString(), this);
     m_error->setStyleSheet(QStringLiteral("color: red;"));

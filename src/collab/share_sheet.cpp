@@ -80,6 +80,9 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     column->addWidget(m_info);
     auto *divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
+    // A soft line in the palette's tone: the text colour would draw it black, or white in a dark theme.
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(this))));
     column->addWidget(divider);
 
     auto *bar = new QProgressBar(this);

@@ -140,6 +140,7 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
         auto *divider = new QFrame;
         divider->setFrameShape(QFrame::HLine);
         divider->setFrameShadow(QFrame::Plain);
+        divider->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(this))));
         outer->setSpacing(10);
         outer->addWidget(divider);
     }

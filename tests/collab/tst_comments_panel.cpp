@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void postFailureShowsTheServerText();
     void unsyncedPageLoadsNothingAndCannotPost();
     void closingWhilePostingKeepsTheComment();
+    void composerGrowsWithItsText_data();
+    void composerGrowsWithItsText();
 
 private:
     std::unique_ptr<CommentsPanel> openPanel();
@@ -312,6 +315,37 @@ void TestCommentsPanel::closingWhilePostingKeepsTheComment()
     QTRY_VERIFY(answered);
     QVERIFY(!m_fake.state().comments.empty());
     QCOMPARE(m_fake.state().comments.rbegin()->second.body, QStringLiteral("sent before closing"));
+}
+
+void TestCommentsPanel::composerGrowsWithItsText_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("empty") << 0 << 2;
+    QTest::newRow("one line") << 1 << 2;
+    QTest::newRow("four lines") << 4 << 4;
+    QTest::newRow("six lines") << 6 << 6;
+    QTest::newRow("nine lines") << 9 << 6;
+}
+
+void TestCommentsPanel::composerGrowsWithItsText()
+{
+    QFETCH(int, lines);
+    QFETCH(int, shown);
+    auto panel = openPanel();
+    panel->resize(CommentsPanel::kWidth, 700);
+    QPlainTextEdit *composer = panel->composer();
+    const int empty = composer->height();
+    QStringList text;
+    for (int i = 0; i < lines; ++i)
+        text << QStringLiteral("line %1").arg(i);
+    type(*panel, text.join(u'\n'));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const qreal line = QFontMetricsF(composer->font()).lineSpacing();
+    // Two lines when empty; each line more adds one line's height, up to six.
+    QVERIFY(qAbs(composer->height() - empty - (shown - 2) * line) <= 1);
+    QCOMPARE(composer->verticalScrollBar()->maximum() > 0, lines > 6);
+    QVERIFY(empty < 4 * line);
 }
 
 QTEST_MAIN(TestCommentsPanel)

@@ -374,6 +374,9 @@ void TestCollaborationJourney::commentOnThePageAndABlock()
         kWait);
     QCOMPARE(m_fake.requestsTo(QStringLiteral("/api/comments.php")).size() >= 6, true);
     shoot(QStringLiteral("20-comments.png"));
+    // A click back in the block ends the selection.
+    focus(editor);
+    QVERIFY(!editor->textCursor().hasSelection());
 
     // The toolbar's toggle closes the panels again.
     QTest::mouseClick(m_laptop->pageView()->commentsButton(), Qt::LeftButton);
