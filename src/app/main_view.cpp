@@ -29,6 +29,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kSidebarWidth = 260;
@@ -317,6 +319,7 @@ void MainView::setDetail(QWidget *widget, PageViewModel *model)
     m_detailSplit->setStretchFactor(0, 1);
     widget->show();
     if (model) {
+        widget->setMinimumWidth(std::max(widget->minimumWidth(), kEditorMinWidth));
         connect(model, &PageViewModel::panelsChanged, this, &MainView::syncPanels);
         connect(model, &PageViewModel::shareRequested, this, [this] { presentSheet(PageSheet::share); });
         connect(model, &PageViewModel::publishRequested, this, [this] { presentSheet(PageSheet::publish); });

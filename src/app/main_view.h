@@ -63,6 +63,9 @@ public:
     static constexpr const char *kDeleteAccount = "Delete account";
     static constexpr const char *kLogOut = "Log out";
     static constexpr const char *kDeleteAccountPath = "/delete-account.php";
+    // The page editor keeps this width beside its side panels: squeezed further, its title breaks
+    // into a letter a line and its toolbar folds away.
+    static constexpr int kEditorMinWidth = 320;
 
     explicit MainView(const AppContext &context, Parts parts = {}, QWidget *parent = nullptr);
     ~MainView() override;

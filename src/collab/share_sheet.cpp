@@ -75,7 +75,10 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     m_error = AppStyle::errorLabel(this);
     m_info = new QLabel(this);
     m_info->setFont(AppStyle::callout());
-    m_info->setStyleSheet(QStringLiteral("color: green;"));
+    // The system green of a dark or a light appearance: plain green is hard to read on a dark window.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    m_info->setStyleSheet(
+        QStringLiteral("color: %1;").arg(dark ? QStringLiteral("#30d158") : QStringLiteral("#1e7e34")));
     column->addWidget(m_error);
     column->addWidget(m_info);
     auto *divider = new QFrame(this);

@@ -15,6 +15,7 @@
 #include "fake-service/fake_service.h"
 #include "library/library_row_model.h"
 #include "platform/icon_theme.h"
+#include "support/collab_steps.h"
 #include "support/editor_steps.h"
 #include "support/fake_http_client.h"
 #include "support/journey.h"
@@ -28,7 +29,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
-#include <QUrlQuery>
 
 #include <algorithm>
 #include <memory>
@@ -45,111 +45,6 @@ const QString kKimEmail = QStringLiteral("kim@example.com");
 const QString kTitle = QStringLiteral("Garden plan");
 const QStringList kBlocks{QStringLiteral("Plant the tomatoes in May"),
                           QStringLiteral("Water the beds every morning"), QStringLiteral("Buy seeds")};
-
-// The texts of an open page's rows, top to bottom.
-QStringList shownTexts(PageView *view)
-{
-    if (!view || !view->topLevelList())
-        return {};
-    std::vector<BlockRow *> rows = view->topLevelList()->rows();
-    std::erase_if(rows, [](BlockRow *row) { return !row->isVisible(); });
-    std::sort(rows.begin(), rows.end(), [view](BlockRow *a, BlockRow *b) {
-        return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
-    });
-    QStringList out;
-    for (BlockRow *row : rows)
-        out << (row->richEditor() ? row->richEditor()->toRawText() : QString());
-    return out;
-}
-
-// The same page's texts as the service holds them.
-QStringList storedTexts(FakeService &fake, qint64 pageId)
-{
-    QStringList out;
-    for (const FakeServiceState::Block &block : fake.storedBlocks(pageId))
-        out << FakeService::stringField(block.content, QStringLiteral("text"));
-    return out;
-}
-
-// The visible labels' texts under `root`, in the order they were made.
-QStringList labelsIn(QWidget *root)
-{
-    QStringList out;
-    if (!root)
-        return out;
-    for (QLabel *label : root->findChildren<QLabel *>()) {
-        if (label->isVisibleTo(root->window()) && !label->text().isEmpty())
-            out << label->text();
-    }
-    return out;
-}
-
-// The text of the child label with the name; empty when there is none.
-QString labelNamed(QWidget *root, const QString &name)
-{
-    QLabel *label = root ? root->findChild<QLabel *>(name) : nullptr;
-    return label ? label->text() : QString();
-}
-
-// A comment card as the user reads it: "author: context | body".
-QStringList commentCards(CommentsPanel *panel)
-{
-    QStringList out;
-    if (!panel)
-        return out;
-    for (QWidget *card : panel->cards()) {
-        const QString context = labelNamed(card, QStringLiteral("context"));
-        out << labelNamed(card, QStringLiteral("author")) + QStringLiteral(": ") +
-                   (context.isEmpty() ? QString() : context + QStringLiteral(" | ")) +
-                   labelNamed(card, QStringLiteral("body"));
-    }
-    return out;
-}
-
-// The share sheet's people as drawn: "first / second / role", one line each.
-QStringList sharePeople(ShareSheet *sheet)
-{
-    QStringList out;
-    if (!sheet || !sheet->peopleList())
-        return out;
-    for (QLabel *chip : sheet->peopleList()->findChildren<QLabel *>(QStringLiteral("roleChip"))) {
-        QStringList texts;
-        for (QLabel *label : chip->parentWidget()->findChildren<QLabel *>()) {
-            if (label != chip)
-                texts << label->text();
-        }
-        out << texts.join(QStringLiteral(" / ")) + QStringLiteral(" / ") + chip->text();
-    }
-    return out;
-}
-
-// The remove button of the share sheet's row for the address.
-QToolButton *removeButtonFor(ShareSheet *sheet, const QString &email)
-{
-    for (QLabel *chip : sheet->peopleList()->findChildren<QLabel *>(QStringLiteral("roleChip"))) {
-        QWidget *row = chip->parentWidget();
-        const QStringList texts = labelsIn(row);
-        if (!texts.contains(email))
-            continue;
-        for (QToolButton *button : row->findChildren<QToolButton *>()) {
-            if (button->toolTip() == QLatin1String("Remove"))
-                return button;
-        }
-    }
-    return nullptr;
-}
-
-// The comment form of the row's open popover, if any.
-InlineCommentForm *openCommentForm()
-{
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible())
-            continue;
-        if (auto *form = top->findChild<InlineCommentForm *>(); form && form->isVisible())
-            return form;
-    }
-    return nullptr;
-}
 
 } // namespace
 
@@ -686,6 +581,17 @@ void TestCollaborationJourney::askTheAssistant()
     // Copy hands the answer over for pasting into the page.
     QTest::mouseClick(ai->copyButton(), Qt::LeftButton);
     QCOMPARE(m_app->app->clipboard.texts().last(), ai->model().result());
+
+    // With the comments beside it, the page keeps room for its title and its whole toolbar.
+    QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
+    QTRY_VERIFY(panel<CommentsPanel>(*m_app, MainView::PagePanel::comments));
+    settleLayout();
+    QTRY_VERIFY(page->width() >= MainView::kEditorMinWidth);
+    for (QToolButton *button : {page->aiButton(), page->commentsButton(), page->suggestionsButton(),
+                                page->shareButton(), page->publishButton(), page->historyButton()})
+        QVERIFY2(button->isVisible(), qPrintable(button->toolTip()));
+    QCOMPARE(page->titleField()->document()->lineCount(), 1);
+    QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
     QTest::mouseClick(ai->closeButton(), Qt::LeftButton);
     QTRY_VERIFY(!panel<AIPanel>(*m_app, MainView::PagePanel::ai));
 }
