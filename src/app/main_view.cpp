@@ -139,6 +139,7 @@ QWidget *MainView::buildSidebar()
 {
     m_sidebarColumn = new QWidget(this);
     m_sidebarColumn->setObjectName(QStringLiteral("sidebarColumn"));
+    m_sidebarColumn->setMinimumWidth(kSidebarMinWidth);
     auto *column = new QVBoxLayout(m_sidebarColumn);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);

@@ -66,6 +66,8 @@ public:
     // The page editor keeps this width beside its side panels: squeezed further, its title breaks
     // into a letter a line and its toolbar folds away.
     static constexpr int kEditorMinWidth = 320;
+    // Likewise the sidebar keeps room for its search field and a page's name.
+    static constexpr int kSidebarMinWidth = 200;
 
     explicit MainView(const AppContext &context, Parts parts = {}, QWidget *parent = nullptr);
     ~MainView() override;

@@ -582,11 +582,13 @@ void TestCollaborationJourney::askTheAssistant()
     QTest::mouseClick(ai->copyButton(), Qt::LeftButton);
     QCOMPARE(m_app->app->clipboard.texts().last(), ai->model().result());
 
-    // With the comments beside it, the page keeps room for its title and its whole toolbar.
+    // With the comments beside it, the page keeps room for its title and its whole toolbar, and the
+    // sidebar for its names.
     QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
     QTRY_VERIFY(panel<CommentsPanel>(*m_app, MainView::PagePanel::comments));
     settleLayout();
     QTRY_VERIFY(page->width() >= MainView::kEditorMinWidth);
+    QVERIFY(m_app->mainView()->sidebarColumn()->width() >= MainView::kSidebarMinWidth);
     for (QToolButton *button : {page->aiButton(), page->commentsButton(), page->suggestionsButton(),
                                 page->shareButton(), page->publishButton(), page->historyButton()})
         QVERIFY2(button->isVisible(), qPrintable(button->toolTip()));
