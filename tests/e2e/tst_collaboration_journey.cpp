@@ -368,7 +368,8 @@ void TestCollaborationJourney::shareByEmail()
         kWait);
     QVERIFY(labelsIn(sheet).contains(QString::fromLatin1(ShareSheet::kHasAccess)));
     // The sidebar counts the people the page is shared with.
-    QTRY_COMPARE(sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::SharedCountRole).toInt(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::SharedCountRole).toInt(), 1, kWait);
     shoot(QStringLiteral("22-share.png"), sheet);
     QTest::keyClick(sheet, Qt::Key_Escape);
     QTRY_VERIFY(!shownSheet<ShareSheet>(*m_app));
@@ -475,7 +476,8 @@ void TestCollaborationJourney::publishAndUnpublish()
     QCOMPARE(sheet->model().url(), std::optional(url));
     QTRY_COMPARE(sheet->primaryButton()->text(), QStringLiteral("Save changes"));
     QVERIFY(sheet->unpublishButton()->isVisible());
-    QTRY_VERIFY(sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::PublishedRole).toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::PublishedRole).toBool(), kWait);
 
     // Copy puts the address on the clipboard and says so.
     QTest::mouseClick(sheet->copyButton(), Qt::LeftButton);
@@ -504,7 +506,8 @@ void TestCollaborationJourney::publishAndUnpublish()
     QTRY_VERIFY_WITH_TIMEOUT(labelsIn(sheet).contains(QString::fromLatin1(PublishSheet::kPublishTitle)),
                              kWait);
     QCOMPARE(m_http->get(QStringLiteral("/p/%1?password=sesame").arg(slug), {}).status, 404);
-    QTRY_VERIFY(!sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::PublishedRole).toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::PublishedRole).toBool(), kWait);
     if (shownSheet<PublishSheet>(*m_app)) {
         QTest::keyClick(sheet, Qt::Key_Escape);
         QTRY_VERIFY(!shownSheet<PublishSheet>(*m_app));
