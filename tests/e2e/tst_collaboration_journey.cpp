@@ -19,6 +19,7 @@
 #include "support/editor_steps.h"
 #include "support/fake_http_client.h"
 #include "support/journey.h"
+#include "ui/clamped_text.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -270,6 +271,11 @@ void TestCollaborationJourney::commentOnThePageAndABlock()
         (QStringList{kName + QStringLiteral(": ") + onPage, quoted, kName + QStringLiteral(": ") + reply}),
         kWait);
     QCOMPARE(m_fake.requestsTo(QStringLiteral("/api/comments.php")).size() >= 6, true);
+    // Each card's date is the stored time cut to the minute, as received.
+    for (QWidget *card : comments->cards())
+        QCOMPARE(labelNamed(card, QStringLiteral("date")).size(), 16);
+    QCOMPARE(labelNamed(comments->cards().front(), QStringLiteral("date")),
+             FakeService::timestamp(m_fake.state().comments.begin()->second.createdAt).left(16));
     shoot(QStringLiteral("20-comments.png"));
     // A click back in the block ends the selection.
     focus(editor);
@@ -370,6 +376,7 @@ void TestCollaborationJourney::shareByEmail()
     // The sidebar counts the people the page is shared with.
     QTRY_COMPARE_WITH_TIMEOUT(
         sidebarRow(m_app->sidebar(), kTitle).data(LibraryRowModel::SharedCountRole).toInt(), 1, kWait);
+    QVERIFY(labelsIn(sheet).contains(QStringLiteral("Share \"Garden plan\"")));
     shoot(QStringLiteral("22-share.png"), sheet);
     QTest::keyClick(sheet, Qt::Key_Escape);
     QTRY_VERIFY(!shownSheet<ShareSheet>(*m_app));
@@ -435,6 +442,7 @@ void TestCollaborationJourney::acceptAndRejectSuggestions()
     QVERIFY2(edit && rename, qPrintable(labelsIn(suggestions).join(u'|')));
     QCOMPARE(labelNamed(edit, QStringLiteral("kind")), QStringLiteral("Edit block"));
     QCOMPARE(labelNamed(rename, QStringLiteral("kind")), QStringLiteral("Change title"));
+    QVERIFY(labelsIn(suggestions).contains(QString::fromUtf8(SuggestionsPanel::kNote)));
     shoot(QStringLiteral("21-suggestions.png"));
 
     const qint64 editID = edit->property("suggestionID").toLongLong();
@@ -499,6 +507,8 @@ void TestCollaborationJourney::publishAndUnpublish()
     QCOMPARE(m_http->get(QStringLiteral("/p/") + slug, {}).status, 401);
     QCOMPARE(m_http->get(QStringLiteral("/p/%1?password=sesame").arg(slug), {}).status, 200);
     QTRY_VERIFY_WITH_TIMEOUT(sheet->model().hasPassword(), kWait);
+    // The embed snippet frames the same address.
+    QVERIFY(sheet->snippetText()->fullText().startsWith(QStringLiteral("<iframe src=\"") + url + u'"'));
     shoot(QStringLiteral("23-publish.png"), sheet);
 
     QTest::mouseClick(sheet->unpublishButton(), Qt::LeftButton);
@@ -543,6 +553,7 @@ void TestCollaborationJourney::restoreAVersion()
         (restore = sheet->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(saved))), kWait);
     // Newest first, each by its author.
     QVERIFY(labelsIn(sheet).join(u'|').contains(kName));
+    QVERIFY(labelsIn(sheet).contains(QString::fromLatin1(VersionHistorySheet::kTitle)));
     shoot(QStringLiteral("24-history.png"), sheet);
     QTest::mouseClick(restore, Qt::LeftButton);
     QVERIFY(answerQuestion(sheet, QString::fromLatin1(VersionHistorySheet::kRestore)));
@@ -579,6 +590,7 @@ void TestCollaborationJourney::askTheAssistant()
     QCOMPARE(FakeService::stringField(body, QStringLiteral("prompt")), question);
     QCOMPARE(body.at(QStringLiteral("page_id")).toInt(), pageId());
     QTRY_VERIFY(ai->badge()->isVisible() && ai->badge()->text().endsWith(QStringLiteral("left today")));
+    QVERIFY(labelsIn(ai).contains(QString::fromLatin1(AIPanel::kTitle)));
     shoot(QStringLiteral("25-ai.png"));
 
     // Copy hands the answer over for pasting into the page.
