@@ -1,5 +1,6 @@
 #include "support/journey.h"
 
+#include "blocks/block_view.h"
 #include "editor/block_row.h"
 #include "editor/rich_text_editor.h"
 #include "editor/slash_menu.h"
@@ -16,6 +17,8 @@
 #include <QPalette>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include "app/page_panels.h"
@@ -213,12 +216,13 @@ QPixmap picture(QWidget *window, QWidget *sheet)
 void addBlockOfKind(PageView *page, const QString &query, const QString &kind, BlockRow **made,
                     const std::function<void()> &beforeChoosing)
 {
-    *made = nullptr;
-    QVERIFY(page);
-    const int before = int(page->topLevelList()->rows().size());
-    QTest::mouseClick(page->addBlockButton(), Qt::LeftButton);
-    QTRY_COMPARE(int(page->topLevelList()->rows().size()), before + 1);
-    BlockRow *row = page->topLevelList()->rows().back();
+    addBlockOfKind(page, query, kind, Landing::text, made, beforeChoosing);
+}
+
+void chooseKind(BlockRow *row, const QString &query, const QString &kind, Landing landing,
+                const std::function<void()> &beforeChoosing)
+{
+    QVERIFY(row && row->richEditor());
     focus(row->richEditor());
     QTest::keyClicks(row->richEditor(), QLatin1Char('/') + query);
     SlashMenu *menu = row->slashMenu();
@@ -228,14 +232,45 @@ void addBlockOfKind(PageView *page, const QString &query, const QString &kind, B
         if (button->property("kind").toString() == kind)
             item = button;
     }
-    QVERIFY(item);
+    QVERIFY2(item, qPrintable(kind));
     if (beforeChoosing)
         beforeChoosing();
     QTest::mouseClick(item, Qt::LeftButton);
     QTRY_VERIFY(!menu->isVisible());
-    QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
+    switch (landing) {
+    case Landing::text:
+        QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
+        break;
+    case Landing::entry:
+        QTRY_VERIFY(row->kindView() && row->kindView()->entryWidget() &&
+                    row->kindView()->entryWidget()->hasFocus());
+        break;
+    case Landing::elsewhere:
+        break;
+    }
     QCOMPARE(row->model().currentBlock().type, kind);
-    *made = row;
+}
+
+void addBlockOfKind(PageView *page, const QString &query, const QString &kind, Landing landing,
+                    BlockRow **made, const std::function<void()> &beforeChoosing)
+{
+    *made = nullptr;
+    QVERIFY(page);
+    const int before = int(page->topLevelList()->rows().size());
+    QTest::mouseClick(page->addBlockButton(), Qt::LeftButton);
+    QTRY_COMPARE(int(page->topLevelList()->rows().size()), before + 1);
+    BlockRow *row = page->topLevelList()->rows().back();
+    chooseKind(row, query, kind, landing, beforeChoosing);
+    if (!QTest::currentTestFailed())
+        *made = row;
+}
+
+void scrollToRow(PageView *page, QWidget *row)
+{
+    settleLayout();
+    QScrollArea *scroll = page->scrollArea();
+    scroll->verticalScrollBar()->setValue(row->mapTo(scroll->widget(), QPoint()).y() - 8);
+    settleLayout();
 }
 
 } // namespace journey

@@ -87,6 +87,19 @@ QPixmap picture(QWidget *window, QWidget *sheet = nullptr);
 void addBlockOfKind(PageView *page, const QString &query, const QString &kind, BlockRow **made,
                     const std::function<void()> &beforeChoosing = {});
 
+// Where the keyboard is once a kind is picked: in the row's text, in the kind's own field (an
+// address, a search), or anywhere else (a kind that takes no typing passes it to the next row).
+enum class Landing { text, entry, elsewhere };
+// Types "/" and the query into the row's text (the keyboard put there first) and picks the kind
+// from the slash menu; `beforeChoosing` runs while the menu shows.
+void chooseKind(BlockRow *row, const QString &query, const QString &kind, Landing landing,
+                const std::function<void()> &beforeChoosing = {});
+// "Add block", then the kind as chooseKind picks it; for the kinds without a rich text view too.
+void addBlockOfKind(PageView *page, const QString &query, const QString &kind, Landing landing,
+                    BlockRow **made, const std::function<void()> &beforeChoosing = {});
+// Scrolls the page so that the row is at the top of what it shows.
+void scrollToRow(PageView *page, QWidget *row);
+
 } // namespace journey
 
 namespace journey {
