@@ -1,3 +1,4 @@
+#include "api/remote_image_loader.h"
 #include "app/main_view.h"
 #include "blocks/audio_block.h"
 #include "blocks/block_content.h"
@@ -35,11 +36,14 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
+#include <QBuffer>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMediaDevices>
+#include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -124,6 +128,32 @@ QString contentOf(const QString &type, const JSONObject &content, const QString 
     return str("text");
 }
 
+// A wide photo-like picture: a loaf on a board, as PNG.
+QByteArray loafPicture()
+{
+    QImage image(960, 240, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, 240);
+    sky.setColorAt(0, QColor(0xf4, 0xe6, 0xcc));
+    sky.setColorAt(1, QColor(0xc8, 0x9b, 0x62));
+    painter.fillRect(image.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x8a, 0x5a, 0x2b));
+    painter.drawRoundedRect(QRect(300, 170, 360, 40), 12, 12);
+    painter.setBrush(QColor(0xb0, 0x6a, 0x2c));
+    painter.drawEllipse(QRect(340, 70, 280, 120));
+    painter.setPen(QPen(QColor(0xe8, 0xc8, 0x98), 6, Qt::SolidLine, Qt::RoundCap));
+    for (int x = 400; x <= 540; x += 70)
+        painter.drawLine(x, 100, x + 40, 150);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
 // Opens the list with a click and picks the item with the keyboard, as a user may.
 void pickFromList(QComboBox *box, const QString &item)
 {
@@ -170,6 +200,8 @@ private:
     QStringList storedBlocks();
     qint64 pageId() { return pageServerID(m_fake, kPageTitle); }
     const FakeServiceState::Block *storedBlock(const QString &type);
+    // The service's one database as the block shows it: its name, then each row's name and status.
+    QString storedDatabase();
 
     FakeService m_fake;
     AppDevice m_device;
@@ -198,7 +230,10 @@ static QStringList shownBlocks(PageView *view)
         } else if (EditableText *plain = row->plainEditor()) {
             shown = plain->toRawText();
         } else if (auto *image = qobject_cast<ImageBlockView *>(row->kindView())) {
-            shown = image->imageElement() ? QStringLiteral("uploaded") : QString();
+            // Drawn from the service's copy.
+            shown = image->imageElement() && image->imageElement()->state() == RemoteImage::State::loaded
+                        ? QStringLiteral("uploaded")
+                        : QString();
         } else if (auto *audio = qobject_cast<AudioBlockView *>(row->kindView())) {
             shown = audio->playButton() ? QStringLiteral("uploaded") : QString();
         } else if (auto *file = qobject_cast<FileBlockView *>(row->kindView())) {
@@ -229,7 +264,14 @@ static QStringList shownBlocks(PageView *view)
         } else if (auto *columns = qobject_cast<ColumnsBlockView *>(row->kindView())) {
             shown = QString::number(columns->cells().size());
         } else if (auto *database = qobject_cast<DatabaseBlockView *>(row->kindView())) {
-            shown = database->table() && database->table()->isVisible() ? QStringLiteral("table") : QString();
+            // The table's name and its rows' names and statuses.
+            if (database->table() && database->table()->isVisible()) {
+                shown = database->nameLabel()->text();
+                const DatabaseTableModel &table = database->tableModel();
+                for (int r = 0; r < table.rowCount(); ++r)
+                    shown += QStringLiteral(" / ") + table.data(table.index(r, 0)).toString() +
+                             QStringLiteral(", ") + table.data(table.index(r, 1)).toString();
+            }
         }
         out << type + QStringLiteral(": ") + shown;
     }
@@ -294,6 +336,23 @@ const FakeServiceState::Block *TestBlockKindsJourney::storedBlock(const QString 
     return nullptr;
 }
 
+QString TestBlockKindsJourney::storedDatabase()
+{
+    const FakeServiceState &state = m_fake.state();
+    if (state.databases.size() != 1)
+        return QString();
+    const FakeServiceState::Database &database = state.databases.begin()->second;
+    QString out = database.name;
+    const auto cell = [&](const JSONObject &data, int column) {
+        const QString id = database.columns.at(size_t(column)).toObject().at(QStringLiteral("id")).toString();
+        const auto value = data.find(id);
+        return value != data.end() && value->second.isString() ? value->second.toString() : QString();
+    };
+    for (const auto &[id, row] : state.databaseRows)
+        out += QStringLiteral(" / ") + cell(row.data, 0) + QStringLiteral(", ") + cell(row.data, 1);
+    return out;
+}
+
 QStringList TestBlockKindsJourney::storedBlocks()
 {
     QStringList out;
@@ -307,8 +366,10 @@ QStringList TestBlockKindsJourney::storedBlocks()
     for (const FakeServiceState::Block &block : m_fake.storedBlocks(page)) {
         if (block.parentBlockId != 0)
             continue;
-        out << block.type + QStringLiteral(": ") +
-                   contentOf(block.type, block.content, kOtherTitle, blockText);
+        QString content = contentOf(block.type, block.content, kOtherTitle, blockText);
+        if (block.type == QLatin1String("database") && !content.isEmpty())
+            content = storedDatabase();
+        out << block.type + QStringLiteral(": ") + content;
     }
     return out;
 }
@@ -409,14 +470,14 @@ void TestBlockKindsJourney::textKinds()
     }
     QCOMPARE(children, QStringList{QStringLiteral("Crumb was open")});
 
-    scrollToRow(page(), page()->topLevelList()->rows().at(1));
+    scrollToRow(page(), page()->topLevelList()->rows().front());
     shoot(QStringLiteral("10-kinds-text.png"));
 }
 
 void TestBlockKindsJourney::mediaKinds()
 {
     // An image from the file picker.
-    const QByteArray png = EditorSteps::pngBytes();
+    const QByteArray png = loafPicture();
     m_picker->setAnswer(EditorSteps::writeFile(m_files.filePath(QStringLiteral("loaf.png")), png));
     BlockRow *imageRow = add(QStringLiteral("ima"), QStringLiteral("image"), Landing::elsewhere);
     QVERIFY(imageRow);
@@ -666,14 +727,48 @@ void TestBlockKindsJourney::databaseKind()
     QTRY_VERIFY((field = qobject_cast<QLineEdit *>(keyboard())) && database->table()->isAncestorOf(field));
     QTest::keyClicks(field, QStringLiteral("Rye flour"));
     QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(database->tableModel().data(database->tableModel().index(0, 0)).toString(),
-             QStringLiteral("Rye flour"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_fake.state().databaseRows.size(), size_t(1), kWait);
-    const FakeServiceState::DatabaseRow &stored = m_fake.state().databaseRows.begin()->second;
-    QTRY_COMPARE_WITH_TIMEOUT(BlockContent::readString(stored.data, QStringLiteral("c1")),
-                              QStringLiteral("Rye flour"), kWait);
+    // Its status from the cell's menu, and its box ticked.
+    DatabaseTableView *table = database->table();
+    const auto cell = [&](int column) {
+        return table->visualRect(database->tableModel().index(0, column)).center();
+    };
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell(1));
+    QMenu *menu = nullptr;
+    QTRY_VERIFY((menu = database->selectMenu()) && menu->isVisible());
+    QAction *doing = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->text() == QLatin1String("Doing"))
+            doing = action;
+    }
+    QVERIFY(doing);
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(doing).center());
+    QTRY_VERIFY(!database->selectMenu());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell(2));
+    const auto shownRow = [&] {
+        QStringList out;
+        for (int column = 0; column < database->tableModel().columnCount(); ++column)
+            out << database->tableModel().data(database->tableModel().index(0, column)).toString();
+        return out;
+    };
+    const auto storedRow = [&] {
+        QStringList out;
+        if (m_fake.state().databaseRows.size() != 1)
+            return out;
+        const JSONObject &data = m_fake.state().databaseRows.begin()->second.data;
+        for (const JSONValue &column : m_fake.state().databases.begin()->second.columns) {
+            const QString id = column.toObject().at(QStringLiteral("id")).toString();
+            const auto value = data.find(id);
+            out << (value == data.end()      ? QString()
+                    : value->second.isBool() ? QString::number(value->second.toBool())
+                                             : value->second.toString());
+        }
+        return out;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(storedRow(), (QStringList{"Rye flour", "Doing", "1"}), kWait);
+    QCOMPARE(shownRow().mid(0, 2), (QStringList{"Rye flour", "Doing"}));
+    QVERIFY(database->tableModel().data(database->tableModel().index(0, 2), Qt::EditRole).toBool());
 
-    m_expected << QStringLiteral("database: table");
+    m_expected << QStringLiteral("database: Tasks / Rye flour, Doing");
     QStringList onScreen = m_expected;
     QTRY_COMPARE(shownBlocks(page()).mid(0, m_expected.size()), m_expected);
     if (shownBlocks(page()).size() > m_expected.size())
