@@ -66,7 +66,7 @@ class ColorSwatch : public QAbstractButton
 {
 public:
     explicit ColorSwatch(const QString &color)
-        : m_color(parseHexColor(color))
+        : m_color(color)
     {
         setToolTip(color);
         setAccessibleName(color);
@@ -90,7 +90,8 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF disc = QRectF(rect());
         painter.setPen(Qt::NoPen);
-        painter.setBrush(m_color);
+        // As the canvas draws it.
+        painter.setBrush(DrawingCanvas::shownColor(m_color, DrawingCanvas::isDark(palette())));
         painter.drawEllipse(disc);
         const double ring = m_chosen ? 2 : 1;
         painter.setBrush(Qt::NoBrush);
@@ -99,7 +100,7 @@ protected:
     }
 
 private:
-    QColor m_color;
+    QString m_color;
     bool m_chosen = false;
 };
 

@@ -113,15 +113,33 @@ DrawingCanvas::DrawingCanvas(DrawingBlockModel &model, QWidget *parent)
     placeHandle();
 }
 
-void DrawingCanvas::paintStroke(QPainter &painter, const DrawingStroke &stroke)
+QColor DrawingCanvas::shownColor(const QString &stored, bool darkCanvas)
+{
+    const QColor color = parseHexColor(stored);
+    if (!darkCanvas)
+        return color;
+    const QString ink = DrawingBlockModel::palette().front();
+    if (color == parseHexColor(ink))
+        return Qt::white;
+    if (color == QColor(Qt::white))
+        return parseHexColor(ink);
+    return color;
+}
+
+bool DrawingCanvas::isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+void DrawingCanvas::paintStroke(QPainter &painter, const DrawingStroke &stroke, bool darkCanvas)
 {
     if (stroke.erase || stroke.points.size() < 2 || !(stroke.width >= 0))
         return;
     QPainterPath path(stroke.points.front());
     for (size_t i = 1; i < stroke.points.size(); ++i)
         path.lineTo(stroke.points[i]);
-    painter.setPen(QPen(parseHexColor(stroke.color), std::min(stroke.width, kWidestLine), Qt::SolidLine,
-                        Qt::RoundCap, Qt::RoundJoin));
+    painter.setPen(QPen(shownColor(stroke.color, darkCanvas), std::min(stroke.width, kWidestLine),
+                        Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(path);
 }
@@ -133,12 +151,14 @@ void DrawingCanvas::updateCache()
     const QSize logical(width(), std::max(height(), int(DrawingBlockModel::kMaxHeight)));
     const QSize pixels(qCeil(logical.width() * ratio), qCeil(logical.height() * ratio));
     const std::vector<DrawingStroke> &strokes = m_model.strokes();
+    const bool dark = isDark(palette());
     if (m_cache.size() != pixels || m_cache.devicePixelRatio() != ratio ||
-        m_cachedRevision != m_model.revision() || m_cachedCount > strokes.size()) {
+        m_cachedRevision != m_model.revision() || m_cachedCount > strokes.size() || m_cachedDark != dark) {
         m_cache = QPixmap(pixels);
         m_cache.setDevicePixelRatio(ratio);
         m_cache.fill(Qt::transparent);
         m_cachedRevision = m_model.revision();
+        m_cachedDark = dark;
         m_cachedCount = 0;
         ++m_rebuilds;
     }
@@ -148,7 +168,7 @@ void DrawingCanvas::updateCache()
     QPainter painter(&m_cache);
     painter.setRenderHint(QPainter::Antialiasing);
     for (size_t i = m_cachedCount; i < strokes.size(); ++i)
-        paintStroke(painter, strokes[i]);
+        paintStroke(painter, strokes[i], dark);
     m_cachedCount = strokes.size();
 }
 
@@ -167,7 +187,7 @@ void DrawingCanvas::paintEvent(QPaintEvent *)
     painter.setClipPath(outline);
     painter.drawPixmap(QPointF(0, 0), m_cache);
     if (!m_model.current().points.empty())
-        paintStroke(painter, m_model.current());
+        paintStroke(painter, m_model.current(), isDark(palette()));
     painter.restore();
 
     painter.setPen(QPen(faded(secondary, 0.2), 1));

@@ -23,7 +23,12 @@ public:
 
     // One stroke as the canvas paints it: round caps and joins; nothing for an eraser stroke, one
     // of fewer than two points, or a negative width.
-    static void paintStroke(QPainter &painter, const DrawingStroke &stroke);
+    static void paintStroke(QPainter &painter, const DrawingStroke &stroke, bool darkCanvas = false);
+    // The colour a stored one is drawn in: on a dark canvas the dark ink and white swap, so a
+    // drawing made in either theme stays visible in the other; what is stored stays as drawn.
+    static QColor shownColor(const QString &stored, bool darkCanvas);
+    // The canvas of a widget with this palette is dark.
+    static bool isDark(const QPalette &palette);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -40,6 +45,7 @@ private:
     QWidget *m_handle;
     QPixmap m_cache;
     quint64 m_cachedRevision = 0;
+    bool m_cachedDark = false;
     size_t m_cachedCount = 0;
     int m_rebuilds = 0;
     bool m_drawing = false;

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void oneClickStrokeIsStoredNotPainted();
     void storedWidthsPaint_data();
     void storedWidthsPaint();
+    void darkCanvasSwapsInkAndWhite_data();
+    void darkCanvasSwapsInkAndWhite();
     void clearWritesEmpty_data();
     void clearWritesEmpty();
     void colourAndWidthAreTakenAsAStrokeStarts();
@@ -243,6 +245,36 @@ void TestDrawingBlock::storedWidthsPaint()
     QCOMPARE(qGray(image.pixel(50, 50)) < 128, painted);
     // Nowhere else than along the line.
     QCOMPARE(qGray(image.pixel(50, 10)) < 128, painted && strokes.front().width > 50);
+}
+
+void TestDrawingBlock::darkCanvasSwapsInkAndWhite_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<QColor>("shown");
+    QTest::newRow("ink on light") << "#222222" << false << QColor(0x22, 0x22, 0x22);
+    QTest::newRow("ink on dark") << "#222222" << true << QColor(Qt::white);
+    QTest::newRow("white on dark") << "#ffffff" << true << QColor(0x22, 0x22, 0x22);
+    QTest::newRow("white on light") << "#ffffff" << false << QColor(Qt::white);
+    QTest::newRow("a colour stays") << "#b33025" << true << QColor(0xb3, 0x30, 0x25);
+    QTest::newRow("another black stays") << "#000000" << true << QColor(Qt::black);
+}
+
+void TestDrawingBlock::darkCanvasSwapsInkAndWhite()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, dark);
+    QFETCH(QColor, shown);
+    QCOMPARE(DrawingCanvas::shownColor(stored, dark), shown);
+    // Painted so: a stroke of the default ink shows on a dark canvas.
+    const std::vector<DrawingStroke> strokes =
+        DrawingBlock::parseStrokes(QStringLiteral("color=%1 w=8 path=M0,50 L100,50").arg(stored));
+    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(dark ? QColor(0x1f, 0x1f, 0x22) : QColor(Qt::white));
+    QPainter painter(&image);
+    DrawingCanvas::paintStroke(painter, strokes.front(), dark);
+    painter.end();
+    QCOMPARE(QColor(image.pixel(50, 50)), shown);
 }
 
 void TestDrawingBlock::clearWritesEmpty_data()
