@@ -1,4 +1,3 @@
-#include "api/remote_image_loader.h"
 #include "app/main_view.h"
 #include "blocks/audio_block.h"
 #include "blocks/block_content.h"
@@ -29,11 +28,11 @@
 #include "platform/icon_theme.h"
 #include "platform/media_audio_recorder.h"
 #include "platform/preset_file_picker.h"
+#include "support/block_readout.h"
 #include "support/editor_steps.h"
 #include "support/journey.h"
 #include "ui/growing_text_edit.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QAudioDevice>
 #include <QBuffer>
@@ -86,48 +85,6 @@ const QStringList kTextKinds{
     QStringLiteral("toggle: Notes"),
 };
 
-QString contentOf(const QString &type, const JSONObject &content, const QString &otherPageTitle,
-                  const std::function<QString(qint64)> &blockText)
-{
-    const auto str = [&](const char *key) {
-        return BlockContent::readString(content, QString::fromLatin1(key));
-    };
-    const auto id = [&](const char *key) {
-        const auto at = content.find(QString::fromLatin1(key));
-        return at != content.end() && at->second.isInt() ? at->second.toInt() : qint64(0);
-    };
-    if (type == QLatin1String("todo"))
-        return (BlockContent::readBool(content, QStringLiteral("checked")) ? QStringLiteral("[x] ")
-                                                                           : QStringLiteral("[ ] ")) +
-               str("text");
-    if (type == QLatin1String("image") || type == QLatin1String("audio"))
-        return str("url").isEmpty() ? QString() : QStringLiteral("uploaded");
-    if (type == QLatin1String("file"))
-        return str("filename");
-    if (type == QLatin1String("drawing"))
-        return str("svg").isEmpty() ? QString() : QStringLiteral("drawn");
-    if (type == QLatin1String("embed"))
-        return str("url");
-    if (type == QLatin1String("bookmark"))
-        return str("url");
-    if (type == QLatin1String("math"))
-        return str("latex");
-    if (type == QLatin1String("mention"))
-        return id("page_id") ? otherPageTitle : QString();
-    if (type == QLatin1String("synced"))
-        return id("source_id") ? blockText(id("source_id")) : QString();
-    if (type == QLatin1String("button"))
-        return str("label") + QStringLiteral(" / ") + str("action") + QStringLiteral(" / ") + str("target");
-    if (type == QLatin1String("columns"))
-        return QString::number(id("count"));
-    if (type == QLatin1String("database"))
-        return id("database_id") ? QStringLiteral("table") : QString();
-    if (type == QLatin1String("toc") || type == QLatin1String("breadcrumbs") ||
-        type == QLatin1String("divider"))
-        return QString();
-    return str("text");
-}
-
 // A wide photo-like picture: a loaf on a board, as PNG.
 QByteArray loafPicture()
 {
@@ -152,20 +109,6 @@ QByteArray loafPicture()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
-}
-
-// Opens the list with a click and picks the item with the keyboard, as a user may.
-void pickFromList(QComboBox *box, const QString &item)
-{
-    QTest::mouseClick(box, Qt::LeftButton);
-    QAbstractItemView *list = box->view();
-    QTRY_VERIFY(list->isVisible());
-    for (int i = 0; i < box->count() && list->currentIndex().data().toString() != item; ++i)
-        QTest::keyClick(list, Qt::Key_Down);
-    QCOMPARE(list->currentIndex().data().toString(), item);
-    QTest::keyClick(list, Qt::Key_Return);
-    QTRY_VERIFY(!list->isVisible());
-    QCOMPARE(box->currentText(), item);
 }
 
 } // namespace
@@ -200,8 +143,8 @@ private:
     QStringList storedBlocks();
     qint64 pageId() { return pageServerID(m_fake, kPageTitle); }
     const FakeServiceState::Block *storedBlock(const QString &type);
-    // The service's one database as the block shows it: its name, then each row's name and status.
-    QString storedDatabase();
+    // The texts of the blocks the service holds inside the block.
+    QStringList childrenOf(qint64 blockId);
 
     FakeService m_fake;
     AppDevice m_device;
@@ -212,71 +155,6 @@ private:
     QStringList m_expected; // the page's top-level blocks so far
     bool m_failed = false;
 };
-
-// The rows of an open page, top-level, in the order drawn, read as the service's blocks are.
-static QStringList shownBlocks(PageView *view)
-{
-    QStringList out;
-    if (!view || !view->topLevelList())
-        return out;
-    for (BlockRow *row : view->topLevelList()->rows()) {
-        const FNBlock block = row->model().currentBlock();
-        const QString type = block.type;
-        QString shown;
-        if (RichTextEditor *editor = row->richEditor()) {
-            shown = editor->toRawText();
-            if (row->todoBox())
-                shown = (editor->strikethrough() ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + shown;
-        } else if (EditableText *plain = row->plainEditor()) {
-            shown = plain->toRawText();
-        } else if (auto *image = qobject_cast<ImageBlockView *>(row->kindView())) {
-            // Drawn from the service's copy.
-            shown = image->imageElement() && image->imageElement()->state() == RemoteImage::State::loaded
-                        ? QStringLiteral("uploaded")
-                        : QString();
-        } else if (auto *audio = qobject_cast<AudioBlockView *>(row->kindView())) {
-            shown = audio->playButton() ? QStringLiteral("uploaded") : QString();
-        } else if (auto *file = qobject_cast<FileBlockView *>(row->kindView())) {
-            shown = file->nameLabel() ? file->nameLabel()->text() : QString();
-        } else if (auto *drawing = qobject_cast<DrawingBlockView *>(row->kindView())) {
-            shown = drawing->model().strokes().empty() ? QString() : QStringLiteral("drawn");
-        } else if (auto *embed = qobject_cast<EmbedBlockView *>(row->kindView())) {
-            shown = embed->card() ? BlockContent::readString(BlockContent::decode(block.contentJSON),
-                                                             QStringLiteral("url"))
-                                  : QString();
-        } else if (auto *bookmark = qobject_cast<BookmarkBlockView *>(row->kindView())) {
-            shown = bookmark->card() ? BlockContent::readString(BlockContent::decode(block.contentJSON),
-                                                                QStringLiteral("url"))
-                                     : QString();
-        } else if (auto *math = qobject_cast<MathBlockView *>(row->kindView())) {
-            shown = math->sourceField()->toPlainText();
-        } else if (auto *mention = qobject_cast<MentionBlockView *>(row->kindView())) {
-            shown = mention->state() == MentionBlockView::State::Linked
-                        ? mention->chipLabel().section(QLatin1Char(' '), 1)
-                        : QString();
-        } else if (auto *synced = qobject_cast<SyncedBlockView *>(row->kindView())) {
-            shown = synced->state() == SyncedBlockView::State::Linked ? synced->previewText() : QString();
-        } else if (auto *button = qobject_cast<ButtonBlockView *>(row->kindView())) {
-            const JSONObject content = BlockContent::decode(block.contentJSON);
-            shown = button->actionButton()->text() + QStringLiteral(" / ") +
-                    BlockContent::readString(content, QStringLiteral("action")) + QStringLiteral(" / ") +
-                    BlockContent::readString(content, QStringLiteral("target"));
-        } else if (auto *columns = qobject_cast<ColumnsBlockView *>(row->kindView())) {
-            shown = QString::number(columns->cells().size());
-        } else if (auto *database = qobject_cast<DatabaseBlockView *>(row->kindView())) {
-            // The table's name and its rows' names and statuses.
-            if (database->table() && database->table()->isVisible()) {
-                shown = database->nameLabel()->text();
-                const DatabaseTableModel &table = database->tableModel();
-                for (int r = 0; r < table.rowCount(); ++r)
-                    shown += QStringLiteral(" / ") + table.data(table.index(r, 0)).toString() +
-                             QStringLiteral(", ") + table.data(table.index(r, 1)).toString();
-            }
-        }
-        out << type + QStringLiteral(": ") + shown;
-    }
-    return out;
-}
 
 void TestBlockKindsJourney::initTestCase()
 {
@@ -336,42 +214,19 @@ const FakeServiceState::Block *TestBlockKindsJourney::storedBlock(const QString 
     return nullptr;
 }
 
-QString TestBlockKindsJourney::storedDatabase()
+QStringList TestBlockKindsJourney::childrenOf(qint64 blockId)
 {
-    const FakeServiceState &state = m_fake.state();
-    if (state.databases.size() != 1)
-        return QString();
-    const FakeServiceState::Database &database = state.databases.begin()->second;
-    QString out = database.name;
-    const auto cell = [&](const JSONObject &data, int column) {
-        const QString id = database.columns.at(size_t(column)).toObject().at(QStringLiteral("id")).toString();
-        const auto value = data.find(id);
-        return value != data.end() && value->second.isString() ? value->second.toString() : QString();
-    };
-    for (const auto &[id, row] : state.databaseRows)
-        out += QStringLiteral(" / ") + cell(row.data, 0) + QStringLiteral(", ") + cell(row.data, 1);
+    QStringList out;
+    for (const auto &[id, block] : m_fake.state().blocks) {
+        if (block.parentBlockId == blockId)
+            out << BlockContent::readString(block.content, QStringLiteral("text"));
+    }
     return out;
 }
 
 QStringList TestBlockKindsJourney::storedBlocks()
 {
-    QStringList out;
-    const qint64 page = pageId();
-    const auto blockText = [&](qint64 id) {
-        const auto at = m_fake.state().blocks.find(id);
-        return at == m_fake.state().blocks.end()
-                   ? QString()
-                   : BlockContent::readString(at->second.content, QStringLiteral("text"));
-    };
-    for (const FakeServiceState::Block &block : m_fake.storedBlocks(page)) {
-        if (block.parentBlockId != 0)
-            continue;
-        QString content = contentOf(block.type, block.content, kOtherTitle, blockText);
-        if (block.type == QLatin1String("database") && !content.isEmpty())
-            content = storedDatabase();
-        out << block.type + QStringLiteral(": ") + content;
-    }
-    return out;
+    return BlockReadout::storedBlocks(m_fake, pageId());
 }
 
 void TestBlockKindsJourney::waitUntilOnTheService(const QStringList &blocks)
@@ -459,16 +314,13 @@ void TestBlockKindsJourney::textKinds()
     QTest::keyClicks(child, QStringLiteral("Crumb was open"));
 
     m_expected = kTextKinds;
-    QTRY_COMPARE(shownBlocks(page()), m_expected);
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()), m_expected);
     waitUntilOnTheService(m_expected);
     const FakeServiceState::Block *toggleBlock = storedBlock(QStringLiteral("toggle"));
     QVERIFY(toggleBlock);
-    QStringList children;
-    for (const auto &[id, block] : m_fake.state().blocks) {
-        if (block.parentBlockId == toggleBlock->id)
-            children << BlockContent::readString(block.content, QStringLiteral("text"));
-    }
-    QCOMPARE(children, QStringList{QStringLiteral("Crumb was open")});
+    // The block inside goes on its own, once its typing pauses.
+    QTRY_COMPARE_WITH_TIMEOUT(childrenOf(toggleBlock->id), QStringList{QStringLiteral("Crumb was open")},
+                              kWait);
 
     scrollToRow(page(), page()->topLevelList()->rows().front());
     shoot(QStringLiteral("10-kinds-text.png"));
@@ -538,9 +390,9 @@ void TestBlockKindsJourney::mediaKinds()
     m_expected << QStringLiteral("image: uploaded") << QStringLiteral("drawing: drawn")
                << QStringLiteral("audio: uploaded") << QStringLiteral("file: recipe.txt");
     QStringList onScreen = m_expected;
-    QTRY_COMPARE(shownBlocks(page()).mid(0, m_expected.size()), m_expected);
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()).mid(0, m_expected.size()), m_expected);
     // The empty row the file left for the typing goes to the service too.
-    if (shownBlocks(page()).size() > m_expected.size())
+    if (BlockReadout::shownBlocks(page()).size() > m_expected.size())
         onScreen << QStringLiteral("text: ");
     waitUntilOnTheService(onScreen);
 
@@ -583,8 +435,8 @@ void TestBlockKindsJourney::webKinds()
     m_expected << QStringLiteral("embed: ") + kEmbedURL << QStringLiteral("bookmark: ") + kBookmarkURL
                << QStringLiteral("math: ") + kLatex;
     QStringList onScreen = m_expected;
-    QTRY_COMPARE(shownBlocks(page()).mid(0, m_expected.size()), m_expected);
-    if (shownBlocks(page()).size() > m_expected.size())
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()).mid(0, m_expected.size()), m_expected);
+    if (BlockReadout::shownBlocks(page()).size() > m_expected.size())
         onScreen << QStringLiteral("text: ");
     waitUntilOnTheService(onScreen);
     const FakeServiceState::Block *stored = storedBlock(QStringLiteral("bookmark"));
@@ -632,7 +484,7 @@ void TestBlockKindsJourney::structureKinds()
     QTRY_VERIFY(button->isEditing() && button->labelField()->isVisible());
     button->labelField()->selectAll();
     QTest::keyClicks(button->labelField(), kButtonLabel);
-    pickFromList(button->actionPicker(), QStringLiteral("Ask AI"));
+    chooseFromList(button->actionPicker(), QStringLiteral("Ask AI"));
     QTest::keyClicks(button->targetField(), kPrompt);
     QTest::mouseClick(button->saveButton(), Qt::LeftButton);
     QTRY_VERIFY(!button->isEditing());
@@ -658,7 +510,7 @@ void TestBlockKindsJourney::structureKinds()
     QVERIFY(columnsRow);
     auto *columns = qobject_cast<ColumnsBlockView *>(columnsRow->kindView());
     QVERIFY(columns);
-    pickFromList(columns->countPicker(), QStringLiteral("3"));
+    chooseFromList(columns->countPicker(), QStringLiteral("3"));
     QTRY_COMPARE(columns->cells().size(), qsizetype(3));
     QCOMPARE(columns->headerLabel()->text(), QStringLiteral("3 columns"));
     QPushButton *addInColumn = columns->cells().first()->findChild<QPushButton *>();
@@ -687,18 +539,13 @@ void TestBlockKindsJourney::structureKinds()
                << QStringLiteral("button: ") + kButtonLabel + QStringLiteral(" / ai_prompt / ") + kPrompt
                << QStringLiteral("columns: 3") << QStringLiteral("synced: ") + kSourceText;
     QStringList onScreen = m_expected;
-    QTRY_COMPARE(shownBlocks(page()).mid(0, m_expected.size()), m_expected);
-    if (shownBlocks(page()).size() > m_expected.size())
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()).mid(0, m_expected.size()), m_expected);
+    if (BlockReadout::shownBlocks(page()).size() > m_expected.size())
         onScreen << QStringLiteral("text: ");
     waitUntilOnTheService(onScreen);
     const FakeServiceState::Block *columnsBlock = storedBlock(QStringLiteral("columns"));
     QVERIFY(columnsBlock);
-    QStringList inColumns;
-    for (const auto &[id, block] : m_fake.state().blocks) {
-        if (block.parentBlockId == columnsBlock->id)
-            inColumns << BlockContent::readString(block.content, QStringLiteral("text"));
-    }
-    QCOMPARE(inColumns, QStringList{QStringLiteral("Rye")});
+    QTRY_COMPARE_WITH_TIMEOUT(childrenOf(columnsBlock->id), QStringList{QStringLiteral("Rye")}, kWait);
 
     scrollToRow(page(), page()->topLevelList()->rows().at(size_t(before)));
     shoot(QStringLiteral("13-kinds-structure.png"));
@@ -770,8 +617,8 @@ void TestBlockKindsJourney::databaseKind()
 
     m_expected << QStringLiteral("database: Tasks / Rye flour, Doing");
     QStringList onScreen = m_expected;
-    QTRY_COMPARE(shownBlocks(page()).mid(0, m_expected.size()), m_expected);
-    if (shownBlocks(page()).size() > m_expected.size())
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()).mid(0, m_expected.size()), m_expected);
+    if (BlockReadout::shownBlocks(page()).size() > m_expected.size())
         onScreen << QStringLiteral("text: ");
     waitUntilOnTheService(onScreen);
 
@@ -789,7 +636,7 @@ void TestBlockKindsJourney::secondDeviceShowsEveryKind()
     kinds.removeDuplicates();
     QCOMPARE(kinds.size(), 26);
 
-    const QStringList shownHere = shownBlocks(page());
+    const QStringList shownHere = BlockReadout::shownBlocks(page());
     AppDevice laptop(m_fake.origin());
     std::unique_ptr<Launch> other = launch(laptop, pageParts());
     QVERIFY(other);
@@ -799,8 +646,8 @@ void TestBlockKindsJourney::secondDeviceShowsEveryKind()
     QTRY_VERIFY_WITH_TIMEOUT(sidebarRow(other->sidebar(), kPageTitle).isValid(), kWait);
     clickRow(other->sidebar(), kPageTitle);
     QTRY_VERIFY_WITH_TIMEOUT(other->pageView(), kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(shownBlocks(other->pageView()), shownHere, kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(shownBlocks(other->pageView()).mid(0, 26), m_expected, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(BlockReadout::shownBlocks(other->pageView()), shownHere, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(BlockReadout::shownBlocks(other->pageView()).mid(0, 26), m_expected, kWait);
     quit(other);
     activate(m_app->window.get());
 }

@@ -8,7 +8,9 @@
 #include "library/library_list_view.h"
 #include "library/library_row_model.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -263,6 +265,19 @@ void addBlockOfKind(PageView *page, const QString &query, const QString &kind, L
     chooseKind(row, query, kind, landing, beforeChoosing);
     if (!QTest::currentTestFailed())
         *made = row;
+}
+
+void chooseFromList(QComboBox *box, const QString &item)
+{
+    QTest::mouseClick(box, Qt::LeftButton);
+    QAbstractItemView *list = box->view();
+    QTRY_VERIFY(list->isVisible());
+    for (int i = 0; i < box->count() && list->currentIndex().data().toString() != item; ++i)
+        QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->currentIndex().data().toString(), item);
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY(!list->isVisible());
+    QCOMPARE(box->currentText(), item);
 }
 
 void scrollToRow(PageView *page, QWidget *row)

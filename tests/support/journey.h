@@ -18,6 +18,7 @@
 
 class BlockRow;
 class FakeService;
+class QComboBox;
 class QPushButton;
 class QWidget;
 
@@ -99,6 +100,8 @@ void addBlockOfKind(PageView *page, const QString &query, const QString &kind, L
                     BlockRow **made, const std::function<void()> &beforeChoosing = {});
 // Scrolls the page so that the row is at the top of what it shows.
 void scrollToRow(PageView *page, QWidget *row);
+// Opens the drop-down list with a click and picks the item with the keyboard.
+void chooseFromList(QComboBox *box, const QString &item);
 
 } // namespace journey
 
