@@ -55,6 +55,10 @@ BreadcrumbsBlockView::BreadcrumbsBlockView(BlockHost &host, QWidget *parent)
 {
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::pageChanged, this, &BreadcrumbsBlockView::onPageChanged);
+        connect(store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+            for (const QString &localID : change.pages)
+                onPageChanged(localID);
+        });
         connect(store, &LocalStore::recordsChanged, this, &BreadcrumbsBlockView::refresh);
     }
     refresh();

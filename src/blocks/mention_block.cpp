@@ -73,6 +73,10 @@ MentionBlockView::MentionBlockView(BlockHost &host, QWidget *parent)
 {
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::pageChanged, this, &MentionBlockView::onPageChanged);
+        connect(store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+            for (const QString &localID : change.pages)
+                onPageChanged(localID);
+        });
         connect(store, &LocalStore::recordsChanged, this, [this] {
             // A search keeps what the user typed; its list follows the new records.
             if (m_state == State::Search && m_field && m_built) {

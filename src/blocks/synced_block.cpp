@@ -122,6 +122,12 @@ SyncedBlockView::SyncedBlockView(BlockHost &host, QWidget *parent)
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::blockChanged, this, &SyncedBlockView::onBlockChanged);
         connect(store, &LocalStore::pageChanged, this, &SyncedBlockView::onPageChanged);
+        connect(store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+            for (const QString &localID : change.pages)
+                onPageChanged(localID);
+            for (const QString &localID : change.blocks)
+                onBlockChanged(localID);
+        });
         connect(store, &LocalStore::recordsChanged, this, [this] {
             // A search keeps what the user typed and starts over on the new records.
             if (m_state == State::Search && m_field && m_built) {

@@ -79,6 +79,11 @@ TocBlockView::TocBlockView(BlockHost &host, QWidget *parent)
     if (const LocalStore *store = host.store()) {
         connect(store, &LocalStore::blockChanged, this, &TocBlockView::onBlockChanged);
         connect(store, &LocalStore::recordsChanged, this, &TocBlockView::refresh);
+        connect(store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+            if (change.touchesBlocksOf(m_pageLocalID) ||
+                change.touchesBlock(this->host().currentBlock().localID))
+                refresh();
+        });
     }
     refresh();
 }

@@ -157,6 +157,10 @@ public:
 
     const Hooks &hooks() const { return m_hooks; }
 
+    // Takes the block as the store holds it now: the store's signal for one edit calls it, the page
+    // for the rows a batch of edits changed.
+    void onStoreChanged();
+
 Q_SIGNALS:
     void textChanged();
     void slashMenuChanged();
@@ -183,7 +187,6 @@ private:
     // Applies `edit` to the content as stored now; false when the block is no longer stored.
     static bool writeContent(const ContentTarget &target, const ContentEdit &edit);
 
-    void onStoreChanged();
     void setText(const QString &text);
     QString storedText() const;
     // Stores "text"; a background write (the debounced commit, the flush) is dropped when the

@@ -25,6 +25,10 @@ CoverModel::CoverModel(const AppContext &context, std::shared_ptr<FilePicker> fi
                 Q_EMIT changed();
         });
         connect(m_context.store, &LocalStore::recordsChanged, this, &CoverModel::changed);
+        connect(m_context.store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+            if (change.touchesPage(m_pageLocalID))
+                Q_EMIT changed();
+        });
     }
     loadOffsets();
 }

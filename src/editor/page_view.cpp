@@ -105,6 +105,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &PageView::refresh);
     connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::scheduleRefresh);
+    connect(&m_model->store(), &LocalStore::batchApplied, this, &PageView::takeBatch);
     connect(m_model, &PageViewModel::headerChanged, this, &PageView::refreshHeader);
     connect(m_model, &PageViewModel::selectionChanged, this, &PageView::refreshSelection);
     connect(m_model, &PageViewModel::panelsChanged, this, &PageView::refreshToolbar);

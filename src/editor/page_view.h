@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+struct BatchChange;
 class AutoHeightTextView;
 class Confirmer;
 class CoverImage;
@@ -128,6 +129,8 @@ private:
     int topLevelIndex(const QString &localID) const;
 
     void scheduleRefresh();
+    // Re-reads the rows whose blocks a batch of the store changed.
+    void takeBatch(const BatchChange &change);
     void refresh();
     void refreshHeader();
     void refreshToolbar();

@@ -71,6 +71,10 @@ PageViewModel::PageViewModel(const AppContext &context, const QString &pageLocal
             keepUnsentTitle();
     });
     connect(m_context.store, &LocalStore::recordsChanged, this, &PageViewModel::keepUnsentTitle);
+    connect(m_context.store, &LocalStore::batchApplied, this, [this](const BatchChange &change) {
+        if (change.touchesPage(this->pageLocalID()))
+            keepUnsentTitle();
+    });
     if (m_context.events) {
         connect(m_context.events, &AppEvents::runAIPrompt, this, [this](const QString &prompt) {
             handleRunAIPrompt(prompt.isNull() ? std::nullopt : std::optional<QString>(prompt));

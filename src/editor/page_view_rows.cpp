@@ -201,3 +201,18 @@ bool PageView::isLaidOut() const
     return !m_refresh.isActive() && std::all_of(m_lists.begin(), m_lists.end(),
                                                 [](const auto &list) { return !list || list->isComplete(); });
 }
+
+void PageView::takeBatch(const BatchChange &change)
+{
+    // Rows the batch added or removed come and go with the refresh its `stateChanged` schedules.
+    if (!change.touchesBlocksOf(m_model->pageLocalID()))
+        return;
+    for (const auto &list : m_lists) {
+        if (!list)
+            continue;
+        list->updateRows([&](BlockRow *row) {
+            if (change.touchesBlock(row->model().localID()))
+                row->model().onStoreChanged();
+        });
+    }
+}

@@ -227,7 +227,7 @@ void LocalStore::setWorkspaces(std::vector<FNWorkspace> workspaces)
     const bool same = workspaces == m_state.workspaces;
     m_state.workspaces = std::move(workspaces);
     m_state.currentWorkspaceID = currentWorkspaceServerID();
-    Q_EMIT stateChanged();
+    tellState();
     if (!same || m_state.currentWorkspaceID != current)
         scheduleSave();
 }
@@ -283,17 +283,28 @@ void LocalStore::setExpandedRowIDs(std::vector<QString> ids)
 
 void LocalStore::recordChanged(const FNFolder &folder)
 {
-    Q_EMIT folderChanged(folder.localID);
+    if (isInBatch())
+        m_batch.folders.insert(folder.localID);
+    else
+        Q_EMIT folderChanged(folder.localID);
 }
 
 void LocalStore::recordChanged(const FNPage &page)
 {
-    Q_EMIT pageChanged(page.localID);
+    if (isInBatch())
+        m_batch.pages.insert(page.localID);
+    else
+        Q_EMIT pageChanged(page.localID);
 }
 
 void LocalStore::recordChanged(const FNBlock &block)
 {
-    Q_EMIT blockChanged(block.localID);
+    if (isInBatch()) {
+        m_batch.blocks.insert(block.localID);
+        m_batch.blockPages.insert(block.pageLocalID);
+    } else {
+        Q_EMIT blockChanged(block.localID);
+    }
 }
 
 template <typename T>
@@ -305,7 +316,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     if (at >= 0 && list[size_t(at)] == record) {
         // The same record again (a refresh, a pull of what is here): told, not written.
         recordChanged(record);
-        Q_EMIT stateChanged();
+        tellState();
         return;
     }
     if (at >= 0) {
@@ -324,7 +335,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     }
     scheduleSave();
     recordChanged(record);
-    Q_EMIT stateChanged();
+    tellState();
 }
 
 void LocalStore::upsertFolder(const FNFolder &folder)
@@ -354,7 +365,7 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     if (record == list[size_t(at)]) {
         // Nothing to stamp or write; the observers are told as for any edit.
         recordChanged(record);
-        Q_EMIT stateChanged();
+        tellState();
         return true;
     }
     if (stamp)
@@ -367,7 +378,7 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     if (before.localID != localID)
         recordChanged(before);
     recordChanged(list[size_t(at)]);
-    Q_EMIT stateChanged();
+    tellState();
     return true;
 }
 
@@ -402,13 +413,19 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
     // As `change` does, but only these blocks are new to the next save.
     for (size_t i = 0; i < edited.size(); ++i) {
         if (at[i] >= 0) {
+            if (isInBatch())
+                m_batch.blockPages.insert(m_state.blocks[size_t(at[i])].pageLocalID);
             m_state.blocks[size_t(at[i])] = edited[i];
             m_blockChunks->touched(at[i]);
+            if (isInBatch())
+                recordChanged(edited[i]);
         }
     }
     indexesStale();
-    Q_EMIT recordsChanged();
-    Q_EMIT stateChanged();
+    // A batch names each block; alone, the rows re-read.
+    if (!isInBatch())
+        tellAllRecords();
+    tellState();
     scheduleSave();
 }
 
@@ -424,9 +441,11 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
         const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
         m_blockIndex->appended(at);
         groupsAppended(at, blocks[i]);
+        if (isInBatch())
+            recordChanged(blocks[i]);
     }
     scheduleSave();
-    Q_EMIT stateChanged();
+    tellState();
 }
 
 template <typename T>
@@ -441,7 +460,7 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
         blockTouched<T>(at);
         recordChanged(list[size_t(at)]);
     }
-    Q_EMIT stateChanged();
+    tellState();
     if (changed)
         scheduleSave();
 }
@@ -473,6 +492,10 @@ void LocalStore::restorePage(const QString &localID)
 
 void LocalStore::scheduleSave()
 {
+    if (isInBatch()) {
+        m_batchSave = true;
+        return;
+    }
     // A burst is written once, when it pauses for the delay; a steady stream no later than the
     // longest wait after its first change.
     if (!m_saveTimer.isActive())
@@ -510,8 +533,8 @@ void LocalStore::reset()
     m_state = StoreState{};
     indexesStale();
     m_blockChunks->allTouched();
-    Q_EMIT recordsChanged();
-    Q_EMIT stateChanged();
+    tellAllRecords();
+    tellState();
     // Blocked, the file still holds records that are nowhere else. A write under way would put
     // the old state back after the removal.
     if (!isSaveBlocked()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/batch_change.h"
 #include "store/store_state.h"
 
 #include <QDateTime>
@@ -25,7 +26,8 @@ class GroupIndex;
 
 // The one local data set of the process and its file "state.json". Records are read and changed
 // by id; every change through the operations below schedules its own save and says what changed:
-// `blockChanged` and its siblings for one record, `stateChanged` for anything. Listings iterate
+// `blockChanged` and its siblings for one record, `stateChanged` for anything; inside `batch` they
+// are told once, together, by `batchApplied`. Listings iterate
 // `state()` read-only. Everything runs on the main thread but the writing of saves, which works on
 // a snapshot.
 class LocalStore : public QObject
@@ -60,8 +62,8 @@ public:
         std::forward<Edit>(edit)(m_state);
         indexesStale();
         allBlocksTouched();
-        Q_EMIT recordsChanged();
-        Q_EMIT stateChanged();
+        tellAllRecords();
+        tellState();
     }
 
     // The same for edits that leave folders, pages and blocks alone (the outbox, the cursor, the
@@ -70,8 +72,25 @@ public:
     void changeOutsideRecords(Edit &&edit)
     {
         std::forward<Edit>(edit)(m_state);
-        Q_EMIT stateChanged();
+        tellState();
     }
+
+    // Runs `work` as one change: the records it touches are told once at its end by one
+    // `batchApplied` (and one `stateChanged`, and `recordsChanged` after a bulk edit) instead of a
+    // signal per record, and one save is scheduled when anything worth writing changed. Lookups
+    // inside see every edit at once. Batches nest; the outermost tells.
+    template <typename Work>
+    void batch(Work &&work)
+    {
+        struct Scope {
+            LocalStore &store;
+            ~Scope() { store.endBatch(); }
+        };
+        beginBatch();
+        Scope scope{*this};
+        std::forward<Work>(work)();
+    }
+    bool isInBatch() const { return m_batchDepth > 0; }
 
     // The first record with the id (soft-deleted ones included), or null. Valid until the next
     // change of the state.
@@ -169,6 +188,8 @@ Q_SIGNALS:
     void blockChanged(const QString &localID);
     // Any record may have changed at once (a bulk edit, a reset).
     void recordsChanged();
+    // A batch ended having changed these records; no per-record signal was told for them.
+    void batchApplied(const BatchChange &change);
 
 private:
     // The outbox and the tests of the store itself arm saves directly.
@@ -183,6 +204,12 @@ private:
     qsizetype indexOfFolderWithServerID(qint64 serverID) const;
     qsizetype indexOfPageWithServerID(qint64 serverID) const;
     qsizetype indexOfBlockWithServerID(qint64 serverID) const;
+
+    void beginBatch();
+    void endBatch();
+    // The signals, held back while a batch runs.
+    void tellState();
+    void tellAllRecords();
 
     // Arms the save `saveDelay` ahead; each further change re-arms it, but never past the longest
     // wait after the first change not yet written.
@@ -235,6 +262,10 @@ private:
     std::chrono::milliseconds m_longestSaveWait = kLongestSaveWait;
     QElapsedTimer m_pendingSince;
     bool m_unsaved = false;
+    int m_batchDepth = 0;
+    BatchChange m_batch;       // what the running batch touched
+    bool m_batchState = false; // the running batch owes a `stateChanged`
+    bool m_batchSave = false;  // and a save
     std::mutex m_failuresMutex;
     QStringList m_saveFailures;
     std::function<QDateTime()> m_now;

@@ -88,6 +88,9 @@ void LocalStore::groupsReplaced(qsizetype at, const FNPage &before)
 void LocalStore::groupsReplaced(qsizetype at, const FNBlock &before)
 {
     m_blocksByPage->replaced(at, before);
+    // A block moved to another page leaves a row behind on its old one.
+    if (isInBatch())
+        m_batch.blockPages.insert(before.pageLocalID);
 }
 
 void LocalStore::groupsAppended(qsizetype at, const FNPage &)

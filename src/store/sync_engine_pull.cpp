@@ -29,7 +29,13 @@ bool has(const JSONObject &p, const char *key)
     return p.find(QLatin1String(key)) != p.end();
 }
 
-// An outbox payload read as a map of integers; nothing when any member is not one.
+// The operation's payload where it has one; read in place, as a pull may bring tens of thousands.
+const JSONObject &payloadOf(const SyncOpDTO &op)
+{
+    static const JSONObject none;
+    return op.payload ? *op.payload : none;
+}
+
 } // namespace
 
 QCoro::Task<> SyncEngine::pull()
@@ -51,14 +57,17 @@ QCoro::Task<> SyncEngine::pull()
         m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
-    m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
-    for (const auto &op : resp.ops)
-        apply(op);
-    m_pageAdoptions.clear();
-    retryDeferredBlocks();
-    if (resp.server_ts > m_store.state().cursorServerTs) {
-        m_store.setCursorServerTs(resp.server_ts);
-    }
+    // One change however many operations came: the views hear of it once, with what changed, and
+    // it is written once.
+    m_store.batch([&] {
+        m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
+        for (const auto &op : resp.ops)
+            apply(op);
+        m_pageAdoptions.clear();
+        retryDeferredBlocks();
+        if (resp.server_ts > m_store.state().cursorServerTs)
+            m_store.setCursorServerTs(resp.server_ts);
+    });
 }
 
 std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
@@ -68,7 +77,7 @@ std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &o
         if (op.entity_type != QLatin1String("page") || op.op == QLatin1String("delete") ||
             op.entity_id <= 0 || m_store.pageWithServerID(op.entity_id))
             continue;
-        const JSONObject p = op.payload.value_or(JSONObject{});
+        const JSONObject &p = payloadOf(op);
         pages.push_back(
             {op.entity_id, intOr(p, "workspace_id", 0), intOr(p, "parent_page_id", 0),
              stringOr(p, "title", QStringLiteral("Untitled")), intOr(p, "position", 0),
@@ -94,7 +103,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
         return;
-    const JSONObject p = op.payload.value_or(JSONObject{});
+    const JSONObject &p = payloadOf(op);
     const bool isDelete = op.op == QLatin1String("delete");
 
     if (op.entity_type == QLatin1String("page")) {
@@ -256,7 +265,7 @@ void SyncEngine::retryDeferredBlocks()
     std::vector<DeferredBlock> taken;
     taken.swap(m_deferredBlocks);
     for (auto &d : taken) {
-        const qint64 pageId = intOr(d.op.payload.value_or(JSONObject{}), "page_id", 0);
+        const qint64 pageId = intOr(payloadOf(d.op), "page_id", 0);
         if (m_store.pageWithServerID(pageId)) {
             apply(d.op);
             continue;
