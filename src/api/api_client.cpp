@@ -255,12 +255,17 @@ void APIClient::noteServiceClock(QNetworkReply *reply)
     const QByteArray date = reply->rawHeader("Date");
     if (date.isEmpty())
         return;
-    const QDateTime stamp = QLocale::c().toDateTime(QString::fromLatin1(date).trimmed(),
-                                                    QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
-    if (!stamp.isValid())
+    if (date != m_lastDateHeader) {
+        QDateTime stamp = QLocale::c().toDateTime(QString::fromLatin1(date).trimmed(),
+                                                  QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
+        if (stamp.isValid())
+            stamp.setTimeZone(QTimeZone::utc());
+        m_lastDateHeader = date;
+        m_lastDateStamp = stamp;
+    }
+    if (!m_lastDateStamp.isValid())
         return;
-    QDateTime utc = stamp;
-    utc.setTimeZone(QTimeZone::utc());
+    const QDateTime &utc = m_lastDateStamp;
     // The header is cut to the second: the middle of that second is the best guess.
     m_serviceClockOffsetMs = QDateTime::currentDateTimeUtc().msecsTo(utc.addMSecs(500));
 }

@@ -114,4 +114,8 @@ private:
     std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;
     qint64 m_maxReplyBytes = kMaxReplyBytes;
     qint64 m_serviceClockOffsetMs = 0;
+    // The last "Date" header read and its time: replies within one second repeat it, and reading
+    // it through QLocale costs more than the rest of a small exchange on loopback.
+    QByteArray m_lastDateHeader;
+    QDateTime m_lastDateStamp;
 };
