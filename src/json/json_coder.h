@@ -35,4 +35,8 @@ QString formatDate(const QDateTime &d);
 bool formatDateLatin1(const QDateTime &d, char *out);
 // ISO 8601 text in UTC, whole seconds; nothing for text that is no date or leaves years 1-9999 in UTC.
 std::optional<QDateTime> parseDate(const QString &text);
+// The same as parseDate for UTF-8 text, quick for the shape formatDate writes.
+std::optional<QDateTime> parseDateUtf8(const char *text, size_t size);
+// "expected an ISO 8601 date, found ..." for text no date reads from.
+DecodeError dateError(const char *text, size_t size);
 } // namespace json

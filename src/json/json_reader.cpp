@@ -1,6 +1,7 @@
 #include "json/json_reader.h"
 
 #include "json/json_coder.h"
+#include "json/json_sax.h"
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/memorystream.h>
@@ -9,15 +10,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
+
+#include <errno.h>
+#include <unistd.h>
 
 namespace json {
 
 namespace {
-
-// A constant string: parsed strings are always copies, so no input can be taken for the mark.
-constexpr char kTooDeepMark[] = "(nested too deep)";
-// Marking still costs the parser a few bytes for every open level; past this the text is refused.
-constexpr int kMarkCeiling = kMaxDepth * 2048;
 
 // from_chars says "out of range" both ways. A long double tells which: the parser's own exponent
 // checks keep what reaches here under about 1e650, so one even a long double cannot hold is tiny.
@@ -27,96 +27,6 @@ bool underflows(const char *first, const char *last)
     const auto result = std::from_chars(first, last, wide);
     return result.ec == std::errc::result_out_of_range || std::fabs(wide) < 1;
 }
-
-// Passes the parser's events on to the document while counting how deep they nest. Past the limit
-// it stops the parse or, when marking, drops the events and leaves one mark for the whole value.
-class DepthLimit
-{
-public:
-    DepthLimit(rapidjson::Document &doc, TooDeep tooDeep)
-        : m_doc(doc)
-        , m_tooDeep(tooDeep)
-    {
-    }
-
-    bool exceeded() const { return m_exceeded; }
-    bool tooBig() const { return m_tooBig; }
-
-    bool Null() { return skipping() || m_doc.Null(); }
-    bool Bool(bool b) { return skipping() || m_doc.Bool(b); }
-    // Numbers arrive as text (RawNumber); the parser's template still names these.
-    bool Int(int i) { return skipping() || m_doc.Int(i); }
-    bool Uint(unsigned i) { return skipping() || m_doc.Uint(i); }
-    bool Int64(int64_t i) { return skipping() || m_doc.Int64(i); }
-    bool Uint64(uint64_t i) { return skipping() || m_doc.Uint64(i); }
-    bool Double(double d) { return skipping() || m_doc.Double(d); }
-    bool RawNumber(const char *s, rapidjson::SizeType n, bool) { return skipping() || number(s, s + n); }
-    bool String(const char *s, rapidjson::SizeType n, bool copy)
-    {
-        return skipping() || m_doc.String(s, n, copy);
-    }
-    bool Key(const char *s, rapidjson::SizeType n, bool copy) { return skipping() || m_doc.Key(s, n, copy); }
-    bool StartObject() { return open() && (skipping() || m_doc.StartObject()); }
-    bool StartArray() { return open() && (skipping() || m_doc.StartArray()); }
-    bool EndObject(rapidjson::SizeType n) { return close() || m_doc.EndObject(n); }
-    bool EndArray(rapidjson::SizeType n) { return close() || m_doc.EndArray(n); }
-
-private:
-    bool skipping() const { return m_depth > kMaxDepth; }
-
-    // The parser has checked the grammar; from_chars gives the exact integer or the correctly
-    // rounded double, and says when a double cannot hold the value.
-    bool number(const char *first, const char *last)
-    {
-        const bool whole = std::none_of(first, last, [](char c) { return c == '.' || c == 'e' || c == 'E'; });
-        if (whole) {
-            if (*first == '-') {
-                int64_t i = 0;
-                if (std::from_chars(first, last, i).ec == std::errc())
-                    return m_doc.Int64(i);
-            } else {
-                uint64_t u = 0;
-                if (std::from_chars(first, last, u).ec == std::errc())
-                    return m_doc.Uint64(u);
-            }
-        }
-        double d = 0;
-        const auto [end, ec] = std::from_chars(first, last, d);
-        if (ec == std::errc::result_out_of_range && underflows(first, last)) {
-            d = *first == '-' ? -0.0 : 0.0;
-        } else if (ec != std::errc() || end != last || !std::isfinite(d)) {
-            m_tooBig = true;
-            return false;
-        }
-        return m_doc.Double(d);
-    }
-
-    bool open()
-    {
-        if (++m_depth <= kMaxDepth)
-            return true;
-        if (m_tooDeep == TooDeep::Mark && m_depth <= kMarkCeiling)
-            return true;
-        m_exceeded = true;
-        return false;
-    }
-
-    // True when the closed level was dropped, so the document has nothing to close.
-    bool close()
-    {
-        if (m_depth-- <= kMaxDepth)
-            return false;
-        if (m_depth == kMaxDepth)
-            m_doc.String(kTooDeepMark, rapidjson::SizeType(sizeof kTooDeepMark - 1), false);
-        return true;
-    }
-
-    rapidjson::Document &m_doc;
-    TooDeep m_tooDeep;
-    int m_depth = 0;
-    bool m_exceeded = false;
-    bool m_tooBig = false;
-};
 
 } // namespace
 
@@ -192,10 +102,11 @@ bool readBool(const rapidjson::Value &v)
 
 QDateTime readDate(const rapidjson::Value &v)
 {
-    const QString text = readString(v);
-    if (const auto d = parseDate(text))
+    if (!v.IsString() || isTooDeepMark(v))
+        throw mismatch("a string", v);
+    if (const auto d = parseDateUtf8(v.GetString(), v.GetStringLength()))
         return *d;
-    throw DecodeError(QStringLiteral("expected an ISO 8601 date, found \"%1\"").arg(text));
+    throw dateError(v.GetString(), v.GetStringLength());
 }
 
 const rapidjson::Value &requireObject(const rapidjson::Value &v)
@@ -212,39 +123,113 @@ const rapidjson::Value &requireArray(const rapidjson::Value &v)
     return v;
 }
 
+// The parser has checked the grammar; from_chars gives the exact integer or the correctly rounded
+// double, and says when a double cannot hold the value.
+ParsedNumber parseNumber(const char *first, const char *last)
+{
+    ParsedNumber n;
+    const bool whole = std::none_of(first, last, [](char c) { return c == '.' || c == 'e' || c == 'E'; });
+    if (whole) {
+        if (*first == '-') {
+            if (std::from_chars(first, last, n.i).ec == std::errc()) {
+                n.kind = ParsedNumber::Int64;
+                return n;
+            }
+        } else if (std::from_chars(first, last, n.u).ec == std::errc()) {
+            n.kind = ParsedNumber::Uint64;
+            return n;
+        }
+    }
+    const auto [end, ec] = std::from_chars(first, last, n.d);
+    if (ec == std::errc::result_out_of_range && underflows(first, last))
+        n.d = *first == '-' ? -0.0 : 0.0;
+    else if (ec != std::errc() || end != last || !std::isfinite(n.d))
+        return n;
+    n.kind = ParsedNumber::Double;
+    return n;
+}
+
+std::optional<qint64> wholeInt64(const ParsedNumber &n)
+{
+    switch (n.kind) {
+    case ParsedNumber::Int64:
+        return n.i;
+    case ParsedNumber::Uint64:
+        if (n.u <= uint64_t(std::numeric_limits<qint64>::max()))
+            return qint64(n.u);
+        return std::nullopt;
+    case ParsedNumber::Double:
+        // [-2^63, 2^63): both bounds are exact doubles.
+        if (n.d == std::trunc(n.d) && n.d >= -9223372036854775808.0 && n.d < 9223372036854775808.0)
+            return qint64(n.d);
+        return std::nullopt;
+    case ParsedNumber::TooBig:
+        break;
+    }
+    return std::nullopt;
+}
+
+DecodeError parseError(const rapidjson::ParseResult &result, bool exceeded, bool tooBig)
+{
+    if (exceeded)
+        return tooDeepError();
+    const rapidjson::ParseErrorCode code = tooBig ? rapidjson::kParseErrorNumberTooBig : result.Code();
+    return DecodeError(QStringLiteral("Malformed JSON at offset %1: %2")
+                           .arg(result.Offset())
+                           .arg(QString::fromUtf8(rapidjson::GetParseError_En(code))));
+}
+
 void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep)
 {
-    // Numbers come as text and are converted here: RapidJSON 1.1's full-precision path crashes and
-    // misreads on some long or zero mantissas. Invalid UTF-8 is malformed JSON. The iterative parser
-    // keeps its levels on the heap, so deep text cannot overflow the stack.
-    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
-                                rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     rapidjson::MemoryStream memory(bytes.constData(), size_t(bytes.size()));
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
-    rapidjson::Reader reader;
-    DepthLimit limit(doc, tooDeep);
-    rapidjson::ParseResult result;
-    const auto generate = [&](rapidjson::Document &) {
-        result = reader.Parse<kFlags>(input, limit);
-        return !result.IsError();
+    std::optional<DecodeError> failure;
+    const auto generate = [&](rapidjson::Document &handler) {
+        try {
+            parseEvents(input, handler, tooDeep);
+            return true;
+        } catch (const DecodeError &e) {
+            failure = e;
+            return false;
+        }
     };
     doc.Populate(generate);
-    if (limit.exceeded())
-        throw tooDeepError();
-    if (limit.tooBig())
-        throw DecodeError(
-            QStringLiteral("Malformed JSON at offset %1: %2")
-                .arg(result.Offset())
-                .arg(QString::fromUtf8(rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig))));
-    if (result.IsError())
-        throw DecodeError(QStringLiteral("Malformed JSON at offset %1: %2")
-                              .arg(result.Offset())
-                              .arg(QString::fromUtf8(rapidjson::GetParseError_En(result.Code()))));
+    if (failure)
+        throw *failure;
+}
+
+FdStream::FdStream(int fd, size_t bufferSize)
+    : m_fd(fd)
+    , m_buffer(bufferSize + 1)
+{
+    refill();
+    // As RapidJSON's memory input does, byte by byte.
+    for (const unsigned char mark : {0xEFu, 0xBBu, 0xBFu}) {
+        if (static_cast<unsigned char>(Peek()) == mark)
+            Take();
+    }
+}
+
+// Keeps a '\0' after what was read, so Peek never checks: the parser takes it for the end.
+void FdStream::refill()
+{
+    m_before += size_t(m_end ? m_end - m_buffer.data() : 0);
+    ssize_t n = 0;
+    do {
+        n = ::read(m_fd, m_buffer.data(), m_buffer.size() - 1);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        m_error = errno;
+        n = 0;
+    }
+    m_buffer[size_t(n)] = '\0';
+    m_at = m_buffer.data();
+    m_end = m_at + n;
 }
 
 bool isTooDeepMark(const rapidjson::Value &v)
 {
-    return v.IsString() && v.GetString() == kTooDeepMark;
+    return v.IsString() && v.GetString() == kTooDeepText;
 }
 
 DecodeError tooDeepError()
@@ -297,6 +282,60 @@ QString formatDate(const QDateTime &d)
     if (formatDateLatin1(d, buf))
         return QString::fromLatin1(buf, 20);
     return d.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
+namespace {
+
+int twoDigits(const char *p)
+{
+    const unsigned a = unsigned(p[0] - '0'), b = unsigned(p[1] - '0');
+    return a < 10 && b < 10 ? int(a * 10 + b) : -1;
+}
+
+int daysInMonth(int year, int month)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+qint64 daysFromCivil(qint64 y, qint64 m, qint64 d)
+{
+    y -= m <= 2 ? 1 : 0;
+    const qint64 era = y / 400; // years from 1 on: never negative
+    const qint64 yoe = y - era * 400;
+    const qint64 doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const qint64 doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+} // namespace
+
+std::optional<QDateTime> parseDateUtf8(const char *text, size_t size)
+{
+    // What formatDate writes, "2024-03-09T14:05:00Z", read straight from the bytes: a load reads
+    // hundreds of thousands of them. Any other shape goes to Qt's parser.
+    if (size == 20 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
+        text[16] == ':' && text[19] == 'Z') {
+        const int century = twoDigits(text), yy = twoDigits(text + 2), month = twoDigits(text + 5),
+                  day = twoDigits(text + 8), hour = twoDigits(text + 11), minute = twoDigits(text + 14),
+                  second = twoDigits(text + 17);
+        const int year = century * 100 + yy;
+        if (century >= 0 && yy >= 0 && year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+            day <= daysInMonth(year, month) && hour >= 0 && hour < 24 && minute >= 0 && minute < 60 &&
+            second >= 0 && second < 60) {
+            const qint64 secs = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+            return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
+        }
+    }
+    return parseDate(QString::fromUtf8(text, qsizetype(size)));
+}
+
+DecodeError dateError(const char *text, size_t size)
+{
+    return DecodeError(QStringLiteral("expected an ISO 8601 date, found \"%1\"")
+                           .arg(QString::fromUtf8(text, qsizetype(size))));
 }
 
 std::optional<QDateTime> parseDate(const QString &text)

@@ -5,6 +5,7 @@
 #include "platform/private_files.h"
 #include "store/record_index.h"
 #include "store/state_writer.h"
+#include "store/store_state_decoder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -103,23 +104,24 @@ void LocalStore::load()
         setAside(file.errorString());
         return;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        setAside(file.errorString());
-        return;
-    }
-    file.close();
     StoreStateDrops dropped;
+    // Decoded as it is read: neither the text nor a document of it is held whole beside the records.
     try {
-        rapidjson::Document doc;
-        json::parseDocument(doc, bytes);
-        m_state = StoreState::fromJsonByRecord(doc, dropped);
+        m_state = StoreStateDecoder::decode(file.handle(), dropped);
     } catch (const DecodeError &e) {
         setAside(e.message());
         return;
     }
-    if (!dropped.isEmpty())
-        keepOriginal(bytes, dropped);
+    if (!dropped.isEmpty()) {
+        // Rare, so the text is read again only here, for the copy kept aside.
+        file.seek(0);
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            keepOriginalFailed(dropped, file.errorString());
+        else
+            keepOriginal(bytes, dropped);
+    }
+    file.close();
     dropDuplicateBlocks();
 }
 
@@ -163,13 +165,20 @@ void LocalStore::keepOriginal(const QByteArray &bytes, const StoreStateDrops &dr
     if (failure) {
         if (fd >= 0)
             QFile::remove(aside);
-        m_saveBlockedReason = *failure;
-        diag(line + QStringLiteral("; it could not be kept aside (") + *failure +
-             QStringLiteral("), so nothing will be saved"));
+        keepOriginalFailed(dropped, *failure);
         return;
     }
     durable::syncFolder(QFileInfo(m_url).absolutePath());
     diag(line + QStringLiteral("; the file as it was is kept as ") + QFileInfo(aside).fileName());
+}
+
+void LocalStore::keepOriginalFailed(const StoreStateDrops &dropped, const QString &failure)
+{
+    m_saveBlockedReason = failure;
+    diag(QStringLiteral("LocalStore: %1 partly read, left out %2")
+             .arg(QString::fromLatin1(kFileName), dropped.summary()) +
+         QStringLiteral("; it could not be kept aside (") + failure +
+         QStringLiteral("), so nothing will be saved"));
 }
 
 // An older build could store one service block under two local ids; the latest edit stands for it.

@@ -230,6 +230,7 @@ private:
     void load();
     void setAside(const QString &reason);
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);
+    void keepOriginalFailed(const StoreStateDrops &dropped, const QString &failure);
     void dropDuplicateBlocks();
     QString asideName(const char *infix, int n) const;
     void writePendingSave();

@@ -6,24 +6,11 @@
 
 namespace {
 
-// The member `key` when present and not null, else nothing (noted).
-const rapidjson::Value *member(const rapidjson::Value &v, const char *key, StoreStateDrops &dropped)
-{
-    const auto it = v.FindMember(key);
-    if (it != v.MemberEnd() && !it->value.IsNull())
-        return &it->value;
-    dropped.note(QLatin1String(key), QLatin1String(key), QStringLiteral("missing"));
-    return nullptr;
-}
-
 template <typename T>
-T scalar(const rapidjson::Value &v, const char *key, StoreStateDrops &dropped)
+T scalar(const rapidjson::Value &value, const char *key, StoreStateDrops &dropped)
 {
-    const rapidjson::Value *value = member(v, key, dropped);
-    if (!value)
-        return T{};
     try {
-        return json::read<T>(*value);
+        return json::read<T>(value);
     } catch (const DecodeError &e) {
         dropped.note(QLatin1String(key), QLatin1String(key), e.message());
         return T{};
@@ -31,22 +18,19 @@ T scalar(const rapidjson::Value &v, const char *key, StoreStateDrops &dropped)
 }
 
 template <typename T>
-std::vector<T> records(const rapidjson::Value &v, const char *key, StoreStateDrops &dropped)
+std::vector<T> records(const rapidjson::Value &list, const char *key, StoreStateDrops &dropped)
 {
     std::vector<T> out;
-    const rapidjson::Value *list = member(v, key, dropped);
-    if (!list)
-        return out;
     try {
-        json::requireArray(*list);
+        json::requireArray(list);
     } catch (const DecodeError &e) {
         dropped.note(QLatin1String(key), QLatin1String(key), e.message());
         return out;
     }
-    out.reserve(list->Size());
-    for (rapidjson::SizeType i = 0; i < list->Size(); ++i) {
+    out.reserve(list.Size());
+    for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
         try {
-            out.push_back(json::read<T>((*list)[i]));
+            out.push_back(json::read<T>(list[i]));
         } catch (const DecodeError &e) {
             dropped.note(QLatin1String(key), QStringLiteral("%1[%2]").arg(QLatin1String(key)).arg(i),
                          e.message());
@@ -56,19 +40,16 @@ std::vector<T> records(const rapidjson::Value &v, const char *key, StoreStateDro
 }
 
 template <typename T>
-QMap<QString, T> entries(const rapidjson::Value &v, const char *key, StoreStateDrops &dropped)
+QMap<QString, T> entries(const rapidjson::Value &map, const char *key, StoreStateDrops &dropped)
 {
     QMap<QString, T> out;
-    const rapidjson::Value *map = member(v, key, dropped);
-    if (!map)
-        return out;
     try {
-        json::requireObject(*map);
+        json::requireObject(map);
     } catch (const DecodeError &e) {
         dropped.note(QLatin1String(key), QLatin1String(key), e.message());
         return out;
     }
-    for (const auto &m : map->GetObject()) {
+    for (const auto &m : map.GetObject()) {
         const QString name = QString::fromUtf8(m.name.GetString(), m.name.GetStringLength());
         try {
             out.insert(name, json::read<T>(m.value));
@@ -114,10 +95,48 @@ QString StoreStateDrops::summary() const
     return parts.join(QStringLiteral(", ")) + QStringLiteral(" (first: ") + first + QLatin1Char(')');
 }
 
+void StoreStateDrops::add(const StoreStateDrops &other)
+{
+    if (other.isEmpty())
+        return;
+    if (counts.isEmpty())
+        first = other.first;
+    for (auto it = other.counts.cbegin(); it != other.counts.cend(); ++it)
+        counts[it.key()] += it.value();
+}
+
+void StoreState::readMember(size_t index, const rapidjson::Value *value, StoreStateDrops &dropped)
+{
+    size_t at = 0;
+    std::apply(
+        [&](const auto &...f) {
+            const auto one = [&](const auto &field) {
+                if (at++ != index)
+                    return;
+                if (value && !value->IsNull())
+                    readByRecord(*value, field.key, this->*field.member, dropped);
+                else
+                    dropped.note(QLatin1String(field.key), QLatin1String(field.key),
+                                 QStringLiteral("missing"));
+            };
+            (one(f), ...);
+        },
+        kFields);
+}
+
 StoreState StoreState::fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped)
 {
     json::requireObject(v);
     StoreState out;
-    std::apply([&](const auto &...f) { (readByRecord(v, f.key, out.*f.member, dropped), ...); }, kFields);
+    size_t index = 0;
+    std::apply(
+        [&](const auto &...f) {
+            const auto one = [&](const auto &field) {
+                const auto it = v.FindMember(field.key);
+                out.readMember(index++, it != v.MemberEnd() ? &it->value : nullptr, dropped);
+            };
+            (one(f), ...);
+        },
+        kFields);
     return out;
 }

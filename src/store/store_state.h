@@ -24,6 +24,8 @@ struct StoreStateDrops {
 
     bool isEmpty() const { return counts.isEmpty(); }
     void note(const QString &key, const QString &where, const QString &reason);
+    // Adds what `other` left out, as if noted after what this holds.
+    void add(const StoreStateDrops &other);
     // "blocks 2, pages 1 (first: blocks[4]: ...)"
     QString summary() const;
 };
@@ -57,4 +59,7 @@ struct StoreState {
     // which then takes its empty value) is left out and noted in `dropped`. Only a value that is not
     // an object throws.
     static StoreState fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped);
+    // Reads the member kFields lists at `index` from `value` as fromJsonByRecord does; null or no
+    // value is a missing member.
+    void readMember(size_t index, const rapidjson::Value *value, StoreStateDrops &dropped);
 };

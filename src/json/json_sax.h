@@ -1,0 +1,178 @@
+#pragma once
+
+#include "json/json_error.h"
+#include "json/json_limits.h"
+#include "json/json_reader.h"
+
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/reader.h>
+
+#include <cstdint>
+#include <vector>
+
+// The one way text becomes parse events, for a DOM and for decoders that read while parsing: the same
+// grammar, the same number rule and the same depth limit, so both see the same values and errors.
+namespace json {
+
+// What a value nested too deep becomes when marking; compared by address, so no input can pass for it.
+inline constexpr char kTooDeepText[] = "(nested too deep)";
+
+// A number as the parser gives it: a whole one that fits 64 bits as an integer, any other as the
+// correctly rounded double. `tooBig` when a double cannot hold it.
+struct ParsedNumber {
+    enum Kind { Int64, Uint64, Double, TooBig } kind = TooBig;
+    int64_t i = 0;
+    uint64_t u = 0;
+    double d = 0;
+};
+ParsedNumber parseNumber(const char *first, const char *last);
+// The whole-integer rule of json::wholeInt64 for a parsed number.
+std::optional<qint64> wholeInt64(const ParsedNumber &n);
+
+// The text of what parsing `bytes` failed on; called after the handler stopped or the parser failed.
+DecodeError parseError(const rapidjson::ParseResult &result, bool exceeded, bool tooBig);
+
+// Passes the parser's events on to `Handler` while counting how deep they nest. Past the limit it
+// stops the parse or, when marking, drops the events and leaves one mark for the whole value.
+template <typename Handler>
+class DepthLimit
+{
+public:
+    DepthLimit(Handler &handler, TooDeep tooDeep)
+        : m_handler(handler)
+        , m_tooDeep(tooDeep)
+    {
+    }
+
+    bool exceeded() const { return m_exceeded; }
+    bool tooBig() const { return m_tooBig; }
+
+    bool Null() { return skipping() || m_handler.Null(); }
+    bool Bool(bool b) { return skipping() || m_handler.Bool(b); }
+    // Numbers arrive as text (RawNumber); the parser's template still names these.
+    bool Int(int i) { return skipping() || m_handler.Int64(i); }
+    bool Uint(unsigned i) { return skipping() || m_handler.Uint64(i); }
+    bool Int64(int64_t i) { return skipping() || m_handler.Int64(i); }
+    bool Uint64(uint64_t i) { return skipping() || m_handler.Uint64(i); }
+    bool Double(double d) { return skipping() || m_handler.Double(d); }
+    bool RawNumber(const char *s, rapidjson::SizeType n, bool) { return skipping() || number(s, s + n); }
+    bool String(const char *s, rapidjson::SizeType n, bool copy)
+    {
+        return skipping() || m_handler.String(s, n, copy);
+    }
+    bool Key(const char *s, rapidjson::SizeType n, bool copy)
+    {
+        return skipping() || m_handler.Key(s, n, copy);
+    }
+    bool StartObject() { return open() && (skipping() || m_handler.StartObject()); }
+    bool StartArray() { return open() && (skipping() || m_handler.StartArray()); }
+    bool EndObject(rapidjson::SizeType n) { return close() || m_handler.EndObject(n); }
+    bool EndArray(rapidjson::SizeType n) { return close() || m_handler.EndArray(n); }
+
+private:
+    bool skipping() const { return m_depth > kMaxDepth; }
+
+    bool number(const char *first, const char *last)
+    {
+        const ParsedNumber n = parseNumber(first, last);
+        switch (n.kind) {
+        case ParsedNumber::Int64:
+            return m_handler.Int64(n.i);
+        case ParsedNumber::Uint64:
+            return m_handler.Uint64(n.u);
+        case ParsedNumber::Double:
+            return m_handler.Double(n.d);
+        case ParsedNumber::TooBig:
+            break;
+        }
+        m_tooBig = true;
+        return false;
+    }
+
+    bool open()
+    {
+        if (++m_depth <= kMaxDepth)
+            return true;
+        if (m_tooDeep == TooDeep::Mark && m_depth <= kMarkCeiling)
+            return true;
+        m_exceeded = true;
+        return false;
+    }
+
+    // True when the closed level was dropped, so the handler has nothing to close.
+    bool close()
+    {
+        if (m_depth-- <= kMaxDepth)
+            return false;
+        if (m_depth == kMaxDepth)
+            m_handler.String(kTooDeepText, rapidjson::SizeType(sizeof kTooDeepText - 1), false);
+        return true;
+    }
+
+    // Marking still costs the parser a few bytes for every open level; past this the text is refused.
+    static constexpr int kMarkCeiling = kMaxDepth * 2048;
+
+    Handler &m_handler;
+    TooDeep m_tooDeep;
+    int m_depth = 0;
+    bool m_exceeded = false;
+    bool m_tooBig = false;
+};
+
+// Reads a file through its descriptor in large runs, as quick to take from as text in memory. Skips a
+// leading byte-order mark as RapidJSON's memory input does. A read error ends the text there.
+class FdStream
+{
+public:
+    using Ch = char;
+
+    explicit FdStream(int fd, size_t bufferSize = size_t(1) << 20);
+
+    Ch Peek() const { return *m_at; }
+    Ch Take()
+    {
+        const Ch c = *m_at;
+        if (m_at != m_end && ++m_at == m_end)
+            refill();
+        return c;
+    }
+    size_t Tell() const { return m_before + size_t(m_at - m_buffer.data()); }
+    // errno of the read that failed, 0 when the text ended at the end of the file.
+    int error() const { return m_error; }
+
+    // Unused by reading; the parser's template names them.
+    void Put(Ch) {}
+    void Flush() {}
+    Ch *PutBegin() { return nullptr; }
+    size_t PutEnd(Ch *) { return 0; }
+
+private:
+    void refill();
+
+    int m_fd;
+    std::vector<char> m_buffer;
+    const char *m_at = nullptr;
+    const char *m_end = nullptr;
+    size_t m_before = 0; // bytes taken before the buffer's first
+    int m_error = 0;
+};
+
+// Parses the text `stream` gives (a UTF-8 byte-order mark already skipped) into `handler`'s events; throws
+// DecodeError on malformed text, on numbers no double holds and (unless marking) on values nested deeper than
+// kMaxDepth. Never recurses.
+template <typename Stream, typename Handler>
+void parseEvents(Stream &stream, Handler &handler, TooDeep tooDeep = TooDeep::Refuse)
+{
+    // Numbers come as text and are converted by parseNumber: RapidJSON 1.1's full-precision path
+    // crashes and misreads on some long or zero mantissas. Invalid UTF-8 is malformed JSON. The
+    // iterative parser keeps its levels on the heap, so deep text cannot overflow the stack.
+    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
+                                rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+    rapidjson::Reader reader;
+    DepthLimit<Handler> limit(handler, tooDeep);
+    const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, limit);
+    if (result.IsError() || limit.exceeded() || limit.tooBig())
+        throw parseError(result, limit.exceeded(), limit.tooBig());
+}
+
+} // namespace json
