@@ -1,6 +1,7 @@
 #include "json/json_coder.h"
 #include "platform/diag.h"
 #include "store/local_store.h"
+#include "store/store_state_decoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,6 +48,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!file.open(QIODevice::WriteOnly))
             finding("cannot write the input", path);
         file.write(reinterpret_cast<const char *>(data), qint64(size));
+    }
+
+    // The streaming decoder the load uses reads every text as the document reader does.
+    {
+        const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+        StoreStateDrops byDocument, byDecoder;
+        std::optional<StoreState> expected, got;
+        QString expectedError, gotError;
+        try {
+            rapidjson::Document doc;
+            json::parseDocument(doc, bytes);
+            expected = StoreState::fromJsonByRecord(doc, byDocument);
+        } catch (const DecodeError &e) {
+            expectedError = e.message();
+        }
+        try {
+            got = StoreStateDecoder::decode(bytes, byDecoder);
+        } catch (const DecodeError &e) {
+            gotError = e.message();
+        }
+        if (gotError != expectedError || got.has_value() != expected.has_value() ||
+            (got && !(*got == *expected)) || byDecoder.counts != byDocument.counts ||
+            byDecoder.first != byDocument.first)
+            finding("the streaming decoder reads it otherwise",
+                    expectedError + QStringLiteral(" / ") + gotError);
     }
 
     DiagCapture quiet;
