@@ -38,9 +38,11 @@ template <typename Handler>
 class DepthLimit
 {
 public:
-    DepthLimit(Handler &handler, TooDeep tooDeep)
+    // `maxDepth` below kMaxDepth reads a piece of a text nested that much deeper in the whole.
+    DepthLimit(Handler &handler, TooDeep tooDeep, int maxDepth = kMaxDepth)
         : m_handler(handler)
         , m_tooDeep(tooDeep)
+        , m_maxDepth(maxDepth)
     {
     }
 
@@ -70,7 +72,7 @@ public:
     bool EndArray(rapidjson::SizeType n) { return close() || m_handler.EndArray(n); }
 
 private:
-    bool skipping() const { return m_depth > kMaxDepth; }
+    bool skipping() const { return m_depth > m_maxDepth; }
 
     bool number(const char *first, const char *last)
     {
@@ -91,7 +93,7 @@ private:
 
     bool open()
     {
-        if (++m_depth <= kMaxDepth)
+        if (++m_depth <= m_maxDepth)
             return true;
         if (m_tooDeep == TooDeep::Mark && m_depth <= kMarkCeiling)
             return true;
@@ -102,9 +104,9 @@ private:
     // True when the closed level was dropped, so the handler has nothing to close.
     bool close()
     {
-        if (m_depth-- <= kMaxDepth)
+        if (m_depth-- <= m_maxDepth)
             return false;
-        if (m_depth == kMaxDepth)
+        if (m_depth == m_maxDepth)
             m_handler.String(kTooDeepText, rapidjson::SizeType(sizeof kTooDeepText - 1), false);
         return true;
     }
@@ -114,6 +116,7 @@ private:
 
     Handler &m_handler;
     TooDeep m_tooDeep;
+    int m_maxDepth;
     int m_depth = 0;
     bool m_exceeded = false;
     bool m_tooBig = false;
@@ -161,7 +164,8 @@ private:
 // DecodeError on malformed text, on numbers no double holds and (unless marking) on values nested deeper than
 // kMaxDepth. Never recurses.
 template <typename Stream, typename Handler>
-void parseEvents(Stream &stream, Handler &handler, TooDeep tooDeep = TooDeep::Refuse)
+void parseEvents(Stream &stream, Handler &handler, TooDeep tooDeep = TooDeep::Refuse,
+                 int maxDepth = kMaxDepth)
 {
     // Numbers come as text and are converted by parseNumber: RapidJSON 1.1's full-precision path
     // crashes and misreads on some long or zero mantissas. Invalid UTF-8 is malformed JSON. The
@@ -169,7 +173,7 @@ void parseEvents(Stream &stream, Handler &handler, TooDeep tooDeep = TooDeep::Re
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
                                 rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
     rapidjson::Reader reader;
-    DepthLimit<Handler> limit(handler, tooDeep);
+    DepthLimit<Handler> limit(handler, tooDeep, maxDepth);
     const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, limit);
     if (result.IsError() || limit.exceeded() || limit.tooBig())
         throw parseError(result, limit.exceeded(), limit.tooBig());

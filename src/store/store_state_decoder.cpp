@@ -1,20 +1,31 @@
 #include "store/store_state_decoder.h"
 
+#include "store/block_batch.h"
+#include "store/state_file_stream.h"
+
 #include "json/json_coder.h"
 #include "json/json_sax.h"
 
 #include <rapidjson/memorystream.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr size_t kMemberCount = std::tuple_size_v<decltype(StoreState::kFields)>;
-constexpr size_t kBlockFieldCount = std::tuple_size_v<decltype(FNBlock::kFields)>;
+constexpr size_t kBlockFieldCount = kBlockSlotCount;
 
 // The kind names json::kindName gives, for the events that carry them.
 enum class Kind { Null, Boolean, Number, String, Array, Object };
@@ -43,39 +54,6 @@ QString mismatchText(const char *expected, Kind found)
     return QStringLiteral("expected %1, found %2").arg(QLatin1String(expected), kindText(found));
 }
 
-// One field of FNBlock as its list gives it, with what reading it needs.
-struct BlockSlot {
-    std::string_view key;
-    QString FNBlock::*text = nullptr;
-    qint64 FNBlock::*number = nullptr;
-    QDateTime FNBlock::*date = nullptr;
-    std::optional<QDateTime> FNBlock::*maybeDate = nullptr;
-    bool repeats = false; // the same few values run through many blocks: decoded once, shared
-};
-
-constexpr BlockSlot slotOf(const json::Field<FNBlock, QString> &f)
-{
-    const std::string_view key = f.key;
-    return {.key = key,
-            .text = f.member,
-            .repeats = key == "pageLocalID" || key == "parentBlockLocalID" || key == "type"};
-}
-constexpr BlockSlot slotOf(const json::Field<FNBlock, qint64> &f)
-{
-    return {.key = f.key, .number = f.member};
-}
-constexpr BlockSlot slotOf(const json::Field<FNBlock, QDateTime> &f)
-{
-    return {.key = f.key, .date = f.member};
-}
-constexpr BlockSlot slotOf(const json::Field<FNBlock, std::optional<QDateTime>> &f)
-{
-    return {.key = f.key, .maybeDate = f.member};
-}
-
-const std::array<BlockSlot, kBlockFieldCount> kBlockSlots = std::apply(
-    [](const auto &...f) { return std::array<BlockSlot, kBlockFieldCount>{slotOf(f)...}; }, FNBlock::kFields);
-
 const std::array<std::string_view, kMemberCount> kMemberKeys = std::apply(
     [](const auto &...f) { return std::array<std::string_view, kMemberCount>{std::string_view(f.key)...}; },
     StoreState::kFields);
@@ -91,10 +69,41 @@ size_t memberIndex(std::string_view key)
 
 const size_t kBlocks = memberIndex("blocks");
 
+// The shortest text a block that reads can have: each required field with its key and the shortest
+// value, separated and braced, and the comma before the next. At most the text over this many blocks
+// fit the text; the list reserved for them costs memory only where filled.
+size_t minimalBlockText()
+{
+    size_t size = 2;
+    for (const BlockSlot &slot : kBlockSlots) {
+        if (!slot.maybeDate)
+            size += slot.key.size() + 4 + (slot.number ? 1 : 2);
+    }
+    return size;
+}
+
+// Keys are short: a plain loop beats a call to memcmp.
+bool sameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
 struct StringHash {
     using is_transparent = void;
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
+
+// How many runs of blocks are read at once beside the parse.
+size_t runsAtOnce()
+{
+    return std::clamp<size_t>(std::thread::hardware_concurrency(), 2, 5) - 1;
+}
 
 // The parse events of the whole state. At the top level each known member is either skipped (a
 // repeated key: the first one counts, as FindMember finds it), decoded block by block (the blocks
@@ -102,6 +111,25 @@ struct StringHash {
 class Handler
 {
 public:
+    enum class Role {
+        Whole, // the whole text; batches of blocks are decoded on other threads
+        Run,   // one run of the blocks list cut out of the whole, as a list of its own
+    };
+
+    // `textSize`: how long the text is, when known, so the blocks' list is made once at its full size.
+    Handler(size_t textSize, Role role)
+        : m_role(role)
+        , m_blocksBound(textSize / minimalBlockText())
+    {
+    }
+
+    // Called after each of the first blocks of the list, until it returns true.
+    void setAfterBlock(std::function<bool()> afterBlock) { m_afterBlock = std::move(afterBlock); }
+    // A run of blocks read elsewhere, next in the list's order.
+    void addRun(std::future<BlockRun> run);
+    // Gives the blocks read so far to be read, so that what comes later follows them.
+    void flushBatch();
+
     bool Null()
     {
         return scalar(Kind::Null, [&] { return m_capture.Null(); });
@@ -141,6 +169,7 @@ public:
 
     // What the events made, once the parse went through.
     StoreState finish(StoreStateDrops &dropped);
+    BlockRun finishRun();
 
 private:
     enum class Mode {
@@ -170,8 +199,12 @@ private:
     void startBlock();
     void endBlock();
     void dropBlock(const QString &reason);
-    QString repeated(std::string_view text);
+    void failField(const QString &reason);
+    void dispatch();
+    void append(BlockRun run);
+    const QString *repeated(std::string_view text);
 
+    Role m_role;
     Mode m_mode = Mode::Start;
     std::optional<Kind> m_topNotObject;
     std::array<bool, kMemberCount> m_seen{};
@@ -184,19 +217,22 @@ private:
     Mode m_skipAfter = Mode::Members;
     int m_skipDepth = 0;
 
-    // The blocks, in runs so that no growth of one list ever holds two copies of all of them.
-    std::vector<std::vector<FNBlock>> m_runs;
-    size_t m_blockIndex = 0;
-    FNBlock m_block;
+    size_t m_blocksBound;
+    BlockRun m_run; // the blocks decoded so far, in order
+    std::function<bool()> m_afterBlock;
+    int m_afterBlockTries = 64;
     size_t m_slot = kBlockFieldCount;
     size_t m_nextSlot = 0;
     std::array<bool, kBlockFieldCount> m_filled{};
-    std::array<bool, kBlockFieldCount> m_present{}; // filled and not null
-    std::array<QString, kBlockFieldCount> m_failed;
     std::unordered_map<std::string, QString, StringHash, std::equal_to<>> m_repeats;
+    std::deque<QString> m_overflow; // repeating texts past the table's cap
+    BlockBatch m_batch;
+    BlockBatch::Record *m_record = nullptr;
+    // Batches decoded on other threads, in order; declared last, so that they finish before what
+    // they point into goes.
+    std::deque<std::future<BlockRun>> m_decoding;
 };
 
-constexpr size_t kRunSize = 4096;
 // Past this many distinct values the table stops growing: only ids of pages and kinds repeat.
 constexpr size_t kRepeatsCap = 1 << 16;
 
@@ -255,7 +291,7 @@ bool Handler::Key(const char *s, rapidjson::SizeType n, bool copy)
         m_slot = kBlockFieldCount;
         for (size_t tried = 0; tried < kBlockFieldCount; ++tried) {
             const size_t at = (m_nextSlot + tried) % kBlockFieldCount;
-            if (kBlockSlots[at].key == key) {
+            if (sameText(kBlockSlots[at].key, key)) {
                 m_slot = at;
                 break;
             }
@@ -279,7 +315,9 @@ bool Handler::open(Kind kind)
 {
     switch (m_mode) {
     case Mode::Start:
-        if (kind == Kind::Object) {
+        if (m_role == Role::Run && kind == Kind::Array) {
+            m_mode = Mode::BlocksList;
+        } else if (m_role == Role::Whole && kind == Kind::Object) {
             m_mode = Mode::Members;
         } else {
             m_topNotObject = kind;
@@ -327,11 +365,13 @@ bool Handler::close(Kind kind, rapidjson::SizeType n)
         m_mode = Mode::Done;
         return true;
     case Mode::BlocksList:
-        m_mode = Mode::Members;
+        m_mode = m_role == Role::Run ? Mode::Done : Mode::Members;
         return true;
     case Mode::Block:
         endBlock();
         m_mode = Mode::BlocksList;
+        if (m_afterBlock && m_afterBlockTries-- > 0 && m_afterBlock())
+            m_afterBlock = nullptr;
         return true;
     case Mode::Capture:
         if (!(kind == Kind::Object ? m_capture.EndObject(n) : m_capture.EndArray(n)))
@@ -361,103 +401,142 @@ void Handler::captured()
 void Handler::startBlock()
 {
     m_filled.fill(false);
-    m_present.fill(false);
     m_nextSlot = 0;
+    m_record = &m_batch.records.emplace_back();
+    m_record->index = m_batch.records.size() - 1;
     m_mode = Mode::Block;
 }
 
+void Handler::failField(const QString &reason)
+{
+    m_record->slots[m_slot] = BlockBatch::Slot::Failed;
+    m_record->at[m_slot] = uint32_t(m_batch.failures.size());
+    m_batch.failures.push_back(
+        QStringLiteral("\"%1\": %2")
+            .arg(QLatin1String(kBlockSlots[m_slot].key.data(), qsizetype(kBlockSlots[m_slot].key.size())),
+                 reason));
+}
+
+// Only what the kind of the value decides is settled here; texts and dates are read with the batch.
 void Handler::field(Kind kind, const json::ParsedNumber &number, std::string_view text)
 {
     const BlockSlot &slot = kBlockSlots[m_slot];
     m_filled[m_slot] = true;
     if (kind == Kind::Null)
         return;
-    const auto fail = [&](const QString &reason) {
-        m_failed[m_slot] = QStringLiteral("\"%1\": %2")
-                               .arg(QLatin1String(slot.key.data(), qsizetype(slot.key.size())), reason);
-    };
-    m_present[m_slot] = true;
-    m_failed[m_slot].clear();
     if (slot.number) {
-        if (const auto i = kind == Kind::Number ? json::wholeInt64(number) : std::nullopt)
-            m_block.*slot.number = *i;
-        else
-            fail(mismatchText("an integer", kind));
+        if (const auto i = kind == Kind::Number ? json::wholeInt64(number) : std::nullopt) {
+            m_record->slots[m_slot] = BlockBatch::Slot::Present;
+            m_record->number[m_slot] = *i;
+        } else {
+            failField(mismatchText("an integer", kind));
+        }
         return;
     }
     if (kind != Kind::String) {
-        fail(mismatchText("a string", kind));
+        failField(mismatchText("a string", kind));
         return;
     }
-    if (slot.text) {
-        m_block.*slot.text =
-            slot.repeats ? repeated(text) : QString::fromUtf8(text.data(), qsizetype(text.size()));
+    m_record->slots[m_slot] = BlockBatch::Slot::Present;
+    if (slot.repeats) {
+        m_record->shared[m_slot] = repeated(text);
         return;
     }
-    const auto date = json::parseDateUtf8(text.data(), text.size());
-    if (!date)
-        fail(json::dateError(text.data(), text.size()).message());
-    else if (slot.date)
-        m_block.*slot.date = *date;
-    else
-        m_block.*slot.maybeDate = *date;
+    m_record->at[m_slot] = uint32_t(m_batch.text.size());
+    m_record->size[m_slot] = uint32_t(text.size());
+    m_batch.text.append(text);
 }
 
 void Handler::endBlock()
 {
-    // The first field in the list's order that fails names the reason, as reading a document does.
-    for (size_t i = 0; i < kBlockFieldCount; ++i) {
-        const BlockSlot &slot = kBlockSlots[i];
-        if (!m_present[i]) {
-            if (slot.maybeDate) {
-                m_block.*slot.maybeDate = std::nullopt;
-                continue;
-            }
-            dropBlock(QStringLiteral("Missing key \"%1\"")
-                          .arg(QLatin1String(slot.key.data(), qsizetype(slot.key.size()))));
-            return;
-        }
-        if (!m_failed[i].isEmpty()) {
-            dropBlock(m_failed[i]);
-            return;
-        }
-    }
-    if (m_runs.empty() || m_runs.back().size() == kRunSize) {
-        m_runs.emplace_back();
-        m_runs.back().reserve(kRunSize);
-    }
-    m_runs.back().push_back(std::move(m_block));
-    ++m_blockIndex;
+    m_record = nullptr;
+    if (m_batch.records.size() == BlockBatch::kSize)
+        dispatch();
 }
 
 void Handler::dropBlock(const QString &reason)
 {
-    m_drops[kBlocks].note(QStringLiteral("blocks"), QStringLiteral("blocks[%1]").arg(m_blockIndex), reason);
-    ++m_blockIndex;
+    BlockBatch::Record &r = m_batch.records.emplace_back();
+    r.index = m_batch.records.size() - 1;
+    r.failure = int(m_batch.failures.size());
+    m_batch.failures.push_back(reason);
+    if (m_batch.records.size() == BlockBatch::kSize)
+        dispatch();
 }
 
-QString Handler::repeated(std::string_view text)
+// A few runs at a time: the parse runs ahead by no more than that.
+void Handler::addRun(std::future<BlockRun> run)
+{
+    if (m_decoding.size() >= runsAtOnce()) {
+        append(m_decoding.front().get());
+        m_decoding.pop_front();
+    }
+    m_decoding.push_back(std::move(run));
+}
+
+void Handler::dispatch()
+{
+    if (m_role == Role::Run)
+        append(m_batch.decode());
+    else
+        addRun(std::async(std::launch::async, [batch = std::move(m_batch)] { return batch.decode(); }));
+    m_batch = BlockBatch();
+    m_batch.records.reserve(BlockBatch::kSize);
+    m_batch.text.reserve(BlockBatch::kSize * 256);
+}
+
+void Handler::flushBatch()
+{
+    if (!m_batch.records.empty())
+        dispatch();
+}
+
+void Handler::append(BlockRun run)
+{
+    if (m_run.blocks.empty())
+        m_run.blocks.reserve(m_blocksBound);
+    std::move(run.blocks.begin(), run.blocks.end(), std::back_inserter(m_run.blocks));
+    for (auto &[index, reason] : run.dropped)
+        m_run.dropped.emplace_back(m_run.count + index, std::move(reason));
+    m_run.count += run.count;
+}
+
+const QString *Handler::repeated(std::string_view text)
 {
     if (const auto it = m_repeats.find(text); it != m_repeats.end())
-        return it->second;
-    QString value = QString::fromUtf8(text.data(), qsizetype(text.size()));
-    if (m_repeats.size() < kRepeatsCap)
-        m_repeats.emplace(std::string(text), value);
-    return value;
+        return &it->second;
+    if (m_repeats.size() >= kRepeatsCap) {
+        m_overflow.push_back(QString::fromUtf8(text.data(), qsizetype(text.size())));
+        return &m_overflow.back();
+    }
+    return &m_repeats.emplace(std::string(text), QString::fromUtf8(text.data(), qsizetype(text.size())))
+                .first->second;
+}
+
+BlockRun Handler::finishRun()
+{
+    if (m_topNotObject)
+        throw DecodeError(mismatchText("an array", *m_topNotObject));
+    // A small list is read here; a large one's last batch joins the others.
+    if (m_decoding.empty())
+        append(m_batch.decode());
+    else if (!m_batch.records.empty())
+        dispatch();
+    while (!m_decoding.empty()) {
+        append(m_decoding.front().get());
+        m_decoding.pop_front();
+    }
+    return std::move(m_run);
 }
 
 StoreState Handler::finish(StoreStateDrops &dropped)
 {
     if (m_topNotObject)
         throw DecodeError(mismatchText("an object", *m_topNotObject));
-    size_t total = 0;
-    for (const auto &run : m_runs)
-        total += run.size();
-    m_state.blocks.reserve(total);
-    for (auto &run : m_runs) {
-        std::move(run.begin(), run.end(), std::back_inserter(m_state.blocks));
-        std::vector<FNBlock>().swap(run);
-    }
+    BlockRun run = finishRun();
+    m_state.blocks = std::move(run.blocks);
+    for (const auto &[index, reason] : run.dropped)
+        m_drops[kBlocks].note(QStringLiteral("blocks"), QStringLiteral("blocks[%1]").arg(index), reason);
     for (size_t i = 0; i < kMemberCount; ++i) {
         if (!m_seen[i])
             m_state.readMember(i, nullptr, m_drops[i]);
@@ -466,10 +545,52 @@ StoreState Handler::finish(StoreStateDrops &dropped)
     return std::move(m_state);
 }
 
-template <typename Stream>
-StoreState decodeStream(Stream &stream, StoreStateDrops &dropped)
+// A run cut out of the blocks list, read on a thread of its own. Its list stands one level below the
+// top of the whole text.
+BlockRun readRun(const std::string &text)
 {
-    Handler handler;
+    Handler handler(text.size(), Handler::Role::Run);
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth - 1);
+    return handler.finishRun();
+}
+
+// Reads the whole text from `fd`'s start, handing runs of the blocks list to other threads when
+// `split`. Any error while split reads the text again, unsplit, so that it is reported as a parse of
+// the whole text reports it.
+StoreState decodeFile(int fd, size_t size, bool split, bool &cut, StoreStateDrops &dropped)
+{
+    StateFileStream stream(fd);
+    try {
+        Handler handler(size, Handler::Role::Whole);
+        if (split) {
+            handler.setAfterBlock([&] {
+                if (!stream.atNextBlock())
+                    return false;
+                cut = true;
+                handler.flushBatch();
+                return stream.split([&](std::string run) {
+                    handler.addRun(
+                        std::async(std::launch::async, [run = std::move(run)] { return readRun(run); }));
+                });
+            });
+        }
+        json::parseEvents(stream, handler);
+        StoreState state = handler.finish(dropped);
+        if (stream.error())
+            throw DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
+        return state;
+    } catch (const DecodeError &) {
+        if (stream.error())
+            throw DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
+        throw;
+    }
+}
+
+template <typename Stream>
+StoreState decodeStream(Stream &stream, size_t textSize, StoreStateDrops &dropped)
+{
+    Handler handler(textSize, Handler::Role::Whole);
     json::parseEvents(stream, handler);
     return handler.finish(dropped);
 }
@@ -480,23 +601,24 @@ StoreState StoreStateDecoder::decode(const QByteArray &bytes, StoreStateDrops &d
 {
     rapidjson::MemoryStream memory(bytes.constData(), size_t(bytes.size()));
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> stream(memory);
-    return decodeStream(stream, dropped);
+    return decodeStream(stream, size_t(bytes.size()), dropped);
 }
 
 StoreState StoreStateDecoder::decode(int fd, StoreStateDrops &dropped)
 {
-    json::FdStream stream(fd);
-    const auto readFailed = [&] {
-        return DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
+    struct stat info {
     };
+    const size_t size = ::fstat(fd, &info) == 0 ? size_t(std::max<off_t>(info.st_size, 0)) : 0;
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    bool cut = false;
     try {
-        StoreState state = decodeStream(stream, dropped);
-        if (stream.error())
-            throw readFailed();
+        StoreStateDrops splitDrops;
+        StoreState state = decodeFile(fd, size, start >= 0, cut, splitDrops);
+        dropped = splitDrops;
         return state;
     } catch (const DecodeError &) {
-        if (stream.error())
-            throw readFailed();
-        throw;
+        if (!cut || ::lseek(fd, start, SEEK_SET) < 0)
+            throw;
     }
+    return decodeFile(fd, size, false, cut, dropped);
 }

@@ -118,6 +118,24 @@ QByteArray list(const QByteArrayList &items)
     return '[' + items.join(',') + ']';
 }
 
+// A list of `n` blocks long enough for a load to read it in several runs at once; `change` may
+// replace the text of any of them.
+QByteArray manyBlocks(int n, const std::function<QByteArray(int, QByteArray)> &change = {})
+{
+    const QByteArray words = QByteArray("lorem ipsum dolor sit amet ").repeated(12);
+    QByteArrayList items;
+    for (int i = 0; i < n; ++i) {
+        QByteArray b =
+            block({{"localID", QStringLiteral("\"b-%1\"").arg(i).toUtf8()},
+                   {"serverID", QByteArray::number(1000 + i)},
+                   {"pageLocalID", QStringLiteral("\"p-%1\"").arg(i % 50).toUtf8()},
+                   {"contentJSON", "\"{\\\"text\\\":\\\"" + words + QByteArray::number(i) + "\\\"}\""},
+                   {"position", QByteArray::number(i)}});
+        items << (change ? change(i, b) : b);
+    }
+    return list(items);
+}
+
 } // namespace
 
 class TestStoreStateDecoder : public QObject
@@ -126,6 +144,8 @@ class TestStoreStateDecoder : public QObject
 private Q_SLOTS:
     void sameAsTheDocumentReader_data();
     void sameAsTheDocumentReader();
+    void largeListsReadInRuns_data();
+    void largeListsReadInRuns();
     void writtenStateReadsBackTheSame();
     void storedDatesReadAsQtReadsThem_data();
     void storedDatesReadAsQtReadsThem();
@@ -239,6 +259,71 @@ void TestStoreStateDecoder::sameAsTheDocumentReader_data()
                        block({{"createdAt", R"("2024-03-09T24:00:00Z")"}}),
                        block({{"createdAt", R"("2023-02-29T00:00:00Z")"}})}))
         << "dropped";
+}
+
+void TestStoreStateDecoder::largeListsReadInRuns_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expect");
+
+    constexpr int n = 9000; // about 4 MB
+    const auto at = [](std::initializer_list<int> which, std::function<QByteArray(QByteArray)> change) {
+        return [=](int i, QByteArray b) {
+            return std::find(which.begin(), which.end(), i) != which.end() ? change(b) : b;
+        };
+    };
+    const QByteArray all = state(manyBlocks(n));
+    QVERIFY(all.size() > 3'500'000);
+    QTest::newRow("as written") << all << "read";
+    QTest::newRow("blocks left out in several runs")
+        << state(manyBlocks(n, at({2300, 4501, 6999, 8999},
+                                  [](QByteArray b) {
+                                      return b.replace(R"("position":)",
+                                                       R"("position":"x",)" + QByteArray("\"p\":"));
+                                  })))
+        << "dropped";
+    QTest::newRow("entries that are no blocks in a middle run")
+        << state(manyBlocks(n, at({4000, 4001}, [](QByteArray) { return QByteArray("[1,{}]"); })))
+        << "dropped";
+    QTest::newRow("invalid UTF-8 in a middle run")
+        << state(manyBlocks(n, at({5000}, [](QByteArray b) { return b.replace("lorem", "lo\xFFem"); })))
+        << "error";
+    QTest::newRow("number too big in a middle run")
+        << state(manyBlocks(n, at({5000}, [](QByteArray b) { return withMember(b, R"("x":1e999)"); })))
+        << "error";
+    QTest::newRow("cut short in a middle run") << all.left(all.size() / 2) << "error";
+    // The blocks stand at depth 3, so 509 more levels is the deepest a file may go.
+    QTest::newRow("nested to the limit in a middle run")
+        << state(manyBlocks(n, at({5000},
+                                  [](QByteArray b) {
+                                      return withMember(b, "\"x\":" + QByteArray(509, '[') +
+                                                               QByteArray(509, ']'));
+                                  })))
+        << "read";
+    QTest::newRow("nested past the limit in a middle run")
+        << state(manyBlocks(n, at({5000},
+                                  [](QByteArray b) {
+                                      return withMember(b, "\"x\":" + QByteArray(510, '[') +
+                                                               QByteArray(510, ']'));
+                                  })))
+        << "error";
+    // A value inside one block that looks like blocks written in a row, long enough to be cut.
+    QByteArrayList lookAlikes;
+    for (int i = 0; i < 6000; ++i)
+        lookAlikes << QByteArray(R"({"localID":"n","serverID":1,"pageServerID":2,"pad":")") +
+                          QByteArray(300, 'p') + "\"}";
+    QTest::newRow("blocks written inside a block")
+        << state(manyBlocks(
+               n,
+               at({10, 4000}, [&](QByteArray b) { return withMember(b, "\"nested\":" + list(lookAlikes)); })))
+        << "read";
+    QTest::newRow("blocks written inside the outbox")
+        << state(manyBlocks(n), {{"outbox", list(lookAlikes)}}) << "dropped";
+}
+
+void TestStoreStateDecoder::largeListsReadInRuns()
+{
+    sameAsTheDocumentReader();
 }
 
 void TestStoreStateDecoder::sameAsTheDocumentReader()
