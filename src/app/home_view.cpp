@@ -92,7 +92,7 @@ void styleCard(QPushButton *card, qreal fillAlpha)
 
 } // namespace
 
-HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock)
+HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, FirstBuild firstBuild)
     : QWidget(parent)
     , m_context(context)
     , m_clock(std::move(clock))
@@ -127,7 +127,32 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock)
     connect(m_context.store, &LocalStore::stateChanged, this, &HomeView::scheduleRebuild);
     if (m_context.session)
         connect(m_context.session, &SessionStore::userNameChanged, this, &HomeView::scheduleRebuild);
-    rebuild();
+    if (firstBuild == FirstBuild::Now) {
+        rebuild();
+    } else {
+        m_firstBuildPending = true;
+        m_greeting->setText(
+            HomeDashboard::greeting(now().toLocalTime().time().hour(),
+                                    m_context.session ? m_context.session->userName() : std::nullopt));
+    }
+    m_greeting->installEventFilter(this);
+}
+
+// The greeting is the first thing painted on the home screen.
+bool HomeView::eventFilter(QObject *watched, QEvent *event)
+{
+    // Queued, so the frame being painted reaches the screen first.
+    if (watched == m_greeting && event->type() == QEvent::Paint && m_firstBuildPending &&
+        !m_rebuild.isActive())
+        m_rebuild.start();
+    return QWidget::eventFilter(watched, event);
+}
+
+const HomeView *HomeView::built() const
+{
+    if (m_firstBuildPending)
+        const_cast<HomeView *>(this)->rebuild();
+    return this;
 }
 
 QDateTime HomeView::now() const
@@ -143,6 +168,7 @@ void HomeView::scheduleRebuild()
 void HomeView::rebuild()
 {
     m_rebuild.stop();
+    m_firstBuildPending = false;
     const StoreState &state = m_context.store->state();
     const QDateTime time = now();
     const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;

@@ -30,22 +30,34 @@ public:
     static constexpr const char *kEmptyTitle = "Nothing here yet";
     static constexpr const char *kEmptySubtitle = "Create a page or folder from the sidebar to get started.";
 
-    // `clock` gives the time of the greeting and of the relative times; the system clock without one.
-    explicit HomeView(const AppContext &context, QWidget *parent = nullptr, Clock clock = {});
+    enum class FirstBuild {
+        Now,
+        // Once the view has been painted: a start shows its window first, the dashboard after.
+        AfterFirstPaint,
+    };
 
-    QLabel *greetingLabel() const { return m_greeting; }
+    // `clock` gives the time of the greeting and of the relative times; the system clock without one.
+    explicit HomeView(const AppContext &context, QWidget *parent = nullptr, Clock clock = {},
+                      FirstBuild firstBuild = FirstBuild::Now);
+
+    // Each of these builds a dashboard still waiting for its first paint.
+    QLabel *greetingLabel() const { return built()->m_greeting; }
     // Null while their section is not shown.
-    QWidget *foldersSection() const { return m_folders; }
-    QWidget *recentSection() const { return m_recent; }
-    EmptyStateView *placeholder() const { return m_placeholder; }
-    const QList<QPushButton *> &folderCards() const { return m_folderCards; }
-    const QList<QPushButton *> &recentCards() const { return m_recentCards; }
+    QWidget *foldersSection() const { return built()->m_folders; }
+    QWidget *recentSection() const { return built()->m_recent; }
+    EmptyStateView *placeholder() const { return built()->m_placeholder; }
+    const QList<QPushButton *> &folderCards() const { return built()->m_folderCards; }
+    const QList<QPushButton *> &recentCards() const { return built()->m_recentCards; }
 
 Q_SIGNALS:
     // Open this page.
     void pageSelected(const QString &localID);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    const HomeView *built() const;
     void scheduleRebuild();
     void rebuild();
     QWidget *section(const QString &title, const QList<QPushButton *> &cards);
@@ -56,6 +68,7 @@ private:
     AppContext m_context;
     Clock m_clock;
     QTimer m_rebuild;
+    bool m_firstBuildPending = false;
     QVBoxLayout *m_column;
     QLabel *m_greeting;
     QWidget *m_folders = nullptr;

@@ -294,7 +294,10 @@ void MainView::showDetail()
 
 HomeView *MainView::newHomeView()
 {
-    auto *home = new HomeView(m_context, nullptr, m_homeClock);
+    // At a start the window shows before the dashboard is worked out.
+    auto *home =
+        new HomeView(m_context, nullptr, m_homeClock,
+                     isVisible() ? HomeView::FirstBuild::Now : HomeView::FirstBuild::AfterFirstPaint);
     connect(home, &HomeView::pageSelected, this, [this](const QString &localID) { openPage(localID); });
     return home;
 }

@@ -12,9 +12,6 @@
 #include <cmath>
 #include <limits>
 
-#include <errno.h>
-#include <unistd.h>
-
 namespace json {
 
 namespace {
@@ -196,35 +193,6 @@ void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep to
     doc.Populate(generate);
     if (failure)
         throw *failure;
-}
-
-FdStream::FdStream(int fd, size_t bufferSize)
-    : m_fd(fd)
-    , m_buffer(bufferSize + 1)
-{
-    refill();
-    // As RapidJSON's memory input does, byte by byte.
-    for (const unsigned char mark : {0xEFu, 0xBBu, 0xBFu}) {
-        if (static_cast<unsigned char>(Peek()) == mark)
-            Take();
-    }
-}
-
-// Keeps a '\0' after what was read, so Peek never checks: the parser takes it for the end.
-void FdStream::refill()
-{
-    m_before += size_t(m_end ? m_end - m_buffer.data() : 0);
-    ssize_t n = 0;
-    do {
-        n = ::read(m_fd, m_buffer.data(), m_buffer.size() - 1);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        m_error = errno;
-        n = 0;
-    }
-    m_buffer[size_t(n)] = '\0';
-    m_at = m_buffer.data();
-    m_end = m_at + n;
 }
 
 bool isTooDeepMark(const rapidjson::Value &v)

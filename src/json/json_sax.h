@@ -8,7 +8,6 @@
 #include <rapidjson/reader.h>
 
 #include <cstdint>
-#include <vector>
 
 // The one way text becomes parse events, for a DOM and for decoders that read while parsing: the same
 // grammar, the same number rule and the same depth limit, so both see the same values and errors.
@@ -120,44 +119,6 @@ private:
     int m_depth = 0;
     bool m_exceeded = false;
     bool m_tooBig = false;
-};
-
-// Reads a file through its descriptor in large runs, as quick to take from as text in memory. Skips a
-// leading byte-order mark as RapidJSON's memory input does. A read error ends the text there.
-class FdStream
-{
-public:
-    using Ch = char;
-
-    explicit FdStream(int fd, size_t bufferSize = size_t(1) << 20);
-
-    Ch Peek() const { return *m_at; }
-    Ch Take()
-    {
-        const Ch c = *m_at;
-        if (m_at != m_end && ++m_at == m_end)
-            refill();
-        return c;
-    }
-    size_t Tell() const { return m_before + size_t(m_at - m_buffer.data()); }
-    // errno of the read that failed, 0 when the text ended at the end of the file.
-    int error() const { return m_error; }
-
-    // Unused by reading; the parser's template names them.
-    void Put(Ch) {}
-    void Flush() {}
-    Ch *PutBegin() { return nullptr; }
-    size_t PutEnd(Ch *) { return 0; }
-
-private:
-    void refill();
-
-    int m_fd;
-    std::vector<char> m_buffer;
-    const char *m_at = nullptr;
-    const char *m_end = nullptr;
-    size_t m_before = 0; // bytes taken before the buffer's first
-    int m_error = 0;
 };
 
 // Parses the text `stream` gives (a UTF-8 byte-order mark already skipped) into `handler`'s events; throws

@@ -68,6 +68,7 @@ private Q_SLOTS:
     void sectionsAndPlaceholder();
     void cardsSelectPages();
     void followsTheStoreAndTheClock();
+    void dashboardAfterFirstPaint();
     void gridInTheWindow_data();
     void gridInTheWindow();
 
@@ -352,6 +353,24 @@ void TestHomeView::followsTheStoreAndTheClock()
     QVERIFY(!view.placeholder());
 }
 
+void TestHomeView::dashboardAfterFirstPaint()
+{
+    setState({folder(10)}, {page("first", 10)});
+    HomeView view(
+        m_app->context(), nullptr, [] { return Base; }, HomeView::FirstBuild::AfterFirstPaint);
+    QVERIFY(view.findChildren<QPushButton *>().isEmpty());
+    view.resize(900, 700);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_COMPARE(view.findChildren<QPushButton *>().size(), 2);
+    QCOMPARE(view.recentCards().size(), 1);
+
+    // Asked before any paint, it is built then.
+    HomeView hidden(
+        m_app->context(), nullptr, [] { return Base; }, HomeView::FirstBuild::AfterFirstPaint);
+    QCOMPARE(hidden.folderCards().size(), 1);
+}
+
 void TestHomeView::gridInTheWindow_data()
 {
     QTest::addColumn<QStringList>("names");
@@ -382,6 +401,9 @@ void TestHomeView::gridInTheWindow()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     HomeView *home = window.homeView();
     QVERIFY(home);
+    // Shown first, the dashboard is built after the window's first paint and laid out after that.
+    QTRY_VERIFY(!home->findChildren<QPushButton *>().isEmpty() && home->foldersSection()->isVisible() &&
+                home->recentSection()->isVisible());
 
     QList<int> widths;
     for (const int windowWidth : {1000, 1400}) {
