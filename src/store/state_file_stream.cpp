@@ -80,35 +80,42 @@ bool StateFileStream::split(const std::function<void(std::string)> &run)
 {
     if (!atNextBlock())
         return false;
-    // From the next block's '{' on; `start` is where it is in the file.
-    std::string pending(m_at + 2, m_end);
+    // The run being gathered: "[" and the text from the next block's '{' on, read straight into it;
+    // `start` is where that '{' is in the file.
+    std::string pending(1, '[');
+    pending.append(m_at + 2, m_end);
     size_t start = Tell() + 2;
     size_t searched = 0; // no cut before this far into `pending`
     for (;;) {
         for (size_t cut = 0; pending.size() > kRunSize &&
                              (cut = findCut(pending, std::max(kRunSize, searched))) != std::string::npos;) {
-            std::string text;
-            text.reserve(cut + 3);
-            text.append(1, '[').append(pending, 0, cut + 1).append(1, ']');
-            run(std::move(text));
-            pending.erase(0, cut + 2);
-            start += cut + 2;
+            std::string next(1, '[');
+            next.append(pending, cut + 2);
+            pending.resize(cut + 1);
+            pending.push_back(']');
+            run(std::move(pending));
+            pending = std::move(next);
+            start += cut + 1;
             searched = 0;
         }
         searched = pending.size() > kNext.size() ? pending.size() - kNext.size() : 0;
         if (pending.size() > kGiveUp || m_error)
             break;
-        const size_t before = m_before + size_t(m_end - m_buffer.data());
-        if (!readPiece()) {
-            m_before = before;
+        const size_t gathered = pending.size();
+        pending.resize(gathered + kPiece);
+        ssize_t n = 0;
+        do {
+            n = ::read(m_fd, pending.data() + gathered, kPiece);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            m_error = errno;
+        pending.resize(gathered + size_t(std::max<ssize_t>(n, 0)));
+        if (n <= 0)
             break;
-        }
-        m_before = before;
-        pending.append(m_at, m_end);
     }
     // The parser goes on at the block's '}', then the ',' before the text left.
     m_buffer.assign({'}', ','});
-    m_buffer.insert(m_buffer.end(), pending.begin(), pending.end());
+    m_buffer.insert(m_buffer.end(), pending.begin() + 1, pending.end());
     m_buffer.push_back('\0');
     m_before = start - 2;
     m_at = m_buffer.data();
