@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -127,6 +128,8 @@ public:
     void setAfterBlock(std::function<bool()> afterBlock) { m_afterBlock = std::move(afterBlock); }
     // A run of blocks read elsewhere, next in the list's order.
     void addRun(std::future<BlockRun> run);
+    // As many runs are being read as there are threads for them.
+    bool allThreadsBusy() const;
     // Gives the blocks read so far to be read, so that what comes later follows them.
     void flushBatch();
 
@@ -467,11 +470,21 @@ void Handler::dropBlock(const QString &reason)
 // A few runs at a time: the parse runs ahead by no more than that.
 void Handler::addRun(std::future<BlockRun> run)
 {
-    if (m_decoding.size() >= runsAtOnce()) {
+    m_decoding.push_back(std::move(run));
+    const auto ready = [](const std::future<BlockRun> &f) {
+        return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    while (!m_decoding.empty() && (ready(m_decoding.front()) || m_decoding.size() > 2 * runsAtOnce())) {
         append(m_decoding.front().get());
         m_decoding.pop_front();
     }
-    m_decoding.push_back(std::move(run));
+}
+
+bool Handler::allThreadsBusy() const
+{
+    return size_t(std::count_if(m_decoding.begin(), m_decoding.end(), [](const std::future<BlockRun> &f) {
+               return f.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+           })) >= runsAtOnce();
 }
 
 void Handler::dispatch()
@@ -570,8 +583,15 @@ StoreState decodeFile(int fd, size_t size, bool split, bool &cut, StoreStateDrop
                 cut = true;
                 handler.flushBatch();
                 return stream.split([&](std::string run) {
-                    handler.addRun(
-                        std::async(std::launch::async, [run = std::move(run)] { return readRun(run); }));
+                    // Rather than wait for a thread, this one reads the run itself.
+                    if (handler.allThreadsBusy()) {
+                        std::promise<BlockRun> done;
+                        done.set_value(readRun(run));
+                        handler.addRun(done.get_future());
+                    } else {
+                        handler.addRun(
+                            std::async(std::launch::async, [run = std::move(run)] { return readRun(run); }));
+                    }
                 });
             });
         }
