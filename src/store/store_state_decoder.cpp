@@ -571,7 +571,8 @@ BlockRun readRun(const std::string &text)
 // Reads the whole text from `fd`'s start, handing runs of the blocks list to other threads when
 // `split`. Any error while split reads the text again, unsplit, so that it is reported as a parse of
 // the whole text reports it.
-StoreState decodeFile(int fd, size_t size, bool split, bool &cut, StoreStateDrops &dropped)
+StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &runs,
+                      StoreStateDrops &dropped)
 {
     StateFileStream stream(fd);
     try {
@@ -580,9 +581,9 @@ StoreState decodeFile(int fd, size_t size, bool split, bool &cut, StoreStateDrop
             handler.setAfterBlock([&] {
                 if (!stream.atNextBlock())
                     return false;
-                cut = true;
                 handler.flushBatch();
                 return stream.split([&](std::string run) {
+                    ++runs.read;
                     // Rather than wait for a thread, this one reads the run itself.
                     if (handler.allThreadsBusy()) {
                         std::promise<BlockRun> done;
@@ -624,21 +625,24 @@ StoreState StoreStateDecoder::decode(const QByteArray &bytes, StoreStateDrops &d
     return decodeStream(stream, size_t(bytes.size()), dropped);
 }
 
-StoreState StoreStateDecoder::decode(int fd, StoreStateDrops &dropped)
+StoreState StoreStateDecoder::decode(int fd, StoreStateDrops &dropped, Runs *seen)
 {
+    Runs runs;
+    Runs &out = seen ? *seen : runs;
     struct stat info {
     };
     const size_t size = ::fstat(fd, &info) == 0 ? size_t(std::max<off_t>(info.st_size, 0)) : 0;
     const off_t start = ::lseek(fd, 0, SEEK_CUR);
-    bool cut = false;
     try {
         StoreStateDrops splitDrops;
-        StoreState state = decodeFile(fd, size, start >= 0, cut, splitDrops);
+        StoreState state = decodeFile(fd, size, start >= 0, out, splitDrops);
         dropped = splitDrops;
         return state;
     } catch (const DecodeError &) {
-        if (!cut || ::lseek(fd, start, SEEK_SET) < 0)
+        if (out.read == 0 || ::lseek(fd, start, SEEK_SET) < 0)
             throw;
     }
-    return decodeFile(fd, size, false, cut, dropped);
+    out.readAgain = true;
+    Runs again;
+    return decodeFile(fd, size, false, again, dropped);
 }

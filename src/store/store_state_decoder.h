@@ -13,6 +13,12 @@ class StoreStateDecoder
 public:
     // Throw DecodeError where the text is no JSON, nests too deep or is not an object.
     static StoreState decode(const QByteArray &bytes, StoreStateDrops &dropped);
+    // How a read through a descriptor went: runs of the blocks list read beside the main parse, and
+    // whether the text was read again in one piece because a run or the rest did not read.
+    struct Runs {
+        int read = 0;
+        bool readAgain = false;
+    };
     // Reads `fd` from where it stands to its end; a read error throws its reason.
-    static StoreState decode(int fd, StoreStateDrops &dropped);
+    static StoreState decode(int fd, StoreStateDrops &dropped, Runs *runs = nullptr);
 };
