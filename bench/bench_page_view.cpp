@@ -106,8 +106,8 @@ int main(int argc, char *argv[])
         last = height;
     }
     const qint64 laidOut = open.elapsed();
-    std::printf("open: first %d rows shown after %lld ms, all %d rows made and laid out after %lld ms\n",
-                PageRowList::kFirstBatch, firstRows, count, laidOut);
+    std::printf("open: the rows in view shown after %lld ms, laid out and settled after %lld ms\n", firstRows,
+                laidOut);
     std::printf("      content height %d px\n", view->scrollArea()->widget()->height());
 
     // One keystroke in a block in the middle: the commit into the store (every open row and the

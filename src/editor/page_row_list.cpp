@@ -2,21 +2,21 @@
 
 #include "editor/block_row.h"
 
-#include <QElapsedTimer>
 #include <QSet>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
-PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *parent, int firstBatch)
+#include <algorithm>
+
+PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *parent, Estimate estimate)
     : QWidget(parent)
     , m_source(std::move(source))
     , m_factory(std::move(factory))
-    , m_firstBatch(std::max(1, firstBatch))
+    , m_estimate(std::move(estimate))
     , m_layout(new QVBoxLayout(this))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(spacing);
-    m_continue.setSingleShot(true);
-    connect(&m_continue, &QTimer::timeout, this, &PageRowList::refresh);
 }
 
 void PageRowList::refresh()
@@ -31,61 +31,47 @@ void PageRowList::refresh()
             remove(localID);
     }
 
-    // Until the first rows are in, a screenful; after that, what fits in one turn (at least a row).
-    const bool wasMissing = m_missing > 0;
-    const bool first = m_entries.isEmpty();
-    int made = 0;
-    QElapsedTimer turn;
-    turn.start();
-    const auto full = [&] {
-        return first ? made >= m_firstBatch : made > 0 && turn.elapsed() >= kTurnBudget.count();
-    };
-    int missing = 0;
+    // New blocks get their item first, out of the layout; the layout then takes every item in order.
     std::vector<QString> ids;
     ids.reserve(blocks.size());
+    std::vector<QWidget *> shown;
     for (const FNBlock &block : blocks) {
-        auto it = m_entries.find(block.localID);
-        if (it == m_entries.end()) {
-            if (full()) {
-                ++missing;
-                continue;
-            }
-            ++made;
-            m_entries.insert(block.localID, m_factory(block));
-        }
         ids.push_back(block.localID);
+        if (m_items.contains(block.localID)) {
+            if (const auto waiting = m_waiting.find(block.localID); waiting != m_waiting.end())
+                *waiting = block;
+            continue;
+        }
+        if (m_estimate) {
+            m_items.insert(block.localID, new QSpacerItem(0, m_estimate(block, width()), QSizePolicy::Minimum,
+                                                          QSizePolicy::Fixed));
+            m_waiting.insert(block.localID, block);
+            continue;
+        }
+        const Entry entry = m_factory(block);
+        entry.frame->setParent(this);
+        m_entries.insert(block.localID, entry);
+        m_items.insert(block.localID, new QWidgetItem(entry.frame));
+        shown.push_back(entry.frame);
     }
 
-    // Shown with the layout switched off, and laid out once after: each row shown into a live
-    // layout lays out every row again, which costs the square of the page's length.
-    bool changed = false;
-    m_layout->setEnabled(false);
-    for (const QString &localID : ids) {
-        const Entry &entry = m_entries[localID];
-        if (!entry.placed) {
-            entry.frame->setParent(this);
-            entry.frame->show();
-        }
-    }
-    for (int at = 0; at < int(ids.size()); ++at) {
-        Entry *entry = &m_entries[ids[size_t(at)]];
-        QLayoutItem *item = m_layout->itemAt(at);
-        if (!item || item->widget() != entry->frame) {
-            m_layout->removeWidget(entry->frame);
-            m_layout->insertWidget(at, entry->frame);
-            changed = true;
-        }
-        entry->placed = true;
-    }
-    m_layout->setEnabled(true);
-    if (changed)
+    bool inOrder = m_layout->count() == qsizetype(ids.size());
+    for (int at = 0; inOrder && at < int(ids.size()); ++at)
+        inOrder = m_layout->itemAt(at) == m_items.value(ids[size_t(at)]);
+    if (!inOrder) {
+        // Taken out and put back with the layout switched off, and laid out once after: each row
+        // placed into a live layout lays out every row again, which costs the square of the length.
+        m_layout->setEnabled(false);
+        while (m_layout->count() > 0)
+            m_layout->takeAt(m_layout->count() - 1);
+        for (const QString &localID : ids)
+            m_layout->addItem(m_items.value(localID));
+        for (QWidget *frame : shown)
+            frame->show();
+        m_layout->setEnabled(true);
         m_layout->invalidate();
+    }
     m_order = std::move(ids);
-    m_missing = missing;
-    if (missing > 0)
-        m_continue.start(0);
-    else if (wasMissing)
-        Q_EMIT completed();
 }
 
 BlockRow *PageRowList::row(const QString &localID) const
@@ -100,20 +86,85 @@ QWidget *PageRowList::frame(const QString &localID) const
     return it == m_entries.cend() ? nullptr : it->frame;
 }
 
+BlockRow *PageRowList::ensureRow(const QString &localID)
+{
+    if (BlockRow *made = row(localID))
+        return made;
+    const auto waiting = m_waiting.constFind(localID);
+    if (waiting == m_waiting.cend())
+        return nullptr;
+    build(localID, *waiting, indexOf(localID));
+    Q_EMIT rowsMade();
+    return row(localID);
+}
+
+int PageRowList::ensureRowsWithin(int top, int bottom)
+{
+    if (m_waiting.isEmpty())
+        return 0;
+    // Items not laid out yet count at the height they ask for.
+    std::vector<int> due;
+    int y = 0;
+    for (int at = 0; at < int(m_order.size()) && y < bottom; ++at) {
+        QLayoutItem *item = m_layout->itemAt(at);
+        const QRect placed = item ? item->geometry() : QRect();
+        const int height = placed.isValid() && placed.height() > 0 ? placed.height()
+                           : item                                  ? item->sizeHint().height()
+                                                                   : 0;
+        if (y + height >= top && m_waiting.contains(m_order[size_t(at)]))
+            due.push_back(at);
+        y += height + m_layout->spacing();
+    }
+    if (due.empty())
+        return 0;
+    m_layout->setEnabled(false);
+    for (const int at : due) {
+        const QString localID = m_order[size_t(at)];
+        build(localID, m_waiting.value(localID), at);
+    }
+    m_layout->setEnabled(true);
+    m_layout->invalidate();
+    Q_EMIT rowsMade();
+    return int(due.size());
+}
+
+void PageRowList::build(const QString &localID, const FNBlock &block, int at)
+{
+    m_waiting.remove(localID);
+    const Entry entry = m_factory(block);
+    entry.frame->setParent(this);
+    m_entries.insert(localID, entry);
+    QLayoutItem *placeholder = m_items.value(localID);
+    auto *item = new QWidgetItem(entry.frame);
+    m_items.insert(localID, item);
+    if (at >= 0 && m_layout->itemAt(at) == placeholder) {
+        m_layout->takeAt(at);
+        m_layout->insertItem(at, item);
+    } else {
+        m_layout->addItem(item);
+    }
+    delete placeholder;
+    entry.frame->show();
+}
+
 std::vector<BlockRow *> PageRowList::rows() const
 {
     std::vector<BlockRow *> rows;
-    rows.reserve(m_order.size());
-    for (const QString &localID : m_order)
-        rows.push_back(m_entries.value(localID).row);
+    rows.reserve(m_entries.size());
+    for (const QString &localID : m_order) {
+        if (BlockRow *made = row(localID))
+            rows.push_back(made);
+    }
     return rows;
 }
 
 void PageRowList::updateRows(const std::function<void(BlockRow *)> &update)
 {
     m_layout->setEnabled(false);
-    for (const QString &localID : m_order)
-        update(m_entries.value(localID).row);
+    for (const QString &localID : m_order) {
+        if (BlockRow *made = row(localID))
+            update(made);
+    }
     m_layout->setEnabled(true);
     m_layout->invalidate();
 }
@@ -128,8 +179,22 @@ void PageRowList::flushRows()
     }
 }
 
+int PageRowList::indexOf(const QString &localID) const
+{
+    const auto it = std::find(m_order.begin(), m_order.end(), localID);
+    return it == m_order.end() ? -1 : int(it - m_order.begin());
+}
+
 void PageRowList::remove(const QString &localID)
 {
+    const int at = indexOf(localID);
+    QLayoutItem *item = m_items.take(localID);
+    if (at >= 0 && m_layout->itemAt(at) == item)
+        m_layout->takeAt(at);
+    else if (item)
+        m_layout->removeItem(item);
+    delete item;
+    m_waiting.remove(localID);
     discard(m_entries.take(localID));
     std::erase(m_order, localID);
 }
@@ -142,6 +207,5 @@ void PageRowList::discard(const Entry &entry)
         entry.row->flushText();
     // The row may be the one whose key press deleted its block: it goes after this event.
     entry.frame->hide();
-    m_layout->removeWidget(entry.frame);
     entry.frame->deleteLater();
 }

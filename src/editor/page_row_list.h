@@ -3,20 +3,19 @@
 #include "store/fn_block.h"
 
 #include <QHash>
-#include <QTimer>
 #include <QWidget>
 
-#include <chrono>
 #include <functional>
 #include <vector>
 
 class BlockRow;
+class QLayoutItem;
 class QVBoxLayout;
 
 // A vertical list of block rows kept in step with a list of blocks. Rows are kept by localID,
 // made for blocks that came and removed (their waiting text written first) for blocks that left.
-// A long list is made over several turns of the event loop: a first screenful at once, then as
-// many rows as fit in a turn's time, so the page shows and answers while the rest are made.
+// A lazy list makes rows only where they are needed: every other block holds a placeholder of its
+// estimated height, and a row is made when its place comes into view or someone asks for it.
 class PageRowList : public QWidget
 {
     Q_OBJECT
@@ -25,44 +24,51 @@ public:
     struct Entry {
         QWidget *frame = nullptr;
         BlockRow *row = nullptr;
-        bool placed = false; // shown in the layout
     };
     using Source = std::function<std::vector<FNBlock>()>;
     using Factory = std::function<Entry(const FNBlock &)>;
+    // A placeholder's height for the block at the list's width.
+    using Estimate = std::function<int(const FNBlock &, int width)>;
 
-    static constexpr int kFirstBatch = 30;
-    static constexpr std::chrono::milliseconds kTurnBudget{100};
-
+    // Without an estimate every block has its row at once.
     PageRowList(Source source, Factory factory, int spacing, QWidget *parent = nullptr,
-                int firstBatch = kFirstBatch);
+                Estimate estimate = {});
 
-    // Brings the rows in step with the source now; rows that do not fit in this turn follow.
+    // Brings the list in step with the source now.
     void refresh();
-    // Every block of the last refresh has its row in place.
-    bool isComplete() const { return !m_continue.isActive() && m_missing == 0; }
+    // The block's row; none when it is not listed here or still a placeholder.
     BlockRow *row(const QString &localID) const;
     QWidget *frame(const QString &localID) const;
-    // The rows in list order.
+    // The block's row, made now when it is still a placeholder; none when it is not listed here.
+    BlockRow *ensureRow(const QString &localID);
+    // Makes the rows of the placeholders that reach into the band [top, bottom) of this list's
+    // coordinates. The count of rows made.
+    int ensureRowsWithin(int top, int bottom);
+    bool isListed(const QString &localID) const { return m_items.contains(localID); }
+    // The rows made so far, in list order.
     std::vector<BlockRow *> rows() const;
+    int placeholderCount() const { return int(m_order.size()) - int(m_entries.size()); }
     // Changes the rows with the list laid out once afterwards, not once per row that resizes.
     void updateRows(const std::function<void(BlockRow *)> &update);
     // Writes the text still waiting in any row (before the page's own flush).
     void flushRows();
 
 Q_SIGNALS:
-    // The last missing row has been made.
-    void completed();
+    // Rows were made for placeholders: the page may have to place things again.
+    void rowsMade();
 
 private:
+    void build(const QString &localID, const FNBlock &block, int at);
     void remove(const QString &localID);
     void discard(const Entry &entry);
+    int indexOf(const QString &localID) const;
 
     Source m_source;
     Factory m_factory;
-    int m_firstBatch;
+    Estimate m_estimate;
     QVBoxLayout *m_layout;
-    QHash<QString, Entry> m_entries;
-    std::vector<QString> m_order; // the localIDs of the rows in place, in order
-    int m_missing = 0;
-    QTimer m_continue;
+    QHash<QString, Entry> m_entries;       // the rows made
+    QHash<QString, FNBlock> m_waiting;     // the blocks still shown by placeholders
+    QHash<QString, QLayoutItem *> m_items; // every listed block's item: its frame's or its placeholder
+    std::vector<QString> m_order;          // the listed blocks, as the layout holds their items
 };

@@ -131,8 +131,10 @@ PageView::~PageView()
     // focus away.
     disconnect(qApp, nullptr, this, nullptr);
     m_scroll->verticalScrollBar()->disconnect(this);
+    m_scroll->viewport()->removeEventFilter(this);
     m_model->focus().disconnect(this);
     m_placeToolbar.stop();
+    m_makeVisibleRows.stop();
     for (const auto &anchor : m_toolbarAnchors) {
         if (anchor)
             anchor->removeEventFilter(this);
@@ -262,11 +264,13 @@ QWidget *PageView::buildColumn()
     titleRow->addWidget(m_titleField, 1);
     headerLayout->addLayout(titleRow);
 
+    // A long page makes the rows on screen and holds the place of the rest.
     m_topLevel =
         new PageRowList([this] { return m_model->blocks().topLevelBlocks(); },
-                        [this](const FNBlock &block) { return blockRow(block, true); }, kSpacing, header);
+                        [this](const FNBlock &block) { return blockRow(block, true); }, kSpacing, header,
+                        [this](const FNBlock &block, int) { return estimatedHeight(block); });
     m_lists.emplace_back(m_topLevel);
-    connect(m_topLevel, &PageRowList::completed, this, &PageView::checkLaidOut);
+    connect(m_topLevel, &PageRowList::rowsMade, this, [this] { m_placeToolbar.start(0); });
     headerLayout->addWidget(m_topLevel);
 
     m_addBlockButton = symbolButton(QStringLiteral("plus.circle"), QString::fromLatin1(kAddBlock),
@@ -283,6 +287,11 @@ QWidget *PageView::buildColumn()
     columnLayout->addWidget(header);
     columnLayout->addStretch(1);
     m_scroll->setWidget(column);
+    m_scroll->viewport()->installEventFilter(this);
+    m_makeVisibleRows.setSingleShot(true);
+    connect(&m_makeVisibleRows, &QTimer::timeout, this, &PageView::makeVisibleRows);
+    // Rows scrolled into view are made before the frame that shows them.
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::makeVisibleRows);
     return m_scroll;
 }
 
@@ -317,6 +326,8 @@ void PageView::showEvent(QShowEvent *event)
     if (event->spontaneous())
         return;
     m_model->appear();
+    // The first frame shows the rows in view, not their placeholders.
+    makeVisibleRows();
     scheduleRefresh();
 }
 
@@ -329,6 +340,8 @@ void PageView::hideEvent(QHideEvent *event)
 
 bool PageView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize)
+        m_makeVisibleRows.start(0);
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:
@@ -377,6 +390,7 @@ void PageView::refresh()
     refreshHeader();
     refreshToolbar();
     refreshCover();
+    makeVisibleRows();
     placeFormatToolbar();
     checkLaidOut();
 }

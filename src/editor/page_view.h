@@ -63,10 +63,12 @@ public:
     QCoro::Task<bool> exportMarkdown();
     void saveAsTemplate();
 
-    // The row of a block at any level; none until it is made.
+    // The row of a block at any level, made now when the block is still a placeholder; none for a
+    // block no list shows.
     BlockRow *row(const QString &localID) const;
     QWidget *rowFrame(const QString &localID) const;
-    // Every block of the page that is shown has its row.
+    // Every block of the page that is shown has its row or its placeholder, and the rows in view are
+    // made.
     bool isLaidOut() const;
     PageRowList *topLevelList() const { return m_topLevel; }
 
@@ -137,6 +139,10 @@ private:
     void refreshSelection();
     void refreshCover();
     void checkLaidOut();
+    // Makes the rows whose place is in view or within a screen of it (page_view_rows.cpp).
+    void makeVisibleRows();
+    // A placeholder's height: the block's text at the column's width, roughly.
+    int estimatedHeight(const FNBlock &block) const;
     void applyFocus(const QString &localID);
     // The floating format toolbar (page_view_format_toolbar.cpp).
     void buildFormatToolbar();
@@ -177,6 +183,7 @@ private:
     std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
     QTimer m_placeToolbar;
+    QTimer m_makeVisibleRows;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     QString m_shownTitle;
     std::optional<QString> m_shownIcon;

@@ -10,6 +10,8 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -18,6 +20,14 @@ namespace {
 
 constexpr auto kAddInside = "Add inside";
 constexpr int kHandleSpacing = 2;
+constexpr int kLeastScreen = 900;
+constexpr int kMakePasses = 4;
+constexpr int kDividerHeight = 24;
+constexpr int kRichKindHeight = 120;
+constexpr int kLeastTextWidth = 200;
+constexpr int kRowChrome = 60;           // the grip, the menu and the comment button beside the text
+constexpr int kContentJSONOverhead = 12; // {"text":""}
+constexpr int kRowPadding = 10;
 
 } // namespace
 
@@ -177,29 +187,74 @@ int PageView::topLevelIndex(const QString &localID) const
 
 PageRowList *PageView::listHolding(const QString &localID) const
 {
+    // A made row wins over a placeholder of the same block in another list.
+    PageRowList *listing = nullptr;
     for (const auto &list : m_lists) {
         if (list && list->row(localID))
             return list;
+        if (list && !listing && list->isListed(localID))
+            listing = list;
     }
-    return nullptr;
+    return listing;
 }
 
 BlockRow *PageView::row(const QString &localID) const
 {
     PageRowList *list = listHolding(localID);
-    return list ? list->row(localID) : nullptr;
+    return list ? list->ensureRow(localID) : nullptr;
 }
 
 QWidget *PageView::rowFrame(const QString &localID) const
 {
     PageRowList *list = listHolding(localID);
-    return list ? list->frame(localID) : nullptr;
+    return list && list->ensureRow(localID) ? list->frame(localID) : nullptr;
 }
 
 bool PageView::isLaidOut() const
 {
-    return !m_refresh.isActive() && std::all_of(m_lists.begin(), m_lists.end(),
-                                                [](const auto &list) { return !list || list->isComplete(); });
+    return !m_refresh.isActive() && !m_makeVisibleRows.isActive();
+}
+
+void PageView::makeVisibleRows()
+{
+    m_makeVisibleRows.stop();
+    if (!m_topLevel || m_topLevel->placeholderCount() == 0)
+        return;
+    QWidget *column = m_scroll->widget();
+    // Before the view has its size, a screen of a usual window.
+    const int screen = std::max(m_scroll->viewport()->height(), kLeastScreen);
+    // Rows that come out shorter than their estimate bring more places into view: again until none.
+    for (int pass = 0; pass < kMakePasses; ++pass) {
+        column->layout()->activate();
+        const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
+        if (m_topLevel->ensureRowsWithin(top - screen, top + 2 * screen) == 0)
+            break;
+    }
+    column->layout()->activate();
+    checkLaidOut();
+}
+
+int PageView::estimatedHeight(const FNBlock &block) const
+{
+    static const QHash<QString, double> kTextScale = {
+        {QStringLiteral("text"), 1.0}, {QStringLiteral("h1"), 1.9},     {QStringLiteral("h2"), 1.5},
+        {QStringLiteral("h3"), 1.25},  {QStringLiteral("bullet"), 1.0}, {QStringLiteral("number"), 1.0},
+        {QStringLiteral("todo"), 1.0}, {QStringLiteral("quote"), 1.0},  {QStringLiteral("callout"), 1.0},
+        {QStringLiteral("code"), 1.0}, {QStringLiteral("toggle"), 1.0},
+    };
+    const auto scale = kTextScale.constFind(block.type);
+    if (scale == kTextScale.cend())
+        return block.type == QLatin1String("divider") ? kDividerHeight : kRichKindHeight;
+    // The stored JSON's length stands for the text's: decoding every block of a long page would
+    // cost much of what the placeholders save.
+    const QFontMetrics metrics = fontMetrics();
+    const int width =
+        std::max(kLeastTextWidth, m_scroll->viewport()->width() - 2 * kContentHPad - kRowChrome);
+    const double charWidth = std::max(1.0, metrics.averageCharWidth() * *scale);
+    const int perLine = std::max(1, int(width / charWidth));
+    const int chars = std::max(1, int(block.contentJSON.size()) - kContentJSONOverhead);
+    const int lines = (chars + perLine - 1) / perLine;
+    return int(lines * metrics.lineSpacing() * *scale) + kRowPadding;
 }
 
 void PageView::takeBatch(const BatchChange &change)
