@@ -247,6 +247,12 @@ void BlockRowModel::handleBackspaceAtStart()
         m_hooks.onDeleteSelfIfEmpty();
 }
 
+void BlockRowModel::leaveText(bool down)
+{
+    if (m_hooks.onLeaveText)
+        m_hooks.onLeaveText(down);
+}
+
 void BlockRowModel::passKeyboardOn()
 {
     if (m_hooks.onPassKeyboardOn)

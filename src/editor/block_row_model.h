@@ -38,6 +38,8 @@ public:
         // The row has no text to write in any more (a kind without text was picked).
         std::function<void()> onPassKeyboardOn;
         std::function<void()> onToggleSelected;
+        // Up on the text's first line or Down on its last: the keyboard goes to the block above or below.
+        std::function<void(bool down)> onLeaveText;
     };
 
     static constexpr int kMaxIndent = 6;
@@ -91,6 +93,7 @@ public:
     void dismissSlashMenu();
     void applySlashPick(BlockType kind);
     void handleBackspaceAtStart();
+    void leaveText(bool down);
     // The page moves the keyboard on from a row that no longer has text.
     void passKeyboardOn() override;
     // Return with the text cut at the caret: this block keeps `head`, a new block below gets

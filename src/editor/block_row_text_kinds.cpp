@@ -123,6 +123,7 @@ RichTextEditor *BlockRow::makeRichEditor(const QString &placeholder, const QFont
     connect(editor, &RichTextEditor::markupInserted, m_model, &BlockRowModel::commitTextNow);
     connect(editor, &RichTextEditor::backspaceAtStart, m_model, &BlockRowModel::handleBackspaceAtStart);
     connect(editor, &RichTextEditor::returnPressed, this, &BlockRow::splitAtCaret);
+    connect(editor, &RichTextEditor::leavingText, m_model, &BlockRowModel::leaveText);
     editor->setTabIndents(true);
     connect(editor, &AutoHeightTextView::indentRequested, m_model, &BlockRowModel::changeIndent);
     connect(editor, &RichTextEditor::boldRequested, this,

@@ -102,18 +102,22 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
 {
     if (m_waiting.isEmpty())
         return 0;
-    // Items not laid out yet count at the height they ask for.
+    // Where the layout put an item, else right after the one before at the height it asks for. A list
+    // shorter than its items (not laid out yet, or squeezed) has placed them nowhere they will stay.
+    const bool settled = height() >= m_layout->sizeHint().height();
     std::vector<int> due;
     int y = 0;
     for (int at = 0; at < int(m_order.size()) && y < bottom; ++at) {
         QLayoutItem *item = m_layout->itemAt(at);
-        const QRect placed = item ? item->geometry() : QRect();
-        const int height = placed.isValid() && placed.height() > 0 ? placed.height()
-                           : item                                  ? item->sizeHint().height()
-                                                                   : 0;
-        if (y + height >= top && m_waiting.contains(m_order[size_t(at)]))
+        if (!item)
+            break;
+        const QRect placed = item->geometry();
+        const bool laidOut = settled && placed.isValid() && placed.height() > 0;
+        const int itemTop = laidOut ? placed.top() : y;
+        const int itemBottom = laidOut ? placed.bottom() + 1 : y + item->sizeHint().height();
+        if (itemBottom >= top && itemTop < bottom && m_waiting.contains(m_order[size_t(at)]))
             due.push_back(at);
-        y += height + m_layout->spacing();
+        y = itemBottom + m_layout->spacing();
     }
     if (due.empty())
         return 0;

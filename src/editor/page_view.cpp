@@ -132,6 +132,7 @@ PageView::~PageView()
     disconnect(qApp, nullptr, this, nullptr);
     m_scroll->verticalScrollBar()->disconnect(this);
     m_scroll->viewport()->removeEventFilter(this);
+    m_topLevel->removeEventFilter(this);
     m_model->focus().disconnect(this);
     m_placeToolbar.stop();
     m_makeVisibleRows.stop();
@@ -270,6 +271,7 @@ QWidget *PageView::buildColumn()
                         [this](const FNBlock &block) { return blockRow(block, true); }, kSpacing, header,
                         [this](const FNBlock &block, int) { return estimatedHeight(block); });
     m_lists.emplace_back(m_topLevel);
+    m_topLevel->installEventFilter(this);
     connect(m_topLevel, &PageRowList::rowsMade, this, [this] { m_placeToolbar.start(0); });
     headerLayout->addWidget(m_topLevel);
 
@@ -340,7 +342,8 @@ void PageView::hideEvent(QHideEvent *event)
 
 bool PageView::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize)
+    // Rows made or resized move the places below them: those now in view are made once it settles.
+    if ((watched == m_scroll->viewport() || watched == m_topLevel) && event->type() == QEvent::Resize)
         m_makeVisibleRows.start(0);
     switch (event->type()) {
     case QEvent::Move:

@@ -167,6 +167,9 @@ private:
     void deleteEmptyBlock(const QString &localID);
     // From a row without text to the next block's text, or to a new text block after it.
     void passKeyboardOn(const QString &localID);
+    // The arrow keys past a block's text: the keyboard to the nearest block above or below that has
+    // text (its row made if it was not yet), or from the first block up to the title.
+    void moveToNeighbour(const QString &localID, bool down);
     // The caret to the start of the page's writing: its first block, or a new one.
     void enterFirstBlock();
     // A text block at the end of the page, with the caret in it.

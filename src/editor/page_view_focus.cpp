@@ -97,6 +97,33 @@ void PageView::deleteEmptyBlock(const QString &localID)
         focusTitleAtEnd();
 }
 
+void PageView::moveToNeighbour(const QString &localID, bool down)
+{
+    const auto block = storedBlock(localID);
+    if (!block)
+        return;
+    const std::vector<FNBlock> siblings = siblingsOf(*block);
+    const auto at = std::find_if(siblings.begin(), siblings.end(),
+                                 [&](const FNBlock &b) { return b.localID == localID; });
+    if (at == siblings.end())
+        return;
+    const BlockRow::Caret caret = down ? BlockRow::Caret::start : BlockRow::Caret::end;
+    if (down) {
+        for (auto i = at + 1; i != siblings.end(); ++i) {
+            if (focusRow(i->localID, caret))
+                return;
+        }
+        return;
+    }
+    for (auto i = at; i != siblings.begin();) {
+        --i;
+        if (focusRow(i->localID, caret))
+            return;
+    }
+    if (PageBlockList::isTopLevel(*block))
+        focusTitleAtEnd();
+}
+
 void PageView::passKeyboardOn(const QString &localID)
 {
     const auto block = storedBlock(localID);

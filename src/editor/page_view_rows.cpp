@@ -63,6 +63,10 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
         if (self)
             self->passKeyboardOn(localID);
     };
+    hooks.onLeaveText = [self = QPointer<PageView>(this), localID](bool down) {
+        if (self)
+            self->moveToNeighbour(localID, down);
+    };
     hooks.onToggleSelected = [model = QPointer<PageViewModel>(m_model), localID] {
         if (model)
             model->toggleSelected(localID);

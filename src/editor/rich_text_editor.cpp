@@ -112,5 +112,16 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    const bool vertical = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
+    if (vertical && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        const bool down = event->key() == Qt::Key_Down;
+        QTextCursor probe = cursor;
+        probe.clearSelection();
+        if (!probe.movePosition(down ? QTextCursor::Down : QTextCursor::Up)) {
+            Q_EMIT leavingText(down);
+            event->accept();
+            return;
+        }
+    }
     AutoHeightTextView::keyPressEvent(event);
 }

@@ -10,7 +10,8 @@ class MarkerHighlighter;
 // markers hidden. It has its own undo history (Ctrl+Z acts on this block only) and answers the
 // editing keys: Ctrl+B, -I, -U, -K and Ctrl+Shift+M, taken before anything else binds them, and
 // Backspace at the very start. Return asks for a new block (`returnPressed`); Shift+Return inserts a
-// line break into the block.
+// line break into the block. Up on the first line and Down on the last leave the block
+// (`leavingText`).
 class RichTextEditor : public AutoHeightTextView
 {
     Q_OBJECT
@@ -37,6 +38,8 @@ Q_SIGNALS:
     void selectionRangeChanged(qsizetype location, qsizetype length);
     void backspaceAtStart();
     void returnPressed();
+    // Up on the first line or Down on the last, with nothing held: the caret is to leave the text.
+    void leavingText(bool down);
     void boldRequested();
     void italicRequested();
     void underlineRequested();

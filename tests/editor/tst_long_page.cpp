@@ -1,0 +1,279 @@
+#include "editor/block_row.h"
+#include "editor/format_toolbar.h"
+#include "editor/page_view.h"
+#include "editor/rich_text_editor.h"
+#include "editor_fixture.h"
+#include "fake-service/fake_service.h"
+#include "support/editor_steps.h"
+#include "support/test_device.h"
+
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+// A page far longer than the window, in the real page view: rows are made where the user looks,
+// and everything a user does on the page reaches the blocks that have none yet.
+class TestLongPage : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void rowsAreMadeAsTheyScrollIn();
+    void arrowKeysCrossIntoRowsNotMadeYet_data();
+    void arrowKeysCrossIntoRowsNotMadeYet();
+    void blockChangedOffScreenShowsWhenScrolledIn();
+    void focusOfABlockOffScreenMakesAndShowsItsRow();
+    void selectModeReachesRowsMadeLater();
+    void oneFormatToolbarForThePage();
+    void rowsOfOtherBlocksAreLeftAlone_data();
+    void rowsOfOtherBlocksAreLeftAlone();
+
+private:
+    // A page of `count` blocks "line 0", "line 1", ..., opened in a window of 700 x 600.
+    std::unique_ptr<PageView> openLongPage(int count);
+    QString storedText(int index) const;
+    // The block's row when it is made, without making it.
+    BlockRow *madeRow(int index) const;
+    void scrollTo(int index);
+
+    FakeService m_fake;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_device;
+    std::vector<FNBlock> m_blocks;
+    PageView *m_view = nullptr;
+};
+
+void TestLongPage::initTestCase()
+{
+    QVERIFY(m_fake.start());
+    m_account = m_fake.createAccount("long@example.com", "secret12", "Long");
+}
+
+void TestLongPage::init()
+{
+    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+}
+
+void TestLongPage::cleanup()
+{
+    m_device->engine().stopLoop();
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+    m_view = nullptr;
+    m_blocks.clear();
+    m_device.reset();
+}
+
+std::unique_ptr<PageView> TestLongPage::openLongPage(int count)
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Long");
+    m_device->store().change([&](StoreState &state) {
+        for (int i = 0; i < count; ++i) {
+            FNBlock block;
+            block.pageLocalID = page.localID;
+            block.type = QStringLiteral("text");
+            block.contentJSON = QStringLiteral(R"({"text":"line %1"})").arg(i);
+            block.position = i;
+            state.blocks.push_back(block);
+            m_blocks.push_back(block);
+        }
+    });
+    m_device->setToken(std::nullopt);
+    auto view =
+        std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
+    view->resize(700, 600);
+    view->show();
+    QApplication::setActiveWindow(view.get());
+    if (!QTest::qWaitForWindowActive(view.get()) || !QTest::qWaitFor([&] { return view->isLaidOut(); }))
+        return nullptr;
+    m_view = view.get();
+    return view;
+}
+
+QString TestLongPage::storedText(int index) const
+{
+    const FNBlock *block = m_device->block(m_blocks[size_t(index)].localID);
+    return block ? TestDevice::textOf(*block) : QString();
+}
+
+BlockRow *TestLongPage::madeRow(int index) const
+{
+    return m_view->topLevelList()->row(m_blocks[size_t(index)].localID);
+}
+
+void TestLongPage::scrollTo(int index)
+{
+    // Where the block's place is, as the placeholders lay it out.
+    const int perRow = m_view->topLevelList()->height() / int(m_blocks.size());
+    m_view->scrollArea()->verticalScrollBar()->setValue(m_view->topLevelList()->y() + perRow * index);
+}
+
+void TestLongPage::rowsAreMadeAsTheyScrollIn()
+{
+    auto view = openLongPage(400);
+    QVERIFY(view);
+    PageRowList *list = view->topLevelList();
+    // The first screen and a margin, not the whole page.
+    QVERIFY(madeRow(0) && madeRow(10));
+    QVERIFY(!madeRow(399));
+    QVERIFY(list->placeholderCount() > 300);
+    QCOMPARE(list->rows().size() + size_t(list->placeholderCount()), size_t(400));
+    // The placeholders hold about the rows' room: the page scrolls about as far as it will.
+    const int perRow = list->rows().front()->parentWidget()->height() + PageView::kSpacing;
+    QVERIFY2(qAbs(list->height() - 400 * perRow) < 400 * perRow / 2,
+             qPrintable(QString::number(list->height())));
+
+    // Scrolled to the end: the last rows are made and shown there, the middle still waits.
+    QScrollBar *scroll = view->scrollArea()->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    QTRY_VERIFY(madeRow(399) && madeRow(399)->isVisible());
+    QTRY_COMPARE(madeRow(399)->richEditor()->toRawText(), QStringLiteral("line 399"));
+    QVERIFY(!madeRow(200));
+    const QRect viewport = view->scrollArea()->viewport()->rect();
+    QTRY_VERIFY(viewport.intersects(
+        QRect(madeRow(399)->mapTo(view->scrollArea()->viewport(), QPoint(0, 0)), madeRow(399)->size())));
+}
+
+void TestLongPage::arrowKeysCrossIntoRowsNotMadeYet_data()
+{
+    QTest::addColumn<bool>("down");
+    QTest::newRow("down from the last row made") << true;
+    QTest::newRow("up from the first row made after a jump") << false;
+}
+
+void TestLongPage::arrowKeysCrossIntoRowsNotMadeYet()
+{
+    QFETCH(bool, down);
+    auto view = openLongPage(400);
+    QVERIFY(view);
+    const int madeFirst = int(view->topLevelList()->rows().size()); // rows are made from the top down
+    int from = madeFirst - 1;
+    if (!down) {
+        scrollTo(300);
+        QTRY_VERIFY(view->isLaidOut() && madeRow(300));
+        from = madeFirst;
+        while (!madeRow(from))
+            ++from;
+    }
+    const int to = down ? from + 1 : from - 1;
+    QVERIFY(madeRow(from));
+    QVERIFY(!madeRow(to));
+    RichTextEditor *editor = madeRow(from)->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    editor->moveCursor(down ? QTextCursor::End : QTextCursor::Start);
+
+    QTest::keyClick(editor, down ? Qt::Key_Down : Qt::Key_Up);
+    QVERIFY(madeRow(to));
+    QTRY_VERIFY(madeRow(to)->richEditor()->hasFocus());
+    QTest::keyClicks(QApplication::focusWidget(), "x");
+    QTRY_COMPARE(storedText(to),
+                 down ? QStringLiteral("xline %1").arg(to) : QStringLiteral("line %1x").arg(to));
+    QCOMPARE(view->model().focus().focusedBlock(), std::optional<QString>(m_blocks[size_t(to)].localID));
+}
+
+void TestLongPage::blockChangedOffScreenShowsWhenScrolledIn()
+{
+    auto view = openLongPage(300);
+    QVERIFY(view);
+    QVERIFY(!madeRow(250));
+    m_device->setBlockText(m_blocks[250].localID, QStringLiteral("changed elsewhere"));
+    scrollTo(250);
+    QTRY_VERIFY(madeRow(250) && madeRow(250)->isVisible());
+    QCOMPARE(madeRow(250)->richEditor()->toRawText(), QStringLiteral("changed elsewhere"));
+}
+
+void TestLongPage::focusOfABlockOffScreenMakesAndShowsItsRow()
+{
+    auto view = openLongPage(300);
+    QVERIFY(view);
+    QVERIFY(!madeRow(280));
+    view->model().focusBlock(m_blocks[280].localID);
+    QTRY_VERIFY(madeRow(280) && madeRow(280)->richEditor()->hasFocus());
+    QWidget *viewport = view->scrollArea()->viewport();
+    QTRY_VERIFY(viewport->rect().contains(madeRow(280)->mapTo(viewport, QPoint(1, 1))));
+    QTest::keyClicks(QApplication::focusWidget(), "!");
+    QTRY_VERIFY(storedText(280).contains(QLatin1Char('!')));
+    QCOMPARE(storedText(280).remove(QLatin1Char('!')), QStringLiteral("line 280"));
+}
+
+void TestLongPage::selectModeReachesRowsMadeLater()
+{
+    auto view = openLongPage(300);
+    QVERIFY(view);
+    view->model().toggleSelectMode();
+    QVERIFY(!madeRow(290));
+    scrollTo(290);
+    QTRY_VERIFY(madeRow(290) && madeRow(290)->isVisible());
+    QVERIFY(madeRow(290)->selectBox()->isVisible());
+    QTest::mouseClick(madeRow(290)->selectBox(), Qt::LeftButton);
+    QCOMPARE(view->model().selectedBlocks(), QSet<QString>({m_blocks[290].localID}));
+    // Deleting the selection from down here removes that block only.
+    view->model().requestDeleteSelected();
+    QTRY_VERIFY(m_device->block(m_blocks[290].localID)->deletedAt);
+    QCOMPARE(m_device->liveBlocks(view->pageLocalID()).size(), size_t(299));
+}
+
+void TestLongPage::oneFormatToolbarForThePage()
+{
+    auto view = openLongPage(300);
+    QVERIFY(view);
+    for (const int index : {0, 3, 270, 271}) {
+        BlockRow *row = view->row(m_blocks[size_t(index)].localID);
+        QVERIFY(row);
+        QVERIFY(row->focusEditor());
+        view->scrollArea()->ensureWidgetVisible(row);
+        QTRY_VERIFY(row->formatToolbar() == view->formatToolbar() && view->formatToolbar()->isVisible());
+    }
+    QCOMPARE(view->findChildren<FormatToolbar *>().size(), qsizetype(1));
+    // Shown at the focused row, not at a row focused before.
+    QWidget *column = view->scrollArea()->widget();
+    const QRect bar(view->formatToolbar()->mapTo(column, QPoint(0, 0)), view->formatToolbar()->size());
+    const QRect row(madeRow(271)->mapTo(column, QPoint(0, 0)), madeRow(271)->size());
+    QVERIFY(qAbs(bar.bottom() - row.top()) <= 6 || qAbs(bar.top() - row.bottom()) <= 6);
+}
+
+void TestLongPage::rowsOfOtherBlocksAreLeftAlone_data()
+{
+    QTest::addColumn<bool>("bulk");
+    QTest::newRow("one block's change") << false;
+    QTest::newRow("a bulk change of the store") << true;
+}
+
+void TestLongPage::rowsOfOtherBlocksAreLeftAlone()
+{
+    QFETCH(bool, bulk);
+    auto view = openLongPage(200);
+    QVERIFY(view);
+    BlockRow *other = madeRow(2);
+    BlockRow *changed = madeRow(3);
+    QVERIFY(other && changed);
+    QSignalSpy otherText(&other->model(), &BlockRowModel::textChanged);
+    QSignalSpy otherContent(&other->model(), &BlockRowModel::contentChanged);
+    QSignalSpy changedText(&changed->model(), &BlockRowModel::textChanged);
+    const QString id = m_blocks[3].localID;
+    if (bulk) {
+        m_device->store().change([&](StoreState &state) {
+            for (FNBlock &block : state.blocks) {
+                if (block.localID == id)
+                    block.contentJSON = QStringLiteral(R"({"text":"pulled"})");
+            }
+        });
+    } else {
+        m_device->setBlockText(id, QStringLiteral("pulled"));
+    }
+    QTRY_COMPARE(changed->richEditor()->toRawText(), QStringLiteral("pulled"));
+    QVERIFY(changedText.count() > 0);
+    QCOMPARE(otherText.count(), 0);
+    QCOMPARE(otherContent.count(), 0);
+    QCOMPARE(other->richEditor()->toRawText(), QStringLiteral("line 2"));
+}
+
+QTEST_MAIN(TestLongPage)
+#include "tst_long_page.moc"
