@@ -136,6 +136,7 @@ PageView::~PageView()
     m_model->focus().disconnect(this);
     m_placeToolbar.stop();
     m_makeVisibleRows.stop();
+    m_makeMarginRows.stop();
     for (const auto &anchor : m_toolbarAnchors) {
         if (anchor)
             anchor->removeEventFilter(this);
@@ -292,6 +293,9 @@ QWidget *PageView::buildColumn()
     m_scroll->viewport()->installEventFilter(this);
     m_makeVisibleRows.setSingleShot(true);
     connect(&m_makeVisibleRows, &QTimer::timeout, this, &PageView::makeVisibleRows);
+    m_makeMarginRows.setSingleShot(true);
+    connect(&m_makeMarginRows, &QTimer::timeout, this,
+            [this] { makeRowsAround(std::max(m_scroll->viewport()->height(), 1)); });
     // Rows scrolled into view are made before the frame that shows them.
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::makeVisibleRows);
     return m_scroll;

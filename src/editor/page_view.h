@@ -139,8 +139,10 @@ private:
     void refreshSelection();
     void refreshCover();
     void checkLaidOut();
-    // Makes the rows whose place is in view or within a screen of it (page_view_rows.cpp).
+    // Makes the rows whose place is in view now, and those within a screen of it a turn later
+    // (page_view_rows.cpp).
     void makeVisibleRows();
+    void makeRowsAround(int margin);
     // A placeholder's height: the block's text at the column's width, roughly.
     int estimatedHeight(const FNBlock &block) const;
     void applyFocus(const QString &localID);
@@ -187,6 +189,7 @@ private:
     QTimer m_refresh;
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
+    QTimer m_makeMarginRows;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     QString m_shownTitle;
     std::optional<QString> m_shownIcon;

@@ -20,7 +20,7 @@ namespace {
 
 constexpr auto kAddInside = "Add inside";
 constexpr int kHandleSpacing = 2;
-constexpr int kLeastScreen = 900;
+constexpr int kLeastScreen = 600;
 constexpr int kMakePasses = 4;
 constexpr int kDividerHeight = 24;
 constexpr int kRichKindHeight = 120;
@@ -216,22 +216,33 @@ QWidget *PageView::rowFrame(const QString &localID) const
 
 bool PageView::isLaidOut() const
 {
-    return !m_refresh.isActive() && !m_makeVisibleRows.isActive();
+    return !m_refresh.isActive() && !m_makeVisibleRows.isActive() && !m_makeMarginRows.isActive();
 }
 
 void PageView::makeVisibleRows()
 {
-    m_makeVisibleRows.stop();
-    if (!m_topLevel || m_topLevel->placeholderCount() == 0)
+    // What is in view before the next frame; a screen around it a turn later.
+    makeRowsAround(0);
+    if (m_topLevel && m_topLevel->placeholderCount() > 0)
+        m_makeMarginRows.start(0);
+}
+
+void PageView::makeRowsAround(int margin)
+{
+    if (margin > 0)
+        m_makeMarginRows.stop();
+    if (!m_topLevel || m_topLevel->placeholderCount() == 0) {
+        checkLaidOut();
         return;
+    }
     QWidget *column = m_scroll->widget();
-    // Before the view has its size, a screen of a usual window.
-    const int screen = std::max(m_scroll->viewport()->height(), kLeastScreen);
+    // Before the view is shown, a screen of a small window: the rest come when it shows.
+    const int screen = isVisible() ? m_scroll->viewport()->height() : kLeastScreen;
     // Rows that come out shorter than their estimate bring more places into view: again until none.
     for (int pass = 0; pass < kMakePasses; ++pass) {
         column->layout()->activate();
         const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
-        if (m_topLevel->ensureRowsWithin(top - screen, top + 2 * screen) == 0)
+        if (m_topLevel->ensureRowsWithin(top - margin, top + screen + margin) == 0)
             break;
     }
     column->layout()->activate();
