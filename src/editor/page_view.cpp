@@ -297,7 +297,12 @@ QWidget *PageView::buildColumn()
     connect(&m_makeMarginRows, &QTimer::timeout, this,
             [this] { makeRowsAround(std::max(m_scroll->viewport()->height(), 1)); });
     // Rows scrolled into view are made before the frame that shows them.
-    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::makeVisibleRows);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!m_restoringScroll)
+            m_scrollAnchor.clear();
+        makeVisibleRows();
+    });
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &PageView::restoreScrollAnchor);
     return m_scroll;
 }
 
@@ -347,8 +352,10 @@ void PageView::hideEvent(QHideEvent *event)
 bool PageView::eventFilter(QObject *watched, QEvent *event)
 {
     // Rows made or resized move the places below them: those now in view are made once it settles.
-    if ((watched == m_scroll->viewport() || watched == m_topLevel) && event->type() == QEvent::Resize)
+    if ((watched == m_scroll->viewport() || watched == m_topLevel) && event->type() == QEvent::Resize) {
+        restoreScrollAnchor();
         m_makeVisibleRows.start(0);
+    }
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:

@@ -143,6 +143,10 @@ private:
     // (page_view_rows.cpp).
     void makeVisibleRows();
     void makeRowsAround(int margin);
+    // The row at the view's top stays where it is on screen while rows made above it grow or
+    // shrink from their placeholders' height.
+    void holdScrollAnchor();
+    void restoreScrollAnchor();
     // A placeholder's height: the block's text at the column's width, roughly.
     int estimatedHeight(const FNBlock &block) const;
     void applyFocus(const QString &localID);
@@ -190,6 +194,9 @@ private:
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
     QTimer m_makeMarginRows;
+    QPointer<QWidget> m_scrollAnchor; // a row's frame, and its distance from the view's top
+    int m_scrollAnchorOffset = 0;
+    bool m_restoringScroll = false;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     QString m_shownTitle;
     std::optional<QString> m_shownIcon;

@@ -22,6 +22,7 @@ constexpr auto kAddInside = "Add inside";
 constexpr int kHandleSpacing = 2;
 constexpr int kLeastScreen = 600;
 constexpr int kMakePasses = 4;
+constexpr int kAnchorProbeStep = 8;
 constexpr int kDividerHeight = 24;
 constexpr int kRichKindHeight = 120;
 constexpr int kLeastTextWidth = 200;
@@ -239,14 +240,57 @@ void PageView::makeRowsAround(int margin)
     // Before the view is shown, a screen of a small window: the rest come when it shows.
     const int screen = isVisible() ? m_scroll->viewport()->height() : kLeastScreen;
     // Rows that come out shorter than their estimate bring more places into view: again until none.
+    int made = 0;
     for (int pass = 0; pass < kMakePasses; ++pass) {
         column->layout()->activate();
         const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
-        if (m_topLevel->ensureRowsWithin(top - margin, top + screen + margin) == 0)
+        if (pass == 0 && !m_scrollAnchor)
+            holdScrollAnchor();
+        const int now = m_topLevel->ensureRowsWithin(top - margin, top + screen + margin);
+        made += now;
+        if (now == 0)
             break;
     }
     column->layout()->activate();
+    restoreScrollAnchor();
+    // The anchor holds until the layout has settled around the rows just made.
+    if (made == 0)
+        m_scrollAnchor.clear();
     checkLaidOut();
+}
+
+void PageView::holdScrollAnchor()
+{
+    QWidget *viewport = m_scroll->viewport();
+    if (!isVisible() || m_scroll->verticalScrollBar()->value() == 0) {
+        m_scrollAnchor.clear();
+        return;
+    }
+    // The first row frame under the view's top edge.
+    for (int y = 0; y < viewport->height(); y += kAnchorProbeStep) {
+        QWidget *hit = viewport->childAt(viewport->width() / 2, y);
+        while (hit && hit->parentWidget() != m_topLevel)
+            hit = hit->parentWidget();
+        if (hit) {
+            m_scrollAnchor = hit;
+            m_scrollAnchorOffset = hit->mapTo(viewport, QPoint(0, 0)).y();
+            return;
+        }
+    }
+    m_scrollAnchor.clear();
+}
+
+void PageView::restoreScrollAnchor()
+{
+    if (!m_scrollAnchor || m_restoringScroll)
+        return;
+    QScrollBar *bar = m_scroll->verticalScrollBar();
+    const int drift = m_scrollAnchor->mapTo(m_scroll->viewport(), QPoint(0, 0)).y() - m_scrollAnchorOffset;
+    if (drift == 0)
+        return;
+    m_restoringScroll = true;
+    bar->setValue(bar->value() + drift);
+    m_restoringScroll = false;
 }
 
 int PageView::estimatedHeight(const FNBlock &block) const

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void cleanup();
 
     void rowsAreMadeAsTheyScrollIn();
+    void rowsInViewStayPutWhileRowsAboveAreMade();
     void arrowKeysCrossIntoRowsNotMadeYet_data();
     void arrowKeysCrossIntoRowsNotMadeYet();
     void blockChangedOffScreenShowsWhenScrolledIn();
@@ -141,6 +142,31 @@ void TestLongPage::rowsAreMadeAsTheyScrollIn()
     QTRY_VERIFY((scroll->setValue(scroll->maximum()),
                  viewport.intersects(QRect(madeRow(399)->mapTo(view->scrollArea()->viewport(), QPoint(0, 0)),
                                            madeRow(399)->size()))));
+}
+
+void TestLongPage::rowsInViewStayPutWhileRowsAboveAreMade()
+{
+    auto view = openLongPage(400);
+    QVERIFY(view);
+    scrollTo(300);
+    QTRY_VERIFY(view->isLaidOut() && madeRow(300));
+    QWidget *viewport = view->scrollArea()->viewport();
+    QScrollBar *scroll = view->scrollArea()->verticalScrollBar();
+    // Scrolled up a little at a time, as a wheel does: the steps make the rows that come in above.
+    const size_t madeAtFirst = view->topLevelList()->rows().size();
+    for (int step = 0; step < 12; ++step) {
+        QTest::qWait(20);
+        int first = 0;
+        while (first < 400 && !(madeRow(first) && madeRow(first)->mapTo(viewport, QPoint(0, 0)).y() >= 0))
+            ++first;
+        QVERIFY(first < 400);
+        const int before = madeRow(first)->mapTo(viewport, QPoint(0, 0)).y();
+        scroll->setValue(scroll->value() - 150);
+        QTRY_VERIFY(view->isLaidOut());
+        QTest::qWait(20);
+        QCOMPARE(madeRow(first)->mapTo(viewport, QPoint(0, 0)).y(), before + 150);
+    }
+    QVERIFY(view->topLevelList()->rows().size() > madeAtFirst);
 }
 
 void TestLongPage::arrowKeysCrossIntoRowsNotMadeYet_data()
