@@ -47,7 +47,11 @@ std::optional<BlocksUpsertReq> PageOutbox::blocksUpsertRequest(int *waitingForPa
         if (block.serverID != 0)
             item.id = block.serverID;
         item.type = block.type;
-        item.content = BlockContent::decode(block.contentJSON);
+        auto decoded = m_decoded.find(block.localID);
+        if (decoded == m_decoded.end() || decoded->first != block.contentJSON)
+            decoded =
+                m_decoded.insert(block.localID, {block.contentJSON, BlockContent::decode(block.contentJSON)});
+        item.content = decoded->second;
         item.position = block.position;
         if (parentID != 0)
             item.parent_block_id = parentID;

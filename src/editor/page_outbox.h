@@ -3,9 +3,11 @@
 #include "api/wire/blocks.h"
 #include "api/wire/pages.h"
 
+#include <QHash>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 class LocalStore;
 class PageBlockList;
@@ -48,4 +50,7 @@ private:
     void queuePageUpdate(const PagePatchReq &patch) const;
 
     const PageBlockList &m_list;
+    // Each block's content as last decoded, with the text it came from: a flush of a long page
+    // decodes only the blocks whose content changed since the last one.
+    mutable QHash<QString, std::pair<QString, JSONObject>> m_decoded;
 };
