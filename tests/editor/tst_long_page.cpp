@@ -34,6 +34,7 @@ private Q_SLOTS:
     void focusOfABlockOffScreenMakesAndShowsItsRow();
     void selectModeReachesRowsMadeLater();
     void oneFormatToolbarForThePage();
+    void eachFlushCarriesEveryBlockAsItIsNow();
     void rowsOfOtherBlocksAreLeftAlone_data();
     void rowsOfOtherBlocksAreLeftAlone();
 
@@ -265,6 +266,32 @@ void TestLongPage::oneFormatToolbarForThePage()
     const QRect bar(view->formatToolbar()->mapTo(column, QPoint(0, 0)), view->formatToolbar()->size());
     const QRect row(madeRow(271)->mapTo(column, QPoint(0, 0)), madeRow(271)->size());
     QVERIFY(qAbs(bar.bottom() - row.top()) <= 6 || qAbs(bar.top() - row.bottom()) <= 6);
+}
+
+void TestLongPage::eachFlushCarriesEveryBlockAsItIsNow()
+{
+    auto view = openLongPage(200);
+    QVERIFY(view);
+    m_device->store().editPage(view->pageLocalID(), [](FNPage &page) { page.serverID = 4242; });
+    const auto lastUpsert = [&] {
+        const auto &outbox = m_device->store().state().outbox;
+        return outbox.empty() ? QString() : outbox.back().payloadJSON;
+    };
+    // The same blocks flushed again after edits, typed and from elsewhere, on screen and off it.
+    for (const QString &text : {QStringLiteral("first"), QStringLiteral("second")}) {
+        QVERIFY(EditorFixture::focusOn(madeRow(1)->richEditor()));
+        madeRow(1)->richEditor()->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), text);
+        QTRY_COMPARE(storedText(1), text);
+        m_device->setBlockText(m_blocks[190].localID, text + QStringLiteral(" far below"));
+        view->model().queueBlockUpserts();
+        const QString payload = lastUpsert();
+        QVERIFY2(payload.contains(QStringLiteral("\"text\":\"%1\"").arg(text)),
+                 qPrintable(payload.left(300)));
+        QVERIFY(payload.contains(QStringLiteral("\"text\":\"%1 far below\"").arg(text)));
+        QVERIFY(payload.contains(QStringLiteral("\"text\":\"line 150\"")));
+        QCOMPARE(payload.count(QStringLiteral("\"client_id\"")), 200);
+    }
 }
 
 void TestLongPage::rowsOfOtherBlocksAreLeftAlone_data()
