@@ -228,6 +228,15 @@ int main(int argc, char *argv[])
         (void)QTest::qWaitFor([&] { return !store.isSavePending(); }, 5000);
     }
 
+    // The same save with no page open: what of the save's time is the store's own.
+    std::vector<double> bareSaves;
+    const QString edited = store.blocksOfPage(pageLocalID).front()->localID;
+    for (int i = 0; i < 5 * rounds; ++i) {
+        store.editBlock(edited,
+                        [&](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"bare %1"})").arg(i); });
+        bareSaves.push_back(longestStall(5000, [&] { return !store.isSavePending(); }));
+    }
+
     const double anchor = median(anchors);
     const auto line = [&](const char *what, double value, double budget) {
         if (budget > 0)
@@ -244,6 +253,7 @@ int main(int argc, char *argv[])
     line("keystroke: commit into the store", median(commits), 0);
     line("keystroke: page refresh, relayout and repaint", median(refreshes), 0);
     line("keystroke: the save it arms (GUI thread)", median(saves), 0);
+    line("  the same save with no page open", median(bareSaves), 0);
     line("keystroke: the page's flush", median(flushes), 0);
     line("keystroke: all of the above", median(totals), kKeystrokeBudget);
     line("keystroke: the longest of all", *std::max_element(totals.begin(), totals.end()), kKeystrokeBudget);
