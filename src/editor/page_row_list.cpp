@@ -141,7 +141,9 @@ void PageRowList::build(const QString &localID, const FNBlock &block, int at)
     QLayoutItem *placeholder = m_items.value(localID);
     auto *item = new QWidgetItem(entry.frame);
     m_items.insert(localID, item);
-    if (at >= 0 && m_layout->itemAt(at) == placeholder) {
+    if (at < 0 || m_layout->itemAt(at) != placeholder)
+        at = m_layout->indexOf(placeholder);
+    if (at >= 0) {
         m_layout->takeAt(at);
         m_layout->insertItem(at, item);
     } else {
