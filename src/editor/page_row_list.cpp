@@ -153,6 +153,18 @@ void PageRowList::build(const QString &localID, const FNBlock &block, int at)
     entry.frame->show();
 }
 
+void PageRowList::reestimate()
+{
+    if (!m_estimate || m_waiting.isEmpty())
+        return;
+    for (auto waiting = m_waiting.cbegin(); waiting != m_waiting.cend(); ++waiting) {
+        if (QSpacerItem *placeholder = m_items.value(waiting.key())->spacerItem())
+            placeholder->changeSize(0, m_estimate(waiting.value(), width()), QSizePolicy::Minimum,
+                                    QSizePolicy::Fixed);
+    }
+    m_layout->invalidate();
+}
+
 std::vector<BlockRow *> PageRowList::rows() const
 {
     std::vector<BlockRow *> rows;

@@ -48,6 +48,8 @@ public:
     // The rows made so far, in list order.
     std::vector<BlockRow *> rows() const;
     int placeholderCount() const { return int(m_order.size()) - int(m_entries.size()); }
+    // The placeholders take their estimated height anew (the width changed).
+    void reestimate();
     // Changes the rows with the list laid out once afterwards, not once per row that resizes.
     void updateRows(const std::function<void(BlockRow *)> &update);
     // Writes the text still waiting in any row (before the page's own flush).

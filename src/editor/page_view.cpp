@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -352,6 +353,11 @@ void PageView::hideEvent(QHideEvent *event)
 bool PageView::eventFilter(QObject *watched, QEvent *event)
 {
     // Rows made or resized move the places below them: those now in view are made once it settles.
+    // Text wraps anew at another width: so do the placeholders' estimates.
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Resize &&
+        static_cast<QResizeEvent *>(event)->size().width() !=
+            static_cast<QResizeEvent *>(event)->oldSize().width())
+        m_topLevel->reestimate();
     if ((watched == m_scroll->viewport() || watched == m_topLevel) && event->type() == QEvent::Resize) {
         restoreScrollAnchor();
         m_makeVisibleRows.start(0);

@@ -6,6 +6,8 @@
 #include "ui/app_context.h"
 
 #include <QCoroTask>
+#include <QFontMetricsF>
+#include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -194,6 +196,7 @@ private:
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
     QTimer m_makeMarginRows;
+    mutable QHash<QString, QFontMetricsF> m_faceMetrics; // by block kind, for the estimates
     QPointer<QWidget> m_scrollAnchor; // a row's frame, and its distance from the view's top
     int m_scrollAnchorOffset = 0;
     bool m_restoringScroll = false;

@@ -295,25 +295,36 @@ void PageView::restoreScrollAnchor()
 
 int PageView::estimatedHeight(const FNBlock &block) const
 {
-    static const QHash<QString, double> kTextScale = {
-        {QStringLiteral("text"), 1.0}, {QStringLiteral("h1"), 1.9},     {QStringLiteral("h2"), 1.5},
-        {QStringLiteral("h3"), 1.25},  {QStringLiteral("bullet"), 1.0}, {QStringLiteral("number"), 1.0},
-        {QStringLiteral("todo"), 1.0}, {QStringLiteral("quote"), 1.0},  {QStringLiteral("callout"), 1.0},
-        {QStringLiteral("code"), 1.0}, {QStringLiteral("toggle"), 1.0},
+    struct Face {
+        int size;
+        QFont::Weight weight;
     };
-    const auto scale = kTextScale.constFind(block.type);
-    if (scale == kTextScale.cend())
+    // The text kinds' fonts, as their rows set them.
+    static const QHash<QString, Face> kFaces = {
+        {QStringLiteral("text"), {14, QFont::Normal}},    {QStringLiteral("h1"), {28, QFont::Bold}},
+        {QStringLiteral("h2"), {22, QFont::DemiBold}},    {QStringLiteral("h3"), {18, QFont::DemiBold}},
+        {QStringLiteral("bullet"), {14, QFont::Normal}},  {QStringLiteral("number"), {14, QFont::Normal}},
+        {QStringLiteral("todo"), {14, QFont::Normal}},    {QStringLiteral("quote"), {14, QFont::Normal}},
+        {QStringLiteral("callout"), {14, QFont::Normal}}, {QStringLiteral("code"), {14, QFont::Normal}},
+        {QStringLiteral("toggle"), {14, QFont::Normal}},
+    };
+    const auto face = kFaces.constFind(block.type);
+    if (face == kFaces.cend())
         return block.type == QLatin1String("divider") ? kDividerHeight : kRichKindHeight;
+    const auto metrics = m_faceMetrics.find(block.type);
+    const QFontMetricsF &fm =
+        metrics != m_faceMetrics.end()
+            ? *metrics
+            : *m_faceMetrics.insert(block.type,
+                                    QFontMetricsF(BlockRow::editorFont(face->size, face->weight)));
     // The stored JSON's length stands for the text's: decoding every block of a long page would
     // cost much of what the placeholders save.
-    const QFontMetrics metrics = fontMetrics();
     const int width =
         std::max(kLeastTextWidth, m_scroll->viewport()->width() - 2 * kContentHPad - kRowChrome);
-    const double charWidth = std::max(1.0, metrics.averageCharWidth() * *scale);
-    const int perLine = std::max(1, int(width / charWidth));
+    const int perLine = std::max(1, int(width / std::max(1.0, fm.averageCharWidth())));
     const int chars = std::max(1, int(block.contentJSON.size()) - kContentJSONOverhead);
     const int lines = (chars + perLine - 1) / perLine;
-    return int(lines * metrics.lineSpacing() * *scale) + kRowPadding;
+    return int(lines * fm.lineSpacing()) + kRowPadding;
 }
 
 void PageView::takeBatch(const BatchChange &change)

@@ -27,6 +27,8 @@ private Q_SLOTS:
     void cleanup();
 
     void rowsAreMadeAsTheyScrollIn();
+    void placeholdersHoldAboutTheRoomOfTheirRows_data();
+    void placeholdersHoldAboutTheRoomOfTheirRows();
     void rowsInViewStayPutWhileRowsAboveAreMade();
     void arrowKeysCrossIntoRowsNotMadeYet_data();
     void arrowKeysCrossIntoRowsNotMadeYet();
@@ -40,7 +42,7 @@ private Q_SLOTS:
 
 private:
     // A page of `count` blocks "line 0", "line 1", ..., opened in a window of 700 x 600.
-    std::unique_ptr<PageView> openLongPage(int count);
+    std::unique_ptr<PageView> openLongPage(int count, const QString &filler = {});
     QString storedText(int index) const;
     // The block's row when it is made, without making it.
     BlockRow *madeRow(int index) const;
@@ -73,7 +75,7 @@ void TestLongPage::cleanup()
     m_device.reset();
 }
 
-std::unique_ptr<PageView> TestLongPage::openLongPage(int count)
+std::unique_ptr<PageView> TestLongPage::openLongPage(int count, const QString &filler)
 {
     const FNPage page = m_device->addPage(m_account.workspaceId, "Long");
     m_device->store().change([&](StoreState &state) {
@@ -81,7 +83,7 @@ std::unique_ptr<PageView> TestLongPage::openLongPage(int count)
             FNBlock block;
             block.pageLocalID = page.localID;
             block.type = QStringLiteral("text");
-            block.contentJSON = QStringLiteral(R"({"text":"line %1"})").arg(i);
+            block.contentJSON = QStringLiteral(R"({"text":"line %1%2"})").arg(i).arg(filler);
             block.position = i;
             state.blocks.push_back(block);
             m_blocks.push_back(block);
@@ -143,6 +145,37 @@ void TestLongPage::rowsAreMadeAsTheyScrollIn()
     QTRY_VERIFY((scroll->setValue(scroll->maximum()),
                  viewport.intersects(QRect(madeRow(399)->mapTo(view->scrollArea()->viewport(), QPoint(0, 0)),
                                            madeRow(399)->size()))));
+}
+
+void TestLongPage::placeholdersHoldAboutTheRoomOfTheirRows_data()
+{
+    QTest::addColumn<QString>("filler");
+    QTest::addColumn<int>("width");
+    QTest::newRow("one line") << QString() << 700;
+    QTest::newRow("a paragraph") << QStringLiteral(" and more words").repeated(12) << 700;
+    QTest::newRow("a paragraph, wider") << QStringLiteral(" and more words").repeated(12) << 1200;
+}
+
+void TestLongPage::placeholdersHoldAboutTheRoomOfTheirRows()
+{
+    QFETCH(QString, filler);
+    QFETCH(int, width);
+    auto view = openLongPage(150, filler);
+    QVERIFY(view);
+    view->resize(width, 600);
+    QTRY_VERIFY(view->isLaidOut());
+    PageRowList *list = view->topLevelList();
+    QVERIFY(list->placeholderCount() > 0);
+    const int estimated = list->height();
+    // Every row made: the page's real length.
+    for (const FNBlock &block : m_blocks)
+        QVERIFY(view->row(block.localID));
+    QTRY_VERIFY(view->isLaidOut() && list->placeholderCount() == 0);
+    QTest::qWait(50);
+    const int real = list->height();
+    // The scroll bar tells about where the user is, and a jump to a place lands near it.
+    QVERIFY2(qAbs(estimated - real) <= real / 4,
+             qPrintable(QStringLiteral("%1 vs %2").arg(estimated).arg(real)));
 }
 
 void TestLongPage::rowsInViewStayPutWhileRowsAboveAreMade()
