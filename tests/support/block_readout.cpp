@@ -176,8 +176,11 @@ QStringList shownBlocks(PageView *view)
     QStringList out;
     if (!view || !view->topLevelList())
         return out;
-    for (BlockRow *row : view->topLevelList()->rows())
-        out << row->model().currentBlock().type + QStringLiteral(": ") + shown(*row);
+    // Every top-level block, as the user reads the page through: rows off screen are made for it.
+    for (const FNBlock &block : view->model().blocks().topLevelBlocks()) {
+        if (BlockRow *row = view->row(block.localID))
+            out << row->model().currentBlock().type + QStringLiteral(": ") + shown(*row);
+    }
     return out;
 }
 
