@@ -23,6 +23,7 @@ class CoverImage;
 class EmojiPicker;
 class FilePicker;
 class FormatToolbar;
+class QTextDocument;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -234,6 +235,9 @@ private:
     QPointer<BlockRow> m_toolbarRow;
     // The toolbar's row and the widgets between it and the page's column: any of them moving moves it.
     std::vector<QPointer<QWidget>> m_toolbarAnchors;
+    // The focused row's text: the toolbar moves off it as it grows.
+    QPointer<QTextDocument> m_toolbarDocument;
+    QMetaObject::Connection m_toolbarTextWatch;
 
     QWidget *m_selectionBar = nullptr;
     QLabel *m_selectionCount = nullptr;

@@ -6,15 +6,41 @@
 #include "editor/format_toolbar.h"
 #include "editor/rich_text_editor.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 #include <algorithm>
 
 namespace {
 
 constexpr int kToolbarGap = 2;
+// Room kept between the end of the text and the toolbar beside it.
+constexpr int kTextGap = 16;
+
+// Whether `area` (in `column`'s coordinates) keeps clear of every line of the editor's text.
+bool clearOfText(const RichTextEditor &editor, const QWidget *column, const QRect &area)
+{
+    const QTextDocument *document = editor.document();
+    const QPoint origin = editor.viewport()->mapTo(column, QPoint(0, 0)) -
+                          QPoint(editor.horizontalScrollBar()->value(), editor.verticalScrollBar()->value());
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        const QPointF at = document->documentLayout()->blockBoundingRect(block).topLeft() + origin;
+        for (int i = 0; layout && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const QRectF drawn(at.x() + line.x(), at.y() + line.y(), line.naturalTextWidth() + kTextGap,
+                               line.height());
+            if (drawn.intersects(area))
+                return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
@@ -88,6 +114,14 @@ void PageView::placeFormatToolbar()
             m_toolbarAnchors.emplace_back(anchor);
         }
     }
+    QTextDocument *document = target && target->richEditor() ? target->richEditor()->document() : nullptr;
+    if (document != m_toolbarDocument) {
+        disconnect(m_toolbarTextWatch);
+        m_toolbarDocument = document;
+        if (document)
+            m_toolbarTextWatch =
+                connect(document, &QTextDocument::contentsChanged, this, [this] { m_placeToolbar.start(0); });
+    }
     if (!target || !target->isVisibleTo(column)) {
         m_formatToolbar->hide();
         m_formatToolbar->setFocusProxy(nullptr);
@@ -102,6 +136,19 @@ void PageView::placeFormatToolbar()
     // At the row's right end: the lines above mostly end short of it, so it hides the least of them.
     int x = rowAt.x() + target->width() - size.width();
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
+    // Beside the text on the row's first line when the text leaves room there: it then hides nothing.
+    if (RichTextEditor *editor = target->richEditor()) {
+        const QPoint editorAt = editor->mapTo(column, QPoint(0, 0));
+        const int lineHeight = editor->fontMetrics().height();
+        const QRect beside(QPoint(x, std::max(rowAt.y(), editorAt.y() + (lineHeight - size.height()) / 2)),
+                           size);
+        if (clearOfText(*editor, column, beside)) {
+            m_formatToolbar->setGeometry(beside);
+            m_formatToolbar->raise();
+            m_formatToolbar->show();
+            return;
+        }
+    }
     // Above the row, over the space before it; below it when the view's top edge would cut it off.
     int y = rowAt.y() - size.height() - kToolbarGap;
     const int visibleTop = -column->y();

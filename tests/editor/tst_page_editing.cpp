@@ -177,15 +177,27 @@ void TestPageEditing::toolbarFollowsTheFocusedRow()
     FormatToolbar *toolbar = view->formatToolbar();
     QVERIFY(!toolbar->isVisible());
 
-    // Shown right above the focused row, clear of its text, and never taking the keyboard.
-    const auto check = [&](const QString &localID) {
+    // Shown beside the focused row's text where its line leaves room, else right above or below the
+    // row; clear of its text, and never taking the keyboard.
+    enum Where { Beside, Off, Either };
+    const auto check = [&](const QString &localID, Where where = Beside) {
         BlockRow *row = view->row(localID);
         QWidget *viewport = view->scrollArea()->viewport();
         const QRect bar(toolbar->mapTo(viewport, QPoint(0, 0)), toolbar->size());
         const QRect text(row->mapTo(viewport, QPoint(0, 0)), row->size());
         const bool above = bar.bottom() < text.top() && text.top() - bar.bottom() <= 4;
         const bool below = bar.top() > text.bottom() && bar.top() - text.bottom() <= 4;
-        return toolbar->isVisible() && (above || below) && bar.top() >= 0 && row->formatToolbar() == toolbar;
+        RichTextEditor *editor = row->richEditor();
+        QTextCursor end(editor->document());
+        end.movePosition(QTextCursor::End);
+        const QRect textEnd(editor->viewport()->mapTo(viewport, editor->cursorRect(end).topLeft()),
+                            editor->cursorRect(end).size());
+        const bool beside = bar.top() >= text.top() && bar.bottom() <= text.bottom() + 6 &&
+                            bar.left() > textEnd.right() && bar.top() <= textEnd.bottom();
+        const bool placed = where == Beside ? beside
+                            : where == Off  ? (above || below)
+                                            : (beside || above || below);
+        return toolbar->isVisible() && placed && bar.top() >= 0 && row->formatToolbar() == toolbar;
     };
     RichTextEditor *fifth = view->row(blocks[5].localID)->richEditor();
     QTest::mouseClick(fifth->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*fifth, "5"));
@@ -203,9 +215,24 @@ void TestPageEditing::toolbarFollowsTheFocusedRow()
     scroll->setValue(0);
     QTRY_VERIFY(check(blocks[5].localID));
     const int rowTop = frame->mapTo(view.get(), QPoint(0, 0)).y();
+    const QSize wide = view->size();
     view->resize(360, 600);
     QTRY_VERIFY(frame->mapTo(view.get(), QPoint(0, 0)).y() > rowTop);
+    QTRY_VERIFY(check(blocks[5].localID, Either));
+
+    // A row whose text fills its first line: the bar goes off the row rather than over the text.
+    view->resize(wide);
+    RichTextEditor *long_ = view->row(blocks[2].localID)->richEditor();
+    QTest::mouseClick(long_->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*long_, "many"));
+    QTRY_VERIFY(long_->hasFocus());
+    QTRY_VERIFY(check(blocks[2].localID, Off));
+    // Typing on a short line until it reaches the bar moves the bar off it.
+    QTest::mouseClick(fifth->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*fifth, "5"));
+    QTRY_VERIFY(fifth->hasFocus());
+    QTest::keyClick(fifth, Qt::Key_End, Qt::ControlModifier);
     QTRY_VERIFY(check(blocks[5].localID));
+    QTest::keyClicks(fifth, QStringLiteral(" and more words").repeated(4));
+    QTRY_VERIFY(check(blocks[5].localID, Off));
 
     // No row focused: no bar.
     view->model().focus().setFocusedBlock(std::nullopt);
