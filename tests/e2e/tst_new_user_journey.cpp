@@ -94,15 +94,8 @@ QString describe(const QString &type, const QString &text, std::optional<bool> c
 // The rows of an open page in the order they are drawn.
 QStringList shownBlocks(PageView *view)
 {
-    if (!view || !view->topLevelList())
-        return {};
-    std::vector<BlockRow *> rows = view->topLevelList()->rows();
-    std::erase_if(rows, [](BlockRow *row) { return !row->isVisible(); });
-    std::sort(rows.begin(), rows.end(), [view](BlockRow *a, BlockRow *b) {
-        return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
-    });
     QStringList out;
-    for (BlockRow *row : rows) {
+    for (BlockRow *row : journey::rowsAsDrawn(view)) {
         const QString text = row->richEditor() ? row->richEditor()->toRawText() : QString();
         std::optional<bool> checked;
         // A checked to-do is drawn struck through.

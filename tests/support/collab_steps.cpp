@@ -1,4 +1,5 @@
 #include "support/collab_steps.h"
+#include "support/journey.h"
 
 #include "collab/comments_panel.h"
 #include "collab/inline_comment_form.h"
@@ -18,15 +19,8 @@ namespace journey {
 
 QStringList shownTexts(PageView *view)
 {
-    if (!view || !view->topLevelList())
-        return {};
-    std::vector<BlockRow *> rows = view->topLevelList()->rows();
-    std::erase_if(rows, [](BlockRow *row) { return !row->isVisible(); });
-    std::sort(rows.begin(), rows.end(), [view](BlockRow *a, BlockRow *b) {
-        return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
-    });
     QStringList out;
-    for (BlockRow *row : rows)
+    for (BlockRow *row : journey::rowsAsDrawn(view))
         out << (row->richEditor() ? row->richEditor()->toRawText() : QString());
     return out;
 }

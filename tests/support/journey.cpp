@@ -23,6 +23,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <algorithm>
+
 #include "app/page_panels.h"
 #include "app/page_sheets.h"
 #include "app/sync_button.h"
@@ -189,6 +191,18 @@ void settleLayout()
 QWidget *keyboard()
 {
     return QApplication::focusWidget();
+}
+
+std::vector<BlockRow *> rowsAsDrawn(PageView *view)
+{
+    if (!view || !view->topLevelList())
+        return {};
+    std::vector<BlockRow *> rows = view->topLevelList()->rows();
+    std::erase_if(rows, [](BlockRow *row) { return !row->isVisible(); });
+    std::sort(rows.begin(), rows.end(), [view](BlockRow *a, BlockRow *b) {
+        return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
+    });
+    return rows;
 }
 
 QPushButton *buttonLabelled(QWidget *root, const QString &text)

@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class BlockRow;
 class FakeService;
@@ -75,6 +76,8 @@ void focus(QWidget *editor);
 void settleLayout();
 // Where the user's typing goes now.
 QWidget *keyboard();
+// The page's top-level rows on screen, in the order they are drawn.
+std::vector<BlockRow *> rowsAsDrawn(PageView *view);
 // The visible push button under `root` with the text.
 QPushButton *buttonLabelled(QWidget *root, const QString &text);
 
