@@ -2,6 +2,7 @@
 // long it takes to show, and what one cell edit costs the event loop. Each figure is also given as a
 // ratio to an anchor timed in the same run. Offscreen; run a Release build:
 //   bench_database_block [rows]
+#include "bench_stats.h"
 #include "blocks/database_block.h"
 #include "blocks/database_block_model.h"
 #include "blocks/database_table_model.h"
@@ -23,12 +24,6 @@ namespace {
 
 constexpr int kRuns = 5;
 constexpr int kEdits = 21;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double msSince(const QElapsedTimer &t)
 {

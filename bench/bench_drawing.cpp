@@ -2,6 +2,7 @@
 // Each figure is also given as a ratio to an anchor timed in the same run: splitting the same
 // drawing text into its space-separated tokens with QString::split, one string per token. Offscreen; run a
 // Release build: bench_drawing [strokes] [points per stroke]
+#include "bench_stats.h"
 #include "blocks/drawing_block_model.h"
 #include "blocks/drawing_canvas.h"
 #include "blocks/drawing_stroke.h"
@@ -20,12 +21,6 @@
 namespace {
 
 constexpr int kRuns = 5;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Milliseconds, the median of kRuns.
 double timed(const std::function<void()> &work)

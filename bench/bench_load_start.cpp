@@ -6,6 +6,7 @@
 #include "app/page_panels.h"
 #include "app/page_sheets.h"
 #include "bench_state.h"
+#include "bench_stats.h"
 #include "json/json_reader.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
@@ -26,12 +27,6 @@
 namespace {
 
 QElapsedTimer g_sinceMain;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 template <typename F>
 double medianMs(int runs, F &&f)

@@ -2,6 +2,7 @@
 // against one QTextDocument laid out with the same page's text in the same run. Offscreen; run a
 // Release build: bench_page_scale [rounds = 3]
 #include "bench_state.h"
+#include "bench_stats.h"
 #include "blocks/block_content.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"
@@ -31,12 +32,6 @@ constexpr qint64 kPageServerID = 99000;
 constexpr double kKeystrokeBudget = 16;
 constexpr double kFirstFrameBudget = 100;
 constexpr double kInteractiveBudget = 300;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double ms(const QElapsedTimer &t)
 {

@@ -1,5 +1,6 @@
 // Opening a long page in the editor, and what one keystroke costs there. Offscreen; run a Release
 // build: bench_page_view [blocks]
+#include "bench_stats.h"
 #include "blocks/block_content.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"
@@ -34,12 +35,6 @@ QString sentence(std::mt19937 &random, int words)
     for (int i = 0; i < words; ++i)
         out << vocabulary[int(random() % vocabulary.size())];
     return out.join(QLatin1Char(' '));
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "bench_service_thread.h"
 #include "bench_state.h"
 #include "bench_state_writes.h"
+#include "bench_stats.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"
 #include "json/json_coder.h"
@@ -34,19 +35,6 @@ constexpr int kOpenBlocks = 2000;
 constexpr qint64 kOpenPageID = 90000;
 constexpr qint64 kOpenBlockID = 900000;
 constexpr double kBudgetMs = 300;
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 QString openText(int round, int k)
 {

@@ -2,8 +2,8 @@
 // cycle with nothing new (a refresh), a pull of an operation applied already, and a push of 1,000
 // operations. Writes are counted at the rename that puts each one in place. Offscreen; run a Release
 // build: bench_save_count
-#include "bench_state_writes.h"
 #include "api/wire/pages.h"
+#include "bench_state_writes.h"
 #include "editor/page_view.h"
 #include "fake-service/fake_service.h"
 #include "support/test_device.h"
@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "bench_io.h"
 #include "bench_state.h"
 #include "bench_state_writes.h"
+#include "bench_stats.h"
 #include "store/local_store.h"
 
 #include <QCoreApplication>
@@ -24,12 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double plainWriteMs(const QString &path, const QByteArray &bytes)
 {
