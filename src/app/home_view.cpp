@@ -6,6 +6,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/listing_watch.h"
 #include "ui/relative_time.h"
 #include "ui/symbol_icons.h"
 
@@ -124,7 +125,8 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     m_rebuild.setSingleShot(true);
     m_rebuild.setInterval(0);
     connect(&m_rebuild, &QTimer::timeout, this, &HomeView::rebuild);
-    connect(m_context.store, &LocalStore::stateChanged, this, &HomeView::scheduleRebuild);
+    connect(new ListingWatch(*m_context.store, this), &ListingWatch::changed, this,
+            &HomeView::scheduleRebuild);
     if (m_context.session)
         connect(m_context.session, &SessionStore::userNameChanged, this, &HomeView::scheduleRebuild);
     if (firstBuild == FirstBuild::Now) {

@@ -3,6 +3,7 @@
 #include "app/app_symbols.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
+#include "ui/listing_watch.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -150,7 +151,7 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
     connect(m_field, &QLineEdit::returnPressed, this, &QuickSwitcher::pickHighlighted);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { pickRow(m_list->row(item)); });
-    connect(m_context.store, &LocalStore::stateChanged, this, &QuickSwitcher::rebuild);
+    connect(new ListingWatch(*m_context.store, this), &ListingWatch::changed, this, &QuickSwitcher::rebuild);
     rebuild();
 }
 

@@ -21,6 +21,7 @@
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/listing_watch.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -126,7 +127,8 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     m_rebuild.setSingleShot(true);
     m_rebuild.setInterval(0);
     connect(&m_rebuild, &QTimer::timeout, this, &LibraryView::rebuild);
-    connect(&store, &LocalStore::stateChanged, this, [this] {
+    // Only what the rows show: a push changes the outbox once per operation.
+    connect(new ListingWatch(store, this), &ListingWatch::changed, this, [this] {
         scheduleRebuild();
         refreshWorkspaceSwitcher();
     });
