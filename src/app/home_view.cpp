@@ -152,7 +152,7 @@ bool HomeView::eventFilter(QObject *watched, QEvent *event)
 
 const HomeView *HomeView::built() const
 {
-    if (m_firstBuildPending)
+    if (m_firstBuildPending || m_stale)
         const_cast<HomeView *>(this)->rebuild();
     return this;
 }
@@ -164,13 +164,29 @@ QDateTime HomeView::now() const
 
 void HomeView::scheduleRebuild()
 {
+    // Behind an open page it waits to be shown again: over many pages one rebuild costs far more
+    // than a keystroke may, and each keystroke in the page's title renames the page.
+    if (!isVisible()) {
+        m_stale = true;
+        m_rebuild.stop();
+        return;
+    }
     m_rebuild.start();
+}
+
+void HomeView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Before its frame, so what changed while it was hidden never shows stale.
+    if (m_stale && !m_firstBuildPending)
+        rebuild();
 }
 
 void HomeView::rebuild()
 {
     m_rebuild.stop();
     m_firstBuildPending = false;
+    m_stale = false;
     const StoreState &state = m_context.store->state();
     const QDateTime time = now();
     const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;

@@ -55,6 +55,7 @@ Q_SIGNALS:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     const HomeView *built() const;
@@ -69,6 +70,7 @@ private:
     Clock m_clock;
     QTimer m_rebuild;
     bool m_firstBuildPending = false;
+    bool m_stale = false; // changed while hidden: built again when next shown
     QVBoxLayout *m_column;
     QLabel *m_greeting;
     QWidget *m_folders = nullptr;

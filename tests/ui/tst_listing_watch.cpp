@@ -5,6 +5,7 @@
 #include "ui/listing_watch.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -53,6 +54,7 @@ private Q_SLOTS:
     void tellsOnlyWhatListingsShow_data();
     void tellsOnlyWhatListingsShow();
     void sidebarAndDashboardFollowTheirRecordsOnly();
+    void hiddenDashboardCatchesUpWhenShown();
 
 private:
     std::unique_ptr<AppDevice> m_device;
@@ -248,6 +250,36 @@ void TestListingWatch::sidebarAndDashboardFollowTheirRecordsOnly()
     });
     QTRY_VERIFY(sidebarShows(QStringLiteral("Pulled")));
     QTRY_COMPARE(dashboardTitle(), QStringLiteral("Pulled"));
+}
+
+// Behind an open page the dashboard is not rebuilt on each rename of the page's title; shown again,
+// it has caught up before its first frame.
+void TestListingWatch::hiddenDashboardCatchesUpWhenShown()
+{
+    LocalStore &store = m_app->store;
+    HomeView home(m_app->context());
+    home.resize(900, 700);
+    home.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&home));
+    const auto titleOf = [](const QPushButton *card) {
+        return card->findChild<QLabel *>(QStringLiteral("title"))->text();
+    };
+    QTRY_COMPARE(home.recentCards().size(), 1);
+    QPointer<QPushButton> card = home.recentCards()[0];
+    QCOMPARE(titleOf(card), QStringLiteral("Plan"));
+
+    const qsizetype cards = home.findChildren<QPushButton *>().size();
+    home.hide();
+    for (const char *title : {"P", "Pl", "Pla", "Plan B"})
+        store.editPage(m_records.page, [&](FNPage &p) { p.title = QString::fromLatin1(title); });
+    QTest::qWait(50);
+    QVERIFY(card);
+    QCOMPARE(titleOf(card), QStringLiteral("Plan"));
+
+    home.show();
+    QCOMPARE(home.findChildren<QPushButton *>().size(), 2 * cards); // the old cards, going, and new ones
+    QTRY_VERIFY(!card);
+    QCOMPARE(titleOf(home.recentCards()[0]), QStringLiteral("Plan B"));
 }
 
 QTEST_MAIN(TestListingWatch)
