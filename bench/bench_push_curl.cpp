@@ -13,6 +13,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,56 @@ double bareManagerLoop(const QString &origin, const QString &token, qint64 pageI
     return t.nsecsElapsed() / 1e6;
 }
 
+// The same requests written by hand on a QTcpSocket on this thread, each sent when the previous
+// answer has been read: what Qt's event loop and sockets cost without QNetworkAccessManager, whose
+// HTTP thread reads each answer's status line and headers one byte per system call.
+double socketLoop(const QString &origin, const QString &token, qint64 pageID, int round)
+{
+    const QUrl url(origin);
+    QTcpSocket socket;
+    socket.connectToHost(url.host(), quint16(url.port()));
+    if (!socket.waitForConnected(5000))
+        return -1;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const QByteArray head = "Host: " + url.authority().toUtf8() +
+                            "\r\nContent-Type: application/json\r\nAccept: application/json\r\nUser-Agent: " +
+                            APIClient::kUserAgent + "\r\nAuthorization: Bearer " + token.toUtf8() + "\r\n";
+    int sent = 0, answered = 0;
+    QByteArray buffer;
+    QEventLoop loop;
+    const auto send = [&] {
+        PagePatchReq patch = patchOf(round, sent++);
+        patch.page_id = pageID;
+        const QByteArray body = sharedJSONEncode(patch);
+        socket.write("PATCH /api/pages.php HTTP/1.1\r\n" + head +
+                     "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    };
+    QObject::connect(&socket, &QTcpSocket::readyRead, &loop, [&] {
+        buffer += socket.readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const qsizetype at = buffer.toLower().indexOf("content-length:");
+        const qsizetype length =
+            at < 0 || at > end
+                ? 0
+                : buffer.mid(at + 15, buffer.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+        if (buffer.size() < end + 4 + length)
+            return;
+        if (!buffer.startsWith("HTTP/1.1 200"))
+            loop.exit(1);
+        buffer.remove(0, end + 4 + length);
+        if (++answered == kPushed)
+            loop.exit(0);
+        else
+            send();
+    });
+    QElapsedTimer t;
+    t.start();
+    send();
+    return loop.exec() == 0 ? t.nsecsElapsed() / 1e6 : -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -125,7 +176,7 @@ int main(int argc, char *argv[])
     const qint64 pageID = d.page(page.localID)->serverID;
     QTemporaryDir dir;
 
-    std::vector<double> curls, bares, pushes, cpus;
+    std::vector<double> curls, bares, sockets, pushes, cpus;
     for (int r = 0; r < rounds; ++r) {
         // The anchor: curl sends the round's requests one after another on one connection.
         const QString configPath = dir.filePath(QStringLiteral("round%1.curl").arg(r));
@@ -148,6 +199,9 @@ int main(int argc, char *argv[])
         }
         curls.push_back(t.nsecsElapsed() / 1e6);
         bares.push_back(bareManagerLoop(origin, account.token, pageID, r));
+        sockets.push_back(socketLoop(origin, account.token, pageID, r));
+        if (sockets.back() < 0)
+            return fail(__LINE__);
 
         // The app: the same updates queued, then pushed by one sync cycle; timed until the outbox
         // has emptied.
@@ -190,6 +244,9 @@ int main(int argc, char *argv[])
         "  a bare QNetworkAccessManager loop of the same requests: %.0f ms = %.2fx the curl loop; the "
         "app's push = %.2fx it\n",
         b, b / c, p / b);
+    const double k = median(sockets);
+    std::printf("  the same requests by hand on a QTcpSocket on this thread: %.0f ms = %.2fx the curl loop\n",
+                k, k / c);
     std::printf("  the GUI thread was busy %.0f ms of the push (%.3f ms per operation)\n", median(cpus),
                 median(cpus) / kPushed);
     return 0;
