@@ -65,15 +65,22 @@ std::vector<FNFolder> HomeDashboard::topLevelFolders(const StoreState &state)
 
 HomeDashboard::FolderCounts HomeDashboard::folderCounts(const StoreState &state, const FNFolder &folder)
 {
-    FolderCounts counts;
     // Top-level folders carry parent id 0 too: a folder without a server id has no subfolders.
-    if (folder.serverID == 0)
-        return counts;
+    return folder.serverID == 0 ? FolderCounts{} : allFolderCounts(state).value(folder.serverID);
+}
+
+QHash<qint64, HomeDashboard::FolderCounts> HomeDashboard::allFolderCounts(const StoreState &state)
+{
+    QHash<qint64, FolderCounts> counts;
+    // Id 0 stands for "none": the top level and pages in no folder are no folder's.
     for (const auto &f : state.folders) {
-        if (!f.deletedAt && f.parentFolderServerID == folder.serverID)
-            ++counts.subfolders;
+        if (!f.deletedAt && f.parentFolderServerID != 0)
+            ++counts[f.parentFolderServerID].subfolders;
     }
-    counts.pages = int(folderPages(state, folder).size());
+    for (const auto &page : state.pages) {
+        if (!page.deletedAt && page.folderServerID != 0 && page.parentPageServerID == 0)
+            ++counts[page.folderServerID].pages;
+    }
     return counts;
 }
 
@@ -99,15 +106,21 @@ std::optional<FNPage> HomeDashboard::folderOpenPage(const StoreState &state, con
 
 std::vector<FNPage> HomeDashboard::recentPages(const StoreState &state)
 {
-    std::vector<FNPage> pages;
+    std::vector<const FNPage *> live;
     for (const auto &page : state.pages) {
         if (!page.deletedAt)
-            pages.push_back(page);
+            live.push_back(&page);
     }
-    std::stable_sort(pages.begin(), pages.end(),
-                     [](const FNPage &a, const FNPage &b) { return a.updatedAt > b.updatedAt; });
-    if (pages.size() > kRecentCount)
-        pages.resize(kRecentCount);
+    // Only the first few are wanted: no copy or full sort of every page. Ties keep store order.
+    const auto newer = [](const FNPage *a, const FNPage *b) {
+        return a->updatedAt != b->updatedAt ? a->updatedAt > b->updatedAt : a < b;
+    };
+    const size_t kept = std::min(live.size(), size_t(kRecentCount));
+    std::partial_sort(live.begin(), live.begin() + qsizetype(kept), live.end(), newer);
+    std::vector<FNPage> pages;
+    pages.reserve(kept);
+    for (size_t i = 0; i < kept; ++i)
+        pages.push_back(*live[i]);
     return pages;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/store_state.h"
+#include <QHash>
 
 #include <QString>
 
@@ -36,6 +37,9 @@ public:
     static std::vector<FNFolder> topLevelFolders(const StoreState &state);
     // A folder not on the service yet has no children there to count.
     static FolderCounts folderCounts(const StoreState &state, const FNFolder &folder);
+    // The same for every folder on the service at once, by its server id: one pass over the
+    // records, so a home of many folders is not quadratic in them.
+    static QHash<qint64, FolderCounts> allFolderCounts(const StoreState &state);
     // "Empty", "1 Folder", "2 Folders | 1 Page".
     static QString folderCountText(const FolderCounts &counts);
     // The page a tap on the folder opens: its first live top-level page by position, if any.

@@ -206,8 +206,10 @@ void HomeView::rebuild()
     const auto recent = HomeDashboard::recentPages(state);
     int at = m_column->indexOf(m_greeting) + 1;
     if (!folders.empty()) {
+        const auto counts = HomeDashboard::allFolderCounts(state);
         for (const auto &folder : folders)
-            m_folderCards.append(folderCard(folder));
+            m_folderCards.append(folderCard(folder, folder.serverID == 0 ? HomeDashboard::FolderCounts{}
+                                                                         : counts.value(folder.serverID)));
         m_folders = section(QString::fromUtf8(kFoldersTitle), m_folderCards);
         m_folders->setObjectName(QStringLiteral("folders"));
         m_column->insertWidget(at++, m_folders, 0, Qt::AlignHCenter);
@@ -261,9 +263,8 @@ QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &car
     return box;
 }
 
-QPushButton *HomeView::folderCard(const FNFolder &folder)
+QPushButton *HomeView::folderCard(const FNFolder &folder, const HomeDashboard::FolderCounts &counts)
 {
-    const StoreState &state = m_context.store->state();
     auto *card = new QPushButton;
     card->setObjectName(QStringLiteral("folderCard"));
     styleCard(card, 0.07);
@@ -278,8 +279,7 @@ QPushButton *HomeView::folderCard(const FNFolder &folder)
     name->setAlignment(Qt::AlignCenter);
     name->setObjectName(QStringLiteral("name"));
     column->addWidget(name);
-    auto *count = cardLabel(HomeDashboard::folderCountText(HomeDashboard::folderCounts(state, folder)),
-                            AppStyle::caption(), card);
+    auto *count = cardLabel(HomeDashboard::folderCountText(counts), AppStyle::caption(), card);
     count->setObjectName(QStringLiteral("count"));
     count->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
     column->addWidget(count, 0, Qt::AlignHCenter);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/home_dashboard.h"
 #include "ui/app_context.h"
 
 #include <QDateTime>
@@ -62,7 +63,7 @@ private:
     void scheduleRebuild();
     void rebuild();
     QWidget *section(const QString &title, const QList<QPushButton *> &cards);
-    QPushButton *folderCard(const FNFolder &folder);
+    QPushButton *folderCard(const FNFolder &folder, const HomeDashboard::FolderCounts &counts);
     QPushButton *recentCard(const FNPage &page, const QDateTime &now);
     QDateTime now() const;
 
