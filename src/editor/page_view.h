@@ -170,7 +170,10 @@ private:
     // The blocks listed with this one, under the same parent.
     std::vector<FNBlock> siblingsOf(const FNBlock &block) const;
     // The keyboard to the row's text; false when it has no row or no text.
-    bool focusRow(const QString &localID, BlockRow::Caret caret);
+    // Scrolling the focused row into view at once, or once the view has its size: a page just
+    // opened is laid out a turn later, and scrolling by a not yet sized view's height hides the top.
+    enum class Reveal { now, afterLayout };
+    bool focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal = Reveal::now);
     void focusTitleAtEnd();
     // Backspace in an empty block: it goes, and the keyboard to the end of the writing before it.
     void deleteEmptyBlock(const QString &localID);

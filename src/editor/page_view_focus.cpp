@@ -7,6 +7,7 @@
 
 #include <QScrollArea>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <utility>
 
@@ -24,15 +25,21 @@ std::vector<FNBlock> PageView::siblingsOf(const FNBlock &block) const
                                      block.parentBlockServerID);
 }
 
-bool PageView::focusRow(const QString &localID, BlockRow::Caret caret)
+bool PageView::focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal)
 {
     BlockRow *target = row(localID);
     if (!target || !target->focusEditor(caret))
         return false;
     if (target->takesPageFocus())
         m_model->focus().setFocusedBlock(localID);
-    if (QWidget *frame = rowFrame(localID))
-        m_scroll->ensureWidgetVisible(frame);
+    const auto show = [this, localID] {
+        if (QWidget *frame = rowFrame(localID))
+            m_scroll->ensureWidgetVisible(frame);
+    };
+    if (reveal == Reveal::now)
+        show();
+    else
+        QTimer::singleShot(0, this, show);
     return true;
 }
 
@@ -51,7 +58,7 @@ void PageView::enterPage()
     m_enteringPage = false;
     if (!m_model->title().isEmpty()) {
         for (const FNBlock &block : m_model->blocks().topLevelBlocks()) {
-            if (focusRow(block.localID, BlockRow::Caret::end))
+            if (focusRow(block.localID, BlockRow::Caret::end, Reveal::afterLayout))
                 return;
         }
         m_enteringPage = !m_blocksLoaded;

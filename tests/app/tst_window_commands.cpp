@@ -27,6 +27,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -116,6 +118,7 @@ private Q_SLOTS:
     void returnSubmitsTheSignInForm();
     void commentButtonOpensTheCommentForm_data();
     void commentButtonOpensTheCommentForm();
+    void aPageOpensAtItsTop();
 
 private:
     void signIn();
@@ -642,3 +645,25 @@ void TestWindowCommands::commentButtonOpensTheCommentForm()
 
 QTEST_MAIN(TestWindowCommands)
 #include "tst_window_commands.moc"
+
+// Opening a page puts the keyboard in its first block without scrolling the title away: the page's
+// view is sized a turn after it is made.
+void TestWindowCommands::aPageOpensAtItsTop()
+{
+    QStringList texts;
+    for (int i = 0; i < 30; ++i)
+        texts << QStringLiteral("line %1").arg(i);
+    QVERIFY(openPage(texts));
+    // Away to home, then back through the sidebar's path, which enters the page.
+    MainView *main = mainView();
+    const QString pageID = main->selectedPageLocalID().value_or(QString());
+    QVERIFY(!pageID.isEmpty());
+    main->setSelectedPage(std::nullopt);
+    main->openPage(pageID);
+    auto *view = qobject_cast<PageView *>(main->detail());
+    QVERIFY(view);
+    QTRY_VERIFY(row(0) && row(0)->richEditor() && row(0)->richEditor()->hasFocus());
+    QTRY_VERIFY(view->isLaidOut());
+    QTest::qWait(50);
+    QCOMPARE(view->scrollArea()->verticalScrollBar()->value(), 0);
+}
