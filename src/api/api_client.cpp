@@ -1,6 +1,5 @@
 #include "api/api_client.h"
 
-#include "api/one_shot_body.h"
 #include "platform/connectivity.h"
 #include "platform/utf8.h"
 
@@ -59,12 +58,17 @@ APIClient::APIClient(const QString &origin, Connectivity &connectivity, QObject 
 APIClient::~APIClient()
 {
     // The manager deletes its replies without finishing them; a caller awaiting one would never resume.
-    for (QNetworkReply *reply : m_session.findChildren<QNetworkReply *>()) {
+    for (QNetworkReply *reply : replies()) {
         if (reply->isFinished())
             continue;
         reply->setProperty(kCancelledProperty, true);
         reply->abort();
     }
+}
+
+QList<QNetworkReply *> APIClient::replies() const
+{
+    return m_session.findChildren<QNetworkReply *>() + m_transport.findChildren<QNetworkReply *>();
 }
 
 bool APIClient::isWebAddress(const QUrl &url)
@@ -191,7 +195,7 @@ APIError APIClient::failureOf(QNetworkReply *reply)
         return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText);
     if (reply->property(kTooLargeProperty).toBool())
         return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText);
-    // Qt has no words of its own for the refused second send of a body (OneShotBody).
+    // Qt has no words of its own for the refused second send of a body (OneShotBody, KeepAliveReply).
     if (reply->error() == QNetworkReply::ContentReSendError)
         return APIError::network(reply->error(),
                                  QStringLiteral("The connection closed before the server answered."));
@@ -235,16 +239,7 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
             std::chrono::steady_clock::now() - waitStarted);
         limits.overall = std::max(*limits.overall - waited, std::chrono::milliseconds(1));
     }
-    const QByteArray verb = method.toLatin1();
-    QNetworkReply *raw = nullptr;
-    if (payload) {
-        request.setHeader(QNetworkRequest::ContentLengthHeader, payload->size());
-        auto *bodyDevice = new OneShotBody(std::move(*payload));
-        raw = m_session.sendCustomRequest(request, verb, bodyDevice);
-        bodyDevice->attach(raw);
-    } else {
-        raw = m_session.sendCustomRequest(request, verb);
-    }
+    QNetworkReply *raw = m_transport.send(request, method.toLatin1(), std::move(payload));
     const auto reply = co_await send(raw, std::move(cancel), limits);
     noteServiceClock(reply.get());
     co_return successBody(reply.get());

@@ -3,6 +3,7 @@
 #include "api/any_encodable.h"
 #include "api/api_error.h"
 #include "api/cancel_token.h"
+#include "api/keep_alive_transport.h"
 #include "json/json_coder.h"
 
 #include <QCoroTask>
@@ -51,6 +52,10 @@ public:
     Limits uploadLimits() const { return {m_uploadSilenceTimeout, std::nullopt}; }
 
     QNetworkAccessManager &session() { return m_session; }
+    // What requestData sends on; the manager carries the rest.
+    KeepAliveTransport &jsonTransport() { return m_transport; }
+    // Every reply this client made that is not yet deleted, from the manager and the JSON transport.
+    QList<QNetworkReply *> replies() const;
 
     // The most one reply may carry. A larger one is refused as a network error as soon as it shows:
     // by its declared length, or by counting bytes as they arrive.
@@ -109,6 +114,8 @@ private:
     QString m_origin;
     Connectivity &m_connectivity;
     QNetworkAccessManager m_session;
+    // The JSON calls go over this; the manager keeps files, images and everything else.
+    KeepAliveTransport m_transport;
     std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
     std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;

@@ -81,7 +81,7 @@ bool ChaosDevice::isBusy() const
         if (entry.second->isBlockFlushPending())
             return true;
     }
-    const auto replies = m_services->client.transport().session().findChildren<QNetworkReply *>();
+    const auto replies = m_services->client.transport().replies();
     return std::any_of(replies.begin(), replies.end(),
                        [](const QNetworkReply *r) { return !r->isFinished(); });
 }
