@@ -157,7 +157,8 @@ void KeepAliveReply::start(QTcpSocket *socket, bool reused)
         m_verb + ' ' + target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (target.path().isEmpty())
         head += '/';
-    head += " HTTP/1.1\r\nHost: " + target.host(QUrl::FullyEncoded).toLatin1();
+    const QByteArray host = target.host(QUrl::FullyEncoded).toLatin1();
+    head += " HTTP/1.1\r\nHost: " + (host.contains(':') ? '[' + host + ']' : host);
     if (target.port() != -1)
         head += ':' + QByteArray::number(target.port());
     head += "\r\n";

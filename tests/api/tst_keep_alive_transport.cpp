@@ -91,6 +91,8 @@ private Q_SLOTS:
     void failuresMapToNetworkErrors();
     void abortEndsAtOnce();
     void redirectWaitsForConsent();
+    void hostHeaderNamesTheOrigin_data();
+    void hostHeaderNamesTheOrigin();
 };
 
 void TestKeepAliveTransport::answersAreRead_data()
@@ -292,6 +294,38 @@ void TestKeepAliveTransport::redirectWaitsForConsent()
     QCOMPARE(reply->readAll(), QByteArray("{\"at\":\"/new\",\"body\":\"b\"}"));
     QCOMPARE(reply->url().path(), QStringLiteral("/new"));
     QCOMPARE(server.acceptedConnections(), 1);
+}
+
+void TestKeepAliveTransport::hostHeaderNamesTheOrigin_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("IPv4") << "127.0.0.1";
+    QTest::newRow("IPv6, in brackets") << "[::1]";
+}
+
+void TestKeepAliveTransport::hostHeaderNamesTheOrigin()
+{
+    QFETCH(QString, address);
+    QTcpServer server;
+    const bool six = address.startsWith(QLatin1Char('['));
+    if (!server.listen(six ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost))
+        QSKIP("no loopback address of this kind");
+    QByteArray head;
+    connect(&server, &QTcpServer::newConnection, &server, [&] {
+        QTcpSocket *s = server.nextPendingConnection();
+        connect(s, &QTcpSocket::readyRead, s, [&head, s] {
+            head += s->readAll();
+            if (head.contains("\r\n\r\n"))
+                s->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+        });
+    });
+    const QUrl url(QStringLiteral("http://%1:%2/p").arg(address).arg(server.serverPort()));
+    KeepAliveTransport transport;
+    const auto reply = finish(transport.send(requestTo(url), "GET"));
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QVERIFY2(head.contains("\r\nHost: " + (address + ':' + QString::number(server.serverPort())).toLatin1() +
+                           "\r\n"),
+             head.constData());
 }
 
 QTEST_GUILESS_MAIN(TestKeepAliveTransport)
