@@ -90,6 +90,7 @@ private Q_SLOTS:
     void failuresMapToNetworkErrors_data();
     void failuresMapToNetworkErrors();
     void abortEndsAtOnce();
+    void redirectWaitsForConsent_data();
     void redirectWaitsForConsent();
     void hostHeaderNamesTheOrigin_data();
     void hostHeaderNamesTheOrigin();
@@ -266,15 +267,27 @@ void TestKeepAliveTransport::abortEndsAtOnce()
 
 // Under UserVerifiedRedirectPolicy a redirect is only followed once the owner allows it; then the
 // same connection carries the request to the new path.
+void TestKeepAliveTransport::redirectWaitsForConsent_data()
+{
+    QTest::addColumn<bool>("atOnce");
+    QTest::newRow("consent later") << false;
+    QTest::newRow("consent as it is asked, before the moved answer's body is read") << true;
+}
+
+// Under UserVerifiedRedirectPolicy a redirect is only followed once the owner allows it; then the
+// same connection carries the request to the new path, after the moved answer has been read.
 void TestKeepAliveTransport::redirectWaitsForConsent()
 {
+    QFETCH(bool, atOnce);
     LoopbackHttpServer server;
     QVERIFY(server.listen());
     QList<QByteArray> targets;
     server.setHandler([&targets](const HttpRequest &r) {
         targets.append(r.target);
         if (r.target == "/old") {
-            HttpResponse moved = HttpResponse::json(307, "{}");
+            HttpResponse moved = HttpResponse::json(307, "{\"moved\":\"here\"}");
+            moved.streamPieces = 3;
+            moved.streamIntervalMs = 20;
             moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("/new")));
             return moved;
         }
@@ -283,16 +296,22 @@ void TestKeepAliveTransport::redirectWaitsForConsent()
     KeepAliveTransport transport;
     QNetworkReply *reply = transport.send(requestTo(QUrl(server.origin() + "/old")), "POST", QByteArray("b"));
     std::unique_ptr<QNetworkReply> owned(reply);
+    if (atOnce)
+        connect(reply, &QNetworkReply::redirected, reply, &QNetworkReply::redirectAllowed);
     QSignalSpy redirected(reply, &QNetworkReply::redirected);
-    QVERIFY(redirected.wait(5000));
-    QTest::qWait(50);
-    QCOMPARE(targets, QList<QByteArray>{"/old"});
-    QVERIFY(!reply->isFinished());
-    Q_EMIT reply->redirectAllowed();
+    if (!atOnce) {
+        QVERIFY(redirected.wait(5000));
+        QTest::qWait(100);
+        QCOMPARE(targets, QList<QByteArray>{"/old"});
+        QVERIFY(!reply->isFinished());
+        Q_EMIT reply->redirectAllowed();
+    }
     finish(owned.release()).swap(owned);
+    QCOMPARE(redirected.size(), 1);
     QCOMPARE(reply->error(), QNetworkReply::NoError);
     QCOMPARE(reply->readAll(), QByteArray("{\"at\":\"/new\",\"body\":\"b\"}"));
     QCOMPARE(reply->url().path(), QStringLiteral("/new"));
+    QCOMPARE(targets, (QList<QByteArray>{"/old", "/new"}));
     QCOMPARE(server.acceptedConnections(), 1);
 }
 
