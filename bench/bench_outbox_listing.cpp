@@ -6,6 +6,7 @@
 // Offscreen; run a Release build: bench_outbox_listing [rounds]
 #include "app/home_view.h"
 #include "bench_state.h"
+#include "bench_stats.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
 
@@ -19,19 +20,6 @@
 namespace {
 
 constexpr int kOps = 200;
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Lets every queued rebuild run, as the event loop does between two replies of a push.
 void turn()

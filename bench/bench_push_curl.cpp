@@ -4,6 +4,7 @@
 #include "api/api_client.h"
 #include "api/wire/pages.h"
 #include "bench_service_thread.h"
+#include "bench_stats.h"
 #include "json/json_coder.h"
 #include "support/test_device.h"
 
@@ -30,19 +31,6 @@ int fail(int line)
 }
 
 constexpr int kPushed = 1000;
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 PagePatchReq patchOf(int round, int i)
 {
@@ -79,8 +67,8 @@ QByteArray curlConfig(const QString &origin, const QString &token, qint64 pageID
     return config;
 }
 
-// The same requests through a bare QNetworkAccessManager, one after another: what Qt's transport
-// alone costs, without the app's bookkeeping.
+// The same requests through a bare QNetworkAccessManager, one after another: what Qt's own
+// transport costs, which the service's JSON calls no longer go through.
 double bareManagerLoop(const QString &origin, const QString &token, qint64 pageID, int round)
 {
     QNetworkAccessManager manager;
