@@ -10,6 +10,8 @@
 #include "platform/icon_theme.h"
 #include "platform/keyring_secret_backend.h"
 #include "platform/media_audio_recorder.h"
+#include "platform/process_end.h"
+#include "platform/quit_signals.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
@@ -35,14 +37,13 @@ QString serviceOrigin()
     return env.isEmpty() ? QStringLiteral(PENROOST_SERVICE_ORIGIN) : QString::fromUtf8(env);
 }
 
-} // namespace
-
 // The composition root: every long-lived object is made here, once, and handed down through the
-// AppContext.
-int main(int argc, char *argv[])
+// AppContext. Everything it made is gone, and written, when it returns.
+int run(int argc, char *argv[])
 {
-    MediaAudioRecorder::selectBackend();
     QApplication app(argc, argv);
+    // First, so a signal that comes while the app starts waits for the window rather than killing it.
+    QuitSignals quitSignals;
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
     QApplication::setApplicationVersion(QStringLiteral(PENROOST_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("penroost-derud"));
@@ -91,6 +92,19 @@ int main(int argc, char *argv[])
     parts.sheet = makePageSheet;
     AppWindow window(context, [parts](const AppContext &c) { return new MainView(c, parts); });
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, &AppWindow::bringToFront);
+    // A desktop logout or a closed terminal ends the app as its Quit command does.
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&window] {
+        window.quit();
+        QCoreApplication::quit();
+    });
     window.show();
     return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    MediaAudioRecorder::selectBackend();
+    endProcess(run(argc, argv));
 }

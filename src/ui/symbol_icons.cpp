@@ -9,8 +9,8 @@
 #include <QPixmapCache>
 #include <QSvgRenderer>
 
-// Outside any namespace, as Q_INIT_RESOURCE requires. The resources sit in a static library, whose
-// unreferenced objects the linker would otherwise leave out.
+// Outside any namespace, as Q_INIT_RESOURCE requires. Registered by hand so the icons are found
+// however the core is linked, as objects into the app or as the tests' shared library.
 static void initResources()
 {
     Q_INIT_RESOURCE(resources);

@@ -81,6 +81,8 @@ class TestLaunch : public QObject
 private Q_SLOTS:
     void secondLaunchRaisesTheFirstAndExits();
     void crashedLaunchDoesNotBlockTheNext();
+    void quitBySignalEndsTheAppAsQuitDoes_data();
+    void quitBySignalEndsTheAppAsQuitDoes();
     void blockedSavesAreToldInTheWindow_data();
     void blockedSavesAreToldInTheWindow();
 };
@@ -145,6 +147,35 @@ void TestLaunch::crashedLaunchDoesNotBlockTheNext()
     QCOMPARE(next.state(), QProcess::Running);
     next.terminate();
     QVERIFY(next.waitForFinished(kWait));
+}
+
+void TestLaunch::quitBySignalEndsTheAppAsQuitDoes_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("desktop logout") << int(SIGTERM);
+    QTest::newRow("terminal closed") << int(SIGHUP);
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+}
+
+// The app leaves through its own quit, with its writes done, rather than being cut off mid-way.
+void TestLaunch::quitBySignalEndsTheAppAsQuitDoes()
+{
+    QFETCH(int, signal);
+    Home home;
+    QVERIFY(QDir().mkpath(home.dir.filePath(QStringLiteral("run"))));
+    const QByteArray notes = sharedJSONEncode(someNotes());
+    QVERIFY(writeFile(home.statePath(), notes));
+    const QString lock = home.dataFolder() + QStringLiteral("/penroost-derud.lock");
+
+    QProcess app;
+    home.launch(app);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), kWait);
+    ::kill(pid_t(app.processId()), signal);
+    QVERIFY(app.waitForFinished(kWait));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    QCOMPARE(readFile(home.statePath()), notes);
+    QVERIFY(QDir(home.dataFolder()).entryList({QStringLiteral("state.json.tmp-*")}, QDir::Files).isEmpty());
 }
 
 void TestLaunch::blockedSavesAreToldInTheWindow_data()

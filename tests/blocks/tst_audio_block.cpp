@@ -6,6 +6,7 @@
 #include "platform/media_audio_recorder.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_audio_recorder.h"
+#include "support/media_test_main.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
 #include "ui/toast_center.h"
@@ -442,13 +443,12 @@ void TestAudioBlock::playerIsDroppedWhenTheRowGoes()
 
 int main(int argc, char **argv)
 {
-    MediaAudioRecorder::selectBackend();
-    if (qEnvironmentVariableIsSet(kNoInputChild))
+    if (qEnvironmentVariableIsSet(kNoInputChild)) {
+        MediaAudioRecorder::selectBackend();
         return recordWithoutInput(argc, argv);
-    QApplication app(argc, argv);
-    TestAudioBlock test;
+    }
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    runMediaTest<TestAudioBlock>(argc, argv);
 }
 
 #include "tst_audio_block.moc"

@@ -10,6 +10,7 @@
 #include "platform/diag.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
+#include "support/media_test_main.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
 #include "support/task_outcome.h"
@@ -503,5 +504,5 @@ void TestMediaBlocks::lateReplyForAnOldAddressIsDropped()
     QVERIFY(!content.count(QStringLiteral("description")));
 }
 
-QTEST_MAIN(TestMediaBlocks)
+PENROOST_MEDIA_TEST_MAIN(TestMediaBlocks)
 #include "tst_media_blocks.moc"

@@ -28,6 +28,7 @@
 #include "platform/icon_theme.h"
 #include "platform/media_audio_recorder.h"
 #include "platform/preset_file_picker.h"
+#include "support/media_test_main.h"
 #include "support/block_readout.h"
 #include "support/editor_steps.h"
 #include "support/journey.h"
@@ -652,13 +653,6 @@ void TestBlockKindsJourney::secondDeviceShowsEveryKind()
     activate(m_app->window.get());
 }
 
-int main(int argc, char **argv)
-{
-    MediaAudioRecorder::selectBackend(); // as main() does, before the application object
-    QApplication app(argc, argv);
-    TestBlockKindsJourney test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+PENROOST_MEDIA_TEST_MAIN(TestBlockKindsJourney)
 
 #include "tst_block_kinds_journey.moc"

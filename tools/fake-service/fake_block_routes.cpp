@@ -86,7 +86,7 @@ HttpResponse FakeBlockRoutes::upsert(const FakeService::Call &call)
         return check.refusal;
     if (const auto refusal = m_content.ownBlocksOnly(call.userId, *check.page, items))
         return *refusal;
-    const std::vector<qint64> stored = m_content.replaceBlocks(*check.page, items, call.userId);
+    const std::vector<qint64> stored = m_content.upsertBlocks(*check.page, items, call.userId);
     m_content.recordVersion(*check.page, call.userId);
 
     JSONArray acks;

@@ -100,18 +100,18 @@ std::optional<HttpResponse> FakeContent::ownBlocksOnly(qint64 userId, const Page
 {
     if (!editsOwnOnly(userId, page))
         return std::nullopt;
-    for (const auto &entry : m_service.state().blocks) {
-        const Block &b = entry.second;
-        if (b.pageId != page.id || b.authorId == userId)
-            continue;
-        const auto same = std::find_if(items.begin(), items.end(), [&](const BlockInput &item) {
-            return (item.id == b.id ||
-                    (item.id == 0 && !item.clientId.isEmpty() && item.clientId == b.clientId)) &&
-                   item.type == b.type && item.content == b.content && item.position == b.position &&
-                   item.parentBlockId == b.parentBlockId;
-        });
-        if (same == items.end())
-            return FakeService::error(403, QStringLiteral("You can only edit blocks you created."));
+    // An item that names another person's block must leave it exactly as it is.
+    for (const BlockInput &item : items) {
+        for (const auto &entry : m_service.state().blocks) {
+            const Block &b = entry.second;
+            if (b.pageId != page.id || b.authorId == userId)
+                continue;
+            const bool names =
+                item.id == b.id || (item.id == 0 && !item.clientId.isEmpty() && item.clientId == b.clientId);
+            if (names && (item.type != b.type || item.content != b.content || item.position != b.position ||
+                          item.parentBlockId != b.parentBlockId))
+                return FakeService::error(403, QStringLiteral("You can only edit blocks you created."));
+        }
     }
     return std::nullopt;
 }
@@ -189,6 +189,18 @@ void FakeContent::logBlock(const Block &block, qint64 workspaceId, const QString
 std::vector<qint64> FakeContent::replaceBlocks(const Page &page, const std::vector<BlockInput> &items,
                                                qint64 authorId)
 {
+    return storeBlocks(page, items, authorId, Rest::Delete);
+}
+
+std::vector<qint64> FakeContent::upsertBlocks(const Page &page, const std::vector<BlockInput> &items,
+                                              qint64 authorId)
+{
+    return storeBlocks(page, items, authorId, Rest::Keep);
+}
+
+std::vector<qint64> FakeContent::storeBlocks(const Page &page, const std::vector<BlockInput> &items,
+                                             qint64 authorId, Rest rest)
+{
     FakeServiceState &s = state();
     QSet<qint64> unclaimed;
     for (const Block *b : blocksOf(page.id))
@@ -219,20 +231,24 @@ std::vector<qint64> FakeContent::replaceBlocks(const Page &page, const std::vect
         ids.push_back(id);
     }
 
-    for (const Block *gone : blocksOf(page.id)) {
-        if (unclaimed.contains(gone->id)) {
-            const Block copy = *gone;
-            s.blocks.erase(copy.id);
-            logBlock(copy, page.workspaceId, QStringLiteral("delete"));
+    QSet<qint64> kept(ids.begin(), ids.end());
+    for (const Block *other : blocksOf(page.id)) {
+        if (!unclaimed.contains(other->id))
+            continue;
+        if (rest == Rest::Keep) {
+            kept.insert(other->id);
+            continue;
         }
+        const Block copy = *other;
+        s.blocks.erase(copy.id);
+        logBlock(copy, page.workspaceId, QStringLiteral("delete"));
     }
 
-    const QSet<qint64> kept(ids.begin(), ids.end());
     const QDateTime t = now();
     for (size_t i = 0; i < items.size(); ++i) {
         const BlockInput &item = items[i];
         qint64 parent = renamed.value(item.parentBlockId, item.parentBlockId);
-        // A parent outside the page's new set would dangle; the block moves to the top level.
+        // A parent outside the page's blocks would dangle; the block moves to the top level.
         if (!kept.contains(parent) || parent == ids[i])
             parent = 0;
         Block next = fresh[i] ? Block{} : s.blocks.at(ids[i]);

@@ -58,9 +58,12 @@ public:
     // New blocks are recorded as `authorId`'s.
     std::vector<qint64> replaceBlocks(const Page &page, const std::vector<BlockInput> &items,
                                       qint64 authorId = 0);
+    // The same, but the page's other blocks stay: blocks go only by deleteBlock().
+    std::vector<qint64> upsertBlocks(const Page &page, const std::vector<BlockInput> &items,
+                                     qint64 authorId = 0);
     // True when the user may edit the page only through an "edit-own" share.
     bool editsOwnOnly(qint64 userId, const Page &page) const;
-    // The refusal when `items` as the page's new block set would change or drop another person's block.
+    // The refusal when `items` would change another person's block.
     std::optional<HttpResponse> ownBlocksOnly(qint64 userId, const Page &page,
                                               const std::vector<BlockInput> &items) const;
     void deleteBlock(qint64 blockId); // with the blocks under it
@@ -87,6 +90,9 @@ public:
     static HttpResponse ok(); // {"ok": true}
 
 private:
+    enum class Rest { Delete, Keep }; // what becomes of the page's blocks the items leave out
+    std::vector<qint64> storeBlocks(const Page &page, const std::vector<BlockInput> &items, qint64 authorId,
+                                    Rest rest);
     JSONObject snapshot(const Page &page) const;
 
     FakeService &m_service;

@@ -33,7 +33,6 @@ HttpResponse FakeSuggestRole::proposeBlocks(qint64 userId, const FakeContent::Pa
                                             const std::vector<FakeContent::BlockInput> &items)
 {
     FakeServiceState &s = m_content.state();
-    QSet<qint64> kept;
     JSONArray acks;
     for (const FakeContent::BlockInput &item : items) {
         const FakeContent::Block *stored = nullptr;
@@ -44,7 +43,6 @@ HttpResponse FakeSuggestRole::proposeBlocks(qint64 userId, const FakeContent::Pa
         qint64 id = 0;
         if (stored) {
             id = stored->id;
-            kept.insert(id);
             if (stored->type != item.type || stored->content != item.content) {
                 propose(userId, page.id, kBlockUpdate, id,
                         JSONObject{{QStringLiteral("type"), item.type},
@@ -72,11 +70,7 @@ HttpResponse FakeSuggestRole::proposeBlocks(qint64 userId, const FakeContent::Pa
                                      {QStringLiteral("id"), id},
                                      {QStringLiteral("position"), item.position}});
     }
-    // As with any pushed set, a block left out is one the sender wants gone.
-    for (const FakeContent::Block *b : m_content.blocksOf(page.id)) {
-        if (!kept.contains(b->id))
-            proposeDelete(userId, *b);
-    }
+    // A block left out stays as it is: deleting one is a DELETE of its own.
     return FakeService::reply(200, JSONObject{{QStringLiteral("blocks"), std::move(acks)}});
 }
 
