@@ -97,6 +97,7 @@ int run(int argc, char *argv[])
         window.quit();
         QCoreApplication::quit();
     });
+    quitSignals.start();
     window.show();
     return app.exec();
 }

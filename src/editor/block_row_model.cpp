@@ -7,6 +7,7 @@
 #include "editor/drop_first_characters.h"
 #include "editor/page_outbox.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 
 #include <algorithm>
 
@@ -21,14 +22,21 @@ constexpr auto kPlaceholderWord = "text";
 constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
 
 // Stores the block as edited now; one gone from the store meanwhile is stored again as the row last
-// saw it.
+// saw it. The page's next upsert carries it.
 void storeEdited(LocalStore &store, FNBlock block, const std::function<void(FNBlock &)> &edit)
 {
+    Outbox::of(store).blockEdited(block.pageLocalID, block.localID);
     if (store.editBlock(block.localID, edit))
         return;
     edit(block);
     block.updatedAt = QDateTime::currentDateTimeUtc();
     store.upsertBlock(block);
+}
+
+// A write no page will flush (its row, and perhaps its page, are gone): queued now.
+void queueUnflushed(LocalStore &store, const QString &pageLocalID)
+{
+    Outbox::of(store).pageBlocksUpsert(pageLocalID);
 }
 
 // Stores the block with the content; false, storing nothing, when the content cannot be encoded.
@@ -83,7 +91,9 @@ BlockRowModel::~BlockRowModel()
     blockSignals(true);
     JSONObject content = decodeContent();
     content[kTextKey] = *m_pendingCommit;
-    storeContent(*m_store, currentBlock(), content);
+    const FNBlock block = currentBlock();
+    if (storeContent(*m_store, block, content))
+        queueUnflushed(*m_store, block.pageLocalID);
 }
 
 FNBlock BlockRowModel::currentBlock() const
@@ -411,7 +421,10 @@ bool BlockRowModel::writeContent(const ContentTarget &target, const ContentEdit 
     const FNBlock block = *stored;
     JSONObject content = BlockContent::decode(block.contentJSON);
     edit(content);
-    return storeContent(*store, block, content);
+    if (!storeContent(*store, block, content))
+        return false;
+    queueUnflushed(*store, block.pageLocalID);
+    return true;
 }
 
 const LocalStore *BlockRowModel::store() const

@@ -80,15 +80,26 @@ void addParts(const FNBlock &block, int &counter, QStringList &parts)
 
 std::vector<FNBlock> blocksInReadingOrder(const std::vector<FNBlock> &blocks)
 {
+    QSet<QString> liveLocalIDs;
+    QSet<qint64> liveServerIDs;
+    for (const FNBlock &block : blocks) {
+        if (block.deletedAt)
+            continue;
+        liveLocalIDs.insert(block.localID);
+        if (block.serverID != 0)
+            liveServerIDs.insert(block.serverID);
+    }
     std::vector<const FNBlock *> roots;
     QHash<QString, std::vector<const FNBlock *>> byLocalParent;
     QHash<qint64, std::vector<const FNBlock *>> byServerParent;
     for (const FNBlock &block : blocks) {
         if (block.deletedAt)
             continue;
-        if (!block.parentBlockLocalID.isEmpty())
+        // A block whose parent is not on the page is exported at the top level, not lost.
+        if (!block.parentBlockLocalID.isEmpty() && liveLocalIDs.contains(block.parentBlockLocalID))
             byLocalParent[block.parentBlockLocalID].push_back(&block);
-        else if (block.parentBlockServerID != 0)
+        else if (block.parentBlockLocalID.isEmpty() && block.parentBlockServerID != 0 &&
+                 liveServerIDs.contains(block.parentBlockServerID))
             byServerParent[block.parentBlockServerID].push_back(&block);
         else
             roots.push_back(&block);
@@ -103,24 +114,35 @@ std::vector<FNBlock> blocksInReadingOrder(const std::vector<FNBlock> &blocks)
     ordered.reserve(blocks.size());
     // Links that loop, or two blocks claiming one child, must not repeat a block or never end.
     QSet<QString> visited;
-    std::vector<const FNBlock *> stack(roots.rbegin(), roots.rend());
-    while (!stack.empty()) {
-        const FNBlock *block = stack.back();
-        stack.pop_back();
-        if (visited.contains(block->localID))
-            continue;
-        visited.insert(block->localID);
-        ordered.push_back(*block);
-        std::vector<const FNBlock *> children = byLocalParent.value(block->localID);
-        if (block->serverID != 0) {
-            const auto server = byServerParent.constFind(block->serverID);
-            if (server != byServerParent.cend()) {
-                children.insert(children.end(), server->begin(), server->end());
-                sortByPosition(children);
+    const auto walk = [&](const std::vector<const FNBlock *> &from) {
+        std::vector<const FNBlock *> stack(from.rbegin(), from.rend());
+        while (!stack.empty()) {
+            const FNBlock *block = stack.back();
+            stack.pop_back();
+            if (visited.contains(block->localID))
+                continue;
+            visited.insert(block->localID);
+            ordered.push_back(*block);
+            std::vector<const FNBlock *> children = byLocalParent.value(block->localID);
+            if (block->serverID != 0) {
+                const auto server = byServerParent.constFind(block->serverID);
+                if (server != byServerParent.cend()) {
+                    children.insert(children.end(), server->begin(), server->end());
+                    sortByPosition(children);
+                }
             }
+            stack.insert(stack.end(), children.rbegin(), children.rend());
         }
-        stack.insert(stack.end(), children.rbegin(), children.rend());
+    };
+    walk(roots);
+    // Blocks whose parents only lead round in a loop are reached from no root: they follow.
+    std::vector<const FNBlock *> rest;
+    for (const FNBlock &block : blocks) {
+        if (!block.deletedAt && !visited.contains(block.localID))
+            rest.push_back(&block);
     }
+    sortByPosition(rest);
+    walk(rest);
     return ordered;
 }
 

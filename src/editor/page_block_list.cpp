@@ -271,6 +271,7 @@ void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpda
         block.position = qint64(i);
         if (stampUpdatedAt)
             block.updatedAt = now;
+        Outbox::of(*m_store).blockEdited(block.pageLocalID, block.localID);
         edited.push_back(std::move(block));
     }
     m_store->replaceBlocks(edited);

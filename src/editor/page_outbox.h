@@ -2,12 +2,11 @@
 
 #include "api/wire/blocks.h"
 #include "api/wire/pages.h"
+#include "store/outbox.h"
 
-#include <QHash>
 #include <QString>
 
 #include <optional>
-#include <utility>
 
 class LocalStore;
 class PageBlockList;
@@ -18,26 +17,18 @@ struct FNBlock;
 class PageOutbox
 {
 public:
-    enum class Outcome {
-        NoPage,          // nothing queued; a sync may still get the page its server id
-        PageNotOnServer, // the same
-        NothingToSend,   // the page has no block the service could take yet
-        NotEncodable,
-        Queued,
-    };
-    struct UpsertResult {
-        Outcome outcome = Outcome::NoPage;
-        // Nested blocks left out because their parent has no server id yet.
-        int waitingForParent = 0;
-    };
+    using Outcome = Outbox::PageBlocksOutcome;
+    using UpsertResult = Outbox::PageBlocksResult;
 
     explicit PageOutbox(const PageBlockList &list);
 
-    // The page's request: every live block whose parent the service knows, in position order. None
-    // without a page or while it has no server id.
+    // The page's request as it would go now: the blocks changed here or not yet on the service (see
+    // storedBlocksUpsert). None without a page or while it has no server id.
     std::optional<BlocksUpsertReq> blocksUpsertRequest(int *waitingForParent = nullptr) const;
     // One "block"/"upsert" operation carrying the request.
     UpsertResult queueBlockUpserts() const;
+    // A block of the page changed in the editor: the next upsert carries it.
+    void blockEdited(const QString &blockLocalID) const;
     // "page"/"update" with the title or the icon only. A page id of 0 is sent once the page has
     // its id: the push reads it from the page.
     void queuePageTitle(qint64 pageServerID, const QString &title) const;
@@ -50,7 +41,4 @@ private:
     void queuePageUpdate(const PagePatchReq &patch) const;
 
     const PageBlockList &m_list;
-    // Each block's content as last decoded, with the text it came from: a flush of a long page
-    // decodes only the blocks whose content changed since the last one.
-    mutable QHash<QString, std::pair<QString, JSONObject>> m_decoded;
 };

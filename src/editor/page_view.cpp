@@ -362,6 +362,8 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
         restoreScrollAnchor();
         m_makeVisibleRows.start(0);
     }
+    if (watched == m_scrollAnchor && event->type() == QEvent::Move)
+        restoreScrollAnchor();
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:

@@ -146,6 +146,8 @@ private:
     // (page_view_rows.cpp).
     void makeVisibleRows();
     void makeRowsAround(int margin);
+    // Brings the rows just made to their own heights in this turn.
+    void settleNewRows();
     // The row at the view's top stays where it is on screen while rows made above it grow or
     // shrink from their placeholders' height.
     void holdScrollAnchor();

@@ -456,19 +456,23 @@ QCoro::Task<> PageViewModel::loadBlocksOnOpen()
 {
     QPointer<PageViewModel> self(this);
     const quint64 generation = m_openGeneration;
-    co_await fetchServerBlocks();
+    const bool loaded = co_await fetchServerBlocks();
     if (!self || m_openGeneration != generation)
         co_return;
-    if (m_list.pageBlocks().empty())
+    // Blocks the service may hold but this device could not load must not be overwritten by a
+    // first block standing in for them.
+    if (loaded && m_list.pageBlocks().empty())
         appendBlock(QString::fromLatin1(kFirstBlockType));
     Q_EMIT blocksLoaded();
 }
 
-QCoro::Task<> PageViewModel::fetchServerBlocks()
+QCoro::Task<bool> PageViewModel::fetchServerBlocks()
 {
     const auto page = this->page();
-    if (!page || page->serverID == 0 || !m_context.client || !m_context.client->isSignedIn())
-        co_return;
+    if (!page || page->serverID == 0)
+        co_return true;
+    if (!m_context.client || !m_context.client->isSignedIn())
+        co_return false;
 
     QPointer<PageViewModel> self(this);
     QPointer<LocalStore> store(m_context.store);
@@ -479,11 +483,11 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
     try {
         reply = co_await m_context.client->fetchBlocks(page->serverID);
     } catch (...) {
-        co_return;
+        co_return false;
     }
     // The view may have closed during the request: nothing of it may be touched then.
     if (!self)
-        co_return;
+        co_return false;
     // A push in flight may already have stored a block on the service without its
     // acknowledgement having reached this device: merging now would add that block a second
     // time. After the cycle the local block carries the id and the merge skips it.
@@ -492,8 +496,9 @@ QCoro::Task<> PageViewModel::fetchServerBlocks()
         co_await cycleEnd;
     }
     if (!self || !store || m_openGeneration != generation || store->generation() != storeGeneration)
-        co_return;
+        co_return false;
     ServerBlockMerge::mergeServerBlocks(*store, *page, reply.blocks);
+    co_return true;
 }
 
 void PageViewModel::flushPendingEdits()

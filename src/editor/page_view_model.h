@@ -131,10 +131,12 @@ public:
     void beginTitleEntry();
     // A page opened to be read on: the view puts the keyboard where the writing goes on.
     void enterPage();
-    // The fetch, then a first block for a page that has none.
+    // The fetch, then a first block for a page that has none, once it is known to have none.
     QCoro::Task<> loadBlocksOnOpen();
-    // Adds the service's blocks of the page that are not local yet; every failure is dropped.
-    QCoro::Task<> fetchServerBlocks();
+    // Adds the service's blocks of the page that are not local yet; every failure is dropped. True
+    // when this device holds every block the service has of the page: the fetch came, or the page
+    // is not on the service.
+    QCoro::Task<bool> fetchServerBlocks();
     void flushPendingEdits();
 
 Q_SIGNALS:

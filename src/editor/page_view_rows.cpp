@@ -8,6 +8,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
@@ -22,6 +23,7 @@ constexpr auto kAddInside = "Add inside";
 constexpr int kHandleSpacing = 2;
 constexpr int kLeastScreen = 600;
 constexpr int kMakePasses = 4;
+constexpr int kSettleRounds = 3; // row, list, column
 constexpr int kAnchorProbeStep = 8;
 constexpr int kDividerHeight = 24;
 constexpr int kRichKindHeight = 120;
@@ -240,23 +242,30 @@ void PageView::makeRowsAround(int margin)
     // Before the view is shown, a screen of a small window: the rest come when it shows.
     const int screen = isVisible() ? m_scroll->viewport()->height() : kLeastScreen;
     // Rows that come out shorter than their estimate bring more places into view: again until none.
-    int made = 0;
     for (int pass = 0; pass < kMakePasses; ++pass) {
         column->layout()->activate();
         const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
         if (pass == 0 && !m_scrollAnchor)
             holdScrollAnchor();
-        const int now = m_topLevel->ensureRowsWithin(top - margin, top + screen + margin);
-        made += now;
-        if (now == 0)
+        if (m_topLevel->ensureRowsWithin(top - margin, top + screen + margin) == 0)
             break;
+        settleNewRows();
     }
     column->layout()->activate();
     restoreScrollAnchor();
-    // The anchor holds until the layout has settled around the rows just made.
-    if (made == 0)
-        m_scrollAnchor.clear();
+    // The anchor holds until the user scrolls: the rows just made settle their heights over later
+    // layout passes, and a pass that made nothing (one the restoring itself set off, or a timer that
+    // came between two of those layout passes) says nothing about whether they are done.
     checkLaidOut();
+}
+
+void PageView::settleNewRows()
+{
+    // New rows learn their height through layout requests posted from row to list to column: taken
+    // now, each row has its own height before anything is measured or painted, rather than
+    // settling over later turns with the rows below it moving in view.
+    for (int round = 0; round < kSettleRounds; ++round)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 void PageView::holdScrollAnchor()
@@ -274,6 +283,9 @@ void PageView::holdScrollAnchor()
         if (hit) {
             m_scrollAnchor = hit;
             m_scrollAnchorOffset = hit->mapTo(viewport, QPoint(0, 0)).y();
+            // Rows above it settle their heights over several layout passes, each a posted event:
+            // the view follows the anchor as each one moves it, so no frame shows it elsewhere.
+            hit->installEventFilter(this);
             return;
         }
     }

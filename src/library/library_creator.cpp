@@ -168,9 +168,7 @@ void LibraryCreator::settlePending()
             continue;
         // Built from the blocks as they are now, so edits made while waiting are not undone by an
         // older body.
-        const auto req = storedBlocksUpsert(m_store, localID);
-        if (req)
-            Outbox::of(m_store).blocksUpsert(localID, *req);
+        Outbox::of(m_store).pageBlocksUpsert(localID);
     }
     Q_EMIT pendingSettled();
 }

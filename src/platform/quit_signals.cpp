@@ -31,8 +31,10 @@ QuitSignals::QuitSignals(QObject *parent)
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     m_notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
+    m_notifier->setEnabled(false);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::readPipe);
-    struct sigaction action {};
+    struct sigaction action {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -50,6 +52,12 @@ QuitSignals::~QuitSignals()
         ::close(pipeEnds[1]);
         pipeEnds[0] = pipeEnds[1] = -1;
     }
+}
+
+void QuitSignals::start()
+{
+    if (m_notifier)
+        m_notifier->setEnabled(true);
 }
 
 void QuitSignals::readPipe()

@@ -213,6 +213,76 @@ std::optional<FNSyncOp> Outbox::blocksUpsert(const QString &pageLocalID, const B
     return append(kBlock, QStringLiteral("upsert"), pageLocalID, *payload, createdAt);
 }
 
+void Outbox::followGeneration() const
+{
+    if (m_editsGeneration == m_store.generation())
+        return;
+    m_editedBlocks.clear();
+    m_editsGeneration = m_store.generation();
+}
+
+void Outbox::blockEdited(const QString &pageLocalID, const QString &blockLocalID)
+{
+    followGeneration();
+    m_editedBlocks[pageLocalID].insert(blockLocalID);
+}
+
+QSet<QString> Outbox::editedBlocks(const QString &pageLocalID) const
+{
+    followGeneration();
+    return m_editedBlocks.value(pageLocalID);
+}
+
+QSet<QString> Outbox::blocksWithUnsentEdits() const
+{
+    followGeneration();
+    QSet<QString> ids;
+    for (const QSet<QString> &edited : std::as_const(m_editedBlocks))
+        ids.unite(edited);
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() != SyncOpKind::BlockUpsert)
+            continue;
+        try {
+            for (const BlockUpsertItem &item :
+                 sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8()).blocks)
+                ids.insert(item.client_id);
+        } catch (const DecodeError &) {
+            // Never sent: it carries nothing that could land.
+        }
+    }
+    return ids;
+}
+
+Outbox::PageBlocksResult Outbox::pageBlocksUpsert(const QString &pageLocalID, const QDateTime &createdAt)
+{
+    PageBlocksResult result;
+    const FNPage *page = m_store.page(pageLocalID);
+    if (!page || page->deletedAt)
+        return result;
+    if (page->serverID == 0) {
+        result.outcome = PageBlocksOutcome::PageNotOnServer;
+        return result;
+    }
+    const std::optional<PageBlocksUpsert> upsert =
+        storedBlocksUpsert(m_store, pageLocalID, editedBlocks(pageLocalID));
+    result.waitingForParent = upsert ? upsert->waitingForParent : 0;
+    if (!upsert || upsert->req.blocks.empty()) {
+        result.outcome = PageBlocksOutcome::NothingToSend;
+        return result;
+    }
+    if (!blocksUpsert(pageLocalID, upsert->req, createdAt)) {
+        result.outcome = PageBlocksOutcome::NotEncodable;
+        return result;
+    }
+    QSet<QString> &edited = m_editedBlocks[pageLocalID];
+    for (const QString &id : upsert->carried)
+        edited.remove(id);
+    if (edited.isEmpty())
+        m_editedBlocks.remove(pageLocalID);
+    result.outcome = PageBlocksOutcome::Queued;
+    return result;
+}
+
 std::optional<FNSyncOp> Outbox::blockDelete(const QString &blockLocalID, qint64 blockServerID)
 {
     const JSONObject body{{QStringLiteral("block_id"), blockServerID}};

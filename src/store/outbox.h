@@ -6,6 +6,7 @@
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_sync_op.h"
+#include "store/page_blocks_upsert.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -51,6 +52,31 @@ public:
     // Into `folderServerID`; 0 is the top level.
     std::optional<FNSyncOp> pageMove(const FNPage &page, qint64 folderServerID);
 
+    // A block of the page changed here (its content, kind or place): the page's next block upsert
+    // carries it. Remembered in memory until then.
+    void blockEdited(const QString &pageLocalID, const QString &blockLocalID);
+    // The page's blocks changed here that no queued upsert carries yet.
+    QSet<QString> editedBlocks(const QString &pageLocalID) const;
+    // Every block changed here whose change has not reached the service: edited and not yet queued,
+    // or carried by a queued block upsert.
+    QSet<QString> blocksWithUnsentEdits() const;
+
+    enum class PageBlocksOutcome {
+        NoPage,          // nothing queued; a sync may still get the page its server id
+        PageNotOnServer, // the same
+        NothingToSend,   // no block changed that the service could take yet
+        NotEncodable,
+        Queued,
+    };
+    struct PageBlocksResult {
+        PageBlocksOutcome outcome = PageBlocksOutcome::NoPage;
+        int waitingForParent = 0; // changed blocks held back until their parent is on the service
+    };
+    // Queues one "block"/"upsert" of the page's blocks that changed here or are not on the service
+    // yet, as stored now (see storedBlocksUpsert); the edits it carries count as queued.
+    PageBlocksResult pageBlocksUpsert(const QString &pageLocalID,
+                                      const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+
     // The local ids of the records with an operation of `kind` waiting.
     QSet<QString> queuedRecords(SyncOpKind kind) const;
     bool isQueued(SyncOpKind kind, const QString &refLocalID) const;
@@ -82,5 +108,10 @@ private:
                     std::chrono::milliseconds sendAfter = {});
     void save();
 
+    // Forgets the edits of a data set that has been reset.
+    void followGeneration() const;
+
     LocalStore &m_store;
+    mutable QHash<QString, QSet<QString>> m_editedBlocks; // by page
+    mutable quint64 m_editsGeneration = 0;
 };

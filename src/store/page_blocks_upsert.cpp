@@ -7,48 +7,54 @@
 
 #include <algorithm>
 
-std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID)
+std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
+                                                   const QSet<QString> &edited)
 {
     const FNPage *page = store.page(pageLocalID);
     if (!page || page->serverID == 0)
         return std::nullopt;
-    std::vector<FNBlock> blocks;
+    std::vector<const FNBlock *> blocks;
+    QHash<QString, qint64> serverIDs; // the live blocks' ids, by local id
     for (const FNBlock *b : store.blocksOfPage(pageLocalID)) {
-        if (!b->deletedAt)
-            blocks.push_back(*b);
+        if (b->deletedAt)
+            continue;
+        blocks.push_back(b);
+        if (!serverIDs.contains(b->localID))
+            serverIDs.insert(b->localID, b->serverID);
     }
     std::stable_sort(blocks.begin(), blocks.end(),
-                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
-    QHash<QString, qint64> serverIDs;
-    for (const FNBlock &b : blocks)
-        serverIDs.insert(b.localID, b.serverID);
+                     [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
 
-    BlocksUpsertReq req;
-    req.page_id = page->serverID;
-    for (const FNBlock &b : blocks) {
-        qint64 parentID = b.parentBlockServerID;
-        if (!b.parentBlockLocalID.isEmpty()) {
-            // A block whose parent is not on the service yet waits for a later upsert.
-            parentID = serverIDs.value(b.parentBlockLocalID, 0);
-            if (parentID == 0)
+    PageBlocksUpsert out;
+    out.req.page_id = page->serverID;
+    for (const FNBlock *b : blocks) {
+        if (b->serverID != 0 && !edited.contains(b->localID))
+            continue;
+        qint64 parentID = b->parentBlockServerID;
+        if (!b->parentBlockLocalID.isEmpty()) {
+            const auto parent = serverIDs.constFind(b->parentBlockLocalID);
+            if (parent != serverIDs.cend() && *parent == 0) {
+                ++out.waitingForParent;
                 continue;
+            }
+            if (parent != serverIDs.cend())
+                parentID = *parent;
         }
         BlockUpsertItem item;
-        item.client_id = b.localID;
-        if (b.serverID != 0)
-            item.id = b.serverID;
-        item.type = b.type;
         try {
-            item.content = parseJSONObject(b.contentJSON.toUtf8());
+            item.content = parseJSONObject(b->contentJSON.toUtf8());
         } catch (const DecodeError &) {
-            // Not a JSON object: sent empty, stored as it is.
+            continue;
         }
-        item.position = b.position;
+        item.client_id = b->localID;
+        if (b->serverID != 0)
+            item.id = b->serverID;
+        item.type = b->type;
+        item.position = b->position;
         if (parentID != 0)
             item.parent_block_id = parentID;
-        req.blocks.push_back(std::move(item));
+        out.req.blocks.push_back(std::move(item));
+        out.carried.append(b->localID);
     }
-    if (req.blocks.empty())
-        return std::nullopt;
-    return req;
+    return out;
 }

@@ -2,13 +2,28 @@
 
 #include "api/wire/blocks.h"
 
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 class LocalStore;
 
-// The "block"/"upsert" body of a page's live blocks as they are stored now, in position order,
-// leaving out blocks whose parent is not on the service yet. None while the page has no server id
-// or has no such block.
-std::optional<BlocksUpsertReq> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID);
+// One page's block upsert as this device would send it now.
+struct PageBlocksUpsert {
+    BlocksUpsertReq req;
+    QStringList carried; // the local ids of its blocks
+    // Blocks left out until their parent is on the service.
+    int waitingForParent = 0;
+};
+
+// The "block"/"upsert" of the page's live blocks that changed on this device (`edited`) or are not on
+// the service yet, as stored now, in position order: the service keeps every block an upsert leaves
+// out, so a block this device did not change is never sent from a copy that may be stale. A block
+// whose parent is not on the service yet waits for a later upsert; one whose parent is not among the
+// page's live blocks goes by its stored parent id; one whose stored content does not read as a JSON
+// object stays out, kept here as it is, rather than reaching the service empty. None while the page
+// has no server id.
+std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
+                                                   const QSet<QString> &edited);

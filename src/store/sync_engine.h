@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <chrono>
@@ -125,6 +126,8 @@ private:
     QString recordKey(const FNSyncOp &op) const;
     // Whether the payload reads as its operation's body; one that does not is never sent.
     static bool isReadable(const FNSyncOp &op);
+    // Merges each page's queued block upserts into its newest.
+    void foldBlockUpserts();
     QPointer<CancelToken> cancelToken();
     QDateTime now() const;
     void setSyncing(bool syncing);
@@ -143,6 +146,8 @@ private:
     // Per block localID: its `updatedAt` when this device and the service last agreed on it (the
     // block was sent as it stood, or a pulled version was applied).
     QHash<QString, QDateTime> m_agreedVersion;
+    // While a pulled batch is applied: the blocks whose local edits have not reached the service.
+    QSet<QString> m_unsentEdits;
     std::vector<DeferredBlock> m_deferredBlocks;
     // While a pulled batch is applied: the pulled pages that local pages awaiting their id adopt.
     QHash<qint64, QString> m_pageAdoptions;

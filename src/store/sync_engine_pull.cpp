@@ -5,6 +5,7 @@
 #include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 
 #include <algorithm>
 
@@ -59,12 +60,14 @@ QCoro::Task<> SyncEngine::pull()
     }
     // One change however many operations came: the views hear of it once, with what changed, and
     // it is written once.
+    m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_store.batch([&] {
         m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
         for (const auto &op : resp.ops)
             apply(op);
         m_pageAdoptions.clear();
         retryDeferredBlocks();
+        m_unsentEdits.clear();
         if (resp.server_ts > m_store.state().cursorServerTs)
             m_store.setCursorServerTs(resp.server_ts);
     });
@@ -171,9 +174,11 @@ void SyncEngine::apply(const SyncOpDTO &op)
         // Only what the payload carries changes: a position-only update keeps the text. A stored
         // block keeps its page, so "page_id" is not read here.
         FNBlock block = *stored;
-        // A block edited here since this device and the service last agreed on it keeps the edit:
-        // the pulled version is most often the echo of this device's own earlier push, and the
-        // edit is still on its way out.
+        // A block edited here whose edit has not reached the service keeps it: the edit is on its
+        // way out and lands after this version. The pulled version is then most often the echo of
+        // this device's own earlier push.
+        if (m_unsentEdits.contains(block.localID))
+            return;
         const auto agreed = m_agreedVersion.constFind(block.localID);
         if (agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
             return;
@@ -256,6 +261,9 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
         return;
     m_store.editBlock(
         blockLocalID, [&](FNBlock &block) { block.serverID = serverID; }, LocalStore::Stamp::Keep);
+    // Deleted here while its upsert was on its way: no delete could be queued without the id.
+    if (m_store.block(blockLocalID)->deletedAt)
+        m_outbox.blockDelete(blockLocalID, serverID);
 }
 
 void SyncEngine::retryDeferredBlocks()

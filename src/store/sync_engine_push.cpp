@@ -8,7 +8,6 @@
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
-#include "store/page_blocks_upsert.h"
 #include "store/retry_policy.h"
 #include "store/sync_errors.h"
 
@@ -54,20 +53,11 @@ QCoro::Task<> SyncEngine::push()
     std::stable_sort(ops.begin(), ops.end(),
                      [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
 
-    // Only the newest block upsert of a page is worth sending: each carries all its blocks.
-    std::map<QString, QString> newestUpsert;
-    for (const auto &op : ops) {
-        if (op.kind() == SyncOpKind::BlockUpsert)
-            newestUpsert[op.refLocalID] = op.localID;
-    }
+    foldBlockUpserts();
     std::vector<FNSyncOp> due;
     for (const auto &op : ops) {
-        const bool superseded =
-            op.kind() == SyncOpKind::BlockUpsert && newestUpsert[op.refLocalID] != op.localID;
-        if (superseded)
-            m_outbox.drop(op.localID);
-        else
-            due.push_back(op);
+        if (m_outbox.find(op.localID))
+            due.push_back(*m_outbox.find(op.localID));
     }
 
     const QDateTime passTime = now();
@@ -116,6 +106,56 @@ QCoro::Task<> SyncEngine::push()
                 held.insert(record);
             op.reset();
         }
+    }
+}
+
+void SyncEngine::foldBlockUpserts()
+{
+    // Per page, in the order they were queued (the clocks that stamp them may step back).
+    std::map<QString, std::vector<FNSyncOp>> upserts;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() == SyncOpKind::BlockUpsert)
+            upserts[op.refLocalID].push_back(op);
+    }
+    for (auto &[page, queued] : upserts) {
+        if (queued.size() < 2)
+            continue;
+        // Each carries only the blocks changed since the one before it, so the page's upserts merge
+        // into its newest: per block, the item queued last.
+        FNSyncOp newest = queued.back();
+        std::optional<BlocksUpsertReq> merged;
+        std::map<QString, BlockUpsertItem> items;
+        for (const FNSyncOp &op : queued) {
+            try {
+                BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
+                for (BlockUpsertItem &item : req.blocks)
+                    items[item.client_id] = std::move(item);
+                if (!merged || req.page_id != 0)
+                    merged = BlocksUpsertReq{req.page_id, {}};
+            } catch (const DecodeError &) {
+                // Never sendable: it adds nothing.
+            }
+        }
+        if (merged) {
+            for (auto &[clientID, item] : items) {
+                // A block deleted here since must not come back to life on the service.
+                const FNBlock *block = m_store.block(clientID);
+                if (block && block->deletedAt)
+                    continue;
+                merged->blocks.push_back(std::move(item));
+            }
+            std::stable_sort(
+                merged->blocks.begin(), merged->blocks.end(),
+                [](const BlockUpsertItem &a, const BlockUpsertItem &b) { return a.position < b.position; });
+            try {
+                newest.payloadJSON = QString::fromUtf8(sharedJSONEncode(*merged));
+            } catch (const EncodeError &) {
+                continue; // kept apart rather than lose the older ones' blocks
+            }
+            m_outbox.replace(newest);
+        }
+        for (size_t i = 0; i + 1 < queued.size(); ++i)
+            m_outbox.drop(queued[i].localID);
     }
 }
 
@@ -396,13 +436,8 @@ QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 worksp
 void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
 {
     // Blocks typed while the page waited for its id have no upsert yet when the page was closed
-    // before it came; the page's own upsert, if one is queued, carries them anyway.
-    if (m_outbox.isQueued(SyncOpKind::BlockUpsert, pageLocalID))
-        return;
-    const auto req = storedBlocksUpsert(m_store, pageLocalID);
-    if (!req)
-        return;
-    m_outbox.blocksUpsert(pageLocalID, *req, now());
+    // before it came.
+    m_outbox.pageBlocksUpsert(pageLocalID, now());
 }
 
 void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)

@@ -6,9 +6,10 @@
 #include "platform/media_audio_recorder.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_audio_recorder.h"
-#include "support/media_test_main.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
+#include "support/media_test_main.h"
+#include "support/service_page.h"
 #include "ui/toast_center.h"
 
 #include <QAudioDevice>
@@ -369,6 +370,8 @@ void TestAudioBlock::recorderThatCannotStartStaysIdle()
 void TestAudioBlock::rowGoneWhileRecordingStillUploads()
 {
     const FNBlock block = m_fx->addBlock(QStringLiteral("audio"));
+    ServicePage service(m_fake, m_token, m_fx->store(), m_world->client);
+    QVERIFY(service.isValid());
     BlockRow *row = audioRow(block, true);
     viewOf(row)->toggleRecording();
     QPointer<PresetAudioRecorder> recorder = m_recorder;
@@ -379,6 +382,11 @@ void TestAudioBlock::rowGoneWhileRecordingStillUploads()
     QCOMPARE(m_fake.requestsTo(kUploadPath).size(), 1);
     QCOMPARE(FakeUploadRoutes::of(m_fake).files().rbegin()->second.mime, QByteArray("audio/mp4"));
     QTRY_VERIFY(!recorder);
+    QVERIFY(service.push());
+    const auto onService = service.serviceContent(block.localID);
+    QVERIFY(onService);
+    QCOMPARE(onService->at(QStringLiteral("url")).toString(), storedURL(block.localID));
+    QCOMPARE(service.otherDeviceContent(block.localID), onService);
 }
 
 void TestAudioBlock::playerRow_data()

@@ -6,6 +6,7 @@
 #include "platform/preset_file_picker.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
+#include "support/service_page.h"
 
 #include <QAction>
 #include <QSignalSpy>
@@ -232,15 +233,23 @@ void TestImageBlock::captionBurstHandsOverOnce()
 void TestImageBlock::captionOfAGoneViewIsStillWritten()
 {
     BlockRow *row = imageRow({});
+    ServicePage service(m_fake, m_token, m_fx->store(), m_world->client);
+    QVERIFY(service.isValid());
     ImageBlockView *view = viewOf(row);
     QVERIFY(m_fx->showWindow());
     QVERIFY(EditorFixture::focusOn(view->captionField()));
-    QSignalSpy writes(&m_fx->store(), &LocalStore::blockChanged);
+    const auto writes = m_fx->countContentWrites(m_lastBlock.localID);
     QTest::keyClicks(view->captionField(), QStringLiteral("Last words"));
     delete row;
     QTRY_COMPARE(storedString(m_lastBlock.localID, kCaptionKey), QStringLiteral("Last words"));
     QVERIFY(EditorFixture::waitPastTextDelay());
-    QCOMPARE(writes.size(), 1);
+    QCOMPARE(*writes, 1);
+    // No view is left to flush it: the write itself queued the page's upsert.
+    QVERIFY(service.push());
+    const auto onService = service.serviceContent(m_lastBlock.localID);
+    QVERIFY(onService);
+    QCOMPARE(onService->at(kCaptionKey).toString(), QStringLiteral("Last words"));
+    QCOMPARE(service.otherDeviceContent(m_lastBlock.localID), onService);
 }
 
 void TestImageBlock::storedCaptionFillsTheFieldOnce()

@@ -1,5 +1,10 @@
 #include "blocks/math_block.h"
 #include "editor/editor_fixture.h"
+#include "fake-service/fake_service.h"
+#include "platform/memory_secret_backend.h"
+#include "support/device_services.h"
+#include "support/editor_steps.h"
+#include "support/service_page.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -58,14 +63,29 @@ void TestMathBlock::viewGoneBeforeThePauseStillWritesOnce()
     const FNBlock block =
         fx.addBlock(QStringLiteral("math"), {{QStringLiteral("latex"), QStringLiteral("a")}});
     BlockRow *row = fx.addRow(block);
-    QSignalSpy writes(&fx.store(), &LocalStore::blockChanged);
+    FakeService fake;
+    const QString token =
+        EditorSteps::startWithAccount(fake, QStringLiteral("math@example.com"), QStringLiteral("M"));
+    QTemporaryDir worldDir;
+    DeviceServices world(worldDir.filePath(QStringLiteral("settings.ini")),
+                         std::make_shared<MemorySecretBackend>(), fake.origin());
+    world.setToken(token);
+    ServicePage service(fake, token, fx.store(), world.client);
+    QVERIFY(service.isValid());
+    const auto writes = fx.countContentWrites(block.localID);
     QVERIFY(fx.showWindow() && EditorFixture::focusOn(viewOf(row)->sourceField()));
     QTest::keyClick(viewOf(row)->sourceField(), Qt::Key_End);
     QTest::keyClicks(viewOf(row)->sourceField(), QStringLiteral("+b"));
     delete row;
     QTRY_COMPARE(stored(fx, block.localID), QStringLiteral("a+b"));
     QVERIFY(EditorFixture::waitPastTextDelay());
-    QCOMPARE(writes.size(), 1);
+    QCOMPARE(*writes, 1);
+    // Typed less than a pause before the page went: it still reaches the service and other devices.
+    QVERIFY(service.push());
+    const auto onService = service.serviceContent(block.localID);
+    QVERIFY(onService);
+    QCOMPARE(onService->at(QStringLiteral("latex")).toString(), QStringLiteral("a+b"));
+    QCOMPARE(service.otherDeviceContent(block.localID), onService);
 }
 
 void TestMathBlock::storedSourceFillsTheFieldWithoutAWrite_data()

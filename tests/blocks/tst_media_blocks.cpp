@@ -10,9 +10,10 @@
 #include "platform/diag.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
-#include "support/media_test_main.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
+#include "support/media_test_main.h"
+#include "support/service_page.h"
 #include "support/task_outcome.h"
 #include "ui/toast_center.h"
 
@@ -385,6 +386,8 @@ void TestMediaBlocks::uploadOutlivesItsRow()
 {
     const FNBlock block =
         m_fx->addBlock(QStringLiteral("file"), {{QStringLiteral("note"), QStringLiteral("n")}});
+    ServicePage service(m_fake, m_token, m_fx->store(), m_world->client);
+    QVERIFY(service.isValid());
     BlockRow *row = mediaRow(block);
     m_picker->setAnswer(writeFile(QStringLiteral("a.pdf"), "%PDF"));
     attachTo(row, QStringLiteral("any"));
@@ -394,6 +397,11 @@ void TestMediaBlocks::uploadOutlivesItsRow()
     const JSONObject content = m_fx->storedContent(block.localID);
     QCOMPARE(content.at(QStringLiteral("filename")).toString(), QStringLiteral("a.pdf"));
     QCOMPARE(content.at(QStringLiteral("note")).toString(), QStringLiteral("n"));
+    // No page will flush it: the write queued it, and the service and the other device have it.
+    QVERIFY(service.queuedUpsertsCarrying(block.localID) > 0 || service.serviceContent(block.localID));
+    QVERIFY(service.push());
+    QCOMPARE(service.serviceContent(block.localID), std::optional<JSONObject>(content));
+    QCOMPARE(service.otherDeviceContent(block.localID), std::optional<JSONObject>(content));
 }
 
 void TestMediaBlocks::uploadAfterResetWritesNothing()

@@ -124,6 +124,23 @@ public:
         m_store->upsertBlock(block);
     }
 
+    // Counts the writes that change a block's content, leaving out other changes of it (its server
+    // id coming back from the service).
+    std::shared_ptr<int> countContentWrites(const QString &localID)
+    {
+        auto count = std::make_shared<int>(0);
+        auto seen = std::make_shared<QString>(m_store->block(localID)->contentJSON);
+        QObject::connect(m_store.get(), &LocalStore::blockChanged, m_window.get(),
+                         [store = m_store.get(), localID, count, seen](const QString &changed) {
+                             const FNBlock *block = store->block(localID);
+                             if (changed != localID || !block || block->contentJSON == *seen)
+                                 return;
+                             *seen = block->contentJSON;
+                             ++*count;
+                         });
+        return count;
+    }
+
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<LocalStore> m_store;

@@ -226,24 +226,25 @@ void TestMarkdownExport::order_data()
                     {"text", text("b"), 1, "B", "", 20},
                     {"text", text("under b"), 0, "", "B", 0, 10}}
         << QStringList{"a", "b", "under b"};
-    QTest::newRow("deleted parent takes its subtree")
+    QTest::newRow("a deleted parent's children stay, at the top level")
         << QList<B>{{"text", text("kept"), 0},
                     {"text", text("gone"), 1, "G", "", 0, 0, true},
                     {"text", text("child of gone"), 0, "GC", "G"},
                     {"text", text("grandchild of gone"), 0, "", "GC"}}
-        << QStringList{"kept"};
+        << QStringList{"kept", "child of gone", "grandchild of gone"};
     QTest::newRow("deleted child only") << QList<B>{{"text", text("p"), 0, "P1"},
                                                     {"text", text("x"), 0, "", "P1", 0, 0, true},
                                                     {"text", text("y"), 1, "", "P1"}}
                                         << QStringList{"p", "y"};
-    QTest::newRow("parent not among the blocks") << QList<B>{{"text", text("a"), 0},
-                                                             {"text", text("orphan"), 1, "", "MISSING"},
-                                                             {"text", text("b"), 2, "", "", 0, 99}}
-                                                 << QStringList{"a"};
-    QTest::newRow("links that loop end") << QList<B>{{"text", text("a"), 0},
-                                                     {"text", text("x"), 0, "X", "Y"},
-                                                     {"text", text("y"), 0, "Y", "X"}}
-                                         << QStringList{"a"};
+    QTest::newRow("parent not among the blocks, at the top level")
+        << QList<B>{{"text", text("a"), 0},
+                    {"text", text("orphan"), 1, "", "MISSING"},
+                    {"text", text("b"), 2, "", "", 0, 99}}
+        << QStringList{"a", "orphan", "b"};
+    QTest::newRow("links that loop end, each block once") << QList<B>{{"text", text("a"), 0},
+                                                                      {"text", text("x"), 0, "X", "Y"},
+                                                                      {"text", text("y"), 0, "Y", "X"}}
+                                                          << QStringList{"a", "x", "y"};
 }
 
 void TestMarkdownExport::order()
@@ -391,8 +392,10 @@ void TestMarkdownExport::templateOfThePage()
     QCOMPARE(made->title, QStringLiteral("Ideas"));
     QCOMPARE(made->icon, QStringLiteral("🚀"));
     QCOMPARE(made->id.size(), 36);
+    // A block whose parent was deleted comes along at the top level.
     const std::vector<TemplateBlock> expected{{QStringLiteral("toggle"), text("first")},
                                               {QStringLiteral("text"), text("nested")},
+                                              {QStringLiteral("text"), text("under gone")},
                                               {QStringLiteral("text"), text("second")}};
     QCOMPARE(made->blocks, expected);
     QCOMPARE(m_app->templates.templates().size(), size_t(1));

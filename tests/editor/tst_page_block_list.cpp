@@ -421,17 +421,23 @@ void TestPageBlockList::columnsDealChildrenInTurn()
     QCOMPARE(names(2), QStringList({"k2", "k5"}));
 }
 
+// The request carries what changed here or is not on the service yet; everything else stays as the
+// service holds it.
 void TestPageBlockList::upsertRequest()
 {
     makePage({{"top", 0, "", 0, 21},
               {"fresh", 1},
               {"child", 0, "top"},
               {"waiting", 0, "fresh"},
-              {"orphan", 0, "gone"},
-              {"fetched", 1, "", 21, 22}});
-    FNBlock broken = block("fresh");
-    broken.contentJSON = QStringLiteral("not json");
+              {"orphan", 2, "gone"},
+              {"fetched", 1, "", 21, 22},
+              {"untouched", 3, "", 0, 23},
+              {"unreadable", 4, "", 0, 24}});
+    FNBlock broken = block("unreadable");
+    broken.contentJSON = QStringLiteral(R"({"text":"kept text","n":1e400})");
     m_store->upsertBlock(broken);
+    for (const char *edited : {"top", "fetched", "unreadable"})
+        Outbox::of(*m_store).blockEdited("P", QString::fromLatin1(edited));
 
     PageBlockList list(*m_store, "P");
     PageOutbox outbox(list);
@@ -439,11 +445,12 @@ void TestPageBlockList::upsertRequest()
     const auto req = outbox.blocksUpsertRequest(&waiting);
     QVERIFY(req);
     QCOMPARE(req->page_id, qint64(5));
-    QCOMPARE(waiting, 1); // "waiting" until "fresh" has an id; "orphan" for good
+    QCOMPARE(waiting, 1); // "waiting" until "fresh" has an id
     QStringList sent;
     for (const BlockUpsertItem &item : req->blocks)
         sent << item.client_id;
-    QCOMPARE(sent, QStringList({"top", "child", "fresh", "fetched"}));
+    // "untouched" is the service's as it is; "unreadable" is never sent as an empty object.
+    QCOMPARE(sent, QStringList({"top", "child", "fresh", "fetched", "orphan"}));
 
     const QString json = QString::fromUtf8(sharedJSONEncode(*req));
     QVERIFY(json.contains(
@@ -452,10 +459,18 @@ void TestPageBlockList::upsertRequest()
     QVERIFY(json.contains(
         QStringLiteral("{\"client_id\":\"child\",\"type\":\"text\",\"content\":{\"text\":\"child\"},"
                        "\"position\":0,\"parent_block_id\":21}")));
-    QVERIFY(json.contains(QStringLiteral("\"client_id\":\"fresh\",\"type\":\"text\",\"content\":{},")));
     QVERIFY(json.contains(
         QStringLiteral("\"client_id\":\"fetched\",\"id\":22,\"type\":\"text\",\"content\":{\"text\":"
                        "\"fetched\"},\"position\":1,\"parent_block_id\":21}")));
+    // A block whose parent is not on the page goes with it, at the top level.
+    QVERIFY(json.contains(
+        QStringLiteral("{\"client_id\":\"orphan\",\"type\":\"text\",\"content\":{\"text\":\"orphan\"},"
+                       "\"position\":2}")));
+
+    // Queued, the edits count as sent; the unreadable one waits for an edit that mends it.
+    QCOMPARE(outbox.queueBlockUpserts().outcome, PageOutbox::Outcome::Queued);
+    QCOMPARE(Outbox::of(*m_store).editedBlocks("P"), QSet<QString>({"unreadable"}));
+    QCOMPARE(m_store->block("unreadable")->contentJSON, broken.contentJSON);
 }
 
 void TestPageBlockList::upsertOutcomes()

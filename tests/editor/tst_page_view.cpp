@@ -239,7 +239,13 @@ void TestPageView::offlineEditsReachTheService()
     auto view = openView(pageLocalID);
     QVERIFY(view);
     PageViewModel &model = view->model();
-    QCOMPARE(model.blocks().pageBlocks().size(), size_t(1)); // the first block of an empty page
+    // A page made here gets its first block; one on the service whose blocks could not be fetched
+    // gets none until the user adds one.
+    if (pageOnService) {
+        QVERIFY(model.blocks().pageBlocks().empty());
+        QVERIFY(model.appendBlock(QStringLiteral("text")));
+    }
+    QCOMPARE(model.blocks().pageBlocks().size(), size_t(1));
     const FNBlock first = model.blocks().pageBlocks().front();
     QTRY_VERIFY(view->row(first.localID));
     view->row(first.localID)->model().commitTextNow("first");
@@ -399,23 +405,39 @@ void TestPageView::fetchFailuresChangeNothing_data()
 {
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("firstBlock");
 
-    QTest::newRow("page not on the service") << "local" << 0;
-    QTest::newRow("no token") << "token" << 0;
-    QTest::newRow("server error") << "500" << 1;
+    QTest::newRow("page not on the service") << "local" << 0 << true;
+    QTest::newRow("no token") << "token" << 0 << false;
+    QTest::newRow("server error") << "500" << 1 << false;
+    QTest::newRow("offline") << "offline" << 0 << false;
 }
 
 void TestPageView::fetchFailuresChangeNothing()
 {
     QFETCH(QString, failure);
     QFETCH(int, requests);
+    QFETCH(bool, firstBlock);
 
     const FNPage page = failure == QLatin1String("local") ? m_device->addPage(m_account.workspaceId, "Here")
                                                           : syncedPage("There");
+    // The service holds blocks of the page that this device has not fetched.
+    if (failure != QLatin1String("local")) {
+        TestDevice other(m_fake.origin(), m_fake.issueToken(m_account.userId, "other"));
+        QVERIFY(other.sync());
+        const FNPage *there = other.pageWithServerID(page.serverID);
+        QVERIFY(there);
+        other.addBlock(there->localID, "first paragraph", 0);
+        other.addBlock(there->localID, "second paragraph", 1);
+        QVERIFY(other.queueBlockUpsert(there->localID));
+        QVERIFY(other.sync());
+    }
     if (failure == QLatin1String("token"))
         m_device->setToken(std::nullopt);
     if (failure == QLatin1String("500"))
         m_fake.setFault(kBlocksPath, FakeService::Fault::http(500, R"({"error":"down"})"));
+    if (failure == QLatin1String("offline"))
+        m_fake.setOffline(true);
     m_fake.clearRequests();
 
     auto view = openView(page.localID);
@@ -424,10 +446,30 @@ void TestPageView::fetchFailuresChangeNothing()
     QCOMPARE(int(std::count_if(calls.begin(), calls.end(),
                                [](const HttpRequest &r) { return r.method == "GET"; })),
              requests);
-    // Nothing came, so the empty page gets its first block.
     const auto live = m_device->liveBlocks(page.localID);
-    QCOMPARE(live.size(), size_t(1));
-    QCOMPARE(live[0].contentJSON, QStringLiteral("{\"text\":\"\"}"));
+    if (firstBlock) {
+        // A page the service has never held gets its first block.
+        QCOMPARE(live.size(), size_t(1));
+        QCOMPARE(live[0].contentJSON, QStringLiteral("{\"text\":\"\"}"));
+        return;
+    }
+    // Blocks this device could not load may be on the service: it makes none and sends nothing
+    // that could stand in for them.
+    QVERIFY(live.empty());
+    view->model().flushPendingEdits();
+    QVERIFY(outboxOf("block", "upsert").empty());
+    view.reset();
+    m_fake.setOffline(false);
+    m_fake.clearFaults();
+    m_device->setToken(m_account.token);
+    QVERIFY(m_device->sync());
+    view = openView(page.localID);
+    QVERIFY(view);
+    QStringList texts;
+    for (const FNBlock &b : m_device->liveBlocks(page.localID))
+        texts << textOf(b);
+    QCOMPARE(texts, QStringList({"first paragraph", "second paragraph"}));
+    QCOMPARE(m_fake.storedBlocks(page.serverID).size(), size_t(2));
 }
 
 void TestPageView::earlyTitleReachesTheService_data()

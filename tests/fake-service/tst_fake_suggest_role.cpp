@@ -23,6 +23,7 @@ private Q_SLOTS:
 
     void suggesterChangesWaitAsSuggestions_data();
     void suggesterChangesWaitAsSuggestions();
+    void blockLeftOutIsNoSuggestion();
     void onlyTheTitleCanBeSuggested();
     void acceptedAdditionKeepsTheIdHandedOut();
     void guestComments_data();
@@ -98,15 +99,25 @@ void TestFakeSuggestRole::suggesterChangesWaitAsSuggestions_data()
         << (R"({"page_id":%P,"blocks":[)" + kept + "," + other +
             R"(,{"client_id":"new","type":"todo","content":{"text":"more"},"position":2}]})")
         << "block_create" << false << QByteArray(R"({"type":"todo","content":{"text":"more"},"position":2})");
-    QTest::newRow("leave a block out")
-        << QByteArray("POST") << blocks << (R"({"page_id":%P,"blocks":[)" + other + "]}") << "block_delete"
-        << true << QByteArray(R"({"content":{"text":"kept"}})");
     QTest::newRow("delete a block") << QByteArray("DELETE") << QStringLiteral("/api/blocks.php?block_id=%K")
                                     << QByteArray() << "block_delete" << true
                                     << QByteArray(R"({"content":{"text":"kept"}})");
     QTest::newRow("new title") << QByteArray("PATCH") << QStringLiteral("/api/pages.php")
                                << QByteArray(R"({"page_id":%P,"title":"Better plan","icon":""})")
                                << "title_change" << false << QByteArray(R"({"title":"Better plan"})");
+}
+
+// A block an upsert leaves out is not one the sender wants gone: nothing is suggested for it.
+void TestFakeSuggestRole::blockLeftOutIsNoSuggestion()
+{
+    const FakeHttpClient::Reply r =
+        m_http->call("POST", QStringLiteral("/api/blocks.php"),
+                     R"({"page_id":)" + number(m_page) + R"(,"blocks":[{"id":)" + number(m_other) +
+                         R"(,"client_id":"b","type":"text","content":{"text":"other"},"position":1}]})",
+                     m_bob.token);
+    QCOMPARE(r.status, 200);
+    QVERIFY(suggestions().empty());
+    QCOMPARE(m_fake->storedBlocks(m_page).size(), size_t(2));
 }
 
 void TestFakeSuggestRole::suggesterChangesWaitAsSuggestions()

@@ -76,6 +76,10 @@ void TestStateFile::killedSaveLeavesTheOldOrTheNewFile()
     // whatever the machine's timing; the others kill at a random moment.
     for (int round = 0; round < 40; ++round) {
         const bool inWrite = round % 2 == 1; // the first round leaves a file to read
+        // What the file holds as the child starts: a kill may have landed after a write but before
+        // the child said so.
+        const qint64 atStart = round == 0 ? 0 : sharedJSONDecode<StoreState>(readFile(path)).cursorServerTs;
+        qint64 saidThisRound = atStart;
         QStringList args{folder};
         if (inWrite)
             args << QStringLiteral("--stop-in-write") << QString::number(random() % 4);
@@ -97,8 +101,10 @@ void TestStateFile::killedSaveLeavesTheOldOrTheNewFile()
         QVERIFY(child.waitForFinished(20000));
         said += child.readAllStandardOutput();
         for (const QByteArray &line : said.split('\n')) {
-            if (!line.isEmpty() && line != "writing")
+            if (!line.isEmpty() && line != "writing") {
                 written = std::max(written, line.toLongLong());
+                saidThisRound = std::max(saidThisRound, line.toLongLong());
+            }
         }
         const bool leftTemp = !tempFiles(folder).isEmpty();
         if (inWrite)
@@ -117,14 +123,14 @@ void TestStateFile::killedSaveLeavesTheOldOrTheNewFile()
         QVERIFY(state.cursorServerTs <= written + 1);
         // Stopped inside a write, the file is still the one before it.
         if (inWrite)
-            QCOMPARE(state.cursorServerTs, written);
+            QCOMPARE(state.cursorServerTs, saidThisRound);
         QCOMPARE(state, StateFileSamples::numbered(state.cursorServerTs));
     }
     QVERIFY(cutShort >= 20);
     // The next start clears what the kills left behind.
     LocalStore store(folder);
     QVERIFY(tempFiles(folder).isEmpty());
-    QCOMPARE(store.state().cursorServerTs, written);
+    QVERIFY(store.state().cursorServerTs >= written);
 }
 
 // Saves reuse the chunks of blocks no change reached since the last one: whatever changed, and

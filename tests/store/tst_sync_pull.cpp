@@ -1,4 +1,5 @@
 #include "fake-service/fake_service.h"
+#include "store/outbox.h"
 #include "support/test_device.h"
 
 #include <QFile>
@@ -308,6 +309,7 @@ void TestSyncPull::echoOfOwnPushKeepsNewerLocalEdit()
     edited.contentJSON = QStringLiteral(R"({"text":"Pack bags","checked":true})");
     edited.updatedAt = edited.updatedAt.addMSecs(50);
     d->store().upsertBlock(edited);
+    Outbox::of(d->store()).blockEdited(page.localID, block.localID);
     echo(QStringLiteral("Pack"), 1000000);
     QVERIFY(d->sync());
     QCOMPARE(d->block(block.localID)->contentJSON, edited.contentJSON);

@@ -12,6 +12,9 @@ private Q_SLOTS:
     void offlineEditsReachTheOtherDevice();
     void otherAccountSeesNothing();
     void cappedPullsCatchUpInOrder();
+    void editsOfOnePageOnBothDevicesSurvive_data();
+    void editsOfOnePageOnBothDevicesSurvive();
+    void oldFullListUpsertsStillSend();
 
 private:
     FakeService m_fake;
@@ -118,6 +121,139 @@ void TestSyncTwoClients::cappedPullsCatchUpInOrder()
         found += p.title.startsWith(QStringLiteral("Page ")) ? 1 : 0;
     QCOMPARE(found, 7);
     m_fake.setSyncPageSize(500);
+}
+
+namespace {
+
+QStringList storedTexts(FakeService &fake, qint64 pageId)
+{
+    QStringList texts;
+    for (const auto &b : fake.storedBlocks(pageId))
+        texts << b.content.at(QStringLiteral("text")).toString();
+    return texts;
+}
+
+QStringList deviceTexts(const TestDevice &device, const QString &pageLocalID)
+{
+    QStringList texts;
+    for (const FNBlock &b : device.liveBlocks(pageLocalID))
+        texts << TestDevice::textOf(b);
+    return texts;
+}
+
+} // namespace
+
+void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive_data()
+{
+    QTest::addColumn<QString>("editOnA"); // block index and text, or "new" for a block A adds
+    QTest::addColumn<QString>("editOnB");
+    QTest::addColumn<bool>("aPushesFirst");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList both{"alpha A", "beta", "gamma B"};
+    QTest::newRow("different blocks, A first") << "0:alpha A"
+                                               << "2:gamma B" << true << both;
+    QTest::newRow("different blocks, B first") << "0:alpha A"
+                                               << "2:gamma B" << false << both;
+    QTest::newRow("new block on A, A first")
+        << "new"
+        << "2:gamma B" << true << QStringList{"alpha", "beta", "gamma B", "delta"};
+    QTest::newRow("new block on A, B first")
+        << "new"
+        << "2:gamma B" << false << QStringList{"alpha", "beta", "gamma B", "delta"};
+    QTest::newRow("same block, B pushes later")
+        << "1:beta A"
+        << "1:beta B" << true << QStringList{"alpha", "beta B", "gamma"};
+    QTest::newRow("same block, A pushes later")
+        << "1:beta A"
+        << "1:beta B" << false << QStringList{"alpha", "beta A", "gamma"};
+}
+
+// Both devices edit one page within one cycle: each keeps the other's work, and the screen, the
+// store and the service agree. Where both edit one block, the later push wins everywhere.
+void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
+{
+    QFETCH(QString, editOnA);
+    QFETCH(QString, editOnB);
+    QFETCH(bool, aPushesFirst);
+    QFETCH(QStringList, expected);
+
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
+    const FNPage page = a.addPage(m_alice.workspaceId, "Shared");
+    a.addBlock(page.localID, "alpha", 0);
+    a.addBlock(page.localID, "beta", 1);
+    a.addBlock(page.localID, "gamma", 2);
+    QVERIFY(a.sync()); // the page gets its id and queues its blocks
+    QVERIFY(a.sync());
+    QVERIFY(a.store().state().outbox.empty());
+    const qint64 pageId = a.page(page.localID)->serverID;
+    QCOMPARE(storedTexts(m_fake, pageId), QStringList({"alpha", "beta", "gamma"}));
+    QVERIFY(b.sync());
+    const FNPage *onB = b.pageWithServerID(pageId);
+    QVERIFY(onB);
+    const QString pageOnB = onB->localID;
+    QCOMPARE(deviceTexts(b, pageOnB), QStringList({"alpha", "beta", "gamma"}));
+
+    const auto edit = [](TestDevice &device, const QString &pageLocalID, const QString &what) {
+        if (what == QLatin1String("new")) {
+            device.addBlock(pageLocalID, "delta", 3);
+        } else {
+            const int index = what.section(QLatin1Char(':'), 0, 0).toInt();
+            device.setBlockText(device.liveBlocks(pageLocalID).at(size_t(index)).localID,
+                                what.section(QLatin1Char(':'), 1));
+        }
+        QVERIFY(device.queueBlockUpsert(pageLocalID));
+    };
+    edit(a, page.localID, editOnA);
+    edit(b, pageOnB, editOnB);
+
+    TestDevice &first = aPushesFirst ? a : b;
+    TestDevice &second = aPushesFirst ? b : a;
+    QVERIFY(first.sync());
+    QVERIFY(second.sync());
+    QVERIFY(first.sync());
+    QVERIFY(second.sync());
+    QVERIFY(a.store().state().outbox.empty());
+    QVERIFY(b.store().state().outbox.empty());
+
+    QCOMPARE(storedTexts(m_fake, pageId), expected);
+    QCOMPARE(deviceTexts(a, page.localID), expected);
+    QCOMPARE(deviceTexts(b, pageOnB), expected);
+}
+
+// An outbox written by an older build carries every block of the page in each upsert: it still
+// goes out, folded into one request.
+void TestSyncTwoClients::oldFullListUpsertsStillSend()
+{
+    TestDevice a(m_fake.origin(), m_alice.token);
+    const FNPage page = a.addPage(m_alice.workspaceId, "Older");
+    const FNBlock one = a.addBlock(page.localID, "one", 0);
+    QVERIFY(a.sync());
+    QVERIFY(a.sync());
+    const qint64 pageId = a.page(page.localID)->serverID;
+    const qint64 oneId = a.block(one.localID)->serverID;
+    QVERIFY(oneId != 0);
+    const QString full = QStringLiteral(R"({"page_id":%1,"blocks":[{"client_id":"%2","id":%3,"type":"text",)"
+                                        R"("content":{"text":"one, edited"},"position":0}]})")
+                             .arg(pageId)
+                             .arg(one.localID)
+                             .arg(oneId);
+    a.queueRaw("block", "upsert", page.localID, full);
+    const FNBlock two = a.addBlock(page.localID, "two", 1);
+    const QString later =
+        QStringLiteral(R"({"page_id":%1,"blocks":[{"client_id":"%2","id":%3,"type":"text",)"
+                       R"("content":{"text":"one, edited"},"position":0},{"client_id":"%4",)"
+                       R"("type":"text","content":{"text":"two"},"position":1}]})")
+            .arg(pageId)
+            .arg(one.localID)
+            .arg(oneId)
+            .arg(two.localID);
+    a.queueRaw("block", "upsert", page.localID, later);
+    m_fake.clearRequests();
+    QVERIFY(a.sync());
+    QCOMPARE(m_fake.requestsTo("/api/blocks.php").size(), 1);
+    QVERIFY(a.store().state().outbox.empty());
+    QCOMPARE(storedTexts(m_fake, pageId), QStringList({"one, edited", "two"}));
 }
 
 QTEST_GUILESS_MAIN(TestSyncTwoClients)

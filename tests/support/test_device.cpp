@@ -73,6 +73,7 @@ FNBlock TestDevice::addBlock(const QString &pageLocalID, const QString &text, qi
     block.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
     block.position = position;
     m_store->upsertBlock(block);
+    Outbox::of(*m_store).blockEdited(pageLocalID, block.localID);
     return block;
 }
 
@@ -81,6 +82,8 @@ void TestDevice::setBlockText(const QString &blockLocalID, const QString &text)
     m_store->editBlock(blockLocalID, [&](FNBlock &b) {
         b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
     });
+    if (const FNBlock *b = block(blockLocalID))
+        Outbox::of(*m_store).blockEdited(b->pageLocalID, blockLocalID);
 }
 
 bool TestDevice::queueBlockUpsert(const QString &pageLocalID)
@@ -88,19 +91,7 @@ bool TestDevice::queueBlockUpsert(const QString &pageLocalID)
     const FNPage *p = page(pageLocalID);
     if (!p || p->serverID == 0)
         return false;
-    BlocksUpsertReq req;
-    req.page_id = p->serverID;
-    for (const FNBlock &b : liveBlocks(pageLocalID)) {
-        BlockUpsertItem item;
-        item.client_id = b.localID;
-        if (b.serverID != 0)
-            item.id = b.serverID;
-        item.type = b.type;
-        item.content = parseJSONObject(b.contentJSON.toUtf8());
-        item.position = b.position;
-        req.blocks.push_back(item);
-    }
-    Outbox::of(*m_store).blocksUpsert(pageLocalID, req);
+    Outbox::of(*m_store).pageBlocksUpsert(pageLocalID);
     return true;
 }
 

@@ -41,8 +41,10 @@ public:
     FNPage addPage(qint64 workspaceId, const QString &title);
     // A new block with {"text": text}; nothing queued (the page's upsert carries it).
     FNBlock addBlock(const QString &pageLocalID, const QString &text, qint64 position);
+    // An edit as the editor makes it: the page's next upsert carries the block.
     void setBlockText(const QString &blockLocalID, const QString &text);
-    // "block"/"upsert" with every live block of the page; nothing when it has no server id.
+    // "block"/"upsert" with the blocks edited since the last one and those not yet on the service;
+    // false when the page has no server id.
     bool queueBlockUpsert(const QString &pageLocalID);
     void queuePageUpdate(const QString &pageLocalID, PagePatchReq patch);
     void queuePageDelete(const QString &pageLocalID);
