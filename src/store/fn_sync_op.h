@@ -51,6 +51,9 @@ struct FNSyncOp {
     // For a create: when its unanswered sends were out, by which the record it may have made is told
     // from another device's look-alike.
     std::optional<std::vector<SendWindow>> unansweredSends;
+    // The service refused the last send (a client error): it will likely never land, so it holds
+    // back no newer operation of its record. Written only when true.
+    bool refused = false;
 
     const QString &id() const { return localID; }
     SyncOpKind kind() const;
@@ -67,5 +70,6 @@ struct FNSyncOp {
         json::Field{"nextRetryAt", &FNSyncOp::nextRetryAt},
         json::Flag{"unanswered", &FNSyncOp::unanswered},
         json::Field{"unansweredSends", &FNSyncOp::unansweredSends},
+        json::Flag{"refused", &FNSyncOp::refused},
     };
 };

@@ -124,6 +124,12 @@ private:
     void recordFailure(const FNSyncOp &op, std::exception_ptr error, const QDateTime &sentAt);
     // What an operation changes on the service: operations on one record go out in order.
     QString recordKey(const FNSyncOp &op) const;
+    // Whether the operation, failed or waiting out its back-off, holds back the newer ones of its
+    // record; the rule is written at its definition.
+    static bool holdsNewer(const FNSyncOp &op);
+    // `landed` overtook the refused operations of its record: what it set is taken out of theirs of
+    // its kind, so none lands over it later; one left with nothing to say is dropped.
+    void overrule(const QStringList &refused, const FNSyncOp &landed);
     // Whether the payload reads as its operation's body; one that does not is never sent.
     static bool isReadable(const FNSyncOp &op);
     // Merges each page's queued block upserts into its newest.

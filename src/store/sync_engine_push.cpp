@@ -62,16 +62,22 @@ QCoro::Task<> SyncEngine::push()
 
     const QDateTime passTime = now();
     m_requestCredential = m_client.credential();
-    // Per record, order holds: once an operation waits out its back-off or fails, the newer ones
-    // for the same record wait with it, so an older rename can never land after a newer one.
+    // The records whose newer operations wait (holdsNewer), and per record the refused operations
+    // passed over, which a newer one that lands overrules.
     QSet<QString> held;
+    QHash<QString, QStringList> passed;
+    const auto settleFailed = [&](const QString &record, const FNSyncOp &op) {
+        if (holdsNewer(op))
+            held.insert(record);
+        else if (op.refused)
+            passed[record].append(op.localID);
+    };
     for (const auto &queued : due) {
         const QString record = recordKey(queued);
         if (held.contains(record))
             continue;
         if (queued.nextRetryAt && *queued.nextRetryAt > passTime) {
-            if (isReadable(queued))
-                held.insert(record);
+            settleFailed(record, queued);
             continue;
         }
         // A follow-up goes out in the same pass, before the pull could bring the older version back.
@@ -86,6 +92,8 @@ QCoro::Task<> SyncEngine::push()
                 failure = std::current_exception();
             }
             if (!failure) {
+                if (const auto it = passed.constFind(record); it != passed.constEnd())
+                    overrule(*it, *op);
                 op = settleSent(*op);
                 continue;
             }
@@ -101,9 +109,8 @@ QCoro::Task<> SyncEngine::push()
             }
             recordFailure(*op, failure, sentAt);
             keepSentCreate(*op);
-            // One that can never be read can never land late either.
-            if (m_outbox.find(op->localID) && isReadable(*op))
-                held.insert(record);
+            if (const std::optional<FNSyncOp> left = m_outbox.find(op->localID))
+                settleFailed(record, *left);
             op.reset();
         }
     }
@@ -172,6 +179,59 @@ bool SyncEngine::isReadable(const FNSyncOp &op)
     return true;
 }
 
+// An operation that failed, or waits out its back-off, holds back the newer operations of its record
+// only where their order matters and it may still land, so it could land over them late:
+// - a refused one (a client error other than 408 and 429) will likely never land: it holds nothing,
+//   and a newer one of its record that lands overrules it;
+// - a block delete holds nothing: the page's upserts never carry the block it removes;
+// - an unreadable one is never sent, so it can never land late;
+// - anything else holds: a network failure or a server error may pass, and a wait for the page's
+//   server id ends when its create lands, which the page's newer operations need first.
+bool SyncEngine::holdsNewer(const FNSyncOp &op)
+{
+    return !op.refused && op.kind() != SyncOpKind::BlockDelete && isReadable(op);
+}
+
+void SyncEngine::overrule(const QStringList &refused, const FNSyncOp &landed)
+{
+    const SyncOpKind kind = landed.kind();
+    if (kind != SyncOpKind::PageUpdate && kind != SyncOpKind::FolderUpdate && kind != SyncOpKind::PageMove)
+        return;
+    const auto idKey =
+        kind == SyncOpKind::FolderUpdate ? QStringLiteral("folder_id") : QStringLiteral("page_id");
+    JSONObject newer;
+    try {
+        newer = parseJSONObject(landed.payloadJSON.toUtf8());
+    } catch (const DecodeError &) {
+        return;
+    }
+    for (const QString &id : refused) {
+        std::optional<FNSyncOp> older = m_outbox.find(id);
+        if (!older || older->kind() != kind)
+            continue;
+        if (kind == SyncOpKind::PageMove) {
+            m_outbox.drop(id); // a move says all there is: where the page goes
+            continue;
+        }
+        JSONObject fields;
+        try {
+            fields = parseJSONObject(older->payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        for (const auto &entry : newer) {
+            if (entry.first != idKey)
+                fields.erase(entry.first);
+        }
+        if (fields.empty() || (fields.size() == 1 && fields.count(idKey))) {
+            m_outbox.drop(id);
+            continue;
+        }
+        older->payloadJSON = QString::fromUtf8(serializeJSONObject(fields));
+        m_outbox.replace(*older);
+    }
+}
+
 QString SyncEngine::recordKey(const FNSyncOp &op) const
 {
     // A page's block upserts and the deletes of its blocks touch one list on the service.
@@ -211,6 +271,7 @@ std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
         followUp.payloadJSON = *payload;
     }
     followUp.attempts = 0;
+    followUp.refused = false;
     followUp.unanswered = false;
     followUp.unansweredSends.reset();
     m_outbox.replace(followUp);
@@ -313,6 +374,7 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, con
     queued->attempts = attempts;
     queued->lastError = lastError;
     queued->nextRetryAt = retryAt;
+    queued->refused = status && RetryPolicy::isPermanentClientError(*status);
     queued->unanswered = queued->unanswered || unanswered;
     const SyncOpKind kind = queued->kind();
     if (unanswered && (kind == SyncOpKind::PageCreate || kind == SyncOpKind::FolderCreate)) {
@@ -409,7 +471,14 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         const auto map = intMap(op.payloadJSON);
         if (!map || !map->count(QStringLiteral("block_id")))
             co_return;
-        co_await m_client.deleteBlock(map->at(QStringLiteral("block_id")), cancelToken());
+        try {
+            co_await m_client.deleteBlock(map->at(QStringLiteral("block_id")), cancelToken());
+        } catch (const APIError &e) {
+            // Already gone on the service, or an earlier send whose reply was lost removed it.
+            if (e.kind() == APIError::Kind::Http && e.status() == 404)
+                co_return;
+            throw;
+        }
         co_return;
     }
     // Any other pair counts as sent.

@@ -3,6 +3,7 @@
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "platform/app_events.h"
+#include "store/outbox.h"
 #include "support/test_device.h"
 
 #include <QSignalSpy>
@@ -51,6 +52,8 @@ private Q_SLOTS:
     void pageDeleteWithoutIdWaits();
     void pageDelete404IsDone();
     void failingOperationDoesNotHoldBackOthers();
+    void failureHoldsNewerOnlyWhereOrderMatters_data();
+    void failureHoldsNewerOnlyWhereOrderMatters();
     void operationRemovedMeanwhileIsNotWrittenBack();
     void refusedTokenLeavesOperationForNextSignIn_data();
     void refusedTokenLeavesOperationForNextSignIn();
@@ -365,10 +368,10 @@ void TestOutboxPush::pageDelete404IsDone()
     d->queueRaw("page", "delete", "NOT-LOCAL", R"({"page_id":999999})");
     d->queueRaw("block", "delete", "NOT-LOCAL", R"({"block_id":999999})");
     QVERIFY(d->sync());
-    // The page is gone already: done. The block's 404 is an ordinary client error.
-    QCOMPARE(d->store().state().outbox.size(), size_t(1));
-    QCOMPARE(d->store().state().outbox[0].entity, QStringLiteral("block"));
-    QCOMPARE(d->store().state().outbox[0].attempts, qint64(1));
+    // The page and the block are gone already: both done.
+    QVERIFY(d->store().state().outbox.empty());
+    QCOMPARE(m_fake.requestsTo("/api/pages.php").size(), 1);
+    QCOMPARE(m_fake.requestsTo("/api/blocks.php").size(), 1);
 }
 
 void TestOutboxPush::failingOperationDoesNotHoldBackOthers()
@@ -385,6 +388,89 @@ void TestOutboxPush::failingOperationDoesNotHoldBackOthers()
     QCOMPARE(m_fake.state().pages.at(id).title, QStringLiteral("Newer"));
     QCOMPARE(d->store().state().outbox.size(), size_t(1));
     QVERIFY(d->store().state().outbox[0].lastError->contains("page_id"));
+}
+
+void TestOutboxPush::failureHoldsNewerOnlyWhereOrderMatters_data()
+{
+    QTest::addColumn<QString>("older"); // "update", "move" or "block delete"; the newer edits the page
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("held");      // the newer waits for a later pass
+    QTest::addColumn<bool>("olderLeft"); // the older is still queued after the pass
+    QTest::newRow("update refused") << "update"
+                                    << "/api/pages.php" << 422 << false << true;
+    QTest::newRow("update failing") << "update"
+                                    << "/api/pages.php" << 500 << true << true;
+    QTest::newRow("move refused") << "move"
+                                  << "/api/folders.php" << 400 << false << true;
+    QTest::newRow("block delete of a gone block") << "block delete"
+                                                  << "/api/blocks.php" << 404 << false << false;
+    QTest::newRow("block delete failing") << "block delete"
+                                          << "/api/blocks.php" << 500 << false << true;
+}
+
+void TestOutboxPush::failureHoldsNewerOnlyWhereOrderMatters()
+{
+    QFETCH(QString, older);
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(bool, held);
+    QFETCH(bool, olderLeft);
+    const bool blocks = older == QLatin1String("block delete");
+    const QString icon = QStringLiteral("🌿");
+    auto d = device();
+    const FNPage page = d->addPage(m_account.workspaceId, "Start");
+    QVERIFY(d->sync());
+    const FNBlock gone = d->addBlock(page.localID, "gone", 0);
+    const FNBlock kept = d->addBlock(page.localID, "kept", 1);
+    QVERIFY(d->queueBlockUpsert(page.localID));
+    QVERIFY(d->sync());
+    const qint64 id = d->page(page.localID)->serverID;
+
+    if (older == QLatin1String("update")) {
+        PagePatchReq first;
+        first.title = QStringLiteral("Older");
+        first.icon = icon;
+        d->queuePageUpdate(page.localID, first);
+    } else if (older == QLatin1String("move")) {
+        Outbox::of(d->store()).pageMove(*d->page(page.localID), 0);
+    } else {
+        d->queueBlockDelete(gone.localID);
+    }
+    if (blocks) {
+        d->setBlockText(kept.localID, "edited");
+        QVERIFY(d->queueBlockUpsert(page.localID));
+    } else {
+        PagePatchReq rename;
+        rename.title = QStringLiteral("Newer");
+        d->queuePageUpdate(page.localID, rename);
+    }
+    const auto newerLanded = [&] {
+        if (!blocks)
+            return m_fake.state().pages.at(id).title == QLatin1String("Newer");
+        for (const auto &b : m_fake.storedBlocks(id)) {
+            if (b.clientId == kept.localID)
+                return b.content.at(QStringLiteral("text")).toString() == QLatin1String("edited");
+        }
+        return false;
+    };
+    auto fault = FakeService::Fault::http(status, "{}");
+    fault.remaining = 1;
+    m_fake.setFault(path, fault);
+
+    QVERIFY(d->sync());
+    QCOMPARE(newerLanded(), !held);
+    QCOMPARE(d->store().state().outbox.size(), size_t(olderLeft) + size_t(held));
+    for (int i = 0; i < 3 && !d->store().state().outbox.empty(); ++i) {
+        for (const FNSyncOp &op : d->store().state().outbox)
+            m_now = std::max(m_now, op.nextRetryAt.value_or(m_now));
+        QVERIFY(d->sync());
+    }
+    QVERIFY(d->store().state().outbox.empty());
+    // Whichever went first, the newer edit is what stays; what only the older one set lands too.
+    QVERIFY(newerLanded());
+    if (older == QLatin1String("update"))
+        QCOMPARE(m_fake.state().pages.at(id).icon, icon);
 }
 
 void TestOutboxPush::operationRemovedMeanwhileIsNotWrittenBack()
