@@ -147,16 +147,16 @@ void LibraryDeleter::deletePage(const QString &localID)
         QPointer<LibraryDeleter> self(this);
         m_toasts->show(
             QString::fromLatin1(kPageDeleted), QString::fromLatin1(kUndo),
-            [self, op, localID, page] {
+            [self, op, localID] {
                 if (self)
-                    self->undoDeletePage(op, localID, page);
+                    self->undoDeletePage(op, localID);
             },
             m_undoWindow);
     }
     Q_EMIT pageDeleted(localID);
 }
 
-void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page)
+void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID)
 {
     const std::optional<FNSyncOp> live = Outbox::of(m_store).find(op.localID);
     const bool queued = live.has_value();
@@ -168,34 +168,37 @@ void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID, 
     if (m_store.page(localID))
         Q_EMIT pageRestored(localID);
 
-    if ((queued && !maybeSent) || page.serverID == 0)
+    if (queued && !maybeSent)
         return;
     if (m_client.isSignedIn())
-        restoreAfterUndo(localID, page.serverID, m_pageDeletions.value(localID));
+        restoreAfterUndo(localID, m_pageDeletions.value(localID));
 }
 
-void LibraryDeleter::restoreAfterUndo(const QString &localID, qint64 serverID, quint64 deletion)
+void LibraryDeleter::restoreAfterUndo(const QString &localID, quint64 deletion)
 {
     QPointer<LibraryDeleter> self(this);
     const quint64 generation = m_store.generation();
     if (!m_engine.isSyncing()) {
-        restoreAndKeep(self, localID, serverID, deletion, generation);
+        restoreAndKeep(self, localID, deletion, generation);
         return;
     }
     // The restore must reach the service after the delete the running cycle may be sending.
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(&m_engine, &SyncEngine::cycleFinished, this,
-                          [connection, self, localID, serverID, deletion, generation] {
+                          [connection, self, localID, deletion, generation] {
                               QObject::disconnect(*connection);
-                              restoreAndKeep(self, localID, serverID, deletion, generation);
+                              restoreAndKeep(self, localID, deletion, generation);
                           });
 }
 
-QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
-                                             quint64 deletion, quint64 generation)
+QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, quint64 deletion,
+                                             quint64 generation)
 {
-    // Both callers run on the deleter, which is alive here.
-    co_await restorePageOnServer(self->m_client, serverID);
+    // Both callers run on the deleter, which is alive here. The id is read now, not at the deletion: a
+    // page deleted while its create was out got it only since, and its delete went out with it.
+    const FNPage *known = self->m_store.generation() == generation ? self->m_store.page(localID) : nullptr;
+    if (const qint64 serverID = known ? known->serverID : 0; serverID != 0)
+        co_await restorePageOnServer(self->m_client, serverID);
     if (!self)
         co_return;
     LocalStore &store = self->m_store;

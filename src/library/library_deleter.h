@@ -47,7 +47,7 @@ public:
 
     // The toast actions.
     void undoDeleteFolder(const std::shared_ptr<bool> &undone, const QString &localID);
-    void undoDeletePage(const FNSyncOp &op, const QString &localID, const FNPage &page);
+    void undoDeletePage(const FNSyncOp &op, const QString &localID);
 
     // The hand-built restore of a trashed page; silent whatever happens.
     static QCoro::Task<> restorePageOnServer(ServiceClient &client, qint64 pageServerID);
@@ -63,9 +63,11 @@ Q_SIGNALS:
 private:
     void deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID);
     void sendFolderDelete(const QString &localID);
-    void restoreAfterUndo(const QString &localID, qint64 serverID, quint64 deletion);
-    static QCoro::Task<> restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, qint64 serverID,
-                                        quint64 deletion, quint64 generation);
+    // Restores the page on the service by the id it has once any running cycle has ended; none when
+    // it has none by then (its delete could not have gone out).
+    void restoreAfterUndo(const QString &localID, quint64 deletion);
+    static QCoro::Task<> restoreAndKeep(QPointer<LibraryDeleter> self, QString localID, quint64 deletion,
+                                        quint64 generation);
 
     LocalStore &m_store;
     ServiceClient &m_client;

@@ -43,6 +43,8 @@ private Q_SLOTS:
     void undoAfterTheDeleteWentOutRestoresOnTheService();
     void undoWhileTheDeleteIsInFlight();
     void undoAfterAFailedSendStillRestores();
+    void pageDeletedWhileItsCreateIsInFlight_data();
+    void pageDeletedWhileItsCreateIsInFlight();
     void deleteReachesTheServiceAfterTheUndoWindow();
 
 private:
@@ -307,6 +309,38 @@ void TestLibraryDelete::undoAfterAFailedSendStillRestores()
     QCOMPARE(requests(kPages, "PATCH").size(), size_t(1));
     QVERIFY(m_device->store().state().outbox.empty());
     QVERIFY(!m_fake.state().pages[target.serverID].inTrash());
+}
+
+void TestLibraryDelete::pageDeletedWhileItsCreateIsInFlight_data()
+{
+    QTest::addColumn<bool>("deleteSent"); // else undone while the create is still out
+    QTest::newRow("undone while the create is out") << false;
+    QTest::newRow("undone after the delete went out") << true;
+}
+
+void TestLibraryDelete::pageDeletedWhileItsCreateIsInFlight()
+{
+    QFETCH(bool, deleteSent);
+    m_deleter->setDelays(60s, 150ms); // the toast outlives every wait below
+    m_fake.setFault(kPages, once(FakeService::Fault::delay(2000)));
+    const QString localID = *m_creator->createPage(std::nullopt, std::nullopt);
+    QTRY_COMPARE(requests(kPages, "POST").size(), size_t(1));
+    QCOMPARE(m_device->page(localID)->serverID, qint64(0));
+    m_deleter->deletePage(localID);
+    if (deleteSent) {
+        QTRY_VERIFY(!m_device->engine().isSyncing());
+        QVERIFY(m_device->sync()); // the delete goes out with the id the create brought
+        QCOMPARE(requests(kPages, "DELETE").size(), size_t(1));
+        QVERIFY(m_fake.state().pages.at(m_device->page(localID)->serverID).inTrash());
+    }
+    undo();
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+
+    const qint64 serverID = m_device->page(localID)->serverID;
+    QVERIFY(serverID != 0);
+    QTRY_VERIFY(!m_fake.state().pages.at(serverID).inTrash());
+    QVERIFY(m_device->sync());
+    QVERIFY(!m_device->page(localID)->deletedAt);
 }
 
 void TestLibraryDelete::deleteReachesTheServiceAfterTheUndoWindow()
