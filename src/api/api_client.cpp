@@ -165,8 +165,9 @@ QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointe
     Connectivity &network = m_connectivity;
     if (network.isOnline())
         co_return;
+    // Nothing was sent while waiting for a network.
     if (cancel && cancel->isCancelled())
-        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
+        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText, false);
     // The timer ends the wait: at the limit, or at once when the network returns or the call is cancelled.
     QTimer wait;
     wait.setSingleShot(true);
@@ -180,27 +181,30 @@ QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointe
     wait.start(limit);
     co_await wait;
     if (cancel && cancel->isCancelled())
-        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
+        throw APIError::network(QNetworkReply::OperationCanceledError, kCancelledText, false);
     if (!network.isOnline())
-        throw APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
+        throw APIError::network(QNetworkReply::TimeoutError, kTimedOutText, false);
 }
 
 APIError APIClient::failureOf(QNetworkReply *reply)
 {
+    // The manager's replies do not say whether their connection opened: theirs may have left.
+    const auto *exchange = qobject_cast<const KeepAliveReply *>(reply);
+    const bool left = !exchange || exchange->mayHaveLeft();
     if (reply->property(kCancelledProperty).toBool())
-        return APIError::network(QNetworkReply::OperationCanceledError, kCancelledText);
+        return APIError::network(QNetworkReply::OperationCanceledError, kCancelledText, left);
     if (reply->property(kTimedOutProperty).toBool())
-        return APIError::network(QNetworkReply::TimeoutError, kTimedOutText);
+        return APIError::network(QNetworkReply::TimeoutError, kTimedOutText, left);
     if (reply->property(kRedirectRefusedProperty).toBool())
-        return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText);
+        return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText, left);
     if (reply->property(kTooLargeProperty).toBool())
-        return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText);
+        return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText, left);
     // Qt has no words of its own for the refused second send of a body (OneShotBody, KeepAliveReply).
     if (reply->error() == QNetworkReply::ContentReSendError)
         return APIError::network(reply->error(),
-                                 QStringLiteral("The connection closed before the server answered."));
+                                 QStringLiteral("The connection closed before the server answered."), left);
     if (reply->error() != QNetworkReply::NoError)
-        return APIError::network(reply->error(), reply->errorString());
+        return APIError::network(reply->error(), reply->errorString(), left);
     return APIError::other(QStringLiteral("Bad response"));
 }
 

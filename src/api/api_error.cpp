@@ -67,9 +67,11 @@ APIError APIError::http(int status, std::optional<QString> body)
     return APIError(Kind::Http, status, std::move(body), QNetworkReply::NoError, QString());
 }
 
-APIError APIError::network(QNetworkReply::NetworkError code, const QString &description)
+APIError APIError::network(QNetworkReply::NetworkError code, const QString &description, bool mayHaveLeft)
 {
-    return APIError(Kind::Network, 0, std::nullopt, code, description);
+    APIError e(Kind::Network, 0, std::nullopt, code, description);
+    e.m_mayHaveLeft = mayHaveLeft;
+    return e;
 }
 
 APIError APIError::decoding(const QString &detail)

@@ -13,7 +13,9 @@ public:
     enum class Kind { Http, Network, Decoding, Other, NoToken };
 
     static APIError http(int status, std::optional<QString> body);
-    static APIError network(QNetworkReply::NetworkError code, const QString &description);
+    // `mayHaveLeft`: false when the request certainly never left the device (no connection was open).
+    static APIError network(QNetworkReply::NetworkError code, const QString &description,
+                            bool mayHaveLeft = true);
     static APIError decoding(const QString &detail);
     static APIError other(const QString &message);
     static APIError noToken();
@@ -22,6 +24,7 @@ public:
     int status() const { return m_status; }                                     // Http only
     const std::optional<QString> &body() const { return m_body; }               // Http only
     QNetworkReply::NetworkError networkError() const { return m_networkError; } // Network only
+    bool mayHaveLeft() const { return m_mayHaveLeft; }                          // Network only
     // The carried text: network description, decoder detail or the other message.
     const QString &detail() const { return m_detail; }
 
@@ -39,6 +42,7 @@ private:
     int m_status = 0;
     std::optional<QString> m_body;
     QNetworkReply::NetworkError m_networkError = QNetworkReply::NoError;
+    bool m_mayHaveLeft = true;
     QString m_detail;
     QByteArray m_what;
 };

@@ -149,6 +149,18 @@ void KeepAliveReply::start(QTcpSocket *socket, bool reused)
     connect(socket, &QTcpSocket::disconnected, this, [this] {
         onSocketGone(QAbstractSocket::RemoteHostClosedError, QStringLiteral("Connection closed"));
     });
+    // The request is written below but held by the socket until the connection is open; over TLS,
+    // until the handshake is done.
+    const auto opened = [this] { m_left = true; };
+    if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
+        connect(tls, &QSslSocket::encrypted, this, opened);
+        if (tls->isEncrypted())
+            opened();
+    } else {
+        connect(socket, &QTcpSocket::connected, this, opened);
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            opened();
+    }
 
     const QUrl target = url();
     QByteArray head;

@@ -27,6 +27,9 @@ public:
     void abort() override;
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override;
+    // Whether a connection was open for the request, so that it may have reached the service; a
+    // connection refused, never found or never finished did not carry it.
+    bool mayHaveLeft() const { return m_left; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
@@ -53,6 +56,7 @@ private:
     std::optional<QByteArray> m_body;
     QPointer<QTcpSocket> m_socket;
     bool m_reused = false;
+    bool m_left = false;     // a connection was open for it (once encrypted, for TLS)
     bool m_answered = false; // a byte of the answer came
     bool m_headDone = false;
     bool m_closeAfter = false;

@@ -120,8 +120,15 @@ private:
                                                bool beforeID = false) const;
     // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
     void keepSentCreate(const FNSyncOp &sent);
-    // `sentAt`: when the failed send went out (the device's clock), kept for a create left unanswered.
-    void recordFailure(const FNSyncOp &op, std::exception_ptr error, const QDateTime &sentAt);
+    void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // A send the cycle's cancel ended (a quit, a sign-out) counts nothing; one that may have landed
+    // is marked unanswered in the outbox, which the store writes before it goes.
+    void recordCancel(const FNSyncOp &op, const std::exception_ptr &error);
+    // Whether the failed request was the operation's own send (a create's, not its look at the
+    // listing first) and may have reached the service.
+    bool mayHaveLanded(const FNSyncOp &op, const std::exception_ptr &error) const;
+    // Marks the queued operation unanswered; a create also keeps the window its send was out in.
+    void markUnanswered(FNSyncOp &queued) const;
     // What an operation changes on the service: operations on one record go out in order.
     QString recordKey(const FNSyncOp &op) const;
     // Whether the operation, failed or waiting out its back-off, holds back the newer ones of its
@@ -155,6 +162,8 @@ private:
     // While a pulled batch is applied: the blocks whose local edits have not reached the service.
     QSet<QString> m_unsentEdits;
     std::vector<DeferredBlock> m_deferredBlocks;
+    // When the create being sent went out (the device's clock); none before it has.
+    std::optional<QDateTime> m_createOut;
     // While a pulled batch is applied: the pulled pages that local pages awaiting their id adopt.
     QHash<qint64, QString> m_pageAdoptions;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to

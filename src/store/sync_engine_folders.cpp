@@ -45,6 +45,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
                 }
             }
         }
+        m_createOut = QDateTime::currentDateTimeUtc();
         const FolderResp reply = co_await m_client.createFolder(req, cancelToken());
         // Only the id is written, into the folder as it stands now: a rename made meanwhile has its
         // own queued update.

@@ -85,7 +85,7 @@ QCoro::Task<> SyncEngine::push()
             if (m_cancel.isCancelled())
                 co_return;
             std::exception_ptr failure;
-            const QDateTime sentAt = QDateTime::currentDateTimeUtc();
+            m_createOut.reset();
             try {
                 co_await sendOp(*op);
             } catch (...) {
@@ -97,8 +97,10 @@ QCoro::Task<> SyncEngine::push()
                 op = settleSent(*op);
                 continue;
             }
-            if (SyncErrors::isCancelled(failure))
-                co_return; // not the operation's fault: nothing is counted
+            if (SyncErrors::isCancelled(failure)) {
+                recordCancel(*op, failure);
+                co_return;
+            }
             if (SyncErrors::isUnauthorized(failure) || SyncErrors::isNoToken(failure)) {
                 // Nor is a refused token or an ended session: the operation waits, count untouched,
                 // for the next sign-in. The cycle ends so the session can, unless a new session has
@@ -107,7 +109,7 @@ QCoro::Task<> SyncEngine::push()
                     std::rethrow_exception(failure);
                 co_return;
             }
-            recordFailure(*op, failure, sentAt);
+            recordFailure(*op, failure);
             keepSentCreate(*op);
             if (const std::optional<FNSyncOp> left = m_outbox.find(op->localID))
                 settleFailed(record, *left);
@@ -335,7 +337,36 @@ std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, con
     return patch;
 }
 
-void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, const QDateTime &sentAt)
+bool SyncEngine::mayHaveLanded(const FNSyncOp &op, const std::exception_ptr &error) const
+{
+    // A create's look at the listing before it goes out leaves nothing behind.
+    const SyncOpKind kind = op.kind();
+    const bool create = kind == SyncOpKind::PageCreate || kind == SyncOpKind::FolderCreate;
+    return SyncErrors::mayHaveArrived(error) && (!create || m_createOut);
+}
+
+void SyncEngine::markUnanswered(FNSyncOp &queued) const
+{
+    queued.unanswered = true;
+    if (m_createOut) {
+        noteUnansweredSend(queued, *m_createOut, QDateTime::currentDateTimeUtc(),
+                           m_client.transport().serviceClockOffsetMs());
+    }
+}
+
+void SyncEngine::recordCancel(const FNSyncOp &op, const std::exception_ptr &error)
+{
+    // Nothing is counted: the cancel is not the operation's fault. But a create that went out may
+    // have made its record, and the next send, after a relaunch maybe, must look for it first.
+    std::optional<FNSyncOp> queued = m_outbox.find(op.localID);
+    if (!queued || !mayHaveLanded(op, error))
+        return;
+    markUnanswered(*queued);
+    m_outbox.replace(*queued);
+    keepSentCreate(op);
+}
+
+void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 {
     // Only the failure fields are written, onto the operation as it is queued now: a writer may
     // have rewritten its payload while it was being sent.
@@ -345,14 +376,12 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, con
     qint64 attempts = queued->attempts;
     QString lastError;
     std::optional<int> status;
-    bool unanswered = false;
     try {
         std::rethrow_exception(error);
     } catch (const APIError &e) {
         lastError = e.errorDescription();
         if (e.kind() == APIError::Kind::Http)
             status = e.status();
-        unanswered = e.kind() == APIError::Kind::Network && SyncErrors::mayHaveArrived(e.networkError());
     } catch (const DecodeError &e) {
         lastError = e.message();
     } catch (const std::exception &e) {
@@ -375,12 +404,8 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, con
     queued->lastError = lastError;
     queued->nextRetryAt = retryAt;
     queued->refused = status && RetryPolicy::isPermanentClientError(*status);
-    queued->unanswered = queued->unanswered || unanswered;
-    const SyncOpKind kind = queued->kind();
-    if (unanswered && (kind == SyncOpKind::PageCreate || kind == SyncOpKind::FolderCreate)) {
-        noteUnansweredSend(*queued, sentAt, QDateTime::currentDateTimeUtc(),
-                           m_client.transport().serviceClockOffsetMs());
-    }
+    if (mayHaveLanded(op, error))
+        markUnanswered(*queued);
     m_outbox.replace(*queued);
 }
 
@@ -415,6 +440,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         // An earlier send may have reached the service although its reply never came back.
         if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id))
             co_return;
+        m_createOut = QDateTime::currentDateTimeUtc();
         const PageResp resp = co_await m_client.createPage(req, cancelToken());
         if (!m_store.page(op.refLocalID))
             co_return;

@@ -15,13 +15,27 @@ bool isUnauthorized(const std::exception_ptr &e)
     }
 }
 
-bool mayHaveArrived(QNetworkReply::NetworkError error)
+bool mayHaveArrived(const std::exception_ptr &e)
 {
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    try {
+        std::rethrow_exception(e);
+    } catch (const APIError &a) {
+        if (a.kind() != APIError::Kind::Network || !a.mayHaveLeft())
+            return false;
+        error = a.networkError();
+    } catch (...) {
+        return false;
+    }
     switch (error) {
+    // Told before the request could go anywhere, whoever made the reply. A broken connection or
+    // session may have carried it first.
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::SslHandshakeFailedError:
         return false;
     default:
         return true;

@@ -3,8 +3,12 @@
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"
 #include "store/create_adoption.h"
+#include "support/app_harness.h"
+#include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -27,6 +31,9 @@ private Q_SLOTS:
     void lostBlockReplyIsAdoptedFromEcho();
     void echoCopyMadeBeforeAckIsDropped();
     void blocksOfPageClosedBeforeItsIdReachService();
+    void createOutAtQuitIsAdoptedAtTheNextLaunch();
+    void unansweredOnlyWhenTheRequestLeft_data();
+    void unansweredOnlyWhenTheRequestLeft();
 
 private:
     std::unique_ptr<TestDevice> device();
@@ -322,6 +329,80 @@ void TestSyncFaults::blocksOfPageClosedBeforeItsIdReachService()
     QCOMPARE(stored.size(), size_t(2));
     QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("first"));
     QCOMPARE(stored[1].content.at(QStringLiteral("text")).toString(), QStringLiteral("second"));
+}
+
+void TestSyncFaults::createOutAtQuitIsAdoptedAtTheNextLaunch()
+{
+    const QString title = QStringLiteral("Written just before quitting");
+    AppDevice device(m_fake.origin());
+    FNPage page;
+    page.workspaceServerID = m_account.workspaceId;
+    page.title = title;
+    {
+        AppHarness app(device);
+        app.services.setToken(m_account.token);
+        app.queuePageCreate(page);
+        m_fake.setFault("/api/pages.php", FakeService::Fault::delay(30000));
+        app.engine.syncNow();
+        // The service made the page; its answer is still on the way when the app quits.
+        QTRY_COMPARE(servicePagesTitled(title), 1);
+    }
+    m_fake.clearFaults();
+
+    AppHarness relaunched(device);
+    relaunched.session.restoreSession();
+    QCOMPARE(relaunched.store.state().outbox.size(), size_t(1));
+    QVERIFY(relaunched.store.state().outbox[0].unanswered);
+    QVERIFY(runTask(relaunched.engine.syncNow()).ok());
+    QCOMPARE(servicePagesTitled(title), 1);
+    QVERIFY(relaunched.storedPage(page.localID).serverID != 0);
+    QVERIFY(relaunched.store.state().outbox.empty());
+}
+
+void TestSyncFaults::unansweredOnlyWhenTheRequestLeft_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("unanswered");
+    QTest::newRow("connection refused") << "refused" << false;
+    QTest::newRow("no network until the time-out") << "offline" << false;
+    QTest::newRow("connection never opens") << "stalled" << false;
+    QTest::newRow("no answer before the time-out") << "silent" << true;
+}
+
+void TestSyncFaults::unansweredOnlyWhenTheRequestLeft()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, unanswered);
+    // A listener whose one-place queue is taken: the kernel drops the next connection's opening.
+    QTcpServer stalled;
+    stalled.setListenBacklogSize(0);
+    QVERIFY(stalled.listen(QHostAddress::LocalHost));
+    stalled.pauseAccepting();
+    QTcpSocket queued;
+    queued.connectToHost(QHostAddress::LocalHost, stalled.serverPort());
+    QVERIFY(queued.waitForConnected(5000));
+
+    QString origin = m_fake.origin();
+    if (how == QLatin1String("refused"))
+        origin = kNoServiceOrigin;
+    else if (how == QLatin1String("stalled"))
+        origin = QStringLiteral("http://127.0.0.1:%1").arg(stalled.serverPort());
+    TestDevice d(origin, m_account.token);
+    d.client().transport().setTimeouts(std::chrono::milliseconds(300), std::chrono::milliseconds(600));
+    if (how == QLatin1String("offline"))
+        d.connectivity().report(false);
+    if (how == QLatin1String("silent"))
+        m_fake.setFault("/api/pages.php", FakeService::Fault::delay(30000));
+    d.addPage(m_account.workspaceId, QStringLiteral("Sent ") + how);
+    d.sync();
+
+    QCOMPARE(d.store().state().outbox.size(), size_t(1));
+    const FNSyncOp op = d.store().state().outbox[0];
+    QCOMPARE(op.attempts, qint64(1));
+    // Each but the refused one ended at the time-out.
+    QCOMPARE(op.lastError == QStringLiteral("The request timed out."), how != QLatin1String("refused"));
+    QCOMPARE(op.unanswered, unanswered);
+    QCOMPARE(bool(op.unansweredSends), unanswered);
 }
 
 QTEST_MAIN(TestSyncFaults)
