@@ -16,13 +16,45 @@ namespace json {
 
 namespace {
 
-// from_chars says "out of range" both ways. A long double tells which: the parser's own exponent
-// checks keep what reaches here under about 1e650, so one even a long double cannot hold is tiny.
+// from_chars says "out of range" both ways. The text tells which: where its first significant digit
+// stands, shifted by the exponent, which may be longer than any integer type holds.
 bool underflows(const char *first, const char *last)
 {
-    long double wide = 0;
-    const auto result = std::from_chars(first, last, wide);
-    return result.ec == std::errc::result_out_of_range || std::fabs(wide) < 1;
+    const char *p = first + (*first == '-' ? 1 : 0);
+    qint64 order = 0; // the value lies in [10^(order-1), 10^order)
+    bool significant = false;
+    bool point = false;
+    for (; p != last && *p != 'e' && *p != 'E'; ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (!significant && *p == '0') {
+            if (point)
+                --order;
+        } else {
+            significant = true;
+            if (!point)
+                ++order;
+        }
+    }
+    qint64 exponent = 0;
+    bool negative = false;
+    if (p != last) {
+        ++p;
+        negative = *p == '-';
+        if (*p == '-' || *p == '+')
+            ++p;
+        for (; p != last; ++p) {
+            if (exponent < 1'000'000'000)
+                exponent = exponent * 10 + (*p - '0');
+        }
+    }
+    return order + (negative ? -exponent : exponent) <= 0;
+}
+
+// Any mark parsing left: no reader takes one for the string its text is.
+bool isMark(const rapidjson::Value &v)
+{
+    return v.IsString() && (isTooDeepMark(v) || damageOf(v.GetString()) != Damage::None);
 }
 
 } // namespace
@@ -46,6 +78,8 @@ QString kindName(const rapidjson::Value &v)
 {
     if (isTooDeepMark(v))
         return QStringLiteral("a value nested deeper than %1 levels").arg(kMaxDepth);
+    if (const Damage damage = v.IsString() ? damageOf(v.GetString()) : Damage::None; damage != Damage::None)
+        return damageName(damage);
     switch (v.GetType()) {
     case rapidjson::kNullType:
         return QStringLiteral("null");
@@ -71,7 +105,7 @@ static DecodeError mismatch(const char *expected, const rapidjson::Value &v)
 
 QString readString(const rapidjson::Value &v)
 {
-    if (!v.IsString() || isTooDeepMark(v))
+    if (!v.IsString() || isMark(v))
         throw mismatch("a string", v);
     return QString::fromUtf8(v.GetString(), v.GetStringLength());
 }
@@ -99,7 +133,7 @@ bool readBool(const rapidjson::Value &v)
 
 QDateTime readDate(const rapidjson::Value &v)
 {
-    if (!v.IsString() || isTooDeepMark(v))
+    if (!v.IsString() || isMark(v))
         throw mismatch("a string", v);
     if (const auto d = parseDateUtf8(v.GetString(), v.GetStringLength()))
         return *d;
@@ -176,14 +210,14 @@ DecodeError parseError(const rapidjson::ParseResult &result, bool exceeded, bool
                            .arg(QString::fromUtf8(rapidjson::GetParseError_En(code))));
 }
 
-void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep)
+void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep, Damaged damaged)
 {
     rapidjson::MemoryStream memory(bytes.constData(), size_t(bytes.size()));
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
     std::optional<DecodeError> failure;
     const auto generate = [&](rapidjson::Document &handler) {
         try {
-            parseEvents(input, handler, tooDeep);
+            parseEvents(input, handler, tooDeep, kMaxDepth, damaged);
             return true;
         } catch (const DecodeError &e) {
             failure = e;
@@ -203,6 +237,54 @@ bool isTooDeepMark(const rapidjson::Value &v)
 DecodeError tooDeepError()
 {
     return DecodeError(QStringLiteral("JSON nested deeper than %1 levels").arg(kMaxDepth));
+}
+
+Damage damageOf(const char *text)
+{
+    if (text == kTooBigText)
+        return Damage::TooBig;
+    if (text == kNotUtf8Text)
+        return Damage::NotUtf8;
+    return Damage::None;
+}
+
+QString damageName(Damage damage)
+{
+    switch (damage) {
+    case Damage::TooBig:
+        return QStringLiteral("a number too large for a double");
+    case Damage::NotUtf8:
+        return QStringLiteral("text that is not UTF-8");
+    case Damage::None:
+        break;
+    }
+    return {};
+}
+
+// Parsed text nests no deeper than kMaxDepth, which bounds the recursion.
+Damage firstDamage(const rapidjson::Value &v)
+{
+    if (v.IsString())
+        return damageOf(v.GetString());
+    if (v.IsArray()) {
+        for (const auto &e : v.GetArray()) {
+            if (const Damage d = firstDamage(e); d != Damage::None)
+                return d;
+        }
+    } else if (v.IsObject()) {
+        for (const auto &m : v.GetObject()) {
+            if (const Damage d = damageOf(m.name.GetString()); d != Damage::None)
+                return d;
+            if (const Damage d = firstDamage(m.value); d != Damage::None)
+                return d;
+        }
+    }
+    return Damage::None;
+}
+
+DecodeError damagedError(Damage damage)
+{
+    return DecodeError(QStringLiteral("holds ") + damageName(damage));
 }
 
 bool formatDateLatin1(const QDateTime &d, char *out)

@@ -136,11 +136,30 @@ enum class TooDeep {
     Mark,   // the value is kept as a mark every reader refuses, so the rest can still be read
 };
 
+// What parsing does with a number no double holds and with a string or key that is not UTF-8.
+enum class Damaged {
+    Refuse, // the whole text is a decoding error
+    Mark,   // the value or key is kept as a mark every reader refuses, so the rest can still be read
+};
+
 // Parses a whole document (a top-level scalar is accepted); throws DecodeError on malformed text
-// and, unless `tooDeep` says to mark them, on values nested deeper than kMaxDepth. Never recurses.
-void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep = TooDeep::Refuse);
+// and, unless told to mark them, on values nested deeper than kMaxDepth and on damaged values.
+// Never recurses.
+void parseDocument(rapidjson::Document &doc, const QByteArray &bytes, TooDeep tooDeep = TooDeep::Refuse,
+                   Damaged damaged = Damaged::Refuse);
 // True for what TooDeep::Mark left in place of a value nested too deep.
 bool isTooDeepMark(const rapidjson::Value &v);
 DecodeError tooDeepError();
+
+// What Damaged::Mark left in place of a value or key.
+enum class Damage { None, TooBig, NotUtf8 };
+// The damage a string or key the parser gave stands for, told by its address.
+Damage damageOf(const char *text);
+// "a number too large for a double", as kindName names the mark.
+QString damageName(Damage damage);
+// The first mark Damaged::Mark left in `v`, keys included, in the order of the text.
+Damage firstDamage(const rapidjson::Value &v);
+// Why a record that holds a damaged value or key is left out, though every field it reads reads.
+DecodeError damagedError(Damage damage);
 
 } // namespace json

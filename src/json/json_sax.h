@@ -3,18 +3,24 @@
 #include "json/json_error.h"
 #include "json/json_limits.h"
 #include "json/json_reader.h"
+#include "json/marking_stream.h"
 
 #include <rapidjson/encodedstream.h>
 #include <rapidjson/reader.h>
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 // The one way text becomes parse events, for a DOM and for decoders that read while parsing: the same
 // grammar, the same number rule and the same depth limit, so both see the same values and errors.
 namespace json {
 
-// What a value nested too deep becomes when marking; compared by address, so no input can pass for it.
+// What a value nested too deep, a number no double holds and a string or key that is not UTF-8
+// become when marking; compared by address, so no input can pass for them.
 inline constexpr char kTooDeepText[] = "(nested too deep)";
+inline constexpr char kTooBigText[] = "(number too large)";
+inline constexpr char kNotUtf8Text[] = "(not UTF-8)";
 
 // A number as the parser gives it: a whole one that fits 64 bits as an integer, any other as the
 // correctly rounded double. `tooBig` when a double cannot hold it.
@@ -33,15 +39,17 @@ DecodeError parseError(const rapidjson::ParseResult &result, bool exceeded, bool
 
 // Passes the parser's events on to `Handler` while counting how deep they nest. Past the limit it
 // stops the parse or, when marking, drops the events and leaves one mark for the whole value.
+// Given the `marking` of a MarkingStream, it also marks damaged values instead of failing.
 template <typename Handler>
 class DepthLimit
 {
 public:
     // `maxDepth` below kMaxDepth reads a piece of a text nested that much deeper in the whole.
-    DepthLimit(Handler &handler, TooDeep tooDeep, int maxDepth = kMaxDepth)
+    DepthLimit(Handler &handler, TooDeep tooDeep, int maxDepth = kMaxDepth, Marking *marking = nullptr)
         : m_handler(handler)
         , m_tooDeep(tooDeep)
         , m_maxDepth(maxDepth)
+        , m_marking(marking)
     {
     }
 
@@ -56,13 +64,26 @@ public:
     bool Int64(int64_t i) { return skipping() || m_handler.Int64(i); }
     bool Uint64(uint64_t i) { return skipping() || m_handler.Uint64(i); }
     bool Double(double d) { return skipping() || m_handler.Double(d); }
-    bool RawNumber(const char *s, rapidjson::SizeType n, bool) { return skipping() || number(s, s + n); }
+    bool RawNumber(const char *s, rapidjson::SizeType n, bool)
+    {
+        if (m_marking && std::exchange(m_marking->numberAside, false)) {
+            const std::string &text = m_marking->number;
+            return skipping() || number(text.data(), text.data() + text.size());
+        }
+        return skipping() || number(s, s + n);
+    }
     bool String(const char *s, rapidjson::SizeType n, bool copy)
     {
+        if (takeNotUtf8())
+            return skipping() ||
+                   m_handler.String(kNotUtf8Text, rapidjson::SizeType(sizeof kNotUtf8Text - 1), false);
         return skipping() || m_handler.String(s, n, copy);
     }
     bool Key(const char *s, rapidjson::SizeType n, bool copy)
     {
+        if (takeNotUtf8())
+            return skipping() ||
+                   m_handler.Key(kNotUtf8Text, rapidjson::SizeType(sizeof kNotUtf8Text - 1), false);
         return skipping() || m_handler.Key(s, n, copy);
     }
     bool StartObject() { return open() && (skipping() || m_handler.StartObject()); }
@@ -86,9 +107,13 @@ private:
         case ParsedNumber::TooBig:
             break;
         }
+        if (m_marking)
+            return m_handler.String(kTooBigText, rapidjson::SizeType(sizeof kTooBigText - 1), false);
         m_tooBig = true;
         return false;
     }
+
+    bool takeNotUtf8() { return m_marking && std::exchange(m_marking->notUtf8, false); }
 
     bool open()
     {
@@ -117,27 +142,37 @@ private:
     TooDeep m_tooDeep;
     int m_maxDepth;
     int m_depth = 0;
+    Marking *m_marking;
     bool m_exceeded = false;
     bool m_tooBig = false;
 };
 
 // Parses the text `stream` gives (a UTF-8 byte-order mark already skipped) into `handler`'s events; throws
-// DecodeError on malformed text, on numbers no double holds and (unless marking) on values nested deeper than
-// kMaxDepth. Never recurses.
+// DecodeError on malformed text and, unless marking them, on numbers no double holds, strings and keys that
+// are not UTF-8 and values nested deeper than kMaxDepth. Never recurses.
 template <typename Stream, typename Handler>
 void parseEvents(Stream &stream, Handler &handler, TooDeep tooDeep = TooDeep::Refuse,
-                 int maxDepth = kMaxDepth)
+                 int maxDepth = kMaxDepth, Damaged damaged = Damaged::Refuse)
 {
     // Numbers come as text and are converted by parseNumber: RapidJSON 1.1's full-precision path
-    // crashes and misreads on some long or zero mantissas. Invalid UTF-8 is malformed JSON. The
-    // iterative parser keeps its levels on the heap, so deep text cannot overflow the stack.
+    // crashes and misreads on some long or zero mantissas. Unless marked, invalid UTF-8 is malformed
+    // JSON. The iterative parser keeps its levels on the heap, so deep text cannot overflow the stack.
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag |
                                 rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
-    rapidjson::Reader reader;
-    DepthLimit<Handler> limit(handler, tooDeep, maxDepth);
-    const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, limit);
-    if (result.IsError() || limit.exceeded() || limit.tooBig())
-        throw parseError(result, limit.exceeded(), limit.tooBig());
+    const auto parse = [&](auto &reader, auto &input, Marking *marking) {
+        DepthLimit<Handler> limit(handler, tooDeep, maxDepth, marking);
+        const rapidjson::ParseResult result = reader.template Parse<kFlags>(input, limit);
+        if (result.IsError() || limit.exceeded() || limit.tooBig())
+            throw parseError(result, limit.exceeded(), limit.tooBig());
+    };
+    if (damaged == Damaged::Mark) {
+        rapidjson::GenericReader<MarkingUtf8, MarkingUtf8> reader;
+        MarkingStream<Stream> marked(stream);
+        parse(reader, marked, &marked.marking());
+    } else {
+        rapidjson::Reader reader;
+        parse(reader, stream, nullptr);
+    }
 }
 
 } // namespace json

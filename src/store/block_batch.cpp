@@ -78,6 +78,8 @@ BlockRun BlockBatch::decode() const
                 break;
             }
         }
+        if (!reason && r.damage != json::Damage::None)
+            reason = json::damagedError(r.damage).message();
         if (reason)
             out.dropped.emplace_back(r.index, *reason);
         else

@@ -49,6 +49,7 @@ struct BlockBatch {
         std::array<uint32_t, kBlockSlotCount> size{};
         std::array<qint64, kBlockSlotCount> number{};
         std::array<const QString *, kBlockSlotCount> shared{}; // a repeating text, decoded once
+        json::Damage damage = json::Damage::None;              // the first the block holds, read or not
     };
 
     std::vector<Record> records;
@@ -56,6 +57,7 @@ struct BlockBatch {
     std::vector<QString> failures;
 
     // Reads every record as json::read<FNBlock> reads the same block: the first field in the list's
-    // order that fails names the reason.
+    // order that fails names the reason; a block whose fields all read but that holds damage is left
+    // out for that.
     BlockRun decode() const;
 };

@@ -17,6 +17,14 @@ T scalar(const rapidjson::Value &value, const char *key, StoreStateDrops &droppe
     }
 }
 
+// A record that reads may still hold a damaged value where it reads nothing (a key of its own, a
+// member it does not know): its text is not what was written, so it is left out all the same.
+void undamaged(const rapidjson::Value &record)
+{
+    if (const json::Damage damage = json::firstDamage(record); damage != json::Damage::None)
+        throw json::damagedError(damage);
+}
+
 template <typename T>
 std::vector<T> records(const rapidjson::Value &list, const char *key, StoreStateDrops &dropped)
 {
@@ -30,7 +38,9 @@ std::vector<T> records(const rapidjson::Value &list, const char *key, StoreState
     out.reserve(list.Size());
     for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
         try {
-            out.push_back(json::read<T>(list[i]));
+            T record = json::read<T>(list[i]);
+            undamaged(list[i]);
+            out.push_back(std::move(record));
         } catch (const DecodeError &e) {
             dropped.note(QLatin1String(key), QStringLiteral("%1[%2]").arg(QLatin1String(key)).arg(i),
                          e.message());
@@ -52,7 +62,11 @@ QMap<QString, T> entries(const rapidjson::Value &map, const char *key, StoreStat
     for (const auto &m : map.GetObject()) {
         const QString name = QString::fromUtf8(m.name.GetString(), m.name.GetStringLength());
         try {
-            out.insert(name, json::read<T>(m.value));
+            if (const json::Damage damage = json::damageOf(m.name.GetString()); damage != json::Damage::None)
+                throw json::damagedError(damage);
+            T record = json::read<T>(m.value);
+            undamaged(m.value);
+            out.insert(name, std::move(record));
         } catch (const DecodeError &e) {
             dropped.note(QLatin1String(key), QStringLiteral("%1[\"%2\"]").arg(QLatin1String(key), name),
                          e.message());

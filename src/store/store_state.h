@@ -55,9 +55,10 @@ struct StoreState {
         json::Field{"expandedRowIDs", &StoreState::expandedRowIDs},
     };
 
-    // Keeps every record that reads: one that does not (or a field missing or of the wrong kind,
-    // which then takes its empty value) is left out and noted in `dropped`. Only a value that is not
-    // an object throws.
+    // Keeps every record that reads: one that does not, or that holds a value or key
+    // json::Damaged::Mark marked anywhere in it (or a field missing or of the wrong kind, which then
+    // takes its empty value) is left out and noted in `dropped`. Only a value that is not an object
+    // throws.
     static StoreState fromJsonByRecord(const rapidjson::Value &v, StoreStateDrops &dropped);
     // Reads the member kFields lists at `index` from `value` as fromJsonByRecord does; null or no
     // value is a missing member.

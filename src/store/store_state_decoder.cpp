@@ -28,8 +28,9 @@ namespace {
 constexpr size_t kMemberCount = std::tuple_size_v<decltype(StoreState::kFields)>;
 constexpr size_t kBlockFieldCount = kBlockSlotCount;
 
-// The kind names json::kindName gives, for the events that carry them.
-enum class Kind { Null, Boolean, Number, String, Array, Object };
+// The kind names json::kindName gives, for the events that carry them; the last two are the marks
+// a damaged value leaves.
+enum class Kind { Null, Boolean, Number, String, Array, Object, TooBig, NotUtf8 };
 
 QString kindText(Kind kind)
 {
@@ -46,6 +47,10 @@ QString kindText(Kind kind)
         return QStringLiteral("an array");
     case Kind::Object:
         return QStringLiteral("an object");
+    case Kind::TooBig:
+        return json::damageName(json::Damage::TooBig);
+    case Kind::NotUtf8:
+        return json::damageName(json::Damage::NotUtf8);
     }
     return {};
 }
@@ -161,6 +166,12 @@ public:
     }
     bool String(const char *s, rapidjson::SizeType n, bool copy)
     {
+        if (const json::Damage damage = json::damageOf(s); damage != json::Damage::None) {
+            noteDamage(damage);
+            // Not copied: readers know a mark by its address.
+            return scalar(damage == json::Damage::TooBig ? Kind::TooBig : Kind::NotUtf8,
+                          [&] { return m_capture.String(s, n, false); });
+        }
         return scalar(
             Kind::String, [&] { return m_capture.String(s, n, copy); }, {}, std::string_view(s, n));
     }
@@ -202,6 +213,7 @@ private:
     void startBlock();
     void endBlock();
     void dropBlock(const QString &reason);
+    void noteDamage(json::Damage damage);
     void failField(const QString &reason);
     void dispatch();
     void append(BlockRun run);
@@ -278,6 +290,8 @@ bool Handler::scalar(Kind kind, F &&capture, json::ParsedNumber number, std::str
 
 bool Handler::Key(const char *s, rapidjson::SizeType n, bool copy)
 {
+    // A damaged key matches no field and is skipped as unknown; the block holding it is not kept.
+    noteDamage(json::damageOf(s));
     const std::string_view key(s, n);
     switch (m_mode) {
     case Mode::Members:
@@ -457,6 +471,13 @@ void Handler::endBlock()
         dispatch();
 }
 
+// Inside a block, wherever the damage sits: in a field, in a value skipped, in a key.
+void Handler::noteDamage(json::Damage damage)
+{
+    if (damage != json::Damage::None && m_record && m_record->damage == json::Damage::None)
+        m_record->damage = damage;
+}
+
 void Handler::dropBlock(const QString &reason)
 {
     BlockBatch::Record &r = m_batch.records.emplace_back();
@@ -564,7 +585,7 @@ BlockRun readRun(const std::string &text)
 {
     Handler handler(text.size(), Handler::Role::Run);
     rapidjson::MemoryStream stream(text.data(), text.size());
-    json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth - 1);
+    json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth - 1, json::Damaged::Mark);
     return handler.finishRun();
 }
 
@@ -596,7 +617,7 @@ StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &
                 });
             });
         }
-        json::parseEvents(stream, handler);
+        json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth, json::Damaged::Mark);
         StoreState state = handler.finish(dropped);
         if (stream.error())
             throw DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
@@ -612,7 +633,7 @@ template <typename Stream>
 StoreState decodeStream(Stream &stream, size_t textSize, StoreStateDrops &dropped)
 {
     Handler handler(textSize, Handler::Role::Whole);
-    json::parseEvents(stream, handler);
+    json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth, json::Damaged::Mark);
     return handler.finish(dropped);
 }
 

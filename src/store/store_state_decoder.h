@@ -6,8 +6,10 @@
 
 // Reads "state.json" while it is parsed, with no document of the whole text in between: the same
 // records, the same records left out (with the same reasons) and the same errors as
-// StoreState::fromJsonByRecord over json::parseDocument. The blocks, nearly all of the file, are
-// decoded field by field as they stream past; the other members, small, through a document each.
+// StoreState::fromJsonByRecord over json::parseDocument marking damaged values, so a number no
+// double holds or text that is not UTF-8 costs only the record holding it. The blocks, nearly all
+// of the file, are decoded field by field as they stream past; the other members, small, through a
+// document each.
 class StoreStateDecoder
 {
 public:

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QString expectedError, gotError;
         try {
             rapidjson::Document doc;
-            json::parseDocument(doc, bytes);
+            json::parseDocument(doc, bytes, json::TooDeep::Refuse, json::Damaged::Mark);
             expected = StoreState::fromJsonByRecord(doc, byDocument);
         } catch (const DecodeError &e) {
             expectedError = e.message();
