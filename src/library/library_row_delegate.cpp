@@ -241,8 +241,13 @@ QWidget *LibraryRowDelegate::createEditor(QWidget *parent, const QStyleOptionVie
     auto *editor = new QLineEdit(parent);
     editor->setFrame(false);
     editor->setFont(titleFont(kindOf(index)));
+    editor->setText(index.data(Qt::EditRole).toString());
     Q_EMIT editorCreated(editor, index);
     return editor;
+}
+
+void LibraryRowDelegate::setEditorData(QWidget *, const QModelIndex &) const
+{
 }
 
 void LibraryRowDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,

@@ -34,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -345,7 +346,10 @@ void LibraryView::connectRows()
     auto *delegate = static_cast<LibraryRowDelegate *>(m_list->itemDelegate());
     connect(delegate, &LibraryRowDelegate::editorCreated, this, &LibraryView::trackRenameEditor);
     connect(delegate, &QAbstractItemDelegate::closeEditor, this,
-            [this](QWidget *, QAbstractItemDelegate::EndEditHint hint) {
+            [this](QWidget *editor, QAbstractItemDelegate::EndEditHint hint) {
+                // Ended by Return, Escape or leaving it: a field still lingering has nothing to commit
+                // when deleted, even while the same record is being renamed again.
+                editor->disconnect(this);
                 if (hint != QAbstractItemDelegate::RevertModelCache)
                     return;
                 if (m_editingRowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)))
@@ -354,6 +358,9 @@ void LibraryView::connectRows()
                     m_rowEditor->cancelPageRename();
             });
     connect(m_model, &LibraryRowModel::renameSubmitted, this, &LibraryView::submitRename);
+    // Connected after the list's own: the field is still open when held and already gone when reopened.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, &LibraryView::holdRenameField);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &LibraryView::reopenRenameField);
     connect(m_rowEditor, &LibraryRowEditor::renamingChanged, this, [this] {
         setRenamingFolderID(m_rowEditor->renamingFolderID());
         setRenamingPageID(m_rowEditor->renamingPageID());
@@ -404,9 +411,11 @@ void LibraryView::trackRenameEditor(QLineEdit *editor, const QModelIndex &index)
 {
     const QString rowID = index.data(LibraryRowModel::RowIDRole).toString();
     m_editingRowID = rowID;
+    m_renameField = editor;
+    m_renameIndex = index;
     connect(editor, &QLineEdit::textChanged, this, [this](const QString &text) { m_renameDraft = text; });
-    // A field that goes without Return, Escape or losing focus (the rows were rebuilt under it)
-    // still commits, so the rename never keeps the refresh paused.
+    // A field that goes without Return, Escape, losing focus or being held over a rebuild still
+    // commits, so the rename never keeps the refresh paused.
     connect(editor, &QObject::destroyed, this, [this, rowID] {
         const QString localID = rowID.section(QLatin1Char(':'), 1);
         if (rowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)) &&
@@ -416,6 +425,67 @@ void LibraryView::trackRenameEditor(QLineEdit *editor, const QModelIndex &index)
                  m_rowEditor->renamingPageID() == localID)
             m_rowEditor->commitPageRename(localID, m_renameDraft);
     });
+}
+
+void LibraryView::holdRenameField()
+{
+    QLineEdit *field = m_renameField;
+    const QString localID = m_editingRowID.section(QLatin1Char(':'), 1);
+    const bool renaming = m_editingRowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix))
+                              ? m_rowEditor->renamingFolderID() == localID
+                              : m_rowEditor->renamingPageID() == localID;
+    // A field already ended lingers until deleted.
+    if (!field || !renaming || !m_renameIndex.isValid())
+        return;
+    HeldRename held{.rowID = m_editingRowID,
+                    .text = field->text(),
+                    .cursor = field->cursorPosition(),
+                    .selectionStart = field->selectionStart(),
+                    .selectionLength = field->selectionLength()};
+    for (int i = 0; i < m_renameIndex.row(); ++i)
+        held.occurrence += m_model->rowAt(i)->rowID() == held.rowID ? 1 : 0;
+    m_heldRename = held;
+    // The list closes this field; the rename goes on in the one opened after.
+    field->disconnect(this);
+    m_renameField.clear();
+}
+
+void LibraryView::reopenRenameField()
+{
+    if (!m_heldRename)
+        return;
+    const HeldRename held = *std::exchange(m_heldRename, std::nullopt);
+    QModelIndex index;
+    for (int i = 0, seen = 0; i < m_model->rowCount(); ++i) {
+        if (m_model->rowAt(i)->rowID() != held.rowID)
+            continue;
+        index = m_model->index(i);
+        if (seen++ == held.occurrence)
+            break;
+    }
+    if (index.isValid())
+        m_list->edit(index);
+    if (!m_renameField) {
+        endRenameUnsent(held.rowID);
+        return;
+    }
+    QLineEdit *field = m_renameField;
+    field->setText(held.text);
+    if (held.selectionLength == 0)
+        field->setCursorPosition(held.cursor);
+    else if (held.cursor == held.selectionStart) // selected leftwards: the cursor at its start
+        field->setSelection(held.selectionStart + held.selectionLength, -held.selectionLength);
+    else
+        field->setSelection(held.selectionStart, held.selectionLength);
+}
+
+// The record went with the rebuild (deleted, or moved where no row shows it): what was typed is dropped.
+void LibraryView::endRenameUnsent(const QString &rowID)
+{
+    if (rowID.startsWith(QLatin1String(LibraryMover::kFolderPrefix)))
+        m_rowEditor->cancelFolderRename();
+    else
+        m_rowEditor->cancelPageRename();
 }
 
 void LibraryView::submitRename(const QString &rowID, const QString &text)

@@ -4,6 +4,7 @@
 #include "store/fn_page.h"
 #include "ui/app_context.h"
 
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -119,6 +120,11 @@ private:
     void connectRows();
     void trackRenameEditor(QLineEdit *editor, const QModelIndex &index);
     void submitRename(const QString &rowID, const QString &text);
+    // Replacing the rows closes the open rename field: it is held before and opened again after on
+    // the same record's row as it was, or its rename ends unsent when the record has no row left.
+    void holdRenameField();
+    void reopenRenameField();
+    void endRenameUnsent(const QString &rowID);
     void dropOnFolder(const QString &payload, const QString &folderLocalID);
     void dropOnPage(const QString &payload, const QString &pageLocalID);
     std::optional<FNFolder> folderRecord(const QString &localID) const;
@@ -157,4 +163,17 @@ private:
     std::optional<QString> m_renamingPageID;
     QString m_editingRowID; // the row whose rename field is open
     QString m_renameDraft;  // that field's text
+    QPointer<QLineEdit> m_renameField;
+    QPersistentModelIndex m_renameIndex;
+
+    // A rename field while the rows are replaced under it.
+    struct HeldRename {
+        QString rowID;
+        int occurrence = 0; // among the rows showing the record: a favourite page shows twice
+        QString text;
+        int cursor = 0;
+        int selectionStart = -1;
+        int selectionLength = 0;
+    };
+    std::optional<HeldRename> m_heldRename;
 };

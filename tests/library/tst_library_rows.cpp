@@ -7,6 +7,7 @@
 #include "library/library_row_editor.h"
 #include "library/library_row_model.h"
 #include "library/library_view.h"
+#include "library_rows_fixture.h"
 #include "support/app_harness.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
@@ -28,8 +29,6 @@
 
 namespace {
 
-const QString kFolders = QStringLiteral("/api/folders.php");
-
 QStringList texts(const QList<QAction *> &actions)
 {
     QStringList out;
@@ -49,185 +48,26 @@ QAction *action(QMenu *menu, const QString &text)
 
 } // namespace
 
-// The folder and page rows of the sidebar: renames, icons, menus, badges, and drops onto the list.
-class TestLibraryRows : public QObject
+// The folder and page rows of the sidebar: icons, menus, badges, and drops onto the list.
+class TestLibraryRows : public QObject, protected LibraryRowsFixture
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { startFake(); }
+    void init() { initView(); }
+    void cleanup() { cleanupView(); }
 
-    void folderRename_data();
-    void folderRename();
-    void pageRenameQueuesOnlyTheTitle();
-    void renameOfAnUnsyncedPageTravelsWithItsCreate();
     void folderIconAppliesToTheFolderAsStored_data();
     void folderIconAppliesToTheFolderAsStored();
     void iconPickerOpensUnderItsRowAndClosesUnchanged();
     void contextMenus();
     void newPageInFolderShowsUnderItsFolder();
     void deletingTheOpenPageAndUndo();
-    void renameFieldEndings();
     void dropsOnTheList();
     void dropsOffTheRows_data();
     void dropsOffTheRows();
     void badgesAndToolTips();
-
-private:
-    FNFolder folder(const QString &name, qint64 serverID);
-    FNPage page(const QString &title, qint64 serverID, qint64 position = 0);
-    QStringList patchBodies() const;
-    QModelIndex row(const QString &rowID) const { return m_view->indexOfRow(rowID); }
-    void showView();
-
-    FakeService m_fake;
-    FakeService::Account m_account;
-    std::unique_ptr<AppDevice> m_device;
-    std::unique_ptr<AppHarness> m_app;
-    std::unique_ptr<LibraryView> m_view;
-    int m_accounts = 0;
 };
-
-void TestLibraryRows::initTestCase()
-{
-    QVERIFY(m_fake.start());
-}
-
-void TestLibraryRows::init()
-{
-    m_account = m_fake.createAccount(QStringLiteral("rows%1@example.com").arg(++m_accounts), "secret12", "R");
-    m_device = std::make_unique<AppDevice>(m_fake.origin());
-    m_app = std::make_unique<AppHarness>(*m_device);
-    m_app->services.setToken(m_account.token, m_account.userId);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    m_app->store.setWorkspaces({w});
-    m_view = std::make_unique<LibraryView>(m_app->context());
-    m_fake.clearRequests();
-}
-
-void TestLibraryRows::cleanup()
-{
-    m_view.reset();
-    m_app.reset();
-    m_device.reset();
-}
-
-FNFolder TestLibraryRows::folder(const QString &name, qint64 serverID)
-{
-    FNFolder f;
-    f.serverID = serverID;
-    f.workspaceServerID = m_account.workspaceId;
-    f.name = name;
-    f.icon = QStringLiteral("📁");
-    return mirrorFolder(m_fake, m_app->store, f);
-}
-
-FNPage TestLibraryRows::page(const QString &title, qint64 serverID, qint64 position)
-{
-    FNPage p;
-    p.serverID = serverID;
-    p.workspaceServerID = m_account.workspaceId;
-    p.title = title;
-    p.position = position;
-    m_app->store.upsertPage(p);
-    return p;
-}
-
-QStringList TestLibraryRows::patchBodies() const
-{
-    QStringList out;
-    for (const HttpRequest &r : requestsWith(m_fake, kFolders, "PATCH"))
-        out << QString::fromUtf8(r.body);
-    return out;
-}
-
-void TestLibraryRows::showView()
-{
-    m_view->resize(280, 500);
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
-    QTRY_VERIFY(m_view->rowModel().rowCount() > 0);
-}
-
-void TestLibraryRows::folderRename_data()
-{
-    QTest::addColumn<QString>("draft");
-    QTest::addColumn<QString>("stored");
-    QTest::newRow("trimmed of spaces and newlines") << "  Plans \n"
-                                                    << "Plans";
-    QTest::newRow("only white space: unchanged") << " \n "
-                                                 << "Projects";
-    QTest::newRow("the same name: unchanged") << "Projects"
-                                              << "Projects";
-}
-
-void TestLibraryRows::folderRename()
-{
-    QFETCH(QString, draft);
-    QFETCH(QString, stored);
-    LibraryRowEditor &editor = m_view->rowEditor();
-    const FNFolder f = folder(QStringLiteral("Projects"), 41);
-    const FNFolder other = folder(QStringLiteral("Other"), 42);
-
-    QCOMPARE(editor.beginFolderRename(f.localID), QStringLiteral("Projects"));
-    QVERIFY(m_view->refresher().isRenameInProgress());
-    editor.commitFolderRename(f.localID, draft);
-    QVERIFY(!editor.renamingFolderID());
-    QVERIFY(!m_view->refresher().isRenameInProgress());
-    const FNFolder after = m_app->storedFolder(f.localID);
-    QCOMPARE(after.name, stored);
-    QCOMPARE(after.updatedAt, f.updatedAt);
-
-    // A later rename marks the end of the requests this one may have sent.
-    editor.beginFolderRename(other.localID);
-    editor.commitFolderRename(other.localID, QStringLiteral("Sentinel"));
-    // Queued while the first rename's sync may still run: the next cycle carries it.
-    QTRY_VERIFY(!m_app->engine.isSyncing());
-    QVERIFY(runTask(m_app->engine.syncNow()).ok());
-    QTRY_VERIFY(patchBodies().join(QString()).contains(QStringLiteral("Sentinel")));
-    QStringList expected;
-    if (stored != f.name)
-        expected << QStringLiteral(R"({"folder_id":41,"name":"Plans"})");
-    expected << QStringLiteral(R"({"folder_id":42,"name":"Sentinel"})");
-    QCOMPARE(patchBodies(), expected);
-}
-
-void TestLibraryRows::pageRenameQueuesOnlyTheTitle()
-{
-    const FNPage p = page(QString(), 77);
-    LibraryRowEditor &editor = m_view->rowEditor();
-    QCOMPARE(editor.beginPageRename(p.localID), QString()); // an untitled page starts empty
-    editor.commitPageRename(p.localID, QStringLiteral(" Weekly review "));
-    const LocalStore &store = m_app->store;
-    const FNPage after = m_app->storedPage(p.localID);
-    QCOMPARE(after.title, QStringLiteral("Weekly review"));
-    QCOMPARE(store.state().outbox.size(), size_t(1));
-    const FNSyncOp &op = store.state().outbox[0];
-    QCOMPARE(op.entity + QLatin1Char('/') + op.op, QStringLiteral("page/update"));
-    QCOMPARE(op.refLocalID, p.localID);
-    QCOMPARE(op.payloadJSON, QStringLiteral(R"({"page_id":77,"title":"Weekly review"})"));
-}
-
-void TestLibraryRows::renameOfAnUnsyncedPageTravelsWithItsCreate()
-{
-    const FNPage made = page(QStringLiteral("Untitled"), 0);
-    m_app->queuePageCreate(made);
-
-    LibraryRowEditor &editor = m_view->rowEditor();
-    editor.beginPageRename(made.localID);
-    editor.commitPageRename(made.localID, QStringLiteral("Ideas"));
-    const auto &outbox = m_app->store.state().outbox;
-    QCOMPARE(outbox.size(), size_t(1));
-    QCOMPARE(outbox[0].op, QStringLiteral("create"));
-
-    QVERIFY(runTask(m_app->engine.syncNow()).ok());
-    const FNPage after = m_app->storedPage(made.localID);
-    QVERIFY(after.serverID != 0);
-    QCOMPARE(after.title, QStringLiteral("Ideas"));
-    QCOMPARE(m_fake.state().pages[after.serverID].title, QStringLiteral("Ideas"));
-}
 
 void TestLibraryRows::folderIconAppliesToTheFolderAsStored_data()
 {
@@ -387,60 +227,6 @@ void TestLibraryRows::deletingTheOpenPageAndUndo()
     QCOMPARE(selected.count(), 1);
     QCOMPARE(selected[0][0].toString(), open.localID);
     QTRY_VERIFY(row(QStringLiteral("page:") + open.localID).isValid());
-}
-
-void TestLibraryRows::renameFieldEndings()
-{
-    const FNFolder f = folder(QStringLiteral("Projects"), 0);
-    showView();
-    // The open field; closed ones linger hidden until deleted.
-    auto editorOf = [this]() -> QLineEdit * {
-        for (QLineEdit *e : m_view->listView()->viewport()->findChildren<QLineEdit *>()) {
-            if (e->isVisible())
-                return e;
-        }
-        return nullptr;
-    };
-    auto name = [&] { return m_app->storedFolder(f.localID).name; };
-
-    // Escape drops the edit.
-    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
-    QTRY_VERIFY(editorOf());
-    QCOMPARE(editorOf()->text(), QStringLiteral("Projects"));
-    editorOf()->setText(QStringLiteral("Dropped"));
-    QTest::keyClick(editorOf(), Qt::Key_Escape);
-    QTRY_VERIFY(!m_view->rowEditor().renamingFolderID());
-    QCOMPARE(name(), QStringLiteral("Projects"));
-
-    // Return commits.
-    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
-    QTRY_VERIFY(editorOf());
-    editorOf()->setText(QStringLiteral("Returned"));
-    QTest::keyClick(editorOf(), Qt::Key_Return);
-    QTRY_COMPARE(name(), QStringLiteral("Returned"));
-    QVERIFY(!m_view->refresher().isRenameInProgress());
-
-    // Leaving the field commits too, so the refresh does not stay paused.
-    QTRY_VERIFY(!editorOf());
-    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
-    QTRY_VERIFY(editorOf());
-    QVERIFY(m_view->refresher().isRenameInProgress());
-    editorOf()->setText(QStringLiteral("Left"));
-    m_view->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
-    QTRY_COMPARE(QApplication::focusWidget(), editorOf());
-    m_view->searchEdit()->setFocus(Qt::OtherFocusReason);
-    QTRY_COMPARE(name(), QStringLiteral("Left"));
-    QVERIFY(!m_view->refresher().isRenameInProgress());
-
-    // And so does a field taken away when the rows are rebuilt under it.
-    QTRY_VERIFY(!editorOf());
-    m_view->beginRename(row(QStringLiteral("folder:") + f.localID));
-    QTRY_VERIFY(editorOf());
-    editorOf()->setText(QStringLiteral("Rebuilt"));
-    page(QStringLiteral("New row"), 0);
-    QTRY_COMPARE(name(), QStringLiteral("Rebuilt"));
-    QVERIFY(!m_view->refresher().isRenameInProgress());
 }
 
 void TestLibraryRows::dropsOnTheList()
