@@ -38,6 +38,7 @@ private Q_SLOTS:
     void emptyOutboxOrNoTokenSendsNothing();
     void foldsUpsertsOfOnePageAndKeepsOrder();
     void equalTimesLaterEntryWins();
+    void foldMergesBlocksInOrderOfQueuing();
     void dueExactlyNowIsSentLaterIsSkipped();
     void serverErrorsBackOffAndNeverDrop();
     void failureCounting_data();
@@ -154,6 +155,32 @@ void TestOutboxPush::equalTimesLaterEntryWins()
     const auto sent = m_fake.requestsTo("/api/blocks.php");
     QCOMPARE(sent.size(), 1);
     QVERIFY(sent[0].body.contains("second"));
+}
+
+// Each upsert carries only what changed since the one before: folded, no block of an older one is
+// lost, and per block the one queued last wins, whatever the clock that stamped them said.
+void TestOutboxPush::foldMergesBlocksInOrderOfQueuing()
+{
+    auto d = device();
+    const FNPage p = d->addPage(m_account.workspaceId, "Stepped clock");
+    QVERIFY(d->sync());
+    const qint64 pid = d->page(p.localID)->serverID;
+    d->queueRaw(
+        "block", "upsert", p.localID,
+        upsertPayload(pid, {textBlock("B1", {{"text", "old"}}, 0), textBlock("B2", {{"text", "two"}}, 1)}),
+        m_now);
+    // The clock stepped back a minute before the next edit was queued.
+    d->queueRaw("block", "upsert", p.localID, upsertPayload(pid, {textBlock("B1", {{"text", "new"}}, 0)}),
+                m_now.addSecs(-60));
+    m_fake.clearRequests();
+    QVERIFY(d->sync());
+    const auto sent = m_fake.requestsTo("/api/blocks.php");
+    QCOMPARE(sent.size(), 1);
+    QVERIFY(d->store().state().outbox.empty());
+    QStringList stored;
+    for (const auto &b : m_fake.storedBlocks(pid))
+        stored << b.clientId + QLatin1Char('=') + b.content.at(QStringLiteral("text")).toString();
+    QCOMPARE(stored, QStringList({"B1=new", "B2=two"}));
 }
 
 void TestOutboxPush::dueExactlyNowIsSentLaterIsSkipped()
