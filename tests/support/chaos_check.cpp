@@ -257,9 +257,12 @@ private:
     void checkBlock(int d, int i)
     {
         const ChaosModel::Block &want = m_model.devices[size_t(d)].blocks[size_t(i)];
+        if (want.skipped)
+            return;
         const QString name = blockName(d, i);
         const LocalStore &s = store(d);
-        if (m_model.devices[size_t(d)].pages[size_t(want.page)].deleted) {
+        const ChaosModel::Page &page = m_model.devices[size_t(want.pageMaker)].pages[size_t(want.page)];
+        if (page.deleted) {
             // Gone with its page; its copies are no extra records.
             if (const FNBlock *own = s.block(want.localID); own && own->serverID != 0)
                 m_blockBound[own->serverID].append(name);
@@ -276,13 +279,14 @@ private:
         }
         const FakeServiceState::Block &got = *it->second;
         const QString gotText = quoted(FakeContent::blockText(got));
-        compareWritten(name, QStringLiteral("text"), gotText, quoted(want.text));
-        const auto *page = s.page(m_model.devices[size_t(d)].pages[size_t(want.page)].localID);
-        if (!page || got.pageId != page->serverID)
+        compareWritten(name, QStringLiteral("text"), gotText, quoted(want.text),
+                       QStringLiteral("by %1").arg(chaosDeviceName(want.editedBy)));
+        const FNPage *onPage = store(want.pageMaker).page(page.localID);
+        if (!onPage || got.pageId != onPage->serverID)
             m_findings.lose(QStringLiteral("block page on the service"),
                             name + QStringLiteral(" is on page #%1 on the service, not on %2")
                                        .arg(got.pageId)
-                                       .arg(pageName(d, want.page)));
+                                       .arg(pageName(want.pageMaker, want.page)));
         for (int k = 0; k < 2; ++k) {
             const LocalStore &held = store(k);
             const FNBlock *copy = k == d ? own : held.blockWithServerID(got.id);

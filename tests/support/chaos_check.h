@@ -28,8 +28,12 @@ struct ChaosModel {
     };
     struct Block {
         QString localID;
-        int page = -1;
-        QString text;
+        int page = -1;      // index among the pages of `pageMaker`
+        int pageMaker = -1; // another device when the block was added to a page it shares
+        QString text;       // the last text written, by whichever device wrote it
+        int editedBy = -1;
+        // Never made: its device did not hold the page when the plan added it there.
+        bool skipped = false;
     };
     struct Made {
         std::vector<Page> pages;

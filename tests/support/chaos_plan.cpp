@@ -21,7 +21,9 @@ struct Made {
     std::vector<int> pageVersion;
     std::vector<int> blockVersion;
     std::vector<bool> pageGone; // deleted by the plan
-    std::vector<int> blockPage; // by block index
+    // By block index: the page it is on, as (its maker, its index); another device's page when the
+    // block was added there in a shared page's edit.
+    std::vector<std::pair<int, int>> blockPage;
 };
 
 class Planner
@@ -58,7 +60,7 @@ private:
             Kind kind;
             int weight;
         };
-        static const std::array<Weight, 14> weights = {{
+        static const std::array<Weight, 15> weights = {{
             {Kind::CreatePage, 8},
             {Kind::RenamePage, 8},
             {Kind::MovePage, 6},
@@ -68,6 +70,7 @@ private:
             {Kind::MoveFolder, 4},
             {Kind::AddBlock, 10},
             {Kind::EditBlock, 12},
+            {Kind::EditSharedPage, 6},
             {Kind::DeletePage, 2},
             {Kind::Sync, 14},
             {Kind::Refresh, 8},
@@ -106,7 +109,7 @@ private:
         if ((kind == Kind::RenameFolder || kind == Kind::SetFolderIcon || kind == Kind::MoveFolder) &&
             m.folders == 0)
             kind = Kind::CreateFolder;
-        if (kind == Kind::EditBlock && liveBlock(m) < 0)
+        if ((kind == Kind::EditBlock || kind == Kind::EditSharedPage) && liveBlock(m) < 0)
             kind = anyPage ? Kind::AddBlock : Kind::CreatePage;
         step.kind = kind;
 
@@ -179,12 +182,15 @@ private:
             step.record = livePage(m);
             step.target = m.blocks++;
             m.blockVersion.push_back(0);
-            m.blockPage.push_back(step.record);
-            step.text = blockText(who, step.target, 0);
+            m.blockPage.push_back({step.device, step.record});
+            step.text = blockText(step.device, step.target, 0, step.device);
             break;
         case Kind::EditBlock:
             step.record = liveBlock(m);
-            step.text = blockText(who, step.record, ++m.blockVersion[size_t(step.record)]);
+            step.text = editText(step.device, step.record, step.device);
+            break;
+        case Kind::EditSharedPage:
+            planSharedPage(step);
             break;
         case Kind::DeletePage:
             step.record = livePage(m);
@@ -217,15 +223,63 @@ private:
         return live.empty() ? -1 : live[size_t(below(live.size()))];
     }
 
+    bool pageGone(std::pair<int, int> page) const
+    {
+        return m_made[size_t(page.first)].pageGone[size_t(page.second)];
+    }
+
     // A block of the device on a page not deleted, or -1.
     int liveBlock(const Made &m)
     {
         std::vector<int> live;
         for (int i = 0; i < m.blocks; ++i) {
-            if (!m.pageGone[size_t(m.blockPage[size_t(i)])])
+            if (!pageGone(m.blockPage[size_t(i)]))
                 live.push_back(i);
         }
         return live.empty() ? -1 : live[size_t(below(live.size()))];
+    }
+
+    // The device edits one of its blocks; the other edits another block of that page or, when the
+    // page has no other or one time in four, appends a block of its own to it.
+    void planSharedPage(ChaosStep &step)
+    {
+        const int self = step.device;
+        const int peer = 1 - self;
+        Made &m = m_made[size_t(self)];
+        step.record = liveBlock(m);
+        step.text = editText(self, step.record, self);
+        const std::pair<int, int> page = m.blockPage[size_t(step.record)];
+        step.other.pageMaker = page.first;
+        step.other.page = page.second;
+
+        std::vector<std::pair<int, int>> others;
+        for (int maker = 0; maker < 2; ++maker) {
+            const Made &made = m_made[size_t(maker)];
+            for (int i = 0; i < made.blocks; ++i) {
+                if (made.blockPage[size_t(i)] == page && !(maker == self && i == step.record))
+                    others.push_back({maker, i});
+            }
+        }
+        if (others.empty() || below(4) == 0) {
+            Made &o = m_made[size_t(peer)];
+            step.other.adds = true;
+            step.other.blockMaker = peer;
+            step.other.block = o.blocks++;
+            o.blockVersion.push_back(0);
+            o.blockPage.push_back(page);
+            step.other.text = blockText(peer, step.other.block, 0, peer);
+            return;
+        }
+        const auto [maker, block] = others[size_t(below(others.size()))];
+        step.other.blockMaker = maker;
+        step.other.block = block;
+        step.other.text = editText(maker, block, peer);
+    }
+
+    // The block's next text, naming the device that writes it when that is not its maker.
+    QString editText(int maker, int block, int editor)
+    {
+        return blockText(maker, block, ++m_made[size_t(maker)].blockVersion[size_t(block)], editor);
     }
 
     // A folder of the device (never `self`), or -1 for the top level about a third of the time.
@@ -260,9 +314,10 @@ private:
     {
         return QStringLiteral("%1.f%2 #%3").arg(who).arg(folder).arg(version);
     }
-    static QString blockText(const QString &who, int block, int version)
+    static QString blockText(int maker, int block, int version, int editor)
     {
-        return QStringLiteral("%1.b%2 #%3").arg(who).arg(block).arg(version);
+        const QString text = QStringLiteral("%1.b%2 #%3").arg(chaosDeviceName(maker)).arg(block).arg(version);
+        return editor == maker ? text : text + QStringLiteral(" by ") + chaosDeviceName(editor);
     }
 
     std::mt19937_64 m_rng;
@@ -293,6 +348,8 @@ QString kindName(Kind kind)
         return QStringLiteral("add block");
     case Kind::EditBlock:
         return QStringLiteral("edit block");
+    case Kind::EditSharedPage:
+        return QStringLiteral("edit shared page");
     case Kind::DeletePage:
         return QStringLiteral("delete page");
     case Kind::Sync:
@@ -410,6 +467,20 @@ QString ChaosStep::describe() const
         return out + QStringLiteral(" %1.b%2 \"%3\" on %1.p%4").arg(who).arg(target).arg(text).arg(record);
     case Kind::EditBlock:
         return out + QStringLiteral(" %1.b%2 to \"%3\"").arg(who).arg(record).arg(text);
+    case Kind::EditSharedPage: {
+        const QString peer = chaosDeviceName(1 - device);
+        const QString block =
+            QStringLiteral("%1.b%2").arg(chaosDeviceName(other.blockMaker)).arg(other.block);
+        return out +
+               QStringLiteral(" %1.p%2: %3.b%4 to \"%5\", ")
+                   .arg(chaosDeviceName(other.pageMaker))
+                   .arg(other.page)
+                   .arg(who)
+                   .arg(record)
+                   .arg(text) +
+               (other.adds ? QStringLiteral("%1 adds %2 \"%3\"").arg(peer, block, other.text)
+                           : QStringLiteral("%1 edits %2 to \"%3\"").arg(peer, block, other.text));
+    }
     case Kind::DeletePage:
         return out + QStringLiteral(" %1.p%2").arg(who).arg(record);
     case Kind::Sync:

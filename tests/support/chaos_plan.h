@@ -18,6 +18,9 @@ struct ChaosStep {
         MoveFolder, // record: folder; target: new parent, -1 = top level
         AddBlock,   // record: page; text: the block's text
         EditBlock,  // record: block; text: new text
+        // One page on both devices at once: record: the device's block on it; text: its new text;
+        // `other`: what the other device does to another block of the same page.
+        EditSharedPage,
         DeletePage, // record: page
         Sync,
         Refresh,
@@ -44,6 +47,17 @@ struct ChaosStep {
     bool twin = false;
     int twinRecord = -1;
     QString twinText;
+    // EditSharedPage: the page, among its maker's, and the other device's part in it. That part
+    // edits a block made by `blockMaker`, or, when `adds`, appends a block of its own, `block`
+    // among that device's blocks. Never the block `record` names: who wins that depends on push order.
+    struct Other {
+        int pageMaker = -1;
+        int page = -1;
+        int blockMaker = -1;
+        int block = -1;
+        bool adds = false;
+        QString text;
+    } other;
 
     bool isEdit() const { return kind <= Kind::DeletePage; }
     QString describe() const;
@@ -52,8 +66,9 @@ struct ChaosStep {
 // The service paths the devices' sync and sidebar use, where faults are injected.
 const QStringList &chaosFaultPaths();
 
-// The steps of a run, from the seed alone: records are picked among those the plan itself has made,
-// and each device only touches its own. Without faults no fault or offline step is planned.
+// The steps of a run, from the seed alone: records are picked among those the plan itself has made.
+// A device touches only its own records, but for the other device's part of a shared page's edit.
+// Without faults no fault or offline step is planned.
 std::vector<ChaosStep> makeChaosPlan(quint64 seed, int steps, bool faults);
 
 // "A" or "B".

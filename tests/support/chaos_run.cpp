@@ -327,19 +327,71 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
     }
     case Kind::AddBlock: {
         const auto id = device.addBlock(made.pages[size_t(step.record)].localID, step.text);
-        made.blocks.push_back({id.value_or(QString()), step.record, step.text});
+        made.blocks.push_back({id.value_or(QString()), step.record, step.device, step.text, step.device});
         return;
     }
-    case Kind::EditBlock: {
-        ChaosModel::Block &block = made.blocks[size_t(step.record)];
-        device.editBlock(block.localID, step.text);
-        block.text = step.text;
+    case Kind::EditBlock:
+        report.skipped += editMadeBlock(step.device, step.device, step.record, step.text) ? 0 : 1;
+        return;
+    case Kind::EditSharedPage: {
+        ++report.edits;
+        report.skipped += editMadeBlock(step.device, step.device, step.record, step.text) ? 0 : 1;
+        const int peer = 1 - step.device;
+        const ChaosStep::Other &other = step.other;
+        if (!other.adds) {
+            report.skipped += editMadeBlock(peer, other.blockMaker, other.block, other.text) ? 0 : 1;
+            return;
+        }
+        const auto page = heldPage(peer, other.pageMaker, other.page);
+        const auto id = page ? m_devices[size_t(peer)]->addBlock(*page, other.text) : std::nullopt;
+        m_model.devices[size_t(peer)].blocks.push_back(
+            {id.value_or(QString()), other.page, other.pageMaker, other.text, peer, !page});
+        report.skipped += page ? 0 : 1;
         return;
     }
     default:
         --report.edits;
         return;
     }
+}
+
+std::optional<QString> ChaosRun::heldPage(int device, int maker, int page) const
+{
+    const FNPage *copy =
+        m_devices[size_t(maker)]->store().page(m_model.devices[size_t(maker)].pages[size_t(page)].localID);
+    if (copy && device != maker)
+        copy = copy->serverID != 0 ? m_devices[size_t(device)]->store().pageWithServerID(copy->serverID)
+                                   : nullptr;
+    if (!copy || copy->deletedAt)
+        return std::nullopt;
+    return copy->localID;
+}
+
+std::optional<QString> ChaosRun::heldBlock(int device, int maker, int block) const
+{
+    const ChaosModel::Block &made = m_model.devices[size_t(maker)].blocks[size_t(block)];
+    if (made.skipped)
+        return std::nullopt;
+    const FNBlock *copy = m_devices[size_t(maker)]->store().block(made.localID);
+    if (copy && device != maker)
+        copy = copy->serverID != 0 ? m_devices[size_t(device)]->store().blockWithServerID(copy->serverID)
+                                   : nullptr;
+    // A copy behind the last edit would race it, and which of two such edits lasts is push order.
+    if (!copy || copy->deletedAt || TestDevice::textOf(*copy) != made.text)
+        return std::nullopt;
+    return copy->localID;
+}
+
+bool ChaosRun::editMadeBlock(int device, int maker, int block, const QString &text)
+{
+    const auto localID = heldBlock(device, maker, block);
+    if (!localID)
+        return false;
+    m_devices[size_t(device)]->editBlock(*localID, text);
+    ChaosModel::Block &made = m_model.devices[size_t(maker)].blocks[size_t(block)];
+    made.text = text;
+    made.editedBy = device;
+    return true;
 }
 
 void ChaosRun::injectFault(const ChaosStep &step)

@@ -31,7 +31,9 @@ struct ChaosReport {
     QStringList steps; // the plan, one line a step
     int edits = 0;     // edits carried out
     int adapted = 0;   // creates made at the top level: the planned parent was not on the service yet
-    int skipped = 0;   // moves the sidebar could not offer then, for the same reason or a loop
+    // Moves the sidebar could not offer then, for the same reason or a loop; block edits on a device
+    // whose copy had not caught up with the block's last edit, and adds to a page it did not hold.
+    int skipped = 0;
     int syncs = 0;
     int refreshes = 0;
     int faults = 0; // injections and offline spells
@@ -66,6 +68,7 @@ public:
     ChaosFindings check() const;
     FakeService &service() { return *m_service; }
     LocalStore &store(int device);
+    const ChaosModel &model() const { return m_model; }
 
 private:
     void execute(const ChaosStep &step, ChaosReport &report);
@@ -78,6 +81,12 @@ private:
     bool settle(ChaosReport &report);
     QString snapshot() const;
     std::optional<FNFolder> madeFolder(int device, int folder) const;
+    // The device's live copy of a made page or block (by its maker and index), as a local id. A
+    // block's counts only while it shows the block's last text.
+    std::optional<QString> heldPage(int device, int maker, int page) const;
+    std::optional<QString> heldBlock(int device, int maker, int block) const;
+    // The block's new text typed on the device; false when its copy is not one to edit.
+    bool editMadeBlock(int device, int maker, int block, const QString &text);
 
     ChaosOptions m_options;
     std::unique_ptr<FakeService> m_service;
