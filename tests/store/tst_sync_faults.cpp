@@ -29,6 +29,7 @@ private Q_SLOTS:
     void renameAroundLostCreateReplyIsKept_data();
     void renameAroundLostCreateReplyIsKept();
     void lostBlockReplyIsAdoptedFromEcho();
+    void resentBlockUpsertKeepsTheOtherDevicesLaterEdit();
     void echoCopyMadeBeforeAckIsDropped();
     void blocksOfPageClosedBeforeItsIdReachService();
     void createOutAtQuitIsAdoptedAtTheNextLaunch();
@@ -273,6 +274,46 @@ void TestSyncFaults::lostBlockReplyIsAdoptedFromEcho()
     QCOMPARE(stored.size(), size_t(1));
     QCOMPARE(stored[0].id, d->block(typed.localID)->serverID);
     QCOMPARE(stored[0].content.at(QStringLiteral("text")).toString(), QStringLiteral("edited after"));
+}
+
+void TestSyncFaults::resentBlockUpsertKeepsTheOtherDevicesLaterEdit()
+{
+    auto a = device();
+    auto b = device();
+    const FNPage page = a->addPage(m_account.workspaceId, "Shared");
+    const FNBlock block = a->addBlock(page.localID, "first", 0);
+    QVERIFY(a->sync());
+    QVERIFY(a->queueBlockUpsert(page.localID));
+    QVERIFY(a->sync());
+    QVERIFY(b->sync());
+
+    // A's edit lands but its reply is lost: its upsert waits to be sent again.
+    a->setBlockText(block.localID, "edited on A");
+    QVERIFY(a->queueBlockUpsert(page.localID));
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/blocks.php", lost);
+    a->sync();
+    QCOMPARE(a->store().state().outbox.size(), size_t(1));
+
+    // B sees A's edit, and writes over it.
+    QVERIFY(b->sync());
+    const qint64 serverID = a->block(block.localID)->serverID;
+    QVERIFY(b->store().blockWithServerID(serverID));
+    const FNBlock there = *b->store().blockWithServerID(serverID);
+    QCOMPARE(TestDevice::textOf(there), QStringLiteral("edited on A"));
+    b->setBlockText(there.localID, "edited on B");
+    QVERIFY(b->queueBlockUpsert(there.pageLocalID));
+    QVERIFY(b->sync());
+
+    // A's upsert goes again: the block B wrote after seeing A's edit must keep B's text.
+    advancePastRetries(*a);
+    QVERIFY(a->sync());
+    QVERIFY(b->sync());
+    QEXPECT_FAIL("", "the upsert sent again still carries A's text, over B's later edit", Abort);
+    QCOMPARE(m_fake.state().blocks.at(serverID).content.at(QStringLiteral("text")).toString(),
+             QStringLiteral("edited on B"));
+    QCOMPARE(TestDevice::textOf(*a->block(block.localID)), QStringLiteral("edited on B"));
 }
 
 void TestSyncFaults::echoCopyMadeBeforeAckIsDropped()
