@@ -90,6 +90,13 @@ FakeService::Fault FakeService::Fault::applyThenDrop()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::held()
+{
+    Fault f;
+    f.holdAnswer = true;
+    return f;
+}
+
 FakeService::Fault FakeService::Fault::trickle(int pieces, int intervalMs)
 {
     Fault f;
@@ -290,6 +297,7 @@ HttpResponse FakeService::handle(const HttpRequest &request)
         r.body = fault->body;
         r.contentType = fault->contentType;
         r.delayMs = fault->delayMs;
+        r.held = fault->holdAnswer;
         r.dropConnection = fault->dropConnection;
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;
@@ -299,6 +307,7 @@ HttpResponse FakeService::handle(const HttpRequest &request)
     HttpResponse r = dispatch(request, path);
     if (fault) {
         r.delayMs = fault->delayMs;
+        r.held = fault->holdAnswer;
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;
         r.dropConnection = fault->dropAfterHandling;

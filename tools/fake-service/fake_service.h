@@ -28,6 +28,7 @@ public:
         int delayMs = 0;
         bool dropConnection = false;
         bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
+        bool holdAnswer = false;        // handled as usual, answered at releaseHeldAnswers()
         int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
@@ -38,6 +39,7 @@ public:
         static Fault delay(int ms);
         static Fault drop();
         static Fault applyThenDrop(); // the service's state changes; the caller hears nothing
+        static Fault held();          // the service's state changes; the caller waits for the test's word
         static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
 
@@ -81,6 +83,8 @@ public:
     void setFault(const QString &path, const Fault &fault);
     void clearFault(const QString &path);
     void clearFaults();
+    // Sends the answers the held() fault kept back.
+    void releaseHeldAnswers() { m_server.releaseHeld(); }
     // Offline: connections are refused, as when the device has no network; nothing arrives.
     void setOffline(bool offline);
     bool isOffline() const { return m_offline; }

@@ -10,6 +10,7 @@ struct HttpResponse {
     QByteArray body;
     QByteArray contentType = "application/json";
     int delayMs = 0;
+    bool held = false;                            // kept until the server releases its held answers
     bool dropConnection = false;                  // abort the socket instead of answering
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers, after the standard ones
     // Sends the body in this many pieces, one every streamIntervalMs after the head and first piece,

@@ -458,26 +458,37 @@ void LoopbackHttpServer::processBuffer(QTcpSocket *socket)
         if (!conn)
             return;
 
-        if (response.delayMs > 0) {
+        if (response.delayMs > 0 || response.held) {
             conn->awaitingResponse = true;
-            // The socket is the timer's context, so a destroyed socket cancels it; the QPointer covers
-            // the stretch between disconnected() and the deferred delete.
-            QTimer::singleShot(response.delayMs, socket,
-                               [this, guard = QPointer<QTcpSocket>(socket), response, headOnly, keepAlive] {
-                                   if (!guard)
-                                       return;
-                                   Connection *c = connectionFor(guard);
-                                   if (!c)
-                                       return;
-                                   c->awaitingResponse = false;
-                                   deliver(guard, response, headOnly, keepAlive);
-                                   if (guard)
-                                       processBuffer(guard);
-                               });
+            auto answer = [this, guard = QPointer<QTcpSocket>(socket), response, headOnly, keepAlive] {
+                if (!guard)
+                    return;
+                Connection *c = connectionFor(guard);
+                if (!c)
+                    return;
+                c->awaitingResponse = false;
+                deliver(guard, response, headOnly, keepAlive);
+                if (guard)
+                    processBuffer(guard);
+            };
+            if (response.held)
+                m_held.push_back(std::move(answer));
+            else
+                // The socket is the timer's context, so a destroyed socket cancels it; the QPointer
+                // covers the stretch between disconnected() and the deferred delete.
+                QTimer::singleShot(response.delayMs, socket, std::move(answer));
             return;
         }
         deliver(socket, response, headOnly, keepAlive);
     }
+}
+
+void LoopbackHttpServer::releaseHeld()
+{
+    // Taken first: an answer may let its connection's next request be held in turn.
+    const std::vector<std::function<void()>> held = std::exchange(m_held, {});
+    for (const auto &answer : held)
+        answer();
 }
 
 HttpResponse LoopbackHttpServer::callHandler(const HttpRequest &request)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 class QTcpSocket;
 
@@ -32,6 +33,9 @@ public:
     QString origin() const;
     void setHandler(Handler handler);
 
+    // Sends the answers held back (HttpResponse::held), in the order they were held.
+    void releaseHeld();
+
     int acceptedConnections() const { return m_accepted; }
     int openConnections() const { return int(m_connections.size()); }
 
@@ -53,6 +57,7 @@ private:
     QTcpServer m_server;
     std::unordered_map<QTcpSocket *, std::unique_ptr<Connection>> m_connections;
     Handler m_handler;
+    std::vector<std::function<void()>> m_held;
     int m_accepted = 0;
     quint16 m_refusedPort = 0; // the port given up while refusing
 };
