@@ -1,6 +1,7 @@
 #include "editor/server_block_merge.h"
 
 #include "blocks/block_content.h"
+#include "editor/page_outbox.h"
 #include "store/local_store.h"
 
 #include <QSet>
@@ -47,9 +48,14 @@ int mergeServerBlocks(LocalStore &store, const FNPage &page, const std::vector<B
         // This device's own block whose upsert landed before its reply did: it takes the id rather
         // than coming back as a second copy.
         if (const auto own = waitingOwnBlock(store, page, waiting, dto)) {
-            if (!own->isEmpty())
+            if (!own->isEmpty()) {
                 store.editBlock(
                     *own, [&](FNBlock &b) { b.serverID = dto.id; }, LocalStore::Stamp::Keep);
+                // Removed here before its id came back: the upsert's answer or the pull that would
+                // queue its delete now find the id set and leave the block be.
+                if (const FNBlock *b = store.block(*own); b && b->deletedAt)
+                    PageOutbox::queueBlockDelete(store, *b);
+            }
             continue;
         }
         FNBlock block;
