@@ -15,12 +15,40 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
         return std::nullopt;
     std::vector<const FNBlock *> blocks;
     QHash<QString, qint64> serverIDs; // the live blocks' ids, by local id
+    std::vector<const FNBlock *> removed;
     for (const FNBlock *b : store.blocksOfPage(pageLocalID)) {
-        if (b->deletedAt)
+        if (b->deletedAt) {
+            removed.push_back(b);
             continue;
+        }
         blocks.push_back(b);
         if (!serverIDs.contains(b->localID))
             serverIDs.insert(b->localID, b->serverID);
+    }
+    // Blocks under a block deleted here, at any depth: the service removes them with it, and would
+    // keep a copy sent afterwards at the top level, its parent gone.
+    QSet<QString> underRemoved;
+    QSet<QString> goneLocal;
+    QSet<qint64> goneServer;
+    for (const FNBlock *b : removed) {
+        if (!serverIDs.contains(b->localID))
+            goneLocal.insert(b->localID);
+        if (b->serverID != 0 && !store.liveBlockWithServerID(b->serverID))
+            goneServer.insert(b->serverID);
+    }
+    for (bool grew = !removed.empty(); grew;) {
+        grew = false;
+        for (const FNBlock *b : blocks) {
+            const bool under = b->parentBlockLocalID.isEmpty() ? goneServer.contains(b->parentBlockServerID)
+                                                               : goneLocal.contains(b->parentBlockLocalID);
+            if (!under || underRemoved.contains(b->localID))
+                continue;
+            underRemoved.insert(b->localID);
+            goneLocal.insert(b->localID);
+            if (b->serverID != 0)
+                goneServer.insert(b->serverID);
+            grew = true;
+        }
     }
     std::stable_sort(blocks.begin(), blocks.end(),
                      [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
@@ -28,7 +56,7 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
     PageBlocksUpsert out;
     out.req.page_id = page->serverID;
     for (const FNBlock *b : blocks) {
-        if (b->serverID != 0 && !edited.contains(b->localID))
+        if ((b->serverID != 0 && !edited.contains(b->localID)) || underRemoved.contains(b->localID))
             continue;
         qint64 parentID = b->parentBlockServerID;
         if (!b->parentBlockLocalID.isEmpty()) {

@@ -21,7 +21,8 @@ struct PageBlocksUpsert {
 // The "block"/"upsert" of the page's live blocks that changed on this device (`edited`) or are not on
 // the service yet, as stored now, in position order: the service keeps every block an upsert leaves
 // out, so a block this device did not change is never sent from a copy that may be stale. A block
-// whose parent is not on the service yet waits for a later upsert; one whose parent is not among the
+// whose parent is not on the service yet waits for a later upsert; one under a block deleted here
+// stays out, as the service removes it with that block; one whose parent is otherwise not among the
 // page's live blocks goes by its stored parent id; one whose stored content does not read as a JSON
 // object stays out, kept here as it is, rather than reaching the service empty. None while the page
 // has no server id.
