@@ -141,6 +141,9 @@ private:
     static bool isReadable(const FNSyncOp &op);
     // Merges each page's queued block upserts into its newest.
     void foldBlockUpserts();
+    // Takes out of the queued block upserts every item the pulled changes show the service holding
+    // as it stands.
+    void dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops);
     QPointer<CancelToken> cancelToken();
     QDateTime now() const;
     void setSyncing(bool syncing);

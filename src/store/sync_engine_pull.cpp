@@ -1,6 +1,8 @@
 #include "store/sync_engine.h"
 
+#include "api/wire/blocks.h"
 #include "api/wire/sync.h"
+#include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/create_adoption.h"
 #include "store/local_id.h"
@@ -60,6 +62,7 @@ QCoro::Task<> SyncEngine::pull()
     }
     // One change however many operations came: the views hear of it once, with what changed, and
     // it is written once.
+    dropArrivedUpsertItems(resp.ops);
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_store.batch([&] {
         m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
@@ -71,6 +74,65 @@ QCoro::Task<> SyncEngine::pull()
         if (resp.server_ts > m_store.state().cursorServerTs)
             m_store.setCursorServerTs(resp.server_ts);
     });
+}
+
+void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
+{
+    // The service's latest version of each block this pull speaks of.
+    QHash<qint64, const SyncOpDTO *> latest;
+    QHash<QString, qint64> byClientID;
+    for (const SyncOpDTO &op : ops) {
+        if (op.entity_type != QLatin1String("block") || op.entity_id <= 0)
+            continue;
+        latest.insert(op.entity_id, &op);
+        const QString clientID = stringOr(payloadOf(op), "client_id", QString());
+        if (!clientID.isEmpty())
+            byClientID.insert(clientID, op.entity_id);
+    }
+    if (latest.isEmpty())
+        return;
+    const auto holdsAlready = [&](const BlockUpsertItem &item) {
+        qint64 id = item.id.value_or(0);
+        if (const FNBlock *block = m_store.block(item.client_id); id == 0 && block)
+            id = block->serverID;
+        if (id == 0)
+            id = byClientID.value(item.client_id);
+        const SyncOpDTO *op = latest.value(id);
+        if (!op || op->op == QLatin1String("delete"))
+            return false;
+        const JSONObject &p = payloadOf(*op);
+        const auto content = p.find(QStringLiteral("content"));
+        return content != p.end() && content->second.isObject() &&
+               content->second.toObject() == item.content && stringOr(p, "type", QString()) == item.type &&
+               intOr(p, "position", -1) == item.position &&
+               intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0);
+    };
+    // An item the service holds as it stands has landed, whether or not its reply came: sent again
+    // it would write over whatever another device wrote since.
+    const std::vector<FNSyncOp> queued = m_store.state().outbox;
+    for (const FNSyncOp &op : queued) {
+        if (op.kind() != SyncOpKind::BlockUpsert)
+            continue;
+        BlocksUpsertReq req;
+        try {
+            req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        if (std::erase_if(req.blocks, holdsAlready) == 0)
+            continue;
+        if (req.blocks.empty()) {
+            m_outbox.drop(op.localID);
+            continue;
+        }
+        FNSyncOp rest = op;
+        try {
+            rest.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
+        } catch (const EncodeError &) {
+            continue;
+        }
+        m_outbox.replace(rest);
+    }
 }
 
 std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
