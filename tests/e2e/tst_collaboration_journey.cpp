@@ -176,14 +176,7 @@ void TestCollaborationJourney::signUpAndWriteAPage()
     PageView *page = m_app->pageView();
     QTest::keyClicks(keyboard(), kTitle);
     QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(1));
-    // Return goes on to the first block, then each Return in a block starts the next one.
-    for (int i = 0; i < kBlocks.size(); ++i) {
-        QTest::keyClick(keyboard(), Qt::Key_Return);
-        QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(i + 1));
-        BlockRow *row = page->topLevelList()->rows().at(size_t(i));
-        QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
-        QTest::keyClicks(keyboard(), kBlocks.at(i));
-    }
+    typeBlocks(page, kBlocks);
     QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageId()), kBlocks, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
     // The sheets need the page on the service.

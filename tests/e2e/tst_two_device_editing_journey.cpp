@@ -162,13 +162,7 @@ void TestTwoDeviceEditingJourney::writeThePageAndOpenItOnBothDevices()
     QTRY_VERIFY(m_desktop->pageView() && m_desktop->pageView()->titleField()->hasFocus());
     PageView *page = m_desktop->pageView();
     QTest::keyClicks(keyboard(), kTitle);
-    for (int i = 0; i < kBlocks.size(); ++i) {
-        QTest::keyClick(keyboard(), Qt::Key_Return);
-        QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(i + 1));
-        BlockRow *row = page->topLevelList()->rows().at(size_t(i));
-        QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
-        QTest::keyClicks(keyboard(), kBlocks.at(i));
-    }
+    typeBlocks(page, kBlocks);
     QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageId()), kBlocks, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_desktop), kWait);
 

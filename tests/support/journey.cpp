@@ -229,6 +229,17 @@ QPixmap picture(QWidget *window, QWidget *sheet)
     return shot;
 }
 
+void typeBlocks(PageView *page, const QStringList &texts)
+{
+    for (int i = 0; i < texts.size(); ++i) {
+        QTest::keyClick(keyboard(), Qt::Key_Return);
+        QTRY_COMPARE(page->topLevelList()->rows().size(), size_t(i + 1));
+        BlockRow *row = page->topLevelList()->rows().at(size_t(i));
+        QTRY_VERIFY(row->richEditor() && row->richEditor()->hasFocus());
+        QTest::keyClicks(keyboard(), texts.at(i));
+    }
+}
+
 void addBlockOfKind(PageView *page, const QString &query, const QString &kind, BlockRow **made,
                     const std::function<void()> &beforeChoosing)
 {

@@ -85,6 +85,10 @@ QPushButton *buttonLabelled(QWidget *root, const QString &text);
 // top.
 QPixmap picture(QWidget *window, QWidget *sheet = nullptr);
 
+// From the title of a new page: Return goes on to the first block, then each Return in a block
+// starts the next one, and each text is typed where the keyboard lands.
+void typeBlocks(PageView *page, const QStringList &texts);
+
 // "Add block" on the open page, then the kind picked from the slash menu opened by typing "/" and
 // the query. `beforeChoosing` runs while the menu shows (a screenshot). `made` gets the new row; it
 // stays null when a step fails.
