@@ -213,6 +213,15 @@ std::optional<FNSyncOp> Outbox::blocksUpsert(const QString &pageLocalID, const B
     return append(kBlock, QStringLiteral("upsert"), pageLocalID, *payload, createdAt);
 }
 
+bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
+{
+    const auto payload = encode(req);
+    if (!payload)
+        return false;
+    op.payloadJSON = *payload;
+    return replace(op);
+}
+
 void Outbox::followGeneration() const
 {
     if (m_editsGeneration == m_store.generation())

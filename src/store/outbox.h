@@ -91,6 +91,9 @@ public:
     bool dropPageDeletes(const QString &pageLocalID);
     // Puts `op` in place of the queued operation with its local id; false when it has gone.
     bool replace(const FNSyncOp &op);
+    // The queued block upsert `op` carrying `req` from now on; false, changing nothing, when `req`
+    // cannot be encoded or the operation has gone.
+    bool replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req);
     // Writes the title into the page's queued creates, so one sent later carries it. A create that
     // went out unanswered keeps the body it was sent with, by which the service's copy is known:
     // false then, and the rename has to follow as an update.

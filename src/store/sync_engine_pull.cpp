@@ -125,13 +125,7 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             m_outbox.drop(op.localID);
             continue;
         }
-        FNSyncOp rest = op;
-        try {
-            rest.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-        } catch (const EncodeError &) {
-            continue;
-        }
-        m_outbox.replace(rest);
+        m_outbox.replaceBlocksUpsert(op, req);
     }
 }
 

@@ -156,12 +156,8 @@ void SyncEngine::foldBlockUpserts()
             std::stable_sort(
                 merged->blocks.begin(), merged->blocks.end(),
                 [](const BlockUpsertItem &a, const BlockUpsertItem &b) { return a.position < b.position; });
-            try {
-                newest.payloadJSON = QString::fromUtf8(sharedJSONEncode(*merged));
-            } catch (const EncodeError &) {
+            if (!m_outbox.replaceBlocksUpsert(newest, *merged))
                 continue; // kept apart rather than lose the older ones' blocks
-            }
-            m_outbox.replace(newest);
         }
         for (size_t i = 0; i + 1 < queued.size(); ++i)
             m_outbox.drop(queued[i].localID);
