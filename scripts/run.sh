@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target penroost fake-service
 
 port=${PENROOST_FAKE_PORT:-8765}
 demo=()
