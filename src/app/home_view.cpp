@@ -8,6 +8,7 @@
 #include "ui/empty_state_view.h"
 #include "ui/listing_watch.h"
 #include "ui/relative_time.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QGridLayout>
@@ -114,7 +115,7 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     auto *logo = new QLabel(content);
     logo->setPixmap(SymbolIcons::logo(kLogoBox, devicePixelRatioF()));
     m_column->addWidget(logo, 0, Qt::AlignHCenter);
-    m_greeting = new QLabel(content);
+    m_greeting = ShownText::label({}, content); // holds the user's name
     m_greeting->setObjectName(QStringLiteral("greeting"));
     m_greeting->setFont(AppStyle::system(kGreetingSize, QFont::DemiBold));
     m_column->addWidget(m_greeting, 0, Qt::AlignHCenter);

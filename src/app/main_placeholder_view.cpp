@@ -2,6 +2,7 @@
 
 #include "api/session_store.h"
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -9,7 +10,7 @@
 MainPlaceholderView::MainPlaceholderView(const AppContext &context, QWidget *parent)
     : QWidget(parent)
     , m_context(context)
-    , m_user(new QLabel(this))
+    , m_user(ShownText::label({}, this))
 {
     setObjectName(QStringLiteral("mainView"));
     auto *layout = new QVBoxLayout(this);

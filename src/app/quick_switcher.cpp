@@ -4,6 +4,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/listing_watch.h"
+#include "ui/shown_text.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -78,7 +79,7 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
     , m_model(*context.store)
     , m_field(new QLineEdit)
     , m_list(new QListWidget)
-    , m_empty(new QLabel)
+    , m_empty(ShownText::label()) // quotes the typed query
 {
     setObjectName(QStringLiteral("quickSwitcher"));
     setWindowModality(Qt::WindowModal);

@@ -9,6 +9,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 #include "ui/toast_center.h"
 
 #include <QAudioOutput>
@@ -262,7 +263,7 @@ QWidget *AudioBlockView::makePlayerRow()
     m_playButton->setIconSize(QSize(kPlayIconSize, kPlayIconSize));
     connect(m_playButton, &QToolButton::clicked, this, &AudioBlockView::togglePlay);
     layout->addWidget(m_playButton);
-    m_fileName = new QLabel;
+    m_fileName = ShownText::label();
     m_fileName->setFont(AppStyle::caption());
     m_fileName->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
     layout->addWidget(m_fileName, 1);

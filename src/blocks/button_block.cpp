@@ -6,6 +6,7 @@
 #include "platform/url_opener.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 #include "ui/toast_center.h"
 
 #include <QApplication>
@@ -182,7 +183,7 @@ ButtonBlockView::ButtonBlockView(BlockHost &host, QWidget *parent)
 void ButtonBlockView::refresh()
 {
     const auto content = host().read<ButtonBlock::Content>();
-    m_button->setText(ButtonBlock::shownLabel(content));
+    m_button->setText(ShownText::mnemonicSafe(ButtonBlock::shownLabel(content)));
     m_button->setEnabled(ButtonBlock::isEnabled(content));
 }
 

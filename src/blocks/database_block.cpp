@@ -11,6 +11,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -253,7 +254,7 @@ QWidget *DatabaseBlockView::makeBody()
     m_card = makeCard();
     layout->addWidget(m_card);
 
-    m_errorLabel = new QLabel;
+    m_errorLabel = ShownText::label();
     m_errorLabel->setObjectName(QStringLiteral("databaseError"));
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setFont(AppStyle::caption());
@@ -389,7 +390,7 @@ void DatabaseBlockView::openSelectMenu(const QModelIndex &index)
     auto *menu = new AppMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const QString &option : column.options.value_or(std::vector<QString>())) {
-        QAction *action = menu->addAction(option);
+        QAction *action = menu->addAction(ShownText::mnemonicSafe(option));
         connect(action, &QAction::triggered, this,
                 [this, row, id = column.id, option] { m_model->editCell(row, id, option); });
     }

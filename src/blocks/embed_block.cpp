@@ -6,6 +6,7 @@
 #include "ui/app_style.h"
 #include "ui/clickable_frame.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QFontDatabase>
 #include <QFrame>
@@ -34,7 +35,7 @@ public:
     {
         setTextFormat(Qt::PlainText);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-        setToolTip(text);
+        setToolTip(ShownText::toolTip(text));
     }
 
 protected:

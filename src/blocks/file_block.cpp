@@ -6,6 +6,7 @@
 #include "platform/url_opener.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -157,7 +158,7 @@ void FileBlockView::refresh()
         EditorSymbols::icon(m_iconName, AppStyle::secondary(this)).pixmap(kIconSize, kIconSize));
     m_name->setText(content.filename.isEmpty() ? QString::fromLatin1(FileBlock::kNoName) : content.filename);
     m_size->setText(FileBlock::sizeLabel(content.size));
-    m_fileRow->setToolTip(content.url);
+    m_fileRow->setToolTip(ShownText::toolTip(content.url));
 }
 
 QPushButton *FileBlockView::makeAttachButton()
@@ -196,12 +197,12 @@ QPushButton *FileBlockView::makeFileRow()
 
     auto *column = new QVBoxLayout;
     column->setSpacing(2);
-    m_name = new QLabel;
+    m_name = ShownText::label();
     m_name->setAttribute(Qt::WA_TransparentForMouseEvents);
     QFont nameFont = AppStyle::body();
     nameFont.setWeight(QFont::Medium);
     m_name->setFont(nameFont);
-    m_size = new QLabel;
+    m_size = ShownText::label();
     m_size->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_size->setFont(AppStyle::caption());
     m_size->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));

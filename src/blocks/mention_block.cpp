@@ -4,6 +4,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -171,7 +172,7 @@ QWidget *MentionBlockView::makeSearch()
 
 QWidget *MentionBlockView::makeChip(const FNPage &page)
 {
-    m_chip = new QLabel(MentionBlock::chipText(page));
+    m_chip = ShownText::label(MentionBlock::chipText(page));
     m_chip->setObjectName(QStringLiteral("mentionChip"));
     QFont font = m_chip->font();
     font.setUnderline(true);
@@ -259,7 +260,7 @@ void MentionBlockView::showResults()
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(2);
     for (const FNPage *page : found) {
-        auto *button = new QPushButton(MentionBlock::chipText(*page));
+        auto *button = new QPushButton(ShownText::mnemonicSafe(MentionBlock::chipText(*page)));
         button->setFlat(true);
         button->setFocusPolicy(Qt::NoFocus);
         button->setCursor(Qt::PointingHandCursor);

@@ -4,6 +4,7 @@
 #include "ui/app_context.h"
 #include "ui/app_style.h"
 #include "ui/clamped_text.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QCheckBox>
@@ -77,7 +78,7 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     group->addWidget(sectionLabel(QStringLiteral("Public URL"), m_urlGroup));
     auto *urlRow = new QHBoxLayout;
     urlRow->setSpacing(kRowSpacing);
-    m_urlText = new QLabel(m_urlGroup);
+    m_urlText = ShownText::label({}, m_urlGroup);
     makeCodeBox(m_urlText, AppStyle::callout());
     m_urlText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_copyURL = new QPushButton(QStringLiteral("Copy"), m_urlGroup);
@@ -180,7 +181,7 @@ void PublishSheet::render()
     m_urlGroup->setVisible(showsURL);
     if (showsURL) {
         m_urlText->setText(m_urlText->fontMetrics().elidedText(*m.url(), Qt::ElideMiddle, m_urlWidth));
-        m_urlText->setToolTip(*m.url());
+        m_urlText->setToolTip(ShownText::toolTip(*m.url()));
         m_snippet->setFullText(PublishSheetModel::embedSnippet(*m.url()));
     }
     m_copyURL->setText(m.copied() ? QStringLiteral("Copied!") : QStringLiteral("Copy"));

@@ -3,6 +3,7 @@
 #include "collab/sheet_header.h"
 #include "ui/app_context.h"
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QComboBox>
@@ -73,7 +74,7 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     column->addWidget(box);
 
     m_error = AppStyle::errorLabel(this);
-    m_info = new QLabel(this);
+    m_info = ShownText::label({}, this);
     m_info->setFont(AppStyle::callout());
     // The system green of a dark or a light appearance: plain green is hard to read on a dark window.
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
@@ -187,11 +188,11 @@ QWidget *ShareSheet::personRow(const QString &first, const QString &second, cons
     line->setContentsMargins(0, 4, 0, 4);
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto *top = new QLabel(first);
+    auto *top = ShownText::label(first);
     QFont medium = top->font();
     medium.setWeight(QFont::Medium);
     top->setFont(medium);
-    auto *bottom = new QLabel(second);
+    auto *bottom = ShownText::label(second);
     bottom->setFont(AppStyle::caption());
     bottom->setStyleSheet(colored(AppStyle::secondary(this)));
     texts->addWidget(top);

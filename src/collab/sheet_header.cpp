@@ -1,6 +1,7 @@
 #include "collab/sheet_header.h"
 
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QDialog>
@@ -14,7 +15,7 @@ SheetHeader SheetHeader::make(QDialog *sheet, const QString &symbol, const QStri
     header.layout = new QHBoxLayout;
     auto *icon = new QLabel(sheet);
     icon->setPixmap(SymbolIcons::icon(symbol, sheet->palette().color(QPalette::WindowText)).pixmap(18, 18));
-    header.title = new QLabel(title, sheet);
+    header.title = ShownText::label(title, sheet); // often holds a page title
     header.title->setFont(AppStyle::headline());
     header.close = new QToolButton(sheet);
     header.close->setAutoRaise(true);

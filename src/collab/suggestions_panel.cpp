@@ -6,6 +6,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/empty_state_view.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QFrame>
@@ -216,7 +217,7 @@ QWidget *SuggestionsPanel::card(const SuggestionDTO &suggestion, QWidget *parent
         box->setObjectName(QStringLiteral("preview"));
         box->setFont(font);
         box->setWordWrap(true);
-        box->setToolTip(*preview);
+        box->setToolTip(ShownText::toolTip(*preview));
         box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         box->setStyleSheet(QStringLiteral("QLabel#preview { background: rgba(128,128,128,20); "
                                           "border-radius: 5px; padding: %1px; }")

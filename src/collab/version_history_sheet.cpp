@@ -5,6 +5,7 @@
 #include "ui/app_context.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/shown_text.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -62,7 +63,7 @@ void VersionHistorySheet::render()
         l->addStretch(1);
         m_content = box;
     } else if (m_history->error()) {
-        auto *label = new QLabel(*m_history->error());
+        auto *label = ShownText::label(*m_history->error());
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->setWordWrap(true);
         label->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
@@ -100,7 +101,7 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
     QFont dateFont = AppStyle::callout();
     dateFont.setWeight(QFont::Medium);
     date->setFont(dateFont);
-    auto *meta = new QLabel(VersionHistory::metaItems(version).join(u' '));
+    auto *meta = ShownText::label(VersionHistory::metaItems(version).join(u' '));
     meta->setFont(AppStyle::caption());
     meta->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
     texts->addWidget(date);

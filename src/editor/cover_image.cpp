@@ -5,6 +5,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -57,7 +58,7 @@ CoverImage::CoverImage(const AppContext &context, std::shared_ptr<FilePicker> fi
     m_addButton->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
     connect(m_addButton, &QPushButton::clicked, this, [this] { m_model->uploadCover(this); });
     row->addWidget(m_addButton);
-    m_message = new QLabel(m_addRow);
+    m_message = ShownText::label({}, m_addRow);
     m_message->setFont(AppStyle::caption());
     row->addWidget(m_message);
     row->addStretch(1);

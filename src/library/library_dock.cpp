@@ -3,6 +3,7 @@
 #include "library/library_symbols.h"
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -116,7 +117,7 @@ void LibraryDock::setTemplates(const std::vector<PageTemplate> &templates)
         return;
     for (const PageTemplate &t : templates) {
         const QString id = t.id;
-        connect(m_templateMenu->addAction(t.name), &QAction::triggered, this,
+        connect(m_templateMenu->addAction(ShownText::mnemonicSafe(t.name)), &QAction::triggered, this,
                 [this, id] { Q_EMIT templateChosen(id); });
     }
     m_templateMenu->addSeparator();
@@ -125,7 +126,7 @@ void LibraryDock::setTemplates(const std::vector<PageTemplate> &templates)
     m_templateMenu->addMenu(m_deleteMenu);
     for (const PageTemplate &t : templates) {
         const QString id = t.id;
-        QAction *remove = m_deleteMenu->addAction(t.name);
+        QAction *remove = m_deleteMenu->addAction(ShownText::mnemonicSafe(t.name));
         AppStyle::markDestructive(remove);
         connect(remove, &QAction::triggered, this, [this, id] { Q_EMIT templateDeleteChosen(id); });
     }

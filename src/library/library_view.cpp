@@ -22,6 +22,7 @@
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
 #include "ui/listing_watch.h"
+#include "ui/shown_text.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -200,7 +201,7 @@ void LibraryView::buildWorkspaceSwitcher()
     m_workspaceSymbol->setPixmap(
         LibrarySymbols::icon(QStringLiteral("rectangle.stack"), AppStyle::secondary(this))
             .pixmap(kSymbolSize, kSymbolSize));
-    m_workspaceName = new QLabel(m_workspaceButton);
+    m_workspaceName = ShownText::label({}, m_workspaceButton);
     m_workspaceName->setFont(AppStyle::callout());
     m_workspaceName->setWordWrap(false);
     // A long name is cut at the column's edge instead of widening the sidebar.
@@ -238,8 +239,8 @@ void LibraryView::fillWorkspaceMenu()
             LibrarySymbols::icon(item.current ? QStringLiteral("checkmark") : QStringLiteral("folder"),
                                  palette().color(QPalette::WindowText));
         const qint64 id = item.serverID;
-        connect(m_workspaceMenu->addAction(icon, item.name), &QAction::triggered, this,
-                [this, id] { m_switcher->choose(id); });
+        connect(m_workspaceMenu->addAction(icon, ShownText::mnemonicSafe(item.name)), &QAction::triggered,
+                this, [this, id] { m_switcher->choose(id); });
     }
 }
 

@@ -5,6 +5,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/empty_state_view.h"
+#include "ui/shown_text.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -196,7 +197,7 @@ QWidget *TrashView::makeRow(qint64 id)
     texts->setSpacing(2);
     QFont titleFont = AppStyle::body();
     titleFont.setWeight(QFont::Medium);
-    auto *title = new QLabel(row);
+    auto *title = ShownText::label({}, row);
     title->setFont(titleFont);
     title->setText(TrashList::titleOf(entry));
     title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

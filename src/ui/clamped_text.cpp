@@ -1,4 +1,5 @@
 #include "ui/clamped_text.h"
+#include "ui/shown_text.h"
 
 #include <QEvent>
 #include <QFontMetrics>
@@ -19,7 +20,7 @@ void ClampedText::setFullText(const QString &text)
     if (text == m_full && !this->text().isEmpty())
         return;
     m_full = text;
-    setToolTip(text);
+    setToolTip(ShownText::toolTip(text));
     relayout();
 }
 

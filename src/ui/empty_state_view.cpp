@@ -1,6 +1,7 @@
 #include "ui/empty_state_view.h"
 
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
 #include <QEvent>
@@ -24,7 +25,7 @@ EmptyStateView::EmptyStateView(const QString &icon, const QString &title, std::o
     : QWidget(parent)
     , m_icon(icon)
     , m_symbol(new QLabel(this))
-    , m_title(new QLabel(title, this))
+    , m_title(ShownText::label(title, this))
 {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, kVerticalPadding, 0, kVerticalPadding);
@@ -39,7 +40,7 @@ EmptyStateView::EmptyStateView(const QString &icon, const QString &title, std::o
     column->addWidget(m_title, 0, Qt::AlignHCenter);
 
     if (subtitle) {
-        m_subtitle = new QLabel(*subtitle, this);
+        m_subtitle = ShownText::label(*subtitle, this); // may quote a search
         m_subtitle->setFont(AppStyle::callout());
         m_subtitle->setAlignment(Qt::AlignCenter);
         m_subtitle->setWordWrap(true);
@@ -49,7 +50,7 @@ EmptyStateView::EmptyStateView(const QString &icon, const QString &title, std::o
 
     if (showsButton(actionTitle, action)) {
         column->addSpacing(kButtonGap);
-        m_button = new QPushButton(*actionTitle, this);
+        m_button = new QPushButton(ShownText::mnemonicSafe(*actionTitle), this);
         connect(m_button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
         column->addWidget(m_button, 0, Qt::AlignHCenter);
     }

@@ -1,6 +1,7 @@
 #include "ui/toast_overlay.h"
 
 #include "ui/app_style.h"
+#include "ui/shown_text.h"
 #include "ui/toast_center.h"
 
 #include <QEvent>
@@ -46,6 +47,7 @@ ToastOverlay::ToastOverlay(ToastCenter &center, QWidget *host)
     shadow->setOffset(0, 4);
     m_capsule->setGraphicsEffect(shadow);
 
+    ShownText::plain(m_message); // toasts quote titles, names and the service's words
     m_message->setFont(AppStyle::callout());
     m_message->setWordWrap(true);
     m_message->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
@@ -127,7 +129,7 @@ void ToastOverlay::render()
     m_shownId = toast->id;
     m_fullMessage = toast->message;
     m_action->setVisible(toast->actionLabel.has_value());
-    m_action->setText(toast->actionLabel.value_or(QString()));
+    m_action->setText(ShownText::mnemonicSafe(toast->actionLabel.value_or(QString())));
     layoutCapsule();
     if (!replacing)
         move(hiddenPos());

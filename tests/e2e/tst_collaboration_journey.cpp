@@ -16,10 +16,12 @@
 #include "library/library_row_model.h"
 #include "platform/icon_theme.h"
 #include "support/collab_steps.h"
+#include "support/drawn_text.h"
 #include "support/editor_steps.h"
 #include "support/fake_http_client.h"
 #include "support/journey.h"
 #include "ui/clamped_text.h"
+#include "ui/toast_overlay.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -71,6 +73,7 @@ private Q_SLOTS:
     void publishAndUnpublish();
     void restoreAVersion();
     void askTheAssistant();
+    void aMarkupTitleThroughShareAndHistory();
 
 private:
     void shoot(const QString &name, QWidget *sheet = nullptr);
@@ -603,6 +606,73 @@ void TestCollaborationJourney::askTheAssistant()
     QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
     QTest::mouseClick(ai->closeButton(), Qt::LeftButton);
     QTRY_VERIFY(!panel<AIPanel>(*m_app, MainView::PagePanel::ai));
+}
+
+void TestCollaborationJourney::aMarkupTitleThroughShareAndHistory()
+{
+    const qint64 id = pageId();
+    const QString markup = QStringLiteral("When to use <br> and <p> tags & Q&A");
+    PageView *page = m_app->pageView();
+    focus(page->titleField());
+    QTest::keyClick(keyboard(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(keyboard(), markup);
+    QTRY_COMPARE_WITH_TIMEOUT(m_fake.state().pages.at(id).title, markup, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(sidebarRow(m_app->sidebar(), markup).isValid(), kWait);
+
+    // The share sheet's header: one line, the whole title as typed.
+    QTest::mouseClick(page->shareButton(), Qt::LeftButton);
+    ShareSheet *share = nullptr;
+    QTRY_VERIFY((share = shownSheet<ShareSheet>(*m_app)));
+    const QString header = ShareSheetModel::title(markup);
+    QLabel *title = nullptr;
+    for (QLabel *label : share->findChildren<QLabel *>()) {
+        if (label->text() == header)
+            title = label;
+    }
+    QVERIFY(title);
+    QCOMPARE(DrawnText::ofLabel(title), header);
+    QVERIFY(title->sizeHint().height() < 2 * title->fontMetrics().lineSpacing());
+    shoot(QStringLiteral("26-share-markup-title.png"), share);
+    QTest::keyClick(share, Qt::Key_Escape);
+    QTRY_VERIFY(!shownSheet<ShareSheet>(*m_app));
+
+    // A block written after the rename, then the version of the renamed page restored: the title
+    // stays as typed, in the window and on the service, and every line of the history is plain.
+    qint64 renamed = 0;
+    for (const auto &[versionID, version] : m_fake.state().versions) {
+        if (version.pageId == id && JSONValue(version.snapshot)[QStringLiteral("title")].toString() == markup)
+            renamed = versionID;
+    }
+    QVERIFY(renamed);
+    const QStringList before = storedTexts(m_fake, id);
+    focus(page->topLevelList()->rows().back()->richEditor());
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTRY_VERIFY(page->topLevelList()->rows().back()->richEditor()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("R&D <b>notes</b>"));
+    QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, id),
+                              before + QStringList{QStringLiteral("R&D <b>notes</b>")}, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
+
+    QTest::mouseClick(page->historyButton(), Qt::LeftButton);
+    VersionHistorySheet *history = nullptr;
+    QTRY_VERIFY((history = shownSheet<VersionHistorySheet>(*m_app)));
+    QPushButton *restore = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (restore = history->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(renamed))), kWait);
+    QTRY_VERIFY(labelsIn(history).join(u'|').contains(kName));
+    for (const QLabel *label : history->findChildren<QLabel *>())
+        QCOMPARE(DrawnText::ofLabel(label), label->text());
+    shoot(QStringLiteral("27-history-markup-title.png"), history);
+    QTest::mouseClick(restore, Qt::LeftButton);
+    QVERIFY(answerQuestion(history, QString::fromLatin1(VersionHistorySheet::kRestore)));
+    QTRY_VERIFY_WITH_TIMEOUT(!shownSheet<VersionHistorySheet>(*m_app), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, id), before, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_app->pageView()), before, kWait);
+    QCOMPARE(m_fake.state().pages.at(id).title, markup);
+    QCOMPARE(m_app->pageView()->titleField()->toRawText(), markup);
+    QLabel *toast = m_app->window->toastOverlay()->messageLabel();
+    QTRY_VERIFY(DrawnText::ofLabel(toast).startsWith(QStringLiteral("Restored version from ")));
 }
 
 QTEST_MAIN(TestCollaborationJourney)
