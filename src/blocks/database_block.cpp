@@ -11,6 +11,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
+#include "ui/single_press.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -301,6 +302,7 @@ QFrame *DatabaseBlockView::makeCard()
     m_addRowButton->setIconSize(QSize(12, 12));
     m_addRowButton->setStyleSheet(QStringLiteral("#addRow { border: none; padding: 2px 4px; }"));
     connect(m_addRowButton, &QPushButton::clicked, this, &DatabaseBlockView::pressAddRow);
+    takeDoubleClickAsOnePress(*m_addRowButton);
     header->addWidget(m_addRowButton);
     column->addLayout(header);
     column->addSpacing(6);
