@@ -327,6 +327,14 @@ QFrame *DatabaseBlockView::makeCard()
     return card;
 }
 
+QWidget *DatabaseBlockView::entryWidget() const
+{
+    // Just made, the view is not shown yet: what its state will show counts.
+    if (!m_insertButton || m_insertButton->isHidden() || !m_insertButton->isEnabled())
+        return nullptr;
+    return m_insertButton;
+}
+
 void DatabaseBlockView::refresh()
 {
     updateState();
