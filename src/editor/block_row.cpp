@@ -25,7 +25,6 @@
 #include <QMenu>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -455,15 +454,6 @@ void BlockRow::chooseKind(BlockType kind)
     if (!isActiveWindow())
         window()->activateWindow();
     takeKeyboardForKind();
-    // The menu's own closing may still hand the keyboard back to where it was before.
-    QTimer::singleShot(0, this, [this] {
-        QWidget *target = m_kindView ? m_kindView->entryWidget() : textView();
-        if (!target || target->hasFocus())
-            return;
-        if (!isActiveWindow())
-            window()->activateWindow();
-        target->setFocus(Qt::OtherFocusReason);
-    });
 }
 
 void BlockRow::splitAtCaret()
