@@ -1,5 +1,7 @@
 #include "api/api_client.h"
 
+#include "api/curl_reply.h"
+
 #include "platform/connectivity.h"
 #include "platform/utf8.h"
 
@@ -25,6 +27,8 @@ const auto kCancelledText = QStringLiteral("cancelled");
 const auto kRedirectRefusedText =
     QStringLiteral("The service sent the request to another address; it was not followed.");
 const auto kTooLargeText = QStringLiteral("The service's reply was too large, so it was not read.");
+const auto kUnsafeHeaderText =
+    QStringLiteral("A request header held a line break, so the request was not sent.");
 
 QString trimOrigin(QString origin)
 {
@@ -80,6 +84,10 @@ bool APIClient::isWebAddress(const QUrl &url)
 
 void APIClient::limitReplySize(QNetworkReply *reply, qint64 maxBytes)
 {
+    if (auto *exchange = qobject_cast<CurlReply *>(reply)) {
+        exchange->setMaxBodyBytes(maxBytes);
+        return;
+    }
     const auto refuse = [reply] {
         if (reply->property(kTooLargeProperty).toBool())
             return;
@@ -160,6 +168,26 @@ APIClient::send(QNetworkReply *reply, QPointer<CancelToken> cancel, std::optiona
     co_return owned;
 }
 
+void APIClient::refuseUnsafeHeaders(const QNetworkRequest &request)
+{
+    const auto unsafe = [](const QByteArray &text) {
+        return text.contains('\r') || text.contains('\n') || text.contains('\0');
+    };
+    for (const QByteArray &name : request.rawHeaderList()) {
+        if (unsafe(name) || unsafe(request.rawHeader(name)))
+            throw APIError::other(kUnsafeHeaderText);
+    }
+}
+
+QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
+APIClient::sendToService(QNetworkRequest request, QByteArray verb, std::optional<QByteArray> body,
+                         QPointer<CancelToken> cancel, std::optional<Limits> limits)
+{
+    refuseUnsafeHeaders(request);
+    QNetworkReply *raw = m_transport.send(request, verb, std::move(body));
+    co_return co_await send(raw, std::move(cancel), limits);
+}
+
 QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel)
 {
     Connectivity &network = m_connectivity;
@@ -189,7 +217,7 @@ QCoro::Task<> APIClient::waitForNetwork(std::chrono::milliseconds limit, QPointe
 APIError APIClient::failureOf(QNetworkReply *reply)
 {
     // The manager's replies do not say whether their connection opened: theirs may have left.
-    const auto *exchange = qobject_cast<const KeepAliveReply *>(reply);
+    const auto *exchange = qobject_cast<const CurlReply *>(reply);
     const bool left = !exchange || exchange->mayHaveLeft();
     if (reply->property(kCancelledProperty).toBool())
         return APIError::network(QNetworkReply::OperationCanceledError, kCancelledText, left);
@@ -197,9 +225,9 @@ APIError APIClient::failureOf(QNetworkReply *reply)
         return APIError::network(QNetworkReply::TimeoutError, kTimedOutText, left);
     if (reply->property(kRedirectRefusedProperty).toBool())
         return APIError::network(QNetworkReply::InsecureRedirectError, kRedirectRefusedText, left);
-    if (reply->property(kTooLargeProperty).toBool())
+    if (reply->property(kTooLargeProperty).toBool() || (exchange && exchange->wasTooLarge()))
         return APIError::network(QNetworkReply::UnknownContentError, kTooLargeText, left);
-    // Qt has no words of its own for the refused second send of a body (OneShotBody, KeepAliveReply).
+    // Qt has no words of its own for the refused second send of a body (see CurlReply::onSeek).
     if (reply->error() == QNetworkReply::ContentReSendError)
         return APIError::network(reply->error(),
                                  QStringLiteral("The connection closed before the server answered."), left);
@@ -243,8 +271,10 @@ QCoro::Task<QByteArray> APIClient::requestData(QString method, QString path, std
             std::chrono::steady_clock::now() - waitStarted);
         limits.overall = std::max(*limits.overall - waited, std::chrono::milliseconds(1));
     }
-    QNetworkReply *raw = m_transport.send(request, method.toLatin1(), std::move(payload));
-    const auto reply = co_await send(raw, std::move(cancel), limits);
+    // Named first: GCC 12 destroys temporaries made inside a co_await operand twice.
+    QByteArray verb = method.toLatin1();
+    const auto reply = co_await sendToService(std::move(request), std::move(verb), std::move(payload),
+                                              std::move(cancel), limits);
     noteServiceClock(reply.get());
     co_return successBody(reply.get());
 }

@@ -3,7 +3,7 @@
 #include "api/any_encodable.h"
 #include "api/api_error.h"
 #include "api/cancel_token.h"
-#include "api/keep_alive_transport.h"
+#include "api/curl_transport.h"
 #include "json/json_coder.h"
 
 #include <QCoroTask>
@@ -51,10 +51,10 @@ public:
     Limits requestLimits() const { return {m_requestTimeout, m_resourceTimeout}; }
     Limits uploadLimits() const { return {m_uploadSilenceTimeout, std::nullopt}; }
 
+    // Files and images from other hosts; every call to the service goes over serviceTransport().
     QNetworkAccessManager &session() { return m_session; }
-    // What requestData sends on; the manager carries the rest.
-    KeepAliveTransport &jsonTransport() { return m_transport; }
-    // Every reply this client made that is not yet deleted, from the manager and the JSON transport.
+    CurlTransport &serviceTransport() { return m_transport; }
+    // Every reply this client made that is not yet deleted, from the manager and the service transport.
     QList<QNetworkReply *> replies() const;
 
     // The most one reply may carry. A larger one is refused as a network error as soon as it shows:
@@ -89,6 +89,14 @@ public:
     QCoro::Task<QByteArray> requestData(QString method, QString path, std::optional<AnyEncodable> body,
                                         std::optional<QString> token, QPointer<CancelToken> cancel = {});
 
+    // Sends a built request to the service over the service transport and runs it as send() does.
+    // Throws APIError, sending nothing, when a header value holds a line break.
+    QCoro::Task<std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>>
+    sendToService(QNetworkRequest request, QByteArray verb, std::optional<QByteArray> body,
+                  QPointer<CancelToken> cancel = {}, std::optional<Limits> limits = std::nullopt);
+    // Throws the APIError of a header value holding CR, LF or NUL, which would split the request.
+    static void refuseUnsafeHeaders(const QNetworkRequest &request);
+
     // Runs a built request within `limits` (the request limits when absent); the reply is finished
     // when it returns. A time-out, a cancel, a redirect to another origin or a reply over the size
     // cap aborts the reply and marks it so failureOf() reports it as such. Redirects are followed only for a
@@ -114,8 +122,8 @@ private:
     QString m_origin;
     Connectivity &m_connectivity;
     QNetworkAccessManager m_session;
-    // The JSON calls go over this; the manager keeps files, images and everything else.
-    KeepAliveTransport m_transport;
+    // Every call to the service goes over this; the manager keeps files and images from elsewhere.
+    CurlTransport m_transport;
     std::chrono::milliseconds m_requestTimeout = kRequestTimeout;
     std::chrono::milliseconds m_resourceTimeout = kResourceTimeout;
     std::chrono::milliseconds m_uploadSilenceTimeout = kUploadSilenceTimeout;

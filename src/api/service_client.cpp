@@ -284,6 +284,9 @@ QCoro::Task<void> ServiceClient::restorePage(qint64 pageId)
 
     // Built by hand rather than through the request function: no Accept field, this header order.
     QNetworkRequest request(url);
+    // Redirects stay with the service, as the request function's do.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setRawHeader("User-Agent", APIClient::kUserAgent);
@@ -294,7 +297,9 @@ QCoro::Task<void> ServiceClient::restorePage(qint64 pageId)
     w.field("restore", qint64(1));
     w.endObject();
 
-    const auto reply = co_await m_api.send(m_api.session().sendCustomRequest(request, "PATCH", w.bytes()));
+    QByteArray verb("PATCH");
+    std::optional<QByteArray> body = w.bytes();
+    const auto reply = co_await m_api.sendToService(std::move(request), std::move(verb), std::move(body));
 
     // A refused restore must not pass for a done one: non-2xx fails like every other call.
     APIClient::successBody(reply.get());
@@ -411,11 +416,14 @@ QCoro::Task<QUrl> ServiceClient::upload(QByteArray data, QString filename, QStri
     request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.setRawHeader("User-Agent", APIClient::kUserAgent);
 
-    const QByteArray body = multipartBody(data, filename, mime, boundary);
+    QByteArray body = multipartBody(data, filename, mime, boundary);
     // The body holds its own copy; one file-sized buffer is enough while the transfer runs.
     data = QByteArray();
-    QNetworkReply *raw = m_api.session().post(request, body);
-    const auto reply = co_await m_api.send(raw, std::move(cancel), m_api.uploadLimits());
+    QByteArray verb("POST");
+    std::optional<QByteArray> payload = std::move(body);
+    const std::optional<APIClient::Limits> limits = m_api.uploadLimits();
+    const auto reply = co_await m_api.sendToService(std::move(request), std::move(verb), std::move(payload),
+                                                    std::move(cancel), limits);
 
     const int error = reply->error();
     // Qt reports 4xx/5xx as errors too; only its transport errors (below 200) are failures of the exchange.

@@ -1,5 +1,7 @@
 #include "api/session_store.h"
 
+#include "api/api_error.h"
+
 #include "platform/diag.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
@@ -61,8 +63,15 @@ std::optional<qint64> SessionStore::parseUserID(const QString &text)
     return -value;
 }
 
+void SessionStore::requireUsableToken(const QString &token)
+{
+    if (token.contains(QLatin1Char('\r')) || token.contains(QLatin1Char('\n')) || token.contains(QChar(0)))
+        throw APIError::other(QString::fromUtf8(kUnusableTokenText));
+}
+
 void SessionStore::signIn(const QString &token, const AuthUser &user)
 {
+    requireUsableToken(token);
     // Stored before it is published: the screens that open on the new token read it from the keyring.
     warnUnlessSaved(m_secrets.keychainWrite(key(keychainKey), token));
     // A refused id is not fatal: restore falls back to the settings.
@@ -80,7 +89,21 @@ void SessionStore::signIn(const QString &token, const AuthUser &user)
 
 void SessionStore::restoreSession()
 {
-    setToken(m_secrets.keychainRead(key(keychainKey)));
+    std::optional<QString> token = m_secrets.keychainRead(key(keychainKey));
+    bool unusable = false;
+    if (token) {
+        try {
+            requireUsableToken(*token);
+        } catch (const APIError &) {
+            diag(QString::fromUtf8(kUnusableStoredTokenLine));
+            unusable = true;
+        }
+    }
+    if (unusable) {
+        signOut();
+        return;
+    }
+    setToken(std::move(token));
 
     std::optional<qint64> id;
     if (const auto text = m_secrets.keychainRead(key(userIDKey)))

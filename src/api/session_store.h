@@ -35,10 +35,19 @@ public:
     const std::optional<QString> &userName() const { return m_userName; }
     const std::optional<QString> &userEmail() const { return m_userEmail; }
 
+    static constexpr const char *kUnusableTokenText =
+        "The service sent a sign-in token that cannot be used. Please try again.";
+    static constexpr const char *kUnusableStoredTokenLine =
+        "SessionStore: the stored token holds a line break and was not used; please sign in again";
+    // Throws APIError (kUnusableTokenText) for a token holding CR, LF or NUL: sent in a header, it
+    // would split the request.
+    static void requireUsableToken(const QString &token);
+
     // Stores a fresh session. A token the keyring refuses prints a warning and the session
-    // lasts for this run only.
+    // lasts for this run only. An unusable token throws (requireUsableToken) and stores nothing.
     void signIn(const QString &token, const AuthUser &user);
-    // A token without a usable user id ends the session and clears what was stored.
+    // A token without a usable user id, or holding a line break, ends the session and clears what was
+    // stored.
     void restoreSession();
     void signOut();
 

@@ -102,6 +102,8 @@ QCoro::Task<> AuthForm::run(QPointer<AuthForm> form, AppContext context, Mode mo
             AuthLoginReq body{email, password, device};
             reply = co_await context.client->login(std::move(body));
         }
+        // Checked before the local data changes hands: a token that cannot be sent changes nothing.
+        SessionStore::requireUsableToken(reply.token);
         if (context.settings && context.store)
             LocalDataOwner(*context.settings, *context.store, context.syncEngine).claim(reply.user.id);
         context.session->signIn(reply.token, reply.user);

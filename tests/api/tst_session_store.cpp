@@ -1,3 +1,4 @@
+#include "api/api_error.h"
 #include "api/session_store.h"
 #include "platform/diag.h"
 #include "platform/memory_secret_backend.h"
@@ -51,6 +52,9 @@ private Q_SLOTS:
     void signInReplacesEarlierSession();
     void signOutWhileSignedOutIsHarmless();
     void changesAreSignalled();
+    void tokenWithLineBreakIsNeverStored_data();
+    void tokenWithLineBreakIsNeverStored();
+    void storedTokenWithLineBreakSignsOut();
 
 private:
     std::shared_ptr<MemorySecretBackend> m_backend;
@@ -329,6 +333,49 @@ void TestSessionStore::changesAreSignalled()
     QCOMPARE(token.count(), 2);
     QVERIFY(!launch.session.token());
     QCOMPARE(email.count(), 2);
+}
+
+void TestSessionStore::tokenWithLineBreakIsNeverStored_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::newRow("CR LF") << QStringLiteral("tok\r\nX-Injected: 1");
+    QTest::newRow("LF") << QStringLiteral("tok\n");
+    QTest::newRow("CR") << QStringLiteral("\rtok");
+}
+
+void TestSessionStore::tokenWithLineBreakIsNeverStored()
+{
+    QFETCH(QString, token);
+    Launch launch(m_backend, *m_settings);
+    launch.session.restoreSession();
+    QSignalSpy changed(&launch.session, &SessionStore::tokenChanged);
+    try {
+        launch.session.signIn(token, AuthUser{42, QStringLiteral("Ada"), QStringLiteral("a@x")});
+        QFAIL("an unusable token was accepted");
+    } catch (const APIError &e) {
+        QCOMPARE(e.errorDescription(), QString::fromUtf8(SessionStore::kUnusableTokenText));
+    }
+    QVERIFY(!launch.session.token());
+    QVERIFY(!launch.session.userID());
+    QCOMPARE(changed.count(), 0);
+    QTRY_VERIFY(launch.secrets.isIdle());
+    QCOMPARE(m_backend->itemCount(), 0);
+    QVERIFY(!m_settings->contains(IDKey));
+}
+
+void TestSessionStore::storedTokenWithLineBreakSignsOut()
+{
+    m_backend->putItem(TokenAccount, "tok\r\nX-Injected: 1");
+    m_backend->putItem(IDKey, "42");
+    m_settings->setString(NameKey, QStringLiteral("Ada"));
+    Launch launch(m_backend, *m_settings);
+    DiagCapture diag;
+    launch.session.restoreSession();
+    QVERIFY(!launch.session.token());
+    QVERIFY(!launch.session.userID());
+    QCOMPARE(diag.lines(), QStringList{QString::fromUtf8(SessionStore::kUnusableStoredTokenLine)});
+    QTRY_VERIFY(launch.secrets.isIdle());
+    QCOMPARE(m_backend->itemCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSessionStore)

@@ -254,6 +254,11 @@ void TestAuthView::refusalMessages_data()
     QTest::newRow("500 HTML page") << LoginPath << 500 << QByteArray() << true << "Sign-in failed";
     QTest::newRow("2xx that does not decode") << LoginPath << 200 << QByteArray(R"({"token":"t"})") << false
                                               << "Couldn't read the server's response.";
+    QTest::newRow("token with a line break")
+        << LoginPath << 200
+        << QByteArray(
+               R"({"token":"t\r\nX-Injected: 1","user":{"id":1,"name":"Ann","email":"ann@example.com"}})")
+        << false << QString::fromUtf8(SessionStore::kUnusableTokenText);
 }
 
 void TestAuthView::refusalMessages()

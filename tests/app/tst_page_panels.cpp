@@ -184,7 +184,7 @@ void TestPagePanels::holdNextReply(const QByteArray &method, const QString &path
             m_fake.setFault(path, once(FakeService::Fault::delay(600)));
     });
     // Only the held request is not a GET at that path.
-    connect(&m_app->client.transport().jsonTransport(), &KeepAliveTransport::finished, watch,
+    connect(&m_app->client.transport().serviceTransport(), &CurlTransport::finished, watch,
             [this, watch, path](QNetworkReply *reply) {
                 if (reply->url().path() != path || reply->operation() == QNetworkAccessManager::GetOperation)
                     return;

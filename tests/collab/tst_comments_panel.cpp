@@ -308,7 +308,7 @@ void TestCommentsPanel::closingWhilePostingKeepsTheComment()
     QVERIFY(panel->model().isPosting());
     bool answered = false;
     QObject listening; // the connection ends with this test
-    connect(&m_device->client().transport().jsonTransport(), &KeepAliveTransport::finished, &listening,
+    connect(&m_device->client().transport().serviceTransport(), &CurlTransport::finished, &listening,
             [&answered](QNetworkReply *reply) { answered = answered || reply->url().path() == kComments; });
     panel.reset();
     // The reply arrives after the panel has gone.

@@ -219,7 +219,7 @@ void TestInlineComments::closingThePageWhilePostingKeepsTheComment()
     QTRY_VERIFY(row->model().inlineCommentSending);
     bool answered = false;
     QObject listening; // the connection ends with this test
-    connect(&m_device->client().transport().jsonTransport(), &KeepAliveTransport::finished, &listening,
+    connect(&m_device->client().transport().serviceTransport(), &CurlTransport::finished, &listening,
             [&answered](QNetworkReply *reply) { answered = answered || reply->url().path() == kComments; });
     m_view.reset();
     // The reply arrives after the row has gone.
