@@ -46,6 +46,8 @@ private Q_SLOTS:
     void cleanup();
 
     void panelsOpenSideBySideAndCloseWithTheirToggle();
+    void windowGetsItsWidthBackWhenThePanelsClose_data();
+    void windowGetsItsWidthBackWhenThePanelsClose();
     void replyOnOnePageNeverLandsInTheNext();
     void decisionOnOnePageLeavesTheNextPanelAlone();
     void acceptedSuggestionShowsInTheOpenPage();
@@ -225,6 +227,37 @@ void TestPagePanels::panelsOpenSideBySideAndCloseWithTheirToggle()
     QTest::mouseClick(comments->closeButton(), Qt::LeftButton);
     QVERIFY(closed.isNull());
     QVERIFY(!page->commentsButton()->isChecked());
+}
+
+void TestPagePanels::windowGetsItsWidthBackWhenThePanelsClose_data()
+{
+    QTest::addColumn<bool>("byOpeningAnotherPage");
+    QTest::newRow("closed with their toggles") << false;
+    QTest::newRow("another page opened") << true;
+}
+
+void TestPagePanels::windowGetsItsWidthBackWhenThePanelsClose()
+{
+    QFETCH(bool, byOpeningAnotherPage);
+    PageView *page = open(m_pageA);
+    QVERIFY(page);
+    // Too narrow for the editor and both panels: the window widens while they are open.
+    m_view->resize(1000, 700);
+    QTRY_COMPARE(m_view->width(), 1000);
+    QVERIFY(showPanel<CommentsPanel>(MainView::PagePanel::comments));
+    QVERIFY(showPanel<SuggestionsPanel>(MainView::PagePanel::suggestions));
+    QTRY_VERIFY(m_view->width() > 1000);
+
+    if (byOpeningAnotherPage) {
+        open(m_pageB);
+    } else {
+        QTest::mouseClick(page->suggestionsButton(), Qt::LeftButton);
+        QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
+    }
+    QVERIFY(!m_view->panel(MainView::PagePanel::comments) &&
+            !m_view->panel(MainView::PagePanel::suggestions));
+    QTRY_COMPARE(m_view->width(), 1000);
+    QCOMPARE(m_view->height(), 700);
 }
 
 void TestPagePanels::replyOnOnePageNeverLandsInTheNext()
