@@ -208,7 +208,12 @@ QCoro::Task<BookmarkPreviewResp> ServiceClient::fetchBookmark(QString url)
 
 QCoro::Task<CommentCreateResp> ServiceClient::createComment(CommentCreateReq body)
 {
-    return call<CommentCreateResp>(Post, CommentsPath, std::move(body));
+    QPointer<ServiceClient> self(this);
+    CommentCreateResp reply = co_await call<CommentCreateResp>(Post, CommentsPath, std::move(body));
+    // Every open list of the page's comments takes it in, wherever it was written.
+    if (self)
+        Q_EMIT self->commentCreated(reply.comment);
+    co_return reply;
 }
 
 QCoro::Task<CommentsResp> ServiceClient::listComments(qint64 pageId)

@@ -103,7 +103,7 @@ public:
     // Only http and https; the reply size cap applies.
     QCoro::Task<QByteArray> fetchPublicFile(QUrl url, QPointer<CancelToken> cancel = {});
 
-    // Comments
+    // Comments. A comment the service stored is told through `commentCreated` as well.
     QCoro::Task<CommentCreateResp> createComment(CommentCreateReq body);
     QCoro::Task<CommentsResp> listComments(qint64 pageId);
 
@@ -144,6 +144,9 @@ public:
     QCoro::Task<VersionsResp> listVersions(qint64 pageId);
     QCoro::Task<VersionRestoreOK> restoreVersion(VersionRestoreReq body);
     QCoro::Task<AIResp> runAI(AIReq body);
+
+Q_SIGNALS:
+    void commentCreated(const CommentDTO &comment);
 
 private:
     // A call under the session's token, read when the call is made.

@@ -23,13 +23,16 @@
 #include <QDialog>
 #include <QEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -305,9 +308,7 @@ HomeView *MainView::newHomeView()
 void MainView::setDetail(QWidget *widget, PageViewModel *model)
 {
     m_editorShown = false;
-    for (auto &[kind, panel] : m_panels)
-        delete panel.data();
-    m_panels.clear();
+    deletePanels();
     if (QWidget *old = m_detail) {
         // Hiding an editor queues its pending edits now; the widget itself goes later, since the
         // change may come from one of its own signals.
@@ -337,9 +338,7 @@ void MainView::closeEditor()
     if (!m_editorShown)
         return;
     m_editorShown = false;
-    for (auto &[kind, panel] : m_panels)
-        delete panel.data();
-    m_panels.clear();
+    deletePanels();
     // Deleted now, not later: its pending edits are queued before the store is reset.
     QWidget *editor = m_detail;
     m_detail = nullptr;
@@ -348,11 +347,48 @@ void MainView::closeEditor()
     setDetail(newHomeView(), nullptr);
 }
 
+bool MainView::hasPanels() const
+{
+    return std::any_of(m_panels.begin(), m_panels.end(),
+                       [](const auto &entry) { return !entry.second.isNull(); });
+}
+
+void MainView::deletePanels()
+{
+    const bool had = hasPanels();
+    for (auto &[kind, panel] : m_panels)
+        delete panel.data();
+    m_panels.clear();
+    if (had)
+        givePanelWidthBack();
+}
+
+void MainView::givePanelWidthBack()
+{
+    const std::optional<int> before = std::exchange(m_widthBeforePanels, std::nullopt);
+    if (!before)
+        return;
+    // Once the window's layout has seen the panels go: until then its minimum keeps their room.
+    QTimer::singleShot(0, this, [self = QPointer<MainView>(this), width = *before] {
+        if (!self || self->m_widthBeforePanels)
+            return;
+        QWidget *top = self->window();
+        if (top->isMaximized() || top->isFullScreen() || top->width() <= width)
+            return;
+        if (QLayout *layout = top->layout())
+            layout->activate();
+        top->resize(std::max(width, top->minimumWidth()), top->height());
+    });
+}
+
 void MainView::syncPanels()
 {
     PageViewModel *model = m_pageModel;
     if (!model)
         return;
+    const bool had = hasPanels();
+    if (!had)
+        m_widthBeforePanels = window()->width();
     const bool hasPage = model->page().has_value();
     const std::pair<PagePanel, bool> wanted[] = {
         {PagePanel::ai, model->showAI()},
@@ -377,6 +413,10 @@ void MainView::syncPanels()
             delete slot.data();
         }
     }
+    if (had && !hasPanels())
+        givePanelWidthBack();
+    else if (!hasPanels())
+        m_widthBeforePanels.reset();
 }
 
 void MainView::presentSheet(PageSheet kind)

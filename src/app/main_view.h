@@ -147,6 +147,10 @@ private:
     void setDetail(QWidget *widget, PageViewModel *model);
     void closeEditor();
     void syncPanels();
+    bool hasPanels() const;
+    void deletePanels();
+    // The window gets back the width it had before side panels widened it.
+    void givePanelWidthBack();
     void presentSheet(PageSheet kind);
     QCoro::Task<> firstAppearance();
 
@@ -164,6 +168,7 @@ private:
     QWidget *m_detail = nullptr;
     QPointer<PageViewModel> m_pageModel;
     std::map<PagePanel, QPointer<QWidget>> m_panels;
+    std::optional<int> m_widthBeforePanels;
     QToolButton *m_toggle = nullptr;
     SyncButton *m_syncButton = nullptr;
     QToolButton *m_accountButton = nullptr;

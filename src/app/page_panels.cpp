@@ -2,8 +2,10 @@
 
 #include "collab/ai_panel.h"
 #include "collab/comments_panel.h"
+#include "collab/comments_panel_model.h"
 #include "collab/suggestions_panel.h"
 #include "editor/page_view_model.h"
+#include "store/local_store.h"
 #include "ui/app_context.h"
 
 #include <QPointer>
@@ -21,11 +23,30 @@ QWidget *makePagePanel(const AppContext &context, PageViewModel &page, MainView:
         return current ? current->serverID : 0;
     };
     switch (kind) {
-    case MainView::PagePanel::comments:
-        return new CommentsPanel(*context.client, pageServerID, [model] {
+    case MainView::PagePanel::comments: {
+        auto *panel = new CommentsPanel(*context.client, pageServerID, [model] {
             if (model)
                 model->setShowComments(false);
         });
+        // "Post" follows the page's server id, which comes with a sync while the panel is open.
+        if (context.store) {
+            CommentsPanelModel *comments = &panel->model();
+            const QString pageLocalID = page.pageLocalID();
+            QObject::connect(context.store, &LocalStore::pageChanged, comments,
+                             [comments, pageLocalID](const QString &localID) {
+                                 if (localID == pageLocalID)
+                                     comments->pageChanged();
+                             });
+            QObject::connect(context.store, &LocalStore::recordsChanged, comments,
+                             &CommentsPanelModel::pageChanged);
+            QObject::connect(context.store, &LocalStore::batchApplied, comments,
+                             [comments, pageLocalID](const BatchChange &change) {
+                                 if (change.touchesPage(pageLocalID))
+                                     comments->pageChanged();
+                             });
+        }
+        return panel;
+    }
     case MainView::PagePanel::suggestions:
         return new SuggestionsPanel(*context.client, context.syncEngine, pageServerID, [model] {
             if (model)

@@ -2,6 +2,9 @@
 
 #include "collab/comments_panel_model.h"
 #include "collab/panel_header.h"
+#include "ui/app_style.h"
+#include "ui/busy_indicator.h"
+#include "ui/clamped_text.h"
 #include "ui/empty_state_view.h"
 #include "ui/symbol_icons.h"
 
@@ -20,6 +23,12 @@
 #include <cmath>
 
 namespace {
+
+constexpr int kQuoteBarWidth = 2;
+constexpr int kQuoteLines = 2;
+// The spinner before "Post", 60 % of a small one.
+constexpr int kPostSpinnerSize = 10;
+constexpr int kCaption2Size = 11;
 
 QLabel *plainLabel(const QString &text, QWidget *parent)
 {
@@ -54,10 +63,41 @@ QWidget *commentCard(const CommentDTO &comment, QWidget *parent)
     column->addLayout(top);
 
     if (const std::optional<QString> context = CommentsPanelModel::context(comment)) {
-        QLabel *line = plainLabel(*context, card);
-        line->setObjectName(QStringLiteral("context"));
-        line->setStyleSheet(QStringLiteral("color: gray; font-style: italic;"));
-        column->addWidget(line);
+        const bool quote = comment.selection_text && !comment.selection_text->isEmpty();
+        auto *line = new QHBoxLayout;
+        line->setSpacing(4);
+        if (quote) {
+            auto *bar = new QFrame(card);
+            bar->setObjectName(QStringLiteral("quoteBar"));
+            bar->setFixedWidth(kQuoteBarWidth);
+            QColor tint = AppStyle::accent(card);
+            tint.setAlphaF(0.6f);
+            bar->setStyleSheet(QStringLiteral("#quoteBar { background: %1; }").arg(AppStyle::css(tint)));
+            auto *text = new ClampedText(kQuoteLines, card);
+            text->setObjectName(QStringLiteral("context"));
+            QFont italic = AppStyle::caption();
+            italic.setItalic(true);
+            text->setFont(italic);
+            text->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
+            text->setFullText(*context);
+            line->addWidget(bar);
+            line->addWidget(text, 1);
+        } else {
+            const QFont small = AppStyle::system(kCaption2Size);
+            const QString tone = QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card)));
+            auto *symbol = new QLabel(card);
+            symbol->setObjectName(QStringLiteral("contextSymbol"));
+            symbol->setPixmap(SymbolIcons::pixmap(QStringLiteral("square.text.square"),
+                                                  QFontMetrics(small).height(), AppStyle::tertiary(card),
+                                                  card->devicePixelRatioF()));
+            QLabel *label = plainLabel(*context, card);
+            label->setObjectName(QStringLiteral("context"));
+            label->setFont(small);
+            label->setStyleSheet(tone);
+            line->addWidget(symbol);
+            line->addWidget(label, 1);
+        }
+        column->addLayout(line);
     }
     QLabel *body = plainLabel(comment.body, card);
     body->setObjectName(QStringLiteral("body"));
@@ -138,7 +178,12 @@ CommentsPanel::CommentsPanel(ServiceClient &client, std::function<qint64()> page
     postRow->addStretch(1);
     m_post = new QPushButton(QString::fromUtf8(kPost), this);
     m_post->setDefault(true);
+    m_post->setIconSize(QSize(kPostSpinnerSize, kPostSpinnerSize));
     postRow->addWidget(m_post);
+    m_postBusy = new BusyIndicator(kPostSpinnerSize, this);
+    connect(m_postBusy, &BusyIndicator::frameChanged, this, [this] {
+        m_post->setIcon(m_postBusy->isRunning() ? m_postBusy->frame(devicePixelRatioF()) : QIcon());
+    });
     column->addLayout(postRow);
 
     connect(m_model, &CommentsPanelModel::changed, this, &CommentsPanel::render);
@@ -183,6 +228,11 @@ void CommentsPanel::render()
     m_error->setVisible(model.error().has_value());
     m_error->setText(model.error().value_or(QString()));
     m_post->setEnabled(model.canPost());
+    if (model.isPosting() != m_postBusy->isRunning()) {
+        m_postBusy->setColor(AppStyle::secondary(this));
+        m_postBusy->setRunning(model.isPosting());
+        m_post->setIcon(model.isPosting() ? m_postBusy->frame(devicePixelRatioF()) : QIcon());
+    }
 }
 
 void CommentsPanel::renderList()

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class BusyIndicator;
 class CommentsPanelModel;
 class QLabel;
 class QPlainTextEdit;
@@ -57,5 +58,6 @@ private:
     QPlainTextEdit *m_composer;
     QLabel *m_error;
     QPushButton *m_post;
+    BusyIndicator *m_postBusy;
     int m_renderedVersion = -1;
 };

@@ -6,12 +6,31 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 CommentsPanelModel::CommentsPanelModel(ServiceClient &client, std::function<qint64()> pageServerID,
                                        QObject *parent)
     : QObject(parent)
     , m_client(client)
     , m_pageServerID(std::move(pageServerID))
 {
+    // A comment written on one of the page's blocks shows here without a reload.
+    connect(&m_client, &ServiceClient::commentCreated, this, [this](const CommentDTO &comment) {
+        const qint64 page = m_pageServerID();
+        if (page != 0 && comment.page_id == page)
+            take(comment);
+    });
+}
+
+void CommentsPanelModel::take(const CommentDTO &comment)
+{
+    const bool listed = std::any_of(m_comments.begin(), m_comments.end(),
+                                    [&](const CommentDTO &c) { return c.id == comment.id; });
+    if (listed)
+        return;
+    m_comments.push_back(comment);
+    ++m_listVersion;
+    Q_EMIT changed();
 }
 
 void CommentsPanelModel::setNewBody(const QString &text)
@@ -121,8 +140,8 @@ QCoro::Task<> CommentsPanelModel::postComment()
     if (!self)
         co_return;
     if (reply) {
-        m_comments.push_back(std::move(reply->comment));
-        ++m_listVersion;
+        // Told already when the client heard it: appended once.
+        take(reply->comment);
         m_newBody.clear();
     } else {
         m_error = failure;

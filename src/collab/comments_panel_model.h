@@ -39,6 +39,8 @@ public:
 
     QCoro::Task<> loadComments();
     QCoro::Task<> postComment();
+    // The page's record changed: it may have reached the service, which lets "Post" post.
+    void pageChanged() { Q_EMIT changed(); }
 
     // What a comment card shows.
     static QString author(const CommentDTO &comment);
@@ -52,6 +54,9 @@ Q_SIGNALS:
     void changed();
 
 private:
+    // Appends a comment not listed yet.
+    void take(const CommentDTO &comment);
+
     ServiceClient &m_client;
     std::function<qint64()> m_pageServerID;
     std::vector<CommentDTO> m_comments;

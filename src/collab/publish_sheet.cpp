@@ -3,6 +3,7 @@
 #include "collab/sheet_header.h"
 #include "ui/app_context.h"
 #include "ui/app_style.h"
+#include "ui/busy_indicator.h"
 #include "ui/clamped_text.h"
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
@@ -21,6 +21,9 @@
 namespace {
 
 constexpr int kWidth = 460;
+constexpr int kSpinnerSize = 18;
+// A small spinner at 70 %.
+constexpr int kButtonSpinnerSize = 11;
 constexpr int kRowSpacing = 6;
 
 QLabel *sectionLabel(const QString &text, QWidget *parent)
@@ -58,11 +61,14 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     m_title = header.title;
     column->addLayout(header.layout);
 
-    auto *bar = new QProgressBar(this);
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setMaximumHeight(6);
-    m_loading = bar;
+    auto *spinner = new QLabel(this);
+    spinner->setObjectName(QStringLiteral("loadingSpinner"));
+    spinner->setAlignment(Qt::AlignCenter);
+    spinner->setMinimumHeight(2 * kSpinnerSize);
+    m_loadingBusy = new BusyIndicator(kSpinnerSize, spinner);
+    m_loadingBusy->setColor(AppStyle::secondary(this));
+    m_loadingBusy->showIn(spinner);
+    m_loading = spinner;
     column->addWidget(m_loading);
 
     m_form = new QWidget(this);
@@ -136,6 +142,11 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     m_unpublish = new QPushButton(QStringLiteral("Unpublish"), m_form);
     AppStyle::makeDestructive(m_unpublish);
     m_primary = new QPushButton(m_form);
+    m_primary->setIconSize(QSize(kButtonSpinnerSize, kButtonSpinnerSize));
+    m_savingBusy = new BusyIndicator(kButtonSpinnerSize, this);
+    connect(m_savingBusy, &BusyIndicator::frameChanged, this, [this] {
+        m_primary->setIcon(m_savingBusy->isRunning() ? m_savingBusy->frame(devicePixelRatioF()) : QIcon());
+    });
     m_primary->setDefault(false);
     m_primary->setAutoDefault(false);
     QFont semibold = m_primary->font();
@@ -176,6 +187,7 @@ void PublishSheet::render()
     const PublishSheetModel &m = *m_model;
     m_title->setText(QString::fromLatin1(m.published() ? kPublishedTitle : kPublishTitle));
     m_loading->setVisible(m.loading());
+    m_loadingBusy->setRunning(m.loading());
     m_form->setVisible(!m.loading());
     const bool showsURL = m.published() && m.url().has_value();
     m_urlGroup->setVisible(showsURL);
@@ -198,10 +210,9 @@ void PublishSheet::render()
     m_error->setVisible(m.error().has_value());
     m_error->setText(m.error().value_or(QString()));
     m_unpublish->setVisible(m.published());
-    m_primary->setText(m.saving()
-                           ? QStringLiteral("… ") +
-                                 (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish"))
-                           : (m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish")));
+    m_primary->setText(m.published() ? QStringLiteral("Save changes") : QStringLiteral("Publish"));
+    m_savingBusy->setColor(AppStyle::secondary(this));
+    m_savingBusy->setRunning(m.saving());
     m_primary->setEnabled(m.canPublish());
     fitHeight();
 }

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class BusyIndicator;
 class ClampedText;
 class QCheckBox;
 class QLabel;
@@ -56,4 +57,6 @@ private:
     QLabel *m_error = nullptr;
     QPushButton *m_unpublish = nullptr;
     QPushButton *m_primary = nullptr;
+    BusyIndicator *m_loadingBusy = nullptr;
+    BusyIndicator *m_savingBusy = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "collab/sheet_header.h"
 #include "ui/app_context.h"
 #include "ui/app_style.h"
+#include "ui/busy_indicator.h"
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
@@ -11,13 +12,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
+
+constexpr int kSpinnerSize = 18;
+// A small spinner at 70 %.
+constexpr int kButtonSpinnerSize = 11;
 
 QString colored(const QColor &color)
 {
@@ -69,6 +73,11 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     sendRow->addStretch(1);
     m_send = new QPushButton(QString::fromLatin1(kSendInvite), box);
     m_send->setAutoDefault(false);
+    m_send->setIconSize(QSize(kButtonSpinnerSize, kButtonSpinnerSize));
+    m_sendBusy = new BusyIndicator(kButtonSpinnerSize, this);
+    connect(m_sendBusy, &BusyIndicator::frameChanged, this, [this] {
+        m_send->setIcon(m_sendBusy->isRunning() ? m_sendBusy->frame(devicePixelRatioF()) : QIcon());
+    });
     sendRow->addWidget(m_send);
     invite->addLayout(sendRow);
     column->addWidget(box);
@@ -89,11 +98,14 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     divider->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(this))));
     column->addWidget(divider);
 
-    auto *bar = new QProgressBar(this);
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setMaximumHeight(6);
-    m_loading = bar;
+    auto *spinner = new QLabel(this);
+    spinner->setObjectName(QStringLiteral("loadingSpinner"));
+    spinner->setAlignment(Qt::AlignCenter);
+    spinner->setMinimumHeight(2 * kSpinnerSize);
+    m_loadingBusy = new BusyIndicator(kSpinnerSize, spinner);
+    m_loadingBusy->setColor(AppStyle::secondary(this));
+    m_loadingBusy->showIn(spinner);
+    m_loading = spinner;
     column->addWidget(m_loading);
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -120,15 +132,20 @@ void ShareSheet::render()
     m_hint->setVisible(hint.has_value());
     m_hint->setText(hint.value_or(QString()));
     m_send->setEnabled(m.canSend());
-    m_send->setText(m.sending() ? QStringLiteral("… ") + QString::fromLatin1(kSendInvite)
-                                : QString::fromLatin1(kSendInvite));
+    m_sendBusy->setColor(AppStyle::secondary(this));
+    m_sendBusy->setRunning(m.sending());
     m_error->setVisible(m.error().has_value());
     m_error->setText(m.error().value_or(QString()));
     m_info->setVisible(m.info().has_value());
     m_info->setText(m.info().value_or(QString()));
     m_loading->setVisible(m.loading());
+    m_loadingBusy->setRunning(m.loading());
     m_scroll->setVisible(!m.loading());
-    renderList();
+    // Typing an address changes nothing listed: the rows (and a pointer on one) stay.
+    if (m_renderedList != m.listVersion()) {
+        m_renderedList = m.listVersion();
+        renderList();
+    }
 }
 
 void ShareSheet::renderList()

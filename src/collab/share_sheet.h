@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class BusyIndicator;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -48,4 +49,7 @@ private:
     QWidget *m_loading = nullptr;
     QWidget *m_scroll = nullptr;
     QWidget *m_list = nullptr;
+    BusyIndicator *m_sendBusy = nullptr;
+    BusyIndicator *m_loadingBusy = nullptr;
+    int m_renderedList = -1;
 };

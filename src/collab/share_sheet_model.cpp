@@ -126,6 +126,7 @@ QCoro::Task<> ShareSheetModel::reload(QPointer<ShareSheetModel> self, QPointer<S
         if (reply) {
             self->m_shares = std::move(reply->shares);
             self->m_invites = std::move(reply->invites);
+            ++self->m_listVersion;
         }
         self->m_loading = false;
         Q_EMIT self->changed();

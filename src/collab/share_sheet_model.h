@@ -48,6 +48,8 @@ public:
     bool sending() const { return m_sending; }
     const std::vector<ShareItemDTO> &shares() const { return m_shares; }
     const std::vector<ShareInviteDTO> &invites() const { return m_invites; }
+    // Grows each time the people listed change, so a view redraws its list only then.
+    int listVersion() const { return m_listVersion; }
     const std::optional<QString> &error() const { return m_error; }
     const std::optional<QString> &info() const { return m_info; }
     bool canSend() const { return !m_sending && !m_email.isEmpty() && m_pageServerID != 0; }
@@ -84,6 +86,7 @@ private:
     bool m_sending = false;
     std::vector<ShareItemDTO> m_shares;
     std::vector<ShareInviteDTO> m_invites;
+    int m_listVersion = 0;
     std::optional<QString> m_error;
     std::optional<QString> m_info;
 };

@@ -58,6 +58,16 @@ QString shortTimeFormat(const QLocale &locale)
     return locale.timeFormat(QLocale::ShortFormat).remove(seconds).trimmed();
 }
 
+QString mediumDateFormat(const QLocale &locale)
+{
+    // The weekday with the separator that joins it to the rest, before or after it.
+    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*|[,.]?\\s*d{4}"));
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    format.remove(weekday);
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    return format.trimmed();
+}
+
 QString formatVersionDate(const QString &text)
 {
     const auto when = parseVersionDate(text);
@@ -65,7 +75,7 @@ QString formatVersionDate(const QString &text)
         return text;
     const QDateTime local = when->toLocalTime();
     const QLocale locale;
-    return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ") +
+    return locale.toString(local.date(), mediumDateFormat(locale)) + QStringLiteral(", ") +
            locale.toString(local.time(), shortTimeFormat(locale));
 }
 

@@ -22,6 +22,9 @@ class ToastCenter;
 std::optional<QDateTime> parseVersionDate(const QString &text);
 // The locale's short time pattern without seconds.
 QString shortTimeFormat(const QLocale &locale);
+// The locale's date with the month's short name and no weekday ("May 1, 2024", "1. Mai 2024"):
+// its long date without the weekday.
+QString mediumDateFormat(const QLocale &locale);
 // The date in the user's locale and time zone (medium date, short time); an unreadable text as it is.
 QString formatVersionDate(const QString &text);
 // "512 B", "2 KB", "1.5 MB".

@@ -12,7 +12,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <memory>
+#include <optional>
 
 VersionHistorySheet::VersionHistorySheet(const AppContext &context, const FNPage &page, QWidget *parent)
     : QDialog(parent)
@@ -46,6 +50,12 @@ void VersionHistorySheet::setConfirmer(Confirmer *confirmer)
 
 void VersionHistorySheet::render()
 {
+    // A restore starting or ending redraws the rows: the list stays scrolled where it was.
+    // A list drawn a moment ago may not have its range yet: its place is still the one to keep.
+    std::optional<int> keptScroll = m_pendingScroll;
+    if (auto *old = qobject_cast<QScrollArea *>(m_content); old && !keptScroll)
+        keptScroll = old->verticalScrollBar()->value();
+    m_pendingScroll.reset();
     // Deferred: the old content may hold the button whose click got us here.
     if (m_content) {
         m_content->hide();
@@ -88,6 +98,26 @@ void VersionHistorySheet::render()
         m_content = scroll;
     }
     m_body->addWidget(m_content, 1);
+    // Shown now rather than when the layout gets to it, so its scroll range is there to set.
+    m_content->show();
+    auto *scroll = qobject_cast<QScrollArea *>(m_content);
+    if (!scroll)
+        return;
+    if (keptScroll && *keptScroll > 0) {
+        // The range comes with the new list's layout.
+        m_pendingScroll = keptScroll;
+        QScrollBar *bar = scroll->verticalScrollBar();
+        auto once = std::make_shared<QMetaObject::Connection>();
+        const auto apply = [this, bar, value = *keptScroll, once](int, int maximum) {
+            if (maximum < value)
+                return;
+            bar->setValue(value);
+            m_pendingScroll.reset();
+            QObject::disconnect(*once);
+        };
+        *once = connect(bar, &QScrollBar::rangeChanged, bar, apply);
+        apply(bar->minimum(), bar->maximum());
+    }
 }
 
 QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
@@ -98,6 +128,7 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
     auto *line = new QHBoxLayout;
     auto *texts = new QVBoxLayout;
     auto *date = new QLabel(formatVersionDate(version.created_at));
+    date->setObjectName(QStringLiteral("versionDate"));
     QFont dateFont = AppStyle::callout();
     dateFont.setWeight(QFont::Medium);
     date->setFont(dateFont);

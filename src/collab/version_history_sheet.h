@@ -6,6 +6,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 
 class Confirmer;
 class QLabel;
@@ -41,4 +42,6 @@ private:
     Confirmer *m_confirmer;
     QVBoxLayout *m_body = nullptr;
     QWidget *m_content = nullptr;
+    // Where the list was scrolled, until the list drawn since has the range to show it.
+    std::optional<int> m_pendingScroll;
 };

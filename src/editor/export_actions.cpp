@@ -7,7 +7,10 @@
 #include "store/template_store.h"
 #include "ui/toast_center.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QStringEncoder>
 #include <QUuid>
 
@@ -33,7 +36,7 @@ QCoro::Task<bool> ExportActions::exportMarkdown(AppContext context, std::shared_
 
     std::optional<QString> path;
     try {
-        path = co_await picker->chooseSaveFile(proposed, QString::fromLatin1(kMarkdownFilter),
+        path = co_await picker->chooseSaveFile(proposed, exportFolder(), QString::fromLatin1(kMarkdownFilter),
                                                dialogParent.data());
     } catch (const std::exception &e) {
         diag(QString::fromLatin1(kExportFailedLine) + messageOf(e));
@@ -57,6 +60,15 @@ QCoro::Task<bool> ExportActions::exportMarkdown(AppContext context, std::shared_
         co_return false;
     }
     co_return true;
+}
+
+QString ExportActions::exportFolder()
+{
+    // Not the working folder: started from a desktop menu that is "/" or the install folder.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
 }
 
 std::optional<PageTemplate> ExportActions::saveAsTemplate(const AppContext &context,

@@ -32,6 +32,8 @@ public:
     // gone or a cancelled dialog.
     static QCoro::Task<bool> exportMarkdown(AppContext context, std::shared_ptr<FilePicker> picker,
                                             QString pageLocalID, QPointer<QWidget> dialogParent);
+    // Where the save dialog starts: the user's documents folder, else the home folder.
+    static QString exportFolder();
     // Adds a template of the page to the context's templates and shows "Saved “name” as a
     // template."; none when the page is gone.
     static std::optional<PageTemplate> saveAsTemplate(const AppContext &context, const QString &pageLocalID);

@@ -42,6 +42,16 @@ bool clearOfText(const RichTextEditor &editor, const QWidget *column, const QRec
     return true;
 }
 
+// Whether the keyboard is in this window but outside the row: a menu, a sheet or another window
+// holding it for a while does not count.
+bool keyboardLeftRow(const BlockRow &row, const QWidget *toolbar)
+{
+    const QWidget *keys = QApplication::focusWidget();
+    if (!keys || keys->window() != row.window())
+        return false;
+    return keys != toolbar && !toolbar->isAncestorOf(keys) && !row.isAncestorOf(keys);
+}
+
 } // namespace
 
 void PageView::buildFormatToolbar()
@@ -75,9 +85,12 @@ void PageView::buildFormatToolbar()
     connect(&m_model->focus(), &BlockFocus::focusedBlockChanged, this, &PageView::placeFormatToolbar);
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, &PageView::placeFormatToolbar);
     // A row's text view is made anew when its kind changes: the toolbar's focus goes to the new one.
+    // The keyboard landing elsewhere in the window takes the toolbar away, even when its row was
+    // told of nothing (the keyboard moved while a menu had it).
     connect(qApp, &QApplication::focusChanged, this, [this] {
         if (m_toolbarRow)
             m_formatToolbar->setFocusProxy(m_toolbarRow->richEditor());
+        m_placeToolbar.start(0);
     });
 }
 
@@ -122,7 +135,7 @@ void PageView::placeFormatToolbar()
             m_toolbarTextWatch =
                 connect(document, &QTextDocument::contentsChanged, this, [this] { m_placeToolbar.start(0); });
     }
-    if (!target || !target->isVisibleTo(column)) {
+    if (!target || !target->isVisibleTo(column) || keyboardLeftRow(*target, m_formatToolbar)) {
         m_formatToolbar->hide();
         m_formatToolbar->setFocusProxy(nullptr);
         return;
@@ -149,10 +162,12 @@ void PageView::placeFormatToolbar()
             return;
         }
     }
-    // Above the row, over the space before it; below it when the view's top edge would cut it off.
+    // Above the row, over the space before it; below it when the view's top edge would cut it off
+    // or when it would cover the page's title.
     int y = rowAt.y() - size.height() - kToolbarGap;
     const int visibleTop = -column->y();
-    if (y < visibleTop)
+    const QRect title(m_titleField->mapTo(column, QPoint(0, 0)), m_titleField->size());
+    if (y < visibleTop || QRect(QPoint(x, y), size).intersects(title))
         y = rowAt.y() + target->height() + kToolbarGap;
     m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
     m_formatToolbar->raise();

@@ -3,13 +3,28 @@
 #include "editor/marker_highlighter.h"
 #include "editor/selection_edit.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QTextBlock>
 #include <QTextCursor>
+
+#include <algorithm>
 
 RichTextEditor::RichTextEditor(QWidget *parent)
     : AutoHeightTextView(parent)
     , m_highlighter(new MarkerHighlighter(document()))
 {
+    // The text view would draw the selected text, hidden markers included, in the selection's text
+    // colour: every marker a dot. The selection is drawn here instead, leaving the markers out.
+    QPalette own = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        own.setColor(group, QPalette::Highlight, Qt::transparent);
+        own.setColor(group, QPalette::HighlightedText, Qt::transparent);
+    }
+    setPalette(own);
+    connect(this, &QTextEdit::selectionChanged, this, &RichTextEditor::drawSelection);
+    connect(this, &AutoHeightTextView::focusChanged, this, &RichTextEditor::drawSelection);
+    connect(document(), &QTextDocument::contentsChanged, this, &RichTextEditor::drawSelection);
     connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
         const QTextCursor cursor = textCursor();
         Q_EMIT selectionRangeChanged(cursor.selectionStart(),
@@ -37,6 +52,50 @@ std::optional<RichTextEditor::Shortcut> RichTextEditor::shortcutFor(const QKeyEv
     default:
         return std::nullopt;
     }
+}
+
+void RichTextEditor::drawSelection()
+{
+    QList<ExtraSelection> runs;
+    const QTextCursor cursor = textCursor();
+    if (cursor.hasSelection()) {
+        // The colours the text view would use: the application's, not the transparent ones above.
+        const QPalette colours = QApplication::palette(this);
+        const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+        QTextCharFormat shown;
+        shown.setBackground(colours.brush(group, QPalette::Highlight));
+        shown.setForeground(colours.brush(group, QPalette::HighlightedText));
+        QTextCharFormat hidden = shown;
+        hidden.setForeground(Qt::transparent);
+        const int from = cursor.selectionStart();
+        const int to = cursor.selectionEnd();
+        for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() < to;
+             block = block.next()) {
+            const QList<MarkerSpans::Styles> styles = MarkerSpans::styles(block.text());
+            const int start = std::max(from, block.position());
+            const int end = std::min(to, block.position() + block.length());
+            for (int at = start; at < end;) {
+                const auto isHidden = [&](int p) {
+                    const int i = p - block.position();
+                    return i < styles.size() && (styles[i] & MarkerSpans::HiddenMarker);
+                };
+                const bool runHidden = isHidden(at);
+                int stop = at + 1;
+                while (stop < end && isHidden(stop) == runHidden)
+                    ++stop;
+                ExtraSelection run;
+                run.cursor = QTextCursor(document());
+                run.cursor.setPosition(at);
+                run.cursor.setPosition(stop, QTextCursor::KeepAnchor);
+                run.format = runHidden ? hidden : shown;
+                runs.append(run);
+                at = stop;
+            }
+        }
+    }
+    if (runs.isEmpty() && extraSelections().isEmpty())
+        return;
+    setExtraSelections(runs);
 }
 
 void RichTextEditor::setStrikethrough(bool on)

@@ -51,5 +51,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The selection as extra selections, its hidden markers left undrawn.
+    void drawSelection();
+
     MarkerHighlighter *m_highlighter;
 };

@@ -59,14 +59,16 @@ QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, 
     return answerOf(dialog);
 }
 
-QCoro::Task<std::optional<QString>> DialogFilePicker::chooseSaveFile(QString proposedName, QString nameFilter,
-                                                                     QWidget *parent)
+QCoro::Task<std::optional<QString>> DialogFilePicker::chooseSaveFile(QString proposedName, QString folder,
+                                                                     QString nameFilter, QWidget *parent)
 {
     QPointer<QFileDialog> dialog = new QFileDialog(parent);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     if (!nameFilter.isEmpty())
         dialog->setNameFilter(nameFilter);
+    if (!folder.isEmpty())
+        dialog->setDirectory(folder);
     dialog->selectFile(proposedName);
     return answerOf(dialog);
 }

@@ -18,8 +18,8 @@ public:
 
     // The chosen file's path; nothing when the user cancelled.
     virtual QCoro::Task<std::optional<QString>> chooseFile(Filter filter, QWidget *parent) = 0;
-    // The path to save to, starting from `proposedName`; `nameFilter` as "Markdown (*.md)". Nothing
-    // when the user cancelled.
-    virtual QCoro::Task<std::optional<QString>> chooseSaveFile(QString proposedName, QString nameFilter,
-                                                               QWidget *parent) = 0;
+    // The path to save to, starting from `proposedName` in `folder`; `nameFilter` as "Markdown (*.md)".
+    // Nothing when the user cancelled.
+    virtual QCoro::Task<std::optional<QString>> chooseSaveFile(QString proposedName, QString folder,
+                                                               QString nameFilter, QWidget *parent) = 0;
 };

@@ -6,8 +6,10 @@ QCoro::Task<std::optional<QString>> PresetFilePicker::chooseFile(Filter filter, 
     co_return m_answer;
 }
 
-QCoro::Task<std::optional<QString>> PresetFilePicker::chooseSaveFile(QString proposedName, QString, QWidget *)
+QCoro::Task<std::optional<QString>> PresetFilePicker::chooseSaveFile(QString proposedName, QString folder, QString,
+                                                                     QWidget *)
 {
     m_proposedNames.append(proposedName);
+    m_proposedFolders.append(folder);
     co_return m_saveAnswer;
 }

@@ -1,9 +1,11 @@
 #include "app/app_window.h"
 #include "app/menu_commands.h"
+#include "app/shortcuts_sheet.h"
 #include "platform/app_events.h"
 #include "support/app_harness.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -22,6 +24,8 @@ private Q_SLOTS:
     void menusAsWritten();
     void eachCommandPostsItsNotification_data();
     void eachCommandPostsItsNotification();
+    void noCommandWhileASheetIsOpen_data();
+    void noCommandWhileASheetIsOpen();
 
 private:
     std::unique_ptr<AppDevice> m_device;
@@ -114,6 +118,44 @@ void TestMenuCommands::eachCommandPostsItsNotification()
     QTest::keyClick(m_window.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     for (int i = 0; i < spies.size(); ++i)
         QCOMPARE(spies.at(i)->size(), i == command ? 2 : 0);
+}
+
+void TestMenuCommands::noCommandWhileASheetIsOpen_data()
+{
+    eachCommandPostsItsNotification_data();
+}
+
+void TestMenuCommands::noCommandWhileASheetIsOpen()
+{
+    QFETCH(int, command);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+
+    AppEvents &events = m_app->events;
+    QSignalSpy newPage(&events, &AppEvents::newPage);
+    QSignalSpy quickSwitch(&events, &AppEvents::quickSwitch);
+    QSignalSpy showShortcuts(&events, &AppEvents::showShortcuts);
+    const QList<QSignalSpy *> spies{&newPage, &quickSwitch, &showShortcuts};
+
+    // A sheet over the window has the keyboard: the window's menu keys wait until it closes.
+    auto *sheet = new ShortcutsSheet(m_window.get());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+    sheet->activateWindow();
+    QApplication::setActiveWindow(sheet);
+    QTRY_COMPARE(QApplication::activeWindow(), sheet);
+    QWidget *keys = sheet->focusWidget() ? sheet->focusWidget() : sheet;
+    QTest::keyClick(keys, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QVERIFY(sheet->isVisible());
+    for (QSignalSpy *spy : spies)
+        QCOMPARE(spy->size(), 0);
+
+    sheet->reject();
+    QApplication::setActiveWindow(m_window.get());
+    QTRY_VERIFY(m_window->isActiveWindow());
+    QTest::keyClick(m_window.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    for (int i = 0; i < spies.size(); ++i)
+        QCOMPARE(spies.at(i)->size(), i == command ? 1 : 0);
 }
 
 QTEST_MAIN(TestMenuCommands)

@@ -2,10 +2,12 @@
 #include "app/page_panels.h"
 #include "collab/comments_panel.h"
 #include "collab/comments_panel_model.h"
+#include "collab/inline_comment_form.h"
 #include "collab/suggestions_panel.h"
 #include "collab/suggestions_panel_model.h"
 #include "editor/block_row.h"
 #include "editor/block_row_model.h"
+#include "editor/comment_button.h"
 #include "editor/page_view.h"
 #include "editor/page_view_model.h"
 #include "fake-service/fake_service.h"
@@ -33,6 +35,17 @@ namespace {
 const QString kComments = QStringLiteral("/api/comments.php");
 const QString kSuggestions = QStringLiteral("/api/suggestions.php");
 
+InlineCommentForm *openInlineForm()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible())
+            continue;
+        if (auto *form = top->findChild<InlineCommentForm *>(); form && form->isVisible())
+            return form;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 // The comments and suggestions panels where users meet them: beside the page editor in the main
@@ -46,6 +59,10 @@ private Q_SLOTS:
     void cleanup();
 
     void panelsOpenSideBySideAndCloseWithTheirToggle();
+    void windowGetsItsWidthBackWhenThePanelsClose_data();
+    void windowGetsItsWidthBackWhenThePanelsClose();
+    void postEnablesWhenThePageReachesTheService();
+    void inlineCommentShowsInTheOpenPanel();
     void replyOnOnePageNeverLandsInTheNext();
     void decisionOnOnePageLeavesTheNextPanelAlone();
     void acceptedSuggestionShowsInTheOpenPage();
@@ -225,6 +242,92 @@ void TestPagePanels::panelsOpenSideBySideAndCloseWithTheirToggle()
     QTest::mouseClick(comments->closeButton(), Qt::LeftButton);
     QVERIFY(closed.isNull());
     QVERIFY(!page->commentsButton()->isChecked());
+}
+
+void TestPagePanels::windowGetsItsWidthBackWhenThePanelsClose_data()
+{
+    QTest::addColumn<bool>("byOpeningAnotherPage");
+    QTest::newRow("closed with their toggles") << false;
+    QTest::newRow("another page opened") << true;
+}
+
+void TestPagePanels::windowGetsItsWidthBackWhenThePanelsClose()
+{
+    QFETCH(bool, byOpeningAnotherPage);
+    PageView *page = open(m_pageA);
+    QVERIFY(page);
+    // Too narrow for the editor and both panels: the window widens while they are open.
+    m_view->resize(1000, 700);
+    QTRY_COMPARE(m_view->width(), 1000);
+    QVERIFY(showPanel<CommentsPanel>(MainView::PagePanel::comments));
+    QVERIFY(showPanel<SuggestionsPanel>(MainView::PagePanel::suggestions));
+    QTRY_VERIFY(m_view->width() > 1000);
+
+    if (byOpeningAnotherPage) {
+        open(m_pageB);
+    } else {
+        QTest::mouseClick(page->suggestionsButton(), Qt::LeftButton);
+        QTest::mouseClick(page->commentsButton(), Qt::LeftButton);
+    }
+    QVERIFY(!m_view->panel(MainView::PagePanel::comments) &&
+            !m_view->panel(MainView::PagePanel::suggestions));
+    QTRY_COMPARE(m_view->width(), 1000);
+    QCOMPARE(m_view->height(), 700);
+}
+
+void TestPagePanels::postEnablesWhenThePageReachesTheService()
+{
+    FNPage local;
+    local.workspaceServerID = m_ann.workspaceId;
+    local.title = QStringLiteral("Fresh");
+    m_app->queuePageCreate(local);
+    m_view->openPage(local.localID);
+    auto *comments = showPanel<CommentsPanel>(MainView::PagePanel::comments);
+    QVERIFY(comments);
+    QTRY_VERIFY(!comments->model().isLoading());
+    comments->composer()->setFocus();
+    QTest::keyClicks(comments->composer(), QStringLiteral("first"));
+    QVERIFY(!comments->postButton()->isEnabled());
+
+    // The page reaches the service while the text waits: "Post" comes on by itself.
+    m_app->engine.syncNow();
+    QTRY_VERIFY(m_app->storedPage(local.localID).serverID != 0);
+    QTRY_VERIFY(comments->postButton()->isEnabled());
+    QTest::mouseClick(comments->postButton(), Qt::LeftButton);
+    QTRY_COMPARE(comments->cards().size(), 1);
+    QCOMPARE(m_fake.state().comments.rbegin()->second.pageId, m_app->storedPage(local.localID).serverID);
+}
+
+void TestPagePanels::inlineCommentShowsInTheOpenPanel()
+{
+    PageView *page = open(m_pageA);
+    QVERIFY(page);
+    auto *comments = showPanel<CommentsPanel>(MainView::PagePanel::comments);
+    QVERIFY(comments);
+    QTRY_VERIFY(!comments->model().isLoading());
+    QVERIFY(comments->cards().isEmpty());
+    QString blockLocalID;
+    for (const FNBlock &block : m_app->store.state().blocks) {
+        if (block.serverID == m_blockA)
+            blockLocalID = block.localID;
+    }
+    QTRY_VERIFY(page->row(blockLocalID));
+    BlockRow *row = page->row(blockLocalID);
+
+    QTest::mouseClick(row->commentButton(), Qt::LeftButton);
+    InlineCommentForm *form = nullptr;
+    QTRY_VERIFY((form = openInlineForm()));
+    QTRY_VERIFY(form->field()->hasFocus());
+    QTest::keyClicks(form->field(), QStringLiteral("on the block"));
+    QTest::mouseClick(form->postButton(), Qt::LeftButton);
+    QTRY_COMPARE(row->commentButton()->count(), 1);
+
+    // In the panel already open beside it, without a reload.
+    QTRY_COMPARE(comments->cards().size(), 1);
+    QCOMPARE(comments->cards().first()->findChild<QLabel *>(QStringLiteral("body"))->text(),
+             QStringLiteral("on the block"));
+    QCOMPARE(comments->cards().first()->findChild<QLabel *>(QStringLiteral("context"))->text(),
+             QStringLiteral("On a block"));
 }
 
 void TestPagePanels::replyOnOnePageNeverLandsInTheNext()

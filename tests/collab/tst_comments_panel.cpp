@@ -5,6 +5,7 @@
 #include "support/library_steps.h"
 #include "support/test_device.h"
 
+#include <QFrame>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -49,6 +50,9 @@ private Q_SLOTS:
     void postFailureShowsTheServerText();
     void unsyncedPageLoadsNothingAndCannotPost();
     void closingWhilePostingKeepsTheComment();
+    void contextLineAsDrawn_data();
+    void contextLineAsDrawn();
+    void spinnerStandsBeforePostWhilePosting();
     void composerGrowsWithItsText_data();
     void composerGrowsWithItsText();
 
@@ -315,6 +319,78 @@ void TestCommentsPanel::closingWhilePostingKeepsTheComment()
     QTRY_VERIFY(answered);
     QVERIFY(!m_fake.state().comments.empty());
     QCOMPARE(m_fake.state().comments.rbegin()->second.body, QStringLiteral("sent before closing"));
+}
+
+void TestCommentsPanel::contextLineAsDrawn_data()
+{
+    QTest::addColumn<QByteArray>("comment"); // members besides id, page_id and body
+    QTest::addColumn<bool>("quote");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("short quote") << QByteArray(R"("block_id":4,"selection_text":"a word")") << true
+                                 << "\u201Ca word\u201D";
+    // Far more than two lines of the panel: cut at the end of the second.
+    QTest::newRow("long quote") << (R"("block_id":4,"selection_text":")" +
+                                    QByteArray("many words ").repeated(40) + R"(")")
+                                << true << "";
+    QTest::newRow("on a block") << QByteArray(R"("block_id":4)") << false << "On a block";
+}
+
+void TestCommentsPanel::contextLineAsDrawn()
+{
+    QFETCH(QByteArray, comment);
+    QFETCH(bool, quote);
+    QFETCH(QString, text);
+
+    const QByteArray body = R"({"comments":[{"id":1,"page_id":)" + QByteArray::number(m_pageServerID) +
+                            R"(,"body":"b","user_name":"Ann","created_at":"x",)" + comment + "}]}";
+    m_fake.setFault(kComments, FakeService::Fault::http(200, body));
+    auto panel = openPanel();
+    waitLoaded(*panel);
+    QCOMPARE(panel->cards().size(), 1);
+    QWidget *card = panel->cards().first();
+    auto *line = card->findChild<QLabel *>(QStringLiteral("context"));
+    QVERIFY(line);
+    QTRY_VERIFY(line->width() > 0);
+    auto *bar = card->findChild<QFrame *>(QStringLiteral("quoteBar"));
+    auto *symbol = card->findChild<QLabel *>(QStringLiteral("contextSymbol"));
+    if (quote) {
+        // A thin bar down the quote's left, the quote at most two lines.
+        QVERIFY(bar && !symbol);
+        QCOMPARE(bar->width(), 2);
+        QTRY_VERIFY(bar->geometry().right() < line->geometry().left());
+        QVERIFY(bar->height() >= QFontMetrics(line->font()).height());
+        QVERIFY(line->font().italic());
+        QVERIFY(line->text().count(QLatin1Char('\n')) <= 1);
+        QVERIFY(line->height() <= 2 * QFontMetrics(line->font()).lineSpacing() + 2);
+        if (text.isEmpty())
+            QVERIFY(line->text().endsWith(QChar(0x2026)));
+        else
+            QCOMPARE(line->text(), text);
+    } else {
+        // The label after its symbol.
+        QVERIFY(symbol && !bar);
+        QVERIFY(!symbol->pixmap().isNull());
+        QTRY_VERIFY(symbol->geometry().right() < line->geometry().left());
+        QCOMPARE(line->text(), text);
+    }
+}
+
+void TestCommentsPanel::spinnerStandsBeforePostWhilePosting()
+{
+    auto panel = openPanel();
+    waitLoaded(*panel);
+    QVERIFY(panel->postButton()->icon().isNull());
+    m_fake.setFault(kComments, FakeService::Fault::delay(300));
+    type(*panel, QStringLiteral("hello"));
+    QTest::mouseClick(panel->postButton(), Qt::LeftButton);
+    QVERIFY(panel->model().isPosting());
+    QVERIFY(!panel->postButton()->icon().isNull());
+    QCOMPARE(panel->postButton()->text(), QStringLiteral("Post"));
+    QVERIFY(!panel->postButton()->isEnabled());
+    QTRY_COMPARE(panel->cards().size(), 1);
+    QVERIFY(!panel->model().isPosting());
+    QVERIFY(panel->postButton()->icon().isNull());
 }
 
 void TestCommentsPanel::composerGrowsWithItsText_data()

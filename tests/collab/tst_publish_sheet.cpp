@@ -1,3 +1,4 @@
+#include "collab/publish_sheet.h"
 #include "collab/publish_sheet_model.h"
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
@@ -8,6 +9,9 @@
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QUrl>
 
@@ -43,6 +47,7 @@ private Q_SLOTS:
     void badge();
     void copiedResets();
     void twoFetchesOfThePublicPageGiveTwoViews();
+    void spinnersWhileLoadingAndSaving();
 
 private:
     std::unique_ptr<PublishSheetModel>
@@ -306,6 +311,35 @@ void TestPublishSheet::twoFetchesOfThePublicPageGiveTwoViews()
     m = model();
     QVERIFY(runTask(m->loadStatus()).ok());
     QVERIFY(!m->hasPassword());
+}
+
+void TestPublishSheet::spinnersWhileLoadingAndSaving()
+{
+    m_fake.setFault(kPublish, once(FakeService::Fault::held()));
+    PublishSheet sheet(m_device->context(), *m_device->pageWithServerID(m_pageID));
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    auto *spinner = sheet.findChild<QLabel *>(QStringLiteral("loadingSpinner"));
+    QVERIFY(spinner && spinner->isVisible());
+    QVERIFY(!spinner->pixmap().isNull());
+    QVERIFY(!sheet.findChild<QProgressBar *>());
+    QTRY_COMPARE(m_fake.requestsTo(kPublish).size(), 1);
+    m_fake.releaseHeldAnswers();
+    QTRY_VERIFY(!spinner->isVisible());
+
+    QPushButton *primary = sheet.primaryButton();
+    QCOMPARE(primary->text(), QStringLiteral("Publish"));
+    QVERIFY(primary->icon().isNull());
+    m_fake.setFault(kPublish, once(FakeService::Fault::held()));
+    QTest::mouseClick(primary, Qt::LeftButton);
+    QTRY_VERIFY(!primary->isEnabled());
+    // The spinner before the words, which stay as they are.
+    QVERIFY(!primary->icon().isNull());
+    QCOMPARE(primary->text(), QStringLiteral("Publish"));
+    QTRY_COMPARE(m_fake.requestsTo(kPublish).size(), 2);
+    m_fake.releaseHeldAnswers();
+    QTRY_COMPARE(primary->text(), QStringLiteral("Save changes"));
+    QVERIFY(primary->icon().isNull());
 }
 
 QTEST_MAIN(TestPublishSheet)

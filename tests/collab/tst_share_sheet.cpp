@@ -7,7 +7,10 @@
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void removeThatFailsStillReloads();
     void invitedAddressThatSignsUpHasAccess();
     void sheetTakesTheAddressTypedRightAway();
+    void spinnersAndAListThatTypingLeavesAlone();
 
 private:
     std::unique_ptr<ShareSheetModel> model();
@@ -288,6 +292,52 @@ void TestShareSheet::sheetTakesTheAddressTypedRightAway()
     sheet.sendButton()->click();
     QTRY_COMPARE(sheet.model().invites().size(), size_t(1));
     QVERIFY(sheet.emailField()->text().isEmpty());
+}
+
+void TestShareSheet::spinnersAndAListThatTypingLeavesAlone()
+{
+    const auto first = model();
+    first->setEmail(QStringLiteral("bob%1@example.com").arg(m_accounts));
+    QVERIFY(runTask(first->sendInvite()).ok());
+    QCOMPARE(first->shares().size(), size_t(1));
+
+    // Loading: a spinner, not a bar.
+    m_fake.clearRequests();
+    m_fake.setFault(kShare, once(FakeService::Fault::held()));
+    FNPage page = *m_device->pageWithServerID(m_pageID);
+    ShareSheet sheet(m_device->context(), page);
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowActive(&sheet));
+    auto *spinner = sheet.findChild<QLabel *>(QStringLiteral("loadingSpinner"));
+    QVERIFY(spinner && spinner->isVisible());
+    QVERIFY(!spinner->pixmap().isNull());
+    QVERIFY(!sheet.findChild<QProgressBar *>());
+    QTRY_VERIFY(!m_fake.requestsTo(kShare).isEmpty());
+    m_fake.releaseHeldAnswers();
+    QTRY_VERIFY(!sheet.model().loading());
+    QVERIFY(!spinner->isVisible());
+
+    // Each keystroke of an address leaves the people listed as they are.
+    const QPointer<QWidget> list = sheet.peopleList();
+    QVERIFY(list);
+    QTest::keyClicks(sheet.emailField(), QStringLiteral("erin@example.com"));
+    QCOMPARE(sheet.peopleList(), list.data());
+    QVERIFY(!list.isNull());
+
+    // Sending: the spinner stands before the words, which stay as they are.
+    QVERIFY(sheet.sendButton()->icon().isNull());
+    m_fake.setFault(kShare, once(FakeService::Fault::held()));
+    QTest::mouseClick(sheet.sendButton(), Qt::LeftButton);
+    QTRY_VERIFY(sheet.model().sending());
+    QVERIFY(!sheet.sendButton()->icon().isNull());
+    QCOMPARE(sheet.sendButton()->text(), QStringLiteral("Send invite"));
+    QTRY_COMPARE(m_fake.requestsTo(kShare).size(), 2);
+    m_fake.releaseHeldAnswers();
+    QTRY_VERIFY(!sheet.model().sending());
+    QVERIFY(sheet.sendButton()->icon().isNull());
+    QTRY_COMPARE(sheet.model().invites().size(), size_t(1));
+    // The list shows the new invite.
+    QVERIFY(sheet.peopleList() != list.data());
 }
 
 QTEST_MAIN(TestShareSheet)

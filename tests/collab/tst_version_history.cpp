@@ -9,7 +9,11 @@
 #include "support/test_device.h"
 #include "ui/toast_center.h"
 
+#include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -37,6 +41,10 @@ private Q_SLOTS:
     void versionDate();
     void shortTimeHasNoSeconds_data();
     void shortTimeHasNoSeconds();
+    void mediumDateOfTheLocale_data();
+    void mediumDateOfTheLocale();
+    void listKeepsItsPlaceThroughARestore_data();
+    void listKeepsItsPlaceThroughARestore();
     void pageWithoutServerIdAsksForASaveWithoutARequest();
     void restoreSendsThePatchThenSyncsToastsAndCloses();
     void failedRestoreKeepsTheSheetOpenAndDoesNotSync_data();
@@ -175,6 +183,115 @@ void TestVersionHistory::shortTimeHasNoSeconds()
     QLocale::setDefault(before);
     QVERIFY2(!shown.contains(QStringLiteral("47")), qPrintable(shown));
     QVERIFY2(shown.contains(QStringLiteral("2024")), qPrintable(shown));
+}
+
+void TestVersionHistory::mediumDateOfTheLocale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("date");
+    QTest::newRow("American") << "en_US"
+                              << "May 1, 2024";
+    QTest::newRow("British") << "en_GB"
+                             << "1 May 2024";
+    QTest::newRow("German") << "de_DE"
+                            << "1. Mai 2024";
+    QTest::newRow("Japanese") << "ja_JP"
+                              << "2024年5月1日";
+}
+
+void TestVersionHistory::mediumDateOfTheLocale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, date);
+    const QLocale before;
+    QLocale::setDefault(QLocale(locale));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+    // Midday: the same day in every time zone the machine may be in.
+    const QString shown = formatVersionDate(QStringLiteral("2024-05-01 12:00:00"));
+    QVERIFY2(shown.startsWith(date + QStringLiteral(", ")), qPrintable(shown));
+
+    // The sheet's rows show it so.
+    const auto loaded = loadedHistory();
+    QVERIFY(loaded);
+    AppContext context = m_device->context();
+    context.toasts = m_toasts.get();
+    VersionHistorySheet sheet(context, m_device->store().state().pages.front());
+    sheet.show();
+    QLabel *label = nullptr;
+    QTRY_VERIFY((label = sheet.findChild<QLabel *>(QStringLiteral("versionDate"))));
+    QStringList dates;
+    for (const VersionDTO &version : loaded->versions())
+        dates << formatVersionDate(version.created_at);
+    QVERIFY2(dates.contains(label->text()), qPrintable(label->text()));
+    QVERIFY(label->text().contains(QStringLiteral("2")));
+}
+
+void TestVersionHistory::listKeepsItsPlaceThroughARestore_data()
+{
+    QTest::addColumn<bool>("fails");
+    QTest::newRow("restore under way") << false;
+    QTest::newRow("restore failed") << true;
+}
+
+void TestVersionHistory::listKeepsItsPlaceThroughARestore()
+{
+    QFETCH(bool, fails);
+    const auto loaded = loadedHistory();
+    QVERIFY(loaded);
+    // More versions than the sheet shows at once.
+    FakeServiceState &state = m_fake.state();
+    const FakeServiceState::Version saved = state.versions.rbegin()->second;
+    for (int i = 0; i < 14; ++i) {
+        FakeServiceState::Version more = saved;
+        more.id = state.nextVersionId++;
+        state.versions[more.id] = more;
+    }
+    AppContext context = m_device->context();
+    context.toasts = m_toasts.get();
+    PresetConfirmer confirmer(true);
+    QPointer<VersionHistorySheet> sheet =
+        new VersionHistorySheet(context, m_device->store().state().pages.front());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setConfirmer(&confirmer);
+    sheet->show();
+    QVERIFY(QTest::qWaitForWindowActive(sheet));
+    QScrollArea *scroll = nullptr;
+    QTRY_VERIFY((scroll = sheet->findChild<QScrollArea *>()) && scroll->verticalScrollBar()->maximum() > 0);
+
+    // Far down the list.
+    qint64 target = 0;
+    for (const auto &[id, version] : state.versions) {
+        if (version.pageId == saved.pageId && (target == 0 || id < target))
+            target = id;
+    }
+    auto *restore = sheet->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target));
+    QVERIFY(restore);
+    scroll->ensureWidgetVisible(restore);
+    const int place = scroll->verticalScrollBar()->value();
+    QVERIFY(place > 0);
+    restore->setFocus();
+    QTRY_VERIFY(restore->hasFocus());
+    m_fake.setFault(kVersions, once(fails ? FakeService::Fault::http(500, R"({"error":"no"})")
+                                          : FakeService::Fault::held()));
+    const qsizetype before = m_fake.requestsTo(kVersions).size();
+    QTest::keyClick(restore, Qt::Key_Space);
+    QCOMPARE(confirmer.questions().size(), 1);
+
+    QScrollArea *now = nullptr;
+    if (fails) {
+        QTRY_VERIFY(m_toasts->current());
+        QTRY_VERIFY((now = sheet->findChild<QScrollArea *>()) && now != scroll);
+        QTRY_COMPARE(now->verticalScrollBar()->value(), place);
+        // The button is back.
+        QTRY_VERIFY(now->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
+    } else {
+        QTRY_VERIFY((now = sheet->findChild<QScrollArea *>()) && now != scroll);
+        QTRY_COMPARE(now->verticalScrollBar()->value(), place);
+        QVERIFY(!now->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
+        QTRY_VERIFY(m_fake.requestsTo(kVersions).size() > before);
+        m_fake.releaseHeldAnswers();
+        QTRY_VERIFY(sheet.isNull());
+    }
 }
 
 void TestVersionHistory::pageWithoutServerIdAsksForASaveWithoutARequest()

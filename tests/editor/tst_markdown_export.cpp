@@ -7,7 +7,14 @@
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QMenu>
 #include <QTest>
 #include <QToolButton>
@@ -84,6 +91,7 @@ private Q_SLOTS:
     void templateOfThePage();
     void untitledTemplate();
     void pageMenuCarriesTheLatestText();
+    void saveDialogStartsInTheDocumentsFolder();
 
 private:
     std::unique_ptr<AppDevice> m_device;
@@ -456,6 +464,47 @@ void TestMarkdownExport::pageMenuCarriesTheLatestText()
     QCOMPARE(m_app->toasts.current()->message, QStringLiteral("Saved \u201CPlan\u201D as a template."));
     QCOMPARE(m_app->templates.templates().back().blocks.size(), size_t(1));
     QCOMPARE(m_app->templates.templates().back().blocks[0].contentJSON, text("a and more"));
+}
+
+void TestMarkdownExport::saveDialogStartsInTheDocumentsFolder()
+{
+    // A home of its own, so the folder is known and nothing is made in the real one.
+    QTemporaryDir home;
+    const QByteArray realHome = qgetenv("HOME");
+    const QByteArray realConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("HOME", realHome);
+        if (!realConfig.isEmpty())
+            qputenv("XDG_CONFIG_HOME", realConfig);
+    });
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QVERIFY(documents.startsWith(home.path()));
+    QVERIFY(QDir().mkpath(documents));
+    // Where the process was started is somewhere else.
+    QVERIFY(QDir::currentPath() != documents);
+
+    const FNPage page = addPage(QStringLiteral("Plan"));
+    PageView view(m_app->context(), page.localID);
+    view.resize(700, 500);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    // The menu runs its own loop: its item is clicked from inside it.
+    QMenu *menu = view.exportButton()->menu();
+    QTimer::singleShot(0, menu, [menu] {
+        QTRY_VERIFY(menu->isVisible());
+        QAction *item = menu->actions().at(0);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    });
+    QTest::mouseClick(view.exportButton(), Qt::LeftButton);
+
+    QFileDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = view.findChild<QFileDialog *>()) && dialog->isVisible());
+    QCOMPARE(QDir(dialog->directory()).canonicalPath(), QDir(documents).canonicalPath());
+    QCOMPARE(dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text(), QStringLiteral("Plan.md"));
+    dialog->reject();
 }
 
 QTEST_MAIN(TestMarkdownExport)

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
@@ -50,6 +51,9 @@ private Q_SLOTS:
     void toolbarActsOnTheSelection_data();
     void toolbarActsOnTheSelection();
     void toolbarFollowsTheFocusedRow();
+    void toolbarKeepsOffTheTitle();
+    void toolbarLeavesWithTheKeyboard_data();
+    void toolbarLeavesWithTheKeyboard();
     void doubleClickSelectsAWordInPlace();
     void toggleRowNeverHoldsTheFocus_data();
     void toggleRowNeverHoldsTheFocus();
@@ -148,7 +152,13 @@ void TestPageEditing::toolbarActsOnTheSelection()
     QVERIFY(row->formatToolbar());
     QTRY_VERIFY(row->formatToolbar()->isVisible());
     if (menuFirst) {
-        view->titleField()->setFocus(Qt::PopupFocusReason);
+        QMenu menu;
+        menu.addAction(QStringLiteral("Copy"));
+        menu.popup(editor->mapToGlobal(QPoint(0, 0)));
+        QTRY_VERIFY(menu.isVisible());
+        QVERIFY(row->formatToolbar() && row->formatToolbar()->isVisible());
+        QTest::keyClick(&menu, Qt::Key_Escape);
+        QTRY_VERIFY(!menu.isVisible());
         QVERIFY(row->formatToolbar());
     }
 
@@ -237,6 +247,63 @@ void TestPageEditing::toolbarFollowsTheFocusedRow()
     // No row focused: no bar.
     view->model().focus().setFocusedBlock(std::nullopt);
     QVERIFY(!toolbar->isVisible());
+}
+
+void TestPageEditing::toolbarKeepsOffTheTitle()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "A title that is rather long");
+    // A first line with no room left beside it.
+    const FNBlock first = m_device->addBlock(page.localID, QStringLiteral("many words ").repeated(12), 0);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    RichTextEditor *editor = view->row(first.localID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "many"));
+    QTRY_VERIFY(editor->hasFocus());
+    FormatToolbar *toolbar = view->formatToolbar();
+    QTRY_VERIFY(toolbar->isVisible());
+    QWidget *column = view->scrollArea()->widget();
+    AutoHeightTextView *title = view->titleField();
+    const QRect titleRect(title->mapTo(column, QPoint(0, 0)), title->size());
+    const QRect bar(toolbar->mapTo(column, QPoint(0, 0)), toolbar->size());
+    QVERIFY2(
+        !bar.intersects(titleRect),
+        qPrintable(QStringLiteral("bar at y %1, title down to %2").arg(bar.top()).arg(titleRect.bottom())));
+}
+
+void TestPageEditing::toolbarLeavesWithTheKeyboard_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::newRow("clicked away") << int(Qt::MouseFocusReason);
+    // The keyboard moved while a menu held it: the row heard of the menu only.
+    QTest::newRow("moved behind a menu") << int(Qt::PopupFocusReason);
+    QTest::newRow("moved while another window was active") << int(Qt::ActiveWindowFocusReason);
+}
+
+void TestPageEditing::toolbarLeavesWithTheKeyboard()
+{
+    QFETCH(int, reason);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Leave");
+    m_device->addBlock(page.localID, "before", 0);
+    const FNBlock block = m_device->addBlock(page.localID, "one two three", 1);
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    RichTextEditor *editor = view->row(block.localID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "two"));
+    QTRY_VERIFY(editor->hasFocus());
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+
+    view->titleField()->setFocus(Qt::FocusReason(reason));
+    QTRY_VERIFY(view->titleField()->hasFocus());
+    QTRY_VERIFY(!view->formatToolbar()->isVisible());
+    // Typing goes to the title, untouched by the toolbar.
+    QTest::keyClicks(view->titleField(), QStringLiteral("!"));
+    QVERIFY(!view->formatToolbar()->isVisible());
+
+    // Back in the text, it is back.
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "two"));
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
 }
 
 void TestPageEditing::doubleClickSelectsAWordInPlace()
