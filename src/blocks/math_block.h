@@ -32,7 +32,6 @@ public:
     explicit MathBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     GrowingTextEdit *sourceField() const { return m_field; }
-    QWidget *entryWidget() const override;
 
 private:
     void scheduleChange(const QString &text);

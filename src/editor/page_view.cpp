@@ -543,7 +543,8 @@ void PageView::applyFocus(const QString &localID)
     if (!target)
         return;
     target->focusEditor();
-    revealCaret(localID);
+    if (QWidget *frame = rowFrame(localID))
+        m_scroll->ensureWidgetVisible(frame);
 }
 
 void PageView::enterFirstBlock()
