@@ -21,7 +21,6 @@
 namespace {
 
 constexpr int kWidth = 460;
-constexpr int kSpinnerSize = 18;
 // A small spinner at 70 %.
 constexpr int kButtonSpinnerSize = 11;
 constexpr int kRowSpacing = 6;
@@ -61,14 +60,9 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     m_title = header.title;
     column->addLayout(header.layout);
 
-    auto *spinner = new QLabel(this);
-    spinner->setObjectName(QStringLiteral("loadingSpinner"));
-    spinner->setAlignment(Qt::AlignCenter);
-    spinner->setMinimumHeight(2 * kSpinnerSize);
-    m_loadingBusy = new BusyIndicator(kSpinnerSize, spinner);
-    m_loadingBusy->setColor(AppStyle::secondary(this));
-    m_loadingBusy->showIn(spinner);
-    m_loading = spinner;
+    const SheetSpinner spinner = SheetSpinner::make(this);
+    m_loadingBusy = spinner.busy;
+    m_loading = spinner.area;
     column->addWidget(m_loading);
 
     m_form = new QWidget(this);

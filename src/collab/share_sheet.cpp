@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int kSpinnerSize = 18;
 // A small spinner at 70 %.
 constexpr int kButtonSpinnerSize = 11;
 
@@ -98,14 +97,9 @@ ShareSheet::ShareSheet(const AppContext &context, const FNPage &page, QWidget *p
     divider->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(this))));
     column->addWidget(divider);
 
-    auto *spinner = new QLabel(this);
-    spinner->setObjectName(QStringLiteral("loadingSpinner"));
-    spinner->setAlignment(Qt::AlignCenter);
-    spinner->setMinimumHeight(2 * kSpinnerSize);
-    m_loadingBusy = new BusyIndicator(kSpinnerSize, spinner);
-    m_loadingBusy->setColor(AppStyle::secondary(this));
-    m_loadingBusy->showIn(spinner);
-    m_loading = spinner;
+    const SheetSpinner spinner = SheetSpinner::make(this);
+    m_loadingBusy = spinner.busy;
+    m_loading = spinner.area;
     column->addWidget(m_loading);
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);

@@ -1,6 +1,7 @@
 #include "collab/sheet_header.h"
 
 #include "ui/app_style.h"
+#include "ui/busy_indicator.h"
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
@@ -27,4 +28,18 @@ SheetHeader SheetHeader::make(QDialog *sheet, const QString &symbol, const QStri
     header.layout->addStretch(1);
     header.layout->addWidget(header.close);
     return header;
+}
+
+SheetSpinner SheetSpinner::make(QDialog *sheet)
+{
+    constexpr int kSize = 18;
+    SheetSpinner spinner;
+    spinner.area = new QLabel(sheet);
+    spinner.area->setObjectName(QStringLiteral("loadingSpinner"));
+    spinner.area->setAlignment(Qt::AlignCenter);
+    spinner.area->setMinimumHeight(2 * kSize);
+    spinner.busy = new BusyIndicator(kSize, spinner.area);
+    spinner.busy->setColor(AppStyle::secondary(sheet));
+    spinner.busy->showIn(spinner.area);
+    return spinner;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class BusyIndicator;
 class QDialog;
 class QHBoxLayout;
 class QLabel;
@@ -15,4 +16,12 @@ struct SheetHeader {
     QToolButton *close = nullptr;
 
     static SheetHeader make(QDialog *sheet, const QString &symbol, const QString &title);
+};
+
+// The spinner a sheet shows in place of its content while that loads.
+struct SheetSpinner {
+    QLabel *area = nullptr;
+    BusyIndicator *busy = nullptr;
+
+    static SheetSpinner make(QDialog *sheet);
 };
