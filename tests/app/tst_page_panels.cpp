@@ -11,6 +11,7 @@
 #include "editor/page_view.h"
 #include "editor/page_view_model.h"
 #include "fake-service/fake_service.h"
+#include "support/collab_steps.h"
 #include "support/app_harness.h"
 #include "support/fake_http_client.h"
 #include "support/library_steps.h"
@@ -34,17 +35,6 @@ namespace {
 
 const QString kComments = QStringLiteral("/api/comments.php");
 const QString kSuggestions = QStringLiteral("/api/suggestions.php");
-
-InlineCommentForm *openInlineForm()
-{
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible())
-            continue;
-        if (auto *form = top->findChild<InlineCommentForm *>(); form && form->isVisible())
-            return form;
-    }
-    return nullptr;
-}
 
 } // namespace
 
@@ -316,7 +306,7 @@ void TestPagePanels::inlineCommentShowsInTheOpenPanel()
 
     QTest::mouseClick(row->commentButton(), Qt::LeftButton);
     InlineCommentForm *form = nullptr;
-    QTRY_VERIFY((form = openInlineForm()));
+    QTRY_VERIFY((form = journey::openCommentForm()));
     QTRY_VERIFY(form->field()->hasFocus());
     QTest::keyClicks(form->field(), QStringLiteral("on the block"));
     QTest::mouseClick(form->postButton(), Qt::LeftButton);

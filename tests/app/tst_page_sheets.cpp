@@ -12,6 +12,7 @@
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
 #include "platform/preset_confirmer.h"
+#include "support/collab_steps.h"
 #include "support/app_harness.h"
 #include "ui/clamped_text.h"
 #include "ui/toast_overlay.h"
@@ -178,13 +179,7 @@ QStringList TestPageSheets::serviceTexts()
 template <class Sheet>
 Sheet *TestPageSheets::openSheet(QToolButton *button)
 {
-    if (!QTest::qWaitFor([&] { return button->isEnabled(); }, kWait))
-        return nullptr;
-    QTest::mouseClick(button, Qt::LeftButton);
-    Sheet *sheet = nullptr;
-    const bool shown = QTest::qWaitFor(
-        [&] { return (sheet = mainView()->findChild<Sheet *>()) && sheet->isVisible(); }, kWait);
-    return shown ? sheet : nullptr;
+    return journey::openSheetBy<Sheet>(button, mainView(), kWait);
 }
 
 void TestPageSheets::shareByButtonThenChangeTheRole()

@@ -13,6 +13,7 @@
 #include "library/library_view.h"
 #include "platform/icon_theme.h"
 #include "platform/preset_confirmer.h"
+#include "support/collab_steps.h"
 #include "support/app_harness.h"
 #include "support/drawn_text.h"
 #include "ui/toast_overlay.h"
@@ -171,13 +172,7 @@ bool TestPlainTextScreens::openPage(const QString &title)
 template <class Sheet>
 Sheet *TestPlainTextScreens::openSheet(QToolButton *button)
 {
-    if (!QTest::qWaitFor([&] { return button->isEnabled(); }, kWait))
-        return nullptr;
-    QTest::mouseClick(button, Qt::LeftButton);
-    Sheet *sheet = nullptr;
-    const bool shown = QTest::qWaitFor(
-        [&] { return (sheet = mainView()->findChild<Sheet *>()) && sheet->isVisible(); }, kWait);
-    return shown ? sheet : nullptr;
+    return journey::openSheetBy<Sheet>(button, mainView(), kWait);
 }
 
 void TestPlainTextScreens::shareSheetTitleAndPeople()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QTest>
+#include <QToolButton>
 #include <QStringList>
 
 class CommentsPanel;
@@ -30,5 +32,19 @@ QStringList sharePeople(ShareSheet *sheet);
 QToolButton *removeButtonFor(ShareSheet *sheet, const QString &email);
 // The comment form of a row's open popover, if any.
 InlineCommentForm *openCommentForm();
+
+// Clicks `button` once it is enabled and returns the sheet it opens inside `window` once shown;
+// null when either does not happen within `waitMs`.
+template <class Sheet>
+Sheet *openSheetBy(QToolButton *button, QWidget *window, int waitMs)
+{
+    if (!QTest::qWaitFor([&] { return button->isEnabled(); }, waitMs))
+        return nullptr;
+    QTest::mouseClick(button, Qt::LeftButton);
+    Sheet *sheet = nullptr;
+    const bool shown =
+        QTest::qWaitFor([&] { return (sheet = window->findChild<Sheet *>()) && sheet->isVisible(); }, waitMs);
+    return shown ? sheet : nullptr;
+}
 
 } // namespace journey
