@@ -87,7 +87,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int rounds = std::max(3, argc > 1 ? QByteArray(argv[1]).toInt() : 5);
+    const int rounds = std::max(3, argc > 1 ? QByteArray(argv[1]).toInt() : 9);
 
     AppDevice device;
     AppHarness harness(device);
