@@ -198,13 +198,18 @@ void TestListingWatch::tellsOnlyWhatListingsShow()
     LocalStore &store = m_app->store;
     ListingWatch watch(store);
     QSignalSpy spy(&watch, &ListingWatch::changed);
+    QSignalSpy folders(&watch, &ListingWatch::folderChanged);
+    QSignalSpy pages(&watch, &ListingWatch::pageChanged);
+    const auto tellings = [&] { return spy.size() + folders.size() + pages.size(); };
     edit(store, m_records);
-    QCOMPARE(!spy.isEmpty(), told);
+    QCOMPARE(tellings() > 0, told);
 
     // Once told, the same fields unchanged tell nothing more.
     spy.clear();
+    folders.clear();
+    pages.clear();
     store.setCursorServerTs(store.state().cursorServerTs + 1);
-    QCOMPARE(spy.size(), 0);
+    QCOMPARE(tellings(), 0);
 }
 
 void TestListingWatch::sidebarAndDashboardFollowTheirRecordsOnly()
