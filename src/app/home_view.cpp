@@ -217,7 +217,7 @@ void HomeView::fill()
     }
     m_fill.stop();
     const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
-    m_greeting->setText(HomeDashboard::greeting(now().toLocalTime().time().hour(), name));
+    setShown(m_greeting, HomeDashboard::greeting(now().toLocalTime().time().hour(), name));
     const HomeContent::Changes changes = std::exchange(m_pending, {});
     if (changes.folders)
         fillFolders();
