@@ -1,10 +1,7 @@
 #include "app/home_dashboard.h"
 #include "app/home_view.h"
 #include "app/main_view.h"
-#include "fake-service/fake_service.h"
 #include "support/app_harness.h"
-#include "support/library_steps.h"
-#include "support/task_outcome.h"
 #include "ui/empty_state_view.h"
 #include "ui/relative_time.h"
 
@@ -123,7 +120,6 @@ private Q_SLOTS:
     void gridInTheWindow();
     void cardsFollowEachKindOfChange_data();
     void cardsFollowEachKindOfChange();
-    void aPulledRenameShowsOnItsCard();
 
 private:
     void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
@@ -618,44 +614,6 @@ void TestHomeView::cardsFollowEachKindOfChange()
         if (slot < now.size())
             QVERIFY2(cards[i] == now[slot], qPrintable(QStringLiteral("card %1 made again").arg(i)));
     }
-}
-
-// A rename made on another device reaches the dashboard with the pull that brings it, on the card
-// that showed the page.
-void TestHomeView::aPulledRenameShowsOnItsCard()
-{
-    FakeService fake;
-    QVERIFY(fake.start());
-    const FakeService::Account account =
-        fake.createAccount(QStringLiteral("home@example.com"), "secret12", "H");
-    AppDevice device(fake.origin());
-    AppHarness app(device);
-    app.services.setToken(account.token, account.userId);
-    FNWorkspace w;
-    w.serverID = account.workspaceId;
-    app.store.setWorkspaces({w});
-    const auto other = deviceInWorkspace(fake, account);
-    const FNPage made = other->addPage(account.workspaceId, QStringLiteral("Trip"));
-    QVERIFY(other->sync());
-
-    MainView window(app.context());
-    window.resize(1200, 800);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(runTask(app.engine.syncNow()).ok());
-    HomeView *home = window.homeView();
-    QTRY_COMPARE(onScreen(*home).filter(QStringLiteral("|Trip|")).size(), 1);
-    const QPointer<QPushButton> card = home->recentCards().first();
-
-    PagePatchReq patch;
-    patch.title = QStringLiteral("Trip to Porto");
-    other->queuePageUpdate(made.localID, patch);
-    QVERIFY(other->sync());
-    QTRY_VERIFY(!app.engine.isSyncing());
-    QVERIFY(runTask(app.engine.syncNow()).ok());
-    QTRY_COMPARE(onScreen(*home).filter(QStringLiteral("|Trip to Porto|")).size(), 1);
-    QVERIFY(onScreen(*home).filter(QStringLiteral("|Trip|")).isEmpty());
-    QCOMPARE(home->recentCards().first(), card.data());
 }
 
 QTEST_MAIN(TestHomeView)

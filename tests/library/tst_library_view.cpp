@@ -333,12 +333,6 @@ void TestLibraryView::rowsFollowEachKindOfChange_data()
     row("a folder renamed", [](LocalStore &s, const Listed &l) {
         s.editFolder(l.folders[0], [](FNFolder &f) { f.name = QStringLiteral("Renamed"); });
     });
-    row("a subfolder's icon", [](LocalStore &s, const Listed &l) {
-        s.editFolder(l.folders[2], [](FNFolder &f) { f.icon = QStringLiteral("🗂"); });
-    });
-    row(
-        "a page of another workspace renamed",
-        [=](LocalStore &s, const Listed &l) { s.editPage(l.pages[3], retitle("Away")); }, false);
     row(
         "a page in the trash renamed",
         [=](LocalStore &s, const Listed &l) { s.editPage(l.pages[4], retitle("Gone")); }, false);
@@ -355,17 +349,6 @@ void TestLibraryView::rowsFollowEachKindOfChange_data()
     });
     row("a page deleted", [](LocalStore &s, const Listed &l) { s.markPageDeleted(l.pages[2]); });
     row("a page restored", [](LocalStore &s, const Listed &l) { s.restorePage(l.pages[4]); });
-    row("a page taken to another workspace", [](LocalStore &s, const Listed &l) {
-        s.editPage(
-            l.pages[5], [](FNPage &p) { p.workspaceServerID = 2; }, LocalStore::Stamp::Keep);
-    });
-    row(
-        "a page given its server id",
-        [](LocalStore &s, const Listed &l) {
-            s.editPage(
-                l.pages[5], [](FNPage &p) { p.serverID = 106; }, LocalStore::Stamp::Keep);
-        },
-        false);
     row("a new page", [](LocalStore &s, const Listed &) {
         FNPage p;
         p.workspaceServerID = 1;
