@@ -3,10 +3,10 @@
 #include "api/session_store.h"
 #include "app/app_symbols.h"
 #include "app/home_dashboard.h"
+#include "store/batch_change.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
-#include "ui/listing_watch.h"
 #include "ui/relative_time.h"
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
@@ -92,6 +92,23 @@ void styleCard(QPushButton *card, qreal fillAlpha)
             .arg(AppStyle::css(fill), AppStyle::css(line)));
 }
 
+// Only a text that differs is set: an unchanged card is neither laid out nor painted again.
+bool setShown(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return false;
+    label->setText(text);
+    return true;
+}
+
+// A widget added to a shown parent shows now, not at the next turn of the event loop: until then
+// a layout would leave it out.
+void showInShownParent(QWidget *widget)
+{
+    if (widget->parentWidget() && widget->parentWidget()->isVisible())
+        widget->show();
+}
+
 } // namespace
 
 HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, FirstBuild firstBuild)
@@ -101,6 +118,7 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     , m_column(nullptr)
     , m_greeting(nullptr)
 {
+    m_content = new HomeContent(*m_context.store, this);
     setObjectName(QStringLiteral("homeView"));
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -122,16 +140,15 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     m_column->addStretch(1);
     scroll->setWidget(content);
 
-    // A sync applies many changes in a row: the dashboard is rebuilt once after them.
-    m_rebuild.setSingleShot(true);
-    m_rebuild.setInterval(0);
-    connect(&m_rebuild, &QTimer::timeout, this, &HomeView::rebuild);
-    connect(new ListingWatch(*m_context.store, this), &ListingWatch::changed, this,
-            &HomeView::scheduleRebuild);
+    // A sync applies many changes in a row: the cards are filled once after them.
+    m_fill.setSingleShot(true);
+    m_fill.setInterval(0);
+    connect(&m_fill, &QTimer::timeout, this, &HomeView::fill);
+    connect(m_content, &HomeContent::changed, this, &HomeView::note);
     if (m_context.session)
-        connect(m_context.session, &SessionStore::userNameChanged, this, &HomeView::scheduleRebuild);
+        connect(m_context.session, &SessionStore::userNameChanged, this, [this] { note({}); });
     if (firstBuild == FirstBuild::Now) {
-        rebuild();
+        reload();
     } else {
         m_firstBuildPending = true;
         m_greeting->setText(
@@ -141,20 +158,31 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     m_greeting->installEventFilter(this);
 }
 
+// Behind an open page nothing is filled: the cards wait to be shown, so a keystroke in a page's
+// title costs no card here.
+void HomeView::note(const HomeContent::Changes &changes)
+{
+    m_pending |= changes;
+    if (isVisible())
+        m_fill.start();
+}
+
 // The greeting is the first thing painted on the home screen.
 bool HomeView::eventFilter(QObject *watched, QEvent *event)
 {
     // Queued, so the frame being painted reaches the screen first.
-    if (watched == m_greeting && event->type() == QEvent::Paint && m_firstBuildPending &&
-        !m_rebuild.isActive())
-        m_rebuild.start();
+    if (watched == m_greeting && event->type() == QEvent::Paint && m_firstBuildPending && !m_fill.isActive())
+        m_fill.start();
     return QWidget::eventFilter(watched, event);
 }
 
 const HomeView *HomeView::built() const
 {
-    if (m_firstBuildPending || m_stale)
-        const_cast<HomeView *>(this)->rebuild();
+    auto *self = const_cast<HomeView *>(this);
+    if (m_firstBuildPending)
+        self->reload();
+    else if (m_pending.folders || m_pending.recent || m_fill.isActive())
+        self->fill();
     return this;
 }
 
@@ -163,75 +191,120 @@ QDateTime HomeView::now() const
     return m_clock ? m_clock() : QDateTime::currentDateTime();
 }
 
-void HomeView::scheduleRebuild()
-{
-    // Behind an open page it waits to be shown again: over many pages one rebuild costs far more
-    // than a keystroke may, and each keystroke in the page's title renames the page.
-    if (!isVisible()) {
-        m_stale = true;
-        m_rebuild.stop();
-        return;
-    }
-    m_rebuild.start();
-}
-
 void HomeView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // Before its frame, so what changed while it was hidden never shows stale.
-    if (m_stale && !m_firstBuildPending)
-        rebuild();
+    // Before its frame, so what changed while it was hidden never shows stale (the greeting and
+    // the relative times included).
+    if (!m_firstBuildPending)
+        fill();
 }
 
-void HomeView::rebuild()
+void HomeView::reload()
 {
-    m_rebuild.stop();
     m_firstBuildPending = false;
-    m_stale = false;
+    m_content->reload();
+    m_pending = {true, true};
+    fill();
+}
+
+void HomeView::fill()
+{
+    // The first fill waits for the first paint, then works everything out.
+    if (m_firstBuildPending) {
+        reload();
+        return;
+    }
+    m_fill.stop();
+    const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
+    setShown(m_greeting, HomeDashboard::greeting(now().toLocalTime().time().hour(), name));
+    const HomeContent::Changes changes = std::exchange(m_pending, {});
+    if (changes.folders)
+        fillFolders();
+    // The relative times move on with the clock: the recent cards are filled at every change.
+    fillRecent();
+    fillPlaceholder();
+}
+
+void HomeView::fillFolders()
+{
+    const std::vector<FNFolder> &folders = m_content->folders();
+    if (folders.empty()) {
+        dropSection(m_folderGrid, m_folderCards);
+        m_folderParts.clear();
+        return;
+    }
+    if (!m_folderGrid.box)
+        m_folderGrid = section(QString::fromUtf8(kFoldersTitle), QStringLiteral("folders"),
+                               m_column->indexOf(m_greeting) + 1);
+    m_folderParts.resize(std::min(m_folderParts.size(), folders.size()));
+    setCardCount(m_folderGrid, m_folderCards, qsizetype(folders.size()),
+                 [this](int slot) { return folderCard(slot); });
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const FolderCard &card = m_folderParts[i];
+        bool changed = setShown(card.icon, folders[i].icon);
+        changed |= setShown(card.name, folders[i].name);
+        changed |= setShown(card.count, HomeDashboard::folderCountText(m_content->counts(folders[i])));
+        // A button asks for the room of its own text only: the card's rows set its height.
+        if (changed) {
+            QPushButton *button = m_folderCards[qsizetype(i)];
+            button->setMinimumHeight(button->layout()->sizeHint().height());
+        }
+    }
+}
+
+void HomeView::fillRecent()
+{
+    const std::vector<FNPage> &recent = m_content->recent();
+    if (recent.empty()) {
+        dropSection(m_recentGrid, m_recentCards);
+        m_recentParts.clear();
+        return;
+    }
+    if (!m_recentGrid.box) {
+        const int at =
+            m_folderGrid.box ? m_column->indexOf(m_folderGrid.box) + 1 : m_column->indexOf(m_greeting) + 1;
+        m_recentGrid = section(QString::fromUtf8(kRecentTitle), QStringLiteral("recent"), at);
+    }
+    m_recentParts.resize(std::min(m_recentParts.size(), recent.size()));
+    setCardCount(m_recentGrid, m_recentCards, qsizetype(recent.size()),
+                 [this](int slot) { return recentCard(slot); });
     const StoreState &state = m_context.store->state();
     const QDateTime time = now();
-    const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
-    m_greeting->setText(HomeDashboard::greeting(time.toLocalTime().time().hour(), name));
-
-    for (QWidget *old : {m_folders, m_recent, static_cast<QWidget *>(m_placeholder)}) {
-        if (old)
-            old->deleteLater();
-    }
-    m_folders = nullptr;
-    m_recent = nullptr;
-    m_placeholder = nullptr;
-    m_folderCards.clear();
-    m_recentCards.clear();
-
-    const auto folders = HomeDashboard::topLevelFolders(state);
-    const auto recent = HomeDashboard::recentPages(state);
-    int at = m_column->indexOf(m_greeting) + 1;
-    if (!folders.empty()) {
-        const auto counts = HomeDashboard::allFolderCounts(state);
-        for (const auto &folder : folders)
-            m_folderCards.append(folderCard(folder, folder.serverID == 0 ? HomeDashboard::FolderCounts{}
-                                                                         : counts.value(folder.serverID)));
-        m_folders = section(QString::fromUtf8(kFoldersTitle), m_folderCards);
-        m_folders->setObjectName(QStringLiteral("folders"));
-        m_column->insertWidget(at++, m_folders, 0, Qt::AlignHCenter);
-    }
-    if (!recent.empty()) {
-        for (const auto &page : recent)
-            m_recentCards.append(recentCard(page, time));
-        m_recent = section(QString::fromUtf8(kRecentTitle), m_recentCards);
-        m_recent->setObjectName(QStringLiteral("recent"));
-        m_column->insertWidget(at++, m_recent, 0, Qt::AlignHCenter);
-    }
-    if (folders.empty() && recent.empty()) {
-        m_placeholder = new EmptyStateView(AppSymbols::resolved(QStringLiteral("doc.text.below.ecg")),
-                                           QString::fromUtf8(kEmptyTitle), QString::fromUtf8(kEmptySubtitle));
-        m_column->insertWidget(at++, m_placeholder);
+    for (size_t i = 0; i < recent.size(); ++i) {
+        const FNPage &page = recent[i];
+        const RecentCard &card = m_recentParts[i];
+        const bool resized = setShown(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon) |
+                             setShown(card.time, RelativeTime::format(page.updatedAt, time));
+        setShown(card.title, page.title.isEmpty() ? QStringLiteral("Untitled") : page.title);
+        const auto badges = HomeDashboard::pageStatus(state, page);
+        card.published->setVisible(badges.published);
+        card.shared->setVisible(badges.shared);
+        if (resized)
+            fitRecentCard(m_recentCards[qsizetype(i)], card);
     }
 }
 
-QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &cards)
+void HomeView::fillPlaceholder()
 {
+    const bool empty = !m_folderGrid.box && !m_recentGrid.box;
+    if (empty && !m_placeholder) {
+        m_placeholder = new EmptyStateView(AppSymbols::resolved(QStringLiteral("doc.text.below.ecg")),
+                                           QString::fromUtf8(kEmptyTitle), QString::fromUtf8(kEmptySubtitle));
+        m_column->insertWidget(m_column->indexOf(m_greeting) + 1, m_placeholder);
+        showInShownParent(m_placeholder);
+    } else if (!empty && m_placeholder) {
+        m_placeholder->hide();
+        m_placeholder->deleteLater();
+        m_placeholder = nullptr;
+    }
+}
+
+HomeView::Grid HomeView::section(const QString &title, const QString &objectName, int at)
+{
+    Grid grid;
     auto *box = new Section;
+    box->setObjectName(objectName);
     box->setMaximumWidth(kSectionMaxWidth);
     box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto *column = new QVBoxLayout(box);
@@ -243,28 +316,65 @@ QWidget *HomeView::section(const QString &title, const QList<QPushButton *> &car
     heading->setContentsMargins(4, 0, 4, 0);
     column->addWidget(heading);
 
-    auto *grid = new QGridLayout;
-    grid->setHorizontalSpacing(kGridGap);
-    grid->setVerticalSpacing(kGridGap);
+    grid.box = box;
+    grid.layout = new QGridLayout;
+    grid.layout->setHorizontalSpacing(kGridGap);
+    grid.layout->setVerticalSpacing(kGridGap);
     for (int c = 0; c < kGridColumns; ++c) {
-        grid->setColumnStretch(c, 1);
-        grid->setColumnMinimumWidth(c, 10);
+        grid.layout->setColumnStretch(c, 1);
+        grid.layout->setColumnMinimumWidth(c, 10);
     }
-    for (int i = 0; i < cards.size(); ++i) {
-        cards[i]->setParent(box);
-        grid->addWidget(cards[i], i / kGridColumns, i % kGridColumns);
-    }
-    // A short first row keeps the widths of a full one: empty columns would otherwise collapse.
-    for (qsizetype i = cards.size(); i < kGridColumns; ++i) {
-        auto *filler = new QWidget(box);
-        filler->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-        grid->addWidget(filler, 0, int(i));
-    }
-    column->addLayout(grid);
-    return box;
+    column->addLayout(grid.layout);
+    m_column->insertWidget(at, box, 0, Qt::AlignHCenter);
+    showInShownParent(box);
+    return grid;
 }
 
-QPushButton *HomeView::folderCard(const FNFolder &folder, const HomeDashboard::FolderCounts &counts)
+void HomeView::dropSection(Grid &grid, QList<QPushButton *> &cards)
+{
+    if (grid.box) {
+        grid.box->hide();
+        // Later: the change may come from one of its own cards' signals.
+        grid.box->deleteLater();
+    }
+    grid = {};
+    cards.clear();
+}
+
+void HomeView::setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype count,
+                            const std::function<QPushButton *(int slot)> &make)
+{
+    if (cards.size() == count)
+        return;
+    while (cards.size() > count) {
+        QPushButton *card = cards.takeLast();
+        grid.layout->removeWidget(card);
+        card->hide();
+        card->deleteLater();
+    }
+    while (cards.size() < count) {
+        const int slot = int(cards.size());
+        QPushButton *card = make(slot);
+        card->setParent(grid.box);
+        grid.layout->addWidget(card, slot / kGridColumns, slot % kGridColumns);
+        showInShownParent(card);
+        cards.append(card);
+    }
+    // A short first row keeps the widths of a full one: empty columns would otherwise collapse.
+    for (QWidget *filler : std::exchange(grid.fillers, {})) {
+        grid.layout->removeWidget(filler);
+        delete filler;
+    }
+    for (qsizetype i = count; i < kGridColumns; ++i) {
+        auto *filler = new QWidget(grid.box);
+        filler->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        grid.layout->addWidget(filler, 0, int(i));
+        showInShownParent(filler);
+        grid.fillers.append(filler);
+    }
+}
+
+QPushButton *HomeView::folderCard(int slot)
 {
     auto *card = new QPushButton;
     card->setObjectName(QStringLiteral("folderCard"));
@@ -272,35 +382,49 @@ QPushButton *HomeView::folderCard(const FNFolder &folder, const HomeDashboard::F
     auto *column = new QVBoxLayout(card);
     column->setContentsMargins(8, 18, 8, 18);
     column->setSpacing(10);
-    column->addWidget(cardLabel(folder.icon, AppStyle::system(kFolderIconSize), card), 0, Qt::AlignHCenter);
-    auto *name = new ElidedLabel(folder.name, card);
-    name->setFont(medium(AppStyle::callout()));
-    name->setTextFormat(Qt::PlainText);
-    name->setAttribute(Qt::WA_TransparentForMouseEvents);
-    name->setAlignment(Qt::AlignCenter);
-    name->setObjectName(QStringLiteral("name"));
-    column->addWidget(name);
-    auto *count = cardLabel(HomeDashboard::folderCountText(counts), AppStyle::caption(), card);
-    count->setObjectName(QStringLiteral("count"));
-    count->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
-    column->addWidget(count, 0, Qt::AlignHCenter);
-    card->setMinimumHeight(column->sizeHint().height());
+    FolderCard parts;
+    parts.icon = cardLabel(QString(), AppStyle::system(kFolderIconSize), card);
+    parts.icon->setObjectName(QStringLiteral("icon"));
+    column->addWidget(parts.icon, 0, Qt::AlignHCenter);
+    parts.name = new ElidedLabel(card);
+    parts.name->setFont(medium(AppStyle::callout()));
+    parts.name->setTextFormat(Qt::PlainText);
+    parts.name->setAttribute(Qt::WA_TransparentForMouseEvents);
+    parts.name->setAlignment(Qt::AlignCenter);
+    parts.name->setObjectName(QStringLiteral("name"));
+    column->addWidget(parts.name);
+    parts.count = cardLabel(QString(), AppStyle::caption(), card);
+    parts.count->setObjectName(QStringLiteral("count"));
+    parts.count->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
+    column->addWidget(parts.count, 0, Qt::AlignHCenter);
+    m_folderParts.push_back(parts);
 
-    const QString folderID = folder.localID;
-    connect(card, &QPushButton::clicked, this, [this, folderID] {
-        const StoreState &now = m_context.store->state();
-        const FNFolder *folder = m_context.store->folder(folderID);
+    connect(card, &QPushButton::clicked, this, [this, slot] {
+        const std::vector<FNFolder> &folders = m_content->folders();
+        if (size_t(slot) >= folders.size())
+            return;
+        const FNFolder *folder = m_context.store->folder(folders[size_t(slot)].localID);
         if (!folder)
             return;
-        if (const auto page = HomeDashboard::folderOpenPage(now, *folder))
+        if (const auto page = HomeDashboard::folderOpenPage(m_context.store->state(), *folder))
             Q_EMIT pageSelected(page->localID);
     });
     return card;
 }
 
-QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
+// Room for a two-line title, whatever the title is.
+void HomeView::fitRecentCard(QPushButton *button, const RecentCard &card)
 {
-    const StoreState &state = m_context.store->state();
+    auto *column = static_cast<QVBoxLayout *>(button->layout());
+    const QMargins pad = column->contentsMargins();
+    button->setMinimumHeight(qMax(kRecentMinHeight, pad.top() + pad.bottom() + card.top->sizeHint().height() +
+                                                        card.title->maximumHeight() +
+                                                        card.time->sizeHint().height() +
+                                                        2 * column->spacing()));
+}
+
+QPushButton *HomeView::recentCard(int slot)
+{
     auto *card = new QPushButton;
     card->setObjectName(QStringLiteral("recentCard"));
     styleCard(card, 0.05);
@@ -308,44 +432,45 @@ QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(8);
 
+    RecentCard parts;
     auto *top = new QHBoxLayout;
-    top->addWidget(
-        cardLabel(page.icon.isEmpty() ? kDefaultPageIcon : page.icon, AppStyle::system(kPageIconSize), card));
+    parts.icon = cardLabel(kDefaultPageIcon, AppStyle::system(kPageIconSize), card);
+    parts.icon->setObjectName(QStringLiteral("icon"));
+    top->addWidget(parts.icon);
     top->addStretch(1);
-    const auto badges = HomeDashboard::pageStatus(state, page);
     const QColor tint = AppStyle::accent(card);
-    for (const auto &[shown, symbol] :
-         {std::pair{badges.published, "globe"}, std::pair{badges.shared, "person.2.fill"}}) {
-        if (!shown)
-            continue;
-        auto *badge = new QLabel(card);
-        badge->setObjectName(QString::fromLatin1(symbol));
-        badge->setAttribute(Qt::WA_TransparentForMouseEvents);
-        badge->setPixmap(
+    for (const auto &[badge, symbol] :
+         {std::pair{&parts.published, "globe"}, std::pair{&parts.shared, "person.2.fill"}}) {
+        auto *label = new QLabel(card);
+        label->setObjectName(QString::fromLatin1(symbol));
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setPixmap(
             AppSymbols::pixmap(QString::fromLatin1(symbol), kBadgeSize, tint, devicePixelRatioF()));
-        top->addWidget(badge);
+        label->hide();
+        top->addWidget(label);
+        *badge = label;
     }
     column->addLayout(top);
 
-    auto *title = cardLabel(page.title.isEmpty() ? QStringLiteral("Untitled") : page.title,
-                            medium(AppStyle::callout()), card);
-    title->setObjectName(QStringLiteral("title"));
-    title->setWordWrap(true);
-    title->setMaximumHeight(QFontMetrics(title->font()).lineSpacing() * 2 + 2);
-    title->setMinimumWidth(1);
-    column->addWidget(title);
-    auto *time = cardLabel(RelativeTime::format(page.updatedAt, now), AppStyle::caption(), card);
-    time->setObjectName(QStringLiteral("time"));
-    time->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card))));
-    column->addWidget(time);
+    parts.title = cardLabel(QString(), medium(AppStyle::callout()), card);
+    parts.title->setObjectName(QStringLiteral("title"));
+    parts.title->setWordWrap(true);
+    parts.title->setMaximumHeight(QFontMetrics(parts.title->font()).lineSpacing() * 2 + 2);
+    parts.title->setMinimumWidth(1);
+    column->addWidget(parts.title);
+    parts.time = cardLabel(QString(), AppStyle::caption(), card);
+    parts.time->setObjectName(QStringLiteral("time"));
+    parts.time->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card))));
+    column->addWidget(parts.time);
     column->addStretch(1);
-    // Room for a two-line title, whatever the title is.
-    const QMargins pad = column->contentsMargins();
-    card->setMinimumHeight(qMax(kRecentMinHeight, pad.top() + pad.bottom() + top->sizeHint().height() +
-                                                      title->maximumHeight() + time->sizeHint().height() +
-                                                      2 * column->spacing()));
+    parts.top = top;
+    fitRecentCard(card, parts);
+    m_recentParts.push_back(parts);
 
-    const QString pageID = page.localID;
-    connect(card, &QPushButton::clicked, this, [this, pageID] { Q_EMIT pageSelected(pageID); });
+    connect(card, &QPushButton::clicked, this, [this, slot] {
+        const std::vector<FNPage> &recent = m_content->recent();
+        if (size_t(slot) < recent.size())
+            Q_EMIT pageSelected(recent[size_t(slot)].localID);
+    });
     return card;
 }

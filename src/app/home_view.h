@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/home_dashboard.h"
+#include "app/home_content.h"
 #include "ui/app_context.h"
 
 #include <QDateTime>
@@ -9,17 +9,19 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class EmptyStateView;
-struct FNFolder;
-struct FNPage;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
 
 // The detail column while no page is open: the logo, a greeting, the top-level folders and the
 // recently changed pages, or a placeholder when there are neither. A tap on a folder or a page asks
-// the main window to open a page. Reads the store only; what it shows comes from HomeDashboard.
+// the main window to open a page. Reads the store only; what it shows comes from HomeContent. Cards
+// are made once and filled again in place, so a change costs only the cards it touched.
 class HomeView : public QWidget
 {
     Q_OBJECT
@@ -41,11 +43,11 @@ public:
     explicit HomeView(const AppContext &context, QWidget *parent = nullptr, Clock clock = {},
                       FirstBuild firstBuild = FirstBuild::Now);
 
-    // Each of these builds a dashboard still waiting for its first paint.
+    // Each of these shows what is waiting to be shown first (a first build, changes not yet filled).
     QLabel *greetingLabel() const { return built()->m_greeting; }
     // Null while their section is not shown.
-    QWidget *foldersSection() const { return built()->m_folders; }
-    QWidget *recentSection() const { return built()->m_recent; }
+    QWidget *foldersSection() const { return built()->m_folderGrid.box; }
+    QWidget *recentSection() const { return built()->m_recentGrid.box; }
     EmptyStateView *placeholder() const { return built()->m_placeholder; }
     const QList<QPushButton *> &folderCards() const { return built()->m_folderCards; }
     const QList<QPushButton *> &recentCards() const { return built()->m_recentCards; }
@@ -59,24 +61,58 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    struct FolderCard {
+        QLabel *icon = nullptr;
+        QLabel *name = nullptr;
+        QLabel *count = nullptr;
+    };
+    struct RecentCard {
+        QLabel *icon = nullptr;
+        QLabel *title = nullptr;
+        QLabel *time = nullptr;
+        QLabel *published = nullptr;
+        QLabel *shared = nullptr;
+        QHBoxLayout *top = nullptr; // the icon and the badges
+    };
+    // A section's box, its grid, and the blanks that keep a short first row's columns.
+    struct Grid {
+        QWidget *box = nullptr;
+        QGridLayout *layout = nullptr;
+        QList<QWidget *> fillers;
+    };
+
     const HomeView *built() const;
-    void scheduleRebuild();
-    void rebuild();
-    QWidget *section(const QString &title, const QList<QPushButton *> &cards);
-    QPushButton *folderCard(const FNFolder &folder, const HomeDashboard::FolderCounts &counts);
-    QPushButton *recentCard(const FNPage &page, const QDateTime &now);
+    void note(const HomeContent::Changes &changes);
+    // Works everything out again from the store and shows it.
+    void reload();
+    // Shows the sections the changes since the last fill touched.
+    void fill();
+    void fillFolders();
+    void fillRecent();
+    void fillPlaceholder();
+    Grid section(const QString &title, const QString &objectName, int at);
+    void dropSection(Grid &grid, QList<QPushButton *> &cards);
+    // Adds cards at the end or takes them off it; `make` makes the card of a slot.
+    void setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype count,
+                      const std::function<QPushButton *(int slot)> &make);
+    QPushButton *folderCard(int slot);
+    QPushButton *recentCard(int slot);
+    void fitRecentCard(QPushButton *button, const RecentCard &card);
     QDateTime now() const;
 
     AppContext m_context;
     Clock m_clock;
-    QTimer m_rebuild;
+    HomeContent *m_content;
+    HomeContent::Changes m_pending; // touched since the last fill
+    QTimer m_fill;
     bool m_firstBuildPending = false;
-    bool m_stale = false; // changed while hidden: built again when next shown
     QVBoxLayout *m_column;
     QLabel *m_greeting;
-    QWidget *m_folders = nullptr;
-    QWidget *m_recent = nullptr;
+    Grid m_folderGrid;
+    Grid m_recentGrid;
     EmptyStateView *m_placeholder = nullptr;
+    std::vector<FolderCard> m_folderParts;
+    std::vector<RecentCard> m_recentParts;
     QList<QPushButton *> m_folderCards;
     QList<QPushButton *> m_recentCards;
 };

@@ -152,7 +152,10 @@ QuickSwitcher::QuickSwitcher(const AppContext &context, QWidget *parent)
     connect(m_field, &QLineEdit::returnPressed, this, &QuickSwitcher::pickHighlighted);
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { pickRow(m_list->row(item)); });
-    connect(new ListingWatch(*m_context.store, this), &ListingWatch::changed, this, &QuickSwitcher::rebuild);
+    auto *watch = new ListingWatch(*m_context.store, this);
+    connect(watch, &ListingWatch::changed, this, &QuickSwitcher::rebuild);
+    connect(watch, &ListingWatch::folderChanged, this, &QuickSwitcher::rebuild);
+    connect(watch, &ListingWatch::pageChanged, this, &QuickSwitcher::rebuild);
     rebuild();
 }
 

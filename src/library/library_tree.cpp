@@ -223,6 +223,13 @@ std::vector<LibraryTree::Row> LibraryTree::listContent() const
 {
     const TreeIndex index(m_store);
     std::vector<Row> rows;
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    m_filedFolders.clear();
+    m_filedPages.clear();
+    for (const FNFolder &f : index.folders)
+        m_filedFolders.insert(f.localID, *filing(&f, workspace));
+    for (const FNPage &p : index.pages)
+        m_filedPages.insert(p.localID, *filing(&p, workspace));
 
     if (m_favorites && !m_favorites->ids().isEmpty()) {
         std::vector<const FNPage *> favourites;
@@ -259,11 +266,65 @@ std::vector<LibraryTree::Row> LibraryTree::listContent() const
 
 std::vector<LibraryTree::Row> LibraryTree::pageNodes(const std::vector<FNPage> &pages) const
 {
+    // These rows are no listing's: an edit after them lists the tree anew.
+    m_filedFolders.clear();
+    m_filedPages.clear();
     const TreeIndex index(m_store);
     std::vector<Row> rows;
     for (const FNPage &p : pages) {
         QSet<QString> visited;
         appendNode(rows, index, m_expanded, visited, nullptr, &p);
+    }
+    return rows;
+}
+
+// Nullopt while the record is not listed: gone, in the trash or in another workspace.
+std::optional<LibraryTree::Filing> LibraryTree::filing(const FNFolder *folder, qint64 workspaceServerID)
+{
+    if (!folder || folder->deletedAt ||
+        (workspaceServerID != 0 && folder->workspaceServerID != workspaceServerID))
+        return std::nullopt;
+    return Filing{folder->serverID, folder->workspaceServerID, folder->parentFolderServerID, 0,
+                  folder->position, folder->createdAt};
+}
+
+std::optional<LibraryTree::Filing> LibraryTree::filing(const FNPage *page, qint64 workspaceServerID)
+{
+    if (!page || page->deletedAt || (workspaceServerID != 0 && page->workspaceServerID != workspaceServerID))
+        return std::nullopt;
+    return Filing{page->serverID,       page->workspaceServerID, page->parentPageServerID,
+                  page->folderServerID, page->position,          page->createdAt};
+}
+
+std::optional<std::vector<LibraryTree::Row>> LibraryTree::rowsAfterEdits(std::vector<Row> rows,
+                                                                         const QSet<QString> &folderIDs,
+                                                                         const QSet<QString> &pageIDs) const
+{
+    const qint64 workspace = m_store.currentWorkspaceServerID();
+    // Filed where it was, or listed neither then nor now.
+    const auto inPlace = [](const QHash<QString, Filing> &filed, const QString &localID,
+                            const std::optional<Filing> &now) {
+        const auto was = filed.constFind(localID);
+        return was == filed.constEnd() ? !now : now && *now == *was;
+    };
+    for (const QString &localID : folderIDs) {
+        if (!inPlace(m_filedFolders, localID, filing(m_store.folder(localID), workspace)))
+            return std::nullopt;
+    }
+    for (const QString &localID : pageIDs) {
+        if (!inPlace(m_filedPages, localID, filing(m_store.page(localID), workspace)))
+            return std::nullopt;
+    }
+    for (Row &row : rows) {
+        if (row.kind == Row::Kind::Folder && folderIDs.contains(row.localID)) {
+            const FNFolder *folder = m_store.folder(row.localID);
+            row.title = folder->name;
+            row.icon = folder->icon;
+        } else if (row.kind == Row::Kind::Page && pageIDs.contains(row.localID)) {
+            const FNPage *page = m_store.page(row.localID);
+            row.title = page->title;
+            row.icon = page->icon;
+        }
     }
     return rows;
 }

@@ -3,10 +3,12 @@
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class FavoritesStore;
@@ -66,6 +68,11 @@ public:
     std::vector<Row> listContent() const;
     // One top-level node per page, in the given order (the search results).
     std::vector<Row> pageNodes(const std::vector<FNPage> &pages) const;
+    // The rows of the last listContent again after these records changed on their own, when no
+    // change moves, adds or drops a row (only titles and icons differ): each row of theirs takes the
+    // new text, and nothing else is worked out again. Nullopt when the tree must be listed anew.
+    std::optional<std::vector<Row>> rowsAfterEdits(std::vector<Row> rows, const QSet<QString> &folderIDs,
+                                                   const QSet<QString> &pageIDs) const;
 
     // Expansion (the local ids of open folders and pages). Loaded from the store once, on the first
     // appearance; every later change is written back to the store.
@@ -81,10 +88,26 @@ Q_SIGNALS:
     void expandedChanged();
 
 private:
+    // Where a listed record sits in the tree: what decides its rows but their text.
+    struct Filing {
+        qint64 serverID = 0;
+        qint64 workspaceServerID = 0;
+        qint64 parentServerID = 0;
+        qint64 folderServerID = 0;
+        qint64 position = 0;
+        QDateTime createdAt;
+        friend bool operator==(const Filing &, const Filing &) = default;
+    };
+    static std::optional<Filing> filing(const FNFolder *folder, qint64 workspaceServerID);
+    static std::optional<Filing> filing(const FNPage *page, qint64 workspaceServerID);
+
     void persistExpanded();
 
     LocalStore &m_store;
     FavoritesStore *m_favorites;
     QSet<QString> m_expanded;
     bool m_didLoadExpanded = false;
+    // The records the last listContent listed, by local id, as filed then.
+    mutable QHash<QString, Filing> m_filedFolders;
+    mutable QHash<QString, Filing> m_filedPages;
 };

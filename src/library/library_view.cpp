@@ -130,10 +130,15 @@ LibraryView::LibraryView(const AppContext &context, QWidget *parent)
     m_rebuild.setInterval(0);
     connect(&m_rebuild, &QTimer::timeout, this, &LibraryView::rebuild);
     // Only what the rows show: a push changes the outbox once per operation.
-    connect(new ListingWatch(store, this), &ListingWatch::changed, this, [this] {
+    auto *watch = new ListingWatch(store, this);
+    connect(watch, &ListingWatch::changed, this, [this] {
         scheduleRebuild();
         refreshWorkspaceSwitcher();
     });
+    connect(watch, &ListingWatch::folderChanged, this,
+            [this](const QString &localID) { scheduleRowEdit(true, localID); });
+    connect(watch, &ListingWatch::pageChanged, this,
+            [this](const QString &localID) { scheduleRowEdit(false, localID); });
     connect(m_tree, &LibraryTree::expandedChanged, this, &LibraryView::scheduleRebuild);
     if (context.favorites)
         connect(context.favorites, &FavoritesStore::idsChanged, this, &LibraryView::scheduleRebuild);
@@ -288,7 +293,18 @@ void LibraryView::clearSelection()
 
 void LibraryView::scheduleRebuild()
 {
+    m_listAnew = true;
+    m_editedFolders.clear();
+    m_editedPages.clear();
     // Merges publish one change per record; the tree is rebuilt once for the whole burst.
+    if (!m_rebuild.isActive())
+        m_rebuild.start();
+}
+
+void LibraryView::scheduleRowEdit(bool folder, const QString &localID)
+{
+    if (!m_listAnew)
+        (folder ? m_editedFolders : m_editedPages).insert(localID);
     if (!m_rebuild.isActive())
         m_rebuild.start();
 }
@@ -598,6 +614,17 @@ void LibraryView::dropOnPage(const QString &payload, const QString &pageLocalID)
 
 void LibraryView::rebuild()
 {
+    m_rebuild.stop();
+    const bool anew = std::exchange(m_listAnew, false);
+    const QSet<QString> folders = std::exchange(m_editedFolders, {});
+    const QSet<QString> pages = std::exchange(m_editedPages, {});
+    // A rename or a new icon, as each keystroke in a title makes: its rows only, not the whole tree.
+    if (!anew && !m_search->isActive()) {
+        if (auto rows = m_tree->rowsAfterEdits(m_model->rows(), folders, pages)) {
+            m_model->setRows(std::move(*rows));
+            return;
+        }
+    }
     if (!m_search->isActive()) {
         m_model->setRows(m_tree->listContent());
         m_noMatches->hide();

@@ -6,6 +6,7 @@
 
 #include <QPersistentModelIndex>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -111,7 +112,10 @@ private:
     void buildWorkspaceSwitcher();
     void refreshWorkspaceSwitcher();
     void fillWorkspaceMenu();
+    // The rows listed anew at the next turn of the event loop.
     void scheduleRebuild();
+    // A record changed on its own: unless it moved, only its rows take the new text.
+    void scheduleRowEdit(bool folder, const QString &localID);
     void rebuild();
     void selectPage(const QString &localID);
     void clearSelection();
@@ -158,6 +162,9 @@ private:
     std::optional<QString> m_iconPickerFolder;
 
     QTimer m_rebuild;
+    bool m_listAnew = true; // else only the records below changed since the last rebuild
+    QSet<QString> m_editedFolders;
+    QSet<QString> m_editedPages;
     std::optional<QString> m_selected;
     std::optional<QString> m_renamingFolderID;
     std::optional<QString> m_renamingPageID;

@@ -21,8 +21,8 @@ ListingWatch::ListingWatch(LocalStore &store, QObject *parent)
     , m_store(store)
 {
     takeFieldsBeside();
-    connect(&store, &LocalStore::folderChanged, this, &ListingWatch::changed);
-    connect(&store, &LocalStore::pageChanged, this, &ListingWatch::changed);
+    connect(&store, &LocalStore::folderChanged, this, &ListingWatch::folderChanged);
+    connect(&store, &LocalStore::pageChanged, this, &ListingWatch::pageChanged);
     connect(&store, &LocalStore::recordsChanged, this, &ListingWatch::changed);
     connect(&store, &LocalStore::batchApplied, this, &ListingWatch::batchApplied);
     connect(&store, &LocalStore::stateChanged, this, &ListingWatch::checkFieldsBeside);

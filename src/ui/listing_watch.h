@@ -10,10 +10,11 @@
 class LocalStore;
 struct BatchChange;
 
-// Tells when what a listing of folders and pages shows may have changed: a folder or a page, a bulk
-// edit, a batch that names either, or a field beside the records that listings show (the workspaces
-// and the current one, the pages' badges, the expanded rows). The outbox, the sync cursor and block
-// edits pass by untold, so a push of many operations or typing in a page rebuilds no listing.
+// Tells when what a listing of folders and pages shows may have changed: a folder or a page on its
+// own (told by its id, so a listing can mend just its rows), a bulk edit, a batch that names either,
+// or a field beside the records that listings show (the workspaces and the current one, the pages'
+// badges, the expanded rows). The outbox, the sync cursor and block edits pass by untold, so a push
+// of many operations or typing in a page rebuilds no listing.
 class ListingWatch : public QObject
 {
     Q_OBJECT
@@ -21,7 +22,10 @@ public:
     explicit ListingWatch(LocalStore &store, QObject *parent = nullptr);
 
 Q_SIGNALS:
+    // Anything but one record's own change: the listing may have any shape now.
     void changed();
+    void folderChanged(const QString &localID);
+    void pageChanged(const QString &localID);
 
 private:
     void batchApplied(const BatchChange &change);

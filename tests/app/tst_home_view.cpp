@@ -6,10 +6,12 @@
 #include "ui/relative_time.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -42,7 +44,52 @@ FNPage page(const QString &title, qint64 folderID = 0, qint64 parentPage = 0, qi
     return p;
 }
 
+QString labelText(const QWidget *card, const char *name)
+{
+    const auto *label = card->findChild<QLabel *>(QLatin1String(name));
+    return label ? label->text() : QStringLiteral("-");
+}
+
+// What the dashboard shows on screen, card by card in order, read from the widgets themselves (not
+// through the view's getters, which would fill what is still waiting).
+QStringList onScreen(const QWidget &home)
+{
+    QStringList lines;
+    for (const char *name : {"folders", "recent"}) {
+        for (const QWidget *section : home.findChildren<QWidget *>(QLatin1String(name))) {
+            if (!section->isVisibleTo(&home))
+                continue;
+            for (const QPushButton *card : section->findChildren<QPushButton *>(Qt::FindDirectChildrenOnly)) {
+                if (!card->isVisibleTo(&home))
+                    continue;
+                QStringList line{QLatin1String(name), labelText(card, "icon")};
+                if (card->objectName() == QLatin1String("folderCard")) {
+                    line << labelText(card, "name") << labelText(card, "count");
+                } else {
+                    line << labelText(card, "title") << labelText(card, "time");
+                    for (const char *badge : {"globe", "person.2.fill"}) {
+                        const auto *label = card->findChild<QLabel *>(QLatin1String(badge));
+                        if (label && label->isVisibleTo(card))
+                            line << QLatin1String(badge);
+                    }
+                }
+                lines << line.join(QLatin1Char('|'));
+            }
+        }
+    }
+    for (const EmptyStateView *placeholder : home.findChildren<EmptyStateView *>()) {
+        if (placeholder->isVisibleTo(&home))
+            lines << QStringLiteral("placeholder");
+    }
+    return lines;
+}
+
+using StoreEdit =
+    std::function<void(LocalStore &, const std::vector<FNFolder> &, const std::vector<FNPage> &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(StoreEdit)
 
 class TestHomeView : public QObject
 {
@@ -71,6 +118,8 @@ private Q_SLOTS:
     void dashboardAfterFirstPaint();
     void gridInTheWindow_data();
     void gridInTheWindow();
+    void cardsFollowEachKindOfChange_data();
+    void cardsFollowEachKindOfChange();
 
 private:
     void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
@@ -451,6 +500,120 @@ void TestHomeView::gridInTheWindow()
         }
     }
     QVERIFY2(widths[1] > widths[0], qPrintable(QStringLiteral("%1 %2").arg(widths[0]).arg(widths[1])));
+}
+
+void TestHomeView::cardsFollowEachKindOfChange_data()
+{
+    QTest::addColumn<StoreEdit>("edit");
+    using Folders = const std::vector<FNFolder> &;
+    using Pages = const std::vector<FNPage> &;
+    const auto row = [](const char *name, StoreEdit edit) { QTest::newRow(name) << edit; };
+    row("a recent page renamed", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(p[3].localID, [](FNPage &page) { page.title = QStringLiteral("Renamed"); });
+    });
+    row("an old page renamed", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(p[11].localID, [](FNPage &page) { page.title = QStringLiteral("Renamed"); });
+    });
+    row("a page's icon", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(
+            p[2].localID, [](FNPage &page) { page.icon = QStringLiteral("🌵"); }, LocalStore::Stamp::Keep);
+    });
+    row("a new page in a folder",
+        [](LocalStore &s, Folders, Pages) { s.upsertPage(page(QStringLiteral("New"), 2, 0, 9, -5)); });
+    row("a recent page deleted", [](LocalStore &s, Folders, Pages p) { s.markPageDeleted(p[1].localID); });
+    row("a page restored", [](LocalStore &s, Folders, Pages p) { s.restorePage(p[9].localID); });
+    row("a page moved to another folder", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(
+            p[4].localID, [](FNPage &page) { page.folderServerID = 3; }, LocalStore::Stamp::Keep);
+    });
+    row("a page made a subpage", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(
+            p[5].localID, [&](FNPage &page) { page.parentPageServerID = p[0].serverID; },
+            LocalStore::Stamp::Keep);
+    });
+    row("a recent page filed as changed long ago", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(
+            p[0].localID, [](FNPage &page) { page.updatedAt = Base.addDays(-400); }, LocalStore::Stamp::Keep);
+    });
+    row("a pull of several pages", [](LocalStore &s, Folders, Pages p) {
+        s.batch([&] {
+            for (const int i : {6, 10}) {
+                FNPage pulled = *s.page(p[size_t(i)].localID);
+                pulled.title += QStringLiteral(" (pulled)");
+                pulled.updatedAt = Base.addSecs(30 + i);
+                s.upsertPage(pulled);
+            }
+        });
+    });
+    row("a folder renamed", [](LocalStore &s, Folders f, Pages) {
+        s.editFolder(f[1].localID, [](FNFolder &folder) { folder.name = QStringLiteral("Renamed"); });
+    });
+    row("a folder's icon", [](LocalStore &s, Folders f, Pages) {
+        s.editFolder(f[0].localID, [](FNFolder &folder) { folder.icon = QStringLiteral("🗂"); });
+    });
+    row("a folder moved first", [](LocalStore &s, Folders f, Pages) {
+        s.editFolder(f[2].localID, [](FNFolder &folder) { folder.position = -1; });
+    });
+    row("a new folder", [](LocalStore &s, Folders, Pages) { s.upsertFolder(folder(9, 0, 7)); });
+    row("a subfolder", [](LocalStore &s, Folders, Pages) { s.upsertFolder(folder(9, 2, 7)); });
+    row("a folder deleted", [](LocalStore &s, Folders f, Pages) { s.markFolderDeleted(f[0].localID); });
+    row("a page's badges", [](LocalStore &s, Folders, Pages p) {
+        s.setPageStatus(p[1].serverID, FNPageStatus{true, 2});
+    });
+    row("everything at once", [](LocalStore &s, Folders, Pages) {
+        s.change([](StoreState &state) { state.pages.front().title = QStringLiteral("Bulk"); });
+    });
+}
+
+// After each kind of change the dashboard in the window shows what one built afresh shows, and the
+// cards already there stay the same widgets: a change fills cards, it does not make them again.
+void TestHomeView::cardsFollowEachKindOfChange()
+{
+    QFETCH(StoreEdit, edit);
+    std::vector<FNFolder> folders;
+    for (int i = 1; i <= 3; ++i) {
+        folders.push_back(folder(i, 0, i));
+        folders.back().icon = QStringLiteral("📁");
+    }
+    folders.push_back(folder(4, 1, 0));
+    std::vector<FNPage> pages;
+    for (int i = 0; i < 13; ++i) {
+        FNPage p = page(QStringLiteral("Page %1").arg(i), i % 4, 0, i, 10 * (i + 1), i == 9);
+        p.serverID = 100 + i;
+        pages.push_back(p);
+    }
+    setState(folders, pages);
+    const QDateTime now = Base.addSecs(120);
+    m_app->store.setClock([now] { return now; });
+    m_app->store.setPageStatus(pages[2].serverID, FNPageStatus{false, 1});
+    MainView window(m_app->context());
+    window.setHomeClock([now] { return now; });
+    window.resize(1200, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QVERIFY(home);
+    QTRY_COMPARE(home->recentCards().size(), 8);
+    const QStringList before = onScreen(*home);
+    QCOMPARE(before.size(), 3 + 8);
+    QList<QPointer<QPushButton>> cards;
+    for (QPushButton *card : home->folderCards() + home->recentCards())
+        cards << card;
+
+    edit(m_app->store, folders, pages);
+    const HomeView fresh(m_app->context(), nullptr, [now] { return now; });
+    const QStringList expected = onScreen(fresh);
+    QVERIFY(expected != before);
+    QTRY_COMPARE(onScreen(*home), expected);
+    const QList<QPushButton *> folderCards = home->folderCards();
+    const QList<QPushButton *> recentCards = home->recentCards();
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        const bool isFolder = i < 3;
+        const QList<QPushButton *> &now = isFolder ? folderCards : recentCards;
+        const qsizetype slot = isFolder ? i : i - 3;
+        if (slot < now.size())
+            QVERIFY2(cards[i] == now[slot], qPrintable(QStringLiteral("card %1 made again").arg(i)));
+    }
 }
 
 QTEST_MAIN(TestHomeView)

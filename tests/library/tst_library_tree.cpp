@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -107,6 +108,8 @@ private Q_SLOTS:
     void badParentDataEndsAndShowsEachRecordOnce_data();
     void badParentDataEndsAndShowsEachRecordOnce();
     void expansionIsPersistedAndLoadedOnce();
+    void rowsMendedOnlyWhereNoRowMoves_data();
+    void rowsMendedOnlyWhereNoRowMoves();
 };
 
 void TestLibraryTree::nestingOrderAndExpansion()
@@ -290,6 +293,74 @@ void TestLibraryTree::expansionIsPersistedAndLoadedOnce()
     f.store->changeOutsideRecords([](StoreState &s) { s.expandedRowIDs = {QStringLiteral("other")}; });
     f.tree->loadExpandedOnce();
     QCOMPARE(f.tree->expandedFolderIDs(), QSet<QString>({folder}));
+}
+
+void TestLibraryTree::rowsMendedOnlyWhereNoRowMoves_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("mended"); // else the tree is to be listed anew
+    QTest::newRow("a title") << "title" << true;
+    QTest::newRow("an icon") << "icon" << true;
+    QTest::newRow("a folder's name") << "folder name" << true;
+    QTest::newRow("a page of another workspace") << "elsewhere" << true;
+    QTest::newRow("a position") << "position" << false;
+    QTest::newRow("a folder") << "folder" << false;
+    QTest::newRow("a parent page") << "parent" << false;
+    QTest::newRow("a server id") << "server id" << false;
+    QTest::newRow("to the trash") << "delete" << false;
+    QTest::newRow("to another workspace") << "workspace" << false;
+    QTest::newRow("a page new here") << "arrived" << false;
+}
+
+// A change that leaves every row where it was mends the rows it names and costs no listing of the
+// whole tree; one that may move, add or drop a row asks for the listing.
+void TestLibraryTree::rowsMendedOnlyWhereNoRowMoves()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, mended);
+    Fixture f;
+    const QString folder = f.folder(QStringLiteral("Work"), 10);
+    const QString page = f.page(QStringLiteral("Plan"), 20, 10);
+    const QString elsewhere = f.page(QStringLiteral("Away"), 21, 0, 0, 1, 2);
+    f.expand({folder});
+    const std::vector<LibraryTree::Row> rows = f.tree->listContent();
+    LocalStore &store = *f.store;
+    const auto edit = [&](const std::function<void(FNPage &)> &e) {
+        store.editPage(page, e, LocalStore::Stamp::Keep);
+    };
+    QSet<QString> folders, pages{page};
+    if (change == QLatin1String("title"))
+        edit([](FNPage &p) { p.title = QStringLiteral("Typed"); });
+    else if (change == QLatin1String("icon"))
+        edit([](FNPage &p) { p.icon = QStringLiteral("🌵"); });
+    else if (change == QLatin1String("position"))
+        edit([](FNPage &p) { p.position = 7; });
+    else if (change == QLatin1String("folder"))
+        edit([](FNPage &p) { p.folderServerID = 0; });
+    else if (change == QLatin1String("parent"))
+        edit([](FNPage &p) { p.parentPageServerID = 21; });
+    else if (change == QLatin1String("server id"))
+        edit([](FNPage &p) { p.serverID = 22; });
+    else if (change == QLatin1String("workspace"))
+        edit([](FNPage &p) { p.workspaceServerID = 2; });
+    else if (change == QLatin1String("delete"))
+        store.markPageDeleted(page);
+    else if (change == QLatin1String("folder name")) {
+        store.editFolder(folder, [](FNFolder &r) { r.name = QStringLiteral("Play"); });
+        folders = {folder};
+        pages.clear();
+    } else if (change == QLatin1String("elsewhere")) {
+        store.editPage(elsewhere, [](FNPage &p) { p.title = QStringLiteral("Gone"); });
+        pages = {elsewhere};
+    } else if (change == QLatin1String("arrived")) {
+        store.editPage(
+            elsewhere, [](FNPage &p) { p.workspaceServerID = 1; }, LocalStore::Stamp::Keep);
+        pages = {elsewhere};
+    }
+    const auto after = f.tree->rowsAfterEdits(rows, folders, pages);
+    QCOMPARE(after.has_value(), mended);
+    if (mended)
+        QVERIFY(*after == f.tree->listContent());
 }
 
 QTEST_GUILESS_MAIN(TestLibraryTree)

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -37,7 +38,30 @@ QStringList texts(const QList<QAction *> &actions)
     return out;
 }
 
+// The rows as the list draws them, one line each.
+QStringList described(const std::vector<LibraryTree::Row> &rows)
+{
+    QStringList out;
+    for (const LibraryTree::Row &r : rows)
+        out << QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                   .arg(r.rowID(), r.title, r.icon)
+                   .arg(r.depth)
+                   .arg(r.hasChildren)
+                   .arg(r.published)
+                   .arg(r.sharedCount);
+    return out;
+}
+
+struct Listed {
+    QList<QString> folders; // A, B, C (under A)
+    QList<QString> pages;   // Plan (in A), Notes, Sub (under Notes), Elsewhere, Trashed, Later
+};
+
+using ListEdit = std::function<void(LocalStore &, const Listed &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(ListEdit)
 
 // The sidebar widget, offscreen: what it shows and what its controls and the New Page command do.
 class TestLibraryView : public QObject
@@ -55,6 +79,8 @@ private Q_SLOTS:
     void newPageCommandMakesOnePagePerCommand();
     void rowsFavouritesAndClicks();
     void appearanceLoadsExpansionOnceAndPolls();
+    void rowsFollowEachKindOfChange_data();
+    void rowsFollowEachKindOfChange();
 
 private:
     std::unique_ptr<AppDevice> m_device;
@@ -288,6 +314,116 @@ void TestLibraryView::appearanceLoadsExpansionOnceAndPolls()
     m_view->show();
     QCOMPARE(m_view->tree().expandedFolderIDs(), QSet<QString>({QStringLiteral("F1")}));
     QVERIFY(m_view->refresher().isPolling());
+}
+
+void TestLibraryView::rowsFollowEachKindOfChange_data()
+{
+    QTest::addColumn<ListEdit>("edit");
+    QTest::addColumn<bool>("shows"); // whether the listing changes at all
+    const auto row = [](const char *name, ListEdit edit, bool shows = true) {
+        QTest::newRow(name) << edit << shows;
+    };
+    const auto retitle = [](const QString &title) { return [title](FNPage &p) { p.title = title; }; };
+    row("a page renamed", [=](LocalStore &s, const Listed &l) { s.editPage(l.pages[0], retitle("Typed")); });
+    row("a favourite renamed",
+        [=](LocalStore &s, const Listed &l) { s.editPage(l.pages[1], retitle("Fav")); });
+    row("a subpage's icon", [](LocalStore &s, const Listed &l) {
+        s.editPage(l.pages[2], [](FNPage &p) { p.icon = QStringLiteral("🌵"); });
+    });
+    row("a folder renamed", [](LocalStore &s, const Listed &l) {
+        s.editFolder(l.folders[0], [](FNFolder &f) { f.name = QStringLiteral("Renamed"); });
+    });
+    row(
+        "a page in the trash renamed",
+        [=](LocalStore &s, const Listed &l) { s.editPage(l.pages[4], retitle("Gone")); }, false);
+    row("a page moved to another folder", [](LocalStore &s, const Listed &l) {
+        s.editPage(
+            l.pages[0], [](FNPage &p) { p.folderServerID = 11; }, LocalStore::Stamp::Keep);
+    });
+    row("a page moved last", [](LocalStore &s, const Listed &l) {
+        s.editPage(
+            l.pages[5], [](FNPage &p) { p.position = 500; }, LocalStore::Stamp::Keep);
+    });
+    row("a folder moved into another", [](LocalStore &s, const Listed &l) {
+        s.editFolder(l.folders[1], [](FNFolder &f) { f.parentFolderServerID = 10; });
+    });
+    row("a page deleted", [](LocalStore &s, const Listed &l) { s.markPageDeleted(l.pages[2]); });
+    row("a page restored", [](LocalStore &s, const Listed &l) { s.restorePage(l.pages[4]); });
+    row("a new page", [](LocalStore &s, const Listed &) {
+        FNPage p;
+        p.workspaceServerID = 1;
+        p.title = QStringLiteral("New");
+        s.upsertPage(p);
+    });
+    row("a pull renaming two pages", [](LocalStore &s, const Listed &l) {
+        s.batch([&] {
+            for (const int i : {0, 5}) {
+                FNPage p = *s.page(l.pages[i]);
+                p.title += QStringLiteral(" (pulled)");
+                s.upsertPage(p);
+            }
+        });
+    });
+    row("the badges", [](LocalStore &s, const Listed &) { s.setPageStatus(100, FNPageStatus{true, 1}); });
+}
+
+// After each kind of change the sidebar in its window lists what a fresh listing of the same state
+// lists: a rename mends its rows in place, anything that moves a row lists the tree anew.
+void TestLibraryView::rowsFollowEachKindOfChange()
+{
+    QFETCH(ListEdit, edit);
+    QFETCH(bool, shows);
+    LocalStore &store = m_app->store;
+    store.setWorkspaces({workspace(1, QStringLiteral("Personal")), workspace(2, QStringLiteral("Team"))});
+    store.setCurrentWorkspaceID(1);
+    Listed listed;
+    for (const auto &[id, parent, name] : {std::tuple{10, 0, "A"}, {11, 0, "B"}, {12, 10, "C"}}) {
+        FNFolder f;
+        f.serverID = id;
+        f.workspaceServerID = 1;
+        f.parentFolderServerID = parent;
+        f.name = QString::fromLatin1(name);
+        f.position = id;
+        store.upsertFolder(f);
+        listed.folders << f.localID;
+    }
+    struct Made {
+        qint64 id, workspace, folder, parent;
+        const char *title;
+        bool deleted;
+    };
+    for (const Made &m : {Made{100, 1, 10, 0, "Plan", false}, Made{101, 1, 0, 0, "Notes", false},
+                          Made{102, 1, 0, 101, "Sub", false}, Made{103, 2, 0, 0, "Elsewhere", false},
+                          Made{104, 1, 0, 0, "Trashed", true}, Made{0, 1, 0, 0, "Later", false}}) {
+        FNPage p;
+        p.serverID = m.id;
+        p.workspaceServerID = m.workspace;
+        p.folderServerID = m.folder;
+        p.parentPageServerID = m.parent;
+        p.title = QString::fromLatin1(m.title);
+        p.position = m.id;
+        if (m.deleted)
+            p.deletedAt = QDateTime::currentDateTimeUtc();
+        store.upsertPage(p);
+        listed.pages << p.localID;
+    }
+    m_app->favorites.toggle(listed.pages[1]);
+    m_view->resize(280, 600);
+    m_view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    m_view->tree().setExpanded(listed.folders[0], true);
+    m_view->tree().setExpanded(listed.pages[1], true);
+    const auto fresh = [&] {
+        LibraryTree tree(store, &m_app->favorites);
+        tree.loadExpandedOnce();
+        return described(tree.listContent());
+    };
+    QTRY_COMPARE(described(m_view->rowModel().rows()), fresh());
+    const QStringList before = fresh();
+
+    edit(store, listed);
+    QCOMPARE(fresh() != before, shows);
+    QTRY_COMPARE(described(m_view->rowModel().rows()), fresh());
 }
 
 QTEST_MAIN(TestLibraryView)

@@ -198,13 +198,18 @@ void TestListingWatch::tellsOnlyWhatListingsShow()
     LocalStore &store = m_app->store;
     ListingWatch watch(store);
     QSignalSpy spy(&watch, &ListingWatch::changed);
+    QSignalSpy folders(&watch, &ListingWatch::folderChanged);
+    QSignalSpy pages(&watch, &ListingWatch::pageChanged);
+    const auto tellings = [&] { return spy.size() + folders.size() + pages.size(); };
     edit(store, m_records);
-    QCOMPARE(!spy.isEmpty(), told);
+    QCOMPARE(tellings() > 0, told);
 
     // Once told, the same fields unchanged tell nothing more.
     spy.clear();
+    folders.clear();
+    pages.clear();
     store.setCursorServerTs(store.state().cursorServerTs + 1);
-    QCOMPARE(spy.size(), 0);
+    QCOMPARE(tellings(), 0);
 }
 
 void TestListingWatch::sidebarAndDashboardFollowTheirRecordsOnly()
@@ -252,8 +257,8 @@ void TestListingWatch::sidebarAndDashboardFollowTheirRecordsOnly()
     QTRY_COMPARE(dashboardTitle(), QStringLiteral("Pulled"));
 }
 
-// Behind an open page the dashboard is not rebuilt on each rename of the page's title; shown again,
-// it has caught up before its first frame.
+// Behind an open page the dashboard fills no card on each rename of the page's title; shown again,
+// it has caught up before its first frame, on the cards it had.
 void TestListingWatch::hiddenDashboardCatchesUpWhenShown()
 {
     LocalStore &store = m_app->store;
@@ -277,9 +282,9 @@ void TestListingWatch::hiddenDashboardCatchesUpWhenShown()
     QCOMPARE(titleOf(card), QStringLiteral("Plan"));
 
     home.show();
-    QCOMPARE(home.findChildren<QPushButton *>().size(), 2 * cards); // the old cards, going, and new ones
-    QTRY_VERIFY(!card);
-    QCOMPARE(titleOf(home.recentCards()[0]), QStringLiteral("Plan B"));
+    QCOMPARE(titleOf(card), QStringLiteral("Plan B"));
+    QCOMPARE(home.findChildren<QPushButton *>().size(), cards);
+    QCOMPARE(home.recentCards()[0], card.data());
 }
 
 QTEST_MAIN(TestListingWatch)
