@@ -466,6 +466,9 @@ void CurlReply::finishWith(QNetworkReply::NetworkError code, const QString &text
     if (isFinished())
         return;
     detach();
+    // A head read before the exchange failed answers nothing: with its status left, a failure whose
+    // code sits above 200 (a body not sent again) would read as that status's success.
+    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, QVariant());
     setError(code, text);
     setFinished(true);
     Q_EMIT errorOccurred(code);

@@ -120,6 +120,11 @@ private Q_SLOTS:
             << QByteArray() << QList<QByteArray>{} << int(CURLE_SEND_FAIL_REWIND) << big
             << QStringLiteral("network %1: The connection closed before the server answered.")
                    .arg(int(QNetworkReply::ContentReSendError));
+        QTest::newRow("a body not sent again after a head came")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n") << QList<QByteArray>{"{}"}
+            << int(CURLE_SEND_FAIL_REWIND) << big
+            << QStringLiteral("network %1: The connection closed before the server answered.")
+                   .arg(int(QNetworkReply::ContentReSendError));
         QTest::newRow("a redirect to another origin")
             << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://elsewhere.test:8080/api/call.php\r\n\r\n")
             << QList<QByteArray>{"moved"} << ok << big
