@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang under ASan and UBSan and fuzzes each for a while.
 #   scripts/fuzz.sh [seconds per harness, default 600] [harness...]
-# Harnesses: json_reader reply_decoders state_loader marker_spans drawing_strokes (all by default). Each starts
-# from its seeds in tests/fuzz/corpus/<name>; new inputs go to build-fuzz/corpus/<name>, crashes
-# and other findings to build-fuzz/findings/<name>. Safe to run again: both folders are kept.
+# Harnesses: json_reader reply_decoders state_loader marker_spans drawing_strokes http_replies (all by
+# default). Each starts from its seeds in tests/fuzz/corpus/<name>; new inputs go to
+# build-fuzz/corpus/<name>, crashes and other findings to build-fuzz/findings/<name>. Safe to run
+# again: both folders are kept.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_EACH=${1:-600}
 shift || true
 HARNESSES=("$@")
-((${#HARNESSES[@]})) || HARNESSES=(json_reader reply_decoders state_loader marker_spans drawing_strokes)
+((${#HARNESSES[@]})) || HARNESSES=(json_reader reply_decoders state_loader marker_spans drawing_strokes http_replies)
 BUILD=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${FUZZ_JOBS:-4}
 

@@ -112,9 +112,10 @@ public:
     // How far the service's clock runs ahead of this device's, from the last reply's Date header;
     // 0 until a reply told it.
     qint64 serviceClockOffsetMs() const { return m_serviceClockOffsetMs; }
+    // Reads the service's clock from a finished reply's Date header, as requestData does for every answer.
+    void noteServiceClock(QNetworkReply *reply);
 
 private:
-    void noteServiceClock(QNetworkReply *reply);
     // Waits while the platform reports no network, at most `limit`; throws the time-out error when
     // it stays away and the cancelled error when `cancel` fires first.
     QCoro::Task<> waitForNetwork(std::chrono::milliseconds limit, QPointer<CancelToken> cancel);

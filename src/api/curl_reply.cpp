@@ -192,20 +192,35 @@ bool CurlReply::start()
     return true;
 }
 
+CurlReply *CurlReply::unsent(CurlTransport &transport, const QNetworkRequest &request, QByteArray verb)
+{
+    auto *reply = new CurlReply(transport, request, std::move(verb), std::nullopt);
+    // Whoever feeds it is its transfer.
+    reply->m_running = true;
+    return reply;
+}
+
 size_t CurlReply::onHeader(char *data, size_t size, size_t count, void *self)
 {
     auto *reply = static_cast<CurlReply *>(self);
     const size_t n = size * count;
-    if (reply->m_abortPending || reply->m_refused)
-        return 0;
-    // Interim answers and trailers count too: a flood of either is refused like one long head.
-    reply->m_headBytes += qint64(n);
-    if (reply->m_headBytes > kMaxHeadBytes)
-        return reply->refuse(QNetworkReply::UnknownNetworkError, kLongHeadText) ? n : 0;
-    return reply->headerLine(QByteArray(data, qsizetype(n))) ? n : 0;
+    long status = 0;
+    curl_easy_getinfo(reply->m_easy, CURLINFO_RESPONSE_CODE, &status);
+    return reply->takeHeader(QByteArrayView(data, qsizetype(n)), status) ? n : 0;
 }
 
-bool CurlReply::headerLine(const QByteArray &raw)
+bool CurlReply::takeHeader(QByteArrayView raw, long status)
+{
+    if (m_abortPending || m_refused)
+        return false;
+    // Interim answers and trailers count too: a flood of either is refused like one long head.
+    m_headBytes += qint64(raw.size());
+    if (m_headBytes > kMaxHeadBytes)
+        return refuse(QNetworkReply::UnknownNetworkError, kLongHeadText);
+    return headerLine(raw.toByteArray(), status);
+}
+
+bool CurlReply::headerLine(const QByteArray &raw, long status)
 {
     if (m_headDone)
         return true; // trailers
@@ -213,7 +228,7 @@ bool CurlReply::headerLine(const QByteArray &raw)
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty())
-        return headEnded();
+        return headEnded(status);
     if (line.startsWith("HTTP/")) {
         m_headLines.clear();
         m_headLines.emplace_back(QByteArray(), line);
@@ -225,10 +240,8 @@ bool CurlReply::headerLine(const QByteArray &raw)
     return true;
 }
 
-bool CurlReply::headEnded()
+bool CurlReply::headEnded(long status)
 {
-    long status = 0;
-    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200)
         return true; // an interim answer; the real one follows
     m_headDone = true;
@@ -291,21 +304,28 @@ bool CurlReply::refuse(QNetworkReply::NetworkError code, const QString &text)
 
 size_t CurlReply::onWrite(char *data, size_t size, size_t count, void *self)
 {
-    auto *reply = static_cast<CurlReply *>(self);
     const size_t n = size * count;
-    if (reply->m_abortPending || reply->m_refused || reply->m_tooLarge)
+    // A count other than n ends the transfer, even for an empty piece.
+    if (!static_cast<CurlReply *>(self)->takeBody(QByteArrayView(data, qsizetype(n))))
         return n ? 0 : 1;
+    return n;
+}
+
+bool CurlReply::takeBody(QByteArrayView data)
+{
+    if (m_abortPending || m_refused || m_tooLarge)
+        return false;
     // A redirect's own body is not the answer.
-    if (reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
-        return n;
-    reply->m_received += qint64(n);
-    if (reply->m_maxBodyBytes >= 0 && reply->m_received > reply->m_maxBodyBytes) {
-        reply->m_tooLarge = true;
-        return 0;
+    if (attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+        return true;
+    m_received += qint64(data.size());
+    if (m_maxBodyBytes >= 0 && m_received > m_maxBodyBytes) {
+        m_tooLarge = true;
+        return false;
     }
-    reply->m_data.append(data, qsizetype(n));
-    Q_EMIT reply->readyRead();
-    return reply->m_abortPending ? 0 : n;
+    m_data.append(data);
+    Q_EMIT readyRead();
+    return !m_abortPending;
 }
 
 size_t CurlReply::onRead(char *data, size_t size, size_t count, void *self)
@@ -370,11 +390,19 @@ void CurlReply::ended(CURLcode code)
     curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &opened);
     if (m_transport)
         m_transport->noteConnections(opened);
-    const QString curlText =
-        m_errorText[0] ? QString::fromUtf8(m_errorText) : QString::fromUtf8(curl_easy_strerror(code));
     // Still open once the transfer is over: kept in libcurl's cache for the next exchange.
     curl_socket_t socket = CURL_SOCKET_BAD;
     curl_easy_getinfo(m_easy, CURLINFO_ACTIVESOCKET, &socket);
+    detach();
+    if (code == CURLE_OK && !m_abortPending && !m_refused && !m_tooLarge && m_transport)
+        m_transport->driver().noteIdle(socket);
+    conclude(code);
+}
+
+void CurlReply::conclude(CURLcode code)
+{
+    if (isFinished())
+        return;
     detach();
     if (m_abortPending)
         return finishWith(QNetworkReply::OperationCanceledError, kCanceledText);
@@ -384,10 +412,11 @@ void CurlReply::ended(CURLcode code)
         m_tooLarge = true;
         return finishWith(QNetworkReply::UnknownNetworkError, kTooLargeText);
     }
-    if (code != CURLE_OK)
+    if (code != CURLE_OK) {
+        const QString curlText =
+            m_errorText[0] ? QString::fromUtf8(m_errorText) : QString::fromUtf8(curl_easy_strerror(code));
         return finishWith(networkErrorOfCurl(code), curlText);
-    if (m_transport)
-        m_transport->driver().noteIdle(socket);
+    }
     if (!m_headDone)
         return finishWith(QNetworkReply::UnknownNetworkError, QStringLiteral("The server sent no answer."));
     if (attribute(QNetworkRequest::RedirectionTargetAttribute).isValid()) {
@@ -437,6 +466,9 @@ void CurlReply::finishWith(QNetworkReply::NetworkError code, const QString &text
     if (isFinished())
         return;
     detach();
+    // A head read before the exchange failed answers nothing: with its status left, a failure whose
+    // code sits above 200 (a body not sent again) would read as that status's success.
+    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, QVariant());
     setError(code, text);
     setFinished(true);
     Q_EMIT errorOccurred(code);

@@ -37,6 +37,19 @@ public:
     // The most an answer's head may take, interim answers included.
     static constexpr qint64 kMaxHeadBytes = 64 * 1024;
 
+    // A reply that no transfer feeds: takeHeader, takeBody and conclude stand in for libcurl's
+    // callbacks, so what the reply makes of any answer can be checked without a server. Owned by the
+    // caller, as send()'s are. Concluding one whose redirect was allowed starts a real transfer to its
+    // target.
+    static CurlReply *unsent(CurlTransport &transport, const QNetworkRequest &request, QByteArray verb);
+    // One header line as libcurl hands it (line break included), with the status it has read so far;
+    // false ends the transfer.
+    bool takeHeader(QByteArrayView raw, long status);
+    // One piece of the body; false ends the transfer.
+    bool takeBody(QByteArrayView data);
+    // The transfer is over with `code`: the reply finishes, or follows an allowed redirect.
+    void conclude(CURLcode code);
+
 protected:
     qint64 readData(char *data, qint64 maxSize) override;
 
@@ -60,8 +73,8 @@ private:
     static int onProgress(void *self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                           curl_off_t ulNow);
     static int onPrereq(void *self, char *, char *, int, int);
-    bool headerLine(const QByteArray &line);
-    bool headEnded();
+    bool headerLine(const QByteArray &line, long status);
+    bool headEnded(long status);
     // Ends the exchange from inside a callback with our own error.
     bool refuse(QNetworkReply::NetworkError code, const QString &text);
 
