@@ -18,6 +18,13 @@
 #include <memory>
 #include <optional>
 
+namespace {
+
+// Which version a row's button or busy mark belongs to.
+constexpr auto kVersionProperty = "versionID";
+
+} // namespace
+
 VersionHistorySheet::VersionHistorySheet(const AppContext &context, const FNPage &page, QWidget *parent)
     : QDialog(parent)
     , m_history(new VersionHistory(*context.client, context.syncEngine, context.toasts, page.serverID, this))
@@ -56,6 +63,12 @@ void VersionHistorySheet::render()
     if (auto *old = qobject_cast<QScrollArea *>(m_content); old && !keptScroll)
         keptScroll = old->verticalScrollBar()->value();
     m_pendingScroll.reset();
+    // The keyboard stays with its version: on its button, or on the busy mark that stands in for it.
+    std::optional<qint64> keptFocus;
+    if (QWidget *focused = focusWidget(); focused && m_content && m_content->isAncestorOf(focused)) {
+        if (const QVariant id = focused->property(kVersionProperty); id.isValid())
+            keptFocus = id.toLongLong();
+    }
     // Deferred: the old content may hold the button whose click got us here.
     if (m_content) {
         m_content->hide();
@@ -103,6 +116,14 @@ void VersionHistorySheet::render()
     auto *scroll = qobject_cast<QScrollArea *>(m_content);
     if (!scroll)
         return;
+    if (keptFocus) {
+        for (auto *part : scroll->widget()->findChildren<QWidget *>()) {
+            if (part->property(kVersionProperty) == QVariant(*keptFocus)) {
+                part->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
     if (keptScroll && *keptScroll > 0) {
         // The range comes with the new list's layout.
         m_pendingScroll = keptScroll;
@@ -144,11 +165,14 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
         busy->setRange(0, 0);
         busy->setTextVisible(false);
         busy->setFixedSize(40, 6);
+        busy->setFocusPolicy(Qt::TabFocus);
+        busy->setProperty(kVersionProperty, version.id);
         line->addWidget(busy);
     } else {
         auto *restore = new QPushButton(QString::fromLatin1(kRestore));
         restore->setAutoDefault(false); // a stray Return must not start a restore
         restore->setObjectName(QStringLiteral("restore-%1").arg(version.id));
+        restore->setProperty(kVersionProperty, version.id);
         connect(restore, &QPushButton::clicked, this, [this, version] {
             m_history->askRestore(version);
             Confirmer::Question q;

@@ -165,6 +165,22 @@ void PageRowList::reestimate()
     m_layout->invalidate();
 }
 
+std::vector<PageRowList::Place> PageRowList::places() const
+{
+    std::vector<Place> places;
+    places.reserve(m_order.size());
+    for (const QString &localID : m_order) {
+        const QLayoutItem *item = m_items.value(localID);
+        places.push_back({localID, item ? item->geometry() : QRect()});
+    }
+    return places;
+}
+
+int PageRowList::spacing() const
+{
+    return m_layout->spacing();
+}
+
 std::vector<BlockRow *> PageRowList::rows() const
 {
     std::vector<BlockRow *> rows;

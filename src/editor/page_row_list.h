@@ -3,6 +3,7 @@
 #include "store/fn_block.h"
 
 #include <QHash>
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
@@ -30,6 +31,12 @@ public:
     // A placeholder's height for the block at the list's width.
     using Estimate = std::function<int(const FNBlock &, int width)>;
 
+    // A listed block's item in this list's coordinates: its row's frame or its placeholder.
+    struct Place {
+        QString localID;
+        QRect geometry;
+    };
+
     // Without an estimate every block has its row at once.
     PageRowList(Source source, Factory factory, int spacing, QWidget *parent = nullptr,
                 Estimate estimate = {});
@@ -45,6 +52,9 @@ public:
     // coordinates. The count of rows made.
     int ensureRowsWithin(int top, int bottom);
     bool isListed(const QString &localID) const { return m_items.contains(localID); }
+    // Every listed block's place, in list order.
+    std::vector<Place> places() const;
+    int spacing() const;
     // The rows made so far, in list order.
     std::vector<BlockRow *> rows() const;
     int placeholderCount() const { return int(m_order.size()) - int(m_entries.size()); }

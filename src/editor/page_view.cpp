@@ -1,6 +1,7 @@
 #include "editor/page_view.h"
 
 #include "editor/auto_height_text_view.h"
+#include "editor/block_drop_target.h"
 #include "editor/block_focus.h"
 #include "editor/block_row.h"
 #include "editor/cover_image.h"
@@ -128,6 +129,7 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
 PageView::~PageView()
 {
     leave();
+    delete m_dropTarget;
     // Nothing may reach this view while QWidget's destructor takes its children and the window's
     // focus away.
     disconnect(qApp, nullptr, this, nullptr);
@@ -292,6 +294,10 @@ QWidget *PageView::buildColumn()
     columnLayout->addStretch(1);
     m_scroll->setWidget(column);
     m_scroll->viewport()->installEventFilter(this);
+    m_dropTarget = new BlockDropTarget(
+        m_scroll, m_topLevel,
+        [this](const QString &localID, int targetIndex) { m_model->moveBlockOnDrop(localID, targetIndex); },
+        this);
     m_makeVisibleRows.setSingleShot(true);
     connect(&m_makeVisibleRows, &QTimer::timeout, this, &PageView::makeVisibleRows);
     m_makeMarginRows.setSingleShot(true);

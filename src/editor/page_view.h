@@ -18,6 +18,7 @@
 
 struct BatchChange;
 class AutoHeightTextView;
+class BlockDropTarget;
 class Confirmer;
 class CoverImage;
 class EmojiPicker;
@@ -99,6 +100,8 @@ public:
     // The one format toolbar of the page; it floats just above the focused row, or below it when
     // the row is at the top of the view, and is hidden while no row holds the focus.
     FormatToolbar *formatToolbar() const { return m_formatToolbar; }
+    // Where a dragged block would land, and the scrolling near the view's edges while it is dragged.
+    BlockDropTarget *dropTarget() const { return m_dropTarget; }
 
 Q_SIGNALS:
     void navigationTitleChanged(const QString &title);
@@ -235,6 +238,7 @@ private:
     AutoHeightTextView *m_titleField = nullptr;
     PageRowList *m_topLevel = nullptr;
     QPushButton *m_addBlockButton = nullptr;
+    BlockDropTarget *m_dropTarget = nullptr;
 
     FormatToolbar *m_formatToolbar = nullptr;
     QPointer<BlockRow> m_toolbarRow;

@@ -229,13 +229,16 @@ void TestVersionHistory::mediumDateOfTheLocale()
 void TestVersionHistory::listKeepsItsPlaceThroughARestore_data()
 {
     QTest::addColumn<bool>("fails");
-    QTest::newRow("restore under way") << false;
-    QTest::newRow("restore failed") << true;
+    QTest::addColumn<bool>("moveOn"); // the keyboard goes up a row while the restore is out
+    QTest::newRow("restore under way") << false << false;
+    QTest::newRow("restore failed") << true << false;
+    QTest::newRow("restore failed after the keyboard moved on") << true << true;
 }
 
 void TestVersionHistory::listKeepsItsPlaceThroughARestore()
 {
     QFETCH(bool, fails);
+    QFETCH(bool, moveOn);
     const auto loaded = loadedHistory();
     QVERIFY(loaded);
     // More versions than the sheet shows at once.
@@ -271,27 +274,47 @@ void TestVersionHistory::listKeepsItsPlaceThroughARestore()
     QVERIFY(place > 0);
     restore->setFocus();
     QTRY_VERIFY(restore->hasFocus());
-    m_fake.setFault(kVersions, once(fails ? FakeService::Fault::http(500, R"({"error":"no"})")
-                                          : FakeService::Fault::held()));
+    FakeService::Fault answer =
+        fails ? FakeService::Fault::http(500, R"({"error":"no"})") : FakeService::Fault::held();
+    answer.holdAnswer = true;
+    m_fake.setFault(kVersions, once(answer));
     const qsizetype before = m_fake.requestsTo(kVersions).size();
     QTest::keyClick(restore, Qt::Key_Space);
     QCOMPARE(confirmer.questions().size(), 1);
 
+    // The version's row is busy, in the same place, and the keyboard is still on it.
+    const auto keyboardOn = [] {
+        QWidget *focused = QApplication::focusWidget();
+        return focused ? focused->property("versionID").toLongLong() : 0;
+    };
     QScrollArea *now = nullptr;
-    if (fails) {
-        QTRY_VERIFY(m_toasts->current());
-        QTRY_VERIFY((now = sheet->findChild<QScrollArea *>()) && now != scroll);
-        QTRY_COMPARE(now->verticalScrollBar()->value(), place);
-        // The button is back.
-        QTRY_VERIFY(now->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
-    } else {
-        QTRY_VERIFY((now = sheet->findChild<QScrollArea *>()) && now != scroll);
-        QTRY_COMPARE(now->verticalScrollBar()->value(), place);
-        QVERIFY(!now->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
-        QTRY_VERIFY(m_fake.requestsTo(kVersions).size() > before);
-        m_fake.releaseHeldAnswers();
-        QTRY_VERIFY(sheet.isNull());
+    QTRY_VERIFY((now = sheet->findChild<QScrollArea *>()) && now != scroll);
+    QTRY_COMPARE(now->verticalScrollBar()->value(), place);
+    QVERIFY(!now->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
+    QTRY_COMPARE(keyboardOn(), target);
+    qint64 keyboardAt = target;
+    if (moveOn) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        keyboardAt = keyboardOn();
+        QVERIFY(keyboardAt != 0 && keyboardAt != target);
     }
+    QTRY_VERIFY(m_fake.requestsTo(kVersions).size() > before);
+    m_fake.releaseHeldAnswers();
+    if (!fails) {
+        QTRY_VERIFY(sheet.isNull());
+        return;
+    }
+
+    // The button is back where it was, and the keyboard on the row it was on, ready for the next key.
+    QTRY_VERIFY(m_toasts->current());
+    QScrollArea *after = nullptr;
+    QTRY_VERIFY((after = sheet->findChild<QScrollArea *>()) && after != now);
+    QTRY_COMPARE(after->verticalScrollBar()->value(), place);
+    QTRY_VERIFY(after->findChild<QPushButton *>(QStringLiteral("restore-%1").arg(target)));
+    QTRY_COMPARE(keyboardOn(), keyboardAt);
+    confirmer.setAnswer(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QCOMPARE(confirmer.questions().size(), 2);
 }
 
 void TestVersionHistory::pageWithoutServerIdAsksForASaveWithoutARequest()

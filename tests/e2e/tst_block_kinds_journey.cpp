@@ -19,7 +19,9 @@
 #include "blocks/synced_block.h"
 #include "blocks/toc_block.h"
 #include "collab/ai_panel.h"
+#include "editor/block_drop_target.h"
 #include "editor/block_row.h"
+#include "editor/draggable_block_modifier.h"
 #include "editor/editable_text.h"
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
@@ -28,10 +30,10 @@
 #include "platform/icon_theme.h"
 #include "platform/media_audio_recorder.h"
 #include "platform/preset_file_picker.h"
-#include "support/media_test_main.h"
 #include "support/block_readout.h"
 #include "support/editor_steps.h"
 #include "support/journey.h"
+#include "support/media_test_main.h"
 #include "ui/growing_text_edit.h"
 
 #include <QApplication>
@@ -43,6 +45,7 @@
 #include <QLineEdit>
 #include <QMediaDevices>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -128,6 +131,7 @@ private Q_SLOTS:
 
     void signUpAndMakePages();
     void textKinds();
+    void dragABlockIntoPlace();
     void mediaKinds();
     void webKinds();
     void structureKinds();
@@ -325,6 +329,34 @@ void TestBlockKindsJourney::textKinds()
 
     scrollToRow(page(), page()->topLevelList()->rows().front());
     shoot(QStringLiteral("10-kinds-text.png"));
+}
+
+void TestBlockKindsJourney::dragABlockIntoPlace()
+{
+    // "Method" belongs after the ingredients: its row dragged below "Flour", a line showing where.
+    const std::vector<BlockRow *> rows = page()->topLevelList()->rows();
+    QVERIFY(rows.size() > 4);
+    BlockRow *method = rows[3];
+    RichTextEditor *flour = rows[4]->richEditor();
+    QCOMPARE(method->richEditor()->toRawText(), QStringLiteral("Method"));
+    QCOMPARE(flour->toRawText(), QStringLiteral("Flour"));
+    auto *modifier =
+        page()->rowFrame(method->model().currentBlock().localID)->findChild<DraggableBlockModifier *>();
+    QVERIFY(modifier);
+    const std::unique_ptr<QMimeData> payload(modifier->makeMimeData());
+    QWidget *viewport = page()->scrollArea()->viewport();
+    const QPoint below = flour->mapTo(viewport, QPoint(flour->width() / 2, flour->height() * 3 / 4));
+    QVERIFY(viewport->rect().contains(below));
+    EditorSteps::PageDrag drag(*page(), payload.get());
+    QVERIFY(drag.moveTo(below));
+    QVERIFY(page()->dropTarget()->line()->isVisible());
+    shoot(QStringLiteral("15-drag-line.png"));
+
+    QVERIFY(drag.drop(below));
+    QVERIFY(!page()->dropTarget()->line()->isVisible());
+    m_expected.move(3, 4);
+    QTRY_COMPARE(BlockReadout::shownBlocks(page()), m_expected);
+    waitUntilOnTheService(m_expected);
 }
 
 void TestBlockKindsJourney::mediaKinds()

@@ -415,12 +415,13 @@ void TestPageEditing::dragHandleMovesTheBlock()
     QCOMPARE(started.size(), 1);
     QCOMPARE(started.at(0).at(0).toString(), a.localID);
 
-    // Dropped on the last row, it lands there.
+    // Dropped on the last row's lower half, it lands after it.
     std::unique_ptr<QMimeData> payload(modifier->makeMimeData());
     QWidget *target = view->rowFrame(c.localID);
-    QDragEnterEvent enter(QPoint(4, 4), Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
+    const QPoint below(4, target->height() - 4);
+    QDragEnterEvent enter(below, Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &enter);
-    QDropEvent drop(QPointF(4, 4), Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(below, Qt::MoveAction, payload.get(), Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     QVERIFY(drop.isAccepted());
     QStringList order;

@@ -194,6 +194,7 @@ void TestPageViewToolbar::dragAndDropReorders()
     auto view = openView(page.localID);
     QVERIFY(view);
     QTRY_VERIFY(view->row(child.localID)); // shown in the open toggle
+    QTRY_VERIFY(view->isLaidOut());
 
     const auto order = [&] {
         QStringList out;
@@ -201,11 +202,24 @@ void TestPageViewToolbar::dragAndDropReorders()
             out << block.localID;
         return out;
     };
-    // As a drag arrives: entered, then dropped (on the row, or on a widget inside it).
-    const auto dropOn = [](QWidget *frame, QMimeData *mime) {
-        QDragEnterEvent enter(QPoint(4, 4), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+    // The rows stand in the page's order, where the user sees them.
+    const auto settled = [&] {
+        int y = -1;
+        for (const FNBlock &block : view->model().blocks().topLevelBlocks()) {
+            QWidget *frame = view->rowFrame(block.localID);
+            if (!frame || frame->y() <= y)
+                return false;
+            y = frame->y();
+        }
+        return true;
+    };
+    // As a drag arrives: entered, then dropped on the lower half of the row, or of a widget inside it.
+    const auto dropOn = [&](QWidget *frame, QMimeData *mime) {
+        QTest::qWaitFor(settled);
+        const QPoint below(4, frame->height() - 4);
+        QDragEnterEvent enter(below, Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(frame, &enter);
-        QDropEvent drop(QPointF(4, 4), Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(below, Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(frame, &drop);
         return drop.isAccepted();
     };
@@ -217,7 +231,7 @@ void TestPageViewToolbar::dragAndDropReorders()
     QCOMPARE(payload->text(), a.localID);
     QVERIFY(!DraggableBlockModifier::preview(view.get()).isNull());
 
-    // a dropped on the toggle's row (index 2) lands after it.
+    // a dropped below the toggle's row (index 2) lands after it.
     QVERIFY(dropOn(view->rowFrame(toggle.localID), payload.get()));
     QCOMPARE(order(), QStringList({b.localID, toggle.localID, a.localID}));
     QCOMPARE(m_device->block(a.localID)->position, qint64(2));

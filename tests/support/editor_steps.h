@@ -1,12 +1,16 @@
 #pragma once
 
+#include "editor/page_view.h"
 #include "editor/page_view_model.h"
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 
 #include <QBuffer>
+#include <QDropEvent>
 #include <QFile>
 #include <QImage>
+#include <QPointer>
+#include <QScrollArea>
 #include <QTest>
 #include <QTextCursor>
 
@@ -75,5 +79,65 @@ inline QString writeFile(const QString &path, const QByteArray &data)
     file.write(data);
     return path;
 }
+
+// A drag over the page's scrolling view as the window delivers it: to the widget under the pointer
+// that takes drops, leaving the one before and entering the new one whenever that changes.
+class PageDrag
+{
+public:
+    PageDrag(PageView &page, const QMimeData *mime)
+        : m_viewport(page.scrollArea()->viewport())
+        , m_mime(mime)
+    {
+    }
+
+    // The pointer moved to the view's point; whether the widget there (or the page before it) takes it.
+    bool moveTo(const QPoint &inView)
+    {
+        QWidget *target = targetAt(inView);
+        if (target != m_target) {
+            leave();
+            m_target = target;
+            QDragEnterEvent enter(at(inView), Qt::MoveAction, m_mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(m_target, &enter);
+        }
+        QDragMoveEvent move(at(inView), Qt::MoveAction, m_mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_target, &move);
+        return move.isAccepted();
+    }
+
+    bool drop(const QPoint &inView)
+    {
+        moveTo(inView);
+        QDropEvent drop(at(inView), Qt::MoveAction, m_mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_target, &drop);
+        m_target = nullptr;
+        return drop.isAccepted();
+    }
+
+    // The pointer left the window.
+    void leave()
+    {
+        if (!m_target)
+            return;
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(m_target, &leave);
+        m_target = nullptr;
+    }
+
+private:
+    QWidget *targetAt(const QPoint &inView) const
+    {
+        QWidget *widget = m_viewport->childAt(inView);
+        while (widget && widget != m_viewport && !widget->acceptDrops())
+            widget = widget->parentWidget();
+        return widget ? widget : m_viewport;
+    }
+    QPoint at(const QPoint &inView) const { return m_target->mapFrom(m_viewport, inView); }
+
+    QWidget *m_viewport;
+    const QMimeData *m_mime;
+    QPointer<QWidget> m_target;
+};
 
 } // namespace EditorSteps
