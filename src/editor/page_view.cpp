@@ -543,8 +543,7 @@ void PageView::applyFocus(const QString &localID)
     if (!target)
         return;
     target->focusEditor();
-    if (QWidget *frame = rowFrame(localID))
-        m_scroll->ensureWidgetVisible(frame);
+    revealCaret(localID);
 }
 
 void PageView::enterFirstBlock()
