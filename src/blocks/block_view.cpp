@@ -15,6 +15,15 @@ BlockView::BlockView(BlockHost &host, BlockType type, QWidget *parent)
     setBody(nullptr);
 }
 
+bool BlockView::takeEntry()
+{
+    QWidget *entry = entryWidget();
+    if (!entry || !entry->isEnabled())
+        return false;
+    entry->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
 QLabel *BlockView::kindLabel() const
 {
     return m_kindLabel;

@@ -22,6 +22,8 @@ public:
     // Where the next keystroke belongs once the kind is picked (an address or search field); null
     // when the view takes no typing, and the keyboard moves on.
     virtual QWidget *entryWidget() const { return nullptr; }
+    // Gives the keyboard to that field (opening what holds it first); false when there is none.
+    virtual bool takeEntry();
     // The row handed over its services (the client, the opener) after the view was made.
     virtual void servicesChanged() {}
 

@@ -205,6 +205,17 @@ void ButtonBlockView::openEditor()
     m_labelField->selectAll();
 }
 
+QWidget *ButtonBlockView::entryWidget() const
+{
+    return m_labelField;
+}
+
+bool ButtonBlockView::takeEntry()
+{
+    openEditor();
+    return true;
+}
+
 void ButtonBlockView::closeEditor()
 {
     const bool hadFocus = m_editor->isAncestorOf(QApplication::focusWidget());

@@ -74,6 +74,9 @@ public:
     QPushButton *actionButton() const { return m_button; }
     QToolButton *editButton() const { return m_edit; }
     QLineEdit *labelField() const { return m_labelField; }
+    // A button just made is set up first: its editor opens with the label to type.
+    QWidget *entryWidget() const override;
+    bool takeEntry() override;
     QComboBox *actionPicker() const { return m_actionPicker; }
     QLineEdit *targetField() const { return m_targetField; }
     QPushButton *cancelButton() const { return m_cancel; }

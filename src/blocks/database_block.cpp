@@ -12,6 +12,7 @@
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
 #include "ui/shown_text.h"
+#include "ui/single_press.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -302,6 +303,7 @@ QFrame *DatabaseBlockView::makeCard()
     m_addRowButton->setIconSize(QSize(12, 12));
     m_addRowButton->setStyleSheet(QStringLiteral("#addRow { border: none; padding: 2px 4px; }"));
     connect(m_addRowButton, &QPushButton::clicked, this, &DatabaseBlockView::pressAddRow);
+    takeDoubleClickAsOnePress(*m_addRowButton);
     header->addWidget(m_addRowButton);
     column->addLayout(header);
     column->addSpacing(6);
@@ -324,6 +326,14 @@ QFrame *DatabaseBlockView::makeCard()
     connect(m_table, &DatabaseTableView::menuRequested, this, &DatabaseBlockView::openSelectMenu);
     column->addWidget(m_table, 0, Qt::AlignLeft);
     return card;
+}
+
+QWidget *DatabaseBlockView::entryWidget() const
+{
+    // Just made, the view is not shown yet: what its state will show counts.
+    if (!m_insertButton || m_insertButton->isHidden() || !m_insertButton->isEnabled())
+        return nullptr;
+    return m_insertButton;
 }
 
 void DatabaseBlockView::refresh()

@@ -88,6 +88,8 @@ public:
     DatabaseTableModel &tableModel() const { return *m_tableModel; }
     DatabaseTableView *table() const { return m_table; }
     QPushButton *insertButton() const { return m_insertButton; }
+    // "Insert database" while it can be pressed: Space or Return makes the table.
+    QWidget *entryWidget() const override;
     QPushButton *addRowButton() const { return m_addRowButton; }
     QLabel *nameLabel() const { return m_nameLabel; }
     QLabel *errorLabel() const { return m_errorLabel; }

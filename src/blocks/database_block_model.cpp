@@ -192,8 +192,9 @@ QCoro::Task<> DatabaseBlockModel::createDefault()
 QCoro::Task<> DatabaseBlockModel::addRow()
 {
     ServiceClient *client = m_host.services().client;
-    if (!client || !client->isSignedIn() || !m_db)
+    if (!client || !client->isSignedIn() || !m_db || m_addingRow)
         co_return;
+    m_addingRow = true;
     const qint64 databaseId = m_db->id;
     DBRowCreateReq body;
     body.database_id = databaseId;
@@ -209,6 +210,7 @@ QCoro::Task<> DatabaseBlockModel::addRow()
     }
     if (!self)
         co_return;
+    m_addingRow = false;
     if (!reply) {
         m_error = failure;
         Q_EMIT stateChanged();

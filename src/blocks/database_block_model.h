@@ -50,7 +50,8 @@ public:
     QCoro::Task<> load();
     // "Insert database": "Tasks" with its three columns; its id goes into the block.
     QCoro::Task<> createDefault();
-    // "Add row": an empty row after the last one.
+    // "Add row": an empty row after the last one. A press while one is out adds nothing: its row
+    // would land in the same place.
     QCoro::Task<> addRow();
 
     // Shows the value at once and sends the whole row after the cell's quiet period. `row` is the
@@ -109,6 +110,7 @@ private:
     bool m_loadFailed = false;
     // A second press while the first create is out would make a second database.
     bool m_creating = false;
+    bool m_addingRow = false;
     quint64 m_tick = 0;
     quint64 m_appliedLoadStart = 0;
     std::map<QString, std::unique_ptr<Debouncer>> m_cellDebouncers;

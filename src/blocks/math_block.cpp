@@ -82,6 +82,11 @@ MathBlockView::MathBlockView(BlockHost &host, QWidget *parent)
     setBody(body);
 }
 
+QWidget *MathBlockView::entryWidget() const
+{
+    return m_field;
+}
+
 void MathBlockView::scheduleChange(const QString &text)
 {
     // Still written when the row has gone before the pause ends.

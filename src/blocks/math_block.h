@@ -32,6 +32,7 @@ public:
     explicit MathBlockView(BlockHost &host, QWidget *parent = nullptr);
 
     GrowingTextEdit *sourceField() const { return m_field; }
+    QWidget *entryWidget() const override;
 
 private:
     void scheduleChange(const QString &text);

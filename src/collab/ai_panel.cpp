@@ -6,6 +6,7 @@
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
+#include "ui/single_press.h"
 #include "ui/symbol_icons.h"
 
 #include <QComboBox>
@@ -133,6 +134,7 @@ AIPanel::AIPanel(ServiceClient &client, std::function<qint64()> pageServerID,
             m_run->setIcon(m_busy->frame(devicePixelRatioF()));
     });
     connect(m_run, &QPushButton::clicked, this, [this] { m_model->run(); });
+    takeDoubleClickAsOnePress(*m_run);
     column->addWidget(m_run);
 
     m_error = AppStyle::errorLabel(this);

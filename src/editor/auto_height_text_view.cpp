@@ -2,8 +2,10 @@
 
 #include "editor/draggable_block_modifier.h"
 #include "editor/raw_text.h"
+#include "platform/window_keyboard.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -95,6 +97,12 @@ bool AutoHeightTextView::event(QEvent *event)
 
 void AutoHeightTextView::keyPressEvent(QKeyEvent *event)
 {
+    // The window system sends the window its keys while the widgets count it inactive (an
+    // activation dropped while a popup was closing): the key reaches this view without its focus,
+    // and it would draw its caret for good beside the focused view's. The window takes the keyboard
+    // first, on this view.
+    if (!isActiveWindow() && !QApplication::activePopupWidget())
+        WindowKeyboard::giveBack(window(), this);
     // Shift-Return would insert a line separator that no other reader of the text knows: every
     // line break in a block is a line feed.
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

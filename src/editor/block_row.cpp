@@ -2,6 +2,7 @@
 
 #include "blocks/block_view.h"
 #include "collab/inline_comment_form.h"
+#include "editor/auto_height_text_view.h"
 #include "editor/block_focus.h"
 #include "editor/comment_button.h"
 #include "editor/editable_text.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -63,7 +65,7 @@ BlockRow::BlockRow(LocalStore &store, const FNBlock &block, BlockFocus *focusedB
     m_menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     m_blockMenu = new AppMenu(m_menuButton);
     for (const BlockType kind : BlockType::allCases())
-        m_blockMenu->addAction(kind.label(), this, [this, kind] { m_model->changeType(kind); });
+        m_blockMenu->addAction(kind.label(), this, [this, kind] { chooseKind(kind); });
     m_blockMenu->addSeparator();
     AppStyle::markDestructive(
         m_blockMenu->addAction(QString::fromLatin1(kDeleteBlock), this, [this] { m_model->deleteBlock(); }));
@@ -329,6 +331,10 @@ void BlockRow::resizeEvent(QResizeEvent *event)
 void BlockRow::rebuildContent()
 {
     const bool hadFocus = m_model->editorHasFocus() || m_model->isFocused();
+    // The caret stays where it was in the text, which the new kind keeps.
+    std::optional<int> caret;
+    if (AutoHeightTextView *old = textView(); old && hadFocus)
+        caret = old->textCursor().position();
     if (m_content) {
         // Hiding the focused text view would hand the keyboard to the next block's.
         if (QWidget *focused = QApplication::focusWidget(); focused && m_content->isAncestorOf(focused))
@@ -357,6 +363,11 @@ void BlockRow::rebuildContent()
     if (hadFocus && (m_richEditor || m_plainEditor)) {
         if (m_focus && m_richEditor)
             m_focus->setFocusedBlock(m_model->localID());
+        if (caret) {
+            QTextCursor cursor = textView()->textCursor();
+            cursor.setPosition(std::min(*caret, textView()->document()->characterCount() - 1));
+            textView()->setTextCursor(cursor);
+        }
         focusEditor();
     }
     applyFocus();
@@ -367,21 +378,82 @@ bool BlockRow::hasTextEditor() const
     return m_richEditor || m_plainEditor;
 }
 
+AutoHeightTextView *BlockRow::textView() const
+{
+    return m_richEditor ? static_cast<AutoHeightTextView *>(m_richEditor)
+                        : static_cast<AutoHeightTextView *>(m_plainEditor);
+}
+
+std::optional<int> BlockRow::caretGoalX() const
+{
+    const AutoHeightTextView *editor = textView();
+    if (!editor)
+        return std::nullopt;
+    const QTextCursor cursor = editor->textCursor();
+    // The x the cursor keeps over shorter lines, else where it stands.
+    const int x = cursor.verticalMovementX() >= 0 ? cursor.verticalMovementX() : editor->cursorRect().left();
+    return editor->viewport()->mapToGlobal(QPoint(x, 0)).x();
+}
+
+void BlockRow::placeCaretAt(Caret line, int globalX)
+{
+    AutoHeightTextView *editor = textView();
+    if (!editor || line == Caret::keep)
+        return;
+    QTextCursor edge(editor->document());
+    edge.movePosition(line == Caret::start ? QTextCursor::Start : QTextCursor::End);
+    const int x = editor->viewport()->mapFromGlobal(QPoint(globalX, 0)).x();
+    QTextCursor cursor = editor->cursorForPosition(QPoint(x, editor->cursorRect(edge).center().y()));
+    cursor.setVerticalMovementX(x);
+    editor->setTextCursor(cursor);
+}
+
 bool BlockRow::focusEditor(Caret caret)
 {
-    AutoHeightTextView *editor = m_richEditor ? static_cast<AutoHeightTextView *>(m_richEditor)
-                                              : static_cast<AutoHeightTextView *>(m_plainEditor);
+    AutoHeightTextView *editor = textView();
     if (!editor)
         return false;
     if (caret != Caret::keep)
         editor->moveCursor(caret == Caret::start ? QTextCursor::Start : QTextCursor::End);
+    showContentNow();
+    if (!editor->hasFocus())
+        editor->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void BlockRow::showContentNow()
+{
     // Content just made is shown by its layout only on a later turn, and a hidden widget takes
     // no focus.
     if (m_content && isVisible() && !m_content->isVisible())
         m_content->show();
-    if (!editor->hasFocus())
-        editor->setFocus(Qt::OtherFocusReason);
-    return true;
+}
+
+void BlockRow::takeKeyboardForKind()
+{
+    showContentNow();
+    if (m_kindView && m_kindView->takeEntry())
+        return;
+    if (!hasTextEditor()) {
+        m_model->passKeyboardOn();
+        return;
+    }
+    const bool here =
+        QApplication::focusWidget() && m_content && m_content->isAncestorOf(QApplication::focusWidget());
+    if (!here)
+        focusEditor(Caret::end);
+    if (m_focus && m_richEditor)
+        m_focus->setFocusedBlock(m_model->localID());
+}
+
+void BlockRow::chooseKind(BlockType kind)
+{
+    m_model->changeType(kind);
+    // The menu had the keyboard while it was open, and a window manager need not hand it back to
+    // the window: it goes to the block just changed.
+    if (!isActiveWindow())
+        window()->activateWindow();
+    takeKeyboardForKind();
 }
 
 void BlockRow::splitAtCaret()
@@ -475,10 +547,7 @@ void BlockRow::pickKind(BlockType kind)
 {
     m_model->applySlashPick(kind);
     // Keys typed right after the pick would otherwise land nowhere: a kind's own field takes them.
-    if (QWidget *entry = m_kindView ? m_kindView->entryWidget() : nullptr)
-        entry->setFocus(Qt::OtherFocusReason);
-    else if (!hasTextEditor())
-        m_model->passKeyboardOn();
+    takeKeyboardForKind();
 }
 
 void BlockRow::updateLinkSheet()

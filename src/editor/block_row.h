@@ -6,7 +6,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
+class AutoHeightTextView;
 class BlockFocus;
 class BlockView;
 class CommentButton;
@@ -76,6 +78,13 @@ public:
     void flushText() { m_model->flushText(); }
     // Gives the keyboard to the kind's text view; false for a kind without one.
     bool focusEditor(Caret caret = Caret::keep);
+    // Moves the caret of the focused text view to its first line (`Caret::start`) or its last, at
+    // the screen's x `globalX` or as near as the line allows; later Up and Down keep that x.
+    void placeCaretAt(Caret line, int globalX);
+    // The screen's x of the text view's caret, the place Up and Down aim for; none without a view.
+    std::optional<int> caretGoalX() const;
+    // The text view that takes the keyboard: the rich one, else the plain one.
+    AutoHeightTextView *textView() const;
     bool hasTextEditor() const;
 
     // The page's format toolbar, which it shows over this row while the row has the focus.
@@ -97,6 +106,7 @@ public:
     SlashMenu *slashMenu() const;
     LinkSheet *linkSheet() const;
     QMenu *blockMenu() const { return m_blockMenu; }
+    QToolButton *menuButton() const { return m_menuButton; }
     QToolButton *selectBox() const { return m_selectBox; }
     CommentButton *commentButton() const { return m_commentButton; }
     QWidget *content() const;
@@ -114,6 +124,12 @@ private:
     void updateSlashMenu();
     // A kind picked in the slash menu; one without text sends the keyboard on to the page.
     void pickKind(BlockType kind);
+    // A kind chosen in the block menu.
+    void chooseKind(BlockType kind);
+    // After a kind change, the keyboard to the kind's own field, else to its text, else on to the
+    // next block.
+    void takeKeyboardForKind();
+    void showContentNow();
     void updateLinkSheet();
     void updateCommentPopover();
     void updateSelectBox();

@@ -229,6 +229,9 @@ void PageView::buildToolbar()
 QWidget *PageView::buildColumn()
 {
     m_scroll = new QScrollArea(this);
+    // Reached by Tab only: a click on a part of the page that takes no keyboard (an upload button, a
+    // block's menu) would otherwise give it to the scroll area, where typing goes nowhere.
+    m_scroll->setFocusPolicy(Qt::TabFocus);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -549,8 +552,7 @@ void PageView::applyFocus(const QString &localID)
     if (!target)
         return;
     target->focusEditor();
-    if (QWidget *frame = rowFrame(localID))
-        m_scroll->ensureWidgetVisible(frame);
+    revealCaret(localID);
 }
 
 void PageView::enterFirstBlock()

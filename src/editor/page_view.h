@@ -178,7 +178,13 @@ private:
     // Scrolling the focused row into view at once, or once the view has its size: a page just
     // opened is laid out a turn later, and scrolling by a not yet sized view's height hides the top.
     enum class Reveal { now, afterLayout };
-    bool focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal = Reveal::now);
+    // With `goalX`, the caret goes to that screen x on the row's first or last line.
+    bool focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal = Reveal::now,
+                  std::optional<int> goalX = std::nullopt);
+    // Lays out the rows made or changed this turn, so that they have their places and widths now.
+    void settleLayout();
+    // Scrolls the row's caret (or the row, without one) into view, once the rows have their places.
+    void revealCaret(const QString &localID);
     void focusTitleAtEnd();
     // Backspace in an empty block: it goes, and the keyboard to the end of the writing before it.
     void deleteEmptyBlock(const QString &localID);

@@ -5,6 +5,7 @@
 #include "editor/auto_height_text_view.h"
 #include "store/local_store.h"
 
+#include <QLayout>
 #include <QScrollArea>
 #include <QTextCursor>
 #include <QTimer>
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr auto kNewBlockType = "text";
+constexpr int kRevealMargin = 24;
 
 } // namespace
 
@@ -25,22 +27,52 @@ std::vector<FNBlock> PageView::siblingsOf(const FNBlock &block) const
                                      block.parentBlockServerID);
 }
 
-bool PageView::focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal)
+bool PageView::focusRow(const QString &localID, BlockRow::Caret caret, Reveal reveal,
+                        std::optional<int> goalX)
 {
     BlockRow *target = row(localID);
     if (!target || !target->focusEditor(caret))
         return false;
     if (target->takesPageFocus())
         m_model->focus().setFocusedBlock(localID);
-    const auto show = [this, localID] {
-        if (QWidget *frame = rowFrame(localID))
-            m_scroll->ensureWidgetVisible(frame);
-    };
+    if (goalX) {
+        // A row made a moment ago breaks its lines only once it has its width.
+        settleLayout();
+        target->placeCaretAt(caret, *goalX);
+    }
     if (reveal == Reveal::now)
-        show();
+        revealCaret(localID);
     else
-        QTimer::singleShot(0, this, show);
+        QTimer::singleShot(0, this, [this, localID] { revealCaret(localID); });
     return true;
+}
+
+void PageView::settleLayout()
+{
+    settleNewRows();
+    if (QLayout *column = m_scroll->widget()->layout())
+        column->activate();
+}
+
+void PageView::revealCaret(const QString &localID)
+{
+    QWidget *frame = rowFrame(localID);
+    if (!frame)
+        return;
+    // A row made a moment ago has its place only once the layouts have run: measured before, it
+    // sits at the list's top, and the view would jump there.
+    settleLayout();
+    QWidget *column = m_scroll->widget();
+    BlockRow *target = row(localID);
+    AutoHeightTextView *editor = target ? target->textView() : nullptr;
+    if (editor && editor->hasFocus()) {
+        // The caret's line, not the whole row: in a long block the view stays where the writing is.
+        const QRect caret = editor->cursorRect();
+        const QPoint centre = editor->viewport()->mapTo(column, caret.center());
+        m_scroll->ensureVisible(centre.x(), centre.y(), 0, caret.height() / 2 + kRevealMargin);
+        return;
+    }
+    m_scroll->ensureWidgetVisible(frame);
 }
 
 void PageView::focusTitleAtEnd()
@@ -115,16 +147,19 @@ void PageView::moveToNeighbour(const QString &localID, bool down)
     if (at == siblings.end())
         return;
     const BlockRow::Caret caret = down ? BlockRow::Caret::start : BlockRow::Caret::end;
+    // The caret keeps its place across the line, as it does between the lines of one block.
+    BlockRow *from = row(localID);
+    const std::optional<int> goalX = from ? from->caretGoalX() : std::nullopt;
     if (down) {
         for (auto i = at + 1; i != siblings.end(); ++i) {
-            if (focusRow(i->localID, caret))
+            if (focusRow(i->localID, caret, Reveal::now, goalX))
                 return;
         }
         return;
     }
     for (auto i = at; i != siblings.begin();) {
         --i;
-        if (focusRow(i->localID, caret))
+        if (focusRow(i->localID, caret, Reveal::now, goalX))
             return;
     }
     if (PageBlockList::isTopLevel(*block))

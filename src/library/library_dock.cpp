@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QToolButton>
 
+#include <utility>
+
 namespace {
 
 constexpr int kButtonSymbolSize = 14;
@@ -108,8 +110,11 @@ QToolButton *LibraryDock::button(const QString &toolTip) const
 void LibraryDock::setTemplates(const std::vector<PageTemplate> &templates)
 {
     m_templateMenu->clear();
-    delete m_deleteMenu; // clear() drops the submenu's action, not the submenu
-    m_deleteMenu = nullptr;
+    // A click in the submenu lands here while the submenu still handles it: it goes once that ends.
+    if (QMenu *old = std::exchange(m_deleteMenu, nullptr)) {
+        old->hide();
+        old->deleteLater();
+    }
     const bool any = !templates.empty();
     m_templateDivider->setVisible(any);
     m_templateButton->setVisible(any);

@@ -1,5 +1,8 @@
 #include "platform/dialog_file_picker.h"
 
+#include "platform/window_keyboard.h"
+
+#include <QApplication>
 #include <QCoroFuture>
 #include <QFileDialog>
 #include <QImageReader>
@@ -7,6 +10,11 @@
 #include <QPromise>
 
 #include <memory>
+
+DialogFilePicker::DialogFilePicker(Answerer answerer)
+    : m_answerer(std::move(answerer))
+{
+}
 
 QString DialogFilePicker::imageNameFilter()
 {
@@ -22,8 +30,12 @@ QString DialogFilePicker::imageNameFilter()
 namespace {
 
 // Opens the dialog and waits for its answer: the first selected file once accepted.
-QCoro::Task<std::optional<QString>> answerOf(QPointer<QFileDialog> dialog)
+QCoro::Task<std::optional<QString>> answerOf(QPointer<QFileDialog> dialog,
+                                             DialogFilePicker::Answerer answerer)
 {
+    const QPointer<QWidget> had = QApplication::focusWidget();
+    QWidget *parent = dialog->parentWidget() ? dialog->parentWidget() : had.data();
+    const QPointer<QWidget> owner = parent ? parent->window() : nullptr;
     // Closing the owner window destroys the dialog without an answer; that must end the wait too.
     auto answer = std::make_shared<QPromise<int>>();
     answer->start();
@@ -33,8 +45,14 @@ QCoro::Task<std::optional<QString>> answerOf(QPointer<QFileDialog> dialog)
     });
     QObject::connect(dialog, &QObject::destroyed, [answer] { answer->finish(); });
     dialog->open();
+    if (answerer) {
+        QMetaObject::invokeMethod(
+            dialog, [dialog, answerer] { answerer(*dialog); }, Qt::QueuedConnection);
+    }
     QFuture<int> future = answer->future();
     co_await future;
+
+    WindowKeyboard::giveBack(owner, had);
 
     std::optional<QString> chosen;
     if (dialog && future.resultCount() > 0 && future.result() == QDialog::Accepted) {
@@ -56,7 +74,7 @@ QCoro::Task<std::optional<QString>> DialogFilePicker::chooseFile(Filter filter, 
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (filter == Filter::Images)
         dialog->setNameFilter(imageNameFilter());
-    return answerOf(dialog);
+    return answerOf(dialog, m_answerer);
 }
 
 QCoro::Task<std::optional<QString>> DialogFilePicker::chooseSaveFile(QString proposedName, QString folder,
@@ -70,5 +88,5 @@ QCoro::Task<std::optional<QString>> DialogFilePicker::chooseSaveFile(QString pro
     if (!folder.isEmpty())
         dialog->setDirectory(folder);
     dialog->selectFile(proposedName);
-    return answerOf(dialog);
+    return answerOf(dialog, m_answerer);
 }

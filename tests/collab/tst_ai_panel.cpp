@@ -13,6 +13,7 @@
 #include "platform/recording_clipboard.h"
 #include "platform/recording_url_opener.h"
 #include "support/app_harness.h"
+#include "support/fake_http_client.h"
 #include "support/library_steps.h"
 #include "support/test_device.h"
 
@@ -74,6 +75,8 @@ private Q_SLOTS:
     void inlineMarkdown_data();
     void inlineMarkdown();
     void copyAndClear();
+    void doublePressSendsOneRequest_data();
+    void doublePressSendsOneRequest();
     void askAIButtonOpensThePanelWithItsPrompt();
 
 private:
@@ -368,6 +371,39 @@ void TestAIPanel::copyAndClear()
     QVERIFY(run(*panel));
     QVERIFY(!panel->errorLabel()->isVisible());
     QCOMPARE(panel->model().result(), QStringLiteral("Again"));
+}
+
+void TestAIPanel::doublePressSendsOneRequest_data()
+{
+    QTest::addColumn<bool>("answerHeld"); // the first answer is out when the second press comes
+    QTest::newRow("a second click while the answer is on its way") << true;
+    QTest::newRow("a double-click answered before its second press") << false;
+}
+
+void TestAIPanel::doublePressSendsOneRequest()
+{
+    QFETCH(bool, answerHeld);
+    auto panel = openPanel(m_pageServerID);
+    choose(*panel, QStringLiteral("summarize"));
+    if (answerHeld)
+        m_fake.setFault(kAIPath, once(FakeService::Fault::held()));
+    QPushButton *run = panel->runButton();
+    QTest::mouseClick(run, Qt::LeftButton);
+    if (answerHeld) {
+        QTRY_COMPARE(m_fake.requestsTo(kAIPath).size(), 1);
+        QTest::mouseClick(run, Qt::LeftButton);
+        m_fake.releaseHeldAnswers();
+    } else {
+        QTRY_VERIFY(!panel->model().isLoading());
+        // The double-click's second press and its release.
+        QTest::mouseDClick(run, Qt::LeftButton);
+        QTest::mouseRelease(run, Qt::LeftButton);
+    }
+    QTRY_VERIFY(!panel->model().isLoading() && !panel->model().result().isEmpty());
+    // Anything a second press sent has reached the fake once this answer is back.
+    FakeHttpClient(m_fake).get(QStringLiteral("/api/workspaces.php"), m_account.token);
+    QCOMPARE(m_fake.requestsTo(kAIPath).size(), 1);
+    QCOMPARE(m_fake.state().aiRequestsUsed.value(m_account.userId), 1);
 }
 
 void TestAIPanel::askAIButtonOpensThePanelWithItsPrompt()

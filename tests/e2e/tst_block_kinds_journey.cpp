@@ -31,9 +31,11 @@
 #include "platform/media_audio_recorder.h"
 #include "platform/preset_file_picker.h"
 #include "support/block_readout.h"
+#include "support/dialog_steps.h"
 #include "support/editor_steps.h"
 #include "support/journey.h"
 #include "support/media_test_main.h"
+#include "support/menu_clicks.h"
 #include "ui/growing_text_edit.h"
 
 #include <QApplication>
@@ -275,14 +277,21 @@ void TestBlockKindsJourney::textKinds()
         const char *kind;
         const char *words;
     };
-    const Typed typed[]{{"h1", "h1", "Bread"},
-                        {"h2", "h2", "Ingredients"},
-                        {"h3", "h3", "Method"},
-                        {"bul", "bullet", "Flour"},
-                        {"num", "number", "Mix"},
-                        {"to-do", "todo", "Buy rye"},
-                        {"quo", "quote", "Patience makes bread"},
-                        {"call", "callout", "Keep it warm"}};
+    // A heading made from a text block through its "…" menu: the words typed next go into it.
+    BlockRow *heading = add(QStringLiteral("text"), QStringLiteral("text"), Landing::text);
+    QVERIFY(heading);
+    QVERIFY(
+        MenuClicks::clickThrough(heading->menuButton(), heading->blockMenu(), {QStringLiteral("Heading 1")}));
+    QCOMPARE(heading->model().currentBlock().type, QStringLiteral("h1"));
+    QTest::keyClicks(keyboard(), QStringLiteral("Bread"));
+    QCOMPARE(heading->richEditor()->toRawText(), QStringLiteral("Bread"));
+
+    const Typed typed[]{
+        {"h2", "h2", "Ingredients"},         {"h3", "h3", "Method"},
+        {"bul", "bullet", "Flour"},          {"num", "number", "Mix"},
+        {"to-do", "todo", "Buy rye"},        {"quo", "quote", "Patience makes bread"},
+        {"call", "callout", "Keep it warm"},
+    };
     for (const Typed &step : typed) {
         BlockRow *row = add(QString::fromLatin1(step.query), QString::fromLatin1(step.kind), Landing::text);
         QVERIFY2(row, step.kind);
@@ -361,15 +370,32 @@ void TestBlockKindsJourney::dragABlockIntoPlace()
 
 void TestBlockKindsJourney::mediaKinds()
 {
-    // An image from the file picker.
+    // An image from the file dialog, opened while the quote had the keyboard: once the dialog
+    // closes, the typing goes on in the quote.
     const QByteArray png = loafPicture();
-    m_picker->setAnswer(EditorSteps::writeFile(m_files.filePath(QStringLiteral("loaf.png")), png));
+    const QString loaf = EditorSteps::writeFile(m_files.filePath(QStringLiteral("loaf.png")), png);
     BlockRow *imageRow = add(QStringLiteral("ima"), QStringLiteral("image"), Landing::elsewhere);
     QVERIFY(imageRow);
     auto *image = qobject_cast<ImageBlockView *>(imageRow->kindView());
     QVERIFY(image && image->uploadButton());
+    RichTextEditor *quote = nullptr;
+    for (BlockRow *row : page()->topLevelList()->rows()) {
+        if (row->model().currentBlock().type == QLatin1String("quote"))
+            quote = row->richEditor();
+    }
+    QVERIFY(quote);
+    focus(quote);
+    int dialogs = 0;
+    page()->setFilePicker(std::make_shared<DialogFilePicker>(DialogSteps::pickFile(loaf, &dialogs)));
     QTest::mouseClick(image->uploadButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(image->imageElement(), kWait);
+    page()->setFilePicker(m_picker);
+    QCOMPARE(dialogs, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(keyboard() == quote, kWait);
+    QTest::keyClicks(keyboard(), QStringLiteral(", always"));
+    QCOMPARE(quote->toRawText(), QStringLiteral("Patience makes bread, always"));
+    m_expected.replace(m_expected.indexOf(QStringLiteral("quote: Patience makes bread")),
+                       QStringLiteral("quote: Patience makes bread, always"));
     const FakeUploadRoutes &uploads = FakeUploadRoutes::of(m_fake);
     QCOMPARE(uploads.files().rbegin()->second.data, png);
     QCOMPARE(uploads.files().rbegin()->second.kind, QStringLiteral("image"));
@@ -457,12 +483,14 @@ void TestBlockKindsJourney::webKinds()
     QVERIFY2(lines.size() == 3 && !lines.at(0).isEmpty() && lines.at(2) == QLatin1String("127.0.0.1"),
              qPrintable(lines.join(QLatin1Char('|'))));
 
-    BlockRow *mathRow = add(QStringLiteral("math"), QStringLiteral("math"), Landing::elsewhere);
+    // "/math", then the LaTeX typed straight on.
+    BlockRow *mathRow = add(QStringLiteral("math"), QStringLiteral("math"), Landing::entry);
     QVERIFY(mathRow);
     auto *math = qobject_cast<MathBlockView *>(mathRow->kindView());
     QVERIFY(math && math->sourceField());
-    focus(math->sourceField());
-    QTest::keyClicks(math->sourceField(), kLatex);
+    QCOMPARE(keyboard(), math->sourceField());
+    QTest::keyClicks(keyboard(), kLatex);
+    QCOMPARE(math->sourceField()->toPlainText(), kLatex);
 
     const int before = m_expected.size();
     m_expected << QStringLiteral("embed: ") + kEmbedURL << QStringLiteral("bookmark: ") + kBookmarkURL
@@ -528,8 +556,10 @@ void TestBlockKindsJourney::structureKinds()
     QTRY_VERIFY((ai = m_app->window->findChild<AIPanel *>()) && ai->isVisible());
     QCOMPARE(ai->promptEditor()->toPlainText(), kPrompt);
     QVERIFY(ai->runButton()->isEnabled());
-    QTest::mouseClick(ai->runButton(), Qt::LeftButton);
+    // A double-click on "Run" is one request: one fewer left for today.
+    EditorSteps::doubleClickButton(ai->runButton());
     QTRY_VERIFY_WITH_TIMEOUT(!ai->resultLabel()->text().isEmpty(), kWait);
+    QCOMPARE(ai->badge()->text(), QStringLiteral("%1 left today").arg(m_fake.state().aiDailyLimit - 1));
     const QList<HttpRequest> asked = m_fake.requestsTo(QStringLiteral("/api/ai.php"));
     QCOMPARE(asked.size(), 1);
     QVERIFY2(asked.first().body.contains(kPrompt.toUtf8()), asked.first().body.constData());
@@ -600,8 +630,9 @@ void TestBlockKindsJourney::databaseKind()
     QCOMPARE(made.pageId, pageId());
     QCOMPARE(database->nameLabel()->text(), made.name);
 
-    // A row, its name typed where the keyboard lands, and its Done box ticked.
-    QTest::mouseClick(database->addRowButton(), Qt::LeftButton);
+    // A row from a double-click on "Add row" (one row), its name typed where the keyboard lands,
+    // and its Done box ticked.
+    EditorSteps::doubleClickButton(database->addRowButton());
     QTRY_COMPARE_WITH_TIMEOUT(database->tableModel().rowCount(), 1, kWait);
     QLineEdit *field = nullptr;
     QTRY_VERIFY((field = qobject_cast<QLineEdit *>(keyboard())) && database->table()->isAncestorOf(field));

@@ -33,6 +33,8 @@ private Q_SLOTS:
     void arrowKeysCrossIntoRowsNotMadeYet_data();
     void arrowKeysCrossIntoRowsNotMadeYet();
     void blockChangedOffScreenShowsWhenScrolledIn();
+    void newBlockAtTheEndStaysInView_data();
+    void newBlockAtTheEndStaysInView();
     void focusOfABlockOffScreenMakesAndShowsItsRow();
     void selectModeReachesRowsMadeLater();
     void oneFormatToolbarForThePage();
@@ -239,9 +241,55 @@ void TestLongPage::arrowKeysCrossIntoRowsNotMadeYet()
     QVERIFY(madeRow(to));
     QTRY_VERIFY(madeRow(to)->richEditor()->hasFocus());
     QTest::keyClicks(QApplication::focusWidget(), "x");
+    // The caret keeps its place across the line: the end of one line of the same length, or its
+    // start.
     QTRY_COMPARE(storedText(to),
-                 down ? QStringLiteral("xline %1").arg(to) : QStringLiteral("line %1x").arg(to));
+                 down ? QStringLiteral("line %1x").arg(to) : QStringLiteral("xline %1").arg(to));
     QCOMPARE(view->model().focus().focusedBlock(), std::optional<QString>(m_blocks[size_t(to)].localID));
+}
+
+void TestLongPage::newBlockAtTheEndStaysInView_data()
+{
+    QTest::addColumn<QString>("after"); // what follows Return in the last block
+    QTest::newRow("Return") << "";
+    QTest::newRow("then a slash pick of a kind without text") << "/div";
+}
+
+void TestLongPage::newBlockAtTheEndStaysInView()
+{
+    QFETCH(QString, after);
+    auto view = openLongPage(60);
+    QVERIFY(view);
+    QScrollBar *bar = view->scrollArea()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(view->isLaidOut() && madeRow(59) && madeRow(59)->isVisible());
+    RichTextEditor *last = madeRow(59)->richEditor();
+    QVERIFY(EditorFixture::focusOn(last));
+    last->moveCursor(QTextCursor::End);
+    // The last row sits at the view's bottom edge: the new one comes below it.
+    const int edge = last->mapTo(view->scrollArea()->viewport(), QPoint(0, last->height())).y();
+    QVERIFY(edge <= view->scrollArea()->viewport()->height());
+
+    QTest::keyClick(last, Qt::Key_Return);
+    if (!after.isEmpty()) {
+        QTest::keyClicks(QApplication::focusWidget(), after);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    auto *editor = qobject_cast<QTextEdit *>(QApplication::focusWidget());
+    QVERIFY(editor);
+    QWidget *viewport = view->scrollArea()->viewport();
+    const auto caretShown = [&] {
+        const QRect caret = editor->cursorRect();
+        const QRect shown(editor->viewport()->mapTo(viewport, caret.topLeft()), caret.size());
+        return viewport->rect().contains(shown);
+    };
+    QTRY_VERIFY(caretShown());
+    // Nothing moves it away again once the rows settle.
+    QVERIFY(!QTest::qWaitFor([&] { return !caretShown(); }, 300));
+    QTest::keyClicks(editor, "end");
+    const std::vector<FNBlock> live = m_device->liveBlocks(view->pageLocalID());
+    QCOMPARE(live.size(), size_t(after.isEmpty() ? 61 : 62));
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(live.back().localID)), QStringLiteral("end"));
 }
 
 void TestLongPage::blockChangedOffScreenShowsWhenScrolledIn()

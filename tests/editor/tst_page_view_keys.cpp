@@ -50,6 +50,8 @@ private Q_SLOTS:
     void tabIndents_data();
     void tabIndents();
     void addBlockTakesTheTyping();
+    void upAndDownKeepTheCaretsPlaceAcrossBlocks_data();
+    void upAndDownKeepTheCaretsPlaceAcrossBlocks();
     void titleKeysGoOnToTheFirstBlock_data();
     void titleKeysGoOnToTheFirstBlock();
 };
@@ -160,7 +162,7 @@ void TestPageViewKeys::slashPickWithoutTextMovesOnToTheNextBlock_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("last");
-    for (const char *kind : {"divider", "image", "math"}) {
+    for (const char *kind : {"divider", "image", "toc"}) {
         QTest::newRow(qPrintable(QStringLiteral("%1 before a block").arg(kind))) << kind << false;
         QTest::newRow(qPrintable(QStringLiteral("%1 as the last block").arg(kind))) << kind << true;
     }
@@ -407,6 +409,42 @@ void TestPageViewKeys::addBlockTakesTheTyping()
     QTest::keyClicks(keyboard(), "next");
     QTRY_COMPARE(textOf(*m_device->block(added)), QStringLiteral("next"));
     QCOMPARE(textOf(*m_device->block(opened.blocks[0])), QStringLiteral("first"));
+}
+
+void TestPageViewKeys::upAndDownKeepTheCaretsPlaceAcrossBlocks_data()
+{
+    QTest::addColumn<bool>("down");
+    QTest::newRow("down") << true;
+    QTest::newRow("up") << false;
+}
+
+void TestPageViewKeys::upAndDownKeepTheCaretsPlaceAcrossBlocks()
+{
+    QFETCH(bool, down);
+    // The same letters in the same kind line up whatever the font: the caret after the sixth
+    // letter stays after the sixth, past a block too short to reach it.
+    const QString line = QStringLiteral("abcdefghij");
+    auto opened = openActive({{"text", line, 0}, {"text", "abc", 0}, {"text", line, 0}});
+    QVERIFY(opened.view);
+    const QString first = opened.blocks[down ? 0 : 2], last = opened.blocks[down ? 2 : 0];
+    RichTextEditor *start = opened.view->row(first)->richEditor();
+    QVERIFY(EditorFixture::focusOn(start));
+    QTextCursor at = start->textCursor();
+    at.setPosition(6);
+    start->setTextCursor(at);
+
+    const Qt::Key key = down ? Qt::Key_Down : Qt::Key_Up;
+    QTest::keyClick(keyboard(), key);
+    RichTextEditor *middle = opened.view->row(opened.blocks[1])->richEditor();
+    QTRY_VERIFY(middle->hasFocus());
+    QCOMPARE(middle->textCursor().position(), 3);
+    QTest::keyClick(keyboard(), key);
+    RichTextEditor *end = opened.view->row(last)->richEditor();
+    QTRY_VERIFY(end->hasFocus());
+    QCOMPARE(end->textCursor().position(), 6);
+    QTest::keyClicks(keyboard(), "!");
+    QTRY_COMPARE(textOf(*m_device->block(last)), QStringLiteral("abcdef!ghij"));
+    QCOMPARE(textOf(*m_device->block(opened.blocks[1])), QStringLiteral("abc"));
 }
 
 void TestPageViewKeys::titleKeysGoOnToTheFirstBlock_data()

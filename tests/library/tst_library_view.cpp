@@ -8,7 +8,9 @@
 #include "library/workspace_switcher.h"
 #include "platform/app_events.h"
 #include "support/app_harness.h"
+#include "support/menu_clicks.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -76,6 +78,7 @@ private Q_SLOTS:
     void workspaceNameFallbacks();
     void dockButtons();
     void templateMenu();
+    void templatesDeletedByClicksInTheMenu();
     void newPageCommandMakesOnePagePerCommand();
     void rowsFavouritesAndClicks();
     void appearanceLoadsExpansionOnceAndPolls();
@@ -222,6 +225,33 @@ void TestLibraryView::templateMenu()
     QCOMPARE(texts(dock->templateMenu()->actions()), QStringList({"Daily", "---", "Delete template"}));
     dock->templateMenu()->actions()[2]->menu()->actions()[0]->trigger();
     QVERIFY(dock->templateButton()->isHidden());
+}
+
+void TestLibraryView::templatesDeletedByClicksInTheMenu()
+{
+    PageTemplate weekly;
+    weekly.id = QStringLiteral("W");
+    weekly.name = QStringLiteral("Weekly");
+    PageTemplate daily = weekly;
+    daily.id = QStringLiteral("D");
+    daily.name = QStringLiteral("Daily");
+    m_app->templates.add(weekly);
+    m_app->templates.add(daily);
+    m_view->resize(280, 600);
+    m_view->show();
+    QApplication::setActiveWindow(m_view.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+
+    // The submenu clicked in is the one the deletion rebuilds: each click goes through the whole
+    // menu as it stands after the last one.
+    LibraryDock *dock = m_view->dock();
+    const QString remove = QString::fromLatin1(LibraryDock::kDeleteTemplate);
+    QVERIFY(MenuClicks::clickThrough(dock->templateButton(), dock->templateMenu(), {remove, "Weekly"}));
+    QCOMPARE(m_app->templates.templates().size(), size_t(1));
+    QCOMPARE(texts(dock->templateMenu()->actions()), QStringList({"Daily", "---", remove}));
+    QVERIFY(MenuClicks::clickThrough(dock->templateButton(), dock->templateMenu(), {remove, "Daily"}));
+    QVERIFY(m_app->templates.templates().empty());
+    QTRY_VERIFY(dock->templateButton()->isHidden());
 }
 
 void TestLibraryView::newPageCommandMakesOnePagePerCommand()

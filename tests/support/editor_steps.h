@@ -70,6 +70,16 @@ inline void doubleClick(QWidget *viewport, const QPoint &at)
     QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
 }
 
+// A double-click on a button as the window system delivers it: a click, then the second press and
+// its release.
+inline void doubleClickButton(QWidget *button)
+{
+    const QPoint at = button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(button, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseRelease(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
 // The path written, or empty when it could not be.
 inline QString writeFile(const QString &path, const QByteArray &data)
 {

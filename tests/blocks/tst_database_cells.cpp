@@ -1,0 +1,295 @@
+// The cells of the inline database block in the page editor, against the fake service: the delayed
+// sends of their edits, the select menu, and the table reopened and on a second device.
+#include "database_block_fixture.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestDatabaseCells : public QObject, private DatabaseBlockFixture
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void quickKeystrokesSendOnePatch();
+    void twoCellsSendTwoPatches();
+    void closingThePageSendsAtOnce();
+    void signedOutChangesNothing();
+    void reloadKeepsPendingEdits_data();
+    void reloadKeepsPendingEdits();
+    void negativeNumberTypedKeyByKey();
+    void selectMenu_data();
+    void selectMenu();
+
+    void reopenedAndOnASecondDevice();
+};
+
+void TestDatabaseCells::initTestCase()
+{
+    QVERIFY(startService());
+}
+
+void TestDatabaseCells::init()
+{
+    openDevice();
+}
+
+void TestDatabaseCells::cleanup()
+{
+    closeDevice();
+}
+
+void TestDatabaseCells::quickKeystrokesSendOnePatch()
+{
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Buy","c2":"Doing","c3":true,"c4":2})"}});
+    const qint64 id = m_databaseID;
+    QTRY_VERIFY(showsTable(view, 1));
+
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    QCOMPARE(openField(view)->text(), QStringLiteral("Buy"));
+    QTest::keyClicks(openField(view), QStringLiteral("abc"));
+    QCOMPARE(shown(view, 0, 0), QStringLiteral("Buyabc"));
+    QCOMPARE(view->model().pendingSends(), 1);
+    QVERIFY(patches().empty());
+
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front(), jsonObject(R"({"row_id":)" + QByteArray::number(rowID(id, 0)) +
+                                           R"(,"data":{"c1":"Buyabc","c2":"Doing","c3":true,"c4":2}})"));
+    QCOMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QCOMPARE(patches().size(), size_t(1));
+    QCOMPARE(m_fake.state().databaseRows.at(rowID(id, 0)).data.at("c1"), JSONValue("Buyabc"));
+}
+
+void TestDatabaseCells::twoCellsSendTwoPatches()
+{
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"A","c3":false})"}});
+    QTRY_VERIFY(showsTable(view, 1));
+
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    QTest::keyClicks(openField(view), QStringLiteral("b"));
+    QSignalSpy repainted(&view->tableModel(), &QAbstractItemModel::dataChanged);
+    click(view, 0, 2);
+    QCOMPARE(view->model().pendingSends(), 2);
+    // The ticked cell is drawn again at once.
+    QCOMPARE(repainted.size(), 1);
+    QCOMPARE(repainted.front().front().toModelIndex(), view->tableModel().index(0, 2));
+
+    // Each sends the whole row as it is when it goes: both hold both changes.
+    QTRY_COMPARE(patches().size(), size_t(2));
+    for (const JSONObject &body : patches())
+        QCOMPARE(body.at("data"), JSONValue(JSONObject{{"c1", "Ab"}, {"c3", true}}));
+}
+
+void TestDatabaseCells::closingThePageSendsAtOnce()
+{
+    // A pause far longer than the test waits: only the close can send it.
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Draft"})"}}, std::chrono::seconds(60));
+    QTRY_VERIFY(showsTable(view, 1));
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    QTest::keyClicks(openField(view), QStringLiteral(" 2"));
+    m_view.reset();
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c1", "Draft 2"}}));
+}
+
+void TestDatabaseCells::signedOutChangesNothing()
+{
+    DatabaseBlockView *view = openDatabase({{0, R"({"c3":false})"}});
+    QTRY_VERIFY(showsTable(view, 1));
+    m_device->setToken(std::nullopt);
+    click(view, 0, 2);
+    view->addRowButton()->click();
+    QVERIFY(!DatabaseBlock::isChecked(view->tableModel().value(view->tableModel().index(0, 2))));
+    QCOMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QVERIFY(m_fake.requestsTo(kRows).isEmpty());
+    QCOMPARE(view->tableModel().rowCount(), 1);
+}
+
+void TestDatabaseCells::reloadKeepsPendingEdits_data()
+{
+    QTest::addColumn<bool>("slowLoad");
+    QTest::addColumn<int>("cellDelay");
+
+    // The send still waits when the reload's older table comes in.
+    QTest::newRow("reload before the send") << false << 1200;
+    // The reload was answered before the send reached the service, and arrives after it.
+    QTest::newRow("slow reload across the send") << true << 40;
+}
+
+void TestDatabaseCells::reloadKeepsPendingEdits()
+{
+    QFETCH(bool, slowLoad);
+    QFETCH(int, cellDelay);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Old"})"}}, std::chrono::milliseconds(cellDelay));
+    const qint64 id = m_databaseID;
+    QTRY_VERIFY(showsTable(view, 1));
+
+    const auto reload = [&] {
+        m_view->hide();
+        m_view->show();
+        QApplication::setActiveWindow(m_view.get());
+    };
+    if (slowLoad) {
+        FakeService::Fault slow = FakeService::Fault::delay(1500);
+        slow.remaining = 1;
+        m_fake.setFault(kDatabases, slow);
+        reload();
+        QTRY_COMPARE(loads().size(), size_t(2));
+    }
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    openField(view)->selectAll();
+    QTest::keyClicks(openField(view), QStringLiteral("New"));
+    if (slowLoad) {
+        QTRY_COMPARE(patches().size(), size_t(1));
+        QVERIFY(view->model().isLoading());
+    } else {
+        reload();
+    }
+    QTRY_VERIFY(!view->model().isLoading());
+    QCOMPARE(loads().size(), size_t(2));
+    QCOMPARE(view->model().pendingSends(), slowLoad ? 0 : 1);
+    QCOMPARE(shown(view, 0, 0), QStringLiteral("New"));
+
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c1", "New"}}));
+    QTRY_COMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QCOMPARE(patches().size(), size_t(1));
+    QCOMPARE(m_fake.state().databaseRows.at(rowID(id, 0)).data.at("c1"), JSONValue("New"));
+}
+
+void TestDatabaseCells::negativeNumberTypedKeyByKey()
+{
+    DatabaseBlockView *view = openDatabase({{0, R"({"c4":3})"}});
+    QTRY_VERIFY(showsTable(view, 1));
+    QCOMPARE(shown(view, 0, 3), QStringLiteral("3"));
+
+    click(view, 0, 3);
+    QTRY_VERIFY(openField(view));
+    QLineEdit *field = openField(view);
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QVERIFY(view->tableModel().value(view->tableModel().index(0, 3)).isNull());
+    // Each step stays in the field as typed, whether or not it is a number yet.
+    QString typed;
+    for (const QChar key : QStringLiteral("-1.5")) {
+        typed += key;
+        QTest::keyClicks(field, QString(key));
+        QCOMPARE(field->text(), typed);
+    }
+    const JSONValue stored = view->tableModel().value(view->tableModel().index(0, 3));
+    QVERIFY(stored.isDouble());
+    QCOMPARE(stored.toDouble(), -1.5);
+    // Letters after it change nothing.
+    QTest::keyClicks(field, QStringLiteral("x"));
+    QCOMPARE(view->tableModel().value(view->tableModel().index(0, 3)), stored);
+
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c4", -1.5}}));
+}
+
+void TestDatabaseCells::selectMenu_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QString>("pick");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("label");
+
+    const QStringList options{"Todo", "Doing", "Done"};
+    QTest::newRow("empty cell") << QByteArray("null") << options << "Doing" << QByteArray(R"("Doing")")
+                                << "Doing";
+    QTest::newRow("a choice") << QByteArray(R"("Todo")") << (options + QStringList{"Clear"}) << "Clear"
+                              << QByteArray("null") << "\u2014";
+    QTest::newRow("an empty text") << QByteArray(R"("")") << (options + QStringList{"Clear"}) << "Clear"
+                                   << QByteArray("null") << "\u2014";
+    QTest::newRow("a number") << QByteArray("7") << options << "Done" << QByteArray(R"("Done")") << "Done";
+}
+
+void TestDatabaseCells::selectMenu()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QStringList, items);
+    QFETCH(QString, pick);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, label);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c2":)" + value + "}"}});
+    QTRY_VERIFY(showsTable(view, 1));
+
+    click(view, 0, 1);
+    QTRY_VERIFY(view->selectMenu() && view->selectMenu()->isVisible());
+    QMenu *menu = view->selectMenu();
+    QCOMPARE(texts(menu->actions()), items);
+    QAction *chosen = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->text() == pick)
+            chosen = action;
+    }
+    QVERIFY(chosen);
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(chosen).center());
+    QTRY_VERIFY(!view->selectMenu());
+    QCOMPARE(shown(view, 0, 1), label);
+    QTRY_COMPARE(patches().size(), size_t(1));
+    QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c2", JSONValue::parse(stored)}}));
+}
+
+void TestDatabaseCells::reopenedAndOnASecondDevice()
+{
+    DatabaseBlockView *view = openBlock({});
+    QVERIFY(view);
+    view->insertButton()->click();
+    QTRY_VERIFY(showsTable(view, 0));
+    QTest::mouseClick(view->addRowButton(), Qt::LeftButton);
+    QTRY_VERIFY(showsTable(view, 1));
+    QTRY_VERIFY(openField(view));
+    QTest::keyClicks(openField(view), QStringLiteral("Ship it"));
+    click(view, 0, 2); // Done
+    click(view, 0, 1); // Status
+    QTRY_VERIFY(view->selectMenu() && view->selectMenu()->isVisible());
+    QAction *doing = view->selectMenu()->actions().at(1);
+    QCOMPARE(doing->text(), QStringLiteral("Doing"));
+    QTest::mouseClick(view->selectMenu(), Qt::LeftButton, Qt::NoModifier,
+                      view->selectMenu()->actionGeometry(doing).center());
+    QTRY_COMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+
+    // The page's blocks reach the service with the database's id; the table is there already.
+    QTRY_VERIFY(m_device->sync() && m_device->store().state().outbox.empty());
+    const auto expectRow = [](DatabaseBlockView *shownView) {
+        QTRY_VERIFY(showsTable(shownView, 1));
+        QCOMPARE(shown(shownView, 0, 0), QStringLiteral("Ship it"));
+        QCOMPARE(shown(shownView, 0, 1), QStringLiteral("Doing"));
+        QVERIFY(DatabaseBlock::isChecked(shownView->tableModel().value(shownView->tableModel().index(0, 2))));
+    };
+
+    m_view.reset();
+    view = openPage(*m_device, m_page.localID);
+    QVERIFY(view);
+    expectRow(view);
+    if (QTest::currentTestFailed())
+        return;
+
+    m_other = deviceInWorkspace(m_fake, m_account);
+    QVERIFY(m_other->sync());
+    const FNPage *page = m_other->pageWithServerID(m_page.serverID);
+    QVERIFY(page);
+    m_view.reset();
+    view = openPage(*m_other, page->localID);
+    QVERIFY(view);
+    expectRow(view);
+}
+
+QTEST_MAIN(TestDatabaseCells)
+#include "tst_database_cells.moc"
