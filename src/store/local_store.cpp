@@ -3,6 +3,7 @@
 #include "json/json_coder.h"
 #include "platform/diag.h"
 #include "platform/private_files.h"
+#include "store/block_chunks.h"
 #include "store/record_index.h"
 #include "store/state_writer.h"
 #include "store/store_state_decoder.h"
@@ -43,7 +44,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
           m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
     , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
           m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
-    , m_blockChunks(std::make_unique<BlockChunks>())
+    , m_blockChunks(std::make_unique<BlockChunks>(m_state.blocks))
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);
@@ -54,6 +55,9 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     makePrivateFolder(folder);
     removeLeftovers();
     load();
+    // The first save then copies no block on this thread.
+    if (!m_state.blocks.empty())
+        m_blockChunks->fillAside();
 }
 
 template <typename T>
@@ -61,6 +65,19 @@ void LocalStore::blockTouched(qsizetype at)
 {
     if constexpr (std::is_same_v<T, FNBlock>)
         m_blockChunks->touched(at);
+}
+
+template <typename T>
+std::unique_lock<std::recursive_mutex> LocalStore::holdList()
+{
+    if constexpr (std::is_same_v<T, FNBlock>)
+        return m_blockChunks->hold();
+    return {};
+}
+
+std::unique_lock<std::recursive_mutex> LocalStore::holdBlocks()
+{
+    return m_blockChunks->hold();
 }
 
 LocalStore::~LocalStore()
@@ -328,6 +345,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
         tellState();
         return;
     }
+    auto hold = holdList<T>();
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
         blockTouched<T>(at);
@@ -342,6 +360,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
         index.appended();
         groupsAppended(qsizetype(list.size()) - 1, record);
     }
+    hold = {};
     scheduleSave();
     recordChanged(record);
     tellState();
@@ -379,8 +398,10 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     }
     if (stamp)
         record.updatedAt = m_now();
+    auto hold = holdList<T>();
     const T before = std::exchange(list[size_t(at)], std::move(record));
     blockTouched<T>(at);
+    hold = {};
     index.replaced(at, before);
     groupsReplaced(at, before);
     scheduleSave();
@@ -420,6 +441,7 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
     for (const FNBlock &block : edited)
         at.push_back(indexOfBlock(block.localID));
     // As `change` does, but only these blocks are new to the next save.
+    auto hold = holdBlocks();
     for (size_t i = 0; i < edited.size(); ++i) {
         if (at[i] >= 0) {
             if (isInBatch())
@@ -430,6 +452,7 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
                 recordChanged(edited[i]);
         }
     }
+    hold = {};
     indexesStale();
     // A batch names each block; alone, the rows re-read.
     if (!isInBatch())
@@ -444,8 +467,10 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
         return;
     // Fresh ids no local block carries: the upsert rule appends each, so one change appends them
     // all, and no open row has anything to re-read.
+    auto hold = holdBlocks();
     m_blockChunks->touchedFrom(qsizetype(m_state.blocks.size()));
     m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
+    hold = {};
     for (size_t i = 0; i < blocks.size(); ++i) {
         const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
         m_blockIndex->appended(at);
@@ -465,8 +490,10 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
     bool changed = false;
     if (at >= 0) {
         changed = list[size_t(at)].deletedAt != when;
+        auto hold = holdList<T>();
         list[size_t(at)].deletedAt = std::move(when);
         blockTouched<T>(at);
+        hold = {};
         recordChanged(list[size_t(at)]);
     }
     tellState();
@@ -539,9 +566,12 @@ void LocalStore::writePendingSave()
 void LocalStore::reset()
 {
     ++m_generation;
-    m_state = StoreState{};
+    {
+        auto hold = holdBlocks();
+        m_state = StoreState{};
+        m_blockChunks->allTouched();
+    }
     indexesStale();
-    m_blockChunks->allTouched();
     tellAllRecords();
     tellState();
     // Blocked, the file still holds records that are nowhere else. A write under way would put
@@ -561,7 +591,7 @@ void LocalStore::startSave()
     // The state as it is now, for the writer alone while the state moves on: the blocks come in
     // shared chunks, copied again only where they changed since the last save.
     auto snapshot = std::make_shared<StateSnapshot>();
-    snapshot->blockChunks = m_blockChunks->take(m_state.blocks);
+    snapshot->blockChunks = m_blockChunks->take();
     std::apply(
         [&](const auto &...f) {
             const auto copy = [&](const auto &field) {

@@ -59,9 +59,12 @@ public:
     template <typename Edit>
     void change(Edit &&edit)
     {
-        std::forward<Edit>(edit)(m_state);
+        {
+            const auto hold = holdBlocks();
+            std::forward<Edit>(edit)(m_state);
+            allBlocksTouched();
+        }
         indexesStale();
-        allBlocksTouched();
         tellAllRecords();
         tellState();
     }
@@ -226,6 +229,10 @@ private:
     void allBlocksTouched();
     template <typename T>
     void blockTouched(qsizetype at);
+    // Held while the blocks list changes: its chunks may be in the making on another thread.
+    std::unique_lock<std::recursive_mutex> holdBlocks();
+    template <typename T>
+    std::unique_lock<std::recursive_mutex> holdList();
     void removeLeftovers();
     void load();
     void setAside(const QString &reason);

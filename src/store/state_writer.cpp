@@ -95,35 +95,6 @@ StateWriter::~StateWriter()
     m_thread.join();
 }
 
-void BlockChunks::touched(qsizetype at)
-{
-    const size_t chunk = size_t(at) / kSize;
-    if (chunk < m_dirty.size())
-        m_dirty[chunk] = true;
-}
-
-void BlockChunks::touchedFrom(qsizetype at)
-{
-    m_dirtyFrom = std::min(m_dirtyFrom, size_t(at) / kSize);
-}
-
-std::vector<std::shared_ptr<const std::vector<FNBlock>>> BlockChunks::take(const std::vector<FNBlock> &blocks)
-{
-    const size_t count = (blocks.size() + kSize - 1) / kSize;
-    m_chunks.resize(count);
-    m_dirty.resize(count, true);
-    for (size_t i = 0; i < count; ++i) {
-        if (i < m_dirtyFrom && !m_dirty[i] && m_chunks[i])
-            continue;
-        const auto from = blocks.begin() + qsizetype(i * kSize);
-        const auto to = blocks.begin() + qsizetype(std::min(blocks.size(), (i + 1) * kSize));
-        m_chunks[i] = std::make_shared<const std::vector<FNBlock>>(from, to);
-        m_dirty[i] = false;
-    }
-    m_dirtyFrom = count;
-    return m_chunks;
-}
-
 void StateWriter::write(std::shared_ptr<const StateSnapshot> snapshot)
 {
     {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "json/json_writer.h"
+#include "store/block_chunks.h"
 #include "store/store_state.h"
 
 #include <QByteArrayView>
@@ -17,29 +18,7 @@
 // in shared chunks that never change once made.
 struct StateSnapshot {
     StoreState rest; // its `blocks` stay empty
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> blockChunks;
-};
-
-// The store's blocks as chunks of a fixed run of positions, kept for the snapshots: a chunk is
-// copied again only when a block in it changed since the last snapshot, so taking one after an edit
-// costs a chunk and the list of chunks, not every block.
-class BlockChunks
-{
-public:
-    static constexpr size_t kSize = 512;
-
-    // The block at `at` changed in place.
-    void touched(qsizetype at);
-    // Every position from `at` on may have changed (appends, removals).
-    void touchedFrom(qsizetype at);
-    void allTouched() { touchedFrom(0); }
-    // The chunks of `blocks` as they stand, the changed ones copied anew.
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> take(const std::vector<FNBlock> &blocks);
-
-private:
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> m_chunks;
-    std::vector<bool> m_dirty;
-    size_t m_dirtyFrom = 0; // chunks from here on are all dirty
+    std::vector<BlockChunk> blockChunks;
 };
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
