@@ -61,10 +61,14 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
 }
 
 template <typename T>
-void LocalStore::blockTouched(qsizetype at)
+void LocalStore::recordTouched(qsizetype at)
 {
     if constexpr (std::is_same_v<T, FNBlock>)
         m_blockChunks->touched(at);
+    else if constexpr (std::is_same_v<T, FNPage>)
+        m_savedPages.reset();
+    else
+        m_savedFolders.reset();
 }
 
 template <typename T>
@@ -348,7 +352,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
     auto hold = holdList<T>();
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
-        blockTouched<T>(at);
+        recordTouched<T>(at);
         index.replaced(at, before);
         groupsReplaced(at, before);
         // Matched by its server id, the record took another local id: its old views must let go.
@@ -356,7 +360,7 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
             recordChanged(before);
     } else {
         list.push_back(record);
-        blockTouched<T>(qsizetype(list.size()) - 1);
+        recordTouched<T>(qsizetype(list.size()) - 1);
         index.appended();
         groupsAppended(qsizetype(list.size()) - 1, record);
     }
@@ -400,7 +404,7 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
         record.updatedAt = m_now();
     auto hold = holdList<T>();
     const T before = std::exchange(list[size_t(at)], std::move(record));
-    blockTouched<T>(at);
+    recordTouched<T>(at);
     hold = {};
     index.replaced(at, before);
     groupsReplaced(at, before);
@@ -446,6 +450,8 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
         if (at[i] >= 0) {
             if (isInBatch())
                 m_batch.blockPages.insert(m_state.blocks[size_t(at[i])].pageLocalID);
+            pageBlocksMoved(m_state.blocks[size_t(at[i])].pageLocalID);
+            pageBlocksMoved(edited[i].pageLocalID);
             m_state.blocks[size_t(at[i])] = edited[i];
             m_blockChunks->touched(at[i]);
             if (isInBatch())
@@ -492,8 +498,12 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
         changed = list[size_t(at)].deletedAt != when;
         auto hold = holdList<T>();
         list[size_t(at)].deletedAt = std::move(when);
-        blockTouched<T>(at);
+        recordTouched<T>(at);
         hold = {};
+        if constexpr (std::is_same_v<T, FNBlock>) {
+            if (changed)
+                pageBlocksMoved(list[size_t(at)].pageLocalID);
+        }
         recordChanged(list[size_t(at)]);
     }
     tellState();
@@ -569,7 +579,7 @@ void LocalStore::reset()
     {
         auto hold = holdBlocks();
         m_state = StoreState{};
-        m_blockChunks->allTouched();
+        allRecordsTouched();
     }
     indexesStale();
     tellAllRecords();
@@ -588,15 +598,20 @@ void LocalStore::startSave()
     m_unsaved = false;
     if (isSaveBlocked())
         return;
-    // The state as it is now, for the writer alone while the state moves on: the blocks come in
-    // shared chunks, copied again only where they changed since the last save.
+    // The state as it is now, for the writer alone while the state moves on: the records shared
+    // with the last save where they did not change since, the blocks in chunks of their own.
     auto snapshot = std::make_shared<StateSnapshot>();
     snapshot->blockChunks = m_blockChunks->take();
+    if (!m_savedFolders)
+        m_savedFolders = std::make_shared<const std::vector<FNFolder>>(m_state.folders);
+    if (!m_savedPages)
+        m_savedPages = std::make_shared<const std::vector<FNPage>>(m_state.pages);
+    snapshot->folders = m_savedFolders;
+    snapshot->pages = m_savedPages;
     std::apply(
         [&](const auto &...f) {
             const auto copy = [&](const auto &field) {
-                if constexpr (!std::is_same_v<std::remove_cvref_t<decltype(field.member)>,
-                                              std::vector<FNBlock> StoreState::*>)
+                if constexpr (!StateSnapshot::kShared<std::remove_cvref_t<decltype(field.member)>>)
                     snapshot->rest.*field.member = m_state.*field.member;
             };
             (copy(f), ...);
@@ -632,8 +647,11 @@ void LocalStore::reportSaveFailures()
         diag(QLatin1String(kSaveError) + reason);
 }
 
-void LocalStore::allBlocksTouched()
+void LocalStore::allRecordsTouched()
 {
+    ++m_blocksRevision;
+    m_savedFolders.reset();
+    m_savedPages.reset();
     m_blockChunks->allTouched();
 }
 

@@ -99,6 +99,9 @@ void StateWriter::write(std::shared_ptr<const StateSnapshot> snapshot)
 {
     {
         std::lock_guard lock(m_mutex);
+        // Freeing a large state's copy is no work for the store's thread.
+        if (m_next)
+            m_replaced.push_back(std::move(m_next));
         m_next = std::move(snapshot);
     }
     m_wake.notify_one();
@@ -124,8 +127,11 @@ void StateWriter::run()
         if (!m_next)
             return;
         std::shared_ptr<const StateSnapshot> snapshot = std::move(m_next);
+        std::vector<std::shared_ptr<const StateSnapshot>> replaced;
+        replaced.swap(m_replaced);
         m_writing = true;
         lock.unlock();
+        replaced.clear();
         const std::optional<QString> failure = writeNow(m_url, *snapshot);
         // Let go of the records before saying it is done: the store may change them once idle.
         snapshot.reset();
@@ -140,9 +146,16 @@ void StateWriter::run()
 
 void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
 {
+    const auto list = [&](const char *key, const auto &records) {
+        writer.key(key);
+        writer.startArray();
+        for (const auto &record : records)
+            writer.value(record);
+        writer.endArray();
+    };
     const auto field = [&](const auto &f) {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>,
-                                     std::vector<FNBlock> StoreState::*>) {
+        using Member = std::remove_cvref_t<decltype(f.member)>;
+        if constexpr (std::is_same_v<Member, std::vector<FNBlock> StoreState::*>) {
             writer.key(f.key);
             writer.startArray();
             for (const auto &chunk : state.blockChunks) {
@@ -150,6 +163,10 @@ void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
                     writer.value(block);
             }
             writer.endArray();
+        } else if constexpr (std::is_same_v<Member, std::vector<FNPage> StoreState::*>) {
+            list(f.key, *state.pages);
+        } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
+            list(f.key, *state.folders);
         } else {
             f.write(writer, state.rest);
         }

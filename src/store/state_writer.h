@@ -13,12 +13,21 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 
-// The state as it was at one moment, for the writer: everything but the blocks copied, the blocks
-// in shared chunks that never change once made.
+// The state as it was at one moment, for the writer: the records in shared lists that never change
+// once made (the blocks in chunks), the rest copied.
 struct StateSnapshot {
-    StoreState rest; // its `blocks` stay empty
+    StoreState rest; // its folders, pages and blocks stay empty
+    std::shared_ptr<const std::vector<FNFolder>> folders;
+    std::shared_ptr<const std::vector<FNPage>> pages;
     std::vector<BlockChunk> blockChunks;
+
+    // Whether the member of StoreState is held in the shared lists rather than in `rest`.
+    template <typename Member>
+    static constexpr bool kShared = std::is_same_v<Member, std::vector<FNFolder> StoreState::*> ||
+                                    std::is_same_v<Member, std::vector<FNPage> StoreState::*> ||
+                                    std::is_same_v<Member, std::vector<FNBlock> StoreState::*>;
 };
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
@@ -54,6 +63,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::shared_ptr<const StateSnapshot> m_next;
+    // Snapshots replaced before they were written, let go of on the worker.
+    std::vector<std::shared_ptr<const StateSnapshot>> m_replaced;
     bool m_writing = false;
     bool m_stop = false;
     std::thread m_thread;

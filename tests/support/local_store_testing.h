@@ -13,7 +13,7 @@ struct LocalStoreTesting {
     {
         const auto hold = store.holdBlocks();
         std::forward<Edit>(edit)(store.m_state);
-        store.allBlocksTouched();
+        store.allRecordsTouched();
     }
 
     static void scheduleSave(LocalStore &store) { store.scheduleSave(); }
