@@ -1,8 +1,8 @@
 #include "editor/format_toolbar.h"
 
 #include "ui/editor_symbols.h"
+#include "ui/painted_shadow.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QToolButton>
@@ -26,11 +26,8 @@ FormatToolbar::FormatToolbar(WrapAction onWrap, Action onLink, Action onIndent, 
 {
     setObjectName(QStringLiteral("formatToolbar"));
     setStyleSheet(QStringLiteral("#formatToolbar { background: palette(window); border-radius: 6px; }"));
-    auto *shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, int(0.12 * 255)));
-    shadow->setBlurRadius(4);
-    shadow->setOffset(0, 2);
-    setGraphicsEffect(shadow);
+    if (parent)
+        new PaintedShadow(this, 6, 4, QPoint(0, 2), QColor(0, 0, 0, int(0.12 * 255)));
     setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 
     auto *row = new QHBoxLayout(this);

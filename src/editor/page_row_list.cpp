@@ -22,6 +22,7 @@ PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *p
 void PageRowList::refresh()
 {
     const std::vector<FNBlock> blocks = m_source();
+    ++m_reads;
     QSet<QString> wanted;
     wanted.reserve(qsizetype(blocks.size()));
     for (const FNBlock &block : blocks)

@@ -58,6 +58,8 @@ public:
     // The rows made so far, in list order.
     std::vector<BlockRow *> rows() const;
     int placeholderCount() const { return int(m_order.size()) - int(m_entries.size()); }
+    // How many times the list read its source (tests).
+    int reads() const { return m_reads; }
     // The placeholders take their estimated height anew (the width changed).
     void reestimate();
     // Changes the rows with the list laid out once afterwards, not once per row that resizes.
@@ -83,4 +85,5 @@ private:
     QHash<QString, FNBlock> m_waiting;     // the blocks still shown by placeholders
     QHash<QString, QLayoutItem *> m_items; // every listed block's item: its frame's or its placeholder
     std::vector<QString> m_order;          // the listed blocks, as the layout holds their items
+    int m_reads = 0;
 };

@@ -108,6 +108,8 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     connect(&m_refresh, &QTimer::timeout, this, &PageView::refresh);
     connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::scheduleRefresh);
     connect(&m_model->store(), &LocalStore::batchApplied, this, &PageView::takeBatch);
+    connect(&m_model->store(), &LocalStore::blockChanged, this, &PageView::takeStoredBlock);
+    connect(&m_model->store(), &LocalStore::recordsChanged, this, [this] { m_listedRevision.reset(); });
     connect(m_model, &PageViewModel::headerChanged, this, &PageView::refreshHeader);
     connect(m_model, &PageViewModel::selectionChanged, this, &PageView::refreshSelection);
     connect(m_model, &PageViewModel::panelsChanged, this, &PageView::refreshToolbar);
@@ -412,11 +414,16 @@ void PageView::refresh()
 {
     m_refresh.stop();
     std::erase_if(m_lists, [](const QPointer<PageRowList> &list) { return list.isNull(); });
-    // Nested lists made during this pass are refreshed as they are made.
-    const std::vector<QPointer<PageRowList>> lists = m_lists;
-    for (const auto &list : lists) {
-        if (list)
-            list->refresh();
+    // A key typed into a row changes no list: the row shows it itself.
+    const quint64 revision = m_model->store().pageBlocksRevision(m_model->pageLocalID());
+    if (m_listedRevision != revision) {
+        // Nested lists made during this pass are refreshed as they are made.
+        const std::vector<QPointer<PageRowList>> lists = m_lists;
+        for (const auto &list : lists) {
+            if (list)
+                list->refresh();
+        }
+        m_listedRevision = revision;
     }
     refreshHeader();
     refreshToolbar();

@@ -139,7 +139,11 @@ private:
     void scheduleRefresh();
     // Re-reads the rows whose blocks a batch of the store changed.
     void takeBatch(const BatchChange &change);
+    // A block the store told of alone: the lists read the page again when they hold it only as a
+    // placeholder, or when its row holds a list of its own.
+    void takeStoredBlock(const QString &localID);
     void refresh();
+    void showFormatToolbarAt(const QRect &where);
     void refreshHeader();
     void refreshToolbar();
     void refreshSelection();
@@ -216,6 +220,9 @@ private:
     int m_scrollAnchorOffset = 0;
     bool m_restoringScroll = false;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
+    // The store's revision of the page's blocks the lists last read; none when they must read again.
+    std::optional<quint64> m_listedRevision;
+    QSet<QString> m_listParents; // blocks whose rows hold lists of their children
     QString m_shownTitle;
     std::optional<QString> m_shownIcon;
     bool m_rowsSelectMode = false; // as the rows were last told

@@ -156,9 +156,7 @@ void PageView::placeFormatToolbar()
         const QRect beside(QPoint(x, std::max(rowAt.y(), editorAt.y() + (lineHeight - size.height()) / 2)),
                            size);
         if (clearOfText(*editor, column, beside)) {
-            m_formatToolbar->setGeometry(beside);
-            m_formatToolbar->raise();
-            m_formatToolbar->show();
+            showFormatToolbarAt(beside);
             return;
         }
     }
@@ -169,7 +167,15 @@ void PageView::placeFormatToolbar()
     const QRect title(m_titleField->mapTo(column, QPoint(0, 0)), m_titleField->size());
     if (y < visibleTop || QRect(QPoint(x, y), size).intersects(title))
         y = rowAt.y() + target->height() + kToolbarGap;
-    m_formatToolbar->setGeometry(QRect(QPoint(x, y), size));
-    m_formatToolbar->raise();
+    showFormatToolbarAt(QRect(QPoint(x, y), size));
+}
+
+void PageView::showFormatToolbarAt(const QRect &where)
+{
+    m_formatToolbar->setGeometry(where);
+    // Raised only when something covers it: a raise repaints it, and its shadow renders it afresh.
+    const QObjectList &siblings = m_scroll->widget()->children();
+    if (siblings.isEmpty() || siblings.last() != m_formatToolbar)
+        m_formatToolbar->raise();
     m_formatToolbar->show();
 }

@@ -112,8 +112,23 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     return {frame, row};
 }
 
+void PageView::takeStoredBlock(const QString &localID)
+{
+    if (m_listParents.contains(localID)) {
+        m_listedRevision.reset();
+        return;
+    }
+    for (const auto &list : m_lists) {
+        if (list && list->isListed(localID) && !list->row(localID)) {
+            m_listedRevision.reset();
+            return;
+        }
+    }
+}
+
 QWidget *PageView::childContent(const QString &parentLocalID)
 {
+    m_listParents.insert(parentLocalID);
     auto *holder = new QWidget;
     auto *layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -138,6 +153,7 @@ QWidget *PageView::childContent(const QString &parentLocalID)
 
 QWidget *PageView::columnContent(const QString &parentLocalID, int column, int count)
 {
+    m_listParents.insert(parentLocalID);
     auto *holder = new QWidget;
     auto *layout = new QVBoxLayout(holder);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -344,6 +360,7 @@ void PageView::takeBatch(const BatchChange &change)
     // Rows the batch added or removed come and go with the refresh its `stateChanged` schedules.
     if (!change.touchesBlocksOf(m_model->pageLocalID()))
         return;
+    m_listedRevision.reset();
     for (const auto &list : m_lists) {
         if (!list)
             continue;

@@ -3,6 +3,7 @@
 #include "json/json_coder.h"
 #include "platform/diag.h"
 #include "platform/private_files.h"
+#include "store/block_chunks.h"
 #include "store/record_index.h"
 #include "store/state_writer.h"
 #include "store/store_state_decoder.h"
@@ -43,7 +44,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
           m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
     , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
           m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
-    , m_blockChunks(std::make_unique<BlockChunks>())
+    , m_blockChunks(std::make_unique<BlockChunks>(m_state.blocks))
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);
@@ -54,13 +55,33 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     makePrivateFolder(folder);
     removeLeftovers();
     load();
+    // The first save then copies no block on this thread.
+    if (!m_state.blocks.empty())
+        m_blockChunks->fillAside();
 }
 
 template <typename T>
-void LocalStore::blockTouched(qsizetype at)
+void LocalStore::recordTouched(qsizetype at)
 {
     if constexpr (std::is_same_v<T, FNBlock>)
         m_blockChunks->touched(at);
+    else if constexpr (std::is_same_v<T, FNPage>)
+        m_savedPages.reset();
+    else
+        m_savedFolders.reset();
+}
+
+template <typename T>
+std::unique_lock<std::recursive_mutex> LocalStore::holdList()
+{
+    if constexpr (std::is_same_v<T, FNBlock>)
+        return m_blockChunks->hold();
+    return {};
+}
+
+std::unique_lock<std::recursive_mutex> LocalStore::holdBlocks()
+{
+    return m_blockChunks->hold();
 }
 
 LocalStore::~LocalStore()
@@ -328,9 +349,10 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
         tellState();
         return;
     }
+    auto hold = holdList<T>();
     if (at >= 0) {
         const T before = std::exchange(list[size_t(at)], record);
-        blockTouched<T>(at);
+        recordTouched<T>(at);
         index.replaced(at, before);
         groupsReplaced(at, before);
         // Matched by its server id, the record took another local id: its old views must let go.
@@ -338,10 +360,11 @@ void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &re
             recordChanged(before);
     } else {
         list.push_back(record);
-        blockTouched<T>(qsizetype(list.size()) - 1);
+        recordTouched<T>(qsizetype(list.size()) - 1);
         index.appended();
         groupsAppended(qsizetype(list.size()) - 1, record);
     }
+    hold = {};
     scheduleSave();
     recordChanged(record);
     tellState();
@@ -379,8 +402,10 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     }
     if (stamp)
         record.updatedAt = m_now();
+    auto hold = holdList<T>();
     const T before = std::exchange(list[size_t(at)], std::move(record));
-    blockTouched<T>(at);
+    recordTouched<T>(at);
+    hold = {};
     index.replaced(at, before);
     groupsReplaced(at, before);
     scheduleSave();
@@ -420,16 +445,20 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
     for (const FNBlock &block : edited)
         at.push_back(indexOfBlock(block.localID));
     // As `change` does, but only these blocks are new to the next save.
+    auto hold = holdBlocks();
     for (size_t i = 0; i < edited.size(); ++i) {
         if (at[i] >= 0) {
             if (isInBatch())
                 m_batch.blockPages.insert(m_state.blocks[size_t(at[i])].pageLocalID);
+            pageBlocksMoved(m_state.blocks[size_t(at[i])].pageLocalID);
+            pageBlocksMoved(edited[i].pageLocalID);
             m_state.blocks[size_t(at[i])] = edited[i];
             m_blockChunks->touched(at[i]);
             if (isInBatch())
                 recordChanged(edited[i]);
         }
     }
+    hold = {};
     indexesStale();
     // A batch names each block; alone, the rows re-read.
     if (!isInBatch())
@@ -444,8 +473,10 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
         return;
     // Fresh ids no local block carries: the upsert rule appends each, so one change appends them
     // all, and no open row has anything to re-read.
+    auto hold = holdBlocks();
     m_blockChunks->touchedFrom(qsizetype(m_state.blocks.size()));
     m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
+    hold = {};
     for (size_t i = 0; i < blocks.size(); ++i) {
         const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
         m_blockIndex->appended(at);
@@ -465,8 +496,14 @@ void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const
     bool changed = false;
     if (at >= 0) {
         changed = list[size_t(at)].deletedAt != when;
+        auto hold = holdList<T>();
         list[size_t(at)].deletedAt = std::move(when);
-        blockTouched<T>(at);
+        recordTouched<T>(at);
+        hold = {};
+        if constexpr (std::is_same_v<T, FNBlock>) {
+            if (changed)
+                pageBlocksMoved(list[size_t(at)].pageLocalID);
+        }
         recordChanged(list[size_t(at)]);
     }
     tellState();
@@ -539,9 +576,12 @@ void LocalStore::writePendingSave()
 void LocalStore::reset()
 {
     ++m_generation;
-    m_state = StoreState{};
+    {
+        auto hold = holdBlocks();
+        m_state = StoreState{};
+        allRecordsTouched();
+    }
     indexesStale();
-    m_blockChunks->allTouched();
     tellAllRecords();
     tellState();
     // Blocked, the file still holds records that are nowhere else. A write under way would put
@@ -558,15 +598,20 @@ void LocalStore::startSave()
     m_unsaved = false;
     if (isSaveBlocked())
         return;
-    // The state as it is now, for the writer alone while the state moves on: the blocks come in
-    // shared chunks, copied again only where they changed since the last save.
+    // The state as it is now, for the writer alone while the state moves on: the records shared
+    // with the last save where they did not change since, the blocks in chunks of their own.
     auto snapshot = std::make_shared<StateSnapshot>();
-    snapshot->blockChunks = m_blockChunks->take(m_state.blocks);
+    snapshot->blockChunks = m_blockChunks->take();
+    if (!m_savedFolders)
+        m_savedFolders = std::make_shared<const std::vector<FNFolder>>(m_state.folders);
+    if (!m_savedPages)
+        m_savedPages = std::make_shared<const std::vector<FNPage>>(m_state.pages);
+    snapshot->folders = m_savedFolders;
+    snapshot->pages = m_savedPages;
     std::apply(
         [&](const auto &...f) {
             const auto copy = [&](const auto &field) {
-                if constexpr (!std::is_same_v<std::remove_cvref_t<decltype(field.member)>,
-                                              std::vector<FNBlock> StoreState::*>)
+                if constexpr (!StateSnapshot::kShared<std::remove_cvref_t<decltype(field.member)>>)
                     snapshot->rest.*field.member = m_state.*field.member;
             };
             (copy(f), ...);
@@ -602,8 +647,11 @@ void LocalStore::reportSaveFailures()
         diag(QLatin1String(kSaveError) + reason);
 }
 
-void LocalStore::allBlocksTouched()
+void LocalStore::allRecordsTouched()
 {
+    ++m_blocksRevision;
+    m_savedFolders.reset();
+    m_savedPages.reset();
     m_blockChunks->allTouched();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -59,9 +60,12 @@ public:
     template <typename Edit>
     void change(Edit &&edit)
     {
-        std::forward<Edit>(edit)(m_state);
+        {
+            const auto hold = holdBlocks();
+            std::forward<Edit>(edit)(m_state);
+            allRecordsTouched();
+        }
         indexesStale();
-        allBlocksTouched();
         tellAllRecords();
         tellState();
     }
@@ -112,6 +116,10 @@ public:
     std::vector<const FNPage *> childPages(qint64 parentServerID) const;
     // Every block with the server id, deleted ones included, in store order.
     std::vector<const FNBlock *> blocksWithServerID(qint64 serverID) const;
+    // Moves whenever a block of the page comes, goes or changes in more than its content and its
+    // edit stamp, and at every bulk edit: a view that lists the page's blocks re-reads them only
+    // when it moved, not for each key typed into one.
+    quint64 pageBlocksRevision(const QString &pageLocalID) const;
 
     // Whether an edit is a change by the user, which stamps the record's `updatedAt`, or a filing
     // (a move, an id learnt) that leaves it.
@@ -222,10 +230,14 @@ private:
     // The writer's failures, reported on this thread.
     void saveFailed(const QString &reason);
     void reportSaveFailures();
-    // Any block may have changed: the next snapshot copies them all.
-    void allBlocksTouched();
+    // Any record may have changed: the next snapshot copies them all.
+    void allRecordsTouched();
     template <typename T>
-    void blockTouched(qsizetype at);
+    void recordTouched(qsizetype at);
+    // Held while the blocks list changes: its chunks may be in the making on another thread.
+    std::unique_lock<std::recursive_mutex> holdBlocks();
+    template <typename T>
+    std::unique_lock<std::recursive_mutex> holdList();
     void removeLeftovers();
     void load();
     void setAside(const QString &reason);
@@ -242,6 +254,7 @@ private:
     void groupsAppended(qsizetype, const FNFolder &) {}
     void groupsAppended(qsizetype at, const FNPage &);
     void groupsAppended(qsizetype at, const FNBlock &);
+    void pageBlocksMoved(const QString &pageLocalID);
     template <typename T>
     void upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record);
     template <typename T>
@@ -276,6 +289,12 @@ private:
     std::unique_ptr<GroupIndex<FNBlock, QString>> m_blocksByPage;
     std::unique_ptr<GroupIndex<FNPage, qint64>> m_pagesByParent;
     std::unique_ptr<BlockChunks> m_blockChunks;
+    // The folders and pages as the last snapshot copied them, shared with it; copied again only
+    // once changed.
+    std::shared_ptr<const std::vector<FNFolder>> m_savedFolders;
+    std::shared_ptr<const std::vector<FNPage>> m_savedPages;
+    quint64 m_blocksRevision = 0; // moves at bulk edits
+    QHash<QString, quint64> m_pageBlocksRevisions;
     // Last: it stops, having written what was queued, before the rest goes.
     std::unique_ptr<StateWriter> m_writer;
 };

@@ -88,6 +88,13 @@ void LocalStore::groupsReplaced(qsizetype at, const FNPage &before)
 void LocalStore::groupsReplaced(qsizetype at, const FNBlock &before)
 {
     m_blocksByPage->replaced(at, before);
+    FNBlock after = m_state.blocks[size_t(at)];
+    after.contentJSON = before.contentJSON;
+    after.updatedAt = before.updatedAt;
+    if (!(after == before)) {
+        pageBlocksMoved(before.pageLocalID);
+        pageBlocksMoved(after.pageLocalID);
+    }
     // A block moved to another page leaves a row behind on its old one.
     if (isInBatch())
         m_batch.blockPages.insert(before.pageLocalID);
@@ -98,9 +105,21 @@ void LocalStore::groupsAppended(qsizetype at, const FNPage &)
     m_pagesByParent->appended(at);
 }
 
-void LocalStore::groupsAppended(qsizetype at, const FNBlock &)
+void LocalStore::groupsAppended(qsizetype at, const FNBlock &block)
 {
     m_blocksByPage->appended(at);
+    pageBlocksMoved(block.pageLocalID);
+}
+
+void LocalStore::pageBlocksMoved(const QString &pageLocalID)
+{
+    ++m_pageBlocksRevisions[pageLocalID];
+}
+
+// Both parts only grow, so their sum moves whenever either does.
+quint64 LocalStore::pageBlocksRevision(const QString &pageLocalID) const
+{
+    return m_blocksRevision + m_pageBlocksRevisions.value(pageLocalID);
 }
 
 qsizetype LocalStore::indexOfFolder(const QString &localID) const

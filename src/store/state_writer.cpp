@@ -95,39 +95,13 @@ StateWriter::~StateWriter()
     m_thread.join();
 }
 
-void BlockChunks::touched(qsizetype at)
-{
-    const size_t chunk = size_t(at) / kSize;
-    if (chunk < m_dirty.size())
-        m_dirty[chunk] = true;
-}
-
-void BlockChunks::touchedFrom(qsizetype at)
-{
-    m_dirtyFrom = std::min(m_dirtyFrom, size_t(at) / kSize);
-}
-
-std::vector<std::shared_ptr<const std::vector<FNBlock>>> BlockChunks::take(const std::vector<FNBlock> &blocks)
-{
-    const size_t count = (blocks.size() + kSize - 1) / kSize;
-    m_chunks.resize(count);
-    m_dirty.resize(count, true);
-    for (size_t i = 0; i < count; ++i) {
-        if (i < m_dirtyFrom && !m_dirty[i] && m_chunks[i])
-            continue;
-        const auto from = blocks.begin() + qsizetype(i * kSize);
-        const auto to = blocks.begin() + qsizetype(std::min(blocks.size(), (i + 1) * kSize));
-        m_chunks[i] = std::make_shared<const std::vector<FNBlock>>(from, to);
-        m_dirty[i] = false;
-    }
-    m_dirtyFrom = count;
-    return m_chunks;
-}
-
 void StateWriter::write(std::shared_ptr<const StateSnapshot> snapshot)
 {
     {
         std::lock_guard lock(m_mutex);
+        // Freeing a large state's copy is no work for the store's thread.
+        if (m_next)
+            m_replaced.push_back(std::move(m_next));
         m_next = std::move(snapshot);
     }
     m_wake.notify_one();
@@ -153,8 +127,11 @@ void StateWriter::run()
         if (!m_next)
             return;
         std::shared_ptr<const StateSnapshot> snapshot = std::move(m_next);
+        std::vector<std::shared_ptr<const StateSnapshot>> replaced;
+        replaced.swap(m_replaced);
         m_writing = true;
         lock.unlock();
+        replaced.clear();
         const std::optional<QString> failure = writeNow(m_url, *snapshot);
         // Let go of the records before saying it is done: the store may change them once idle.
         snapshot.reset();
@@ -169,9 +146,16 @@ void StateWriter::run()
 
 void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
 {
+    const auto list = [&](const char *key, const auto &records) {
+        writer.key(key);
+        writer.startArray();
+        for (const auto &record : records)
+            writer.value(record);
+        writer.endArray();
+    };
     const auto field = [&](const auto &f) {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>,
-                                     std::vector<FNBlock> StoreState::*>) {
+        using Member = std::remove_cvref_t<decltype(f.member)>;
+        if constexpr (std::is_same_v<Member, std::vector<FNBlock> StoreState::*>) {
             writer.key(f.key);
             writer.startArray();
             for (const auto &chunk : state.blockChunks) {
@@ -179,6 +163,10 @@ void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
                     writer.value(block);
             }
             writer.endArray();
+        } else if constexpr (std::is_same_v<Member, std::vector<FNPage> StoreState::*>) {
+            list(f.key, *state.pages);
+        } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
+            list(f.key, *state.folders);
         } else {
             f.write(writer, state.rest);
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "json/json_writer.h"
+#include "store/block_chunks.h"
 #include "store/store_state.h"
 
 #include <QByteArrayView>
@@ -12,34 +13,21 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 
-// The state as it was at one moment, for the writer: everything but the blocks copied, the blocks
-// in shared chunks that never change once made.
+// The state as it was at one moment, for the writer: the records in shared lists that never change
+// once made (the blocks in chunks), the rest copied.
 struct StateSnapshot {
-    StoreState rest; // its `blocks` stay empty
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> blockChunks;
-};
+    StoreState rest; // its folders, pages and blocks stay empty
+    std::shared_ptr<const std::vector<FNFolder>> folders;
+    std::shared_ptr<const std::vector<FNPage>> pages;
+    std::vector<BlockChunk> blockChunks;
 
-// The store's blocks as chunks of a fixed run of positions, kept for the snapshots: a chunk is
-// copied again only when a block in it changed since the last snapshot, so taking one after an edit
-// costs a chunk and the list of chunks, not every block.
-class BlockChunks
-{
-public:
-    static constexpr size_t kSize = 512;
-
-    // The block at `at` changed in place.
-    void touched(qsizetype at);
-    // Every position from `at` on may have changed (appends, removals).
-    void touchedFrom(qsizetype at);
-    void allTouched() { touchedFrom(0); }
-    // The chunks of `blocks` as they stand, the changed ones copied anew.
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> take(const std::vector<FNBlock> &blocks);
-
-private:
-    std::vector<std::shared_ptr<const std::vector<FNBlock>>> m_chunks;
-    std::vector<bool> m_dirty;
-    size_t m_dirtyFrom = 0; // chunks from here on are all dirty
+    // Whether the member of StoreState is held in the shared lists rather than in `rest`.
+    template <typename Member>
+    static constexpr bool kShared = std::is_same_v<Member, std::vector<FNFolder> StoreState::*> ||
+                                    std::is_same_v<Member, std::vector<FNPage> StoreState::*> ||
+                                    std::is_same_v<Member, std::vector<FNBlock> StoreState::*>;
 };
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
@@ -75,6 +63,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::shared_ptr<const StateSnapshot> m_next;
+    // Snapshots replaced before they were written, let go of on the worker.
+    std::vector<std::shared_ptr<const StateSnapshot>> m_replaced;
     bool m_writing = false;
     bool m_stop = false;
     std::thread m_thread;

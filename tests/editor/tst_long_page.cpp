@@ -6,6 +6,7 @@
 #include "fake-service/fake_service.h"
 #include "support/editor_steps.h"
 #include "support/test_device.h"
+#include "ui/painted_shadow.h"
 
 #include <QApplication>
 #include <QScrollArea>
@@ -41,6 +42,8 @@ private Q_SLOTS:
     void eachFlushCarriesWhatChangedAsItIsNow();
     void rowsOfOtherBlocksAreLeftAlone_data();
     void rowsOfOtherBlocksAreLeftAlone();
+    void pageIsListedAgainOnlyWhenItsBlocksMove_data();
+    void pageIsListedAgainOnlyWhenItsBlocksMove();
 
 private:
     // A page of `count` blocks "line 0", "line 1", ..., opened in a window of 700 x 600.
@@ -352,6 +355,18 @@ void TestLongPage::oneFormatToolbarForThePage()
     const QRect row(madeRow(271)->mapTo(column, QPoint(0, 0)), madeRow(271)->size());
     const bool besideTheText = bar.top() >= row.top() && bar.bottom() <= row.bottom() + 6;
     QVERIFY(besideTheText || qAbs(bar.bottom() - row.top()) <= 6 || qAbs(bar.top() - row.bottom()) <= 6);
+
+    // Its shadow lies right under it wherever it goes, and goes when it does.
+    const QList<PaintedShadow *> shadows = view->findChildren<PaintedShadow *>();
+    QCOMPARE(shadows.size(), qsizetype(1));
+    PaintedShadow *shadow = shadows.front();
+    QVERIFY(shadow->isVisible());
+    QCOMPARE(shadow->parentWidget(), view->formatToolbar()->parentWidget());
+    QVERIFY(shadow->geometry().contains(view->formatToolbar()->geometry()));
+    const QObjectList &stack = view->formatToolbar()->parentWidget()->children();
+    QCOMPARE(stack.indexOf(shadow), stack.indexOf(view->formatToolbar()) - 1);
+    view->formatToolbar()->hide();
+    QVERIFY(!shadow->isVisible());
 }
 
 void TestLongPage::eachFlushCarriesWhatChangedAsItIsNow()
@@ -431,6 +446,75 @@ void TestLongPage::rowsOfOtherBlocksAreLeftAlone()
     QCOMPARE(otherText.count(), 0);
     QCOMPARE(otherContent.count(), 0);
     QCOMPARE(other->richEditor()->toRawText(), QStringLiteral("line 2"));
+}
+
+enum class BlockMove { KeyTyped, TextStored, Appended, Reordered, Deleted, MovedIn, Retyped };
+Q_DECLARE_METATYPE(BlockMove)
+
+void TestLongPage::pageIsListedAgainOnlyWhenItsBlocksMove_data()
+{
+    QTest::addColumn<BlockMove>("move");
+    QTest::addColumn<bool>("listedAgain");
+    QTest::addColumn<int>("rowsAfter");
+    QTest::newRow("a key typed into a row") << BlockMove::KeyTyped << false << 100;
+    QTest::newRow("a block's text stored") << BlockMove::TextStored << false << 100;
+    QTest::newRow("a block appended alone") << BlockMove::Appended << true << 101;
+    QTest::newRow("a block moved to the end") << BlockMove::Reordered << true << 100;
+    QTest::newRow("a block deleted") << BlockMove::Deleted << true << 99;
+    QTest::newRow("a block of another page moved in") << BlockMove::MovedIn << true << 101;
+    QTest::newRow("a block's kind changed") << BlockMove::Retyped << true << 100;
+}
+
+// Typing changes no list: the row shows the text itself. Whatever adds, removes or reorders the
+// page's rows reads it again, also when the store tells of it by no signal of its own.
+void TestLongPage::pageIsListedAgainOnlyWhenItsBlocksMove()
+{
+    QFETCH(BlockMove, move);
+    QFETCH(bool, listedAgain);
+    QFETCH(int, rowsAfter);
+    auto view = openLongPage(100);
+    QVERIFY(view);
+    PageRowList *list = view->topLevelList();
+    LocalStore &store = m_device->store();
+    const FNBlock other =
+        m_device->addBlock(m_device->addPage(m_account.workspaceId, "Other").localID, "away", 0);
+    QTRY_VERIFY(view->isLaidOut());
+    const int reads = list->reads();
+    const QString first = m_blocks[1].localID;
+    switch (move) {
+    case BlockMove::KeyTyped:
+        QVERIFY(madeRow(1)->focusEditor(BlockRow::Caret::end));
+        QTest::keyClicks(madeRow(1)->richEditor(), "xy");
+        QTRY_COMPARE(storedText(1), QStringLiteral("line 1xy"));
+        break;
+    case BlockMove::TextStored:
+        m_device->setBlockText(first, QStringLiteral("stored"));
+        break;
+    case BlockMove::Appended: {
+        FNBlock block = m_blocks[0];
+        block.localID = newLocalID();
+        block.position = 100;
+        store.appendBlocks({block});
+        break;
+    }
+    case BlockMove::Reordered:
+        QVERIFY(store.editBlock(first, [](FNBlock &b) { b.position = 500; }));
+        break;
+    case BlockMove::Deleted:
+        store.markBlockDeleted(first);
+        break;
+    case BlockMove::MovedIn:
+        QVERIFY(store.editBlock(other.localID, [&](FNBlock &b) { b.pageLocalID = m_blocks[0].pageLocalID; }));
+        break;
+    case BlockMove::Retyped:
+        QVERIFY(store.editBlock(first, [](FNBlock &b) { b.type = QStringLiteral("h1"); }));
+        break;
+    }
+    QTRY_VERIFY(view->isLaidOut());
+    QCOMPARE(list->reads() > reads, listedAgain);
+    QCOMPARE(int(list->placeholderCount() + list->rows().size()), rowsAfter);
+    if (move == BlockMove::Reordered)
+        QCOMPARE(list->rows()[1]->model().localID(), m_blocks[2].localID);
 }
 
 QTEST_MAIN(TestLongPage)

@@ -91,6 +91,8 @@ private Q_SLOTS:
     void agreeThroughRandomChanges();
     void loadedStateIsIndexed();
     void agreeThroughAPull();
+    void pageBlocksRevisionMovesWithTheListing_data();
+    void pageBlocksRevisionMovesWithTheListing();
 
 private:
     FakeService m_fake;
@@ -328,6 +330,73 @@ void TestStoreIndexes::agreeThroughAPull()
     b.store().restorePage(bPages[1]);
     QCOMPARE(b.store().livePageWithServerID(notesID)->localID, bPages[1]);
     QVERIFY(agree(b.store(), bPages, serverIDs(b.store())));
+}
+
+using BlocksEdit = std::function<void(LocalStore &, const QString &block, const QString &otherPage)>;
+Q_DECLARE_METATYPE(BlocksEdit)
+
+void TestStoreIndexes::pageBlocksRevisionMovesWithTheListing_data()
+{
+    QTest::addColumn<BlocksEdit>("edit");
+    QTest::addColumn<bool>("pageMoves");
+    QTest::addColumn<bool>("otherMoves");
+    const auto editing = [](std::function<void(FNBlock &)> change) {
+        return BlocksEdit([change](LocalStore &s, const QString &block, const QString &) {
+            QVERIFY(s.editBlock(block, change));
+        });
+    };
+    QTest::newRow("its text") << editing([](FNBlock &b) {
+        b.contentJSON = QStringLiteral(R"({"text":"x"})");
+    }) << false << false;
+    QTest::newRow("its text, upserted")
+        << BlocksEdit([](LocalStore &s, const QString &block, const QString &) {
+               FNBlock b = *s.block(block);
+               b.contentJSON = QStringLiteral(R"({"text":"y"})");
+               s.upsertBlock(b);
+           })
+        << false << false;
+    QTest::newRow("its position") << editing([](FNBlock &b) { b.position = 9; }) << true << false;
+    QTest::newRow("its kind") << editing([](FNBlock &b) { b.type = QStringLiteral("todo"); }) << true
+                              << false;
+    QTest::newRow("its parent") << editing([](FNBlock &b) { b.parentBlockLocalID = QStringLiteral("T"); })
+                                << true << false;
+    QTest::newRow("its server id") << editing([](FNBlock &b) { b.serverID = 77; }) << true << false;
+    QTest::newRow("moved to the other page")
+        << BlocksEdit([](LocalStore &s, const QString &block, const QString &other) {
+               QVERIFY(s.editBlock(block, [&](FNBlock &b) { b.pageLocalID = other; }));
+           })
+        << true << true;
+    QTest::newRow("deleted") << BlocksEdit([](LocalStore &s, const QString &block, const QString &) {
+        s.markBlockDeleted(block);
+    }) << true << false;
+    QTest::newRow("a block appended to the other page")
+        << BlocksEdit([](LocalStore &s, const QString &, const QString &other) {
+               FNBlock b;
+               b.pageLocalID = other;
+               s.appendBlocks({b});
+           })
+        << false << true;
+    QTest::newRow("a bulk edit") << BlocksEdit([](LocalStore &s, const QString &, const QString &) {
+        s.change([](StoreState &) {});
+    }) << true << true;
+}
+
+void TestStoreIndexes::pageBlocksRevisionMovesWithTheListing()
+{
+    QFETCH(BlocksEdit, edit);
+    QFETCH(bool, pageMoves);
+    QFETCH(bool, otherMoves);
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    FNBlock block;
+    block.pageLocalID = QStringLiteral("P");
+    block.contentJSON = QStringLiteral(R"({"text":""})");
+    store.upsertBlock(block);
+    const quint64 page = store.pageBlocksRevision(QStringLiteral("P"));
+    const quint64 other = store.pageBlocksRevision(QStringLiteral("Q"));
+    edit(store, block.localID, QStringLiteral("Q"));
+    QCOMPARE(store.pageBlocksRevision(QStringLiteral("P")) != page, pageMoves);
+    QCOMPARE(store.pageBlocksRevision(QStringLiteral("Q")) != other, otherMoves);
 }
 
 QTEST_GUILESS_MAIN(TestStoreIndexes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/block_chunks.h"
 #include "store/local_store.h"
 
 #include <utility>
@@ -10,11 +11,22 @@ struct LocalStoreTesting {
     template <typename Edit>
     static void changeUntold(LocalStore &store, Edit &&edit)
     {
+        const auto hold = store.holdBlocks();
         std::forward<Edit>(edit)(store.m_state);
-        store.allBlocksTouched();
+        store.allRecordsTouched();
     }
 
     static void scheduleSave(LocalStore &store) { store.scheduleSave(); }
+    // Chunks of blocks the saves copied on the store's thread, and those made beside it after a load.
+    static size_t chunksCopiedBySaves(const LocalStore &store)
+    {
+        return store.m_blockChunks->copiedByTakes();
+    }
+    static size_t chunksMadeAside(LocalStore &store)
+    {
+        store.m_blockChunks->waitAside();
+        return store.m_blockChunks->copiedAside();
+    }
     static qsizetype indexOfPage(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
     static qsizetype indexOfBlock(const LocalStore &store, const QString &id)
     {

@@ -1,0 +1,236 @@
+#include "local_store_samples.h"
+#include "store/block_chunks.h"
+#include "store/local_store.h"
+#include "support/local_store_testing.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace LocalStoreSamples;
+
+using StoreEdit = std::function<void(LocalStore &)>;
+Q_DECLARE_METATYPE(StoreEdit)
+
+namespace {
+
+constexpr qsizetype kChunk = qsizetype(BlockChunks::kSize);
+// Six chunks, the last one partial.
+constexpr qsizetype kManyBlocks = 5 * kChunk + 17;
+
+// Blocks of one page after another, 40 to a page, in store order.
+StoreState stateWithBlocks(qsizetype count)
+{
+    StoreState s = sampleState();
+    s.blocks.clear();
+    for (qsizetype i = 0; i < count; ++i) {
+        FNBlock b;
+        b.localID = QStringLiteral("B%1").arg(i);
+        b.serverID = 1000 + i;
+        b.pageLocalID = QStringLiteral("P%1").arg(i / 40);
+        b.pageServerID = 42;
+        b.type = QStringLiteral("text");
+        b.contentJSON = QStringLiteral(R"({"text":"block %1 ✓"})").arg(i);
+        b.position = i % 40;
+        b.createdAt = b.updatedAt = at("2026-01-05T00:00:00Z");
+        s.blocks.push_back(b);
+    }
+    return s;
+}
+
+QString blockID(qsizetype at)
+{
+    return QStringLiteral("B%1").arg(at);
+}
+
+void setText(LocalStore &store, qsizetype at, const QString &text)
+{
+    QVERIFY(store.editBlock(
+        blockID(at), [&](FNBlock &b) { b.contentJSON = QStringLiteral(R"({"text":"%1"})").arg(text); }));
+}
+
+FNBlock freshBlock(const QString &localID)
+{
+    FNBlock b;
+    b.localID = localID;
+    b.pageLocalID = QStringLiteral("P0");
+    b.type = QStringLiteral("todo");
+    b.contentJSON = QStringLiteral(R"({"text":"new"})");
+    b.createdAt = b.updatedAt = at("2026-02-01T00:00:00Z");
+    return b;
+}
+
+// The file keeps whole seconds: edits stamped so read back equal.
+void stampWholeSeconds(LocalStore &store)
+{
+    store.setClock([] { return at("2026-03-01T08:00:00Z"); });
+}
+
+// The file as a store made from scratch writes it for `state`.
+QByteArray writtenFor(const QString &folder, const StoreState &state)
+{
+    LocalStore seed(folder, kNever);
+    seed.change([&](StoreState &s) { s = state; });
+    seed.save();
+    return readFile(seed.url());
+}
+
+} // namespace
+
+// The writer's copies of the blocks after a load: made beside the store's thread, taken by the first
+// save as they are, and copied again only where a block changed.
+class TestBlockChunks : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void saveAfterLoadWritesTheSameFile_data();
+    void saveAfterLoadWritesTheSameFile();
+    void editRightAfterLoadLandsInTheFile_data();
+    void editRightAfterLoadLandsInTheFile();
+    void onlyChangedChunksAreCopied_data();
+    void onlyChangedChunksAreCopied();
+};
+
+void TestBlockChunks::saveAfterLoadWritesTheSameFile_data()
+{
+    QTest::addColumn<qsizetype>("blocks");
+    QTest::addColumn<bool>("madeAsideFirst");
+    for (const qsizetype blocks : {qsizetype(0), qsizetype(1), kChunk, kChunk + 1, kManyBlocks}) {
+        for (const bool aside : {true, false}) {
+            QTest::addRow("%lld blocks, %s", qlonglong(blocks), aside ? "chunks made aside" : "saved at once")
+                << blocks << aside;
+        }
+    }
+}
+
+void TestBlockChunks::saveAfterLoadWritesTheSameFile()
+{
+    QFETCH(qsizetype, blocks);
+    QFETCH(bool, madeAsideFirst);
+    QTemporaryDir dir;
+    const QByteArray before = writtenFor(dir.path(), stateWithBlocks(blocks));
+    const size_t chunks = size_t((blocks + kChunk - 1) / kChunk);
+
+    LocalStore store(dir.path(), kNever);
+    if (madeAsideFirst)
+        QCOMPARE(LocalStoreTesting::chunksMadeAside(store), chunks);
+    LocalStoreTesting::scheduleSave(store);
+    store.save();
+    QCOMPARE(readFile(store.url()), before);
+    if (madeAsideFirst)
+        QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store), size_t(0));
+    // Each chunk copied once, wherever the save found it.
+    QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store) + LocalStoreTesting::chunksMadeAside(store),
+             chunks);
+}
+
+void TestBlockChunks::editRightAfterLoadLandsInTheFile_data()
+{
+    QTest::addColumn<StoreEdit>("edit");
+    QTest::addRow("a block's text in the first chunk")
+        << StoreEdit([](LocalStore &s) { setText(s, 3, QStringLiteral("first")); });
+    QTest::addRow("a block's text in the last chunk")
+        << StoreEdit([](LocalStore &s) { setText(s, kManyBlocks - 1, QStringLiteral("last")); });
+    QTest::addRow("one block in every chunk") << StoreEdit([](LocalStore &s) {
+        for (qsizetype at = 7; at < kManyBlocks; at += kChunk)
+            setText(s, at, QStringLiteral("each %1").arg(at));
+    });
+    QTest::addRow("a block deleted") << StoreEdit([](LocalStore &s) { s.markBlockDeleted(blockID(kChunk)); });
+    QTest::addRow("a block upserted new")
+        << StoreEdit([](LocalStore &s) { s.upsertBlock(freshBlock(QStringLiteral("N"))); });
+    QTest::addRow("blocks appended past a chunk") << StoreEdit([](LocalStore &s) {
+        std::vector<FNBlock> fresh;
+        for (int i = 0; i < kChunk + 3; ++i)
+            fresh.push_back(freshBlock(QStringLiteral("N%1").arg(i)));
+        s.appendBlocks(fresh);
+    });
+    QTest::addRow("blocks replaced across chunks") << StoreEdit([](LocalStore &s) {
+        std::vector<FNBlock> edited{*s.block(blockID(1)), *s.block(blockID(3 * kChunk + 2))};
+        for (FNBlock &b : edited)
+            b.position = 99;
+        s.replaceBlocks(edited);
+    });
+    QTest::addRow("blocks removed in bulk") << StoreEdit([](LocalStore &s) {
+        s.change([](StoreState &state) {
+            state.blocks.erase(state.blocks.begin() + 10, state.blocks.begin() + 700);
+        });
+    });
+    QTest::addRow("everything reset, then a block") << StoreEdit([](LocalStore &s) {
+        s.reset();
+        s.upsertBlock(freshBlock(QStringLiteral("N")));
+    });
+}
+
+// The edit may come while the chunks are still being made beside it: the save holds it all the same.
+void TestBlockChunks::editRightAfterLoadLandsInTheFile()
+{
+    QFETCH(StoreEdit, edit);
+    QTemporaryDir dir;
+    writtenFor(dir.path(), stateWithBlocks(kManyBlocks));
+
+    LocalStore store(dir.path(), kNever);
+    stampWholeSeconds(store);
+    edit(store);
+    store.save();
+    const StoreState written = fileState(store.url());
+    QCOMPARE(written.blocks.size(), store.state().blocks.size());
+    QVERIFY(written.blocks == store.state().blocks);
+    QCOMPARE(readFile(store.url()), writtenFor(QTemporaryDir().path(), store.state()));
+}
+
+void TestBlockChunks::onlyChangedChunksAreCopied_data()
+{
+    QTest::addColumn<StoreEdit>("edit");
+    QTest::addColumn<size_t>("copied");
+    QTest::addRow("one block's text")
+        << StoreEdit([](LocalStore &s) { setText(s, kChunk + 5, QStringLiteral("x")); }) << size_t(1);
+    QTest::addRow("two blocks of one page") << StoreEdit([](LocalStore &s) {
+        setText(s, 2 * kChunk + 1, QStringLiteral("x"));
+        setText(s, 2 * kChunk + 2, QStringLiteral("y"));
+    }) << size_t(1);
+    QTest::addRow("blocks on both sides of a chunk's end") << StoreEdit([](LocalStore &s) {
+        setText(s, kChunk - 1, QStringLiteral("x"));
+        setText(s, kChunk, QStringLiteral("y"));
+    }) << size_t(2);
+    QTest::addRow("a block deleted") << StoreEdit([](LocalStore &s) { s.markBlockDeleted(blockID(4)); })
+                                     << size_t(1);
+    QTest::addRow("a block appended to the partial chunk")
+        << StoreEdit([](LocalStore &s) { s.upsertBlock(freshBlock(QStringLiteral("N"))); }) << size_t(1);
+    QTest::addRow("blocks appended past the partial chunk") << StoreEdit([](LocalStore &s) {
+        std::vector<FNBlock> fresh;
+        for (int i = 0; i < kChunk; ++i)
+            fresh.push_back(freshBlock(QStringLiteral("N%1").arg(i)));
+        s.appendBlocks(fresh);
+    }) << size_t(2);
+    QTest::addRow("a page's title") << StoreEdit([](LocalStore &s) {
+        QVERIFY(s.editPage(QStringLiteral("P"), [](FNPage &p) { p.title = QStringLiteral("Renamed"); }));
+    }) << size_t(0);
+    QTest::addRow("the cursor") << StoreEdit([](LocalStore &s) { s.setCursorServerTs(5000); }) << size_t(0);
+    QTest::addRow("a bulk change") << StoreEdit([](LocalStore &s) {
+        s.change([](StoreState &state) { state.blocks.front().position = 77; });
+    }) << size_t(6);
+}
+
+void TestBlockChunks::onlyChangedChunksAreCopied()
+{
+    QFETCH(StoreEdit, edit);
+    QFETCH(size_t, copied);
+    QTemporaryDir dir;
+    writtenFor(dir.path(), stateWithBlocks(kManyBlocks));
+    LocalStore store(dir.path(), kNever);
+    stampWholeSeconds(store);
+    QCOMPARE(LocalStoreTesting::chunksMadeAside(store), size_t(6));
+    LocalStoreTesting::scheduleSave(store);
+    store.save();
+    QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store), size_t(0));
+
+    edit(store);
+    LocalStoreTesting::scheduleSave(store);
+    store.save();
+    QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store), copied);
+    QVERIFY(fileState(store.url()).blocks == store.state().blocks);
+}
+
+QTEST_GUILESS_MAIN(TestBlockChunks)
+#include "tst_block_chunks.moc"
