@@ -133,9 +133,12 @@ private:
     void addChildTo(const QString &parentLocalID);
     int topLevelIndex(const QString &localID) const;
 
-    void scheduleRefresh();
+    // `rows`: the lists of rows are read again too, not only the header and toolbar.
+    void scheduleRefresh(bool rows = true);
     // Re-reads the rows whose blocks a batch of the store changed.
     void takeBatch(const BatchChange &change);
+    void storeChanged();
+    void refreshScheduled();
     void refresh();
     void refreshHeader();
     void refreshToolbar();
@@ -199,6 +202,8 @@ private:
     Confirmer *m_confirmer;
     std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
+    bool m_rowsStale = true;      // the scheduled refresh reads the lists of rows again
+    bool m_batchElsewhere = false; // the last batch told left this page's blocks alone
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
     QTimer m_makeMarginRows;

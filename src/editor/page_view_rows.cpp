@@ -342,7 +342,8 @@ int PageView::estimatedHeight(const FNBlock &block) const
 void PageView::takeBatch(const BatchChange &change)
 {
     // Rows the batch added or removed come and go with the refresh its `stateChanged` schedules.
-    if (!change.touchesBlocksOf(m_model->pageLocalID()))
+    m_batchElsewhere = !change.touchesBlocksOf(m_model->pageLocalID());
+    if (m_batchElsewhere)
         return;
     for (const auto &list : m_lists) {
         if (!list)
