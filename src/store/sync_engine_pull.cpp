@@ -21,7 +21,7 @@
 namespace {
 
 // How long the pull applies before it lets the event loop turn.
-constexpr qint64 kApplySliceNs = 10 * 1000 * 1000;
+constexpr qint64 kApplySliceNs = 2 * 1000 * 1000;
 
 qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
 {
@@ -113,7 +113,7 @@ QCoro::Task<bool> SyncEngine::pullPage()
             while (next < resp.ops.size()) {
                 apply(resp.ops[next], &contents[next]);
                 ++next;
-                if (slice.nsecsElapsed() >= kApplySliceNs)
+                if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
                     return;
             }
             m_pageAdoptions.clear();
