@@ -121,7 +121,7 @@ int main(int argc, char *argv[])
     QNetworkAccessManager net;
     StallMeter meter;
 
-    std::vector<double> serve, wall, stalls, pageParses, ratios, stallRatios;
+    std::vector<double> serve, wall, stalls, pageParses, ratios, stallRatios, idle;
     bool complete = true;
     for (int r = 0; r < rounds; ++r) {
         Served served;
@@ -131,6 +131,11 @@ int main(int argc, char *argv[])
 
         TestDevice d(service.origin(), account.token, LocalStore::kSaveDelay);
         d.engine().setQueueDelay(std::chrono::hours(1));
+        // The floor: what the same meter sees of an idle event loop on this machine as loaded now.
+        meter.start();
+        StallMeter::spinUntil([] { return false; }, 500);
+        meter.stop();
+        idle.push_back(meter.longestMs());
         meter.start();
         QElapsedTimer t;
         t.start();
@@ -166,8 +171,9 @@ int main(int argc, char *argv[])
                 median(serve), median(pageParses));
     std::printf("  device complete after %.0f ms = %.2fx the serving (goal < %.0f)\n", median(wall), median(ratios),
                 kTimeGoal);
-    std::printf("  longest stall %.1f ms = %.1fx a page's parse (goal <= %.0f)\n", median(stalls),
-                median(stallRatios), kStallGoal);
+    std::printf("  longest stall %.1f ms = %.1fx a page's parse (goal <= %.0f); an idle loop's longest gap "
+                "%.1f ms\n",
+                median(stalls), median(stallRatios), kStallGoal, median(idle));
     std::printf("  one page a %lld s cycle, as before, would take %.0f s\n",
                 qlonglong(SyncEngine::kTickInterval.count() / 1000),
                 double((kBlocks + kPages + pageSize - 1) / pageSize) * SyncEngine::kTickInterval.count() / 1000);
