@@ -21,7 +21,7 @@
 namespace {
 
 // How long the pull applies before it lets the event loop turn.
-constexpr qint64 kApplySliceNs = 2 * 1000 * 1000;
+constexpr qint64 kApplySliceNs = 5 * 1000 * 1000;
 
 qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
 {
