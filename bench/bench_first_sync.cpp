@@ -40,7 +40,8 @@ void seed(FakeService &fake, qint64 workspaceId)
 {
     FakeServiceState &s = fake.state();
     const auto add = [&](const QString &type, qint64 id, JSONObject payload) {
-        s.syncLog.push_back({++s.lastServerTs, workspaceId, type, id, QStringLiteral("create"), std::move(payload)});
+        s.syncLog.push_back(
+            {++s.lastServerTs, workspaceId, type, id, QStringLiteral("create"), std::move(payload)});
     };
     for (int p = 0; p < kPages; ++p) {
         const qint64 pageId = 10000 + p;
@@ -54,14 +55,15 @@ void seed(FakeService &fake, qint64 workspaceId)
                  {QStringLiteral("type"), QStringLiteral("text")},
                  {QStringLiteral("position"), qint64(b)},
                  {QStringLiteral("content"),
-                  JSONObject{{QStringLiteral("text"),
-                              QStringLiteral("Line %1 of page %2, as another device wrote it").arg(b).arg(p)}}}});
+                  JSONObject{
+                      {QStringLiteral("text"),
+                       QStringLiteral("Line %1 of page %2, as another device wrote it").arg(b).arg(p)}}}});
         }
     }
 }
 
 struct Served {
-    double serveMs = 0;          // request sent to reply read, every page
+    double serveMs = 0;         // request sent to reply read, every page
     std::vector<double> parses; // a RapidJSON parse of each page
     int pages = 0;
 };
@@ -77,7 +79,8 @@ bool serveFeed(QNetworkAccessManager &net, const QString &origin, const QString 
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
         QElapsedTimer t;
         t.start();
-        QNetworkReply *reply = net.post(request, QByteArray("{\"since_ts\":") + QByteArray::number(cursor) + "}");
+        QNetworkReply *reply =
+            net.post(request, QByteArray("{\"since_ts\":") + QByteArray::number(cursor) + "}");
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec();
@@ -146,9 +149,9 @@ int main(int argc, char *argv[])
                            d.store().state().pages.size() == size_t(kPages);
         complete = complete && whole;
         if (!whole)
-            std::printf("  incomplete: cycle %s, %zu blocks, %zu pages, cursor %lld\n", synced ? "ended" : "FAILED",
-                        d.store().state().blocks.size(), d.store().state().pages.size(),
-                        qlonglong(d.store().state().cursorServerTs));
+            std::printf("  incomplete: cycle %s, %zu blocks, %zu pages, cursor %lld\n",
+                        synced ? "ended" : "FAILED", d.store().state().blocks.size(),
+                        d.store().state().pages.size(), qlonglong(d.store().state().cursorServerTs));
         serve.push_back(served.serveMs);
         wall.push_back(ms);
         stalls.push_back(meter.longestMs());
@@ -165,17 +168,18 @@ int main(int argc, char *argv[])
     }
     double load[3] = {};
     getloadavg(load, 3);
-    std::printf("first sync of %d blocks on %d pages, %d entries a reply (medians of %d; load %.1f)\n", kBlocks,
-                kPages, pageSize, rounds, load[0]);
+    std::printf("first sync of %d blocks on %d pages, %d entries a reply (medians of %d; load %.1f)\n",
+                kBlocks, kPages, pageSize, rounds, load[0]);
     std::printf("  anchor: the fake serving every page to a bare client %.0f ms; a page's parse %.2f ms\n",
                 median(serve), median(pageParses));
-    std::printf("  device complete after %.0f ms = %.2fx the serving (goal < %.0f)\n", median(wall), median(ratios),
-                kTimeGoal);
+    std::printf("  device complete after %.0f ms = %.2fx the serving (goal < %.0f)\n", median(wall),
+                median(ratios), kTimeGoal);
     std::printf("  longest stall %.1f ms = %.1fx a page's parse (goal <= %.0f); an idle loop's longest gap "
                 "%.1f ms\n",
                 median(stalls), median(stallRatios), kStallGoal, median(idle));
     std::printf("  one page a %lld s cycle, as before, would take %.0f s\n",
                 qlonglong(SyncEngine::kTickInterval.count() / 1000),
-                double((kBlocks + kPages + pageSize - 1) / pageSize) * SyncEngine::kTickInterval.count() / 1000);
+                double((kBlocks + kPages + pageSize - 1) / pageSize) * SyncEngine::kTickInterval.count() /
+                    1000);
     return complete ? 0 : 1;
 }

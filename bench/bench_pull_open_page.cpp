@@ -4,9 +4,9 @@
 // against a RapidJSON parse of the same reply timed in this run. Goals: longest stall <= 5x the
 // parse, all stalls together <= 15x. Offscreen; run a Release build: bench_pull_open_page [rounds]
 #include "bench_service_thread.h"
+#include "bench_stall_meter.h"
 #include "bench_state.h"
 #include "bench_state_writes.h"
-#include "bench_stall_meter.h"
 #include "bench_stats.h"
 #include "editor/block_row.h"
 #include "editor/page_view.h"

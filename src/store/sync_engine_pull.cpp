@@ -5,10 +5,10 @@
 #include "api/wire/sync.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
+#include "platform/off_thread.h"
 #include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
-#include "platform/off_thread.h"
 #include "store/outbox.h"
 
 #include <QCoroTimer>
@@ -139,7 +139,8 @@ QCoro::Task<bool> SyncEngine::pullPage()
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
             dropOffThread(std::move(resp));
-            throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"), false);
+            throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"),
+                                    false);
         }
         // What was edited here meanwhile keeps its edit, as it would have before the pull began.
         m_unsentEdits = m_outbox.blocksWithUnsentEdits();

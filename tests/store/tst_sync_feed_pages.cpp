@@ -64,8 +64,8 @@ void TestSyncFeedPages::init()
     disconnect(&m_fake, &FakeService::requestReceived, nullptr, nullptr);
     // A new account for each case: its workspace's feed holds only what the case seeds.
     static int n = 0;
-    m_account = m_fake.createAccount(QStringLiteral("feed%1@example.com").arg(++n), QStringLiteral("secret12"),
-                                     QStringLiteral("Feed"));
+    m_account = m_fake.createAccount(QStringLiteral("feed%1@example.com").arg(++n),
+                                     QStringLiteral("secret12"), QStringLiteral("Feed"));
     QVERIFY(m_account.userId != 0);
 }
 
@@ -78,7 +78,8 @@ void TestSyncFeedPages::seedFeed(int blocks, int rewritten)
                              std::move(payload)});
     };
     add(QStringLiteral("page"), kPageID,
-        {{QStringLiteral("workspace_id"), m_account.workspaceId}, {QStringLiteral("title"), QStringLiteral("Long")}});
+        {{QStringLiteral("workspace_id"), m_account.workspaceId},
+         {QStringLiteral("title"), QStringLiteral("Long")}});
     const auto block = [&](int k, int version) {
         add(QStringLiteral("block"), kFirstBlockID + k,
             {{QStringLiteral("page_id"), kPageID},
@@ -275,9 +276,13 @@ void TestSyncFeedPages::editMadeWhileAPullLandsIsKept()
     // A second version of every block, the last one of all rewriting the block edited here.
     FakeServiceState &s = m_fake.state();
     for (int k = kBlocks - 1; k >= 0; --k) {
-        s.syncLog.push_back({++s.lastServerTs, m_account.workspaceId, QStringLiteral("block"),
-                             kFirstBlockID + k, QStringLiteral("update"),
-                             {{QStringLiteral("content"), JSONObject{{QStringLiteral("text"), blockText(k, 2)}}}}});
+        s.syncLog.push_back(
+            {++s.lastServerTs,
+             m_account.workspaceId,
+             QStringLiteral("block"),
+             kFirstBlockID + k,
+             QStringLiteral("update"),
+             {{QStringLiteral("content"), JSONObject{{QStringLiteral("text"), blockText(k, 2)}}}}});
     }
     const FNBlock *target = d->store().blockWithServerID(kFirstBlockID);
     QVERIFY(target);
