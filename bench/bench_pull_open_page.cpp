@@ -1,8 +1,10 @@
 // A pull of 20,000 operations with the large state loaded (200,000 blocks) and a 2,000-block page
-// open in a page view: the GUI thread's time from the request to the view showing the pulled text
-// and the save handed over, against a 300 ms budget and against a RapidJSON parse of the same reply
-// timed in this run. Offscreen; run a Release build: bench_pull_open_page [rounds]
+// open in a page view, from the request to the view showing the pulled text and the save written:
+// the longest stall of the event loop and the sum of its stalls (wall clock, what a user feels),
+// against a RapidJSON parse of the same reply timed in this run. Goals: longest stall <= 5x the
+// parse, all stalls together <= 15x. Offscreen; run a Release build: bench_pull_open_page [rounds]
 #include "bench_service_thread.h"
+#include "bench_stall_meter.h"
 #include "bench_state.h"
 #include "bench_state_writes.h"
 #include "bench_stats.h"
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -34,7 +37,8 @@ constexpr int kOps = 20000;
 constexpr int kOpenBlocks = 2000;
 constexpr qint64 kOpenPageID = 90000;
 constexpr qint64 kOpenBlockID = 900000;
-constexpr double kBudgetMs = 300;
+constexpr double kLongestGoal = 5;
+constexpr double kTotalGoal = 15;
 
 QString openText(int round, int k)
 {
@@ -158,17 +162,9 @@ int main(int argc, char *argv[])
     QObject::connect(&d.store(), &LocalStore::pageChanged, [&] { ++pageSignals; });
     QObject::connect(&d.store(), &LocalStore::stateChanged, [&] { ++stateSignals; });
     QObject::connect(&d.store(), &LocalStore::recordsChanged, [&] { ++recordsSignals; });
-    // The longest the event loop went without turning, as a 1 ms timer sees it.
-    QElapsedTimer beat;
-    qint64 longestGap = 0;
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, beat.nsecsElapsed());
-        beat.restart();
-    });
+    StallMeter meter;
 
-    std::vector<double> gui, wall, gaps, parses;
+    std::vector<double> gui, wall, gaps, parses, cpus;
     int writes = 0;
     bool shown = true;
     for (int r = 0; r < rounds; ++r) {
@@ -192,35 +188,37 @@ int main(int argc, char *argv[])
             const BlockRow *row = view->row(firstBlock);
             return row && row->model().text().contains(expected);
         };
-        longestGap = 0;
-        beat.start();
-        heartbeat.start(1);
+        meter.start();
         QElapsedTimer t;
         t.start();
         const double cpu0 = threadCpuMs();
         if (!d.sync())
             return fail(__LINE__);
-        const bool settled = QTest::qWaitFor(
+        const bool settled = StallMeter::spinUntil(
             [&] { return !d.store().isSavePending() && view->isLaidOut() && showsPulled(); }, 60000);
         const double cpu = threadCpuMs() - cpu0;
-        heartbeat.stop();
+        meter.stop();
         shown = shown && settled;
-        gui.push_back(cpu);
+        gui.push_back(meter.totalMs());
+        cpus.push_back(cpu);
         wall.push_back(t.nsecsElapsed() / 1e6);
-        gaps.push_back(longestGap / 1e6);
+        gaps.push_back(meter.longestMs());
         writes = g_stateWrites.load() - writesBefore;
-        std::printf("round %d: GUI thread %.0f ms, wall %.0f ms, longest stall %.0f ms; signals: %d block, "
-                    "%d page, %d records, %d state; %d write(s) of state.json; pulled text shown: %s\n",
-                    r + 1, cpu, wall.back(), gaps.back(), blockSignals, pageSignals, recordsSignals,
-                    stateSignals, writes, settled ? "yes" : "NO");
+        std::printf("round %d: parse %.1f ms; stalls %.0f ms in all (%d), longest %.0f ms; GUI thread CPU "
+                    "%.0f ms, wall %.0f ms; signals: %d block, %d page, %d records, %d state; %d write(s) "
+                    "of state.json; pulled text shown: %s\n",
+                    r + 1, parses.back(), gui.back(), meter.stalls(), gaps.back(), cpu, wall.back(),
+                    blockSignals, pageSignals, recordsSignals, stateSignals, writes, settled ? "yes" : "NO");
     }
-    const double g = median(gui), p = median(parses);
-    std::printf("pull of %d operations, %zu blocks, a %d-block page open (medians of %d)\n", kOps,
-                d.store().state().blocks.size(), kOpenBlocks, rounds);
-    std::printf("  GUI thread %.0f ms = %.2fx the 300 ms budget (goal < 1)\n", g, g / kBudgetMs);
-    std::printf("  anchor: RapidJSON DOM parse of the reply %.1f ms; GUI thread = %.1fx the parse\n", p,
-                g / p);
-    std::printf("  wall %.0f ms, longest event-loop stall %.0f ms\n", median(wall), median(gaps));
+    const double g = median(gui), l = median(gaps), p = median(parses);
+    double load[3] = {};
+    getloadavg(load, 3);
+    std::printf("pull of %d operations, %zu blocks, a %d-block page open (medians of %d; load %.1f)\n", kOps,
+                d.store().state().blocks.size(), kOpenBlocks, rounds, load[0]);
+    std::printf("  anchor: RapidJSON DOM parse of the reply %.1f ms\n", p);
+    std::printf("  longest stall %.0f ms = %.1fx the parse (goal <= %.0f)\n", l, l / p, kLongestGoal);
+    std::printf("  all stalls %.0f ms = %.1fx the parse (goal <= %.0f)\n", g, g / p, kTotalGoal);
+    std::printf("  GUI thread CPU %.0f ms, wall %.0f ms\n", median(cpus), median(wall));
     delete view;
     return shown ? 0 : 1;
 }

@@ -43,6 +43,8 @@ public:
     {
         call([&] { m_service->setFault(path, fault); });
     }
+    // The service itself, for calls run on its thread.
+    FakeService &fake() { return *m_service; }
     // Runs `f` on the service's thread and waits for it.
     template <typename F>
     void call(F &&f)

@@ -2,6 +2,7 @@
 
 #include "api/session_store.h"
 #include "platform/app_events.h"
+#include "platform/off_thread.h"
 #include "platform/utf8.h"
 
 #include <QMap>
@@ -193,7 +194,20 @@ QCoro::Task<EmptyReply> ServiceClient::deleteBlock(qint64 blockId, QPointer<Canc
 
 QCoro::Task<SyncResp> ServiceClient::sync(SyncReq body, QPointer<CancelToken> cancel)
 {
-    return call<SyncResp>(Post, SyncPath, std::move(body), std::move(cancel));
+    const QString token = sessionToken();
+    const QByteArray data =
+        co_await m_api.requestData(Post, SyncPath, std::move(body), token, std::move(cancel));
+    // A first sync or a long absence brings thousands of operations: read aside, the window keeps
+    // turning meanwhile.
+    auto decode = [data] {
+        try {
+            return sharedJSONDecode<SyncResp>(data);
+        } catch (const DecodeError &e) {
+            throw APIError::decoding(e.message());
+        }
+    };
+    SyncResp resp = co_await offThread(std::move(decode));
+    co_return resp;
 }
 
 QCoro::Task<BlocksResp> ServiceClient::fetchBlocks(qint64 pageId)

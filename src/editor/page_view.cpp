@@ -105,11 +105,19 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     buildFormatToolbar();
 
     m_refresh.setSingleShot(true);
-    connect(&m_refresh, &QTimer::timeout, this, &PageView::refresh);
-    connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::scheduleRefresh);
+    connect(&m_refresh, &QTimer::timeout, this, &PageView::refreshScheduled);
+    connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::storeChanged);
     connect(&m_model->store(), &LocalStore::batchApplied, this, &PageView::takeBatch);
     connect(&m_model->store(), &LocalStore::blockChanged, this, &PageView::takeStoredBlock);
-    connect(&m_model->store(), &LocalStore::recordsChanged, this, [this] { m_listedRevision.reset(); });
+    // A record changed outside a batch may be one of this page's blocks: the next `stateChanged`
+    // reads the rows again, whatever batch came before it.
+    const auto notElsewhere = [this] { m_batchElsewhere = false; };
+    connect(&m_model->store(), &LocalStore::blockChanged, this, notElsewhere);
+    connect(&m_model->store(), &LocalStore::pageChanged, this, notElsewhere);
+    connect(&m_model->store(), &LocalStore::recordsChanged, this, [this] {
+        m_batchElsewhere = false;
+        m_listedRevision.reset();
+    });
     connect(m_model, &PageViewModel::headerChanged, this, &PageView::refreshHeader);
     connect(m_model, &PageViewModel::selectionChanged, this, &PageView::refreshSelection);
     connect(m_model, &PageViewModel::panelsChanged, this, &PageView::refreshToolbar);
@@ -403,16 +411,38 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void PageView::scheduleRefresh()
+void PageView::scheduleRefresh(bool rows)
 {
     // Every store change lands here; a burst of them is one refresh.
+    m_rowsStale = m_rowsStale || rows;
     if (!m_refresh.isActive())
         m_refresh.start(0);
+}
+
+void PageView::storeChanged()
+{
+    // A batch elsewhere (a pull's slice, another page's edit) adds and removes no row here: reading
+    // every row of a long page again for it would stall each such change.
+    scheduleRefresh(!std::exchange(m_batchElsewhere, false));
+}
+
+void PageView::refreshScheduled()
+{
+    if (m_rowsStale) {
+        refresh();
+        return;
+    }
+    refreshHeader();
+    refreshToolbar();
+    refreshCover();
+    placeFormatToolbar();
+    checkLaidOut();
 }
 
 void PageView::refresh()
 {
     m_refresh.stop();
+    m_rowsStale = false;
     std::erase_if(m_lists, [](const QPointer<PageRowList> &list) { return list.isNull(); });
     // A key typed into a row changes no list: the row shows it itself.
     const quint64 revision = m_model->store().pageBlocksRevision(m_model->pageLocalID());

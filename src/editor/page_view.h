@@ -136,12 +136,15 @@ private:
     void addChildTo(const QString &parentLocalID);
     int topLevelIndex(const QString &localID) const;
 
-    void scheduleRefresh();
+    // `rows`: the lists of rows are read again too, not only the header and toolbar.
+    void scheduleRefresh(bool rows = true);
     // Re-reads the rows whose blocks a batch of the store changed.
     void takeBatch(const BatchChange &change);
     // A block the store told of alone: the lists read the page again when they hold it only as a
     // placeholder, or when its row holds a list of its own.
     void takeStoredBlock(const QString &localID);
+    void storeChanged();
+    void refreshScheduled();
     void refresh();
     void showFormatToolbarAt(const QRect &where);
     void refreshHeader();
@@ -212,6 +215,8 @@ private:
     Confirmer *m_confirmer;
     std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
+    bool m_rowsStale = true;      // the scheduled refresh reads the lists of rows again
+    bool m_batchElsewhere = false; // the last batch told left this page's blocks alone
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
     QTimer m_makeMarginRows;

@@ -358,7 +358,8 @@ int PageView::estimatedHeight(const FNBlock &block) const
 void PageView::takeBatch(const BatchChange &change)
 {
     // Rows the batch added or removed come and go with the refresh its `stateChanged` schedules.
-    if (!change.touchesBlocksOf(m_model->pageLocalID()))
+    m_batchElsewhere = !change.touchesBlocksOf(m_model->pageLocalID());
+    if (m_batchElsewhere)
         return;
     m_listedRevision.reset();
     for (const auto &list : m_lists) {

@@ -27,7 +27,8 @@ class Outbox;
 struct BlocksUpsertReq;
 
 // Keeps the local data set and the service in step: each cycle pushes the outbox, then pulls the
-// changes recorded since the stored cursor and applies them. The service's version always wins.
+// changes recorded since the stored cursor, page after page while the service says more is
+// waiting, and applies them. The service's version always wins.
 class SyncEngine : public QObject
 {
     Q_OBJECT
@@ -96,7 +97,11 @@ private:
     // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
     QCoro::Task<> sendPageMove(FNSyncOp op);
     QCoro::Task<> pull();
-    void apply(const SyncOpDTO &op);
+    // One page of the feed from the stored cursor, applied; true when the reply said more is waiting
+    // and the cursor moved past this page.
+    QCoro::Task<bool> pullPage();
+    // `content`: the payload's "content" as contentJSON makes it, when made already.
+    void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     void noteSentBlocks(const BlocksUpsertReq &req);

@@ -1,19 +1,27 @@
 #include "store/sync_engine.h"
 
+#include "api/api_error.h"
 #include "api/wire/blocks.h"
 #include "api/wire/sync.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
+#include "platform/off_thread.h"
 #include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
+
+#include <QCoroTimer>
+#include <QElapsedTimer>
 
 #include <algorithm>
 
 // Pulling the changes since the cursor and laying them over the local records.
 
 namespace {
+
+// How long the pull applies before it lets the event loop turn.
+constexpr qint64 kApplySliceNs = 5 * 1000 * 1000;
 
 qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
 {
@@ -43,37 +51,104 @@ const JSONObject &payloadOf(const SyncOpDTO &op)
 
 QCoro::Task<> SyncEngine::pull()
 {
+    // A capped reply has more waiting behind it: the next page follows at once, from the cursor the
+    // page before left, rather than a tick later.
+    for (;;) {
+        const bool more = co_await pullPage();
+        if (!more)
+            break;
+    }
+}
+
+QCoro::Task<bool> SyncEngine::pullPage()
+{
+    QPointer<SyncEngine> self(this);
     // Read afresh: the session may have been renewed while the push ran.
     const ServiceClient::Credential credential = m_client.credential();
     if (!credential)
-        co_return;
+        co_return false;
     m_requestCredential = credential;
     const quint64 generation = m_store.generation();
     const qint64 cursor = m_store.state().cursorServerTs;
     const SyncReq req{cursor};
-    const SyncResp resp = co_await m_client.sync(req, cancelToken());
+    SyncResp resp = co_await m_client.sync(req, cancelToken());
     // A reply for a session or data set that no longer exists must not land in the new one.
-    if (m_store.generation() != generation || m_client.credential() != credential)
-        co_return;
+    const auto current = [&] {
+        return self && m_store.generation() == generation && m_client.credential() == credential;
+    };
+    if (!current()) {
+        dropOffThread(std::move(resp));
+        co_return false;
+    }
+    // The payloads' contents as stored text, written aside.
+    const std::vector<SyncOpDTO> *pulled = &resp.ops;
+    auto writeContents = [pulled] {
+        std::vector<QString> texts;
+        texts.reserve(pulled->size());
+        for (const SyncOpDTO &op : *pulled)
+            texts.push_back(contentJSON(payloadOf(op)));
+        return texts;
+    };
+    std::vector<QString> contents = co_await offThread(std::move(writeContents));
+    if (!current()) {
+        dropOffThread(std::move(resp));
+        co_return false;
+    }
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
         m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
-    // One change however many operations came: the views hear of it once, with what changed, and
-    // it is written once.
     dropArrivedUpsertItems(resp.ops);
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
-    m_store.batch([&] {
-        m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
-        for (const auto &op : resp.ops)
-            apply(op);
-        m_pageAdoptions.clear();
-        retryDeferredBlocks();
-        m_unsentEdits.clear();
-        if (resp.server_ts > m_store.state().cursorServerTs)
-            m_store.setCursorServerTs(resp.server_ts);
-    });
+    m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
+    // In slices, each one change the views hear of once, with the event loop turning between them;
+    // the cursor moves only with the last of them, so a pull cut short is pulled again.
+    size_t next = 0;
+    bool moved = false;
+    for (;;) {
+        m_store.batch([&] {
+            QElapsedTimer slice;
+            slice.start();
+            while (next < resp.ops.size()) {
+                apply(resp.ops[next], &contents[next]);
+                ++next;
+                if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
+                    return;
+            }
+            m_pageAdoptions.clear();
+            retryDeferredBlocks();
+            m_unsentEdits.clear();
+            if (resp.server_ts > m_store.state().cursorServerTs) {
+                m_store.setCursorServerTs(resp.server_ts);
+                moved = true;
+            }
+        });
+        if (next == resp.ops.size())
+            break;
+        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        if (!current()) {
+            if (self) {
+                m_pageAdoptions.clear();
+                m_unsentEdits.clear();
+            }
+            dropOffThread(std::move(resp));
+            co_return false;
+        }
+        if (m_cancel.isCancelled()) {
+            m_pageAdoptions.clear();
+            m_unsentEdits.clear();
+            dropOffThread(std::move(resp));
+            throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"),
+                                    false);
+        }
+        // What was edited here meanwhile keeps its edit, as it would have before the pull began.
+        m_unsentEdits = m_outbox.blocksWithUnsentEdits();
+    }
+    const bool more = resp.capped.value_or(false) && moved;
+    dropOffThread(std::move(resp));
+    dropOffThread(std::move(contents));
+    co_return more;
 }
 
 void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
@@ -157,7 +232,7 @@ QString SyncEngine::contentJSON(const JSONObject &payload)
     }
 }
 
-void SyncEngine::apply(const SyncOpDTO &op)
+void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
 {
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
@@ -241,7 +316,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         if (has(p, "type"))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content"))
-            block.contentJSON = contentJSON(p);
+            block.contentJSON = content ? *content : contentJSON(p);
         if (has(p, "position"))
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id"))
@@ -276,7 +351,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
     block.pageLocalID = page->localID;
     block.parentBlockServerID = intOr(p, "parent_block_id", 0);
     block.type = stringOr(p, "type", QStringLiteral("text"));
-    block.contentJSON = contentJSON(p);
+    block.contentJSON = content ? *content : contentJSON(p);
     block.position = intOr(p, "position", 0);
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
