@@ -43,6 +43,12 @@ public:
     {
         call([&] { m_service->setFault(path, fault); });
     }
+    // Runs `f` with the service on its thread and waits for it (seeding its state).
+    template <typename F>
+    void withService(F &&f)
+    {
+        call([&] { f(*m_service); });
+    }
     // Runs `f` on the service's thread and waits for it.
     template <typename F>
     void call(F &&f)
