@@ -6,6 +6,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/glyph_pixmaps.h"
 #include "ui/listing_watch.h"
 #include "ui/relative_time.h"
 #include "ui/shown_text.h"
@@ -67,6 +68,20 @@ QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
     label->setFont(font);
     label->setTextFormat(Qt::PlainText);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+// A page's or folder's emoji, drawn once for every card that shows it.
+QLabel *iconLabel(const QString &icon, int size, QWidget *parent)
+{
+    if (icon.isEmpty())
+        return cardLabel(icon, AppStyle::system(size), parent);
+    auto *label = new QLabel(parent);
+    label->setAccessibleName(icon);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setPixmap(GlyphPixmaps::pixmap(icon, AppStyle::system(size),
+                                          parent->palette().color(QPalette::WindowText),
+                                          parent->devicePixelRatioF()));
     return label;
 }
 
@@ -272,7 +287,7 @@ QPushButton *HomeView::folderCard(const FNFolder &folder, const HomeDashboard::F
     auto *column = new QVBoxLayout(card);
     column->setContentsMargins(8, 18, 8, 18);
     column->setSpacing(10);
-    column->addWidget(cardLabel(folder.icon, AppStyle::system(kFolderIconSize), card), 0, Qt::AlignHCenter);
+    column->addWidget(iconLabel(folder.icon, kFolderIconSize, card), 0, Qt::AlignHCenter);
     auto *name = new ElidedLabel(folder.name, card);
     name->setFont(medium(AppStyle::callout()));
     name->setTextFormat(Qt::PlainText);
@@ -309,8 +324,7 @@ QPushButton *HomeView::recentCard(const FNPage &page, const QDateTime &now)
     column->setSpacing(8);
 
     auto *top = new QHBoxLayout;
-    top->addWidget(
-        cardLabel(page.icon.isEmpty() ? kDefaultPageIcon : page.icon, AppStyle::system(kPageIconSize), card));
+    top->addWidget(iconLabel(page.icon.isEmpty() ? kDefaultPageIcon : page.icon, kPageIconSize, card));
     top->addStretch(1);
     const auto badges = HomeDashboard::pageStatus(state, page);
     const QColor tint = AppStyle::accent(card);
