@@ -97,7 +97,9 @@ void TestStartReport::longestTurnAndReadinessCoverAStall()
     w.store.save();
     QTimer::singleShot(0, [stallMs] { busyFor(stallMs); });
     QTRY_VERIFY_WITH_TIMEOUT(w.told.has_value(), kWait);
-    QVERIFY2(w.told->longestTurnMs >= stallMs, qPrintable(QString::number(w.told->longestTurnMs)));
+    // The heartbeat sees a stall to within one beat.
+    QVERIFY2(w.told->longestTurnMs >= stallMs - StartReport::kBeat.count(),
+             qPrintable(QString::number(w.told->longestTurnMs)));
     QVERIFY(w.told->readyAt >= before + stallMs);
 }
 
