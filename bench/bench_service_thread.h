@@ -45,6 +45,12 @@ public:
     }
     // The service itself, for calls run on its thread.
     FakeService &fake() { return *m_service; }
+    // Runs `f` with the service on its thread and waits for it (seeding its state).
+    template <typename F>
+    void withService(F &&f)
+    {
+        call([&] { f(*m_service); });
+    }
     // Runs `f` on the service's thread and waits for it.
     template <typename F>
     void call(F &&f)

@@ -4,6 +4,7 @@
 #include "app/main_view.h"
 #include "app/page_panels.h"
 #include "app/page_sheets.h"
+#include "app/start_report.h"
 #include "platform/app_events.h"
 #include "platform/connectivity.h"
 #include "platform/desktop_url_opener.h"
@@ -98,6 +99,7 @@ int run(int argc, char *argv[])
         QCoreApplication::quit();
     });
     quitSignals.start();
+    StartReport::startIfAsked(&window, store);
     window.show();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/glyph_pixmaps.h"
 #include "ui/relative_time.h"
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
@@ -68,6 +69,23 @@ QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
     label->setTextFormat(Qt::PlainText);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
+}
+
+// A page's or folder's emoji, drawn once for every card that shows it.
+// An emoji drawn as text inflates its picture again on every paint: the label shows one drawn once.
+bool setShownIcon(QLabel *label, const QString &icon, int size)
+{
+    if (label->accessibleName() == icon && (icon.isEmpty() || !label->pixmap().isNull()))
+        return false;
+    label->setAccessibleName(icon);
+    if (icon.isEmpty()) {
+        label->clear();
+        return true;
+    }
+    label->setPixmap(GlyphPixmaps::pixmap(icon, AppStyle::system(size),
+                                          label->palette().color(QPalette::WindowText),
+                                          label->devicePixelRatioF()));
+    return true;
 }
 
 QFont medium(QFont font)
@@ -242,7 +260,7 @@ void HomeView::fillFolders()
                  [this](int slot) { return folderCard(slot); });
     for (size_t i = 0; i < folders.size(); ++i) {
         const FolderCard &card = m_folderParts[i];
-        bool changed = setShown(card.icon, folders[i].icon);
+        bool changed = setShownIcon(card.icon, folders[i].icon, kFolderIconSize);
         changed |= setShown(card.name, folders[i].name);
         changed |= setShown(card.count, HomeDashboard::folderCountText(m_content->counts(folders[i])));
         // A button asks for the room of its own text only: the card's rows set its height.
@@ -274,7 +292,8 @@ void HomeView::fillRecent()
     for (size_t i = 0; i < recent.size(); ++i) {
         const FNPage &page = recent[i];
         const RecentCard &card = m_recentParts[i];
-        const bool resized = setShown(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon) |
+        const bool resized =
+            setShownIcon(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon, kPageIconSize) |
                              setShown(card.time, RelativeTime::format(page.updatedAt, time));
         setShown(card.title, page.title.isEmpty() ? QStringLiteral("Untitled") : page.title);
         const auto badges = HomeDashboard::pageStatus(state, page);
@@ -434,7 +453,7 @@ QPushButton *HomeView::recentCard(int slot)
 
     RecentCard parts;
     auto *top = new QHBoxLayout;
-    parts.icon = cardLabel(kDefaultPageIcon, AppStyle::system(kPageIconSize), card);
+    parts.icon = cardLabel(QString(), AppStyle::system(kPageIconSize), card);
     parts.icon->setObjectName(QStringLiteral("icon"));
     top->addWidget(parts.icon);
     top->addStretch(1);

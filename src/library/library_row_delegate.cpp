@@ -4,6 +4,7 @@
 #include "library/library_symbols.h"
 #include "library/library_tree.h"
 #include "ui/app_style.h"
+#include "ui/glyph_pixmaps.h"
 
 #include <QLineEdit>
 #include <QPainter>
@@ -207,10 +208,12 @@ void LibraryRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     if (icon.isEmpty() && kind == Kind::Page) {
         const QRect glyph = centred(parts.icon.left() + 2, parts.icon, 13, 13);
         LibrarySymbols::icon(QStringLiteral("doc.text"), secondary).paint(painter, glyph);
-    } else {
-        painter->setFont(AppStyle::system(13));
-        painter->setPen(foreground);
-        painter->drawText(parts.icon, Qt::AlignCenter, icon);
+    } else if (!icon.isEmpty()) {
+        const QPixmap glyph = GlyphPixmaps::pixmap(icon, AppStyle::system(13), foreground,
+                                                   painter->device()->devicePixelRatioF());
+        const QSizeF size = glyph.deviceIndependentSize();
+        painter->drawPixmap(QRectF(parts.icon).center() - QPointF(size.width() / 2, size.height() / 2),
+                            glyph);
     }
 
     const QFont font = titleFont(kind);

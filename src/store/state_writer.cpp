@@ -19,6 +19,85 @@ namespace {
 
 constexpr auto kTempInfix = ".tmp-";
 constexpr int kNameTries = 100;
+// What is gathered before it goes to the file.
+constexpr qsizetype kPieceBytes = 1 << 20;
+
+std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes);
+
+// The state's text with its blocks list left empty, and where that list's "[]" stands.
+struct Frame {
+    JsonWriter writer;
+    qsizetype blocksAt = -1;
+};
+
+void encodeFrame(Frame &frame, const StateSnapshot &state)
+{
+    JsonWriter &writer = frame.writer;
+    const auto field = [&](const auto &f) {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>,
+                                     std::vector<FNBlock> StoreState::*>) {
+            writer.key(f.key);
+            writer.startArray();
+            frame.blocksAt = writer.view().size() - 1;
+            writer.endArray();
+        } else {
+            f.write(writer, state.rest);
+        }
+    };
+    writer.startObject();
+    std::apply([&](const auto &...f) { (field(f), ...); }, StoreState::kFields);
+    writer.endObject();
+}
+
+// The same bytes as StateWriter::encode, handed to `fd` a piece at a time: the whole text held beside
+// the records would take as much memory again as the file.
+std::optional<QString> writePieces(int fd, const QString &path, const StateSnapshot &state)
+{
+    Frame frame;
+    encodeFrame(frame, state);
+    const QByteArrayView whole = frame.writer.view();
+    QByteArray piece;
+    piece.reserve(kPieceBytes + kPieceBytes / 2);
+    piece.append(whole.first(frame.blocksAt + 1));
+    bool first = true;
+    for (const auto &chunk : state.blockChunks) {
+        JsonWriter writer;
+        writer.startArray();
+        for (const FNBlock &block : *chunk)
+            writer.value(block);
+        writer.endArray();
+        const QByteArrayView list = writer.view();
+        if (list.size() <= 2)
+            continue;
+        if (!first)
+            piece.append(',');
+        first = false;
+        piece.append(list.sliced(1, list.size() - 2));
+        if (piece.size() >= kPieceBytes) {
+            if (auto failure = writeSome(fd, path, piece))
+                return failure;
+            piece.resize(0);
+        }
+    }
+    piece.append(whole.sliced(frame.blocksAt + 1));
+    return writeSome(fd, path, piece);
+}
+
+std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return durable::errnoText(n < 0 ? errno : EIO, path);
+        data += n;
+        left -= n;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -178,13 +257,6 @@ void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
 
 std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnapshot &state)
 {
-    // Written straight from the writer's buffer: a copy of a large state costs noticeable time.
-    JsonWriter writer;
-    try {
-        encode(writer, state);
-    } catch (const EncodeError &e) {
-        return e.message();
-    }
     // A name of its own: two writers on one name would truncate each other's file.
     QString temp;
     const int fd = durable::createPrivate(
@@ -195,7 +267,19 @@ std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnap
         temp);
     if (fd < 0)
         return durable::errnoText(errno, temp);
-    if (auto failure = durable::writeAll(fd, temp, writer.view())) {
+    // The pieces go to the temporary file alone: only the rename below makes them "state.json".
+    std::optional<QString> failure;
+    try {
+        failure = writePieces(fd, temp, state);
+    } catch (const EncodeError &e) {
+        failure = e.message();
+    }
+    if (failure) {
+        ::close(fd);
+        QFile::remove(temp);
+        return failure;
+    }
+    if (auto failure = durable::writeAll(fd, temp, {})) {
         QFile::remove(temp);
         return failure;
     }

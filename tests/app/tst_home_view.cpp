@@ -47,7 +47,10 @@ FNPage page(const QString &title, qint64 folderID = 0, qint64 parentPage = 0, qi
 QString labelText(const QWidget *card, const char *name)
 {
     const auto *label = card->findChild<QLabel *>(QLatin1String(name));
-    return label ? label->text() : QStringLiteral("-");
+    if (!label)
+        return QStringLiteral("-");
+    // An icon is drawn as a picture and named for what it shows.
+    return label->pixmap().isNull() ? label->text() : label->accessibleName();
 }
 
 // What the dashboard shows on screen, card by card in order, read from the widgets themselves (not

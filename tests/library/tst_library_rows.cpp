@@ -13,6 +13,7 @@
 #include "support/task_outcome.h"
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
+#include "ui/glyph_pixmaps.h"
 #include "ui/toast_center.h"
 
 #include <QLineEdit>
@@ -57,6 +58,8 @@ private Q_SLOTS:
     void init() { initView(); }
     void cleanup() { cleanupView(); }
 
+    void manyRowsDrawEachIconOnce_data();
+    void manyRowsDrawEachIconOnce();
     void folderIconAppliesToTheFolderAsStored_data();
     void folderIconAppliesToTheFolderAsStored();
     void iconPickerOpensUnderItsRowAndClosesUnchanged();
@@ -406,6 +409,50 @@ void TestLibraryRows::badgesAndToolTips()
     QCOMPARE(list->toolTipAt(parts.globe.center()), QStringLiteral("Published to the web"));
     QCOMPARE(list->toolTipAt(parts.share.center()), QStringLiteral("2 people have access"));
     QCOMPARE(list->toolTipAt(parts.title.center()), QString());
+}
+
+void TestLibraryRows::manyRowsDrawEachIconOnce_data()
+{
+    QTest::addColumn<QStringList>("icons");
+    // Icons no other test draws, so each is new to the process.
+    QTest::newRow("one icon") << QStringList{QStringLiteral("🌵")};
+    QTest::newRow("three icons") << QStringList{QStringLiteral("🍋"), QStringLiteral("🚀"),
+                                                QStringLiteral("★")};
+}
+
+// Scrolling through hundreds of rows draws each icon once per look, not once per row.
+void TestLibraryRows::manyRowsDrawEachIconOnce()
+{
+    QFETCH(QStringList, icons);
+    constexpr int kRows = 300;
+    m_app->store.batch([&] {
+        for (int i = 0; i < kRows; ++i) {
+            FNPage p;
+            p.serverID = 7000 + i;
+            p.workspaceServerID = m_account.workspaceId;
+            p.title = QStringLiteral("Page %1").arg(i);
+            p.icon = icons[i % icons.size()];
+            p.position = i;
+            m_app->store.upsertPage(p);
+        }
+    });
+    const int before = GlyphPixmaps::cachedCount();
+    showView();
+    QTRY_VERIFY(m_view->rowModel().rowCount() >= kRows);
+    QListView *list = m_view->listView();
+    for (int step = 0; step < 50 && list->verticalScrollBar()->value() < list->verticalScrollBar()->maximum();
+         ++step) {
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() + list->viewport()->height());
+        list->viewport()->repaint();
+    }
+    QCOMPARE(list->verticalScrollBar()->value(), list->verticalScrollBar()->maximum());
+    const int made = GlyphPixmaps::cachedCount() - before;
+    // One look each, two where a row was drawn selected.
+    QVERIFY2(made >= int(icons.size()) && made <= 2 * int(icons.size()), qPrintable(QString::number(made)));
+    // The same icon, drawn again, is the very pixmap made the first time.
+    const QPixmap first = GlyphPixmaps::pixmap(icons[0], AppStyle::system(13), Qt::black, 1.0);
+    QCOMPARE(GlyphPixmaps::pixmap(icons[0], AppStyle::system(13), Qt::black, 1.0).cacheKey(),
+             first.cacheKey());
 }
 
 QTEST_MAIN(TestLibraryRows)

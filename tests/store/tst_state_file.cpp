@@ -1,6 +1,7 @@
 // "state.json" as other builds and crashes leave it: the bytes an older build wrote load and are
 // written back unchanged, and a save killed at any moment leaves the old file or the new one.
 #include "json/json_coder.h"
+#include "platform/diag.h"
 #include "state_file_samples.h"
 #include "store/local_store.h"
 
@@ -14,6 +15,7 @@
 #include <random>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +40,8 @@ private Q_SLOTS:
     void olderBuildsFileLoadsAndIsWrittenBackUnchanged();
     void killedSaveLeavesTheOldOrTheNewFile();
     void everySaveWritesTheWholeStateOfItsMoment();
+    void largeSaveGoesOutInPiecesOrNotAtAll_data();
+    void largeSaveGoesOutInPiecesOrNotAtAll();
 };
 
 // The fixture was written by the build before saves moved to their own thread.
@@ -197,6 +201,59 @@ void TestStateFile::everySaveWritesTheWholeStateOfItsMoment()
     }
     store.save();
     QCOMPARE(readFile(path), sharedJSONEncode(store.state()));
+}
+
+void TestStateFile::largeSaveGoesOutInPiecesOrNotAtAll_data()
+{
+    QTest::addColumn<int>("blocks");
+    QTest::addColumn<qint64>("fileLimit"); // 0: none
+    QTest::newRow("within one piece") << 10 << qint64(0);
+    QTest::newRow("about one piece") << 3500 << qint64(0);
+    QTest::newRow("many pieces") << 15000 << qint64(0);
+    QTest::newRow("the disk refuses a later piece") << 15000 << qint64(2 << 20);
+}
+
+// The text goes to the file as it is encoded, and still becomes "state.json" whole or not at all.
+void TestStateFile::largeSaveGoesOutInPiecesOrNotAtAll()
+{
+    QFETCH(int, blocks);
+    QFETCH(qint64, fileLimit);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state.json"));
+    LocalStore store(dir.path(), std::chrono::hours(1));
+    store.change([](StoreState &s) { s = StateFileSamples::numbered(1, 1); });
+    store.save();
+    const QByteArray before = readFile(path);
+    QVERIFY(!before.isEmpty());
+
+    store.change([&](StoreState &s) { s = StateFileSamples::numbered(2, blocks); });
+    const QByteArray expected = sharedJSONEncode(store.state());
+    QVERIFY(fileLimit == 0 || expected.size() > fileLimit);
+    rlimit old{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead
+    if (fileLimit) {
+        rlimit limit = old;
+        limit.rlim_cur = rlim_t(fileLimit);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    }
+    DiagCapture diagnostics;
+    store.save();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const QByteArray written = readFile(path);
+    QVERIFY2(written == (fileLimit ? before : expected),
+             qPrintable(QStringLiteral("%1 bytes, %2 expected, first difference at %3")
+                            .arg(written.size())
+                            .arg((fileLimit ? before : expected).size())
+                            .arg(std::mismatch(written.cbegin(), written.cend(),
+                                               (fileLimit ? before : expected).cbegin(),
+                                               (fileLimit ? before : expected).cend())
+                                     .first -
+                                 written.cbegin())));
+    QCOMPARE(tempFiles(dir.path()), QStringList());
+    QCOMPARE(diagnostics.contains(QStringLiteral("LocalStore save error")), fileLimit != 0);
 }
 
 QTEST_GUILESS_MAIN(TestStateFile)

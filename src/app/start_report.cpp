@@ -1,0 +1,123 @@
+#include "app/start_report.h"
+
+#include "store/local_store.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QWidget>
+
+#include <cstdio>
+
+#include <sys/stat.h>
+
+StartReport *StartReport::startIfAsked(QWidget *window, const LocalStore &store)
+{
+    if (qEnvironmentVariableIsEmpty(kEnvironment))
+        return nullptr;
+    return new StartReport(window, store, {}, window);
+}
+
+StartReport::StartReport(QWidget *window, const LocalStore &store, Sink sink, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_store(store)
+    , m_sink(sink ? std::move(sink) : Sink([](const Figures &f) {
+        std::fputs(line(f).constData(), stderr);
+        std::fflush(stderr);
+    }))
+{
+    m_loadedFile = fileIdentity();
+    window->installEventFilter(this);
+    // A beat that comes late measures the turn that held the loop, whatever the event dispatcher. The
+    // writer works on its own thread and wakes nobody when done, so the beat also looks at the file.
+    m_poll.setTimerType(Qt::PreciseTimer);
+    m_poll.setInterval(kBeat);
+    m_lastBeat = now();
+    connect(&m_poll, &QTimer::timeout, this, &StartReport::check);
+    m_poll.start();
+}
+
+qint64 StartReport::now()
+{
+    QElapsedTimer t;
+    t.start();
+    return t.msecsSinceReference();
+}
+
+qint64 StartReport::peakMemoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &row : status.readAll().split('\n')) {
+        if (row.startsWith("VmHWM:"))
+            return row.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+QByteArray StartReport::line(const Figures &f)
+{
+    return QStringLiteral("start-report ready_at=%1 painted_at=%2 saved_at=%3 longest_turn_ms=%4 "
+                          "peak_kb_painted=%5 peak_kb_saved=%6\n")
+        .arg(f.readyAt)
+        .arg(f.paintedAt)
+        .arg(f.savedAt)
+        .arg(f.longestTurnMs)
+        .arg(f.peakKbPainted)
+        .arg(f.peakKbSaved)
+        .toLatin1();
+}
+
+QByteArray StartReport::fileIdentity() const
+{
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(m_store.url()).constData(), &info) != 0)
+        return {};
+    return QByteArray::number(qulonglong(info.st_ino)) + ':' +
+           QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + ':' +
+           QByteArray::number(qlonglong(info.st_mtim.tv_nsec));
+}
+
+bool StartReport::eventFilter(QObject *watched, QEvent *event)
+{
+    // Stalls count from the moment the window shows.
+    if (watched == m_window && event->type() == QEvent::Show && m_figures.paintedAt == 0)
+        m_lastBeat = now();
+    if (watched == m_window && event->type() == QEvent::Paint && m_figures.paintedAt == 0) {
+        m_figures.paintedAt = now();
+        m_figures.peakKbPainted = peakMemoryKb();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void StartReport::check()
+{
+    const qint64 t = now();
+    const qint64 late = t - m_lastBeat - kBeat.count();
+    m_lastBeat = t;
+    if (m_done || m_figures.paintedAt == 0)
+        return;
+    m_figures.longestTurnMs = std::max(m_figures.longestTurnMs, late);
+    if (late > kBusyTurn.count())
+        m_lastBusyEnd = t;
+    const bool pending = m_store.isSavePending();
+    if (!pending && m_figures.savedAt == 0 && fileIdentity() != m_loadedFile) {
+        m_figures.savedAt = t;
+        m_figures.peakKbSaved = peakMemoryKb();
+    }
+    const bool gaveUpOnSave =
+        m_figures.savedAt == 0 && !pending && t - m_figures.paintedAt > kNoSaveWait.count();
+    if (m_figures.savedAt == 0 && !gaveUpOnSave)
+        return;
+    const qint64 ready = std::max({m_figures.paintedAt, m_figures.savedAt, m_lastBusyEnd});
+    if (t - ready < kQuiet.count())
+        return;
+    m_done = true;
+    m_poll.stop();
+    m_figures.readyAt = ready;
+    if (m_figures.peakKbSaved == 0)
+        m_figures.peakKbSaved = peakMemoryKb();
+    m_sink(m_figures);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class LocalStore;
+class QWidget;
+
+// Off unless PENROOST_START_REPORT is set: then one line on standard error tells when the start was
+// over (the window painted, the first save after the load written, and the event loop quiet since
+// for `kQuiet`), the longest stall of the event loop until then (how late a frequent timer came), and
+// the peak memory. Times
+// are milliseconds of the monotonic clock (QElapsedTimer's reference), so a process that launched
+// the app can subtract its own reading. Exists to measure the start from outside, nothing else.
+class StartReport : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kEnvironment = "PENROOST_START_REPORT";
+    // The heartbeat that finds stalls, and how late it may come before the loop counts as busy.
+    static constexpr std::chrono::milliseconds kBeat{5};
+    static constexpr std::chrono::milliseconds kBusyTurn{100};
+    static constexpr std::chrono::milliseconds kQuiet{500};
+    // A start that never saves still reports, this long after the window painted.
+    static constexpr std::chrono::milliseconds kNoSaveWait{10000};
+
+    struct Figures {
+        qint64 paintedAt = 0; // monotonic ms
+        qint64 savedAt = 0;   // 0: no save came
+        qint64 readyAt = 0;   // the last of paint, save and busy turn
+        qint64 longestTurnMs = 0;
+        qint64 peakKbPainted = 0; // VmHWM
+        qint64 peakKbSaved = 0;
+    };
+    using Sink = std::function<void(const Figures &)>;
+
+    // Null when the environment does not ask for it.
+    static StartReport *startIfAsked(QWidget *window, const LocalStore &store);
+
+    // Watches `window` and `store` from now on; tells `sink` once. The default sink prints the line.
+    StartReport(QWidget *window, const LocalStore &store, Sink sink = {}, QObject *parent = nullptr);
+
+    static QByteArray line(const Figures &figures);
+    // This process's peak resident memory in kB, 0 when unknown.
+    static qint64 peakMemoryKb();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void check();
+    static qint64 now();
+    // Changes with every save: each one renames a new file over the old.
+    QByteArray fileIdentity() const;
+
+    QPointer<QWidget> m_window;
+    const LocalStore &m_store;
+    Sink m_sink;
+    QTimer m_poll;
+    Figures m_figures;
+    qint64 m_lastBeat = 0;
+    qint64 m_lastBusyEnd = 0;
+    QByteArray m_loadedFile;
+    bool m_done = false;
+};

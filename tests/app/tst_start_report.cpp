@@ -1,0 +1,147 @@
+#include "app/start_report.h"
+#include "store/local_store.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWait = 30000;
+
+// Holds the event loop's thread for `ms` milliseconds in one turn.
+void busyFor(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+    }
+}
+
+struct Watched {
+    QTemporaryDir dir;
+    LocalStore store{dir.path(), 1h};
+    QWidget window;
+    std::optional<StartReport::Figures> told;
+    int tellings = 0;
+    StartReport report{&window, store, [this](const StartReport::Figures &f) {
+                           told = f;
+                           ++tellings;
+                       }};
+
+    Watched()
+    {
+        window.resize(200, 100);
+        window.show();
+    }
+};
+
+} // namespace
+
+class TestStartReport : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void waitsForTheFirstSaveAfterThePaint();
+    void longestTurnAndReadinessCoverAStall_data();
+    void longestTurnAndReadinessCoverAStall();
+    void onlyWhenTheEnvironmentAsks();
+    void theAppBinaryReportsItsStart();
+};
+
+void TestStartReport::waitsForTheFirstSaveAfterThePaint()
+{
+    Watched w;
+    w.store.setExpandedRowIDs({QStringLiteral("F")}); // armed for an hour: pending until saved by hand
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QTRY_VERIFY_WITH_TIMEOUT(w.store.isSavePending(), kWait);
+    // Quiet for longer than it needs, yet the save is still to come.
+    QTest::qWait(int(2 * StartReport::kQuiet.count()));
+    QVERIFY(!w.told);
+
+    w.store.save();
+    QTRY_VERIFY_WITH_TIMEOUT(w.told.has_value(), kWait);
+    const StartReport::Figures f = *w.told;
+    QVERIFY(f.paintedAt > 0);
+    QVERIFY(f.savedAt >= f.paintedAt);
+    QVERIFY(f.readyAt >= f.savedAt);
+    QVERIFY(f.peakKbPainted > 0);
+    QVERIFY(f.peakKbSaved >= f.peakKbPainted);
+    QTest::qWait(int(2 * StartReport::kQuiet.count()));
+    QCOMPARE(w.tellings, 1);
+}
+
+void TestStartReport::longestTurnAndReadinessCoverAStall_data()
+{
+    QTest::addColumn<int>("stallMs");
+    QTest::newRow("a short turn") << 40;
+    QTest::newRow("a long turn") << 300;
+}
+
+// A turn that holds the loop after the save is part of the start: the report waits past it and names it.
+void TestStartReport::longestTurnAndReadinessCoverAStall()
+{
+    QFETCH(int, stallMs);
+    Watched w;
+    w.store.setExpandedRowIDs({QStringLiteral("F")});
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 before = clock.msecsSinceReference();
+    w.store.save();
+    QTimer::singleShot(0, [stallMs] { busyFor(stallMs); });
+    QTRY_VERIFY_WITH_TIMEOUT(w.told.has_value(), kWait);
+    // The heartbeat sees a stall to within one beat.
+    QVERIFY2(w.told->longestTurnMs >= stallMs - StartReport::kBeat.count(),
+             qPrintable(QString::number(w.told->longestTurnMs)));
+    QVERIFY(w.told->readyAt >= before + stallMs);
+}
+
+void TestStartReport::onlyWhenTheEnvironmentAsks()
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), 1h);
+    QWidget window;
+    qunsetenv(StartReport::kEnvironment);
+    QVERIFY(!StartReport::startIfAsked(&window, store));
+    qputenv(StartReport::kEnvironment, "1");
+    QVERIFY(StartReport::startIfAsked(&window, store));
+    qunsetenv(StartReport::kEnvironment);
+}
+
+// Signed out, the app saves nothing at start: it reports once the wait for a save is over.
+void TestStartReport::theAppBinaryReportsItsStart()
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QString::fromLatin1(StartReport::kEnvironment), QStringLiteral("1"));
+    QProcess app;
+    app.setProcessEnvironment(env);
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 launchedAt = clock.msecsSinceReference();
+    app.start(QStringLiteral(PENROOST_APP_BINARY), {});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += app.readAllStandardError()).contains("longest_turn_ms="),
+                             kWait + int(StartReport::kNoSaveWait.count()));
+    app.terminate();
+    QVERIFY(app.waitForFinished(kWait));
+    const QByteArray line = said.mid(said.indexOf("start-report "));
+    QVERIFY2(line.contains(" saved_at=0 "), line.constData());
+    const qsizetype at = line.indexOf("painted_at=") + 11;
+    const qint64 painted = line.mid(at, line.indexOf(' ', at) - at).toLongLong();
+    QVERIFY2(painted > launchedAt, line.constData());
+}
+
+QTEST_MAIN(TestStartReport)
+#include "tst_start_report.moc"
