@@ -30,16 +30,28 @@ struct Frame {
     qsizetype blocksAt = -1;
 };
 
-void encodeFrame(Frame &frame, const StateSnapshot &state)
+// The state's fields in their order; the blocks list's items are left to `blocks`.
+template <typename Blocks>
+void encodeFields(JsonWriter &writer, const StateSnapshot &state, Blocks &&blocks)
 {
-    JsonWriter &writer = frame.writer;
+    const auto list = [&](const char *key, const auto &records) {
+        writer.key(key);
+        writer.startArray();
+        for (const auto &record : records)
+            writer.value(record);
+        writer.endArray();
+    };
     const auto field = [&](const auto &f) {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(f.member)>,
-                                     std::vector<FNBlock> StoreState::*>) {
+        using Member = std::remove_cvref_t<decltype(f.member)>;
+        if constexpr (std::is_same_v<Member, std::vector<FNBlock> StoreState::*>) {
             writer.key(f.key);
             writer.startArray();
-            frame.blocksAt = writer.view().size() - 1;
+            blocks();
             writer.endArray();
+        } else if constexpr (std::is_same_v<Member, std::vector<FNPage> StoreState::*>) {
+            list(f.key, *state.pages);
+        } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
+            list(f.key, *state.folders);
         } else {
             f.write(writer, state.rest);
         }
@@ -47,6 +59,11 @@ void encodeFrame(Frame &frame, const StateSnapshot &state)
     writer.startObject();
     std::apply([&](const auto &...f) { (field(f), ...); }, StoreState::kFields);
     writer.endObject();
+}
+
+void encodeFrame(Frame &frame, const StateSnapshot &state)
+{
+    encodeFields(frame.writer, state, [&] { frame.blocksAt = frame.writer.view().size() - 1; });
 }
 
 // The same bytes as StateWriter::encode, handed to `fd` a piece at a time: the whole text held beside
@@ -225,34 +242,12 @@ void StateWriter::run()
 
 void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
 {
-    const auto list = [&](const char *key, const auto &records) {
-        writer.key(key);
-        writer.startArray();
-        for (const auto &record : records)
-            writer.value(record);
-        writer.endArray();
-    };
-    const auto field = [&](const auto &f) {
-        using Member = std::remove_cvref_t<decltype(f.member)>;
-        if constexpr (std::is_same_v<Member, std::vector<FNBlock> StoreState::*>) {
-            writer.key(f.key);
-            writer.startArray();
-            for (const auto &chunk : state.blockChunks) {
-                for (const FNBlock &block : *chunk)
-                    writer.value(block);
-            }
-            writer.endArray();
-        } else if constexpr (std::is_same_v<Member, std::vector<FNPage> StoreState::*>) {
-            list(f.key, *state.pages);
-        } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
-            list(f.key, *state.folders);
-        } else {
-            f.write(writer, state.rest);
+    encodeFields(writer, state, [&] {
+        for (const auto &chunk : state.blockChunks) {
+            for (const FNBlock &block : *chunk)
+                writer.value(block);
         }
-    };
-    writer.startObject();
-    std::apply([&](const auto &...f) { (field(f), ...); }, StoreState::kFields);
-    writer.endObject();
+    });
 }
 
 std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnapshot &state)
