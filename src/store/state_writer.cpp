@@ -139,19 +139,9 @@ int createPrivate(const std::function<QString(int)> &name, QString &path)
 
 std::optional<QString> writeAll(int fd, const QString &path, QByteArrayView bytes)
 {
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            return errnoText(error, path);
-        }
-        data += n;
-        left -= n;
+    if (auto failure = writeSome(fd, path, bytes)) {
+        ::close(fd);
+        return failure;
     }
     if (::fsync(fd) != 0) {
         const int error = errno;
