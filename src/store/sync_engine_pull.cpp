@@ -89,11 +89,8 @@ QCoro::Task<bool> SyncEngine::pullPage()
             texts.push_back(contentJSON(payloadOf(op)));
         return texts;
     };
-    std::vector<QString> contents = co_await offThread(std::move(writeContents));
-    if (!current()) {
-        dropOffThread(std::move(resp));
-        co_return false;
-    }
+    // Not on a pool thread: a turn of the event loop before the first slice lost pulled edits.
+    std::vector<QString> contents = writeContents();
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
         m_agreedVersion.clear();
