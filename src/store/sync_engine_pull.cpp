@@ -80,17 +80,6 @@ QCoro::Task<bool> SyncEngine::pullPage()
         dropOffThread(std::move(resp));
         co_return false;
     }
-    // The payloads' contents as stored text, written aside.
-    const std::vector<SyncOpDTO> *pulled = &resp.ops;
-    auto writeContents = [pulled] {
-        std::vector<QString> texts;
-        texts.reserve(pulled->size());
-        for (const SyncOpDTO &op : *pulled)
-            texts.push_back(contentJSON(payloadOf(op)));
-        return texts;
-    };
-    // Not on a pool thread: a turn of the event loop before the first slice lost pulled edits.
-    std::vector<QString> contents = writeContents();
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
         m_agreedVersion.clear();
@@ -108,7 +97,7 @@ QCoro::Task<bool> SyncEngine::pullPage()
             QElapsedTimer slice;
             slice.start();
             while (next < resp.ops.size()) {
-                apply(resp.ops[next], &contents[next]);
+                apply(resp.ops[next]);
                 ++next;
                 if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
                     return;
@@ -144,7 +133,6 @@ QCoro::Task<bool> SyncEngine::pullPage()
     }
     const bool more = resp.capped.value_or(false) && moved;
     dropOffThread(std::move(resp));
-    dropOffThread(std::move(contents));
     co_return more;
 }
 
@@ -229,7 +217,7 @@ QString SyncEngine::contentJSON(const JSONObject &payload)
     }
 }
 
-void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
+void SyncEngine::apply(const SyncOpDTO &op)
 {
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
@@ -313,7 +301,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         if (has(p, "type"))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content"))
-            block.contentJSON = content ? *content : contentJSON(p);
+            block.contentJSON = contentJSON(p);
         if (has(p, "position"))
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id"))
@@ -348,7 +336,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     block.pageLocalID = page->localID;
     block.parentBlockServerID = intOr(p, "parent_block_id", 0);
     block.type = stringOr(p, "type", QStringLiteral("text"));
-    block.contentJSON = content ? *content : contentJSON(p);
+    block.contentJSON = contentJSON(p);
     block.position = intOr(p, "position", 0);
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();

@@ -70,18 +70,26 @@ protected:
         return view;
     }
 
+    // The blocks, in order, on the page; their local ids.
+    QStringList addBlocks(const QString &pageLocalID, const BlockSpecs &blocks)
+    {
+        QStringList ids;
+        int position = 0;
+        for (const auto &[kind, text, indent] : blocks) {
+            FNBlock block = m_device->addBlock(pageLocalID, text, position++);
+            block.type = kind;
+            block.indentLevel = indent;
+            m_device->store().upsertBlock(block);
+            ids << block.localID;
+        }
+        return ids;
+    }
+
     Opened openActive(const BlockSpecs &blocks)
     {
         const FNPage page = m_device->addPage(m_account.workspaceId, "Keys");
         Opened opened;
-        int position = 0;
-        for (const auto &[kind, text, indent] : blocks) {
-            FNBlock block = m_device->addBlock(page.localID, text, position++);
-            block.type = kind;
-            block.indentLevel = indent;
-            m_device->store().upsertBlock(block);
-            opened.blocks << block.localID;
-        }
+        opened.blocks = addBlocks(page.localID, blocks);
         m_device->setToken(std::nullopt); // the outbox keeps what is queued
         opened.view = openView(page.localID);
         if (!opened.view)

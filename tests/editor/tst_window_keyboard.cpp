@@ -77,14 +77,7 @@ PageViewFixture::Opened TestWindowKeyboard::openSynced(const BlockSpecs &blocks)
     m_device->addPage(m_account.workspaceId, QStringLiteral("Pantry plan"));
     const FNPage page = m_device->addPage(m_account.workspaceId, QStringLiteral("Keys"));
     Opened opened;
-    int position = 0;
-    for (const auto &[kind, text, indent] : blocks) {
-        FNBlock block = m_device->addBlock(page.localID, text, position++);
-        block.type = kind;
-        block.indentLevel = indent;
-        m_device->store().upsertBlock(block);
-        opened.blocks << block.localID;
-    }
+    opened.blocks = addBlocks(page.localID, blocks);
     if (!m_device->sync())
         return {};
     opened.view = openView(page.localID);
