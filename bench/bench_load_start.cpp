@@ -237,7 +237,10 @@ int main(int argc, char **argv)
     const double fileKb = double(fileSize) / 1024;
     std::printf("state.json: %.1f MB; medians of %d runs\n\n", double(fileSize) / 1e6, runs);
 
-    // The service knows the state's workspaces, so the start's sync finds them and nothing new.
+    // The service knows the state's workspaces, folders and pages as the device last saw them, but for
+    // one page renamed on another device: the start's refresh brings that one change (and so the first
+    // save after the load), as a device that was away for a while finds. A service knowing less would
+    // have the start delete the records it does not list.
     BenchServiceThread service;
     if (!service.started())
         qFatal("the fake service did not start");
@@ -253,6 +256,34 @@ int main(int argc, char **argv)
                                                 .role = QStringLiteral("owner"),
                                                 .joinedAt = w.createdAt});
         }
+        for (const FNFolder &f : seeded.folders)
+            fake.state().folders[f.serverID] = {.id = f.serverID,
+                                                .workspaceId = f.workspaceServerID,
+                                                .parentFolderId = f.parentFolderServerID,
+                                                .name = f.name,
+                                                .icon = f.icon,
+                                                .position = f.position,
+                                                .createdAt = f.createdAt,
+                                                .updatedAt = f.updatedAt};
+        for (const FNPage &p : seeded.pages)
+            fake.state().pages[p.serverID] = {.id = p.serverID,
+                                              .workspaceId = p.workspaceServerID,
+                                              .parentPageId = p.parentPageServerID,
+                                              .folderId = p.folderServerID,
+                                              .title = p.title,
+                                              .icon = p.icon,
+                                              .position = p.position,
+                                              .coverUrl = p.coverURL,
+                                              .createdByUserId = account.userId,
+                                              .createdAt = p.createdAt,
+                                              .updatedAt = p.updatedAt,
+                                              .deletedAt = p.deletedAt.value_or(QDateTime())};
+        const auto shown = std::find_if(seeded.pages.cbegin(), seeded.pages.cend(), [&](const FNPage &p) {
+            return p.workspaceServerID == seeded.currentWorkspaceID && !p.deletedAt;
+        });
+        FakeServiceState::Page &renamed = fake.state().pages.at(shown->serverID);
+        renamed.title += QStringLiteral(" (edited elsewhere)");
+        renamed.updatedAt = renamed.updatedAt.addSecs(60);
     });
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
