@@ -196,8 +196,7 @@ QCoro::Task<SyncResp> ServiceClient::sync(SyncReq body, QPointer<CancelToken> ca
     const QString token = sessionToken();
     const QByteArray data =
         co_await m_api.requestData(Post, SyncPath, std::move(body), token, std::move(cancel));
-    // Decoded in the turn the reply arrives: a turn of the event loop before the pull applies it
-    // lost pulled edits between two devices under load.
+    // Decoded in the turn the reply arrives, so the pull applies it before anything else runs.
     try {
         co_return sharedJSONDecode<SyncResp>(data);
     } catch (const DecodeError &e) {
