@@ -88,6 +88,7 @@ private:
     // Shows the sections the changes since the last fill touched.
     void fill();
     void fillFolders();
+    void fillFolderCard(size_t i);
     void fillRecent();
     void fillPlaceholder();
     Grid section(const QString &title, const QString &objectName, int at);

@@ -19,7 +19,8 @@ public:
     RecordIndex(const std::vector<T> &list, std::recursive_mutex &listMutex)
         : m_list(list)
         , m_mutex(listMutex)
-        , m_byServer(list, [](const T &r) { return r.serverID; }, listMutex)
+        , m_byServer(
+              list, [](const T &r) { return r.serverID; }, listMutex)
     {
     }
 

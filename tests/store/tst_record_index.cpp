@@ -37,7 +37,8 @@ void checkAgainstScan(World &w)
     const auto &list = w.list;
     for (int n = 0; n < kLocalIDs; ++n) {
         const QString id = QStringLiteral("L%1").arg(n);
-        const auto first = std::find_if(list.begin(), list.end(), [&](const FNBlock &b) { return b.localID == id; });
+        const auto first =
+            std::find_if(list.begin(), list.end(), [&](const FNBlock &b) { return b.localID == id; });
         QCOMPARE(w.ids.withLocalID(id), first == list.end() ? -1 : qsizetype(first - list.begin()));
     }
     for (qint64 s = 0; s < kServerIDs; ++s) {

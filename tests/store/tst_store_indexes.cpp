@@ -405,7 +405,8 @@ void TestStoreIndexes::agreeWhenEditedRightAfterALoad()
         }
         case 1: { // a block near the end moves to another page
             const QString id = blocks[blocks.size() - 1 - pick(500)].localID;
-            store.editBlock(id, [&](FNBlock &b) { b.pageLocalID = pageIDs[qsizetype(pick(size_t(kPages)))]; });
+            store.editBlock(id,
+                            [&](FNBlock &b) { b.pageLocalID = pageIDs[qsizetype(pick(size_t(kPages)))]; });
             break;
         }
         case 2: // a block learns or changes its server id
@@ -436,7 +437,9 @@ void TestStoreIndexes::agreeWhenEditedRightAfterALoad()
         }
         case 6: // a bulk edit: the building starts over
             if (pick(10) == 0)
-                store.change([&](StoreState &s) { s.blocks.erase(s.blocks.begin() + qsizetype(pick(s.blocks.size()))); });
+                store.change([&](StoreState &s) {
+                    s.blocks.erase(s.blocks.begin() + qsizetype(pick(s.blocks.size())));
+                });
             break;
         default: { // a block replaced by its server id under a new local id
             FNBlock b = blocks[pick(blocks.size())];
