@@ -457,6 +457,17 @@ QPushButton *HomeView::folderCard(int slot)
     return card;
 }
 
+// Drawn from its picture once for all the cards: a card made per turn would parse it again each time.
+QPixmap HomeView::badgePixmap(const QString &symbol, const QColor &tint)
+{
+    const QString key = symbol + QLatin1Char('/') + tint.name(QColor::HexArgb) + QLatin1Char('@') +
+                        QString::number(devicePixelRatioF());
+    auto it = m_badges.constFind(key);
+    if (it == m_badges.cend())
+        it = m_badges.insert(key, AppSymbols::pixmap(symbol, kBadgeSize, tint, devicePixelRatioF()));
+    return *it;
+}
+
 // Room for a two-line title, whatever the title is.
 void HomeView::fitRecentCard(QPushButton *button, const RecentCard &card)
 {
@@ -489,8 +500,7 @@ QPushButton *HomeView::recentCard(int slot)
         auto *label = new QLabel(card);
         label->setObjectName(QString::fromLatin1(symbol));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        label->setPixmap(
-            AppSymbols::pixmap(QString::fromLatin1(symbol), kBadgeSize, tint, devicePixelRatioF()));
+        label->setPixmap(badgePixmap(QString::fromLatin1(symbol), tint));
         label->hide();
         top->addWidget(label);
         *badge = label;
