@@ -12,6 +12,7 @@
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
@@ -35,6 +36,9 @@ constexpr int kFolderIconSize = 38;
 constexpr int kPageIconSize = 24;
 constexpr int kRecentMinHeight = 100;
 constexpr int kBadgeSize = 11;
+// Time spent making cards per turn of the event loop: a style-sheeted card costs a millisecond or
+// more, and a dashboard of hundreds must not freeze the window that shows it.
+constexpr qint64 kCardsTurnMs = 6;
 const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
 
 // A section asks for its full width; the column then gives it that much, or all there is, centred.
@@ -199,7 +203,8 @@ const HomeView *HomeView::built() const
     auto *self = const_cast<HomeView *>(this);
     if (m_firstBuildPending)
         self->reload();
-    else if (m_pending.folders || m_pending.recent || m_fill.isActive())
+    // A fill may leave cards to the next turns: all of them are asked for here.
+    while (m_pending.folders || m_pending.recent || m_fill.isActive())
         self->fill();
     return this;
 }
@@ -256,18 +261,39 @@ void HomeView::fillFolders()
         m_folderGrid = section(QString::fromUtf8(kFoldersTitle), QStringLiteral("folders"),
                                m_column->indexOf(m_greeting) + 1);
     m_folderParts.resize(std::min(m_folderParts.size(), folders.size()));
-    setCardCount(m_folderGrid, m_folderCards, qsizetype(folders.size()),
-                 [this](int slot) { return folderCard(slot); });
-    for (size_t i = 0; i < folders.size(); ++i) {
-        const FolderCard &card = m_folderParts[i];
-        bool changed = setShownIcon(card.icon, folders[i].icon, kFolderIconSize);
-        changed |= setShown(card.name, folders[i].name);
-        changed |= setShown(card.count, HomeDashboard::folderCountText(m_content->counts(folders[i])));
-        // A button asks for the room of its own text only: the card's rows set its height.
-        if (changed) {
-            QPushButton *button = m_folderCards[qsizetype(i)];
-            button->setMinimumHeight(button->layout()->sizeHint().height());
-        }
+    // Made and filled one at a time: on screen, as many as the turn has room for (at least one);
+    // hidden, all of them.
+    QElapsedTimer turn;
+    turn.start();
+    const qsizetype kept = std::min(qsizetype(folders.size()), m_folderCards.size());
+    qsizetype shown = kept;
+    const auto roomForMore = [&] { return shown == kept || !isVisible() || turn.elapsed() < kCardsTurnMs; };
+    while (shown < qsizetype(folders.size()) && roomForMore()) {
+        ++shown;
+        setCardCount(m_folderGrid, m_folderCards, shown, [this](int slot) { return folderCard(slot); });
+        fillFolderCard(size_t(shown) - 1);
+    }
+    setCardCount(m_folderGrid, m_folderCards, shown, [this](int slot) { return folderCard(slot); });
+    if (shown < qsizetype(folders.size())) {
+        // The rest at the next turn, from the folders as they will be then.
+        m_pending.folders = true;
+        m_fill.start();
+    }
+    for (size_t i = 0; i < size_t(shown); ++i)
+        fillFolderCard(i);
+}
+
+void HomeView::fillFolderCard(size_t i)
+{
+    const FNFolder &folder = m_content->folders()[i];
+    const FolderCard &card = m_folderParts[i];
+    bool changed = setShownIcon(card.icon, folder.icon, kFolderIconSize);
+    changed |= setShown(card.name, folder.name);
+    changed |= setShown(card.count, HomeDashboard::folderCountText(m_content->counts(folder)));
+    // A button asks for the room of its own text only: the card's rows set its height.
+    if (changed) {
+        QPushButton *button = m_folderCards[qsizetype(i)];
+        button->setMinimumHeight(button->layout()->sizeHint().height());
     }
 }
 
@@ -294,7 +320,7 @@ void HomeView::fillRecent()
         const RecentCard &card = m_recentParts[i];
         const bool resized =
             setShownIcon(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon, kPageIconSize) |
-                             setShown(card.time, RelativeTime::format(page.updatedAt, time));
+            setShown(card.time, RelativeTime::format(page.updatedAt, time));
         setShown(card.title, page.title.isEmpty() ? QStringLiteral("Untitled") : page.title);
         const auto badges = HomeDashboard::pageStatus(state, page);
         card.published->setVisible(badges.published);
@@ -431,6 +457,17 @@ QPushButton *HomeView::folderCard(int slot)
     return card;
 }
 
+// Drawn from its picture once for all the cards: a card made per turn would parse it again each time.
+QPixmap HomeView::badgePixmap(const QString &symbol, const QColor &tint)
+{
+    const QString key = symbol + QLatin1Char('/') + tint.name(QColor::HexArgb) + QLatin1Char('@') +
+                        QString::number(devicePixelRatioF());
+    auto it = m_badges.constFind(key);
+    if (it == m_badges.cend())
+        it = m_badges.insert(key, AppSymbols::pixmap(symbol, kBadgeSize, tint, devicePixelRatioF()));
+    return *it;
+}
+
 // Room for a two-line title, whatever the title is.
 void HomeView::fitRecentCard(QPushButton *button, const RecentCard &card)
 {
@@ -463,8 +500,7 @@ QPushButton *HomeView::recentCard(int slot)
         auto *label = new QLabel(card);
         label->setObjectName(QString::fromLatin1(symbol));
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        label->setPixmap(
-            AppSymbols::pixmap(QString::fromLatin1(symbol), kBadgeSize, tint, devicePixelRatioF()));
+        label->setPixmap(badgePixmap(QString::fromLatin1(symbol), tint));
         label->hide();
         top->addWidget(label);
         *badge = label;

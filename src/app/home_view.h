@@ -4,7 +4,9 @@
 #include "ui/app_context.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -88,6 +90,7 @@ private:
     // Shows the sections the changes since the last fill touched.
     void fill();
     void fillFolders();
+    void fillFolderCard(size_t i);
     void fillRecent();
     void fillPlaceholder();
     Grid section(const QString &title, const QString &objectName, int at);
@@ -98,6 +101,7 @@ private:
     QPushButton *folderCard(int slot);
     QPushButton *recentCard(int slot);
     void fitRecentCard(QPushButton *button, const RecentCard &card);
+    QPixmap badgePixmap(const QString &symbol, const QColor &tint);
     QDateTime now() const;
 
     AppContext m_context;
@@ -113,6 +117,7 @@ private:
     EmptyStateView *m_placeholder = nullptr;
     std::vector<FolderCard> m_folderParts;
     std::vector<RecentCard> m_recentParts;
+    QHash<QString, QPixmap> m_badges;
     QList<QPushButton *> m_folderCards;
     QList<QPushButton *> m_recentCards;
 };

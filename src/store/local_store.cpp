@@ -4,6 +4,7 @@
 #include "platform/diag.h"
 #include "platform/private_files.h"
 #include "store/block_chunks.h"
+#include "store/index_builder.h"
 #include "store/record_index.h"
 #include "store/state_writer.h"
 #include "store/store_state_decoder.h"
@@ -23,6 +24,9 @@
 
 namespace {
 
+// Records indexed per hold: an edit on the store's thread waits for one slice at most.
+constexpr size_t kIndexSlice = 4096;
+
 constexpr auto kFolderName = "Folionest";
 constexpr auto kFileName = "state.json";
 constexpr auto kTempInfix = ".tmp-";
@@ -37,13 +41,21 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     , m_url(QDir(folder).filePath(QString::fromLatin1(kFileName)))
     , m_saveDelay(saveDelay)
     , m_now([] { return QDateTime::currentDateTimeUtc(); })
-    , m_folderIndex(std::make_unique<RecordIndex<FNFolder>>(m_state.folders))
-    , m_pageIndex(std::make_unique<RecordIndex<FNPage>>(m_state.pages))
-    , m_blockIndex(std::make_unique<RecordIndex<FNBlock>>(m_state.blocks))
+    , m_folderIndex(std::make_unique<RecordIndex<FNFolder>>(m_state.folders, m_foldersMutex))
+    , m_pageIndex(std::make_unique<RecordIndex<FNPage>>(m_state.pages, m_pagesMutex))
+    , m_blockIndex(std::make_unique<RecordIndex<FNBlock>>(m_state.blocks, m_blocksMutex))
     , m_blocksByPage(std::make_unique<GroupIndex<FNBlock, QString>>(
-          m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }))
+          m_state.blocks, [](const FNBlock &b) { return b.pageLocalID; }, m_blocksMutex))
     , m_pagesByParent(std::make_unique<GroupIndex<FNPage, qint64>>(
-          m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }))
+          m_state.pages, [](const FNPage &p) { return p.parentPageServerID; }, m_pagesMutex))
+    // What the window lists first comes first, the 200,000 blocks last.
+    , m_indexBuilder(std::make_unique<IndexBuilder>(std::vector<IndexBuilder::Step>{
+          [this] { return m_folderIndex->buildSome(kIndexSlice); },
+          [this] { return m_pageIndex->buildSome(kIndexSlice); },
+          [this] { return m_pagesByParent->buildSome(kIndexSlice); },
+          [this] { return m_blocksByPage->buildSome(kIndexSlice); },
+          [this] { return m_blockIndex->buildSome(kIndexSlice); },
+      }))
     , m_blockChunks(std::make_unique<BlockChunks>(m_state.blocks))
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
@@ -58,6 +70,8 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     // The first save then copies no block on this thread.
     if (!m_state.blocks.empty())
         m_blockChunks->fillAside();
+    // Nor does the first lookup build an index here.
+    m_indexBuilder->fillAside();
 }
 
 template <typename T>
@@ -72,16 +86,28 @@ void LocalStore::recordTouched(qsizetype at)
 }
 
 template <typename T>
-std::unique_lock<std::recursive_mutex> LocalStore::holdList()
+LocalStore::Hold LocalStore::holdList()
 {
     if constexpr (std::is_same_v<T, FNBlock>)
-        return m_blockChunks->hold();
-    return {};
+        return holdBlocks();
+    else if constexpr (std::is_same_v<T, FNPage>)
+        return {std::unique_lock(m_pagesMutex), {}};
+    else
+        return {std::unique_lock(m_foldersMutex), {}};
 }
 
-std::unique_lock<std::recursive_mutex> LocalStore::holdBlocks()
+LocalStore::Hold LocalStore::holdBlocks()
 {
-    return m_blockChunks->hold();
+    // In this order everywhere: the chunks' own thread takes only theirs.
+    std::unique_lock list(m_blocksMutex);
+    return {std::move(list), m_blockChunks->hold()};
+}
+
+LocalStore::HoldAll LocalStore::holdAll()
+{
+    Hold folders = holdList<FNFolder>();
+    Hold pages = holdList<FNPage>();
+    return {std::move(folders), std::move(pages), holdBlocks()};
 }
 
 LocalStore::~LocalStore()
@@ -405,9 +431,10 @@ bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString
     auto hold = holdList<T>();
     const T before = std::exchange(list[size_t(at)], std::move(record));
     recordTouched<T>(at);
-    hold = {};
+    // Under the hold: one building aside must not cover the record between the two.
     index.replaced(at, before);
     groupsReplaced(at, before);
+    hold = {};
     scheduleSave();
     if (before.localID != localID)
         recordChanged(before);
@@ -444,22 +471,19 @@ void LocalStore::replaceBlocks(const std::vector<FNBlock> &edited)
     at.reserve(edited.size());
     for (const FNBlock &block : edited)
         at.push_back(indexOfBlock(block.localID));
-    // As `change` does, but only these blocks are new to the next save.
+    // One change, but only these blocks are new to the next save and to the indexes.
     auto hold = holdBlocks();
     for (size_t i = 0; i < edited.size(); ++i) {
-        if (at[i] >= 0) {
-            if (isInBatch())
-                m_batch.blockPages.insert(m_state.blocks[size_t(at[i])].pageLocalID);
-            pageBlocksMoved(m_state.blocks[size_t(at[i])].pageLocalID);
-            pageBlocksMoved(edited[i].pageLocalID);
-            m_state.blocks[size_t(at[i])] = edited[i];
-            m_blockChunks->touched(at[i]);
-            if (isInBatch())
-                recordChanged(edited[i]);
-        }
+        if (at[i] < 0)
+            continue;
+        const FNBlock before = std::exchange(m_state.blocks[size_t(at[i])], edited[i]);
+        m_blockChunks->touched(at[i]);
+        m_blockIndex->replaced(at[i], before);
+        groupsReplaced(at[i], before);
+        if (isInBatch())
+            recordChanged(edited[i]);
     }
     hold = {};
-    indexesStale();
     // A batch names each block; alone, the rows re-read.
     if (!isInBatch())
         tellAllRecords();
@@ -476,7 +500,6 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
     auto hold = holdBlocks();
     m_blockChunks->touchedFrom(qsizetype(m_state.blocks.size()));
     m_state.blocks.insert(m_state.blocks.end(), blocks.begin(), blocks.end());
-    hold = {};
     for (size_t i = 0; i < blocks.size(); ++i) {
         const auto at = qsizetype(m_state.blocks.size() - blocks.size() + i);
         m_blockIndex->appended(at);
@@ -484,6 +507,7 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
         if (isInBatch())
             recordChanged(blocks[i]);
     }
+    hold = {};
     scheduleSave();
     tellState();
 }
@@ -577,7 +601,7 @@ void LocalStore::reset()
 {
     ++m_generation;
     {
-        auto hold = holdBlocks();
+        auto hold = holdAll();
         m_state = StoreState{};
         allRecordsTouched();
     }

@@ -19,6 +19,7 @@
 #include <vector>
 
 class BlockChunks;
+class IndexBuilder;
 class StateWriter;
 template <typename T>
 class RecordIndex;
@@ -56,12 +57,13 @@ public:
 
     // Edits the state in place and tells the observers once, saving nothing: for the store's own
     // bulk work and for tests setting a state up. Records edited this way cost a rebuild of the id
-    // indexes at the next lookup, and the per-record views re-read on `recordsChanged`.
+    // indexes (begun aside, finished by the next lookup), and the per-record views re-read on
+    // `recordsChanged`.
     template <typename Edit>
     void change(Edit &&edit)
     {
         {
-            const auto hold = holdBlocks();
+            const auto hold = holdAll();
             std::forward<Edit>(edit)(m_state);
             allRecordsTouched();
         }
@@ -234,10 +236,19 @@ private:
     void allRecordsTouched();
     template <typename T>
     void recordTouched(qsizetype at);
-    // Held while the blocks list changes: its chunks may be in the making on another thread.
-    std::unique_lock<std::recursive_mutex> holdBlocks();
+    // Held while a list changes: its indexes, and the blocks' chunks, may be in the making on
+    // another thread.
+    struct Hold {
+        std::unique_lock<std::recursive_mutex> list;
+        std::unique_lock<std::recursive_mutex> chunks;
+    };
+    struct HoldAll {
+        Hold folders, pages, blocks;
+    };
+    Hold holdBlocks();
     template <typename T>
-    std::unique_lock<std::recursive_mutex> holdList();
+    Hold holdList();
+    HoldAll holdAll();
     void removeLeftovers();
     void load();
     void setAside(const QString &reason);
@@ -283,11 +294,16 @@ private:
     std::mutex m_failuresMutex;
     QStringList m_saveFailures;
     std::function<QDateTime()> m_now;
+    std::recursive_mutex m_foldersMutex;
+    std::recursive_mutex m_pagesMutex;
+    std::recursive_mutex m_blocksMutex;
     std::unique_ptr<RecordIndex<FNFolder>> m_folderIndex;
     std::unique_ptr<RecordIndex<FNPage>> m_pageIndex;
     std::unique_ptr<RecordIndex<FNBlock>> m_blockIndex;
     std::unique_ptr<GroupIndex<FNBlock, QString>> m_blocksByPage;
     std::unique_ptr<GroupIndex<FNPage, qint64>> m_pagesByParent;
+    // Before the indexes go, it stops building them.
+    std::unique_ptr<IndexBuilder> m_indexBuilder;
     std::unique_ptr<BlockChunks> m_blockChunks;
     // The folders and pages as the last snapshot copied them, shared with it; copied again only
     // once changed.

@@ -1,6 +1,7 @@
 #include "store/local_store.h"
 
 #include "store/group_index.h"
+#include "store/index_builder.h"
 #include "store/record_index.h"
 
 // Finding records by id and by what links them, through the indexes the store keeps in step.
@@ -159,4 +160,5 @@ void LocalStore::indexesStale()
     m_blockIndex->stale();
     m_blocksByPage->stale();
     m_pagesByParent->stale();
+    m_indexBuilder->fillAside();
 }

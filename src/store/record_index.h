@@ -5,31 +5,51 @@
 #include <QHash>
 #include <QString>
 
+#include <mutex>
 #include <vector>
 
 // Positions of the first record per localID, and of every record per nonzero serverID, kept in step
-// by the store's own operations and rebuilt lazily after an edit through LocalStore::change. LocalIDs are
-// indexed by their hash: a table keyed by the strings themselves compares scattered strings on every probe
-// and builds several times slower.
+// by the store's own operations; built a slice at a time as GroupIndex is, under the same mutex.
+// LocalIDs are indexed by their hash: a table keyed by the strings themselves compares scattered
+// strings on every probe and builds several times slower.
 template <typename T>
 class RecordIndex
 {
 public:
-    explicit RecordIndex(const std::vector<T> &list)
+    RecordIndex(const std::vector<T> &list, std::recursive_mutex &listMutex)
         : m_list(list)
-        , m_byServer(list, [](const T &r) { return r.serverID; })
+        , m_mutex(listMutex)
+        , m_byServer(
+              list, [](const T &r) { return r.serverID; }, listMutex)
     {
     }
 
     void stale()
     {
-        m_built = false;
+        std::lock_guard lock(m_mutex);
+        m_builtTo = 0;
         m_byLocal.clear();
         m_byServer.stale();
     }
 
+    // Covers up to `count` more records with the local ids, then with the server ids; false once
+    // both cover the whole list.
+    bool buildSome(size_t count)
+    {
+        std::lock_guard lock(m_mutex);
+        const size_t end = std::min(m_list.size(), m_builtTo + count);
+        if (m_builtTo < end) {
+            m_byLocal.reserve(qsizetype(m_list.size()));
+            for (; m_builtTo < end; ++m_builtTo)
+                addRecord(qsizetype(m_builtTo));
+            return true;
+        }
+        return m_byServer.buildSome(count);
+    }
+
     qsizetype withLocalID(const QString &id)
     {
+        std::lock_guard lock(m_mutex);
         build();
         const auto it = m_byLocal.constFind(localKey(id));
         if (it == m_byLocal.cend())
@@ -72,21 +92,25 @@ public:
     // The record at `at` was replaced; `before` is what it held.
     void replaced(qsizetype at, const T &before)
     {
-        if (!m_built)
+        std::lock_guard lock(m_mutex);
+        m_byServer.replaced(at, before);
+        if (size_t(at) >= m_builtTo)
             return;
         const T &now = m_list[size_t(at)];
         if (before.localID != now.localID) {
             drop(m_byLocal, localKey(before.localID), at, [](const T &r) { return localKey(r.localID); });
             add(m_byLocal, localKey(now.localID), at);
         }
-        m_byServer.replaced(at, before);
     }
 
     void appended() { appended(qsizetype(m_list.size()) - 1); }
     void appended(qsizetype at)
     {
-        if (m_built)
+        std::lock_guard lock(m_mutex);
+        if (size_t(at) == m_builtTo) {
             addRecord(at);
+            ++m_builtTo;
+        }
         m_byServer.appended(at);
     }
 
@@ -101,12 +125,11 @@ private:
 
     void build()
     {
-        if (m_built)
+        if (m_builtTo == m_list.size())
             return;
         m_byLocal.reserve(qsizetype(m_list.size()));
-        for (qsizetype i = 0; i < qsizetype(m_list.size()); ++i)
-            addRecord(i);
-        m_built = true;
+        for (; m_builtTo < m_list.size(); ++m_builtTo)
+            addRecord(qsizetype(m_builtTo));
     }
 
     void addRecord(qsizetype at)
@@ -136,8 +159,8 @@ private:
         }
         if (it->first != at)
             return;
-        // Only a shared key gets here: its next holder becomes the first.
-        for (size_t i = size_t(at) + 1; i < m_list.size(); ++i) {
+        // Only a shared key gets here: its next holder covered becomes the first.
+        for (size_t i = size_t(at) + 1; i < m_builtTo; ++i) {
             if (keyOf(m_list[i]) == key) {
                 it->first = qsizetype(i);
                 return;
@@ -146,7 +169,8 @@ private:
     }
 
     const std::vector<T> &m_list;
-    bool m_built = false;
+    std::recursive_mutex &m_mutex;
+    size_t m_builtTo = 0; // the records before it have their local ids indexed
     QHash<size_t, Slot> m_byLocal;
     GroupIndex<T, qint64> m_byServer;
 };

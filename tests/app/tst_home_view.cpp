@@ -123,6 +123,8 @@ private Q_SLOTS:
     void gridInTheWindow();
     void cardsFollowEachKindOfChange_data();
     void cardsFollowEachKindOfChange();
+    void manyFoldersFilledOverSeveralTurns_data();
+    void manyFoldersFilledOverSeveralTurns();
 
 private:
     void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
@@ -617,6 +619,88 @@ void TestHomeView::cardsFollowEachKindOfChange()
         if (slot < now.size())
             QVERIFY2(cards[i] == now[slot], qPrintable(QStringLiteral("card %1 made again").arg(i)));
     }
+}
+
+void TestHomeView::manyFoldersFilledOverSeveralTurns_data()
+{
+    QTest::addColumn<StoreEdit>("edit");
+    using Folders = const std::vector<FNFolder> &;
+    using Pages = const std::vector<FNPage> &;
+    const auto row = [](const char *name, StoreEdit edit) { QTest::newRow(name) << edit; };
+    row("nothing changes", [](LocalStore &, Folders, Pages) {});
+    row("a folder not yet shown renamed", [](LocalStore &s, Folders f, Pages) {
+        s.editFolder(f[190].localID, [](FNFolder &folder) { folder.name = QStringLiteral("Renamed"); });
+    });
+    row("a shown folder moved last", [](LocalStore &s, Folders f, Pages) {
+        s.editFolder(f[0].localID, [](FNFolder &folder) { folder.position = 99; });
+    });
+    row("most folders deleted", [](LocalStore &s, Folders f, Pages) {
+        s.batch([&] {
+            for (size_t i = 3; i < f.size(); ++i)
+                s.markFolderDeleted(f[i].localID);
+        });
+    });
+    row("folders added", [](LocalStore &s, Folders, Pages) {
+        for (int i = 0; i < 5; ++i)
+            s.upsertFolder(folder(500 + i, 0, 50 + i));
+    });
+    row("everything at once",
+        [](LocalStore &s, Folders, Pages) { s.change([](StoreState &state) { state.folders.resize(20); }); });
+}
+
+// Hundreds of folders are made into cards over several turns of the event loop; whatever changes
+// between those turns, the dashboard ends as one built at once shows it.
+void TestHomeView::manyFoldersFilledOverSeveralTurns()
+{
+    QFETCH(StoreEdit, edit);
+    std::vector<FNFolder> folders;
+    for (int i = 1; i <= 200; ++i)
+        folders.push_back(folder(i, 0, i));
+    std::vector<FNPage> pages;
+    for (int i = 0; i < 60; ++i)
+        pages.push_back(page(QStringLiteral("Page %1").arg(i), 1 + i % 200, 0, i, i));
+    setState(folders, pages);
+    const QDateTime now = Base.addSecs(120);
+    MainView window(m_app->context());
+    window.setHomeClock([now] { return now; });
+    window.resize(1200, 800);
+
+    // The edit comes at the turn after the first cards were made, before the last are.
+    struct EditAfterFirstCards : QObject {
+        std::function<void()> edit;
+        int cards = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::ChildAdded && ++cards == 1)
+                QMetaObject::invokeMethod(this, edit, Qt::QueuedConnection);
+            return false;
+        }
+    } hook;
+    int cardsWhenEdited = -1;
+    hook.edit = [&] {
+        const auto *section = window.homeView()->findChild<QWidget *>(QStringLiteral("folders"));
+        cardsWhenEdited = int(section->findChildren<QPushButton *>(Qt::FindDirectChildrenOnly).size());
+        edit(m_app->store, folders, pages);
+    };
+    QTimer watch; // the folders section appears with the first fill
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (HomeView *home = window.homeView()) {
+            if (auto *section = home->findChild<QWidget *>(QStringLiteral("folders"))) {
+                section->installEventFilter(&hook);
+                watch.stop();
+            }
+        }
+    });
+    watch.start(0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(cardsWhenEdited >= 0);
+    QVERIFY2(cardsWhenEdited > 0 && cardsWhenEdited < 200, qPrintable(QString::number(cardsWhenEdited)));
+
+    HomeView fresh(m_app->context(), nullptr, [now] { return now; });
+    (void)fresh.folderCards();
+    const QStringList expected = onScreen(fresh);
+    QTRY_COMPARE(onScreen(*window.homeView()), expected);
 }
 
 QTEST_MAIN(TestHomeView)

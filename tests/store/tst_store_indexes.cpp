@@ -1,6 +1,7 @@
 #include "api/wire/pages.h"
 #include "fake-service/fake_service.h"
 #include "store/local_store.h"
+#include "support/local_store_testing.h"
 #include "support/test_device.h"
 
 #include <QTemporaryDir>
@@ -77,6 +78,72 @@ bool agree(const LocalStore &store, const QStringList &pageIDs, const QList<qint
     return true;
 }
 
+// Every record found by its local id and by its server id as one pass over the list finds it.
+template <typename T, typename ByLocal, typename ByServer>
+bool idsAgree(const std::vector<T> &list, ByLocal byLocal, ByServer byServer)
+{
+    QHash<QString, const T *> firstByLocal;
+    QHash<qint64, const T *> firstByServer, firstLiveByServer;
+    for (const T &r : list) {
+        firstByLocal.insert(r.localID, firstByLocal.value(r.localID, &r));
+        if (r.serverID == 0)
+            continue;
+        firstByServer.insert(r.serverID, firstByServer.value(r.serverID, &r));
+        if (!r.deletedAt)
+            firstLiveByServer.insert(r.serverID, firstLiveByServer.value(r.serverID, &r));
+    }
+    for (const T &r : list) {
+        if (byLocal(r.localID) != firstByLocal.value(r.localID)) {
+            qWarning() << "local id" << r.localID;
+            return false;
+        }
+        if (r.serverID != 0 &&
+            byServer(r.serverID) != firstLiveByServer.value(r.serverID, firstByServer.value(r.serverID))) {
+            qWarning() << "server id" << r.serverID;
+            return false;
+        }
+    }
+    return byLocal(QStringLiteral("none")) == nullptr;
+}
+
+// The same for the blocks of each page and the children of each parent.
+bool groupsAgree(const LocalStore &store)
+{
+    QHash<QString, std::vector<const FNBlock *>> onPage;
+    for (const FNBlock &b : store.state().blocks) {
+        if (!b.pageLocalID.isEmpty())
+            onPage[b.pageLocalID].push_back(&b);
+    }
+    QHash<qint64, std::vector<const FNPage *>> children;
+    for (const FNPage &p : store.state().pages) {
+        if (p.parentPageServerID != 0)
+            children[p.parentPageServerID].push_back(&p);
+    }
+    for (const FNPage &p : store.state().pages) {
+        if (store.blocksOfPage(p.localID) != onPage.value(p.localID) ||
+            store.childPages(p.serverID) != children.value(p.serverID)) {
+            qWarning() << "blocks or children of" << p.localID;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool allAgree(const LocalStore &store)
+{
+    const StoreState &s = store.state();
+    return groupsAgree(store) &&
+           idsAgree(
+               s.blocks, [&](const QString &id) { return store.block(id); },
+               [&](qint64 id) { return store.blockWithServerID(id); }) &&
+           idsAgree(
+               s.pages, [&](const QString &id) { return store.page(id); },
+               [&](qint64 id) { return store.pageWithServerID(id); }) &&
+           idsAgree(
+               s.folders, [&](const QString &id) { return store.folder(id); },
+               [&](qint64 id) { return store.folderWithServerID(id); });
+}
+
 } // namespace
 
 // The store's indexes (server id to page and block, page to its blocks, parent to child pages)
@@ -90,6 +157,8 @@ private Q_SLOTS:
     void duplicateServerIDs();
     void agreeThroughRandomChanges();
     void loadedStateIsIndexed();
+    void agreeWhenEditedRightAfterALoad_data();
+    void agreeWhenEditedRightAfterALoad();
     void agreeThroughAPull();
     void pageBlocksRevisionMovesWithTheListing_data();
     void pageBlocksRevisionMovesWithTheListing();
@@ -269,6 +338,119 @@ void TestStoreIndexes::loadedStateIsIndexed()
     QCOMPARE(loaded.childPages(3), std::vector<const FNPage *>{&pages[1]});
     QCOMPARE(loaded.blocksOfPage(pages[0].localID).size(), size_t(2));
     QCOMPARE(loaded.liveBlockWithServerID(11)->pageLocalID, pages[1].localID);
+}
+
+void TestStoreIndexes::agreeWhenEditedRightAfterALoad_data()
+{
+    QTest::addColumn<unsigned>("seed");
+    QTest::addColumn<bool>("waitForIndexes"); // edits only once they are built
+    QTest::newRow("seed 1") << 1u << false;
+    QTest::newRow("seed 2") << 2u << false;
+    QTest::newRow("seed 3") << 3u << false;
+    QTest::newRow("seed 4") << 4u << false;
+    QTest::newRow("seed 1, indexes built first") << 1u << true;
+}
+
+// The indexes are built beside the store's thread after a load; edits made meanwhile, at
+// positions the building has or has not reached yet, leave every lookup as a scan answers it.
+void TestStoreIndexes::agreeWhenEditedRightAfterALoad()
+{
+    QFETCH(unsigned, seed);
+    QFETCH(bool, waitForIndexes);
+    constexpr int kPages = 300;
+    constexpr int kBlocksPerPage = 100;
+    QTemporaryDir dir;
+    QStringList pageIDs;
+    {
+        LocalStore seedStore(dir.path(), kNever);
+        seedStore.change([&](StoreState &s) {
+            for (int f = 0; f < 20; ++f) {
+                FNFolder folder;
+                folder.serverID = 1 + f % 15; // some share an id, as an older build could leave
+                s.folders.push_back(folder);
+            }
+            for (int p = 0; p < kPages; ++p) {
+                FNPage page;
+                page.serverID = 100 + p;
+                page.parentPageServerID = p % 3 == 0 ? 0 : 100 + p / 3;
+                pageIDs << page.localID;
+                for (int b = 0; b < kBlocksPerPage; ++b) {
+                    FNBlock block;
+                    block.pageLocalID = page.localID;
+                    block.serverID = b % 4 == 0 ? 0 : 100000 + p * kBlocksPerPage + b;
+                    block.position = b;
+                    s.blocks.push_back(block);
+                }
+                s.pages.push_back(page);
+            }
+        });
+        seedStore.save();
+    }
+
+    LocalStore store(dir.path(), kNever);
+    if (waitForIndexes)
+        LocalStoreTesting::waitForIndexes(store);
+    std::mt19937 rng(seed);
+    const auto pick = [&](size_t n) { return size_t(rng() % n); };
+    const auto &blocks = store.state().blocks;
+    // The first edits land while the building is under way; only the edits' own lookups wait for it.
+    for (int step = 0; step < 300; ++step) {
+        switch (rng() % 8) {
+        case 0: { // blocks fresh from the service
+            FNBlock b;
+            b.pageLocalID = pageIDs[qsizetype(pick(size_t(kPages)))];
+            b.serverID = 500000 + step;
+            store.appendBlocks({b});
+            break;
+        }
+        case 1: { // a block near the end moves to another page
+            const QString id = blocks[blocks.size() - 1 - pick(500)].localID;
+            store.editBlock(id,
+                            [&](FNBlock &b) { b.pageLocalID = pageIDs[qsizetype(pick(size_t(kPages)))]; });
+            break;
+        }
+        case 2: // a block learns or changes its server id
+            store.editBlock(blocks[pick(blocks.size())].localID,
+                            [&](FNBlock &b) { b.serverID = 100000 + qint64(pick(40000)); });
+            break;
+        case 3:
+            store.markBlockDeleted(blocks[pick(blocks.size())].localID);
+            break;
+        case 4: { // a page under another parent, or a new page
+            FNPage p = pick(3) == 0 ? FNPage{} : store.state().pages[pick(store.state().pages.size())];
+            p.parentPageServerID = 100 + qint64(pick(size_t(kPages)));
+            if (p.serverID == 0)
+                p.serverID = 900 + step;
+            store.upsertPage(p);
+            break;
+        }
+        case 5: { // a renumbering
+            std::vector<FNBlock> edited;
+            for (int i = 0; i < 3; ++i) {
+                FNBlock b = blocks[blocks.size() - 1 - pick(2000)];
+                b.position += 1;
+                b.pageLocalID = pageIDs[qsizetype(pick(size_t(kPages)))];
+                edited.push_back(b);
+            }
+            store.replaceBlocks(edited);
+            break;
+        }
+        case 6: // a bulk edit: the building starts over
+            if (pick(10) == 0)
+                store.change([&](StoreState &s) {
+                    s.blocks.erase(s.blocks.begin() + qsizetype(pick(s.blocks.size())));
+                });
+            break;
+        default: { // a block replaced by its server id under a new local id
+            FNBlock b = blocks[pick(blocks.size())];
+            if (b.serverID == 0)
+                break;
+            b.localID = newLocalID();
+            store.upsertBlock(b);
+        }
+        }
+    }
+    QVERIFY(allAgree(store));
 }
 
 void TestStoreIndexes::agreeThroughAPull()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/block_chunks.h"
+#include "store/index_builder.h"
 #include "store/local_store.h"
 
 #include <utility>
@@ -11,7 +12,7 @@ struct LocalStoreTesting {
     template <typename Edit>
     static void changeUntold(LocalStore &store, Edit &&edit)
     {
-        const auto hold = store.holdBlocks();
+        const auto hold = store.holdAll();
         std::forward<Edit>(edit)(store.m_state);
         store.allRecordsTouched();
     }
@@ -27,6 +28,8 @@ struct LocalStoreTesting {
         store.m_blockChunks->waitAside();
         return store.m_blockChunks->copiedAside();
     }
+    // Waits for the indexes built beside the store's thread.
+    static void waitForIndexes(LocalStore &store) { store.m_indexBuilder->waitAside(); }
     static qsizetype indexOfPage(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
     static qsizetype indexOfBlock(const LocalStore &store, const QString &id)
     {
