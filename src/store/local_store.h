@@ -19,6 +19,7 @@
 #include <vector>
 
 class BlockChunks;
+class KeptStateFile;
 class StateWriter;
 template <typename T>
 class RecordIndex;
@@ -239,7 +240,8 @@ private:
     template <typename T>
     std::unique_lock<std::recursive_mutex> holdList();
     void removeLeftovers();
-    void load();
+    // What loaded, and where: the file stays open for the chunks' text.
+    void load(std::shared_ptr<const KeptStateFile> &file, qint64 &blocksAt);
     void setAside(const QString &reason);
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);
     void keepOriginalFailed(const StoreStateDrops &dropped, const QString &failure);

@@ -129,6 +129,9 @@ public:
     {
     }
 
+    // Where the stream stands, for telling where the blocks list starts.
+    void setTell(std::function<size_t()> tell) { m_tell = std::move(tell); }
+    qint64 blocksAt() const { return m_blocksAt; }
     // Called after each of the first blocks of the list, until it returns true.
     void setAfterBlock(std::function<bool()> afterBlock) { m_afterBlock = std::move(afterBlock); }
     // A run of blocks read elsewhere, next in the list's order.
@@ -235,6 +238,8 @@ private:
     size_t m_blocksBound;
     BlockRun m_run; // the blocks decoded so far, in order
     std::function<bool()> m_afterBlock;
+    std::function<size_t()> m_tell;
+    qint64 m_blocksAt = -1;
     int m_afterBlockTries = 64;
     size_t m_slot = kBlockFieldCount;
     size_t m_nextSlot = 0;
@@ -343,6 +348,9 @@ bool Handler::open(Kind kind)
         return true;
     case Mode::Value:
         if (m_member == kBlocks && kind == Kind::Array) {
+            // The parser took the '[' just now.
+            if (m_tell)
+                m_blocksAt = qint64(m_tell());
             m_mode = Mode::BlocksList;
             return true;
         }
@@ -598,6 +606,7 @@ StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &
     StateFileStream stream(fd);
     try {
         Handler handler(size, Handler::Role::Whole);
+        handler.setTell([&] { return stream.Tell(); });
         if (split) {
             handler.setAfterBlock([&] {
                 if (!stream.atNextBlock())
@@ -621,6 +630,7 @@ StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &
         StoreState state = handler.finish(dropped);
         if (stream.error())
             throw DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
+        runs.blocksAt = handler.blocksAt();
         return state;
     } catch (const DecodeError &) {
         if (stream.error())
@@ -665,5 +675,7 @@ StoreState StoreStateDecoder::decode(int fd, StoreStateDrops &dropped, Runs *see
     }
     out.readAgain = true;
     Runs again;
-    return decodeFile(fd, size, false, again, dropped);
+    StoreState state = decodeFile(fd, size, false, again, dropped);
+    out.blocksAt = again.blocksAt;
+    return state;
 }
