@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <type_traits>
 
+#include <malloc.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -58,6 +59,8 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     std::shared_ptr<const KeptStateFile> loaded;
     qint64 blocksAt = -1;
     load(loaded, blocksAt);
+    // The load's buffers, freed on several threads' heaps, would otherwise stay with the process.
+    ::malloc_trim(0);
     // The first save then copies no block on this thread, and encodes none that the file holds as
     // this build writes them.
     if (!m_state.blocks.empty())

@@ -127,6 +127,9 @@ public:
         : m_role(role)
         , m_blocksBound(textSize / minimalBlockText())
     {
+        // A run fills one batch: grown as it fills, it would be copied several times over.
+        m_batch.records.reserve(std::min(BlockBatch::kSize, m_blocksBound + 1));
+        m_batch.text.reserve(std::min(BlockBatch::kSize * 256, textSize));
     }
 
     // Where the stream stands, for telling where the blocks list starts.
