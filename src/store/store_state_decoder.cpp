@@ -6,7 +6,10 @@
 #include "json/json_coder.h"
 #include "json/json_sax.h"
 
+#include <QByteArrayView>
+
 #include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <array>
@@ -594,6 +597,18 @@ StoreState Handler::finish(StoreStateDrops &dropped)
 // top of the whole text.
 BlockRun readRun(const std::string &text)
 {
+    // Nearly always the whole run is UTF-8 and every number one the parser takes: checked in one
+    // pass, it is parsed with no check of each string and no reading ahead of each number. Anything
+    // that parse refuses is read again as below, which marks what it must.
+    if (QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8()) {
+        Handler handler(text.size(), Handler::Role::Run);
+        json::DepthLimit<Handler> limit(handler, json::TooDeep::Refuse, json::kMaxDepth - 1);
+        rapidjson::MemoryStream stream(text.data(), text.size());
+        rapidjson::Reader reader;
+        constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+        if (!reader.Parse<kFlags>(stream, limit).IsError() && !limit.exceeded() && !limit.tooBig())
+            return handler.finishRun();
+    }
     Handler handler(text.size(), Handler::Role::Run);
     rapidjson::MemoryStream stream(text.data(), text.size());
     json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth - 1, json::Damaged::Mark);
