@@ -113,6 +113,9 @@ struct AppRun {
     double peakKbPainted = 0;
     double peakKbSaved = 0;
     bool saved = false;
+    double savedMs = 0;
+    // The steps the app marked, in order, each with when it ended after the launch.
+    std::vector<std::pair<QByteArray, double>> steps;
 };
 
 QByteArray reportField(const QByteArray &line, const QByteArray &key)
@@ -165,6 +168,12 @@ AppRun runApp(const QString &penroost, const QString &stateFolder, const QString
     run.startMs = double(reportField(report, "ready_at").toLongLong() - launchedAt);
     run.paintedMs = double(reportField(report, "painted_at").toLongLong() - launchedAt);
     run.saved = reportField(report, "saved_at").toLongLong() != 0;
+    run.savedMs = run.saved ? double(reportField(report, "saved_at").toLongLong() - launchedAt) : 0;
+    for (const QByteArray &part : report.split(' ')) {
+        if (part.startsWith("step_") && part.contains('='))
+            run.steps.emplace_back(part.mid(5, part.indexOf('=') - 5),
+                                   double(part.mid(part.indexOf('=') + 1).toLongLong() - launchedAt));
+    }
     run.longestTurnMs = reportField(report, "longest_turn_ms").toDouble();
     run.peakKbPainted = reportField(report, "peak_kb_painted").toDouble();
     run.peakKbSaved = reportField(report, "peak_kb_saved").toDouble();
@@ -297,6 +306,14 @@ int main(int argc, char **argv)
     // the same mood and neither inherits the other's heap.
     std::vector<double> parses, loads, parsesOne, loadsOne, starts, painted, turns, peakPainted, peakSaved,
         startParses;
+    // Each step of the start: how long it took after the one before, per run.
+    std::vector<std::pair<QByteArray, std::vector<double>>> split;
+    const auto addSplit = [&](const QByteArray &name, double ms) {
+        auto it = std::find_if(split.begin(), split.end(), [&](const auto &s) { return s.first == name; });
+        if (it == split.end())
+            it = split.insert(split.end(), {name, {}});
+        it->second.push_back(ms);
+    };
     int saved = 0;
     for (int i = 0; i < runs; ++i) {
         parses.push_back(runChild({QStringLiteral("--parse-once"), folder}).value(0).toDouble());
@@ -312,6 +329,15 @@ int main(int argc, char **argv)
         }
         const AppRun run = runApp(penroost, folder, dir.filePath(QStringLiteral("home")), env);
         startParses.push_back(runChild({QStringLiteral("--parse-once"), folder}).value(0).toDouble());
+        double before = 0;
+        for (const auto &[name, at] : run.steps) {
+            addSplit(name, at - before);
+            before = at;
+        }
+        addSplit("first paint", run.paintedMs - before);
+        if (run.saved)
+            addSplit("first save after paint", run.savedMs - run.paintedMs);
+        addSplit("quiet after", run.startMs - std::max(run.paintedMs, run.savedMs));
         starts.push_back(run.startMs);
         painted.push_back(run.paintedMs);
         turns.push_back(run.longestTurnMs);
@@ -344,6 +370,12 @@ int main(int argc, char **argv)
     std::printf("%-58s %9.1f ms  %6.2fx the parse (goal <= 0.05x)\n", "  longest event-loop turn in it",
                 median(turns), median(turns) / startParse);
     std::printf("%-58s %9d of %d\n", "  starts that saved", saved, runs);
+    std::printf("  the start step by step (each from the end of the one before):\n");
+    for (const auto &[name, times] : split) {
+        const QByteArray label = "    " + name;
+        std::printf("%-58s %9.1f ms  %6.2fx the parse\n", label.constData(), median(times),
+                    median(times) / startParse);
+    }
     std::printf("%-58s %9.2fx the file (goal <= 2.5x)\n", "peak memory of the app after start",
                 median(peakPainted));
     std::printf("%-58s %9.2fx the file (goal <= 3x)\n", "peak memory of the app after the first save",

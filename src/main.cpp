@@ -43,6 +43,7 @@ QString serviceOrigin()
 int run(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    StartReport::mark("qt");
     // First, so a signal that comes while the app starts waits for the window rather than killing it.
     QuitSignals quitSignals;
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
@@ -55,14 +56,17 @@ int run(int argc, char *argv[])
     SingleInstance instance(LocalStore::defaultFolder());
     if (!instance.claim())
         return 0;
+    StartReport::mark("lock");
 
     Settings settings;
     SecretStore secrets(std::make_shared<KeyringSecretBackend>());
     // The session reads the keyring from memory, so it is loaded before the window routes.
     secrets.loadBlocking(SessionStore::keychainAccounts());
+    StartReport::mark("keyring");
 
     SessionStore session(secrets, settings);
     LocalStore store(LocalStore::defaultFolder());
+    StartReport::mark("load");
     AppEvents events;
     Connectivity connectivity;
     ServiceClient client(serviceOrigin(), session, events, connectivity);
@@ -99,6 +103,7 @@ int run(int argc, char *argv[])
         QCoreApplication::quit();
     });
     quitSignals.start();
+    StartReport::mark("window");
     StartReport::startIfAsked(&window, store);
     window.show();
     return app.exec();

@@ -10,6 +10,22 @@
 
 #include <sys/stat.h>
 
+namespace {
+
+std::vector<std::pair<QByteArray, qint64>> &marks()
+{
+    static std::vector<std::pair<QByteArray, qint64>> steps;
+    return steps;
+}
+
+} // namespace
+
+void StartReport::mark(const char *name)
+{
+    if (!qEnvironmentVariableIsEmpty(kEnvironment))
+        marks().emplace_back(name, now());
+}
+
 StartReport *StartReport::startIfAsked(QWidget *window, const LocalStore &store)
 {
     if (qEnvironmentVariableIsEmpty(kEnvironment))
@@ -58,15 +74,19 @@ qint64 StartReport::peakMemoryKb()
 
 QByteArray StartReport::line(const Figures &f)
 {
+    QByteArray steps;
+    for (const auto &[name, at] : f.steps)
+        steps += " step_" + name + '=' + QByteArray::number(at);
     return QStringLiteral("start-report ready_at=%1 painted_at=%2 saved_at=%3 longest_turn_ms=%4 "
-                          "peak_kb_painted=%5 peak_kb_saved=%6\n")
-        .arg(f.readyAt)
-        .arg(f.paintedAt)
-        .arg(f.savedAt)
-        .arg(f.longestTurnMs)
-        .arg(f.peakKbPainted)
-        .arg(f.peakKbSaved)
-        .toLatin1();
+                          "peak_kb_painted=%5 peak_kb_saved=%6")
+               .arg(f.readyAt)
+               .arg(f.paintedAt)
+               .arg(f.savedAt)
+               .arg(f.longestTurnMs)
+               .arg(f.peakKbPainted)
+               .arg(f.peakKbSaved)
+               .toLatin1() +
+           steps + '\n';
 }
 
 QByteArray StartReport::fileIdentity() const
@@ -117,6 +137,7 @@ void StartReport::check()
     m_done = true;
     m_poll.stop();
     m_figures.readyAt = ready;
+    m_figures.steps = marks();
     if (m_figures.peakKbSaved == 0)
         m_figures.peakKbSaved = peakMemoryKb();
     m_sink(m_figures);

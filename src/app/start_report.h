@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class LocalStore;
 class QWidget;
@@ -36,6 +38,8 @@ public:
         qint64 longestTurnMs = 0;
         qint64 peakKbPainted = 0; // VmHWM
         qint64 peakKbSaved = 0;
+        // The steps of the start as marked, each with when it ended (monotonic ms).
+        std::vector<std::pair<QByteArray, qint64>> steps;
     };
     using Sink = std::function<void(const Figures &)>;
 
@@ -46,6 +50,9 @@ public:
     StartReport(QWidget *window, const LocalStore &store, Sink sink = {}, QObject *parent = nullptr);
 
     static QByteArray line(const Figures &figures);
+    // Notes that the step `name` (no spaces) of the start ended now, when the environment asks for
+    // the report; called before the report exists.
+    static void mark(const char *name);
     // This process's peak resident memory in kB, 0 when unknown.
     static qint64 peakMemoryKb();
 

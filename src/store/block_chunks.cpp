@@ -1,6 +1,83 @@
 #include "store/block_chunks.h"
 
+#include "json/json_coder.h"
+#include "json/json_writer.h"
+
 #include <algorithm>
+#include <cerrno>
+
+#include <unistd.h>
+
+KeptStateFile::~KeptStateFile()
+{
+    ::close(m_fd);
+}
+
+bool KeptStateFile::readAt(qint64 offset, qint64 size, QByteArray &out) const
+{
+    const qsizetype start = out.size();
+    out.resize(start + size);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_fd, out.data() + start + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            out.resize(start);
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+std::shared_ptr<const std::vector<FNBlock>> BlockChunkPiece::blocks() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_blocks;
+}
+
+std::optional<ChunkText> BlockChunkPiece::text() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_text;
+}
+
+void BlockChunkPiece::setText(ChunkText text)
+{
+    std::shared_ptr<const std::vector<FNBlock>> copy;
+    std::lock_guard lock(m_mutex);
+    if (m_lost)
+        return;
+    m_text = std::move(text);
+    // Let go of outside the lock: a reader waits for no freeing of blocks.
+    copy.swap(m_blocks);
+}
+
+void BlockChunkPiece::textLost()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_blocks)
+        m_lost = true;
+    m_text.reset();
+}
+
+bool BlockChunkPiece::isUsable() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_lost;
+}
+
+QByteArray blockChunkText(const std::vector<FNBlock> &blocks)
+{
+    JsonWriter writer;
+    writer.startArray();
+    for (const FNBlock &block : blocks)
+        writer.value(block);
+    writer.endArray();
+    const QByteArrayView list = writer.view();
+    return list.sliced(1, list.size() - 2).toByteArray();
+}
 
 BlockChunks::BlockChunks(const std::vector<FNBlock> &blocks)
     : m_blocks(blocks)
@@ -12,16 +89,43 @@ BlockChunks::~BlockChunks()
     stopAside();
 }
 
-void BlockChunks::fillAside()
+void BlockChunks::fillAside(std::shared_ptr<const KeptStateFile> file, qint64 blocksAt)
 {
     stopAside();
     m_stop = false;
-    m_aside = std::thread([this] {
-        // One chunk per hold: a change on the store's thread waits for one chunk's copy at most.
+    m_aside = std::thread([this, file = std::move(file), blocksAt] {
+        // Chunk by chunk as they follow each other in the file, until one is not as this build
+        // writes it: where the ones after it stand is then unknown.
+        qint64 expected = file ? blocksAt : -1;
+        QByteArray found;
+        if (expected >= 0 && file->readAt(expected, 1, found) && found == "[")
+            ++expected;
         for (size_t i = 0; !m_stop; ++i) {
-            std::lock_guard lock(m_mutex);
-            if (!refresh(i, m_copiedAside))
-                break;
+            BlockChunk chunk;
+            {
+                // One chunk per hold: a change on the store's thread waits for one chunk's copy at most.
+                std::lock_guard lock(m_mutex);
+                if (!refresh(i, m_copiedAside))
+                    break;
+                chunk = m_chunks[i];
+            }
+            if (expected < 0)
+                continue;
+            const auto blocks = chunk->blocks();
+            std::optional<QByteArray> text;
+            try {
+                if (blocks)
+                    text = blockChunkText(*blocks);
+            } catch (const EncodeError &) {
+            }
+            found.resize(0);
+            if (!text || !file->readAt(expected, text->size(), found) || found != *text) {
+                expected = -1;
+                continue;
+            }
+            chunk->setText({.file = file, .offset = expected, .size = text->size()});
+            ++m_foundInFile;
+            expected += text->size() + 1;
         }
     });
 }
@@ -52,6 +156,8 @@ void BlockChunks::touchedFrom(qsizetype at)
     std::lock_guard lock(m_mutex);
     const size_t from = std::min(size_t(at) / kSize, m_dirty.size());
     std::fill(m_dirty.begin() + qsizetype(from), m_dirty.end(), true);
+    // What they held will not be written again; a file they point into can go (a reset removes it).
+    std::fill(m_chunks.begin() + qsizetype(std::min(from, m_chunks.size())), m_chunks.end(), nullptr);
 }
 
 bool BlockChunks::refresh(size_t i, size_t &copies)
@@ -63,11 +169,11 @@ bool BlockChunks::refresh(size_t i, size_t &copies)
         m_chunks.resize(count);
         m_dirty.resize(count, true);
     }
-    if (m_chunks[i] && !m_dirty[i])
+    if (m_chunks[i] && !m_dirty[i] && m_chunks[i]->isUsable())
         return true;
     const auto from = m_blocks.begin() + qsizetype(i * kSize);
     const auto to = m_blocks.begin() + qsizetype(std::min(m_blocks.size(), (i + 1) * kSize));
-    m_chunks[i] = std::make_shared<const std::vector<FNBlock>>(from, to);
+    m_chunks[i] = std::make_shared<BlockChunkPiece>(std::vector<FNBlock>(from, to));
     m_dirty[i] = false;
     ++copies;
     return true;

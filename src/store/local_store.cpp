@@ -20,7 +20,9 @@
 #include <cerrno>
 #include <type_traits>
 
+#include <malloc.h>
 #include <stdio.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,10 +68,15 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
 
     makePrivateFolder(folder);
     removeLeftovers();
-    load();
-    // The first save then copies no block on this thread.
+    std::shared_ptr<const KeptStateFile> loaded;
+    qint64 blocksAt = -1;
+    load(loaded, blocksAt);
+    // The load's buffers, freed on several threads' heaps, would otherwise stay with the process.
+    ::malloc_trim(0);
+    // The first save then copies no block on this thread, and encodes none that the file holds as
+    // this build writes them.
     if (!m_state.blocks.empty())
-        m_blockChunks->fillAside();
+        m_blockChunks->fillAside(std::move(loaded), blocksAt);
     // Nor does the first lookup build an index here.
     m_indexBuilder->fillAside();
 }
@@ -140,7 +147,7 @@ void LocalStore::removeLeftovers()
                  .arg(removed));
 }
 
-void LocalStore::load()
+void LocalStore::load(std::shared_ptr<const KeptStateFile> &kept, qint64 &blocksAt)
 {
     QFile file(m_url);
     if (!file.exists())
@@ -153,8 +160,9 @@ void LocalStore::load()
     }
     StoreStateDrops dropped;
     // Decoded as it is read: neither the text nor a document of it is held whole beside the records.
+    StoreStateDecoder::Runs runs;
     try {
-        m_state = StoreStateDecoder::decode(file.handle(), dropped);
+        m_state = StoreStateDecoder::decode(file.handle(), dropped, &runs);
     } catch (const DecodeError &e) {
         setAside(e.message());
         return;
@@ -167,6 +175,10 @@ void LocalStore::load()
             keepOriginalFailed(dropped, file.errorString());
         else
             keepOriginal(bytes, dropped);
+    }
+    if (const int fd = runs.blocksAt >= 0 ? ::dup(file.handle()) : -1; fd >= 0) {
+        kept = std::make_shared<const KeptStateFile>(fd);
+        blocksAt = runs.blocksAt;
     }
     file.close();
     dropDuplicateBlocks();

@@ -20,6 +20,7 @@
 
 class BlockChunks;
 class IndexBuilder;
+class KeptStateFile;
 class StateWriter;
 template <typename T>
 class RecordIndex;
@@ -250,7 +251,8 @@ private:
     Hold holdList();
     HoldAll holdAll();
     void removeLeftovers();
-    void load();
+    // What loaded, and where: the file stays open for the chunks' text.
+    void load(std::shared_ptr<const KeptStateFile> &file, qint64 &blocksAt);
     void setAside(const QString &reason);
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);
     void keepOriginalFailed(const StoreStateDrops &dropped, const QString &failure);

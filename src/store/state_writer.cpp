@@ -66,9 +66,23 @@ void encodeFrame(Frame &frame, const StateSnapshot &state)
     encodeFields(frame.writer, state, [&] { frame.blocksAt = frame.writer.view().size() - 1; });
 }
 
-// The same bytes as StateWriter::encode, handed to `fd` a piece at a time: the whole text held beside
-// the records would take as much memory again as the file.
-std::optional<QString> writePieces(int fd, const QString &path, const StateSnapshot &state)
+// Where a chunk's text went in the file being written.
+struct Placed {
+    BlockChunk chunk;
+    qint64 offset = 0;
+    qint64 size = 0;
+};
+
+struct PieceCounts {
+    size_t encoded = 0;
+    size_t copied = 0;
+};
+
+// The state's bytes handed to `fd` a piece at a time: the whole text held beside the records would take
+// as much memory again as the file. A chunk's text comes from the file it was last written to or read
+// from when it stands there, else from its blocks.
+std::optional<QString> writePieces(int fd, const QString &path, const StateSnapshot &state,
+                                   std::vector<Placed> &placed, PieceCounts &counts)
 {
     Frame frame;
     encodeFrame(frame, state);
@@ -76,23 +90,34 @@ std::optional<QString> writePieces(int fd, const QString &path, const StateSnaps
     QByteArray piece;
     piece.reserve(kPieceBytes + kPieceBytes / 2);
     piece.append(whole.first(frame.blocksAt + 1));
+    qint64 flushed = 0;
     bool first = true;
-    for (const auto &chunk : state.blockChunks) {
-        JsonWriter writer;
-        writer.startArray();
-        for (const FNBlock &block : *chunk)
-            writer.value(block);
-        writer.endArray();
-        const QByteArrayView list = writer.view();
-        if (list.size() <= 2)
-            continue;
+    for (const BlockChunk &chunk : state.blockChunks) {
+        const qsizetype before = piece.size();
         if (!first)
             piece.append(',');
+        const qsizetype start = piece.size();
+        if (const std::optional<ChunkText> text = chunk->text()) {
+            if (!text->file->readAt(text->offset, text->size, piece)) {
+                chunk->textLost();
+                return QStringLiteral("%1: the blocks saved last could not be read back")
+                    .arg(QFileInfo(path).fileName());
+            }
+            ++counts.copied;
+        } else if (const auto blocks = chunk->blocks()) {
+            piece.append(blockChunkText(*blocks));
+            ++counts.encoded;
+        }
+        if (piece.size() == start) {
+            piece.resize(before);
+            continue;
+        }
         first = false;
-        piece.append(list.sliced(1, list.size() - 2));
+        placed.push_back({.chunk = chunk, .offset = flushed + start, .size = piece.size() - start});
         if (piece.size() >= kPieceBytes) {
             if (auto failure = writeSome(fd, path, piece))
                 return failure;
+            flushed += piece.size();
             piece.resize(0);
         }
     }
@@ -129,7 +154,7 @@ int createPrivate(const std::function<QString(int)> &name, QString &path)
 {
     for (int n = 0; n < kNameTries; ++n) {
         path = name(n);
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                               S_IRUSR | S_IWUSR);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -218,7 +243,7 @@ void StateWriter::run()
         m_writing = true;
         lock.unlock();
         replaced.clear();
-        const std::optional<QString> failure = writeNow(m_url, *snapshot);
+        const std::optional<QString> failure = writeNow(*snapshot);
         // Let go of the records before saying it is done: the store may change them once idle.
         snapshot.reset();
         if (failure)
@@ -230,18 +255,9 @@ void StateWriter::run()
     }
 }
 
-void StateWriter::encode(JsonWriter &writer, const StateSnapshot &state)
+std::optional<QString> StateWriter::writeNow(const StateSnapshot &state)
 {
-    encodeFields(writer, state, [&] {
-        for (const auto &chunk : state.blockChunks) {
-            for (const FNBlock &block : *chunk)
-                writer.value(block);
-        }
-    });
-}
-
-std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnapshot &state)
-{
+    const QString &url = m_url;
     // A name of its own: two writers on one name would truncate each other's file.
     QString temp;
     const int fd = durable::createPrivate(
@@ -254,26 +270,42 @@ std::optional<QString> StateWriter::writeNow(const QString &url, const StateSnap
         return durable::errnoText(errno, temp);
     // The pieces go to the temporary file alone: only the rename below makes them "state.json".
     std::optional<QString> failure;
+    std::vector<Placed> placed;
+    PieceCounts counts;
     try {
-        failure = writePieces(fd, temp, state);
+        failure = writePieces(fd, temp, state, placed, counts);
     } catch (const EncodeError &e) {
         failure = e.message();
     }
+    m_chunksEncoded += counts.encoded;
+    m_chunksCopied += counts.copied;
+    // Kept open to be read by the next write; writeAll closes the one it is given.
+    const int kept = failure ? -1 : ::dup(fd);
     if (failure) {
         ::close(fd);
         QFile::remove(temp);
         return failure;
     }
     if (auto failure = durable::writeAll(fd, temp, {})) {
+        if (kept >= 0)
+            ::close(kept);
         QFile::remove(temp);
         return failure;
     }
     // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(url).constData()) != 0) {
         const QString failure = durable::errnoText(errno, url);
+        if (kept >= 0)
+            ::close(kept);
         QFile::remove(temp);
         return failure;
     }
     durable::syncFolder(QFileInfo(url).absolutePath());
+    // Only a file that is now "state.json" stands for what the chunks hold.
+    if (kept >= 0) {
+        const auto file = std::make_shared<const KeptStateFile>(kept);
+        for (Placed &p : placed)
+            p.chunk->setText({.file = file, .offset = p.offset, .size = p.size});
+    }
     return std::nullopt;
 }

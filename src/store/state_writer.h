@@ -7,6 +7,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -32,6 +33,8 @@ struct StateSnapshot {
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the
 // order given, each to a private temporary file, synced, renamed over the file, then the folder synced.
+// The file written stays open, so that the next write copies the text of the chunks that did not
+// change since rather than encode them again.
 // A snapshot given while another waits replaces it (it holds everything the older one did). The
 // worker reads the snapshot alone, never the store.
 class StateWriter
@@ -49,13 +52,14 @@ public:
     void wait();
     bool isBusy() const;
 
-    // The whole state into `url` as one durable replacement, on the calling thread; the reason on failure.
-    static std::optional<QString> writeNow(const QString &url, const StateSnapshot &state);
-    // The bytes "state.json" holds for the snapshot: those of the whole state, encoded in one piece.
-    static void encode(JsonWriter &writer, const StateSnapshot &state);
+    // Chunks of blocks the writes encoded, and those whose text they copied from the last file (tests).
+    size_t chunksEncoded() const { return m_chunksEncoded; }
+    size_t chunksCopied() const { return m_chunksCopied; }
 
 private:
     void run();
+    // The whole state into the file as one durable replacement; the reason on failure.
+    std::optional<QString> writeNow(const StateSnapshot &state);
 
     const QString m_url;
     const std::function<void(const QString &)> m_failed;
@@ -67,6 +71,8 @@ private:
     std::vector<std::shared_ptr<const StateSnapshot>> m_replaced;
     bool m_writing = false;
     bool m_stop = false;
+    std::atomic<size_t> m_chunksEncoded = 0;
+    std::atomic<size_t> m_chunksCopied = 0;
     std::thread m_thread;
 };
 

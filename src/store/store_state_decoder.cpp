@@ -6,7 +6,10 @@
 #include "json/json_coder.h"
 #include "json/json_sax.h"
 
+#include <QByteArrayView>
+
 #include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <array>
@@ -127,8 +130,14 @@ public:
         : m_role(role)
         , m_blocksBound(textSize / minimalBlockText())
     {
+        // A run fills one batch: grown as it fills, it would be copied several times over.
+        m_batch.records.reserve(std::min(BlockBatch::kSize, m_blocksBound + 1));
+        m_batch.text.reserve(std::min(BlockBatch::kSize * 256, textSize));
     }
 
+    // Where the stream stands, for telling where the blocks list starts.
+    void setTell(std::function<size_t()> tell) { m_tell = std::move(tell); }
+    qint64 blocksAt() const { return m_blocksAt; }
     // Called after each of the first blocks of the list, until it returns true.
     void setAfterBlock(std::function<bool()> afterBlock) { m_afterBlock = std::move(afterBlock); }
     // A run of blocks read elsewhere, next in the list's order.
@@ -235,6 +244,8 @@ private:
     size_t m_blocksBound;
     BlockRun m_run; // the blocks decoded so far, in order
     std::function<bool()> m_afterBlock;
+    std::function<size_t()> m_tell;
+    qint64 m_blocksAt = -1;
     int m_afterBlockTries = 64;
     size_t m_slot = kBlockFieldCount;
     size_t m_nextSlot = 0;
@@ -343,6 +354,9 @@ bool Handler::open(Kind kind)
         return true;
     case Mode::Value:
         if (m_member == kBlocks && kind == Kind::Array) {
+            // The parser took the '[' just now.
+            if (m_tell)
+                m_blocksAt = qint64(m_tell());
             m_mode = Mode::BlocksList;
             return true;
         }
@@ -583,6 +597,18 @@ StoreState Handler::finish(StoreStateDrops &dropped)
 // top of the whole text.
 BlockRun readRun(const std::string &text)
 {
+    // Nearly always the whole run is UTF-8 and every number one the parser takes: checked in one
+    // pass, it is parsed with no check of each string and no reading ahead of each number. Anything
+    // that parse refuses is read again as below, which marks what it must.
+    if (QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8()) {
+        Handler handler(text.size(), Handler::Role::Run);
+        json::DepthLimit<Handler> limit(handler, json::TooDeep::Refuse, json::kMaxDepth - 1);
+        rapidjson::MemoryStream stream(text.data(), text.size());
+        rapidjson::Reader reader;
+        constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+        if (!reader.Parse<kFlags>(stream, limit).IsError() && !limit.exceeded() && !limit.tooBig())
+            return handler.finishRun();
+    }
     Handler handler(text.size(), Handler::Role::Run);
     rapidjson::MemoryStream stream(text.data(), text.size());
     json::parseEvents(stream, handler, json::TooDeep::Refuse, json::kMaxDepth - 1, json::Damaged::Mark);
@@ -598,6 +624,7 @@ StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &
     StateFileStream stream(fd);
     try {
         Handler handler(size, Handler::Role::Whole);
+        handler.setTell([&] { return stream.Tell(); });
         if (split) {
             handler.setAfterBlock([&] {
                 if (!stream.atNextBlock())
@@ -621,6 +648,7 @@ StoreState decodeFile(int fd, size_t size, bool split, StoreStateDecoder::Runs &
         StoreState state = handler.finish(dropped);
         if (stream.error())
             throw DecodeError(QString::fromLocal8Bit(std::strerror(stream.error())));
+        runs.blocksAt = handler.blocksAt();
         return state;
     } catch (const DecodeError &) {
         if (stream.error())
@@ -665,5 +693,7 @@ StoreState StoreStateDecoder::decode(int fd, StoreStateDrops &dropped, Runs *see
     }
     out.readAgain = true;
     Runs again;
-    return decodeFile(fd, size, false, again, dropped);
+    StoreState state = decodeFile(fd, size, false, again, dropped);
+    out.blocksAt = again.blocksAt;
+    return state;
 }

@@ -20,6 +20,7 @@ public:
     struct Runs {
         int read = 0;
         bool readAgain = false;
+        qint64 blocksAt = -1; // where the blocks list starts in the file: its '[' or its first item
     };
     // Reads `fd` from where it stands to its end; a read error throws its reason.
     static StoreState decode(int fd, StoreStateDrops &dropped, Runs *runs = nullptr);

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <cstring>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -141,6 +142,16 @@ void TestStartReport::theAppBinaryReportsItsStart()
     const qsizetype at = line.indexOf("painted_at=") + 11;
     const qint64 painted = line.mid(at, line.indexOf(' ', at) - at).toLongLong();
     QVERIFY2(painted > launchedAt, line.constData());
+    // The steps of the start, in the order they ran, all before the paint.
+    qint64 before = launchedAt;
+    for (const char *step : {"step_qt=", "step_lock=", "step_keyring=", "step_load=", "step_window="}) {
+        const qsizetype from = line.indexOf(step);
+        QVERIFY2(from > 0, step);
+        const qsizetype value = from + qsizetype(strlen(step));
+        const qint64 ended = line.mid(value, line.indexOf(' ', value) - value).trimmed().toLongLong();
+        QVERIFY2(ended >= before && ended <= painted, line.constData());
+        before = ended;
+    }
 }
 
 QTEST_MAIN(TestStartReport)

@@ -3,8 +3,13 @@
 #include "store/local_store.h"
 #include "support/local_store_testing.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
 
 #include <functional>
 
@@ -12,6 +17,8 @@ using namespace LocalStoreSamples;
 
 using StoreEdit = std::function<void(LocalStore &)>;
 Q_DECLARE_METATYPE(StoreEdit)
+using FileEdit = std::function<QByteArray(const QByteArray &)>;
+Q_DECLARE_METATYPE(FileEdit)
 
 namespace {
 
@@ -61,6 +68,27 @@ FNBlock freshBlock(const QString &localID)
     return b;
 }
 
+// The same records in other bytes: one block's check mark written as an escape.
+QByteArray escapedMarkIn(const QByteArray &file, qsizetype at)
+{
+    QByteArray bytes = file;
+    const QByteArray plain = QStringLiteral("block %1 ✓").arg(at).toUtf8();
+    const qsizetype where = bytes.indexOf(plain);
+    Q_ASSERT(where >= 0);
+    bytes.replace(where, plain.size(), QByteArray("block ") + QByteArray::number(at) + " \\u2713");
+    return bytes;
+}
+
+QByteArray indented(const QByteArray &file)
+{
+    rapidjson::Document doc;
+    doc.Parse(file.constData(), size_t(file.size()));
+    rapidjson::StringBuffer out;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(out);
+    doc.Accept(writer);
+    return QByteArray(out.GetString(), qsizetype(out.GetSize()));
+}
+
 // The file keeps whole seconds: edits stamped so read back equal.
 void stampWholeSeconds(LocalStore &store)
 {
@@ -90,6 +118,8 @@ private Q_SLOTS:
     void editRightAfterLoadLandsInTheFile();
     void onlyChangedChunksAreCopied_data();
     void onlyChangedChunksAreCopied();
+    void firstSaveCopiesTheTextTheFileHolds_data();
+    void firstSaveCopiesTheTextTheFileHolds();
 };
 
 void TestBlockChunks::saveAfterLoadWritesTheSameFile_data()
@@ -225,11 +255,59 @@ void TestBlockChunks::onlyChangedChunksAreCopied()
     store.save();
     QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store), size_t(0));
 
+    QCOMPARE(LocalStoreTesting::chunksEncodedBySaves(store), size_t(0));
+
     edit(store);
     LocalStoreTesting::scheduleSave(store);
     store.save();
     QCOMPARE(LocalStoreTesting::chunksCopiedBySaves(store), copied);
+    // Only what changed is encoded again; the rest is copied from the file the first save wrote.
+    QCOMPARE(LocalStoreTesting::chunksEncodedBySaves(store), copied);
+    const size_t chunksNow = (store.state().blocks.size() + size_t(kChunk) - 1) / size_t(kChunk);
+    QCOMPARE(LocalStoreTesting::chunksCopiedFromFile(store), 6 + chunksNow - copied);
     QVERIFY(fileState(store.url()).blocks == store.state().blocks);
+    QCOMPARE(readFile(store.url()), writtenFor(QTemporaryDir().path(), store.state()));
+}
+
+void TestBlockChunks::firstSaveCopiesTheTextTheFileHolds_data()
+{
+    QTest::addColumn<FileEdit>("rewrite");
+    QTest::addColumn<size_t>("found");
+    const FileEdit asIs = [](const QByteArray &bytes) { return bytes; };
+    QTest::addRow("as the writer writes it") << asIs << size_t(6);
+    QTest::addRow("indented") << FileEdit(indented) << size_t(0);
+    QTest::addRow("a text escaped in the first block")
+        << FileEdit([](const QByteArray &b) { return escapedMarkIn(b, 0); }) << size_t(0);
+    QTest::addRow("a text escaped in the fourth chunk")
+        << FileEdit([](const QByteArray &b) { return escapedMarkIn(b, 3 * kChunk + 4); }) << size_t(3);
+    QTest::addRow("a text escaped in the last block")
+        << FileEdit([](const QByteArray &b) { return escapedMarkIn(b, kManyBlocks - 1); }) << size_t(5);
+}
+
+// Bytes the writer would not write stop the copying from that chunk on; the file saved is the same.
+void TestBlockChunks::firstSaveCopiesTheTextTheFileHolds()
+{
+    QFETCH(FileEdit, rewrite);
+    QFETCH(size_t, found);
+    QTemporaryDir dir;
+    const QByteArray written = writtenFor(dir.path(), stateWithBlocks(kManyBlocks));
+    const QString url = QDir(dir.path()).filePath(QStringLiteral("state.json"));
+    writeFile(url, rewrite(written));
+
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state().blocks.size(), size_t(kManyBlocks));
+    QCOMPARE(LocalStoreTesting::chunksFoundInFile(store), found);
+    LocalStoreTesting::scheduleSave(store);
+    store.save();
+    QCOMPARE(LocalStoreTesting::chunksCopiedFromFile(store), found);
+    QCOMPARE(LocalStoreTesting::chunksEncodedBySaves(store), 6 - found);
+    QCOMPARE(readFile(store.url()), written);
+
+    // A later save copies every chunk from the file the last one wrote.
+    LocalStoreTesting::scheduleSave(store);
+    store.save();
+    QCOMPARE(LocalStoreTesting::chunksEncodedBySaves(store), 6 - found);
+    QCOMPARE(readFile(store.url()), written);
 }
 
 QTEST_GUILESS_MAIN(TestBlockChunks)

@@ -359,6 +359,26 @@ void TestStoreStateDecoder::largeListsReadInRuns_data()
                                   })))
         << "dropped"
         << "beside";
+    // Bytes each a check of UTF-8 may judge on its own; a run holding any is read again with marks.
+    for (const auto &[name, bytes] : std::initializer_list<std::pair<const char *, QByteArray>>{
+             {"a surrogate written as UTF-8", "\xED\xA0\x80"},
+             {"an overlong sequence", "\xC0\xAF"},
+             {"a code point past U+10FFFF", "\xF4\x90\x80\x80"},
+             {"a sequence cut short", "\xE2\x9C"},
+             {"a noncharacter", "\xEF\xBF\xBF"}}) {
+        QTest::addRow("%s in a middle run", name)
+            << state(manyBlocks(n, at({5000}, [bytes](QByteArray b) { return b.replace("lorem", bytes); })))
+            << (bytes == "\xEF\xBF\xBF" ? "read" : "dropped") << "beside";
+    }
+    QTest::newRow("a lone surrogate escape in a middle run")
+        << state(manyBlocks(n, at({5000}, [](QByteArray b) { return withMember(b, R"("x":"\ud800")"); })))
+        << "error"
+        << "again";
+    QTest::newRow("a long integer in a middle run")
+        << state(manyBlocks(
+               n, at({5000}, [](QByteArray b) { return withMember(b, R"("x":123456789012345678901234567890)"); })))
+        << "read"
+        << "beside";
     QTest::newRow("number too big in a middle run")
         << state(manyBlocks(n, at({5000}, [](QByteArray b) { return withMember(b, R"("x":1e999)"); })))
         << "dropped"

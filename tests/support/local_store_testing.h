@@ -3,6 +3,7 @@
 #include "store/block_chunks.h"
 #include "store/index_builder.h"
 #include "store/local_store.h"
+#include "store/state_writer.h"
 
 #include <utility>
 
@@ -30,6 +31,15 @@ struct LocalStoreTesting {
     }
     // Waits for the indexes built beside the store's thread.
     static void waitForIndexes(LocalStore &store) { store.m_indexBuilder->waitAside(); }
+    // Chunks whose text the loaded file was found to hold as the writer writes it.
+    static size_t chunksFoundInFile(LocalStore &store)
+    {
+        store.m_blockChunks->waitAside();
+        return store.m_blockChunks->foundInFile();
+    }
+    // Chunks the saves encoded from blocks, and those whose text they copied from the last file.
+    static size_t chunksEncodedBySaves(const LocalStore &store) { return store.m_writer->chunksEncoded(); }
+    static size_t chunksCopiedFromFile(const LocalStore &store) { return store.m_writer->chunksCopied(); }
     static qsizetype indexOfPage(const LocalStore &store, const QString &id) { return store.indexOfPage(id); }
     static qsizetype indexOfBlock(const LocalStore &store, const QString &id)
     {
