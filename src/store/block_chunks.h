@@ -50,6 +50,7 @@ public:
 private:
     // Copies chunk `i` when it is missing or changed; false when the list has no such chunk.
     bool refresh(size_t i, size_t &copies);
+    BlockChunk copyChunk(size_t i) const;
     void stopAside();
 
     const std::vector<FNBlock> &m_blocks;
