@@ -22,6 +22,9 @@ namespace {
 
 // How long the pull applies before it lets the event loop turn.
 constexpr qint64 kApplySliceNs = 5 * 1000 * 1000;
+// From how many operations a reply's contents are written aside: for a page of the feed the hop to
+// a pool thread and back costs more than it saves.
+constexpr size_t kContentsAsideFrom = 2000;
 
 qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
 {
@@ -80,20 +83,23 @@ QCoro::Task<bool> SyncEngine::pullPage()
         dropOffThread(std::move(resp));
         co_return false;
     }
-    // The payloads' contents as stored text, written aside.
-    const std::vector<SyncOpDTO> *pulled = &resp.ops;
-    auto writeContents = [pulled] {
-        std::vector<QString> texts;
-        texts.reserve(pulled->size());
-        for (const SyncOpDTO &op : *pulled)
-            texts.push_back(contentJSON(payloadOf(op)));
-        return texts;
-    };
-    std::vector<QString> contents = co_await offThread(std::move(writeContents));
-    if (!current()) {
-        dropOffThread(std::move(resp));
-        dropOffThread(std::move(contents));
-        co_return false;
+    // The payloads' contents as stored text, written aside when there are many.
+    std::vector<QString> contents;
+    if (resp.ops.size() >= kContentsAsideFrom) {
+        const std::vector<SyncOpDTO> *pulled = &resp.ops;
+        auto writeContents = [pulled] {
+            std::vector<QString> texts;
+            texts.reserve(pulled->size());
+            for (const SyncOpDTO &op : *pulled)
+                texts.push_back(contentJSON(payloadOf(op)));
+            return texts;
+        };
+        contents = co_await offThread(std::move(writeContents));
+        if (!current()) {
+            dropOffThread(std::move(resp));
+            dropOffThread(std::move(contents));
+            co_return false;
+        }
     }
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
@@ -112,7 +118,7 @@ QCoro::Task<bool> SyncEngine::pullPage()
             QElapsedTimer slice;
             slice.start();
             while (next < resp.ops.size()) {
-                apply(resp.ops[next], &contents[next]);
+                apply(resp.ops[next], contents.empty() ? nullptr : &contents[next]);
                 ++next;
                 if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
                     return;
