@@ -2,6 +2,7 @@
 
 #include "api/session_store.h"
 #include "platform/app_events.h"
+#include "platform/off_thread.h"
 #include "platform/utf8.h"
 
 #include <QMap>
@@ -196,12 +197,16 @@ QCoro::Task<SyncResp> ServiceClient::sync(SyncReq body, QPointer<CancelToken> ca
     const QString token = sessionToken();
     const QByteArray data =
         co_await m_api.requestData(Post, SyncPath, std::move(body), token, std::move(cancel));
-    // Decoded in the turn the reply arrives, so the pull applies it before anything else runs.
-    try {
-        co_return sharedJSONDecode<SyncResp>(data);
-    } catch (const DecodeError &e) {
-        throw APIError::decoding(e.message());
-    }
+    // A first sync or a long absence brings thousands of operations: read aside, the window keeps
+    // turning meanwhile.
+    auto decode = [data] {
+        try {
+            return sharedJSONDecode<SyncResp>(data);
+        } catch (const DecodeError &e) {
+            throw APIError::decoding(e.message());
+        }
+    };
+    co_return co_await offThread(std::move(decode));
 }
 
 QCoro::Task<BlocksResp> ServiceClient::fetchBlocks(qint64 pageId)

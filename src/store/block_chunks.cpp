@@ -2,6 +2,7 @@
 
 #include "json/json_coder.h"
 #include "json/json_writer.h"
+#include "platform/off_thread.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -160,6 +161,13 @@ void BlockChunks::touchedFrom(qsizetype at)
     std::fill(m_chunks.begin() + qsizetype(std::min(from, m_chunks.size())), m_chunks.end(), nullptr);
 }
 
+BlockChunk BlockChunks::copyChunk(size_t i) const
+{
+    const auto from = m_blocks.begin() + qsizetype(i * kSize);
+    const auto to = m_blocks.begin() + qsizetype(std::min(m_blocks.size(), (i + 1) * kSize));
+    return std::make_shared<BlockChunkPiece>(std::vector<FNBlock>(from, to));
+}
+
 bool BlockChunks::refresh(size_t i, size_t &copies)
 {
     const size_t count = (m_blocks.size() + kSize - 1) / kSize;
@@ -171,9 +179,7 @@ bool BlockChunks::refresh(size_t i, size_t &copies)
     }
     if (m_chunks[i] && !m_dirty[i] && m_chunks[i]->isUsable())
         return true;
-    const auto from = m_blocks.begin() + qsizetype(i * kSize);
-    const auto to = m_blocks.begin() + qsizetype(std::min(m_blocks.size(), (i + 1) * kSize));
-    m_chunks[i] = std::make_shared<BlockChunkPiece>(std::vector<FNBlock>(from, to));
+    m_chunks[i] = copyChunk(i);
     m_dirty[i] = false;
     ++copies;
     return true;
@@ -185,7 +191,26 @@ std::vector<BlockChunk> BlockChunks::take()
     const size_t count = (m_blocks.size() + kSize - 1) / kSize;
     m_chunks.resize(count);
     m_dirty.resize(count, true);
-    for (size_t i = 0; i < count; ++i)
-        refresh(i, m_copiedByTakes);
+    std::vector<size_t> stale;
+    for (size_t i = 0; i < count; ++i) {
+        if (!m_chunks[i] || m_dirty[i] || !m_chunks[i]->isUsable())
+            stale.push_back(i);
+    }
+    // After a pull most chunks changed: copied side by side while this thread waits, the list
+    // standing still meanwhile.
+    std::vector<BlockChunk> copies(stale.size());
+    forEachSpread(stale.size(), [&](size_t k) { copies[k] = copyChunk(stale[k]); });
+    // The chunks replaced are most often the last copies of their blocks once the writer is done
+    // with them: freed aside too.
+    std::vector<BlockChunk> replaced;
+    for (size_t k = 0; k < stale.size(); ++k) {
+        if (m_chunks[stale[k]])
+            replaced.push_back(std::move(m_chunks[stale[k]]));
+        m_chunks[stale[k]] = std::move(copies[k]);
+        m_dirty[stale[k]] = false;
+    }
+    m_copiedByTakes += stale.size();
+    if (!replaced.empty())
+        dropOffThread(std::move(replaced));
     return m_chunks;
 }

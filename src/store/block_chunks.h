@@ -114,6 +114,7 @@ private:
     // Copies chunk `i` when it is missing, changed or no longer usable; false when the list has no
     // such chunk.
     bool refresh(size_t i, size_t &copies);
+    BlockChunk copyChunk(size_t i) const;
     void stopAside();
 
     const std::vector<FNBlock> &m_blocks;

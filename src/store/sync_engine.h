@@ -100,7 +100,8 @@ private:
     // One page of the feed from the stored cursor, applied; true when the reply said more is waiting
     // and the cursor moved past this page.
     QCoro::Task<bool> pullPage();
-    void apply(const SyncOpDTO &op);
+    // `content`: the payload's "content" as contentJSON makes it, when made already.
+    void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     void noteSentBlocks(const BlocksUpsertReq &req);

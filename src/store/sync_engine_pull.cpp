@@ -22,6 +22,9 @@ namespace {
 
 // How long the pull applies before it lets the event loop turn.
 constexpr qint64 kApplySliceNs = 5 * 1000 * 1000;
+// From how many operations a reply's contents are written aside: for a page of the feed the hop to
+// a pool thread and back costs more than it saves.
+constexpr size_t kContentsAsideFrom = 2000;
 
 qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
 {
@@ -80,6 +83,24 @@ QCoro::Task<bool> SyncEngine::pullPage()
         dropOffThread(std::move(resp));
         co_return false;
     }
+    // The payloads' contents as stored text, written aside when there are many.
+    std::vector<QString> contents;
+    if (resp.ops.size() >= kContentsAsideFrom) {
+        const std::vector<SyncOpDTO> *pulled = &resp.ops;
+        auto writeContents = [pulled] {
+            std::vector<QString> texts;
+            texts.reserve(pulled->size());
+            for (const SyncOpDTO &op : *pulled)
+                texts.push_back(contentJSON(payloadOf(op)));
+            return texts;
+        };
+        contents = co_await offThread(std::move(writeContents));
+        if (!current()) {
+            dropOffThread(std::move(resp));
+            dropOffThread(std::move(contents));
+            co_return false;
+        }
+    }
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
         m_agreedVersion.clear();
@@ -97,7 +118,7 @@ QCoro::Task<bool> SyncEngine::pullPage()
             QElapsedTimer slice;
             slice.start();
             while (next < resp.ops.size()) {
-                apply(resp.ops[next]);
+                apply(resp.ops[next], contents.empty() ? nullptr : &contents[next]);
                 ++next;
                 if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
                     return;
@@ -119,12 +140,14 @@ QCoro::Task<bool> SyncEngine::pullPage()
                 m_unsentEdits.clear();
             }
             dropOffThread(std::move(resp));
+            dropOffThread(std::move(contents));
             co_return false;
         }
         if (m_cancel.isCancelled()) {
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
             dropOffThread(std::move(resp));
+            dropOffThread(std::move(contents));
             throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"),
                                     false);
         }
@@ -133,6 +156,7 @@ QCoro::Task<bool> SyncEngine::pullPage()
     }
     const bool more = resp.capped.value_or(false) && moved;
     dropOffThread(std::move(resp));
+    dropOffThread(std::move(contents));
     co_return more;
 }
 
@@ -217,7 +241,7 @@ QString SyncEngine::contentJSON(const JSONObject &payload)
     }
 }
 
-void SyncEngine::apply(const SyncOpDTO &op)
+void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
 {
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
@@ -301,7 +325,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
         if (has(p, "type"))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content"))
-            block.contentJSON = contentJSON(p);
+            block.contentJSON = content ? *content : contentJSON(p);
         if (has(p, "position"))
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id"))
@@ -336,7 +360,7 @@ void SyncEngine::apply(const SyncOpDTO &op)
     block.pageLocalID = page->localID;
     block.parentBlockServerID = intOr(p, "parent_block_id", 0);
     block.type = stringOr(p, "type", QStringLiteral("text"));
-    block.contentJSON = contentJSON(p);
+    block.contentJSON = content ? *content : contentJSON(p);
     block.position = intOr(p, "position", 0);
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();

@@ -120,6 +120,8 @@ private Q_SLOTS:
     void onlyChangedChunksAreCopied();
     void firstSaveCopiesTheTextTheFileHolds_data();
     void firstSaveCopiesTheTextTheFileHolds();
+    void takeMatchesTheListAfterEdits_data();
+    void takeMatchesTheListAfterEdits();
 };
 
 void TestBlockChunks::saveAfterLoadWritesTheSameFile_data()
@@ -308,6 +310,50 @@ void TestBlockChunks::firstSaveCopiesTheTextTheFileHolds()
     store.save();
     QCOMPARE(LocalStoreTesting::chunksEncodedBySaves(store), 6 - found);
     QCOMPARE(readFile(store.url()), written);
+}
+
+void TestBlockChunks::takeMatchesTheListAfterEdits_data()
+{
+    QTest::addColumn<qsizetype>("blocks");
+    QTest::addColumn<int>("editEvery"); // one block in every so many chunks edited; 0: none
+    QTest::addRow("nothing edited") << kManyBlocks << 0;
+    QTest::addRow("every chunk edited") << kManyBlocks << 1;
+    QTest::addRow("every other chunk edited") << kManyBlocks << 2;
+    QTest::addRow("one chunk, edited") << kChunk << 1;
+    QTest::addRow("many chunks, all edited") << 40 * kChunk + 3 << 1;
+}
+
+// However the changed chunks are shared out to be copied, the take holds the list as it stands,
+// shares what did not change with the take before, and lets the copies it replaced go.
+void TestBlockChunks::takeMatchesTheListAfterEdits()
+{
+    QFETCH(qsizetype, blocks);
+    QFETCH(int, editEvery);
+    std::vector<FNBlock> list = stateWithBlocks(blocks).blocks;
+    BlockChunks chunks(list);
+    std::vector<BlockChunk> before = chunks.take();
+    std::vector<std::weak_ptr<BlockChunkPiece>> replaced;
+    for (size_t c = 0; editEvery > 0 && c < before.size(); c += size_t(editEvery)) {
+        const qsizetype at = qsizetype(c) * kChunk + qsizetype(c % 7) % (blocks - qsizetype(c) * kChunk);
+        list[size_t(at)].contentJSON = QStringLiteral(R"({"text":"edited %1"})").arg(at);
+        chunks.touched(at);
+        replaced.push_back(before[c]);
+    }
+    const std::vector<BlockChunk> after = chunks.take();
+    std::vector<FNBlock> joined;
+    for (const BlockChunk &chunk : after) {
+        const auto held = chunk->blocks();
+        QVERIFY(held);
+        joined.insert(joined.end(), held->begin(), held->end());
+    }
+    QVERIFY(joined == list);
+    for (size_t c = 0; c < after.size(); ++c) {
+        const bool edited = editEvery > 0 && c % size_t(editEvery) == 0;
+        QCOMPARE(after[c] == before[c], !edited);
+    }
+    before.clear();
+    for (const auto &gone : replaced)
+        QTRY_VERIFY_WITH_TIMEOUT(gone.expired(), 15000);
 }
 
 QTEST_GUILESS_MAIN(TestBlockChunks)

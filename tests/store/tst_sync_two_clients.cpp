@@ -15,8 +15,18 @@ private Q_SLOTS:
     void editsOfOnePageOnBothDevicesSurvive_data();
     void editsOfOnePageOnBothDevicesSurvive();
     void oldFullListUpsertsStillSend();
+    void aPullAnsweredLateLandsWhole_data();
+    void aPullAnsweredLateLandsWhole();
 
 private:
+    // A page of "alpha", "beta", "gamma" made on `a` and pulled by `b`; its local id on each.
+    struct SharedPage {
+        qint64 id = 0;
+        QString onA;
+        QString onB;
+    };
+    SharedPage sharePage(TestDevice &a, TestDevice &b);
+
     FakeService m_fake;
     FakeService::Account m_alice;
     FakeService::Account m_bob;
@@ -143,6 +153,29 @@ QStringList deviceTexts(const TestDevice &device, const QString &pageLocalID)
 
 } // namespace
 
+TestSyncTwoClients::SharedPage TestSyncTwoClients::sharePage(TestDevice &a, TestDevice &b)
+{
+    SharedPage shared;
+    const FNPage page = a.addPage(m_alice.workspaceId, "Shared");
+    a.addBlock(page.localID, "alpha", 0);
+    a.addBlock(page.localID, "beta", 1);
+    a.addBlock(page.localID, "gamma", 2);
+    [&] {
+        QVERIFY(a.sync()); // the page gets its id and queues its blocks
+        QVERIFY(a.sync());
+        QVERIFY(a.store().state().outbox.empty());
+        shared.id = a.page(page.localID)->serverID;
+        QCOMPARE(storedTexts(m_fake, shared.id), QStringList({"alpha", "beta", "gamma"}));
+        QVERIFY(b.sync());
+        const FNPage *onB = b.pageWithServerID(shared.id);
+        QVERIFY(onB);
+        shared.onB = onB->localID;
+        QCOMPARE(deviceTexts(b, shared.onB), QStringList({"alpha", "beta", "gamma"}));
+    }();
+    shared.onA = page.localID;
+    return shared;
+}
+
 void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive_data()
 {
     QTest::addColumn<QString>("editOnA"); // block index and text, or "new" for a block A adds
@@ -179,20 +212,12 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
 
     TestDevice a(m_fake.origin(), m_alice.token);
     TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
-    const FNPage page = a.addPage(m_alice.workspaceId, "Shared");
-    a.addBlock(page.localID, "alpha", 0);
-    a.addBlock(page.localID, "beta", 1);
-    a.addBlock(page.localID, "gamma", 2);
-    QVERIFY(a.sync()); // the page gets its id and queues its blocks
-    QVERIFY(a.sync());
-    QVERIFY(a.store().state().outbox.empty());
-    const qint64 pageId = a.page(page.localID)->serverID;
-    QCOMPARE(storedTexts(m_fake, pageId), QStringList({"alpha", "beta", "gamma"}));
-    QVERIFY(b.sync());
-    const FNPage *onB = b.pageWithServerID(pageId);
-    QVERIFY(onB);
-    const QString pageOnB = onB->localID;
-    QCOMPARE(deviceTexts(b, pageOnB), QStringList({"alpha", "beta", "gamma"}));
+    const SharedPage shared = sharePage(a, b);
+    if (QTest::currentTestFailed())
+        return;
+    const qint64 pageId = shared.id;
+    const FNPage page = *a.page(shared.onA);
+    const QString pageOnB = shared.onB;
 
     const auto edit = [](TestDevice &device, const QString &pageLocalID, const QString &what) {
         if (what == QLatin1String("new")) {
@@ -254,6 +279,53 @@ void TestSyncTwoClients::oldFullListUpsertsStillSend()
     QCOMPARE(m_fake.requestsTo("/api/blocks.php").size(), 1);
     QVERIFY(a.store().state().outbox.empty());
     QCOMPARE(storedTexts(m_fake, pageId), QStringList({"one, edited", "two"}));
+}
+
+void TestSyncTwoClients::aPullAnsweredLateLandsWhole_data()
+{
+    QTest::addColumn<QString>("editOnB"); // block index and text B types while its pull waits, or ""
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("nothing typed") << "" << QStringList{"alpha A", "beta", "gamma"};
+    QTest::newRow("the pulled block typed over") << "0:alpha B" << QStringList{"alpha B", "beta", "gamma"};
+    QTest::newRow("another block typed") << "2:gamma B" << QStringList{"alpha A", "beta", "gamma B"};
+}
+
+// B's own timer starts a cycle whose pull is answered only after B's next sync was asked for: that
+// sync takes the late answer whole, with what B typed meanwhile, before its own cycle.
+void TestSyncTwoClients::aPullAnsweredLateLandsWhole()
+{
+    QFETCH(QString, editOnB);
+    QFETCH(QStringList, expected);
+
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
+    const SharedPage shared = sharePage(a, b);
+    if (QTest::currentTestFailed())
+        return;
+    a.setBlockText(a.liveBlocks(shared.onA).at(0).localID, "alpha A");
+    QVERIFY(a.queueBlockUpsert(shared.onA));
+    QVERIFY(a.sync());
+
+    m_fake.clearRequests();
+    FakeService::Fault held = FakeService::Fault::held();
+    held.remaining = 1;
+    m_fake.setFault(QStringLiteral("/api/sync.php"), held);
+    SyncEngine::syncQuietly(&b.engine());
+    QTRY_COMPARE_WITH_TIMEOUT(m_fake.requestsTo(QStringLiteral("/api/sync.php")).size(), 1, 15000);
+    QVERIFY(b.engine().isSyncing());
+    if (!editOnB.isEmpty()) {
+        const int index = editOnB.section(QLatin1Char(':'), 0, 0).toInt();
+        b.setBlockText(b.liveBlocks(shared.onB).at(size_t(index)).localID, editOnB.section(QLatin1Char(':'), 1));
+        QVERIFY(b.queueBlockUpsert(shared.onB));
+    }
+    m_fake.releaseHeldAnswers();
+    QVERIFY(b.sync());
+    QCOMPARE(deviceTexts(b, shared.onB), expected);
+    QVERIFY(b.store().state().outbox.empty());
+    QVERIFY(a.sync());
+    QCOMPARE(storedTexts(m_fake, shared.id), expected);
+    QCOMPARE(deviceTexts(a, shared.onA), expected);
+    m_fake.clearFaults();
 }
 
 QTEST_GUILESS_MAIN(TestSyncTwoClients)

@@ -8,6 +8,9 @@
 #include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <algorithm>
 
 TestDevice::TestDevice(const QString &origin, const std::optional<QString> &token,
@@ -47,6 +50,14 @@ AppContext TestDevice::context()
 
 bool TestDevice::sync()
 {
+    // The engine's own queued-operation timer may have begun a cycle while another device's sync
+    // turned the loop; syncNow would then return at once and leave that cycle's pull half done.
+    for (int waits = 0; m_engine->isSyncing() && waits < 10; ++waits) {
+        QEventLoop loop;
+        QObject::connect(m_engine.get(), &SyncEngine::cycleFinished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     return runTask(m_engine->syncNow()).ok();
 }
 

@@ -34,7 +34,7 @@ public:
 
     // Signs in with the token, or out without one.
     void setToken(const std::optional<QString> &token);
-    // One cycle; true when it ended without an error.
+    // One cycle of its own, after any the engine began by itself; true when it ended without an error.
     bool sync();
 
     // A new live page, queued as "page"/"create".
