@@ -7,6 +7,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/empty_state_view.h"
+#include "ui/fitted_text.h"
 #include "ui/glyph_pixmaps.h"
 #include "ui/relative_time.h"
 #include "ui/shown_text.h"
@@ -15,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -39,6 +39,7 @@ constexpr int kBadgeSize = 11;
 // Time spent making cards per turn of the event loop: a style-sheeted card costs a millisecond or
 // more, and a dashboard of hundreds must not freeze the window that shows it.
 constexpr qint64 kCardsTurnMs = 6;
+constexpr int kTitleLines = 2;
 const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
 
 // A section asks for its full width; the column then gives it that much, or all there is, centred.
@@ -48,24 +49,6 @@ public:
     QSize sizeHint() const override { return {kSectionMaxWidth, QWidget::sizeHint().height()}; }
 };
 
-// One line that ends in "…" when the card is too narrow, instead of being cut mid-letter.
-class ElidedLabel : public QLabel
-{
-public:
-    using QLabel::QLabel;
-
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setPen(palette().color(foregroundRole()));
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
-        painter.drawText(contentsRect(), int(alignment()), shown);
-    }
-};
-
 QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -73,6 +56,16 @@ QLabel *cardLabel(const QString &text, const QFont &font, QWidget *parent)
     label->setTextFormat(Qt::PlainText);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
+}
+
+// A card's text whose box keeps its size whatever it says: a rename repaints that box alone.
+FittedText *cardText(int lines, const QFont &font, const QString &objectName, QWidget *parent)
+{
+    auto *text = new FittedText(lines, parent);
+    text->setFont(font);
+    text->setObjectName(objectName);
+    text->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return text;
 }
 
 // A page's or folder's emoji, drawn once for every card that shows it.
@@ -287,8 +280,8 @@ void HomeView::fillFolderCard(size_t i)
 {
     const FNFolder &folder = m_content->folders()[i];
     const FolderCard &card = m_folderParts[i];
+    card.name->setText(folder.name);
     bool changed = setShownIcon(card.icon, folder.icon, kFolderIconSize);
-    changed |= setShown(card.name, folder.name);
     changed |= setShown(card.count, HomeDashboard::folderCountText(m_content->counts(folder)));
     // A button asks for the room of its own text only: the card's rows set its height.
     if (changed) {
@@ -319,9 +312,9 @@ void HomeView::fillRecent()
         const FNPage &page = recent[i];
         const RecentCard &card = m_recentParts[i];
         const bool resized =
-            setShownIcon(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon, kPageIconSize) |
-            setShown(card.time, RelativeTime::format(page.updatedAt, time));
-        setShown(card.title, page.title.isEmpty() ? QStringLiteral("Untitled") : page.title);
+            setShownIcon(card.icon, page.icon.isEmpty() ? kDefaultPageIcon : page.icon, kPageIconSize);
+        card.title->setText(page.title.isEmpty() ? QStringLiteral("Untitled") : page.title);
+        card.time->setText(RelativeTime::format(page.updatedAt, time));
         const auto badges = HomeDashboard::pageStatus(state, page);
         card.published->setVisible(badges.published);
         card.shared->setVisible(badges.shared);
@@ -431,12 +424,8 @@ QPushButton *HomeView::folderCard(int slot)
     parts.icon = cardLabel(QString(), AppStyle::system(kFolderIconSize), card);
     parts.icon->setObjectName(QStringLiteral("icon"));
     column->addWidget(parts.icon, 0, Qt::AlignHCenter);
-    parts.name = new ElidedLabel(card);
-    parts.name->setFont(medium(AppStyle::callout()));
-    parts.name->setTextFormat(Qt::PlainText);
-    parts.name->setAttribute(Qt::WA_TransparentForMouseEvents);
-    parts.name->setAlignment(Qt::AlignCenter);
-    parts.name->setObjectName(QStringLiteral("name"));
+    parts.name = cardText(1, medium(AppStyle::callout()), QStringLiteral("name"), card);
+    parts.name->setAlignment(Qt::AlignHCenter);
     column->addWidget(parts.name);
     parts.count = cardLabel(QString(), AppStyle::caption(), card);
     parts.count->setObjectName(QStringLiteral("count"));
@@ -474,7 +463,7 @@ void HomeView::fitRecentCard(QPushButton *button, const RecentCard &card)
     auto *column = static_cast<QVBoxLayout *>(button->layout());
     const QMargins pad = column->contentsMargins();
     button->setMinimumHeight(qMax(kRecentMinHeight, pad.top() + pad.bottom() + card.top->sizeHint().height() +
-                                                        card.title->maximumHeight() +
+                                                        card.title->sizeHint().height() +
                                                         card.time->sizeHint().height() +
                                                         2 * column->spacing()));
 }
@@ -507,15 +496,12 @@ QPushButton *HomeView::recentCard(int slot)
     }
     column->addLayout(top);
 
-    parts.title = cardLabel(QString(), medium(AppStyle::callout()), card);
-    parts.title->setObjectName(QStringLiteral("title"));
-    parts.title->setWordWrap(true);
-    parts.title->setMaximumHeight(QFontMetrics(parts.title->font()).lineSpacing() * 2 + 2);
-    parts.title->setMinimumWidth(1);
+    parts.title = cardText(kTitleLines, medium(AppStyle::callout()), QStringLiteral("title"), card);
     column->addWidget(parts.title);
-    parts.time = cardLabel(QString(), AppStyle::caption(), card);
-    parts.time->setObjectName(QStringLiteral("time"));
-    parts.time->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::tertiary(card))));
+    parts.time = cardText(1, AppStyle::caption(), QStringLiteral("time"), card);
+    QPalette timePalette = parts.time->palette();
+    timePalette.setColor(QPalette::WindowText, AppStyle::tertiary(card));
+    parts.time->setPalette(timePalette);
     column->addWidget(parts.time);
     column->addStretch(1);
     parts.top = top;

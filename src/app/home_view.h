@@ -14,6 +14,7 @@
 #include <vector>
 
 class EmptyStateView;
+class FittedText;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
@@ -65,13 +66,13 @@ protected:
 private:
     struct FolderCard {
         QLabel *icon = nullptr;
-        QLabel *name = nullptr;
+        FittedText *name = nullptr;
         QLabel *count = nullptr;
     };
     struct RecentCard {
         QLabel *icon = nullptr;
-        QLabel *title = nullptr;
-        QLabel *time = nullptr;
+        FittedText *title = nullptr;
+        FittedText *time = nullptr;
         QLabel *published = nullptr;
         QLabel *shared = nullptr;
         QHBoxLayout *top = nullptr; // the icon and the badges

@@ -3,6 +3,7 @@
 #include "app/main_view.h"
 #include "support/app_harness.h"
 #include "ui/empty_state_view.h"
+#include "ui/fitted_text.h"
 #include "ui/relative_time.h"
 
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 #include <functional>
 #include <memory>
@@ -46,6 +48,8 @@ FNPage page(const QString &title, qint64 folderID = 0, qint64 parentPage = 0, qi
 
 QString labelText(const QWidget *card, const char *name)
 {
+    if (const auto *text = card->findChild<FittedText *>(QLatin1String(name)))
+        return text->text();
     const auto *label = card->findChild<QLabel *>(QLatin1String(name));
     if (!label)
         return QStringLiteral("-");
@@ -87,6 +91,93 @@ QStringList onScreen(const QWidget &home)
     return lines;
 }
 
+// Counts, for every widget inside a view, its paints and whether it was asked to lay out again.
+class Redraws : public QObject
+{
+public:
+    explicit Redraws(QWidget *root)
+    {
+        root->installEventFilter(this);
+        for (QWidget *widget : root->findChildren<QWidget *>())
+            widget->installEventFilter(this);
+    }
+    QHash<QObject *, int> paints;
+    QSet<QObject *> laidOut;
+
+    QString laidOutNames() const
+    {
+        QStringList names;
+        for (const QObject *object : laidOut)
+            names << QString::fromLatin1(object->metaObject()->className()) + u' ' + object->objectName();
+        return names.join(QStringLiteral(", "));
+    }
+
+    // Lets what was still queued before the count began run, and forgets it.
+    void settle()
+    {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        paints.clear();
+        laidOut.clear();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints[watched];
+        else if (event->type() == QEvent::LayoutRequest)
+            laidOut.insert(watched);
+        return false;
+    }
+};
+
+// Where every widget of the view stands.
+QHash<QWidget *, QRect> geometries(QWidget *root)
+{
+    QHash<QWidget *, QRect> all;
+    for (QWidget *widget : root->findChildren<QWidget *>())
+        all.insert(widget, widget->geometry());
+    return all;
+}
+
+// Lets anything still queued lay out and draw, so only what follows is counted.
+void drawnNow(QWidget *window)
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    window->repaint();
+    QCoreApplication::processEvents();
+}
+
+// The lines fit the box, and the text shows whole or, cut short, ends in "…" with the whole text
+// (escaped, as drawn) as the tooltip.
+void checkFitted(const FittedText *text, const QString &full, bool elided)
+{
+    QCOMPARE(text->text(), full);
+    QCOMPARE(text->isElided(), elided);
+    QVERIFY(text->shownLines().size() <= text->lineCount());
+    for (const QString &line : text->shownLines())
+        QVERIFY2(text->fontMetrics().horizontalAdvance(line) <= text->contentsRect().width(), qPrintable(line));
+    if (elided) {
+        QVERIFY(text->shownLines().last().endsWith(QChar(0x2026)));
+        QString first = text->shownLines().first();
+        if (first.endsWith(QChar(0x2026)))
+            first.chop(1);
+        QVERIFY2(full.startsWith(first.trimmed()), qPrintable(first));
+        // Read back the way a tooltip is drawn: as rich text whenever it looks like markup.
+        QTextDocument tip;
+        if (Qt::mightBeRichText(text->toolTip()))
+            tip.setHtml(text->toolTip());
+        else
+            tip.setPlainText(text->toolTip());
+        QCOMPARE(tip.toPlainText(), full);
+    } else {
+        QCOMPARE(text->shownLines().join(QLatin1Char(' ')), full);
+        QCOMPARE(text->toolTip(), QString());
+    }
+}
+
 using StoreEdit =
     std::function<void(LocalStore &, const std::vector<FNFolder> &, const std::vector<FNPage> &)>;
 
@@ -125,6 +216,9 @@ private Q_SLOTS:
     void cardsFollowEachKindOfChange();
     void manyFoldersFilledOverSeveralTurns_data();
     void manyFoldersFilledOverSeveralTurns();
+    void renameRedrawsItsCardAlone_data();
+    void renameRedrawsItsCardAlone();
+    void folderRenameRedrawsItsCardAlone();
 
 private:
     void setState(const std::vector<FNFolder> &folders, const std::vector<FNPage> &pages);
@@ -382,7 +476,7 @@ void TestHomeView::cardsSelectPages()
     QCOMPARE(selected.size(), 1);
 
     // A recent card selects exactly its page, nested or not.
-    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("title")->text(), QStringLiteral("nested"));
+    QCOMPARE(labelText(view.recentCards()[0], "title"), QStringLiteral("nested"));
     view.recentCards()[0]->click();
     QCOMPARE(selected.last().at(0).toString(), nested.localID);
 }
@@ -402,8 +496,8 @@ void TestHomeView::followsTheStoreAndTheClock()
     m_app->store.upsertPage(p);
     QTRY_COMPARE(view.recentCards().size(), 1);
     QCOMPARE(view.greetingLabel()->text(), QStringLiteral("Good evening, Ann"));
-    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("title")->text(), QStringLiteral("Untitled"));
-    QCOMPARE(view.recentCards()[0]->findChild<QLabel *>("time")->text(), QStringLiteral("15 hr. ago"));
+    QCOMPARE(labelText(view.recentCards()[0], "title"), QStringLiteral("Untitled"));
+    QCOMPARE(labelText(view.recentCards()[0], "time"), QStringLiteral("15 hr. ago"));
     QVERIFY(!view.placeholder());
 }
 
@@ -492,13 +586,15 @@ void TestHomeView::gridInTheWindow()
         widths << home->folderCards()[0]->width();
 
         for (QPushButton *card : home->folderCards()) {
-            auto *name = card->findChild<QLabel *>("name");
-            if (name->fontMetrics().horizontalAdvance(name->text()) <= 100)
+            auto *name = card->findChild<FittedText *>("name");
+            if (name->fontMetrics().horizontalAdvance(name->text()) <= 100) {
                 QVERIFY2(name->width() >= name->fontMetrics().horizontalAdvance(name->text()),
                          qPrintable(name->text()));
+                QCOMPARE(name->shownLines(), QStringList{name->text()});
+            }
         }
         for (QPushButton *card : home->recentCards()) {
-            auto *title = card->findChild<QLabel *>("title");
+            auto *title = card->findChild<FittedText *>("title");
             // Too long for one line: it takes two, inside the card.
             QVERIFY(title->height() >= 2 * title->fontMetrics().lineSpacing());
             QVERIFY(card->rect().contains(title->geometry()));
@@ -701,6 +797,109 @@ void TestHomeView::manyFoldersFilledOverSeveralTurns()
     (void)fresh.folderCards();
     const QStringList expected = onScreen(fresh);
     QTRY_COMPARE(onScreen(*window.homeView()), expected);
+}
+
+void TestHomeView::renameRedrawsItsCardAlone_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("elided");
+    const QString longTitle = QStringLiteral("Quarterly planning notes for the whole team ").repeated(6).trimmed();
+    const QString markup = QStringLiteral("<b>Bold</b> & <i>Q&A</i>");
+    QTest::newRow("short") << QStringLiteral("Plan B") << QStringLiteral("Plan B") << false;
+    QTest::newRow("long") << longTitle << longTitle << true;
+    QTest::newRow("markup-like") << markup << markup << false;
+    QTest::newRow("markup-like and long") << markup.repeated(12) << markup.repeated(12) << true;
+    QTest::newRow("emoji") << QStringLiteral("🌵 Cactus 🌵") << QStringLiteral("🌵 Cactus 🌵") << false;
+    QTest::newRow("one word longer than the card") << QStringLiteral("x").repeated(300)
+                                                   << QStringLiteral("x").repeated(300) << true;
+    QTest::newRow("emptied") << QString() << QStringLiteral("Untitled") << false;
+}
+
+// A rename in the window shows on the card that had the page, and nothing else is drawn or laid out
+// again: no other card, no other part of the dashboard.
+void TestHomeView::renameRedrawsItsCardAlone()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, shown);
+    QFETCH(bool, elided);
+    std::vector<FNPage> pages;
+    for (int i = 0; i < 8; ++i)
+        pages.push_back(page(QStringLiteral("Page %1").arg(i), 0, 0, i, 10 * (i + 1)));
+    setState({folder(1), folder(2)}, pages);
+    const QDateTime now = Base.addSecs(120);
+    m_app->store.setClock([now] { return now; });
+    MainView window(m_app->context());
+    window.setHomeClock([now] { return now; });
+    window.resize(1200, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QVERIFY(home);
+    QTRY_COMPARE(home->recentCards().size(), 8);
+    drawnNow(&window);
+    QPointer<QPushButton> card = home->recentCards()[0];
+    auto *cardTitle = card->findChild<FittedText *>(QStringLiteral("title"));
+    QVERIFY(cardTitle);
+    QCOMPARE(cardTitle->text(), QStringLiteral("Page 0"));
+    const QHash<QWidget *, QRect> before = geometries(home);
+    const QStringList others = onScreen(*home).mid(3);
+
+    Redraws redraws(home);
+    redraws.settle();
+    m_app->store.editPage(pages[0].localID, [&](FNPage &p) { p.title = title; });
+    QTRY_VERIFY(redraws.paints.value(cardTitle) > 0);
+    QCoreApplication::processEvents();
+    QVERIFY(card);
+    QCOMPARE(home->recentCards()[0], card.data());
+    checkFitted(cardTitle, shown, elided);
+    QCOMPARE(onScreen(*home).mid(3), others);
+    QCOMPARE(geometries(home), before);
+    QVERIFY2(redraws.laidOut.isEmpty(), qPrintable(redraws.laidOutNames()));
+    for (QWidget *widget : home->findChildren<QWidget *>()) {
+        if (widget == card || card->isAncestorOf(widget) || widget->isAncestorOf(card))
+            continue;
+        QVERIFY2(!redraws.paints.contains(widget),
+                 qPrintable(widget->objectName() + QLatin1Char(' ') + labelText(widget, "title")));
+    }
+
+    // Wider, a long title shows more of itself; it still fits.
+    window.resize(1600, 800);
+    QTRY_VERIFY(cardTitle->width() > before.value(cardTitle).width());
+    checkFitted(cardTitle, shown, elided && cardTitle->isElided());
+}
+
+// A folder's name is one line: a long one is cut short with the whole name as its tooltip, and a
+// rename redraws that card alone.
+void TestHomeView::folderRenameRedrawsItsCardAlone()
+{
+    setState({folder(1), folder(2, 0, 1)}, {page("first", 1)});
+    MainView window(m_app->context());
+    window.resize(1200, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QVERIFY(home);
+    QTRY_COMPARE(home->folderCards().size(), 2);
+    drawnNow(&window);
+    QPointer<QPushButton> card = home->folderCards()[1];
+    auto *name = card->findChild<FittedText *>(QStringLiteral("name"));
+    QVERIFY(name);
+    const QHash<QWidget *, QRect> before = geometries(home);
+
+    const QString longName = QStringLiteral("Research & <em>Development</em> archive ").repeated(5).trimmed();
+    for (const QString &renamed : {longName, QStringLiteral("R&D")}) {
+        Redraws redraws(home);
+        redraws.settle();
+        m_app->store.editFolder(m_app->store.state().folders[1].localID,
+                                [&](FNFolder &f) { f.name = renamed; });
+        QTRY_VERIFY(redraws.paints.value(name) > 0);
+        QCOMPARE(home->folderCards()[1], card.data());
+        checkFitted(name, renamed, renamed == longName);
+        QCOMPARE(geometries(home), before);
+        QVERIFY2(redraws.laidOut.isEmpty(), qPrintable(redraws.laidOutNames()));
+        QVERIFY(!redraws.paints.contains(home->folderCards()[0]));
+    }
 }
 
 QTEST_MAIN(TestHomeView)

@@ -8,6 +8,7 @@
 #include "library/library_row_model.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
+#include "ui/fitted_text.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -145,10 +146,8 @@ void TestPageOpening::typingGoesIntoTheOpenedPage()
         QTRY_VERIFY(!home->recentCards().isEmpty());
         QPushButton *card = nullptr;
         for (QPushButton *c : home->recentCards()) {
-            for (QLabel *label : c->findChildren<QLabel *>()) {
-                if (label->text() == shown)
-                    card = c;
-            }
+            if (c->findChild<FittedText *>(QStringLiteral("title"))->text() == shown)
+                card = c;
         }
         QVERIFY(card);
         QTest::mouseClick(card, Qt::LeftButton);

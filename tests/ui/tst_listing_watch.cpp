@@ -2,6 +2,7 @@
 #include "library/library_row_model.h"
 #include "library/library_view.h"
 #include "support/app_harness.h"
+#include "ui/fitted_text.h"
 #include "ui/listing_watch.h"
 
 #include <QLabel>
@@ -227,7 +228,7 @@ void TestListingWatch::sidebarAndDashboardFollowTheirRecordsOnly()
     };
     const auto dashboardTitle = [&] {
         const auto &cards = home.recentCards();
-        return cards.size() == 1 ? cards[0]->findChild<QLabel *>(QStringLiteral("title"))->text() : QString();
+        return cards.size() == 1 ? cards[0]->findChild<FittedText *>(QStringLiteral("title"))->text() : QString();
     };
     QTRY_VERIFY(sidebarShows(QStringLiteral("Plan")));
     QCOMPARE(dashboardTitle(), QStringLiteral("Plan"));
@@ -267,7 +268,7 @@ void TestListingWatch::hiddenDashboardCatchesUpWhenShown()
     home.show();
     QVERIFY(QTest::qWaitForWindowExposed(&home));
     const auto titleOf = [](const QPushButton *card) {
-        return card->findChild<QLabel *>(QStringLiteral("title"))->text();
+        return card->findChild<FittedText *>(QStringLiteral("title"))->text();
     };
     QTRY_COMPARE(home.recentCards().size(), 1);
     QPointer<QPushButton> card = home.recentCards()[0];
