@@ -6,6 +6,7 @@
 #include "app/welcome_view.h"
 #include "platform/app_events.h"
 #include "platform/settings.h"
+#include "platform/start_marks.h"
 #include "store/sync_engine.h"
 #include "ui/toast_center.h"
 
@@ -106,6 +107,7 @@ void RootView::startSync()
 {
     if (m_context.syncEngine)
         m_context.syncEngine->start();
+    startMarks::mark("sync_started");
 }
 
 void RootView::handleAuthExpired(const QString &refusedToken)

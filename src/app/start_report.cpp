@@ -1,5 +1,6 @@
 #include "app/start_report.h"
 
+#include "platform/start_marks.h"
 #include "store/local_store.h"
 
 #include <QEvent>
@@ -10,20 +11,9 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-std::vector<std::pair<QByteArray, qint64>> &marks()
-{
-    static std::vector<std::pair<QByteArray, qint64>> steps;
-    return steps;
-}
-
-} // namespace
-
 void StartReport::mark(const char *name)
 {
-    if (!qEnvironmentVariableIsEmpty(kEnvironment))
-        marks().emplace_back(name, now());
+    startMarks::mark(name);
 }
 
 StartReport *StartReport::startIfAsked(QWidget *window, const LocalStore &store)
@@ -55,9 +45,7 @@ StartReport::StartReport(QWidget *window, const LocalStore &store, Sink sink, QO
 
 qint64 StartReport::now()
 {
-    QElapsedTimer t;
-    t.start();
-    return t.msecsSinceReference();
+    return startMarks::now();
 }
 
 qint64 StartReport::peakMemoryKb()
@@ -137,7 +125,7 @@ void StartReport::check()
     m_done = true;
     m_poll.stop();
     m_figures.readyAt = ready;
-    m_figures.steps = marks();
+    m_figures.steps = startMarks::taken();
     if (m_figures.peakKbSaved == 0)
         m_figures.peakKbSaved = peakMemoryKb();
     m_sink(m_figures);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/start_marks.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -23,7 +25,7 @@ class StartReport : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr const char *kEnvironment = "PENROOST_START_REPORT";
+    static constexpr const char *kEnvironment = startMarks::kEnvironment;
     // The heartbeat that finds stalls, and how late it may come before the loop counts as busy.
     static constexpr std::chrono::milliseconds kBeat{5};
     static constexpr std::chrono::milliseconds kBusyTurn{100};
@@ -51,7 +53,7 @@ public:
 
     static QByteArray line(const Figures &figures);
     // Notes that the step `name` (no spaces) of the start ended now, when the environment asks for
-    // the report; called before the report exists.
+    // the report; called before the report exists. Lower layers mark through startMarks.
     static void mark(const char *name);
     // This process's peak resident memory in kB, 0 when unknown.
     static qint64 peakMemoryKb();

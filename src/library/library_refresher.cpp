@@ -1,6 +1,7 @@
 #include "library/library_refresher.h"
 
 #include "api/service_client.h"
+#include "platform/start_marks.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -107,7 +108,9 @@ QCoro::Task<> LibraryRefresher::loadFolders()
     const quint64 generation = m_store.generation();
     std::optional<FoldersResp> reply;
     try {
+        startMarks::mark("refresh_folders_asked");
         reply = co_await m_client.listFolders(workspace);
+        startMarks::mark("refresh_folders_answered");
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)
@@ -125,7 +128,9 @@ QCoro::Task<> LibraryRefresher::loadPages()
     const QSet<QString> settled = settledDeletions();
     std::optional<LibraryPagesResp> reply;
     try {
+        startMarks::mark("refresh_pages_asked");
         reply = co_await m_client.listPages(workspace);
+        startMarks::mark("refresh_pages_answered");
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)
@@ -142,7 +147,9 @@ QCoro::Task<> LibraryRefresher::loadPageStatuses()
     const quint64 generation = m_store.generation();
     std::optional<PageStatusesResp> reply;
     try {
+        startMarks::mark("refresh_statuses_asked");
         reply = co_await m_client.pageStatuses(workspace);
+        startMarks::mark("refresh_statuses_answered");
     } catch (...) {
     }
     if (!self || !reply || m_store.generation() != generation)

@@ -1,6 +1,7 @@
 #include "store/state_writer.h"
 
 #include "json/json_coder.h"
+#include "platform/start_marks.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -279,6 +280,7 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state)
     }
     m_chunksEncoded += counts.encoded;
     m_chunksCopied += counts.copied;
+    startMarks::mark("save_written");
     // Kept open to be read by the next write; writeAll closes the one it is given.
     const int kept = failure ? -1 : ::dup(fd);
     if (failure) {
@@ -292,6 +294,7 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state)
         QFile::remove(temp);
         return failure;
     }
+    startMarks::mark("save_file_synced");
     // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(url).constData()) != 0) {
         const QString failure = durable::errnoText(errno, url);
@@ -300,7 +303,9 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state)
         QFile::remove(temp);
         return failure;
     }
+    startMarks::mark("save_renamed");
     durable::syncFolder(QFileInfo(url).absolutePath());
+    startMarks::mark("save_folder_synced");
     // Only a file that is now "state.json" stands for what the chunks hold.
     if (kept >= 0) {
         const auto file = std::make_shared<const KeptStateFile>(kept);
