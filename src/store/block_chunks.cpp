@@ -32,6 +32,37 @@ bool KeptStateFile::readAt(qint64 offset, qint64 size, QByteArray &out) const
     return true;
 }
 
+namespace {
+
+// What a copy moves at a time.
+constexpr size_t kCopyBuffer = 1 << 20;
+
+} // namespace
+
+std::optional<KeptStateFile::CopyFailure> KeptStateFile::copyTo(int to, qint64 offset, qint64 size) const
+{
+    std::vector<char> buffer(size_t(std::min<qint64>(size, kCopyBuffer)));
+    while (size > 0) {
+        const ssize_t got =
+            ::pread(m_fd, buffer.data(), size_t(std::min<qint64>(size, kCopyBuffer)), off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return CopyFailure{.reading = true, .error = got < 0 ? errno : EIO};
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(to, buffer.data() + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return CopyFailure{.reading = false, .error = put < 0 ? errno : EIO};
+            done += put;
+        }
+        offset += got;
+        size -= got;
+    }
+    return std::nullopt;
+}
+
 std::shared_ptr<const std::vector<FNBlock>> BlockChunkPiece::blocks() const
 {
     std::lock_guard lock(m_mutex);

@@ -29,6 +29,14 @@ public:
     // Reads `size` bytes at `offset` into `out`, appended; false when they could not all be read.
     bool readAt(qint64 offset, qint64 size, QByteArray &out) const;
 
+    struct CopyFailure {
+        bool reading = false; // these bytes could not be read back, rather than written
+        int error = 0;
+    };
+    // Appends `size` bytes at `offset` to `to`, at its file position. Through a buffer: on ext4,
+    // copy_file_range splices page by page and made the first save's writing twice as slow.
+    std::optional<CopyFailure> copyTo(int to, qint64 offset, qint64 size) const;
+
 private:
     int m_fd;
 };
@@ -89,8 +97,8 @@ public:
     BlockChunks &operator=(const BlockChunks &) = delete;
 
     // Makes every chunk not yet made on another thread, the list read one chunk at a time. With
-    // `file`, whose blocks list starts at `blocksAt` (its '[' or its first item), a chunk whose text the file holds
-    // there keeps where it is in place of its copy of the blocks.
+    // `file`, whose blocks list starts at `blocksAt` (its '[' or its first item), a chunk whose text the file
+    // holds there keeps where it is in place of its copy of the blocks.
     void fillAside(std::shared_ptr<const KeptStateFile> file = {}, qint64 blocksAt = -1);
     // Held by whoever changes the list while the chunks may be made aside.
     std::unique_lock<std::recursive_mutex> hold() { return std::unique_lock(m_mutex); }

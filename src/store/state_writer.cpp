@@ -79,8 +79,103 @@ struct PieceCounts {
     size_t copied = 0;
 };
 
-// The state's bytes handed to `fd` a piece at a time: the whole text held beside the records would take
-// as much memory again as the file. A chunk's text comes from the file it was last written to or read
+// The file being written, fed in order: encoded text gathered into pieces, text that stands in a kept
+// file copied from there. The disk is set to work on what is handed over as it goes, so
+// that the sync before the rename waits for the last stretch only.
+class Output
+{
+public:
+    Output(int fd, const QString &path)
+        : m_fd(fd)
+        , m_path(path)
+    {
+        m_piece.reserve(kPieceBytes + kPieceBytes / 2);
+    }
+
+    // Where the next byte goes in the file.
+    qint64 position() const { return m_handed + m_piece.size(); }
+    QByteArray &piece() { return m_piece; }
+
+    std::optional<QString> flushIfFull() { return m_piece.size() >= kPieceBytes ? flush() : std::nullopt; }
+
+    std::optional<QString> flush()
+    {
+        if (auto failure = writeSome(m_fd, m_path, m_piece))
+            return failure;
+        handed(m_piece.size());
+        m_piece.resize(0);
+        return std::nullopt;
+    }
+
+    // Appends `size` bytes of `file` at `offset`; what is gathered must be flushed first.
+    std::optional<KeptStateFile::CopyFailure> copy(const KeptStateFile &file, qint64 offset, qint64 size)
+    {
+        Q_ASSERT(m_piece.isEmpty());
+        for (qint64 done = 0; done < size;) {
+            const qint64 n = std::min(size - done, kWritebackBytes);
+            if (auto failure = file.copyTo(m_fd, offset + done, n))
+                return failure;
+            handed(n);
+            done += n;
+        }
+        return std::nullopt;
+    }
+
+private:
+    void handed(qint64 bytes)
+    {
+        m_handed += bytes;
+        if (m_handed - m_writebackFrom < kWritebackBytes)
+            return;
+        // Only starts the writing; the sync that makes it durable still comes before the rename.
+        ::sync_file_range(m_fd, m_writebackFrom, m_handed - m_writebackFrom, SYNC_FILE_RANGE_WRITE);
+        m_writebackFrom = m_handed;
+    }
+
+    static constexpr qint64 kWritebackBytes = 8 << 20;
+    const int m_fd;
+    const QString &m_path;
+    QByteArray m_piece;
+    qint64 m_handed = 0;
+    qint64 m_writebackFrom = 0;
+};
+
+// Chunks whose text follows each other in one kept file, commas included, copied in one step.
+struct Run {
+    std::shared_ptr<const KeptStateFile> file;
+    qint64 from = 0;
+    qint64 size = 0;
+
+    bool continuedBy(const ChunkText &text) const
+    {
+        return file == text.file && from + size + 1 == text.offset;
+    }
+};
+
+// A file that cannot be read back holds nothing a save can use any more: every chunk standing in it is
+// written from its blocks by the next save.
+std::optional<QString> copyRun(Output &out, Run &run, const QString &path, const std::vector<BlockChunk> &all)
+{
+    if (!run.file)
+        return std::nullopt;
+    if (auto failure = out.flush())
+        return failure;
+    const std::optional<KeptStateFile::CopyFailure> failure = out.copy(*run.file, run.from, run.size);
+    const std::shared_ptr<const KeptStateFile> file = std::move(run.file);
+    run = {};
+    if (!failure)
+        return std::nullopt;
+    if (!failure->reading)
+        return durable::errnoText(failure->error, path);
+    for (const BlockChunk &chunk : all) {
+        if (const std::optional<ChunkText> text = chunk->text(); text && text->file == file)
+            chunk->textLost();
+    }
+    return QStringLiteral("%1: the blocks saved last could not be read back").arg(QFileInfo(path).fileName());
+}
+
+// The state's bytes handed to `fd` in one pass: the whole text held beside the records would take as
+// much memory again as the file. A chunk's text comes from the file it was last written to or read
 // from when it stands there, else from its blocks.
 std::optional<QString> writePieces(int fd, const QString &path, const StateSnapshot &state,
                                    std::vector<Placed> &placed, PieceCounts &counts)
@@ -88,42 +183,51 @@ std::optional<QString> writePieces(int fd, const QString &path, const StateSnaps
     Frame frame;
     encodeFrame(frame, state);
     const QByteArrayView whole = frame.writer.view();
-    QByteArray piece;
-    piece.reserve(kPieceBytes + kPieceBytes / 2);
-    piece.append(whole.first(frame.blocksAt + 1));
-    qint64 flushed = 0;
+    Output out(fd, path);
+    out.piece().append(whole.first(frame.blocksAt + 1));
+    Run run;
     bool first = true;
     for (const BlockChunk &chunk : state.blockChunks) {
-        const qsizetype before = piece.size();
+        if (const std::optional<ChunkText> text = chunk->text()) {
+            if (text->size == 0)
+                continue;
+            if (!run.file || !run.continuedBy(*text)) {
+                if (auto failure = copyRun(out, run, path, state.blockChunks))
+                    return failure;
+                if (!first)
+                    out.piece().append(',');
+                run.file = text->file;
+                run.from = text->offset;
+            }
+            placed.push_back(
+                {.chunk = chunk, .offset = out.position() + (text->offset - run.from), .size = text->size});
+            run.size = text->offset + text->size - run.from;
+            ++counts.copied;
+            first = false;
+            continue;
+        }
+        const auto blocks = chunk->blocks();
+        if (!blocks || blocks->empty())
+            continue;
+        if (auto failure = copyRun(out, run, path, state.blockChunks))
+            return failure;
+        QByteArray &piece = out.piece();
         if (!first)
             piece.append(',');
         const qsizetype start = piece.size();
-        if (const std::optional<ChunkText> text = chunk->text()) {
-            if (!text->file->readAt(text->offset, text->size, piece)) {
-                chunk->textLost();
-                return QStringLiteral("%1: the blocks saved last could not be read back")
-                    .arg(QFileInfo(path).fileName());
-            }
-            ++counts.copied;
-        } else if (const auto blocks = chunk->blocks()) {
-            piece.append(blockChunkText(*blocks));
-            ++counts.encoded;
-        }
-        if (piece.size() == start) {
-            piece.resize(before);
-            continue;
-        }
+        piece.append(blockChunkText(*blocks));
+        ++counts.encoded;
         first = false;
-        placed.push_back({.chunk = chunk, .offset = flushed + start, .size = piece.size() - start});
-        if (piece.size() >= kPieceBytes) {
-            if (auto failure = writeSome(fd, path, piece))
-                return failure;
-            flushed += piece.size();
-            piece.resize(0);
-        }
+        placed.push_back({.chunk = chunk,
+                          .offset = out.position() - (piece.size() - start),
+                          .size = piece.size() - start});
+        if (auto failure = out.flushIfFull())
+            return failure;
     }
-    piece.append(whole.sliced(frame.blocksAt + 1));
-    return writeSome(fd, path, piece);
+    if (auto failure = copyRun(out, run, path, state.blockChunks))
+        return failure;
+    out.piece().append(whole.sliced(frame.blocksAt + 1));
+    return out.flush();
 }
 
 std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes)
@@ -247,6 +351,7 @@ void StateWriter::run()
         const std::optional<QString> failure = writeNow(*snapshot);
         // Let go of the records before saying it is done: the store may change them once idle.
         snapshot.reset();
+        startMarks::mark("save_let_go");
         if (failure)
             m_failed(*failure);
         lock.lock();
