@@ -75,15 +75,17 @@ std::optional<ChunkText> BlockChunkPiece::text() const
     return m_text;
 }
 
-void BlockChunkPiece::setText(ChunkText text)
+BlockChunkPiece::Released BlockChunkPiece::setText(ChunkText text)
 {
-    std::shared_ptr<const std::vector<FNBlock>> copy;
+    Released released;
     std::lock_guard lock(m_mutex);
     if (m_lost)
-        return;
+        return released;
+    if (m_text)
+        released.file = std::move(m_text->file);
     m_text = std::move(text);
-    // Let go of outside the lock: a reader waits for no freeing of blocks.
-    copy.swap(m_blocks);
+    released.blocks.swap(m_blocks);
+    return released;
 }
 
 void BlockChunkPiece::textLost()

@@ -61,7 +61,13 @@ public:
     // The blocks, null once the text took their place.
     std::shared_ptr<const std::vector<FNBlock>> blocks() const;
     std::optional<ChunkText> text() const;
-    void setText(ChunkText text);
+    // What a piece let go of: freeing a chunk's blocks, or closing the last hold on a replaced file
+    // (which frees its space on the disk), is work its caller may do later or elsewhere.
+    struct Released {
+        std::shared_ptr<const std::vector<FNBlock>> blocks;
+        std::shared_ptr<const KeptStateFile> file;
+    };
+    Released setText(ChunkText text);
     // The text could not be read back: the piece holds nothing a save can use any more.
     void textLost();
     bool isUsable() const;

@@ -59,7 +59,9 @@ public:
 private:
     void run();
     // The whole state into the file as one durable replacement; the reason on failure.
-    std::optional<QString> writeNow(const StateSnapshot &state);
+    // What the chunks let go of, to be freed once the write is done, goes to `released`.
+    std::optional<QString> writeNow(const StateSnapshot &state,
+                                    std::vector<BlockChunkPiece::Released> &released);
 
     const QString m_url;
     const std::function<void(const QString &)> m_failed;
