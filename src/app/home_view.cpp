@@ -3,6 +3,7 @@
 #include "api/session_store.h"
 #include "app/app_symbols.h"
 #include "app/home_dashboard.h"
+#include "platform/work_label.h"
 #include "store/batch_change.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
@@ -218,6 +219,7 @@ void HomeView::showEvent(QShowEvent *event)
 
 void HomeView::reload()
 {
+    const WorkLabel label("home-reload");
     m_firstBuildPending = false;
     m_content->reload();
     m_pending = {true, true};
@@ -231,6 +233,7 @@ void HomeView::fill()
         reload();
         return;
     }
+    const WorkLabel label("home-fill");
     m_fill.stop();
     const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
     setShown(m_greeting, HomeDashboard::greeting(now().toLocalTime().time().hour(), name));

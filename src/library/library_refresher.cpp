@@ -1,6 +1,7 @@
 #include "library/library_refresher.h"
 
 #include "api/service_client.h"
+#include "platform/work_label.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -168,6 +169,7 @@ void LibraryRefresher::mergeWorkspaces(const WorkspacesResp &reply)
 QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspaceServerID,
                                              QSet<qint64> knownBefore)
 {
+    const WorkLabel label("merge-folders");
     QSet<qint64> listed;
     for (const FolderDTO &dto : reply.folders)
         listed.insert(dto.id);
@@ -240,6 +242,7 @@ QSet<QString> LibraryRefresher::settledDeletions() const
 
 void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions)
 {
+    const WorkLabel label("merge-pages");
     // A restore made on another device reaches this one as a plain page update, which leaves the
     // page in the trash; the live listing is what brings it back. Only deletions the service had
     // already been told of when the list was read count, and only while none is queued now.
@@ -295,6 +298,7 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
 
 void LibraryRefresher::mergePageStatuses(const PageStatusesResp &reply)
 {
+    const WorkLabel label("merge-page-statuses");
     QMap<QString, FNPageStatus> statuses;
     for (auto it = reply.statuses.constBegin(); it != reply.statuses.constEnd(); ++it)
         statuses.insert(it.key(), FNPageStatus{it.value().published, it.value().shared_count});
