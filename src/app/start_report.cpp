@@ -7,9 +7,9 @@
 #include <QEvent>
 #include <QMetaEnum>
 
-#include <algorithm>
 #include <QFile>
 #include <QWidget>
+#include <algorithm>
 
 #include <cstdio>
 

@@ -8,6 +8,7 @@
 #include "store/queued_records.h"
 #include "store/sync_engine.h"
 
+#include <QCoroTimer>
 #include <QPointer>
 
 LibraryRefresher::LibraryRefresher(LocalStore &store, ServiceClient &client, SyncEngine &engine,
@@ -131,7 +132,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
     }
     if (!self || !reply || m_store.generation() != generation)
         co_return;
-    mergePages(*reply, settled);
+    co_await mergePagesInTurns(std::move(*reply), settled);
 }
 
 QCoro::Task<> LibraryRefresher::loadPageStatuses()
@@ -240,9 +241,48 @@ QSet<QString> LibraryRefresher::settledDeletions() const
     return settled;
 }
 
+QHash<qint64, QString> LibraryRefresher::pageAdoptionsFor(const LibraryPagesResp &reply) const
+{
+    std::vector<ListedPage> unknown;
+    for (const PageDTO &dto : reply.pages) {
+        if (!m_store.pageWithServerID(dto.id))
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
+                               dto.position, serviceStamp(dto.created_at)});
+    }
+    return pageAdoptions(m_store, unknown);
+}
+
 void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions)
 {
     const WorkLabel label("merge-pages");
+    mergePageRange(reply, 0, qsizetype(reply.pages.size()), settledDeletions, pageAdoptionsFor(reply));
+}
+
+QCoro::Task<> LibraryRefresher::mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions)
+{
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    QHash<qint64, QString> adoptions;
+    {
+        const WorkLabel label("merge-pages");
+        adoptions = pageAdoptionsFor(reply);
+    }
+    const qsizetype count = qsizetype(reply.pages.size());
+    for (qsizetype from = 0; from < count; from += m_pagesPerTurn) {
+        if (from > 0) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            if (!self || m_store.generation() != generation)
+                co_return;
+        }
+        const WorkLabel label("merge-pages");
+        mergePageRange(reply, from, std::min(count, from + m_pagesPerTurn), settledDeletions, adoptions);
+    }
+}
+
+void LibraryRefresher::mergePageRange(const LibraryPagesResp &reply, qsizetype from, qsizetype to,
+                                      const QSet<QString> &settledDeletions,
+                                      const QHash<qint64, QString> &adoptions)
+{
     // A restore made on another device reaches this one as a plain page update, which leaves the
     // page in the trash; the live listing is what brings it back. Only deletions the service had
     // already been told of when the list was read count, and only while none is queued now.
@@ -251,20 +291,17 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     // yet; an unknown page in the list could be that page, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing();
     const QueuedRecords queued(m_store);
-    std::vector<ListedPage> unknown;
-    for (const PageDTO &dto : reply.pages) {
-        if (!m_store.pageWithServerID(dto.id))
-            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
-                               dto.position, serviceStamp(dto.created_at)});
-    }
-    const QHash<qint64, QString> adoptions = pageAdoptions(m_store, unknown);
-    for (const PageDTO &dto : reply.pages) {
+    for (qsizetype i = from; i < to; ++i) {
+        const PageDTO &dto = reply.pages[size_t(i)];
         const FNPage *stored = m_store.pageWithServerID(dto.id);
         if (!stored && createMayBeInFlight)
             continue;
         if (!stored) {
             if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
-                adoptPageServerID(m_store, *waiting, dto.id);
+                // Found before an earlier turn; the page may have learnt its id or gone since.
+                const FNPage *local = m_store.page(*waiting);
+                if (local && local->serverID == 0)
+                    adoptPageServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }
         }
