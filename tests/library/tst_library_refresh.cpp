@@ -534,9 +534,9 @@ void TestLibraryRefresh::pagesMergeAlikeInTurnsOrAtOnce_data()
         // The listing leaves it out: only the trash tells a deletion, and this device keeps the page.
         QTest::newRow("deleted elsewhere" + mode)
             << perTurn << QString() << false << true << QString() << last << false << false;
-        QTest::newRow("renamed here meanwhile" + mode) << perTurn << elsewhere << false << false
-                                                       << QStringLiteral("rename") << QStringLiteral("Typed here")
-                                                       << false << false;
+        QTest::newRow("renamed here meanwhile" + mode)
+            << perTurn << elsewhere << false << false << QStringLiteral("rename")
+            << QStringLiteral("Typed here") << false << false;
         QTest::newRow("deleted here meanwhile" + mode)
             << perTurn << elsewhere << true << false << QStringLiteral("delete") << elsewhere << true << true;
     }
