@@ -116,6 +116,8 @@ struct AppRun {
     double savedMs = 0;
     // The steps the app marked, in order, each with when it ended after the launch.
     std::vector<std::pair<QByteArray, double>> steps;
+    // The app's longest turns with what ran in each ("ms:name,..."), empty when none was long.
+    QByteArray turns;
 };
 
 QByteArray reportField(const QByteArray &line, const QByteArray &key)
@@ -175,6 +177,10 @@ AppRun runApp(const QString &penroost, const QString &stateFolder, const QString
                                    double(part.mid(part.indexOf('=') + 1).toLongLong() - launchedAt));
     }
     run.longestTurnMs = reportField(report, "longest_turn_ms").toDouble();
+    for (const QByteArray &part : report.split(' ')) {
+        if (part.startsWith("turns="))
+            run.turns = part.mid(6);
+    }
     run.peakKbPainted = reportField(report, "peak_kb_painted").toDouble();
     run.peakKbSaved = reportField(report, "peak_kb_saved").toDouble();
     return run;
@@ -315,6 +321,7 @@ int main(int argc, char **argv)
         it->second.push_back(ms);
     };
     int saved = 0;
+    std::vector<QByteArray> namedTurns;
     for (int i = 0; i < runs; ++i) {
         parses.push_back(runChild({QStringLiteral("--parse-once"), folder}).value(0).toDouble());
         if (!startOnly) {
@@ -339,6 +346,7 @@ int main(int argc, char **argv)
         starts.push_back(run.startMs);
         painted.push_back(run.paintedMs);
         turns.push_back(run.longestTurnMs);
+        namedTurns.push_back(run.turns);
         peakPainted.push_back(run.peakKbPainted / fileKb);
         peakSaved.push_back(run.peakKbSaved / fileKb);
         saved += run.saved ? 1 : 0;
@@ -374,6 +382,9 @@ int main(int argc, char **argv)
     // before is not always its own cost.
     std::sort(split.begin(), split.end(),
               [](const auto &a, const auto &b) { return median(a.second) < median(b.second); });
+    std::printf("  the longest turns of each start (ms:what ran in it):\n");
+    for (const QByteArray &named : namedTurns)
+        std::printf("    %s\n", named.isEmpty() ? "none over 10 ms" : named.constData());
     std::printf("  the start step by step (median end after launch, and since the step before):\n");
     double before = 0;
     for (const auto &[name, times] : split) {

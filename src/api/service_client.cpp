@@ -135,6 +135,19 @@ QCoro::Task<Resp> ServiceClient::call(QString method, QString path, std::optiona
 }
 
 template <typename Resp>
+QCoro::Task<Resp> ServiceClient::decodedAside(QByteArray data)
+{
+    auto decode = [data = std::move(data)] {
+        try {
+            return sharedJSONDecode<Resp>(data);
+        } catch (const DecodeError &e) {
+            throw APIError::decoding(e.message());
+        }
+    };
+    co_return co_await offThread(std::move(decode));
+}
+
+template <typename Resp>
 QCoro::Task<Resp> ServiceClient::get(QString path, QPointer<CancelToken> cancel)
 {
     return call<Resp>(Get, std::move(path), std::nullopt, std::move(cancel));
@@ -199,14 +212,7 @@ QCoro::Task<SyncResp> ServiceClient::sync(SyncReq body, QPointer<CancelToken> ca
         co_await m_api.requestData(Post, SyncPath, std::move(body), token, std::move(cancel));
     // A first sync or a long absence brings thousands of operations: read aside, the window keeps
     // turning meanwhile.
-    auto decode = [data] {
-        try {
-            return sharedJSONDecode<SyncResp>(data);
-        } catch (const DecodeError &e) {
-            throw APIError::decoding(e.message());
-        }
-    };
-    co_return co_await offThread(std::move(decode));
+    co_return co_await decodedAside<SyncResp>(data);
 }
 
 QCoro::Task<BlocksResp> ServiceClient::fetchBlocks(qint64 pageId)
@@ -247,7 +253,11 @@ QCoro::Task<FoldersResp> ServiceClient::listFolders(qint64 workspaceId, QPointer
 
 QCoro::Task<LibraryPagesResp> ServiceClient::listPages(qint64 workspaceId, QPointer<CancelToken> cancel)
 {
-    return get<LibraryPagesResp>(withId(PagesPath, "workspace_id", workspaceId), std::move(cancel));
+    const QString token = sessionToken();
+    const QByteArray data = co_await m_api.requestData(Get, withId(PagesPath, "workspace_id", workspaceId),
+                                                       std::nullopt, token, std::move(cancel));
+    // A workspace of thousands of pages lists them all, every few seconds: read aside too.
+    co_return co_await decodedAside<LibraryPagesResp>(data);
 }
 
 QCoro::Task<PageStatusesResp> ServiceClient::pageStatuses(qint64 workspaceId)

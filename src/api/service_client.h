@@ -155,6 +155,9 @@ private:
                            QPointer<CancelToken> cancel = {});
     template <typename Resp>
     QCoro::Task<Resp> get(QString path, QPointer<CancelToken> cancel = {});
+    // Decodes a large reply on a pool thread; this coroutine resumes here with it.
+    template <typename Resp>
+    static QCoro::Task<Resp> decodedAside(QByteArray data);
     QCoro::Task<EmptyReply> remove(QString path, QPointer<CancelToken> cancel = {});
     QString sessionToken() const; // throws APIError::noToken() without a session
 

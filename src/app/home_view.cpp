@@ -3,6 +3,7 @@
 #include "api/session_store.h"
 #include "app/app_symbols.h"
 #include "app/home_dashboard.h"
+#include "platform/work_label.h"
 #include "store/batch_change.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
@@ -38,7 +39,7 @@ constexpr int kRecentMinHeight = 100;
 constexpr int kBadgeSize = 11;
 // Time spent making cards per turn of the event loop: a style-sheeted card costs a millisecond or
 // more, and a dashboard of hundreds must not freeze the window that shows it.
-constexpr qint64 kCardsTurnMs = 6;
+constexpr qint64 kCardsTurnMs = 4;
 constexpr int kTitleLines = 2;
 const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
 
@@ -218,10 +219,20 @@ void HomeView::showEvent(QShowEvent *event)
 
 void HomeView::reload()
 {
+    const WorkLabel label("home-reload");
     m_firstBuildPending = false;
     m_content->reload();
     m_pending = {true, true};
-    fill();
+    // On screen, the cards come at the next turns: this one has worked out the whole state.
+    if (isVisible())
+        m_fill.start();
+    else
+        fill();
+}
+
+bool HomeView::roomForCards() const
+{
+    return m_madeThisTurn == 0 || !isVisible() || m_turn.elapsed() < kCardsTurnMs;
 }
 
 void HomeView::fill()
@@ -231,7 +242,10 @@ void HomeView::fill()
         reload();
         return;
     }
+    const WorkLabel label("home-fill");
     m_fill.stop();
+    m_turn.start();
+    m_madeThisTurn = 0;
     const std::optional<QString> name = m_context.session ? m_context.session->userName() : std::nullopt;
     setShown(m_greeting, HomeDashboard::greeting(now().toLocalTime().time().hour(), name));
     const HomeContent::Changes changes = std::exchange(m_pending, {});
@@ -256,13 +270,11 @@ void HomeView::fillFolders()
     m_folderParts.resize(std::min(m_folderParts.size(), folders.size()));
     // Made and filled one at a time: on screen, as many as the turn has room for (at least one);
     // hidden, all of them.
-    QElapsedTimer turn;
-    turn.start();
     const qsizetype kept = std::min(qsizetype(folders.size()), m_folderCards.size());
     qsizetype shown = kept;
-    const auto roomForMore = [&] { return shown == kept || !isVisible() || turn.elapsed() < kCardsTurnMs; };
-    while (shown < qsizetype(folders.size()) && roomForMore()) {
+    while (shown < qsizetype(folders.size()) && roomForCards()) {
         ++shown;
+        ++m_madeThisTurn;
         setCardCount(m_folderGrid, m_folderCards, shown, [this](int slot) { return folderCard(slot); });
         fillFolderCard(size_t(shown) - 1);
     }
@@ -304,11 +316,23 @@ void HomeView::fillRecent()
         m_recentGrid = section(QString::fromUtf8(kRecentTitle), QStringLiteral("recent"), at);
     }
     m_recentParts.resize(std::min(m_recentParts.size(), recent.size()));
-    setCardCount(m_recentGrid, m_recentCards, qsizetype(recent.size()),
-                 [this](int slot) { return recentCard(slot); });
+    // Made as the folder cards are, in what is left of the turn.
+    const qsizetype wanted = qsizetype(recent.size());
+    const qsizetype kept = std::min(wanted, m_recentCards.size());
+    qsizetype shown = kept;
+    while (shown < wanted && roomForCards()) {
+        ++shown;
+        ++m_madeThisTurn;
+        setCardCount(m_recentGrid, m_recentCards, shown, [this](int slot) { return recentCard(slot); });
+    }
+    setCardCount(m_recentGrid, m_recentCards, shown, [this](int slot) { return recentCard(slot); });
+    if (shown < wanted) {
+        m_pending.recent = true;
+        m_fill.start();
+    }
     const StoreState &state = m_context.store->state();
     const QDateTime time = now();
-    for (size_t i = 0; i < recent.size(); ++i) {
+    for (size_t i = 0; i < size_t(shown); ++i) {
         const FNPage &page = recent[i];
         const RecentCard &card = m_recentParts[i];
         const bool resized =

@@ -4,6 +4,7 @@
 #include "ui/app_context.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPixmap>
@@ -104,13 +105,17 @@ private:
     void fitRecentCard(QPushButton *button, const RecentCard &card);
     QPixmap badgePixmap(const QString &symbol, const QColor &tint);
     QDateTime now() const;
+    // Whether this fill may make another card: at least one per turn, all while hidden.
+    bool roomForCards() const;
 
     AppContext m_context;
     Clock m_clock;
     HomeContent *m_content;
     HomeContent::Changes m_pending; // touched since the last fill
     QTimer m_fill;
+    QElapsedTimer m_turn; // since the fill began: cards are made while the turn has room
     bool m_firstBuildPending = false;
+    int m_madeThisTurn = 0;
     QVBoxLayout *m_column;
     QLabel *m_greeting;
     Grid m_folderGrid;

@@ -3,6 +3,7 @@
 #include "platform/start_marks.h"
 
 #include <QElapsedTimer>
+#include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -18,7 +19,8 @@ class QWidget;
 // Off unless PENROOST_START_REPORT is set: then one line on standard error tells when the start was
 // over (the window painted, the first save after the load written, and the event loop quiet since
 // for `kQuiet`), the longest stall of the event loop until then (how late a frequent timer came), and
-// the peak memory. Times
+// the peak memory, and the longest turns with what ran in each (a `WorkLabel`, or else the event that
+// took most of it). Times
 // are milliseconds of the monotonic clock (QElapsedTimer's reference), so a process that launched
 // the app can subtract its own reading. Exists to measure the start from outside, nothing else.
 class StartReport : public QObject
@@ -32,6 +34,9 @@ public:
     static constexpr std::chrono::milliseconds kQuiet{500};
     // A start that never saves still reports, this long after the window painted.
     static constexpr std::chrono::milliseconds kNoSaveWait{10000};
+    // Turns at least this long are named; the report keeps the `kNamedTurns` longest.
+    static constexpr std::chrono::milliseconds kNamedTurn{10};
+    static constexpr size_t kNamedTurns = 6;
 
     struct Figures {
         qint64 paintedAt = 0; // monotonic ms
@@ -42,6 +47,8 @@ public:
         qint64 peakKbSaved = 0;
         // The steps of the start as marked, each with when it ended (monotonic ms).
         std::vector<std::pair<QByteArray, qint64>> steps;
+        // The longest turns, longest first: how long (ms) and what ran in it.
+        std::vector<std::pair<qint64, QByteArray>> longestTurns;
     };
     using Sink = std::function<void(const Figures &)>;
 
@@ -63,6 +70,15 @@ protected:
 
 private:
     void check();
+    // What ran in the turn that just ended, `late` ms long.
+    QByteArray nameOfTurn(qint64 late);
+    void noteTurn(qint64 late);
+    // An event delivered: its receiver's class and its type, and the time it has held the loop so far.
+    struct EventKind {
+        const QMetaObject *receiver = nullptr;
+        int type = 0;
+        qint64 ns = 0;
+    };
     static qint64 now();
     // Changes with every save: each one renames a new file over the old.
     QByteArray fileIdentity() const;
@@ -76,4 +92,7 @@ private:
     qint64 m_lastBusyEnd = 0;
     QByteArray m_loadedFile;
     bool m_done = false;
+    std::vector<EventKind> m_events; // since the last beat
+    EventKind m_current;             // the event being delivered, or the last one
+    qint64 m_currentSinceNs = 0;
 };

@@ -2,12 +2,14 @@
 
 #include "api/service_client.h"
 #include "platform/start_marks.h"
+#include "platform/work_label.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/queued_records.h"
 #include "store/sync_engine.h"
 
+#include <QCoroTimer>
 #include <QPointer>
 
 LibraryRefresher::LibraryRefresher(LocalStore &store, ServiceClient &client, SyncEngine &engine,
@@ -135,7 +137,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
     }
     if (!self || !reply || m_store.generation() != generation)
         co_return;
-    mergePages(*reply, settled);
+    co_await mergePagesInTurns(std::move(*reply), settled);
 }
 
 QCoro::Task<> LibraryRefresher::loadPageStatuses()
@@ -175,6 +177,7 @@ void LibraryRefresher::mergeWorkspaces(const WorkspacesResp &reply)
 QCoro::Task<> LibraryRefresher::mergeFolders(FoldersResp reply, qint64 workspaceServerID,
                                              QSet<qint64> knownBefore)
 {
+    const WorkLabel label("merge-folders");
     QSet<qint64> listed;
     for (const FolderDTO &dto : reply.folders)
         listed.insert(dto.id);
@@ -245,7 +248,47 @@ QSet<QString> LibraryRefresher::settledDeletions() const
     return settled;
 }
 
+QHash<qint64, QString> LibraryRefresher::pageAdoptionsFor(const LibraryPagesResp &reply) const
+{
+    std::vector<ListedPage> unknown;
+    for (const PageDTO &dto : reply.pages) {
+        if (!m_store.pageWithServerID(dto.id))
+            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
+                               dto.position, serviceStamp(dto.created_at)});
+    }
+    return pageAdoptions(m_store, unknown);
+}
+
 void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions)
+{
+    const WorkLabel label("merge-pages");
+    mergePageRange(reply, 0, qsizetype(reply.pages.size()), settledDeletions, pageAdoptionsFor(reply));
+}
+
+QCoro::Task<> LibraryRefresher::mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions)
+{
+    QPointer<LibraryRefresher> self(this);
+    const quint64 generation = m_store.generation();
+    QHash<qint64, QString> adoptions;
+    {
+        const WorkLabel label("merge-pages");
+        adoptions = pageAdoptionsFor(reply);
+    }
+    const qsizetype count = qsizetype(reply.pages.size());
+    for (qsizetype from = 0; from < count; from += m_pagesPerTurn) {
+        if (from > 0) {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            if (!self || m_store.generation() != generation)
+                co_return;
+        }
+        const WorkLabel label("merge-pages");
+        mergePageRange(reply, from, std::min(count, from + m_pagesPerTurn), settledDeletions, adoptions);
+    }
+}
+
+void LibraryRefresher::mergePageRange(const LibraryPagesResp &reply, qsizetype from, qsizetype to,
+                                      const QSet<QString> &settledDeletions,
+                                      const QHash<qint64, QString> &adoptions)
 {
     // A restore made on another device reaches this one as a plain page update, which leaves the
     // page in the trash; the live listing is what brings it back. Only deletions the service had
@@ -255,20 +298,17 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     // yet; an unknown page in the list could be that page, so it waits for the next read.
     const bool createMayBeInFlight = m_engine.isSyncing();
     const QueuedRecords queued(m_store);
-    std::vector<ListedPage> unknown;
-    for (const PageDTO &dto : reply.pages) {
-        if (!m_store.pageWithServerID(dto.id))
-            unknown.push_back({dto.id, dto.workspace_id, dto.parent_page_id.value_or(0), dto.title,
-                               dto.position, serviceStamp(dto.created_at)});
-    }
-    const QHash<qint64, QString> adoptions = pageAdoptions(m_store, unknown);
-    for (const PageDTO &dto : reply.pages) {
+    for (qsizetype i = from; i < to; ++i) {
+        const PageDTO &dto = reply.pages[size_t(i)];
         const FNPage *stored = m_store.pageWithServerID(dto.id);
         if (!stored && createMayBeInFlight)
             continue;
         if (!stored) {
             if (const auto waiting = adoptions.constFind(dto.id); waiting != adoptions.cend()) {
-                adoptPageServerID(m_store, *waiting, dto.id);
+                // Found before an earlier turn; the page may have learnt its id or gone since.
+                const FNPage *local = m_store.page(*waiting);
+                if (local && local->serverID == 0)
+                    adoptPageServerID(m_store, *waiting, dto.id);
                 continue; // its create is still queued: the local fields stand
             }
         }
@@ -302,6 +342,7 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
 
 void LibraryRefresher::mergePageStatuses(const PageStatusesResp &reply)
 {
+    const WorkLabel label("merge-page-statuses");
     QMap<QString, FNPageStatus> statuses;
     for (auto it = reply.statuses.constBegin(); it != reply.statuses.constEnd(); ++it)
         statuses.insert(it.key(), FNPageStatus{it.value().published, it.value().shared_count});

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -27,11 +28,15 @@ class LibraryRefresher : public QObject
 public:
     static constexpr std::chrono::milliseconds kPollInterval{6000};
     static constexpr const char *kDefaultFolderIcon = "\U0001F4C1";
+    // Listed pages merged in one turn of the event loop when a load merges them; the rest wait for the
+    // next turns, so a workspace of thousands of pages never holds the window.
+    static constexpr qsizetype kPagesPerTurn = 250;
 
     LibraryRefresher(LocalStore &store, ServiceClient &client, SyncEngine &engine, LibraryCreator &creator,
                      QObject *parent = nullptr);
 
     void setPollInterval(std::chrono::milliseconds interval) { m_interval = interval; }
+    void setPagesPerTurn(qsizetype pages) { m_pagesPerTurn = std::max<qsizetype>(1, pages); }
     // While a folder or page name is edited in place, poll cycles load nothing.
     void setRenameInProgress(bool renaming) { m_renaming = renaming; }
     bool isRenameInProgress() const { return m_renaming; }
@@ -58,6 +63,9 @@ public:
     // the list was asked for; one the service lists as live was restored elsewhere. A listed page a
     // lost create reply made is adopted.
     void mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions = {});
+    // The same over several turns; each listed page is merged into the store as it is when its turn
+    // comes. Ends early when the store is cleared or switched meanwhile.
+    QCoro::Task<> mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions);
     // Those pages now.
     QSet<QString> settledDeletions() const;
     void mergePageStatuses(const PageStatusesResp &reply);
@@ -69,6 +77,11 @@ Q_SIGNALS:
 private:
     QCoro::Task<> pollServer(quint64 loopID);
     QSet<qint64> syncedFolderIDs(qint64 workspaceServerID) const;
+    // Local pages waiting to learn their server id, for listed pages this device does not know.
+    QHash<qint64, QString> pageAdoptionsFor(const LibraryPagesResp &reply) const;
+    // Merges the listed pages [from, to).
+    void mergePageRange(const LibraryPagesResp &reply, qsizetype from, qsizetype to,
+                        const QSet<QString> &settledDeletions, const QHash<qint64, QString> &adoptions);
 
     LocalStore &m_store;
     ServiceClient &m_client;
@@ -77,5 +90,6 @@ private:
     QTimer m_sleep;
     bool m_polling = false;
     bool m_renaming = false;
+    qsizetype m_pagesPerTurn = kPagesPerTurn;
     quint64 m_loopID = 0; // a stopped loop sees a newer id and ends
 };

@@ -15,6 +15,7 @@
 #include "library/library_tree.h"
 #include "library/workspace_switcher.h"
 #include "platform/app_events.h"
+#include "platform/work_label.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/template_store.h"
@@ -614,6 +615,7 @@ void LibraryView::dropOnPage(const QString &payload, const QString &pageLocalID)
 
 void LibraryView::rebuild()
 {
+    const WorkLabel label("sidebar-rows");
     m_rebuild.stop();
     const bool anew = std::exchange(m_listAnew, false);
     const QSet<QString> folders = std::exchange(m_editedFolders, {});

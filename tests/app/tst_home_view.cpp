@@ -158,7 +158,8 @@ void checkFitted(const FittedText *text, const QString &full, bool elided)
     QCOMPARE(text->isElided(), elided);
     QVERIFY(text->shownLines().size() <= text->lineCount());
     for (const QString &line : text->shownLines())
-        QVERIFY2(text->fontMetrics().horizontalAdvance(line) <= text->contentsRect().width(), qPrintable(line));
+        QVERIFY2(text->fontMetrics().horizontalAdvance(line) <= text->contentsRect().width(),
+                 qPrintable(line));
     if (elided) {
         QVERIFY(text->shownLines().last().endsWith(QChar(0x2026)));
         QString first = text->shownLines().first();
@@ -742,6 +743,14 @@ void TestHomeView::manyFoldersFilledOverSeveralTurns_data()
     });
     row("everything at once",
         [](LocalStore &s, Folders, Pages) { s.change([](StoreState &state) { state.folders.resize(20); }); });
+    // The recent cards are made after the folders' in the same way.
+    row("a recent page renamed before its card is made", [](LocalStore &s, Folders, Pages p) {
+        s.editPage(p[0].localID, [](FNPage &page) { page.title = QStringLiteral("Renamed here"); });
+    });
+    row("a newer page added before the recent cards are made",
+        [](LocalStore &s, Folders, Pages) { s.upsertPage(page(QStringLiteral("Newest"), 0, 0, 0, 0)); });
+    row("a recent page deleted before its card is made",
+        [](LocalStore &s, Folders, Pages p) { s.markPageDeleted(p[1].localID); });
 }
 
 // Hundreds of folders are made into cards over several turns of the event loop; whatever changes
@@ -804,15 +813,16 @@ void TestHomeView::renameRedrawsItsCardAlone_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("elided");
-    const QString longTitle = QStringLiteral("Quarterly planning notes for the whole team ").repeated(6).trimmed();
+    const QString longTitle =
+        QStringLiteral("Quarterly planning notes for the whole team ").repeated(6).trimmed();
     const QString markup = QStringLiteral("<b>Bold</b> & <i>Q&A</i>");
     QTest::newRow("short") << QStringLiteral("Plan B") << QStringLiteral("Plan B") << false;
     QTest::newRow("long") << longTitle << longTitle << true;
     QTest::newRow("markup-like") << markup << markup << false;
     QTest::newRow("markup-like and long") << markup.repeated(12) << markup.repeated(12) << true;
     QTest::newRow("emoji") << QStringLiteral("🌵 Cactus 🌵") << QStringLiteral("🌵 Cactus 🌵") << false;
-    QTest::newRow("one word longer than the card") << QStringLiteral("x").repeated(300)
-                                                   << QStringLiteral("x").repeated(300) << true;
+    QTest::newRow("one word longer than the card")
+        << QStringLiteral("x").repeated(300) << QStringLiteral("x").repeated(300) << true;
     QTest::newRow("emptied") << QString() << QStringLiteral("Untitled") << false;
 }
 

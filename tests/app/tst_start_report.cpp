@@ -1,4 +1,5 @@
 #include "app/start_report.h"
+#include "platform/work_label.h"
 #include "store/local_store.h"
 
 #include <QElapsedTimer>
@@ -7,6 +8,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -43,6 +45,20 @@ struct Watched {
     }
 };
 
+// Holds the loop for a while each time an event reaches it.
+class SlowReceiver : public QObject
+{
+public:
+    int ms = 0;
+    bool event(QEvent *e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        busyFor(ms);
+        return true;
+    }
+};
+
 } // namespace
 
 class TestStartReport : public QObject
@@ -52,6 +68,8 @@ private Q_SLOTS:
     void waitsForTheFirstSaveAfterThePaint();
     void longestTurnAndReadinessCoverAStall_data();
     void longestTurnAndReadinessCoverAStall();
+    void namesTheLongestTurns_data();
+    void namesTheLongestTurns();
     void onlyWhenTheEnvironmentAsks();
     void theAppBinaryReportsItsStart();
 };
@@ -102,6 +120,60 @@ void TestStartReport::longestTurnAndReadinessCoverAStall()
     QVERIFY2(w.told->longestTurnMs >= stallMs - StartReport::kBeat.count(),
              qPrintable(QString::number(w.told->longestTurnMs)));
     QVERIFY(w.told->readyAt >= before + stallMs);
+}
+
+void TestStartReport::namesTheLongestTurns_data()
+{
+    QTest::addColumn<bool>("labelled");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("work with a label") << true << QByteArray("slow-work");
+    QTest::newRow("an event without one") << false << QByteArray("User@QObject");
+}
+
+// Long turns are listed longest first, each named by the label that covers it or else by the event
+// that held the loop; short ones are left out.
+void TestStartReport::namesTheLongestTurns()
+{
+    QFETCH(bool, labelled);
+    QFETCH(QByteArray, name);
+    Watched w;
+    w.store.setExpandedRowIDs({QStringLiteral("F")});
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    SlowReceiver receiver;
+    const auto stall = [&](int ms) {
+        QTimer::singleShot(0, &receiver, [&receiver, labelled, ms] {
+            if (labelled) {
+                const WorkLabel label("slow-work");
+                busyFor(ms);
+            } else {
+                receiver.ms = ms;
+                QEvent event(QEvent::User);
+                QCoreApplication::sendEvent(&receiver, &event);
+            }
+        });
+    };
+    const int shortMs = int(StartReport::kNamedTurn.count()) / 3;
+    stall(shortMs);
+    QTimer::singleShot(200, [&] { stall(60); });
+    QTimer::singleShot(400, [&] { stall(150); });
+    QTimer::singleShot(800, [&] { w.store.save(); });
+    QTRY_VERIFY_WITH_TIMEOUT(w.told.has_value(), kWait);
+
+    const auto &turns = w.told->longestTurns;
+    QVERIFY2(turns.size() >= 2, StartReport::line(*w.told).constData());
+    for (size_t i = 0; i < turns.size(); ++i) {
+        QVERIFY(turns[i].first >= StartReport::kNamedTurn.count());
+        if (i > 0)
+            QVERIFY(turns[i].first <= turns[i - 1].first);
+    }
+    // A busy machine may add turns of its own, but never hides these two.
+    const auto named = [&](int atLeast) {
+        return std::count_if(turns.cbegin(), turns.cend(), [&](const auto &turn) {
+            return turn.first >= atLeast - StartReport::kBeat.count() && turn.second == name;
+        });
+    };
+    QVERIFY2(named(150) >= 1 && named(60) >= 2, StartReport::line(*w.told).constData());
+    QVERIFY(StartReport::line(*w.told).contains(" turns=" + QByteArray::number(turns[0].first) + ':'));
 }
 
 void TestStartReport::onlyWhenTheEnvironmentAsks()

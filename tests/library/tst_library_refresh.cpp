@@ -3,6 +3,7 @@
 #include "fake-service/fake_service.h"
 #include "library/library_creator.h"
 #include "library/library_refresher.h"
+#include "library/library_tree.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
@@ -41,6 +42,8 @@ private Q_SLOTS:
     void folderCreatedDuringAListReadIsNotDeleted();
     void pageCreatedDuringAListReadIsNotCopied();
     void pollingSkipsCyclesWhileRenamingAndStops();
+    void pagesMergeAlikeInTurnsOrAtOnce_data();
+    void pagesMergeAlikeInTurnsOrAtOnce();
     void titleWaitingToBeSentIsKept_data();
     void titleWaitingToBeSentIsKept();
 
@@ -508,6 +511,124 @@ void TestLibraryRefresh::pollingSkipsCyclesWhileRenamingAndStops()
     cycles.clear();
     QVERIFY(!cycles.wait(60));
     QVERIFY(!m_refresher->isPolling());
+}
+
+void TestLibraryRefresh::pagesMergeAlikeInTurnsOrAtOnce_data()
+{
+    QTest::addColumn<qsizetype>("pagesPerTurn");
+    QTest::addColumn<QString>("serviceTitle"); // empty: the title stays
+    QTest::addColumn<bool>("movedElsewhere");
+    QTest::addColumn<bool>("deletedElsewhere");
+    QTest::addColumn<QString>("here"); // what this device does while the merge runs
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("inFolder");
+    QTest::addColumn<bool>("deleted");
+    const QString elsewhere = QStringLiteral("Renamed elsewhere");
+    const QString last = QStringLiteral("Page 29");
+    for (const qsizetype perTurn : {qsizetype(1000), qsizetype(4)}) {
+        const QByteArray mode = perTurn > 100 ? " at once" : " in turns";
+        QTest::newRow("renamed elsewhere" + mode)
+            << perTurn << elsewhere << false << false << QString() << elsewhere << false << false;
+        QTest::newRow("moved elsewhere" + mode)
+            << perTurn << QString() << true << false << QString() << last << true << false;
+        // The listing leaves it out: only the trash tells a deletion, and this device keeps the page.
+        QTest::newRow("deleted elsewhere" + mode)
+            << perTurn << QString() << false << true << QString() << last << false << false;
+        QTest::newRow("renamed here meanwhile" + mode)
+            << perTurn << elsewhere << false << false << QStringLiteral("rename")
+            << QStringLiteral("Typed here") << false << false;
+        QTest::newRow("deleted here meanwhile" + mode)
+            << perTurn << elsewhere << true << false << QStringLiteral("delete") << elsewhere << true << true;
+    }
+}
+
+// A long listing is merged over several turns of the event loop; the store and the sidebar end as a
+// merge in one go leaves them, also when the page changes here between two turns.
+void TestLibraryRefresh::pagesMergeAlikeInTurnsOrAtOnce()
+{
+    QFETCH(qsizetype, pagesPerTurn);
+    QFETCH(QString, serviceTitle);
+    QFETCH(bool, movedElsewhere);
+    QFETCH(bool, deletedElsewhere);
+    QFETCH(QString, here);
+    QFETCH(QString, title);
+    QFETCH(bool, inFolder);
+    QFETCH(bool, deleted);
+    LocalStore &store = m_device->store();
+    const qint64 folder = seedFolder(QStringLiteral("F"));
+    std::vector<qint64> ids;
+    for (int i = 0; i < 30; ++i)
+        ids.push_back(seedPage(QStringLiteral("Page %1").arg(i)));
+    QVERIFY(runTask(m_refresher->loadFolders()).ok());
+    QVERIFY(runTask(m_refresher->loadPages()).ok());
+    QCOMPARE(store.state().pages.size(), size_t(30));
+    const QString target = store.pageWithServerID(ids.back())->localID;
+
+    // Elsewhere: the first page renamed (so the merge changes something in its first turn), a page
+    // added, and the last page (merged in the last turn) changed as the row says.
+    FakeServiceState &service = m_fake.state();
+    service.pages[ids.front()].title = QStringLiteral("First renamed");
+    const qint64 newcomer = seedPage(QStringLiteral("Newcomer"));
+    FakeServiceState::Page &last = service.pages[ids.back()];
+    if (!serviceTitle.isEmpty())
+        last.title = serviceTitle;
+    if (movedElsewhere)
+        last.folderId = folder;
+    if (deletedElsewhere)
+        last.deletedAt = QDateTime::currentDateTimeUtc();
+    last.position = newcomer + 1; // still listed last
+
+    const AppContext context = m_device->context();
+    PageViewModel::Timing timing;
+    timing.title = std::chrono::seconds(30);
+    PageViewModel page(context, target, timing);
+    int mergedBeforeHere = -1;
+    int merged = 0;
+    const auto doHere = [&] {
+        mergedBeforeHere = merged;
+        if (here == QLatin1String("rename")) {
+            page.scheduleTitleSave(QStringLiteral("Typed here"));
+        } else {
+            store.editPage(target, [](FNPage &p) { p.deletedAt = QDateTime::currentDateTimeUtc(); });
+            FNSyncOp pendingDelete;
+            pendingDelete.entity = QStringLiteral("page");
+            pendingDelete.op = QStringLiteral("delete");
+            pendingDelete.refLocalID = target;
+            pendingDelete.payloadJSON = QStringLiteral(R"({"page_id":%1})").arg(ids.back());
+            store.changeOutsideRecords([&](StoreState &st) { st.outbox.push_back(pendingDelete); });
+        }
+    };
+    // The change here comes at the first chance the loop gets once the merge has begun.
+    const auto watch = connect(&store, &LocalStore::pageChanged, this, [&] {
+        if (++merged == 1 && !here.isEmpty())
+            QTimer::singleShot(0, this, doHere);
+    });
+    m_refresher->setPagesPerTurn(pagesPerTurn);
+    QVERIFY(runTask(m_refresher->loadPages()).ok());
+    QTRY_VERIFY(here.isEmpty() || mergedBeforeHere >= 0);
+    disconnect(watch);
+    if (!here.isEmpty() && pagesPerTurn < 30)
+        QCOMPARE(mergedBeforeHere, 1); // between two turns, long before the last page's
+
+    QCOMPARE(store.state().pages.size(), size_t(31));
+    QCOMPARE(store.pageWithServerID(ids.front())->title, QStringLiteral("First renamed"));
+    QVERIFY(store.pageWithServerID(newcomer));
+    const FNPage &p = *store.page(target);
+    QCOMPARE(p.title, title);
+    QCOMPARE(p.folderServerID, inFolder ? folder : 0);
+    QCOMPARE(bool(p.deletedAt), deleted);
+
+    // The sidebar lists what the store holds.
+    LibraryTree tree(store, nullptr);
+    const std::vector<FNPage> listed = LibraryTree::workspacePages(store);
+    const bool live = std::any_of(listed.cbegin(), listed.cend(),
+                                  [&](const FNPage &e) { return e.localID == target && e.title == title; });
+    QCOMPARE(live, !deleted);
+    const auto rows = tree.listContent();
+    const bool rootRow = std::any_of(rows.cbegin(), rows.cend(), [&](const LibraryTree::Row &r) {
+        return r.localID == target && r.title == title;
+    });
+    QCOMPARE(rootRow, !deleted && !inFolder);
 }
 
 QTEST_GUILESS_MAIN(TestLibraryRefresh)
