@@ -151,14 +151,6 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             cutShort();
             co_return false;
         }
-    } else {
-        // The turn that brought the reply also sent the next request: the first slice gets one of
-        // its own.
-        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-        if (!current()) {
-            cutShort();
-            co_return false;
-        }
     }
     const quint64 generation = request.generation;
     if (m_deferredGeneration != generation) {
