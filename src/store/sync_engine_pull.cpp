@@ -24,6 +24,8 @@ namespace {
 // How long the pull applies before it lets the event loop turn: a page of the feed lands over a few
 // turns, none of them long enough to feel.
 constexpr qint64 kApplySliceNs = 1 * 1000 * 1000;
+// However slow the machine, a slice takes this many: a small reply is one change the views hear of.
+constexpr size_t kLeastInSlice = 64;
 // From how many operations a reply's contents are written aside: for a page of the feed the hop to
 // a pool thread and back costs more than it saves.
 constexpr size_t kContentsAsideFrom = 2000;
@@ -168,10 +170,12 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     size_t next = 0;
     for (;;) {
         m_store.batch([&] {
+            size_t inSlice = 0;
             while (next < resp.ops.size()) {
                 apply(resp.ops[next], contents.empty() ? nullptr : &contents[next]);
                 ++next;
-                if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
+                if (++inSlice >= kLeastInSlice && next < resp.ops.size() &&
+                    slice.nsecsElapsed() >= kApplySliceNs)
                     return;
             }
             m_pageAdoptions.clear();
