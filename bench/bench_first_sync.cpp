@@ -3,7 +3,8 @@
 // the fake service needs to serve those pages of the feed to a bare client in this run, and the
 // longest stall of the event loop meanwhile, against a RapidJSON parse of one page of the feed.
 // Goals: under 3x the serving time, no stall over 5x a page's parse.
-// Offscreen; run a Release build: bench_first_sync [rounds]
+// Offscreen; run a Release build: bench_first_sync [rounds]. The last line, "figures: ...", is for
+// bench/compare_builds.sh.
 #include "bench_service_thread.h"
 #include "bench_stall_meter.h"
 #include "bench_stats.h"
@@ -124,7 +125,7 @@ int main(int argc, char *argv[])
     QNetworkAccessManager net;
     StallMeter meter;
 
-    std::vector<double> serve, wall, stalls, pageParses, ratios, stallRatios, idle;
+    std::vector<double> serve, wall, stalls, stallSums, pageParses, ratios, stallRatios, idle;
     bool complete = true;
     for (int r = 0; r < rounds; ++r) {
         Served served;
@@ -155,6 +156,7 @@ int main(int argc, char *argv[])
         serve.push_back(served.serveMs);
         wall.push_back(ms);
         stalls.push_back(meter.longestMs());
+        stallSums.push_back(meter.totalMs());
         pageParses.push_back(pageParse);
         ratios.push_back(ms / served.serveMs);
         stallRatios.push_back(meter.longestMs() / pageParse);
@@ -181,5 +183,9 @@ int main(int argc, char *argv[])
                 qlonglong(SyncEngine::kTickInterval.count() / 1000),
                 double((kBlocks + kPages + pageSize - 1) / pageSize) * SyncEngine::kTickInterval.count() /
                     1000);
+    std::printf("figures: ratio=%.3f stall_ratio=%.2f wall_ms=%.1f serve_ms=%.1f longest_ms=%.2f "
+                "stalls_ms=%.1f page_parse_ms=%.3f idle_gap_ms=%.2f load=%.1f\n",
+                median(ratios), median(stallRatios), median(wall), median(serve), median(stalls),
+                median(stallSums), median(pageParses), median(idle), load[0]);
     return complete ? 0 : 1;
 }

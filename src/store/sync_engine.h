@@ -97,9 +97,15 @@ private:
     // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
     QCoro::Task<> sendPageMove(FNSyncOp op);
     QCoro::Task<> pull();
-    // One page of the feed from the stored cursor, applied; true when the reply said more is waiting
-    // and the cursor moved past this page.
-    QCoro::Task<bool> pullPage();
+    // A page of the feed asked for, its reply on its way.
+    struct FeedRequest;
+    // The page of the feed after `since`, under the session as it is now; none without one.
+    std::optional<FeedRequest> requestFeed(qint64 since);
+    // Whether a reply to `request` may still land: the same engine, data set and session.
+    bool stillCurrent(const FeedRequest &request) const;
+    // Lays a page of the feed over the records in slices, the event loop turning between them, and
+    // moves the cursor past it with the last; false when the pull was cut short.
+    QCoro::Task<bool> applyPage(SyncResp resp, const FeedRequest &request);
     // `content`: the payload's "content" as contentJSON makes it, when made already.
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // The pulled pages this device does not know, as a listing would show them.

@@ -15,13 +15,17 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <memory>
 
 // Pulling the changes since the cursor and laying them over the local records.
 
 namespace {
 
-// How long the pull applies before it lets the event loop turn.
-constexpr qint64 kApplySliceNs = 5 * 1000 * 1000;
+// How long the pull applies before it lets the event loop turn: a page of the feed lands over a few
+// turns, none of them long enough to feel.
+constexpr qint64 kApplySliceNs = 1 * 1000 * 1000;
+// However slow the machine, a slice takes this many: a small reply is one change the views hear of.
+constexpr size_t kLeastInSlice = 64;
 // From how many operations a reply's contents are written aside: for a page of the feed the hop to
 // a pool thread and back costs more than it saves.
 constexpr size_t kContentsAsideFrom = 2000;
@@ -52,37 +56,86 @@ const JSONObject &payloadOf(const SyncOpDTO &op)
 
 } // namespace
 
+struct SyncEngine::FeedRequest {
+    qint64 since = 0;
+    quint64 generation = 0;
+    ServiceClient::Credential credential;
+    // Its own, so a read-ahead that will not be applied can be let go without ending the cycle.
+    std::unique_ptr<CancelToken> cancel;
+    QCoro::Task<SyncResp> reply;
+
+    FeedRequest() = default;
+    FeedRequest(FeedRequest &&) = default;
+    FeedRequest &operator=(FeedRequest &&) = default;
+    ~FeedRequest()
+    {
+        // Unawaited, the request runs on by itself: ended now, it holds nothing for long.
+        if (cancel && !reply.isReady())
+            cancel->cancel();
+    }
+};
+
+std::optional<SyncEngine::FeedRequest> SyncEngine::requestFeed(qint64 since)
+{
+    // Read afresh: the session may have been renewed while the push or the page before ran.
+    const ServiceClient::Credential credential = m_client.credential();
+    if (!credential)
+        return std::nullopt;
+    m_requestCredential = credential;
+    FeedRequest request;
+    request.since = since;
+    request.generation = m_store.generation();
+    request.credential = credential;
+    request.cancel = std::make_unique<CancelToken>();
+    CancelToken *own = request.cancel.get();
+    if (m_cancel.isCancelled())
+        own->cancel();
+    connect(&m_cancel, &CancelToken::cancelled, own, &CancelToken::cancel);
+    request.reply = m_client.sync(SyncReq{since}, QPointer<CancelToken>(own));
+    return request;
+}
+
+bool SyncEngine::stillCurrent(const FeedRequest &request) const
+{
+    // A reply for a session or data set that no longer exists must not land in the new one.
+    return m_store.generation() == request.generation && m_client.credential() == request.credential;
+}
+
 QCoro::Task<> SyncEngine::pull()
 {
-    // A capped reply has more waiting behind it: the next page follows at once, from the cursor the
-    // page before left, rather than a tick later.
-    for (;;) {
-        const bool more = co_await pullPage();
-        if (!more)
-            break;
+    QPointer<SyncEngine> self(this);
+    std::optional<FeedRequest> next = requestFeed(m_store.state().cursorServerTs);
+    while (next) {
+        FeedRequest request = std::move(*next);
+        next.reset();
+        // A failed page leaves those before it in, the cursor right after the last of them.
+        SyncResp resp = co_await request.reply;
+        if (!self || !stillCurrent(request)) {
+            dropOffThread(std::move(resp));
+            co_return;
+        }
+        // A capped reply has more waiting behind it. The next page is asked for now, from where this
+        // one ends, and comes while this one is applied; they still land one after the other, each
+        // moving the cursor past itself. Capped yet not past the cursor, asking again would get the
+        // same for ever.
+        if (resp.capped.value_or(false) && resp.server_ts > request.since)
+            next = requestFeed(resp.server_ts);
+        if (!co_await applyPage(std::move(resp), request))
+            co_return;
     }
 }
 
-QCoro::Task<bool> SyncEngine::pullPage()
+QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &request)
 {
     QPointer<SyncEngine> self(this);
-    // Read afresh: the session may have been renewed while the push ran.
-    const ServiceClient::Credential credential = m_client.credential();
-    if (!credential)
-        co_return false;
-    m_requestCredential = credential;
-    const quint64 generation = m_store.generation();
-    const qint64 cursor = m_store.state().cursorServerTs;
-    const SyncReq req{cursor};
-    SyncResp resp = co_await m_client.sync(req, cancelToken());
-    // A reply for a session or data set that no longer exists must not land in the new one.
-    const auto current = [&] {
-        return self && m_store.generation() == generation && m_client.credential() == credential;
-    };
-    if (!current()) {
+    const auto current = [&] { return self && stillCurrent(request); };
+    const auto cutShort = [&] {
+        if (self) {
+            m_pageAdoptions.clear();
+            m_unsentEdits.clear();
+        }
         dropOffThread(std::move(resp));
-        co_return false;
-    }
+    };
     // The payloads' contents as stored text, written aside when there are many.
     std::vector<QString> contents;
     if (resp.ops.size() >= kContentsAsideFrom) {
@@ -96,68 +149,62 @@ QCoro::Task<bool> SyncEngine::pullPage()
         };
         contents = co_await offThread(std::move(writeContents));
         if (!current()) {
-            dropOffThread(std::move(resp));
             dropOffThread(std::move(contents));
+            cutShort();
             co_return false;
         }
     }
+    const quint64 generation = request.generation;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
         m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
+    QElapsedTimer slice;
+    slice.start();
     dropArrivedUpsertItems(resp.ops);
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
     size_t next = 0;
-    bool moved = false;
     for (;;) {
         m_store.batch([&] {
-            QElapsedTimer slice;
-            slice.start();
+            size_t inSlice = 0;
             while (next < resp.ops.size()) {
                 apply(resp.ops[next], contents.empty() ? nullptr : &contents[next]);
                 ++next;
-                if (next < resp.ops.size() && slice.nsecsElapsed() >= kApplySliceNs)
+                if (++inSlice >= kLeastInSlice && next < resp.ops.size() &&
+                    slice.nsecsElapsed() >= kApplySliceNs)
                     return;
             }
             m_pageAdoptions.clear();
             retryDeferredBlocks();
             m_unsentEdits.clear();
-            if (resp.server_ts > m_store.state().cursorServerTs) {
+            if (resp.server_ts > m_store.state().cursorServerTs)
                 m_store.setCursorServerTs(resp.server_ts);
-                moved = true;
-            }
         });
         if (next == resp.ops.size())
             break;
         co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        slice.restart();
         if (!current()) {
-            if (self) {
-                m_pageAdoptions.clear();
-                m_unsentEdits.clear();
-            }
-            dropOffThread(std::move(resp));
             dropOffThread(std::move(contents));
+            cutShort();
             co_return false;
         }
         if (m_cancel.isCancelled()) {
-            m_pageAdoptions.clear();
-            m_unsentEdits.clear();
-            dropOffThread(std::move(resp));
             dropOffThread(std::move(contents));
+            cutShort();
             throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"),
                                     false);
         }
         // What was edited here meanwhile keeps its edit, as it would have before the pull began.
         m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     }
-    const bool more = resp.capped.value_or(false) && moved;
     dropOffThread(std::move(resp));
     dropOffThread(std::move(contents));
-    co_return more;
+    co_return true;
 }
 
 void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
