@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <unistd.h>
 
@@ -46,21 +47,24 @@ std::optional<ChunkText> BlockChunkPiece::text() const
 
 void BlockChunkPiece::setText(ChunkText text)
 {
+    // Let go of outside the lock: a reader waits for no freeing of blocks, nor for the closing of
+    // the file replaced, whose last handle this may be (the kernel frees all its pages then).
     std::shared_ptr<const std::vector<FNBlock>> copy;
+    std::optional<ChunkText> before;
     std::lock_guard lock(m_mutex);
     if (m_lost)
         return;
-    m_text = std::move(text);
-    // Let go of outside the lock: a reader waits for no freeing of blocks.
+    before = std::exchange(m_text, std::move(text));
     copy.swap(m_blocks);
 }
 
 void BlockChunkPiece::textLost()
 {
+    std::optional<ChunkText> before;
     std::lock_guard lock(m_mutex);
     if (!m_blocks)
         m_lost = true;
-    m_text.reset();
+    before = std::exchange(m_text, std::nullopt);
 }
 
 bool BlockChunkPiece::isUsable() const
