@@ -148,8 +148,15 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override
     {
-        if (m_depth++ == 0)
+        // Named before delivery: a receiver may be gone after it (a deferred delete).
+        const char *name = nullptr;
+        const char *parentName = nullptr;
+        if (m_depth++ == 0) {
             m_openSince = m_clock.nsecsElapsed();
+            name = receiver->metaObject()->className();
+            if (const QObject *parent = receiver->parent())
+                parentName = parent->metaObject()->className();
+        }
         const int type = event->type();
         const bool done = QApplication::notify(receiver, event);
         if (--m_depth == 0) {
@@ -157,7 +164,7 @@ public:
             m_busy += took;
             if (took > m_longestDelivery) {
                 m_longestDelivery = took;
-                m_longestWhat = describe(receiver, type);
+                m_longestWhat = describe(name, parentName, type);
             }
         }
         return done;
@@ -180,11 +187,11 @@ private:
         t.start();
         return t;
     }();
-    static QString describe(QObject *receiver, int type)
+    static QString describe(const char *name, const char *parentName, int type)
     {
-        QString what = QString::fromLatin1(receiver->metaObject()->className());
-        if (QObject *parent = receiver->parent())
-            what += QLatin1Char('<') + QString::fromLatin1(parent->metaObject()->className());
+        QString what = QString::fromLatin1(name);
+        if (parentName)
+            what += QLatin1Char('<') + QString::fromLatin1(parentName);
         return what + QLatin1Char('/') + QString::number(type);
     }
 
