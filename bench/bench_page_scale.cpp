@@ -350,7 +350,8 @@ int main(int argc, char *argv[])
             "delivering; 99th percentile %.2f ms delivering\n",
             round + 1, anchors.back(), anchorCpus.back(), o.firstFrame, o.interactive, keyCpus.back(),
             keyWalls.back(), longestCpus.back(), longestWalls.back(), p99Walls.back());
-        printSlowest("delivering", meter.wallPerKey, meter.wallPerKey, meter.cpuPerKey, meter.longestDelivery);
+        printSlowest("delivering", meter.wallPerKey, meter.wallPerKey, meter.cpuPerKey,
+                     meter.longestDelivery);
         printSlowest("processor", meter.cpuPerKey, meter.wallPerKey, meter.cpuPerKey, meter.longestDelivery);
         delete view;
         store.save();

@@ -166,7 +166,8 @@ void TestLongPageTyping::everyKeyLandsInTheFile()
     m_device->store().save();
     QCOMPARE(textInFile(index), expected);
     // The rows around it kept what they had.
-    QCOMPARE(textInFile(index == 0 ? 1 : index - 1), QStringLiteral("line %1").arg(index == 0 ? 1 : index - 1));
+    QCOMPARE(textInFile(index == 0 ? 1 : index - 1),
+             QStringLiteral("line %1").arg(index == 0 ? 1 : index - 1));
 }
 
 void TestLongPageTyping::rowsBelowFollowARowThatChangesHeight_data()
