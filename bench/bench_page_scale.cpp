@@ -148,12 +148,32 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override
     {
-        if (m_depth++ == 0)
+        // Named before delivery: a receiver may be gone after it (a deferred delete).
+        const char *name = nullptr;
+        const char *parentName = nullptr;
+        if (m_depth++ == 0) {
             m_openSince = m_clock.nsecsElapsed();
+            name = receiver->metaObject()->className();
+            if (const QObject *parent = receiver->parent())
+                parentName = parent->metaObject()->className();
+        }
+        const int type = event->type();
         const bool done = QApplication::notify(receiver, event);
-        if (--m_depth == 0)
-            m_busy += m_clock.nsecsElapsed() - m_openSince;
+        if (--m_depth == 0) {
+            const qint64 took = m_clock.nsecsElapsed() - m_openSince;
+            m_busy += took;
+            if (took > m_longestDelivery) {
+                m_longestDelivery = took;
+                m_longestWhat = describe(name, parentName, type);
+            }
+        }
         return done;
+    }
+    // The longest single delivery since the last call, and what received it.
+    QString takeLongestDelivery(double *ms)
+    {
+        *ms = double(std::exchange(m_longestDelivery, 0)) / 1e6;
+        return std::exchange(m_longestWhat, QString());
     }
     // Milliseconds of delivery so far, the one under way included.
     double busyMs() const
@@ -167,9 +187,19 @@ private:
         t.start();
         return t;
     }();
+    static QString describe(const char *name, const char *parentName, int type)
+    {
+        QString what = QString::fromLatin1(name);
+        if (parentName)
+            what += QLatin1Char('<') + QString::fromLatin1(parentName);
+        return what + QLatin1Char('/') + QString::number(type);
+    }
+
     int m_depth = 0;
     qint64 m_openSince = 0;
     qint64 m_busy = 0;
+    qint64 m_longestDelivery = 0;
+    QString m_longestWhat;
 };
 
 // GUI-thread time between one key and the next: its processor time, and the wall-clock time spent
@@ -177,7 +207,7 @@ private:
 class KeyMeter
 {
 public:
-    explicit KeyMeter(const TimedApplication &app)
+    explicit KeyMeter(TimedApplication &app)
         : m_app(app)
     {
     }
@@ -186,9 +216,12 @@ public:
     {
         const double cpu = threadCpuMs();
         const double busy = m_app.busyMs();
+        double longest = 0;
+        QString what = m_app.takeLongestDelivery(&longest);
         if (m_started) {
             cpuPerKey.push_back(cpu - m_cpuAt);
             wallPerKey.push_back(busy - m_busyAt);
+            longestDelivery.push_back(QStringLiteral("%1 %2 ms").arg(what).arg(longest, 0, 'f', 1));
         }
         m_started = true;
         m_cpuAt = cpu;
@@ -196,9 +229,10 @@ public:
     }
 
     std::vector<double> cpuPerKey, wallPerKey;
+    std::vector<QString> longestDelivery;
 
 private:
-    const TimedApplication &m_app;
+    TimedApplication &m_app;
     bool m_started = false;
     double m_cpuAt = 0;
     double m_busyAt = 0;
@@ -209,6 +243,29 @@ double longestOf(const std::vector<double> &v)
     return *std::max_element(v.begin(), v.end());
 }
 
+double percentile99(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * 99 / 100)];
+}
+
+// The slowest keys of a round by one measure, with their place in it (so a pattern, the first key or
+// every n-th, shows) and the longest single event delivery among their work.
+void printSlowest(const char *by, const std::vector<double> &measure, const std::vector<double> &wall,
+                  const std::vector<double> &cpu, const std::vector<QString> &what)
+{
+    std::vector<size_t> order(measure.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const size_t shown = std::min<size_t>(5, order.size());
+    std::partial_sort(order.begin(), order.begin() + ptrdiff_t(shown), order.end(),
+                      [&](size_t a, size_t b) { return measure[a] > measure[b]; });
+    std::printf("  slowest keys by %s (delivering/processor, the longest delivery):\n", by);
+    for (size_t i = 0; i < shown; ++i)
+        std::printf("    #%zu %.1f/%.1f ms (%s)\n", order[i], wall[order[i]], cpu[order[i]],
+                    qPrintable(what[order[i]]));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -216,6 +273,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TimedApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rounds show as they end, also into a pipe
     const int rounds = argc > 1 ? std::max(3, QByteArray(argv[1]).toInt()) : 3;
 
     QTemporaryDir dir(QDir::current().filePath(QStringLiteral("bench-page-scale-XXXXXX")));
@@ -232,7 +290,7 @@ int main(int argc, char *argv[])
     }
 
     std::vector<double> anchors, anchorCpus, firstFrames, interactives, keyCpus, keyWalls, longestCpus,
-        longestWalls;
+        longestWalls, p99Walls;
     for (int round = 0; round < rounds; ++round) {
         // Each round loads afresh: nothing a first key pays is built before it.
         LocalStore store(dir.path(), kKeySave);
@@ -285,12 +343,16 @@ int main(int argc, char *argv[])
         keyWalls.push_back(median(meter.wallPerKey));
         longestCpus.push_back(longestOf(meter.cpuPerKey));
         longestWalls.push_back(longestOf(meter.wallPerKey));
+        p99Walls.push_back(percentile99(meter.wallPerKey));
         std::printf(
             "round %d: anchor %.1f ms (%.1f ms processor); first frame %.1f ms, interactive %.1f ms; "
             "a key: median %.2f ms processor, %.2f ms delivering events; longest %.2f ms processor, %.2f ms "
-            "delivering\n",
+            "delivering; 99th percentile %.2f ms delivering\n",
             round + 1, anchors.back(), anchorCpus.back(), o.firstFrame, o.interactive, keyCpus.back(),
-            keyWalls.back(), longestCpus.back(), longestWalls.back());
+            keyWalls.back(), longestCpus.back(), longestWalls.back(), p99Walls.back());
+        printSlowest("delivering", meter.wallPerKey, meter.wallPerKey, meter.cpuPerKey,
+                     meter.longestDelivery);
+        printSlowest("processor", meter.cpuPerKey, meter.wallPerKey, meter.cpuPerKey, meter.longestDelivery);
         delete view;
         store.save();
     }
@@ -318,8 +380,13 @@ int main(int argc, char *argv[])
     line("a key: median GUI time delivering events", median(keyWalls), kKeystrokeBudget);
     cpuLine("the longest key: GUI processor time", median(longestCpus));
     line("the longest key: GUI time delivering events", median(longestWalls), kKeystrokeBudget);
+    line("99th percentile key: GUI time delivering events", median(p99Walls), kKeystrokeBudget);
     double load[3] = {};
     if (getloadavg(load, 3) == 3)
         std::printf("load average %.2f %.2f %.2f\n", load[0], load[1], load[2]);
+    std::printf("figures: anchor_ms=%.3f key_median_x=%.4f key_p99_x=%.4f key_longest_x=%.4f "
+                "key_longest_cpu_x=%.4f open_interactive_x=%.3f\n",
+                anchor, median(keyWalls) / anchor, median(p99Walls) / anchor, median(longestWalls) / anchor,
+                median(longestCpus) / anchorCpu, median(interactives) / anchor);
     return 0;
 }

@@ -446,7 +446,8 @@ void PageView::refresh()
     std::erase_if(m_lists, [](const QPointer<PageRowList> &list) { return list.isNull(); });
     // A key typed into a row changes no list: the row shows it itself.
     const quint64 revision = m_model->store().pageBlocksRevision(m_model->pageLocalID());
-    if (m_listedRevision != revision) {
+    const bool listsChanged = m_listedRevision != revision;
+    if (listsChanged) {
         // Nested lists made during this pass are refreshed as they are made.
         const std::vector<QPointer<PageRowList>> lists = m_lists;
         for (const auto &list : lists) {
@@ -458,7 +459,9 @@ void PageView::refresh()
     refreshHeader();
     refreshToolbar();
     refreshCover();
-    makeVisibleRows();
+    // Rows moved by a height change are made through the list's resize; a key typed moves none.
+    if (listsChanged)
+        makeVisibleRows();
     placeFormatToolbar();
     checkLaidOut();
 }

@@ -259,6 +259,11 @@ void PageView::makeRowsAround(int margin)
     const int screen = isVisible() ? m_scroll->viewport()->height() : kLeastScreen;
     // Rows that come out shorter than their estimate bring more places into view: again until none.
     for (int pass = 0; pass < kMakePasses; ++pass) {
+        // A row that just grew or shrank has only posted its new height: the margin's places are
+        // read after it is taken, or the rows below would be guessed at from their hints and many
+        // made for nothing.
+        if (margin > 0)
+            settleNewRows();
         column->layout()->activate();
         const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
         if (pass == 0 && !m_scrollAnchor)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <unistd.h>
 
@@ -90,10 +91,11 @@ BlockChunkPiece::Released BlockChunkPiece::setText(ChunkText text)
 
 void BlockChunkPiece::textLost()
 {
+    std::optional<ChunkText> before;
     std::lock_guard lock(m_mutex);
     if (!m_blocks)
         m_lost = true;
-    m_text.reset();
+    before = std::exchange(m_text, std::nullopt);
 }
 
 bool BlockChunkPiece::isUsable() const
