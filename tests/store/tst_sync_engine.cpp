@@ -146,9 +146,14 @@ void TestSyncEngine::renewedSessionSurvivesStaleRefusal()
     slow.delayMs = 200;
     slow.remaining = 1;
     m_fake.setFault(slowPath, slow);
-    QTimer::singleShot(60, &d.engine(), [&] { d.setToken(renewed); });
+    // Renewed while the slow request, sent with the old token, is on its way back.
+    const auto renew = connect(&m_fake, &FakeService::requestReceived, this, [&](const HttpRequest &request) {
+        if (QString::fromUtf8(request.path()).startsWith(slowPath))
+            d.setToken(renewed);
+    });
     QSignalSpy expired(&d.events(), &AppEvents::authExpired);
     runTask(d.engine().syncNow());
+    disconnect(renew);
     QCOMPARE(expired.size(), 0);
     QCOMPARE(d.secrets().keychainRead(QString::fromLatin1(SessionStore::keychainKey)), renewed);
     for (const auto &op : d.store().state().outbox)
