@@ -128,6 +128,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
     const QSet<QString> settled = settledDeletions();
+    const qint64 cursorAsked = m_store.state().cursorServerTs;
     std::optional<LibraryPagesResp> reply;
     try {
         startMarks::mark("refresh_pages_asked");
@@ -137,7 +138,7 @@ QCoro::Task<> LibraryRefresher::loadPages()
     }
     if (!self || !reply || m_store.generation() != generation)
         co_return;
-    co_await mergePagesInTurns(std::move(*reply), settled);
+    co_await mergePagesInTurns(std::move(*reply), settled, cursorAsked);
 }
 
 QCoro::Task<> LibraryRefresher::loadPageStatuses()
@@ -265,7 +266,8 @@ void LibraryRefresher::mergePages(const LibraryPagesResp &reply, const QSet<QStr
     mergePageRange(reply, 0, qsizetype(reply.pages.size()), settledDeletions, pageAdoptionsFor(reply));
 }
 
-QCoro::Task<> LibraryRefresher::mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions)
+QCoro::Task<> LibraryRefresher::mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions,
+                                                  qint64 cursorAsked)
 {
     QPointer<LibraryRefresher> self(this);
     const quint64 generation = m_store.generation();
@@ -281,6 +283,11 @@ QCoro::Task<> LibraryRefresher::mergePagesInTurns(LibraryPagesResp reply, QSet<Q
             if (!self || m_store.generation() != generation)
                 co_return;
         }
+        // A pull applied since the list was asked for may carry what the service held after it: this
+        // device's own edit pushed meanwhile, among others. Laid over it, the older list would undo
+        // it for good, the pull's cursor being past it already; the next read merges.
+        if (m_store.state().cursorServerTs != cursorAsked)
+            co_return;
         const WorkLabel label("merge-pages");
         mergePageRange(reply, from, std::min(count, from + m_pagesPerTurn), settledDeletions, adoptions);
     }

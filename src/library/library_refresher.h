@@ -64,8 +64,9 @@ public:
     // lost create reply made is adopted.
     void mergePages(const LibraryPagesResp &reply, const QSet<QString> &settledDeletions = {});
     // The same over several turns; each listed page is merged into the store as it is when its turn
-    // comes. Ends early when the store is cleared or switched meanwhile.
-    QCoro::Task<> mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions);
+    // comes. Ends early when the store is cleared or switched meanwhile, or a pull moves the cursor
+    // from where it stood when the list was asked for.
+    QCoro::Task<> mergePagesInTurns(LibraryPagesResp reply, QSet<QString> settledDeletions, qint64 cursorAsked);
     // Those pages now.
     QSet<QString> settledDeletions() const;
     void mergePageStatuses(const PageStatusesResp &reply);

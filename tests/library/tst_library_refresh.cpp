@@ -46,6 +46,7 @@ private Q_SLOTS:
     void pagesMergeAlikeInTurnsOrAtOnce();
     void titleWaitingToBeSentIsKept_data();
     void titleWaitingToBeSentIsKept();
+    void listingReadBeforeAPullLeavesWhatThePullBrought();
 
 private:
     // A fresh account (its own workspace) and a device signed in to it.
@@ -479,6 +480,41 @@ void TestLibraryRefresh::titleWaitingToBeSentIsKept()
     QCOMPARE(title(), QStringLiteral("Typed"));
     QVERIFY(runTask(m_refresher->loadPages()).ok());
     QCOMPARE(title(), QStringLiteral("Typed"));
+}
+
+// A rename sent and pulled back while an older listing was on its way: that listing, answered
+// before the rename reached the service, must not lay the old title back over it. The outbox is
+// empty by then and the cursor past the rename, so nothing would ever bring it back.
+void TestLibraryRefresh::listingReadBeforeAPullLeavesWhatThePullBrought()
+{
+    LocalStore &store = m_device->store();
+    const FNPage page = m_device->addPage(m_account.workspaceId, QStringLiteral("Old"));
+    QVERIFY(m_device->sync());
+    QVERIFY(store.page(page.localID)->serverID != 0);
+
+    auto held = FakeService::Fault::held();
+    held.remaining = 1;
+    m_fake.setFault(kPages, held);
+    const int listingsBefore = count(kPages, "GET");
+    auto listing = m_refresher->loadPages();
+    QTRY_COMPARE(count(kPages, "GET"), listingsBefore + 1);
+
+    store.editPage(page.localID, [](FNPage &p) { p.title = QStringLiteral("New"); });
+    PagePatchReq rename;
+    rename.title = QStringLiteral("New");
+    m_device->queuePageUpdate(page.localID, rename);
+    QVERIFY(m_device->sync());
+    QVERIFY(store.state().outbox.empty());
+    QCOMPARE(m_fake.state().pages[store.page(page.localID)->serverID].title, QStringLiteral("New"));
+
+    m_fake.releaseHeldAnswers();
+    QVERIFY(runTask(std::move(listing)).ok());
+    QCOMPARE(store.page(page.localID)->title, QStringLiteral("New"));
+
+    // The next listing, read after the rename, merges as ever.
+    m_fake.state().pages[store.page(page.localID)->serverID].title = QStringLiteral("Renamed elsewhere");
+    QVERIFY(runTask(m_refresher->loadPages()).ok());
+    QCOMPARE(store.page(page.localID)->title, QStringLiteral("Renamed elsewhere"));
 }
 
 void TestLibraryRefresh::pollingSkipsCyclesWhileRenamingAndStops()
