@@ -3,7 +3,7 @@
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
 #include "editor_fixture.h"
-#include "fake-service/fake_service.h"
+#include "long_page_fixture.h"
 #include "support/editor_steps.h"
 #include "support/test_device.h"
 #include "ui/painted_shadow.h"
@@ -19,7 +19,7 @@
 
 // A page far longer than the window, in the real page view: rows are made where the user looks,
 // and everything a user does on the page reaches the blocks that have none yet.
-class TestLongPage : public QObject
+class TestLongPage : public LongPageFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -46,75 +46,29 @@ private Q_SLOTS:
     void pageIsListedAgainOnlyWhenItsBlocksMove();
 
 private:
-    // A page of `count` blocks "line 0", "line 1", ..., opened in a window of 700 x 600.
-    std::unique_ptr<PageView> openLongPage(int count, const QString &filler = {});
     QString storedText(int index) const;
-    // The block's row when it is made, without making it.
-    BlockRow *madeRow(int index) const;
     void scrollTo(int index);
-
-    FakeService m_fake;
-    FakeService::Account m_account;
-    std::unique_ptr<TestDevice> m_device;
-    std::vector<FNBlock> m_blocks;
-    PageView *m_view = nullptr;
 };
 
 void TestLongPage::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_account = m_fake.createAccount("long@example.com", "secret12", "Long");
+    QVERIFY(startService("long@example.com", "Long"));
 }
 
 void TestLongPage::init()
 {
-    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+    newDevice();
 }
 
 void TestLongPage::cleanup()
 {
-    m_device->engine().stopLoop();
-    QTRY_VERIFY(!m_device->engine().isSyncing());
-    m_view = nullptr;
-    m_blocks.clear();
-    m_device.reset();
-}
-
-std::unique_ptr<PageView> TestLongPage::openLongPage(int count, const QString &filler)
-{
-    const FNPage page = m_device->addPage(m_account.workspaceId, "Long");
-    m_device->store().change([&](StoreState &state) {
-        for (int i = 0; i < count; ++i) {
-            FNBlock block;
-            block.pageLocalID = page.localID;
-            block.type = QStringLiteral("text");
-            block.contentJSON = QStringLiteral(R"({"text":"line %1%2"})").arg(i).arg(filler);
-            block.position = i;
-            state.blocks.push_back(block);
-            m_blocks.push_back(block);
-        }
-    });
-    m_device->setToken(std::nullopt);
-    auto view =
-        std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
-    view->resize(700, 600);
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    if (!QTest::qWaitForWindowActive(view.get()) || !QTest::qWaitFor([&] { return view->isLaidOut(); }))
-        return nullptr;
-    m_view = view.get();
-    return view;
+    dropDevice();
 }
 
 QString TestLongPage::storedText(int index) const
 {
     const FNBlock *block = m_device->block(m_blocks[size_t(index)].localID);
     return block ? TestDevice::textOf(*block) : QString();
-}
-
-BlockRow *TestLongPage::madeRow(int index) const
-{
-    return m_view->topLevelList()->row(m_blocks[size_t(index)].localID);
 }
 
 void TestLongPage::scrollTo(int index)

@@ -3,7 +3,7 @@
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
 #include "editor_fixture.h"
-#include "fake-service/fake_service.h"
+#include "long_page_fixture.h"
 #include "support/editor_steps.h"
 #include "support/test_device.h"
 
@@ -18,7 +18,7 @@
 
 // Typing into a row of a page far longer than the window, in the real page view: every key reaches
 // the state file, and a row that grows or shrinks moves the rows below it as a fresh layout would.
-class TestLongPageTyping : public QObject
+class TestLongPageTyping : public LongPageFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -32,70 +32,26 @@ private Q_SLOTS:
     void rowsBelowFollowARowThatChangesHeight();
 
 private:
-    std::unique_ptr<PageView> openLongPage(int count);
-    BlockRow *rowOf(int index) const;
     // The block's text as a fresh load of the state file written last reads it.
     QString textInFile(int index) const;
     // Every item is laid out right below the one before it, every row where its item is, and every place
     // in view has its row.
     void verifyPlaces() const;
-
-    FakeService m_fake;
-    FakeService::Account m_account;
-    std::unique_ptr<TestDevice> m_device;
-    std::vector<FNBlock> m_blocks;
-    PageView *m_view = nullptr;
 };
 
 void TestLongPageTyping::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_account = m_fake.createAccount("typing@example.com", "secret12", "Typing");
+    QVERIFY(startService("typing@example.com", "Typing"));
 }
 
 void TestLongPageTyping::init()
 {
-    m_device = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+    newDevice();
 }
 
 void TestLongPageTyping::cleanup()
 {
-    m_device->engine().stopLoop();
-    QTRY_VERIFY(!m_device->engine().isSyncing());
-    m_view = nullptr;
-    m_blocks.clear();
-    m_device.reset();
-}
-
-std::unique_ptr<PageView> TestLongPageTyping::openLongPage(int count)
-{
-    const FNPage page = m_device->addPage(m_account.workspaceId, "Long");
-    m_device->store().change([&](StoreState &state) {
-        for (int i = 0; i < count; ++i) {
-            FNBlock block;
-            block.pageLocalID = page.localID;
-            block.type = QStringLiteral("text");
-            block.contentJSON = QStringLiteral(R"({"text":"line %1"})").arg(i);
-            block.position = i;
-            state.blocks.push_back(block);
-            m_blocks.push_back(block);
-        }
-    });
-    m_device->setToken(std::nullopt);
-    auto view =
-        std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
-    view->resize(700, 600);
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    if (!QTest::qWaitForWindowActive(view.get()) || !QTest::qWaitFor([&] { return view->isLaidOut(); }))
-        return nullptr;
-    m_view = view.get();
-    return view;
-}
-
-BlockRow *TestLongPageTyping::rowOf(int index) const
-{
-    return m_view->topLevelList()->row(m_blocks[size_t(index)].localID);
+    dropDevice();
 }
 
 QString TestLongPageTyping::textInFile(int index) const
