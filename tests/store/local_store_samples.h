@@ -150,4 +150,24 @@ inline StoreState twoOfEach()
     return s;
 }
 
+// Blocks of one page after another, 40 to a page, in store order: "B0", "B1", ...
+inline StoreState stateWithBlocks(qsizetype count)
+{
+    StoreState s = sampleState();
+    s.blocks.clear();
+    for (qsizetype i = 0; i < count; ++i) {
+        FNBlock b;
+        b.localID = QStringLiteral("B%1").arg(i);
+        b.serverID = 1000 + i;
+        b.pageLocalID = QStringLiteral("P%1").arg(i / 40);
+        b.pageServerID = 42;
+        b.type = QStringLiteral("text");
+        b.contentJSON = QStringLiteral(R"({"text":"block %1 ✓"})").arg(i);
+        b.position = i % 40;
+        b.createdAt = b.updatedAt = at("2026-01-05T00:00:00Z");
+        s.blocks.push_back(b);
+    }
+    return s;
+}
+
 } // namespace LocalStoreSamples

@@ -22,25 +22,6 @@ constexpr qsizetype kChunk = qsizetype(BlockChunks::kSize);
 // Six chunks, the last one partial.
 constexpr qsizetype kManyBlocks = 5 * kChunk + 17;
 
-StoreState stateWithBlocks(qsizetype count)
-{
-    StoreState s = sampleState();
-    s.blocks.clear();
-    for (qsizetype i = 0; i < count; ++i) {
-        FNBlock b;
-        b.localID = QStringLiteral("B%1").arg(i);
-        b.serverID = 1000 + i;
-        b.pageLocalID = QStringLiteral("P%1").arg(i / 40);
-        b.pageServerID = 42;
-        b.type = QStringLiteral("text");
-        b.contentJSON = QStringLiteral(R"({"text":"block %1 ✓"})").arg(i);
-        b.position = i % 40;
-        b.createdAt = b.updatedAt = at("2026-01-05T00:00:00Z");
-        s.blocks.push_back(b);
-    }
-    return s;
-}
-
 void setText(LocalStore &store, qsizetype at, const QString &text)
 {
     QVERIFY(store.editBlock(QStringLiteral("B%1").arg(at), [&](FNBlock &b) {
