@@ -16,6 +16,7 @@
 #include "platform/secret_store.h"
 #include "platform/settings.h"
 #include "platform/single_instance.h"
+#include "platform/start_marks.h"
 #include "platform/system_clipboard.h"
 #include "store/favorites_store.h"
 #include "store/local_store.h"
@@ -43,7 +44,7 @@ QString serviceOrigin()
 int run(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    StartReport::mark("qt");
+    startMarks::mark("qt");
     // First, so a signal that comes while the app starts waits for the window rather than killing it.
     QuitSignals quitSignals;
     QApplication::setApplicationName(QStringLiteral("Penroost Derud"));
@@ -56,17 +57,17 @@ int run(int argc, char *argv[])
     SingleInstance instance(LocalStore::defaultFolder());
     if (!instance.claim())
         return 0;
-    StartReport::mark("lock");
+    startMarks::mark("lock");
 
     Settings settings;
     SecretStore secrets(std::make_shared<KeyringSecretBackend>());
     // The session reads the keyring from memory, so it is loaded before the window routes.
     secrets.loadBlocking(SessionStore::keychainAccounts());
-    StartReport::mark("keyring");
+    startMarks::mark("keyring");
 
     SessionStore session(secrets, settings);
     LocalStore store(LocalStore::defaultFolder());
-    StartReport::mark("load");
+    startMarks::mark("load");
     AppEvents events;
     Connectivity connectivity;
     ServiceClient client(serviceOrigin(), session, events, connectivity);
@@ -103,7 +104,7 @@ int run(int argc, char *argv[])
         QCoreApplication::quit();
     });
     quitSignals.start();
-    StartReport::mark("window");
+    startMarks::mark("window");
     StartReport::startIfAsked(&window, store);
     window.show();
     return app.exec();

@@ -284,7 +284,8 @@ void HomeView::fillFolders()
         m_pending.folders = true;
         m_fill.start();
     }
-    for (size_t i = 0; i < size_t(shown); ++i)
+    // The cards made above hold the folders as they are; those kept may not.
+    for (size_t i = 0; i < size_t(kept); ++i)
         fillFolderCard(i);
 }
 

@@ -6,12 +6,11 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QMetaEnum>
-
 #include <QFile>
+#include <QMetaEnum>
 #include <QWidget>
-#include <algorithm>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <sys/stat.h>
@@ -26,11 +25,6 @@ qint64 nowNs()
 }
 
 } // namespace
-
-void StartReport::mark(const char *name)
-{
-    startMarks::mark(name);
-}
 
 StartReport *StartReport::startIfAsked(QWidget *window, const LocalStore &store)
 {

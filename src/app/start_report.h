@@ -59,9 +59,6 @@ public:
     StartReport(QWidget *window, const LocalStore &store, Sink sink = {}, QObject *parent = nullptr);
 
     static QByteArray line(const Figures &figures);
-    // Notes that the step `name` (no spaces) of the start ended now, when the environment asks for
-    // the report; called before the report exists. Lower layers mark through startMarks.
-    static void mark(const char *name);
     // This process's peak resident memory in kB, 0 when unknown.
     static qint64 peakMemoryKb();
 

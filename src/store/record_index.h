@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -37,14 +38,7 @@ public:
     bool buildSome(size_t count)
     {
         std::lock_guard lock(m_mutex);
-        const size_t end = std::min(m_list.size(), m_builtTo + count);
-        if (m_builtTo < end) {
-            m_byLocal.reserve(qsizetype(m_list.size()));
-            for (; m_builtTo < end; ++m_builtTo)
-                addRecord(qsizetype(m_builtTo));
-            return true;
-        }
-        return m_byServer.buildSome(count);
+        return coverLocal(count) || m_byServer.buildSome(count);
     }
 
     qsizetype withLocalID(const QString &id)
@@ -123,13 +117,18 @@ private:
 
     static size_t localKey(const QString &id) { return qHash(id, 0); }
 
-    void build()
+    void build() { coverLocal(m_list.size()); }
+
+    // Indexes the local ids of up to `count` more records; false when all were indexed already.
+    bool coverLocal(size_t count)
     {
-        if (m_builtTo == m_list.size())
-            return;
+        const size_t end = std::min(m_list.size(), m_builtTo + count);
+        if (m_builtTo == end)
+            return false;
         m_byLocal.reserve(qsizetype(m_list.size()));
-        for (; m_builtTo < m_list.size(); ++m_builtTo)
+        for (; m_builtTo < end; ++m_builtTo)
             addRecord(qsizetype(m_builtTo));
+        return true;
     }
 
     void addRecord(qsizetype at)

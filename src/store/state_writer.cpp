@@ -393,15 +393,15 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state,
     m_chunksCopied += counts.copied;
     startMarks::mark("save_written");
     // Kept open to be read by the next write; writeAll closes the one it is given.
-    const int kept = failure ? -1 : ::dup(fd);
+    std::shared_ptr<const KeptStateFile> kept;
+    if (const int copy = failure ? -1 : ::dup(fd); copy >= 0)
+        kept = std::make_shared<const KeptStateFile>(copy);
     if (failure) {
         ::close(fd);
         QFile::remove(temp);
         return failure;
     }
     if (auto failure = durable::writeAll(fd, temp, {})) {
-        if (kept >= 0)
-            ::close(kept);
         QFile::remove(temp);
         return failure;
     }
@@ -409,8 +409,6 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state,
     // QFile::rename refuses to replace an existing file; POSIX rename swaps it in one step.
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(url).constData()) != 0) {
         const QString failure = durable::errnoText(errno, url);
-        if (kept >= 0)
-            ::close(kept);
         QFile::remove(temp);
         return failure;
     }
@@ -418,11 +416,10 @@ std::optional<QString> StateWriter::writeNow(const StateSnapshot &state,
     durable::syncFolder(QFileInfo(url).absolutePath());
     startMarks::mark("save_folder_synced");
     // Only a file that is now "state.json" stands for what the chunks hold.
-    if (kept >= 0) {
-        const auto file = std::make_shared<const KeptStateFile>(kept);
+    if (kept) {
         released.reserve(placed.size());
         for (Placed &p : placed)
-            released.push_back(p.chunk->setText({.file = file, .offset = p.offset, .size = p.size}));
+            released.push_back(p.chunk->setText({.file = kept, .offset = p.offset, .size = p.size}));
     }
     return std::nullopt;
 }

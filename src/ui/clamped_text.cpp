@@ -54,29 +54,34 @@ void ClampedText::changeEvent(QEvent *event)
 void ClampedText::relayout()
 {
     const int width = contentsRect().width();
-    if (width <= 0) {
-        setText(m_full);
-        return;
-    }
-    const QFontMetrics metrics(font());
-    QTextLayout layout(m_full, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
+    setText(width > 0 ? clampLines(m_full, font(), width, m_maxLines).lines.join(u'\n') : m_full);
+}
+
+ClampedLines clampLines(const QString &text, const QFont &font, int width, int maxLines)
+{
+    ClampedLines out;
     int used = 0;
-    layout.beginLayout();
-    while (lines.size() < m_maxLines - 1) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        lines << m_full.mid(line.textStart(), line.textLength()).trimmed();
-        used = line.textStart() + line.textLength();
+    if (maxLines > 1) {
+        QTextLayout layout(text, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        while (out.lines.size() < maxLines - 1) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            out.lines << text.mid(line.textStart(), line.textLength()).trimmed();
+            used = line.textStart() + line.textLength();
+        }
+        layout.endLayout();
     }
-    layout.endLayout();
-    const QString rest = m_full.mid(used);
-    if (!rest.isEmpty())
-        lines << metrics.elidedText(rest, Qt::ElideRight, width);
-    setText(lines.join(u'\n'));
+    const QString rest = text.mid(used);
+    if (!rest.isEmpty()) {
+        const QString last = QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
+        out.elided = last != rest;
+        out.lines << last;
+    }
+    return out;
 }

@@ -2,6 +2,17 @@
 
 #include <QLabel>
 #include <QString>
+#include <QStringList>
+
+class QFont;
+
+struct ClampedLines {
+    QStringList lines;
+    bool elided = false;
+};
+// `text` wrapped at word boundaries (anywhere in a word too long for a line) into at most `maxLines`
+// lines `width` wide (> 0), the last one ending in "…" when the text goes on. No line for no text.
+ClampedLines clampLines(const QString &text, const QFont &font, int width, int maxLines);
 
 // Text wrapped at any character into at most a given number of lines, the last one ending in "…"
 // when the text goes on. The whole text stays available (and shows as the tooltip); the label is

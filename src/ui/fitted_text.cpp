@@ -1,10 +1,10 @@
 #include "ui/fitted_text.h"
+#include "ui/clamped_text.h"
 #include "ui/shown_text.h"
 
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
-#include <QTextLayout>
 
 FittedText::FittedText(int lines, QWidget *parent)
     : QWidget(parent)
@@ -76,33 +76,16 @@ void FittedText::changeEvent(QEvent *event)
 void FittedText::fit()
 {
     const int width = contentsRect().width();
-    const QFontMetrics metrics(font());
-    m_shown.clear();
-    int used = 0;
-    if (width > 0 && m_lines > 1) {
-        QTextLayout layout(m_text, font());
-        QTextOption option;
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        while (m_shown.size() < m_lines - 1) {
-            QTextLine line = layout.createLine();
-            if (!line.isValid())
-                break;
-            line.setLineWidth(width);
-            m_shown << m_text.mid(line.textStart(), line.textLength()).trimmed();
-            used = line.textStart() + line.textLength();
-        }
-        layout.endLayout();
-    }
-    const QString rest = m_text.mid(used);
-    if (!rest.isEmpty() || m_shown.isEmpty()) {
-        const QString last = width > 0 ? metrics.elidedText(rest, Qt::ElideRight, width) : rest;
-        m_elided = last != rest;
-        m_shown << last;
+    if (width > 0) {
+        ClampedLines clamped = clampLines(m_text, font(), width, m_lines);
+        m_shown = std::move(clamped.lines);
+        m_elided = clamped.elided;
     } else {
+        m_shown = {m_text};
         m_elided = false;
     }
+    if (m_shown.isEmpty())
+        m_shown << QString();
     const QString tip = m_elided ? ShownText::toolTip(m_text) : QString();
     if (toolTip() != tip)
         setToolTip(tip);
