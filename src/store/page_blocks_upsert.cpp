@@ -14,29 +14,41 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
     if (!page || page->serverID == 0)
         return std::nullopt;
     std::vector<const FNBlock *> blocks;
-    QHash<QString, qint64> serverIDs; // the live blocks' ids, by local id
     std::vector<const FNBlock *> removed;
-    for (const FNBlock *b : store.blocksOfPage(pageLocalID)) {
-        if (b->deletedAt) {
-            removed.push_back(b);
+    for (const FNBlock *b : store.blocksOfPage(pageLocalID))
+        (b->deletedAt ? removed : blocks).push_back(b);
+    // Only the blocks that go out are sorted, and their ids looked up only when some block needs
+    // them: a flush of one edited block on a long page pays for a scan, not for indexing every block.
+    std::vector<const FNBlock *> sent;
+    bool anyParent = false;
+    for (const FNBlock *b : blocks) {
+        if (b->serverID != 0 && !edited.contains(b->localID))
             continue;
+        sent.push_back(b);
+        anyParent = anyParent || !b->parentBlockLocalID.isEmpty();
+    }
+    QHash<QString, qint64> serverIDs; // the live blocks' ids, by local id
+    if (!sent.empty() && (anyParent || !removed.empty())) {
+        serverIDs.reserve(qsizetype(blocks.size()));
+        for (const FNBlock *b : blocks) {
+            if (!serverIDs.contains(b->localID))
+                serverIDs.insert(b->localID, b->serverID);
         }
-        blocks.push_back(b);
-        if (!serverIDs.contains(b->localID))
-            serverIDs.insert(b->localID, b->serverID);
     }
     // Blocks under a block deleted here, at any depth: the service removes them with it, and would
     // keep a copy sent afterwards at the top level, its parent gone.
     QSet<QString> underRemoved;
     QSet<QString> goneLocal;
     QSet<qint64> goneServer;
-    for (const FNBlock *b : removed) {
-        if (!serverIDs.contains(b->localID))
-            goneLocal.insert(b->localID);
-        if (b->serverID != 0 && !store.liveBlockWithServerID(b->serverID))
-            goneServer.insert(b->serverID);
+    if (!sent.empty()) {
+        for (const FNBlock *b : removed) {
+            if (!serverIDs.contains(b->localID))
+                goneLocal.insert(b->localID);
+            if (b->serverID != 0 && !store.liveBlockWithServerID(b->serverID))
+                goneServer.insert(b->serverID);
+        }
     }
-    for (bool grew = !removed.empty(); grew;) {
+    for (bool grew = !sent.empty() && !removed.empty(); grew;) {
         grew = false;
         for (const FNBlock *b : blocks) {
             const bool under = b->parentBlockLocalID.isEmpty() ? goneServer.contains(b->parentBlockServerID)
@@ -50,13 +62,13 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
             grew = true;
         }
     }
-    std::stable_sort(blocks.begin(), blocks.end(),
+    std::stable_sort(sent.begin(), sent.end(),
                      [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
 
     PageBlocksUpsert out;
     out.req.page_id = page->serverID;
-    for (const FNBlock *b : blocks) {
-        if ((b->serverID != 0 && !edited.contains(b->localID)) || underRemoved.contains(b->localID))
+    for (const FNBlock *b : sent) {
+        if (underRemoved.contains(b->localID))
             continue;
         qint64 parentID = b->parentBlockServerID;
         if (!b->parentBlockLocalID.isEmpty()) {

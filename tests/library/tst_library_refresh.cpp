@@ -47,6 +47,8 @@ private Q_SLOTS:
     void titleWaitingToBeSentIsKept_data();
     void titleWaitingToBeSentIsKept();
     void listingReadBeforeAPullLeavesWhatThePullBrought();
+    void listingAnsweredAfterSignOutIsDropped();
+    void queuedFolderCreateHoldsBackNothingWhileNoSyncRuns();
 
 private:
     // A fresh account (its own workspace) and a device signed in to it.
@@ -515,6 +517,41 @@ void TestLibraryRefresh::listingReadBeforeAPullLeavesWhatThePullBrought()
     m_fake.state().pages[store.page(page.localID)->serverID].title = QStringLiteral("Renamed elsewhere");
     QVERIFY(runTask(m_refresher->loadPages()).ok());
     QCOMPARE(store.page(page.localID)->title, QStringLiteral("Renamed elsewhere"));
+}
+
+void TestLibraryRefresh::listingAnsweredAfterSignOutIsDropped()
+{
+    LocalStore &store = m_device->store();
+    seedFolder(QStringLiteral("The old account's"));
+    auto held = FakeService::Fault::held();
+    held.remaining = 1;
+    m_fake.setFault(kFolders, held);
+    auto listing = m_refresher->loadFolders();
+    QTRY_COMPARE(count(kFolders, "GET"), 1);
+
+    // Signed out while the listing was on its way: the emptied store stays empty.
+    store.reset();
+    m_fake.releaseHeldAnswers();
+    QVERIFY(runTask(std::move(listing)).ok());
+    QVERIFY(store.state().folders.empty());
+}
+
+void TestLibraryRefresh::queuedFolderCreateHoldsBackNothingWhileNoSyncRuns()
+{
+    LocalStore &store = m_device->store();
+    // The create failed and waits for its retry; no sync is under way.
+    m_fake.setFault(kFolders, once(FakeService::Fault::http(500, R"({"error":"down"})")));
+    QVERIFY(m_creator->createFolder(std::nullopt));
+    QTRY_COMPARE(count(kFolders, "POST"), 1);
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+    QCOMPARE(store.state().outbox.size(), size_t(1));
+
+    // A folder another device made is not this create: nothing is in flight to be mistaken for it.
+    const qint64 elsewhere = seedFolder(QStringLiteral("From another device"));
+    QVERIFY(runTask(m_refresher->loadFolders()).ok());
+    QCOMPARE(foldersNamed(QStringLiteral("From another device")).size(), size_t(1));
+    QCOMPARE(foldersNamed(QStringLiteral("From another device"))[0].serverID, elsewhere);
+    QCOMPARE(foldersNamed(QStringLiteral("New folder")).size(), size_t(1));
 }
 
 void TestLibraryRefresh::pollingSkipsCyclesWhileRenamingAndStops()

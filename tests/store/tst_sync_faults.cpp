@@ -30,6 +30,7 @@ private Q_SLOTS:
     void renameAroundLostCreateReplyIsKept();
     void lostBlockReplyIsAdoptedFromEcho();
     void resentBlockUpsertKeepsTheOtherDevicesLaterEdit();
+    void lostUpsertKeepsOnlyItemsTheServiceDoesNotHold();
     void echoCopyMadeBeforeAckIsDropped();
     void blocksOfPageClosedBeforeItsIdReachService();
     void createOutAtQuitIsAdoptedAtTheNextLaunch();
@@ -314,6 +315,46 @@ void TestSyncFaults::resentBlockUpsertKeepsTheOtherDevicesLaterEdit()
     QCOMPARE(m_fake.state().blocks.at(serverID).content.at(QStringLiteral("text")).toString(),
              QStringLiteral("edited on B"));
     QCOMPARE(TestDevice::textOf(*a->block(block.localID)), QStringLiteral("edited on B"));
+}
+
+void TestSyncFaults::lostUpsertKeepsOnlyItemsTheServiceDoesNotHold()
+{
+    auto a = device();
+    auto b = device();
+    const FNPage page = a->addPage(m_account.workspaceId, "Two blocks");
+    const FNBlock x = a->addBlock(page.localID, "x", 0);
+    const FNBlock y = a->addBlock(page.localID, "y", 1);
+    QVERIFY(a->sync());
+    QVERIFY(a->queueBlockUpsert(page.localID));
+    QVERIFY(a->sync());
+    QVERIFY(b->sync());
+
+    // A's edit of both lands, its reply is lost, and no pull follows in that cycle.
+    a->setBlockText(x.localID, "x on A");
+    a->setBlockText(y.localID, "y on A");
+    QVERIFY(a->queueBlockUpsert(page.localID));
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/blocks.php", lost);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    a->sync();
+    m_fake.clearFaults();
+    QTRY_VERIFY(!a->engine().isSyncing());
+
+    // B writes Y over it before A pulls.
+    QVERIFY(b->sync());
+    const FNBlock there = *b->store().blockWithServerID(a->block(y.localID)->serverID);
+    b->setBlockText(there.localID, "y on B");
+    QVERIFY(b->queueBlockUpsert(there.pageLocalID));
+    QVERIFY(b->sync());
+
+    // A's pull finds X as A sent it: only Y is left to send again.
+    QVERIFY(a->sync());
+    const auto &outbox = a->store().state().outbox;
+    QCOMPARE(outbox.size(), size_t(1));
+    const auto req = sharedJSONDecode<BlocksUpsertReq>(outbox[0].payloadJSON.toUtf8());
+    QCOMPARE(req.blocks.size(), size_t(1));
+    QCOMPARE(req.blocks[0].client_id, y.localID);
 }
 
 void TestSyncFaults::echoCopyMadeBeforeAckIsDropped()
