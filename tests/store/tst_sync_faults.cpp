@@ -40,6 +40,11 @@ private Q_SLOTS:
 private:
     std::unique_ptr<TestDevice> device();
     void advancePastRetries(TestDevice &d);
+    // A's page and its blocks on the service, and on B too.
+    static bool shareBlocks(TestDevice &a, TestDevice &b, const QString &pageLocalID)
+    {
+        return a.sync() && a.queueBlockUpsert(pageLocalID) && a.sync() && b.sync();
+    }
     int servicePagesTitled(const QString &title) const;
     std::vector<FakeServiceState::Block> serviceBlocks(TestDevice &d, const QString &pageLocalID) const;
 
@@ -283,10 +288,7 @@ void TestSyncFaults::resentBlockUpsertKeepsTheOtherDevicesLaterEdit()
     auto b = device();
     const FNPage page = a->addPage(m_account.workspaceId, "Shared");
     const FNBlock block = a->addBlock(page.localID, "first", 0);
-    QVERIFY(a->sync());
-    QVERIFY(a->queueBlockUpsert(page.localID));
-    QVERIFY(a->sync());
-    QVERIFY(b->sync());
+    QVERIFY(shareBlocks(*a, *b, page.localID));
 
     // A's edit lands but its reply is lost.
     a->setBlockText(block.localID, "edited on A");
@@ -324,10 +326,7 @@ void TestSyncFaults::lostUpsertKeepsOnlyItemsTheServiceDoesNotHold()
     const FNPage page = a->addPage(m_account.workspaceId, "Two blocks");
     const FNBlock x = a->addBlock(page.localID, "x", 0);
     const FNBlock y = a->addBlock(page.localID, "y", 1);
-    QVERIFY(a->sync());
-    QVERIFY(a->queueBlockUpsert(page.localID));
-    QVERIFY(a->sync());
-    QVERIFY(b->sync());
+    QVERIFY(shareBlocks(*a, *b, page.localID));
 
     // A's edit of both lands, its reply is lost, and no pull follows in that cycle.
     a->setBlockText(x.localID, "x on A");
