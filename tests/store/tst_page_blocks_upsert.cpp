@@ -101,6 +101,13 @@ void TestPageBlocksUpsert::carriesWhatTheServiceLacks_data()
     QTest::newRow("under a deleted block known by its service id alone")
         << QList<Spec>{deleted(block("parent", 50, 0)), edited(underServerID(block("child", 51, 1), 50))}
         << QStringList{} << QList<qint64>{} << 0;
+    QTest::newRow("a block deleted before it reached the service holds nothing back")
+        << QList<Spec>{deleted(block("never sent", 0, 0)), block("new", 0, 1), edited(block("top", 12, 2))}
+        << QStringList{"new", "top"} << QList<qint64>{0, 0} << 0;
+    QTest::newRow("a deleted copy of a block still live keeps its children")
+        << QList<Spec>{deleted(block("old copy", 50, 0)), block("live", 50, 1),
+                       underServerID(block("child", 0, 2), 50)}
+        << QStringList{"child"} << QList<qint64>{50} << 0;
     QTest::newRow("content that does not read stays out")
         << QList<Spec>{unreadable(block("broken", 0, 0)), block("fine", 0, 1)} << QStringList{"fine"}
         << QList<qint64>{0} << 0;
