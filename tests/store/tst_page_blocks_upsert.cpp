@@ -98,6 +98,17 @@ void TestPageBlocksUpsert::carriesWhatTheServiceLacks_data()
         << QList<Spec>{deleted(block("parent", 50, 0)), edited(under(block("child", 51, 1), "parent")),
                        under(block("grandchild", 0, 2), "child"), block("beside", 0, 3)}
         << QStringList{"beside"} << QList<qint64>{0} << 0;
+    QTest::newRow("a grandchild stored before its parent stays out too")
+        << QList<Spec>{edited(under(block("grandchild", 53, 2), "child")), deleted(block("parent", 50, 0)),
+                       edited(under(block("child", 51, 1), "parent")), block("beside", 0, 3)}
+        << QStringList{"beside"} << QList<qint64>{0} << 0;
+    QTest::newRow("a grandchild under a removed child's service id stays out")
+        << QList<Spec>{deleted(block("parent", 50, 0)), edited(under(block("child", 51, 1), "parent")),
+                       edited(underServerID(block("grandchild", 52, 2), 51))}
+        << QStringList{} << QList<qint64>{} << 0;
+    QTest::newRow("equal positions keep their stored order")
+        << QList<Spec>{block("first", 0, 3), block("second", 0, 3), block("before", 0, 1)}
+        << QStringList{"before", "first", "second"} << QList<qint64>{0, 0, 0} << 0;
     QTest::newRow("under a deleted block known by its service id alone")
         << QList<Spec>{deleted(block("parent", 50, 0)), edited(underServerID(block("child", 51, 1), 50))}
         << QStringList{} << QList<qint64>{} << 0;
