@@ -76,6 +76,12 @@ std::optional<ChunkText> BlockChunkPiece::text() const
     return m_text;
 }
 
+BlockChunkPiece::Content BlockChunkPiece::content() const
+{
+    std::lock_guard lock(m_mutex);
+    return {m_blocks, m_text};
+}
+
 BlockChunkPiece::Released BlockChunkPiece::setText(ChunkText text)
 {
     Released released;

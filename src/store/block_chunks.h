@@ -61,6 +61,12 @@ public:
     // The blocks, null once the text took their place.
     std::shared_ptr<const std::vector<FNBlock>> blocks() const;
     std::optional<ChunkText> text() const;
+    // Both at one moment: read apart, the text may take the blocks' place between the two reads.
+    struct Content {
+        std::shared_ptr<const std::vector<FNBlock>> blocks;
+        std::optional<ChunkText> text;
+    };
+    Content content() const;
     // What a piece let go of: freeing a chunk's blocks, or closing the last hold on a replaced file
     // (which frees its space on the disk), is work its caller may do later or elsewhere.
     struct Released {

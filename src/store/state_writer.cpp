@@ -22,6 +22,7 @@ constexpr auto kTempInfix = ".tmp-";
 constexpr int kNameTries = 100;
 // What is gathered before it goes to the file.
 constexpr qsizetype kPieceBytes = 1 << 20;
+constexpr auto kNotReadBack = "%1: the blocks saved last could not be read back";
 
 std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes);
 
@@ -171,7 +172,7 @@ std::optional<QString> copyRun(Output &out, Run &run, const QString &path, const
         if (const std::optional<ChunkText> text = chunk->text(); text && text->file == file)
             chunk->textLost();
     }
-    return QStringLiteral("%1: the blocks saved last could not be read back").arg(QFileInfo(path).fileName());
+    return QString::fromLatin1(kNotReadBack).arg(QFileInfo(path).fileName());
 }
 
 // The state's bytes handed to `fd` in one pass: the whole text held beside the records would take as
@@ -188,7 +189,8 @@ std::optional<QString> writePieces(int fd, const QString &path, const StateSnaps
     Run run;
     bool first = true;
     for (const BlockChunk &chunk : state.blockChunks) {
-        if (const std::optional<ChunkText> text = chunk->text()) {
+        const BlockChunkPiece::Content content = chunk->content();
+        if (const std::optional<ChunkText> &text = content.text) {
             if (text->size == 0)
                 continue;
             if (!run.file || !run.continuedBy(*text)) {
@@ -206,8 +208,11 @@ std::optional<QString> writePieces(int fd, const QString &path, const StateSnaps
             first = false;
             continue;
         }
-        const auto blocks = chunk->blocks();
-        if (!blocks || blocks->empty())
+        const auto &blocks = content.blocks;
+        // Neither in memory nor in a file any more: written without them, the file would lose them.
+        if (!blocks)
+            return QString::fromLatin1(kNotReadBack).arg(QFileInfo(path).fileName());
+        if (blocks->empty())
             continue;
         if (auto failure = copyRun(out, run, path, state.blockChunks))
             return failure;

@@ -2,6 +2,7 @@
 #include "platform/diag.h"
 #include "store/block_chunks.h"
 #include "store/local_store.h"
+#include "store/state_writer.h"
 #include "support/local_store_testing.h"
 
 #include <QDir>
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void copiedFileIsTheEncodedOne_data();
     void copiedFileIsTheEncodedOne();
     void keptFileCutShortFailsTheSaveAndTheNextOneEncodes();
+    void chunkHoldingNothingFailsTheSave();
 };
 
 void TestStateWriter::copiedFileIsTheEncodedOne_data()
@@ -147,6 +149,36 @@ void TestStateWriter::keptFileCutShortFailsTheSaveAndTheNextOneEncodes()
     store.save();
     QVERIFY2(diag.lines().isEmpty(), qPrintable(diag.lines().join('\n')));
     QCOMPARE(readFile(store.url()), encodedAnew(store.state()));
+}
+
+// A chunk whose text could not be read back and whose blocks went: the save fails and says so, and
+// the file keeps its blocks, rather than being written without them.
+void TestStateWriter::chunkHoldingNothingFailsTheSave()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("state.json"));
+    const QByteArray before = encodedAnew(stateWithBlocks(3));
+    writeFile(path, before);
+
+    const std::vector<FNBlock> blocks = stateWithBlocks(3).blocks;
+    auto gone = std::make_shared<BlockChunkPiece>(blocks);
+    (void)gone->setText({.file = {}, .offset = 0, .size = 1});
+    gone->textLost();
+    QVERIFY(!gone->content().blocks && !gone->content().text);
+
+    auto snapshot = std::make_shared<StateSnapshot>();
+    snapshot->folders = std::make_shared<const std::vector<FNFolder>>();
+    snapshot->pages = std::make_shared<const std::vector<FNPage>>();
+    snapshot->blockChunks = {std::make_shared<BlockChunkPiece>(blocks), gone};
+    QStringList failures;
+    {
+        StateWriter writer(path, [&](const QString &reason) { failures.append(reason); });
+        writer.write(snapshot);
+        writer.wait();
+    }
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures.first().contains(QStringLiteral("could not be read back")), qPrintable(failures.first()));
+    QCOMPARE(readFile(path), before);
 }
 
 QTEST_GUILESS_MAIN(TestStateWriter)
