@@ -8,6 +8,7 @@
 #include "bench_service_thread.h"
 #include "bench_stall_meter.h"
 #include "bench_stats.h"
+#include "support/feed_steps.h"
 #include "support/test_device.h"
 
 #include <QCoreApplication>
@@ -39,10 +40,8 @@ constexpr double kStallGoal = 5;
 
 void seed(FakeService &fake, qint64 workspaceId)
 {
-    FakeServiceState &s = fake.state();
     const auto add = [&](const QString &type, qint64 id, JSONObject payload) {
-        s.syncLog.push_back(
-            {++s.lastServerTs, workspaceId, type, id, QStringLiteral("create"), std::move(payload)});
+        appendToFeed(fake, workspaceId, type, id, QStringLiteral("create"), std::move(payload));
     };
     for (int p = 0; p < kPages; ++p) {
         const qint64 pageId = 10000 + p;

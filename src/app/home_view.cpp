@@ -268,22 +268,11 @@ void HomeView::fillFolders()
         m_folderGrid = section(QString::fromUtf8(kFoldersTitle), QStringLiteral("folders"),
                                m_column->indexOf(m_greeting) + 1);
     m_folderParts.resize(std::min(m_folderParts.size(), folders.size()));
-    // Made and filled one at a time: on screen, as many as the turn has room for (at least one);
-    // hidden, all of them.
+    // Made and filled one at a time; the rest come at the next turn, from the folders as they will be then.
     const qsizetype kept = std::min(qsizetype(folders.size()), m_folderCards.size());
-    qsizetype shown = kept;
-    while (shown < qsizetype(folders.size()) && roomForCards()) {
-        ++shown;
-        ++m_madeThisTurn;
-        setCardCount(m_folderGrid, m_folderCards, shown, [this](int slot) { return folderCard(slot); });
-        fillFolderCard(size_t(shown) - 1);
-    }
-    setCardCount(m_folderGrid, m_folderCards, shown, [this](int slot) { return folderCard(slot); });
-    if (shown < qsizetype(folders.size())) {
-        // The rest at the next turn, from the folders as they will be then.
-        m_pending.folders = true;
-        m_fill.start();
-    }
+    growCards(
+        m_folderGrid, m_folderCards, qsizetype(folders.size()), m_pending.folders,
+        [this](int slot) { return folderCard(slot); }, [this](qsizetype at) { fillFolderCard(size_t(at)); });
     // The cards made above hold the folders as they are; those kept may not.
     for (size_t i = 0; i < size_t(kept); ++i)
         fillFolderCard(i);
@@ -318,19 +307,8 @@ void HomeView::fillRecent()
     }
     m_recentParts.resize(std::min(m_recentParts.size(), recent.size()));
     // Made as the folder cards are, in what is left of the turn.
-    const qsizetype wanted = qsizetype(recent.size());
-    const qsizetype kept = std::min(wanted, m_recentCards.size());
-    qsizetype shown = kept;
-    while (shown < wanted && roomForCards()) {
-        ++shown;
-        ++m_madeThisTurn;
-        setCardCount(m_recentGrid, m_recentCards, shown, [this](int slot) { return recentCard(slot); });
-    }
-    setCardCount(m_recentGrid, m_recentCards, shown, [this](int slot) { return recentCard(slot); });
-    if (shown < wanted) {
-        m_pending.recent = true;
-        m_fill.start();
-    }
+    const qsizetype shown = growCards(m_recentGrid, m_recentCards, qsizetype(recent.size()), m_pending.recent,
+                                      [this](int slot) { return recentCard(slot); });
     const StoreState &state = m_context.store->state();
     const QDateTime time = now();
     for (size_t i = 0; i < size_t(shown); ++i) {
@@ -402,6 +380,26 @@ void HomeView::dropSection(Grid &grid, QList<QPushButton *> &cards)
     }
     grid = {};
     cards.clear();
+}
+
+qsizetype HomeView::growCards(Grid &grid, QList<QPushButton *> &cards, qsizetype wanted, bool &pending,
+                             const std::function<QPushButton *(int slot)> &make,
+                             const std::function<void(qsizetype at)> &made)
+{
+    qsizetype shown = std::min(wanted, cards.size());
+    while (shown < wanted && roomForCards()) {
+        ++shown;
+        ++m_madeThisTurn;
+        setCardCount(grid, cards, shown, make);
+        if (made)
+            made(shown - 1);
+    }
+    setCardCount(grid, cards, shown, make);
+    if (shown < wanted) {
+        pending = true;
+        m_fill.start();
+    }
+    return shown;
 }
 
 void HomeView::setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype count,

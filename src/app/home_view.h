@@ -100,6 +100,12 @@ private:
     // Adds cards at the end or takes them off it; `make` makes the card of a slot.
     void setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype count,
                       const std::function<QPushButton *(int slot)> &make);
+    // Brings `cards` to `wanted`, making them one at a time while the turn has room (all while
+    // hidden), `made` told of each new one; the count shown. Those left wait for the next turn, with
+    // `pending` set.
+    qsizetype growCards(Grid &grid, QList<QPushButton *> &cards, qsizetype wanted, bool &pending,
+                        const std::function<QPushButton *(int slot)> &make,
+                        const std::function<void(qsizetype at)> &made = {});
     QPushButton *folderCard(int slot);
     QPushButton *recentCard(int slot);
     void fitRecentCard(QPushButton *button, const RecentCard &card);

@@ -54,11 +54,6 @@ void WorkLabel::setEnabled(bool on)
     s_enabled = on;
 }
 
-bool WorkLabel::isEnabled()
-{
-    return s_enabled;
-}
-
 std::vector<std::pair<const char *, qint64>> WorkLabel::take()
 {
     std::vector<std::pair<const char *, qint64>> out;

@@ -16,7 +16,6 @@ public:
     WorkLabel &operator=(const WorkLabel &) = delete;
 
     static void setEnabled(bool on);
-    static bool isEnabled();
     // The labels' time since the last take, in nanoseconds, most first; starts over.
     static std::vector<std::pair<const char *, qint64>> take();
 

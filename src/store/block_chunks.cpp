@@ -97,6 +97,7 @@ BlockChunkPiece::Released BlockChunkPiece::setText(ChunkText text)
 
 void BlockChunkPiece::textLost()
 {
+    // Let go of after the lock: the last hold on a replaced file closes it, which takes a while.
     std::optional<ChunkText> before;
     std::lock_guard lock(m_mutex);
     if (!m_blocks)

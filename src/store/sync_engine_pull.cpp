@@ -129,15 +129,16 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
 {
     QPointer<SyncEngine> self(this);
     const auto current = [&] { return self && stillCurrent(request); };
+    // The payloads' contents as stored text, written aside when there are many.
+    std::vector<QString> contents;
     const auto cutShort = [&] {
         if (self) {
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
         }
+        dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
     };
-    // The payloads' contents as stored text, written aside when there are many.
-    std::vector<QString> contents;
     if (resp.ops.size() >= kContentsAsideFrom) {
         const std::vector<SyncOpDTO> *pulled = &resp.ops;
         auto writeContents = [pulled] {
@@ -149,7 +150,6 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         };
         contents = co_await offThread(std::move(writeContents));
         if (!current()) {
-            dropOffThread(std::move(contents));
             cutShort();
             co_return false;
         }
@@ -189,12 +189,10 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         co_await QCoro::sleepFor(std::chrono::milliseconds(0));
         slice.restart();
         if (!current()) {
-            dropOffThread(std::move(contents));
             cutShort();
             co_return false;
         }
         if (m_cancel.isCancelled()) {
-            dropOffThread(std::move(contents));
             cutShort();
             throw APIError::network(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"),
                                     false);

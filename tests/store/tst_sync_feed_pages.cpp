@@ -1,5 +1,6 @@
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
+#include "support/feed_steps.h"
 #include "support/test_device.h"
 
 #include <QSignalSpy>
@@ -30,7 +31,7 @@ private:
     // version of each of the first `rewritten` blocks.
     void seedFeed(int blocks, int rewritten = 0);
     qint64 entryTs(int n) const { return m_firstTs + n; } // the n-th entry seeded, from 0
-    QList<qint64> pullCursors() const;
+    QList<qint64> pullCursors() const { return ::pullCursors(m_fake); }
     std::unique_ptr<TestDevice> device();
     // Each block id the device holds, with how many records carry it and the text of the first.
     static std::map<qint64, std::pair<int, QString>> heldBlocks(TestDevice &d);
@@ -71,11 +72,9 @@ void TestSyncFeedPages::init()
 
 void TestSyncFeedPages::seedFeed(int blocks, int rewritten)
 {
-    FakeServiceState &s = m_fake.state();
-    m_firstTs = s.lastServerTs + 1;
+    m_firstTs = m_fake.state().lastServerTs + 1;
     const auto add = [&](const QString &type, qint64 id, JSONObject payload) {
-        s.syncLog.push_back({++s.lastServerTs, m_account.workspaceId, type, id, QStringLiteral("create"),
-                             std::move(payload)});
+        appendToFeed(m_fake, m_account.workspaceId, type, id, QStringLiteral("create"), std::move(payload));
     };
     add(QStringLiteral("page"), kPageID,
         {{QStringLiteral("workspace_id"), m_account.workspaceId},
@@ -91,14 +90,6 @@ void TestSyncFeedPages::seedFeed(int blocks, int rewritten)
         block(k, 1);
     for (int k = 0; k < rewritten; ++k)
         block(k, 2);
-}
-
-QList<qint64> TestSyncFeedPages::pullCursors() const
-{
-    QList<qint64> cursors;
-    for (const HttpRequest &r : m_fake.requestsTo(QStringLiteral("/api/sync.php")))
-        cursors.append(parseJSONObject(r.body).at(QStringLiteral("since_ts")).toInt());
-    return cursors;
 }
 
 std::unique_ptr<TestDevice> TestSyncFeedPages::device()
@@ -274,15 +265,10 @@ void TestSyncFeedPages::editMadeWhileAPullLandsIsKept()
     QVERIFY(d->sync()); // the device holds every block
 
     // A second version of every block, the last one of all rewriting the block edited here.
-    FakeServiceState &s = m_fake.state();
     for (int k = kBlocks - 1; k >= 0; --k) {
-        s.syncLog.push_back(
-            {++s.lastServerTs,
-             m_account.workspaceId,
-             QStringLiteral("block"),
-             kFirstBlockID + k,
-             QStringLiteral("update"),
-             {{QStringLiteral("content"), JSONObject{{QStringLiteral("text"), blockText(k, 2)}}}}});
+        appendToFeed(m_fake, m_account.workspaceId, QStringLiteral("block"), kFirstBlockID + k,
+                     QStringLiteral("update"),
+                     {{QStringLiteral("content"), JSONObject{{QStringLiteral("text"), blockText(k, 2)}}}});
     }
     const FNBlock *target = d->store().blockWithServerID(kFirstBlockID);
     QVERIFY(target);

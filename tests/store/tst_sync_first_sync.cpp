@@ -1,5 +1,6 @@
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
+#include "support/feed_steps.h"
 #include "support/test_device.h"
 
 #include <QFile>
@@ -33,7 +34,7 @@ private:
     qint64 entryTs(int n) const { return m_firstTs + n; } // the n-th entry seeded, from 0
     // The store as one reply of the whole feed leaves it, on a device of its own.
     QString synced(int pageSize);
-    QList<qint64> pullCursors() const;
+    QList<qint64> pullCursors() const { return ::pullCursors(m_fake); }
     // Every record the sync brings, by server id, with what the service says of it.
     static QString dump(TestDevice &d);
     static qint64 savedCursor(TestDevice &d);
@@ -74,10 +75,9 @@ void TestSyncFirstSync::init()
 
 void TestSyncFirstSync::seedWorkspace(int pages, int blocksEach)
 {
-    FakeServiceState &s = m_fake.state();
-    m_firstTs = s.lastServerTs + 1;
+    m_firstTs = m_fake.state().lastServerTs + 1;
     const auto add = [&](const QString &type, qint64 id, const QString &op, JSONObject payload) {
-        s.syncLog.push_back({++s.lastServerTs, m_account.workspaceId, type, id, op, std::move(payload)});
+        appendToFeed(m_fake, m_account.workspaceId, type, id, op, std::move(payload));
     };
     const auto text = [](qint64 id, int version) {
         return JSONObject{{QStringLiteral("text"), QStringLiteral("block %1 version %2").arg(id).arg(version)}};
@@ -115,14 +115,6 @@ QString TestSyncFirstSync::synced(int pageSize)
     const bool ok = d.sync();
     m_fake.setSyncPageSize(500);
     return ok ? dump(d) : QStringLiteral("sync failed");
-}
-
-QList<qint64> TestSyncFirstSync::pullCursors() const
-{
-    QList<qint64> cursors;
-    for (const HttpRequest &r : m_fake.requestsTo(QStringLiteral("/api/sync.php")))
-        cursors.append(parseJSONObject(r.body).at(QStringLiteral("since_ts")).toInt());
-    return cursors;
 }
 
 QString TestSyncFirstSync::dump(TestDevice &d)
