@@ -315,7 +315,8 @@ int main(int argc, char *argv[])
         BlockRow *row = view->row(target);
         if (!row || !row->focusEditor(BlockRow::Caret::end))
             qFatal("no row to type into");
-        view->scrollArea()->ensureWidgetVisible(row);
+        // In the middle of the view, with rows below it to move when its text wraps.
+        view->scrollArea()->ensureWidgetVisible(row, 0, view->scrollArea()->viewport()->height() / 2);
         (void)longestStall(200);
 
         // Keys far enough apart that each one's commit, refresh, flush and save end before the next.

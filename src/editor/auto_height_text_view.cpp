@@ -9,7 +9,9 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -31,9 +33,24 @@ AutoHeightTextView::AutoHeightTextView(QWidget *parent)
     viewport()->setAutoFillBackground(false);
 
     connect(this, &QTextEdit::textChanged, this, &AutoHeightTextView::onTextChanged);
+    connect(document(), &QTextDocument::contentsChange, this, &AutoHeightTextView::keepShapedText);
     connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
             &AutoHeightTextView::updateHeight);
     updateHeight();
+}
+
+// Qt drops a paragraph's shaped glyphs once it is laid out, so every repaint and every caret move
+// would shape its text again.
+void AutoHeightTextView::keepShapedText(int from, int, int added)
+{
+    const QTextDocument *doc = document();
+    const QTextBlock last = doc->findBlock(from + added);
+    for (QTextBlock block = doc->findBlock(from); block.isValid(); block = block.next()) {
+        if (QTextLayout *layout = block.layout(); layout && !layout->cacheEnabled())
+            layout->setCacheEnabled(true);
+        if (block == last)
+            break;
+    }
 }
 
 QString AutoHeightTextView::toRawText() const

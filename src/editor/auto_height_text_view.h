@@ -42,6 +42,7 @@ protected:
 
 private:
     void onTextChanged();
+    void keepShapedText(int from, int removed, int added);
     void updateHeight();
 
     QString m_lastText;

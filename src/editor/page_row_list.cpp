@@ -17,6 +17,8 @@ PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *p
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(spacing);
+    // Growing at its end leaves what it shows where it was: its rows move themselves.
+    setAttribute(Qt::WA_StaticContents);
 }
 
 void PageRowList::refresh()

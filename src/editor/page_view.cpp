@@ -247,6 +247,7 @@ QWidget *PageView::buildColumn()
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto *column = new QWidget;
+    column->setAttribute(Qt::WA_StaticContents);
     auto *columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(0);
@@ -260,6 +261,7 @@ QWidget *PageView::buildColumn()
     columnLayout->addWidget(m_coverSlot);
 
     auto *header = new QWidget(column);
+    header->setAttribute(Qt::WA_StaticContents);
     auto *headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(kContentHPad, kHeaderTopPad, kContentHPad, kHeaderBottomPad);
     headerLayout->setSpacing(kSpacing);

@@ -96,6 +96,9 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     layout->setContentsMargins(kRowHPad, 0, kRowHPad, 0);
     DragHandle *handle = nullptr;
     if (dragEnabled) {
+        // On the page's own background, an opaque row is moved by copying its pixels when a row
+        // above it changes height (nested rows lie on their parent's colours).
+        frame->setAutoFillBackground(true);
         // The grip takes the row's start; its room is kept while it is hidden.
         handle = new DragHandle(frame);
         layout->setContentsMargins(0, 0, kRowHPad, 0);

@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QPaintEvent>
 #include <QTest>
 #include <QToolButton>
 
@@ -44,6 +45,8 @@ private Q_SLOTS:
     void rowsOfOtherBlocksAreLeftAlone();
     void pageIsListedAgainOnlyWhenItsBlocksMove_data();
     void pageIsListedAgainOnlyWhenItsBlocksMove();
+    void rowsBelowARowThatChangesHeightAreMovedNotRepainted_data();
+    void rowsBelowARowThatChangesHeightAreMovedNotRepainted();
 
 private:
     QString storedText(int index) const;
@@ -469,6 +472,85 @@ void TestLongPage::pageIsListedAgainOnlyWhenItsBlocksMove()
     QCOMPARE(int(list->placeholderCount() + list->rows().size()), rowsAfter);
     if (move == BlockMove::Reordered)
         QCOMPARE(list->rows()[1]->model().localID(), m_blocks[2].localID);
+}
+
+namespace {
+
+// What each watched widget was asked to paint, in pixels.
+class PaintedArea : public QObject
+{
+public:
+    explicit PaintedArea(const std::vector<QWidget *> &widgets)
+    {
+        for (QWidget *widget : widgets)
+            widget->installEventFilter(this);
+    }
+    qint64 total = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            for (const QRect &rect : static_cast<QPaintEvent *>(event)->region())
+                total += qint64(rect.width()) * rect.height();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted_data()
+{
+    QTest::addColumn<bool>("grows");
+    QTest::newRow("a line wraps") << true;
+    QTest::newRow("a line goes") << false;
+}
+
+// A line that wraps or goes moves every row below it by that line: their pixels are moved, and only
+// the line's height of each is painted again.
+void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted()
+{
+    QFETCH(bool, grows);
+    // Rows of a few lines each, so that one line is a small part of a row.
+    auto view = openLongPage(60, QStringLiteral(" and a few more words").repeated(10));
+    QVERIFY(view);
+    BlockRow *typed = madeRow(1);
+    QVERIFY(typed && typed->focusEditor(BlockRow::Caret::end));
+    QWidget *viewport = view->scrollArea()->viewport();
+    const auto inView = [&](QWidget *widget) {
+        return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint()), widget->size()));
+    };
+    // Laid out and painted: the layout's requests, then the paint they ask for.
+    const auto settle = [] {
+        for (int round = 0; round < 3; ++round) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+    };
+    QTRY_VERIFY(view->isLaidOut() && madeRow(3) && inView(madeRow(3)));
+    settle();
+    std::vector<QWidget *> below;
+    qint64 belowArea = 0;
+    for (int i = 2; madeRow(i) && inView(madeRow(i)); ++i) {
+        below.push_back(madeRow(i)->richEditor()->viewport());
+        belowArea += qint64(below.back()->width()) * below.back()->height();
+    }
+    QVERIFY(below.size() >= 2);
+    const int firstY = below.front()->mapTo(viewport, QPoint()).y();
+
+    // One key at a time, each laid out and painted, until the row's height changes.
+    PaintedArea painted(below);
+    const int height = typed->height();
+    for (int key = 0; key < 400 && typed->height() == height; ++key) {
+        painted.total = 0;
+        QTest::keyClick(typed->richEditor(), grows ? Qt::Key_W : Qt::Key_Backspace);
+        settle();
+    }
+    QVERIFY(grows ? typed->height() > height : typed->height() < height);
+    QVERIFY(below.front()->mapTo(viewport, QPoint()).y() != firstY);
+    QVERIFY2(painted.total < belowArea * 6 / 10,
+             qPrintable(QStringLiteral("%1 of %2 pixels painted again").arg(painted.total).arg(belowArea)));
 }
 
 QTEST_MAIN(TestLongPage)
