@@ -5,6 +5,7 @@
 #include "platform/private_files.h"
 #include "store/block_chunks.h"
 #include "store/index_builder.h"
+#include "store/outbox_chunks.h"
 #include "store/record_index.h"
 #include "store/state_writer.h"
 #include "store/store_state_decoder.h"
@@ -58,6 +59,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
           [this] { return m_blockIndex->buildSome(kIndexSlice); },
       }))
     , m_blockChunks(std::make_unique<BlockChunks>(m_state.blocks))
+    , m_savedOutbox(std::make_unique<OutboxChunks>())
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);

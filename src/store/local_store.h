@@ -19,6 +19,7 @@
 #include <vector>
 
 class BlockChunks;
+class OutboxChunks;
 class IndexBuilder;
 class KeptStateFile;
 class StateWriter;
@@ -311,6 +312,7 @@ private:
     // once changed.
     std::shared_ptr<const std::vector<FNFolder>> m_savedFolders;
     std::shared_ptr<const std::vector<FNPage>> m_savedPages;
+    std::unique_ptr<OutboxChunks> m_savedOutbox;
     quint64 m_blocksRevision = 0; // moves at bulk edits
     QHash<QString, quint64> m_pageBlocksRevisions;
     // Last: it stops, having written what was queued, before the rest goes.

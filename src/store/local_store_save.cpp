@@ -90,6 +90,7 @@ void LocalStore::startSave()
         m_savedPages = std::make_shared<const std::vector<FNPage>>(m_state.pages);
     snapshot->folders = m_savedFolders;
     snapshot->pages = m_savedPages;
+    snapshot->outbox = m_savedOutbox->take(m_state.outbox);
     std::apply(
         [&](const auto &...f) {
             const auto copy = [&](const auto &field) {

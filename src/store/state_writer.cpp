@@ -54,6 +54,14 @@ void encodeFields(JsonWriter &writer, const StateSnapshot &state, Blocks &&block
             list(f.key, *state.pages);
         } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
             list(f.key, *state.folders);
+        } else if constexpr (std::is_same_v<Member, std::vector<FNSyncOp> StoreState::*>) {
+            writer.key(f.key);
+            writer.startArray();
+            for (const OutboxChunks::Chunk &chunk : state.outbox) {
+                for (const FNSyncOp &op : *chunk)
+                    writer.value(op);
+            }
+            writer.endArray();
         } else {
             f.write(writer, state.rest);
         }

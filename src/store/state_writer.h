@@ -2,6 +2,7 @@
 
 #include "json/json_writer.h"
 #include "store/block_chunks.h"
+#include "store/outbox_chunks.h"
 #include "store/store_state.h"
 
 #include <QByteArrayView>
@@ -17,18 +18,20 @@
 #include <type_traits>
 
 // The state as it was at one moment, for the writer: the records in shared lists that never change
-// once made (the blocks in chunks), the rest copied.
+// once made (the blocks and the outbox in chunks), the rest copied.
 struct StateSnapshot {
     StoreState rest; // its folders, pages and blocks stay empty
     std::shared_ptr<const std::vector<FNFolder>> folders;
     std::shared_ptr<const std::vector<FNPage>> pages;
     std::vector<BlockChunk> blockChunks;
+    std::vector<OutboxChunks::Chunk> outbox;
 
     // Whether the member of StoreState is held in the shared lists rather than in `rest`.
     template <typename Member>
     static constexpr bool kShared = std::is_same_v<Member, std::vector<FNFolder> StoreState::*> ||
                                     std::is_same_v<Member, std::vector<FNPage> StoreState::*> ||
-                                    std::is_same_v<Member, std::vector<FNBlock> StoreState::*>;
+                                    std::is_same_v<Member, std::vector<FNBlock> StoreState::*> ||
+                                    std::is_same_v<Member, std::vector<FNSyncOp> StoreState::*>;
 };
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the

@@ -2,6 +2,7 @@
 #include "platform/diag.h"
 #include "store/block_chunks.h"
 #include "store/local_store.h"
+#include "store/outbox_chunks.h"
 #include "store/state_writer.h"
 #include "support/local_store_testing.h"
 
@@ -55,6 +56,39 @@ QByteArray encodedAnew(const StoreState &state)
     return readFile(seed.url());
 }
 
+constexpr qsizetype kPiece = qsizetype(OutboxChunks::kChunkOps);
+// Three pieces, the last one partial.
+constexpr qsizetype kManyOps = 2 * kPiece + 40;
+
+std::vector<FNSyncOp> queuedOps(qsizetype count, const QString &prefix = QStringLiteral("O"))
+{
+    std::vector<FNSyncOp> ops;
+    for (qsizetype i = 0; i < count; ++i) {
+        FNSyncOp op;
+        op.localID = prefix + QString::number(i);
+        op.entity = QStringLiteral("block");
+        op.op = QStringLiteral("upsert");
+        op.refLocalID = QStringLiteral("P0");
+        op.payloadJSON = QStringLiteral(R"({"page_id":42,"blocks":[],"n":%1})").arg(i);
+        op.createdAt = at("2026-01-06T00:00:00Z").addSecs(i);
+        ops.push_back(op);
+    }
+    return ops;
+}
+
+// The outbox as a store started from the saved file reads it.
+std::vector<FNSyncOp> outboxOnDisk(const LocalStore &store)
+{
+    QTemporaryDir dir;
+    writeFile(QDir(dir.path()).filePath(QStringLiteral("state.json")), readFile(store.url()));
+    return LocalStore(dir.path(), kNever).state().outbox;
+}
+
+void editOutbox(LocalStore &store, const std::function<void(std::vector<FNSyncOp> &)> &edit)
+{
+    store.changeOutsideRecords([&](StoreState &s) { edit(s.outbox); });
+}
+
 } // namespace
 
 // The writer copies the text of unchanged blocks from the file it last wrote or read, runs of them at
@@ -67,6 +101,8 @@ private Q_SLOTS:
     void copiedFileIsTheEncodedOne();
     void keptFileCutShortFailsTheSaveAndTheNextOneEncodes();
     void chunkHoldingNothingFailsTheSave();
+    void savedOutboxIsTheOutboxAsItIsNow_data();
+    void savedOutboxIsTheOutboxAsItIsNow();
 };
 
 void TestStateWriter::copiedFileIsTheEncodedOne_data()
@@ -179,6 +215,62 @@ void TestStateWriter::chunkHoldingNothingFailsTheSave()
     QCOMPARE(failures.size(), 1);
     QVERIFY2(failures.first().contains(QStringLiteral("could not be read back")), qPrintable(failures.first()));
     QCOMPARE(readFile(path), before);
+}
+
+void TestStateWriter::savedOutboxIsTheOutboxAsItIsNow_data()
+{
+    QTest::addColumn<StoreEdit>("edit");
+    using Ops = std::vector<FNSyncOp>;
+    const auto outbox = [](std::function<void(Ops &)> edit) {
+        return StoreEdit([edit](LocalStore &s) { editOutbox(s, edit); });
+    };
+    const std::vector<std::pair<const char *, StoreEdit>> edits{
+        {"unchanged", [](LocalStore &s) { LocalStoreTesting::scheduleSave(s); }},
+        {"operations appended past a piece", outbox([](Ops &ops) {
+             for (FNSyncOp &op : queuedOps(kPiece + 3, QStringLiteral("A")))
+                 ops.push_back(op);
+         })},
+        {"a send counted in the first piece", outbox([](Ops &ops) {
+             ops[5].attempts = 2;
+             ops[5].lastError = QStringLiteral("Server problem.");
+         })},
+        {"a payload rewritten in the last whole piece",
+         outbox([](Ops &ops) { ops[size_t(2 * kPiece - 1)].payloadJSON = QStringLiteral(R"({"page_id":7})"); })},
+        {"one marked unanswered", outbox([](Ops &ops) { ops[size_t(kPiece)].unanswered = true; })},
+        {"the first ones sent", outbox([](Ops &ops) { ops.erase(ops.begin(), ops.begin() + 3); })},
+        {"a whole piece sent", outbox([](Ops &ops) { ops.erase(ops.begin(), ops.begin() + kPiece); })},
+        {"one in the middle taken out", outbox([](Ops &ops) { ops.erase(ops.begin() + kPiece + 9); })},
+        {"two swapped", outbox([](Ops &ops) { std::swap(ops[1], ops[size_t(kPiece + 1)]); })},
+        {"every one sent", outbox([](Ops &ops) { ops.clear(); })},
+    };
+    for (const auto &[name, edit] : edits)
+        QTest::addRow("%s", name) << edit;
+}
+
+// Each save writes the outbox as it stands then, whatever changed in it since the save before.
+void TestStateWriter::savedOutboxIsTheOutboxAsItIsNow()
+{
+    QFETCH(StoreEdit, edit);
+    QTemporaryDir dir;
+    LocalStore store(dir.path(), kNever);
+    editOutbox(store, [](std::vector<FNSyncOp> &ops) { ops = queuedOps(kManyOps); });
+    store.save();
+    QCOMPARE(readFile(store.url()), encodedAnew(store.state()));
+
+    edit(store);
+    store.save();
+    QCOMPARE(readFile(store.url()), encodedAnew(store.state()));
+    QCOMPARE(outboxOnDisk(store), store.state().outbox);
+
+    // And once more, from the pieces the last save made.
+    editOutbox(store, [](std::vector<FNSyncOp> &ops) {
+        if (!ops.empty())
+            ops.back().attempts += 1;
+        ops.push_back(queuedOps(1, QStringLiteral("Z")).front());
+    });
+    store.save();
+    QCOMPARE(readFile(store.url()), encodedAnew(store.state()));
+    QCOMPARE(outboxOnDisk(store), store.state().outbox);
 }
 
 QTEST_GUILESS_MAIN(TestStateWriter)
