@@ -312,6 +312,7 @@ private:
     // once changed.
     std::shared_ptr<const std::vector<FNFolder>> m_savedFolders;
     std::shared_ptr<const std::vector<FNPage>> m_savedPages;
+    // The outbox as the last snapshot held it, in pieces shared with it.
     std::unique_ptr<OutboxChunks> m_savedOutbox;
     quint64 m_blocksRevision = 0; // moves at bulk edits
     QHash<QString, quint64> m_pageBlocksRevisions;

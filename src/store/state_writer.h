@@ -20,7 +20,7 @@
 // The state as it was at one moment, for the writer: the records in shared lists that never change
 // once made (the blocks and the outbox in chunks), the rest copied.
 struct StateSnapshot {
-    StoreState rest; // its folders, pages and blocks stay empty
+    StoreState rest; // its folders, pages, blocks and outbox stay empty
     std::shared_ptr<const std::vector<FNFolder>> folders;
     std::shared_ptr<const std::vector<FNPage>> pages;
     std::vector<BlockChunk> blockChunks;
