@@ -108,6 +108,8 @@ size_t hashOf(const std::optional<T> &v, size_t seed);
 template <typename T>
 size_t hashOf(const std::vector<T> &list, size_t seed);
 template <typename T>
+size_t hashOf(const ChunkedList<T> &list, size_t seed);
+template <typename T>
 size_t hashOf(const QMap<QString, T> &map, size_t seed);
 
 template <typename T>
@@ -123,13 +125,25 @@ size_t hashOf(const std::optional<T> &v, size_t seed)
     return v ? qHashMulti(seed, true, hashOf(*v, seed)) : qHash(false, seed);
 }
 
-template <typename T>
-size_t hashOf(const std::vector<T> &list, size_t seed)
+template <typename List>
+size_t hashOfList(const List &list, size_t seed)
 {
     size_t h = qHash(list.size(), seed);
     for (const auto &e : list)
         h = qHashMulti(seed, h, hashOf(e, seed));
     return h;
+}
+
+template <typename T>
+size_t hashOf(const std::vector<T> &list, size_t seed)
+{
+    return hashOfList(list, seed);
+}
+
+template <typename T>
+size_t hashOf(const ChunkedList<T> &list, size_t seed)
+{
+    return hashOfList(list, seed);
 }
 
 template <typename T>

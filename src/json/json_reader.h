@@ -1,5 +1,6 @@
 #pragma once
 
+#include "json/chunked_list.h"
 #include "json/json_error.h"
 #include "json/json_limits.h"
 #include "json/json_value.h"
@@ -78,6 +79,18 @@ struct Reader<std::vector<T>> {
     static std::vector<T> read(const rapidjson::Value &v)
     {
         std::vector<T> out;
+        const auto &a = requireArray(v);
+        out.reserve(a.Size());
+        for (const auto &e : a.GetArray())
+            out.push_back(Reader<T>::read(e));
+        return out;
+    }
+};
+template <typename T>
+struct Reader<ChunkedList<T>> {
+    static ChunkedList<T> read(const rapidjson::Value &v)
+    {
+        ChunkedList<T> out;
         const auto &a = requireArray(v);
         out.reserve(a.Size());
         for (const auto &e : a.GetArray())

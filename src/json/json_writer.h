@@ -1,5 +1,6 @@
 #pragma once
 
+#include "json/chunked_list.h"
 #include "json/json_error.h"
 #include "json/json_limits.h"
 
@@ -79,6 +80,14 @@ public:
     void value(const T &t) { json::Writer<T>::write(*this, t); }
     template <typename T>
     void value(const std::vector<T> &list)
+    {
+        startArray();
+        for (const auto &e : list)
+            value(e);
+        endArray();
+    }
+    template <typename T>
+    void value(const ChunkedList<T> &list)
     {
         startArray();
         for (const auto &e : list)

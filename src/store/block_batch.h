@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/fn_block.h"
+#include "store/record_list.h"
 
 #include <QString>
 
@@ -25,7 +26,7 @@ extern const std::array<BlockSlot, kBlockSlotCount> kBlockSlots;
 
 // Blocks read from a run of the blocks list, in order, and those left out.
 struct BlockRun {
-    std::vector<FNBlock> blocks;
+    RecordList<FNBlock> blocks;
     std::vector<std::pair<size_t, QString>> dropped; // index in the run and reason, in order
     size_t count = 0;                                // entries of the list the run covers, kept or not
 };

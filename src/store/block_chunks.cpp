@@ -122,7 +122,7 @@ QByteArray blockChunkText(const std::vector<FNBlock> &blocks)
     return list.sliced(1, list.size() - 2).toByteArray();
 }
 
-BlockChunks::BlockChunks(const std::vector<FNBlock> &blocks)
+BlockChunks::BlockChunks(const RecordList<FNBlock> &blocks)
     : m_blocks(blocks)
 {
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/fn_block.h"
+#include "store/record_list.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -102,7 +103,7 @@ public:
     static constexpr size_t kSize = 512;
 
     // Mirrors `blocks`, which must outlive this.
-    explicit BlockChunks(const std::vector<FNBlock> &blocks);
+    explicit BlockChunks(const RecordList<FNBlock> &blocks);
     // Stops the making of chunks.
     ~BlockChunks();
     BlockChunks(const BlockChunks &) = delete;
@@ -137,7 +138,7 @@ private:
     BlockChunk copyChunk(size_t i) const;
     void stopAside();
 
-    const std::vector<FNBlock> &m_blocks;
+    const RecordList<FNBlock> &m_blocks;
     std::recursive_mutex m_mutex;
     std::vector<BlockChunk> m_chunks;
     std::vector<bool> m_dirty;

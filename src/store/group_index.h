@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/record_list.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -21,7 +23,7 @@ public:
     using KeyOf = Key (*)(const T &);
     using Positions = std::vector<qsizetype>;
 
-    GroupIndex(const std::vector<T> &list, KeyOf keyOf, std::recursive_mutex &listMutex)
+    GroupIndex(const RecordList<T> &list, KeyOf keyOf, std::recursive_mutex &listMutex)
         : m_list(list)
         , m_keyOf(keyOf)
         , m_mutex(listMutex)
@@ -104,7 +106,7 @@ private:
             m_groups.erase(it);
     }
 
-    const std::vector<T> &m_list;
+    const RecordList<T> &m_list;
     KeyOf m_keyOf;
     std::recursive_mutex &m_mutex;
     size_t m_builtTo = 0; // the records before it are indexed

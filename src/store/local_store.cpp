@@ -377,7 +377,7 @@ void LocalStore::recordChanged(const FNBlock &block)
 }
 
 template <typename T>
-void LocalStore::upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record)
+void LocalStore::upsert(RecordList<T> &list, RecordIndex<T> &index, const T &record)
 {
     qsizetype at = index.withLocalID(record.localID);
     if (at < 0)
@@ -425,7 +425,7 @@ void LocalStore::upsertBlock(const FNBlock &block)
 }
 
 template <typename T>
-bool LocalStore::edit(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+bool LocalStore::edit(RecordList<T> &list, RecordIndex<T> &index, const QString &localID,
                       const std::function<void(T &)> &edit, bool stamp)
 {
     const qsizetype at = index.withLocalID(localID);
@@ -526,7 +526,7 @@ void LocalStore::appendBlocks(const std::vector<FNBlock> &blocks)
 }
 
 template <typename T>
-void LocalStore::setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+void LocalStore::setDeletedAt(RecordList<T> &list, RecordIndex<T> &index, const QString &localID,
                               std::optional<QDateTime> when)
 {
     const qsizetype at = index.withLocalID(localID);

@@ -270,15 +270,15 @@ private:
     void groupsAppended(qsizetype at, const FNBlock &);
     void pageBlocksMoved(const QString &pageLocalID);
     template <typename T>
-    void upsert(std::vector<T> &list, RecordIndex<T> &index, const T &record);
+    void upsert(RecordList<T> &list, RecordIndex<T> &index, const T &record);
     template <typename T>
-    bool edit(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+    bool edit(RecordList<T> &list, RecordIndex<T> &index, const QString &localID,
               const std::function<void(T &)> &edit, bool stamp);
     void recordChanged(const FNFolder &folder);
     void recordChanged(const FNPage &page);
     void recordChanged(const FNBlock &block);
     template <typename T>
-    void setDeletedAt(std::vector<T> &list, RecordIndex<T> &index, const QString &localID,
+    void setDeletedAt(RecordList<T> &list, RecordIndex<T> &index, const QString &localID,
                       std::optional<QDateTime> when);
 
     StoreState m_state;

@@ -8,16 +8,17 @@
 
 namespace {
 
-template <typename T>
-const T *at(const std::vector<T> &list, qsizetype index)
+template <typename List>
+const typename List::value_type *at(const List &list, qsizetype index)
 {
     return index < 0 ? nullptr : &list[size_t(index)];
 }
 
-template <typename T>
-std::vector<const T *> pointersAt(const std::vector<T> &list, const std::vector<qsizetype> &positions)
+template <typename List>
+std::vector<const typename List::value_type *> pointersAt(const List &list,
+                                                          const std::vector<qsizetype> &positions)
 {
-    std::vector<const T *> records;
+    std::vector<const typename List::value_type *> records;
     records.reserve(positions.size());
     for (const qsizetype i : positions)
         records.push_back(&list[size_t(i)]);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/group_index.h"
+#include "store/record_list.h"
 
 #include <QHash>
 #include <QString>
@@ -17,7 +18,7 @@ template <typename T>
 class RecordIndex
 {
 public:
-    RecordIndex(const std::vector<T> &list, std::recursive_mutex &listMutex)
+    RecordIndex(const RecordList<T> &list, std::recursive_mutex &listMutex)
         : m_list(list)
         , m_mutex(listMutex)
         , m_byServer(
@@ -167,7 +168,7 @@ private:
         }
     }
 
-    const std::vector<T> &m_list;
+    const RecordList<T> &m_list;
     std::recursive_mutex &m_mutex;
     size_t m_builtTo = 0; // the records before it have their local ids indexed
     QHash<size_t, Slot> m_byLocal;

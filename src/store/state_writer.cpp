@@ -45,16 +45,16 @@ void encodeFields(JsonWriter &writer, const StateSnapshot &state, Blocks &&block
     };
     const auto field = [&](const auto &f) {
         using Member = std::remove_cvref_t<decltype(f.member)>;
-        if constexpr (std::is_same_v<Member, std::vector<FNBlock> StoreState::*>) {
+        if constexpr (std::is_same_v<Member, decltype(&StoreState::blocks)>) {
             writer.key(f.key);
             writer.startArray();
             blocks();
             writer.endArray();
-        } else if constexpr (std::is_same_v<Member, std::vector<FNPage> StoreState::*>) {
+        } else if constexpr (std::is_same_v<Member, decltype(&StoreState::pages)>) {
             list(f.key, *state.pages);
-        } else if constexpr (std::is_same_v<Member, std::vector<FNFolder> StoreState::*>) {
+        } else if constexpr (std::is_same_v<Member, decltype(&StoreState::folders)>) {
             list(f.key, *state.folders);
-        } else if constexpr (std::is_same_v<Member, std::vector<FNSyncOp> StoreState::*>) {
+        } else if constexpr (std::is_same_v<Member, decltype(&StoreState::outbox)>) {
             writer.key(f.key);
             writer.startArray();
             for (const OutboxChunks::Chunk &chunk : state.outbox) {

@@ -28,10 +28,10 @@ struct StateSnapshot {
 
     // Whether the member of StoreState is held in the shared lists rather than in `rest`.
     template <typename Member>
-    static constexpr bool kShared = std::is_same_v<Member, std::vector<FNFolder> StoreState::*> ||
-                                    std::is_same_v<Member, std::vector<FNPage> StoreState::*> ||
-                                    std::is_same_v<Member, std::vector<FNBlock> StoreState::*> ||
-                                    std::is_same_v<Member, std::vector<FNSyncOp> StoreState::*>;
+    static constexpr bool kShared = std::is_same_v<Member, decltype(&StoreState::folders)> ||
+                                    std::is_same_v<Member, decltype(&StoreState::pages)> ||
+                                    std::is_same_v<Member, decltype(&StoreState::blocks)> ||
+                                    std::is_same_v<Member, decltype(&StoreState::outbox)>;
 };
 
 // Writes snapshots of the state over "state.json" on a thread of its own: one write at a time, in the

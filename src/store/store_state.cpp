@@ -25,10 +25,11 @@ void undamaged(const rapidjson::Value &record)
         throw json::damagedError(damage);
 }
 
-template <typename T>
-std::vector<T> records(const rapidjson::Value &list, const char *key, StoreStateDrops &dropped)
+template <typename List>
+List records(const rapidjson::Value &list, const char *key, StoreStateDrops &dropped)
 {
-    std::vector<T> out;
+    using T = typename List::value_type;
+    List out;
     try {
         json::requireArray(list);
     } catch (const DecodeError &e) {
@@ -84,7 +85,12 @@ void readByRecord(const rapidjson::Value &v, const char *key, T &out, StoreState
 template <typename T>
 void readByRecord(const rapidjson::Value &v, const char *key, std::vector<T> &out, StoreStateDrops &dropped)
 {
-    out = records<T>(v, key, dropped);
+    out = records<std::vector<T>>(v, key, dropped);
+}
+template <typename T>
+void readByRecord(const rapidjson::Value &v, const char *key, ChunkedList<T> &out, StoreStateDrops &dropped)
+{
+    out = records<ChunkedList<T>>(v, key, dropped);
 }
 template <typename T>
 void readByRecord(const rapidjson::Value &v, const char *key, QMap<QString, T> &out, StoreStateDrops &dropped)

@@ -7,6 +7,7 @@
 #include "store/fn_page_status.h"
 #include "store/fn_sync_op.h"
 #include "store/fn_workspace.h"
+#include "store/record_list.h"
 
 #include <QMap>
 #include <QString>
@@ -36,7 +37,7 @@ struct StoreState {
     qint64 currentWorkspaceID = 0; // server id; 0 = none chosen
     std::vector<FNFolder> folders; // soft-deleted ones included, as in the lists below
     std::vector<FNPage> pages;
-    std::vector<FNBlock> blocks;
+    RecordList<FNBlock> blocks;
     std::vector<FNSyncOp> outbox; // in the order appended
     qint64 cursorServerTs = 0;
     QMap<QString, FNPageStatus> pageStatuses; // keyed by the page's server id in decimal

@@ -437,9 +437,11 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
                                     [&](const FNBlock *b) { return b->localID != blockLocalID; });
     if (copied) {
         m_store.change([&](StoreState &s) {
-            std::erase_if(s.blocks, [&](const FNBlock &b) {
-                return b.serverID == serverID && b.localID != blockLocalID;
-            });
+            s.blocks.erase(std::remove_if(s.blocks.begin(), s.blocks.end(),
+                                          [&](const FNBlock &b) {
+                                              return b.serverID == serverID && b.localID != blockLocalID;
+                                          }),
+                           s.blocks.end());
         });
     }
     if (m_store.block(blockLocalID)->serverID == serverID && !copied)

@@ -309,7 +309,7 @@ void TestBlockChunks::takeMatchesTheListAfterEdits()
 {
     QFETCH(qsizetype, blocks);
     QFETCH(int, editEvery);
-    std::vector<FNBlock> list = stateWithBlocks(blocks).blocks;
+    RecordList<FNBlock> list = stateWithBlocks(blocks).blocks;
     BlockChunks chunks(list);
     std::vector<BlockChunk> before = chunks.take();
     std::vector<std::weak_ptr<BlockChunkPiece>> replaced;
@@ -320,7 +320,7 @@ void TestBlockChunks::takeMatchesTheListAfterEdits()
         replaced.push_back(before[c]);
     }
     const std::vector<BlockChunk> after = chunks.take();
-    std::vector<FNBlock> joined;
+    RecordList<FNBlock> joined;
     for (const BlockChunk &chunk : after) {
         const auto held = chunk->blocks();
         QVERIFY(held);

@@ -27,7 +27,7 @@ FNWorkspace workspaceWithServerID(qint64 id)
 // One record kind of the store: its list, its upsert and a field to tell versions apart.
 template <typename T>
 struct Kind {
-    std::vector<T> StoreState::*list;
+    RecordList<T> StoreState::*list;
     void (LocalStore::*upsert)(const T &);
     QString T::*label;
 };
@@ -58,7 +58,7 @@ void checkUpsert(const Kind<T> &kind, const QString &before, const QString &toke
     LocalStore store(dir.path(), kNever);
     T upserted = record<T>(kind, token, T{});
     upserted.*kind.label = QStringLiteral("new");
-    std::vector<T> initial;
+    RecordList<T> initial;
     for (const auto &t : before.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         initial.push_back(record<T>(kind, t, upserted));
     store.change([&](StoreState &s) { s.*kind.list = initial; });
@@ -66,7 +66,7 @@ void checkUpsert(const Kind<T> &kind, const QString &before, const QString &toke
 
     (store.*kind.upsert)(upserted);
 
-    std::vector<T> expected;
+    RecordList<T> expected;
     for (const auto &t : after.split(QLatin1Char(' '), Qt::SkipEmptyParts))
         expected.push_back(record<T>(kind, t, upserted));
     QCOMPARE(store.state().*kind.list, expected);
@@ -183,7 +183,7 @@ void TestLocalStore::indexesAgreeWithFirstMatchScan()
     std::mt19937 rng(20240501);
     const QStringList ids = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                              QStringLiteral("D"), QStringLiteral("E")};
-    std::vector<FNBlock> model;
+    RecordList<FNBlock> model;
     auto scanLocal = [&](const QString &id) -> qsizetype {
         for (size_t i = 0; i < model.size(); ++i) {
             if (model[i].localID == id)
@@ -217,17 +217,17 @@ void TestLocalStore::indexesAgreeWithFirstMatchScan()
             store.upsertBlock(b);
         } else {
             // Edits through change(): duplicate one at the front, drop one, or renumber one in place.
-            std::function<void(std::vector<FNBlock> &)> edit;
+            std::function<void(RecordList<FNBlock> &)> edit;
             if (action == 17 && !model.empty()) {
                 const FNBlock copy = model[size_t(pick(int(model.size())))];
-                edit = [copy](std::vector<FNBlock> &l) { l.insert(l.begin(), copy); };
+                edit = [copy](RecordList<FNBlock> &l) { l.insert(l.begin(), copy); };
             } else if (action == 18 && !model.empty()) {
                 const int i = pick(int(model.size()));
-                edit = [i](std::vector<FNBlock> &l) { l.erase(l.begin() + i); };
+                edit = [i](RecordList<FNBlock> &l) { l.erase(l.begin() + i); };
             } else if (!model.empty()) {
                 const int i = pick(int(model.size()));
                 const qint64 s = pick(5);
-                edit = [i, s](std::vector<FNBlock> &l) { l[size_t(i)].serverID = s; };
+                edit = [i, s](RecordList<FNBlock> &l) { l[size_t(i)].serverID = s; };
             } else {
                 continue;
             }

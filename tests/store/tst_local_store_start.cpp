@@ -458,7 +458,7 @@ void TestLocalStoreStart::duplicateServerIDsRepairedOnLoad()
     QFETCH(QString, stored);
     QFETCH(QString, loaded);
     auto blocks = [](const QString &tokens) {
-        std::vector<FNBlock> out;
+        RecordList<FNBlock> out;
         for (QString t : tokens.split(QLatin1Char(' '))) {
             FNBlock b;
             if (t.endsWith(QLatin1Char('~'))) {

@@ -14,7 +14,7 @@ constexpr int kServerIDs = 12;
 constexpr int kPages = 5;
 
 struct World {
-    std::vector<FNBlock> list;
+    RecordList<FNBlock> list;
     std::recursive_mutex mutex;
     RecordIndex<FNBlock> ids{list, mutex};
     GroupIndex<FNBlock, QString> byPage{list, [](const FNBlock &b) { return b.pageLocalID; }, mutex};

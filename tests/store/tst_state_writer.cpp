@@ -196,7 +196,8 @@ void TestStateWriter::chunkHoldingNothingFailsTheSave()
     const QByteArray before = encodedAnew(stateWithBlocks(3));
     writeFile(path, before);
 
-    const std::vector<FNBlock> blocks = stateWithBlocks(3).blocks;
+    const RecordList<FNBlock> list = stateWithBlocks(3).blocks;
+    const std::vector<FNBlock> blocks(list.begin(), list.end());
     auto gone = std::make_shared<BlockChunkPiece>(blocks);
     (void)gone->setText({.file = {}, .offset = 0, .size = 1});
     gone->textLost();

@@ -45,9 +45,10 @@ QList<qint64> serverIDs(const LocalStore &store)
     return ids;
 }
 
-template <typename T>
-const T *scanFirstLive(const std::vector<T> &list, qint64 serverID)
+template <typename List>
+const typename List::value_type *scanFirstLive(const List &list, qint64 serverID)
 {
+    using T = typename List::value_type;
     for (const T &r : list) {
         if (serverID != 0 && r.serverID == serverID && !r.deletedAt)
             return &r;
@@ -79,9 +80,10 @@ bool agree(const LocalStore &store, const QStringList &pageIDs, const QList<qint
 }
 
 // Every record found by its local id and by its server id as one pass over the list finds it.
-template <typename T, typename ByLocal, typename ByServer>
-bool idsAgree(const std::vector<T> &list, ByLocal byLocal, ByServer byServer)
+template <typename List, typename ByLocal, typename ByServer>
+bool idsAgree(const List &list, ByLocal byLocal, ByServer byServer)
 {
+    using T = typename List::value_type;
     QHash<QString, const T *> firstByLocal;
     QHash<qint64, const T *> firstByServer, firstLiveByServer;
     for (const T &r : list) {

@@ -333,13 +333,13 @@ private:
 
     // Each live local record is one the device made itself or the one copy of a made record the
     // service numbered.
-    template <typename Record, typename Label>
-    void checkLocal(int k, const std::vector<Record> &records, const QSet<QString> &own,
+    template <typename Records, typename Label>
+    void checkLocal(int k, const Records &records, const QSet<QString> &own,
                     const std::map<qint64, QStringList> &bound, const QString &kind, Label label)
     {
         const QString who = chaosDeviceName(k);
         QHash<qint64, int> copies;
-        for (const Record &r : records) {
+        for (const auto &r : records) {
             if (r.deletedAt)
                 continue;
             if (r.serverID != 0 && ++copies[r.serverID] == 2)
