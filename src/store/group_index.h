@@ -1,8 +1,7 @@
 #pragma once
 
 #include "store/record_list.h"
-
-#include <QHash>
+#include "store/sharded_hash.h"
 
 #include <algorithm>
 #include <mutex>
@@ -53,8 +52,8 @@ public:
     {
         std::lock_guard lock(m_mutex);
         buildSome(m_list.size());
-        const auto it = m_groups.constFind(key);
-        return it == m_groups.cend() ? m_none : *it;
+        const Positions *group = m_groups.find(key);
+        return group ? *group : m_none;
     }
 
     // The record at `at` was replaced; `before` is what it held.
@@ -95,21 +94,20 @@ private:
     {
         if (key == Key{})
             return;
-        const auto it = m_groups.find(key);
-        if (it == m_groups.end())
+        Positions *group = m_groups.find(key);
+        if (!group)
             return;
-        Positions &group = *it;
-        const auto found = std::lower_bound(group.begin(), group.end(), at);
-        if (found != group.end() && *found == at)
-            group.erase(found);
-        if (group.empty())
-            m_groups.erase(it);
+        const auto found = std::lower_bound(group->begin(), group->end(), at);
+        if (found != group->end() && *found == at)
+            group->erase(found);
+        if (group->empty())
+            m_groups.erase(key);
     }
 
     const RecordList<T> &m_list;
     KeyOf m_keyOf;
     std::recursive_mutex &m_mutex;
     size_t m_builtTo = 0; // the records before it are indexed
-    QHash<Key, Positions> m_groups;
+    ShardedHash<Key, Positions> m_groups;
     const Positions m_none;
 };

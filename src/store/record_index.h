@@ -2,8 +2,8 @@
 
 #include "store/group_index.h"
 #include "store/record_list.h"
+#include "store/sharded_hash.h"
 
-#include <QHash>
 #include <QString>
 
 #include <algorithm>
@@ -46,11 +46,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         build();
-        const auto it = m_byLocal.constFind(localKey(id));
-        if (it == m_byLocal.cend())
+        const Slot *slot = m_byLocal.find(localKey(id));
+        if (!slot)
             return -1;
         // Every record with this id lies at or after the first one with its hash.
-        for (size_t i = size_t(it->first); i < m_list.size(); ++i) {
+        for (size_t i = size_t(slot->first); i < m_list.size(); ++i) {
             if (m_list[i].localID == id)
                 return qsizetype(i);
         }
@@ -139,7 +139,7 @@ private:
     }
 
     template <typename K>
-    static void add(QHash<K, Slot> &hash, K key, qsizetype at)
+    static void add(ShardedHash<K, Slot> &hash, K key, qsizetype at)
     {
         Slot &slot = hash[key];
         if (slot.count == 0 || at < slot.first)
@@ -148,21 +148,21 @@ private:
     }
 
     template <typename K, typename KeyOf>
-    void drop(QHash<K, Slot> &hash, K key, qsizetype at, KeyOf keyOf)
+    void drop(ShardedHash<K, Slot> &hash, K key, qsizetype at, KeyOf keyOf)
     {
-        const auto it = hash.find(key);
-        if (it == hash.end())
+        Slot *slot = hash.find(key);
+        if (!slot)
             return;
-        if (--it->count == 0) {
-            hash.erase(it);
+        if (--slot->count == 0) {
+            hash.erase(key);
             return;
         }
-        if (it->first != at)
+        if (slot->first != at)
             return;
         // Only a shared key gets here: its next holder covered becomes the first.
         for (size_t i = size_t(at) + 1; i < m_builtTo; ++i) {
             if (keyOf(m_list[i]) == key) {
-                it->first = qsizetype(i);
+                slot->first = qsizetype(i);
                 return;
             }
         }
@@ -171,6 +171,6 @@ private:
     const RecordList<T> &m_list;
     std::recursive_mutex &m_mutex;
     size_t m_builtTo = 0; // the records before it have their local ids indexed
-    QHash<size_t, Slot> m_byLocal;
+    ShardedHash<size_t, Slot> m_byLocal;
     GroupIndex<T, qint64> m_byServer;
 };
