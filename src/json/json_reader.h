@@ -74,29 +74,23 @@ struct Reader<JSONObject> {
         return JSONValue::fromJson(v).toObject();
     }
 };
-template <typename T>
-struct Reader<std::vector<T>> {
-    static std::vector<T> read(const rapidjson::Value &v)
+template <typename List>
+struct ListReader {
+    static List read(const rapidjson::Value &v)
     {
-        std::vector<T> out;
+        List out;
         const auto &a = requireArray(v);
         out.reserve(a.Size());
         for (const auto &e : a.GetArray())
-            out.push_back(Reader<T>::read(e));
+            out.push_back(Reader<typename List::value_type>::read(e));
         return out;
     }
 };
 template <typename T>
-struct Reader<ChunkedList<T>> {
-    static ChunkedList<T> read(const rapidjson::Value &v)
-    {
-        ChunkedList<T> out;
-        const auto &a = requireArray(v);
-        out.reserve(a.Size());
-        for (const auto &e : a.GetArray())
-            out.push_back(Reader<T>::read(e));
-        return out;
-    }
+struct Reader<std::vector<T>> : ListReader<std::vector<T>> {
+};
+template <typename T>
+struct Reader<ChunkedList<T>> : ListReader<ChunkedList<T>> {
 };
 template <typename T>
 struct Reader<QMap<QString, T>> {

@@ -79,29 +79,11 @@ public:
     template <JsonWrittenBy T>
     void value(const T &t) { json::Writer<T>::write(*this, t); }
     template <typename T>
-    void value(const std::vector<T> &list)
-    {
-        startArray();
-        for (const auto &e : list)
-            value(e);
-        endArray();
-    }
+    void value(const std::vector<T> &list) { array(list); }
     template <typename T>
-    void value(const ChunkedList<T> &list)
-    {
-        startArray();
-        for (const auto &e : list)
-            value(e);
-        endArray();
-    }
+    void value(const ChunkedList<T> &list) { array(list); }
     template <typename T>
-    void value(const QList<T> &list)
-    {
-        startArray();
-        for (const auto &e : list)
-            value(e);
-        endArray();
-    }
+    void value(const QList<T> &list) { array(list); }
     template <typename T>
     void value(const std::map<QString, T> &map)
     {
@@ -146,6 +128,14 @@ public:
 
 private:
     void enter();
+    template <typename List>
+    void array(const List &list)
+    {
+        startArray();
+        for (const auto &e : list)
+            value(e);
+        endArray();
+    }
 
     rapidjson::StringBuffer m_buffer;
     rapidjson::Writer<rapidjson::StringBuffer, rapidjson::UTF8<>, rapidjson::UTF8<>, rapidjson::CrtAllocator,
