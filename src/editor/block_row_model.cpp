@@ -273,8 +273,11 @@ void BlockRowModel::handleReturn(const QString &head, const QString &tail)
 {
     if (!m_hooks.onInsertNextBlock)
         return;
-    // Stored now: the new block comes right away and the page's flush carries both.
-    commitTextNow(head);
+    // Stored now: the new block comes right away and the page's flush carries both. A line left as
+    // it was is not written again: another device may have changed it while it had the keyboard,
+    // and this row still shows the text from before.
+    if (head != m_text || m_pendingCommit || !isStored())
+        commitTextNow(head);
     const auto kind = BlockType::fromRawValue(currentBlock().type);
     const bool listItem =
         kind && (*kind == BlockType::bullet || *kind == BlockType::number || *kind == BlockType::todo);

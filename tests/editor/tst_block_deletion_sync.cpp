@@ -112,6 +112,7 @@ private Q_SLOTS:
 
     void removedBlockGoesEverywhere_data();
     void removedBlockGoesEverywhere();
+    void returnAfterALineLeftAsItWasKeepsTheOtherDevicesWords();
 
 private:
     std::unique_ptr<PageView> openView(const QString &pageLocalID, PageViewModel::Timing timing);
@@ -396,6 +397,47 @@ void TestBlockDeletionSync::removedBlockGoesEverywhere()
     for (const FNBlock &block : here)
         QCOMPARE(block.serverID, keptIDs.value(TestDevice::textOf(block)));
     QCOMPARE(journey::shownTexts(view.get()), kept);
+}
+
+// Return at the end of a line that the other device rewrote while the line had the keyboard here:
+// the new line comes after it, and the other device's words stay, here, on the service and there.
+void TestBlockDeletionSync::returnAfterALineLeftAsItWasKeepsTheOtherDevicesWords()
+{
+    const QString before = QStringLiteral("first words");
+    const QString theirs = QStringLiteral("words from the other device");
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Two hands");
+    QVERIFY(settle(*m_device));
+    const QString lineID = m_device->addBlock(page.localID, before, 0).localID;
+    QVERIFY(m_device->queueBlockUpsert(page.localID));
+    QVERIFY(settle(*m_device));
+    const qint64 pageID = m_device->page(page.localID)->serverID;
+    QVERIFY(m_other->sync());
+    QVERIFY(m_other->pageWithServerID(pageID));
+    const QString otherPage = m_other->pageWithServerID(pageID)->localID;
+
+    auto view = openView(page.localID, EditorSteps::fastTiming());
+    QVERIFY(view);
+    RichTextEditor *editor = view->row(lineID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, {}, EditorSteps::pointAt(*editor, before));
+    QTRY_VERIFY(editor->hasFocus());
+
+    const QString otherLine = m_other->liveBlocks(otherPage).front().localID;
+    m_other->store().editBlock(otherLine, [&](FNBlock &b) {
+        b.contentJSON = QStringLiteral("{\"text\":\"%1\"}").arg(theirs);
+    });
+    Outbox::of(m_other->store()).blockEdited(otherPage, otherLine);
+    QVERIFY(m_other->queueBlockUpsert(otherPage));
+    QVERIFY(settle(*m_other));
+    QVERIFY(settle(*m_device));
+    QCOMPARE(TestDevice::textOf(*m_device->block(lineID)), theirs);
+
+    QVERIFY(!write(*view, lineID, QStringLiteral("next line")).isEmpty());
+    QVERIFY(settle(*m_device));
+    QVERIFY(settle(*m_other));
+    const QStringList both = sorted({theirs, QStringLiteral("next line")});
+    QCOMPARE(TestDevice::textOf(*m_device->block(lineID)), theirs);
+    QCOMPARE(sorted(journey::storedTexts(m_fake, pageID)), both);
+    QCOMPARE(sorted(textsOf(m_other->liveBlocks(otherPage))), both);
 }
 
 QTEST_MAIN(TestBlockDeletionSync)
