@@ -97,6 +97,21 @@ public:
     using const_iterator = Iter<true>;
 
     ChunkedList() = default;
+    // A copy's chunks are made full size too, so that it also grows without moving a record.
+    ChunkedList(const ChunkedList &other)
+    {
+        reserve(other.size());
+        for (const T &item : other)
+            push_back(item);
+    }
+    ChunkedList &operator=(const ChunkedList &other)
+    {
+        if (this != &other)
+            *this = ChunkedList(other);
+        return *this;
+    }
+    ChunkedList(ChunkedList &&) noexcept = default;
+    ChunkedList &operator=(ChunkedList &&) noexcept = default;
     ChunkedList(std::initializer_list<T> items) { append(items.begin(), items.end()); }
 
     size_t size() const { return m_size; }

@@ -140,6 +140,15 @@ void TestChunkedList::growingLeavesRecordsWhereTheyAre()
         QCOMPARE(&list[size_t(i)], addresses[size_t(i)]);
         QCOMPARE(list[size_t(i)].n, i);
     }
+    // A copy too, in a chunk it had partly filled.
+    list.pop_back();
+    ChunkedList<Item> copy;
+    copy = list;
+    const Item *last = &copy.back();
+    for (int i = 0; i < 300; ++i)
+        copy.push_back(item(i));
+    QCOMPARE(&copy[list.size() - 1], last);
+    QCOMPARE(copy[list.size() - 1].n, 4998);
 }
 
 void TestChunkedList::readsAndWritesAsAJsonArray()
