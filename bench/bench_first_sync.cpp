@@ -33,9 +33,8 @@ int fail(int line)
     return 1;
 }
 
-int pageCount = 500;
+int pageCount = 500; // or as given
 constexpr int kBlocksPerPage = 40;
-int blockCount = pageCount * kBlocksPerPage;
 constexpr double kTimeGoal = 3;
 constexpr double kStallGoal = 5;
 
@@ -114,10 +113,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication app(argc, argv);
     const int rounds = std::max(3, argc > 1 ? QByteArray(argv[1]).toInt() : 3);
-    if (argc > 2 && QByteArray(argv[2]).toInt() > 0) {
+    if (argc > 2 && QByteArray(argv[2]).toInt() > 0)
         pageCount = QByteArray(argv[2]).toInt();
-        blockCount = pageCount * kBlocksPerPage;
-    }
+    const int blockCount = pageCount * kBlocksPerPage;
 
     BenchServiceThread service;
     if (!service.started())
@@ -185,8 +183,8 @@ int main(int argc, char *argv[])
                 median(stalls), median(stallRatios), kStallGoal, median(idle));
     std::printf("  one page a %lld s cycle, as before, would take %.0f s\n",
                 qlonglong(SyncEngine::kTickInterval.count() / 1000),
-                double((blockCount + pageCount + pageSize - 1) / pageSize) * SyncEngine::kTickInterval.count() /
-                    1000);
+                double((blockCount + pageCount + pageSize - 1) / pageSize) *
+                    SyncEngine::kTickInterval.count() / 1000);
     std::printf("figures: ratio=%.3f stall_ratio=%.2f wall_ms=%.1f serve_ms=%.1f longest_ms=%.2f "
                 "stalls_ms=%.1f page_parse_ms=%.3f idle_gap_ms=%.2f load=%.1f\n",
                 median(ratios), median(stallRatios), median(wall), median(serve), median(stalls),

@@ -125,7 +125,7 @@ public:
         Run,   // one run of the blocks list cut out of the whole, as a list of its own
     };
 
-    // `textSize`: how long the text is, when known, so the blocks' list is made once at its full size.
+    // `textSize`: how long the text is, when known, so the blocks' table of chunks is made once.
     Handler(size_t textSize, Role role)
         : m_role(role)
         , m_blocksBound(textSize / minimalBlockText())
