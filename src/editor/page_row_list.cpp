@@ -8,15 +8,47 @@
 
 #include <algorithm>
 
+namespace {
+
+// Moves the rows in an order where none is moved onto a row still to move: the window system can
+// then shift a row's pixels rather than paint it again (a row moved under a later sibling counts
+// as covered). Qt picks the order by whether the list's own rectangle grew; a row growing or
+// shrinking in a list not yet resized moves the rows below it down or up all the same.
+class RowLayout : public QVBoxLayout
+{
+public:
+    using QVBoxLayout::QVBoxLayout;
+
+    void setGeometry(const QRect &rect) override
+    {
+        const int content = sizeHint().height();
+        // The box places from the bottom up when the rectangle's bottom went down.
+        if (m_content >= 0 && content != m_content)
+            QLayout::setGeometry(rect.adjusted(0, 0, 0, content > m_content ? -1 : 1));
+        m_content = content;
+        QVBoxLayout::setGeometry(rect);
+    }
+
+private:
+    int m_content = -1;
+};
+
+} // namespace
+
 PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *parent, Estimate estimate)
     : QWidget(parent)
     , m_source(std::move(source))
     , m_factory(std::move(factory))
     , m_estimate(std::move(estimate))
-    , m_layout(new QVBoxLayout(this))
+    , m_layout(new RowLayout(this))
+    , m_end(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(spacing);
+    // A row that shrinks asks the list to lay out before the list is given its new height: the
+    // room it leaves would otherwise be shared out over the rows, moving those above it down and
+    // back, and the page's whole view with them.
+    m_layout->addItem(m_end);
     // Growing at its end leaves what it shows where it was: its rows move themselves.
     setAttribute(Qt::WA_StaticContents);
 }
@@ -58,7 +90,7 @@ void PageRowList::refresh()
         shown.push_back(entry.frame);
     }
 
-    bool inOrder = m_layout->count() == qsizetype(ids.size());
+    bool inOrder = m_layout->count() == qsizetype(ids.size()) + 1;
     for (int at = 0; inOrder && at < int(ids.size()); ++at)
         inOrder = m_layout->itemAt(at) == m_items.value(ids[size_t(at)]);
     if (!inOrder) {
@@ -69,6 +101,7 @@ void PageRowList::refresh()
             m_layout->takeAt(m_layout->count() - 1);
         for (const QString &localID : ids)
             m_layout->addItem(m_items.value(localID));
+        m_layout->addItem(m_end);
         for (QWidget *frame : shown)
             frame->show();
         m_layout->setEnabled(true);
@@ -150,7 +183,7 @@ void PageRowList::build(const QString &localID, const FNBlock &block, int at)
         m_layout->takeAt(at);
         m_layout->insertItem(at, item);
     } else {
-        m_layout->addItem(item);
+        m_layout->insertItem(m_layout->count() - 1, item);
     }
     delete placeholder;
     entry.frame->show();

@@ -11,6 +11,7 @@
 
 class BlockRow;
 class QLayoutItem;
+class QSpacerItem;
 class QVBoxLayout;
 
 // A vertical list of block rows kept in step with a list of blocks. Rows are kept by localID,
@@ -81,6 +82,9 @@ private:
     Factory m_factory;
     Estimate m_estimate;
     QVBoxLayout *m_layout;
+    // Always the layout's last item: room the list has beyond its rows, while it waits to take its
+    // new height, stays below them.
+    QSpacerItem *m_end;
     QHash<QString, Entry> m_entries;       // the rows made
     QHash<QString, FNBlock> m_waiting;     // the blocks still shown by placeholders
     QHash<QString, QLayoutItem *> m_items; // every listed block's item: its frame's or its placeholder

@@ -9,10 +9,10 @@
 #include "ui/painted_shadow.h"
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QPaintEvent>
 #include <QTest>
 #include <QToolButton>
 
@@ -504,8 +504,13 @@ protected:
 void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted_data()
 {
     QTest::addColumn<bool>("grows");
-    QTest::newRow("a line wraps") << true;
-    QTest::newRow("a line goes") << false;
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("typedAt");
+    QTest::newRow("a line wraps") << true << 60 << 1;
+    QTest::newRow("a line goes") << false << 60 << 1;
+    // Scrolled to the middle of a page longer than its rows made: places still wait above and below.
+    QTest::newRow("a line wraps, far down a long page") << true << 400 << 200;
+    QTest::newRow("a line goes, far down a long page") << false << 400 << 200;
 }
 
 // A line that wraps or goes moves every row below it by that line: their pixels are moved, and only
@@ -513,12 +518,18 @@ void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted_data()
 void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted()
 {
     QFETCH(bool, grows);
+    QFETCH(int, count);
+    QFETCH(int, typedAt);
     // Rows of a few lines each, so that one line is a small part of a row.
-    auto view = openLongPage(60, QStringLiteral(" and a few more words").repeated(10));
+    auto view = openLongPage(count, QStringLiteral(" and a few more words").repeated(10));
     QVERIFY(view);
-    BlockRow *typed = madeRow(1);
-    QVERIFY(typed && typed->focusEditor(BlockRow::Caret::end));
     QWidget *viewport = view->scrollArea()->viewport();
+    if (typedAt > 1) {
+        scrollTo(typedAt);
+        QTRY_VERIFY(view->isLaidOut() && madeRow(typedAt));
+    }
+    BlockRow *typed = madeRow(typedAt);
+    QVERIFY(typed && typed->focusEditor(BlockRow::Caret::end));
     const auto inView = [&](QWidget *widget) {
         return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint()), widget->size()));
     };
@@ -529,11 +540,15 @@ void TestLongPage::rowsBelowARowThatChangesHeightAreMovedNotRepainted()
             QCoreApplication::processEvents();
         }
     };
-    QTRY_VERIFY(view->isLaidOut() && madeRow(3) && inView(madeRow(3)));
+    // Rows made above it settle their heights over a few passes: brought into view until it stays.
+    QScrollBar *bar = view->scrollArea()->verticalScrollBar();
+    QTRY_VERIFY((bar->setValue(bar->value() + madeRow(typedAt)->mapTo(viewport, QPoint()).y() -
+                               viewport->height() / 3),
+                 view->isLaidOut() && madeRow(typedAt + 2) && inView(madeRow(typedAt + 2))));
     settle();
     std::vector<QWidget *> below;
     qint64 belowArea = 0;
-    for (int i = 2; madeRow(i) && inView(madeRow(i)); ++i) {
+    for (int i = typedAt + 1; madeRow(i) && inView(madeRow(i)); ++i) {
         below.push_back(madeRow(i)->richEditor()->viewport());
         belowArea += qint64(below.back()->width()) * below.back()->height();
     }
