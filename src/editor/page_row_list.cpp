@@ -22,11 +22,15 @@ public:
     void setGeometry(const QRect &rect) override
     {
         const int content = sizeHint().height();
+        // Rows never squeezed: in a list not yet as tall as its rows, the last ones lie past its edge
+        // until it grows, rather than the tallest rows above giving up the room.
+        QRect placed = rect;
+        placed.setHeight(std::max(rect.height(), content));
         // The box places from the bottom up when the rectangle's bottom went down.
         if (m_content >= 0 && content != m_content)
-            QLayout::setGeometry(rect.adjusted(0, 0, 0, content > m_content ? -1 : 1));
+            QLayout::setGeometry(placed.adjusted(0, 0, 0, content > m_content ? -1 : 1));
         m_content = content;
-        QVBoxLayout::setGeometry(rect);
+        QVBoxLayout::setGeometry(placed);
     }
 
 private:
