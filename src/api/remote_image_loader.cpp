@@ -1,6 +1,7 @@
 #include "api/remote_image_loader.h"
 
 #include "api/api_client.h"
+#include "platform/work_pool.h"
 
 #include <QBuffer>
 #include <QFutureWatcher>
@@ -128,7 +129,7 @@ void RemoteImageLoader::received(const QString &url, QNetworkReply *reply)
     auto promise = std::make_shared<QPromise<QImage>>();
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, bytes] {
+    workPool().start([promise, bytes] {
         promise->addResult(decode(bytes));
         promise->finish();
     });

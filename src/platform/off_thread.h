@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/work_pool.h"
+
 #include <QCoroFuture>
 #include <QCoroTask>
 #include <QFuture>
@@ -18,9 +20,9 @@
 #include <type_traits>
 #include <utility>
 
-// Runs `work` on a pool thread; the awaiting coroutine resumes on its own thread with the result, or
-// with what `work` threw. The result is moved back, never copied: it may be a reply of many megabytes.
-// An owner that may be gone by then checks for itself after the await.
+// Runs `work` on a work pool thread; the awaiting coroutine resumes on its own thread with the result,
+// or with what `work` threw. The result is moved back, never copied: it may be a reply of many
+// megabytes. An owner that may be gone by then checks for itself after the await.
 template <typename Work>
 QCoro::Task<std::invoke_result_t<Work>> offThread(Work work)
 {
@@ -32,7 +34,7 @@ QCoro::Task<std::invoke_result_t<Work>> offThread(Work work)
     auto promise = std::make_shared<QPromise<std::shared_ptr<Outcome>>>();
     QFuture<std::shared_ptr<Outcome>> future = promise->future();
     promise->start();
-    QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
+    workPool().start([promise, work = std::move(work)]() mutable {
         auto outcome = std::make_shared<Outcome>();
         try {
             outcome->value.emplace(work());
@@ -53,7 +55,7 @@ template <typename T>
 void dropOffThread(T &&value)
 {
     auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
-    QThreadPool::globalInstance()->start([held = std::move(held)]() mutable { held.reset(); });
+    workPool().start([held = std::move(held)]() mutable { held.reset(); });
 }
 
 // Calls `each(i)` for every i below `count`, on the calling thread and on up to `helpers` pool
@@ -83,7 +85,7 @@ void forEachSpread(size_t count, Each &&each, int helpers = 3)
     const int spare = std::max(0, QThread::idealThreadCount() - 1);
     const int started = int(std::min<size_t>(count - 1, size_t(std::min(helpers, spare))));
     for (int h = 0; h < started; ++h)
-        QThreadPool::globalInstance()->start(work);
+        workPool().start(work);
     work();
     std::unique_lock lock(progress->mutex);
     progress->allDone.wait(lock, [&] { return progress->done == count; });
