@@ -400,8 +400,9 @@ int main(int argc, char **argv)
         std::printf("%-58s %9.2fx the file\n", "peak memory of the store alone after its load",
                     median(storeOnly));
     // For bench/compare_builds.sh.
-    std::printf(
-        "figures: parse_ms=%.1f start_ms=%.1f start_x=%.3f painted_ms=%.1f save_after_paint_ms=%.1f\n",
-        startParse, median(starts), median(starts) / startParse, median(painted), median(saveAfterPaint));
+    std::printf("figures: parse_ms=%.1f start_ms=%.1f start_x=%.3f painted_ms=%.1f save_after_paint_ms=%.1f "
+                "longest_turn_ms=%.1f\n",
+                startParse, median(starts), median(starts) / startParse, median(painted),
+                median(saveAfterPaint), median(turns));
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "store/batch_change.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
+#include "ui/card_button.h"
 #include "ui/empty_state_view.h"
 #include "ui/fitted_text.h"
 #include "ui/glyph_pixmaps.h"
@@ -14,6 +15,7 @@
 #include "ui/shown_text.h"
 #include "ui/symbol_icons.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
@@ -92,20 +94,22 @@ QFont medium(QFont font)
     return font;
 }
 
-void styleCard(QPushButton *card, qreal fillAlpha)
+QPushButton *newCard(qreal fillAlpha)
 {
-    QColor fill = AppStyle::secondary(card);
-    fill.setAlphaF(fillAlpha);
-    QColor line = AppStyle::secondary(card);
-    line.setAlphaF(0.15);
-    card->setFlat(true);
-    card->setCursor(Qt::PointingHandCursor);
+    auto *card = new CardButton(fillAlpha);
     // The grid alone decides the width, so the four columns stay equal whatever the names.
     card->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    card->setStyleSheet(
-        QStringLiteral("QPushButton { background: %1; border: 1px solid %2; border-radius: 8px; "
-                       "text-align: left; }")
-            .arg(AppStyle::css(fill), AppStyle::css(line)));
+    return card;
+}
+
+// A label's text in a tone of its own, set by palette: a style sheet costs each card a parse.
+void setTextTone(QWidget *label, const QColor &tone)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, tone);
+    label->setPalette(palette);
+    // Inside a button, text is drawn in the button's text colour unless told otherwise.
+    label->setForegroundRole(QPalette::WindowText);
 }
 
 // Only a text that differs is set: an unchanged card is neither laid out nor painted again.
@@ -131,6 +135,7 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     : QWidget(parent)
     , m_context(context)
     , m_clock(std::move(clock))
+    , m_scroll(nullptr)
     , m_column(nullptr)
     , m_greeting(nullptr)
 {
@@ -139,6 +144,7 @@ HomeView::HomeView(const AppContext &context, QWidget *parent, Clock clock, Firs
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     AppStyle::makeVerticalScroll(scroll);
     outer->addWidget(scroll);
 
@@ -383,9 +389,14 @@ void HomeView::dropSection(Grid &grid, QList<QPushButton *> &cards)
 }
 
 qsizetype HomeView::growCards(Grid &grid, QList<QPushButton *> &cards, qsizetype wanted, bool &pending,
-                             const std::function<QPushButton *(int slot)> &make,
-                             const std::function<void(qsizetype at)> &made)
+                              const std::function<QPushButton *(int slot)> &make,
+                              const std::function<void(qsizetype at)> &made)
 {
+    // A widget shown in a shown parent lays out every layout above it at once: the grid is laid out
+    // once after the turn's cards, not again for each.
+    QLayout *layout = grid.box->isVisible() ? grid.box->layout() : nullptr;
+    if (layout)
+        layout->setEnabled(false);
     qsizetype shown = std::min(wanted, cards.size());
     while (shown < wanted && roomForCards()) {
         ++shown;
@@ -395,6 +406,14 @@ qsizetype HomeView::growCards(Grid &grid, QList<QPushButton *> &cards, qsizetype
             made(shown - 1);
     }
     setCardCount(grid, cards, shown, make);
+    if (layout) {
+        layout->setEnabled(true);
+        layout->activate();
+        // The page under the sections grows now, not at the next turn: until it does, the grid is
+        // squeezed into the room it had, and every card in view is drawn twice.
+        m_column->activate();
+        QCoreApplication::sendPostedEvents(m_scroll->viewport(), QEvent::LayoutRequest);
+    }
     if (shown < wanted) {
         pending = true;
         m_fill.start();
@@ -418,6 +437,8 @@ void HomeView::setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype c
         QPushButton *card = make(slot);
         card->setParent(grid.box);
         grid.layout->addWidget(card, slot / kGridColumns, slot % kGridColumns);
+        // Until the grid places it, it lies clear of the pointer: shown, it would take its hover.
+        card->move(-card->width(), -card->height());
         showInShownParent(card);
         cards.append(card);
     }
@@ -437,9 +458,8 @@ void HomeView::setCardCount(Grid &grid, QList<QPushButton *> &cards, qsizetype c
 
 QPushButton *HomeView::folderCard(int slot)
 {
-    auto *card = new QPushButton;
+    QPushButton *card = newCard(0.07);
     card->setObjectName(QStringLiteral("folderCard"));
-    styleCard(card, 0.07);
     auto *column = new QVBoxLayout(card);
     column->setContentsMargins(8, 18, 8, 18);
     column->setSpacing(10);
@@ -452,7 +472,7 @@ QPushButton *HomeView::folderCard(int slot)
     column->addWidget(parts.name);
     parts.count = cardLabel(QString(), AppStyle::caption(), card);
     parts.count->setObjectName(QStringLiteral("count"));
-    parts.count->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(card))));
+    setTextTone(parts.count, AppStyle::secondary(card));
     column->addWidget(parts.count, 0, Qt::AlignHCenter);
     m_folderParts.push_back(parts);
 
@@ -493,9 +513,8 @@ void HomeView::fitRecentCard(QPushButton *button, const RecentCard &card)
 
 QPushButton *HomeView::recentCard(int slot)
 {
-    auto *card = new QPushButton;
+    QPushButton *card = newCard(0.05);
     card->setObjectName(QStringLiteral("recentCard"));
-    styleCard(card, 0.05);
     auto *column = new QVBoxLayout(card);
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(8);
@@ -522,9 +541,7 @@ QPushButton *HomeView::recentCard(int slot)
     parts.title = cardText(kTitleLines, medium(AppStyle::callout()), QStringLiteral("title"), card);
     column->addWidget(parts.title);
     parts.time = cardText(1, AppStyle::caption(), QStringLiteral("time"), card);
-    QPalette timePalette = parts.time->palette();
-    timePalette.setColor(QPalette::WindowText, AppStyle::tertiary(card));
-    parts.time->setPalette(timePalette);
+    setTextTone(parts.time, AppStyle::tertiary(card));
     column->addWidget(parts.time);
     column->addStretch(1);
     parts.top = top;

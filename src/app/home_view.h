@@ -20,6 +20,7 @@ class QGridLayout;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 // The detail column while no page is open: the logo, a greeting, the top-level folders and the
@@ -122,6 +123,7 @@ private:
     QElapsedTimer m_turn; // since the fill began: cards are made while the turn has room
     bool m_firstBuildPending = false;
     int m_madeThisTurn = 0;
+    QScrollArea *m_scroll;
     QVBoxLayout *m_column;
     QLabel *m_greeting;
     Grid m_folderGrid;

@@ -21,6 +21,8 @@ private Q_SLOTS:
     void cardsFollowEachKindOfChange();
     void manyFoldersFilledOverSeveralTurns_data();
     void manyFoldersFilledOverSeveralTurns();
+    void cardsMadeOnScreenArePlacedInTheirTurn();
+    void cardsAreRoundedPanels();
     void renameRedrawsItsCardAlone_data();
     void renameRedrawsItsCardAlone();
     void folderRenameRedrawsItsCardAlone();
@@ -249,6 +251,82 @@ void TestHomeCards::manyFoldersFilledOverSeveralTurns()
     (void)fresh.folderCards();
     const QStringList expected = onScreen(fresh);
     QTRY_COMPARE(onScreen(*window.homeView()), expected);
+}
+
+// Cards made while the dashboard is on screen are in the grid, in order, by the end of the turn
+// that made them.
+void TestHomeCards::cardsMadeOnScreenArePlacedInTheirTurn()
+{
+    std::vector<FNFolder> folders;
+    for (int i = 1; i <= 6; ++i)
+        folders.push_back(folder(i, 0, i));
+    setState(folders, {});
+    MainView window(m_app->context());
+    window.resize(1200, 800);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QTRY_VERIFY(home->foldersSection() && home->foldersSection()->isVisible());
+    QTRY_COMPARE(home->findChildren<QPushButton *>(QStringLiteral("folderCard")).size(), 6);
+
+    // A pull brings many more: their cards are made with no turn of the event loop in between.
+    m_app->store.batch([&] {
+        for (int i = 7; i <= 80; ++i)
+            m_app->store.upsertFolder(folder(i, 0, i));
+    });
+    const QList<QPushButton *> &cards = home->folderCards();
+    QCOMPARE(cards.size(), 80);
+    const QRect section = home->foldersSection()->rect();
+    for (int i = 0; i < cards.size(); ++i) {
+        const QRect r = cards[i]->geometry();
+        QVERIFY2(section.contains(r), qPrintable(QString::number(i)));
+        QCOMPARE(r.top(), cards[i / 4 * 4]->geometry().top());
+        if (i % 4)
+            QVERIFY(r.left() > cards[i - 1]->geometry().right());
+        if (i >= 4)
+            QVERIFY(r.top() > cards[i - 4]->geometry().bottom());
+    }
+}
+
+// Each card is a panel of its own: a faint wash inside a hairline, its corners rounded off, its
+// second line in a quieter tone than its first.
+void TestHomeCards::cardsAreRoundedPanels()
+{
+    setState({folder(1, 0, 1)}, {page(QStringLiteral("Notes"), 1, 0, 0, 0)});
+    MainView window(m_app->context());
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    HomeView *home = window.homeView();
+    QTRY_VERIFY(home->foldersSection() && home->foldersSection()->isVisible());
+    for (QPushButton *card : {home->folderCards().value(0), home->recentCards().value(0)}) {
+        QVERIFY(card);
+        const QImage image = card->grab().toImage();
+        const int middle = image.height() / 2;
+        const QColor background = card->palette().color(QPalette::Window);
+        const QColor corner = image.pixelColor(0, 0);
+        const QColor edge = image.pixelColor(0, middle);
+        const QColor inside = image.pixelColor(4, middle); // in the card's margin, clear of its text
+        QCOMPARE(corner, background);
+        QVERIFY2(inside.lightness() < background.lightness(), qPrintable(card->objectName()));
+        QVERIFY2(edge.lightness() < inside.lightness(), qPrintable(card->objectName()));
+    }
+    // The line under the name is quieter than the name.
+    const auto darkest = [](QWidget *text) {
+        const QImage image = text->grab().toImage();
+        int lightness = 255;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                lightness = std::min(lightness, image.pixelColor(x, y).lightness());
+        }
+        return lightness;
+    };
+    for (const auto &[card, name, quiet] : {std::tuple{home->folderCards().value(0), "name", "count"},
+                                            std::tuple{home->recentCards().value(0), "title", "time"}}) {
+        const int loud = darkest(card->findChild<QWidget *>(QLatin1String(name)));
+        const int soft = darkest(card->findChild<QWidget *>(QLatin1String(quiet)));
+        QVERIFY2(soft > loud + 40, qPrintable(QStringLiteral("%1 %2 %3").arg(quiet).arg(soft).arg(loud)));
+    }
 }
 
 void TestHomeCards::renameRedrawsItsCardAlone_data()
