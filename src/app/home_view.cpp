@@ -260,6 +260,10 @@ void HomeView::fill()
     // The relative times move on with the clock: the recent cards are filled at every change.
     fillRecent();
     fillPlaceholder();
+    // The page under the sections grows now, not at the next turn: until it does, a grown grid is
+    // squeezed into the room it had, and every card in view is drawn twice.
+    m_column->activate();
+    QCoreApplication::sendPostedEvents(m_scroll->viewport(), QEvent::LayoutRequest);
 }
 
 void HomeView::fillFolders()
@@ -409,10 +413,6 @@ qsizetype HomeView::growCards(Grid &grid, QList<QPushButton *> &cards, qsizetype
     if (layout) {
         layout->setEnabled(true);
         layout->activate();
-        // The page under the sections grows now, not at the next turn: until it does, the grid is
-        // squeezed into the room it had, and every card in view is drawn twice.
-        m_column->activate();
-        QCoreApplication::sendPostedEvents(m_scroll->viewport(), QEvent::LayoutRequest);
     }
     if (shown < wanted) {
         pending = true;
