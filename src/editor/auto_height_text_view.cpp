@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMimeData>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -109,7 +110,18 @@ bool AutoHeightTextView::event(QEvent *event)
             return true;
         }
     }
-    return QTextEdit::event(event);
+    const bool typing = event->type() == QEvent::KeyPress || event->type() == QEvent::InputMethod;
+    const int heightBefore = height();
+    const bool handled = QTextEdit::event(event);
+    // A key that wraps or joins a line: the views around this one are laid out before the window
+    // paints, which it then does once, not once for the text and again for everything that moved.
+    if (typing && height() != heightBefore) {
+        for (QWidget *above = parentWidget(); above; above = above->isWindow() ? nullptr : above->parentWidget()) {
+            if (QLayout *layout = above->layout())
+                layout->activate();
+        }
+    }
+    return handled;
 }
 
 void AutoHeightTextView::keyPressEvent(QKeyEvent *event)
