@@ -311,7 +311,8 @@ QByteArray APIClient::successBody(QNetworkReply *reply)
     const int code = status.toInt();
     if (code == 401)
         throw APIError::http(401, QStringLiteral("Unauthorized"));
-    const QByteArray bytes = reply->readAll();
+    auto *curl = qobject_cast<CurlReply *>(reply);
+    const QByteArray bytes = curl ? curl->takeAll() : reply->readAll();
     if (unsigned(code - 200) < 100u)
         return bytes;
     throw APIError::http(code, decodeUtf8Strict(bytes));

@@ -87,6 +87,13 @@ qint64 CurlReply::bytesAvailable() const
     return m_data.size() + QNetworkReply::bytesAvailable();
 }
 
+QByteArray CurlReply::takeAll()
+{
+    if (QNetworkReply::bytesAvailable() > 0)
+        return readAll();
+    return std::exchange(m_data, QByteArray());
+}
+
 qint64 CurlReply::readData(char *data, qint64 maxSize)
 {
     const qint64 n = std::min(maxSize, qint64(m_data.size()));
@@ -256,6 +263,10 @@ bool CurlReply::headEnded(long status)
             m_tooLarge = true;
             return false;
         }
+        // Room for the whole body at once: grown piece by piece, a large answer is copied over and
+        // over on the thread that reads it.
+        if (m_data.isEmpty())
+            m_data.reserve(qsizetype(std::min(value.toLongLong(), kMaxReservedBody)));
     }
     QByteArray reason;
     for (const auto &[name, value] : m_headLines) {

@@ -33,9 +33,13 @@ public:
     void setMaxBodyBytes(qint64 bytes);
     // The exchange ended because the answer was over the size cap.
     bool wasTooLarge() const { return m_tooLarge; }
+    // All of the body not read yet, handed over rather than copied as readAll() would.
+    QByteArray takeAll();
 
     // The most an answer's head may take, interim answers included.
     static constexpr qint64 kMaxHeadBytes = 64 * 1024;
+    // The most room set aside for a body at its declared length; a longer one grows as it comes.
+    static constexpr qint64 kMaxReservedBody = 8 * 1024 * 1024;
 
     // A reply that no transfer feeds: takeHeader, takeBody and conclude stand in for libcurl's
     // callbacks, so what the reply makes of any answer can be checked without a server. Owned by the

@@ -23,7 +23,7 @@ namespace {
 
 // How long the pull applies before it lets the event loop turn: a page of the feed lands over a few
 // turns, none of them long enough to feel.
-constexpr qint64 kApplySliceNs = 1 * 1000 * 1000;
+constexpr qint64 kApplySliceNs = 500 * 1000;
 // However slow the machine, a slice takes this many: a small reply is one change the views hear of.
 constexpr size_t kLeastInSlice = 64;
 // From how many operations a reply's contents are written aside: for a page of the feed the hop to

@@ -76,6 +76,15 @@ private Q_SLOTS:
         QTest::newRow("a body in pieces")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n")
             << QList<QByteArray>{"{\"a\"", ":1}"} << ok << big << QStringLiteral("ok {\"a\":1}");
+        QTest::newRow("a body longer than the length it declared")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n") << QList<QByteArray>{"[1,", "2]"}
+            << ok << big << QStringLiteral("ok [1,2]");
+        QTest::newRow("a declared length past the room set aside for it")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: ") +
+                   QByteArray::number(CurlReply::kMaxReservedBody + 1) + "\r\n\r\n"
+            << QList<QByteArray>{"[", QByteArray(int(CurlReply::kMaxReservedBody) - 1, '1'), "]"} << ok << big
+            << QStringLiteral("ok [") + QString(int(CurlReply::kMaxReservedBody) - 1, QLatin1Char('1')) +
+                   QStringLiteral("]");
         QTest::newRow("interim answers, then the real one")
             << QByteArray(
                    "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 201 Created\r\n\r\n")
@@ -169,6 +178,20 @@ private Q_SLOTS:
         const QString actual = outcomeOf(reply.get());
         QVERIFY2(outcome.endsWith(QLatin1String(": ")) ? actual.startsWith(outcome) : actual == outcome,
                  qPrintable(actual));
+    }
+
+    // What the caller read already stays read: the rest is handed over once.
+    void takeAllHandsOverWhatIsLeft()
+    {
+        Connectivity connectivity;
+        APIClient client(m_origin, connectivity);
+        QNetworkRequest request(QUrl(m_origin + QStringLiteral("/api/call.php")));
+        std::unique_ptr<CurlReply> reply(CurlReply::unsent(client.serviceTransport(), request, "GET"));
+        feed(reply.get(), "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n", {"01234", "56789"}, CURLE_OK);
+        QCOMPARE(reply->read(3), QByteArray("012"));
+        QCOMPARE(reply->takeAll(), QByteArray("3456789"));
+        QCOMPARE(reply->bytesAvailable(), 0);
+        QCOMPARE(reply->takeAll(), QByteArray());
     }
 
     // A redirect within the origin waits for the caller's word with the target resolved against the
