@@ -116,7 +116,8 @@ bool AutoHeightTextView::event(QEvent *event)
     // A key that wraps or joins a line: the views around this one are laid out before the window
     // paints, which it then does once, not once for the text and again for everything that moved.
     if (typing && height() != heightBefore) {
-        for (QWidget *above = parentWidget(); above; above = above->isWindow() ? nullptr : above->parentWidget()) {
+        for (QWidget *above = parentWidget(); above;
+             above = above->isWindow() ? nullptr : above->parentWidget()) {
             if (QLayout *layout = above->layout())
                 layout->activate();
         }
