@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fake-service/fake_service.h"
+#include "platform/background_thread.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -19,6 +20,9 @@ public:
         m_home.moveToThread(&m_thread);
         m_thread.start();
         call([this] {
+            // A real service answers on another machine: woken by the app's request, this thread
+            // must not take the app's processor from it, or the app is charged with its work.
+            becomeBackgroundThread();
             m_service = std::make_unique<FakeService>();
             m_started = m_service->start();
         });

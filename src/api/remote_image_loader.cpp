@@ -1,6 +1,7 @@
 #include "api/remote_image_loader.h"
 
 #include "api/api_client.h"
+#include "platform/background_thread.h"
 #include "platform/work_pool.h"
 
 #include <QBuffer>
@@ -130,6 +131,7 @@ void RemoteImageLoader::received(const QString &url, QNetworkReply *reply)
     watcher->setFuture(promise->future());
     promise->start();
     workPool().start([promise, bytes] {
+        becomeBackgroundThread();
         promise->addResult(decode(bytes));
         promise->finish();
     });

@@ -2,6 +2,7 @@
 
 #include "json/json_coder.h"
 #include "json/json_writer.h"
+#include "platform/background_thread.h"
 #include "platform/off_thread.h"
 
 #include <algorithm>
@@ -137,6 +138,7 @@ void BlockChunks::fillAside(std::shared_ptr<const KeptStateFile> file, qint64 bl
     stopAside();
     m_stop = false;
     m_aside = std::thread([this, file = std::move(file), blocksAt] {
+        becomeBackgroundThread();
         // Chunk by chunk as they follow each other in the file, until one is not as this build
         // writes it: where the ones after it stand is then unknown.
         qint64 expected = file ? blocksAt : -1;

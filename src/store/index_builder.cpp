@@ -1,5 +1,7 @@
 #include "store/index_builder.h"
 
+#include "platform/background_thread.h"
+
 IndexBuilder::IndexBuilder(std::vector<Step> steps)
     : m_steps(std::move(steps))
 {
@@ -15,6 +17,7 @@ void IndexBuilder::fillAside()
     stopAside();
     m_stop = false;
     m_aside = std::thread([this] {
+        becomeBackgroundThread();
         for (const Step &step : m_steps) {
             while (!m_stop && step()) {
             }

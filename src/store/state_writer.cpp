@@ -1,6 +1,7 @@
 #include "store/state_writer.h"
 
 #include "json/json_coder.h"
+#include "platform/background_thread.h"
 #include "platform/start_marks.h"
 
 #include <QFile>
@@ -350,6 +351,7 @@ bool StateWriter::isBusy() const
 
 void StateWriter::run()
 {
+    becomeBackgroundThread();
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_next || m_stop; });
