@@ -1,7 +1,6 @@
 #include "api/remote_image_loader.h"
 
 #include "api/api_client.h"
-#include "platform/background_thread.h"
 #include "platform/work_pool.h"
 
 #include <QBuffer>
@@ -130,8 +129,7 @@ void RemoteImageLoader::received(const QString &url, QNetworkReply *reply)
     auto promise = std::make_shared<QPromise<QImage>>();
     watcher->setFuture(promise->future());
     promise->start();
-    workPool().start([promise, bytes] {
-        becomeBackgroundThread();
+    startWork([promise, bytes] {
         promise->addResult(decode(bytes));
         promise->finish();
     });

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/background_thread.h"
 #include "platform/work_pool.h"
 
 #include <QCoroFuture>
@@ -35,8 +34,7 @@ QCoro::Task<std::invoke_result_t<Work>> offThread(Work work)
     auto promise = std::make_shared<QPromise<std::shared_ptr<Outcome>>>();
     QFuture<std::shared_ptr<Outcome>> future = promise->future();
     promise->start();
-    workPool().start([promise, work = std::move(work)]() mutable {
-        becomeBackgroundThread();
+    startWork([promise, work = std::move(work)]() mutable {
         auto outcome = std::make_shared<Outcome>();
         try {
             outcome->value.emplace(work());
@@ -57,10 +55,7 @@ template <typename T>
 void dropOffThread(T &&value)
 {
     auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
-    workPool().start([held = std::move(held)]() mutable {
-        becomeBackgroundThread();
-        held.reset();
-    });
+    startWork([held = std::move(held)]() mutable { held.reset(); });
 }
 
 // Calls `each(i)` for every i below `count`, on the calling thread and on up to `helpers` pool
@@ -90,10 +85,7 @@ void forEachSpread(size_t count, Each &&each, int helpers = 3)
     const int spare = std::max(0, QThread::idealThreadCount() - 1);
     const int started = int(std::min<size_t>(count - 1, size_t(std::min(helpers, spare))));
     for (int h = 0; h < started; ++h)
-        workPool().start([work] {
-            becomeBackgroundThread();
-            work();
-        });
+        startWork(work);
     work();
     std::unique_lock lock(progress->mutex);
     progress->allDone.wait(lock, [&] { return progress->done == count; });
