@@ -215,9 +215,9 @@ QCoro::Task<SyncResp> ServiceClient::sync(SyncReq body, QPointer<CancelToken> ca
     co_return co_await decodedAside<SyncResp>(data);
 }
 
-QCoro::Task<BlocksResp> ServiceClient::fetchBlocks(qint64 pageId)
+QCoro::Task<BlocksResp> ServiceClient::fetchBlocks(qint64 pageId, QPointer<CancelToken> cancel)
 {
-    return get<BlocksResp>(withId(BlocksPath, "page_id", pageId));
+    return get<BlocksResp>(withId(BlocksPath, "page_id", pageId), std::move(cancel));
 }
 
 QCoro::Task<BookmarkPreviewResp> ServiceClient::fetchBookmark(QString url)

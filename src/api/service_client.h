@@ -90,7 +90,7 @@ public:
     QCoro::Task<BlocksUpsertResp> upsertBlocks(BlocksUpsertReq body, QPointer<CancelToken> cancel = {});
     QCoro::Task<EmptyReply> deleteBlock(qint64 blockId, QPointer<CancelToken> cancel = {});
     QCoro::Task<SyncResp> sync(SyncReq body, QPointer<CancelToken> cancel = {});
-    QCoro::Task<BlocksResp> fetchBlocks(qint64 pageId);
+    QCoro::Task<BlocksResp> fetchBlocks(qint64 pageId, QPointer<CancelToken> cancel = {});
     QCoro::Task<BookmarkPreviewResp> fetchBookmark(QString url);
 
     // Sends the bytes as a one-part multipart form to "/api/upload.php?kind=" (kind "image" when

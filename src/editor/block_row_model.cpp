@@ -6,6 +6,7 @@
 #include "editor/block_focus.h"
 #include "editor/drop_first_characters.h"
 #include "editor/page_outbox.h"
+#include "store/block_fields.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 
@@ -23,9 +24,9 @@ constexpr auto kDefaultCalloutIcon = "\U0001F4A1";
 
 // Stores the block as edited now; one gone from the store meanwhile is stored again as the row last
 // saw it. The page's next upsert carries it.
-void storeEdited(LocalStore &store, FNBlock block, const std::function<void(FNBlock &)> &edit)
+void storeEdited(LocalStore &store, FNBlock block, qint64 fields, const std::function<void(FNBlock &)> &edit)
 {
-    Outbox::of(store).blockEdited(block.pageLocalID, block.localID);
+    Outbox::of(store).blockEdited(block.pageLocalID, block.localID, fields);
     if (store.editBlock(block.localID, edit))
         return;
     edit(block);
@@ -45,7 +46,7 @@ bool storeContent(LocalStore &store, const FNBlock &block, const JSONObject &con
     const std::optional<QString> json = BlockContent::encode(content);
     if (!json)
         return false;
-    storeEdited(store, block, [&](FNBlock &b) { b.contentJSON = *json; });
+    storeEdited(store, block, BlockFields::Content, [&](FNBlock &b) { b.contentJSON = *json; });
     return true;
 }
 
@@ -170,7 +171,7 @@ void BlockRowModel::changeType(BlockType kind)
 {
     if (!m_store)
         return;
-    storeEdited(*m_store, currentBlock(), [&](FNBlock &b) { b.type = kind.rawValue(); });
+    storeEdited(*m_store, currentBlock(), BlockFields::Kind, [&](FNBlock &b) { b.type = kind.rawValue(); });
     changed();
 }
 
@@ -180,7 +181,8 @@ void BlockRowModel::changeIndent(int delta)
         return;
     // The stored block, not the value the row was built with: that one may predate content
     // edits and the block's server id, which an upsert of it would throw away.
-    storeEdited(*m_store, currentBlock(), [&](FNBlock &b) {
+    // The service keeps no indent: nothing of it goes out.
+    storeEdited(*m_store, currentBlock(), 0, [&](FNBlock &b) {
         b.indentLevel = std::clamp<qint64>(b.indentLevel + delta, 0, kMaxIndent);
     });
     changed();

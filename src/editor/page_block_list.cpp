@@ -2,7 +2,9 @@
 
 #include "blocks/block_content.h"
 #include "editor/page_outbox.h"
+#include "store/block_fields.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 
 #include <QHash>
 
@@ -11,6 +13,9 @@
 namespace {
 
 constexpr auto kNewBlockType = "text";
+// Siblings are spread this far apart when numbered, so an insert or a move between two of them
+// changes the one block: another device may be editing the rest.
+constexpr qint64 kPositionGap = 1024;
 constexpr auto kNewBlockContent = "{\"text\":\"\"}";
 
 qsizetype indexIn(const std::vector<FNBlock> &blocks, const QString &localID)
@@ -145,10 +150,12 @@ std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, con
     block.indentLevel = after.indentLevel;
     block.parentBlockServerID = after.parentBlockServerID;
     block.parentBlockLocalID = after.parentBlockLocalID;
-    block.position = qint64(at);
+    const std::optional<qint64> between = positionBetween(siblings, at);
+    block.position = between.value_or(0);
     siblings.insert(siblings.begin() + qsizetype(at), block);
     m_store->upsertBlock(block);
-    renumber(siblings, true);
+    if (!between)
+        renumber(siblings, true);
     return block.localID;
 }
 
@@ -201,7 +208,8 @@ bool PageBlockList::deleteBlockIfEmpty(const FNBlock &block)
     m_store->markBlockDeleted(current.localID);
     if (current.serverID != 0)
         PageOutbox::queueBlockDelete(*m_store, current);
-    renumberSiblings(block.parentBlockLocalID, block.parentBlockServerID, block.localID);
+    // The siblings keep their positions: the gap keeps their order, and another device may be
+    // editing them.
     return true;
 }
 
@@ -214,8 +222,14 @@ bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
     const FNBlock moved = list[size_t(from)];
     list.erase(list.begin() + from);
     const qsizetype to = std::clamp<qsizetype>(targetIndex, 0, qsizetype(list.size()));
+    const std::optional<qint64> between = positionBetween(list, size_t(to));
     list.insert(list.begin() + to, moved);
-    renumber(list, true);
+    if (!between) {
+        renumber(list, true);
+        return true;
+    }
+    if (*between != moved.position)
+        placeBlocks({{moved.localID, *between}}, true);
     return true;
 }
 
@@ -239,7 +253,6 @@ bool PageBlockList::deleteBlocks(const QSet<QString> &localIDs)
     }
     std::vector<FNBlock> remaining = pageBlocks();
     std::erase_if(remaining, [&](const FNBlock &b) { return localIDs.contains(b.localID); });
-    renumber(remaining, false);
     return remaining.empty();
 }
 
@@ -256,23 +269,51 @@ FNBlock PageBlockList::newTextBlock(const FNPage &page) const
     return block;
 }
 
+std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> &ordered, size_t at)
+{
+    const std::optional<qint64> before = at > 0 ? std::optional(ordered[at - 1].position) : std::nullopt;
+    const std::optional<qint64> after = at < ordered.size() ? std::optional(ordered[at].position) : std::nullopt;
+    if (!before && !after)
+        return 0;
+    if (!after)
+        return *before + kPositionGap;
+    if (!before)
+        return *after - kPositionGap;
+    if (*after - *before < 2)
+        return std::nullopt;
+    return *before + (*after - *before) / 2;
+}
+
 void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt)
 {
-    std::vector<FNBlock> edited;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::vector<std::pair<QString, qint64>> places;
     for (size_t i = 0; i < ordered.size(); ++i) {
-        if (ordered[i].position == qint64(i))
-            continue;
+        const qint64 position = qint64(i) * kPositionGap;
+        if (ordered[i].position != position)
+            places.emplace_back(ordered[i].localID, position);
+    }
+    placeBlocks(places, stampUpdatedAt);
+}
+
+void PageBlockList::placeBlocks(const std::vector<std::pair<QString, qint64>> &places, bool stampUpdatedAt)
+{
+    std::vector<FNBlock> edited;
+    QStringList ids;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const auto &[localID, position] : places) {
         // From the store: the list may predate writes made since (a new block's own upsert).
-        const FNBlock *stored = m_store->block(ordered[i].localID);
+        const FNBlock *stored = m_store->block(localID);
         if (!stored)
             continue;
         FNBlock block = *stored;
-        block.position = qint64(i);
+        block.position = position;
         if (stampUpdatedAt)
             block.updatedAt = now;
-        Outbox::of(*m_store).blockEdited(block.pageLocalID, block.localID);
+        ids.append(block.localID);
         edited.push_back(std::move(block));
     }
+    if (edited.empty())
+        return;
+    Outbox::of(*m_store).blocksEdited(m_pageLocalID, ids, BlockFields::Place);
     m_store->replaceBlocks(edited);
 }

@@ -7,13 +7,14 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 class LocalStore;
 
 // The blocks of one page as its editor lists them, and the edits of their structure. Every list
-// is read afresh from the store; every edit is stored and saved at once. Positions count from 0
-// within a sibling group, and siblings are the blocks the lists show under the same parent.
+// is read afresh from the store; every edit is stored and saved at once. Positions order the blocks
+// within a sibling group, with gaps, and siblings are the blocks the lists show under the same parent.
 class PageBlockList
 {
 public:
@@ -40,8 +41,9 @@ public:
     static std::vector<FNBlock> siblingsOf(const std::vector<FNBlock> &pageBlocks,
                                            const QString &parentLocalID, qint64 parentServerID);
 
-    // A new block right after `after` among its siblings, which are renumbered; of the kind, holding
-    // the text, at the indent of `after`. Returns its localID; none without a page.
+    // A new block right after `after` among its siblings, placed between its neighbours (which are
+    // renumbered only when they leave no room); of the kind, holding the text, at the indent of
+    // `after`. Returns its localID; none without a page.
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
                                             const QString &text = {});
@@ -49,23 +51,29 @@ public:
     std::optional<QString> addChildBlock(const FNBlock &parent);
     // A new top-level block of the kind after every block of the page.
     std::optional<QString> appendBlock(const QString &type);
-    // Soft-deletes the block (queuing its deletion when the service knows it) and renumbers its
-    // siblings. False, with nothing changed, for the page's last top-level block.
+    // Soft-deletes the block (queuing its deletion when the service knows it); its siblings keep their
+    // positions. False, with nothing changed, for the page's last top-level block.
     bool deleteBlockIfEmpty(const FNBlock &block);
-    // Moves a top-level block to `targetIndex` among the top-level blocks, renumbering them.
-    // False, with nothing changed, when the text names no top-level block of the page.
+    // Moves a top-level block to `targetIndex` among the top-level blocks, between its new
+    // neighbours (renumbering them only when they leave no room). False, with nothing changed, when
+    // the text names no top-level block of the page.
     bool moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
-    // Numbers the siblings under the parent 0, 1, 2, ... in their order, leaving one out.
+    // Spreads the siblings under the parent over evenly gapped positions in their order, leaving one out.
     void renumberSiblings(const QString &parentLocalID, qint64 parentServerID,
                           const std::optional<QString> &leaveOut = std::nullopt);
-    // Soft-deletes the blocks (queuing the deletions the service needs) and numbers the rest of the
-    // page 0, 1, 2, ... in position order. True when no live block is left.
+    // Soft-deletes the blocks (queuing the deletions the service needs); the rest keep their
+    // positions. True when no live block is left.
     bool deleteBlocks(const QSet<QString> &localIDs);
 
 private:
     FNBlock newTextBlock(const FNPage &page) const;
-    // Gives each block of `ordered` its index as position where they differ.
+    // A position for a block put at index `at` of `ordered` (which does not hold it yet), between its
+    // neighbours; none when they leave no room.
+    static std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at);
+    // Spreads `ordered` over evenly gapped positions, changing only those that differ.
     void renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt);
+    // Stores the blocks at the positions, marking their place as changed here.
+    void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, bool stampUpdatedAt);
 
     LocalStore *m_store;
     QString m_pageLocalID;

@@ -32,17 +32,18 @@ PageOutbox::UpsertResult PageOutbox::queueBlockUpserts() const
     return Outbox::of(m_list.store()).pageBlocksUpsert(m_list.pageLocalID());
 }
 
-void PageOutbox::blockEdited(const QString &blockLocalID) const
+void PageOutbox::blockEdited(const QString &blockLocalID, qint64 fields) const
 {
-    Outbox::of(m_list.store()).blockEdited(m_list.pageLocalID(), blockLocalID);
+    Outbox::of(m_list.store()).blockEdited(m_list.pageLocalID(), blockLocalID, fields);
 }
 
-void PageOutbox::queuePageTitle(qint64 pageServerID, const QString &title) const
+std::optional<FNSyncOp> PageOutbox::queuePageTitle(qint64 pageServerID, const QString &title,
+                                                   std::chrono::milliseconds sendAfter) const
 {
     PagePatchReq patch;
     patch.page_id = pageServerID;
     patch.title = title;
-    queuePageUpdate(patch);
+    return queuePageUpdate(patch, sendAfter);
 }
 
 void PageOutbox::queuePageIcon(qint64 pageServerID, const QString &icon) const
@@ -53,9 +54,12 @@ void PageOutbox::queuePageIcon(qint64 pageServerID, const QString &icon) const
     queuePageUpdate(patch);
 }
 
-void PageOutbox::queuePageUpdate(const PagePatchReq &patch) const
+std::optional<FNSyncOp> PageOutbox::queuePageUpdate(const PagePatchReq &patch,
+                                                    std::chrono::milliseconds sendAfter) const
 {
-    Outbox::of(m_list.store()).pageUpdate(m_list.pageLocalID(), patch, Outbox::Unencodable::QueueEmptyObject);
+    return Outbox::of(m_list.store())
+        .pageUpdate(m_list.pageLocalID(), patch, Outbox::Unencodable::QueueEmptyObject,
+                    QDateTime::currentDateTimeUtc(), sendAfter);
 }
 
 void PageOutbox::queueBlockDelete(LocalStore &store, const FNBlock &block)

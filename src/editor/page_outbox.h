@@ -27,18 +27,20 @@ public:
     std::optional<BlocksUpsertReq> blocksUpsertRequest(int *waitingForParent = nullptr) const;
     // One "block"/"upsert" operation carrying the request.
     UpsertResult queueBlockUpserts() const;
-    // A block of the page changed in the editor: the next upsert carries it.
-    void blockEdited(const QString &blockLocalID) const;
+    // A block of the page changed in the editor, in `fields` (BlockFields): the next upsert carries them.
+    void blockEdited(const QString &blockLocalID, qint64 fields) const;
     // "page"/"update" with the title or the icon only. A page id of 0 is sent once the page has
     // its id: the push reads it from the page.
-    void queuePageTitle(qint64 pageServerID, const QString &title) const;
+    // The title's operation; its sending may wait `sendAfter`.
+    std::optional<FNSyncOp> queuePageTitle(qint64 pageServerID, const QString &title,
+                                           std::chrono::milliseconds sendAfter = {}) const;
     void queuePageIcon(qint64 pageServerID, const QString &icon) const;
 
     // "block"/"delete" for a block the service knows.
     static void queueBlockDelete(LocalStore &store, const FNBlock &block);
 
 private:
-    void queuePageUpdate(const PagePatchReq &patch) const;
+    std::optional<FNSyncOp> queuePageUpdate(const PagePatchReq &patch, std::chrono::milliseconds sendAfter = {}) const;
 
     const PageBlockList &m_list;
 };

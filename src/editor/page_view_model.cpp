@@ -244,12 +244,26 @@ void PageViewModel::scheduleTitleSave(const QString &title)
         Q_EMIT headerChanged();
     if (!page)
         return;
-    m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this), serverID = page->serverID, title] {
+    queueTitleAtOnce(*page, title);
+    m_titleDebouncer.schedule([self = QPointer<PageViewModel>(this)] {
         if (!self)
             return;
         self->m_unsentTitle.reset();
-        self->savePageTitle(serverID, title);
+        self->m_titleOpID.reset();
+        self->scheduleBlockFlush();
     });
+}
+
+void PageViewModel::queueTitleAtOnce(const FNPage &page, const QString &title)
+{
+    // The title on disk always has what will send it beside it: the first key of a run queues the
+    // update, and the rest rewrite it while it waits out the run.
+    if (m_titleOpID && Outbox::of(store()).retitlePageUpdate(*m_titleOpID, title))
+        return;
+    if (page.serverID == 0 && page.deletedAt)
+        return; // it will never get an id to send this with
+    const std::optional<FNSyncOp> op = m_outbox.queuePageTitle(page.serverID, title, m_timing.title);
+    m_titleOpID = op ? std::optional(op->localID) : std::nullopt;
 }
 
 void PageViewModel::keepUnsentTitle()

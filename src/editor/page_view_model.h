@@ -163,6 +163,7 @@ private:
     void retryFocus(const QString &localID, int attempt);
     // A title typed but not queued yet stays in the store whatever a refresh lays over it.
     void keepUnsentTitle();
+    void queueTitleAtOnce(const FNPage &page, const QString &title);
     void followUpAfterSync();
     bool setFlag(bool &flag, bool value);
 
@@ -177,6 +178,7 @@ private:
 
     QString m_title;
     std::optional<QString> m_unsentTitle; // typed, waiting for the debounce
+    std::optional<QString> m_titleOpID;   // the queued update the run of keys rewrites
     QString m_iconValue;
     bool m_showEmojiPicker = false;
     bool m_selectMode = false;

@@ -64,6 +64,30 @@ struct Flag {
 template <typename C>
 Flag(const char *, bool C::*) -> Flag<C>;
 
+// A list files written by older builds lack: missing reads as empty, not as a loss; left out while
+// empty, so such a file is written back as it was.
+template <typename C, typename M>
+struct Missable {
+    const char *key;
+    M C::*member;
+    static constexpr bool kMayBeMissing = true;
+
+    void read(const rapidjson::Value &v, C &out) const { out.*member = optField<M>(v, key).value_or(M{}); }
+    void write(JsonWriter &w, const C &in) const
+    {
+        if (!(in.*member).empty())
+            w.field(key, in.*member);
+    }
+};
+template <typename C, typename M>
+Missable(const char *, M C::*) -> Missable<C, M>;
+
+template <typename F>
+inline constexpr bool kMayBeMissing = requires
+{
+    requires F::kMayBeMissing;
+};
+
 template <typename T>
 concept Described = requires
 {

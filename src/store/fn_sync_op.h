@@ -4,6 +4,7 @@
 #include "store/local_id.h"
 
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -54,6 +55,9 @@ struct FNSyncOp {
     // The service refused the last send (a client error): it will likely never land, so it holds
     // back no newer operation of its record. Written only when true.
     bool refused = false;
+    // For a block upsert: per block (by its local id) the fields (BlockFields) this device changed,
+    // the only ones sent from its copy. Absent, as older builds queued them: every field.
+    std::optional<QMap<QString, qint64>> carriedFields;
 
     const QString &id() const { return localID; }
     SyncOpKind kind() const;
@@ -71,5 +75,6 @@ struct FNSyncOp {
         json::Flag{"unanswered", &FNSyncOp::unanswered},
         json::Field{"unansweredSends", &FNSyncOp::unansweredSends},
         json::Flag{"refused", &FNSyncOp::refused},
+        json::Field{"carriedFields", &FNSyncOp::carriedFields},
     };
 };

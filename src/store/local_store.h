@@ -83,6 +83,14 @@ public:
         tellState();
     }
 
+    // The same for bookkeeping no view shows (the marks of edits not queued yet): saved with the
+    // next save, told to nobody.
+    template <typename Edit>
+    void changeUntold(Edit &&edit)
+    {
+        std::forward<Edit>(edit)(m_state);
+    }
+
     // Runs `work` as one change: the records it touches are told once at its end by one
     // `batchApplied` (and one `stateChanged`, and `recordsChanged` after a bulk edit) instead of a
     // signal per record, and one save is scheduled when anything worth writing changed. Lookups

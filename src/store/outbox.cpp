@@ -4,6 +4,7 @@
 #include "json/json_error.h"
 #include "json/json_value.h"
 #include "platform/utf8.h"
+#include "store/block_fields.h"
 #include "store/local_store.h"
 
 #include <algorithm>
@@ -47,7 +48,8 @@ Outbox &Outbox::of(LocalStore &store)
 
 FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString &refLocalID,
                         const QString &payload, const QDateTime &createdAt,
-                        std::chrono::milliseconds sendAfter)
+                        std::chrono::milliseconds sendAfter,
+                        const std::function<void(StoreState &, FNSyncOp &)> &alongside)
 {
     FNSyncOp operation;
     operation.entity = entity;
@@ -55,7 +57,11 @@ FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString 
     operation.refLocalID = refLocalID;
     operation.payloadJSON = payload;
     operation.createdAt = createdAt;
-    m_store.changeOutsideRecords([&](StoreState &s) { s.outbox.push_back(operation); });
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        if (alongside)
+            alongside(s, operation);
+        s.outbox.push_back(operation);
+    });
     save();
     Q_EMIT queued(operation, sendAfter);
     return operation;
@@ -177,12 +183,33 @@ std::optional<FNSyncOp> Outbox::pageCreate(const QString &pageLocalID, const Pag
 }
 
 std::optional<FNSyncOp> Outbox::pageUpdate(const QString &pageLocalID, const PagePatchReq &req,
-                                           Unencodable ifUnencodable, const QDateTime &createdAt)
+                                           Unencodable ifUnencodable, const QDateTime &createdAt,
+                                           std::chrono::milliseconds sendAfter)
 {
     auto payload = encode(req);
     if (!payload && ifUnencodable == Unencodable::QueueNothing)
         return std::nullopt;
-    return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject), createdAt);
+    return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject), createdAt,
+                  sendAfter);
+}
+
+bool Outbox::retitlePageUpdate(const QString &opLocalID, const QString &title)
+{
+    std::optional<FNSyncOp> op = find(opLocalID);
+    if (!op || op->kind() != SyncOpKind::PageUpdate || op->attempts > 0 || op->unanswered)
+        return false;
+    PagePatchReq req;
+    try {
+        req = sharedJSONDecode<PagePatchReq>(op->payloadJSON.toUtf8());
+    } catch (const DecodeError &) {
+        return false;
+    }
+    req.title = title;
+    const auto payload = encode(req);
+    if (!payload)
+        return false;
+    op->payloadJSON = *payload;
+    return replace(*op);
 }
 
 std::optional<FNSyncOp> Outbox::pageDelete(const QString &pageLocalID, qint64 pageServerID,
@@ -205,12 +232,14 @@ std::optional<FNSyncOp> Outbox::pageMove(const QString &pageLocalID, const Folde
 }
 
 std::optional<FNSyncOp> Outbox::blocksUpsert(const QString &pageLocalID, const BlocksUpsertReq &req,
-                                             const QDateTime &createdAt)
+                                             const QDateTime &createdAt,
+                                             std::optional<QMap<QString, qint64>> carriedFields)
 {
     const auto payload = encode(req);
     if (!payload)
         return std::nullopt;
-    return append(kBlock, QStringLiteral("upsert"), pageLocalID, *payload, createdAt);
+    return append(kBlock, QStringLiteral("upsert"), pageLocalID, *payload, createdAt, {},
+                  [&](StoreState &, FNSyncOp &op) { op.carriedFields = std::move(carriedFields); });
 }
 
 bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
@@ -222,39 +251,64 @@ bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
     return replace(op);
 }
 
-void Outbox::followGeneration() const
+void Outbox::blockEdited(const QString &pageLocalID, const QString &blockLocalID, qint64 fields)
 {
-    if (m_editsGeneration == m_store.generation())
+    blocksEdited(pageLocalID, QStringList{blockLocalID}, fields);
+}
+
+void Outbox::blocksEdited(const QString &pageLocalID, const QStringList &blockLocalIDs, qint64 fields)
+{
+    if (fields == 0 || blockLocalIDs.isEmpty())
         return;
-    m_editedBlocks.clear();
-    m_editsGeneration = m_store.generation();
+    const auto &marks = m_store.state().editedBlocks;
+    const bool news = std::any_of(blockLocalIDs.begin(), blockLocalIDs.end(), [&](const QString &id) {
+        return std::none_of(marks.begin(), marks.end(), [&](const FNBlockEdit &e) {
+            return e.blockLocalID == id && e.pageLocalID == pageLocalID && (e.fields | fields) == e.fields;
+        });
+    });
+    if (!news)
+        return;
+    m_store.changeUntold([&](StoreState &s) {
+        for (const QString &id : blockLocalIDs) {
+            const auto it = std::find_if(s.editedBlocks.begin(), s.editedBlocks.end(), [&](const FNBlockEdit &e) {
+                return e.blockLocalID == id && e.pageLocalID == pageLocalID;
+            });
+            if (it != s.editedBlocks.end())
+                it->fields |= fields;
+            else
+                s.editedBlocks.push_back(FNBlockEdit{pageLocalID, id, fields});
+        }
+    });
+    save();
 }
 
-void Outbox::blockEdited(const QString &pageLocalID, const QString &blockLocalID)
+QHash<QString, qint64> Outbox::editedBlocks(const QString &pageLocalID) const
 {
-    followGeneration();
-    m_editedBlocks[pageLocalID].insert(blockLocalID);
+    QHash<QString, qint64> edited;
+    for (const FNBlockEdit &e : m_store.state().editedBlocks) {
+        if (e.pageLocalID == pageLocalID)
+            edited[e.blockLocalID] |= e.fields;
+    }
+    return edited;
 }
 
-QSet<QString> Outbox::editedBlocks(const QString &pageLocalID) const
+QHash<QString, qint64> Outbox::blocksWithUnsentEdits() const
 {
-    followGeneration();
-    return m_editedBlocks.value(pageLocalID);
-}
-
-QSet<QString> Outbox::blocksWithUnsentEdits() const
-{
-    followGeneration();
-    QSet<QString> ids;
-    for (const QSet<QString> &edited : std::as_const(m_editedBlocks))
-        ids.unite(edited);
+    QHash<QString, qint64> ids;
+    for (const FNBlockEdit &e : m_store.state().editedBlocks)
+        ids[e.blockLocalID] |= e.fields;
     for (const FNSyncOp &op : m_store.state().outbox) {
         if (op.kind() != SyncOpKind::BlockUpsert)
             continue;
+        if (op.carriedFields) {
+            for (auto it = op.carriedFields->cbegin(); it != op.carriedFields->cend(); ++it)
+                ids[it.key()] |= it.value();
+            continue;
+        }
         try {
             for (const BlockUpsertItem &item :
                  sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8()).blocks)
-                ids.insert(item.client_id);
+                ids[item.client_id] |= BlockFields::All;
         } catch (const DecodeError &) {
             // Never sent: it carries nothing that could land.
         }
@@ -279,15 +333,26 @@ Outbox::PageBlocksResult Outbox::pageBlocksUpsert(const QString &pageLocalID, co
         result.outcome = PageBlocksOutcome::NothingToSend;
         return result;
     }
-    if (!blocksUpsert(pageLocalID, upsert->req, createdAt)) {
+    const auto payload = encode(upsert->req);
+    if (!payload) {
         result.outcome = PageBlocksOutcome::NotEncodable;
         return result;
     }
-    QSet<QString> &edited = m_editedBlocks[pageLocalID];
-    for (const QString &id : upsert->carried)
-        edited.remove(id);
-    if (edited.isEmpty())
-        m_editedBlocks.remove(pageLocalID);
+    // The marks of what it carries go in the same change as the operation.
+    QSet<QString> settled(upsert->carried.begin(), upsert->carried.end());
+    // A mark of a block gone since has nothing left to send.
+    for (const FNBlockEdit &e : m_store.state().editedBlocks) {
+        const FNBlock *block = e.pageLocalID == pageLocalID ? m_store.block(e.blockLocalID) : nullptr;
+        if (e.pageLocalID == pageLocalID && (!block || block->deletedAt))
+            settled.insert(e.blockLocalID);
+    }
+    append(kBlock, QStringLiteral("upsert"), pageLocalID, *payload, createdAt, {},
+           [&](StoreState &s, FNSyncOp &op) {
+               op.carriedFields = upsert->fields;
+               std::erase_if(s.editedBlocks, [&](const FNBlockEdit &e) {
+                   return e.pageLocalID == pageLocalID && settled.contains(e.blockLocalID);
+               });
+           });
     result.outcome = PageBlocksOutcome::Queued;
     return result;
 }

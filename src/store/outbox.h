@@ -12,11 +12,14 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class LocalStore;
+struct StoreState;
 
 // The one writer of a store's outbox. Each queuing call encodes the request, appends the
 // operation, schedules a save, announces it and returns what it queued (nothing when the request
@@ -33,14 +36,18 @@ public:
 
     // An unencodable create still goes out as "{}": the push fills the page in from its record.
     std::optional<FNSyncOp> pageCreate(const QString &pageLocalID, const PageCreateReq &req);
+    // `sendAfter`: how long the sending may wait (a run of keys still rewriting it).
     std::optional<FNSyncOp> pageUpdate(const QString &pageLocalID, const PagePatchReq &req,
                                        Unencodable ifUnencodable,
-                                       const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+                                       const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
+                                       std::chrono::milliseconds sendAfter = {});
     std::optional<FNSyncOp> pageDelete(const QString &pageLocalID, qint64 pageServerID,
                                        std::chrono::milliseconds sendAfter = {});
     std::optional<FNSyncOp> pageMove(const QString &pageLocalID, const FolderMovePageReq &req);
+    // `carriedFields`: see FNSyncOp; none sends every field of every block.
     std::optional<FNSyncOp> blocksUpsert(const QString &pageLocalID, const BlocksUpsertReq &req,
-                                         const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+                                         const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
+                                         std::optional<QMap<QString, qint64>> carriedFields = std::nullopt);
     std::optional<FNSyncOp> blockDelete(const QString &blockLocalID, qint64 blockServerID);
     std::optional<FNSyncOp> folderCreate(const QString &folderLocalID, const FolderCreateReq &req);
     std::optional<FNSyncOp> folderUpdate(const QString &folderLocalID, const FolderPatchReq &req);
@@ -52,14 +59,16 @@ public:
     // Into `folderServerID`; 0 is the top level.
     std::optional<FNSyncOp> pageMove(const FNPage &page, qint64 folderServerID);
 
-    // A block of the page changed here (its content, kind or place): the page's next block upsert
-    // carries it. Remembered in memory until then.
-    void blockEdited(const QString &pageLocalID, const QString &blockLocalID);
-    // The page's blocks changed here that no queued upsert carries yet.
-    QSet<QString> editedBlocks(const QString &pageLocalID) const;
-    // Every block changed here whose change has not reached the service: edited and not yet queued,
-    // or carried by a queued block upsert.
-    QSet<QString> blocksWithUnsentEdits() const;
+    // A block of the page changed here in `fields` (BlockFields): the page's next block upsert carries
+    // them. Saved with the state, as the edit itself is. A change of no field sent (an indent) marks
+    // nothing.
+    void blockEdited(const QString &pageLocalID, const QString &blockLocalID, qint64 fields);
+    void blocksEdited(const QString &pageLocalID, const QStringList &blockLocalIDs, qint64 fields);
+    // The page's blocks changed here that no queued upsert carries yet, with the fields changed.
+    QHash<QString, qint64> editedBlocks(const QString &pageLocalID) const;
+    // Every block changed here whose change has not reached the service, with the fields changed:
+    // edited and not yet queued, or carried by a queued block upsert.
+    QHash<QString, qint64> blocksWithUnsentEdits() const;
 
     enum class PageBlocksOutcome {
         NoPage,          // nothing queued; a sync may still get the page its server id
@@ -98,6 +107,9 @@ public:
     // went out unanswered keeps the body it was sent with, by which the service's copy is known:
     // false then, and the rename has to follow as an update.
     bool retitlePageCreate(const QString &pageLocalID, const QString &title);
+    // Writes the title into the queued page update `opLocalID` while it has not been tried yet, so
+    // a run of keys rewrites one operation. False when it has gone or has been tried.
+    bool retitlePageUpdate(const QString &opLocalID, const QString &title);
 
 Q_SIGNALS:
     // A new operation; `sendAfter` is how long its sending may wait (an undo window).
@@ -106,15 +118,12 @@ Q_SIGNALS:
 private:
     explicit Outbox(LocalStore &store);
 
+    // `alongside` runs in the same change of the state, so no save holds one without the other.
     FNSyncOp append(const QString &entity, const QString &op, const QString &refLocalID,
                     const QString &payload, const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
-                    std::chrono::milliseconds sendAfter = {});
+                    std::chrono::milliseconds sendAfter = {},
+                    const std::function<void(StoreState &, FNSyncOp &)> &alongside = {});
     void save();
 
-    // Forgets the edits of a data set that has been reset.
-    void followGeneration() const;
-
     LocalStore &m_store;
-    mutable QHash<QString, QSet<QString>> m_editedBlocks; // by page
-    mutable quint64 m_editsGeneration = 0;
 };

@@ -1,14 +1,16 @@
 #include "store/page_blocks_upsert.h"
 
 #include "json/json_error.h"
+#include "store/block_fields.h"
 #include "store/local_store.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
 std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
-                                                   const QSet<QString> &edited)
+                                                   const QHash<QString, qint64> &edited)
 {
     const FNPage *page = store.page(pageLocalID);
     if (!page || page->serverID == 0)
@@ -22,7 +24,8 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
     std::vector<const FNBlock *> sent;
     bool anyParent = false;
     for (const FNBlock *b : blocks) {
-        if (b->serverID != 0 && !edited.contains(b->localID))
+        // A change of nothing the service keeps (an indent) sends nothing.
+        if (b->serverID != 0 && edited.value(b->localID) == 0)
             continue;
         sent.push_back(b);
         anyParent = anyParent || !b->parentBlockLocalID.isEmpty();
@@ -95,6 +98,7 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
             item.parent_block_id = parentID;
         out.req.blocks.push_back(std::move(item));
         out.carried.append(b->localID);
+        out.fields.insert(b->localID, b->serverID == 0 ? qint64(BlockFields::All) : edited.value(b->localID));
     }
     return out;
 }

@@ -2,7 +2,8 @@
 
 #include "api/wire/blocks.h"
 
-#include <QSet>
+#include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -14,12 +15,15 @@ class LocalStore;
 struct PageBlocksUpsert {
     BlocksUpsertReq req;
     QStringList carried; // the local ids of its blocks
+    // Per carried block, the fields (BlockFields) that go out from this device's copy: those it
+    // changed, or all of a block the service does not have yet.
+    QMap<QString, qint64> fields;
     // Blocks left out until their parent is on the service.
     int waitingForParent = 0;
 };
 
-// The "block"/"upsert" of the page's live blocks that changed on this device (`edited`) or are not on
-// the service yet, as stored now, in position order: the service keeps every block an upsert leaves
+// The "block"/"upsert" of the page's live blocks that changed on this device (`edited`: the fields
+// changed, by block) or are not on the service yet, as stored now, in position order: the service keeps every block an upsert leaves
 // out, so a block this device did not change is never sent from a copy that may be stale. A block
 // whose parent is not on the service yet waits for a later upsert; one under a block deleted here
 // stays out, as the service removes it with that block; one whose parent is otherwise not among the
@@ -27,4 +31,4 @@ struct PageBlocksUpsert {
 // object stays out, kept here as it is, rather than reaching the service empty. None while the page
 // has no server id.
 std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
-                                                   const QSet<QString> &edited);
+                                                   const QHash<QString, qint64> &edited);

@@ -135,7 +135,7 @@ void StoreState::readMember(size_t index, const rapidjson::Value *value, StoreSt
                     return;
                 if (value && !value->IsNull())
                     readByRecord(*value, field.key, this->*field.member, dropped);
-                else
+                else if (!json::kMayBeMissing<std::remove_cvref_t<decltype(field)>>)
                     dropped.note(QLatin1String(field.key), QLatin1String(field.key),
                                  QStringLiteral("missing"));
             };

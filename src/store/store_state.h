@@ -2,6 +2,7 @@
 
 #include "json/json_fields.h"
 #include "store/fn_block.h"
+#include "store/fn_block_edit.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_page_status.h"
@@ -42,8 +43,10 @@ struct StoreState {
     qint64 cursorServerTs = 0;
     QMap<QString, FNPageStatus> pageStatuses; // keyed by the page's server id in decimal
     std::vector<QString> expandedRowIDs;
+    std::vector<FNBlockEdit> editedBlocks; // in the order first edited
 
-    // All nine keys are required: a missing one fails the whole state.
+    // All keys but "editedBlocks", which older files lack, are required: a missing one is noted as
+    // dropped and read as empty.
     static constexpr std::tuple kFields{
         json::Field{"workspaces", &StoreState::workspaces},
         json::Field{"currentWorkspaceID", &StoreState::currentWorkspaceID},
@@ -54,6 +57,7 @@ struct StoreState {
         json::Field{"cursorServerTs", &StoreState::cursorServerTs},
         json::Field{"pageStatuses", &StoreState::pageStatuses},
         json::Field{"expandedRowIDs", &StoreState::expandedRowIDs},
+        json::Missable{"editedBlocks", &StoreState::editedBlocks},
     };
 
     // Keeps every record that reads: one that does not, or that holds a value or key

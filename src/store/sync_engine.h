@@ -110,7 +110,11 @@ private:
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
-    void noteSentBlocks(const BlocksUpsertReq &req);
+    // `carried`: the fields each item carries from this device's copy (none: all of them).
+    void noteSentBlocks(const BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried);
+    // Fills the fields of the items this device did not change from the service's copy as it is
+    // now, so a stale copy of them never goes out.
+    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const QMap<QString, qint64> &carried);
     // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
     // adopts it; true when it did.
     QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID);
@@ -174,7 +178,7 @@ private:
     // block was sent as it stood, or a pulled version was applied).
     QHash<QString, QDateTime> m_agreedVersion;
     // While a pulled batch is applied: the blocks whose local edits have not reached the service.
-    QSet<QString> m_unsentEdits;
+    QHash<QString, qint64> m_unsentEdits; // the fields changed here, by block
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.
     std::optional<QDateTime> m_createOut;

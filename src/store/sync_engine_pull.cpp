@@ -6,6 +6,7 @@
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "platform/off_thread.h"
+#include "store/block_fields.h"
 #include "store/create_adoption.h"
 #include "store/local_id.h"
 #include "store/local_store.h"
@@ -220,6 +221,8 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
     }
     if (latest.isEmpty())
         return;
+    // The fields of the item being judged that went out from this device's copy.
+    qint64 carried = BlockFields::All;
     const auto holdsAlready = [&](const BlockUpsertItem &item) {
         qint64 id = item.id.value_or(0);
         if (const FNBlock *block = m_store.block(item.client_id); id == 0 && block)
@@ -231,10 +234,14 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             return false;
         const JSONObject &p = payloadOf(*op);
         const auto content = p.find(QStringLiteral("content"));
-        return content != p.end() && content->second.isObject() &&
-               content->second.toObject() == item.content && stringOr(p, "type", QString()) == item.type &&
-               intOr(p, "position", -1) == item.position &&
-               intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0);
+        const qint64 fields = carried;
+        const bool sameContent = content != p.end() && content->second.isObject() &&
+                                 content->second.toObject() == item.content;
+        return (!(fields & BlockFields::Content) || sameContent) &&
+               (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
+               (!(fields & BlockFields::Place) ||
+                (intOr(p, "position", -1) == item.position &&
+                 intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
     };
     // An item the service holds as it stands has landed, whether or not its reply came: sent again
     // it would write over whatever another device wrote since.
@@ -248,13 +255,23 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         } catch (const DecodeError &) {
             continue;
         }
-        if (std::erase_if(req.blocks, holdsAlready) == 0)
+        FNSyncOp kept = op;
+        const auto landed = [&](const BlockUpsertItem &item) {
+            carried = op.carriedFields ? op.carriedFields->value(item.client_id, BlockFields::All)
+                                       : qint64(BlockFields::All);
+            if (!holdsAlready(item))
+                return false;
+            if (kept.carriedFields)
+                kept.carriedFields->remove(item.client_id);
+            return true;
+        };
+        if (std::erase_if(req.blocks, landed) == 0)
             continue;
         if (req.blocks.empty()) {
             m_outbox.drop(op.localID);
             continue;
         }
-        m_outbox.replaceBlocksUpsert(op, req);
+        m_outbox.replaceBlocksUpsert(kept, req);
     }
 }
 
@@ -359,21 +376,22 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         // Only what the payload carries changes: a position-only update keeps the text. A stored
         // block keeps its page, so "page_id" is not read here.
         FNBlock block = *stored;
-        // A block edited here whose edit has not reached the service keeps it: the edit is on its
-        // way out and lands after this version. The pulled version is then most often the echo of
-        // this device's own earlier push.
-        if (m_unsentEdits.contains(block.localID))
+        // A field edited here whose edit has not reached the service keeps it: the edit is on its
+        // way out and lands after this version (most often the echo of this device's own earlier
+        // push). The fields it did not change take what the other device did.
+        const qint64 mine = m_unsentEdits.value(block.localID);
+        if (mine == BlockFields::All)
             return;
         const auto agreed = m_agreedVersion.constFind(block.localID);
-        if (agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
+        if (mine == 0 && agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
             return;
-        if (has(p, "type"))
+        if (has(p, "type") && !(mine & BlockFields::Kind))
             block.type = stringOr(p, "type", QStringLiteral("text"));
-        if (has(p, "content"))
+        if (has(p, "content") && !(mine & BlockFields::Content))
             block.contentJSON = content ? *content : contentJSON(p);
-        if (has(p, "position"))
+        if (has(p, "position") && !(mine & BlockFields::Place))
             block.position = intOr(p, "position", 0);
-        if (has(p, "parent_block_id"))
+        if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
             block.parentBlockServerID = intOr(p, "parent_block_id", 0);
         if (block == *stored) {
             // Both sides hold this version: they agree on it as it stands.

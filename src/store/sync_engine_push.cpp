@@ -5,6 +5,7 @@
 #include "api/wire/library.h"
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
+#include "store/block_fields.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
@@ -134,11 +135,18 @@ void SyncEngine::foldBlockUpserts()
         FNSyncOp newest = queued.back();
         std::optional<BlocksUpsertReq> merged;
         std::map<QString, BlockUpsertItem> items;
+        // Per block, every field any of them carries: the newest item holds this device's latest
+        // value of each.
+        QMap<QString, qint64> fields;
         for (const FNSyncOp &op : queued) {
             try {
                 BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
-                for (BlockUpsertItem &item : req.blocks)
+                for (BlockUpsertItem &item : req.blocks) {
+                    fields[item.client_id] |= op.carriedFields
+                                                  ? op.carriedFields->value(item.client_id, BlockFields::All)
+                                                  : qint64(BlockFields::All);
                     items[item.client_id] = std::move(item);
+                }
                 if (!merged || req.page_id != 0)
                     merged = BlocksUpsertReq{req.page_id, {}};
             } catch (const DecodeError &) {
@@ -146,6 +154,7 @@ void SyncEngine::foldBlockUpserts()
             }
         }
         if (merged) {
+            newest.carriedFields = fields;
             for (auto &[clientID, item] : items) {
                 // A block deleted here since must not come back to life on the service.
                 const FNBlock *block = m_store.block(clientID);
@@ -479,10 +488,12 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
     }
 
     if (kind == SyncOpKind::BlockUpsert) {
-        const BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
+        BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        noteSentBlocks(req);
+        if (op.carriedFields)
+            co_await fillUnchangedFields(req, *op.carriedFields);
+        noteSentBlocks(req, op.carriedFields);
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
@@ -531,22 +542,51 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
     m_outbox.pageBlocksUpsert(pageLocalID, now());
 }
 
-void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req)
+QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const QMap<QString, qint64> &carried)
+{
+    const auto partial = [&](const BlockUpsertItem &item) {
+        return item.id && carried.value(item.client_id, BlockFields::All) != BlockFields::All;
+    };
+    if (std::none_of(req.blocks.begin(), req.blocks.end(), partial))
+        co_return;
+    const BlocksResp current = co_await m_client.fetchBlocks(req.page_id, cancelToken());
+    QHash<qint64, const BlockDTO *> byID;
+    for (const BlockDTO &dto : current.blocks)
+        byID.insert(dto.id, &dto);
+    for (BlockUpsertItem &item : req.blocks) {
+        const BlockDTO *dto = partial(item) ? byID.value(*item.id) : nullptr;
+        if (!dto)
+            continue; // gone from the service: sent as this device has it
+        const qint64 fields = carried.value(item.client_id);
+        if (!(fields & BlockFields::Content))
+            item.content = dto->content;
+        if (!(fields & BlockFields::Kind))
+            item.type = dto->type;
+        if (!(fields & BlockFields::Place)) {
+            item.position = dto->position;
+            item.parent_block_id = dto->parent_block_id;
+        }
+    }
+}
+
+void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried)
 {
     for (const BlockUpsertItem &item : req.blocks) {
         const FNBlock *stored = m_store.block(item.client_id);
         if (!stored)
             continue;
         const FNBlock &block = *stored;
-        // Only a block sent exactly as it stands is in agreement; one edited since it was queued
-        // still has news for the service.
+        // Only a block sent as it stands, in what this device sent of it, is in agreement; one
+        // edited since it was queued still has news for the service.
         JSONObject local;
         try {
             local = parseJSONObject(block.contentJSON.toUtf8());
         } catch (const DecodeError &) {
             continue;
         }
-        if (block.type == item.type && local == item.content)
+        const qint64 fields = carried ? carried->value(item.client_id, BlockFields::All) : qint64(BlockFields::All);
+        if ((!(fields & BlockFields::Kind) || block.type == item.type) &&
+            (!(fields & BlockFields::Content) || local == item.content))
             m_agreedVersion.insert(block.localID, block.updatedAt);
         else if (!m_agreedVersion.contains(block.localID))
             // Edited after this payload was built: the reply agrees only on an older version, so

@@ -3,6 +3,7 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "platform/preset_confirmer.h"
+#include "store/block_fields.h"
 #include "store/outbox.h"
 #include "support/collab_steps.h"
 #include "support/editor_steps.h"
@@ -288,7 +289,7 @@ void TestBlockDeletionSync::removedBlockGoesEverywhere()
             b.type = QStringLiteral("toggle");
             b.contentJSON = QStringLiteral("{\"text\":\"%1\",\"expanded\":true}").arg(removed.first());
         });
-        Outbox::of(m_device->store()).blockEdited(page.localID, toggle.localID);
+        Outbox::of(m_device->store()).blockEdited(page.localID, toggle.localID, BlockFields::All);
         FNBlock child = m_device->addBlock(page.localID, inner, 0);
         child.parentBlockLocalID = toggle.localID;
         child.parentBlockServerID = toggle.serverID;
@@ -334,6 +335,7 @@ void TestBlockDeletionSync::removedBlockGoesEverywhere()
         auto held = FakeService::Fault::held();
         held.dropAfterHandling = moment == Moment::answerLost;
         held.remaining = 1;
+        held.method = "POST";
         m_fake.setFault(kBlocksPath, held);
         SyncEngine::syncQuietly(&m_device->engine());
         QTRY_COMPARE_WITH_TIMEOUT(journey::storedTexts(m_fake, pageID), texts, kWait);
@@ -425,7 +427,7 @@ void TestBlockDeletionSync::returnAfterALineLeftAsItWasKeepsTheOtherDevicesWords
     m_other->store().editBlock(otherLine, [&](FNBlock &b) {
         b.contentJSON = QStringLiteral("{\"text\":\"%1\"}").arg(theirs);
     });
-    Outbox::of(m_other->store()).blockEdited(otherPage, otherLine);
+    Outbox::of(m_other->store()).blockEdited(otherPage, otherLine, BlockFields::Content);
     QVERIFY(m_other->queueBlockUpsert(otherPage));
     QVERIFY(settle(*m_other));
     QVERIFY(settle(*m_device));

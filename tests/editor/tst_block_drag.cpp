@@ -294,7 +294,7 @@ void TestBlockDrag::dropAfterScrollingLandsOnce()
     }
     expected << QStringLiteral("1");
     QCOMPARE(order(), expected);
-    QCOMPARE(m_device->block(m_blocks[1])->position, qint64(count - 1));
+    QVERIFY(m_device->block(m_blocks[1])->position > m_device->block(m_blocks[count - 1])->position);
     QTRY_VERIFY(!m_view->model().isBlockFlushPending());
     QCOMPARE(outboxOf("block", "upsert").size(), size_t(1));
 }

@@ -234,7 +234,7 @@ void TestPageViewToolbar::dragAndDropReorders()
     // a dropped below the toggle's row (index 2) lands after it.
     QVERIFY(dropOn(view->rowFrame(toggle.localID), payload.get()));
     QCOMPARE(order(), QStringList({b.localID, toggle.localID, a.localID}));
-    QCOMPARE(m_device->block(a.localID)->position, qint64(2));
+    QVERIFY(m_device->block(a.localID)->position > m_device->block(toggle.localID)->position);
     QVERIFY(view->model().isBlockFlushPending());
 
     // Plain text that names no block, and a drop without text.

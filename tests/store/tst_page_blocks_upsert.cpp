@@ -1,4 +1,5 @@
 #include "store/local_store.h"
+#include "store/block_fields.h"
 #include "store/page_blocks_upsert.h"
 
 #include <QTemporaryDir>
@@ -134,7 +135,7 @@ void TestPageBlocksUpsert::carriesWhatTheServiceLacks()
     QTemporaryDir dir;
     LocalStore store(dir.path());
     QString pageLocalID;
-    QSet<QString> editedIDs;
+    QHash<QString, qint64> editedIDs;
     store.change([&](StoreState &s) {
         FNPage page;
         page.serverID = kPageServerID;
@@ -157,7 +158,7 @@ void TestPageBlocksUpsert::carriesWhatTheServiceLacks()
                 b.deletedAt = QDateTime::currentDateTimeUtc();
             s.blocks.push_back(b);
             if (stored.edited)
-                editedIDs.insert(stored.name);
+                editedIDs.insert(stored.name, BlockFields::All);
         }
     });
 

@@ -265,6 +265,7 @@ void TestSyncFaults::lostBlockReplyIsAdoptedFromEcho()
     QVERIFY(d->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
+    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
     d->sync(); // the upsert lands, its reply does not; the pull brings the block back
 
@@ -295,6 +296,7 @@ void TestSyncFaults::resentBlockUpsertKeepsTheOtherDevicesLaterEdit()
     QVERIFY(a->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
+    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
     a->sync();
     // The pull of the same cycle shows the service holding it as sent: nothing waits to go again.
@@ -334,6 +336,7 @@ void TestSyncFaults::lostUpsertKeepsOnlyItemsTheServiceDoesNotHold()
     QVERIFY(a->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
+    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
     m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
     a->sync();

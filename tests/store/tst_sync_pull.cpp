@@ -1,4 +1,5 @@
 #include "fake-service/fake_service.h"
+#include "store/block_fields.h"
 #include "store/outbox.h"
 #include "support/test_device.h"
 
@@ -309,11 +310,12 @@ void TestSyncPull::echoOfOwnPushKeepsNewerLocalEdit()
     edited.contentJSON = QStringLiteral(R"({"text":"Pack bags","checked":true})");
     edited.updatedAt = edited.updatedAt.addMSecs(50);
     d->store().upsertBlock(edited);
-    Outbox::of(d->store()).blockEdited(page.localID, block.localID);
+    Outbox::of(d->store()).blockEdited(page.localID, block.localID, BlockFields::Content);
     echo(QStringLiteral("Pack"), 1000000);
     QVERIFY(d->sync());
     QCOMPARE(d->block(block.localID)->contentJSON, edited.contentJSON);
-    QCOMPARE(d->block(block.localID)->type, QStringLiteral("text"));
+    // The kind was not changed here: another device's change of it is taken.
+    QCOMPARE(d->block(block.localID)->type, QStringLiteral("todo"));
 
     // Once the edit has gone out, a change made elsewhere applies again.
     QVERIFY(d->queueBlockUpsert(page.localID));

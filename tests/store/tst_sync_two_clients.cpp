@@ -229,6 +229,10 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
         }
         QVERIFY(device.queueBlockUpsert(pageLocalID));
     };
+    // Only the test's own syncs run, in the order it names: a cycle the queuing set off would race
+    // the other device's.
+    a.engine().setQueueDelay(std::chrono::hours(1));
+    b.engine().setQueueDelay(std::chrono::hours(1));
     edit(a, page.localID, editOnA);
     edit(b, pageOnB, editOnB);
 

@@ -4,6 +4,7 @@
 #include "api/wire/blocks.h"
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
+#include "store/block_fields.h"
 #include "store/outbox.h"
 #include "support/local_store_testing.h"
 #include "support/task_outcome.h"
@@ -84,7 +85,7 @@ FNBlock TestDevice::addBlock(const QString &pageLocalID, const QString &text, qi
     block.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
     block.position = position;
     m_store->upsertBlock(block);
-    Outbox::of(*m_store).blockEdited(pageLocalID, block.localID);
+    Outbox::of(*m_store).blockEdited(pageLocalID, block.localID, BlockFields::All);
     return block;
 }
 
@@ -94,7 +95,7 @@ void TestDevice::setBlockText(const QString &blockLocalID, const QString &text)
         b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", text}}));
     });
     if (const FNBlock *b = block(blockLocalID))
-        Outbox::of(*m_store).blockEdited(b->pageLocalID, blockLocalID);
+        Outbox::of(*m_store).blockEdited(b->pageLocalID, blockLocalID, BlockFields::Content);
 }
 
 bool TestDevice::queueBlockUpsert(const QString &pageLocalID)

@@ -282,7 +282,8 @@ HttpResponse FakeService::handle(const HttpRequest &request)
 
     const QString path = normalizedPath(request.path());
     std::optional<Fault> fault;
-    if (const auto it = m_faults.find(path); it != m_faults.end()) {
+    if (const auto it = m_faults.find(path);
+        it != m_faults.end() && (it->method.isEmpty() || it->method == request.method)) {
         fault = *it;
         if (it->remaining > 0 && --it->remaining == 0)
             m_faults.erase(it);

@@ -32,6 +32,7 @@ public:
         int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
+        QByteArray method;  // only requests of this method ("POST"); empty: every request of the path
 
         static Fault http(int status, const QByteArray &body);
         static Fault htmlPage(int status); // what a proxy or a crashed PHP host sends
