@@ -495,6 +495,9 @@ void TestHostileAnswers::compressedAnswerEndsWhereItsFormatSays_data()
     row("unknown coding", answering({sized("zz", json)}), bad);
 
     // The cap counts what the body decodes to.
+    const QByteArray atCap(1024 * 1024, ' ');
+    QTest::newRow("gzip that decodes to the cap")
+        << answering({sized("gzip", compressed(atCap, 31))}) << atCap << none;
     QTest::newRow("gzip that decodes past the cap")
         << answering({sized("gzip", compressed(QByteArray(2 * 1024 * 1024, ' '), 31))}) << QByteArray()
         << QNetworkReply::UnknownContentError;
