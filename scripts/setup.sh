@@ -10,7 +10,7 @@ PACKAGES=(
     qt6-image-formats-plugins
     pulseaudio pulseaudio-utils
     qt6-qpa-plugins libgl-dev
-    qcoro-qt6-dev qtkeychain-qt6-dev rapidjson-dev libcurl4-openssl-dev
+    qcoro-qt6-dev qtkeychain-qt6-dev rapidjson-dev libcurl4-openssl-dev zlib1g-dev
     dbus dbus-x11 gnome-keyring libsecret-tools
     xvfb xauth fonts-dejavu-core fonts-noto-mono fonts-noto-color-emoji adwaita-icon-theme
 )

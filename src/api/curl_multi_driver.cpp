@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -158,39 +160,97 @@ void CurlMultiDriver::drain()
 
 void CurlMultiDriver::track(CURL *easy)
 {
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CurlMultiDriver::onOpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlMultiDriver::onCloseSocket);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
 }
 
+curl_socket_t CurlMultiDriver::onOpenSocket(void *self, curlsocktype, curl_sockaddr *address)
+{
+    const int socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket < 0)
+        return CURL_SOCKET_BAD;
+    auto *driver = static_cast<CurlMultiDriver *>(self);
+    Connection opened;
+    opened.id = ++driver->m_lastConnectionId;
+    driver->m_connections[socket] = opened;
+    return socket;
+}
+
 int CurlMultiDriver::onCloseSocket(void *self, curl_socket_t socket)
 {
-    // The number may be handed out again at once: it must not stay on the idle list.
-    auto &idle = static_cast<CurlMultiDriver *>(self)->m_idle;
-    idle.erase(std::remove(idle.begin(), idle.end(), socket), idle.end());
+    // The number may be handed out again at once: it must not stay on the list.
+    static_cast<CurlMultiDriver *>(self)->m_connections.erase(socket);
     return ::close(socket);
 }
 
-void CurlMultiDriver::noteIdle(curl_socket_t socket)
+namespace {
+
+// The address and port of one end of a socket as text, as libcurl writes them.
+std::pair<QByteArray, int> endOf(int socket, bool peer)
 {
-    if (socket != CURL_SOCKET_BAD && std::find(m_idle.begin(), m_idle.end(), socket) == m_idle.end())
-        m_idle.push_back(socket);
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    auto *raw = reinterpret_cast<sockaddr *>(&address);
+    if ((peer ? ::getpeername(socket, raw, &length) : ::getsockname(socket, raw, &length)) != 0)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET) {
+        const auto *in = reinterpret_cast<sockaddr_in *>(&address);
+        ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        return {QByteArray(text), ntohs(in->sin_port)};
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto *in = reinterpret_cast<sockaddr_in6 *>(&address);
+        ::inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
+        return {QByteArray(text), ntohs(in->sin6_port)};
+    }
+    return {};
 }
 
-void CurlMultiDriver::noteBusy(curl_socket_t socket)
+} // namespace
+
+CurlMultiDriver::Taken CurlMultiDriver::noteBusy(const char *localIp, int localPort, const char *peerIp,
+                                                 int peerPort)
 {
-    m_idle.erase(std::remove(m_idle.begin(), m_idle.end(), socket), m_idle.end());
+    const std::pair<QByteArray, int> local{QByteArray(localIp), localPort};
+    const std::pair<QByteArray, int> peer{QByteArray(peerIp), peerPort};
+    for (auto &[socket, c] : m_connections) {
+        if (endOf(socket, false) != local || endOf(socket, true) != peer)
+            continue;
+        ++c.busy;
+        c.idle = false;
+        return {socket, c.id};
+    }
+    return {};
+}
+
+void CurlMultiDriver::noteDone(Taken connection)
+{
+    const auto it = m_connections.find(connection.socket);
+    if (it == m_connections.end() || it->second.id != connection.id)
+        return;
+    Connection &c = it->second;
+    c.busy = std::max(c.busy - 1, 0);
+    if (c.busy > 0)
+        return;
+    c.idle = true;
+    c.idleSince = std::chrono::steady_clock::now();
 }
 
 void CurlMultiDriver::dropStaleConnections()
 {
-    for (auto it = m_idle.begin(); it != m_idle.end();) {
-        pollfd p{*it, POLLIN, 0};
-        if (::poll(&p, 1, 0) == 0) {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        pollfd p{it->first, POLLIN, 0};
+        if (!it->second.idle || (now - it->second.idleSince <= kMaxIdle && ::poll(&p, 1, 0) == 0)) {
             ++it;
             continue;
         }
         // libcurl finds it dead at its next look and closes it; nothing is read from it.
-        ::shutdown(*it, SHUT_RDWR);
-        it = m_idle.erase(it);
+        ::shutdown(it->first, SHUT_RDWR);
+        it->second.idle = false;
+        ++it;
     }
 }

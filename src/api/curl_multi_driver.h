@@ -6,6 +6,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <functional>
 #include <unordered_map>
 #include <vector>
@@ -33,14 +34,25 @@ public:
     // Runs `work` as soon as libcurl has returned (at once when it is not running).
     void afterCurl(std::function<void()> work);
 
-    // Sets the easy handle up so that the driver hears of its connections closing.
+    // Idle longer than this, a kept connection is closed rather than used: servers commonly drop theirs
+    // after 5 s, and a request written while the close is on its way fails without an answer.
+    static constexpr auto kMaxIdle = std::chrono::milliseconds(4000);
+
+    // Sets the easy handle up so that the driver hears of its connections opening and closing.
     void track(CURL *easy);
-    // The connection of a transfer that ended well stays in libcurl's cache, idle.
-    void noteIdle(curl_socket_t socket);
-    // A transfer took `socket` for its request.
-    void noteBusy(curl_socket_t socket);
-    // Shuts down every idle connection that received bytes while no request was out, or was closed by
-    // the server: libcurl would otherwise read them as the answer to its next request there.
+    // A connection between these ends, as libcurl's CURLOPT_PREREQFUNCTION names them, took a
+    // transfer's request. The connection returned is for noteDone; {} when none matches.
+    struct Taken {
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        quint64 id = 0;
+    };
+    Taken noteBusy(const char *localIp, int localPort, const char *peerIp, int peerPort);
+    // A transfer on the connection noteBusy named is over; once none is left on it, it waits idle in
+    // libcurl's cache. One closed since, whose number may belong to another now, is left alone.
+    void noteDone(Taken connection);
+    // Shuts down every idle connection that has waited longer than kMaxIdle, received bytes while no
+    // request was out, or was closed by the server: libcurl would otherwise send its next request on
+    // one the server may be closing, or read their bytes as the answer to it.
     void dropStaleConnections();
 
 private:
@@ -53,6 +65,7 @@ private:
     void watch(curl_socket_t socket, int what);
     void act(curl_socket_t socket, int events);
     void drain();
+    static curl_socket_t onOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
     static int onCloseSocket(void *self, curl_socket_t socket);
 
     CURLM *m_multi = nullptr;
@@ -60,7 +73,15 @@ private:
     std::unordered_map<curl_socket_t, Watch> m_watches;
     std::function<void(QObject *, CURLcode)> m_done;
     std::vector<std::function<void()>> m_after;
-    std::vector<curl_socket_t> m_idle;
+    struct Connection {
+        quint64 id = 0;
+        int busy = 0;      // transfers on it; several over HTTP/2
+        bool idle = false; // a transfer has ended on it and none runs now
+        std::chrono::steady_clock::time_point idleSince;
+    };
+    // Every socket libcurl has open, by number.
+    std::unordered_map<curl_socket_t, Connection> m_connections;
+    quint64 m_lastConnectionId = 0;
     std::vector<CURL *> m_pendingAdds;
     int m_inCurl = 0;
 };

@@ -15,10 +15,6 @@ const auto kLongHeadText = QStringLiteral("The server's answer began with too lo
 const auto kBadLengthText = QStringLiteral("The server's answer had an unreadable length.");
 const auto kTooLargeText = QStringLiteral("The server's answer was too large.");
 
-// Idle longer than this, a kept connection is closed rather than used: servers commonly drop theirs
-// after 5 s, and a request written while the close is on its way would fail without an answer.
-constexpr long kMaxIdleSeconds = 4;
-
 bool isRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -123,6 +119,7 @@ bool CurlReply::start()
     m_downNow = -1;
     m_redirectAllowed = false;
     m_refused.reset();
+    m_decoder.reset({});
     m_errorText[0] = '\0';
 
     const QNetworkRequest req = request();
@@ -159,10 +156,13 @@ bool CurlReply::start()
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    // Decoded here rather than by libcurl, which takes a compressed body cut short for a whole one.
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
     curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, kMaxIdleSeconds);
+    // Whole seconds only: the driver's own check (dropStaleConnections) is the precise one.
+    curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, long(CurlMultiDriver::kMaxIdle.count() / 1000));
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlReply::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
@@ -278,6 +278,7 @@ bool CurlReply::headEnded(long status)
         setRawHeader(name, before.isEmpty() ? value : before + ", " + value);
     }
     m_headLines.clear();
+    m_decoder.reset(rawHeader("Content-Encoding"));
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, int(status));
     setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(reason));
 
@@ -329,12 +330,21 @@ bool CurlReply::takeBody(QByteArrayView data)
     // A redirect's own body is not the answer.
     if (attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
         return true;
-    m_received += qint64(data.size());
-    if (m_maxBodyBytes >= 0 && m_received > m_maxBodyBytes) {
+    const qsizetype before = m_data.size();
+    switch (m_decoder.feed(data, m_data, m_maxBodyBytes)) {
+    case ContentDecoder::Outcome::Ok:
+    case ContentDecoder::Outcome::Cut:
+        break;
+    case ContentDecoder::Outcome::TooLarge:
         m_tooLarge = true;
         return false;
+    case ContentDecoder::Outcome::Corrupt:
+        return refuse(networkErrorOfCurl(CURLE_BAD_CONTENT_ENCODING),
+                      QString::fromUtf8(curl_easy_strerror(CURLE_BAD_CONTENT_ENCODING)));
     }
-    m_data.append(data);
+    m_received += qint64(m_data.size() - before);
+    if (m_data.size() == before)
+        return !m_abortPending;
     Q_EMIT readyRead();
     return !m_abortPending;
 }
@@ -381,15 +391,17 @@ int CurlReply::onProgress(void *self, curl_off_t dlTotal, curl_off_t dlNow, curl
     return reply->m_abortPending ? 1 : 0;
 }
 
-int CurlReply::onPrereq(void *self, char *, char *, int, int)
+int CurlReply::onPrereq(void *self, char *peerIp, char *localIp, int peerPort, int localPort)
 {
     // Called once a connection is open (TLS done) or reused, just before the request is written.
     auto *reply = static_cast<CurlReply *>(self);
     reply->m_left = true;
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    curl_easy_getinfo(reply->m_easy, CURLINFO_ACTIVESOCKET, &socket);
-    if (reply->m_transport)
-        reply->m_transport->driver().noteBusy(socket);
+    if (reply->m_transport) {
+        // Again on a fresh connection when a reused one was found dead before the request went out.
+        CurlMultiDriver &driver = reply->m_transport->driver();
+        driver.noteDone(std::exchange(reply->m_connection, {}));
+        reply->m_connection = driver.noteBusy(localIp, localPort, peerIp, peerPort);
+    }
     return CURL_PREREQFUNC_OK;
 }
 
@@ -401,12 +413,7 @@ void CurlReply::ended(CURLcode code)
     curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &opened);
     if (m_transport)
         m_transport->noteConnections(opened);
-    // Still open once the transfer is over: kept in libcurl's cache for the next exchange.
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    curl_easy_getinfo(m_easy, CURLINFO_ACTIVESOCKET, &socket);
     detach();
-    if (code == CURLE_OK && !m_abortPending && !m_refused && !m_tooLarge && m_transport)
-        m_transport->driver().noteIdle(socket);
     conclude(code);
 }
 
@@ -436,6 +443,9 @@ void CurlReply::conclude(CURLcode code)
             followRedirect();
         return;
     }
+    if (m_decoder.finish() != ContentDecoder::Outcome::Ok)
+        return finishWith(networkErrorOfCurl(CURLE_PARTIAL_FILE),
+                          QString::fromUtf8(curl_easy_strerror(CURLE_PARTIAL_FILE)));
     finishOk();
 }
 
@@ -466,6 +476,10 @@ void CurlReply::detach()
             m_transport->driver().remove(m_easy);
         curl_easy_cleanup(m_easy);
     }
+    // After the removal, which closes a connection left in the middle of an answer.
+    const CurlMultiDriver::Taken connection = std::exchange(m_connection, {});
+    if (m_transport)
+        m_transport->driver().noteDone(connection);
     m_running = false;
     m_easy = nullptr;
     curl_slist_free_all(m_headers);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "api/content_decoder.h"
+#include "api/curl_multi_driver.h"
+
 #include <QByteArray>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -29,7 +32,7 @@ public:
     // Whether a connection was open for the request, so that it may have reached the service; a
     // connection refused, never found or never finished (TLS included) did not carry it.
     bool mayHaveLeft() const { return m_left; }
-    // The most the body may hold, decompressed; a longer declared or streamed body ends the exchange.
+    // The most the body may hold, decoded; a longer declared or streamed body ends the exchange.
     void setMaxBodyBytes(qint64 bytes);
     // The exchange ended because the answer was over the size cap.
     bool wasTooLarge() const { return m_tooLarge; }
@@ -102,7 +105,10 @@ private:
     bool m_redirectAllowed = false;
     int m_redirects = 0;
     qint64 m_received = 0;
+    // The connection the request went out on, as the driver named it, until the transfer is over.
+    CurlMultiDriver::Taken m_connection;
     curl_off_t m_upNow = -1;
     curl_off_t m_downNow = -1;
-    QByteArray m_data; // body bytes not yet read by the caller
+    QByteArray m_data;        // body bytes not yet read by the caller
+    ContentDecoder m_decoder; // libcurl hands the body over as it came; this undoes its coding
 };

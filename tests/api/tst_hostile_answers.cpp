@@ -10,6 +10,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <zlib.h>
+
+#include <deque>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -22,6 +26,7 @@ struct Script {
     QByteArray flood;          // written again and again after the answer while the client reads
     bool closeAfter = false;
     bool hangUpOnSecond = false; // the second request is read, then the connection closed unanswered
+    int idleCloseMs = 0;         // a connection idle this long after an answer is closed
 };
 
 Script answering(QList<QByteArray> answers, int dripMs = 0, QByteArray flood = {}, bool closeAfter = false)
@@ -44,6 +49,7 @@ public:
     int connections = 0;
     int open = 0;
     qint64 written = 0; // bytes handed to the kernel, on loopback already at the client
+    std::function<void(int, QTcpSocket *)> answered; // after the answer to request n was written
 
     bool listen()
     {
@@ -55,6 +61,16 @@ public:
                     --open;
                     s->deleteLater();
                 });
+                if (script.idleCloseMs > 0) {
+                    // Stopped by a request, started again by its answer.
+                    auto *idle = new QTimer(s);
+                    idle->setObjectName(QStringLiteral("idle"));
+                    idle->setSingleShot(true);
+                    idle->setTimerType(Qt::PreciseTimer);
+                    idle->setInterval(script.idleCloseMs);
+                    connect(idle, &QTimer::timeout, s, &QTcpSocket::disconnectFromHost);
+                    connect(s, &QTcpSocket::readyRead, idle, &QTimer::stop);
+                }
                 connect(s, &QTcpSocket::readyRead, this, [this, s] { onRead(s); });
                 connect(s, &QTcpSocket::bytesWritten, this, [this](qint64 n) { written += n; });
             }
@@ -115,11 +131,95 @@ private:
         }
         if (script.closeAfter)
             s->disconnectFromHost();
+        if (auto *idle = s->findChild<QTimer *>(QStringLiteral("idle")))
+            idle->start();
+        if (answered)
+            answered(n, s);
     }
 
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_in;
 };
+
+// A link that takes `delayMs` each way, as a network between the client and a ScriptedServer would:
+// bytes and a close from either end reach the other end that much later, in order.
+class DelayedLink : public QObject
+{
+public:
+    DelayedLink(quint16 serverPort, int delayMs)
+        : m_serverPort(serverPort)
+        , m_delayMs(delayMs)
+    {
+        connect(&m_front, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *near = m_front.nextPendingConnection()) {
+                auto *far = new QTcpSocket(near);
+                far->connectToHost(QHostAddress::LocalHost, m_serverPort);
+                carry(near, far);
+                carry(far, near);
+            }
+        });
+    }
+    bool listen() { return m_front.listen(QHostAddress::LocalHost); }
+    QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_front.serverPort()); }
+
+private:
+    // What `from` sends reaches `to` after the delay; an empty piece stands for the close.
+    void carry(QTcpSocket *from, QTcpSocket *to)
+    {
+        auto *timer = new QTimer(to);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        auto queue = std::make_shared<std::deque<std::pair<qint64, QByteArray>>>();
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        connect(timer, &QTimer::timeout, to, [to, timer, queue, clock] {
+            while (!queue->empty() && queue->front().first <= clock->elapsed()) {
+                const QByteArray piece = std::move(queue->front().second);
+                queue->pop_front();
+                if (piece.isEmpty())
+                    to->disconnectFromHost();
+                else if (to->state() == QAbstractSocket::ConnectedState ||
+                         to->state() == QAbstractSocket::ConnectingState)
+                    to->write(piece);
+            }
+            if (!queue->empty())
+                timer->start(int(std::max<qint64>(0, queue->front().first - clock->elapsed())));
+        });
+        const auto push = [this, timer, queue, clock](QByteArray piece) {
+            queue->emplace_back(clock->elapsed() + m_delayMs, std::move(piece));
+            if (!timer->isActive())
+                timer->start(m_delayMs);
+        };
+        connect(from, &QTcpSocket::readyRead, to, [from, push] { push(from->readAll()); });
+        connect(from, &QTcpSocket::disconnected, to, [push] { push(QByteArray()); });
+    }
+
+    QTcpServer m_front;
+    quint16 m_serverPort;
+    int m_delayMs;
+};
+
+// `data` compressed whole, in the format zlib's window bits name: 31 gzip, 15 zlib, -15 raw deflate.
+QByteArray compressed(const QByteArray &data, int windowBits)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 32, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
+
+QByteArray chunked(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n0\r\n\r\n";
+}
 
 QByteArray ok(const QByteArray &body)
 {
@@ -160,6 +260,10 @@ private Q_SLOTS:
     void laterCallsGetTheirOwnAnswer_data();
     void laterCallsGetTheirOwnAnswer();
     void bodyIsNeverSentTwice();
+    void compressedAnswerEndsWhereItsFormatSays_data();
+    void compressedAnswerEndsWhereItsFormatSays();
+    void connectionIdleNearTheServersLimitIsNotReused();
+    void answerComingInWhileAnotherCallStartsIsKept();
     void lineBreakInHeaderSendsNothing_data();
     void lineBreakInHeaderSendsNothing();
 
@@ -325,6 +429,153 @@ void TestHostileAnswers::bodyIsNeverSentTwice()
     QCOMPARE(e->errorDescription(), QStringLiteral("The connection closed before the server answered."));
     QVERIFY(e->mayHaveLeft());
     QCOMPARE(m_server->bodies.size(), 2);
+}
+
+void TestHostileAnswers::compressedAnswerEndsWhereItsFormatSays_data()
+{
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<QByteArray>("body");                   // what a success reads
+    QTest::addColumn<QNetworkReply::NetworkError>("error"); // NoError: it succeeds
+
+    QByteArray json = "[";
+    for (int i = 0; i < 400; ++i)
+        json += "{\"id\":" + QByteArray::number(i * 7919 % 100003) + ",\"title\":\"page " +
+                QByteArray::number(i) + "\"},";
+    json.back() = ']';
+    const QByteArray gzip = compressed(json, 31);
+    const QByteArray zlib = compressed(json, 15);
+    const QByteArray raw = compressed(json, -15);
+    QVERIFY(!gzip.isEmpty() && !zlib.isEmpty() && !raw.isEmpty());
+    const auto sized = [](const QByteArray &coding, const QByteArray &body) {
+        return head("Content-Encoding: " + coding + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                    "\r\n") +
+               body;
+    };
+    const auto row = [&json](const char *name, Script s, QNetworkReply::NetworkError e) {
+        QTest::newRow(name) << s << json << e;
+    };
+    const auto none = QNetworkReply::NoError;
+    const auto cut = QNetworkReply::RemoteHostClosedError;
+    const auto bad = QNetworkReply::UnknownNetworkError;
+    const qsizetype half = gzip.size() / 2;
+
+    row("gzip", answering({sized("gzip", gzip)}), none);
+    row("x-gzip", answering({sized("x-gzip", gzip)}), none);
+    row("gzip in chunks",
+        answering({head("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n") + chunked(gzip)}), none);
+    row("gzip to the close", answering({head("Content-Encoding: gzip\r\n") + gzip}, 0, {}, true), none);
+    row("deflate with its zlib wrapper", answering({sized("deflate", zlib)}), none);
+    row("raw deflate", answering({sized("deflate", raw)}), none);
+
+    row("gzip cut by the close",
+        answering({head("Content-Encoding: gzip\r\n") + gzip.left(half)}, 0, {}, true), cut);
+    row("gzip cut, with the cut's length", answering({sized("gzip", gzip.left(half))}), cut);
+    row("gzip cut inside whole chunks",
+        answering(
+            {head("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n") + chunked(gzip.left(half))}),
+        cut);
+    row("gzip without its trailer", answering({sized("gzip", gzip.chopped(8))}), cut);
+    row("gzip without its length", answering({sized("gzip", gzip.chopped(4))}), cut);
+    row("deflate cut by the close",
+        answering({head("Content-Encoding: deflate\r\n") + zlib.left(zlib.size() / 2)}, 0, {}, true), cut);
+    row("deflate without its checksum", answering({sized("deflate", zlib.chopped(4))}), cut);
+    row("raw deflate cut", answering({sized("deflate", raw.left(raw.size() / 2))}), cut);
+
+    QByteArray wrongCrc = gzip;
+    wrongCrc[gzip.size() - 8] = char(wrongCrc[gzip.size() - 8] ^ 1);
+    row("gzip with a wrong checksum", answering({sized("gzip", wrongCrc)}), bad);
+    QByteArray wrongSize = gzip;
+    wrongSize[gzip.size() - 4] = char(wrongSize[gzip.size() - 4] ^ 1);
+    row("gzip with a wrong length", answering({sized("gzip", wrongSize)}), bad);
+    row("bytes after the gzip stream", answering({sized("gzip", gzip + "[1]")}), bad);
+    row("bytes after the deflate stream", answering({sized("deflate", zlib + "[1]")}), bad);
+    QByteArray wrongAdler = zlib;
+    wrongAdler.back() = char(wrongAdler.back() ^ 1);
+    row("deflate with a wrong checksum", answering({sized("deflate", wrongAdler)}), bad);
+    row("unknown coding", answering({sized("zz", json)}), bad);
+
+    // The cap counts what the body decodes to.
+    const QByteArray atCap(1024 * 1024, ' ');
+    QTest::newRow("gzip that decodes to the cap")
+        << answering({sized("gzip", compressed(atCap, 31))}) << atCap << none;
+    QTest::newRow("gzip that decodes past the cap")
+        << answering({sized("gzip", compressed(QByteArray(2 * 1024 * 1024, ' '), 31))}) << QByteArray()
+        << QNetworkReply::UnknownContentError;
+}
+
+void TestHostileAnswers::compressedAnswerEndsWhereItsFormatSays()
+{
+    QFETCH(Script, script);
+    QFETCH(QByteArray, body);
+    QFETCH(QNetworkReply::NetworkError, error);
+    m_server->script = script;
+    const auto out = call();
+    QVERIFY(out.finished);
+    if (error == QNetworkReply::NoError) {
+        QVERIFY2(out.ok(), qPrintable(out.errorText()));
+        QCOMPARE(*out.value, body);
+        return;
+    }
+    const auto e = out.apiError();
+    QVERIFY2(e, out.ok() ? qPrintable(QStringLiteral("ok, %1 bytes").arg(out.value->size()))
+                         : qPrintable(out.errorText()));
+    QCOMPARE(int(e->kind()), int(APIError::Kind::Network));
+    QVERIFY2(e->networkError() == error,
+             qPrintable(QStringLiteral("%1: %2").arg(int(e->networkError())).arg(e->errorDescription())));
+    QVERIFY(e->mayHaveLeft());
+}
+
+void TestHostileAnswers::connectionIdleNearTheServersLimitIsNotReused()
+{
+    // The server drops a connection 5 s after its answer, as many do; 200 ms each way, its close
+    // reaches the client 5 s after the client read the answer. A request written 4.75 s after
+    // that on the kept connection would reach the server after the close, unanswered.
+    constexpr int kDelayMs = 200;
+    m_server->script = answering({ok(R"({"n":1})"), ok(R"({"n":2})")});
+    m_server->script.idleCloseMs = 5000;
+    DelayedLink link(quint16(m_server->origin().section(QLatin1Char(':'), -1).toUShort()), kDelayMs);
+    QVERIFY(link.listen());
+    APIClient client(link.origin(), m_network);
+    const auto post = [&client](const char *n) {
+        const JSONObject object{{QStringLiteral("n"), JSONValue(QString::fromLatin1(n))}};
+        return runTask(client.requestData(QStringLiteral("POST"), QStringLiteral("/api/sync.php"),
+                                          AnyEncodable(object), QStringLiteral("t")),
+                       30000);
+    };
+    const auto first = post("1");
+    QVERIFY2(first.ok(), qPrintable(first.errorText()));
+    QTest::qWait(4750);
+    const auto second = post("2");
+    QVERIFY2(second.ok(), qPrintable(second.errorText()));
+    QCOMPARE(*second.value, QByteArray(R"({"n":2})"));
+    QCOMPARE(m_server->connections, 2);
+}
+
+void TestHostileAnswers::answerComingInWhileAnotherCallStartsIsKept()
+{
+    // The second call reuses the first one's connection; a third starts while the first part of the
+    // second's answer waits unread on it. That connection is busy, not stale.
+    m_server->script =
+        answering({ok(R"({"n":1})"), head("Content-Length: 7\r\n") + R"({"n")", ok(R"({"n":3})")});
+    std::optional<QCoro::Task<QByteArray>> third;
+    m_server->answered = [this, &third](int n, QTcpSocket *s) {
+        if (n != 2)
+            return;
+        s->flush();
+        const JSONObject object{{QStringLiteral("n"), JSONValue(QStringLiteral("3"))}};
+        third.emplace(m_client->requestData(QStringLiteral("POST"), QStringLiteral("/api/sync.php"),
+                                            AnyEncodable(object), QStringLiteral("t")));
+        s->write(":2}");
+    };
+    QVERIFY(call("1").ok());
+    const auto second = call("2");
+    QVERIFY2(second.ok(), qPrintable(second.errorText()));
+    QCOMPARE(*second.value, QByteArray(R"({"n":2})"));
+    QVERIFY(third);
+    const auto out = runTask(std::move(*third), 30000);
+    QVERIFY2(out.ok(), qPrintable(out.errorText()));
+    QCOMPARE(*out.value, QByteArray(R"({"n":3})"));
+    QCOMPARE(m_server->connections, 2);
 }
 
 void TestHostileAnswers::lineBreakInHeaderSendsNothing_data()
