@@ -124,6 +124,8 @@ void EmbedBlockView::commit()
 {
     const QString url = m_field ? BlockContent::trimmedEntry(m_field->text()) : QString();
     m_editing = false;
+    // The field's text is what gets stored: the refresh the write brings has nothing to keep.
+    m_url = url;
     host().write(EmbedBlock::Content{url});
     // The stored address may be the same: the entry row goes all the same.
     m_url = host().read<EmbedBlock::Content>().url;
