@@ -2,10 +2,12 @@
 
 #include "app/edit_commands.h"
 #include "app/menu_commands.h"
+#include "store/debouncer.h"
 #include "store/local_store.h"
 #include "ui/toast_center.h"
 #include "ui/toast_overlay.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +36,12 @@ AppWindow::AppWindow(const AppContext &context, RootView::MainViewFactory mainVi
     // edits the closing window queued are written before the loop returns, not left to the store's
     // timer or its destructor.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        // An end that did not come through the window (the desktop session ending) closes it now,
+        // so the open page queues its edits as it does for Quit.
+        if (isVisible())
+            close();
+        // Waits of views already gone write into the store and queue their page themselves.
+        Debouncer::flushAll();
         if (m_context.store && m_context.store->isSavePending())
             m_context.store->save();
     });
@@ -66,6 +74,14 @@ void AppWindow::installWindowCommands()
     auto *edit = new QMenu(QString::fromLatin1(kEditMenu), this);
     menuBar()->insertMenu(menus.at(1), edit);
     new EditCommands(*edit, this);
+}
+
+void AppWindow::closeEvent(QCloseEvent *event)
+{
+    // Edits still in their quiet period (a formula, a caption, a row's text) are written while their
+    // views live, so the page queues them as it goes; their timers would not fire after the loop.
+    Debouncer::flushAll();
+    QMainWindow::closeEvent(event);
 }
 
 void AppWindow::quit()

@@ -39,6 +39,9 @@ public:
     // made active.
     void bringToFront();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     // File > "Close Window" and "Quit", and the Edit menu.
     void installWindowCommands();

@@ -180,11 +180,43 @@ ButtonBlockView::ButtonBlockView(BlockHost &host, QWidget *parent)
     refresh();
 }
 
+namespace {
+
+// The field shows `stored` unless it holds typing of its own (it differs from what it was given,
+// `given`, which then follows); the caret keeps its place.
+void follow(QLineEdit &field, QString &given, const QString &stored)
+{
+    if (field.text() != given || stored == given)
+        return;
+    given = stored;
+    const int caret = field.cursorPosition();
+    field.setText(stored);
+    field.setCursorPosition(caret);
+}
+
+QString draftAction(const ButtonBlock::Content &content)
+{
+    return content.action.isEmpty() ? QString::fromLatin1(ButtonBlock::kOpenURL) : content.action;
+}
+
+} // namespace
+
 void ButtonBlockView::refresh()
 {
     const auto content = host().read<ButtonBlock::Content>();
     m_button->setText(ShownText::mnemonicSafe(ButtonBlock::shownLabel(content)));
     m_button->setEnabled(ButtonBlock::isEnabled(content));
+    if (!isEditing())
+        return;
+    // An open editor takes another device's values into the fields the user has not changed; the
+    // ones they did change are theirs, and "Save" writes them over.
+    follow(*m_labelField, m_given.label, content.label);
+    follow(*m_targetField, m_given.target, content.target);
+    if (m_draftAction == m_given.action && draftAction(content) != m_draftAction) {
+        m_given.action = m_draftAction = draftAction(content);
+        m_actionPicker->setCurrentIndex(m_actionPicker->findData(m_draftAction));
+        updateTargetPlaceholder();
+    }
 }
 
 bool ButtonBlockView::isEditing() const
@@ -196,9 +228,10 @@ void ButtonBlockView::openEditor()
 {
     const auto content = host().read<ButtonBlock::Content>();
     m_labelField->setText(content.label);
-    m_draftAction = content.action.isEmpty() ? QString::fromLatin1(ButtonBlock::kOpenURL) : content.action;
+    m_draftAction = draftAction(content);
     m_actionPicker->setCurrentIndex(m_actionPicker->findData(m_draftAction));
     m_targetField->setText(content.target);
+    m_given = {content.label, m_draftAction, content.target};
     updateTargetPlaceholder();
     m_editor->show();
     m_labelField->setFocus(Qt::OtherFocusReason);

@@ -59,7 +59,8 @@ BlockView *makeView(BlockHost &host);
 } // namespace ButtonBlock
 
 // The button with its pencil, and below them while open the editor of label, action and target.
-// The editor starts from the stored values each time it opens; only "Save" writes.
+// The editor starts from the stored values each time it opens and follows them while a field is
+// as it was given; only "Save" writes.
 class ButtonBlockView : public BlockView
 {
     Q_OBJECT
@@ -97,4 +98,6 @@ private:
     QPushButton *m_save;
     // The draft's action: kept as read when the picker shows none (an action another app wrote).
     QString m_draftAction;
+    // What the open editor's fields were last given from the store.
+    ButtonBlock::Content m_given;
 };

@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace {
 
 const QString kURLKey = QStringLiteral("url");
@@ -101,15 +103,29 @@ void EmbedBlockView::refresh()
     const QString url = host().read<EmbedBlock::Content>().url;
     if (m_built && url == m_url)
         return;
+    // Typing in the field is the user's own until "Embed" stores it: an address arriving from
+    // elsewhere leaves it be. A field as it was given shows the new address.
+    std::optional<QString> typed;
+    const int caret = m_field ? m_field->cursorPosition() : -1;
+    if (m_field && m_field->text() != m_url) {
+        typed = m_field->text();
+        m_editing = true;
+    }
     m_url = url;
     m_built = true;
     rebuild();
+    if (m_field && typed)
+        m_field->setText(*typed);
+    if (m_field && caret >= 0)
+        m_field->setCursorPosition(caret);
 }
 
 void EmbedBlockView::commit()
 {
     const QString url = m_field ? BlockContent::trimmedEntry(m_field->text()) : QString();
     m_editing = false;
+    // The field's text is what gets stored: the refresh the write brings has nothing to keep.
+    m_url = url;
     host().write(EmbedBlock::Content{url});
     // The stored address may be the same: the entry row goes all the same.
     m_url = host().read<EmbedBlock::Content>().url;

@@ -129,17 +129,19 @@ void ImageBlockView::refresh()
     const JSONObject content = host().decodeContent();
     const QString url = ImageBlock::Content::read(content).url;
     // An upload (or a pull) gives the image its address: the prompt gives way, and back.
+    bool built = false;
     if (!m_shown || url.isEmpty() != bool(m_uploadButton)) {
         m_shown = true;
+        built = true;
         m_uploadButton.clear();
         m_url.clear();
         m_arrangement.clear();
         setBody(url.isEmpty() ? makeUploadButton() : makeImageBody());
-        // The stored caption fills the field once, when the image comes on screen; later ones
-        // (a pull) do not overwrite what the user is typing.
-        if (m_caption)
-            m_caption->setTextQuietly(ImageBlock::readCaption(content));
     }
+    // A caption typed and not yet handed over is newer than the stored one (a pull) and goes out
+    // over it; otherwise the field shows what is stored.
+    if (m_caption && (built || !m_captionDebouncer.isPending()))
+        m_caption->setTextQuietly(ImageBlock::readCaption(content));
     if (url.isEmpty())
         return;
     ServiceClient *client = host().services().client;

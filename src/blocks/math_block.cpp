@@ -75,11 +75,19 @@ MathBlockView::MathBlockView(BlockHost &host, QWidget *parent)
     m_field->setStyleSheet(QStringLiteral("#latexSource { background: %1; border: none; border-radius: 6px; "
                                           "padding: 8px; }")
                                .arg(AppStyle::css(fill)));
-    // Filled once from what is stored; that is not an edit of its own.
-    m_field->setTextQuietly(MathBlock::readLatex(host.decodeContent()));
     connect(m_field, &GrowingTextEdit::textEdited, this, &MathBlockView::scheduleChange);
     column->addWidget(m_field);
     setBody(body);
+    refresh();
+}
+
+void MathBlockView::refresh()
+{
+    // Typing not yet handed over is newer than anything stored and goes out over it; otherwise the
+    // field holds nothing of its own and shows the stored source (filling it is not an edit).
+    if (m_debouncer.isPending())
+        return;
+    m_field->setTextQuietly(MathBlock::readLatex(host().decodeContent()));
 }
 
 QWidget *MathBlockView::entryWidget() const

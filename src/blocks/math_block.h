@@ -22,7 +22,7 @@ BlockView *makeView(BlockHost &host);
 
 // The header "LaTeX" / "Rendered on publish" over a monospaced source field that grows from one to
 // eight lines. The field's text is handed over once typing pauses; a formula that arrives from
-// elsewhere while the field is on screen does not replace what it holds.
+// elsewhere replaces what the field shows unless typing there waits to be handed over.
 class MathBlockView : public BlockView
 {
     Q_OBJECT
@@ -31,6 +31,7 @@ public:
 
     explicit MathBlockView(BlockHost &host, QWidget *parent = nullptr);
 
+    void refresh() override;
     GrowingTextEdit *sourceField() const { return m_field; }
     QWidget *entryWidget() const override;
 

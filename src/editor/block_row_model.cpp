@@ -75,12 +75,6 @@ BlockRowModel::BlockRowModel(LocalStore &store, const FNBlock &block, BlockFocus
             onStoreChanged();
     });
     connect(&store, &LocalStore::recordsChanged, this, &BlockRowModel::onStoreChanged);
-    if (m_focus) {
-        connect(m_focus, &BlockFocus::focusedBlockChanged, this, [this] {
-            if (!isFocused())
-                syncTextFromStore();
-        });
-    }
 }
 
 BlockRowModel::~BlockRowModel()
@@ -162,9 +156,6 @@ void BlockRowModel::setEditorHasFocus(bool hasFocus)
     if (m_editorHasFocus == hasFocus)
         return;
     m_editorHasFocus = hasFocus;
-    // A change pulled in while the user was in the block is shown once they leave it.
-    if (!hasFocus)
-        syncTextFromStore();
 }
 
 void BlockRowModel::changeType(BlockType kind)
@@ -298,9 +289,10 @@ void BlockRowModel::appendLink(const QString &url)
 
 void BlockRowModel::syncTextFromStore()
 {
-    // Never while the user may be typing: a pull must not revert what is on screen or about to
-    // be stored.
-    if (!m_didInit || isFocused() || m_editorHasFocus || m_pendingCommit)
+    // A commit still waiting is the user's newer text: it goes out and wins. Without one the row
+    // holds nothing of its own, keyboard or not (what it typed is stored, and the store keeps it
+    // against pulls until the service has it), so it shows what is stored.
+    if (!m_didInit || m_pendingCommit)
         return;
     const QString stored = storedText();
     if (stored != m_text)

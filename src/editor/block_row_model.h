@@ -102,7 +102,7 @@ public:
     // The formatting and link actions when no text view has the focus: added at the end, stored at once.
     void appendMarkers(const QString &prefix, const QString &suffix);
     void appendLink(const QString &url);
-    // Takes over the stored text unless the user may be typing (focus or a waiting commit).
+    // Takes over the stored text unless a commit of the row's own waits; the caret stays put.
     void syncTextFromStore();
     // Takes over the stored text even while the user is in the row, dropping a waiting commit: the
     // page's content was replaced on purpose (a restored version).

@@ -270,8 +270,8 @@ void BlockRow::refreshToggle()
             connect(m_bodyField, &AutoHeightTextView::indentRequested, m_model, &BlockRowModel::changeIndent);
             m_toggleBodyLayout->insertWidget(0, m_bodyField);
         }
-        if (!m_bodyField->hasFocus())
-            m_bodyField->setRawText(body);
+        // Each keystroke is stored at once, so the field never holds an edit the store lacks.
+        m_bodyField->setRawText(body);
     }
     if (!m_children && m_childContent) {
         m_children = m_childContent();

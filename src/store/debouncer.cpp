@@ -2,49 +2,109 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <vector>
+
+struct Debouncer::Wait {
+    std::function<void()> action;
+    QPointer<QTimer> timer;
+};
+
+namespace {
+
+// An action that schedules again on every run must not hold the app's end forever.
+constexpr int kFlushRounds = 8;
+
+} // namespace
+
+std::vector<std::shared_ptr<Debouncer::Wait>> &Debouncer::waiting()
+{
+    // The waits not yet run, oldest first. They are few (one per field being typed in).
+    static std::vector<std::shared_ptr<Wait>> list;
+    return list;
+}
+
+void Debouncer::forget(const Wait *wait)
+{
+    auto &list = waiting();
+    list.erase(std::remove_if(list.begin(), list.end(), [wait](const auto &w) { return w.get() == wait; }),
+               list.end());
+}
+
 Debouncer::Debouncer(std::chrono::milliseconds delay)
     : m_delay(delay)
-    , m_pending(std::make_shared<std::function<void()>>())
 {
 }
 
 // The wait in progress is left running on purpose.
 Debouncer::~Debouncer() = default;
 
-void Debouncer::cancelWait()
+void Debouncer::cancel(const std::shared_ptr<Wait> &wait)
 {
-    if (m_wait) {
-        m_wait->stop();
-        m_wait->deleteLater();
+    forget(wait.get());
+    wait->action = nullptr;
+    if (wait->timer) {
+        wait->timer->stop();
+        wait->timer->deleteLater();
     }
-    m_wait.clear();
+}
+
+void Debouncer::run(const std::shared_ptr<Wait> &wait)
+{
+    const std::function<void()> action = std::exchange(wait->action, nullptr);
+    // Forgotten before running, so an action that schedules again keeps its new wait.
+    forget(wait.get());
+    if (wait->timer) {
+        wait->timer->stop();
+        wait->timer->deleteLater();
+    }
+    if (action)
+        action();
 }
 
 void Debouncer::schedule(std::function<void()> action)
 {
-    cancelWait();
-    *m_pending = action;
+    if (const auto previous = m_wait.lock())
+        cancel(previous);
+    auto wait = std::make_shared<Wait>();
+    wait->action = std::move(action);
     // Owned by the application rather than by this object, so the wait survives the owner.
-    auto *wait = new QTimer(QCoreApplication::instance());
-    wait->setSingleShot(true);
-    wait->setInterval(m_delay);
-    std::weak_ptr<std::function<void()>> pending = m_pending;
-    QObject::connect(wait, &QTimer::timeout, wait, [wait, pending, action = std::move(action)] {
-        wait->deleteLater();
-        // Cleared before running, so an action that schedules again keeps its new pending action.
-        if (const auto slot = pending.lock())
-            *slot = nullptr;
-        const auto run = action;
-        run();
+    auto *timer = new QTimer(QCoreApplication::instance());
+    timer->setSingleShot(true);
+    timer->setInterval(m_delay);
+    wait->timer = timer;
+    std::weak_ptr<Wait> weak = wait;
+    QObject::connect(timer, &QTimer::timeout, timer, [weak] {
+        if (const auto w = weak.lock())
+            run(w);
     });
-    wait->start();
+    waiting().push_back(wait);
     m_wait = wait;
+    timer->start();
 }
 
 void Debouncer::flush()
 {
-    cancelWait();
-    const std::function<void()> action = std::exchange(*m_pending, nullptr);
-    if (action)
-        action();
+    if (const auto wait = m_wait.lock())
+        run(wait);
+}
+
+bool Debouncer::isPending() const
+{
+    const auto wait = m_wait.lock();
+    return wait && wait->action;
+}
+
+void Debouncer::flushAll()
+{
+    for (int round = 0; round < kFlushRounds && !waiting().empty(); ++round) {
+        const std::vector<std::shared_ptr<Wait>> due = waiting();
+        for (const auto &wait : due)
+            run(wait);
+    }
+}
+
+int Debouncer::pendingCount()
+{
+    return int(waiting().size());
 }

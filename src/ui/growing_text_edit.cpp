@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+#include <algorithm>
+
 GrowingTextEdit::GrowingTextEdit(int minLines, int maxLines, QWidget *parent)
     : QPlainTextEdit(parent)
     , m_minLines(std::max(1, minLines))
@@ -29,9 +31,13 @@ void GrowingTextEdit::setTextQuietly(const QString &text)
 {
     if (toPlainText() == text)
         return;
+    const int caret = textCursor().position();
     m_quiet = true;
     setPlainText(text);
     m_quiet = false;
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(std::min(caret, document()->characterCount() - 1));
+    setTextCursor(cursor);
 }
 
 int GrowingTextEdit::idealHeight() const

@@ -10,7 +10,8 @@ class GrowingTextEdit : public QPlainTextEdit
 public:
     explicit GrowingTextEdit(int minLines = 1, int maxLines = 0, QWidget *parent = nullptr);
 
-    // Replaces the text without reporting it as an edit.
+    // Replaces the text without reporting it as an edit; the caret keeps its offset, clamped to the
+    // new end, with nothing selected.
     void setTextQuietly(const QString &text);
     int idealHeight() const;
     QSize sizeHint() const override;

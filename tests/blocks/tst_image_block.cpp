@@ -42,7 +42,7 @@ private Q_SLOTS:
     void menuStoresTheChosenId();
     void captionBurstHandsOverOnce();
     void captionOfAGoneViewIsStillWritten();
-    void storedCaptionFillsTheFieldOnce();
+    void storedCaptionFillsTheField();
     void loaderStates_data();
     void loaderStates();
     void secondViewComesFromTheCache();
@@ -252,13 +252,13 @@ void TestImageBlock::captionOfAGoneViewIsStillWritten()
     QCOMPARE(service.otherDeviceContent(m_lastBlock.localID), onService);
 }
 
-void TestImageBlock::storedCaptionFillsTheFieldOnce()
+void TestImageBlock::storedCaptionFillsTheField()
 {
     BlockRow *row = imageRow({{kCaptionKey, QStringLiteral("Stored")}});
     ImageBlockView *view = viewOf(row);
     QCOMPARE(view->captionField()->toPlainText(), QStringLiteral("Stored"));
     QCOMPARE(view->captionField()->placeholderText(), QStringLiteral("Caption (optional)"));
-    // A pull while the image is on screen does not overwrite the field.
+    // A pull while the image is on screen shows in the field, which holds nothing of its own.
     FNBlock pulled = m_fx->stored(m_lastBlock.localID);
     JSONObject content = BlockContent::decode(pulled.contentJSON);
     content[kCaptionKey] = QStringLiteral("From elsewhere");
@@ -266,7 +266,7 @@ void TestImageBlock::storedCaptionFillsTheFieldOnce()
     pulled.contentJSON = *BlockContent::encode(content);
     m_fx->store().upsertBlock(pulled);
     QTRY_COMPARE(view->arrangement(), QStringLiteral("float-right"));
-    QCOMPARE(view->captionField()->toPlainText(), QStringLiteral("Stored"));
+    QCOMPARE(view->captionField()->toPlainText(), QStringLiteral("From elsewhere"));
     QCOMPARE(m_fx->changes(), 0);
 }
 

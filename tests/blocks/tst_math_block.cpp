@@ -17,7 +17,7 @@ private Q_SLOTS:
     void viewGoneBeforeThePauseStillWritesOnce();
     void storedSourceFillsTheFieldWithoutAWrite_data();
     void storedSourceFillsTheFieldWithoutAWrite();
-    void aPullDoesNotReplaceTheField();
+    void aPullShowsInTheField();
     void fieldGrowsFromOneToEightLines();
 
 private:
@@ -114,7 +114,7 @@ void TestMathBlock::storedSourceFillsTheFieldWithoutAWrite()
     QCOMPARE(fx.stored(block.localID).contentJSON, block.contentJSON);
 }
 
-void TestMathBlock::aPullDoesNotReplaceTheField()
+void TestMathBlock::aPullShowsInTheField()
 {
     EditorFixture fx;
     const FNBlock block =
@@ -123,10 +123,10 @@ void TestMathBlock::aPullDoesNotReplaceTheField()
     FNBlock pulled = fx.stored(block.localID);
     pulled.contentJSON = QStringLiteral("{\"latex\":\"theirs\"}");
     fx.store().upsertBlock(pulled);
-    QCOMPARE(view->sourceField()->toPlainText(), QStringLiteral("mine"));
-    // The next edit writes the field's whole text.
+    QCOMPARE(view->sourceField()->toPlainText(), QStringLiteral("theirs"));
+    // The next edit starts from the other device's source.
     QVERIFY(fx.showAndType(view->sourceField(), QStringLiteral("!")));
-    QTRY_COMPARE(stored(fx, block.localID), QStringLiteral("!mine"));
+    QTRY_COMPARE(stored(fx, block.localID), QStringLiteral("!theirs"));
 }
 
 void TestMathBlock::fieldGrowsFromOneToEightLines()

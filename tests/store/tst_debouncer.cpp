@@ -33,6 +33,7 @@ private Q_SLOTS:
     void flushWithNothingPendingRunsNothing();
     void actionThatSchedulesAgainKeepsItsNewAction();
     void ownerDestroyedFirst();
+    void flushAllRunsEveryWaitOnce();
 };
 
 void TestDebouncer::usersWaitSevenTenths()
@@ -128,6 +129,33 @@ void TestDebouncer::ownerDestroyedFirst()
     const auto later = sentinel();
     QTRY_VERIFY(*later);
     QCOMPARE(*ran, (QStringList{QStringLiteral("B"), QStringLiteral("C")}));
+}
+
+// As the app ends: every wait runs now, of a debouncer still there or gone, replaced ones not at all.
+void TestDebouncer::flushAllRunsEveryWaitOnce()
+{
+    QStringList ran;
+    Debouncer kept(kDelay);
+    {
+        Debouncer gone(kDelay);
+        gone.schedule([&] { ran << QStringLiteral("gone"); });
+    }
+    kept.schedule([&] { ran << QStringLiteral("replaced"); });
+    kept.schedule([&] {
+        ran << QStringLiteral("kept");
+        // Written as it runs: scheduled again, and run in the same flush.
+        kept.schedule([&] { ran << QStringLiteral("again"); });
+    });
+    QVERIFY(kept.isPending());
+    QCOMPARE(Debouncer::pendingCount(), 2);
+
+    Debouncer::flushAll();
+    QCOMPARE(ran, (QStringList{QStringLiteral("gone"), QStringLiteral("kept"), QStringLiteral("again")}));
+    QVERIFY(!kept.isPending());
+    QCOMPARE(Debouncer::pendingCount(), 0);
+    const auto done = sentinel();
+    QTRY_VERIFY(*done);
+    QCOMPARE(ran.size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestDebouncer)
