@@ -19,6 +19,8 @@ enum class SyncOpKind {
     BlockDelete,
     FolderCreate,
     FolderUpdate,
+    FolderDelete,
+    PageParent,
     Other,
 };
 
