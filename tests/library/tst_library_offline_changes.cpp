@@ -130,7 +130,8 @@ QString TestLibraryOfflineChanges::madePage(const std::function<void()> &make)
 
 QMenu *TestLibraryOfflineChanges::menuOf(const QString &rowID)
 {
-    QTest::qWaitFor([&] { return row(rowID).isValid(); }, 15000);
+    if (!QTest::qWaitFor([&] { return row(rowID).isValid(); }, 15000))
+        return nullptr;
     return m_view->contextMenu(row(rowID));
 }
 
@@ -172,12 +173,14 @@ void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt()
     if (drag && !folderParent) {
         // A subpage already under the offline page; the dragged page is dropped just before it.
         std::unique_ptr<QMenu> menu(menuOf(parentRow));
+        QVERIFY(menu);
         besideRow = QStringLiteral("page:") + madePage([&] { action(menu.get(), QStringLiteral("New subpage"))->trigger(); });
     }
     syncLater();
 
     if (!drag) {
         std::unique_ptr<QMenu> menu(menuOf(parentRow));
+        QVERIFY(menu);
         QAction *item = action(menu.get(), way);
         QVERIFY(item);
         child = folderChild ? madeFolder([&] { item->trigger(); }) : madePage([&] { item->trigger(); });
