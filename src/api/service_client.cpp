@@ -4,6 +4,7 @@
 #include "platform/app_events.h"
 #include "platform/off_thread.h"
 #include "platform/utf8.h"
+#include "json/json_value.h"
 
 #include <QMap>
 #include <QNetworkRequest>
@@ -190,6 +191,15 @@ QCoro::Task<PageResp> ServiceClient::patchPage(PagePatchReq body, QPointer<Cance
     return call<PageResp>(Patch, PagesPath, std::move(body), std::move(cancel));
 }
 
+QCoro::Task<PageResp> ServiceClient::patchPageParent(qint64 pageId, qint64 parentPageId,
+                                                      QPointer<CancelToken> cancel)
+{
+    JSONObject body{{QStringLiteral("page_id"), pageId}, {QStringLiteral("parent_page_id"), nullptr}};
+    if (parentPageId != 0)
+        body[QStringLiteral("parent_page_id")] = parentPageId;
+    return call<PageResp>(Patch, PagesPath, std::move(body), std::move(cancel));
+}
+
 QCoro::Task<EmptyReply> ServiceClient::deletePage(qint64 pageId, QPointer<CancelToken> cancel)
 {
     return remove(withId(PagesPath, "page_id", pageId), std::move(cancel));
@@ -288,9 +298,9 @@ QCoro::Task<EmptyReply> ServiceClient::movePage(FolderMovePageReq body, QPointer
                             std::move(cancel));
 }
 
-QCoro::Task<EmptyReply> ServiceClient::deleteFolder(qint64 folderId)
+QCoro::Task<EmptyReply> ServiceClient::deleteFolder(qint64 folderId, QPointer<CancelToken> cancel)
 {
-    return remove(withId(FoldersPath, "folder_id", folderId));
+    return remove(withId(FoldersPath, "folder_id", folderId), std::move(cancel));
 }
 
 QCoro::Task<PagesResp> ServiceClient::listTrash(qint64 workspaceId)

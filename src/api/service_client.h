@@ -86,6 +86,8 @@ public:
     // Pages, blocks and sync
     QCoro::Task<PageResp> createPage(PageCreateReq body, QPointer<CancelToken> cancel = {});
     QCoro::Task<PageResp> patchPage(PagePatchReq body, QPointer<CancelToken> cancel = {});
+    // PATCH of the page's parent page alone; 0 moves it to the top level ("parent_page_id": null).
+    QCoro::Task<PageResp> patchPageParent(qint64 pageId, qint64 parentPageId, QPointer<CancelToken> cancel = {});
     QCoro::Task<EmptyReply> deletePage(qint64 pageId, QPointer<CancelToken> cancel = {});
     QCoro::Task<BlocksUpsertResp> upsertBlocks(BlocksUpsertReq body, QPointer<CancelToken> cancel = {});
     QCoro::Task<EmptyReply> deleteBlock(qint64 blockId, QPointer<CancelToken> cancel = {});
@@ -117,7 +119,7 @@ public:
     // Rename, re-icon or re-parent (drop onto another folder).
     QCoro::Task<EmptyReply> patchFolder(FolderPatchReq body, QPointer<CancelToken> cancel = {});
     QCoro::Task<EmptyReply> movePage(FolderMovePageReq body, QPointer<CancelToken> cancel = {});
-    QCoro::Task<EmptyReply> deleteFolder(qint64 folderId);
+    QCoro::Task<EmptyReply> deleteFolder(qint64 folderId, QPointer<CancelToken> cancel = {});
     QCoro::Task<PagesResp> listTrash(qint64 workspaceId);
     QCoro::Task<EmptyReply> purgePage(qint64 pageId);
     // Takes a page out of the trash. Any 2xx reply counts as done; its body is not read.

@@ -49,15 +49,18 @@ std::optional<QString> LibraryCreator::createFolder(const std::optional<FNFolder
     const qint64 workspace = m_store.currentWorkspaceServerID();
     if (workspace == 0)
         return std::nullopt;
-    const qint64 parentID = parent ? parent->serverID : 0;
-
     FNFolder folder;
     folder.workspaceServerID = workspace;
-    folder.parentFolderServerID = parentID;
+    if (parent && parent->serverID != 0)
+        folder.parentFolderServerID = parent->serverID;
+    else if (parent)
+        folder.parentFolderLocalID = parent->localID; // its server id follows it to the service
     folder.name = QString::fromLatin1(kNewFolderName);
     folder.icon = QString::fromUtf8(kFolderIcon);
-    folder.position = nextPosition(LibraryTree::workspaceFolders(m_store),
-                                   [&](const FNFolder &f) { return f.parentFolderServerID == parentID; });
+    folder.position = nextPosition(LibraryTree::workspaceFolders(m_store), [&](const FNFolder &f) {
+        return f.parentFolderServerID == folder.parentFolderServerID &&
+               f.parentFolderLocalID == folder.parentFolderLocalID;
+    });
     folder.updatedAt = folder.createdAt;
     m_store.upsertFolder(folder);
     Outbox::of(m_store).folderCreate(folder);
@@ -68,16 +71,24 @@ qint64 LibraryCreator::nextPagePosition(const std::optional<FNPage> &parent,
                                         const std::optional<FNFolder> &folder) const
 {
     const std::vector<FNPage> pages = LibraryTree::workspacePages(m_store);
+    const auto noParent = [](const FNPage &p) { return p.parentPageServerID == 0 && !p.parentPageLocalID; };
     if (parent && parent->serverID != 0) {
         return nextPosition(pages, [&](const FNPage &p) { return p.parentPageServerID == parent->serverID; });
     }
+    if (parent)
+        return nextPosition(pages, [&](const FNPage &p) { return p.parentPageLocalID == parent->localID; });
     if (folder && folder->serverID != 0) {
         return nextPosition(pages, [&](const FNPage &p) {
-            return p.folderServerID == folder->serverID && p.parentPageServerID == 0;
+            return p.folderServerID == folder->serverID && noParent(p);
         });
     }
-    return nextPosition(pages,
-                        [](const FNPage &p) { return p.folderServerID == 0 && p.parentPageServerID == 0; });
+    if (folder) {
+        return nextPosition(pages,
+                            [&](const FNPage &p) { return p.folderLocalID == folder->localID && noParent(p); });
+    }
+    return nextPosition(pages, [&](const FNPage &p) {
+        return p.folderServerID == 0 && !p.folderLocalID && noParent(p);
+    });
 }
 
 std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &parent,
@@ -91,8 +102,13 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
 
     FNPage page;
     page.workspaceServerID = workspace;
+    // A parent not on the service yet is linked by local id; its server id follows it there.
     page.parentPageServerID = parent ? parent->serverID : 0;
+    if (parent && parent->serverID == 0)
+        page.parentPageLocalID = parent->localID;
     page.folderServerID = folder ? folder->serverID : 0;
+    if (folder && folder->serverID == 0)
+        page.folderLocalID = folder->localID;
     page.title = QString::fromLatin1(kUntitled);
     page.position = nextPagePosition(parent, folder);
     page.updatedAt = page.createdAt;
@@ -100,8 +116,8 @@ std::optional<QString> LibraryCreator::createPage(const std::optional<FNPage> &p
 
     queuePageCreate(page);
     // The create body has no folder: the move follows it, sent once the page has its server id.
-    if (page.folderServerID != 0)
-        Outbox::of(m_store).pageMove(page, page.folderServerID);
+    if (folder)
+        Outbox::of(m_store).pageMove(page);
     Q_EMIT pageCreated(page.localID);
     return page.localID;
 }
@@ -175,16 +191,45 @@ void LibraryCreator::settlePending()
 
 void LibraryCreator::holdQueuedMoves()
 {
-    // The pull of a page's own create, or of an older change, can bring the service's folder back
-    // before a queued move has gone out; the page stays where it was moved until then.
-    const QHash<QString, qint64> moves = Outbox::of(m_store).queuedPageMoves();
-    for (auto it = moves.constBegin(); it != moves.constEnd(); ++it) {
+    // The pull of a page's own create, or of an older change, can bring the service's folder or
+    // parent back before a queued move has gone out; the page stays where it was moved until then.
+    const QHash<QString, Outbox::PageFiling> filings = Outbox::of(m_store).queuedPageFilings();
+    // A parent named by local id may have its server id by now.
+    const auto resolved = [&](Outbox::PageFiling::Link link, bool folder) {
+        if (link.serverID == 0 && link.localID) {
+            const qint64 id = folder ? (m_store.folder(*link.localID) ? m_store.folder(*link.localID)->serverID : 0)
+                                     : (m_store.page(*link.localID) ? m_store.page(*link.localID)->serverID : 0);
+            if (id != 0)
+                link = {id, std::nullopt};
+        }
+        return link;
+    };
+    for (auto it = filings.constBegin(); it != filings.constEnd(); ++it) {
         const FNPage *page = m_store.page(it.key());
-        if (!page || page->folderServerID == it.value() || page->parentPageServerID != 0)
+        if (!page)
             continue;
-        const qint64 folder = it.value();
+        FNPage held = *page;
+        if (it->parent) {
+            const auto parent = resolved(*it->parent, false);
+            held.parentPageServerID = parent.serverID;
+            held.parentPageLocalID = parent.localID;
+        }
+        if (it->folder && held.parentPageServerID == 0 && !held.parentPageLocalID) {
+            const auto folder = resolved(*it->folder, true);
+            held.folderServerID = folder.serverID;
+            held.folderLocalID = folder.localID;
+        }
+        if (held == *page)
+            continue;
         m_store.editPage(
-            it.key(), [&](FNPage &p) { p.folderServerID = folder; }, LocalStore::Stamp::Keep);
+            it.key(),
+            [&](FNPage &p) {
+                p.parentPageServerID = held.parentPageServerID;
+                p.parentPageLocalID = held.parentPageLocalID;
+                p.folderServerID = held.folderServerID;
+                p.folderLocalID = held.folderLocalID;
+            },
+            LocalStore::Stamp::Keep);
     }
 }
 
@@ -219,5 +264,5 @@ void LibraryCreator::adoptPendingWork()
 
 void LibraryCreator::queuePageCreate(const FNPage &page)
 {
-    Outbox::of(m_store).pageCreate(page.localID, pageCreateReq(page));
+    Outbox::of(m_store).pageCreate(page);
 }

@@ -12,65 +12,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// Everything a folder's delayed delete needs, none of it the sidebar: it runs on when the sidebar
-// goes, and stops when the data set it belongs to goes.
-struct FolderDeletion {
-    std::shared_ptr<bool> undone;
-    QString localID;
-    quint64 generation = 0;
-    QPointer<LocalStore> store;
-    QPointer<ServiceClient> client;
-    QPointer<SyncEngine> engine;
-    QPointer<LibraryDeleter> deleter;
-
-    void finished() const
-    {
-        if (deleter)
-            Q_EMIT deleter->serverWorkFinished();
-    }
-};
-
-QCoro::Task<> sendFolderDelete(ServiceClient &client, qint64 folderServerID, QPointer<LibraryDeleter> deleter)
-{
-    try {
-        co_await client.deleteFolder(folderServerID);
-    } catch (...) {
-        // Not shown and not retried: the folder stays hidden here either way.
-    }
-    if (deleter)
-        Q_EMIT deleter->serverWorkFinished();
-}
-
-void settleFolderDeletion(const FolderDeletion &d)
-{
-    if (*d.undone || !d.store || !d.client || d.store->generation() != d.generation)
-        return d.finished();
-    const FNFolder *folder = d.store->folder(d.localID);
-    if (!folder)
-        return d.finished();
-    const qint64 serverID = folder->serverID;
-    if (serverID == 0) {
-        // Its create is still queued: the id it brings is the one to delete, looked for after each
-        // sync cycle until the create has gone (sent, or given up).
-        const bool createQueued = Outbox::of(*d.store).isQueued(SyncOpKind::FolderCreate, d.localID);
-        if (createQueued && d.engine) {
-            auto connection = std::make_shared<QMetaObject::Connection>();
-            *connection = QObject::connect(d.engine, &SyncEngine::cycleFinished, d.store, [d, connection] {
-                QObject::disconnect(*connection);
-                settleFolderDeletion(d);
-            });
-            return;
-        }
-        return d.finished();
-    }
-    if (!d.client->isSignedIn())
-        return d.finished();
-    sendFolderDelete(*d.client, serverID, d.deleter);
-}
-
-} // namespace
 
 LibraryDeleter::LibraryDeleter(LocalStore &store, ServiceClient &client, SyncEngine &engine,
                                LibraryCreator &creator, ToastCenter *toasts, FavoritesStore *favorites,
@@ -96,18 +37,23 @@ void LibraryDeleter::deleteFolder(const QString &localID)
     if (!m_store.folder(localID))
         return;
     m_store.markFolderDeleted(localID);
+    // Queued at once, so a quit inside the undo window does not lose it, and held back until the
+    // window has passed: the service cannot take a folder delete back.
+    const FNSyncOp op = *Outbox::of(m_store).folderDelete(localID, m_serverDelay);
     auto undone = std::make_shared<bool>(false);
     if (m_toasts) {
         QPointer<LibraryDeleter> self(this);
         m_toasts->show(
             QString::fromLatin1(kFolderDeleted), QString::fromLatin1(kUndo),
-            [self, undone, localID] {
-                if (self)
+            [self, undone, op, localID] {
+                if (self) {
+                    Outbox::of(self->m_store).drop(op.localID);
                     self->undoDeleteFolder(undone, localID);
+                }
             },
             m_undoWindow);
     }
-    deleteFolderOnServer(undone, localID);
+    deleteFolderOnServer(undone, op.localID);
 }
 
 void LibraryDeleter::undoDeleteFolder(const std::shared_ptr<bool> &undone, const QString &localID)
@@ -116,12 +62,39 @@ void LibraryDeleter::undoDeleteFolder(const std::shared_ptr<bool> &undone, const
     m_store.restoreFolder(localID);
 }
 
-void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID)
+void LibraryDeleter::deleteFolderOnServer(std::shared_ptr<bool> undone, QString opLocalID)
 {
-    const FolderDeletion d{
-        std::move(undone), std::move(localID), m_store.generation(), &m_store, &m_client, &m_engine, this};
-    // Timed by the store: a reset data set takes the pending delete with it.
-    QTimer::singleShot(m_serverDelay, &m_store, [d] { settleFolderDeletion(d); });
+    // Timed by the store: a reset data set takes the pending delete with it. Finished once the
+    // operation has left the outbox (sent, or dropped), or at once when undone.
+    QPointer<LibraryDeleter> self(this);
+    const quint64 generation = m_store.generation();
+    QTimer::singleShot(m_serverDelay, Qt::PreciseTimer, &m_store, [self, undone, opLocalID, generation] {
+        if (!self)
+            return;
+        if (*undone || self->m_store.generation() != generation) {
+            Q_EMIT self->serverWorkFinished();
+            return;
+        }
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        const auto settled = [self, opLocalID, connection] {
+            if (!self)
+                return;
+            if (const auto op = Outbox::of(self->m_store).find(opLocalID)) {
+                // A cycle already running when the window passed did not carry it: one more will.
+                // A failed send waits for the engine's own retries.
+                if (op->attempts == 0 && !self->m_engine.isSyncing())
+                    QTimer::singleShot(0, self, [self] {
+                        if (self)
+                            SyncEngine::syncQuietly(&self->m_engine);
+                    });
+                return;
+            }
+            QObject::disconnect(*connection);
+            Q_EMIT self->serverWorkFinished();
+        };
+        *connection = connect(&self->m_engine, &SyncEngine::cycleFinished, self, settled);
+        settled();
+    });
 }
 
 void LibraryDeleter::deletePage(const QString &localID)

@@ -20,8 +20,8 @@ class SyncEngine;
 class ToastCenter;
 
 // Deletes folders and pages from the sidebar. The record leaves the tree at once and a toast offers
-// "Undo" for its lifetime; the service learns of it afterwards: a folder by one direct request once
-// the undo window has passed and its queued create has brought its id, a page through its outbox
+// "Undo" for its lifetime; the service learns of it afterwards through the outbox: a folder by its
+// "folder"/"delete" operation, held back until the undo window has passed, a page by its
 // "page"/"delete" operation. Undoing a page whose deletion may already have reached the service asks
 // the service to restore it.
 class LibraryDeleter : public QObject
@@ -61,8 +61,7 @@ Q_SIGNALS:
     void serverWorkFinished();
 
 private:
-    void deleteFolderOnServer(std::shared_ptr<bool> undone, QString localID);
-    void sendFolderDelete(const QString &localID);
+    void deleteFolderOnServer(std::shared_ptr<bool> undone, QString opLocalID);
     // Restores the page on the service by the id it has once any running cycle has ended; none when
     // it has none by then (its delete could not have gone out).
     void restoreAfterUndo(const QString &localID, quint64 deletion);

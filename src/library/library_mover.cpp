@@ -30,52 +30,83 @@ QString LibraryMover::folderPayload(const QString &localID)
 
 bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder &dragged) const
 {
-    QSet<qint64> seen;
-    for (qint64 c = targetFolderServerID; c != 0 && !seen.contains(c);) {
-        if (c == dragged.serverID)
+    const FNFolder *target = m_store.folderWithServerID(targetFolderServerID);
+    if (targetFolderServerID == 0)
+        return false;
+    if (!target)
+        return targetFolderServerID == dragged.serverID;
+    return isWithinFolder(*target, dragged);
+}
+
+bool LibraryMover::isWithinFolder(const FNFolder &target, const FNFolder &dragged) const
+{
+    // Up by server id, or by local id where a parent is not on the service yet; a loop already in the
+    // data ends the walk.
+    QSet<QString> seen;
+    for (const FNFolder *c = &target; c && !seen.contains(c->localID);) {
+        if (c->localID == dragged.localID || (dragged.serverID != 0 && c->serverID == dragged.serverID))
             return true;
-        seen.insert(c);
-        const FNFolder *folder = m_store.folderWithServerID(c);
-        if (!folder)
-            return false;
-        c = folder->parentFolderServerID;
+        seen.insert(c->localID);
+        c = c->parentFolderServerID != 0 ? m_store.folderWithServerID(c->parentFolderServerID)
+            : c->parentFolderLocalID     ? m_store.folder(*c->parentFolderLocalID)
+                                         : nullptr;
     }
     return false;
 }
 
 bool LibraryMover::isWithinPage(const FNPage &target, const FNPage &dragged) const
 {
-    if (target.localID == dragged.localID)
-        return true;
-    if (dragged.serverID == 0)
-        return false; // nothing can hang below a page the service has not numbered
-    QSet<qint64> seen;
-    for (qint64 c = target.parentPageServerID; c != 0 && !seen.contains(c);) {
-        if (c == dragged.serverID)
+    QSet<QString> seen;
+    for (const FNPage *c = &target; c && !seen.contains(c->localID);) {
+        if (c->localID == dragged.localID || (dragged.serverID != 0 && c->serverID == dragged.serverID))
             return true;
-        seen.insert(c);
-        const FNPage *page = m_store.pageWithServerID(c);
-        if (!page)
-            return false;
-        c = page->parentPageServerID;
+        seen.insert(c->localID);
+        c = c->parentPageServerID != 0 ? m_store.pageWithServerID(c->parentPageServerID)
+            : c->parentPageLocalID     ? m_store.page(*c->parentPageLocalID)
+                                       : nullptr;
     }
     return false;
 }
 
 void LibraryMover::handleFolderDrop(const QString &payload, qint64 targetFolderServerID)
 {
-    const qint64 target = targetFolderServerID;
+    const FNFolder *target = targetFolderServerID != 0 ? m_store.folderWithServerID(targetFolderServerID) : nullptr;
+    if (target) {
+        handleDropOnFolder(payload, *target);
+        return;
+    }
+    dropIntoFolder(payload, targetFolderServerID, std::nullopt);
+}
+
+void LibraryMover::handleDropOnFolder(const QString &payload, const FNFolder &target)
+{
+    // A folder not on the service yet is named by its local id until it is.
+    dropIntoFolder(payload, target.serverID,
+                   target.serverID == 0 ? std::optional<QString>(target.localID) : std::nullopt);
+}
+
+void LibraryMover::dropIntoFolder(const QString &payload, qint64 target, const std::optional<QString> &targetLocalID)
+{
     if (payload.startsWith(QLatin1String(kPagePrefix))) {
         const QString localID = payload.mid(qsizetype(qstrlen(kPagePrefix)));
+        bool hadParent = false;
         const bool moved = m_store.editPage(
             localID,
             [&](FNPage &page) {
+                hadParent = page.parentPageServerID != 0 || page.parentPageLocalID;
                 page.parentPageServerID = 0;
+                page.parentPageLocalID.reset();
                 page.folderServerID = target;
+                page.folderLocalID = targetLocalID;
             },
             LocalStore::Stamp::Keep);
-        if (moved)
-            Outbox::of(m_store).pageMove(*m_store.page(localID), target);
+        if (!moved)
+            return;
+        // The move into a folder leaves a page's parent alone on the service: the page leaves it
+        // by its own update.
+        if (hadParent)
+            Outbox::of(m_store).pageParent(*m_store.page(localID));
+        Outbox::of(m_store).pageMove(*m_store.page(localID));
         return;
     }
     if (!payload.startsWith(QLatin1String(kFolderPrefix)))
@@ -85,15 +116,16 @@ void LibraryMover::handleFolderDrop(const QString &payload, qint64 targetFolderS
     if (!stored)
         return;
     FNFolder folder = *stored;
-    const bool stays = folder.parentFolderServerID == target;
-    if (stays || (folder.serverID != 0 && folder.serverID == target) || wouldCreateCycle(target, folder))
+    const bool stays = folder.parentFolderServerID == target && folder.parentFolderLocalID == targetLocalID;
+    if (stays || (folder.serverID != 0 && folder.serverID == target))
+        return;
+    if (const FNFolder *into = targetLocalID ? m_store.folder(*targetLocalID) : m_store.folderWithServerID(target);
+        into && isWithinFolder(*into, folder))
         return;
     folder.parentFolderServerID = target;
+    folder.parentFolderLocalID = targetLocalID;
     m_store.upsertFolder(folder);
-    FolderPatchReq req;
-    // Always present: to the service an absent key means "unchanged", and 0 means the top level.
-    req.parent_folder_id = target;
-    Outbox::of(m_store).folderUpdate(folder, req);
+    Outbox::of(m_store).folderMove(folder);
 }
 
 void LibraryMover::handlePageDrop(const QString &payload, const FNPage &target)
@@ -110,15 +142,17 @@ void LibraryMover::handlePageDrop(const QString &payload, const FNPage &target)
     // Taking the parent of one of its own subpages would make the page its own ancestor.
     if (isWithinPage(target, dragged))
         return;
-    const qint64 oldFolder = dragged.folderServerID;
+    const FNPage before = dragged;
     dragged.folderServerID = target.folderServerID;
+    dragged.folderLocalID = target.folderLocalID;
     dragged.parentPageServerID = target.parentPageServerID;
+    dragged.parentPageLocalID = target.parentPageLocalID;
 
     // Siblings of one workspace only: the other workspaces' top-level pages have their own order.
     std::vector<FNPage> siblings;
     for (const FNPage &p : m_store.state().pages) {
-        if (!p.deletedAt && p.folderServerID == target.folderServerID &&
-            p.parentPageServerID == target.parentPageServerID &&
+        if (!p.deletedAt && p.folderServerID == target.folderServerID && p.folderLocalID == target.folderLocalID &&
+            p.parentPageServerID == target.parentPageServerID && p.parentPageLocalID == target.parentPageLocalID &&
             p.workspaceServerID == target.workspaceServerID && p.localID != draggedID)
             siblings.push_back(p);
     }
@@ -138,8 +172,14 @@ void LibraryMover::handlePageDrop(const QString &payload, const FNPage &target)
             appendPositionOp(p);
     }
 
-    if (oldFolder != target.folderServerID)
-        Outbox::of(m_store).pageMove(dragged, target.folderServerID);
+    const FNPage *moved = m_store.page(draggedID);
+    if (!moved)
+        return;
+    if (before.parentPageServerID != dragged.parentPageServerID ||
+        before.parentPageLocalID != dragged.parentPageLocalID)
+        Outbox::of(m_store).pageParent(*moved);
+    if (before.folderServerID != dragged.folderServerID || before.folderLocalID != dragged.folderLocalID)
+        Outbox::of(m_store).pageMove(*moved);
 }
 
 void LibraryMover::appendPositionOp(const FNPage &page)
@@ -153,7 +193,12 @@ void LibraryMover::appendPositionOp(const FNPage &page)
 void LibraryMover::movePage(const FNPage &page, qint64 folderServerID)
 {
     if (!m_store.editPage(
-            page.localID, [&](FNPage &p) { p.folderServerID = folderServerID; }, LocalStore::Stamp::Keep))
+            page.localID,
+            [&](FNPage &p) {
+                p.folderServerID = folderServerID;
+                p.folderLocalID.reset();
+            },
+            LocalStore::Stamp::Keep))
         return;
-    Outbox::of(m_store).pageMove(*m_store.page(page.localID), folderServerID);
+    Outbox::of(m_store).pageMove(*m_store.page(page.localID));
 }

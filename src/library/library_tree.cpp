@@ -26,48 +26,67 @@ std::vector<T> liveOfWorkspace(const std::vector<T> &records, qint64 workspaceSe
     return out;
 }
 
+// A record's parent: by server id, or by local id while the parent has none.
 // Child lists of one build, made in one pass so a large tree costs no scan per node.
 struct TreeIndex {
+    template <typename T>
+    struct Children {
+        QHash<qint64, std::vector<const T *>> byServerID;
+        QHash<QString, std::vector<const T *>> byLocalID; // of parents not on the service yet
+
+        void add(qint64 serverID, const std::optional<QString> &localID, const T *child)
+        {
+            if (serverID != 0)
+                byServerID[serverID].push_back(child);
+            else if (localID)
+                byLocalID[*localID].push_back(child);
+        }
+    };
+
     const QMap<QString, FNPageStatus> &statuses;
     std::vector<FNFolder> folders;
     std::vector<FNPage> pages;
-    QHash<qint64, std::vector<const FNFolder *>> childFolders; // by parent folder server id
-    QHash<qint64, std::vector<const FNPage *>> folderPages;    // by folder server id, no parent page
-    QHash<qint64, std::vector<const FNPage *>> subpages;       // by parent page server id
+    Children<FNFolder> childFolders; // by parent folder
+    Children<FNPage> folderPages;    // by folder, no parent page
+    Children<FNPage> subpages;       // by parent page
 
     explicit TreeIndex(const LocalStore &store)
         : statuses(store.state().pageStatuses)
         , folders(LibraryTree::workspaceFolders(store))
         , pages(LibraryTree::workspacePages(store))
     {
-        for (const FNFolder &f : folders) {
-            if (f.parentFolderServerID != 0)
-                childFolders[f.parentFolderServerID].push_back(&f);
-        }
+        for (const FNFolder &f : folders)
+            childFolders.add(f.parentFolderServerID, f.parentFolderLocalID, &f);
         for (const FNPage &p : pages) {
-            if (p.parentPageServerID != 0)
-                subpages[p.parentPageServerID].push_back(&p);
-            else if (p.folderServerID != 0)
-                folderPages[p.folderServerID].push_back(&p);
+            if (p.parentPageServerID != 0 || p.parentPageLocalID)
+                subpages.add(p.parentPageServerID, p.parentPageLocalID, &p);
+            else
+                folderPages.add(p.folderServerID, p.folderLocalID, &p);
         }
     }
 
-    template <typename T>
-    static const std::vector<const T *> &childrenOf(const QHash<qint64, std::vector<const T *>> &map,
-                                                    qint64 serverID)
+    // Those linked by server id, then those linked by local id.
+    template <typename T, typename Parent>
+    static std::vector<const T *> childrenOf(const Children<T> &children, const Parent &parent)
     {
-        static const std::vector<const T *> none;
-        if (serverID == 0)
-            return none;
-        const auto it = map.constFind(serverID);
-        return it == map.constEnd() ? none : *it;
+        std::vector<const T *> out;
+        if (parent.serverID != 0) {
+            if (const auto it = children.byServerID.constFind(parent.serverID); it != children.byServerID.cend())
+                out = *it;
+        }
+        if (const auto it = children.byLocalID.constFind(parent.localID); it != children.byLocalID.cend())
+            out.insert(out.end(), it->begin(), it->end());
+        return out;
+    }
+    template <typename T, typename Parent>
+    static bool hasAny(const Children<T> &children, const Parent &parent)
+    {
+        return (parent.serverID != 0 && children.byServerID.contains(parent.serverID)) ||
+               children.byLocalID.contains(parent.localID);
     }
 
-    bool hasChildren(const FNFolder &f) const
-    {
-        return !childrenOf(childFolders, f.serverID).empty() || !childrenOf(folderPages, f.serverID).empty();
-    }
-    bool hasChildren(const FNPage &p) const { return !childrenOf(subpages, p.serverID).empty(); }
+    bool hasChildren(const FNFolder &f) const { return hasAny(childFolders, f) || hasAny(folderPages, f); }
+    bool hasChildren(const FNPage &p) const { return hasAny(subpages, p); }
 };
 
 // Appends one node and, where open, its descendants. Iterative, and each record is drawn at most
@@ -121,14 +140,14 @@ void appendNode(std::vector<LibraryTree::Row> &rows, const TreeIndex &index, con
 
         // Pushed in reverse so they come off the stack in order: subfolders, then pages.
         if (item.folder) {
-            const auto &pages = TreeIndex::childrenOf(index.folderPages, item.folder->serverID);
+            const auto pages = TreeIndex::childrenOf(index.folderPages, *item.folder);
             for (auto it = pages.rbegin(); it != pages.rend(); ++it)
                 stack.push_back({nullptr, *it, item.depth + 1});
-            const auto &folders = TreeIndex::childrenOf(index.childFolders, item.folder->serverID);
+            const auto folders = TreeIndex::childrenOf(index.childFolders, *item.folder);
             for (auto it = folders.rbegin(); it != folders.rend(); ++it)
                 stack.push_back({*it, nullptr, item.depth + 1});
         } else {
-            const auto &pages = TreeIndex::childrenOf(index.subpages, item.page->serverID);
+            const auto pages = TreeIndex::childrenOf(index.subpages, *item.page);
             for (auto it = pages.rbegin(); it != pages.rend(); ++it)
                 stack.push_back({nullptr, *it, item.depth + 1});
         }
@@ -179,43 +198,53 @@ std::vector<FNFolder> LibraryTree::workspaceFolders(const LocalStore &store)
 std::vector<FNFolder> LibraryTree::rootFolders() const
 {
     std::vector<FNFolder> out = workspaceFolders(m_store);
-    std::erase_if(out, [](const FNFolder &f) { return f.parentFolderServerID != 0; });
+    std::erase_if(out, [](const FNFolder &f) { return f.parentFolderServerID != 0 || f.parentFolderLocalID; });
     return out;
 }
 
 std::vector<FNPage> LibraryTree::rootPages() const
 {
     std::vector<FNPage> out = workspacePages(m_store);
-    std::erase_if(out, [](const FNPage &p) { return p.folderServerID != 0 || p.parentPageServerID != 0; });
+    std::erase_if(out, [](const FNPage &p) {
+        return p.folderServerID != 0 || p.folderLocalID || p.parentPageServerID != 0 || p.parentPageLocalID;
+    });
     return out;
 }
 
+namespace {
+
+// Whether a record links to the parent, by its server id or, while that is 0, by its local id.
+template <typename Parent>
+bool linksTo(qint64 serverLink, const std::optional<QString> &localLink, const Parent &parent)
+{
+    return serverLink != 0 ? serverLink == parent.serverID : localLink == parent.localID;
+}
+
+} // namespace
+
 std::vector<FNFolder> LibraryTree::childFolders(const FNFolder &folder) const
 {
-    if (folder.serverID == 0)
-        return {};
     std::vector<FNFolder> out = workspaceFolders(m_store);
-    std::erase_if(out, [&](const FNFolder &f) { return f.parentFolderServerID != folder.serverID; });
+    std::erase_if(out, [&](const FNFolder &f) {
+        return !linksTo(f.parentFolderServerID, f.parentFolderLocalID, folder);
+    });
     return out;
 }
 
 std::vector<FNPage> LibraryTree::folderPages(const FNFolder &folder) const
 {
-    if (folder.serverID == 0)
-        return {};
     std::vector<FNPage> out = workspacePages(m_store);
     std::erase_if(out, [&](const FNPage &p) {
-        return p.folderServerID != folder.serverID || p.parentPageServerID != 0;
+        return !linksTo(p.folderServerID, p.folderLocalID, folder) || p.parentPageServerID != 0 ||
+               p.parentPageLocalID;
     });
     return out;
 }
 
 std::vector<FNPage> LibraryTree::subpages(const FNPage &page) const
 {
-    if (page.serverID == 0)
-        return {};
     std::vector<FNPage> out = workspacePages(m_store);
-    std::erase_if(out, [&](const FNPage &p) { return p.parentPageServerID != page.serverID; });
+    std::erase_if(out, [&](const FNPage &p) { return !linksTo(p.parentPageServerID, p.parentPageLocalID, page); });
     return out;
 }
 
@@ -254,11 +283,11 @@ std::vector<LibraryTree::Row> LibraryTree::listContent() const
 
     QSet<QString> visited;
     for (const FNFolder &f : index.folders) {
-        if (f.parentFolderServerID == 0)
+        if (f.parentFolderServerID == 0 && !f.parentFolderLocalID)
             appendNode(rows, index, m_expanded, visited, &f, nullptr);
     }
     for (const FNPage &p : index.pages) {
-        if (p.folderServerID == 0 && p.parentPageServerID == 0)
+        if (p.folderServerID == 0 && !p.folderLocalID && p.parentPageServerID == 0 && !p.parentPageLocalID)
             appendNode(rows, index, m_expanded, visited, nullptr, &p);
     }
     return rows;
@@ -284,8 +313,9 @@ std::optional<LibraryTree::Filing> LibraryTree::filing(const FNFolder *folder, q
     if (!folder || folder->deletedAt ||
         (workspaceServerID != 0 && folder->workspaceServerID != workspaceServerID))
         return std::nullopt;
-    return Filing{folder->serverID, folder->workspaceServerID, folder->parentFolderServerID, 0,
-                  folder->position, folder->createdAt};
+    return Filing{folder->serverID,         folder->workspaceServerID, folder->parentFolderServerID, 0,
+                  folder->position,         folder->createdAt,         folder->parentFolderLocalID,
+                  std::nullopt};
 }
 
 std::optional<LibraryTree::Filing> LibraryTree::filing(const FNPage *page, qint64 workspaceServerID)
@@ -293,7 +323,8 @@ std::optional<LibraryTree::Filing> LibraryTree::filing(const FNPage *page, qint6
     if (!page || page->deletedAt || (workspaceServerID != 0 && page->workspaceServerID != workspaceServerID))
         return std::nullopt;
     return Filing{page->serverID,       page->workspaceServerID, page->parentPageServerID,
-                  page->folderServerID, page->position,          page->createdAt};
+                  page->folderServerID, page->position,          page->createdAt,
+                  page->parentPageLocalID, page->folderLocalID};
 }
 
 std::optional<std::vector<LibraryTree::Row>> LibraryTree::rowsAfterEdits(std::vector<Row> rows,

@@ -16,8 +16,8 @@ class LocalStore;
 struct StoreState;
 
 // The sidebar's tree: which folders and pages of the current workspace are listed, in which order,
-// how they nest (by server id only) and which nodes are open. Rows come out flat, each with its
-// depth, so any list view can draw them.
+// how they nest (by server id, or by local id under a parent not on the service yet) and which nodes
+// are open. Rows come out flat, each with its depth, so any list view can draw them.
 class LibraryTree : public QObject
 {
     Q_OBJECT
@@ -56,7 +56,6 @@ public:
     static std::vector<FNFolder> workspaceFolders(const StoreState &state, qint64 workspaceServerID);
     std::vector<FNFolder> rootFolders() const;
     std::vector<FNPage> rootPages() const;
-    // Empty while the parent has no server id: children link by server id.
     std::vector<FNFolder> childFolders(const FNFolder &folder) const;
     std::vector<FNPage> folderPages(const FNFolder &folder) const;
     std::vector<FNPage> subpages(const FNPage &page) const;
@@ -96,6 +95,8 @@ private:
         qint64 folderServerID = 0;
         qint64 position = 0;
         QDateTime createdAt;
+        std::optional<QString> parentLocalID;
+        std::optional<QString> folderLocalID;
         friend bool operator==(const Filing &, const Filing &) = default;
     };
     static std::optional<Filing> filing(const FNFolder *folder, qint64 workspaceServerID);

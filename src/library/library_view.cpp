@@ -560,7 +560,7 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
             m_creator->createPage(page, std::nullopt);
     });
     // A page at the top level already is where "Move to root" would put it.
-    if (const auto page = pageRecord(localID); page && page->folderServerID != 0) {
+    if (const auto page = pageRecord(localID); page && (page->folderServerID != 0 || page->folderLocalID)) {
         menu->addAction(QString::fromLatin1(kMoveToRoot), this, [this, localID] {
             if (const auto page = pageRecord(localID))
                 m_mover->movePage(*page, 0);
@@ -603,8 +603,10 @@ void LibraryView::showIconPicker(const QString &folderLocalID)
 
 void LibraryView::dropOnFolder(const QString &payload, const QString &folderLocalID)
 {
-    const auto folder = folderRecord(folderLocalID);
-    m_mover->handleFolderDrop(payload, folder ? folder->serverID : 0);
+    if (const auto folder = folderRecord(folderLocalID))
+        m_mover->handleDropOnFolder(payload, *folder);
+    else
+        m_mover->handleFolderDrop(payload, 0);
 }
 
 void LibraryView::dropOnPage(const QString &payload, const QString &pageLocalID)

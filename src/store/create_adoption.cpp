@@ -5,6 +5,7 @@
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/local_store.h"
+#include "store/record_links.h"
 
 #include <QSet>
 #include <QTimeZone>
@@ -27,6 +28,20 @@ bool insideASend(const FNSyncOp &op, const QDateTime &createdAt)
     return false;
 }
 
+void linkParent(const LocalStore &store, const QString &payload, PageCreateReq &req)
+{
+    if (const auto parent = recordLinks::linkedPageServerID(store, payload, recordLinks::kParentPageKey);
+        parent && *parent != 0 && !req.parent_page_id)
+        req.parent_page_id = *parent;
+}
+
+void linkParent(const LocalStore &store, const QString &payload, FolderCreateReq &req)
+{
+    if (const auto parent = recordLinks::linkedFolderServerID(store, payload, recordLinks::kParentFolderKey);
+        parent && *parent != 0 && !req.parent_folder_id)
+        req.parent_folder_id = *parent;
+}
+
 // Each waiting create with exactly one candidate adopts it, unless another waiting create has the
 // same one: then neither can tell whose it is.
 template <typename Req, typename Listed, typename Waiting, typename Alike, typename Known>
@@ -45,6 +60,8 @@ QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
         } catch (const DecodeError &) {
             continue;
         }
+        // It went out with its parent's server id, which the payload names by local id.
+        linkParent(store, op.payloadJSON, req);
         std::optional<qint64> only;
         int found = 0;
         for (const Listed &candidate : listed) {
@@ -133,9 +150,11 @@ void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 ser
         block.pageServerID = serverID;
         store.upsertBlock(block);
     }
+    recordLinks::pageGotServerID(store, pageLocalID, serverID);
 }
 
 void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID)
 {
-    store.editFolder(folderLocalID, [&](FNFolder &folder) { folder.serverID = serverID; });
+    if (store.editFolder(folderLocalID, [&](FNFolder &folder) { folder.serverID = serverID; }))
+        recordLinks::folderGotServerID(store, folderLocalID, serverID);
 }

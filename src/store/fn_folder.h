@@ -20,6 +20,9 @@ struct FNFolder {
     QDateTime createdAt = QDateTime::currentDateTimeUtc();
     QDateTime updatedAt = QDateTime::currentDateTimeUtc();
     std::optional<QDateTime> deletedAt;
+    // The parent folder by local id while it has no server id yet (`parentFolderServerID` is 0
+    // meanwhile); it becomes the server-id link once the parent has one. Written only when set.
+    std::optional<QString> parentFolderLocalID;
 
     const QString &id() const { return localID; }
 
@@ -34,6 +37,7 @@ struct FNFolder {
         json::Field{"createdAt", &FNFolder::createdAt},
         json::Field{"updatedAt", &FNFolder::updatedAt},
         json::Field{"deletedAt", &FNFolder::deletedAt},
+        json::Field{"parentFolderLocalID", &FNFolder::parentFolderLocalID},
     };
 };
 

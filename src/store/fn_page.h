@@ -24,6 +24,10 @@ struct FNPage {
     QDateTime createdAt = QDateTime::currentDateTimeUtc();
     QDateTime updatedAt = QDateTime::currentDateTimeUtc();
     std::optional<QDateTime> deletedAt;
+    // The parent page or folder by local id while it has no server id yet (the server-id link is 0
+    // meanwhile); it becomes the server-id link once the parent has one. Written only when set.
+    std::optional<QString> parentPageLocalID;
+    std::optional<QString> folderLocalID;
 
     const QString &id() const { return localID; }
 
@@ -42,6 +46,8 @@ struct FNPage {
         json::Field{"createdAt", &FNPage::createdAt},
         json::Field{"updatedAt", &FNPage::updatedAt},
         json::Field{"deletedAt", &FNPage::deletedAt},
+        json::Field{"parentPageLocalID", &FNPage::parentPageLocalID},
+        json::Field{"folderLocalID", &FNPage::folderLocalID},
     };
 };
 

@@ -12,6 +12,7 @@ SyncOpKind FNSyncOp::kind() const
         {"page", "delete", SyncOpKind::PageDelete},     {"page", "move", SyncOpKind::PageMove},
         {"block", "upsert", SyncOpKind::BlockUpsert},   {"block", "delete", SyncOpKind::BlockDelete},
         {"folder", "create", SyncOpKind::FolderCreate}, {"folder", "update", SyncOpKind::FolderUpdate},
+        {"folder", "delete", SyncOpKind::FolderDelete}, {"page", "parent", SyncOpKind::PageParent},
     };
     for (const Pair &p : kPairs) {
         if (entity == QLatin1String(p.entity) && op == QLatin1String(p.op))

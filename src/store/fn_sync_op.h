@@ -20,6 +20,8 @@ enum class SyncOpKind {
     BlockDelete,
     FolderCreate,
     FolderUpdate,
+    FolderDelete,
+    PageParent,
     Other,
 };
 

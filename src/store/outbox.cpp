@@ -6,6 +6,7 @@
 #include "platform/utf8.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
+#include "store/record_links.h"
 
 #include <algorithm>
 
@@ -382,7 +383,14 @@ std::optional<FNSyncOp> Outbox::folderUpdate(const QString &folderLocalID, const
 
 std::optional<FNSyncOp> Outbox::folderCreate(const FNFolder &folder)
 {
-    return folderCreate(folder.localID, folderCreateReq(folder));
+    if (folder.parentFolderServerID != 0 || !folder.parentFolderLocalID)
+        return folderCreate(folder.localID, folderCreateReq(folder));
+    // Its parent's server id is read when it is sent.
+    const auto payload = encode(folderCreateReq(folder));
+    if (!payload)
+        return std::nullopt;
+    return append(kFolder, QStringLiteral("create"), folder.localID,
+                  recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
 }
 
 std::optional<FNSyncOp> Outbox::folderUpdate(const FNFolder &folder, FolderPatchReq patch)

@@ -59,6 +59,27 @@ public:
     // Into `folderServerID`; 0 is the top level.
     std::optional<FNSyncOp> pageMove(const FNPage &page, qint64 folderServerID);
 
+    // Built from the records as stored, naming a parent that is not on the service yet by its local
+    // id (outbox_links.cpp); its server id is read when the operation is sent.
+    std::optional<FNSyncOp> pageCreate(const FNPage &page);
+    // Into the page's folder ("page"/"move"), under the page's parent page ("page"/"parent"), and
+    // the folder under its parent folder ("folder"/"update").
+    std::optional<FNSyncOp> pageMove(const FNPage &page);
+    std::optional<FNSyncOp> pageParent(const FNPage &page);
+    std::optional<FNSyncOp> folderMove(const FNFolder &folder);
+    // "folder"/"delete", not sent before `sendAfter` has passed (the undo window).
+    std::optional<FNSyncOp> folderDelete(const QString &folderLocalID, std::chrono::milliseconds sendAfter);
+    // Per page, where its newest queued moves put it.
+    struct PageFiling {
+        struct Link {
+            qint64 serverID = 0; // 0: the top level, or a parent named by `localID`
+            std::optional<QString> localID;
+        };
+        std::optional<Link> folder;
+        std::optional<Link> parent;
+    };
+    QHash<QString, PageFiling> queuedPageFilings() const;
+
     // A block of the page changed here in `fields` (BlockFields): the page's next block upsert carries
     // them. Saved with the state, as the edit itself is. A change of no field sent (an indent) marks
     // nothing.

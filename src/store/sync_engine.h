@@ -96,6 +96,11 @@ private:
     QCoro::Task<> sendFolderOp(FNSyncOp op);
     // A page's "move" into a folder (or to the top level); in sync_engine_folders.cpp.
     QCoro::Task<> sendPageMove(FNSyncOp op);
+    // A page's new parent page; in sync_engine_folders.cpp.
+    QCoro::Task<> sendPageParent(FNSyncOp op);
+    // A create names a parent that had no server id when it was queued: the id it has now, or the
+    // create waits for it (throws).
+    void linkPageCreate(const FNSyncOp &op, PageCreateReq &req) const;
     QCoro::Task<> pull();
     // A page of the feed asked for, its reply on its way.
     struct FeedRequest;

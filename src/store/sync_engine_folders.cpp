@@ -4,13 +4,34 @@
 #include "api/wire/folders.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
+#include "json/json_value.h"
 #include "store/create_adoption.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
+#include "store/record_links.h"
 
 namespace {
 
 const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
 const QString kPageNotOnServer = QStringLiteral("Page not yet on server");
+
+// The server id of the parent the payload names by local id; none when it names none (or the parent
+// is gone). Throws while the parent is not on the service: the operation waits for it.
+std::optional<qint64> linkedFolder(const LocalStore &store, const QString &payload, const char *key)
+{
+    const std::optional<qint64> id = recordLinks::linkedFolderServerID(store, payload, key);
+    if (id && *id == 0)
+        throw APIError::other(kFolderNotOnServer);
+    return id;
+}
+
+std::optional<qint64> linkedPage(const LocalStore &store, const QString &payload, const char *key)
+{
+    const std::optional<qint64> id = recordLinks::linkedPageServerID(store, payload, key);
+    if (id && *id == 0)
+        throw APIError::other(kPageNotOnServer);
+    return id;
+}
 
 } // namespace
 
@@ -29,6 +50,10 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         } catch (const DecodeError &) {
             // Rebuilt from the folder rather than lose it.
             req = folderCreateReq(*folder);
+        }
+        if (!req.parent_folder_id) {
+            if (const auto parent = linkedFolder(m_store, op.payloadJSON, recordLinks::kParentFolderKey))
+                req.parent_folder_id = *parent;
         }
         if (op.unanswered) {
             // An earlier send may have made the folder with its reply lost: take that one.
@@ -62,7 +87,27 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             req.folder_id = folder->serverID;
         if (req.folder_id == 0)
             throw APIError::other(kFolderNotOnServer);
+        if (const auto parent = linkedFolder(m_store, op.payloadJSON, recordLinks::kParentFolderKey))
+            req.parent_folder_id = *parent;
         co_await m_client.patchFolder(req, cancelToken());
+        co_return;
+    }
+
+    if (op.kind() == SyncOpKind::FolderDelete) {
+        if (folder->serverID == 0) {
+            // Its create brings the id to delete; a folder that never reached the service has
+            // nothing there to remove.
+            if (m_outbox.isQueued(SyncOpKind::FolderCreate, op.refLocalID))
+                throw APIError::other(kFolderNotOnServer);
+            co_return;
+        }
+        try {
+            co_await m_client.deleteFolder(folder->serverID, cancelToken());
+        } catch (const APIError &e) {
+            if (e.kind() == APIError::Kind::Http && e.status() == 404)
+                co_return; // already gone on the service
+            throw;
+        }
         co_return;
     }
     // Any other folder operation counts as sent.
@@ -79,5 +124,43 @@ QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op)
         req.page_id = page->serverID;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
+    if (!req.folder_id) {
+        if (const auto folderID = linkedFolder(m_store, op.payloadJSON, recordLinks::kFolderKey))
+            req.folder_id = *folderID;
+    }
     co_await m_client.movePage(req, cancelToken());
+}
+
+QCoro::Task<> SyncEngine::sendPageParent(FNSyncOp op)
+{
+    const FNPage *page = m_store.page(op.refLocalID);
+    if (!page)
+        co_return; // gone from the data set: nothing left to tell the service
+    // Read like a block delete's payload: one that does not read says nothing to send.
+    JSONObject body;
+    try {
+        body = parseJSONObject(op.payloadJSON.toUtf8());
+    } catch (const DecodeError &) {
+        co_return;
+    }
+    const auto intOf = [&](const char *key) {
+        const auto it = body.find(QString::fromLatin1(key));
+        return it != body.end() && it->second.isInt() ? it->second.toInt() : qint64(0);
+    };
+    // The page may have got its server id after the move was queued.
+    const qint64 pageID = page->serverID != 0 ? page->serverID : intOf("page_id");
+    if (pageID == 0)
+        throw APIError::other(kPageNotOnServer);
+    qint64 parentID = intOf("parent_page_id");
+    if (parentID == 0)
+        parentID = linkedPage(m_store, op.payloadJSON, recordLinks::kParentPageKey).value_or(0);
+    co_await m_client.patchPageParent(pageID, parentID, cancelToken());
+}
+
+void SyncEngine::linkPageCreate(const FNSyncOp &op, PageCreateReq &req) const
+{
+    if (!req.parent_page_id) {
+        if (const auto parent = linkedPage(m_store, op.payloadJSON, recordLinks::kParentPageKey))
+            req.parent_page_id = *parent;
+    }
 }

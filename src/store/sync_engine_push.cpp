@@ -417,12 +417,16 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
 QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
 {
     const SyncOpKind kind = op.kind();
-    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate) {
+    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate || kind == SyncOpKind::FolderDelete) {
         co_await sendFolderOp(std::move(op));
         co_return;
     }
     if (kind == SyncOpKind::PageMove) {
         co_await sendPageMove(std::move(op));
+        co_return;
+    }
+    if (kind == SyncOpKind::PageParent) {
+        co_await sendPageParent(std::move(op));
         co_return;
     }
 
@@ -442,6 +446,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
                 co_return;
             req = pageCreateReq(*page);
         }
+        linkPageCreate(op, req);
         // An earlier send may have reached the service although its reply never came back.
         if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id))
             co_return;

@@ -149,7 +149,7 @@ void TestLibraryCreate::folderPlacement_data()
     QTest::newRow("top level: after 1 and 5 comes 6") << "" << qint64(6) << false;
     QTest::newRow("in a synced folder with children") << "Synced" << qint64(4) << true;
     QTest::newRow("first in an empty synced folder") << "Empty" << qint64(1) << true;
-    QTest::newRow("in an unsynced folder: top level instead") << "Local" << qint64(6) << false;
+    QTest::newRow("first in an unsynced folder, linked by local id") << "Local" << qint64(1) << false;
 }
 
 void TestLibraryCreate::folderPlacement()
@@ -184,6 +184,10 @@ void TestLibraryCreate::folderPlacement()
     QCOMPARE(made.position, position);
     QCOMPARE(made.serverID, qint64(0));
     QCOMPARE(made.parentFolderServerID, nested ? chosen->serverID : qint64(0));
+    const bool linked = chosen && chosen->serverID == 0;
+    QCOMPARE(made.parentFolderLocalID, linked ? std::optional(chosen->localID) : std::nullopt);
+    if (linked)
+        return; // its create waits for the parent's server id
 
     QTRY_COMPARE(requests(kFolders, "POST").size(), size_t(1));
     const JSONObject body = bodyOf(requests(kFolders, "POST")[0]);
@@ -236,13 +240,15 @@ void TestLibraryCreate::pagePlacement_data()
                                << "" << qint64(6) << qint64(0) << qint64(0);
     QTest::newRow("in a synced folder") << ""
                                         << "Synced" << qint64(3) << qint64(0) << qint64(701);
-    QTest::newRow("in an unsynced folder: top level") << ""
-                                                      << "Local" << qint64(6) << qint64(0) << qint64(0);
+    QTest::newRow("first in an unsynced folder, linked by local id")
+        << ""
+        << "Local" << qint64(1) << qint64(0) << qint64(0);
     QTest::newRow("subpage: among all the parent's children, no folder")
         << "Parent"
         << "" << qint64(5) << qint64(801) << qint64(0);
-    QTest::newRow("subpage of an unsynced page: top level") << "Unsynced"
-                                                            << "" << qint64(6) << qint64(0) << qint64(0);
+    QTest::newRow("first subpage of an unsynced page, linked by local id")
+        << "Unsynced"
+        << "" << qint64(1) << qint64(0) << qint64(0);
 }
 
 void TestLibraryCreate::pagePlacement()
@@ -301,15 +307,29 @@ void TestLibraryCreate::pagePlacement()
     QCOMPARE(made.folderServerID, folderID);
     QCOMPARE(made.coverOffsetX, qint64(50));
     QCOMPARE(made.coverOffsetY, qint64(50));
+    const bool linkedParent = parentPage && parentPage->serverID == 0;
+    const bool linkedFolder = inFolder && inFolder->serverID == 0;
+    QCOMPARE(made.parentPageLocalID, linkedParent ? std::optional(parentPage->localID) : std::nullopt);
+    QCOMPARE(made.folderLocalID, linkedFolder ? std::optional(inFolder->localID) : std::nullopt);
 
     // The create, then the move into the folder when the page is in one.
-    QCOMPARE(store.state().outbox.size(), size_t(folderID ? 2 : 1));
-    if (folderID) {
+    QCOMPARE(store.state().outbox.size(), size_t(inFolder ? 2 : 1));
+    if (inFolder) {
         const FNSyncOp &move = store.state().outbox[1];
         QCOMPARE(move.entity, QStringLiteral("page"));
         QCOMPARE(move.op, QStringLiteral("move"));
         QCOMPARE(move.refLocalID, localID);
-        QCOMPARE(move.payloadJSON, QStringLiteral(R"({"page_id":0,"folder_id":%1})").arg(folderID));
+        QCOMPARE(move.payloadJSON,
+                 folderID ? QStringLiteral(R"({"page_id":0,"folder_id":%1})").arg(folderID)
+                          : QStringLiteral(R"({"folder_local_id":"%1","page_id":0})").arg(inFolder->localID));
+    }
+    if (linkedParent) {
+        QCOMPARE(store.state().outbox[0].payloadJSON,
+                 QStringLiteral(R"({"icon":"","parent_page_local_id":"%1","position":1,"title":"Untitled",)"
+                                R"("workspace_id":%2})")
+                     .arg(parentPage->localID)
+                     .arg(m_account.workspaceId));
+        return;
     }
     const FNSyncOp &op = store.state().outbox[0];
     QCOMPARE(op.entity, QStringLiteral("page"));

@@ -315,8 +315,10 @@ void TestOutbox::kindIsReadFromTheExactPair_data()
                                   << "create" << SyncOpKind::Other;
     QTest::newRow("pair no build queues") << "block"
                                           << "create" << SyncOpKind::Other;
-    QTest::newRow("folder delete is sent directly") << "folder"
-                                                    << "delete" << SyncOpKind::Other;
+    QTest::newRow("folder delete") << "folder"
+                                   << "delete" << SyncOpKind::FolderDelete;
+    QTest::newRow("page parent") << "page"
+                                 << "parent" << SyncOpKind::PageParent;
 }
 
 void TestOutbox::kindIsReadFromTheExactPair()

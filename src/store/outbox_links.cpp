@@ -1,0 +1,132 @@
+#include "store/outbox.h"
+
+#include "json/json_coder.h"
+#include "json/json_error.h"
+#include "json/json_value.h"
+#include "store/local_store.h"
+#include "store/record_links.h"
+
+// The queuing of moves and creates that may name a parent not yet on the service, and of folder
+// deletes.
+
+namespace {
+
+const QString kPageEntity = QStringLiteral("page");
+const QString kFolderEntity = QStringLiteral("folder");
+
+template <typename T>
+std::optional<QString> encoded(const T &value)
+{
+    try {
+        return QString::fromUtf8(sharedJSONEncode(value));
+    } catch (const EncodeError &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> linked(std::optional<QString> payload, const std::optional<QString> &localID,
+                              const char *key)
+{
+    if (payload && localID && !localID->isEmpty())
+        return recordLinks::withLink(*payload, key, *localID);
+    return payload;
+}
+
+} // namespace
+
+std::optional<FNSyncOp> Outbox::pageCreate(const FNPage &page)
+{
+    // An unencodable create still goes out as "{}": the push fills the page in from its record.
+    const QString payload = linked(encoded(pageCreateReq(page)), page.parentPageLocalID,
+                                   recordLinks::kParentPageKey)
+                                .value_or(QStringLiteral("{}"));
+    return append(kPageEntity, QStringLiteral("create"), page.localID, payload);
+}
+
+std::optional<FNSyncOp> Outbox::pageMove(const FNPage &page)
+{
+    FolderMovePageReq req;
+    req.page_id = page.serverID;
+    if (page.folderServerID != 0)
+        req.folder_id = page.folderServerID;
+    const auto payload = linked(encoded(req), page.folderServerID == 0 ? page.folderLocalID : std::nullopt,
+                                recordLinks::kFolderKey);
+    if (!payload)
+        return std::nullopt;
+    return append(kPageEntity, QStringLiteral("move"), page.localID, *payload);
+}
+
+std::optional<FNSyncOp> Outbox::pageParent(const FNPage &page)
+{
+    // No "parent_page_id" and no link: the top level.
+    JSONObject body{{QStringLiteral("page_id"), page.serverID}};
+    if (page.parentPageServerID != 0)
+        body[QStringLiteral("parent_page_id")] = page.parentPageServerID;
+    else if (page.parentPageLocalID && !page.parentPageLocalID->isEmpty())
+        body[QString::fromLatin1(recordLinks::kParentPageKey)] = *page.parentPageLocalID;
+    try {
+        return append(kPageEntity, QStringLiteral("parent"), page.localID,
+                      QString::fromUtf8(serializeJSONObject(body)));
+    } catch (const EncodeError &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<FNSyncOp> Outbox::folderMove(const FNFolder &folder)
+{
+    FolderPatchReq req;
+    req.folder_id = folder.serverID;
+    // Always present: to the service an absent key means "unchanged", and 0 means the top level.
+    req.parent_folder_id = folder.parentFolderServerID;
+    const auto payload =
+        linked(encoded(req), folder.parentFolderServerID == 0 ? folder.parentFolderLocalID : std::nullopt,
+               recordLinks::kParentFolderKey);
+    if (!payload)
+        return std::nullopt;
+    return append(kFolderEntity, QStringLiteral("update"), folder.localID, *payload);
+}
+
+std::optional<FNSyncOp> Outbox::folderDelete(const QString &folderLocalID, std::chrono::milliseconds sendAfter)
+{
+    const FNFolder *folder = m_store.folder(folderLocalID);
+    const JSONObject body{{QStringLiteral("folder_id"), folder ? folder->serverID : qint64(0)}};
+    QString payload;
+    try {
+        payload = QString::fromUtf8(serializeJSONObject(body));
+    } catch (const EncodeError &) {
+        payload = QStringLiteral("{}"); // the folder's id is read when it is sent
+    }
+    FNSyncOp op = append(kFolderEntity, QStringLiteral("delete"), folderLocalID, payload,
+                         QDateTime::currentDateTimeUtc(), sendAfter);
+    // Held back, across a relaunch too, until an undo can no longer take it back.
+    op.nextRetryAt = op.createdAt.addMSecs(sendAfter.count());
+    replace(op);
+    return op;
+}
+
+QHash<QString, Outbox::PageFiling> Outbox::queuedPageFilings() const
+{
+    QHash<QString, PageFiling> filings;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        const SyncOpKind kind = op.kind();
+        if (kind != SyncOpKind::PageMove && kind != SyncOpKind::PageParent)
+            continue;
+        JSONObject body;
+        try {
+            body = parseJSONObject(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        const char *idKey = kind == SyncOpKind::PageMove ? "folder_id" : "parent_page_id";
+        PageFiling::Link link;
+        if (const auto it = body.find(QString::fromLatin1(idKey)); it != body.end() && it->second.isInt())
+            link.serverID = it->second.toInt();
+        if (link.serverID == 0) {
+            link.localID = recordLinks::link(
+                op.payloadJSON, kind == SyncOpKind::PageMove ? recordLinks::kFolderKey : recordLinks::kParentPageKey);
+        }
+        PageFiling &filing = filings[op.refLocalID];
+        (kind == SyncOpKind::PageMove ? filing.folder : filing.parent) = link;
+    }
+    return filings;
+}

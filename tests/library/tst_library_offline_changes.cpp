@@ -1,0 +1,315 @@
+#include "library/library_creator.h"
+#include "library/library_deleter.h"
+#include "library/library_list_view.h"
+#include "library/library_mover.h"
+#include "library/library_refresher.h"
+#include "library/library_row_model.h"
+#include "library/library_tree.h"
+#include "library_rows_fixture.h"
+#include "support/task_outcome.h"
+
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QAction *action(QMenu *menu, const QString &text)
+{
+    for (QAction *a : menu->actions()) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Sidebar changes made offline, or that move a page to another parent, reach the service and stay
+// put there and here: children of a record the service does not know yet, parent-changing drags,
+// and folder deletes that fail or are cut short by a quit.
+class TestLibraryOfflineChanges : public QObject, private LibraryRowsFixture
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { startFake(); }
+    void init();
+    void cleanup() { cleanupView(); }
+
+    void childOfAnOfflineParentLandsUnderIt_data();
+    void childOfAnOfflineParentLandsUnderIt();
+    void dragThatChangesTheParentIsSent_data();
+    void dragThatChangesTheParentIsSent();
+    void folderDeleteReachesTheServiceInTheEnd_data();
+    void folderDeleteReachesTheServiceInTheEnd();
+
+private:
+    // The engine's cycle after any it began by itself, with its clock past every retry wait.
+    void syncLater();
+    // One refresh of the sidebar from the service's listing.
+    void refresh();
+    // The row id of the row the record's row hangs under; empty at the top level.
+    QString parentRowOf(const QString &rowID);
+    QString madeFolder(const std::function<void()> &make);
+    QString madePage(const std::function<void()> &make);
+    QMenu *menuOf(const QString &rowID);
+
+    QDateTime m_now;
+};
+
+void TestLibraryOfflineChanges::init()
+{
+    m_fake.clearFaults();
+    m_fake.setOffline(false);
+    initView();
+    m_now = QDateTime::currentDateTimeUtc();
+    m_app->engine.setClock([this] { return m_now; });
+    m_view->deleter().setDelays(2s, 300ms);
+}
+
+void TestLibraryOfflineChanges::syncLater()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_app->engine.isSyncing(), 15000);
+    m_now = m_now.addSecs(120);
+    runTask(m_app->engine.syncNow());
+}
+
+void TestLibraryOfflineChanges::refresh()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_app->engine.isSyncing(), 15000);
+    QSignalSpy polled(&m_view->refresher(), &LibraryRefresher::pollCycleFinished);
+    m_view->refresher().startPolling();
+    QVERIFY(polled.wait(15000));
+    m_view->refresher().stopPolling();
+}
+
+QString TestLibraryOfflineChanges::parentRowOf(const QString &rowID)
+{
+    LibraryTree &tree = m_view->tree();
+    // Everything open, so every record has a row.
+    for (const FNFolder &f : m_app->store.state().folders)
+        tree.setExpanded(f.localID, true);
+    for (const FNPage &p : m_app->store.state().pages)
+        tree.setExpanded(p.localID, true);
+    const std::vector<LibraryTree::Row> rows = tree.listContent();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].rowID() != rowID)
+            continue;
+        for (size_t j = i; j-- > 0;) {
+            if (rows[j].depth < rows[i].depth)
+                return rows[j].rowID();
+        }
+        return QString();
+    }
+    return QStringLiteral("(not listed)");
+}
+
+QString TestLibraryOfflineChanges::madeFolder(const std::function<void()> &make)
+{
+    QSet<QString> before;
+    for (const FNFolder &f : m_app->store.state().folders)
+        before.insert(f.localID);
+    make();
+    for (const FNFolder &f : m_app->store.state().folders) {
+        if (!before.contains(f.localID))
+            return f.localID;
+    }
+    return QString();
+}
+
+QString TestLibraryOfflineChanges::madePage(const std::function<void()> &make)
+{
+    QSignalSpy created(&m_view->creator(), &LibraryCreator::pageCreated);
+    make();
+    return created.isEmpty() ? QString() : created.last().at(0).toString();
+}
+
+QMenu *TestLibraryOfflineChanges::menuOf(const QString &rowID)
+{
+    if (!QTest::qWaitFor([&] { return row(rowID).isValid(); }, 15000))
+        return nullptr;
+    return m_view->contextMenu(row(rowID));
+}
+
+void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<bool>("folderParent");
+    QTest::addColumn<bool>("folderChild");
+    QTest::newRow("New page in folder") << "New page in folder" << true << false;
+    QTest::newRow("New subfolder") << "New subfolder" << true << true;
+    QTest::newRow("New subpage") << "New subpage" << false << false;
+    QTest::newRow("page dragged onto the folder") << "drag" << true << false;
+    QTest::newRow("folder dragged onto the folder") << "drag" << true << true;
+    QTest::newRow("page dragged beside a subpage of the page") << "drag" << false << false;
+}
+
+void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt()
+{
+    QFETCH(QString, way);
+    QFETCH(bool, folderParent);
+    QFETCH(bool, folderChild);
+    LibraryCreator &creator = m_view->creator();
+    const bool drag = way == QLatin1String("drag");
+
+    // What is dragged is on the service already.
+    QString child;
+    if (drag) {
+        child = folderChild ? madeFolder([&] { creator.createFolder(std::nullopt); })
+                            : madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+        syncLater();
+        QVERIFY(m_app->store.state().outbox.empty());
+    }
+
+    m_fake.setOffline(true);
+    const QString parent = folderParent ? madeFolder([&] { creator.createFolder(std::nullopt); })
+                                        : madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    const QString parentRow = (folderParent ? QStringLiteral("folder:") : QStringLiteral("page:")) + parent;
+    QString besideRow;
+    if (drag && !folderParent) {
+        // A subpage already under the offline page; the dragged page is dropped just before it.
+        std::unique_ptr<QMenu> menu(menuOf(parentRow));
+        QVERIFY(menu);
+        besideRow = QStringLiteral("page:") + madePage([&] { action(menu.get(), QStringLiteral("New subpage"))->trigger(); });
+    }
+    syncLater();
+
+    if (!drag) {
+        std::unique_ptr<QMenu> menu(menuOf(parentRow));
+        QVERIFY(menu);
+        QAction *item = action(menu.get(), way);
+        QVERIFY(item);
+        child = folderChild ? madeFolder([&] { item->trigger(); }) : madePage([&] { item->trigger(); });
+    } else {
+        const QString payload =
+            folderChild ? LibraryMover::folderPayload(child) : LibraryMover::pagePayload(child);
+        if (folderParent)
+            Q_EMIT m_view->listView()->droppedOnFolder(payload, parent);
+        else
+            Q_EMIT m_view->listView()->droppedOnPage(payload, besideRow.mid(5));
+    }
+    QVERIFY(!child.isEmpty());
+    const QString childRow = (folderChild ? QStringLiteral("folder:") : QStringLiteral("page:")) + child;
+    QCOMPARE(parentRowOf(childRow), parentRow);
+    syncLater(); // still offline
+    QCOMPARE(parentRowOf(childRow), parentRow);
+
+    m_fake.setOffline(false);
+    syncLater();
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 parentID = folderParent ? m_app->storedFolder(parent).serverID : m_app->storedPage(parent).serverID;
+    QVERIFY(parentID != 0);
+    FakeServiceState &service = m_fake.state();
+    if (folderChild) {
+        const qint64 childID = m_app->storedFolder(child).serverID;
+        QVERIFY(childID != 0);
+        QCOMPARE(service.folders.at(childID).parentFolderId, parentID);
+    } else {
+        const qint64 childID = m_app->storedPage(child).serverID;
+        QVERIFY(childID != 0);
+        QCOMPARE(folderParent ? service.pages.at(childID).folderId : service.pages.at(childID).parentPageId,
+                 parentID);
+    }
+
+    refresh();
+    syncLater();
+    QCOMPARE(parentRowOf(childRow), parentRow);
+}
+
+void TestLibraryOfflineChanges::dragThatChangesTheParentIsSent_data()
+{
+    QTest::addColumn<bool>("toRoot");
+    QTest::newRow("a subpage onto the list root") << true;
+    QTest::newRow("a top-level page onto another page's subpage") << false;
+}
+
+void TestLibraryOfflineChanges::dragThatChangesTheParentIsSent()
+{
+    QFETCH(bool, toRoot);
+    LibraryCreator &creator = m_view->creator();
+    const QString top = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    syncLater();
+    const QString sub = madePage([&] { creator.createPage(m_app->storedPage(top), std::nullopt); });
+    const QString other = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 topID = m_app->storedPage(top).serverID;
+
+    const QString dragged = toRoot ? sub : other;
+    if (toRoot)
+        Q_EMIT m_view->listView()->droppedOnRoot(LibraryMover::pagePayload(sub));
+    else
+        Q_EMIT m_view->listView()->droppedOnPage(LibraryMover::pagePayload(other), sub);
+    const QString expectedParent = toRoot ? QString() : QStringLiteral("page:") + top;
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + dragged), expectedParent);
+
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 draggedID = m_app->storedPage(dragged).serverID;
+    QCOMPARE(m_fake.state().pages.at(draggedID).parentPageId, toRoot ? qint64(0) : topID);
+    refresh();
+    syncLater();
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + dragged), expectedParent);
+    QCOMPARE(m_app->storedPage(dragged).parentPageServerID, toRoot ? qint64(0) : topID);
+}
+
+void TestLibraryOfflineChanges::folderDeleteReachesTheServiceInTheEnd_data()
+{
+    QTest::addColumn<QString>("trouble");
+    QTest::newRow("the service fails it once") << "500";
+    QTest::newRow("made offline") << "offline";
+    QTest::newRow("still in its undo window at quit") << "quit";
+}
+
+void TestLibraryOfflineChanges::folderDeleteReachesTheServiceInTheEnd()
+{
+    QFETCH(QString, trouble);
+    const QString localID = madeFolder([&] { m_view->creator().createFolder(std::nullopt); });
+    syncLater();
+    const qint64 serverID = m_app->storedFolder(localID).serverID;
+    QVERIFY(serverID != 0);
+    QVERIFY(m_fake.state().folders.count(serverID));
+
+    if (trouble == QLatin1String("500"))
+        m_fake.setFault(kFolders, once(FakeService::Fault::http(500, "{}")));
+    else if (trouble == QLatin1String("offline"))
+        m_fake.setOffline(true);
+    m_view->deleter().deleteFolder(localID);
+
+    if (trouble == QLatin1String("quit")) {
+        // Quit at once and launch again.
+        m_view.reset();
+        m_app.reset();
+        m_app = std::make_unique<AppHarness>(*m_device);
+        m_app->services.setToken(m_account.token, m_account.userId);
+        m_app->engine.setClock([this] { return m_now; });
+        m_view = std::make_unique<LibraryView>(m_app->context());
+        QVERIFY(m_app->store.folder(localID) && m_app->store.folder(localID)->deletedAt);
+    } else {
+        // The undo window passes and the first send fails.
+        const auto failedOnce = [&] {
+            const auto &outbox = m_app->store.state().outbox;
+            return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+                return op.entity == QLatin1String("folder") && op.op == QLatin1String("delete") &&
+                       op.attempts == 1;
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(failedOnce(), 15000);
+        QVERIFY(m_fake.state().folders.count(serverID));
+        m_fake.setOffline(false);
+    }
+
+    syncLater();
+    QTRY_VERIFY(!m_fake.state().folders.count(serverID));
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    refresh();
+    QVERIFY(m_app->storedFolder(localID).deletedAt);
+}
+
+QTEST_MAIN(TestLibraryOfflineChanges)
+#include "tst_library_offline_changes.moc"
