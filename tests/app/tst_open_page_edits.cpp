@@ -9,6 +9,7 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "platform/quit_signals.h"
+#include "store/block_fields.h"
 #include "store/outbox.h"
 #include "support/app_harness.h"
 #include "support/test_device.h"
@@ -223,7 +224,7 @@ bool TestOpenPageEdits::editOnTheOtherDevice(int index, const QString &value)
         content[keyOf(index)] = value;
         b.contentJSON = *BlockContent::encode(content);
     });
-    Outbox::of(other.store()).blockEdited(m_otherPage, id);
+    Outbox::of(other.store()).blockEdited(m_otherPage, id, BlockFields::Content);
     return other.queueBlockUpsert(m_otherPage) && other.sync();
 }
 
