@@ -115,8 +115,6 @@ private:
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
-    // `carried`: the fields each item carries from this device's copy (none: all of them).
-    void noteSentBlocks(const BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried);
     // Fills the fields of the items this device did not change from the service's copy as it is
     // now, so a stale copy of them never goes out.
     QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const QMap<QString, qint64> &carried);
@@ -179,11 +177,9 @@ private:
     quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
     // The sign-in of the cycle's latest request, for telling a refusal of a replaced one.
     ServiceClient::Credential m_requestCredential;
-    // Per block localID: its `updatedAt` when this device and the service last agreed on it (the
-    // block was sent as it stood, or a pulled version was applied).
-    QHash<QString, QDateTime> m_agreedVersion;
-    // While a pulled batch is applied: the blocks whose local edits have not reached the service.
-    QHash<QString, qint64> m_unsentEdits; // the fields changed here, by block
+    // While a pulled batch is applied: the blocks whose local edits have not reached the service,
+    // with the fields changed.
+    QHash<QString, qint64> m_unsentEdits;
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.
     std::optional<QDateTime> m_createOut;

@@ -158,7 +158,6 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     const quint64 generation = request.generation;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
-        m_agreedVersion.clear();
         m_deferredGeneration = generation;
     }
     QElapsedTimer slice;
@@ -382,9 +381,6 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         const qint64 mine = m_unsentEdits.value(block.localID);
         if (mine == BlockFields::All)
             return;
-        const auto agreed = m_agreedVersion.constFind(block.localID);
-        if (mine == 0 && agreed != m_agreedVersion.constEnd() && block.updatedAt > *agreed)
-            return;
         if (has(p, "type") && !(mine & BlockFields::Kind))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content") && !(mine & BlockFields::Content))
@@ -393,14 +389,10 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
             block.parentBlockServerID = intOr(p, "parent_block_id", 0);
-        if (block == *stored) {
-            // Both sides hold this version: they agree on it as it stands.
-            m_agreedVersion.insert(block.localID, block.updatedAt);
+        if (block == *stored)
             return;
-        }
         block.updatedAt = now();
         m_store.upsertBlock(block);
-        m_agreedVersion.insert(block.localID, block.updatedAt);
         return;
     }
     if (adoptEcho(op.entity_id, stringOr(p, "client_id", QString())))

@@ -498,7 +498,6 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             throw APIError::other(kNotOnServer);
         if (op.carriedFields)
             co_await fillUnchangedFields(req, *op.carriedFields);
-        noteSentBlocks(req, op.carriedFields);
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
@@ -571,31 +570,5 @@ QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const QMap<Q
             item.position = dto->position;
             item.parent_block_id = dto->parent_block_id;
         }
-    }
-}
-
-void SyncEngine::noteSentBlocks(const BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried)
-{
-    for (const BlockUpsertItem &item : req.blocks) {
-        const FNBlock *stored = m_store.block(item.client_id);
-        if (!stored)
-            continue;
-        const FNBlock &block = *stored;
-        // Only a block sent as it stands, in what this device sent of it, is in agreement; one
-        // edited since it was queued still has news for the service.
-        JSONObject local;
-        try {
-            local = parseJSONObject(block.contentJSON.toUtf8());
-        } catch (const DecodeError &) {
-            continue;
-        }
-        const qint64 fields = carried ? carried->value(item.client_id, BlockFields::All) : qint64(BlockFields::All);
-        if ((!(fields & BlockFields::Kind) || block.type == item.type) &&
-            (!(fields & BlockFields::Content) || local == item.content))
-            m_agreedVersion.insert(block.localID, block.updatedAt);
-        else if (!m_agreedVersion.contains(block.localID))
-            // Edited after this payload was built: the reply agrees only on an older version, so
-            // the echo of what went out must not land over the edit.
-            m_agreedVersion.insert(block.localID, block.updatedAt.addMSecs(-1));
     }
 }

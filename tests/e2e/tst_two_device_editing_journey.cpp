@@ -1,13 +1,16 @@
 #include "app/main_view.h"
 #include "app/sync_button.h"
 #include "editor/block_row.h"
+#include "editor/draggable_block_modifier.h"
 #include "editor/page_view.h"
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
 #include "support/collab_steps.h"
+#include "support/editor_steps.h"
 #include "support/journey.h"
 
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -43,6 +46,7 @@ private Q_SLOTS:
     void writeThePageAndOpenItOnBothDevices();
     void typeIntoDifferentBlocks();
     void typeIntoTheSameBlock();
+    void insertDeleteAndDragWhileTheOtherTypes();
 
 private:
     qint64 pageId() { return pageServerID(m_fake, kTitle); }
@@ -57,6 +61,14 @@ private:
     // Each device pushes what it queued, the first again to pull the second's; then the windows and
     // the service show `texts`, with nothing left to send.
     void syncBothAndExpect(const QStringList &texts);
+    // The device's row of the block drawn at `index`.
+    static BlockRow *rowAt(Launch &launched, int index);
+    // Types at the end of the row's text and waits for the edit to be queued.
+    static void typeAtEndOf(Launch &launched, BlockRow *row, const QString &text);
+    // Waits until an upsert waiting to go carries the text.
+    static void waitQueued(Launch &launched, const QString &text);
+    // Drags the row by its handle and drops it on the upper half of the row drawn at `onto`.
+    static void dragRow(Launch &launched, BlockRow *row, int onto);
 
     FakeService m_fake;
     AppDevice m_desktopDevice;
@@ -218,6 +230,97 @@ void TestTwoDeviceEditingJourney::typeIntoTheSameBlock()
     QVERIFY2(stored.at(1) == desktopText || stored.at(1) == laptopText, qPrintable(stored.at(1)));
     syncBothAndExpect(
         {QStringLiteral("alpha from the desktop"), stored.at(1), QStringLiteral("gamma from the laptop")});
+}
+
+BlockRow *TestTwoDeviceEditingJourney::rowAt(Launch &launched, int index)
+{
+    const std::vector<BlockRow *> rows = rowsAsDrawn(launched.pageView());
+    return index < int(rows.size()) ? rows[size_t(index)] : nullptr;
+}
+
+void TestTwoDeviceEditingJourney::typeAtEndOf(Launch &launched, BlockRow *row, const QString &text)
+{
+    activate(launched.window.get());
+    RichTextEditor *editor = row->richEditor();
+    const QString before = editor->toRawText();
+    focus(editor);
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    QTest::keyClicks(keyboard(), text);
+    QCOMPARE(editor->toRawText(), before + text);
+    waitQueued(launched, before + text);
+}
+
+void TestTwoDeviceEditingJourney::waitQueued(Launch &launched, const QString &text)
+{
+    const auto queued = [&] {
+        const auto &outbox = launched.app->store.state().outbox;
+        return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+            return op.kind() == SyncOpKind::BlockUpsert && op.payloadJSON.contains(text);
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(queued(), kWait);
+}
+
+void TestTwoDeviceEditingJourney::dragRow(Launch &launched, BlockRow *row, int onto)
+{
+    activate(launched.window.get());
+    PageView *page = launched.pageView();
+    QWidget *frame = page->rowFrame(row->model().localID());
+    QVERIFY(frame);
+    auto *handle = frame->findChild<DraggableBlockModifier *>();
+    QVERIFY(handle && handle->isEnabled());
+    std::unique_ptr<QMimeData> payload(handle->makeMimeData());
+    EditorSteps::PageDrag drag(*page, payload.get());
+    QWidget *target = page->rowFrame(rowAt(launched, onto)->model().localID());
+    const QPoint at = target->mapTo(page->scrollArea()->viewport(), QPoint(target->width() / 2, target->height() / 4));
+    QVERIFY(drag.moveTo(at));
+    QVERIFY(drag.drop(at));
+    page->model().flushPendingEdits();
+    QTRY_VERIFY_WITH_TIMEOUT(!launched.app->store.state().outbox.empty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->model().isBlockFlushPending(), kWait);
+}
+
+// One device changes the page's order (a new line, a line removed, a line dragged) while the other
+// types into lines whose places move: neither undoes the other, on either screen or the service.
+void TestTwoDeviceEditingJourney::insertDeleteAndDragWhileTheOtherTypes()
+{
+    const QString alpha = QStringLiteral("alpha from the desktop");
+    const QString gamma = QStringLiteral("gamma from the laptop");
+    const QString beta = storedTexts(m_fake, pageId()).at(1);
+
+    // A new line after the first on the desktop; the laptop types into the last.
+    activate(m_desktop->window.get());
+    RichTextEditor *first = rowAt(*m_desktop, 0)->richEditor();
+    focus(first);
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTest::keyClicks(keyboard(), QStringLiteral("a new line"));
+    QTRY_COMPARE(shownTexts(m_desktop->pageView()).size(), 4);
+    waitQueued(*m_desktop, QStringLiteral("a new line"));
+    typeAtEndOf(*m_laptop, rowAt(*m_laptop, 2), QStringLiteral(", typed on"));
+    syncBothAndExpect({alpha, QStringLiteral("a new line"), beta, gamma + QStringLiteral(", typed on")});
+
+    // The last line dragged to the top on the laptop while the desktop types into it.
+    typeAtEndOf(*m_desktop, rowAt(*m_desktop, 3), QStringLiteral(" and on"));
+    dragRow(*m_laptop, rowAt(*m_laptop, 3), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_laptop->pageView()).first(), gamma + QStringLiteral(", typed on"), kWait);
+    const QString moved = gamma + QStringLiteral(", typed on and on");
+    syncBothAndExpect({moved, alpha, QStringLiteral("a new line"), beta});
+
+    // The new line emptied and removed with Backspace on the desktop; the laptop types below it.
+    activate(m_desktop->window.get());
+    RichTextEditor *added = rowAt(*m_desktop, 2)->richEditor();
+    focus(added);
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    for (int i = 0; i < QStringLiteral("a new line").size() + 1; ++i)
+        QTest::keyClick(keyboard(), Qt::Key_Backspace);
+    QTRY_COMPARE(shownTexts(m_desktop->pageView()).size(), 3);
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(m_desktop->app->store.state().outbox.begin(),
+                                         m_desktop->app->store.state().outbox.end(),
+                                         [](const FNSyncOp &op) { return op.kind() == SyncOpKind::BlockDelete; }),
+                             kWait);
+    typeAtEndOf(*m_laptop, rowAt(*m_laptop, 3), QStringLiteral(" (kept)"));
+    syncBothAndExpect({moved, alpha, beta + QStringLiteral(" (kept)")});
 }
 
 QTEST_MAIN(TestTwoDeviceEditingJourney)

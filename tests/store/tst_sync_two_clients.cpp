@@ -1,3 +1,5 @@
+#include "editor/block_row_model.h"
+#include "editor/page_block_list.h"
 #include "fake-service/fake_service.h"
 #include "support/test_device.h"
 
@@ -199,6 +201,27 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive_data()
     QTest::newRow("same block, A pushes later")
         << "1:beta A"
         << "1:beta B" << false << QStringList{"alpha", "beta A", "gamma"};
+    // A changes the page's order while B types into lines whose places move: neither undoes the
+    // other, whichever pushes first.
+    const struct {
+        const char *name;
+        const char *onA;
+        const char *onB;
+        QStringList expected;
+    } reorders[] = {
+        {"line added after the first", "insert:0", "2:gamma B", {"alpha", "new", "beta", "gamma B"}},
+        {"line added after the first, typed below it", "insert:0", "1:beta B", {"alpha", "new", "beta B", "gamma"}},
+        {"line removed", "delete:1", "2:gamma B", {"alpha", "gamma B"}},
+        {"last line dragged to the top", "drag:2:0", "2:gamma B", {"gamma B", "alpha", "beta"}},
+        {"first line dragged to the end", "drag:0:3", "1:beta B", {"beta B", "gamma", "alpha"}},
+        {"line indented", "indent:1", "1:beta B", {"alpha", "beta B", "gamma"}},
+    };
+    for (const auto &r : reorders) {
+        for (const bool aFirst : {true, false}) {
+            QTest::addRow("%s, %s pushes first", r.name, aFirst ? "A" : "B")
+                << r.onA << r.onB << aFirst << r.expected;
+        }
+    }
 }
 
 // Both devices edit one page within one cycle: each keeps the other's work, and the screen, the
@@ -220,8 +243,24 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
     const QString pageOnB = shared.onB;
 
     const auto edit = [](TestDevice &device, const QString &pageLocalID, const QString &what) {
+        const QStringList parts = what.split(QLatin1Char(':'));
+        const auto blockAt = [&](int index) { return device.liveBlocks(pageLocalID).at(size_t(index)); };
+        PageBlockList list(device.store(), pageLocalID);
         if (what == QLatin1String("new")) {
             device.addBlock(pageLocalID, "delta", 3);
+        } else if (parts[0] == QLatin1String("insert")) {
+            QVERIFY(list.insertBlockAfter(blockAt(parts[1].toInt()), QStringLiteral("text"), QStringLiteral("new")));
+        } else if (parts[0] == QLatin1String("delete")) {
+            QVERIFY(list.deleteBlockIfEmpty(blockAt(parts[1].toInt())));
+        } else if (parts[0] == QLatin1String("drag")) {
+            QVERIFY(list.moveBlockOnDrop(blockAt(parts[1].toInt()).localID, parts[2].toInt()));
+        } else if (parts[0] == QLatin1String("indent")) {
+            BlockRowModel row(device.store(), blockAt(parts[1].toInt()), nullptr, {});
+            row.changeIndent(1);
+            // Nothing of an indent goes to the service, so nothing may be queued for it.
+            QVERIFY(device.queueBlockUpsert(pageLocalID));
+            QVERIFY(device.store().state().outbox.empty());
+            return;
         } else {
             const int index = what.section(QLatin1Char(':'), 0, 0).toInt();
             device.setBlockText(device.liveBlocks(pageLocalID).at(size_t(index)).localID,
