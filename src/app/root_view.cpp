@@ -19,6 +19,12 @@ RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget 
 {
     connect(m_context.session, &SessionStore::tokenChanged, this, &RootView::updateRoute);
     connect(m_context.events, &AppEvents::authExpired, this, &RootView::handleAuthExpired);
+    if (m_context.syncEngine && m_context.toasts) {
+        connect(m_context.syncEngine, &SyncEngine::changeRefused, this,
+                [this](const QString &title, const QString &reason) {
+                    m_context.toasts->show(QString::fromUtf8(kChangeRefusedMessage).arg(title, reason));
+                });
+    }
 }
 
 RootView::Route RootView::route(bool hasToken, bool didSeeWelcome)

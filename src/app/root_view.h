@@ -21,6 +21,9 @@ public:
 
     static constexpr const char *didSeeWelcomeKey = "pn.didSeeWelcome";
     static constexpr const char *kSessionExpiredMessage = "Session expired — please sign in again.";
+    // %1 the page or folder, %2 the service's reason.
+    static constexpr const char *kChangeRefusedMessage =
+        "The server refused your change to “%1”, so it was not saved; this device shows what the server holds. %2";
 
     RootView(const AppContext &context, MainViewFactory mainView, QWidget *parent = nullptr);
 

@@ -509,10 +509,9 @@ void PageView::refreshHeader()
         }
         m_iconButton->setFont(font);
     }
-    // While the user edits the title their text wins; otherwise it is the stored one.
-    const bool editingTitle =
-        m_titleField->hasFocus() || (window() && window()->focusWidget() == m_titleField);
-    if (!editingTitle)
+    // A title typed and not yet queued wins; otherwise it is the stored one, also while the field
+    // has the keyboard: a rename from elsewhere or the service's copy shows at once.
+    if (!m_model->hasUnsentTitle())
         m_model->followStoredHeader();
     if (m_titleField->toRawText() != m_model->title())
         m_titleField->setRawText(m_model->title());

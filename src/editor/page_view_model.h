@@ -82,6 +82,8 @@ public:
     // The title field's change handler: the page changes now, its operation follows the debounce.
     void scheduleTitleSave(const QString &title);
     void savePageTitle(qint64 pageServerID, const QString &title);
+    // A title typed that the run of keys has not finished with yet.
+    bool hasUnsentTitle() const { return m_unsentTitle.has_value(); }
     // The icon picker's choice ("" removes the icon): stored and queued at once.
     void setPageIcon(const QString &icon);
     bool showEmojiPicker() const { return m_showEmojiPicker; }

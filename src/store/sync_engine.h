@@ -74,6 +74,9 @@ Q_SIGNALS:
     void isSyncingChanged(bool syncing);
     // Every cycle that ran, whatever its outcome.
     void cycleFinished();
+    // The service kept refusing a change (a page's or its blocks', or a folder's): it was dropped,
+    // and the page is laid back to what the service holds. `title` names the page or folder.
+    void changeRefused(const QString &title, const QString &reason);
 
 private:
     struct DeferredBlock {
@@ -139,6 +142,12 @@ private:
     // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
     void keepSentCreate(const FNSyncOp &sent);
     void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // A refused operation is being dropped: the user hears of it, and its page is laid back to the
+    // service's copy at the end of the push (sync_engine_refusals.cpp).
+    void noteRefusal(const FNSyncOp &op, const QString &reason);
+    QCoro::Task<> restoreRefusedPages();
+    QCoro::Task<bool> restoreBlocks(QString pageLocalID, QSet<QString> blocks);
+    QCoro::Task<bool> restorePageFields(QString pageLocalID);
     // A send the cycle's cancel ended (a quit, a sign-out) counts nothing; one that may have landed
     // is marked unanswered in the outbox, which the store writes before it goes.
     void recordCancel(const FNSyncOp &op, const std::exception_ptr &error);
@@ -180,6 +189,13 @@ private:
     // While a pulled batch is applied: the blocks whose local edits have not reached the service,
     // with the fields changed.
     QHash<QString, qint64> m_unsentEdits;
+    // Pages with a refused change dropped, waiting to show the service's copy again: the blocks it
+    // carried, and whether the page's own fields were in it.
+    struct Refused {
+        QSet<QString> blocks;
+        bool page = false;
+    };
+    QHash<QString, Refused> m_refused;
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.
     std::optional<QDateTime> m_createOut;

@@ -49,8 +49,10 @@ T decodePayload(const QString &payloadJSON)
 QCoro::Task<> SyncEngine::push()
 {
     std::vector<FNSyncOp> ops = m_store.state().outbox;
-    if (ops.empty())
+    if (ops.empty()) {
+        co_await restoreRefusedPages();
         co_return;
+    }
     std::stable_sort(ops.begin(), ops.end(),
                      [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
 
@@ -117,6 +119,7 @@ QCoro::Task<> SyncEngine::push()
             op.reset();
         }
     }
+    co_await restoreRefusedPages();
 }
 
 void SyncEngine::foldBlockUpserts()
@@ -398,6 +401,8 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     if (status && RetryPolicy::isPermanentClientError(*status)) {
         attempts += 1;
         if (attempts >= RetryPolicy::kDropAtAttempts) {
+            // Dropped, so it holds nothing else back; but never in silence.
+            noteRefusal(*queued, lastError);
             m_outbox.drop(op.localID);
             return;
         }

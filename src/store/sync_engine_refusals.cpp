@@ -1,0 +1,164 @@
+#include "store/sync_engine.h"
+
+#include "api/wire/blocks.h"
+#include "api/wire/library.h"
+#include "json/json_coder.h"
+#include "json/json_error.h"
+#include "store/local_store.h"
+#include "store/outbox.h"
+
+// A change the service keeps refusing is dropped so it holds nothing else back; the user is told
+// which page it was, and the page shows what the service holds rather than an edit that will never
+// be saved.
+
+namespace {
+
+// The blocks a block upsert carries, by local id.
+QSet<QString> carriedBlocks(const FNSyncOp &op)
+{
+    QSet<QString> ids;
+    if (op.carriedFields) {
+        for (auto it = op.carriedFields->cbegin(); it != op.carriedFields->cend(); ++it)
+            ids.insert(it.key());
+        return ids;
+    }
+    try {
+        for (const BlockUpsertItem &item : sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8()).blocks)
+            ids.insert(item.client_id);
+    } catch (const DecodeError &) {
+    }
+    return ids;
+}
+
+} // namespace
+
+void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
+{
+    QString title;
+    QString pageLocalID;
+    switch (op.kind()) {
+    case SyncOpKind::BlockUpsert:
+        pageLocalID = op.refLocalID;
+        m_refused[pageLocalID].blocks.unite(carriedBlocks(op));
+        break;
+    case SyncOpKind::BlockDelete:
+        if (const FNBlock *block = m_store.block(op.refLocalID)) {
+            pageLocalID = block->pageLocalID;
+            m_refused[pageLocalID].blocks.insert(block->localID);
+        }
+        break;
+    case SyncOpKind::FolderCreate:
+    case SyncOpKind::FolderUpdate:
+    case SyncOpKind::FolderDelete:
+        if (const FNFolder *folder = m_store.folder(op.refLocalID))
+            title = folder->name;
+        break;
+    default:
+        pageLocalID = op.refLocalID;
+        if (op.kind() != SyncOpKind::PageCreate)
+            m_refused[pageLocalID].page = true;
+        break;
+    }
+    if (const FNPage *page = pageLocalID.isEmpty() ? nullptr : m_store.page(pageLocalID))
+        title = page->title.isEmpty() ? QStringLiteral("Untitled") : page->title;
+    Q_EMIT changeRefused(title, reason);
+}
+
+QCoro::Task<> SyncEngine::restoreRefusedPages()
+{
+    QPointer<SyncEngine> self(this);
+    const quint64 generation = m_store.generation();
+    const QHash<QString, Refused> refused = std::exchange(m_refused, {});
+    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+        bool done = true;
+        try {
+            if (!it->blocks.isEmpty())
+                done = co_await restoreBlocks(it.key(), it->blocks);
+            if (self && done && it->page)
+                done = co_await restorePageFields(it.key());
+        } catch (...) {
+            done = false; // offline now: the next push tries again
+        }
+        if (!self || m_store.generation() != generation)
+            co_return;
+        if (!done)
+            m_refused.insert(it.key(), *it);
+    }
+}
+
+QCoro::Task<bool> SyncEngine::restoreBlocks(QString pageLocalID, QSet<QString> blocks)
+{
+    QPointer<SyncEngine> self(this);
+    const quint64 generation = m_store.generation();
+    const FNPage *page = m_store.page(pageLocalID);
+    if (!page || page->serverID == 0)
+        co_return true;
+    const BlocksResp current = co_await m_client.fetchBlocks(page->serverID, cancelToken());
+    if (!self || m_store.generation() != generation)
+        co_return true;
+    QHash<qint64, const BlockDTO *> byID;
+    for (const BlockDTO &dto : current.blocks)
+        byID.insert(dto.id, &dto);
+    // A block edited again since has a change of its own on the way, judged when it goes.
+    const QHash<QString, qint64> unsent = m_outbox.blocksWithUnsentEdits();
+    m_store.batch([&] {
+        for (const QString &id : std::as_const(blocks)) {
+            const FNBlock *block = m_store.block(id);
+            if (!block || unsent.contains(id))
+                continue;
+            const BlockDTO *dto = block->serverID != 0 ? byID.value(block->serverID) : nullptr;
+            if (!dto) {
+                // Never taken, or gone there: this device no longer shows it either.
+                if (!block->deletedAt)
+                    m_store.markBlockDeleted(id);
+                continue;
+            }
+            QString content;
+            try {
+                content = QString::fromUtf8(serializeJSONObject(dto->content));
+            } catch (const EncodeError &) {
+                continue;
+            }
+            m_store.editBlock(
+                id,
+                [&](FNBlock &b) {
+                    b.type = dto->type;
+                    b.contentJSON = content;
+                    b.position = dto->position;
+                    b.parentBlockServerID = dto->parent_block_id.value_or(0);
+                    b.deletedAt.reset(); // a refused delete: it lives on there
+                },
+                LocalStore::Stamp::Keep);
+        }
+    });
+    co_return true;
+}
+
+QCoro::Task<bool> SyncEngine::restorePageFields(QString pageLocalID)
+{
+    QPointer<SyncEngine> self(this);
+    const quint64 generation = m_store.generation();
+    const FNPage *page = m_store.page(pageLocalID);
+    if (!page || page->serverID == 0)
+        co_return true;
+    const qint64 serverID = page->serverID;
+    const LibraryPagesResp listing = co_await m_client.listPages(page->workspaceServerID, cancelToken());
+    if (!self || m_store.generation() != generation)
+        co_return true;
+    const auto it = std::find_if(listing.pages.begin(), listing.pages.end(),
+                                 [&](const PageDTO &dto) { return dto.id == serverID; });
+    if (it == listing.pages.end() || m_outbox.isQueued(SyncOpKind::PageUpdate, pageLocalID))
+        co_return true;
+    m_store.editPage(
+        pageLocalID,
+        [&](FNPage &p) {
+            p.title = it->title;
+            p.icon = it->icon.value_or(QString());
+            p.position = it->position;
+            p.coverURL = it->cover_url.value_or(QString());
+            p.coverOffsetX = it->cover_offset_x.value_or(50);
+            p.coverOffsetY = it->cover_offset_y.value_or(50);
+        },
+        LocalStore::Stamp::Keep);
+    co_return true;
+}
