@@ -172,10 +172,17 @@ void BlockRowModel::changeIndent(int delta)
         return;
     // The stored block, not the value the row was built with: that one may predate content
     // edits and the block's server id, which an upsert of it would throw away.
-    // The service keeps no indent: nothing of it goes out.
-    storeEdited(*m_store, currentBlock(), 0, [&](FNBlock &b) {
+    // The service keeps no indent: nothing of it goes out, and the block is no newer for it than
+    // the version this device last agreed on with the service, or a pull would keep it over what
+    // another device changes in it from then on.
+    const auto indent = [&](FNBlock &b) {
         b.indentLevel = std::clamp<qint64>(b.indentLevel + delta, 0, kMaxIndent);
-    });
+    };
+    FNBlock block = currentBlock();
+    if (!m_store->editBlock(block.localID, indent, LocalStore::Stamp::Keep)) {
+        indent(block);
+        m_store->upsertBlock(block);
+    }
     changed();
 }
 

@@ -1,4 +1,5 @@
 #include "support/chaos_device.h"
+#include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 
 #include "api/session_store.h"
@@ -43,11 +44,13 @@ QString scratchTemplate()
 
 } // namespace
 
-ChaosDevice::ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock)
-    : m_dir(scratchTemplate())
-    , m_services(std::make_unique<DeviceServices>(m_dir.filePath(QStringLiteral("settings.ini")),
-                                                  std::make_shared<MemorySecretBackend>(), origin))
-    , m_store(std::make_unique<LocalStore>(m_dir.path(), std::chrono::milliseconds(5)))
+ChaosDevice::ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock,
+                         Remains remains)
+    : m_dir(remains.dir ? std::move(remains.dir) : std::make_unique<QTemporaryDir>(scratchTemplate()))
+    , m_keyring(remains.keyring ? std::move(remains.keyring) : std::make_shared<MemorySecretBackend>())
+    , m_services(std::make_unique<DeviceServices>(m_dir->filePath(QStringLiteral("settings.ini")), m_keyring,
+                                                  origin))
+    , m_store(std::make_unique<LocalStore>(m_dir->path(), std::chrono::milliseconds(5)))
     , m_engine(std::make_unique<SyncEngine>(*m_store, m_services->client))
 {
     m_services->setToken(token);
@@ -63,6 +66,11 @@ ChaosDevice::ChaosDevice(const QString &origin, const QString &token, std::funct
 
 ChaosDevice::~ChaosDevice()
 {
+    tearDown();
+}
+
+void ChaosDevice::tearDown()
+{
     // Everything that points into the store and the engine goes before them.
     m_editors.clear();
     m_mover.reset();
@@ -71,6 +79,15 @@ ChaosDevice::~ChaosDevice()
     m_deleter.reset();
     m_creator.reset();
     m_engine.reset();
+}
+
+ChaosDevice::Remains ChaosDevice::crash()
+{
+    LocalStoreTesting::abandon(*m_store);
+    tearDown();
+    m_store.reset();
+    m_services.reset();
+    return Remains{std::move(m_dir), std::move(m_keyring)};
 }
 
 bool ChaosDevice::isBusy() const
@@ -141,7 +158,8 @@ std::optional<QString> ChaosDevice::addBlock(const QString &pageLocalID, const Q
     return localID;
 }
 
-void ChaosDevice::editBlock(const QString &blockLocalID, const QString &text)
+template <typename Use>
+void ChaosDevice::withRow(const QString &blockLocalID, Use use)
 {
     const FNBlock *stored = store().block(blockLocalID);
     if (!stored)
@@ -152,7 +170,46 @@ void ChaosDevice::editBlock(const QString &blockLocalID, const QString &text)
     hooks.onChange = [&page] { page.scheduleBlockFlush(); };
     BlockRowModel row(store(), block, nullptr, hooks, std::chrono::milliseconds(0));
     row.loadText();
-    row.commitTextNow(text);
+    use(row);
+}
+
+void ChaosDevice::editBlock(const QString &blockLocalID, const QString &text)
+{
+    withRow(blockLocalID, [&](BlockRowModel &row) { row.commitTextNow(text); });
+}
+
+std::optional<QString> ChaosDevice::insertBlockAfter(const QString &blockLocalID, const QString &text)
+{
+    const FNBlock *stored = store().block(blockLocalID);
+    if (!stored)
+        return std::nullopt;
+    const FNBlock after = *stored;
+    const auto localID = editor(after.pageLocalID).insertBlockAfter(after);
+    if (localID)
+        editBlock(*localID, text);
+    return localID;
+}
+
+void ChaosDevice::deleteBlock(const QString &blockLocalID)
+{
+    const FNBlock *stored = store().block(blockLocalID);
+    if (!stored)
+        return;
+    PageViewModel &page = editor(stored->pageLocalID);
+    page.toggleSelectMode();
+    page.toggleSelected(blockLocalID);
+    page.requestDeleteSelected();
+}
+
+void ChaosDevice::moveBlock(const QString &blockLocalID, int index)
+{
+    if (const FNBlock *stored = store().block(blockLocalID))
+        editor(stored->pageLocalID).moveBlockOnDrop(blockLocalID, index);
+}
+
+void ChaosDevice::indentBlock(const QString &blockLocalID, int delta)
+{
+    withRow(blockLocalID, [&](BlockRowModel &row) { row.changeIndent(delta); });
 }
 
 void ChaosDevice::sync()

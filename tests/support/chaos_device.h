@@ -28,8 +28,20 @@ class PageViewModel;
 class ChaosDevice
 {
 public:
-    ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock);
+    // What a crash leaves of a device: its data folder and its keyring.
+    struct Remains {
+        std::unique_ptr<QTemporaryDir> dir;
+        std::shared_ptr<MemorySecretBackend> keyring;
+    };
+
+    // A fresh device, or one started again on what a crash left.
+    ChaosDevice(const QString &origin, const QString &token, std::function<QDateTime()> clock,
+                Remains remains = {});
     ~ChaosDevice();
+
+    // Ends the device as a crash would: the store writes nothing more (a write already under way
+    // lands), then everything goes. The device is of no further use.
+    Remains crash();
 
     LocalStore &store() { return *m_store; }
     const LocalStore &store() const { return *m_store; }
@@ -53,6 +65,14 @@ public:
     // A new block at the end of the page, typed into at once.
     std::optional<QString> addBlock(const QString &pageLocalID, const QString &text);
     void editBlock(const QString &blockLocalID, const QString &text);
+    // Return at the end of the block, then the new block typed into; its local id.
+    std::optional<QString> insertBlockAfter(const QString &blockLocalID, const QString &text);
+    // Selected in select mode, then the selection bar's delete.
+    void deleteBlock(const QString &blockLocalID);
+    // A drag of the block's handle dropped at `index` among the page's top-level blocks.
+    void moveBlock(const QString &blockLocalID, int index);
+    // Tab (+1) or Shift+Tab (-1) in the block's row.
+    void indentBlock(const QString &blockLocalID, int delta);
     void sync();
     void refresh();
 
@@ -61,8 +81,13 @@ public:
 
 private:
     PageViewModel &editor(const QString &pageLocalID);
+    // A row of the stored block, its changes flushed by the page's editor as the view's rows are.
+    template <typename Use>
+    void withRow(const QString &blockLocalID, Use use);
+    void tearDown();
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<MemorySecretBackend> m_keyring;
     std::unique_ptr<DeviceServices> m_services;
     std::unique_ptr<LocalStore> m_store;
     std::unique_ptr<SyncEngine> m_engine;

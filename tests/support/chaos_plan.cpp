@@ -20,7 +20,8 @@ struct Made {
     std::vector<int> folderVersion; // names and icons given so far, for fresh texts
     std::vector<int> pageVersion;
     std::vector<int> blockVersion;
-    std::vector<bool> pageGone; // deleted by the plan
+    std::vector<bool> pageGone;  // deleted by the plan
+    std::vector<bool> blockGone; // the same, by block index
     // By block index: the page it is on, as (its maker, its index); another device's page when the
     // block was added there in a shared page's edit.
     std::vector<std::pair<int, int>> blockPage;
@@ -60,7 +61,7 @@ private:
             Kind kind;
             int weight;
         };
-        static const std::array<Weight, 15> weights = {{
+        static const std::array<Weight, 17> weights = {{
             {Kind::CreatePage, 8},
             {Kind::RenamePage, 8},
             {Kind::MovePage, 6},
@@ -71,11 +72,13 @@ private:
             {Kind::AddBlock, 10},
             {Kind::EditBlock, 12},
             {Kind::EditSharedPage, 6},
+            {Kind::ReshapeSharedPage, 10},
             {Kind::DeletePage, 2},
             {Kind::Sync, 14},
             {Kind::Refresh, 8},
             {Kind::InjectFault, 10},
             {Kind::GoOffline, 2},
+            {Kind::Crash, 2},
         }};
         int total = 0;
         for (const Weight &w : weights)
@@ -89,7 +92,7 @@ private:
             }
             roll -= w.weight;
         }
-        if (!m_faults && (kind == Kind::InjectFault || kind == Kind::GoOffline))
+        if (!m_faults && (kind == Kind::InjectFault || kind == Kind::GoOffline || kind == Kind::Crash))
             kind = Kind::Sync;
         if (kind == Kind::GoOffline && m_offlineUntil >= 0)
             kind = Kind::Sync;
@@ -110,6 +113,8 @@ private:
             m.folders == 0)
             kind = Kind::CreateFolder;
         if ((kind == Kind::EditBlock || kind == Kind::EditSharedPage) && liveBlock(m) < 0)
+            kind = anyPage ? Kind::AddBlock : Kind::CreatePage;
+        if (kind == Kind::ReshapeSharedPage && pagesWithBlocks().empty())
             kind = anyPage ? Kind::AddBlock : Kind::CreatePage;
         step.kind = kind;
 
@@ -182,6 +187,7 @@ private:
             step.record = livePage(m);
             step.target = m.blocks++;
             m.blockVersion.push_back(0);
+            m.blockGone.push_back(false);
             m.blockPage.push_back({step.device, step.record});
             step.text = blockText(step.device, step.target, 0, step.device);
             break;
@@ -191,6 +197,12 @@ private:
             break;
         case Kind::EditSharedPage:
             planSharedPage(step);
+            break;
+        case Kind::ReshapeSharedPage:
+            planReshape(step);
+            break;
+        case Kind::Crash:
+            step.midFlight = below(2) == 0;
             break;
         case Kind::DeletePage:
             step.record = livePage(m);
@@ -233,10 +245,92 @@ private:
     {
         std::vector<int> live;
         for (int i = 0; i < m.blocks; ++i) {
-            if (!pageGone(m.blockPage[size_t(i)]))
+            if (!pageGone(m.blockPage[size_t(i)]) && !m.blockGone[size_t(i)])
                 live.push_back(i);
         }
         return live.empty() ? -1 : live[size_t(below(live.size()))];
+    }
+
+    // The live blocks of a page, of both makers, as (maker, index).
+    std::vector<std::pair<int, int>> blocksOn(std::pair<int, int> page) const
+    {
+        std::vector<std::pair<int, int>> found;
+        for (int maker = 0; maker < 2; ++maker) {
+            const Made &made = m_made[size_t(maker)];
+            for (int i = 0; i < made.blocks; ++i) {
+                if (made.blockPage[size_t(i)] == page && !made.blockGone[size_t(i)])
+                    found.push_back({maker, i});
+            }
+        }
+        return found;
+    }
+
+    // Live pages of either device holding a live block.
+    std::vector<std::pair<int, int>> pagesWithBlocks() const
+    {
+        std::vector<std::pair<int, int>> pages;
+        for (int maker = 0; maker < 2; ++maker) {
+            for (int p = 0; p < m_made[size_t(maker)].pages; ++p) {
+                if (!pageGone({maker, p}) && !blocksOn({maker, p}).empty())
+                    pages.push_back({maker, p});
+            }
+        }
+        return pages;
+    }
+
+    // The device inserts, deletes, moves or indents a block of a page either device made, and the
+    // other types into a block of it: half the time the very block moved, indented or inserted
+    // after, whose place the change is about.
+    void planReshape(ChaosStep &step)
+    {
+        using Op = ChaosStep::Shape::Op;
+        const int self = step.device;
+        const int peer = 1 - self;
+        const std::vector<std::pair<int, int>> pages = pagesWithBlocks();
+        const std::pair<int, int> page = pages[size_t(below(pages.size()))];
+        step.other.pageMaker = page.first;
+        step.other.page = page.second;
+        const std::vector<std::pair<int, int>> blocks = blocksOn(page);
+        const auto [maker, block] = blocks[size_t(below(blocks.size()))];
+        step.shape.blockMaker = maker;
+        step.shape.block = block;
+        static const std::array<Op, 9> ops = {Op::Insert, Op::Insert, Op::Insert, Op::Move,  Op::Move,
+                                              Op::Move,   Op::Delete, Op::Indent, Op::Indent};
+        step.shape.op = ops[size_t(below(ops.size()))];
+        // The page's last block stays: the editor puts a fresh one in its place otherwise.
+        if (step.shape.op == Op::Delete && blocks.size() < 2)
+            step.shape.op = Op::Insert;
+        switch (step.shape.op) {
+        case Op::Insert: {
+            Made &m = m_made[size_t(self)];
+            step.shape.newBlock = m.blocks++;
+            m.blockVersion.push_back(0);
+            m.blockGone.push_back(false);
+            m.blockPage.push_back(page);
+            step.text = blockText(self, step.shape.newBlock, 0, self);
+            break;
+        }
+        case Op::Delete:
+            m_made[size_t(maker)].blockGone[size_t(block)] = true;
+            break;
+        case Op::Move:
+            step.shape.to = int(below(100));
+            break;
+        case Op::Indent:
+            step.shape.delta = below(3) == 0 ? -1 : 1;
+            break;
+        }
+        std::pair<int, int> typed = {maker, block};
+        if (step.shape.op == Op::Delete || below(2) == 0) {
+            std::vector<std::pair<int, int>> others = blocksOn(page);
+            std::erase_if(others, [&](const std::pair<int, int> &b) {
+                return b.first == self && b.second == step.shape.newBlock;
+            });
+            typed = others[size_t(below(others.size()))];
+        }
+        step.other.blockMaker = typed.first;
+        step.other.block = typed.second;
+        step.other.text = editText(typed.first, typed.second, peer);
     }
 
     // The device edits one of its blocks; the other edits another block of that page or, when the
@@ -256,7 +350,8 @@ private:
         for (int maker = 0; maker < 2; ++maker) {
             const Made &made = m_made[size_t(maker)];
             for (int i = 0; i < made.blocks; ++i) {
-                if (made.blockPage[size_t(i)] == page && !(maker == self && i == step.record))
+                if (made.blockPage[size_t(i)] == page && !made.blockGone[size_t(i)] &&
+                    !(maker == self && i == step.record))
                     others.push_back({maker, i});
             }
         }
@@ -266,6 +361,7 @@ private:
             step.other.blockMaker = peer;
             step.other.block = o.blocks++;
             o.blockVersion.push_back(0);
+            o.blockGone.push_back(false);
             o.blockPage.push_back(page);
             step.other.text = blockText(peer, step.other.block, 0, peer);
             return;
@@ -350,6 +446,10 @@ QString kindName(Kind kind)
         return QStringLiteral("edit block");
     case Kind::EditSharedPage:
         return QStringLiteral("edit shared page");
+    case Kind::ReshapeSharedPage:
+        return QStringLiteral("reshape shared page");
+    case Kind::Crash:
+        return QStringLiteral("crash");
     case Kind::DeletePage:
         return QStringLiteral("delete page");
     case Kind::Sync:
@@ -481,6 +581,36 @@ QString ChaosStep::describe() const
                (other.adds ? QStringLiteral("%1 adds %2 \"%3\"").arg(peer, block, other.text)
                            : QStringLiteral("%1 edits %2 to \"%3\"").arg(peer, block, other.text));
     }
+    case Kind::ReshapeSharedPage: {
+        const QString block =
+            QStringLiteral("%1.b%2").arg(chaosDeviceName(shape.blockMaker)).arg(shape.block);
+        QString change;
+        switch (shape.op) {
+        case Shape::Op::Insert:
+            change = QStringLiteral("inserts %1.b%2 \"%3\" after %4")
+                         .arg(who)
+                         .arg(shape.newBlock)
+                         .arg(text, block);
+            break;
+        case Shape::Op::Delete:
+            change = QStringLiteral("deletes ") + block;
+            break;
+        case Shape::Op::Move:
+            change = QStringLiteral("drops %1 at %2").arg(block).arg(shape.to);
+            break;
+        case Shape::Op::Indent:
+            change = QStringLiteral("indents %1 by %2").arg(block).arg(shape.delta);
+            break;
+        }
+        return out + QStringLiteral(" %1.p%2: %3 %4, %5 edits %6.b%7 to \"%8\"")
+                         .arg(chaosDeviceName(other.pageMaker))
+                         .arg(other.page)
+                         .arg(who, change, chaosDeviceName(1 - device), chaosDeviceName(other.blockMaker))
+                         .arg(other.block)
+                         .arg(other.text);
+    }
+    case Kind::Crash:
+        return out + QLatin1Char(' ') + who + (midFlight ? QStringLiteral(" in mid-cycle") : QString());
     case Kind::DeletePage:
         return out + QStringLiteral(" %1.p%2").arg(who).arg(record);
     case Kind::Sync:

@@ -21,12 +21,18 @@ struct ChaosStep {
         // One page on both devices at once: record: the device's block on it; text: its new text;
         // `other`: what the other device does to another block of the same page.
         EditSharedPage,
+        // One page on both devices at once: the device changes its structure (`shape`) through the
+        // editor while the other types into a block of it (`other`, never the block deleted).
+        ReshapeSharedPage,
         DeletePage, // record: page
         Sync,
         Refresh,
         InjectFault,
         GoOffline,
         GoOnline,
+        // The device ends as in a crash, keeping only what its data folder already holds, and is
+        // started again on that folder. `midFlight`: while a cycle it has just begun is under way.
+        Crash,
     };
     enum class Fault { Http500, HtmlPage, TooManyRequests, InvalidUtf8, Drop, Delay, ApplyThenDrop };
 
@@ -58,6 +64,17 @@ struct ChaosStep {
         bool adds = false;
         QString text;
     } other;
+    // ReshapeSharedPage: on the page `other` names, the block of `blockMaker` the change is made on.
+    struct Shape {
+        enum class Op { Insert, Delete, Move, Indent };
+        Op op = Op::Insert;
+        int blockMaker = -1;
+        int block = -1;
+        int newBlock = -1; // Insert: the new block, among the device's own; typed `text`
+        int to = 0;        // Move: where it is dropped among the top-level blocks, modulo their count
+        int delta = 1;     // Indent: in (+1) or out (-1)
+    } shape;
+    bool midFlight = false;
 
     bool isEdit() const { return kind <= Kind::DeletePage; }
     QString describe() const;

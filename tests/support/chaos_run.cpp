@@ -67,10 +67,22 @@ QString outboxLine(const QString &who, const std::vector<FNSyncOp> &outbox)
 
 } // namespace
 
+void ChaosRun::traceRequests(const QList<HttpRequest> &requests) const
+{
+    for (const HttpRequest &r : requests) {
+        const QByteArray auth = r.header("Authorization").value_or(QByteArray());
+        const QString who = auth.endsWith(m_tokens[0].toUtf8())   ? QStringLiteral("A")
+                            : auth.endsWith(m_tokens[1].toUtf8()) ? QStringLiteral("B")
+                                                                  : QStringLiteral("?");
+        std::fprintf(stderr, "        %s %s %s %s\n", qPrintable(who), r.method.constData(),
+                     r.target.constData(), r.method == "GET" ? "" : r.body.left(600).constData());
+    }
+}
+
 QString ChaosReport::summary() const
 {
     return QStringLiteral("seed %1: %2 steps, %3 edits (%4 adapted, %5 skipped), %6 syncs, %7 refreshes, "
-                          "%8 faults, %9 requests; %10; lost edits %11, merges %12, duplicates %13; %14 ms")
+                          "%8 faults, %9; %10; lost edits %11, merges %12, duplicates %13; %14 ms")
         .arg(seed)
         .arg(steps.size())
         .arg(edits)
@@ -79,7 +91,8 @@ QString ChaosReport::summary() const
         .arg(syncs)
         .arg(refreshes)
         .arg(faults)
-        .arg(requests)
+        .arg(crashes == 0 ? QStringLiteral("%1 requests").arg(requests)
+                          : QStringLiteral("%1 requests, %2 crashes").arg(requests).arg(crashes))
         .arg(settled ? QStringLiteral("settled in %1 rounds").arg(settleRounds)
                      : QStringLiteral("NOT settled"))
         .arg(findings.lost)
@@ -139,9 +152,9 @@ ChaosReport ChaosRun::run()
         QStringLiteral("chaos@example.com"), QStringLiteral("secret12"), QStringLiteral("Chaos"));
     m_workspaceId = account.workspaceId;
     const auto clock = [this] { return m_now; };
-    m_devices[0] = std::make_unique<ChaosDevice>(m_service->origin(), account.token, clock);
-    m_devices[1] = std::make_unique<ChaosDevice>(
-        m_service->origin(), m_service->issueToken(account.userId, QStringLiteral("B")), clock);
+    m_tokens = {account.token, m_service->issueToken(account.userId, QStringLiteral("B"))};
+    m_devices[0] = std::make_unique<ChaosDevice>(m_service->origin(), m_tokens[0], clock);
+    m_devices[1] = std::make_unique<ChaosDevice>(m_service->origin(), m_tokens[1], clock);
     for (auto &device : m_devices) {
         device->refresh(); // the sidebar's first load brings the workspace
         drain();
@@ -157,10 +170,14 @@ ChaosReport ChaosRun::run()
             const qsizetype requestsBefore = m_service->requests().size();
             execute(plan[i], report);
             const bool drained = drain();
-            if (m_options.trace)
+            if (m_options.trace) {
+                const QList<HttpRequest> requests = m_service->requests();
                 std::fprintf(stderr, "%5zu %5lld ms %3lld requests  %s\n", i, qlonglong(stepTime.elapsed()),
-                             qlonglong(m_service->requests().size() - requestsBefore),
+                             qlonglong(requests.size() - requestsBefore),
                              qPrintable(report.steps[qsizetype(i)]));
+                if (qEnvironmentVariableIsSet("CHAOS_TRACE_REQUESTS"))
+                    traceRequests(requests.mid(requestsBefore));
+            }
             if (!drained) {
                 report.problems << QStringLiteral("step %1 (%2) never came to rest")
                                        .arg(i)
@@ -212,6 +229,13 @@ void ChaosRun::execute(const ChaosStep &step, ChaosReport &report)
     case Kind::GoOnline:
         m_service->setOffline(false);
         return;
+    case Kind::Crash:
+        ++report.crashes;
+        crash(step);
+        return;
+    case Kind::ReshapeSharedPage:
+        executeReshape(step, report);
+        return;
     default:
         executeEdit(step, report);
         return;
@@ -257,19 +281,27 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
     }
     case Kind::DeletePage: {
         ChaosModel::Page &page = made.pages[size_t(step.record)];
+        if (page.lost) {
+            ++report.skipped;
+            return;
+        }
         device.deletePage(page.localID);
         page.deleted = true;
         return;
     }
     case Kind::RenamePage: {
         ChaosModel::Page &page = made.pages[size_t(step.record)];
+        if (page.lost) {
+            ++report.skipped;
+            return;
+        }
         device.renamePage(page.localID, step.text);
         page.title = step.text;
         return;
     }
     case Kind::MovePage: {
         ChaosModel::Page &page = made.pages[size_t(step.record)];
-        if (!targetReady) {
+        if (!targetReady || page.lost) {
             ++report.skipped;
             return;
         }
@@ -299,12 +331,20 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
     }
     case Kind::RenameFolder: {
         ChaosModel::Folder &folder = made.folders[size_t(step.record)];
+        if (folder.lost) {
+            ++report.skipped;
+            return;
+        }
         device.renameFolder(folder.localID, step.text);
         folder.name = step.text;
         return;
     }
     case Kind::SetFolderIcon: {
         ChaosModel::Folder &folder = made.folders[size_t(step.record)];
+        if (folder.lost) {
+            ++report.skipped;
+            return;
+        }
         device.setFolderIcon(folder.localID, step.text);
         folder.icon = step.text;
         return;
@@ -314,7 +354,7 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
         const auto moved = device.folder(folder.localID);
         // A drop that would put the folder inside itself is refused, and so is one to the top
         // level of a folder without a server id (the sidebar takes both ids for the same place).
-        const bool refused = !targetReady || !moved ||
+        const bool refused = !targetReady || !moved || folder.lost ||
                              m_model.isWithin(step.device, step.target, step.record) ||
                              (step.target < 0 && moved->serverID == 0);
         if (refused) {
@@ -326,8 +366,14 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
         return;
     }
     case Kind::AddBlock: {
+        const ChaosModel::Ref page{step.device, step.record};
+        const auto before = heldOrder(step.device, page);
         const auto id = device.addBlock(made.pages[size_t(step.record)].localID, step.text);
-        made.blocks.push_back({id.value_or(QString()), step.record, step.device, step.text, step.device});
+        made.blocks.push_back(ChaosModel::Block::made(id.value_or(QString()), step.record, step.device,
+                                                      step.text, step.device, !id));
+        report.skipped += id ? 0 : 1;
+        if (id)
+            noteAppend(page, before, {step.device, step.target});
         return;
     }
     case Kind::EditBlock:
@@ -343,10 +389,14 @@ void ChaosRun::executeEdit(const ChaosStep &step, ChaosReport &report)
             return;
         }
         const auto page = heldPage(peer, other.pageMaker, other.page);
+        const ChaosModel::Ref pageRef{other.pageMaker, other.page};
+        const auto before = page ? heldOrder(peer, pageRef) : std::nullopt;
         const auto id = page ? m_devices[size_t(peer)]->addBlock(*page, other.text) : std::nullopt;
-        m_model.devices[size_t(peer)].blocks.push_back(
-            {id.value_or(QString()), other.page, other.pageMaker, other.text, peer, !page});
-        report.skipped += page ? 0 : 1;
+        m_model.devices[size_t(peer)].blocks.push_back(ChaosModel::Block::made(
+            id.value_or(QString()), other.page, other.pageMaker, other.text, peer, !id));
+        report.skipped += id ? 0 : 1;
+        if (id)
+            noteAppend(pageRef, before, {peer, other.block});
         return;
     }
     default:

@@ -3,7 +3,9 @@
 #include "support/chaos_check.h"
 #include "support/chaos_plan.h"
 
+#include "fake-service/http_request.h"
 #include "store/fn_folder.h"
+#include "store/store_state.h"
 
 #include <QDateTime>
 #include <QString>
@@ -37,6 +39,7 @@ struct ChaosReport {
     int syncs = 0;
     int refreshes = 0;
     int faults = 0; // injections and offline spells
+    int crashes = 0;
     int requests = 0;
     bool settled = false;
     int settleRounds = 0;
@@ -73,12 +76,34 @@ public:
 private:
     void execute(const ChaosStep &step, ChaosReport &report);
     void executeEdit(const ChaosStep &step, ChaosReport &report);
+    void executeReshape(const ChaosStep &step, ChaosReport &report);
+    // The device ends as in a crash and starts again on its data folder; the model then takes
+    // what the folder held (see ChaosModel).
+    void crash(const ChaosStep &step);
+    void takeCrashedState(int device, const StoreState &before);
+    // The made blocks of the page in the order the device's editor lists them; none when it does
+    // not hold the page or lists a block nobody made.
+    std::optional<std::vector<ChaosModel::Ref>> heldOrder(int device, ChaosModel::Ref page) const;
+    // The same on the service; none when it lists a block nobody made.
+    std::optional<std::vector<ChaosModel::Ref>> serviceOrder(ChaosModel::Ref page) const;
+    // Both devices and the service list the page's blocks alike at the same positions.
+    bool pageAtRest(ChaosModel::Ref page) const;
+    // The device's copy of the page shows the order the edits meant, taking it over from a page at
+    // rest when it was not known.
+    bool showsMeantOrder(int device, ChaosModel::Ref page);
+    // A block appended at the end of the page on the device, whose copy listed `before` then.
+    void noteAppend(ChaosModel::Ref page, const std::optional<std::vector<ChaosModel::Ref>> &before,
+                    ChaosModel::Ref block);
+    // The device's live copy of a made block, whatever text it shows.
+    std::optional<QString> copyOfBlock(int device, ChaosModel::Ref block) const;
     void injectFault(const ChaosStep &step);
     // Lets every request, cycle, folder create and block flush run out; false when that takes
     // longer than any fault here could explain.
     bool drain();
     bool isBusy() const;
     bool settle(ChaosReport &report);
+    // Each request with the device that made it (CHAOS_TRACE_REQUESTS with a trace).
+    void traceRequests(const QList<HttpRequest> &requests) const;
     QString snapshot() const;
     std::optional<FNFolder> madeFolder(int device, int folder) const;
     // The device's live copy of a made page or block (by its maker and index), as a local id. A
@@ -93,5 +118,6 @@ private:
     qint64 m_workspaceId = 0;
     QDateTime m_now;
     std::array<std::unique_ptr<ChaosDevice>, 2> m_devices;
+    std::array<QString, 2> m_tokens;
     ChaosModel m_model;
 };

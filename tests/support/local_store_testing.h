@@ -19,6 +19,15 @@ struct LocalStoreTesting {
     }
 
     static void scheduleSave(LocalStore &store) { store.scheduleSave(); }
+    // As a crash would leave it: a write already under way lands, and nothing more is ever written
+    // (the saves armed, nor the one on closing).
+    static void abandon(LocalStore &store)
+    {
+        store.m_writer->wait();
+        store.m_saveTimer.stop();
+        store.m_unsaved = false;
+        store.m_saveBlockedReason = QStringLiteral("abandoned as in a crash");
+    }
     // Chunks of blocks the saves copied on the store's thread, and those made beside it after a load.
     static size_t chunksCopiedBySaves(const LocalStore &store)
     {
