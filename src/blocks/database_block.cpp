@@ -182,6 +182,11 @@ const JSONValue &cellValue(const DBRowDTO &row, const QString &columnId)
     return it == row.data.end() ? missing : it->second;
 }
 
+QString notSavedMessage(const QString &reason)
+{
+    return QString::fromUtf8(kNotSaved) + QStringLiteral(": ") + reason;
+}
+
 BlockView *makeView(BlockHost &host)
 {
     return new DatabaseBlockView(host);
@@ -203,6 +208,8 @@ DatabaseBlockView::DatabaseBlockView(BlockHost &host, QWidget *parent)
     connect(m_model, &DatabaseBlockModel::tableReset, this, &DatabaseBlockView::updateState);
     connect(m_model, &DatabaseBlockModel::rowAdded, this, &DatabaseBlockView::onRowAdded);
     connect(m_delegate, &DatabaseCellDelegate::textEdited, this, &DatabaseBlockView::editText);
+    connect(m_model, &DatabaseBlockModel::valueRestored, this,
+            [this](int row, int column) { m_delegate->refill(m_tableModel->index(row, column)); });
     connect(m_busy, &BusyIndicator::frameChanged, this, [this] {
         if (m_progress)
             m_progress->setPixmap(m_busy->frame(devicePixelRatioF())
@@ -366,9 +373,13 @@ void DatabaseBlockView::updateState()
         if (insertHadFocus)
             m_addRowButton->setFocus();
     }
-    const std::optional<QString> &error = m_model->error();
-    m_errorLabel->setVisible(error.has_value());
-    m_errorLabel->setText(error.value_or(QString()));
+    QStringList errors;
+    if (const std::optional<QString> &error = m_model->error())
+        errors << *error;
+    if (const std::optional<QString> &notSaved = m_model->saveError())
+        errors << *notSaved;
+    m_errorLabel->setVisible(!errors.isEmpty());
+    m_errorLabel->setText(errors.join(QLatin1Char('\n')));
 }
 
 void DatabaseBlockView::toggle(const QModelIndex &index)

@@ -32,6 +32,7 @@ inline constexpr const char *kInsertDatabase = "Insert database";
 inline constexpr const char *kAddRow = "Add row";
 inline constexpr const char *kClear = "Clear";
 inline constexpr const char *kNoValue = "\u2014";
+inline constexpr const char *kNotSaved = "Change not saved";
 
 struct Content {
     // None writes nothing and keeps the stored id.
@@ -66,6 +67,9 @@ QString fieldText(const JSONValue &value, const QString &type);
 bool isChecked(const JSONValue &value);
 // A cell's value; a missing key reads as null.
 const JSONValue &cellValue(const DBRowDTO &row, const QString &columnId);
+
+// What the block says when the service did not take a cell's change, and why.
+QString notSavedMessage(const QString &reason);
 
 BlockView *makeView(BlockHost &host);
 

@@ -4,6 +4,7 @@
 #include "api/service_client.h"
 #include "blocks/block_host.h"
 #include "blocks/database_block.h"
+#include "ui/toast_center.h"
 
 #include <algorithm>
 
@@ -117,6 +118,8 @@ void DatabaseBlockModel::applyLoaded(DatabaseDTO database, quint64 startedAt)
     if (startedAt < m_appliedLoadStart)
         return;
     m_appliedLoadStart = startedAt;
+    for (const DBRowDTO &row : database.rows)
+        noteSaved(row.id, row.data, startedAt);
 
     // What this load may have missed: rows added and edits not yet on the service when it started.
     for (const AddedRow &added : m_added) {
@@ -182,9 +185,12 @@ QCoro::Task<> DatabaseBlockModel::createDefault()
     if (!self)
         co_return;
     m_creating = false;
-    if (reply)
+    if (reply) {
+        const quint64 at = tick();
+        for (const DBRowDTO &row : reply->database.rows)
+            noteSaved(row.id, row.data, at);
         replaceTable(std::move(reply->database));
-    else
+    } else
         m_error = failure;
     Q_EMIT stateChanged();
 }
@@ -219,6 +225,7 @@ QCoro::Task<> DatabaseBlockModel::addRow()
     if (!reply->row.database_id)
         reply->row.database_id = databaseId;
     m_added.push_back({reply->row, tick()});
+    noteSaved(reply->row.id, reply->row.data, m_added.back().addedAt);
     if (!m_db || m_db->id != databaseId)
         co_return;
     const qint64 added = reply->row.id;
@@ -252,9 +259,10 @@ void DatabaseBlockModel::editCell(const DBRowDTO &row, const QString &columnId, 
         debouncer = std::make_unique<Debouncer>(m_cellDelay);
     m_waiting.insert(key);
     debouncer->schedule([self = QPointer<DatabaseBlockModel>(this), client = QPointer<ServiceClient>(client),
-                         rowId = row.id, key, fallback = std::move(fallback)] {
+                         toasts = QPointer<ToastCenter>(m_host.services().toasts), rowId = row.id, key,
+                         fallback = std::move(fallback)] {
         if (self)
-            self->sendRowPatch(client, rowId, key, fallback);
+            self->sendRowPatch(client, toasts, rowId, key, fallback);
     });
 }
 
@@ -286,7 +294,8 @@ int DatabaseBlockModel::pendingSends() const
     return int(m_waiting.size());
 }
 
-void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client, qint64 rowId, const QString &key,
+void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client,
+                                      const QPointer<ToastCenter> &toasts, qint64 rowId, const QString &key,
                                       const JSONObject &fallback)
 {
     m_waiting.remove(key);
@@ -295,28 +304,115 @@ void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client, qin
     // The row as it is now, with every cell's latest value, not only this one's.
     const DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
     body.data = row ? row->data : fallback;
-    const auto edit = m_edits.constFind(key);
-    sendPatch(this, client, std::move(body), key, edit == m_edits.cend() ? 0 : edit->editedAt);
+    const quint64 sentAt = tick();
+    m_sending.emplace(sentAt, rowId);
+    sendPatch(this, client, toasts, std::move(body), sentAt);
 }
 
 QCoro::Task<> DatabaseBlockModel::sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                            DBRowPatchReq body, QString key, quint64 editedAt)
+                                            QPointer<ToastCenter> toasts, DBRowPatchReq body, quint64 sentAt)
 {
-    if (client) {
+    const qint64 rowId = body.row_id;
+    const JSONObject data = body.data.value_or(JSONObject());
+    std::optional<QString> failure;
+    if (!client) {
+        failure = APIError::noToken().errorDescription();
+    } else {
         try {
             co_await client->patchRow(std::move(body));
-        } catch (const std::exception &) {
-            // A background save: the value stays as edited and nothing is shown.
+        } catch (const std::exception &error) {
+            failure = APIError::messageOf(error);
         }
     }
-    if (self)
-        self->settle(key, editedAt);
+    if (self) {
+        if (failure)
+            self->notSaved(rowId, sentAt, *failure);
+        else
+            self->saved(rowId, data, sentAt);
+    } else if (failure && toasts) {
+        // The block has gone from the screen: the page's toast is the one place left to say so.
+        toasts->show(DatabaseBlock::notSavedMessage(*failure));
+    }
 }
 
-void DatabaseBlockModel::settle(const QString &key, quint64 editedAt)
+void DatabaseBlockModel::noteSaved(qint64 rowId, const JSONObject &data, quint64 at)
 {
-    const auto it = m_edits.find(key);
-    // A later edit of the cell is still on its way.
-    if (it != m_edits.end() && it->editedAt == editedAt)
-        it->settledAt = tick();
+    SavedRow &saved = m_saved[rowId];
+    if (at >= saved.at)
+        saved = SavedRow{data, at};
+}
+
+void DatabaseBlockModel::saved(qint64 rowId, const JSONObject &data, quint64 sentAt)
+{
+    m_sending.erase(sentAt);
+    // The service keeps the whole row as sent.
+    noteSaved(rowId, data, sentAt);
+    const quint64 now = tick();
+    for (CellEdit &edit : m_edits) {
+        if (edit.rowId == rowId && edit.editedAt < sentAt && !edit.settledAt)
+            edit.settledAt = now;
+    }
+    if (m_saveError && sentAt > m_saveErrorAt) {
+        m_saveError.reset();
+        Q_EMIT stateChanged();
+    }
+}
+
+bool DatabaseBlockModel::carriedElsewhere(qint64 rowId, quint64 editedAt) const
+{
+    // Another send of the row went out after the edit and may still get through.
+    for (auto it = m_sending.upper_bound(editedAt); it != m_sending.end(); ++it) {
+        if (it->second == rowId)
+            return true;
+    }
+    // One waiting for its quiet period will take the row as shown, this value with it.
+    for (const QString &key : m_waiting) {
+        const auto edit = m_edits.constFind(key);
+        if (edit != m_edits.cend() && edit->rowId == rowId)
+            return true;
+    }
+    return false;
+}
+
+void DatabaseBlockModel::notSaved(qint64 rowId, quint64 sentAt, const QString &message)
+{
+    m_sending.erase(sentAt);
+    const auto savedRow = m_saved.constFind(rowId);
+    bool restored = false;
+    std::vector<std::pair<int, int>> cells;
+    for (auto it = m_edits.begin(); it != m_edits.end();) {
+        const CellEdit &edit = *it;
+        // Made after this send went out, or already on the service: not this send's to undo.
+        if (edit.rowId != rowId || edit.editedAt > sentAt || edit.settledAt) {
+            ++it;
+            continue;
+        }
+        if (carriedElsewhere(rowId, edit.editedAt)) {
+            ++it;
+            continue;
+        }
+        restored = true;
+        DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
+        if (row && savedRow != m_saved.cend()) {
+            const auto old = savedRow->data.find(edit.columnId);
+            if (old == savedRow->data.end())
+                row->data.erase(edit.columnId);
+            else
+                row->data[edit.columnId] = old->second;
+            const int r = rowIndex(*m_db, rowId);
+            const int c = columnIndex(*m_db, edit.columnId);
+            if (c >= 0)
+                cells.emplace_back(r, c);
+        }
+        it = m_edits.erase(it);
+    }
+    if (!restored)
+        return;
+    for (const auto &[r, c] : cells) {
+        Q_EMIT cellChanged(r, c);
+        Q_EMIT valueRestored(r, c);
+    }
+    m_saveError = DatabaseBlock::notSavedMessage(message);
+    m_saveErrorAt = tick();
+    Q_EMIT stateChanged();
 }

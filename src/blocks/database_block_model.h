@@ -19,6 +19,7 @@
 
 class BlockHost;
 class ServiceClient;
+class ToastCenter;
 
 // What one database block shows while its view lives: the table as the service last gave it, with
 // the user's edits laid over it, whether a load runs, the last failure and one pending send per
@@ -37,6 +38,9 @@ public:
     const std::optional<DatabaseDTO> &database() const { return m_db; }
     bool isLoading() const { return m_loadsRunning > 0; }
     const std::optional<QString> &error() const { return m_error; }
+    // The last change the service did not take, its cell back at the service's value; a later
+    // change that reaches the service clears it.
+    const std::optional<QString> &saveError() const { return m_saveError; }
     // The page's service id as the block holds it now (0 while the page is not on the service).
     qint64 pageServerID() const;
     std::optional<qint64> databaseID() const;
@@ -55,7 +59,8 @@ public:
     QCoro::Task<> addRow();
 
     // Shows the value at once and sends the whole row after the cell's quiet period. `row` is the
-    // row as shown when the edit was made.
+    // row as shown when the edit was made. When no send carrying the value reaches the service, the
+    // cell shows the service's value again and `saveError` tells why.
     void editCell(const DBRowDTO &row, const QString &columnId, const JSONValue &value);
     // A text field's change; a number column takes only text that is one number (or blank).
     // False when nothing was changed.
@@ -63,6 +68,8 @@ public:
     // Sends every waiting edit now.
     void flushSends();
     int pendingSends() const;
+    // Sends that went out and have no answer yet.
+    int sendsOut() const { return int(m_sending.size()); }
 
 Q_SIGNALS:
     // Loading, the failure, or whether there is a table changed.
@@ -72,6 +79,9 @@ Q_SIGNALS:
     // The same columns and rows with values that may differ.
     void valuesChanged();
     void cellChanged(int row, int column);
+    // The cell is back at the service's value after its change was not saved: a field open on it
+    // shows that value too.
+    void valueRestored(int row, int column);
     void rowAppended();
     // "Add row" came back: the row it made, at `row` of the table on show.
     void rowAdded(int row);
@@ -84,7 +94,12 @@ private:
         QString columnId;
         JSONValue value;
         quint64 editedAt = 0;
-        std::optional<quint64> settledAt; // its send finished (either way)
+        std::optional<quint64> settledAt; // a send carrying it reached the service
+    };
+    // A row as the service holds it, as far as the newest answer tells.
+    struct SavedRow {
+        JSONObject data;
+        quint64 at = 0;
     };
     struct AddedRow {
         DBRowDTO row;
@@ -95,17 +110,24 @@ private:
     quint64 tick() { return ++m_tick; }
     void applyLoaded(DatabaseDTO database, quint64 startedAt);
     void replaceTable(DatabaseDTO database);
-    void sendRowPatch(const QPointer<ServiceClient> &client, qint64 rowId, const QString &key,
-                      const JSONObject &fallback);
-    void settle(const QString &key, quint64 editedAt);
+    void sendRowPatch(const QPointer<ServiceClient> &client, const QPointer<ToastCenter> &toasts,
+                      qint64 rowId, const QString &key, const JSONObject &fallback);
     void forgetSettled(quint64 before);
+    void noteSaved(qint64 rowId, const JSONObject &data, quint64 at);
+    // The answer to the send that went out at `sentAt`.
+    void saved(qint64 rowId, const JSONObject &data, quint64 sentAt);
+    void notSaved(qint64 rowId, quint64 sentAt, const QString &message);
+    // A send of the row other than the one just answered will carry a value edited at `editedAt`.
+    bool carriedElsewhere(qint64 rowId, quint64 editedAt) const;
     static QCoro::Task<> sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                   DBRowPatchReq body, QString key, quint64 editedAt);
+                                   QPointer<ToastCenter> toasts, DBRowPatchReq body, quint64 sentAt);
 
     BlockHost &m_host;
     std::chrono::milliseconds m_cellDelay;
     std::optional<DatabaseDTO> m_db;
     std::optional<QString> m_error;
+    std::optional<QString> m_saveError;
+    quint64 m_saveErrorAt = 0;
     int m_loadsRunning = 0;
     bool m_loadFailed = false;
     // A second press while the first create is out would make a second database.
@@ -118,4 +140,8 @@ private:
     std::vector<AddedRow> m_added;
     // Cells whose send waits for its quiet period.
     QSet<QString> m_waiting;
+    // Sends without an answer yet: when each went out, and its row.
+    std::map<quint64, qint64> m_sending;
+    // What a cell goes back to when its change is not saved.
+    QHash<qint64, SavedRow> m_saved;
 };

@@ -119,7 +119,16 @@ QWidget *DatabaseCellDelegate::createEditor(QWidget *parent, const QStyleOptionV
         if (cell.isValid())
             Q_EMIT self->textEdited(cell, text);
     });
+    m_field = field;
+    m_fieldCell = cell;
     return field;
+}
+
+void DatabaseCellDelegate::refill(const QModelIndex &index)
+{
+    if (!m_field || !index.isValid() || m_fieldCell != index)
+        return;
+    m_field->setText(index.data(Qt::EditRole).toString());
 }
 
 void DatabaseCellDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const

@@ -11,6 +11,7 @@
 #include "support/fake_http_client.h"
 #include "support/library_steps.h"
 #include "support/test_device.h"
+#include "ui/toast_center.h"
 
 #include <QAction>
 #include <QApplication>
@@ -69,7 +70,10 @@ protected:
     void closeDevice()
     {
         m_view.reset();
+        m_fake.releaseHeldAnswers();
         m_fake.clearFaults();
+        m_fake.setOffline(false);
+        m_toasts.dismiss();
         m_other.reset();
         m_device.reset();
     }
@@ -101,6 +105,7 @@ protected:
 
     FakeService m_fake;
     FakeService::Account m_account;
+    ToastCenter m_toasts;
     std::unique_ptr<TestDevice> m_device;
     std::unique_ptr<TestDevice> m_other;
     std::unique_ptr<PageView> m_view;
@@ -143,7 +148,9 @@ inline DatabaseBlockView *DatabaseBlockFixture::openPage(TestDevice &device, con
 {
     PageViewModel::Timing timing = EditorSteps::fastTiming();
     timing.rowText = cellDelay;
-    m_view = std::make_unique<PageView>(device.context(), pageLocalID, nullptr, timing);
+    AppContext context = device.context();
+    context.toasts = &m_toasts;
+    m_view = std::make_unique<PageView>(context, pageLocalID, nullptr, timing);
     m_view->resize(900, 700);
     m_view->show();
     QApplication::setActiveWindow(m_view.get());

@@ -19,7 +19,12 @@ private Q_SLOTS:
 
     void quickKeystrokesSendOnePatch();
     void twoCellsSendTwoPatches();
+    void closingThePageSendsAtOnce_data();
     void closingThePageSendsAtOnce();
+    void notSavedShowsTheOldValue_data();
+    void notSavedShowsTheOldValue();
+    void olderFailureLeavesNewerValues_data();
+    void olderFailureLeavesNewerValues();
     void signedOutChangesNothing();
     void reloadKeepsPendingEdits_data();
     void reloadKeepsPendingEdits();
@@ -89,17 +94,186 @@ void TestDatabaseCells::twoCellsSendTwoPatches()
         QCOMPARE(body.at("data"), JSONValue(JSONObject{{"c1", "Ab"}, {"c3", true}}));
 }
 
+void TestDatabaseCells::closingThePageSendsAtOnce_data()
+{
+    QTest::addColumn<int>("status"); // the send's answer
+    QTest::addColumn<QString>("toast");
+
+    QTest::newRow("saved") << 200 << "";
+    // The block is gone when the answer comes: the page's toast says it.
+    QTest::newRow("not saved") << 500 << "Change not saved: Server problem. Please try again. (Disk full)";
+}
+
 void TestDatabaseCells::closingThePageSendsAtOnce()
 {
+    QFETCH(int, status);
+    QFETCH(QString, toast);
     // A pause far longer than the test waits: only the close can send it.
     DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Draft"})"}}, std::chrono::seconds(60));
     QTRY_VERIFY(showsTable(view, 1));
     click(view, 0, 0);
     QTRY_VERIFY(openField(view));
     QTest::keyClicks(openField(view), QStringLiteral(" 2"));
+    if (status != 200)
+        m_fake.setFault(kRows, FakeService::Fault::http(status, R"({"error":"Disk full"})"));
     m_view.reset();
     QTRY_COMPARE(patches().size(), size_t(1));
     QCOMPARE(patches().front().at("data"), JSONValue(JSONObject{{"c1", "Draft 2"}}));
+    if (!toast.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(m_toasts.current().has_value(), 20000);
+        QCOMPARE(m_toasts.current()->message, toast);
+        return;
+    }
+    // Opened again, the page shows what the service kept, and nothing was said.
+    view = openPage(*m_device, m_page.localID);
+    QVERIFY(view);
+    QTRY_VERIFY(showsTable(view, 1));
+    QCOMPARE(shown(view, 0, 0), QStringLiteral("Draft 2"));
+    QVERIFY(!m_toasts.current());
+}
+
+void TestDatabaseCells::notSavedShowsTheOldValue_data()
+{
+    QTest::addColumn<bool>("offline"); // else the service answers 500 once
+    QTest::addColumn<int>("column");   // 0: a text field, 2: a checkbox
+
+    QTest::newRow("text, 500 once") << false << 0;
+    QTest::newRow("text, offline") << true << 0;
+    QTest::newRow("checkbox, 500 once") << false << 2;
+    QTest::newRow("checkbox, offline") << true << 2;
+}
+
+void TestDatabaseCells::notSavedShowsTheOldValue()
+{
+    QFETCH(bool, offline);
+    QFETCH(int, column);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Old","c3":false})"}});
+    const qint64 row = rowID(m_databaseID, 0);
+    QTRY_VERIFY(showsTable(view, 1));
+    if (offline) {
+        m_fake.setOffline(true);
+    } else {
+        FakeService::Fault fault = FakeService::Fault::http(500, R"({"error":"Disk full"})");
+        fault.remaining = 1;
+        m_fake.setFault(kRows, fault);
+    }
+    // What the cell shows, in its open field too.
+    const auto shownValue = [&]() -> QString {
+        if (column == 2)
+            return DatabaseBlock::isChecked(view->tableModel().value(view->tableModel().index(0, 2)))
+                       ? QStringLiteral("on")
+                       : QStringLiteral("off");
+        const QLineEdit *field = openField(view);
+        return field && field->text() != shown(view, 0, 0) ? QStringLiteral("field differs")
+                                                           : shown(view, 0, 0);
+    };
+    const auto edit = [&](const QString &text) {
+        if (column == 2) {
+            click(view, 0, 2);
+            return;
+        }
+        if (!openField(view))
+            click(view, 0, 0);
+        QTRY_VERIFY(openField(view));
+        openField(view)->selectAll();
+        QTest::keyClicks(openField(view), text);
+    };
+
+    edit(QStringLiteral("New"));
+    QCOMPARE(shownValue(), column == 2 ? QStringLiteral("on") : QStringLiteral("New"));
+    QTRY_VERIFY_WITH_TIMEOUT(view->errorLabel()->isVisible(), 20000);
+    const QString prefix = QStringLiteral("Change not saved: ");
+    if (offline)
+        QVERIFY2(view->errorLabel()->text().startsWith(prefix) &&
+                     view->errorLabel()->text().size() > prefix.size(),
+                 qPrintable(view->errorLabel()->text()));
+    else
+        QCOMPARE(view->errorLabel()->text(),
+                 prefix + QStringLiteral("Server problem. Please try again. (Disk full)"));
+    QCOMPARE(shownValue(), column == 2 ? QStringLiteral("off") : QStringLiteral("Old"));
+    QCOMPARE(view->model().pendingSends() + view->model().sendsOut(), 0);
+    QCOMPARE(m_fake.state().databaseRows.at(row).data, jsonObject(R"({"c1":"Old","c3":false})"));
+
+    // The next change goes through: shown, stored, and the message is gone.
+    m_fake.setOffline(false);
+    edit(QStringLiteral("Newer"));
+    QTRY_VERIFY_WITH_TIMEOUT(!view->errorLabel()->isVisible(), 20000);
+    const QString now = column == 2 ? QStringLiteral("on") : QStringLiteral("Newer");
+    QCOMPARE(shownValue(), now);
+    QTRY_COMPARE(view->model().sendsOut(), 0);
+    const JSONObject stored =
+        column == 2 ? jsonObject(R"({"c1":"Old","c3":true})") : jsonObject(R"({"c1":"Newer","c3":false})");
+    QCOMPARE(m_fake.state().databaseRows.at(row).data, stored);
+
+    m_view.reset();
+    view = openPage(*m_device, m_page.localID);
+    QVERIFY(view);
+    QTRY_VERIFY(showsTable(view, 1));
+    QCOMPARE(shownValue(), now);
+    QVERIFY(!view->errorLabel()->isVisible());
+}
+
+void TestDatabaseCells::olderFailureLeavesNewerValues_data()
+{
+    QTest::addColumn<int>("column");     // the second change's: 0 the same text cell, 2 the row's checkbox
+    QTest::addColumn<QString>("second"); // its send: "saved first", "still out" or "fails"
+
+    QTest::newRow("same cell, newer saved first") << 0 << "saved first";
+    QTest::newRow("same cell, newer still out") << 0 << "still out";
+    QTest::newRow("same cell, newer fails too") << 0 << "fails";
+    QTest::newRow("other cell, saved first") << 2 << "saved first";
+    QTest::newRow("other cell, still out") << 2 << "still out";
+    QTest::newRow("other cell, fails too") << 2 << "fails";
+}
+
+void TestDatabaseCells::olderFailureLeavesNewerValues()
+{
+    QFETCH(int, column);
+    QFETCH(QString, second);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Old","c3":false})"}});
+    const qint64 row = rowID(m_databaseID, 0);
+    QTRY_VERIFY(showsTable(view, 1));
+    const QByteArray busy = R"({"error":"Busy"})";
+
+    // The first send fails, but its answer waits until the second send has gone out.
+    FakeService::Fault held = FakeService::Fault::http(500, busy);
+    held.holdAnswer = true;
+    held.remaining = 1;
+    m_fake.setFault(kRows, held);
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    openField(view)->selectAll();
+    QTest::keyClicks(openField(view), QStringLiteral("A"));
+    QTRY_COMPARE(patches().size(), size_t(1));
+
+    if (second != QLatin1String("saved first")) {
+        FakeService::Fault next = second == QLatin1String("fails") ? FakeService::Fault::http(500, busy)
+                                                                   : FakeService::Fault::delay(3000);
+        next.remaining = 1;
+        m_fake.setFault(kRows, next);
+    }
+    if (column == 0)
+        QTest::keyClicks(openField(view), QStringLiteral("B"));
+    else
+        click(view, 0, 2);
+    QTRY_COMPARE(patches().size(), size_t(2));
+    if (second != QLatin1String("still out"))
+        QTRY_COMPARE(view->model().sendsOut(), 1);
+    m_fake.releaseHeldAnswers();
+    QTRY_COMPARE_WITH_TIMEOUT(view->model().sendsOut(), 0, 20000);
+
+    const bool fails = second == QLatin1String("fails");
+    const QByteArray expected = fails         ? R"({"c1":"Old","c3":false})"
+                                : column == 0 ? R"({"c1":"AB","c3":false})"
+                                              : R"({"c1":"A","c3":true})";
+    QCOMPARE(m_fake.state().databaseRows.at(row).data, jsonObject(expected));
+    QCOMPARE(view->tableModel().row(0).data, jsonObject(expected));
+    if (QLineEdit *field = openField(view))
+        QCOMPARE(field->text(), shown(view, 0, 0));
+    QCOMPARE(view->errorLabel()->isVisible(), fails);
+    if (fails)
+        QCOMPARE(view->errorLabel()->text(),
+                 QStringLiteral("Change not saved: Server problem. Please try again. (Busy)"));
 }
 
 void TestDatabaseCells::signedOutChangesNothing()
