@@ -171,7 +171,7 @@ std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
     const std::vector<FNBlock> children = childBlocks(current);
     qint64 position = 0;
     for (const FNBlock &child : children)
-        position = std::max(position, child.position + 1);
+        position = std::max(position, child.position + kPositionGap);
 
     FNBlock block = newTextBlock(*page);
     block.parentBlockServerID = current.serverID;
@@ -191,7 +191,7 @@ std::optional<QString> PageBlockList::appendBlock(const QString &type)
     block.type = type;
     block.position = 0;
     for (const FNBlock &b : blocks)
-        block.position = std::max(block.position, b.position + 1);
+        block.position = std::max(block.position, b.position + kPositionGap);
     m_store->upsertBlock(block);
     return block.localID;
 }

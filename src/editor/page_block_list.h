@@ -47,9 +47,9 @@ public:
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
                                             const QString &text = {});
-    // A new empty text block after the parent's last child; nothing is renumbered.
+    // A new empty text block after the parent's last child, a gap past it; nothing is renumbered.
     std::optional<QString> addChildBlock(const FNBlock &parent);
-    // A new top-level block of the kind after every block of the page.
+    // A new top-level block of the kind after every block of the page, a gap past the last.
     std::optional<QString> appendBlock(const QString &type);
     // Soft-deletes the block (queuing its deletion when the service knows it); its siblings keep their
     // positions. False, with nothing changed, for the page's last top-level block.

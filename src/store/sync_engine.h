@@ -5,6 +5,7 @@
 #include "api/wire/pages.h"
 #include "api/wire/sync.h"
 #include "store/create_adoption.h"
+#include "store/fn_block.h"
 #include "store/fn_sync_op.h"
 
 #include <QCoroTask>
@@ -120,7 +121,16 @@ private:
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     // Fills the fields of the items this device did not change from the service's copy as it is
     // now, so a stale copy of them never goes out.
-    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const QMap<QString, qint64> &carried);
+    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried);
+    bool needsServiceCopy(const BlockUpsertItem &item, qint64 carried) const;
+    // A repaired field the service holds otherwise than the stale copy now goes as the service has it.
+    void reconsiderRepairs(BlockUpsertItem &item, const BlockDTO &dto);
+    // After a push: which fields of which blocks went out filled from the service's copy.
+    void noteFilled(const BlocksUpsertReq &sent, const std::optional<QMap<QString, qint64>> &carried);
+    // A pulled version of a stored block (already laid over `block`): when it is the echo of a push
+    // that wrote a stale copy over another device's write, puts those fields back; the fields put back.
+    qint64 checkFilled(FNBlock &block, const JSONObject &pulled, qint64 mine);
+    void queueRepairs();
     // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
     // adopts it; true when it did.
     QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID);
@@ -196,6 +206,21 @@ private:
         bool page = false;
     };
     QHash<QString, Refused> m_refused;
+    // Blocks whose last push filled fields from the service's copy, until its echo comes back: the
+    // fields filled, and the latest write of another device pulled since (sync_engine_fills.cpp).
+    struct Filled {
+        qint64 fields = 0;
+        std::optional<JSONObject> other;
+    };
+    QHash<QString, Filled> m_filled;
+    // Fields put back to another device's write that this device's push wrote a stale copy over:
+    // sent again unless the service has moved on from that copy (`stale`, as the echo held it).
+    struct Repair {
+        qint64 fields = 0;
+        JSONObject stale;
+    };
+    QHash<QString, Repair> m_repairs;
+    QSet<QString> m_repairedPages; // to queue once the pulled page of the feed is in
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.
     std::optional<QDateTime> m_createOut;

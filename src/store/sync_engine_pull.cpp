@@ -158,6 +158,9 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     const quint64 generation = request.generation;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
+        m_filled.clear();
+        m_repairs.clear();
+        m_repairedPages.clear();
         m_deferredGeneration = generation;
     }
     QElapsedTimer slice;
@@ -180,6 +183,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             }
             m_pageAdoptions.clear();
             retryDeferredBlocks();
+            queueRepairs();
             m_unsentEdits.clear();
             if (resp.server_ts > m_store.state().cursorServerTs)
                 m_store.setCursorServerTs(resp.server_ts);
@@ -389,6 +393,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
             block.parentBlockServerID = intOr(p, "parent_block_id", 0);
+        checkFilled(block, p, mine);
         if (block == *stored)
             return;
         block.updatedAt = now();

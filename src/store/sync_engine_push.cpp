@@ -501,9 +501,9 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        if (op.carriedFields)
-            co_await fillUnchangedFields(req, *op.carriedFields);
+        co_await fillUnchangedFields(req, op.carriedFields);
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
+        noteFilled(req, op.carriedFields);
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
         co_return;
@@ -551,11 +551,13 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
     m_outbox.pageBlocksUpsert(pageLocalID, now());
 }
 
-QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const QMap<QString, qint64> &carried)
+QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req,
+                                              const std::optional<QMap<QString, qint64>> &carried)
 {
-    const auto partial = [&](const BlockUpsertItem &item) {
-        return item.id && carried.value(item.client_id, BlockFields::All) != BlockFields::All;
+    const auto fieldsOf = [&](const BlockUpsertItem &item) {
+        return carried ? carried->value(item.client_id, BlockFields::All) : qint64(BlockFields::All);
     };
+    const auto partial = [&](const BlockUpsertItem &item) { return needsServiceCopy(item, fieldsOf(item)); };
     if (std::none_of(req.blocks.begin(), req.blocks.end(), partial))
         co_return;
     const BlocksResp current = co_await m_client.fetchBlocks(req.page_id, cancelToken());
@@ -566,7 +568,8 @@ QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const QMap<Q
         const BlockDTO *dto = partial(item) ? byID.value(*item.id) : nullptr;
         if (!dto)
             continue; // gone from the service: sent as this device has it
-        const qint64 fields = carried.value(item.client_id);
+        reconsiderRepairs(item, *dto);
+        const qint64 fields = fieldsOf(item);
         if (!(fields & BlockFields::Content))
             item.content = dto->content;
         if (!(fields & BlockFields::Kind))

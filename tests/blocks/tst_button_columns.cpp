@@ -325,14 +325,14 @@ void TestButtonColumns::addButtonAddsANestedBlockThatSyncs()
     const FNBlock added = *typed();
     QCOMPARE(added.parentBlockLocalID, columns.localID);
     QCOMPARE(added.parentBlockServerID, columnsServerID);
-    QCOMPARE(added.position, qint64(5));
+    QCOMPARE(added.position, qint64(4 + 1024)); // a gap past the last child
 
     // The page's flush queues it; a cycle takes it to the service under the columns block.
     const qint64 pageServerID = m_device->page(page.localID)->serverID;
     const auto onService = [&] {
         for (const auto &b : m_fake.storedBlocks(pageServerID)) {
             if (b.clientId == added.localID)
-                return b.parentBlockId == columnsServerID && b.position == 5 &&
+                return b.parentBlockId == columnsServerID && b.position == added.position &&
                        b.content.at(QStringLiteral("text")).toString() == QStringLiteral("right");
         }
         return false;
