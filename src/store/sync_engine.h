@@ -136,6 +136,9 @@ private:
     QCoro::Task<bool> adoptListedPage(QString pageLocalID, qint64 workspaceID);
     // A "block"/"upsert" of the page's stored blocks, unless one is queued already.
     void queueStoredBlocks(const QString &pageLocalID);
+    // Once per engine, at its first push: the block upserts of the edits an earlier launch saved and
+    // never queued.
+    void queueLeftEdits();
     void retryDeferredBlocks();
     // A pulled block this device sent itself, named by the `client_id` the service echoes; true
     // when it was taken as that local block.
@@ -192,6 +195,7 @@ private:
     bool m_isSyncing = false;
     bool m_running = false;
     bool m_draining = false;
+    bool m_leftEditsQueued = false;
     bool m_online = true;
     quint64 m_loopId = 0; // a stopped loop notices a newer id and ends
     // The sign-in of the cycle's latest request, for telling a refusal of a replaced one.

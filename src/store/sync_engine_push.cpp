@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 // Sending the outbox: order per record, follow-ups of rewritten operations, failures and retries.
 
@@ -48,6 +49,7 @@ T decodePayload(const QString &payloadJSON)
 
 QCoro::Task<> SyncEngine::push()
 {
+    queueLeftEdits();
     std::vector<FNSyncOp> ops = m_store.state().outbox;
     if (ops.empty()) {
         co_await restoreRefusedPages();
@@ -542,6 +544,21 @@ QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 worksp
         co_return true;
     }
     co_return false;
+}
+
+void SyncEngine::queueLeftEdits()
+{
+    // Within a launch each edit's page queues it after a pause, but a launch that ended in that
+    // pause (a crash, a kill, a power loss) left its saved edits with only their marks to send them.
+    if (std::exchange(m_leftEditsQueued, true))
+        return;
+    QStringList pages;
+    for (const FNBlockEdit &edit : m_store.state().editedBlocks) {
+        if (!pages.contains(edit.pageLocalID))
+            pages << edit.pageLocalID;
+    }
+    for (const QString &page : pages)
+        m_outbox.pageBlocksUpsert(page, now());
 }
 
 void SyncEngine::queueStoredBlocks(const QString &pageLocalID)

@@ -31,17 +31,21 @@ inline QStringList titles(const std::vector<FNPage> &pages)
 // What survives a relaunch of the app on one device: the keyring, the settings file, the data
 // folder and the service origin it is configured with.
 struct AppDevice {
-    explicit AppDevice(QString serviceOrigin = kNoServiceOrigin)
+    // `folder`: where its files live, kept by the caller (another process's device); empty for a
+    // temporary folder of its own.
+    explicit AppDevice(QString serviceOrigin = kNoServiceOrigin, QString folder = QString())
         : origin(std::move(serviceOrigin))
+        , root(folder.isEmpty() ? dir.path() : std::move(folder))
     {
     }
 
     std::shared_ptr<MemorySecretBackend> keyring = std::make_shared<MemorySecretBackend>();
     QTemporaryDir dir;
     QString origin;
+    QString root;
 
-    QString settingsPath() const { return dir.filePath(QStringLiteral("settings.ini")); }
-    QString storeFolder() const { return dir.filePath(QStringLiteral("Folionest")); }
+    QString settingsPath() const { return root + QStringLiteral("/settings.ini"); }
+    QString storeFolder() const { return root + QStringLiteral("/Folionest"); }
 };
 
 // One launch of the app's long-lived objects over a device, made the way the entry makes them (the
