@@ -148,6 +148,17 @@ private:
     {
         return BlockContent::readString(fx.storedContent(localID), key);
     }
+    // The block's row on screen with the field open and holding the keyboard; null when it is not.
+    static BlockRow *showFocused(EditorFixture &fx, const Field &field, const FNBlock &block)
+    {
+        BlockRow *row = fx.addRow(block);
+        if (!fx.showWindow())
+            return nullptr;
+        if (field.open)
+            field.open(row);
+        QWidget *widget = field.widget(row);
+        return widget && EditorFixture::focusOn(widget) ? row : nullptr;
+    }
 };
 
 void TestPulledFields::fieldWithNothingOfItsOwnShowsAPull_data()
@@ -168,14 +179,9 @@ void TestPulledFields::fieldWithNothingOfItsOwnShowsAPull()
     QFETCH(Field, field);
     EditorFixture fx;
     const FNBlock block = fx.addBlock(field.type, field.content);
-    BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
-    if (field.open)
-        field.open(row);
-    QWidget *widget = field.widget(row);
-    QVERIFY(widget);
-    QVERIFY(EditorFixture::focusOn(widget));
-    setCaret(widget, 3);
+    BlockRow *row = showFocused(fx, field, block);
+    QVERIFY(row);
+    setCaret(field.widget(row), 3);
 
     const QString longer = QStringLiteral("https://changed.example/elsewhere");
     pull(fx, block.localID, field.key, longer);
@@ -209,11 +215,8 @@ void TestPulledFields::typingInAFieldOutlivesAPull()
     QFETCH(Field, field);
     EditorFixture fx;
     const FNBlock block = fx.addBlock(field.type, field.content);
-    BlockRow *row = fx.addRow(block);
-    QVERIFY(fx.showWindow());
-    if (field.open)
-        field.open(row);
-    QVERIFY(EditorFixture::focusOn(field.widget(row)));
+    BlockRow *row = showFocused(fx, field, block);
+    QVERIFY(row);
     const QString before = textOf(field.widget(row));
     setCaret(field.widget(row), int(before.size()));
     QTest::keyClicks(field.widget(row), QStringLiteral("/2"));

@@ -5,7 +5,9 @@
 #include "support/app_harness.h"
 #include "support/library_steps.h"
 
+#include <QAction>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 
 #include <memory>
@@ -17,6 +19,16 @@ class LibraryRowsFixture
 protected:
     static inline const QString kFolders = QStringLiteral("/api/folders.php");
     static inline const QString kPages = QStringLiteral("/api/pages.php");
+
+    // The menu's item with the text; null when it has none.
+    static QAction *action(QMenu *menu, const QString &text)
+    {
+        for (QAction *a : menu->actions()) {
+            if (a->text() == text)
+                return a;
+        }
+        return nullptr;
+    }
 
     // For initTestCase, init and cleanup.
     void startFake() { QVERIFY(m_fake.start()); }

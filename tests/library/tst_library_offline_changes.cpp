@@ -16,19 +16,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-QAction *action(QMenu *menu, const QString &text)
-{
-    for (QAction *a : menu->actions()) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
-
-} // namespace
-
 // Sidebar changes made offline, or that move a page to another parent, reach the service and stay
 // put there and here: children of a record the service does not know yet, parent-changing drags,
 // and folder deletes that fail or are cut short by a quit.

@@ -38,15 +38,6 @@ QStringList texts(const QList<QAction *> &actions)
     return out;
 }
 
-QAction *action(QMenu *menu, const QString &text)
-{
-    for (QAction *a : menu->actions()) {
-        if (a->text() == text)
-            return a;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 // The folder and page rows of the sidebar: icons, menus, badges, and drops onto the list.
