@@ -41,7 +41,6 @@ constexpr int kRecentMinHeight = 100;
 constexpr int kBadgeSize = 11;
 // Time spent making cards per turn of the event loop: a style-sheeted card costs a millisecond or
 // more, and a dashboard of hundreds must not freeze the window that shows it.
-constexpr qint64 kCardsTurnMs = 4;
 constexpr int kTitleLines = 2;
 const QString kDefaultPageIcon = QStringLiteral("\U0001F4C4");
 
@@ -238,7 +237,7 @@ void HomeView::reload()
 
 bool HomeView::roomForCards() const
 {
-    return m_madeThisTurn == 0 || !isVisible() || m_turn.elapsed() < kCardsTurnMs;
+    return m_madeThisTurn == 0 || !isVisible() || m_turn.elapsed() < m_cardsTurn.count();
 }
 
 void HomeView::fill()

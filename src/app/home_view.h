@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -56,6 +57,9 @@ public:
     EmptyStateView *placeholder() const { return built()->m_placeholder; }
     const QList<QPushButton *> &folderCards() const { return built()->m_folderCards; }
     const QList<QPushButton *> &recentCards() const { return built()->m_recentCards; }
+    // How long one turn of the event loop may spend making cards once it has made one (tests slow
+    // the fill down to a card a turn this way, whatever the machine's speed).
+    void setCardsTurn(std::chrono::milliseconds turn) { m_cardsTurn = turn; }
 
 Q_SIGNALS:
     // Open this page.
@@ -123,6 +127,7 @@ private:
     QElapsedTimer m_turn; // since the fill began: cards are made while the turn has room
     bool m_firstBuildPending = false;
     int m_madeThisTurn = 0;
+    std::chrono::milliseconds m_cardsTurn{4};
     QScrollArea *m_scroll;
     QVBoxLayout *m_column;
     QLabel *m_greeting;
