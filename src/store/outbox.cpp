@@ -261,23 +261,29 @@ void Outbox::blocksEdited(const QString &pageLocalID, const QStringList &blockLo
 {
     if (fields == 0 || blockLocalIDs.isEmpty())
         return;
+    // Where each of the page's blocks is marked already: a renumbering of a long page marks
+    // thousands at once.
     const auto &marks = m_store.state().editedBlocks;
+    QHash<QString, size_t> marked;
+    for (size_t i = 0; i < marks.size(); ++i) {
+        if (marks[i].pageLocalID == pageLocalID)
+            marked.insert(marks[i].blockLocalID, i);
+    }
     const bool news = std::any_of(blockLocalIDs.begin(), blockLocalIDs.end(), [&](const QString &id) {
-        return std::none_of(marks.begin(), marks.end(), [&](const FNBlockEdit &e) {
-            return e.blockLocalID == id && e.pageLocalID == pageLocalID && (e.fields | fields) == e.fields;
-        });
+        const auto it = marked.constFind(id);
+        return it == marked.cend() || (marks[*it].fields | fields) != marks[*it].fields;
     });
     if (!news)
         return;
     m_store.changeUntold([&](StoreState &s) {
         for (const QString &id : blockLocalIDs) {
-            const auto it = std::find_if(s.editedBlocks.begin(), s.editedBlocks.end(), [&](const FNBlockEdit &e) {
-                return e.blockLocalID == id && e.pageLocalID == pageLocalID;
-            });
-            if (it != s.editedBlocks.end())
-                it->fields |= fields;
-            else
-                s.editedBlocks.push_back(FNBlockEdit{pageLocalID, id, fields});
+            const auto it = marked.constFind(id);
+            if (it != marked.cend()) {
+                s.editedBlocks[*it].fields |= fields;
+                continue;
+            }
+            marked.insert(id, s.editedBlocks.size());
+            s.editedBlocks.push_back(FNBlockEdit{pageLocalID, id, fields});
         }
     });
     save();

@@ -1,4 +1,6 @@
+#include "json/json_coder.h"
 #include "json/json_value.h"
+#include "store/block_fields.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 
@@ -116,6 +118,8 @@ private Q_SLOTS:
     void queuedOperationsAreEditedInPlace();
     void kindIsReadFromTheExactPair_data();
     void kindIsReadFromTheExactPair();
+    void editMarksAreSavedUntilAnUpsertCarriesThem_data();
+    void editMarksAreSavedUntilAnUpsertCarriesThem();
 };
 
 void TestOutbox::storesEachOperationAsTheServiceReadsIt_data()
@@ -330,6 +334,67 @@ void TestOutbox::kindIsReadFromTheExactPair()
     queued.entity = entity;
     queued.op = op;
     QCOMPARE(queued.kind(), kind);
+}
+
+void TestOutbox::editMarksAreSavedUntilAnUpsertCarriesThem_data()
+{
+    QTest::addColumn<bool>("reopened"); // the store read back from its file before the upsert
+    QTest::newRow("same launch") << false;
+    QTest::newRow("after a relaunch") << true;
+}
+
+// What a block edit changed is part of the saved state from the moment the edit is stored, and
+// moves into the upsert that carries it in one change: no save holds an edit without what will send it.
+void TestOutbox::editMarksAreSavedUntilAnUpsertCarriesThem()
+{
+    QFETCH(bool, reopened);
+    QTemporaryDir dir;
+    auto store = std::make_unique<LocalStore>(dir.path());
+    const QString page = QStringLiteral("P");
+    store->change([&](StoreState &s) {
+        FNPage p;
+        p.localID = page;
+        p.serverID = 5;
+        s.pages.push_back(p);
+        for (const char *id : {"x", "y", "z"}) {
+            FNBlock b;
+            b.localID = QString::fromLatin1(id);
+            b.serverID = 40 + int(b.localID.at(0).unicode());
+            b.pageLocalID = page;
+            b.pageServerID = 5;
+            b.type = QStringLiteral("text");
+            b.contentJSON = QStringLiteral(R"({"text":"t"})");
+            s.blocks.push_back(b);
+        }
+    });
+    Outbox &outbox = Outbox::of(*store);
+    outbox.blockEdited(page, QStringLiteral("x"), BlockFields::Content);
+    outbox.blocksEdited(page, {QStringLiteral("x"), QStringLiteral("y")}, BlockFields::Place);
+    outbox.blockEdited(page, QStringLiteral("z"), 0); // an indent: nothing the service keeps
+    const QHash<QString, qint64> expected{{QStringLiteral("x"), BlockFields::Content | BlockFields::Place},
+                                          {QStringLiteral("y"), BlockFields::Place}};
+    QCOMPARE(outbox.editedBlocks(page), expected);
+    QCOMPARE(outbox.blocksWithUnsentEdits(), expected);
+    if (reopened) {
+        store->save();
+        store = std::make_unique<LocalStore>(dir.path());
+        QCOMPARE(Outbox::of(*store).editedBlocks(page), expected);
+    }
+
+    // The upsert takes the marks with it; the state is saved with one or the other, never neither.
+    QSignalSpy queued(&Outbox::of(*store), &Outbox::queued);
+    QCOMPARE(Outbox::of(*store).pageBlocksUpsert(page).outcome, Outbox::PageBlocksOutcome::Queued);
+    QCOMPARE(queued.size(), 1);
+    QVERIFY(store->state().editedBlocks.empty());
+    const FNSyncOp op = store->state().outbox.back();
+    QMap<QString, qint64> carried;
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        carried.insert(it.key(), it.value());
+    QCOMPARE(op.carriedFields, std::optional(carried));
+    const BlocksUpsertReq req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
+    QCOMPARE(req.blocks.size(), size_t(2));
+    // Until it reaches the service, the pull keeps what it carries.
+    QCOMPARE(Outbox::of(*store).blocksWithUnsentEdits(), expected);
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)

@@ -16,6 +16,8 @@ private Q_SLOTS:
     void cappedPullsCatchUpInOrder();
     void editsOfOnePageOnBothDevicesSurvive_data();
     void editsOfOnePageOnBothDevicesSurvive();
+    void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack_data();
+    void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack();
     void oldFullListUpsertsStillSend();
     void aPullAnsweredLateLandsWhole_data();
     void aPullAnsweredLateLandsWhole();
@@ -287,6 +289,61 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
     QCOMPARE(storedTexts(m_fake, pageId), expected);
     QCOMPARE(deviceTexts(a, page.localID), expected);
     QCOMPARE(deviceTexts(b, pageOnB), expected);
+}
+
+void TestSyncTwoClients::aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack_data()
+{
+    QTest::addColumn<bool>("aTypes"); // else A drags and B types
+    QTest::newRow("A types, B drags") << true;
+    QTest::newRow("A drags, B types") << false;
+}
+
+// A reads the service's copy of a block to fill what it did not change, B's change lands, and A's
+// push then writes the copy read over it. The echo of A's push shows it, and A puts B's change back.
+void TestSyncTwoClients::aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack()
+{
+    QFETCH(bool, aTypes);
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
+    const SharedPage shared = sharePage(a, b);
+    if (QTest::currentTestFailed())
+        return;
+    a.engine().setQueueDelay(std::chrono::hours(1));
+    b.engine().setQueueDelay(std::chrono::hours(1));
+    const auto type = [](TestDevice &d, const QString &page) {
+        d.setBlockText(d.liveBlocks(page).at(1).localID, "beta typed");
+        QVERIFY(d.queueBlockUpsert(page));
+    };
+    const auto drag = [](TestDevice &d, const QString &page) {
+        QVERIFY(PageBlockList(d.store(), page).moveBlockOnDrop(d.liveBlocks(page).at(1).localID, 0));
+        QVERIFY(d.queueBlockUpsert(page));
+    };
+    (aTypes ? type : drag)(a, shared.onA);
+    (aTypes ? drag : type)(b, shared.onB);
+
+    // A's read of the page waits while B sends its change whole.
+    auto held = FakeService::Fault::held();
+    held.method = "GET";
+    held.remaining = 1;
+    m_fake.setFault(QStringLiteral("/api/blocks.php"), held);
+    const qsizetype before = m_fake.requestsTo(QStringLiteral("/api/blocks.php")).size();
+    SyncEngine::syncQuietly(&a.engine());
+    QTRY_COMPARE(m_fake.requestsTo(QStringLiteral("/api/blocks.php")).size(), before + 1);
+    QVERIFY(b.sync());
+    m_fake.releaseHeldAnswers();
+    QTRY_VERIFY(!a.engine().isSyncing());
+    m_fake.clearFaults();
+
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(a.sync());
+        QVERIFY(b.sync());
+    }
+    const QStringList both{"beta typed", "alpha", "gamma"};
+    QCOMPARE(storedTexts(m_fake, shared.id), both);
+    QCOMPARE(deviceTexts(a, shared.onA), both);
+    QCOMPARE(deviceTexts(b, shared.onB), both);
+    QVERIFY(a.store().state().outbox.empty());
+    QVERIFY(b.store().state().outbox.empty());
 }
 
 // An outbox written by an older build carries every block of the page in each upsert: it still
