@@ -10,7 +10,7 @@ QString resolved(const QString &name)
 {
     if (SymbolIcons::has(name))
         return name;
-    // freedesktop icon names standing in for the design's symbols.
+    // freedesktop icon names standing in for the symbols with no bundled glyph.
     static const QHash<QString, QString> theme{
         {QStringLiteral("sidebar.left"), QStringLiteral("sidebar-show-symbolic")},
         {QStringLiteral("person.crop.circle"), QStringLiteral("avatar-default-symbolic")},

@@ -14,7 +14,7 @@ struct SyncStatus {
 
     static SyncStatus of(bool isSyncing, qsizetype outboxCount);
 
-    // The design's symbol name; none while syncing (a spinner shows instead).
+    // The symbol for the state (a SymbolIcons name); none while syncing (a spinner shows instead).
     QString symbol() const;
     // The tooltip, with the full count.
     QString help() const;

@@ -10,7 +10,7 @@ QIcon icon(const QString &name, const QColor &color)
 {
     if (SymbolIcons::has(name))
         return SymbolIcons::icon(name, color);
-    // freedesktop icon names standing in for the design's symbols.
+    // freedesktop icon names standing in for the symbols with no bundled glyph.
     static const QHash<QString, QString> theme{
         {QStringLiteral("house"), QStringLiteral("go-home")},
         {QStringLiteral("trash"), QStringLiteral("user-trash")},

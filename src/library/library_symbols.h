@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QString>
 
-// The sidebar's symbols by their design names: the bundled glyph when there is one, else the closest
+// The sidebar's symbols by name ("house", ...): the bundled glyph when there is one, else the closest
 // icon of the desktop theme.
 namespace LibrarySymbols {
 

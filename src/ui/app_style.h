@@ -19,7 +19,7 @@ QFont body();
 QFont callout();  // a step smaller than body
 QFont caption();  // smaller still
 QFont headline(); // body size, semibold
-// Sizes in the design are points of a 1x screen: logical pixels here.
+// `points` are logical pixels: the size on a 1x screen.
 QFont system(int points, QFont::Weight weight = QFont::Normal);
 
 // Foreground tones for text below the primary level, over the widget's own background.

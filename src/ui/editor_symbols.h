@@ -8,7 +8,7 @@
 class QAbstractButton;
 class QLabel;
 
-// The editor's symbols by their design names ("bold", "list.bullet", ...): the bundled monochrome
+// The editor's symbols by name ("bold", "list.bullet", ...): the bundled monochrome
 // glyph, else the icon theme's icon, else a text glyph that stands in for it.
 namespace EditorSymbols {
 

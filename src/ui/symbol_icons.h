@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <QString>
 
-// The design's symbol names mapped to bundled SVG glyphs, drawn in one colour like the system
+// Symbol names ("bold", "trash", ...) mapped to bundled SVG glyphs, drawn in one colour like the system
 // symbols they stand for. A name without a bundled glyph falls back to the icon theme.
 namespace SymbolIcons {
 
