@@ -464,7 +464,8 @@ void BlockRow::splitAtCaret()
     QString text = m_richEditor->toRawText();
     text.remove(cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart());
     const MarkerSpans::Split split = MarkerSpans::split(text, cursor.selectionStart());
-    m_model->handleReturn(split.head, split.tail);
+    if (m_model->handleReturn(split.head, split.tail))
+        takeKeyboardForKind();
 }
 
 void BlockRow::applyIndent()

@@ -136,7 +136,7 @@ private:
 
     // A chrome button of the row's size.
     static QToolButton *chromeButton(QWidget *parent);
-    // A top-aligned item of the row's horizontal line, padded from the top like the design's chrome.
+    // A top-aligned item of the row's horizontal line, padded from the top like the row's other chrome.
     static QWidget *padded(QWidget *widget, int top);
 
     // The text kinds' content and the rich kinds' views (block_row_text_kinds.cpp).
@@ -150,7 +150,7 @@ private:
     QWidget *makeToggle();
     void refreshToggle();
     void onEditorFocus(bool hasFocus, Qt::FocusReason reason, bool tiedToPage);
-    // Return: the text after the caret goes to a new block below.
+    // Return: the text after the caret goes to a new block below; an empty list item ends the list.
     void splitAtCaret();
 
     BlockRowModel *m_model;

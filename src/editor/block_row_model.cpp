@@ -269,19 +269,26 @@ void BlockRowModel::passKeyboardOn()
         m_hooks.onPassKeyboardOn();
 }
 
-void BlockRowModel::handleReturn(const QString &head, const QString &tail)
+bool BlockRowModel::handleReturn(const QString &head, const QString &tail)
 {
     if (!m_hooks.onInsertNextBlock)
-        return;
+        return false;
+    const auto kind = BlockType::fromRawValue(currentBlock().type);
+    const bool listItem =
+        kind && (*kind == BlockType::bullet || *kind == BlockType::number || *kind == BlockType::todo);
+    if (listItem && head.isEmpty() && tail.isEmpty()) {
+        if (m_pendingCommit || !isStored())
+            commitTextNow(head);
+        changeType(BlockType::text);
+        return true;
+    }
     // Stored now: the new block comes right away and the page's flush carries both. A line left as
     // it was is not written again: another device may have changed it while it had the keyboard,
     // and this row still shows the text from before.
     if (head != m_text || m_pendingCommit || !isStored())
         commitTextNow(head);
-    const auto kind = BlockType::fromRawValue(currentBlock().type);
-    const bool listItem =
-        kind && (*kind == BlockType::bullet || *kind == BlockType::number || *kind == BlockType::todo);
     m_hooks.onInsertNextBlock(listItem ? kind->rawValue() : BlockType(BlockType::text).rawValue(), tail);
+    return false;
 }
 
 void BlockRowModel::appendMarkers(const QString &prefix, const QString &suffix)

@@ -97,8 +97,10 @@ public:
     // The page moves the keyboard on from a row that no longer has text.
     void passKeyboardOn() override;
     // Return with the text cut at the caret: this block keeps `head`, a new block below gets
-    // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise.
-    void handleReturn(const QString &head, const QString &tail);
+    // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise. An empty
+    // list item or to-do becomes a paragraph instead, so the list can be left from the keyboard;
+    // true then: the keyboard stays in this row.
+    bool handleReturn(const QString &head, const QString &tail);
     // The formatting and link actions when no text view has the focus: added at the end, stored at once.
     void appendMarkers(const QString &prefix, const QString &suffix);
     void appendLink(const QString &url);

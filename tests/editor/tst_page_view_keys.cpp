@@ -45,6 +45,8 @@ private Q_SLOTS:
     void backspaceInAnEmptyBlockKeepsTheTyping();
     void returnSplitsIntoANewBlock_data();
     void returnSplitsIntoANewBlock();
+    void returnInAnEmptyListItemEndsTheList_data();
+    void returnInAnEmptyListItemEndsTheList();
     void lineBreakStaysInTheBlock_data();
     void lineBreakStaysInTheBlock();
     void tabIndents_data();
@@ -327,6 +329,46 @@ void TestPageViewKeys::returnSplitsIntoANewBlock()
     QVERIFY(opened.view->row(added.localID) && opened.view->row(added.localID)->richEditor()->hasFocus());
     QTRY_COMPARE(textOf(*m_device->block(added.localID)), "X" + tail);
     QCOMPARE(textOf(*m_device->block(id)), head);
+}
+
+void TestPageViewKeys::returnInAnEmptyListItemEndsTheList_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("bullet") << "bullet";
+    QTest::newRow("number") << "number";
+    QTest::newRow("to-do") << "todo";
+}
+
+void TestPageViewKeys::returnInAnEmptyListItemEndsTheList()
+{
+    QFETCH(QString, kind);
+    auto opened = openActive({{kind, "item", 0}, {kind, "", 1}, {"text", "last", 0}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[1];
+    QVERIFY(EditorFixture::focusOn(opened.view->row(id)->richEditor()));
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+
+    // No block is added: the empty item itself becomes a paragraph, and keeps the keyboard.
+    const std::vector<FNBlock> top = opened.view->model().blocks().topLevelBlocks();
+    QCOMPARE(top.size(), size_t(3));
+    QCOMPARE(top[1].localID, id);
+    QCOMPARE(top[1].type, QStringLiteral("text"));
+    QCOMPARE(top[1].indentLevel, qint64(1));
+    QCOMPARE(top[0].type, kind);
+    QTest::keyClicks(keyboard(), "X");
+    QTRY_VERIFY(opened.view->row(id) && opened.view->row(id)->richEditor());
+    QVERIFY(opened.view->row(id)->richEditor()->hasFocus());
+    QTRY_COMPARE(textOf(*m_device->block(id)), QStringLiteral("X"));
+
+    // The change of kind goes to the service like any other.
+    m_device->setToken(m_account.token);
+    const auto onService = [&]() -> QString {
+        if (!m_device->sync())
+            return QStringLiteral("sync failed");
+        const auto stored = m_fake.storedBlocks(serverIDOf(opened.view->pageLocalID()));
+        return stored.size() == 3 ? stored[1].type + QLatin1Char(' ') + textOf(stored[1]) : QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(onService(), QStringLiteral("text X"), 10000);
 }
 
 void TestPageViewKeys::lineBreakStaysInTheBlock_data()
