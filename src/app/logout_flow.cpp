@@ -2,6 +2,8 @@
 
 #include "api/service_client.h"
 #include "api/session_store.h"
+#include "app/main_view.h"
+#include "store/favorites_store.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 
@@ -61,6 +63,11 @@ QCoro::Task<> LogoutFlow::run(std::optional<QString> token)
     co_await settleCycle();
 
     Q_EMIT endingSession();
+    // The next sign-in pulls the pages under new local ids; their server ids find them again.
+    if (m_context.favorites)
+        m_context.favorites->rememberServerIDs(*m_context.store);
+    if (m_context.settings)
+        MainView::rememberLastOpenServerID(*m_context.settings, *m_context.store);
     // Back to back, nothing in between: no view or sync may see the signed-out session with the
     // old data, nor write old data into the new one.
     m_context.session->signOut();

@@ -187,15 +187,30 @@ QUrl MainView::deleteAccountURL() const
     return m_context.client->pageURL(QString::fromLatin1(kDeleteAccountPath));
 }
 
-std::optional<FNPage> MainView::lastOpenPage(const StoreState &state, const std::optional<QString> &stored)
+std::optional<FNPage> MainView::lastOpenPage(const StoreState &state, const std::optional<QString> &stored,
+                                             const std::optional<QString> &storedServerID)
 {
     if (!stored)
         return std::nullopt;
+    const qint64 serverID = storedServerID ? storedServerID->toLongLong() : 0;
+    std::optional<FNPage> byServerID;
     for (const auto &page : state.pages) {
-        if (page.localID == *stored && !page.deletedAt)
+        if (page.deletedAt)
+            continue;
+        if (page.localID == *stored)
             return page;
+        if (serverID != 0 && page.serverID == serverID && !byServerID)
+            byServerID = page;
     }
-    return std::nullopt;
+    return byServerID;
+}
+
+void MainView::rememberLastOpenServerID(Settings &settings, const LocalStore &store)
+{
+    const auto stored = settings.string(QString::fromLatin1(lastOpenPageKey));
+    const FNPage *page = stored ? store.page(*stored) : nullptr;
+    if (page && page->serverID != 0)
+        settings.setString(QString::fromLatin1(lastOpenPageServerIDKey), QString::number(page->serverID));
 }
 
 void MainView::setConfirmer(Confirmer *confirmer)
@@ -249,10 +264,13 @@ void MainView::setSelectedPage(const std::optional<QString> &localID)
     m_selected = localID;
     m_sidebar->setSelectedPageLocalID(localID);
     const QString key = QString::fromLatin1(lastOpenPageKey);
-    if (localID)
+    m_context.settings->remove(QString::fromLatin1(lastOpenPageServerIDKey));
+    if (localID) {
         m_context.settings->setString(key, *localID);
-    else
+        rememberLastOpenServerID(*m_context.settings, *m_context.store);
+    } else {
         m_context.settings->remove(key);
+    }
     showDetail();
 }
 
@@ -457,7 +475,8 @@ void MainView::restoreLastOpenPage()
     if (m_selected)
         return;
     const auto stored = m_context.settings->string(QString::fromLatin1(lastOpenPageKey));
-    if (const auto page = lastOpenPage(m_context.store->state(), stored))
+    const auto storedServerID = m_context.settings->string(QString::fromLatin1(lastOpenPageServerIDKey));
+    if (const auto page = lastOpenPage(m_context.store->state(), stored, storedServerID))
         setSelectedPage(page->localID);
 }
 

@@ -18,6 +18,7 @@
 
 class Confirmer;
 class LibraryView;
+class LocalStore;
 class LogoutFlow;
 class PageViewModel;
 class QDialog;
@@ -25,6 +26,7 @@ class QMenu;
 class QSplitter;
 class QToolButton;
 class QuickSwitcher;
+class Settings;
 class ShortcutsSheet;
 class TrashView;
 class SyncButton;
@@ -58,6 +60,8 @@ public:
     };
 
     static constexpr const char *lastOpenPageKey = "pn.lastOpenPageLocalID";
+    // Its server id once known: a sign-in pulls the pages again under new local ids.
+    static constexpr const char *lastOpenPageServerIDKey = "pn.lastOpenPageServerID";
     static constexpr const char *kSidebarTitle = "Library";
     static constexpr const char *kToggleHelp = "Toggle sidebar";
     static constexpr const char *kDeleteAccount = "Delete account";
@@ -80,8 +84,11 @@ public:
     // The line for this build.
     static QString versionLine();
     QUrl deleteAccountURL() const;
-    // The page to reopen: the first live page with the stored id.
-    static std::optional<FNPage> lastOpenPage(const StoreState &state, const std::optional<QString> &stored);
+    // The page to reopen: the first live page with the stored local id, else with the stored server id.
+    static std::optional<FNPage> lastOpenPage(const StoreState &state, const std::optional<QString> &stored,
+                                              const std::optional<QString> &storedServerID = std::nullopt);
+    // Stores the last open page's server id when it has one by now.
+    static void rememberLastOpenServerID(Settings &settings, const LocalStore &store);
 
     // Asks the logout question; without one set, a window-modal dialog asks.
     void setConfirmer(Confirmer *confirmer);

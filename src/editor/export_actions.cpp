@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringEncoder>
@@ -93,8 +94,23 @@ PageTemplate ExportActions::makeTemplate(const FNPage &page, const std::vector<F
     made.name = page.title.isEmpty() ? QString::fromLatin1(kUntitledTemplate) : page.title;
     made.title = page.title;
     made.icon = page.icon;
-    for (const FNBlock &block : blocksInReadingOrder(blocks))
-        made.blocks.push_back(TemplateBlock{block.type, block.contentJSON});
+    // Each parent comes before its children in reading order, so a child names an index already made.
+    QHash<QString, qint64> byLocalID;
+    QHash<qint64, qint64> byServerID;
+    for (const FNBlock &block : blocksInReadingOrder(blocks)) {
+        std::optional<qint64> parent;
+        if (!block.parentBlockLocalID.isEmpty())
+            parent = byLocalID.value(block.parentBlockLocalID, -1);
+        else if (block.parentBlockServerID != 0)
+            parent = byServerID.value(block.parentBlockServerID, -1);
+        if (parent == -1)
+            parent.reset(); // a parent that is not on the page, or comes later in a loop
+        const qint64 index = qint64(made.blocks.size());
+        byLocalID.insert(block.localID, index);
+        if (block.serverID != 0)
+            byServerID.insert(block.serverID, index);
+        made.blocks.push_back(TemplateBlock{block.type, block.contentJSON, parent});
+    }
     return made;
 }
 

@@ -139,13 +139,19 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
     queuePageCreate(page);
 
     qint64 position = 0;
+    std::vector<QString> made; // the new blocks' local ids, by their index in the template
+    made.reserve(pageTemplate.blocks.size());
     for (const TemplateBlock &t : pageTemplate.blocks) {
         FNBlock block;
         block.pageLocalID = page.localID;
+        // Only a parent made before: an index that does not name one leaves the block at the top.
+        if (t.parent && *t.parent >= 0 && size_t(*t.parent) < made.size())
+            block.parentBlockLocalID = made[size_t(*t.parent)];
         block.type = t.type;
         block.contentJSON = t.contentJSON;
         block.position = position++;
         block.updatedAt = block.createdAt;
+        made.push_back(block.localID);
         m_store.upsertBlock(block);
     }
     if (!pageTemplate.blocks.empty())
@@ -183,8 +189,9 @@ void LibraryCreator::settlePending()
         if (!page)
             continue;
         // Built from the blocks as they are now, so edits made while waiting are not undone by an
-        // older body.
-        Outbox::of(m_store).pageBlocksUpsert(localID);
+        // older body. Nested blocks wait for their parents' server ids: sent by a later cycle.
+        if (Outbox::of(m_store).pageBlocksUpsert(localID).waitingForParent > 0)
+            m_pendingUploads.insert(localID);
     }
     Q_EMIT pendingSettled();
 }

@@ -104,12 +104,8 @@ void LibraryDeleter::deletePage(const QString &localID)
         return;
     const FNPage page = *stored;
 
-    if (m_favorites && m_favorites->ids().contains(localID)) {
-        QSet<QString> ids = m_favorites->ids();
-        ids.remove(localID);
-        m_favorites->setIds(std::move(ids));
-        m_favorites->save();
-    }
+    if (m_favorites)
+        m_favorites->remove(localID, page.serverID);
     m_store.markPageDeleted(localID);
 
     // Sent once the undo window has passed, unless a cycle for something else comes first.

@@ -263,7 +263,7 @@ std::vector<LibraryTree::Row> LibraryTree::listContent() const
     if (m_favorites && !m_favorites->ids().isEmpty()) {
         std::vector<const FNPage *> favourites;
         for (const FNPage &p : index.pages) {
-            if (m_favorites->ids().contains(p.localID))
+            if (m_favorites->contains(p.localID, p.serverID))
                 favourites.push_back(&p);
         }
         if (!favourites.empty()) {

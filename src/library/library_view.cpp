@@ -550,9 +550,11 @@ QMenu *LibraryView::contextMenu(const QModelIndex &index)
     }
 
     if (FavoritesStore *favorites = m_context.favorites) {
-        const bool favourite = favorites->ids().contains(localID);
+        const auto page = pageRecord(localID);
+        const qint64 serverID = page ? page->serverID : 0;
+        const bool favourite = favorites->contains(localID, serverID);
         menu->addAction(QString::fromLatin1(favourite ? kRemoveFromFavorites : kAddToFavorites), this,
-                        [favorites, localID] { favorites->toggle(localID); });
+                        [favorites, localID, serverID] { favorites->toggle(localID, serverID); });
     }
     menu->addAction(QString::fromLatin1(kRename), this, renameRow);
     menu->addAction(QString::fromLatin1(kNewSubpage), this, [this, localID] {

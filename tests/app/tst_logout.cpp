@@ -1,7 +1,10 @@
 #include "api/api_client.h"
 #include "api/wire/pages.h"
 #include "app/logout_flow.h"
+#include "app/main_view.h"
 #include "fake-service/fake_service.h"
+#include "library/library_tree.h"
+#include "library/library_view.h"
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
@@ -42,6 +45,8 @@ private Q_SLOTS:
     void runningCycleIsAwaited();
     void cycleOutlastingTheBoundAppliesNothing();
     void withoutTokenNoRequestIsSent();
+    void favouritesAndLastPageComeBackAtTheNextSignIn_data();
+    void favouritesAndLastPageComeBackAtTheNextSignIn();
 
 private:
     void signIn();
@@ -322,6 +327,60 @@ void TestLogout::withoutTokenNoRequestIsSent()
     QVERIFY(finished.size() == 1 || finished.wait(2000));
     QCOMPARE(m_app->store.state(), StoreState{});
     QVERIFY(m_fake.requests().isEmpty());
+}
+
+void TestLogout::favouritesAndLastPageComeBackAtTheNextSignIn_data()
+{
+    QTest::addColumn<bool>("serverIDKnownAtToggle");
+    QTest::newRow("marked once on the service") << true;
+    QTest::newRow("marked while being made") << false;
+}
+
+void TestLogout::favouritesAndLastPageComeBackAtTheNextSignIn()
+{
+    QFETCH(bool, serverIDKnownAtToggle);
+    signIn();
+    const FNPage pinned = queuePage(QStringLiteral("Pinned"));
+    queuePage(QStringLiteral("Other"));
+    if (!serverIDKnownAtToggle)
+        m_app->favorites.toggle(pinned.localID);
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
+    QTRY_VERIFY(m_app->store.page(pinned.localID)->serverID != 0);
+    if (serverIDKnownAtToggle)
+        m_app->favorites.toggle(pinned.localID, m_app->store.page(pinned.localID)->serverID);
+    m_app->settings.setString(LastOpenKey, pinned.localID);
+
+    auto *flow = new LogoutFlow(m_app->context(), 5s);
+    QSignalSpy finished(flow, &LogoutFlow::finished);
+    flow->start();
+    QVERIFY(finished.wait(5000));
+
+    // The same account again, from a fresh store (as after a restart): the pull makes new local ids.
+    m_app.reset();
+    m_app = std::make_unique<AppHarness>(*m_device);
+    m_app->session.signIn(m_fake.issueToken(m_account.userId),
+                          AuthUser{m_account.userId, QStringLiteral("Lee Ver"), QString()});
+    LibraryView sidebar(m_app->context());
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
+    QTRY_VERIFY(m_app->store.state().pages.size() == 2);
+    QVERIFY(!m_app->store.page(pinned.localID));
+
+    QStringList favourites;
+    bool inFavourites = false;
+    for (const LibraryTree::Row &row : sidebar.tree().listContent()) {
+        if (row.kind == LibraryTree::Row::Kind::FavoritesCaption)
+            inFavourites = true;
+        else if (row.kind == LibraryTree::Row::Kind::Divider)
+            inFavourites = false;
+        else if (inFavourites)
+            favourites << row.title;
+    }
+    QCOMPARE(favourites, QStringList{QStringLiteral("Pinned")});
+    const auto reopened = MainView::lastOpenPage(
+        m_app->store.state(), m_app->settings.string(LastOpenKey),
+        m_app->settings.string(QString::fromLatin1(MainView::lastOpenPageServerIDKey)));
+    QVERIFY(reopened);
+    QCOMPARE(reopened->title, QStringLiteral("Pinned"));
 }
 
 QTEST_MAIN(TestLogout)

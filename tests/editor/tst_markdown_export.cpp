@@ -400,11 +400,11 @@ void TestMarkdownExport::templateOfThePage()
     QCOMPARE(made->title, QStringLiteral("Ideas"));
     QCOMPARE(made->icon, QStringLiteral("🚀"));
     QCOMPARE(made->id.size(), 36);
-    // A block whose parent was deleted comes along at the top level.
-    const std::vector<TemplateBlock> expected{{QStringLiteral("toggle"), text("first")},
-                                              {QStringLiteral("text"), text("nested")},
-                                              {QStringLiteral("text"), text("under gone")},
-                                              {QStringLiteral("text"), text("second")}};
+    // A nested block names its parent's index; one whose parent was deleted comes along at the top level.
+    const std::vector<TemplateBlock> expected{{QStringLiteral("toggle"), text("first"), std::nullopt},
+                                              {QStringLiteral("text"), text("nested"), 0},
+                                              {QStringLiteral("text"), text("under gone"), std::nullopt},
+                                              {QStringLiteral("text"), text("second"), std::nullopt}};
     QCOMPARE(made->blocks, expected);
     QCOMPARE(m_app->templates.templates().size(), size_t(1));
     QCOMPARE(m_app->templates.templates().front(), *made);

@@ -40,9 +40,9 @@ PageTemplate meetingTemplate()
     t.id = QStringLiteral("T1");
     t.name = QStringLiteral("Meeting");
     t.icon = QStringLiteral("📝");
-    t.blocks = {{QStringLiteral("h1"), QStringLiteral(R"({"text":"Agenda"})")},
-                {QStringLiteral("todo"), QStringLiteral(R"({"text":"Notes","checked":false})")},
-                {QStringLiteral("text"), QStringLiteral("not json")}};
+    t.blocks = {{QStringLiteral("h1"), QStringLiteral(R"({"text":"Agenda"})"), std::nullopt},
+                {QStringLiteral("todo"), QStringLiteral(R"({"text":"Notes","checked":false})"), std::nullopt},
+                {QStringLiteral("text"), QStringLiteral("not json"), std::nullopt}};
     return t;
 }
 
@@ -70,6 +70,7 @@ private Q_SLOTS:
     void templatePageSendsItsBlocks();
     void templateBlocksAreSentAsTheyAreWhenTheIDComes();
     void templateWithoutBlocksQueuesNoBlocks();
+    void templateNestingReachesTheService();
     void owedWorkSurvivesARestart();
     void deleteTemplateRemovesEveryCopy();
 
@@ -490,6 +491,30 @@ void TestLibraryCreate::templateWithoutBlocksQueuesNoBlocks()
     QTRY_VERIFY(store.state().outbox.empty());
     QVERIFY(!m_creator->hasPendingBlockUpload(localID));
     QCOMPARE(requests(kBlocks, "POST").size(), size_t(0));
+}
+
+void TestLibraryCreate::templateNestingReachesTheService()
+{
+    PageTemplate recipe;
+    recipe.id = QStringLiteral("T3");
+    recipe.name = QStringLiteral("Recipe");
+    recipe.blocks = {{QStringLiteral("toggle"), QStringLiteral(R"({"text":"Ingredients"})"), std::nullopt},
+                     {QStringLiteral("text"), QStringLiteral(R"({"text":"2 eggs"})"), 0},
+                     {QStringLiteral("text"), QStringLiteral(R"({"text":"Serve"})"), std::nullopt}};
+    const QString localID = *m_creator->createPageFromTemplate(recipe);
+    QTRY_VERIFY(m_device->page(localID)->serverID != 0);
+    QTRY_VERIFY(m_device->store().state().outbox.empty());
+    QTRY_COMPARE(m_fake.storedBlocks(m_device->page(localID)->serverID).size(), size_t(3));
+    qint64 toggle = 0;
+    for (const auto &b : m_fake.storedBlocks(m_device->page(localID)->serverID)) {
+        if (b.type == QLatin1String("toggle"))
+            toggle = b.id;
+    }
+    QVERIFY(toggle != 0);
+    for (const auto &b : m_fake.storedBlocks(m_device->page(localID)->serverID)) {
+        const QString text = b.content.at(QStringLiteral("text")).toString();
+        QCOMPARE(b.parentBlockId, text == QLatin1String("2 eggs") ? toggle : 0);
+    }
 }
 
 void TestLibraryCreate::owedWorkSurvivesARestart()

@@ -7,7 +7,11 @@
 #include "library/library_view.h"
 #include "library/workspace_switcher.h"
 #include "platform/app_events.h"
+#include "editor/block_row.h"
+#include "editor/page_view.h"
+#include "editor/rich_text_editor.h"
 #include "support/app_harness.h"
+#include "support/block_readout.h"
 #include "support/menu_clicks.h"
 
 #include <QApplication>
@@ -79,6 +83,8 @@ private Q_SLOTS:
     void dockButtons();
     void templateMenu();
     void templatesDeletedByClicksInTheMenu();
+    void pageFromASavedTemplateKeepsItsNesting_data();
+    void pageFromASavedTemplateKeepsItsNesting();
     void newPageCommandMakesOnePagePerCommand();
     void rowsFavouritesAndClicks();
     void appearanceLoadsExpansionOnceAndPolls();
@@ -199,7 +205,7 @@ void TestLibraryView::templateMenu()
     PageTemplate weekly;
     weekly.id = QStringLiteral("W");
     weekly.name = QStringLiteral("Weekly");
-    weekly.blocks = {{QStringLiteral("text"), QStringLiteral(R"({"text":"Goals"})")}};
+    weekly.blocks = {{QStringLiteral("text"), QStringLiteral(R"({"text":"Goals"})"), std::nullopt}};
     PageTemplate daily = weekly;
     daily.id = QStringLiteral("D");
     daily.name = QStringLiteral("Daily");
@@ -225,6 +231,80 @@ void TestLibraryView::templateMenu()
     QCOMPARE(texts(dock->templateMenu()->actions()), QStringList({"Daily", "---", "Delete template"}));
     dock->templateMenu()->actions()[2]->menu()->actions()[0]->trigger();
     QVERIFY(dock->templateButton()->isHidden());
+}
+
+void TestLibraryView::pageFromASavedTemplateKeepsItsNesting_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("holderContent");
+    QTest::addColumn<QString>("shownHolder");
+    QTest::newRow("toggle") << "toggle" << R"({"text":"Ingredients","expanded":true})"
+                            << "toggle: Ingredients";
+    QTest::newRow("columns") << "columns" << R"({"count":2})" << "columns: 2";
+}
+
+void TestLibraryView::pageFromASavedTemplateKeepsItsNesting()
+{
+    QFETCH(QString, holder);
+    QFETCH(QString, holderContent);
+    QFETCH(QString, shownHolder);
+    LocalStore &store = m_app->store;
+    FNPage recipe;
+    recipe.workspaceServerID = 1;
+    recipe.title = QStringLiteral("Omelette");
+    store.upsertPage(recipe);
+    const auto addBlock = [&](const QString &type, const QString &content, qint64 position,
+                              const QString &parent = QString()) {
+        FNBlock b;
+        b.pageLocalID = recipe.localID;
+        b.type = type;
+        b.contentJSON = content;
+        b.position = position;
+        b.parentBlockLocalID = parent;
+        store.upsertBlock(b);
+        return b.localID;
+    };
+    const QString held = addBlock(holder, holderContent, 0);
+    addBlock(QStringLiteral("text"), QStringLiteral(R"({"text":"2 eggs"})"), 0, held);
+    addBlock(QStringLiteral("text"), QStringLiteral(R"({"text":"Serve"})"), 1);
+
+    const auto open = [&](const QString &localID) {
+        auto view = std::make_unique<PageView>(m_app->context(), localID);
+        view->resize(700, 600);
+        view->show();
+        return QTest::qWaitFor([&] { return view->isLaidOut(); }) ? std::move(view) : nullptr;
+    };
+    {
+        auto source = open(recipe.localID);
+        QVERIFY(source);
+        Q_EMIT source->saveAsTemplateRequested();
+    }
+    QCOMPARE(m_app->templates.templates().size(), size_t(1));
+
+    LibraryDock *dock = m_view->dock();
+    QSignalSpy selected(m_view.get(), &LibraryView::pageSelected);
+    dock->templateMenu()->actions()[0]->trigger();
+    QCOMPARE(selected.count(), 1);
+    const QString made = selected[0][0].toString();
+    auto view = open(made);
+    QVERIFY(view);
+    QCOMPARE(BlockReadout::shownBlocks(view.get()), QStringList({shownHolder, "text: Serve"}));
+
+    const FNBlock *holderBlock = nullptr;
+    const FNBlock *child = nullptr;
+    for (const FNBlock *b : store.blocksOfPage(made)) {
+        if (b->type == holder)
+            holderBlock = b;
+        else if (b->contentJSON.contains(QStringLiteral("2 eggs")))
+            child = b;
+    }
+    QVERIFY(holderBlock && child);
+    QCOMPARE(child->parentBlockLocalID, holderBlock->localID);
+    // The child is drawn inside its holder's row.
+    BlockRow *holderRow = view->row(holderBlock->localID);
+    QTRY_VERIFY(view->row(child->localID));
+    QVERIFY(holderRow->isAncestorOf(view->row(child->localID)));
+    QCOMPARE(view->row(child->localID)->richEditor()->toRawText(), QStringLiteral("2 eggs"));
 }
 
 void TestLibraryView::templatesDeletedByClicksInTheMenu()

@@ -16,9 +16,10 @@ PageTemplate sample(const QString &id, const QString &name)
             .name = name,
             .title = QStringLiteral("Weekly ✓"),
             .icon = QStringLiteral("🗓"),
-            .blocks = {{.type = QStringLiteral("h1"), .contentJSON = QStringLiteral(R"({"text":"Agenda"})")},
+            .blocks = {{.type = QStringLiteral("h1"), .contentJSON = QStringLiteral(R"({"text":"Agenda"})"), .parent = {}},
                        {.type = QStringLiteral("todo"),
-                        .contentJSON = QStringLiteral(R"({"text":"","checked":false})")}}};
+                        .contentJSON = QStringLiteral(R"({"text":"","checked":false})"),
+                        .parent = {}}}};
 }
 
 } // namespace
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void firstLaunchIsEmpty();
     void storedTextIsTheWholeList();
     void addAppendsOrReplacesById();
+    void nestingIsStoredOnlyWhereSet_data();
+    void nestingIsStoredOnlyWhereSet();
     void persistsAcrossAFreshStore();
     void deletingTheLastOneStoresAnEmptyArray();
     void undecodableListIsKeptAside_data();
@@ -75,6 +78,36 @@ void TestTemplateStore::addAppendsOrReplacesById()
     QCOMPARE(store.templates(), (std::vector<PageTemplate>{b, a2}));
     QCOMPARE(changed.count(), 3);
     QCOMPARE(TemplateStore(*settings).templates(), store.templates());
+}
+
+void TestTemplateStore::nestingIsStoredOnlyWhereSet_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QList<qint64>>("parents"); // -1: at the top level
+    QTest::newRow("older build: no parents")
+        << QByteArray(R"([{"id":"T","name":"N","title":"","icon":"","blocks":[)"
+                      R"({"type":"toggle","contentJSON":"{}"},{"type":"text","contentJSON":"{}"}]}])")
+        << QList<qint64>{-1, -1};
+    QTest::newRow("a child under the first block")
+        << QByteArray(R"([{"id":"T","name":"N","title":"","icon":"","blocks":[)"
+                      R"({"type":"toggle","contentJSON":"{}"},{"type":"text","contentJSON":"{}","parent":0}]}])")
+        << QList<qint64>{-1, 0};
+}
+
+void TestTemplateStore::nestingIsStoredOnlyWhereSet()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QList<qint64>, parents);
+    const auto settings = Settings::temporary();
+    settings->setJSONText(kKey, stored);
+    TemplateStore store(*settings);
+    QCOMPARE(store.templates().size(), size_t(1));
+    QList<qint64> read;
+    for (const TemplateBlock &b : store.templates()[0].blocks)
+        read << b.parent.value_or(-1);
+    QCOMPARE(read, parents);
+    store.save();
+    QCOMPARE(*settings->jsonText(kKey), stored);
 }
 
 void TestTemplateStore::persistsAcrossAFreshStore()
