@@ -52,12 +52,19 @@ QWidget *makePagePanel(const AppContext &context, PageViewModel &page, MainView:
             if (model)
                 model->setShowSuggestions(false);
         });
-    case MainView::PagePanel::ai:
-        return new AIPanel(*context.client, pageServerID, page.aiSeedPrompt(),
-                           {context.clipboard, context.urlOpener}, [model] {
-                               if (model)
-                                   model->setShowAI(false);
-                           });
+    case MainView::PagePanel::ai: {
+        auto *panel = new AIPanel(*context.client, pageServerID, page.aiSeedPrompt(),
+                                  {context.clipboard, context.urlOpener}, [model] {
+                                      if (model)
+                                          model->setShowAI(false);
+                                  });
+        QObject::connect(&page, &PageViewModel::aiPromptSeeded, panel,
+                         [panel, model] {
+                             if (model)
+                                 panel->applySeedPrompt(model->aiSeedPrompt());
+                         });
+        return panel;
+    }
     }
     return nullptr;
 }

@@ -1,5 +1,6 @@
 #include "blocks/mention_block.h"
 
+#include "blocks/block_content.h"
 #include "blocks/block_host.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
@@ -35,9 +36,34 @@ QColor faded(const QColor &color, qreal opacity)
 
 namespace MentionBlock {
 
+Content Content::read(const JSONObject &content)
+{
+    Content link{BlockContent::readInt(content, QString::fromLatin1(kPageIDKey)), {}};
+    if (link.serverID == 0)
+        link.pageLocalID = BlockContent::readString(content, QString::fromLatin1(kPageLocalIDKey));
+    return link;
+}
+
+void Content::write(JSONObject &content) const
+{
+    content[QString::fromLatin1(kPageIDKey)] = serverID;
+    if (serverID == 0 && !pageLocalID.isEmpty())
+        content[QString::fromLatin1(kPageLocalIDKey)] = pageLocalID;
+    else
+        content.erase(QString::fromLatin1(kPageLocalIDKey));
+}
+
 const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID)
 {
     return store.livePageWithServerID(targetServerID);
+}
+
+const FNPage *targetPage(const LocalStore &store, const Content &content)
+{
+    if (content.serverID != 0)
+        return store.pageWithServerID(content.serverID);
+    // Another device's local id names no page here.
+    return content.pageLocalID.isEmpty() ? nullptr : store.page(content.pageLocalID);
 }
 
 std::vector<const FNPage *> searchResults(const LocalStore &store, const QString &query)
@@ -119,16 +145,26 @@ void MentionBlockView::refresh()
     const LocalStore *store = host().store();
     if (!store)
         return;
-    const qint64 target = host().read<MentionBlock::Content>().serverID;
-    const FNPage *page = target == 0 ? nullptr : MentionBlock::linkedPage(*store, target);
-    const State state = target == 0 ? State::Search : page ? State::Linked : State::Missing;
-    if (m_built && state == m_state && target == m_target &&
+    MentionBlock::Content link = host().read<MentionBlock::Content>();
+    const FNPage *target = MentionBlock::targetPage(*store, link);
+    if (link.serverID == 0 && target && target->serverID != 0) {
+        // The page picked before it reached the service has its id now: the link keeps that, and
+        // the edit goes out like any other.
+        const MentionBlock::Content resolved{target->serverID, {}};
+        if (host().write(resolved)) {
+            link = resolved;
+            target = MentionBlock::targetPage(*store, link);
+        }
+    }
+    const FNPage *page = target && !target->deletedAt ? target : nullptr;
+    const State state = link.serverID == 0 && !target ? State::Search : page ? State::Linked : State::Missing;
+    if (m_built && state == m_state && link.serverID == m_target &&
         (state != State::Linked ||
          (page->localID == m_shownPage && m_chip && m_chip->text() == MentionBlock::chipText(*page))))
         return;
     m_built = true;
     m_state = state;
-    m_target = target;
+    m_target = link.serverID;
     m_shownPage = page ? page->localID : QString();
     hideResults();
     m_field.clear();
@@ -209,19 +245,19 @@ QWidget *MentionBlockView::makeMissing()
     relink->setFont(AppStyle::caption());
     relink->setCursor(Qt::PointingHandCursor);
     relink->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
-    connect(relink, &QPushButton::clicked, this, [this] { pick(0); });
+    connect(relink, &QPushButton::clicked, this, [this] { pick({}); });
     layout->addWidget(relink);
     layout->addStretch(1);
     return row;
 }
 
-void MentionBlockView::pick(qint64 serverID)
+void MentionBlockView::pick(const MentionBlock::Content &link)
 {
     hideResults();
     if (m_field)
         m_field->clear();
-    host().write(MentionBlock::Content{serverID});
-    if (serverID != 0)
+    host().write(link);
+    if (link.serverID != 0 || !link.pageLocalID.isEmpty())
         host().passKeyboardOn();
 }
 
@@ -264,7 +300,9 @@ void MentionBlockView::showResults()
         button->setFlat(true);
         button->setFocusPolicy(Qt::NoFocus);
         button->setCursor(Qt::PointingHandCursor);
-        connect(button, &QPushButton::clicked, this, [this, id = page->serverID] { pick(id); });
+        // A page not on the service yet is linked by its local id until it has its server id.
+        MentionBlock::Content link{page->serverID, page->serverID == 0 ? page->localID : QString()};
+        connect(button, &QPushButton::clicked, this, [this, link] { pick(link); });
         layout->addWidget(button);
         button->show(); // into a list already on screen: shown now, so it is measured now
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "blocks/block_view.h"
-#include "blocks/record_link.h"
+#include "json/json_value.h"
 
 #include <QPointer>
 #include <QString>
@@ -14,16 +14,27 @@ class QAbstractButton;
 class QFrame;
 class QLineEdit;
 
-// A link to another page, by the page's server id.
+// A link to another page, by the page's server id; to a page not on the service yet, by its local
+// id until it has one.
 namespace MentionBlock {
 
 inline constexpr char kPageIDKey[] = "page_id";
-using Content = RecordLink<kPageIDKey>;
+inline constexpr char kPageLocalIDKey[] = "page_local_id";
+
+struct Content {
+    qint64 serverID = 0; // 0: none (anything but a JSON integer reads as none)
+    QString pageLocalID; // kept only while serverID is 0
+
+    static Content read(const JSONObject &content);
+    void write(JSONObject &content) const;
+};
 
 inline constexpr int kMaxResults = 8;
 
 // The first live page with the id; null for 0, or when the page is deleted or not here.
 const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID);
+// The page the content points at, deleted or not; null when it links to nothing here.
+const FNPage *targetPage(const LocalStore &store, const Content &content);
 // Live pages whose title holds the query in any case, in store order, at most eight; none for an
 // empty query (one of spaces is searched as it is).
 std::vector<const FNPage *> searchResults(const LocalStore &store, const QString &query);
@@ -59,7 +70,7 @@ protected:
 
 private:
     void onPageChanged(const QString &localID);
-    void pick(qint64 serverID);
+    void pick(const MentionBlock::Content &link);
     QWidget *makeSearch();
     QWidget *makeChip(const FNPage &page);
     QWidget *makeMissing();

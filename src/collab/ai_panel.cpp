@@ -186,6 +186,11 @@ AIPanel::AIPanel(ServiceClient &client, std::function<qint64()> pageServerID,
     column->addStretch(1);
 
     connect(m_model, &AIPanelModel::changed, this, &AIPanel::render);
+    applySeedPrompt(seedPrompt);
+}
+
+void AIPanel::applySeedPrompt(const std::optional<QString> &seedPrompt)
+{
     m_model->applySeedPrompt(seedPrompt);
     render();
     // Opened to ask something: the next keystroke belongs in the question.

@@ -37,6 +37,8 @@ public:
             QWidget *parent = nullptr);
 
     AIPanelModel &model() const { return *m_model; }
+    // A button's question for the panel already shown: as if it had just been opened with it.
+    void applySeedPrompt(const std::optional<QString> &seedPrompt);
     // The chips, in the actions' order.
     const QList<QToolButton *> &chips() const { return m_chips; }
     QComboBox *languagePicker() const { return m_language; }

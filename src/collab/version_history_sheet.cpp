@@ -148,7 +148,7 @@ QWidget *VersionHistorySheet::versionRow(const VersionDTO &version, bool last)
     outer->setContentsMargins(0, 10, 0, last ? 10 : 0);
     auto *line = new QHBoxLayout;
     auto *texts = new QVBoxLayout;
-    auto *date = new QLabel(formatVersionDate(version.created_at));
+    auto *date = ShownText::label(formatVersionDate(version.created_at));
     date->setObjectName(QStringLiteral("versionDate"));
     QFont dateFont = AppStyle::callout();
     dateFont.setWeight(QFont::Medium);

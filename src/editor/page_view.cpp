@@ -13,6 +13,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/shown_text.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -488,7 +489,7 @@ void PageView::refreshHeader()
         QFont font = m_iconButton->font();
         if (!icon.isEmpty()) {
             m_iconButton->setIcon(QIcon());
-            m_iconButton->setText(icon);
+            m_iconButton->setText(ShownText::mnemonicSafe(icon));
             font.setPixelSize(kIconFontSize);
             m_iconButton->setFixedSize(kIconFrame, kIconFrame);
             m_iconButton->setStyleSheet(QString());

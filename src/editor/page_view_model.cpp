@@ -412,8 +412,9 @@ void PageViewModel::handlePageRestored(qint64 pageServerID)
 void PageViewModel::handleRunAIPrompt(const std::optional<QString> &prompt)
 {
     m_aiSeedPrompt = prompt;
-    m_showAI = true;
-    Q_EMIT panelsChanged();
+    // An open panel stays and takes the new question; a closed one applies it as it is made.
+    if (!setFlag(m_showAI, true))
+        Q_EMIT aiPromptSeeded();
 }
 
 void PageViewModel::appear()

@@ -145,6 +145,8 @@ Q_SIGNALS:
     void headerChanged();
     void selectionChanged();
     void panelsChanged();
+    // A button asked its question while the AI panel was already open.
+    void aiPromptSeeded();
     // Two or more blocks are to be deleted: the view asks the user.
     void multiDeleteConfirmRequested(int count);
     // The focus has landed on the block's row.

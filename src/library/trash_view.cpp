@@ -187,7 +187,7 @@ QWidget *TrashView::makeRow(qint64 id)
     layout->setContentsMargins(kRowPadding, kRowPadding, kRowPadding, kRowPadding);
     layout->setSpacing(10);
 
-    auto *icon = new QLabel(TrashList::iconOf(entry), row);
+    auto *icon = ShownText::label(TrashList::iconOf(entry), row);
     QFont iconFont = AppStyle::body();
     iconFont.setPointSizeF(iconFont.pointSizeF() * 1.25);
     icon->setFont(iconFont);
@@ -201,7 +201,7 @@ QWidget *TrashView::makeRow(qint64 id)
     title->setFont(titleFont);
     title->setText(TrashList::titleOf(entry));
     title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    auto *stamp = new QLabel(TrashList::deletedStamp(entry), row);
+    auto *stamp = ShownText::label(TrashList::deletedStamp(entry), row);
     stamp->setFont(AppStyle::caption());
     stamp->setStyleSheet(QStringLiteral("color: %1;").arg(AppStyle::css(AppStyle::secondary(this))));
     texts->addWidget(title);

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void suggestionAndComment();
     void switcherHomeAndSidebar_data() { DrawnText::addRows("text"); }
     void switcherHomeAndSidebar();
+    void historyDateAndPageIcon_data() { DrawnText::addRows("text"); }
+    void historyDateAndPageIcon();
 
 private:
     // The window of a new user with the name, signed in, on its main screen; `before` runs once the
@@ -382,4 +384,23 @@ void TestPlainTextScreens::switcherHomeAndSidebar()
 }
 
 QTEST_MAIN(TestPlainTextScreens)
+void TestPlainTextScreens::historyDateAndPageIcon()
+{
+    QFETCH(QString, text);
+    QVERIFY(openWindow(QStringLiteral("Sheila")));
+    QVERIFY(openPage(QStringLiteral("Diary")));
+    pageView()->model().setPageIcon(text);
+    QTRY_COMPARE(DrawnText::ofMnemonicText(pageView()->iconButton()->text()), text);
+
+    // A version whose date the app cannot read shows the service's text as it came.
+    const JSONObject version{{"id", 7}, {"page_id", m_pageID}, {"user_name", "Sheila"}, {"created_at", text}};
+    m_fake.setFault(QStringLiteral("/api/versions.php"),
+                    once(FakeService::Fault::http(200, serializeJSONObject({{"versions", JSONArray{version}}}))));
+    auto *sheet = openSheet<VersionHistorySheet>(pageView()->historyButton());
+    QVERIFY(sheet);
+    QLabel *date = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((date = sheet->findChild<QLabel *>(QStringLiteral("versionDate"))), kWait);
+    QCOMPARE(DrawnText::ofLabel(date), text);
+}
+
 #include "tst_plain_text_screens.moc"

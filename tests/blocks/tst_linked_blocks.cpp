@@ -65,6 +65,7 @@ private Q_SLOTS:
     void bookmarkPreviewFromTheService();
     void mirrorFollowsAnEditOnAnotherDevice();
     void trashedTargetShowsDeleted();
+    void linkToAPageNotOnTheServiceYet();
 
 private:
     PageView *openPage(TestDevice &device, const FNPage &page);
@@ -341,10 +342,17 @@ void TestLinkedBlocks::searchesCapAtEightInStoreOrder()
         QTRY_COMPARE(viewOf<SyncedBlockView>(block)->state(), SyncedBlockView::State::Linked);
         QCOMPARE(viewOf<SyncedBlockView>(block)->previewText(), expected.front());
     } else {
-        // These pages are not on the service yet: the id stored is 0, and the search stays.
-        QCOMPARE(store.block(block.localID)->contentJSON, QStringLiteral("{\"page_id\":0}"));
-        QCOMPARE(viewOf<MentionBlockView>(block)->state(), MentionBlockView::State::Search);
-        QVERIFY(field->text().isEmpty());
+        // These pages are not on the service yet: the link holds the page's local id until then.
+        QString picked;
+        for (const FNPage &p : store.state().pages) {
+            if (p.title == expected.front())
+                picked = p.localID;
+        }
+        QCOMPARE(store.block(block.localID)->contentJSON,
+                 encoded({{"page_id", 0}, {"page_local_id", picked}}));
+        QCOMPARE(viewOf<MentionBlockView>(block)->state(), MentionBlockView::State::Linked);
+        QCOMPARE(viewOf<MentionBlockView>(block)->chipLabel(),
+                 QString::fromUtf8(kPageIcon) + QLatin1Char(' ') + expected.front());
     }
 }
 
@@ -676,6 +684,41 @@ void TestLinkedBlocks::trashedTargetShowsDeleted()
     QTRY_COMPARE(view->state(), MentionBlockView::State::Missing);
     view->findChild<QPushButton *>("relink")->click();
     QTRY_COMPARE(viewOf<MentionBlockView>(link)->state(), MentionBlockView::State::Search);
+}
+
+void TestLinkedBlocks::linkToAPageNotOnTheServiceYet()
+{
+    m_device->setToken(m_account.token);
+    LocalStore &store = m_device->store();
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Links");
+    const FNPage draft = m_device->addPage(m_account.workspaceId, "Draft");
+    const FNBlock link = addKind(*m_device, page, "mention", {});
+    QVERIFY(openPage(*m_device, page));
+    auto *view = viewOf<MentionBlockView>(link);
+    view->searchField()->setFocus();
+    QTRY_VERIFY(view->searchField()->hasFocus());
+    QTest::keyClicks(view->searchField(), "draft");
+    QTRY_COMPARE(texts(view->resultButtons()), QStringList{QString::fromUtf8(kPageIcon) + " Draft"});
+    view->resultButtons().front()->click();
+    QCOMPARE(view->state(), MentionBlockView::State::Linked);
+    QCOMPARE(view->chipLabel(), QString::fromUtf8(kPageIcon) + " Draft");
+
+    // The page reaches the service: the link takes its id, and the edit reaches the service too.
+    QVERIFY(m_device->sync());
+    const qint64 draftID = m_device->page(draft.localID)->serverID;
+    QVERIFY(draftID != 0);
+    QTRY_COMPARE(store.block(link.localID)->contentJSON, encoded({{"page_id", draftID}}));
+    QCOMPARE(viewOf<MentionBlockView>(link)->state(), MentionBlockView::State::Linked);
+    const auto sentLink = [&] {
+        const FNBlock *stored = store.block(link.localID);
+        if (!stored || stored->serverID == 0 || !m_fake.state().blocks.count(stored->serverID))
+            return false;
+        const JSONObject &content = m_fake.state().blocks.at(stored->serverID).content;
+        return content.count(QStringLiteral("page_id")) &&
+               content.at(QStringLiteral("page_id")).toInt() == draftID &&
+               !content.count(QStringLiteral("page_local_id"));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->sync() && sentLink(), 10000);
 }
 
 QTEST_MAIN(TestLinkedBlocks)

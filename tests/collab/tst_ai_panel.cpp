@@ -26,6 +26,7 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void doublePressSendsOneRequest_data();
     void doublePressSendsOneRequest();
     void askAIButtonOpensThePanelWithItsPrompt();
+    void eachAskAIButtonAsksItsOwnQuestion();
 
 private:
     std::unique_ptr<AIPanel> openPanel(qint64 pageServerID,
@@ -454,6 +456,61 @@ void TestAIPanel::askAIButtonOpensThePanelWithItsPrompt()
     QVERIFY(panel);
     QCOMPARE(panel->promptEditor()->toPlainText(), QStringLiteral("When do we leave?"));
     QVERIFY(panel->model().result().isEmpty());
+}
+
+void TestAIPanel::eachAskAIButtonAsksItsOwnQuestion()
+{
+    AppDevice device(m_fake.origin());
+    AppHarness app(device);
+    app.session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ann"), QString()});
+    FNPage page;
+    page.title = QStringLiteral("Buttons");
+    page.serverID = m_pageServerID;
+    app.store.upsertPage(page);
+    const QStringList questions = {QStringLiteral("When do we leave?"), QStringLiteral("Who drives?")};
+    for (qsizetype i = 0; i < questions.size(); ++i) {
+        FNBlock button;
+        button.pageLocalID = page.localID;
+        button.pageServerID = m_pageServerID;
+        button.type = QStringLiteral("button");
+        button.position = i;
+        button.contentJSON = QStringLiteral(R"({"label":"Ask %1","action":"ai_prompt","target":"%2"})")
+                                 .arg(i)
+                                 .arg(questions[i]);
+        app.store.upsertBlock(button);
+    }
+
+    MainView::Parts parts;
+    parts.panel = makePagePanel;
+    MainView view(app.context(), std::move(parts));
+    view.resize(1200, 700);
+    view.show();
+    view.setSelectedPage(page.localID);
+    QList<ButtonBlockView *> buttons;
+    QTRY_COMPARE((buttons = view.findChildren<ButtonBlockView *>()).size(), 2);
+    std::sort(buttons.begin(), buttons.end(), [](ButtonBlockView *a, ButtonBlockView *b) {
+        return a->actionButton()->text() < b->actionButton()->text();
+    });
+    QTRY_VERIFY(buttons[0]->actionButton()->isVisible() && buttons[1]->actionButton()->isVisible());
+
+    QTest::mouseClick(buttons[0]->actionButton(), Qt::LeftButton);
+    auto *panel = qobject_cast<AIPanel *>(view.panel(MainView::PagePanel::ai));
+    QVERIFY(panel);
+    QCOMPARE(panel->promptEditor()->toPlainText(), questions[0]);
+    QVERIFY(run(*panel));
+    // Another action chosen meanwhile: the next button still asks.
+    panel->chips().at(1)->click();
+    QVERIFY(panel->model().action() != QLatin1String(AIPanelModel::kAsk));
+
+    // The panel is still open when the other button is pressed.
+    QTest::mouseClick(buttons[1]->actionButton(), Qt::LeftButton);
+    QCOMPARE(view.panel(MainView::PagePanel::ai), panel);
+    QCOMPARE(panel->model().action(), QLatin1String(AIPanelModel::kAsk));
+    QCOMPARE(panel->promptEditor()->toPlainText(), questions[1]);
+    QVERIFY(panel->model().result().isEmpty());
+    QVERIFY(run(*panel));
+    QCOMPARE(m_fake.requestsTo(kAIPath).size(), 2);
+    QVERIFY(m_fake.requestsTo(kAIPath).last().body.contains(questions[1].toUtf8()));
 }
 
 QTEST_MAIN(TestAIPanel)

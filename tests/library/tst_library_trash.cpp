@@ -3,6 +3,7 @@
 #include "fake-service/fake_service.h"
 #include "library/trash_list.h"
 #include "library/trash_view.h"
+#include "support/drawn_text.h"
 #include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
@@ -63,6 +64,8 @@ private Q_SLOTS:
     void rowTexts_data();
     void rowTexts();
     void listsTheWorkspacesTrash();
+    void rowDrawsTheServicesTextAsGiven_data() { DrawnText::addRows("text"); }
+    void rowDrawsTheServicesTextAsGiven();
     void nothingToShow_data();
     void nothingToShow();
     void restorePutsThePageBackHereAndThere();
@@ -193,6 +196,29 @@ void TestLibraryTrash::listsTheWorkspacesTrash()
     QCOMPARE(idsOf(list.items()), (std::vector<qint64>{second.serverID, first.serverID}));
     QCOMPARE(m_fake.lastRequest().target,
              "/api/pages.php?workspace_id=" + QByteArray::number(m_account.workspaceId) + "&trash=1");
+}
+
+void TestLibraryTrash::rowDrawsTheServicesTextAsGiven()
+{
+    QFETCH(QString, text);
+    PageDTO entry;
+    entry.id = 41;
+    entry.title = QStringLiteral("Plan");
+    entry.icon = text;
+    entry.updated_at = text;
+    const JSONObject page{{"id", entry.id}, {"workspace_id", m_account.workspaceId}, {"title", entry.title},
+                          {"icon", text}, {"position", 0}, {"updated_at", text}};
+    m_fake.setFault(kPages, once(FakeService::Fault::http(200, serializeJSONObject({{"pages", JSONArray{page}}}))));
+
+    TrashView view(context(), nullptr);
+    view.setAttribute(Qt::WA_DeleteOnClose, false);
+    view.show();
+    QTRY_VERIFY(view.currentBody() != view.spinnerPage());
+    QStringList drawn;
+    for (const QLabel *label : view.currentBody()->findChildren<QLabel *>())
+        drawn << DrawnText::ofLabel(label);
+    QVERIFY2(drawn.contains(text), qPrintable(drawn.join(u'|')));
+    QVERIFY2(drawn.contains(TrashList::deletedStamp(entry)), qPrintable(drawn.join(u'|')));
 }
 
 void TestLibraryTrash::nothingToShow_data()
