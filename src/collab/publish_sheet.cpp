@@ -65,6 +65,19 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     m_loading = spinner.area;
     column->addWidget(m_loading);
 
+    // Without the page's current settings the form would send defaults over them: only the reason
+    // and a way to read them again.
+    m_loadFailed = new QWidget(this);
+    auto *failed = new QVBoxLayout(m_loadFailed);
+    failed->setContentsMargins(0, 0, 0, 0);
+    failed->setSpacing(14);
+    m_loadError = AppStyle::errorLabel(m_loadFailed);
+    failed->addWidget(m_loadError);
+    m_tryAgain = new QPushButton(QString::fromLatin1(PublishSheetModel::kTryAgain), m_loadFailed);
+    m_tryAgain->setAutoDefault(false);
+    failed->addWidget(m_tryAgain, 0, Qt::AlignRight);
+    column->addWidget(m_loadFailed);
+
     m_form = new QWidget(this);
     auto *form = new QVBoxLayout(m_form);
     form->setContentsMargins(0, 0, 0, 0);
@@ -171,6 +184,7 @@ PublishSheet::PublishSheet(const AppContext &context, const FNPage &page, QWidge
     connect(m_subpages, &QCheckBox::toggled, m_model, &PublishSheetModel::setIncludeSubpages);
     connect(m_primary, &QPushButton::clicked, m_model, &PublishSheetModel::publish);
     connect(m_unpublish, &QPushButton::clicked, m_model, &PublishSheetModel::unpublish);
+    connect(m_tryAgain, &QPushButton::clicked, m_model, &PublishSheetModel::loadStatus);
     connect(m_model, &PublishSheetModel::changed, this, &PublishSheet::render);
     render();
     m_model->loadStatus();
@@ -182,7 +196,10 @@ void PublishSheet::render()
     m_title->setText(QString::fromLatin1(m.published() ? kPublishedTitle : kPublishTitle));
     m_loading->setVisible(m.loading());
     m_loadingBusy->setRunning(m.loading());
-    m_form->setVisible(!m.loading());
+    const bool readFailed = !m.loading() && m.loadError().has_value();
+    m_loadFailed->setVisible(readFailed);
+    m_loadError->setText(m.loadError().value_or(QString()));
+    m_form->setVisible(!m.loading() && !readFailed);
     const bool showsURL = m.published() && m.url().has_value();
     m_urlGroup->setVisible(showsURL);
     if (showsURL) {
@@ -219,6 +236,7 @@ void PublishSheet::fitHeight()
     // pass; until then it would answer with the sizes it cached before.
     m_urlGroup->updateGeometry();
     m_form->updateGeometry();
+    m_loadFailed->updateGeometry();
     QLayout *column = layout();
     column->activate();
     const int height =

@@ -44,6 +44,9 @@ private:
     QLabel *m_title = nullptr;
     QWidget *m_loading = nullptr;
     QWidget *m_form = nullptr;
+    QWidget *m_loadFailed = nullptr;
+    QLabel *m_loadError = nullptr;
+    QPushButton *m_tryAgain = nullptr;
     QWidget *m_urlGroup = nullptr;
     QLabel *m_urlText = nullptr;
     int m_urlWidth = 0;

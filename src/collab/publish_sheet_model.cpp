@@ -76,10 +76,14 @@ QCoro::Task<> PublishSheetModel::loadStatus()
         co_return;
     }
     m_loading = true;
+    m_loadError.reset();
     Q_EMIT changed();
     std::optional<PublishResp> reply;
+    QString failure;
     try {
         reply = co_await m_client->getPublish(m_pageServerID);
+    } catch (const std::exception &e) {
+        failure = APIError::messageOf(e);
     } catch (...) {
     }
     if (!self)
@@ -95,6 +99,7 @@ QCoro::Task<> PublishSheetModel::loadStatus()
         m_password.clear();
     } else {
         m_published = false;
+        m_loadError = failure;
     }
     m_loading = false;
     Q_EMIT changed();
@@ -102,7 +107,7 @@ QCoro::Task<> PublishSheetModel::loadStatus()
 
 QCoro::Task<> PublishSheetModel::publish()
 {
-    if (!m_client || !m_client->isSignedIn() || m_pageServerID == 0)
+    if (!m_client || !m_client->isSignedIn() || m_pageServerID == 0 || m_loadError)
         return []() -> QCoro::Task<> { co_return; }();
     m_saving = true;
     m_error.reset();
@@ -132,7 +137,7 @@ QCoro::Task<> PublishSheetModel::sendPublish(QPointer<PublishSheetModel> self, Q
 
 QCoro::Task<> PublishSheetModel::unpublish()
 {
-    if (!m_client || !m_client->isSignedIn() || m_pageServerID == 0)
+    if (!m_client || !m_client->isSignedIn() || m_pageServerID == 0 || m_loadError)
         return []() -> QCoro::Task<> { co_return; }();
     m_saving = true;
     m_error.reset();

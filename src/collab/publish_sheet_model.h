@@ -23,6 +23,7 @@ class PublishSheetModel : public QObject
 public:
     static constexpr std::chrono::milliseconds kCopiedFor{1500};
     static constexpr const char *kPublishFailed = "Publish failed";
+    static constexpr const char *kTryAgain = "Try Again";
 
     struct Services {
         ServiceClient *client = nullptr;
@@ -45,11 +46,14 @@ public:
     bool includeSubpages() const { return m_includeSubpages; }
     qint64 viewCount() const { return m_viewCount; }
     const std::optional<QString> &error() const { return m_error; }
+    // Why the page's publish settings could not be read; until a read succeeds nothing can be sent,
+    // as the form would hold defaults, not the live page's settings.
+    const std::optional<QString> &loadError() const { return m_loadError; }
     bool saving() const { return m_saving; }
     bool copied() const { return m_copied; }
     // The hint that a password is already set shows only while the field is empty.
     bool showsPasswordHint() const { return m_hasPassword && m_password.isEmpty(); }
-    bool canPublish() const { return !m_saving && m_pageServerID != 0; }
+    bool canPublish() const { return !m_saving && m_pageServerID != 0 && !m_loadError; }
 
     void setPassword(const QString &password);
     void setAllowComments(bool on);
@@ -98,6 +102,7 @@ private:
     bool m_includeSubpages = false;
     qint64 m_viewCount = 0;
     std::optional<QString> m_error;
+    std::optional<QString> m_loadError;
     bool m_saving = false;
     bool m_copied = false;
 };

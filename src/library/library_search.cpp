@@ -46,13 +46,12 @@ void LibrarySearch::setQuery(const QString &query)
     m_query = query;
     ++m_ticket;
     m_debounce.stop();
-    if (longerThanOneCharacter(query)) {
-        // The previous hits keep feeding the results until the new ones arrive.
+    // Hits answer the text they were asked for; under another text they would list pages that
+    // may not match it, and offline they would never be replaced.
+    m_hits.clear();
+    m_searching = longerThanOneCharacter(query);
+    if (m_searching)
         m_debounce.start();
-    } else if (!m_hits.empty()) {
-        m_hits.clear();
-        Q_EMIT hitsChanged();
-    }
     Q_EMIT queryChanged();
 }
 
@@ -60,19 +59,31 @@ QCoro::Task<> LibrarySearch::serverSearch(QString query)
 {
     const quint64 ticket = m_ticket;
     const qint64 workspace = m_store.currentWorkspaceServerID();
-    if (!m_client.isSignedIn() || workspace == 0)
+    if (!m_client.isSignedIn() || workspace == 0) {
+        finishSearch(ticket);
         co_return;
+    }
     QPointer<LibrarySearch> self(this);
     std::optional<SearchResp> reply;
     try {
         // The query is percent-encoded there, so "&" and "=" stay part of it.
         reply = co_await m_client.search(workspace, query);
     } catch (...) {
-        // Silent: the previous hits stay.
+        // Silent: the title matches are all there is for this query.
     }
-    if (!self || !reply || ticket != m_ticket)
+    if (!self || ticket != m_ticket)
         co_return;
-    m_hits = std::move(reply->pages);
+    if (reply)
+        m_hits = std::move(reply->pages);
+    m_searching = false;
+    Q_EMIT hitsChanged();
+}
+
+void LibrarySearch::finishSearch(quint64 ticket)
+{
+    if (ticket != m_ticket || !m_searching)
+        return;
+    m_searching = false;
     Q_EMIT hitsChanged();
 }
 

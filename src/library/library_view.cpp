@@ -640,8 +640,14 @@ void LibraryView::rebuild()
     const std::vector<FNPage> results = m_search->results();
     m_model->setRows(m_tree->pageNodes(results));
     const bool none = results.empty();
-    if (none)
-        m_noMatches->subtitleLabel()->setText(LibrarySearch::emptySubtitle(m_search->query()));
+    if (none) {
+        // Until the service has answered, an empty list is not yet "No matches".
+        const bool searching = m_search->isSearching();
+        m_noMatches->titleLabel()->setText(
+            QString::fromUtf8(searching ? LibrarySearch::kSearching : LibrarySearch::kNoMatches));
+        m_noMatches->subtitleLabel()->setText(searching ? QString()
+                                                        : LibrarySearch::emptySubtitle(m_search->query()));
+    }
     m_noMatches->setVisible(none);
     m_list->setVisible(!none);
 }

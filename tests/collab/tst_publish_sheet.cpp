@@ -9,6 +9,7 @@
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -22,6 +23,15 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kPublish = QStringLiteral("/api/publish.php");
+
+QPushButton *buttonTitled(const QWidget &parent, const QString &text)
+{
+    for (QPushButton *button : parent.findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -48,6 +58,8 @@ private Q_SLOTS:
     void copiedResets();
     void twoFetchesOfThePublicPageGiveTwoViews();
     void spinnersWhileLoadingAndSaving();
+    void failedReadOffersTryAgainAndSendsNothing_data();
+    void failedReadOffersTryAgainAndSendsNothing();
 
 private:
     std::unique_ptr<PublishSheetModel>
@@ -340,6 +352,64 @@ void TestPublishSheet::spinnersWhileLoadingAndSaving()
     m_fake.releaseHeldAnswers();
     QTRY_COMPARE(primary->text(), QStringLiteral("Save changes"));
     QVERIFY(primary->icon().isNull());
+}
+
+void TestPublishSheet::failedReadOffersTryAgainAndSendsNothing_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("server down") << 503 << QByteArray(R"({"error":"maintenance"})")
+                                 << "Server problem. Please try again. (maintenance)";
+    QTest::newRow("undecodable") << 200 << QByteArray(R"({"url":"x"})")
+                                 << "Couldn't read the server's response.";
+}
+
+void TestPublishSheet::failedReadOffersTryAgainAndSendsNothing()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+    {
+        const auto m = model();
+        QVERIFY(runTask(m->loadStatus()).ok());
+        m->setAllowComments(true);
+        QVERIFY(runTask(m->publish()).ok());
+    }
+    QVERIFY(m_fake.state().publications[m_pageID].allowComments);
+    m_fake.clearRequests();
+
+    m_fake.setFault(kPublish, once(FakeService::Fault::http(status, body)));
+    PublishSheet sheet(m_device->context(), *m_device->pageWithServerID(m_pageID));
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.model().loading(), 10000);
+    // The reason and a way to read again; nothing that could send the defaults over the live page.
+    QVERIFY(!sheet.primaryButton()->isVisible());
+    QVERIFY(!sheet.unpublishButton()->isVisible());
+    bool shown = false;
+    for (const QLabel *label : sheet.findChildren<QLabel *>())
+        shown = shown || (label->isVisible() && label->text() == message);
+    QVERIFY(shown);
+    QPushButton *tryAgain = buttonTitled(sheet, QStringLiteral("Try Again"));
+    QVERIFY(tryAgain && tryAgain->isVisible());
+    QVERIFY(runTask(sheet.model().publish()).ok());
+    QVERIFY(runTask(sheet.model().unpublish()).ok());
+    QCOMPARE(m_fake.requestsTo(kPublish).size(), 1);
+
+    QTest::mouseClick(tryAgain, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sheet.primaryButton()->isVisible(), 10000);
+    QVERIFY(!tryAgain->isVisible());
+    QCOMPARE(sheet.primaryButton()->text(), QStringLiteral("Save changes"));
+    QVERIFY(sheet.primaryButton()->isEnabled());
+    bool commentsOn = false;
+    for (const QCheckBox *box : sheet.findChildren<QCheckBox *>())
+        commentsOn = commentsOn || (box->text() == QStringLiteral("Allow comments") && box->isChecked());
+    QVERIFY(commentsOn);
+    QTest::mouseClick(sheet.primaryButton(), Qt::LeftButton);
+    QTRY_COMPARE(requestsWith(m_fake, kPublish, "POST").size(), size_t(1));
+    QTRY_VERIFY(!sheet.model().saving());
+    QVERIFY(m_fake.state().publications[m_pageID].allowComments);
 }
 
 QTEST_MAIN(TestPublishSheet)

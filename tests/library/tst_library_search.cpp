@@ -33,6 +33,18 @@ FNPage localPage(const QString &title, qint64 serverID, qint64 position)
     return p;
 }
 
+// The titles the sidebar lists; none while it shows its empty state.
+QStringList shownTitles(LibraryView &view)
+{
+    QStringList out;
+    if (view.listView()->isHidden())
+        return out;
+    const LibraryRowModel &model = view.rowModel();
+    for (int row = 0; row < model.rowCount(); ++row)
+        out << model.index(row).data().toString();
+    return out;
+}
+
 } // namespace
 
 // The sidebar's search: the local filter, the service's hits merged in, the debounce, the empty state.
@@ -41,12 +53,15 @@ class TestLibrarySearch : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void cleanup();
 
     void mergeResults_data();
     void mergeResults();
     void serverSearchIsDebouncedAndEncoded();
-    void failedSearchKeepsThePreviousHits();
+    void failedSearchListsOnlyTheTitleMatches();
     void sidebarShowsResultsOrTheEmptyState();
+    void sidebarListsOnlyHitsOfTheQueryInTheField_data();
+    void sidebarListsOnlyHitsOfTheQueryInTheField();
 
 private:
     FakeService m_fake;
@@ -55,6 +70,12 @@ private:
 void TestLibrarySearch::initTestCase()
 {
     QVERIFY(m_fake.start());
+}
+
+void TestLibrarySearch::cleanup()
+{
+    m_fake.setOffline(false);
+    m_fake.clearFaults();
 }
 
 void TestLibrarySearch::mergeResults_data()
@@ -128,7 +149,7 @@ void TestLibrarySearch::serverSearchIsDebouncedAndEncoded()
     QCOMPARE(titles(search.results()), QStringList{"R&D notes"});
 }
 
-void TestLibrarySearch::failedSearchKeepsThePreviousHits()
+void TestLibrarySearch::failedSearchListsOnlyTheTitleMatches()
 {
     const FakeService::Account account =
         m_fake.createAccount(QStringLiteral("s2@example.com"), "secret12", "S");
@@ -144,12 +165,14 @@ void TestLibrarySearch::failedSearchKeepsThePreviousHits()
     QVERIFY(runTask(search.serverSearch(search.query())).ok());
     QCOMPARE(search.serverSearchHits().size(), size_t(1));
 
+    QCOMPARE(search.results()[0].localID, page.localID);
+
+    // The hits of "quart" say nothing about "Q4 plan".
     m_fake.setFault(kSearch, FakeService::Fault::http(500, R"({"error":"down"})"));
     search.setQuery(QStringLiteral("Q4 plan"));
     QVERIFY(runTask(search.serverSearch(search.query())).ok());
     QCOMPARE(m_fake.requestsTo(kSearch).size(), 2);
-    QCOMPARE(titles(search.results()), QStringList{"Quarterly"});
-    QCOMPARE(search.results()[0].localID, page.localID);
+    QCOMPARE(titles(search.results()), QStringList{});
     m_fake.clearFaults();
 }
 
@@ -176,7 +199,7 @@ void TestLibrarySearch::sidebarShowsResultsOrTheEmptyState()
     view.searchEdit()->setText(QStringLiteral(" zz "));
     QTRY_VERIFY(!view.noMatchesView()->isHidden());
     QVERIFY(view.listView()->isHidden());
-    QCOMPARE(view.noMatchesView()->titleLabel()->text(), QStringLiteral("No matches"));
+    QTRY_COMPARE(view.noMatchesView()->titleLabel()->text(), QStringLiteral("No matches"));
     QCOMPARE(view.noMatchesView()->subtitleLabel()->text(),
              QStringLiteral("Nothing matched \" zz \". Try a shorter query or different words."));
 
@@ -186,6 +209,58 @@ void TestLibrarySearch::sidebarShowsResultsOrTheEmptyState()
     QVERIFY(!view.listView()->isHidden());
     QVERIFY(view.searchClearButton()->isHidden());
     QCOMPARE(model.index(0).data().toString(), QStringLiteral("Roadmap"));
+}
+
+void TestLibrarySearch::sidebarListsOnlyHitsOfTheQueryInTheField_data()
+{
+    QTest::addColumn<bool>("offline");
+    QTest::newRow("offline") << true;
+    QTest::newRow("online, the service slow") << false;
+}
+
+void TestLibrarySearch::sidebarListsOnlyHitsOfTheQueryInTheField()
+{
+    QFETCH(bool, offline);
+    const FakeService::Account account = m_fake.createAccount(
+        QStringLiteral("s%1@example.com").arg(offline ? "off" : "on"), "secret12", "S");
+    const auto owned = deviceInWorkspace(m_fake, account);
+    TestDevice &device = *owned;
+    const FNPage numbers = device.addPage(account.workspaceId, QStringLiteral("Q3 numbers"));
+    QVERIFY(device.sync());
+    device.addBlock(numbers.localID, QStringLiteral("The budget for the quarter"), 0);
+    QVERIFY(device.queueBlockUpsert(numbers.localID));
+    QVERIFY(device.sync());
+
+    LibraryView view(device.context());
+    view.resize(300, 500);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTest::keyClicks(view.searchEdit(), QStringLiteral("budget"));
+    // Listed for its text, which only the service searches.
+    QTRY_COMPARE_WITH_TIMEOUT(view.search().serverSearchHits().size(), size_t(1), 10000);
+    QTRY_COMPARE(shownTitles(view), QStringList{"Q3 numbers"});
+
+    if (offline)
+        m_fake.setOffline(true);
+    else
+        m_fake.setFault(kSearch, once(FakeService::Fault::held()));
+    m_fake.clearRequests();
+    view.searchEdit()->setText(QStringLiteral("zebra")); // pasted over "budget"
+    // Nothing of "budget" is listed under "zebra", not even while its own search is on its way.
+    QCOMPARE(titles(view.search().results()), QStringList{});
+    if (!offline) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_fake.requestsTo(kSearch).size(), 1, 10000);
+        QTRY_COMPARE(view.noMatchesView()->titleLabel()->text(), QStringLiteral("Searching\u2026"));
+        QVERIFY(!view.noMatchesView()->isHidden());
+        QCOMPARE(shownTitles(view), QStringList{});
+        m_fake.releaseHeldAnswers();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!view.noMatchesView()->isHidden() &&
+                                 view.noMatchesView()->titleLabel()->text() == QStringLiteral("No matches"),
+                             10000);
+    QCOMPARE(shownTitles(view), QStringList{});
+    QCOMPARE(view.noMatchesView()->subtitleLabel()->text(),
+             QStringLiteral("Nothing matched \"zebra\". Try a shorter query or different words."));
 }
 
 QTEST_MAIN(TestLibrarySearch)
