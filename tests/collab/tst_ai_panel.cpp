@@ -87,6 +87,8 @@ private:
     void choose(AIPanel &panel, const QString &action);
     // Clicks Run and waits for the answer.
     bool run(AIPanel &panel);
+    // Signs the app in and stores a page of "Ask AI" buttons, one a question, labelled "Ask 0"...
+    FNPage buttonsPage(AppHarness &app, const QStringList &questions) const;
 
     FakeService m_fake;
     FakeService::Account m_account;
@@ -408,22 +410,32 @@ void TestAIPanel::doublePressSendsOneRequest()
     QCOMPARE(m_fake.state().aiRequestsUsed.value(m_account.userId), 1);
 }
 
-void TestAIPanel::askAIButtonOpensThePanelWithItsPrompt()
+FNPage TestAIPanel::buttonsPage(AppHarness &app, const QStringList &questions) const
 {
-    AppDevice device(m_fake.origin());
-    AppHarness app(device);
     app.session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ann"), QString()});
     FNPage page;
     page.title = QStringLiteral("Buttons");
     page.serverID = m_pageServerID;
     app.store.upsertPage(page);
-    FNBlock button;
-    button.pageLocalID = page.localID;
-    button.pageServerID = m_pageServerID;
-    button.type = QStringLiteral("button");
-    button.contentJSON =
-        QStringLiteral(R"({"label":"Ask","action":"ai_prompt","target":"When do we leave?"})");
-    app.store.upsertBlock(button);
+    for (qsizetype i = 0; i < questions.size(); ++i) {
+        FNBlock button;
+        button.pageLocalID = page.localID;
+        button.pageServerID = m_pageServerID;
+        button.type = QStringLiteral("button");
+        button.position = i;
+        button.contentJSON = QStringLiteral(R"({"label":"Ask %1","action":"ai_prompt","target":"%2"})")
+                                 .arg(i)
+                                 .arg(questions[i]);
+        app.store.upsertBlock(button);
+    }
+    return page;
+}
+
+void TestAIPanel::askAIButtonOpensThePanelWithItsPrompt()
+{
+    AppDevice device(m_fake.origin());
+    AppHarness app(device);
+    const FNPage page = buttonsPage(app, {QStringLiteral("When do we leave?")});
 
     MainView::Parts parts;
     parts.panel = makePagePanel;
@@ -462,23 +474,8 @@ void TestAIPanel::eachAskAIButtonAsksItsOwnQuestion()
 {
     AppDevice device(m_fake.origin());
     AppHarness app(device);
-    app.session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ann"), QString()});
-    FNPage page;
-    page.title = QStringLiteral("Buttons");
-    page.serverID = m_pageServerID;
-    app.store.upsertPage(page);
     const QStringList questions = {QStringLiteral("When do we leave?"), QStringLiteral("Who drives?")};
-    for (qsizetype i = 0; i < questions.size(); ++i) {
-        FNBlock button;
-        button.pageLocalID = page.localID;
-        button.pageServerID = m_pageServerID;
-        button.type = QStringLiteral("button");
-        button.position = i;
-        button.contentJSON = QStringLiteral(R"({"label":"Ask %1","action":"ai_prompt","target":"%2"})")
-                                 .arg(i)
-                                 .arg(questions[i]);
-        app.store.upsertBlock(button);
-    }
+    const FNPage page = buttonsPage(app, questions);
 
     MainView::Parts parts;
     parts.panel = makePagePanel;
