@@ -1,5 +1,7 @@
 #include "store/fn_sync_op.h"
 
+#include "store/block_fields.h"
+
 SyncOpKind FNSyncOp::kind() const
 {
     struct Pair {
@@ -19,4 +21,9 @@ SyncOpKind FNSyncOp::kind() const
             return p.kind;
     }
     return SyncOpKind::Other;
+}
+
+qint64 FNSyncOp::fieldsCarried(const QString &blockLocalID) const
+{
+    return carriedFields ? carriedFields->value(blockLocalID, BlockFields::All) : qint64(BlockFields::All);
 }

@@ -63,6 +63,8 @@ struct FNSyncOp {
 
     const QString &id() const { return localID; }
     SyncOpKind kind() const;
+    // For a block upsert: the fields (BlockFields) of the block it carries from this device's copy.
+    qint64 fieldsCarried(const QString &blockLocalID) const;
 
     static constexpr std::tuple kFields{
         json::Field{"localID", &FNSyncOp::localID},

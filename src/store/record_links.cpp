@@ -52,54 +52,42 @@ std::optional<qint64> linkedFolderServerID(const LocalStore &store, const QStrin
     return folder ? std::optional<qint64>(folder->serverID) : std::nullopt;
 }
 
+namespace {
+
+// Each record of `records` linked to `parentLocalID` through `link` takes `serverID` as its `server`
+// link (unless it has one) and drops the local link; `edit` stores one record's change.
+template <typename T, typename Edit>
+void relink(const std::vector<T> &records, std::optional<QString> T::*link, qint64 T::*server,
+            const QString &parentLocalID, qint64 serverID, const Edit &edit)
+{
+    std::vector<QString> linked;
+    for (const T &record : records) {
+        if (record.*link == parentLocalID)
+            linked.push_back(record.localID);
+    }
+    for (const QString &localID : linked) {
+        edit(localID, [&](T &record) {
+            if (record.*server == 0)
+                record.*server = serverID;
+            (record.*link).reset();
+        });
+    }
+}
+
+} // namespace
+
 void pageGotServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)
 {
-    std::vector<QString> children;
-    for (const FNPage &p : store.state().pages) {
-        if (p.parentPageLocalID == pageLocalID)
-            children.push_back(p.localID);
-    }
-    for (const QString &child : children) {
-        store.editPage(
-            child,
-            [&](FNPage &p) {
-                if (p.parentPageServerID == 0)
-                    p.parentPageServerID = serverID;
-                p.parentPageLocalID.reset();
-            },
-            LocalStore::Stamp::Keep);
-    }
+    relink(store.state().pages, &FNPage::parentPageLocalID, &FNPage::parentPageServerID, pageLocalID, serverID,
+           [&](const QString &id, const auto &change) { store.editPage(id, change, LocalStore::Stamp::Keep); });
 }
 
 void folderGotServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID)
 {
-    std::vector<QString> pages;
-    for (const FNPage &p : store.state().pages) {
-        if (p.folderLocalID == folderLocalID)
-            pages.push_back(p.localID);
-    }
-    for (const QString &page : pages) {
-        store.editPage(
-            page,
-            [&](FNPage &p) {
-                if (p.folderServerID == 0)
-                    p.folderServerID = serverID;
-                p.folderLocalID.reset();
-            },
-            LocalStore::Stamp::Keep);
-    }
-    std::vector<QString> folders;
-    for (const FNFolder &f : store.state().folders) {
-        if (f.parentFolderLocalID == folderLocalID)
-            folders.push_back(f.localID);
-    }
-    for (const QString &folder : folders) {
-        store.editFolder(folder, [&](FNFolder &f) {
-            if (f.parentFolderServerID == 0)
-                f.parentFolderServerID = serverID;
-            f.parentFolderLocalID.reset();
-        });
-    }
+    relink(store.state().pages, &FNPage::folderLocalID, &FNPage::folderServerID, folderLocalID, serverID,
+           [&](const QString &id, const auto &change) { store.editPage(id, change, LocalStore::Stamp::Keep); });
+    relink(store.state().folders, &FNFolder::parentFolderLocalID, &FNFolder::parentFolderServerID, folderLocalID,
+           serverID, [&](const QString &id, const auto &change) { store.editFolder(id, change); });
 }
 
 } // namespace recordLinks

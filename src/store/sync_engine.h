@@ -121,12 +121,9 @@ private:
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     // Fills the fields of the items this device did not change from the service's copy as it is
     // now, so a stale copy of them never goes out.
-    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const std::optional<QMap<QString, qint64>> &carried);
-    bool needsServiceCopy(const BlockUpsertItem &item, qint64 carried) const;
-    // A repaired field the service holds otherwise than the stale copy now goes as the service has it.
-    void reconsiderRepairs(BlockUpsertItem &item, const BlockDTO &dto);
+    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const FNSyncOp &op);
     // After a push: which fields of which blocks went out filled from the service's copy.
-    void noteFilled(const BlocksUpsertReq &sent, const std::optional<QMap<QString, qint64>> &carried);
+    void noteFilled(const BlocksUpsertReq &sent, const FNSyncOp &op);
     // A pulled version of a stored block (already laid over `block`): when it is the echo of a push
     // that wrote a stale copy over another device's write, puts those fields back; the fields put back.
     qint64 checkFilled(FNBlock &block, const JSONObject &pulled, qint64 mine);

@@ -4,6 +4,7 @@
 #include "json/json_error.h"
 #include "store/block_fields.h"
 #include "store/outbox.h"
+#include "store/sync_payload.h"
 
 // A push fills the fields of a block this device did not change from the service's copy, read just
 // before it goes. Another device's write landing between that read and the push is written over
@@ -15,29 +16,21 @@ namespace {
 
 constexpr qint64 kFields[] = {BlockFields::Content, BlockFields::Kind, BlockFields::Place};
 
-JSONValue valueOf(const JSONObject &o, const char *key)
-{
-    const auto it = o.find(QLatin1String(key));
-    return it != o.end() ? it->second : JSONValue();
-}
-
-qint64 intOf(const JSONObject &o, const char *key, qint64 fallback)
-{
-    const JSONValue v = valueOf(o, key);
-    return v.isInt() ? v.toInt() : fallback;
-}
+using syncPayload::intOr;
+using syncPayload::stringOr;
+using syncPayload::valueOr;
 
 // Whether the two hold the same value of the field; a missing parent is the top level.
 bool sameField(const JSONObject &a, const JSONObject &b, qint64 field)
 {
     switch (field) {
     case BlockFields::Content:
-        return valueOf(a, "content") == valueOf(b, "content");
+        return valueOr(a, "content") == valueOr(b, "content");
     case BlockFields::Kind:
-        return valueOf(a, "type") == valueOf(b, "type");
+        return valueOr(a, "type") == valueOr(b, "type");
     default:
-        return intOf(a, "position", 0) == intOf(b, "position", 0) &&
-               intOf(a, "parent_block_id", 0) == intOf(b, "parent_block_id", 0);
+        return intOr(a, "position", 0) == intOr(b, "position", 0) &&
+               intOr(a, "parent_block_id", 0) == intOr(b, "parent_block_id", 0);
     }
 }
 
@@ -51,39 +44,57 @@ JSONObject fieldsOf(const BlockDTO &dto)
     return o;
 }
 
-} // namespace
-
-bool SyncEngine::needsServiceCopy(const BlockUpsertItem &item, qint64 carried) const
+// Sets the item's `field` to the service's copy of it.
+void takeField(BlockUpsertItem &item, const BlockDTO &dto, qint64 field)
 {
-    return item.id && (carried != BlockFields::All || m_repairs.contains(item.client_id));
+    if (field == BlockFields::Content) {
+        item.content = dto.content;
+    } else if (field == BlockFields::Kind) {
+        item.type = dto.type;
+    } else {
+        item.position = dto.position;
+        item.parent_block_id = dto.parent_block_id;
+    }
 }
 
-void SyncEngine::reconsiderRepairs(BlockUpsertItem &item, const BlockDTO &dto)
+} // namespace
+
+QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const FNSyncOp &op)
 {
-    const auto repair = m_repairs.constFind(item.client_id);
-    if (repair == m_repairs.cend())
-        return;
-    const JSONObject now = fieldsOf(dto);
-    for (const qint64 field : kFields) {
-        // Moved on since the stale copy: whoever wrote last stands.
-        if (!(repair->fields & field) || sameField(now, repair->stale, field))
-            continue;
-        if (field == BlockFields::Content)
-            item.content = dto.content;
-        else if (field == BlockFields::Kind)
-            item.type = dto.type;
-        else {
-            item.position = dto.position;
-            item.parent_block_id = dto.parent_block_id;
+    // An item with a repair waiting needs the service's copy too: the repair may be overtaken.
+    const auto needsServiceCopy = [&](const BlockUpsertItem &item) {
+        return item.id && (op.fieldsCarried(item.client_id) != BlockFields::All ||
+                           m_repairs.contains(item.client_id));
+    };
+    if (std::none_of(req.blocks.begin(), req.blocks.end(), needsServiceCopy))
+        co_return;
+    const BlocksResp current = co_await m_client.fetchBlocks(req.page_id, cancelToken());
+    QHash<qint64, const BlockDTO *> byID;
+    for (const BlockDTO &dto : current.blocks)
+        byID.insert(dto.id, &dto);
+    for (BlockUpsertItem &item : req.blocks) {
+        const BlockDTO *dto = needsServiceCopy(item) ? byID.value(*item.id) : nullptr;
+        if (!dto)
+            continue; // gone from the service: sent as this device has it
+        const qint64 carried = op.fieldsCarried(item.client_id);
+        const auto repair = m_repairs.constFind(item.client_id);
+        const JSONObject now = fieldsOf(*dto);
+        for (const qint64 field : kFields) {
+            // A field put back to another device's write goes as the service has it once the
+            // service has moved on from the stale copy: whoever wrote last stands.
+            const bool overtaken = repair != m_repairs.cend() && (repair->fields & field) &&
+                                   !sameField(now, repair->stale, field);
+            if (!(carried & field) || overtaken)
+                takeField(item, *dto, field);
         }
     }
 }
 
-void SyncEngine::noteFilled(const BlocksUpsertReq &sent, const std::optional<QMap<QString, qint64>> &carried)
+void SyncEngine::noteFilled(const BlocksUpsertReq &sent, const FNSyncOp &op)
 {
     for (const BlockUpsertItem &item : sent.blocks) {
         m_repairs.remove(item.client_id);
-        const qint64 fields = carried ? carried->value(item.client_id, BlockFields::All) : qint64(BlockFields::All);
+        const qint64 fields = op.fieldsCarried(item.client_id);
         if (item.id && fields != BlockFields::All)
             m_filled.insert(item.client_id, Filled{BlockFields::All & ~fields, std::nullopt});
         else
@@ -96,10 +107,8 @@ qint64 SyncEngine::checkFilled(FNBlock &block, const JSONObject &pulled, qint64 
     const auto it = m_filled.find(block.localID);
     if (it == m_filled.end())
         return 0;
-    const auto writer = pulled.find(QStringLiteral("client_id"));
-    const bool echo = writer != pulled.end() && writer->second.isString() &&
-                      writer->second.toString() == block.localID;
-    if (!echo) {
+    // The service names the device that wrote a version by the local id it sent.
+    if (stringOr(pulled, "client_id", QString()) != block.localID) {
         it->other = pulled;
         return 0;
     }
@@ -115,11 +124,10 @@ qint64 SyncEngine::checkFilled(FNBlock &block, const JSONObject &pulled, qint64 
         if (field == BlockFields::Content) {
             block.contentJSON = contentJSON(other);
         } else if (field == BlockFields::Kind) {
-            const JSONValue type = valueOf(other, "type");
-            block.type = type.isString() ? type.toString() : QStringLiteral("text");
+            block.type = stringOr(other, "type", QStringLiteral("text"));
         } else {
-            block.position = intOf(other, "position", 0);
-            block.parentBlockServerID = intOf(other, "parent_block_id", 0);
+            block.position = intOr(other, "position", 0);
+            block.parentBlockServerID = intOr(other, "parent_block_id", 0);
         }
         repaired |= field;
     }

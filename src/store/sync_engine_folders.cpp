@@ -9,6 +9,7 @@
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/record_links.h"
+#include "store/sync_payload.h"
 
 namespace {
 
@@ -143,10 +144,7 @@ QCoro::Task<> SyncEngine::sendPageParent(FNSyncOp op)
     } catch (const DecodeError &) {
         co_return;
     }
-    const auto intOf = [&](const char *key) {
-        const auto it = body.find(QString::fromLatin1(key));
-        return it != body.end() && it->second.isInt() ? it->second.toInt() : qint64(0);
-    };
+    const auto intOf = [&](const char *key) { return syncPayload::intOr(body, key, 0); };
     // The page may have got its server id after the move was queued.
     const qint64 pageID = page->serverID != 0 ? page->serverID : intOf("page_id");
     if (pageID == 0)

@@ -11,6 +11,7 @@
 #include "store/local_id.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
+#include "store/sync_payload.h"
 
 #include <QCoroTimer>
 #include <QElapsedTimer>
@@ -31,22 +32,9 @@ constexpr size_t kLeastInSlice = 64;
 // a pool thread and back costs more than it saves.
 constexpr size_t kContentsAsideFrom = 2000;
 
-qint64 intOr(const JSONObject &p, const char *key, qint64 fallback)
-{
-    const auto it = p.find(QLatin1String(key));
-    return it != p.end() && it->second.isInt() ? it->second.toInt() : fallback;
-}
-
-QString stringOr(const JSONObject &p, const char *key, const QString &fallback)
-{
-    const auto it = p.find(QLatin1String(key));
-    return it != p.end() && it->second.isString() ? it->second.toString() : fallback;
-}
-
-bool has(const JSONObject &p, const char *key)
-{
-    return p.find(QLatin1String(key)) != p.end();
-}
+using syncPayload::has;
+using syncPayload::intOr;
+using syncPayload::stringOr;
 
 // The operation's payload where it has one; read in place, as a pull may bring tens of thousands.
 const JSONObject &payloadOf(const SyncOpDTO &op)
@@ -224,9 +212,8 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
     }
     if (latest.isEmpty())
         return;
-    // The fields of the item being judged that went out from this device's copy.
-    qint64 carried = BlockFields::All;
-    const auto holdsAlready = [&](const BlockUpsertItem &item) {
+    // Whether the service holds the item as it stands in `fields`, those it sent from this device's copy.
+    const auto holdsAlready = [&](const BlockUpsertItem &item, qint64 fields) {
         qint64 id = item.id.value_or(0);
         if (const FNBlock *block = m_store.block(item.client_id); id == 0 && block)
             id = block->serverID;
@@ -237,7 +224,6 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             return false;
         const JSONObject &p = payloadOf(*op);
         const auto content = p.find(QStringLiteral("content"));
-        const qint64 fields = carried;
         const bool sameContent = content != p.end() && content->second.isObject() &&
                                  content->second.toObject() == item.content;
         return (!(fields & BlockFields::Content) || sameContent) &&
@@ -260,9 +246,7 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         }
         FNSyncOp kept = op;
         const auto landed = [&](const BlockUpsertItem &item) {
-            carried = op.carriedFields ? op.carriedFields->value(item.client_id, BlockFields::All)
-                                       : qint64(BlockFields::All);
-            if (!holdsAlready(item))
+            if (!holdsAlready(item, op.fieldsCarried(item.client_id)))
                 return false;
             if (kept.carriedFields)
                 kept.carriedFields->remove(item.client_id);

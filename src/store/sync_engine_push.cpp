@@ -147,9 +147,7 @@ void SyncEngine::foldBlockUpserts()
             try {
                 BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
                 for (BlockUpsertItem &item : req.blocks) {
-                    fields[item.client_id] |= op.carriedFields
-                                                  ? op.carriedFields->value(item.client_id, BlockFields::All)
-                                                  : qint64(BlockFields::All);
+                    fields[item.client_id] |= op.fieldsCarried(item.client_id);
                     items[item.client_id] = std::move(item);
                 }
                 if (!merged || req.page_id != 0)
@@ -503,9 +501,9 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        co_await fillUnchangedFields(req, op.carriedFields);
+        co_await fillUnchangedFields(req, op);
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
-        noteFilled(req, op.carriedFields);
+        noteFilled(req, op);
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
         co_return;
@@ -566,34 +564,4 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
     // Blocks typed while the page waited for its id have no upsert yet when the page was closed
     // before it came.
     m_outbox.pageBlocksUpsert(pageLocalID, now());
-}
-
-QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req,
-                                              const std::optional<QMap<QString, qint64>> &carried)
-{
-    const auto fieldsOf = [&](const BlockUpsertItem &item) {
-        return carried ? carried->value(item.client_id, BlockFields::All) : qint64(BlockFields::All);
-    };
-    const auto partial = [&](const BlockUpsertItem &item) { return needsServiceCopy(item, fieldsOf(item)); };
-    if (std::none_of(req.blocks.begin(), req.blocks.end(), partial))
-        co_return;
-    const BlocksResp current = co_await m_client.fetchBlocks(req.page_id, cancelToken());
-    QHash<qint64, const BlockDTO *> byID;
-    for (const BlockDTO &dto : current.blocks)
-        byID.insert(dto.id, &dto);
-    for (BlockUpsertItem &item : req.blocks) {
-        const BlockDTO *dto = partial(item) ? byID.value(*item.id) : nullptr;
-        if (!dto)
-            continue; // gone from the service: sent as this device has it
-        reconsiderRepairs(item, *dto);
-        const qint64 fields = fieldsOf(item);
-        if (!(fields & BlockFields::Content))
-            item.content = dto->content;
-        if (!(fields & BlockFields::Kind))
-            item.type = dto->type;
-        if (!(fields & BlockFields::Place)) {
-            item.position = dto->position;
-            item.parent_block_id = dto->parent_block_id;
-        }
-    }
 }
