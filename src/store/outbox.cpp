@@ -6,6 +6,7 @@
 #include "platform/utf8.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
+#include "store/outbox_payload.h"
 #include "store/record_links.h"
 
 #include <algorithm>
@@ -17,20 +18,7 @@ const QString kBlock = QStringLiteral("block");
 const QString kFolder = QStringLiteral("folder");
 const QString kEmptyObject = QStringLiteral("{}");
 
-std::optional<QString> encodeBytes(const auto &encode)
-{
-    try {
-        return decodeUtf8Strict(encode());
-    } catch (const EncodeError &) {
-        return std::nullopt;
-    }
-}
-
-template <typename T>
-std::optional<QString> encode(const T &value)
-{
-    return encodeBytes([&] { return sharedJSONEncode(value); });
-}
+using outboxPayload::encode;
 
 } // namespace
 
@@ -367,7 +355,7 @@ Outbox::PageBlocksResult Outbox::pageBlocksUpsert(const QString &pageLocalID, co
 std::optional<FNSyncOp> Outbox::blockDelete(const QString &blockLocalID, qint64 blockServerID)
 {
     const JSONObject body{{QStringLiteral("block_id"), blockServerID}};
-    const auto payload = encodeBytes([&] { return serializeJSONObject(body); });
+    const auto payload = outboxPayload::encodeObject(body);
     return append(kBlock, QStringLiteral("delete"), blockLocalID, payload.value_or(kEmptyObject));
 }
 

@@ -4,7 +4,9 @@
 #include "json/json_error.h"
 #include "json/json_value.h"
 #include "store/local_store.h"
+#include "store/outbox_payload.h"
 #include "store/record_links.h"
+#include "store/sync_payload.h"
 
 // The queuing of moves and creates that may name a parent not yet on the service, and of folder
 // deletes.
@@ -14,15 +16,7 @@ namespace {
 const QString kPageEntity = QStringLiteral("page");
 const QString kFolderEntity = QStringLiteral("folder");
 
-template <typename T>
-std::optional<QString> encoded(const T &value)
-{
-    try {
-        return QString::fromUtf8(sharedJSONEncode(value));
-    } catch (const EncodeError &) {
-        return std::nullopt;
-    }
-}
+using outboxPayload::encode;
 
 std::optional<QString> linked(std::optional<QString> payload, const std::optional<QString> &localID,
                               const char *key)
@@ -37,7 +31,7 @@ std::optional<QString> linked(std::optional<QString> payload, const std::optiona
 std::optional<FNSyncOp> Outbox::pageCreate(const FNPage &page)
 {
     // An unencodable create still goes out as "{}": the push fills the page in from its record.
-    const QString payload = linked(encoded(pageCreateReq(page)), page.parentPageLocalID,
+    const QString payload = linked(encode(pageCreateReq(page)), page.parentPageLocalID,
                                    recordLinks::kParentPageKey)
                                 .value_or(QStringLiteral("{}"));
     return append(kPageEntity, QStringLiteral("create"), page.localID, payload);
@@ -49,7 +43,7 @@ std::optional<FNSyncOp> Outbox::pageMove(const FNPage &page)
     req.page_id = page.serverID;
     if (page.folderServerID != 0)
         req.folder_id = page.folderServerID;
-    const auto payload = linked(encoded(req), page.folderServerID == 0 ? page.folderLocalID : std::nullopt,
+    const auto payload = linked(encode(req), page.folderServerID == 0 ? page.folderLocalID : std::nullopt,
                                 recordLinks::kFolderKey);
     if (!payload)
         return std::nullopt;
@@ -64,12 +58,10 @@ std::optional<FNSyncOp> Outbox::pageParent(const FNPage &page)
         body[QStringLiteral("parent_page_id")] = page.parentPageServerID;
     else if (page.parentPageLocalID && !page.parentPageLocalID->isEmpty())
         body[QString::fromLatin1(recordLinks::kParentPageKey)] = *page.parentPageLocalID;
-    try {
-        return append(kPageEntity, QStringLiteral("parent"), page.localID,
-                      QString::fromUtf8(serializeJSONObject(body)));
-    } catch (const EncodeError &) {
+    const auto payload = outboxPayload::encodeObject(body);
+    if (!payload)
         return std::nullopt;
-    }
+    return append(kPageEntity, QStringLiteral("parent"), page.localID, *payload);
 }
 
 std::optional<FNSyncOp> Outbox::folderMove(const FNFolder &folder)
@@ -79,7 +71,7 @@ std::optional<FNSyncOp> Outbox::folderMove(const FNFolder &folder)
     // Always present: to the service an absent key means "unchanged", and 0 means the top level.
     req.parent_folder_id = folder.parentFolderServerID;
     const auto payload =
-        linked(encoded(req), folder.parentFolderServerID == 0 ? folder.parentFolderLocalID : std::nullopt,
+        linked(encode(req), folder.parentFolderServerID == 0 ? folder.parentFolderLocalID : std::nullopt,
                recordLinks::kParentFolderKey);
     if (!payload)
         return std::nullopt;
@@ -90,18 +82,11 @@ std::optional<FNSyncOp> Outbox::folderDelete(const QString &folderLocalID, std::
 {
     const FNFolder *folder = m_store.folder(folderLocalID);
     const JSONObject body{{QStringLiteral("folder_id"), folder ? folder->serverID : qint64(0)}};
-    QString payload;
-    try {
-        payload = QString::fromUtf8(serializeJSONObject(body));
-    } catch (const EncodeError &) {
-        payload = QStringLiteral("{}"); // the folder's id is read when it is sent
-    }
-    FNSyncOp op = append(kFolderEntity, QStringLiteral("delete"), folderLocalID, payload,
-                         QDateTime::currentDateTimeUtc(), sendAfter);
+    // "{}" when it cannot be encoded: the folder's id is read when it is sent.
+    const QString payload = outboxPayload::encodeObject(body).value_or(QStringLiteral("{}"));
     // Held back, across a relaunch too, until an undo can no longer take it back.
-    op.nextRetryAt = op.createdAt.addMSecs(sendAfter.count());
-    replace(op);
-    return op;
+    return append(kFolderEntity, QStringLiteral("delete"), folderLocalID, payload, QDateTime::currentDateTimeUtc(),
+                  sendAfter, [&](StoreState &, FNSyncOp &op) { op.nextRetryAt = op.createdAt.addMSecs(sendAfter.count()); });
 }
 
 QHash<QString, Outbox::PageFiling> Outbox::queuedPageFilings() const
@@ -119,8 +104,7 @@ QHash<QString, Outbox::PageFiling> Outbox::queuedPageFilings() const
         }
         const char *idKey = kind == SyncOpKind::PageMove ? "folder_id" : "parent_page_id";
         PageFiling::Link link;
-        if (const auto it = body.find(QString::fromLatin1(idKey)); it != body.end() && it->second.isInt())
-            link.serverID = it->second.toInt();
+        link.serverID = syncPayload::intOr(body, idKey, 0);
         if (link.serverID == 0) {
             link.localID = recordLinks::link(
                 op.payloadJSON, kind == SyncOpKind::PageMove ? recordLinks::kFolderKey : recordLinks::kParentPageKey);
