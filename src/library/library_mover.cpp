@@ -38,34 +38,41 @@ bool LibraryMover::wouldCreateCycle(qint64 targetFolderServerID, const FNFolder 
     return isWithinFolder(*target, dragged);
 }
 
-bool LibraryMover::isWithinFolder(const FNFolder &target, const FNFolder &dragged) const
+namespace {
+
+// Whether `dragged` is `target` or one of its ancestors, walking up with `parentOf`; a loop already
+// in the data ends the walk.
+template <typename T, typename ParentOf>
+bool isWithin(const T &target, const T &dragged, const ParentOf &parentOf)
 {
-    // Up by server id, or by local id where a parent is not on the service yet; a loop already in the
-    // data ends the walk.
     QSet<QString> seen;
-    for (const FNFolder *c = &target; c && !seen.contains(c->localID);) {
+    for (const T *c = &target; c && !seen.contains(c->localID); c = parentOf(*c)) {
         if (c->localID == dragged.localID || (dragged.serverID != 0 && c->serverID == dragged.serverID))
             return true;
         seen.insert(c->localID);
-        c = c->parentFolderServerID != 0 ? m_store.folderWithServerID(c->parentFolderServerID)
-            : c->parentFolderLocalID     ? m_store.folder(*c->parentFolderLocalID)
-                                         : nullptr;
     }
     return false;
 }
 
+} // namespace
+
+// Up by server id, or by local id where a parent is not on the service yet.
+bool LibraryMover::isWithinFolder(const FNFolder &target, const FNFolder &dragged) const
+{
+    return isWithin(target, dragged, [&](const FNFolder &f) {
+        return f.parentFolderServerID != 0 ? m_store.folderWithServerID(f.parentFolderServerID)
+               : f.parentFolderLocalID     ? m_store.folder(*f.parentFolderLocalID)
+                                           : nullptr;
+    });
+}
+
 bool LibraryMover::isWithinPage(const FNPage &target, const FNPage &dragged) const
 {
-    QSet<QString> seen;
-    for (const FNPage *c = &target; c && !seen.contains(c->localID);) {
-        if (c->localID == dragged.localID || (dragged.serverID != 0 && c->serverID == dragged.serverID))
-            return true;
-        seen.insert(c->localID);
-        c = c->parentPageServerID != 0 ? m_store.pageWithServerID(c->parentPageServerID)
-            : c->parentPageLocalID     ? m_store.page(*c->parentPageLocalID)
-                                       : nullptr;
-    }
-    return false;
+    return isWithin(target, dragged, [&](const FNPage &p) {
+        return p.parentPageServerID != 0 ? m_store.pageWithServerID(p.parentPageServerID)
+               : p.parentPageLocalID     ? m_store.page(*p.parentPageLocalID)
+                                         : nullptr;
+    });
 }
 
 void LibraryMover::handleFolderDrop(const QString &payload, qint64 targetFolderServerID)

@@ -39,33 +39,28 @@ Debouncer::Debouncer(std::chrono::milliseconds delay)
 // The wait in progress is left running on purpose.
 Debouncer::~Debouncer() = default;
 
-void Debouncer::cancel(const std::shared_ptr<Wait> &wait)
+// Takes the wait out of the list and stops its timer, leaving its action to the caller.
+std::function<void()> Debouncer::retire(const std::shared_ptr<Wait> &wait)
 {
     forget(wait.get());
-    wait->action = nullptr;
     if (wait->timer) {
         wait->timer->stop();
         wait->timer->deleteLater();
     }
+    return std::exchange(wait->action, nullptr);
 }
 
 void Debouncer::run(const std::shared_ptr<Wait> &wait)
 {
-    const std::function<void()> action = std::exchange(wait->action, nullptr);
-    // Forgotten before running, so an action that schedules again keeps its new wait.
-    forget(wait.get());
-    if (wait->timer) {
-        wait->timer->stop();
-        wait->timer->deleteLater();
-    }
-    if (action)
+    // Retired before running, so an action that schedules again keeps its new wait.
+    if (const std::function<void()> action = retire(wait))
         action();
 }
 
 void Debouncer::schedule(std::function<void()> action)
 {
     if (const auto previous = m_wait.lock())
-        cancel(previous);
+        retire(previous);
     auto wait = std::make_shared<Wait>();
     wait->action = std::move(action);
     // Owned by the application rather than by this object, so the wait survives the owner.

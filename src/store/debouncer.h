@@ -41,7 +41,7 @@ private:
     static std::vector<std::shared_ptr<Wait>> &waiting();
     static void forget(const Wait *wait);
     static void run(const std::shared_ptr<Wait> &wait);
-    static void cancel(const std::shared_ptr<Wait> &wait);
+    static std::function<void()> retire(const std::shared_ptr<Wait> &wait);
 
     std::chrono::milliseconds m_delay;
     // The wait this debouncer scheduled last; it clears itself once run or replaced.
