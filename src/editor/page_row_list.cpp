@@ -17,7 +17,11 @@ namespace {
 class RowLayout : public QVBoxLayout
 {
 public:
-    using QVBoxLayout::QVBoxLayout;
+    RowLayout(QWidget *parent, int &placing)
+        : QVBoxLayout(parent)
+        , m_placing(placing)
+    {
+    }
 
     void setGeometry(const QRect &rect) override
     {
@@ -30,11 +34,14 @@ public:
         if (m_content >= 0 && content != m_content)
             QLayout::setGeometry(placed.adjusted(0, 0, 0, content > m_content ? -1 : 1));
         m_content = content;
+        ++m_placing;
         QVBoxLayout::setGeometry(placed);
+        --m_placing;
     }
 
 private:
     int m_content = -1;
+    int &m_placing;
 };
 
 } // namespace
@@ -44,7 +51,7 @@ PageRowList::PageRowList(Source source, Factory factory, int spacing, QWidget *p
     , m_source(std::move(source))
     , m_factory(std::move(factory))
     , m_estimate(std::move(estimate))
-    , m_layout(new RowLayout(this))
+    , m_layout(new RowLayout(this, m_placing))
     , m_end(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);

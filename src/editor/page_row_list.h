@@ -59,6 +59,10 @@ public:
     // The rows made so far, in list order.
     std::vector<BlockRow *> rows() const;
     int placeholderCount() const { return int(m_order.size()) - int(m_entries.size()); }
+    // Its layout is moving its rows now: a row that moved may not be where the rest of this pass
+    // puts it, and rows made or laid out from inside the pass would be placed over again by the
+    // rest of it.
+    bool isPlacing() const { return m_placing > 0; }
     // How many times the list read its source (tests).
     int reads() const { return m_reads; }
     // The placeholders take their estimated height anew (the width changed).
@@ -81,6 +85,7 @@ private:
     Source m_source;
     Factory m_factory;
     Estimate m_estimate;
+    int m_placing = 0;
     QVBoxLayout *m_layout;
     // Always the layout's last item: room the list has beyond its rows, while it waits to take its
     // new height, stays below them.

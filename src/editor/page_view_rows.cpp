@@ -251,6 +251,13 @@ void PageView::makeVisibleRows()
 
 void PageView::makeRowsAround(int margin)
 {
+    // Reached from inside a layout pass of the rows (the view following its anchor as the pass moves
+    // it): made now, the rows would go into the list under that pass, which would then place the
+    // rest from its old sizes over them. Made once it is done.
+    if (m_topLevel && m_topLevel->isPlacing()) {
+        m_makeVisibleRows.start(0);
+        return;
+    }
     if (margin > 0)
         m_makeMarginRows.stop();
     if (!m_topLevel || m_topLevel->placeholderCount() == 0) {
