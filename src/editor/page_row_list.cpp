@@ -223,6 +223,24 @@ std::vector<PageRowList::Place> PageRowList::places() const
     return places;
 }
 
+std::vector<BlockRow *> PageRowList::rowsWithin(int top, int bottom) const
+{
+    // The layout keeps its items in order down the list.
+    const auto firstAt = std::partition_point(m_order.begin(), m_order.end(), [&](const QString &localID) {
+        const QLayoutItem *item = m_items.value(localID);
+        return item && item->geometry().bottom() < top;
+    });
+    std::vector<BlockRow *> rows;
+    for (auto at = firstAt; at != m_order.end(); ++at) {
+        const QLayoutItem *item = m_items.value(*at);
+        if (!item || item->geometry().top() >= bottom)
+            break;
+        if (BlockRow *made = row(*at))
+            rows.push_back(made);
+    }
+    return rows;
+}
+
 int PageRowList::spacing() const
 {
     return m_layout->spacing();

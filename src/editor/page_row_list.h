@@ -53,6 +53,9 @@ public:
     // coordinates. The count of rows made.
     int ensureRowsWithin(int top, int bottom);
     bool isListed(const QString &localID) const { return m_items.contains(localID); }
+    // The rows made whose places reach into the band [top, bottom) of this list's coordinates, found
+    // without walking the list.
+    std::vector<BlockRow *> rowsWithin(int top, int bottom) const;
     // Every listed block's place, in list order.
     std::vector<Place> places() const;
     int spacing() const;

@@ -171,6 +171,10 @@ private:
     BlockRow *formatTarget() const;
     // Puts the toolbar over the focused row (or hides it) and watches what moves that row.
     void placeFormatToolbar();
+    // Whether the toolbar at `area` (in the column's coordinates) would hide none of the page's text.
+    bool coversNoText(const QRect &area) const;
+    void makeToolbarRoom(QWidget *frame, int height);
+    void takeToolbarRoom();
     // The focused row's text view with the keyboard back, for a toolbar action.
     RichTextEditor *formatEditor(BlockRow &row);
     void beginTitleEntry();
@@ -265,6 +269,9 @@ private:
     // The focused row's text: the toolbar moves off it as it grows.
     QPointer<QTextDocument> m_toolbarDocument;
     QMetaObject::Connection m_toolbarTextWatch;
+    // The row frame that made room above its content for the toolbar, and how much.
+    QPointer<QWidget> m_toolbarRoom;
+    int m_toolbarRoomHeight = 0;
 
     QWidget *m_selectionBar = nullptr;
     QLabel *m_selectionCount = nullptr;

@@ -8,6 +8,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -22,12 +23,12 @@ constexpr int kToolbarGap = 2;
 // Room kept between the end of the text and the toolbar beside it.
 constexpr int kTextGap = 16;
 
-// Whether `area` (in `column`'s coordinates) keeps clear of every line of the editor's text.
-bool clearOfText(const RichTextEditor &editor, const QWidget *column, const QRect &area)
+// Whether `area` (in `column`'s coordinates) keeps clear of every line of the view's text.
+bool clearOfText(const QTextEdit &view, const QWidget *column, const QRect &area)
 {
-    const QTextDocument *document = editor.document();
-    const QPoint origin = editor.viewport()->mapTo(column, QPoint(0, 0)) -
-                          QPoint(editor.horizontalScrollBar()->value(), editor.verticalScrollBar()->value());
+    const QTextDocument *document = view.document();
+    const QPoint origin = view.viewport()->mapTo(column, QPoint(0, 0)) -
+                          QPoint(view.horizontalScrollBar()->value(), view.verticalScrollBar()->value());
     for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
         const QTextLayout *layout = block.layout();
         const QPointF at = document->documentLayout()->blockBoundingRect(block).topLeft() + origin;
@@ -135,7 +136,10 @@ void PageView::placeFormatToolbar()
             m_toolbarTextWatch =
                 connect(document, &QTextDocument::contentsChanged, this, [this] { m_placeToolbar.start(0); });
     }
+    if (m_toolbarRoom && (!target || m_toolbarRoom != target->parentWidget()))
+        takeToolbarRoom();
     if (!target || !target->isVisibleTo(column) || keyboardLeftRow(*target, m_formatToolbar)) {
+        takeToolbarRoom();
         m_formatToolbar->hide();
         m_formatToolbar->setFocusProxy(nullptr);
         return;
@@ -146,28 +150,86 @@ void PageView::placeFormatToolbar()
 
     const QSize size = m_formatToolbar->sizeHint();
     const QPoint rowAt = target->mapTo(column, QPoint(0, 0));
-    // At the row's right end: the lines above mostly end short of it, so it hides the least of them.
+    // At the row's right end: the lines around mostly end short of it, so it hides the least of them.
     int x = rowAt.x() + target->width() - size.width();
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
-    // Beside the text on the row's first line when the text leaves room there: it then hides nothing.
+    // Room made in the row for it stays while the row has the keyboard: its lines would otherwise
+    // move down and back as the text around it changes.
+    if (m_toolbarRoom && m_toolbarRoom == target->parentWidget()) {
+        showFormatToolbarAt(QRect(QPoint(x, m_toolbarRoom->mapTo(column, QPoint(0, 0)).y()), size));
+        return;
+    }
+    std::vector<QRect> places;
+    // Beside the text on the row's first line when the text leaves room there.
     if (RichTextEditor *editor = target->richEditor()) {
         const QPoint editorAt = editor->mapTo(column, QPoint(0, 0));
         const int lineHeight = editor->fontMetrics().height();
-        const QRect beside(QPoint(x, std::max(rowAt.y(), editorAt.y() + (lineHeight - size.height()) / 2)),
-                           size);
-        if (clearOfText(*editor, column, beside)) {
-            showFormatToolbarAt(beside);
+        places.emplace_back(QPoint(x, std::max(rowAt.y(), editorAt.y() + (lineHeight - size.height()) / 2)),
+                            size);
+    }
+    // Above the row, over the space before it, unless the view's top edge would cut it off; below it.
+    const int above = rowAt.y() - size.height() - kToolbarGap;
+    if (above >= -column->y())
+        places.emplace_back(QPoint(x, above), size);
+    places.emplace_back(QPoint(x, rowAt.y() + target->height() + kToolbarGap), size);
+    for (const QRect &place : places) {
+        if (coversNoText(place)) {
+            showFormatToolbarAt(place);
             return;
         }
     }
-    // Above the row, over the space before it; below it when the view's top edge would cut it off
-    // or when it would cover the page's title.
-    int y = rowAt.y() - size.height() - kToolbarGap;
-    const int visibleTop = -column->y();
-    const QRect title(m_titleField->mapTo(column, QPoint(0, 0)), m_titleField->size());
-    if (y < visibleTop || QRect(QPoint(x, y), size).intersects(title))
-        y = rowAt.y() + target->height() + kToolbarGap;
-    showFormatToolbarAt(QRect(QPoint(x, y), size));
+    // Every line around it reaches its place: the row makes room for it above its content.
+    makeToolbarRoom(target->parentWidget(), size.height() + kToolbarGap);
+    placeFormatToolbar();
+}
+
+bool PageView::coversNoText(const QRect &area) const
+{
+    const QWidget *column = m_scroll->widget();
+    if (!clearOfText(*m_titleField, column, area))
+        return false;
+    for (const auto &list : m_lists) {
+        if (!list || !list->isVisible())
+            continue;
+        const QRect listArea = area.translated(-list->mapTo(column, QPoint(0, 0)));
+        if (!list->rect().intersects(listArea))
+            continue;
+        for (const BlockRow *row : list->rowsWithin(listArea.top(), listArea.bottom() + 1)) {
+            if (row->textView() && !clearOfText(*row->textView(), column, area))
+                return false;
+        }
+    }
+    return true;
+}
+
+void PageView::makeToolbarRoom(QWidget *frame, int height)
+{
+    if (m_toolbarRoom == frame)
+        return;
+    takeToolbarRoom();
+    if (!frame || !frame->layout())
+        return;
+    m_toolbarRoom = frame;
+    QMargins margins = frame->layout()->contentsMargins();
+    m_toolbarRoomHeight = height;
+    margins.setTop(margins.top() + height);
+    frame->layout()->setContentsMargins(margins);
+    frame->layout()->activate();
+    for (QWidget *above = frame->parentWidget(); above && above != m_scroll; above = above->parentWidget()) {
+        if (QLayout *layout = above->layout())
+            layout->activate();
+    }
+}
+
+void PageView::takeToolbarRoom()
+{
+    if (m_toolbarRoom && m_toolbarRoom->layout()) {
+        QMargins margins = m_toolbarRoom->layout()->contentsMargins();
+        margins.setTop(margins.top() - m_toolbarRoomHeight);
+        m_toolbarRoom->layout()->setContentsMargins(margins);
+    }
+    m_toolbarRoom = nullptr;
+    m_toolbarRoomHeight = 0;
 }
 
 void PageView::showFormatToolbarAt(const QRect &where)

@@ -24,7 +24,9 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
 
 #include <memory>
@@ -52,6 +54,8 @@ private Q_SLOTS:
     void toolbarActsOnTheSelection();
     void toolbarFollowsTheFocusedRow();
     void toolbarKeepsOffTheTitle();
+    void toolbarCoversNoText_data();
+    void toolbarCoversNoText();
     void toolbarLeavesWithTheKeyboard_data();
     void toolbarLeavesWithTheKeyboard();
     void doubleClickSelectsAWordInPlace();
@@ -269,6 +273,114 @@ void TestPageEditing::toolbarKeepsOffTheTitle()
     QVERIFY2(
         !bar.intersects(titleRect),
         qPrintable(QStringLiteral("bar at y %1, title down to %2").arg(bar.top()).arg(titleRect.bottom())));
+}
+
+namespace {
+
+// The lines of the title's and the rows' text that `area` (in the view's coordinates) lies over.
+QStringList linesUnder(PageView &view, const QRect &area)
+{
+    std::vector<QTextEdit *> texts{view.titleField()};
+    for (BlockRow *row : view.topLevelList()->rows()) {
+        if (row->textView())
+            texts.push_back(row->textView());
+    }
+    QStringList lines;
+    for (QTextEdit *text : texts) {
+        const QPoint origin = text->viewport()->mapTo(&view, QPoint());
+        const QTextDocument *document = text->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            const QPointF at = document->documentLayout()->blockBoundingRect(block).topLeft() + origin;
+            for (int i = 0; block.layout() && i < block.layout()->lineCount(); ++i) {
+                const QTextLine line = block.layout()->lineAt(i);
+                if (QRectF(at.x() + line.x(), at.y() + line.y(), line.naturalTextWidth(), line.height())
+                        .intersects(area))
+                    lines << block.text().mid(line.textStart(), line.textLength());
+            }
+        }
+    }
+    return lines;
+}
+
+// Where the text's last line ends, in its viewport.
+qreal lastLineEnd(const QTextEdit &text)
+{
+    const QTextBlock block = text.document()->lastBlock();
+    const QTextLayout *layout = block.layout();
+    if (!layout || layout->lineCount() == 0)
+        return 0;
+    const QTextLine line = layout->lineAt(layout->lineCount() - 1);
+    return text.document()->documentLayout()->blockBoundingRect(block).left() + line.x() +
+           line.naturalTextWidth();
+}
+
+} // namespace
+
+void TestPageEditing::toolbarCoversNoText_data()
+{
+    QTest::addColumn<QString>("aboveKind");
+    QTest::addColumn<bool>("longBelow");
+    // It would sit above the row, over the heading's last words.
+    QTest::newRow("a long heading above, a short line below") << QStringLiteral("h1") << false;
+    // No place around the row is free: the row makes room for it.
+    QTest::newRow("long lines above and below") << QStringLiteral("text") << true;
+}
+
+// The focused row's first line is full: the toolbar goes where it hides none of the page's text.
+void TestPageEditing::toolbarCoversNoText()
+{
+    QFETCH(QString, aboveKind);
+    QFETCH(bool, longBelow);
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Recipes");
+    m_device->addBlock(page.localID, QStringLiteral("Intro"), 0);
+    const FNBlock above = m_device->addBlock(page.localID, QStringLiteral("Ingredients"), 1);
+    const FNBlock focused = m_device->addBlock(page.localID, QStringLiteral("many words ").repeated(12), 2);
+    m_device->addBlock(page.localID, longBelow ? QStringLiteral("more words ").repeated(12) : QStringLiteral("2 eggs"), 3);
+    const FNBlock last = m_device->addBlock(page.localID, QStringLiteral("End"), 4);
+    m_device->store().change([&](StoreState &state) {
+        for (FNBlock &block : state.blocks) {
+            if (block.localID == above.localID)
+                block.type = aboveKind;
+        }
+    });
+    m_device->setToken(std::nullopt);
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    FormatToolbar *toolbar = view->formatToolbar();
+
+    // Words go onto the row above until its last line ends where the toolbar would sit.
+    RichTextEditor *aboveText = view->row(above.localID)->richEditor();
+    const int reach = aboveText->viewport()->width() - toolbar->sizeHint().width() / 2;
+    QString text = above.contentJSON.isEmpty() ? QString() : storedText(above.localID);
+    for (int words = 0; lastLineEnd(*aboveText) < reach && words < 100; ++words) {
+        text += QStringLiteral(" for");
+        m_device->setBlockText(above.localID, text);
+        QTRY_COMPARE(aboveText->toRawText(), text);
+    }
+    QVERIFY(lastLineEnd(*aboveText) >= reach);
+
+    QWidget *frame = view->rowFrame(focused.localID);
+    RichTextEditor *editor = view->row(focused.localID)->richEditor();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "many"));
+    QTRY_VERIFY(editor->hasFocus() && toolbar->isVisible());
+    const auto toolbarRect = [&] { return QRect(toolbar->mapTo(view.get(), QPoint()), toolbar->size()); };
+    QTRY_VERIFY2(linesUnder(*view, toolbarRect()).isEmpty(),
+                 qPrintable(linesUnder(*view, toolbarRect()).join(QStringLiteral(" | "))));
+    QVERIFY(view->scrollArea()->viewport()->geometry().contains(toolbarRect()));
+
+    // Typing on, the toolbar stays off the text.
+    QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(editor, QStringLiteral(" and so on").repeated(3));
+    QTRY_VERIFY(storedText(focused.localID).endsWith(QStringLiteral("and so on")));
+    QTRY_VERIFY2(linesUnder(*view, toolbarRect()).isEmpty(),
+                 qPrintable(linesUnder(*view, toolbarRect()).join(QStringLiteral(" | "))));
+
+    // Another row takes the keyboard: a row that made room gives it back.
+    RichTextEditor *lastText = view->row(last.localID)->richEditor();
+    QTest::mouseClick(lastText->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*lastText, "End"));
+    QTRY_VERIFY(lastText->hasFocus());
+    QTRY_COMPARE(frame->height(), view->row(focused.localID)->height());
+    QTRY_VERIFY(linesUnder(*view, toolbarRect()).isEmpty());
 }
 
 void TestPageEditing::toolbarLeavesWithTheKeyboard_data()
