@@ -113,6 +113,12 @@ RichTextEditor *PageView::formatEditor(BlockRow &row)
 
 void PageView::placeFormatToolbar()
 {
+    // The rows' places are read once the layout pass moving them ends (the scroll follows rows
+    // from inside it), and room made in a row would lay them out again from inside it.
+    if (m_topLevel->isPlacing()) {
+        m_placeToolbar.start(0);
+        return;
+    }
     m_placeToolbar.stop();
     QWidget *column = m_scroll->widget();
     BlockRow *target = formatTarget();
