@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 build=${PENROOST_BUILD_DIR:-build}
-journeys=(tst_new_user_journey tst_block_kinds_journey tst_collaboration_journey)
+journeys=(tst_new_user_journey tst_block_kinds_journey tst_collaboration_journey tst_find_and_publish_journey)
 # An existing build folder keeps its own configuration.
 [[ -f "$build/CMakeCache.txt" ]] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --target "${journeys[@]}" -j "$(nproc)"
