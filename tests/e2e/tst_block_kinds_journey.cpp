@@ -27,7 +27,6 @@
 #include "fake-service/fake_service.h"
 #include "fake-service/fake_upload_routes.h"
 #include "library/library_dock.h"
-#include "platform/icon_theme.h"
 #include "platform/media_audio_recorder.h"
 #include "platform/preset_file_picker.h"
 #include "block_kinds_journey_data.h"
@@ -43,7 +42,6 @@
 #include <QAudioDevice>
 #include <QBuffer>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMediaDevices>
@@ -108,15 +106,9 @@ private:
 
 void TestBlockKindsJourney::initTestCase()
 {
-    IconTheme::installFallback(); // as main() does
-    applyScreenshotTheme();
-    QVERIFY(m_fake.start());
     QVERIFY(m_files.isValid());
-    m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
-    if (!m_screenshots.isEmpty())
-        QVERIFY(QDir().mkpath(m_screenshots));
-    m_device.origin = m_fake.origin();
-    m_app = launch(m_device, pageParts());
+    m_screenshots = screenshotFolder();
+    m_app = launchOnFakeService(m_fake, m_device);
     QVERIFY(m_app);
 }
 
@@ -138,8 +130,7 @@ void TestBlockKindsJourney::cleanupTestCase()
 
 void TestBlockKindsJourney::shoot(const QString &name)
 {
-    if (!m_screenshots.isEmpty())
-        QVERIFY(picture(m_app->window.get()).save(QDir(m_screenshots).filePath(name)));
+    QVERIFY(saveShot(m_screenshots, name, m_app->window.get()));
 }
 
 BlockRow *TestBlockKindsJourney::add(const QString &query, const QString &kind, Landing landing)

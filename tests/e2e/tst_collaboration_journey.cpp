@@ -14,7 +14,6 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "library/library_row_model.h"
-#include "platform/icon_theme.h"
 #include "support/collab_steps.h"
 #include "support/drawn_text.h"
 #include "support/editor_steps.h"
@@ -25,7 +24,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -102,17 +100,11 @@ private:
 
 void TestCollaborationJourney::initTestCase()
 {
-    IconTheme::installFallback(); // as main() does
-    applyScreenshotTheme();
-    QVERIFY(m_fake.start());
-    m_http = std::make_unique<FakeHttpClient>(m_fake);
-    m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
-    if (!m_screenshots.isEmpty())
-        QVERIFY(QDir().mkpath(m_screenshots));
-    m_device.origin = m_fake.origin();
-    m_laptopDevice.origin = m_fake.origin();
-    m_app = launch(m_device, pageParts());
+    m_screenshots = screenshotFolder();
+    m_app = launchOnFakeService(m_fake, m_device);
     QVERIFY(m_app);
+    m_http = std::make_unique<FakeHttpClient>(m_fake);
+    m_laptopDevice.origin = m_fake.origin();
 }
 
 void TestCollaborationJourney::init()
@@ -135,10 +127,7 @@ void TestCollaborationJourney::cleanupTestCase()
 
 void TestCollaborationJourney::shoot(const QString &name, QWidget *sheet)
 {
-    if (m_screenshots.isEmpty())
-        return;
-    settleLayout();
-    QVERIFY(picture(m_app->window.get(), sheet).save(QDir(m_screenshots).filePath(name)));
+    QVERIFY(saveShot(m_screenshots, name, m_app->window.get(), sheet));
 }
 
 void TestCollaborationJourney::openThePage(Launch &launched, const QStringList &texts)

@@ -6,14 +6,12 @@
 #include "library/library_list_view.h"
 #include "library/library_row_model.h"
 #include "library/library_view.h"
-#include "platform/icon_theme.h"
 #include "support/collab_steps.h"
 #include "support/journey.h"
 #include "support/library_steps.h"
 #include "ui/empty_state_view.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -66,14 +64,8 @@ private:
 
 void TestFindAndPublishJourney::initTestCase()
 {
-    IconTheme::installFallback(); // as main() does
-    applyScreenshotTheme();
-    QVERIFY(m_fake.start());
-    m_screenshots = qEnvironmentVariable("PENROOST_SCREENSHOTS");
-    if (!m_screenshots.isEmpty())
-        QVERIFY(QDir().mkpath(m_screenshots));
-    m_device.origin = m_fake.origin();
-    m_app = launch(m_device, pageParts());
+    m_screenshots = screenshotFolder();
+    m_app = launchOnFakeService(m_fake, m_device);
     QVERIFY(m_app);
 }
 
@@ -96,10 +88,7 @@ void TestFindAndPublishJourney::cleanupTestCase()
 
 void TestFindAndPublishJourney::shoot(const QString &name, QWidget *sheet)
 {
-    if (m_screenshots.isEmpty())
-        return;
-    settleLayout();
-    QVERIFY(picture(m_app->window.get(), sheet).save(QDir(m_screenshots).filePath(name)));
+    QVERIFY(saveShot(m_screenshots, name, m_app->window.get(), sheet));
 }
 
 void TestFindAndPublishJourney::writePage(const QString &title, const QStringList &blocks)
@@ -175,11 +164,14 @@ void TestFindAndPublishJourney::aPublishSheetThatCannotReadItsStatus()
     PublishSheet *sheet = nullptr;
     QTRY_VERIFY((sheet = shownSheet<PublishSheet>(*m_app)));
     QTRY_VERIFY_WITH_TIMEOUT(!sheet->model().loading(), kWait);
-    QCheckBox *comments = nullptr;
-    for (QCheckBox *box : sheet->findChildren<QCheckBox *>()) {
-        if (box->text() == QStringLiteral("Allow comments"))
-            comments = box;
-    }
+    const auto commentsBox = [](PublishSheet *shown) -> QCheckBox * {
+        for (QCheckBox *box : shown->findChildren<QCheckBox *>()) {
+            if (box->text() == QStringLiteral("Allow comments"))
+                return box;
+        }
+        return nullptr;
+    };
+    QCheckBox *comments = commentsBox(sheet);
     QVERIFY(comments);
     // A click on its box.
     if (!comments->isChecked())
@@ -212,7 +204,7 @@ void TestFindAndPublishJourney::aPublishSheetThatCannotReadItsStatus()
     QTest::mouseClick(tryAgain, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(sheet->primaryButton()->isVisible(), kWait);
     QCOMPARE(sheet->primaryButton()->text(), QStringLiteral("Save changes"));
-    QVERIFY(comments->isChecked());
+    QVERIFY(commentsBox(sheet) && commentsBox(sheet)->isChecked());
     QTest::keyClick(sheet, Qt::Key_Escape);
     QTRY_VERIFY(!shownSheet<PublishSheet>(*m_app));
     QVERIFY(m_fake.state().publications[pageID].allowComments);

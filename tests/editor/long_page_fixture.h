@@ -53,10 +53,16 @@ protected:
                 m_blocks.push_back(block);
             }
         });
+        return openPage(page, QSize(700, 600));
+    }
+
+    // The page opened offline in a window of `size`, once its rows in view are laid out.
+    std::unique_ptr<PageView> openPage(const FNPage &page, QSize size)
+    {
         m_device->setToken(std::nullopt);
         auto view =
             std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
-        view->resize(700, 600);
+        view->resize(size);
         view->show();
         QApplication::setActiveWindow(view.get());
         if (!QTest::qWaitForWindowActive(view.get()) || !QTest::qWaitFor([&] { return view->isLaidOut(); }))

@@ -67,16 +67,7 @@ std::unique_ptr<PageView> TestLongPageScroll::openMixedPage(int count, unsigned 
             m_blocks.push_back(block);
         }
     });
-    m_device->setToken(std::nullopt);
-    auto view =
-        std::make_unique<PageView>(m_device->context(), page.localID, nullptr, EditorSteps::fastTiming());
-    view->resize(size);
-    view->show();
-    QApplication::setActiveWindow(view.get());
-    if (!QTest::qWaitForWindowActive(view.get()) || !QTest::qWaitFor([&] { return view->isLaidOut(); }))
-        return nullptr;
-    m_view = view.get();
-    return view;
+    return openPage(page, size);
 }
 
 // Presses the bar's handle and drags it to `toY` of the bar in 30 moves a frame apart, through the

@@ -7,11 +7,13 @@
 #include "fake-service/fake_service.h"
 #include "library/library_list_view.h"
 #include "library/library_row_model.h"
+#include "platform/icon_theme.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -350,6 +352,32 @@ void applyScreenshotTheme()
 } // namespace journey
 
 namespace journey {
+
+std::unique_ptr<Launch> launchOnFakeService(FakeService &fake, AppDevice &device)
+{
+    IconTheme::installFallback(); // as main() does
+    applyScreenshotTheme();
+    if (!fake.start())
+        return nullptr;
+    device.origin = fake.origin();
+    return launch(device, pageParts());
+}
+
+QString screenshotFolder()
+{
+    const QString folder = qEnvironmentVariable("PENROOST_SCREENSHOTS");
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+    return folder;
+}
+
+bool saveShot(const QString &folder, const QString &name, QWidget *window, QWidget *sheet)
+{
+    if (folder.isEmpty())
+        return true;
+    settleLayout();
+    return picture(window, sheet).save(QDir(folder).filePath(name));
+}
 
 void signInThroughTheForm(Launch &launched, const QString &email, const QString &password,
                           const QString &name)

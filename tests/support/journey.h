@@ -127,6 +127,15 @@ namespace journey {
 MainView::Parts pageParts();
 // A launch whose page toolbar opens its panels and sheets, as the app's does.
 std::unique_ptr<Launch> launch(AppDevice &device, MainView::Parts parts);
+// The fake service started and the app launched on it with its page parts, themed as main() and a
+// screenshot run theme it; null when either fails.
+std::unique_ptr<Launch> launchOnFakeService(FakeService &fake, AppDevice &device);
+
+// The folder PENROOST_SCREENSHOTS names, made; empty when the run takes no pictures.
+QString screenshotFolder();
+// Saves what the window, and the sheet over it, shows once laid out, as `name` in `folder`; true
+// without a folder.
+bool saveShot(const QString &folder, const QString &name, QWidget *window, QWidget *sheet = nullptr);
 
 // "Get started" on the welcome screen, then the form filled and sent: a new account when `name` is
 // given, else a sign-in. Returns once the main screen shows.
