@@ -142,6 +142,7 @@ void PageView::placeFormatToolbar()
             m_toolbarTextWatch =
                 connect(document, &QTextDocument::contentsChanged, this, [this] { m_placeToolbar.start(0); });
     }
+    // Only the toolbar's own row keeps room for it.
     if (m_toolbarRoom && (!target || m_toolbarRoom != target->parentWidget()))
         takeToolbarRoom();
     if (!target || !target->isVisibleTo(column) || keyboardLeftRow(*target, m_formatToolbar)) {
@@ -161,7 +162,7 @@ void PageView::placeFormatToolbar()
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
     // Room made in the row for it stays while the row has the keyboard: its lines would otherwise
     // move down and back as the text around it changes.
-    if (m_toolbarRoom && m_toolbarRoom == target->parentWidget()) {
+    if (m_toolbarRoom) {
         showFormatToolbarAt(QRect(QPoint(x, m_toolbarRoom->mapTo(column, QPoint(0, 0)).y()), size));
         return;
     }

@@ -375,6 +375,14 @@ void TestPageEditing::toolbarCoversNoText()
     QTRY_VERIFY2(linesUnder(*view, toolbarRect()).isEmpty(),
                  qPrintable(linesUnder(*view, toolbarRect()).join(QStringLiteral(" | "))));
 
+    // The keyboard goes to the title: the toolbar goes, and so does any room made for it.
+    QTest::mouseClick(view->titleField()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+    QTRY_VERIFY(view->titleField()->hasFocus() && !toolbar->isVisible());
+    QTRY_COMPARE(frame->height(), view->row(focused.localID)->height());
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "many"));
+    QTRY_VERIFY(editor->hasFocus() && toolbar->isVisible());
+    QTRY_VERIFY(linesUnder(*view, toolbarRect()).isEmpty());
+
     // Another row takes the keyboard: a row that made room gives it back.
     RichTextEditor *lastText = view->row(last.localID)->richEditor();
     QTest::mouseClick(lastText->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*lastText, "End"));
