@@ -47,6 +47,7 @@ private Q_SLOTS:
     void pageIsListedAgainOnlyWhenItsBlocksMove();
     void rowsAroundARowThatChangesHeightAreNotRepainted_data();
     void rowsAroundARowThatChangesHeightAreNotRepainted();
+    void rowsWithinABandAreTheMadeRowsThatReachIntoIt();
 
 private:
     QString storedText(int index) const;
@@ -591,6 +592,43 @@ void TestLongPage::rowsAroundARowThatChangesHeightAreNotRepainted()
     // The rows were laid out before the window painted: the text was not painted once before they
     // moved and again after.
     QCOMPARE(typedPainted.wholePaints, 1);
+}
+
+// The rows found for a band of the list without walking it: exactly the made rows whose places reach
+// into it, a row's own edges and the gaps between rows included.
+void TestLongPage::rowsWithinABandAreTheMadeRowsThatReachIntoIt()
+{
+    auto view = openLongPage(300);
+    QVERIFY(view);
+    scrollTo(150);
+    QTRY_VERIFY(view->isLaidOut() && madeRow(150));
+    PageRowList *list = view->topLevelList();
+    const QRect row = madeRow(150)->parentWidget()->geometry();
+    const auto reaching = [&](int top, int bottom) {
+        std::vector<BlockRow *> rows;
+        for (BlockRow *made : list->rows()) {
+            const QRect place = made->parentWidget()->geometry();
+            if (place.bottom() >= top && place.top() < bottom)
+                rows.push_back(made);
+        }
+        return rows;
+    };
+    const std::pair<int, int> bands[] = {
+        {row.top(), row.bottom() + 1},             // the row itself
+        {row.top() - 1, row.top()},                // the pixel above it: the gap
+        {row.bottom(), row.bottom() + 1},          // its last pixel
+        {row.bottom() + 1, row.bottom() + 1 + list->spacing()}, // the gap below it
+        {row.top() - 200, row.bottom() + 200},     // a screen around it
+        {0, 1},                                    // the list's first pixel
+    };
+    for (const auto &[top, bottom] : bands) {
+        const std::vector<BlockRow *> found = list->rowsWithin(top, bottom);
+        QVERIFY2(found == reaching(top, bottom), qPrintable(QStringLiteral("band %1 to %2: %3 rows")
+                                                                .arg(top)
+                                                                .arg(bottom)
+                                                                .arg(found.size())));
+    }
+    QVERIFY(!list->rowsWithin(row.top() - 200, row.bottom() + 200).empty());
 }
 
 QTEST_MAIN(TestLongPage)
