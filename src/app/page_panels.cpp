@@ -59,10 +59,7 @@ QWidget *makePagePanel(const AppContext &context, PageViewModel &page, MainView:
                                           model->setShowAI(false);
                                   });
         QObject::connect(&page, &PageViewModel::aiPromptSeeded, panel,
-                         [panel, model] {
-                             if (model)
-                                 panel->applySeedPrompt(model->aiSeedPrompt());
-                         });
+                         [panel, &page] { panel->applySeedPrompt(page.aiSeedPrompt()); });
         return panel;
     }
     }

@@ -2,6 +2,7 @@
 
 #include "blocks/block_content.h"
 #include "blocks/block_host.h"
+#include "blocks/record_link.h"
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
@@ -38,7 +39,7 @@ namespace MentionBlock {
 
 Content Content::read(const JSONObject &content)
 {
-    Content link{BlockContent::readInt(content, QString::fromLatin1(kPageIDKey)), {}};
+    Content link{RecordLink<kPageIDKey>::read(content).serverID, {}};
     if (link.serverID == 0)
         link.pageLocalID = BlockContent::readString(content, QString::fromLatin1(kPageLocalIDKey));
     return link;
@@ -46,16 +47,11 @@ Content Content::read(const JSONObject &content)
 
 void Content::write(JSONObject &content) const
 {
-    content[QString::fromLatin1(kPageIDKey)] = serverID;
+    RecordLink<kPageIDKey>{serverID}.write(content);
     if (serverID == 0 && !pageLocalID.isEmpty())
         content[QString::fromLatin1(kPageLocalIDKey)] = pageLocalID;
     else
         content.erase(QString::fromLatin1(kPageLocalIDKey));
-}
-
-const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID)
-{
-    return store.livePageWithServerID(targetServerID);
 }
 
 const FNPage *targetPage(const LocalStore &store, const Content &content)

@@ -31,8 +31,6 @@ struct Content {
 
 inline constexpr int kMaxResults = 8;
 
-// The first live page with the id; null for 0, or when the page is deleted or not here.
-const FNPage *linkedPage(const LocalStore &store, qint64 targetServerID);
 // The page the content points at, deleted or not; null when it links to nothing here.
 const FNPage *targetPage(const LocalStore &store, const Content &content);
 // Live pages whose title holds the query in any case, in store order, at most eight; none for an

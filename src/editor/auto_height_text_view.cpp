@@ -3,12 +3,12 @@
 #include "editor/draggable_block_modifier.h"
 #include "editor/raw_text.h"
 #include "platform/window_keyboard.h"
+#include "ui/layout_now.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QMimeData>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -115,13 +115,8 @@ bool AutoHeightTextView::event(QEvent *event)
     const bool handled = QTextEdit::event(event);
     // A key that wraps or joins a line: the views around this one are laid out before the window
     // paints, which it then does once, not once for the text and again for everything that moved.
-    if (typing && height() != heightBefore) {
-        for (QWidget *above = parentWidget(); above;
-             above = above->isWindow() ? nullptr : above->parentWidget()) {
-            if (QLayout *layout = above->layout())
-                layout->activate();
-        }
-    }
+    if (typing && height() != heightBefore)
+        layOutNow(parentWidget());
     return handled;
 }
 

@@ -5,6 +5,7 @@
 #include "editor/block_row.h"
 #include "editor/format_toolbar.h"
 #include "editor/rich_text_editor.h"
+#include "ui/layout_now.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -221,11 +222,7 @@ void PageView::makeToolbarRoom(QWidget *frame, int height)
     m_toolbarRoomHeight = height;
     margins.setTop(margins.top() + height);
     frame->layout()->setContentsMargins(margins);
-    frame->layout()->activate();
-    for (QWidget *above = frame->parentWidget(); above && above != m_scroll; above = above->parentWidget()) {
-        if (QLayout *layout = above->layout())
-            layout->activate();
-    }
+    layOutNow(frame);
 }
 
 void PageView::takeToolbarRoom()

@@ -240,7 +240,7 @@ void TestLinkedBlocks::duplicateIDsShowTheFirstLiveOne()
     QCOMPARE(viewOf<SyncedBlockView>(synced)->sourceLine(), QStringLiteral("Synced from “New”"));
 
     // Renaming the page and editing the source reach both at once.
-    const FNPage *shown = MentionBlock::linkedPage(store, 40);
+    const FNPage *shown = store.livePageWithServerID(40);
     store.editPage(shown->localID, [](FNPage &p) {
         p.title = QString();
         p.icon = QStringLiteral("⭐");

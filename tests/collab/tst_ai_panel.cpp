@@ -88,7 +88,8 @@ private:
     // Clicks Run and waits for the answer.
     bool run(AIPanel &panel);
     // Signs the app in and stores a page of "Ask AI" buttons, one a question, labelled "Ask 0"...
-    FNPage buttonsPage(AppHarness &app, const QStringList &questions) const;
+    // A page of "Ask AI" buttons, one per question, shown in a main view whose page opens the AI panel.
+    std::unique_ptr<MainView> showButtonsPage(AppHarness &app, const QStringList &questions) const;
 
     FakeService m_fake;
     FakeService::Account m_account;
@@ -410,7 +411,7 @@ void TestAIPanel::doublePressSendsOneRequest()
     QCOMPARE(m_fake.state().aiRequestsUsed.value(m_account.userId), 1);
 }
 
-FNPage TestAIPanel::buttonsPage(AppHarness &app, const QStringList &questions) const
+std::unique_ptr<MainView> TestAIPanel::showButtonsPage(AppHarness &app, const QStringList &questions) const
 {
     app.session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ann"), QString()});
     FNPage page;
@@ -428,21 +429,21 @@ FNPage TestAIPanel::buttonsPage(AppHarness &app, const QStringList &questions) c
                                  .arg(questions[i]);
         app.store.upsertBlock(button);
     }
-    return page;
+    MainView::Parts parts;
+    parts.panel = makePagePanel;
+    auto view = std::make_unique<MainView>(app.context(), std::move(parts));
+    view->resize(1200, 700);
+    view->show();
+    view->setSelectedPage(page.localID);
+    return view;
 }
 
 void TestAIPanel::askAIButtonOpensThePanelWithItsPrompt()
 {
     AppDevice device(m_fake.origin());
     AppHarness app(device);
-    const FNPage page = buttonsPage(app, {QStringLiteral("When do we leave?")});
-
-    MainView::Parts parts;
-    parts.panel = makePagePanel;
-    MainView view(app.context(), std::move(parts));
-    view.resize(1200, 700);
-    view.show();
-    view.setSelectedPage(page.localID);
+    const std::unique_ptr<MainView> shown = showButtonsPage(app, {QStringLiteral("When do we leave?")});
+    MainView &view = *shown;
     ButtonBlockView *buttonView = nullptr;
     QTRY_VERIFY((buttonView = view.findChild<ButtonBlockView *>()));
     QTRY_VERIFY(buttonView->actionButton()->isVisible());
@@ -475,14 +476,8 @@ void TestAIPanel::eachAskAIButtonAsksItsOwnQuestion()
     AppDevice device(m_fake.origin());
     AppHarness app(device);
     const QStringList questions = {QStringLiteral("When do we leave?"), QStringLiteral("Who drives?")};
-    const FNPage page = buttonsPage(app, questions);
-
-    MainView::Parts parts;
-    parts.panel = makePagePanel;
-    MainView view(app.context(), std::move(parts));
-    view.resize(1200, 700);
-    view.show();
-    view.setSelectedPage(page.localID);
+    const std::unique_ptr<MainView> shown = showButtonsPage(app, questions);
+    MainView &view = *shown;
     QList<ButtonBlockView *> buttons;
     QTRY_COMPARE((buttons = view.findChildren<ButtonBlockView *>()).size(), 2);
     std::sort(buttons.begin(), buttons.end(), [](ButtonBlockView *a, ButtonBlockView *b) {

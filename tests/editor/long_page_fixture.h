@@ -71,6 +71,15 @@ protected:
         return view;
     }
 
+    // The layout requests posted so far taken, and the paints they ask for.
+    static void takeLayoutAndPaints()
+    {
+        for (int round = 0; round < 3; ++round) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+    }
+
     // The block's row when it is made, without making it.
     BlockRow *madeRow(int index) const
     {

@@ -549,19 +549,12 @@ void TestLongPage::rowsAroundARowThatChangesHeightAreNotRepainted()
     const auto inView = [&](QWidget *widget) {
         return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint()), widget->size()));
     };
-    // Laid out and painted: the layout's requests, then the paint they ask for.
-    const auto settle = [] {
-        for (int round = 0; round < 3; ++round) {
-            QCoreApplication::sendPostedEvents();
-            QCoreApplication::processEvents();
-        }
-    };
     // Rows made above it settle their heights over a few passes: brought into view until it stays.
     QScrollBar *bar = view->scrollArea()->verticalScrollBar();
     QTRY_VERIFY((bar->setValue(bar->value() + madeRow(typedAt)->mapTo(viewport, QPoint()).y() -
                                viewport->height() / 3),
                  view->isLaidOut() && madeRow(typedAt + 2) && inView(madeRow(typedAt + 2))));
-    settle();
+    takeLayoutAndPaints();
     // Every other row in view: those below move, those above stay.
     std::vector<QWidget *> others;
     qint64 othersArea = 0;
@@ -583,7 +576,7 @@ void TestLongPage::rowsAroundARowThatChangesHeightAreNotRepainted()
         painted.total = 0;
         typedPainted.wholePaints = 0;
         QTest::keyClick(typed->richEditor(), grows ? Qt::Key_W : Qt::Key_Backspace);
-        settle();
+        takeLayoutAndPaints();
     }
     QVERIFY(grows ? typed->height() > height : typed->height() < height);
     QVERIFY(firstBelow->mapTo(viewport, QPoint()).y() != firstY);

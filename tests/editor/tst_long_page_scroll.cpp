@@ -113,10 +113,7 @@ void TestLongPageScroll::wheel(int notches)
 void TestLongPageScroll::settle()
 {
     QVERIFY(QTest::qWaitFor([&] { return m_view->isLaidOut(); }));
-    for (int round = 0; round < 3; ++round) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
+    takeLayoutAndPaints();
 }
 
 // Rows laid out one after the other: each made row right below the made row before it, and the

@@ -337,12 +337,7 @@ void TestPageEditing::toolbarCoversNoText()
     const FNBlock focused = m_device->addBlock(page.localID, QStringLiteral("many words ").repeated(12), 2);
     m_device->addBlock(page.localID, longBelow ? QStringLiteral("more words ").repeated(12) : QStringLiteral("2 eggs"), 3);
     const FNBlock last = m_device->addBlock(page.localID, QStringLiteral("End"), 4);
-    m_device->store().change([&](StoreState &state) {
-        for (FNBlock &block : state.blocks) {
-            if (block.localID == above.localID)
-                block.type = aboveKind;
-        }
-    });
+    m_device->store().editBlock(above.localID, [&](FNBlock &block) { block.type = aboveKind; });
     m_device->setToken(std::nullopt);
     auto view = openView(page.localID);
     QVERIFY(view);
@@ -351,7 +346,7 @@ void TestPageEditing::toolbarCoversNoText()
     // Words go onto the row above until its last line ends where the toolbar would sit.
     RichTextEditor *aboveText = view->row(above.localID)->richEditor();
     const int reach = aboveText->viewport()->width() - toolbar->sizeHint().width() / 2;
-    QString text = above.contentJSON.isEmpty() ? QString() : storedText(above.localID);
+    QString text = storedText(above.localID);
     for (int words = 0; lastLineEnd(*aboveText) < reach && words < 100; ++words) {
         text += QStringLiteral(" for");
         m_device->setBlockText(above.localID, text);
@@ -363,17 +358,20 @@ void TestPageEditing::toolbarCoversNoText()
     RichTextEditor *editor = view->row(focused.localID)->richEditor();
     QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "many"));
     QTRY_VERIFY(editor->hasFocus() && toolbar->isVisible());
-    const auto toolbarRect = [&] { return QRect(toolbar->mapTo(view.get(), QPoint()), toolbar->size()); };
-    QTRY_VERIFY2(linesUnder(*view, toolbarRect()).isEmpty(),
-                 qPrintable(linesUnder(*view, toolbarRect()).join(QStringLiteral(" | "))));
-    QVERIFY(view->scrollArea()->viewport()->geometry().contains(toolbarRect()));
+    // The lines the toolbar lies over, joined.
+    const auto covered = [&] {
+        return linesUnder(*view, QRect(toolbar->mapTo(view.get(), QPoint()), toolbar->size()))
+            .join(QStringLiteral(" | "));
+    };
+    QTRY_VERIFY2(covered().isEmpty(), qPrintable(covered()));
+    const QRect toolbarRect(toolbar->mapTo(view.get(), QPoint()), toolbar->size());
+    QVERIFY(view->scrollArea()->viewport()->geometry().contains(toolbarRect));
 
     // Typing on, the toolbar stays off the text.
     QTest::keyClick(editor, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClicks(editor, QStringLiteral(" and so on").repeated(3));
     QTRY_VERIFY(storedText(focused.localID).endsWith(QStringLiteral("and so on")));
-    QTRY_VERIFY2(linesUnder(*view, toolbarRect()).isEmpty(),
-                 qPrintable(linesUnder(*view, toolbarRect()).join(QStringLiteral(" | "))));
+    QTRY_VERIFY2(covered().isEmpty(), qPrintable(covered()));
 
     // The keyboard goes to the title: the toolbar goes, and so does any room made for it.
     QTest::mouseClick(view->titleField()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
@@ -381,14 +379,14 @@ void TestPageEditing::toolbarCoversNoText()
     QTRY_COMPARE(frame->height(), view->row(focused.localID)->height());
     QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*editor, "many"));
     QTRY_VERIFY(editor->hasFocus() && toolbar->isVisible());
-    QTRY_VERIFY(linesUnder(*view, toolbarRect()).isEmpty());
+    QTRY_VERIFY2(covered().isEmpty(), qPrintable(covered()));
 
     // Another row takes the keyboard: a row that made room gives it back.
     RichTextEditor *lastText = view->row(last.localID)->richEditor();
     QTest::mouseClick(lastText->viewport(), Qt::LeftButton, Qt::NoModifier, pointAt(*lastText, "End"));
     QTRY_VERIFY(lastText->hasFocus());
     QTRY_COMPARE(frame->height(), view->row(focused.localID)->height());
-    QTRY_VERIFY(linesUnder(*view, toolbarRect()).isEmpty());
+    QTRY_VERIFY2(covered().isEmpty(), qPrintable(covered()));
 }
 
 void TestPageEditing::toolbarLeavesWithTheKeyboard_data()
