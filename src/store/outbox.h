@@ -3,6 +3,7 @@
 #include "api/wire/blocks.h"
 #include "api/wire/folders.h"
 #include "api/wire/pages.h"
+#include "store/fn_fill_check.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_sync_op.h"
@@ -90,6 +91,17 @@ public:
     // Every block changed here whose change has not reached the service, with the fields changed:
     // edited and not yet queued, or carried by a queued block upsert.
     QHash<QString, qint64> blocksWithUnsentEdits() const;
+
+    // The block's fill check (see FNFillCheck), or null. Valid until the next change of the state.
+    const FNFillCheck *fillCheck(const QString &blockLocalID) const;
+    // Another device's version of the block was pulled: it becomes the check's `other`, the check
+    // made with `fields` when the block had none.
+    void noteOtherVersion(const QString &blockLocalID, qint64 fields, const JSONObject &version);
+    // A push that may have landed filled `fields` of the block; 0 drops its check.
+    void noteFilled(const QString &blockLocalID, qint64 fields);
+    void dropFillChecks(const QSet<QString> &blockLocalIDs);
+    // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send.
+    void dropMarksOfGoneBlocks();
 
     enum class PageBlocksOutcome {
         NoPage,          // nothing queued; a sync may still get the page its server id

@@ -102,3 +102,29 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
     }
     return out;
 }
+
+void fillUpsertItem(const LocalStore &store, BlockUpsertItem &item, const FNBlock &block, qint64 fields)
+{
+    if (block.serverID != 0)
+        item.id = block.serverID;
+    if (fields & BlockFields::Content) {
+        try {
+            item.content = parseJSONObject(block.contentJSON.toUtf8());
+        } catch (const DecodeError &) {
+        }
+    }
+    if (fields & BlockFields::Kind)
+        item.type = block.type;
+    if (fields & BlockFields::Place) {
+        item.position = block.position;
+        qint64 parentID = block.parentBlockServerID;
+        if (!block.parentBlockLocalID.isEmpty()) {
+            if (const FNBlock *parent = store.block(block.parentBlockLocalID); parent && parent->serverID != 0)
+                parentID = parent->serverID;
+        }
+        if (parentID != 0)
+            item.parent_block_id = parentID;
+        else
+            item.parent_block_id.reset();
+    }
+}

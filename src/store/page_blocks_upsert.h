@@ -32,3 +32,10 @@ struct PageBlocksUpsert {
 // has no server id.
 std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
                                                    const QHash<QString, qint64> &edited);
+
+struct FNBlock;
+
+// Sets the item's `fields` (BlockFields) to the block as stored now: the id the service knows it by,
+// and for Place its parent's. A field whose stored value does not read (content that is not a JSON
+// object) keeps the item's.
+void fillUpsertItem(const LocalStore &store, BlockUpsertItem &item, const FNBlock &block, qint64 fields);

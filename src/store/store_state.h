@@ -3,6 +3,7 @@
 #include "json/json_fields.h"
 #include "store/fn_block.h"
 #include "store/fn_block_edit.h"
+#include "store/fn_fill_check.h"
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_page_status.h"
@@ -44,8 +45,9 @@ struct StoreState {
     QMap<QString, FNPageStatus> pageStatuses; // keyed by the page's server id in decimal
     std::vector<QString> expandedRowIDs;
     std::vector<FNBlockEdit> editedBlocks; // in the order first edited
+    std::vector<FNFillCheck> fillChecks;
 
-    // All keys but "editedBlocks", which older files lack, are required: a missing one is noted as
+    // All keys but "editedBlocks" and "fillChecks", which older files lack, are required: a missing one is noted as
     // dropped and read as empty.
     static constexpr std::tuple kFields{
         json::Field{"workspaces", &StoreState::workspaces},
@@ -58,6 +60,7 @@ struct StoreState {
         json::Field{"pageStatuses", &StoreState::pageStatuses},
         json::Field{"expandedRowIDs", &StoreState::expandedRowIDs},
         json::Missable{"editedBlocks", &StoreState::editedBlocks},
+        json::Missable{"fillChecks", &StoreState::fillChecks},
     };
 
     // Keeps every record that reads: one that does not, or that holds a value or key

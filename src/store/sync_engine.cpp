@@ -154,6 +154,7 @@ QCoro::Task<> SyncEngine::syncNow()
     QPointer<SyncEngine> self(this);
     std::exception_ptr failure;
     try {
+        co_await pullBeforePush();
         co_await push();
         co_await pull();
     } catch (...) {
@@ -168,4 +169,22 @@ QCoro::Task<> SyncEngine::syncNow()
     Q_EMIT cycleFinished();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+QCoro::Task<> SyncEngine::pullBeforePush()
+{
+    // Only an upsert that fills fields needs it; any other push goes first, as the feed may be
+    // where a failure lies.
+    m_freshCopyError = nullptr;
+    if (!needsFreshCopy())
+        co_return;
+    try {
+        co_await pull();
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (SyncErrors::isCancelled(failure) || SyncErrors::isUnauthorized(failure))
+            throw;
+        // The upserts that fill fields wait for a pull that works.
+        m_freshCopyError = failure;
+    }
 }

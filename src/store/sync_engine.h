@@ -93,6 +93,8 @@ private:
     void runQueuedCycle();
     // Resumes the loop paused between cycles, at once and on this stack.
     void wakeLoop();
+    // Pulls first when a queued block upsert fills fields, so they go as the service has them.
+    QCoro::Task<> pullBeforePush();
     QCoro::Task<> push();
     QCoro::Task<> sendOp(FNSyncOp op);
     // The "folder" operations; in sync_engine_folders.cpp like the page's move. The push is in
@@ -117,16 +119,25 @@ private:
     QCoro::Task<bool> applyPage(SyncResp resp, const FeedRequest &request);
     // `content`: the payload's "content" as contentJSON makes it, when made already.
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
+    // A block the service deleted; see its definition for a block edited here.
+    void applyBlockDelete(const FNBlock &stored);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
-    // Fills the fields of the items this device did not change from the service's copy as it is
-    // now, so a stale copy of them never goes out.
-    QCoro::Task<> fillUnchangedFields(BlocksUpsertReq &req, const FNSyncOp &op);
-    // After a push: which fields of which blocks went out filled from the service's copy.
-    void noteFilled(const BlocksUpsertReq &sent, const FNSyncOp &op);
-    // A pulled version of a stored block (already laid over `block`): when it is the echo of a push
-    // that wrote a stale copy over another device's write, puts those fields back; the fields put back.
-    qint64 checkFilled(FNBlock &block, const JSONObject &pulled, qint64 mine);
+    // Whether a queued block upsert sends fields this device did not change: the push then pulls first,
+    // so they go as the service has them now (sync_engine_fills.cpp).
+    bool needsFreshCopy() const;
+    static bool fillsFields(const FNSyncOp &op);
+    // Sets every field of the items that this device did not change to its copy as it is now, and
+    // leaves out the blocks deleted here; notes what each item fills in `m_sending`.
+    void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
+    // The upsert in flight may have landed: its filled fields are checked against the feed.
+    void noteSending();
+    // A pulled version of a stored block written by another device, before it is laid over `block`.
+    void noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine);
+    // This device's own echo, laid over `block` already: the fields it wrote over another device's
+    // write are put back to it and queued; returns them.
+    qint64 repairOverwrite(FNBlock &block, const JSONObject &echo, qint64 mine);
+    void setPulledParent(FNBlock &block, qint64 parentServerID);
     void queueRepairs();
     // Looks in the service's listing for the page an earlier create of `pageLocalID` made, and
     // adopts it; true when it did.
@@ -151,7 +162,9 @@ private:
                                                bool beforeID = false) const;
     // An unanswered create keeps the body it went out with, whatever was rewritten in it meanwhile.
     void keepSentCreate(const FNSyncOp &sent);
-    void recordFailure(const FNSyncOp &op, std::exception_ptr error);
+    // `answerToIt`: the service answered the operation's own send; any other failure is never taken
+    // as the service refusing it.
+    void recordFailure(const FNSyncOp &op, std::exception_ptr error, bool answerToIt = true);
     // A refused operation is being dropped: the user hears of it, and its page is laid back to the
     // service's copy at the end of the push (sync_engine_refusals.cpp).
     void noteRefusal(const FNSyncOp &op, const QString &reason);
@@ -165,7 +178,7 @@ private:
     // listing first) and may have reached the service.
     bool mayHaveLanded(const FNSyncOp &op, const std::exception_ptr &error) const;
     // Marks the queued operation unanswered; a create also keeps the window its send was out in.
-    void markUnanswered(FNSyncOp &queued) const;
+    void markUnanswered(FNSyncOp &queued);
     // What an operation changes on the service: operations on one record go out in order.
     QString recordKey(const FNSyncOp &op) const;
     // Whether the operation, failed or waiting out its back-off, holds back the newer ones of its
@@ -207,20 +220,10 @@ private:
         bool page = false;
     };
     QHash<QString, Refused> m_refused;
-    // Blocks whose last push filled fields from the service's copy, until its echo comes back: the
-    // fields filled, and the latest write of another device pulled since (sync_engine_fills.cpp).
-    struct Filled {
-        qint64 fields = 0;
-        std::optional<JSONObject> other;
-    };
-    QHash<QString, Filled> m_filled;
-    // Fields put back to another device's write that this device's push wrote a stale copy over:
-    // sent again unless the service has moved on from that copy (`stale`, as the echo held it).
-    struct Repair {
-        qint64 fields = 0;
-        JSONObject stale;
-    };
-    QHash<QString, Repair> m_repairs;
+    // Why this cycle's pull before the push failed; null when it brought the service's newest copy.
+    std::exception_ptr m_freshCopyError;
+    // The block upsert being sent: per block, the fields filled from this device's copy.
+    QHash<QString, qint64> m_sending;
     QSet<QString> m_repairedPages; // to queue once the pulled page of the feed is in
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.

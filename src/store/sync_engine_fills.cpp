@@ -1,24 +1,38 @@
 #include "store/sync_engine.h"
 
 #include "api/wire/blocks.h"
-#include "json/json_error.h"
 #include "store/block_fields.h"
+#include "store/local_store.h"
 #include "store/outbox.h"
+#include "store/page_blocks_upsert.h"
 #include "store/sync_payload.h"
 
-// A push fills the fields of a block this device did not change from the service's copy, read just
-// before it goes. Another device's write landing between that read and the push is written over
-// with the copy read. The echo of the push tells: another device's write came back first, and the
-// echo holds other values in fields this device only filled. Those fields are put back to the other
-// device's values and sent again, unless the service has moved on from the copy written over it.
+// A block upsert sends from this device's copy every field of a block: those changed here, and the
+// others as the pull just before it left them, the service's newest. A write of another device landing
+// between that pull and the push is written over; the feed then brings it back before the push's
+// echo, and the fields only filled are put back to it and sent again. What that takes is kept in the
+// state (FNFillCheck), so it holds across a kill and a lost answer.
 
 namespace {
 
 constexpr qint64 kFields[] = {BlockFields::Content, BlockFields::Kind, BlockFields::Place};
 
+using syncPayload::has;
 using syncPayload::intOr;
 using syncPayload::stringOr;
 using syncPayload::valueOr;
+
+bool holds(const JSONObject &version, qint64 field)
+{
+    switch (field) {
+    case BlockFields::Content:
+        return has(version, "content");
+    case BlockFields::Kind:
+        return has(version, "type");
+    default:
+        return has(version, "position");
+    }
+}
 
 // Whether the two hold the same value of the field; a missing parent is the top level.
 bool sameField(const JSONObject &a, const JSONObject &b, qint64 field)
@@ -34,92 +48,80 @@ bool sameField(const JSONObject &a, const JSONObject &b, qint64 field)
     }
 }
 
-JSONObject fieldsOf(const BlockDTO &dto)
-{
-    JSONObject o{{QStringLiteral("content"), dto.content},
-                 {QStringLiteral("type"), dto.type},
-                 {QStringLiteral("position"), dto.position}};
-    if (dto.parent_block_id)
-        o[QStringLiteral("parent_block_id")] = *dto.parent_block_id;
-    return o;
-}
-
-// Sets the item's `field` to the service's copy of it.
-void takeField(BlockUpsertItem &item, const BlockDTO &dto, qint64 field)
-{
-    if (field == BlockFields::Content) {
-        item.content = dto.content;
-    } else if (field == BlockFields::Kind) {
-        item.type = dto.type;
-    } else {
-        item.position = dto.position;
-        item.parent_block_id = dto.parent_block_id;
-    }
-}
-
 } // namespace
 
-QCoro::Task<> SyncEngine::fillUnchangedFields(BlocksUpsertReq &req, const FNSyncOp &op)
+bool SyncEngine::needsFreshCopy() const
 {
-    // An item with a repair waiting needs the service's copy too: the repair may be overtaken.
-    const auto needsServiceCopy = [&](const BlockUpsertItem &item) {
-        return item.id && (op.fieldsCarried(item.client_id) != BlockFields::All ||
-                           m_repairs.contains(item.client_id));
-    };
-    if (std::none_of(req.blocks.begin(), req.blocks.end(), needsServiceCopy))
-        co_return;
-    const BlocksResp current = co_await m_client.fetchBlocks(req.page_id, cancelToken());
-    QHash<qint64, const BlockDTO *> byID;
-    for (const BlockDTO &dto : current.blocks)
-        byID.insert(dto.id, &dto);
-    for (BlockUpsertItem &item : req.blocks) {
-        const BlockDTO *dto = needsServiceCopy(item) ? byID.value(*item.id) : nullptr;
-        if (!dto)
-            continue; // gone from the service: sent as this device has it
-        const qint64 carried = op.fieldsCarried(item.client_id);
-        const auto repair = m_repairs.constFind(item.client_id);
-        const JSONObject now = fieldsOf(*dto);
-        for (const qint64 field : kFields) {
-            // A field put back to another device's write goes as the service has it once the
-            // service has moved on from the stale copy: whoever wrote last stands.
-            const bool overtaken = repair != m_repairs.cend() && (repair->fields & field) &&
-                                   !sameField(now, repair->stale, field);
-            if (!(carried & field) || overtaken)
-                takeField(item, *dto, field);
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() != SyncOpKind::BlockUpsert || !op.carriedFields)
+            continue;
+        for (const qint64 fields : *op.carriedFields) {
+            if (fields != BlockFields::All)
+                return true;
         }
     }
+    return false;
 }
 
-void SyncEngine::noteFilled(const BlocksUpsertReq &sent, const FNSyncOp &op)
+bool SyncEngine::fillsFields(const FNSyncOp &op)
 {
-    for (const BlockUpsertItem &item : sent.blocks) {
-        m_repairs.remove(item.client_id);
-        const qint64 fields = op.fieldsCarried(item.client_id);
-        if (item.id && fields != BlockFields::All)
-            m_filled.insert(item.client_id, Filled{BlockFields::All & ~fields, std::nullopt});
-        else
-            m_filled.remove(item.client_id);
-    }
+    if (op.kind() != SyncOpKind::BlockUpsert || !op.carriedFields)
+        return false;
+    const auto &carried = *op.carriedFields;
+    return std::any_of(carried.cbegin(), carried.cend(), [](qint64 f) { return f != BlockFields::All; });
 }
 
-qint64 SyncEngine::checkFilled(FNBlock &block, const JSONObject &pulled, qint64 mine)
+void SyncEngine::fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op)
 {
-    const auto it = m_filled.find(block.localID);
-    if (it == m_filled.end())
+    m_sending.clear();
+    if (const FNPage *page = m_store.page(op.refLocalID); page && page->serverID != 0)
+        req.page_id = page->serverID;
+    std::erase_if(req.blocks, [&](BlockUpsertItem &item) {
+        const FNBlock *block = m_store.block(item.client_id);
+        if (!block)
+            return false; // no copy here to fill from: it goes as queued
+        // Deleted here, or by the pull just before as the service had it: it must not come back.
+        if (block->deletedAt)
+            return true;
+        // A block the service does not have (or no longer has) goes whole.
+        const qint64 carried = block->serverID != 0 ? op.fieldsCarried(item.client_id) : BlockFields::All;
+        if (block->serverID == 0)
+            item.id.reset();
+        const qint64 filled = BlockFields::All & ~carried;
+        fillUpsertItem(m_store, item, *block, filled);
+        m_sending.insert(item.client_id, block->serverID != 0 ? filled : 0);
+        return false;
+    });
+}
+
+void SyncEngine::noteSending()
+{
+    for (auto it = m_sending.cbegin(); it != m_sending.cend(); ++it)
+        m_outbox.noteFilled(it.key(), it.value());
+    m_sending.clear();
+}
+
+void SyncEngine::noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine)
+{
+    // Only a block some of whose fields go, or went, out unchanged can be written over.
+    if ((mine == 0 || mine == BlockFields::All) && !m_outbox.fillCheck(block.localID))
+        return;
+    m_outbox.noteOtherVersion(block.localID, BlockFields::All & ~mine, pulled);
+}
+
+qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint64 mine)
+{
+    const FNFillCheck *found = m_outbox.fillCheck(block.localID);
+    if (!found)
         return 0;
-    // The service names the device that wrote a version by the local id it sent.
-    if (stringOr(pulled, "client_id", QString()) != block.localID) {
-        it->other = pulled;
+    const FNFillCheck check = *found;
+    m_outbox.dropFillChecks({block.localID});
+    if (!check.other)
         return 0;
-    }
-    const Filled filled = *it;
-    m_filled.erase(it);
-    if (!filled.other)
-        return 0;
-    const JSONObject &other = *filled.other;
+    const JSONObject &other = *check.other;
     qint64 repaired = 0;
     for (const qint64 field : kFields) {
-        if (!(filled.fields & field) || (mine & field) || sameField(pulled, other, field))
+        if (!(check.fields & field) || (mine & field) || !holds(other, field) || sameField(echo, other, field))
             continue;
         if (field == BlockFields::Content) {
             block.contentJSON = contentJSON(other);
@@ -127,18 +129,26 @@ qint64 SyncEngine::checkFilled(FNBlock &block, const JSONObject &pulled, qint64 
             block.type = stringOr(other, "type", QStringLiteral("text"));
         } else {
             block.position = intOr(other, "position", 0);
-            block.parentBlockServerID = intOr(other, "parent_block_id", 0);
+            setPulledParent(block, intOr(other, "parent_block_id", 0));
         }
         repaired |= field;
     }
     if (repaired) {
-        Repair &repair = m_repairs[block.localID];
-        repair.fields |= repaired;
-        repair.stale = pulled;
         m_outbox.blockEdited(block.pageLocalID, block.localID, repaired);
         m_repairedPages.insert(block.pageLocalID);
     }
     return repaired;
+}
+
+void SyncEngine::setPulledParent(FNBlock &block, qint64 parentServerID)
+{
+    block.parentBlockServerID = parentServerID;
+    // A local link to the old parent would win over the service's new one.
+    if (block.parentBlockLocalID.isEmpty())
+        return;
+    const FNBlock *parent = m_store.block(block.parentBlockLocalID);
+    if (!parent || parent->serverID != parentServerID)
+        block.parentBlockLocalID.clear();
 }
 
 void SyncEngine::queueRepairs()

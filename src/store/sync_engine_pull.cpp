@@ -146,8 +146,6 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     const quint64 generation = request.generation;
     if (m_deferredGeneration != generation) {
         m_deferredBlocks.clear();
-        m_filled.clear();
-        m_repairs.clear();
         m_repairedPages.clear();
         m_deferredGeneration = generation;
     }
@@ -172,6 +170,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_pageAdoptions.clear();
             retryDeferredBlocks();
             queueRepairs();
+            m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
             if (resp.server_ts > m_store.state().cursorServerTs)
                 m_store.setCursorServerTs(resp.server_ts);
@@ -246,8 +245,12 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         }
         FNSyncOp kept = op;
         const auto landed = [&](const BlockUpsertItem &item) {
-            if (!holdsAlready(item, op.fieldsCarried(item.client_id)))
+            const qint64 carried = op.fieldsCarried(item.client_id);
+            if (!holdsAlready(item, carried))
                 return false;
+            // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
+            if (item.id)
+                m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
             if (kept.carriedFields)
                 kept.carriedFields->remove(item.client_id);
             return true;
@@ -354,9 +357,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     if (isDelete) {
         if (!stored || stored->deletedAt)
             return;
-        FNBlock block = *stored;
-        block.deletedAt = now();
-        m_store.upsertBlock(block);
+        applyBlockDelete(*stored);
         return;
     }
     if (stored) {
@@ -367,8 +368,15 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         // way out and lands after this version (most often the echo of this device's own earlier
         // push). The fields it did not change take what the other device did.
         const qint64 mine = m_unsentEdits.value(block.localID);
-        if (mine == BlockFields::All)
+        // The service names the device that wrote a version by the local id it sent.
+        const bool own = stringOr(p, "client_id", QString()) == block.localID;
+        if (!own)
+            noteOtherVersion(block, p, mine);
+        if (mine == BlockFields::All) {
+            if (own)
+                m_outbox.dropFillChecks({block.localID});
             return;
+        }
         if (has(p, "type") && !(mine & BlockFields::Kind))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content") && !(mine & BlockFields::Content))
@@ -376,8 +384,9 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         if (has(p, "position") && !(mine & BlockFields::Place))
             block.position = intOr(p, "position", 0);
         if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
-            block.parentBlockServerID = intOr(p, "parent_block_id", 0);
-        checkFilled(block, p, mine);
+            setPulledParent(block, intOr(p, "parent_block_id", 0));
+        if (own)
+            repairOverwrite(block, p, mine);
         if (block == *stored)
             return;
         block.updatedAt = now();
@@ -468,4 +477,23 @@ void SyncEngine::retryDeferredBlocks()
         if (n < kMaxDeferredAttempts)
             m_deferredBlocks.push_back({d.op, n});
     }
+}
+
+void SyncEngine::applyBlockDelete(const FNBlock &stored)
+{
+    FNBlock block = stored;
+    const bool nested = !block.parentBlockLocalID.isEmpty() || block.parentBlockServerID != 0;
+    if (!nested && (m_unsentEdits.value(block.localID) & (BlockFields::Content | BlockFields::Kind))) {
+        // An edit made here wins over the delete: the block goes back to the service whole, as a
+        // new one. A block this device only moved goes with the delete, and so does one inside
+        // another, as the service takes a block's children with it.
+        block.serverID = 0;
+        m_store.upsertBlock(block);
+        m_outbox.dropFillChecks({block.localID});
+        m_outbox.blockEdited(block.pageLocalID, block.localID, BlockFields::All);
+        m_repairedPages.insert(block.pageLocalID);
+        return;
+    }
+    block.deletedAt = now();
+    m_store.upsertBlock(block);
 }

@@ -85,12 +85,19 @@ QCoro::Task<> SyncEngine::push()
             settleFailed(record, queued);
             continue;
         }
+        if (m_freshCopyError && fillsFields(queued)) {
+            // Sent now, it would write stale copies; the feed's failure is no answer to it.
+            recordFailure(queued, m_freshCopyError, /*answerToIt=*/false);
+            held.insert(record);
+            continue;
+        }
         // A follow-up goes out in the same pass, before the pull could bring the older version back.
         for (std::optional<FNSyncOp> op = queued; op;) {
             if (m_cancel.isCancelled())
                 co_return;
             std::exception_ptr failure;
             m_createOut.reset();
+            m_sending.clear();
             try {
                 co_await sendOp(*op);
             } catch (...) {
@@ -353,9 +360,11 @@ bool SyncEngine::mayHaveLanded(const FNSyncOp &op, const std::exception_ptr &err
     return SyncErrors::mayHaveArrived(error) && (!create || m_createOut);
 }
 
-void SyncEngine::markUnanswered(FNSyncOp &queued) const
+void SyncEngine::markUnanswered(FNSyncOp &queued)
 {
     queued.unanswered = true;
+    if (queued.kind() == SyncOpKind::BlockUpsert)
+        noteSending();
     if (m_createOut) {
         noteUnansweredSend(queued, *m_createOut, QDateTime::currentDateTimeUtc(),
                            m_client.transport().serviceClockOffsetMs());
@@ -374,7 +383,7 @@ void SyncEngine::recordCancel(const FNSyncOp &op, const std::exception_ptr &erro
     keepSentCreate(op);
 }
 
-void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
+void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, bool answerToIt)
 {
     // Only the failure fields are written, onto the operation as it is queued now: a writer may
     // have rewritten its payload while it was being sent.
@@ -388,7 +397,7 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (const APIError &e) {
         lastError = e.errorDescription();
-        if (e.kind() == APIError::Kind::Http)
+        if (e.kind() == APIError::Kind::Http && answerToIt)
             status = e.status();
     } catch (const DecodeError &e) {
         lastError = e.message();
@@ -414,7 +423,7 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error)
     queued->lastError = lastError;
     queued->nextRetryAt = retryAt;
     queued->refused = status && RetryPolicy::isPermanentClientError(*status);
-    if (mayHaveLanded(op, error))
+    if (answerToIt && mayHaveLanded(op, error))
         markUnanswered(*queued);
     m_outbox.replace(*queued);
 }
@@ -499,11 +508,14 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
 
     if (kind == SyncOpKind::BlockUpsert) {
         BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
+        const bool hadBlocks = !req.blocks.empty();
+        fillFromStore(req, op);
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
-        co_await fillUnchangedFields(req, op);
+        if (hadBlocks && req.blocks.empty())
+            co_return; // each was deleted since
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
-        noteFilled(req, op);
+        noteSending();
         for (const auto &ack : resp.blocks)
             giveBlockServerID(ack.client_id, ack.id);
         co_return;

@@ -265,7 +265,6 @@ void TestSyncFaults::lostBlockReplyIsAdoptedFromEcho()
     QVERIFY(d->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
-    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
     d->sync(); // the upsert lands, its reply does not; the pull brings the block back
 
@@ -296,7 +295,6 @@ void TestSyncFaults::resentBlockUpsertKeepsTheOtherDevicesLaterEdit()
     QVERIFY(a->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
-    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
     a->sync();
     // The pull of the same cycle shows the service holding it as sent: nothing waits to go again.
@@ -336,9 +334,11 @@ void TestSyncFaults::lostUpsertKeepsOnlyItemsTheServiceDoesNotHold()
     QVERIFY(a->queueBlockUpsert(page.localID));
     auto lost = FakeService::Fault::applyThenDrop();
     lost.remaining = 1;
-    lost.method = "POST"; // the upsert itself, not the read before it
     m_fake.setFault("/api/blocks.php", lost);
-    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    // The pull before the push goes through; the one after it fails.
+    auto failedPull = FakeService::Fault::http(503, "{}");
+    failedPull.skip = 1;
+    m_fake.setFault("/api/sync.php", failedPull);
     a->sync();
     m_fake.clearFaults();
     QTRY_VERIFY(!a->engine().isSyncing());

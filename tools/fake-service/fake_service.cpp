@@ -284,11 +284,15 @@ HttpResponse FakeService::handle(const HttpRequest &request)
     std::optional<Fault> fault;
     if (const auto it = m_faults.find(path);
         it != m_faults.end() && (it->method.isEmpty() || it->method == request.method)) {
-        fault = *it;
-        if (it->remaining > 0 && --it->remaining == 0)
-            m_faults.erase(it);
-        else if (it->remaining == 0)
-            fault.reset();
+        if (it->skip > 0) {
+            --it->skip;
+        } else {
+            fault = *it;
+            if (it->remaining > 0 && --it->remaining == 0)
+                m_faults.erase(it);
+            else if (it->remaining == 0)
+                fault.reset();
+        }
     }
 
     // A failing request never reaches the handler, so nothing it would have changed is changed.

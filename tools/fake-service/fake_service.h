@@ -33,6 +33,7 @@ public:
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
         QByteArray method;  // only requests of this method ("POST"); empty: every request of the path
+        int skip = 0;       // requests of the path let through untouched before it applies
 
         static Fault http(int status, const QByteArray &body);
         static Fault htmlPage(int status); // what a proxy or a crashed PHP host sends

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "json/json_fields.h"
+#include "json/json_value.h"
+
+#include <QString>
+
+#include <optional>
+
+// A block some of whose fields go, or went, out from this device's copy without being changed here.
+// The push fills them right after a pull, but another device's write may still land between that pull
+// and the push, and the push writes over it. The feed tells: that write comes back before the push's
+// own echo. Kept with the records and the cursor, so a kill or a lost answer loses nothing.
+struct FNFillCheck {
+    QString blockLocalID;
+    qint64 fields = 0; // BlockFields the last push that may have landed filled
+    // The latest version of the block another device wrote, as the feed carried it ("content",
+    // "type", "position", "parent_block_id").
+    std::optional<JSONObject> other;
+
+    static constexpr std::tuple kFields{
+        json::Field{"block", &FNFillCheck::blockLocalID},
+        json::Field{"fields", &FNFillCheck::fields},
+        json::Field{"other", &FNFillCheck::other},
+    };
+};

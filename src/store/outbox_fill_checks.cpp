@@ -1,0 +1,100 @@
+#include "store/outbox.h"
+
+#include "store/block_fields.h"
+#include "store/local_store.h"
+
+#include <algorithm>
+
+// The fill checks and the sweep of marks left by blocks that are gone. Bookkeeping no view shows:
+// changed untold, written with the next save.
+
+namespace {
+
+template <typename State>
+auto findCheck(State &s, const QString &blockLocalID) -> decltype(&s.fillChecks.front())
+{
+    const auto it = std::find_if(s.fillChecks.begin(), s.fillChecks.end(),
+                                 [&](const FNFillCheck &c) { return c.blockLocalID == blockLocalID; });
+    return it == s.fillChecks.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+const FNFillCheck *Outbox::fillCheck(const QString &blockLocalID) const
+{
+    return findCheck(m_store.state(), blockLocalID);
+}
+
+void Outbox::noteOtherVersion(const QString &blockLocalID, qint64 fields, const JSONObject &version)
+{
+    m_store.changeUntold([&](StoreState &s) {
+        FNFillCheck *check = findCheck(s, blockLocalID);
+        if (!check) {
+            s.fillChecks.push_back(FNFillCheck{blockLocalID, fields, std::nullopt});
+            check = &s.fillChecks.back();
+        }
+        // A version that carries only some keys (a move) leaves the others as they were.
+        JSONObject other = check->other.value_or(JSONObject{});
+        for (const char *key : {"content", "type", "position", "parent_block_id"}) {
+            const auto it = version.find(QLatin1String(key));
+            if (it != version.end())
+                other[QLatin1String(key)] = it->second;
+        }
+        check->other = std::move(other);
+    });
+    save();
+}
+
+void Outbox::noteFilled(const QString &blockLocalID, qint64 fields)
+{
+    if (fields == 0) {
+        dropFillChecks({blockLocalID});
+        return;
+    }
+    m_store.changeUntold([&](StoreState &s) {
+        if (FNFillCheck *check = findCheck(s, blockLocalID))
+            check->fields = fields;
+        else
+            s.fillChecks.push_back(FNFillCheck{blockLocalID, fields, std::nullopt});
+    });
+    save();
+}
+
+void Outbox::dropFillChecks(const QSet<QString> &blockLocalIDs)
+{
+    if (blockLocalIDs.isEmpty())
+        return;
+    const auto gone = [&](const FNFillCheck &c) { return blockLocalIDs.contains(c.blockLocalID); };
+    const auto &checks = m_store.state().fillChecks;
+    if (std::none_of(checks.begin(), checks.end(), gone))
+        return;
+    m_store.changeUntold([&](StoreState &s) { std::erase_if(s.fillChecks, gone); });
+    save();
+}
+
+void Outbox::dropMarksOfGoneBlocks()
+{
+    const auto gone = [&](const QString &blockLocalID) {
+        const FNBlock *block = m_store.block(blockLocalID);
+        if (!block || block->deletedAt)
+            return true;
+        const FNPage *page = m_store.page(block->pageLocalID);
+        return !page || page->deletedAt.has_value();
+    };
+    QSet<QString> dropped;
+    for (const FNBlockEdit &e : m_store.state().editedBlocks) {
+        if (gone(e.blockLocalID))
+            dropped.insert(e.blockLocalID);
+    }
+    for (const FNFillCheck &c : m_store.state().fillChecks) {
+        if (gone(c.blockLocalID))
+            dropped.insert(c.blockLocalID);
+    }
+    if (dropped.isEmpty())
+        return;
+    m_store.changeUntold([&](StoreState &s) {
+        std::erase_if(s.editedBlocks, [&](const FNBlockEdit &e) { return dropped.contains(e.blockLocalID); });
+        std::erase_if(s.fillChecks, [&](const FNFillCheck &c) { return dropped.contains(c.blockLocalID); });
+    });
+    save();
+}
