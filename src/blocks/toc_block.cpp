@@ -47,7 +47,7 @@ std::vector<const FNBlock *> headings(const LocalStore &store, const QString &pa
             found.push_back(block);
     }
     std::stable_sort(found.begin(), found.end(),
-                     [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
+                     [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
     return found;
 }
 

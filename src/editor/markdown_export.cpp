@@ -17,7 +17,7 @@ constexpr auto kFence = "```";
 void sortByPosition(std::vector<const FNBlock *> &blocks)
 {
     std::stable_sort(blocks.begin(), blocks.end(),
-                     [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
+                     [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
 }
 
 // The parts one block adds; `counter` numbers consecutive "number" items.

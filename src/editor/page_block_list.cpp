@@ -7,6 +7,7 @@
 #include "store/outbox.h"
 
 #include <QHash>
+#include <QRandomGenerator>
 
 #include <algorithm>
 
@@ -15,7 +16,14 @@ namespace {
 constexpr auto kNewBlockType = "text";
 // Siblings are spread this far apart when numbered, so an insert or a move between two of them
 // changes the one block: another device may be editing the rest.
-constexpr qint64 kPositionGap = 1024;
+constexpr qint64 kPositionGap = kBlockPositionGap;
+
+// A gap past the last block, a little different each time: two devices appending at once rarely
+// give their blocks one position.
+qint64 spacedGap()
+{
+    return kPositionGap + qint64(QRandomGenerator::global()->bounded(kPositionGap / 2));
+}
 constexpr auto kNewBlockContent = "{\"text\":\"\"}";
 
 qsizetype indexIn(const std::vector<FNBlock> &blocks, const QString &localID)
@@ -56,7 +64,7 @@ std::vector<FNBlock> PageBlockList::pageBlocks() const
             blocks.push_back(*block);
     }
     std::stable_sort(blocks.begin(), blocks.end(),
-                     [](const FNBlock &a, const FNBlock &b) { return a.position < b.position; });
+                     [](const FNBlock &a, const FNBlock &b) { return listedBefore(a, b); });
     return blocks;
 }
 
@@ -171,7 +179,7 @@ std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
     const std::vector<FNBlock> children = childBlocks(current);
     qint64 position = 0;
     for (const FNBlock &child : children)
-        position = std::max(position, child.position + kPositionGap);
+        position = std::max(position, child.position + spacedGap());
 
     FNBlock block = newTextBlock(*page);
     block.parentBlockServerID = current.serverID;
@@ -191,7 +199,7 @@ std::optional<QString> PageBlockList::appendBlock(const QString &type)
     block.type = type;
     block.position = 0;
     for (const FNBlock &b : blocks)
-        block.position = std::max(block.position, b.position + kPositionGap);
+        block.position = std::max(block.position, b.position + spacedGap());
     m_store->upsertBlock(block);
     return block.localID;
 }
@@ -276,12 +284,16 @@ std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> 
     if (!before && !after)
         return 0;
     if (!after)
-        return *before + kPositionGap;
+        return *before + spacedGap();
     if (!before)
-        return *after - kPositionGap;
-    if (*after - *before < 2)
+        return *after - spacedGap();
+    const qint64 room = *after - *before;
+    if (room < 2)
         return std::nullopt;
-    return *before + (*after - *before) / 2;
+    // Anywhere in the middle half: another device inserting at the same spot rarely picks the same.
+    if (room < 4)
+        return *before + room / 2;
+    return *before + room / 4 + qint64(QRandomGenerator::global()->bounded(quint64(room / 2)));
 }
 
 void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt)

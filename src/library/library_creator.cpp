@@ -149,7 +149,7 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
             block.parentBlockLocalID = made[size_t(*t.parent)];
         block.type = t.type;
         block.contentJSON = t.contentJSON;
-        block.position = position++;
+        block.position = kBlockPositionGap * position++;
         block.updatedAt = block.createdAt;
         made.push_back(block.localID);
         m_store.upsertBlock(block);

@@ -42,3 +42,21 @@ struct FNBlock {
         json::Field{"deletedAt", &FNBlock::deletedAt},
     };
 };
+
+// The step between the positions of blocks laid out one after another: room to insert between them
+// without moving either.
+constexpr qint64 kBlockPositionGap = 1024;
+
+// The one order of a page's blocks on every device and on the service: by position, ties by the
+// service's id. A block not on the service yet comes after those that are (the id it gets will be
+// newer), ties among such blocks by local id.
+inline bool listedBefore(const FNBlock &a, const FNBlock &b)
+{
+    if (a.position != b.position)
+        return a.position < b.position;
+    if ((a.serverID == 0) != (b.serverID == 0))
+        return b.serverID == 0;
+    if (a.serverID != b.serverID)
+        return a.serverID < b.serverID;
+    return a.localID < b.localID;
+}

@@ -66,7 +66,7 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
         }
     }
     std::stable_sort(sent.begin(), sent.end(),
-                     [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
+                     [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
 
     PageBlocksUpsert out;
     out.req.page_id = page->serverID;

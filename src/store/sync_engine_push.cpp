@@ -174,7 +174,17 @@ void SyncEngine::foldBlockUpserts()
             }
             std::stable_sort(
                 merged->blocks.begin(), merged->blocks.end(),
-                [](const BlockUpsertItem &a, const BlockUpsertItem &b) { return a.position < b.position; });
+                [](const BlockUpsertItem &a, const BlockUpsertItem &b) {
+                    // As listedBefore orders blocks, so new blocks at one position get their ids in
+                    // the order every device lists them.
+                    if (a.position != b.position)
+                        return a.position < b.position;
+                    if (a.id.has_value() != b.id.has_value())
+                        return a.id.has_value();
+                    if (a.id != b.id)
+                        return a.id < b.id;
+                    return a.client_id < b.client_id;
+                });
             if (!m_outbox.replaceBlocksUpsert(newest, *merged))
                 continue; // kept apart rather than lose the older ones' blocks
         }

@@ -482,8 +482,11 @@ void TestLinkedBlocks::contentsListsHeadings()
     const FNBlock gone = addKind(*m_device, page, "h1", {{"text", "Gone"}}, 1);
     store.markBlockDeleted(gone.localID);
     addKind(*m_device, page, "text", {{"text", "not a heading"}}, 1);
-    const std::vector<TocBlock::Entry> expected{{first.localID, "Tie A", 14},
-                                                {second.localID, "Tie B", 28},
+    // Headings at one position in the order every device lists them: by the service's id.
+    store.editBlock(first.localID, [](FNBlock &b) { b.serverID = 41; });
+    store.editBlock(second.localID, [](FNBlock &b) { b.serverID = 40; });
+    const std::vector<TocBlock::Entry> expected{{second.localID, "Tie B", 28},
+                                                {first.localID, "Tie A", 14},
                                                 {empty.localID, "", 0},
                                                 {unreadable.localID, "Untitled heading", 14},
                                                 {late.localID, "Later **bold**", 0}};

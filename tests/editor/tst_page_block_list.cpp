@@ -159,9 +159,10 @@ void TestPageBlockList::derivedLists()
             out << b.localID;
         return out;
     };
-    // Equal positions keep the store's order; nested and orphaned blocks are in the page's list.
+    // Equal positions list by server id, those not on the service after, by local id; nested and
+    // orphaned blocks are in the page's list.
     QCOMPARE(ids(list.pageBlocks()),
-             QStringList({"a", "byLocal", "orphan", "b", "c", "byServer", "localWins"}));
+             QStringList({"a", "byLocal", "orphan", "b", "byServer", "c", "localWins"}));
     QCOMPARE(ids(list.topLevelBlocks()), QStringList({"a", "b", "c"}));
     // A local link names its parent even where the server link would match another.
     QCOMPARE(ids(list.childBlocks(block("a"))), QStringList({"byLocal", "byServer"}));
@@ -181,26 +182,32 @@ void TestPageBlockList::insertAfter_data()
 {
     QTest::addColumn<QList<qint64>>("before"); // positions of a, b, c
     QTest::addColumn<QString>("after");
-    QTest::addColumn<qint64>("newPosition");
+    // Where the new block may land: anywhere in the middle half of the room, or a gap and up to half
+    // another past the last, so two devices inserting at one spot rarely tie.
+    QTest::addColumn<qint64>("lowest");
+    QTest::addColumn<qint64>("highest");
     QTest::addColumn<QList<qint64>>("others"); // positions of a, b, c afterwards
     QTest::addColumn<QStringList>("stamped");
 
     const QList<qint64> dense{0, 1, 2};
     const QList<qint64> gapped{0, 1024, 2048};
-    QTest::newRow("after the last") << dense << "c" << qint64(1026) << dense << QStringList();
+    QTest::newRow("after the last") << dense << "c" << qint64(1026) << qint64(1537) << dense << QStringList();
     // No room between neighbours: the siblings are spread out once, so later inserts move none.
     QTest::newRow("after the first, no room")
-        << dense << "a" << qint64(1024) << QList<qint64>{0, 2048, 3072} << QStringList{"b", "c"};
-    QTest::newRow("after the first, room") << gapped << "a" << qint64(512) << gapped << QStringList();
-    QTest::newRow("after the middle, room") << gapped << "b" << qint64(1536) << gapped << QStringList();
-    QTest::newRow("not among its siblings") << dense << "stranger" << qint64(1026) << dense << QStringList();
+        << dense << "a" << qint64(1024) << qint64(1024) << QList<qint64>{0, 2048, 3072} << QStringList{"b", "c"};
+    QTest::newRow("after the first, room") << gapped << "a" << qint64(256) << qint64(767) << gapped << QStringList();
+    QTest::newRow("after the middle, room")
+        << gapped << "b" << qint64(1280) << qint64(1791) << gapped << QStringList();
+    QTest::newRow("not among its siblings")
+        << dense << "stranger" << qint64(1026) << qint64(1537) << dense << QStringList();
 }
 
 void TestPageBlockList::insertAfter()
 {
     QFETCH(QList<qint64>, before);
     QFETCH(QString, after);
-    QFETCH(qint64, newPosition);
+    QFETCH(qint64, lowest);
+    QFETCH(qint64, highest);
     QFETCH(QList<qint64>, others);
     QFETCH(QStringList, stamped);
 
@@ -213,7 +220,7 @@ void TestPageBlockList::insertAfter()
     const auto added = list.insertBlockAfter(target);
     QVERIFY(added);
     const FNBlock &made = block(*added);
-    QCOMPARE(made.position, newPosition);
+    QVERIFY2(made.position >= lowest && made.position <= highest, qPrintable(QString::number(made.position)));
     QCOMPARE(made.type, QStringLiteral("text"));
     QCOMPARE(made.contentJSON, QStringLiteral("{\"text\":\"\"}"));
     QCOMPARE(made.pageServerID, qint64(5));
@@ -290,7 +297,9 @@ void TestPageBlockList::addInside()
     PageBlockList list(*m_store, "P");
     const auto added = list.addChildBlock(block("parent"));
     QVERIFY(added);
-    QCOMPARE(block(*added).position, expected);
+    // Up to half a gap further, so two devices adding at once rarely tie.
+    const qint64 position = block(*added).position;
+    QVERIFY2(position >= expected && position < expected + 512, qPrintable(QString::number(position)));
     QCOMPARE(block(*added).parentBlockLocalID, QStringLiteral("parent"));
     QCOMPARE(block(*added).parentBlockServerID, qint64(9));
     for (int i = 0; i < childPositions.size(); ++i)
@@ -307,7 +316,7 @@ void TestPageBlockList::appendAfterEveryBlock()
     makePage({{"a", 0}, {"b", 1}, {"nested", 7, "a"}});
     PageBlockList again(*m_store, "P");
     const FNBlock made = block(*again.appendBlock("h1"));
-    QCOMPARE(made.position, qint64(7 + 1024));
+    QVERIFY2(made.position >= 7 + 1024 && made.position < 7 + 1024 + 512, qPrintable(QString::number(made.position)));
     QCOMPARE(made.type, QStringLiteral("h1"));
     QVERIFY(PageBlockList::isTopLevel(made));
 }
@@ -389,7 +398,13 @@ void TestPageBlockList::moveOnDrop()
     for (const FNBlock &b : list.topLevelBlocks())
         shown << b.localID;
     QCOMPARE(shown, order);
-    QCOMPARE(positions(order), placed);
+    // A block dropped at either end lands up to half a gap further out.
+    const QList<qint64> now = positions(order);
+    for (qsizetype i = 0; i < order.size(); ++i) {
+        const qint64 slack = order[i] == dropped && (i == 0 || i == order.size() - 1) && placed[i] != now[i] ? 512 : 1;
+        QVERIFY2(qAbs(now[i] - placed[i]) < slack && (placed[i] <= 0 ? now[i] <= placed[i] : now[i] >= placed[i]),
+                 qPrintable(QString::number(now[i])));
+    }
     QCOMPARE(block("nested").position, qint64(0));
 }
 
@@ -462,7 +477,7 @@ void TestPageBlockList::upsertRequest()
     for (const BlockUpsertItem &item : req->blocks)
         sent << item.client_id;
     // "untouched" is the service's as it is; "unreadable" is never sent as an empty object.
-    QCOMPARE(sent, QStringList({"top", "child", "fresh", "fetched", "orphan"}));
+    QCOMPARE(sent, QStringList({"top", "child", "fetched", "fresh", "orphan"}));
 
     const QString json = QString::fromUtf8(sharedJSONEncode(*req));
     QVERIFY(json.contains(

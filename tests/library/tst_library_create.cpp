@@ -428,7 +428,7 @@ void TestLibraryCreate::templatePageSendsItsBlocks()
     const std::vector<FNBlock> blocks = m_device->liveBlocks(localID);
     QCOMPARE(blocks.size(), size_t(3));
     for (qint64 i = 0; i < 3; ++i)
-        QCOMPARE(blocks[size_t(i)].position, i);
+        QCOMPARE(blocks[size_t(i)].position, i * kBlockPositionGap); // spaced: a first insert moves none
     QCOMPARE(blocks[2].contentJSON, QStringLiteral("not json"));
 
     QTRY_COMPARE(requests(kBlocks, "POST").size(), size_t(1));

@@ -126,7 +126,8 @@ public:
         b.parentBlockId = parentBlockId;
         b.type = type;
         b.content = content;
-        b.position = m_blockPositions[qMakePair(pageId, parentBlockId)]++;
+        // Spaced, as an editor lays blocks out: a first insert moves no other block.
+        b.position = 1024 * m_blockPositions[qMakePair(pageId, parentBlockId)]++;
         b.authorId = p.createdByUserId;
         b.createdAt = b.updatedAt = FakeService::now();
         m_s.blocks[b.id] = b;
