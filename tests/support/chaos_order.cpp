@@ -18,7 +18,7 @@ std::vector<const FNBlock *> chaosDeviceOrder(const LocalStore &store, const QSt
             blocks.push_back(block);
     }
     std::stable_sort(blocks.begin(), blocks.end(),
-                     [](const FNBlock *a, const FNBlock *b) { return a->position < b->position; });
+                     [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
     return blocks;
 }
 
@@ -104,7 +104,8 @@ private:
                                                   QStringLiteral("unsent ") + TestDevice::textOf(*b)));
                 heldPlaces << held.back() + QLatin1Char('@') + QString::number(b->position);
             }
-            if (!sameUpToTies(held, heldPlaces, service, servicePlaces))
+            // One order everywhere, ties included: every device lists them as the service does.
+            if (heldPlaces != servicePlaces)
                 m_findings.lose(
                     QStringLiteral("block order on a device"),
                     QStringLiteral("%1 on %2 lists %3, the service %4")
@@ -120,30 +121,6 @@ private:
             m_findings.lose(QStringLiteral("block order on the service"),
                             QStringLiteral("%1 on the service lists %2, the edits meant %3")
                                 .arg(name, listed(servicePlaces), listed(meant)));
-    }
-
-    // Blocks at one position are listed in the store's order on a device and by id on the service,
-    // as each sorts stably: the lists agree when they hold the same blocks at each position.
-    static bool sameUpToTies(const QStringList &held, const QStringList &heldPlaces,
-                             const QStringList &service, const QStringList &servicePlaces)
-    {
-        if (held.size() != service.size())
-            return false;
-        const auto place = [](const QString &named) { return named.section(QLatin1Char('@'), -1); };
-        for (qsizetype i = 0; i < held.size();) {
-            qsizetype end = i + 1;
-            while (end < held.size() && place(heldPlaces[end]) == place(heldPlaces[i]))
-                ++end;
-            QStringList a = held.mid(i, end - i);
-            QStringList b = service.mid(i, end - i);
-            a.sort();
-            b.sort();
-            if (a != b || place(servicePlaces[i]) != place(heldPlaces[i]) ||
-                place(servicePlaces[end - 1]) != place(heldPlaces[i]))
-                return false;
-            i = end;
-        }
-        return true;
     }
 
     static QString listed(const QStringList &names)

@@ -12,17 +12,15 @@
 
 class LocalStore;
 
-// A page's live blocks as the device's editor lists them: by position, ties in the store's order.
+// A page's live blocks as the device's editor lists them (listedBefore).
 std::vector<const FNBlock *> chaosDeviceOrder(const LocalStore &store, const QString &pageLocalID);
 // A page's blocks as the service lists them: by position, ties by id.
 std::vector<const FakeServiceState::Block *> chaosServiceOrder(const FakeServiceState &service,
                                                                qint64 pageId);
 
 // The order of every live page's blocks after settling. A wrong order is a loss like a lost text:
-// (a) each device holds the page's blocks at the service's positions, so lists them in the
-// service's order but for blocks at one position (two appends on copies that had not seen each
-// other's), which each side lists in its own stable order; and (b) where the model knows the order
-// the edits meant, the service has it.
+// (a) each device lists the page's blocks as the service does, at the service's positions, ties
+// included; and (b) where the model knows the order the edits meant, the service has it.
 //
 // (b) is sound under concurrent edits because the run changes a page's order only on a copy that
 // shows the meant order already (every insert, delete and move of the page the other device made
