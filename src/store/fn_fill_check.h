@@ -17,10 +17,14 @@ struct FNFillCheck {
     // The latest version of the block another device wrote, as the feed carried it ("content",
     // "type", "position", "parent_block_id").
     std::optional<JSONObject> other;
+    // Fields put back to another device's write and queued, not sent yet: a newer write of another
+    // device pulled meanwhile stands instead.
+    qint64 repaired = 0;
 
     static constexpr std::tuple kFields{
         json::Field{"block", &FNFillCheck::blockLocalID},
         json::Field{"fields", &FNFillCheck::fields},
         json::Field{"other", &FNFillCheck::other},
+        json::Field{"repaired", &FNFillCheck::repaired},
     };
 };

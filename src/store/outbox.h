@@ -100,6 +100,11 @@ public:
     // A push that may have landed filled `fields` of the block; 0 drops its check.
     void noteFilled(const QString &blockLocalID, qint64 fields);
     void dropFillChecks(const QSet<QString> &blockLocalIDs);
+    // The block's `fields` were put back to another device's write and marked to go out again.
+    void noteRepaired(const QString &blockLocalID, qint64 fields);
+    // Takes `fields` out of the block's marks, its repairs and the page's queued upserts: this device
+    // has nothing of its own to send in them any more.
+    void unmarkFields(const QString &pageLocalID, const QString &blockLocalID, qint64 fields);
     // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send.
     void dropMarksOfGoneBlocks();
 

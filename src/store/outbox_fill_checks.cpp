@@ -1,5 +1,7 @@
 #include "store/outbox.h"
 
+#include "json/json_coder.h"
+#include "json/json_error.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
 
@@ -52,11 +54,65 @@ void Outbox::noteFilled(const QString &blockLocalID, qint64 fields)
         return;
     }
     m_store.changeUntold([&](StoreState &s) {
-        if (FNFillCheck *check = findCheck(s, blockLocalID))
+        if (FNFillCheck *check = findCheck(s, blockLocalID)) {
             check->fields = fields;
-        else
+            check->repaired = 0; // what was put back went out with it
+        } else {
             s.fillChecks.push_back(FNFillCheck{blockLocalID, fields, std::nullopt});
+        }
     });
+    save();
+}
+
+void Outbox::noteRepaired(const QString &blockLocalID, qint64 fields)
+{
+    m_store.changeUntold([&](StoreState &s) {
+        FNFillCheck *check = findCheck(s, blockLocalID);
+        if (!check) {
+            s.fillChecks.push_back(FNFillCheck{blockLocalID, 0, std::nullopt});
+            check = &s.fillChecks.back();
+        }
+        check->repaired |= fields;
+    });
+    save();
+}
+
+void Outbox::unmarkFields(const QString &pageLocalID, const QString &blockLocalID, qint64 fields)
+{
+    m_store.changeUntold([&](StoreState &s) {
+        if (FNFillCheck *check = findCheck(s, blockLocalID))
+            check->repaired &= ~fields;
+        for (FNBlockEdit &e : s.editedBlocks) {
+            if (e.blockLocalID == blockLocalID)
+                e.fields &= ~fields;
+        }
+        std::erase_if(s.editedBlocks, [](const FNBlockEdit &e) { return e.fields == 0; });
+    });
+    // The queued upserts of the page carry them no more; a block left with nothing to carry goes out.
+    const std::vector<FNSyncOp> queued = m_store.state().outbox;
+    for (FNSyncOp op : queued) {
+        if (op.kind() != SyncOpKind::BlockUpsert || op.refLocalID != pageLocalID || !op.carriedFields ||
+            !op.carriedFields->contains(blockLocalID))
+            continue;
+        const qint64 left = op.carriedFields->value(blockLocalID) & ~fields;
+        if (left != 0) {
+            (*op.carriedFields)[blockLocalID] = left;
+            replace(op);
+            continue;
+        }
+        BlocksUpsertReq req;
+        try {
+            req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        std::erase_if(req.blocks, [&](const BlockUpsertItem &item) { return item.client_id == blockLocalID; });
+        op.carriedFields->remove(blockLocalID);
+        if (req.blocks.empty())
+            drop(op.localID);
+        else
+            replaceBlocksUpsert(op, req);
+    }
     save();
 }
 

@@ -132,8 +132,9 @@ private:
     void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
     // The upsert in flight may have landed: its filled fields are checked against the feed.
     void noteSending();
-    // A pulled version of a stored block written by another device, before it is laid over `block`.
-    void noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine);
+    // A pulled version of a stored block written by another device, before it is laid over `block`;
+    // returns the fields still this device's own (`mine` less the repairs it overtakes).
+    qint64 noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine);
     // This device's own echo, laid over `block` already: the fields it wrote over another device's
     // write are put back to it and queued; returns them.
     qint64 repairOverwrite(FNBlock &block, const JSONObject &echo, qint64 mine);

@@ -89,7 +89,11 @@ void SyncEngine::fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op)
             item.id.reset();
         const qint64 filled = BlockFields::All & ~carried;
         fillUpsertItem(m_store, item, *block, filled);
-        m_sending.insert(item.client_id, block->serverID != 0 ? filled : 0);
+        // A field put back to another device's write is that device's, not this one's: a still newer
+        // write of it covered by this push is put back in turn.
+        const FNFillCheck *check = m_outbox.fillCheck(item.client_id);
+        const qint64 theirs = filled | (check ? check->repaired : 0);
+        m_sending.insert(item.client_id, block->serverID != 0 ? theirs : 0);
         return false;
     });
 }
@@ -101,12 +105,29 @@ void SyncEngine::noteSending()
     m_sending.clear();
 }
 
-void SyncEngine::noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine)
+qint64 SyncEngine::noteOtherVersion(const FNBlock &block, const JSONObject &pulled, qint64 mine)
 {
+    const FNFillCheck *check = m_outbox.fillCheck(block.localID);
     // Only a block some of whose fields go, or went, out unchanged can be written over.
-    if ((mine == 0 || mine == BlockFields::All) && !m_outbox.fillCheck(block.localID))
-        return;
+    if ((mine == 0 || mine == BlockFields::All) && !check)
+        return mine;
+    // A field put back and not sent yet was this device's only to restore that write: a newer one
+    // stands instead.
+    qint64 overtaken = 0;
+    if (check) {
+        for (const qint64 field : kFields) {
+            if ((check->repaired & field) && holds(pulled, field))
+                overtaken |= field;
+        }
+    }
+    if (overtaken) {
+        m_outbox.unmarkFields(block.pageLocalID, block.localID, overtaken);
+        mine &= ~overtaken;
+        if (const auto it = m_unsentEdits.find(block.localID); it != m_unsentEdits.end())
+            *it = mine;
+    }
     m_outbox.noteOtherVersion(block.localID, BlockFields::All & ~mine, pulled);
+    return mine;
 }
 
 qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint64 mine)
@@ -116,6 +137,8 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
         return 0;
     const FNFillCheck check = *found;
     m_outbox.dropFillChecks({block.localID});
+    if (check.repaired)
+        m_outbox.noteRepaired(block.localID, check.repaired); // not sent yet: still open to a newer write
     if (!check.other)
         return 0;
     const JSONObject &other = *check.other;
@@ -135,6 +158,7 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
     }
     if (repaired) {
         m_outbox.blockEdited(block.pageLocalID, block.localID, repaired);
+        m_outbox.noteRepaired(block.localID, repaired);
         m_repairedPages.insert(block.pageLocalID);
     }
     return repaired;

@@ -367,11 +367,11 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         // A field edited here whose edit has not reached the service keeps it: the edit is on its
         // way out and lands after this version (most often the echo of this device's own earlier
         // push). The fields it did not change take what the other device did.
-        const qint64 mine = m_unsentEdits.value(block.localID);
+        qint64 mine = m_unsentEdits.value(block.localID);
         // The service names the device that wrote a version by the local id it sent.
         const bool own = stringOr(p, "client_id", QString()) == block.localID;
         if (!own)
-            noteOtherVersion(block, p, mine);
+            mine = noteOtherVersion(block, p, mine);
         if (mine == BlockFields::All) {
             if (own)
                 m_outbox.dropFillChecks({block.localID});

@@ -120,4 +120,5 @@ private:
     std::array<std::unique_ptr<ChaosDevice>, 2> m_devices;
     std::array<QString, 2> m_tokens;
     ChaosModel m_model;
+    int m_midFlightCrashes = 0;
 };

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QTest>
 
 #include <algorithm>
 
@@ -204,7 +205,27 @@ void ChaosRun::executeReshape(const ChaosStep &step, ChaosReport &report)
 void ChaosRun::crash(const ChaosStep &step)
 {
     const int k = step.device;
-    if (step.midFlight) {
+    // Every other crash in flight comes between a push and the pull after it, where the state holds
+    // what was sent but not yet what the feed says of it.
+    if (step.midFlight && (m_midFlightCrashes++ % 2 == 1) &&
+        !m_devices[size_t(k)]->store().state().outbox.empty()) {
+        const QByteArray token = m_tokens[size_t(k)].toUtf8();
+        bool pushed = false;
+        bool pulling = false;
+        const auto watch = QObject::connect(m_service.get(), &FakeService::requestReceived,
+                                            [&](const HttpRequest &r) {
+                                                if (!r.header("Authorization").value_or(QByteArray()).endsWith(token))
+                                                    return;
+                                                const bool pull = r.target.startsWith("/api/sync.php");
+                                                if (!pull && r.method != "GET")
+                                                    pushed = true;
+                                                else if (pull && pushed)
+                                                    pulling = true;
+                                            });
+        m_devices[size_t(k)]->sync();
+        QTest::qWaitFor([&] { return pulling || !m_devices[size_t(k)]->engine().isSyncing(); }, 10000);
+        QObject::disconnect(watch);
+    } else if (step.midFlight) {
         // A cycle begun and given a few turns: its first request out, its answer maybe in.
         m_devices[size_t(k)]->sync();
         for (int turn = 0; turn < 3; ++turn)
