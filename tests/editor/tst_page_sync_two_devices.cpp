@@ -20,7 +20,7 @@ class TestPageSyncTwoDevices : public QObject
 {
     Q_OBJECT
 public:
-    enum class Moment { answered, killedBeforePull, answerLost, answerLostAndKilled };
+    enum class Moment { answered, killedBeforePull, answerLost, answerLostAndKilled, newerWriteBeforeTheFix };
 
 private Q_SLOTS:
     void initTestCase();
@@ -247,6 +247,7 @@ void TestPageSyncTwoDevices::anOverwrittenWriteIsPutBack_data()
         QTest::addRow("%s, killed before the next pull", who) << aTypes << Moment::killedBeforePull;
         QTest::addRow("%s, answer lost", who) << aTypes << Moment::answerLost;
         QTest::addRow("%s, answer lost and killed", who) << aTypes << Moment::answerLostAndKilled;
+        QTest::addRow("%s, B writes again before A puts it back", who) << aTypes << Moment::newerWriteBeforeTheFix;
     }
 }
 
@@ -277,13 +278,20 @@ void TestPageSyncTwoDevices::anOverwrittenWriteIsPutBack()
         m_b->editBlock(blockOn(*m_b, "alpha"), QStringLiteral("alpha typed on B"));
     QVERIFY(settle(*m_b));
     const QString typed = aTypes ? QStringLiteral("alpha typed on A") : QStringLiteral("alpha typed on B");
-    const QStringList meant{"beta", "gamma", typed};
+    QStringList meant{"beta", "gamma", typed};
 
     const bool killed = moment == Moment::killedBeforePull || moment == Moment::answerLostAndKilled;
     if (moment == Moment::answerLost) {
         auto lost = FakeService::Fault::applyThenDrop();
         lost.remaining = 1;
         m_fake.setFault(kBlocks, lost);
+    } else if (moment == Moment::newerWriteBeforeTheFix) {
+        // A's pull after its push goes through; the one before the push that puts B's write back is
+        // held, and B writes again meanwhile.
+        auto wait = FakeService::Fault::held();
+        wait.skip = 1;
+        wait.remaining = 1;
+        m_fake.setFault(kSync, wait);
     } else if (killed) {
         auto wait = FakeService::Fault::held();
         wait.remaining = 1;
@@ -293,6 +301,18 @@ void TestPageSyncTwoDevices::anOverwrittenWriteIsPutBack()
     const int pullsBefore = requestCount(kSync);
     m_fake.releaseHeldAnswers();
     QTRY_VERIFY_WITH_TIMEOUT(requestCount(kBlocks) > upserts, kWait);
+    if (moment == Moment::newerWriteBeforeTheFix) {
+        QTRY_COMPARE_WITH_TIMEOUT(requestCount(kSync), pullsBefore + 2, kWait);
+        if (aTypes) {
+            m_b->moveBlock(blockOn(*m_b, "alpha"), 0);
+            meant = QStringList{typed, "beta", "gamma"};
+        } else {
+            m_b->editBlock(blockOn(*m_b, "alpha typed on B"), QStringLiteral("alpha typed twice on B"));
+            meant = QStringList{"beta", "gamma", "alpha typed twice on B"};
+        }
+        QVERIFY(settle(*m_b));
+        m_fake.releaseHeldAnswers();
+    }
     if (killed) {
         if (moment == Moment::killedBeforePull)
             QTRY_COMPARE_WITH_TIMEOUT(requestCount(kSync), pullsBefore + 1, kWait);
