@@ -240,6 +240,35 @@ bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
     return replace(op);
 }
 
+void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut)
+{
+    const std::vector<FNSyncOp> queued = m_store.state().outbox;
+    for (const FNSyncOp &op : queued) {
+        if (op.kind() != SyncOpKind::BlockUpsert)
+            continue;
+        BlocksUpsertReq req;
+        try {
+            req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
+        } catch (const DecodeError &) {
+            continue;
+        }
+        FNSyncOp kept = op;
+        const auto out = [&](const BlockUpsertItem &item) {
+            if (!takeOut(op, item))
+                return false;
+            if (kept.carriedFields)
+                kept.carriedFields->remove(item.client_id);
+            return true;
+        };
+        if (std::erase_if(req.blocks, out) == 0)
+            continue;
+        if (req.blocks.empty())
+            drop(op.localID);
+        else
+            replaceBlocksUpsert(kept, req);
+    }
+}
+
 void Outbox::blockEdited(const QString &pageLocalID, const QString &blockLocalID, qint64 fields)
 {
     blocksEdited(pageLocalID, QStringList{blockLocalID}, fields);

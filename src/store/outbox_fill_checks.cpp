@@ -1,7 +1,5 @@
 #include "store/outbox.h"
 
-#include "json/json_coder.h"
-#include "json/json_error.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
 
@@ -94,25 +92,13 @@ void Outbox::unmarkFields(const QString &pageLocalID, const QString &blockLocalI
         if (op.kind() != SyncOpKind::BlockUpsert || op.refLocalID != pageLocalID || !op.carriedFields ||
             !op.carriedFields->contains(blockLocalID))
             continue;
-        const qint64 left = op.carriedFields->value(blockLocalID) & ~fields;
-        if (left != 0) {
-            (*op.carriedFields)[blockLocalID] = left;
-            replace(op);
-            continue;
-        }
-        BlocksUpsertReq req;
-        try {
-            req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
-        } catch (const DecodeError &) {
-            continue;
-        }
-        std::erase_if(req.blocks, [&](const BlockUpsertItem &item) { return item.client_id == blockLocalID; });
-        op.carriedFields->remove(blockLocalID);
-        if (req.blocks.empty())
-            drop(op.localID);
-        else
-            replaceBlocksUpsert(op, req);
+        (*op.carriedFields)[blockLocalID] &= ~fields;
+        replace(op);
     }
+    takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
+        return item.client_id == blockLocalID && op.carriedFields &&
+               op.carriedFields->value(blockLocalID, BlockFields::All) == 0;
+    });
     save();
 }
 

@@ -233,36 +233,15 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
     };
     // An item the service holds as it stands has landed, whether or not its reply came: sent again
     // it would write over whatever another device wrote since.
-    const std::vector<FNSyncOp> queued = m_store.state().outbox;
-    for (const FNSyncOp &op : queued) {
-        if (op.kind() != SyncOpKind::BlockUpsert)
-            continue;
-        BlocksUpsertReq req;
-        try {
-            req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
-        } catch (const DecodeError &) {
-            continue;
-        }
-        FNSyncOp kept = op;
-        const auto landed = [&](const BlockUpsertItem &item) {
-            const qint64 carried = op.fieldsCarried(item.client_id);
-            if (!holdsAlready(item, carried))
-                return false;
-            // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
-            if (item.id)
-                m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
-            if (kept.carriedFields)
-                kept.carriedFields->remove(item.client_id);
-            return true;
-        };
-        if (std::erase_if(req.blocks, landed) == 0)
-            continue;
-        if (req.blocks.empty()) {
-            m_outbox.drop(op.localID);
-            continue;
-        }
-        m_outbox.replaceBlocksUpsert(kept, req);
-    }
+    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
+        const qint64 carried = op.fieldsCarried(item.client_id);
+        if (!holdsAlready(item, carried))
+            return false;
+        // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
+        if (item.id)
+            m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
+        return true;
+    });
 }
 
 std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
