@@ -4,6 +4,7 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
+#include "store/retry_policy.h"
 #include "support/collab_steps.h"
 #include "support/journey.h"
 #include "support/test_device.h"
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void refusedChangeIsToldAndUndone();
     void refusalEnds_data();
     void refusalEnds();
+    void refusedNewPageIsTold();
 
 private:
     // Clicks the sync button and waits for the cycle it starts.
@@ -280,6 +282,46 @@ void TestRefusedChange::refusalEnds()
     m_now = m_now.addSecs(120);
     clickSync();
     QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+}
+
+// The service refuses a page made here every time: the window says which page was not saved, and the
+// page's title and lines typed meanwhile hold nothing back, so the button comes to "Up to date".
+void TestRefusedChange::refusedNewPageIsTold()
+{
+    AppDevice device;
+    device.origin = m_fake.origin();
+    m_launched = launch(device);
+    QVERIFY(m_launched);
+    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
+                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    SyncEngine &engine = m_launched->app->engine;
+    engine.stopLoop();
+    engine.setQueueDelay(24h);
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
+    m_now = QDateTime::currentDateTimeUtc();
+    engine.setClock([this] { return m_now; });
+    auto refusal = FakeService::Fault::http(400, R"({"error":"Too many pages"})");
+    refusal.method = "POST";
+    refusal.remaining = int(RetryPolicy::kDropAtAttempts);
+    m_fake.setFault(QStringLiteral("/api/pages.php"), refusal);
+
+    activate(m_launched->window.get());
+    QTest::keyClick(m_launched->window.get(), Qt::Key_N, Qt::ControlModifier);
+    QTRY_VERIFY(m_launched->pageView() && m_launched->pageView()->titleField()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Plans"));
+    typeBlocks(m_launched->pageView(), {QStringLiteral("first line")});
+    QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.state().outbox.empty(), kWait);
+    syncUntilDrained();
+    QVERIFY(m_launched->app->store.state().outbox.empty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(m_launched->app->toasts.current(), kWait);
+    const QString message = m_launched->app->toasts.current()->message;
+    QVERIFY2(message.contains(QStringLiteral("“Plans”")) &&
+                 message.contains(QStringLiteral("not saved; it stays on this device")) &&
+                 message.contains(QStringLiteral("Too many pages")),
+             qPrintable(message));
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
 }
 
