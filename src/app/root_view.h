@@ -24,6 +24,13 @@ public:
     // %1 the page or folder, %2 the service's reason.
     static constexpr const char *kChangeRefusedMessage =
         "The server refused your change to “%1”, so it was not saved; this device shows what the server holds. %2";
+    // %1 the page, %2 the service's reason; the second form when its subpages were moved up.
+    static constexpr const char *kPageRefusedMessage =
+        "The server refused the new page “%1”, so it was not saved; it stays on this device and is sent "
+        "again at the next launch. %2";
+    static constexpr const char *kPageRefusedMovedMessage =
+        "The server refused the new page “%1”, so it was not saved; it stays on this device and is sent "
+        "again at the next launch. Its subpages were saved one level up. %2";
 
     RootView(const AppContext &context, MainViewFactory mainView, QWidget *parent = nullptr);
 

@@ -53,8 +53,10 @@ SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent)
 
 void SyncButton::refresh()
 {
+    // A page still showing a change the service refused is not saved either.
+    const qsizetype unsaved = m_engine ? m_engine->unsavedPageCount() : 0;
     const SyncStatus next =
-        SyncStatus::of(m_engine && m_engine->isSyncing(), qsizetype(m_store.state().outbox.size()));
+        SyncStatus::of(m_engine && m_engine->isSyncing(), qsizetype(m_store.state().outbox.size()) + unsaved);
     // The store changes often; the face only when the status does.
     if (m_drawn && next == m_status)
         return;

@@ -244,7 +244,7 @@ void LibraryCreator::adoptPendingWork()
 {
     // A page still waiting for its create (after a restart, say) still owes its blocks: the template
     // page's blocks are stored, not queued, until the page has its id.
-    const QSet<QString> creating = Outbox::of(m_store).queuedRecords(SyncOpKind::PageCreate);
+    QSet<QString> creating = Outbox::of(m_store).queuedRecords(SyncOpKind::PageCreate);
     const QSet<QString> foldersCreating = Outbox::of(m_store).queuedRecords(SyncOpKind::FolderCreate);
     // Earlier versions sent a folder's create by a direct request, retried only by the refresh.
     std::vector<FNFolder> unqueued;
@@ -254,6 +254,19 @@ void LibraryCreator::adoptPendingWork()
     }
     for (const FNFolder &f : unqueued)
         Outbox::of(m_store).folderCreate(f);
+    // A page whose create the service refused was kept here with nothing queued: it is tried again,
+    // with its folder move after it.
+    std::vector<FNPage> unsent;
+    for (const FNPage &p : m_store.state().pages) {
+        if (p.serverID == 0 && p.workspaceServerID != 0 && !p.deletedAt && !creating.contains(p.localID))
+            unsent.push_back(p);
+    }
+    for (const FNPage &p : unsent) {
+        queuePageCreate(p);
+        if (p.folderServerID != 0 || p.folderLocalID)
+            Outbox::of(m_store).pageMove(p);
+        creating.insert(p.localID);
+    }
 
     if (creating.isEmpty())
         return;

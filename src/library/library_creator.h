@@ -32,7 +32,7 @@ public:
     static constexpr const char *kUntitled = kNewPageTitle;
 
     // `templates` may be null (no templates). Folders stored without a queued create (by an older
-    // version) get one.
+    // version) get one, and so do pages whose create the service refused before.
     LibraryCreator(LocalStore &store, SyncEngine &engine, TemplateStore *templates,
                    QObject *parent = nullptr);
 

@@ -5,6 +5,7 @@
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/local_store.h"
+#include "store/page_links.h"
 #include "store/record_links.h"
 
 #include <QSet>
@@ -151,6 +152,7 @@ void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 ser
         store.upsertBlock(block);
     }
     recordLinks::pageGotServerID(store, pageLocalID, serverID);
+    pageLinks::pageGotServerID(store, pageLocalID, serverID);
 }
 
 void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID)

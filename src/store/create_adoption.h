@@ -55,6 +55,7 @@ void noteUnansweredSend(FNSyncOp &op, const QDateTime &from, const QDateTime &un
 QHash<qint64, QString> pageAdoptions(const LocalStore &store, const std::vector<ListedPage> &listed);
 QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vector<ListedFolder> &listed);
 
-// Gives the page its server id, and its blocks that server id as their page's.
+// Gives the page its server id, its blocks that server id as their page's, and the records and page links
+// naming it by local id that id.
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);
 void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID);

@@ -151,15 +151,17 @@ bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
                 sentUnanswered = true;
                 continue;
             }
+            // Only the title changes: the payload also names a parent by local id, which the
+            // request type does not carry.
             try {
-                PageCreateReq req = sharedJSONDecode<PageCreateReq>(op.payloadJSON.toUtf8());
-                req.title = title;
-                op.payloadJSON = QString::fromUtf8(sharedJSONEncode(req));
-                rewritten = true;
-            } catch (...) {
+                JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+                body[QStringLiteral("title")] = title;
+                if (const auto payload = outboxPayload::encodeObject(body))
+                    op.payloadJSON = *payload;
+            } catch (const DecodeError &) {
                 // An unreadable payload is left for the sync engine to judge.
-                rewritten = true;
             }
+            rewritten = true;
         }
     });
     save();

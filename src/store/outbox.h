@@ -80,6 +80,11 @@ public:
         std::optional<Link> parent;
     };
     QHash<QString, PageFiling> queuedPageFilings() const;
+    // The queued creates and parent changes naming `fromLocalID` as their parent page by local id
+    // name `to` instead (no server id and no local id: the top level); they are due at once.
+    void relinkParentPage(const QString &fromLocalID, const PageFiling::Link &to);
+    // Takes out every operation of the page itself (not those of its blocks); the count taken.
+    int dropPageOperations(const QString &pageLocalID);
 
     // A block of the page changed here in `fields` (BlockFields): the page's next block upsert carries
     // them. Saved with the state, as the edit itself is. A change of no field sent (an indent) marks

@@ -8,6 +8,8 @@
 #include "store/record_links.h"
 #include "store/sync_payload.h"
 
+#include <algorithm>
+
 // The queuing of moves and creates that may name a parent not yet on the service, and of folder
 // deletes.
 
@@ -113,4 +115,57 @@ QHash<QString, Outbox::PageFiling> Outbox::queuedPageFilings() const
         (kind == SyncOpKind::PageMove ? filing.folder : filing.parent) = link;
     }
     return filings;
+}
+
+void Outbox::relinkParentPage(const QString &fromLocalID, const PageFiling::Link &to)
+{
+    const QString linkKey = QString::fromLatin1(recordLinks::kParentPageKey);
+    const QString idKey = QStringLiteral("parent_page_id");
+    bool changed = false;
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        for (FNSyncOp &op : s.outbox) {
+            const SyncOpKind kind = op.kind();
+            if ((kind != SyncOpKind::PageCreate && kind != SyncOpKind::PageParent) ||
+                recordLinks::link(op.payloadJSON, recordLinks::kParentPageKey) != fromLocalID)
+                continue;
+            JSONObject body;
+            try {
+                body = parseJSONObject(op.payloadJSON.toUtf8());
+            } catch (const DecodeError &) {
+                continue;
+            }
+            // Every other field stays as it was queued.
+            body.erase(linkKey);
+            body.erase(idKey);
+            if (to.serverID != 0)
+                body[idKey] = to.serverID;
+            else if (to.localID && !to.localID->isEmpty())
+                body[linkKey] = *to.localID;
+            const auto payload = outboxPayload::encodeObject(body);
+            if (!payload)
+                continue;
+            op.payloadJSON = *payload;
+            // It waited on a parent that will not come: nothing of its own to back off from.
+            op.attempts = 0;
+            op.nextRetryAt.reset();
+            op.lastError.reset();
+            changed = true;
+        }
+    });
+    if (changed)
+        save();
+}
+
+int Outbox::dropPageOperations(const QString &pageLocalID)
+{
+    const auto ofPage = [&](const FNSyncOp &op) {
+        return op.refLocalID == pageLocalID && op.kind() != SyncOpKind::BlockDelete;
+    };
+    const auto &outbox = m_store.state().outbox;
+    const int count = int(std::count_if(outbox.begin(), outbox.end(), ofPage));
+    if (count == 0)
+        return 0;
+    m_store.changeOutsideRecords([&](StoreState &s) { std::erase_if(s.outbox, ofPage); });
+    save();
+    return count;
 }

@@ -53,6 +53,8 @@ public:
     // tries again on its own. An engine that is gone, or null, does nothing.
     static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
+    // Pages showing a change the service refused, not yet laid back to the service's copy: not saved.
+    int unsavedPageCount() const;
     // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
     void cancelCycle();
 
@@ -78,6 +80,9 @@ Q_SIGNALS:
     // The service kept refusing a change (a page's or its blocks', or a folder's): it was dropped,
     // and the page is laid back to what the service holds. `title` names the page or folder.
     void changeRefused(const QString &title, const QString &reason);
+    // The service kept refusing a new page: it stays on this device only, and its subpages
+    // (`movedSubpages` of them) were moved up to the nearest parent that can be saved.
+    void createRefused(const QString &title, const QString &reason, int movedSubpages);
 
 private:
     struct DeferredBlock {
@@ -238,4 +243,18 @@ private:
     std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;
     std::function<QDateTime()> m_now;
+
+    // Pages whose create was dropped as refused in this push, with the reason: their other
+    // operations go and their subpages move up at its end (sync_engine_refusals.cpp).
+    QHash<QString, QString> m_refusedCreates;
+    void releaseRefusedCreates();
+    // The page is on this device only, with no create queued (the service refused it): what needs its
+    // server id counts as sent, as the next launch queues the create again from the page as it is.
+    bool isLeftUnsent(const QString &pageLocalID) const;
+    // Per page waiting to be laid back, its failed reads and when it may be read again.
+    struct RestoreWait {
+        qint64 attempts = 0;
+        QDateTime nextTry;
+    };
+    QHash<QString, RestoreWait> m_restoreWaits;
 };

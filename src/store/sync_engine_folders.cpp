@@ -123,6 +123,8 @@ QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op)
     // The page may have got its server id after the move was queued.
     if (page->serverID != 0)
         req.page_id = page->serverID;
+    if (req.page_id == 0 && isLeftUnsent(op.refLocalID))
+        co_return;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
     if (!req.folder_id) {
@@ -147,6 +149,8 @@ QCoro::Task<> SyncEngine::sendPageParent(FNSyncOp op)
     const auto intOf = [&](const char *key) { return syncPayload::intOr(body, key, 0); };
     // The page may have got its server id after the move was queued.
     const qint64 pageID = page->serverID != 0 ? page->serverID : intOf("page_id");
+    if (pageID == 0 && isLeftUnsent(op.refLocalID))
+        co_return;
     if (pageID == 0)
         throw APIError::other(kPageNotOnServer);
     qint64 parentID = intOf("parent_page_id");

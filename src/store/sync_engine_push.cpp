@@ -489,6 +489,8 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         const FNPage *page = m_store.page(op.refLocalID);
         if (page && page->serverID != 0)
             req.page_id = page->serverID;
+        if (req.page_id == 0 && isLeftUnsent(op.refLocalID))
+            co_return;
         if (req.page_id == 0)
             throw APIError::other(kNotOnServer);
         co_await m_client.patchPage(req, cancelToken());
@@ -504,6 +506,8 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             if (map && map->count(QStringLiteral("page_id")))
                 pageId = map->at(QStringLiteral("page_id"));
         }
+        if (pageId == 0 && isLeftUnsent(op.refLocalID))
+            co_return;
         if (pageId == 0)
             throw APIError::other(kNotOnServer);
         try {

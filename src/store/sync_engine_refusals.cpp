@@ -1,11 +1,15 @@
 #include "store/sync_engine.h"
 
+#include "api/api_error.h"
 #include "api/wire/blocks.h"
 #include "api/wire/library.h"
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
+#include "store/retry_policy.h"
+
+#include <algorithm>
 
 // A change the service keeps refusing is dropped so it holds nothing else back; the user is told
 // which page it was, and the page shows what the service holds rather than an edit that will never
@@ -53,10 +57,13 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
         if (const FNFolder *folder = m_store.folder(op.refLocalID))
             title = folder->name;
         break;
+    case SyncOpKind::PageCreate:
+        // Told at the end of the push, with where its subpages went.
+        m_refusedCreates.insert(op.refLocalID, reason);
+        return;
     default:
         pageLocalID = op.refLocalID;
-        if (op.kind() != SyncOpKind::PageCreate)
-            m_refused[pageLocalID].page = true;
+        m_refused[pageLocalID].page = true;
         break;
     }
     if (const FNPage *page = pageLocalID.isEmpty() ? nullptr : m_store.page(pageLocalID))
@@ -66,23 +73,111 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
 
 QCoro::Task<> SyncEngine::restoreRefusedPages()
 {
+    releaseRefusedCreates();
     QPointer<SyncEngine> self(this);
     const quint64 generation = m_store.generation();
     const QHash<QString, Refused> refused = std::exchange(m_refused, {});
     for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+        const FNPage *page = m_store.page(it.key());
+        if (!page || page->deletedAt) {
+            // Gone here: nothing is shown that could be laid back.
+            m_restoreWaits.remove(it.key());
+            continue;
+        }
+        if (const auto wait = m_restoreWaits.constFind(it.key());
+            wait != m_restoreWaits.cend() && wait->nextTry > now()) {
+            m_refused.insert(it.key(), *it);
+            continue;
+        }
         bool done = true;
+        bool gone = false;
         try {
             if (!it->blocks.isEmpty())
                 done = co_await restoreBlocks(it.key(), it->blocks);
             if (self && done && it->page)
                 done = co_await restorePageFields(it.key());
+        } catch (const APIError &e) {
+            // Not found: trashed or removed there, and the pull brings that here.
+            gone = e.kind() == APIError::Kind::Http && e.status() == 404;
+            done = false;
         } catch (...) {
-            done = false; // offline now: the next push tries again
+            done = false; // offline now: tried again later
         }
         if (!self || m_store.generation() != generation)
             co_return;
-        if (!done)
-            m_refused.insert(it.key(), *it);
+        if (done || gone) {
+            m_restoreWaits.remove(it.key());
+            continue;
+        }
+        // Until it is read, the page shows a change the service does not hold; read again, less
+        // often each time it fails.
+        RestoreWait &wait = m_restoreWaits[it.key()];
+        wait.attempts = std::min(wait.attempts + 1, RetryPolicy::kMaxTransientAttempts);
+        wait.nextTry = now().addMSecs(RetryPolicy::delayAfter(wait.attempts).count());
+        m_refused.insert(it.key(), *it);
+    }
+}
+
+int SyncEngine::unsavedPageCount() const
+{
+    int count = 0;
+    for (auto it = m_refused.cbegin(); it != m_refused.cend(); ++it) {
+        const FNPage *page = m_store.page(it.key());
+        if (page && !page->deletedAt)
+            ++count;
+    }
+    return count;
+}
+
+bool SyncEngine::isLeftUnsent(const QString &pageLocalID) const
+{
+    const FNPage *page = m_store.page(pageLocalID);
+    return page && page->serverID == 0 && !m_outbox.isQueued(SyncOpKind::PageCreate, pageLocalID);
+}
+
+void SyncEngine::releaseRefusedCreates()
+{
+    const QHash<QString, QString> refused = std::exchange(m_refusedCreates, {});
+    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+        const FNPage *stored = m_store.page(it.key());
+        if (!stored || stored->serverID != 0 || m_outbox.isQueued(SyncOpKind::PageCreate, it.key()))
+            continue;
+        const FNPage page = *stored;
+        // Nothing of the page can go without its create; the next launch queues that again from the
+        // page as it is then.
+        m_outbox.dropPageOperations(page.localID);
+        // Its subpages would wait for it for ever: they go up to its parent, or to the top level
+        // of its folder.
+        Outbox::PageFiling::Link up;
+        up.serverID = page.parentPageServerID;
+        if (up.serverID == 0)
+            up.localID = page.parentPageLocalID;
+        const bool intoFolder =
+            up.serverID == 0 && !up.localID && (page.folderServerID != 0 || page.folderLocalID);
+        m_outbox.relinkParentPage(page.localID, up);
+        QStringList subpages;
+        for (const FNPage &p : m_store.state().pages) {
+            if (p.parentPageLocalID == page.localID)
+                subpages << p.localID;
+        }
+        for (const QString &id : std::as_const(subpages)) {
+            m_store.editPage(
+                id,
+                [&](FNPage &p) {
+                    p.parentPageServerID = up.serverID;
+                    p.parentPageLocalID = up.localID;
+                    if (intoFolder) {
+                        p.folderServerID = page.folderServerID;
+                        p.folderLocalID = page.folderLocalID;
+                    }
+                },
+                LocalStore::Stamp::Keep);
+            const FNPage *moved = m_store.page(id);
+            if (intoFolder && moved && !moved->deletedAt)
+                m_outbox.pageMove(*moved);
+        }
+        Q_EMIT createRefused(page.title.isEmpty() ? QStringLiteral("Untitled") : page.title, it.value(),
+                             int(subpages.size()));
     }
 }
 

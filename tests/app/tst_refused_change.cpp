@@ -4,8 +4,10 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
+#include "store/retry_policy.h"
 #include "support/collab_steps.h"
 #include "support/journey.h"
+#include "support/test_device.h"
 #include "ui/toast_center.h"
 
 #include <QSignalSpy>
@@ -34,15 +36,26 @@ private Q_SLOTS:
     void cleanup();
     void refusedChangeIsToldAndUndone_data();
     void refusedChangeIsToldAndUndone();
+    void refusalEnds_data();
+    void refusalEnds();
+    void refusedNewPageIsTold();
 
 private:
     // Clicks the sync button and waits for the cycle it starts.
     void clickSync();
+    // Launches, signs up a new account, makes a page with the title and one line "original", and waits
+    // until it is on the service; then the engine syncs only when told, on the test's clock (`m_now`).
+    PageView *startPage(const QString &title);
+    // Types at the end of the page's first line and leaves it.
+    void typeInFirstLine(PageView *page, const QString &typed);
+    // Syncs, the waits between tries passed, until the outbox is empty (at most twelve cycles).
+    void syncUntilDrained();
 
     FakeService m_fake;
     AppDevice m_device;
     std::unique_ptr<Launch> m_launched;
     int m_accounts = 0;
+    QDateTime m_now;
 };
 
 void TestRefusedChange::initTestCase()
@@ -148,6 +161,168 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     }
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
     quit(m_launched);
+}
+
+PageView *TestRefusedChange::startPage(const QString &title)
+{
+    AppDevice device;
+    device.origin = m_fake.origin();
+    m_launched = launch(device);
+    if (!m_launched)
+        return nullptr;
+    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
+                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
+    if (!QTest::qWaitFor([&] { return upToDate(*m_launched); }, kWait))
+        return nullptr;
+    activate(m_launched->window.get());
+    QTest::keyClick(m_launched->window.get(), Qt::Key_N, Qt::ControlModifier);
+    if (!QTest::qWaitFor(
+            [&] { return m_launched->pageView() && m_launched->pageView()->titleField()->hasFocus(); }))
+        return nullptr;
+    PageView *page = m_launched->pageView();
+    QTest::keyClicks(keyboard(), title);
+    typeBlocks(page, {QStringLiteral("original")});
+    const bool sent = QTest::qWaitFor(
+        [&] {
+            return storedTexts(m_fake, pageServerID(m_fake, title)) == QStringList{"original"} &&
+                   upToDate(*m_launched);
+        },
+        kWait);
+    if (!sent)
+        return nullptr;
+    SyncEngine &engine = m_launched->app->engine;
+    engine.stopLoop();
+    engine.setQueueDelay(24h);
+    if (!QTest::qWaitFor([&] { return !engine.isSyncing(); }, kWait))
+        return nullptr;
+    m_now = QDateTime::currentDateTimeUtc();
+    engine.setClock([this] { return m_now; });
+    return page;
+}
+
+void TestRefusedChange::typeInFirstLine(PageView *page, const QString &typed)
+{
+    RichTextEditor *editor = rowsAsDrawn(page).front()->richEditor();
+    focus(editor);
+    QTest::keyClick(keyboard(), Qt::Key_End);
+    QTest::keyClicks(keyboard(), typed);
+    QTest::keyClick(keyboard(), Qt::Key_Up); // leaves the line, so its text is stored at once
+}
+
+void TestRefusedChange::syncUntilDrained()
+{
+    for (int tries = 0; tries < 12 && !m_launched->app->store.state().outbox.empty(); ++tries) {
+        m_now = m_now.addSecs(120);
+        clickSync();
+    }
+}
+
+void TestRefusedChange::refusalEnds_data()
+{
+    QTest::addColumn<bool>("trashed"); // else reading the page is refused as well
+    QTest::newRow("the page trashed on another device") << true;
+    QTest::newRow("reading the page refused too") << false;
+}
+
+// A refused edit stops costing requests once its page is known gone, and while the page cannot be
+// laid back to the service's copy the window does not call it saved.
+void TestRefusedChange::refusalEnds()
+{
+    QFETCH(bool, trashed);
+    const QString kTitle = QStringLiteral("Ledger %1").arg(m_accounts + 1);
+    PageView *page = startPage(kTitle);
+    QVERIFY(page);
+    const qint64 pageID = pageServerID(m_fake, kTitle);
+    const QString kBlocks = QStringLiteral("/api/blocks.php");
+    if (trashed) {
+        TestDevice other(m_fake.origin(), m_launched->app->session.token());
+        QVERIFY(other.sync());
+        other.queuePageDelete(other.pageWithServerID(pageID)->localID);
+        QVERIFY(other.sync());
+        QVERIFY(m_fake.state().pages.at(pageID).inTrash());
+    } else {
+        m_fake.setFault(kBlocks, FakeService::Fault::http(403, kRefusal.toUtf8()));
+    }
+    const QString typed = QStringLiteral(" unsaved words");
+    typeInFirstLine(page, typed);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.state().outbox.empty(), kWait);
+    syncUntilDrained();
+    QVERIFY(m_launched->app->store.state().outbox.empty());
+    QTRY_VERIFY_WITH_TIMEOUT(m_launched->app->toasts.current(), kWait);
+
+    const auto blockReads = [&] {
+        int reads = 0;
+        for (const HttpRequest &r : m_fake.requestsTo(kBlocks))
+            reads += r.method == "GET" ? 1 : 0;
+        return reads;
+    };
+    if (trashed) {
+        // Known gone: nothing more is asked for it, whatever the number of cycles.
+        m_fake.clearRequests();
+        for (int cycle = 0; cycle < 5; ++cycle) {
+            m_now = m_now.addSecs(120);
+            clickSync();
+        }
+        QCOMPARE(blockReads(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+        return;
+    }
+    // The edit the service does not hold is still shown, so the window does not say "Up to date";
+    // nor does it ask at every cycle.
+    QVERIFY(m_launched->pageView());
+    QCOMPARE(shownTexts(m_launched->pageView()), QStringList{QStringLiteral("original") + typed});
+    m_fake.clearRequests();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        clickSync();
+        QVERIFY(!upToDate(*m_launched));
+    }
+    QVERIFY(blockReads() <= 1);
+    // Once the page can be read, it shows what the service holds and is up to date.
+    m_fake.clearFaults();
+    m_now = m_now.addSecs(120);
+    clickSync();
+    QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+}
+
+// The service refuses a page made here every time: the window says which page was not saved, and the
+// page's title and lines typed meanwhile hold nothing back, so the button comes to "Up to date".
+void TestRefusedChange::refusedNewPageIsTold()
+{
+    AppDevice device;
+    device.origin = m_fake.origin();
+    m_launched = launch(device);
+    QVERIFY(m_launched);
+    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
+                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    SyncEngine &engine = m_launched->app->engine;
+    engine.stopLoop();
+    engine.setQueueDelay(24h);
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
+    m_now = QDateTime::currentDateTimeUtc();
+    engine.setClock([this] { return m_now; });
+    auto refusal = FakeService::Fault::http(400, R"({"error":"Too many pages"})");
+    refusal.method = "POST";
+    refusal.remaining = int(RetryPolicy::kDropAtAttempts);
+    m_fake.setFault(QStringLiteral("/api/pages.php"), refusal);
+
+    activate(m_launched->window.get());
+    QTest::keyClick(m_launched->window.get(), Qt::Key_N, Qt::ControlModifier);
+    QTRY_VERIFY(m_launched->pageView() && m_launched->pageView()->titleField()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Plans"));
+    typeBlocks(m_launched->pageView(), {QStringLiteral("first line")});
+    QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.state().outbox.empty(), kWait);
+    syncUntilDrained();
+    QVERIFY(m_launched->app->store.state().outbox.empty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(m_launched->app->toasts.current(), kWait);
+    const QString message = m_launched->app->toasts.current()->message;
+    QVERIFY2(message.contains(QStringLiteral("“Plans”")) &&
+                 message.contains(QStringLiteral("not saved; it stays on this device")) &&
+                 message.contains(QStringLiteral("Too many pages")),
+             qPrintable(message));
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
 }
 
 QTEST_MAIN(TestRefusedChange)

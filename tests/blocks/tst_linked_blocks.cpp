@@ -66,6 +66,7 @@ private Q_SLOTS:
     void mirrorFollowsAnEditOnAnotherDevice();
     void trashedTargetShowsDeleted();
     void linkToAPageNotOnTheServiceYet();
+    void linkLeftBeforeItsPageIsSentReachesAnotherDevice();
 
 private:
     PageView *openPage(TestDevice &device, const FNPage &page);
@@ -722,6 +723,59 @@ void TestLinkedBlocks::linkToAPageNotOnTheServiceYet()
                !content.count(QStringLiteral("page_local_id"));
     };
     QTRY_VERIFY_WITH_TIMEOUT(m_device->sync() && sentLink(), 10000);
+}
+
+void TestLinkedBlocks::linkLeftBeforeItsPageIsSentReachesAnotherDevice()
+{
+    m_device->setToken(m_account.token);
+    LocalStore &store = m_device->store();
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Reading list");
+    QVERIFY(m_device->sync());
+    const qint64 pageID = m_device->page(page.localID)->serverID;
+    QVERIFY(pageID != 0);
+
+    // "Notes draft" is not on the service yet when it is picked, and the page holding the link is
+    // left before it is.
+    const FNPage draft = m_device->addPage(m_account.workspaceId, "Notes draft");
+    const FNBlock link = addKind(*m_device, page, "mention", {});
+    QVERIFY(openPage(*m_device, page));
+    auto *view = viewOf<MentionBlockView>(link);
+    QVERIFY(view);
+    view->searchField()->setFocus();
+    QTRY_VERIFY(view->searchField()->hasFocus());
+    QTest::keyClicks(view->searchField(), "notes draft");
+    QTRY_COMPARE(texts(view->resultButtons()), QStringList{QString::fromUtf8(kPageIcon) + " Notes draft"});
+    view->resultButtons().front()->click();
+    QCOMPARE(store.block(link.localID)->contentJSON,
+             encoded({{"page_id", 0}, {"page_local_id", draft.localID}}));
+    m_view.reset();
+
+    // Its id reaches the link in the store and on the service, though the link is never drawn again.
+    QVERIFY(m_device->sync());
+    const qint64 draftID = m_device->page(draft.localID)->serverID;
+    QVERIFY(draftID != 0);
+    QCOMPARE(store.block(link.localID)->contentJSON, encoded({{"page_id", draftID}}));
+    const auto sent = [&] {
+        const FNBlock *stored = store.block(link.localID);
+        return stored && stored->serverID != 0 && m_fake.state().blocks.count(stored->serverID)
+                   ? m_fake.state().blocks.at(stored->serverID).content
+                   : JSONObject{};
+    };
+    const JSONObject expected{{QStringLiteral("page_id"), draftID}};
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->sync() && sent() == expected, 10000);
+
+    // Another device shows the link to the page.
+    TestDevice other(m_fake.origin(), m_fake.issueToken(m_account.userId, "other"));
+    QVERIFY(other.sync());
+    const FNPage *otherPage = other.pageWithServerID(pageID);
+    const FNBlock *otherLink = other.store().blockWithServerID(store.block(link.localID)->serverID);
+    QVERIFY(otherPage && otherLink);
+    const FNBlock shown = *otherLink;
+    QVERIFY(openPage(other, *otherPage));
+    QTRY_VERIFY(viewOf<MentionBlockView>(shown));
+    QCOMPARE(viewOf<MentionBlockView>(shown)->state(), MentionBlockView::State::Linked);
+    QCOMPARE(viewOf<MentionBlockView>(shown)->chipLabel(), QString::fromUtf8(kPageIcon) + " Notes draft");
+    m_view.reset(); // before the device it shows
 }
 
 QTEST_MAIN(TestLinkedBlocks)

@@ -3,9 +3,11 @@
 #include "library/library_list_view.h"
 #include "library/library_mover.h"
 #include "library/library_refresher.h"
+#include "library/library_row_editor.h"
 #include "library/library_row_model.h"
 #include "library/library_tree.h"
 #include "library_rows_fixture.h"
+#include "store/retry_policy.h"
 #include "support/task_outcome.h"
 
 #include <QMenu>
@@ -33,6 +35,10 @@ private Q_SLOTS:
     void dragThatChangesTheParentIsSent();
     void folderDeleteReachesTheServiceInTheEnd_data();
     void folderDeleteReachesTheServiceInTheEnd();
+    void renamedOfflineSubpageStaysUnderItsParent_data();
+    void renamedOfflineSubpageStaysUnderItsParent();
+    void childrenOfARefusedPageAreSaved_data();
+    void childrenOfARefusedPageAreSaved();
 
 private:
     // The engine's cycle after any it began by itself, with its clock past every retry wait.
@@ -41,6 +47,12 @@ private:
     void refresh();
     // The row id of the row the record's row hangs under; empty at the top level.
     QString parentRowOf(const QString &rowID);
+    static QString parentRowOf(LibraryView &view, const LocalStore &store, const QString &rowID);
+    // The title of the page or name of the folder the record with the server id is listed under in
+    // the sidebar of a second device of the account, once refreshed; empty at the top level.
+    QString parentOnAnotherDevice(qint64 pageServerID);
+    // Quits and launches again on the same device.
+    void relaunch();
     QString madeFolder(const std::function<void()> &make);
     QString madePage(const std::function<void()> &make);
     QMenu *menuOf(const QString &rowID);
@@ -76,11 +88,17 @@ void TestLibraryOfflineChanges::refresh()
 
 QString TestLibraryOfflineChanges::parentRowOf(const QString &rowID)
 {
-    LibraryTree &tree = m_view->tree();
+    return parentRowOf(*m_view, m_app->store, rowID);
+}
+
+QString TestLibraryOfflineChanges::parentRowOf(LibraryView &view, const LocalStore &store,
+                                               const QString &rowID)
+{
+    LibraryTree &tree = view.tree();
     // Everything open, so every record has a row.
-    for (const FNFolder &f : m_app->store.state().folders)
+    for (const FNFolder &f : store.state().folders)
         tree.setExpanded(f.localID, true);
-    for (const FNPage &p : m_app->store.state().pages)
+    for (const FNPage &p : store.state().pages)
         tree.setExpanded(p.localID, true);
     const std::vector<LibraryTree::Row> rows = tree.listContent();
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -93,6 +111,41 @@ QString TestLibraryOfflineChanges::parentRowOf(const QString &rowID)
         return QString();
     }
     return QStringLiteral("(not listed)");
+}
+
+QString TestLibraryOfflineChanges::parentOnAnotherDevice(qint64 pageServerID)
+{
+    AppDevice device(m_fake.origin());
+    AppHarness app(device);
+    app.services.setToken(m_account.token, m_account.userId);
+    FNWorkspace w;
+    w.serverID = m_account.workspaceId;
+    app.store.setWorkspaces({w});
+    LibraryView view(app.context());
+    QSignalSpy polled(&view.refresher(), &LibraryRefresher::pollCycleFinished);
+    view.refresher().startPolling();
+    if (!polled.wait(15000))
+        return QStringLiteral("(no refresh)");
+    view.refresher().stopPolling();
+    const FNPage *page = app.store.pageWithServerID(pageServerID);
+    if (!page)
+        return QStringLiteral("(not listed)");
+    const QString parent = parentRowOf(view, app.store, QStringLiteral("page:") + page->localID);
+    if (parent.startsWith(QLatin1String("page:")))
+        return app.store.page(parent.mid(5))->title;
+    if (parent.startsWith(QLatin1String("folder:")))
+        return app.store.folder(parent.mid(7))->name;
+    return parent;
+}
+
+void TestLibraryOfflineChanges::relaunch()
+{
+    m_view.reset();
+    m_app.reset();
+    m_app = std::make_unique<AppHarness>(*m_device);
+    m_app->services.setToken(m_account.token, m_account.userId);
+    m_app->engine.setClock([this] { return m_now; });
+    m_view = std::make_unique<LibraryView>(m_app->context());
 }
 
 QString TestLibraryOfflineChanges::madeFolder(const std::function<void()> &make)
@@ -270,12 +323,7 @@ void TestLibraryOfflineChanges::folderDeleteReachesTheServiceInTheEnd()
 
     if (trouble == QLatin1String("quit")) {
         // Quit at once and launch again.
-        m_view.reset();
-        m_app.reset();
-        m_app = std::make_unique<AppHarness>(*m_device);
-        m_app->services.setToken(m_account.token, m_account.userId);
-        m_app->engine.setClock([this] { return m_now; });
-        m_view = std::make_unique<LibraryView>(m_app->context());
+        relaunch();
         QVERIFY(m_app->store.folder(localID) && m_app->store.folder(localID)->deletedAt);
     } else {
         // The undo window passes and the first send fails.
@@ -296,6 +344,150 @@ void TestLibraryOfflineChanges::folderDeleteReachesTheServiceInTheEnd()
     QTRY_VERIFY(m_app->store.state().outbox.empty());
     refresh();
     QVERIFY(m_app->storedFolder(localID).deletedAt);
+}
+
+void TestLibraryOfflineChanges::renamedOfflineSubpageStaysUnderItsParent_data()
+{
+    QTest::addColumn<bool>("parentRenamed");
+    QTest::newRow("the subpage renamed") << false;
+    QTest::newRow("the page and then its subpage renamed") << true;
+}
+
+void TestLibraryOfflineChanges::renamedOfflineSubpageStaysUnderItsParent()
+{
+    QFETCH(bool, parentRenamed);
+    m_fake.setOffline(true);
+    const QString parent = madePage([&] { m_view->creator().createPage(std::nullopt, std::nullopt); });
+    showView();
+    const QString parentRow = QStringLiteral("page:") + parent;
+    std::unique_ptr<QMenu> menu(menuOf(parentRow));
+    QVERIFY(menu);
+    const QString child = madePage([&] { action(menu.get(), QStringLiteral("New subpage"))->trigger(); });
+    QVERIFY(!child.isEmpty());
+
+    // Renamed in place, through the row's field, before anything reached the service.
+    m_view->tree().setExpanded(parent, true);
+    const auto rename = [&](const QString &localID, const QString &title) {
+        if (!QTest::qWaitFor(
+                [&] { return !renameField() && row(QStringLiteral("page:") + localID).isValid(); }))
+            return false;
+        m_view->beginRename(row(QStringLiteral("page:") + localID));
+        if (!QTest::qWaitFor([&] { return renameField(); }))
+            return false;
+        renameField()->setText(title);
+        QTest::keyClick(renameField(), Qt::Key_Return);
+        return QTest::qWaitFor([&] { return m_app->storedPage(localID).title == title; });
+    };
+    if (parentRenamed)
+        QVERIFY(rename(parent, QStringLiteral("Trips")));
+    QVERIFY(rename(child, QStringLiteral("Packing list")));
+    syncLater(); // still offline
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + child), parentRow);
+
+    m_fake.setOffline(false);
+    syncLater();
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 parentID = m_app->storedPage(parent).serverID;
+    const qint64 childID = m_app->storedPage(child).serverID;
+    QVERIFY(parentID != 0 && childID != 0);
+    const FakeServiceState::Page &sent = m_fake.state().pages.at(childID);
+    QCOMPARE(sent.title, QStringLiteral("Packing list"));
+    QCOMPARE(sent.parentPageId, parentID);
+    QCOMPARE(parentOnAnotherDevice(childID),
+             parentRenamed ? QStringLiteral("Trips") : QStringLiteral("Untitled"));
+    refresh();
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + child), parentRow);
+}
+
+void TestLibraryOfflineChanges::childrenOfARefusedPageAreSaved_data()
+{
+    QTest::addColumn<QString>("place"); // of the page the service refuses
+    QTest::newRow("at the top level") << "top";
+    QTest::newRow("in a folder") << "folder";
+    QTest::newRow("under a saved page") << "page";
+}
+
+void TestLibraryOfflineChanges::childrenOfARefusedPageAreSaved()
+{
+    QFETCH(QString, place);
+    LibraryCreator &creator = m_view->creator();
+    QString folder;
+    QString grand;
+    if (place == QLatin1String("folder"))
+        folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+    else if (place == QLatin1String("page"))
+        grand = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    syncLater();
+    QVERIFY(m_app->store.state().outbox.empty());
+
+    // Made offline: the page, its subpage, and that one's own subpage.
+    m_fake.setOffline(true);
+    const QString refused = madePage([&] {
+        creator.createPage(grand.isEmpty() ? std::nullopt : std::optional(m_app->storedPage(grand)),
+                           folder.isEmpty() ? std::nullopt : std::optional(m_app->storedFolder(folder)));
+    });
+    m_view->rowEditor().commitPageRename(refused, QStringLiteral("Refused"));
+    const QString child = madePage([&] { creator.createPage(m_app->storedPage(refused), std::nullopt); });
+    const QString grandchild = madePage([&] { creator.createPage(m_app->storedPage(child), std::nullopt); });
+    syncLater();
+
+    // Back online, the service refuses the page's create every time it is tried.
+    m_fake.setOffline(false);
+    auto refusal = FakeService::Fault::http(400, R"({"error":"Page title not allowed"})");
+    refusal.method = "POST";
+    refusal.remaining = int(RetryPolicy::kDropAtAttempts);
+    m_fake.setFault(kPages, refusal);
+    QSignalSpy told(&m_app->engine, &SyncEngine::createRefused);
+    for (int tries = 0; tries < 12 && told.isEmpty(); ++tries)
+        syncLater();
+
+    // Nothing waits for it: its subpage goes up to where it stood, with its own subpage under it,
+    // and the user hears which page was not saved.
+    syncLater();
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("Refused"));
+    QCOMPARE(told.at(0).at(2).toInt(), 1);
+    QCOMPARE(m_app->storedPage(refused).serverID, qint64(0));
+    const qint64 childID = m_app->storedPage(child).serverID;
+    const qint64 grandchildID = m_app->storedPage(grandchild).serverID;
+    QVERIFY(childID != 0 && grandchildID != 0);
+    FakeServiceState &service = m_fake.state();
+    QCOMPARE(service.pages.at(grandchildID).parentPageId, childID);
+    const QString expectedRow = !grand.isEmpty()    ? QStringLiteral("page:") + grand
+                                : !folder.isEmpty() ? QStringLiteral("folder:") + folder
+                                                    : QString();
+    QCOMPARE(service.pages.at(childID).parentPageId,
+             grand.isEmpty() ? qint64(0) : m_app->storedPage(grand).serverID);
+    QCOMPARE(service.pages.at(childID).folderId,
+             folder.isEmpty() ? qint64(0) : m_app->storedFolder(folder).serverID);
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + child), expectedRow);
+    refresh();
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + child), expectedRow);
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + grandchild), QStringLiteral("page:") + child);
+
+    // Its title typed again meanwhile (as the page's title field queues it) holds nothing back either.
+    m_app->store.editPage(refused, [](FNPage &p) { p.title = QStringLiteral("Refused twice"); });
+    PagePatchReq typed;
+    typed.title = QStringLiteral("Refused twice");
+    Outbox::of(m_app->store).pageUpdate(refused, typed, Outbox::Unencodable::QueueNothing);
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+
+    // The next launch sends the page again, where it stood.
+    relaunch();
+    syncLater();
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 refusedID = m_app->storedPage(refused).serverID;
+    QVERIFY(refusedID != 0);
+    QCOMPARE(service.pages.at(refusedID).title, QStringLiteral("Refused twice"));
+    QCOMPARE(service.pages.at(refusedID).parentPageId,
+             grand.isEmpty() ? qint64(0) : m_app->storedPage(grand).serverID);
+    QCOMPARE(service.pages.at(refusedID).folderId,
+             folder.isEmpty() ? qint64(0) : m_app->storedFolder(folder).serverID);
 }
 
 QTEST_MAIN(TestLibraryOfflineChanges)

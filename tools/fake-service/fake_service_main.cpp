@@ -23,6 +23,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption demoOption(
         QStringLiteral("demo"), QStringLiteral("Start with demo accounts and pages of every block kind."));
     parser.addOption(demoOption);
+    const QCommandLineOption refuseOption(
+        QStringLiteral("refuse"),
+        QStringLiteral("Refuse the next COUNT requests of METHOD to PATH with STATUS, as in "
+                       "POST:/api/pages.php:400:10; may be given more than once."),
+        QStringLiteral("METHOD:PATH:STATUS:COUNT"));
+    parser.addOption(refuseOption);
     parser.process(app);
 
     bool ok = false;
@@ -33,6 +39,21 @@ int main(int argc, char *argv[])
     }
 
     FakeService service;
+    for (const QString &refusal : parser.values(refuseOption)) {
+        const QStringList parts = refusal.split(QLatin1Char(':'));
+        bool statusOk = false;
+        bool countOk = false;
+        const int status = parts.size() == 4 ? parts[2].toInt(&statusOk) : 0;
+        const int count = parts.size() == 4 ? parts[3].toInt(&countOk) : 0;
+        if (!statusOk || !countOk || status < 400 || count < 1) {
+            std::fprintf(stderr, "fake-service: invalid refusal \"%s\"\n", qPrintable(refusal));
+            return 2;
+        }
+        FakeService::Fault fault = FakeService::Fault::http(status, R"({"error":"Refused by --refuse"})");
+        fault.method = parts[0].toLatin1();
+        fault.remaining = count;
+        service.setFault(parts[1], fault);
+    }
     if (!service.start(quint16(port))) {
         std::fprintf(stderr, "fake-service: cannot listen on 127.0.0.1:%u\n", port);
         return 1;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class LocalStore;
+
+// A page link ("mention" block) to a page not on the service yet names it by local id, which means
+// nothing to the service or to another device; it takes the page's server id once the page has one.
+namespace pageLinks {
+
+// The block type and content keys the page link keeps its target under.
+inline constexpr const char *kType = "mention";
+inline constexpr const char *kPageIDKey = "page_id";
+inline constexpr const char *kPageLocalIDKey = "page_local_id";
+
+// The page got its server id: every page link naming it by local id takes that id, and the edit is
+// queued to the service like any other of its page's.
+void pageGotServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);
+
+} // namespace pageLinks
