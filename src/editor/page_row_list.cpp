@@ -137,10 +137,9 @@ BlockRow *PageRowList::ensureRow(const QString &localID)
 {
     if (BlockRow *made = row(localID))
         return made;
-    const auto waiting = m_waiting.constFind(localID);
-    if (waiting == m_waiting.cend())
+    if (!m_waiting.contains(localID))
         return nullptr;
-    build(localID, *waiting, indexOf(localID));
+    build(localID, indexOf(localID));
     Q_EMIT rowsMade();
     return row(localID);
 }
@@ -170,8 +169,7 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
         return 0;
     m_layout->setEnabled(false);
     for (const int at : due) {
-        const QString localID = m_order[size_t(at)];
-        build(localID, m_waiting.value(localID), at);
+        build(m_order[size_t(at)], at);
     }
     m_layout->setEnabled(true);
     m_layout->invalidate();
@@ -179,9 +177,11 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
     return int(due.size());
 }
 
-void PageRowList::build(const QString &localID, const FNBlock &block, int at)
+void PageRowList::build(QString localID, int at)
 {
-    m_waiting.remove(localID);
+    // Taken out by value: the hash moves its other entries as it shrinks, and the caller's id may
+    // live in a container the factory changes.
+    const FNBlock block = m_waiting.take(localID);
     const Entry entry = m_factory(block);
     entry.frame->setParent(this);
     m_entries.insert(localID, entry);
@@ -260,17 +260,18 @@ std::vector<BlockRow *> PageRowList::rows() const
 void PageRowList::updateRows(const std::function<void(BlockRow *)> &update)
 {
     m_layout->setEnabled(false);
-    for (const QString &localID : m_order) {
-        if (BlockRow *made = row(localID))
-            update(made);
-    }
+    // Over the rows as they are now: an update may make rows, or read the list again.
+    for (BlockRow *made : rows())
+        update(made);
     m_layout->setEnabled(true);
     m_layout->invalidate();
 }
 
 void PageRowList::flushRows()
 {
-    for (const auto &entry : std::as_const(m_entries)) {
+    // Over a copy: a row's write reaches the store, whose change may make or drop rows here.
+    const QList<Entry> entries = m_entries.values();
+    for (const Entry &entry : entries) {
         // Only a waiting commit: writing every row's text again would stamp every block of the
         // page, and would put back text a pull replaced after the user's last commit.
         if (entry.row->model().hasPendingCommit())

@@ -80,7 +80,7 @@ Q_SIGNALS:
     void rowsMade();
 
 private:
-    void build(const QString &localID, const FNBlock &block, int at);
+    void build(QString localID, int at);
     void remove(const QString &localID);
     void discard(const Entry &entry);
     int indexOf(const QString &localID) const;

@@ -166,15 +166,11 @@ void PageView::setFilePicker(std::shared_ptr<FilePicker> picker)
 {
     m_filePicker = std::move(picker);
     m_cover->model().setFilePicker(m_filePicker);
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([this](BlockRow *row) {
-            BlockServices services = row->model().services();
-            services.filePicker = m_filePicker;
-            row->setMediaServices(std::move(services));
-        });
-    }
+    updateRows([this](BlockRow *row) {
+        BlockServices services = row->model().services();
+        services.filePicker = m_filePicker;
+        row->setMediaServices(std::move(services));
+    });
 }
 
 QCoro::Task<bool> PageView::exportMarkdown()
@@ -474,11 +470,7 @@ void PageView::takeStoredContent()
     // Rows of blocks the restore added or removed come and go with this refresh; the rows that stay
     // drop what the user had typed into them.
     refresh();
-    const std::vector<QPointer<PageRowList>> lists = m_lists;
-    for (const auto &list : lists) {
-        if (list)
-            list->updateRows([](BlockRow *row) { row->model().takeStoredText(); });
-    }
+    updateRows([](BlockRow *row) { row->model().takeStoredText(); });
 }
 
 void PageView::refreshHeader()
@@ -549,17 +541,13 @@ void PageView::refreshSelection()
     // Only the rows whose look changes: restyling every row of a long page on each click is slow.
     const QSet<QString> &selected = m_model->selectedBlocks();
     const bool modeChanged = on != m_rowsSelectMode;
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([&](BlockRow *row) {
-            const QString &localID = row->model().localID();
-            if (modeChanged)
-                row->setSelectMode(on);
-            if (modeChanged || selected.contains(localID) != m_rowsSelected.contains(localID))
-                row->setSelected(selected.contains(localID));
-        });
-    }
+    updateRows([&](BlockRow *row) {
+        const QString &localID = row->model().localID();
+        if (modeChanged)
+            row->setSelectMode(on);
+        if (modeChanged || selected.contains(localID) != m_rowsSelected.contains(localID))
+            row->setSelected(selected.contains(localID));
+    });
     m_rowsSelectMode = on;
     m_rowsSelected = selected;
 }
@@ -651,20 +639,17 @@ void PageView::showEmojiPicker()
 
 void PageView::storePendingRowText()
 {
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([](BlockRow *row) {
-            if (row->model().hasPendingCommit())
-                row->flushText();
-        });
-    }
+    updateRows([](BlockRow *row) {
+        if (row->model().hasPendingCommit())
+            row->flushText();
+    });
 }
 
 void PageView::leave()
 {
     // The rows' waiting text first, so the page's flush carries it.
-    for (const auto &list : m_lists) {
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
         if (list)
             list->flushRows();
     }

@@ -129,6 +129,8 @@ private:
     QWidget *childContent(const QString &parentLocalID);
     QWidget *columnContent(const QString &parentLocalID, int column, int count);
     PageRowList *addList(PageRowList::Source source, int spacing);
+    // Every made row of every list, each list laid out once afterwards.
+    void updateRows(const std::function<void(BlockRow *)> &update);
     // The first of the lists that has a row for the block.
     PageRowList *listHolding(const QString &localID) const;
     // The block as the store holds it now (the row's value may predate its server id).

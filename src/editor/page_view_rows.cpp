@@ -377,12 +377,18 @@ void PageView::takeBatch(const BatchChange &change)
     if (m_batchElsewhere)
         return;
     m_listedRevision.reset();
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([&](BlockRow *row) {
-            if (change.touchesBlock(row->model().localID()))
-                row->model().onStoreChanged();
-        });
+    updateRows([&](BlockRow *row) {
+        if (change.touchesBlock(row->model().localID()))
+            row->model().onStoreChanged();
+    });
+}
+
+void PageView::updateRows(const std::function<void(BlockRow *)> &update)
+{
+    // Over a copy: a row that changes may make a nested list of its own, which joins `m_lists`.
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
+        if (list)
+            list->updateRows(update);
     }
 }
