@@ -53,6 +53,8 @@ public:
     // coordinates. The count of rows made.
     int ensureRowsWithin(int top, int bottom);
     bool isListed(const QString &localID) const { return m_items.contains(localID); }
+    // The block listed last; empty when none is.
+    QString lastListed() const { return m_order.empty() ? QString() : m_order.back(); }
     // The rows made whose places reach into the band [top, bottom) of this list's coordinates, found
     // without walking the list.
     std::vector<BlockRow *> rowsWithin(int top, int bottom) const;

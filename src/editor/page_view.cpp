@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -398,6 +399,8 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
+    if (watched == m_scroll->viewport() && event->type() == QEvent::MouseButtonPress)
+        pressOnNoRow(static_cast<QMouseEvent *>(event)->position().toPoint());
     // A title is one paragraph without tabs: Return and Tab go on to the writing below it.
     if (watched == m_titleField && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();

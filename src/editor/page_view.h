@@ -208,6 +208,8 @@ private:
     void moveToNeighbour(const QString &localID, bool down);
     // The caret to the start of the page's writing: its first block, or a new one.
     void enterFirstBlock();
+    // A press on the page's own ground, at `at` of the viewport, that no row or button took.
+    void pressOnNoRow(const QPoint &at);
     // A text block at the end of the page, with the caret in it.
     void addFocusedBlock();
     void confirmMultiDelete(int count);
