@@ -35,6 +35,7 @@ private Q_SLOTS:
     void rowsAreDrawnWhereTheyAreLaidOut();
     void aPressOnNoRowLeavesNoKeysOutOfSight_data();
     void aPressOnNoRowLeavesNoKeysOutOfSight();
+    void formatToolbarStaysInView();
 
 private:
     std::unique_ptr<PageView> openMixedPage(int count, unsigned seed, QSize size);
@@ -310,6 +311,60 @@ void TestLongPageScroll::aPressOnNoRowLeavesNoKeysOutOfSight()
     QCOMPARE(changedBlock(last), QString());
     if (!toTheEnd)
         QCOMPARE(storedText(m_blocks.back().localID), TestDevice::textOf(m_blocks.back()));
+}
+
+void TestLongPageScroll::formatToolbarStaysInView()
+{
+    // Rows whose first line leaves no room beside the text, ending at all lengths: the row above
+    // often reaches the toolbar's place above the row.
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Toolbar");
+    m_device->store().change([&](StoreState &state) {
+        // Then a row taller than the view, and a short one after it.
+        for (int i = 0; i < 26; ++i) {
+            const int words = i == 24 ? 400 : i == 25 ? 0 : 8 + i * 7 % 23;
+            FNBlock block;
+            block.pageLocalID = page.localID;
+            block.type = QStringLiteral("text");
+            block.contentJSON = QStringLiteral(R"({"text":"line %1 %2"})")
+                                    .arg(i)
+                                    .arg(QStringLiteral("many words ").repeated(words).trimmed());
+            block.position = i;
+            state.blocks.push_back(block);
+            m_blocks.push_back(block);
+        }
+    });
+    auto view = openPage(page, QSize(760, 520));
+    QVERIFY(view);
+    QWidget *viewport = view->scrollArea()->viewport();
+    QWidget *column = view->scrollArea()->widget();
+    QScrollBar *bar = view->scrollArea()->verticalScrollBar();
+    const QWidget *toolbar = view->formatToolbar();
+    for (const int index : {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 24}) {
+        const QString &localID = m_blocks[size_t(index)].localID;
+        QWidget *frame = view->rowFrame(localID);
+        QVERIFY(frame);
+        settle();
+        const int top = frame->mapTo(column, QPoint(0, 0)).y();
+        if (frame->height() > viewport->height()) {
+            // The row fills the view, from its top edge: no room above it or below it in sight.
+            bar->setValue(top);
+        } else {
+            // The row the last one in view, its bottom at the view's bottom edge.
+            QVERIFY(index != 24);
+            bar->setValue(top + frame->height() - viewport->height());
+        }
+        settle();
+        RichTextEditor *editor = view->row(localID)->richEditor();
+        const QPoint first = EditorSteps::pointAt(*editor, QStringLiteral("line %1").arg(index));
+        QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier, first);
+        QTRY_VERIFY(editor->hasFocus());
+        const auto shownBar = [&] { return QRect(toolbar->mapTo(viewport, QPoint()), toolbar->size()); };
+        QTRY_VERIFY2(toolbar->isVisible() && viewport->rect().contains(shownBar()),
+                     qPrintable(QStringLiteral("row %1: toolbar at y %2 in a view %3 high")
+                                    .arg(index)
+                                    .arg(shownBar().top())
+                                    .arg(viewport->height())));
+    }
 }
 
 QTEST_MAIN(TestLongPageScroll)
