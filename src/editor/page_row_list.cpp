@@ -144,7 +144,7 @@ BlockRow *PageRowList::ensureRow(const QString &localID)
     return row(localID);
 }
 
-int PageRowList::ensureRowsWithin(int top, int bottom)
+int PageRowList::ensureRowsWithin(int top, int bottom, int most)
 {
     if (m_waiting.isEmpty())
         return 0;
@@ -163,6 +163,8 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
         const int itemBottom = laidOut ? placed.bottom() + 1 : y + item->sizeHint().height();
         if (itemBottom >= top && itemTop < bottom && m_waiting.contains(m_order[size_t(at)]))
             due.push_back(at);
+        if (int(due.size()) >= most)
+            break;
         y = itemBottom + m_layout->spacing();
     }
     if (due.empty())

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <limits>
 #include <vector>
 
 class BlockRow;
@@ -50,8 +51,8 @@ public:
     // The block's row, made now when it is still a placeholder; none when it is not listed here.
     BlockRow *ensureRow(const QString &localID);
     // Makes the rows of the placeholders that reach into the band [top, bottom) of this list's
-    // coordinates. The count of rows made.
-    int ensureRowsWithin(int top, int bottom);
+    // coordinates, at most `most` of them, nearest the band's top first. The count of rows made.
+    int ensureRowsWithin(int top, int bottom, int most = std::numeric_limits<int>::max());
     bool isListed(const QString &localID) const { return m_items.contains(localID); }
     // The block listed last; empty when none is.
     QString lastListed() const { return m_order.empty() ? QString() : m_order.back(); }

@@ -318,11 +318,20 @@ QWidget *PageView::buildColumn()
             [this] { makeRowsAround(std::max(m_scroll->viewport()->height(), 1)); });
     // Rows scrolled into view are made before the frame that shows them.
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-        if (!m_restoringScroll)
+        if (!m_restoringScroll) {
+            const QScrollBar *bar = m_scroll->verticalScrollBar();
             m_scrollAnchor.clear();
-        makeVisibleRows();
+            m_scrollAtEnd = bar->maximum() > 0 && bar->value() == bar->maximum();
+        }
+        // A handle dragged moves the view at once, over placeholders; their rows come over the next
+        // turns, a few at a time, so that no move waits on a screen of rows.
+        if (m_scroll->verticalScrollBar()->isSliderDown())
+            m_makeVisibleRows.start(0);
+        else
+            makeVisibleRows();
     });
     connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &PageView::restoreScrollAnchor);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] { m_makeVisibleRows.start(0); });
     return m_scroll;
 }
 

@@ -231,6 +231,8 @@ private:
     mutable QHash<QString, QFontMetricsF> m_faceMetrics; // by block kind, for the estimates
     QPointer<QWidget> m_scrollAnchor; // a row's frame, and its distance from the view's top
     int m_scrollAnchorOffset = 0;
+    // The view showed the page's end: it keeps showing it as the rows made there take their heights.
+    bool m_scrollAtEnd = false;
     bool m_restoringScroll = false;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     // The store's revision of the page's blocks the lists last read; none when they must read again.
