@@ -2,6 +2,7 @@
 // it cost the GUI thread, each key with the commit, refresh, flush and save it causes, against one
 // QTextDocument laid out with the same page's text in the same run. Offscreen; run a Release build:
 // bench_page_scale [rounds = 3]
+#include "bench_long_page.h"
 #include "bench_state.h"
 #include "bench_stats.h"
 #include "blocks/block_content.h"
@@ -11,7 +12,6 @@
 #include "store/local_store.h"
 #include "ui/app_context.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,7 +20,6 @@
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -29,8 +28,7 @@
 
 namespace {
 
-constexpr int kPageBlocks = 2000;
-constexpr qint64 kPageServerID = 99000;
+constexpr int kPageBlocks = BenchLongPage::kBlocks;
 constexpr double kKeystrokeBudget = 16;
 constexpr int kKeys = 1000;
 // The row's commit, the page's flush and the store's save each run out well inside a key's gap, so
@@ -44,42 +42,6 @@ constexpr double kInteractiveBudget = 300;
 double ms(const QElapsedTimer &t)
 {
     return double(t.nsecsElapsed()) / 1e6;
-}
-
-// The long page, appended to the large state.
-QString addLongPage(StoreState &state)
-{
-    BenchState::Generator g;
-    FNPage page;
-    page.serverID = kPageServerID;
-    page.workspaceServerID = 100;
-    page.title = QStringLiteral("The long page");
-    page.position = BenchState::kPages;
-    state.pages.push_back(page);
-    const char *types[] = {"text", "text", "text", "text", "h1", "h2", "bullet", "bullet", "todo", "quote"};
-    for (int i = 0; i < kPageBlocks; ++i) {
-        FNBlock b;
-        b.serverID = 900000 + i;
-        b.pageServerID = page.serverID;
-        b.pageLocalID = page.localID;
-        b.type = QString::fromLatin1(types[g.pick(int(std::size(types)))]);
-        b.contentJSON = *BlockContent::encode({{QStringLiteral("text"), g.words(4, 60)}});
-        b.position = i;
-        state.blocks.push_back(b);
-    }
-    return page.localID;
-}
-
-// The anchor: the page's text in one document, laid out at the view's width.
-double documentAnchor(const QString &text)
-{
-    QElapsedTimer t;
-    t.start();
-    QTextDocument doc;
-    doc.setPlainText(text);
-    doc.setTextWidth(900);
-    (void)doc.documentLayout()->documentSize();
-    return ms(t);
 }
 
 // The longest the event loop goes without running while it spins (a real event loop: QTest's waits
@@ -284,7 +246,7 @@ int main(int argc, char *argv[])
         LocalStore seed(dir.path());
         seed.change([&](StoreState &s) {
             s = BenchState::generate();
-            pageLocalID = addLongPage(s);
+            pageLocalID = BenchLongPage::add(s);
         });
         seed.save();
     }
@@ -296,13 +258,9 @@ int main(int argc, char *argv[])
         LocalStore store(dir.path(), kKeySave);
         AppContext context;
         context.store = &store;
-        QString pageText;
-        for (const FNBlock *block : store.blocksOfPage(pageLocalID))
-            pageText +=
-                BlockContent::readString(BlockContent::decode(block->contentJSON), QStringLiteral("text")) +
-                QLatin1Char('\n');
+        const QString pageText = BenchLongPage::text(store, pageLocalID);
         const double cpuBefore = threadCpuMs();
-        anchors.push_back(documentAnchor(pageText));
+        anchors.push_back(BenchLongPage::documentAnchor(pageText));
         anchorCpus.push_back(threadCpuMs() - cpuBefore);
 
         PageView *view = nullptr;

@@ -7,8 +7,9 @@
 #include "ui/toast_center.h"
 #include "ui/toast_overlay.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -17,6 +18,7 @@ namespace {
 constexpr auto kEditMenu = "&Edit";
 constexpr auto kCloseWindow = "Close Window";
 constexpr auto kQuit = "Quit";
+constexpr QKeyCombination kQuitKeys(Qt::ControlModifier, Qt::Key_Q);
 
 } // namespace
 
@@ -67,9 +69,11 @@ void AppWindow::installWindowCommands()
     QAction *closeWindow = file->addAction(QString::fromLatin1(kCloseWindow), this, &QWidget::close);
     closeWindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     QAction *quit = file->addAction(QString::fromLatin1(kQuit), this, &AppWindow::quit);
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    // Also from a sheet in front of the window.
+    quit->setShortcut(QKeySequence(kQuitKeys));
     quit->setShortcutContext(Qt::ApplicationShortcut);
+    // Also from a sheet or dialog in front of the window: Qt gives no shortcut of a window that a
+    // modal one blocks its keys, so they are caught on their way to the modal one.
+    qApp->installEventFilter(this);
 
     auto *edit = new QMenu(QString::fromLatin1(kEditMenu), this);
     menuBar()->insertMenu(menus.at(1), edit);
@@ -82,6 +86,17 @@ void AppWindow::closeEvent(QCloseEvent *event)
     // views live, so the page queues them as it goes; their timers would not fire after the loop.
     Debouncer::flushAll();
     QMainWindow::closeEvent(event);
+}
+
+bool AppWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && QGuiApplication::modalWindow() && watched->isWidgetType() &&
+        static_cast<QKeyEvent *>(event)->keyCombination() == kQuitKeys) {
+        // Once the key's delivery is over: the window closes under the widget that has it.
+        QMetaObject::invokeMethod(this, &AppWindow::quit, Qt::QueuedConnection);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void AppWindow::quit()

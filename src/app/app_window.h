@@ -41,6 +41,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // File > "Close Window" and "Quit", and the Edit menu.

@@ -137,15 +137,14 @@ BlockRow *PageRowList::ensureRow(const QString &localID)
 {
     if (BlockRow *made = row(localID))
         return made;
-    const auto waiting = m_waiting.constFind(localID);
-    if (waiting == m_waiting.cend())
+    if (!m_waiting.contains(localID))
         return nullptr;
-    build(localID, *waiting, indexOf(localID));
+    build(localID, indexOf(localID));
     Q_EMIT rowsMade();
     return row(localID);
 }
 
-int PageRowList::ensureRowsWithin(int top, int bottom)
+int PageRowList::ensureRowsWithin(int top, int bottom, int most)
 {
     if (m_waiting.isEmpty())
         return 0;
@@ -164,14 +163,15 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
         const int itemBottom = laidOut ? placed.bottom() + 1 : y + item->sizeHint().height();
         if (itemBottom >= top && itemTop < bottom && m_waiting.contains(m_order[size_t(at)]))
             due.push_back(at);
+        if (int(due.size()) >= most)
+            break;
         y = itemBottom + m_layout->spacing();
     }
     if (due.empty())
         return 0;
     m_layout->setEnabled(false);
     for (const int at : due) {
-        const QString localID = m_order[size_t(at)];
-        build(localID, m_waiting.value(localID), at);
+        build(m_order[size_t(at)], at);
     }
     m_layout->setEnabled(true);
     m_layout->invalidate();
@@ -179,9 +179,11 @@ int PageRowList::ensureRowsWithin(int top, int bottom)
     return int(due.size());
 }
 
-void PageRowList::build(const QString &localID, const FNBlock &block, int at)
+void PageRowList::build(QString localID, int at)
 {
-    m_waiting.remove(localID);
+    // Taken out by value: the hash moves its other entries as it shrinks, and the caller's id may
+    // live in a container the factory changes.
+    const FNBlock block = m_waiting.take(localID);
     const Entry entry = m_factory(block);
     entry.frame->setParent(this);
     m_entries.insert(localID, entry);
@@ -260,17 +262,18 @@ std::vector<BlockRow *> PageRowList::rows() const
 void PageRowList::updateRows(const std::function<void(BlockRow *)> &update)
 {
     m_layout->setEnabled(false);
-    for (const QString &localID : m_order) {
-        if (BlockRow *made = row(localID))
-            update(made);
-    }
+    // Over the rows as they are now: an update may make rows, or read the list again.
+    for (BlockRow *made : rows())
+        update(made);
     m_layout->setEnabled(true);
     m_layout->invalidate();
 }
 
 void PageRowList::flushRows()
 {
-    for (const auto &entry : std::as_const(m_entries)) {
+    // Over a copy: a row's write reaches the store, whose change may make or drop rows here.
+    const QList<Entry> entries = m_entries.values();
+    for (const Entry &entry : entries) {
         // Only a waiting commit: writing every row's text again would stamp every block of the
         // page, and would put back text a pull replaced after the user's last commit.
         if (entry.row->model().hasPendingCommit())

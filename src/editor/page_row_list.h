@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <limits>
 #include <vector>
 
 class BlockRow;
@@ -50,9 +51,11 @@ public:
     // The block's row, made now when it is still a placeholder; none when it is not listed here.
     BlockRow *ensureRow(const QString &localID);
     // Makes the rows of the placeholders that reach into the band [top, bottom) of this list's
-    // coordinates. The count of rows made.
-    int ensureRowsWithin(int top, int bottom);
+    // coordinates, at most `most` of them, nearest the band's top first. The count of rows made.
+    int ensureRowsWithin(int top, int bottom, int most = std::numeric_limits<int>::max());
     bool isListed(const QString &localID) const { return m_items.contains(localID); }
+    // The block listed last; empty when none is.
+    QString lastListed() const { return m_order.empty() ? QString() : m_order.back(); }
     // The rows made whose places reach into the band [top, bottom) of this list's coordinates, found
     // without walking the list.
     std::vector<BlockRow *> rowsWithin(int top, int bottom) const;
@@ -80,7 +83,7 @@ Q_SIGNALS:
     void rowsMade();
 
 private:
-    void build(const QString &localID, const FNBlock &block, int at);
+    void build(QString localID, int at);
     void remove(const QString &localID);
     void discard(const Entry &entry);
     int indexOf(const QString &localID) const;

@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -166,15 +167,11 @@ void PageView::setFilePicker(std::shared_ptr<FilePicker> picker)
 {
     m_filePicker = std::move(picker);
     m_cover->model().setFilePicker(m_filePicker);
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([this](BlockRow *row) {
-            BlockServices services = row->model().services();
-            services.filePicker = m_filePicker;
-            row->setMediaServices(std::move(services));
-        });
-    }
+    updateRows([this](BlockRow *row) {
+        BlockServices services = row->model().services();
+        services.filePicker = m_filePicker;
+        row->setMediaServices(std::move(services));
+    });
 }
 
 QCoro::Task<bool> PageView::exportMarkdown()
@@ -321,11 +318,20 @@ QWidget *PageView::buildColumn()
             [this] { makeRowsAround(std::max(m_scroll->viewport()->height(), 1)); });
     // Rows scrolled into view are made before the frame that shows them.
     connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-        if (!m_restoringScroll)
+        if (!m_restoringScroll) {
+            const QScrollBar *bar = m_scroll->verticalScrollBar();
             m_scrollAnchor.clear();
-        makeVisibleRows();
+            m_scrollAtEnd = bar->maximum() > 0 && bar->value() == bar->maximum();
+        }
+        // A handle dragged moves the view at once, over placeholders; their rows come over the next
+        // turns, a few at a time, so that no move waits on a screen of rows.
+        if (m_scroll->verticalScrollBar()->isSliderDown())
+            m_makeVisibleRows.start(0);
+        else
+            makeVisibleRows();
     });
     connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &PageView::restoreScrollAnchor);
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] { m_makeVisibleRows.start(0); });
     return m_scroll;
 }
 
@@ -402,6 +408,8 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
     default:
         break;
     }
+    if (watched == m_scroll->viewport() && event->type() == QEvent::MouseButtonPress)
+        pressOnNoRow(static_cast<QMouseEvent *>(event)->position().toPoint());
     // A title is one paragraph without tabs: Return and Tab go on to the writing below it.
     if (watched == m_titleField && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
@@ -474,11 +482,7 @@ void PageView::takeStoredContent()
     // Rows of blocks the restore added or removed come and go with this refresh; the rows that stay
     // drop what the user had typed into them.
     refresh();
-    const std::vector<QPointer<PageRowList>> lists = m_lists;
-    for (const auto &list : lists) {
-        if (list)
-            list->updateRows([](BlockRow *row) { row->model().takeStoredText(); });
-    }
+    updateRows([](BlockRow *row) { row->model().takeStoredText(); });
 }
 
 void PageView::refreshHeader()
@@ -549,17 +553,13 @@ void PageView::refreshSelection()
     // Only the rows whose look changes: restyling every row of a long page on each click is slow.
     const QSet<QString> &selected = m_model->selectedBlocks();
     const bool modeChanged = on != m_rowsSelectMode;
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([&](BlockRow *row) {
-            const QString &localID = row->model().localID();
-            if (modeChanged)
-                row->setSelectMode(on);
-            if (modeChanged || selected.contains(localID) != m_rowsSelected.contains(localID))
-                row->setSelected(selected.contains(localID));
-        });
-    }
+    updateRows([&](BlockRow *row) {
+        const QString &localID = row->model().localID();
+        if (modeChanged)
+            row->setSelectMode(on);
+        if (modeChanged || selected.contains(localID) != m_rowsSelected.contains(localID))
+            row->setSelected(selected.contains(localID));
+    });
     m_rowsSelectMode = on;
     m_rowsSelected = selected;
 }
@@ -651,20 +651,17 @@ void PageView::showEmojiPicker()
 
 void PageView::storePendingRowText()
 {
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([](BlockRow *row) {
-            if (row->model().hasPendingCommit())
-                row->flushText();
-        });
-    }
+    updateRows([](BlockRow *row) {
+        if (row->model().hasPendingCommit())
+            row->flushText();
+    });
 }
 
 void PageView::leave()
 {
     // The rows' waiting text first, so the page's flush carries it.
-    for (const auto &list : m_lists) {
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
         if (list)
             list->flushRows();
     }

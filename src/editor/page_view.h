@@ -129,6 +129,8 @@ private:
     QWidget *childContent(const QString &parentLocalID);
     QWidget *columnContent(const QString &parentLocalID, int column, int count);
     PageRowList *addList(PageRowList::Source source, int spacing);
+    // Every made row of every list, each list laid out once afterwards.
+    void updateRows(const std::function<void(BlockRow *)> &update);
     // The first of the lists that has a row for the block.
     PageRowList *listHolding(const QString &localID) const;
     // The block as the store holds it now (the row's value may predate its server id).
@@ -206,6 +208,8 @@ private:
     void moveToNeighbour(const QString &localID, bool down);
     // The caret to the start of the page's writing: its first block, or a new one.
     void enterFirstBlock();
+    // A press on the page's own ground, at `at` of the viewport, that no row or button took.
+    void pressOnNoRow(const QPoint &at);
     // A text block at the end of the page, with the caret in it.
     void addFocusedBlock();
     void confirmMultiDelete(int count);
@@ -227,6 +231,8 @@ private:
     mutable QHash<QString, QFontMetricsF> m_faceMetrics; // by block kind, for the estimates
     QPointer<QWidget> m_scrollAnchor; // a row's frame, and its distance from the view's top
     int m_scrollAnchorOffset = 0;
+    // The view showed the page's end: it keeps showing it as the rows made there take their heights.
+    bool m_scrollAtEnd = false;
     bool m_restoringScroll = false;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     // The store's revision of the page's blocks the lists last read; none when they must read again.

@@ -5,6 +5,7 @@
 #include "editor/auto_height_text_view.h"
 #include "store/local_store.h"
 
+#include <QApplication>
 #include <QLayout>
 #include <QScrollArea>
 #include <QTextCursor>
@@ -185,4 +186,29 @@ void PageView::passKeyboardOn(const QString &localID)
         return;
     refresh();
     focusRow(*added, BlockRow::Caret::start);
+}
+
+void PageView::pressOnNoRow(const QPoint &at)
+{
+    QWidget *viewport = m_scroll->viewport();
+    // A press a row let through (on its margin, its label) is the row's own; one outside the view
+    // (a view squeezed to nothing) is no user's.
+    QWidget *hit = viewport->childAt(at);
+    if (!viewport->rect().contains(at) || (hit && hit != m_topLevel && m_topLevel->isAncestorOf(hit)))
+        return;
+    // Below the last row the writing goes on at the end of the page, which is in sight there.
+    const int listBottom = m_topLevel->mapTo(viewport, QPoint(0, m_topLevel->height())).y();
+    if (hit != m_topLevel && at.y() >= listBottom) {
+        const QString last = m_topLevel->lastListed();
+        if (!last.isEmpty() && focusRow(last, BlockRow::Caret::end))
+            return;
+    }
+    // Keys go nowhere rather than into a row scrolled out of sight, where nothing on screen would
+    // show them landing.
+    QWidget *keys = QApplication::focusWidget();
+    if (!keys || !m_scroll->widget()->isAncestorOf(keys))
+        return;
+    const QRect shown(keys->mapTo(viewport, QPoint(0, 0)), keys->size());
+    if (!shown.intersects(viewport->rect()))
+        m_scroll->setFocus(Qt::MouseFocusReason);
 }

@@ -175,11 +175,15 @@ void PageView::placeFormatToolbar()
         places.emplace_back(QPoint(x, std::max(rowAt.y(), editorAt.y() + (lineHeight - size.height()) / 2)),
                             size);
     }
-    // Above the row, over the space before it, unless the view's top edge would cut it off; below it.
+    // Above the row, over the space before it, or below it, unless the view's edge would cut it off.
+    const int viewTop = -column->y();
+    const int viewBottom = viewTop + m_scroll->viewport()->height();
     const int above = rowAt.y() - size.height() - kToolbarGap;
-    if (above >= -column->y())
+    if (above >= viewTop)
         places.emplace_back(QPoint(x, above), size);
-    places.emplace_back(QPoint(x, rowAt.y() + target->height() + kToolbarGap), size);
+    const int below = rowAt.y() + target->height() + kToolbarGap;
+    if (below + size.height() <= viewBottom)
+        places.emplace_back(QPoint(x, below), size);
     for (const QRect &place : places) {
         if (coversNoText(place)) {
             showFormatToolbarAt(place);

@@ -31,6 +31,8 @@ constexpr int kLeastTextWidth = 200;
 constexpr int kRowChrome = 60;           // the grip, the menu and the comment button beside the text
 constexpr int kContentJSONOverhead = 12; // {"text":""}
 constexpr int kRowPadding = 10;
+// While the scroll bar's handle is dragged: the rows made in one turn of the event loop.
+constexpr int kDragRowsAtOnce = 3;
 
 } // namespace
 
@@ -243,9 +245,11 @@ bool PageView::isLaidOut() const
 
 void PageView::makeVisibleRows()
 {
-    // What is in view before the next frame; a screen around it a turn later.
+    // What is in view before the next frame; a screen around it a turn later, once the drag of the
+    // scroll bar's handle, if any, has ended.
     makeRowsAround(0);
-    if (m_topLevel && m_topLevel->placeholderCount() > 0)
+    if (m_topLevel && m_topLevel->placeholderCount() > 0 && !m_makeVisibleRows.isActive() &&
+        !m_scroll->verticalScrollBar()->isSliderDown())
         m_makeMarginRows.start(0);
 }
 
@@ -267,8 +271,11 @@ void PageView::makeRowsAround(int margin)
     QWidget *column = m_scroll->widget();
     // Before the view is shown, a screen of a small window: the rest come when it shows.
     const int screen = isVisible() ? m_scroll->viewport()->height() : kLeastScreen;
+    // While the handle is dragged, a turn makes a few rows and leaves the rest to the next ones: the
+    // view keeps up with the pointer, and the rows fill in between its moves.
+    const bool dragging = margin == 0 && m_scroll->verticalScrollBar()->isSliderDown();
     // Rows that come out shorter than their estimate bring more places into view: again until none.
-    for (int pass = 0; pass < kMakePasses; ++pass) {
+    for (int pass = 0; pass < (dragging ? 1 : kMakePasses); ++pass) {
         // A row that just grew or shrank has only posted its new height: the margin's places are
         // read after it is taken, or the rows below would be guessed at from their hints and many
         // made for nothing.
@@ -278,9 +285,12 @@ void PageView::makeRowsAround(int margin)
         const int top = m_scroll->verticalScrollBar()->value() - m_topLevel->mapTo(column, QPoint(0, 0)).y();
         if (pass == 0 && !m_scrollAnchor)
             holdScrollAnchor();
-        if (m_topLevel->ensureRowsWithin(top - margin, top + screen + margin) == 0)
+        if (m_topLevel->ensureRowsWithin(top - margin, top + screen + margin,
+                                         dragging ? kDragRowsAtOnce : std::numeric_limits<int>::max()) == 0)
             break;
         settleNewRows();
+        if (dragging)
+            m_makeVisibleRows.start(0);
     }
     column->layout()->activate();
     restoreScrollAnchor();
@@ -325,9 +335,18 @@ void PageView::holdScrollAnchor()
 
 void PageView::restoreScrollAnchor()
 {
-    if (!m_scrollAnchor || m_restoringScroll)
+    if (m_restoringScroll)
         return;
     QScrollBar *bar = m_scroll->verticalScrollBar();
+    if (m_scrollAtEnd) {
+        // A handle dragged to the bottom, or a wheel turned to it, means the end.
+        m_restoringScroll = true;
+        bar->setValue(bar->maximum());
+        m_restoringScroll = false;
+        return;
+    }
+    if (!m_scrollAnchor)
+        return;
     const int drift = m_scrollAnchor->mapTo(m_scroll->viewport(), QPoint(0, 0)).y() - m_scrollAnchorOffset;
     if (drift == 0)
         return;
@@ -377,12 +396,18 @@ void PageView::takeBatch(const BatchChange &change)
     if (m_batchElsewhere)
         return;
     m_listedRevision.reset();
-    for (const auto &list : m_lists) {
-        if (!list)
-            continue;
-        list->updateRows([&](BlockRow *row) {
-            if (change.touchesBlock(row->model().localID()))
-                row->model().onStoreChanged();
-        });
+    updateRows([&](BlockRow *row) {
+        if (change.touchesBlock(row->model().localID()))
+            row->model().onStoreChanged();
+    });
+}
+
+void PageView::updateRows(const std::function<void(BlockRow *)> &update)
+{
+    // Over a copy: a row that changes may make a nested list of its own, which joins `m_lists`.
+    const std::vector<QPointer<PageRowList>> lists = m_lists;
+    for (const auto &list : lists) {
+        if (list)
+            list->updateRows(update);
     }
 }

@@ -1,6 +1,7 @@
 #include "app/app_window.h"
 #include "app/local_data_owner.h"
 #include "app/main_view.h"
+#include "app/page_sheets.h"
 #include "blocks/block_content.h"
 #include "blocks/image_block.h"
 #include "blocks/math_block.h"
@@ -14,6 +15,7 @@
 #include "support/app_harness.h"
 #include "support/test_device.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -147,7 +149,10 @@ bool TestOpenPageEdits::openSharedPage()
         return false;
     qint64 pageServerID = other.page(page.localID)->serverID;
 
-    m_window = std::make_unique<AppWindow>(m_app->context(), [](const AppContext &c) { return new MainView(c); });
+    MainView::Parts parts; // as main() plugs them in
+    parts.sheet = makePageSheet;
+    m_window = std::make_unique<AppWindow>(m_app->context(),
+                                           [parts](const AppContext &c) { return new MainView(c, parts); });
     m_window->resize(1100, 800);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))
@@ -283,11 +288,16 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept_data()
 {
     QTest::addColumn<int>("block");
     QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("sheet"); // in front of the window when the command comes
     for (const QString &how : {QStringLiteral("Quit (Ctrl+Q)"), QStringLiteral("Close Window (Ctrl+W)"),
                               QStringLiteral("quit signal")}) {
-        QTest::addRow("text row, %s", qPrintable(how)) << 0 << how;
-        QTest::addRow("math, %s", qPrintable(how)) << 1 << how;
-        QTest::addRow("caption, %s", qPrintable(how)) << 2 << how;
+        QTest::addRow("text row, %s", qPrintable(how)) << 0 << how << QString();
+        QTest::addRow("math, %s", qPrintable(how)) << 1 << how << QString();
+        QTest::addRow("caption, %s", qPrintable(how)) << 2 << how << QString();
+    }
+    for (const QString &sheet : {QStringLiteral("share"), QStringLiteral("quick switcher")}) {
+        QTest::addRow("text row, Quit (Ctrl+Q) from the %s", qPrintable(sheet)) << 0 << "Quit (Ctrl+Q)" << sheet;
+        QTest::addRow("caption, Quit (Ctrl+Q) from the %s", qPrintable(sheet)) << 2 << "Quit (Ctrl+Q)" << sheet;
     }
 }
 
@@ -297,6 +307,7 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept()
 {
     QFETCH(int, block);
     QFETCH(QString, how);
+    QFETCH(QString, sheet);
     QVERIFY(openSharedPage());
     // From here on nothing is sent: the queued operation must be found in the saved outbox.
     m_app->engine.stopLoop();
@@ -310,6 +321,16 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept()
     const QString before = fieldText(block);
     QTest::keyClicks(field, QStringLiteral(" final"));
     const QString typed = before + QStringLiteral(" final");
+    if (!sheet.isEmpty()) {
+        if (sheet == QLatin1String("share"))
+            QTest::mouseClick(qobject_cast<PageView *>(mainView()->detail())->shareButton(), Qt::LeftButton);
+        else
+            m_window->menuActions().at(1)->trigger();
+        // The keys in the sheet, which blocks the window behind it.
+        QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::modalWindow() && QApplication::focusWidget() &&
+                                     QApplication::focusWidget()->window() != m_window.get(),
+                                 kWait);
+    }
 
     QuitSignals quitSignals;
     // As the app's entry wires it.
@@ -318,12 +339,14 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept()
         QCoreApplication::quit();
     });
     quitSignals.start();
-    QTimer::singleShot(0, this, [how] {
+    QTimer::singleShot(0, this, [how, sheet] {
+        // Into a sheet through its field: the sheet's window goes with the app while the key's
+        // release would still be on its way to it.
+        QWidget *keys = sheet.isEmpty() ? nullptr : QApplication::focusWidget();
         if (how == QLatin1String("quit signal"))
             std::raise(SIGTERM);
         else
-            QTest::keyClick(static_cast<QWidget *>(nullptr), how.startsWith(QLatin1String("Quit")) ? Qt::Key_Q : Qt::Key_W,
-                            Qt::ControlModifier);
+            QTest::keyClick(keys, how.startsWith(QLatin1String("Quit")) ? Qt::Key_Q : Qt::Key_W, Qt::ControlModifier);
     });
     // The application's own loop, ended by the command alone (else by the guard, with 99).
     QTimer guard;
