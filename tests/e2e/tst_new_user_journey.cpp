@@ -1,141 +1,7 @@
-#include "app/app_window.h"
-#include "app/auth_view.h"
-#include "app/home_view.h"
-#include "app/main_view.h"
-#include "app/quick_switcher.h"
-#include "app/sync_button.h"
-#include "app/welcome_view.h"
-#include "blocks/block_content.h"
-#include "editor/auto_height_text_view.h"
-#include "editor/block_row.h"
-#include "editor/draggable_block_modifier.h"
-#include "editor/emoji_picker.h"
-#include "editor/format_toolbar.h"
-#include "editor/link_sheet.h"
-#include "editor/page_view.h"
-#include "editor/rich_text_editor.h"
-#include "editor/slash_menu.h"
-#include "fake-service/fake_service.h"
-#include "library/library_dock.h"
-#include "library/library_list_view.h"
-#include "library/library_row_model.h"
-#include "library/library_view.h"
-#include "library/trash_view.h"
-#include "platform/icon_theme.h"
-#include "platform/preset_file_picker.h"
-#include "support/app_harness.h"
-#include "support/editor_steps.h"
-#include "support/journey.h"
-#include "ui/empty_state_view.h"
-#include "ui/toast_overlay.h"
-
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPainter>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextLayout>
-#include <QToolButton>
-
-#include <algorithm>
-#include <memory>
+#include "new_user_journey_steps.h"
 
 using namespace std::chrono_literals;
-
-namespace {
-
-const QString kEmail = QStringLiteral("robin@example.com");
-const QString kPassword = QStringLiteral("hunter22");
-const QString kName = QStringLiteral("Robin Hale");
-const QString kFolderName = QStringLiteral("Travel");
-const QString kPageTitle = QStringLiteral("Trip plan");
-const QString kLink = QStringLiteral("https://example.com/trip");
-const QString kIcon = QStringLiteral("\u2708\uFE0F"); // the aeroplane
-const QString kCampingTitle = QStringLiteral("Camping");
-// The camping page as written with the keyboard.
-const QStringList kCampingBlocks{QStringLiteral("text: Pack the **tent**"),
-                                 QStringLiteral("text: Check the stove"),
-                                 QStringLiteral("bullet: Tent"),
-                                 QStringLiteral("bullet: Stove pot"),
-                                 QStringLiteral("divider: "),
-                                 QStringLiteral("text: Done")};
-const QString kPlanText = QStringLiteral("Plan the **trip**, see [docs](https://example.com/trip)");
-
-// The sidebar with the folder open on the page.
-QStringList folderWithPage()
-{
-    return {QStringLiteral("📁 ") + kFolderName, QStringLiteral("  ") + kIcon + QLatin1Char(' ') + kPageTitle};
-}
-
-// A page as the user reads it: one line per block, top to bottom, "kind: text", a to-do with its box.
-QStringList expectedBlocks(const QString &bulletText)
-{
-    return {QStringLiteral("h2: Packing"), QStringLiteral("text: ") + kPlanText,
-            QStringLiteral("todo: [x] Book the train"), QStringLiteral("bullet: ") + bulletText};
-}
-
-QString describe(const QString &type, const QString &text, std::optional<bool> checked)
-{
-    QString box;
-    if (checked)
-        box = *checked ? QStringLiteral("[x] ") : QStringLiteral("[ ] ");
-    return type + QStringLiteral(": ") + box + text;
-}
-
-// The rows of an open page in the order they are drawn.
-QStringList shownBlocks(PageView *view)
-{
-    QStringList out;
-    for (BlockRow *row : journey::rowsAsDrawn(view)) {
-        const QString text = row->richEditor() ? row->richEditor()->toRawText() : QString();
-        std::optional<bool> checked;
-        // A checked to-do is drawn struck through.
-        if (row->todoBox() && row->richEditor())
-            checked = row->richEditor()->strikethrough();
-        out << describe(row->model().currentBlock().type, text, checked);
-    }
-    return out;
-}
-
-// The same page as the service holds it.
-QStringList storedBlocks(FakeService &fake, qint64 pageId)
-{
-    QStringList out;
-    for (const FakeServiceState::Block &block : fake.storedBlocks(pageId)) {
-        std::optional<bool> checked;
-        if (block.type == QLatin1String("todo"))
-            checked = BlockContent::readBool(block.content, QStringLiteral("checked"));
-        out << describe(block.type, BlockContent::readString(block.content, QStringLiteral("text")), checked);
-    }
-    return out;
-}
-
-// True when the editor draws `word` in a bold face (its markers hidden around it).
-bool drawnBold(RichTextEditor *editor, const QString &word)
-{
-    for (QTextBlock block = editor->document()->begin(); block.isValid(); block = block.next()) {
-        const int at = int(block.text().indexOf(word));
-        if (at < 0)
-            continue;
-        for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
-            if (range.start <= at && at + word.size() <= range.start + range.length &&
-                range.format.fontWeight() >= QFont::Bold)
-                return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
+using namespace newUserJourney;
 
 using namespace journey;
 
@@ -170,9 +36,6 @@ private:
     void shoot(const QString &name, QWidget *sheet = nullptr);
 
     void signInThroughTheForm(Launch &launch, bool signUp);
-    // Opens the page from the sidebar (its folder first) and waits for what it shows.
-    void openPageFromSidebar(Launch &launch);
-    BlockRow *rowShowing(const QString &prefix) const;
     // The service holds the page's blocks as listed and nothing waits to be sent.
     void waitUntilOnTheService(const QStringList &blocks, const QString &title = kPageTitle);
     qint64 pageServerID(const QString &title = kPageTitle);
@@ -241,18 +104,6 @@ void TestNewUserJourney::waitUntilOnTheService(const QStringList &blocks, const 
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_app), kWait);
 }
 
-BlockRow *TestNewUserJourney::rowShowing(const QString &prefix) const
-{
-    PageView *view = m_app->pageView();
-    if (!view)
-        return nullptr;
-    for (BlockRow *row : view->topLevelList()->rows()) {
-        if (row->richEditor() && row->richEditor()->toRawText().startsWith(prefix))
-            return row;
-    }
-    return nullptr;
-}
-
 void TestNewUserJourney::signInThroughTheForm(Launch &launched, bool signUp)
 {
     AuthView *auth = launched.authView();
@@ -276,22 +127,6 @@ void TestNewUserJourney::signInThroughTheForm(Launch &launched, bool signUp)
     }
     QTRY_VERIFY_WITH_TIMEOUT(launched.mainView(), kWait);
     QCOMPARE(launched.window->rootView()->currentRoute(), std::optional(RootView::Route::main));
-}
-
-void TestNewUserJourney::openPageFromSidebar(Launch &launched)
-{
-    LibraryView *sidebar = launched.sidebar();
-    QVERIFY(sidebar);
-    QTRY_VERIFY_WITH_TIMEOUT(sidebarRow(sidebar, kFolderName).isValid(), kWait);
-    // A folder listed before its pages has nothing to open: a click on it then does nothing. The
-    // listing that brings the page may come a reload later.
-    QTRY_VERIFY_WITH_TIMEOUT(sidebarRow(sidebar, kFolderName).data(LibraryRowModel::HasChildrenRole).toBool(),
-                             kWait);
-    expandFolder(sidebar, kFolderName);
-    QTRY_VERIFY_WITH_TIMEOUT(sidebarRow(sidebar, kPageTitle).isValid(), kWait);
-    clickRow(sidebar, kPageTitle);
-    QTRY_VERIFY_WITH_TIMEOUT(launched.pageView(), kWait);
-    QCOMPARE(launched.pageView()->titleField()->toRawText(), kPageTitle);
 }
 
 void TestNewUserJourney::addBlockOfKind(const QString &query, const QString &kind, bool screenshot,
@@ -492,7 +327,7 @@ void TestNewUserJourney::relaunchKeepsEverything()
 void TestNewUserJourney::offlineEditsReachTheService()
 {
     QVERIFY(m_fake.isOffline());
-    BlockRow *bullet = rowShowing(QStringLiteral("Socks"));
+    BlockRow *bullet = rowShowing(m_app->pageView(), QStringLiteral("Socks"));
     QVERIFY(bullet);
     focus(bullet->richEditor());
     QTest::keyClicks(bullet->richEditor(), QStringLiteral(" and boots"));

@@ -200,7 +200,8 @@ void TestToastCenter::overlayStaysInFrontOfLaterScreens()
     auto *screen = new QWidget(m_host.get());
     screen->setGeometry(m_host->rect());
     screen->show();
-    m_center->show(QStringLiteral("Over everything"));
+    // Long enough to stay while it is looked at, however late the loop runs.
+    m_center->show(QStringLiteral("Over everything"), std::nullopt, {}, 1h);
     QTRY_VERIFY(m_overlay->pos().y() < m_host->height() - ToastOverlay::kBottomSpace);
     const QPoint inside = m_overlay->geometry().center();
     QWidget *top = m_host->childAt(inside);
