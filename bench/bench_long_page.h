@@ -38,6 +38,19 @@ inline QString add(StoreState &state)
     return page.localID;
 }
 
+// A data folder holding the large state and the long page, saved; the page's localID.
+inline QString seed(const QString &folder)
+{
+    QString pageLocalID;
+    LocalStore store(folder);
+    store.change([&](StoreState &s) {
+        s = BenchState::generate();
+        pageLocalID = add(s);
+    });
+    store.save();
+    return pageLocalID;
+}
+
 // The page's text, a line a block.
 inline QString text(const LocalStore &store, const QString &pageLocalID)
 {

@@ -241,15 +241,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir(QDir::current().filePath(QStringLiteral("bench-page-scale-XXXXXX")));
     std::printf("generating %d pages, %d blocks and a page of %d blocks...\n", BenchState::kPages,
                 BenchState::kBlocks, kPageBlocks);
-    QString pageLocalID;
-    {
-        LocalStore seed(dir.path());
-        seed.change([&](StoreState &s) {
-            s = BenchState::generate();
-            pageLocalID = BenchLongPage::add(s);
-        });
-        seed.save();
-    }
+    const QString pageLocalID = BenchLongPage::seed(dir.path());
 
     std::vector<double> anchors, anchorCpus, firstFrames, interactives, keyCpus, keyWalls, longestCpus,
         longestWalls, p99Walls;

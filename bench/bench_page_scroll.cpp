@@ -7,6 +7,7 @@
 #include "bench_stats.h"
 #include "editor/page_view.h"
 #include "store/local_store.h"
+#include "support/editor_steps.h"
 #include "ui/app_context.h"
 
 #include <QApplication>
@@ -16,8 +17,6 @@
 #include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -88,20 +87,6 @@ private:
     int m_depth = 0;
 };
 
-QRect handleOf(QScrollBar *bar)
-{
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = bar->orientation();
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.singleStep = bar->singleStep();
-    option.pageStep = bar->pageStep();
-    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
-}
-
 struct Drag {
     std::vector<double> moveToDrawn;
     double longestDelivery = 0; // while the handle was held
@@ -117,7 +102,7 @@ Drag drag(DrawnApplication &app, PageView &view)
     QWindow *window = view.windowHandle();
     app.watched = &view;
     app.longestDelivery = 0;
-    const QRect handle = handleOf(bar);
+    const QRect handle = EditorSteps::scrollBarHandle(bar);
     const QPoint from = bar->mapTo(&view, handle.center());
     const QPoint to = bar->mapTo(&view, QPoint(handle.center().x(), bar->height() - 1));
     const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
@@ -193,15 +178,7 @@ int main(int argc, char *argv[])
     QTemporaryDir dir(QDir::current().filePath(QStringLiteral("bench-page-scroll-XXXXXX")));
     std::printf("generating %d pages, %d blocks and a page of %d blocks...\n", BenchState::kPages,
                 BenchState::kBlocks, BenchLongPage::kBlocks);
-    QString pageLocalID;
-    {
-        LocalStore seed(dir.path());
-        seed.change([&](StoreState &s) {
-            s = BenchState::generate();
-            pageLocalID = BenchLongPage::add(s);
-        });
-        seed.save();
-    }
+    const QString pageLocalID = BenchLongPage::seed(dir.path());
 
     std::vector<double> anchors, medians, longests, deliveries;
     std::vector<int> shorts, overBudget;

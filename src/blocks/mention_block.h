@@ -2,6 +2,7 @@
 
 #include "blocks/block_view.h"
 #include "json/json_value.h"
+#include "store/page_links.h"
 
 #include <QPointer>
 #include <QString>
@@ -18,8 +19,9 @@ class QLineEdit;
 // id until it has one.
 namespace MentionBlock {
 
-inline constexpr char kPageIDKey[] = "page_id";
-inline constexpr char kPageLocalIDKey[] = "page_local_id";
+// The keys the store resolves when the page gets its server id.
+using pageLinks::kPageIDKey;
+using pageLinks::kPageLocalIDKey;
 
 struct Content {
     qint64 serverID = 0; // 0: none (anything but a JSON integer reads as none)

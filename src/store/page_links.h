@@ -9,9 +9,9 @@ class LocalStore;
 namespace pageLinks {
 
 // The block type and content keys the page link keeps its target under.
-inline constexpr const char *kType = "mention";
-inline constexpr const char *kPageIDKey = "page_id";
-inline constexpr const char *kPageLocalIDKey = "page_local_id";
+inline constexpr char kType[] = "mention";
+inline constexpr char kPageIDKey[] = "page_id";
+inline constexpr char kPageLocalIDKey[] = "page_local_id";
 
 // The page got its server id: every page link naming it by local id takes that id, and the edit is
 // queued to the service like any other of its page's.

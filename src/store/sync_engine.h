@@ -174,6 +174,11 @@ private:
     // A refused operation is being dropped: the user hears of it, and its page is laid back to the
     // service's copy at the end of the push (sync_engine_refusals.cpp).
     void noteRefusal(const FNSyncOp &op, const QString &reason);
+    // The pages whose create was refused this push: their other operations go, their subpages move up.
+    void releaseRefusedCreates();
+    // The page is on this device only, with no create queued (the service refused it): what needs its
+    // server id counts as sent, as the next launch queues the create again from the page as it is.
+    bool isLeftUnsent(const QString &pageLocalID) const;
     QCoro::Task<> restoreRefusedPages();
     QCoro::Task<bool> restoreBlocks(QString pageLocalID, QSet<QString> blocks);
     QCoro::Task<bool> restorePageFields(QString pageLocalID);
@@ -226,6 +231,14 @@ private:
         bool page = false;
     };
     QHash<QString, Refused> m_refused;
+    // Pages whose create was dropped as refused in this push, with the reason (releaseRefusedCreates).
+    QHash<QString, QString> m_refusedCreates;
+    // Per page waiting to be laid back, its failed reads and when it may be read again.
+    struct RestoreWait {
+        qint64 attempts = 0;
+        QDateTime nextTry;
+    };
+    QHash<QString, RestoreWait> m_restoreWaits;
     // Why this cycle's pull before the push failed; null when it brought the service's newest copy.
     std::exception_ptr m_freshCopyError;
     // The block upsert being sent: per block, the fields filled from this device's copy.
@@ -243,18 +256,4 @@ private:
     std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;
     std::function<QDateTime()> m_now;
-
-    // Pages whose create was dropped as refused in this push, with the reason: their other
-    // operations go and their subpages move up at its end (sync_engine_refusals.cpp).
-    QHash<QString, QString> m_refusedCreates;
-    void releaseRefusedCreates();
-    // The page is on this device only, with no create queued (the service refused it): what needs its
-    // server id counts as sent, as the next launch queues the create again from the page as it is.
-    bool isLeftUnsent(const QString &pageLocalID) const;
-    // Per page waiting to be laid back, its failed reads and when it may be read again.
-    struct RestoreWait {
-        qint64 attempts = 0;
-        QDateTime nextTry;
-    };
-    QHash<QString, RestoreWait> m_restoreWaits;
 };

@@ -52,15 +52,8 @@ bool sameField(const JSONObject &a, const JSONObject &b, qint64 field)
 
 bool SyncEngine::needsFreshCopy() const
 {
-    for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.kind() != SyncOpKind::BlockUpsert || !op.carriedFields)
-            continue;
-        for (const qint64 fields : *op.carriedFields) {
-            if (fields != BlockFields::All)
-                return true;
-        }
-    }
-    return false;
+    const auto &outbox = m_store.state().outbox;
+    return std::any_of(outbox.begin(), outbox.end(), &SyncEngine::fillsFields);
 }
 
 bool SyncEngine::fillsFields(const FNSyncOp &op)

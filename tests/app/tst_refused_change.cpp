@@ -46,6 +46,8 @@ private:
     // Launches, signs up a new account, makes a page with the title and one line "original", and waits
     // until it is on the service; then the engine syncs only when told, on the test's clock (`m_now`).
     PageView *startPage(const QString &title);
+    // Launches and signs up a new account; true once the window says it is up to date.
+    bool launchSignedUp();
     // Types at the end of the page's first line and leaves it.
     void typeInFirstLine(PageView *page, const QString &typed);
     // Syncs, the waits between tries passed, until the outbox is empty (at most twelve cycles).
@@ -92,13 +94,7 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     QFETCH(bool, title);
     // Each row's own page and account: the service outlives the rows.
     const QString kTitle = QStringLiteral("Budget %1").arg(m_accounts + 1);
-    AppDevice device;
-    device.origin = m_fake.origin();
-    m_launched = launch(device);
-    QVERIFY(m_launched);
-    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
-                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
-    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    QVERIFY(launchSignedUp());
     activate(m_launched->window.get());
     QTest::keyClick(m_launched->window.get(), Qt::Key_N, Qt::ControlModifier);
     QTRY_VERIFY(m_launched->pageView() && m_launched->pageView()->titleField()->hasFocus());
@@ -163,16 +159,21 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     quit(m_launched);
 }
 
-PageView *TestRefusedChange::startPage(const QString &title)
+bool TestRefusedChange::launchSignedUp()
 {
     AppDevice device;
     device.origin = m_fake.origin();
     m_launched = launch(device);
     if (!m_launched)
-        return nullptr;
+        return false;
     signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
                          QStringLiteral("hunter22"), QStringLiteral("Pat"));
-    if (!QTest::qWaitFor([&] { return upToDate(*m_launched); }, kWait))
+    return QTest::qWaitFor([&] { return upToDate(*m_launched); }, kWait);
+}
+
+PageView *TestRefusedChange::startPage(const QString &title)
+{
+    if (!launchSignedUp())
         return nullptr;
     activate(m_launched->window.get());
     QTest::keyClick(m_launched->window.get(), Qt::Key_N, Qt::ControlModifier);
@@ -289,13 +290,7 @@ void TestRefusedChange::refusalEnds()
 // page's title and lines typed meanwhile hold nothing back, so the button comes to "Up to date".
 void TestRefusedChange::refusedNewPageIsTold()
 {
-    AppDevice device;
-    device.origin = m_fake.origin();
-    m_launched = launch(device);
-    QVERIFY(m_launched);
-    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
-                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
-    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    QVERIFY(launchSignedUp());
     SyncEngine &engine = m_launched->app->engine;
     engine.stopLoop();
     engine.setQueueDelay(24h);

@@ -12,8 +12,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -81,17 +79,7 @@ std::unique_ptr<PageView> TestLongPageScroll::openMixedPage(int count, unsigned 
 void TestLongPageScroll::dragScrollBar(int toY)
 {
     QScrollBar *bar = m_view->scrollArea()->verticalScrollBar();
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = bar->orientation();
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.singleStep = bar->singleStep();
-    option.pageStep = bar->pageStep();
-    const QRect handle =
-        bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    const QRect handle = EditorSteps::scrollBarHandle(bar);
     QWindow *window = m_view->windowHandle();
     const QPoint from = bar->mapTo(m_view, handle.center());
     const QPoint to = bar->mapTo(m_view, QPoint(handle.center().x(), toY));

@@ -11,6 +11,9 @@
 #include <QImage>
 #include <QPointer>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTextCursor>
 
@@ -61,6 +64,21 @@ inline QPoint pointAt(const RichTextEditor &editor, const QString &word)
     QTextCursor cursor(editor.document());
     cursor.setPosition(int(editor.toRawText().indexOf(word)) + int(word.size()) / 2);
     return editor.cursorRect(cursor).center();
+}
+
+// Where the scroll bar draws its handle now, in the bar's own coordinates.
+inline QRect scrollBarHandle(QScrollBar *bar)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
 }
 
 // A real double-click as the window system delivers it: a click, then the second press.
