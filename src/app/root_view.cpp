@@ -24,6 +24,10 @@ RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget 
                 [this](const QString &title, const QString &reason) {
                     m_context.toasts->show(QString::fromUtf8(kChangeRefusedMessage).arg(title, reason));
                 });
+        connect(m_context.syncEngine, &SyncEngine::trashedPageChangeRefused, this,
+                [this](const QString &title, const QString &reason) {
+                    m_context.toasts->show(QString::fromUtf8(kTrashedChangeRefusedMessage).arg(title, reason));
+                });
         connect(m_context.syncEngine, &SyncEngine::createRefused, this,
                 [this](const QString &title, const QString &reason, int movedSubpages) {
                     const char *message = movedSubpages > 0 ? kPageRefusedMovedMessage : kPageRefusedMessage;

@@ -24,6 +24,10 @@ public:
     // %1 the page or folder, %2 the service's reason.
     static constexpr const char *kChangeRefusedMessage =
         "The server refused your change to “%1”, so it was not saved; this device shows what the server holds. %2";
+    // %1 the page, in the trash here; %2 the service's reason.
+    static constexpr const char *kTrashedChangeRefusedMessage =
+        "The server refused your change to “%1”, so it was not saved; the page is in the trash, and if it "
+        "is restored this device shows what the server holds. %2";
     // %1 the page, %2 the service's reason; the second form when its subpages were moved up.
     static constexpr const char *kPageRefusedMessage =
         "The server refused the new page “%1”, so it was not saved; it stays on this device and is sent "

@@ -113,6 +113,8 @@ void LibraryDeleter::deletePage(const QString &localID)
     ++m_pageDeletions[localID];
 
     if (m_toasts) {
+        // What was typed and not queued yet goes out if the delete is undone.
+        Outbox::of(m_store).keepMarksOfDeletedPage(localID, m_undoWindow);
         QPointer<LibraryDeleter> self(this);
         m_toasts->show(
             QString::fromLatin1(kPageDeleted), QString::fromLatin1(kUndo),
@@ -137,8 +139,10 @@ void LibraryDeleter::undoDeletePage(const FNSyncOp &op, const QString &localID)
     if (m_store.page(localID))
         Q_EMIT pageRestored(localID);
 
-    if (queued && !maybeSent)
+    if (queued && !maybeSent) {
+        Outbox::of(m_store).pageBlocksUpsert(localID);
         return;
+    }
     if (m_client.isSignedIn())
         restoreAfterUndo(localID, m_pageDeletions.value(localID));
 }
@@ -174,9 +178,12 @@ QCoro::Task<> LibraryDeleter::restoreAndKeep(QPointer<LibraryDeleter> self, QStr
     // The cycle that sent the delete may have pulled it back in; the undo still stands unless the page
     // was deleted again meanwhile.
     const FNPage *page = store.page(localID);
-    if (store.generation() == generation && self->m_pageDeletions.value(localID) == deletion && page &&
-        page->deletedAt)
-        store.restorePage(localID);
+    if (store.generation() == generation && self->m_pageDeletions.value(localID) == deletion && page) {
+        if (page->deletedAt)
+            store.restorePage(localID);
+        // Typed before the delete and never queued: the page is back on the service to take it.
+        Outbox::of(store).pageBlocksUpsert(localID);
+    }
     Q_EMIT self->serverWorkFinished();
 }
 

@@ -10,6 +10,7 @@
 #include "store/page_blocks_upsert.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -112,6 +113,9 @@ public:
     void unmarkFields(const QString &pageLocalID, const QString &blockLocalID, qint64 fields);
     // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send.
     void dropMarksOfGoneBlocks();
+    // The page was deleted here and the delete can be taken back for `undoWindow`: till then its
+    // blocks' marks stay, so that an undo still sends what was typed.
+    void keepMarksOfDeletedPage(const QString &pageLocalID, std::chrono::milliseconds undoWindow);
 
     enum class PageBlocksOutcome {
         NoPage,          // nothing queued; a sync may still get the page its server id
@@ -172,4 +176,6 @@ private:
     void save();
 
     LocalStore &m_store;
+    // Pages deleted here whose delete can still be undone, until when.
+    QHash<QString, QDeadlineTimer> m_undoablePages;
 };

@@ -114,14 +114,20 @@ void Outbox::dropFillChecks(const QSet<QString> &blockLocalIDs)
     save();
 }
 
+void Outbox::keepMarksOfDeletedPage(const QString &pageLocalID, std::chrono::milliseconds undoWindow)
+{
+    m_undoablePages.insert(pageLocalID, QDeadlineTimer(undoWindow));
+}
+
 void Outbox::dropMarksOfGoneBlocks()
 {
+    m_undoablePages.removeIf([](const auto &entry) { return entry.value().hasExpired(); });
     const auto gone = [&](const QString &blockLocalID) {
         const FNBlock *block = m_store.block(blockLocalID);
         if (!block || block->deletedAt)
             return true;
         const FNPage *page = m_store.page(block->pageLocalID);
-        return !page || page->deletedAt.has_value();
+        return !page || (page->deletedAt && !m_undoablePages.contains(page->localID));
     };
     QSet<QString> dropped;
     for (const FNBlockEdit &e : m_store.state().editedBlocks) {

@@ -53,7 +53,8 @@ public:
     // tries again on its own. An engine that is gone, or null, does nothing.
     static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
-    // Pages showing a change the service refused, not yet laid back to the service's copy: not saved.
+    // Pages showing a change the service refused, not yet laid back to the service's copy (in the
+    // trash too): not saved.
     int unsavedPageCount() const;
     // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
     void cancelCycle();
@@ -80,6 +81,8 @@ Q_SIGNALS:
     // The service kept refusing a change (a page's or its blocks', or a folder's): it was dropped,
     // and the page is laid back to what the service holds. `title` names the page or folder.
     void changeRefused(const QString &title, const QString &reason);
+    // The same for a page in the trash here: it still shows the change, laid back once restored.
+    void trashedPageChangeRefused(const QString &title, const QString &reason);
     // The service kept refusing a new page: it stays on this device only, and its subpages
     // (`movedSubpages` of them) were moved up to the nearest parent that can be saved.
     void createRefused(const QString &title, const QString &reason, int movedSubpages);
@@ -126,6 +129,12 @@ private:
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // A block the service deleted; see its definition for a block edited here.
     void applyBlockDelete(const FNBlock &stored);
+    // Reads what this device has not sent yet, and so which blocks a pulled delete must not take.
+    void noteUnsentEdits();
+    // The blocks under one that came back, and the queued items naming its old id, wait for its new one.
+    void relinkUnderCameBack();
+    // The page's changed blocks held back until a parent had its id, when `named` holds one: queued.
+    void queueHeldChildren(const QString &pageLocalID, const QSet<QString> &named);
     // The pulled pages this device does not know, as a listing would show them.
     std::vector<ListedPage> unknownPages(const std::vector<SyncOpDTO> &ops) const;
     // Whether a queued block upsert sends fields this device did not change: the push then pulls first,
@@ -224,6 +233,11 @@ private:
     // While a pulled batch is applied: the blocks whose local edits have not reached the service,
     // with the fields changed.
     QHash<QString, qint64> m_unsentEdits;
+    // With them, the blocks a pulled delete does not take: those edited in content or kind, and every
+    // block above one of them.
+    QSet<QString> m_keptByEdits;
+    // Blocks that came back over a delete in the batch applied: the id they had, to their local id.
+    QHash<qint64, QString> m_cameBack;
     // Pages with a refused change dropped, waiting to show the service's copy again: the blocks it
     // carried, and whether the page's own fields were in it.
     struct Refused {

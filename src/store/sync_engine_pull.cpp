@@ -124,6 +124,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         if (self) {
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
+            m_keptByEdits.clear();
+            m_cameBack.clear();
         }
         dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
@@ -152,7 +154,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     QElapsedTimer slice;
     slice.start();
     dropArrivedUpsertItems(resp.ops);
-    m_unsentEdits = m_outbox.blocksWithUnsentEdits();
+    noteUnsentEdits();
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
@@ -169,9 +171,11 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             }
             m_pageAdoptions.clear();
             retryDeferredBlocks();
+            relinkUnderCameBack();
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
+            m_keptByEdits.clear();
             if (resp.server_ts > m_store.state().cursorServerTs)
                 m_store.setCursorServerTs(resp.server_ts);
         });
@@ -189,7 +193,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
                                     false);
         }
         // What was edited here meanwhile keeps its edit, as it would have before the pull began.
-        m_unsentEdits = m_outbox.blocksWithUnsentEdits();
+        noteUnsentEdits();
     }
     dropOffThread(std::move(resp));
     dropOffThread(std::move(contents));
@@ -458,21 +462,98 @@ void SyncEngine::retryDeferredBlocks()
     }
 }
 
+void SyncEngine::noteUnsentEdits()
+{
+    m_unsentEdits = m_outbox.blocksWithUnsentEdits();
+    m_keptByEdits.clear();
+    const auto parentOf = [&](const FNBlock &b) -> const FNBlock * {
+        if (!b.parentBlockLocalID.isEmpty())
+            return m_store.block(b.parentBlockLocalID);
+        return b.parentBlockServerID != 0 ? m_store.blockWithServerID(b.parentBlockServerID) : nullptr;
+    };
+    for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
+        if (!(it.value() & (BlockFields::Content | BlockFields::Kind)))
+            continue;
+        for (const FNBlock *b = m_store.block(it.key()); b && !b->deletedAt && !m_keptByEdits.contains(b->localID);
+             b = parentOf(*b))
+            m_keptByEdits.insert(b->localID);
+    }
+}
+
 void SyncEngine::applyBlockDelete(const FNBlock &stored)
 {
     FNBlock block = stored;
-    const bool nested = !block.parentBlockLocalID.isEmpty() || block.parentBlockServerID != 0;
-    if (!nested && (m_unsentEdits.value(block.localID) & (BlockFields::Content | BlockFields::Kind))) {
-        // An edit made here wins over the delete: the block goes back to the service whole, as a
-        // new one. A block this device only moved goes with the delete, and so does one inside
-        // another, as the service takes a block's children with it.
-        block.serverID = 0;
+    if (!m_keptByEdits.contains(block.localID)) {
+        block.deletedAt = now();
         m_store.upsertBlock(block);
-        m_outbox.dropFillChecks({block.localID});
-        m_outbox.blockEdited(block.pageLocalID, block.localID, BlockFields::All);
-        m_repairedPages.insert(block.pageLocalID);
         return;
     }
-    block.deletedAt = now();
+    // An edit made here wins over the delete, at any depth: the block goes back to the service whole,
+    // as a new one, and so does every block above it, which it needs to stand (the service took the
+    // blocks under a deleted one with it). A block this device only moved goes with the delete.
+    m_cameBack.insert(block.serverID, block.localID);
+    block.serverID = 0;
+    if (block.parentBlockServerID != 0) {
+        const auto up = m_cameBack.constFind(block.parentBlockServerID);
+        const FNBlock *parent = !block.parentBlockLocalID.isEmpty() ? m_store.block(block.parentBlockLocalID)
+                                : up != m_cameBack.cend()          ? m_store.block(*up)
+                                                                   : m_store.blockWithServerID(block.parentBlockServerID);
+        // Named by its local id, it stays this block's parent when it comes back too.
+        if (parent) {
+            block.parentBlockLocalID = parent->localID;
+            block.parentBlockServerID = parent->serverID;
+        }
+    }
     m_store.upsertBlock(block);
+    m_outbox.dropFillChecks({block.localID});
+    m_outbox.blockEdited(block.pageLocalID, block.localID, BlockFields::All);
+    m_repairedPages.insert(block.pageLocalID);
+}
+
+void SyncEngine::relinkUnderCameBack()
+{
+    if (m_cameBack.isEmpty())
+        return;
+    const QHash<qint64, QString> cameBack = std::exchange(m_cameBack, {});
+    // Blocks still naming a block that came back by the id it had (those made here under it, and
+    // those whose own delete is still to come) name it by its local id, and go under it once it has
+    // its new id.
+    QSet<QString> pages;
+    for (const QString &id : cameBack) {
+        if (const FNBlock *b = m_store.block(id))
+            pages.insert(b->pageLocalID);
+    }
+    std::vector<std::pair<QString, QString>> relinked; // child, parent
+    for (const QString &page : std::as_const(pages)) {
+        for (const FNBlock *b : m_store.blocksOfPage(page)) {
+            const auto parent = cameBack.constFind(b->parentBlockServerID);
+            if (b->parentBlockServerID != 0 && parent != cameBack.cend() &&
+                (b->parentBlockLocalID.isEmpty() || b->parentBlockLocalID == *parent))
+                relinked.emplace_back(b->localID, *parent);
+        }
+    }
+    for (const auto &[child, parent] : relinked) {
+        m_store.editBlock(
+            child,
+            [&](FNBlock &b) {
+                b.parentBlockLocalID = parent;
+                b.parentBlockServerID = 0;
+            },
+            LocalStore::Stamp::Keep);
+    }
+    // Queued items naming the old id would land at the top level: they wait for the new one.
+    QHash<QString, qint64> waiting;
+    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
+        if (!item.parent_block_id || !cameBack.contains(*item.parent_block_id))
+            return false;
+        waiting[item.client_id] |= op.fieldsCarried(item.client_id) | BlockFields::Place;
+        return true;
+    });
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
+        const FNBlock *b = m_store.block(it.key());
+        if (b && !b->deletedAt) {
+            m_outbox.blockEdited(b->pageLocalID, b->localID, it.value());
+            m_repairedPages.insert(b->pageLocalID);
+        }
+    }
 }

@@ -530,8 +530,13 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             co_return; // each was deleted since
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         noteSending();
-        for (const auto &ack : resp.blocks)
+        QSet<QString> named; // blocks that have an id on the service for the first time
+        for (const auto &ack : resp.blocks) {
+            if (const FNBlock *block = m_store.block(ack.client_id); block && block->serverID == 0)
+                named.insert(ack.client_id);
             giveBlockServerID(ack.client_id, ack.id);
+        }
+        queueHeldChildren(op.refLocalID, named);
         co_return;
     }
 
@@ -583,6 +588,20 @@ void SyncEngine::queueLeftEdits()
     }
     for (const QString &page : pages)
         m_outbox.pageBlocksUpsert(page, now());
+}
+
+void SyncEngine::queueHeldChildren(const QString &pageLocalID, const QSet<QString> &named)
+{
+    // Held back while their parent had no id, they would otherwise wait for the page's next edit.
+    if (named.isEmpty())
+        return;
+    for (const FNBlockEdit &edit : m_store.state().editedBlocks) {
+        const FNBlock *block = edit.pageLocalID == pageLocalID ? m_store.block(edit.blockLocalID) : nullptr;
+        if (block && !block->deletedAt && named.contains(block->parentBlockLocalID)) {
+            queueStoredBlocks(pageLocalID);
+            return;
+        }
+    }
 }
 
 void SyncEngine::queueStoredBlocks(const QString &pageLocalID)

@@ -66,9 +66,14 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
         m_refused[pageLocalID].page = true;
         break;
     }
-    if (const FNPage *page = pageLocalID.isEmpty() ? nullptr : m_store.page(pageLocalID))
+    const FNPage *page = pageLocalID.isEmpty() ? nullptr : m_store.page(pageLocalID);
+    if (page)
         title = page->title.isEmpty() ? QStringLiteral("Untitled") : page->title;
-    Q_EMIT changeRefused(title, reason);
+    // A page in the trash cannot be read back: it shows the change until it is restored.
+    if (page && page->deletedAt)
+        Q_EMIT trashedPageChangeRefused(title, reason);
+    else
+        Q_EMIT changeRefused(title, reason);
 }
 
 QCoro::Task<> SyncEngine::restoreRefusedPages()
@@ -79,9 +84,14 @@ QCoro::Task<> SyncEngine::restoreRefusedPages()
     const QHash<QString, Refused> refused = std::exchange(m_refused, {});
     for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
         const FNPage *page = m_store.page(it.key());
-        if (!page || page->deletedAt) {
+        if (!page) {
             // Gone here: nothing is shown that could be laid back.
             m_restoreWaits.remove(it.key());
+            continue;
+        }
+        if (page->deletedAt) {
+            // In the trash, the service has no copy to give: read once the page is restored.
+            m_refused.insert(it.key(), *it);
             continue;
         }
         if (const auto wait = m_restoreWaits.constFind(it.key());
@@ -121,9 +131,9 @@ QCoro::Task<> SyncEngine::restoreRefusedPages()
 int SyncEngine::unsavedPageCount() const
 {
     int count = 0;
+    // A page in the trash counts too: restored, it would show the change until it is read back.
     for (auto it = m_refused.cbegin(); it != m_refused.cend(); ++it) {
-        const FNPage *page = m_store.page(it.key());
-        if (page && !page->deletedAt)
+        if (m_store.page(it.key()))
             ++count;
     }
     return count;

@@ -17,28 +17,15 @@ bool isUnauthorized(const std::exception_ptr &e)
 
 bool mayHaveArrived(const std::exception_ptr &e)
 {
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    // Whatever the error says: libcurl sends a request again on a fresh connection when the kept one
+    // died before any answer, and reports that second try's refused connect or failed lookup, while
+    // the first may have reached the service. A request whose connection never opened never left.
     try {
         std::rethrow_exception(e);
     } catch (const APIError &a) {
-        if (a.kind() != APIError::Kind::Network || !a.mayHaveLeft())
-            return false;
-        error = a.networkError();
+        return a.kind() == APIError::Kind::Network && a.mayHaveLeft();
     } catch (...) {
         return false;
-    }
-    switch (error) {
-    // Told before the request could go anywhere, whoever made the reply. A broken connection or
-    // session may have carried it first.
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-    case QNetworkReply::SslHandshakeFailedError:
-        return false;
-    default:
-        return true;
     }
 }
 

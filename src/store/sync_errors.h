@@ -13,8 +13,9 @@ bool isUnauthorized(const std::exception_ptr &e);
 bool isNoToken(const std::exception_ptr &e);
 // The cycle's own cancel ended the request: not the operation's fault.
 bool isCancelled(const std::exception_ptr &e);
-// Whether a request that failed this way may still have reached the service: only one that some
-// connection carried may have; a time-out or a cancel before any connection opened never left.
+// Whether a request that failed this way may still have reached the service: one that some
+// connection carried may have, whatever the error; a time-out, a refused connect or a cancel before
+// any connection opened never left.
 bool mayHaveArrived(const std::exception_ptr &e);
 
 } // namespace SyncErrors

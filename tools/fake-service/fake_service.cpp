@@ -90,6 +90,13 @@ FakeService::Fault FakeService::Fault::applyThenDrop()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::applyThenGoOffline()
+{
+    Fault f = applyThenDrop();
+    f.refuseAfterDrop = true;
+    return f;
+}
+
 FakeService::Fault FakeService::Fault::held()
 {
     Fault f;
@@ -316,6 +323,7 @@ HttpResponse FakeService::handle(const HttpRequest &request)
         r.streamPieces = fault->streamPieces;
         r.streamIntervalMs = fault->streamIntervalMs;
         r.dropConnection = fault->dropAfterHandling;
+        r.refuseAfter = fault->dropAfterHandling && fault->refuseAfterDrop;
     }
     return r;
 }

@@ -28,6 +28,7 @@ public:
         int delayMs = 0;
         bool dropConnection = false;
         bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
+        bool refuseAfterDrop = false;   // and every connection after it is refused until setOffline(false)
         bool holdAnswer = false;        // handled as usual, answered at releaseHeldAnswers()
         int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
@@ -41,6 +42,8 @@ public:
         static Fault delay(int ms);
         static Fault drop();
         static Fault applyThenDrop(); // the service's state changes; the caller hears nothing
+        // The same, then the link goes down: a client trying again on a fresh connection is refused.
+        static Fault applyThenGoOffline();
         static Fault held();          // the service's state changes; the caller waits for the test's word
         static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
@@ -87,7 +90,8 @@ public:
     void clearFaults();
     // Sends the answers the held() fault kept back.
     void releaseHeldAnswers() { m_server.releaseHeld(); }
-    // Offline: connections are refused, as when the device has no network; nothing arrives.
+    // Offline: connections are refused, as when the device has no network; nothing arrives. False
+    // also ends the refusals of applyThenGoOffline().
     void setOffline(bool offline);
     bool isOffline() const { return m_offline; }
 

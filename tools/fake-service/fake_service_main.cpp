@@ -4,8 +4,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -29,6 +31,12 @@ int main(int argc, char *argv[])
                        "POST:/api/pages.php:400:10; may be given more than once."),
         QStringLiteral("METHOD:PATH:STATUS:COUNT"));
     parser.addOption(refuseOption);
+    const QCommandLineOption loseOption(
+        QStringLiteral("lose-answer"),
+        QStringLiteral("Handle the next request of METHOD to PATH, then drop its connection and refuse "
+                       "connections for SECONDS, as in POST:/api/folders.php:10; may be given more than once."),
+        QStringLiteral("METHOD:PATH:SECONDS"));
+    parser.addOption(loseOption);
     parser.process(app);
 
     bool ok = false;
@@ -53,6 +61,29 @@ int main(int argc, char *argv[])
         fault.method = parts[0].toLatin1();
         fault.remaining = count;
         service.setFault(parts[1], fault);
+    }
+    for (const QString &loss : parser.values(loseOption)) {
+        const QStringList parts = loss.split(QLatin1Char(':'));
+        bool secondsOk = false;
+        const int seconds = parts.size() == 3 ? parts[2].toInt(&secondsOk) : 0;
+        if (!secondsOk || seconds < 1) {
+            std::fprintf(stderr, "fake-service: invalid lost answer \"%s\"\n", qPrintable(loss));
+            return 2;
+        }
+        FakeService::Fault fault = FakeService::Fault::applyThenGoOffline();
+        fault.method = parts[0].toLatin1();
+        fault.remaining = 1;
+        service.setFault(parts[1], fault);
+        // The link comes back by itself, once.
+        auto pending = std::make_shared<bool>(true);
+        QObject::connect(&service, &FakeService::requestReceived, &service,
+                         [&service, pending, parts, seconds](const HttpRequest &request) {
+                             if (!*pending || request.method != parts[0].toLatin1() ||
+                                 !request.target.startsWith(parts[1].toLatin1()))
+                                 return;
+                             *pending = false;
+                             QTimer::singleShot(seconds * 1000, &service, [&service] { service.setOffline(false); });
+                         });
     }
     if (!service.start(quint16(port))) {
         std::fprintf(stderr, "fake-service: cannot listen on 127.0.0.1:%u\n", port);

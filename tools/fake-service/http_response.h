@@ -12,6 +12,7 @@ struct HttpResponse {
     int delayMs = 0;
     bool held = false;                            // kept until the server releases its held answers
     bool dropConnection = false;                  // abort the socket instead of answering
+    bool refuseAfter = false;                     // then refuse connections until told otherwise
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers, after the standard ones
     // Sends the body in this many pieces, one every streamIntervalMs after the head and first piece,
     // like a slow link; 0 or 1 sends it whole.

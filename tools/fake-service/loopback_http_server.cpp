@@ -510,6 +510,8 @@ void LoopbackHttpServer::deliver(QTcpSocket *socket, const HttpResponse &respons
 {
     if (response.dropConnection) {
         socket->abort();
+        if (response.refuseAfter)
+            setRefusing(true);
         return;
     }
     const auto [head, body] = serialize(response, headOnly, keepAlive);
