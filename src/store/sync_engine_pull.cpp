@@ -527,7 +527,7 @@ void SyncEngine::relinkUnderCameBack()
     for (const QString &page : std::as_const(pages)) {
         for (const FNBlock *b : m_store.blocksOfPage(page)) {
             const auto parent = cameBack.constFind(b->parentBlockServerID);
-            if (b->parentBlockServerID != 0 && parent != cameBack.cend() &&
+            if (!b->deletedAt && b->parentBlockServerID != 0 && parent != cameBack.cend() &&
                 (b->parentBlockLocalID.isEmpty() || b->parentBlockLocalID == *parent))
                 relinked.emplace_back(b->localID, *parent);
         }

@@ -7,6 +7,7 @@
 #include "store/retry_policy.h"
 #include "support/collab_steps.h"
 #include "support/journey.h"
+#include "support/task_outcome.h"
 #include "support/test_device.h"
 #include "ui/toast_center.h"
 
@@ -221,7 +222,7 @@ void TestRefusedChange::syncUntilDrained()
 void TestRefusedChange::refusalEnds_data()
 {
     QTest::addColumn<bool>("trashed"); // else reading the page is refused as well
-    QTest::newRow("the page trashed on another device") << true;
+    QTest::newRow("the page trashed on another device, then restored") << true;
     QTest::newRow("reading the page refused too") << false;
 }
 
@@ -235,11 +236,12 @@ void TestRefusedChange::refusalEnds()
     QVERIFY(page);
     const qint64 pageID = pageServerID(m_fake, kTitle);
     const QString kBlocks = QStringLiteral("/api/blocks.php");
+    std::unique_ptr<TestDevice> other;
     if (trashed) {
-        TestDevice other(m_fake.origin(), m_launched->app->session.token());
-        QVERIFY(other.sync());
-        other.queuePageDelete(other.pageWithServerID(pageID)->localID);
-        QVERIFY(other.sync());
+        other = std::make_unique<TestDevice>(m_fake.origin(), m_launched->app->session.token());
+        QVERIFY(other->sync());
+        other->queuePageDelete(other->pageWithServerID(pageID)->localID);
+        QVERIFY(other->sync());
         QVERIFY(m_fake.state().pages.at(pageID).inTrash());
     } else {
         m_fake.setFault(kBlocks, FakeService::Fault::http(403, kRefusal.toUtf8()));
@@ -258,14 +260,29 @@ void TestRefusedChange::refusalEnds()
         return reads;
     };
     if (trashed) {
-        // Known gone: nothing more is asked for it, whatever the number of cycles.
+        // The toast does not claim the page shows what the service holds: in the trash, it cannot.
+        const QString message = m_launched->app->toasts.current()->message;
+        QVERIFY2(message.contains(QStringLiteral("the page is in the trash")), qPrintable(message));
+        // Nothing is asked for it while it is there, whatever the number of cycles, and the edit it
+        // holds is not called saved.
         m_fake.clearRequests();
         for (int cycle = 0; cycle < 5; ++cycle) {
             m_now = m_now.addSecs(120);
             clickSync();
+            QVERIFY(!upToDate(*m_launched));
         }
         QCOMPARE(blockReads(), 0);
+        // Restored on the other device, it comes back here with the sidebar's refresh, still not saved
+        // until the next cycle lays it back to the service's copy with one read.
+        QVERIFY(runTask(other->client().restorePage(pageID)).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.pageWithServerID(pageID)->deletedAt, kWait);
+        QVERIFY(!upToDate(*m_launched));
+        m_now = m_now.addSecs(120);
+        clickSync();
+        QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+        QCOMPARE(blockReads(), 1);
+        QCOMPARE(storedTexts(m_fake, pageID), QStringList{"original"});
         return;
     }
     // The edit the service does not hold is still shown, so the window does not say "Up to date";

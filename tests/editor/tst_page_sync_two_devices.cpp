@@ -36,6 +36,8 @@ private Q_SLOTS:
     void everyDeviceShowsOneOrder_data();
     void everyDeviceShowsOneOrder();
     void marksGoWithTheirPage();
+    void anEditBeatsADeleteAtEveryDepth_data();
+    void anEditBeatsADeleteAtEveryDepth();
 
 private:
     std::unique_ptr<ChaosDevice> device(ChaosDevice::Remains remains = {});
@@ -45,6 +47,9 @@ private:
     QString blockOn(ChaosDevice &d, const QString &text) const;
     QStringList textsOn(ChaosDevice &d) const;
     QStringList textsOnService();
+    // Each live block as its text, under its parent's as "parent/child"; sorted.
+    QStringList treeOn(ChaosDevice &d) const;
+    QStringList treeOnService();
     int requestCount(const QString &path) const { return int(m_fake.requestsTo(path).size()); }
 
     FakeService m_fake;
@@ -175,6 +180,39 @@ QStringList TestPageSyncTwoDevices::textsOnService()
     QStringList out;
     for (const auto *b : chaosServiceOrder(m_fake.state(), m_pageID))
         out << FakeService::stringField(b->content, QStringLiteral("text"));
+    return out;
+}
+
+QStringList TestPageSyncTwoDevices::treeOn(ChaosDevice &d) const
+{
+    QStringList out;
+    const FNPage *page = d.store().pageWithServerID(m_pageID);
+    if (!page)
+        return out;
+    const LocalStore &store = d.store();
+    for (const FNBlock *b : chaosDeviceOrder(store, page->localID)) {
+        const FNBlock *parent = !b->parentBlockLocalID.isEmpty() ? store.block(b->parentBlockLocalID)
+                                : b->parentBlockServerID != 0   ? store.liveBlockWithServerID(b->parentBlockServerID)
+                                                                : nullptr;
+        out << (parent ? TestDevice::textOf(*parent) + QLatin1Char('/') : QString()) + TestDevice::textOf(*b);
+    }
+    out.sort();
+    return out;
+}
+
+QStringList TestPageSyncTwoDevices::treeOnService()
+{
+    QStringList out;
+    const auto &blocks = m_fake.state().blocks;
+    for (const auto *b : chaosServiceOrder(m_fake.state(), m_pageID)) {
+        const auto parent = blocks.find(b->parentBlockId);
+        const QString text = FakeService::stringField(b->content, QStringLiteral("text"));
+        out << (parent != blocks.end()
+                    ? FakeService::stringField(parent->second.content, QStringLiteral("text")) + QLatin1Char('/')
+                    : QString()) +
+                   text;
+    }
+    out.sort();
     return out;
 }
 
@@ -421,6 +459,51 @@ void TestPageSyncTwoDevices::marksGoWithTheirPage()
     QVERIFY(settle(*m_a));
     QVERIFY(m_a->store().state().editedBlocks.empty());
     QVERIFY(m_a->store().state().fillChecks.empty());
+}
+
+void TestPageSyncTwoDevices::anEditBeatsADeleteAtEveryDepth_data()
+{
+    // Under "top", deleted on B: "mid" with "low" under it, and "other"; A types into one of the three.
+    QTest::addColumn<int>("depth"); // 0 "top", 1 "mid", 2 "low"
+    QTest::addColumn<bool>("addsLine"); // A also adds a line inside the one it types into
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("the deleted block typed") << 0 << false << QStringList{"keep", "top typed"};
+    QTest::newRow("the deleted block typed, a line added in it")
+        << 0 << true << QStringList{"keep", "top typed", "top typed/added"};
+    QTest::newRow("a block inside typed") << 1 << false << QStringList{"keep", "top", "top/mid typed"};
+    QTest::newRow("a block inside typed, a line added in it")
+        << 1 << true << QStringList{"keep", "mid typed/added", "top", "top/mid typed"};
+    QTest::newRow("a block two deep typed") << 2 << false << QStringList{"keep", "mid/low typed", "top", "top/mid"};
+}
+
+void TestPageSyncTwoDevices::anEditBeatsADeleteAtEveryDepth()
+{
+    QFETCH(int, depth);
+    QFETCH(bool, addsLine);
+    QFETCH(QStringList, expected);
+    QVERIFY(!sharedPage({"top", "keep"}).isEmpty());
+    QStringList chain{blockOn(*m_a, "top")};
+    chain << *m_a->addChildBlock(chain.last(), QStringLiteral("mid"));
+    chain << *m_a->addChildBlock(chain.last(), QStringLiteral("low"));
+    QVERIFY(m_a->addChildBlock(chain.first(), QStringLiteral("other")));
+    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
+        QVERIFY(settle(*d));
+    QCOMPARE(treeOn(*m_b), (QStringList{"keep", "mid/low", "top", "top/mid", "top/other"}));
+
+    m_b->deleteBlock(blockOn(*m_b, "top"));
+    QVERIFY(settle(*m_b));
+    QCOMPARE(treeOnService(), QStringList{"keep"});
+    const QString typed = TestDevice::textOf(*m_a->store().block(chain[depth])) + QStringLiteral(" typed");
+    m_a->editBlock(chain[depth], typed);
+    if (addsLine)
+        QVERIFY(m_a->addChildBlock(chain[depth], QStringLiteral("added")));
+    for (ChaosDevice *d : {m_a.get(), m_a.get(), m_b.get(), m_a.get(), m_b.get()})
+        QVERIFY(settle(*d));
+
+    QCOMPARE(treeOnService(), expected);
+    QCOMPARE(treeOn(*m_a), expected);
+    QCOMPARE(treeOn(*m_b), expected);
+    QVERIFY(m_a->store().state().outbox.empty());
 }
 
 QTEST_MAIN(TestPageSyncTwoDevices)

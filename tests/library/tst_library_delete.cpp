@@ -46,6 +46,8 @@ private Q_SLOTS:
     void pageDeletedWhileItsCreateIsInFlight_data();
     void pageDeletedWhileItsCreateIsInFlight();
     void deleteReachesTheServiceAfterTheUndoWindow();
+    void undoKeepsWhatWasTypedBeforeTheDelete_data();
+    void undoKeepsWhatWasTypedBeforeTheDelete();
 
 private:
     FNFolder syncedFolder(const QString &name);
@@ -351,6 +353,48 @@ void TestLibraryDelete::deleteReachesTheServiceAfterTheUndoWindow()
     QTRY_VERIFY(m_fake.state().pages[target.serverID].inTrash());
     // The service takes the delete a turn before its answer reaches the engine.
     QTRY_VERIFY(m_device->store().state().outbox.empty());
+}
+
+void TestLibraryDelete::undoKeepsWhatWasTypedBeforeTheDelete_data()
+{
+    QTest::addColumn<bool>("cycleBetween"); // a cycle sent the delete before the undo
+    QTest::newRow("undone before any cycle") << false;
+    QTest::newRow("undone after a cycle sent the delete") << true;
+}
+
+void TestLibraryDelete::undoKeepsWhatWasTypedBeforeTheDelete()
+{
+    QFETCH(bool, cycleBetween);
+    const FNPage page = syncedPage(QStringLiteral("Notes"));
+    const FNBlock block = m_device->addBlock(page.localID, QStringLiteral("draft"), 0);
+    QVERIFY(m_device->queueBlockUpsert(page.localID));
+    QVERIFY(m_device->sync());
+    // Typed, and the page deleted before the editor queued the edit.
+    m_device->setBlockText(block.localID, QStringLiteral("draft typed"));
+    m_deleter->deletePage(page.localID);
+    QSignalSpy finished(m_deleter.get(), &LibraryDeleter::serverWorkFinished);
+    if (cycleBetween) {
+        QVERIFY(m_device->sync());
+        QVERIFY(m_fake.state().pages.at(page.serverID).inTrash());
+    }
+    undo();
+    if (cycleBetween)
+        QVERIFY(finished.wait());
+    QVERIFY(m_device->sync());
+
+    QVERIFY(m_device->store().state().outbox.empty());
+    QVERIFY(!m_fake.state().pages.at(page.serverID).inTrash());
+    const auto onService = m_fake.storedBlocks(page.serverID);
+    QCOMPARE(onService.size(), size_t(1));
+    QCOMPARE(FakeService::stringField(onService[0].content, QStringLiteral("text")), QStringLiteral("draft typed"));
+    // Another device of the account reads it too.
+    TestDevice other(m_fake.origin(), m_account.token);
+    QVERIFY(other.sync());
+    const FNPage *there = other.pageWithServerID(page.serverID);
+    QVERIFY(there);
+    const auto blocks = other.liveBlocks(there->localID);
+    QCOMPARE(blocks.size(), size_t(1));
+    QCOMPARE(TestDevice::textOf(blocks[0]), QStringLiteral("draft typed"));
 }
 
 QTEST_GUILESS_MAIN(TestLibraryDelete)

@@ -1,9 +1,12 @@
 #include "api/wire/blocks.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
+#include "library/library_creator.h"
 #include "library/library_row_editor.h"
 #include "store/create_adoption.h"
+#include "store/outbox.h"
 #include "support/app_harness.h"
+#include "support/library_steps.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
@@ -36,6 +39,8 @@ private Q_SLOTS:
     void createOutAtQuitIsAdoptedAtTheNextLaunch();
     void unansweredOnlyWhenTheRequestLeft_data();
     void unansweredOnlyWhenTheRequestLeft();
+    void lostAnswerOnAKeptConnectionMakesOneRecord_data();
+    void lostAnswerOnAKeptConnectionMakesOneRecord();
 
 private:
     std::unique_ptr<TestDevice> device();
@@ -487,6 +492,76 @@ void TestSyncFaults::unansweredOnlyWhenTheRequestLeft()
     QCOMPARE(op.lastError == QStringLiteral("The request timed out."), how != QLatin1String("refused"));
     QCOMPARE(op.unanswered, unanswered);
     QCOMPARE(bool(op.unansweredSends), unanswered);
+}
+
+void TestSyncFaults::lostAnswerOnAKeptConnectionMakesOneRecord_data()
+{
+    QTest::addColumn<bool>("folder"); // else a page
+    QTest::newRow("folder") << true;
+    QTest::newRow("page") << false;
+}
+
+// The create reaches the service on a connection kept from the request before; the link goes down
+// before its answer, and libcurl's try on a fresh connection is refused. It may have landed.
+void TestSyncFaults::lostAnswerOnAKeptConnectionMakesOneRecord()
+{
+    QFETCH(bool, folder);
+    static int accounts = 0;
+    const auto account =
+        m_fake.createAccount(QStringLiteral("kept%1@example.com").arg(++accounts), "secret12", "Kept");
+    auto d = deviceInWorkspace(m_fake, account);
+    d->engine().setClock([this] { return m_now; });
+    LibraryCreator creator(d->store(), d->engine(), nullptr);
+    QVERIFY(d->sync());
+    const int connections = m_fake.server().acceptedConnections();
+    const QString path = folder ? QStringLiteral("/api/folders.php") : QStringLiteral("/api/pages.php");
+    auto lost = FakeService::Fault::applyThenGoOffline();
+    lost.method = "POST";
+    lost.remaining = 1;
+    m_fake.setFault(path, lost);
+    d->engine().setQueueDelay(std::chrono::hours(1)); // sent by the test's cycle alone
+    // Named, as only a named create can be told from a look-alike in the listing: a page renamed before
+    // its create goes, a folder whose create is queued from the record as it stands (at a launch).
+    QString localID;
+    if (folder) {
+        FNFolder named;
+        named.workspaceServerID = account.workspaceId;
+        named.name = QStringLiteral("Taxes");
+        d->store().upsertFolder(named);
+        Outbox::of(d->store()).folderCreate(named);
+        localID = named.localID;
+    } else {
+        localID = *creator.createPage(std::nullopt, std::nullopt);
+        LibraryRowEditor(d->store(), d->engine()).commitPageRename(localID, QStringLiteral("Taxes"));
+    }
+    m_fake.clearRequests();
+    d->sync();
+    QCOMPARE(m_fake.server().acceptedConnections(), connections); // it went on the kept one
+    QCOMPARE(m_fake.requestsTo(path).size(), 1);
+    QCOMPARE(d->store().state().outbox.front().unanswered, true);
+
+    m_fake.setOffline(false);
+    advancePastRetries(*d);
+    QVERIFY(d->sync());
+    QVERIFY(d->sync());
+    const auto &state = m_fake.state();
+    int onService = 0;
+    if (folder) {
+        for (const auto &[id, f] : state.folders)
+            onService += f.workspaceId == account.workspaceId ? 1 : 0;
+        QVERIFY(d->store().folder(localID)->serverID != 0);
+        QCOMPARE(d->store().state().folders.size(), size_t(1));
+    } else {
+        for (const auto &[id, p] : state.pages)
+            onService += p.workspaceId == account.workspaceId ? 1 : 0;
+        QVERIFY(d->page(localID)->serverID != 0);
+        QCOMPARE(d->store().state().pages.size(), size_t(1));
+    }
+    QCOMPARE(onService, 1);
+    // One look at the listing, and the create not sent again.
+    QCOMPARE(requestsWith(m_fake, path, "GET").size(), size_t(1));
+    QCOMPARE(requestsWith(m_fake, path, "POST").size(), size_t(1));
+    QVERIFY(d->store().state().outbox.empty());
 }
 
 QTEST_MAIN(TestSyncFaults)

@@ -1,4 +1,6 @@
 #include "support/chaos_device.h"
+
+#include <QSet>
 #include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 
@@ -188,6 +190,26 @@ std::optional<QString> ChaosDevice::insertBlockAfter(const QString &blockLocalID
     if (localID)
         editBlock(*localID, text);
     return localID;
+}
+
+std::optional<QString> ChaosDevice::addChildBlock(const QString &parentLocalID, const QString &text)
+{
+    const FNBlock *stored = m_store->block(parentLocalID);
+    if (!stored)
+        return std::nullopt;
+    const FNBlock parent = *stored;
+    QSet<QString> before;
+    for (const FNBlock *b : m_store->blocksOfPage(parent.pageLocalID))
+        before.insert(b->localID);
+    editor(parent.pageLocalID).addChildBlock(parent);
+    std::optional<QString> added;
+    for (const FNBlock *b : m_store->blocksOfPage(parent.pageLocalID)) {
+        if (!before.contains(b->localID))
+            added = b->localID;
+    }
+    if (added)
+        editBlock(*added, text);
+    return added;
 }
 
 void ChaosDevice::deleteBlock(const QString &blockLocalID)

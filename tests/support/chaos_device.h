@@ -65,6 +65,8 @@ public:
     // A new block at the end of the page, typed into at once.
     std::optional<QString> addBlock(const QString &pageLocalID, const QString &text);
     void editBlock(const QString &blockLocalID, const QString &text);
+    // The row's "add a block inside", then the new block typed into; its local id.
+    std::optional<QString> addChildBlock(const QString &parentLocalID, const QString &text);
     // Return at the end of the block, then the new block typed into; its local id.
     std::optional<QString> insertBlockAfter(const QString &blockLocalID, const QString &text);
     // Selected in select mode, then the selection bar's delete.
