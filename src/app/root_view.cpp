@@ -26,7 +26,8 @@ RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget 
                 });
         connect(m_context.syncEngine, &SyncEngine::trashedPageChangeRefused, this,
                 [this](const QString &title, const QString &reason) {
-                    m_context.toasts->show(QString::fromUtf8(kTrashedChangeRefusedMessage).arg(title, reason));
+                    m_context.toasts->show(
+                        QString::fromUtf8(kTrashedChangeRefusedMessage).arg(title, reason));
                 });
         connect(m_context.syncEngine, &SyncEngine::createRefused, this,
                 [this](const QString &title, const QString &reason, int movedSubpages) {

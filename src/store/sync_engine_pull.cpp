@@ -474,8 +474,8 @@ void SyncEngine::noteUnsentEdits()
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
         if (!(it.value() & (BlockFields::Content | BlockFields::Kind)))
             continue;
-        for (const FNBlock *b = m_store.block(it.key()); b && !b->deletedAt && !m_keptByEdits.contains(b->localID);
-             b = parentOf(*b))
+        for (const FNBlock *b = m_store.block(it.key());
+             b && !b->deletedAt && !m_keptByEdits.contains(b->localID); b = parentOf(*b))
             m_keptByEdits.insert(b->localID);
     }
 }
@@ -494,10 +494,13 @@ void SyncEngine::applyBlockDelete(const FNBlock &stored)
     m_cameBack.insert(block.serverID, block.localID);
     block.serverID = 0;
     if (block.parentBlockServerID != 0) {
-        const auto up = m_cameBack.constFind(block.parentBlockServerID);
-        const FNBlock *parent = !block.parentBlockLocalID.isEmpty() ? m_store.block(block.parentBlockLocalID)
-                                : up != m_cameBack.cend()          ? m_store.block(*up)
-                                                                   : m_store.blockWithServerID(block.parentBlockServerID);
+        const FNBlock *parent = nullptr;
+        if (!block.parentBlockLocalID.isEmpty())
+            parent = m_store.block(block.parentBlockLocalID);
+        else if (const auto up = m_cameBack.constFind(block.parentBlockServerID); up != m_cameBack.cend())
+            parent = m_store.block(*up);
+        else
+            parent = m_store.blockWithServerID(block.parentBlockServerID);
         // Named by its local id, it stays this block's parent when it comes back too.
         if (parent) {
             block.parentBlockLocalID = parent->localID;

@@ -191,9 +191,11 @@ QStringList TestPageSyncTwoDevices::treeOn(ChaosDevice &d) const
         return out;
     const LocalStore &store = d.store();
     for (const FNBlock *b : chaosDeviceOrder(store, page->localID)) {
-        const FNBlock *parent = !b->parentBlockLocalID.isEmpty() ? store.block(b->parentBlockLocalID)
-                                : b->parentBlockServerID != 0   ? store.liveBlockWithServerID(b->parentBlockServerID)
-                                                                : nullptr;
+        const FNBlock *parent = nullptr;
+        if (!b->parentBlockLocalID.isEmpty())
+            parent = store.block(b->parentBlockLocalID);
+        else if (b->parentBlockServerID != 0)
+            parent = store.liveBlockWithServerID(b->parentBlockServerID);
         out << (parent ? TestDevice::textOf(*parent) + QLatin1Char('/') : QString()) + TestDevice::textOf(*b);
     }
     out.sort();
@@ -208,7 +210,8 @@ QStringList TestPageSyncTwoDevices::treeOnService()
         const auto parent = blocks.find(b->parentBlockId);
         const QString text = FakeService::stringField(b->content, QStringLiteral("text"));
         out << (parent != blocks.end()
-                    ? FakeService::stringField(parent->second.content, QStringLiteral("text")) + QLatin1Char('/')
+                    ? FakeService::stringField(parent->second.content, QStringLiteral("text")) +
+                          QLatin1Char('/')
                     : QString()) +
                    text;
     }
@@ -464,7 +467,7 @@ void TestPageSyncTwoDevices::marksGoWithTheirPage()
 void TestPageSyncTwoDevices::anEditBeatsADeleteAtEveryDepth_data()
 {
     // Under "top", deleted on B: "mid" with "low" under it, and "other"; A types into one of the three.
-    QTest::addColumn<int>("depth"); // 0 "top", 1 "mid", 2 "low"
+    QTest::addColumn<int>("depth");     // 0 "top", 1 "mid", 2 "low"
     QTest::addColumn<bool>("addsLine"); // A also adds a line inside the one it types into
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("the deleted block typed") << 0 << false << QStringList{"keep", "top typed"};
@@ -473,7 +476,8 @@ void TestPageSyncTwoDevices::anEditBeatsADeleteAtEveryDepth_data()
     QTest::newRow("a block inside typed") << 1 << false << QStringList{"keep", "top", "top/mid typed"};
     QTest::newRow("a block inside typed, a line added in it")
         << 1 << true << QStringList{"keep", "mid typed/added", "top", "top/mid typed"};
-    QTest::newRow("a block two deep typed") << 2 << false << QStringList{"keep", "mid/low typed", "top", "top/mid"};
+    QTest::newRow("a block two deep typed")
+        << 2 << false << QStringList{"keep", "mid/low typed", "top", "top/mid"};
 }
 
 void TestPageSyncTwoDevices::anEditBeatsADeleteAtEveryDepth()

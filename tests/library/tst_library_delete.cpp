@@ -386,7 +386,8 @@ void TestLibraryDelete::undoKeepsWhatWasTypedBeforeTheDelete()
     QVERIFY(!m_fake.state().pages.at(page.serverID).inTrash());
     const auto onService = m_fake.storedBlocks(page.serverID);
     QCOMPARE(onService.size(), size_t(1));
-    QCOMPARE(FakeService::stringField(onService[0].content, QStringLiteral("text")), QStringLiteral("draft typed"));
+    QCOMPARE(FakeService::stringField(onService[0].content, QStringLiteral("text")),
+             QStringLiteral("draft typed"));
     // Another device of the account reads it too.
     TestDevice other(m_fake.origin(), m_account.token);
     QVERIFY(other.sync());

@@ -1,8 +1,8 @@
 #include "support/chaos_device.h"
 
-#include <QSet>
 #include "support/local_store_testing.h"
 #include "support/task_outcome.h"
+#include <QSet>
 
 #include "api/session_store.h"
 #include "editor/block_row_model.h"

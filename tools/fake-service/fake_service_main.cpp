@@ -33,8 +33,9 @@ int main(int argc, char *argv[])
     parser.addOption(refuseOption);
     const QCommandLineOption loseOption(
         QStringLiteral("lose-answer"),
-        QStringLiteral("Handle the next request of METHOD to PATH, then drop its connection and refuse "
-                       "connections for SECONDS, as in POST:/api/folders.php:10; may be given more than once."),
+        QStringLiteral(
+            "Handle the next request of METHOD to PATH, then drop its connection and refuse "
+            "connections for SECONDS, as in POST:/api/folders.php:10; may be given more than once."),
         QStringLiteral("METHOD:PATH:SECONDS"));
     parser.addOption(loseOption);
     parser.process(app);
@@ -82,7 +83,8 @@ int main(int argc, char *argv[])
                                  !request.target.startsWith(parts[1].toLatin1()))
                                  return;
                              *pending = false;
-                             QTimer::singleShot(seconds * 1000, &service, [&service] { service.setOffline(false); });
+                             QTimer::singleShot(seconds * 1000, &service,
+                                                [&service] { service.setOffline(false); });
                          });
     }
     if (!service.start(quint16(port))) {
