@@ -31,6 +31,8 @@ constexpr size_t kLeastInSlice = 64;
 // From how many operations a reply's contents are written aside: for a page of the feed the hop to
 // a pool thread and back costs more than it saves.
 constexpr size_t kContentsAsideFrom = 2000;
+// Deeper than any page nests its blocks: a chain of parents this long runs in a loop.
+constexpr size_t kMaxBlockDepth = 1000;
 
 using syncPayload::has;
 using syncPayload::intOr;
@@ -474,9 +476,20 @@ void SyncEngine::noteUnsentEdits()
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
         if (!(it.value() & (BlockFields::Content | BlockFields::Kind)))
             continue;
-        for (const FNBlock *b = m_store.block(it.key());
-             b && !b->deletedAt && !m_keptByEdits.contains(b->localID); b = parentOf(*b))
-            m_keptByEdits.insert(b->localID);
+        // The block and every block above it; none when one of them was deleted here, as the edit
+        // then goes with that delete (or when the parents run in a loop).
+        std::vector<QString> chain;
+        bool goes = false;
+        for (const FNBlock *b = m_store.block(it.key()); b && !m_keptByEdits.contains(b->localID);
+             b = parentOf(*b)) {
+            if (b->deletedAt || chain.size() > kMaxBlockDepth) {
+                goes = true;
+                break;
+            }
+            chain.push_back(b->localID);
+        }
+        if (!goes)
+            m_keptByEdits.unite(QSet<QString>(chain.begin(), chain.end()));
     }
 }
 
