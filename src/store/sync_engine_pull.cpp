@@ -227,7 +227,7 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
                                  content->second.toObject() == item.content;
         return (!(fields & BlockFields::Content) || sameContent) &&
                (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
-               (!(fields & BlockFields::Place) ||
+               (!BlockFields::sendsPlace(fields) ||
                 (intOr(p, "position", -1) == item.position &&
                  intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
     };
@@ -351,18 +351,25 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         const bool own = stringOr(p, "client_id", QString()) == block.localID;
         if (!own)
             mine = noteOtherVersion(block, p, mine);
-        if (mine == BlockFields::All) {
+        if ((mine & BlockFields::All) == BlockFields::All) {
             if (own)
                 m_outbox.dropFillChecks({block.localID});
             return;
         }
+        // A place this device gave the block only to make room goes on its way, unless another
+        // device chose one since.
+        if ((mine & BlockFields::Room) && !own && roomGivesWay(block, p)) {
+            yieldRoom(block);
+            mine &= ~qint64(BlockFields::Room);
+        }
+        const bool keepPlace = BlockFields::sendsPlace(mine);
         if (has(p, "type") && !(mine & BlockFields::Kind))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content") && !(mine & BlockFields::Content))
             block.contentJSON = content ? *content : contentJSON(p);
-        if (has(p, "position") && !(mine & BlockFields::Place))
+        if (has(p, "position") && !keepPlace)
             block.position = intOr(p, "position", 0);
-        if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
+        if (has(p, "parent_block_id") && !keepPlace)
             setPulledParent(block, intOr(p, "parent_block_id", 0));
         if (own)
             repairOverwrite(block, p, mine);
@@ -406,8 +413,17 @@ bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
     const FNBlock *block = m_store.block(clientID);
     if (!block)
         return false;
-    if (block->serverID != 0 && block->serverID != serverID)
+    if (block->serverID != 0 && block->serverID != serverID) {
+        // The block this device sent by its id was deleted meanwhile and the service made it anew:
+        // what went from here was only its place, so the delete stands.
+        const qint64 mine = m_unsentEdits.value(clientID);
+        if (block->deletedAt ||
+            (BlockFields::sendsPlace(mine) && !(mine & (BlockFields::Content | BlockFields::Kind)))) {
+            deleteStrayCopy(clientID, serverID);
+            return true;
+        }
         return false; // another record of the service claims this block; the pull takes it as new
+    }
     // The upsert reached the service but its reply did not reach here: the block is this device's
     // own, as sent, and takes its id rather than coming back as a second copy.
     giveBlockServerID(clientID, serverID);
@@ -438,6 +454,25 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
     // Deleted here while its upsert was on its way: no delete could be queued without the id.
     if (m_store.block(blockLocalID)->deletedAt)
         m_outbox.blockDelete(blockLocalID, serverID);
+}
+
+void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID)
+{
+    const FNBlock *block = m_store.block(blockLocalID);
+    if (!block)
+        return;
+    // Known by the new id from now on, so its echo and its delete's find it here, deleted.
+    m_store.editBlock(
+        blockLocalID,
+        [&](FNBlock &b) {
+            b.serverID = serverID;
+            if (!b.deletedAt)
+                b.deletedAt = now();
+        },
+        LocalStore::Stamp::Keep);
+    // Its marks go with the pull's sweep; a queued upsert leaves out a block deleted here.
+    m_outbox.dropFillChecks({blockLocalID});
+    m_outbox.blockDelete(blockLocalID, serverID);
 }
 
 void SyncEngine::retryDeferredBlocks()
