@@ -140,6 +140,11 @@ private:
     bool roomGivesWay(const FNBlock &block, const JSONObject &pulled) const;
     // The block's room move was undone by another device's place: its mark and base go.
     void yieldRoom(const FNBlock &block);
+    // Notes the pages with room moves still to go out, before a batch is applied.
+    void noteRoomPages();
+    // A block another device placed among blocks moved here to make room is put between the blocks it
+    // was placed between, in their new places, and goes out as a move to make room.
+    void keepPlacesAmongRoom();
     // The service answered or echoed a new id for a block whose place alone went out from here: the
     // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
     void deleteStrayCopy(const QString &blockLocalID, qint64 serverID);
@@ -264,6 +269,18 @@ private:
     std::optional<QDateTime> m_createOut;
     // While a pulled batch is applied: the pulled pages that local pages awaiting their id adopt.
     QHash<qint64, QString> m_pageAdoptions;
+    // While a pulled batch is applied: the pages with blocks moved here only to make room, not sent
+    // yet, and on them the blocks another device placed, by the places they had before that room.
+    QSet<QString> m_roomPages;
+    // Per block so moved, where the other devices last saw it: before the move, or as pulled.
+    QHash<QString, qint64> m_roomBases;
+    struct Placed {
+        qint64 position = 0; // the place it came with
+        qint64 applied = 0;  // when, counted in pulled operations applied
+    };
+    QHash<QString, QHash<QString, Placed>> m_placedByOthers; // by page
+    QHash<QString, qint64> m_ownEchoes; // per block, when its own latest echo was applied
+    qint64 m_applied = 0;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
     QTimer m_queuedCycle;

@@ -222,3 +222,73 @@ void SyncEngine::queueRepairs()
     for (const QString &page : std::exchange(m_repairedPages, {}))
         m_outbox.pageBlocksUpsert(page);
 }
+
+void SyncEngine::noteRoomPages()
+{
+    m_roomPages.clear();
+    m_roomBases.clear();
+    // Until its echo is in, a move made only to make room may be new to the other devices.
+    for (const FNFillCheck &check : m_store.state().fillChecks) {
+        if (!check.roomFrom)
+            continue;
+        if (const FNBlock *block = m_store.block(check.blockLocalID)) {
+            m_roomPages.insert(block->pageLocalID);
+            m_roomBases.insert(block->localID, *check.roomFrom);
+        }
+    }
+}
+
+void SyncEngine::keepPlacesAmongRoom()
+{
+    for (auto page = m_placedByOthers.cbegin(); page != m_placedByOthers.cend(); ++page) {
+        const std::vector<const FNBlock *> blocks = m_store.blocksOfPage(page.key());
+        for (auto entry = page.value().cbegin(); entry != page.value().cend(); ++entry) {
+            const QString &placedID = entry.key();
+            const FNBlock *placed = m_store.block(placedID);
+            // Put elsewhere since by this device's own echo: no longer the other's place.
+            if (!placed || placed->deletedAt || placed->position != entry.value().position)
+                continue;
+            const qint64 placedAt = entry.value().applied;
+            // Its siblings by the places the other device saw: those moved here to make room count
+            // where they were, and those the service does not have yet not at all.
+            const auto base = [&](const FNBlock &b) { return m_roomBases.value(b.localID, b.position); };
+            const FNBlock *before = nullptr;
+            const FNBlock *after = nullptr;
+            const qint64 at = placed->position;
+            for (const FNBlock *b : blocks) {
+                if (b->deletedAt || b->serverID == 0 || b->localID == placedID ||
+                    b->parentBlockLocalID != placed->parentBlockLocalID ||
+                    b->parentBlockServerID != placed->parentBlockServerID)
+                    continue;
+                // Landed from here after the other device placed its block: not there when it did.
+                if (m_ownEchoes.value(b->localID, -1) > placedAt && !m_roomBases.contains(b->localID))
+                    continue;
+                const qint64 p = base(*b);
+                if (p <= at && (!before || p > base(*before)))
+                    before = b;
+                if (p > at && (!after || p < base(*after)))
+                    after = b;
+            }
+            const bool moved = (before && base(*before) != before->position) ||
+                               (after && base(*after) != after->position);
+            if (!moved)
+                continue;
+            const qint64 lo = before ? before->position : after->position - 2 * kBlockPositionGap;
+            const qint64 hi = after ? after->position : before->position + 2 * kBlockPositionGap;
+            if ((!before || at > lo) && (!after || at < hi))
+                continue; // between them still
+            if (hi - lo < 2)
+                continue; // no room left there: it keeps the place it came with
+            const qint64 position = lo + (hi - lo) / 2;
+            const QString pageLocalID = placed->pageLocalID;
+            m_store.editBlock(
+                placedID, [&](FNBlock &b) { b.position = position; }, LocalStore::Stamp::Keep);
+            m_outbox.noteRoomMoves(pageLocalID, {{placedID, at}});
+            m_unsentEdits[placedID] = BlockFields::merged(m_unsentEdits.value(placedID), BlockFields::Room);
+            m_repairedPages.insert(pageLocalID);
+        }
+    }
+    m_placedByOthers.clear();
+    m_roomBases.clear();
+    m_ownEchoes.clear();
+}

@@ -124,6 +124,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         if (self) {
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
+            m_placedByOthers.clear();
+            m_ownEchoes.clear();
         }
         dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
@@ -153,6 +155,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     slice.start();
     dropArrivedUpsertItems(resp.ops);
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
+    noteRoomPages();
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
@@ -169,6 +172,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             }
             m_pageAdoptions.clear();
             retryDeferredBlocks();
+            keepPlacesAmongRoom();
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
@@ -274,6 +278,7 @@ QString SyncEngine::contentJSON(const JSONObject &payload)
 
 void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
 {
+    ++m_applied;
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
         return;
@@ -373,6 +378,14 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
             setPulledParent(block, intOr(p, "parent_block_id", 0));
         if (own)
             repairOverwrite(block, p, mine);
+        if (!own && m_roomPages.contains(block.pageLocalID) && has(p, "position")) {
+            // Where the other device had it, whichever place stands here.
+            m_roomBases.insert(block.localID, intOr(p, "position", 0));
+            if (!keepPlace && block.position != stored->position)
+                m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
+        }
+        if (own && m_roomPages.contains(block.pageLocalID))
+            m_ownEchoes.insert(block.localID, m_applied);
         if (block == *stored)
             return;
         block.updatedAt = now();
@@ -404,6 +417,8 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
     m_store.upsertBlock(block);
+    if (m_roomPages.contains(block.pageLocalID))
+        m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
 }
 
 bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
@@ -426,6 +441,8 @@ bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
     }
     // The upsert reached the service but its reply did not reach here: the block is this device's
     // own, as sent, and takes its id rather than coming back as a second copy.
+    if (m_roomPages.contains(block->pageLocalID))
+        m_ownEchoes.insert(clientID, m_applied);
     giveBlockServerID(clientID, serverID);
     return true;
 }
