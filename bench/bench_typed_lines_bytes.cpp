@@ -42,7 +42,8 @@ int main(int argc, char *argv[])
     std::vector<QString> ids;
     for (int i = 0; i < kPageBlocks; ++i)
         ids.push_back(device
-                          .addBlock(page.localID, QStringLiteral("Line %1 of the page, a few words long").arg(i),
+                          .addBlock(page.localID,
+                                    QStringLiteral("Line %1 of the page, a few words long").arg(i),
                                     qint64(i) * kBlockPositionGap)
                           .localID);
     if (!device.queueBlockUpsert(page.localID) || !device.sync() || !device.sync())
@@ -84,7 +85,8 @@ int main(int argc, char *argv[])
     }
     // The lines still read in the order typed, right after block 1,000 and before block 1,001.
     const std::vector<FNBlock> order = list.topLevelBlocks();
-    const auto at = std::find_if(order.begin(), order.end(), [&](const FNBlock &b) { return b.localID == ids[kPageBlocks / 2]; });
+    const auto at = std::find_if(order.begin(), order.end(),
+                                 [&](const FNBlock &b) { return b.localID == ids[kPageBlocks / 2]; });
     bool inOrder = at != order.end() && order.end() - at > kTypedLines + 1;
     for (int i = 1; inOrder && i <= kTypedLines; ++i)
         inOrder = TestDevice::textOf(*(at + i)) == QStringLiteral("Typed line %1, a few words long").arg(i);
