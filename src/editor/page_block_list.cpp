@@ -17,6 +17,8 @@ constexpr auto kNewBlockType = "text";
 // Siblings are spread this far apart when numbered, so an insert or a move between two of them
 // changes the one block: another device may be editing the rest.
 constexpr qint64 kPositionGap = kBlockPositionGap;
+// The least gap left between the blocks moved to make room: more lines typed at the spot still fit.
+constexpr qint64 kRoomGap = kPositionGap / 16;
 
 // A gap past the last block, a little different each time: two devices appending at once rarely
 // give their blocks one position.
@@ -159,11 +161,10 @@ std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, con
     block.parentBlockServerID = after.parentBlockServerID;
     block.parentBlockLocalID = after.parentBlockLocalID;
     const std::optional<qint64> between = positionBetween(siblings, at);
-    block.position = between.value_or(0);
-    siblings.insert(siblings.begin() + qsizetype(at), block);
+    const Room room = between ? Room{*between, {}} : makeRoom(siblings, at);
+    block.position = room.position;
     m_store->upsertBlock(block);
-    if (!between)
-        renumber(siblings, true);
+    placeBlocks(room.moves, BlockFields::Room);
     return block.localID;
 }
 
@@ -231,13 +232,10 @@ bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
     list.erase(list.begin() + from);
     const qsizetype to = std::clamp<qsizetype>(targetIndex, 0, qsizetype(list.size()));
     const std::optional<qint64> between = positionBetween(list, size_t(to));
-    list.insert(list.begin() + to, moved);
-    if (!between) {
-        renumber(list, true);
-        return true;
-    }
-    if (*between != moved.position)
-        placeBlocks({{moved.localID, *between}}, true);
+    const Room room = between ? Room{*between, {}} : makeRoom(list, size_t(to));
+    placeBlocks(room.moves, BlockFields::Room);
+    if (room.position != moved.position)
+        placeBlocks({{moved.localID, room.position}}, BlockFields::Place);
     return true;
 }
 
@@ -247,7 +245,7 @@ void PageBlockList::renumberSiblings(const QString &parentLocalID, qint64 parent
     std::vector<FNBlock> siblings = siblingsOf(pageBlocks(), parentLocalID, parentServerID);
     if (leaveOut)
         std::erase_if(siblings, [&](const FNBlock &b) { return b.localID == *leaveOut; });
-    renumber(siblings, true);
+    renumber(siblings);
 }
 
 bool PageBlockList::deleteBlocks(const QSet<QString> &localIDs)
@@ -296,7 +294,52 @@ std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> 
     return *before + room / 4 + qint64(QRandomGenerator::global()->bounded(quint64(room / 2)));
 }
 
-void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt)
+PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered, size_t at)
+{
+    // The blocks moved are ordered[lo, hi); the new one goes between ordered[at - 1] and ordered[at].
+    const size_t n = ordered.size();
+    const auto pos = [&](size_t i) { return ordered[i].position; };
+    size_t lo = at;
+    size_t hi = at;
+    const auto fits = [&] {
+        if (lo == 0 || hi == n)
+            return true;
+        const qint64 count = qint64(hi - lo) + 1;
+        return pos(hi) - pos(lo - 1) >= (count + 1) * kRoomGap;
+    };
+    while (!fits()) {
+        // Past either end lies a gap's worth of room as good as any other.
+        const qint64 leftGain = lo >= 2 ? pos(lo - 1) - pos(lo - 2) : kPositionGap;
+        const qint64 rightGain = hi + 1 < n ? pos(hi + 1) - pos(hi) : kPositionGap;
+        if (rightGain >= leftGain)
+            ++hi;
+        else
+            --lo;
+    }
+    const qint64 count = qint64(hi - lo) + 1;
+    qint64 first = 0;
+    qint64 step = kPositionGap;
+    if (lo > 0 && hi < n) {
+        step = (pos(hi) - pos(lo - 1)) / (count + 1);
+        first = pos(lo - 1) + step;
+    } else if (lo > 0) {
+        first = pos(lo - 1) + step;
+    } else if (hi < n) {
+        first = pos(hi) - count * step;
+    }
+    Room room;
+    // The siblings in the window, the new block's slot skipped.
+    for (size_t i = lo; i < hi; ++i) {
+        const qint64 slot = qint64(i - lo) + (i >= at ? 1 : 0);
+        const qint64 position = first + slot * step;
+        if (ordered[i].position != position)
+            room.moves.emplace_back(ordered[i].localID, position);
+    }
+    room.position = first + qint64(at - lo) * step;
+    return room;
+}
+
+void PageBlockList::renumber(const std::vector<FNBlock> &ordered)
 {
     std::vector<std::pair<QString, qint64>> places;
     for (size_t i = 0; i < ordered.size(); ++i) {
@@ -304,13 +347,14 @@ void PageBlockList::renumber(const std::vector<FNBlock> &ordered, bool stampUpda
         if (ordered[i].position != position)
             places.emplace_back(ordered[i].localID, position);
     }
-    placeBlocks(places, stampUpdatedAt);
+    placeBlocks(places, BlockFields::Place);
 }
 
-void PageBlockList::placeBlocks(const std::vector<std::pair<QString, qint64>> &places, bool stampUpdatedAt)
+void PageBlockList::placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields)
 {
     std::vector<FNBlock> edited;
     QStringList ids;
+    QHash<QString, qint64> roomFrom;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const auto &[localID, position] : places) {
         // From the store: the list may predate writes made since (a new block's own upsert).
@@ -318,14 +362,18 @@ void PageBlockList::placeBlocks(const std::vector<std::pair<QString, qint64>> &p
         if (!stored)
             continue;
         FNBlock block = *stored;
+        if (fields == BlockFields::Room && block.serverID != 0)
+            roomFrom.insert(block.localID, block.position);
         block.position = position;
-        if (stampUpdatedAt)
-            block.updatedAt = now;
+        block.updatedAt = now;
         ids.append(block.localID);
         edited.push_back(std::move(block));
     }
     if (edited.empty())
         return;
-    Outbox::of(*m_store).blocksEdited(m_pageLocalID, ids, BlockFields::Place);
+    Outbox &outbox = Outbox::of(*m_store);
+    if (fields == BlockFields::Room)
+        outbox.noteRoomMoves(m_pageLocalID, roomFrom);
+    outbox.blocksEdited(m_pageLocalID, ids, fields);
     m_store->replaceBlocks(edited);
 }

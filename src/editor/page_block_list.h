@@ -41,8 +41,8 @@ public:
     static std::vector<FNBlock> siblingsOf(const std::vector<FNBlock> &pageBlocks,
                                            const QString &parentLocalID, qint64 parentServerID);
 
-    // A new block right after `after` among its siblings, placed between its neighbours (which are
-    // renumbered only when they leave no room); of the kind, holding the text, at the indent of
+    // A new block right after `after` among its siblings, placed between its neighbours (the nearest
+    // few moved only when they leave no room); of the kind, holding the text, at the indent of
     // `after`. Returns its localID; none without a page.
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
@@ -55,7 +55,7 @@ public:
     // positions. False, with nothing changed, for the page's last top-level block.
     bool deleteBlockIfEmpty(const FNBlock &block);
     // Moves a top-level block to `targetIndex` among the top-level blocks, between its new
-    // neighbours (renumbering them only when they leave no room). False, with nothing changed, when
+    // neighbours (the nearest few moved only when they leave no room). False, with nothing changed, when
     // the text names no top-level block of the page.
     bool moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
     // Spreads the siblings under the parent over evenly gapped positions in their order, leaving one out.
@@ -70,10 +70,17 @@ private:
     // A position for a block put at index `at` of `ordered` (which does not hold it yet), between its
     // neighbours; none when they leave no room.
     static std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at);
+    struct Room {
+        qint64 position = 0; // of the block put in
+        std::vector<std::pair<QString, qint64>> moves;
+    };
+    // Room for a block put at index `at` of `ordered` where its neighbours leave none: the fewest
+    // nearest siblings spread evenly over the smallest neighbourhood that leaves a fair gap between each.
+    static Room makeRoom(const std::vector<FNBlock> &ordered, size_t at);
     // Spreads `ordered` over evenly gapped positions, changing only those that differ.
-    void renumber(const std::vector<FNBlock> &ordered, bool stampUpdatedAt);
-    // Stores the blocks at the positions, marking their place as changed here.
-    void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, bool stampUpdatedAt);
+    void renumber(const std::vector<FNBlock> &ordered);
+    // Stores the blocks at the positions, marking `fields` (BlockFields Place or Room) as changed here.
+    void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields);
 
     LocalStore *m_store;
     QString m_pageLocalID;

@@ -20,11 +20,15 @@ struct FNFillCheck {
     // Fields put back to another device's write and queued, not sent yet: a newer write of another
     // device pulled meanwhile stands instead.
     qint64 repaired = 0;
+    // The position the service held before this device moved the block only to make room: a
+    // version still there is no place another device chose.
+    std::optional<qint64> roomFrom;
 
     static constexpr std::tuple kFields{
         json::Field{"block", &FNFillCheck::blockLocalID},
         json::Field{"fields", &FNFillCheck::fields},
         json::Field{"other", &FNFillCheck::other},
         json::Field{"repaired", &FNFillCheck::repaired},
+        json::Field{"roomFrom", &FNFillCheck::roomFrom},
     };
 };

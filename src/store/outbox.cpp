@@ -290,7 +290,7 @@ void Outbox::blocksEdited(const QString &pageLocalID, const QStringList &blockLo
     }
     const bool news = std::any_of(blockLocalIDs.begin(), blockLocalIDs.end(), [&](const QString &id) {
         const auto it = marked.constFind(id);
-        return it == marked.cend() || (marks[*it].fields | fields) != marks[*it].fields;
+        return it == marked.cend() || BlockFields::merged(marks[*it].fields, fields) != marks[*it].fields;
     });
     if (!news)
         return;
@@ -298,7 +298,7 @@ void Outbox::blocksEdited(const QString &pageLocalID, const QStringList &blockLo
         for (const QString &id : blockLocalIDs) {
             const auto it = marked.constFind(id);
             if (it != marked.cend()) {
-                s.editedBlocks[*it].fields |= fields;
+                s.editedBlocks[*it].fields = BlockFields::merged(s.editedBlocks[*it].fields, fields);
                 continue;
             }
             marked.insert(id, s.editedBlocks.size());
@@ -313,7 +313,7 @@ QHash<QString, qint64> Outbox::editedBlocks(const QString &pageLocalID) const
     QHash<QString, qint64> edited;
     for (const FNBlockEdit &e : m_store.state().editedBlocks) {
         if (e.pageLocalID == pageLocalID)
-            edited[e.blockLocalID] |= e.fields;
+            edited[e.blockLocalID] = BlockFields::merged(edited.value(e.blockLocalID), e.fields);
     }
     return edited;
 }
@@ -322,13 +322,13 @@ QHash<QString, qint64> Outbox::blocksWithUnsentEdits() const
 {
     QHash<QString, qint64> ids;
     for (const FNBlockEdit &e : m_store.state().editedBlocks)
-        ids[e.blockLocalID] |= e.fields;
+        ids[e.blockLocalID] = BlockFields::merged(ids.value(e.blockLocalID), e.fields);
     for (const FNSyncOp &op : m_store.state().outbox) {
         if (op.kind() != SyncOpKind::BlockUpsert)
             continue;
         if (op.carriedFields) {
             for (auto it = op.carriedFields->cbegin(); it != op.carriedFields->cend(); ++it)
-                ids[it.key()] |= it.value();
+                ids[it.key()] = BlockFields::merged(ids.value(it.key()), it.value());
             continue;
         }
         try {

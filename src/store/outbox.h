@@ -106,6 +106,11 @@ public:
     // A push that may have landed filled `fields` of the block; 0 drops its check.
     void noteFilled(const QString &blockLocalID, qint64 fields);
     void dropFillChecks(const QSet<QString> &blockLocalIDs);
+    // The blocks were moved here only to make room (BlockFields::Room), each from the position the
+    // service last held (its check keeps the first of a run of such moves).
+    void noteRoomMoves(const QString &pageLocalID, const QHash<QString, qint64> &fromPositions);
+    // The block's room is settled (another device's place stands, or its own landed).
+    void dropRoomFrom(const QString &blockLocalID);
     // The block's `fields` were put back to another device's write and marked to go out again.
     void noteRepaired(const QString &blockLocalID, qint64 fields);
     // Takes `fields` out of the block's marks, its repairs and the page's queued upserts: this device

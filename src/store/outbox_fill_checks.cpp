@@ -102,6 +102,43 @@ void Outbox::unmarkFields(const QString &pageLocalID, const QString &blockLocalI
     save();
 }
 
+void Outbox::noteRoomMoves(const QString &pageLocalID, const QHash<QString, qint64> &fromPositions)
+{
+    if (fromPositions.isEmpty())
+        return;
+    m_store.changeUntold([&](StoreState &s) {
+        QHash<QString, size_t> checked;
+        for (size_t i = 0; i < s.fillChecks.size(); ++i)
+            checked.insert(s.fillChecks[i].blockLocalID, i);
+        for (auto it = fromPositions.cbegin(); it != fromPositions.cend(); ++it) {
+            const auto found = checked.constFind(it.key());
+            if (found == checked.cend()) {
+                FNFillCheck check{it.key(), 0, std::nullopt};
+                check.roomFrom = it.value();
+                s.fillChecks.push_back(std::move(check));
+            } else if (!s.fillChecks[*found].roomFrom) {
+                s.fillChecks[*found].roomFrom = it.value();
+            }
+        }
+    });
+    blocksEdited(pageLocalID, QStringList(fromPositions.keyBegin(), fromPositions.keyEnd()), BlockFields::Room);
+    save();
+}
+
+void Outbox::dropRoomFrom(const QString &blockLocalID)
+{
+    const FNFillCheck *check = fillCheck(blockLocalID);
+    if (!check || !check->roomFrom)
+        return;
+    m_store.changeUntold([&](StoreState &s) {
+        FNFillCheck *c = findCheck(s, blockLocalID);
+        c->roomFrom.reset();
+        if (c->fields == 0 && !c->other && c->repaired == 0)
+            std::erase_if(s.fillChecks, [&](const FNFillCheck &f) { return f.blockLocalID == blockLocalID; });
+    });
+    save();
+}
+
 void Outbox::dropFillChecks(const QSet<QString> &blockLocalIDs)
 {
     if (blockLocalIDs.isEmpty())

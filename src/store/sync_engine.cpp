@@ -155,7 +155,11 @@ QCoro::Task<> SyncEngine::syncNow()
     std::exception_ptr failure;
     try {
         co_await pullBeforePush();
+        m_sentInPush = false;
         co_await push();
+        // A feed that just failed, with nothing sent since, is not asked again in the same cycle.
+        if (m_freshCopyError && !m_sentInPush)
+            std::rethrow_exception(m_freshCopyError);
         co_await pull();
     } catch (...) {
         failure = std::current_exception();

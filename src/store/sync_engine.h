@@ -141,6 +141,22 @@ private:
     // so they go as the service has them now (sync_engine_fills.cpp).
     bool needsFreshCopy() const;
     static bool fillsFields(const FNSyncOp &op);
+    // Whether the upsert waits for a pull that works before it goes: it fills fields, or an earlier
+    // send of it may have landed (the pull then gives its new blocks their ids).
+    static bool needsPullFirst(const FNSyncOp &op);
+    // Whether another device's version of a block this device moved only to make room stands over
+    // that move: it chose another place than the one the room was made from.
+    bool roomGivesWay(const FNBlock &block, const JSONObject &pulled) const;
+    // The block's room move was undone by another device's place: its mark and base go.
+    void yieldRoom(const FNBlock &block);
+    // Notes the pages with room moves still to go out, before a batch is applied.
+    void noteRoomPages();
+    // A block another device placed among blocks moved here to make room is put between the blocks it
+    // was placed between, in their new places, and goes out as a move to make room.
+    void keepPlacesAmongRoom();
+    // The service answered or echoed a new id for a block whose place alone went out from here: the
+    // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
+    void deleteStrayCopy(const QString &blockLocalID, qint64 serverID);
     // Sets every field of the items that this device did not change to its copy as it is now, and
     // leaves out the blocks deleted here; notes what each item fills in `m_sending`.
     void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
@@ -180,6 +196,9 @@ private:
     // `answerToIt`: the service answered the operation's own send; any other failure is never taken
     // as the service refusing it.
     void recordFailure(const FNSyncOp &op, std::exception_ptr error, bool answerToIt = true);
+    // The pull the operation waits for failed: why is noted, but nothing is counted and it waits no
+    // longer than for a pull that works.
+    void noteWaitForFeed(const FNSyncOp &op, const std::exception_ptr &error);
     // A refused operation is being dropped: the user hears of it, and its page is laid back to the
     // service's copy at the end of the push (sync_engine_refusals.cpp).
     void noteRefusal(const FNSyncOp &op, const QString &reason);
@@ -255,6 +274,7 @@ private:
     QHash<QString, RestoreWait> m_restoreWaits;
     // Why this cycle's pull before the push failed; null when it brought the service's newest copy.
     std::exception_ptr m_freshCopyError;
+    bool m_sentInPush = false; // some operation went out in this cycle's push
     // The block upsert being sent: per block, the fields filled from this device's copy.
     QHash<QString, qint64> m_sending;
     QSet<QString> m_repairedPages; // to queue once the pulled page of the feed is in
@@ -263,6 +283,18 @@ private:
     std::optional<QDateTime> m_createOut;
     // While a pulled batch is applied: the pulled pages that local pages awaiting their id adopt.
     QHash<qint64, QString> m_pageAdoptions;
+    // While a pulled batch is applied: the pages with blocks moved here only to make room, not sent
+    // yet, and on them the blocks another device placed, by the places they had before that room.
+    QSet<QString> m_roomPages;
+    // Per block so moved, where the other devices last saw it: before the move, or as pulled.
+    QHash<QString, qint64> m_roomBases;
+    struct Placed {
+        qint64 position = 0; // the place it came with
+        qint64 applied = 0;  // when, counted in pulled operations applied
+    };
+    QHash<QString, QHash<QString, Placed>> m_placedByOthers; // by page
+    QHash<QString, qint64> m_ownEchoes; // per block, when its own latest echo was applied
+    qint64 m_applied = 0;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
     QTimer m_queuedCycle;

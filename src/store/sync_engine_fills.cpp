@@ -7,6 +7,8 @@
 #include "store/page_blocks_upsert.h"
 #include "store/sync_payload.h"
 
+#include <cstdlib>
+
 // A block upsert sends from this device's copy every field of a block: those changed here, and the
 // others as the pull just before it left them, the service's newest. A write of another device landing
 // between that pull and the push is written over; the feed then brings it back before the push's
@@ -48,12 +50,52 @@ bool sameField(const JSONObject &a, const JSONObject &b, qint64 field)
     }
 }
 
+// Whether another device's position of a block stands over this device's move of it, made only to
+// make room, from `from` to `ours`. Its own room made the same way stands where it goes further: the
+// lines each device made room for then all keep to their side of the block.
+bool theirPlaceStands(qint64 from, qint64 ours, qint64 theirs)
+{
+    if (theirs == from)
+        return false; // not moved there: a copy of the place as it was
+    const bool sameWay = (theirs > from) == (ours > from);
+    return !sameWay || std::abs(theirs - from) >= std::abs(ours - from);
+}
+
 } // namespace
 
 bool SyncEngine::needsFreshCopy() const
 {
+    // Only a push that is due: one waiting out its back-off sends nothing this cycle.
+    const QDateTime passTime = now();
     const auto &outbox = m_store.state().outbox;
-    return std::any_of(outbox.begin(), outbox.end(), &SyncEngine::fillsFields);
+    return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+        return needsPullFirst(op) && (!op.nextRetryAt || *op.nextRetryAt <= passTime);
+    });
+}
+
+bool SyncEngine::needsPullFirst(const FNSyncOp &op)
+{
+    return fillsFields(op) || (op.kind() == SyncOpKind::BlockUpsert && op.unanswered);
+}
+
+bool SyncEngine::roomGivesWay(const FNBlock &block, const JSONObject &pulled) const
+{
+    const FNFillCheck *check = m_outbox.fillCheck(block.localID);
+    if (!check || !check->roomFrom)
+        return false; // nothing known of where it was: this device's move holds, as any other
+    if (has(pulled, "parent_block_id") && block.parentBlockLocalID.isEmpty() &&
+        intOr(pulled, "parent_block_id", 0) != block.parentBlockServerID)
+        return true;
+    return has(pulled, "position") &&
+           theirPlaceStands(*check->roomFrom, block.position, intOr(pulled, "position", 0));
+}
+
+void SyncEngine::yieldRoom(const FNBlock &block)
+{
+    m_outbox.unmarkFields(block.pageLocalID, block.localID, BlockFields::Room);
+    m_outbox.dropRoomFrom(block.localID);
+    if (const auto it = m_unsentEdits.find(block.localID); it != m_unsentEdits.end())
+        *it &= ~qint64(BlockFields::Room);
 }
 
 bool SyncEngine::fillsFields(const FNSyncOp &op)
@@ -132,12 +174,19 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
     m_outbox.dropFillChecks({block.localID});
     if (check.repaired)
         m_outbox.noteRepaired(block.localID, check.repaired); // not sent yet: still open to a newer write
+    if (check.roomFrom && (mine & BlockFields::Room)) // a later move to make room is still to go out
+        m_outbox.noteRoomMoves(block.pageLocalID, {{block.localID, *check.roomFrom}});
     if (!check.other)
         return 0;
     const JSONObject &other = *check.other;
     qint64 repaired = 0;
     for (const qint64 field : kFields) {
         if (!(check.fields & field) || (mine & field) || !holds(other, field) || sameField(echo, other, field))
+            continue;
+        // Its own place went out only to make room: the other's stands only where it chose one.
+        if (field == BlockFields::Place && check.roomFrom &&
+            intOr(other, "parent_block_id", 0) == intOr(echo, "parent_block_id", 0) &&
+            !theirPlaceStands(*check.roomFrom, intOr(echo, "position", 0), intOr(other, "position", 0)))
             continue;
         if (field == BlockFields::Content) {
             block.contentJSON = contentJSON(other);
@@ -172,4 +221,74 @@ void SyncEngine::queueRepairs()
 {
     for (const QString &page : std::exchange(m_repairedPages, {}))
         m_outbox.pageBlocksUpsert(page);
+}
+
+void SyncEngine::noteRoomPages()
+{
+    m_roomPages.clear();
+    m_roomBases.clear();
+    // Until its echo is in, a move made only to make room may be new to the other devices.
+    for (const FNFillCheck &check : m_store.state().fillChecks) {
+        if (!check.roomFrom)
+            continue;
+        if (const FNBlock *block = m_store.block(check.blockLocalID)) {
+            m_roomPages.insert(block->pageLocalID);
+            m_roomBases.insert(block->localID, *check.roomFrom);
+        }
+    }
+}
+
+void SyncEngine::keepPlacesAmongRoom()
+{
+    for (auto page = m_placedByOthers.cbegin(); page != m_placedByOthers.cend(); ++page) {
+        const std::vector<const FNBlock *> blocks = m_store.blocksOfPage(page.key());
+        for (auto entry = page.value().cbegin(); entry != page.value().cend(); ++entry) {
+            const QString &placedID = entry.key();
+            const FNBlock *placed = m_store.block(placedID);
+            // Put elsewhere since by this device's own echo: no longer the other's place.
+            if (!placed || placed->deletedAt || placed->position != entry.value().position)
+                continue;
+            const qint64 placedAt = entry.value().applied;
+            // Its siblings by the places the other device saw: those moved here to make room count
+            // where they were, and those the service does not have yet not at all.
+            const auto base = [&](const FNBlock &b) { return m_roomBases.value(b.localID, b.position); };
+            const FNBlock *before = nullptr;
+            const FNBlock *after = nullptr;
+            const qint64 at = placed->position;
+            for (const FNBlock *b : blocks) {
+                if (b->deletedAt || b->serverID == 0 || b->localID == placedID ||
+                    b->parentBlockLocalID != placed->parentBlockLocalID ||
+                    b->parentBlockServerID != placed->parentBlockServerID)
+                    continue;
+                // Landed from here after the other device placed its block: not there when it did.
+                if (m_ownEchoes.value(b->localID, -1) > placedAt && !m_roomBases.contains(b->localID))
+                    continue;
+                const qint64 p = base(*b);
+                if (p <= at && (!before || p > base(*before)))
+                    before = b;
+                if (p > at && (!after || p < base(*after)))
+                    after = b;
+            }
+            const bool moved = (before && base(*before) != before->position) ||
+                               (after && base(*after) != after->position);
+            if (!moved)
+                continue;
+            const qint64 lo = before ? before->position : after->position - 2 * kBlockPositionGap;
+            const qint64 hi = after ? after->position : before->position + 2 * kBlockPositionGap;
+            if ((!before || at > lo) && (!after || at < hi))
+                continue; // between them still
+            if (hi - lo < 2)
+                continue; // no room left there: it keeps the place it came with
+            const qint64 position = lo + (hi - lo) / 2;
+            const QString pageLocalID = placed->pageLocalID;
+            m_store.editBlock(
+                placedID, [&](FNBlock &b) { b.position = position; }, LocalStore::Stamp::Keep);
+            m_outbox.noteRoomMoves(pageLocalID, {{placedID, at}});
+            m_unsentEdits[placedID] = BlockFields::merged(m_unsentEdits.value(placedID), BlockFields::Room);
+            m_repairedPages.insert(pageLocalID);
+        }
+    }
+    m_placedByOthers.clear();
+    m_roomBases.clear();
+    m_ownEchoes.clear();
 }

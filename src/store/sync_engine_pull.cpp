@@ -128,6 +128,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_unsentEdits.clear();
             m_keptByEdits.clear();
             m_cameBack.clear();
+            m_placedByOthers.clear();
+            m_ownEchoes.clear();
         }
         dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
@@ -157,6 +159,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     slice.start();
     dropArrivedUpsertItems(resp.ops);
     noteUnsentEdits();
+    noteRoomPages();
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
@@ -174,6 +177,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_pageAdoptions.clear();
             retryDeferredBlocks();
             relinkUnderCameBack();
+            keepPlacesAmongRoom();
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
@@ -233,7 +237,7 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
                                  content->second.toObject() == item.content;
         return (!(fields & BlockFields::Content) || sameContent) &&
                (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
-               (!(fields & BlockFields::Place) ||
+               (!BlockFields::sendsPlace(fields) ||
                 (intOr(p, "position", -1) == item.position &&
                  intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
     };
@@ -280,6 +284,7 @@ QString SyncEngine::contentJSON(const JSONObject &payload)
 
 void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
 {
+    ++m_applied;
     // Id 0 or below names nothing on the service.
     if (op.entity_id <= 0)
         return;
@@ -357,21 +362,36 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         const bool own = stringOr(p, "client_id", QString()) == block.localID;
         if (!own)
             mine = noteOtherVersion(block, p, mine);
-        if (mine == BlockFields::All) {
+        if ((mine & BlockFields::All) == BlockFields::All) {
             if (own)
                 m_outbox.dropFillChecks({block.localID});
             return;
         }
+        // A place this device gave the block only to make room goes on its way, unless another
+        // device chose one since.
+        if ((mine & BlockFields::Room) && !own && roomGivesWay(block, p)) {
+            yieldRoom(block);
+            mine &= ~qint64(BlockFields::Room);
+        }
+        const bool keepPlace = BlockFields::sendsPlace(mine);
         if (has(p, "type") && !(mine & BlockFields::Kind))
             block.type = stringOr(p, "type", QStringLiteral("text"));
         if (has(p, "content") && !(mine & BlockFields::Content))
             block.contentJSON = content ? *content : contentJSON(p);
-        if (has(p, "position") && !(mine & BlockFields::Place))
+        if (has(p, "position") && !keepPlace)
             block.position = intOr(p, "position", 0);
-        if (has(p, "parent_block_id") && !(mine & BlockFields::Place))
+        if (has(p, "parent_block_id") && !keepPlace)
             setPulledParent(block, intOr(p, "parent_block_id", 0));
         if (own)
             repairOverwrite(block, p, mine);
+        if (!own && m_roomPages.contains(block.pageLocalID) && has(p, "position")) {
+            // Where the other device had it, whichever place stands here.
+            m_roomBases.insert(block.localID, intOr(p, "position", 0));
+            if (!keepPlace && block.position != stored->position)
+                m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
+        }
+        if (own && m_roomPages.contains(block.pageLocalID))
+            m_ownEchoes.insert(block.localID, m_applied);
         if (block == *stored)
             return;
         block.updatedAt = now();
@@ -403,6 +423,8 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
     m_store.upsertBlock(block);
+    if (m_roomPages.contains(block.pageLocalID))
+        m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
 }
 
 bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
@@ -412,10 +434,21 @@ bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
     const FNBlock *block = m_store.block(clientID);
     if (!block)
         return false;
-    if (block->serverID != 0 && block->serverID != serverID)
+    if (block->serverID != 0 && block->serverID != serverID) {
+        // The block this device sent by its id was deleted meanwhile and the service made it anew:
+        // what went from here was only its place, so the delete stands.
+        const qint64 mine = m_unsentEdits.value(clientID);
+        if (block->deletedAt ||
+            (BlockFields::sendsPlace(mine) && !(mine & (BlockFields::Content | BlockFields::Kind)))) {
+            deleteStrayCopy(clientID, serverID);
+            return true;
+        }
         return false; // another record of the service claims this block; the pull takes it as new
+    }
     // The upsert reached the service but its reply did not reach here: the block is this device's
     // own, as sent, and takes its id rather than coming back as a second copy.
+    if (m_roomPages.contains(block->pageLocalID))
+        m_ownEchoes.insert(clientID, m_applied);
     giveBlockServerID(clientID, serverID);
     return true;
 }
@@ -444,6 +477,25 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
     // Deleted here while its upsert was on its way: no delete could be queued without the id.
     if (m_store.block(blockLocalID)->deletedAt)
         m_outbox.blockDelete(blockLocalID, serverID);
+}
+
+void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID)
+{
+    const FNBlock *block = m_store.block(blockLocalID);
+    if (!block)
+        return;
+    // Known by the new id from now on, so its echo and its delete's find it here, deleted.
+    m_store.editBlock(
+        blockLocalID,
+        [&](FNBlock &b) {
+            b.serverID = serverID;
+            if (!b.deletedAt)
+                b.deletedAt = now();
+        },
+        LocalStore::Stamp::Keep);
+    // Its marks go with the pull's sweep; a queued upsert leaves out a block deleted here.
+    m_outbox.dropFillChecks({blockLocalID});
+    m_outbox.blockDelete(blockLocalID, serverID);
 }
 
 void SyncEngine::retryDeferredBlocks()

@@ -85,9 +85,10 @@ QCoro::Task<> SyncEngine::push()
             settleFailed(record, queued);
             continue;
         }
-        if (m_freshCopyError && fillsFields(queued)) {
-            // Sent now, it would write stale copies; the feed's failure is no answer to it.
-            recordFailure(queued, m_freshCopyError, /*answerToIt=*/false);
+        if (m_freshCopyError && needsPullFirst(queued)) {
+            // Sent now, it would write stale copies; the feed's failure is no answer to it, and
+            // costs it no wait: it goes with the first cycle whose pull works.
+            noteWaitForFeed(queued, m_freshCopyError);
             held.insert(record);
             continue;
         }
@@ -98,6 +99,7 @@ QCoro::Task<> SyncEngine::push()
             std::exception_ptr failure;
             m_createOut.reset();
             m_sending.clear();
+            m_sentInPush = true;
             try {
                 co_await sendOp(*op);
             } catch (...) {
@@ -154,7 +156,8 @@ void SyncEngine::foldBlockUpserts()
             try {
                 BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
                 for (BlockUpsertItem &item : req.blocks) {
-                    fields[item.client_id] |= op.fieldsCarried(item.client_id);
+                    fields[item.client_id] =
+                        BlockFields::merged(fields.value(item.client_id), op.fieldsCarried(item.client_id));
                     items[item.client_id] = std::move(item);
                 }
                 if (!merged || req.page_id != 0)
@@ -393,6 +396,23 @@ void SyncEngine::recordCancel(const FNSyncOp &op, const std::exception_ptr &erro
     keepSentCreate(op);
 }
 
+void SyncEngine::noteWaitForFeed(const FNSyncOp &op, const std::exception_ptr &error)
+{
+    std::optional<FNSyncOp> queued = m_outbox.find(op.localID);
+    if (!queued)
+        return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &e) {
+        queued->lastError = e.errorDescription();
+    } catch (const std::exception &e) {
+        queued->lastError = QString::fromUtf8(e.what());
+    } catch (...) {
+        queued->lastError = QStringLiteral("Unknown error");
+    }
+    m_outbox.replace(*queued);
+}
+
 void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, bool answerToIt)
 {
     // Only the failure fields are written, onto the operation as it is queued now: a writer may
@@ -528,10 +548,19 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             throw APIError::other(kNotOnServer);
         if (hadBlocks && req.blocks.empty())
             co_return; // each was deleted since
+        QHash<QString, qint64> sentIDs;
+        for (const BlockUpsertItem &item : req.blocks)
+            sentIDs.insert(item.client_id, item.id.value_or(0));
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         noteSending();
         QSet<QString> named; // blocks that have an id on the service for the first time
         for (const auto &ack : resp.blocks) {
+            const qint64 sentID = sentIDs.value(ack.client_id);
+            const qint64 carried = op.fieldsCarried(ack.client_id);
+            if (sentID != 0 && ack.id != sentID && !(carried & (BlockFields::Content | BlockFields::Kind))) {
+                deleteStrayCopy(ack.client_id, ack.id);
+                continue;
+            }
             if (const FNBlock *block = m_store.block(ack.client_id); block && block->serverID == 0)
                 named.insert(ack.client_id);
             giveBlockServerID(ack.client_id, ack.id);

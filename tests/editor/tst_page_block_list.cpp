@@ -7,6 +7,7 @@
 #include "json/json_coder.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,6 +62,8 @@ private Q_SLOTS:
     void deleteUsesTheStoredServerID();
     void moveOnDrop_data();
     void moveOnDrop();
+    void roomMovesTheFewestNearest_data();
+    void roomMovesTheFewestNearest();
     void deleteSelection();
     void columnsDealChildrenInTurn();
 
@@ -192,9 +195,10 @@ void TestPageBlockList::insertAfter_data()
     const QList<qint64> dense{0, 1, 2};
     const QList<qint64> gapped{0, 1024, 2048};
     QTest::newRow("after the last") << dense << "c" << qint64(1026) << qint64(1537) << dense << QStringList();
-    // No room between neighbours: the siblings are spread out once, so later inserts move none.
+    // No room between neighbours: only the nearest block moves, out past the first where a gap's
+    // worth of room is, and the rest keep their places.
     QTest::newRow("after the first, no room")
-        << dense << "a" << qint64(1024) << qint64(1024) << QList<qint64>{0, 2048, 3072} << QStringList{"b", "c"};
+        << dense << "a" << qint64(-1023) << qint64(-1023) << QList<qint64>{-2047, 1, 2} << QStringList{"a"};
     QTest::newRow("after the first, room") << gapped << "a" << qint64(256) << qint64(767) << gapped << QStringList();
     QTest::newRow("after the middle, room")
         << gapped << "b" << qint64(1280) << qint64(1791) << gapped << QStringList();
@@ -365,12 +369,12 @@ void TestPageBlockList::moveOnDrop_data()
     QTest::addColumn<QStringList>("order");
     QTest::addColumn<QList<qint64>>("placed"); // the positions of `order` afterwards
 
-    // Where the neighbours leave room only the dropped block changes; where not, the blocks are
-    // spread out once.
+    // Where the neighbours leave room only the dropped block changes; where not, the nearest block
+    // moves too.
     QTest::newRow("onto a row further down")
         << "a" << 2 << true << QStringList{"b", "c", "a", "d"} << QList<qint64>{1, 2, 3, 5};
     QTest::newRow("onto a row further up, no room")
-        << "d" << 1 << true << QStringList{"a", "d", "b", "c"} << QList<qint64>{0, 1024, 2048, 3072};
+        << "d" << 1 << true << QStringList{"a", "d", "b", "c"} << QList<qint64>{-2047, -1023, 1, 2};
     QTest::newRow("to the top") << "c" << 0 << true << QStringList{"c", "a", "b", "d"}
                                 << QList<qint64>{-1024, 0, 1, 5};
     QTest::newRow("onto its own row") << "b" << 1 << true << QStringList{"a", "b", "c", "d"}
@@ -406,6 +410,65 @@ void TestPageBlockList::moveOnDrop()
                  qPrintable(QString::number(now[i])));
     }
     QCOMPARE(block("nested").position, qint64(0));
+}
+
+void TestPageBlockList::roomMovesTheFewestNearest_data()
+{
+    QTest::addColumn<QList<qint64>>("before"); // positions of b0, b1, ...
+    QTest::addColumn<int>("after");            // the index of the block the new one follows
+    QTest::addColumn<int>("mostMoved");
+
+    QTest::newRow("a crowded run on a spaced page")
+        << QList<qint64>{0, 1024, 2048, 2049, 2050, 2051, 3072, 4096, 5120} << 3 << 2;
+    QTest::newRow("a page with no gaps, in the middle")
+        << QList<qint64>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11} << 5 << 7;
+    QList<qint64> typed{0};
+    for (qint64 room = 1024; room > 1; room /= 2)
+        typed << typed.back() + room / 2; // each line typed after the last halves the room
+    typed << 1024 << 2048 << 3072;
+    QTest::newRow("lines typed one after another") << typed << int(typed.size()) - 4 << 3;
+}
+
+// Where the neighbours leave no room, the fewest blocks nearest the spot move, spread over the smallest
+// neighbourhood that has room with room to spare; their new places are marked as made room for, and
+// only theirs.
+void TestPageBlockList::roomMovesTheFewestNearest()
+{
+    QFETCH(QList<qint64>, before);
+    QFETCH(int, after);
+    QFETCH(int, mostMoved);
+    QList<BlockShape> shapes;
+    QStringList names;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        names << QStringLiteral("b%1").arg(i);
+        const QByteArray name = names.back().toLatin1();
+        shapes.append(BlockShape(name.constData(), before[i], "", 0, 100 + i));
+    }
+    makePage(shapes);
+    PageBlockList list(*m_store, "P");
+    const auto added = list.insertBlockAfter(block(names[after]));
+    QVERIFY(added);
+
+    QStringList shown;
+    for (const FNBlock &b : list.topLevelBlocks())
+        shown << b.localID;
+    QStringList meant = names;
+    meant.insert(after + 1, *added);
+    QCOMPARE(shown, meant);
+    const QList<qint64> now = positions(names);
+    int moved = 0;
+    for (qsizetype i = 0; i < now.size(); ++i)
+        moved += now[i] != before[i] ? 1 : 0;
+    QVERIFY2(moved >= 1 && moved <= mostMoved, qPrintable(QString::number(moved)));
+    // More lines fit at the spot before anything has to move again.
+    const qint64 at = block(*added).position;
+    QVERIFY(at - now[after] >= 32 && (after + 1 == now.size() || now[after + 1] - at >= 32));
+    const auto marks = Outbox::of(*m_store).editedBlocks("P");
+    QCOMPARE(marks.size(), qsizetype(moved));
+    for (qsizetype i = 0; i < now.size(); ++i) {
+        if (now[i] != before[i])
+            QCOMPARE(marks.value(names[i]), qint64(BlockFields::Room));
+    }
 }
 
 void TestPageBlockList::deleteSelection()

@@ -1,0 +1,104 @@
+// The bytes of typing a run of lines in the middle of a long page: 100 lines typed one after another
+// after block 1,000 of a 2,000-block page, one sync cycle each, counted on the wire both ways (heads
+// and bodies) by a relay on loopback. Each line halves the room left at the spot, so now and then
+// blocks move to make room; the largest cycle and the total of the 100 are given as ratios to one
+// plain insert's cycle. Bytes do not depend on the machine.
+//   bench_typed_lines_bytes
+#include "editor/page_block_list.h"
+#include "fake-service/fake_service.h"
+#include "store/local_store.h"
+#include "support/test_device.h"
+
+#include "bench_counting_relay.h"
+
+#include <QCoreApplication>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kPageBlocks = 2000;
+constexpr int kTypedLines = 100;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    FakeService fake;
+    if (!fake.start())
+        return 1;
+    const FakeService::Account account = fake.createAccount(
+        QStringLiteral("typed@example.com"), QStringLiteral("secret12"), QStringLiteral("Typed"));
+    CountingRelay relay(quint16(QUrl(fake.origin()).port()));
+    if (!relay.listen())
+        return 1;
+    TestDevice device(relay.origin(), account.token);
+    const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Long page"));
+    if (!device.sync())
+        return 1;
+    std::vector<QString> ids;
+    for (int i = 0; i < kPageBlocks; ++i)
+        ids.push_back(device
+                          .addBlock(page.localID,
+                                    QStringLiteral("Line %1 of the page, a few words long").arg(i),
+                                    qint64(i) * kBlockPositionGap)
+                          .localID);
+    if (!device.queueBlockUpsert(page.localID) || !device.sync() || !device.sync())
+        return 1;
+
+    PageBlockList list(device.store(), page.localID);
+    const auto typeAfter = [&](const QString &after, int n) -> std::optional<std::pair<QString, qint64>> {
+        const FNBlock *block = device.block(after);
+        if (!block)
+            return std::nullopt;
+        const auto made = list.insertBlockAfter(*block, QStringLiteral("text"),
+                                                QStringLiteral("Typed line %1, a few words long").arg(n));
+        if (!made || !device.queueBlockUpsert(page.localID))
+            return std::nullopt;
+        relay.reset();
+        if (!device.sync())
+            return std::nullopt;
+        return std::pair{*made, relay.bytes()};
+    };
+
+    // One plain insert, where there is room, elsewhere on the page.
+    const auto plain = typeAfter(ids[kPageBlocks / 4], 0);
+    if (!plain)
+        return 1;
+    qint64 largest = 0;
+    qint64 total = 0;
+    int roomy = 0; // cycles that cost more than half again a plain one
+    QString after = ids[kPageBlocks / 2];
+    for (int i = 1; i <= kTypedLines; ++i) {
+        const auto typed = typeAfter(after, i);
+        if (!typed) {
+            std::fprintf(stderr, "cycle %d failed\n", i);
+            return 1;
+        }
+        after = typed->first;
+        largest = std::max(largest, typed->second);
+        total += typed->second;
+        roomy += typed->second * 2 > plain->second * 3 ? 1 : 0;
+    }
+    // The lines still read in the order typed, right after block 1,000 and before block 1,001.
+    const std::vector<FNBlock> order = list.topLevelBlocks();
+    const auto at = std::find_if(order.begin(), order.end(),
+                                 [&](const FNBlock &b) { return b.localID == ids[kPageBlocks / 2]; });
+    bool inOrder = at != order.end() && order.end() - at > kTypedLines + 1;
+    for (int i = 1; inOrder && i <= kTypedLines; ++i)
+        inOrder = TestDevice::textOf(*(at + i)) == QStringLiteral("Typed line %1, a few words long").arg(i);
+    inOrder = inOrder && (at + kTypedLines + 1)->localID == ids[kPageBlocks / 2 + 1];
+
+    const double largestRatio = double(largest) / double(plain->second);
+    const double totalRatio = double(total) / (double(plain->second) * kTypedLines);
+    std::printf("plain insert cycle: %lld bytes\n", qlonglong(plain->second));
+    std::printf("largest of %d cycles: %lld bytes, %.2f x plain (goal: at most 3)\n", kTypedLines,
+                qlonglong(largest), largestRatio);
+    std::printf("total of %d cycles: %lld bytes, %.2f x %d plain (goal: at most 2)\n", kTypedLines,
+                qlonglong(total), totalRatio, kTypedLines);
+    std::printf("cycles over 1.5 x plain: %d; lines in the order typed: %s\n", roomy, inOrder ? "yes" : "NO");
+    return inOrder ? 0 : 1;
+}
