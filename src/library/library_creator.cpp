@@ -8,6 +8,7 @@
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
+#include "store/page_links.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 
@@ -31,6 +32,22 @@ qint64 nextPosition(const Records &records, Keep keep)
 }
 
 } // namespace
+
+QString LibraryCreator::withLinkResolved(const QString &type, const QString &contentJSON) const
+{
+    // A link picked while its page was not on the service was saved by local id, and the template
+    // never learns the id the page got since.
+    if (type != QLatin1String(pageLinks::kType) || !contentJSON.contains(QLatin1String(pageLinks::kPageLocalIDKey)))
+        return contentJSON;
+    try {
+        JSONObject content = parseJSONObject(contentJSON.toUtf8());
+        if (pageLinks::resolveLink(m_store, type, content))
+            return QString::fromUtf8(serializeJSONObject(content));
+    } catch (const DecodeError &) {
+    } catch (const EncodeError &) {
+    }
+    return contentJSON;
+}
 
 LibraryCreator::LibraryCreator(LocalStore &store, SyncEngine &engine, TemplateStore *templates,
                                QObject *parent)
@@ -148,7 +165,7 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
         if (t.parent && *t.parent >= 0 && size_t(*t.parent) < made.size())
             block.parentBlockLocalID = made[size_t(*t.parent)];
         block.type = t.type;
-        block.contentJSON = t.contentJSON;
+        block.contentJSON = withLinkResolved(t.type, t.contentJSON);
         block.position = kBlockPositionGap * position++;
         block.updatedAt = block.createdAt;
         made.push_back(block.localID);

@@ -139,13 +139,40 @@ bool Outbox::replace(const FNSyncOp &op)
     return true;
 }
 
+namespace {
+
+// Rewrites the title the update carries; one that carries none, or does not read, is left as it is.
+void retitleUpdatePayload(FNSyncOp &op, const QString &title)
+{
+    try {
+        JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+        const auto it = body.find(QStringLiteral("title"));
+        if (it == body.end())
+            return;
+        it->second = title;
+        if (const auto payload = outboxPayload::encodeObject(body))
+            op.payloadJSON = *payload;
+    } catch (const DecodeError &) {
+    }
+}
+
+} // namespace
+
 bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
 {
     bool rewritten = false;
     bool sentUnanswered = false;
     m_store.changeOutsideRecords([&](StoreState &s) {
         for (FNSyncOp &op : s.outbox) {
-            if (op.kind() != SyncOpKind::PageCreate || op.refLocalID != pageLocalID)
+            if (op.refLocalID != pageLocalID)
+                continue;
+            // A title typed in the page's header waits as an update behind the create; sent after
+            // it, the older title would win.
+            if (op.kind() == SyncOpKind::PageUpdate) {
+                retitleUpdatePayload(op, title);
+                continue;
+            }
+            if (op.kind() != SyncOpKind::PageCreate)
                 continue;
             if (op.unanswered) {
                 sentUnanswered = true;

@@ -1,0 +1,202 @@
+#include "store/sync_engine.h"
+
+#include "api/api_error.h"
+#include "store/local_store.h"
+#include "store/outbox.h"
+#include "store/record_links.h"
+
+#include <algorithm>
+
+// Folders that do not reach the service: one whose create the service refused stays on this device
+// only (the next launch queues its create again) and holds nothing back; one deleted before it went
+// out never goes, and what it held goes with it.
+
+namespace {
+
+const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
+
+// The folder's queued create went out without an answer: the service may hold it.
+bool createMayHaveLanded(const std::vector<FNSyncOp> &outbox, const QString &folderLocalID)
+{
+    return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+        return op.refLocalID == folderLocalID && op.unanswered &&
+               (op.kind() == SyncOpKind::FolderCreate || op.kind() == SyncOpKind::PageCreate);
+    });
+}
+
+} // namespace
+
+bool SyncEngine::isFolderLeftUnsent(const QString &folderLocalID) const
+{
+    const FNFolder *folder = m_store.folder(folderLocalID);
+    return folder && folder->serverID == 0 && !m_outbox.isQueued(SyncOpKind::FolderCreate, folderLocalID);
+}
+
+std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const char *key) const
+{
+    std::optional<QString> localID = recordLinks::link(payload, key);
+    if (!localID)
+        return std::nullopt;
+    if (!m_store.folder(*localID))
+        return std::nullopt; // gone: nothing to wait for
+    // Bounded by the folder count, so a loop in the data cannot hang the walk.
+    for (size_t steps = 0; localID && steps <= m_store.state().folders.size(); ++steps) {
+        const FNFolder *folder = m_store.folder(*localID);
+        if (!folder)
+            return 0;
+        if (folder->serverID != 0)
+            return folder->serverID;
+        if (m_outbox.isQueued(SyncOpKind::FolderCreate, folder->localID))
+            throw APIError::other(kFolderNotOnServer);
+        if (folder->parentFolderServerID != 0)
+            return folder->parentFolderServerID;
+        localID = folder->parentFolderLocalID;
+    }
+    return 0;
+}
+
+void SyncEngine::releaseRefusedFolders()
+{
+    const QHash<QString, QString> refused = std::exchange(m_refusedFolderCreates, {});
+    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+        if (!isFolderLeftUnsent(it.key()))
+            continue;
+        const FNFolder folder = *m_store.folder(it.key());
+        m_unsentFolders.insert(folder.localID);
+        // What waits to go into it goes into its parent instead, here as on the service; the folder
+        // itself stays, empty, until the next launch sends it again.
+        Outbox::PageFiling::Link up;
+        up.serverID = folder.parentFolderServerID;
+        if (up.serverID == 0)
+            up.localID = folder.parentFolderLocalID;
+        m_outbox.relinkFolder(folder.localID, up);
+        QStringList pages;
+        for (const FNPage &p : m_store.state().pages) {
+            if (p.folderLocalID == folder.localID)
+                pages << p.localID;
+        }
+        QStringList subfolders;
+        for (const FNFolder &f : m_store.state().folders) {
+            if (f.parentFolderLocalID == folder.localID)
+                subfolders << f.localID;
+        }
+        for (const QString &id : std::as_const(pages)) {
+            m_store.editPage(
+                id,
+                [&](FNPage &p) {
+                    p.folderServerID = up.serverID;
+                    p.folderLocalID = up.localID;
+                },
+                LocalStore::Stamp::Keep);
+        }
+        for (const QString &id : std::as_const(subfolders)) {
+            m_store.editFolder(id, [&](FNFolder &f) {
+                f.parentFolderServerID = up.serverID;
+                f.parentFolderLocalID = up.localID;
+            });
+        }
+        Q_EMIT folderCreateRefused(folder.name, it.value(), int(pages.size() + subfolders.size()));
+    }
+}
+
+bool SyncEngine::waitsForFolderDelete(const FNSyncOp &op) const
+{
+    if (op.kind() != SyncOpKind::FolderCreate || op.unanswered)
+        return false;
+    const FNFolder *folder = m_store.folder(op.refLocalID);
+    if (!folder || !folder->deletedAt || folder->serverID != 0)
+        return false;
+    const auto &outbox = m_store.state().outbox;
+    return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &o) {
+        return o.kind() == SyncOpKind::FolderDelete && o.refLocalID == op.refLocalID && o.nextRetryAt &&
+               *o.nextRetryAt > now();
+    });
+}
+
+void SyncEngine::dropDeletedFolder(const QString &folderLocalID)
+{
+    // The folder and every folder under it, at any depth.
+    QSet<QString> folders{folderLocalID};
+    QSet<qint64> folderIDs;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const FNFolder &f : m_store.state().folders) {
+            if (folders.contains(f.localID))
+                continue;
+            const bool under = (f.parentFolderLocalID && folders.contains(*f.parentFolderLocalID)) ||
+                               (f.parentFolderServerID != 0 && folderIDs.contains(f.parentFolderServerID));
+            if (!under)
+                continue;
+            folders.insert(f.localID);
+            if (f.serverID != 0)
+                folderIDs.insert(f.serverID);
+            grew = true;
+        }
+    }
+    std::vector<std::pair<QString, qint64>> pages;
+    for (const FNPage &p : m_store.state().pages) {
+        const bool inside = (p.folderLocalID && folders.contains(*p.folderLocalID)) ||
+                            (p.folderServerID != 0 && folderIDs.contains(p.folderServerID));
+        if (inside && !p.deletedAt)
+            pages.emplace_back(p.localID, p.serverID);
+    }
+    std::vector<std::pair<QString, qint64>> subfolders;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.localID != folderLocalID && folders.contains(f.localID) && !f.deletedAt)
+            subfolders.emplace_back(f.localID, f.serverID);
+    }
+    const auto dropOperationsOf = [&](const QString &localID) {
+        std::vector<QString> ops;
+        for (const FNSyncOp &op : m_store.state().outbox) {
+            if (op.refLocalID == localID && op.kind() != SyncOpKind::BlockDelete)
+                ops.push_back(op.localID);
+        }
+        for (const QString &op : ops)
+            m_outbox.drop(op);
+    };
+    const std::vector<FNSyncOp> outbox = m_store.state().outbox;
+    // Never on the service, and sure not to be: nothing of it is sent. Anything that may be there
+    // is deleted there.
+    for (const auto &[localID, serverID] : pages) {
+        m_store.markPageDeleted(localID);
+        if (serverID == 0 && !createMayHaveLanded(outbox, localID))
+            dropOperationsOf(localID);
+        else
+            m_outbox.pageDelete(localID, serverID);
+    }
+    for (const auto &[localID, serverID] : subfolders) {
+        m_store.markFolderDeleted(localID);
+        if (serverID == 0 && !createMayHaveLanded(outbox, localID))
+            dropOperationsOf(localID);
+        else
+            m_outbox.folderDelete(localID, {});
+    }
+    // The folder's own delete is being sent: only its other operations go.
+    std::vector<QString> own;
+    for (const FNSyncOp &op : outbox) {
+        if (op.refLocalID == folderLocalID && op.kind() != SyncOpKind::FolderDelete)
+            own.push_back(op.localID);
+    }
+    for (const QString &op : own)
+        m_outbox.drop(op);
+}
+
+int SyncEngine::unsentCount() const
+{
+    int count = 0;
+    for (const QString &id : m_unsentPages) {
+        const FNPage *page = m_store.page(id);
+        if (!page || page->deletedAt || page->serverID != 0 || m_outbox.isQueued(SyncOpKind::PageCreate, id))
+            continue;
+        // The page, and each line typed into it.
+        ++count;
+        for (const FNBlock *block : m_store.blocksOfPage(id))
+            count += block->deletedAt ? 0 : 1;
+    }
+    for (const QString &id : m_unsentFolders) {
+        const FNFolder *folder = m_store.folder(id);
+        if (folder && !folder->deletedAt && isFolderLeftUnsent(id))
+            ++count;
+    }
+    return count;
+}
