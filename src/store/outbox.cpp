@@ -211,6 +211,24 @@ std::optional<FNSyncOp> Outbox::pageUpdate(const QString &pageLocalID, const Pag
                   sendAfter);
 }
 
+std::optional<QString> Outbox::queuedTitle(const QString &pageLocalID) const
+{
+    std::optional<QString> title;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.refLocalID != pageLocalID ||
+            (op.kind() != SyncOpKind::PageCreate && op.kind() != SyncOpKind::PageUpdate))
+            continue;
+        try {
+            const JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+            const auto it = body.find(QStringLiteral("title"));
+            if (it != body.end() && it->second.isString())
+                title = it->second.toString();
+        } catch (const DecodeError &) {
+        }
+    }
+    return title;
+}
+
 bool Outbox::retitlePageUpdate(const QString &opLocalID, const QString &title)
 {
     std::optional<FNSyncOp> op = find(opLocalID);

@@ -157,6 +157,8 @@ public:
     // out unanswered keeps the body it was sent with, by which the service's copy is known: false
     // then, and the rename has to follow as an update.
     bool retitlePageCreate(const QString &pageLocalID, const QString &title);
+    // The title the page's newest queued create or update carrying one sends; none without one.
+    std::optional<QString> queuedTitle(const QString &pageLocalID) const;
     // Writes the title into the queued page update `opLocalID` while it has not been tried yet, so
     // a run of keys rewrites one operation. False when it has gone or has been tried.
     bool retitlePageUpdate(const QString &opLocalID, const QString &title);

@@ -1,6 +1,7 @@
 #include "app/sync_button.h"
 #include "fake-service/fake_service.h"
 #include "library/library_list_view.h"
+#include "library/library_tree.h"
 #include "platform/icon_theme.h"
 #include "support/journey.h"
 #include "support/test_device.h"
@@ -63,34 +64,38 @@ bool TestOfflineTitles::renameInSidebar(const QString &from, const QString &to)
 {
     LibraryView *sidebar = m_launched->sidebar();
     if (!QTest::qWaitFor([&] { return sidebarRow(sidebar, from).isValid(); }))
-        return false;
+        return qWarning() << "no row" << sidebarRows(sidebar), false;
     if (!chooseFromRowMenu(sidebar, from, QStringLiteral("Rename")))
-        return false;
+        return qWarning() << "no menu", false;
     QLineEdit *field = nullptr;
     if (!QTest::qWaitFor([&] {
             field = sidebar->listView()->viewport()->findChild<QLineEdit *>();
             return field && field->isVisible();
         }))
-        return false;
+        return qWarning() << "no field", false;
     field->selectAll();
     QTest::keyClicks(field, to);
     QTest::keyClick(field, Qt::Key_Return);
-    return QTest::qWaitFor([&] { return sidebarRow(sidebar, to).isValid(); });
+    if (!QTest::qWaitFor([&] { return sidebarRow(sidebar, to).isValid(); }))
+        return qWarning() << "not renamed" << sidebarRows(sidebar), false;
+    return true;
 }
 
 void TestOfflineTitles::newestTitleWins_data()
 {
     QTest::addColumn<bool>("subpage"); // else a top-level page
     QTest::addColumn<bool>("sidebarLast"); // else the header is typed into after the sidebar's rename
-    QTest::newRow("a subpage, typed in its header, then renamed in the sidebar") << true << true;
-    QTest::newRow("a page, typed in its header, then renamed in the sidebar") << false << true;
-    QTest::newRow("a subpage, renamed in the sidebar, then typed in its header") << true << false;
+    QTest::addColumn<bool>("pause");       // between the two, the header's title saved meanwhile
+    QTest::newRow("a subpage, typed in its header, then renamed in the sidebar") << true << true << true;
+    QTest::newRow("a page, typed in its header and at once renamed in the sidebar") << false << true << false;
+    QTest::newRow("a subpage, renamed in the sidebar, then typed in its header") << true << false << true;
 }
 
 void TestOfflineTitles::newestTitleWins()
 {
     QFETCH(bool, subpage);
     QFETCH(bool, sidebarLast);
+    QFETCH(bool, pause);
     AppDevice device;
     device.origin = m_fake.origin();
     m_launched = launch(device);
@@ -119,6 +124,7 @@ void TestOfflineTitles::newestTitleWins()
         QVERIFY(chooseFromRowMenu(sidebar, QStringLiteral("Trip"), QStringLiteral("New subpage")));
         QTRY_VERIFY(m_launched->pageView() && m_launched->pageView()->model().pageLocalID() != parentLocalID);
         QTRY_VERIFY(m_launched->pageView()->titleField()->hasFocus());
+        sidebar->tree().setExpanded(parentLocalID, true); // the chevron clicked
     }
     PageView *page = m_launched->pageView();
     const QString localID = page->model().pageLocalID();
@@ -126,6 +132,8 @@ void TestOfflineTitles::newestTitleWins()
     if (sidebarLast) {
         QTest::keyClicks(keyboard(), QStringLiteral("Packing"));
         QTRY_COMPARE(m_launched->app->store.page(localID)->title, QStringLiteral("Packing"));
+        if (pause)
+            QTRY_VERIFY(!page->model().hasUnsentTitle());
         QVERIFY(renameInSidebar(QStringLiteral("Packing"), kNewest));
     } else {
         QVERIFY(renameInSidebar(QStringLiteral("Untitled"), QStringLiteral("Packing")));
@@ -156,6 +164,7 @@ void TestOfflineTitles::newestTitleWins()
     QCOMPARE(m_launched->app->store.page(localID)->title, kNewest);
     QTRY_COMPARE(page->titleField()->toRawText(), kNewest);
     QVERIFY(sidebarRow(sidebar, kNewest).isValid());
+    quit(m_launched); // before the device's folder goes
 }
 
 QTEST_MAIN(TestOfflineTitles)

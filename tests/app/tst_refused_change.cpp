@@ -339,6 +339,7 @@ void TestRefusedChange::refusedNewPageIsTold()
     const std::vector<FNBlock> lines = other.liveBlocks(other.pageWithServerID(pageID)->localID);
     QCOMPARE(lines.size(), size_t(1));
     QCOMPARE(TestDevice::textOf(lines.front()), QStringLiteral("first line"));
+    quit(m_launched); // before the device's folder goes
 }
 
 // The same for a new folder: the window says what happened to it and to what it held, and the button
