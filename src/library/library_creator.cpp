@@ -269,8 +269,11 @@ void LibraryCreator::adoptPendingWork()
         if (f.serverID == 0 && !f.deletedAt && !foldersCreating.contains(f.localID))
             unqueued.push_back(f);
     }
-    for (const FNFolder &f : unqueued)
-        Outbox::of(m_store).folderCreate(f);
+    // Ahead of what waits for it: a rename queued while it was refused, say.
+    for (const FNFolder &f : unqueued) {
+        if (const auto op = Outbox::of(m_store).folderCreate(f))
+            Outbox::of(m_store).sendFirstOfRecord(op->localID);
+    }
     // A page whose create the service refused was kept here with nothing queued: it is tried again,
     // with its folder move after it.
     std::vector<FNPage> unsent;
@@ -279,7 +282,8 @@ void LibraryCreator::adoptPendingWork()
             unsent.push_back(p);
     }
     for (const FNPage &p : unsent) {
-        queuePageCreate(p);
+        if (const auto op = Outbox::of(m_store).pageCreate(p))
+            Outbox::of(m_store).sendFirstOfRecord(op->localID);
         if (p.folderServerID != 0 || p.folderLocalID)
             Outbox::of(m_store).pageMove(p);
         creating.insert(p.localID);

@@ -86,6 +86,9 @@ public:
     // The same for the queued creates, moves and page moves naming `fromLocalID` as their folder or
     // parent folder by local id.
     void relinkFolder(const QString &fromLocalID, const PageFiling::Link &to);
+    // The queued operation `opLocalID` goes out before every other one of its record: a create queued
+    // again at a launch, ahead of the changes that wait for it.
+    void sendFirstOfRecord(const QString &opLocalID);
     // Takes out every operation of the page itself (not those of its blocks); the count taken.
     int dropPageOperations(const QString &pageLocalID);
 

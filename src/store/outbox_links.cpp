@@ -198,6 +198,23 @@ void Outbox::relinkFolder(const QString &fromLocalID, const PageFiling::Link &to
         save();
 }
 
+void Outbox::sendFirstOfRecord(const QString &opLocalID)
+{
+    std::optional<FNSyncOp> op = find(opLocalID);
+    if (!op)
+        return;
+    std::optional<QDateTime> oldest;
+    for (const FNSyncOp &other : m_store.state().outbox) {
+        if (other.refLocalID == op->refLocalID && other.localID != opLocalID &&
+            (!oldest || other.createdAt < *oldest))
+            oldest = other.createdAt;
+    }
+    if (!oldest || *oldest > op->createdAt)
+        return;
+    op->createdAt = oldest->addMSecs(-1);
+    replace(*op);
+}
+
 int Outbox::dropPageOperations(const QString &pageLocalID)
 {
     const auto ofPage = [&](const FNSyncOp &op) {

@@ -326,12 +326,17 @@ void TestRefusedChange::refusedNewPageIsTold()
     QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("2"), kWait);
     QCOMPARE(m_launched->mainView()->syncButton()->toolTip(), QStringLiteral("2 unsynced changes — tap to sync"));
 
-    // Sent again at the next launch; then saved, and whole on another device.
+    // Its title typed again, the app quit before any sync: sent again at the next launch, the page is
+    // saved, and whole on another device.
+    focus(m_launched->pageView()->titleField());
+    QTest::keyClicks(keyboard(), QStringLiteral(" 2026"));
+    QTRY_VERIFY(m_launched->app->store.state().outbox.size() > 0);
     quit(m_launched);
     m_launched = launch(device);
     QVERIFY(m_launched);
-    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched) && pageServerID(m_fake, QStringLiteral("Plans")) != 0, kWait);
-    const qint64 pageID = pageServerID(m_fake, QStringLiteral("Plans"));
+    const QString kTitle = QStringLiteral("Plans 2026");
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched) && pageServerID(m_fake, kTitle) != 0, kWait);
+    const qint64 pageID = pageServerID(m_fake, kTitle);
     QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageID), QStringList{"first line"}, kWait);
     TestDevice other(m_fake.origin(), m_launched->app->session.token());
     QVERIFY(other.sync());

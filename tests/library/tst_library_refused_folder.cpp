@@ -9,6 +9,7 @@
 #include "library_rows_fixture.h"
 #include "store/retry_policy.h"
 #include "support/task_outcome.h"
+#include "ui/toast_center.h"
 
 #include <QMenu>
 #include <QSignalSpy>
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void refusedFolderHoldsNothingBack_data();
     void refusedFolderHoldsNothingBack();
     void folderDeletedBeforeItWentOut();
+    void undoneDeleteStillSendsTheFolder();
 
 private:
     // The engine's cycle after any it began by itself, with its clock past every retry wait.
@@ -214,8 +216,9 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + inner),
              QStringLiteral("folder:") + subfolder);
     QCOMPARE(shownOnAnotherDevice(pageID), QStringLiteral("Notes at the top"));
-    // The folder is not saved, and the badge says so.
+    // The folder is not saved, and the badge says so; renamed since, it holds nothing back either.
     QCOMPARE(m_app->engine.unsavedPageCount(), 1);
+    m_view->rowEditor().commitFolderRename(folder, QStringLiteral("Archive"));
 
     if (!deleted) {
         // The next launch sends it again.
@@ -224,7 +227,7 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
         QTRY_VERIFY(m_app->store.state().outbox.empty());
         const qint64 folderID = m_app->storedFolder(folder).serverID;
         QVERIFY(folderID != 0);
-        QCOMPARE(service.folders.at(folderID).name, QStringLiteral("New folder"));
+        QCOMPARE(service.folders.at(folderID).name, QStringLiteral("Archive"));
         QCOMPARE(m_app->engine.unsavedPageCount(), 0);
         return;
     }
@@ -279,6 +282,30 @@ void TestLibraryRefusedFolder::folderDeletedBeforeItWentOut()
         QVERIFY2(p.workspaceId != m_account.workspaceId || p.inTrash(), qPrintable(p.title));
     QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("(not listed)"));
     QCOMPARE(m_app->engine.unsavedPageCount(), 0);
+}
+
+// A folder deleted before it went out and taken back with Undo: a sync within the undo window does not
+// count it as gone.
+void TestLibraryRefusedFolder::undoneDeleteStillSendsTheFolder()
+{
+    m_view->deleter().setDelays(1h, 1h); // a sync may come at any moment of the window
+    m_fake.setOffline(true);
+    const QString folder = *m_view->creator().createFolder(std::nullopt);
+    syncLater();
+    m_view->deleter().deleteFolder(folder);
+    m_fake.setOffline(false);
+    syncLater();
+    QVERIFY(requestsWith(m_fake, kFolders, "POST").empty());
+
+    ToastCenter &toasts = m_app->toasts;
+    QVERIFY(toasts.current() && toasts.hasAction());
+    toasts.runAction(toasts.current()->id);
+    QVERIFY(!m_app->storedFolder(folder).deletedAt);
+    syncLater();
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    const qint64 folderID = m_app->storedFolder(folder).serverID;
+    QVERIFY(folderID != 0);
+    QVERIFY(m_fake.state().folders.count(folderID));
 }
 
 QTEST_MAIN(TestLibraryRefusedFolder)
