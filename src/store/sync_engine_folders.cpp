@@ -47,8 +47,10 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             // Rebuilt from the folder rather than lose it.
             req = folderCreateReq(*folder);
         }
+        bool standIn = false;
         if (!req.parent_folder_id) {
-            if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey); parent && *parent)
+            if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey, &standIn);
+                parent && *parent)
                 req.parent_folder_id = *parent;
         }
         if (op.unanswered) {
@@ -73,6 +75,8 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         const FNFolder *now = m_store.folder(op.refLocalID);
         if (now && now->serverID == 0)
             adoptFolderServerID(m_store, op.refLocalID, reply.folder.id);
+        if (standIn)
+            followStandIn(op, recordLinks::kParentFolderKey, req.parent_folder_id.value_or(0));
         co_return;
     }
 
@@ -86,9 +90,12 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             co_return;
         if (req.folder_id == 0)
             throw APIError::other(kFolderNotOnServer);
-        if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey))
+        bool standIn = false;
+        if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey, &standIn))
             req.parent_folder_id = *parent;
         co_await m_client.patchFolder(req, cancelToken());
+        if (standIn)
+            followStandIn(op, recordLinks::kParentFolderKey, req.parent_folder_id.value_or(0));
         co_return;
     }
 
@@ -126,11 +133,15 @@ QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op)
         co_return;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
+    bool standIn = false;
     if (!req.folder_id) {
-        if (const auto folderID = linkedFolderNow(op.payloadJSON, recordLinks::kFolderKey); folderID && *folderID)
+        if (const auto folderID = linkedFolderNow(op.payloadJSON, recordLinks::kFolderKey, &standIn);
+            folderID && *folderID)
             req.folder_id = *folderID;
     }
     co_await m_client.movePage(req, cancelToken());
+    if (standIn)
+        followStandIn(op, recordLinks::kFolderKey, req.folder_id.value_or(0));
 }
 
 QCoro::Task<> SyncEngine::sendPageParent(FNSyncOp op)

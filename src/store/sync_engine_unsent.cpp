@@ -32,7 +32,7 @@ bool SyncEngine::isFolderLeftUnsent(const QString &folderLocalID) const
     return folder && folder->serverID == 0 && !m_outbox.isQueued(SyncOpKind::FolderCreate, folderLocalID);
 }
 
-std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const char *key) const
+std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const char *key, bool *standIn) const
 {
     std::optional<QString> localID = recordLinks::link(payload, key);
     if (!localID)
@@ -46,13 +46,46 @@ std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const 
             return 0;
         if (folder->serverID != 0)
             return folder->serverID;
-        if (m_outbox.isQueued(SyncOpKind::FolderCreate, folder->localID))
+        // Refused in this push: released, and told of, at its end. Deleted: what goes into it goes
+        // with it once its delete is sent.
+        if (m_outbox.isQueued(SyncOpKind::FolderCreate, folder->localID) ||
+            m_refusedFolderCreates.contains(folder->localID) ||
+            (folder->deletedAt && m_outbox.isQueued(SyncOpKind::FolderDelete, folder->localID)))
             throw APIError::other(kFolderNotOnServer);
+        if (standIn)
+            *standIn = true;
         if (folder->parentFolderServerID != 0)
             return folder->parentFolderServerID;
         localID = folder->parentFolderLocalID;
     }
     return 0;
+}
+
+void SyncEngine::followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID)
+{
+    const std::optional<QString> named = recordLinks::link(op.payloadJSON, key);
+    if (!named)
+        return;
+    if (op.kind() == SyncOpKind::PageMove) {
+        const FNPage *page = m_store.page(op.refLocalID);
+        if (!page || page->folderLocalID != named)
+            return;
+        m_store.editPage(
+            op.refLocalID,
+            [&](FNPage &p) {
+                p.folderServerID = folderServerID;
+                p.folderLocalID.reset();
+            },
+            LocalStore::Stamp::Keep);
+        return;
+    }
+    const FNFolder *folder = m_store.folder(op.refLocalID);
+    if (!folder || folder->parentFolderLocalID != named)
+        return;
+    m_store.editFolder(op.refLocalID, [&](FNFolder &f) {
+        f.parentFolderServerID = folderServerID;
+        f.parentFolderLocalID.reset();
+    });
 }
 
 void SyncEngine::releaseRefusedFolders()
@@ -159,10 +192,16 @@ void SyncEngine::dropDeletedFolder(const QString &folderLocalID)
     // is deleted there.
     for (const auto &[localID, serverID] : pages) {
         m_store.markPageDeleted(localID);
-        if (serverID == 0 && !createMayHaveLanded(outbox, localID))
+        if (serverID == 0 && !createMayHaveLanded(outbox, localID)) {
             dropOperationsOf(localID);
-        else
-            m_outbox.pageDelete(localID, serverID);
+            continue;
+        }
+        // A move into the folder waits for nothing now: the page goes.
+        for (const FNSyncOp &op : outbox) {
+            if (op.refLocalID == localID && op.kind() == SyncOpKind::PageMove)
+                m_outbox.drop(op.localID);
+        }
+        m_outbox.pageDelete(localID, serverID);
     }
     for (const auto &[localID, serverID] : subfolders) {
         m_store.markFolderDeleted(localID);

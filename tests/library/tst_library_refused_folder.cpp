@@ -157,8 +157,8 @@ void TestLibraryRefusedFolder::dropPageOnFolder(const QString &page, const QStri
 void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack_data()
 {
     QTest::addColumn<bool>("deleted"); // by the user after the refusal, else kept
-    QTest::newRow("kept") << false;
-    QTest::newRow("deleted after the refusal, with a page dragged into it since") << true;
+    QTest::newRow("kept, in a saved folder") << false;
+    QTest::newRow("at the top level, deleted after the refusal") << true;
 }
 
 void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
@@ -167,12 +167,22 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     LibraryCreator &creator = m_view->creator();
     const QString saved = *creator.createPage(std::nullopt, std::nullopt);
     m_view->rowEditor().commitPageRename(saved, QStringLiteral("Saved before"));
+    const QString outer = deleted ? QString() : *creator.createFolder(std::nullopt);
+    if (!outer.isEmpty())
+        m_view->rowEditor().commitFolderRename(outer, QStringLiteral("Saved folder"));
     syncLater();
     QVERIFY(m_app->store.state().outbox.empty());
+    const qint64 outerID = outer.isEmpty() ? 0 : m_app->storedFolder(outer).serverID;
+    const QString outerRow = outer.isEmpty() ? QString() : QStringLiteral("folder:") + outer;
+    const QString where = outer.isEmpty() ? QStringLiteral(" at the top") : QStringLiteral(" in Saved folder");
 
     // Made offline: the folder, a page in it renamed in place, a subfolder with a page of its own.
     m_fake.setOffline(true);
-    const QString folder = *creator.createFolder(std::nullopt);
+    if (!outer.isEmpty())
+        m_view->tree().setExpanded(outer, true);
+    const QString folder = outer.isEmpty() ? *creator.createFolder(std::nullopt)
+                                           : made(outerRow, QStringLiteral("New subfolder"), true);
+    QVERIFY(!folder.isEmpty());
     const QString folderRow = QStringLiteral("folder:") + folder;
     const QString page = made(folderRow, QStringLiteral("New page in folder"), false);
     QVERIFY(!page.isEmpty());
@@ -187,14 +197,14 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     m_fake.setOffline(false);
     auto refusal = FakeService::Fault::http(400, R"({"error":"Folder limit reached"})");
     refusal.method = "POST";
-    refusal.remaining = int(RetryPolicy::kDropAtAttempts);
+    refusal.remaining = int(RetryPolicy::kDropAtAttempts) - 1; // the try offline counted one
     m_fake.setFault(kFolders, refusal);
     QSignalSpy told(&m_app->engine, &SyncEngine::folderCreateRefused);
     for (int tries = 0; tries < 12 && told.isEmpty(); ++tries)
         syncLater();
-    syncLater();
-    syncLater();
-    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    for (int tries = 0; tries < 4 && !m_app->store.state().outbox.empty(); ++tries)
+        syncLater();
+    QVERIFY(m_app->store.state().outbox.empty());
     QCOMPARE(told.size(), 1);
     QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("New folder"));
     QVERIFY(told.at(0).at(1).toString().contains(QStringLiteral("Folder limit reached")));
@@ -208,37 +218,42 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     const qint64 innerID = m_app->storedPage(inner).serverID;
     QVERIFY(pageID != 0 && subfolderID != 0 && innerID != 0);
     QCOMPARE(service.pages.at(pageID).title, QStringLiteral("Notes"));
-    QCOMPARE(service.pages.at(pageID).folderId, qint64(0));
-    QCOMPARE(service.folders.at(subfolderID).parentFolderId, qint64(0));
+    QCOMPARE(service.pages.at(pageID).folderId, outerID);
+    QCOMPARE(service.folders.at(subfolderID).parentFolderId, outerID);
     QCOMPARE(service.pages.at(innerID).folderId, subfolderID);
-    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + page), QString());
-    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("folder:") + subfolder), QString());
+    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + page), outerRow);
+    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("folder:") + subfolder), outerRow);
     QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + inner),
              QStringLiteral("folder:") + subfolder);
-    QCOMPARE(shownOnAnotherDevice(pageID), QStringLiteral("Notes at the top"));
+    QCOMPARE(shownOnAnotherDevice(pageID), QStringLiteral("Notes") + where);
     // The folder is not saved, and the badge says so; renamed since, it holds nothing back either.
     QCOMPARE(m_app->engine.unsavedPageCount(), 1);
     m_view->rowEditor().commitFolderRename(folder, QStringLiteral("Archive"));
+    // A page dragged into it since is not held back either.
+    dropPageOnFolder(saved, folder);
+    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + saved), folderRow);
+    const qint64 savedID = m_app->storedPage(saved).serverID;
 
     if (!deleted) {
-        // The next launch sends it again.
+        // It goes one level up, here and there.
+        syncLater();
+        QTRY_VERIFY(m_app->store.state().outbox.empty());
+        QCOMPARE(service.pages.at(savedID).folderId, outerID);
+        QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + saved), outerRow);
+        QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("Saved before") + where);
+        // The next launch sends the folder again, as it is named now.
         relaunch();
         syncLater();
         QTRY_VERIFY(m_app->store.state().outbox.empty());
         const qint64 folderID = m_app->storedFolder(folder).serverID;
         QVERIFY(folderID != 0);
         QCOMPARE(service.folders.at(folderID).name, QStringLiteral("Archive"));
+        QCOMPARE(service.folders.at(folderID).parentFolderId, outerID);
         QCOMPARE(m_app->engine.unsavedPageCount(), 0);
         return;
     }
 
-    // A page dragged into it since is not held back; deleting the folder deletes it, there too.
-    dropPageOnFolder(saved, folder);
-    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + saved), folderRow);
-    syncLater();
-    QTRY_VERIFY(m_app->store.state().outbox.empty());
-    const qint64 savedID = m_app->storedPage(saved).serverID;
-    QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("Saved before at the top"));
+    // Deleted before that page went: it is deleted with the folder, there too.
     m_view->deleter().deleteFolder(folder);
     syncLater();
     syncLater();
