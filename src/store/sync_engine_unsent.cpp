@@ -32,7 +32,8 @@ bool SyncEngine::isFolderLeftUnsent(const QString &folderLocalID) const
     return folder && folder->serverID == 0 && !m_outbox.isQueued(SyncOpKind::FolderCreate, folderLocalID);
 }
 
-std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const char *key, bool *standIn) const
+std::optional<qint64> SyncEngine::linkedFolderNow(const QString &payload, const char *key,
+                                                  bool *standIn) const
 {
     std::optional<QString> localID = recordLinks::link(payload, key);
     if (!localID)

@@ -83,7 +83,7 @@ bool TestOfflineTitles::renameInSidebar(const QString &from, const QString &to)
 
 void TestOfflineTitles::newestTitleWins_data()
 {
-    QTest::addColumn<bool>("subpage"); // else a top-level page
+    QTest::addColumn<bool>("subpage");     // else a top-level page
     QTest::addColumn<bool>("sidebarLast"); // else the header is typed into after the sidebar's rename
     QTest::addColumn<bool>("pause");       // between the two, the header's title saved meanwhile
     QTest::newRow("a subpage, typed in its header, then renamed in the sidebar") << true << true << true;
@@ -156,7 +156,8 @@ void TestOfflineTitles::newestTitleWins()
                  m_launched->app->store.page(parentLocalID)->serverID);
 
     // Another device of the account has the title; this one still shows it after its next pulls.
-    TestDevice other(m_fake.origin(), m_fake.issueToken(m_launched->app->session.userID().value_or(0), "other"));
+    TestDevice other(m_fake.origin(),
+                     m_fake.issueToken(m_launched->app->session.userID().value_or(0), "other"));
     QVERIFY(other.sync());
     QVERIFY(other.pageWithServerID(serverID));
     QCOMPARE(other.pageWithServerID(serverID)->title, kNewest);

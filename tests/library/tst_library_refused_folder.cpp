@@ -3,8 +3,8 @@
 #include "library/library_list_view.h"
 #include "library/library_mover.h"
 #include "library/library_refresher.h"
-#include "library/library_row_model.h"
 #include "library/library_row_editor.h"
+#include "library/library_row_model.h"
 #include "library/library_tree.h"
 #include "library_rows_fixture.h"
 #include "store/retry_policy.h"
@@ -69,7 +69,8 @@ void TestLibraryRefusedFolder::syncLater()
     runTask(m_app->engine.syncNow());
 }
 
-QString TestLibraryRefusedFolder::parentRowOf(LibraryView &view, const LocalStore &store, const QString &rowID)
+QString TestLibraryRefusedFolder::parentRowOf(LibraryView &view, const LocalStore &store,
+                                              const QString &rowID)
 {
     LibraryTree &tree = view.tree();
     for (const FNFolder &f : store.state().folders)
@@ -174,7 +175,8 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     QVERIFY(m_app->store.state().outbox.empty());
     const qint64 outerID = outer.isEmpty() ? 0 : m_app->storedFolder(outer).serverID;
     const QString outerRow = outer.isEmpty() ? QString() : QStringLiteral("folder:") + outer;
-    const QString where = outer.isEmpty() ? QStringLiteral(" at the top") : QStringLiteral(" in Saved folder");
+    const QString where =
+        outer.isEmpty() ? QStringLiteral(" at the top") : QStringLiteral(" in Saved folder");
 
     // Made offline: the folder, a page in it renamed in place, a subfolder with a page of its own.
     m_fake.setOffline(true);
@@ -189,7 +191,8 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
     m_view->rowEditor().commitPageRename(page, QStringLiteral("Notes"));
     const QString subfolder = made(folderRow, QStringLiteral("New subfolder"), true);
     QVERIFY(!subfolder.isEmpty());
-    const QString inner = made(QStringLiteral("folder:") + subfolder, QStringLiteral("New page in folder"), false);
+    const QString inner =
+        made(QStringLiteral("folder:") + subfolder, QStringLiteral("New page in folder"), false);
     QVERIFY(!inner.isEmpty());
     syncLater();
 
@@ -277,7 +280,8 @@ void TestLibraryRefusedFolder::folderDeletedBeforeItWentOut()
 
     m_fake.setOffline(true);
     const QString folder = *creator.createFolder(std::nullopt);
-    const QString page = made(QStringLiteral("folder:") + folder, QStringLiteral("New page in folder"), false);
+    const QString page =
+        made(QStringLiteral("folder:") + folder, QStringLiteral("New page in folder"), false);
     QVERIFY(!page.isEmpty());
     dropPageOnFolder(saved, folder);
     syncLater();
