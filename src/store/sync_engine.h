@@ -6,6 +6,7 @@
 #include "api/wire/sync.h"
 #include "store/create_adoption.h"
 #include "store/fn_block.h"
+#include "store/fn_folder.h"
 #include "store/fn_sync_op.h"
 
 #include <QCoroTask>
@@ -198,9 +199,12 @@ private:
     void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);
     // A deleted folder's create that has not gone out waits out the undo window of its delete.
     bool waitsForFolderDelete(const FNSyncOp &op) const;
-    // A folder deleted before it reached the service: nothing of it is sent, and what it held, at any
-    // depth, is deleted with it, on the service too.
+    // A folder deleted before it reached the service: nothing of it is sent, and what it held stays,
+    // one level up, as the service keeps a deleted folder's contents.
     void dropDeletedFolder(const QString &folderLocalID);
+    // Puts the folder's pages and subfolders, and what waits to go into it, under its parent;
+    // returns how many records moved.
+    int moveContentsUp(const FNFolder &folder);
     // Pages (with their blocks) and folders left unsent this session.
     int unsentCount() const;
     QCoro::Task<> restoreRefusedPages();

@@ -9,20 +9,11 @@
 
 // Folders that do not reach the service: one whose create the service refused stays on this device
 // only (the next launch queues its create again) and holds nothing back; one deleted before it went
-// out never goes, and what it held goes with it.
+// out never goes, and what it held stays one level up.
 
 namespace {
 
 const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
-
-// The folder's queued create went out without an answer: the service may hold it.
-bool createMayHaveLanded(const std::vector<FNSyncOp> &outbox, const QString &folderLocalID)
-{
-    return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
-        return op.refLocalID == folderLocalID && op.unanswered &&
-               (op.kind() == SyncOpKind::FolderCreate || op.kind() == SyncOpKind::PageCreate);
-    });
-}
 
 } // namespace
 
@@ -89,6 +80,42 @@ void SyncEngine::followStandIn(const FNSyncOp &op, const char *key, qint64 folde
     });
 }
 
+int SyncEngine::moveContentsUp(const FNFolder &folder)
+{
+    // What waits to go into it goes into its parent instead, here as on the service.
+    Outbox::PageFiling::Link up;
+    up.serverID = folder.parentFolderServerID;
+    if (up.serverID == 0)
+        up.localID = folder.parentFolderLocalID;
+    m_outbox.relinkFolder(folder.localID, up);
+    QStringList pages;
+    for (const FNPage &p : m_store.state().pages) {
+        if (p.folderLocalID == folder.localID)
+            pages << p.localID;
+    }
+    QStringList subfolders;
+    for (const FNFolder &f : m_store.state().folders) {
+        if (f.parentFolderLocalID == folder.localID)
+            subfolders << f.localID;
+    }
+    for (const QString &id : std::as_const(pages)) {
+        m_store.editPage(
+            id,
+            [&](FNPage &p) {
+                p.folderServerID = up.serverID;
+                p.folderLocalID = up.localID;
+            },
+            LocalStore::Stamp::Keep);
+    }
+    for (const QString &id : std::as_const(subfolders)) {
+        m_store.editFolder(id, [&](FNFolder &f) {
+            f.parentFolderServerID = up.serverID;
+            f.parentFolderLocalID = up.localID;
+        });
+    }
+    return int(pages.size() + subfolders.size());
+}
+
 void SyncEngine::releaseRefusedFolders()
 {
     const QHash<QString, QString> refused = std::exchange(m_refusedFolderCreates, {});
@@ -97,39 +124,9 @@ void SyncEngine::releaseRefusedFolders()
             continue;
         const FNFolder folder = *m_store.folder(it.key());
         m_unsentFolders.insert(folder.localID);
-        // What waits to go into it goes into its parent instead, here as on the service; the folder
-        // itself stays, empty, until the next launch sends it again.
-        Outbox::PageFiling::Link up;
-        up.serverID = folder.parentFolderServerID;
-        if (up.serverID == 0)
-            up.localID = folder.parentFolderLocalID;
-        m_outbox.relinkFolder(folder.localID, up);
-        QStringList pages;
-        for (const FNPage &p : m_store.state().pages) {
-            if (p.folderLocalID == folder.localID)
-                pages << p.localID;
-        }
-        QStringList subfolders;
-        for (const FNFolder &f : m_store.state().folders) {
-            if (f.parentFolderLocalID == folder.localID)
-                subfolders << f.localID;
-        }
-        for (const QString &id : std::as_const(pages)) {
-            m_store.editPage(
-                id,
-                [&](FNPage &p) {
-                    p.folderServerID = up.serverID;
-                    p.folderLocalID = up.localID;
-                },
-                LocalStore::Stamp::Keep);
-        }
-        for (const QString &id : std::as_const(subfolders)) {
-            m_store.editFolder(id, [&](FNFolder &f) {
-                f.parentFolderServerID = up.serverID;
-                f.parentFolderLocalID = up.localID;
-            });
-        }
-        Q_EMIT folderCreateRefused(folder.name, it.value(), int(pages.size() + subfolders.size()));
+        // The folder itself stays, empty, until the next launch sends it again.
+        const int moved = moveContentsUp(folder);
+        Q_EMIT folderCreateRefused(folder.name, it.value(), moved);
     }
 }
 
@@ -149,71 +146,12 @@ bool SyncEngine::waitsForFolderDelete(const FNSyncOp &op) const
 
 void SyncEngine::dropDeletedFolder(const QString &folderLocalID)
 {
-    // The folder and every folder under it, at any depth.
-    QSet<QString> folders{folderLocalID};
-    QSet<qint64> folderIDs;
-    for (bool grew = true; grew;) {
-        grew = false;
-        for (const FNFolder &f : m_store.state().folders) {
-            if (folders.contains(f.localID))
-                continue;
-            const bool under = (f.parentFolderLocalID && folders.contains(*f.parentFolderLocalID)) ||
-                               (f.parentFolderServerID != 0 && folderIDs.contains(f.parentFolderServerID));
-            if (!under)
-                continue;
-            folders.insert(f.localID);
-            if (f.serverID != 0)
-                folderIDs.insert(f.serverID);
-            grew = true;
-        }
-    }
-    std::vector<std::pair<QString, qint64>> pages;
-    for (const FNPage &p : m_store.state().pages) {
-        const bool inside = (p.folderLocalID && folders.contains(*p.folderLocalID)) ||
-                            (p.folderServerID != 0 && folderIDs.contains(p.folderServerID));
-        if (inside && !p.deletedAt)
-            pages.emplace_back(p.localID, p.serverID);
-    }
-    std::vector<std::pair<QString, qint64>> subfolders;
-    for (const FNFolder &f : m_store.state().folders) {
-        if (f.localID != folderLocalID && folders.contains(f.localID) && !f.deletedAt)
-            subfolders.emplace_back(f.localID, f.serverID);
-    }
-    const auto dropOperationsOf = [&](const QString &localID) {
-        std::vector<QString> ops;
-        for (const FNSyncOp &op : m_store.state().outbox) {
-            if (op.refLocalID == localID && op.kind() != SyncOpKind::BlockDelete)
-                ops.push_back(op.localID);
-        }
-        for (const QString &op : ops)
-            m_outbox.drop(op);
-    };
-    const std::vector<FNSyncOp> outbox = m_store.state().outbox;
-    // Never on the service, and sure not to be: nothing of it is sent. Anything that may be there
-    // is deleted there.
-    for (const auto &[localID, serverID] : pages) {
-        m_store.markPageDeleted(localID);
-        if (serverID == 0 && !createMayHaveLanded(outbox, localID)) {
-            dropOperationsOf(localID);
-            continue;
-        }
-        // A move into the folder waits for nothing now: the page goes.
-        for (const FNSyncOp &op : outbox) {
-            if (op.refLocalID == localID && op.kind() == SyncOpKind::PageMove)
-                m_outbox.drop(op.localID);
-        }
-        m_outbox.pageDelete(localID, serverID);
-    }
-    for (const auto &[localID, serverID] : subfolders) {
-        m_store.markFolderDeleted(localID);
-        if (serverID == 0 && !createMayHaveLanded(outbox, localID))
-            dropOperationsOf(localID);
-        else
-            m_outbox.folderDelete(localID, {});
-    }
+    // As the service does with a deleted folder, what it held stays, one level up.
+    if (const FNFolder *folder = m_store.folder(folderLocalID))
+        moveContentsUp(FNFolder(*folder));
     // The folder's own delete is being sent: only its other operations go.
     std::vector<QString> own;
-    for (const FNSyncOp &op : outbox) {
+    for (const FNSyncOp &op : m_store.state().outbox) {
         if (op.refLocalID == folderLocalID && op.kind() != SyncOpKind::FolderDelete)
             own.push_back(op.localID);
     }

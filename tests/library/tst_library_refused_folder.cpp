@@ -21,8 +21,8 @@ using namespace std::chrono_literals;
 
 // A folder made here that never reaches the service holds nothing back: when the service refuses its
 // create, what waits to go into it goes one level up, here and there, and the folder is sent again at
-// the next launch; a folder deleted before it went out never goes, and what it held is deleted with
-// it, on the service too.
+// the next launch; a folder deleted before it went out never goes, and what it held stays one level
+// up, here and there, as the service keeps a deleted folder's contents.
 class TestLibraryRefusedFolder : public QObject, private LibraryRowsFixture
 {
     Q_OBJECT
@@ -256,14 +256,16 @@ void TestLibraryRefusedFolder::refusedFolderHoldsNothingBack()
         return;
     }
 
-    // Deleted before that page went: it is deleted with the folder, there too.
+    // Deleted before that page went: the page stays, one level up, here and there.
     m_view->deleter().deleteFolder(folder);
     syncLater();
     syncLater();
     QTRY_VERIFY(m_app->store.state().outbox.empty());
-    QVERIFY(m_app->storedPage(saved).deletedAt);
-    QVERIFY(service.pages.at(savedID).inTrash());
-    QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("(not listed)"));
+    QVERIFY(!m_app->storedPage(saved).deletedAt);
+    QVERIFY(!service.pages.at(savedID).inTrash());
+    QCOMPARE(service.pages.at(savedID).folderId, outerID);
+    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + saved), outerRow);
+    QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("Saved before") + where);
     // What left the folder at the refusal stays.
     QCOMPARE(shownOnAnotherDevice(pageID), QStringLiteral("Notes at the top"));
     QCOMPARE(m_app->engine.unsavedPageCount(), 0);
@@ -293,13 +295,18 @@ void TestLibraryRefusedFolder::folderDeletedBeforeItWentOut()
     for (int tries = 0; tries < 4 && !m_app->store.state().outbox.empty(); ++tries)
         syncLater();
     QVERIFY(m_app->store.state().outbox.empty());
-    // The folder never went, and what it held is gone on the service as it is here.
+    // The folder never went; what it held stays at the top, here and on the service, where the new
+    // page is made once.
     QVERIFY(requestsWith(m_fake, kFolders, "POST").empty());
-    QVERIFY(m_app->storedPage(saved).deletedAt && m_app->storedPage(page).deletedAt);
-    QVERIFY(m_fake.state().pages.at(savedID).inTrash());
-    for (const auto &[id, p] : m_fake.state().pages)
-        QVERIFY2(p.workspaceId != m_account.workspaceId || p.inTrash(), qPrintable(p.title));
-    QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("(not listed)"));
+    QVERIFY(!m_app->storedPage(saved).deletedAt && !m_app->storedPage(page).deletedAt);
+    const qint64 pageID = m_app->storedPage(page).serverID;
+    QVERIFY(pageID != 0);
+    for (const qint64 id : {savedID, pageID}) {
+        QVERIFY(!m_fake.state().pages.at(id).inTrash());
+        QCOMPARE(m_fake.state().pages.at(id).folderId, qint64(0));
+    }
+    QCOMPARE(parentRowOf(*m_view, m_app->store, QStringLiteral("page:") + page), QString());
+    QCOMPARE(shownOnAnotherDevice(savedID), QStringLiteral("Saved before at the top"));
     QCOMPARE(m_app->engine.unsavedPageCount(), 0);
 }
 
