@@ -34,6 +34,11 @@ RootView::RootView(const AppContext &context, MainViewFactory mainView, QWidget 
                     const char *message = movedSubpages > 0 ? kPageRefusedMovedMessage : kPageRefusedMessage;
                     m_context.toasts->show(QString::fromUtf8(message).arg(title, reason));
                 });
+        connect(m_context.syncEngine, &SyncEngine::folderCreateRefused, this,
+                [this](const QString &name, const QString &reason, int movedItems) {
+                    const char *message = movedItems > 0 ? kFolderRefusedMovedMessage : kFolderRefusedMessage;
+                    m_context.toasts->show(QString::fromUtf8(message).arg(name, reason));
+                });
     }
 }
 

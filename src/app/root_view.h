@@ -36,6 +36,14 @@ public:
         "The server refused the new page “%1”, so it was not saved; it stays on this device and is sent "
         "again at the next launch. Its subpages were saved one level up. %2";
 
+    // %1 the folder, %2 the service's reason; the second form when what it held was moved up.
+    static constexpr const char *kFolderRefusedMessage =
+        "The server refused the new folder “%1”, so it was not saved; it stays on this device and is sent "
+        "again at the next launch. %2";
+    static constexpr const char *kFolderRefusedMovedMessage =
+        "The server refused the new folder “%1”, so it was not saved; it stays on this device and is sent "
+        "again at the next launch. What it held was saved one level up. %2";
+
     RootView(const AppContext &context, MainViewFactory mainView, QWidget *parent = nullptr);
 
     static Route route(bool hasToken, bool didSeeWelcome);

@@ -275,6 +275,14 @@ void PageViewModel::keepUnsentTitle()
     const FNPage *page = store().page(pageLocalID());
     if (!page || page->title == *m_unsentTitle || page->deletedAt)
         return;
+    // Renamed elsewhere here (the sidebar) since, with what sends that queued: the newer title stands,
+    // and the next key in the header queues its own.
+    if (const auto queued = Outbox::of(store()).queuedTitle(pageLocalID());
+        queued && *queued == page->title && *queued != *m_unsentTitle) {
+        m_unsentTitle.reset();
+        m_titleOpID.reset();
+        return;
+    }
     const QString title = *m_unsentTitle;
     store().editPage(
         pageLocalID(), [&](FNPage &p) { p.title = title; }, LocalStore::Stamp::Keep);

@@ -8,6 +8,7 @@
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
+#include "store/page_links.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
 
@@ -31,6 +32,22 @@ qint64 nextPosition(const Records &records, Keep keep)
 }
 
 } // namespace
+
+QString LibraryCreator::withLinkResolved(const QString &type, const QString &contentJSON) const
+{
+    // A link picked while its page was not on the service was saved by local id, and the template
+    // never learns the id the page got since.
+    if (type != QLatin1String(pageLinks::kType) || !contentJSON.contains(QLatin1String(pageLinks::kPageLocalIDKey)))
+        return contentJSON;
+    try {
+        JSONObject content = parseJSONObject(contentJSON.toUtf8());
+        if (pageLinks::resolveLink(m_store, type, content))
+            return QString::fromUtf8(serializeJSONObject(content));
+    } catch (const DecodeError &) {
+    } catch (const EncodeError &) {
+    }
+    return contentJSON;
+}
 
 LibraryCreator::LibraryCreator(LocalStore &store, SyncEngine &engine, TemplateStore *templates,
                                QObject *parent)
@@ -148,7 +165,7 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
         if (t.parent && *t.parent >= 0 && size_t(*t.parent) < made.size())
             block.parentBlockLocalID = made[size_t(*t.parent)];
         block.type = t.type;
-        block.contentJSON = t.contentJSON;
+        block.contentJSON = withLinkResolved(t.type, t.contentJSON);
         block.position = kBlockPositionGap * position++;
         block.updatedAt = block.createdAt;
         made.push_back(block.localID);
@@ -252,8 +269,11 @@ void LibraryCreator::adoptPendingWork()
         if (f.serverID == 0 && !f.deletedAt && !foldersCreating.contains(f.localID))
             unqueued.push_back(f);
     }
-    for (const FNFolder &f : unqueued)
-        Outbox::of(m_store).folderCreate(f);
+    // Ahead of what waits for it: a rename queued while it was refused, say.
+    for (const FNFolder &f : unqueued) {
+        if (const auto op = Outbox::of(m_store).folderCreate(f))
+            Outbox::of(m_store).sendFirstOfRecord(op->localID);
+    }
     // A page whose create the service refused was kept here with nothing queued: it is tried again,
     // with its folder move after it.
     std::vector<FNPage> unsent;
@@ -262,7 +282,8 @@ void LibraryCreator::adoptPendingWork()
             unsent.push_back(p);
     }
     for (const FNPage &p : unsent) {
-        queuePageCreate(p);
+        if (const auto op = Outbox::of(m_store).pageCreate(p))
+            Outbox::of(m_store).sendFirstOfRecord(op->localID);
         if (p.folderServerID != 0 || p.folderLocalID)
             Outbox::of(m_store).pageMove(p);
         creating.insert(p.localID);

@@ -68,6 +68,8 @@ private:
     void holdQueuedMoves();
     // "page"/"create" with the page as it was made (its folder move is queued separately).
     void queuePageCreate(const FNPage &page);
+    // A template block's content, its page link naming the page by server id where it has one.
+    QString withLinkResolved(const QString &type, const QString &contentJSON) const;
 
     LocalStore &m_store;
     SyncEngine &m_engine;

@@ -71,17 +71,17 @@ void LibraryRowEditor::commitPageRename(const QString &localID, const QString &d
     const FNPage *stored = m_store.page(localID);
     if (!stored || title.isEmpty() || title == stored->title)
         return;
+    const qint64 serverID = stored->serverID;
+    // Queued before the store tells of the new title, so whoever hears of it finds what sends it. The
+    // create still waiting was encoded with the old title; sent as it is, the service would keep that
+    // title and the next pull would bring it back over the rename.
+    if (serverID != 0 || !Outbox::of(m_store).retitlePageCreate(localID, title)) {
+        PagePatchReq req;
+        req.page_id = serverID;
+        req.title = title;
+        Outbox::of(m_store).pageUpdate(localID, req, Outbox::Unencodable::QueueNothing);
+    }
     m_store.editPage(localID, [&](FNPage &page) { page.title = title; });
-    const FNPage page = *m_store.page(localID);
-    // The create still waiting was encoded with the old title; sent as it is, the service would keep
-    // that title and the next pull would bring it back over the rename.
-    if (page.serverID == 0 && Outbox::of(m_store).retitlePageCreate(localID, title))
-        return;
-
-    PagePatchReq req;
-    req.page_id = page.serverID;
-    req.title = title;
-    Outbox::of(m_store).pageUpdate(localID, req, Outbox::Unencodable::QueueNothing);
 }
 
 void LibraryRowEditor::applyFolderIcon(const QString &icon, const QString &folderLocalID)

@@ -139,13 +139,40 @@ bool Outbox::replace(const FNSyncOp &op)
     return true;
 }
 
+namespace {
+
+// Rewrites the title the update carries; one that carries none, or does not read, is left as it is.
+void retitleUpdatePayload(FNSyncOp &op, const QString &title)
+{
+    try {
+        JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+        const auto it = body.find(QStringLiteral("title"));
+        if (it == body.end())
+            return;
+        it->second = title;
+        if (const auto payload = outboxPayload::encodeObject(body))
+            op.payloadJSON = *payload;
+    } catch (const DecodeError &) {
+    }
+}
+
+} // namespace
+
 bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
 {
     bool rewritten = false;
     bool sentUnanswered = false;
     m_store.changeOutsideRecords([&](StoreState &s) {
         for (FNSyncOp &op : s.outbox) {
-            if (op.kind() != SyncOpKind::PageCreate || op.refLocalID != pageLocalID)
+            if (op.refLocalID != pageLocalID)
+                continue;
+            // A title typed in the page's header waits as an update behind the create; sent after
+            // it, the older title would win.
+            if (op.kind() == SyncOpKind::PageUpdate) {
+                retitleUpdatePayload(op, title);
+                continue;
+            }
+            if (op.kind() != SyncOpKind::PageCreate)
                 continue;
             if (op.unanswered) {
                 sentUnanswered = true;
@@ -182,6 +209,24 @@ std::optional<FNSyncOp> Outbox::pageUpdate(const QString &pageLocalID, const Pag
         return std::nullopt;
     return append(kPage, QStringLiteral("update"), pageLocalID, payload.value_or(kEmptyObject), createdAt,
                   sendAfter);
+}
+
+std::optional<QString> Outbox::queuedTitle(const QString &pageLocalID) const
+{
+    std::optional<QString> title;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.refLocalID != pageLocalID ||
+            (op.kind() != SyncOpKind::PageCreate && op.kind() != SyncOpKind::PageUpdate))
+            continue;
+        try {
+            const JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+            const auto it = body.find(QStringLiteral("title"));
+            if (it != body.end() && it->second.isString())
+                title = it->second.toString();
+        } catch (const DecodeError &) {
+        }
+    }
+    return title;
 }
 
 bool Outbox::retitlePageUpdate(const QString &opLocalID, const QString &title)

@@ -84,6 +84,12 @@ public:
     // The queued creates and parent changes naming `fromLocalID` as their parent page by local id
     // name `to` instead (no server id and no local id: the top level); they are due at once.
     void relinkParentPage(const QString &fromLocalID, const PageFiling::Link &to);
+    // The same for the queued creates, moves and page moves naming `fromLocalID` as their folder or
+    // parent folder by local id.
+    void relinkFolder(const QString &fromLocalID, const PageFiling::Link &to);
+    // The queued operation `opLocalID` goes out before every other one of its record: a create queued
+    // again at a launch, ahead of the changes that wait for it.
+    void sendFirstOfRecord(const QString &opLocalID);
     // Takes out every operation of the page itself (not those of its blocks); the count taken.
     int dropPageOperations(const QString &pageLocalID);
 
@@ -158,10 +164,13 @@ public:
     // The queued block upsert `op` carrying `req` from now on; false, changing nothing, when `req`
     // cannot be encoded or the operation has gone.
     bool replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req);
-    // Writes the title into the page's queued creates, so one sent later carries it. A create that
-    // went out unanswered keeps the body it was sent with, by which the service's copy is known:
-    // false then, and the rename has to follow as an update.
+    // Writes the title into the page's queued creates, so one sent later carries it, and into the
+    // titles its queued updates carry, so none sent after puts an older one back. A create that went
+    // out unanswered keeps the body it was sent with, by which the service's copy is known: false
+    // then, and the rename has to follow as an update.
     bool retitlePageCreate(const QString &pageLocalID, const QString &title);
+    // The title the page's newest queued create or update carrying one sends; none without one.
+    std::optional<QString> queuedTitle(const QString &pageLocalID) const;
     // Writes the title into the queued page update `opLocalID` while it has not been tried yet, so
     // a run of keys rewrites one operation. False when it has gone or has been tried.
     bool retitlePageUpdate(const QString &opLocalID, const QString &title);

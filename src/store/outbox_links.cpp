@@ -156,6 +156,65 @@ void Outbox::relinkParentPage(const QString &fromLocalID, const PageFiling::Link
         save();
 }
 
+void Outbox::relinkFolder(const QString &fromLocalID, const PageFiling::Link &to)
+{
+    bool changed = false;
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        for (FNSyncOp &op : s.outbox) {
+            const SyncOpKind kind = op.kind();
+            const char *linkKey = kind == SyncOpKind::PageMove ? recordLinks::kFolderKey : recordLinks::kParentFolderKey;
+            if ((kind != SyncOpKind::PageMove && kind != SyncOpKind::FolderCreate &&
+                 kind != SyncOpKind::FolderUpdate) ||
+                recordLinks::link(op.payloadJSON, linkKey) != fromLocalID)
+                continue;
+            JSONObject body;
+            try {
+                body = parseJSONObject(op.payloadJSON.toUtf8());
+            } catch (const DecodeError &) {
+                continue;
+            }
+            const QString idKey = kind == SyncOpKind::PageMove ? QStringLiteral("folder_id")
+                                                               : QStringLiteral("parent_folder_id");
+            body.erase(QString::fromLatin1(linkKey));
+            body.erase(idKey);
+            if (to.serverID != 0)
+                body[idKey] = to.serverID;
+            else if (to.localID && !to.localID->isEmpty())
+                body[QString::fromLatin1(linkKey)] = *to.localID;
+            // A folder's move names its parent always: to the service an absent key means unchanged.
+            if (kind == SyncOpKind::FolderUpdate && !body.count(idKey))
+                body[idKey] = qint64(0);
+            const auto payload = outboxPayload::encodeObject(body);
+            if (!payload)
+                continue;
+            op.payloadJSON = *payload;
+            op.attempts = 0;
+            op.nextRetryAt.reset();
+            op.lastError.reset();
+            changed = true;
+        }
+    });
+    if (changed)
+        save();
+}
+
+void Outbox::sendFirstOfRecord(const QString &opLocalID)
+{
+    std::optional<FNSyncOp> op = find(opLocalID);
+    if (!op)
+        return;
+    std::optional<QDateTime> oldest;
+    for (const FNSyncOp &other : m_store.state().outbox) {
+        if (other.refLocalID == op->refLocalID && other.localID != opLocalID &&
+            (!oldest || other.createdAt < *oldest))
+            oldest = other.createdAt;
+    }
+    if (!oldest || *oldest > op->createdAt)
+        return;
+    op->createdAt = oldest->addMSecs(-1);
+    replace(*op);
+}
+
 int Outbox::dropPageOperations(const QString &pageLocalID)
 {
     const auto ofPage = [&](const FNSyncOp &op) {

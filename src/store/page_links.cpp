@@ -42,6 +42,25 @@ std::optional<QString> resolved(const QString &contentJSON, const QString &pageL
 
 } // namespace
 
+bool resolveLink(const LocalStore &store, const QString &type, JSONObject &content)
+{
+    if (type != QLatin1String(kType))
+        return false;
+    const auto local = content.find(QString::fromLatin1(kPageLocalIDKey));
+    if (local == content.end() || !local->second.isString())
+        return false;
+    const auto id = content.find(QString::fromLatin1(kPageIDKey));
+    if (id != content.end() && id->second.isInt() && id->second.toInt() != 0)
+        return false;
+    const FNPage *page = store.page(local->second.toString());
+    if (!page || page->serverID == 0)
+        return false;
+    const qint64 serverID = page->serverID;
+    content.erase(local);
+    content[QString::fromLatin1(kPageIDKey)] = serverID;
+    return true;
+}
+
 void pageGotServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID)
 {
     if (pageLocalID.isEmpty() || serverID == 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "json/json_value.h"
+
 #include <QString>
 
 class LocalStore;
@@ -12,6 +14,10 @@ namespace pageLinks {
 inline constexpr char kType[] = "mention";
 inline constexpr char kPageIDKey[] = "page_id";
 inline constexpr char kPageLocalIDKey[] = "page_local_id";
+
+// A link of a block of `type` naming its page by local id names it by the page's server id instead,
+// once the page has one; one look-up. False when the content is left as it is.
+bool resolveLink(const LocalStore &store, const QString &type, JSONObject &content);
 
 // The page got its server id: every page link naming it by local id takes that id, and the edit is
 // queued to the service like any other of its page's.

@@ -6,6 +6,7 @@
 #include "api/wire/sync.h"
 #include "store/create_adoption.h"
 #include "store/fn_block.h"
+#include "store/fn_folder.h"
 #include "store/fn_sync_op.h"
 
 #include <QCoroTask>
@@ -25,6 +26,7 @@
 class Connectivity;
 class LocalStore;
 class Outbox;
+struct BlockUpsertItem;
 struct BlocksUpsertReq;
 
 // Keeps the local data set and the service in step: each cycle pushes the outbox, then pulls the
@@ -53,8 +55,9 @@ public:
     // tries again on its own. An engine that is gone, or null, does nothing.
     static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
-    // Pages showing a change the service refused, not yet laid back to the service's copy (in the
-    // trash too): not saved.
+    // Not saved: pages showing a change the service refused, not yet laid back to the service's copy
+    // (in the trash too); and what the service refused to create (sync_engine_unsent.cpp), still on
+    // this device only.
     int unsavedPageCount() const;
     // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
     void cancelCycle();
@@ -86,6 +89,8 @@ Q_SIGNALS:
     // The service kept refusing a new page: it stays on this device only, and its subpages
     // (`movedSubpages` of them) were moved up to the nearest parent that can be saved.
     void createRefused(const QString &title, const QString &reason, int movedSubpages);
+    // The same for a new folder: what it held (`movedItems` pages and subfolders) went one level up.
+    void folderCreateRefused(const QString &name, const QString &reason, int movedItems);
 
 private:
     struct DeferredBlock {
@@ -160,6 +165,7 @@ private:
     // Sets every field of the items that this device did not change to its copy as it is now, and
     // leaves out the blocks deleted here; notes what each item fills in `m_sending`.
     void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
+    void fillItem(BlockUpsertItem &item, const FNBlock &block, const FNSyncOp &op);
     // The upsert in flight may have landed: its filled fields are checked against the feed.
     void noteSending();
     // A pulled version of a stored block written by another device, before it is laid over `block`;
@@ -207,6 +213,28 @@ private:
     // The page is on this device only, with no create queued (the service refused it): what needs its
     // server id counts as sent, as the next launch queues the create again from the page as it is.
     bool isLeftUnsent(const QString &pageLocalID) const;
+    // What refused creates leave on this device only, in sync_engine_unsent.cpp: the folders whose
+    // create was refused this push give what they hold to their parent.
+    void releaseRefusedFolders();
+    // The folder is on this device only, with no create queued.
+    bool isFolderLeftUnsent(const QString &folderLocalID) const;
+    // The server id of the folder the payload names under `key`, as the operation goes now: none when
+    // it names none or the folder is gone; a folder left unsent stands for its parent (0: the top
+    // level). Throws while the folder waits for its create. `standIn`: set when a parent stood in.
+    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key, bool *standIn = nullptr) const;
+    // After a send in which a parent stood in for a folder left unsent: the page, or folder, here
+    // goes where it went on the service, unless it has been moved again since.
+    void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);
+    // A deleted folder's create that has not gone out waits out the undo window of its delete.
+    bool waitsForFolderDelete(const FNSyncOp &op) const;
+    // A folder deleted before it reached the service: nothing of it is sent, and what it held stays,
+    // one level up, as the service keeps a deleted folder's contents.
+    void dropDeletedFolder(const QString &folderLocalID);
+    // Puts the folder's pages and subfolders, and what waits to go into it, under its parent;
+    // returns how many records moved.
+    int moveContentsUp(const FNFolder &folder);
+    // Pages (with their blocks) and folders left unsent this session.
+    int unsentCount() const;
     QCoro::Task<> restoreRefusedPages();
     QCoro::Task<bool> restoreBlocks(QString pageLocalID, QSet<QString> blocks);
     QCoro::Task<bool> restorePageFields(QString pageLocalID);
@@ -266,6 +294,10 @@ private:
     QHash<QString, Refused> m_refused;
     // Pages whose create was dropped as refused in this push, with the reason (releaseRefusedCreates).
     QHash<QString, QString> m_refusedCreates;
+    QHash<QString, QString> m_refusedFolderCreates; // the same for folders (releaseRefusedFolders)
+    // The pages and folders a refused create left on this device only.
+    QSet<QString> m_unsentPages;
+    QSet<QString> m_unsentFolders;
     // Per page waiting to be laid back, its failed reads and when it may be read again.
     struct RestoreWait {
         qint64 attempts = 0;

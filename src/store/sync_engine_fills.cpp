@@ -5,6 +5,7 @@
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
+#include "store/page_links.h"
 #include "store/sync_payload.h"
 
 #include <cstdlib>
@@ -113,24 +114,32 @@ void SyncEngine::fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op)
         req.page_id = page->serverID;
     std::erase_if(req.blocks, [&](BlockUpsertItem &item) {
         const FNBlock *block = m_store.block(item.client_id);
-        if (!block)
-            return false; // no copy here to fill from: it goes as queued
         // Deleted here, or by the pull just before as the service had it: it must not come back.
-        if (block->deletedAt)
+        if (block && block->deletedAt)
             return true;
-        // A block the service does not have (or no longer has) goes whole.
-        const qint64 carried = block->serverID != 0 ? op.fieldsCarried(item.client_id) : BlockFields::All;
-        if (block->serverID == 0)
-            item.id.reset();
-        const qint64 filled = BlockFields::All & ~carried;
-        fillUpsertItem(m_store, item, *block, filled);
-        // A field put back to another device's write is that device's, not this one's: a still newer
-        // write of it covered by this push is put back in turn.
-        const FNFillCheck *check = m_outbox.fillCheck(item.client_id);
-        const qint64 theirs = filled | (check ? check->repaired : 0);
-        m_sending.insert(item.client_id, block->serverID != 0 ? theirs : 0);
+        // Without a copy here to fill from, it goes as queued.
+        if (block)
+            fillItem(item, *block, op);
+        // A link queued, or made from a template, while its page had no server id names the page by
+        // a local id no other device knows.
+        pageLinks::resolveLink(m_store, item.type, item.content);
         return false;
     });
+}
+
+void SyncEngine::fillItem(BlockUpsertItem &item, const FNBlock &block, const FNSyncOp &op)
+{
+    // A block the service does not have (or no longer has) goes whole.
+    const qint64 carried = block.serverID != 0 ? op.fieldsCarried(item.client_id) : BlockFields::All;
+    if (block.serverID == 0)
+        item.id.reset();
+    const qint64 filled = BlockFields::All & ~carried;
+    fillUpsertItem(m_store, item, block, filled);
+    // A field put back to another device's write is that device's, not this one's: a still newer
+    // write of it covered by this push is put back in turn.
+    const FNFillCheck *check = m_outbox.fillCheck(item.client_id);
+    const qint64 theirs = filled | (check ? check->repaired : 0);
+    m_sending.insert(item.client_id, block.serverID != 0 ? theirs : 0);
 }
 
 void SyncEngine::noteSending()

@@ -16,16 +16,8 @@ namespace {
 const QString kFolderNotOnServer = QStringLiteral("Folder not yet on server");
 const QString kPageNotOnServer = QStringLiteral("Page not yet on server");
 
-// The server id of the parent the payload names by local id; none when it names none (or the parent
-// is gone). Throws while the parent is not on the service: the operation waits for it.
-std::optional<qint64> linkedFolder(const LocalStore &store, const QString &payload, const char *key)
-{
-    const std::optional<qint64> id = recordLinks::linkedFolderServerID(store, payload, key);
-    if (id && *id == 0)
-        throw APIError::other(kFolderNotOnServer);
-    return id;
-}
-
+// The server id of the parent page the payload names by local id; none when it names none (or the
+// parent is gone). Throws while the parent is not on the service: the operation waits for it.
 std::optional<qint64> linkedPage(const LocalStore &store, const QString &payload, const char *key)
 {
     const std::optional<qint64> id = recordLinks::linkedPageServerID(store, payload, key);
@@ -45,6 +37,9 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
     if (op.kind() == SyncOpKind::FolderCreate) {
         if (folder->serverID != 0)
             co_return; // adopted from a listing meanwhile
+        // Deleted before it went out, the undo window past: it never goes (its delete follows).
+        if (folder->deletedAt && !op.unanswered && m_outbox.isQueued(SyncOpKind::FolderDelete, op.refLocalID))
+            co_return;
         FolderCreateReq req;
         try {
             req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
@@ -52,8 +47,10 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             // Rebuilt from the folder rather than lose it.
             req = folderCreateReq(*folder);
         }
+        bool standIn = false;
         if (!req.parent_folder_id) {
-            if (const auto parent = linkedFolder(m_store, op.payloadJSON, recordLinks::kParentFolderKey))
+            if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey, &standIn);
+                parent && *parent)
                 req.parent_folder_id = *parent;
         }
         if (op.unanswered) {
@@ -78,6 +75,8 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         const FNFolder *now = m_store.folder(op.refLocalID);
         if (now && now->serverID == 0)
             adoptFolderServerID(m_store, op.refLocalID, reply.folder.id);
+        if (standIn)
+            followStandIn(op, recordLinks::kParentFolderKey, req.parent_folder_id.value_or(0));
         co_return;
     }
 
@@ -86,20 +85,27 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         // The folder may have got its server id after the update was queued.
         if (folder->serverID != 0)
             req.folder_id = folder->serverID;
+        // The next launch's create carries it as it is then.
+        if (req.folder_id == 0 && isFolderLeftUnsent(op.refLocalID))
+            co_return;
         if (req.folder_id == 0)
             throw APIError::other(kFolderNotOnServer);
-        if (const auto parent = linkedFolder(m_store, op.payloadJSON, recordLinks::kParentFolderKey))
+        bool standIn = false;
+        if (const auto parent = linkedFolderNow(op.payloadJSON, recordLinks::kParentFolderKey, &standIn))
             req.parent_folder_id = *parent;
         co_await m_client.patchFolder(req, cancelToken());
+        if (standIn)
+            followStandIn(op, recordLinks::kParentFolderKey, req.parent_folder_id.value_or(0));
         co_return;
     }
 
     if (op.kind() == SyncOpKind::FolderDelete) {
         if (folder->serverID == 0) {
             // Its create brings the id to delete; a folder that never reached the service has
-            // nothing there to remove.
+            // nothing there to remove, and what it held goes with it.
             if (m_outbox.isQueued(SyncOpKind::FolderCreate, op.refLocalID))
                 throw APIError::other(kFolderNotOnServer);
+            dropDeletedFolder(op.refLocalID);
             co_return;
         }
         try {
@@ -127,11 +133,15 @@ QCoro::Task<> SyncEngine::sendPageMove(FNSyncOp op)
         co_return;
     if (req.page_id == 0)
         throw APIError::other(kPageNotOnServer);
+    bool standIn = false;
     if (!req.folder_id) {
-        if (const auto folderID = linkedFolder(m_store, op.payloadJSON, recordLinks::kFolderKey))
+        if (const auto folderID = linkedFolderNow(op.payloadJSON, recordLinks::kFolderKey, &standIn);
+            folderID && *folderID)
             req.folder_id = *folderID;
     }
     co_await m_client.movePage(req, cancelToken());
+    if (standIn)
+        followStandIn(op, recordLinks::kFolderKey, req.folder_id.value_or(0));
 }
 
 QCoro::Task<> SyncEngine::sendPageParent(FNSyncOp op)

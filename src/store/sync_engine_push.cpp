@@ -85,6 +85,11 @@ QCoro::Task<> SyncEngine::push()
             settleFailed(record, queued);
             continue;
         }
+        if (waitsForFolderDelete(queued)) {
+            // An undo may still keep it; once the window is past it never goes.
+            held.insert(record);
+            continue;
+        }
         if (m_freshCopyError && needsPullFirst(queued)) {
             // Sent now, it would write stale copies; the feed's failure is no answer to it, and
             // costs it no wait: it goes with the first cycle whose pull works.

@@ -52,6 +52,9 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
         }
         break;
     case SyncOpKind::FolderCreate:
+        // Told at the end of the push, with where what it held went.
+        m_refusedFolderCreates.insert(op.refLocalID, reason);
+        return;
     case SyncOpKind::FolderUpdate:
     case SyncOpKind::FolderDelete:
         if (const FNFolder *folder = m_store.folder(op.refLocalID))
@@ -79,6 +82,7 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
 QCoro::Task<> SyncEngine::restoreRefusedPages()
 {
     releaseRefusedCreates();
+    releaseRefusedFolders();
     QPointer<SyncEngine> self(this);
     const quint64 generation = m_store.generation();
     const QHash<QString, Refused> refused = std::exchange(m_refused, {});
@@ -130,7 +134,7 @@ QCoro::Task<> SyncEngine::restoreRefusedPages()
 
 int SyncEngine::unsavedPageCount() const
 {
-    int count = 0;
+    int count = unsentCount();
     // A page in the trash counts too: restored, it would show the change until it is read back.
     for (auto it = m_refused.cbegin(); it != m_refused.cend(); ++it) {
         if (m_store.page(it.key()))
@@ -186,6 +190,7 @@ void SyncEngine::releaseRefusedCreates()
             if (intoFolder && moved && !moved->deletedAt)
                 m_outbox.pageMove(*moved);
         }
+        m_unsentPages.insert(page.localID);
         Q_EMIT createRefused(page.title.isEmpty() ? QStringLiteral("Untitled") : page.title, it.value(),
                              int(subpages.size()));
     }

@@ -2,6 +2,7 @@
 #include "app/sync_button.h"
 #include "editor/block_row.h"
 #include "editor/rich_text_editor.h"
+#include "library/library_dock.h"
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
 #include "store/retry_policy.h"
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void refusalEnds_data();
     void refusalEnds();
     void refusedNewPageIsTold();
+    void refusedNewFolderIsTold();
 
 private:
     // Clicks the sync button and waits for the cycle it starts.
@@ -53,6 +55,8 @@ private:
     void typeInFirstLine(PageView *page, const QString &typed);
     // Syncs, the waits between tries passed, until the outbox is empty (at most twelve cycles).
     void syncUntilDrained();
+    // From now on the engine syncs only when told, on the test's clock (`m_now`).
+    void holdSyncs();
 
     FakeService m_fake;
     AppDevice m_device;
@@ -303,17 +307,19 @@ void TestRefusedChange::refusalEnds()
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
 }
 
-// The service refuses a page made here every time: the window says which page was not saved, and the
-// page's title and lines typed meanwhile hold nothing back, so the button comes to "Up to date".
+// The service refuses a page made here every time: the window says which page was not saved, the page's
+// title and lines typed meanwhile hold nothing back, and the button counts the page and its line as not
+// saved until the next launch sends it, when another device gets it whole.
 void TestRefusedChange::refusedNewPageIsTold()
 {
-    QVERIFY(launchSignedUp());
-    SyncEngine &engine = m_launched->app->engine;
-    engine.stopLoop();
-    engine.setQueueDelay(24h);
-    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
-    m_now = QDateTime::currentDateTimeUtc();
-    engine.setClock([this] { return m_now; });
+    AppDevice device;
+    device.origin = m_fake.origin();
+    m_launched = launch(device);
+    QVERIFY(m_launched);
+    signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
+                         QStringLiteral("hunter22"), QStringLiteral("Pat"));
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    holdSyncs();
     auto refusal = FakeService::Fault::http(400, R"({"error":"Too many pages"})");
     refusal.method = "POST";
     refusal.remaining = int(RetryPolicy::kDropAtAttempts);
@@ -334,7 +340,73 @@ void TestRefusedChange::refusedNewPageIsTold()
                  message.contains(QStringLiteral("not saved; it stays on this device")) &&
                  message.contains(QStringLiteral("Too many pages")),
              qPrintable(message));
-    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("2"), kWait);
+    QCOMPARE(m_launched->mainView()->syncButton()->toolTip(), QStringLiteral("2 unsynced changes — tap to sync"));
+
+    // Its title typed again, the app quit before any sync: sent again at the next launch, the page is
+    // saved, and whole on another device.
+    focus(m_launched->pageView()->titleField());
+    QTest::keyClicks(keyboard(), QStringLiteral(" 2026"));
+    QTRY_VERIFY(m_launched->app->store.state().outbox.size() > 0);
+    quit(m_launched);
+    m_launched = launch(device);
+    QVERIFY(m_launched);
+    const QString kTitle = QStringLiteral("Plans 2026");
+    QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched) && pageServerID(m_fake, kTitle) != 0, kWait);
+    const qint64 pageID = pageServerID(m_fake, kTitle);
+    QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageID), QStringList{"first line"}, kWait);
+    TestDevice other(m_fake.origin(), m_launched->app->session.token());
+    QVERIFY(other.sync());
+    QVERIFY(other.pageWithServerID(pageID));
+    const std::vector<FNBlock> lines = other.liveBlocks(other.pageWithServerID(pageID)->localID);
+    QCOMPARE(lines.size(), size_t(1));
+    QCOMPARE(TestDevice::textOf(lines.front()), QStringLiteral("first line"));
+    quit(m_launched); // before the device's folder goes
+}
+
+// The same for a new folder: the window says what happened to it and to what it held, and the button
+// counts it as not saved.
+void TestRefusedChange::refusedNewFolderIsTold()
+{
+    QVERIFY(launchSignedUp());
+    holdSyncs();
+    auto refusal = FakeService::Fault::http(400, R"({"error":"Folder limit reached"})");
+    refusal.method = "POST";
+    refusal.remaining = int(RetryPolicy::kDropAtAttempts);
+    m_fake.setFault(QStringLiteral("/api/folders.php"), refusal);
+
+    LibraryView *sidebar = m_launched->sidebar();
+    QTest::mouseClick(sidebar->dock()->button(QString::fromLatin1(LibraryDock::kNewFolder)), Qt::LeftButton);
+    QTRY_COMPARE(sidebarRows(sidebar), QStringList{QStringLiteral("📁 New folder")});
+    QVERIFY(chooseFromRowMenu(sidebar, QStringLiteral("New folder"), QStringLiteral("New page in folder")));
+    QTRY_VERIFY(m_launched->pageView() && m_launched->pageView()->titleField()->hasFocus());
+    QTest::keyClicks(keyboard(), QStringLiteral("Inside"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.state().outbox.empty(), kWait);
+    syncUntilDrained();
+    QVERIFY(m_launched->app->store.state().outbox.empty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(m_launched->app->toasts.current(), kWait);
+    const QString message = m_launched->app->toasts.current()->message;
+    QVERIFY2(message.contains(QStringLiteral("new folder “New folder”")) &&
+                 message.contains(QStringLiteral("not saved; it stays on this device")) &&
+                 message.contains(QStringLiteral("What it held was saved one level up")) &&
+                 message.contains(QStringLiteral("Folder limit reached")) &&
+                 !message.contains(QStringLiteral("shows what the server holds")),
+             qPrintable(message));
+    // The page went up, here and on the service; the folder is still here, not saved.
+    QTRY_COMPARE(sidebarRows(sidebar), (QStringList{QStringLiteral("📁 New folder"), QStringLiteral("Inside")}));
+    QCOMPARE(m_fake.state().pages.at(pageServerID(m_fake, QStringLiteral("Inside"))).folderId, qint64(0));
+    QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("1"), kWait);
+}
+
+void TestRefusedChange::holdSyncs()
+{
+    SyncEngine &engine = m_launched->app->engine;
+    engine.stopLoop();
+    engine.setQueueDelay(24h);
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
+    m_now = QDateTime::currentDateTimeUtc();
+    engine.setClock([this] { return m_now; });
 }
 
 QTEST_MAIN(TestRefusedChange)

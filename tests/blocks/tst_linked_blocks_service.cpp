@@ -1,9 +1,12 @@
+#include "editor/export_actions.h"
+#include "library/library_creator.h"
 #include "linked_blocks_fixture.h"
 
 using namespace linkedBlocks;
 
 // Linked blocks and the service: a bookmark's preview, a mirror and a page link kept current by
-// pulls, and a link to a page that reaches the service after it was picked.
+// pulls, and a link to a page that reaches the service after it was picked, also through a template or
+// as an earlier launch left it.
 class TestLinkedBlocksService : public LinkedBlocksFixture
 {
     Q_OBJECT
@@ -18,6 +21,8 @@ private Q_SLOTS:
     void trashedTargetShowsDeleted();
     void linkToAPageNotOnTheServiceYet();
     void linkLeftBeforeItsPageIsSentReachesAnotherDevice();
+    void linkNamedByLocalIDReachesAnotherDevice_data();
+    void linkNamedByLocalIDReachesAnotherDevice();
 };
 
 void TestLinkedBlocksService::bookmarkPreviewFromTheService()
@@ -216,6 +221,80 @@ void TestLinkedBlocksService::linkLeftBeforeItsPageIsSentReachesAnotherDevice()
     QTRY_VERIFY(viewOf<MentionBlockView>(shown));
     QCOMPARE(viewOf<MentionBlockView>(shown)->state(), MentionBlockView::State::Linked);
     QCOMPARE(viewOf<MentionBlockView>(shown)->chipLabel(), QString::fromUtf8(kPageIcon) + " Notes draft");
+    m_view.reset(); // before the device it shows
+}
+
+void TestLinkedBlocksService::linkNamedByLocalIDReachesAnotherDevice_data()
+{
+    QTest::addColumn<bool>("fromTemplate"); // else stored so by an earlier launch
+    QTest::newRow("a page made from a template saved before the linked page was sent") << true;
+    QTest::newRow("a link an earlier launch left naming a page sent since") << false;
+}
+
+void TestLinkedBlocksService::linkNamedByLocalIDReachesAnotherDevice()
+{
+    QFETCH(bool, fromTemplate);
+    LocalStore &store = m_device->store();
+    FNWorkspace workspace;
+    workspace.serverID = m_account.workspaceId;
+    store.setWorkspaces({workspace});
+    // Offline (signed out): the link is picked to a page not on the service.
+    const FNPage draft = m_device->addPage(m_account.workspaceId, "Draft plan");
+    const FNPage holder = m_device->addPage(m_account.workspaceId, "Weekly");
+    const JSONObject byLocalID{{QStringLiteral("page_id"), qint64(0)},
+                               {QStringLiteral("page_local_id"), draft.localID}};
+    addKind(*m_device, holder, "mention", byLocalID);
+    const PageTemplate saved = ExportActions::makeTemplate(holder, ExportActions::blocksOf(store, holder.localID));
+
+    m_device->setToken(m_account.token);
+    QVERIFY(m_device->sync());
+    const qint64 draftID = m_device->page(draft.localID)->serverID;
+    QVERIFY(draftID != 0);
+
+    QString madeLocalID;
+    if (fromTemplate) {
+        LibraryCreator creator(store, m_device->engine(), nullptr);
+        madeLocalID = creator.createPageFromTemplate(saved).value_or(QString());
+        QVERIFY(!madeLocalID.isEmpty());
+        // Here at once, before anything is sent.
+        QCOMPARE(store.blocksOfPage(madeLocalID).size(), size_t(1));
+        QCOMPARE(store.blocksOfPage(madeLocalID).front()->contentJSON, encoded({{"page_id", draftID}}));
+        for (int cycles = 0; cycles < 4 && store.page(madeLocalID)->serverID == 0; ++cycles)
+            QVERIFY(m_device->sync());
+        QVERIFY(m_device->sync());
+    } else {
+        const FNPage made = m_device->addPage(m_account.workspaceId, "Weekly copy");
+        madeLocalID = made.localID;
+        QVERIFY(m_device->sync());
+        addKind(*m_device, *m_device->page(madeLocalID), "mention", byLocalID);
+        QVERIFY(m_device->queueBlockUpsert(madeLocalID));
+        QVERIFY(m_device->sync());
+    }
+    const qint64 madeID = m_device->page(madeLocalID)->serverID;
+    QVERIFY(madeID != 0);
+    const auto sentLinks = [&] {
+        std::vector<JSONObject> out;
+        for (const auto &[id, block] : m_fake.state().blocks) {
+            if (block.pageId == madeID)
+                out.push_back(block.content);
+        }
+        return out;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->sync() && sentLinks().size() == 1, 10000);
+    QCOMPARE(sentLinks().front(), (JSONObject{{QStringLiteral("page_id"), draftID}}));
+
+    // Another device shows the link to the page, though this one never drew it.
+    TestDevice other(m_fake.origin(), m_fake.issueToken(m_account.userId, "other"));
+    QVERIFY(other.sync());
+    const FNPage *otherPage = other.pageWithServerID(madeID);
+    QVERIFY(otherPage);
+    const std::vector<const FNBlock *> otherBlocks = other.store().blocksOfPage(otherPage->localID);
+    QCOMPARE(otherBlocks.size(), size_t(1));
+    const FNBlock shown = *otherBlocks.front();
+    QVERIFY(openPage(other, *otherPage));
+    QTRY_VERIFY(viewOf<MentionBlockView>(shown));
+    QCOMPARE(viewOf<MentionBlockView>(shown)->state(), MentionBlockView::State::Linked);
+    QCOMPARE(viewOf<MentionBlockView>(shown)->chipLabel(), QString::fromUtf8(kPageIcon) + " Draft plan");
     m_view.reset(); // before the device it shows
 }
 
