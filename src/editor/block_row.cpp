@@ -357,7 +357,9 @@ void BlockRow::rebuildContent()
     m_model->setEditorHasFocus(false);
 
     m_content = makeContent(m_model->currentBlock().type);
-    m_line->addWidget(m_content, 1);
+    // Text starts at the row's top whatever its line count, so a line that wraps leaves the line
+    // typed where it was rather than centred beside the chrome.
+    m_line->addWidget(m_content, 1, hasTextEditor() ? Qt::AlignTop : Qt::Alignment());
     refreshContent();
     updateSlashMenu();
     if (hadFocus && (m_richEditor || m_plainEditor)) {

@@ -164,6 +164,9 @@ private:
     // shrink from their placeholders' height.
     void holdScrollAnchor();
     void restoreScrollAnchor();
+    // At the page's end, the text view being typed into (in sight) holds its place, the view
+    // scrolling only as far as its caret needs; false when no such text view has the keyboard.
+    bool keepTypedCaretInView();
     // A placeholder's height: the block's text at the column's width, roughly.
     int estimatedHeight(const FNBlock &block) const;
     void applyFocus(const QString &localID);

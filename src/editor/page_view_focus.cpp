@@ -202,6 +202,11 @@ void PageView::pressOnNoRow(const QPoint &at)
         const QString last = m_topLevel->lastListed();
         if (!last.isEmpty() && focusRow(last, BlockRow::Caret::end))
             return;
+        // A last block without text (a divider, an image) gets a text block after it to write in.
+        if (!last.isEmpty()) {
+            passKeyboardOn(last);
+            return;
+        }
     }
     // Keys go nowhere rather than into a row scrolled out of sight, where nothing on screen would
     // show them landing.

@@ -1,6 +1,7 @@
 // The page's rows: each block's row in its frame, and the nested lists of toggles and columns.
 #include "editor/page_view.h"
 
+#include "editor/auto_height_text_view.h"
 #include "editor/block_row.h"
 #include "editor/block_row_comment.h"
 #include "editor/drag_handle.h"
@@ -8,7 +9,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
@@ -33,6 +34,7 @@ constexpr int kContentJSONOverhead = 12; // {"text":""}
 constexpr int kRowPadding = 10;
 // While the scroll bar's handle is dragged: the rows made in one turn of the event loop.
 constexpr int kDragRowsAtOnce = 3;
+constexpr int kCaretMargin = 24;
 
 } // namespace
 
@@ -339,6 +341,8 @@ void PageView::restoreScrollAnchor()
         return;
     QScrollBar *bar = m_scroll->verticalScrollBar();
     if (m_scrollAtEnd) {
+        if (keepTypedCaretInView())
+            return;
         // A handle dragged to the bottom, or a wheel turned to it, means the end.
         m_restoringScroll = true;
         bar->setValue(bar->maximum());
@@ -353,6 +357,26 @@ void PageView::restoreScrollAnchor()
     m_restoringScroll = true;
     bar->setValue(bar->value() + drift);
     m_restoringScroll = false;
+}
+
+bool PageView::keepTypedCaretInView()
+{
+    // Text typed at the page's end grows its row downwards: the lines typed stay where they are,
+    // and the view moves only to keep the caret in sight. A row with the keyboard out of sight
+    // leaves the view at the end.
+    auto *editor = qobject_cast<AutoHeightTextView *>(QApplication::focusWidget());
+    QWidget *viewport = m_scroll->viewport();
+    if (!editor || !m_scroll->widget()->isAncestorOf(editor))
+        return false;
+    const QRect shown(editor->mapTo(viewport, QPoint(0, 0)), editor->size());
+    if (!shown.intersects(viewport->rect()))
+        return false;
+    const QRect caret = editor->cursorRect();
+    const QPoint centre = editor->viewport()->mapTo(m_scroll->widget(), caret.center());
+    m_restoringScroll = true;
+    m_scroll->ensureVisible(centre.x(), centre.y(), 0, caret.height() / 2 + kCaretMargin);
+    m_restoringScroll = false;
+    return true;
 }
 
 int PageView::estimatedHeight(const FNBlock &block) const

@@ -110,9 +110,12 @@ bool RichTextEditor::strikethrough() const
 
 bool RichTextEditor::wrapSelection(const QString &opening, const QString &closing)
 {
+    const QString before = toRawText();
     if (!wrapSelectionInMarkers(*this, opening, closing))
         return false;
-    Q_EMIT markupInserted(toRawText());
+    // Stepping over a closing marker moves the caret alone.
+    if (QString after = toRawText(); after != before)
+        Q_EMIT markupInserted(after);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "editor/selection_edit.h"
 
+#include "editor/marker_spans.h"
 #include "editor/raw_text.h"
 
 #include <QTextCursor>
@@ -28,14 +29,52 @@ bool apply(QTextEdit &view, const SelectionEdit &edit)
     if (view.isReadOnly())
         return false;
     QTextCursor cursor(view.document());
-    cursor.beginEditBlock();
-    cursor.setPosition(int(edit.start));
-    cursor.setPosition(int(edit.start + edit.count), QTextCursor::KeepAnchor);
-    cursor.insertText(edit.replacement);
-    cursor.endEditBlock();
-    cursor.setPosition(int(edit.caret));
+    if (edit.changesText()) {
+        cursor.beginEditBlock();
+        cursor.setPosition(int(edit.start));
+        cursor.setPosition(int(edit.start + edit.count), QTextCursor::KeepAnchor);
+        cursor.insertText(edit.replacement);
+        cursor.endEditBlock();
+    }
+    cursor.setPosition(int(edit.caret - edit.selected));
+    cursor.setPosition(int(edit.caret), QTextCursor::KeepAnchor);
     view.setTextCursor(cursor);
     return true;
+}
+
+// The line of `text` that holds offset `at`: no marker pair spans a line break.
+struct Line {
+    qsizetype start;
+    QStringView text;
+};
+
+Line lineAround(const QString &text, qsizetype at)
+{
+    const qsizetype start = at == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), at - 1) + 1;
+    qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+    if (end < 0)
+        end = text.size();
+    return {start, QStringView(text).sliced(start, end - start)};
+}
+
+bool markedBy(QStringView line, const MarkerSpans::Span &span, const QString &opening, const QString &closing)
+{
+    return line.sliced(span.wholeStart, span.innerStart - span.wholeStart) == opening &&
+           line.sliced(span.innerEnd, span.wholeEnd - span.innerEnd) == closing;
+}
+
+// Exactly the markers on each side of `at`: "**|**" is an empty bold pair, "***|***" is not.
+bool emptyPairAt(const QString &text, qsizetype at, const QString &opening, const QString &closing)
+{
+    const qsizetype before = at - opening.size();
+    const qsizetype after = at + closing.size();
+    if (before < 0 || after > text.size() || opening.isEmpty() || closing.isEmpty())
+        return false;
+    if (QStringView(text).sliced(before, opening.size()) != opening ||
+        QStringView(text).sliced(at, closing.size()) != closing)
+        return false;
+    return (before == 0 || text[before - 1] != opening.front()) &&
+           (after == text.size() || text[after] != closing.back());
 }
 
 Range selectionOf(const QTextEdit &view)
@@ -61,6 +100,37 @@ SelectionEdit SelectionEdit::wrap(const QString &text, qsizetype location, qsize
     return edit;
 }
 
+SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsizetype length,
+                                    const QString &opening, const QString &closing)
+{
+    const Range r = clamped(text.size(), location, length);
+    const Line line = lineAround(text, r.start);
+    const qsizetype from = r.start - line.start;
+    const qsizetype to = from + r.count;
+    if (to <= line.text.size()) {
+        for (const MarkerSpans::Span &span : MarkerSpans::spans(line.text)) {
+            if (!markedBy(line.text, span, opening, closing))
+                continue;
+            if (r.count == 0 && from == span.innerEnd) {
+                const qsizetype past = line.start + span.wholeEnd;
+                return {past, 0, {}, past};
+            }
+            if (r.count > 0 && span.wholeStart <= from && from <= span.innerStart && span.innerEnd <= to &&
+                to <= span.wholeEnd) {
+                const QString inner =
+                    line.text.sliced(span.innerStart, span.innerEnd - span.innerStart).toString();
+                const qsizetype start = line.start + span.wholeStart;
+                return {start, span.wholeEnd - span.wholeStart, inner, start + inner.size(), inner.size()};
+            }
+        }
+    }
+    if (r.count == 0 && emptyPairAt(text, r.start, opening, closing)) {
+        const qsizetype start = r.start - opening.size();
+        return {start, opening.size() + closing.size(), {}, start};
+    }
+    return wrap(text, location, length, opening, closing);
+}
+
 SelectionEdit SelectionEdit::link(const QString &text, qsizetype location, qsizetype length,
                                   const QString &url)
 {
@@ -75,7 +145,7 @@ SelectionEdit SelectionEdit::link(const QString &text, qsizetype location, qsize
 bool wrapSelectionInMarkers(QTextEdit &view, const QString &opening, const QString &closing)
 {
     const Range s = selectionOf(view);
-    return apply(view, SelectionEdit::wrap(rawText(*view.document()), s.start, s.count, opening, closing));
+    return apply(view, SelectionEdit::toggle(rawText(*view.document()), s.start, s.count, opening, closing));
 }
 
 bool insertMarkdownLink(QTextEdit &view, const QString &url)

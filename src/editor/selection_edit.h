@@ -10,19 +10,27 @@ struct SelectionEdit {
     qsizetype start = 0;
     qsizetype count = 0;
     QString replacement;
-    qsizetype caret = 0; // where the caret goes afterwards
+    qsizetype caret = 0;    // where the caret goes afterwards
+    qsizetype selected = 0; // the text before the caret left selected, in UTF-16 units
+
+    bool changesText() const { return count > 0 || !replacement.isEmpty(); }
 
     // The selection clamped to the text. A selection becomes opening + selection + closing with the
     // caret after it all; an empty one becomes the two markers with the caret between them. It only
     // adds markers: wrapped text is wrapped again.
     static SelectionEdit wrap(const QString &text, qsizetype location, qsizetype length,
                               const QString &opening, const QString &closing);
+    // What a format key does: a pair of these markers that wraps the selection already comes off,
+    // leaving its text selected; with nothing selected, the caret right before a pair's closing
+    // marker steps over it, and an empty pair around the caret goes. Anything else is wrapped.
+    static SelectionEdit toggle(const QString &text, qsizetype location, qsizetype length,
+                                const QString &opening, const QString &closing);
     // "[" + the selection, or "link" when there is none, + "](" + url + ")"; the caret after it.
     static SelectionEdit link(const QString &text, qsizetype location, qsizetype length, const QString &url);
 };
 
 // Apply to the view's current selection as one undoable step; false (nothing changed) when the view
-// is read-only.
+// is read-only. The markers are toggled (`SelectionEdit::toggle`).
 bool wrapSelectionInMarkers(QTextEdit &view, const QString &opening, const QString &closing);
 bool insertMarkdownLink(QTextEdit &view, const QString &url);
 // Selects (location, length) clamped to the view's current text.

@@ -40,6 +40,8 @@ private Q_SLOTS:
     void cleanup();
     void selectionEdits_data();
     void selectionEdits();
+    void toggledMarkers_data();
+    void toggledMarkers();
     void typingBoldHidesTheMarkers();
     void ctrlBWrapsAndUndoRemovesBothMarkers();
     void wrapWithEmojiPutsCaretAfterClosingMarker();
@@ -110,6 +112,72 @@ void TestRichTextEditor::selectionEdits()
                : SelectionEdit::wrap(text, location, length, QStringLiteral("**"), QStringLiteral("**"));
     QCOMPARE(QString(text).replace(edit.start, edit.count, edit.replacement), result);
     QCOMPARE(int(edit.caret), caret);
+}
+
+void TestRichTextEditor::toggledMarkers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("location");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("marker");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("caret before the closing marker steps over it") << "p **q** r" << 5 << 0 << "**"
+                                                                   << "p **q** r" << 7 << 0;
+    QTest::newRow("empty pair comes off") << "p ****" << 4 << 0 << "**"
+                                          << "p " << 2 << 0;
+    QTest::newRow("empty italic pair comes off") << "a **" << 3 << 0 << "*"
+                                                 << "a " << 2 << 0;
+    QTest::newRow("italic between a bold pair's markers: wrapped") << "a****" << 3 << 0 << "*"
+                                                                   << "a******" << 4 << 0;
+    QTest::newRow("pair split inside bold joins again") << "**ab****cd**" << 6 << 0 << "**"
+                                                        << "**abcd**" << 4 << 0;
+    QTest::newRow("more markers than a pair: wrapped") << "***x***" << 3 << 0 << "**"
+                                                       << "*******x***" << 5 << 0;
+    QTest::newRow("italic leaves a bold pair alone") << "**q**" << 3 << 0 << "*"
+                                                     << "**q****" << 4 << 0;
+    QTest::newRow("caret right after an opening marker: wrapped") << "**ab**" << 2 << 0 << "**"
+                                                                  << "******ab**" << 4 << 0;
+    QTest::newRow("markers at the very start: wrapped") << "**x" << 0 << 0 << "**"
+                                                        << "******x" << 2 << 0;
+    QTest::newRow("markers at the very end: wrapped") << "x**" << 3 << 0 << "**"
+                                                      << "x******" << 5 << 0;
+    QTest::newRow("more markers after the caret: wrapped") << "a*****" << 3 << 0 << "**"
+                                                           << "a*********" << 5 << 0;
+    QTest::newRow("one character selected: wrapped") << "abc" << 1 << 1 << "**"
+                                                     << "a**b**c" << 6 << 0;
+    QTest::newRow("caret inside the pair's text: wrapped") << "**ab**" << 3 << 0 << "**"
+                                                           << "**a****b**" << 5 << 0;
+    QTest::newRow("selected word of a pair is unwrapped") << "a **bc** d" << 4 << 2 << "**"
+                                                          << "a bc d" << 4 << 2;
+    QTest::newRow("selected pair with its markers is unwrapped") << "a **bc** d" << 2 << 6 << "**"
+                                                                 << "a bc d" << 4 << 2;
+    QTest::newRow("pair on the second line") << "x\ny __z__" << 6 << 1 << "__"
+                                             << "x\ny z" << 5 << 1;
+    QTest::newRow("part of a pair's text: wrapped") << "**bcd**" << 2 << 2 << "**"
+                                                    << "****bc**d**" << 8 << 0;
+    QTest::newRow("selection over a line break: wrapped") << "**a**\nb" << 0 << 7 << "**"
+                                                          << "****a**\nb**" << 11 << 0;
+    QTest::newRow("another marker's pair: wrapped") << "~~ab~~" << 2 << 2 << "**"
+                                                    << "~~**ab**~~" << 8 << 0;
+}
+
+void TestRichTextEditor::toggledMarkers()
+{
+    QFETCH(QString, text);
+    QFETCH(int, location);
+    QFETCH(int, length);
+    QFETCH(QString, marker);
+    QFETCH(QString, result);
+    QFETCH(int, caret);
+    QFETCH(int, selected);
+    const SelectionEdit edit = SelectionEdit::toggle(text, location, length, marker, marker);
+    QCOMPARE(QString(text).replace(edit.start, edit.count, edit.replacement), result);
+    QCOMPARE(int(edit.caret), caret);
+    QCOMPARE(int(edit.selected), selected);
+    QCOMPARE(edit.changesText(), result != text);
 }
 
 void TestRichTextEditor::typingBoldHidesTheMarkers()

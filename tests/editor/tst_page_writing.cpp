@@ -1,0 +1,300 @@
+#include "editor/block_row.h"
+#include "editor/format_toolbar.h"
+#include "editor/page_row_list.h"
+#include "editor/raw_text.h"
+#include "editor/rich_text_editor.h"
+#include "editor_fixture.h"
+#include "page_view_fixture.h"
+
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+// Each format as the user reaches it: its key, or its button on the format toolbar.
+struct Format {
+    const char *name;
+    Qt::Key key; // Qt::Key_unknown: only on the toolbar
+    int button;
+    const char *marker;
+};
+
+const Format kFormats[] = {
+    {"bold", Qt::Key_B, 0, "**"},
+    {"italic", Qt::Key_I, 1, "*"},
+    {"underline", Qt::Key_U, 2, "__"},
+    {"strike-through", Qt::Key_unknown, 3, "~~"},
+    {"inline code", Qt::Key_unknown, 4, "`"},
+};
+
+} // namespace
+
+// Writing in the page as a user does it: format keys pressed again, a press below the last block,
+// and typing at the page's end, in the real page view over a device's store and the fake service.
+class TestPageWriting : public QObject, private PageViewFixture
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void formatPressedAgainStepsOutOfThePair_data();
+    void formatPressedAgainStepsOutOfThePair();
+    void formatOnAWrappedSelectionTakesThePairOff_data();
+    void formatOnAWrappedSelectionTakesThePairOff();
+    void pressBelowTheLastBlockWritesInABlock_data();
+    void pressBelowTheLastBlockWritesInABlock();
+    void typingAtThePagesEndKeepsTheLinesInPlace();
+
+private:
+    // Presses the format's key, or its toolbar button when it has no key (or `byToolbar`).
+    static void press(PageView &view, const Format &format, bool byToolbar);
+    static QString rawSelection(const RichTextEditor &editor);
+    QString serverText(qint64 pageServerID) const;
+};
+
+void TestPageWriting::initTestCase()
+{
+    QVERIFY(startService());
+}
+
+void TestPageWriting::init()
+{
+    openDevice();
+}
+
+void TestPageWriting::cleanup()
+{
+    closeDevice();
+}
+
+void TestPageWriting::press(PageView &view, const Format &format, bool byToolbar)
+{
+    if (format.key != Qt::Key_unknown && !byToolbar) {
+        QTest::keyClick(keyboard(), format.key, Qt::ControlModifier);
+        return;
+    }
+    QTRY_VERIFY(view.formatToolbar()->isVisible());
+    QTest::mouseClick(view.formatToolbar()->buttons().at(format.button), Qt::LeftButton);
+}
+
+QString TestPageWriting::rawSelection(const RichTextEditor &editor)
+{
+    return rawSelectedText(editor.textCursor());
+}
+
+QString TestPageWriting::serverText(qint64 pageServerID) const
+{
+    const std::vector<FakeServiceState::Block> blocks = m_fake.storedBlocks(pageServerID);
+    return blocks.empty() ? QStringLiteral("(none)") : textOf(blocks.front());
+}
+
+void TestPageWriting::formatPressedAgainStepsOutOfThePair_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("byToolbar");
+    QTest::addColumn<QString>("between"); // typed between the two presses
+    QTest::addColumn<QString>("expected");
+
+    for (int i = 0; i < int(std::size(kFormats)); ++i) {
+        const Format &f = kFormats[i];
+        const QString m = QString::fromLatin1(f.marker);
+        for (const bool byToolbar : {false, true}) {
+            if (!byToolbar && f.key == Qt::Key_unknown)
+                continue;
+            const char *via = byToolbar ? "toolbar" : "key";
+            QTest::addRow("%s by %s", f.name, via) << i << byToolbar << "q"
+                                                   << "p " + m + "q" + m + " r";
+            // Nothing was formatted: no pair is left behind.
+            QTest::addRow("%s by %s, nothing typed between", f.name, via) << i << byToolbar << ""
+                                                                          << "p  r";
+        }
+    }
+}
+
+void TestPageWriting::formatPressedAgainStepsOutOfThePair()
+{
+    QFETCH(int, format);
+    QFETCH(bool, byToolbar);
+    QFETCH(QString, between);
+    QFETCH(QString, expected);
+    const Format &f = kFormats[format];
+    const FNPage page = syncedPage("Formats");
+    const QString block = addBlocks(page.localID, {{"text", "p ", 0}}).front();
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QApplication::setActiveWindow(view.get());
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    RichTextEditor *editor = view->row(block)->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    editor->moveCursor(QTextCursor::End);
+
+    press(*view, f, byToolbar);
+    QTest::keyClicks(keyboard(), between);
+    press(*view, f, byToolbar);
+    QTest::keyClicks(keyboard(), " r");
+    QCOMPARE(editor->toRawText(), expected);
+    // Return after it carries no pair into the next line.
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+    QTest::keyClicks(keyboard(), "s");
+    QTRY_COMPARE(view->model().blocks().topLevelBlocks().size(), size_t(2));
+    const QString next = view->model().blocks().topLevelBlocks().back().localID;
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(next)), QStringLiteral("s"));
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(block)), expected);
+
+    m_device->engine().start();
+    QTRY_COMPARE(serverText(serverIDOf(page.localID)), expected);
+}
+
+void TestPageWriting::formatOnAWrappedSelectionTakesThePairOff_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("byToolbar");
+    QTest::addColumn<bool>("withMarkers"); // the selection takes in the hidden markers too
+
+    for (int i = 0; i < int(std::size(kFormats)); ++i) {
+        const Format &f = kFormats[i];
+        for (const bool withMarkers : {false, true}) {
+            const char *what = withMarkers ? "word and markers" : "word";
+            if (f.key != Qt::Key_unknown)
+                QTest::addRow("%s by key, %s", f.name, what) << i << false << withMarkers;
+            QTest::addRow("%s by toolbar, %s", f.name, what) << i << true << withMarkers;
+        }
+    }
+}
+
+void TestPageWriting::formatOnAWrappedSelectionTakesThePairOff()
+{
+    QFETCH(int, format);
+    QFETCH(bool, byToolbar);
+    QFETCH(bool, withMarkers);
+    const Format &f = kFormats[format];
+    const QString m = QString::fromLatin1(f.marker);
+    const QString wrapped = "one " + m + "two" + m + " three";
+    auto opened = openActive({{"text", wrapped, 0}});
+    QVERIFY(opened.view);
+    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    const int from = withMarkers ? 4 : 4 + int(m.size());
+    const int to = withMarkers ? 4 + 3 + 2 * int(m.size()) : from + 3;
+    EditorFixture::select(*editor, from, to);
+
+    press(*opened.view, f, byToolbar);
+    QCOMPARE(editor->toRawText(), QStringLiteral("one two three"));
+    QCOMPARE(rawSelection(*editor), QStringLiteral("two"));
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), QStringLiteral("one two three"));
+    // Pressed again, the word is formatted again.
+    press(*opened.view, f, byToolbar);
+    QCOMPARE(editor->toRawText(), wrapped);
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), wrapped);
+    QVERIFY(editor->hasFocus());
+}
+
+void TestPageWriting::pressBelowTheLastBlockWritesInABlock_data()
+{
+    QTest::addColumn<QString>("lastKind");
+    QTest::addColumn<bool>("fromTitle"); // the keyboard was in the title, else in the first block
+    QTest::addColumn<bool>("newBlock");  // the keys go into a new text block after the last
+
+    QTest::newRow("after a divider") << "divider" << false << true;
+    QTest::newRow("after a divider, keyboard in the title") << "divider" << true << true;
+    QTest::newRow("after text") << "text" << false << false;
+}
+
+void TestPageWriting::pressBelowTheLastBlockWritesInABlock()
+{
+    QFETCH(QString, lastKind);
+    QFETCH(bool, fromTitle);
+    QFETCH(bool, newBlock);
+    auto opened = openActive({{"text", "first", 0}, {lastKind, lastKind == "text" ? "last" : "", 0}});
+    QVERIFY(opened.view);
+    PageView &view = *opened.view;
+    if (fromTitle)
+        QVERIFY(EditorFixture::focusOn(view.titleField()));
+    else
+        QVERIFY(EditorFixture::focusOn(view.row(opened.blocks[0])->richEditor()));
+
+    // On the page's ground below the rows, above the "Add block" button's line.
+    QWidget *viewport = view.scrollArea()->viewport();
+    const int listBottom = view.topLevelList()->mapTo(viewport, QPoint(0, view.topLevelList()->height())).y();
+    const int buttonTop = view.addBlockButton()->mapTo(viewport, QPoint(0, 0)).y();
+    QVERIFY(buttonTop > listBottom + 1);
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(viewport->width() / 2, listBottom + 1));
+    QTest::keyClicks(keyboard(), "typed");
+
+    const std::vector<FNBlock> blocks = view.model().blocks().topLevelBlocks();
+    QCOMPARE(blocks.size(), size_t(newBlock ? 3 : 2));
+    QCOMPARE(blocks[1].localID, opened.blocks[1]);
+    QCOMPARE(blocks[1].type, lastKind);
+    const QString into = blocks.back().localID;
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(into)),
+                 newBlock ? QStringLiteral("typed") : QStringLiteral("lasttyped"));
+    QCOMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), QStringLiteral("first"));
+    QVERIFY(view.row(into)->richEditor()->hasFocus());
+}
+
+void TestPageWriting::typingAtThePagesEndKeepsTheLinesInPlace()
+{
+    BlockSpecs blocks;
+    for (int i = 0; i < 40; ++i)
+        blocks.append({"text", QStringLiteral("line %1").arg(i), 0});
+    auto opened = openActive(blocks);
+    QVERIFY(opened.view);
+    PageView &view = *opened.view;
+    QScrollBar *bar = view.scrollArea()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(view.isLaidOut());
+    QCOMPARE(bar->value(), bar->maximum());
+
+    BlockRow *row = view.row(opened.blocks.back());
+    RichTextEditor *editor = row->richEditor();
+    QWidget *viewport = view.scrollArea()->viewport();
+    QTest::mouseClick(editor->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      EditorSteps::pointAt(*editor, "39"));
+    QTRY_VERIFY(editor->hasFocus());
+    editor->moveCursor(QTextCursor::End);
+    // Where the row's first line is on screen.
+    const auto firstLineY = [&] {
+        QTextCursor start(editor->document());
+        return editor->viewport()->mapTo(viewport, editor->cursorRect(start).topLeft()).y();
+    };
+    const int before = firstLineY();
+    const int startHeight = row->height();
+
+    // Typed over three wraps: the lines typed stay where they are, and the caret in sight.
+    for (int wraps = 0, keys = 0; wraps < 3 && keys < 2000; ++keys) {
+        const int height = row->height();
+        QTest::keyClicks(keyboard(), keys % 6 == 5 ? QStringLiteral(" ") : QStringLiteral("m"));
+        if (QTest::qWaitFor([&] { return row->height() != height; }, 0))
+            ++wraps;
+    }
+    QTRY_VERIFY(view.isLaidOut());
+    QVERIFY(row->height() > startHeight);
+    QCOMPARE(firstLineY(), before);
+    const auto caretShown = [&] {
+        const QRect caret = editor->cursorRect();
+        return viewport->rect().contains(
+            QRect(editor->viewport()->mapTo(viewport, caret.topLeft()), caret.size()));
+    };
+    QVERIFY(caretShown());
+
+    // On past the view's bottom: the view follows the caret.
+    const int startValue = bar->value();
+    for (int keys = 0;
+         row->mapTo(viewport, QPoint(0, row->height())).y() <= viewport->height() && keys < 4000; ++keys) {
+        QTest::keyClicks(keyboard(), keys % 6 == 5 ? QStringLiteral(" ") : QStringLiteral("m"));
+        QTest::qWaitFor([] { return false; }, 0);
+    }
+    QTRY_VERIFY(view.isLaidOut());
+    QVERIFY(bar->value() > startValue);
+    QVERIFY(caretShown());
+}
+
+QTEST_MAIN(TestPageWriting)
+#include "tst_page_writing.moc"
