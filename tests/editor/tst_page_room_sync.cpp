@@ -1,6 +1,7 @@
 #include "fake-service/fake_service.h"
 #include "support/chaos_device.h"
 #include "support/chaos_order.h"
+#include "support/page_sync_steps.h"
 #include "support/test_device.h"
 
 #include "store/block_fields.h"
@@ -40,12 +41,12 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<ChaosDevice> device(std::function<QDateTime()> clock = {});
-    static bool settle(ChaosDevice &d);
+    static bool settle(ChaosDevice &d) { return settleDevice(d); }
     // A page of `texts` on A, synced to B; `gapless` lays them at 0, 1, 2... so no line fits between.
     bool sharedPage(const QStringList &texts, bool gapless = false);
-    QString blockOn(ChaosDevice &d, const QString &text) const;
-    QStringList textsOn(ChaosDevice &d) const;
-    QStringList textsOnService();
+    QString blockOn(ChaosDevice &d, const QString &text) const { return blockWithText(d, m_pageID, text); }
+    QStringList textsOn(ChaosDevice &d) const { return textsOnDevice(d, m_pageID); }
+    QStringList textsOnService() { return ::textsOnService(m_fake, m_pageID); }
     int requestCount(const QString &path) const { return int(m_fake.requestsTo(path).size()); }
 
     FakeService m_fake;
@@ -62,13 +63,6 @@ namespace {
 constexpr auto kWait = 20000;
 const QString kSync = QStringLiteral("/api/sync.php");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-// Every reading a minute on: retry waits pass at once.
-std::function<QDateTime()> steppingClock()
-{
-    auto now = std::make_shared<QDateTime>(QDateTime::currentDateTimeUtc());
-    return [now] { return *now = now->addSecs(61); };
-}
 
 QStringList numbered(const QString &name, int count)
 {
@@ -105,22 +99,8 @@ void TestPageRoomSync::cleanup()
 std::unique_ptr<ChaosDevice> TestPageRoomSync::device(std::function<QDateTime()> clock)
 {
     auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, clock ? clock : steppingClock());
-    d->refresh(); // the sidebar's first load brings the workspace
-    QTest::qWaitFor([&] { return d->store().currentWorkspaceServerID() == m_account.workspaceId; }, kWait);
+    awaitWorkspace(*d, m_account.workspaceId);
     return d;
-}
-
-bool TestPageRoomSync::settle(ChaosDevice &d)
-{
-    // Twice: what a pull puts back goes out with the next cycle.
-    for (int i = 0; i < 2; ++i) {
-        if (!QTest::qWaitFor([&] { return !d.isBusy(); }, kWait))
-            return false;
-        d.sync();
-        if (!QTest::qWaitFor([&] { return !d.isBusy(); }, kWait))
-            return false;
-    }
-    return true;
 }
 
 bool TestPageRoomSync::sharedPage(const QStringList &texts, bool gapless)
@@ -130,53 +110,13 @@ bool TestPageRoomSync::sharedPage(const QStringList &texts, bool gapless)
         return false;
     for (const QString &text : texts)
         m_a->addBlock(*made, text);
-    if (gapless) {
-        LocalStore &store = m_a->store();
-        qint64 position = 0;
-        QStringList ids;
-        for (const FNBlock *b : chaosDeviceOrder(store, *made))
-            ids << b->localID;
-        for (const QString &id : ids)
-            store.editBlock(id, [&](FNBlock &block) { block.position = position++; });
-        Outbox::of(store).blocksEdited(*made, ids, BlockFields::Place);
-        Outbox::of(store).pageBlocksUpsert(*made);
-    }
+    if (gapless)
+        layGapless(m_a->store(), *made);
     if (!settle(*m_a) || !settle(*m_b))
         return false;
     m_pageID = m_a->page(*made)->serverID;
     m_fake.clearRequests();
     return true;
-}
-
-QString TestPageRoomSync::blockOn(ChaosDevice &d, const QString &text) const
-{
-    const FNPage *page = d.store().pageWithServerID(m_pageID);
-    if (!page)
-        return {};
-    for (const FNBlock *b : chaosDeviceOrder(d.store(), page->localID)) {
-        if (TestDevice::textOf(*b) == text)
-            return b->localID;
-    }
-    return {};
-}
-
-QStringList TestPageRoomSync::textsOn(ChaosDevice &d) const
-{
-    QStringList out;
-    const FNPage *page = d.store().pageWithServerID(m_pageID);
-    if (!page)
-        return out;
-    for (const FNBlock *b : chaosDeviceOrder(d.store(), page->localID))
-        out << TestDevice::textOf(*b);
-    return out;
-}
-
-QStringList TestPageRoomSync::textsOnService()
-{
-    QStringList out;
-    for (const auto *b : chaosServiceOrder(m_fake.state(), m_pageID))
-        out << FakeService::stringField(b->content, QStringLiteral("text"));
-    return out;
 }
 
 // Lines typed one after another in the middle of a page run out of room now and then: each time

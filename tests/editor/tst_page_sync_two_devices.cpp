@@ -1,6 +1,7 @@
 #include "fake-service/fake_service.h"
 #include "support/chaos_device.h"
 #include "support/chaos_order.h"
+#include "support/page_sync_steps.h"
 #include "support/test_device.h"
 
 #include "store/block_fields.h"
@@ -41,12 +42,12 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<ChaosDevice> device(ChaosDevice::Remains remains = {});
-    static bool settle(ChaosDevice &d);
+    static bool settle(ChaosDevice &d) { return settleDevice(d); }
     // A page of `texts` on A, synced to B; `gapless` lays them at 0, 1, 2... as older builds did.
     QString sharedPage(const QStringList &texts, bool gapless = false);
-    QString blockOn(ChaosDevice &d, const QString &text) const;
-    QStringList textsOn(ChaosDevice &d) const;
-    QStringList textsOnService();
+    QString blockOn(ChaosDevice &d, const QString &text) const { return blockWithText(d, m_pageID, text); }
+    QStringList textsOn(ChaosDevice &d) const { return textsOnDevice(d, m_pageID); }
+    QStringList textsOnService() { return ::textsOnService(m_fake, m_pageID); }
     // Each live block as its text, under its parent's as "parent/child"; sorted.
     QStringList treeOn(ChaosDevice &d) const;
     QStringList treeOnService();
@@ -67,13 +68,6 @@ namespace {
 constexpr auto kWait = 20000;
 const QString kSync = QStringLiteral("/api/sync.php");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-// Every reading a minute on: retry waits pass at once.
-std::function<QDateTime()> steppingClock()
-{
-    auto now = std::make_shared<QDateTime>(QDateTime::currentDateTimeUtc());
-    return [now] { return *now = now->addSecs(61); };
-}
 
 } // namespace
 
@@ -104,24 +98,9 @@ std::unique_ptr<ChaosDevice> TestPageSyncTwoDevices::device(ChaosDevice::Remains
 {
     const bool fresh = !remains.dir;
     auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, steppingClock(), std::move(remains));
-    if (fresh) {
-        d->refresh(); // the sidebar's first load brings the workspace
-        QTest::qWaitFor([&] { return d->store().currentWorkspaceServerID() == m_account.workspaceId; }, kWait);
-    }
+    if (fresh)
+        awaitWorkspace(*d, m_account.workspaceId);
     return d;
-}
-
-bool TestPageSyncTwoDevices::settle(ChaosDevice &d)
-{
-    // Twice: what a pull puts back goes out with the next cycle.
-    for (int i = 0; i < 2; ++i) {
-        if (!QTest::qWaitFor([&] { return !d.isBusy(); }, kWait))
-            return false;
-        d.sync();
-        if (!QTest::qWaitFor([&] { return !d.isBusy(); }, kWait))
-            return false;
-    }
-    return true;
 }
 
 QString TestPageSyncTwoDevices::sharedPage(const QStringList &texts, bool gapless)
@@ -134,53 +113,13 @@ QString TestPageSyncTwoDevices::sharedPage(const QStringList &texts, bool gaples
         return {};
     for (const QString &text : texts)
         m_a->addBlock(m_pageA, text);
-    if (gapless) {
-        LocalStore &store = m_a->store();
-        qint64 position = 0;
-        for (const std::vector<const FNBlock *> order = chaosDeviceOrder(store, m_pageA); const FNBlock *b : order)
-            store.editBlock(b->localID, [&](FNBlock &block) { block.position = position++; });
-        QStringList ids;
-        for (const FNBlock *b : chaosDeviceOrder(store, m_pageA))
-            ids << b->localID;
-        Outbox::of(store).blocksEdited(m_pageA, ids, BlockFields::Place);
-        Outbox::of(store).pageBlocksUpsert(m_pageA);
-    }
+    if (gapless)
+        layGapless(m_a->store(), m_pageA);
     if (!settle(*m_a) || !settle(*m_b))
         return {};
     m_pageID = m_a->page(m_pageA)->serverID;
     m_fake.clearRequests();
     return m_pageA;
-}
-
-QString TestPageSyncTwoDevices::blockOn(ChaosDevice &d, const QString &text) const
-{
-    const FNPage *page = d.store().pageWithServerID(m_pageID);
-    if (!page)
-        return {};
-    for (const FNBlock *b : chaosDeviceOrder(d.store(), page->localID)) {
-        if (TestDevice::textOf(*b) == text)
-            return b->localID;
-    }
-    return {};
-}
-
-QStringList TestPageSyncTwoDevices::textsOn(ChaosDevice &d) const
-{
-    QStringList out;
-    const FNPage *page = d.store().pageWithServerID(m_pageID);
-    if (!page)
-        return out;
-    for (const FNBlock *b : chaosDeviceOrder(d.store(), page->localID))
-        out << TestDevice::textOf(*b);
-    return out;
-}
-
-QStringList TestPageSyncTwoDevices::textsOnService()
-{
-    QStringList out;
-    for (const auto *b : chaosServiceOrder(m_fake.state(), m_pageID))
-        out << FakeService::stringField(b->content, QStringLiteral("text"));
-    return out;
 }
 
 QStringList TestPageSyncTwoDevices::treeOn(ChaosDevice &d) const
