@@ -6,7 +6,7 @@
 #include "library/library_row_editor.h"
 #include "library/library_row_model.h"
 #include "library/library_tree.h"
-#include "library_rows_fixture.h"
+#include "library_sync_fixture.h"
 #include "store/retry_policy.h"
 #include "support/task_outcome.h"
 
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 // Sidebar changes made offline, or that move a page to another parent, reach the service and stay
 // put there and here: children of a record the service does not know yet, parent-changing drags,
 // and folder deletes that fail or are cut short by a quit.
-class TestLibraryOfflineChanges : public QObject, private LibraryRowsFixture
+class TestLibraryOfflineChanges : public QObject, private LibrarySyncFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -41,40 +41,22 @@ private Q_SLOTS:
     void childrenOfARefusedPageAreSaved();
 
 private:
-    // The engine's cycle after any it began by itself, with its clock past every retry wait.
-    void syncLater();
     // One refresh of the sidebar from the service's listing.
     void refresh();
     // The row id of the row the record's row hangs under; empty at the top level.
     QString parentRowOf(const QString &rowID);
-    static QString parentRowOf(LibraryView &view, const LocalStore &store, const QString &rowID);
+    using LibrarySyncFixture::parentRowOf;
     // The title of the page or name of the folder the record with the server id is listed under in
     // the sidebar of a second device of the account, once refreshed; empty at the top level.
     QString parentOnAnotherDevice(qint64 pageServerID);
-    // Quits and launches again on the same device.
-    void relaunch();
     QString madeFolder(const std::function<void()> &make);
     QString madePage(const std::function<void()> &make);
     QMenu *menuOf(const QString &rowID);
-
-    QDateTime m_now;
 };
 
 void TestLibraryOfflineChanges::init()
 {
-    m_fake.clearFaults();
-    m_fake.setOffline(false);
-    initView();
-    m_now = QDateTime::currentDateTimeUtc();
-    m_app->engine.setClock([this] { return m_now; });
-    m_view->deleter().setDelays(2s, 300ms);
-}
-
-void TestLibraryOfflineChanges::syncLater()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!m_app->engine.isSyncing(), 15000);
-    m_now = m_now.addSecs(120);
-    runTask(m_app->engine.syncNow());
+    initClockedView();
 }
 
 void TestLibraryOfflineChanges::refresh()
@@ -91,61 +73,19 @@ QString TestLibraryOfflineChanges::parentRowOf(const QString &rowID)
     return parentRowOf(*m_view, m_app->store, rowID);
 }
 
-QString TestLibraryOfflineChanges::parentRowOf(LibraryView &view, const LocalStore &store,
-                                               const QString &rowID)
-{
-    LibraryTree &tree = view.tree();
-    // Everything open, so every record has a row.
-    for (const FNFolder &f : store.state().folders)
-        tree.setExpanded(f.localID, true);
-    for (const FNPage &p : store.state().pages)
-        tree.setExpanded(p.localID, true);
-    const std::vector<LibraryTree::Row> rows = tree.listContent();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].rowID() != rowID)
-            continue;
-        for (size_t j = i; j-- > 0;) {
-            if (rows[j].depth < rows[i].depth)
-                return rows[j].rowID();
-        }
-        return QString();
-    }
-    return QStringLiteral("(not listed)");
-}
-
 QString TestLibraryOfflineChanges::parentOnAnotherDevice(qint64 pageServerID)
 {
-    AppDevice device(m_fake.origin());
-    AppHarness app(device);
-    app.services.setToken(m_account.token, m_account.userId);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    app.store.setWorkspaces({w});
-    LibraryView view(app.context());
-    QSignalSpy polled(&view.refresher(), &LibraryRefresher::pollCycleFinished);
-    view.refresher().startPolling();
-    if (!polled.wait(15000))
-        return QStringLiteral("(no refresh)");
-    view.refresher().stopPolling();
-    const FNPage *page = app.store.pageWithServerID(pageServerID);
-    if (!page)
-        return QStringLiteral("(not listed)");
-    const QString parent = parentRowOf(view, app.store, QStringLiteral("page:") + page->localID);
-    if (parent.startsWith(QLatin1String("page:")))
-        return app.store.page(parent.mid(5))->title;
-    if (parent.startsWith(QLatin1String("folder:")))
-        return app.store.folder(parent.mid(7))->name;
-    return parent;
-}
-
-void TestLibraryOfflineChanges::relaunch()
-{
-    m_view.reset();
-    m_app.reset();
-    m_app = std::make_unique<AppHarness>(*m_device);
-    m_app->services.setToken(m_account.token, m_account.userId);
-    m_app->engine.setClock([this] { return m_now; });
-    m_view = std::make_unique<LibraryView>(m_app->context());
+    return onAnotherDevice([&](LibraryView &view, AppHarness &app) -> QString {
+        const FNPage *page = app.store.pageWithServerID(pageServerID);
+        if (!page)
+            return QStringLiteral("(not listed)");
+        const QString parent = parentRowOf(view, app.store, QStringLiteral("page:") + page->localID);
+        if (parent.startsWith(QLatin1String("page:")))
+            return app.store.page(parent.mid(5))->title;
+        if (parent.startsWith(QLatin1String("folder:")))
+            return app.store.folder(parent.mid(7))->name;
+        return parent;
+    });
 }
 
 QString TestLibraryOfflineChanges::madeFolder(const std::function<void()> &make)

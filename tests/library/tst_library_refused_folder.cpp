@@ -6,7 +6,7 @@
 #include "library/library_row_editor.h"
 #include "library/library_row_model.h"
 #include "library/library_tree.h"
-#include "library_rows_fixture.h"
+#include "library_sync_fixture.h"
 #include "store/retry_policy.h"
 #include "support/task_outcome.h"
 #include "ui/toast_center.h"
@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 // create, what waits to go into it goes one level up, here and there, and the folder is sent again at
 // the next launch; a folder deleted before it went out never goes, and what it held stays one level
 // up, here and there, as the service keeps a deleted folder's contents.
-class TestLibraryRefusedFolder : public QObject, private LibraryRowsFixture
+class TestLibraryRefusedFolder : public QObject, private LibrarySyncFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -37,90 +37,30 @@ private Q_SLOTS:
     void undoneDeleteStillSendsTheFolder();
 
 private:
-    // The engine's cycle after any it began by itself, with its clock past every retry wait.
-    void syncLater();
-    // The row the record's row hangs under in this sidebar; empty at the top level.
-    static QString parentRowOf(LibraryView &view, const LocalStore &store, const QString &rowID);
     // The page's title and the row it hangs under in the sidebar of a second device of the account,
     // named by title or folder name; "(not listed)" when that device does not show it.
     QString shownOnAnotherDevice(qint64 pageServerID);
-    void relaunch();
     QString made(const QString &rowID, const QString &item, bool folder);
     // Drags the page onto the folder's row.
     void dropPageOnFolder(const QString &page, const QString &folder);
-
-    QDateTime m_now;
 };
 
 void TestLibraryRefusedFolder::init()
 {
-    m_fake.clearFaults();
-    m_fake.setOffline(false);
-    initView();
-    m_now = QDateTime::currentDateTimeUtc();
-    m_app->engine.setClock([this] { return m_now; });
-    m_view->deleter().setDelays(2s, 300ms);
-}
-
-void TestLibraryRefusedFolder::syncLater()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!m_app->engine.isSyncing(), 15000);
-    m_now = m_now.addSecs(120);
-    runTask(m_app->engine.syncNow());
-}
-
-QString TestLibraryRefusedFolder::parentRowOf(LibraryView &view, const LocalStore &store,
-                                              const QString &rowID)
-{
-    LibraryTree &tree = view.tree();
-    for (const FNFolder &f : store.state().folders)
-        tree.setExpanded(f.localID, true);
-    for (const FNPage &p : store.state().pages)
-        tree.setExpanded(p.localID, true);
-    const std::vector<LibraryTree::Row> rows = tree.listContent();
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].rowID() != rowID)
-            continue;
-        for (size_t j = i; j-- > 0;) {
-            if (rows[j].depth < rows[i].depth)
-                return rows[j].rowID();
-        }
-        return QString();
-    }
-    return QStringLiteral("(not listed)");
+    initClockedView();
 }
 
 QString TestLibraryRefusedFolder::shownOnAnotherDevice(qint64 pageServerID)
 {
-    AppDevice device(m_fake.origin());
-    AppHarness app(device);
-    app.services.setToken(m_account.token, m_account.userId);
-    FNWorkspace w;
-    w.serverID = m_account.workspaceId;
-    app.store.setWorkspaces({w});
-    LibraryView view(app.context());
-    QSignalSpy polled(&view.refresher(), &LibraryRefresher::pollCycleFinished);
-    view.refresher().startPolling();
-    if (!polled.wait(15000))
-        return QStringLiteral("(no refresh)");
-    view.refresher().stopPolling();
-    const FNPage *page = app.store.livePageWithServerID(pageServerID);
-    if (!page)
-        return QStringLiteral("(not listed)");
-    const QString parent = parentRowOf(view, app.store, QStringLiteral("page:") + page->localID);
-    if (parent.startsWith(QLatin1String("folder:")))
-        return page->title + QStringLiteral(" in ") + app.store.folder(parent.mid(7))->name;
-    return parent.isEmpty() ? page->title + QStringLiteral(" at the top") : parent;
-}
-
-void TestLibraryRefusedFolder::relaunch()
-{
-    m_view.reset();
-    m_app.reset();
-    m_app = std::make_unique<AppHarness>(*m_device);
-    m_app->services.setToken(m_account.token, m_account.userId);
-    m_app->engine.setClock([this] { return m_now; });
-    m_view = std::make_unique<LibraryView>(m_app->context());
+    return onAnotherDevice([&](LibraryView &view, AppHarness &app) -> QString {
+        const FNPage *page = app.store.livePageWithServerID(pageServerID);
+        if (!page)
+            return QStringLiteral("(not listed)");
+        const QString parent = parentRowOf(view, app.store, QStringLiteral("page:") + page->localID);
+        if (parent.startsWith(QLatin1String("folder:")))
+            return page->title + QStringLiteral(" in ") + app.store.folder(parent.mid(7))->name;
+        return parent.isEmpty() ? page->title + QStringLiteral(" at the top") : parent;
+    });
 }
 
 QString TestLibraryRefusedFolder::made(const QString &rowID, const QString &item, bool folder)
