@@ -28,6 +28,36 @@ std::optional<QString> linked(std::optional<QString> payload, const std::optiona
     return payload;
 }
 
+// Points a queued payload from a record that will not come to `to`: the link and the id both go,
+// then the one `to` has comes back; every other field stays as it was queued. An op it rewrites
+// waited on a parent that will not come, so it has nothing of its own to back off from.
+bool relinked(FNSyncOp &op, const QString &linkKey, const QString &idKey, const Outbox::PageFiling::Link &to,
+              bool idAlways)
+{
+    JSONObject body;
+    try {
+        body = parseJSONObject(op.payloadJSON.toUtf8());
+    } catch (const DecodeError &) {
+        return false;
+    }
+    body.erase(linkKey);
+    body.erase(idKey);
+    if (to.serverID != 0)
+        body[idKey] = to.serverID;
+    else if (to.localID && !to.localID->isEmpty())
+        body[linkKey] = *to.localID;
+    if (idAlways && !body.count(idKey))
+        body[idKey] = qint64(0);
+    const auto payload = outboxPayload::encodeObject(body);
+    if (!payload)
+        return false;
+    op.payloadJSON = *payload;
+    op.attempts = 0;
+    op.nextRetryAt.reset();
+    op.lastError.reset();
+    return true;
+}
+
 } // namespace
 
 std::optional<FNSyncOp> Outbox::pageCreate(const FNPage &page)
@@ -128,28 +158,8 @@ void Outbox::relinkParentPage(const QString &fromLocalID, const PageFiling::Link
             if ((kind != SyncOpKind::PageCreate && kind != SyncOpKind::PageParent) ||
                 recordLinks::link(op.payloadJSON, recordLinks::kParentPageKey) != fromLocalID)
                 continue;
-            JSONObject body;
-            try {
-                body = parseJSONObject(op.payloadJSON.toUtf8());
-            } catch (const DecodeError &) {
-                continue;
-            }
-            // Every other field stays as it was queued.
-            body.erase(linkKey);
-            body.erase(idKey);
-            if (to.serverID != 0)
-                body[idKey] = to.serverID;
-            else if (to.localID && !to.localID->isEmpty())
-                body[linkKey] = *to.localID;
-            const auto payload = outboxPayload::encodeObject(body);
-            if (!payload)
-                continue;
-            op.payloadJSON = *payload;
-            // It waited on a parent that will not come: nothing of its own to back off from.
-            op.attempts = 0;
-            op.nextRetryAt.reset();
-            op.lastError.reset();
-            changed = true;
+            if (relinked(op, linkKey, idKey, to, false))
+                changed = true;
         }
     });
     if (changed)
@@ -167,31 +177,11 @@ void Outbox::relinkFolder(const QString &fromLocalID, const PageFiling::Link &to
                  kind != SyncOpKind::FolderUpdate) ||
                 recordLinks::link(op.payloadJSON, linkKey) != fromLocalID)
                 continue;
-            JSONObject body;
-            try {
-                body = parseJSONObject(op.payloadJSON.toUtf8());
-            } catch (const DecodeError &) {
-                continue;
-            }
             const QString idKey = kind == SyncOpKind::PageMove ? QStringLiteral("folder_id")
                                                                : QStringLiteral("parent_folder_id");
-            body.erase(QString::fromLatin1(linkKey));
-            body.erase(idKey);
-            if (to.serverID != 0)
-                body[idKey] = to.serverID;
-            else if (to.localID && !to.localID->isEmpty())
-                body[QString::fromLatin1(linkKey)] = *to.localID;
             // A folder's move names its parent always: to the service an absent key means unchanged.
-            if (kind == SyncOpKind::FolderUpdate && !body.count(idKey))
-                body[idKey] = qint64(0);
-            const auto payload = outboxPayload::encodeObject(body);
-            if (!payload)
-                continue;
-            op.payloadJSON = *payload;
-            op.attempts = 0;
-            op.nextRetryAt.reset();
-            op.lastError.reset();
-            changed = true;
+            if (relinked(op, QString::fromLatin1(linkKey), idKey, to, kind == SyncOpKind::FolderUpdate))
+                changed = true;
         }
     });
     if (changed)
