@@ -44,8 +44,6 @@ private Q_SLOTS:
     void refusedNewFolderIsTold();
 
 private:
-    // Clicks the sync button and waits for the cycle it starts.
-    void clickSync();
     // Launches, signs up a new account, makes a page with the title and one line "original", and waits
     // until it is on the service; then the engine syncs only when told, on the test's clock (`m_now`).
     PageView *startPage(const QString &title);
@@ -55,8 +53,6 @@ private:
     void typeInFirstLine(PageView *page, const QString &typed);
     // Syncs, the waits between tries passed, until the outbox is empty (at most twelve cycles).
     void syncUntilDrained();
-    // From now on the engine syncs only when told, on the test's clock (`m_now`).
-    void holdSyncs();
 
     FakeService m_fake;
     AppDevice m_device;
@@ -76,15 +72,6 @@ void TestRefusedChange::cleanup()
 {
     quit(m_launched);
     m_fake.clearFaults();
-}
-
-void TestRefusedChange::clickSync()
-{
-    SyncEngine &engine = m_launched->app->engine;
-    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
-    QSignalSpy cycles(&engine, &SyncEngine::cycleFinished);
-    QTest::mouseClick(m_launched->mainView()->syncButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!cycles.isEmpty() && !engine.isSyncing(), kWait);
 }
 
 void TestRefusedChange::refusedChangeIsToldAndUndone_data()
@@ -111,12 +98,7 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
 
     // From now on the service refuses this device's changes of the page, and the device's clock
     // runs as the test says, so its waits between tries pass at once.
-    SyncEngine &engine = m_launched->app->engine;
-    engine.stopLoop();
-    engine.setQueueDelay(24h);
-    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
-    QDateTime now = QDateTime::currentDateTimeUtc();
-    engine.setClock([&] { return now; });
+    QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
     auto refusal = FakeService::Fault::http(403, kRefusal.toUtf8());
     refusal.method = title ? "PATCH" : "POST";
     m_fake.setFault(title ? QStringLiteral("/api/pages.php") : QStringLiteral("/api/blocks.php"), refusal);
@@ -139,8 +121,8 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     for (int tries = 0; tries < 12 && !m_launched->app->store.state().outbox.empty(); ++tries) {
         // Until it is given up, the badge says a change waits.
         QVERIFY(!upToDate(*m_launched));
-        now = now.addSecs(120);
-        clickSync();
+        m_now = m_now.addSecs(120);
+        clickSync(*m_launched);
     }
     QVERIFY(m_launched->app->store.state().outbox.empty());
 
@@ -196,13 +178,8 @@ PageView *TestRefusedChange::startPage(const QString &title)
         kWait);
     if (!sent)
         return nullptr;
-    SyncEngine &engine = m_launched->app->engine;
-    engine.stopLoop();
-    engine.setQueueDelay(24h);
-    if (!QTest::qWaitFor([&] { return !engine.isSyncing(); }, kWait))
+    if (!syncOnlyWhenTold(*m_launched, m_now))
         return nullptr;
-    m_now = QDateTime::currentDateTimeUtc();
-    engine.setClock([this] { return m_now; });
     return page;
 }
 
@@ -219,7 +196,7 @@ void TestRefusedChange::syncUntilDrained()
 {
     for (int tries = 0; tries < 12 && !m_launched->app->store.state().outbox.empty(); ++tries) {
         m_now = m_now.addSecs(120);
-        clickSync();
+        clickSync(*m_launched);
     }
 }
 
@@ -272,7 +249,7 @@ void TestRefusedChange::refusalEnds()
         m_fake.clearRequests();
         for (int cycle = 0; cycle < 5; ++cycle) {
             m_now = m_now.addSecs(120);
-            clickSync();
+            clickSync(*m_launched);
             QVERIFY(!upToDate(*m_launched));
         }
         QCOMPARE(blockReads(), 0);
@@ -282,7 +259,7 @@ void TestRefusedChange::refusalEnds()
         QTRY_VERIFY_WITH_TIMEOUT(!m_launched->app->store.pageWithServerID(pageID)->deletedAt, kWait);
         QVERIFY(!upToDate(*m_launched));
         m_now = m_now.addSecs(120);
-        clickSync();
+        clickSync(*m_launched);
         QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
         QCOMPARE(blockReads(), 1);
@@ -295,14 +272,14 @@ void TestRefusedChange::refusalEnds()
     QCOMPARE(shownTexts(m_launched->pageView()), QStringList{QStringLiteral("original") + typed});
     m_fake.clearRequests();
     for (int cycle = 0; cycle < 3; ++cycle) {
-        clickSync();
+        clickSync(*m_launched);
         QVERIFY(!upToDate(*m_launched));
     }
     QVERIFY(blockReads() <= 1);
     // Once the page can be read, it shows what the service holds and is up to date.
     m_fake.clearFaults();
     m_now = m_now.addSecs(120);
-    clickSync();
+    clickSync(*m_launched);
     QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
 }
@@ -319,7 +296,7 @@ void TestRefusedChange::refusedNewPageIsTold()
     signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
                          QStringLiteral("hunter22"), QStringLiteral("Pat"));
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
-    holdSyncs();
+    QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
     auto refusal = FakeService::Fault::http(400, R"({"error":"Too many pages"})");
     refusal.method = "POST";
     refusal.remaining = int(RetryPolicy::kDropAtAttempts);
@@ -369,7 +346,7 @@ void TestRefusedChange::refusedNewPageIsTold()
 void TestRefusedChange::refusedNewFolderIsTold()
 {
     QVERIFY(launchSignedUp());
-    holdSyncs();
+    QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
     auto refusal = FakeService::Fault::http(400, R"({"error":"Folder limit reached"})");
     refusal.method = "POST";
     refusal.remaining = int(RetryPolicy::kDropAtAttempts);
@@ -397,16 +374,6 @@ void TestRefusedChange::refusedNewFolderIsTold()
     QTRY_COMPARE(sidebarRows(sidebar), (QStringList{QStringLiteral("📁 New folder"), QStringLiteral("Inside")}));
     QCOMPARE(m_fake.state().pages.at(pageServerID(m_fake, QStringLiteral("Inside"))).folderId, qint64(0));
     QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("1"), kWait);
-}
-
-void TestRefusedChange::holdSyncs()
-{
-    SyncEngine &engine = m_launched->app->engine;
-    engine.stopLoop();
-    engine.setQueueDelay(24h);
-    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
-    m_now = QDateTime::currentDateTimeUtc();
-    engine.setClock([this] { return m_now; });
 }
 
 QTEST_MAIN(TestRefusedChange)

@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <algorithm>
@@ -161,6 +162,27 @@ bool upToDate(const Launch &launched)
     return launched.mainView() &&
            launched.mainView()->syncButton()->toolTip() == QLatin1String("Up to date") &&
            badge(launched).isEmpty();
+}
+
+void clickSync(Launch &launched)
+{
+    SyncEngine &engine = launched.app->engine;
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isSyncing(), kWait);
+    QSignalSpy cycles(&engine, &SyncEngine::cycleFinished);
+    QTest::mouseClick(launched.mainView()->syncButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!cycles.isEmpty() && !engine.isSyncing(), kWait);
+}
+
+bool syncOnlyWhenTold(Launch &launched, QDateTime &now)
+{
+    SyncEngine &engine = launched.app->engine;
+    engine.stopLoop();
+    engine.setQueueDelay(24h);
+    if (!QTest::qWaitFor([&] { return !engine.isSyncing(); }, kWait))
+        return false;
+    now = QDateTime::currentDateTimeUtc();
+    engine.setClock([&now] { return now; });
+    return true;
 }
 
 qint64 pageServerID(FakeService &fake, const QString &title)

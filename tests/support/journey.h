@@ -8,6 +8,7 @@
 #include "library/library_view.h"
 #include "support/app_harness.h"
 
+#include <QDateTime>
 #include <QModelIndex>
 #include <QPixmap>
 #include <QString>
@@ -66,6 +67,11 @@ bool chooseFromRowMenu(LibraryView *sidebar, const QString &name, const QString 
 QString badge(const Launch &launched);
 // The sync button says "Up to date", with no count.
 bool upToDate(const Launch &launched);
+// Clicks the sync button and waits for the cycle it starts.
+void clickSync(Launch &launched);
+// From now on the engine syncs only when told, on the clock `now` (set to the present here); false
+// when the cycle under way does not end.
+bool syncOnlyWhenTold(Launch &launched, QDateTime &now);
 
 // The id of the first page the service holds with the title; 0 when none.
 qint64 pageServerID(FakeService &fake, const QString &title);
