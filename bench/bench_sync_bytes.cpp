@@ -7,11 +7,9 @@
 #include "store/local_store.h"
 #include "support/test_device.h"
 
-#include "bench_counting_relay.h"
+#include "bench_relayed_page.h"
 
 #include <QCoreApplication>
-#include <QPointer>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -25,25 +23,14 @@ struct Figures {
 Figures measure(FakeService &fake, int blocks)
 {
     static int made = 0;
-    const FakeService::Account account =
-        fake.createAccount(QStringLiteral("bytes%1@example.com").arg(++made), QStringLiteral("secret12"),
-                           QStringLiteral("Bytes"));
-    CountingRelay relay(quint16(QUrl(fake.origin()).port()));
-    if (!relay.listen())
+    std::optional<RelayedPage> setup = relayedPage(fake, QStringLiteral("bytes%1@example.com").arg(++made),
+                                                   QStringLiteral("Bytes"), blocks);
+    if (!setup)
         return {};
-    TestDevice device(relay.origin(), account.token);
-    const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Long page"));
-    if (!device.sync())
-        return {};
-    QString middle;
-    for (int i = 0; i < blocks; ++i) {
-        const FNBlock b = device.addBlock(page.localID, QStringLiteral("Line %1 of the page, a few words long").arg(i),
-                                          qint64(i) * 1024);
-        if (i == blocks / 2)
-            middle = b.localID;
-    }
-    if (!device.queueBlockUpsert(page.localID) || !device.sync() || !device.sync())
-        return {};
+    CountingRelay &relay = *setup->relay;
+    TestDevice &device = *setup->device;
+    const FNPage &page = setup->page;
+    const QString middle = setup->blockIDs[blocks / 2];
 
     device.setBlockText(middle, QStringLiteral("Line typed into, a few words long"));
     if (!device.queueBlockUpsert(page.localID))

@@ -9,10 +9,9 @@
 #include "store/local_store.h"
 #include "support/test_device.h"
 
-#include "bench_counting_relay.h"
+#include "bench_relayed_page.h"
 
 #include <QCoreApplication>
-#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,24 +29,14 @@ int main(int argc, char *argv[])
     FakeService fake;
     if (!fake.start())
         return 1;
-    const FakeService::Account account = fake.createAccount(
-        QStringLiteral("typed@example.com"), QStringLiteral("secret12"), QStringLiteral("Typed"));
-    CountingRelay relay(quint16(QUrl(fake.origin()).port()));
-    if (!relay.listen())
+    std::optional<RelayedPage> setup =
+        relayedPage(fake, QStringLiteral("typed@example.com"), QStringLiteral("Typed"), kPageBlocks);
+    if (!setup)
         return 1;
-    TestDevice device(relay.origin(), account.token);
-    const FNPage page = device.addPage(account.workspaceId, QStringLiteral("Long page"));
-    if (!device.sync())
-        return 1;
-    std::vector<QString> ids;
-    for (int i = 0; i < kPageBlocks; ++i)
-        ids.push_back(device
-                          .addBlock(page.localID,
-                                    QStringLiteral("Line %1 of the page, a few words long").arg(i),
-                                    qint64(i) * kBlockPositionGap)
-                          .localID);
-    if (!device.queueBlockUpsert(page.localID) || !device.sync() || !device.sync())
-        return 1;
+    CountingRelay &relay = *setup->relay;
+    TestDevice &device = *setup->device;
+    const FNPage &page = setup->page;
+    const std::vector<QString> &ids = setup->blockIDs;
 
     PageBlockList list(device.store(), page.localID);
     const auto typeAfter = [&](const QString &after, int n) -> std::optional<std::pair<QString, qint64>> {
