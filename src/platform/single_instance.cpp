@@ -4,6 +4,7 @@
 #include "platform/private_files.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +22,9 @@ constexpr auto kServerPrefix = "penroost-derud-";
 constexpr char kRaise[] = "raise\n";
 constexpr auto kRaiseHeard = "SingleInstance: another launch on this data folder asked for the window";
 constexpr std::chrono::milliseconds kRetryPause{50};
+// A launch writes its lock's contents right after creating the file; one killed in between leaves
+// the file empty, which the lock itself never counts as stale.
+constexpr qint64 kUnwrittenLockGraceMs = 1000;
 
 } // namespace
 
@@ -70,12 +74,29 @@ bool SingleInstance::claim(std::chrono::milliseconds answerWait)
         // The holder may be between taking the lock and listening, or may have just quit.
         if (askToRaise(std::chrono::milliseconds(deadline.remainingTime())))
             return false;
+        if (takeUnwrittenLock())
+            continue;
         if (deadline.hasExpired()) {
             diag(QStringLiteral("SingleInstance: another launch holds %1 but did not answer").arg(m_folder));
             return false;
         }
         QThread::msleep(kRetryPause.count());
     }
+}
+
+bool SingleInstance::takeUnwrittenLock()
+{
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    if (m_lock->getLockInfo(&pid, &host, &app))
+        return false;
+    const QFileInfo file(m_lock->fileName());
+    if (!file.exists() ||
+        file.lastModified().msecsTo(QDateTime::currentDateTimeUtc()) < kUnwrittenLockGraceMs)
+        return false;
+    // Fails while a live process holds the file's native lock.
+    return m_lock->removeStaleLockFile();
 }
 
 void SingleInstance::listen()

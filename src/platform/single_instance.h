@@ -35,6 +35,8 @@ Q_SIGNALS:
     void raiseRequested();
 
 private:
+    // Removes a lock file left empty by a launch that ended before writing it; true when it did.
+    bool takeUnwrittenLock();
     void listen();
     void readRequest();
     bool askToRaise(std::chrono::milliseconds wait);

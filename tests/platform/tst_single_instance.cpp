@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/file.h>
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void foldersAreIndependent();
     void freedFolderCanBeClaimed();
     void lockOfAnEndedProcessDoesNotBlock();
+    void lockLeftUnwrittenDoesNotBlock_data();
+    void lockLeftUnwrittenDoesNotBlock();
     void holderThatNeverAnswersIsGivenUpOn();
     void lockFileIsPrivate();
 };
@@ -118,6 +121,41 @@ void TestSingleInstance::lockOfAnEndedProcessDoesNotBlock()
     SingleInstance next(dir.path());
     QVERIFY(next.claim());
     QVERIFY(clock.elapsed() < 2000);
+}
+
+// A launch killed between creating its lock file and writing it.
+void TestSingleInstance::lockLeftUnwrittenDoesNotBlock_data()
+{
+    QTest::addColumn<int>("ageSeconds");
+    QTest::addColumn<bool>("heldByALiveLaunch"); // one that has locked it and not yet written it
+    QTest::newRow("left long ago") << 60 << false;
+    QTest::newRow("left just now") << 0 << false;
+    QTest::newRow("being written") << 60 << true;
+}
+
+void TestSingleInstance::lockLeftUnwrittenDoesNotBlock()
+{
+    QFETCH(int, ageSeconds);
+    QFETCH(bool, heldByALiveLaunch);
+    QTemporaryDir dir;
+    QFile f(lockPath(dir.path()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
+                          QFileDevice::FileModificationTime));
+    if (heldByALiveLaunch)
+        QCOMPARE(::flock(f.handle(), LOCK_EX | LOCK_NB), 0);
+    else
+        f.close();
+
+    SingleInstance next(dir.path());
+    if (heldByALiveLaunch) {
+        QVERIFY(!next.claim(1500ms));
+        QVERIFY(f.exists());
+        return;
+    }
+    QVERIFY(next.claim());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll().startsWith(QByteArray::number(QCoreApplication::applicationPid()) + '\n'));
 }
 
 void TestSingleInstance::holderThatNeverAnswersIsGivenUpOn()
