@@ -7,6 +7,7 @@
 #include "store/fn_folder.h"
 #include "store/fn_page.h"
 #include "store/fn_page_status.h"
+#include "store/fn_refused_change.h"
 #include "store/fn_sync_op.h"
 #include "store/fn_workspace.h"
 #include "store/record_list.h"
@@ -46,9 +47,10 @@ struct StoreState {
     std::vector<QString> expandedRowIDs;
     std::vector<FNBlockEdit> editedBlocks; // in the order first edited
     std::vector<FNFillCheck> fillChecks;
+    std::vector<FNRefusedChange> refusedChanges; // by page, in the order first refused
 
-    // All keys but "editedBlocks" and "fillChecks", which older files lack, are required: a missing one is noted as
-    // dropped and read as empty.
+    // All keys but "editedBlocks", "fillChecks" and "refusedChanges", which older files lack, are required: a
+    // missing one is noted as dropped and read as empty.
     static constexpr std::tuple kFields{
         json::Field{"workspaces", &StoreState::workspaces},
         json::Field{"currentWorkspaceID", &StoreState::currentWorkspaceID},
@@ -61,6 +63,7 @@ struct StoreState {
         json::Field{"expandedRowIDs", &StoreState::expandedRowIDs},
         json::Missable{"editedBlocks", &StoreState::editedBlocks},
         json::Missable{"fillChecks", &StoreState::fillChecks},
+        json::Missable{"refusedChanges", &StoreState::refusedChanges},
     };
 
     // Keeps every record that reads: one that does not, or that holds a value or key

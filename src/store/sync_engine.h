@@ -208,6 +208,10 @@ private:
     // A refused operation is being dropped: the user hears of it, and its page is laid back to the
     // service's copy at the end of the push (sync_engine_refusals.cpp).
     void noteRefusal(const FNSyncOp &op, const QString &reason);
+    // Records, in the state, what of the page the dropped change carried; until the page is read
+    // back, it counts as not saved.
+    void keepRefused(const QString &pageLocalID, const QSet<QString> &blocks, bool pageFields);
+    void dropRefused(const QString &pageLocalID); // read back, or gone
     // The pages whose create was refused this push: their other operations go, their subpages move up.
     void releaseRefusedCreates();
     // The page is on this device only, with no create queued (the service refused it): what needs its
@@ -285,13 +289,6 @@ private:
     QSet<QString> m_keptByEdits;
     // Blocks that came back over a delete in the batch applied: the id they had, to their local id.
     QHash<qint64, QString> m_cameBack;
-    // Pages with a refused change dropped, waiting to show the service's copy again: the blocks it
-    // carried, and whether the page's own fields were in it.
-    struct Refused {
-        QSet<QString> blocks;
-        bool page = false;
-    };
-    QHash<QString, Refused> m_refused;
     // Pages whose create was dropped as refused in this push, with the reason (releaseRefusedCreates).
     QHash<QString, QString> m_refusedCreates;
     QHash<QString, QString> m_refusedFolderCreates; // the same for folders (releaseRefusedFolders)

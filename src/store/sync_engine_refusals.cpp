@@ -43,12 +43,12 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
     switch (op.kind()) {
     case SyncOpKind::BlockUpsert:
         pageLocalID = op.refLocalID;
-        m_refused[pageLocalID].blocks.unite(carriedBlocks(op));
+        keepRefused(pageLocalID, carriedBlocks(op), false);
         break;
     case SyncOpKind::BlockDelete:
         if (const FNBlock *block = m_store.block(op.refLocalID)) {
             pageLocalID = block->pageLocalID;
-            m_refused[pageLocalID].blocks.insert(block->localID);
+            keepRefused(pageLocalID, {block->localID}, false);
         }
         break;
     case SyncOpKind::FolderCreate:
@@ -66,7 +66,7 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
         return;
     default:
         pageLocalID = op.refLocalID;
-        m_refused[pageLocalID].page = true;
+        keepRefused(pageLocalID, {}, true);
         break;
     }
     const FNPage *page = pageLocalID.isEmpty() ? nullptr : m_store.page(pageLocalID);
@@ -79,37 +79,63 @@ void SyncEngine::noteRefusal(const FNSyncOp &op, const QString &reason)
         Q_EMIT changeRefused(title, reason);
 }
 
+void SyncEngine::keepRefused(const QString &pageLocalID, const QSet<QString> &blocks, bool pageFields)
+{
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        auto it = std::find_if(s.refusedChanges.begin(), s.refusedChanges.end(),
+                               [&](const FNRefusedChange &r) { return r.pageLocalID == pageLocalID; });
+        if (it == s.refusedChanges.end()) {
+            s.refusedChanges.push_back(FNRefusedChange{pageLocalID, {}, false});
+            it = std::prev(s.refusedChanges.end());
+        }
+        for (const QString &id : blocks) {
+            if (std::find(it->blockLocalIDs.cbegin(), it->blockLocalIDs.cend(), id) ==
+                it->blockLocalIDs.cend())
+                it->blockLocalIDs.push_back(id);
+        }
+        it->pageFields = it->pageFields || pageFields;
+    });
+}
+
+void SyncEngine::dropRefused(const QString &pageLocalID)
+{
+    m_restoreWaits.remove(pageLocalID);
+    m_store.changeOutsideRecords([&](StoreState &s) {
+        std::erase_if(s.refusedChanges,
+                      [&](const FNRefusedChange &r) { return r.pageLocalID == pageLocalID; });
+    });
+}
+
 QCoro::Task<> SyncEngine::restoreRefusedPages()
 {
     releaseRefusedCreates();
     releaseRefusedFolders();
     QPointer<SyncEngine> self(this);
     const quint64 generation = m_store.generation();
-    const QHash<QString, Refused> refused = std::exchange(m_refused, {});
-    for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
-        const FNPage *page = m_store.page(it.key());
+    // A copy: reading a page back drops its entry from the state.
+    const std::vector<FNRefusedChange> refused = m_store.state().refusedChanges;
+    for (const FNRefusedChange &change : refused) {
+        const QString &pageLocalID = change.pageLocalID;
+        const FNPage *page = m_store.page(pageLocalID);
         if (!page) {
             // Gone here: nothing is shown that could be laid back.
-            m_restoreWaits.remove(it.key());
+            dropRefused(pageLocalID);
             continue;
         }
-        if (page->deletedAt) {
-            // In the trash, the service has no copy to give: read once the page is restored.
-            m_refused.insert(it.key(), *it);
+        // In the trash, the service has no copy to give: read once the page is restored.
+        if (page->deletedAt)
             continue;
-        }
-        if (const auto wait = m_restoreWaits.constFind(it.key());
-            wait != m_restoreWaits.cend() && wait->nextTry > now()) {
-            m_refused.insert(it.key(), *it);
+        if (const auto wait = m_restoreWaits.constFind(pageLocalID);
+            wait != m_restoreWaits.cend() && wait->nextTry > now())
             continue;
-        }
         bool done = true;
         bool gone = false;
         try {
-            if (!it->blocks.isEmpty())
-                done = co_await restoreBlocks(it.key(), it->blocks);
-            if (self && done && it->page)
-                done = co_await restorePageFields(it.key());
+            if (!change.blockLocalIDs.empty())
+                done = co_await restoreBlocks(
+                    pageLocalID, QSet<QString>(change.blockLocalIDs.cbegin(), change.blockLocalIDs.cend()));
+            if (self && done && change.pageFields)
+                done = co_await restorePageFields(pageLocalID);
         } catch (const APIError &e) {
             // Not found: trashed or removed there, and the pull brings that here.
             gone = e.kind() == APIError::Kind::Http && e.status() == 404;
@@ -120,15 +146,14 @@ QCoro::Task<> SyncEngine::restoreRefusedPages()
         if (!self || m_store.generation() != generation)
             co_return;
         if (done || gone) {
-            m_restoreWaits.remove(it.key());
+            dropRefused(pageLocalID);
             continue;
         }
         // Until it is read, the page shows a change the service does not hold; read again, less
         // often each time it fails.
-        RestoreWait &wait = m_restoreWaits[it.key()];
+        RestoreWait &wait = m_restoreWaits[pageLocalID];
         wait.attempts = std::min(wait.attempts + 1, RetryPolicy::kMaxTransientAttempts);
         wait.nextTry = now().addMSecs(RetryPolicy::delayAfter(wait.attempts).count());
-        m_refused.insert(it.key(), *it);
     }
 }
 
@@ -136,8 +161,8 @@ int SyncEngine::unsavedPageCount() const
 {
     int count = unsentCount();
     // A page in the trash counts too: restored, it would show the change until it is read back.
-    for (auto it = m_refused.cbegin(); it != m_refused.cend(); ++it) {
-        if (m_store.page(it.key()))
+    for (const FNRefusedChange &change : m_store.state().refusedChanges) {
+        if (m_store.page(change.pageLocalID))
             ++count;
     }
     return count;

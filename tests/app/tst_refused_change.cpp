@@ -56,6 +56,7 @@ private:
 
     FakeService m_fake;
     AppDevice m_device;
+    std::unique_ptr<AppDevice> m_signedUp; // the device of the latest launchSignedUp
     std::unique_ptr<Launch> m_launched;
     int m_accounts = 0;
     QDateTime m_now;
@@ -148,9 +149,8 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
 
 bool TestRefusedChange::launchSignedUp()
 {
-    AppDevice device;
-    device.origin = m_fake.origin();
-    m_launched = launch(device);
+    m_signedUp = std::make_unique<AppDevice>(m_fake.origin());
+    m_launched = launch(*m_signedUp);
     if (!m_launched)
         return false;
     signInThroughTheForm(*m_launched, QStringLiteral("pat%1@example.com").arg(++m_accounts),
@@ -202,9 +202,11 @@ void TestRefusedChange::syncUntilDrained()
 
 void TestRefusedChange::refusalEnds_data()
 {
-    QTest::addColumn<bool>("trashed"); // else reading the page is refused as well
-    QTest::newRow("the page trashed on another device, then restored") << true;
-    QTest::newRow("reading the page refused too") << false;
+    QTest::addColumn<bool>("trashed");    // else reading the page is refused as well
+    QTest::addColumn<bool>("relaunched"); // between the refusal and the restore
+    QTest::newRow("the page trashed on another device, then restored") << true << false;
+    QTest::newRow("trashed elsewhere, the app relaunched, then restored") << true << true;
+    QTest::newRow("reading the page refused too") << false << false;
 }
 
 // A refused edit stops costing requests once its page is known gone, and while the page cannot be
@@ -212,6 +214,7 @@ void TestRefusedChange::refusalEnds_data()
 void TestRefusedChange::refusalEnds()
 {
     QFETCH(bool, trashed);
+    QFETCH(bool, relaunched);
     const QString kTitle = QStringLiteral("Ledger %1").arg(m_accounts + 1);
     PageView *page = startPage(kTitle);
     QVERIFY(page);
@@ -253,6 +256,16 @@ void TestRefusedChange::refusalEnds()
             QVERIFY(!upToDate(*m_launched));
         }
         QCOMPARE(blockReads(), 0);
+        if (relaunched) {
+            // What was refused is remembered: the next launch neither calls the page saved nor forgets
+            // to lay it back.
+            quit(m_launched);
+            m_launched = launch(*m_signedUp);
+            QVERIFY(m_launched);
+            QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("1"), kWait);
+            QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
+            QVERIFY(!upToDate(*m_launched));
+        }
         // Restored on the other device, it comes back here with the sidebar's refresh, still not saved
         // until the next cycle lays it back to the service's copy with one read.
         QVERIFY(runTask(other->client().restorePage(pageID)).ok());
@@ -260,6 +273,11 @@ void TestRefusedChange::refusalEnds()
         QVERIFY(!upToDate(*m_launched));
         m_now = m_now.addSecs(120);
         clickSync(*m_launched);
+        if (relaunched) {
+            QTRY_VERIFY_WITH_TIMEOUT(sidebarRows(m_launched->sidebar()).contains(kTitle), kWait);
+            clickRow(m_launched->sidebar(), kTitle);
+            QTRY_VERIFY_WITH_TIMEOUT(m_launched->pageView(), kWait);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(shownTexts(m_launched->pageView()), QStringList{"original"}, kWait);
         QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
         QCOMPARE(blockReads(), 1);
