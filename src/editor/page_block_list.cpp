@@ -239,15 +239,6 @@ bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
     return true;
 }
 
-void PageBlockList::renumberSiblings(const QString &parentLocalID, qint64 parentServerID,
-                                     const std::optional<QString> &leaveOut)
-{
-    std::vector<FNBlock> siblings = siblingsOf(pageBlocks(), parentLocalID, parentServerID);
-    if (leaveOut)
-        std::erase_if(siblings, [&](const FNBlock &b) { return b.localID == *leaveOut; });
-    renumber(siblings);
-}
-
 bool PageBlockList::deleteBlocks(const QSet<QString> &localIDs)
 {
     for (const FNBlock &block : pageBlocks()) {
@@ -337,17 +328,6 @@ PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered,
     }
     room.position = first + qint64(at - lo) * step;
     return room;
-}
-
-void PageBlockList::renumber(const std::vector<FNBlock> &ordered)
-{
-    std::vector<std::pair<QString, qint64>> places;
-    for (size_t i = 0; i < ordered.size(); ++i) {
-        const qint64 position = qint64(i) * kPositionGap;
-        if (ordered[i].position != position)
-            places.emplace_back(ordered[i].localID, position);
-    }
-    placeBlocks(places, BlockFields::Place);
 }
 
 void PageBlockList::placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields)

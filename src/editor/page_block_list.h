@@ -58,9 +58,6 @@ public:
     // neighbours (the nearest few moved only when they leave no room). False, with nothing changed, when
     // the text names no top-level block of the page.
     bool moveBlockOnDrop(const QString &droppedLocalID, int targetIndex);
-    // Spreads the siblings under the parent over evenly gapped positions in their order, leaving one out.
-    void renumberSiblings(const QString &parentLocalID, qint64 parentServerID,
-                          const std::optional<QString> &leaveOut = std::nullopt);
     // Soft-deletes the blocks (queuing the deletions the service needs); the rest keep their
     // positions. True when no live block is left.
     bool deleteBlocks(const QSet<QString> &localIDs);
@@ -77,8 +74,6 @@ private:
     // Room for a block put at index `at` of `ordered` where its neighbours leave none: the fewest
     // nearest siblings spread evenly over the smallest neighbourhood that leaves a fair gap between each.
     static Room makeRoom(const std::vector<FNBlock> &ordered, size_t at);
-    // Spreads `ordered` over evenly gapped positions, changing only those that differ.
-    void renumber(const std::vector<FNBlock> &ordered);
     // Stores the blocks at the positions, marking `fields` (BlockFields Place or Room) as changed here.
     void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields);
 

@@ -177,8 +177,8 @@ QCoro::Task<> SyncEngine::syncNow()
 
 QCoro::Task<> SyncEngine::pullBeforePush()
 {
-    // Only an upsert that fills fields needs it; any other push goes first, as the feed may be
-    // where a failure lies.
+    // Only an upsert that fills fields, or one that may have landed, needs it; any other push goes
+    // first, as the feed may be where a failure lies.
     m_freshCopyError = nullptr;
     if (!needsFreshCopy())
         co_return;

@@ -134,6 +134,8 @@ private:
     void apply(const SyncOpDTO &op, const QString *content = nullptr);
     // A block the service deleted; see its definition for a block edited here.
     void applyBlockDelete(const FNBlock &stored);
+    // The block's parent here, by its local id, else by its server id; null at the top level.
+    const FNBlock *parentBlock(const FNBlock &block) const;
     // Reads what this device has not sent yet, and so which blocks a pulled delete must not take.
     void noteUnsentEdits();
     // The blocks under one that came back, and the queued items naming its old id, wait for its new one.

@@ -516,15 +516,22 @@ void SyncEngine::retryDeferredBlocks()
     }
 }
 
+const FNBlock *SyncEngine::parentBlock(const FNBlock &block) const
+{
+    if (!block.parentBlockLocalID.isEmpty())
+        return m_store.block(block.parentBlockLocalID);
+    if (block.parentBlockServerID == 0)
+        return nullptr;
+    // One that came back over a delete in this batch is known by the id it had until its upsert.
+    if (const auto up = m_cameBack.constFind(block.parentBlockServerID); up != m_cameBack.cend())
+        return m_store.block(*up);
+    return m_store.blockWithServerID(block.parentBlockServerID);
+}
+
 void SyncEngine::noteUnsentEdits()
 {
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_keptByEdits.clear();
-    const auto parentOf = [&](const FNBlock &b) -> const FNBlock * {
-        if (!b.parentBlockLocalID.isEmpty())
-            return m_store.block(b.parentBlockLocalID);
-        return b.parentBlockServerID != 0 ? m_store.blockWithServerID(b.parentBlockServerID) : nullptr;
-    };
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
         if (!(it.value() & (BlockFields::Content | BlockFields::Kind)))
             continue;
@@ -533,7 +540,7 @@ void SyncEngine::noteUnsentEdits()
         std::vector<QString> chain;
         bool goes = false;
         for (const FNBlock *b = m_store.block(it.key()); b && !m_keptByEdits.contains(b->localID);
-             b = parentOf(*b)) {
+             b = parentBlock(*b)) {
             if (b->deletedAt || chain.size() > kMaxBlockDepth) {
                 goes = true;
                 break;
@@ -559,15 +566,8 @@ void SyncEngine::applyBlockDelete(const FNBlock &stored)
     m_cameBack.insert(block.serverID, block.localID);
     block.serverID = 0;
     if (block.parentBlockServerID != 0) {
-        const FNBlock *parent = nullptr;
-        if (!block.parentBlockLocalID.isEmpty())
-            parent = m_store.block(block.parentBlockLocalID);
-        else if (const auto up = m_cameBack.constFind(block.parentBlockServerID); up != m_cameBack.cend())
-            parent = m_store.block(*up);
-        else
-            parent = m_store.blockWithServerID(block.parentBlockServerID);
         // Named by its local id, it stays this block's parent when it comes back too.
-        if (parent) {
+        if (const FNBlock *parent = parentBlock(block)) {
             block.parentBlockLocalID = parent->localID;
             block.parentBlockServerID = parent->serverID;
         }

@@ -406,15 +406,7 @@ void SyncEngine::noteWaitForFeed(const FNSyncOp &op, const std::exception_ptr &e
     std::optional<FNSyncOp> queued = m_outbox.find(op.localID);
     if (!queued)
         return;
-    try {
-        std::rethrow_exception(error);
-    } catch (const APIError &e) {
-        queued->lastError = e.errorDescription();
-    } catch (const std::exception &e) {
-        queued->lastError = QString::fromUtf8(e.what());
-    } catch (...) {
-        queued->lastError = QStringLiteral("Unknown error");
-    }
+    queued->lastError = SyncErrors::describe(error);
     m_outbox.replace(*queued);
 }
 
@@ -426,21 +418,8 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, boo
     if (!queued)
         return; // removed meanwhile (undo, logout): nothing to write back
     qint64 attempts = queued->attempts;
-    QString lastError;
-    std::optional<int> status;
-    try {
-        std::rethrow_exception(error);
-    } catch (const APIError &e) {
-        lastError = e.errorDescription();
-        if (e.kind() == APIError::Kind::Http && answerToIt)
-            status = e.status();
-    } catch (const DecodeError &e) {
-        lastError = e.message();
-    } catch (const std::exception &e) {
-        lastError = QString::fromUtf8(e.what());
-    } catch (...) {
-        lastError = QStringLiteral("Unknown error");
-    }
+    const QString lastError = SyncErrors::describe(error);
+    const std::optional<int> status = answerToIt ? SyncErrors::httpStatus(error) : std::nullopt;
 
     if (status && RetryPolicy::isPermanentClientError(*status)) {
         attempts += 1;

@@ -1,18 +1,25 @@
 #include "store/sync_errors.h"
 
 #include "api/api_error.h"
+#include "json/json_error.h"
 
 namespace SyncErrors {
 
-bool isUnauthorized(const std::exception_ptr &e)
+std::optional<int> httpStatus(const std::exception_ptr &e)
 {
     try {
         std::rethrow_exception(e);
     } catch (const APIError &a) {
-        return a.kind() == APIError::Kind::Http && a.status() == 401;
+        if (a.kind() == APIError::Kind::Http)
+            return a.status();
     } catch (...) {
-        return false;
     }
+    return std::nullopt;
+}
+
+bool isUnauthorized(const std::exception_ptr &e)
+{
+    return httpStatus(e) == 401;
 }
 
 bool mayHaveArrived(const std::exception_ptr &e)
@@ -26,6 +33,21 @@ bool mayHaveArrived(const std::exception_ptr &e)
         return a.kind() == APIError::Kind::Network && a.mayHaveLeft();
     } catch (...) {
         return false;
+    }
+}
+
+QString describe(const std::exception_ptr &e)
+{
+    try {
+        std::rethrow_exception(e);
+    } catch (const APIError &a) {
+        return a.errorDescription();
+    } catch (const DecodeError &d) {
+        return d.message();
+    } catch (const std::exception &x) {
+        return QString::fromUtf8(x.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
     }
 }
 

@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(FakeService::Fault)
 // Two devices of one account edit one page through its editor while the service answers, fails, or
 // loses answers, and while a device is killed: a change costs what it changed, another device's
 // write is never lost to a copy this device sent of it, a delete holds, and all show one order.
-class TestPageSyncTwoDevices : public QObject
+class TestPageSyncTwoDevices : public QObject, protected PageSyncPair
 {
     Q_OBJECT
 public:
@@ -41,24 +41,9 @@ private Q_SLOTS:
     void anEditBeatsADeleteAtEveryDepth();
 
 private:
-    std::unique_ptr<ChaosDevice> device(ChaosDevice::Remains remains = {});
-    static bool settle(ChaosDevice &d) { return settleDevice(d); }
-    // A page of `texts` on A, synced to B; `gapless` lays them at 0, 1, 2... as older builds did.
-    QString sharedPage(const QStringList &texts, bool gapless = false);
-    QString blockOn(ChaosDevice &d, const QString &text) const { return blockWithText(d, m_pageID, text); }
-    QStringList textsOn(ChaosDevice &d) const { return textsOnDevice(d, m_pageID); }
-    QStringList textsOnService() { return ::textsOnService(m_fake, m_pageID); }
     // Each live block as its text, under its parent's as "parent/child"; sorted.
     QStringList treeOn(ChaosDevice &d) const;
     QStringList treeOnService();
-    int requestCount(const QString &path) const { return int(m_fake.requestsTo(path).size()); }
-
-    FakeService m_fake;
-    FakeService::Account m_account;
-    std::unique_ptr<ChaosDevice> m_a;
-    std::unique_ptr<ChaosDevice> m_b;
-    QString m_pageA;
-    qint64 m_pageID = 0;
 };
 
 Q_DECLARE_METATYPE(TestPageSyncTwoDevices::Moment)
@@ -73,53 +58,17 @@ const QString kBlocks = QStringLiteral("/api/blocks.php");
 
 void TestPageSyncTwoDevices::initTestCase()
 {
-    QVERIFY(m_fake.start());
+    QVERIFY(startService());
 }
 
 void TestPageSyncTwoDevices::init()
 {
-    // An account of its own: a new device pulls only this test's changes.
-    static int made = 0;
-    m_account = m_fake.createAccount(QStringLiteral("order%1@example.com").arg(++made), "secret12", "Order");
-    m_fake.clearFaults();
-    m_a = device();
-    m_b = device();
+    newAccount(QStringLiteral("Order"));
 }
 
 void TestPageSyncTwoDevices::cleanup()
 {
-    m_fake.clearFaults();
-    m_fake.releaseHeldAnswers();
-    m_a.reset();
-    m_b.reset();
-}
-
-std::unique_ptr<ChaosDevice> TestPageSyncTwoDevices::device(ChaosDevice::Remains remains)
-{
-    const bool fresh = !remains.dir;
-    auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, steppingClock(), std::move(remains));
-    if (fresh)
-        awaitWorkspace(*d, m_account.workspaceId);
-    return d;
-}
-
-QString TestPageSyncTwoDevices::sharedPage(const QStringList &texts, bool gapless)
-{
-    const auto made = m_a->createPage(std::nullopt);
-    if (!made || !settle(*m_a))
-        return {};
-    m_pageA = *made;
-    if (!settle(*m_a))
-        return {};
-    for (const QString &text : texts)
-        m_a->addBlock(m_pageA, text);
-    if (gapless)
-        layGapless(m_a->store(), m_pageA);
-    if (!settle(*m_a) || !settle(*m_b))
-        return {};
-    m_pageID = m_a->page(m_pageA)->serverID;
-    m_fake.clearRequests();
-    return m_pageA;
+    endDevices();
 }
 
 QStringList TestPageSyncTwoDevices::treeOn(ChaosDevice &d) const
@@ -297,7 +246,7 @@ void TestPageSyncTwoDevices::anOverwrittenWriteIsPutBack()
         if (moment == Moment::killedBeforePull)
             QTRY_COMPARE_WITH_TIMEOUT(requestCount(kSync), pullsBefore + 1, kWait);
         // Whatever the store had written by now is all the next launch has.
-        m_a = device(m_a->crash());
+        m_a = device({}, m_a->crash());
         m_fake.releaseHeldAnswers();
     }
     QVERIFY(settle(*m_a));
@@ -382,14 +331,7 @@ void TestPageSyncTwoDevices::everyDeviceShowsOneOrder()
     QCOMPARE(textsOn(*m_a), service);
     QCOMPARE(textsOn(*m_b), service);
     // Each device's run of lines keeps its own order.
-    for (const QString name : {"A", "B"}) {
-        int last = -1;
-        for (int i = 0; i < lines; ++i) {
-            const int at = int(service.indexOf(QStringLiteral("%1 %2").arg(name).arg(i)));
-            QVERIFY2(at > last, qPrintable(service.join(QLatin1Char('|'))));
-            last = at;
-        }
-    }
+    QVERIFY2(runsKeepTheirOrder(service, lines), qPrintable(service.join(QLatin1Char('|'))));
 }
 
 void TestPageSyncTwoDevices::marksGoWithTheirPage()

@@ -86,3 +86,62 @@ QStringList textsOnService(FakeService &fake, qint64 pageServerID)
         out << FakeService::stringField(b->content, QStringLiteral("text"));
     return out;
 }
+
+void PageSyncPair::newAccount(const QString &prefix)
+{
+    static int made = 0;
+    m_account = m_fake.createAccount(QStringLiteral("%1%2@example.com").arg(prefix.toLower()).arg(++made),
+                                     "secret12", prefix);
+    m_fake.clearFaults();
+    m_a = device();
+    m_b = device();
+}
+
+void PageSyncPair::endDevices()
+{
+    m_fake.clearFaults();
+    m_fake.releaseHeldAnswers();
+    m_a.reset();
+    m_b.reset();
+}
+
+std::unique_ptr<ChaosDevice> PageSyncPair::device(std::function<QDateTime()> clock, ChaosDevice::Remains remains)
+{
+    const bool fresh = !remains.dir;
+    auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, clock ? clock : steppingClock(),
+                                           std::move(remains));
+    if (fresh)
+        awaitWorkspace(*d, m_account.workspaceId);
+    return d;
+}
+
+QString PageSyncPair::sharedPage(const QStringList &texts, bool gapless)
+{
+    const auto made = m_a->createPage(std::nullopt);
+    if (!made || !settle(*m_a) || !settle(*m_a))
+        return {};
+    m_pageA = *made;
+    for (const QString &text : texts)
+        m_a->addBlock(m_pageA, text);
+    if (gapless)
+        layGapless(m_a->store(), m_pageA);
+    if (!settle(*m_a) || !settle(*m_b))
+        return {};
+    m_pageID = m_a->page(m_pageA)->serverID;
+    m_fake.clearRequests();
+    return m_pageA;
+}
+
+bool PageSyncPair::runsKeepTheirOrder(const QStringList &texts, int lines)
+{
+    for (const QString name : {"A", "B"}) {
+        qsizetype last = -1;
+        for (int i = 0; i < lines; ++i) {
+            const qsizetype at = texts.indexOf(QStringLiteral("%1 %2").arg(name).arg(i));
+            if (at <= last)
+                return false;
+            last = at;
+        }
+    }
+    return true;
+}
