@@ -134,22 +134,31 @@ QCoro::Task<> SuggestionsPanelModel::decide(const SuggestionDTO &suggestion, boo
         return []() -> QCoro::Task<> { co_return; }();
     m_actingID = suggestion.id;
     Q_EMIT changed();
-    return runDecision(this, m_client, m_engine, suggestion.id, accept);
+    const qint64 pageServerID = m_pageServerID ? m_pageServerID() : suggestion.page_id;
+    return runDecision(this, m_client, m_engine, suggestion.id, accept, pageServerID);
 }
 
 QCoro::Task<> SuggestionsPanelModel::runDecision(QPointer<SuggestionsPanelModel> self,
                                                  QPointer<ServiceClient> client, QPointer<SyncEngine> engine,
-                                                 qint64 id, bool accept)
+                                                 qint64 id, bool accept, qint64 pageServerID)
 {
     // Built before the await: GCC 12 frees a temporary of a co_await expression twice when the
     // awaited call throws.
     SuggestionDecideReq body{id, QString::fromLatin1(accept ? kAccepted : kRejected)};
     std::optional<QString> failure;
+    // An edit of the page still on its way would land over the accepted change.
+    if (accept && engine && !co_await engine->sendPageEditsFirst(pageServerID))
+        failure = QString::fromLatin1(kEditsWaiting);
     try {
-        co_await client->decideSuggestion(std::move(body));
+        if (!failure && !client)
+            throw std::exception(); // quitting meanwhile
+        if (!failure)
+            co_await client->decideSuggestion(std::move(body));
     } catch (const std::exception &error) {
         failure = describe(error);
     }
+    if (!failure && accept && engine)
+        engine->dropRefusedPageEdits(pageServerID);
     if (!failure && self) {
         // The card goes before the sync starts.
         std::erase_if(self->m_items, [id](const SuggestionDTO &s) { return s.id == id; });

@@ -24,6 +24,9 @@ public:
     static constexpr const char *kPending = "pending";
     static constexpr const char *kAccepted = "accepted";
     static constexpr const char *kRejected = "rejected";
+    // The page's latest edits could not be sent first, and would have landed over the change.
+    static constexpr const char *kEditsWaiting =
+        "Not accepted: this page's latest changes haven't reached the server yet. Try again in a moment.";
 
     // `pageServerID` is asked afresh at each load. `engine` may be null (then no sync after an accept).
     SuggestionsPanelModel(ServiceClient &client, SyncEngine *engine, std::function<qint64()> pageServerID,
@@ -55,7 +58,8 @@ Q_SIGNALS:
 
 private:
     static QCoro::Task<> runDecision(QPointer<SuggestionsPanelModel> self, QPointer<ServiceClient> client,
-                                     QPointer<SyncEngine> engine, qint64 id, bool accept);
+                                     QPointer<SyncEngine> engine, qint64 id, bool accept,
+                                     qint64 pageServerID);
     void decisionEnded(const std::optional<QString> &failure);
 
     QPointer<ServiceClient> m_client;

@@ -17,6 +17,10 @@ namespace {
 // How long a restore waits for a cycle already under way before starting its own.
 constexpr std::chrono::seconds kCycleWait{30};
 
+// The page's edits could not be sent before the restore.
+struct EditsWaiting {
+};
+
 } // namespace
 
 std::optional<QDateTime> parseVersionDate(const QString &text)
@@ -181,16 +185,25 @@ QCoro::Task<> VersionHistory::restore(QPointer<VersionHistory> self, Reach reach
     // Built before the await: GCC 12 may destroy a temporary of a co_await expression twice.
     const VersionRestoreReq request{version.id, true};
     try {
+        // An edit of the page still on its way would land over the restored blocks.
+        if (reach.engine && !co_await reach.engine->sendPageEditsFirst(pageServerID))
+            throw EditsWaiting{};
+        if (!reach.client)
+            throw std::exception(); // quitting meanwhile
         const VersionRestoreOK reply = co_await reach.client->restoreVersion(request);
         // An explicit "ok": false is the service saying the restore did not happen.
         if (reply.ok == false)
             failure = QString::fromLatin1(kRestoreFailed);
     } catch (const APIError &e) {
         failure = e.errorDescription();
+    } catch (const EditsWaiting &) {
+        failure = QString::fromLatin1(kEditsWaiting);
     } catch (...) {
         failure = QString::fromLatin1(kRestoreFailed);
     }
     if (failure.isEmpty()) {
+        if (reach.engine)
+            reach.engine->dropRefusedPageEdits(pageServerID);
         co_await syncAfter(reach.engine);
         if (reach.events)
             reach.events->postPageRestored(pageServerID);

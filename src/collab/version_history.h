@@ -40,6 +40,9 @@ public:
     static constexpr const char *kLoadFailed = "Couldn't load history.";
     static constexpr const char *kRestoreFailed = "Restore failed.";
     static constexpr const char *kRestoredPrefix = "Restored version from ";
+    // The page's latest edits could not be sent first, and would have landed over the version.
+    static constexpr const char *kEditsWaiting =
+        "Not restored: this page's latest changes haven't reached the server yet. Try again in a moment.";
 
     // `engine` and `toasts` may be null (then no sync, no toast).
     VersionHistory(ServiceClient &client, SyncEngine *engine, ToastCenter *toasts, qint64 pageServerID,

@@ -166,12 +166,18 @@ QCoro::Task<> TrashList::restoreFromTrash(PageDTO entry)
 QCoro::Task<> TrashList::purgePage(PageDTO entry)
 {
     QPointer<TrashList> self(this);
+    // The purge is kept here when the window is closed meanwhile.
+    QPointer<SyncEngine> engine(&m_engine);
+    const quint64 generation = m_store.generation();
+    QPointer<LocalStore> store(&m_store);
     std::exception_ptr failure;
     try {
         co_await m_client.purgePage(entry.id);
     } catch (...) {
         failure = std::current_exception();
     }
+    if (!failure && engine && store && store->generation() == generation)
+        engine->pagePurged(entry.id);
     if (!self)
         co_return;
     if (failure) {

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class LocalStore;
 struct StoreState;
@@ -143,6 +144,16 @@ public:
     // yet, as stored now (see storedBlocksUpsert); the edits it carries count as queued.
     PageBlocksResult pageBlocksUpsert(const QString &pageLocalID,
                                       const QDateTime &createdAt = QDateTime::currentDateTimeUtc());
+
+    // The page's queued updates and its blocks' upserts and deletes: what would write over a change
+    // the service makes to the page's content itself.
+    std::vector<FNSyncOp> queuedPageEdits(const QString &pageLocalID) const;
+    // They go at the next push whatever their back-off, with the page's moves that would hold them.
+    void hurryPageEdits(const QString &pageLocalID);
+
+    // The page is gone from the service for good: nothing of it or its blocks is left to send. Saves
+    // even when nothing was queued, so what the engine dropped of the page alongside is kept too.
+    void dropPurgedPage(const QString &pageLocalID);
 
     // The local ids of the records with an operation of `kind` waiting.
     QSet<QString> queuedRecords(SyncOpKind kind) const;

@@ -55,10 +55,21 @@ public:
     // tries again on its own. An engine that is gone, or null, does nothing.
     static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
+    // Before the service changes a page's content itself (a version restored, a suggestion accepted):
+    // what of it waits here goes first, whatever its back-off, in one cycle at most (after the one
+    // under way). True when nothing is left that could land over the change later; no request when
+    // nothing waits (sync_engine_page_edits.cpp).
+    QCoro::Task<bool> sendPageEditsFirst(qint64 pageServerID);
+    // The service changed the page's content itself: the edits it refused would write over that if
+    // they ever landed, so they go.
+    void dropRefusedPageEdits(qint64 pageServerID);
     // Not saved: pages showing a change the service refused, not yet laid back to the service's copy
     // (in the trash too); and what the service refused to create (sync_engine_unsent.cpp), still on
     // this device only.
     int unsavedPageCount() const;
+    // The page was emptied from the trash: what it held back from the service, refused or queued,
+    // goes with it, and it no longer counts as not saved.
+    void pagePurged(qint64 pageServerID);
     // Aborts the requests of the cycle in flight; that cycle then ends with a cancelled error.
     void cancelCycle();
 

@@ -106,6 +106,17 @@ void SyncEngine::dropRefused(const QString &pageLocalID)
     });
 }
 
+void SyncEngine::pagePurged(qint64 pageServerID)
+{
+    const FNPage *page = pageServerID != 0 ? m_store.pageWithServerID(pageServerID) : nullptr;
+    if (!page)
+        return;
+    const QString pageLocalID = page->localID;
+    dropRefused(pageLocalID);
+    // A change of it still queued would be refused for good in its turn, and counted again.
+    m_outbox.dropPurgedPage(pageLocalID);
+}
+
 QCoro::Task<> SyncEngine::restoreRefusedPages()
 {
     releaseRefusedCreates();

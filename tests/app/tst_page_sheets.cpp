@@ -12,8 +12,8 @@
 #include "fake-service/fake_service.h"
 #include "platform/icon_theme.h"
 #include "platform/preset_confirmer.h"
-#include "support/collab_steps.h"
 #include "support/app_harness.h"
+#include "support/collab_steps.h"
 #include "ui/clamped_text.h"
 #include "ui/toast_overlay.h"
 
@@ -61,6 +61,7 @@ private Q_SLOTS:
 
     void shareByButtonThenChangeTheRole();
     void publishWithAndWithoutAPassword();
+    void restoreShowsTheOlderTextInTheOpenEditor_data();
     void restoreShowsTheOlderTextInTheOpenEditor();
 
 private:
@@ -88,6 +89,7 @@ private:
     std::unique_ptr<AppWindow> m_window;
     QString m_pageLocalID;
     qint64 m_pageID = 0;
+    QDateTime m_now; // the engine's clock, where a test holds it
 };
 
 void TestPageSheets::initTestCase()
@@ -326,12 +328,32 @@ void TestPageSheets::publishWithAndWithoutAPassword()
     QTRY_VERIFY(snug());
 }
 
+void TestPageSheets::restoreShowsTheOlderTextInTheOpenEditor_data()
+{
+    QTest::addColumn<bool>("editWaiting"); // a line typed last, its send failed once
+    QTest::newRow("all sent") << false;
+    QTest::newRow("an edit waiting after a failed send") << true;
+}
+
 void TestPageSheets::restoreShowsTheOlderTextInTheOpenEditor()
 {
+    QFETCH(bool, editWaiting);
     QVERIFY(openPageTypedInto(QStringLiteral("Diary"), QStringLiteral("First draft")));
     QVERIFY(typeAndSend(QStringLiteral(" and more"), QStringLiteral("First draft and more")));
     BlockRow *row = onlyRow();
     QVERIFY(row->richEditor()->hasFocus()); // the user is still in the block
+    if (editWaiting) {
+        // The engine's clock stands still: the failed send waits out its back-off until told.
+        m_now = QDateTime::currentDateTimeUtc();
+        m_app->engine.setClock([this] { return m_now; });
+        auto busy = FakeService::Fault::http(503, R"({"error":"Busy"})");
+        busy.method = "POST";
+        busy.remaining = 1;
+        m_fake.setFault(QStringLiteral("/api/blocks.php"), busy);
+        QTest::keyClicks(row->richEditor(), QStringLiteral(" and the end"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_app->store.state().outbox.empty() && m_app->store.state().outbox.front().attempts == 1, kWait);
+    }
 
     // The saved version holding the first text only.
     qint64 older = 0;
@@ -355,7 +377,14 @@ void TestPageSheets::restoreShowsTheOlderTextInTheOpenEditor()
     QTest::mouseClick(restore, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(open.isNull(), kWait);
 
-    // The service, the store and the open editor all hold the restored text.
+    // The service, the store and the open editor all hold the restored text, also once what waited
+    // may be sent.
+    if (editWaiting) {
+        m_now = m_now.addSecs(600);
+        QTRY_VERIFY_WITH_TIMEOUT(upToDate(), kWait);
+        QSignalSpy cycles(&m_app->engine, &SyncEngine::cycleFinished);
+        QTRY_VERIFY_WITH_TIMEOUT(cycles.size() >= 2, kWait);
+    }
     QCOMPARE(serviceTexts(), QStringList{QStringLiteral("First draft")});
     QVERIFY(m_window->toastOverlay()->messageLabel()->text().startsWith(
         QStringLiteral("Restored version from ")));

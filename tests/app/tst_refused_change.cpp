@@ -2,8 +2,10 @@
 #include "app/sync_button.h"
 #include "editor/block_row.h"
 #include "editor/rich_text_editor.h"
-#include "library/library_dock.h"
 #include "fake-service/fake_service.h"
+#include "library/library_dock.h"
+#include "library/library_view.h"
+#include "library/trash_view.h"
 #include "platform/icon_theme.h"
 #include "store/retry_policy.h"
 #include "support/collab_steps.h"
@@ -53,6 +55,8 @@ private:
     void typeInFirstLine(PageView *page, const QString &typed);
     // Syncs, the waits between tries passed, until the outbox is empty (at most twelve cycles).
     void syncUntilDrained();
+    // Deletes the page for good from the trash window, as the user does, and closes the window.
+    void emptyFromTheTrash(qint64 pageServerID);
 
     FakeService m_fake;
     AppDevice m_device;
@@ -94,7 +98,8 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     PageView *page = m_launched->pageView();
     QTest::keyClicks(keyboard(), kTitle);
     typeBlocks(page, {QStringLiteral("original")});
-    QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageServerID(m_fake, kTitle)), QStringList{"original"}, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(storedTexts(m_fake, pageServerID(m_fake, kTitle)), QStringList{"original"},
+                              kWait);
     QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
 
     // From now on the service refuses this device's changes of the page, and the device's clock
@@ -130,14 +135,16 @@ void TestRefusedChange::refusedChangeIsToldAndUndone()
     // Told, naming the page, in the service's words.
     QTRY_VERIFY_WITH_TIMEOUT(m_launched->app->toasts.current(), kWait);
     const QString message = m_launched->app->toasts.current()->message;
-    QVERIFY2(message.contains(QStringLiteral("“") + kTitle + (title ? typed : QString()) + QStringLiteral("”")),
-             qPrintable(message));
+    QVERIFY2(
+        message.contains(QStringLiteral("“") + kTitle + (title ? typed : QString()) + QStringLiteral("”")),
+        qPrintable(message));
     QVERIFY2(message.contains(QStringLiteral("You can only comment on this page")), qPrintable(message));
     QCOMPARE(toasts.size(), 1);
 
     // This device shows what the service holds, and only then is up to date.
     if (title) {
-        QTRY_COMPARE_WITH_TIMEOUT(m_launched->app->store.page(page->model().pageLocalID())->title, kTitle, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(m_launched->app->store.page(page->model().pageLocalID())->title, kTitle,
+                                  kWait);
         QTRY_COMPARE_WITH_TIMEOUT(page->titleField()->toPlainText(), kTitle, kWait);
     } else {
         QCOMPARE(storedTexts(m_fake, pageServerID(m_fake, kTitle)), QStringList{"original"});
@@ -200,13 +207,42 @@ void TestRefusedChange::syncUntilDrained()
     }
 }
 
+void TestRefusedChange::emptyFromTheTrash(qint64 pageServerID)
+{
+    LibraryView *sidebar = m_launched->sidebar();
+    QTest::mouseClick(sidebar->dock()->button(QString::fromLatin1(LibraryDock::kTrash)), Qt::LeftButton);
+    TrashView *trash = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (trash = m_launched->window->findChild<TrashView *>()) && trash->rowFor(pageServerID), kWait);
+    const auto button = [&](const char *textOrTip) -> QAbstractButton * {
+        QWidget *row = trash->rowFor(pageServerID);
+        for (QAbstractButton *b : row ? row->findChildren<QAbstractButton *>() : QList<QAbstractButton *>()) {
+            if (b->text() == QLatin1String(textOrTip) || b->toolTip() == QLatin1String(textOrTip))
+                return b;
+        }
+        return nullptr;
+    };
+    QVERIFY(button(TrashView::kPermanentlyDelete));
+    m_fake.clearRequests();
+    QTest::mouseClick(button(TrashView::kPermanentlyDelete), Qt::LeftButton);
+    QTRY_VERIFY(button(TrashView::kConfirmDelete));
+    QTest::mouseClick(button(TrashView::kConfirmDelete), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!trash->rowFor(pageServerID) && trash->currentBody() != trash->spinnerPage(),
+                             kWait);
+    QVERIFY(!m_fake.state().pages.count(pageServerID));
+    trash->close();
+}
+
 void TestRefusedChange::refusalEnds_data()
 {
     QTest::addColumn<bool>("trashed");    // else reading the page is refused as well
     QTest::addColumn<bool>("relaunched"); // between the refusal and the restore
-    QTest::newRow("the page trashed on another device, then restored") << true << false;
-    QTest::newRow("trashed elsewhere, the app relaunched, then restored") << true << true;
-    QTest::newRow("reading the page refused too") << false << false;
+    QTest::addColumn<bool>("emptied");    // from the trash here, rather than restored
+    QTest::newRow("the page trashed on another device, then restored") << true << false << false;
+    QTest::newRow("trashed elsewhere, the app relaunched, then restored") << true << true << false;
+    QTest::newRow("trashed elsewhere, then emptied from the trash here") << true << false << true;
+    QTest::newRow("trashed elsewhere, the app relaunched, then emptied") << true << true << true;
+    QTest::newRow("reading the page refused too") << false << false << false;
 }
 
 // A refused edit stops costing requests once its page is known gone, and while the page cannot be
@@ -215,6 +251,7 @@ void TestRefusedChange::refusalEnds()
 {
     QFETCH(bool, trashed);
     QFETCH(bool, relaunched);
+    QFETCH(bool, emptied);
     const QString kTitle = QStringLiteral("Ledger %1").arg(m_accounts + 1);
     PageView *page = startPage(kTitle);
     QVERIFY(page);
@@ -265,6 +302,24 @@ void TestRefusedChange::refusalEnds()
             QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("1"), kWait);
             QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
             QVERIFY(!upToDate(*m_launched));
+        }
+        if (emptied) {
+            // Emptied from the trash here, it takes what it held back with it: the button says so at
+            // once, with no request beyond the purge and the trash's list, and after a relaunch too.
+            emptyFromTheTrash(pageID);
+            QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+            for (const HttpRequest &r : m_fake.requests()) {
+                const QByteArray target = r.method + ' ' + r.target;
+                QVERIFY2(target.contains("permanent=1") || target.contains("trash=1"), target.constData());
+            }
+            quit(m_launched);
+            m_launched = launch(*m_signedUp);
+            QVERIFY(m_launched);
+            QVERIFY(syncOnlyWhenTold(*m_launched, m_now));
+            clickSync(*m_launched);
+            QTRY_VERIFY_WITH_TIMEOUT(upToDate(*m_launched), kWait);
+            QCOMPARE(blockReads(), 0);
+            return;
         }
         // Restored on the other device, it comes back here with the sidebar's refresh, still not saved
         // until the next cycle lays it back to the service's copy with one read.
@@ -336,7 +391,8 @@ void TestRefusedChange::refusedNewPageIsTold()
                  message.contains(QStringLiteral("Too many pages")),
              qPrintable(message));
     QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("2"), kWait);
-    QCOMPARE(m_launched->mainView()->syncButton()->toolTip(), QStringLiteral("2 unsynced changes — tap to sync"));
+    QCOMPARE(m_launched->mainView()->syncButton()->toolTip(),
+             QStringLiteral("2 unsynced changes — tap to sync"));
 
     // Its title typed again, the app quit before any sync: sent again at the next launch, the page is
     // saved, and whole on another device.
@@ -389,7 +445,8 @@ void TestRefusedChange::refusedNewFolderIsTold()
                  !message.contains(QStringLiteral("shows what the server holds")),
              qPrintable(message));
     // The page went up, here and on the service; the folder is still here, not saved.
-    QTRY_COMPARE(sidebarRows(sidebar), (QStringList{QStringLiteral("📁 New folder"), QStringLiteral("Inside")}));
+    QTRY_COMPARE(sidebarRows(sidebar),
+                 (QStringList{QStringLiteral("📁 New folder"), QStringLiteral("Inside")}));
     QCOMPARE(m_fake.state().pages.at(pageServerID(m_fake, QStringLiteral("Inside"))).folderId, qint64(0));
     QTRY_COMPARE_WITH_TIMEOUT(badge(*m_launched), QStringLiteral("1"), kWait);
 }

@@ -50,6 +50,8 @@ private Q_SLOTS:
     void failedLoadShowsItsMessage();
     void rejectRemovesTheCardWithoutSync();
     void acceptRemovesTheCardThenSyncsOnce();
+    void acceptedChangeHoldsOverAnEditWaiting_data();
+    void acceptedChangeHoldsOverAnEditWaiting();
     void failedDecisionKeepsTheCard_data();
     void failedDecisionKeepsTheCard();
     void closingWhileDecidingStillSyncs();
@@ -364,6 +366,56 @@ void TestSuggestionsPanel::acceptRemovesTheCardThenSyncsOnce()
     QVERIFY(patches[0].body.contains(R"("status":"accepted")"));
     QCOMPARE(requestsWith(m_fake, kSync, "POST").size(), size_t(1));
     // The change came back with that one cycle.
+    QCOMPARE(TestDevice::textOf(*m_device->block(m_block.localID)), QStringLiteral("better draft"));
+}
+
+void TestSuggestionsPanel::acceptedChangeHoldsOverAnEditWaiting_data()
+{
+    QTest::addColumn<bool>("stillFailing"); // else only the edit's first send failed
+    QTest::newRow("one send failed") << false;
+    QTest::newRow("the service still failing") << true;
+}
+
+// The owner's own edit of the block, waiting after a failed send, never lands over the suggestion
+// accepted after it: it goes first, or the accept waits for it.
+void TestSuggestionsPanel::acceptedChangeHoldsOverAnEditWaiting()
+{
+    QFETCH(bool, stillFailing);
+    bobEditsTheBlock(QStringLiteral("better draft"));
+    // The device's clock stands still: the failed send waits out its back-off as long as the test runs.
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    m_device->engine().setClock([&now] { return now; });
+    auto failure = FakeService::Fault::http(503, R"({"error":"Busy"})");
+    failure.method = "POST";
+    m_fake.setFault(QStringLiteral("/api/blocks.php"), stillFailing ? failure : once(failure));
+    m_device->setBlockText(m_block.localID, QStringLiteral("my own draft"));
+    QVERIFY(m_device->queueBlockUpsert(m_page.localID));
+    m_device->sync();
+    QCOMPARE(m_device->store().state().outbox.size(), size_t(1));
+
+    auto panel = openPanel();
+    QTRY_COMPARE(panel->cards().size(), 1);
+    m_fake.clearRequests();
+    decide(*panel, 0, true);
+    QTRY_VERIFY(!panel->model().actingID());
+    const auto serviceText = [&] {
+        return m_fake.storedBlocks(m_page.serverID)[0].content.at(QStringLiteral("text")).toString();
+    };
+    if (stillFailing) {
+        QCOMPARE(panel->errorLabel()->text(), QString::fromLatin1(SuggestionsPanelModel::kEditsWaiting));
+        QCOMPARE(panel->cards().size(), 1);
+        QVERIFY(requestsWith(m_fake, kSuggestions, "PATCH").empty());
+        QCOMPARE(m_fake.state().suggestions.rbegin()->second.status, QStringLiteral("pending"));
+        QCOMPARE(TestDevice::textOf(*m_device->block(m_block.localID)), QStringLiteral("my own draft"));
+        return;
+    }
+    QVERIFY(panel->cards().isEmpty());
+    QCOMPARE(m_fake.state().suggestions.rbegin()->second.status, QStringLiteral("accepted"));
+    // Later cycles bring nothing over the accepted text, here or there.
+    now = now.addSecs(600);
+    QVERIFY(m_device->sync());
+    QVERIFY(m_device->store().state().outbox.empty());
+    QCOMPARE(serviceText(), QStringLiteral("better draft"));
     QCOMPARE(TestDevice::textOf(*m_device->block(m_block.localID)), QStringLiteral("better draft"));
 }
 

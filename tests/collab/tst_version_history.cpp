@@ -23,6 +23,7 @@ namespace {
 
 const QString kVersions = QStringLiteral("/api/versions.php");
 const QString kSync = QStringLiteral("/api/sync.php");
+const QString kBlocks = QStringLiteral("/api/blocks.php");
 
 } // namespace
 
@@ -51,11 +52,21 @@ private Q_SLOTS:
     void failedRestoreKeepsTheSheetOpenAndDoesNotSync();
     void restoreFinishingAfterTheSheetClosedStillToasts();
     void restoreDuringACyclePullsTheRestoredTextAndTellsTheEditor();
+    void restoreHoldsOverAnEditWaiting_data();
+    void restoreHoldsOverAnEditWaiting();
     void sheetRestoresAfterTheConfirmationAndCloses();
 
 private:
     // A synced page with two saved versions, and a history of it that has loaded them.
     std::unique_ptr<VersionHistory> loadedHistory();
+    // A synced page whose one line read "old words", then "new words"; its version with the old text.
+    struct TwoVersions {
+        FNPage page;
+        FNBlock block;
+        VersionDTO older;
+    };
+    std::optional<TwoVersions> pageWithTwoVersions();
+    QStringList serviceTexts(qint64 pageServerID) const;
 
     FakeService m_fake;
     FakeService::Account m_account;
@@ -408,31 +419,49 @@ void TestVersionHistory::restoreFinishingAfterTheSheetClosedStillToasts()
              "Restored version from " + formatVersionDate(version.created_at) + ".");
 }
 
-void TestVersionHistory::restoreDuringACyclePullsTheRestoredTextAndTellsTheEditor()
+std::optional<TestVersionHistory::TwoVersions> TestVersionHistory::pageWithTwoVersions()
 {
     const FNPage made = m_device->addPage(m_account.workspaceId, QStringLiteral("Notes"));
     const FNBlock block = m_device->addBlock(made.localID, QStringLiteral("old words"), 0);
-    QVERIFY(m_device->sync());
-    QVERIFY(m_device->queueBlockUpsert(made.localID));
-    QVERIFY(m_device->sync());
+    if (!m_device->sync() || !m_device->queueBlockUpsert(made.localID) || !m_device->sync())
+        return std::nullopt;
     m_device->setBlockText(block.localID, QStringLiteral("new words"));
-    QVERIFY(m_device->queueBlockUpsert(made.localID));
-    QVERIFY(m_device->sync());
-    const qint64 serverID = m_device->page(made.localID)->serverID;
-    qint64 older = 0;
-    for (const auto &[id, version] : m_fake.state().versions) {
-        const JSONArray blocks = JSONValue(version.snapshot)[QStringLiteral("blocks")].toArray();
-        if (version.pageId == serverID && blocks.size() == 1 &&
+    if (!m_device->queueBlockUpsert(made.localID) || !m_device->sync())
+        return std::nullopt;
+    const FNPage page = *m_device->page(made.localID);
+    VersionHistory history(m_device->client(), nullptr, nullptr, page.serverID);
+    if (!runTask(history.load()).ok())
+        return std::nullopt;
+    for (const VersionDTO &version : history.versions()) {
+        const JSONArray blocks =
+            JSONValue(m_fake.state().versions.at(version.id).snapshot)[QStringLiteral("blocks")].toArray();
+        if (blocks.size() == 1 &&
             blocks.front()[QStringLiteral("content")][QStringLiteral("text")].toString() == u"old words")
-            older = id;
+            return TwoVersions{page, *m_device->block(block.localID), version};
     }
-    QVERIFY(older);
+    return std::nullopt;
+}
+
+QStringList TestVersionHistory::serviceTexts(qint64 pageServerID) const
+{
+    QStringList texts;
+    for (const FakeServiceState::Block &block : m_fake.storedBlocks(pageServerID))
+        texts << JSONValue(block.content)[QStringLiteral("text")].toString();
+    return texts;
+}
+
+void TestVersionHistory::restoreDuringACyclePullsTheRestoredTextAndTellsTheEditor()
+{
+    const auto made = pageWithTwoVersions();
+    QVERIFY(made);
+    const FNBlock block = made->block;
+    const qint64 serverID = made->page.serverID;
     VersionHistory history(m_device->client(), &m_device->engine(), m_toasts.get(), serverID);
     history.setEvents(&m_device->events());
     QSignalSpy restored(&m_device->events(), &AppEvents::pageRestored);
     QVERIFY(runTask(history.load()).ok());
     const auto version = std::find_if(history.versions().begin(), history.versions().end(),
-                                      [&](const VersionDTO &v) { return v.id == older; });
+                                      [&](const VersionDTO &v) { return v.id == made->older.id; });
     QVERIFY(version != history.versions().end());
 
     // A cycle whose pull the service answered before the restore is still on its way back.
@@ -447,6 +476,74 @@ void TestVersionHistory::restoreDuringACyclePullsTheRestoredTextAndTellsTheEdito
     QCOMPARE(TestDevice::textOf(*m_device->block(block.localID)), QStringLiteral("old words"));
     QCOMPARE(restored.size(), 1);
     QCOMPARE(restored.front().front().toLongLong(), serverID);
+}
+
+void TestVersionHistory::restoreHoldsOverAnEditWaiting_data()
+{
+    QTest::addColumn<int>("status");  // the service's answer to the edit's sends
+    QTest::addColumn<bool>("always"); // else to its first send only
+    QTest::addColumn<bool>("restored");
+    QTest::newRow("one send failed") << 503 << false << true;
+    QTest::newRow("the service still failing") << 503 << true << false;
+    QTest::newRow("refused for this page") << 403 << true << true;
+}
+
+// An edit of the page waiting in the outbox never lands over the version restored after it: it goes
+// first, or the restore waits for it, or, refused by the service, it goes away.
+void TestVersionHistory::restoreHoldsOverAnEditWaiting()
+{
+    QFETCH(int, status);
+    QFETCH(bool, always);
+    QFETCH(bool, restored);
+    const auto made = pageWithTwoVersions();
+    QVERIFY(made);
+    // The device's clock stands still: the failed send waits out its back-off as long as the test runs.
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    m_device->engine().setClock([&now] { return now; });
+    auto failure = FakeService::Fault::http(status, R"({"error":"Not now"})");
+    failure.method = "POST";
+    m_fake.setFault(kBlocks, always ? failure : once(failure));
+    m_device->setBlockText(made->block.localID, QStringLiteral("unsent words"));
+    QVERIFY(m_device->queueBlockUpsert(made->page.localID));
+    m_device->sync();
+    QCOMPARE(m_device->store().state().outbox.size(), size_t(1));
+    QCOMPARE(m_device->store().state().outbox.front().attempts, qint64(1));
+
+    VersionHistory history(m_device->client(), &m_device->engine(), m_toasts.get(), made->page.serverID);
+    QSignalSpy closed(&history, &VersionHistory::closeRequested);
+    m_fake.clearRequests();
+    history.askRestore(made->older);
+    QVERIFY(runTask(history.confirmRestore()).ok());
+
+    const auto text = [&] { return TestDevice::textOf(*m_device->block(made->block.localID)); };
+    QVERIFY(m_toasts->current());
+    if (!restored) {
+        // Nothing restored, and the user is told why; the edit still waits.
+        QCOMPARE(m_toasts->current()->message, QString::fromLatin1(VersionHistory::kEditsWaiting));
+        QCOMPARE(closed.size(), 0);
+        QVERIFY(m_fake.requestsTo(kVersions).isEmpty());
+        QCOMPARE(m_device->store().state().outbox.size(), size_t(1));
+        QCOMPARE(text(), QStringLiteral("unsent words"));
+        QCOMPARE(serviceTexts(made->page.serverID), QStringList{QStringLiteral("new words")});
+        return;
+    }
+    QCOMPARE(m_toasts->current()->message,
+             "Restored version from " + formatVersionDate(made->older.created_at) + ".");
+    QCOMPARE(closed.size(), 1);
+    // One cycle sent the edit before the restore went.
+    QStringList order;
+    for (const HttpRequest &r : m_fake.requests())
+        order << QString::fromUtf8(r.method + ' ' + r.path());
+    const qsizetype restoreAt = order.indexOf(QStringLiteral("PATCH ") + kVersions);
+    QVERIFY2(restoreAt >= 0, qPrintable(order.join(u", ")));
+    QCOMPARE(order.mid(0, restoreAt).count(QStringLiteral("POST ") + kBlocks), status == 503 ? 1 : 0);
+    // Later cycles bring nothing over the restored text, here or there.
+    now = now.addSecs(600);
+    QVERIFY(m_device->sync());
+    QVERIFY(m_device->sync());
+    QVERIFY(m_device->store().state().outbox.empty());
+    QCOMPARE(serviceTexts(made->page.serverID), QStringList{QStringLiteral("old words")});
+    QCOMPARE(text(), QStringLiteral("old words"));
 }
 
 void TestVersionHistory::sheetRestoresAfterTheConfirmationAndCloses()
