@@ -58,9 +58,10 @@ public:
     // would land in the same place.
     QCoro::Task<> addRow();
 
-    // Shows the value at once and sends the whole row after the cell's quiet period. `row` is the
-    // row as shown when the edit was made. When no send carrying the value reaches the service, the
-    // cell shows the service's value again and `saveError` tells why.
+    // Shows the value at once and sends the whole row after the cell's quiet period, or, while an
+    // update of the row is out, once that is answered. `row` is the row as shown when the edit was
+    // made. When no send carrying the value reaches the service, the cell shows the service's value
+    // again and `saveError` tells why.
     void editCell(const DBRowDTO &row, const QString &columnId, const JSONValue &value);
     // A text field's change; a number column takes only text that is one number (or blank).
     // False when nothing was changed.
