@@ -19,6 +19,7 @@
 #include "platform/start_marks.h"
 #include "platform/system_clipboard.h"
 #include "store/favorites_store.h"
+#include "store/kept_recordings.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 #include "store/template_store.h"
@@ -73,6 +74,8 @@ int run(int argc, char *argv[])
     ServiceClient client(serviceOrigin(), session, events, connectivity);
     SyncEngine engine(store, client);
     engine.followConnectivity(connectivity);
+    KeptRecordings recordings(store, client);
+    recordings.followEngine(engine);
     ToastCenter toasts;
     FavoritesStore favorites(settings);
     TemplateStore templates(settings);
@@ -92,6 +95,7 @@ int run(int argc, char *argv[])
     context.connectivity = &connectivity;
     context.events = &events;
     context.clipboard = &clipboard;
+    context.recordings = &recordings;
 
     MainView::Parts parts;
     parts.panel = makePagePanel;

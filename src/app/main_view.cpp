@@ -111,7 +111,7 @@ QWidget *MainView::buildToolbar()
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
 
-    m_syncButton = new SyncButton(*m_context.store, m_context.syncEngine, bar);
+    m_syncButton = new SyncButton(*m_context.store, m_context.syncEngine, bar, m_context.recordings);
     bar->addWidget(m_syncButton);
 
     m_accountButton = new QToolButton(bar);

@@ -1,6 +1,7 @@
 #include "app/sync_button.h"
 
 #include "app/app_symbols.h"
+#include "store/kept_recordings.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
 #include "ui/app_style.h"
@@ -19,10 +20,11 @@ const QColor kBadgeColor(255, 149, 0); // the system orange
 
 } // namespace
 
-SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent)
+SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent, KeptRecordings *recordings)
     : QToolButton(parent)
     , m_store(store)
     , m_engine(engine)
+    , m_recordings(recordings)
     , m_spinner(new BusyIndicator(kIconSize, this))
     , m_badge(new QLabel(this))
 {
@@ -46,6 +48,8 @@ SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent)
     connect(&m_store, &LocalStore::stateChanged, this, &SyncButton::refresh);
     if (m_engine)
         connect(m_engine, &SyncEngine::isSyncingChanged, this, &SyncButton::refresh);
+    if (m_recordings)
+        connect(m_recordings, &KeptRecordings::changed, this, &SyncButton::refresh);
     connect(this, &QToolButton::clicked, this, [this] { SyncEngine::syncQuietly(m_engine); });
 
     refresh();
@@ -54,7 +58,9 @@ SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent)
 void SyncButton::refresh()
 {
     // A page still showing a change the service refused is not saved either.
-    const qsizetype unsaved = m_engine ? m_engine->unsavedPageCount() : 0;
+    // So is a voice note the service does not have yet.
+    const qsizetype unsaved =
+        (m_engine ? m_engine->unsavedPageCount() : 0) + (m_recordings ? m_recordings->count() : 0);
     const SyncStatus next =
         SyncStatus::of(m_engine && m_engine->isSyncing(), qsizetype(m_store.state().outbox.size()) + unsaved);
     // The store changes often; the face only when the status does.

@@ -2,16 +2,18 @@
 
 #include "app/sync_status.h"
 
+#include <QPointer>
 #include <QToolButton>
 
 class BusyIndicator;
+class KeptRecordings;
 class LocalStore;
 class QLabel;
 class SyncEngine;
 
 // The toolbar's "Sync now" button. Its face is the sync status: a spinner while a cycle runs, else
-// the symbol with the count of queued changes as a badge, or the up-to-date symbol. A click starts a
-// cycle, also while one runs (the engine ignores it then).
+// the symbol with the count of queued changes (voice notes not uploaded yet among them) as a badge,
+// or the up-to-date symbol. A click starts a cycle, also while one runs (the engine ignores it then).
 class SyncButton : public QToolButton
 {
     Q_OBJECT
@@ -19,7 +21,8 @@ public:
     static constexpr const char *kHelp = "Sync now";
     static constexpr int kIconSize = 18;
 
-    SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent = nullptr);
+    SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent = nullptr,
+               KeptRecordings *recordings = nullptr);
 
     SyncStatus status() const { return m_status; }
     QLabel *badge() const { return m_badge; }
@@ -34,6 +37,7 @@ private:
 
     LocalStore &m_store;
     SyncEngine *m_engine;
+    QPointer<KeptRecordings> m_recordings;
     BusyIndicator *m_spinner;
     QLabel *m_badge;
     SyncStatus m_status;

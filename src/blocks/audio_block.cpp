@@ -6,6 +6,7 @@
 #include "blocks/block_content.h"
 #include "blocks/file_block.h"
 #include "platform/media_audio_recorder.h"
+#include "store/kept_recordings.h"
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
@@ -79,15 +80,32 @@ void attach(BlockHost &host)
         FileBlock::pickAndAttach(host, QString::fromLatin1(kAudioKind));
 }
 
-void uploadRecording(BlockHost &host, const QString &filePath)
+// The first try of a kept recording; its later tries are the store's.
+static QCoro::Task<> uploadKept(QPointer<KeptRecordings> recordings, QPointer<ToastCenter> toasts,
+                                QString blockLocalID)
 {
-    uploadRecording(host.laterWriter(), host.services(), filePath);
+    const bool uploaded = co_await recordings->upload(blockLocalID);
+    if (!uploaded && recordings && recordings->fileOf(blockLocalID) && toasts)
+        toasts->show(QString::fromUtf8(kUploadFailed));
 }
 
-void uploadRecording(const BlockHost::ContentWriter &writer, const BlockServices &services,
-                     const QString &filePath)
+void uploadRecording(BlockHost &host, const QString &filePath)
 {
-    if (services.client && services.client->isSignedIn())
+    uploadRecording(host.currentBlock().localID, host.laterWriter(), host.services(), filePath);
+}
+
+void uploadRecording(const QString &blockLocalID, const BlockHost::ContentWriter &writer,
+                     const BlockServices &services, const QString &filePath)
+{
+    const bool signedIn = services.client && services.client->isSignedIn();
+    // Out of the temporary folder at once, where the system may clear it: with its block it goes
+    // to the service now or, failing that, later.
+    if (services.recordings && services.recordings->keep(blockLocalID, filePath)) {
+        if (signedIn)
+            uploadKept(services.recordings, services.toasts, blockLocalID);
+        return;
+    }
+    if (signedIn)
         uploadRecordingFile(writer, services, filePath);
 }
 
@@ -154,15 +172,17 @@ AudioBlockView::~AudioBlockView()
     recorder->disconnect(this);
     recorder->setParent(nullptr);
     connect(recorder, &AudioRecorder::stopped, recorder,
-            [recorder, writer = m_uploadWriter, services = m_uploadServices,
+            [recorder, block = m_uploadBlock, writer = m_uploadWriter, services = m_uploadServices,
              client = QPointer<ServiceClient>(m_uploadServices.client),
-             toasts = QPointer<ToastCenter>(m_uploadServices.toasts)](const QString &file) {
+             toasts = QPointer<ToastCenter>(m_uploadServices.toasts),
+             recordings = QPointer<KeptRecordings>(m_uploadServices.recordings)](const QString &file) {
                 // The session's services may have gone meanwhile (sign-out, quit): the file stays.
                 BlockServices now = services;
                 now.client = client;
                 now.toasts = toasts;
+                now.recordings = recordings;
                 if (!file.isEmpty())
-                    AudioBlock::uploadRecording(writer, now, file);
+                    AudioBlock::uploadRecording(block, writer, now, file);
                 recorder->deleteLater();
             });
     recorder->stop();
@@ -310,6 +330,7 @@ void AudioBlockView::toggleRecording()
         AudioRecorder *recorder = ensureRecorder();
         if (!recorder || !recorder->start())
             return;
+        m_uploadBlock = host().currentBlock().localID;
         m_uploadWriter = host().laterWriter();
         m_uploadServices = host().services();
         connect(recorder, &AudioRecorder::stopped, this, &AudioBlockView::onStopped, Qt::UniqueConnection);
@@ -340,7 +361,7 @@ void AudioBlockView::onStopped(const QString &filePath)
         return;
     }
     setState(RecorderState::uploading);
-    AudioBlock::uploadRecording(m_uploadWriter, m_uploadServices, filePath);
+    AudioBlock::uploadRecording(m_uploadBlock, m_uploadWriter, m_uploadServices, filePath);
     // The view is not told when the upload ends: a stored address shows the player.
     QTimer::singleShot(m_timing.uploadingShown, this, [this] {
         m_elapsedTicks = 0;

@@ -40,13 +40,14 @@ struct Content {
 // Upload: any file, sent as "audio", stored as a file attachment is. Nothing while signed out.
 void attach(BlockHost &host);
 // A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed. A
-// failure keeps the file and tells the user. Nothing while signed out.
+// failure keeps the file and tells the user; with the services' kept recordings it is kept with its
+// block in the data folder and sent again later (also while signed out).
 void uploadRecording(BlockHost &host, const QString &filePath);
-// The same for a recording that ends after its row went: through the writer and services the row
-// had when the recording began.
-void uploadRecording(const BlockHost::ContentWriter &writer, const BlockServices &services,
-                     const QString &filePath);
-// The task behind it.
+// The same for a recording that ends after its row went: through the block, writer and services the
+// row had when the recording began.
+void uploadRecording(const QString &blockLocalID, const BlockHost::ContentWriter &writer,
+                     const BlockServices &services, const QString &filePath);
+// The task behind it without kept recordings.
 QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services, QString filePath);
 
 // The recording time as minutes and seconds: 65.3 gives "1:05".
@@ -118,6 +119,7 @@ private:
     QTimer m_tickTimer;
     QPointer<AudioRecorder> m_recorder;
     // Taken when a recording starts, for its upload: the row may be gone when it ends.
+    QString m_uploadBlock;
     BlockHost::ContentWriter m_uploadWriter;
     BlockServices m_uploadServices;
 

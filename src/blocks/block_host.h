@@ -15,6 +15,7 @@
 class AppEvents;
 class AudioRecorder;
 class FilePicker;
+class KeptRecordings;
 class LocalStore;
 class QObject;
 class ServiceClient;
@@ -32,6 +33,9 @@ struct BlockServices {
     AppEvents *events = nullptr; // a button's AI prompt
     // Makes the recorder of an audio block, owned by `parent`; the microphone's when unset.
     std::function<AudioRecorder *(QObject *parent)> makeRecorder;
+    // Where a voice note waits until the service has it; without it a failed upload leaves the
+    // recording in the temporary folder.
+    KeptRecordings *recordings = nullptr;
 };
 
 // A block as its kind sees it from inside its row: the content as stored now, a way to write it

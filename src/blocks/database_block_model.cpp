@@ -299,39 +299,74 @@ void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client,
                                       const JSONObject &fallback)
 {
     m_waiting.remove(key);
-    DBRowPatchReq body;
-    body.row_id = rowId;
     // The row as it is now, with every cell's latest value, not only this one's.
     const DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
-    body.data = row ? row->data : fallback;
+    JSONObject data = row ? row->data : fallback;
+    // Two updates of one row out at once may land in either order, the older over the newer: this
+    // one follows the answer to the one out, folded with any other edit made meanwhile.
+    if (const auto out = m_rowsOut->find(rowId); out != m_rowsOut->end()) {
+        *out = std::move(data);
+        return;
+    }
+    m_rowsOut->insert(rowId, std::nullopt);
+    DBRowPatchReq body;
+    body.row_id = rowId;
+    body.data = std::move(data);
     const quint64 sentAt = tick();
     m_sending.emplace(sentAt, rowId);
-    sendPatch(this, client, toasts, std::move(body), sentAt);
+    sendPatch(this, client, toasts, m_rowsOut, std::move(body), sentAt);
+}
+
+quint64 DatabaseBlockModel::sendHeldBack(qint64 rowId, JSONObject &data)
+{
+    if (m_db) {
+        if (const DBRowDTO *row = findRow(*m_db, rowId))
+            data = row->data;
+    }
+    const quint64 sentAt = tick();
+    m_sending.emplace(sentAt, rowId);
+    return sentAt;
 }
 
 QCoro::Task<> DatabaseBlockModel::sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                            QPointer<ToastCenter> toasts, DBRowPatchReq body, quint64 sentAt)
+                                            QPointer<ToastCenter> toasts, std::shared_ptr<RowsOut> rowsOut,
+                                            DBRowPatchReq body, quint64 sentAt)
 {
     const qint64 rowId = body.row_id;
-    const JSONObject data = body.data.value_or(JSONObject());
-    std::optional<QString> failure;
-    if (!client) {
-        failure = APIError::noToken().errorDescription();
-    } else {
-        try {
-            co_await client->patchRow(std::move(body));
-        } catch (const std::exception &error) {
-            failure = APIError::messageOf(error);
+    for (;;) {
+        const JSONObject data = body.data.value_or(JSONObject());
+        std::optional<QString> failure;
+        if (!client) {
+            failure = APIError::noToken().errorDescription();
+        } else {
+            try {
+                co_await client->patchRow(std::move(body));
+            } catch (const std::exception &error) {
+                failure = APIError::messageOf(error);
+            }
         }
-    }
-    if (self) {
-        if (failure)
-            self->notSaved(rowId, sentAt, *failure);
-        else
-            self->saved(rowId, data, sentAt);
-    } else if (failure && toasts) {
-        // The block has gone from the screen: the page's toast is the one place left to say so.
-        toasts->show(DatabaseBlock::notSavedMessage(*failure));
+        if (self) {
+            if (failure)
+                self->notSaved(rowId, sentAt, *failure);
+            else
+                self->saved(rowId, data, sentAt);
+        } else if (failure && toasts) {
+            // The block has gone from the screen: the page's toast is the one place left to say so.
+            toasts->show(DatabaseBlock::notSavedMessage(*failure));
+        }
+
+        const auto next = rowsOut->find(rowId);
+        if (next == rowsOut->end() || !*next) {
+            rowsOut->remove(rowId);
+            co_return;
+        }
+        body = DBRowPatchReq{};
+        body.row_id = rowId;
+        JSONObject nextData = std::move(**next);
+        *next = std::nullopt;
+        if (self)
+            sentAt = self->sendHeldBack(rowId, nextData);
+        body.data = std::move(nextData);
     }
 }
 
@@ -365,7 +400,10 @@ bool DatabaseBlockModel::carriedElsewhere(qint64 rowId, quint64 editedAt) const
         if (it->second == rowId)
             return true;
     }
-    // One waiting for its quiet period will take the row as shown, this value with it.
+    // One held back until an answer, or waiting for its quiet period, will take the row as shown,
+    // this value with it.
+    if (const auto held = m_rowsOut->constFind(rowId); held != m_rowsOut->cend() && held->has_value())
+        return true;
     for (const QString &key : m_waiting) {
         const auto edit = m_edits.constFind(key);
         if (edit != m_edits.cend() && edit->rowId == rowId)

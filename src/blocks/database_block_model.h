@@ -58,9 +58,10 @@ public:
     // would land in the same place.
     QCoro::Task<> addRow();
 
-    // Shows the value at once and sends the whole row after the cell's quiet period. `row` is the
-    // row as shown when the edit was made. When no send carrying the value reaches the service, the
-    // cell shows the service's value again and `saveError` tells why.
+    // Shows the value at once and sends the whole row after the cell's quiet period, or, while an
+    // update of the row is out, once that is answered. `row` is the row as shown when the edit was
+    // made. When no send carrying the value reaches the service, the cell shows the service's value
+    // again and `saveError` tells why.
     void editCell(const DBRowDTO &row, const QString &columnId, const JSONValue &value);
     // A text field's change; a number column takes only text that is one number (or blank).
     // False when nothing was changed.
@@ -96,6 +97,9 @@ private:
         quint64 editedAt = 0;
         std::optional<quint64> settledAt; // a send carrying it reached the service
     };
+    // Per row with an update out: the row to send once it is answered, when an edit came meanwhile.
+    // Shared with the sends, so an edit flushed as the view goes still follows its row's update.
+    using RowsOut = QHash<qint64, std::optional<JSONObject>>;
     // A row as the service holds it, as far as the newest answer tells.
     struct SavedRow {
         JSONObject data;
@@ -119,8 +123,12 @@ private:
     void notSaved(qint64 rowId, quint64 sentAt, const QString &message);
     // A send of the row other than the one just answered will carry a value edited at `editedAt`.
     bool carriedElsewhere(qint64 rowId, quint64 editedAt) const;
+    // Sends the row, then each edit that came while it was out, one update at a time.
     static QCoro::Task<> sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                   QPointer<ToastCenter> toasts, DBRowPatchReq body, quint64 sentAt);
+                                   QPointer<ToastCenter> toasts, std::shared_ptr<RowsOut> rowsOut,
+                                   DBRowPatchReq body, quint64 sentAt);
+    // The held-back edit of the row goes out now, as the row is shown; its send's time.
+    quint64 sendHeldBack(qint64 rowId, JSONObject &data);
 
     BlockHost &m_host;
     std::chrono::milliseconds m_cellDelay;
@@ -142,6 +150,7 @@ private:
     QSet<QString> m_waiting;
     // Sends without an answer yet: when each went out, and its row.
     std::map<quint64, qint64> m_sending;
+    std::shared_ptr<RowsOut> m_rowsOut = std::make_shared<RowsOut>();
     // What a cell goes back to when its change is not saved.
     QHash<qint64, SavedRow> m_saved;
 };

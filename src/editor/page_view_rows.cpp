@@ -83,8 +83,14 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     auto *row = new BlockRow(m_model->store(), block, &m_model->focus(), std::move(hooks), nullptr,
                              m_model->timing().rowText);
     const AppContext &context = m_model->context();
-    row->setMediaServices(
-        {context.client, context.toasts, m_filePicker, {}, context.urlOpener, context.events});
+    BlockServices services;
+    services.client = context.client;
+    services.toasts = context.toasts;
+    services.filePicker = m_filePicker;
+    services.urlOpener = context.urlOpener;
+    services.events = context.events;
+    services.recordings = context.recordings;
+    row->setMediaServices(std::move(services));
     if (ServiceClient *client = m_model->context().client)
         installInlineComments(*row, *client);
     row->setSelectMode(m_model->selectMode());

@@ -4,6 +4,7 @@ class AppEvents;
 class Clipboard;
 class Connectivity;
 class FavoritesStore;
+class KeptRecordings;
 class LocalStore;
 class ServiceClient;
 class SessionStore;
@@ -28,4 +29,5 @@ struct AppContext {
     Connectivity *connectivity = nullptr;
     AppEvents *events = nullptr;
     Clipboard *clipboard = nullptr;
+    KeptRecordings *recordings = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "app/sync_button.h"
 #include "blocks/audio_block.h"
 #include "editor/editor_fixture.h"
 #include "fake-service/fake_service.h"
@@ -6,8 +7,11 @@
 #include "platform/media_audio_recorder.h"
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_audio_recorder.h"
+#include "store/kept_recordings.h"
+#include "store/sync_engine.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
+#include "support/fake_http_client.h"
 #include "support/media_test_main.h"
 #include "support/service_page.h"
 #include "ui/toast_center.h"
@@ -55,6 +59,7 @@ private Q_SLOTS:
 
     // The microphone's recorder, through the null source the test command provides.
     void recordsUploadsAndPlays();
+    void failedUploadKeepsTheRecording_data();
     void failedUploadKeepsTheRecording();
     void noInputDeviceStaysIdle();
 
@@ -70,7 +75,7 @@ private Q_SLOTS:
     void playerIsDroppedWhenTheRowGoes();
 
 private:
-    BlockRow *audioRow(const FNBlock &block, bool scripted);
+    BlockRow *audioRow(const FNBlock &block, bool scripted, KeptRecordings *recordings = nullptr);
     static AudioBlockView *viewOf(BlockRow *row) { return qobject_cast<AudioBlockView *>(row->kindView()); }
     QString storedURL(const QString &localID) const
     {
@@ -112,10 +117,11 @@ void TestAudioBlock::cleanup()
     m_world.reset();
 }
 
-BlockRow *TestAudioBlock::audioRow(const FNBlock &block, bool scripted)
+BlockRow *TestAudioBlock::audioRow(const FNBlock &block, bool scripted, KeptRecordings *recordings)
 {
     BlockRow *row = m_fx->addRow(block);
     BlockServices services{&m_world->client, m_toasts.get(), nullptr, {}};
+    services.recordings = recordings;
     if (scripted) {
         services.makeRecorder = [this](QObject *parent) {
             auto *recorder = new PresetAudioRecorder(parent);
@@ -190,15 +196,37 @@ void TestAudioBlock::recordsUploadsAndPlays()
     QVERIFY(!m_fake.requestsTo(QUrl(storedURL(block.localID)).path()).first().header("Authorization"));
 }
 
+void TestAudioBlock::failedUploadKeepsTheRecording_data()
+{
+    QTest::addColumn<bool>("relaunch"); // the app starts again before the service is back
+
+    QTest::newRow("service back") << false;
+    QTest::newRow("next launch") << true;
+}
+
 void TestAudioBlock::failedUploadKeepsTheRecording()
 {
+    QFETCH(bool, relaunch);
     if (!haveMicrophone()) {
         QVERIFY2(qEnvironmentVariableIntValue("PENROOST_REQUIRE_AUDIO") != 1, "no microphone to record from");
         QSKIP("No audio input: run under scripts/with-pulseaudio.sh to record for real");
     }
+    // The app's world: the engine's cycles, the kept recordings, and the sync button's badge.
+    QDateTime clock = QDateTime::currentDateTimeUtc();
+    auto engine = std::make_unique<SyncEngine>(m_fx->store(), m_world->client);
+    auto recordings = std::make_unique<KeptRecordings>(m_fx->store(), m_world->client);
+    recordings->setClock([&clock] { return clock; });
+    recordings->followEngine(*engine);
+    auto button = std::make_unique<SyncButton>(m_fx->store(), engine.get(), nullptr, recordings.get());
+    const auto cycle = [&] {
+        QSignalSpy finished(engine.get(), &SyncEngine::cycleFinished);
+        SyncEngine::syncQuietly(engine.get());
+        return !finished.isEmpty() || finished.wait(15000);
+    };
+
     m_fake.setFault(kUploadPath, FakeService::Fault::http(503, "{}"));
     const FNBlock block = m_fx->addBlock(QStringLiteral("audio"));
-    BlockRow *row = audioRow(block, false);
+    BlockRow *row = audioRow(block, false, recordings.get());
     AudioBlockView *view = viewOf(row);
     view->toggleRecording();
     QCOMPARE(view->recorderState(), AudioBlockView::RecorderState::recording);
@@ -211,14 +239,52 @@ void TestAudioBlock::failedUploadKeepsTheRecording()
     const auto part =
         FakeUploadRoutes::parseFilePart(sent.header("Content-Type").value_or(QByteArray()), sent.body);
     QVERIFY(part);
-    const QString kept = QDir::temp().filePath(part->name);
+    // With its block in the data folder, not where the system clears temporary files.
+    QVERIFY(!QFile::exists(QDir::temp().filePath(part->name)));
+    const QString kept =
+        QFileInfo(m_fx->store().url())
+            .absoluteDir()
+            .filePath(QStringLiteral("recordings/") + block.localID + QLatin1Char('/') + part->name);
     QVERIFY2(QFile::exists(kept), qPrintable(kept));
-    QFile::remove(kept);
     QVERIFY(storedURL(block.localID).isEmpty());
+    QCOMPARE(button->toolTip(), QStringLiteral("1 unsynced change — tap to sync"));
     // The controls come back for another try.
     QTRY_COMPARE(view->recorderState(), AudioBlockView::RecorderState::idle);
     QVERIFY(view->recordButton()->isEnabled());
     QCOMPARE(view->recordButton()->text(), QStringLiteral("Record"));
+
+    if (relaunch) {
+        // Quit with the service still down: nothing but the folder and the stored block is left.
+        delete row;
+        button.reset();
+        recordings.reset();
+        engine.reset();
+        engine = std::make_unique<SyncEngine>(m_fx->store(), m_world->client);
+        recordings = std::make_unique<KeptRecordings>(m_fx->store(), m_world->client);
+        recordings->followEngine(*engine);
+        button = std::make_unique<SyncButton>(m_fx->store(), engine.get(), nullptr, recordings.get());
+        QCOMPARE(button->toolTip(), QStringLiteral("1 unsynced change — tap to sync"));
+    } else {
+        // Tried again only after the pause a failure earns.
+        clock = clock.addSecs(60);
+    }
+    m_fake.clearFaults();
+    const qsizetype tries = m_fake.requestsTo(kUploadPath).size();
+    QVERIFY(cycle());
+    QTRY_VERIFY_WITH_TIMEOUT(!storedURL(block.localID).isEmpty(), 15000);
+    QCOMPARE(m_fake.requestsTo(kUploadPath).size(), tries + 1);
+    const FakeUploadRoutes::File &uploaded = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
+    QCOMPARE(uploaded.name, part->name);
+    QCOMPARE(uploaded.kind, QStringLiteral("audio"));
+    QCOMPARE(uploaded.data, part->data);
+    QVERIFY(!QFile::exists(kept));
+    QTRY_COMPARE(button->toolTip(), QStringLiteral("Up to date"));
+    if (!relaunch)
+        QTRY_VERIFY(view->playButton());
+    // Nothing is sent twice.
+    QVERIFY(cycle());
+    FakeHttpClient(m_fake).get(QStringLiteral("/api/workspaces.php"), m_token);
+    QCOMPARE(m_fake.requestsTo(kUploadPath).size(), tries + 1);
 }
 
 void TestAudioBlock::noInputDeviceStaysIdle()

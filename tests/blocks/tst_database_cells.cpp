@@ -25,6 +25,8 @@ private Q_SLOTS:
     void notSavedShowsTheOldValue();
     void olderFailureLeavesNewerValues_data();
     void olderFailureLeavesNewerValues();
+    void twoEditsOfOneRowBothLand_data();
+    void twoEditsOfOneRowBothLand();
     void signedOutChangesNothing();
     void reloadKeepsPendingEdits_data();
     void reloadKeepsPendingEdits();
@@ -216,13 +218,13 @@ void TestDatabaseCells::notSavedShowsTheOldValue()
 void TestDatabaseCells::olderFailureLeavesNewerValues_data()
 {
     QTest::addColumn<int>("column");     // the second change's: 0 the same text cell, 2 the row's checkbox
-    QTest::addColumn<QString>("second"); // its send: "saved first", "still out" or "fails"
+    QTest::addColumn<QString>("second"); // its send: "saved", "slow" or "fails"
 
-    QTest::newRow("same cell, newer saved first") << 0 << "saved first";
-    QTest::newRow("same cell, newer still out") << 0 << "still out";
+    QTest::newRow("same cell, newer saved") << 0 << "saved";
+    QTest::newRow("same cell, newer slow") << 0 << "slow";
     QTest::newRow("same cell, newer fails too") << 0 << "fails";
-    QTest::newRow("other cell, saved first") << 2 << "saved first";
-    QTest::newRow("other cell, still out") << 2 << "still out";
+    QTest::newRow("other cell, saved") << 2 << "saved";
+    QTest::newRow("other cell, slow") << 2 << "slow";
     QTest::newRow("other cell, fails too") << 2 << "fails";
 }
 
@@ -235,7 +237,7 @@ void TestDatabaseCells::olderFailureLeavesNewerValues()
     QTRY_VERIFY(showsTable(view, 1));
     const QByteArray busy = R"({"error":"Busy"})";
 
-    // The first send fails, but its answer waits until the second send has gone out.
+    // The first send fails, but its answer waits until the second change is due.
     FakeService::Fault held = FakeService::Fault::http(500, busy);
     held.holdAnswer = true;
     held.remaining = 1;
@@ -246,9 +248,9 @@ void TestDatabaseCells::olderFailureLeavesNewerValues()
     QTest::keyClicks(openField(view), QStringLiteral("A"));
     QTRY_COMPARE(patches().size(), size_t(1));
 
-    if (second != QLatin1String("saved first")) {
+    if (second != QLatin1String("saved")) {
         FakeService::Fault next = second == QLatin1String("fails") ? FakeService::Fault::http(500, busy)
-                                                                   : FakeService::Fault::delay(3000);
+                                                                   : FakeService::Fault::delay(1500);
         next.remaining = 1;
         m_fake.setFault(kRows, next);
     }
@@ -256,10 +258,12 @@ void TestDatabaseCells::olderFailureLeavesNewerValues()
         QTest::keyClicks(openField(view), QStringLiteral("B"));
     else
         click(view, 0, 2);
-    QTRY_COMPARE(patches().size(), size_t(2));
-    if (second != QLatin1String("still out"))
-        QTRY_COMPARE(view->model().sendsOut(), 1);
+    // Due, it waits for the answer to the row's update out.
+    QTRY_COMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QCOMPARE(patches().size(), size_t(1));
     m_fake.releaseHeldAnswers();
+    QTRY_COMPARE(patches().size(), size_t(2));
     QTRY_COMPARE_WITH_TIMEOUT(view->model().sendsOut(), 0, 20000);
 
     const bool fails = second == QLatin1String("fails");
@@ -274,6 +278,70 @@ void TestDatabaseCells::olderFailureLeavesNewerValues()
     if (fails)
         QCOMPARE(view->errorLabel()->text(),
                  QStringLiteral("Change not saved: Server problem. Please try again. (Busy)"));
+}
+
+void TestDatabaseCells::twoEditsOfOneRowBothLand_data()
+{
+    QTest::addColumn<int>("firstStatus"); // the held first update's answer
+    QTest::addColumn<bool>("closeFirst"); // the page closes before the second edit's quiet period ends
+
+    QTest::newRow("first saved") << 200 << false;
+    QTest::newRow("first refused") << 503 << false;
+    QTest::newRow("page closed while the first is out") << 200 << true;
+}
+
+void TestDatabaseCells::twoEditsOfOneRowBothLand()
+{
+    QFETCH(int, firstStatus);
+    QFETCH(bool, closeFirst);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Plan","c4":1})"}});
+    const qint64 row = rowID(m_databaseID, 0);
+    QTRY_VERIFY(showsTable(view, 1));
+    FakeService::Fault held =
+        firstStatus == 200 ? FakeService::Fault::held() : FakeService::Fault::http(firstStatus, "{}");
+    held.holdAnswer = true;
+    held.remaining = 1;
+    m_fake.setFault(kRows, held);
+
+    // Name, then Estimate a moment later, while the first update is still out.
+    click(view, 0, 0);
+    QTRY_VERIFY(openField(view));
+    openField(view)->selectAll();
+    QTest::keyClicks(openField(view), QStringLiteral("Launch"));
+    QTRY_COMPARE(patches().size(), size_t(1));
+    click(view, 0, 3);
+    QTRY_VERIFY(openField(view));
+    openField(view)->selectAll();
+    QTest::keyClicks(openField(view), QStringLiteral("5"));
+    if (closeFirst)
+        m_view.reset();
+    else
+        QTRY_COMPARE(view->model().pendingSends(), 0);
+    roundTrip();
+    QCOMPARE(patches().size(), size_t(1));
+
+    m_fake.releaseHeldAnswers();
+    QTRY_COMPARE(patches().size(), size_t(2));
+    const auto landed = [&] {
+        const JSONObject &data = m_fake.state().databaseRows.at(row).data;
+        return data.at("c1") == JSONValue("Launch") && data.at("c4").toDouble() == 5.0;
+    };
+    QTRY_VERIFY(landed());
+    if (!closeFirst) {
+        QTRY_COMPARE(view->model().sendsOut(), 0);
+        QVERIFY(!view->errorLabel()->isVisible());
+        QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
+        m_view.reset();
+    }
+    roundTrip();
+    QCOMPARE(patches().size(), size_t(2));
+    QVERIFY(!m_toasts.current());
+
+    view = openPage(*m_device, m_page.localID);
+    QVERIFY(view);
+    QTRY_VERIFY(showsTable(view, 1));
+    QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
+    QCOMPARE(shown(view, 0, 3), QStringLiteral("5"));
 }
 
 void TestDatabaseCells::signedOutChangesNothing()
