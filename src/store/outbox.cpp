@@ -177,7 +177,7 @@ bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
             }
             if (op.kind() != SyncOpKind::PageCreate)
                 continue;
-            if (op.unanswered || op.localID == m_goingOut) {
+            if (op.unanswered) {
                 sentUnanswered = true;
                 continue;
             }
@@ -235,13 +235,11 @@ std::optional<QString> Outbox::queuedTitle(const QString &pageLocalID) const
 void Outbox::goingOut(const QString &opLocalID, std::optional<SendWindow> window,
                       std::optional<QMap<QString, qint64>> filled)
 {
-    m_goingOut = opLocalID;
     m_store.m_sendJournal->append(SendNote{opLocalID, std::move(window), std::move(filled)});
 }
 
 void Outbox::goneOut()
 {
-    m_goingOut.clear();
     m_store.m_sendJournal->settled();
 }
 
@@ -501,8 +499,9 @@ std::optional<FNSyncOp> Outbox::folderCreate(const FNFolder &folder)
     const auto payload = encode(folderCreateReq(folder));
     if (!payload)
         return std::nullopt;
-    return append(kFolder, QStringLiteral("create"), folder.localID,
-                  recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
+    return append(
+        kFolder, QStringLiteral("create"), folder.localID,
+        recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
 }
 
 std::optional<FNSyncOp> Outbox::folderUpdate(const FNFolder &folder, FolderPatchReq patch)

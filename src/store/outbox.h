@@ -150,8 +150,7 @@ public:
 
     // A request of the queued operation is about to leave: it is noted on disk first (cheaply, beside
     // the state), so that after a kill it counts as possibly arrived. `window`: a create's, on the
-    // service's clock; `filled`: a block upsert's fields filled per block. Until goneOut(), a rename
-    // leaves its create's body as it went.
+    // service's clock; `filled`: a block upsert's fields filled per block.
     void goingOut(const QString &opLocalID, std::optional<SendWindow> window,
                   std::optional<QMap<QString, qint64>> filled = std::nullopt);
     // Its answer, or failure, is in the state.
@@ -203,7 +202,6 @@ private:
     void save();
 
     LocalStore &m_store;
-    QString m_goingOut; // the operation whose request is out
     // Pages deleted here whose delete can still be undone, until when.
     QHash<QString, QDeadlineTimer> m_undoablePages;
 };
