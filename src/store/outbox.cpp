@@ -499,9 +499,8 @@ std::optional<FNSyncOp> Outbox::folderCreate(const FNFolder &folder)
     const auto payload = encode(folderCreateReq(folder));
     if (!payload)
         return std::nullopt;
-    return append(
-        kFolder, QStringLiteral("create"), folder.localID,
-        recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
+    return append(kFolder, QStringLiteral("create"), folder.localID,
+                  recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
 }
 
 std::optional<FNSyncOp> Outbox::folderUpdate(const FNFolder &folder, FolderPatchReq patch)
