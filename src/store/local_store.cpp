@@ -7,6 +7,7 @@
 #include "store/index_builder.h"
 #include "store/outbox_chunks.h"
 #include "store/record_index.h"
+#include "store/send_journal.h"
 #include "store/state_writer.h"
 #include "store/store_state_decoder.h"
 
@@ -32,6 +33,7 @@ constexpr size_t kIndexSlice = 4096;
 
 constexpr auto kFolderName = "Folionest";
 constexpr auto kFileName = "state.json";
+constexpr auto kJournalSuffix = ".sending";
 constexpr auto kTempInfix = ".tmp-";
 constexpr auto kAsideInfix = ".unreadable-";
 constexpr auto kOriginalInfix = ".original-";
@@ -60,6 +62,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
       }))
     , m_blockChunks(std::make_unique<BlockChunks>(m_state.blocks))
     , m_savedOutbox(std::make_unique<OutboxChunks>())
+    , m_sendJournal(std::make_unique<SendJournal>(m_url + QLatin1String(kJournalSuffix)))
     , m_writer(std::make_unique<StateWriter>(m_url, [this](const QString &reason) { saveFailed(reason); }))
 {
     m_saveTimer.setSingleShot(true);
@@ -72,6 +75,7 @@ LocalStore::LocalStore(const QString &folder, std::chrono::milliseconds saveDela
     std::shared_ptr<const KeptStateFile> loaded;
     qint64 blocksAt = -1;
     load(loaded, blocksAt);
+    foldSendJournal();
     // The load's buffers, freed on several threads' heaps, would otherwise stay with the process.
     ::malloc_trim(0);
     // The first save then copies no block on this thread, and encodes none that the file holds as

@@ -21,6 +21,7 @@
 class BlockChunks;
 class OutboxChunks;
 class IndexBuilder;
+class SendJournal;
 class KeptStateFile;
 class StateWriter;
 template <typename T>
@@ -266,6 +267,9 @@ private:
     void keepOriginal(const QByteArray &bytes, const StoreStateDrops &dropped);
     void keepOriginalFailed(const StoreStateDrops &dropped, const QString &failure);
     void dropDuplicateBlocks();
+    // The requests a launch sent and was killed before saving how they went: their operations count
+    // as possibly arrived, and the fields they filled are checked against the feed.
+    void foldSendJournal();
     QString asideName(const char *infix, int n) const;
     void writePendingSave();
     void indexesStale();
@@ -324,6 +328,8 @@ private:
     std::unique_ptr<OutboxChunks> m_savedOutbox;
     quint64 m_blocksRevision = 0; // moves at bulk edits
     QHash<QString, quint64> m_pageBlocksRevisions;
+    // The outbox's notes of requests going out ("state.json.sending"), emptied by the save after.
+    std::unique_ptr<SendJournal> m_sendJournal;
     // Last: it stops, having written what was queued, before the rest goes.
     std::unique_ptr<StateWriter> m_writer;
 };

@@ -3,6 +3,8 @@
 #include "platform/diag.h"
 #include "platform/start_marks.h"
 #include "store/block_chunks.h"
+#include "store/create_adoption.h"
+#include "store/send_journal.h"
 #include "store/state_writer.h"
 
 #include <QFile>
@@ -70,6 +72,7 @@ void LocalStore::reset()
     if (!isSaveBlocked()) {
         m_writer->wait();
         QFile::remove(m_url);
+        m_sendJournal->clear();
     }
 }
 
@@ -100,7 +103,52 @@ void LocalStore::startSave()
             (copy(f), ...);
         },
         StoreState::kFields);
+    // What the requests sent so far did is in this snapshot: once it is on disk their notes can go.
+    if (const std::optional<quint64> covered = m_sendJournal->coveredNow())
+        snapshot->written = [journal = m_sendJournal.get(), n = *covered] { journal->written(n); };
     m_writer->write(std::move(snapshot));
+}
+
+void LocalStore::foldSendJournal()
+{
+    const std::vector<SendNote> notes = m_sendJournal->load();
+    int folded = 0;
+    for (const SendNote &note : notes) {
+        const auto op = std::find_if(m_state.outbox.begin(), m_state.outbox.end(),
+                                     [&](const FNSyncOp &o) { return o.localID == note.opLocalID; });
+        // Gone from the outbox, the save after its answer holds all it did.
+        if (op == m_state.outbox.end())
+            continue;
+        op->unanswered = true;
+        if (note.window)
+            noteUnansweredSend(*op, note.window->from, note.window->until, 0);
+        const QMap<QString, qint64> filled = note.filled.value_or(QMap<QString, qint64>());
+        auto &checks = m_state.fillChecks;
+        for (auto it = filled.cbegin(); it != filled.cend(); ++it) {
+            const auto check = std::find_if(checks.begin(), checks.end(),
+                                            [&](const FNFillCheck &c) { return c.blockLocalID == it.key(); });
+            // As the answer would have noted it (Outbox::noteFilled).
+            if (it.value() == 0) {
+                if (check != checks.end())
+                    checks.erase(check);
+            } else if (check != checks.end()) {
+                check->fields = it.value();
+                check->repaired = 0;
+            } else {
+                FNFillCheck added;
+                added.blockLocalID = it.key();
+                added.fields = it.value();
+                checks.push_back(std::move(added));
+            }
+        }
+        ++folded;
+    }
+    if (folded > 0)
+        diag(QStringLiteral("LocalStore: %1 request(s) went out before the last launch ended; "
+                            "their answers are looked for first")
+                 .arg(folded));
+    if (!notes.empty())
+        deferSave();
 }
 
 void LocalStore::save()

@@ -8,6 +8,7 @@
 #include "store/local_store.h"
 #include "store/outbox_payload.h"
 #include "store/record_links.h"
+#include "store/send_journal.h"
 
 #include <algorithm>
 
@@ -15,6 +16,8 @@ namespace {
 
 const QString kPage = QStringLiteral("page");
 const QString kBlock = QStringLiteral("block");
+// Marks a block delete as one of a stray copy, which another device's write of it withdraws.
+const QString kStrayCopyKey = QStringLiteral("stray_copy");
 const QString kFolder = QStringLiteral("folder");
 const QString kEmptyObject = QStringLiteral("{}");
 
@@ -229,6 +232,17 @@ std::optional<QString> Outbox::queuedTitle(const QString &pageLocalID) const
     return title;
 }
 
+void Outbox::goingOut(const QString &opLocalID, std::optional<SendWindow> window,
+                      std::optional<QMap<QString, qint64>> filled)
+{
+    m_store.m_sendJournal->append(SendNote{opLocalID, std::move(window), std::move(filled)});
+}
+
+void Outbox::goneOut()
+{
+    m_store.m_sendJournal->settled();
+}
+
 bool Outbox::retitlePageUpdate(const QString &opLocalID, const QString &title)
 {
     std::optional<FNSyncOp> op = find(opLocalID);
@@ -433,6 +447,32 @@ std::optional<FNSyncOp> Outbox::blockDelete(const QString &blockLocalID, qint64 
     const JSONObject body{{QStringLiteral("block_id"), blockServerID}};
     const auto payload = outboxPayload::encodeObject(body);
     return append(kBlock, QStringLiteral("delete"), blockLocalID, payload.value_or(kEmptyObject));
+}
+
+std::optional<FNSyncOp> Outbox::strayCopyDelete(const QString &blockLocalID, qint64 blockServerID)
+{
+    // The mark stays here: the request names the block alone.
+    const JSONObject body{{QStringLiteral("block_id"), blockServerID}, {kStrayCopyKey, qint64(1)}};
+    const auto payload = outboxPayload::encodeObject(body);
+    return append(kBlock, QStringLiteral("delete"), blockLocalID, payload.value_or(kEmptyObject));
+}
+
+bool Outbox::withdrawStrayDelete(const QString &blockLocalID, qint64 blockServerID)
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto stray = std::find_if(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
+        if (op.kind() != SyncOpKind::BlockDelete || op.refLocalID != blockLocalID)
+            return false;
+        try {
+            const JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
+            const auto id = body.find(QStringLiteral("block_id"));
+            return body.count(kStrayCopyKey) && id != body.end() && id->second.isInt() &&
+                   id->second.toInt() == blockServerID;
+        } catch (const DecodeError &) {
+            return false;
+        }
+    });
+    return stray != outbox.end() && drop(stray->localID);
 }
 
 std::optional<FNSyncOp> Outbox::folderCreate(const QString &folderLocalID, const FolderCreateReq &req)

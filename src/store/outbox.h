@@ -52,6 +52,10 @@ public:
                                          const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
                                          std::optional<QMap<QString, qint64>> carriedFields = std::nullopt);
     std::optional<FNSyncOp> blockDelete(const QString &blockLocalID, qint64 blockServerID);
+    // The delete of a copy the service made of a block deleted elsewhere meanwhile; withdrawn, while
+    // it waits, when another device writes that copy (true then).
+    std::optional<FNSyncOp> strayCopyDelete(const QString &blockLocalID, qint64 blockServerID);
+    bool withdrawStrayDelete(const QString &blockLocalID, qint64 blockServerID);
     std::optional<FNSyncOp> folderCreate(const QString &folderLocalID, const FolderCreateReq &req);
     std::optional<FNSyncOp> folderUpdate(const QString &folderLocalID, const FolderPatchReq &req);
 
@@ -154,6 +158,14 @@ public:
     // The page is gone from the service for good: nothing of it or its blocks is left to send. Saves
     // even when nothing was queued, so what the engine dropped of the page alongside is kept too.
     void dropPurgedPage(const QString &pageLocalID);
+
+    // A request of the queued operation is about to leave: it is noted on disk first (cheaply, beside
+    // the state), so that after a kill it counts as possibly arrived. `window`: a create's, on the
+    // service's clock; `filled`: a block upsert's fields filled per block.
+    void goingOut(const QString &opLocalID, std::optional<SendWindow> window,
+                  std::optional<QMap<QString, qint64>> filled = std::nullopt);
+    // Its answer, or failure, is in the state.
+    void goneOut();
 
     // The local ids of the records with an operation of `kind` waiting.
     QSet<QString> queuedRecords(SyncOpKind kind) const;

@@ -365,6 +365,8 @@ void StateWriter::run()
         replaced.clear();
         std::vector<BlockChunkPiece::Released> released;
         const std::optional<QString> failure = writeNow(*snapshot, released);
+        if (!failure && snapshot->written)
+            snapshot->written();
         // Let go of the records before saying it is done: the store may change them once idle.
         snapshot.reset();
         if (failure)

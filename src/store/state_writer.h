@@ -25,6 +25,8 @@ struct StateSnapshot {
     std::shared_ptr<const std::vector<FNPage>> pages;
     std::vector<BlockChunk> blockChunks;
     std::vector<OutboxChunks::Chunk> outbox;
+    // Runs on the writer's thread once the snapshot is on disk.
+    std::function<void()> written;
 
     // Whether the member of StoreState is held in the shared lists rather than in `rest`.
     template <typename Member>

@@ -174,7 +174,11 @@ private:
     void keepPlacesAmongRoom();
     // The service answered or echoed a new id for a block whose place alone went out from here: the
     // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
-    void deleteStrayCopy(const QString &blockLocalID, qint64 serverID);
+    // Unless a block changed or made here hangs under it (`sent`: the fields of the blocks the answered
+    // upsert carried): the copy then holds that change and stays, as the block here.
+    void deleteStrayCopy(const QString &blockLocalID, qint64 serverID,
+                         const QHash<QString, qint64> &sent = {});
+    bool holdsEditsBelow(const FNBlock &block, const QHash<QString, qint64> &sent) const;
     // Sets every field of the items that this device did not change to its copy as it is now, and
     // leaves out the blocks deleted here; notes what each item fills in `m_sending`.
     void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
@@ -261,6 +265,8 @@ private:
     // Whether the failed request was the operation's own send (a create's, not its look at the
     // listing first) and may have reached the service.
     bool mayHaveLanded(const FNSyncOp &op, const std::exception_ptr &error) const;
+    // Notes on disk, before its request leaves, that the operation may arrive (Outbox::goingOut).
+    void noteGoingOut(const FNSyncOp &op, std::optional<QMap<QString, qint64>> filled = std::nullopt);
     // Marks the queued operation unanswered; a create also keeps the window its send was out in.
     void markUnanswered(FNSyncOp &queued);
     // What an operation changes on the service: operations on one record go out in order.
@@ -300,6 +306,8 @@ private:
     // With them, the blocks a pulled delete does not take: those edited in content or kind, and every
     // block above one of them.
     QSet<QString> m_keptByEdits;
+    // While a pulled batch is applied: the blocks whose upsert items its echoes showed landed.
+    QSet<QString> m_landedHere;
     // Blocks that came back over a delete in the batch applied: the id they had, to their local id.
     QHash<qint64, QString> m_cameBack;
     // Pages whose create was dropped as refused in this push, with the reason (releaseRefusedCreates).

@@ -127,6 +127,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_pageAdoptions.clear();
             m_unsentEdits.clear();
             m_keptByEdits.clear();
+            m_landedHere.clear();
             m_cameBack.clear();
             m_placedByOthers.clear();
             m_ownEchoes.clear();
@@ -182,6 +183,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
             m_keptByEdits.clear();
+            m_landedHere.clear();
             if (resp.server_ts > m_store.state().cursorServerTs)
                 m_store.setCursorServerTs(resp.server_ts);
         });
@@ -211,13 +213,17 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
     // The service's latest version of each block this pull speaks of.
     QHash<qint64, const SyncOpDTO *> latest;
     QHash<QString, qint64> byClientID;
+    // Per local id, the latest version this device wrote: another device's write may follow it.
+    QHash<QString, const SyncOpDTO *> latestOwn;
     for (const SyncOpDTO &op : ops) {
         if (op.entity_type != QLatin1String("block") || op.entity_id <= 0)
             continue;
         latest.insert(op.entity_id, &op);
         const QString clientID = stringOr(payloadOf(op), "client_id", QString());
-        if (!clientID.isEmpty())
+        if (!clientID.isEmpty()) {
             byClientID.insert(clientID, op.entity_id);
+            latestOwn.insert(clientID, &op);
+        }
     }
     if (latest.isEmpty())
         return;
@@ -231,15 +237,20 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         const SyncOpDTO *op = latest.value(id);
         if (!op || op->op == QLatin1String("delete"))
             return false;
-        const JSONObject &p = payloadOf(*op);
-        const auto content = p.find(QStringLiteral("content"));
-        const bool sameContent = content != p.end() && content->second.isObject() &&
-                                 content->second.toObject() == item.content;
-        return (!(fields & BlockFields::Content) || sameContent) &&
-               (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
-               (!BlockFields::sendsPlace(fields) ||
-                (intOr(p, "position", -1) == item.position &&
-                 intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
+        const auto holds = [&](const SyncOpDTO &version) {
+            const JSONObject &p = payloadOf(version);
+            const auto content = p.find(QStringLiteral("content"));
+            const bool sameContent = content != p.end() && content->second.isObject() &&
+                                     content->second.toObject() == item.content;
+            return (!(fields & BlockFields::Content) || sameContent) &&
+                   (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
+                   (!BlockFields::sendsPlace(fields) ||
+                    (intOr(p, "position", -1) == item.position &&
+                     intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
+        };
+        // Its own latest echo holding it landed it too, whatever another device wrote after.
+        const SyncOpDTO *own = latestOwn.value(item.client_id);
+        return holds(*op) || (own && own->entity_id == id && holds(*own));
     };
     // An item the service holds as it stands has landed, whether or not its reply came: sent again
     // it would write over whatever another device wrote since.
@@ -247,6 +258,7 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         const qint64 carried = op.fieldsCarried(item.client_id);
         if (!holdsAlready(item, carried))
             return false;
+        m_landedHere.insert(item.client_id);
         // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
         if (item.id)
             m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
@@ -360,6 +372,9 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         qint64 mine = m_unsentEdits.value(block.localID);
         // The service names the device that wrote a version by the local id it sent.
         const bool own = stringOr(p, "client_id", QString()) == block.localID;
+        // Written by another device after it came back here as a stray copy: its delete is withdrawn.
+        if (!own && block.deletedAt && m_outbox.withdrawStrayDelete(block.localID, op.entity_id))
+            block.deletedAt.reset();
         if (!own)
             mine = noteOtherVersion(block, p, mine);
         if ((mine & BlockFields::All) == BlockFields::All) {
@@ -479,11 +494,38 @@ void SyncEngine::giveBlockServerID(const QString &blockLocalID, qint64 serverID)
         m_outbox.blockDelete(blockLocalID, serverID);
 }
 
-void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID)
+bool SyncEngine::holdsEditsBelow(const FNBlock &block, const QHash<QString, qint64> &sent) const
+{
+    const QHash<QString, qint64> unsent = m_outbox.blocksWithUnsentEdits();
+    constexpr qint64 kOwn = BlockFields::Content | BlockFields::Kind | BlockFields::Place;
+    const auto editedHere = [&](const FNBlock &b) {
+        return b.serverID == 0 || (unsent.value(b.localID) & kOwn) || (sent.value(b.localID) & kOwn) ||
+               (m_unsentEdits.value(b.localID) & kOwn) || m_landedHere.contains(b.localID);
+    };
+    for (const FNBlock *b : m_store.blocksOfPage(block.pageLocalID)) {
+        if (b->deletedAt || b->localID == block.localID || !editedHere(*b))
+            continue;
+        size_t depth = 0;
+        for (const FNBlock *up = parentBlock(*b); up && depth < kMaxBlockDepth;
+             up = parentBlock(*up), ++depth) {
+            if (up->localID == block.localID)
+                return true;
+        }
+    }
+    return false;
+}
+
+void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID,
+                                 const QHash<QString, qint64> &sent)
 {
     const FNBlock *block = m_store.block(blockLocalID);
     if (!block)
         return;
+    // The copy holds what was changed here under it, on the service too: a delete would take that.
+    if (!block->deletedAt && holdsEditsBelow(*block, sent)) {
+        giveBlockServerID(blockLocalID, serverID);
+        return;
+    }
     // Known by the new id from now on, so its echo and its delete's find it here, deleted.
     m_store.editBlock(
         blockLocalID,
@@ -495,7 +537,7 @@ void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID)
         LocalStore::Stamp::Keep);
     // Its marks go with the pull's sweep; a queued upsert leaves out a block deleted here.
     m_outbox.dropFillChecks({blockLocalID});
-    m_outbox.blockDelete(blockLocalID, serverID);
+    m_outbox.strayCopyDelete(blockLocalID, serverID);
 }
 
 void SyncEngine::retryDeferredBlocks()

@@ -45,6 +45,11 @@ T decodePayload(const QString &payloadJSON)
     return sharedJSONDecode<T>(payloadJSON.toUtf8());
 }
 
+struct GoneOut {
+    Outbox &outbox;
+    ~GoneOut() { outbox.goneOut(); }
+};
+
 } // namespace
 
 QCoro::Task<> SyncEngine::push()
@@ -105,6 +110,10 @@ QCoro::Task<> SyncEngine::push()
             m_createOut.reset();
             m_sending.clear();
             m_sentInPush = true;
+            // Settled once how it went is in the state, whichever way this pass ends.
+            const GoneOut goneOut{m_outbox};
+            if (op->kind() != SyncOpKind::BlockUpsert)
+                noteGoingOut(*op); // a block upsert's fills are known only once it is built
             try {
                 co_await sendOp(*op);
             } catch (...) {
@@ -389,6 +398,19 @@ void SyncEngine::markUnanswered(FNSyncOp &queued)
     }
 }
 
+void SyncEngine::noteGoingOut(const FNSyncOp &op, std::optional<QMap<QString, qint64>> filled)
+{
+    std::optional<SendWindow> window;
+    if (op.kind() == SyncOpKind::PageCreate || op.kind() == SyncOpKind::FolderCreate) {
+        // A kill leaves no time it was given up at: the longest the request could have been out.
+        const APIClient::Limits limits = m_client.transport().requestLimits();
+        const qint64 offset = m_client.transport().serviceClockOffsetMs();
+        const QDateTime from = QDateTime::currentDateTimeUtc().addMSecs(offset);
+        window = SendWindow{from, from.addMSecs(limits.overall.value_or(limits.silence).count())};
+    }
+    m_outbox.goingOut(op.localID, std::move(window), std::move(filled));
+}
+
 void SyncEngine::recordCancel(const FNSyncOp &op, const std::exception_ptr &error)
 {
     // Nothing is counted: the cancel is not the operation's fault. But a create that went out may
@@ -533,8 +555,15 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         if (hadBlocks && req.blocks.empty())
             co_return; // each was deleted since
         QHash<QString, qint64> sentIDs;
-        for (const BlockUpsertItem &item : req.blocks)
+        QHash<QString, qint64> sentFields;
+        for (const BlockUpsertItem &item : req.blocks) {
             sentIDs.insert(item.client_id, item.id.value_or(0));
+            sentFields.insert(item.client_id, op.fieldsCarried(item.client_id));
+        }
+        QMap<QString, qint64> filled;
+        for (auto it = m_sending.cbegin(); it != m_sending.cend(); ++it)
+            filled.insert(it.key(), it.value());
+        noteGoingOut(op, std::move(filled));
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         noteSending();
         QSet<QString> named; // blocks that have an id on the service for the first time
@@ -542,7 +571,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             const qint64 sentID = sentIDs.value(ack.client_id);
             const qint64 carried = op.fieldsCarried(ack.client_id);
             if (sentID != 0 && ack.id != sentID && !(carried & (BlockFields::Content | BlockFields::Kind))) {
-                deleteStrayCopy(ack.client_id, ack.id);
+                deleteStrayCopy(ack.client_id, ack.id, sentFields);
                 continue;
             }
             if (const FNBlock *block = m_store.block(ack.client_id); block && block->serverID == 0)

@@ -2,6 +2,7 @@
 #include "local_store_samples.h"
 #include "platform/diag.h"
 #include "store/local_store.h"
+#include "store/outbox.h"
 #include "support/local_store_testing.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void resetWhileASaveIsPending();
     void pendingSaveWrittenOnDestruction();
     void pendingSaveWrittenAtQuit();
+    void requestOutAtAKillCountsAsPossiblyArrived();
 };
 
 // Other local users can neither list the folder nor read the data; an older build's open modes
@@ -388,6 +390,50 @@ void TestLocalStoreSaves::pendingSaveWrittenAtQuit()
 
     QVERIFY(!store.isSavePending());
     QCOMPARE(fileState(path), sampleState());
+}
+
+// A request noted as going out and never settled (the process killed) marks its operation as
+// possibly arrived at the next load, with its send window and the fields it filled; the note stays
+// through saves while a request is out, and the first save after goes empties it. A line a kill
+// cut short is no note.
+void TestLocalStoreSaves::requestOutAtAKillCountsAsPossiblyArrived()
+{
+    QTemporaryDir dir;
+    const QString notes = dir.filePath(QStringLiteral("state.json.sending"));
+    const SendWindow window{at("2026-01-06T00:00:00Z"), at("2026-01-06T00:01:00Z")};
+    {
+        LocalStore store(dir.path(), kNever);
+        store.change([](StoreState &s) { s = sampleState(); });
+        store.save();
+        Outbox::of(store).goingOut(QStringLiteral("O"), window,
+                                   QMap<QString, qint64>{{QStringLiteral("B"), 6}});
+        store.save();
+        QVERIFY(QFileInfo(notes).size() > 0);
+        LocalStoreTesting::abandon(store);
+    }
+    QFile cut(notes);
+    QVERIFY(cut.open(QIODevice::Append));
+    cut.write(R"({"op":"O2","filled":{"B")");
+    cut.close();
+
+    LocalStore store(dir.path(), kNever);
+    const FNSyncOp &op = store.state().outbox.front();
+    QVERIFY(op.unanswered);
+    QCOMPARE(op.unansweredSends.value_or(std::vector<SendWindow>{}).size(), size_t(1));
+    QCOMPARE(op.unansweredSends->front().until, window.until);
+    QCOMPARE(store.state().fillChecks.size(), size_t(1));
+    QCOMPARE(store.state().fillChecks.front().fields, 6);
+    store.save();
+    QCOMPARE(QFileInfo(notes).size(), 0);
+    QVERIFY(fileState(dir.filePath(QStringLiteral("state.json"))).outbox.front().unanswered);
+
+    // A new request: kept while it is out, emptied by the save after it settled.
+    Outbox::of(store).goingOut(QStringLiteral("O"), std::nullopt);
+    store.save();
+    QVERIFY(QFileInfo(notes).size() > 0);
+    Outbox::of(store).goneOut();
+    store.save();
+    QCOMPARE(QFileInfo(notes).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestLocalStoreSaves)

@@ -1,0 +1,345 @@
+#include "fake-service/fake_service.h"
+#include "json/json_value.h"
+#include "store/block_fields.h"
+#include "store/create_adoption.h"
+#include "store/outbox.h"
+#include "support/app_harness.h"
+#include "support/task_outcome.h"
+#include "support/test_device.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+
+#include <cstdio>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kWait = 30000;
+const QString kText = QStringLiteral("Notes");
+const QString kByA = QStringLiteral("Notes by A");
+const QString kByB = QStringLiteral("Notes by B");
+const QString kNamed = QStringLiteral("Taxes");
+const QString kBlocks = QStringLiteral("/api/blocks.php");
+const QString kPages = QStringLiteral("/api/pages.php");
+const QString kFolders = QStringLiteral("/api/folders.php");
+
+// The child process is device A; these tell it what to do. Its mode is "type" (an edit of the
+// block), "add" (a new block), "page" or "folder" (a named create).
+const char *const kModeVar = "PENROOST_SENT_MODE";
+const char *const kOriginVar = "PENROOST_SENT_ORIGIN";
+const char *const kTokenVar = "PENROOST_SENT_TOKEN";
+const char *const kUserVar = "PENROOST_SENT_USER";
+const char *const kFolderVar = "PENROOST_SENT_FOLDER";
+const char *const kWorkspaceVar = "PENROOST_SENT_WORKSPACE";
+const char *const kPageVar = "PENROOST_SENT_PAGE";   // server id
+const char *const kBlockVar = "PENROOST_SENT_BLOCK"; // server id
+
+const QByteArray kSavedLine = "saved";
+
+void say(const QByteArray &line)
+{
+    std::fputs((line + '\n').constData(), stdout);
+    std::fflush(stdout);
+}
+
+void signIn(AppHarness &app, const QString &token, qint64 userId)
+{
+    app.session.signIn(token, AuthUser{userId, QStringLiteral("Ann"), QStringLiteral("ann@example.com")});
+}
+
+// The child: device A on the data folder. It makes its change, waits until the change is saved with
+// its operation queued, says so, and sends it; the parent kills it while the request is out.
+int actAsDevice()
+{
+    const QString mode = qEnvironmentVariable(kModeVar);
+    AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
+    AppHarness app(device);
+    signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
+    const auto fail = [](const char *why) {
+        say(QByteArray("failed: ") + why);
+        return 1;
+    };
+    if (!runTask(app.engine.syncNow()).ok())
+        return fail("first sync");
+    if (mode == QLatin1String("type")) {
+        const FNBlock *block = app.store.liveBlockWithServerID(qEnvironmentVariable(kBlockVar).toLongLong());
+        if (!block)
+            return fail("block not pulled");
+        const QString blockID = block->localID;
+        const QString pageID = block->pageLocalID;
+        app.store.editBlock(blockID, [](FNBlock &b) {
+            b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", kByA}}));
+        });
+        Outbox::of(app.store).blockEdited(pageID, blockID, BlockFields::Content);
+        Outbox::of(app.store).pageBlocksUpsert(pageID);
+    } else if (mode == QLatin1String("add")) {
+        const FNPage *page = app.store.pageWithServerID(qEnvironmentVariable(kPageVar).toLongLong());
+        if (!page)
+            return fail("page not pulled");
+        FNBlock added;
+        added.pageLocalID = page->localID;
+        added.pageServerID = page->serverID;
+        added.type = QStringLiteral("text");
+        added.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", kByA}}));
+        added.position = 1024;
+        app.store.upsertBlock(added);
+        Outbox::of(app.store).blockEdited(added.pageLocalID, added.localID, BlockFields::All);
+        Outbox::of(app.store).pageBlocksUpsert(added.pageLocalID);
+    } else if (mode == QLatin1String("page")) {
+        FNPage page;
+        page.title = kNamed;
+        page.workspaceServerID = qEnvironmentVariable(kWorkspaceVar).toLongLong();
+        app.queuePageCreate(page);
+    } else {
+        FNFolder folder;
+        folder.name = kNamed;
+        folder.workspaceServerID = qEnvironmentVariable(kWorkspaceVar).toLongLong();
+        app.store.upsertFolder(folder);
+        Outbox::of(app.store).folderCreate(folder);
+    }
+    if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
+        return fail("not saved");
+    say(kSavedLine);
+    app.engine.setTickInterval(1h);
+    app.engine.start(); // a cycle at once
+    // Killed before this, unless the parent has gone.
+    QTimer::singleShot(120s, qApp, [] { QCoreApplication::exit(2); });
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+// A device killed while a request of its outbox is out (sent, the service applied it, the answer
+// not yet in or not yet saved) and launched again: the request counts as possibly arrived, so it
+// neither writes over what another device wrote since nor makes its record twice.
+class TestSyncKills : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void anEditSentBeforeAKillKeepsTheNewerEdit_data();
+    void anEditSentBeforeAKillKeepsTheNewerEdit();
+    void aNamedCreateSentBeforeAKillIsMadeOnce_data();
+    void aNamedCreateSentBeforeAKillIsMadeOnce();
+
+private:
+    bool seedAccount();
+    // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
+    // its answer held; `meanwhile` runs before the kill. The line it said.
+    QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile);
+    // A launched again on its folder, synced until its outbox is empty.
+    bool relaunchAndSync(const std::function<void(AppHarness &)> &check);
+    QStringList serviceTexts() const; // the page's, by position
+
+    FakeService m_fake;
+    int m_accounts = 0;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_b;
+    qint64 m_pageServerID = 0;
+    qint64 m_blockServerID = 0;
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestSyncKills::initTestCase()
+{
+    QVERIFY(m_fake.start());
+}
+
+bool TestSyncKills::seedAccount()
+{
+    m_fake.clearFaults();
+    m_account = m_fake.createAccount(QStringLiteral("sent%1@example.com").arg(++m_accounts),
+                                     QStringLiteral("secret12"), QStringLiteral("Ann"));
+    if (m_account.userId == 0)
+        return false;
+    m_b = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+    const FNPage page = m_b->addPage(m_account.workspaceId, QStringLiteral("Budget"));
+    if (!m_b->sync())
+        return false;
+    const FNBlock block = m_b->addBlock(page.localID, kText, 0);
+    if (!m_b->queueBlockUpsert(page.localID) || !m_b->sync())
+        return false;
+    m_pageServerID = m_b->page(page.localID)->serverID;
+    m_blockServerID = m_b->block(block.localID)->serverID;
+    m_folder = std::make_unique<QTemporaryDir>();
+    return m_pageServerID && m_blockServerID && m_folder->isValid();
+}
+
+QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
+                                     const std::function<void()> &meanwhile)
+{
+    FakeService::Fault held = FakeService::Fault::held();
+    held.remaining = 1;
+    held.method = "POST";
+    m_fake.setFault(path, held);
+    const qsizetype before = m_fake.requestsTo(path).size();
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kModeVar), mode);
+    environment.insert(QString::fromLatin1(kOriginVar), m_fake.origin());
+    environment.insert(QString::fromLatin1(kTokenVar), m_account.token);
+    environment.insert(QString::fromLatin1(kUserVar), QString::number(m_account.userId));
+    environment.insert(QString::fromLatin1(kFolderVar), m_folder->path());
+    environment.insert(QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId));
+    environment.insert(QString::fromLatin1(kPageVar), QString::number(m_pageServerID));
+    environment.insert(QString::fromLatin1(kBlockVar), QString::number(m_blockServerID));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    if (!child.waitForStarted(kWait))
+        return "failed: not started";
+    // The fake service answers the child from this loop meanwhile.
+    const bool spoke = QTest::qWaitFor([&] { return child.canReadLine(); }, 2 * kWait);
+    const QByteArray line = spoke ? child.readLine().trimmed() : QByteArray("failed: no word from the child");
+    if (line == kSavedLine &&
+        !QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
+        return "failed: nothing sent";
+    if (line == kSavedLine && meanwhile)
+        meanwhile();
+    child.kill(); // SIGKILL: nothing of the child's own ending runs
+    child.waitForFinished(kWait);
+    m_fake.clearFaults();
+    m_fake.releaseHeldAnswers();
+    return line;
+}
+
+bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &check)
+{
+    AppDevice device(m_fake.origin(), m_folder->path());
+    AppHarness app(device);
+    signIn(app, m_account.token, m_account.userId);
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        if (!runTask(app.engine.syncNow()).ok())
+            return false;
+    }
+    if (!app.store.state().outbox.empty())
+        return false;
+    check(app);
+    return true;
+}
+
+QStringList TestSyncKills::serviceTexts() const
+{
+    QStringList texts;
+    for (const FakeServiceState::Block &block : m_fake.storedBlocks(m_pageServerID))
+        texts << FakeService::stringField(block.content, QStringLiteral("text"));
+    return texts;
+}
+
+void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("bBeforeTheKill");
+    for (const char *mode : {"type", "add"}) {
+        const char *what = qstrcmp(mode, "type") == 0 ? "typed into a block" : "a new block";
+        QTest::addRow("%s, B types after the kill", what) << QString::fromLatin1(mode) << false;
+        QTest::addRow("%s, B's edit lands before the kill", what) << QString::fromLatin1(mode) << true;
+    }
+}
+
+// A's upsert is applied and A is killed before it saves how it went; B then types in the same block
+// (or already has) and pushes. A launched again sends nothing over B's edit, and makes no second
+// copy of a block it added.
+void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, bBeforeTheKill);
+    QVERIFY(seedAccount());
+    const QString pageB = m_b->pageWithServerID(m_pageServerID)->localID;
+    const auto bTypes = [&] {
+        QVERIFY(m_b->sync()); // brings A's edit
+        QString target;
+        for (const FNBlock &b : m_b->liveBlocks(pageB)) {
+            if (TestDevice::textOf(b) == kByA)
+                target = b.localID;
+        }
+        QVERIFY(!target.isEmpty());
+        m_b->setBlockText(target, kByB);
+        QVERIFY(m_b->queueBlockUpsert(pageB));
+        QVERIFY(m_b->sync());
+    };
+    const QByteArray line = runAndKill(mode, kBlocks, [&] {
+        if (bBeforeTheKill)
+            bTypes();
+    });
+    QCOMPARE(line, kSavedLine);
+    if (!bBeforeTheKill)
+        bTypes();
+    const QStringList meant = mode == QLatin1String("type") ? QStringList{kByB} : QStringList{kText, kByB};
+    QCOMPARE(serviceTexts(), meant);
+
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        QStringList shown;
+        for (const FNBlock *b : a.store.blocksOfPage(a.store.pageWithServerID(m_pageServerID)->localID)) {
+            if (!b->deletedAt)
+                shown << TestDevice::textOf(*b);
+        }
+        shown.sort();
+        QCOMPARE(shown, meant);
+    }));
+    QCOMPARE(serviceTexts(), meant);
+    QVERIFY(m_b->sync());
+    QStringList onB;
+    for (const FNBlock &b : m_b->liveBlocks(pageB))
+        onB << TestDevice::textOf(b);
+    QCOMPARE(onB, meant);
+}
+
+void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("page") << QStringLiteral("page");
+    QTest::newRow("folder") << QStringLiteral("folder");
+}
+
+// A's create of a named page or folder reaches the service and A is killed before its answer is
+// saved: launched again, A takes the record the service made rather than make a second.
+void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce()
+{
+    QFETCH(QString, kind);
+    const bool page = kind == QLatin1String("page");
+    QVERIFY(seedAccount());
+    QCOMPARE(runAndKill(kind, page ? kPages : kFolders, {}), kSavedLine);
+
+    const auto named = [&] {
+        int count = 0;
+        if (page) {
+            for (const auto &[id, p] : m_fake.state().pages)
+                count += p.title == kNamed ? 1 : 0;
+        } else {
+            for (const auto &[id, f] : m_fake.state().folders)
+                count += f.name == kNamed ? 1 : 0;
+        }
+        return count;
+    };
+    QCOMPARE(named(), 1);
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        int here = 0;
+        if (page) {
+            for (const FNPage &p : a.store.state().pages)
+                here += p.title == kNamed && p.serverID != 0 ? 1 : 0;
+        } else {
+            for (const FNFolder &f : a.store.state().folders)
+                here += f.name == kNamed && f.serverID != 0 ? 1 : 0;
+        }
+        QCOMPARE(here, 1);
+    }));
+    QCOMPARE(named(), 1);
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kModeVar))
+        return actAsDevice();
+    TestSyncKills test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sync_kills.moc"
