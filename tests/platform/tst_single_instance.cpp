@@ -3,12 +3,20 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +28,33 @@ namespace {
 QString lockPath(const QString &folder)
 {
     return QDir(folder).filePath(QStringLiteral("penroost-derud.lock"));
+}
+
+constexpr auto kLaunchArg = "--launch";
+constexpr auto kRunningMark = "running";
+enum LaunchEnd { Ran = 0, StoodAside = 3, RanBeside = 4, Broken = 5 };
+
+// One launch on the folder, as the app's start does it, held until the test says go. A launch that
+// runs marks the folder while it does; finding the mark there already, it ran beside another.
+int launch(const QString &folder)
+{
+    QFile go;
+    if (!go.open(stdin, QIODevice::ReadOnly) || go.readLine().isEmpty())
+        return Broken;
+    SingleInstance instance(folder);
+    if (!instance.claim(5000ms))
+        return StoodAside;
+    const QByteArray mark = QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kRunningMark)));
+    const int fd = ::open(mark.constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? RanBeside : Broken;
+    ::close(fd);
+    // Runs a moment, answering later launches.
+    QEventLoop loop;
+    QTimer::singleShot(100ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    ::unlink(mark.constData());
+    return Ran;
 }
 
 // The pid of a process that has ended.
@@ -48,6 +83,8 @@ private Q_SLOTS:
     void lockLeftUnwrittenDoesNotBlock();
     void holderThatNeverAnswersIsGivenUpOn();
     void lockFileIsPrivate();
+    void launchesAtOnceRunOneAtATime_data();
+    void launchesAtOnceRunOneAtATime();
 };
 
 void TestSingleInstance::laterLaunchAsksTheFirstToRaise()
@@ -189,5 +226,61 @@ void TestSingleInstance::lockFileIsPrivate()
     QCOMPARE(st.st_mode & 07777, mode_t(0600));
 }
 
-QTEST_GUILESS_MAIN(TestSingleInstance)
+void TestSingleInstance::launchesAtOnceRunOneAtATime_data()
+{
+    QTest::addColumn<bool>("leftUnwritten");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("after a launch killed before writing its lock") << true << 25;
+    QTest::newRow("on a fresh folder") << false << 10;
+}
+
+// Real processes, started together; each round's winners may follow one another, never overlap.
+void TestSingleInstance::launchesAtOnceRunOneAtATime()
+{
+    QFETCH(bool, leftUnwritten);
+    QFETCH(int, rounds);
+    constexpr int kLaunches = 8;
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("Folionest"));
+        if (leftUnwritten) {
+            QVERIFY(QDir().mkpath(folder));
+            QFile f(lockPath(folder));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60),
+                                  QFileDevice::FileModificationTime));
+        }
+        std::vector<std::unique_ptr<QProcess>> launches;
+        for (int i = 0; i < kLaunches; ++i) {
+            auto p = std::make_unique<QProcess>();
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p->start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kLaunchArg), folder});
+            launches.push_back(std::move(p));
+        }
+        for (auto &p : launches)
+            QVERIFY(p->waitForStarted(30000));
+        for (auto &p : launches)
+            p->write("go\n");
+        int ran = 0;
+        for (auto &p : launches) {
+            QVERIFY(p->waitForFinished(60000));
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            const int end = p->exitCode();
+            QVERIFY2(end == Ran || end == StoodAside,
+                     qPrintable(QStringLiteral("round %1: launch ended %2").arg(round).arg(end)));
+            ran += end == Ran ? 1 : 0;
+        }
+        QVERIFY(ran >= 1);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], kLaunchArg) == 0)
+        return launch(QString::fromLocal8Bit(argv[2]));
+    TestSingleInstance test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_single_instance.moc"
