@@ -32,29 +32,50 @@ QString lockPath(const QString &folder)
 
 constexpr auto kLaunchArg = "--launch";
 constexpr auto kRunningMark = "running";
-enum LaunchEnd { Ran = 0, StoodAside = 3, RanBeside = 4, Broken = 5 };
+constexpr char kRan[] = "ran\n";
+constexpr char kStoodAside[] = "stood aside\n";
 
-// One launch on the folder, as the app's start does it, held until the test says go. A launch that
-// runs marks the folder while it does; finding the mark there already, it ran beside another.
-int launch(const QString &folder)
+QString roundFolder(const QString &base, int round)
 {
-    QFile go;
-    if (!go.open(stdin, QIODevice::ReadOnly) || go.readLine().isEmpty())
-        return Broken;
+    return QDir(base).filePath(QString::number(round));
+}
+
+// One launch on the folder as the app's start makes it, then its end. One that runs marks the folder
+// while it does; finding the mark there already, it ran beside another.
+QByteArray launchOnce(const QString &folder)
+{
     SingleInstance instance(folder);
     if (!instance.claim(5000ms))
-        return StoodAside;
+        return kStoodAside;
     const QByteArray mark = QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kRunningMark)));
     const int fd = ::open(mark.constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
     if (fd < 0)
-        return errno == EEXIST ? RanBeside : Broken;
+        return errno == EEXIST ? "ran beside another\n" : "no mark\n";
     ::close(fd);
     // Runs a moment, answering later launches.
     QEventLoop loop;
-    QTimer::singleShot(100ms, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60ms, &loop, &QEventLoop::quit);
     loop.exec();
     ::unlink(mark.constData());
-    return Ran;
+    return kRan;
+}
+
+// A process making one launch per round, each on that round's folder when the test says go, so that
+// every round's launches start together; it tells how each ended.
+int launches(const QString &base, int rounds)
+{
+    const DiagCapture quiet; // stdout carries the answers alone
+    QFile in;
+    QFile out;
+    if (!in.open(stdin, QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly))
+        return 1;
+    for (int round = 0; round < rounds; ++round) {
+        if (in.readLine().isEmpty())
+            return 1;
+        out.write(launchOnce(roundFolder(base, round)));
+        out.flush();
+    }
+    return 0;
 }
 
 // The pid of a process that has ended.
@@ -230,57 +251,66 @@ void TestSingleInstance::launchesAtOnceRunOneAtATime_data()
 {
     QTest::addColumn<bool>("leftUnwritten");
     QTest::addColumn<int>("rounds");
-    QTest::newRow("after a launch killed before writing its lock") << true << 25;
-    QTest::newRow("on a fresh folder") << false << 10;
+    QTest::newRow("after a launch killed before writing its lock") << true << 200;
+    QTest::newRow("on a fresh folder") << false << 40;
 }
 
-// Real processes, started together; each round's winners may follow one another, never overlap.
+// Real processes, their launches started together round after round; a round's winners may follow one
+// another, never overlap.
 void TestSingleInstance::launchesAtOnceRunOneAtATime()
 {
     QFETCH(bool, leftUnwritten);
     QFETCH(int, rounds);
-    constexpr int kLaunches = 8;
+    constexpr int kProcesses = 8;
+    QTemporaryDir base;
+    for (int round = 0; round < rounds && leftUnwritten; ++round) {
+        QVERIFY(QDir().mkpath(roundFolder(base.path(), round)));
+        QFile f(lockPath(roundFolder(base.path(), round)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(
+            f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < kProcesses; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QCoreApplication::applicationFilePath(),
+                 {QString::fromLatin1(kLaunchArg), base.path(), QString::number(rounds)});
+        processes.push_back(std::move(p));
+    }
+    for (auto &p : processes)
+        QVERIFY(p->waitForStarted(30000));
     for (int round = 0; round < rounds; ++round) {
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("Folionest"));
-        if (leftUnwritten) {
-            QVERIFY(QDir().mkpath(folder));
-            QFile f(lockPath(folder));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60),
-                                  QFileDevice::FileModificationTime));
-        }
-        std::vector<std::unique_ptr<QProcess>> launches;
-        for (int i = 0; i < kLaunches; ++i) {
-            auto p = std::make_unique<QProcess>();
-            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            p->start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kLaunchArg), folder});
-            launches.push_back(std::move(p));
-        }
-        for (auto &p : launches)
-            QVERIFY(p->waitForStarted(30000));
-        for (auto &p : launches)
+        // Written out at once, not when the loop next turns.
+        for (auto &p : processes) {
             p->write("go\n");
+            QVERIFY(p->waitForBytesWritten(30000));
+        }
         int ran = 0;
-        for (auto &p : launches) {
-            QVERIFY(p->waitForFinished(60000));
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            const int end = p->exitCode();
-            QVERIFY2(end == Ran || end == StoodAside,
-                     qPrintable(QStringLiteral("round %1: launch ended %2").arg(round).arg(end)));
-            ran += end == Ran ? 1 : 0;
+        for (auto &p : processes) {
+            while (!p->canReadLine())
+                QVERIFY2(p->waitForReadyRead(30000), qPrintable(QStringLiteral("round %1").arg(round)));
+            const QByteArray end = p->readLine();
+            QVERIFY2(end == kRan || end == kStoodAside,
+                     qPrintable(QStringLiteral("round %1: %2").arg(round).arg(QString::fromUtf8(end))));
+            ran += end == kRan ? 1 : 0;
         }
         QVERIFY(ran >= 1);
+    }
+    for (auto &p : processes) {
+        QVERIFY(p->waitForFinished(30000));
+        QCOMPARE(p->exitCode(), 0);
     }
 }
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], kLaunchArg) == 0)
-        return launch(QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && qstrcmp(argv[1], kLaunchArg) == 0)
+        return launches(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
     TestSingleInstance test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
+
 #include "tst_single_instance.moc"
