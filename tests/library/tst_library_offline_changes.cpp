@@ -482,16 +482,22 @@ void TestLibraryOfflineChanges::childrenOfARefusedPageAreSaved()
 
 void TestLibraryOfflineChanges::folderRenamedBeforeItsCreateGoesIsMadeOnce_data()
 {
-    QTest::addColumn<bool>("offline"); // else the rename comes while a cycle runs, before the create's turn
-    QTest::newRow("offline") << true;
-    QTest::newRow("while a cycle runs") << false;
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QString>("name"); // the last one given
+    QTest::newRow("offline") << "offline"
+                             << "Taxes";
+    QTest::newRow("while a cycle runs, before the create's turn") << "cycle"
+                                                                  << "Taxes";
+    QTest::newRow("named, then renamed while its create is out") << "out"
+                                                                 << "Budget";
 }
 
-// The create then goes out under the new name, so its copy is known in the listing when the answer is
-// lost.
+// The create goes out under the name the folder has then, so its copy is known in the listing when the
+// answer is lost; a name given after it went follows as an update.
 void TestLibraryOfflineChanges::folderRenamedBeforeItsCreateGoesIsMadeOnce()
 {
-    QFETCH(bool, offline);
+    QFETCH(QString, when);
+    QFETCH(QString, name);
     LibraryCreator &creator = m_view->creator();
     const QString page = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
     syncLater();
@@ -500,37 +506,45 @@ void TestLibraryOfflineChanges::folderRenamedBeforeItsCreateGoesIsMadeOnce()
     auto lost = FakeService::Fault::applyThenDrop();
     lost.method = "POST";
     lost.remaining = 1;
+    const auto posts = [&] { return int(requestsWith(m_fake, kFolders, "POST").size()); };
 
     QString folder;
-    if (offline) {
+    if (when == QLatin1String("offline")) {
         m_fake.setOffline(true);
         folder = madeFolder([&] { creator.createFolder(std::nullopt); });
         QVERIFY(renameRow(QStringLiteral("folder:") + folder, QStringLiteral("Taxes")));
         syncLater();
         m_fake.setOffline(false);
         m_fake.setFault(kFolders, lost);
-    } else {
+    } else if (when == QLatin1String("cycle")) {
         // A cycle takes the page's rename and the folder's create; the rename's answer is slow.
         m_fake.setFault(kPages, once(FakeService::Fault::delay(500)));
         m_fake.setFault(kFolders, lost);
         m_view->rowEditor().commitPageRename(page, QStringLiteral("Plans"));
         folder = madeFolder([&] { creator.createFolder(std::nullopt); });
         QTRY_COMPARE(int(requestsWith(m_fake, kPages, "PATCH").size()), 1);
-        QVERIFY(requestsWith(m_fake, kFolders, "POST").empty());
+        QCOMPARE(posts(), 0);
         QVERIFY(renameRow(QStringLiteral("folder:") + folder, QStringLiteral("Taxes")));
+    } else {
+        lost.delayMs = 500;
+        m_fake.setFault(kFolders, lost);
+        folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+        m_view->rowEditor().commitFolderRename(folder, QStringLiteral("Taxes"));
+        QTRY_COMPARE(posts(), 1);
+        QVERIFY(renameRow(QStringLiteral("folder:") + folder, name));
     }
     syncLater();
-    QTRY_COMPARE(int(requestsWith(m_fake, kFolders, "POST").size()), 1);
+    QTRY_COMPARE(posts(), 1);
     syncLater();
     syncLater();
 
     QTRY_VERIFY(m_app->store.state().outbox.empty());
-    QCOMPARE(serviceFolders(), QStringList{QStringLiteral("Taxes")});
+    QCOMPARE(serviceFolders(), QStringList{name});
     QCOMPARE(m_app->store.state().folders.size(), size_t(1));
-    QCOMPARE(m_app->storedFolder(folder).name, QStringLiteral("Taxes"));
+    QCOMPARE(m_app->storedFolder(folder).name, name);
     QVERIFY(m_fake.state().folders.count(m_app->storedFolder(folder).serverID));
-    QCOMPARE(int(requestsWith(m_fake, kFolders, "POST").size()), 1);
-    QCOMPARE(topRowsOnAnotherDevice(), QStringLiteral("Taxes|") + m_app->storedPage(page).title);
+    QCOMPARE(posts(), 1);
+    QCOMPARE(topRowsOnAnotherDevice(), name + QLatin1Char('|') + m_app->storedPage(page).title);
 }
 
 void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage_data()
