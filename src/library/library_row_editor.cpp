@@ -96,6 +96,10 @@ void LibraryRowEditor::applyFolderIcon(const QString &icon, const QString &folde
 void LibraryRowEditor::pushFolderChange(const FNFolder &folder, const std::optional<QString> &name,
                                         const std::optional<QString> &icon)
 {
+    // A create still waiting carries it: a folder sent as "New folder" and renamed after could not be
+    // told from another device's new folder, were the create's answer lost.
+    if (folder.serverID == 0 && Outbox::of(m_store).renameFolderCreate(folder.localID, name, icon))
+        return;
     FolderPatchReq req;
     req.name = name;
     req.icon = icon;

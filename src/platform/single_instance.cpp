@@ -3,17 +3,22 @@
 #include "platform/diag.h"
 #include "platform/private_files.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
+#include <QSysInfo>
 #include <QThread>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,9 +27,30 @@ constexpr auto kServerPrefix = "penroost-derud-";
 constexpr char kRaise[] = "raise\n";
 constexpr auto kRaiseHeard = "SingleInstance: another launch on this data folder asked for the window";
 constexpr std::chrono::milliseconds kRetryPause{50};
-// A launch writes its lock's contents right after creating the file; one killed in between leaves
-// the file empty, which the lock itself never counts as stale.
-constexpr qint64 kUnwrittenLockGraceMs = 1000;
+// Each turn means a holder removed the file between our open and our lock; a few in a row and the
+// folder counts as held for this round.
+constexpr int kReopenTurns = 8;
+
+bool sameFile(int fd, const QByteArray &path)
+{
+    struct stat held;
+    struct stat named;
+    return ::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+// Who holds it, as an older build's lock file says it (pid, program and host, a line each), for
+// people and older builds reading it; the lock itself does not depend on it.
+void writeHolder(int fd)
+{
+    const QByteArray text = QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+                            QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + '\n' +
+                            QSysInfo::machineHostName().toUtf8() + '\n';
+    if (::ftruncate(fd, 0) != 0)
+        return;
+    while (::pwrite(fd, text.constData(), size_t(text.size()), 0) < 0 && errno == EINTR) {
+    }
+}
 
 } // namespace
 
@@ -34,7 +60,13 @@ SingleInstance::SingleInstance(const QString &folder, QObject *parent)
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The socket first: a launch that takes the lock next listens under the same name.
+    delete m_server;
+    m_server = nullptr;
+    release();
+}
 
 QString SingleInstance::serverName(const QString &folder)
 {
@@ -52,21 +84,14 @@ QString SingleInstance::serverName(const QString &folder)
 bool SingleInstance::claim(std::chrono::milliseconds answerWait)
 {
     makePrivateFolder(m_folder);
-    m_lock = std::make_unique<QLockFile>(QDir(m_folder).filePath(QString::fromLatin1(kLockName)));
-    // Staleness by age alone would let a second launch take the lock of a long-running first one;
-    // a lock whose process is gone is still taken over.
-    m_lock->setStaleLockTime(0);
-
     const QDeadlineTimer deadline(answerWait);
     for (;;) {
-        if (m_lock->tryLock(0)) {
-            // QLockFile creates it as any new file (0644 under the usual umask). A chmod, not an
-            // open: closing another descriptor of the file would drop the lock's fcntl part.
-            ::chmod(QFile::encodeName(m_lock->fileName()).constData(), S_IRUSR | S_IWUSR);
+        const Lock lock = tryLock();
+        if (lock == Lock::Taken) {
             listen();
             return true;
         }
-        if (m_lock->error() != QLockFile::LockFailedError) {
+        if (lock == Lock::Unavailable) {
             // The folder cannot hold a lock (read-only, say): run, as before there was one.
             diag(QStringLiteral("SingleInstance: no lock in %1, running without one").arg(m_folder));
             return true;
@@ -74,8 +99,6 @@ bool SingleInstance::claim(std::chrono::milliseconds answerWait)
         // The holder may be between taking the lock and listening, or may have just quit.
         if (askToRaise(std::chrono::milliseconds(deadline.remainingTime())))
             return false;
-        if (takeUnwrittenLock())
-            continue;
         if (deadline.hasExpired()) {
             diag(QStringLiteral("SingleInstance: another launch holds %1 but did not answer").arg(m_folder));
             return false;
@@ -84,19 +107,44 @@ bool SingleInstance::claim(std::chrono::milliseconds answerWait)
     }
 }
 
-bool SingleInstance::takeUnwrittenLock()
+SingleInstance::Lock SingleInstance::tryLock()
 {
-    qint64 pid = 0;
-    QString host;
-    QString app;
-    if (m_lock->getLockInfo(&pid, &host, &app))
-        return false;
-    const QFileInfo file(m_lock->fileName());
-    if (!file.exists() ||
-        file.lastModified().msecsTo(QDateTime::currentDateTimeUtc()) < kUnwrittenLockGraceMs)
-        return false;
-    // Fails while a live process holds the file's native lock.
-    return m_lock->removeStaleLockFile();
+    // A lock on the open file, not the file's existence: the kernel ends it with its process, so
+    // there is nothing stale to judge or remove, and no two launches can both hold it.
+    const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(QString::fromLatin1(kLockName)));
+    for (int turn = 0; turn < kReopenTurns; ++turn) {
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd < 0)
+            return Lock::Unavailable;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return error == EWOULDBLOCK ? Lock::Held : Lock::Unavailable;
+        }
+        // A holder quitting removes the file under its lock; one opened before that is no longer
+        // the one every later launch opens.
+        if (sameFile(fd, path)) {
+            // A file made by an older build may be readable by all.
+            ::fchmod(fd, S_IRUSR | S_IWUSR);
+            writeHolder(fd);
+            m_lockFd = fd;
+            return Lock::Taken;
+        }
+        ::close(fd);
+    }
+    return Lock::Held;
+}
+
+void SingleInstance::release()
+{
+    if (m_lockFd < 0)
+        return;
+    // Removed while still held, and only while the path names it, so the folder is left clean.
+    const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(QString::fromLatin1(kLockName)));
+    if (sameFile(m_lockFd, path))
+        ::unlink(path.constData());
+    ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 void SingleInstance::listen()

@@ -4,14 +4,13 @@
 #include <QString>
 
 #include <chrono>
-#include <memory>
 
 class QLocalServer;
-class QLockFile;
 
-// At most one running app per data folder. The first launch holds a lock file in the folder and
-// listens on a local socket named after it; a later launch asks that one to bring its window
-// forward instead of running beside it. A lock left by a process that is gone does not count.
+// At most one running app per data folder. The first launch holds a lock on a file in the folder
+// and listens on a local socket named after it; a later launch asks that one to bring its window
+// forward instead of running beside it. The lock ends with its process, so a file left behind by
+// one that is gone, written or not, does not count.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -35,13 +34,14 @@ Q_SIGNALS:
     void raiseRequested();
 
 private:
-    // Removes a lock file left empty by a launch that ended before writing it; true when it did.
-    bool takeUnwrittenLock();
+    enum class Lock { Taken, Held, Unavailable };
+    Lock tryLock();
+    void release();
     void listen();
     void readRequest();
     bool askToRaise(std::chrono::milliseconds wait);
 
     QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lockFd = -1;
     QLocalServer *m_server = nullptr;
 };

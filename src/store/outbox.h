@@ -192,6 +192,12 @@ public:
     // out unanswered keeps the body it was sent with, by which the service's copy is known: false
     // then, and the rename has to follow as an update.
     bool retitlePageCreate(const QString &pageLocalID, const QString &title);
+    // Writes the name and icon given into the folder's queued create, so that it makes the folder as
+    // it is now (the service's copy of a named create is told from another device's by its name). A
+    // create that went out unanswered keeps the body it was sent with: false then, as without a
+    // create, and the change has to follow as an update.
+    bool renameFolderCreate(const QString &folderLocalID, const std::optional<QString> &name,
+                            const std::optional<QString> &icon);
     // The title the page's newest queued create or update carrying one sends; none without one.
     std::optional<QString> queuedTitle(const QString &pageLocalID) const;
     // Writes the title into the queued page update `opLocalID` while it has not been tried yet, so

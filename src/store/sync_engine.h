@@ -246,7 +246,7 @@ private:
     // After a send in which a parent stood in for a folder left unsent: the page, or folder, here
     // goes where it went on the service, unless it has been moved again since.
     void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);
-    // A deleted folder's create that has not gone out waits out the undo window of its delete.
+    // A deleted folder's create waits out the undo window of its delete.
     bool waitsForFolderDelete(const FNSyncOp &op) const;
     // A folder deleted before it reached the service: nothing of it is sent, and what it held stays,
     // one level up, as the service keeps a deleted folder's contents.

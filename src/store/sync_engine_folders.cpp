@@ -26,6 +26,53 @@ std::optional<qint64> linkedPage(const LocalStore &store, const QString &payload
     return id;
 }
 
+// The folder an earlier send of the create may have made, as the service lists it now; none when
+// it cannot be told from the others there.
+QCoro::Task<std::optional<qint64>> listedCopy(ServiceClient &client, const LocalStore &store,
+                                              QString folderLocalID, qint64 workspaceID,
+                                              QPointer<CancelToken> cancel)
+{
+    const FoldersResp listed = co_await client.listFolders(workspaceID, cancel);
+    std::vector<ListedFolder> candidates;
+    for (const FolderDTO &dto : listed.folders)
+        candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name,
+                              serviceStamp(dto.created_at)});
+    const QHash<qint64, QString> picks = folderAdoptions(store, candidates);
+    for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
+        if (it.value() == folderLocalID)
+            co_return it.key();
+    }
+    co_return std::nullopt;
+}
+
+// The create was renamed (or given an icon) while it was on its way: the service has, or may have,
+// the body that went out, by which a copy it made is known. That body stays, and the change follows
+// as an update.
+void keepSentFolderCreate(Outbox &outbox, const LocalStore &store, const FNSyncOp &sent)
+{
+    const std::optional<FNSyncOp> queued = outbox.find(sent.localID);
+    if (!queued || queued->payloadJSON == sent.payloadJSON)
+        return;
+    FolderPatchReq patch;
+    try {
+        const auto before = sharedJSONDecode<FolderCreateReq>(sent.payloadJSON.toUtf8());
+        const auto after = sharedJSONDecode<FolderCreateReq>(queued->payloadJSON.toUtf8());
+        if (after.name != before.name)
+            patch.name = after.name;
+        if (after.icon != before.icon)
+            patch.icon = after.icon;
+    } catch (const DecodeError &) {
+        return;
+    }
+    FNSyncOp kept = *queued;
+    kept.payloadJSON = sent.payloadJSON;
+    outbox.replace(kept);
+    if (!patch.name && !patch.icon)
+        return;
+    if (const FNFolder *folder = store.folder(sent.refLocalID))
+        outbox.folderUpdate(*folder, patch);
+}
+
 } // namespace
 
 QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
@@ -37,15 +84,42 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
     if (op.kind() == SyncOpKind::FolderCreate) {
         if (folder->serverID != 0)
             co_return; // adopted from a listing meanwhile
-        // Deleted before it went out, the undo window past: it never goes (its delete follows).
-        if (folder->deletedAt && !op.unanswered && m_outbox.isQueued(SyncOpKind::FolderDelete, op.refLocalID))
-            co_return;
+        // As it waits now: renamed since the push began, it goes out with the new name.
+        if (const std::optional<FNSyncOp> queued = m_outbox.find(op.localID))
+            op = *queued;
+        // Deleted, the undo window past.
+        const bool deleted = folder->deletedAt && m_outbox.isQueued(SyncOpKind::FolderDelete, op.refLocalID);
         FolderCreateReq req;
         try {
             req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
         } catch (const DecodeError &) {
             // Rebuilt from the folder rather than lose it.
             req = folderCreateReq(*folder);
+        }
+        if (deleted) {
+            // An earlier send may have made it: one look, and a copy found there is deleted. Then
+            // nothing more goes for it, and what it held is filed one level up at once, here and in
+            // the moves still to go.
+            if (op.unanswered) {
+                if (const auto made = co_await listedCopy(m_client, m_store, op.refLocalID, req.workspace_id,
+                                                          cancelToken())) {
+                    try {
+                        co_await m_client.deleteFolder(*made, cancelToken());
+                    } catch (const APIError &e) {
+                        if (e.kind() != APIError::Kind::Http || e.status() != 404)
+                            throw;
+                    }
+                }
+            }
+            dropDeletedFolder(op.refLocalID);
+            std::vector<QString> deletes;
+            for (const FNSyncOp &queued : m_store.state().outbox) {
+                if (queued.refLocalID == op.refLocalID && queued.kind() == SyncOpKind::FolderDelete)
+                    deletes.push_back(queued.localID);
+            }
+            for (const QString &id : deletes)
+                m_outbox.drop(id);
+            co_return;
         }
         bool standIn = false;
         if (!req.parent_folder_id) {
@@ -55,26 +129,26 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         }
         if (op.unanswered) {
             // An earlier send may have made the folder with its reply lost: take that one.
-            const FoldersResp listed = co_await m_client.listFolders(req.workspace_id, cancelToken());
-            std::vector<ListedFolder> candidates;
-            for (const FolderDTO &dto : listed.folders)
-                candidates.push_back({dto.id, dto.workspace_id, dto.parent_folder_id.value_or(0), dto.name,
-                                      serviceStamp(dto.created_at)});
-            const QHash<qint64, QString> picks = folderAdoptions(m_store, candidates);
-            for (auto it = picks.constBegin(); it != picks.constEnd(); ++it) {
-                if (it.value() == op.refLocalID) {
-                    adoptFolderServerID(m_store, op.refLocalID, it.key());
-                    co_return;
-                }
+            if (const auto made =
+                    co_await listedCopy(m_client, m_store, op.refLocalID, req.workspace_id, cancelToken())) {
+                adoptFolderServerID(m_store, op.refLocalID, *made);
+                co_return;
             }
         }
         m_createOut = QDateTime::currentDateTimeUtc();
-        const FolderResp reply = co_await m_client.createFolder(req, cancelToken());
-        // Only the id is written, into the folder as it stands now: a rename made meanwhile has its
-        // own queued update.
+        FolderResp reply;
+        try {
+            reply = co_await m_client.createFolder(req, cancelToken());
+        } catch (...) {
+            if (mayHaveLanded(op, std::current_exception()))
+                keepSentFolderCreate(m_outbox, m_store, op);
+            throw;
+        }
+        // Only the id is written, into the folder as it stands now; a rename made meanwhile follows.
         const FNFolder *now = m_store.folder(op.refLocalID);
         if (now && now->serverID == 0)
             adoptFolderServerID(m_store, op.refLocalID, reply.folder.id);
+        keepSentFolderCreate(m_outbox, m_store, op);
         if (standIn)
             followStandIn(op, recordLinks::kParentFolderKey, req.parent_folder_id.value_or(0));
         co_return;

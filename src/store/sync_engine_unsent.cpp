@@ -9,7 +9,8 @@
 
 // Folders that do not reach the service: one whose create the service refused stays on this device
 // only (the next launch queues its create again) and holds nothing back; one deleted before it went
-// out never goes, and what it held stays one level up.
+// out, or before its answer came, never goes (a copy an unanswered send made is deleted), and what it
+// held stays one level up.
 
 namespace {
 
@@ -132,7 +133,7 @@ void SyncEngine::releaseRefusedFolders()
 
 bool SyncEngine::waitsForFolderDelete(const FNSyncOp &op) const
 {
-    if (op.kind() != SyncOpKind::FolderCreate || op.unanswered)
+    if (op.kind() != SyncOpKind::FolderCreate)
         return false;
     const FNFolder *folder = m_store.folder(op.refLocalID);
     if (!folder || !folder->deletedAt || folder->serverID != 0)

@@ -3,6 +3,7 @@
 #include "json/json_value.h"
 #include "library/library_creator.h"
 #include "library/library_deleter.h"
+#include "library/library_row_editor.h"
 #include "platform/settings.h"
 #include "store/favorites_store.h"
 #include "support/library_steps.h"
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -38,6 +40,7 @@ private Q_SLOTS:
     void folderDeleteAndUndo();
     void folderDeletedWhileItsCreateIsInFlight_data();
     void folderDeletedWhileItsCreateIsInFlight();
+    void folderDeletedAfterItsCreateWentUnansweredCanBeUndone();
     void pageDeleteQueuesAndUndoTakesItBack_data();
     void pageDeleteQueuesAndUndoTakesItBack();
     void undoAfterTheDeleteWentOutRestoresOnTheService();
@@ -195,6 +198,48 @@ void TestLibraryDelete::folderDeletedWhileItsCreateIsInFlight()
     QCOMPARE(bool(m_fake.state().folders.count(folder.serverID)), undone);
     if (!undone)
         QCOMPARE(deletes[0].target, "/api/folders.php?folder_id=" + QByteArray::number(folder.serverID));
+}
+
+// A cycle inside the undo window leaves the create alone: once undone, the folder is the one its
+// create made.
+void TestLibraryDelete::folderDeletedAfterItsCreateWentUnansweredCanBeUndone()
+{
+    LocalStore &store = m_device->store();
+    m_deleter->setDelays(90s, 60s);
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.method = "POST";
+    lost.remaining = 1;
+    m_fake.setFault(kFolders, lost);
+    const QString localID = *m_creator->createFolder(std::nullopt);
+    LibraryRowEditor(store, m_device->engine()).commitFolderRename(localID, QStringLiteral("Taxes"));
+    const auto createUnanswered = [&] {
+        const auto &outbox = store.state().outbox;
+        return std::any_of(outbox.begin(), outbox.end(), [](const FNSyncOp &op) {
+            return op.kind() == SyncOpKind::FolderCreate && op.unanswered;
+        });
+    };
+    QTRY_VERIFY(createUnanswered());
+    QTRY_VERIFY(!m_device->engine().isSyncing());
+
+    m_deleter->deleteFolder(localID);
+    // Past the create's wait after its failed send, inside the delete's window.
+    m_device->engine().setClock([] { return QDateTime::currentDateTimeUtc().addSecs(10); });
+    m_device->sync();
+    QVERIFY(createUnanswered());
+    undo();
+    QVERIFY(m_device->sync());
+
+    const FNFolder &folder = *store.folder(localID);
+    QVERIFY(!folder.deletedAt);
+    QVERIFY(folder.serverID != 0);
+    QVERIFY(store.state().outbox.empty());
+    const auto &onService = m_fake.state().folders;
+    QCOMPARE(std::count_if(onService.begin(), onService.end(),
+                           [&](const auto &f) { return f.second.workspaceId == m_account.workspaceId; }),
+             std::ptrdiff_t(1));
+    QCOMPARE(onService.at(folder.serverID).name, QStringLiteral("Taxes"));
+    QVERIFY(requests(kFolders, "DELETE").empty());
+    QCOMPARE(requests(kFolders, "POST").size(), size_t(1));
 }
 
 void TestLibraryDelete::pageDeleteQueuesAndUndoTakesItBack_data()

@@ -39,6 +39,10 @@ private Q_SLOTS:
     void renamedOfflineSubpageStaysUnderItsParent();
     void childrenOfARefusedPageAreSaved_data();
     void childrenOfARefusedPageAreSaved();
+    void folderRenamedBeforeItsCreateGoesIsMadeOnce_data();
+    void folderRenamedBeforeItsCreateGoesIsMadeOnce();
+    void folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage_data();
+    void folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage();
 
 private:
     // One refresh of the sidebar from the service's listing.
@@ -52,6 +56,12 @@ private:
     QString madeFolder(const std::function<void()> &make);
     QString madePage(const std::function<void()> &make);
     QMenu *menuOf(const QString &rowID);
+    // Renamed in place, through the row's field.
+    bool renameRow(const QString &rowID, const QString &text);
+    // The folders of the account's workspace on the service, by name.
+    QStringList serviceFolders();
+    // The folder names and the page titles at the top level of a second device's refreshed sidebar.
+    QString topRowsOnAnotherDevice();
 };
 
 void TestLibraryOfflineChanges::init()
@@ -115,6 +125,44 @@ QMenu *TestLibraryOfflineChanges::menuOf(const QString &rowID)
     return m_view->contextMenu(row(rowID));
 }
 
+bool TestLibraryOfflineChanges::renameRow(const QString &rowID, const QString &text)
+{
+    if (!QTest::qWaitFor([&] { return !renameField() && row(rowID).isValid(); }))
+        return false;
+    m_view->beginRename(row(rowID));
+    if (!QTest::qWaitFor([&] { return renameField(); }))
+        return false;
+    renameField()->setText(text);
+    QTest::keyClick(renameField(), Qt::Key_Return);
+    return QTest::qWaitFor([&] { return !renameField(); });
+}
+
+QStringList TestLibraryOfflineChanges::serviceFolders()
+{
+    QStringList names;
+    for (const auto &[id, f] : m_fake.state().folders) {
+        if (f.workspaceId == m_account.workspaceId)
+            names << f.name;
+    }
+    return names;
+}
+
+QString TestLibraryOfflineChanges::topRowsOnAnotherDevice()
+{
+    return onAnotherDevice([&](LibraryView &view, AppHarness &app) {
+        QStringList top;
+        for (const LibraryTree::Row &r : view.tree().listContent()) {
+            if (r.depth != 0)
+                continue;
+            if (r.rowID().startsWith(QLatin1String("folder:")))
+                top << app.store.folder(r.rowID().mid(7))->name;
+            else if (r.rowID().startsWith(QLatin1String("page:")))
+                top << app.store.page(r.rowID().mid(5))->title;
+        }
+        return top.join(QLatin1Char('|'));
+    });
+}
+
 void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt_data()
 {
     QTest::addColumn<QString>("way");
@@ -154,7 +202,8 @@ void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt()
         // A subpage already under the offline page; the dragged page is dropped just before it.
         std::unique_ptr<QMenu> menu(menuOf(parentRow));
         QVERIFY(menu);
-        besideRow = QStringLiteral("page:") + madePage([&] { action(menu.get(), QStringLiteral("New subpage"))->trigger(); });
+        besideRow = QStringLiteral("page:") +
+                    madePage([&] { action(menu.get(), QStringLiteral("New subpage"))->trigger(); });
     }
     syncLater();
 
@@ -182,7 +231,8 @@ void TestLibraryOfflineChanges::childOfAnOfflineParentLandsUnderIt()
     syncLater();
     syncLater();
     QTRY_VERIFY(m_app->store.state().outbox.empty());
-    const qint64 parentID = folderParent ? m_app->storedFolder(parent).serverID : m_app->storedPage(parent).serverID;
+    const qint64 parentID =
+        folderParent ? m_app->storedFolder(parent).serverID : m_app->storedPage(parent).serverID;
     QVERIFY(parentID != 0);
     FakeServiceState &service = m_fake.state();
     if (folderChild) {
@@ -428,6 +478,133 @@ void TestLibraryOfflineChanges::childrenOfARefusedPageAreSaved()
              grand.isEmpty() ? qint64(0) : m_app->storedPage(grand).serverID);
     QCOMPARE(service.pages.at(refusedID).folderId,
              folder.isEmpty() ? qint64(0) : m_app->storedFolder(folder).serverID);
+}
+
+void TestLibraryOfflineChanges::folderRenamedBeforeItsCreateGoesIsMadeOnce_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QString>("name"); // the last one given
+    QTest::newRow("offline") << "offline"
+                             << "Taxes";
+    QTest::newRow("while a cycle runs, before the create's turn") << "cycle"
+                                                                  << "Taxes";
+    QTest::newRow("named, then renamed while its create is out") << "out"
+                                                                 << "Budget";
+}
+
+// The create goes out under the name the folder has then, so its copy is known in the listing when the
+// answer is lost; a name given after it went follows as an update.
+void TestLibraryOfflineChanges::folderRenamedBeforeItsCreateGoesIsMadeOnce()
+{
+    QFETCH(QString, when);
+    QFETCH(QString, name);
+    LibraryCreator &creator = m_view->creator();
+    const QString page = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    syncLater();
+    QVERIFY(m_app->store.state().outbox.empty());
+    showView();
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.method = "POST";
+    lost.remaining = 1;
+    const auto posts = [&] { return int(requestsWith(m_fake, kFolders, "POST").size()); };
+
+    QString folder;
+    if (when == QLatin1String("offline")) {
+        m_fake.setOffline(true);
+        folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+        QVERIFY(renameRow(QStringLiteral("folder:") + folder, QStringLiteral("Taxes")));
+        syncLater();
+        m_fake.setOffline(false);
+        m_fake.setFault(kFolders, lost);
+    } else if (when == QLatin1String("cycle")) {
+        // A cycle takes the page's rename and the folder's create; the rename's answer is slow.
+        m_fake.setFault(kPages, once(FakeService::Fault::delay(500)));
+        m_fake.setFault(kFolders, lost);
+        m_view->rowEditor().commitPageRename(page, QStringLiteral("Plans"));
+        folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+        QTRY_COMPARE(int(requestsWith(m_fake, kPages, "PATCH").size()), 1);
+        QCOMPARE(posts(), 0);
+        QVERIFY(renameRow(QStringLiteral("folder:") + folder, QStringLiteral("Taxes")));
+    } else {
+        lost.delayMs = 500;
+        m_fake.setFault(kFolders, lost);
+        folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+        m_view->rowEditor().commitFolderRename(folder, QStringLiteral("Taxes"));
+        QTRY_COMPARE(posts(), 1);
+        QVERIFY(renameRow(QStringLiteral("folder:") + folder, name));
+    }
+    syncLater();
+    QTRY_COMPARE(posts(), 1);
+    syncLater();
+    syncLater();
+
+    QTRY_VERIFY(m_app->store.state().outbox.empty());
+    QCOMPARE(serviceFolders(), QStringList{name});
+    QCOMPARE(m_app->store.state().folders.size(), size_t(1));
+    QCOMPARE(m_app->storedFolder(folder).name, name);
+    QVERIFY(m_fake.state().folders.count(m_app->storedFolder(folder).serverID));
+    QCOMPARE(posts(), 1);
+    QCOMPARE(topRowsOnAnotherDevice(), name + QLatin1Char('|') + m_app->storedPage(page).title);
+}
+
+void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage_data()
+{
+    QTest::addColumn<bool>("landed");
+    QTest::newRow("the create landed") << true;
+    QTest::newRow("the create never landed") << false;
+}
+
+// Made and named, its create cut off without an answer; then, offline, a page is dropped into it and
+// it is deleted. Back online, one look at the listing settles it.
+void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage()
+{
+    QFETCH(bool, landed);
+    LibraryCreator &creator = m_view->creator();
+    const QString page = madePage([&] { creator.createPage(std::nullopt, std::nullopt); });
+    m_view->rowEditor().commitPageRename(page, QStringLiteral("Receipts"));
+    syncLater();
+    QVERIFY(m_app->store.state().outbox.empty());
+    const qint64 pageID = m_app->storedPage(page).serverID;
+    QVERIFY(pageID != 0);
+
+    auto cut = landed ? FakeService::Fault::applyThenDrop() : FakeService::Fault::drop();
+    cut.method = "POST";
+    cut.remaining = 1;
+    m_fake.setFault(kFolders, cut);
+    const QString folder = madeFolder([&] { creator.createFolder(std::nullopt); });
+    m_view->rowEditor().commitFolderRename(folder, QStringLiteral("Taxes"));
+    const auto createOp = [&] {
+        for (const FNSyncOp &op : m_app->store.state().outbox) {
+            if (op.kind() == SyncOpKind::FolderCreate)
+                return std::optional(op);
+        }
+        return std::optional<FNSyncOp>();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(createOp() && createOp()->unanswered, 15000);
+    QCOMPARE(int(serviceFolders().size()), landed ? 1 : 0);
+    m_fake.setOffline(true);
+
+    Q_EMIT m_view->listView()->droppedOnFolder(LibraryMover::pagePayload(page), folder);
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + page), QStringLiteral("folder:") + folder);
+    m_view->deleter().deleteFolder(folder);
+    syncLater(); // still offline
+
+    m_fake.clearRequests();
+    m_fake.setOffline(false);
+    syncLater();
+    // Settled in that one cycle: the page is back at the top, here and on the service.
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + page), QString());
+    QVERIFY(m_app->store.state().outbox.empty());
+    QVERIFY(serviceFolders().isEmpty());
+    QCOMPARE(m_fake.state().pages.at(pageID).folderId, qint64(0));
+    QCOMPARE(requestsWith(m_fake, kFolders, "GET").size(), size_t(1));
+    QVERIFY(requestsWith(m_fake, kFolders, "POST").empty());
+    QCOMPARE(requestsWith(m_fake, kFolders, "DELETE").size(), size_t(landed ? 1 : 0));
+
+    refresh();
+    syncLater();
+    QCOMPARE(parentRowOf(QStringLiteral("page:") + page), QString());
+    QCOMPARE(topRowsOnAnotherDevice(), QStringLiteral("Receipts"));
 }
 
 QTEST_MAIN(TestLibraryOfflineChanges)

@@ -3,12 +3,20 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,6 +28,54 @@ namespace {
 QString lockPath(const QString &folder)
 {
     return QDir(folder).filePath(QStringLiteral("penroost-derud.lock"));
+}
+
+constexpr auto kLaunchArg = "--launch";
+constexpr auto kRunningMark = "running";
+constexpr char kRan[] = "ran\n";
+constexpr char kStoodAside[] = "stood aside\n";
+
+QString roundFolder(const QString &base, int round)
+{
+    return QDir(base).filePath(QString::number(round));
+}
+
+// One launch on the folder as the app's start makes it, then its end. One that runs marks the folder
+// while it does; finding the mark there already, it ran beside another.
+QByteArray launchOnce(const QString &folder)
+{
+    SingleInstance instance(folder);
+    if (!instance.claim(5000ms))
+        return kStoodAside;
+    const QByteArray mark = QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kRunningMark)));
+    const int fd = ::open(mark.constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? "ran beside another\n" : "no mark\n";
+    ::close(fd);
+    // Runs a moment, answering later launches.
+    QEventLoop loop;
+    QTimer::singleShot(60ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    ::unlink(mark.constData());
+    return kRan;
+}
+
+// A process making one launch per round, each on that round's folder when the test says go, so that
+// every round's launches start together; it tells how each ended.
+int launches(const QString &base, int rounds)
+{
+    const DiagCapture quiet; // stdout carries the answers alone
+    QFile in;
+    QFile out;
+    if (!in.open(stdin, QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly))
+        return 1;
+    for (int round = 0; round < rounds; ++round) {
+        if (in.readLine().isEmpty())
+            return 1;
+        out.write(launchOnce(roundFolder(base, round)));
+        out.flush();
+    }
+    return 0;
 }
 
 // The pid of a process that has ended.
@@ -48,6 +104,8 @@ private Q_SLOTS:
     void lockLeftUnwrittenDoesNotBlock();
     void holderThatNeverAnswersIsGivenUpOn();
     void lockFileIsPrivate();
+    void launchesAtOnceRunOneAtATime_data();
+    void launchesAtOnceRunOneAtATime();
 };
 
 void TestSingleInstance::laterLaunchAsksTheFirstToRaise()
@@ -189,5 +247,70 @@ void TestSingleInstance::lockFileIsPrivate()
     QCOMPARE(st.st_mode & 07777, mode_t(0600));
 }
 
-QTEST_GUILESS_MAIN(TestSingleInstance)
+void TestSingleInstance::launchesAtOnceRunOneAtATime_data()
+{
+    QTest::addColumn<bool>("leftUnwritten");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("after a launch killed before writing its lock") << true << 200;
+    QTest::newRow("on a fresh folder") << false << 40;
+}
+
+// Real processes, their launches started together round after round; a round's winners may follow one
+// another, never overlap.
+void TestSingleInstance::launchesAtOnceRunOneAtATime()
+{
+    QFETCH(bool, leftUnwritten);
+    QFETCH(int, rounds);
+    constexpr int kProcesses = 8;
+    QTemporaryDir base;
+    for (int round = 0; round < rounds && leftUnwritten; ++round) {
+        QVERIFY(QDir().mkpath(roundFolder(base.path(), round)));
+        QFile f(lockPath(roundFolder(base.path(), round)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(
+            f.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < kProcesses; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(QCoreApplication::applicationFilePath(),
+                 {QString::fromLatin1(kLaunchArg), base.path(), QString::number(rounds)});
+        processes.push_back(std::move(p));
+    }
+    for (auto &p : processes)
+        QVERIFY(p->waitForStarted(30000));
+    for (int round = 0; round < rounds; ++round) {
+        // Written out at once, not when the loop next turns.
+        for (auto &p : processes) {
+            p->write("go\n");
+            QVERIFY(p->waitForBytesWritten(30000));
+        }
+        int ran = 0;
+        for (auto &p : processes) {
+            while (!p->canReadLine())
+                QVERIFY2(p->waitForReadyRead(30000), qPrintable(QStringLiteral("round %1").arg(round)));
+            const QByteArray end = p->readLine();
+            QVERIFY2(end == kRan || end == kStoodAside,
+                     qPrintable(QStringLiteral("round %1: %2").arg(round).arg(QString::fromUtf8(end))));
+            ran += end == kRan ? 1 : 0;
+        }
+        QVERIFY(ran >= 1);
+    }
+    for (auto &p : processes) {
+        QVERIFY(p->waitForFinished(30000));
+        QCOMPARE(p->exitCode(), 0);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], kLaunchArg) == 0)
+        return launches(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    TestSingleInstance test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_single_instance.moc"

@@ -528,19 +528,16 @@ void TestSyncFaults::lostAnswerOnAKeptConnectionMakesOneRecord()
     lost.remaining = 1;
     m_fake.setFault(path, lost);
     d->engine().setQueueDelay(std::chrono::hours(1)); // sent by the test's cycle alone
-    // Named, as only a named create can be told from a look-alike in the listing: a page renamed before
-    // its create goes, a folder whose create is queued from the record as it stands (at a launch).
+    // Named, as only a named create can be told from a look-alike in the listing: made and renamed
+    // in the sidebar before its create goes.
     QString localID;
+    LibraryRowEditor editor(d->store(), d->engine());
     if (folder) {
-        FNFolder named;
-        named.workspaceServerID = account.workspaceId;
-        named.name = QStringLiteral("Taxes");
-        d->store().upsertFolder(named);
-        Outbox::of(d->store()).folderCreate(named);
-        localID = named.localID;
+        localID = *creator.createFolder(std::nullopt);
+        editor.commitFolderRename(localID, QStringLiteral("Taxes"));
     } else {
         localID = *creator.createPage(std::nullopt, std::nullopt);
-        LibraryRowEditor(d->store(), d->engine()).commitPageRename(localID, QStringLiteral("Taxes"));
+        editor.commitPageRename(localID, QStringLiteral("Taxes"));
     }
     m_fake.clearRequests();
     d->sync();
