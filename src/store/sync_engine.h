@@ -161,6 +161,20 @@ private:
     // A block another device placed among blocks moved here to make room is put between the blocks it
     // was placed between, in their new places, and goes out as a move to make room.
     void keepPlacesAmongRoom();
+    // Notes, as a cycle starts, the runs of blocks made here and not on the service yet, each with the
+    // blocks it lies between (sync_engine_places.cpp).
+    void noteNewRuns();
+    // After a pulled batch touching `pages`: a run noted is put back right after the block it followed
+    // where the batch moved that block, or landed others' blocks among the run (which then went out
+    // unknowing of them): straight after it, else right before the block it came before.
+    void keepNewRunsInPlace(const QSet<QString> &pages);
+    // The pages of the blocks the operations write.
+    QSet<QString> pagesWritten(const std::vector<SyncOpDTO> &ops) const;
+    void noteLanded(const QString &pageLocalID, const QString &blockLocalID)
+    {
+        if (m_newRunPages.contains(pageLocalID))
+            m_landedAt.insert(blockLocalID, m_applied);
+    }
     // The service answered or echoed a new id for a block whose place alone went out from here: the
     // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
     void deleteStrayCopy(const QString &blockLocalID, qint64 serverID);
@@ -227,7 +241,8 @@ private:
     // The server id of the folder the payload names under `key`, as the operation goes now: none when
     // it names none or the folder is gone; a folder left unsent stands for its parent (0: the top
     // level). Throws while the folder waits for its create. `standIn`: set when a parent stood in.
-    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key, bool *standIn = nullptr) const;
+    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key,
+                                          bool *standIn = nullptr) const;
     // After a send in which a parent stood in for a folder left unsent: the page, or folder, here
     // goes where it went on the service, unless it has been moved again since.
     void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);
@@ -325,6 +340,22 @@ private:
     };
     QHash<QString, QHash<QString, Placed>> m_placedByOthers; // by page
     QHash<QString, qint64> m_ownEchoes; // per block, when its own latest echo was applied
+    // During a cycle: the runs of blocks made here and not sent as it started, in their order, at
+    // their places then, and the siblings they came between (`after` empty at the end of the list;
+    // a run above every block is not noted).
+    struct NewRun {
+        QString pageLocalID;
+        QString before;
+        qint64 beforeAt = 0;
+        QString after;
+        QStringList blocks;
+        std::vector<qint64> at;
+    };
+    std::vector<NewRun> m_newRuns;
+    QSet<QString> m_newRunPages;
+    // On those pages, per block pulled in the cycle, when its newest version landed on the service,
+    // counted in pulled operations applied.
+    QHash<QString, qint64> m_landedAt;
     qint64 m_applied = 0;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;

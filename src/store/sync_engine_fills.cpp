@@ -131,8 +131,11 @@ void SyncEngine::fillItem(BlockUpsertItem &item, const FNBlock &block, const FNS
 {
     // A block the service does not have (or no longer has) goes whole.
     const qint64 carried = block.serverID != 0 ? op.fieldsCarried(item.client_id) : BlockFields::All;
-    if (block.serverID == 0)
+    if (block.serverID == 0) {
         item.id.reset();
+        // A pull may have put it back after the block it was typed after since it was queued.
+        item.position = block.position;
+    }
     const qint64 filled = BlockFields::All & ~carried;
     fillUpsertItem(m_store, item, block, filled);
     // A field put back to another device's write is that device's, not this one's: a still newer
@@ -183,14 +186,15 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
     m_outbox.dropFillChecks({block.localID});
     if (check.repaired)
         m_outbox.noteRepaired(block.localID, check.repaired); // not sent yet: still open to a newer write
-    if (check.roomFrom && (mine & BlockFields::Room)) // a later move to make room is still to go out
+    if (check.roomFrom && (mine & BlockFields::Room))         // a later move to make room is still to go out
         m_outbox.noteRoomMoves(block.pageLocalID, {{block.localID, *check.roomFrom}});
     if (!check.other)
         return 0;
     const JSONObject &other = *check.other;
     qint64 repaired = 0;
     for (const qint64 field : kFields) {
-        if (!(check.fields & field) || (mine & field) || !holds(other, field) || sameField(echo, other, field))
+        if (!(check.fields & field) || (mine & field) || !holds(other, field) ||
+            sameField(echo, other, field))
             continue;
         // Its own place went out only to make room: the other's stands only where it chose one.
         if (field == BlockFields::Place && check.roomFrom &&
@@ -250,46 +254,88 @@ void SyncEngine::noteRoomPages()
 void SyncEngine::keepPlacesAmongRoom()
 {
     for (auto page = m_placedByOthers.cbegin(); page != m_placedByOthers.cend(); ++page) {
-        const std::vector<const FNBlock *> blocks = m_store.blocksOfPage(page.key());
+        struct Placed {
+            const FNBlock *block;
+            qint64 applied;
+        };
+        std::vector<Placed> placed;
         for (auto entry = page.value().cbegin(); entry != page.value().cend(); ++entry) {
-            const QString &placedID = entry.key();
-            const FNBlock *placed = m_store.block(placedID);
+            const FNBlock *b = m_store.block(entry.key());
             // Put elsewhere since by this device's own echo: no longer the other's place.
-            if (!placed || placed->deletedAt || placed->position != entry.value().position)
-                continue;
-            const qint64 placedAt = entry.value().applied;
-            // Its siblings by the places the other device saw: those moved here to make room count
-            // where they were, and those the service does not have yet not at all.
-            const auto base = [&](const FNBlock &b) { return m_roomBases.value(b.localID, b.position); };
-            const FNBlock *before = nullptr;
-            const FNBlock *after = nullptr;
-            const qint64 at = placed->position;
-            for (const FNBlock *b : blocks) {
-                if (b->deletedAt || b->serverID == 0 || b->localID == placedID ||
-                    b->parentBlockLocalID != placed->parentBlockLocalID ||
-                    b->parentBlockServerID != placed->parentBlockServerID)
-                    continue;
-                // Landed from here after the other device placed its block: not there when it did.
-                if (m_ownEchoes.value(b->localID, -1) > placedAt && !m_roomBases.contains(b->localID))
-                    continue;
-                const qint64 p = base(*b);
-                if (p <= at && (!before || p > base(*before)))
-                    before = b;
-                if (p > at && (!after || p < base(*after)))
-                    after = b;
+            if (b && !b->deletedAt && b->position == entry.value().position)
+                placed.push_back({b, entry.value().applied});
+        }
+        if (placed.empty())
+            continue;
+        // Per parent of a placed block, its siblings by the places the other device saw, sorted once:
+        // those moved here to make room count where they were, and those the service does not have
+        // yet not at all (their own runs are put back after their neighbours afterwards).
+        struct Sibling {
+            qint64 base;
+            const FNBlock *block;
+        };
+        struct Group {
+            const FNBlock *lead;
+            std::vector<Sibling> siblings;
+        };
+        std::vector<Group> groups;
+        const auto groupOf = [&](const FNBlock &b) -> Group * {
+            for (Group &g : groups) {
+                if (g.lead->parentBlockLocalID == b.parentBlockLocalID &&
+                    g.lead->parentBlockServerID == b.parentBlockServerID)
+                    return &g;
             }
-            const bool moved = (before && base(*before) != before->position) ||
-                               (after && base(*after) != after->position);
+            return nullptr;
+        };
+        for (const Placed &p : placed) {
+            if (!groupOf(*p.block))
+                groups.push_back({p.block, {}});
+        }
+        for (const FNBlock *b : m_store.blocksOfPage(page.key())) {
+            if (b->deletedAt || b->serverID == 0)
+                continue;
+            if (Group *g = groupOf(*b))
+                g->siblings.push_back({m_roomBases.value(b->localID, b->position), b});
+        }
+        for (Group &g : groups) {
+            std::stable_sort(g.siblings.begin(), g.siblings.end(),
+                             [](const Sibling &a, const Sibling &b) { return a.base < b.base; });
+        }
+        for (const Placed &p : placed) {
+            const std::vector<Sibling> &siblings = groupOf(*p.block)->siblings;
+            const qint64 at = p.block->position;
+            const auto counts = [&](const Sibling &s) {
+                // Landed from here after the other device placed its block: not there when it did.
+                return s.block != p.block && (m_ownEchoes.value(s.block->localID, -1) <= p.applied ||
+                                              m_roomBases.contains(s.block->localID));
+            };
+            const auto split = std::upper_bound(siblings.begin(), siblings.end(), at,
+                                                [](qint64 v, const Sibling &s) { return v < s.base; });
+            const Sibling *before = nullptr;
+            for (auto it = split; it != siblings.begin() && !before;) {
+                if (counts(*--it))
+                    before = &*it;
+            }
+            const Sibling *after = nullptr;
+            for (auto it = split; it != siblings.end() && !after; ++it) {
+                if (counts(*it))
+                    after = &*it;
+            }
+            const bool moved = (before && before->base != before->block->position) ||
+                               (after && after->base != after->block->position);
             if (!moved)
                 continue;
-            const qint64 lo = before ? before->position : after->position - 2 * kBlockPositionGap;
-            const qint64 hi = after ? after->position : before->position + 2 * kBlockPositionGap;
+            const qint64 lo =
+                before ? before->block->position : after->block->position - 2 * kBlockPositionGap;
+            const qint64 hi =
+                after ? after->block->position : before->block->position + 2 * kBlockPositionGap;
             if ((!before || at > lo) && (!after || at < hi))
                 continue; // between them still
             if (hi - lo < 2)
                 continue; // no room left there: it keeps the place it came with
             const qint64 position = lo + (hi - lo) / 2;
-            const QString pageLocalID = placed->pageLocalID;
+            const QString placedID = p.block->localID;
+            const QString pageLocalID = p.block->pageLocalID;
             m_store.editBlock(
                 placedID, [&](FNBlock &b) { b.position = position; }, LocalStore::Stamp::Keep);
             m_outbox.noteRoomMoves(pageLocalID, {{placedID, at}});

@@ -160,6 +160,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     dropArrivedUpsertItems(resp.ops);
     noteUnsentEdits();
     noteRoomPages();
+    const QSet<QString> runPages = m_newRuns.empty() ? QSet<QString>() : pagesWritten(resp.ops);
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
@@ -178,6 +179,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             retryDeferredBlocks();
             relinkUnderCameBack();
             keepPlacesAmongRoom();
+            keepNewRunsInPlace(runPages);
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
@@ -233,8 +235,8 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             return false;
         const JSONObject &p = payloadOf(*op);
         const auto content = p.find(QStringLiteral("content"));
-        const bool sameContent = content != p.end() && content->second.isObject() &&
-                                 content->second.toObject() == item.content;
+        const bool sameContent =
+            content != p.end() && content->second.isObject() && content->second.toObject() == item.content;
         return (!(fields & BlockFields::Content) || sameContent) &&
                (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
                (!BlockFields::sendsPlace(fields) ||
@@ -360,6 +362,8 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         qint64 mine = m_unsentEdits.value(block.localID);
         // The service names the device that wrote a version by the local id it sent.
         const bool own = stringOr(p, "client_id", QString()) == block.localID;
+        if (has(p, "position"))
+            noteLanded(block.pageLocalID, block.localID);
         if (!own)
             mine = noteOtherVersion(block, p, mine);
         if ((mine & BlockFields::All) == BlockFields::All) {
@@ -423,6 +427,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
     m_store.upsertBlock(block);
+    noteLanded(block.pageLocalID, block.localID);
     if (m_roomPages.contains(block.pageLocalID))
         m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
 }
@@ -449,6 +454,7 @@ bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
     // own, as sent, and takes its id rather than coming back as a second copy.
     if (m_roomPages.contains(block->pageLocalID))
         m_ownEchoes.insert(clientID, m_applied);
+    noteLanded(block->pageLocalID, clientID);
     giveBlockServerID(clientID, serverID);
     return true;
 }

@@ -105,7 +105,8 @@ void PageSyncPair::endDevices()
     m_b.reset();
 }
 
-std::unique_ptr<ChaosDevice> PageSyncPair::device(std::function<QDateTime()> clock, ChaosDevice::Remains remains)
+std::unique_ptr<ChaosDevice> PageSyncPair::device(std::function<QDateTime()> clock,
+                                                  ChaosDevice::Remains remains)
 {
     const bool fresh = !remains.dir;
     auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, clock ? clock : steppingClock(),
@@ -142,6 +143,18 @@ bool PageSyncPair::runsKeepTheirOrder(const QStringList &texts, int lines)
                 return false;
             last = at;
         }
+    }
+    return true;
+}
+
+bool PageSyncPair::runsStayTogether(const QStringList &texts, int lines)
+{
+    if (!runsKeepTheirOrder(texts, lines))
+        return false;
+    for (const QString name : {"A", "B"}) {
+        const qsizetype first = texts.indexOf(QStringLiteral("%1 0").arg(name));
+        if (texts.indexOf(QStringLiteral("%1 %2").arg(name).arg(lines - 1)) != first + lines - 1)
+            return false;
     }
     return true;
 }

@@ -39,7 +39,8 @@ protected:
     void endDevices();
     // `clock`: the device's clock, the stepping one when empty. `remains`: a killed device's files to
     // start from.
-    std::unique_ptr<ChaosDevice> device(std::function<QDateTime()> clock = {}, ChaosDevice::Remains remains = {});
+    std::unique_ptr<ChaosDevice> device(std::function<QDateTime()> clock = {},
+                                        ChaosDevice::Remains remains = {});
     // A page of `texts` on A, synced to B; `gapless` lays them at 0, 1, 2... so no line fits between.
     // Its local id on A; empty when a step failed.
     QString sharedPage(const QStringList &texts, bool gapless = false);
@@ -52,6 +53,8 @@ protected:
     // Whether the runs of lines the devices typed, "A 0", "A 1"... and "B 0"..., each keep their order
     // in `texts`.
     static bool runsKeepTheirOrder(const QStringList &texts, int lines);
+    // The same, each run listed as one stretch with no other line inside it.
+    static bool runsStayTogether(const QStringList &texts, int lines);
 
     FakeService m_fake;
     FakeService::Account m_account;
