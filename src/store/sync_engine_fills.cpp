@@ -8,7 +8,10 @@
 #include "store/page_links.h"
 #include "store/sync_payload.h"
 
+#include <QSet>
+
 #include <cstdlib>
+#include <map>
 
 // A block upsert sends from this device's copy every field of a block: those changed here, and the
 // others as the pull just before it left them, the service's newest. A write of another device landing
@@ -259,17 +262,21 @@ void SyncEngine::keepPlacesAmongRoom()
             qint64 applied;
         };
         std::vector<Placed> placed;
+        QSet<const FNBlock *> isPlaced;
         for (auto entry = page.value().cbegin(); entry != page.value().cend(); ++entry) {
             const FNBlock *b = m_store.block(entry.key());
             // Put elsewhere since by this device's own echo: no longer the other's place.
-            if (b && !b->deletedAt && b->position == entry.value().position)
+            if (b && !b->deletedAt && b->position == entry.value().position) {
                 placed.push_back({b, entry.value().applied});
+                isPlaced.insert(b);
+            }
         }
         if (placed.empty())
             continue;
         // Per parent of a placed block, its siblings by the places the other device saw, sorted once:
-        // those moved here to make room count where they were, and those the service does not have
-        // yet not at all (their own runs are put back after their neighbours afterwards).
+        // those moved here to make room count where they were, those the service does not have yet
+        // not at all (their own runs are put back after their neighbours afterwards), and the placed
+        // ones go together between the others.
         struct Sibling {
             qint64 base;
             const FNBlock *block;
@@ -292,7 +299,7 @@ void SyncEngine::keepPlacesAmongRoom()
                 groups.push_back({p.block, {}});
         }
         for (const FNBlock *b : m_store.blocksOfPage(page.key())) {
-            if (b->deletedAt || b->serverID == 0)
+            if (b->deletedAt || b->serverID == 0 || isPlaced.contains(b))
                 continue;
             if (Group *g = groupOf(*b))
                 g->siblings.push_back({m_roomBases.value(b->localID, b->position), b});
@@ -301,13 +308,15 @@ void SyncEngine::keepPlacesAmongRoom()
             std::stable_sort(g.siblings.begin(), g.siblings.end(),
                              [](const Sibling &a, const Sibling &b) { return a.base < b.base; });
         }
+        // The placed blocks by the pair of siblings they were placed between.
+        std::map<std::pair<const Sibling *, const Sibling *>, std::vector<const FNBlock *>> spans;
         for (const Placed &p : placed) {
             const std::vector<Sibling> &siblings = groupOf(*p.block)->siblings;
             const qint64 at = p.block->position;
             const auto counts = [&](const Sibling &s) {
                 // Landed from here after the other device placed its block: not there when it did.
-                return s.block != p.block && (m_ownEchoes.value(s.block->localID, -1) <= p.applied ||
-                                              m_roomBases.contains(s.block->localID));
+                return m_ownEchoes.value(s.block->localID, -1) <= p.applied ||
+                       m_roomBases.contains(s.block->localID);
             };
             const auto split = std::upper_bound(siblings.begin(), siblings.end(), at,
                                                 [](qint64 v, const Sibling &s) { return v < s.base; });
@@ -321,6 +330,10 @@ void SyncEngine::keepPlacesAmongRoom()
                 if (counts(*it))
                     after = &*it;
             }
+            spans[{before, after}].push_back(p.block);
+        }
+        for (auto &[between, blocks] : spans) {
+            const auto [before, after] = between;
             const bool moved = (before && before->base != before->block->position) ||
                                (after && after->base != after->block->position);
             if (!moved)
@@ -329,18 +342,34 @@ void SyncEngine::keepPlacesAmongRoom()
                 before ? before->block->position : after->block->position - 2 * kBlockPositionGap;
             const qint64 hi =
                 after ? after->block->position : before->block->position + 2 * kBlockPositionGap;
-            if ((!before || at > lo) && (!after || at < hi))
+            const auto inside = [&](const FNBlock *b) {
+                return (!before || b->position > lo) && (!after || b->position < hi);
+            };
+            if (std::all_of(blocks.begin(), blocks.end(), inside))
                 continue; // between them still
-            if (hi - lo < 2)
-                continue; // no room left there: it keeps the place it came with
-            const qint64 position = lo + (hi - lo) / 2;
-            const QString placedID = p.block->localID;
-            const QString pageLocalID = p.block->pageLocalID;
-            m_store.editBlock(
-                placedID, [&](FNBlock &b) { b.position = position; }, LocalStore::Stamp::Keep);
-            m_outbox.noteRoomMoves(pageLocalID, {{placedID, at}});
-            m_unsentEdits[placedID] = BlockFields::merged(m_unsentEdits.value(placedID), BlockFields::Room);
-            m_repairedPages.insert(pageLocalID);
+            const qint64 count = qint64(blocks.size());
+            if (hi - lo < count + 1)
+                continue; // no room left there: they keep the places they came with
+            // In the order the other device gave them, evenly between the two.
+            std::stable_sort(blocks.begin(), blocks.end(),
+                             [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
+            const qint64 step = (hi - lo) / (count + 1);
+            QStringList ids;
+            for (const FNBlock *b : blocks)
+                ids << b->localID;
+            for (qint64 i = 0; i < count; ++i) {
+                const qint64 position = lo + (i + 1) * step;
+                const FNBlock *b = m_store.block(ids[i]);
+                const qint64 from = b->position;
+                if (from == position)
+                    continue;
+                const QString pageLocalID = b->pageLocalID;
+                m_store.editBlock(
+                    ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
+                m_outbox.noteRoomMoves(pageLocalID, {{ids[i], from}});
+                m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
+                m_repairedPages.insert(pageLocalID);
+            }
         }
     }
     m_placedByOthers.clear();

@@ -340,6 +340,7 @@ void TestPageRoomSync::bothDevicesTypingAtOneSpotKeepTheirRunsTogether_data()
     QTest::addColumn<int>("linesBetweenCycles");
     for (int run = 1; run <= 3; ++run) {
         QTest::addRow("typed offline, run %d", run) << 12 << 12;
+        QTest::addRow("three lines a cycle, run %d", run) << 9 << 3;
         QTest::addRow("synced line by line, run %d", run) << 6 << 1;
     }
 }
