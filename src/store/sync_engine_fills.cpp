@@ -308,6 +308,7 @@ void SyncEngine::keepPlacesAmongRoom()
             std::stable_sort(g.siblings.begin(), g.siblings.end(),
                              [](const Sibling &a, const Sibling &b) { return a.base < b.base; });
         }
+        QHash<QString, qint64> roomFrom; // noted once for the page: each note walks every check
         // The placed blocks by the pair of siblings they were placed between.
         std::map<std::pair<const Sibling *, const Sibling *>, std::vector<const FNBlock *>> spans;
         for (const Placed &p : placed) {
@@ -363,13 +364,15 @@ void SyncEngine::keepPlacesAmongRoom()
                 const qint64 from = b->position;
                 if (from == position)
                     continue;
-                const QString pageLocalID = b->pageLocalID;
                 m_store.editBlock(
                     ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
-                m_outbox.noteRoomMoves(pageLocalID, {{ids[i], from}});
+                roomFrom.insert(ids[i], from);
                 m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
-                m_repairedPages.insert(pageLocalID);
             }
+        }
+        if (!roomFrom.isEmpty()) {
+            m_outbox.noteRoomMoves(page.key(), roomFrom);
+            m_repairedPages.insert(page.key());
         }
     }
     m_placedByOthers.clear();
