@@ -241,8 +241,7 @@ private:
     // The server id of the folder the payload names under `key`, as the operation goes now: none when
     // it names none or the folder is gone; a folder left unsent stands for its parent (0: the top
     // level). Throws while the folder waits for its create. `standIn`: set when a parent stood in.
-    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key,
-                                          bool *standIn = nullptr) const;
+    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key, bool *standIn = nullptr) const;
     // After a send in which a parent stood in for a folder left unsent: the page, or folder, here
     // goes where it went on the service, unless it has been moved again since.
     void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);

@@ -189,15 +189,14 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
     m_outbox.dropFillChecks({block.localID});
     if (check.repaired)
         m_outbox.noteRepaired(block.localID, check.repaired); // not sent yet: still open to a newer write
-    if (check.roomFrom && (mine & BlockFields::Room))         // a later move to make room is still to go out
+    if (check.roomFrom && (mine & BlockFields::Room)) // a later move to make room is still to go out
         m_outbox.noteRoomMoves(block.pageLocalID, {{block.localID, *check.roomFrom}});
     if (!check.other)
         return 0;
     const JSONObject &other = *check.other;
     qint64 repaired = 0;
     for (const qint64 field : kFields) {
-        if (!(check.fields & field) || (mine & field) || !holds(other, field) ||
-            sameField(echo, other, field))
+        if (!(check.fields & field) || (mine & field) || !holds(other, field) || sameField(echo, other, field))
             continue;
         // Its own place went out only to make room: the other's stands only where it chose one.
         if (field == BlockFields::Place && check.roomFrom &&
@@ -348,27 +347,39 @@ void SyncEngine::keepPlacesAmongRoom()
             };
             if (std::all_of(blocks.begin(), blocks.end(), inside))
                 continue; // between them still
-            const qint64 count = qint64(blocks.size());
-            if (hi - lo < count + 1)
-                continue; // no room left there: they keep the places they came with
-            // In the order the other device gave them, evenly between the two.
             std::stable_sort(blocks.begin(), blocks.end(),
                              [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
-            const qint64 step = (hi - lo) / (count + 1);
-            QStringList ids;
-            for (const FNBlock *b : blocks)
-                ids << b->localID;
-            for (qint64 i = 0; i < count; ++i) {
-                const qint64 position = lo + (i + 1) * step;
-                const FNBlock *b = m_store.block(ids[i]);
-                const qint64 from = b->position;
-                if (from == position)
-                    continue;
-                m_store.editBlock(
-                    ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
-                roomFrom.insert(ids[i], from);
-                m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
+            // Those left before the one or past the other come between, in the order the other device
+            // gave them, next to those still there; the rest keep their places.
+            const auto firstInside = std::find_if(blocks.begin(), blocks.end(), inside);
+            const auto pastInside = std::find_if_not(firstInside, blocks.end(), inside);
+            const auto spreadOver = [&](auto from, auto to, qint64 low, qint64 high) {
+                const qint64 count = qint64(to - from);
+                if (count == 0 || high - low < count + 1)
+                    return; // no room left there: they keep the places they came with
+                const qint64 step = (high - low) / (count + 1);
+                QStringList ids;
+                for (auto it = from; it != to; ++it)
+                    ids << (*it)->localID;
+                for (qsizetype i = 0; i < ids.size(); ++i) {
+                    const qint64 position = low + (i + 1) * step;
+                    const qint64 was = m_store.block(ids[i])->position;
+                    if (was == position)
+                        continue;
+                    m_store.editBlock(
+                        ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
+                    roomFrom.insert(ids[i], was);
+                    m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
+                }
+            };
+            if (firstInside == blocks.end()) {
+                spreadOver(blocks.begin(), blocks.end(), lo, hi);
+                continue;
             }
+            const qint64 insideLow = (*firstInside)->position;
+            const qint64 insideHigh = (*(pastInside - 1))->position;
+            spreadOver(blocks.begin(), firstInside, lo, insideLow);
+            spreadOver(pastInside, blocks.end(), insideHigh, hi);
         }
         if (!roomFrom.isEmpty()) {
             m_outbox.noteRoomMoves(page.key(), roomFrom);

@@ -235,8 +235,8 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             return false;
         const JSONObject &p = payloadOf(*op);
         const auto content = p.find(QStringLiteral("content"));
-        const bool sameContent =
-            content != p.end() && content->second.isObject() && content->second.toObject() == item.content;
+        const bool sameContent = content != p.end() && content->second.isObject() &&
+                                 content->second.toObject() == item.content;
         return (!(fields & BlockFields::Content) || sameContent) &&
                (!(fields & BlockFields::Kind) || stringOr(p, "type", QString()) == item.type) &&
                (!BlockFields::sendsPlace(fields) ||

@@ -323,8 +323,7 @@ void TestPageBlockList::appendAfterEveryBlock()
     makePage({{"a", 0}, {"b", 1}, {"nested", 7, "a"}});
     PageBlockList again(*m_store, "P");
     const FNBlock made = block(*again.appendBlock("h1"));
-    QVERIFY2(made.position >= 7 + 1024 && made.position < 7 + 1024 + 512,
-             qPrintable(QString::number(made.position)));
+    QVERIFY2(made.position >= 7 + 1024 && made.position < 7 + 1024 + 512, qPrintable(QString::number(made.position)));
     QCOMPARE(made.type, QStringLiteral("h1"));
     QVERIFY(PageBlockList::isTopLevel(made));
 }
@@ -381,8 +380,8 @@ void TestPageBlockList::moveOnDrop_data()
         << "d" << 1 << true << QStringList{"a", "d", "b", "c"} << QList<qint64>{-2047, -1023, 1, 2};
     QTest::newRow("to the top") << "c" << 0 << true << QStringList{"c", "a", "b", "d"}
                                 << QList<qint64>{-1024, 0, 1, 5};
-    QTest::newRow("onto its own row")
-        << "b" << 1 << true << QStringList{"a", "b", "c", "d"} << QList<qint64>{0, 1, 2, 5};
+    QTest::newRow("onto its own row") << "b" << 1 << true << QStringList{"a", "b", "c", "d"}
+                                      << QList<qint64>{0, 1, 2, 5};
     QTest::newRow("past the end") << "a" << 99 << true << QStringList{"b", "c", "d", "a"}
                                   << QList<qint64>{1, 2, 5, 1029};
     QTest::newRow("text that names no block")
@@ -409,10 +408,8 @@ void TestPageBlockList::moveOnDrop()
     // A block dropped at either end lands up to half a gap further out.
     const QList<qint64> now = positions(order);
     for (qsizetype i = 0; i < order.size(); ++i) {
-        const qint64 slack =
-            order[i] == dropped && (i == 0 || i == order.size() - 1) && placed[i] != now[i] ? 512 : 1;
-        QVERIFY2(qAbs(now[i] - placed[i]) < slack &&
-                     (placed[i] <= 0 ? now[i] <= placed[i] : now[i] >= placed[i]),
+        const qint64 slack = order[i] == dropped && (i == 0 || i == order.size() - 1) && placed[i] != now[i] ? 512 : 1;
+        QVERIFY2(qAbs(now[i] - placed[i]) < slack && (placed[i] <= 0 ? now[i] <= placed[i] : now[i] >= placed[i]),
                  qPrintable(QString::number(now[i])));
     }
     QCOMPARE(block("nested").position, qint64(0));

@@ -105,8 +105,7 @@ void PageSyncPair::endDevices()
     m_b.reset();
 }
 
-std::unique_ptr<ChaosDevice> PageSyncPair::device(std::function<QDateTime()> clock,
-                                                  ChaosDevice::Remains remains)
+std::unique_ptr<ChaosDevice> PageSyncPair::device(std::function<QDateTime()> clock, ChaosDevice::Remains remains)
 {
     const bool fresh = !remains.dir;
     auto d = std::make_unique<ChaosDevice>(m_fake.origin(), m_account.token, clock ? clock : steppingClock(),

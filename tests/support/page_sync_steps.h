@@ -39,8 +39,7 @@ protected:
     void endDevices();
     // `clock`: the device's clock, the stepping one when empty. `remains`: a killed device's files to
     // start from.
-    std::unique_ptr<ChaosDevice> device(std::function<QDateTime()> clock = {},
-                                        ChaosDevice::Remains remains = {});
+    std::unique_ptr<ChaosDevice> device(std::function<QDateTime()> clock = {}, ChaosDevice::Remains remains = {});
     // A page of `texts` on A, synced to B; `gapless` lays them at 0, 1, 2... so no line fits between.
     // Its local id on A; empty when a step failed.
     QString sharedPage(const QStringList &texts, bool gapless = false);
