@@ -160,7 +160,7 @@ std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, con
     block.indentLevel = after.indentLevel;
     block.parentBlockServerID = after.parentBlockServerID;
     block.parentBlockLocalID = after.parentBlockLocalID;
-    const std::optional<qint64> between = positionBetween(siblings, at);
+    const std::optional<qint64> between = positionBetween(siblings, at, Spot::Typed);
     const Room room = between ? Room{*between, {}} : makeRoom(siblings, at);
     block.position = room.position;
     m_store->upsertBlock(block);
@@ -231,7 +231,7 @@ bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
     const FNBlock moved = list[size_t(from)];
     list.erase(list.begin() + from);
     const qsizetype to = std::clamp<qsizetype>(targetIndex, 0, qsizetype(list.size()));
-    const std::optional<qint64> between = positionBetween(list, size_t(to));
+    const std::optional<qint64> between = positionBetween(list, size_t(to), Spot::Dropped);
     const Room room = between ? Room{*between, {}} : makeRoom(list, size_t(to));
     placeBlocks(room.moves, BlockFields::Room);
     if (room.position != moved.position)
@@ -266,7 +266,8 @@ FNBlock PageBlockList::newTextBlock(const FNPage &page) const
     return block;
 }
 
-std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> &ordered, size_t at)
+std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> &ordered, size_t at,
+                                                     Spot spot)
 {
     const std::optional<qint64> before = at > 0 ? std::optional(ordered[at - 1].position) : std::nullopt;
     const std::optional<qint64> after = at < ordered.size() ? std::optional(ordered[at].position) : std::nullopt;
@@ -279,10 +280,17 @@ std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> 
     const qint64 room = *after - *before;
     if (room < 2)
         return std::nullopt;
-    // Anywhere in the middle half: another device inserting at the same spot rarely picks the same.
-    if (room < 4)
+    auto *random = QRandomGenerator::global();
+    if (spot == Spot::Typed) {
+        // The jitter: two devices typing after one block rarely tie.
+        const qint64 step = std::min(kLineStep, room / 2);
+        return *before + step - (step >= 2 ? qint64(random->bounded(quint64(step / 2))) : 0);
+    }
+    // About the middle, past the lines typed after `before`; two devices dropping at one spot rarely
+    // pick the same.
+    if (room < 16)
         return *before + room / 2;
-    return *before + room / 4 + qint64(QRandomGenerator::global()->bounded(quint64(room / 2)));
+    return *before + room / 2 - room / 16 + qint64(random->bounded(quint64(room / 8)));
 }
 
 PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered, size_t at)
@@ -290,6 +298,9 @@ PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered,
     // The blocks moved are ordered[lo, hi); the new one goes between ordered[at - 1] and ordered[at].
     const size_t n = ordered.size();
     const auto pos = [&](size_t i) { return ordered[i].position; };
+    // Past either end lies all the room wanted (positions before the first block may be negative):
+    // the window never grows past the moves that reaching the nearer end costs.
+    const size_t toNearerEnd = std::min(at, n - at);
     size_t lo = at;
     size_t hi = at;
     const auto fits = [&] {
@@ -299,10 +310,15 @@ PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered,
         return pos(hi) - pos(lo - 1) >= (count + 1) * kRoomGap;
     };
     while (!fits()) {
-        // Past either end lies a gap's worth of room as good as any other.
+        if (hi - lo >= toNearerEnd) {
+            lo = at <= n - at ? 0 : at;
+            hi = at <= n - at ? at : n;
+            break;
+        }
         const qint64 leftGain = lo >= 2 ? pos(lo - 1) - pos(lo - 2) : kPositionGap;
         const qint64 rightGain = hi + 1 < n ? pos(hi + 1) - pos(hi) : kPositionGap;
-        if (rightGain >= leftGain)
+        // On a tie, towards the nearer end.
+        if (rightGain > leftGain || (rightGain == leftGain && n - hi < lo))
             ++hi;
         else
             --lo;

@@ -64,15 +64,19 @@ public:
 
 private:
     FNBlock newTextBlock(const FNPage &page) const;
+    // A line typed after the block before it goes a small step past that block; a dropped block
+    // about the middle of the gap.
+    enum class Spot { Typed, Dropped };
     // A position for a block put at index `at` of `ordered` (which does not hold it yet), between its
     // neighbours; none when they leave no room.
-    static std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at);
+    static std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at, Spot spot);
     struct Room {
         qint64 position = 0; // of the block put in
         std::vector<std::pair<QString, qint64>> moves;
     };
     // Room for a block put at index `at` of `ordered` where its neighbours leave none: the fewest
-    // nearest siblings spread evenly over the smallest neighbourhood that leaves a fair gap between each.
+    // nearest siblings spread evenly over the smallest neighbourhood that leaves a fair gap between each,
+    // never more than those between the spot and the nearer end.
     static Room makeRoom(const std::vector<FNBlock> &ordered, size_t at);
     // Stores the blocks at the positions, marking `fields` (BlockFields Place or Room) as changed here.
     void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields);

@@ -153,6 +153,7 @@ QCoro::Task<> SyncEngine::syncNow()
 
     QPointer<SyncEngine> self(this);
     std::exception_ptr failure;
+    noteNewRuns();
     try {
         co_await pullBeforePush();
         m_sentInPush = false;
@@ -168,6 +169,9 @@ QCoro::Task<> SyncEngine::syncNow()
         co_return;
     if (failure && SyncErrors::isUnauthorized(failure))
         m_client.endSession(m_requestCredential);
+    m_newRuns.clear();
+    m_newRunPages.clear();
+    m_landedAt.clear();
     m_draining = false;
     setSyncing(false);
     Q_EMIT cycleFinished();

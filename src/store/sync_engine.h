@@ -172,6 +172,20 @@ private:
     // A block another device placed among blocks moved here to make room is put between the blocks it
     // was placed between, in their new places, and goes out as a move to make room.
     void keepPlacesAmongRoom();
+    // Notes, as a cycle starts, the runs of blocks made here and not on the service yet, each with the
+    // blocks it lies between (sync_engine_places.cpp).
+    void noteNewRuns();
+    // After a pulled batch touching `pages`: a run noted is put back right after the block it followed
+    // where the batch moved that block, or landed others' blocks among the run (which then went out
+    // unknowing of them): straight after it, else right before the block it came before.
+    void keepNewRunsInPlace(const QSet<QString> &pages);
+    // The pages of the blocks the operations write.
+    QSet<QString> pagesWritten(const std::vector<SyncOpDTO> &ops) const;
+    void noteLanded(const QString &pageLocalID, const QString &blockLocalID)
+    {
+        if (m_newRunPages.contains(pageLocalID))
+            m_landedAt.insert(blockLocalID, m_applied);
+    }
     // The service answered or echoed a new id for a block whose place alone went out from here: the
     // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
     // Unless a block changed or made here hangs under it (`sent`: the fields of the blocks the answered
@@ -344,6 +358,22 @@ private:
     };
     QHash<QString, QHash<QString, Placed>> m_placedByOthers; // by page
     QHash<QString, qint64> m_ownEchoes; // per block, when its own latest echo was applied
+    // During a cycle: the runs of blocks made here and not sent as it started, in their order, at
+    // their places then, and the siblings they came between (`after` empty at the end of the list;
+    // a run above every block is not noted).
+    struct NewRun {
+        QString pageLocalID;
+        QString before;
+        qint64 beforeAt = 0;
+        QString after;
+        QStringList blocks;
+        std::vector<qint64> at;
+    };
+    std::vector<NewRun> m_newRuns;
+    QSet<QString> m_newRunPages;
+    // On those pages, per block pulled in the cycle, when its newest version landed on the service,
+    // counted in pulled operations applied.
+    QHash<QString, qint64> m_landedAt;
     qint64 m_applied = 0;
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;

@@ -8,7 +8,10 @@
 #include "store/page_links.h"
 #include "store/sync_payload.h"
 
+#include <QSet>
+
 #include <cstdlib>
+#include <map>
 
 // A block upsert sends from this device's copy every field of a block: those changed here, and the
 // others as the pull just before it left them, the service's newest. A write of another device landing
@@ -131,8 +134,11 @@ void SyncEngine::fillItem(BlockUpsertItem &item, const FNBlock &block, const FNS
 {
     // A block the service does not have (or no longer has) goes whole.
     const qint64 carried = block.serverID != 0 ? op.fieldsCarried(item.client_id) : BlockFields::All;
-    if (block.serverID == 0)
+    if (block.serverID == 0) {
         item.id.reset();
+        // A pull may have put it back after the block it was typed after since it was queued.
+        item.position = block.position;
+    }
     const qint64 filled = BlockFields::All & ~carried;
     fillUpsertItem(m_store, item, block, filled);
     // A field put back to another device's write is that device's, not this one's: a still newer
@@ -250,51 +256,134 @@ void SyncEngine::noteRoomPages()
 void SyncEngine::keepPlacesAmongRoom()
 {
     for (auto page = m_placedByOthers.cbegin(); page != m_placedByOthers.cend(); ++page) {
-        const std::vector<const FNBlock *> blocks = m_store.blocksOfPage(page.key());
+        struct Placed {
+            const FNBlock *block;
+            qint64 applied;
+        };
+        std::vector<Placed> placed;
+        QSet<const FNBlock *> isPlaced;
         for (auto entry = page.value().cbegin(); entry != page.value().cend(); ++entry) {
-            const QString &placedID = entry.key();
-            const FNBlock *placed = m_store.block(placedID);
+            const FNBlock *b = m_store.block(entry.key());
             // Put elsewhere since by this device's own echo: no longer the other's place.
-            if (!placed || placed->deletedAt || placed->position != entry.value().position)
-                continue;
-            const qint64 placedAt = entry.value().applied;
-            // Its siblings by the places the other device saw: those moved here to make room count
-            // where they were, and those the service does not have yet not at all.
-            const auto base = [&](const FNBlock &b) { return m_roomBases.value(b.localID, b.position); };
-            const FNBlock *before = nullptr;
-            const FNBlock *after = nullptr;
-            const qint64 at = placed->position;
-            for (const FNBlock *b : blocks) {
-                if (b->deletedAt || b->serverID == 0 || b->localID == placedID ||
-                    b->parentBlockLocalID != placed->parentBlockLocalID ||
-                    b->parentBlockServerID != placed->parentBlockServerID)
-                    continue;
-                // Landed from here after the other device placed its block: not there when it did.
-                if (m_ownEchoes.value(b->localID, -1) > placedAt && !m_roomBases.contains(b->localID))
-                    continue;
-                const qint64 p = base(*b);
-                if (p <= at && (!before || p > base(*before)))
-                    before = b;
-                if (p > at && (!after || p < base(*after)))
-                    after = b;
+            if (b && !b->deletedAt && b->position == entry.value().position) {
+                placed.push_back({b, entry.value().applied});
+                isPlaced.insert(b);
             }
-            const bool moved = (before && base(*before) != before->position) ||
-                               (after && base(*after) != after->position);
+        }
+        if (placed.empty())
+            continue;
+        // Per parent of a placed block, its siblings by the places the other device saw, sorted once:
+        // those moved here to make room count where they were, those the service does not have yet
+        // not at all (their own runs are put back after their neighbours afterwards), and the placed
+        // ones go together between the others.
+        struct Sibling {
+            qint64 base;
+            const FNBlock *block;
+        };
+        struct Group {
+            const FNBlock *lead;
+            std::vector<Sibling> siblings;
+        };
+        std::vector<Group> groups;
+        const auto groupOf = [&](const FNBlock &b) -> Group * {
+            for (Group &g : groups) {
+                if (g.lead->parentBlockLocalID == b.parentBlockLocalID &&
+                    g.lead->parentBlockServerID == b.parentBlockServerID)
+                    return &g;
+            }
+            return nullptr;
+        };
+        for (const Placed &p : placed) {
+            if (!groupOf(*p.block))
+                groups.push_back({p.block, {}});
+        }
+        for (const FNBlock *b : m_store.blocksOfPage(page.key())) {
+            if (b->deletedAt || b->serverID == 0 || isPlaced.contains(b))
+                continue;
+            if (Group *g = groupOf(*b))
+                g->siblings.push_back({m_roomBases.value(b->localID, b->position), b});
+        }
+        for (Group &g : groups) {
+            std::stable_sort(g.siblings.begin(), g.siblings.end(),
+                             [](const Sibling &a, const Sibling &b) { return a.base < b.base; });
+        }
+        QHash<QString, qint64> roomFrom; // noted once for the page: each note walks every check
+        // The placed blocks by the pair of siblings they were placed between.
+        std::map<std::pair<const Sibling *, const Sibling *>, std::vector<const FNBlock *>> spans;
+        for (const Placed &p : placed) {
+            const std::vector<Sibling> &siblings = groupOf(*p.block)->siblings;
+            const qint64 at = p.block->position;
+            const auto counts = [&](const Sibling &s) {
+                // Landed from here after the other device placed its block: not there when it did.
+                return m_ownEchoes.value(s.block->localID, -1) <= p.applied ||
+                       m_roomBases.contains(s.block->localID);
+            };
+            const auto split = std::upper_bound(siblings.begin(), siblings.end(), at,
+                                                [](qint64 v, const Sibling &s) { return v < s.base; });
+            const Sibling *before = nullptr;
+            for (auto it = split; it != siblings.begin() && !before;) {
+                if (counts(*--it))
+                    before = &*it;
+            }
+            const Sibling *after = nullptr;
+            for (auto it = split; it != siblings.end() && !after; ++it) {
+                if (counts(*it))
+                    after = &*it;
+            }
+            spans[{before, after}].push_back(p.block);
+        }
+        for (auto &[between, blocks] : spans) {
+            const auto [before, after] = between;
+            const bool moved = (before && before->base != before->block->position) ||
+                               (after && after->base != after->block->position);
             if (!moved)
                 continue;
-            const qint64 lo = before ? before->position : after->position - 2 * kBlockPositionGap;
-            const qint64 hi = after ? after->position : before->position + 2 * kBlockPositionGap;
-            if ((!before || at > lo) && (!after || at < hi))
+            const qint64 lo =
+                before ? before->block->position : after->block->position - 2 * kBlockPositionGap;
+            const qint64 hi =
+                after ? after->block->position : before->block->position + 2 * kBlockPositionGap;
+            const auto inside = [&](const FNBlock *b) {
+                return (!before || b->position > lo) && (!after || b->position < hi);
+            };
+            if (std::all_of(blocks.begin(), blocks.end(), inside))
                 continue; // between them still
-            if (hi - lo < 2)
-                continue; // no room left there: it keeps the place it came with
-            const qint64 position = lo + (hi - lo) / 2;
-            const QString pageLocalID = placed->pageLocalID;
-            m_store.editBlock(
-                placedID, [&](FNBlock &b) { b.position = position; }, LocalStore::Stamp::Keep);
-            m_outbox.noteRoomMoves(pageLocalID, {{placedID, at}});
-            m_unsentEdits[placedID] = BlockFields::merged(m_unsentEdits.value(placedID), BlockFields::Room);
-            m_repairedPages.insert(pageLocalID);
+            std::stable_sort(blocks.begin(), blocks.end(),
+                             [](const FNBlock *a, const FNBlock *b) { return listedBefore(*a, *b); });
+            // Those left before the one or past the other come between, in the order the other device
+            // gave them, next to those still there; the rest keep their places.
+            const auto firstInside = std::find_if(blocks.begin(), blocks.end(), inside);
+            const auto pastInside = std::find_if_not(firstInside, blocks.end(), inside);
+            const auto spreadOver = [&](auto from, auto to, qint64 low, qint64 high) {
+                const qint64 count = qint64(to - from);
+                if (count == 0 || high - low < count + 1)
+                    return; // no room left there: they keep the places they came with
+                const qint64 step = (high - low) / (count + 1);
+                QStringList ids;
+                for (auto it = from; it != to; ++it)
+                    ids << (*it)->localID;
+                for (qsizetype i = 0; i < ids.size(); ++i) {
+                    const qint64 position = low + (i + 1) * step;
+                    const qint64 was = m_store.block(ids[i])->position;
+                    if (was == position)
+                        continue;
+                    m_store.editBlock(
+                        ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
+                    roomFrom.insert(ids[i], was);
+                    m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
+                }
+            };
+            if (firstInside == blocks.end()) {
+                spreadOver(blocks.begin(), blocks.end(), lo, hi);
+                continue;
+            }
+            const qint64 insideLow = (*firstInside)->position;
+            const qint64 insideHigh = (*(pastInside - 1))->position;
+            spreadOver(blocks.begin(), firstInside, lo, insideLow);
+            spreadOver(pastInside, blocks.end(), insideHigh, hi);
+        }
+        if (!roomFrom.isEmpty()) {
+            m_outbox.noteRoomMoves(page.key(), roomFrom);
+            m_repairedPages.insert(page.key());
         }
     }
     m_placedByOthers.clear();

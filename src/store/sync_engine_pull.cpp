@@ -161,6 +161,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     dropArrivedUpsertItems(resp.ops);
     noteUnsentEdits();
     noteRoomPages();
+    const QSet<QString> runPages = m_newRuns.empty() ? QSet<QString>() : pagesWritten(resp.ops);
     m_pageAdoptions = pageAdoptions(m_store, unknownPages(resp.ops));
     // In slices, each one change the views hear of once, with the event loop turning between them;
     // the cursor moves only with the last of them, so a pull cut short is pulled again.
@@ -179,6 +180,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             retryDeferredBlocks();
             relinkUnderCameBack();
             keepPlacesAmongRoom();
+            keepNewRunsInPlace(runPages);
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             m_unsentEdits.clear();
@@ -375,6 +377,8 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
         // Written by another device after it came back here as a stray copy: its delete is withdrawn.
         if (!own && block.deletedAt && m_outbox.withdrawStrayDelete(block.localID, op.entity_id))
             block.deletedAt.reset();
+        if (has(p, "position"))
+            noteLanded(block.pageLocalID, block.localID);
         if (!own)
             mine = noteOtherVersion(block, p, mine);
         if ((mine & BlockFields::All) == BlockFields::All) {
@@ -438,6 +442,7 @@ void SyncEngine::apply(const SyncOpDTO &op, const QString *content)
     block.indentLevel = 0;
     block.createdAt = block.updatedAt = now();
     m_store.upsertBlock(block);
+    noteLanded(block.pageLocalID, block.localID);
     if (m_roomPages.contains(block.pageLocalID))
         m_placedByOthers[block.pageLocalID].insert(block.localID, {block.position, m_applied});
 }
@@ -464,6 +469,7 @@ bool SyncEngine::adoptEcho(qint64 serverID, const QString &clientID)
     // own, as sent, and takes its id rather than coming back as a second copy.
     if (m_roomPages.contains(block->pageLocalID))
         m_ownEchoes.insert(clientID, m_applied);
+    noteLanded(block->pageLocalID, clientID);
     giveBlockServerID(clientID, serverID);
     return true;
 }

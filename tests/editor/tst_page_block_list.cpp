@@ -185,8 +185,8 @@ void TestPageBlockList::insertAfter_data()
 {
     QTest::addColumn<QList<qint64>>("before"); // positions of a, b, c
     QTest::addColumn<QString>("after");
-    // Where the new block may land: anywhere in the middle half of the room, or a gap and up to half
-    // another past the last, so two devices inserting at one spot rarely tie.
+    // Where the new block may land: a small step past the block it follows, less a little so two
+    // devices inserting at one spot rarely tie, or a gap and up to half another past the last.
     QTest::addColumn<qint64>("lowest");
     QTest::addColumn<qint64>("highest");
     QTest::addColumn<QList<qint64>>("others"); // positions of a, b, c afterwards
@@ -199,9 +199,12 @@ void TestPageBlockList::insertAfter_data()
     // worth of room is, and the rest keep their places.
     QTest::newRow("after the first, no room")
         << dense << "a" << qint64(-1023) << qint64(-1023) << QList<qint64>{-2047, 1, 2} << QStringList{"a"};
-    QTest::newRow("after the first, room") << gapped << "a" << qint64(256) << qint64(767) << gapped << QStringList();
+    QTest::newRow("after the first, room")
+        << gapped << "a" << qint64(9) << qint64(16) << gapped << QStringList();
     QTest::newRow("after the middle, room")
-        << gapped << "b" << qint64(1280) << qint64(1791) << gapped << QStringList();
+        << gapped << "b" << qint64(1033) << qint64(1040) << gapped << QStringList();
+    QTest::newRow("after the first, little room") << QList<qint64>{0, 6, 1024} << "a" << qint64(2)
+                                                  << qint64(3) << QList<qint64>{0, 6, 1024} << QStringList();
     QTest::newRow("not among its siblings")
         << dense << "stranger" << qint64(1026) << qint64(1537) << dense << QStringList();
 }
@@ -427,6 +430,13 @@ void TestPageBlockList::roomMovesTheFewestNearest_data()
         typed << typed.back() + room / 2; // each line typed after the last halves the room
     typed << 1024 << 2048 << 3072;
     QTest::newRow("lines typed one after another") << typed << int(typed.size()) - 4 << 3;
+    QList<qint64> numbered;
+    for (qint64 i = 0; i < 40; ++i)
+        numbered << i;
+    QTest::newRow("numbered one apart, near the start") << numbered << 4 << 5;
+    QTest::newRow("numbered one apart, near the end") << numbered << 36 << 3;
+    QTest::newRow("numbered one apart, gaps to the far end")
+        << (QList<qint64>{0, 1, 2, 3, 4, 5, 6, 1030, 2054}) << 2 << 3;
 }
 
 // Where the neighbours leave no room, the fewest blocks nearest the spot move, spread over the smallest

@@ -35,6 +35,14 @@ private Q_SLOTS:
     void linesAtOnePositionListAsTheServiceDoes();
     void aBlockOnlyMovedHereStaysDeleted_data();
     void aBlockOnlyMovedHereStaysDeleted();
+    void aRunOfLinesStaysTogether_data();
+    void aRunOfLinesStaysTogether();
+    void bothDevicesTypingAtOneSpotKeepTheirRunsTogether_data();
+    void bothDevicesTypingAtOneSpotKeepTheirRunsTogether();
+    void aLineStaysAfterTheBlockItWasTypedAfter_data();
+    void aLineStaysAfterTheBlockItWasTypedAfter();
+    void roomOnAPageNumberedOneApartMovesTheNearerEnd_data();
+    void roomOnAPageNumberedOneApartMovesTheNearerEnd();
     void anUpsertWaitingItsTurnCostsOnePullACycle();
     void theEditGoesOnceTheFeedAnswersAgain();
     void aResentLineGoesWithItsID();
@@ -279,6 +287,163 @@ void TestPageRoomSync::aBlockOnlyMovedHereStaysDeleted()
     QCOMPARE(textsOn(*m_a), meant);
     QCOMPARE(textsOn(*m_b), meant);
     QVERIFY(m_a->store().state().outbox.empty());
+}
+
+void TestPageRoomSync::aRunOfLinesStaysTogether_data()
+{
+    QTest::addColumn<int>("bAfter");   // B moves r5 and types after it once A has typed this many lines
+    QTest::addColumn<bool>("aOnline"); // A's lines go out one by one; else all together at the end
+    for (int run = 1; run <= 2; ++run) {
+        QTest::addRow("A offline, B first, run %d", run) << 0 << false;
+        QTest::addRow("A offline, B midway, run %d", run) << 7 << false;
+        QTest::addRow("A online, B midway, run %d", run) << 7 << true;
+    }
+}
+
+// A clicks at the end of r2 and types 15 lines; B drags r5 between r2 and r3 and types a line after
+// it: A's lines stay one run right after r2, and B's line stays right after r5, on every copy.
+void TestPageRoomSync::aRunOfLinesStaysTogether()
+{
+    QFETCH(int, bAfter);
+    QFETCH(bool, aOnline);
+    const QStringList page{"r1", "r2", "r3", "r4", "r5", "r6", "r7"};
+    QVERIFY(!sharedPage(page).isEmpty());
+    const auto bActs = [&] {
+        QStringList shown = textsOn(*m_b);
+        shown.removeAll(QStringLiteral("r5"));
+        m_b->moveBlock(blockOn(*m_b, "r5"), int(shown.indexOf(QStringLiteral("r3"))));
+        QVERIFY(m_b->insertBlockAfter(blockOn(*m_b, "r5"), QStringLiteral("B's line")));
+    };
+    QString after = blockOn(*m_a, "r2");
+    QStringList run;
+    for (int i = 0; i < 15; ++i) {
+        if (i == bAfter)
+            bActs();
+        run << QStringLiteral("A %1").arg(i);
+        after = *m_a->insertBlockAfter(after, run.back());
+        if (aOnline)
+            QVERIFY(settle(*m_a));
+    }
+    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
+        QVERIFY(settle(*d));
+
+    const QStringList meant =
+        QStringList{"r1", "r2"} + run + QStringList{"r5", "B's line", "r3", "r4", "r6", "r7"};
+    QCOMPARE(textsOnService(), meant);
+    QCOMPARE(textsOn(*m_a), meant);
+    QCOMPARE(textsOn(*m_b), meant);
+}
+
+void TestPageRoomSync::bothDevicesTypingAtOneSpotKeepTheirRunsTogether_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("linesBetweenCycles");
+    for (int run = 1; run <= 3; ++run) {
+        QTest::addRow("typed offline, run %d", run) << 12 << 12;
+        QTest::addRow("three lines a cycle, run %d", run) << 9 << 3;
+        QTest::addRow("synced line by line, run %d", run) << 6 << 1;
+    }
+}
+
+// Both devices type a run of lines after "alpha" at the same time: each run stays one stretch, in the
+// order it was typed, whichever device's cycle comes first.
+void TestPageRoomSync::bothDevicesTypingAtOneSpotKeepTheirRunsTogether()
+{
+    QFETCH(int, lines);
+    QFETCH(int, linesBetweenCycles);
+    QVERIFY(!sharedPage({"alpha", "omega"}).isEmpty());
+    QString afterA = blockOn(*m_a, "alpha");
+    QString afterB = blockOn(*m_b, "alpha");
+    for (int i = 0; i < lines; ++i) {
+        afterA = *m_a->insertBlockAfter(afterA, QStringLiteral("A %1").arg(i));
+        afterB = *m_b->insertBlockAfter(afterB, QStringLiteral("B %1").arg(i));
+        if ((i + 1) % linesBetweenCycles == 0) {
+            m_a->sync();
+            m_b->sync();
+            QVERIFY(QTest::qWaitFor([&] { return !m_a->isBusy() && !m_b->isBusy(); }, kWait));
+        }
+    }
+    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
+        QVERIFY(settle(*d));
+
+    const QStringList service = textsOnService();
+    QCOMPARE(service.size(), 2 + 2 * lines);
+    QCOMPARE(service.front(), QStringLiteral("alpha"));
+    QCOMPARE(service.back(), QStringLiteral("omega"));
+    QCOMPARE(textsOn(*m_a), service);
+    QCOMPARE(textsOn(*m_b), service);
+    QVERIFY2(runsStayTogether(service, lines), qPrintable(service.join(QLatin1Char('|'))));
+}
+
+void TestPageRoomSync::aLineStaysAfterTheBlockItWasTypedAfter_data()
+{
+    QTest::addColumn<QString>("bAfter"); // on a page numbered one apart B's line makes room after it
+    QTest::addColumn<QString>("aAfter");
+    QTest::addColumn<QStringList>("meant");
+    QTest::newRow("after a block B moved to make room")
+        << "b5"
+        << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "b5", "B's line", "b6", "A's line", "b7"};
+    QTest::newRow("after a block B moved further down")
+        << "b4"
+        << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "A's line", "b7"};
+    QTest::newRow("after a block B moved, before one it did not")
+        << "b4"
+        << "b7" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "b7", "A's line"};
+    QTest::newRow("after B's line's neighbour, on the other side")
+        << "b1"
+        << "b0" << QStringList{"b0", "A's line", "b1", "B's line", "b2", "b3", "b4", "b5", "b6", "b7"};
+}
+
+// B's line moves the blocks next to it to make room; before A has heard of it, A types a line after
+// one of them: A's line stays right after that block, wherever B's room put it.
+void TestPageRoomSync::aLineStaysAfterTheBlockItWasTypedAfter()
+{
+    QFETCH(QString, bAfter);
+    QFETCH(QString, aAfter);
+    QFETCH(QStringList, meant);
+    QVERIFY(!sharedPage(numbered(QStringLiteral("b"), 8).replaceInStrings(QStringLiteral(" "), QString()),
+                        /*gapless=*/true)
+                 .isEmpty());
+    QVERIFY(m_b->insertBlockAfter(blockOn(*m_b, bAfter), QStringLiteral("B's line")));
+    QVERIFY(settle(*m_b));
+    QVERIFY(m_a->insertBlockAfter(blockOn(*m_a, aAfter), QStringLiteral("A's line")));
+    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get()})
+        QVERIFY(settle(*d));
+
+    QCOMPARE(textsOnService(), meant);
+    QCOMPARE(textsOn(*m_a), meant);
+    QCOMPARE(textsOn(*m_b), meant);
+}
+
+void TestPageRoomSync::roomOnAPageNumberedOneApartMovesTheNearerEnd_data()
+{
+    QTest::addColumn<int>("after"); // the index of the block the line is typed after
+    QTest::addColumn<int>("mostMoved");
+    QTest::newRow("after the 5th of 60") << 4 << 5;
+    QTest::newRow("after the 55th of 60") << 54 << 5;
+    QTest::newRow("after the 30th of 60") << 29 << 30;
+}
+
+// On a page numbered 0, 1, 2... the first line typed moves the blocks between it and the nearer end
+// of the page, no more; every copy lists it where it was typed.
+void TestPageRoomSync::roomOnAPageNumberedOneApartMovesTheNearerEnd()
+{
+    QFETCH(int, after);
+    QFETCH(int, mostMoved);
+    const QStringList page = numbered(QStringLiteral("line"), 60);
+    QVERIFY(!sharedPage(page, /*gapless=*/true).isEmpty());
+    QVERIFY(m_a->insertBlockAfter(blockOn(*m_a, page[after]), QStringLiteral("typed")));
+    QVERIFY(settle(*m_a));
+    QVERIFY(settle(*m_b));
+
+    QStringList meant = page;
+    meant.insert(after + 1, QStringLiteral("typed"));
+    QCOMPARE(textsOnService(), meant);
+    QCOMPARE(textsOn(*m_b), meant);
+    qsizetype sent = 0;
+    for (const HttpRequest &r : m_fake.requestsTo(kBlocks))
+        sent += r.body.count("client_id");
+    QVERIFY2(sent >= 2 && sent <= mostMoved + 1, qPrintable(QString::number(sent)));
 }
 
 // An upsert that fills fields waits out its back-off after the service failed it: the cycles

@@ -145,3 +145,15 @@ bool PageSyncPair::runsKeepTheirOrder(const QStringList &texts, int lines)
     }
     return true;
 }
+
+bool PageSyncPair::runsStayTogether(const QStringList &texts, int lines)
+{
+    if (!runsKeepTheirOrder(texts, lines))
+        return false;
+    for (const QString name : {"A", "B"}) {
+        const qsizetype first = texts.indexOf(QStringLiteral("%1 0").arg(name));
+        if (texts.indexOf(QStringLiteral("%1 %2").arg(name).arg(lines - 1)) != first + lines - 1)
+            return false;
+    }
+    return true;
+}

@@ -52,6 +52,8 @@ protected:
     // Whether the runs of lines the devices typed, "A 0", "A 1"... and "B 0"..., each keep their order
     // in `texts`.
     static bool runsKeepTheirOrder(const QStringList &texts, int lines);
+    // The same, each run listed as one stretch with no other line inside it.
+    static bool runsStayTogether(const QStringList &texts, int lines);
 
     FakeService m_fake;
     FakeService::Account m_account;
