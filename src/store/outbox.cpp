@@ -26,6 +26,8 @@ Outbox::Outbox(LocalStore &store)
     : QObject(&store)
     , m_store(store)
 {
+    // A bulk edit or a reset may have put other checks in the list.
+    connect(&store, &LocalStore::recordsChanged, this, [this] { m_checks.stale = true; });
 }
 
 Outbox &Outbox::of(LocalStore &store)
@@ -57,6 +59,12 @@ FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString 
 }
 
 void Outbox::save()
+{
+    ++m_revision;
+    m_store.scheduleSave();
+}
+
+void Outbox::saveChecks()
 {
     m_store.scheduleSave();
 }

@@ -130,6 +130,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_cameBack.clear();
             m_placedByOthers.clear();
             m_ownEchoes.clear();
+            // Pulled again from the same cursor, the same versions give way again.
+            m_yieldedRoom.clear();
         }
         dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
@@ -174,6 +176,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
                     slice.nsecsElapsed() >= kApplySliceNs)
                     return;
             }
+            settleYieldedRoom();
             m_pageAdoptions.clear();
             retryDeferredBlocks();
             relinkUnderCameBack();
@@ -187,6 +190,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         });
         if (next == resp.ops.size())
             break;
+        // The slice's own changes to the outbox are in the notes already.
+        m_unsentRevision = m_outbox.revision();
         co_await QCoro::sleepFor(std::chrono::milliseconds(0));
         slice.restart();
         if (!current()) {
@@ -199,7 +204,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
                                     false);
         }
         // What was edited here meanwhile keeps its edit, as it would have before the pull began.
-        noteUnsentEdits();
+        noteUnsentEditsSince();
     }
     dropOffThread(std::move(resp));
     dropOffThread(std::move(contents));
@@ -528,8 +533,15 @@ const FNBlock *SyncEngine::parentBlock(const FNBlock &block) const
     return m_store.blockWithServerID(block.parentBlockServerID);
 }
 
+void SyncEngine::noteUnsentEditsSince()
+{
+    if (m_outbox.revision() != m_unsentRevision)
+        noteUnsentEdits();
+}
+
 void SyncEngine::noteUnsentEdits()
 {
+    m_unsentRevision = m_outbox.revision();
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_keptByEdits.clear();
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
@@ -575,6 +587,7 @@ void SyncEngine::applyBlockDelete(const FNBlock &stored)
     m_store.upsertBlock(block);
     m_outbox.dropFillChecks({block.localID});
     m_outbox.blockEdited(block.pageLocalID, block.localID, BlockFields::All);
+    m_unsentEdits[block.localID] = BlockFields::All;
     m_repairedPages.insert(block.pageLocalID);
 }
 
