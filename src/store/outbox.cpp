@@ -295,11 +295,12 @@ bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
     return replace(op);
 }
 
-void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut)
+void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut,
+                              const std::function<bool(const FNSyncOp &)> &mayHold)
 {
     const std::vector<FNSyncOp> queued = m_store.state().outbox;
     for (const FNSyncOp &op : queued) {
-        if (op.kind() != SyncOpKind::BlockUpsert)
+        if (op.kind() != SyncOpKind::BlockUpsert || (mayHold && !mayHold(op)))
             continue;
         BlocksUpsertReq req;
         try {

@@ -167,8 +167,9 @@ public:
     // Puts `op` in place of the queued operation with its local id; false when it has gone.
     bool replace(const FNSyncOp &op);
     // Takes out of every queued block upsert the items `takeOut` picks, with what they carry; an upsert
-    // left with none goes.
-    void takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut);
+    // left with none goes. Those `mayHold` rules out are not read.
+    void takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut,
+                          const std::function<bool(const FNSyncOp &)> &mayHold = {});
     // The queued block upsert `op` carrying `req` from now on; false, changing nothing, when `req`
     // cannot be encoded or the operation has gone.
     bool replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req);

@@ -246,17 +246,31 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
                 (intOr(p, "position", -1) == item.position &&
                  intOr(p, "parent_block_id", 0) == item.parent_block_id.value_or(0)));
     };
+    // An upsert that names what it carries is read only when one of those blocks was pulled: edits
+    // waiting out a back-off cost nothing here.
+    const auto mayHold = [&](const FNSyncOp &op) {
+        if (!op.carriedFields)
+            return true;
+        for (auto it = op.carriedFields->keyBegin(); it != op.carriedFields->keyEnd(); ++it) {
+            const FNBlock *block = m_store.block(*it);
+            if (byClientID.contains(*it) || (block && latest.contains(block->serverID)))
+                return true;
+        }
+        return false;
+    };
     // An item the service holds as it stands has landed, whether or not its reply came: sent again
     // it would write over whatever another device wrote since.
-    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
-        const qint64 carried = op.fieldsCarried(item.client_id);
-        if (!holdsAlready(item, carried))
-            return false;
-        // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
-        if (item.id)
-            m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
-        return true;
-    });
+    m_outbox.takeOutOfUpserts(
+        [&](const FNSyncOp &op, const BlockUpsertItem &item) {
+            const qint64 carried = op.fieldsCarried(item.client_id);
+            if (!holdsAlready(item, carried))
+                return false;
+            // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
+            if (item.id)
+                m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
+            return true;
+        },
+        mayHold);
 }
 
 std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
@@ -559,8 +573,10 @@ void SyncEngine::noteUnsentEdits()
             }
             chain.push_back(b->localID);
         }
-        if (!goes)
-            m_keptByEdits.unite(QSet<QString>(chain.begin(), chain.end()));
+        if (goes)
+            continue;
+        for (QString &id : chain)
+            m_keptByEdits.insert(std::move(id));
     }
 }
 
@@ -624,12 +640,15 @@ void SyncEngine::relinkUnderCameBack()
     }
     // Queued items naming the old id would land at the top level: they wait for the new one.
     QHash<QString, qint64> waiting;
-    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
-        if (!item.parent_block_id || !cameBack.contains(*item.parent_block_id))
-            return false;
-        waiting[item.client_id] |= op.fieldsCarried(item.client_id) | BlockFields::Place;
-        return true;
-    });
+    m_outbox.takeOutOfUpserts(
+        [&](const FNSyncOp &op, const BlockUpsertItem &item) {
+            if (!item.parent_block_id || !cameBack.contains(*item.parent_block_id))
+                return false;
+            waiting[item.client_id] |= op.fieldsCarried(item.client_id) | BlockFields::Place;
+            return true;
+        },
+        // A block's parent is on its own page.
+        [&](const FNSyncOp &op) { return pages.contains(op.refLocalID); });
     for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
         const FNBlock *b = m_store.block(it.key());
         if (b && !b->deletedAt) {
