@@ -126,7 +126,8 @@ public:
     void unmarkFields(const QString &pageLocalID, const QString &blockLocalID, qint64 fields);
     // The same for several blocks of the page: each upsert carrying them is rewritten once.
     void unmarkFields(const QString &pageLocalID, const QSet<QString> &blockLocalIDs, qint64 fields);
-    // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send.
+    // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send;
+    // and the checks with nothing left to check.
     void dropMarksOfGoneBlocks();
     // The page was deleted here and the delete can be taken back for `undoWindow`: till then its
     // blocks' marks stay, so that an undo still sends what was typed.

@@ -278,16 +278,25 @@ void Outbox::dropMarksOfGoneBlocks()
         if (gone(e.blockLocalID))
             dropped.insert(e.blockLocalID);
     }
+    // A check no push that may have landed filled, with nothing put back and no room to settle, has
+    // nothing left to do (older builds left such checks behind for good).
+    const auto idle = [](const FNFillCheck &c) { return c.fields == 0 && c.repaired == 0 && !c.roomFrom; };
+    bool idleChecks = false;
     for (const FNFillCheck &c : m_store.state().fillChecks) {
         if (gone(c.blockLocalID))
             dropped.insert(c.blockLocalID);
+        idleChecks = idleChecks || idle(c);
     }
-    if (dropped.isEmpty())
+    if (dropped.isEmpty() && !idleChecks)
         return;
     m_store.changeUntold([&](StoreState &s) {
         std::erase_if(s.editedBlocks, [&](const FNBlockEdit &e) { return dropped.contains(e.blockLocalID); });
-        std::erase_if(s.fillChecks, [&](const FNFillCheck &c) { return dropped.contains(c.blockLocalID); });
+        std::erase_if(s.fillChecks,
+                      [&](const FNFillCheck &c) { return idle(c) || dropped.contains(c.blockLocalID); });
         m_checks.stale = true;
     });
-    save();
+    if (!dropped.isEmpty())
+        save();
+    else
+        saveChecks();
 }

@@ -152,6 +152,8 @@ private Q_SLOTS:
     void editMarksAreSavedUntilAnUpsertCarriesThem();
     void settledRoomLeavesNoCheckWithNothingToDo_data();
     void settledRoomLeavesNoCheckWithNothingToDo();
+    void sweepDropsChecksWithNothingLeft_data();
+    void sweepDropsChecksWithNothingLeft();
     void unmarkedBlockLeavesOnlyItsUpserts();
     void fillChecksAreFoundAfterEveryKindOfChange();
 };
@@ -476,6 +478,50 @@ void TestOutbox::settledRoomLeavesNoCheckWithNothingToDo()
     // The other block's room still waits.
     QCOMPARE(Outbox::of(*store).fillCheck(QStringLiteral("y"))->roomFrom, std::optional<qint64>(2048));
     QCOMPARE(store->state().fillChecks.size(), size_t(kept ? 2 : 1));
+}
+
+void TestOutbox::sweepDropsChecksWithNothingLeft_data()
+{
+    QTest::addColumn<qint64>("fields");
+    QTest::addColumn<qint64>("repaired");
+    QTest::addColumn<bool>("room");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("only another device's version") << qint64(0) << qint64(0) << false << false << false;
+    QTest::newRow("a push may have filled its place")
+        << qint64(BlockFields::Place) << qint64(0) << false << false << true;
+    QTest::newRow("its kind put back waits to go")
+        << qint64(0) << qint64(BlockFields::Kind) << false << false << true;
+    QTest::newRow("its room waits") << qint64(0) << qint64(0) << true << false << true;
+    QTest::newRow("its block deleted") << qint64(BlockFields::Place) << qint64(0) << false << true << false;
+}
+
+// The sweep after each pull takes the checks of blocks gone and those with nothing left to check,
+// such as older builds left behind in the file, and keeps the rest.
+void TestOutbox::sweepDropsChecksWithNothingLeft()
+{
+    QFETCH(qint64, fields);
+    QFETCH(qint64, repaired);
+    QFETCH(bool, room);
+    QFETCH(bool, deleted);
+    QFETCH(bool, kept);
+    QTemporaryDir dir;
+    LocalStore store(dir.path());
+    seedPage(store, {QStringLiteral("x"), QStringLiteral("y")});
+    store.change([&](StoreState &s) {
+        FNFillCheck check{QStringLiteral("x"), fields, JSONObject{{QStringLiteral("position"), qint64(7)}}};
+        check.repaired = repaired;
+        if (room)
+            check.roomFrom = 1024;
+        s.fillChecks.push_back(check);
+        s.fillChecks.push_back(FNFillCheck{QStringLiteral("y"), BlockFields::Content, std::nullopt});
+    });
+    if (deleted)
+        store.markBlockDeleted(QStringLiteral("x"));
+    Outbox &outbox = Outbox::of(store);
+    outbox.dropMarksOfGoneBlocks();
+    QCOMPARE(outbox.fillCheck(QStringLiteral("x")) != nullptr, kept);
+    QVERIFY(outbox.fillCheck(QStringLiteral("y")));
 }
 
 // Taking a field out of one block touches only the queued upserts that carry it: the block leaves
