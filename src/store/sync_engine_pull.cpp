@@ -266,8 +266,10 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
             if (!holdsAlready(item, carried))
                 return false;
             // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
+            // With none, another device's write holds it: nothing of this one landed to check.
             if (item.id)
-                m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
+                m_outbox.noteFilled(item.client_id,
+                                    byClientID.contains(item.client_id) ? BlockFields::All & ~carried : 0);
             return true;
         },
         mayHold);
