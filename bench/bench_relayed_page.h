@@ -13,7 +13,8 @@
 #include <vector>
 
 // A device of a new account that reaches the service through a counting relay, with a page of
-// `blocks` lines, `kBlockPositionGap` apart, on the service: what the byte benches start from.
+// `blocks` lines, `spacing` apart, on the service: what the byte benches start from. Other clients
+// number a page one apart when they renumber it.
 struct RelayedPage {
     std::unique_ptr<CountingRelay> relay;
     std::unique_ptr<TestDevice> device;
@@ -23,7 +24,7 @@ struct RelayedPage {
 
 // Empty when the relay or a sync fails.
 inline std::optional<RelayedPage> relayedPage(FakeService &fake, const QString &email, const QString &name,
-                                              int blocks)
+                                              int blocks, qint64 spacing = kBlockPositionGap)
 {
     const FakeService::Account account = fake.createAccount(email, QStringLiteral("secret12"), name);
     RelayedPage out;
@@ -39,7 +40,7 @@ inline std::optional<RelayedPage> relayedPage(FakeService &fake, const QString &
         out.blockIDs.push_back(device
                                    .addBlock(out.page.localID,
                                              QStringLiteral("Line %1 of the page, a few words long").arg(i),
-                                             qint64(i) * kBlockPositionGap)
+                                             qint64(i) * spacing)
                                    .localID);
     if (!device.queueBlockUpsert(out.page.localID) || !device.sync() || !device.sync())
         return std::nullopt;

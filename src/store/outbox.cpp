@@ -29,6 +29,8 @@ Outbox::Outbox(LocalStore &store)
     : QObject(&store)
     , m_store(store)
 {
+    // A bulk edit or a reset may have put other checks in the list.
+    connect(&store, &LocalStore::recordsChanged, this, [this] { m_checks.stale = true; });
 }
 
 Outbox &Outbox::of(LocalStore &store)
@@ -60,6 +62,12 @@ FNSyncOp Outbox::append(const QString &entity, const QString &op, const QString 
 }
 
 void Outbox::save()
+{
+    ++m_revision;
+    m_store.scheduleSave();
+}
+
+void Outbox::saveChecks()
 {
     m_store.scheduleSave();
 }
@@ -301,11 +309,12 @@ bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
     return replace(op);
 }
 
-void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut)
+void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut,
+                              const std::function<bool(const FNSyncOp &)> &mayHold)
 {
     const std::vector<FNSyncOp> queued = m_store.state().outbox;
     for (const FNSyncOp &op : queued) {
-        if (op.kind() != SyncOpKind::BlockUpsert)
+        if (op.kind() != SyncOpKind::BlockUpsert || (mayHold && !mayHold(op)))
             continue;
         BlocksUpsertReq req;
         try {

@@ -109,7 +109,8 @@ public:
     // edited and not yet queued, or carried by a queued block upsert.
     QHash<QString, qint64> blocksWithUnsentEdits() const;
 
-    // The block's fill check (see FNFillCheck), or null. Valid until the next change of the state.
+    // The block's fill check (see FNFillCheck), or null; found by the block's id, not by a scan.
+    // Valid until the next change of the state.
     const FNFillCheck *fillCheck(const QString &blockLocalID) const;
     // Another device's version of the block was pulled: it becomes the check's `other`, the check
     // made with `fields` when the block had none.
@@ -120,14 +121,18 @@ public:
     // The blocks were moved here only to make room (BlockFields::Room), each from the position the
     // service last held (its check keeps the first of a run of such moves).
     void noteRoomMoves(const QString &pageLocalID, const QHash<QString, qint64> &fromPositions);
-    // The block's room is settled (another device's place stands, or its own landed).
+    // The block's room is settled (another device's place stands, or its own landed). Its check goes
+    // with it when no push that may have landed filled a field and nothing put back waits to go.
     void dropRoomFrom(const QString &blockLocalID);
     // The block's `fields` were put back to another device's write and marked to go out again.
     void noteRepaired(const QString &blockLocalID, qint64 fields);
     // Takes `fields` out of the block's marks, its repairs and the page's queued upserts: this device
-    // has nothing of its own to send in them any more.
+    // has nothing of its own to send in them any more. Reads only the upserts that carry the block.
     void unmarkFields(const QString &pageLocalID, const QString &blockLocalID, qint64 fields);
-    // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send.
+    // The same for several blocks of the page: each upsert carrying them is rewritten once.
+    void unmarkFields(const QString &pageLocalID, const QSet<QString> &blockLocalIDs, qint64 fields);
+    // Drops the marks and checks of blocks deleted, or gone with their page: nothing is left to send;
+    // and the checks with nothing left to check.
     void dropMarksOfGoneBlocks();
     // The page was deleted here and the delete can be taken back for `undoWindow`: till then its
     // blocks' marks stay, so that an undo still sends what was typed.
@@ -166,6 +171,9 @@ public:
                   std::optional<QMap<QString, qint64>> filled = std::nullopt);
     // Its answer, or failure, is in the state.
     void goneOut();
+    // Moves whenever the queued operations or the marks of edits not queued yet change: what
+    // blocksWithUnsentEdits answers is the same while it stays.
+    quint64 revision() const { return m_revision; }
 
     // The local ids of the records with an operation of `kind` waiting.
     QSet<QString> queuedRecords(SyncOpKind kind) const;
@@ -182,8 +190,9 @@ public:
     // Puts `op` in place of the queued operation with its local id; false when it has gone.
     bool replace(const FNSyncOp &op);
     // Takes out of every queued block upsert the items `takeOut` picks, with what they carry; an upsert
-    // left with none goes.
-    void takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut);
+    // left with none goes. Those `mayHold` rules out are not read.
+    void takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut,
+                          const std::function<bool(const FNSyncOp &)> &mayHold = {});
     // The queued block upsert `op` carrying `req` from now on; false, changing nothing, when `req`
     // cannot be encoded or the operation has gone.
     bool replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req);
@@ -216,9 +225,29 @@ private:
                     const QString &payload, const QDateTime &createdAt = QDateTime::currentDateTimeUtc(),
                     std::chrono::milliseconds sendAfter = {},
                     const std::function<void(StoreState &, FNSyncOp &)> &alongside = {});
+    // Every change of the operations or the marks saves through here.
     void save();
+    // Fill checks saved as they change; they are not part of `revision`.
+    void saveChecks();
+
+    // Where the block's check lies in the state's list, -1 for none.
+    qsizetype checkAt(const QString &blockLocalID) const;
+    void indexChecks() const;
+    // Keep the index in step with the list; only called inside a change of the state.
+    FNFillCheck &addCheck(StoreState &s, FNFillCheck check);
+    void eraseCheck(StoreState &s, size_t at);
 
     LocalStore &m_store;
+    quint64 m_revision = 0;
+    // The fill checks by block id, kept in step by the writes here; rebuilt when the list was
+    // written some other way (a reset, a bulk edit of the state).
+    struct CheckIndex {
+        QHash<QString, size_t> at;
+        size_t count = 0;
+        quint64 generation = 0;
+        bool stale = true;
+    };
+    mutable CheckIndex m_checks;
     // Pages deleted here whose delete can still be undone, until when.
     QHash<QString, QDeadlineTimer> m_undoablePages;
 };

@@ -149,6 +149,8 @@ private:
     const FNBlock *parentBlock(const FNBlock &block) const;
     // Reads what this device has not sent yet, and so which blocks a pulled delete must not take.
     void noteUnsentEdits();
+    // The same between slices, only when the outbox changed since: what was edited meanwhile.
+    void noteUnsentEditsSince();
     // The blocks under one that came back, and the queued items naming its old id, wait for its new one.
     void relinkUnderCameBack();
     // The page's changed blocks held back until a parent had its id, when `named` holds one: queued.
@@ -165,8 +167,11 @@ private:
     // Whether another device's version of a block this device moved only to make room stands over
     // that move: it chose another place than the one the room was made from.
     bool roomGivesWay(const FNBlock &block, const JSONObject &pulled) const;
-    // The block's room move was undone by another device's place: its mark and base go.
+    // The block's room move was undone by another device's place: its mark and base go, with those
+    // of the other blocks that gave way in the page of the feed (settleYieldedRoom).
     void yieldRoom(const FNBlock &block);
+    // Takes the room given way out of the marks, checks and queued upserts, once per page.
+    void settleYieldedRoom();
     // Notes the pages with room moves still to go out, before a batch is applied.
     void noteRoomPages();
     // A block another device placed among blocks moved here to make room is put between the blocks it
@@ -322,6 +327,8 @@ private:
     QSet<QString> m_keptByEdits;
     // While a pulled batch is applied: the blocks whose upsert items its echoes showed landed.
     QSet<QString> m_landedHere;
+    // The outbox's revision they were read at, or the pull's own changes brought them up to.
+    quint64 m_unsentRevision = 0;
     // Blocks that came back over a delete in the batch applied: the id they had, to their local id.
     QHash<qint64, QString> m_cameBack;
     // Pages whose create was dropped as refused in this push, with the reason (releaseRefusedCreates).
@@ -342,6 +349,8 @@ private:
     // The block upsert being sent: per block, the fields filled from this device's copy.
     QHash<QString, qint64> m_sending;
     QSet<QString> m_repairedPages; // to queue once the pulled page of the feed is in
+    // By page, the blocks whose room gave way in the batch, to settle once at its end.
+    QHash<QString, QSet<QString>> m_yieldedRoom;
     std::vector<DeferredBlock> m_deferredBlocks;
     // When the create being sent went out (the device's clock); none before it has.
     std::optional<QDateTime> m_createOut;

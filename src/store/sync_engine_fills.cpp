@@ -96,10 +96,21 @@ bool SyncEngine::roomGivesWay(const FNBlock &block, const JSONObject &pulled) co
 
 void SyncEngine::yieldRoom(const FNBlock &block)
 {
-    m_outbox.unmarkFields(block.pageLocalID, block.localID, BlockFields::Room);
-    m_outbox.dropRoomFrom(block.localID);
+    // A page's upsert of room moves may carry thousands of blocks: it is rewritten once for all of
+    // them that give way in the page of the feed, not once for each.
+    m_yieldedRoom[block.pageLocalID].insert(block.localID);
     if (const auto it = m_unsentEdits.find(block.localID); it != m_unsentEdits.end())
         *it &= ~qint64(BlockFields::Room);
+}
+
+void SyncEngine::settleYieldedRoom()
+{
+    for (auto it = m_yieldedRoom.cbegin(); it != m_yieldedRoom.cend(); ++it) {
+        m_outbox.unmarkFields(it.key(), it.value(), BlockFields::Room);
+        for (const QString &id : it.value())
+            m_outbox.dropRoomFrom(id);
+    }
+    m_yieldedRoom.clear();
 }
 
 bool SyncEngine::fillsFields(const FNSyncOp &op)

@@ -131,6 +131,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             m_cameBack.clear();
             m_placedByOthers.clear();
             m_ownEchoes.clear();
+            // Pulled again from the same cursor, the same versions give way again.
+            m_yieldedRoom.clear();
         }
         dropOffThread(std::move(contents));
         dropOffThread(std::move(resp));
@@ -176,6 +178,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
                     slice.nsecsElapsed() >= kApplySliceNs)
                     return;
             }
+            settleYieldedRoom();
             m_pageAdoptions.clear();
             retryDeferredBlocks();
             relinkUnderCameBack();
@@ -191,6 +194,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
         });
         if (next == resp.ops.size())
             break;
+        // The slice's own changes to the outbox are in the notes already.
+        m_unsentRevision = m_outbox.revision();
         co_await QCoro::sleepFor(std::chrono::milliseconds(0));
         slice.restart();
         if (!current()) {
@@ -203,7 +208,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
                                     false);
         }
         // What was edited here meanwhile keeps its edit, as it would have before the pull began.
-        noteUnsentEdits();
+        noteUnsentEditsSince();
     }
     dropOffThread(std::move(resp));
     dropOffThread(std::move(contents));
@@ -254,18 +259,34 @@ void SyncEngine::dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops)
         const SyncOpDTO *own = latestOwn.value(item.client_id);
         return holds(*op) || (own && own->entity_id == id && holds(*own));
     };
+    // An upsert that names what it carries is read only when one of those blocks was pulled: edits
+    // waiting out a back-off cost nothing here.
+    const auto mayHold = [&](const FNSyncOp &op) {
+        if (!op.carriedFields)
+            return true;
+        for (auto it = op.carriedFields->keyBegin(); it != op.carriedFields->keyEnd(); ++it) {
+            const FNBlock *block = m_store.block(*it);
+            if (byClientID.contains(*it) || (block && latest.contains(block->serverID)))
+                return true;
+        }
+        return false;
+    };
     // An item the service holds as it stands has landed, whether or not its reply came: sent again
     // it would write over whatever another device wrote since.
-    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
-        const qint64 carried = op.fieldsCarried(item.client_id);
-        if (!holdsAlready(item, carried))
-            return false;
-        m_landedHere.insert(item.client_id);
-        // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
-        if (item.id)
-            m_outbox.noteFilled(item.client_id, BlockFields::All & ~carried);
-        return true;
-    });
+    m_outbox.takeOutOfUpserts(
+        [&](const FNSyncOp &op, const BlockUpsertItem &item) {
+            const qint64 carried = op.fieldsCarried(item.client_id);
+            if (!holdsAlready(item, carried))
+                return false;
+            m_landedHere.insert(item.client_id);
+            // Its echo is in this pull: whatever it wrote over is checked as for an answered push.
+            // With none, another device's write holds it: nothing of this one landed to check.
+            if (item.id)
+                m_outbox.noteFilled(item.client_id,
+                                    byClientID.contains(item.client_id) ? BlockFields::All & ~carried : 0);
+            return true;
+        },
+        mayHold);
 }
 
 std::vector<ListedPage> SyncEngine::unknownPages(const std::vector<SyncOpDTO> &ops) const
@@ -576,8 +597,15 @@ const FNBlock *SyncEngine::parentBlock(const FNBlock &block) const
     return m_store.blockWithServerID(block.parentBlockServerID);
 }
 
+void SyncEngine::noteUnsentEditsSince()
+{
+    if (m_outbox.revision() != m_unsentRevision)
+        noteUnsentEdits();
+}
+
 void SyncEngine::noteUnsentEdits()
 {
+    m_unsentRevision = m_outbox.revision();
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_keptByEdits.clear();
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
@@ -595,8 +623,10 @@ void SyncEngine::noteUnsentEdits()
             }
             chain.push_back(b->localID);
         }
-        if (!goes)
-            m_keptByEdits.unite(QSet<QString>(chain.begin(), chain.end()));
+        if (goes)
+            continue;
+        for (QString &id : chain)
+            m_keptByEdits.insert(std::move(id));
     }
 }
 
@@ -623,6 +653,7 @@ void SyncEngine::applyBlockDelete(const FNBlock &stored)
     m_store.upsertBlock(block);
     m_outbox.dropFillChecks({block.localID});
     m_outbox.blockEdited(block.pageLocalID, block.localID, BlockFields::All);
+    m_unsentEdits[block.localID] = BlockFields::All;
     m_repairedPages.insert(block.pageLocalID);
 }
 
@@ -659,12 +690,15 @@ void SyncEngine::relinkUnderCameBack()
     }
     // Queued items naming the old id would land at the top level: they wait for the new one.
     QHash<QString, qint64> waiting;
-    m_outbox.takeOutOfUpserts([&](const FNSyncOp &op, const BlockUpsertItem &item) {
-        if (!item.parent_block_id || !cameBack.contains(*item.parent_block_id))
-            return false;
-        waiting[item.client_id] |= op.fieldsCarried(item.client_id) | BlockFields::Place;
-        return true;
-    });
+    m_outbox.takeOutOfUpserts(
+        [&](const FNSyncOp &op, const BlockUpsertItem &item) {
+            if (!item.parent_block_id || !cameBack.contains(*item.parent_block_id))
+                return false;
+            waiting[item.client_id] |= op.fieldsCarried(item.client_id) | BlockFields::Place;
+            return true;
+        },
+        // A block's parent is on its own page.
+        [&](const FNSyncOp &op) { return pages.contains(op.refLocalID); });
     for (auto it = waiting.cbegin(); it != waiting.cend(); ++it) {
         const FNBlock *b = m_store.block(it.key());
         if (b && !b->deletedAt) {

@@ -8,6 +8,7 @@
 #include "store/local_store.h"
 #include "store/outbox.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 #include <memory>
@@ -164,6 +165,11 @@ void TestPageRoomSync::roomGivesWayToThePlaceAnotherDeviceChose()
     QCOMPARE(textsOn(*m_a), meant);
     QCOMPARE(textsOn(*m_b), meant);
     QVERIFY(m_a->store().state().editedBlocks.empty());
+    // Each room move landed or gave way: nothing is left to check, in the saved file either.
+    QCOMPARE(m_a->store().state().fillChecks.size(), size_t(0));
+    QCOMPARE(m_b->store().state().fillChecks.size(), size_t(0));
+    m_a->store().save();
+    QCOMPARE(LocalStore(QFileInfo(m_a->store().url()).absolutePath()).state().fillChecks.size(), size_t(0));
 }
 
 void TestPageRoomSync::bothDevicesRunningOutOfRoomKeepTheirLinesInPlace_data()

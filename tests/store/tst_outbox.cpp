@@ -96,6 +96,36 @@ std::optional<FNSyncOp> queue(Outbox &outbox, const QString &kind)
     qFatal("unknown kind");
 }
 
+// Page "P" (server id 5) with blocks `ids` on the service, 1,024 apart.
+void seedPage(LocalStore &store, const QStringList &ids)
+{
+    store.change([&](StoreState &s) {
+        FNPage p;
+        p.localID = QStringLiteral("P");
+        p.serverID = 5;
+        s.pages.push_back(p);
+        for (qsizetype i = 0; i < ids.size(); ++i) {
+            FNBlock b;
+            b.localID = ids[i];
+            b.serverID = 100 + i;
+            b.pageLocalID = p.localID;
+            b.pageServerID = 5;
+            b.type = QStringLiteral("text");
+            b.contentJSON = QStringLiteral(R"({"text":"t"})");
+            b.position = i * 1024;
+            s.blocks.push_back(b);
+        }
+    });
+}
+
+QStringList upsertedIDs(const FNSyncOp &op)
+{
+    QStringList ids;
+    for (const BlockUpsertItem &item : sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8()).blocks)
+        ids << item.client_id;
+    return ids;
+}
+
 JSONObject nestedDeeperThanAllowed()
 {
     JSONObject inner;
@@ -120,6 +150,12 @@ private Q_SLOTS:
     void kindIsReadFromTheExactPair();
     void editMarksAreSavedUntilAnUpsertCarriesThem_data();
     void editMarksAreSavedUntilAnUpsertCarriesThem();
+    void settledRoomLeavesNoCheckWithNothingToDo_data();
+    void settledRoomLeavesNoCheckWithNothingToDo();
+    void sweepDropsChecksWithNothingLeft_data();
+    void sweepDropsChecksWithNothingLeft();
+    void unmarkedBlockLeavesOnlyItsUpserts();
+    void fillChecksAreFoundAfterEveryKindOfChange();
 };
 
 void TestOutbox::storesEachOperationAsTheServiceReadsIt_data()
@@ -396,6 +432,171 @@ void TestOutbox::editMarksAreSavedUntilAnUpsertCarriesThem()
     QCOMPARE(req.blocks.size(), size_t(2));
     // Until it reaches the service, the pull keeps what it carries.
     QCOMPARE(Outbox::of(*store).blocksWithUnsentEdits(), expected);
+}
+
+void TestOutbox::settledRoomLeavesNoCheckWithNothingToDo_data()
+{
+    QTest::addColumn<qint64>("filled");   // by a push that may have landed
+    QTest::addColumn<qint64>("repaired"); // put back to another device's write, not sent yet
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("room only, given way") << qint64(0) << qint64(0) << false;
+    QTest::newRow("a push may have filled its text") << qint64(BlockFields::Content) << qint64(0) << true;
+    QTest::newRow("its text put back waits to go") << qint64(0) << qint64(BlockFields::Content) << true;
+}
+
+// A block moved here only to make room gives way to the place another device chose: its check goes
+// unless a push that may have landed or a field put back still needs it, and the saved state agrees.
+void TestOutbox::settledRoomLeavesNoCheckWithNothingToDo()
+{
+    QFETCH(qint64, filled);
+    QFETCH(qint64, repaired);
+    QFETCH(bool, kept);
+    QTemporaryDir dir;
+    auto store = std::make_unique<LocalStore>(dir.path());
+    seedPage(*store, {QStringLiteral("x"), QStringLiteral("y")});
+    Outbox &outbox = Outbox::of(*store);
+    const QString page = QStringLiteral("P");
+    outbox.noteRoomMoves(page, {{QStringLiteral("x"), 1024}, {QStringLiteral("y"), 2048}});
+    if (filled)
+        outbox.noteFilled(QStringLiteral("x"), filled);
+    if (repaired)
+        outbox.noteRepaired(QStringLiteral("x"), repaired);
+    outbox.noteOtherVersion(QStringLiteral("x"), BlockFields::All,
+                            {{QStringLiteral("position"), qint64(9000)}});
+    outbox.unmarkFields(page, QStringLiteral("x"), BlockFields::Room);
+    outbox.dropRoomFrom(QStringLiteral("x"));
+
+    store->save();
+    store = std::make_unique<LocalStore>(dir.path());
+    const FNFillCheck *check = Outbox::of(*store).fillCheck(QStringLiteral("x"));
+    QCOMPARE(check != nullptr, kept);
+    if (check) {
+        QVERIFY(!check->roomFrom);
+        QCOMPARE(check->fields, filled);
+        QCOMPARE(check->repaired, repaired);
+    }
+    // The other block's room still waits.
+    QCOMPARE(Outbox::of(*store).fillCheck(QStringLiteral("y"))->roomFrom, std::optional<qint64>(2048));
+    QCOMPARE(store->state().fillChecks.size(), size_t(kept ? 2 : 1));
+}
+
+void TestOutbox::sweepDropsChecksWithNothingLeft_data()
+{
+    QTest::addColumn<qint64>("fields");
+    QTest::addColumn<qint64>("repaired");
+    QTest::addColumn<bool>("room");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("only another device's version") << qint64(0) << qint64(0) << false << false << false;
+    QTest::newRow("a push may have filled its place")
+        << qint64(BlockFields::Place) << qint64(0) << false << false << true;
+    QTest::newRow("its kind put back waits to go")
+        << qint64(0) << qint64(BlockFields::Kind) << false << false << true;
+    QTest::newRow("its room waits") << qint64(0) << qint64(0) << true << false << true;
+    QTest::newRow("its block deleted") << qint64(BlockFields::Place) << qint64(0) << false << true << false;
+}
+
+// The sweep after each pull takes the checks of blocks gone and those with nothing left to check,
+// such as older builds left behind in the file, and keeps the rest.
+void TestOutbox::sweepDropsChecksWithNothingLeft()
+{
+    QFETCH(qint64, fields);
+    QFETCH(qint64, repaired);
+    QFETCH(bool, room);
+    QFETCH(bool, deleted);
+    QFETCH(bool, kept);
+    QTemporaryDir dir;
+    LocalStore store(dir.path());
+    seedPage(store, {QStringLiteral("x"), QStringLiteral("y")});
+    store.change([&](StoreState &s) {
+        FNFillCheck check{QStringLiteral("x"), fields, JSONObject{{QStringLiteral("position"), qint64(7)}}};
+        check.repaired = repaired;
+        if (room)
+            check.roomFrom = 1024;
+        s.fillChecks.push_back(check);
+        s.fillChecks.push_back(FNFillCheck{QStringLiteral("y"), BlockFields::Content, std::nullopt});
+    });
+    if (deleted)
+        store.markBlockDeleted(QStringLiteral("x"));
+    Outbox &outbox = Outbox::of(store);
+    outbox.dropMarksOfGoneBlocks();
+    QCOMPARE(outbox.fillCheck(QStringLiteral("x")) != nullptr, kept);
+    QVERIFY(outbox.fillCheck(QStringLiteral("y")));
+}
+
+// Taking a field out of one block touches only the queued upserts that carry it: the block leaves
+// the one left carrying nothing of it, which goes when it carries nothing else, and the others keep
+// every block they carry.
+void TestOutbox::unmarkedBlockLeavesOnlyItsUpserts()
+{
+    QTemporaryDir dir;
+    LocalStore store(dir.path());
+    seedPage(store, {QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z")});
+    Outbox &outbox = Outbox::of(store);
+    const QString page = QStringLiteral("P");
+    outbox.blocksEdited(page, {QStringLiteral("x"), QStringLiteral("y")}, BlockFields::Room);
+    QCOMPARE(outbox.pageBlocksUpsert(page).outcome, Outbox::PageBlocksOutcome::Queued);
+    outbox.blocksEdited(page, {QStringLiteral("y"), QStringLiteral("z")}, BlockFields::Content);
+    QCOMPARE(outbox.pageBlocksUpsert(page).outcome, Outbox::PageBlocksOutcome::Queued);
+    const QString rooms = store.state().outbox[0].localID;
+    const QString texts = store.state().outbox[1].localID;
+
+    outbox.unmarkFields(page, QStringLiteral("x"), BlockFields::Room);
+    QCOMPARE(upsertedIDs(*outbox.find(rooms)), QStringList{QStringLiteral("y")});
+    QCOMPARE(outbox.find(rooms)->carriedFields->keys(), QStringList{QStringLiteral("y")});
+    QCOMPARE(upsertedIDs(*outbox.find(texts)), (QStringList{QStringLiteral("y"), QStringLiteral("z")}));
+
+    outbox.unmarkFields(page, QStringLiteral("y"), BlockFields::Room);
+    QVERIFY(!outbox.find(rooms));
+    QCOMPARE(upsertedIDs(*outbox.find(texts)), (QStringList{QStringLiteral("y"), QStringLiteral("z")}));
+    const QHash<QString, qint64> unsent{{QStringLiteral("y"), BlockFields::Content},
+                                        {QStringLiteral("z"), BlockFields::Content}};
+    QCOMPARE(outbox.blocksWithUnsentEdits(), unsent);
+}
+
+// Checks are found by their block however the list changed: added and dropped here, read back from
+// the file, replaced by a bulk edit, emptied by a reset.
+void TestOutbox::fillChecksAreFoundAfterEveryKindOfChange()
+{
+    QTemporaryDir dir;
+    auto store = std::make_unique<LocalStore>(dir.path());
+    Outbox *outbox = &Outbox::of(*store);
+    const auto id = [](int i) { return QStringLiteral("b%1").arg(i); };
+    for (int i = 0; i < 50; ++i)
+        outbox->noteFilled(id(i), BlockFields::Content);
+    QSet<QString> dropped;
+    for (int i = 0; i < 50; i += 3)
+        dropped.insert(id(i));
+    outbox->dropFillChecks(dropped);
+    outbox->noteFilled(id(2), 0);
+    outbox->noteRepaired(id(60), BlockFields::Kind);
+    const auto found = [&](int i) {
+        const FNFillCheck *check = outbox->fillCheck(id(i));
+        return check && check->blockLocalID == id(i);
+    };
+    for (const bool reopened : {false, true}) {
+        if (reopened) {
+            store->save();
+            store = std::make_unique<LocalStore>(dir.path());
+            outbox = &Outbox::of(*store);
+        }
+        for (int i = 0; i < 50; ++i)
+            QVERIFY2(found(i) == (i % 3 != 0 && i != 2), qPrintable(id(i)));
+        QCOMPARE(outbox->fillCheck(id(60))->repaired, qint64(BlockFields::Kind));
+    }
+
+    store->change([&](StoreState &s) {
+        s.fillChecks = {FNFillCheck{id(70), BlockFields::Place, std::nullopt},
+                        FNFillCheck{id(1), BlockFields::Kind, std::nullopt}};
+    });
+    QVERIFY(found(70));
+    QCOMPARE(outbox->fillCheck(id(1))->fields, qint64(BlockFields::Kind));
+    QVERIFY(!found(4));
+    store->reset();
+    QVERIFY(!found(70));
+    outbox->noteFilled(id(80), BlockFields::Content);
+    QVERIFY(found(80));
+    QCOMPARE(store->state().fillChecks.size(), size_t(1));
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)

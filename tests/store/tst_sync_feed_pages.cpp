@@ -23,6 +23,7 @@ private Q_SLOTS:
     void failedPageKeepsTheCursorAtWhatLanded();
     void cappedReplyThatDoesNotMoveTheCursorEndsTheCycle();
     void longPullLetsTheEventLoopTurn();
+    void editMadeWhileAPullLandsIsKept_data();
     void editMadeWhileAPullLandsIsKept();
     void resetWhileAPullLandsStopsIt();
 
@@ -256,8 +257,16 @@ void TestSyncFeedPages::longPullLetsTheEventLoopTurn()
     m_fake.setSyncPageSize(500);
 }
 
+void TestSyncFeedPages::editMadeWhileAPullLandsIsKept_data()
+{
+    QTest::addColumn<bool>("queued"); // the edit's upsert queued at once, not only marked
+    QTest::newRow("marked") << false;
+    QTest::newRow("queued") << true;
+}
+
 void TestSyncFeedPages::editMadeWhileAPullLandsIsKept()
 {
+    QFETCH(bool, queued);
     constexpr int kBlocks = 20000;
     seedFeed(kBlocks);
     auto d = device();
@@ -279,7 +288,11 @@ void TestSyncFeedPages::editMadeWhileAPullLandsIsKept()
             return;
         edited = true;
         // Between two slices, as a keystroke would come.
-        QTimer::singleShot(0, this, [&] { d->setBlockText(targetID, QStringLiteral("typed here")); });
+        QTimer::singleShot(0, this, [&] {
+            d->setBlockText(targetID, QStringLiteral("typed here"));
+            if (queued)
+                d->queueBlockUpsert(d->block(targetID)->pageLocalID);
+        });
     });
     QVERIFY(d->sync());
     QVERIFY(edited);

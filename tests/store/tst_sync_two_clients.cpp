@@ -1,6 +1,9 @@
 #include "editor/block_row_model.h"
 #include "editor/page_block_list.h"
 #include "fake-service/fake_service.h"
+#include "store/block_fields.h"
+#include "store/local_store.h"
+#include "store/outbox.h"
 #include "support/test_device.h"
 
 #include <QTest>
@@ -18,6 +21,7 @@ private Q_SLOTS:
     void editsOfOnePageOnBothDevicesSurvive();
     void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack_data();
     void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack();
+    void aLostMoveTheOtherDeviceMadeTooLeavesNothingToCheck();
     void oldFullListUpsertsStillSend();
     void aPullAnsweredLateLandsWhole_data();
     void aPullAnsweredLateLandsWhole();
@@ -344,6 +348,44 @@ void TestSyncTwoClients::aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack()
     QCOMPARE(deviceTexts(b, shared.onB), both);
     QVERIFY(a.store().state().outbox.empty());
     QVERIFY(b.store().state().outbox.empty());
+}
+
+// A's move of a block is lost on its way and B moves the block to the same place: A's pull finds it
+// there, so nothing of A's goes again, and nothing of A's landed to check against B's write.
+void TestSyncTwoClients::aLostMoveTheOtherDeviceMadeTooLeavesNothingToCheck()
+{
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
+    const SharedPage shared = sharePage(a, b);
+    if (QTest::currentTestFailed())
+        return;
+    a.engine().setQueueDelay(std::chrono::hours(1));
+    b.engine().setQueueDelay(std::chrono::hours(1));
+    constexpr qint64 kTop = -4096;
+    const auto moveToTop = [&](TestDevice &d, const QString &page) {
+        const QString id = d.liveBlocks(page).at(2).localID;
+        d.store().editBlock(id, [&](FNBlock &block) { block.position = kTop; });
+        Outbox::of(d.store()).blockEdited(page, id, BlockFields::Place);
+        QVERIFY(d.queueBlockUpsert(page));
+    };
+    moveToTop(a, shared.onA);
+    auto lost = FakeService::Fault::drop();
+    lost.method = "POST";
+    lost.remaining = 1;
+    m_fake.setFault(QStringLiteral("/api/blocks.php"), lost);
+    a.sync();
+    m_fake.clearFaults();
+    QVERIFY(!a.store().state().fillChecks.empty()); // the move may have landed
+    moveToTop(b, shared.onB);
+    QVERIFY(b.sync());
+
+    for (int round = 0; round < 2; ++round)
+        QVERIFY(a.sync());
+    const QStringList moved{"gamma", "alpha", "beta"};
+    QCOMPARE(storedTexts(m_fake, shared.id), moved);
+    QCOMPARE(deviceTexts(a, shared.onA), moved);
+    QVERIFY(a.store().state().outbox.empty());
+    QCOMPARE(a.store().state().fillChecks.size(), size_t(0));
 }
 
 // An outbox written by an older build carries every block of the page in each upsert: it still

@@ -82,7 +82,8 @@ void ChaosRun::traceRequests(const QList<HttpRequest> &requests) const
 QString ChaosReport::summary() const
 {
     return QStringLiteral("seed %1: %2 steps, %3 edits (%4 adapted, %5 skipped), %6 syncs, %7 refreshes, "
-                          "%8 faults, %9; %10; lost edits %11, merges %12, duplicates %13; %14 ms")
+                          "%8 faults, %9; %10; lost edits %11, merges %12, duplicates %13; %14 fill checks "
+                          "left; %15 ms")
         .arg(seed)
         .arg(steps.size())
         .arg(edits)
@@ -98,6 +99,7 @@ QString ChaosReport::summary() const
         .arg(findings.lost)
         .arg(findings.merges)
         .arg(findings.duplicates)
+        .arg(leftChecks)
         .arg(wallMs);
 }
 
@@ -187,6 +189,8 @@ ChaosReport ChaosRun::run()
         }
         report.settled = settle(report);
         report.findings = check();
+        for (const auto &device : m_devices)
+            report.leftChecks += device ? int(device->store().state().fillChecks.size()) : 0;
     }
     report.requests = int(m_service->requests().size());
     report.wallMs = wall.elapsed();
