@@ -190,7 +190,20 @@ void PageView::placeFormatToolbar()
             return;
         }
     }
-    // Every line around it reaches its place: the row makes room for it above its content.
+    // Every line around it reaches its place: the row makes room for it above its content. That
+    // moves every row below, and the room stays: it is made only from the page as the window shows
+    // it, never from a layout yet to take the window's size (a page just opened), where it would
+    // move the rows after they were shown, under a press.
+    if (!m_settlingToolbar) {
+        m_settlingToolbar = true;
+        layOutNow(m_scroll);
+        settleLayout();
+        // A view not given its size yet places it once it is (its viewport's resize).
+        if (m_scroll->viewport()->height() > 0 && formatTarget() == target)
+            placeFormatToolbar();
+        m_settlingToolbar = false;
+        return;
+    }
     makeToolbarRoom(target->parentWidget(), size.height() + kToolbarGap);
     placeFormatToolbar();
 }
