@@ -393,7 +393,6 @@ bool PageView::eventFilter(QObject *watched, QEvent *event)
     if ((watched == m_scroll->viewport() || watched == m_topLevel) && event->type() == QEvent::Resize) {
         restoreScrollAnchor();
         m_makeVisibleRows.start(0);
-        m_placeToolbar.start(0);
     }
     if (watched == m_scrollAnchor && event->type() == QEvent::Move)
         restoreScrollAnchor();

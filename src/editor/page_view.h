@@ -289,7 +289,7 @@ private:
     // The row frame that made room above its content for the toolbar, and how much.
     QPointer<QWidget> m_toolbarRoom;
     int m_toolbarRoomHeight = 0;
-    bool m_settlingToolbar = false; // the page is laid out before room is made
+    int m_toolbarRoomWidth = 0; // the row's width when it was made
 
     QWidget *m_selectionBar = nullptr;
     QLabel *m_selectionCount = nullptr;

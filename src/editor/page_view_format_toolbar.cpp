@@ -162,7 +162,10 @@ void PageView::placeFormatToolbar()
     int x = rowAt.x() + target->width() - size.width();
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
     // Room made in the row for it stays while the row has the keyboard: its lines would otherwise
-    // move down and back as the text around it changes.
+    // move down and back as the text around it changes. A row laid out at another width (the page
+    // taking the window's size) is placed afresh.
+    if (m_toolbarRoom && m_toolbarRoom->width() != m_toolbarRoomWidth)
+        takeToolbarRoom();
     if (m_toolbarRoom) {
         showFormatToolbarAt(QRect(QPoint(x, m_toolbarRoom->mapTo(column, QPoint(0, 0)).y()), size));
         return;
@@ -190,20 +193,7 @@ void PageView::placeFormatToolbar()
             return;
         }
     }
-    // Every line around it reaches its place: the row makes room for it above its content. That
-    // moves every row below, and the room stays: it is made only from the page as the window shows
-    // it, never from a layout yet to take the window's size (a page just opened), where it would
-    // move the rows after they were shown, under a press.
-    if (!m_settlingToolbar) {
-        m_settlingToolbar = true;
-        layOutNow(m_scroll);
-        settleLayout();
-        // A view not given its size yet places it once it is (its viewport's resize).
-        if (m_scroll->viewport()->height() > 0 && formatTarget() == target)
-            placeFormatToolbar();
-        m_settlingToolbar = false;
-        return;
-    }
+    // Every line around it reaches its place: the row makes room for it above its content.
     makeToolbarRoom(target->parentWidget(), size.height() + kToolbarGap);
     placeFormatToolbar();
 }
@@ -235,6 +225,7 @@ void PageView::makeToolbarRoom(QWidget *frame, int height)
     if (!frame || !frame->layout())
         return;
     m_toolbarRoom = frame;
+    m_toolbarRoomWidth = frame->width();
     QMargins margins = frame->layout()->contentsMargins();
     m_toolbarRoomHeight = height;
     margins.setTop(margins.top() + height);

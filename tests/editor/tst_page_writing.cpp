@@ -9,10 +9,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -81,6 +83,7 @@ private Q_SLOTS:
     void typingAtThePagesEndKeepsTheLinesInPlace();
     void typingKeepsTheCaretInView_data();
     void typingKeepsTheCaretInView();
+    void pressOnAPageJustOpenedLandsOnItsRow();
 
 private:
     // Presses the format's key, or its toolbar button when it has no key (or `byToolbar`).
@@ -500,6 +503,54 @@ void TestPageWriting::typingKeepsTheCaretInView()
     QTRY_VERIFY(caretShown());
     QVERIFY(bar->value() > startValue);
     QVERIFY(editor->toRawText().endsWith(typed));
+}
+
+// A page opened as the main window opens one: put into a splitter of the shown window and entered
+// before the splitter has given it its final size. A toolbar that fits beside the first row's short
+// line moves no row, so a press made right then lands on the row it was made on.
+void TestPageWriting::pressOnAPageJustOpenedLandsOnItsRow()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Welcome to the page");
+    const QStringList ids = addBlocks(
+        page.localID, {{"h1", "Start here", 0},
+                       {"text", QStringLiteral("These pages show every kind of block ").repeated(3), 0},
+                       {"text", "third", 0}});
+    m_device->setToken(std::nullopt);
+    QWidget window;
+    auto *split = new QSplitter(&window);
+    (new QVBoxLayout(&window))->addWidget(split);
+    split->addWidget(new QWidget);
+    window.resize(1000, 600);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *view = new PageView(context(), page.localID, nullptr, EditorSteps::fastTiming());
+    split->insertWidget(0, view);
+    view->show();
+    view->model().enterPage();
+    split->setSizes({800, 200});
+    QTRY_VERIFY(view->isLaidOut() && view->row(ids[1]));
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+    RichTextEditor *first = view->row(ids[0])->richEditor();
+    RichTextEditor *second = view->row(ids[1])->richEditor();
+    QVERIFY(first->hasFocus());
+    QVERIFY(EditorFixture::waitPastTextDelay());
+    const QPoint shownAt = second->mapTo(&window, QPoint());
+    // Where the rows are with nothing of the toolbar's: the keyboard in the title.
+    view->titleField()->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(!view->formatToolbar()->isVisible());
+    QVERIFY(EditorFixture::waitPastTextDelay());
+    QCOMPARE(second->mapTo(&window, QPoint()), shownAt);
+
+    first->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+    QTest::mouseClick(second->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      EditorSteps::pointAt(*second, "kind"));
+    QTest::keyClicks(keyboard(), "W");
+    QVERIFY(second->hasFocus());
+    QVERIFY(second->toRawText().contains(QStringLiteral("kiWnd")) ||
+            second->toRawText().contains(QStringLiteral("kinWd")));
+    QCOMPARE(first->toRawText(), QStringLiteral("Start here"));
 }
 
 QTEST_MAIN(TestPageWriting)
