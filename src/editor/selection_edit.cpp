@@ -158,8 +158,7 @@ SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsi
         for (bool moved = true; moved;) {
             moved = false;
             for (const MarkerSpans::Span &span : spans) {
-                const bool clash = line.text[span.wholeStart] == opening.front() ||
-                                   line.text[span.wholeEnd - 1] == closing.back();
+                const bool clash = line.text[span.wholeStart] == opening.front();
                 const qsizetype openingEnd = clash ? span.innerStart + 1 : span.innerStart;
                 const qsizetype closingStart = clash ? span.innerEnd - 1 : span.innerEnd;
                 if (span.wholeStart < from && from < openingEnd) {

@@ -135,6 +135,14 @@ void TestRichTextEditor::toggledMarkers_data()
     QTest::newRow("caret in the opening marker steps out before it")
         << "c **bold** d" << 3 << 0 << "**"
         << "c **bold** d" << 2 << 0 << "c bold d";
+    QTest::newRow("caret after a pair's opening marker at the line's start steps out")
+        << "**ab**" << 2 << 0 << "**"
+        << "**ab**" << 0 << 0 << "ab";
+    QTest::newRow("caret leaves nested pairs to put a marker") << "**__b__**" << 3 << 0 << "*"
+                                                               << "****__b__**" << 1 << 0 << "b";
+    QTest::newRow("caret leaves nested pairs at their end to put a marker")
+        << "**__b__**" << 6 << 0 << "*"
+        << "**__b__****" << 10 << 0 << "b";
     QTest::newRow("empty pair comes off") << "p ****" << 4 << 0 << "**"
                                           << "p " << 2 << 0 << "p ";
     QTest::newRow("empty italic pair comes off") << "a **" << 3 << 0 << "*"
@@ -163,6 +171,10 @@ void TestRichTextEditor::toggledMarkers_data()
                                                           << "a bc d" << 2 << 2 << "a bc d";
     QTest::newRow("selected pair with its markers is unwrapped") << "a **bc** d" << 2 << 6 << "**"
                                                                  << "a bc d" << 2 << 2 << "a bc d";
+    QTest::newRow("selected pair at the text's end is unwrapped") << "a **bc**" << 2 << 6 << "**"
+                                                                  << "a bc" << 2 << 2 << "a bc";
+    QTest::newRow("selected word and closing marker is unwrapped") << "a **bc** d" << 4 << 4 << "**"
+                                                                   << "a bc d" << 2 << 2 << "a bc d";
     QTest::newRow("pair on the second line") << "x\ny __z__" << 6 << 1 << "__"
                                              << "x\ny z" << 4 << 1 << "x\ny z";
     QTest::newRow("start of a pair's text comes out of it") << "**bcd**" << 2 << 2 << "**"
