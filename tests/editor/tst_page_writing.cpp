@@ -432,6 +432,8 @@ void TestPageWriting::typingKeepsTheCaretInView_data()
     QTest::newRow("first block of a page shorter than the window") << "first";
     QTest::newRow("below a trailing image") << "image";
     QTest::newRow("a row in the middle of a long page") << "middle";
+    // Scrolled away from the caret before typing: the first key brings it back in sight.
+    QTest::newRow("a row scrolled out of sight") << "away";
 }
 
 // One long paragraph typed from wherever the view was: the row grows past the window's bottom and
@@ -464,6 +466,14 @@ void TestPageWriting::typingKeepsTheCaretInView()
         QVERIFY(listBottom + 1 < viewport->height());
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier,
                           QPoint(viewport->width() / 2, listBottom + 1));
+    } else if (start == "away") {
+        RichTextEditor *top = view.row(opened.blocks[1])->richEditor();
+        QTest::mouseClick(top->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          EditorSteps::pointAt(*top, "line"));
+        QTRY_VERIFY(top->hasFocus());
+        bar->setValue(bar->maximum());
+        QTRY_VERIFY(view.isLaidOut());
+        QVERIFY(top->mapTo(viewport, QPoint(0, top->height())).y() < 0);
     } else {
         bar->setValue(bar->maximum() / 2);
         QTRY_VERIFY(view.isLaidOut());
@@ -488,10 +498,16 @@ void TestPageWriting::typingKeepsTheCaretInView()
         return viewport->rect().contains(
             QRect(editor->viewport()->mapTo(viewport, caret.topLeft()), caret.size()));
     };
-    QVERIFY(caretShown());
+    QCOMPARE(caretShown(), start != "away");
     const int startValue = bar->value();
 
-    QString typed;
+    QString typed = QStringLiteral("m");
+    QTest::keyClicks(keyboard(), typed);
+    QTRY_VERIFY(caretShown());
+    if (start == "away") {
+        QVERIFY(bar->value() < startValue);
+        return;
+    }
     for (int keys = 0; editor->height() < viewport->height() * 3 / 2 && keys < 8000; ++keys) {
         const int height = editor->height();
         typed += keys % 6 == 5 ? QLatin1Char(' ') : QLatin1Char('m');
