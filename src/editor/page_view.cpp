@@ -105,6 +105,8 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
     stack->addLayout(body, 1);
     stack->addWidget(buildSelectionBar());
     buildFormatToolbar();
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget *, QWidget *now) { watchTypedText(now); });
 
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &PageView::refreshScheduled);
@@ -322,6 +324,7 @@ QWidget *PageView::buildColumn()
             const QScrollBar *bar = m_scroll->verticalScrollBar();
             m_scrollAnchor.clear();
             m_scrollAtEnd = bar->maximum() > 0 && bar->value() == bar->maximum();
+            m_followTypedCaret = false;
         }
         // A handle dragged moves the view at once, over placeholders; their rows come over the next
         // turns, a few at a time, so that no move waits on a screen of rows.
@@ -331,7 +334,8 @@ QWidget *PageView::buildColumn()
             makeVisibleRows();
     });
     connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, &PageView::restoreScrollAnchor);
-    connect(m_scroll->verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] { m_makeVisibleRows.start(0); });
+    connect(m_scroll->verticalScrollBar(), &QScrollBar::sliderReleased, this,
+            [this] { m_makeVisibleRows.start(0); });
     return m_scroll;
 }
 

@@ -164,9 +164,14 @@ private:
     // shrink from their placeholders' height.
     void holdScrollAnchor();
     void restoreScrollAnchor();
-    // At the page's end, the text view being typed into (in sight) holds its place, the view
-    // scrolling only as far as its caret needs; false when no such text view has the keyboard.
-    bool keepTypedCaretInView();
+    // The text view being typed into holds its place, the view scrolling only as far as its caret
+    // needs; false when no text view of the page has the keyboard, or (unless `evenOutOfSight`) when
+    // it is out of sight.
+    bool keepTypedCaretInView(bool evenOutOfSight = false);
+    // While the user types, the caret stays in sight wherever the view was when typing began, until
+    // the user scrolls or the keyboard moves on.
+    void followTypedCaret();
+    void watchTypedText(QWidget *keyboard);
     // A placeholder's height: the block's text at the column's width, roughly.
     int estimatedHeight(const FNBlock &block) const;
     void applyFocus(const QString &localID);
@@ -226,7 +231,7 @@ private:
     Confirmer *m_confirmer;
     std::shared_ptr<FilePicker> m_filePicker;
     QTimer m_refresh;
-    bool m_rowsStale = true;      // the scheduled refresh reads the lists of rows again
+    bool m_rowsStale = true;       // the scheduled refresh reads the lists of rows again
     bool m_batchElsewhere = false; // the last batch told left this page's blocks alone
     QTimer m_placeToolbar;
     QTimer m_makeVisibleRows;
@@ -237,6 +242,9 @@ private:
     // The view showed the page's end: it keeps showing it as the rows made there take their heights.
     bool m_scrollAtEnd = false;
     bool m_restoringScroll = false;
+    bool m_followTypedCaret = false;
+    QMetaObject::Connection m_typedTextWatch;
+    QTimer m_revealTypedCaret;
     std::vector<QPointer<PageRowList>> m_lists; // the top level first
     // The store's revision of the page's blocks the lists last read; none when they must read again.
     std::optional<quint64> m_listedRevision;
@@ -281,6 +289,7 @@ private:
     // The row frame that made room above its content for the toolbar, and how much.
     QPointer<QWidget> m_toolbarRoom;
     int m_toolbarRoomHeight = 0;
+    int m_toolbarRoomWidth = 0; // the row's width when it was made
 
     QWidget *m_selectionBar = nullptr;
     QLabel *m_selectionCount = nullptr;

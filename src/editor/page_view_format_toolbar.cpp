@@ -162,7 +162,10 @@ void PageView::placeFormatToolbar()
     int x = rowAt.x() + target->width() - size.width();
     x = std::clamp(x, 0, std::max(0, column->width() - size.width()));
     // Room made in the row for it stays while the row has the keyboard: its lines would otherwise
-    // move down and back as the text around it changes.
+    // move down and back as the text around it changes. A row laid out at another width (the page
+    // taking the window's size) is placed afresh.
+    if (m_toolbarRoom && m_toolbarRoom->width() != m_toolbarRoomWidth)
+        takeToolbarRoom();
     if (m_toolbarRoom) {
         showFormatToolbarAt(QRect(QPoint(x, m_toolbarRoom->mapTo(column, QPoint(0, 0)).y()), size));
         return;
@@ -222,6 +225,7 @@ void PageView::makeToolbarRoom(QWidget *frame, int height)
     if (!frame || !frame->layout())
         return;
     m_toolbarRoom = frame;
+    m_toolbarRoomWidth = frame->width();
     QMargins margins = frame->layout()->contentsMargins();
     m_toolbarRoomHeight = height;
     margins.setTop(margins.top() + height);

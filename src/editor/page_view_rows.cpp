@@ -355,34 +355,66 @@ void PageView::restoreScrollAnchor()
         m_restoringScroll = false;
         return;
     }
-    if (!m_scrollAnchor)
-        return;
-    const int drift = m_scrollAnchor->mapTo(m_scroll->viewport(), QPoint(0, 0)).y() - m_scrollAnchorOffset;
-    if (drift == 0)
-        return;
-    m_restoringScroll = true;
-    bar->setValue(bar->value() + drift);
-    m_restoringScroll = false;
+    if (m_scrollAnchor) {
+        const int drift =
+            m_scrollAnchor->mapTo(m_scroll->viewport(), QPoint(0, 0)).y() - m_scrollAnchorOffset;
+        if (drift != 0) {
+            m_restoringScroll = true;
+            bar->setValue(bar->value() + drift);
+            m_restoringScroll = false;
+        }
+    }
+    if (m_followTypedCaret)
+        keepTypedCaretInView(true);
 }
 
-bool PageView::keepTypedCaretInView()
+bool PageView::keepTypedCaretInView(bool evenOutOfSight)
 {
-    // Text typed at the page's end grows its row downwards: the lines typed stay where they are,
-    // and the view moves only to keep the caret in sight. A row with the keyboard out of sight
+    // Text typed grows its row downwards: the lines typed stay where they are, and the view moves
+    // only to keep the caret in sight. At the page's end, a row with the keyboard out of sight
     // leaves the view at the end.
     auto *editor = qobject_cast<AutoHeightTextView *>(QApplication::focusWidget());
     QWidget *viewport = m_scroll->viewport();
     if (!editor || !m_scroll->widget()->isAncestorOf(editor))
         return false;
     const QRect shown(editor->mapTo(viewport, QPoint(0, 0)), editor->size());
-    if (!shown.intersects(viewport->rect()))
+    if (!evenOutOfSight && !shown.intersects(viewport->rect()))
         return false;
     const QRect caret = editor->cursorRect();
     const QPoint centre = editor->viewport()->mapTo(m_scroll->widget(), caret.center());
     m_restoringScroll = true;
     m_scroll->ensureVisible(centre.x(), centre.y(), 0, caret.height() / 2 + kCaretMargin);
     m_restoringScroll = false;
+    // The row at the top is held where the view now shows it.
+    if (m_scrollAnchor)
+        m_scrollAnchorOffset = m_scrollAnchor->mapTo(viewport, QPoint(0, 0)).y();
     return true;
+}
+
+void PageView::watchTypedText(QWidget *keyboard)
+{
+    m_followTypedCaret = false;
+    disconnect(m_typedTextWatch);
+    auto *editor = qobject_cast<AutoHeightTextView *>(keyboard);
+    if (!editor || !m_scroll->widget()->isAncestorOf(editor))
+        return;
+    if (!m_revealTypedCaret.isSingleShot()) {
+        m_revealTypedCaret.setSingleShot(true);
+        connect(&m_revealTypedCaret, &QTimer::timeout, this, [this] {
+            if (!m_followTypedCaret)
+                return;
+            settleLayout();
+            keepTypedCaretInView(true);
+        });
+    }
+    m_typedTextWatch = connect(editor, &AutoHeightTextView::textEdited, this, &PageView::followTypedCaret);
+}
+
+void PageView::followTypedCaret()
+{
+    m_followTypedCaret = true;
+    // Once the row has taken the height the key gave it.
+    m_revealTypedCaret.start(0);
 }
 
 int PageView::estimatedHeight(const FNBlock &block) const

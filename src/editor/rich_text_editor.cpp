@@ -27,6 +27,8 @@ RichTextEditor::RichTextEditor(QWidget *parent)
     connect(document(), &QTextDocument::contentsChanged, this, &RichTextEditor::drawSelection);
     connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
         const QTextCursor cursor = textCursor();
+        // The caret leaving an empty pair it was put into lets it show as the text has it.
+        m_highlighter->setHeldPair(-1, {});
         Q_EMIT selectionRangeChanged(cursor.selectionStart(),
                                      cursor.selectionEnd() - cursor.selectionStart());
     });
@@ -113,9 +115,16 @@ bool RichTextEditor::wrapSelection(const QString &opening, const QString &closin
     const QString before = toRawText();
     if (!wrapSelectionInMarkers(*this, opening, closing))
         return false;
-    // Stepping over a closing marker moves the caret alone.
-    if (QString after = toRawText(); after != before)
-        Q_EMIT markupInserted(after);
+    // Stepping out of a pair moves the caret alone.
+    const QString after = toRawText();
+    if (after == before)
+        return true;
+    // An empty pair shows nothing until text is typed into it.
+    const QString pair = opening + closing;
+    const int at = textCursor().position() - int(opening.size());
+    if (!textCursor().hasSelection() && at >= 0 && after == QString(before).insert(at, pair))
+        m_highlighter->setHeldPair(at, pair);
+    Q_EMIT markupInserted(after);
     return true;
 }
 

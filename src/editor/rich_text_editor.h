@@ -27,9 +27,9 @@ public:
     void setStrikethrough(bool on);
     bool strikethrough() const;
 
-    // Each is one undoable step; `markupInserted` follows the edit. The markers toggle: a pair
-    // around the selection comes off, and with nothing selected a second press steps out of the
-    // pair the first one made (`SelectionEdit::toggle`).
+    // Each is one undoable step; `markupInserted` follows the edit. The markers toggle: a wrapped
+    // selection stays selected and a second press takes the pair off, and with nothing selected a
+    // second press steps out of the pair the first one made (`SelectionEdit::toggle`).
     bool wrapSelection(const QString &opening, const QString &closing);
     bool insertLink(const QString &url);
 

@@ -92,7 +92,9 @@ SelectionEdit SelectionEdit::wrap(const QString &text, qsizetype location, qsize
     SelectionEdit edit{r.start, r.count, {}, 0};
     if (r.count >= 1) {
         edit.replacement = opening + text.mid(r.start, r.count) + closing;
-        edit.caret = r.start + edit.replacement.size();
+        // The text stays selected: a second press finds it wrapped and takes the pair off.
+        edit.caret = r.start + opening.size() + r.count;
+        edit.selected = r.count;
     } else {
         edit.replacement = opening + closing;
         edit.caret = r.start + opening.size();
@@ -105,28 +107,70 @@ SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsi
 {
     const Range r = clamped(text.size(), location, length);
     const Line line = lineAround(text, r.start);
-    const qsizetype from = r.start - line.start;
+    qsizetype from = r.start - line.start;
     const qsizetype to = from + r.count;
-    if (to <= line.text.size()) {
-        for (const MarkerSpans::Span &span : MarkerSpans::spans(line.text)) {
-            if (!markedBy(line.text, span, opening, closing))
-                continue;
-            if (r.count == 0 && from == span.innerEnd) {
-                const qsizetype past = line.start + span.wholeEnd;
-                return {past, 0, {}, past};
-            }
-            if (r.count > 0 && span.wholeStart <= from && from <= span.innerStart && span.innerEnd <= to &&
-                to <= span.wholeEnd) {
-                const QString inner =
-                    line.text.sliced(span.innerStart, span.innerEnd - span.innerStart).toString();
-                const qsizetype start = line.start + span.wholeStart;
-                return {start, span.wholeEnd - span.wholeStart, inner, start + inner.size(), inner.size()};
-            }
+    if (to > line.text.size())
+        return wrap(text, location, length, opening, closing);
+    const QList<MarkerSpans::Span> spans = MarkerSpans::spans(line.text);
+    for (const MarkerSpans::Span &span : spans) {
+        if (!markedBy(line.text, span, opening, closing))
+            continue;
+        if (r.count == 0) {
+            // The caret at the pair's text or in one of its markers leaves the pair on that side:
+            // what is typed next is not formatted, and no marker is cut in two.
+            qsizetype past = -1;
+            if (span.innerEnd <= from && from < span.wholeEnd)
+                past = span.wholeEnd;
+            else if (span.wholeStart < from && from <= span.innerStart)
+                past = span.wholeStart;
+            if (past >= 0)
+                return {line.start + past, 0, {}, line.start + past};
+            continue;
+        }
+        if (span.wholeStart <= from && from <= span.innerStart && span.innerEnd <= to &&
+            to <= span.wholeEnd) {
+            const QString inner =
+                line.text.sliced(span.innerStart, span.innerEnd - span.innerStart).toString();
+            const qsizetype start = line.start + span.wholeStart;
+            return {start, span.wholeEnd - span.wholeStart, inner, start + inner.size(), inner.size()};
+        }
+        if (span.innerStart <= from && to <= span.innerEnd) {
+            // Part of the pair's text: it comes out of the pair, the rest on either side keeps it.
+            QString replacement;
+            if (from > span.innerStart)
+                replacement = line.text.sliced(span.wholeStart, from - span.wholeStart).toString() + closing;
+            const qsizetype caret = line.start + span.wholeStart + replacement.size() + r.count;
+            replacement += line.text.sliced(from, r.count);
+            if (to < span.innerEnd)
+                replacement += opening + line.text.sliced(to, span.wholeEnd - to).toString();
+            return {line.start + span.wholeStart, span.wholeEnd - span.wholeStart, replacement, caret,
+                    r.count};
         }
     }
     if (r.count == 0 && emptyPairAt(text, r.start, opening, closing)) {
         const qsizetype start = r.start - opening.size();
         return {start, opening.size() + closing.size(), {}, start};
+    }
+    if (r.count == 0) {
+        // New markers never go inside another pair's marker, nor right inside a pair whose markers
+        // are made of the same character ("*" beside "**" would be read as other pairs): the caret
+        // leaves that pair first.
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const MarkerSpans::Span &span : spans) {
+                const bool clash = line.text[span.wholeStart] == opening.front();
+                const qsizetype openingEnd = clash ? span.innerStart + 1 : span.innerStart;
+                const qsizetype closingStart = clash ? span.innerEnd - 1 : span.innerEnd;
+                if (span.wholeStart < from && from < openingEnd) {
+                    from = span.wholeStart;
+                    moved = true;
+                } else if (closingStart < from && from < span.wholeEnd) {
+                    from = span.wholeEnd;
+                    moved = true;
+                }
+            }
+        }
+        return wrap(text, line.start + from, 0, opening, closing);
     }
     return wrap(text, location, length, opening, closing);
 }

@@ -15,14 +15,16 @@ struct SelectionEdit {
 
     bool changesText() const { return count > 0 || !replacement.isEmpty(); }
 
-    // The selection clamped to the text. A selection becomes opening + selection + closing with the
-    // caret after it all; an empty one becomes the two markers with the caret between them. It only
-    // adds markers: wrapped text is wrapped again.
+    // The selection clamped to the text. A selection becomes opening + selection + closing and stays
+    // selected; an empty one becomes the two markers with the caret between them. It only adds
+    // markers: wrapped text is wrapped again.
     static SelectionEdit wrap(const QString &text, qsizetype location, qsizetype length,
                               const QString &opening, const QString &closing);
-    // What a format key does: a pair of these markers that wraps the selection already comes off,
-    // leaving its text selected; with nothing selected, the caret right before a pair's closing
-    // marker steps over it, and an empty pair around the caret goes. Anything else is wrapped.
+    // What a format key does. A pair of these markers that wraps the selection comes off, and a
+    // selection within a pair's text comes out of it, the rest keeping the pair; either way the text
+    // stays selected. With nothing selected, the caret at either end of a pair's text or in its
+    // markers steps out of the pair on that side, and an empty pair around the caret goes. Anything
+    // else is wrapped, never inside another pair's marker.
     static SelectionEdit toggle(const QString &text, qsizetype location, qsizetype length,
                                 const QString &opening, const QString &closing);
     // "[" + the selection, or "link" when there is none, + "](" + url + ")"; the caret after it.

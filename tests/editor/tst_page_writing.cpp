@@ -9,8 +9,12 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -30,6 +34,30 @@ const Format kFormats[] = {
     {"inline code", Qt::Key_unknown, 4, "`"},
 };
 
+// The format the editor draws the character at `position` in; empty where the text is plain.
+QTextCharFormat drawnFormat(const RichTextEditor &editor, int position)
+{
+    const QTextBlock block = editor.document()->findBlock(position);
+    const int inBlock = position - block.position();
+    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+        if (inBlock >= range.start && inBlock < range.start + range.length)
+            return range.format;
+    }
+    return {};
+}
+
+// The characters the editor draws: hidden markers are transparent.
+QString drawnText(const RichTextEditor &editor)
+{
+    const QString raw = editor.toRawText();
+    QString drawn;
+    for (int i = 0; i < raw.size(); ++i) {
+        if (raw[i] == QLatin1Char('\n') || drawnFormat(editor, i).foreground().color().alpha() != 0)
+            drawn += raw[i];
+    }
+    return drawn;
+}
+
 } // namespace
 
 // Writing in the page as a user does it: format keys pressed again, a press below the last block,
@@ -46,9 +74,16 @@ private Q_SLOTS:
     void formatPressedAgainStepsOutOfThePair();
     void formatOnAWrappedSelectionTakesThePairOff_data();
     void formatOnAWrappedSelectionTakesThePairOff();
+    void formatPressedTwiceOnASelectionTakesItsMarkersOff_data();
+    void formatPressedTwiceOnASelectionTakesItsMarkersOff();
+    void formatPressedInAnOpeningMarkerStepsOutOfThePair_data();
+    void formatPressedInAnOpeningMarkerStepsOutOfThePair();
     void pressBelowTheLastBlockWritesInABlock_data();
     void pressBelowTheLastBlockWritesInABlock();
     void typingAtThePagesEndKeepsTheLinesInPlace();
+    void typingKeepsTheCaretInView_data();
+    void typingKeepsTheCaretInView();
+    void pressOnAPageJustOpenedLandsOnItsRow();
 
 private:
     // Presses the format's key, or its toolbar button when it has no key (or `byToolbar`).
@@ -134,7 +169,10 @@ void TestPageWriting::formatPressedAgainStepsOutOfThePair()
     editor->moveCursor(QTextCursor::End);
 
     press(*view, f, byToolbar);
+    // The empty pair shows nothing, and what is typed into it shows formatted.
+    QCOMPARE(drawnText(*editor), QStringLiteral("p "));
     QTest::keyClicks(keyboard(), between);
+    QCOMPARE(drawnText(*editor), "p " + between);
     press(*view, f, byToolbar);
     QTest::keyClicks(keyboard(), " r");
     QCOMPARE(editor->toRawText(), expected);
@@ -192,6 +230,98 @@ void TestPageWriting::formatOnAWrappedSelectionTakesThePairOff()
     QCOMPARE(editor->toRawText(), wrapped);
     QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), wrapped);
     QVERIFY(editor->hasFocus());
+}
+
+void TestPageWriting::formatPressedTwiceOnASelectionTakesItsMarkersOff_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("byToolbar");
+    for (int i = 0; i < int(std::size(kFormats)); ++i) {
+        if (kFormats[i].key != Qt::Key_unknown)
+            QTest::addRow("%s by key", kFormats[i].name) << i << false;
+        QTest::addRow("%s by toolbar", kFormats[i].name) << i << true;
+    }
+}
+
+// The first press formats the selected word and leaves it selected; the second takes the format
+// off again, on screen, in the store and on the service.
+void TestPageWriting::formatPressedTwiceOnASelectionTakesItsMarkersOff()
+{
+    QFETCH(int, format);
+    QFETCH(bool, byToolbar);
+    const Format &f = kFormats[format];
+    const QString m = QString::fromLatin1(f.marker);
+    const FNPage page = syncedPage("Twice");
+    const QString block = addBlocks(page.localID, {{"text", "sel word here", 0}}).front();
+    auto view = openView(page.localID);
+    QVERIFY(view);
+    QApplication::setActiveWindow(view.get());
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    RichTextEditor *editor = view->row(block)->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    EditorFixture::select(*editor, 4, 8);
+
+    press(*view, f, byToolbar);
+    const QString wrapped = "sel " + m + "word" + m + " here";
+    QCOMPARE(editor->toRawText(), wrapped);
+    QCOMPARE(rawSelection(*editor), QStringLiteral("word"));
+    QCOMPARE(drawnText(*editor), QStringLiteral("sel word here"));
+    QVERIFY(!drawnFormat(*editor, 4 + int(m.size())).properties().isEmpty());
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(block)), wrapped);
+
+    press(*view, f, byToolbar);
+    QCOMPARE(editor->toRawText(), QStringLiteral("sel word here"));
+    QCOMPARE(rawSelection(*editor), QStringLiteral("word"));
+    QCOMPARE(drawnText(*editor), QStringLiteral("sel word here"));
+    QVERIFY(drawnFormat(*editor, 4).properties().isEmpty());
+    QVERIFY(editor->hasFocus());
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(block)), QStringLiteral("sel word here"));
+    m_device->engine().start();
+    QTRY_COMPARE(serverText(serverIDOf(page.localID)), QStringLiteral("sel word here"));
+}
+
+void TestPageWriting::formatPressedInAnOpeningMarkerStepsOutOfThePair_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("byToolbar");
+    QTest::addColumn<int>("intoMarker"); // how far into the opening marker the caret is
+    for (int i = 0; i < int(std::size(kFormats)); ++i) {
+        const Format &f = kFormats[i];
+        for (int into = 1; into <= int(qstrlen(f.marker)); ++into) {
+            const char *where = into == int(qstrlen(f.marker)) ? "right after the marker" : "in the marker";
+            if (f.key != Qt::Key_unknown)
+                QTest::addRow("%s by key, %s", f.name, where) << i << false << into;
+            QTest::addRow("%s by toolbar, %s", f.name, where) << i << true << into;
+        }
+    }
+}
+
+// The caret at a formatted word's start, inside its hidden opening marker: the press steps out of
+// the pair, and what is typed next goes before it unformatted, with no marker drawn.
+void TestPageWriting::formatPressedInAnOpeningMarkerStepsOutOfThePair()
+{
+    QFETCH(int, format);
+    QFETCH(bool, byToolbar);
+    QFETCH(int, intoMarker);
+    const Format &f = kFormats[format];
+    const QString m = QString::fromLatin1(f.marker);
+    const QString text = "c " + m + "bold" + m + " d";
+    auto opened = openActive({{"text", text, 0}});
+    QVERIFY(opened.view);
+    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    QTextCursor caret = editor->textCursor();
+    caret.setPosition(2 + intoMarker);
+    editor->setTextCursor(caret);
+
+    press(*opened.view, f, byToolbar);
+    QTest::keyClicks(keyboard(), "X");
+    const QString expected = "c X" + m + "bold" + m + " d";
+    QCOMPARE(editor->toRawText(), expected);
+    QCOMPARE(drawnText(*editor), QStringLiteral("c Xbold d"));
+    QVERIFY(drawnFormat(*editor, 2).properties().isEmpty());
+    QVERIFY(!drawnFormat(*editor, 3 + int(m.size())).properties().isEmpty());
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), expected);
 }
 
 void TestPageWriting::pressBelowTheLastBlockWritesInABlock_data()
@@ -294,6 +424,149 @@ void TestPageWriting::typingAtThePagesEndKeepsTheLinesInPlace()
     QTRY_VERIFY(view.isLaidOut());
     QVERIFY(bar->value() > startValue);
     QVERIFY(caretShown());
+}
+
+void TestPageWriting::typingKeepsTheCaretInView_data()
+{
+    QTest::addColumn<QString>("start"); // where the writing begins
+    QTest::newRow("first block of a page shorter than the window") << "first";
+    QTest::newRow("below a trailing image") << "image";
+    QTest::newRow("a row in the middle of a long page") << "middle";
+    // Scrolled away from the caret before typing: the first key brings it back in sight.
+    QTest::newRow("a row scrolled out of sight") << "away";
+}
+
+// One long paragraph typed from wherever the view was: the row grows past the window's bottom and
+// the view follows, the caret in sight at every new line.
+void TestPageWriting::typingKeepsTheCaretInView()
+{
+    QFETCH(QString, start);
+    BlockSpecs blocks;
+    if (start == "first") {
+        blocks = {{"text", "one", 0}, {"text", "two", 0}, {"text", "three", 0}};
+    } else if (start == "image") {
+        blocks = {{"text", "one", 0}, {"image", "", 0}};
+    } else {
+        for (int i = 0; i < 40; ++i)
+            blocks.append({"text", QStringLiteral("line %1").arg(i), 0});
+    }
+    auto opened = openActive(blocks);
+    QVERIFY(opened.view);
+    PageView &view = *opened.view;
+    QWidget *viewport = view.scrollArea()->viewport();
+    QScrollBar *bar = view.scrollArea()->verticalScrollBar();
+    if (start == "first") {
+        QCOMPARE(bar->maximum(), 0);
+        RichTextEditor *first = view.row(opened.blocks[0])->richEditor();
+        QTest::mouseClick(first->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          EditorSteps::pointAt(*first, "one"));
+    } else if (start == "image") {
+        const int listBottom =
+            view.topLevelList()->mapTo(viewport, QPoint(0, view.topLevelList()->height())).y();
+        QVERIFY(listBottom + 1 < viewport->height());
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier,
+                          QPoint(viewport->width() / 2, listBottom + 1));
+    } else if (start == "away") {
+        RichTextEditor *top = view.row(opened.blocks[1])->richEditor();
+        QTest::mouseClick(top->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          EditorSteps::pointAt(*top, "line"));
+        QTRY_VERIFY(top->hasFocus());
+        bar->setValue(bar->maximum());
+        QTRY_VERIFY(view.isLaidOut());
+        QVERIFY(top->mapTo(viewport, QPoint(0, top->height())).y() < 0);
+    } else {
+        bar->setValue(bar->maximum() / 2);
+        QTRY_VERIFY(view.isLaidOut());
+        // The row nearest the view's middle.
+        RichTextEditor *middle = nullptr;
+        for (const QString &id : opened.blocks) {
+            BlockRow *row = view.row(id);
+            if (row && row->mapTo(viewport, QPoint(0, 0)).y() >= viewport->height() / 2) {
+                middle = row->richEditor();
+                break;
+            }
+        }
+        QVERIFY(middle);
+        QTest::mouseClick(middle->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          EditorSteps::pointAt(*middle, "line"));
+    }
+    auto *editor = qobject_cast<AutoHeightTextView *>(keyboard());
+    QVERIFY(editor);
+    editor->moveCursor(QTextCursor::End);
+    const auto caretShown = [&] {
+        const QRect caret = editor->cursorRect();
+        return viewport->rect().contains(
+            QRect(editor->viewport()->mapTo(viewport, caret.topLeft()), caret.size()));
+    };
+    QCOMPARE(caretShown(), start != "away");
+    const int startValue = bar->value();
+
+    QString typed = QStringLiteral("m");
+    QTest::keyClicks(keyboard(), typed);
+    QTRY_VERIFY(caretShown());
+    if (start == "away") {
+        QVERIFY(bar->value() < startValue);
+        return;
+    }
+    for (int keys = 0; editor->height() < viewport->height() * 3 / 2 && keys < 8000; ++keys) {
+        const int height = editor->height();
+        typed += keys % 6 == 5 ? QLatin1Char(' ') : QLatin1Char('m');
+        QTest::keyClicks(keyboard(), typed.right(1));
+        if (editor->height() != height)
+            QTRY_VERIFY2(caretShown(), qPrintable(QStringLiteral("after %1 keys").arg(keys + 1)));
+    }
+    QVERIFY(editor->height() >= viewport->height() * 3 / 2);
+    QTRY_VERIFY(caretShown());
+    QVERIFY(bar->value() > startValue);
+    QVERIFY(editor->toRawText().endsWith(typed));
+}
+
+// A page opened as the main window opens one: put into a splitter of the shown window and entered
+// before the splitter has given it its final size. A toolbar that fits beside the first row's short
+// line moves no row, so a press made right then lands on the row it was made on.
+void TestPageWriting::pressOnAPageJustOpenedLandsOnItsRow()
+{
+    const FNPage page = m_device->addPage(m_account.workspaceId, "Welcome to the page");
+    const QStringList ids = addBlocks(
+        page.localID, {{"h1", "Start here", 0},
+                       {"text", QStringLiteral("These pages show every kind of block ").repeated(3), 0},
+                       {"text", "third", 0}});
+    m_device->setToken(std::nullopt);
+    QWidget window;
+    auto *split = new QSplitter(&window);
+    (new QVBoxLayout(&window))->addWidget(split);
+    split->addWidget(new QWidget);
+    window.resize(1000, 600);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *view = new PageView(context(), page.localID, nullptr, EditorSteps::fastTiming());
+    split->insertWidget(0, view);
+    view->show();
+    view->model().enterPage();
+    split->setSizes({800, 200});
+    QTRY_VERIFY(view->isLaidOut() && view->row(ids[1]));
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+    RichTextEditor *first = view->row(ids[0])->richEditor();
+    RichTextEditor *second = view->row(ids[1])->richEditor();
+    QVERIFY(first->hasFocus());
+    QVERIFY(EditorFixture::waitPastTextDelay());
+    const QPoint shownAt = second->mapTo(&window, QPoint());
+    // Where the rows are with nothing of the toolbar's: the keyboard in the title.
+    view->titleField()->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(!view->formatToolbar()->isVisible());
+    QVERIFY(EditorFixture::waitPastTextDelay());
+    QCOMPARE(second->mapTo(&window, QPoint()), shownAt);
+
+    first->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(view->formatToolbar()->isVisible());
+    QTest::mouseClick(second->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      EditorSteps::pointAt(*second, "kind"));
+    QTest::keyClicks(keyboard(), "W");
+    QVERIFY(second->hasFocus());
+    QVERIFY(second->toRawText().contains(QStringLiteral("kiWnd")) ||
+            second->toRawText().contains(QStringLiteral("kinWd")));
+    QCOMPARE(first->toRawText(), QStringLiteral("Start here"));
 }
 
 QTEST_MAIN(TestPageWriting)

@@ -44,7 +44,7 @@ private Q_SLOTS:
     void toggledMarkers();
     void typingBoldHidesTheMarkers();
     void ctrlBWrapsAndUndoRemovesBothMarkers();
-    void wrapWithEmojiPutsCaretAfterClosingMarker();
+    void wrapWithEmojiKeepsTheWholeEmojiSelected();
     void shortcuts_data();
     void shortcuts();
     void shortcutsBeatTheWindowsActions();
@@ -88,13 +88,13 @@ void TestRichTextEditor::selectionEdits_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("caret");
 
-    QTest::newRow("wrap a word") << "say hi" << 4 << 2 << false << "say **hi**" << 10;
+    QTest::newRow("wrap a word") << "say hi" << 4 << 2 << false << "say **hi**" << 8;
     QTest::newRow("wrap nothing: caret between") << "ab" << 1 << 0 << false << "a****b" << 3;
-    QTest::newRow("wrap wrapped again") << "**hi**" << 0 << 6 << false << "****hi****" << 10;
-    QTest::newRow("selection past the end is clamped") << "abc" << 1 << 50 << false << "a**bc**" << 7;
+    QTest::newRow("wrap wrapped again") << "**hi**" << 0 << 6 << false << "****hi****" << 8;
+    QTest::newRow("selection past the end is clamped") << "abc" << 1 << 50 << false << "a**bc**" << 5;
     QTest::newRow("caret past the end is clamped") << "abc" << 9 << 0 << false << "abc****" << 5;
     QTest::newRow("emoji: UTF-16 offsets")
-        << QString::fromUtf8("a\U0001F600") << 1 << 2 << false << QString::fromUtf8("a**\U0001F600**") << 7;
+        << QString::fromUtf8("a\U0001F600") << 1 << 2 << false << QString::fromUtf8("a**\U0001F600**") << 5;
     QTest::newRow("link on a selection") << "see docs" << 4 << 4 << true << "see [docs](https://d.io)" << 24;
     QTest::newRow("link with no selection") << "see " << 4 << 0 << true << "see [link](https://d.io)" << 24;
 }
@@ -121,49 +121,75 @@ void TestRichTextEditor::toggledMarkers_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<QString>("marker");
     QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("caret");
-    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("selectionStart");
+    QTest::addColumn<int>("selectionLength");
+    QTest::addColumn<QString>("shown"); // the characters drawn, hidden markers left out
 
     QTest::newRow("caret before the closing marker steps over it") << "p **q** r" << 5 << 0 << "**"
-                                                                   << "p **q** r" << 7 << 0;
+                                                                   << "p **q** r" << 7 << 0 << "p q r";
+    QTest::newRow("caret in the closing marker steps out") << "p **q** r" << 6 << 0 << "**"
+                                                           << "p **q** r" << 7 << 0 << "p q r";
+    QTest::newRow("caret right after an opening marker steps out before it")
+        << "c **bold** d" << 4 << 0 << "**"
+        << "c **bold** d" << 2 << 0 << "c bold d";
+    QTest::newRow("caret in the opening marker steps out before it")
+        << "c **bold** d" << 3 << 0 << "**"
+        << "c **bold** d" << 2 << 0 << "c bold d";
+    QTest::newRow("caret after a pair's opening marker at the line's start steps out")
+        << "**ab**" << 2 << 0 << "**"
+        << "**ab**" << 0 << 0 << "ab";
+    QTest::newRow("caret leaves nested pairs to put a marker") << "**__b__**" << 3 << 0 << "*"
+                                                               << "****__b__**" << 1 << 0 << "b";
+    QTest::newRow("caret leaves nested pairs at their end to put a marker")
+        << "**__b__**" << 6 << 0 << "*"
+        << "**__b__****" << 10 << 0 << "b";
     QTest::newRow("empty pair comes off") << "p ****" << 4 << 0 << "**"
-                                          << "p " << 2 << 0;
+                                          << "p " << 2 << 0 << "p ";
     QTest::newRow("empty italic pair comes off") << "a **" << 3 << 0 << "*"
-                                                 << "a " << 2 << 0;
+                                                 << "a " << 2 << 0 << "a ";
     QTest::newRow("italic between a bold pair's markers: wrapped") << "a****" << 3 << 0 << "*"
-                                                                   << "a******" << 4 << 0;
+                                                                   << "a******" << 4 << 0 << "a****";
     QTest::newRow("pair split inside bold joins again") << "**ab****cd**" << 6 << 0 << "**"
-                                                        << "**abcd**" << 4 << 0;
-    QTest::newRow("more markers than a pair: wrapped") << "***x***" << 3 << 0 << "**"
-                                                       << "*******x***" << 5 << 0;
-    QTest::newRow("italic leaves a bold pair alone") << "**q**" << 3 << 0 << "*"
-                                                     << "**q****" << 4 << 0;
-    QTest::newRow("caret right after an opening marker: wrapped") << "**ab**" << 2 << 0 << "**"
-                                                                  << "******ab**" << 4 << 0;
+                                                        << "**abcd**" << 4 << 0 << "abcd";
+    QTest::newRow("more markers than a pair: steps out of the pair") << "***x***" << 3 << 0 << "**"
+                                                                     << "***x***" << 1 << 0 << "*x*";
+    QTest::newRow("another key in a pair's marker goes before it") << "c **b** d" << 3 << 0 << "__"
+                                                                   << "c ____**b** d" << 4 << 0 << "c b d";
+    QTest::newRow("italic goes after a bold pair, not into it") << "**q**" << 3 << 0 << "*"
+                                                                << "**q****" << 6 << 0 << "q";
     QTest::newRow("markers at the very start: wrapped") << "**x" << 0 << 0 << "**"
-                                                        << "******x" << 2 << 0;
+                                                        << "******x" << 2 << 0 << "**x";
     QTest::newRow("markers at the very end: wrapped") << "x**" << 3 << 0 << "**"
-                                                      << "x******" << 5 << 0;
+                                                      << "x******" << 5 << 0 << "x**";
     QTest::newRow("more markers after the caret: wrapped") << "a*****" << 3 << 0 << "**"
-                                                           << "a*********" << 5 << 0;
-    QTest::newRow("one character selected: wrapped") << "abc" << 1 << 1 << "**"
-                                                     << "a**b**c" << 6 << 0;
+                                                           << "a*********" << 5 << 0 << "a*****";
+    QTest::newRow("one character selected: wrapped, still selected") << "abc" << 1 << 1 << "**"
+                                                                     << "a**b**c" << 3 << 1 << "abc";
     QTest::newRow("caret inside the pair's text: wrapped") << "**ab**" << 3 << 0 << "**"
-                                                           << "**a****b**" << 5 << 0;
+                                                           << "**a****b**" << 5 << 0 << "ab";
     QTest::newRow("selected word of a pair is unwrapped") << "a **bc** d" << 4 << 2 << "**"
-                                                          << "a bc d" << 4 << 2;
+                                                          << "a bc d" << 2 << 2 << "a bc d";
     QTest::newRow("selected pair with its markers is unwrapped") << "a **bc** d" << 2 << 6 << "**"
-                                                                 << "a bc d" << 4 << 2;
+                                                                 << "a bc d" << 2 << 2 << "a bc d";
+    QTest::newRow("selected pair at the text's end is unwrapped") << "a **bc**" << 2 << 6 << "**"
+                                                                  << "a bc" << 2 << 2 << "a bc";
+    QTest::newRow("selected word and closing marker is unwrapped") << "a **bc** d" << 4 << 4 << "**"
+                                                                   << "a bc d" << 2 << 2 << "a bc d";
     QTest::newRow("pair on the second line") << "x\ny __z__" << 6 << 1 << "__"
-                                             << "x\ny z" << 5 << 1;
-    QTest::newRow("part of a pair's text: wrapped") << "**bcd**" << 2 << 2 << "**"
-                                                    << "****bc**d**" << 8 << 0;
+                                             << "x\ny z" << 4 << 1 << "x\ny z";
+    QTest::newRow("start of a pair's text comes out of it") << "**bcd**" << 2 << 2 << "**"
+                                                            << "bc**d**" << 0 << 2 << "bcd";
+    QTest::newRow("middle of a pair's text comes out of it") << "**bcd**" << 3 << 1 << "**"
+                                                             << "**b**c**d**" << 5 << 1 << "bcd";
+    QTest::newRow("end of a pair's text comes out of it") << "a __bcd__" << 5 << 2 << "__"
+                                                          << "a __b__cd" << 7 << 2 << "a bcd";
     QTest::newRow("selection over a line break: wrapped") << "**a**\nb" << 0 << 7 << "**"
-                                                          << "****a**\nb**" << 11 << 0;
+                                                          << "****a**\nb**" << 2 << 7 << "**a\nb**";
     QTest::newRow("another marker's pair: wrapped") << "~~ab~~" << 2 << 2 << "**"
-                                                    << "~~**ab**~~" << 8 << 0;
+                                                    << "~~**ab**~~" << 4 << 2 << "ab";
 }
 
+// Pressed in the editor: the text it holds, what stays selected and what it draws.
 void TestRichTextEditor::toggledMarkers()
 {
     QFETCH(QString, text);
@@ -171,13 +197,24 @@ void TestRichTextEditor::toggledMarkers()
     QFETCH(int, length);
     QFETCH(QString, marker);
     QFETCH(QString, result);
-    QFETCH(int, caret);
-    QFETCH(int, selected);
-    const SelectionEdit edit = SelectionEdit::toggle(text, location, length, marker, marker);
-    QCOMPARE(QString(text).replace(edit.start, edit.count, edit.replacement), result);
-    QCOMPARE(int(edit.caret), caret);
-    QCOMPARE(int(edit.selected), selected);
-    QCOMPARE(edit.changesText(), result != text);
+    QFETCH(int, selectionStart);
+    QFETCH(int, selectionLength);
+    QFETCH(QString, shown);
+    QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
+    m_editor->setRawText(text);
+    EditorFixture::select(*m_editor, location, location + length);
+    QVERIFY(m_editor->wrapSelection(marker, marker));
+    QCOMPARE(m_editor->toRawText(), result);
+    const QTextCursor cursor = m_editor->textCursor();
+    QCOMPARE(cursor.selectionStart(), selectionStart);
+    QCOMPARE(cursor.selectionEnd() - cursor.selectionStart(), selectionLength);
+    QCOMPARE(markup.size(), result != text ? 1 : 0);
+    QString drawn;
+    for (int i = 0; i < result.size(); ++i) {
+        if (result[i] == QLatin1Char('\n') || !hidden(*m_editor, i))
+            drawn += result[i];
+    }
+    QCOMPARE(drawn, shown);
 }
 
 void TestRichTextEditor::typingBoldHidesTheMarkers()
@@ -207,8 +244,7 @@ void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
     EditorFixture::select(*m_editor, 4, 7);
     QTest::keyClick(m_editor, Qt::Key_B, Qt::ControlModifier);
     QCOMPARE(m_editor->toRawText(), QStringLiteral("one **two**"));
-    QCOMPARE(m_editor->textCursor().position(), 11);
-    QVERIFY(!m_editor->textCursor().hasSelection());
+    QCOMPARE(m_editor->textCursor().selectedText(), QStringLiteral("two"));
     QCOMPARE(markup.size(), 1);
     QVERIFY(hidden(*m_editor, 4));
     QVERIFY(formatAt(*m_editor, 6).fontWeight() >= QFont::Bold);
@@ -223,13 +259,14 @@ void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
     QCOMPARE(m_editor->toRawText(), QStringLiteral("one two**x**"));
 }
 
-void TestRichTextEditor::wrapWithEmojiPutsCaretAfterClosingMarker()
+void TestRichTextEditor::wrapWithEmojiKeepsTheWholeEmojiSelected()
 {
     m_editor->setRawText(QString::fromUtf8("\U0001F600 ok"));
     EditorFixture::select(*m_editor, 0, 2);
     QVERIFY(m_editor->wrapSelection(QStringLiteral("~~"), QStringLiteral("~~")));
     QCOMPARE(m_editor->toRawText(), QString::fromUtf8("~~\U0001F600~~ ok"));
-    QCOMPARE(m_editor->textCursor().position(), 6);
+    QCOMPARE(m_editor->textCursor().selectionStart(), 2);
+    QCOMPARE(m_editor->textCursor().selectionEnd(), 4);
 }
 
 void TestRichTextEditor::shortcuts_data()
