@@ -9,6 +9,7 @@
 #include <QTextCursor>
 
 #include <algorithm>
+#include <utility>
 
 RichTextEditor::RichTextEditor(QWidget *parent)
     : AutoHeightTextView(parent)
@@ -24,11 +25,15 @@ RichTextEditor::RichTextEditor(QWidget *parent)
     setPalette(own);
     connect(this, &QTextEdit::selectionChanged, this, &RichTextEditor::drawSelection);
     connect(this, &AutoHeightTextView::focusChanged, this, &RichTextEditor::drawSelection);
+    connect(this, &AutoHeightTextView::focusChanged, this, [this](bool hasFocus, Qt::FocusReason reason) {
+        // Another window or a menu over this one: the caret is still where it was.
+        if (!hasFocus && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            dropHeldPairLeftEmpty(true);
+    });
     connect(document(), &QTextDocument::contentsChanged, this, &RichTextEditor::drawSelection);
     connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
+        dropHeldPairLeftEmpty(false);
         const QTextCursor cursor = textCursor();
-        // The caret leaving an empty pair it was put into lets it show as the text has it.
-        m_highlighter->setHeldPair(-1, {});
         Q_EMIT selectionRangeChanged(cursor.selectionStart(),
                                      cursor.selectionEnd() - cursor.selectionStart());
     });
@@ -112,6 +117,9 @@ bool RichTextEditor::strikethrough() const
 
 bool RichTextEditor::wrapSelection(const QString &opening, const QString &closing)
 {
+    // A press in the pair the last one made toggles it as it stands.
+    m_heldAt = -1;
+    m_highlighter->setHeldPair(-1, {});
     const QString before = toRawText();
     if (!wrapSelectionInMarkers(*this, opening, closing))
         return false;
@@ -122,10 +130,33 @@ bool RichTextEditor::wrapSelection(const QString &opening, const QString &closin
     // An empty pair shows nothing until text is typed into it.
     const QString pair = opening + closing;
     const int at = textCursor().position() - int(opening.size());
-    if (!textCursor().hasSelection() && at >= 0 && after == QString(before).insert(at, pair))
+    if (!textCursor().hasSelection() && at >= 0 && after == QString(before).insert(at, pair)) {
+        m_heldAt = at;
+        m_heldCaret = textCursor().position();
+        m_heldPair = pair;
         m_highlighter->setHeldPair(at, pair);
+    }
     Q_EMIT markupInserted(after);
     return true;
+}
+
+void RichTextEditor::dropHeldPairLeftEmpty(bool focusLeft)
+{
+    if (m_heldAt < 0)
+        return;
+    const QTextCursor caret = textCursor();
+    if (!focusLeft && !caret.hasSelection() && caret.position() == m_heldCaret)
+        return;
+    const int at = std::exchange(m_heldAt, -1);
+    const QString pair = std::exchange(m_heldPair, {});
+    m_highlighter->setHeldPair(-1, {});
+    QTextCursor held(document());
+    held.setPosition(at);
+    held.setPosition(at + int(pair.size()), QTextCursor::KeepAnchor);
+    if (held.selectedText() != pair)
+        return; // typed into, or the text changed under it
+    held.removeSelectedText();
+    Q_EMIT markupInserted(toRawText());
 }
 
 bool RichTextEditor::insertLink(const QString &url)
@@ -169,14 +200,36 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        // The caret moves from where the empty pair was, as if it had never been put in.
+        if (m_heldAt >= 0 && textCursor().position() == m_heldCaret)
+            dropHeldPairLeftEmpty(true);
+        break;
+    default:
+        break;
+    }
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (isReturn && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        dropHeldPairLeftEmpty(true); // the next line starts plain, not with half a pair each
         Q_EMIT returnPressed();
         event->accept();
         return;
     }
     const bool plainBackspace = event->key() == Qt::Key_Backspace &&
                                 !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    if (plainBackspace && m_heldAt >= 0 && textCursor().position() == m_heldCaret) {
+        dropHeldPairLeftEmpty(true); // the pair goes whole: one marker character alone would show
+        event->accept();
+        return;
+    }
     const QTextCursor cursor = textCursor();
     if (plainBackspace && !cursor.hasSelection() && cursor.position() == 0) {
         Q_EMIT backspaceAtStart();

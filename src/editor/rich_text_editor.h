@@ -55,6 +55,12 @@ protected:
 private:
     // The selection as extra selections, its hidden markers left undrawn.
     void drawSelection();
+    // An empty pair a press put in, once the caret has left it with nothing typed: taken out again,
+    // since stored it would show as literal markers.
+    void dropHeldPairLeftEmpty(bool focusLeft);
 
     MarkerHighlighter *m_highlighter;
+    int m_heldAt = -1;
+    int m_heldCaret = -1;
+    QString m_heldPair;
 };

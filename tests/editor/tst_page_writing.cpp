@@ -78,6 +78,8 @@ private Q_SLOTS:
     void formatPressedTwiceOnASelectionTakesItsMarkersOff();
     void formatPressedInAnOpeningMarkerStepsOutOfThePair_data();
     void formatPressedInAnOpeningMarkerStepsOutOfThePair();
+    void emptyPairLeftUntypedLeavesNoMarkers_data();
+    void emptyPairLeftUntypedLeavesNoMarkers();
     void pressBelowTheLastBlockWritesInABlock_data();
     void pressBelowTheLastBlockWritesInABlock();
     void typingAtThePagesEndKeepsTheLinesInPlace();
@@ -322,6 +324,76 @@ void TestPageWriting::formatPressedInAnOpeningMarkerStepsOutOfThePair()
     QVERIFY(drawnFormat(*editor, 2).properties().isEmpty());
     QVERIFY(!drawnFormat(*editor, 3 + int(m.size())).properties().isEmpty());
     QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), expected);
+}
+
+void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("leaving"); // how the caret leaves the empty pair
+    QTest::addColumn<QString>("expected"); // the first block's text, "|" where the caret ends
+    for (int i = 0; i < int(std::size(kFormats)); ++i) {
+        const Format &f = kFormats[i];
+        if (f.key == Qt::Key_unknown)
+            continue;
+        QTest::addRow("%s, Left", f.name) << i << "left"
+                                          << "p |q";
+        QTest::addRow("%s, Right", f.name) << i << "right"
+                                           << "p |q";
+        QTest::addRow("%s, Backspace", f.name) << i << "backspace"
+                                               << "p |q";
+        QTest::addRow("%s, Return", f.name) << i << "return"
+                                            << "p ";
+        QTest::addRow("%s, into the next block", f.name) << i << "down"
+                                                         << "p q";
+    }
+}
+
+// Ctrl+B with nothing selected, then the caret goes elsewhere before anything is typed: the empty
+// pair goes again, so no literal marker is stored, shown, or sent.
+void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers()
+{
+    QFETCH(int, format);
+    QFETCH(QString, leaving);
+    QFETCH(QString, expected);
+    const Format &f = kFormats[format];
+    auto opened = openActive({{"text", "p q", 0}, {"text", "next", 0}});
+    QVERIFY(opened.view);
+    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    QTextCursor caret = editor->textCursor();
+    caret.setPosition(2);
+    editor->setTextCursor(caret);
+
+    press(*opened.view, f, false);
+    QCOMPARE(editor->toRawText(), "p " + QString::fromLatin1(f.marker).repeated(2) + "q");
+    if (leaving == "left")
+        QTest::keyClick(keyboard(), Qt::Key_Left);
+    else if (leaving == "right")
+        QTest::keyClick(keyboard(), Qt::Key_Right);
+    else if (leaving == "backspace")
+        QTest::keyClick(keyboard(), Qt::Key_Backspace);
+    else if (leaving == "return")
+        QTest::keyClick(keyboard(), Qt::Key_Return);
+    else
+        QTest::keyClick(keyboard(), Qt::Key_Down);
+
+    QString text = expected;
+    const qsizetype at = text.indexOf(u'|');
+    text.remove(u'|');
+    QCOMPARE(editor->toRawText(), text);
+    QCOMPARE(drawnText(*editor), text);
+    if (at >= 0) {
+        // Left or Right then moves from where the pair was; Backspace took only the pair.
+        const int shift = leaving == "left" ? -1 : (leaving == "right" ? 1 : 0);
+        QCOMPARE(editor->textCursor().position(), int(at) + shift);
+    }
+    if (leaving == "return") {
+        QTRY_COMPARE(opened.view->model().blocks().topLevelBlocks().size(), size_t(3));
+        QTest::keyClicks(keyboard(), "s");
+        const QString added = opened.view->model().blocks().topLevelBlocks()[1].localID;
+        QTRY_COMPARE(TestDevice::textOf(*m_device->block(added)), QStringLiteral("sq"));
+    }
+    QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), text);
 }
 
 void TestPageWriting::pressBelowTheLastBlockWritesInABlock_data()
