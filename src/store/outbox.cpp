@@ -189,16 +189,7 @@ bool Outbox::retitlePageCreate(const QString &pageLocalID, const QString &title)
                 sentUnanswered = true;
                 continue;
             }
-            // Only the title changes: the payload also names a parent by local id, which the
-            // request type does not carry.
-            try {
-                JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
-                body[QStringLiteral("title")] = title;
-                if (const auto payload = outboxPayload::encodeObject(body))
-                    op.payloadJSON = *payload;
-            } catch (const DecodeError &) {
-                // An unreadable payload is left for the sync engine to judge.
-            }
+            outboxPayload::setKeys(op.payloadJSON, {{QStringLiteral("title"), title}});
             rewritten = true;
         }
     });
@@ -508,8 +499,9 @@ std::optional<FNSyncOp> Outbox::folderCreate(const FNFolder &folder)
     const auto payload = encode(folderCreateReq(folder));
     if (!payload)
         return std::nullopt;
-    return append(kFolder, QStringLiteral("create"), folder.localID,
-                  recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
+    return append(
+        kFolder, QStringLiteral("create"), folder.localID,
+        recordLinks::withLink(*payload, recordLinks::kParentFolderKey, *folder.parentFolderLocalID));
 }
 
 std::optional<FNSyncOp> Outbox::folderUpdate(const FNFolder &folder, FolderPatchReq patch)

@@ -20,20 +20,13 @@ bool Outbox::renameFolderCreate(const QString &folderLocalID, const std::optiona
                 sentUnanswered = true;
                 continue;
             }
-            // Only these keys change: the payload may also name a parent by local id.
-            try {
-                JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
-                if (name)
-                    body[QStringLiteral("name")] = *name;
-                if (icon)
-                    body[QStringLiteral("icon")] = *icon;
-                if (const auto payload = outboxPayload::encodeObject(body)) {
-                    op.payloadJSON = *payload;
-                    rewritten = true;
-                }
-            } catch (const DecodeError &) {
-                rewritten = true; // rebuilt from the folder when it is sent, the change included
-            }
+            std::vector<std::pair<QString, QString>> keys;
+            if (name)
+                keys.emplace_back(QStringLiteral("name"), *name);
+            if (icon)
+                keys.emplace_back(QStringLiteral("icon"), *icon);
+            // Unreadable, it is rebuilt from the folder when sent, the change included.
+            rewritten = outboxPayload::setKeys(op.payloadJSON, keys) || rewritten;
         }
     });
     if (rewritten)
