@@ -4,14 +4,13 @@
 #include "store/create_adoption.h"
 #include "store/outbox.h"
 #include "support/app_harness.h"
+#include "support/killed_child.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -40,12 +39,6 @@ const char *const kBlockVar = "PENROOST_SENT_BLOCK"; // server id
 
 const QByteArray kSavedLine = "saved";
 
-void say(const QByteArray &line)
-{
-    std::fputs((line + '\n').constData(), stdout);
-    std::fflush(stdout);
-}
-
 void signIn(AppHarness &app, const QString &token, qint64 userId)
 {
     app.session.signIn(token, AuthUser{userId, QStringLiteral("Ann"), QStringLiteral("ann@example.com")});
@@ -59,16 +52,12 @@ int actAsDevice()
     AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
     AppHarness app(device);
     signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
-    const auto fail = [](const char *why) {
-        say(QByteArray("failed: ") + why);
-        return 1;
-    };
     if (!runTask(app.engine.syncNow()).ok())
-        return fail("first sync");
+        return KilledChild::fail("first sync");
     if (mode == QLatin1String("type")) {
         const FNBlock *block = app.store.liveBlockWithServerID(qEnvironmentVariable(kBlockVar).toLongLong());
         if (!block)
-            return fail("block not pulled");
+            return KilledChild::fail("block not pulled");
         const QString blockID = block->localID;
         const QString pageID = block->pageLocalID;
         app.store.editBlock(blockID, [](FNBlock &b) {
@@ -79,7 +68,7 @@ int actAsDevice()
     } else if (mode == QLatin1String("add")) {
         const FNPage *page = app.store.pageWithServerID(qEnvironmentVariable(kPageVar).toLongLong());
         if (!page)
-            return fail("page not pulled");
+            return KilledChild::fail("page not pulled");
         FNBlock added;
         added.pageLocalID = page->localID;
         added.pageServerID = page->serverID;
@@ -102,13 +91,11 @@ int actAsDevice()
         Outbox::of(app.store).folderCreate(folder);
     }
     if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
-        return fail("not saved");
-    say(kSavedLine);
+        return KilledChild::fail("not saved");
+    KilledChild::say(kSavedLine);
     app.engine.setTickInterval(1h);
     app.engine.start(); // a cycle at once
-    // Killed before this, unless the parent has gone.
-    QTimer::singleShot(120s, qApp, [] { QCoreApplication::exit(2); });
-    return QCoreApplication::exec();
+    return KilledChild::idleUntilKilled();
 }
 
 } // namespace
@@ -157,14 +144,10 @@ bool TestSyncKills::seedAccount()
     if (m_account.userId == 0)
         return false;
     m_b = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
-    const FNPage page = m_b->addPage(m_account.workspaceId, QStringLiteral("Budget"));
-    if (!m_b->sync())
-        return false;
-    const FNBlock block = m_b->addBlock(page.localID, kText, 0);
-    if (!m_b->queueBlockUpsert(page.localID) || !m_b->sync())
-        return false;
-    m_pageServerID = m_b->page(page.localID)->serverID;
-    m_blockServerID = m_b->block(block.localID)->serverID;
+    const KilledChild::PushedPage pushed =
+        KilledChild::pushPageWithBlock(*m_b, m_account.workspaceId, QStringLiteral("Budget"), kText);
+    m_pageServerID = pushed.pageServerID;
+    m_blockServerID = pushed.blockServerID;
     m_folder = std::make_unique<QTemporaryDir>();
     return m_pageServerID && m_blockServerID && m_folder->isValid();
 }
@@ -178,31 +161,26 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.setFault(path, held);
     const qsizetype before = m_fake.requestsTo(path).size();
 
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kModeVar), mode);
-    environment.insert(QString::fromLatin1(kOriginVar), m_fake.origin());
-    environment.insert(QString::fromLatin1(kTokenVar), m_account.token);
-    environment.insert(QString::fromLatin1(kUserVar), QString::number(m_account.userId));
-    environment.insert(QString::fromLatin1(kFolderVar), m_folder->path());
-    environment.insert(QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId));
-    environment.insert(QString::fromLatin1(kPageVar), QString::number(m_pageServerID));
-    environment.insert(QString::fromLatin1(kBlockVar), QString::number(m_blockServerID));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    if (!child.waitForStarted(kWait))
-        return "failed: not started";
-    // The fake service answers the child from this loop meanwhile.
-    const bool spoke = QTest::qWaitFor([&] { return child.canReadLine(); }, 2 * kWait);
-    const QByteArray line = spoke ? child.readLine().trimmed() : QByteArray("failed: no word from the child");
-    if (line == kSavedLine &&
-        !QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
-        return "failed: nothing sent";
-    if (line == kSavedLine && meanwhile)
-        meanwhile();
-    child.kill(); // SIGKILL: nothing of the child's own ending runs
-    child.waitForFinished(kWait);
+    const QHash<QString, QString> environment{
+        {QString::fromLatin1(kModeVar), mode},
+        {QString::fromLatin1(kOriginVar), m_fake.origin()},
+        {QString::fromLatin1(kTokenVar), m_account.token},
+        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
+        {QString::fromLatin1(kFolderVar), m_folder->path()},
+        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
+        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
+        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
+    };
+    const QByteArray line =
+        KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
+            if (said != kSavedLine)
+                return said;
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
+                return "failed: nothing sent";
+            if (meanwhile)
+                meanwhile();
+            return said;
+        });
     m_fake.clearFaults();
     m_fake.releaseHeldAnswers();
     return line;
