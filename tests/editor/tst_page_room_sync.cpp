@@ -53,10 +53,6 @@ Q_DECLARE_METATYPE(TestPageRoomSync::Moment)
 
 namespace {
 
-constexpr auto kWait = 20000;
-const QString kSync = QStringLiteral("/api/sync.php");
-const QString kBlocks = QStringLiteral("/api/blocks.php");
-
 QStringList numbered(const QString &name, int count)
 {
     QStringList out;
