@@ -156,7 +156,7 @@ int actAsApp()
 
 // The app killed at any moment after an edit (a crash, kill -9, power loss), relaunched on its data
 // and synced: whatever text its saved file holds reaches the service, in a block and in a title.
-class TestKillAfterEdit : public QObject
+class TestKillAfterEdit : public QObject, private KilledChildFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -166,40 +166,16 @@ private Q_SLOTS:
     void savedEditReachesTheServiceAfterAKill();
 
 private:
-    // An account whose page (kTitle) with one block (kText) is on the service.
-    bool seedAccount();
     // Runs the app as a child on m_folder in `mode`, waits for its line, then kills it `killAfter`
     // later; the line it said.
     QByteArray runAndKill(const QString &mode, const QString &field, std::chrono::milliseconds killAfter);
     QString serviceText() const;
     QString serviceTitle() const;
-
-    FakeService m_fake;
-    int m_accounts = 0;
-    FakeService::Account m_account;
-    qint64 m_pageServerID = 0;
-    qint64 m_blockServerID = 0;
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
 void TestKillAfterEdit::initTestCase()
 {
     QVERIFY(m_fake.start());
-}
-
-bool TestKillAfterEdit::seedAccount()
-{
-    const QString email = QStringLiteral("kill%1@example.com").arg(++m_accounts);
-    m_account = m_fake.createAccount(email, QStringLiteral("secret12"), QStringLiteral("Kay Ill"));
-    if (m_account.userId == 0)
-        return false;
-    TestDevice other(m_fake.origin(), m_account.token);
-    const KilledChild::PushedPage pushed =
-        KilledChild::pushPageWithBlock(other, m_account.workspaceId, kTitle, kText);
-    m_pageServerID = pushed.pageServerID;
-    m_blockServerID = pushed.blockServerID;
-    m_folder = std::make_unique<QTemporaryDir>();
-    return m_pageServerID && m_blockServerID && m_folder->isValid();
 }
 
 QByteArray TestKillAfterEdit::runAndKill(const QString &mode, const QString &field,
@@ -260,7 +236,8 @@ void TestKillAfterEdit::savedEditReachesTheServiceAfterAKill()
     QFETCH(QString, field);
     QFETCH(int, killAfter);
     const bool title = field == QLatin1String("title");
-    QVERIFY(seedAccount());
+    QVERIFY(seedAccount(QStringLiteral("kill"), QStringLiteral("Kay Ill"), kTitle, kText));
+    m_other.reset(); // only the seed needs it
     const QByteArray line = runAndKill(mode, field, std::chrono::milliseconds(killAfter));
     QVERIFY2(line == kTypedLine || line == kSavedLine, line.constData());
 

@@ -103,7 +103,7 @@ int actAsDevice()
 // A device killed while a request of its outbox is out (sent, the service applied it, the answer
 // not yet in or not yet saved) and launched again: the request counts as possibly arrived, so it
 // neither writes over what another device wrote since nor makes its record twice.
-class TestSyncKills : public QObject
+class TestSyncKills : public QObject, private KilledChildFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -114,42 +114,17 @@ private Q_SLOTS:
     void aNamedCreateSentBeforeAKillIsMadeOnce();
 
 private:
-    bool seedAccount();
     // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
     // its answer held; `meanwhile` runs before the kill. The line it said.
     QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile);
     // A launched again on its folder, synced until its outbox is empty.
     bool relaunchAndSync(const std::function<void(AppHarness &)> &check);
     QStringList serviceTexts() const; // the page's, by position
-
-    FakeService m_fake;
-    int m_accounts = 0;
-    FakeService::Account m_account;
-    std::unique_ptr<TestDevice> m_b;
-    qint64 m_pageServerID = 0;
-    qint64 m_blockServerID = 0;
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
 void TestSyncKills::initTestCase()
 {
     QVERIFY(m_fake.start());
-}
-
-bool TestSyncKills::seedAccount()
-{
-    m_fake.clearFaults();
-    m_account = m_fake.createAccount(QStringLiteral("sent%1@example.com").arg(++m_accounts),
-                                     QStringLiteral("secret12"), QStringLiteral("Ann"));
-    if (m_account.userId == 0)
-        return false;
-    m_b = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
-    const KilledChild::PushedPage pushed =
-        KilledChild::pushPageWithBlock(*m_b, m_account.workspaceId, QStringLiteral("Budget"), kText);
-    m_pageServerID = pushed.pageServerID;
-    m_blockServerID = pushed.blockServerID;
-    m_folder = std::make_unique<QTemporaryDir>();
-    return m_pageServerID && m_blockServerID && m_folder->isValid();
 }
 
 QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
@@ -227,19 +202,19 @@ void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit()
 {
     QFETCH(QString, mode);
     QFETCH(bool, bBeforeTheKill);
-    QVERIFY(seedAccount());
-    const QString pageB = m_b->pageWithServerID(m_pageServerID)->localID;
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString pageB = m_other->pageWithServerID(m_pageServerID)->localID;
     const auto bTypes = [&] {
-        QVERIFY(m_b->sync()); // brings A's edit
+        QVERIFY(m_other->sync()); // brings A's edit
         QString target;
-        for (const FNBlock &b : m_b->liveBlocks(pageB)) {
+        for (const FNBlock &b : m_other->liveBlocks(pageB)) {
             if (TestDevice::textOf(b) == kByA)
                 target = b.localID;
         }
         QVERIFY(!target.isEmpty());
-        m_b->setBlockText(target, kByB);
-        QVERIFY(m_b->queueBlockUpsert(pageB));
-        QVERIFY(m_b->sync());
+        m_other->setBlockText(target, kByB);
+        QVERIFY(m_other->queueBlockUpsert(pageB));
+        QVERIFY(m_other->sync());
     };
     const QByteArray line = runAndKill(mode, kBlocks, [&] {
         if (bBeforeTheKill)
@@ -261,9 +236,9 @@ void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit()
         QCOMPARE(shown, meant);
     }));
     QCOMPARE(serviceTexts(), meant);
-    QVERIFY(m_b->sync());
+    QVERIFY(m_other->sync());
     QStringList onB;
-    for (const FNBlock &b : m_b->liveBlocks(pageB))
+    for (const FNBlock &b : m_other->liveBlocks(pageB))
         onB << TestDevice::textOf(b);
     QCOMPARE(onB, meant);
 }
@@ -281,7 +256,7 @@ void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce()
 {
     QFETCH(QString, kind);
     const bool page = kind == QLatin1String("page");
-    QVERIFY(seedAccount());
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
     QCOMPARE(runAndKill(kind, page ? kPages : kFolders, {}), kSavedLine);
 
     const auto named = [&] {

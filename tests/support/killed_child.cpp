@@ -51,16 +51,25 @@ QByteArray runAndKill(const QHash<QString, QString> &environment, int wait,
     return line;
 }
 
-PushedPage pushPageWithBlock(TestDevice &device, qint64 workspaceId, const QString &title,
-                             const QString &text)
-{
-    const FNPage page = device.addPage(workspaceId, title);
-    if (!device.sync())
-        return {};
-    const FNBlock block = device.addBlock(page.localID, text, 0);
-    if (!device.queueBlockUpsert(page.localID) || !device.sync())
-        return {};
-    return {device.page(page.localID)->serverID, device.block(block.localID)->serverID};
-}
-
 } // namespace KilledChild
+
+bool KilledChildFixture::seedAccount(const QString &prefix, const QString &name, const QString &title,
+                                     const QString &text)
+{
+    m_fake.clearFaults();
+    const QString email = QStringLiteral("%1%2@example.com").arg(prefix).arg(++m_accounts);
+    m_account = m_fake.createAccount(email, QStringLiteral("secret12"), name);
+    if (m_account.userId == 0)
+        return false;
+    m_other = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
+    const FNPage page = m_other->addPage(m_account.workspaceId, title);
+    if (!m_other->sync())
+        return false;
+    const FNBlock block = m_other->addBlock(page.localID, text, 0);
+    if (!m_other->queueBlockUpsert(page.localID) || !m_other->sync())
+        return false;
+    m_pageServerID = m_other->page(page.localID)->serverID;
+    m_blockServerID = m_other->block(block.localID)->serverID;
+    m_folder = std::make_unique<QTemporaryDir>();
+    return m_pageServerID && m_blockServerID && m_folder->isValid();
+}

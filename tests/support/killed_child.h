@@ -1,12 +1,15 @@
 #pragma once
 
+#include "fake-service/fake_service.h"
+#include "support/test_device.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
-
-class TestDevice;
+#include <memory>
 
 // A test that kills the app runs its own executable again as a child, told what to do through its
 // environment. The child says one line when it reaches the moment it is to be killed at, then
@@ -27,13 +30,23 @@ int idleUntilKilled();
 QByteArray runAndKill(const QHash<QString, QString> &environment, int wait,
                       const std::function<QByteArray(const QByteArray &line)> &atLine);
 
-// The server ids of a page with one text block, made on `device` and pushed; zeros when a push
-// failed.
-struct PushedPage {
-    qint64 pageServerID = 0;
-    qint64 blockServerID = 0;
-};
-PushedPage pushPageWithBlock(TestDevice &device, qint64 workspaceId, const QString &title,
-                             const QString &text);
-
 } // namespace KilledChild
+
+// What a kill test shares with its child and the relaunch: the service, an account of each test's
+// own whose page holds one text block made on another device (m_other, B, kept for the test), and
+// the data folder the child and the relaunch run on.
+class KilledChildFixture
+{
+protected:
+    // A new account "<prefix>N@example.com" named `name`, its page `title` with one block `text`
+    // pushed from a fresh m_other, and a fresh folder; false when a step failed.
+    bool seedAccount(const QString &prefix, const QString &name, const QString &title, const QString &text);
+
+    FakeService m_fake;
+    int m_accounts = 0;
+    FakeService::Account m_account;
+    std::unique_ptr<TestDevice> m_other;
+    qint64 m_pageServerID = 0;
+    qint64 m_blockServerID = 0;
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
