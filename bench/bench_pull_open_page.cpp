@@ -184,25 +184,14 @@ int main(int argc, char *argv[])
 
     StoreState state = BenchState::generate();
     state.outbox.clear(); // nothing to push: the cycle is the pull alone
-    FNPage open{.serverID = kOpenPageID, .workspaceServerID = 100, .title = QStringLiteral("Open page")};
-    open.createdAt = open.updatedAt = QDateTime::currentDateTimeUtc();
-    state.pages.push_back(open);
-    for (int k = 0; k < kOpenBlocks; ++k) {
-        FNBlock b{.serverID = kOpenBlockID + k,
-                  .pageServerID = kOpenPageID,
-                  .pageLocalID = open.localID,
-                  .type = QStringLiteral("text"),
-                  .contentJSON = QString::fromUtf8(serializeJSONObject(
-                      {{QStringLiteral("text"), QStringLiteral("Line %1 of the open page").arg(k)}})),
-                  .position = k};
-        b.createdAt = b.updatedAt = open.createdAt;
-        state.blocks.push_back(b);
-    }
+    const QString openPage = BenchState::addNumberedPage(
+        state, kOpenPageID, kOpenBlockID, QStringLiteral("Open page"), kOpenBlocks,
+        [](int k) { return QStringLiteral("Line %1 of the open page").arg(k); });
     const QString firstBlock = state.blocks[state.blocks.size() - kOpenBlocks].localID;
     d.store().change([&](StoreState &s) { s = std::move(state); });
     d.store().save();
 
-    auto *view = new PageView(d.context(), open.localID);
+    auto *view = new PageView(d.context(), openPage);
     view->resize(1000, 800);
     view->show();
     if (!QTest::qWaitFor([view] { return view->isLaidOut(); }, 600000))

@@ -40,22 +40,9 @@ constexpr double kLongestGoalMs = 16;
 // Page `i` of the bench's pages, its blocks numbered 0, 1, 2, ...
 QString addPage(StoreState &state, int i)
 {
-    FNPage page{
-        .serverID = kFirstPageID + i, .workspaceServerID = 100, .title = QStringLiteral("Page %1").arg(i)};
-    page.createdAt = page.updatedAt = QDateTime::currentDateTimeUtc();
-    state.pages.push_back(page);
-    for (int k = 0; k < kPageBlocks; ++k) {
-        FNBlock b{.serverID = kFirstBlockID + i * kPageBlocks + k,
-                  .pageServerID = page.serverID,
-                  .pageLocalID = page.localID,
-                  .type = QStringLiteral("text"),
-                  .contentJSON = QString::fromUtf8(serializeJSONObject(
-                      {{QStringLiteral("text"), QStringLiteral("Line %1 of page %2").arg(k).arg(i)}})),
-                  .position = k};
-        b.createdAt = b.updatedAt = page.createdAt;
-        state.blocks.push_back(b);
-    }
-    return page.localID;
+    return BenchState::addNumberedPage(
+        state, kFirstPageID + i, kFirstBlockID + i * kPageBlocks, QStringLiteral("Page %1").arg(i),
+        kPageBlocks, [i](int k) { return QStringLiteral("Line %1 of page %2").arg(k).arg(i); });
 }
 
 // The other device's versions of the blocks at `indexes` of page `i`: each respaced as that device

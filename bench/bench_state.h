@@ -6,6 +6,7 @@
 #include "json/json_value.h"
 #include "store/store_state.h"
 
+#include <functional>
 #include <random>
 
 namespace BenchState {
@@ -128,6 +129,27 @@ inline StoreState generate()
     for (int i = 0; i < 50; ++i)
         s.expandedRowIDs.push_back(s.folders[size_t(i)].localID);
     return s;
+}
+
+// Appends a page of workspace 100 with `blocks` text blocks at 0, 1, 2... (server ids from
+// `firstBlockID`), block k showing `text(k)`; the page's local id.
+inline QString addNumberedPage(StoreState &state, qint64 pageID, qint64 firstBlockID, const QString &title,
+                               int blocks, const std::function<QString(int)> &text)
+{
+    FNPage page{.serverID = pageID, .workspaceServerID = 100, .title = title};
+    page.createdAt = page.updatedAt = QDateTime::currentDateTimeUtc();
+    state.pages.push_back(page);
+    for (int k = 0; k < blocks; ++k) {
+        FNBlock b{.serverID = firstBlockID + k,
+                  .pageServerID = page.serverID,
+                  .pageLocalID = page.localID,
+                  .type = QStringLiteral("text"),
+                  .contentJSON = QString::fromUtf8(serializeJSONObject({{QStringLiteral("text"), text(k)}})),
+                  .position = k};
+        b.createdAt = b.updatedAt = page.createdAt;
+        state.blocks.push_back(b);
+    }
+    return page.localID;
 }
 
 } // namespace BenchState

@@ -1,5 +1,4 @@
 #include "app/app_window.h"
-#include "app/local_data_owner.h"
 #include "app/main_view.h"
 #include "app/root_view.h"
 #include "editor/auto_height_text_view.h"
@@ -8,16 +7,14 @@
 #include "editor/rich_text_editor.h"
 #include "fake-service/fake_service.h"
 #include "support/app_harness.h"
+#include "support/killed_child.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
-#include <cstdio>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -50,18 +47,10 @@ QString env(const char *name)
     return qEnvironmentVariable(name);
 }
 
-void say(const QByteArray &line)
-{
-    std::fputs((line + '\n').constData(), stdout);
-    std::fflush(stdout);
-}
-
-// The settings a signed-in launch finds, and the session the keyring would give it.
 void signIn(AppHarness &app, const QString &token, qint64 userId)
 {
-    app.settings.setBool(QString::fromLatin1(RootView::didSeeWelcomeKey), true);
-    app.settings.setInteger(QString::fromLatin1(LocalDataOwner::settingsKey), userId);
-    app.session.signIn(token, AuthUser{userId, QStringLiteral("Kay Ill"), QStringLiteral("kill@example.com")});
+    app.signInReturning(token,
+                        AuthUser{userId, QStringLiteral("Kay Ill"), QStringLiteral("kill@example.com")});
 }
 
 // Types at the end of the field with real key events, after a click into it as a user does.
@@ -98,10 +87,6 @@ int actAsApp()
     AppDevice device(env(kOriginVar), env(kFolderVar));
     AppHarness app(device);
     signIn(app, env(kTokenVar), env(kUserVar).toLongLong());
-    const auto fail = [](const char *why) {
-        say(QByteArray("failed: ") + why);
-        return 1;
-    };
 
     std::unique_ptr<AppWindow> window;
     std::unique_ptr<PageView> lone;
@@ -109,28 +94,29 @@ int actAsApp()
         return app.store.pageWithServerID(pageServerID) && app.store.liveBlockWithServerID(blockServerID);
     };
     if (mode == QLatin1String("window")) {
-        window = std::make_unique<AppWindow>(app.context(), [](const AppContext &c) { return new MainView(c); });
+        window =
+            std::make_unique<AppWindow>(app.context(), [](const AppContext &c) { return new MainView(c); });
         window->resize(1100, 800);
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
-            return fail("window not shown");
+            return KilledChild::fail("window not shown");
         // Its sync brings the page.
         if (!QTest::qWaitFor(pulled, kWait))
-            return fail("page not pulled");
+            return KilledChild::fail("page not pulled");
         auto *main = qobject_cast<MainView *>(window->rootView()->currentScreen());
         if (!main)
-            return fail("not signed in");
+            return KilledChild::fail("not signed in");
         main->setSelectedPage(app.store.pageWithServerID(pageServerID)->localID);
     } else {
         if (!runTask(app.engine.syncNow()).ok() || !pulled())
-            return fail("page not pulled");
+            return KilledChild::fail("page not pulled");
         // Nothing queued from here on is sent, and no block edit is queued after its save.
         app.engine.setQueueDelay(24h);
         PageViewModel::Timing timing;
         timing.blockFlush = 24h;
         timing.title = 24h;
-        lone = std::make_unique<PageView>(app.context(), app.store.pageWithServerID(pageServerID)->localID, nullptr,
-                                          timing);
+        lone = std::make_unique<PageView>(app.context(), app.store.pageWithServerID(pageServerID)->localID,
+                                          nullptr, timing);
         lone->resize(900, 700);
         lone->show();
     }
@@ -141,37 +127,36 @@ int actAsApp()
         auto *main = qobject_cast<MainView *>(window->rootView()->currentScreen());
         return main ? qobject_cast<PageView *>(main->detail()) : nullptr;
     };
-    if (!QTest::qWaitFor([&] { return view() && view()->isLaidOut() && fieldOf(*view(), field, blockLocalID); },
-                         kWait))
-        return fail("page not shown");
+    if (!QTest::qWaitFor(
+            [&] { return view() && view()->isLaidOut() && fieldOf(*view(), field, blockLocalID); }, kWait))
+        return KilledChild::fail("page not shown");
     // The page as pulled is on disk before the first key: a kill at any moment leaves it there.
     if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
-        return fail("pulled page not saved");
+        return KilledChild::fail("pulled page not saved");
     if (!typeAtEnd(fieldOf(*view(), field, blockLocalID), kTyped))
-        return fail("no keyboard in the field");
+        return KilledChild::fail("no keyboard in the field");
 
     if (mode == QLatin1String("window")) {
-        say(kTypedLine);
+        KilledChild::say(kTypedLine);
     } else {
         const auto stored = [&] {
-            const QString now = field == QLatin1String("title") ? app.store.pageWithServerID(pageServerID)->title
-                                                                : TestDevice::textOf(*app.store.block(blockLocalID));
+            const QString now = field == QLatin1String("title")
+                                    ? app.store.pageWithServerID(pageServerID)->title
+                                    : TestDevice::textOf(*app.store.block(blockLocalID));
             return now.endsWith(kTyped) && !app.store.isSavePending();
         };
         if (!QTest::qWaitFor(stored, kWait))
-            return fail("edit not saved");
-        say(kSavedLine);
+            return KilledChild::fail("edit not saved");
+        KilledChild::say(kSavedLine);
     }
-    // Killed before this, unless the parent has gone.
-    QTimer::singleShot(120s, qApp, [] { QCoreApplication::exit(2); });
-    return QCoreApplication::exec();
+    return KilledChild::idleUntilKilled();
 }
 
 } // namespace
 
 // The app killed at any moment after an edit (a crash, kill -9, power loss), relaunched on its data
 // and synced: whatever text its saved file holds reaches the service, in a block and in a title.
-class TestKillAfterEdit : public QObject
+class TestKillAfterEdit : public QObject, private KilledChildFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -181,20 +166,11 @@ private Q_SLOTS:
     void savedEditReachesTheServiceAfterAKill();
 
 private:
-    // An account whose page (kTitle) with one block (kText) is on the service.
-    bool seedAccount();
     // Runs the app as a child on m_folder in `mode`, waits for its line, then kills it `killAfter`
     // later; the line it said.
     QByteArray runAndKill(const QString &mode, const QString &field, std::chrono::milliseconds killAfter);
     QString serviceText() const;
     QString serviceTitle() const;
-
-    FakeService m_fake;
-    int m_accounts = 0;
-    FakeService::Account m_account;
-    qint64 m_pageServerID = 0;
-    qint64 m_blockServerID = 0;
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
 void TestKillAfterEdit::initTestCase()
@@ -202,50 +178,24 @@ void TestKillAfterEdit::initTestCase()
     QVERIFY(m_fake.start());
 }
 
-bool TestKillAfterEdit::seedAccount()
+QByteArray TestKillAfterEdit::runAndKill(const QString &mode, const QString &field,
+                                         std::chrono::milliseconds killAfter)
 {
-    const QString email = QStringLiteral("kill%1@example.com").arg(++m_accounts);
-    m_account = m_fake.createAccount(email, QStringLiteral("secret12"), QStringLiteral("Kay Ill"));
-    if (m_account.userId == 0)
-        return false;
-    TestDevice other(m_fake.origin(), m_account.token);
-    const FNPage page = other.addPage(m_account.workspaceId, kTitle);
-    if (!other.sync())
-        return false;
-    const FNBlock block = other.addBlock(page.localID, kText, 0);
-    if (!other.queueBlockUpsert(page.localID) || !other.sync())
-        return false;
-    m_pageServerID = other.page(page.localID)->serverID;
-    m_blockServerID = other.block(block.localID)->serverID;
-    m_folder = std::make_unique<QTemporaryDir>();
-    return m_pageServerID && m_blockServerID && m_folder->isValid();
-}
-
-QByteArray TestKillAfterEdit::runAndKill(const QString &mode, const QString &field, std::chrono::milliseconds killAfter)
-{
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kModeVar), mode);
-    environment.insert(QString::fromLatin1(kFieldVar), field);
-    environment.insert(QString::fromLatin1(kOriginVar), m_fake.origin());
-    environment.insert(QString::fromLatin1(kTokenVar), m_account.token);
-    environment.insert(QString::fromLatin1(kUserVar), QString::number(m_account.userId));
-    environment.insert(QString::fromLatin1(kFolderVar), m_folder->path());
-    environment.insert(QString::fromLatin1(kPageVar), QString::number(m_pageServerID));
-    environment.insert(QString::fromLatin1(kBlockVar), QString::number(m_blockServerID));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    if (!child.waitForStarted(kWait))
-        return "failed: not started";
-    // The fake service answers the child from this loop meanwhile.
-    const bool spoke = QTest::qWaitFor([&] { return child.canReadLine(); }, 2 * kWait);
-    const QByteArray line = spoke ? child.readLine().trimmed() : QByteArray("failed: no word from the app");
-    if (line == kTypedLine || line == kSavedLine)
-        QTest::qWait(int(killAfter.count()));
-    child.kill(); // SIGKILL: nothing of the app's own ending runs
-    child.waitForFinished(kWait);
-    return line;
+    const QHash<QString, QString> environment{
+        {QString::fromLatin1(kModeVar), mode},
+        {QString::fromLatin1(kFieldVar), field},
+        {QString::fromLatin1(kOriginVar), m_fake.origin()},
+        {QString::fromLatin1(kTokenVar), m_account.token},
+        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
+        {QString::fromLatin1(kFolderVar), m_folder->path()},
+        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
+        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
+    };
+    return KilledChild::runAndKill(environment, kWait, [&](const QByteArray &line) {
+        if (line == kTypedLine || line == kSavedLine)
+            QTest::qWait(int(killAfter.count()));
+        return line;
+    });
 }
 
 QString TestKillAfterEdit::serviceText() const
@@ -275,7 +225,8 @@ void TestKillAfterEdit::savedEditReachesTheServiceAfterAKill_data()
         // The edit saved, nothing queued or sent after it: by construction between the two.
         QTest::addRow("%s, between its save and its queuing", qPrintable(field)) << "hold" << field << 0;
         for (int ms = 0; ms <= 2000; ms += checked ? 500 : 250)
-            QTest::addRow("%s, killed %d ms after the last key", qPrintable(field), ms) << "window" << field << ms;
+            QTest::addRow("%s, killed %d ms after the last key", qPrintable(field), ms)
+                << "window" << field << ms;
     }
 }
 
@@ -285,7 +236,8 @@ void TestKillAfterEdit::savedEditReachesTheServiceAfterAKill()
     QFETCH(QString, field);
     QFETCH(int, killAfter);
     const bool title = field == QLatin1String("title");
-    QVERIFY(seedAccount());
+    QVERIFY(seedAccount(QStringLiteral("kill"), QStringLiteral("Kay Ill"), kTitle, kText));
+    m_other.reset(); // only the seed needs it
     const QByteArray line = runAndKill(mode, field, std::chrono::milliseconds(killAfter));
     QVERIFY2(line == kTypedLine || line == kSavedLine, line.constData());
 
@@ -304,8 +256,8 @@ void TestKillAfterEdit::savedEditReachesTheServiceAfterAKill()
     QSignalSpy cycles(&app.engine, &SyncEngine::cycleFinished);
     app.engine.setTickInterval(100ms);
     app.engine.start();
-    QTRY_VERIFY_WITH_TIMEOUT(cycles.count() >= 1 && !app.engine.isSyncing() && app.store.state().outbox.empty(),
-                             kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        cycles.count() >= 1 && !app.engine.isSyncing() && app.store.state().outbox.empty(), kWait);
 
     // What the file held is on the service; only an edit sent before its own save may be newer there.
     const QString held = title ? serviceTitle() : serviceText();

@@ -1,5 +1,4 @@
 #include "app/app_window.h"
-#include "app/local_data_owner.h"
 #include "app/main_view.h"
 #include "app/page_sheets.h"
 #include "blocks/block_content.h"
@@ -45,7 +44,9 @@ QString contentString(const FNBlock *block, const QString &key)
 // The kind's key for each row of the page.
 QString keyOf(int index)
 {
-    return index == 0 ? QStringLiteral("text") : index == 1 ? QStringLiteral("latex") : QStringLiteral("caption");
+    return index == 0   ? QStringLiteral("text")
+           : index == 1 ? QStringLiteral("latex")
+                        : QStringLiteral("caption");
 }
 
 } // namespace
@@ -102,9 +103,7 @@ void TestOpenPageEdits::init()
     QVERIFY(m_account.userId != 0);
     m_device = std::make_unique<AppDevice>(m_fake.origin());
     m_app = std::make_unique<AppHarness>(*m_device);
-    m_app->settings.setBool(QString::fromLatin1(RootView::didSeeWelcomeKey), true);
-    m_app->settings.setInteger(QString::fromLatin1(LocalDataOwner::settingsKey), m_account.userId);
-    m_app->session.signIn(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ed Its"), email});
+    m_app->signInReturning(m_account.token, AuthUser{m_account.userId, QStringLiteral("Ed Its"), email});
     m_app->engine.setTickInterval(100ms);
     m_other = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
     m_blocks.clear();
@@ -137,7 +136,8 @@ bool TestOpenPageEdits::openSharedPage()
     for (const auto &[type, content] :
          {std::pair{QStringLiteral("math"), JSONObject{{"latex", kLatex}}},
           std::pair{QStringLiteral("image"),
-                    JSONObject{{"url", m_fake.origin() + QStringLiteral("/uploads/none.png")}, {"caption", kCaption}}}}) {
+                    JSONObject{{"url", m_fake.origin() + QStringLiteral("/uploads/none.png")},
+                               {"caption", kCaption}}}}) {
         FNBlock block = other.addBlock(page.localID, QString(), qint64(m_otherBlocks.size()));
         other.store().editBlock(block.localID, [&, type = type, content = content](FNBlock &b) {
             b.type = type;
@@ -241,7 +241,8 @@ void TestOpenPageEdits::anotherDevicesEditShowsWhereTheKeyboardIs_data()
     QTest::addColumn<QString>("expected");
     const QString approved = QStringLiteral("Budget is 250 (approved by finance)");
     // The caret stands after the third character.
-    QTest::newRow("text row, nothing typed") << 0 << approved << false << "Bud!get is 250 (approved by finance)";
+    QTest::newRow("text row, nothing typed")
+        << 0 << approved << false << "Bud!get is 250 (approved by finance)";
     QTest::newRow("text row, shorter text") << 0 << "Bu" << false << "Bu!";
     QTest::newRow("math, nothing typed") << 1 << "e^{i\\pi}" << false << "e^{!i\\pi}";
     QTest::newRow("caption, nothing typed") << 2 << "The new office" << false << "The! new office";
@@ -280,7 +281,8 @@ void TestOpenPageEdits::anotherDevicesEditShowsWhereTheKeyboardIs()
     // Both devices and the service end with the same text.
     QTRY_COMPARE_WITH_TIMEOUT(fieldText(block), expected, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(
-        (m_other->sync(), contentString(m_other->block(m_otherBlocks[block]), keyOf(block))), expected, kWait);
+        (m_other->sync(), contentString(m_other->block(m_otherBlocks[block]), keyOf(block))), expected,
+        kWait);
     QCOMPARE(contentString(m_app->store.block(m_blocks[block]), keyOf(block)), expected);
 }
 
@@ -290,14 +292,16 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("sheet"); // in front of the window when the command comes
     for (const QString &how : {QStringLiteral("Quit (Ctrl+Q)"), QStringLiteral("Close Window (Ctrl+W)"),
-                              QStringLiteral("quit signal")}) {
+                               QStringLiteral("quit signal")}) {
         QTest::addRow("text row, %s", qPrintable(how)) << 0 << how << QString();
         QTest::addRow("math, %s", qPrintable(how)) << 1 << how << QString();
         QTest::addRow("caption, %s", qPrintable(how)) << 2 << how << QString();
     }
     for (const QString &sheet : {QStringLiteral("share"), QStringLiteral("quick switcher")}) {
-        QTest::addRow("text row, Quit (Ctrl+Q) from the %s", qPrintable(sheet)) << 0 << "Quit (Ctrl+Q)" << sheet;
-        QTest::addRow("caption, Quit (Ctrl+Q) from the %s", qPrintable(sheet)) << 2 << "Quit (Ctrl+Q)" << sheet;
+        QTest::addRow("text row, Quit (Ctrl+Q) from the %s", qPrintable(sheet))
+            << 0 << "Quit (Ctrl+Q)" << sheet;
+        QTest::addRow("caption, Quit (Ctrl+Q) from the %s", qPrintable(sheet))
+            << 2 << "Quit (Ctrl+Q)" << sheet;
     }
 }
 
@@ -346,7 +350,8 @@ void TestOpenPageEdits::typingJustBeforeQuittingIsKept()
         if (how == QLatin1String("quit signal"))
             std::raise(SIGTERM);
         else
-            QTest::keyClick(keys, how.startsWith(QLatin1String("Quit")) ? Qt::Key_Q : Qt::Key_W, Qt::ControlModifier);
+            QTest::keyClick(keys, how.startsWith(QLatin1String("Quit")) ? Qt::Key_Q : Qt::Key_W,
+                            Qt::ControlModifier);
     });
     // The application's own loop, ended by the command alone (else by the guard, with 99).
     QTimer guard;

@@ -97,6 +97,8 @@ protected:
     static void click(DatabaseBlockView *view, int row, int column);
     // The field open in the table, when one has the keyboard.
     static QLineEdit *openField(DatabaseBlockView *view);
+    // A click in the cell, then `text` typed over its value; false when no field opens.
+    static bool typeOver(DatabaseBlockView *view, int row, int column, const QString &text);
     static QString shown(DatabaseBlockView *view, int row, int column);
     std::vector<JSONObject> patches() const;
     std::vector<HttpRequest> loads() const { return requestsWith(m_fake, kDatabases, "GET"); }
@@ -214,6 +216,16 @@ inline QLineEdit *DatabaseBlockFixture::openField(DatabaseBlockView *view)
 {
     auto *field = qobject_cast<QLineEdit *>(QApplication::focusWidget());
     return field && view->table()->isAncestorOf(field) ? field : nullptr;
+}
+
+inline bool DatabaseBlockFixture::typeOver(DatabaseBlockView *view, int row, int column, const QString &text)
+{
+    click(view, row, column);
+    if (!QTest::qWaitFor([view] { return openField(view) != nullptr; }))
+        return false;
+    openField(view)->selectAll();
+    QTest::keyClicks(openField(view), text);
+    return true;
 }
 
 inline QString DatabaseBlockFixture::shown(DatabaseBlockView *view, int row, int column)

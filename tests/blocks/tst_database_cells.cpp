@@ -242,10 +242,7 @@ void TestDatabaseCells::olderFailureLeavesNewerValues()
     held.holdAnswer = true;
     held.remaining = 1;
     m_fake.setFault(kRows, held);
-    click(view, 0, 0);
-    QTRY_VERIFY(openField(view));
-    openField(view)->selectAll();
-    QTest::keyClicks(openField(view), QStringLiteral("A"));
+    QVERIFY(typeOver(view, 0, 0, QStringLiteral("A")));
     QTRY_COMPARE(patches().size(), size_t(1));
 
     if (second != QLatin1String("saved")) {
@@ -304,15 +301,9 @@ void TestDatabaseCells::twoEditsOfOneRowBothLand()
     m_fake.setFault(kRows, held);
 
     // Name, then Estimate a moment later, while the first update is still out.
-    click(view, 0, 0);
-    QTRY_VERIFY(openField(view));
-    openField(view)->selectAll();
-    QTest::keyClicks(openField(view), QStringLiteral("Launch"));
+    QVERIFY(typeOver(view, 0, 0, QStringLiteral("Launch")));
     QTRY_COMPARE(patches().size(), size_t(1));
-    click(view, 0, 3);
-    QTRY_VERIFY(openField(view));
-    openField(view)->selectAll();
-    QTest::keyClicks(openField(view), QStringLiteral("5"));
+    QVERIFY(typeOver(view, 0, 3, QStringLiteral("5")));
     if (closeFirst)
         m_view.reset();
     else
@@ -389,10 +380,7 @@ void TestDatabaseCells::reloadKeepsPendingEdits()
         reload();
         QTRY_COMPARE(loads().size(), size_t(2));
     }
-    click(view, 0, 0);
-    QTRY_VERIFY(openField(view));
-    openField(view)->selectAll();
-    QTest::keyClicks(openField(view), QStringLiteral("New"));
+    QVERIFY(typeOver(view, 0, 0, QStringLiteral("New")));
     if (slowLoad) {
         QTRY_COMPARE(patches().size(), size_t(1));
         QVERIFY(view->model().isLoading());

@@ -3,13 +3,16 @@
 #include "blocks/block_content.h"
 #include "editor/block_focus.h"
 #include "editor/block_row.h"
+#include "editor/rich_text_editor.h"
 #include "store/local_store.h"
 
 #include <QApplication>
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -101,6 +104,30 @@ public:
         cursor.setPosition(from);
         cursor.setPosition(to, QTextCursor::KeepAnchor);
         editor.setTextCursor(cursor);
+    }
+
+    // The format the editor draws the character at `position` in; empty where the text is plain.
+    static QTextCharFormat drawnFormat(const QTextEdit &editor, int position)
+    {
+        const QTextBlock block = editor.document()->findBlock(position);
+        const int inBlock = position - block.position();
+        for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+            if (inBlock >= range.start && inBlock < range.start + range.length)
+                return range.format;
+        }
+        return {};
+    }
+
+    // The characters the editor draws: hidden markers are transparent.
+    static QString drawnText(const RichTextEditor &editor)
+    {
+        const QString raw = editor.toRawText();
+        QString drawn;
+        for (int i = 0; i < raw.size(); ++i) {
+            if (raw[i] == QLatin1Char('\n') || drawnFormat(editor, i).foreground().color().alpha() != 0)
+                drawn += raw[i];
+        }
+        return drawn;
     }
 
     JSONObject storedContent(const QString &localID) const

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 // Two devices of one account type lines into one page through its editor where the blocks leave no
@@ -47,15 +48,20 @@ private Q_SLOTS:
     void anUpsertWaitingItsTurnCostsOnePullACycle();
     void theEditGoesOnceTheFeedAnswersAgain();
     void aResentLineGoesWithItsID();
+
+private:
+    // On a shared [alpha, omega], each device types `lines` lines, each after its last, the first
+    // after "alpha" ("A 0", "B 0", ...); `afterLine(i)` runs after the two i-th lines. False when the
+    // page is not shared or `afterLine` fails.
+    bool typeTwoRunsAfterAlpha(int lines, const std::function<bool(int)> &afterLine);
+    // Once both devices have settled: both runs between alpha and omega on the service, each device
+    // listing the page as the service does, and `kept` holding of the service's list.
+    void checkTwoRunsLanded(int lines, const std::function<bool(const QStringList &, int)> &kept);
 };
 
 Q_DECLARE_METATYPE(TestPageRoomSync::Moment)
 
 namespace {
-
-constexpr auto kWait = 20000;
-const QString kSync = QStringLiteral("/api/sync.php");
-const QString kBlocks = QStringLiteral("/api/blocks.php");
 
 QStringList numbered(const QString &name, int count)
 {
@@ -172,6 +178,36 @@ void TestPageRoomSync::roomGivesWayToThePlaceAnotherDeviceChose()
     QCOMPARE(LocalStore(QFileInfo(m_a->store().url()).absolutePath()).state().fillChecks.size(), size_t(0));
 }
 
+bool TestPageRoomSync::typeTwoRunsAfterAlpha(int lines, const std::function<bool(int)> &afterLine)
+{
+    if (sharedPage({"alpha", "omega"}).isEmpty())
+        return false;
+    QString afterA = blockOn(*m_a, "alpha");
+    QString afterB = blockOn(*m_b, "alpha");
+    for (int i = 0; i < lines; ++i) {
+        afterA = *m_a->insertBlockAfter(afterA, QStringLiteral("A %1").arg(i));
+        afterB = *m_b->insertBlockAfter(afterB, QStringLiteral("B %1").arg(i));
+        if (!afterLine(i))
+            return false;
+    }
+    return true;
+}
+
+void TestPageRoomSync::checkTwoRunsLanded(int lines,
+                                          const std::function<bool(const QStringList &, int)> &kept)
+{
+    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
+        QVERIFY(settle(*d));
+
+    const QStringList service = textsOnService();
+    QCOMPARE(service.size(), 2 + 2 * lines);
+    QCOMPARE(service.front(), QStringLiteral("alpha"));
+    QVERIFY2(service.back() == QStringLiteral("omega"), qPrintable(service.join(QLatin1Char('|'))));
+    QCOMPARE(textsOn(*m_a), service);
+    QCOMPARE(textsOn(*m_b), service);
+    QVERIFY2(kept(service, lines), qPrintable(service.join(QLatin1Char('|'))));
+}
+
 void TestPageRoomSync::bothDevicesRunningOutOfRoomKeepTheirLinesInPlace_data()
 {
     QTest::addColumn<int>("lines");
@@ -189,29 +225,14 @@ void TestPageRoomSync::bothDevicesRunningOutOfRoomKeepTheirLinesInPlace()
 {
     QFETCH(int, lines);
     QFETCH(bool, syncEachLine);
-    QVERIFY(!sharedPage({"alpha", "omega"}).isEmpty());
-    QString afterA = blockOn(*m_a, "alpha");
-    QString afterB = blockOn(*m_b, "alpha");
-    for (int i = 0; i < lines; ++i) {
-        afterA = *m_a->insertBlockAfter(afterA, QStringLiteral("A %1").arg(i));
-        afterB = *m_b->insertBlockAfter(afterB, QStringLiteral("B %1").arg(i));
+    QVERIFY(typeTwoRunsAfterAlpha(lines, [&](int) {
         if (syncEachLine) {
             m_a->sync();
             m_b->sync();
         }
-    }
-    QVERIFY(settle(*m_a));
-    QVERIFY(settle(*m_b));
-    QVERIFY(settle(*m_a));
-    QVERIFY(settle(*m_b));
-
-    const QStringList service = textsOnService();
-    QCOMPARE(service.size(), 2 + 2 * lines);
-    QCOMPARE(service.front(), QStringLiteral("alpha"));
-    QVERIFY2(service.back() == QStringLiteral("omega"), qPrintable(service.join(QLatin1Char('|'))));
-    QCOMPARE(textsOn(*m_a), service);
-    QCOMPARE(textsOn(*m_b), service);
-    QVERIFY2(runsKeepTheirOrder(service, lines), qPrintable(service.join(QLatin1Char('|'))));
+        return true;
+    }));
+    checkTwoRunsLanded(lines, runsKeepTheirOrder);
 }
 
 void TestPageRoomSync::linesAtOnePositionListAsTheServiceDoes_data()
@@ -357,28 +378,14 @@ void TestPageRoomSync::bothDevicesTypingAtOneSpotKeepTheirRunsTogether()
 {
     QFETCH(int, lines);
     QFETCH(int, linesBetweenCycles);
-    QVERIFY(!sharedPage({"alpha", "omega"}).isEmpty());
-    QString afterA = blockOn(*m_a, "alpha");
-    QString afterB = blockOn(*m_b, "alpha");
-    for (int i = 0; i < lines; ++i) {
-        afterA = *m_a->insertBlockAfter(afterA, QStringLiteral("A %1").arg(i));
-        afterB = *m_b->insertBlockAfter(afterB, QStringLiteral("B %1").arg(i));
-        if ((i + 1) % linesBetweenCycles == 0) {
-            m_a->sync();
-            m_b->sync();
-            QVERIFY(QTest::qWaitFor([&] { return !m_a->isBusy() && !m_b->isBusy(); }, kWait));
-        }
-    }
-    for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
-        QVERIFY(settle(*d));
-
-    const QStringList service = textsOnService();
-    QCOMPARE(service.size(), 2 + 2 * lines);
-    QCOMPARE(service.front(), QStringLiteral("alpha"));
-    QCOMPARE(service.back(), QStringLiteral("omega"));
-    QCOMPARE(textsOn(*m_a), service);
-    QCOMPARE(textsOn(*m_b), service);
-    QVERIFY2(runsStayTogether(service, lines), qPrintable(service.join(QLatin1Char('|'))));
+    QVERIFY(typeTwoRunsAfterAlpha(lines, [&](int i) {
+        if ((i + 1) % linesBetweenCycles != 0)
+            return true;
+        m_a->sync();
+        m_b->sync();
+        return QTest::qWaitFor([&] { return !m_a->isBusy() && !m_b->isBusy(); }, kWait);
+    }));
+    checkTwoRunsLanded(lines, runsStayTogether);
 }
 
 void TestPageRoomSync::aLineStaysAfterTheBlockItWasTypedAfter_data()

@@ -29,14 +29,6 @@ private:
     bool moveWhileBDeletes(const std::function<void()> &alongside, const std::function<void()> &beforePush);
 };
 
-namespace {
-
-constexpr auto kWait = 20000;
-const QString kSync = QStringLiteral("/api/sync.php");
-const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-} // namespace
-
 void TestPageStrayCopy::initTestCase()
 {
     QVERIFY(startService());

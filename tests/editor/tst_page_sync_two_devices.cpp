@@ -48,14 +48,6 @@ private:
 
 Q_DECLARE_METATYPE(TestPageSyncTwoDevices::Moment)
 
-namespace {
-
-constexpr auto kWait = 20000;
-const QString kSync = QStringLiteral("/api/sync.php");
-const QString kBlocks = QStringLiteral("/api/blocks.php");
-
-} // namespace
-
 void TestPageSyncTwoDevices::initTestCase()
 {
     QVERIFY(startService());

@@ -11,10 +11,10 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
@@ -33,30 +33,6 @@ const Format kFormats[] = {
     {"strike-through", Qt::Key_unknown, 3, "~~"},
     {"inline code", Qt::Key_unknown, 4, "`"},
 };
-
-// The format the editor draws the character at `position` in; empty where the text is plain.
-QTextCharFormat drawnFormat(const RichTextEditor &editor, int position)
-{
-    const QTextBlock block = editor.document()->findBlock(position);
-    const int inBlock = position - block.position();
-    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
-        if (inBlock >= range.start && inBlock < range.start + range.length)
-            return range.format;
-    }
-    return {};
-}
-
-// The characters the editor draws: hidden markers are transparent.
-QString drawnText(const RichTextEditor &editor)
-{
-    const QString raw = editor.toRawText();
-    QString drawn;
-    for (int i = 0; i < raw.size(); ++i) {
-        if (raw[i] == QLatin1Char('\n') || drawnFormat(editor, i).foreground().color().alpha() != 0)
-            drawn += raw[i];
-    }
-    return drawn;
-}
 
 } // namespace
 
@@ -91,6 +67,11 @@ private:
     // Presses the format's key, or its toolbar button when it has no key (or `byToolbar`).
     static void press(PageView &view, const Format &format, bool byToolbar);
     static QString rawSelection(const RichTextEditor &editor);
+    // The synced page with one text block, open in an active window.
+    Opened openSynced(const FNPage &page, const QString &text);
+    // The keyboard in the opened page's first block, its caret at `caret` when given; the block's
+    // editor, null when it does not take the keyboard.
+    static RichTextEditor *keysInFirstBlock(const Opened &opened, std::optional<int> caret = std::nullopt);
     QString serverText(qint64 pageServerID) const;
 };
 
@@ -122,6 +103,32 @@ void TestPageWriting::press(PageView &view, const Format &format, bool byToolbar
 QString TestPageWriting::rawSelection(const RichTextEditor &editor)
 {
     return rawSelectedText(editor.textCursor());
+}
+
+PageViewFixture::Opened TestPageWriting::openSynced(const FNPage &page, const QString &text)
+{
+    Opened opened;
+    opened.blocks = addBlocks(page.localID, {{"text", text, 0}});
+    opened.view = openView(page.localID);
+    if (!opened.view)
+        return {};
+    QApplication::setActiveWindow(opened.view.get());
+    if (!QTest::qWaitForWindowActive(opened.view.get()))
+        return {};
+    return opened;
+}
+
+RichTextEditor *TestPageWriting::keysInFirstBlock(const Opened &opened, std::optional<int> caret)
+{
+    RichTextEditor *editor = opened.view ? opened.view->row(opened.blocks[0])->richEditor() : nullptr;
+    if (!editor || !EditorFixture::focusOn(editor))
+        return nullptr;
+    if (caret) {
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(*caret);
+        editor->setTextCursor(cursor);
+    }
+    return editor;
 }
 
 QString TestPageWriting::serverText(qint64 pageServerID) const
@@ -161,20 +168,17 @@ void TestPageWriting::formatPressedAgainStepsOutOfThePair()
     QFETCH(QString, expected);
     const Format &f = kFormats[format];
     const FNPage page = syncedPage("Formats");
-    const QString block = addBlocks(page.localID, {{"text", "p ", 0}}).front();
-    auto view = openView(page.localID);
-    QVERIFY(view);
-    QApplication::setActiveWindow(view.get());
-    QVERIFY(QTest::qWaitForWindowActive(view.get()));
-    RichTextEditor *editor = view->row(block)->richEditor();
-    QVERIFY(EditorFixture::focusOn(editor));
-    editor->moveCursor(QTextCursor::End);
+    const Opened opened = openSynced(page, "p ");
+    RichTextEditor *editor = keysInFirstBlock(opened, 2); // at its end
+    QVERIFY(editor);
+    const auto &view = opened.view;
+    const QString block = opened.blocks[0];
 
     press(*view, f, byToolbar);
     // The empty pair shows nothing, and what is typed into it shows formatted.
-    QCOMPARE(drawnText(*editor), QStringLiteral("p "));
+    QCOMPARE(EditorFixture::drawnText(*editor), QStringLiteral("p "));
     QTest::keyClicks(keyboard(), between);
-    QCOMPARE(drawnText(*editor), "p " + between);
+    QCOMPARE(EditorFixture::drawnText(*editor), "p " + between);
     press(*view, f, byToolbar);
     QTest::keyClicks(keyboard(), " r");
     QCOMPARE(editor->toRawText(), expected);
@@ -216,9 +220,8 @@ void TestPageWriting::formatOnAWrappedSelectionTakesThePairOff()
     const QString m = QString::fromLatin1(f.marker);
     const QString wrapped = "one " + m + "two" + m + " three";
     auto opened = openActive({{"text", wrapped, 0}});
-    QVERIFY(opened.view);
-    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
-    QVERIFY(EditorFixture::focusOn(editor));
+    RichTextEditor *editor = keysInFirstBlock(opened);
+    QVERIFY(editor);
     const int from = withMarkers ? 4 : 4 + int(m.size());
     const int to = withMarkers ? 4 + 3 + 2 * int(m.size()) : from + 3;
     EditorFixture::select(*editor, from, to);
@@ -254,28 +257,26 @@ void TestPageWriting::formatPressedTwiceOnASelectionTakesItsMarkersOff()
     const Format &f = kFormats[format];
     const QString m = QString::fromLatin1(f.marker);
     const FNPage page = syncedPage("Twice");
-    const QString block = addBlocks(page.localID, {{"text", "sel word here", 0}}).front();
-    auto view = openView(page.localID);
-    QVERIFY(view);
-    QApplication::setActiveWindow(view.get());
-    QVERIFY(QTest::qWaitForWindowActive(view.get()));
-    RichTextEditor *editor = view->row(block)->richEditor();
-    QVERIFY(EditorFixture::focusOn(editor));
+    const Opened opened = openSynced(page, "sel word here");
+    RichTextEditor *editor = keysInFirstBlock(opened);
+    QVERIFY(editor);
+    const auto &view = opened.view;
+    const QString block = opened.blocks[0];
     EditorFixture::select(*editor, 4, 8);
 
     press(*view, f, byToolbar);
     const QString wrapped = "sel " + m + "word" + m + " here";
     QCOMPARE(editor->toRawText(), wrapped);
     QCOMPARE(rawSelection(*editor), QStringLiteral("word"));
-    QCOMPARE(drawnText(*editor), QStringLiteral("sel word here"));
-    QVERIFY(!drawnFormat(*editor, 4 + int(m.size())).properties().isEmpty());
+    QCOMPARE(EditorFixture::drawnText(*editor), QStringLiteral("sel word here"));
+    QVERIFY(!EditorFixture::drawnFormat(*editor, 4 + int(m.size())).properties().isEmpty());
     QTRY_COMPARE(TestDevice::textOf(*m_device->block(block)), wrapped);
 
     press(*view, f, byToolbar);
     QCOMPARE(editor->toRawText(), QStringLiteral("sel word here"));
     QCOMPARE(rawSelection(*editor), QStringLiteral("word"));
-    QCOMPARE(drawnText(*editor), QStringLiteral("sel word here"));
-    QVERIFY(drawnFormat(*editor, 4).properties().isEmpty());
+    QCOMPARE(EditorFixture::drawnText(*editor), QStringLiteral("sel word here"));
+    QVERIFY(EditorFixture::drawnFormat(*editor, 4).properties().isEmpty());
     QVERIFY(editor->hasFocus());
     QTRY_COMPARE(TestDevice::textOf(*m_device->block(block)), QStringLiteral("sel word here"));
     m_device->engine().start();
@@ -309,27 +310,23 @@ void TestPageWriting::formatPressedInAnOpeningMarkerStepsOutOfThePair()
     const QString m = QString::fromLatin1(f.marker);
     const QString text = "c " + m + "bold" + m + " d";
     auto opened = openActive({{"text", text, 0}});
-    QVERIFY(opened.view);
-    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
-    QVERIFY(EditorFixture::focusOn(editor));
-    QTextCursor caret = editor->textCursor();
-    caret.setPosition(2 + intoMarker);
-    editor->setTextCursor(caret);
+    RichTextEditor *editor = keysInFirstBlock(opened, 2 + intoMarker);
+    QVERIFY(editor);
 
     press(*opened.view, f, byToolbar);
     QTest::keyClicks(keyboard(), "X");
     const QString expected = "c X" + m + "bold" + m + " d";
     QCOMPARE(editor->toRawText(), expected);
-    QCOMPARE(drawnText(*editor), QStringLiteral("c Xbold d"));
-    QVERIFY(drawnFormat(*editor, 2).properties().isEmpty());
-    QVERIFY(!drawnFormat(*editor, 3 + int(m.size())).properties().isEmpty());
+    QCOMPARE(EditorFixture::drawnText(*editor), QStringLiteral("c Xbold d"));
+    QVERIFY(EditorFixture::drawnFormat(*editor, 2).properties().isEmpty());
+    QVERIFY(!EditorFixture::drawnFormat(*editor, 3 + int(m.size())).properties().isEmpty());
     QTRY_COMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), expected);
 }
 
 void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers_data()
 {
     QTest::addColumn<int>("format");
-    QTest::addColumn<QString>("leaving"); // how the caret leaves the empty pair
+    QTest::addColumn<QString>("leaving");  // how the caret leaves the empty pair
     QTest::addColumn<QString>("expected"); // the first block's text, "|" where the caret ends
     for (int i = 0; i < int(std::size(kFormats)); ++i) {
         const Format &f = kFormats[i];
@@ -357,12 +354,8 @@ void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers()
     QFETCH(QString, expected);
     const Format &f = kFormats[format];
     auto opened = openActive({{"text", "p q", 0}, {"text", "next", 0}});
-    QVERIFY(opened.view);
-    RichTextEditor *editor = opened.view->row(opened.blocks[0])->richEditor();
-    QVERIFY(EditorFixture::focusOn(editor));
-    QTextCursor caret = editor->textCursor();
-    caret.setPosition(2);
-    editor->setTextCursor(caret);
+    RichTextEditor *editor = keysInFirstBlock(opened, 2);
+    QVERIFY(editor);
 
     press(*opened.view, f, false);
     QCOMPARE(editor->toRawText(), "p " + QString::fromLatin1(f.marker).repeated(2) + "q");
@@ -381,7 +374,7 @@ void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers()
     const qsizetype at = text.indexOf(u'|');
     text.remove(u'|');
     QCOMPARE(editor->toRawText(), text);
-    QCOMPARE(drawnText(*editor), text);
+    QCOMPARE(EditorFixture::drawnText(*editor), text);
     if (at >= 0) {
         // Left or Right then moves from where the pair was; Backspace took only the pair.
         const int shift = leaving == "left" ? -1 : (leaving == "right" ? 1 : 0);

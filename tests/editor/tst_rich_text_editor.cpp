@@ -8,26 +8,13 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QVBoxLayout>
 
 namespace {
 
-QTextCharFormat formatAt(const RichTextEditor &editor, int position)
-{
-    const QTextBlock block = editor.document()->findBlock(position);
-    const int inBlock = position - block.position();
-    for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
-        if (inBlock >= range.start && inBlock < range.start + range.length)
-            return range.format;
-    }
-    return {};
-}
-
 bool hidden(const RichTextEditor &editor, int position)
 {
-    return formatAt(editor, position).foreground().color().alpha() == 0;
+    return EditorFixture::drawnFormat(editor, position).foreground().color().alpha() == 0;
 }
 
 } // namespace
@@ -209,12 +196,7 @@ void TestRichTextEditor::toggledMarkers()
     QCOMPARE(cursor.selectionStart(), selectionStart);
     QCOMPARE(cursor.selectionEnd() - cursor.selectionStart(), selectionLength);
     QCOMPARE(markup.size(), result != text ? 1 : 0);
-    QString drawn;
-    for (int i = 0; i < result.size(); ++i) {
-        if (result[i] == QLatin1Char('\n') || !hidden(*m_editor, i))
-            drawn += result[i];
-    }
-    QCOMPARE(drawn, shown);
+    QCOMPARE(EditorFixture::drawnText(*m_editor), shown);
 }
 
 void TestRichTextEditor::typingBoldHidesTheMarkers()
@@ -226,8 +208,8 @@ void TestRichTextEditor::typingBoldHidesTheMarkers()
     QVERIFY(!hidden(*m_editor, 0));
     for (int marker : {2, 3, 8, 9})
         QVERIFY2(hidden(*m_editor, marker), qPrintable(QString::number(marker)));
-    QVERIFY(formatAt(*m_editor, 4).fontWeight() >= QFont::Bold);
-    QVERIFY(formatAt(*m_editor, 11).fontWeight() < QFont::Bold);
+    QVERIFY(EditorFixture::drawnFormat(*m_editor, 4).fontWeight() >= QFont::Bold);
+    QVERIFY(EditorFixture::drawnFormat(*m_editor, 11).fontWeight() < QFont::Bold);
     // The caret steps over a hidden marker one character at a time.
     QTest::keyClick(m_editor, Qt::Key_Home);
     for (int i = 0; i < 3; ++i)
@@ -247,7 +229,7 @@ void TestRichTextEditor::ctrlBWrapsAndUndoRemovesBothMarkers()
     QCOMPARE(m_editor->textCursor().selectedText(), QStringLiteral("two"));
     QCOMPARE(markup.size(), 1);
     QVERIFY(hidden(*m_editor, 4));
-    QVERIFY(formatAt(*m_editor, 6).fontWeight() >= QFont::Bold);
+    QVERIFY(EditorFixture::drawnFormat(*m_editor, 6).fontWeight() >= QFont::Bold);
 
     QTest::keyClick(m_editor, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(m_editor->toRawText(), QStringLiteral("one two"));

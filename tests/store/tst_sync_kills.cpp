@@ -4,14 +4,13 @@
 #include "store/create_adoption.h"
 #include "store/outbox.h"
 #include "support/app_harness.h"
+#include "support/killed_child.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -40,12 +39,6 @@ const char *const kBlockVar = "PENROOST_SENT_BLOCK"; // server id
 
 const QByteArray kSavedLine = "saved";
 
-void say(const QByteArray &line)
-{
-    std::fputs((line + '\n').constData(), stdout);
-    std::fflush(stdout);
-}
-
 void signIn(AppHarness &app, const QString &token, qint64 userId)
 {
     app.session.signIn(token, AuthUser{userId, QStringLiteral("Ann"), QStringLiteral("ann@example.com")});
@@ -59,16 +52,12 @@ int actAsDevice()
     AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
     AppHarness app(device);
     signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
-    const auto fail = [](const char *why) {
-        say(QByteArray("failed: ") + why);
-        return 1;
-    };
     if (!runTask(app.engine.syncNow()).ok())
-        return fail("first sync");
+        return KilledChild::fail("first sync");
     if (mode == QLatin1String("type")) {
         const FNBlock *block = app.store.liveBlockWithServerID(qEnvironmentVariable(kBlockVar).toLongLong());
         if (!block)
-            return fail("block not pulled");
+            return KilledChild::fail("block not pulled");
         const QString blockID = block->localID;
         const QString pageID = block->pageLocalID;
         app.store.editBlock(blockID, [](FNBlock &b) {
@@ -79,7 +68,7 @@ int actAsDevice()
     } else if (mode == QLatin1String("add")) {
         const FNPage *page = app.store.pageWithServerID(qEnvironmentVariable(kPageVar).toLongLong());
         if (!page)
-            return fail("page not pulled");
+            return KilledChild::fail("page not pulled");
         FNBlock added;
         added.pageLocalID = page->localID;
         added.pageServerID = page->serverID;
@@ -102,13 +91,11 @@ int actAsDevice()
         Outbox::of(app.store).folderCreate(folder);
     }
     if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
-        return fail("not saved");
-    say(kSavedLine);
+        return KilledChild::fail("not saved");
+    KilledChild::say(kSavedLine);
     app.engine.setTickInterval(1h);
     app.engine.start(); // a cycle at once
-    // Killed before this, unless the parent has gone.
-    QTimer::singleShot(120s, qApp, [] { QCoreApplication::exit(2); });
-    return QCoreApplication::exec();
+    return KilledChild::idleUntilKilled();
 }
 
 } // namespace
@@ -116,7 +103,7 @@ int actAsDevice()
 // A device killed while a request of its outbox is out (sent, the service applied it, the answer
 // not yet in or not yet saved) and launched again: the request counts as possibly arrived, so it
 // neither writes over what another device wrote since nor makes its record twice.
-class TestSyncKills : public QObject
+class TestSyncKills : public QObject, private KilledChildFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -127,46 +114,17 @@ private Q_SLOTS:
     void aNamedCreateSentBeforeAKillIsMadeOnce();
 
 private:
-    bool seedAccount();
     // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
     // its answer held; `meanwhile` runs before the kill. The line it said.
     QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile);
     // A launched again on its folder, synced until its outbox is empty.
     bool relaunchAndSync(const std::function<void(AppHarness &)> &check);
     QStringList serviceTexts() const; // the page's, by position
-
-    FakeService m_fake;
-    int m_accounts = 0;
-    FakeService::Account m_account;
-    std::unique_ptr<TestDevice> m_b;
-    qint64 m_pageServerID = 0;
-    qint64 m_blockServerID = 0;
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
 void TestSyncKills::initTestCase()
 {
     QVERIFY(m_fake.start());
-}
-
-bool TestSyncKills::seedAccount()
-{
-    m_fake.clearFaults();
-    m_account = m_fake.createAccount(QStringLiteral("sent%1@example.com").arg(++m_accounts),
-                                     QStringLiteral("secret12"), QStringLiteral("Ann"));
-    if (m_account.userId == 0)
-        return false;
-    m_b = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
-    const FNPage page = m_b->addPage(m_account.workspaceId, QStringLiteral("Budget"));
-    if (!m_b->sync())
-        return false;
-    const FNBlock block = m_b->addBlock(page.localID, kText, 0);
-    if (!m_b->queueBlockUpsert(page.localID) || !m_b->sync())
-        return false;
-    m_pageServerID = m_b->page(page.localID)->serverID;
-    m_blockServerID = m_b->block(block.localID)->serverID;
-    m_folder = std::make_unique<QTemporaryDir>();
-    return m_pageServerID && m_blockServerID && m_folder->isValid();
 }
 
 QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
@@ -178,31 +136,26 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.setFault(path, held);
     const qsizetype before = m_fake.requestsTo(path).size();
 
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(kModeVar), mode);
-    environment.insert(QString::fromLatin1(kOriginVar), m_fake.origin());
-    environment.insert(QString::fromLatin1(kTokenVar), m_account.token);
-    environment.insert(QString::fromLatin1(kUserVar), QString::number(m_account.userId));
-    environment.insert(QString::fromLatin1(kFolderVar), m_folder->path());
-    environment.insert(QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId));
-    environment.insert(QString::fromLatin1(kPageVar), QString::number(m_pageServerID));
-    environment.insert(QString::fromLatin1(kBlockVar), QString::number(m_blockServerID));
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    if (!child.waitForStarted(kWait))
-        return "failed: not started";
-    // The fake service answers the child from this loop meanwhile.
-    const bool spoke = QTest::qWaitFor([&] { return child.canReadLine(); }, 2 * kWait);
-    const QByteArray line = spoke ? child.readLine().trimmed() : QByteArray("failed: no word from the child");
-    if (line == kSavedLine &&
-        !QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
-        return "failed: nothing sent";
-    if (line == kSavedLine && meanwhile)
-        meanwhile();
-    child.kill(); // SIGKILL: nothing of the child's own ending runs
-    child.waitForFinished(kWait);
+    const QHash<QString, QString> environment{
+        {QString::fromLatin1(kModeVar), mode},
+        {QString::fromLatin1(kOriginVar), m_fake.origin()},
+        {QString::fromLatin1(kTokenVar), m_account.token},
+        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
+        {QString::fromLatin1(kFolderVar), m_folder->path()},
+        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
+        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
+        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
+    };
+    const QByteArray line =
+        KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
+            if (said != kSavedLine)
+                return said;
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
+                return "failed: nothing sent";
+            if (meanwhile)
+                meanwhile();
+            return said;
+        });
     m_fake.clearFaults();
     m_fake.releaseHeldAnswers();
     return line;
@@ -249,19 +202,19 @@ void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit()
 {
     QFETCH(QString, mode);
     QFETCH(bool, bBeforeTheKill);
-    QVERIFY(seedAccount());
-    const QString pageB = m_b->pageWithServerID(m_pageServerID)->localID;
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString pageB = m_other->pageWithServerID(m_pageServerID)->localID;
     const auto bTypes = [&] {
-        QVERIFY(m_b->sync()); // brings A's edit
+        QVERIFY(m_other->sync()); // brings A's edit
         QString target;
-        for (const FNBlock &b : m_b->liveBlocks(pageB)) {
+        for (const FNBlock &b : m_other->liveBlocks(pageB)) {
             if (TestDevice::textOf(b) == kByA)
                 target = b.localID;
         }
         QVERIFY(!target.isEmpty());
-        m_b->setBlockText(target, kByB);
-        QVERIFY(m_b->queueBlockUpsert(pageB));
-        QVERIFY(m_b->sync());
+        m_other->setBlockText(target, kByB);
+        QVERIFY(m_other->queueBlockUpsert(pageB));
+        QVERIFY(m_other->sync());
     };
     const QByteArray line = runAndKill(mode, kBlocks, [&] {
         if (bBeforeTheKill)
@@ -283,9 +236,9 @@ void TestSyncKills::anEditSentBeforeAKillKeepsTheNewerEdit()
         QCOMPARE(shown, meant);
     }));
     QCOMPARE(serviceTexts(), meant);
-    QVERIFY(m_b->sync());
+    QVERIFY(m_other->sync());
     QStringList onB;
-    for (const FNBlock &b : m_b->liveBlocks(pageB))
+    for (const FNBlock &b : m_other->liveBlocks(pageB))
         onB << TestDevice::textOf(b);
     QCOMPARE(onB, meant);
 }
@@ -303,7 +256,7 @@ void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce()
 {
     QFETCH(QString, kind);
     const bool page = kind == QLatin1String("page");
-    QVERIFY(seedAccount());
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
     QCOMPARE(runAndKill(kind, page ? kPages : kFolders, {}), kSavedLine);
 
     const auto named = [&] {

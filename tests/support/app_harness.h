@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/wire/auth.h"
 #include "api/wire/pages.h"
 #include "json/json_coder.h"
 #include "platform/recording_clipboard.h"
@@ -76,6 +77,10 @@ struct AppHarness {
         req.title = page.title;
         Outbox::of(store).pageCreate(page.localID, req);
     }
+
+    // Signed in the way a launch finds a returning user: the welcome seen, the local data theirs,
+    // the session in the keyring.
+    void signInReturning(const QString &token, const AuthUser &user);
 
     // The records as stored now; the local id must be there.
     const FNFolder &storedFolder(const QString &localID) const { return *store.folder(localID); }

@@ -33,6 +33,10 @@ QStringList textsOnService(FakeService &fake, qint64 pageServerID);
 class PageSyncPair
 {
 protected:
+    static constexpr int kWait = 20000;
+    static inline const QString kSync = QStringLiteral("/api/sync.php");
+    static inline const QString kBlocks = QStringLiteral("/api/blocks.php");
+
     bool startService() { return m_fake.start(); }
     // Per test: a new account named by `prefix`, and a fresh A and B of it.
     void newAccount(const QString &prefix);
