@@ -147,6 +147,8 @@ private:
     void applyBlockDelete(const FNBlock &stored);
     // The block's parent here, by its local id, else by its server id; null at the top level.
     const FNBlock *parentBlock(const FNBlock &block) const;
+    // Deeper than any page nests its blocks: a chain of parents this long runs in a loop.
+    static constexpr size_t kMaxBlockDepth = 1000;
     // Reads what this device has not sent yet, and so which blocks a pulled delete must not take.
     void noteUnsentEdits();
     // The same between slices, only when the outbox changed since: what was edited meanwhile.
