@@ -299,9 +299,7 @@ void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client,
                                       const JSONObject &fallback)
 {
     m_waiting.remove(key);
-    // The row as it is now, with every cell's latest value, not only this one's.
-    const DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
-    JSONObject data = row ? row->data : fallback;
+    JSONObject data = shownRow(rowId, fallback);
     // Two updates of one row out at once may land in either order, the older over the newer: this
     // one follows the answer to the one out, folded with any other edit made meanwhile.
     if (const auto out = m_rowsOut->find(rowId); out != m_rowsOut->end()) {
@@ -312,17 +310,18 @@ void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client,
     DBRowPatchReq body;
     body.row_id = rowId;
     body.data = std::move(data);
-    const quint64 sentAt = tick();
-    m_sending.emplace(sentAt, rowId);
-    sendPatch(this, client, toasts, m_rowsOut, std::move(body), sentAt);
+    sendPatch(this, client, toasts, m_rowsOut, std::move(body), markSent(rowId));
 }
 
-quint64 DatabaseBlockModel::sendHeldBack(qint64 rowId, JSONObject &data)
+JSONObject DatabaseBlockModel::shownRow(qint64 rowId, const JSONObject &fallback)
 {
-    if (m_db) {
-        if (const DBRowDTO *row = findRow(*m_db, rowId))
-            data = row->data;
-    }
+    // The row as it is now, with every cell's latest value, not only one cell's.
+    const DBRowDTO *row = m_db ? findRow(*m_db, rowId) : nullptr;
+    return row ? row->data : fallback;
+}
+
+quint64 DatabaseBlockModel::markSent(qint64 rowId)
+{
     const quint64 sentAt = tick();
     m_sending.emplace(sentAt, rowId);
     return sentAt;
@@ -364,8 +363,10 @@ QCoro::Task<> DatabaseBlockModel::sendPatch(QPointer<DatabaseBlockModel> self, Q
         body.row_id = rowId;
         JSONObject nextData = std::move(**next);
         *next = std::nullopt;
-        if (self)
-            sentAt = self->sendHeldBack(rowId, nextData);
+        if (self) {
+            nextData = self->shownRow(rowId, nextData);
+            sentAt = self->markSent(rowId);
+        }
         body.data = std::move(nextData);
     }
 }

@@ -127,8 +127,10 @@ private:
     static QCoro::Task<> sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
                                    QPointer<ToastCenter> toasts, std::shared_ptr<RowsOut> rowsOut,
                                    DBRowPatchReq body, quint64 sentAt);
-    // The held-back edit of the row goes out now, as the row is shown; its send's time.
-    quint64 sendHeldBack(qint64 rowId, JSONObject &data);
+    // The row as shown, else `fallback` when it is gone.
+    JSONObject shownRow(qint64 rowId, const JSONObject &fallback);
+    // An update of the row leaves now: its send's time.
+    quint64 markSent(qint64 rowId);
 
     BlockHost &m_host;
     std::chrono::milliseconds m_cellDelay;

@@ -149,13 +149,14 @@ QCoro::Task<> SuggestionsPanelModel::runDecision(QPointer<SuggestionsPanelModel>
     // An edit of the page still on its way would land over the accepted change.
     if (accept && engine && !co_await engine->sendPageEditsFirst(pageServerID))
         failure = QString::fromLatin1(kEditsWaiting);
-    try {
-        if (!failure && !client)
-            throw std::exception(); // quitting meanwhile
-        if (!failure)
+    if (!failure) {
+        try {
+            if (!client)
+                throw std::exception(); // quitting meanwhile
             co_await client->decideSuggestion(std::move(body));
-    } catch (const std::exception &error) {
-        failure = describe(error);
+        } catch (const std::exception &error) {
+            failure = describe(error);
+        }
     }
     if (!failure && accept && engine)
         engine->dropRefusedPageEdits(pageServerID);

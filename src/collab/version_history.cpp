@@ -6,16 +6,12 @@
 #include "store/sync_engine.h"
 #include "ui/toast_center.h"
 
-#include <QCoroSignal>
 #include <QLocale>
 #include <QRegularExpression>
 
 #include <cstdio>
 
 namespace {
-
-// How long a restore waits for a cycle already under way before starting its own.
-constexpr std::chrono::seconds kCycleWait{30};
 
 // The page's edits could not be sent before the restore.
 struct EditsWaiting {
@@ -173,8 +169,7 @@ QCoro::Task<> VersionHistory::confirmRestore()
 
 QCoro::Task<> VersionHistory::syncAfter(QPointer<SyncEngine> engine)
 {
-    if (engine && engine->isSyncing())
-        co_await qCoro(engine.data(), &SyncEngine::cycleFinished, kCycleWait);
+    co_await SyncEngine::cycleUnderWayEnds(engine);
     co_await SyncEngine::syncQuietly(engine);
 }
 

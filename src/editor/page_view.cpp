@@ -110,6 +110,13 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
 
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &PageView::refreshScheduled);
+    m_revealTypedCaret.setSingleShot(true);
+    connect(&m_revealTypedCaret, &QTimer::timeout, this, [this] {
+        if (!m_followTypedCaret)
+            return;
+        settleLayout();
+        keepTypedCaretInView(true);
+    });
     connect(&m_model->store(), &LocalStore::stateChanged, this, &PageView::storeChanged);
     connect(&m_model->store(), &LocalStore::batchApplied, this, &PageView::takeBatch);
     connect(&m_model->store(), &LocalStore::blockChanged, this, &PageView::takeStoredBlock);

@@ -398,15 +398,6 @@ void PageView::watchTypedText(QWidget *keyboard)
     auto *editor = qobject_cast<AutoHeightTextView *>(keyboard);
     if (!editor || !m_scroll->widget()->isAncestorOf(editor))
         return;
-    if (!m_revealTypedCaret.isSingleShot()) {
-        m_revealTypedCaret.setSingleShot(true);
-        connect(&m_revealTypedCaret, &QTimer::timeout, this, [this] {
-            if (!m_followTypedCaret)
-                return;
-            settleLayout();
-            keepTypedCaretInView(true);
-        });
-    }
     m_typedTextWatch = connect(editor, &AutoHeightTextView::textEdited, this, &PageView::followTypedCaret);
 }
 

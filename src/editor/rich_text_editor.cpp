@@ -9,7 +9,6 @@
 #include <QTextCursor>
 
 #include <algorithm>
-#include <utility>
 
 RichTextEditor::RichTextEditor(QWidget *parent)
     : AutoHeightTextView(parent)
@@ -118,7 +117,6 @@ bool RichTextEditor::strikethrough() const
 bool RichTextEditor::wrapSelection(const QString &opening, const QString &closing)
 {
     // A press in the pair the last one made toggles it as it stands.
-    m_heldAt = -1;
     m_highlighter->setHeldPair(-1, {});
     const QString before = toRawText();
     if (!wrapSelectionInMarkers(*this, opening, closing))
@@ -131,9 +129,7 @@ bool RichTextEditor::wrapSelection(const QString &opening, const QString &closin
     const QString pair = opening + closing;
     const int at = textCursor().position() - int(opening.size());
     if (!textCursor().hasSelection() && at >= 0 && after == QString(before).insert(at, pair)) {
-        m_heldAt = at;
         m_heldCaret = textCursor().position();
-        m_heldPair = pair;
         m_highlighter->setHeldPair(at, pair);
     }
     Q_EMIT markupInserted(after);
@@ -142,13 +138,13 @@ bool RichTextEditor::wrapSelection(const QString &opening, const QString &closin
 
 void RichTextEditor::dropHeldPairLeftEmpty(bool focusLeft)
 {
-    if (m_heldAt < 0)
+    if (m_highlighter->heldAt() < 0)
         return;
     const QTextCursor caret = textCursor();
     if (!focusLeft && !caret.hasSelection() && caret.position() == m_heldCaret)
         return;
-    const int at = std::exchange(m_heldAt, -1);
-    const QString pair = std::exchange(m_heldPair, {});
+    const int at = m_highlighter->heldAt();
+    const QString pair = m_highlighter->heldPair();
     m_highlighter->setHeldPair(-1, {});
     QTextCursor held(document());
     held.setPosition(at);
@@ -210,7 +206,7 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
     case Qt::Key_PageUp:
     case Qt::Key_PageDown:
         // The caret moves from where the empty pair was, as if it had never been put in.
-        if (m_heldAt >= 0 && textCursor().position() == m_heldCaret)
+        if (m_highlighter->heldAt() >= 0 && textCursor().position() == m_heldCaret)
             dropHeldPairLeftEmpty(true);
         break;
     default:
@@ -225,7 +221,7 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
     }
     const bool plainBackspace = event->key() == Qt::Key_Backspace &&
                                 !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
-    if (plainBackspace && m_heldAt >= 0 && textCursor().position() == m_heldCaret) {
+    if (plainBackspace && m_highlighter->heldAt() >= 0 && textCursor().position() == m_heldCaret) {
         dropHeldPairLeftEmpty(true); // the pair goes whole: one marker character alone would show
         event->accept();
         return;

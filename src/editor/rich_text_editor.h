@@ -60,7 +60,6 @@ private:
     void dropHeldPairLeftEmpty(bool focusLeft);
 
     MarkerHighlighter *m_highlighter;
-    int m_heldAt = -1;
+    // Where the caret stood in the empty pair the highlighter holds.
     int m_heldCaret = -1;
-    QString m_heldPair;
 };

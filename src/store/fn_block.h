@@ -63,3 +63,9 @@ inline bool listedBefore(const FNBlock &a, const FNBlock &b)
         return a.serverID < b.serverID;
     return a.localID < b.localID;
 }
+
+// Siblings: under one parent, named alike.
+inline bool sameParent(const FNBlock &a, const FNBlock &b)
+{
+    return a.parentBlockLocalID == b.parentBlockLocalID && a.parentBlockServerID == b.parentBlockServerID;
+}

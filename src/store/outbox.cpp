@@ -9,6 +9,7 @@
 #include "store/outbox_payload.h"
 #include "store/record_links.h"
 #include "store/send_journal.h"
+#include "store/sync_payload.h"
 
 #include <algorithm>
 
@@ -465,9 +466,7 @@ bool Outbox::withdrawStrayDelete(const QString &blockLocalID, qint64 blockServer
             return false;
         try {
             const JSONObject body = parseJSONObject(op.payloadJSON.toUtf8());
-            const auto id = body.find(QStringLiteral("block_id"));
-            return body.count(kStrayCopyKey) && id != body.end() && id->second.isInt() &&
-                   id->second.toInt() == blockServerID;
+            return body.count(kStrayCopyKey) && syncPayload::intOr(body, "block_id", 0) == blockServerID;
         } catch (const DecodeError &) {
             return false;
         }

@@ -11,6 +11,16 @@
 // The fill checks and the sweep of marks left by blocks that are gone. Bookkeeping no view shows:
 // changed untold, written with the next save.
 
+namespace {
+
+// Nothing that may have landed to check, nothing put back to send, no room to settle.
+bool isIdle(const FNFillCheck &c)
+{
+    return c.fields == 0 && c.repaired == 0 && !c.roomFrom;
+}
+
+} // namespace
+
 void Outbox::indexChecks() const
 {
     const auto &checks = m_store.state().fillChecks;
@@ -141,8 +151,7 @@ void Outbox::unmarkFields(const QString &pageLocalID, const QSet<QString> &block
                 continue;
             FNFillCheck &check = s.fillChecks[size_t(at)];
             check.repaired &= ~fields;
-            // Nothing that may have landed to check, nothing put back, no room to settle.
-            if (check.fields == 0 && check.repaired == 0 && !check.roomFrom)
+            if (isIdle(check))
                 eraseCheck(s, size_t(at));
         }
         std::erase_if(s.editedBlocks, [&](FNBlockEdit &e) {
@@ -234,7 +243,7 @@ void Outbox::dropRoomFrom(const QString &blockLocalID)
         check.roomFrom.reset();
         // The other device's version is only held against a push that may have landed over it; with
         // none, and nothing put back to send, the check has nothing left to do.
-        if (check.fields == 0 && check.repaired == 0)
+        if (isIdle(check))
             eraseCheck(s, size_t(at));
     });
     saveChecks();
@@ -280,19 +289,18 @@ void Outbox::dropMarksOfGoneBlocks()
     }
     // A check no push that may have landed filled, with nothing put back and no room to settle, has
     // nothing left to do (older builds left such checks behind for good).
-    const auto idle = [](const FNFillCheck &c) { return c.fields == 0 && c.repaired == 0 && !c.roomFrom; };
     bool idleChecks = false;
     for (const FNFillCheck &c : m_store.state().fillChecks) {
         if (gone(c.blockLocalID))
             dropped.insert(c.blockLocalID);
-        idleChecks = idleChecks || idle(c);
+        idleChecks = idleChecks || isIdle(c);
     }
     if (dropped.isEmpty() && !idleChecks)
         return;
     m_store.changeUntold([&](StoreState &s) {
         std::erase_if(s.editedBlocks, [&](const FNBlockEdit &e) { return dropped.contains(e.blockLocalID); });
         std::erase_if(s.fillChecks,
-                      [&](const FNFillCheck &c) { return idle(c) || dropped.contains(c.blockLocalID); });
+                      [&](const FNFillCheck &c) { return isIdle(c) || dropped.contains(c.blockLocalID); });
         m_checks.stale = true;
     });
     if (!dropped.isEmpty())

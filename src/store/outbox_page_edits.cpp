@@ -57,10 +57,8 @@ void Outbox::hurryPageEdits(const QString &pageLocalID)
 void Outbox::dropPurgedPage(const QString &pageLocalID)
 {
     const auto ofPage = [&](const FNSyncOp &op) {
-        if (op.kind() != SyncOpKind::BlockDelete)
-            return op.refLocalID == pageLocalID;
-        const FNBlock *block = m_store.block(op.refLocalID);
-        return block && block->pageLocalID == pageLocalID;
+        return op.kind() == SyncOpKind::BlockDelete ? isPageEdit(m_store, op, pageLocalID)
+                                                    : op.refLocalID == pageLocalID;
     };
     const auto &outbox = m_store.state().outbox;
     if (std::any_of(outbox.begin(), outbox.end(), ofPage))

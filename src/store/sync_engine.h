@@ -55,6 +55,9 @@ public:
     // tries again on its own. An engine that is gone, or null, does nothing.
     static QCoro::Task<> syncQuietly(QPointer<SyncEngine> engine);
     bool isSyncing() const { return m_isSyncing; }
+    // Until the cycle under way, if any, has finished (it may be sending what the caller needs
+    // sent), or a while at most.
+    static QCoro::Task<> cycleUnderWayEnds(QPointer<SyncEngine> engine);
     // Before the service changes a page's content itself (a version restored, a suggestion accepted):
     // what of it waits here goes first, whatever its back-off, in one cycle at most (after the one
     // under way). True when nothing is left that could land over the change later; no request when
@@ -263,7 +266,8 @@ private:
     // The server id of the folder the payload names under `key`, as the operation goes now: none when
     // it names none or the folder is gone; a folder left unsent stands for its parent (0: the top
     // level). Throws while the folder waits for its create. `standIn`: set when a parent stood in.
-    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key, bool *standIn = nullptr) const;
+    std::optional<qint64> linkedFolderNow(const QString &payload, const char *key,
+                                          bool *standIn = nullptr) const;
     // After a send in which a parent stood in for a folder left unsent: the page, or folder, here
     // goes where it went on the service, unless it has been moved again since.
     void followStandIn(const FNSyncOp &op, const char *key, qint64 folderServerID);
@@ -271,7 +275,8 @@ private:
     bool waitsForFolderDelete(const FNSyncOp &op) const;
     // A folder deleted before it reached the service: nothing of it is sent, and what it held stays,
     // one level up, as the service keeps a deleted folder's contents.
-    void dropDeletedFolder(const QString &folderLocalID);
+    // `withItsDelete`: nothing is left for that to delete either.
+    void dropDeletedFolder(const QString &folderLocalID, bool withItsDelete = false);
     // Puts the folder's pages and subfolders, and what waits to go into it, under its parent;
     // returns how many records moved.
     int moveContentsUp(const FNFolder &folder);

@@ -200,14 +200,15 @@ qint64 SyncEngine::repairOverwrite(FNBlock &block, const JSONObject &echo, qint6
     m_outbox.dropFillChecks({block.localID});
     if (check.repaired)
         m_outbox.noteRepaired(block.localID, check.repaired); // not sent yet: still open to a newer write
-    if (check.roomFrom && (mine & BlockFields::Room)) // a later move to make room is still to go out
+    if (check.roomFrom && (mine & BlockFields::Room))         // a later move to make room is still to go out
         m_outbox.noteRoomMoves(block.pageLocalID, {{block.localID, *check.roomFrom}});
     if (!check.other)
         return 0;
     const JSONObject &other = *check.other;
     qint64 repaired = 0;
     for (const qint64 field : kFields) {
-        if (!(check.fields & field) || (mine & field) || !holds(other, field) || sameField(echo, other, field))
+        if (!(check.fields & field) || (mine & field) || !holds(other, field) ||
+            sameField(echo, other, field))
             continue;
         // Its own place went out only to make room: the other's stands only where it chose one.
         if (field == BlockFields::Place && check.roomFrom &&
@@ -298,8 +299,7 @@ void SyncEngine::keepPlacesAmongRoom()
         std::vector<Group> groups;
         const auto groupOf = [&](const FNBlock &b) -> Group * {
             for (Group &g : groups) {
-                if (g.lead->parentBlockLocalID == b.parentBlockLocalID &&
-                    g.lead->parentBlockServerID == b.parentBlockServerID)
+                if (sameParent(*g.lead, b))
                     return &g;
             }
             return nullptr;
@@ -380,7 +380,8 @@ void SyncEngine::keepPlacesAmongRoom()
                     m_store.editBlock(
                         ids[i], [&](FNBlock &block) { block.position = position; }, LocalStore::Stamp::Keep);
                     roomFrom.insert(ids[i], was);
-                    m_unsentEdits[ids[i]] = BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
+                    m_unsentEdits[ids[i]] =
+                        BlockFields::merged(m_unsentEdits.value(ids[i]), BlockFields::Room);
                 }
             };
             if (firstInside == blocks.end()) {

@@ -111,14 +111,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
                     }
                 }
             }
-            dropDeletedFolder(op.refLocalID);
-            std::vector<QString> deletes;
-            for (const FNSyncOp &queued : m_store.state().outbox) {
-                if (queued.refLocalID == op.refLocalID && queued.kind() == SyncOpKind::FolderDelete)
-                    deletes.push_back(queued.localID);
-            }
-            for (const QString &id : deletes)
-                m_outbox.drop(id);
+            dropDeletedFolder(op.refLocalID, true);
             co_return;
         }
         bool standIn = false;

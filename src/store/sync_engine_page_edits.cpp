@@ -9,10 +9,16 @@
 
 namespace {
 
-// How long a page's edits wait for a cycle already under way, which may be sending them.
+// How long a caller waits for a cycle already under way before going on.
 constexpr std::chrono::seconds kCycleWait{30};
 
 } // namespace
+
+QCoro::Task<> SyncEngine::cycleUnderWayEnds(QPointer<SyncEngine> engine)
+{
+    if (engine && engine->m_isSyncing)
+        co_await qCoro(engine.data(), &SyncEngine::cycleFinished, kCycleWait);
+}
 
 QCoro::Task<bool> SyncEngine::sendPageEditsFirst(qint64 pageServerID)
 {
@@ -33,7 +39,7 @@ QCoro::Task<bool> SyncEngine::sendPageEditsFirst(qint64 pageServerID)
     if (!waits())
         co_return true;
     if (m_isSyncing) {
-        co_await qCoro(this, &SyncEngine::cycleFinished, kCycleWait);
+        co_await cycleUnderWayEnds(self);
         if (!self)
             co_return false;
         if (!waits())

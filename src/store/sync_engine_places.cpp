@@ -18,11 +18,6 @@
 
 namespace {
 
-bool sameParent(const FNBlock &a, const FNBlock &b)
-{
-    return a.parentBlockLocalID == b.parentBlockLocalID && a.parentBlockServerID == b.parentBlockServerID;
-}
-
 // `count` places strictly between `lo` and `hi` (none: that end of the list), a line's step apart
 // where the room allows; none where it has no room for them.
 std::optional<std::vector<qint64>> spread(std::optional<qint64> lo, std::optional<qint64> hi, qsizetype count)

@@ -145,15 +145,15 @@ bool SyncEngine::waitsForFolderDelete(const FNSyncOp &op) const
     });
 }
 
-void SyncEngine::dropDeletedFolder(const QString &folderLocalID)
+void SyncEngine::dropDeletedFolder(const QString &folderLocalID, bool withItsDelete)
 {
     // As the service does with a deleted folder, what it held stays, one level up.
     if (const FNFolder *folder = m_store.folder(folderLocalID))
         moveContentsUp(FNFolder(*folder));
-    // The folder's own delete is being sent: only its other operations go.
+    // Unless told otherwise, the folder's own delete is being sent: only its other operations go.
     std::vector<QString> own;
     for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.refLocalID == folderLocalID && op.kind() != SyncOpKind::FolderDelete)
+        if (op.refLocalID == folderLocalID && (withItsDelete || op.kind() != SyncOpKind::FolderDelete))
             own.push_back(op.localID);
     }
     for (const QString &op : own)
