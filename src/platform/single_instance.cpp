@@ -107,11 +107,20 @@ bool SingleInstance::claim(std::chrono::milliseconds answerWait)
     }
 }
 
+namespace {
+
+QByteArray lockPath(const QString &folder)
+{
+    return QFile::encodeName(QDir(folder).filePath(QString::fromLatin1(kLockName)));
+}
+
+} // namespace
+
 SingleInstance::Lock SingleInstance::tryLock()
 {
     // A lock on the open file, not the file's existence: the kernel ends it with its process, so
     // there is nothing stale to judge or remove, and no two launches can both hold it.
-    const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(QString::fromLatin1(kLockName)));
+    const QByteArray path = lockPath(m_folder);
     for (int turn = 0; turn < kReopenTurns; ++turn) {
         const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (fd < 0)
@@ -140,7 +149,7 @@ void SingleInstance::release()
     if (m_lockFd < 0)
         return;
     // Removed while still held, and only while the path names it, so the folder is left clean.
-    const QByteArray path = QFile::encodeName(QDir(m_folder).filePath(QString::fromLatin1(kLockName)));
+    const QByteArray path = lockPath(m_folder);
     if (sameFile(m_lockFd, path))
         ::unlink(path.constData());
     ::close(m_lockFd);

@@ -3,6 +3,7 @@
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "platform/diag.h"
+#include "store/state_writer.h"
 
 #include <QFile>
 
@@ -65,17 +66,8 @@ void SendJournal::append(const SendNote &note)
     if (!openFile())
         return;
     // One write: a kill leaves the line whole or cut short, and a line cut short never went out.
-    for (qsizetype done = 0; done < line.size();) {
-        const ssize_t n = ::write(m_fd, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            diag(QStringLiteral("LocalStore: could not write %1: %2")
-                     .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
-            return;
-        }
-        done += n;
-    }
+    if (const auto failure = durable::writeSome(m_fd, m_path, line))
+        diag(QStringLiteral("LocalStore: could not write ") + *failure);
 }
 
 void SendJournal::settled()

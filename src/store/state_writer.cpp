@@ -25,8 +25,6 @@ constexpr int kNameTries = 100;
 constexpr qsizetype kPieceBytes = 1 << 20;
 constexpr auto kNotReadBack = "%1: the blocks saved last could not be read back";
 
-std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes);
-
 // The state's text with its blocks list left empty, and where that list's "[]" stands.
 struct Frame {
     JsonWriter writer;
@@ -110,7 +108,7 @@ public:
 
     std::optional<QString> flush()
     {
-        if (auto failure = writeSome(m_fd, m_path, m_piece))
+        if (auto failure = durable::writeSome(m_fd, m_path, m_piece))
             return failure;
         handed(m_piece.size());
         m_piece.resize(0);
@@ -244,6 +242,10 @@ std::optional<QString> writePieces(int fd, const QString &path, const StateSnaps
     return out.flush();
 }
 
+} // namespace
+
+namespace durable {
+
 std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes)
 {
     const char *data = bytes.constData();
@@ -253,16 +255,12 @@ std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView byt
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return durable::errnoText(n < 0 ? errno : EIO, path);
+            return errnoText(n < 0 ? errno : EIO, path);
         data += n;
         left -= n;
     }
     return std::nullopt;
 }
-
-} // namespace
-
-namespace durable {
 
 QString errnoText(int error, const QString &path)
 {

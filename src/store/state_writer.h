@@ -90,6 +90,8 @@ QString errnoText(int error, const QString &path);
 // Creates a file that did not exist, readable by the user alone from its first moment, trying
 // `name(n)` for growing n while a name is taken. -1 with errno on failure; `path` is the last tried.
 int createPrivate(const std::function<QString(int)> &name, QString &path);
+// Writes all of `bytes` through `fd`, going on after an interrupted write; returns the failure, if any.
+std::optional<QString> writeSome(int fd, const QString &path, QByteArrayView bytes);
 // Writes the whole file through `fd`, forces it to disk and closes it; returns the failure, if any.
 std::optional<QString> writeAll(int fd, const QString &path, QByteArrayView bytes);
 // Makes a finished rename survive a power loss.
