@@ -19,6 +19,7 @@
 #include "platform/start_marks.h"
 #include "platform/system_clipboard.h"
 #include "store/favorites_store.h"
+#include "store/database_row_updates.h"
 #include "store/kept_recordings.h"
 #include "store/local_store.h"
 #include "store/sync_engine.h"
@@ -81,6 +82,7 @@ int run(int argc, char *argv[])
     TemplateStore templates(settings);
     DesktopUrlOpener urlOpener;
     SystemClipboard clipboard;
+    DatabaseRowUpdates databaseRows;
 
     AppContext context;
     context.session = &session;
@@ -96,6 +98,7 @@ int run(int argc, char *argv[])
     context.events = &events;
     context.clipboard = &clipboard;
     context.recordings = &recordings;
+    context.databaseRows = &databaseRows;
 
     MainView::Parts parts;
     parts.panel = makePagePanel;

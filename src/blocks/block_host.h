@@ -14,6 +14,7 @@
 
 class AppEvents;
 class AudioRecorder;
+class DatabaseRowUpdates;
 class FilePicker;
 class KeptRecordings;
 class LocalStore;
@@ -36,6 +37,9 @@ struct BlockServices {
     // Where a voice note waits until the service has it; without it a failed upload leaves the
     // recording in the temporary folder.
     KeptRecordings *recordings = nullptr;
+    // The database rows whose update is out, for every view of them; without it each view keeps
+    // its own.
+    DatabaseRowUpdates *databaseRows = nullptr;
 };
 
 // A block as its kind sees it from inside its row: the content as stored now, a way to write it

@@ -4,6 +4,7 @@
 #include "api/service_client.h"
 #include "blocks/block_host.h"
 #include "blocks/database_block.h"
+#include "store/database_row_updates.h"
 #include "ui/toast_center.h"
 
 #include <algorithm>
@@ -38,6 +39,13 @@ int columnIndex(const DatabaseDTO &database, const QString &columnId)
             return int(i);
     }
     return -1;
+}
+
+// A missing key reads as null.
+JSONValue cellIn(const JSONObject &data, const QString &columnId)
+{
+    const auto it = data.find(columnId);
+    return it == data.end() ? JSONValue(nullptr) : it->second;
 }
 
 // The same columns and the same rows in the same order: only values can differ.
@@ -83,6 +91,7 @@ QCoro::Task<> DatabaseBlockModel::load()
         co_return;
     ++m_loadsRunning;
     const quint64 startedAt = tick();
+    const quint64 since = updates().now();
     Q_EMIT stateChanged();
 
     QPointer<DatabaseBlockModel> self(this);
@@ -102,7 +111,7 @@ QCoro::Task<> DatabaseBlockModel::load()
         const std::optional<qint64> wanted = databaseID();
         for (DatabaseDTO &database : reply->databases) {
             if (wanted && database.id == *wanted) {
-                applyLoaded(std::move(database), startedAt);
+                applyLoaded(std::move(database), startedAt, since);
                 break;
             }
         }
@@ -112,14 +121,28 @@ QCoro::Task<> DatabaseBlockModel::load()
     Q_EMIT stateChanged();
 }
 
-void DatabaseBlockModel::applyLoaded(DatabaseDTO database, quint64 startedAt)
+void DatabaseBlockModel::applyLoaded(DatabaseDTO database, quint64 startedAt, quint64 since)
 {
     // A load that started before the one on show holds older rows.
     if (startedAt < m_appliedLoadStart)
         return;
     m_appliedLoadStart = startedAt;
-    for (const DBRowDTO &row : database.rows)
-        noteSaved(row.id, row.data, startedAt);
+    // The service may have answered before it took an update made in any view of the database,
+    // this one's or one closed meanwhile: the row as that update has it.
+    const QHash<qint64, DatabaseRowUpdates::Row> updated = updates().rowsSince(database.id, since);
+    m_laidOver.clear();
+    for (DBRowDTO &row : database.rows) {
+        const auto it = updated.constFind(row.id);
+        if (it == updated.cend()) {
+            noteSaved(row.id, row.data, startedAt);
+            continue;
+        }
+        // Until an update out is answered, the service holds the row as it answered.
+        noteSaved(row.id, it->out ? row.data : it->data, startedAt);
+        if (it->out)
+            m_laidOver.insert(row.id);
+        row.data = it->data;
+    }
 
     // What this load may have missed: rows added and edits not yet on the service when it started.
     for (const AddedRow &added : m_added) {
@@ -259,10 +282,10 @@ void DatabaseBlockModel::editCell(const DBRowDTO &row, const QString &columnId, 
         debouncer = std::make_unique<Debouncer>(m_cellDelay);
     m_waiting.insert(key);
     debouncer->schedule([self = QPointer<DatabaseBlockModel>(this), client = QPointer<ServiceClient>(client),
-                         toasts = QPointer<ToastCenter>(m_host.services().toasts), rowId = row.id, key,
-                         fallback = std::move(fallback)] {
+                         toasts = QPointer<ToastCenter>(m_host.services().toasts), databaseId = m_db->id,
+                         rowId = row.id, key, fallback = std::move(fallback)] {
         if (self)
-            self->sendRowPatch(client, toasts, rowId, key, fallback);
+            self->sendRowPatch(client, toasts, databaseId, rowId, key, fallback);
     });
 }
 
@@ -295,22 +318,99 @@ int DatabaseBlockModel::pendingSends() const
 }
 
 void DatabaseBlockModel::sendRowPatch(const QPointer<ServiceClient> &client,
-                                      const QPointer<ToastCenter> &toasts, qint64 rowId, const QString &key,
-                                      const JSONObject &fallback)
+                                      const QPointer<ToastCenter> &toasts, qint64 databaseId, qint64 rowId,
+                                      const QString &key, const JSONObject &fallback)
 {
     m_waiting.remove(key);
-    JSONObject data = shownRow(rowId, fallback);
-    // Two updates of one row out at once may land in either order, the older over the newer: this
-    // one follows the answer to the one out, folded with any other edit made meanwhile.
-    if (const auto out = m_rowsOut->find(rowId); out != m_rowsOut->end()) {
-        *out = std::move(data);
-        return;
+    DatabaseRowUpdates::Update update;
+    update.databaseId = databaseId;
+    update.rowId = rowId;
+    update.data = shownRow(rowId, fallback);
+    update.client = client;
+    // It may wait for an update of the row that is out: it leaves with the row as shown then.
+    const auto sentAt = std::make_shared<quint64>(0);
+    const QPointer<DatabaseBlockModel> self(this);
+    update.leaving = [self, rowId, sentAt](const JSONObject &data) {
+        if (!self)
+            return data;
+        *sentAt = self->markSent(rowId);
+        return self->shownRow(rowId, data);
+    };
+    update.answered = [self, toasts, rows = QPointer<DatabaseRowUpdates>(&updates()), rowId,
+                       sentAt](const JSONObject &sent, const std::optional<QString> &failure) {
+        if (self) {
+            if (failure)
+                self->notSaved(rowId, *sentAt, *failure);
+            else
+                self->saved(rowId, sent, *sentAt);
+        } else if (failure && toasts && !(rows && rows->isWaiting(rowId))) {
+            // The block has gone from the screen: the page's toast is the one place left to say so,
+            // unless the next update of the row, which takes it as shown, carries the change.
+            toasts->show(DatabaseBlock::notSavedMessage(*failure));
+        }
+    };
+    updates().send(std::move(update));
+}
+
+DatabaseRowUpdates &DatabaseBlockModel::updates()
+{
+    // Taken once, at the first load or edit: the host's services are set by then, and the last
+    // sends leave as the view goes, when the host may be going too.
+    if (m_followed)
+        return *m_followed;
+    DatabaseRowUpdates *updates = m_host.services().databaseRows;
+    if (!updates) {
+        m_ownUpdates = std::make_unique<DatabaseRowUpdates>();
+        updates = m_ownUpdates.get();
     }
-    m_rowsOut->insert(rowId, std::nullopt);
-    DBRowPatchReq body;
-    body.row_id = rowId;
-    body.data = std::move(data);
-    sendPatch(this, client, toasts, m_rowsOut, std::move(body), markSent(rowId));
+    m_followed = updates;
+    connect(updates, &DatabaseRowUpdates::answered, this, &DatabaseBlockModel::rowAnswered);
+    return *updates;
+}
+
+void DatabaseBlockModel::rowAnswered(qint64 databaseId, qint64 rowId, const JSONObject &sent,
+                                     const QString &failure)
+{
+    if (!m_db || m_db->id != databaseId)
+        return;
+    if (failure.isEmpty())
+        noteSaved(rowId, sent, tick());
+    // Another update of the row follows and takes the row as shown.
+    if (!m_laidOver.contains(rowId) || updates().isOut(rowId))
+        return;
+    m_laidOver.remove(rowId);
+    DBRowDTO *row = failure.isEmpty() ? nullptr : findRow(*m_db, rowId);
+    const auto base = m_saved.constFind(rowId);
+    if (!row || base == m_saved.cend())
+        return;
+    // The row was shown as an update from a view since closed had it, and the service did not take
+    // it: back to what the service holds, but for the cells edited here.
+    JSONObject restored = base->data;
+    for (const CellEdit &edit : std::as_const(m_edits)) {
+        if (edit.rowId != rowId)
+            continue;
+        if (const auto here = row->data.find(edit.columnId); here != row->data.end())
+            restored[edit.columnId] = here->second;
+        else
+            restored.erase(edit.columnId);
+    }
+    std::vector<int> changed;
+    for (size_t c = 0; c < m_db->columns.size(); ++c) {
+        const QString &id = m_db->columns[c].id;
+        if (!(cellIn(row->data, id) == cellIn(restored, id)))
+            changed.push_back(int(c));
+    }
+    row->data = std::move(restored);
+    if (changed.empty())
+        return;
+    const int r = rowIndex(*m_db, rowId);
+    for (int c : changed) {
+        Q_EMIT cellChanged(r, c);
+        Q_EMIT valueRestored(r, c);
+    }
+    m_saveError = DatabaseBlock::notSavedMessage(failure);
+    m_saveErrorAt = tick();
+    Q_EMIT stateChanged();
 }
 
 JSONObject DatabaseBlockModel::shownRow(qint64 rowId, const JSONObject &fallback)
@@ -325,50 +425,6 @@ quint64 DatabaseBlockModel::markSent(qint64 rowId)
     const quint64 sentAt = tick();
     m_sending.emplace(sentAt, rowId);
     return sentAt;
-}
-
-QCoro::Task<> DatabaseBlockModel::sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                            QPointer<ToastCenter> toasts, std::shared_ptr<RowsOut> rowsOut,
-                                            DBRowPatchReq body, quint64 sentAt)
-{
-    const qint64 rowId = body.row_id;
-    for (;;) {
-        const JSONObject data = body.data.value_or(JSONObject());
-        std::optional<QString> failure;
-        if (!client) {
-            failure = APIError::noToken().errorDescription();
-        } else {
-            try {
-                co_await client->patchRow(std::move(body));
-            } catch (const std::exception &error) {
-                failure = APIError::messageOf(error);
-            }
-        }
-        if (self) {
-            if (failure)
-                self->notSaved(rowId, sentAt, *failure);
-            else
-                self->saved(rowId, data, sentAt);
-        } else if (failure && toasts) {
-            // The block has gone from the screen: the page's toast is the one place left to say so.
-            toasts->show(DatabaseBlock::notSavedMessage(*failure));
-        }
-
-        const auto next = rowsOut->find(rowId);
-        if (next == rowsOut->end() || !*next) {
-            rowsOut->remove(rowId);
-            co_return;
-        }
-        body = DBRowPatchReq{};
-        body.row_id = rowId;
-        JSONObject nextData = std::move(**next);
-        *next = std::nullopt;
-        if (self) {
-            nextData = self->shownRow(rowId, nextData);
-            sentAt = self->markSent(rowId);
-        }
-        body.data = std::move(nextData);
-    }
 }
 
 void DatabaseBlockModel::noteSaved(qint64 rowId, const JSONObject &data, quint64 at)
@@ -403,7 +459,7 @@ bool DatabaseBlockModel::carriedElsewhere(qint64 rowId, quint64 editedAt) const
     }
     // One held back until an answer, or waiting for its quiet period, will take the row as shown,
     // this value with it.
-    if (const auto held = m_rowsOut->constFind(rowId); held != m_rowsOut->cend() && held->has_value())
+    if (m_followed && m_followed->isWaiting(rowId))
         return true;
     for (const QString &key : m_waiting) {
         const auto edit = m_edits.constFind(key);

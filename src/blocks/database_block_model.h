@@ -18,6 +18,7 @@
 #include <vector>
 
 class BlockHost;
+class DatabaseRowUpdates;
 class ServiceClient;
 class ToastCenter;
 
@@ -97,9 +98,6 @@ private:
         quint64 editedAt = 0;
         std::optional<quint64> settledAt; // a send carrying it reached the service
     };
-    // Per row with an update out: the row to send once it is answered, when an edit came meanwhile.
-    // Shared with the sends, so an edit flushed as the view goes still follows its row's update.
-    using RowsOut = QHash<qint64, std::optional<JSONObject>>;
     // A row as the service holds it, as far as the newest answer tells.
     struct SavedRow {
         JSONObject data;
@@ -112,10 +110,15 @@ private:
 
     // Ticks order edits, sends, additions and loads against each other.
     quint64 tick() { return ++m_tick; }
-    void applyLoaded(DatabaseDTO database, quint64 startedAt);
+    // `since`: the row updates' clock as the load started.
+    void applyLoaded(DatabaseDTO database, quint64 startedAt, quint64 since);
     void replaceTable(DatabaseDTO database);
     void sendRowPatch(const QPointer<ServiceClient> &client, const QPointer<ToastCenter> &toasts,
-                      qint64 rowId, const QString &key, const JSONObject &fallback);
+                      qint64 databaseId, qint64 rowId, const QString &key, const JSONObject &fallback);
+    // The updates out for every view of the database; the model's own where the host has none.
+    DatabaseRowUpdates &updates();
+    // An update of a row, from this view or another, was answered.
+    void rowAnswered(qint64 databaseId, qint64 rowId, const JSONObject &sent, const QString &failure);
     void forgetSettled(quint64 before);
     void noteSaved(qint64 rowId, const JSONObject &data, quint64 at);
     // The answer to the send that went out at `sentAt`.
@@ -123,10 +126,6 @@ private:
     void notSaved(qint64 rowId, quint64 sentAt, const QString &message);
     // A send of the row other than the one just answered will carry a value edited at `editedAt`.
     bool carriedElsewhere(qint64 rowId, quint64 editedAt) const;
-    // Sends the row, then each edit that came while it was out, one update at a time.
-    static QCoro::Task<> sendPatch(QPointer<DatabaseBlockModel> self, QPointer<ServiceClient> client,
-                                   QPointer<ToastCenter> toasts, std::shared_ptr<RowsOut> rowsOut,
-                                   DBRowPatchReq body, quint64 sentAt);
     // The row as shown, else `fallback` when it is gone.
     JSONObject shownRow(qint64 rowId, const JSONObject &fallback);
     // An update of the row leaves now: its send's time.
@@ -152,7 +151,10 @@ private:
     QSet<QString> m_waiting;
     // Sends without an answer yet: when each went out, and its row.
     std::map<quint64, qint64> m_sending;
-    std::shared_ptr<RowsOut> m_rowsOut = std::make_shared<RowsOut>();
+    std::unique_ptr<DatabaseRowUpdates> m_ownUpdates;
+    QPointer<DatabaseRowUpdates> m_followed;
+    // Rows shown as an update out (from another view) has them, not yet as the service answered.
+    QSet<qint64> m_laidOver;
     // What a cell goes back to when its change is not saved.
     QHash<qint64, SavedRow> m_saved;
 };

@@ -90,6 +90,7 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
     services.urlOpener = context.urlOpener;
     services.events = context.events;
     services.recordings = context.recordings;
+    services.databaseRows = context.databaseRows;
     row->setMediaServices(std::move(services));
     if (ServiceClient *client = m_model->context().client)
         installInlineComments(*row, *client);

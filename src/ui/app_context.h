@@ -3,6 +3,7 @@
 class AppEvents;
 class Clipboard;
 class Connectivity;
+class DatabaseRowUpdates;
 class FavoritesStore;
 class KeptRecordings;
 class LocalStore;
@@ -30,4 +31,5 @@ struct AppContext {
     AppEvents *events = nullptr;
     Clipboard *clipboard = nullptr;
     KeptRecordings *recordings = nullptr;
+    DatabaseRowUpdates *databaseRows = nullptr;
 };

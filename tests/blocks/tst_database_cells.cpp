@@ -27,6 +27,8 @@ private Q_SLOTS:
     void olderFailureLeavesNewerValues();
     void twoEditsOfOneRowBothLand_data();
     void twoEditsOfOneRowBothLand();
+    void reopenedWhileAnUpdateIsOut_data();
+    void reopenedWhileAnUpdateIsOut();
     void signedOutChangesNothing();
     void reloadKeepsPendingEdits_data();
     void reloadKeepsPendingEdits();
@@ -304,10 +306,18 @@ void TestDatabaseCells::twoEditsOfOneRowBothLand()
     QVERIFY(typeOver(view, 0, 0, QStringLiteral("Launch")));
     QTRY_COMPARE(patches().size(), size_t(1));
     QVERIFY(typeOver(view, 0, 3, QStringLiteral("5")));
-    if (closeFirst)
+    if (closeFirst) {
         m_view.reset();
-    else
+        // Back on the page while the first is still out: both edits show.
+        view = openPage(*m_device, m_page.localID);
+        QVERIFY(view);
+        QTRY_VERIFY(showsTable(view, 1));
+        QVERIFY(m_device->databaseRows().isOut(row));
+        QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
+        QCOMPARE(shown(view, 0, 3), QStringLiteral("5"));
+    } else {
         QTRY_COMPARE(view->model().pendingSends(), 0);
+    }
     roundTrip();
     QCOMPARE(patches().size(), size_t(1));
 
@@ -318,12 +328,11 @@ void TestDatabaseCells::twoEditsOfOneRowBothLand()
         return data.at("c1") == JSONValue("Launch") && data.at("c4").toDouble() == 5.0;
     };
     QTRY_VERIFY(landed());
-    if (!closeFirst) {
-        QTRY_COMPARE(view->model().sendsOut(), 0);
-        QVERIFY(!view->errorLabel()->isVisible());
-        QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
-        m_view.reset();
-    }
+    QTRY_COMPARE(m_device->databaseRows().updatesOut(), 0);
+    QVERIFY(!view->errorLabel()->isVisible());
+    QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
+    QCOMPARE(shown(view, 0, 3), QStringLiteral("5"));
+    m_view.reset();
     roundTrip();
     QCOMPARE(patches().size(), size_t(2));
     QVERIFY(!m_toasts.current());
@@ -333,6 +342,104 @@ void TestDatabaseCells::twoEditsOfOneRowBothLand()
     QTRY_VERIFY(showsTable(view, 1));
     QCOMPARE(shown(view, 0, 0), QStringLiteral("Launch"));
     QCOMPARE(shown(view, 0, 3), QStringLiteral("5"));
+}
+
+void TestDatabaseCells::reopenedWhileAnUpdateIsOut_data()
+{
+    QTest::addColumn<QString>("update");  // how the untick's update fares on the way
+    QTest::addColumn<bool>("answerFirst"); // its answer comes before the reopened table's
+    QTest::addColumn<bool>("editAfter");  // the reopened table's Name is edited while it is out
+
+    QTest::newRow("answered before the reopen") << "answered" << true << false;
+    for (const bool edit : {false, true}) {
+        const char *then = edit ? ", Name edited" : "";
+        // The table comes back while the untick is out.
+        QTest::newRow(qPrintable(QStringLiteral("taken, table first%1").arg(then)))
+            << "taken" << false << edit;
+        QTest::newRow(qPrintable(QStringLiteral("on the way, table first%1").arg(then)))
+            << "on the way" << false << edit;
+        QTest::newRow(qPrintable(QStringLiteral("refused, table first%1").arg(then)))
+            << "refused" << false << edit;
+    }
+    // The reopened table was read before the answer came, and arrives after it.
+    QTest::newRow("taken, answer first") << "taken" << true << false;
+    QTest::newRow("on the way, answer first") << "on the way" << true << false;
+    QTest::newRow("refused, answer first") << "refused" << true << false;
+}
+
+void TestDatabaseCells::reopenedWhileAnUpdateIsOut()
+{
+    QFETCH(QString, update);
+    QFETCH(bool, answerFirst);
+    QFETCH(bool, editAfter);
+    DatabaseBlockView *view = openDatabase({{0, R"({"c1":"Plan","c3":true})"}});
+    const qint64 row = rowID(m_databaseID, 0);
+    QTRY_VERIFY(showsTable(view, 1));
+    const bool refused = update == QLatin1String("refused");
+    if (update != QLatin1String("answered")) {
+        // "taken": the service keeps it at once; "on the way": only once let through.
+        FakeService::Fault fault = update == QLatin1String("taken") ? FakeService::Fault::held()
+                                   : refused ? FakeService::Fault::http(503, R"({"error":"Busy"})")
+                                             : FakeService::Fault::heldOnTheWay();
+        fault.holdAnswer = true;
+        fault.remaining = 1;
+        m_fake.setFault(kRows, fault);
+    }
+    const auto done = [](DatabaseBlockView *v) {
+        return DatabaseBlock::isChecked(v->tableModel().value(v->tableModel().index(0, 2)));
+    };
+
+    // Done unticked, and the page left for another before the update is answered.
+    click(view, 0, 2);
+    QVERIFY(!done(view));
+    m_view.reset();
+    QTRY_COMPARE(patches().size(), size_t(1));
+    if (update == QLatin1String("answered")) {
+        QTRY_COMPARE(m_device->databaseRows().updatesOut(), 0);
+    } else if (answerFirst) {
+        FakeService::Fault heldLoad = FakeService::Fault::held();
+        heldLoad.remaining = 1;
+        m_fake.setFault(kDatabases, heldLoad);
+    }
+    view = openPage(*m_device, m_page.localID);
+    QVERIFY(view);
+    if (answerFirst && update != QLatin1String("answered")) {
+        QTRY_COMPARE(loads().size(), size_t(2));
+        roundTrip();
+        QVERIFY(m_fake.releaseFirstHeldAnswer());
+        QTRY_COMPARE(m_device->databaseRows().updatesOut(), 0);
+        m_fake.releaseHeldAnswers();
+    }
+    QTRY_VERIFY(showsTable(view, 1));
+    QCOMPARE(done(view), answerFirst && refused);
+
+    if (editAfter) {
+        QVERIFY(typeOver(view, 0, 0, QStringLiteral("Launch")));
+        // It follows the untick's answer, not races it.
+        QTRY_COMPARE(view->model().pendingSends(), 0);
+        roundTrip();
+        QCOMPARE(patches().size(), size_t(1));
+    }
+    m_fake.releaseHeldAnswers();
+    QTRY_COMPARE(m_device->databaseRows().updatesOut(), 0);
+    roundTrip();
+
+    // What the table shows is what the service keeps; a change it did not take is said.
+    const bool kept = !refused || editAfter;
+    QCOMPARE(done(view), !kept);
+    QCOMPARE(patches().size(), size_t(editAfter ? 2 : 1));
+    const JSONObject &stored = m_fake.state().databaseRows.at(row).data;
+    QCOMPARE(stored.at("c3"), JSONValue(!kept));
+    QCOMPARE(stored.at("c1"), JSONValue(editAfter ? "Launch" : "Plan"));
+    if (editAfter)
+        QCOMPARE(patches().back().at("data"), JSONValue(JSONObject{{"c1", "Launch"}, {"c3", false}}));
+    if (!kept) {
+        QTRY_VERIFY(m_toasts.current().has_value());
+        QVERIFY(m_toasts.current()->message.startsWith(QStringLiteral("Change not saved")));
+    } else {
+        QVERIFY(!m_toasts.current());
+    }
+    QCOMPARE(view->errorLabel()->isVisible(), refused && !editAfter && !answerFirst);
 }
 
 void TestDatabaseCells::signedOutChangesNothing()

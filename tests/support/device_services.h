@@ -8,6 +8,7 @@
 #include "platform/memory_secret_backend.h"
 #include "platform/secret_store.h"
 #include "platform/settings.h"
+#include "store/database_row_updates.h"
 
 #include <QString>
 
@@ -44,4 +45,5 @@ struct DeviceServices {
     AppEvents events;
     Connectivity connectivity;
     ServiceClient client;
+    DatabaseRowUpdates databaseRows;
 };

@@ -46,6 +46,7 @@ AppContext TestDevice::context()
     c.client = &m_services->client;
     c.connectivity = &m_services->connectivity;
     c.events = &m_services->events;
+    c.databaseRows = &m_services->databaseRows;
     return c;
 }
 

@@ -26,6 +26,7 @@ public:
     ServiceClient &client() { return m_services->client; }
     AppEvents &events() { return m_services->events; }
     Connectivity &connectivity() { return m_services->connectivity; }
+    DatabaseRowUpdates &databaseRows() { return m_services->databaseRows; }
     SyncEngine &engine() { return *m_engine; }
     MemorySecretBackend &keyring() { return *m_keyring; }
     QString folder() const { return m_dir.path(); }

@@ -104,6 +104,20 @@ FakeService::Fault FakeService::Fault::held()
     return f;
 }
 
+FakeService::Fault FakeService::Fault::heldOnTheWay()
+{
+    Fault f = held();
+    f.handleLate = true;
+    return f;
+}
+
+FakeService::Fault FakeService::Fault::slowLink(int ms)
+{
+    Fault f = delay(ms);
+    f.handleLate = true;
+    return f;
+}
+
 FakeService::Fault FakeService::Fault::trickle(int pieces, int intervalMs)
 {
     Fault f;
@@ -316,6 +330,13 @@ HttpResponse FakeService::handle(const HttpRequest &request)
         return r;
     }
 
+    if (fault && fault->handleLate && (fault->delayMs > 0 || fault->holdAnswer)) {
+        HttpResponse r;
+        r.delayMs = fault->delayMs;
+        r.held = fault->holdAnswer;
+        r.handleLate = [this, request, path] { return dispatch(request, path); };
+        return r;
+    }
     HttpResponse r = dispatch(request, path);
     if (fault) {
         r.delayMs = fault->delayMs;

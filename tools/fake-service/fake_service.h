@@ -30,6 +30,9 @@ public:
         bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
         bool refuseAfterDrop = false;   // and every connection after it is refused until setOffline(false)
         bool holdAnswer = false;        // handled as usual, answered at releaseHeldAnswers()
+        // With a delay or a hold: the request reaches the service only when it ends, as over a slow
+        // link, so a request sent after it may be handled first.
+        bool handleLate = false;
         int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
@@ -45,6 +48,8 @@ public:
         // The same, then the link goes down: a client trying again on a fresh connection is refused.
         static Fault applyThenGoOffline();
         static Fault held();          // the service's state changes; the caller waits for the test's word
+        static Fault heldOnTheWay();  // nothing changes until the test's word; handled then and answered
+        static Fault slowLink(int ms); // reaches the service `ms` late, then answered
         static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
 
@@ -90,6 +95,8 @@ public:
     void clearFaults();
     // Sends the answers the held() fault kept back.
     void releaseHeldAnswers() { m_server.releaseHeld(); }
+    // Only the first one held; false when none is.
+    bool releaseFirstHeldAnswer() { return m_server.releaseFirstHeld(); }
     // Offline: connections are refused, as when the device has no network; nothing arrives. False
     // also ends the refusals of applyThenGoOffline().
     void setOffline(bool offline);

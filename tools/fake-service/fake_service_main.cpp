@@ -38,6 +38,13 @@ int main(int argc, char *argv[])
             "connections for SECONDS, as in POST:/api/folders.php:10; may be given more than once."),
         QStringLiteral("METHOD:PATH:SECONDS"));
     parser.addOption(loseOption);
+    const QCommandLineOption slowOption(
+        QStringLiteral("slow"),
+        QStringLiteral("Let every request of METHOD to PATH reach the service MS milliseconds late, as "
+                       "over a slow link, as in PATCH:/api/database-rows.php:3000; may be given more "
+                       "than once."),
+        QStringLiteral("METHOD:PATH:MS"));
+    parser.addOption(slowOption);
     parser.process(app);
 
     bool ok = false;
@@ -86,6 +93,18 @@ int main(int argc, char *argv[])
                              QTimer::singleShot(seconds * 1000, &service,
                                                 [&service] { service.setOffline(false); });
                          });
+    }
+    for (const QString &slow : parser.values(slowOption)) {
+        const QStringList parts = slow.split(QLatin1Char(':'));
+        bool msOk = false;
+        const int ms = parts.size() == 3 ? parts[2].toInt(&msOk) : 0;
+        if (!msOk || ms < 1) {
+            std::fprintf(stderr, "fake-service: invalid slow link \"%s\"\n", qPrintable(slow));
+            return 2;
+        }
+        FakeService::Fault fault = FakeService::Fault::slowLink(ms);
+        fault.method = parts[0].toLatin1();
+        service.setFault(parts[1], fault);
     }
     if (!service.start(quint16(port))) {
         std::fprintf(stderr, "fake-service: cannot listen on 127.0.0.1:%u\n", port);

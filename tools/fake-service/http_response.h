@@ -4,6 +4,8 @@
 #include <QList>
 #include <QPair>
 
+#include <functional>
+
 // What the loopback server should do with one request: answer (possibly late) or hang up.
 struct HttpResponse {
     int status = 200;
@@ -21,6 +23,9 @@ struct HttpResponse {
     // Sends the body with chunked transfer coding and no Content-Length, so its size shows only as
     // it arrives.
     bool chunked = false;
+    // The request reaches the service only when its delay ends or it is released: handled then, and
+    // this answers it.
+    std::function<HttpResponse()> handleLate;
 
     static HttpResponse json(int status, const QByteArray &body);
     static HttpResponse dropped();

@@ -467,7 +467,7 @@ void LoopbackHttpServer::processBuffer(QTcpSocket *socket)
                 if (!c)
                     return;
                 c->awaitingResponse = false;
-                deliver(guard, response, headOnly, keepAlive);
+                deliver(guard, response.handleLate ? response.handleLate() : response, headOnly, keepAlive);
                 if (guard)
                     processBuffer(guard);
             };
@@ -489,6 +489,16 @@ void LoopbackHttpServer::releaseHeld()
     const std::vector<std::function<void()>> held = std::exchange(m_held, {});
     for (const auto &answer : held)
         answer();
+}
+
+bool LoopbackHttpServer::releaseFirstHeld()
+{
+    if (m_held.empty())
+        return false;
+    const std::function<void()> answer = std::move(m_held.front());
+    m_held.erase(m_held.begin());
+    answer();
+    return true;
 }
 
 HttpResponse LoopbackHttpServer::callHandler(const HttpRequest &request)

@@ -35,6 +35,8 @@ public:
 
     // Sends the answers held back (HttpResponse::held), in the order they were held.
     void releaseHeld();
+    // Only the first of them; false when none is held.
+    bool releaseFirstHeld();
 
     int acceptedConnections() const { return m_accepted; }
     int openConnections() const { return int(m_connections.size()); }
