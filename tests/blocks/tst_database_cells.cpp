@@ -346,9 +346,9 @@ void TestDatabaseCells::twoEditsOfOneRowBothLand()
 
 void TestDatabaseCells::reopenedWhileAnUpdateIsOut_data()
 {
-    QTest::addColumn<QString>("update");  // how the untick's update fares on the way
+    QTest::addColumn<QString>("update");   // how the untick's update fares on the way
     QTest::addColumn<bool>("answerFirst"); // its answer comes before the reopened table's
-    QTest::addColumn<bool>("editAfter");  // the reopened table's Name is edited while it is out
+    QTest::addColumn<bool>("editAfter");   // the reopened table's Name is edited while it is out
 
     QTest::newRow("answered before the reopen") << "answered" << true << false;
     for (const bool edit : {false, true}) {

@@ -181,6 +181,8 @@ private Q_SLOTS:
     void delayDoesNotBlockOtherConnections();
     void dropClosesWithoutAnswer();
     void applyThenDropChangesStateWithoutAnswer();
+    void lateRequestsChangeNothingUntilHandled_data();
+    void lateRequestsChangeNothingUntilHandled();
     void faultRemainingCount();
     void offline();
     void requestLogKeepsRawRequest();
@@ -768,6 +770,43 @@ void TestFakeService::applyThenDropChangesStateWithoutAnswer()
     QCOMPARE(m_service->userCount(), 1);
     // The resend meets the account the lost answer made.
     QCOMPARE(call("POST", "/api/auth/signup.php", body).status, 409);
+}
+
+void TestFakeService::lateRequestsChangeNothingUntilHandled_data()
+{
+    QTest::addColumn<bool>("held"); // else a slow link
+
+    QTest::newRow("held on the way") << true;
+    QTest::newRow("slow link") << false;
+}
+
+void TestFakeService::lateRequestsChangeNothingUntilHandled()
+{
+    QFETCH(bool, held);
+    m_service->setFault("/api/auth/signup.php",
+                        held ? FakeService::Fault::heldOnTheWay() : FakeService::Fault::slowLink(400));
+    const int users = m_service->userCount();
+    QSignalSpy received(m_service.get(), &FakeService::requestReceived);
+    RawClient first(m_service->port());
+    first.send(
+        post("/api/auth/signup.php", R"({"email":"one@example.com","password":"secret1","name":"O"})"));
+    RawClient second(m_service->port());
+    second.send(
+        post("/api/auth/signup.php", R"({"email":"two@example.com","password":"secret1","name":"T"})"));
+    QTRY_COMPARE(received.size(), 2);
+    QCOMPARE(m_service->userCount(), users);
+
+    if (held) {
+        QVERIFY(m_service->releaseFirstHeldAnswer());
+        QCOMPARE(first.read(1).value(0).status, 200);
+        QCOMPARE(m_service->userCount(), users + 1);
+        QVERIFY(m_service->releaseFirstHeldAnswer());
+        QVERIFY(!m_service->releaseFirstHeldAnswer());
+    } else {
+        QCOMPARE(first.read(1).value(0).status, 200);
+    }
+    QCOMPARE(second.read(1).value(0).status, 200);
+    QCOMPARE(m_service->userCount(), users + 2);
 }
 
 void TestFakeService::faultRemainingCount()

@@ -30,14 +30,14 @@ public:
         bool dropAfterHandling = false; // handled as usual, then the answer is lost on the way back
         bool refuseAfterDrop = false;   // and every connection after it is refused until setOffline(false)
         bool holdAnswer = false;        // handled as usual, answered at releaseHeldAnswers()
-        // With a delay or a hold: the request reaches the service only when it ends, as over a slow
-        // link, so a request sent after it may be handled first.
-        bool handleLate = false;
         int streamPieces = 0;           // the answer's body in this many pieces, streamIntervalMs apart
         int streamIntervalMs = 0;
         int remaining = -1; // requests still affected; -1 until cleared
         QByteArray method;  // only requests of this method ("POST"); empty: every request of the path
         int skip = 0;       // requests of the path let through untouched before it applies
+        // With a delay or a hold: the request reaches the service only when it ends, as over a slow
+        // link, so a request sent after it may be handled first.
+        bool handleLate = false;
 
         static Fault http(int status, const QByteArray &body);
         static Fault htmlPage(int status); // what a proxy or a crashed PHP host sends
@@ -47,8 +47,8 @@ public:
         static Fault applyThenDrop(); // the service's state changes; the caller hears nothing
         // The same, then the link goes down: a client trying again on a fresh connection is refused.
         static Fault applyThenGoOffline();
-        static Fault held();          // the service's state changes; the caller waits for the test's word
-        static Fault heldOnTheWay();  // nothing changes until the test's word; handled then and answered
+        static Fault held();           // the service's state changes; the caller waits for the test's word
+        static Fault heldOnTheWay();   // nothing changes until the test's word; handled then and answered
         static Fault slowLink(int ms); // reaches the service `ms` late, then answered
         static Fault trickle(int pieces, int intervalMs); // the normal answer over a slow link
     };
