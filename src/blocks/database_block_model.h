@@ -23,9 +23,11 @@ class ServiceClient;
 class ToastCenter;
 
 // What one database block shows while its view lives: the table as the service last gave it, with
-// the user's edits laid over it, whether a load runs, the last failure and one pending send per
-// edited cell. Nothing of the table is stored locally; the only local write is the database's id in
-// the block's content. Every operation does nothing while signed out.
+// the user's edits and the row updates still out from any view of the database laid over it,
+// whether a load runs, the last failure and one pending send per edited cell. The updates that left
+// belong to the host's `DatabaseRowUpdates`, which outlives the view. Nothing of the table is
+// stored locally; the only local write is the database's id in the block's content. Every operation
+// does nothing while signed out.
 class DatabaseBlockModel : public QObject
 {
     Q_OBJECT
