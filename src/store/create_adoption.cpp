@@ -7,9 +7,12 @@
 #include "store/local_store.h"
 #include "store/page_links.h"
 #include "store/record_links.h"
+#include "store/send_journal.h"
 
 #include <QSet>
 #include <QTimeZone>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,9 +54,23 @@ QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
 {
     QHash<qint64, QString> picks;
     QSet<qint64> contested;
+    // A record whose answer this device heard is that create's, and no other's look-alike.
+    QSet<qint64> made;
     for (const FNSyncOp &op : store.state().outbox) {
-        if (op.entity != entity || op.op != QLatin1String("create") || !op.unanswered ||
-            !waiting(op.refLocalID))
+        if (op.madeID && op.entity == entity && op.op == QLatin1String("create"))
+            made.insert(*op.madeID);
+    }
+    for (const FNSyncOp &op : store.state().outbox) {
+        if (op.entity != entity || op.op != QLatin1String("create") || !waiting(op.refLocalID))
+            continue;
+        if (op.madeID) {
+            const bool listedNow = std::any_of(listed.begin(), listed.end(),
+                                               [&](const Listed &l) { return l.id == *op.madeID; });
+            if (listedNow && !known(*op.madeID))
+                picks.insert(*op.madeID, op.refLocalID);
+            continue;
+        }
+        if (!op.unanswered)
             continue;
         Req req;
         try {
@@ -63,20 +80,20 @@ QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
         }
         // It went out with its parent's server id, which the payload names by local id.
         linkParent(store, op.payloadJSON, req);
-        std::optional<qint64> only;
-        int found = 0;
+        // By id: a feed lists a record once per change of it (its create, then its move).
+        QSet<qint64> found;
         for (const Listed &candidate : listed) {
-            if (candidate.id <= 0 || known(candidate.id) || !alike(req, candidate) ||
-                !insideASend(op, candidate.createdAt))
+            if (candidate.id <= 0 || made.contains(candidate.id) || known(candidate.id) ||
+                !alike(req, candidate) || !insideASend(op, candidate.createdAt))
                 continue;
-            ++found;
-            only = candidate.id;
+            found.insert(candidate.id);
         }
-        if (found != 1)
+        if (found.size() != 1)
             continue;
-        if (picks.contains(*only))
-            contested.insert(*only);
-        picks.insert(*only, op.refLocalID);
+        const qint64 only = *found.cbegin();
+        if (picks.contains(only))
+            contested.insert(only);
+        picks.insert(only, op.refLocalID);
     }
     for (qint64 id : contested)
         picks.remove(id);
@@ -159,4 +176,111 @@ void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64
 {
     if (store.editFolder(folderLocalID, [&](FNFolder &folder) { folder.serverID = serverID; }))
         recordLinks::folderGotServerID(store, folderLocalID, serverID);
+}
+
+std::optional<PagePatchReq> pageCreateChanges(const QString &sentPayload, const QString &queuedPayload)
+{
+    PageCreateReq after;
+    try {
+        after = sharedJSONDecode<PageCreateReq>(queuedPayload.toUtf8());
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+    std::optional<PageCreateReq> before;
+    try {
+        before = sharedJSONDecode<PageCreateReq>(sentPayload.toUtf8());
+    } catch (const DecodeError &) {
+        // What went out was rebuilt from the page: every field may differ.
+    }
+    PagePatchReq patch;
+    if (!before || after.title != before->title)
+        patch.title = after.title;
+    if (!before || after.icon != before->icon)
+        patch.icon = after.icon;
+    if (!before || after.position != before->position)
+        patch.position = after.position;
+    if (after.parent_page_id && (!before || after.parent_page_id != before->parent_page_id))
+        patch.parent_page_id = after.parent_page_id;
+    return patch;
+}
+
+std::optional<FolderPatchReq> folderCreateChanges(const QString &sentPayload, const QString &queuedPayload)
+{
+    FolderPatchReq patch;
+    try {
+        const auto before = sharedJSONDecode<FolderCreateReq>(sentPayload.toUtf8());
+        const auto after = sharedJSONDecode<FolderCreateReq>(queuedPayload.toUtf8());
+        if (after.name != before.name)
+            patch.name = after.name;
+        if (after.icon != before.icon)
+            patch.icon = after.icon;
+    } catch (const DecodeError &) {
+        return std::nullopt;
+    }
+    return patch;
+}
+
+namespace {
+
+// The body of the update carrying what changed in `create` since `sent` went out, empty when nothing
+// did; none when a body does not read (the create then goes as it is queued).
+std::optional<QString> changesSince(const FNSyncOp &create, const QString &sent)
+{
+    try {
+        if (create.kind() == SyncOpKind::FolderCreate) {
+            const auto patch = folderCreateChanges(sent, create.payloadJSON);
+            if (!patch)
+                return std::nullopt;
+            return patch->name || patch->icon ? QString::fromUtf8(sharedJSONEncode(*patch)) : QString();
+        }
+        sharedJSONDecode<PageCreateReq>(sent.toUtf8());
+        const auto patch = pageCreateChanges(sent, create.payloadJSON);
+        if (!patch)
+            return std::nullopt;
+        return patch->title || patch->icon || patch->position || patch->parent_page_id
+                   ? QString::fromUtf8(sharedJSONEncode(*patch))
+                   : QString();
+    } catch (const DecodeError &) {
+    } catch (const EncodeError &) {
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void foldCreateNotes(std::vector<FNSyncOp> &outbox, const std::vector<SendNote> &notes)
+{
+    const auto createOf = [&](const SendNote &note) -> FNSyncOp * {
+        const auto op = std::find_if(outbox.begin(), outbox.end(),
+                                     [&](const FNSyncOp &o) { return o.localID == note.opLocalID; });
+        if (op == outbox.end() ||
+            (op->kind() != SyncOpKind::PageCreate && op->kind() != SyncOpKind::FolderCreate))
+            return nullptr;
+        return &*op;
+    };
+    for (const SendNote &note : notes) {
+        if (note.made) {
+            if (FNSyncOp *create = createOf(note))
+                create->madeID = note.made;
+        }
+        if (!note.sent)
+            continue;
+        FNSyncOp *create = createOf(note);
+        if (!create || create->payloadJSON == *note.sent)
+            continue;
+        const std::optional<QString> changes = changesSince(*create, *note.sent);
+        if (!changes)
+            continue;
+        create->payloadJSON = *note.sent;
+        if (changes->isEmpty())
+            continue;
+        FNSyncOp update;
+        update.entity = create->entity;
+        update.op = QStringLiteral("update");
+        update.refLocalID = create->refLocalID;
+        update.payloadJSON = *changes;
+        // Right behind it: the changes queued after the rename still land over it.
+        update.createdAt = create->createdAt.addMSecs(1);
+        outbox.insert(outbox.begin() + (create - outbox.data()) + 1, std::move(update));
+    }
 }

@@ -114,30 +114,40 @@ void TestPageStrayCopy::aCopyHoldingAChildEditedHereStays()
 void TestPageStrayCopy::anotherDevicesTextInTheCopyStays_data()
 {
     QTest::addColumn<bool>("answerLost");
-    QTest::newRow("answered") << false;
-    QTest::newRow("answer lost") << true;
+    QTest::addColumn<bool>("pullFails");
+    QTest::addColumn<bool>("editOfA");
+    for (const bool answerLost : {false, true}) {
+        const char *answer = answerLost ? "answer lost" : "answered";
+        for (const bool pullFails : {false, true}) {
+            const char *pull = pullFails ? "A's pull after it fails" : "A's pull after it works";
+            QTest::addRow("%s, %s", answer, pull) << answerLost << pullFails << false;
+            QTest::addRow("%s, %s, A sends an edit too", answer, pull) << answerLost << pullFails << true;
+        }
+    }
 }
 
-// B pulls the copy and types into it before A's stray delete goes: A's next pull brings B's version
-// first, and the delete is withdrawn.
+// B pulls the copy and types into it after A's cycle that made it, before A's next cycle: that cycle
+// pulls B's version before its push, whatever else it sends, and the delete is withdrawn.
 void TestPageStrayCopy::anotherDevicesTextInTheCopyStays()
 {
     QFETCH(bool, answerLost);
+    QFETCH(bool, pullFails);
+    QFETCH(bool, editOfA);
     QVERIFY(!sharedPage({"alpha", "beta", "gamma", "delta"}).isEmpty());
     QVERIFY(moveWhileBDeletes({}, [&] {
         if (answerLost)
             m_fake.setFault(kBlocks, once(FakeService::Fault::applyThenDrop()));
-        // The pull after A's push fails: its delete of the copy waits for the next cycle.
-        m_fake.setFault(kSync, once(FakeService::Fault::http(503, "{\"error\":\"Busy.\"}")));
+        if (pullFails)
+            m_fake.setFault(kSync, once(FakeService::Fault::http(503, "{\"error\":\"Busy.\"}")));
     }));
+    QTRY_VERIFY(!m_a->isBusy());
     QVERIFY(settle(*m_b));
     const QString copy = blockOn(*m_b, "gamma");
     QVERIFY(!copy.isEmpty());
     const QString typed = QStringLiteral("gamma typed by B");
     m_b->editBlock(copy, typed);
     QVERIFY(settle(*m_b));
-    // Answered, A's next cycle pulls first for an edit of its own; unanswered, for the upsert.
-    if (!answerLost)
+    if (editOfA)
         m_a->editBlock(blockOn(*m_a, "alpha"), QStringLiteral("alpha typed by A"));
     QVERIFY(settle(*m_a));
     QVERIFY(settle(*m_b));
