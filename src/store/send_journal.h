@@ -25,8 +25,10 @@ struct SendNote {
     std::optional<qint64> made;
 
     static constexpr std::tuple kFields{
-        json::Field{"op", &SendNote::opLocalID},  json::Field{"window", &SendNote::window},
-        json::Field{"filled", &SendNote::filled}, json::Field{"sent", &SendNote::sent},
+        json::Field{"op", &SendNote::opLocalID},
+        json::Field{"window", &SendNote::window},
+        json::Field{"filled", &SendNote::filled},
+        json::Field{"sent", &SendNote::sent},
         json::Field{"made", &SendNote::made},
     };
 };

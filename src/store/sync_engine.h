@@ -357,7 +357,8 @@ private:
     QHash<QString, RestoreWait> m_restoreWaits;
     // Why this cycle's pull before the push failed; null when it brought the service's newest copy.
     std::exception_ptr m_freshCopyError;
-    QSet<QString> m_straysBeforePull; // the stray copies' deletes queued when that pull began
+    // The stray copies' deletes queued when that pull began.
+    QSet<QString> m_straysBeforePull;
     bool m_sentInPush = false; // some operation went out in this cycle's push
     // The block upsert being sent: per block, the fields filled from this device's copy.
     QHash<QString, qint64> m_sending;
