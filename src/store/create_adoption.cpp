@@ -48,9 +48,11 @@ void linkParent(const LocalStore &store, const QString &payload, FolderCreateReq
 
 // Each waiting create with exactly one candidate adopts it, unless another waiting create has the
 // same one: then neither can tell whose it is.
-template <typename Req, typename Listed, typename Waiting, typename Alike, typename Known>
+// `guessable`: whether a look-alike may be taken for the waiting record at all.
+template <typename Req, typename Listed, typename Waiting, typename Guessable, typename Alike, typename Known>
 QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
-                                 const std::vector<Listed> &listed, Waiting waiting, Alike alike, Known known)
+                                 const std::vector<Listed> &listed, Waiting waiting, Guessable guessable,
+                                 Alike alike, Known known)
 {
     QHash<qint64, QString> picks;
     QSet<qint64> contested;
@@ -70,7 +72,7 @@ QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
                 picks.insert(*op.madeID, op.refLocalID);
             continue;
         }
-        if (!op.unanswered)
+        if (!op.unanswered || !guessable(op.refLocalID))
             continue;
         Req req;
         try {
@@ -131,6 +133,7 @@ QHash<qint64, QString> pageAdoptions(const LocalStore &store, const std::vector<
             const FNPage *page = store.page(localID);
             return page && page->serverID == 0;
         },
+        [](const QString &) { return true; },
         [](const PageCreateReq &req, const ListedPage &p) {
             return req.title != QLatin1String(kNewPageTitle) && req.workspace_id == p.workspaceID &&
                    req.parent_page_id.value_or(0) == p.parentPageID && req.title == p.title &&
@@ -147,6 +150,8 @@ QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vecto
             const FNFolder *folder = store.folder(localID);
             return folder && folder->serverID == 0;
         },
+        // Deleted here, the folder it adopted would be deleted on the service: maybe another device's.
+        [&](const QString &localID) { return !store.folder(localID)->deletedAt; },
         [](const FolderCreateReq &req, const ListedFolder &f) {
             return req.name != QLatin1String(kNewFolderName) && req.workspace_id == f.workspaceID &&
                    req.parent_folder_id.value_or(0) == f.parentFolderID && req.name == f.name;

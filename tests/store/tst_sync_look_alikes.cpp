@@ -1,4 +1,5 @@
 #include "fake-service/fake_service.h"
+#include "store/create_adoption.h"
 #include "store/outbox.h"
 #include "support/test_device.h"
 
@@ -282,6 +283,13 @@ void TestSyncLookAlikes::aDeletedFolderNeverTakesALookAlike()
 
     a->store().markFolderDeleted(mine);
     Outbox::of(a->store()).folderDelete(mine, std::chrono::milliseconds(0));
+    // Nor does a listing read meanwhile (the sidebar's) give A's deleted folder B's id to delete.
+    std::vector<ListedFolder> listed;
+    for (const auto &[id, f] : m_fake.state().folders) {
+        if (f.workspaceId == m_account.workspaceId)
+            listed.push_back({id, f.workspaceId, f.parentFolderId, f.name, f.createdAt.toUTC()});
+    }
+    QVERIFY(folderAdoptions(a->store(), listed).isEmpty());
     advancePastRetries(*a);
     QVERIFY(a->sync());
     QVERIFY(a->sync());
