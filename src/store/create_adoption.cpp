@@ -255,37 +255,53 @@ std::optional<QString> changesSince(const FNSyncOp &create, const QString &sent)
 
 void foldCreateNotes(std::vector<FNSyncOp> &outbox, const std::vector<SendNote> &notes)
 {
-    const auto createOf = [&](const SendNote &note) -> FNSyncOp * {
-        const auto op = std::find_if(outbox.begin(), outbox.end(),
-                                     [&](const FNSyncOp &o) { return o.localID == note.opLocalID; });
-        if (op == outbox.end() ||
-            (op->kind() != SyncOpKind::PageCreate && op->kind() != SyncOpKind::FolderCreate))
-            return nullptr;
-        return &*op;
-    };
+    // By id, read once: a journal may hold many notes, and the outbox many operations.
+    QHash<QString, size_t> creates;
     for (const SendNote &note : notes) {
-        if (note.made) {
-            if (FNSyncOp *create = createOf(note))
-                create->madeID = note.made;
-        }
-        if (!note.sent)
+        if (note.sent || note.made)
+            creates.insert(note.opLocalID, 0);
+    }
+    if (creates.isEmpty())
+        return;
+    for (size_t i = 0; i < outbox.size(); ++i) {
+        const SyncOpKind kind = outbox[i].kind();
+        if (const auto it = creates.find(outbox[i].localID);
+            it != creates.end() && (kind == SyncOpKind::PageCreate || kind == SyncOpKind::FolderCreate))
+            *it = i + 1;
+    }
+    QHash<size_t, FNSyncOp> followUps; // by the place of their create
+    for (const SendNote &note : notes) {
+        const size_t at = creates.value(note.opLocalID);
+        if (at == 0)
             continue;
-        FNSyncOp *create = createOf(note);
-        if (!create || create->payloadJSON == *note.sent)
+        FNSyncOp &create = outbox[at - 1];
+        if (note.made)
+            create.madeID = note.made;
+        if (!note.sent || create.payloadJSON == *note.sent)
             continue;
-        const std::optional<QString> changes = changesSince(*create, *note.sent);
+        const std::optional<QString> changes = changesSince(create, *note.sent);
         if (!changes)
             continue;
-        create->payloadJSON = *note.sent;
+        create.payloadJSON = *note.sent;
         if (changes->isEmpty())
             continue;
         FNSyncOp update;
-        update.entity = create->entity;
+        update.entity = create.entity;
         update.op = QStringLiteral("update");
-        update.refLocalID = create->refLocalID;
+        update.refLocalID = create.refLocalID;
         update.payloadJSON = *changes;
         // Right behind it: the changes queued after the rename still land over it.
-        update.createdAt = create->createdAt.addMSecs(1);
-        outbox.insert(outbox.begin() + (create - outbox.data()) + 1, std::move(update));
+        update.createdAt = create.createdAt.addMSecs(1);
+        followUps.insert(at - 1, std::move(update));
     }
+    if (followUps.isEmpty())
+        return;
+    std::vector<FNSyncOp> merged;
+    merged.reserve(outbox.size() + size_t(followUps.size()));
+    for (size_t i = 0; i < outbox.size(); ++i) {
+        merged.push_back(std::move(outbox[i]));
+        if (const auto it = followUps.find(i); it != followUps.end())
+            merged.push_back(std::move(*it));
+    }
+    outbox = std::move(merged);
 }
