@@ -59,13 +59,13 @@ QHash<qint64, QString> adoptions(const LocalStore &store, const QString &entity,
     // A record whose answer this device heard is that create's, and no other's look-alike.
     QSet<qint64> made;
     for (const FNSyncOp &op : store.state().outbox) {
-        if (op.madeID && op.entity == entity && op.op == QLatin1String("create"))
+        if (op.madeID.value_or(0) > 0 && op.entity == entity && op.op == QLatin1String("create"))
             made.insert(*op.madeID);
     }
     for (const FNSyncOp &op : store.state().outbox) {
         if (op.entity != entity || op.op != QLatin1String("create") || !waiting(op.refLocalID))
             continue;
-        if (op.madeID) {
+        if (op.madeID.value_or(0) > 0) {
             const bool listedNow = std::any_of(listed.begin(), listed.end(),
                                                [&](const Listed &l) { return l.id == *op.madeID; });
             if (listedNow && !known(*op.madeID))
@@ -275,7 +275,7 @@ void foldCreateNotes(std::vector<FNSyncOp> &outbox, const std::vector<SendNote> 
         if (at == 0)
             continue;
         FNSyncOp &create = outbox[at - 1];
-        if (note.made)
+        if (note.made.value_or(0) > 0)
             create.madeID = note.made;
         if (!note.sent || create.payloadJSON == *note.sent)
             continue;

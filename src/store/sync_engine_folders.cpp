@@ -95,7 +95,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             // device's: a look-alike in the listing may be another device's folder made in the same
             // moments, so it stays. Then nothing more goes for it, and what it held is filed one
             // level up at once, here and in the moves still to go.
-            if (op.madeID) {
+            if (op.madeID.value_or(0) > 0) {
                 try {
                     co_await m_client.deleteFolder(*op.madeID, cancelToken());
                 } catch (const APIError &e) {
@@ -106,7 +106,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
             dropDeletedFolder(op.refLocalID, true);
             co_return;
         }
-        if (op.madeID) {
+        if (op.madeID.value_or(0) > 0) {
             // An answer heard before the last launch ended named it.
             adoptFolderServerID(m_store, op.refLocalID, *op.madeID);
             co_return;

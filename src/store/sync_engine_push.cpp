@@ -468,7 +468,7 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             queueStoredBlocks(op.refLocalID);
             co_return;
         }
-        if (op.madeID) {
+        if (op.madeID.value_or(0) > 0) {
             // An answer heard before the last launch ended named it.
             if (page) {
                 adoptPageServerID(m_store, op.refLocalID, *op.madeID);
