@@ -1,5 +1,8 @@
 #pragma once
 
+#include "api/wire/folders.h"
+#include "api/wire/pages.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -9,6 +12,7 @@
 
 class LocalStore;
 struct FNSyncOp;
+struct SendNote;
 
 // A create whose reply was lost (a time-out, a connection dropped after the request went out) may
 // still have made its record on the service. The wire carries no key for creates, so a listed record
@@ -59,3 +63,14 @@ QHash<qint64, QString> folderAdoptions(const LocalStore &store, const std::vecto
 // naming it by local id that id.
 void adoptPageServerID(LocalStore &store, const QString &pageLocalID, qint64 serverID);
 void adoptFolderServerID(LocalStore &store, const QString &folderLocalID, qint64 serverID);
+
+// What a create's queued body changes over the body that went out, as an update with no id yet;
+// none when the queued body does not read. A sent body that does not read changes every field.
+std::optional<PagePatchReq> pageCreateChanges(const QString &sentPayload, const QString &queuedPayload);
+// The same for a folder's name and icon; none when either body does not read.
+std::optional<FolderPatchReq> folderCreateChanges(const QString &sentPayload, const QString &queuedPayload);
+
+// The notes of creates a launch that ended left (SendJournal): a create rewritten after its body went
+// out takes that body back, by which the service's copy is known, and what changed follows as an
+// update right behind it; a create whose answer came keeps the id it gave (FNSyncOp::madeID).
+void foldCreateNotes(std::vector<FNSyncOp> &outbox, const std::vector<SendNote> &notes);

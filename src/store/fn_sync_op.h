@@ -54,6 +54,9 @@ struct FNSyncOp {
     // For a create: when its unanswered sends were out, by which the record it may have made is told
     // from another device's look-alike.
     std::optional<std::vector<SendWindow>> unansweredSends;
+    // For a create: the id the service gave its record in an answer heard before a kill, whose save
+    // never came. That record is this device's own; no look-alike is.
+    std::optional<qint64> madeID;
     // The service refused the last send (a client error): it will likely never land, so it holds
     // back no newer operation of its record. Written only when true.
     bool refused = false;
@@ -78,6 +81,7 @@ struct FNSyncOp {
         json::Field{"nextRetryAt", &FNSyncOp::nextRetryAt},
         json::Flag{"unanswered", &FNSyncOp::unanswered},
         json::Field{"unansweredSends", &FNSyncOp::unansweredSends},
+        json::Field{"madeID", &FNSyncOp::madeID},
         json::Flag{"refused", &FNSyncOp::refused},
         json::Field{"carriedFields", &FNSyncOp::carriedFields},
     };

@@ -112,6 +112,7 @@ void LocalStore::startSave()
 void LocalStore::foldSendJournal()
 {
     const std::vector<SendNote> notes = m_sendJournal->load();
+    foldCreateNotes(m_state.outbox, notes);
     int folded = 0;
     for (const SendNote &note : notes) {
         const auto op = std::find_if(m_state.outbox.begin(), m_state.outbox.end(),

@@ -458,6 +458,17 @@ std::optional<FNSyncOp> Outbox::strayCopyDelete(const QString &blockLocalID, qin
     return append(kBlock, QStringLiteral("delete"), blockLocalID, payload.value_or(kEmptyObject));
 }
 
+bool Outbox::isStrayCopyDelete(const FNSyncOp &op)
+{
+    if (op.kind() != SyncOpKind::BlockDelete)
+        return false;
+    try {
+        return parseJSONObject(op.payloadJSON.toUtf8()).count(kStrayCopyKey) > 0;
+    } catch (const DecodeError &) {
+        return false;
+    }
+}
+
 bool Outbox::withdrawStrayDelete(const QString &blockLocalID, qint64 blockServerID)
 {
     const auto &outbox = m_store.state().outbox;

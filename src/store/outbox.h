@@ -56,6 +56,7 @@ public:
     // it waits, when another device writes that copy (true then).
     std::optional<FNSyncOp> strayCopyDelete(const QString &blockLocalID, qint64 blockServerID);
     bool withdrawStrayDelete(const QString &blockLocalID, qint64 blockServerID);
+    static bool isStrayCopyDelete(const FNSyncOp &op);
     std::optional<FNSyncOp> folderCreate(const QString &folderLocalID, const FolderCreateReq &req);
     std::optional<FNSyncOp> folderUpdate(const QString &folderLocalID, const FolderPatchReq &req);
 
@@ -169,6 +170,11 @@ public:
     // service's clock; `filled`: a block upsert's fields filled per block.
     void goingOut(const QString &opLocalID, std::optional<SendWindow> window,
                   std::optional<QMap<QString, qint64>> filled = std::nullopt);
+    // Noted the same way for a create, with it: the body it goes out with, just before it leaves (a
+    // rename may rewrite the queued one meanwhile), and the id its answer gave, as soon as it came.
+    // By them a launch after a kill knows the service's copy (foldCreateNotes).
+    void createGoingOut(const QString &opLocalID, const QString &sentPayload);
+    void createAnswered(const QString &opLocalID, qint64 madeID);
     // Its answer, or failure, is in the state.
     void goneOut();
     // Moves whenever the queued operations or the marks of edits not queued yet change: what

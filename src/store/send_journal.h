@@ -18,11 +18,18 @@ struct SendNote {
     std::optional<SendWindow> window;
     // For a block upsert: per block, the fields it fills from this device's copy (see FNFillCheck).
     std::optional<QMap<QString, qint64>> filled;
+    // For a create: its body as it went out, by which the service's copy is known when the answer
+    // is lost, whatever was rewritten in the queued one meanwhile.
+    std::optional<QString> sent;
+    // For a create whose answer came: the id it gave the record (a line of its own, after the send's).
+    std::optional<qint64> made;
 
     static constexpr std::tuple kFields{
         json::Field{"op", &SendNote::opLocalID},
         json::Field{"window", &SendNote::window},
         json::Field{"filled", &SendNote::filled},
+        json::Field{"sent", &SendNote::sent},
+        json::Field{"made", &SendNote::made},
     };
 };
 

@@ -181,11 +181,13 @@ QCoro::Task<> SyncEngine::syncNow()
 
 QCoro::Task<> SyncEngine::pullBeforePush()
 {
-    // Only an upsert that fills fields, or one that may have landed, needs it; any other push goes
-    // first, as the feed may be where a failure lies.
+    // Only an upsert that fills fields, or one that may have landed, and a stray copy's delete need
+    // it; any other push goes first, as the feed may be where a failure lies.
     m_freshCopyError = nullptr;
+    m_straysBeforePull.clear();
     if (!needsFreshCopy())
         co_return;
+    noteStrayDeletesBeforePull();
     try {
         co_await pull();
     } catch (...) {

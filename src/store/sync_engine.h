@@ -203,6 +203,11 @@ private:
     void deleteStrayCopy(const QString &blockLocalID, qint64 serverID,
                          const QHash<QString, qint64> &sent = {});
     bool holdsEditsBelow(const FNBlock &block, const QHash<QString, qint64> &sent) const;
+    // A stray copy's delete goes only after a pull made after it was queued: another device may have
+    // written the copy since, and its version withdraws the delete. Noted as the pull before the
+    // push begins.
+    void noteStrayDeletesBeforePull();
+    bool strayDeleteWaits(const FNSyncOp &op) const;
     // Sets every field of the items that this device did not change to its copy as it is now, and
     // leaves out the blocks deleted here; notes what each item fills in `m_sending`.
     void fillFromStore(BlocksUpsertReq &req, const FNSyncOp &op);
@@ -352,6 +357,8 @@ private:
     QHash<QString, RestoreWait> m_restoreWaits;
     // Why this cycle's pull before the push failed; null when it brought the service's newest copy.
     std::exception_ptr m_freshCopyError;
+    // The stray copies' deletes queued when that pull began.
+    QSet<QString> m_straysBeforePull;
     bool m_sentInPush = false; // some operation went out in this cycle's push
     // The block upsert being sent: per block, the fields filled from this device's copy.
     QHash<QString, qint64> m_sending;

@@ -107,3 +107,17 @@ void SyncEngine::deleteStrayCopy(const QString &blockLocalID, qint64 serverID,
     m_outbox.dropFillChecks({blockLocalID});
     m_outbox.strayCopyDelete(blockLocalID, serverID);
 }
+
+void SyncEngine::noteStrayDeletesBeforePull()
+{
+    m_straysBeforePull.clear();
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (Outbox::isStrayCopyDelete(op))
+            m_straysBeforePull.insert(op.localID);
+    }
+}
+
+bool SyncEngine::strayDeleteWaits(const FNSyncOp &op) const
+{
+    return Outbox::isStrayCopyDelete(op) && (m_freshCopyError || !m_straysBeforePull.contains(op.localID));
+}

@@ -53,24 +53,16 @@ void keepSentFolderCreate(Outbox &outbox, const LocalStore &store, const FNSyncO
     const std::optional<FNSyncOp> queued = outbox.find(sent.localID);
     if (!queued || queued->payloadJSON == sent.payloadJSON)
         return;
-    FolderPatchReq patch;
-    try {
-        const auto before = sharedJSONDecode<FolderCreateReq>(sent.payloadJSON.toUtf8());
-        const auto after = sharedJSONDecode<FolderCreateReq>(queued->payloadJSON.toUtf8());
-        if (after.name != before.name)
-            patch.name = after.name;
-        if (after.icon != before.icon)
-            patch.icon = after.icon;
-    } catch (const DecodeError &) {
+    const std::optional<FolderPatchReq> patch = folderCreateChanges(sent.payloadJSON, queued->payloadJSON);
+    if (!patch)
         return;
-    }
     FNSyncOp kept = *queued;
     kept.payloadJSON = sent.payloadJSON;
     outbox.replace(kept);
-    if (!patch.name && !patch.icon)
+    if (!patch->name && !patch->icon)
         return;
     if (const FNFolder *folder = store.folder(sent.refLocalID))
-        outbox.folderUpdate(*folder, patch);
+        outbox.folderUpdate(*folder, *patch);
 }
 
 } // namespace
@@ -90,28 +82,33 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
         // Deleted, the undo window past.
         const bool deleted = folder->deletedAt && m_outbox.isQueued(SyncOpKind::FolderDelete, op.refLocalID);
         FolderCreateReq req;
+        bool readable = true;
         try {
             req = sharedJSONDecode<FolderCreateReq>(op.payloadJSON.toUtf8());
         } catch (const DecodeError &) {
             // Rebuilt from the folder rather than lose it.
             req = folderCreateReq(*folder);
+            readable = false;
         }
         if (deleted) {
-            // An earlier send may have made it: one look, and a copy found there is deleted. Then
-            // nothing more goes for it, and what it held is filed one level up at once, here and in
-            // the moves still to go.
-            if (op.unanswered) {
-                if (const auto made = co_await listedCopy(m_client, m_store, op.refLocalID, req.workspace_id,
-                                                          cancelToken())) {
-                    try {
-                        co_await m_client.deleteFolder(*made, cancelToken());
-                    } catch (const APIError &e) {
-                        if (e.kind() != APIError::Kind::Http || e.status() != 404)
-                            throw;
-                    }
+            // An earlier send may have made it. Only the copy an answer named is surely this
+            // device's: a look-alike in the listing may be another device's folder made in the same
+            // moments, so it stays. Then nothing more goes for it, and what it held is filed one
+            // level up at once, here and in the moves still to go.
+            if (op.madeID.value_or(0) > 0) {
+                try {
+                    co_await m_client.deleteFolder(*op.madeID, cancelToken());
+                } catch (const APIError &e) {
+                    if (e.kind() != APIError::Kind::Http || e.status() != 404)
+                        throw;
                 }
             }
             dropDeletedFolder(op.refLocalID, true);
+            co_return;
+        }
+        if (op.madeID.value_or(0) > 0) {
+            // An answer heard before the last launch ended named it.
+            adoptFolderServerID(m_store, op.refLocalID, *op.madeID);
             co_return;
         }
         bool standIn = false;
@@ -128,6 +125,8 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
                 co_return;
             }
         }
+        if (readable)
+            m_outbox.createGoingOut(op.localID, op.payloadJSON);
         m_createOut = QDateTime::currentDateTimeUtc();
         FolderResp reply;
         try {
@@ -137,6 +136,7 @@ QCoro::Task<> SyncEngine::sendFolderOp(FNSyncOp op)
                 keepSentFolderCreate(m_outbox, m_store, op);
             throw;
         }
+        m_outbox.createAnswered(op.localID, reply.folder.id);
         // Only the id is written, into the folder as it stands now; a rename made meanwhile follows.
         const FNFolder *now = m_store.folder(op.refLocalID);
         if (now && now->serverID == 0)

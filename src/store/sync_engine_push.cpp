@@ -95,6 +95,8 @@ QCoro::Task<> SyncEngine::push()
             held.insert(record);
             continue;
         }
+        if (strayDeleteWaits(queued))
+            continue; // it holds nothing back, as any block delete
         if (m_freshCopyError && needsPullFirst(queued)) {
             // Sent now, it would write stale copies; the feed's failure is no answer to it, and
             // costs it no wait: it goes with the first cycle whose pull works.
@@ -350,32 +352,11 @@ std::optional<PagePatchReq> SyncEngine::createFollowUp(const FNSyncOp &sent, con
     const FNPage *page = m_store.page(queued.refLocalID);
     if (!page)
         return std::nullopt;
-    const qint64 pageServerID = page->serverID;
-    std::optional<PageCreateReq> before;
-    PageCreateReq after;
-    try {
-        after = decodePayload<PageCreateReq>(queued.payloadJSON);
-    } catch (const DecodeError &) {
+    std::optional<PagePatchReq> patch = pageCreateChanges(sent.payloadJSON, queued.payloadJSON);
+    if (!patch || (page->serverID == 0 && !beforeID) ||
+        (!patch->title && !patch->icon && !patch->position && !patch->parent_page_id))
         return std::nullopt;
-    }
-    try {
-        before = decodePayload<PageCreateReq>(sent.payloadJSON);
-    } catch (const DecodeError &) {
-        // What went out was rebuilt from the page: every field may differ.
-    }
-    PagePatchReq patch;
-    patch.page_id = pageServerID;
-    if (!before || after.title != before->title)
-        patch.title = after.title;
-    if (!before || after.icon != before->icon)
-        patch.icon = after.icon;
-    if (!before || after.position != before->position)
-        patch.position = after.position;
-    if (after.parent_page_id && (!before || after.parent_page_id != before->parent_page_id))
-        patch.parent_page_id = after.parent_page_id;
-    if ((patch.page_id == 0 && !beforeID) ||
-        (!patch.title && !patch.icon && !patch.position && !patch.parent_page_id))
-        return std::nullopt;
+    patch->page_id = page->serverID;
     return patch;
 }
 
@@ -487,7 +468,16 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             queueStoredBlocks(op.refLocalID);
             co_return;
         }
+        if (op.madeID.value_or(0) > 0) {
+            // An answer heard before the last launch ended named it.
+            if (page) {
+                adoptPageServerID(m_store, op.refLocalID, *op.madeID);
+                queueStoredBlocks(op.refLocalID);
+            }
+            co_return;
+        }
         PageCreateReq req;
+        bool readable = true;
         try {
             req = decodePayload<PageCreateReq>(op.payloadJSON);
         } catch (const DecodeError &) {
@@ -495,13 +485,17 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
             if (!page)
                 co_return;
             req = pageCreateReq(*page);
+            readable = false;
         }
         linkPageCreate(op, req);
         // An earlier send may have reached the service although its reply never came back.
         if (op.unanswered && co_await adoptListedPage(op.refLocalID, req.workspace_id))
             co_return;
+        if (readable)
+            m_outbox.createGoingOut(op.localID, op.payloadJSON);
         m_createOut = QDateTime::currentDateTimeUtc();
         const PageResp resp = co_await m_client.createPage(req, cancelToken());
+        m_outbox.createAnswered(op.localID, resp.page.id);
         if (!m_store.page(op.refLocalID))
             co_return;
         adoptPageServerID(m_store, op.refLocalID, resp.page.id);

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void aCopyHoldingAChildEditedHereStays();
     void anotherDevicesTextInTheCopyStays_data();
     void anotherDevicesTextInTheCopyStays();
+    void textTypedWhileTheCopysEchoComesStays();
 
 private:
     // A moves gamma to the top, `alongside` runs, and A's cycle waits on its pull while B deletes
@@ -114,31 +115,76 @@ void TestPageStrayCopy::aCopyHoldingAChildEditedHereStays()
 void TestPageStrayCopy::anotherDevicesTextInTheCopyStays_data()
 {
     QTest::addColumn<bool>("answerLost");
-    QTest::newRow("answered") << false;
-    QTest::newRow("answer lost") << true;
+    QTest::addColumn<bool>("pullFails");
+    QTest::addColumn<bool>("editOfA");
+    for (const bool answerLost : {false, true}) {
+        const char *answer = answerLost ? "answer lost" : "answered";
+        for (const bool pullFails : {false, true}) {
+            const char *pull = pullFails ? "A's pull after it fails" : "A's pull after it works";
+            QTest::addRow("%s, %s", answer, pull) << answerLost << pullFails << false;
+            QTest::addRow("%s, %s, A sends an edit too", answer, pull) << answerLost << pullFails << true;
+        }
+    }
 }
 
-// B pulls the copy and types into it before A's stray delete goes: A's next pull brings B's version
-// first, and the delete is withdrawn.
+// B pulls the copy and types into it after A's cycle that made it, before A's next cycle: that cycle
+// pulls B's version before its push, whatever else it sends, and the delete is withdrawn.
 void TestPageStrayCopy::anotherDevicesTextInTheCopyStays()
 {
     QFETCH(bool, answerLost);
+    QFETCH(bool, pullFails);
+    QFETCH(bool, editOfA);
     QVERIFY(!sharedPage({"alpha", "beta", "gamma", "delta"}).isEmpty());
     QVERIFY(moveWhileBDeletes({}, [&] {
         if (answerLost)
             m_fake.setFault(kBlocks, once(FakeService::Fault::applyThenDrop()));
-        // The pull after A's push fails: its delete of the copy waits for the next cycle.
-        m_fake.setFault(kSync, once(FakeService::Fault::http(503, "{\"error\":\"Busy.\"}")));
+        if (pullFails)
+            m_fake.setFault(kSync, once(FakeService::Fault::http(503, "{\"error\":\"Busy.\"}")));
     }));
+    QTRY_VERIFY(!m_a->isBusy());
     QVERIFY(settle(*m_b));
     const QString copy = blockOn(*m_b, "gamma");
     QVERIFY(!copy.isEmpty());
     const QString typed = QStringLiteral("gamma typed by B");
     m_b->editBlock(copy, typed);
     QVERIFY(settle(*m_b));
-    // Answered, A's next cycle pulls first for an edit of its own; unanswered, for the upsert.
-    if (!answerLost)
+    if (editOfA)
         m_a->editBlock(blockOn(*m_a, "alpha"), QStringLiteral("alpha typed by A"));
+    QVERIFY(settle(*m_a));
+    QVERIFY(settle(*m_b));
+    QVERIFY(settle(*m_a));
+
+    const QStringList service = textsOnService();
+    QVERIFY2(service.contains(typed), qPrintable(service.join(", ")));
+    QCOMPARE(textsOn(*m_a), service);
+    QCOMPARE(textsOn(*m_b), service);
+    QVERIFY(m_a->store().state().outbox.empty());
+}
+
+// A's answer is lost and so is its pull after: A hears of the copy first in the pull before its next
+// push, and B types into the copy while that pull's answer is on its way. The delete that pull queues
+// waits for a pull of its own, which brings B's version.
+void TestPageStrayCopy::textTypedWhileTheCopysEchoComesStays()
+{
+    QVERIFY(!sharedPage({"alpha", "beta", "gamma", "delta"}).isEmpty());
+    QVERIFY(moveWhileBDeletes({}, [&] {
+        m_fake.setFault(kBlocks, once(FakeService::Fault::applyThenDrop()));
+        m_fake.setFault(kSync, once(FakeService::Fault::http(503, "{\"error\":\"Busy.\"}")));
+    }));
+    QTRY_VERIFY(!m_a->isBusy());
+    QVERIFY(settle(*m_b));
+    const QString copy = blockOn(*m_b, "gamma");
+    QVERIFY(!copy.isEmpty());
+
+    m_fake.setFault(kSync, once(FakeService::Fault::held()));
+    const int pulls = requestCount(kSync);
+    m_a->sync();
+    QVERIFY(QTest::qWaitFor([&] { return requestCount(kSync) == pulls + 1; }, kWait));
+    const QString typed = QStringLiteral("gamma typed by B");
+    m_b->editBlock(copy, typed);
+    QVERIFY(settle(*m_b));
+    m_fake.releaseHeldAnswers();
+    QTRY_VERIFY(!m_a->isBusy());
     QVERIFY(settle(*m_a));
     QVERIFY(settle(*m_b));
     QVERIFY(settle(*m_a));

@@ -555,7 +555,8 @@ void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpIt
 }
 
 // Made and named, its create cut off without an answer; then, offline, a page is dropped into it and
-// it is deleted. Back online, one look at the listing settles it.
+// it is deleted. Back online, it is settled at once, with no request: a copy the create may have made
+// is not known to be this device's (another device may have made its look-alike then), so it stays.
 void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpItsPage()
 {
     QFETCH(bool, landed);
@@ -595,16 +596,17 @@ void TestLibraryOfflineChanges::folderDeletedBeforeItsCreateWasAnsweredGivesUpIt
     // Settled in that one cycle: the page is back at the top, here and on the service.
     QCOMPARE(parentRowOf(QStringLiteral("page:") + page), QString());
     QVERIFY(m_app->store.state().outbox.empty());
-    QVERIFY(serviceFolders().isEmpty());
+    QCOMPARE(serviceFolders(), landed ? QStringList{QStringLiteral("Taxes")} : QStringList());
     QCOMPARE(m_fake.state().pages.at(pageID).folderId, qint64(0));
-    QCOMPARE(requestsWith(m_fake, kFolders, "GET").size(), size_t(1));
+    QVERIFY(requestsWith(m_fake, kFolders, "GET").empty());
     QVERIFY(requestsWith(m_fake, kFolders, "POST").empty());
-    QCOMPARE(requestsWith(m_fake, kFolders, "DELETE").size(), size_t(landed ? 1 : 0));
+    QVERIFY(requestsWith(m_fake, kFolders, "DELETE").empty());
 
     refresh();
     syncLater();
     QCOMPARE(parentRowOf(QStringLiteral("page:") + page), QString());
-    QCOMPARE(topRowsOnAnotherDevice(), QStringLiteral("Receipts"));
+    QCOMPARE(topRowsOnAnotherDevice(),
+             landed ? QStringLiteral("Taxes|Receipts") : QStringLiteral("Receipts"));
 }
 
 QTEST_MAIN(TestLibraryOfflineChanges)

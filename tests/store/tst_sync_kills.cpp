@@ -1,14 +1,17 @@
 #include "fake-service/fake_service.h"
 #include "json/json_value.h"
+#include "library/library_row_editor.h"
 #include "store/block_fields.h"
 #include "store/create_adoption.h"
 #include "store/outbox.h"
 #include "support/app_harness.h"
 #include "support/killed_child.h"
+#include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QTest>
 
 #include <memory>
@@ -22,6 +25,8 @@ const QString kText = QStringLiteral("Notes");
 const QString kByA = QStringLiteral("Notes by A");
 const QString kByB = QStringLiteral("Notes by B");
 const QString kNamed = QStringLiteral("Taxes");
+const QString kRenamed = QStringLiteral("Taxes 2026");
+const QString kShelf = QStringLiteral("Shelf");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kFolders = QStringLiteral("/api/folders.php");
@@ -36,6 +41,8 @@ const char *const kFolderVar = "PENROOST_SENT_FOLDER";
 const char *const kWorkspaceVar = "PENROOST_SENT_WORKSPACE";
 const char *const kPageVar = "PENROOST_SENT_PAGE";   // server id
 const char *const kBlockVar = "PENROOST_SENT_BLOCK"; // server id
+// Set: the answer is let through and heard, and the kill comes before any save after it.
+const char *const kHeardVar = "PENROOST_SENT_HEARD";
 
 const QByteArray kSavedLine = "saved";
 
@@ -44,11 +51,80 @@ void signIn(AppHarness &app, const QString &token, qint64 userId)
     app.session.signIn(token, AuthUser{userId, QStringLiteral("Ann"), QStringLiteral("ann@example.com")});
 }
 
+// The child for a create: "renamed page" and "renamed folder" are named, sent, and renamed while the
+// request is out, the rename saved; "untitled page" and "new folder" keep the name every device gives;
+// "page in folder" is made in a folder already on the service and named at once, its create and move
+// sent in one cycle. Heard (kHeardVar), the store writes nothing from the send on, as in a crash.
+int actAsCreatingDevice(const QString &mode)
+{
+    const bool heard = qEnvironmentVariableIsSet(kHeardVar);
+    AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
+    AppHarness app(device);
+    signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
+    if (!runTask(app.engine.syncNow()).ok())
+        return KilledChild::fail("first sync");
+    const qint64 workspace = qEnvironmentVariable(kWorkspaceVar).toLongLong();
+    const bool folder = mode.endsWith(QLatin1String("folder")) && mode != QLatin1String("page in folder");
+    const bool renamed = mode.startsWith(QLatin1String("renamed"));
+    QString localID;
+    if (folder) {
+        FNFolder f;
+        f.name = mode == QLatin1String("new folder") ? QString::fromLatin1(kNewFolderName) : kNamed;
+        f.workspaceServerID = workspace;
+        app.store.upsertFolder(f);
+        Outbox::of(app.store).folderCreate(f);
+        localID = f.localID;
+    } else {
+        FNPage page;
+        page.title = mode == QLatin1String("untitled page") ? QString::fromLatin1(kNewPageTitle) : kNamed;
+        page.workspaceServerID = workspace;
+        if (mode == QLatin1String("page in folder")) {
+            FNFolder shelf;
+            shelf.name = kShelf;
+            shelf.workspaceServerID = workspace;
+            app.store.upsertFolder(shelf);
+            Outbox::of(app.store).folderCreate(shelf);
+            if (!runTask(app.engine.syncNow()).ok() || app.store.folder(shelf.localID)->serverID == 0)
+                return KilledChild::fail("folder not made");
+            page.folderServerID = app.store.folder(shelf.localID)->serverID;
+        }
+        app.queuePageCreate(page);
+        if (page.folderServerID != 0)
+            Outbox::of(app.store).pageMove(page);
+        localID = page.localID;
+    }
+    if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
+        return KilledChild::fail("not saved");
+    app.engine.setTickInterval(1h);
+    if (renamed) {
+        app.engine.start();
+        // Noted before the request leaves, its body made by then.
+        const QString journal = device.storeFolder() + QStringLiteral("/state.json.sending");
+        if (!QTest::qWaitFor([&] { return QFileInfo(journal).size() > 0; }, kWait))
+            return KilledChild::fail("nothing sent");
+        LibraryRowEditor rows(app.store, app.engine);
+        if (folder)
+            rows.commitFolderRename(localID, kRenamed);
+        else
+            rows.commitPageRename(localID, kRenamed);
+        if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
+            return KilledChild::fail("rename not saved");
+    }
+    if (heard)
+        LocalStoreTesting::abandon(app.store);
+    KilledChild::say(kSavedLine);
+    if (!renamed)
+        app.engine.start(); // a cycle at once
+    return KilledChild::idleUntilKilled();
+}
+
 // The child: device A on the data folder. It makes its change, waits until the change is saved with
 // its operation queued, says so, and sends it; the parent kills it while the request is out.
 int actAsDevice()
 {
     const QString mode = qEnvironmentVariable(kModeVar);
+    if (mode.contains(QLatin1Char(' ')))
+        return actAsCreatingDevice(mode);
     AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
     AppHarness app(device);
     signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
@@ -112,13 +188,28 @@ private Q_SLOTS:
     void anEditSentBeforeAKillKeepsTheNewerEdit();
     void aNamedCreateSentBeforeAKillIsMadeOnce_data();
     void aNamedCreateSentBeforeAKillIsMadeOnce();
+    void aCreateRenamedOnItsWayIsMadeOnce_data();
+    void aCreateRenamedOnItsWayIsMadeOnce();
+    void aDefaultNamedCreateAnsweredBeforeAKillIsMadeOnce_data();
+    void aDefaultNamedCreateAnsweredBeforeAKillIsMadeOnce();
+    void aPageMadeInAFolderIsMadeOnce_data();
+    void aPageMadeInAFolderIsMadeOnce();
+    void aDeletedFolderTakesOnlyItsOwnCopy_data();
+    void aDeletedFolderTakesOnlyItsOwnCopy();
 
 private:
     // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
     // its answer held; `meanwhile` runs before the kill. The line it said.
-    QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile);
-    // A launched again on its folder, synced until its outbox is empty.
-    bool relaunchAndSync(const std::function<void(AppHarness &)> &check);
+    // `heard`: the answer is let through once `meanwhile` has run, and the kill comes once A has
+    // gone on to its pull.
+    QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile,
+                          bool heard = false);
+    // A launched again on its folder, synced until its outbox is empty; `first` runs before its
+    // first cycle.
+    bool relaunchAndSync(const std::function<void(AppHarness &)> &check,
+                         const std::function<void(AppHarness &)> &first = {});
+    // The service's pages, or folders, of the account named `name`.
+    int onService(bool folder, const QString &name);
     QStringList serviceTexts() const; // the page's, by position
 };
 
@@ -128,7 +219,7 @@ void TestSyncKills::initTestCase()
 }
 
 QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
-                                     const std::function<void()> &meanwhile)
+                                     const std::function<void()> &meanwhile, bool heard)
 {
     FakeService::Fault held = FakeService::Fault::held();
     held.remaining = 1;
@@ -136,7 +227,7 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.setFault(path, held);
     const qsizetype before = m_fake.requestsTo(path).size();
 
-    const QHash<QString, QString> environment{
+    QHash<QString, QString> environment{
         {QString::fromLatin1(kModeVar), mode},
         {QString::fromLatin1(kOriginVar), m_fake.origin()},
         {QString::fromLatin1(kTokenVar), m_account.token},
@@ -146,6 +237,8 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
         {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
         {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
     };
+    if (heard)
+        environment.insert(QString::fromLatin1(kHeardVar), QStringLiteral("1"));
     const QByteArray line =
         KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
             if (said != kSavedLine)
@@ -154,6 +247,14 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
                 return "failed: nothing sent";
             if (meanwhile)
                 meanwhile();
+            if (heard) {
+                const qsizetype pulls = m_fake.requestsTo(QStringLiteral("/api/sync.php")).size();
+                m_fake.releaseHeldAnswers();
+                if (!QTest::qWaitFor(
+                        [&] { return m_fake.requestsTo(QStringLiteral("/api/sync.php")).size() > pulls; },
+                        2 * kWait))
+                    return "failed: the answer was not heard";
+            }
             return said;
         });
     m_fake.clearFaults();
@@ -161,11 +262,14 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     return line;
 }
 
-bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &check)
+bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &check,
+                                    const std::function<void(AppHarness &)> &first)
 {
     AppDevice device(m_fake.origin(), m_folder->path());
     AppHarness app(device);
     signIn(app, m_account.token, m_account.userId);
+    if (first)
+        first(app);
     for (int cycle = 0; cycle < 4; ++cycle) {
         if (!runTask(app.engine.syncNow()).ok())
             return false;
@@ -174,6 +278,19 @@ bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &che
         return false;
     check(app);
     return true;
+}
+
+int TestSyncKills::onService(bool folder, const QString &name)
+{
+    int count = 0;
+    if (folder) {
+        for (const auto &[id, f] : m_fake.state().folders)
+            count += f.workspaceId == m_account.workspaceId && f.name == name ? 1 : 0;
+    } else {
+        for (const auto &[id, p] : m_fake.state().pages)
+            count += p.workspaceId == m_account.workspaceId && p.title == name && !p.inTrash() ? 1 : 0;
+    }
+    return count;
 }
 
 QStringList TestSyncKills::serviceTexts() const
@@ -283,6 +400,184 @@ void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce()
         QCOMPARE(here, 1);
     }));
     QCOMPARE(named(), 1);
+}
+
+void TestSyncKills::aCreateRenamedOnItsWayIsMadeOnce_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("heard");
+    for (const bool folder : {false, true}) {
+        const char *kind = folder ? "folder" : "page";
+        QTest::addRow("%s, killed before its answer", kind) << folder << false;
+        QTest::addRow("%s, its answer heard, killed before the save", kind) << folder << true;
+    }
+}
+
+// A renames its new page or folder while the create is out, and the rename is saved; A is killed
+// before the answer is. Launched again, A takes the record the service made under the name that went
+// out, and the rename follows it there.
+void TestSyncKills::aCreateRenamedOnItsWayIsMadeOnce()
+{
+    QFETCH(bool, folder);
+    QFETCH(bool, heard);
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString mode = folder ? QStringLiteral("renamed folder") : QStringLiteral("renamed page");
+    QCOMPARE(runAndKill(mode, folder ? kFolders : kPages, {}, heard), kSavedLine);
+    // Heard, the rename may have followed already.
+    QCOMPARE(onService(folder, kNamed) + onService(folder, kRenamed), 1);
+
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        QStringList here;
+        if (folder) {
+            for (const FNFolder &f : a.store.state().folders)
+                here << f.name + (f.serverID != 0 ? QString() : QStringLiteral(" (not sent)"));
+        } else {
+            for (const FNPage &p : a.store.state().pages) {
+                if (p.serverID != m_pageServerID)
+                    here << p.title + (p.serverID != 0 ? QString() : QStringLiteral(" (not sent)"));
+            }
+        }
+        QCOMPARE(here, QStringList{kRenamed});
+    }));
+    QCOMPARE(onService(folder, kNamed), 0);
+    QCOMPARE(onService(folder, kRenamed), 1);
+}
+
+void TestSyncKills::aDefaultNamedCreateAnsweredBeforeAKillIsMadeOnce_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("page") << false;
+    QTest::newRow("folder") << true;
+}
+
+// A name every device gives tells nothing in a listing; the id the answer gave, noted as it came, does.
+void TestSyncKills::aDefaultNamedCreateAnsweredBeforeAKillIsMadeOnce()
+{
+    QFETCH(bool, folder);
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString name = QString::fromLatin1(folder ? kNewFolderName : kNewPageTitle);
+    const QString mode = folder ? QStringLiteral("new folder") : QStringLiteral("untitled page");
+    QCOMPARE(runAndKill(mode, folder ? kFolders : kPages, {}, true), kSavedLine);
+    QCOMPARE(onService(folder, name), 1);
+
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        if (folder) {
+            QCOMPARE(a.store.state().folders.size(), size_t(1));
+            QVERIFY(m_fake.state().folders.count(a.store.state().folders.front().serverID));
+        } else {
+            QCOMPARE(a.store.state().pages.size(), size_t(2));
+            for (const FNPage &p : a.store.state().pages)
+                QVERIFY(m_fake.state().pages.count(p.serverID));
+        }
+    }));
+    QCOMPARE(onService(folder, name), 1);
+}
+
+void TestSyncKills::aPageMadeInAFolderIsMadeOnce_data()
+{
+    QTest::addColumn<bool>("listingFails");
+    QTest::newRow("the relaunch's listing works") << false;
+    QTest::newRow("the relaunch's listing fails once") << true;
+}
+
+// Made in a folder and named at once, its create and move sent in one cycle and both answered, A is
+// killed before its next save. Launched again, A's page is the one the service made, in its folder.
+void TestSyncKills::aPageMadeInAFolderIsMadeOnce()
+{
+    QFETCH(bool, listingFails);
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    QCOMPARE(runAndKill(QStringLiteral("page in folder"), kPages, {}, true), kSavedLine);
+    QCOMPARE(onService(false, kNamed), 1);
+    if (listingFails) {
+        FakeService::Fault busy = FakeService::Fault::http(503, "{\"error\":\"Busy.\"}");
+        busy.method = "GET";
+        busy.remaining = 1;
+        m_fake.setFault(kPages, busy);
+    }
+
+    qint64 shelf = 0;
+    for (const auto &[id, f] : m_fake.state().folders)
+        shelf = f.workspaceId == m_account.workspaceId && f.name == kShelf ? id : shelf;
+    QVERIFY(shelf != 0);
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        int named = 0;
+        for (const FNPage &p : a.store.state().pages) {
+            if (p.title != kNamed)
+                continue;
+            ++named;
+            QVERIFY(m_fake.state().pages.count(p.serverID));
+            QCOMPARE(p.folderServerID, shelf);
+        }
+        QCOMPARE(named, 1);
+    }));
+    m_fake.clearFaults();
+    QCOMPARE(onService(false, kNamed), 1);
+    for (const auto &[id, p] : m_fake.state().pages) {
+        if (p.workspaceId == m_account.workspaceId && p.title == kNamed)
+            QCOMPARE(p.folderId, shelf);
+    }
+}
+
+void TestSyncKills::aDeletedFolderTakesOnlyItsOwnCopy_data()
+{
+    QTest::addColumn<bool>("heard");
+    QTest::addColumn<bool>("withPage");
+    for (const bool heard : {false, true}) {
+        const char *answer = heard ? "its answer heard, killed before the save" : "killed before its answer";
+        QTest::addRow("%s", answer) << heard << false;
+        QTest::addRow("%s, a page in the other folder", answer) << heard << true;
+    }
+}
+
+// While A's create of "Taxes" is out, B makes its own "Taxes" at the top level (and puts its page in
+// it). A, launched again after a kill, deletes its folder: the delete takes A's copy when the answer
+// named it, and never B's folder, which keeps its page.
+void TestSyncKills::aDeletedFolderTakesOnlyItsOwnCopy()
+{
+    QFETCH(bool, heard);
+    QFETCH(bool, withPage);
+    QVERIFY(seedAccount(QStringLiteral("sent"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    qint64 theirs = 0;
+    const auto bMakesItsOwn = [&] {
+        FNFolder f;
+        f.name = kNamed;
+        f.workspaceServerID = m_account.workspaceId;
+        m_other->store().upsertFolder(f);
+        Outbox::of(m_other->store()).folderCreate(f);
+        QVERIFY(m_other->sync());
+        theirs = m_other->store().folder(f.localID)->serverID;
+        QVERIFY(theirs != 0);
+        if (!withPage)
+            return;
+        const FNPage page = *m_other->pageWithServerID(m_pageServerID);
+        m_other->store().editPage(page.localID, [&](FNPage &p) { p.folderServerID = theirs; });
+        Outbox::of(m_other->store()).pageMove(page, theirs);
+        QVERIFY(m_other->sync());
+    };
+    QCOMPARE(runAndKill(QStringLiteral("named folder"), kFolders, bMakesItsOwn, heard), kSavedLine);
+    QVERIFY(theirs != 0);
+    QCOMPARE(onService(true, kNamed), 2);
+
+    QVERIFY(relaunchAndSync(
+        [&](AppHarness &a) {
+            for (const FNFolder &f : a.store.state().folders)
+                QVERIFY2(f.serverID != theirs || !f.deletedAt, "B's folder deleted here");
+        },
+        [&](AppHarness &a) {
+            QCOMPARE(a.store.state().folders.size(), size_t(1));
+            const QString mine = a.store.state().folders.front().localID;
+            a.store.markFolderDeleted(mine);
+            Outbox::of(a.store).folderDelete(mine, 0ms);
+        }));
+    QVERIFY2(m_fake.state().folders.count(theirs), "A's delete took B's folder");
+    // Unnamed by an answer, A's copy cannot be told from B's: it stays.
+    QCOMPARE(onService(true, kNamed), heard ? 1 : 2);
+    if (withPage)
+        QCOMPARE(m_fake.state().pages.at(m_pageServerID).folderId, theirs);
+    QVERIFY(m_other->sync());
+    QVERIFY(m_other->store().folder(m_other->store().folderWithServerID(theirs)->localID));
+    if (withPage)
+        QCOMPARE(m_other->pageWithServerID(m_pageServerID)->folderServerID, theirs);
 }
 
 int main(int argc, char *argv[])

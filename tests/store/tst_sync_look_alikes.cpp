@@ -1,4 +1,5 @@
 #include "fake-service/fake_service.h"
+#include "store/create_adoption.h"
 #include "store/outbox.h"
 #include "support/test_device.h"
 
@@ -14,10 +15,17 @@ private Q_SLOTS:
     void init();
     void lostReplyNeverMergesLookAlikes_data();
     void lostReplyNeverMergesLookAlikes();
+    void aPageListedTwiceInOnePullIsTakenOnce();
+    void aDeletedFolderNeverTakesALookAlike_data();
+    void aDeletedFolderNeverTakesALookAlike();
 
 private:
     std::unique_ptr<TestDevice> device();
     void advancePastRetries(TestDevice &d);
+
+    // Named `name` at the top level, its create queued.
+    static QString addFolder(TestDevice &d, qint64 workspaceId, const QString &name);
+    int foldersOnService(const QString &name);
 
     QDateTime m_now;
     FakeService m_fake;
@@ -164,6 +172,132 @@ void TestSyncLookAlikes::lostReplyNeverMergesLookAlikes()
     QVERIFY(m_fake.state().pages[myID].deletedAt.isValid());
     QVERIFY2(!m_fake.state().pages[theirID].deletedAt.isValid(), "A's delete trashed B's page");
     QVERIFY(!b->page(theirs)->deletedAt);
+}
+
+QString TestSyncLookAlikes::addFolder(TestDevice &d, qint64 workspaceId, const QString &name)
+{
+    FNFolder f;
+    f.workspaceServerID = workspaceId;
+    f.name = name;
+    d.store().upsertFolder(f);
+    Outbox::of(d.store()).folderCreate(f);
+    return f.localID;
+}
+
+int TestSyncLookAlikes::foldersOnService(const QString &name)
+{
+    int count = 0;
+    for (const auto &[id, f] : m_fake.state().folders)
+        count += f.workspaceId == m_account.workspaceId && f.name == name ? 1 : 0;
+    return count;
+}
+
+// A's create of a named page lands with its reply lost; B moves the page into a folder before A hears
+// of it. A's next pull, its create waiting out its retry, brings the page twice (made, then moved):
+// still one record, A's own.
+void TestSyncLookAlikes::aPageListedTwiceInOnePullIsTakenOnce()
+{
+    const QString title = QStringLiteral("Receipts");
+    auto a = device();
+    auto b = device();
+    const QString mine = a->addPage(m_account.workspaceId, title).localID;
+    auto lost = FakeService::Fault::applyThenDrop();
+    lost.remaining = 1;
+    m_fake.setFault("/api/pages.php", lost);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    a->sync();
+    m_fake.clearFaults();
+    QCOMPARE(a->page(mine)->serverID, 0);
+
+    QVERIFY(b->sync());
+    const auto onB = std::find_if(b->store().state().pages.begin(), b->store().state().pages.end(),
+                                  [&](const FNPage &p) { return p.title == title; });
+    QVERIFY(onB != b->store().state().pages.end());
+    const FNPage page = *onB;
+    const QString shelf = addFolder(*b, m_account.workspaceId, QStringLiteral("Shelf"));
+    QVERIFY(b->sync());
+    const qint64 shelfID = b->store().folder(shelf)->serverID;
+    b->store().editPage(page.localID, [&](FNPage &p) { p.folderServerID = shelfID; });
+    Outbox::of(b->store()).pageMove(page, shelfID);
+    QVERIFY(b->sync());
+
+    QVERIFY(a->sync());
+    QCOMPARE(a->page(mine)->serverID, page.serverID);
+    advancePastRetries(*a);
+    QVERIFY(a->sync());
+    QVERIFY(a->sync());
+    QVERIFY(a->store().state().outbox.empty());
+    int here = 0;
+    for (const FNPage &p : a->store().state().pages)
+        here += p.title == title ? 1 : 0;
+    QCOMPARE(here, 1);
+    int there = 0;
+    for (const auto &[id, p] : m_fake.state().pages)
+        there += p.workspaceId == m_account.workspaceId && p.title == title ? 1 : 0;
+    QCOMPARE(there, 1);
+}
+
+void TestSyncLookAlikes::aDeletedFolderNeverTakesALookAlike_data()
+{
+    QTest::addColumn<bool>("landed");
+    QTest::addColumn<bool>("withPage");
+    for (const bool landed : {false, true}) {
+        const char *how = landed ? "answer lost" : "reset before the service read it";
+        QTest::addRow("%s", how) << landed << false;
+        QTest::addRow("%s, a page in the other folder", how) << landed << true;
+    }
+}
+
+// A's create of "Taxes" goes unanswered; B makes its own "Taxes" at the top level meanwhile (and puts
+// a page in it); A deletes its folder. Nothing tells whether the listed look-alike is A's copy or
+// B's folder, so A's delete takes neither.
+void TestSyncLookAlikes::aDeletedFolderNeverTakesALookAlike()
+{
+    QFETCH(bool, landed);
+    QFETCH(bool, withPage);
+    const QString name = QStringLiteral("Taxes ") + QString::fromLatin1(QTest::currentDataTag());
+    auto a = device();
+    auto b = device();
+    const QString mine = addFolder(*a, m_account.workspaceId, name);
+    auto cut = landed ? FakeService::Fault::applyThenDrop() : FakeService::Fault::drop();
+    cut.remaining = 1;
+    m_fake.setFault("/api/folders.php", cut);
+    m_fake.setFault("/api/sync.php", FakeService::Fault::http(503, "{}"));
+    a->sync();
+    m_fake.clearFaults();
+    QCOMPARE(foldersOnService(name), landed ? 1 : 0);
+
+    const QString theirs = addFolder(*b, m_account.workspaceId, name);
+    QVERIFY(b->sync());
+    const qint64 theirID = b->store().folder(theirs)->serverID;
+    QVERIFY(theirID != 0);
+    qint64 pageID = 0;
+    if (withPage) {
+        const FNPage page = b->addPage(m_account.workspaceId, QStringLiteral("Return"));
+        QVERIFY(b->sync());
+        pageID = b->page(page.localID)->serverID;
+        b->store().editPage(page.localID, [&](FNPage &p) { p.folderServerID = theirID; });
+        Outbox::of(b->store()).pageMove(*b->page(page.localID), theirID);
+        QVERIFY(b->sync());
+    }
+
+    a->store().markFolderDeleted(mine);
+    Outbox::of(a->store()).folderDelete(mine, std::chrono::milliseconds(0));
+    // Nor does a listing read meanwhile (the sidebar's) give A's deleted folder B's id to delete.
+    std::vector<ListedFolder> listed;
+    for (const auto &[id, f] : m_fake.state().folders) {
+        if (f.workspaceId == m_account.workspaceId)
+            listed.push_back({id, f.workspaceId, f.parentFolderId, f.name, f.createdAt.toUTC()});
+    }
+    QVERIFY(folderAdoptions(a->store(), listed).isEmpty());
+    advancePastRetries(*a);
+    QVERIFY(a->sync());
+    QVERIFY(a->sync());
+    QVERIFY(a->store().state().outbox.empty());
+    QVERIFY2(m_fake.state().folders.count(theirID), "A's delete took B's folder");
+    QCOMPARE(foldersOnService(name), landed ? 2 : 1);
+    if (withPage)
+        QCOMPARE(m_fake.state().pages.at(pageID).folderId, theirID);
 }
 
 QTEST_MAIN(TestSyncLookAlikes)
