@@ -60,7 +60,8 @@ qsizetype SyncButton::unsyncedCount(const LocalStore &store, const SyncEngine *e
 {
     // A page still showing a change the service refused is not saved either.
     // So is a voice note the service does not have yet.
-    const qsizetype unsaved = (engine ? engine->unsavedPageCount() : 0) + (recordings ? recordings->count() : 0);
+    const qsizetype unsaved =
+        (engine ? engine->unsavedPageCount() : 0) + (recordings ? recordings->count() : 0);
     return qsizetype(store.state().outbox.size()) + unsaved;
 }
 

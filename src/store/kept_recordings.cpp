@@ -49,7 +49,8 @@ KeptRecordings::KeptRecordings(LocalStore &store, ServiceClient &client, QObject
     for (const QString &block : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QFileInfoList files = QDir(folder.filePath(block)).entryInfoList(QDir::Files, QDir::Time);
         if (!files.isEmpty())
-            m_kept.insert(block, Kept{files.front().absoluteFilePath(), 0, {}, store.block(block) != nullptr, {}});
+            m_kept.insert(block,
+                          Kept{files.front().absoluteFilePath(), 0, {}, store.block(block) != nullptr, {}});
     }
 }
 
@@ -165,7 +166,8 @@ void KeptRecordings::uploadDue()
     const QDateTime at = now();
     QStringList due;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
-        if (!m_uploading.contains(it.key()) && !it->addressedAfter && (it->nextTry.isNull() || it->nextTry <= at))
+        if (!m_uploading.contains(it.key()) && !it->addressedAfter &&
+            (it->nextTry.isNull() || it->nextTry <= at))
             due << it.key();
     }
     // Each may let its entry go at once.

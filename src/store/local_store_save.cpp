@@ -111,7 +111,8 @@ void LocalStore::startSave()
     snapshot->written = [this, journalWritten = std::move(journalWritten), save = ++m_savesStarted] {
         if (journalWritten)
             journalWritten();
-        QMetaObject::invokeMethod(this, [this, save] { Q_EMIT saveWritten(save); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, save] { Q_EMIT saveWritten(save); }, Qt::QueuedConnection);
     };
     m_writer->write(std::move(snapshot));
 }

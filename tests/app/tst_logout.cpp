@@ -17,8 +17,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>

@@ -11,8 +11,8 @@
 #include "platform/memory_secret_backend.h"
 #include "platform/preset_file_picker.h"
 #include "support/device_services.h"
-#include "support/local_store_testing.h"
 #include "support/editor_steps.h"
+#include "support/local_store_testing.h"
 #include "support/media_test_main.h"
 #include "support/service_page.h"
 #include "support/task_outcome.h"
@@ -294,11 +294,12 @@ void TestMediaBlocks::recordingUploadRemovesTheFile()
     // Gone once the file on disk holds the address.
     QTRY_VERIFY(!QFile::exists(path));
     QTRY_VERIFY(!m_fx->store().isSavePending());
-    QCOMPARE(BlockContent::readString(BlockContent::decode(LocalStore(QFileInfo(m_fx->store().url()).absolutePath())
-                                                               .block(block.localID)
-                                                               ->contentJSON),
-                                      QStringLiteral("url")),
-             storedURL(block.localID));
+    QCOMPARE(
+        BlockContent::readString(
+            BlockContent::decode(
+                LocalStore(QFileInfo(m_fx->store().url()).absolutePath()).block(block.localID)->contentJSON),
+            QStringLiteral("url")),
+        storedURL(block.localID));
     const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
     QCOMPARE(sent.kind, QStringLiteral("audio"));
     QCOMPARE(sent.mime, QByteArray("audio/mp4"));
@@ -315,8 +316,10 @@ void TestMediaBlocks::failedRecordingKeepsTheFile_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::newRow("service error") << false << 503 << QByteArray("{}");
     QTest::newRow("unreadable file") << true << 503 << QByteArray("{}");
-    QTest::newRow("answered with a local file") << false << 200 << QByteArray("{\"url\":\"file:///etc/passwd\"}");
-    QTest::newRow("answered with a relative path") << false << 200 << QByteArray("{\"url\":\"/uploads/r.m4a\"}");
+    QTest::newRow("answered with a local file")
+        << false << 200 << QByteArray("{\"url\":\"file:///etc/passwd\"}");
+    QTest::newRow("answered with a relative path")
+        << false << 200 << QByteArray("{\"url\":\"/uploads/r.m4a\"}");
 }
 
 void TestMediaBlocks::failedRecordingKeepsTheFile()

@@ -245,7 +245,8 @@ void TestKeptRecordings::recordingGoesOnlyWhenTheStateKnowsItsBlock()
 
     // The next launch, signed in, and its first cycle's tries.
     AppHarness app(device);
-    app.signInReturning(m_kept.token, AuthUser{m_kept.userId, QStringLiteral("K"), QStringLiteral("kept@example.com")});
+    app.signInReturning(m_kept.token,
+                        AuthUser{m_kept.userId, QStringLiteral("K"), QStringLiteral("kept@example.com")});
     QCOMPARE(app.recordings.fileOf(blockID), std::optional<QString>(path));
     QVERIFY(runTask(app.engine.syncNow()).ok());
     QCOMPARE(runTask(app.recordings.upload(blockID)).value, std::optional<bool>(false));
@@ -345,12 +346,14 @@ void TestKeptRecordings::uploadedRecordingOutlivesAKill()
     // Sent again only when the kill took its address: a cycle before the kill may have pushed it,
     // and the pull then brings it back.
     const qsizetype uploads = m_fake.requestsTo(kUploadPath).size();
-    QVERIFY2(uploads == uploadsBefore || (!saved && uploads == uploadsBefore + 1), qPrintable(QString::number(uploads)));
+    QVERIFY2(uploads == uploadsBefore || (!saved && uploads == uploadsBefore + 1),
+             qPrintable(QString::number(uploads)));
     if (mode == QLatin1String("hold"))
         QCOMPARE(uploads, uploadsBefore + 1);
     const std::vector<FakeServiceState::Block> stored = m_fake.storedBlocks(m_pageServerID);
-    const auto onService = std::find_if(stored.begin(), stored.end(),
-                                        [&](const FakeServiceState::Block &b) { return b.id == m_blockServerID; });
+    const auto onService = std::find_if(stored.begin(), stored.end(), [&](const FakeServiceState::Block &b) {
+        return b.id == m_blockServerID;
+    });
     QVERIFY(onService != stored.end());
     QCOMPARE(FakeService::stringField(onService->content, QStringLiteral("url")), address);
     QVERIFY(QDir(QDir(device.storeFolder()).filePath(QStringLiteral("recordings"))).isEmpty());

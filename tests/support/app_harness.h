@@ -91,9 +91,8 @@ struct AppHarness {
 
     AppContext context()
     {
-        return AppContext{&session, &store,        &toasts, &favorites, &templates,
-                          &engine,  &settings,     &opener, &client,    &connectivity,
-                          &events,  &clipboard,    &recordings};
+        return AppContext{&session, &store,  &toasts,       &favorites, &templates, &engine,    &settings,
+                          &opener,  &client, &connectivity, &events,    &clipboard, &recordings};
     }
 
     DeviceServices services;
