@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -115,6 +116,7 @@ private Q_SLOTS:
     void keptRecordingGoesWithItsBlock();
     void recordingGoesOnlyWhenTheStateKnowsItsBlock_data();
     void recordingGoesOnlyWhenTheStateKnowsItsBlock();
+    void recordingWaitsForASaveHoldingItsAddress();
     void answerThatIsNoAddressIsAFailedUpload_data();
     void answerThatIsNoAddressIsAFailedUpload();
     void uploadedRecordingOutlivesAKill_data();
@@ -258,6 +260,30 @@ void TestKeptRecordings::recordingGoesOnlyWhenTheStateKnowsItsBlock()
     QCOMPARE(QFile::exists(path), stays);
 }
 
+void TestKeptRecordings::recordingWaitsForASaveHoldingItsAddress()
+{
+    TestDevice device(m_fake.origin(), m_kept.token);
+    KeptRecordings kept(device.store(), device.client());
+    const FNPage page = device.addPage(m_kept.workspaceId, QStringLiteral("Notes"));
+    const FNBlock block = device.addBlock(page.localID, QString(), 0);
+    QTemporaryDir temp;
+    QVERIFY(kept.keep(block.localID, writeRecording(temp.path())));
+    const QString path = *kept.fileOf(block.localID);
+
+    QCOMPARE(runTask(kept.upload(block.localID)).value, std::optional<bool>(true));
+    QVERIFY(!addressOf(*device.block(block.localID)).isEmpty());
+    QCOMPARE(kept.count(), 0);
+    QVERIFY(QFile::exists(path));
+    // A save begun before the address was written lands now: it does not hold it.
+    Q_EMIT device.store().saveWritten(device.store().savesStarted());
+    QVERIFY(QFile::exists(path));
+    // The next one does.
+    QTRY_VERIFY(!QFile::exists(path));
+    QVERIFY(!kept.fileOf(block.localID));
+    const LocalStore relaunched(QFileInfo(device.store().url()).absolutePath());
+    QCOMPARE(addressOf(*relaunched.block(block.localID)), addressOf(*device.block(block.localID)));
+}
+
 void TestKeptRecordings::answerThatIsNoAddressIsAFailedUpload_data()
 {
     QTest::addColumn<QString>("answer");
@@ -270,6 +296,7 @@ void TestKeptRecordings::answerThatIsNoAddressIsAFailedUpload_data()
 void TestKeptRecordings::answerThatIsNoAddressIsAFailedUpload()
 {
     QFETCH(QString, answer);
+    m_fake.clearRequests();
     TestDevice device(m_fake.origin(), m_kept.token);
     KeptRecordings kept(device.store(), device.client());
     const FNPage page = device.addPage(m_kept.workspaceId, QStringLiteral("Notes"));
@@ -284,7 +311,6 @@ void TestKeptRecordings::answerThatIsNoAddressIsAFailedUpload()
     QVERIFY(addressOf(*device.block(block.localID)).isEmpty());
     QVERIFY(QFile::exists(path));
     QCOMPARE(kept.count(), 1);
-    m_fake.clearRequests();
 }
 
 void TestKeptRecordings::uploadedRecordingOutlivesAKill_data()
