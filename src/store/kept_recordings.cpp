@@ -135,16 +135,18 @@ QCoro::Task<bool> KeptRecordings::upload(QString blockLocalID)
 }
 
 bool KeptRecordings::settle(const QString &blockLocalID, const QString &path, quint64 generation,
-                            const std::optional<QUrl> &url)
+                            std::optional<QUrl> url)
 {
     const auto now = m_kept.constFind(blockLocalID);
     // A newer recording took its place meanwhile: that one is what the block holds, sent in turn.
     if (now == m_kept.cend() || now->path != path)
         return false;
-    if (url && !isServiceAddress(*url))
+    if (url && !isServiceAddress(*url)) {
         diag(QStringLiteral("KeptRecordings: an upload was answered with an address that is not http(s); "
                             "the recording is kept"));
-    if (!url || !isServiceAddress(*url)) {
+        url.reset();
+    }
+    if (!url) {
         noteFailure(blockLocalID);
         return false;
     }

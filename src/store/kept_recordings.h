@@ -92,7 +92,7 @@ private:
     void release(const QString &blockLocalID);
     // The upload's outcome; true once the block holds the address.
     bool settle(const QString &blockLocalID, const QString &path, quint64 generation,
-                const std::optional<QUrl> &url);
+                std::optional<QUrl> url);
     void noteFailure(const QString &blockLocalID);
     void dropIfReset();
     void releaseSaved(quint64 save);
