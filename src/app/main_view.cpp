@@ -543,7 +543,9 @@ void MainView::confirmLogout()
     if (m_confirmingLogout || m_loggingOut)
         return;
     m_confirmingLogout = true;
-    const auto question = LogoutFlow::question(qsizetype(m_context.store->state().outbox.size()));
+    // What the badge counts is what a failed last try loses.
+    const auto question = LogoutFlow::question(
+        SyncButton::unsyncedCount(*m_context.store, m_context.syncEngine, m_context.recordings));
     QPointer<MainView> self(this);
     m_confirmer->ask(this, question, [self](bool confirmed) {
         if (!self)

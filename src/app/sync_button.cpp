@@ -55,14 +55,20 @@ SyncButton::SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent, K
     refresh();
 }
 
-void SyncButton::refresh()
+qsizetype SyncButton::unsyncedCount(const LocalStore &store, const SyncEngine *engine,
+                                    const KeptRecordings *recordings)
 {
     // A page still showing a change the service refused is not saved either.
     // So is a voice note the service does not have yet.
     const qsizetype unsaved =
-        (m_engine ? m_engine->unsavedPageCount() : 0) + (m_recordings ? m_recordings->count() : 0);
+        (engine ? engine->unsavedPageCount() : 0) + (recordings ? recordings->count() : 0);
+    return qsizetype(store.state().outbox.size()) + unsaved;
+}
+
+void SyncButton::refresh()
+{
     const SyncStatus next =
-        SyncStatus::of(m_engine && m_engine->isSyncing(), qsizetype(m_store.state().outbox.size()) + unsaved);
+        SyncStatus::of(m_engine && m_engine->isSyncing(), unsyncedCount(m_store, m_engine, m_recordings));
     // The store changes often; the face only when the status does.
     if (m_drawn && next == m_status)
         return;

@@ -24,6 +24,11 @@ public:
     SyncButton(LocalStore &store, SyncEngine *engine, QWidget *parent = nullptr,
                KeptRecordings *recordings = nullptr);
 
+    // The changes not on the service yet that the badge counts: the queued ones, the pages still
+    // showing a refused or unsent change, and the voice notes not uploaded yet.
+    static qsizetype unsyncedCount(const LocalStore &store, const SyncEngine *engine,
+                                   const KeptRecordings *recordings);
+
     SyncStatus status() const { return m_status; }
     QLabel *badge() const { return m_badge; }
 

@@ -7,6 +7,7 @@
 #include "blocks/file_block.h"
 #include "platform/media_audio_recorder.h"
 #include "store/kept_recordings.h"
+#include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/busy_indicator.h"
 #include "ui/editor_symbols.h"
@@ -54,6 +55,25 @@ QPushButton *pillButton(const QString &objectName, const QColor &fill)
     return button;
 }
 
+// Until a save holds the address the file is the recording's only trace: a kill before it would
+// leave the block with neither. A data set reset meanwhile leaves the file where it is.
+void removeOnceSaved(const LocalStore *store, const QString &path)
+{
+    if (!store)
+        return;
+    const quint64 after = store->savesStarted();
+    const quint64 generation = store->generation();
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(store, &LocalStore::saveWritten, store,
+                                   [store, after, generation, path, connection](quint64 save) {
+                                       if (save <= after)
+                                           return;
+                                       QObject::disconnect(*connection);
+                                       if (store->generation() == generation)
+                                           QFile::remove(path);
+                                   });
+}
+
 } // namespace
 
 namespace AudioBlock {
@@ -91,11 +111,11 @@ static QCoro::Task<> uploadKept(QPointer<KeptRecordings> recordings, QPointer<To
 
 void uploadRecording(BlockHost &host, const QString &filePath)
 {
-    uploadRecording(host.currentBlock().localID, host.laterWriter(), host.services(), filePath);
+    uploadRecording(host.currentBlock().localID, host.laterWriter(), host.services(), host.store(), filePath);
 }
 
 void uploadRecording(const QString &blockLocalID, const BlockHost::ContentWriter &writer,
-                     const BlockServices &services, const QString &filePath)
+                     const BlockServices &services, const LocalStore *store, const QString &filePath)
 {
     const bool signedIn = services.client && services.client->isSignedIn();
     // Out of the temporary folder at once, where the system may clear it: with its block it goes
@@ -106,10 +126,11 @@ void uploadRecording(const QString &blockLocalID, const BlockHost::ContentWriter
         return;
     }
     if (signedIn)
-        uploadRecordingFile(writer, services, filePath);
+        uploadRecordingFile(writer, services, store, filePath);
 }
 
-QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services, QString filePath)
+QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services,
+                                  QPointer<const LocalStore> store, QString filePath)
 {
     const QPointer<ToastCenter> toasts = services.toasts;
     const QPointer<ServiceClient> client = services.client;
@@ -128,12 +149,14 @@ QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices
                 co_await client->upload(data, QFileInfo(filePath).fileName(),
                                         QString::fromLatin1(kRecordingMime), QString::fromLatin1(kAudioKind));
             // The recording goes only once its address is kept: a block that is gone keeps it too.
-            const bool kept = writer([&](JSONObject &content) {
-                Content{url.toString(QUrl::FullyEncoded), {}, {}}.write(content);
-            });
-            if (kept)
-                QFile::remove(filePath);
-            co_return;
+            if (KeptRecordings::isServiceAddress(url)) {
+                const bool kept = writer([&](JSONObject &content) {
+                    Content{url.toString(QUrl::FullyEncoded), {}, {}}.write(content);
+                });
+                if (kept)
+                    removeOnceSaved(store, filePath);
+                co_return;
+            }
         } catch (const std::exception &) {
         }
     }
@@ -173,7 +196,7 @@ AudioBlockView::~AudioBlockView()
     recorder->setParent(nullptr);
     connect(recorder, &AudioRecorder::stopped, recorder,
             [recorder, block = m_uploadBlock, writer = m_uploadWriter, services = m_uploadServices,
-             client = QPointer<ServiceClient>(m_uploadServices.client),
+             store = m_uploadStore, client = QPointer<ServiceClient>(m_uploadServices.client),
              toasts = QPointer<ToastCenter>(m_uploadServices.toasts),
              recordings = QPointer<KeptRecordings>(m_uploadServices.recordings)](const QString &file) {
                 // The session's services may have gone meanwhile (sign-out, quit): the file stays.
@@ -182,7 +205,7 @@ AudioBlockView::~AudioBlockView()
                 now.toasts = toasts;
                 now.recordings = recordings;
                 if (!file.isEmpty())
-                    AudioBlock::uploadRecording(block, writer, now, file);
+                    AudioBlock::uploadRecording(block, writer, now, store, file);
                 recorder->deleteLater();
             });
     recorder->stop();
@@ -333,6 +356,7 @@ void AudioBlockView::toggleRecording()
         m_uploadBlock = host().currentBlock().localID;
         m_uploadWriter = host().laterWriter();
         m_uploadServices = host().services();
+        m_uploadStore = host().store();
         connect(recorder, &AudioRecorder::stopped, this, &AudioBlockView::onStopped, Qt::UniqueConnection);
         m_elapsedTicks = 0;
         m_tickTimer.start(m_timing.tick);
@@ -361,7 +385,7 @@ void AudioBlockView::onStopped(const QString &filePath)
         return;
     }
     setState(RecorderState::uploading);
-    AudioBlock::uploadRecording(m_uploadBlock, m_uploadWriter, m_uploadServices, filePath);
+    AudioBlock::uploadRecording(m_uploadBlock, m_uploadWriter, m_uploadServices, m_uploadStore, filePath);
     // The view is not told when the upload ends: a stored address shows the player.
     QTimer::singleShot(m_timing.uploadingShown, this, [this] {
         m_elapsedTicks = 0;

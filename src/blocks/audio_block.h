@@ -19,6 +19,7 @@
 #include <QToolButton>
 
 class BusyIndicator;
+class LocalStore;
 
 // An audio block or voice note: the uploaded sound's address; an attached file adds its name and
 // size, a recording only its address.
@@ -39,16 +40,18 @@ struct Content {
 
 // Upload: any file, sent as "audio", stored as a file attachment is. Nothing while signed out.
 void attach(BlockHost &host);
-// A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed. A
-// failure keeps the file and tells the user; with the services' kept recordings it is kept with its
-// block in the data folder and sent again later (also while signed out).
+// A finished voice recording: uploaded as "audio/mp4", "url" stored, then the file removed once a
+// save of the store holds the address. A failure (an answer that is no http(s) address included)
+// keeps the file and tells the user; with the services' kept recordings it is kept with its block in
+// the data folder and sent again later (also while signed out).
 void uploadRecording(BlockHost &host, const QString &filePath);
-// The same for a recording that ends after its row went: through the block, writer and services the
-// row had when the recording began.
+// The same for a recording that ends after its row went: through the block, writer, services and
+// store the row had when the recording began.
 void uploadRecording(const QString &blockLocalID, const BlockHost::ContentWriter &writer,
-                     const BlockServices &services, const QString &filePath);
+                     const BlockServices &services, const LocalStore *store, const QString &filePath);
 // The task behind it without kept recordings.
-QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services, QString filePath);
+QCoro::Task<> uploadRecordingFile(BlockHost::ContentWriter writer, BlockServices services,
+                                  QPointer<const LocalStore> store, QString filePath);
 
 // The recording time as minutes and seconds: 65.3 gives "1:05".
 QString formatElapsed(double seconds);
@@ -122,6 +125,7 @@ private:
     QString m_uploadBlock;
     BlockHost::ContentWriter m_uploadWriter;
     BlockServices m_uploadServices;
+    QPointer<const LocalStore> m_uploadStore;
 
     QString m_shownURL;
     bool m_built = false;

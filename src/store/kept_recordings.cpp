@@ -2,6 +2,7 @@
 
 #include "api/service_client.h"
 #include "json/json_value.h"
+#include "platform/diag.h"
 #include "platform/private_files.h"
 #include "store/block_fields.h"
 #include "store/local_store.h"
@@ -43,11 +44,13 @@ KeptRecordings::KeptRecordings(LocalStore &store, ServiceClient &client, QObject
     , m_generation(store.generation())
 {
     connect(&store, &LocalStore::recordsChanged, this, &KeptRecordings::dropIfReset);
+    connect(&store, &LocalStore::saveWritten, this, &KeptRecordings::releaseSaved);
     const QDir folder(m_folder);
     for (const QString &block : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QFileInfoList files = QDir(folder.filePath(block)).entryInfoList(QDir::Files, QDir::Time);
         if (!files.isEmpty())
-            m_kept.insert(block, Kept{files.front().absoluteFilePath(), 0, {}});
+            m_kept.insert(block,
+                          Kept{files.front().absoluteFilePath(), 0, {}, store.block(block) != nullptr, {}});
     }
 }
 
@@ -72,18 +75,27 @@ bool KeptRecordings::keep(const QString &blockLocalID, const QString &filePath)
     const auto earlier = m_kept.constFind(blockLocalID);
     if (earlier != m_kept.cend() && earlier->path != kept)
         QFile::remove(earlier->path);
-    m_kept.insert(blockLocalID, Kept{kept, 0, {}});
+    m_kept.insert(blockLocalID, Kept{kept, 0, {}, true, {}});
     Q_EMIT changed();
     return true;
 }
 
 QCoro::Task<bool> KeptRecordings::upload(QString blockLocalID)
 {
-    const auto entry = m_kept.constFind(blockLocalID);
-    if (entry == m_kept.cend() || m_uploading.contains(blockLocalID))
+    const auto entry = m_kept.find(blockLocalID);
+    if (entry == m_kept.end() || m_uploading.contains(blockLocalID))
         co_return false;
+    // Landed: the file waits only for the save that holds its address.
+    if (entry->addressedAfter)
+        co_return true;
+    const FNBlock *block = m_store.block(blockLocalID);
+    // A block this data set does not know (its state file set aside): the recording may be all
+    // that is left of it.
+    if (!block)
+        co_return false;
+    entry->known = true;
     // Its block gone, or given a sound another way meanwhile: the recording has no place left.
-    if (!isLive(blockLocalID) || !address(blockLocalID).isEmpty()) {
+    if (block->deletedAt || !address(blockLocalID).isEmpty()) {
         release(blockLocalID);
         co_return false;
     }
@@ -117,21 +129,38 @@ QCoro::Task<bool> KeptRecordings::upload(QString blockLocalID)
     if (!self)
         co_return false;
     m_uploading.remove(blockLocalID);
+    const bool landed = settle(blockLocalID, path, generation, url);
+    Q_EMIT uploadEnded(blockLocalID);
+    co_return landed;
+}
+
+bool KeptRecordings::settle(const QString &blockLocalID, const QString &path, quint64 generation,
+                            std::optional<QUrl> url)
+{
     const auto now = m_kept.constFind(blockLocalID);
     // A newer recording took its place meanwhile: that one is what the block holds, sent in turn.
     if (now == m_kept.cend() || now->path != path)
-        co_return false;
+        return false;
+    if (url && !isServiceAddress(*url)) {
+        diag(QStringLiteral("KeptRecordings: an upload was answered with an address that is not http(s); "
+                            "the recording is kept"));
+        url.reset();
+    }
     if (!url) {
         noteFailure(blockLocalID);
-        co_return false;
+        return false;
     }
-    // The recording goes only once its address is kept.
     if (m_store.generation() != generation || !attach(blockLocalID, url->toString(QUrl::FullyEncoded))) {
         release(blockLocalID);
-        co_return false;
+        return false;
     }
-    release(blockLocalID);
-    co_return true;
+    // Until a save holds the address, the recording is the only trace of the upload: a kill now
+    // would leave the block without either.
+    const auto attached = m_kept.find(blockLocalID);
+    if (attached != m_kept.end())
+        attached->addressedAfter = m_store.savesStarted();
+    Q_EMIT changed();
+    return true;
 }
 
 void KeptRecordings::uploadDue()
@@ -139,11 +168,23 @@ void KeptRecordings::uploadDue()
     const QDateTime at = now();
     QStringList due;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
-        if (!m_uploading.contains(it.key()) && (it->nextTry.isNull() || it->nextTry <= at))
+        if (!m_uploading.contains(it.key()) && !it->addressedAfter &&
+            (it->nextTry.isNull() || it->nextTry <= at))
             due << it.key();
     }
     // Each may let its entry go at once.
     for (const QString &block : due)
+        upload(block);
+}
+
+void KeptRecordings::uploadAllNow()
+{
+    QStringList waiting;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
+        if (!m_uploading.contains(it.key()) && isWaiting(it.key(), *it))
+            waiting << it.key();
+    }
+    for (const QString &block : waiting)
         upload(block);
 }
 
@@ -156,8 +197,13 @@ int KeptRecordings::count() const
 {
     int n = 0;
     for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it)
-        n += isLive(it.key()) && address(it.key()).isEmpty() ? 1 : 0;
+        n += isWaiting(it.key(), *it) ? 1 : 0;
     return n;
+}
+
+bool KeptRecordings::isWaiting(const QString &blockLocalID, const Kept &kept) const
+{
+    return !kept.addressedAfter && isLive(blockLocalID) && address(blockLocalID).isEmpty();
 }
 
 void KeptRecordings::dropIfReset()
@@ -166,9 +212,32 @@ void KeptRecordings::dropIfReset()
         return;
     m_generation = m_store.generation();
     // The data set they belonged to is gone (a logout, another account): nothing of it stays here.
-    const QStringList blocks = m_kept.keys();
+    // Those of blocks it never knew belong to no data set here, and stay.
+    QStringList blocks;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
+        if (it->known)
+            blocks << it.key();
+    }
     for (const QString &block : blocks)
         release(block);
+}
+
+void KeptRecordings::releaseSaved(quint64 save)
+{
+    QStringList saved;
+    for (auto it = m_kept.cbegin(); it != m_kept.cend(); ++it) {
+        if (it->addressedAfter && *it->addressedAfter < save)
+            saved << it.key();
+    }
+    for (const QString &block : saved)
+        release(block);
+}
+
+bool KeptRecordings::isServiceAddress(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() &&
+           (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
 }
 
 std::optional<QString> KeptRecordings::fileOf(const QString &blockLocalID) const

@@ -189,6 +189,8 @@ public:
     void save();
     // A save armed, or a write still under way on the writer's thread.
     bool isSavePending() const;
+    // Saves started so far; a change made now is on disk once `saveWritten` tells a later one.
+    quint64 savesStarted() const { return m_savesStarted; }
     // How long a steady stream of changes may hold a save back (tests).
     void setLongestSaveWait(std::chrono::milliseconds wait);
     static constexpr std::chrono::milliseconds kLongestSaveWait{1000};
@@ -211,6 +213,8 @@ Q_SIGNALS:
     void recordsChanged();
     // A batch ended having changed these records; no per-record signal was told for them.
     void batchApplied(const BatchChange &change);
+    // The `save`th save since launch is on disk (see savesStarted); a later one holds all it did.
+    void saveWritten(quint64 save);
 
 private:
     // The outbox and the tests of the store itself arm saves directly.
@@ -295,6 +299,7 @@ private:
 
     StoreState m_state;
     quint64 m_generation = 0;
+    quint64 m_savesStarted = 0;
     QString m_url;
     QString m_saveBlockedReason;
     QTimer m_saveTimer;

@@ -104,8 +104,16 @@ void LocalStore::startSave()
         },
         StoreState::kFields);
     // What the requests sent so far did is in this snapshot: once it is on disk their notes can go.
+    std::function<void()> journalWritten;
     if (const std::optional<quint64> covered = m_sendJournal->coveredNow())
-        snapshot->written = [journal = m_sendJournal.get(), n = *covered] { journal->written(n); };
+        journalWritten = [journal = m_sendJournal.get(), n = *covered] { journal->written(n); };
+    // The writer stops before the store goes, so the store outlives every call of this.
+    snapshot->written = [this, journalWritten = std::move(journalWritten), save = ++m_savesStarted] {
+        if (journalWritten)
+            journalWritten();
+        QMetaObject::invokeMethod(
+            this, [this, save] { Q_EMIT saveWritten(save); }, Qt::QueuedConnection);
+    };
     m_writer->write(std::move(snapshot));
 }
 

@@ -2,16 +2,23 @@
 #include "api/wire/pages.h"
 #include "app/logout_flow.h"
 #include "app/main_view.h"
+#include "app/sync_button.h"
 #include "fake-service/fake_service.h"
 #include "library/library_tree.h"
 #include "library/library_view.h"
+#include "platform/preset_confirmer.h"
+#include "store/block_fields.h"
+#include "store/outbox.h"
 #include "support/app_harness.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -23,6 +30,8 @@ namespace {
 const QString PagesPath = QStringLiteral("/api/pages.php");
 const QString SyncPath = QStringLiteral("/api/sync.php");
 const QString LogoutPath = QStringLiteral("/api/auth/logout.php");
+const QString UploadPath = QStringLiteral("/api/upload.php");
+const QString BlocksPath = QStringLiteral("/api/blocks.php");
 const QString LastOpenKey = QStringLiteral("pn.lastOpenPageLocalID");
 const QString WelcomeKey = QStringLiteral("pn.didSeeWelcome");
 
@@ -47,6 +56,8 @@ private Q_SLOTS:
     void withoutTokenNoRequestIsSent();
     void favouritesAndLastPageComeBackAtTheNextSignIn_data();
     void favouritesAndLastPageComeBackAtTheNextSignIn();
+    void keptRecordingGetsALastTry_data();
+    void keptRecordingGetsALastTry();
 
 private:
     void signIn();
@@ -381,6 +392,89 @@ void TestLogout::favouritesAndLastPageComeBackAtTheNextSignIn()
         m_app->settings.string(QString::fromLatin1(MainView::lastOpenPageServerIDKey)));
     QVERIFY(reopened);
     QCOMPARE(reopened->title, QStringLiteral("Pinned"));
+}
+
+void TestLogout::keptRecordingGetsALastTry_data()
+{
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<bool>("recorded");
+
+    // Its pause after the failure not over yet: only the logout's try sends it.
+    QTest::newRow("service back") << "back" << true;
+    QTest::newRow("service still failing") << "failing" << true;
+    QTest::newRow("offline") << "offline" << true;
+    QTest::newRow("nothing kept") << "back" << false;
+}
+
+void TestLogout::keptRecordingGetsALastTry()
+{
+    QFETCH(QString, service);
+    QFETCH(bool, recorded);
+    signIn();
+    const FNPage page = queuePage(QStringLiteral("Voice notes"));
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
+    FNBlock block;
+    block.pageLocalID = page.localID;
+    block.pageServerID = m_app->store.page(page.localID)->serverID;
+    block.type = QStringLiteral("audio");
+    block.contentJSON = QStringLiteral("{}");
+    m_app->store.upsertBlock(block);
+    Outbox::of(m_app->store).blockEdited(page.localID, block.localID, BlockFields::All);
+    Outbox::of(m_app->store).pageBlocksUpsert(page.localID);
+    QVERIFY(runTask(m_app->engine.syncNow()).ok());
+    QVERIFY(m_app->store.state().outbox.empty());
+
+    QTemporaryDir temp;
+    std::optional<QString> kept;
+    if (recorded) {
+        QFile file(temp.filePath(QStringLiteral("pn-rec-1.m4a")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a voice");
+        file.close();
+        QVERIFY(m_app->recordings.keep(block.localID, file.fileName()));
+        m_fake.setFault(UploadPath, FakeService::Fault::http(503, "{}"));
+        QCOMPARE(runTask(m_app->recordings.upload(block.localID)).value, std::optional<bool>(false));
+        kept = m_app->recordings.fileOf(block.localID);
+        QVERIFY(kept && QFile::exists(*kept));
+    }
+    m_fake.clearFaults();
+    if (service == QLatin1String("failing"))
+        m_fake.setFault(UploadPath, FakeService::Fault::http(503, "{}"));
+    else if (service == QLatin1String("offline"))
+        m_fake.setOffline(true);
+    m_fake.clearRequests();
+
+    // From the account menu, as the user logs out.
+    PresetConfirmer confirmer(true);
+    auto view = std::make_unique<MainView>(m_app->context());
+    view->setConfirmer(&confirmer);
+    view->setLogoutWait(3s);
+    QCOMPARE(view->syncButton()->status().unsynced, qsizetype(recorded ? 1 : 0));
+    view->accountMenu()->actions().at(2)->trigger();
+    QCOMPARE(confirmer.questions().size(), 1);
+    // What the badge counts, the question counts.
+    QCOMPARE(confirmer.questions()[0].message, LogoutFlow::logoutMessage(recorded ? 1 : 0));
+    QPointer<LogoutFlow> flow = view->logoutFlow();
+    QVERIFY(flow);
+    QSignalSpy finished(flow.data(), &LogoutFlow::finished);
+    QVERIFY(finished.wait(10000));
+
+    QVERIFY(!m_app->session.token());
+    QCOMPARE(m_app->store.state(), StoreState{});
+    if (kept)
+        QVERIFY(!QFile::exists(*kept)); // gone with the data set
+    m_fake.setOffline(false);
+    const qsizetype uploads = m_fake.requestsTo(UploadPath).size();
+    QCOMPARE(uploads, qsizetype(recorded && service != QLatin1String("offline") ? 1 : 0));
+    if (service == QLatin1String("back") && recorded) {
+        // Landed, and its address reached the block on the service before the session ended.
+        const auto stored = m_fake.storedBlocks(block.pageServerID);
+        QCOMPARE(stored.size(), size_t(1));
+        const QString address = FakeService::stringField(stored.front().content, QStringLiteral("url"));
+        QVERIFY(address.startsWith(QStringLiteral("http")));
+        QVERIFY(indexOfRequest(UploadPath) < indexOfRequest(BlocksPath));
+        QVERIFY(indexOfRequest(BlocksPath) < indexOfRequest(LogoutPath));
+    }
 }
 
 QTEST_MAIN(TestLogout)

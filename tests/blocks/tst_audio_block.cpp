@@ -179,7 +179,7 @@ void TestAudioBlock::recordsUploadsAndPlays()
     QVERIFY(format);
     QVERIFY(format->second >= 8000);
     // Kept by the service, gone from here.
-    QVERIFY(!QFile::exists(QDir::temp().filePath(sent.name)));
+    QTRY_VERIFY(!QFile::exists(QDir::temp().filePath(sent.name)));
     QVERIFY(!QFile::exists(QDir::temp().filePath(sent.name + QStringLiteral(".mp4"))));
 
     QTRY_VERIFY(view->playButton());
@@ -277,7 +277,7 @@ void TestAudioBlock::failedUploadKeepsTheRecording()
     QCOMPARE(uploaded.name, part->name);
     QCOMPARE(uploaded.kind, QStringLiteral("audio"));
     QCOMPARE(uploaded.data, part->data);
-    QVERIFY(!QFile::exists(kept));
+    QTRY_VERIFY(!QFile::exists(kept));
     QTRY_COMPARE(button->toolTip(), QStringLiteral("Up to date"));
     if (!relaunch)
         QTRY_VERIFY(view->playButton());
@@ -413,7 +413,7 @@ void TestAudioBlock::uploadingLastsItsMoment()
         QFile::remove(m_recorder->lastFile());
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(!storedURL(block.localID).isEmpty(), 5000);
-        QVERIFY(!QFile::exists(m_recorder->lastFile()));
+        QTRY_VERIFY(!QFile::exists(m_recorder->lastFile()));
     }
 }
 

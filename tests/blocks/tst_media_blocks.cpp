@@ -12,12 +12,14 @@
 #include "platform/preset_file_picker.h"
 #include "support/device_services.h"
 #include "support/editor_steps.h"
+#include "support/local_store_testing.h"
 #include "support/media_test_main.h"
 #include "support/service_page.h"
 #include "support/task_outcome.h"
 #include "ui/toast_center.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void attach();
     void failedUploadOnlyPrints_data();
     void failedUploadOnlyPrints();
+    void recordingUploadRemovesTheFile_data();
     void recordingUploadRemovesTheFile();
     void failedRecordingKeepsTheFile_data();
     void failedRecordingKeepsTheFile();
@@ -260,15 +263,43 @@ void TestMediaBlocks::failedUploadOnlyPrints()
     QCOMPARE(m_fx->changes(), 0);
 }
 
+void TestMediaBlocks::recordingUploadRemovesTheFile_data()
+{
+    QTest::addColumn<bool>("crash"); // the app ends before any save after the upload
+    QTest::newRow("saved") << false;
+    QTest::newRow("no save before a crash") << true;
+}
+
 void TestMediaBlocks::recordingUploadRemovesTheFile()
 {
+    QFETCH(bool, crash);
     const FNBlock block = m_fx->addBlock(QStringLiteral("audio"));
     BlockRow *row = mediaRow(block);
     const QString path = writeFile(QStringLiteral("recording-1.m4a"), QByteArray(64, 'r'));
+    m_fx->store().save();
+    if (crash)
+        LocalStoreTesting::abandon(m_fx->store());
 
     AudioBlock::uploadRecording(row->model(), path);
     QTRY_VERIFY(!storedURL(block.localID).isEmpty());
-    QVERIFY(!QFile::exists(path));
+    if (crash) {
+        // Only the recording is left of the upload: the file on disk holds no address.
+        QVERIFY(QFile::exists(path));
+        LocalStore relaunched(QFileInfo(m_fx->store().url()).absolutePath());
+        QCOMPARE(BlockContent::readString(BlockContent::decode(relaunched.block(block.localID)->contentJSON),
+                                          QStringLiteral("url")),
+                 QString());
+        return;
+    }
+    // Gone once the file on disk holds the address.
+    QTRY_VERIFY(!QFile::exists(path));
+    QTRY_VERIFY(!m_fx->store().isSavePending());
+    QCOMPARE(
+        BlockContent::readString(
+            BlockContent::decode(
+                LocalStore(QFileInfo(m_fx->store().url()).absolutePath()).block(block.localID)->contentJSON),
+            QStringLiteral("url")),
+        storedURL(block.localID));
     const auto &sent = FakeUploadRoutes::of(m_fake).files().rbegin()->second;
     QCOMPARE(sent.kind, QStringLiteral("audio"));
     QCOMPARE(sent.mime, QByteArray("audio/mp4"));
@@ -281,14 +312,22 @@ void TestMediaBlocks::recordingUploadRemovesTheFile()
 void TestMediaBlocks::failedRecordingKeepsTheFile_data()
 {
     QTest::addColumn<bool>("missingFile");
-    QTest::newRow("service error") << false;
-    QTest::newRow("unreadable file") << true;
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("service error") << false << 503 << QByteArray("{}");
+    QTest::newRow("unreadable file") << true << 503 << QByteArray("{}");
+    QTest::newRow("answered with a local file")
+        << false << 200 << QByteArray("{\"url\":\"file:///etc/passwd\"}");
+    QTest::newRow("answered with a relative path")
+        << false << 200 << QByteArray("{\"url\":\"/uploads/r.m4a\"}");
 }
 
 void TestMediaBlocks::failedRecordingKeepsTheFile()
 {
     QFETCH(bool, missingFile);
-    m_fake.setFault(kUploadPath, FakeService::Fault::http(503, "{}"));
+    QFETCH(int, status);
+    QFETCH(QByteArray, answer);
+    m_fake.setFault(kUploadPath, FakeService::Fault::http(status, answer));
     const FNBlock block =
         m_fx->addBlock(QStringLiteral("audio"), {{QStringLiteral("url"), QStringLiteral("old")}});
     BlockRow *row = mediaRow(block);

@@ -6,6 +6,7 @@
 #include "platform/recording_clipboard.h"
 #include "platform/recording_url_opener.h"
 #include "store/favorites_store.h"
+#include "store/kept_recordings.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/sync_engine.h"
@@ -62,10 +63,12 @@ struct AppHarness {
         , connectivity(services.connectivity)
         , store(device.storeFolder())
         , engine(store, client)
+        , recordings(store, client)
         , favorites(settings)
         , templates(settings)
     {
         secrets.loadBlocking(SessionStore::keychainAccounts());
+        recordings.followEngine(engine);
     }
 
     // Stores the page and queues its "page"/"create" (workspace and title), as the sidebar does.
@@ -88,8 +91,8 @@ struct AppHarness {
 
     AppContext context()
     {
-        return AppContext{&session,  &store,  &toasts, &favorites,    &templates, &engine,
-                          &settings, &opener, &client, &connectivity, &events,    &clipboard};
+        return AppContext{&session, &store,  &toasts,       &favorites, &templates, &engine,    &settings,
+                          &opener,  &client, &connectivity, &events,    &clipboard, &recordings};
     }
 
     DeviceServices services;
@@ -101,6 +104,7 @@ struct AppHarness {
     Connectivity &connectivity;
     LocalStore store;
     SyncEngine engine;
+    KeptRecordings recordings;
     ToastCenter toasts;
     FavoritesStore favorites;
     TemplateStore templates;
