@@ -5,6 +5,7 @@
 #include "json/json_coder.h"
 #include "platform/recording_clipboard.h"
 #include "platform/recording_url_opener.h"
+#include "store/database_row_updates.h"
 #include "store/favorites_store.h"
 #include "store/kept_recordings.h"
 #include "store/local_store.h"
@@ -91,8 +92,10 @@ struct AppHarness {
 
     AppContext context()
     {
-        return AppContext{&session, &store,  &toasts,       &favorites, &templates, &engine,    &settings,
-                          &opener,  &client, &connectivity, &events,    &clipboard, &recordings};
+        AppContext context{&session, &store,  &toasts,       &favorites, &templates, &engine,    &settings,
+                           &opener,  &client, &connectivity, &events,    &clipboard, &recordings};
+        context.databaseRows = &databaseRows;
+        return context;
     }
 
     DeviceServices services;
@@ -110,4 +113,5 @@ struct AppHarness {
     TemplateStore templates;
     RecordingUrlOpener opener;
     RecordingClipboard clipboard;
+    DatabaseRowUpdates databaseRows;
 };
