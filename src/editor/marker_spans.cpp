@@ -62,10 +62,18 @@ QList<MarkerSpans::Span> starSpans(QStringView line)
     QList<MarkerSpans::Span> bold;
     QList<MarkerSpans::Span> italic;
     std::vector<Open> open;
+    // Whether runs pair depends on their lengths modulo 6 alone: the open runs below bottom[L % 6]
+    // were found to pair with no run of length L, so a line of many runs is read in linear time.
+    std::array<size_t, 6> bottom{};
+    const auto shrinkTo = [&](size_t size) {
+        open.resize(size);
+        for (size_t &b : bottom)
+            b = std::min(b, size);
+    };
     for (qsizetype i = 0; i < line.size();) {
         if (line[i] != QLatin1Char('*')) {
             if (line[i] == QLatin1Char('\n'))
-                open.clear(); // no pair spans a line break
+                shrinkTo(0); // no pair spans a line break
             ++i;
             continue;
         }
@@ -73,13 +81,17 @@ QList<MarkerSpans::Span> starSpans(QStringView line)
         while (end < line.size() && line[end] == QLatin1Char('*'))
             ++end;
         const qsizetype length = end - i;
+        size_t &lowest = bottom[size_t(length % 6)];
         qsizetype at = i;
         while (at < end) {
-            auto opener = std::find_if(open.rbegin(), open.rend(),
-                                       [&](const Open &o) { return pairable(o.length, length); });
-            if (opener == open.rend())
+            const auto searched = open.rend() - qsizetype(std::min(lowest, open.size()));
+            const auto opener = std::find_if(open.rbegin(), searched,
+                                             [&](const Open &o) { return pairable(o.length, length); });
+            if (opener == searched) {
+                lowest = open.size();
                 break;
-            open.erase(opener.base(), open.end());
+            }
+            shrinkTo(size_t(opener.base() - open.begin()));
             Open &o = open.back();
             const qsizetype use = end - at >= 2 && o.count >= 2 ? 2 : 1;
             const qsizetype innerStart = o.from + o.count;
@@ -88,7 +100,7 @@ QList<MarkerSpans::Span> starSpans(QStringView line)
                          at + use});
             o.count -= use;
             if (o.count == 0)
-                open.pop_back();
+                shrinkTo(open.size() - 1);
             at += use;
         }
         if (at < end)
