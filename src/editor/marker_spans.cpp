@@ -46,7 +46,7 @@ void addMatches(QList<MarkerSpans::Span> &found, const Pass &pass, QStringView l
 bool pairable(qsizetype opener, qsizetype closer)
 {
     const bool threes = (opener + closer) % 3 == 0;
-    return !threes || (opener % 3 == 0 && closer % 3 == 0) || (opener % 2 == 0 && closer % 2 == 0);
+    return !threes || opener % 3 == 0 || (opener % 2 == 0 && closer % 2 == 0);
 }
 
 // Bold and italic pairs of a line, nested as they were typed: each run of stars closes the nearest

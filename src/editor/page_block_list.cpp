@@ -281,8 +281,7 @@ std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> 
                                                      Spot spot)
 {
     const std::optional<qint64> before = at > 0 ? std::optional(ordered[at - 1].position) : std::nullopt;
-    const std::optional<qint64> after =
-        at < ordered.size() ? std::optional(ordered[at].position) : std::nullopt;
+    const std::optional<qint64> after = at < ordered.size() ? std::optional(ordered[at].position) : std::nullopt;
     if (!before && !after)
         return 0;
     if (!after)

@@ -88,7 +88,7 @@ SelectionEdit toggleLines(const QString &text, Range r, const QString &opening, 
     std::vector<Part> parts;
     bool allPaired = true;
     const qsizetype end = r.start + r.count;
-    for (qsizetype at = r.start; at <= end;) {
+    for (qsizetype at = r.start; at < end;) {
         const Line line = lineAround(text, at);
         const qsizetype lineEnd = line.start + line.text.size();
         const qsizetype from = std::max(r.start, line.start) - line.start;
@@ -112,7 +112,6 @@ SelectionEdit toggleLines(const QString &text, Range r, const QString &opening, 
     if (parts.empty())
         return SelectionEdit::wrap(text, r.start, r.count, opening, closing);
     SelectionEdit edit{parts.front().from, parts.back().to - parts.front().from, {}, 0};
-    qsizetype selectedFrom = 0;
     for (size_t i = 0; i < parts.size(); ++i) {
         Part &part = parts[i];
         if (i > 0)
@@ -125,12 +124,10 @@ SelectionEdit toggleLines(const QString &text, Range r, const QString &opening, 
             part.innerFrom = opening.size();
             part.innerTo = part.innerFrom + inner.size();
         }
-        if (i == 0)
-            selectedFrom = part.innerFrom;
         edit.caret = edit.replacement.size() + part.innerTo;
         edit.replacement += part.replacement;
     }
-    edit.selected = edit.caret - selectedFrom;
+    edit.selected = edit.caret - parts.front().innerFrom; // the first part starts the replacement
     edit.caret += edit.start;
     return edit;
 }

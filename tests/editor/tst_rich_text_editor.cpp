@@ -219,6 +219,10 @@ void TestRichTextEditor::toggledMarkers_data()
     QTest::newRow("another marker's pair: wrapped") << "~~ab~~" << 2 << 2 << "**"
                                                     << "~~**ab**~~" << 4 << 2 << "ab"
                                                     << "";
+    QTest::newRow("a wrap that would show tildes as they are: nothing changes")
+        << "a ~~b~~ c" << 0 << 3 << "__"
+        << "a ~~b~~ c" << 0 << 3 << "a b c"
+        << "";
     QTest::newRow("a wrap that would show markers as they are: nothing changes")
         << "a **b** c" << 0 << 3 << "~~"
         << "a **b** c" << 0 << 3 << "a b c"
