@@ -31,11 +31,6 @@ RichTextEditor::RichTextEditor(QWidget *parent)
             releaseHeldPairs();
     });
     connect(document(), &QTextDocument::contentsChanged, this, &RichTextEditor::drawSelection);
-    // Restyling reports a change of the same length: only a different text lets the pairs go.
-    connect(document(), &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
-        if (!m_held.isEmpty() && (removed != added || toRawText() != m_heldText))
-            releaseHeldPairs();
-    });
     connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
         if (!m_held.isEmpty() && !holdsPairAtCaret())
             releaseHeldPairs();
@@ -149,7 +144,6 @@ bool RichTextEditor::wrapSelection(const QString &opening, const QString &closin
         setTextCursor(at);
         m_held = {{opening, closing}};
         m_heldAt = int(edit.start);
-        m_heldText = before;
         return true;
     }
     if (edit.changesText() && edit.replacement.size() > edit.count && edit.addsLiteralMarkers(before))

@@ -31,7 +31,7 @@ public:
     // (`SelectionEdit::toggle`): a wrapped selection stays selected and a second press takes the
     // pair off. With nothing selected the pair is held by the editor alone, nothing written or
     // stored, until text is typed into it: text and markers then go in as one step. Another press
-    // of the same key, a caret move, an edit or the focus leaving lets the pair go. A press that
+    // of the same key, a caret move, another key or the focus leaving lets the pair go. A press that
     // would show markers as they are changes nothing.
     bool wrapSelection(const QString &opening, const QString &closing);
     bool insertLink(const QString &url);
@@ -75,5 +75,4 @@ private:
     MarkerHighlighter *m_highlighter;
     QList<Pair> m_held;
     int m_heldAt = -1;
-    QString m_heldText; // the text the pairs were held in
 };
