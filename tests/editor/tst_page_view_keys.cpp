@@ -335,15 +335,18 @@ void TestPageViewKeys::returnAtALineStartPutsANewLineAbove_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("caret");
     QTest::addColumn<QString>("newKind");
+    QTest::addColumn<bool>("typedFirst"); // "!" typed at the line's end just before
 
     QTest::newRow("start of text") << "text"
-                                   << "hello" << 0 << "text";
+                                   << "hello" << 0 << "text" << false;
     QTest::newRow("in the opening marker of a bold start") << "text"
-                                                           << "**hello** x" << 1 << "text";
+                                                           << "**hello** x" << 1 << "text" << false;
     QTest::newRow("ticked to-do") << "todo"
-                                  << "buy milk" << 0 << "todo";
+                                  << "buy milk" << 0 << "todo" << false;
     QTest::newRow("heading") << "h2"
-                             << "Title" << 0 << "text";
+                             << "Title" << 0 << "text" << false;
+    QTest::newRow("typed into just before") << "text"
+                                            << "hello" << 0 << "text" << true;
 }
 
 // The line keeps its block untouched; the new empty block goes above it, at its indent, and the
@@ -354,6 +357,7 @@ void TestPageViewKeys::returnAtALineStartPutsANewLineAbove()
     QFETCH(QString, text);
     QFETCH(int, caret);
     QFETCH(QString, newKind);
+    QFETCH(bool, typedFirst);
 
     auto opened = openActive({{"text", "first", 0}, {kind, text, 2}});
     QVERIFY(opened.view);
@@ -363,6 +367,11 @@ void TestPageViewKeys::returnAtALineStartPutsANewLineAbove()
     const FNBlock before = *m_device->block(id);
     RichTextEditor *editor = opened.view->row(id)->richEditor();
     QVERIFY(EditorFixture::focusOn(editor));
+    if (typedFirst) {
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(keyboard(), "!");
+        text += "!";
+    }
     EditorFixture::select(*editor, caret, caret);
     QTest::keyClick(keyboard(), Qt::Key_Return);
 
@@ -375,8 +384,13 @@ void TestPageViewKeys::returnAtALineStartPutsANewLineAbove()
     QCOMPARE(textOf(added), QString());
     QVERIFY(!BlockContent::readBool(BlockContent::decode(added.contentJSON), QStringLiteral("checked")));
     QCOMPARE(top[2].localID, id);
-    QCOMPARE(top[2].contentJSON, before.contentJSON);
-    QCOMPARE(top[2].updatedAt, before.updatedAt);
+    // What was typed is stored with the new line, not a keystroke's delay later; else the line is
+    // not written at all.
+    QCOMPARE(textOf(top[2]), text);
+    if (!typedFirst) {
+        QCOMPARE(top[2].contentJSON, before.contentJSON);
+        QCOMPARE(top[2].updatedAt, before.updatedAt);
+    }
     QCOMPARE(keyboard(), editor);
     QCOMPARE(editor->textCursor().position(), 0);
 
