@@ -468,6 +468,8 @@ void BlockRow::splitAtCaret()
     const MarkerSpans::Split split = MarkerSpans::split(text, cursor.selectionStart());
     if (m_model->handleReturn(split.head, split.tail))
         takeKeyboardForKind();
+    else if (split.head.isEmpty() && m_richEditor)
+        m_richEditor->moveCursor(QTextCursor::Start); // out of a hidden marker the cut stepped over
 }
 
 void BlockRow::applyIndent()

@@ -282,12 +282,20 @@ bool BlockRowModel::handleReturn(const QString &head, const QString &tail)
         changeType(BlockType::text);
         return true;
     }
+    const QString newKind = listItem ? kind->rawValue() : BlockType(BlockType::text).rawValue();
+    // At the line's start the line keeps its block, and with it its comments, its children and what
+    // another device writes into it meanwhile; the empty line is the new one.
+    const bool atStart = head.isEmpty() && !tail.isEmpty() && m_hooks.onInsertBlockAbove;
+    const QString kept = atStart ? tail : head;
     // Stored now: the new block comes right away and the page's flush carries both. A line left as
     // it was is not written again: another device may have changed it while it had the keyboard,
     // and this row still shows the text from before.
-    if (head != m_text || m_pendingCommit || !isStored())
-        commitTextNow(head);
-    m_hooks.onInsertNextBlock(listItem ? kind->rawValue() : BlockType(BlockType::text).rawValue(), tail);
+    if (kept != m_text || m_pendingCommit || !isStored())
+        commitTextNow(kept);
+    if (atStart)
+        m_hooks.onInsertBlockAbove(newKind);
+    else
+        m_hooks.onInsertNextBlock(newKind, tail);
     return false;
 }
 

@@ -34,6 +34,8 @@ public:
         std::function<void()> onChange; // after every change the row stores
         // A new block right below: its kind and its text.
         std::function<void(const QString &type, const QString &text)> onInsertNextBlock;
+        // A new empty block of the kind right above; the keyboard stays in this row.
+        std::function<void(const QString &type)> onInsertBlockAbove;
         std::function<void()> onDeleteSelfIfEmpty;
         // The row has no text to write in any more (a kind without text was picked).
         std::function<void()> onPassKeyboardOn;
@@ -97,9 +99,10 @@ public:
     // The page moves the keyboard on from a row that no longer has text.
     void passKeyboardOn() override;
     // Return with the text cut at the caret: this block keeps `head`, a new block below gets
-    // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise. An empty
-    // list item or to-do becomes a paragraph instead, so the list can be left from the keyboard;
-    // true then: the keyboard stays in this row.
+    // `tail`; of the same kind for a list item or to-do (unticked), a paragraph otherwise. At the
+    // start of a line with text the new block is empty and goes above, and this block keeps its
+    // line untouched. An empty list item or to-do becomes a paragraph instead, so the list can be
+    // left from the keyboard; true then: the keyboard stays in this row.
     bool handleReturn(const QString &head, const QString &tail);
     // The formatting and link actions when no text view has the focus: added at the end, stored at once.
     void appendMarkers(const QString &prefix, const QString &suffix);

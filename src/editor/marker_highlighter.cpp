@@ -19,19 +19,6 @@ void MarkerHighlighter::setStrikethrough(bool on)
     rehighlight();
 }
 
-void MarkerHighlighter::setHeldPair(int position, const QString &pair)
-{
-    if (m_heldAt == position && m_heldPair == pair)
-        return;
-    const int was = m_heldAt;
-    m_heldAt = pair.isEmpty() ? -1 : position;
-    m_heldPair = pair;
-    for (const int at : {was, m_heldAt}) {
-        if (const QTextBlock block = document()->findBlock(at); at >= 0 && block.isValid())
-            rehighlightBlock(block);
-    }
-}
-
 QTextCharFormat MarkerHighlighter::formatFor(MarkerSpans::Styles styles) const
 {
     QTextCharFormat format;
@@ -70,13 +57,7 @@ QTextCharFormat MarkerHighlighter::formatFor(MarkerSpans::Styles styles) const
 
 void MarkerHighlighter::highlightBlock(const QString &text)
 {
-    QList<MarkerSpans::Styles> styles = MarkerSpans::styles(text);
-    const qsizetype held = m_heldAt - currentBlock().position();
-    if (m_heldAt >= 0 && held >= 0 && held <= text.size() &&
-        QStringView(text).sliced(held).startsWith(m_heldPair)) {
-        for (qsizetype i = held; i < held + m_heldPair.size(); ++i)
-            styles[i] = MarkerSpans::HiddenMarker;
-    }
+    const QList<MarkerSpans::Styles> styles = MarkerSpans::styles(text);
     qsizetype runStart = 0;
     for (qsizetype i = 1; i <= styles.size(); ++i) {
         if (i < styles.size() && styles[i] == styles[runStart])

@@ -17,12 +17,6 @@ public:
     void setStrikethrough(bool on);
     bool strikethrough() const { return m_strikethrough; }
 
-    // An empty pair of markers just put in around the caret, hidden as the markers of a pair with
-    // text are while it holds exactly `pair` at `position` (in the document); empty for none.
-    void setHeldPair(int position, const QString &pair);
-    int heldAt() const { return m_heldAt; }
-    const QString &heldPair() const { return m_heldPair; }
-
     // The format one set of styles is drawn with.
     QTextCharFormat formatFor(MarkerSpans::Styles styles) const;
 
@@ -31,6 +25,4 @@ protected:
 
 private:
     bool m_strikethrough = false;
-    int m_heldAt = -1;
-    QString m_heldPair;
 };

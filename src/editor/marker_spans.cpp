@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 namespace {
 
@@ -12,21 +13,101 @@ struct Pass {
     MarkerSpans::Style style;
 };
 
-// Compiled once: they run on every keystroke. Unicode properties give "\s" its full meaning.
-const std::array<Pass, 6> &passes()
+// Compiled once: they run on every keystroke. Unicode properties give "\s" its full meaning. Bold
+// and italic are paired by `starSpans` instead, between the code pass and these.
+const std::array<Pass, 4> &passes()
 {
     static const auto options = QRegularExpression::UseUnicodePropertiesOption;
-    static const std::array<Pass, 6> all{{
+    static const std::array<Pass, 4> all{{
         {QRegularExpression(QStringLiteral("`([^`\\n]+)`"), options), MarkerSpans::Code},
-        {QRegularExpression(QStringLiteral("\\*\\*([^*\\n]+?)\\*\\*"), options), MarkerSpans::Bold},
-        {QRegularExpression(QStringLiteral("(?<!\\*)\\*(?!\\*)([^*\\n]+?)(?<!\\*)\\*(?!\\*)"), options),
-         MarkerSpans::Italic},
         {QRegularExpression(QStringLiteral("__([^_\\n]+?)__"), options), MarkerSpans::Underline},
         {QRegularExpression(QStringLiteral("~~([^~\\n]+?)~~"), options), MarkerSpans::Strikethrough},
         {QRegularExpression(QStringLiteral("\\[([^\\]\\n]+)\\]\\((https?://[^\\)\\s]+)\\)"), options),
          MarkerSpans::Link},
     }};
     return all;
+}
+
+void addMatches(QList<MarkerSpans::Span> &found, const Pass &pass, QStringView line)
+{
+    if (!pass.pattern.isValid())
+        return;
+    auto it = pass.pattern.globalMatch(line);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        found.append(
+            {pass.style, m.capturedStart(0), m.capturedStart(1), m.capturedEnd(1), m.capturedEnd(0)});
+    }
+}
+
+// Runs of one and two stars are italic and bold markers that never pair with each other, so "*a
+// **b** c*" nests and "**q***z*" is bold then italic; a run of three may give one of each. Runs of
+// two and four are bold markers alike ("**a****b**" is two bold pairs side by side).
+bool pairable(qsizetype opener, qsizetype closer)
+{
+    const bool threes = (opener + closer) % 3 == 0;
+    return !threes || opener % 3 == 0 || (opener % 2 == 0 && closer % 2 == 0);
+}
+
+// Bold and italic pairs of a line, nested as they were typed: each run of stars closes the nearest
+// open run it pairs with (from the inside out, two stars at a time where both have two), and what
+// is left of it opens. Open runs passed over, and runs never closed, stay as typed.
+QList<MarkerSpans::Span> starSpans(QStringView line)
+{
+    struct Open {
+        qsizetype from; // the stars still open end at from + count
+        qsizetype count;
+        qsizetype length; // the whole run's
+    };
+    QList<MarkerSpans::Span> bold;
+    QList<MarkerSpans::Span> italic;
+    std::vector<Open> open;
+    // Whether runs pair depends on their lengths modulo 6 alone: the open runs below bottom[L % 6]
+    // were found to pair with no run of length L, so a line of many runs is read in linear time.
+    std::array<size_t, 6> bottom{};
+    const auto shrinkTo = [&](size_t size) {
+        open.resize(size);
+        for (size_t &b : bottom)
+            b = std::min(b, size);
+    };
+    for (qsizetype i = 0; i < line.size();) {
+        if (line[i] != QLatin1Char('*')) {
+            if (line[i] == QLatin1Char('\n'))
+                shrinkTo(0); // no pair spans a line break
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < line.size() && line[end] == QLatin1Char('*'))
+            ++end;
+        const qsizetype length = end - i;
+        size_t &lowest = bottom[size_t(length % 6)];
+        qsizetype at = i;
+        while (at < end) {
+            const auto searched = open.rend() - qsizetype(std::min(lowest, open.size()));
+            const auto opener = std::find_if(open.rbegin(), searched,
+                                             [&](const Open &o) { return pairable(o.length, length); });
+            if (opener == searched) {
+                lowest = open.size();
+                break;
+            }
+            shrinkTo(size_t(opener.base() - open.begin()));
+            Open &o = open.back();
+            const qsizetype use = end - at >= 2 && o.count >= 2 ? 2 : 1;
+            const qsizetype innerStart = o.from + o.count;
+            (use == 2 ? bold : italic)
+                .append({use == 2 ? MarkerSpans::Bold : MarkerSpans::Italic, innerStart - use, innerStart, at,
+                         at + use});
+            o.count -= use;
+            if (o.count == 0)
+                shrinkTo(open.size() - 1);
+            at += use;
+        }
+        if (at < end)
+            open.push_back({at, end - at, length});
+        i = end;
+    }
+    return bold + italic;
 }
 
 void mark(QList<MarkerSpans::Styles> &styles, qsizetype from, qsizetype to, MarkerSpans::Style style)
@@ -42,16 +123,10 @@ QList<MarkerSpans::Span> MarkerSpans::spans(QStringView line)
     QList<Span> found;
     if (line.isEmpty())
         return found;
-    for (const Pass &pass : passes()) {
-        if (!pass.pattern.isValid())
-            continue;
-        auto it = pass.pattern.globalMatch(line);
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            found.append(
-                {pass.style, m.capturedStart(0), m.capturedStart(1), m.capturedEnd(1), m.capturedEnd(0)});
-        }
-    }
+    addMatches(found, passes()[0], line);
+    found += starSpans(line);
+    for (size_t i = 1; i < passes().size(); ++i)
+        addMatches(found, passes()[i], line);
     return found;
 }
 
@@ -65,6 +140,21 @@ QList<MarkerSpans::Styles> MarkerSpans::styles(QStringView line)
         mark(styles, span.innerEnd, span.wholeEnd, HiddenMarker);
     }
     return styles;
+}
+
+qsizetype MarkerSpans::literalMarkers(QStringView text)
+{
+    qsizetype count = 0;
+    for (const QStringView line : text.tokenize(QLatin1Char('\n'))) {
+        const QList<Styles> drawn = styles(line);
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const char16_t c = line[i].unicode();
+            const bool marker = c == u'*' || c == u'_' || c == u'~' || c == u'`';
+            if (marker && !(drawn[i] & HiddenMarker))
+                ++count;
+        }
+    }
+    return count;
 }
 
 MarkerSpans::Split MarkerSpans::split(QStringView text, qsizetype at)

@@ -22,9 +22,10 @@ public:
     };
     Q_DECLARE_FLAGS(Styles, Style)
 
-    // The styles of each UTF-16 unit of one line (no marker pair spans a line break). The six passes
-    // run in a fixed order (code, bold, italic, underline, strike-through, link) and add up where
-    // spans nest; a hidden marker stays hidden whatever a later pass adds to it.
+    // The styles of each UTF-16 unit of one line (no marker pair spans a line break). Code,
+    // bold and italic, underline, strike-through and links are read in turn and add up where spans
+    // nest; bold and italic nest in each other as typed ("*a **b** c*"). A hidden marker stays
+    // hidden whatever a later pass adds to it.
     static QList<Styles> styles(QStringView line);
 
     // One marker pair of a line: the whole match, and the part between its markers.
@@ -36,6 +37,10 @@ public:
         qsizetype wholeEnd;
     };
     static QList<Span> spans(QStringView line);
+
+    // How many marker characters ("*", "_", "~", "`") the lines of `text` show as they are: what
+    // a format key must never add to.
+    static qsizetype literalMarkers(QStringView text);
 
     // Cuts block text in two at `at` (a UTF-16 offset) without breaking a marker pair: a pair open
     // at the cut is closed at the end of the first part and opened again at the start of the

@@ -144,13 +144,24 @@ std::vector<FNBlock> PageBlockList::siblingsOf(const std::vector<FNBlock> &pageB
 std::optional<QString> PageBlockList::insertBlockAfter(const FNBlock &after, const QString &type,
                                                        const QString &text)
 {
+    return insertBlockBeside(after, Side::After, type, text);
+}
+
+std::optional<QString> PageBlockList::insertBlockBefore(const FNBlock &before, const QString &type)
+{
+    return insertBlockBeside(before, Side::Before, type, {});
+}
+
+std::optional<QString> PageBlockList::insertBlockBeside(const FNBlock &after, Side side, const QString &type,
+                                                        const QString &text)
+{
     const auto page = this->page();
     if (!page)
         return std::nullopt;
     std::vector<FNBlock> siblings =
         siblingsOf(pageBlocks(), after.parentBlockLocalID, after.parentBlockServerID);
     const qsizetype found = indexIn(siblings, after.localID);
-    const size_t at = found < 0 ? siblings.size() : size_t(found) + 1;
+    const size_t at = found < 0 ? siblings.size() : size_t(found) + (side == Side::After ? 1 : 0);
 
     FNBlock block = newTextBlock(*page);
     block.type = type;

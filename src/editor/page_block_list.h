@@ -47,6 +47,10 @@ public:
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
                                             const QString &text = {});
+    // A new block right before `before` among its siblings, between it and the one before it, at its
+    // indent; `before` itself is left as it is. Returns its localID; none without a page.
+    std::optional<QString> insertBlockBefore(const FNBlock &before,
+                                             const QString &type = QStringLiteral("text"));
     // A new empty text block after the parent's last child, a gap past it; nothing is renumbered.
     std::optional<QString> addChildBlock(const FNBlock &parent);
     // A new top-level block of the kind after every block of the page, a gap past the last.
@@ -64,6 +68,10 @@ public:
 
 private:
     FNBlock newTextBlock(const FNPage &page) const;
+    // `after` names the block beside which the new one goes, on that side, at its indent.
+    enum class Side { Before, After };
+    std::optional<QString> insertBlockBeside(const FNBlock &after, Side side, const QString &type,
+                                             const QString &text);
     // A line typed after the block before it goes a small step past that block; a dropped block
     // about the middle of the gap.
     enum class Spot { Typed, Dropped };

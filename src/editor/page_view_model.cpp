@@ -116,6 +116,14 @@ std::optional<QString> PageViewModel::insertBlockAfter(const FNBlock &after, con
     return added;
 }
 
+std::optional<QString> PageViewModel::insertBlockBefore(const FNBlock &before, const QString &type)
+{
+    const auto added = m_list.insertBlockBefore(before, type);
+    if (added)
+        scheduleBlockFlush();
+    return added;
+}
+
 bool PageViewModel::deleteBlockIfEmpty(const FNBlock &block)
 {
     if (!m_list.deleteBlockIfEmpty(block))

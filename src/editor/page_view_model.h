@@ -59,6 +59,9 @@ public:
     std::optional<QString> insertBlockAfter(const FNBlock &after,
                                             const QString &type = QStringLiteral("text"),
                                             const QString &text = {});
+    // Return at a line's start: the new block goes before it and the focus stays on the line.
+    std::optional<QString> insertBlockBefore(const FNBlock &before,
+                                             const QString &type = QStringLiteral("text"));
     // False, with nothing changed, for the page's last top-level block.
     bool deleteBlockIfEmpty(const FNBlock &block);
     void addChildBlock(const FNBlock &parent);

@@ -62,6 +62,11 @@ PageRowList::Entry PageView::blockRow(const FNBlock &block, bool dragEnabled)
             }
         }
     };
+    hooks.onInsertBlockAbove = [self = QPointer<PageView>(this), block](const QString &type) {
+        // The caret stays at the line's start, as in any editor; Up goes to the new line.
+        if (self && self->m_model->insertBlockBefore(self->storedBlock(block.localID).value_or(block), type))
+            self->refresh();
+    };
     hooks.onDeleteSelfIfEmpty = [self = QPointer<PageView>(this), localID] {
         if (self)
             self->deleteEmptyBlock(localID);

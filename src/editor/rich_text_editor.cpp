@@ -4,6 +4,7 @@
 #include "editor/selection_edit.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -27,11 +28,12 @@ RichTextEditor::RichTextEditor(QWidget *parent)
     connect(this, &AutoHeightTextView::focusChanged, this, [this](bool hasFocus, Qt::FocusReason reason) {
         // Another window or a menu over this one: the caret is still where it was.
         if (!hasFocus && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            dropHeldPairLeftEmpty(true);
+            releaseHeldPairs();
     });
     connect(document(), &QTextDocument::contentsChanged, this, &RichTextEditor::drawSelection);
     connect(this, &QTextEdit::cursorPositionChanged, this, [this] {
-        dropHeldPairLeftEmpty(false);
+        if (!m_held.isEmpty() && !holdsPairAtCaret())
+            releaseHeldPairs();
         const QTextCursor cursor = textCursor();
         Q_EMIT selectionRangeChanged(cursor.selectionStart(),
                                      cursor.selectionEnd() - cursor.selectionStart());
@@ -116,43 +118,78 @@ bool RichTextEditor::strikethrough() const
 
 bool RichTextEditor::wrapSelection(const QString &opening, const QString &closing)
 {
-    // A press in the pair the last one made toggles it as it stands.
-    m_highlighter->setHeldPair(-1, {});
-    const QString before = toRawText();
-    if (!wrapSelectionInMarkers(*this, opening, closing))
+    if (isReadOnly())
         return false;
-    // Stepping out of a pair moves the caret alone.
-    const QString after = toRawText();
-    if (after == before)
+    if (holdsPairAtCaret()) {
+        // Pressed again before anything was typed: that pair goes, another one is held with it.
+        const auto same = std::find_if(m_held.begin(), m_held.end(), [&](const Pair &p) {
+            return p.opening == opening && p.closing == closing;
+        });
+        if (same != m_held.end())
+            m_held.erase(same);
+        else
+            m_held.append({opening, closing});
         return true;
-    // An empty pair shows nothing until text is typed into it.
-    const QString pair = opening + closing;
-    const int at = textCursor().position() - int(opening.size());
-    if (!textCursor().hasSelection() && at >= 0 && after == QString(before).insert(at, pair)) {
-        m_heldCaret = textCursor().position();
-        m_highlighter->setHeldPair(at, pair);
     }
-    Q_EMIT markupInserted(after);
+    releaseHeldPairs();
+    const QString before = toRawText();
+    const QTextCursor cursor = textCursor();
+    const SelectionEdit edit = SelectionEdit::toggle(
+        before, cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(), opening, closing);
+    const bool emptyPair = edit.count == 0 && edit.selected == 0 && edit.replacement == opening + closing;
+    if (emptyPair) {
+        // Held, not written: stored or sent, an empty pair would show as the markers themselves.
+        QTextCursor at = textCursor();
+        at.setPosition(int(edit.start));
+        setTextCursor(at);
+        m_held = {{opening, closing}};
+        m_heldAt = int(edit.start);
+        return true;
+    }
+    if (edit.changesText() && edit.replacement.size() > edit.count && edit.addsLiteralMarkers(before))
+        return false;
+    applySelectionEdit(*this, edit);
+    if (edit.changesText())
+        Q_EMIT markupInserted(toRawText());
     return true;
 }
 
-void RichTextEditor::dropHeldPairLeftEmpty(bool focusLeft)
+QString RichTextEditor::heldOpening() const
 {
-    if (m_highlighter->heldAt() < 0)
-        return;
-    const QTextCursor caret = textCursor();
-    if (!focusLeft && !caret.hasSelection() && caret.position() == m_heldCaret)
-        return;
-    const int at = m_highlighter->heldAt();
-    const QString pair = m_highlighter->heldPair();
-    m_highlighter->setHeldPair(-1, {});
-    QTextCursor held(document());
-    held.setPosition(at);
-    held.setPosition(at + int(pair.size()), QTextCursor::KeepAnchor);
-    if (held.selectedText() != pair)
-        return; // typed into, or the text changed under it
-    held.removeSelectedText();
-    Q_EMIT markupInserted(toRawText());
+    QString opening;
+    for (const Pair &pair : m_held)
+        opening += pair.opening;
+    return opening;
+}
+
+bool RichTextEditor::holdsPairAtCaret() const
+{
+    const QTextCursor cursor = textCursor();
+    return !m_held.isEmpty() && !cursor.hasSelection() && cursor.position() == m_heldAt;
+}
+
+void RichTextEditor::typeIntoHeldPairs(const QString &typed)
+{
+    QString opening;
+    QString closing;
+    for (const Pair &pair : std::as_const(m_held)) {
+        opening += pair.opening;
+        closing.prepend(pair.closing);
+    }
+    releaseHeldPairs();
+    QTextCursor cursor = textCursor();
+    const QString line = cursor.block().text();
+    const qsizetype at = cursor.positionInBlock();
+    const QString plain = line.left(at) + typed + line.mid(at);
+    const QString marked = line.left(at) + opening + typed + closing + line.mid(at);
+    const bool withMarkers = MarkerSpans::literalMarkers(marked) <= MarkerSpans::literalMarkers(plain);
+    cursor.beginEditBlock();
+    cursor.insertText(withMarkers ? opening + typed + closing : typed);
+    cursor.endEditBlock();
+    if (withMarkers)
+        cursor.setPosition(cursor.position() - int(closing.size()));
+    setTextCursor(cursor);
+    ensureCursorVisible();
 }
 
 bool RichTextEditor::insertLink(const QString &url)
@@ -161,6 +198,17 @@ bool RichTextEditor::insertLink(const QString &url)
         return false;
     Q_EMIT markupInserted(toRawText());
     return true;
+}
+
+void RichTextEditor::inputMethodEvent(QInputMethodEvent *event)
+{
+    if (holdsPairAtCaret() && !event->commitString().isEmpty() && event->preeditString().isEmpty() &&
+        event->replacementLength() == 0) {
+        typeIntoHeldPairs(event->commitString());
+        event->accept();
+        return;
+    }
+    AutoHeightTextView::inputMethodEvent(event);
 }
 
 bool RichTextEditor::event(QEvent *event)
@@ -196,36 +244,36 @@ void RichTextEditor::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    switch (event->key()) {
-    case Qt::Key_Left:
-    case Qt::Key_Right:
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_Home:
-    case Qt::Key_End:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        // The caret moves from where the empty pair was, as if it had never been put in.
-        if (m_highlighter->heldAt() >= 0 && textCursor().position() == m_heldCaret)
-            dropHeldPairLeftEmpty(true);
-        break;
-    default:
-        break;
+    if (holdsPairAtCaret()) {
+        const QString typed = event->text();
+        const bool typing =
+            !typed.isEmpty() && typed.front().isPrint() &&
+            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (typing) {
+            typeIntoHeldPairs(typed);
+            event->accept();
+            return;
+        }
+        const bool modifierOnly = event->key() == Qt::Key_Shift || event->key() == Qt::Key_Control ||
+                                  event->key() == Qt::Key_Alt || event->key() == Qt::Key_Meta ||
+                                  event->key() == Qt::Key_AltGr;
+        if (!modifierOnly) {
+            // Any other key lets the pairs go first; Backspace takes only them.
+            releaseHeldPairs();
+            if (event->key() == Qt::Key_Backspace) {
+                event->accept();
+                return;
+            }
+        }
     }
     const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (isReturn && !(event->modifiers() & ~Qt::KeypadModifier)) {
-        dropHeldPairLeftEmpty(true); // the next line starts plain, not with half a pair each
         Q_EMIT returnPressed();
         event->accept();
         return;
     }
     const bool plainBackspace = event->key() == Qt::Key_Backspace &&
                                 !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
-    if (plainBackspace && m_highlighter->heldAt() >= 0 && textCursor().position() == m_heldCaret) {
-        dropHeldPairLeftEmpty(true); // the pair goes whole: one marker character alone would show
-        event->accept();
-        return;
-    }
     const QTextCursor cursor = textCursor();
     if (plainBackspace && !cursor.hasSelection() && cursor.position() == 0) {
         Q_EMIT backspaceAtStart();

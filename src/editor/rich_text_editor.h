@@ -27,11 +27,16 @@ public:
     void setStrikethrough(bool on);
     bool strikethrough() const;
 
-    // Each is one undoable step; `markupInserted` follows the edit. The markers toggle: a wrapped
-    // selection stays selected and a second press takes the pair off, and with nothing selected a
-    // second press steps out of the pair the first one made (`SelectionEdit::toggle`).
+    // Each is one undoable step; `markupInserted` follows an edit. The markers toggle
+    // (`SelectionEdit::toggle`): a wrapped selection stays selected and a second press takes the
+    // pair off. With nothing selected the pair is held by the editor alone, nothing written or
+    // stored, until text is typed into it: text and markers then go in as one step. Another press
+    // of the same key, a caret move, another key or the focus leaving lets the pair go. A press that
+    // would show markers as they are changes nothing.
     bool wrapSelection(const QString &opening, const QString &closing);
     bool insertLink(const QString &url);
+    // The markers of the pairs held at the caret, outer first; empty when none is held.
+    QString heldOpening() const;
 
     MarkerHighlighter *highlighter() const { return m_highlighter; }
 
@@ -51,15 +56,23 @@ Q_SIGNALS:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
 
 private:
+    struct Pair {
+        QString opening;
+        QString closing;
+    };
+
     // The selection as extra selections, its hidden markers left undrawn.
     void drawSelection();
-    // An empty pair a press put in, once the caret has left it with nothing typed: taken out again,
-    // since stored it would show as literal markers.
-    void dropHeldPairLeftEmpty(bool focusLeft);
+    bool holdsPairAtCaret() const;
+    void releaseHeldPairs() { m_held.clear(); }
+    // Typed text at the held pairs' place: with their markers where they are read as markers,
+    // else alone.
+    void typeIntoHeldPairs(const QString &typed);
 
     MarkerHighlighter *m_highlighter;
-    // Where the caret stood in the empty pair the highlighter holds.
-    int m_heldCaret = -1;
+    QList<Pair> m_held;
+    int m_heldAt = -1;
 };

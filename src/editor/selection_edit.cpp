@@ -7,6 +7,7 @@
 #include <QTextEdit>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -22,24 +23,6 @@ Range clamped(qsizetype textLength, qsizetype location, qsizetype length)
     const qsizetype start = std::clamp<qsizetype>(location, 0, textLength);
     const qsizetype count = std::clamp<qsizetype>(length, 0, textLength - start);
     return {start, count};
-}
-
-bool apply(QTextEdit &view, const SelectionEdit &edit)
-{
-    if (view.isReadOnly())
-        return false;
-    QTextCursor cursor(view.document());
-    if (edit.changesText()) {
-        cursor.beginEditBlock();
-        cursor.setPosition(int(edit.start));
-        cursor.setPosition(int(edit.start + edit.count), QTextCursor::KeepAnchor);
-        cursor.insertText(edit.replacement);
-        cursor.endEditBlock();
-    }
-    cursor.setPosition(int(edit.caret - edit.selected));
-    cursor.setPosition(int(edit.caret), QTextCursor::KeepAnchor);
-    view.setTextCursor(cursor);
-    return true;
 }
 
 // The line of `text` that holds offset `at`: no marker pair spans a line break.
@@ -77,6 +60,78 @@ bool emptyPairAt(const QString &text, qsizetype at, const QString &opening, cons
            (after == text.size() || text[after] != closing.back());
 }
 
+// The pair of these markers whose text the part [from, to) of a line is, with or without its markers.
+const MarkerSpans::Span *pairAround(QStringView line, const QList<MarkerSpans::Span> &spans, qsizetype from,
+                                    qsizetype to, const QString &opening, const QString &closing)
+{
+    for (const MarkerSpans::Span &span : spans) {
+        if (markedBy(line, span, opening, closing) && span.wholeStart <= from && from <= span.innerStart &&
+            span.innerEnd <= to && to <= span.wholeEnd)
+            return &span;
+    }
+    return nullptr;
+}
+
+// A selection over line breaks, where no pair reaches: each line's part is a pair of its own. All
+// come off when every part is a pair's text, else each part not yet one is wrapped. The text from
+// the first part's text to the last's stays selected.
+SelectionEdit toggleLines(const QString &text, Range r, const QString &opening, const QString &closing)
+{
+    struct Part {
+        qsizetype from; // what the edit replaces
+        qsizetype to;
+        QString replacement;
+        qsizetype innerFrom; // the part's text within `replacement`
+        qsizetype innerTo;
+        bool paired;
+    };
+    std::vector<Part> parts;
+    bool allPaired = true;
+    const qsizetype end = r.start + r.count;
+    for (qsizetype at = r.start; at < end;) {
+        const Line line = lineAround(text, at);
+        const qsizetype lineEnd = line.start + line.text.size();
+        const qsizetype from = std::max(r.start, line.start) - line.start;
+        const qsizetype to = std::min(end, lineEnd) - line.start;
+        if (to > from) {
+            const QList<MarkerSpans::Span> spans = MarkerSpans::spans(line.text);
+            const MarkerSpans::Span *pair = pairAround(line.text, spans, from, to, opening, closing);
+            allPaired = allPaired && pair;
+            const QString inner =
+                pair ? line.text.sliced(pair->innerStart, pair->innerEnd - pair->innerStart).toString()
+                     : line.text.sliced(from, to - from).toString();
+            Part part{line.start + from, line.start + to, inner, 0, inner.size(), pair != nullptr};
+            if (pair) {
+                part.from = line.start + pair->wholeStart;
+                part.to = line.start + pair->wholeEnd;
+            }
+            parts.push_back(part);
+        }
+        at = lineEnd + 1;
+    }
+    if (parts.empty())
+        return SelectionEdit::wrap(text, r.start, r.count, opening, closing);
+    SelectionEdit edit{parts.front().from, parts.back().to - parts.front().from, {}, 0};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Part &part = parts[i];
+        if (i > 0)
+            edit.replacement += text.sliced(parts[i - 1].to, part.from - parts[i - 1].to);
+        if (!allPaired) {
+            // A part that is a pair already keeps it as it stands.
+            const QString inner = part.replacement;
+            part.replacement =
+                part.paired ? text.sliced(part.from, part.to - part.from) : opening + inner + closing;
+            part.innerFrom = opening.size();
+            part.innerTo = part.innerFrom + inner.size();
+        }
+        edit.caret = edit.replacement.size() + part.innerTo;
+        edit.replacement += part.replacement;
+    }
+    edit.selected = edit.caret - parts.front().innerFrom; // the first part starts the replacement
+    edit.caret += edit.start;
+    return edit;
+}
+
 Range selectionOf(const QTextEdit &view)
 {
     const QTextCursor cursor = view.textCursor();
@@ -110,7 +165,7 @@ SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsi
     qsizetype from = r.start - line.start;
     const qsizetype to = from + r.count;
     if (to > line.text.size())
-        return wrap(text, location, length, opening, closing);
+        return toggleLines(text, r, opening, closing);
     const QList<MarkerSpans::Span> spans = MarkerSpans::spans(line.text);
     for (const MarkerSpans::Span &span : spans) {
         if (!markedBy(line.text, span, opening, closing))
@@ -152,19 +207,15 @@ SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsi
         return {start, opening.size() + closing.size(), {}, start};
     }
     if (r.count == 0) {
-        // New markers never go inside another pair's marker, nor right inside a pair whose markers
-        // are made of the same character ("*" beside "**" would be read as other pairs): the caret
-        // leaves that pair first.
+        // New markers never go inside another pair's marker: the caret leaves that pair first.
+        // Right inside a pair they nest, read as typed ("*a **b** c*").
         for (bool moved = true; moved;) {
             moved = false;
             for (const MarkerSpans::Span &span : spans) {
-                const bool clash = line.text[span.wholeStart] == opening.front();
-                const qsizetype openingEnd = clash ? span.innerStart + 1 : span.innerStart;
-                const qsizetype closingStart = clash ? span.innerEnd - 1 : span.innerEnd;
-                if (span.wholeStart < from && from < openingEnd) {
+                if (span.wholeStart < from && from < span.innerStart) {
                     from = span.wholeStart;
                     moved = true;
-                } else if (closingStart < from && from < span.wholeEnd) {
+                } else if (span.innerEnd < from && from < span.wholeEnd) {
                     from = span.wholeEnd;
                     moved = true;
                 }
@@ -173,6 +224,20 @@ SelectionEdit SelectionEdit::toggle(const QString &text, qsizetype location, qsi
         return wrap(text, line.start + from, 0, opening, closing);
     }
     return wrap(text, location, length, opening, closing);
+}
+
+bool SelectionEdit::addsLiteralMarkers(const QString &text) const
+{
+    const auto lines = [](const QString &t, qsizetype from, qsizetype to) {
+        const qsizetype start = from == 0 ? 0 : t.lastIndexOf(QLatin1Char('\n'), from - 1) + 1;
+        qsizetype end = t.indexOf(QLatin1Char('\n'), to);
+        if (end < 0)
+            end = t.size();
+        return QStringView(t).sliced(start, end - start);
+    };
+    const QString after = QString(text).replace(start, count, replacement);
+    return MarkerSpans::literalMarkers(lines(after, start, start + replacement.size())) >
+           MarkerSpans::literalMarkers(lines(text, start, start + count));
 }
 
 SelectionEdit SelectionEdit::link(const QString &text, qsizetype location, qsizetype length,
@@ -186,16 +251,28 @@ SelectionEdit SelectionEdit::link(const QString &text, qsizetype location, qsize
     return edit;
 }
 
-bool wrapSelectionInMarkers(QTextEdit &view, const QString &opening, const QString &closing)
+bool applySelectionEdit(QTextEdit &view, const SelectionEdit &edit)
 {
-    const Range s = selectionOf(view);
-    return apply(view, SelectionEdit::toggle(rawText(*view.document()), s.start, s.count, opening, closing));
+    if (view.isReadOnly())
+        return false;
+    QTextCursor cursor(view.document());
+    if (edit.changesText()) {
+        cursor.beginEditBlock();
+        cursor.setPosition(int(edit.start));
+        cursor.setPosition(int(edit.start + edit.count), QTextCursor::KeepAnchor);
+        cursor.insertText(edit.replacement);
+        cursor.endEditBlock();
+    }
+    cursor.setPosition(int(edit.caret - edit.selected));
+    cursor.setPosition(int(edit.caret), QTextCursor::KeepAnchor);
+    view.setTextCursor(cursor);
+    return true;
 }
 
 bool insertMarkdownLink(QTextEdit &view, const QString &url)
 {
     const Range s = selectionOf(view);
-    return apply(view, SelectionEdit::link(rawText(*view.document()), s.start, s.count, url));
+    return applySelectionEdit(view, SelectionEdit::link(rawText(*view.document()), s.start, s.count, url));
 }
 
 void selectClamped(QTextEdit &view, qsizetype location, qsizetype length)

@@ -14,6 +14,8 @@ struct SelectionEdit {
     qsizetype selected = 0; // the text before the caret left selected, in UTF-16 units
 
     bool changesText() const { return count > 0 || !replacement.isEmpty(); }
+    // Applied to `text`, the lines it touches would show more marker characters as they are.
+    bool addsLiteralMarkers(const QString &text) const;
 
     // The selection clamped to the text. A selection becomes opening + selection + closing and stays
     // selected; an empty one becomes the two markers with the caret between them. It only adds
@@ -22,18 +24,19 @@ struct SelectionEdit {
                               const QString &opening, const QString &closing);
     // What a format key does. A pair of these markers that wraps the selection comes off, and a
     // selection within a pair's text comes out of it, the rest keeping the pair; either way the text
-    // stays selected. With nothing selected, the caret at either end of a pair's text or in its
-    // markers steps out of the pair on that side, and an empty pair around the caret goes. Anything
-    // else is wrapped, never inside another pair's marker.
+    // stays selected. A selection over line breaks is toggled line by line (pairs never span one).
+    // With nothing selected, the caret at either end of a pair's text or in its markers steps out
+    // of the pair on that side, and an empty pair around the caret goes. Anything else is wrapped,
+    // never inside another pair's marker.
     static SelectionEdit toggle(const QString &text, qsizetype location, qsizetype length,
                                 const QString &opening, const QString &closing);
     // "[" + the selection, or "link" when there is none, + "](" + url + ")"; the caret after it.
     static SelectionEdit link(const QString &text, qsizetype location, qsizetype length, const QString &url);
 };
 
-// Apply to the view's current selection as one undoable step; false (nothing changed) when the view
-// is read-only. The markers are toggled (`SelectionEdit::toggle`).
-bool wrapSelectionInMarkers(QTextEdit &view, const QString &opening, const QString &closing);
+// The edit made in the view as one undoable step, the caret and selection left as it names them;
+// false (nothing changed) when the view is read-only.
+bool applySelectionEdit(QTextEdit &view, const SelectionEdit &edit);
 bool insertMarkdownLink(QTextEdit &view, const QString &url);
 // Selects (location, length) clamped to the view's current text.
 void selectClamped(QTextEdit &view, qsizetype location, qsizetype length);

@@ -96,15 +96,33 @@ void TestMarkerSpans::spans_data()
     QTest::newRow("code nested in bold") << "**a `c` b**"
                                          << "a c b"
                                          << "C=c;B=a c b";
-    QTest::newRow("italic inside bold: only the word") << "**a *b* c**"
-                                                       << "**a b c**"
-                                                       << "I=b";
+    QTest::newRow("italic inside bold") << "**a *b* c**"
+                                        << "a b c"
+                                        << "B=a b c;I=b";
     QTest::newRow("single star inside bold") << "**a*b**"
-                                             << "**a*b**"
-                                             << "";
-    QTest::newRow("stars around bold") << "*a **b** c*"
-                                       << "*a b c*"
-                                       << "B=b";
+                                             << "a*b"
+                                             << "B=a*b";
+    QTest::newRow("bold inside italic") << "*a **b** c*"
+                                        << "a b c"
+                                        << "B=b;I=a b c";
+    QTest::newRow("bold inside italic, no spaces") << "*a**b**c*"
+                                                   << "abc"
+                                                   << "B=b;I=abc";
+    QTest::newRow("italic right after bold") << "**q***z*"
+                                             << "qz"
+                                             << "B=q;I=z";
+    QTest::newRow("italic at bold's end") << "**q*z***"
+                                          << "qz"
+                                          << "B=qz;I=z";
+    QTest::newRow("bold and italic at once") << "***x***"
+                                             << "x"
+                                             << "B=x;I=x";
+    QTest::newRow("crossed pairs: the first closed wins") << "*a **b* c**"
+                                                          << "a **b c**"
+                                                          << "I=a **b";
+    QTest::newRow("empty bold pair") << "a****b"
+                                     << "a****b"
+                                     << "";
     QTest::newRow("unclosed bold") << "**open"
                                    << "**open"
                                    << "";

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void backspaceInAnEmptyBlockKeepsTheTyping();
     void returnSplitsIntoANewBlock_data();
     void returnSplitsIntoANewBlock();
+    void returnAtALineStartPutsANewLineAbove_data();
+    void returnAtALineStartPutsANewLineAbove();
     void returnInAnEmptyListItemEndsTheList_data();
     void returnInAnEmptyListItemEndsTheList();
     void lineBreakStaysInTheBlock_data();
@@ -261,10 +263,6 @@ void TestPageViewKeys::returnSplitsIntoANewBlock_data()
                                  << "hello" << 5 << "hello"
                                  << "text"
                                  << "";
-    QTest::newRow("start of text") << "text"
-                                   << "hello" << 0 << ""
-                                   << "text"
-                                   << "hello";
     QTest::newRow("inside a bold span") << "text"
                                         << "a **bold** b" << 6 << "a **bo**"
                                         << "text"
@@ -329,6 +327,77 @@ void TestPageViewKeys::returnSplitsIntoANewBlock()
     QVERIFY(opened.view->row(added.localID) && opened.view->row(added.localID)->richEditor()->hasFocus());
     QTRY_COMPARE(textOf(*m_device->block(added.localID)), "X" + tail);
     QCOMPARE(textOf(*m_device->block(id)), head);
+}
+
+void TestPageViewKeys::returnAtALineStartPutsANewLineAbove_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QString>("newKind");
+    QTest::addColumn<bool>("typedFirst"); // "!" typed at the line's end just before
+
+    QTest::newRow("start of text") << "text"
+                                   << "hello" << 0 << "text" << false;
+    QTest::newRow("in the opening marker of a bold start") << "text"
+                                                           << "**hello** x" << 1 << "text" << false;
+    QTest::newRow("ticked to-do") << "todo"
+                                  << "buy milk" << 0 << "todo" << false;
+    QTest::newRow("heading") << "h2"
+                             << "Title" << 0 << "text" << false;
+    QTest::newRow("typed into just before") << "text"
+                                            << "hello" << 0 << "text" << true;
+}
+
+// The line keeps its block untouched; the new empty block goes above it, at its indent, and the
+// caret stays at the line's start until Up takes it to the new line.
+void TestPageViewKeys::returnAtALineStartPutsANewLineAbove()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(int, caret);
+    QFETCH(QString, newKind);
+    QFETCH(bool, typedFirst);
+
+    auto opened = openActive({{"text", "first", 0}, {kind, text, 2}});
+    QVERIFY(opened.view);
+    const QString id = opened.blocks[1];
+    if (kind == QLatin1String("todo"))
+        opened.view->row(id)->model().toggleChecked(false);
+    const FNBlock before = *m_device->block(id);
+    RichTextEditor *editor = opened.view->row(id)->richEditor();
+    QVERIFY(EditorFixture::focusOn(editor));
+    if (typedFirst) {
+        editor->moveCursor(QTextCursor::End);
+        QTest::keyClicks(keyboard(), "!");
+        text += "!";
+    }
+    EditorFixture::select(*editor, caret, caret);
+    QTest::keyClick(keyboard(), Qt::Key_Return);
+
+    const std::vector<FNBlock> top = opened.view->model().blocks().topLevelBlocks();
+    QCOMPARE(top.size(), size_t(3));
+    QCOMPARE(top[0].localID, opened.blocks[0]);
+    const FNBlock added = top[1];
+    QCOMPARE(added.type, newKind);
+    QCOMPARE(added.indentLevel, qint64(2));
+    QCOMPARE(textOf(added), QString());
+    QVERIFY(!BlockContent::readBool(BlockContent::decode(added.contentJSON), QStringLiteral("checked")));
+    QCOMPARE(top[2].localID, id);
+    // What was typed is stored with the new line, not a keystroke's delay later; else the line is
+    // not written at all.
+    QCOMPARE(textOf(top[2]), text);
+    if (!typedFirst) {
+        QCOMPARE(top[2].contentJSON, before.contentJSON);
+        QCOMPARE(top[2].updatedAt, before.updatedAt);
+    }
+    QCOMPARE(keyboard(), editor);
+    QCOMPARE(editor->textCursor().position(), 0);
+
+    QTest::keyClick(keyboard(), Qt::Key_Up);
+    QTest::keyClicks(keyboard(), "X");
+    QTRY_COMPARE(textOf(*m_device->block(added.localID)), QStringLiteral("X"));
+    QCOMPARE(textOf(*m_device->block(id)), text);
 }
 
 void TestPageViewKeys::returnInAnEmptyListItemEndsTheList_data()

@@ -346,19 +346,39 @@ void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers_data()
 }
 
 // Ctrl+B with nothing selected, then the caret goes elsewhere before anything is typed: the empty
-// pair goes again, so no literal marker is stored, shown, or sent.
+// pair waits in the editor alone, so no literal marker is stored, shown, or sent, while it waits or
+// after.
 void TestPageWriting::emptyPairLeftUntypedLeavesNoMarkers()
 {
     QFETCH(int, format);
     QFETCH(QString, leaving);
     QFETCH(QString, expected);
     const Format &f = kFormats[format];
-    auto opened = openActive({{"text", "p q", 0}, {"text", "next", 0}});
+    const FNPage page = syncedPage("Held");
+    Opened opened;
+    opened.blocks = addBlocks(page.localID, {{"text", "p q", 0}, {"text", "next", 0}});
+    QVERIFY(m_device->queueBlockUpsert(page.localID));
+    QVERIFY(m_device->sync());
+    opened.view = openView(page.localID);
+    QVERIFY(opened.view);
+    QApplication::setActiveWindow(opened.view.get());
+    QVERIFY(QTest::qWaitForWindowActive(opened.view.get()));
     RichTextEditor *editor = keysInFirstBlock(opened, 2);
     QVERIFY(editor);
 
     press(*opened.view, f, false);
-    QCOMPARE(editor->toRawText(), "p " + QString::fromLatin1(f.marker).repeated(2) + "q");
+    QCOMPARE(editor->toRawText(), QStringLiteral("p q"));
+    QCOMPARE(EditorFixture::drawnText(*editor), QStringLiteral("p q"));
+    // A cycle while the pair waits: the service and the other device see the line as it was.
+    QVERIFY(m_device->sync());
+    QCOMPARE(TestDevice::textOf(*m_device->block(opened.blocks[0])), QStringLiteral("p q"));
+    QCOMPARE(serverText(serverIDOf(page.localID)), QStringLiteral("p q"));
+    TestDevice other(m_fake.origin(), m_fake.issueToken(m_account.userId, "other"));
+    QVERIFY(other.sync());
+    const FNBlock *there = other.store().liveBlockWithServerID(m_device->block(opened.blocks[0])->serverID);
+    QVERIFY(there);
+    QCOMPARE(TestDevice::textOf(*there), QStringLiteral("p q"));
+    QVERIFY(!editor->heldOpening().isEmpty());
     if (leaving == "left")
         QTest::keyClick(keyboard(), Qt::Key_Left);
     else if (leaving == "right")

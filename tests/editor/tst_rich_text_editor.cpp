@@ -111,72 +111,126 @@ void TestRichTextEditor::toggledMarkers_data()
     QTest::addColumn<int>("selectionStart");
     QTest::addColumn<int>("selectionLength");
     QTest::addColumn<QString>("shown"); // the characters drawn, hidden markers left out
+    // With nothing selected: drawn after "z" is typed next (an empty pair is only held until then).
+    QTest::addColumn<QString>("typedShown");
 
     QTest::newRow("caret before the closing marker steps over it") << "p **q** r" << 5 << 0 << "**"
-                                                                   << "p **q** r" << 7 << 0 << "p q r";
+                                                                   << "p **q** r" << 7 << 0 << "p q r"
+                                                                   << "p qz r";
     QTest::newRow("caret in the closing marker steps out") << "p **q** r" << 6 << 0 << "**"
-                                                           << "p **q** r" << 7 << 0 << "p q r";
+                                                           << "p **q** r" << 7 << 0 << "p q r"
+                                                           << "p qz r";
     QTest::newRow("caret right after an opening marker steps out before it")
         << "c **bold** d" << 4 << 0 << "**"
-        << "c **bold** d" << 2 << 0 << "c bold d";
-    QTest::newRow("caret in the opening marker steps out before it")
-        << "c **bold** d" << 3 << 0 << "**"
-        << "c **bold** d" << 2 << 0 << "c bold d";
+        << "c **bold** d" << 2 << 0 << "c bold d"
+        << "c zbold d";
+    QTest::newRow("caret in the opening marker steps out before it") << "c **bold** d" << 3 << 0 << "**"
+                                                                     << "c **bold** d" << 2 << 0 << "c bold d"
+                                                                     << "c zbold d";
     QTest::newRow("caret after a pair's opening marker at the line's start steps out")
         << "**ab**" << 2 << 0 << "**"
-        << "**ab**" << 0 << 0 << "ab";
-    QTest::newRow("caret leaves nested pairs to put a marker") << "**__b__**" << 3 << 0 << "*"
-                                                               << "****__b__**" << 1 << 0 << "b";
-    QTest::newRow("caret leaves nested pairs at their end to put a marker")
-        << "**__b__**" << 6 << 0 << "*"
-        << "**__b__****" << 10 << 0 << "b";
+        << "**ab**" << 0 << 0 << "ab"
+        << "zab";
+    QTest::newRow("caret leaves a marker of nested pairs") << "**__b__**" << 3 << 0 << "*"
+                                                           << "**__b__**" << 2 << 0 << "b"
+                                                           << "zb";
+    QTest::newRow("caret leaves a marker of nested pairs at their end") << "**__b__**" << 6 << 0 << "*"
+                                                                        << "**__b__**" << 7 << 0 << "b"
+                                                                        << "bz";
     QTest::newRow("empty pair comes off") << "p ****" << 4 << 0 << "**"
-                                          << "p " << 2 << 0 << "p ";
+                                          << "p " << 2 << 0 << "p "
+                                          << "p z";
     QTest::newRow("empty italic pair comes off") << "a **" << 3 << 0 << "*"
-                                                 << "a " << 2 << 0 << "a ";
-    QTest::newRow("italic between a bold pair's markers: wrapped") << "a****" << 3 << 0 << "*"
-                                                                   << "a******" << 4 << 0 << "a****";
+                                                 << "a " << 2 << 0 << "a "
+                                                 << "a z";
+    QTest::newRow("italic between literal stars: typed without markers") << "a****" << 3 << 0 << "*"
+                                                                         << "a****" << 3 << 0 << "a****"
+                                                                         << "az";
     QTest::newRow("pair split inside bold joins again") << "**ab****cd**" << 6 << 0 << "**"
-                                                        << "**abcd**" << 4 << 0 << "abcd";
+                                                        << "**abcd**" << 4 << 0 << "abcd"
+                                                        << "abzcd";
     QTest::newRow("more markers than a pair: steps out of the pair") << "***x***" << 3 << 0 << "**"
-                                                                     << "***x***" << 1 << 0 << "*x*";
+                                                                     << "***x***" << 1 << 0 << "x"
+                                                                     << "zx";
     QTest::newRow("another key in a pair's marker goes before it") << "c **b** d" << 3 << 0 << "__"
-                                                                   << "c ____**b** d" << 4 << 0 << "c b d";
-    QTest::newRow("italic goes after a bold pair, not into it") << "**q**" << 3 << 0 << "*"
-                                                                << "**q****" << 6 << 0 << "q";
-    QTest::newRow("markers at the very start: wrapped") << "**x" << 0 << 0 << "**"
-                                                        << "******x" << 2 << 0 << "**x";
-    QTest::newRow("markers at the very end: wrapped") << "x**" << 3 << 0 << "**"
-                                                      << "x******" << 5 << 0 << "x**";
-    QTest::newRow("more markers after the caret: wrapped") << "a*****" << 3 << 0 << "**"
-                                                           << "a*********" << 5 << 0 << "a*****";
+                                                                   << "c **b** d" << 2 << 0 << "c b d"
+                                                                   << "c zb d";
+    QTest::newRow("italic at a bold word's end nests in it") << "**q**" << 3 << 0 << "*"
+                                                             << "**q**" << 3 << 0 << "q"
+                                                             << "qz";
+    QTest::newRow("italic right after a bold word") << "**q**" << 5 << 0 << "*"
+                                                    << "**q**" << 5 << 0 << "q"
+                                                    << "qz";
+    QTest::newRow("bold at an italic word's start nests in it") << "a *q*" << 3 << 0 << "**"
+                                                                << "a *q*" << 3 << 0 << "a q"
+                                                                << "a zq";
+    QTest::newRow("markers at the very start: held") << "**x" << 0 << 0 << "**"
+                                                     << "**x" << 0 << 0 << "**x"
+                                                     << "z**x";
+    QTest::newRow("markers at the very end: held") << "x**" << 3 << 0 << "**"
+                                                   << "x**" << 3 << 0 << "x**"
+                                                   << "x**z";
+    QTest::newRow("more markers after the caret: typed without markers") << "a*****" << 3 << 0 << "**"
+                                                                         << "a*****" << 3 << 0 << "a*****"
+                                                                         << "az*";
     QTest::newRow("one character selected: wrapped, still selected") << "abc" << 1 << 1 << "**"
-                                                                     << "a**b**c" << 3 << 1 << "abc";
-    QTest::newRow("caret inside the pair's text: wrapped") << "**ab**" << 3 << 0 << "**"
-                                                           << "**a****b**" << 5 << 0 << "ab";
+                                                                     << "a**b**c" << 3 << 1 << "abc"
+                                                                     << "";
+    QTest::newRow("caret inside the pair's text: held, typed unformatted") << "**ab**" << 3 << 0 << "**"
+                                                                           << "**ab**" << 3 << 0 << "ab"
+                                                                           << "azb";
     QTest::newRow("selected word of a pair is unwrapped") << "a **bc** d" << 4 << 2 << "**"
-                                                          << "a bc d" << 2 << 2 << "a bc d";
+                                                          << "a bc d" << 2 << 2 << "a bc d"
+                                                          << "";
     QTest::newRow("selected pair with its markers is unwrapped") << "a **bc** d" << 2 << 6 << "**"
-                                                                 << "a bc d" << 2 << 2 << "a bc d";
+                                                                 << "a bc d" << 2 << 2 << "a bc d"
+                                                                 << "";
     QTest::newRow("selected pair at the text's end is unwrapped") << "a **bc**" << 2 << 6 << "**"
-                                                                  << "a bc" << 2 << 2 << "a bc";
+                                                                  << "a bc" << 2 << 2 << "a bc"
+                                                                  << "";
     QTest::newRow("selected word and closing marker is unwrapped") << "a **bc** d" << 4 << 4 << "**"
-                                                                   << "a bc d" << 2 << 2 << "a bc d";
+                                                                   << "a bc d" << 2 << 2 << "a bc d"
+                                                                   << "";
     QTest::newRow("pair on the second line") << "x\ny __z__" << 6 << 1 << "__"
-                                             << "x\ny z" << 4 << 1 << "x\ny z";
+                                             << "x\ny z" << 4 << 1 << "x\ny z"
+                                             << "";
     QTest::newRow("start of a pair's text comes out of it") << "**bcd**" << 2 << 2 << "**"
-                                                            << "bc**d**" << 0 << 2 << "bcd";
+                                                            << "bc**d**" << 0 << 2 << "bcd"
+                                                            << "";
     QTest::newRow("middle of a pair's text comes out of it") << "**bcd**" << 3 << 1 << "**"
-                                                             << "**b**c**d**" << 5 << 1 << "bcd";
+                                                             << "**b**c**d**" << 5 << 1 << "bcd"
+                                                             << "";
     QTest::newRow("end of a pair's text comes out of it") << "a __bcd__" << 5 << 2 << "__"
-                                                          << "a __b__cd" << 7 << 2 << "a bcd";
-    QTest::newRow("selection over a line break: wrapped") << "**a**\nb" << 0 << 7 << "**"
-                                                          << "****a**\nb**" << 2 << 7 << "**a\nb**";
+                                                          << "a __b__cd" << 7 << 2 << "a bcd"
+                                                          << "";
+    QTest::newRow("selection over a line break: each line wrapped") << "ab\ncd" << 0 << 5 << "**"
+                                                                    << "**ab**\n**cd**" << 2 << 9 << "ab\ncd"
+                                                                    << "";
+    QTest::newRow("selection over a line break: the line not yet wrapped is")
+        << "**a**\nb" << 0 << 7 << "**"
+        << "**a**\n**b**" << 2 << 7 << "a\nb"
+        << "";
+    QTest::newRow("selection over wrapped lines: unwrapped") << "**ab**\n**cd**" << 2 << 9 << "**"
+                                                             << "ab\ncd" << 0 << 5 << "ab\ncd"
+                                                             << "";
+    QTest::newRow("selection over lines with an empty one") << "ab\n\ncd" << 0 << 6 << "*"
+                                                            << "*ab*\n\n*cd*" << 1 << 8 << "ab\n\ncd"
+                                                            << "";
     QTest::newRow("another marker's pair: wrapped") << "~~ab~~" << 2 << 2 << "**"
-                                                    << "~~**ab**~~" << 4 << 2 << "ab";
+                                                    << "~~**ab**~~" << 4 << 2 << "ab"
+                                                    << "";
+    QTest::newRow("a wrap that would show tildes as they are: nothing changes")
+        << "a ~~b~~ c" << 0 << 3 << "__"
+        << "a ~~b~~ c" << 0 << 3 << "a b c"
+        << "";
+    QTest::newRow("a wrap that would show markers as they are: nothing changes")
+        << "a **b** c" << 0 << 3 << "~~"
+        << "a **b** c" << 0 << 3 << "a b c"
+        << "";
 }
 
-// Pressed in the editor: the text it holds, what stays selected and what it draws.
+// Pressed in the editor: the text it holds, what stays selected and what it draws; then what is
+// typed at the caret draws no marker that was not there as it was typed.
 void TestRichTextEditor::toggledMarkers()
 {
     QFETCH(QString, text);
@@ -187,16 +241,22 @@ void TestRichTextEditor::toggledMarkers()
     QFETCH(int, selectionStart);
     QFETCH(int, selectionLength);
     QFETCH(QString, shown);
+    QFETCH(QString, typedShown);
     QSignalSpy markup(m_editor, &RichTextEditor::markupInserted);
     m_editor->setRawText(text);
     EditorFixture::select(*m_editor, location, location + length);
-    QVERIFY(m_editor->wrapSelection(marker, marker));
+    m_editor->wrapSelection(marker, marker);
     QCOMPARE(m_editor->toRawText(), result);
     const QTextCursor cursor = m_editor->textCursor();
     QCOMPARE(cursor.selectionStart(), selectionStart);
     QCOMPARE(cursor.selectionEnd() - cursor.selectionStart(), selectionLength);
     QCOMPARE(markup.size(), result != text ? 1 : 0);
     QCOMPARE(EditorFixture::drawnText(*m_editor), shown);
+    if (typedShown.isEmpty())
+        return;
+    QTest::keyClicks(m_editor, QStringLiteral("z"));
+    QCOMPARE(EditorFixture::drawnText(*m_editor), typedShown);
+    QCOMPARE(markup.size(), result != text ? 1 : 0);
 }
 
 void TestRichTextEditor::typingBoldHidesTheMarkers()
