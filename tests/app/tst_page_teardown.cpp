@@ -44,7 +44,7 @@ private Q_SLOTS:
     void pageGoesWithAPairHeld();
 
 private:
-    // The window over the first device, showing the page with the text block, pulled from the service.
+    // The window showing a page whose text block another device made on the service, and a second page.
     bool openPage();
     MainView *mainView() const;
     PageView *pageView() const;
