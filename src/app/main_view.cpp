@@ -84,8 +84,7 @@ MainView::MainView(const AppContext &context, Parts parts, QWidget *parent)
 
 MainView::~MainView()
 {
-    // Nothing of the screen answers the keyboard leaving it or a menu command as it goes.
-    disconnect(m_context.events, nullptr, this, nullptr);
+    // Nothing of the screen answers the keyboard leaving it as it goes.
     releaseKeyboardQuietly(*this);
     // Panels and sheets may refer to the editor's model: they go before the editor does.
     for (auto &[kind, panel] : m_panels)

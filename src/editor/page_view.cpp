@@ -155,9 +155,9 @@ PageView::~PageView()
     delete m_dropTarget;
     // Then nothing may reach this view while QWidget's destructor takes its children: what outlives
     // its members is cut off, and the keyboard leaves before a row's comment button or the format
-    // toolbar (whose focus proxy is a row's text) would take it away from half-destroyed rows.
+    // toolbar (whose focus proxy is a row's text) would take it away from half-destroyed rows. (The
+    // store is left alone: a view deleted later may outlive it.)
     disconnect(qApp, nullptr, this, nullptr);
-    disconnect(&m_model->store(), nullptr, this, nullptr);
     disconnect(m_model, nullptr, this, nullptr);
     disconnect(m_toolbarTextWatch);
     disconnect(m_typedTextWatch);
