@@ -18,6 +18,7 @@
 #include "store/sync_engine.h"
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
+#include "ui/quiet_teardown.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -83,10 +84,17 @@ MainView::MainView(const AppContext &context, Parts parts, QWidget *parent)
 
 MainView::~MainView()
 {
+    // Nothing of the screen answers the keyboard leaving it as it goes.
+    releaseKeyboardQuietly(*this);
     // Panels and sheets may refer to the editor's model: they go before the editor does.
     for (auto &[kind, panel] : m_panels)
         delete panel.data();
     qDeleteAll(findChildren<QDialog *>(Qt::FindDirectChildrenOnly));
+    // The editor goes next, flushing what it holds while the rest of the screen is whole; its model
+    // asks no panel or sheet of a screen that is going.
+    if (m_pageModel)
+        disconnect(m_pageModel, nullptr, this, nullptr);
+    delete std::exchange(m_detail, nullptr);
 }
 
 QWidget *MainView::buildToolbar()

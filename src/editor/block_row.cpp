@@ -16,6 +16,7 @@
 #include "ui/app_menu.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/quiet_teardown.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -116,6 +117,19 @@ QWidget *BlockRow::padded(QWidget *widget, int top)
 
 BlockRow::~BlockRow()
 {
+    // Its owner flushed the text. Nothing of the row may run once QWidget's destructor takes its
+    // parts: its text views tell it nothing more, and the keyboard leaves it before the comment
+    // button, whose focus proxy is the text view, would take it away from a half-destroyed row.
+    for (QObject *part :
+         std::initializer_list<QObject *>{m_richEditor, m_plainEditor, m_bodyField, m_commentPopover}) {
+        if (part) {
+            part->disconnect(this);
+            part->disconnect(m_model);
+            part->removeEventFilter(this);
+        }
+    }
+    m_commentButton->setFocusProxy(nullptr);
+    releaseKeyboardQuietly(*this);
     // The menu lives on the window, over the neighbouring rows.
     delete m_slashMenu;
 }

@@ -13,6 +13,7 @@
 #include "store/local_store.h"
 #include "ui/app_style.h"
 #include "ui/editor_symbols.h"
+#include "ui/quiet_teardown.h"
 #include "ui/shown_text.h"
 
 #include <QApplication>
@@ -149,15 +150,22 @@ PageView::PageView(const AppContext &context, const QString &pageLocalID, QWidge
 
 PageView::~PageView()
 {
+    // What the page holds goes to the store while all of it is whole.
     leave();
     delete m_dropTarget;
-    // Nothing may reach this view while QWidget's destructor takes its children and the window's
-    // focus away.
+    // Then nothing may reach this view while QWidget's destructor takes its children: what outlives
+    // its members is cut off, and the keyboard leaves before a row's comment button or the format
+    // toolbar (whose focus proxy is a row's text) would take it away from half-destroyed rows. (The
+    // store is left alone: a view deleted later may outlive it.)
     disconnect(qApp, nullptr, this, nullptr);
+    disconnect(m_model, nullptr, this, nullptr);
+    disconnect(m_toolbarTextWatch);
+    disconnect(m_typedTextWatch);
     m_scroll->verticalScrollBar()->disconnect(this);
     m_scroll->viewport()->removeEventFilter(this);
     m_topLevel->removeEventFilter(this);
     m_model->focus().disconnect(this);
+    releaseKeyboardQuietly(*this);
     m_placeToolbar.stop();
     m_makeVisibleRows.stop();
     m_makeMarginRows.stop();
