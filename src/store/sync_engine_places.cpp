@@ -59,6 +59,62 @@ std::vector<Listed>::iterator find(std::vector<Listed> &list, const Listed &b)
 
 constexpr size_t kNoRun = std::numeric_limits<size_t>::max();
 
+// A run noted this cycle, still as typed, as its page is checked.
+struct RunCheck {
+    size_t index = 0;
+    std::vector<const FNBlock *> made; // its blocks, in the run's order
+    const FNBlock *before = nullptr;
+    const FNBlock *after = nullptr;
+    const FNBlock *first = nullptr; // of its blocks, in list order
+    const FNBlock *last = nullptr;
+    qint64 landed = 0;             // when the first of its blocks landed on the service, if any did
+    const FNBlock *next = nullptr; // the first of the others listed after `before`
+};
+
+// Sets each run's `next`, in one walk of the page: a block is the next of the nearest `before` listed
+// below it among its siblings (unless it is one of that run's own), as that nearest `before` lies
+// between it and any farther one.
+void findNextOthers(const LocalStore &store, const QString &pageLocalID, std::vector<RunCheck> &checks,
+                    const QHash<QString, size_t> &runOf)
+{
+    std::vector<std::vector<RunCheck *>> groups; // per sibling group, its runs by the block they follow
+    for (RunCheck &c : checks) {
+        const auto group = std::find_if(groups.begin(), groups.end(), [&](const std::vector<RunCheck *> &g) {
+            return sameParent(*g.front()->before, *c.before);
+        });
+        if (group == groups.end())
+            groups.push_back({&c});
+        else
+            group->push_back(&c);
+    }
+    for (std::vector<RunCheck *> &g : groups) {
+        std::sort(g.begin(), g.end(),
+                  [](const RunCheck *x, const RunCheck *y) { return listedBefore(*x->before, *y->before); });
+    }
+    for (const FNBlock *b : store.blocksOfPage(pageLocalID)) {
+        if (b->deletedAt)
+            continue;
+        for (const std::vector<RunCheck *> &g : groups) {
+            if (!sameParent(*b, *g.front()->before))
+                continue;
+            auto below = std::upper_bound(g.begin(), g.end(), b, [](const FNBlock *v, const RunCheck *c) {
+                return listedBefore(*v, *c->before);
+            });
+            if (below != g.begin() && (*(below - 1))->before == b)
+                --below;
+            if (below == g.begin())
+                break;
+            RunCheck &c = **(below - 1);
+            const bool mayBeOwn = b->position >= c.first->position && b->position <= c.last->position;
+            if (mayBeOwn && runOf.value(b->localID, kNoRun) == c.index)
+                break;
+            if (!c.next || listedBefore(*b, *c.next))
+                c.next = b;
+            break;
+        }
+    }
+}
+
 } // namespace
 
 QSet<QString> SyncEngine::pagesWritten(const std::vector<SyncOpDTO> &ops) const
@@ -207,8 +263,58 @@ void SyncEngine::keepNewRunsInPlace(const QSet<QString> &pages)
 
 void SyncEngine::keepRunsOfPage(const QString &pageLocalID, const std::vector<size_t> &runs)
 {
-    // Per sibling group with a run to check, its list, made once for the page; the runs are put back
-    // in it as they move, and the store is written after the last.
+    std::vector<RunCheck> checks;
+    for (const size_t index : runs) {
+        const NewRun &run = m_newRuns[index];
+        RunCheck c;
+        c.index = index;
+        // Whatever landed before the run did was placed unknowing of it; what landed after, by
+        // someone who saw it there.
+        c.landed = std::numeric_limits<qint64>::max();
+        for (qsizetype i = 0; i < run.blocks.size(); ++i) {
+            const FNBlock *b = m_store.block(run.blocks[i]);
+            // Gone, or moved since by another device or by hand: no longer placed as typed.
+            if (!b || b->deletedAt || b->position != run.at[size_t(i)] ||
+                (!c.made.empty() && !sameParent(*b, *c.made.front())))
+                break;
+            if (b->serverID != 0)
+                c.landed = std::min(c.landed, m_landedAt.value(b->localID, -1));
+            c.made.push_back(b);
+        }
+        if (c.made.size() != size_t(run.blocks.size()))
+            continue;
+        const FNBlock &lead = *c.made.front();
+        // A run typed above every block follows none: whatever lands above it may stay there.
+        c.before = m_store.block(run.before);
+        if (!c.before || c.before->deletedAt || !sameParent(*c.before, lead))
+            continue; // what it followed went elsewhere: it stays where it is
+        // Moved here, by hand: the run stays. Moved by a version pulled in this cycle: the feed does
+        // not tell whether the copy it was made from held the run, so the run goes after it.
+        if (c.before->position != run.beforeAt && !m_landedAt.contains(run.before))
+            continue;
+        c.after = run.after.isEmpty() ? nullptr : m_store.block(run.after);
+        if (c.after &&
+            (c.after->deletedAt || !sameParent(*c.after, lead) || !listedBefore(*c.before, *c.after)))
+            c.after = nullptr;
+        c.first = c.last = c.made.front();
+        for (const FNBlock *b : c.made) {
+            if (listedBefore(*b, *c.first))
+                c.first = b;
+            if (listedBefore(*c.last, *b))
+                c.last = b;
+        }
+        checks.push_back(std::move(c));
+    }
+    // Most runs are as they were: straight after the block they followed, nothing among them.
+    findNextOthers(m_store, pageLocalID, checks, m_runOf);
+    std::erase_if(checks, [](const RunCheck &c) {
+        return listedBefore(*c.before, *c.first) && (!c.next || listedBefore(*c.last, *c.next));
+    });
+    if (checks.empty())
+        return;
+
+    // Per sibling group with a run to put back, its list, made once for the page; the runs are put
+    // back in it as they move, and the store is written after the last.
     std::vector<std::pair<FNBlock, std::vector<Listed>>> lists;
     const auto listOf = [&](const FNBlock &lead) -> std::vector<Listed> & {
         for (auto &[parent, list] : lists) {
@@ -220,54 +326,23 @@ void SyncEngine::keepRunsOfPage(const QString &pageLocalID, const std::vector<si
     };
     std::vector<std::pair<QString, qint64>> moves;
     QStringList placed; // those the service has: their new place goes out as a move
-    for (const size_t index : runs) {
+    for (const RunCheck &c : checks) {
+        const size_t index = c.index;
         NewRun &run = m_newRuns[index];
-        std::vector<const FNBlock *> made;
-        // Whatever landed before the run did was placed unknowing of it; what landed after, by
-        // someone who saw it there.
-        qint64 landed = std::numeric_limits<qint64>::max();
-        for (qsizetype i = 0; i < run.blocks.size(); ++i) {
-            const FNBlock *b = m_store.block(run.blocks[i]);
-            // Gone, or moved since by another device or by hand: no longer placed as typed.
-            if (!b || b->deletedAt || b->position != run.at[size_t(i)] ||
-                (!made.empty() && !sameParent(*b, *made.front())))
-                break;
-            if (b->serverID != 0)
-                landed = std::min(landed, m_landedAt.value(b->localID, -1));
-            made.push_back(b);
-        }
-        if (made.size() != size_t(run.blocks.size()))
-            continue;
-        const auto unknowing = [&](const QString &id) { return m_landedAt.value(id, landed) < landed; };
-        const FNBlock &lead = *made.front();
-        // A run typed above every block follows none: whatever lands above it may stay there.
-        const FNBlock *before = m_store.block(run.before);
-        if (!before || before->deletedAt || !sameParent(*before, lead))
-            continue; // what it followed went elsewhere: it stays where it is
-        // Moved here, by hand: the run stays. Moved by a version pulled in this cycle: the feed does
-        // not tell whether the copy it was made from held the run, so the run goes after it.
-        if (before->position != run.beforeAt && !m_landedAt.contains(run.before))
-            continue;
-        const FNBlock *after = run.after.isEmpty() ? nullptr : m_store.block(run.after);
-        if (after && (after->deletedAt || !sameParent(*after, lead) || !listedBefore(*before, *after)))
-            after = nullptr;
-        const FNBlock *first = made.front();
-        const FNBlock *last = made.front();
-        for (const FNBlock *b : made) {
-            if (listedBefore(*b, *first))
-                first = b;
-            if (listedBefore(*last, *b))
-                last = b;
-        }
-        std::vector<Listed> &list = listOf(lead);
+        const std::vector<const FNBlock *> &made = c.made;
+        const FNBlock *before = c.before;
+        const FNBlock *after = c.after;
+        const auto unknowing = [&](const QString &id) { return m_landedAt.value(id, c.landed) < c.landed; };
+        std::vector<Listed> &list = listOf(*before);
         const auto from = find(list, listed(*before));
         if (from == list.end())
             continue;
-        // From the block it followed on, up to its last line: what lies among the run.
-        bool inPlace = listedBefore(*before, *first);
+        // From the block it followed on, up to its last line: what lies among the run, as the runs
+        // put back before it stand now.
+        bool inPlace = listedBefore(*before, *c.first);
         bool knowingly = false;       // some block was put among the run by someone who saw it
         const Listed *next = nullptr; // the first of the others after `before`
-        const Listed lastListed = listed(*last);
+        const Listed lastListed = listed(*c.last);
         for (auto it = from + 1; it != list.end(); ++it) {
             if (m_runOf.value(it->localID, kNoRun) == index)
                 continue;
