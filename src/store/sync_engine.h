@@ -191,6 +191,7 @@ private:
     // where the batch moved that block, or landed others' blocks among the run (which then went out
     // unknowing of them): straight after it, else right before the block it came before.
     void keepNewRunsInPlace(const QSet<QString> &pages);
+    // The same for the runs of one page, given by their indexes.
     void keepRunsOfPage(const QString &pageLocalID, const std::vector<size_t> &runs);
     // The pages of the blocks the operations write.
     QSet<QString> pagesWritten(const std::vector<SyncOpDTO> &ops) const;

@@ -182,6 +182,8 @@ void TestBlockPlaces::aRunIsSpreadInsideItsBounds_data()
         << true << kMax << false << qint64(0) << 1 << false << qint64(0) << qint64(0);
     QTest::newRow("between both ends")
         << true << kMin << true << kMax << 2 << true << kMin + 16 << qint64(16);
+    QTest::newRow("two lines past a block two gaps below the top")
+        << true << kMax - 2 * gap << false << qint64(0) << 2 << true << kMax - 2 * gap + 16 << qint64(16);
     QTest::newRow("one line past one below the top")
         << true << kMax - 2 << false << qint64(0) << 1 << true << kMax - 1 << qint64(1);
 }
