@@ -128,12 +128,14 @@ void TestPageLinePlaces::aLineTypedWhileTheCycleIsOutStaysWithItsRun_data()
     QTest::addColumn<qint64>("pPast");   // how far past "alpha" the other client writes its line "p"
     QTest::addColumn<int>("linesFirst"); // A's lines typed before the cycle; one more while it is out
     QTest::addColumn<bool>("pFirst");    // p comes straight after alpha; else right after A's lines
+    QTest::addColumn<int>("typedAfter"); // the line the last is typed after; -1: the last typed
 
     // Where the room after alpha is too narrow for A's lines, they go after p.
-    QTest::newRow("p one past alpha") << qint64(1) << 1 << true;
-    QTest::newRow("p eight past alpha") << qint64(8) << 1 << false;
-    QTest::newRow("p one past alpha, twenty lines first") << qint64(1) << 20 << true;
-    QTest::newRow("p eight past alpha, twenty lines first") << qint64(8) << 20 << true;
+    QTest::newRow("p one past alpha") << qint64(1) << 1 << true << -1;
+    QTest::newRow("p eight past alpha") << qint64(8) << 1 << false << -1;
+    QTest::newRow("p one past alpha, twenty lines first") << qint64(1) << 20 << true << -1;
+    QTest::newRow("p eight past alpha, twenty lines first") << qint64(8) << 20 << true << -1;
+    QTest::newRow("p one past alpha, typed after the first of three") << qint64(1) << 3 << true << 0;
 }
 
 // A types lines after "alpha"; its cycle sends them, and while its pull is out A types one more after
@@ -144,6 +146,7 @@ void TestPageLinePlaces::aLineTypedWhileTheCycleIsOutStaysWithItsRun()
     QFETCH(qint64, pPast);
     QFETCH(int, linesFirst);
     QFETCH(bool, pFirst);
+    QFETCH(int, typedAfter);
     QVERIFY(!sharedPage({"alpha", "omega"}).isEmpty());
     const QString p = *m_b->insertBlockAfter(blockOn(*m_b, "alpha"), QStringLiteral("p"));
     const qint64 alphaAt = m_b->store().block(blockOn(*m_b, "alpha"))->position;
@@ -156,15 +159,18 @@ void TestPageLinePlaces::aLineTypedWhileTheCycleIsOutStaysWithItsRun()
     const int pulls = requestCount(kSync);
     const int upserts = requestCount(kBlocks);
     QStringList run;
+    QStringList lines;
     QString after = blockOn(*m_a, "alpha");
     for (int i = 0; i < linesFirst; ++i) {
         run << QStringLiteral("a%1").arg(i);
         after = *m_a->insertBlockAfter(after, run.back());
+        lines << after;
     }
     QTRY_COMPARE_WITH_TIMEOUT(requestCount(kSync), pulls + 1, kWait);
     QCOMPARE(requestCount(kBlocks), upserts + 1); // the lines went out before the pull
-    run << QStringLiteral("a%1").arg(linesFirst);
-    QVERIFY(m_a->insertBlockAfter(after, run.back()));
+    const QString last = QStringLiteral("a%1").arg(linesFirst);
+    QVERIFY(m_a->insertBlockAfter(typedAfter < 0 ? after : lines[typedAfter], last));
+    run.insert(typedAfter < 0 ? run.size() : typedAfter + 1, last);
     m_fake.releaseHeldAnswers();
     for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get(), m_b.get()})
         QVERIFY(settle(*d));
