@@ -7,26 +7,28 @@
 #include "store/outbox.h"
 
 #include <QHash>
-#include <QRandomGenerator>
 
 #include <algorithm>
 
 namespace {
 
 constexpr auto kNewBlockType = "text";
-// Siblings are spread this far apart when numbered, so an insert or a move between two of them
-// changes the one block: another device may be editing the rest.
-constexpr qint64 kPositionGap = kBlockPositionGap;
-// The least gap left between the blocks moved to make room: more lines typed at the spot still fit.
-constexpr qint64 kRoomGap = kPositionGap / 16;
-
-// A gap past the last block, a little different each time: two devices appending at once rarely
-// give their blocks one position.
-qint64 spacedGap()
-{
-    return kPositionGap + qint64(QRandomGenerator::global()->bounded(kPositionGap / 2));
-}
 constexpr auto kNewBlockContent = "{\"text\":\"\"}";
+
+using BlockPlaces::Spot;
+
+std::optional<qint64> positionOf(const std::vector<FNBlock> &ordered, size_t i)
+{
+    return i < ordered.size() ? std::optional(ordered[i].position) : std::nullopt;
+}
+
+// A position for a block put at index `at` of `ordered` (which does not hold it yet), between its
+// neighbours; none when they leave no room.
+std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at, Spot spot)
+{
+    return BlockPlaces::between(at > 0 ? positionOf(ordered, at - 1) : std::nullopt, positionOf(ordered, at),
+                                spot);
+}
 
 qsizetype indexIn(const std::vector<FNBlock> &blocks, const QString &localID)
 {
@@ -171,8 +173,7 @@ std::optional<QString> PageBlockList::insertBlockBeside(const FNBlock &after, Si
     block.indentLevel = after.indentLevel;
     block.parentBlockServerID = after.parentBlockServerID;
     block.parentBlockLocalID = after.parentBlockLocalID;
-    const std::optional<qint64> between = positionBetween(siblings, at, Spot::Typed);
-    const Room room = between ? Room{*between, {}} : makeRoom(siblings, at);
+    const Room room = roomAt(siblings, at, Spot::Typed);
     block.position = room.position;
     m_store->upsertBlock(block);
     placeBlocks(room.moves, BlockFields::Room);
@@ -189,15 +190,14 @@ std::optional<QString> PageBlockList::addChildBlock(const FNBlock &parent)
     if (const FNBlock *stored = m_store->block(parent.localID))
         current = *stored;
     const std::vector<FNBlock> children = childBlocks(current);
-    qint64 position = 0;
-    for (const FNBlock &child : children)
-        position = std::max(position, child.position + spacedGap());
+    const Room room = roomAt(children, children.size(), Spot::Typed);
 
     FNBlock block = newTextBlock(*page);
     block.parentBlockServerID = current.serverID;
     block.parentBlockLocalID = current.localID;
-    block.position = position;
+    block.position = room.position;
     m_store->upsertBlock(block);
+    placeBlocks(room.moves, BlockFields::Room);
     return block.localID;
 }
 
@@ -209,10 +209,18 @@ std::optional<QString> PageBlockList::appendBlock(const QString &type)
     const std::vector<FNBlock> blocks = pageBlocks();
     FNBlock block = newTextBlock(*page);
     block.type = type;
-    block.position = 0;
-    for (const FNBlock &b : blocks)
-        block.position = std::max(block.position, b.position + spacedGap());
+    // Past every block of the page, nested ones too, and past 0. Where the range ends too near the
+    // last, at the end of the top-level blocks, room made there.
+    const std::optional<qint64> past = BlockPlaces::between(
+        blocks.empty() ? std::nullopt : std::optional(blocks.back().position), std::nullopt, Spot::Typed);
+    Room room{std::max<qint64>(0, past.value_or(0)), {}};
+    if (!past) {
+        const std::vector<FNBlock> top = topLevelOf(blocks);
+        room = roomAt(top, top.size(), Spot::Typed);
+    }
+    block.position = room.position;
     m_store->upsertBlock(block);
+    placeBlocks(room.moves, BlockFields::Room);
     return block.localID;
 }
 
@@ -242,8 +250,7 @@ bool PageBlockList::moveBlockOnDrop(const QString &droppedLocalID, int targetInd
     const FNBlock moved = list[size_t(from)];
     list.erase(list.begin() + from);
     const qsizetype to = std::clamp<qsizetype>(targetIndex, 0, qsizetype(list.size()));
-    const std::optional<qint64> between = positionBetween(list, size_t(to), Spot::Dropped);
-    const Room room = between ? Room{*between, {}} : makeRoom(list, size_t(to));
+    const Room room = roomAt(list, size_t(to), Spot::Dropped);
     placeBlocks(room.moves, BlockFields::Room);
     if (room.position != moved.position)
         placeBlocks({{moved.localID, room.position}}, BlockFields::Place);
@@ -277,83 +284,18 @@ FNBlock PageBlockList::newTextBlock(const FNPage &page) const
     return block;
 }
 
-std::optional<qint64> PageBlockList::positionBetween(const std::vector<FNBlock> &ordered, size_t at,
-                                                     Spot spot)
+PageBlockList::Room PageBlockList::roomAt(const std::vector<FNBlock> &ordered, size_t at, Spot spot)
 {
-    const std::optional<qint64> before = at > 0 ? std::optional(ordered[at - 1].position) : std::nullopt;
-    const std::optional<qint64> after = at < ordered.size() ? std::optional(ordered[at].position) : std::nullopt;
-    if (!before && !after)
-        return 0;
-    if (!after)
-        return *before + spacedGap();
-    if (!before)
-        return *after - spacedGap();
-    const qint64 room = *after - *before;
-    if (room < 2)
-        return std::nullopt;
-    auto *random = QRandomGenerator::global();
-    if (spot == Spot::Typed) {
-        // The jitter: two devices typing after one block rarely tie.
-        const qint64 step = std::min(kLineStep, room / 2);
-        return *before + step - (step >= 2 ? qint64(random->bounded(quint64(step / 2))) : 0);
-    }
-    // About the middle, past the lines typed after `before`; two devices dropping at one spot rarely
-    // pick the same.
-    if (room < 16)
-        return *before + room / 2;
-    return *before + room / 2 - room / 16 + qint64(random->bounded(quint64(room / 8)));
-}
-
-PageBlockList::Room PageBlockList::makeRoom(const std::vector<FNBlock> &ordered, size_t at)
-{
-    // The blocks moved are ordered[lo, hi); the new one goes between ordered[at - 1] and ordered[at].
-    const size_t n = ordered.size();
-    const auto pos = [&](size_t i) { return ordered[i].position; };
-    // Past either end lies all the room wanted (positions before the first block may be negative):
-    // the window never grows past the moves that reaching the nearer end costs.
-    const size_t toNearerEnd = std::min(at, n - at);
-    size_t lo = at;
-    size_t hi = at;
-    const auto fits = [&] {
-        if (lo == 0 || hi == n)
-            return true;
-        const qint64 count = qint64(hi - lo) + 1;
-        return pos(hi) - pos(lo - 1) >= (count + 1) * kRoomGap;
-    };
-    while (!fits()) {
-        if (hi - lo >= toNearerEnd) {
-            lo = at <= n - at ? 0 : at;
-            hi = at <= n - at ? at : n;
-            break;
-        }
-        const qint64 leftGain = lo >= 2 ? pos(lo - 1) - pos(lo - 2) : kPositionGap;
-        const qint64 rightGain = hi + 1 < n ? pos(hi + 1) - pos(hi) : kPositionGap;
-        // On a tie, towards the nearer end.
-        if (rightGain > leftGain || (rightGain == leftGain && n - hi < lo))
-            ++hi;
-        else
-            --lo;
-    }
-    const qint64 count = qint64(hi - lo) + 1;
-    qint64 first = 0;
-    qint64 step = kPositionGap;
-    if (lo > 0 && hi < n) {
-        step = (pos(hi) - pos(lo - 1)) / (count + 1);
-        first = pos(lo - 1) + step;
-    } else if (lo > 0) {
-        first = pos(lo - 1) + step;
-    } else if (hi < n) {
-        first = pos(hi) - count * step;
-    }
-    Room room;
-    // The siblings in the window, the new block's slot skipped.
-    for (size_t i = lo; i < hi; ++i) {
-        const qint64 slot = qint64(i - lo) + (i >= at ? 1 : 0);
-        const qint64 position = first + slot * step;
-        if (ordered[i].position != position)
-            room.moves.emplace_back(ordered[i].localID, position);
-    }
-    room.position = first + qint64(at - lo) * step;
+    if (const std::optional<qint64> between = positionBetween(ordered, at, spot))
+        return Room{*between, {}};
+    std::vector<qint64> positions;
+    positions.reserve(ordered.size());
+    for (const FNBlock &b : ordered)
+        positions.push_back(b.position);
+    const BlockPlaces::Room made = BlockPlaces::makeRoom(positions, at);
+    Room room{made.position, {}};
+    for (const auto &[index, position] : made.moves)
+        room.moves.emplace_back(ordered[index].localID, position);
     return room;
 }
 

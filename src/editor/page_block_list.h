@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/block_places.h"
 #include "store/fn_block.h"
 #include "store/fn_page.h"
 
@@ -51,7 +52,7 @@ public:
     // indent; `before` itself is left as it is. Returns its localID; none without a page.
     std::optional<QString> insertBlockBefore(const FNBlock &before,
                                              const QString &type = QStringLiteral("text"));
-    // A new empty text block after the parent's last child, a gap past it; nothing is renumbered.
+    // A new empty text block after the parent's last child, a gap past it.
     std::optional<QString> addChildBlock(const FNBlock &parent);
     // A new top-level block of the kind after every block of the page, a gap past the last.
     std::optional<QString> appendBlock(const QString &type);
@@ -72,20 +73,14 @@ private:
     enum class Side { Before, After };
     std::optional<QString> insertBlockBeside(const FNBlock &after, Side side, const QString &type,
                                              const QString &text);
-    // A line typed after the block before it goes a small step past that block; a dropped block
-    // about the middle of the gap.
-    enum class Spot { Typed, Dropped };
-    // A position for a block put at index `at` of `ordered` (which does not hold it yet), between its
-    // neighbours; none when they leave no room.
-    static std::optional<qint64> positionBetween(const std::vector<FNBlock> &ordered, size_t at, Spot spot);
     struct Room {
         qint64 position = 0; // of the block put in
         std::vector<std::pair<QString, qint64>> moves;
     };
-    // Room for a block put at index `at` of `ordered` where its neighbours leave none: the fewest
-    // nearest siblings spread evenly over the smallest neighbourhood that leaves a fair gap between each,
-    // never more than those between the spot and the nearer end.
-    static Room makeRoom(const std::vector<FNBlock> &ordered, size_t at);
+    // The place for a block put at index `at` of `ordered` (which does not hold it yet): between its
+    // neighbours, or where they leave no room, with the moves of the nearest that make it
+    // (store/block_places.h).
+    static Room roomAt(const std::vector<FNBlock> &ordered, size_t at, BlockPlaces::Spot spot);
     // Stores the blocks at the positions, marking `fields` (BlockFields Place or Room) as changed here.
     void placeBlocks(const std::vector<std::pair<QString, qint64>> &places, qint64 fields);
 

@@ -5,6 +5,7 @@
 #include "json/json_coder.h"
 #include "json/json_error.h"
 #include "library/library_tree.h"
+#include "store/block_places.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
@@ -155,7 +156,6 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
 
     queuePageCreate(page);
 
-    qint64 position = 0;
     std::vector<QString> made; // the new blocks' local ids, by their index in the template
     made.reserve(pageTemplate.blocks.size());
     for (const TemplateBlock &t : pageTemplate.blocks) {
@@ -166,7 +166,7 @@ std::optional<QString> LibraryCreator::createPageFromTemplate(const PageTemplate
             block.parentBlockLocalID = made[size_t(*t.parent)];
         block.type = t.type;
         block.contentJSON = withLinkResolved(t.type, t.contentJSON);
-        block.position = kBlockPositionGap * position++;
+        block.position = BlockPlaces::laidOut(qsizetype(made.size()));
         block.updatedAt = block.createdAt;
         made.push_back(block.localID);
         m_store.upsertBlock(block);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "json/json_fields.h"
+#include "store/block_places.h"
 #include "store/local_id.h"
 
 #include <QDateTime>
@@ -43,17 +44,12 @@ struct FNBlock {
     };
 };
 
-// The step between the positions of blocks laid out one after another: room to insert between them
-// without moving either.
-constexpr qint64 kBlockPositionGap = 1024;
-// How far past a block a line typed after it goes: a run of lines typed one after another keeps to
-// the first steps of the gap after the block.
-constexpr qint64 kLineStep = kBlockPositionGap / 64;
-
 // The one order of a page's blocks on every device and on the service: by position, ties by the
 // service's id. A block not on the service yet comes after those that are (the id it gets will be
-// newer), ties among such blocks by local id.
-inline bool listedBefore(const FNBlock &a, const FNBlock &b)
+// newer), ties among such blocks by local id. `Block`: an FNBlock, or whatever holds those three
+// fields of one.
+template <typename Block>
+bool listedBefore(const Block &a, const Block &b)
 {
     if (a.position != b.position)
         return a.position < b.position;

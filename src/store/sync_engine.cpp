@@ -22,6 +22,7 @@ SyncEngine::SyncEngine(LocalStore &store, ServiceClient &client, QObject *parent
     connect(&m_queuedCycle, &QTimer::timeout, this, &SyncEngine::runQueuedCycle);
     connect(&m_outbox, &Outbox::queued, this,
             [this](const FNSyncOp &, std::chrono::milliseconds sendAfter) { onQueued(sendAfter); });
+    connect(&m_store, &LocalStore::blockChanged, this, &SyncEngine::joinRunTypedIn);
 }
 
 void SyncEngine::onQueued(std::chrono::milliseconds sendAfter)
@@ -169,9 +170,7 @@ QCoro::Task<> SyncEngine::syncNow()
         co_return;
     if (failure && SyncErrors::isUnauthorized(failure))
         m_client.endSession(m_requestCredential);
-    m_newRuns.clear();
-    m_newRunPages.clear();
-    m_landedAt.clear();
+    forgetNewRuns();
     m_draining = false;
     setSyncing(false);
     Q_EMIT cycleFinished();

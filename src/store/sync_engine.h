@@ -185,17 +185,22 @@ private:
     // Notes, as a cycle starts, the runs of blocks made here and not on the service yet, each with the
     // blocks it lies between (sync_engine_places.cpp).
     void noteNewRuns();
+    // A block made here while the cycle is out joins the run it was typed in, if any.
+    void joinRunTypedIn(const QString &blockLocalID);
     // After a pulled batch touching `pages`: a run noted is put back right after the block it followed
     // where the batch moved that block, or landed others' blocks among the run (which then went out
     // unknowing of them): straight after it, else right before the block it came before.
     void keepNewRunsInPlace(const QSet<QString> &pages);
+    // The same for the runs of one page, given by their indexes.
+    void keepRunsOfPage(const QString &pageLocalID, const std::vector<size_t> &runs);
     // The pages of the blocks the operations write.
     QSet<QString> pagesWritten(const std::vector<SyncOpDTO> &ops) const;
     void noteLanded(const QString &pageLocalID, const QString &blockLocalID)
     {
-        if (m_newRunPages.contains(pageLocalID))
+        if (m_runsOnPage.contains(pageLocalID))
             m_landedAt.insert(blockLocalID, m_applied);
     }
+    void forgetNewRuns();
     // The service answered or echoed a new id for a block whose place alone went out from here: the
     // block it named had been deleted meanwhile, so the delete stands here and for the new copy.
     // Unless a block changed or made here hangs under it (`sent`: the fields of the blocks the answered
@@ -381,9 +386,9 @@ private:
     };
     QHash<QString, QHash<QString, Placed>> m_placedByOthers; // by page
     QHash<QString, qint64> m_ownEchoes; // per block, when its own latest echo was applied
-    // During a cycle: the runs of blocks made here and not sent as it started, in their order, at
-    // their places then, and the siblings they came between (`after` empty at the end of the list;
-    // a run above every block is not noted).
+    // During a cycle: the runs of blocks made here and not sent as it started (with the lines typed
+    // in them since), in their order, at their places then, and the siblings they came between
+    // (`after` empty at the end of the list; a run above every block is not noted).
     struct NewRun {
         QString pageLocalID;
         QString before;
@@ -393,7 +398,9 @@ private:
         std::vector<qint64> at;
     };
     std::vector<NewRun> m_newRuns;
-    QSet<QString> m_newRunPages;
+    QHash<QString, std::vector<size_t>> m_runsOnPage; // the runs of each page, by index
+    QHash<QString, size_t> m_runOf;                   // each block of a run, to its index
+    QSet<QString> m_lookedAt; // blocks made during the cycle whose run was looked for already
     // On those pages, per block pulled in the cycle, when its newest version landed on the service,
     // counted in pulled operations applied.
     QHash<QString, qint64> m_landedAt;

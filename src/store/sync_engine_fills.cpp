@@ -2,6 +2,7 @@
 
 #include "api/wire/blocks.h"
 #include "store/block_fields.h"
+#include "store/block_places.h"
 #include "store/local_store.h"
 #include "store/outbox.h"
 #include "store/page_blocks_upsert.h"
@@ -11,6 +12,7 @@
 #include <QSet>
 
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 // A block upsert sends from this device's copy every field of a block: those changed here, and the
@@ -350,10 +352,10 @@ void SyncEngine::keepPlacesAmongRoom()
                                (after && after->base != after->block->position);
             if (!moved)
                 continue;
-            const qint64 lo =
-                before ? before->block->position : after->block->position - 2 * kBlockPositionGap;
-            const qint64 hi =
-                after ? after->block->position : before->block->position + 2 * kBlockPositionGap;
+            const qint64 lo = before ? before->block->position
+                                     : BlockPlaces::moved(after->block->position, -2 * kBlockPositionGap);
+            const qint64 hi = after ? after->block->position
+                                    : BlockPlaces::moved(before->block->position, 2 * kBlockPositionGap);
             const auto inside = [&](const FNBlock *b) {
                 return (!before || b->position > lo) && (!after || b->position < hi);
             };
@@ -366,15 +368,15 @@ void SyncEngine::keepPlacesAmongRoom()
             const auto firstInside = std::find_if(blocks.begin(), blocks.end(), inside);
             const auto pastInside = std::find_if_not(firstInside, blocks.end(), inside);
             const auto spreadOver = [&](auto from, auto to, qint64 low, qint64 high) {
-                const qint64 count = qint64(to - from);
-                if (count == 0 || high - low < count + 1)
+                const auto places =
+                    BlockPlaces::spread(low, high, size_t(to - from), std::numeric_limits<quint64>::max());
+                if (from == to || !places)
                     return; // no room left there: they keep the places they came with
-                const qint64 step = (high - low) / (count + 1);
                 QStringList ids;
                 for (auto it = from; it != to; ++it)
                     ids << (*it)->localID;
                 for (qsizetype i = 0; i < ids.size(); ++i) {
-                    const qint64 position = low + (i + 1) * step;
+                    const qint64 position = (*places)[size_t(i)];
                     const qint64 was = m_store.block(ids[i])->position;
                     if (was == position)
                         continue;

@@ -390,36 +390,77 @@ void TestPageRoomSync::bothDevicesTypingAtOneSpotKeepTheirRunsTogether()
 
 void TestPageRoomSync::aLineStaysAfterTheBlockItWasTypedAfter_data()
 {
-    QTest::addColumn<QString>("bAfter"); // on a page numbered one apart B's line makes room after it
+    // On a page numbered one apart B's line makes room after `bAfter`; with none, B respaces the
+    // blocks from the third on a gap apart, as a client that numbers them its own way writes them.
+    QTest::addColumn<QString>("bAfter");
     QTest::addColumn<QString>("aAfter");
     QTest::addColumn<QStringList>("meant");
-    QTest::newRow("after a block B moved to make room")
-        << "b5"
-        << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "b5", "B's line", "b6", "A's line", "b7"};
-    QTest::newRow("after a block B moved further down")
-        << "b4"
-        << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "A's line", "b7"};
-    QTest::newRow("after a block B moved, before one it did not")
-        << "b4"
-        << "b7" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "b7", "A's line"};
-    QTest::newRow("after B's line's neighbour, on the other side")
-        << "b1"
-        << "b0" << QStringList{"b0", "A's line", "b1", "B's line", "b2", "b3", "b4", "b5", "b6", "b7"};
+    QTest::addColumn<bool>("aLandsFirst"); // A's line lands, then B's moves; else the other way round
+    for (const bool aFirst : {false, true}) {
+        const char *order = aFirst ? "A's line lands first" : "B's moves land first";
+        QTest::addRow("after a block B moved to make room, %s", order)
+            << "b5"
+            << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "b5", "B's line", "b6", "A's line", "b7"}
+            << aFirst;
+        QTest::addRow("after a block B moved further down, %s", order)
+            << "b4"
+            << "b6" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "A's line", "b7"}
+            << aFirst;
+        QTest::addRow("after a block B moved, before one it did not, %s", order)
+            << "b4"
+            << "b7" << QStringList{"b0", "b1", "b2", "b3", "b4", "B's line", "b5", "b6", "b7", "A's line"}
+            << aFirst;
+        QTest::addRow("after B's line's neighbour, on the other side, %s", order)
+            << "b1"
+            << "b0" << QStringList{"b0", "A's line", "b1", "B's line", "b2", "b3", "b4", "b5", "b6", "b7"}
+            << aFirst;
+        QTest::addRow("after a block B respaced, %s", order)
+            << ""
+            << "b5" << QStringList{"b0", "b1", "b2", "b3", "b4", "b5", "A's line", "b6", "b7"} << aFirst;
+    }
 }
 
-// B's line moves the blocks next to it to make room; before A has heard of it, A types a line after
-// one of them: A's line stays right after that block, wherever B's room put it.
+// B moves blocks of the page; before A has heard of it, A types a line after one of them: A's line
+// stays right after that block, wherever B put it, whichever lands first.
 void TestPageRoomSync::aLineStaysAfterTheBlockItWasTypedAfter()
 {
     QFETCH(QString, bAfter);
     QFETCH(QString, aAfter);
     QFETCH(QStringList, meant);
+    QFETCH(bool, aLandsFirst);
     QVERIFY(!sharedPage(numbered(QStringLiteral("b"), 8).replaceInStrings(QStringLiteral(" "), QString()),
                         /*gapless=*/true)
                  .isEmpty());
-    QVERIFY(m_b->insertBlockAfter(blockOn(*m_b, bAfter), QStringLiteral("B's line")));
-    QVERIFY(settle(*m_b));
+    const auto bMoves = [&] {
+        if (!bAfter.isEmpty()) {
+            QVERIFY(m_b->insertBlockAfter(blockOn(*m_b, bAfter), QStringLiteral("B's line")));
+        } else {
+            const QString page = m_b->store().pageWithServerID(m_pageID)->localID;
+            QStringList respaced;
+            for (int i = 2; i < 8; ++i) {
+                respaced << blockOn(*m_b, QStringLiteral("b%1").arg(i));
+                m_b->store().editBlock(respaced.back(),
+                                       [&](FNBlock &b) { b.position = i * kBlockPositionGap; });
+            }
+            Outbox::of(m_b->store()).blocksEdited(page, respaced, BlockFields::Place);
+            Outbox::of(m_b->store()).pageBlocksUpsert(page);
+        }
+        QVERIFY(settle(*m_b));
+    };
+    if (!aLandsFirst)
+        bMoves();
+    // A's line lands, and its cycle waits for the answer while B's moves land after it.
+    auto held = FakeService::Fault::held();
+    held.remaining = 1;
+    if (aLandsFirst)
+        m_fake.setFault(kBlocks, held);
+    const int upserts = requestCount(kBlocks);
     QVERIFY(m_a->insertBlockAfter(blockOn(*m_a, aAfter), QStringLiteral("A's line")));
+    if (aLandsFirst) {
+        QTRY_COMPARE_WITH_TIMEOUT(requestCount(kBlocks), upserts + 1, kWait);
+        bMoves();
+        m_fake.releaseHeldAnswers();
+    }
     for (ChaosDevice *d : {m_a.get(), m_b.get(), m_a.get()})
         QVERIFY(settle(*d));
 
