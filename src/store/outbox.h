@@ -185,6 +185,8 @@ public:
 
     // Takes the operation out; false when it was not queued.
     bool drop(const QString &opLocalID);
+    // Takes the operations out in one change; how many were queued.
+    qsizetype drop(const QSet<QString> &opLocalIDs);
     // Takes out the page's queued deletes; false when there was none.
     bool dropPageDeletes(const QString &pageLocalID);
     // Puts `op` in place of the queued operation with its local id; false when it has gone.

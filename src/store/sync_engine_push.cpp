@@ -55,19 +55,22 @@ struct GoneOut {
 QCoro::Task<> SyncEngine::push()
 {
     queueLeftEdits();
-    std::vector<FNSyncOp> ops = m_store.state().outbox;
-    if (ops.empty()) {
+    foldBlockUpserts();
+    std::vector<FNSyncOp> due = m_store.state().outbox;
+    if (due.empty()) {
         co_await restoreRefusedPages();
         co_return;
     }
-    std::stable_sort(ops.begin(), ops.end(),
+    std::stable_sort(due.begin(), due.end(),
                      [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
-
-    foldBlockUpserts();
-    std::vector<FNSyncOp> due;
-    for (const auto &op : ops) {
-        if (m_outbox.find(op.localID))
-            due.push_back(*m_outbox.find(op.localID));
+    // Per record, how many of its operations the pass has still to come to: what an operation that
+    // fails or waits would hold back, or be overruled by, is only asked when one is left.
+    std::vector<QString> records;
+    records.reserve(due.size());
+    QHash<QString, int> ahead;
+    for (const FNSyncOp &op : due) {
+        records.push_back(recordKey(op));
+        ++ahead[records.back()];
     }
 
     const QDateTime passTime = now();
@@ -77,13 +80,17 @@ QCoro::Task<> SyncEngine::push()
     QSet<QString> held;
     QHash<QString, QStringList> passed;
     const auto settleFailed = [&](const QString &record, const FNSyncOp &op) {
+        if (ahead.value(record) == 0)
+            return; // nothing newer of its record left in this pass
         if (holdsNewer(op))
             held.insert(record);
         else if (op.refused)
             passed[record].append(op.localID);
     };
-    for (const auto &queued : due) {
-        const QString record = recordKey(queued);
+    for (size_t at = 0; at < due.size(); ++at) {
+        const FNSyncOp &queued = due[at];
+        const QString &record = records[at];
+        --ahead[record];
         if (held.contains(record))
             continue;
         if (queued.nextRetryAt && *queued.nextRetryAt > passTime) {
@@ -166,6 +173,7 @@ void SyncEngine::foldBlockUpserts()
         // Per block, every field any of them carries: the newest item holds this device's latest
         // value of each.
         QMap<QString, qint64> fields;
+        QHash<QString, qint64> unread;
         for (const FNSyncOp &op : queued) {
             try {
                 BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
@@ -177,7 +185,12 @@ void SyncEngine::foldBlockUpserts()
                 if (!merged || req.page_id != 0)
                     merged = BlocksUpsertReq{req.page_id, {}};
             } catch (const DecodeError &) {
-                // Never sendable: it adds nothing.
+                // Never sendable: it adds nothing, but what it was to carry is marked to go again, as
+                // a later upsert leaves out what one queued before carries.
+                if (op.carriedFields) {
+                    for (auto it = op.carriedFields->cbegin(); it != op.carriedFields->cend(); ++it)
+                        unread[it.key()] |= it.value();
+                }
             }
         }
         if (merged) {
@@ -189,24 +202,31 @@ void SyncEngine::foldBlockUpserts()
                     continue;
                 merged->blocks.push_back(std::move(item));
             }
-            std::stable_sort(
-                merged->blocks.begin(), merged->blocks.end(),
-                [](const BlockUpsertItem &a, const BlockUpsertItem &b) {
-                    // As listedBefore orders blocks, so new blocks at one position get their ids in
-                    // the order every device lists them.
-                    if (a.position != b.position)
-                        return a.position < b.position;
-                    if (a.id.has_value() != b.id.has_value())
-                        return a.id.has_value();
-                    if (a.id != b.id)
-                        return a.id < b.id;
-                    return a.client_id < b.client_id;
-                });
+            std::stable_sort(merged->blocks.begin(), merged->blocks.end(),
+                             [](const BlockUpsertItem &a, const BlockUpsertItem &b) {
+                                 // As listedBefore orders blocks, so new blocks at one position get their ids
+                                 // in the order every device lists them.
+                                 if (a.position != b.position)
+                                     return a.position < b.position;
+                                 if (a.id.has_value() != b.id.has_value())
+                                     return a.id.has_value();
+                                 if (a.id != b.id)
+                                     return a.id < b.id;
+                                 return a.client_id < b.client_id;
+                             });
             if (!m_outbox.replaceBlocksUpsert(newest, *merged))
                 continue; // kept apart rather than lose the older ones' blocks
         }
+        QSet<QString> folded;
         for (size_t i = 0; i + 1 < queued.size(); ++i)
-            m_outbox.drop(queued[i].localID);
+            folded.insert(queued[i].localID);
+        m_outbox.drop(folded);
+        for (auto it = unread.cbegin(); it != unread.cend(); ++it) {
+            if (!fields.contains(it.key()))
+                m_outbox.blockEdited(page, it.key(), it.value());
+        }
+        if (!unread.isEmpty())
+            m_outbox.pageBlocksUpsert(page, now());
     }
 }
 
@@ -467,7 +487,8 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, boo
 QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
 {
     const SyncOpKind kind = op.kind();
-    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate || kind == SyncOpKind::FolderDelete) {
+    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate ||
+        kind == SyncOpKind::FolderDelete) {
         co_await sendFolderOp(std::move(op));
         co_return;
     }
