@@ -31,7 +31,10 @@ Outbox::Outbox(LocalStore &store)
     , m_store(store)
 {
     // A bulk edit or a reset may have put other checks in the list.
-    connect(&store, &LocalStore::recordsChanged, this, [this] { m_checks.stale = true; });
+    connect(&store, &LocalStore::recordsChanged, this, [this] {
+        m_checks.stale = true;
+        m_unsent.stale = true;
+    });
 }
 
 Outbox &Outbox::of(LocalStore &store)
@@ -395,6 +398,19 @@ QHash<QString, qint64> Outbox::editedBlocks(const QString &pageLocalID) const
 }
 
 QHash<QString, qint64> Outbox::blocksWithUnsentEdits() const
+{
+    // Asked at every cycle and every pull: while nothing was queued, sent or marked since, the
+    // operations waiting out a back-off are not read again.
+    const StoreState &state = m_store.state();
+    if (m_unsent.revision == m_revision && m_unsent.generation == m_store.generation() && !m_unsent.stale &&
+        m_unsent.operations == state.outbox.size() && m_unsent.marks == state.editedBlocks.size())
+        return m_unsent.ids;
+    m_unsent = UnsentCache{m_revision, m_store.generation(), state.outbox.size(), state.editedBlocks.size(),
+                           false,      unsentNow()};
+    return m_unsent.ids;
+}
+
+QHash<QString, qint64> Outbox::unsentNow() const
 {
     QHash<QString, qint64> ids;
     for (const FNBlockEdit &e : m_store.state().editedBlocks)
