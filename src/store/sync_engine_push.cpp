@@ -84,7 +84,11 @@ QCoro::Task<> SyncEngine::push()
         if (waits(outbox[i]))
             continue;
         due.push_back(outbox[i]);
-        dueRecord.push_back(int(recordIDs.emplace(recordKey(outbox[i]), int(recordIDs.size())).value()));
+        const RecordKey record = recordKey(outbox[i]);
+        auto id = recordIDs.find(record);
+        if (id == recordIDs.end())
+            id = recordIDs.insert(record, int(recordIDs.size()));
+        dueRecord.push_back(*id);
     }
     std::vector<int> dueAhead(size_t(recordIDs.size()), 0);
     std::vector<size_t> lastDue(dueAhead.size(), 0);
