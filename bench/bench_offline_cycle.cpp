@@ -171,6 +171,13 @@ int main(int argc, char *argv[])
             if ((k + 1) % kLinesPerPause == 0)
                 Outbox::of(d.store()).pageBlocksUpsert(page);
         }
+        // What the queued upserts carry, per line typed: each line once, and again only where it was
+        // typed into or moved to make room after its upsert was queued.
+        qsizetype carried = 0;
+        for (const FNSyncOp &op : d.store().state().outbox) {
+            if (op.refLocalID == page && op.carriedFields)
+                carried += op.carriedFields->size();
+        }
         // The anchor: the one upsert that carries the lines, built and encoded.
         QElapsedTimer t;
         t.start();
@@ -189,10 +196,10 @@ int main(int argc, char *argv[])
         anchors.push_back(anchor);
         longest.push_back(reconnect->longest);
         cpus.push_back(reconnect->cpu);
-        std::printf(
-            "typed offline, round %d: anchor %.1f ms; reconnect longest stall %.1f ms, GUI thread CPU "
-            "%.0f ms; every line on the service: %s\n",
-            r + 1, anchor, reconnect->longest, reconnect->cpu, named ? "yes" : "NO");
+        std::printf("typed offline, round %d: upserts carry %.2f blocks per line; anchor %.1f ms; reconnect "
+                    "longest stall %.1f ms, GUI thread CPU %.0f ms; every line on the service: %s\n",
+                    r + 1, double(carried) / kTypedLines, anchor, reconnect->longest, reconnect->cpu,
+                    named ? "yes" : "NO");
     }
     const double a = median(anchors), l = median(longest);
     std::printf("reconnect after %d lines typed offline in one place (medians of %d):\n", kTypedLines,
