@@ -4,20 +4,27 @@
 
 SyncOpKind FNSyncOp::kind() const
 {
+    // Asked for every operation at every push: the lengths are known up front, so most pairs are
+    // told apart by them alone.
     struct Pair {
-        const char *entity;
-        const char *op;
+        QLatin1String entity;
+        QLatin1String op;
         SyncOpKind kind;
     };
     static constexpr Pair kPairs[] = {
-        {"page", "create", SyncOpKind::PageCreate},     {"page", "update", SyncOpKind::PageUpdate},
-        {"page", "delete", SyncOpKind::PageDelete},     {"page", "move", SyncOpKind::PageMove},
-        {"block", "upsert", SyncOpKind::BlockUpsert},   {"block", "delete", SyncOpKind::BlockDelete},
-        {"folder", "create", SyncOpKind::FolderCreate}, {"folder", "update", SyncOpKind::FolderUpdate},
-        {"folder", "delete", SyncOpKind::FolderDelete}, {"page", "parent", SyncOpKind::PageParent},
+        {QLatin1String("page"), QLatin1String("create"), SyncOpKind::PageCreate},
+        {QLatin1String("page"), QLatin1String("update"), SyncOpKind::PageUpdate},
+        {QLatin1String("page"), QLatin1String("delete"), SyncOpKind::PageDelete},
+        {QLatin1String("page"), QLatin1String("move"), SyncOpKind::PageMove},
+        {QLatin1String("block"), QLatin1String("upsert"), SyncOpKind::BlockUpsert},
+        {QLatin1String("block"), QLatin1String("delete"), SyncOpKind::BlockDelete},
+        {QLatin1String("folder"), QLatin1String("create"), SyncOpKind::FolderCreate},
+        {QLatin1String("folder"), QLatin1String("update"), SyncOpKind::FolderUpdate},
+        {QLatin1String("folder"), QLatin1String("delete"), SyncOpKind::FolderDelete},
+        {QLatin1String("page"), QLatin1String("parent"), SyncOpKind::PageParent},
     };
     for (const Pair &p : kPairs) {
-        if (entity == QLatin1String(p.entity) && op == QLatin1String(p.op))
+        if (entity.size() == p.entity.size() && op.size() == p.op.size() && entity == p.entity && op == p.op)
             return p.kind;
     }
     return SyncOpKind::Other;

@@ -31,7 +31,10 @@ Outbox::Outbox(LocalStore &store)
     , m_store(store)
 {
     // A bulk edit or a reset may have put other checks in the list.
-    connect(&store, &LocalStore::recordsChanged, this, [this] { m_checks.stale = true; });
+    connect(&store, &LocalStore::recordsChanged, this, [this] {
+        m_checks.stale = true;
+        m_unsent.stale = true;
+    });
 }
 
 Outbox &Outbox::of(LocalStore &store)
@@ -124,6 +127,19 @@ bool Outbox::drop(const QString &opLocalID)
     });
     save();
     return true;
+}
+
+qsizetype Outbox::drop(const QSet<QString> &opLocalIDs)
+{
+    const auto &outbox = m_store.state().outbox;
+    const auto listed = [&](const FNSyncOp &o) { return opLocalIDs.contains(o.localID); };
+    if (opLocalIDs.isEmpty() || std::none_of(outbox.begin(), outbox.end(), listed))
+        return 0;
+    qsizetype dropped = 0;
+    m_store.changeOutsideRecords(
+        [&](StoreState &s) { dropped = qsizetype(std::erase_if(s.outbox, listed)); });
+    save();
+    return dropped;
 }
 
 bool Outbox::dropPageDeletes(const QString &pageLocalID)
@@ -304,10 +320,13 @@ bool Outbox::replaceBlocksUpsert(FNSyncOp op, const BlocksUpsertReq &req)
 void Outbox::takeOutOfUpserts(const std::function<bool(const FNSyncOp &, const BlockUpsertItem &)> &takeOut,
                               const std::function<bool(const FNSyncOp &)> &mayHold)
 {
-    const std::vector<FNSyncOp> queued = m_store.state().outbox;
+    // A copy of only those to read: what waits besides costs a look, not a copy.
+    std::vector<FNSyncOp> queued;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.kind() == SyncOpKind::BlockUpsert && (!mayHold || mayHold(op)))
+            queued.push_back(op);
+    }
     for (const FNSyncOp &op : queued) {
-        if (op.kind() != SyncOpKind::BlockUpsert || (mayHold && !mayHold(op)))
-            continue;
         BlocksUpsertReq req;
         try {
             req = sharedJSONDecode<BlocksUpsertReq>(op.payloadJSON.toUtf8());
@@ -380,6 +399,19 @@ QHash<QString, qint64> Outbox::editedBlocks(const QString &pageLocalID) const
 
 QHash<QString, qint64> Outbox::blocksWithUnsentEdits() const
 {
+    // Asked at every cycle and every pull: while nothing was queued, sent or marked since, the
+    // operations waiting out a back-off are not read again.
+    const StoreState &state = m_store.state();
+    if (m_unsent.revision == m_revision && m_unsent.generation == m_store.generation() && !m_unsent.stale &&
+        m_unsent.operations == state.outbox.size() && m_unsent.marks == state.editedBlocks.size())
+        return m_unsent.ids;
+    m_unsent = UnsentCache{m_revision, m_store.generation(), state.outbox.size(), state.editedBlocks.size(),
+                           false,      unsentNow()};
+    return m_unsent.ids;
+}
+
+QHash<QString, qint64> Outbox::unsentNow() const
+{
     QHash<QString, qint64> ids;
     for (const FNBlockEdit &e : m_store.state().editedBlocks)
         ids[e.blockLocalID] = BlockFields::merged(ids.value(e.blockLocalID), e.fields);
@@ -412,8 +444,19 @@ Outbox::PageBlocksResult Outbox::pageBlocksUpsert(const QString &pageLocalID, co
         result.outcome = PageBlocksOutcome::PageNotOnServer;
         return result;
     }
+    // Blocks typed offline would otherwise ride again in every upsert queued until the page's first
+    // one lands: the push merges them per block into the newest anyway.
+    QSet<QString> queued;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (op.carriedFields && op.refLocalID == pageLocalID && op.kind() == SyncOpKind::BlockUpsert) {
+            for (auto it = op.carriedFields->cbegin(); it != op.carriedFields->cend(); ++it) {
+                if (it.value() != 0)
+                    queued.insert(it.key());
+            }
+        }
+    }
     const std::optional<PageBlocksUpsert> upsert =
-        storedBlocksUpsert(m_store, pageLocalID, editedBlocks(pageLocalID));
+        storedBlocksUpsert(m_store, pageLocalID, editedBlocks(pageLocalID), queued);
     result.waitingForParent = upsert ? upsert->waitingForParent : 0;
     if (!upsert || upsert->req.blocks.empty()) {
         result.outcome = PageBlocksOutcome::NothingToSend;

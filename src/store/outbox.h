@@ -191,6 +191,8 @@ public:
 
     // Takes the operation out; false when it was not queued.
     bool drop(const QString &opLocalID);
+    // Takes the operations out in one change; how many were queued.
+    qsizetype drop(const QSet<QString> &opLocalIDs);
     // Takes out the page's queued deletes; false when there was none.
     bool dropPageDeletes(const QString &pageLocalID);
     // Puts `op` in place of the queued operation with its local id; false when it has gone.
@@ -233,6 +235,7 @@ private:
                     const std::function<void(StoreState &, FNSyncOp &)> &alongside = {});
     // Every change of the operations or the marks saves through here.
     void save();
+    QHash<QString, qint64> unsentNow() const;
     // Fill checks saved as they change; they are not part of `revision`.
     void saveChecks();
 
@@ -254,6 +257,16 @@ private:
         bool stale = true;
     };
     mutable CheckIndex m_checks;
+    // What blocksWithUnsentEdits answered, and for which state of the operations and marks.
+    struct UnsentCache {
+        quint64 revision = 0;
+        quint64 generation = 0;
+        size_t operations = 0;
+        size_t marks = 0;
+        bool stale = true;
+        QHash<QString, qint64> ids;
+    };
+    mutable UnsentCache m_unsent;
     // Pages deleted here whose delete can still be undone, until when.
     QHash<QString, QDeadlineTimer> m_undoablePages;
 };

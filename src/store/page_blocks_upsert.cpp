@@ -10,7 +10,8 @@
 #include <algorithm>
 
 std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
-                                                   const QHash<QString, qint64> &edited)
+                                                   const QHash<QString, qint64> &edited,
+                                                   const QSet<QString> &queued)
 {
     const FNPage *page = store.page(pageLocalID);
     if (!page || page->serverID == 0)
@@ -24,8 +25,9 @@ std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, cons
     std::vector<const FNBlock *> sent;
     bool anyParent = false;
     for (const FNBlock *b : blocks) {
-        // A change of nothing the service keeps (an indent) sends nothing.
-        if (b->serverID != 0 && edited.value(b->localID) == 0)
+        // A change of nothing the service keeps (an indent) sends nothing, nor does a new block
+        // unchanged since an upsert queued already carries it.
+        if (edited.value(b->localID) == 0 && (b->serverID != 0 || queued.contains(b->localID)))
             continue;
         sent.push_back(b);
         anyParent = anyParent || !b->parentBlockLocalID.isEmpty();
@@ -119,7 +121,8 @@ void fillUpsertItem(const LocalStore &store, BlockUpsertItem &item, const FNBloc
         item.position = block.position;
         qint64 parentID = block.parentBlockServerID;
         if (!block.parentBlockLocalID.isEmpty()) {
-            if (const FNBlock *parent = store.block(block.parentBlockLocalID); parent && parent->serverID != 0)
+            if (const FNBlock *parent = store.block(block.parentBlockLocalID);
+                parent && parent->serverID != 0)
                 parentID = parent->serverID;
         }
         if (parentID != 0)

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -23,15 +24,17 @@ struct PageBlocksUpsert {
 };
 
 // The "block"/"upsert" of the page's live blocks that changed on this device (`edited`: the fields
-// changed, by block) or are not on the service yet, as stored now, in position order: the service keeps every block an upsert leaves
-// out, so a block this device did not change is never sent from a copy that may be stale. A block
-// whose parent is not on the service yet waits for a later upsert; one under a block deleted here
-// stays out, as the service removes it with that block; one whose parent is otherwise not among the
+// changed, by block) or are not on the service yet, as stored now, in position order: the service keeps every
+// block an upsert leaves out, so a block this device did not change is never sent from a copy that may be
+// stale. A block whose parent is not on the service yet waits for a later upsert; one under a block deleted
+// here stays out, as the service removes it with that block; one whose parent is otherwise not among the
 // page's live blocks goes by its stored parent id; one whose stored content does not read as a JSON
 // object stays out, kept here as it is, rather than reaching the service empty. None while the page
-// has no server id.
+// has no server id. A block not on the service that an upsert queued already carries (`queued`) goes
+// only when changed since.
 std::optional<PageBlocksUpsert> storedBlocksUpsert(const LocalStore &store, const QString &pageLocalID,
-                                                   const QHash<QString, qint64> &edited);
+                                                   const QHash<QString, qint64> &edited,
+                                                   const QSet<QString> &queued = {});
 
 struct FNBlock;
 

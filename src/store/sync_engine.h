@@ -21,6 +21,7 @@
 #include <coroutine>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class Connectivity;
@@ -306,7 +307,8 @@ private:
     // Marks the queued operation unanswered; a create also keeps the window its send was out in.
     void markUnanswered(FNSyncOp &queued);
     // What an operation changes on the service: operations on one record go out in order.
-    QString recordKey(const FNSyncOp &op) const;
+    using RecordKey = std::pair<QString, QString>;
+    RecordKey recordKey(const FNSyncOp &op) const;
     // Whether the operation, failed or waiting out its back-off, holds back the newer ones of its
     // record; the rule is written at its definition.
     static bool holdsNewer(const FNSyncOp &op);
@@ -316,7 +318,7 @@ private:
     // Whether the payload reads as its operation's body; one that does not is never sent.
     static bool isReadable(const FNSyncOp &op);
     // Merges each page's queued block upserts into its newest.
-    void foldBlockUpserts();
+    QCoro::Task<> foldBlockUpserts();
     // Takes out of the queued block upserts every item the pulled changes show the service holding
     // as it stands.
     void dropArrivedUpsertItems(const std::vector<SyncOpDTO> &ops);
@@ -342,6 +344,8 @@ private:
     // With them, the blocks a pulled delete does not take: those edited in content or kind, and every
     // block above one of them.
     QSet<QString> m_keptByEdits;
+    // Whether the batch applied holds a block delete: the only thing m_keptByEdits is read for.
+    bool m_deletesPulled = false;
     // While a pulled batch is applied: the blocks whose upsert items its echoes showed landed.
     QSet<QString> m_landedHere;
     // The outbox's revision they were read at, or the pull's own changes brought them up to.

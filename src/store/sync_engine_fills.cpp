@@ -75,8 +75,8 @@ bool SyncEngine::needsFreshCopy() const
     const QDateTime passTime = now();
     const auto &outbox = m_store.state().outbox;
     return std::any_of(outbox.begin(), outbox.end(), [&](const FNSyncOp &op) {
-        return (needsPullFirst(op) || Outbox::isStrayCopyDelete(op)) &&
-               (!op.nextRetryAt || *op.nextRetryAt <= passTime);
+        return (!op.nextRetryAt || *op.nextRetryAt <= passTime) &&
+               (needsPullFirst(op) || Outbox::isStrayCopyDelete(op));
     });
 }
 

@@ -158,6 +158,9 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
     QElapsedTimer slice;
     slice.start();
     dropArrivedUpsertItems(resp.ops);
+    m_deletesPulled = std::any_of(resp.ops.begin(), resp.ops.end(), [](const SyncOpDTO &op) {
+        return op.op == QLatin1String("delete") && op.entity_type == QLatin1String("block");
+    });
     noteUnsentEdits();
     noteRoomPages();
     const QSet<QString> runPages = m_newRuns.empty() ? QSet<QString>() : pagesWritten(resp.ops);
@@ -506,6 +509,8 @@ void SyncEngine::noteUnsentEdits()
     m_unsentRevision = m_outbox.revision();
     m_unsentEdits = m_outbox.blocksWithUnsentEdits();
     m_keptByEdits.clear();
+    if (!m_deletesPulled)
+        return; // only a pulled delete asks, and walking up from every edit waiting costs
     for (auto it = m_unsentEdits.cbegin(); it != m_unsentEdits.cend(); ++it) {
         if (!(it.value() & (BlockFields::Content | BlockFields::Kind)))
             continue;

@@ -12,6 +12,7 @@
 #include "store/retry_policy.h"
 #include "store/sync_errors.h"
 
+#include <QPointer>
 #include <QSet>
 
 #include <algorithm>
@@ -54,45 +55,96 @@ struct GoneOut {
 
 QCoro::Task<> SyncEngine::push()
 {
+    QPointer<SyncEngine> self(this);
     queueLeftEdits();
-    std::vector<FNSyncOp> ops = m_store.state().outbox;
-    if (ops.empty()) {
+    co_await foldBlockUpserts();
+    if (!self || m_cancel.isCancelled())
+        co_return;
+    const QDateTime passTime = now();
+    const auto waits = [&](const FNSyncOp &op) { return op.nextRetryAt && *op.nextRetryAt > passTime; };
+    const auto &outbox = m_store.state().outbox;
+    // What only waits out its back-off is not read at all when nothing is due.
+    if (std::all_of(outbox.begin(), outbox.end(), waits)) {
         co_await restoreRefusedPages();
         co_return;
     }
-    std::stable_sort(ops.begin(), ops.end(),
-                     [](const FNSyncOp &a, const FNSyncOp &b) { return a.createdAt < b.createdAt; });
-
-    foldBlockUpserts();
+    // In the order queued; the times are read once, not at every comparison.
+    std::vector<std::pair<qint64, size_t>> order;
+    order.reserve(outbox.size());
+    for (size_t i = 0; i < outbox.size(); ++i)
+        order.emplace_back(outbox[i].createdAt.toMSecsSinceEpoch(), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    // The operations due, each numbered by its record, and the records' operations still to come.
+    // One that waits counts only where a due one of its record comes after it: what it holds back.
     std::vector<FNSyncOp> due;
-    for (const auto &op : ops) {
-        if (m_outbox.find(op.localID))
-            due.push_back(*m_outbox.find(op.localID));
+    std::vector<int> dueRecord;
+    QHash<RecordKey, int> recordIDs;
+    for (const auto &[stamp, i] : order) {
+        if (waits(outbox[i]))
+            continue;
+        due.push_back(outbox[i]);
+        const RecordKey record = recordKey(outbox[i]);
+        auto id = recordIDs.find(record);
+        if (id == recordIDs.end())
+            id = recordIDs.insert(record, int(recordIDs.size()));
+        dueRecord.push_back(*id);
     }
-
-    const QDateTime passTime = now();
-    m_requestCredential = m_client.credential();
-    // The records whose newer operations wait (holdsNewer), and per record the refused operations
-    // passed over, which a newer one that lands overrules.
-    QSet<QString> held;
-    QHash<QString, QStringList> passed;
-    const auto settleFailed = [&](const QString &record, const FNSyncOp &op) {
-        if (holdsNewer(op))
-            held.insert(record);
-        else if (op.refused)
-            passed[record].append(op.localID);
-    };
-    for (const auto &queued : due) {
-        const QString record = recordKey(queued);
-        if (held.contains(record))
-            continue;
-        if (queued.nextRetryAt && *queued.nextRetryAt > passTime) {
-            settleFailed(record, queued);
-            continue;
+    std::vector<int> dueAhead(size_t(recordIDs.size()), 0);
+    std::vector<size_t> lastDue(dueAhead.size(), 0);
+    for (size_t at = 0; at < dueRecord.size(); ++at) {
+        ++dueAhead[size_t(dueRecord[at])];
+        lastDue[size_t(dueRecord[at])] = at;
+    }
+    // Per record, the operations that failed or wait, passed over before its next due one, and the
+    // refused among them, which a newer one that lands overrules; and the records held back.
+    std::vector<std::vector<FNSyncOp>> passedOver(dueAhead.size());
+    std::vector<QStringList> passed(dueAhead.size());
+    std::vector<bool> held(dueAhead.size(), false);
+    {
+        size_t next = 0; // the next due operation, in the order queued
+        for (const auto &[stamp, i] : order) {
+            const FNSyncOp &op = outbox[i];
+            if (!waits(op)) {
+                ++next;
+                continue;
+            }
+            if (next == due.size())
+                break;
+            // Only what comes before a due one of its record can hold it back.
+            const auto id = recordIDs.constFind(recordKey(op));
+            if (id != recordIDs.cend() && lastDue[size_t(*id)] >= next)
+                passedOver[size_t(*id)].push_back(op);
         }
+    }
+    const auto settleFailed = [&](int record, const FNSyncOp &op) {
+        if (dueAhead[size_t(record)] > 0)
+            passedOver[size_t(record)].push_back(op);
+    };
+    // Whether what was passed over holds the record's due operation back; read only now.
+    const auto holdsBack = [&](int record) {
+        std::vector<FNSyncOp> older = std::exchange(passedOver[size_t(record)], {});
+        for (const FNSyncOp &op : older) {
+            if (holdsNewer(op)) {
+                held[size_t(record)] = true;
+                return true;
+            }
+            if (op.refused)
+                passed[size_t(record)].append(op.localID);
+        }
+        return false;
+    };
+
+    m_requestCredential = m_client.credential();
+    for (size_t at = 0; at < due.size(); ++at) {
+        const FNSyncOp &queued = due[at];
+        const int record = dueRecord[at];
+        --dueAhead[size_t(record)];
+        if (held[size_t(record)] || holdsBack(record))
+            continue;
         if (waitsForFolderDelete(queued)) {
             // An undo may still keep it; once the window is past it never goes.
-            held.insert(record);
+            held[size_t(record)] = true;
             continue;
         }
         if (strayDeleteWaits(queued))
@@ -101,7 +153,7 @@ QCoro::Task<> SyncEngine::push()
             // Sent now, it would write stale copies; the feed's failure is no answer to it, and
             // costs it no wait: it goes with the first cycle whose pull works.
             noteWaitForFeed(queued, m_freshCopyError);
-            held.insert(record);
+            held[size_t(record)] = true;
             continue;
         }
         // A follow-up goes out in the same pass, before the pull could bring the older version back.
@@ -122,8 +174,8 @@ QCoro::Task<> SyncEngine::push()
                 failure = std::current_exception();
             }
             if (!failure) {
-                if (const auto it = passed.constFind(record); it != passed.constEnd())
-                    overrule(*it, *op);
+                if (!passed[size_t(record)].isEmpty())
+                    overrule(passed[size_t(record)], *op);
                 op = settleSent(*op);
                 continue;
             }
@@ -147,69 +199,6 @@ QCoro::Task<> SyncEngine::push()
         }
     }
     co_await restoreRefusedPages();
-}
-
-void SyncEngine::foldBlockUpserts()
-{
-    // Per page, in the order they were queued (the clocks that stamp them may step back).
-    std::map<QString, std::vector<FNSyncOp>> upserts;
-    for (const FNSyncOp &op : m_store.state().outbox) {
-        if (op.kind() == SyncOpKind::BlockUpsert)
-            upserts[op.refLocalID].push_back(op);
-    }
-    for (auto &[page, queued] : upserts) {
-        if (queued.size() < 2)
-            continue;
-        // Each carries only the blocks changed since the one before it, so the page's upserts merge
-        // into its newest: per block, the item queued last.
-        FNSyncOp newest = queued.back();
-        std::optional<BlocksUpsertReq> merged;
-        std::map<QString, BlockUpsertItem> items;
-        // Per block, every field any of them carries: the newest item holds this device's latest
-        // value of each.
-        QMap<QString, qint64> fields;
-        for (const FNSyncOp &op : queued) {
-            try {
-                BlocksUpsertReq req = decodePayload<BlocksUpsertReq>(op.payloadJSON);
-                for (BlockUpsertItem &item : req.blocks) {
-                    fields[item.client_id] =
-                        BlockFields::merged(fields.value(item.client_id), op.fieldsCarried(item.client_id));
-                    items[item.client_id] = std::move(item);
-                }
-                if (!merged || req.page_id != 0)
-                    merged = BlocksUpsertReq{req.page_id, {}};
-            } catch (const DecodeError &) {
-                // Never sendable: it adds nothing.
-            }
-        }
-        if (merged) {
-            newest.carriedFields = fields;
-            for (auto &[clientID, item] : items) {
-                // A block deleted here since must not come back to life on the service.
-                const FNBlock *block = m_store.block(clientID);
-                if (block && block->deletedAt)
-                    continue;
-                merged->blocks.push_back(std::move(item));
-            }
-            std::stable_sort(
-                merged->blocks.begin(), merged->blocks.end(),
-                [](const BlockUpsertItem &a, const BlockUpsertItem &b) {
-                    // As listedBefore orders blocks, so new blocks at one position get their ids in
-                    // the order every device lists them.
-                    if (a.position != b.position)
-                        return a.position < b.position;
-                    if (a.id.has_value() != b.id.has_value())
-                        return a.id.has_value();
-                    if (a.id != b.id)
-                        return a.id < b.id;
-                    return a.client_id < b.client_id;
-                });
-            if (!m_outbox.replaceBlocksUpsert(newest, *merged))
-                continue; // kept apart rather than lose the older ones' blocks
-        }
-        for (size_t i = 0; i + 1 < queued.size(); ++i)
-            m_outbox.drop(queued[i].localID);
-    }
 }
 
 bool SyncEngine::isReadable(const FNSyncOp &op)
@@ -278,16 +267,17 @@ void SyncEngine::overrule(const QStringList &refused, const FNSyncOp &landed)
     }
 }
 
-QString SyncEngine::recordKey(const FNSyncOp &op) const
+SyncEngine::RecordKey SyncEngine::recordKey(const FNSyncOp &op) const
 {
     // A page's block upserts and the deletes of its blocks touch one list on the service.
+    static const QString blocks = QStringLiteral("blocks");
     if (op.kind() == SyncOpKind::BlockUpsert)
-        return QStringLiteral("blocks:") + op.refLocalID;
+        return {blocks, op.refLocalID};
     if (op.kind() == SyncOpKind::BlockDelete) {
         if (const FNBlock *block = m_store.block(op.refLocalID))
-            return QStringLiteral("blocks:") + block->pageLocalID;
+            return {blocks, block->pageLocalID};
     }
-    return op.entity + QLatin1Char(':') + op.refLocalID;
+    return {op.entity, op.refLocalID};
 }
 
 std::optional<FNSyncOp> SyncEngine::settleSent(const FNSyncOp &sent)
@@ -448,7 +438,8 @@ void SyncEngine::recordFailure(const FNSyncOp &op, std::exception_ptr error, boo
 QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
 {
     const SyncOpKind kind = op.kind();
-    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate || kind == SyncOpKind::FolderDelete) {
+    if (kind == SyncOpKind::FolderCreate || kind == SyncOpKind::FolderUpdate ||
+        kind == SyncOpKind::FolderDelete) {
         co_await sendFolderOp(std::move(op));
         co_return;
     }
@@ -561,17 +552,21 @@ QCoro::Task<> SyncEngine::sendOp(FNSyncOp op)
         const BlocksUpsertResp resp = co_await m_client.upsertBlocks(req, cancelToken());
         noteSending();
         QSet<QString> named; // blocks that have an id on the service for the first time
-        for (const auto &ack : resp.blocks) {
-            const qint64 sentID = sentIDs.value(ack.client_id);
-            const qint64 carried = op.fieldsCarried(ack.client_id);
-            if (sentID != 0 && ack.id != sentID && !(carried & (BlockFields::Content | BlockFields::Kind))) {
-                deleteStrayCopy(ack.client_id, ack.id, sentFields);
-                continue;
+        // One change for the views however many blocks got their ids.
+        m_store.batch([&] {
+            for (const auto &ack : resp.blocks) {
+                const qint64 sentID = sentIDs.value(ack.client_id);
+                const qint64 carried = op.fieldsCarried(ack.client_id);
+                if (sentID != 0 && ack.id != sentID &&
+                    !(carried & (BlockFields::Content | BlockFields::Kind))) {
+                    deleteStrayCopy(ack.client_id, ack.id, sentFields);
+                    continue;
+                }
+                if (const FNBlock *block = m_store.block(ack.client_id); block && block->serverID == 0)
+                    named.insert(ack.client_id);
+                giveBlockServerID(ack.client_id, ack.id);
             }
-            if (const FNBlock *block = m_store.block(ack.client_id); block && block->serverID == 0)
-                named.insert(ack.client_id);
-            giveBlockServerID(ack.client_id, ack.id);
-        }
+        });
         queueHeldChildren(op.refLocalID, named);
         co_return;
     }
@@ -609,40 +604,4 @@ QCoro::Task<bool> SyncEngine::adoptListedPage(QString pageLocalID, qint64 worksp
         co_return true;
     }
     co_return false;
-}
-
-void SyncEngine::queueLeftEdits()
-{
-    // Within a launch each edit's page queues it after a pause, but a launch that ended in that
-    // pause (a crash, a kill, a power loss) left its saved edits with only their marks to send them.
-    if (std::exchange(m_leftEditsQueued, true))
-        return;
-    QStringList pages;
-    for (const FNBlockEdit &edit : m_store.state().editedBlocks) {
-        if (!pages.contains(edit.pageLocalID))
-            pages << edit.pageLocalID;
-    }
-    for (const QString &page : pages)
-        m_outbox.pageBlocksUpsert(page, now());
-}
-
-void SyncEngine::queueHeldChildren(const QString &pageLocalID, const QSet<QString> &named)
-{
-    // Held back while their parent had no id, they would otherwise wait for the page's next edit.
-    if (named.isEmpty())
-        return;
-    for (const FNBlockEdit &edit : m_store.state().editedBlocks) {
-        const FNBlock *block = edit.pageLocalID == pageLocalID ? m_store.block(edit.blockLocalID) : nullptr;
-        if (block && !block->deletedAt && named.contains(block->parentBlockLocalID)) {
-            queueStoredBlocks(pageLocalID);
-            return;
-        }
-    }
-}
-
-void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
-{
-    // Blocks typed while the page waited for its id have no upsert yet when the page was closed
-    // before it came.
-    m_outbox.pageBlocksUpsert(pageLocalID, now());
 }
