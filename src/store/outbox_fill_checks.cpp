@@ -117,6 +117,7 @@ void Outbox::noteFilled(const QString &blockLocalID, qint64 fields)
         if (const qsizetype at = checkAt(blockLocalID); at >= 0) {
             s.fillChecks[size_t(at)].fields = fields;
             s.fillChecks[size_t(at)].repaired = 0; // what was put back went out with it
+            s.fillChecks[size_t(at)].unconfirmed = false;
         } else {
             addCheck(s, FNFillCheck{blockLocalID, fields, std::nullopt});
         }
@@ -245,6 +246,26 @@ void Outbox::dropRoomFrom(const QString &blockLocalID)
         // none, and nothing put back to send, the check has nothing left to do.
         if (isIdle(check))
             eraseCheck(s, size_t(at));
+    });
+    saveChecks();
+}
+
+void Outbox::settleUnconfirmedChecks()
+{
+    // Its own echo would have dropped the check: the request never reached the service, so it wrote
+    // over nothing.
+    const auto &checks = m_store.state().fillChecks;
+    if (std::none_of(checks.begin(), checks.end(), [](const FNFillCheck &c) { return c.unconfirmed; }))
+        return;
+    m_store.changeUntold([&](StoreState &s) {
+        for (FNFillCheck &c : s.fillChecks) {
+            if (c.unconfirmed) {
+                c.unconfirmed = false;
+                c.fields = 0;
+            }
+        }
+        std::erase_if(s.fillChecks, isIdle);
+        m_checks.stale = true;
     });
     saveChecks();
 }

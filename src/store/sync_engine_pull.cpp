@@ -183,6 +183,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             keepNewRunsInPlace(runPages);
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
+            if (!resp.capped.value_or(false))
+                m_outbox.settleUnconfirmedChecks();
             m_unsentEdits.clear();
             m_keptByEdits.clear();
             m_landedHere.clear();

@@ -5,12 +5,15 @@
 #include "store/outbox.h"
 #include "support/app_harness.h"
 #include "support/killed_child.h"
+#include "support/local_store_testing.h"
 #include "support/task_outcome.h"
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -25,6 +28,8 @@ const QString kNamed = QStringLiteral("Taxes");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kFolders = QStringLiteral("/api/folders.php");
+const QString kFeed = QStringLiteral("/api/sync.php");
+const QString kSecond = QStringLiteral("Second");
 
 // The child process is device A; these tell it what to do. Its mode is "type" (an edit of the
 // block), "add" (a new block), "page" or "folder" (a named create).
@@ -44,11 +49,55 @@ void signIn(AppHarness &app, const QString &token, qint64 userId)
     app.session.signIn(token, AuthUser{userId, QStringLiteral("Ann"), QStringLiteral("ann@example.com")});
 }
 
+// The block's new place, above the page's first block.
+constexpr qint64 kAbove = -512;
+
+const char *const kGoVar = "PENROOST_SENT_GO"; // a file the child waits for before its change
+const QByteArray kReadyLine = "ready";
+
+// The child of a filled-field kill: device A pulls the page, waits for its word, then types into
+// the second block ("fill-type") or drags it above the first ("fill-drag") and syncs at once; nothing
+// of that is ever saved, as when the kill comes before the debounced save.
+int actAsFillingDevice(const QString &mode)
+{
+    AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
+    AppHarness app(device);
+    signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
+    if (!runTask(app.engine.syncNow()).ok())
+        return KilledChild::fail("first sync");
+    const FNBlock *block = app.store.liveBlockWithServerID(qEnvironmentVariable(kBlockVar).toLongLong());
+    if (!block)
+        return KilledChild::fail("block not pulled");
+    const QString blockID = block->localID;
+    const QString pageID = block->pageLocalID;
+    if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
+        return KilledChild::fail("not saved");
+    KilledChild::say(kReadyLine);
+    if (!QTest::qWaitFor([&] { return QFile::exists(qEnvironmentVariable(kGoVar)); }, 2 * kWait))
+        return KilledChild::fail("no word to go");
+    if (mode == QLatin1String("fill-type")) {
+        app.store.editBlock(blockID, [](FNBlock &b) {
+            b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", kByA}}));
+        });
+        Outbox::of(app.store).blockEdited(pageID, blockID, BlockFields::Content);
+    } else {
+        app.store.editBlock(blockID, [](FNBlock &b) { b.position = kAbove; });
+        Outbox::of(app.store).blockEdited(pageID, blockID, BlockFields::Place);
+    }
+    Outbox::of(app.store).pageBlocksUpsert(pageID);
+    LocalStoreTesting::abandon(app.store);
+    app.engine.setTickInterval(1h);
+    app.engine.start();
+    return KilledChild::idleUntilKilled();
+}
+
 // The child: device A on the data folder. It makes its change, waits until the change is saved with
 // its operation queued, says so, and sends it; the parent kills it while the request is out.
 int actAsDevice()
 {
     const QString mode = qEnvironmentVariable(kModeVar);
+    if (mode.startsWith(QLatin1String("fill-")))
+        return actAsFillingDevice(mode);
     AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
     AppHarness app(device);
     signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
@@ -112,11 +161,14 @@ private Q_SLOTS:
     void anEditSentBeforeAKillKeepsTheNewerEdit();
     void aNamedCreateSentBeforeAKillIsMadeOnce_data();
     void aNamedCreateSentBeforeAKillIsMadeOnce();
+    void aFieldFilledBeforeAKillKeepsTheOtherDevicesChange_data();
+    void aFieldFilledBeforeAKillKeepsTheOtherDevicesChange();
 
 private:
     // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
     // its answer held; `meanwhile` runs before the kill. The line it said.
     QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile);
+    QHash<QString, QString> childEnvironment(const QString &mode) const;
     // A launched again on its folder, synced until its outbox is empty.
     bool relaunchAndSync(const std::function<void(AppHarness &)> &check);
     QStringList serviceTexts() const; // the page's, by position
@@ -136,18 +188,8 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.setFault(path, held);
     const qsizetype before = m_fake.requestsTo(path).size();
 
-    const QHash<QString, QString> environment{
-        {QString::fromLatin1(kModeVar), mode},
-        {QString::fromLatin1(kOriginVar), m_fake.origin()},
-        {QString::fromLatin1(kTokenVar), m_account.token},
-        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
-        {QString::fromLatin1(kFolderVar), m_folder->path()},
-        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
-        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
-        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
-    };
     const QByteArray line =
-        KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
+        KilledChild::runAndKill(childEnvironment(mode), kWait, [&](const QByteArray &said) -> QByteArray {
             if (said != kSavedLine)
                 return said;
             if (!QTest::qWaitFor([&] { return m_fake.requestsTo(path).size() > before; }, 2 * kWait))
@@ -159,6 +201,20 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.clearFaults();
     m_fake.releaseHeldAnswers();
     return line;
+}
+
+QHash<QString, QString> TestSyncKills::childEnvironment(const QString &mode) const
+{
+    return {
+        {QString::fromLatin1(kModeVar), mode},
+        {QString::fromLatin1(kOriginVar), m_fake.origin()},
+        {QString::fromLatin1(kTokenVar), m_account.token},
+        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
+        {QString::fromLatin1(kFolderVar), m_folder->path()},
+        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
+        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
+        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
+    };
 }
 
 bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &check)
@@ -283,6 +339,89 @@ void TestSyncKills::aNamedCreateSentBeforeAKillIsMadeOnce()
         QCOMPARE(here, 1);
     }));
     QCOMPARE(named(), 1);
+}
+
+void TestSyncKills::aFieldFilledBeforeAKillKeepsTheOtherDevicesChange_data()
+{
+    QTest::addColumn<bool>("aTypes");
+    QTest::newRow("A types, B drags") << true;
+    QTest::newRow("A drags, B types") << false;
+}
+
+// A changes one field of the page's second block and syncs at once; its pull comes before B's
+// change of another field of that block lands, so its push fills that field from A's copy and writes
+// over B's change. A is killed right after the answer, before any save. Launched again, A puts B's
+// change back: the block ends above the first with the text typed, on the service and both devices.
+void TestSyncKills::aFieldFilledBeforeAKillKeepsTheOtherDevicesChange()
+{
+    QFETCH(bool, aTypes);
+    QVERIFY(seedAccount(QStringLiteral("filled"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString pageB = m_other->pageWithServerID(m_pageServerID)->localID;
+    const QString second = m_other->addBlock(pageB, kSecond, 1024).localID;
+    QVERIFY(m_other->queueBlockUpsert(pageB));
+    QVERIFY(m_other->sync());
+    m_blockServerID = m_other->block(second)->serverID;
+    const QString typed = aTypes ? kByA : kByB;
+    const QStringList meant{typed, kText};
+
+    const QString go = m_folder->filePath(QStringLiteral("go"));
+    QHash<QString, QString> environment =
+        childEnvironment(QString::fromLatin1(aTypes ? "fill-type" : "fill-drag"));
+    environment.insert(QString::fromLatin1(kGoVar), go);
+    FakeService::Fault held = FakeService::Fault::held();
+    held.remaining = 1;
+    held.method = "POST";
+    const QByteArray line =
+        KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
+            if (said != kReadyLine)
+                return said;
+            // A's pull before its push is read now and answered once B's change has landed.
+            m_fake.setFault(kFeed, held);
+            const qsizetype feedBefore = m_fake.requestsTo(kFeed).size();
+            const qsizetype pushesBefore = m_fake.requestsTo(kBlocks).size();
+            QFile(go).open(QIODevice::WriteOnly);
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(kFeed).size() > feedBefore; }, 2 * kWait))
+                return "failed: no pull before the push";
+            if (aTypes) {
+                m_other->store().editBlock(second, [](FNBlock &b) { b.position = kAbove; });
+                Outbox::of(m_other->store()).blockEdited(pageB, second, BlockFields::Place);
+            } else {
+                m_other->setBlockText(second, kByB);
+            }
+            if (!m_other->queueBlockUpsert(pageB) || !m_other->sync())
+                return "failed: B's change";
+            // A's pull after its push comes once the push's answer is handled: the kill comes then.
+            m_fake.setFault(kFeed, held);
+            const qsizetype feedAfter = m_fake.requestsTo(kFeed).size();
+            m_fake.releaseHeldAnswers();
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(kFeed).size() > feedAfter; }, 2 * kWait))
+                return "failed: no pull after the push";
+            return m_fake.requestsTo(kBlocks).size() > pushesBefore ? said : "failed: nothing pushed";
+        });
+    m_fake.clearFaults();
+    m_fake.releaseHeldAnswers();
+    QCOMPARE(line, kReadyLine);
+    // A's push wrote its stale copy of the field B changed over B's change.
+    QVERIFY(serviceTexts() != meant);
+
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        std::vector<const FNBlock *> blocks =
+            a.store.blocksOfPage(a.store.pageWithServerID(m_pageServerID)->localID);
+        std::erase_if(blocks, [](const FNBlock *b) { return b->deletedAt.has_value(); });
+        std::sort(blocks.begin(), blocks.end(),
+                  [](const FNBlock *x, const FNBlock *y) { return x->position < y->position; });
+        QStringList shown;
+        for (const FNBlock *b : blocks)
+            shown << TestDevice::textOf(*b);
+        QCOMPARE(shown, meant);
+        QVERIFY(a.store.state().fillChecks.empty());
+    }));
+    QCOMPARE(serviceTexts(), meant);
+    QVERIFY(m_other->sync());
+    QStringList onB;
+    for (const FNBlock &b : m_other->liveBlocks(pageB))
+        onB << TestDevice::textOf(b);
+    QCOMPARE(onB, meant);
 }
 
 int main(int argc, char *argv[])
