@@ -271,7 +271,7 @@ private:
     // as possibly arrived, and the fields they filled are checked against the feed.
     void foldSendJournal();
     // Per block, the fields the last of those requests that carried it filled, and whether its
-    // operation was gone (see FNFillCheck::unconfirmed).
+    // operation was gone, so that the request may never have left.
     struct SentFill {
         qint64 fields = 0;
         bool unconfirmed = false;

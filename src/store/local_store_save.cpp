@@ -186,12 +186,12 @@ void LocalStore::foldSentFills(const QHash<QString, SentFill> &fills)
             check.fields = fill.fields;
             if (!fill.unconfirmed)
                 check.repaired = 0;
-            check.unconfirmed = fill.unconfirmed;
+            check.awaitingEcho = true;
         } else {
             FNFillCheck added;
             added.blockLocalID = it.key();
             added.fields = fill.fields;
-            added.unconfirmed = fill.unconfirmed;
+            added.awaitingEcho = true;
             checkAt.insert(it.key(), checks.size());
             checks.push_back(std::move(added));
         }

@@ -5,6 +5,8 @@
 #include "store/block_fields.h"
 #include "store/local_store.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <functional>
 
@@ -117,9 +119,9 @@ void Outbox::noteFilled(const QString &blockLocalID, qint64 fields)
         if (const qsizetype at = checkAt(blockLocalID); at >= 0) {
             s.fillChecks[size_t(at)].fields = fields;
             s.fillChecks[size_t(at)].repaired = 0; // what was put back went out with it
-            s.fillChecks[size_t(at)].unconfirmed = false;
+            s.fillChecks[size_t(at)].awaitingEcho = true;
         } else {
-            addCheck(s, FNFillCheck{blockLocalID, fields, std::nullopt});
+            addCheck(s, FNFillCheck{blockLocalID, fields, std::nullopt}).awaitingEcho = true;
         }
     });
     saveChecks();
@@ -250,17 +252,26 @@ void Outbox::dropRoomFrom(const QString &blockLocalID)
     saveChecks();
 }
 
-void Outbox::settleUnconfirmedChecks()
+void Outbox::settleChecksWithoutEcho()
 {
-    // Its own echo would have dropped the check: the request never reached the service, so it wrote
-    // over nothing.
     const auto &checks = m_store.state().fillChecks;
-    if (std::none_of(checks.begin(), checks.end(), [](const FNFillCheck &c) { return c.unconfirmed; }))
+    if (std::none_of(checks.begin(), checks.end(), [](const FNFillCheck &c) { return c.awaitingEcho; }))
         return;
+    // A block an upsert still counted as possibly arriving carries may yet have its echo.
+    QSet<QString> mayLand;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (!op.unanswered || op.kind() != SyncOpKind::BlockUpsert)
+            continue;
+        if (!op.carriedFields)
+            return; // an older build's upsert, which does not name what it carries
+        for (auto it = op.carriedFields->keyBegin(); it != op.carriedFields->keyEnd(); ++it)
+            mayLand.insert(*it);
+    }
     m_store.changeUntold([&](StoreState &s) {
         for (FNFillCheck &c : s.fillChecks) {
-            if (c.unconfirmed) {
-                c.unconfirmed = false;
+            if (c.awaitingEcho && !mayLand.contains(c.blockLocalID)) {
+                // Its own echo would have dropped the check.
+                c.awaitingEcho = false;
                 c.fields = 0;
             }
         }

@@ -184,7 +184,7 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
             if (!resp.capped.value_or(false))
-                m_outbox.settleUnconfirmedChecks();
+                m_outbox.settleChecksWithoutEcho();
             m_unsentEdits.clear();
             m_keptByEdits.clear();
             m_landedHere.clear();
