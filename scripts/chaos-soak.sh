@@ -4,7 +4,7 @@
 #   scripts/chaos-soak.sh            seeds 1-40, 3,000 steps, faults on, 3 runs at a time
 # Set SEEDS ("1-40" or "20,36"), STEPS, FAULTS=0 (a service that never fails), JOBS, and
 # TEST=tst_sync_chaos_sanitized to soak the build against the sanitized libraries. Each run's
-# output is kept in OUT (a fresh folder under /tmp by default); CHAOS_TRACE=1 traces every step.
+# output is kept in OUT (a fresh folder under /tmp by default), its trace too with CHAOS_TRACE=1.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,12 +28,14 @@ for part in "${parts[@]}"; do
     to=${part#*-}
     for ((seed = from; seed <= to; seed++)); do list+=("$seed"); done
 done
+# Each seed once: a seed's run writes its own log.
+mapfile -t list < <(printf '%s\n' "${list[@]}" | awk '!seen[$0]++')
 
 export QT_QPA_PLATFORM=offscreen CHAOS_STEPS=$steps CHAOS_FAULTS=$faults
 echo "soaking $test: ${#list[@]} runs of $steps steps (faults $faults), $jobs at a time; logs in $out"
 start=$SECONDS
 printf '%s\n' "${list[@]}" | xargs -P "$jobs" -I{} sh -c \
-    'CHAOS_SEEDS={} "$0" twoDevicesUnderFaults >"$1/seed-{}.log" 2>&1' "$binary" "$out"
+    'CHAOS_SEEDS={} "$0" twoDevicesUnderFaults >"$1/seed-{}.log" 2>"$1/seed-{}.err"' "$binary" "$out"
 
 failed=0
 for seed in "${list[@]}"; do

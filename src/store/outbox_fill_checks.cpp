@@ -255,7 +255,13 @@ void Outbox::dropRoomFrom(const QString &blockLocalID)
 void Outbox::settleChecksWithoutEcho()
 {
     const auto &checks = m_store.state().fillChecks;
-    if (std::none_of(checks.begin(), checks.end(), [](const FNFillCheck &c) { return c.awaitingEcho; }))
+    bool awaiting = false;
+    bool waitingForPush = false;
+    for (const FNFillCheck &c : checks) {
+        awaiting = awaiting || c.awaitingEcho;
+        waitingForPush = waitingForPush || (c.fields != 0 && !c.awaitingEcho);
+    }
+    if (!awaiting && !waitingForPush)
         return;
     // A block an upsert still counted as possibly arriving carries may yet have its echo.
     QSet<QString> mayLand;
@@ -267,10 +273,15 @@ void Outbox::settleChecksWithoutEcho()
         for (auto it = op.carriedFields->keyBegin(); it != op.carriedFields->keyEnd(); ++it)
             mayLand.insert(*it);
     }
+    // Fields noted for a push still to go (another device's version came while the block's edit
+    // waited) wait for it; with nothing of the block left to send (its room given way), none goes.
+    const QHash<QString, qint64> unsent = waitingForPush ? blocksWithUnsentEdits() : QHash<QString, qint64>();
     m_store.changeUntold([&](StoreState &s) {
         for (FNFillCheck &c : s.fillChecks) {
-            if (c.awaitingEcho && !mayLand.contains(c.blockLocalID)) {
-                // Its own echo would have dropped the check.
+            if (mayLand.contains(c.blockLocalID))
+                continue;
+            // Its own echo would have dropped the check.
+            if (c.awaitingEcho || !unsent.contains(c.blockLocalID)) {
                 c.awaitingEcho = false;
                 c.fields = 0;
             }
