@@ -32,6 +32,12 @@ done
 mapfile -t list < <(printf '%s\n' "${list[@]}" | awk '!seen[$0]++')
 
 export QT_QPA_PLATFORM=offscreen CHAOS_STEPS=$steps CHAOS_FAULTS=$faults
+if [[ $test == *_sanitized ]]; then
+    # As CTest runs the sanitized tests.
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+    export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
 echo "soaking $test: ${#list[@]} runs of $steps steps (faults $faults), $jobs at a time; logs in $out"
 start=$SECONDS
 printf '%s\n' "${list[@]}" | xargs -P "$jobs" -I{} sh -c \
