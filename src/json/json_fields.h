@@ -64,8 +64,8 @@ struct Flag {
 template <typename C>
 Flag(const char *, bool C::*) -> Flag<C>;
 
-// A list files written by older builds lack: missing reads as empty, not as a loss; left out while
-// empty, so such a file is written back as it was.
+// A list (or a count) files written by older builds lack: missing reads as empty, not as a loss; left
+// out while empty, so such a file is written back as it was.
 template <typename C, typename M>
 struct Missable {
     const char *key;
@@ -75,8 +75,13 @@ struct Missable {
     void read(const rapidjson::Value &v, C &out) const { out.*member = optField<M>(v, key).value_or(M{}); }
     void write(JsonWriter &w, const C &in) const
     {
-        if (!(in.*member).empty())
-            w.field(key, in.*member);
+        if constexpr (requires { (in.*member).empty(); }) {
+            if ((in.*member).empty())
+                return;
+        } else if (in.*member == M{}) {
+            return;
+        }
+        w.field(key, in.*member);
     }
 };
 template <typename C, typename M>

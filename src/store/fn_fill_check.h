@@ -23,6 +23,10 @@ struct FNFillCheck {
     // The position the service held before this device moved the block only to make room: a
     // version still there is no place another device chose.
     std::optional<qint64> roomFrom;
+    // `fields` come from a push whose echo no pull has brought yet. A pull read to the feed's end
+    // without it shows the push changed nothing there (it never arrived, or wrote what the service
+    // held): it wrote over nothing. The service writes no version for a write that changes nothing.
+    bool awaitingEcho = false;
 
     static constexpr std::tuple kFields{
         json::Field{"block", &FNFillCheck::blockLocalID},
@@ -30,5 +34,6 @@ struct FNFillCheck {
         json::Field{"other", &FNFillCheck::other},
         json::Field{"repaired", &FNFillCheck::repaired},
         json::Field{"roomFrom", &FNFillCheck::roomFrom},
+        json::Flag{"awaitingEcho", &FNFillCheck::awaitingEcho},
     };
 };

@@ -274,6 +274,13 @@ private:
     // The requests a launch sent and was killed before saving how they went: their operations count
     // as possibly arrived, and the fields they filled are checked against the feed.
     void foldSendJournal();
+    // Per block, the fields the last of those requests that carried it filled, and whether its
+    // operation was gone, so that the request may never have left.
+    struct SentFill {
+        qint64 fields = 0;
+        bool unconfirmed = false;
+    };
+    void foldSentFills(const QHash<QString, SentFill> &fills);
     QString asideName(const char *infix, int n) const;
     void writePendingSave();
     void indexesStale();

@@ -8,6 +8,8 @@
 #include "store/state_writer.h"
 
 #include <QFile>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <type_traits>
@@ -104,13 +106,11 @@ void LocalStore::startSave()
         },
         StoreState::kFields);
     // What the requests sent so far did is in this snapshot: once it is on disk their notes can go.
-    std::function<void()> journalWritten;
-    if (const std::optional<quint64> covered = m_sendJournal->coveredNow())
-        journalWritten = [journal = m_sendJournal.get(), n = *covered] { journal->written(n); };
+    const SendJournal::Mark covered = m_sendJournal->coveredNow();
+    m_state.sendNotesCovered = snapshot->rest.sendNotesCovered = covered.seq;
     // The writer stops before the store goes, so the store outlives every call of this.
-    snapshot->written = [this, journalWritten = std::move(journalWritten), save = ++m_savesStarted] {
-        if (journalWritten)
-            journalWritten();
+    snapshot->written = [this, journal = m_sendJournal.get(), covered, save = ++m_savesStarted] {
+        journal->written(covered);
         QMetaObject::invokeMethod(
             this, [this, save] { Q_EMIT saveWritten(save); }, Qt::QueuedConnection);
     };
@@ -119,45 +119,91 @@ void LocalStore::startSave()
 
 void LocalStore::foldSendJournal()
 {
-    const std::vector<SendNote> notes = m_sendJournal->load();
+    const std::vector<SendNote> notes = m_sendJournal->load(m_state.sendNotesCovered);
+    if (notes.empty())
+        return;
     foldCreateNotes(m_state.outbox, notes);
+    QHash<QString, size_t> opAt;
+    opAt.reserve(qsizetype(m_state.outbox.size()));
+    for (size_t i = 0; i < m_state.outbox.size(); ++i)
+        opAt.insert(m_state.outbox[i].localID, i);
+    QHash<QString, SentFill> fills;
     int folded = 0;
     for (const SendNote &note : notes) {
-        const auto op = std::find_if(m_state.outbox.begin(), m_state.outbox.end(),
-                                     [&](const FNSyncOp &o) { return o.localID == note.opLocalID; });
-        // Gone from the outbox, the save after its answer holds all it did.
-        if (op == m_state.outbox.end())
+        const auto at = opAt.constFind(note.opLocalID);
+        const bool queued = at != opAt.cend();
+        if (queued) {
+            FNSyncOp &op = m_state.outbox[*at];
+            op.unanswered = true;
+            if (note.window)
+                noteUnansweredSend(op, note.window->from, note.window->until, 0);
+        } else if (!note.seq) {
+            // An older build's note, which saves did not number: it may be one the state holds the
+            // outcome of.
             continue;
-        op->unanswered = true;
-        if (note.window)
-            noteUnansweredSend(*op, note.window->from, note.window->until, 0);
-        const QMap<QString, qint64> filled = note.filled.value_or(QMap<QString, qint64>());
-        auto &checks = m_state.fillChecks;
-        for (auto it = filled.cbegin(); it != filled.cend(); ++it) {
-            const auto check = std::find_if(checks.begin(), checks.end(),
-                                            [&](const FNFillCheck &c) { return c.blockLocalID == it.key(); });
-            // As the answer would have noted it (Outbox::noteFilled).
-            if (it.value() == 0) {
-                if (check != checks.end())
-                    checks.erase(check);
-            } else if (check != checks.end()) {
-                check->fields = it.value();
-                check->repaired = 0;
-            } else {
-                FNFillCheck added;
-                added.blockLocalID = it.key();
-                added.fields = it.value();
-                checks.push_back(std::move(added));
-            }
+        }
+        // Gone from the outbox, the operation was sent before any save wrote it; its request went
+        // out all the same.
+        if (note.filled) {
+            for (auto it = note.filled->cbegin(); it != note.filled->cend(); ++it)
+                fills.insert(it.key(), SentFill{it.value(), !queued});
         }
         ++folded;
     }
+    foldSentFills(fills);
     if (folded > 0)
         diag(QStringLiteral("LocalStore: %1 request(s) went out before the last launch ended; "
                             "their answers are looked for first")
                  .arg(folded));
-    if (!notes.empty())
-        deferSave();
+    deferSave();
+}
+
+void LocalStore::foldSentFills(const QHash<QString, SentFill> &fills)
+{
+    if (fills.isEmpty())
+        return;
+    // A block gone here has nothing to put back: one pass over the blocks, and only when an
+    // operation is gone (with it queued, its marks are swept as ever).
+    QSet<QString> live;
+    if (std::any_of(fills.cbegin(), fills.cend(), [](const SentFill &f) { return f.unconfirmed; })) {
+        for (const FNBlock &block : m_state.blocks) {
+            if (!block.deletedAt && fills.contains(block.localID))
+                live.insert(block.localID);
+        }
+    }
+    auto &checks = m_state.fillChecks;
+    QHash<QString, size_t> checkAt;
+    checkAt.reserve(qsizetype(checks.size()));
+    for (size_t i = 0; i < checks.size(); ++i)
+        checkAt.insert(checks[i].blockLocalID, i);
+    QSet<QString> dropped;
+    for (auto it = fills.cbegin(); it != fills.cend(); ++it) {
+        const SentFill &fill = it.value();
+        if (fill.unconfirmed && !live.contains(it.key()))
+            continue;
+        const auto at = checkAt.constFind(it.key());
+        // As the answer would have noted it (Outbox::noteFilled). What a request that may never
+        // have gone out filled in nothing drops no check, nor what the check had put back.
+        if (fill.fields == 0) {
+            if (!fill.unconfirmed && at != checkAt.cend())
+                dropped.insert(it.key());
+        } else if (at != checkAt.cend()) {
+            FNFillCheck &check = checks[*at];
+            check.fields = fill.fields;
+            if (!fill.unconfirmed)
+                check.repaired = 0;
+            check.awaitingEcho = true;
+        } else {
+            FNFillCheck added;
+            added.blockLocalID = it.key();
+            added.fields = fill.fields;
+            added.awaitingEcho = true;
+            checkAt.insert(it.key(), checks.size());
+            checks.push_back(std::move(added));
+        }
+    }
+    if (!dropped.isEmpty())
+        std::erase_if(checks, [&](const FNFillCheck &c) { return dropped.contains(c.blockLocalID); });
 }
 
 void LocalStore::save()

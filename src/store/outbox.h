@@ -119,6 +119,10 @@ public:
     // A push that may have landed filled `fields` of the block; 0 drops its check.
     void noteFilled(const QString &blockLocalID, qint64 fields);
     void dropFillChecks(const QSet<QString> &blockLocalIDs);
+    // A pull has read the feed to its end: a check still awaiting its push's echo (see
+    // FNFillCheck::awaitingEcho) has nothing that landed to check, unless that push may land yet,
+    // nor has one whose push will never go, nothing of its block being left to send.
+    void settleChecksWithoutEcho();
     // The blocks were moved here only to make room (BlockFields::Room), each from the position the
     // service last held (its check keeps the first of a run of such moves).
     void noteRoomMoves(const QString &pageLocalID, const QHash<QString, qint64> &fromPositions);

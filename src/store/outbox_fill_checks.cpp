@@ -5,6 +5,8 @@
 #include "store/block_fields.h"
 #include "store/local_store.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <functional>
 
@@ -117,8 +119,9 @@ void Outbox::noteFilled(const QString &blockLocalID, qint64 fields)
         if (const qsizetype at = checkAt(blockLocalID); at >= 0) {
             s.fillChecks[size_t(at)].fields = fields;
             s.fillChecks[size_t(at)].repaired = 0; // what was put back went out with it
+            s.fillChecks[size_t(at)].awaitingEcho = true;
         } else {
-            addCheck(s, FNFillCheck{blockLocalID, fields, std::nullopt});
+            addCheck(s, FNFillCheck{blockLocalID, fields, std::nullopt}).awaitingEcho = true;
         }
     });
     saveChecks();
@@ -245,6 +248,46 @@ void Outbox::dropRoomFrom(const QString &blockLocalID)
         // none, and nothing put back to send, the check has nothing left to do.
         if (isIdle(check))
             eraseCheck(s, size_t(at));
+    });
+    saveChecks();
+}
+
+void Outbox::settleChecksWithoutEcho()
+{
+    const auto &checks = m_store.state().fillChecks;
+    bool awaiting = false;
+    bool waitingForPush = false;
+    for (const FNFillCheck &c : checks) {
+        awaiting = awaiting || c.awaitingEcho;
+        waitingForPush = waitingForPush || (c.fields != 0 && !c.awaitingEcho);
+    }
+    if (!awaiting && !waitingForPush)
+        return;
+    // A block an upsert still counted as possibly arriving carries may yet have its echo.
+    QSet<QString> mayLand;
+    for (const FNSyncOp &op : m_store.state().outbox) {
+        if (!op.unanswered || op.kind() != SyncOpKind::BlockUpsert)
+            continue;
+        if (!op.carriedFields)
+            return; // an older build's upsert, which does not name what it carries
+        for (auto it = op.carriedFields->keyBegin(); it != op.carriedFields->keyEnd(); ++it)
+            mayLand.insert(*it);
+    }
+    // Fields noted for a push still to go (another device's version came while the block's edit
+    // waited) wait for it; with nothing of the block left to send (its room given way), none goes.
+    const QHash<QString, qint64> unsent = waitingForPush ? blocksWithUnsentEdits() : QHash<QString, qint64>();
+    m_store.changeUntold([&](StoreState &s) {
+        for (FNFillCheck &c : s.fillChecks) {
+            if (mayLand.contains(c.blockLocalID))
+                continue;
+            // Its own echo would have dropped the check.
+            if (c.awaitingEcho || !unsent.contains(c.blockLocalID)) {
+                c.awaitingEcho = false;
+                c.fields = 0;
+            }
+        }
+        std::erase_if(s.fillChecks, isIdle);
+        m_checks.stale = true;
     });
     saveChecks();
 }

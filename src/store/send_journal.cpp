@@ -6,6 +6,7 @@
 #include "store/state_writer.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,33 +37,64 @@ bool SendJournal::openFile()
     return m_fd >= 0;
 }
 
-std::vector<SendNote> SendJournal::load()
+namespace {
+
+// Beside the journal while its newest notes are copied out of it; a kill may leave it behind.
+constexpr auto kTrimSuffix = ".trim";
+
+} // namespace
+
+qint64 SendJournal::fileSize() const
 {
+    if (m_fd >= 0) {
+        const off_t end = ::lseek(m_fd, 0, SEEK_END);
+        return end < 0 ? 0 : qint64(end);
+    }
+    return QFileInfo(m_path).size();
+}
+
+std::vector<SendNote> SendJournal::load(qint64 covered)
+{
+    QFile::remove(m_path + QLatin1String(kTrimSuffix));
     std::vector<SendNote> notes;
+    qint64 last = covered;
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return notes;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        try {
-            notes.push_back(sharedJSONDecode<SendNote>(line));
-        } catch (const DecodeError &) {
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            try {
+                SendNote note = sharedJSONDecode<SendNote>(line);
+                if (note.seq) {
+                    last = std::max(last, *note.seq);
+                    // Written before the save the loaded state came from: it holds what came of it.
+                    if (*note.seq <= covered)
+                        continue;
+                }
+                notes.push_back(std::move(note));
+            } catch (const DecodeError &) {
+            }
         }
     }
     std::lock_guard lock(m_mutex);
-    // Any line, read or not, keeps the file until a save covers it.
-    m_count = std::max<quint64>(notes.size(), file.size() > 0 ? 1 : 0);
+    m_next = last + 1;
+    m_out = false;
     return notes;
 }
 
-void SendJournal::append(const SendNote &note)
+void SendJournal::append(SendNote note)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        note.seq = m_next++;
+    }
     // Led by a line end too, so a line a kill cut short never runs into this one.
     const QByteArray line = '\n' + sharedJSONEncode(note) + '\n';
     std::lock_guard lock(m_mutex);
+    // A line written while a request is out (its answer's) is no more covered than that request.
+    if (!m_out)
+        m_beforeOut = Mark{*note.seq - 1, m_base + fileSize()};
     m_out = true;
-    ++m_count;
     if (!openFile())
         return;
     // One write: a kill leaves the line whole or cut short, and a line cut short never went out.
@@ -76,32 +108,66 @@ void SendJournal::settled()
     m_out = false;
 }
 
-std::optional<quint64> SendJournal::coveredNow() const
+SendJournal::Mark SendJournal::coveredNow() const
 {
     std::lock_guard lock(m_mutex);
-    if (m_count == 0 || m_out)
-        return std::nullopt;
-    return m_count;
+    if (m_out)
+        return m_beforeOut;
+    return Mark{m_next - 1, m_base + fileSize()};
 }
 
-void SendJournal::written(quint64 covered)
+void SendJournal::written(Mark covered)
 {
     std::lock_guard lock(m_mutex);
-    if (covered != m_count)
+    const qint64 size = fileSize();
+    const qint64 cut = covered.end - m_base;
+    if (cut <= 0 || size == 0)
         return;
-    m_count = 0;
+    if (cut < size) {
+        // Notes came since the snapshot was taken: they stay, and only they.
+        if (keepFrom(cut, size))
+            m_base += cut;
+        return;
+    }
     if (m_fd >= 0 ? ::ftruncate(m_fd, 0) == 0 : QFile::remove(m_path) || !QFile::exists(m_path))
-        return;
-    m_count = covered; // kept: the next save tries again
+        m_base += size;
+    // Else kept: the next save tries again.
+}
+
+bool SendJournal::keepFrom(qint64 from, qint64 size)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        return false;
+    const QByteArray rest = file.read(size - from);
+    if (rest.size() != size - from)
+        return false;
+    // Written whole beside the journal and put in its place at once: a kill leaves either file, and
+    // the notes a save covers are known by their numbers whichever it is.
+    const QString temp = m_path + QLatin1String(kTrimSuffix);
+    const int fd =
+        ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const std::optional<QString> failure = durable::writeSome(fd, temp, rest);
+    ::close(fd);
+    if (failure ||
+        ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_path).constData()) != 0) {
+        QFile::remove(temp);
+        return false;
+    }
+    // Appends go to the new file from now on.
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    return true;
 }
 
 void SendJournal::clear()
 {
     std::lock_guard lock(m_mutex);
-    m_count = 0;
     m_out = false;
-    if (m_fd >= 0)
-        (void)::ftruncate(m_fd, 0);
-    else
-        QFile::remove(m_path);
+    const qint64 size = fileSize();
+    if (m_fd >= 0 ? ::ftruncate(m_fd, 0) == 0 : QFile::remove(m_path) || !QFile::exists(m_path))
+        m_base += size;
 }

@@ -23,6 +23,9 @@ struct SendNote {
     std::optional<QString> sent;
     // For a create whose answer came: the id it gave the record (a line of its own, after the send's).
     std::optional<qint64> made;
+    // Its number among the notes of the data folder, by which a save names the notes it holds the
+    // outcome of; notes older builds wrote have none.
+    std::optional<qint64> seq;
 
     static constexpr std::tuple kFields{
         json::Field{"op", &SendNote::opLocalID},
@@ -30,6 +33,7 @@ struct SendNote {
         json::Field{"filled", &SendNote::filled},
         json::Field{"sent", &SendNote::sent},
         json::Field{"made", &SendNote::made},
+        json::Field{"n", &SendNote::seq},
     };
 };
 
@@ -40,32 +44,45 @@ struct SendNote {
 class SendJournal
 {
 public:
+    // Where the notes a state holds the outcome of end: the last one's number, and the end of its
+    // line counted over every byte this journal ever held.
+    struct Mark {
+        qint64 seq = 0;
+        qint64 end = 0;
+    };
+
     explicit SendJournal(QString path);
     ~SendJournal();
     SendJournal(const SendJournal &) = delete;
     SendJournal &operator=(const SendJournal &) = delete;
 
-    // The notes a launch left; a line cut short by a kill is no note (its request never left).
-    // Counts them as written, so the next save that covers them empties the file.
-    std::vector<SendNote> load();
-    // Written before the request leaves; until settled() a save does not cover it.
-    void append(const SendNote &note);
+    // The notes a launch left past those numbered up to `covered` (the loaded state holds their
+    // outcome), older builds' notes included; a line cut short by a kill is no note (its request
+    // never left). The next save that covers them takes them out of the file.
+    std::vector<SendNote> load(qint64 covered);
+    // Numbered and written before the request leaves; until settled() a save does not cover it.
+    void append(SendNote note);
     void settled();
-    // The notes a snapshot of the state taken now holds the outcome of; none when there are none or
-    // a request is still out.
-    std::optional<quint64> coveredNow() const;
-    // A save holding the outcome of the first `covered` notes is on disk: when no note came since,
-    // the file is emptied. Any thread.
-    void written(quint64 covered);
+    // What a snapshot of the state taken now holds the outcome of: every note but that of a request
+    // still out, and any after it.
+    Mark coveredNow() const;
+    // A save holding the outcome of the notes up to `covered` is on disk: they leave the file, the
+    // notes that came since stay. Any thread.
+    void written(Mark covered);
     // The data set was emptied: nothing it sent matters any more.
     void clear();
 
 private:
     bool openFile();
+    qint64 fileSize() const;
+    // The file keeps its bytes from `from` on; false when it could not be rewritten.
+    bool keepFrom(qint64 from, qint64 size);
 
     const QString m_path;
     mutable std::mutex m_mutex;
     int m_fd = -1;
-    quint64 m_count = 0; // notes in the file
-    bool m_out = false;  // the last note's request has not settled
+    qint64 m_next = 1;  // the next note's number
+    qint64 m_base = 0;  // where the file's first byte stands among all bytes the journal held
+    bool m_out = false; // the last note's request has not settled
+    Mark m_beforeOut;   // while it has not: what a state can cover
 };

@@ -48,9 +48,11 @@ struct StoreState {
     std::vector<FNBlockEdit> editedBlocks; // in the order first edited
     std::vector<FNFillCheck> fillChecks;
     std::vector<FNRefusedChange> refusedChanges; // by page, in the order first refused
+    // The last of the send journal's notes whose outcome this state holds (see SendJournal).
+    qint64 sendNotesCovered = 0;
 
-    // All keys but "editedBlocks", "fillChecks" and "refusedChanges", which older files lack, are required: a
-    // missing one is noted as dropped and read as empty.
+    // All keys but "editedBlocks", "fillChecks", "refusedChanges" and "sendNotesCovered", which older
+    // files lack, are required: a missing one is noted as dropped and read as empty.
     static constexpr std::tuple kFields{
         json::Field{"workspaces", &StoreState::workspaces},
         json::Field{"currentWorkspaceID", &StoreState::currentWorkspaceID},
@@ -64,6 +66,7 @@ struct StoreState {
         json::Missable{"editedBlocks", &StoreState::editedBlocks},
         json::Missable{"fillChecks", &StoreState::fillChecks},
         json::Missable{"refusedChanges", &StoreState::refusedChanges},
+        json::Missable{"sendNotesCovered", &StoreState::sendNotesCovered},
     };
 
     // Keeps every record that reads: one that does not, or that holds a value or key

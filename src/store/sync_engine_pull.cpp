@@ -186,6 +186,8 @@ QCoro::Task<bool> SyncEngine::applyPage(SyncResp resp, const FeedRequest &reques
             keepNewRunsInPlace(runPages);
             queueRepairs();
             m_outbox.dropMarksOfGoneBlocks();
+            if (!resp.capped.value_or(false))
+                m_outbox.settleChecksWithoutEcho();
             m_unsentEdits.clear();
             m_keptByEdits.clear();
             m_landedHere.clear();

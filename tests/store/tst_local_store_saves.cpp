@@ -40,6 +40,10 @@ private Q_SLOTS:
     void pendingSaveWrittenOnDestruction();
     void pendingSaveWrittenAtQuit();
     void requestOutAtAKillCountsAsPossiblyArrived();
+    void notesLeaveTheJournalOnceASaveCoversThem_data();
+    void notesLeaveTheJournalOnceASaveCoversThem();
+    void aNoteChecksWhatItsRequestFilled_data();
+    void aNoteChecksWhatItsRequestFilled();
 };
 
 // Other local users can neither list the folder nor read the data; an older build's open modes
@@ -434,6 +438,117 @@ void TestLocalStoreSaves::requestOutAtAKillCountsAsPossiblyArrived()
     Outbox::of(store).goneOut();
     store.save();
     QCOMPARE(QFileInfo(notes).size(), 0);
+}
+
+namespace {
+
+template <typename Record>
+Record renamed(Record record, const char *id)
+{
+    record.localID = QString::fromLatin1(id);
+    return record;
+}
+
+// The operations the journal's readable notes name, in order.
+QStringList notedOps(const QString &path)
+{
+    QStringList ops;
+    for (const QByteArray &line : readFile(path).split('\n')) {
+        if (!line.isEmpty())
+            ops << QString::fromUtf8(line).section(QLatin1Char('"'), 3, 3);
+    }
+    return ops;
+}
+
+} // namespace
+
+void TestLocalStoreSaves::notesLeaveTheJournalOnceASaveCoversThem_data()
+{
+    QTest::addColumn<bool>("killedBeforeTheTrim");
+    QTest::newRow("the save takes the notes it covers out") << false;
+    QTest::newRow("a kill leaves them in after the save") << true;
+}
+
+// O's request is answered and O2's is out when a save is written: the save holds how O went and
+// only O2's note stays. Launched again, O2 counts as possibly arrived and O does not, also when a
+// kill came between the save and the journal's trim.
+void TestLocalStoreSaves::notesLeaveTheJournalOnceASaveCoversThem()
+{
+    QFETCH(bool, killedBeforeTheTrim);
+    QTemporaryDir dir;
+    const QString notes = dir.filePath(QStringLiteral("state.json.sending"));
+    {
+        LocalStore store(dir.path(), kNever);
+        store.change([](StoreState &s) {
+            s = sampleState();
+            s.outbox.push_back(renamed(s.outbox.front(), "O2"));
+        });
+        store.save();
+        Outbox::of(store).goingOut(QStringLiteral("O"), std::nullopt);
+        Outbox::of(store).goneOut();
+        Outbox::of(store).goingOut(QStringLiteral("O2"), std::nullopt);
+        const QByteArray both = readFile(notes);
+        QCOMPARE(notedOps(notes), (QStringList{QStringLiteral("O"), QStringLiteral("O2")}));
+        store.save();
+        QCOMPARE(notedOps(notes), QStringList{QStringLiteral("O2")});
+        if (killedBeforeTheTrim)
+            writeFile(notes, both);
+        LocalStoreTesting::abandon(store);
+    }
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state().outbox.size(), size_t(2));
+    QVERIFY(!store.state().outbox[0].unanswered);
+    QVERIFY(store.state().outbox[1].unanswered);
+    // The next save holds that: the journal is empty after it.
+    store.save();
+    QCOMPARE(QFileInfo(notes).size(), 0);
+}
+
+void TestLocalStoreSaves::aNoteChecksWhatItsRequestFilled_data()
+{
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<bool>("unanswered");
+    QTest::addColumn<qint64>("checked"); // the fields of B's fill check; 0 for none
+    QTest::newRow("operation queued") << QByteArray(R"({"op":"O","filled":{"B":4},"n":8})") << true << 4LL;
+    // Sent before any save wrote it: the request went out all the same.
+    QTest::newRow("operation gone, block live")
+        << QByteArray(R"({"op":"X","filled":{"B":4},"n":8})") << false << 4LL;
+    QTest::newRow("operation gone, block deleted")
+        << QByteArray(R"({"op":"X","filled":{"B2":4},"n":8})") << false << 0LL;
+    QTest::newRow("operation gone, block unknown")
+        << QByteArray(R"({"op":"X","filled":{"Z":4},"n":8})") << false << 0LL;
+    // An older build's note, unnumbered: with its operation gone the save after its answer may
+    // hold all it did.
+    QTest::newRow("older note, operation queued")
+        << QByteArray(R"({"op":"O","filled":{"B":4}})") << true << 4LL;
+    QTest::newRow("older note, operation gone")
+        << QByteArray(R"({"op":"X","filled":{"B":4}})") << false << 0LL;
+    // Covered by the save the state came from.
+    QTest::newRow("note the state covers")
+        << QByteArray(R"({"op":"O","filled":{"B":4},"n":7})") << false << 0LL;
+}
+
+void TestLocalStoreSaves::aNoteChecksWhatItsRequestFilled()
+{
+    QFETCH(QByteArray, note);
+    QFETCH(bool, unanswered);
+    QFETCH(qint64, checked);
+    QTemporaryDir dir;
+    StoreState state = sampleState();
+    state.blocks.push_back(renamed(state.blocks.front(), "B2"));
+    state.blocks.back().deletedAt = at("2026-01-06T00:00:00Z");
+    state.sendNotesCovered = 7;
+    writeFile(dir.filePath(QStringLiteral("state.json")), sharedJSONEncode(state));
+    writeFile(dir.filePath(QStringLiteral("state.json.sending")), "\n" + note + "\n");
+    LocalStore store(dir.path(), kNever);
+    QCOMPARE(store.state().outbox.front().unanswered, unanswered);
+    const auto &checks = store.state().fillChecks;
+    QCOMPARE(checks.size(), size_t(checked != 0 ? 1 : 0));
+    if (checked != 0) {
+        QCOMPARE(checks.front().blockLocalID, QStringLiteral("B"));
+        QCOMPARE(checks.front().fields, checked);
+        QVERIFY(checks.front().awaitingEcho);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLocalStoreSaves)

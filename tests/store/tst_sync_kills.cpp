@@ -11,9 +11,11 @@
 #include "support/test_device.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -30,6 +32,8 @@ const QString kShelf = QStringLiteral("Shelf");
 const QString kBlocks = QStringLiteral("/api/blocks.php");
 const QString kPages = QStringLiteral("/api/pages.php");
 const QString kFolders = QStringLiteral("/api/folders.php");
+const QString kFeed = QStringLiteral("/api/sync.php");
+const QString kSecond = QStringLiteral("Second");
 
 // The child process is device A; these tell it what to do. Its mode is "type" (an edit of the
 // block), "add" (a new block), "page" or "folder" (a named create).
@@ -118,11 +122,55 @@ int actAsCreatingDevice(const QString &mode)
     return KilledChild::idleUntilKilled();
 }
 
+// The block's new place, above the page's first block.
+constexpr qint64 kAbove = -512;
+
+const char *const kGoVar = "PENROOST_SENT_GO"; // a file the child waits for before its change
+const QByteArray kReadyLine = "ready";
+
+// The child of a filled-field kill: device A pulls the page, waits for its word, then types into
+// the second block ("fill-type") or drags it above the first ("fill-drag") and syncs at once; nothing
+// of that is ever saved, as when the kill comes before the debounced save.
+int actAsFillingDevice(const QString &mode)
+{
+    AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
+    AppHarness app(device);
+    signIn(app, qEnvironmentVariable(kTokenVar), qEnvironmentVariable(kUserVar).toLongLong());
+    if (!runTask(app.engine.syncNow()).ok())
+        return KilledChild::fail("first sync");
+    const FNBlock *block = app.store.liveBlockWithServerID(qEnvironmentVariable(kBlockVar).toLongLong());
+    if (!block)
+        return KilledChild::fail("block not pulled");
+    const QString blockID = block->localID;
+    const QString pageID = block->pageLocalID;
+    if (!QTest::qWaitFor([&] { return !app.store.isSavePending(); }, kWait))
+        return KilledChild::fail("not saved");
+    KilledChild::say(kReadyLine);
+    if (!QTest::qWaitFor([&] { return QFile::exists(qEnvironmentVariable(kGoVar)); }, 2 * kWait))
+        return KilledChild::fail("no word to go");
+    if (mode == QLatin1String("fill-type")) {
+        app.store.editBlock(blockID, [](FNBlock &b) {
+            b.contentJSON = QString::fromUtf8(serializeJSONObject({{"text", kByA}}));
+        });
+        Outbox::of(app.store).blockEdited(pageID, blockID, BlockFields::Content);
+    } else {
+        app.store.editBlock(blockID, [](FNBlock &b) { b.position = kAbove; });
+        Outbox::of(app.store).blockEdited(pageID, blockID, BlockFields::Place);
+    }
+    Outbox::of(app.store).pageBlocksUpsert(pageID);
+    LocalStoreTesting::abandon(app.store);
+    app.engine.setTickInterval(1h);
+    app.engine.start();
+    return KilledChild::idleUntilKilled();
+}
+
 // The child: device A on the data folder. It makes its change, waits until the change is saved with
 // its operation queued, says so, and sends it; the parent kills it while the request is out.
 int actAsDevice()
 {
     const QString mode = qEnvironmentVariable(kModeVar);
+    if (mode.startsWith(QLatin1String("fill-")))
+        return actAsFillingDevice(mode);
     if (mode.contains(QLatin1Char(' ')))
         return actAsCreatingDevice(mode);
     AppDevice device(qEnvironmentVariable(kOriginVar), qEnvironmentVariable(kFolderVar));
@@ -196,6 +244,8 @@ private Q_SLOTS:
     void aPageMadeInAFolderIsMadeOnce();
     void aDeletedFolderTakesOnlyItsOwnCopy_data();
     void aDeletedFolderTakesOnlyItsOwnCopy();
+    void aFieldFilledBeforeAKillKeepsTheOtherDevicesChange_data();
+    void aFieldFilledBeforeAKillKeepsTheOtherDevicesChange();
 
 private:
     // Runs A as a child in `mode` and kills it once the service has taken the request to `path`,
@@ -204,6 +254,7 @@ private:
     // gone on to its pull.
     QByteArray runAndKill(const QString &mode, const QString &path, const std::function<void()> &meanwhile,
                           bool heard = false);
+    QHash<QString, QString> childEnvironment(const QString &mode) const;
     // A launched again on its folder, synced until its outbox is empty; `first` runs before its
     // first cycle.
     bool relaunchAndSync(const std::function<void(AppHarness &)> &check,
@@ -227,16 +278,7 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.setFault(path, held);
     const qsizetype before = m_fake.requestsTo(path).size();
 
-    QHash<QString, QString> environment{
-        {QString::fromLatin1(kModeVar), mode},
-        {QString::fromLatin1(kOriginVar), m_fake.origin()},
-        {QString::fromLatin1(kTokenVar), m_account.token},
-        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
-        {QString::fromLatin1(kFolderVar), m_folder->path()},
-        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
-        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
-        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
-    };
+    QHash<QString, QString> environment = childEnvironment(mode);
     if (heard)
         environment.insert(QString::fromLatin1(kHeardVar), QStringLiteral("1"));
     const QByteArray line =
@@ -260,6 +302,20 @@ QByteArray TestSyncKills::runAndKill(const QString &mode, const QString &path,
     m_fake.clearFaults();
     m_fake.releaseHeldAnswers();
     return line;
+}
+
+QHash<QString, QString> TestSyncKills::childEnvironment(const QString &mode) const
+{
+    return {
+        {QString::fromLatin1(kModeVar), mode},
+        {QString::fromLatin1(kOriginVar), m_fake.origin()},
+        {QString::fromLatin1(kTokenVar), m_account.token},
+        {QString::fromLatin1(kUserVar), QString::number(m_account.userId)},
+        {QString::fromLatin1(kFolderVar), m_folder->path()},
+        {QString::fromLatin1(kWorkspaceVar), QString::number(m_account.workspaceId)},
+        {QString::fromLatin1(kPageVar), QString::number(m_pageServerID)},
+        {QString::fromLatin1(kBlockVar), QString::number(m_blockServerID)},
+    };
 }
 
 bool TestSyncKills::relaunchAndSync(const std::function<void(AppHarness &)> &check,
@@ -578,6 +634,106 @@ void TestSyncKills::aDeletedFolderTakesOnlyItsOwnCopy()
     QVERIFY(m_other->store().folder(m_other->store().folderWithServerID(theirs)->localID));
     if (withPage)
         QCOMPARE(m_other->pageWithServerID(m_pageServerID)->folderServerID, theirs);
+}
+
+void TestSyncKills::aFieldFilledBeforeAKillKeepsTheOtherDevicesChange_data()
+{
+    QTest::addColumn<bool>("aTypes");
+    QTest::addColumn<bool>("lands");
+    QTest::newRow("A types, B drags") << true << true;
+    QTest::newRow("A drags, B types") << false << true;
+    // Nothing of A's change was saved, and its request never reached the service: nothing of it is
+    // left to check either.
+    QTest::newRow("A types, B drags, A's push lost") << true << false;
+    QTest::newRow("A drags, B types, A's push lost") << false << false;
+}
+
+// A changes one field of the page's second block and syncs at once; its pull comes before B's
+// change of another field of that block lands, so its push fills that field from A's copy and writes
+// over B's change. A is killed right after the answer, before any save. Launched again, A puts B's
+// change back: the block ends above the first with the text typed, on the service and both devices.
+void TestSyncKills::aFieldFilledBeforeAKillKeepsTheOtherDevicesChange()
+{
+    QFETCH(bool, aTypes);
+    QFETCH(bool, lands);
+    QVERIFY(seedAccount(QStringLiteral("filled"), QStringLiteral("Ann"), QStringLiteral("Budget"), kText));
+    const QString pageB = m_other->pageWithServerID(m_pageServerID)->localID;
+    const QString second = m_other->addBlock(pageB, kSecond, 1024).localID;
+    QVERIFY(m_other->queueBlockUpsert(pageB));
+    QVERIFY(m_other->sync());
+    m_blockServerID = m_other->block(second)->serverID;
+    const QString typed = aTypes ? kByA : kByB;
+    const QStringList meant = lands    ? QStringList{typed, kText}
+                              : aTypes ? QStringList{kSecond, kText}
+                                       : QStringList{kText, kByB};
+
+    const QString go = m_folder->filePath(QStringLiteral("go"));
+    QHash<QString, QString> environment =
+        childEnvironment(QString::fromLatin1(aTypes ? "fill-type" : "fill-drag"));
+    environment.insert(QString::fromLatin1(kGoVar), go);
+    FakeService::Fault held = FakeService::Fault::held();
+    held.remaining = 1;
+    held.method = "POST";
+    const QByteArray line =
+        KilledChild::runAndKill(environment, kWait, [&](const QByteArray &said) -> QByteArray {
+            if (said != kReadyLine)
+                return said;
+            // A's pull before its push is read now and answered once B's change has landed.
+            m_fake.setFault(kFeed, held);
+            const qsizetype feedBefore = m_fake.requestsTo(kFeed).size();
+            const qsizetype pushesBefore = m_fake.requestsTo(kBlocks).size();
+            QFile(go).open(QIODevice::WriteOnly);
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(kFeed).size() > feedBefore; }, 2 * kWait))
+                return "failed: no pull before the push";
+            if (aTypes) {
+                m_other->store().editBlock(second, [](FNBlock &b) { b.position = kAbove; });
+                Outbox::of(m_other->store()).blockEdited(pageB, second, BlockFields::Place);
+            } else {
+                m_other->setBlockText(second, kByB);
+            }
+            if (!m_other->queueBlockUpsert(pageB) || !m_other->sync())
+                return "failed: B's change";
+            // A's pull after its push comes once the push's answer is handled: the kill comes then.
+            if (!lands) {
+                FakeService::Fault lost = FakeService::Fault::drop();
+                lost.remaining = 1;
+                lost.method = "POST";
+                m_fake.setFault(kBlocks, lost);
+            }
+            m_fake.setFault(kFeed, held);
+            const qsizetype feedAfter = m_fake.requestsTo(kFeed).size();
+            m_fake.releaseHeldAnswers();
+            if (!QTest::qWaitFor([&] { return m_fake.requestsTo(kFeed).size() > feedAfter; }, 2 * kWait))
+                return "failed: no pull after the push";
+            return m_fake.requestsTo(kBlocks).size() > pushesBefore ? said : "failed: nothing pushed";
+        });
+    m_fake.clearFaults();
+    m_fake.releaseHeldAnswers();
+    QCOMPARE(line, kReadyLine);
+    // A's push wrote its stale copy of the field B changed over B's change.
+    if (lands)
+        QVERIFY(serviceTexts() != meant);
+    else
+        QCOMPARE(serviceTexts(), meant);
+
+    QVERIFY(relaunchAndSync([&](AppHarness &a) {
+        std::vector<const FNBlock *> blocks =
+            a.store.blocksOfPage(a.store.pageWithServerID(m_pageServerID)->localID);
+        std::erase_if(blocks, [](const FNBlock *b) { return b->deletedAt.has_value(); });
+        std::sort(blocks.begin(), blocks.end(),
+                  [](const FNBlock *x, const FNBlock *y) { return x->position < y->position; });
+        QStringList shown;
+        for (const FNBlock *b : blocks)
+            shown << TestDevice::textOf(*b);
+        QCOMPARE(shown, meant);
+        QVERIFY(a.store.state().fillChecks.empty());
+    }));
+    QCOMPARE(serviceTexts(), meant);
+    QVERIFY(m_other->sync());
+    QStringList onB;
+    for (const FNBlock &b : m_other->liveBlocks(pageB))
+        onB << TestDevice::textOf(b);
+    QCOMPARE(onB, meant);
 }
 
 int main(int argc, char *argv[])

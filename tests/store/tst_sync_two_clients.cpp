@@ -22,6 +22,7 @@ private Q_SLOTS:
     void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack_data();
     void aStaleCopyWrittenOverTheOtherDevicesChangeIsPutBack();
     void aLostMoveTheOtherDeviceMadeTooLeavesNothingToCheck();
+    void aPushThatChangesNothingLeavesNothingToCheck();
     void oldFullListUpsertsStillSend();
     void aPullAnsweredLateLandsWhole_data();
     void aPullAnsweredLateLandsWhole();
@@ -216,7 +217,10 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive_data()
         QStringList expected;
     } reorders[] = {
         {"line added after the first", "insert:0", "2:gamma B", {"alpha", "new", "beta", "gamma B"}},
-        {"line added after the first, typed below it", "insert:0", "1:beta B", {"alpha", "new", "beta B", "gamma"}},
+        {"line added after the first, typed below it",
+         "insert:0",
+         "1:beta B",
+         {"alpha", "new", "beta B", "gamma"}},
         {"line removed", "delete:1", "2:gamma B", {"alpha", "gamma B"}},
         {"last line dragged to the top", "drag:2:0", "2:gamma B", {"gamma B", "alpha", "beta"}},
         {"first line dragged to the end", "drag:0:3", "1:beta B", {"beta B", "gamma", "alpha"}},
@@ -255,7 +259,8 @@ void TestSyncTwoClients::editsOfOnePageOnBothDevicesSurvive()
         if (what == QLatin1String("new")) {
             device.addBlock(pageLocalID, "delta", 3);
         } else if (parts[0] == QLatin1String("insert")) {
-            QVERIFY(list.insertBlockAfter(blockAt(parts[1].toInt()), QStringLiteral("text"), QStringLiteral("new")));
+            QVERIFY(list.insertBlockAfter(blockAt(parts[1].toInt()), QStringLiteral("text"),
+                                          QStringLiteral("new")));
         } else if (parts[0] == QLatin1String("delete")) {
             QVERIFY(list.deleteBlockIfEmpty(blockAt(parts[1].toInt())));
         } else if (parts[0] == QLatin1String("drag")) {
@@ -390,6 +395,37 @@ void TestSyncTwoClients::aLostMoveTheOtherDeviceMadeTooLeavesNothingToCheck()
 
 // An outbox written by an older build carries every block of the page in each upsert: it still
 // goes out, folded into one request.
+// B moves a block; A, which pulls that move first, sends another block with the text it already had
+// (an edit typed and taken back). The service writes no version for a write that changes nothing, so
+// no echo of A's push ever comes: the pull to the feed's end shows it wrote over nothing.
+void TestSyncTwoClients::aPushThatChangesNothingLeavesNothingToCheck()
+{
+    TestDevice a(m_fake.origin(), m_alice.token);
+    TestDevice b(m_fake.origin(), m_fake.issueToken(m_alice.userId, "laptop"));
+    const SharedPage shared = sharePage(a, b);
+    if (QTest::currentTestFailed())
+        return;
+    a.engine().setQueueDelay(std::chrono::hours(1));
+    b.engine().setQueueDelay(std::chrono::hours(1));
+    const QString gammaOnB = b.liveBlocks(shared.onB).at(2).localID;
+    b.store().editBlock(gammaOnB, [](FNBlock &block) { block.position = -4096; });
+    Outbox::of(b.store()).blockEdited(shared.onB, gammaOnB, BlockFields::Place);
+    QVERIFY(b.queueBlockUpsert(shared.onB));
+    QVERIFY(b.sync());
+
+    const QString betaOnA = a.liveBlocks(shared.onA).at(1).localID;
+    a.setBlockText(betaOnA, QStringLiteral("beta"));
+    QVERIFY(a.queueBlockUpsert(shared.onA));
+    const qsizetype pushes = m_fake.requestsTo(QStringLiteral("/api/blocks.php")).size();
+    QVERIFY(a.sync());
+    QCOMPARE(m_fake.requestsTo(QStringLiteral("/api/blocks.php")).size(), pushes + 1);
+    const QStringList moved{"gamma", "alpha", "beta"};
+    QCOMPARE(storedTexts(m_fake, shared.id), moved);
+    QCOMPARE(deviceTexts(a, shared.onA), moved);
+    QVERIFY(a.store().state().outbox.empty());
+    QCOMPARE(a.store().state().fillChecks.size(), size_t(0));
+}
+
 void TestSyncTwoClients::oldFullListUpsertsStillSend()
 {
     TestDevice a(m_fake.origin(), m_alice.token);
@@ -457,7 +493,8 @@ void TestSyncTwoClients::aPullAnsweredLateLandsWhole()
     QVERIFY(b.engine().isSyncing());
     if (!editOnB.isEmpty()) {
         const int index = editOnB.section(QLatin1Char(':'), 0, 0).toInt();
-        b.setBlockText(b.liveBlocks(shared.onB).at(size_t(index)).localID, editOnB.section(QLatin1Char(':'), 1));
+        b.setBlockText(b.liveBlocks(shared.onB).at(size_t(index)).localID,
+                       editOnB.section(QLatin1Char(':'), 1));
         QVERIFY(b.queueBlockUpsert(shared.onB));
     }
     m_fake.releaseHeldAnswers();

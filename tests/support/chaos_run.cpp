@@ -119,6 +119,8 @@ QString ChaosReport::details() const
         lines << QStringLiteral("  merged: ") + m;
     for (const QString &d : findings.duplicateExamples)
         lines << QStringLiteral("  duplicate: ") + d;
+    for (const QString &c : leftCheckExamples)
+        lines << QStringLiteral("  fill check left: ") + c;
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -189,8 +191,26 @@ ChaosReport ChaosRun::run()
         }
         report.settled = settle(report);
         report.findings = check();
-        for (const auto &device : m_devices)
-            report.leftChecks += device ? int(device->store().state().fillChecks.size()) : 0;
+        for (size_t d = 0; d < m_devices.size(); ++d) {
+            if (!m_devices[d])
+                continue;
+            const LocalStore &store = m_devices[d]->store();
+            for (const FNFillCheck &c : store.state().fillChecks) {
+                ++report.leftChecks;
+                const FNBlock *block = store.block(c.blockLocalID);
+                report.leftCheckExamples
+                    << QStringLiteral("%1 %2 (id %3) fields %4 repaired %5 room %6%7%8")
+                           .arg(chaosDeviceName(int(d)), c.blockLocalID)
+                           .arg(block ? block->serverID : 0)
+                           .arg(c.fields)
+                           .arg(c.repaired)
+                           .arg(c.roomFrom ? QString::number(*c.roomFrom) : QStringLiteral("-"))
+                           .arg(c.other ? QStringLiteral(" other ") +
+                                              QString::fromUtf8(serializeJSONObject(*c.other))
+                                        : QString())
+                           .arg(c.awaitingEcho ? QStringLiteral(" awaiting its echo") : QString());
+            }
+        }
     }
     report.requests = int(m_service->requests().size());
     report.wallMs = wall.elapsed();

@@ -45,7 +45,8 @@ struct ChaosReport {
     int settleRounds = 0;
     // Fill checks the devices still hold once settled: none when nothing is left to check.
     int leftChecks = 0;
-    QStringList problems; // the run itself going wrong: no workspace, a hang, no settling
+    QStringList leftCheckExamples; // each with its device, block, service id and what it holds
+    QStringList problems;          // the run itself going wrong: no workspace, a hang, no settling
     ChaosFindings findings;
     qint64 wallMs = 0;
 
