@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <utility>
 
 SyncEngine::SyncEngine(LocalStore &store, ServiceClient &client, QObject *parent)
     : QObject(parent)
@@ -35,8 +36,11 @@ void SyncEngine::onQueued(std::chrono::milliseconds sendAfter)
 
 void SyncEngine::runQueuedCycle()
 {
-    if (!m_draining)
-        syncQuietly(this);
+    if (m_draining) {
+        m_queuedWhileDraining = true;
+        return;
+    }
+    syncQuietly(this);
 }
 
 SyncEngine::~SyncEngine()
@@ -173,6 +177,8 @@ QCoro::Task<> SyncEngine::syncNow()
     forgetNewRuns();
     m_draining = false;
     setSyncing(false);
+    if (std::exchange(m_queuedWhileDraining, false) && !m_queuedCycle.isActive())
+        m_queuedCycle.start(m_queueDelay);
     Q_EMIT cycleFinished();
     if (failure)
         std::rethrow_exception(failure);

@@ -412,6 +412,8 @@ private:
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
     QTimer m_queuedCycle;
+    // Queued while a cycle was out, after that cycle had read the outbox: one more cycle follows it.
+    bool m_queuedWhileDraining = false;
     std::chrono::milliseconds m_queueDelay{0};
     std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;
