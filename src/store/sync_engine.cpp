@@ -36,11 +36,8 @@ void SyncEngine::onQueued(std::chrono::milliseconds sendAfter)
 
 void SyncEngine::runQueuedCycle()
 {
-    if (m_draining) {
-        m_queuedWhileDraining = true;
-        return;
-    }
-    syncQuietly(this);
+    if (!m_draining)
+        syncQuietly(this);
 }
 
 SyncEngine::~SyncEngine()
@@ -177,7 +174,7 @@ QCoro::Task<> SyncEngine::syncNow()
     forgetNewRuns();
     m_draining = false;
     setSyncing(false);
-    if (std::exchange(m_queuedWhileDraining, false) && !m_queuedCycle.isActive())
+    if (std::exchange(m_blocksQueuedInPush, false) && !m_queuedCycle.isActive())
         m_queuedCycle.start(m_queueDelay);
     Q_EMIT cycleFinished();
     if (failure)

@@ -412,8 +412,9 @@ private:
     quint64 m_deferredGeneration = 0; // the store generation the deferred operations belong to
     QTimer m_pause;
     QTimer m_queuedCycle;
-    // Queued while a cycle was out, after that cycle had read the outbox: one more cycle follows it.
-    bool m_queuedWhileDraining = false;
+    // A page's stored blocks queued by the push once the page got its id: the push has read the
+    // outbox already, so a cycle follows this one.
+    bool m_blocksQueuedInPush = false;
     std::chrono::milliseconds m_queueDelay{0};
     std::coroutine_handle<> m_pausedLoop;
     std::chrono::milliseconds m_tickInterval = kTickInterval;

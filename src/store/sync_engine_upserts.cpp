@@ -169,5 +169,6 @@ void SyncEngine::queueStoredBlocks(const QString &pageLocalID)
 {
     // Blocks typed while the page waited for its id have no upsert yet when the page was closed
     // before it came.
-    m_outbox.pageBlocksUpsert(pageLocalID, now());
+    if (m_outbox.pageBlocksUpsert(pageLocalID, now()).outcome == Outbox::PageBlocksOutcome::Queued)
+        m_blocksQueuedInPush = true;
 }
