@@ -7,9 +7,13 @@
 #include "json/json_value.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
 
 namespace {
 
@@ -170,3 +174,35 @@ inline Reply finishReply(QNetworkReply *reply)
 }
 
 } // namespace
+
+// One fake service and one network manager for each test function, and calls to it.
+class FakeServiceCallsFixture
+{
+protected:
+    void startService()
+    {
+        m_service = std::make_unique<FakeService>();
+        QVERIFY(m_service->start());
+        m_nam = std::make_unique<QNetworkAccessManager>();
+        m_nam->setProxy(QNetworkProxy::NoProxy);
+    }
+    void stopService()
+    {
+        m_nam.reset();
+        m_service.reset();
+    }
+    QNetworkReply *start(QNetworkAccessManager &nam, const QByteArray &method, const QString &path,
+                         const QByteArray &body = {}, const QByteArray &authorization = {})
+    {
+        return startRequest(nam, m_service->origin(), method, path, body, authorization);
+    }
+    Reply finish(QNetworkReply *reply) { return finishReply(reply); }
+    Reply call(const QByteArray &method, const QString &path, const QByteArray &body = {},
+               const QByteArray &authorization = {})
+    {
+        return finish(start(*m_nam, method, path, body, authorization));
+    }
+
+    std::unique_ptr<FakeService> m_service;
+    std::unique_ptr<QNetworkAccessManager> m_nam;
+};

@@ -16,7 +16,7 @@
 
 Q_DECLARE_METATYPE(FakeService::Fault)
 
-class TestFakeService : public QObject
+class TestFakeService : public QObject, private FakeServiceCallsFixture
 {
     Q_OBJECT
 
@@ -47,48 +47,16 @@ private Q_SLOTS:
     void unauthorized();
     void routing_data();
     void routing();
-
-private:
-    QNetworkReply *start(QNetworkAccessManager &nam, const QByteArray &method, const QString &path,
-                         const QByteArray &body = {}, const QByteArray &authorization = {});
-    Reply finish(QNetworkReply *reply);
-    Reply call(const QByteArray &method, const QString &path, const QByteArray &body = {},
-               const QByteArray &authorization = {});
-
-    std::unique_ptr<FakeService> m_service;
-    std::unique_ptr<QNetworkAccessManager> m_nam;
 };
 
 void TestFakeService::init()
 {
-    m_service = std::make_unique<FakeService>();
-    QVERIFY(m_service->start());
-    m_nam = std::make_unique<QNetworkAccessManager>();
-    m_nam->setProxy(QNetworkProxy::NoProxy);
+    startService();
 }
 
 void TestFakeService::cleanup()
 {
-    m_nam.reset();
-    m_service.reset();
-}
-
-QNetworkReply *TestFakeService::start(QNetworkAccessManager &nam, const QByteArray &method,
-                                      const QString &path, const QByteArray &body,
-                                      const QByteArray &authorization)
-{
-    return startRequest(nam, m_service->origin(), method, path, body, authorization);
-}
-
-Reply TestFakeService::finish(QNetworkReply *reply)
-{
-    return finishReply(reply);
-}
-
-Reply TestFakeService::call(const QByteArray &method, const QString &path, const QByteArray &body,
-                            const QByteArray &authorization)
-{
-    return finish(start(*m_nam, method, path, body, authorization));
+    stopService();
 }
 
 void TestFakeService::queryValue_data()

@@ -16,7 +16,7 @@
 
 Q_DECLARE_METATYPE(FakeService::Fault)
 
-class TestFakeServiceFaults : public QObject
+class TestFakeServiceFaults : public QObject, private FakeServiceCallsFixture
 {
     Q_OBJECT
 
@@ -38,48 +38,16 @@ private Q_SLOTS:
     void clientVanishesMidRequest();
     void clientVanishesDuringDelay();
     void serviceDestroyedDuringDelay();
-
-private:
-    QNetworkReply *start(QNetworkAccessManager &nam, const QByteArray &method, const QString &path,
-                         const QByteArray &body = {}, const QByteArray &authorization = {});
-    Reply finish(QNetworkReply *reply);
-    Reply call(const QByteArray &method, const QString &path, const QByteArray &body = {},
-               const QByteArray &authorization = {});
-
-    std::unique_ptr<FakeService> m_service;
-    std::unique_ptr<QNetworkAccessManager> m_nam;
 };
 
 void TestFakeServiceFaults::init()
 {
-    m_service = std::make_unique<FakeService>();
-    QVERIFY(m_service->start());
-    m_nam = std::make_unique<QNetworkAccessManager>();
-    m_nam->setProxy(QNetworkProxy::NoProxy);
+    startService();
 }
 
 void TestFakeServiceFaults::cleanup()
 {
-    m_nam.reset();
-    m_service.reset();
-}
-
-QNetworkReply *TestFakeServiceFaults::start(QNetworkAccessManager &nam, const QByteArray &method,
-                                            const QString &path, const QByteArray &body,
-                                            const QByteArray &authorization)
-{
-    return startRequest(nam, m_service->origin(), method, path, body, authorization);
-}
-
-Reply TestFakeServiceFaults::finish(QNetworkReply *reply)
-{
-    return finishReply(reply);
-}
-
-Reply TestFakeServiceFaults::call(const QByteArray &method, const QString &path, const QByteArray &body,
-                                  const QByteArray &authorization)
-{
-    return finish(start(*m_nam, method, path, body, authorization));
+    stopService();
 }
 
 void TestFakeServiceFaults::faultAnswers_data()
