@@ -1,4 +1,5 @@
 #include "api/wire/pages.h"
+#include "clocked_device_fixture.h"
 #include "fake-service/fake_service.h"
 #include "json/json_coder.h"
 #include "library/library_row_editor.h"
@@ -28,7 +29,7 @@ JSONObject textBlock(const QString &clientId, JSONObject content, qint64 positio
 
 // The push half of a cycle against the fake service: what is sent, in which order, and what a
 // failure leaves in the outbox.
-class TestOutboxPush : public QObject
+class TestOutboxPush : public QObject, private ClockedDeviceFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -60,42 +61,16 @@ private Q_SLOTS:
     void refusedTokenLeavesOperationForNextSignIn();
     void renameWhileCreateIsSentReachesService_data();
     void renameWhileCreateIsSentReachesService();
-
-private:
-    std::unique_ptr<TestDevice> device();
-    std::optional<FNSyncOp> outboxOp(TestDevice &d, const QString &localID);
-    QDateTime m_now;
-    FakeService m_fake;
-    FakeService::Account m_account;
 };
 
 void TestOutboxPush::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_account = m_fake.createAccount("push@example.com", "secret12", "Push");
+    startService(QStringLiteral("push@example.com"), QStringLiteral("Push"));
 }
 
 void TestOutboxPush::init()
 {
-    m_fake.clearFaults();
-    m_fake.clearRequests();
-    m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-}
-
-std::unique_ptr<TestDevice> TestOutboxPush::device()
-{
-    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
-    d->engine().setClock([this] { return m_now; });
-    return d;
-}
-
-std::optional<FNSyncOp> TestOutboxPush::outboxOp(TestDevice &d, const QString &localID)
-{
-    for (const auto &op : d.store().state().outbox) {
-        if (op.localID == localID)
-            return op;
-    }
-    return std::nullopt;
+    resetService();
 }
 
 void TestOutboxPush::emptyOutboxOrNoTokenSendsNothing()

@@ -1,4 +1,5 @@
 #include "api/wire/pages.h"
+#include "clocked_device_fixture.h"
 #include "fake-service/fake_service.h"
 #include "store/outbox.h"
 #include "support/test_device.h"
@@ -7,7 +8,7 @@
 
 // What waits in the outbox, against the fake service: operations in a back-off from an earlier
 // pass, and lines typed while no cycle ran.
-class TestOutboxWaiting : public QObject
+class TestOutboxWaiting : public QObject, private ClockedDeviceFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -17,42 +18,16 @@ private Q_SLOTS:
     void waitingOperationHoldsNewerUntilDue();
     void linesTypedOfflineGoOnceEach_data();
     void linesTypedOfflineGoOnceEach();
-
-private:
-    std::unique_ptr<TestDevice> device();
-    std::optional<FNSyncOp> outboxOp(TestDevice &d, const QString &localID);
-    QDateTime m_now;
-    FakeService m_fake;
-    FakeService::Account m_account;
 };
 
 void TestOutboxWaiting::initTestCase()
 {
-    QVERIFY(m_fake.start());
-    m_account = m_fake.createAccount("waiting@example.com", "secret12", "Waiting");
+    startService(QStringLiteral("waiting@example.com"), QStringLiteral("Waiting"));
 }
 
 void TestOutboxWaiting::init()
 {
-    m_fake.clearFaults();
-    m_fake.clearRequests();
-    m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-}
-
-std::unique_ptr<TestDevice> TestOutboxWaiting::device()
-{
-    auto d = std::make_unique<TestDevice>(m_fake.origin(), m_account.token);
-    d->engine().setClock([this] { return m_now; });
-    return d;
-}
-
-std::optional<FNSyncOp> TestOutboxWaiting::outboxOp(TestDevice &d, const QString &localID)
-{
-    for (const auto &op : d.store().state().outbox) {
-        if (op.localID == localID)
-            return op;
-    }
-    return std::nullopt;
+    resetService();
 }
 
 // An operation waiting out its back-off from an earlier pass is read only once a newer one of its
